@@ -1,0 +1,208 @@
+#include "FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <gio/gio.h>
+
+#include "GObjectPtr.h"
+
+namespace fs {
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n, const Path& path) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return fail(Error::file(errno, path.string(), false));
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return {};
+}
+
+Error fromStd(const std::error_code& ec, const Path& path, bool reading) {
+  return Error::file(ec.value(), path.string(), reading);
+}
+
+}  // namespace
+
+Result<Data> readFile(const Path& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return fail(Error::file(errno, path.string()));
+  struct stat st{};
+  if (::fstat(fd.get(), &st) != 0) return fail(Error::file(errno, path.string()));
+  if (S_ISDIR(st.st_mode)) return fail(Error::file(EISDIR, path.string()));
+  Data out;
+  if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+  std::uint8_t buf[65536];
+  for (;;) {
+    ssize_t r = ::read(fd.get(), buf, sizeof buf);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return fail(Error::file(errno, path.string()));
+    }
+    if (r == 0) break;
+    out.insert(out.end(), buf, buf + r);
+  }
+  return out;
+}
+
+Result<std::string> readText(const Path& path) {
+  auto data = readFile(path);
+  if (!data) return fail(data.error());
+  return stringFromData(*data);
+}
+
+Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode) {
+  Path dir = path.parent_path().empty() ? Path(".") : path.parent_path();
+  std::string tmpl = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  Fd fd(::mkstemp(tmpl.data()));
+  if (fd.get() < 0) return fail(Error::file(errno, path.string(), false));
+  auto cleanup = [&] { ::unlink(tmpl.c_str()); };
+  if (::fchmod(fd.get(), mode) != 0) {
+    int e = errno;
+    cleanup();
+    return fail(Error::file(e, path.string(), false));
+  }
+  if (auto r = writeAll(fd.get(), bytes.data(), bytes.size(), path); !r) {
+    cleanup();
+    return r;
+  }
+  if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+    int e = errno;
+    cleanup();
+    return fail(Error::file(e, path.string(), false));
+  }
+  if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+    int e = errno;
+    cleanup();
+    return fail(Error::file(e, path.string(), false));
+  }
+  return {};
+}
+
+Result<void> writeAtomically(const Path& path, std::string_view text, unsigned mode) {
+  return writeAtomically(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), mode);
+}
+
+Result<Path> makeSiblingTemporaryFolder(const Path& target) {
+  Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
+  std::string name = target.filename().string();
+  if (name.empty()) name = "item";
+  std::string tmpl = (dir / ("." + name + ".korvel-tmp-XXXXXX")).string();
+  if (!::mkdtemp(tmpl.data())) return fail(Error::file(errno, dir.string(), false));
+  return Path(tmpl);
+}
+
+Result<TemporaryFolder> TemporaryFolder::besides(const Path& target) {
+  auto p = makeSiblingTemporaryFolder(target);
+  if (!p) return fail(p.error());
+  return TemporaryFolder(*p);
+}
+
+Result<TemporaryFolder> TemporaryFolder::inSystemTemp(std::string_view prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + std::string(prefix) + "-XXXXXX";
+  if (!::mkdtemp(tmpl.data())) return fail(Error::file(errno, tmpl, false));
+  return TemporaryFolder(Path(tmpl));
+}
+
+TemporaryFolder::TemporaryFolder(TemporaryFolder&& other) noexcept : path_(std::move(other.path_)) {
+  other.path_.clear();
+}
+TemporaryFolder& TemporaryFolder::operator=(TemporaryFolder&& other) noexcept {
+  if (this != &other) {
+    if (!path_.empty()) (void)removeItem(path_);
+    path_ = std::move(other.path_);
+    other.path_.clear();
+  }
+  return *this;
+}
+TemporaryFolder::~TemporaryFolder() {
+  if (!path_.empty()) (void)removeItem(path_);
+}
+Path TemporaryFolder::release() {
+  Path p = std::move(path_);
+  path_.clear();
+  return p;
+}
+
+Result<void> copyItem(const Path& from, const Path& to) {
+  std::error_code ec;
+  auto st = std::filesystem::symlink_status(from, ec);
+  if (ec || !std::filesystem::exists(st)) return fail(Error::file(ec ? ec.value() : ENOENT, from.string()));
+  if (std::filesystem::exists(std::filesystem::symlink_status(to, ec)))
+    return fail(Error::file(EEXIST, to.string(), false));
+  using co = std::filesystem::copy_options;
+  std::filesystem::copy(from, to, co::recursive | co::copy_symlinks, ec);
+  if (ec) return fail(fromStd(ec, to, false));
+  return {};
+}
+
+Result<void> removeItem(const Path& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+  if (ec && ec.value() != ENOENT) return fail(fromStd(ec, path, false));
+  return {};
+}
+
+Result<void> createDirectories(const Path& path, unsigned mode) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return {};
+  std::filesystem::create_directories(path, ec);
+  if (ec) return fail(fromStd(ec, path, false));
+  ::chmod(path.c_str(), mode);
+  return {};
+}
+
+Result<void> moveItem(const Path& from, const Path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return fail(Error::file(errno, from.string(), false));
+  return {};
+}
+
+bool exists(const Path& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+Result<void> trashItem(const Path& path) {
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  GError* err = nullptr;
+  if (!g_file_trash(file.get(), nullptr, &err)) {
+    Error e("com.korvel.fs", err ? err->code : 0, err ? err->message : "could not move to the trash");
+    e.with(NSFilePathErrorKey, path.string());
+    g_clear_error(&err);
+    return fail(std::move(e));
+  }
+  return {};
+}
+
+}  // namespace fs

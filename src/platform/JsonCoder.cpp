@@ -1,0 +1,21 @@
+#include "JsonCoder.h"
+
+#include <nlohmann/json.hpp>
+
+namespace JsonCoder {
+
+Result<nlohmann::json> parse(std::string_view text) {
+  try {
+    return nlohmann::json::parse(text.begin(), text.end());
+  } catch (const nlohmann::json::parse_error& e) {
+    Error err(ErrorDomain, 1, e.what());
+    err.with("byte", std::to_string(e.byte));
+    return fail(std::move(err));
+  }
+}
+
+std::string dump(const nlohmann::json& value, Style style) {
+  return value.dump(style == Style::pretty ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace JsonCoder

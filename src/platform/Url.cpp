@@ -1,0 +1,56 @@
+#include "Url.h"
+
+#include <glib.h>
+
+std::optional<Url> Url::parse(std::string_view text) {
+  std::string s(text);
+  GError* err = nullptr;
+  GUri* uri = g_uri_parse(s.c_str(), G_URI_FLAGS_ENCODED, &err);
+  if (!uri) {
+    g_clear_error(&err);
+    return std::nullopt;
+  }
+  Url u;
+  u.text_ = s;
+  u.scheme_ = g_uri_get_scheme(uri) ? g_uri_get_scheme(uri) : "";
+  u.host_ = g_uri_get_host(uri) ? g_uri_get_host(uri) : "";
+  u.path_ = g_uri_get_path(uri) ? g_uri_get_path(uri) : "";
+  u.query_ = g_uri_get_query(uri) ? g_uri_get_query(uri) : "";
+  u.port_ = g_uri_get_port(uri);
+  g_uri_unref(uri);
+  return u;
+}
+
+bool Url::isLoopback() const {
+  return host_ == "localhost" || host_ == "::1" || host_ == "[::1]" || host_.rfind("127.", 0) == 0;
+}
+
+Url Url::withPath(std::string_view path) const {
+  GUri* base = g_uri_parse(text_.c_str(), G_URI_FLAGS_ENCODED, nullptr);
+  std::string p(path);
+  char* joined = g_uri_join(G_URI_FLAGS_ENCODED, g_uri_get_scheme(base), g_uri_get_userinfo(base), g_uri_get_host(base),
+                            g_uri_get_port(base), p.c_str(), g_uri_get_query(base), g_uri_get_fragment(base));
+  g_uri_unref(base);
+  Url out = *parse(joined);
+  g_free(joined);
+  return out;
+}
+
+Url Url::appendingPathComponent(std::string_view component) const {
+  std::string p = path_;
+  if (p.empty() || p.back() != '/') p += '/';
+  p += component;
+  return withPath(p);
+}
+
+Url Url::withQuery(std::string_view query) const {
+  GUri* base = g_uri_parse(text_.c_str(), G_URI_FLAGS_ENCODED, nullptr);
+  std::string q(query);
+  char* joined = g_uri_join(G_URI_FLAGS_ENCODED, g_uri_get_scheme(base), g_uri_get_userinfo(base), g_uri_get_host(base),
+                            g_uri_get_port(base), g_uri_get_path(base), q.empty() ? nullptr : q.c_str(),
+                            g_uri_get_fragment(base));
+  g_uri_unref(base);
+  Url out = *parse(joined);
+  g_free(joined);
+  return out;
+}

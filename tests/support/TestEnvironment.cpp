@@ -1,0 +1,58 @@
+#include "support/TestEnvironment.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <string>
+
+namespace testenv {
+
+namespace {
+std::filesystem::path& homeStorage() {
+  static std::filesystem::path p;
+  return p;
+}
+}  // namespace
+
+void setUp() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "korvel-test-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) abort();
+  homeStorage() = tmpl;
+  setenv("HOME", tmpl.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (tmpl + "/.config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (tmpl + "/.local/share").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (tmpl + "/.cache").c_str(), 1);
+  std::filesystem::create_directories(tmpl + "/.config");
+  std::filesystem::create_directories(tmpl + "/.local/share");
+  std::filesystem::create_directories(tmpl + "/.cache");
+}
+
+void tearDown() {
+  std::error_code ec;
+  if (!homeStorage().empty()) std::filesystem::remove_all(homeStorage(), ec);
+}
+
+const std::filesystem::path& home() { return homeStorage(); }
+
+std::filesystem::path freshFolder(const std::string& hint) {
+  static std::atomic<int> counter{0};
+  auto p = home() / ("work-" + hint + "-" + std::to_string(++counter));
+  std::filesystem::create_directories(p);
+  return p;
+}
+
+int run(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  int status = pclose(pipe);
+  if (output) *output = std::move(out);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace testenv

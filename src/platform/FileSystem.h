@@ -3,6 +3,7 @@
 // made beside a target (same file system, so a rename commits), tree copies and the trash.
 
 #include <filesystem>
+#include <span>
 #include <string_view>
 
 #include "Data.h"

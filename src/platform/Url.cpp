@@ -1,5 +1,8 @@
 #include "Url.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <glib.h>
 
 std::optional<Url> Url::parse(std::string_view text) {
@@ -22,7 +25,13 @@ std::optional<Url> Url::parse(std::string_view text) {
 }
 
 bool Url::isLoopback() const {
-  return host_ == "localhost" || host_ == "::1" || host_ == "[::1]" || host_.rfind("127.", 0) == 0;
+  if (host_ == "localhost") return true;
+  std::string host = host_;
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 Url Url::withPath(std::string_view path) const {

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/FileSystem.h"
+#include "support/TestEnvironment.h"
+
+TEST(FileSystem, AtomicWriteReplacesWholeAndSetsMode) {
+  auto dir = testenv::freshFolder("fs");
+  auto file = dir / "settings.json";
+  ASSERT_TRUE(fs::writeAtomically(file, std::string_view("first version, long"), 0600));
+  ASSERT_TRUE(fs::writeAtomically(file, std::string_view("second"), 0600));
+  EXPECT_EQ(*fs::readText(file), "second");
+  struct stat st{};
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++entries;
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(FileSystem, FailedAtomicWriteLeavesTheOldContent) {
+  auto dir = testenv::freshFolder("fs");
+  auto file = dir / "keep.txt";
+  ASSERT_TRUE(fs::writeAtomically(file, std::string_view("old")));
+  chmod(dir.c_str(), 0500);
+  auto r = fs::writeAtomically(file, std::string_view("new"));
+  chmod(dir.c_str(), 0700);
+  if (geteuid() != 0) {
+    EXPECT_FALSE(r);  // root writes anyway
+  }
+  if (!r) {
+    EXPECT_EQ(*fs::readText(file), "old");
+  }
+}
+
+TEST(FileSystem, MissingFilesReportTheFileManagersCodes) {
+  auto r = fs::readFile("/nonexistent/file");
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().domain, NSCocoaErrorDomain);
+  EXPECT_EQ(r.error().code, NSFileReadNoSuchFileError);
+  ASSERT_TRUE(r.error().underlying);
+  EXPECT_EQ(r.error().underlying->domain, NSPOSIXErrorDomain);
+  EXPECT_EQ(r.error().underlying->code, ENOENT);
+  EXPECT_FALSE(fs::readFile(testenv::freshFolder("fs")));  // a folder is not a file
+}
+
+TEST(FileSystem, SiblingTemporaryFoldersAreFreshPrivateAndRemovedWithTheirOwner) {
+  auto dir = testenv::freshFolder("fs");
+  auto target = dir / "Ostrel";
+  std::filesystem::path first;
+  {
+    auto a = fs::TemporaryFolder::besides(target);
+    auto b = fs::TemporaryFolder::besides(target);
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->path(), b->path());
+    EXPECT_EQ(a->path().parent_path(), dir);
+    struct stat st{};
+    ASSERT_EQ(stat(a->path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    first = a->path();
+    ASSERT_TRUE(fs::writeAtomically(first / "x", std::string_view("x")));
+  }
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_TRUE(fs::exists(dir));
+}
+
+TEST(FileSystem, CopyItemCopiesTreesWithLinksAndRefusesToOverwrite) {
+  auto dir = testenv::freshFolder("fs");
+  std::filesystem::create_directories(dir / "src/sub");
+  ASSERT_TRUE(fs::writeAtomically(dir / "src/sub/a.txt", std::string_view("a")));
+  std::filesystem::create_symlink("sub/a.txt", dir / "src/link");
+  ASSERT_TRUE(fs::copyItem(dir / "src", dir / "dst"));
+  EXPECT_EQ(*fs::readText(dir / "dst/sub/a.txt"), "a");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "dst/link"));
+  EXPECT_FALSE(fs::copyItem(dir / "src", dir / "dst"));
+  EXPECT_FALSE(fs::copyItem(dir / "missing", dir / "other"));
+  EXPECT_TRUE(fs::removeItem(dir / "dst"));
+  EXPECT_TRUE(fs::removeItem(dir / "dst"));  // already gone: fine
+}

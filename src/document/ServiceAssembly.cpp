@@ -40,8 +40,9 @@ void ServiceAssembly::seal() {
 }
 
 void ServiceAssembly::clear() {
-  auto services = std::move(services_);
-  for (auto& service : services) service->deactivate();
+  // Both lists stay intact while services deactivate, so a deactivating service may still look
+  // others up; a copy, because a service may clear the assembly from inside.
+  for (auto& service : std::vector(services_)) service->deactivate();
   services_.clear();
   monikers_.clear();
   sealed_ = false;

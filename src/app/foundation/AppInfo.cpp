@@ -179,7 +179,9 @@ Result<AppInfo::OstrelGlobals> AppInfo::decodeOstrelGlobals(std::string_view tex
   OstrelGlobals globals;
   auto version = root.find("documentVersion");
   if (version == root.end()) return fail(domain, 2, "\"documentVersion\" is missing");
-  if (version->is_number_integer()) {
+  // An unsigned value above the signed range would wrap; it is out of range like a fraction.
+  if (version->is_number_integer() &&
+      !(version->is_number_unsigned() && version->get<std::uint64_t>() > std::uint64_t(INT64_MAX))) {
     globals.documentVersion = version->get<std::int64_t>();
   } else {
     return fail(domain, 3, "\"documentVersion\" is not an integer");

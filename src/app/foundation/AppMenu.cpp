@@ -1,5 +1,8 @@
 #include "AppMenu.h"
 
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
 #include <nlohmann/json.hpp>
 
 #include "app/foundation/AppInfo.h"
@@ -107,7 +110,10 @@ AppMenu::KeyEquivalent AppMenu::keyEquivalentAndModifierMask(std::string_view ac
         }
       }
       if (!named) {
-        for (char c : word) result.keyEquivalent += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        // Full Unicode lower case: "Ä" gives "ä", not itself.
+        icu::UnicodeString::fromUTF8(icu::StringPiece(word.data(), static_cast<int32_t>(word.size())))
+            .toLower(icu::Locale::getRoot())
+            .toUTF8String(result.keyEquivalent);
       }
     }
     if (plus == std::string_view::npos) break;

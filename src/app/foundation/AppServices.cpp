@@ -60,7 +60,13 @@ void AppServices::setCurrentEnvironment(Environment environment) {
 Url AppServices::localServicesBaseURL() const {
   if (auto stored = defaults_.string(UserDefaultsLocalServicesBaseURLKey)) {
     auto parsed = Url::parse(*stored);
-    if (parsed && parsed->scheme() == "http" && parsed->isLoopback()) return parsed->withPath("");
+    if (parsed && parsed->scheme() == "http" && parsed->isLoopback()) {
+      // Scheme, host and port only: a path, query or user part of the stored text is not kept.
+      const auto& host = parsed->host();
+      std::string base = "http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host);
+      if (parsed->port() > 0) base += ":" + std::to_string(parsed->port());
+      return url(base);
+    }
     RWLog("AppServices: ignoring " + std::string(UserDefaultsLocalServicesBaseURLKey) +
           ", which is not an http address on loopback", 3);
   }

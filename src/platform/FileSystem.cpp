@@ -11,29 +11,12 @@
 #include <gio/gio.h>
 
 #include "GObjectPtr.h"
+#include "UniqueFd.h"
 
 namespace fs {
 
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n, const Path& path) {
   while (n > 0) {
@@ -55,7 +38,7 @@ Error fromStd(const std::error_code& ec, const Path& path, bool reading) {
 }  // namespace
 
 Result<Data> readFile(const Path& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return fail(Error::file(errno, path.string()));
   struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return fail(Error::file(errno, path.string()));
@@ -84,7 +67,7 @@ Result<std::string> readText(const Path& path) {
 Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode) {
   Path dir = path.parent_path().empty() ? Path(".") : path.parent_path();
   std::string tmpl = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-  Fd fd(::mkstemp(tmpl.data()));
+  UniqueFd fd(::mkstemp(tmpl.data()));
   if (fd.get() < 0) return fail(Error::file(errno, path.string(), false));
   auto cleanup = [&] { ::unlink(tmpl.c_str()); };
   if (::fchmod(fd.get(), mode) != 0) {
@@ -96,7 +79,7 @@ Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> byt
     cleanup();
     return r;
   }
-  if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+  if (::fsync(fd.get()) != 0 || !fd.close()) {
     int e = errno;
     cleanup();
     return fail(Error::file(e, path.string(), false));

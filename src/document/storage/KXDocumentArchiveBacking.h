@@ -1,0 +1,46 @@
+#pragma once
+// The storage behind a document archive: a project folder, a zip file, or a filtered view.
+// Backings are used on one thread at a time (the main thread).
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "document/storage/KXDocumentManifest.h"
+#include "platform/Data.h"
+#include "platform/Error.h"
+
+// Receives one chunk of a file; the bytes are valid only during the call.
+using DataSink = std::function<Result<void>(const std::uint8_t* bytes, std::size_t count)>;
+// Passes a whole stored file to a sink, chunk by chunk, in order.
+using DataReader = std::function<Result<void>(const DataSink& sink)>;
+
+enum class KXDocumentArchiveUpdateOperation { all };
+
+class KXDocumentArchive;
+
+class KXDocumentArchiveBacking {
+ public:
+  using Entries = std::map<std::string, KXDocumentManifest::Entry>;
+  using UpdatedManifest = std::function<std::optional<Data>(const Entries&)>;
+
+  virtual ~KXDocumentArchiveBacking() = default;
+
+  virtual std::string documentTypeIdentifier() const = 0;
+  virtual const std::filesystem::path& url() const = 0;
+  // The same kind of backing for the storage at its new location; it writes manifests.
+  virtual Result<std::unique_ptr<KXDocumentArchiveBacking>> moved(const std::filesystem::path& to) const = 0;
+  // A reader of the stored file; a missing file fails when the reader runs.
+  virtual DataReader dataReader(const std::string& relativePath) const = 0;
+  // Every stored regular file that belongs to the document, with a reader of it.
+  virtual void forEach(const std::function<void(const std::string& relativePath, const DataReader& reader)>& body) const = 0;
+  // Makes the stored files those that `source`'s backing reports; `updatedManifest` receives
+  // the entries of what was written and gives the manifest to store.
+  virtual Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,
+                               const UpdatedManifest& updatedManifest) = 0;
+};

@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "StorageTestSupport.h"
+#include "document/storage/KXDocumentError.h"
+#include "document/storage/KXDocumentVersionCheck.h"
+#include "support/TestEnvironment.h"
+
+using namespace storagetest;
+
+namespace {
+Result<void> check(const char* documentJSON, std::optional<std::int64_t> supported) {
+  auto root = testenv::freshFolder("version");
+  if (documentJSON) writeTree(root, {{"design/document.json", documentJSON}});
+  return verifyDocumentVersion(*folderArchive(root), supported);
+}
+long code(const Result<void>& r) { return r ? -1 : r.error().code; }
+}  // namespace
+
+TEST(DocumentVersionCheck, JudgesByVersionAlone) {
+  EXPECT_TRUE(check(R"({"version":3,"pages":[]})", 3));
+  EXPECT_TRUE(check(R"({"version":0})", std::nullopt));
+  EXPECT_EQ(code(check(R"({"version":4})", 3)), 12);
+  EXPECT_EQ(code(check(R"({"version":1})", std::nullopt)), 12);  // unknown editor: only version 0 opens
+  EXPECT_EQ(code(check(R"({"version":18446744073709551615})", 3)), 12);
+}
+
+TEST(DocumentVersionCheck, MalformedDocumentsAreUnsupportedButMissingOnesPass) {
+  for (const char* bad : {R"({"pages":[]})", R"({"version":"3"})", R"({"version":2.5})", R"({"version":-1})", "[1]", "{"})
+    EXPECT_EQ(code(check(bad, 3)), 11) << bad;
+  EXPECT_TRUE(check(nullptr, 3));
+  EXPECT_TRUE(check("", 3));
+  auto error = check(R"({"version":9})", 3).error();
+  EXPECT_EQ(error.domain, "KXDocumentErrorDomain");
+  EXPECT_EQ(error.info(NSLocalizedFailureReasonErrorKey), "The document was written by a later version of Korvel.");
+  EXPECT_EQ(error.info(NSLocalizedRecoveryOptionsErrorKey), "Check for Updates\nOK");
+  EXPECT_FALSE(makeError(KXDocumentError::unsupportedDocument).info(NSLocalizedRecoveryOptionsErrorKey));
+}

@@ -1,0 +1,19 @@
+// Reflects one project folder into another; the crash-safety test kills it midway.
+#include <cstdio>
+
+#include "document/storage/KXDirectoryArchiveBacking.h"
+#include "document/storage/KXDocumentArchive.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3) return 2;
+  auto source = KXDirectoryArchiveBacking::create(argv[1], false, false);
+  auto target = KXDirectoryArchiveBacking::create(argv[2], true, true);
+  if (!source || !target) return 3;
+  KXDocumentArchive from(std::move(*source), std::nullopt);
+  KXDocumentArchive to(std::move(*target), std::nullopt);
+  std::puts("started");
+  std::fflush(stdout);
+  auto r = to.reflect(from);
+  if (!r) std::fprintf(stderr, "%s\n", r.error().description().c_str());
+  return r ? 0 : 1;
+}

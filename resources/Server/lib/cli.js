@@ -1,0 +1,292 @@
+#!/usr/bin/env node
+// Stand-in project server.
+//
+//   cli.js --staticPath DIR --cachePath DIR --token "" --api URL [--author NAME] serve PROJECT
+//
+// Serves PROJECT and the application's resources over HTTP on 127.0.0.1, prints its state as
+// one JSON line on standard output once it listens, and speaks Socket.IO on the same port:
+// "joinRoom" gets the state pushed back, the commands change the state and push it to the room
+// "preview". The sign-in token comes in the environment (KORVEL_TOKEN), never on the command
+// line.
+//
+// Test switches, comma-separated in KORVEL_SERVER_TEST:
+//   exit-at-start=CODE     exit with CODE before listening
+//   exit-later=CODE[:MS]   exit with CODE MS milliseconds (default 300) after the state line
+//   slow-start=MS          wait MS milliseconds before listening
+//   split-state-line       write the state line in two pieces, 100 ms apart
+//   no-state-push          don't push the state on "joinRoom"
+// KORVEL_SERVER_TRACE=FILE appends one JSON line per start and per event received.
+'use strict';
+
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+const { Server } = require('socket.io');
+
+const LIBRARY = '@korvel/library';
+const LIBRARY_LATEST = '1.1.0';
+
+function usage(message) {
+  process.stderr.write(`cli.js: ${message}\n`);
+  process.exit(2);
+}
+
+function parseArguments(argv) {
+  const options = {};
+  const positional = [];
+  for (let i = 0; i < argv.length; i++) {
+    const arg = argv[i];
+    if (arg.startsWith('--')) {
+      if (i + 1 >= argv.length) usage(`${arg} needs a value`);
+      options[arg.slice(2)] = argv[++i];
+    } else {
+      positional.push(arg);
+    }
+  }
+  if (positional[0] !== 'serve' || positional.length !== 2) usage('expected: serve PROJECT');
+  for (const required of ['staticPath', 'cachePath', 'api']) {
+    if (typeof options[required] !== 'string') usage(`--${required} is required`);
+  }
+  return { options, project: path.resolve(positional[1]) };
+}
+
+function parseSwitches(text) {
+  const switches = {};
+  for (const item of (text || '').split(',')) {
+    if (!item) continue;
+    const [name, value] = item.split('=');
+    switches[name] = value === undefined ? true : value;
+  }
+  return switches;
+}
+
+const { options, project } = parseArguments(process.argv.slice(2));
+const switches = parseSwitches(process.env.KORVEL_SERVER_TEST);
+const token = process.env.KORVEL_TOKEN || '';
+const traceFile = process.env.KORVEL_SERVER_TRACE;
+
+function trace(record) {
+  if (!traceFile) return;
+  try {
+    fs.appendFileSync(traceFile, JSON.stringify(record) + '\n');
+  } catch (error) {
+    process.stderr.write(`trace: ${error.message}\n`);
+  }
+}
+
+if (!fs.existsSync(project) || !fs.statSync(project).isDirectory()) usage(`no project folder at ${project}`);
+if ('exit-at-start' in switches) process.exit(Number(switches['exit-at-start']) || 0);
+
+function projectPackages() {
+  try {
+    const manifest = JSON.parse(fs.readFileSync(path.join(project, 'code', 'package.json'), 'utf8'));
+    return Object.keys(Object.assign({}, manifest.dependencies, manifest.devDependencies)).sort();
+  } catch (error) {
+    return [];
+  }
+}
+
+const state = {
+  running: true,
+  script: 'serve',
+  packages: projectPackages(),
+  outdated: [],
+  tasks: {},
+  libraryVersion: '1.0.0',
+  liveSharing: { status: 'available' },
+  documentDirty: false,
+};
+
+// Files: the project, and the application's resources under /_app/resources/.
+const TYPES = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.json': 'application/json; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.png': 'image/png',
+  '.jpg': 'image/jpeg',
+  '.jpeg': 'image/jpeg',
+  '.gif': 'image/gif',
+  '.svg': 'image/svg+xml',
+  '.webp': 'image/webp',
+};
+
+const PREVIEW_PAGE = `<!doctype html>
+<html><head><meta charset="utf-8"><title>Preview</title></head>
+<body><div id="preview">Korvel preview</div></body></html>
+`;
+
+// The file under `root` that `relative` names, or null when it leaves `root` or is hidden.
+function resolveInside(root, relative) {
+  const parts = relative.split('/').filter((p) => p.length > 0);
+  if (parts.some((p) => p === '..' || p.startsWith('.'))) return null;
+  const file = path.resolve(root, ...parts);
+  return file === root || file.startsWith(root + path.sep) ? file : null;
+}
+
+function sendFile(response, file) {
+  fs.stat(file, (error, stats) => {
+    if (error || !stats.isFile()) return notFound(response);
+    response.writeHead(200, {
+      'Content-Type': TYPES[path.extname(file).toLowerCase()] || 'application/octet-stream',
+      'Content-Length': stats.size,
+      'Cache-Control': 'no-cache',
+    });
+    fs.createReadStream(file).pipe(response);
+  });
+}
+
+function notFound(response) {
+  response.writeHead(404, { 'Content-Type': 'text/plain; charset=utf-8' });
+  response.end('Not found\n');
+}
+
+function handleRequest(request, response) {
+  if (request.method !== 'GET' && request.method !== 'HEAD') {
+    response.writeHead(405, { Allow: 'GET, HEAD' });
+    return response.end();
+  }
+  let pathname;
+  try {
+    pathname = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
+  } catch (error) {
+    return notFound(response);
+  }
+  const appPrefix = '/_app/resources/';
+  if (pathname.startsWith(appPrefix)) {
+    const relative = pathname.slice(appPrefix.length);
+    const file = resolveInside(path.resolve(options.staticPath), relative);
+    if (!file) return notFound(response);
+    if (relative === 'Ostrel/preview.html' && !fs.existsSync(file)) {
+      response.writeHead(200, { 'Content-Type': TYPES['.html'] });
+      return response.end(PREVIEW_PAGE);
+    }
+    return sendFile(response, file);
+  }
+  const file = resolveInside(project, pathname);
+  if (!file) return notFound(response);
+  sendFile(response, file);
+}
+
+const server = http.createServer(handleRequest);
+const io = new Server(server, { serveClient: false, perMessageDeflate: { threshold: 1024 } });
+
+function pushState() {
+  io.to('preview').emit('state', state);
+}
+
+function isObject(value) {
+  return value !== null && typeof value === 'object' && !Array.isArray(value);
+}
+
+let taskCounter = 0;
+
+function runTask(task, finish) {
+  const id = `task-${++taskCounter}`;
+  state.tasks[id] = task;
+  pushState();
+  setTimeout(() => {
+    delete state.tasks[id];
+    finish();
+    pushState();
+  }, 100);
+}
+
+const commands = {
+  joinRoom(socket, payload) {
+    if (!isObject(payload) || typeof payload.room !== 'string') return;
+    socket.join(payload.room);
+    if (!switches['no-state-push']) socket.emit('state', state);
+  },
+  setIsDocumentDirty(socket, payload) {
+    if (!isObject(payload) || typeof payload.dirty !== 'boolean') return;
+    state.documentDirty = payload.dirty;
+    pushState();
+  },
+  addPackage(socket, payload) {
+    if (!isObject(payload) || typeof payload.packageName !== 'string' || payload.packageName === '') return;
+    const name = payload.packageName;
+    runTask({ name: 'addPackage', context: { packageName: name } }, () => {
+      if (!state.packages.includes(name)) state.packages.push(name);
+      state.packages.sort();
+    });
+  },
+  updatePackageInfo() {
+    state.outdated =
+      state.libraryVersion === LIBRARY_LATEST
+        ? []
+        : [{ name: LIBRARY, current: state.libraryVersion, wanted: LIBRARY_LATEST, latest: LIBRARY_LATEST, type: 'dependencies' }];
+    pushState();
+  },
+  upgradeKorvelLibrary() {
+    runTask({ name: 'install', context: { packageName: LIBRARY, packageVersion: LIBRARY_LATEST } }, () => {
+      state.libraryVersion = LIBRARY_LATEST;
+      state.outdated = state.outdated.filter((entry) => entry.name !== LIBRARY);
+    });
+  },
+  startLiveSharing() {
+    if (state.liveSharing.status === 'active') return pushState();
+    state.liveSharing = { status: 'starting' };
+    pushState();
+    setTimeout(() => {
+      state.liveSharing = { status: 'active', url: state.url };
+      pushState();
+    }, 50);
+  },
+  stopLiveSharing() {
+    state.liveSharing = { status: 'stopping' };
+    pushState();
+    setTimeout(() => {
+      state.liveSharing = { status: 'available' };
+      pushState();
+    }, 50);
+  },
+  reloadClients() {
+    io.to('preview').emit('reload');
+  },
+  canvasData() {},
+  upgradeDependency() {},
+};
+
+io.on('connection', (socket) => {
+  for (const [event, handle] of Object.entries(commands)) {
+    socket.on(event, (payload) => {
+      trace({ event, payload: payload === undefined ? null : payload });
+      handle(socket, payload);
+    });
+  }
+});
+
+function printState() {
+  const line = JSON.stringify(state) + '\n';
+  if (!switches['split-state-line']) return process.stdout.write(line);
+  const middle = Math.floor(line.length / 2);
+  process.stdout.write(line.slice(0, middle));
+  setTimeout(() => process.stdout.write(line.slice(middle)), 100);
+}
+
+function listen() {
+  server.listen(0, '127.0.0.1', () => {
+    state.url = `http://127.0.0.1:${server.address().port}/`;
+    trace({
+      event: 'start',
+      pid: process.pid,
+      project,
+      api: options.api,
+      author: options.author === undefined ? null : options.author,
+      tokenArgument: options.token === undefined ? null : options.token,
+      tokenLength: token.length,
+    });
+    process.stderr.write(`Serving ${project}\n`);
+    printState();
+    if ('exit-later' in switches) {
+      const [code, delay] = String(switches['exit-later']).split(':');
+      setTimeout(() => process.exit(Number(code) || 0), Number(delay || 300));
+    }
+  });
+}
+
+for (const signal of ['SIGTERM', 'SIGINT']) process.on(signal, () => process.exit(0));
+
+if (switches['slow-start']) setTimeout(listen, Number(switches['slow-start']) || 0);
+else listen();

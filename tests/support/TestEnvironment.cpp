@@ -30,6 +30,10 @@ void setUp() {
 }
 
 void tearDown() {
+  if (getenv("KORVEL_KEEP_TEST_HOME")) {
+    fprintf(stderr, "test home kept: %s\n", homeStorage().c_str());
+    return;
+  }
   std::error_code ec;
   if (!homeStorage().empty()) std::filesystem::remove_all(homeStorage(), ec);
 }

@@ -1,0 +1,194 @@
+#include "KXZipArchiveBacking.h"
+
+#include <sys/stat.h>
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include <vector>
+
+#include "document/storage/KXDocumentArchive.h"
+#include "document/storage/KXDocumentArchiveError.h"
+#include "platform/RWLog.h"
+
+namespace {
+
+// Entries written without a file type (some tools leave the type bits empty) count as files
+// unless their name marks a folder; folders and symbolic links never do.
+bool isRegularFile(std::uint16_t mode, const std::string& name) {
+  auto type = mode & 0170000;
+  return type == 0100000 || (type == 0 && !name.empty() && name.back() != '/');
+}
+
+std::string normalized(const std::string& text) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return text;
+  auto u = nfc->normalize(icu::UnicodeString::fromUTF8(text), status);
+  if (U_FAILURE(status)) return text;
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+
+// Names compare as the user sees them: a precomposed and a decomposed accent are equal.
+bool sameName(const std::string& a, const std::string& b) { return a == b || normalized(a) == normalized(b); }
+
+Error readFailure() { return Error(NSCocoaErrorDomain, NSFileReadUnknownError); }
+
+}  // namespace
+
+Result<std::unique_ptr<KXZipArchiveBacking>> KXZipArchiveBacking::create(const std::filesystem::path& url,
+                                                                         bool createIfNeeded, bool writesManifest) {
+  if (!createIfNeeded) {
+    struct stat st{};
+    if (::stat(url.c_str(), &st) != 0) return fail(Error::file(errno, url.string()));
+    if (!S_ISREG(st.st_mode)) return fail(KXDocumentArchiveError::invalidBacking(url.string() + " is not a file"));
+  }
+  auto zip = ZZArchive::archiveWithURL(url, {{ZZOpenOptionsCreateIfMissingKey, true}});
+  if (!zip) return fail(zip.error());
+  return std::unique_ptr<KXZipArchiveBacking>(new KXZipArchiveBacking(url, writesManifest, std::move(*zip)));
+}
+
+Result<std::unique_ptr<KXDocumentArchiveBacking>> KXZipArchiveBacking::moved(const std::filesystem::path& to) const {
+  auto backing = create(to, true, true);
+  if (!backing) return fail(backing.error());
+  return std::unique_ptr<KXDocumentArchiveBacking>(std::move(*backing));
+}
+
+DataReader KXZipArchiveBacking::entryReader(std::shared_ptr<ZZArchiveEntry> entry) {
+  return [entry](const DataSink& sink) -> Result<void> {
+    if (!entry) return fail(readFailure());
+    auto stream = entry->newStream();
+    if (!stream) return fail(readFailure());
+    auto& in = **stream;
+    in.open();
+    std::vector<std::uint8_t> buffer(readChunkSize);
+    Result<void> result;
+    while (true) {
+      auto n = in.read(buffer.data(), buffer.size());
+      if (n == 0) break;
+      if (n < 0) {
+        result = fail(in.streamError().value_or(readFailure()));
+        break;
+      }
+      if (auto s = sink(buffer.data(), static_cast<std::size_t>(n)); !s) {
+        result = s;
+        break;
+      }
+    }
+    in.close();
+    return result;
+  };
+}
+
+DataReader KXZipArchiveBacking::dataReader(const std::string& relativePath) const {
+  for (const auto& entry : zip_->entries()) {
+    auto name = entry->fileName();
+    if (name && sameName(*name, relativePath)) return entryReader(entry);
+  }
+  return entryReader(nullptr);
+}
+
+void KXZipArchiveBacking::forEach(const std::function<void(const std::string&, const DataReader&)>& body) const {
+  for (const auto& entry : zip_->entries()) {
+    auto name = entry->fileName();
+    if (!name || !isRegularFile(entry->fileMode(), *name) || !KXDocumentArchive::shouldInclude(*name)) continue;
+    body(*name, entryReader(entry));
+  }
+}
+
+Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation,
+                                          const UpdatedManifest& updatedManifest) {
+  // What the zip holds now, to carry unchanged entries over as they are.
+  std::map<std::string, std::shared_ptr<ZZArchiveEntry>> current;
+  for (const auto& entry : zip_->entries())
+    if (auto name = entry->fileName(); name && !current.count(*name)) current[*name] = entry;
+  std::optional<KXDocumentManifest> currentManifest;
+  {
+    std::string bytes;
+    (void)dataReader(KXDocumentArchive::relativePathForManifest)([&](const std::uint8_t* p, std::size_t n) -> Result<void> {
+      bytes.append(reinterpret_cast<const char*>(p), n);
+      return {};
+    });
+    if (auto decoded = KXDocumentArchive::decodeManifest(bytes)) currentManifest = std::move(*decoded);
+  }
+
+  Entries files;
+  std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
+  auto now = std::chrono::system_clock::now();
+  source.backing().forEach([&](const std::string& path, const DataReader& reader) {
+    if (!KXDocumentArchive::isSafeRelativePath(path)) {
+      RWLog("Left out an entry whose name could leave the folder: \"" + path + "\"", 3);
+      return;
+    }
+    std::uint32_t crc = 0;
+    DataSink crcSink = [&](const std::uint8_t* p, std::size_t n) -> Result<void> {
+      crc = zzCrc32(crc, std::span(p, n));
+      return {};
+    };
+    auto provisional = KXDocumentArchive::makeEntry(reader, &crcSink);
+    files[path] = provisional ? *provisional : KXDocumentManifest::Entry::unknown();
+
+    if (provisional && currentManifest && currentManifest->files) {
+      auto old = current.find(path);
+      auto recorded = currentManifest->files->find(path);
+      if (old != current.end() && recorded != currentManifest->files->end() && recorded->second == *provisional &&
+          old->second->uncompressedSize() == static_cast<std::uint64_t>(provisional->size) &&
+          old->second->crc32() == crc && isRegularFile(old->second->fileMode(), path)) {
+        entries.push_back(old->second);
+        return;
+      }
+    }
+    auto stream = [&files, path, reader](ZZOutputStream& out) -> Result<void> {
+      out.open();
+      DataSink toStream = [&out](const std::uint8_t* p, std::size_t n) -> Result<void> {
+        while (n > 0) {
+          auto written = out.write(p, n);
+          if (written < 0) return fail(out.streamError().value_or(Error(NSCocoaErrorDomain, NSFileWriteUnknownError)));
+          if (written == 0) return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "the archive took no bytes");
+          p += written;
+          n -= static_cast<std::size_t>(written);
+        }
+        return {};
+      };
+      auto entry = KXDocumentArchive::makeEntry(reader, &toStream);
+      out.close();
+      if (!entry) return fail(entry.error());
+      if (out.streamStatus() == ZZStreamStatus::error)
+        return fail(out.streamError().value_or(Error(NSCocoaErrorDomain, NSFileWriteUnknownError)));
+      files[path] = *entry;
+      return {};
+    };
+    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(path, 0100644, now, -1, nullptr, stream, nullptr));
+  });
+
+  auto update = [&](std::shared_ptr<ZZArchiveEntry> replacing,
+                    std::optional<Data> manifest) -> Result<std::shared_ptr<ZZArchiveEntry>> {
+    if (!writesManifest_) {
+      if (auto r = zip_->updateEntries(entries); !r) return fail(r.error());
+      return std::shared_ptr<ZZArchiveEntry>();
+    }
+    auto manifestEntry = ZZArchiveEntry::archiveEntryWithFileName(
+        KXDocumentArchive::relativePathForManifest, false, ZZArchiveEntry::DataBlock([manifest]() -> Result<Data> {
+          if (!manifest) return fail(Error());
+          return *manifest;
+        }));
+    std::vector<std::shared_ptr<ZZArchiveEntry>> list;
+    for (auto& e : entries)
+      if (e != replacing) list.push_back(e);
+    list.push_back(manifestEntry);
+    if (auto r = zip_->updateEntries(list); !r) return fail(r.error());
+    return manifestEntry;
+  };
+
+  Entries snapshot = files;
+  auto first = update(nullptr, writesManifest_ ? updatedManifest(snapshot) : std::nullopt);
+  if (!first) return fail(first.error());
+  if (*first && files != snapshot) {
+    // A file read differently while it was written: write again with a manifest that matches.
+    auto second = update(*first, updatedManifest(files));
+    if (!second) return fail(second.error());
+  }
+  return {};
+}

@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "StorageTestSupport.h"
+#include "document/storage/KXDocumentArchiveError.h"
+#include "document/storage/KXZipArchiveBacking.h"
+#include "support/TestEnvironment.h"
+
+using namespace storagetest;
+
+namespace {
+std::shared_ptr<KXDocumentArchive> zipArchive(const std::filesystem::path& file, bool create = true,
+                                              bool writesManifest = true) {
+  auto backing = KXZipArchiveBacking::create(file, create, writesManifest);
+  if (!backing) throw std::runtime_error(backing.error().description());
+  return std::make_shared<KXDocumentArchive>(std::move(*backing), std::nullopt);
+}
+std::vector<std::string> entryNames(const KXDocumentArchive& archive) {
+  std::vector<std::string> names;
+  for (auto& e : static_cast<KXZipArchiveBacking&>(archive.backing()).zip()->entries()) names.push_back(*e->fileName());
+  return names;
+}
+std::string sh(const std::string& command) {
+  std::string out;
+  int status = testenv::run(command + " 2>&1", &out);
+  return status == 0 ? out : "exit " + std::to_string(status) + ": " + out;
+}
+}  // namespace
+
+TEST(ZipBacking, FolderToZipToFolderKeepsFilesAndManifestsIdentical) {
+  auto from = testenv::freshFolder("from");
+  writeTree(from, {{"design/document.json", "{\"version\":1}"}, {"design/images/a.png", std::string(100000, 'p')},
+                   {"code/index.js", "export {}"}, {"empty.txt", ""}, {".cache/images/512/a.png", "small"},
+                   {"node_modules/x.js", "left out"}});
+  auto zipFile = testenv::freshFolder("zip") / "Project.korvelx";
+  auto zip = zipArchive(zipFile);
+  ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+  auto names = entryNames(*zip);
+  ASSERT_FALSE(names.empty());
+  EXPECT_EQ(names.back(), KXDocumentArchive::relativePathForManifest);  // the manifest comes last
+  EXPECT_EQ(std::count(names.begin(), names.end(), "node_modules/x.js"), 0);
+  EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+  EXPECT_EQ(sh("unzip -Z -v '" + zipFile.string() + "' _project.korvelxproj | grep -cE 'compression method: +none'"),
+            "1\n");
+
+  auto reopened = zipArchive(zipFile, false);
+  EXPECT_EQ(reopened->uuid(), zip->uuid());
+  EXPECT_EQ(reopened->manifest(), zip->manifest());
+  auto to = testenv::freshFolder("back");
+  auto folder = folderArchive(to);
+  ASSERT_TRUE(folder->reflect(*reopened));
+  EXPECT_EQ(folder->manifest().files, zip->manifest().files);
+  auto expected = readTree(from);
+  expected.erase("node_modules/x.js");
+  auto tree = readTree(to);
+  tree.erase(KXDocumentArchive::relativePathForManifest);
+  EXPECT_EQ(tree, expected);
+}
+
+TEST(ZipBacking, OpensZipsMadeByInfoZipAndReadsTheFirstOfTwoEqualNames) {
+  auto dir = testenv::freshFolder("infozip");
+  writeTree(dir / "p", {{"design/document.json", "{}"}, {"code/a.js", "first"}});
+  ASSERT_EQ(sh("cd '" + (dir / "p").string() + "' && zip -qr ../made.zip . && ln -s code/a.js link.js && zip -qy ../made.zip link.js && echo ok"), "ok\n");
+  // A second entry with an existing name, appended by hand through Python.
+  ASSERT_EQ(sh("python3 -c \"import zipfile,warnings; warnings.simplefilter('ignore'); z=zipfile.ZipFile('" +
+               (dir / "made.zip").string() + "','a'); z.writestr('code/a.js','second'); z.close(); print('ok')\""),
+            "ok\n");
+  auto archive = zipArchive(dir / "made.zip", false);
+  std::vector<std::string> listed;
+  archive->backing().forEach([&](const std::string& p, const DataReader&) { listed.push_back(p); });
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), "link.js"), 0);  // a symbolic link is not a file
+  EXPECT_EQ(std::count(listed.begin(), listed.end(), "design/document.json"), 1);
+  EXPECT_EQ(read(archive->backing().dataReader("code/a.js")), "first");
+  auto missing = archive->backing().dataReader("nope")([](const std::uint8_t*, std::size_t) -> Result<void> { return {}; });
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().domain, NSCocoaErrorDomain);
+  EXPECT_EQ(missing.error().code, 256);
+}
+
+TEST(ZipBacking, NamesCompareByCanonicalEquivalence) {
+  auto dir = testenv::freshFolder("nfc");
+  auto zip = zipArchive(dir / "n.zip");
+  auto source = std::make_shared<KXDocumentArchive>(
+      std::make_unique<ListBacking>(std::vector<std::pair<std::string, std::string>>{{"caf\xc3\xa9.txt", "precomposed"}}),
+      KXDocumentArchive::WithIdentity{Uuid::random()});
+  ASSERT_TRUE(zip->reflect(*source));
+  EXPECT_EQ(read(zip->backing().dataReader("cafe\xcc\x81.txt")), "precomposed");
+}
+
+TEST(ZipBacking, CraftedNamesAreLeftOutOfWritesAndReads) {
+  auto dir = testenv::freshFolder("slip");
+  ASSERT_EQ(sh("cd '" + dir.string() + "' && python3 -c \"import zipfile; z=zipfile.ZipFile('evil.zip','w'); "
+               "z.writestr('/tmp/korvel-slip-abs.txt','x'); z.writestr('a/../../../tmp/korvel-slip-up.txt','x'); "
+               "z.writestr('..\\\\\\\\korvel-slip-back.txt','x'); z.writestr('ok.txt','fine'); z.close(); print('ok')\""),
+            "ok\n");
+  auto target = testenv::freshFolder("slip-target");
+  ASSERT_TRUE(folderArchive(target)->reflect(*zipArchive(dir / "evil.zip", false)));
+  auto tree = readTree(target);
+  tree.erase(KXDocumentArchive::relativePathForManifest);
+  EXPECT_EQ(tree, (std::map<std::string, std::string>{{"ok.txt", "fine"}}));
+  EXPECT_FALSE(std::filesystem::exists("/tmp/korvel-slip-abs.txt"));
+  EXPECT_FALSE(std::filesystem::exists("/tmp/korvel-slip-up.txt"));
+}
+
+TEST(ZipBacking, DISABLED_UnchangedEntriesAreCarriedOverWithoutRecompressing) {
+  auto from = testenv::freshFolder("carry");
+  writeTree(from, {{"design/images/big.png", std::string(300000, 'q')}, {"design/document.json", "{\"v\":1}"}});
+  auto zipFile = testenv::freshFolder("carry-zip") / "c.korvelx";
+  auto zip = zipArchive(zipFile);
+  ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+  auto dateOf = [&](const std::string& name) {
+    for (auto& e : static_cast<KXZipArchiveBacking&>(zip->backing()).zip()->entries())
+      if (*e->fileName() == name) return e->lastModified();
+    return std::chrono::system_clock::time_point{};
+  };
+  auto before = dateOf("design/images/big.png");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // DOS dates count two seconds
+  writeTree(from, {{"design/document.json", "{\"v\":2}"}});
+  ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+  EXPECT_EQ(dateOf("design/images/big.png"), before);
+  EXPECT_NE(dateOf("design/document.json"), before);
+  EXPECT_EQ(read(zip->backing().dataReader("design/document.json")), "{\"v\":2}");
+  EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+}
+
+TEST(ZipBacking, BackupsWithoutManifestAndEmptyArchives) {
+  auto dir = testenv::freshFolder("plain");
+  auto empty = zipArchive(dir / "empty.zip");
+  EXPECT_FALSE(std::filesystem::exists(dir / "empty.zip"));  // nothing written before the first reflection
+  auto nothing = std::make_shared<KXDocumentArchive>(std::make_unique<ListBacking>(std::vector<std::pair<std::string, std::string>>{}),
+                                                     KXDocumentArchive::WithIdentity{Uuid::random()});
+  ASSERT_TRUE(empty->reflect(*nothing));
+  EXPECT_EQ(entryNames(*empty), std::vector<std::string>{KXDocumentArchive::relativePathForManifest});
+  auto backup = zipArchive(dir / "backup.zip", true, false);
+  auto source = testenv::freshFolder("plain-src");
+  writeTree(source, {{"code/a.js", "a"}});
+  ASSERT_TRUE(backup->reflect(*folderArchive(source)));
+  EXPECT_EQ(entryNames(*backup), std::vector<std::string>{"code/a.js"});
+}
+
+TEST(ZipBacking, FactoryPicksTheBackingByTypeOrByWhatTheAddressNames) {
+  auto dir = testenv::freshFolder("factory");
+  writeTree(dir / "folder", {{"a.txt", "a"}});
+  writeTree(dir, {{"file.korvelx", ""}});
+  auto byFolder = KXDocumentArchive::open(dir / "folder", "public.data", false, std::nullopt, true);
+  ASSERT_TRUE(byFolder);
+  EXPECT_EQ((*byFolder)->backing().documentTypeIdentifier(), "com.korvel.projectfolder");
+  auto nothing = KXDocumentArchive::open(dir / "missing", "public.data", false, std::nullopt, true);
+  ASSERT_FALSE(nothing);
+  EXPECT_EQ(nothing.error().code, NSFileReadNoSuchFileError);
+  auto zipOverFolder = KXDocumentArchive::open(dir / "folder", KXDocumentArchive::zipDocumentType, false, std::nullopt, true);
+  ASSERT_FALSE(zipOverFolder);
+  EXPECT_EQ(zipOverFolder.error().code, KXDocumentArchiveError::invalidBackingCode);
+  auto folderOverFile = KXDocumentArchive::open(dir / "file.korvelx", KXDocumentArchive::folderDocumentType, false, std::nullopt, true);
+  ASSERT_FALSE(folderOverFile);
+  EXPECT_EQ(folderOverFile.error().code, KXDocumentArchiveError::invalidBackingCode);
+  auto created = KXDocumentArchive::open(dir / "new/deep/folder", KXDocumentArchive::folderDocumentType, true, std::nullopt, true);
+  ASSERT_TRUE(created);
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "new/deep/folder"));
+  auto uuid = Uuid::random();
+  auto newZip = KXDocumentArchive::open(dir / "new.korvelx", KXDocumentArchive::zipDocumentType, true, uuid, true);
+  ASSERT_TRUE(newZip);
+  EXPECT_EQ((*newZip)->uuid(), uuid);
+}
+
+TEST(ZipBacking, TheBundledExampleOpens) {
+  auto archive = KXDocumentArchive::open(std::filesystem::path(KORVEL_SOURCE_DIR) / "resources/Examples/Welcome.korvelx",
+                                         "com.korvel.projectzip", false, std::nullopt, true);
+  ASSERT_TRUE(archive);
+  ASSERT_TRUE((*archive)->manifest().files);
+  auto recorded = *(*archive)->manifest().files;
+  (*archive)->regenerateManifest();
+  EXPECT_EQ(*(*archive)->manifest().files, recorded);
+}

@@ -93,9 +93,10 @@ Result<ZZOldArchiveEntry::LocalFile> ZZOldArchiveEntry::localFile() const {
   lf.dataOffset = variableStart + lf.header.variableLength();
   if (central_.compressedSize > limit - lf.dataOffset)
     return fail(entryError(ZZErrorCode::entryDataInvalid, "the entry's data runs past the end of the entries"));
+  lf.dataLength = central_.compressedSize;
 
   if (zzHasFlag(lf.header.generalPurposeBitFlag, ZZGeneralPurposeBitFlag::sizeInDataDescriptor)) {
-    std::uint64_t at = lf.dataOffset + central_.compressedSize;
+    std::uint64_t at = lf.dataOffset + lf.dataLength;
     std::uint64_t available = std::min<std::uint64_t>(limit - at, ZZDataDescriptor::size);
     if (available < ZZDataDescriptor::sizeWithoutSignature)
       return fail(entryError(ZZErrorCode::localFileHeaderInvalid, "the entry's data descriptor is missing"));

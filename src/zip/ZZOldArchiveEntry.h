@@ -41,9 +41,10 @@ class ZZOldArchiveEntry : public ZZArchiveEntry {
     Data fileName;
     Data extraField;
     std::uint64_t dataOffset = 0;
+    std::uint64_t dataLength = 0;
     ZZDataDescriptor descriptor;        // when the local flags say the sizes follow the data
     std::uint64_t descriptorLength = 0;  // 16, or 12 for a descriptor written without its signature
-    std::uint64_t length() const { return dataOffset - offset + descriptorLength; }
+    std::uint64_t length() const { return dataOffset - offset + dataLength + descriptorLength; }
   };
   // Where the bytes to decrypt or inflate are, and how to treat them.
   struct Source {

@@ -59,7 +59,12 @@ struct Client::Impl : std::enable_shared_from_this<Client::Impl> {
     phase = Phase::opening;
     if (!session) {
       session.reset(soup_session_new());
-      if (!options.compress) soup_session_remove_feature_by_type(session.get(), SOUP_TYPE_WEBSOCKET_EXTENSION_MANAGER);
+      // Not every libsoup 3 offers permessage-deflate by default; ask for it, or refuse it.
+      soup_session_remove_feature_by_type(session.get(), SOUP_TYPE_WEBSOCKET_EXTENSION_MANAGER);
+      if (options.compress) {
+        soup_session_add_feature_by_type(session.get(), SOUP_TYPE_WEBSOCKET_EXTENSION_MANAGER);
+        soup_session_add_feature_by_type(session.get(), SOUP_TYPE_WEBSOCKET_EXTENSION_DEFLATE);
+      }
     }
     GObjectPtr<SoupMessage> message(soup_message_new("GET", webSocketAddress(url, options.path).c_str()));
     if (!message) {

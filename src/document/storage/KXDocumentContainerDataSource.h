@@ -1,0 +1,84 @@
+#pragma once
+// The content of one project file held outside the project folder while the document is open
+// (the editor's document JSON). The container loads it at every read and asks its provider
+// for fresh content before it writes. Main thread only.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/Data.h"
+#include "platform/Error.h"
+#include "platform/ObserverToken.h"
+
+class KXDocumentContainerDataSource {
+ public:
+  using Reader = std::function<void(const Data& content)>;
+  // Must be called exactly once per request, on the main thread, at once or later.
+  using ProviderCompletion = std::function<void(std::optional<Data> content, std::optional<Error> error)>;
+  using Provider = std::function<void(ProviderCompletion completion)>;
+
+  KXDocumentContainerDataSource(Reader reader, Provider provider)
+      : reader_(std::move(reader)), provider_(std::move(provider)) {}
+  KXDocumentContainerDataSource() = delete;
+
+  const Data& data() const { return data_; }
+  bool dataNeedsToBeProvided() const { return dataNeedsToBeProvided_; }
+
+  // The editor changed the content: it must be asked for before the next write.
+  void setNeedsToBeProvided() {
+    dataNeedsToBeProvided_ = true;
+    notify();
+  }
+
+  // The content as read from the project folder.
+  void load(const Data& content) {
+    data_ = content;
+    dataNeedsToBeProvided_ = false;
+    if (reader_) reader_(data_);
+    notify();
+  }
+
+  // Asks the provider; `completion` receives the fresh content, or none when the provider had
+  // none to give (the source then stays stale).
+  void provideData(std::function<void(std::optional<Data> provided)> completion) {
+    auto weakAlive = std::weak_ptr<bool>(alive_);
+    provider_([this, weakAlive, completion = std::move(completion)](std::optional<Data> content, std::optional<Error>) {
+      if (weakAlive.expired()) return;
+      if (!content) {
+        dataNeedsToBeProvided_ = true;
+        completion(std::nullopt);
+        return;
+      }
+      data_ = std::move(*content);
+      dataNeedsToBeProvided_ = false;
+      completion(data_);
+    });
+  }
+
+  // Called after every change notice of dataNeedsToBeProvided, changed or not.
+  [[nodiscard]] ObserverToken observeDataNeedsToBeProvided(std::function<void()> didChange) {
+    auto entry = std::make_shared<std::function<void()>>(std::move(didChange));
+    observers_.push_back(entry);
+    std::weak_ptr<bool> weakAlive = alive_;
+    std::weak_ptr<std::function<void()>> weakEntry = entry;
+    return ObserverToken([this, weakAlive, weakEntry] {
+      if (weakAlive.expired()) return;
+      if (auto e = weakEntry.lock()) std::erase(observers_, e);
+    });
+  }
+
+ private:
+  void notify() {
+    auto observers = observers_;
+    for (auto& o : observers) (*o)();
+  }
+
+  Reader reader_;
+  Provider provider_;
+  Data data_;
+  bool dataNeedsToBeProvided_ = true;
+  std::vector<std::shared_ptr<std::function<void()>>> observers_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -21,12 +21,17 @@ io.on('connection', (socket) => {
   const extensions = socket.request.headers['sec-websocket-extensions'] || '';
   socket.on('joinRoom', (payload) => {
     counts.joins++;
+    counts.lastJoin = payload;
     socket.emit('joined', { payload, ...counts });
   });
   socket.on('echo', (...args) => socket.emit('echo', ...args));
   socket.on('stats', () => socket.emit('stats', { ...counts, extensions }));
-  // {event, args}: pushes `event` with exactly `args` to this socket.
-  socket.on('push', (request) => socket.emit(request.event, ...request.args));
+  // {event, args, others}: pushes `event` with exactly `args` to this socket, or with `others`
+  // to every other one.
+  socket.on('push', (request) => {
+    const target = request.others ? socket.broadcast : socket;
+    target.emit(request.event, ...request.args);
+  });
   // Asks for an acknowledgement, which the client never gives.
   socket.on('askForAck', () => socket.emit('withAck', { asked: true }, () => {}));
   socket.on('disconnect', () => counts.disconnects++);

@@ -1,0 +1,314 @@
+#include "server/ServerController.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "app/foundation/AppServices.h"
+#include "app/foundation/SharedNames.h"
+#include "platform/JsonCoder.h"
+#include "platform/NotificationCenter.h"
+#include "support/TestEnvironment.h"
+
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* kToken = "tok-8c1f2e-secret";
+
+bool isRunning(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string content;
+  if (!std::getline(stat, content)) return false;
+  auto close = content.rfind(')');
+  return close != std::string::npos && close + 2 < content.size() && content[close + 2] != 'Z';
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One controller on the stand-in server, with its notifications and the server's trace of
+// what it was started with and what it received.
+class ServerControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ServerController::staticPath();  // fixed before any test moves the resources
+    project = testenv::freshFolder("project");
+    std::filesystem::create_directories(project / "design" / "images");
+    std::ofstream(project / "design" / "document.json") << "{\"pages\":[]}";
+    std::ofstream(project / "design" / "images" / "a.svg") << "<svg/>";
+    trace = testenv::freshFolder("trace") / "trace.jsonl";
+    setenv("KORVEL_SERVER_TRACE", trace.c_str(), 1);
+    ServerController::setLoginProvider([] { return ServerLogin{kToken, "Ada Lovelace"}; });
+    makeController();
+  }
+  void TearDown() override {
+    controller.reset();
+    unsetenv("KORVEL_SERVER_TEST");
+    unsetenv("KORVEL_SERVER_TRACE");
+    ServerController::setLoginProvider(nullptr);
+  }
+
+  void makeController() {
+    controller = ServerController::create();
+    controller->linkOptions.reconnectionDelay = 0.05;
+    controller->linkOptions.reconnectionDelayMax = 0.3;
+    stateNotifications = 0;
+    stateObserver = NotificationCenter::defaultCenter().addObserver(
+        ServerControllerStateDidUpdateNotification, controller.get(), [this](const Notification&) { ++stateNotifications; });
+    reloadObserver = NotificationCenter::defaultCenter().addObserver(
+        ServerControllerPreviewShouldReloadNotification, controller.get(), [this](const Notification&) { ++reloads; });
+  }
+
+  bool startAndLink() {
+    auto started = controller->start(project.string(), [this](std::optional<Url> url) {
+      ++completions;
+      serverURL = url;
+    });
+    if (!started) return false;
+    return RunLoop::runUntil(
+        [this] { return completions > 0 && controller->state().has_value() && stateNotifications > 0; }, 30.0);
+  }
+
+  std::vector<json> traced() {
+    std::vector<json> records;
+    std::istringstream lines(readFile(trace));
+    for (std::string line; std::getline(lines, line);)
+      if (auto parsed = JsonCoder::parse(line)) records.push_back(*parsed);
+    return records;
+  }
+  std::vector<json> traced(const std::string& event) {
+    std::vector<json> out;
+    for (auto& r : traced())
+      if (r["event"] == event) out.push_back(r);
+    return out;
+  }
+  bool waitForState(const std::function<bool(const ServerState&)>& predicate) {
+    return RunLoop::runUntil([&] { return controller->state() && predicate(*controller->state()); }, 30.0);
+  }
+  static void idle(double seconds) {
+    RunLoop::runUntil([] { return false; }, seconds);
+  }
+
+  std::filesystem::path project, trace;
+  std::shared_ptr<ServerController> controller;
+  ObserverToken stateObserver, reloadObserver;
+  int stateNotifications = 0, reloads = 0, completions = 0;
+  std::optional<Url> serverURL;
+};
+
+}  // namespace
+
+TEST_F(ServerControllerTest, StartsLinksAndServesTheProject) {
+  EXPECT_FALSE(controller->currentServerURL());
+  ASSERT_TRUE(startAndLink());
+  ASSERT_TRUE(serverURL);
+  EXPECT_TRUE(serverURL->isLoopback());
+  EXPECT_EQ(controller->currentServerURL(), serverURL);
+  EXPECT_EQ(controller->currentProjectPath(), project.string());
+  EXPECT_TRUE(controller->running());
+  EXPECT_EQ(controller->state()->liveSharing.status, "available");
+  EXPECT_GE(stateNotifications, 1);
+
+  auto starts = traced("start");
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0]["tokenArgument"], "") << "the token is not on the command line";
+  EXPECT_EQ(starts[0]["tokenLength"], std::string(kToken).size()) << "it is in the environment";
+  EXPECT_EQ(starts[0]["author"], "Ada Lovelace");
+  EXPECT_EQ(starts[0]["api"], AppServices::shared().currentEndpoints().apiBaseURL.absoluteString());
+  EXPECT_EQ(std::filesystem::path(starts[0]["project"].get<std::string>()), project);
+  auto commandLine = readFile("/proc/" + std::to_string(starts[0]["pid"].get<int>()) + "/cmdline");
+  EXPECT_EQ(commandLine.find(kToken), std::string::npos);
+  EXPECT_NE(commandLine.find(std::string("--token\0\0--api", 15)), std::string::npos);
+  EXPECT_NE(commandLine.find(std::string("\0serve\0", 7)), std::string::npos);
+
+  std::string out;
+  auto get = [&](const std::string& path) {
+    out.clear();
+    return testenv::run("python3 -c 'import sys,urllib.request;sys.stdout.write(urllib.request.urlopen(sys.argv[1])"
+                        ".read().decode())' '" +
+                            serverURL->absoluteString() + path + "'",
+                        &out);
+  };
+  ASSERT_EQ(get("design/document.json"), 0);
+  EXPECT_EQ(out, "{\"pages\":[]}");
+  ASSERT_EQ(get("design/images/a.svg"), 0);
+  EXPECT_EQ(out, "<svg/>");
+  ASSERT_EQ(get("_app/resources/Ostrel/preview.html?imageBaseURL=x&projectURL=y"), 0);
+  EXPECT_NE(out.find("<html"), std::string::npos);
+  EXPECT_NE(get("design/../../outside"), 0);
+}
+
+TEST_F(ServerControllerTest, SendsCommandsAndFollowsTheState) {
+  controller->addPackage("lost", false);  // no link yet: dropped
+  ASSERT_TRUE(controller->start(project.string(), [this](std::optional<Url>) { ++completions; }));
+  controller->setDocumentDirty(true);  // no link yet, but the dirty state is kept
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !traced("setIsDocumentDirty").empty(); }, 30.0));
+  EXPECT_EQ(traced("setIsDocumentDirty")[0]["payload"], json({{"dirty", true}}));
+  auto events = traced();
+  EXPECT_EQ(events[1]["event"], "joinRoom") << "the room first, then the dirty state";
+  EXPECT_EQ(events[1]["payload"], json({{"room", "preview"}}));
+
+  controller->addPackage("left-pad", true);
+  ASSERT_TRUE(waitForState([](const ServerState& s) { return s.packages == std::vector<std::string>{"left-pad"}; }));
+  EXPECT_EQ(traced("addPackage")[0]["payload"], json({{"packageName", "left-pad"}, {"isDevDependency", true}}));
+
+  controller->updatePackageInfo();
+  ASSERT_TRUE(waitForState([](const ServerState& s) { return s.outdated.size() == 1; }));
+  EXPECT_EQ(controller->state()->outdated[0].latest, "1.1.0");
+  controller->upgradeKorvelLibrary();
+  ASSERT_TRUE(waitForState([](const ServerState& s) { return s.libraryVersion == "1.1.0" && s.outdated.empty(); }));
+
+  controller->startLiveSharing();
+  ASSERT_TRUE(waitForState([](const ServerState& s) { return s.liveSharing.status == "active"; }));
+  EXPECT_EQ(controller->state()->liveSharing.url, controller->currentServerURL()->absoluteString());
+  controller->stopLiveSharing();
+  ASSERT_TRUE(waitForState([](const ServerState& s) { return s.liveSharing.status == "available"; }));
+
+  controller->reloadClients();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return reloads == 1; }, 30.0));
+  EXPECT_TRUE(traced("addPackage").size() == 1) << "the command sent before the link was lost";
+  EXPECT_EQ(completions, 1);
+}
+
+TEST_F(ServerControllerTest, CoalescesStateNotificationsAndPostsPreviewData) {
+  ASSERT_TRUE(startAndLink());
+  idle(0.2);
+  stateNotifications = 0;
+  auto first = *controller->state();
+  auto second = first;
+  second.libraryVersion = "9.9.9";
+  int previews = 0;
+  auto previewObserver = NotificationCenter::defaultCenter().addObserver(
+      ServerControllerPreviewDataDidUpdateNotification, controller.get(), [&](const Notification&) { ++previews; });
+
+  controller->server()->didUpdateState(first);
+  controller->server()->didUpdateState(second);
+  EXPECT_EQ(stateNotifications, 0) << "posted when the main loop turns";
+  controller->server()->didUpdatePreview("{\"selection\":\"s\"}");
+  EXPECT_EQ(previews, 1) << "preview data is posted at once";
+  EXPECT_EQ(controller->previewData(), "{\"selection\":\"s\"}");
+  idle(0.2);
+  EXPECT_EQ(stateNotifications, 1);
+  EXPECT_EQ(controller->state(), second);
+}
+
+TEST_F(ServerControllerTest, StopForgetsTheServerOnce) {
+  controller->stop();
+  EXPECT_EQ(stateNotifications, 0) << "never started: nothing happens";
+  ASSERT_TRUE(startAndLink());
+  pid_t pid = traced("start")[0]["pid"].get<int>();
+  stateNotifications = 0;
+  controller->stop();
+  EXPECT_EQ(stateNotifications, 1);
+  EXPECT_FALSE(controller->state());
+  EXPECT_FALSE(controller->currentServerURL());
+  EXPECT_FALSE(controller->currentProjectPath());
+  EXPECT_FALSE(controller->running());
+  controller->stop();
+  controller->setDocumentDirty(false);
+  EXPECT_EQ(stateNotifications, 1);
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !isRunning(pid); }, 30.0));
+}
+
+TEST_F(ServerControllerTest, DroppingTheControllerOrStartingAgainStopsTheServer) {
+  ASSERT_TRUE(startAndLink());
+  pid_t first = traced("start")[0]["pid"].get<int>();
+  completions = 0;
+  ASSERT_TRUE(startAndLink());
+  pid_t second = traced("start")[1]["pid"].get<int>();
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !isRunning(first); }, 30.0));
+  EXPECT_TRUE(isRunning(second));
+  controller.reset();
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !isRunning(second); }, 30.0));
+}
+
+TEST_F(ServerControllerTest, WaitsForASlowServerWhoseStateLineComesInPieces) {
+  setenv("KORVEL_SERVER_TEST", "slow-start=300,split-state-line", 1);
+  ServerController::setLoginProvider(nullptr);
+  ASSERT_TRUE(startAndLink());
+  idle(0.3);
+  EXPECT_EQ(completions, 1);
+  auto start = traced("start")[0];
+  EXPECT_EQ(start["tokenArgument"], "");
+  EXPECT_EQ(start["tokenLength"], 0);
+  EXPECT_TRUE(start["author"].is_null());
+}
+
+TEST_F(ServerControllerTest, ANormalExitClearsTheStateWithoutARestart) {
+  setenv("KORVEL_SERVER_TEST", "exit-later=0:500", 1);
+  int crashes = 0;
+  controller->crashHandler = [&](int) { ++crashes; };
+  ASSERT_TRUE(startAndLink());
+  stateNotifications = 0;
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !controller->running(); }, 30.0));
+  EXPECT_EQ(stateNotifications, 1);
+  EXPECT_FALSE(controller->state());
+  EXPECT_FALSE(controller->currentServerURL());
+  idle(0.5);
+  EXPECT_EQ(crashes, 0);
+}
+
+TEST_F(ServerControllerTest, RestartsACrashedServerWithBackOffUntilItKeepsFailing) {
+  setenv("KORVEL_SERVER_TEST", "exit-later=1:100", 1);
+  controller->restartPolicy =
+      ServerRestartPolicy({.quickFailure = 60, .maxQuickFailures = 2, .initialDelay = 0.05, .maxDelay = 0.2});
+  std::vector<int> statuses;
+  bool offMainThread = false;
+  controller->crashHandler = [&](int status) {
+    statuses.push_back(status);
+    offMainThread |= !RunLoop::isMainThread();
+    EXPECT_FALSE(controller->state()) << "the state was cleared before";
+    controller->stop();
+    ASSERT_TRUE(controller->start(project.string(), nullptr));
+  };
+  ASSERT_TRUE(controller->start(project.string(), [&](std::optional<Url>) { ++completions; }));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return traced("start").size() == 3 && !controller->running(); }, 30.0));
+  idle(0.6);
+  EXPECT_EQ(statuses, (std::vector<int>{1, 1})) << "the third quick failure is not restarted";
+  EXPECT_FALSE(offMainThread);
+  EXPECT_EQ(traced("start").size(), 3u);
+}
+
+TEST_F(ServerControllerTest, AServerThatDiesAtStartNeverCompletes) {
+  setenv("KORVEL_SERVER_TEST", "exit-at-start=1", 1);
+  std::optional<int> crashed;
+  controller->crashHandler = [&](int status) { crashed = status; };
+  ASSERT_TRUE(controller->start(project.string(), [&](std::optional<Url>) { ++completions; }));
+  EXPECT_TRUE(controller->running());
+  ASSERT_TRUE(RunLoop::runUntil([&] { return crashed.has_value(); }, 30.0));
+  EXPECT_EQ(*crashed, 1);
+  EXPECT_EQ(completions, 0);
+  EXPECT_FALSE(controller->running());
+}
+
+TEST_F(ServerControllerTest, ReportsAServerThatCannotBeRun) {
+  auto resources = testenv::freshFolder("resources");
+  setenv("KORVEL_RESOURCES", resources.c_str(), 1);
+  auto missing = controller->start(project.string(), nullptr);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().domain, ServerController::ErrorDomain);
+  EXPECT_EQ(missing.error().code, ServerController::cannotRunServerCommand);
+
+  // Present but not executable: the launch fails and nothing is shown as running.
+  std::filesystem::create_directories(resources / "Node" / "bin");
+  std::filesystem::create_directories(resources / "Server" / "lib");
+  std::ofstream(resources / "Node" / "bin" / "node") << "#!/bin/sh\n";
+  std::ofstream(resources / "Server" / "lib" / "cli.js") << "\n";
+  chmod((resources / "Node" / "bin" / "node").c_str(), 0644);
+  auto unlaunchable = controller->start(project.string(), nullptr);
+  setenv("KORVEL_RESOURCES", (std::string(KORVEL_SOURCE_DIR) + "/resources").c_str(), 1);
+  ASSERT_FALSE(unlaunchable);
+  EXPECT_EQ(unlaunchable.error().code, ServerController::launchFailed);
+  EXPECT_FALSE(controller->running());
+  EXPECT_EQ(stateNotifications, 0);
+}

@@ -1,5 +1,6 @@
 #include "ZZFileChannelOutput.h"
 
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -33,6 +34,7 @@ Result<void> ZZFileChannelOutput::writeAll(const std::uint8_t* p, std::size_t n)
 }
 
 Result<void> ZZFileChannelOutput::flush() {
+  if (auto r = runPendingCopy(); !r) return r;
   if (buffer_.empty()) return {};
   auto r = writeAll(buffer_.data(), buffer_.size());
   buffer_.clear();
@@ -47,6 +49,7 @@ Result<void> ZZFileChannelOutput::seekToOffset(std::uint64_t offset) {
 
 Result<void> ZZFileChannelOutput::writeData(std::span<const std::uint8_t> bytes) {
   if (!fd_.valid()) return fail(Error::posix(EBADF, path_.string()));
+  if (auto r = runPendingCopy(); !r) return r;
   if (bytes.size() >= kBufferSize) {
     if (auto r = flush(); !r) return r;
     return writeAll(bytes.data(), bytes.size());
@@ -68,23 +71,54 @@ Result<void> ZZFileChannelOutput::copyFrom(const ZZChannelInput& input, std::uin
   int in = input.fileDescriptor();
   if (in < 0 || offset > input.size() || length > input.size() - offset)
     return ZZChannelOutput::copyFrom(input, offset, length);
+  if (pendingCopy_.length > 0 && pendingCopy_.fd == in && pendingCopy_.offset + pendingCopy_.length == offset) {
+    pendingCopy_.length += length;
+    return {};
+  }
   if (auto r = flush(); !r) return r;
+  pendingCopy_ = {in, offset, length};
+  return {};
+}
+
+Result<void> ZZFileChannelOutput::runPendingCopy() {
+  if (pendingCopy_.length == 0) return {};
+  PendingCopy copy = pendingCopy_;
+  pendingCopy_ = {};
   // The kernel copies between the files without passing the bytes through us.
-  auto inOffset = static_cast<off_t>(offset);
+  auto inOffset = static_cast<off_t>(copy.offset);
   auto outOffset = static_cast<off_t>(position_);
+  std::uint64_t length = copy.length;
   while (length > 0) {
-    ssize_t n = ::copy_file_range(in, &inOffset, fd_.get(), &outOffset,
+    ssize_t n = ::copy_file_range(copy.fd, &inOffset, fd_.get(), &outOffset,
                                   static_cast<std::size_t>(std::min<std::uint64_t>(length, kMaximumWrite)), 0);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
-        return ZZChannelOutput::copyFrom(input, static_cast<std::uint64_t>(inOffset), length);
+      if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
       return fail(Error::posix(errno, path_.string()));
     }
     if (n == 0) return fail(Error::posix(EIO, path_.string() + ": the archive ended early"));
     length -= static_cast<std::uint64_t>(n);
     position_ = static_cast<std::uint64_t>(outOffset);
   }
+  // Where the kernel cannot copy, the bytes pass through a buffer.
+  Data chunk(static_cast<std::size_t>(std::min<std::uint64_t>(length, kBufferSize)));
+  while (length > 0) {
+    auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, chunk.size()));
+    std::size_t done = 0;
+    while (done < n) {
+      ssize_t r = ::pread(copy.fd, chunk.data() + done, n - done, inOffset + static_cast<off_t>(done));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return fail(Error::posix(errno, path_.string()));
+      if (r == 0) return fail(Error::posix(EIO, path_.string() + ": the archive ended early"));
+      done += static_cast<std::size_t>(r);
+    }
+    if (auto r = writeAll(chunk.data(), n); !r) return r;
+    inOffset += static_cast<off_t>(n);
+    length -= n;
+  }
+  // Start writing the copy back now, so that the sync at close has less left to wait for.
+  ::sync_file_range(fd_.get(), static_cast<off_t>(position_ - copy.length), static_cast<off_t>(copy.length),
+                    SYNC_FILE_RANGE_WRITE);
   return {};
 }
 

@@ -11,7 +11,7 @@ class ZZFileChannelOutput : public ZZChannelOutput {
  public:
   ZZFileChannelOutput(ZZFileDescriptor fd, std::filesystem::path path);
 
-  std::uint64_t offset() const override { return position_ + buffer_.size(); }
+  std::uint64_t offset() const override { return position_ + buffer_.size() + pendingCopy_.length; }
   Result<void> seekToOffset(std::uint64_t offset) override;
   Result<void> writeData(std::span<const std::uint8_t> bytes) override;
   Result<void> truncateAtOffset(std::uint64_t offset) override;
@@ -19,11 +19,19 @@ class ZZFileChannelOutput : public ZZChannelOutput {
   Result<void> close() override;
 
  private:
+  // Copies of adjacent ranges (old entries one after another) are merged into one.
+  struct PendingCopy {
+    int fd = -1;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+  };
   Result<void> flush();
+  Result<void> runPendingCopy();
   Result<void> writeAll(const std::uint8_t* p, std::size_t n);
 
   ZZFileDescriptor fd_;
   std::filesystem::path path_;
   std::uint64_t position_ = 0;  // where the buffer's bytes go
-  Data buffer_;
+  Data buffer_;  // empty while a copy is pending
+  PendingCopy pendingCopy_;
 };

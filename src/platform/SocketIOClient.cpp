@@ -67,8 +67,8 @@ struct Client::Impl : std::enable_shared_from_this<Client::Impl> {
       }
     }
     GObjectPtr<SoupMessage> message(soup_message_new("GET", webSocketAddress(url, options.path).c_str()));
-    if (!message) {
-      lost();
+    if (!message) {  // an address libsoup refuses will not get better by retrying
+      phase = Phase::idle;
       return;
     }
     cancellable.reset(g_cancellable_new());

@@ -101,7 +101,7 @@ TEST(SocketIOClient, CompressesLargeEventsWhenOffered) {
 }
 
 TEST(SocketIOClient, AnswersPingsAndNoticesASilentServer) {
-  auto peer = NodePeer::start(0, {{"PEER_PING_INTERVAL", "100"}, {"PEER_PING_TIMEOUT", "300"}});
+  auto peer = NodePeer::start(0, {{"PEER_PING_INTERVAL", "100"}, {"PEER_PING_TIMEOUT", "1000"}});
   ASSERT_TRUE(peer);
   Recorder r(peer->url());
   r.client->connect();

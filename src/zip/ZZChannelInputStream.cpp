@@ -1,6 +1,7 @@
 #include "ZZChannelInputStream.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "ZZError.h"

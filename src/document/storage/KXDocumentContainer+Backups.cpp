@@ -1,0 +1,132 @@
+// Timed backups of the document JSON and the code files, and the package-registry settings.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "document/storage/KXDocumentContainer.h"
+#include "document/storage/KXZipArchiveBacking.h"
+#include "platform/FileSystem.h"
+#include "platform/Url.h"
+#include "platform/RWLog.h"
+#include "platform/RunLoop.h"
+
+namespace {
+
+std::string backupName(std::chrono::system_clock::time_point when) {
+  std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H.%M.%S", &tm);
+  return buf;
+}
+
+std::optional<std::time_t> parseBackupName(const std::string& stem) {
+  std::tm tm{};
+  const char* end = strptime(stem.c_str(), "%Y-%m-%d %H.%M.%S", &tm);
+  if (!end || *end != '\0') return std::nullopt;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+}  // namespace
+
+void KXDocumentContainer::scheduleBackup() {
+  if (!isValid_ || deleted_) return;
+  if (backupTimer_ && backupTimer_->isValid()) return;  // one chain of backups per container
+  std::weak_ptr<KXDocumentContainer> weak = weak_from_this();
+  backupTimer_ = Timer::scheduled(backupTimeInterval, false, [weak] {
+    auto self = weak.lock();
+    if (!self || !self->isValid_) return;
+    self->backupNow();
+  });
+}
+
+void KXDocumentContainer::backupNow(std::function<void()> done) {
+  auto self = shared_from_this();
+  writeChanges([self, done = std::move(done)] {
+    self->backupStep();
+    if (done) done();
+  });
+}
+
+void KXDocumentContainer::backupStep() {
+  auto backups = projectDirectory_ / KXDocumentArchive::relativePathForBackups;
+  auto view = KXDocumentArchive::filtered(projectDirectoryArchive_, [](const std::string& path) {
+    return path == KXDocumentArchive::relativePathForDocumentJSON ||
+           path.rfind(KXDocumentArchive::relativePathForCodeFiles, 0) == 0;
+  });
+  Entries entries;
+  view->backing().forEach([&](const std::string& path, const DataReader&) {
+    auto known = projectManifestEntries_.find(path);
+    entries[path] = known != projectManifestEntries_.end() ? known->second : KXDocumentManifest::Entry::unknown();
+  });
+
+  if (entries != lastBackupManifestEntries_ && !deleted_) {
+    auto zipPath = backups / (backupName(std::chrono::system_clock::now()) + ".zip");
+    log("backing up to " + zipPath.string());
+    auto written = [&]() -> Result<void> {
+      if (auto made = fs::createDirectories(backups); !made) return made;
+      auto backing = KXZipArchiveBacking::create(zipPath, true, false);
+      if (!backing) return fail(backing.error());
+      KXDocumentArchive zip(std::move(*backing), std::nullopt);
+      if (auto r = zip.reflect(*view); !r) return r;
+
+      // Keep the newest backups; only zips are ever deleted, and never the one just written.
+      std::vector<std::pair<std::optional<std::time_t>, std::filesystem::path>> items;
+      std::error_code ec;
+      for (auto& item : std::filesystem::directory_iterator(backups, ec)) {
+        auto name = item.path().filename().string();
+        if (name.empty() || name[0] == '.') continue;
+        items.emplace_back(parseBackupName(item.path().stem().string()), item.path());
+      }
+      if (ec) return fail(Error::file(ec.value(), backups.string()));
+      if (items.size() > maximumNumberOfBackups) {
+        std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+          if (a.first && b.first) return *a.first > *b.first;
+          return a.first.has_value() && !b.first.has_value();
+        });
+        for (size_t i = maximumNumberOfBackups; i < items.size(); ++i) {
+          const auto& path = items[i].second;
+          if (path.extension() == ".zip" && path != zipPath) (void)fs::removeItem(path);
+        }
+      }
+      return {};
+    }();
+    if (!written) log("couldn't back up: " + written.error().description());
+  }
+  lastBackupManifestEntries_ = std::move(entries);
+  backupTimer_.reset();
+  scheduleBackup();
+}
+
+void KXDocumentContainer::addPackageRegistrySettings() {
+  requireValid("addPackageRegistrySettings");
+  PackageRegistrySettings settings;
+  if (packageRegistrySettingsProvider) settings = packageRegistrySettingsProvider();
+  auto url = Url::parse(settings.registryURL);
+  std::string scheme = url && !url->scheme().empty() ? url->scheme() : "https";
+  std::string host = url && !url->host().empty() ? url->host() : "localhost";
+  std::string content = "@korvel:registry=" + scheme + "://" + host + "/";
+  if (settings.token) {
+    const auto& token = *settings.token;
+    bool clean = std::none_of(token.begin(), token.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+    if (clean) {
+      content += "\nalways-auth=true\n//" + host + "/:_authToken=" + token;
+    } else {
+      log("The sign-in token holds control characters; it was left out of .npmrc");
+    }
+  }
+  auto file = projectDirectory_ / ".npmrc";
+  (void)fs::removeItem(file);
+  // It holds the user's credential: readable by the user alone.
+  (void)fs::writeAtomically(file, content, 0600);
+}
+
+void KXDocumentContainer::refreshAllPackageRegistrySettings() {
+  auto all = allInstances();
+  for (auto& weak : all)
+    if (auto container = weak.lock(); container && container->isValid_) container->addPackageRegistrySettings();
+}

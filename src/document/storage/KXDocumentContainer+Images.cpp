@@ -1,0 +1,205 @@
+// Images and assets the editor adds to the project, and the reduced copies of images kept in
+// .cache/images/<size>/.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <poppler.h>
+#include <cairo.h>
+
+#include <cmath>
+
+#include "document/storage/KXDocumentContainer.h"
+#include "document/storage/KXDocumentError.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/GObjectPtr.h"
+
+namespace {
+
+bool startsWith(const Data& d, std::initializer_list<std::uint8_t> magic) {
+  return d.size() >= magic.size() && std::equal(magic.begin(), magic.end(), d.begin());
+}
+
+std::string contentName(const Data& bytes) {
+  std::string name = crypto::base64Encode(crypto::sha1(bytes));
+  std::erase_if(name, [](char c) { return c == '/' || c == '+' || c == '='; });
+  return name;
+}
+
+std::string imageExtension(const Data& bytes) {
+  if (startsWith(bytes, {0x89, 0x50, 0x4E, 0x47})) return ".png";
+  if (startsWith(bytes, {0xFF, 0xD8, 0xFF})) return ".jpg";
+  return "";
+}
+
+// A name of one file directly in a folder: no separators, no "." or "..", no zero byte.
+bool isPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+cairo_status_t appendToData(void* closure, const unsigned char* bytes, unsigned int length) {
+  auto* out = static_cast<Data*>(closure);
+  out->insert(out->end(), bytes, bytes + length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+// The first page of a PDF as PNG bytes, at 72 dots per inch.
+std::optional<Data> rasterisePdf(const Data& pdf) {
+  GBytes* bytes = g_bytes_new(pdf.data(), pdf.size());
+  GError* error = nullptr;
+  GObjectPtr<PopplerDocument> document(poppler_document_new_from_bytes(bytes, nullptr, &error));
+  g_bytes_unref(bytes);
+  g_clear_error(&error);
+  if (!document || poppler_document_get_n_pages(document.get()) < 1) return std::nullopt;
+  GObjectPtr<PopplerPage> page(poppler_document_get_page(document.get(), 0));
+  double width = 0, height = 0;
+  poppler_page_get_size(page.get(), &width, &height);
+  if (width < 1 || height < 1 || width > 20000 || height > 20000) return std::nullopt;
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height)));
+  cairo_t* cr = cairo_create(surface);
+  poppler_page_render(page.get(), cr);
+  cairo_destroy(cr);
+  Data png;
+  bool ok = cairo_surface_write_to_png_stream(surface, appendToData, &png) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(surface);
+  if (!ok || png.empty()) return std::nullopt;
+  return png;
+}
+
+// Reduced copies are made a few at a time, however many images a read finds.
+GThreadPool* scalingPool() {
+  static GThreadPool* pool = g_thread_pool_new(
+      [](gpointer data, gpointer) {
+        std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
+        (*work)();
+      },
+      nullptr, 2, FALSE, nullptr);
+  return pool;
+}
+
+}  // namespace
+
+Result<std::string> KXDocumentContainer::addImage(const Data& data) {
+  requireValid("addImage(data:)");
+  Data bytes = data;
+  if (startsWith(data, {'%', 'P', 'D', 'F'})) {
+    auto png = rasterisePdf(data);
+    if (!png) return fail(makeError(KXDocumentError::unsupportedImageFormat));
+    bytes = std::move(*png);
+  }
+  std::string name = contentName(bytes) + imageExtension(bytes);
+  auto folder = projectDirectory_ / KXDocumentArchive::relativePathForImages;
+  if (auto made = fs::createDirectories(folder); !made) return fail(made.error());
+  if (auto written = fs::writeAtomically(folder / name, bytes); !written) return fail(written.error());
+  addCachedImageDimensionDirectories();
+  addMissingCachedImages(name, {});
+  return name;
+}
+
+Result<void> KXDocumentContainer::addImage(const std::string& name, const std::filesystem::path& contentsOf) {
+  requireValid("addImage(named:withContentsOf:)");
+  if (!isPlainName(name)) return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an image name: " + name);
+  auto folder = projectDirectory_ / KXDocumentArchive::relativePathForImages;
+  if (auto made = fs::createDirectories(folder); !made) return fail(made.error());
+  auto target = folder / name;
+  // An image of that name is already here: images are named by content, so it is the same.
+  if (!fs::exists(target)) {
+    if (auto copied = fs::copyItem(contentsOf, target); !copied) return fail(copied.error());
+  } else if (!fs::exists(contentsOf)) {
+    return fail(Error::file(ENOENT, contentsOf.string()));
+  }
+  addCachedImageDimensionDirectories();
+  addMissingCachedImages(name, {});
+  return {};
+}
+
+Result<std::string> KXDocumentContainer::addAsset(const Data& data, const std::string& preferredName, int count) {
+  for (;; ++count) {
+    std::filesystem::path proposed(preferredName);
+    std::string last = proposed.filename().string();
+    auto dot = last.rfind('.');
+    std::string extension = dot == std::string::npos || dot == 0 ? "" : last.substr(dot + 1);
+    std::string base = extension.empty() ? preferredName : preferredName.substr(0, preferredName.size() - extension.size() - 1);
+    std::string suffix = count < 1 ? "" : " (" + std::to_string(count) + ")";
+    std::string relative = std::string(KXDocumentArchive::relativePathForAssets) + "/" + base + suffix + "." + extension;
+    // The proposed name comes from the editor: it must stay inside the assets folder.
+    if (!KXDocumentArchive::isSafeRelativePath(relative) || !KXDocumentArchive::isSafeRelativePath(preferredName))
+      return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an asset name: " + preferredName);
+    auto target = projectDirectory_ / relative;
+    auto existing = fs::readFile(target);
+    if (!existing) {
+      if (auto made = fs::createDirectories(target.parent_path()); !made) return fail(made.error());
+      if (auto written = fs::writeAtomically(target, data); !written) return fail(written.error());
+      return relative;
+    }
+    if (crypto::sha1(*existing) == crypto::sha1(data)) return relative;
+  }
+}
+
+void KXDocumentContainer::addCachedImageDimensionDirectories() {
+  for (int size : cachedImageDimensions)
+    (void)fs::createDirectories(projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size));
+}
+
+void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries) {
+  auto source = projectDirectory_ / KXDocumentArchive::relativePathForImages / name;
+  std::vector<std::pair<int, std::filesystem::path>> missing;
+  for (int size : cachedImageDimensions) {
+    std::string cachePath = std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name;
+    if (entries.count(cachePath)) continue;
+    auto url = projectDirectory_ / cachePath;
+    std::error_code ec;
+    std::filesystem::create_symlink(source, url, ec);
+    if (ec) log("Couldn't create temporary image cache symlink: " + Error::file(ec.value(), url.string(), false).description());
+    missing.emplace_back(size, url);
+  }
+  if (missing.empty()) return;
+  auto self = shared_from_this();
+  auto work = new std::function<void()>([self, source, missing] {
+    GError* error = nullptr;
+    GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new_from_file(source.c_str(), &error));
+    g_clear_error(&error);
+    if (!image) return;
+    GObjectPtr<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(image.get()));
+    int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
+    if (pw < 1 || ph < 1) return;
+    Data head(3);
+    if (auto f = fs::readFile(source); f && f->size() >= 3) head.assign(f->begin(), f->begin() + 3);
+    bool jpeg = head == Data{0xFF, 0xD8, 0xFF};
+    for (const auto& [size, url] : missing) {
+      double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
+      if (scale >= 1.0) continue;  // the link to the full image serves this size
+      int w = static_cast<int>(std::ceil(2.0 * pw * scale)), h = static_cast<int>(std::ceil(2.0 * ph * scale));
+      GObjectPtr<GdkPixbuf> reduced(gdk_pixbuf_scale_simple(oriented.get(), w, h, GDK_INTERP_BILINEAR));
+      if (!reduced) continue;
+      gchar* buffer = nullptr;
+      gsize length = 0;
+      gboolean saved = jpeg ? gdk_pixbuf_save_to_buffer(reduced.get(), &buffer, &length, "jpeg", &error, "quality", "100", nullptr)
+                            : gdk_pixbuf_save_to_buffer(reduced.get(), &buffer, &length, "png", &error, nullptr);
+      g_clear_error(&error);
+      if (!saved) continue;
+      auto written = fs::writeAtomically(url, std::span(reinterpret_cast<const std::uint8_t*>(buffer), length));
+      g_free(buffer);
+      if (!written) self->log("Couldn't write cached image: " + written.error().description() + " (" + url.string() + ")");
+    }
+  });
+  g_thread_pool_push(scalingPool(), work, nullptr);
+}
+
+void KXDocumentContainer::addMissingCachedImages() {
+  requireValid("addMissingCachedImages");
+  // The caller has just regenerated the project folder's manifest.
+  Entries entries = projectDirectoryArchive_->manifest().files.value_or(Entries{});
+  addCachedImageDimensionDirectories();
+  const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
+  for (const auto& [path, entry] : entries) {
+    if (path.rfind(images, 0) != 0) continue;
+    std::string name = path.substr(path.rfind(images) + images.size());
+    if (name.find('/') != std::string::npos) continue;
+    addMissingCachedImages(name, entries);
+  }
+}

@@ -1,0 +1,201 @@
+// Reading a project into the container, saving it, and the origin record that lets the next
+// opening of the same file take the working copy up again.
+
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include "document/storage/Bookmark.h"
+#include "document/storage/KXDocumentArchiveError.h"
+#include "document/storage/KXDocumentContainer.h"
+#include "platform/Crypto.h"
+#include "platform/Fatal.h"
+#include "platform/FileSystem.h"
+#include "platform/JsonCoder.h"
+
+namespace {
+
+struct OriginInfo {
+  Data bookmarkData;
+  KXDocumentManifest manifest;
+  std::chrono::system_clock::time_point modificationDate;
+};
+
+std::optional<OriginInfo> decodeOriginInfo(const std::string& text, std::optional<Error>* why) {
+  auto fail = [&](Error e) -> std::optional<OriginInfo> {
+    if (why) *why = std::move(e);
+    return std::nullopt;
+  };
+  auto parsed = JsonCoder::parse(text);
+  if (!parsed) return fail(parsed.error());
+  const auto& root = *parsed;
+  if (!root.is_object()) return fail(Error("com.korvel.container", 1, "\"info\" is not an object"));
+  auto bookmark = root.find("bookmarkData");
+  auto manifest = root.find("manifest");
+  auto date = root.find("modificationDate");
+  if (bookmark == root.end() || !bookmark->is_string() || manifest == root.end() || date == root.end() ||
+      !date->is_string())
+    return fail(Error("com.korvel.container", 2, "\"info\" lacks a field"));
+  auto bytes = crypto::base64Decode(bookmark->get<std::string>());
+  auto decodedManifest = KXDocumentArchive::decodeManifest(JsonCoder::dump(*manifest));
+  auto when = KXDocumentArchive::parseDate(date->get<std::string>());
+  if (!bytes || !decodedManifest || !when) return fail(Error("com.korvel.container", 3, "\"info\" has a malformed field"));
+  return OriginInfo{std::move(*bytes), std::move(*decodedManifest), *when};
+}
+
+std::string describe(std::chrono::system_clock::time_point date) { return KXDocumentArchive::formatDate(date); }
+
+bool isMissingFile(const Error& e) {
+  return (e.domain == NSCocoaErrorDomain && (e.code == NSFileNoSuchFileError || e.code == NSFileReadNoSuchFileError));
+}
+
+KXDocumentContainer::Entries comparable(const KXDocumentContainer::Entries& entries) {
+  KXDocumentContainer::Entries out;
+  for (const auto& [path, entry] : entries)
+    if (path.rfind(".backups", 0) != 0) out.emplace(path, entry);
+  return out;
+}
+
+}  // namespace
+
+bool KXDocumentContainer::isCurrentCopy(const KXDocumentArchive& archive, ArchiveRelation relation) {
+  if (projectDirectoryIsOrigin_) return true;
+  if (relation.kind == ArchiveRelation::Kind::copy) return false;
+  auto text = fs::readText(uuidDirectory_ / nameForOriginInfo);
+  std::optional<Error> why;
+  std::optional<OriginInfo> info;
+  if (text) {
+    info = decodeOriginInfo(*text, &why);
+  } else {
+    why = text.error();
+  }
+  if (!info) {
+    if (why && !isMissingFile(*why)) log("Detecting changes — unexpected origin metadata: " + why->description());
+    return false;
+  }
+  auto origin = Bookmark::resolve(info->bookmarkData);
+  if (!origin) return false;
+  std::error_code ec;
+  if (*origin != std::filesystem::weakly_canonical(archive.backing().url(), ec)) return false;
+  auto modified = archive.contentModificationDate();
+  if (!modified) return false;
+  log("Detecting changes: origin last modified on " + describe(*modified) + ", project last modified on " +
+      describe(info->modificationDate));
+  auto difference = std::chrono::abs(*modified - info->modificationDate);
+  return difference < std::chrono::milliseconds(100);
+}
+
+bool KXDocumentContainer::workingCopyDiffersFromInfo() {
+  auto text = fs::readText(uuidDirectory_ / nameForOriginInfo);
+  if (!text) return false;
+  auto info = decodeOriginInfo(*text, nullptr);
+  if (!info || !info->manifest.files) return false;
+  projectDirectoryArchive_->regenerateManifest();
+  auto now = comparable(projectDirectoryArchive_->manifest().files.value_or(Entries{}));
+  auto recorded = comparable(*info->manifest.files);
+  return now != recorded;
+}
+
+void KXDocumentContainer::setWorkingCopyAside() {
+  auto stamp = KXDocumentArchive::formatDate(std::chrono::system_clock::now());
+  auto aside = baseDirectory() / ("Korvel-" + uuid_.string() + " unsaved edits " + stamp);
+  if (auto copied = fs::copyItem(projectDirectory_, aside); copied) {
+    setAsideCopy_ = aside;
+    log("The document changed elsewhere; unsaved edits of this working copy were kept in " + aside.string());
+  } else {
+    log("Couldn't keep unsaved edits aside: " + copied.error().description());
+  }
+}
+
+Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, ArchiveRelation relation) {
+  requireValid("read(from:as:)");
+  dataSourcesAreFinal_ = true;
+  resumedWithUnsavedChanges_ = false;
+  setAsideCopy_.reset();
+  bool preserve = isCurrentCopy(archive, relation);
+  log("Reading from " + archive.backing().url().string() + " (" + relation.word() +
+      "); preserving existing contents of project folder: " + (preserve ? "true" : "false"));
+  struct ScheduleAtEnd {
+    KXDocumentContainer* self;
+    ~ScheduleAtEnd() { self->scheduleBackup(); }
+  } scheduleAtEnd{this};
+
+  bool origin = relation.kind == ArchiveRelation::Kind::origin;
+  if (!preserve) {
+    // Edits made here that never reached the origin are kept aside before the origin's
+    // newer content replaces them.
+    if (origin && workingCopyDiffersFromInfo()) setWorkingCopyAside();
+    if (auto reflected = projectDirectoryArchive_->reflect(archive); !reflected) {
+      log("Error reading: " + reflected.error().description());
+      return reflected;
+    }
+    projectDirectoryArchive_->regenerateManifest();
+    reflectOrigin(origin ? &archive : nullptr, relation.isDraft);
+  } else {
+    if (!projectDirectoryIsOrigin_ && origin) resumedWithUnsavedChanges_ = workingCopyDiffersFromInfo();
+    projectDirectoryArchive_->regenerateManifest();
+  }
+  addPackageRegistrySettings();
+  addMissingCachedImages();
+  log("Done reading");
+
+  originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
+  projectManifestEntries_ = originManifestEntries_;
+  for (auto& [path, source] : dataSources_) {
+    auto content = fs::readFile(projectDirectory_ / path);
+    if (!content) {
+      // A missing file is empty content; one that exists but can't be read is an error.
+      if (!isMissingFile(content.error())) return fail(content.error());
+      content = Data();
+    }
+    source->load(*content);
+  }
+  return {};
+}
+
+Result<void> KXDocumentContainer::save(KXDocumentArchive& archive, ArchiveRelation relation) {
+  requireValid("save(to:as:)");
+  dataSourcesAreFinal_ = true;
+  std::error_code ec;
+  if (projectDirectoryIsOrigin_ && std::filesystem::weakly_canonical(archive.backing().url(), ec) ==
+                                       std::filesystem::weakly_canonical(projectDirectory_, ec))
+    return {};
+  log("Saving to " + archive.backing().url().string() + " (" + relation.word() + ")");
+  auto discard = projectRelativePathsToDiscard_;
+  auto view = KXDocumentArchive::filtered(projectDirectoryArchive_,
+                                          [discard](const std::string& path) { return !discard.count(path); });
+  if (auto reflected = archive.reflect(*view); !reflected) {
+    log("Error saving: " + reflected.error().description());
+    return reflected;
+  }
+  log("Done saving");
+  if (relation.kind == ArchiveRelation::Kind::origin) reflectOrigin(&archive, relation.isDraft);
+  return {};
+}
+
+void KXDocumentContainer::reflectOrigin(const KXDocumentArchive* archive, bool isDraft) {
+  requireValid("reflectOrigin");
+  if (projectDirectoryIsOrigin_) return;
+  std::error_code ec;
+  for (auto& item : std::filesystem::directory_iterator(uuidDirectory_, ec)) {
+    std::string name = item.path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    bool bookmarkFile = name.size() >= 6 && name.rfind("---", 0) == 0 && name.compare(name.size() - 3, 3, "---") == 0;
+    if (name == nameForOriginInfo || bookmarkFile) (void)fs::removeItem(item.path());
+  }
+  if (!archive) return;
+  const auto& url = archive->backing().url();
+  auto bookmark = Bookmark::make(url);
+  if (!bookmark) return;
+  if (!isDraft)
+    (void)fs::writeAtomically(uuidDirectory_ / ("--- " + url.filename().string() + " ---"), *bookmark, 0600);
+  auto date = archive->contentModificationDate().value_or(std::chrono::system_clock::now());
+  // The origin's own manifest, or what was read from it when it carries none.
+  KXDocumentManifest manifest = archive->manifest();
+  if (!manifest.files) manifest.files = projectDirectoryArchive_->manifest().files;
+  nlohmann::json info = {{"bookmarkData", crypto::base64Encode(*bookmark)},
+                         {"manifest", KXDocumentArchive::manifestJSON(manifest)},
+                         {"modificationDate", KXDocumentArchive::formatDate(date)}};
+  (void)fs::writeAtomically(uuidDirectory_ / nameForOriginInfo, KXDocumentArchive::encode(info), 0600);
+  log("Updating origin: " + url.string() + ", last modified on: " + describe(date));
+}

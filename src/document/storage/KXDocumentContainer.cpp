@@ -1,0 +1,388 @@
+#include "KXDocumentContainer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+#include "document/storage/Bookmark.h"
+#include "document/storage/KXDirectoryArchiveBacking.h"
+#include "document/storage/KXDocumentArchiveError.h"
+#include "document/storage/KXDocumentError.h"
+#include "platform/Crypto.h"
+#include "platform/Fatal.h"
+#include "platform/FileSystem.h"
+#include "platform/JsonCoder.h"
+#include "platform/RunLoop.h"
+#include "platform/UniqueFd.h"
+#include "platform/Xdg.h"
+
+std::function<KXDocumentContainer::PackageRegistrySettings()> KXDocumentContainer::packageRegistrySettingsProvider;
+
+namespace {
+
+void requireMainThread(const char* operation) {
+  if (!RunLoop::isMainThread()) KORVEL_FATAL(std::string("KXDocumentContainer.") + operation + " called off the main thread");
+}
+
+std::string logTimestamp() {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::time_t t = system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d.%02d.%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
+  return buf;
+}
+
+}  // namespace
+
+std::filesystem::path KXDocumentContainer::baseDirectory() {
+  return xdg::dataHome() / "Korvel" / "Autosave Information";
+}
+
+KXDocumentContainer::KXDocumentContainer(Key, const Uuid& uuid, bool isPlaceholder)
+    : uuid_(uuid), isValid_(!isPlaceholder) {
+  uuidDirectory_ = baseDirectory() / ((isPlaceholder ? "KorvelShouldNotExist-" : "Korvel-") + uuid.string());
+}
+
+KXDocumentContainer::~KXDocumentContainer() {
+  dataSourceObservers_.clear();
+  // The registry holds weak references; expired ones are dropped on the next walk.
+}
+
+std::vector<std::weak_ptr<KXDocumentContainer>>& KXDocumentContainer::allInstances() {
+  static auto* instances = new std::vector<std::weak_ptr<KXDocumentContainer>>();
+  return *instances;
+}
+
+void KXDocumentContainer::registerInstance(const std::shared_ptr<KXDocumentContainer>& container) {
+  auto& all = allInstances();
+  std::erase_if(all, [](const auto& weak) { return weak.expired(); });
+  all.push_back(container);
+}
+
+void KXDocumentContainer::unregister() {
+  std::erase_if(allInstances(), [this](const auto& weak) {
+    auto c = weak.lock();
+    return !c || c.get() == this;
+  });
+}
+
+void KXDocumentContainer::requireValid(const char* operation) const {
+  requireMainThread(operation);
+  if (!isValid_) KORVEL_FATAL(std::string("KXDocumentContainer.") + operation + " called on a container that is not valid");
+}
+
+Result<std::shared_ptr<KXDocumentContainer>> KXDocumentContainer::create(
+    const Uuid& uuid, std::optional<std::filesystem::path> requiredOriginIfExists) {
+  requireMainThread("init");
+  auto container = std::make_shared<KXDocumentContainer>(Key{}, uuid, false);
+  const auto& dir = container->uuidDirectory_;
+
+  // An item "package" marks a folder of an older layout: start afresh.
+  if (fs::exists(dir / "package")) (void)fs::removeItem(dir);
+
+  if (requiredOriginIfExists) {
+    if (auto info = fs::readText(dir / nameForOriginInfo)) {
+      auto parsed = JsonCoder::parse(*info);
+      std::optional<std::filesystem::path> origin;
+      if (parsed && parsed->is_object() && parsed->contains("bookmarkData") && (*parsed)["bookmarkData"].is_string()) {
+        if (auto bytes = crypto::base64Decode((*parsed)["bookmarkData"].get<std::string>()))
+          origin = Bookmark::resolve(*bytes);
+      }
+      std::error_code ec;
+      auto required = std::filesystem::weakly_canonical(*requiredOriginIfExists, ec);
+      if (!origin || *origin != required)
+        return fail(makeError(KXDocumentError::containerAlreadyExistsForOtherOrigin));
+    }
+  }
+
+  for (auto& weak : allInstances()) {
+    auto other = weak.lock();
+    if (other && other->isValid_ && other->uuid_ == uuid) return fail(makeError(KXDocumentError::containerAlreadyExists));
+  }
+
+  container->projectDirectory_ = dir / nameForProjectDirectory;
+  container->projectDirectoryPathPrefix_ = container->projectDirectory_.string() + "/";
+  // The autosave folder holds working copies of the user's documents: keep it private.
+  if (auto made = fs::createDirectories(baseDirectory(), 0700); !made) return fail(made.error());
+  ::chmod(baseDirectory().c_str(), 0700);
+  if (auto made = fs::createDirectories(dir, 0700); !made) return fail(made.error());
+  if (auto made = fs::createDirectories(container->projectDirectory_); !made) return fail(made.error());
+  auto backing = KXDirectoryArchiveBacking::create(container->projectDirectory_, false, false);
+  if (!backing) return fail(backing.error());
+  container->projectDirectoryArchive_ =
+      std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{uuid});
+  registerInstance(container);
+  container->log("Initialized with uuid " + uuid.string());
+  return container;
+}
+
+Result<std::shared_ptr<KXDocumentContainer>> KXDocumentContainer::create(
+    std::shared_ptr<KXDocumentArchive> projectDirectoryArchive) {
+  requireMainThread("init");
+  struct stat st{};
+  const auto& url = projectDirectoryArchive->backing().url();
+  if (::stat(url.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      projectDirectoryArchive->backing().documentTypeIdentifier() != KXDocumentArchive::folderDocumentType)
+    return fail(makeError(KXDocumentError::containerIsNotDirectory));
+  auto container = std::make_shared<KXDocumentContainer>(Key{}, projectDirectoryArchive->uuid(), false);
+  container->uuidDirectory_ = placeholder()->uuidDirectory_;
+  container->projectDirectory_ = url;
+  container->projectDirectoryIsOrigin_ = true;
+  std::string prefix = url.string();
+  if (prefix.empty() || prefix.back() != '/') prefix += "/";
+  container->projectDirectoryPathPrefix_ = prefix;
+  container->projectDirectoryArchive_ = std::move(projectDirectoryArchive);
+  registerInstance(container);
+  return container;
+}
+
+std::shared_ptr<KXDocumentContainer> KXDocumentContainer::placeholder() {
+  static std::shared_ptr<KXDocumentContainer> shared = [] {
+    auto c = std::make_shared<KXDocumentContainer>(Key{}, Uuid::random(), true);
+    c->projectDirectory_ = c->uuidDirectory_ / nameForProjectDirectory;
+    c->projectDirectoryPathPrefix_ = c->projectDirectory_.string() + "/";
+    auto backing = KXDirectoryArchiveBacking::create(c->projectDirectory_, true, false);
+    c->projectDirectoryArchive_ =
+        std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{c->uuid_});
+    return c;
+  }();
+  return shared;
+}
+
+Result<void> KXDocumentContainer::deleteContainer(bool toTrash) {
+  Result<void> result;
+  if (!projectDirectoryIsOrigin_) {
+    deleted_ = true;
+    backupTimer_.reset();
+    result = toTrash ? fs::trashItem(uuidDirectory_) : fs::removeItem(uuidDirectory_);
+  }
+  unregister();
+  return result;
+}
+
+void KXDocumentContainer::log(const std::string& message) const {
+  if (projectDirectoryIsOrigin_ || deleted_) return;
+  std::string line = "[" + logTimestamp() + "] " + message + "\n";
+  std::lock_guard lock(logMutex_);
+  // One write of the whole line with O_APPEND: lines from several threads never interleave.
+  UniqueFd fd(::open((uuidDirectory_ / nameForProjectLog).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd) return;
+  (void)!::write(fd.get(), line.data(), line.size());
+}
+
+// Change tracking.
+
+ObserverToken KXDocumentContainer::observeHasChanges(std::function<void()> didChange) {
+  auto entry = std::make_shared<std::function<void()>>(std::move(didChange));
+  hasChangesObservers_.push_back(entry);
+  std::weak_ptr<KXDocumentContainer> weak = weak_from_this();
+  std::weak_ptr<std::function<void()>> weakEntry = entry;
+  return ObserverToken([weak, weakEntry] {
+    auto self = weak.lock();
+    auto e = weakEntry.lock();
+    if (self && e) std::erase(self->hasChangesObservers_, e);
+  });
+}
+
+void KXDocumentContainer::setFlags(std::optional<bool> unwritten, std::optional<bool> manifest, bool alwaysNotify) {
+  bool changed = (unwritten && *unwritten != hasUnwrittenChanges_) || (manifest && *manifest != hasManifestChanges_);
+  if (!changed && !alwaysNotify) return;
+  requireMainThread("hasChanges");
+  if (unwritten) hasUnwrittenChanges_ = *unwritten;
+  if (manifest) hasManifestChanges_ = *manifest;
+  auto observers = hasChangesObservers_;
+  for (auto& o : observers) (*o)();
+}
+
+void KXDocumentContainer::mark(bool flag) {
+  requireValid("mark(hasChanges:)");
+  if (flag) {
+    originManifestEntries_.clear();
+  } else {
+    originManifestEntries_ = projectManifestEntries_;
+  }
+  log(std::string("Marking changed: ") + (flag ? "true" : "false"));
+  setFlags(false, flag, true);
+}
+
+namespace {
+KXDocumentContainer::Entries withoutBackups(const KXDocumentContainer::Entries& entries) {
+  KXDocumentContainer::Entries out;
+  for (const auto& [path, entry] : entries)
+    if (path.rfind(".backups", 0) != 0) out.emplace(path, entry);
+  return out;
+}
+}  // namespace
+
+void KXDocumentContainer::updateHasManifestChanges() {
+  bool value = projectDirectoryIsOrigin_ ? false : withoutBackups(originManifestEntries_) != withoutBackups(projectManifestEntries_);
+  setFlags(std::nullopt, value);
+}
+
+void KXDocumentContainer::updateHasUnwrittenChanges() {
+  requireMainThread("updateHasUnwrittenChanges");
+  bool value = std::any_of(dataSources_.begin(), dataSources_.end(),
+                           [](const auto& s) { return s.second->dataNeedsToBeProvided(); });
+  setFlags(value, std::nullopt);
+}
+
+void KXDocumentContainer::updateManifestEntry(const std::string& relativePath) {
+  auto entry = KXDocumentArchive::makeEntry(projectDirectoryArchive_->backing().dataReader(relativePath));
+  if (entry) {
+    projectManifestEntries_[relativePath] = *entry;
+  } else if (entry.error().domain == KXDocumentArchiveError::domain &&
+             entry.error().code == KXDocumentArchiveError::notFoundCode) {
+    projectManifestEntries_.erase(relativePath);
+  }
+  updateHasManifestChanges();
+}
+
+void KXDocumentContainer::presentedSubitemDidChange(const std::filesystem::path& url) {
+  if (!isValid_) return;
+  std::string path = url.string();
+  auto at = path.rfind(projectDirectoryPathPrefix_);
+  if (at == std::string::npos) return;
+  std::string relative = path.substr(at + projectDirectoryPathPrefix_.size());
+  if (relative.empty() || !KXDocumentArchive::shouldInclude(relative)) return;
+  updateManifestEntry(relative);
+}
+
+void KXDocumentContainer::remove(const std::string& relativePath) {
+  if (KXDocumentArchive::isSafeRelativePath(relativePath)) (void)fs::removeItem(projectDirectory_ / relativePath);
+  projectManifestEntries_.erase(relativePath);
+  updateHasManifestChanges();
+}
+
+void KXDocumentContainer::invalidate() {
+  // A folder document is the user's own folder: nothing in it is deleted at close.
+  if (isValid_ && !projectDirectoryIsOrigin_)
+    for (const auto& path : std::set(projectRelativePathsToDiscard_)) remove(path);
+  isValid_ = false;
+  backupTimer_.reset();
+  log("Invalidated");
+}
+
+void KXDocumentContainer::detectDiscardableItems() {
+  auto text = fs::readText(projectDirectory_ / KXDocumentArchive::relativePathForDocumentJSON);
+  if (!text) {
+    log(std::string("Couldn't load ") + KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
+    return;
+  }
+  auto parsed = JsonCoder::parse(*text);
+  if (!parsed) {
+    log(std::string("Couldn't parse ") + KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
+    return;
+  }
+  // Every string value of the document, decoded (so escaped names are found), one per line of
+  // a haystack; names never hold a zero byte, so a match can't span two values.
+  std::string haystack;
+  std::vector<const nlohmann::json*> pending{&*parsed};
+  while (!pending.empty()) {
+    const nlohmann::json* value = pending.back();
+    pending.pop_back();
+    if (value->is_string()) {
+      haystack += value->get_ref<const std::string&>();
+      haystack += '\0';
+    } else if (value->is_structured()) {
+      for (auto it = value->begin(); it != value->end(); ++it) {
+        if (value->is_object()) {
+          haystack += it.key();
+          haystack += '\0';
+        }
+        pending.push_back(&*it);
+      }
+    }
+  }
+  const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
+  const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
+  std::vector<std::string> names;
+  for (const auto& [path, entry] : projectManifestEntries_) {
+    auto at = path.rfind(images);
+    size_t length = images.size();
+    if (at == std::string::npos) {
+      at = path.rfind(assets);
+      length = assets.size();
+    }
+    if (at == std::string::npos) continue;
+    std::string name = path.substr(at + length);
+    if (name.empty() || name.find('/') != std::string::npos) continue;
+    names.push_back(name);
+  }
+  for (const auto& name : names) {
+    std::vector<std::string> candidates = {assets + name, images + name};
+    for (int size : cachedImageDimensions)
+      candidates.push_back(std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name);
+    bool referenced = haystack.find(name) != std::string::npos;
+    for (auto& c : candidates) {
+      if (referenced) {
+        projectRelativePathsToDiscard_.erase(c);
+      } else {
+        projectRelativePathsToDiscard_.insert(c);
+      }
+    }
+  }
+}
+
+// Data sources.
+
+void KXDocumentContainer::addDataSource(std::shared_ptr<DataSource> source, const std::string& relativePath) {
+  requireValid("addDataSource");
+  if (dataSourcesAreFinal_) KORVEL_FATAL("KXDocumentContainer.addDataSource called after the container was read");
+  if (dataSources_.count(relativePath)) KORVEL_FATAL("KXDocumentContainer.addDataSource: a source for " + relativePath + " exists");
+  std::weak_ptr<KXDocumentContainer> weak = weak_from_this();
+  dataSourceObservers_.push_back(source->observeDataNeedsToBeProvided([weak] {
+    if (auto self = weak.lock()) self->updateHasUnwrittenChanges();
+  }));
+  dataSources_[relativePath] = std::move(source);
+}
+
+void KXDocumentContainer::writeChanges(std::function<void()> completion) {
+  requireValid("writeChanges");
+  auto group = DispatchGroup::create();
+  auto self = shared_from_this();
+  for (auto& [path, source] : dataSources_) {
+    group->enter();
+    auto counted = std::make_shared<bool>(false);
+    auto finish = [self, group, counted, path = path, source = source](std::optional<Data> content) {
+      if (content) {
+        // Only content provided in this pass is written, and never into a container that is
+        // closed or deleted.
+        bool written = false;
+        if (self->isValid_ && !self->deleted_) {
+          auto target = self->projectDirectory_ / path;
+          (void)fs::createDirectories(target.parent_path());
+          written = static_cast<bool>(fs::writeAtomically(target, *content));
+        }
+        if (!written) source->setNeedsToBeProvided();
+        self->updateManifestEntry(path);
+      }
+      if (*counted) {
+        self->updateHasUnwrittenChanges();  // a late answer after the pass gave up on it
+        return;
+      }
+      *counted = true;
+      group->leave();
+    };
+    if (source->dataNeedsToBeProvided()) {
+      source->provideData(finish);
+      if (!*counted) MainQueue::asyncAfter(providerTimeout, [finish] { finish(std::nullopt); });
+    } else {
+      finish(std::nullopt);
+    }
+  }
+  group->notify([self, completion = std::move(completion)] {
+    if (self->isValid_) self->detectDiscardableItems();
+    self->updateHasUnwrittenChanges();
+    if (completion) completion();
+  });
+}

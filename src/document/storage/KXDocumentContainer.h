@@ -1,0 +1,178 @@
+#pragma once
+// The private working copy of one document's project. A zip document's container lives in
+// Korvel-<UUID>/ under the per-user autosave folder and outlives the application; a folder
+// document's container works in the document's own folder. The container tracks changes
+// against its origin, collects the files the editor holds (data sources), logs what it does,
+// keeps timed backups and reduced copies of images.
+//
+// Main thread only, except log(), which any thread may call.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "document/storage/KXDocumentArchive.h"
+#include "document/storage/KXDocumentContainerDataSource.h"
+#include "platform/ObserverToken.h"
+#include "platform/Uuid.h"
+
+class Timer;
+
+class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContainer> {
+ public:
+  using DataSource = KXDocumentContainerDataSource;
+  using Entries = std::map<std::string, KXDocumentManifest::Entry>;
+
+  // How an archive relates to the container when it is read or saved.
+  struct ArchiveRelation {
+    enum class Kind { origin, copy } kind = Kind::copy;
+    bool isDraft = false;
+    static ArchiveRelation origin(bool isDraft) { return {Kind::origin, isDraft}; }
+    static ArchiveRelation copy() { return {Kind::copy, false}; }
+    std::string word() const { return kind == Kind::copy ? "copy" : isDraft ? "draft origin" : "origin"; }
+  };
+
+  // What ".npmrc" is made of; the services environment and the sign-in provide it.
+  struct PackageRegistrySettings {
+    std::string registryURL;
+    std::optional<std::string> token;
+  };
+
+  static constexpr const char* nameForProjectDirectory = "container";
+  static constexpr const char* nameForProjectLog = "container.log";
+  static constexpr const char* nameForOriginInfo = "info";
+  static constexpr int cachedImageDimensions[] = {512, 1024, 2048};
+  static inline double backupTimeInterval = 60.0;
+  static constexpr std::size_t maximumNumberOfBackups = 42;
+  // How long a write pass waits for a provider before it gives up on it.
+  static inline double providerTimeout = 10.0;
+
+  // $XDG_DATA_HOME/Korvel/Autosave Information, private to the user.
+  static std::filesystem::path baseDirectory();
+
+  // A container for the project with `uuid`, reusing its folder when one exists and its origin
+  // record names `requiredOriginIfExists` (or records no origin).
+  static Result<std::shared_ptr<KXDocumentContainer>> create(const Uuid& uuid,
+                                                             std::optional<std::filesystem::path> requiredOriginIfExists);
+  // A container working in place in a folder document.
+  static Result<std::shared_ptr<KXDocumentContainer>> create(std::shared_ptr<KXDocumentArchive> projectDirectoryArchive);
+  // The shared invalid container a document holds before its first read and after it closes.
+  static std::shared_ptr<KXDocumentContainer> placeholder();
+
+  ~KXDocumentContainer();
+  KXDocumentContainer(const KXDocumentContainer&) = delete;
+  KXDocumentContainer& operator=(const KXDocumentContainer&) = delete;
+
+  const Uuid& uuid() const { return uuid_; }
+  const std::filesystem::path& uuidDirectory() const { return uuidDirectory_; }
+  const std::filesystem::path& projectDirectory() const { return projectDirectory_; }
+  bool projectDirectoryIsOrigin() const { return projectDirectoryIsOrigin_; }
+  const std::shared_ptr<KXDocumentArchive>& projectDirectoryArchive() const { return projectDirectoryArchive_; }
+  bool isValid() const { return isValid_; }
+  const std::set<std::string>& projectRelativePathsToDiscard() const { return projectRelativePathsToDiscard_; }
+  const Entries& projectManifestEntries() const { return projectManifestEntries_; }
+
+  // Reading and saving.
+  Result<void> read(const KXDocumentArchive& archive, ArchiveRelation relation);
+  Result<void> save(KXDocumentArchive& archive, ArchiveRelation relation);
+  // The last read kept a working copy whose files differ from what its origin held when it was
+  // last read or saved: edits of an earlier session that were never saved.
+  bool resumedWithUnsavedChanges() const { return resumedWithUnsavedChanges_; }
+  // Where the last read put aside a working copy with unsaved edits before replacing it.
+  const std::optional<std::filesystem::path>& setAsideCopy() const { return setAsideCopy_; }
+  Result<void> deleteContainer(bool toTrash);
+
+  // Change tracking.
+  bool hasChanges() const { return hasUnwrittenChanges_ || hasManifestChanges_; }
+  bool hasUnwrittenChanges() const { return hasUnwrittenChanges_; }
+  bool hasManifestChanges() const { return hasManifestChanges_; }
+  [[nodiscard]] ObserverToken observeHasChanges(std::function<void()> didChange);
+  void mark(bool hasChanges);
+  void invalidate();
+  // A file of the project folder changed on disk.
+  void presentedSubitemDidChange(const std::filesystem::path& url);
+  void remove(const std::string& relativePath);
+
+  // Data sources.
+  void addDataSource(std::shared_ptr<DataSource> source, const std::string& relativePath);
+  bool hasDataSource(const std::string& relativePath) const { return dataSources_.count(relativePath) > 0; }
+  // Writes every source into the project folder; `completion` runs on the main queue.
+  void writeChanges(std::function<void()> completion);
+
+  // Images and assets.
+  Result<std::string> addImage(const Data& data);
+  Result<void> addImage(const std::string& name, const std::filesystem::path& contentsOf);
+  Result<std::string> addAsset(const Data& data, const std::string& preferredName, int count = 0);
+
+  // Appends a line to "container.log"; any thread.
+  void log(const std::string& message) const;
+
+  // ".npmrc" of the project folder, from `packageRegistrySettingsProvider`.
+  void addPackageRegistrySettings();
+  // Rewrites ".npmrc" in every valid container (after the environment or the sign-in changed).
+  static void refreshAllPackageRegistrySettings();
+  static std::function<PackageRegistrySettings()> packageRegistrySettingsProvider;
+
+  // For tests: runs one backup now, as the timer does.
+  void backupNow(std::function<void()> done = {});
+
+ private:
+  struct Key {};
+
+ public:
+  KXDocumentContainer(Key, const Uuid& uuid, bool isPlaceholder);
+
+ private:
+  static std::vector<std::weak_ptr<KXDocumentContainer>>& allInstances();
+  static void registerInstance(const std::shared_ptr<KXDocumentContainer>& container);
+  void unregister();
+  void requireValid(const char* operation) const;
+
+  bool isCurrentCopy(const KXDocumentArchive& archive, ArchiveRelation relation);
+  void reflectOrigin(const KXDocumentArchive* archive, bool isDraft);
+  bool workingCopyDiffersFromInfo();
+  void setWorkingCopyAside();
+
+  void updateHasManifestChanges();
+  void updateHasUnwrittenChanges();
+  void updateManifestEntry(const std::string& relativePath);
+  void detectDiscardableItems();
+  void setFlags(std::optional<bool> unwritten, std::optional<bool> manifest, bool alwaysNotify = false);
+
+  void scheduleBackup();
+  void backupStep();
+
+  void addCachedImageDimensionDirectories();
+  void addMissingCachedImages(const std::string& imageName, const Entries& entries);
+  void addMissingCachedImages();
+
+  Uuid uuid_;
+  std::filesystem::path uuidDirectory_;
+  std::filesystem::path projectDirectory_;
+  bool projectDirectoryIsOrigin_ = false;
+  std::map<std::string, std::shared_ptr<DataSource>> dataSources_;
+  std::vector<ObserverToken> dataSourceObservers_;
+  bool dataSourcesAreFinal_ = false;
+  std::string projectDirectoryPathPrefix_;
+  std::shared_ptr<KXDocumentArchive> projectDirectoryArchive_;
+  bool hasManifestChanges_ = false;
+  Entries originManifestEntries_;
+  Entries projectManifestEntries_;
+  std::set<std::string> projectRelativePathsToDiscard_;
+  Entries lastBackupManifestEntries_;
+  bool hasUnwrittenChanges_ = false;
+  bool isValid_ = false;
+  bool deleted_ = false;
+  bool resumedWithUnsavedChanges_ = false;
+  std::optional<std::filesystem::path> setAsideCopy_;
+  std::unique_ptr<Timer> backupTimer_;
+  std::vector<std::shared_ptr<std::function<void()>>> hasChangesObservers_;
+  mutable std::mutex logMutex_;
+};

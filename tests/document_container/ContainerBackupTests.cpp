@@ -1,0 +1,130 @@
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "ContainerTestSupport.h"
+
+using namespace containertest;
+
+namespace {
+std::shared_ptr<KXDocumentContainer> openProject(const std::map<std::string, std::string>& files,
+                                                 std::shared_ptr<KXDocumentArchive>* archiveOut = nullptr) {
+  auto file = makeZipProject(files);
+  auto archive = openZip(file);
+  auto container = *KXDocumentContainer::create(archive->uuid(), file);
+  EXPECT_TRUE(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  if (archiveOut) *archiveOut = archive;
+  return container;
+}
+
+std::vector<std::string> backups(const KXDocumentContainer& c) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto& e : std::filesystem::directory_iterator(c.projectDirectory() / ".backups", ec))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void backupAndWait(KXDocumentContainer& c) {
+  bool done = false;
+  c.backupNow([&] { done = true; });
+  ASSERT_TRUE(RunLoop::runUntil([&] { return done; }, 20));
+}
+}  // namespace
+
+TEST(ContainerBackups, BackUpTheDocumentAndCodeOnlyWhenTheyChanged) {
+  auto c = openProject({{"design/document.json", R"({"version":1})"}, {"code/a.js", "a"}, {"README.md", "r"}});
+  backupAndWait(*c);
+  auto first = backups(*c);
+  ASSERT_EQ(first.size(), 1u);
+  auto zip = openZip(c->projectDirectory() / ".backups" / first[0]);
+  std::vector<std::string> names;
+  zip->backing().forEach([&](const std::string& p, const DataReader&) { names.push_back(p); });
+  EXPECT_EQ(names, (std::vector<std::string>{"code/a.js", "design/document.json"}));
+  backupAndWait(*c);
+  EXPECT_EQ(backups(*c).size(), 1u);  // nothing changed
+}
+
+TEST(ContainerBackups, KeepTheNewest42AndNeverDeleteOtherFiles) {
+  auto c = openProject({{"design/document.json", R"({"version":1})"}});
+  auto folder = c->projectDirectory() / ".backups";
+  ASSERT_TRUE(fs::createDirectories(folder));
+  for (int i = 0; i < 45; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "2020-01-%02d 10.00.00.zip", i % 28 + 1);
+    std::string file = name;
+    if (i >= 28) file = "2019-02-" + std::to_string(10 + i - 28) + " 10.00.00.zip";
+    ASSERT_TRUE(fs::writeAtomically(folder / file, std::string_view("old")));
+  }
+  ASSERT_TRUE(fs::writeAtomically(folder / "notes.txt", std::string_view("keep me")));
+  ASSERT_TRUE(fs::writeAtomically(folder / "undated.zip", std::string_view("x")));
+  backupAndWait(*c);
+  auto left = backups(*c);
+  EXPECT_EQ(left.size(), 42u + 1u);  // the 42 newest items, plus notes.txt which sorts after them
+  EXPECT_NE(std::find(left.begin(), left.end(), "notes.txt"), left.end());
+  EXPECT_EQ(std::find(left.begin(), left.end(), "undated.zip"), left.end());
+  EXPECT_EQ(std::find(left.begin(), left.end(), "2019-02-13 10.00.00.zip"), left.end());  // the oldest went
+  EXPECT_NE(std::find(left.begin(), left.end(), "2019-02-14 10.00.00.zip"), left.end());
+}
+
+TEST(ContainerBackups, ReadingAgainDoesNotStartASecondChainOfBackups) {
+  double saved = KXDocumentContainer::backupTimeInterval;
+  KXDocumentContainer::backupTimeInterval = 0.3;
+  std::shared_ptr<KXDocumentArchive> archive;
+  auto c = openProject({{"design/document.json", R"({"version":1})"}}, &archive);
+  FakeEditor unused;  // registration closed after the first read; passes are counted through the log
+  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::copy()));
+  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::copy()));
+  RunLoop::runUntil([] { return false; }, 0.45);
+  KXDocumentContainer::backupTimeInterval = saved;
+  auto log = readFileText(c->uuidDirectory() / "container.log");
+  size_t backupsStarted = 0;
+  for (auto at = log.find("backing up to"); at != std::string::npos; at = log.find("backing up to", at + 1)) ++backupsStarted;
+  EXPECT_EQ(backupsStarted, 1u);
+  c->invalidate();
+}
+
+TEST(ContainerBackups, PackageRegistrySettingsAreThePrivateCurrentOnes) {
+  KXDocumentContainer::packageRegistrySettingsProvider = [] {
+    return KXDocumentContainer::PackageRegistrySettings{"https://registry.korvel.io:8443/npm/", std::string("T0KEN")};
+  };
+  auto c = openProject({{"design/document.json", R"({"version":1})"}});
+  auto npmrc = c->projectDirectory() / ".npmrc";
+  EXPECT_EQ(readFileText(npmrc),
+            "@korvel:registry=https://registry.korvel.io/\nalways-auth=true\n//registry.korvel.io/:_authToken=T0KEN");
+  struct stat st{};
+  ASSERT_EQ(stat(npmrc.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  auto closed = openProject({{"design/document.json", R"({"version":1})"}});
+  closed->invalidate();
+  KXDocumentContainer::packageRegistrySettingsProvider = [] {
+    return KXDocumentContainer::PackageRegistrySettings{"http://127.0.0.1:8787", std::string("evil\n//x/:_authToken=y")};
+  };
+  KXDocumentContainer::refreshAllPackageRegistrySettings();
+  EXPECT_EQ(readFileText(npmrc), "@korvel:registry=http://127.0.0.1/");
+  EXPECT_NE(readFileText(closed->projectDirectory() / ".npmrc").find("T0KEN"), std::string::npos);  // left as it was
+  KXDocumentContainer::packageRegistrySettingsProvider = {};
+}
+
+TEST(ContainerBackups, LogLinesFromManyThreadsStayWhole) {
+  auto c = openProject({{"design/document.json", R"({"version":1})"}});
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) c->log("thread " + std::to_string(t) + " line " + std::string(200, 'x'));
+    });
+  for (auto& t : threads) t.join();
+  auto log = readFileText(c->uuidDirectory() / "container.log");
+  size_t lines = 0;
+  for (size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string line = log.substr(start, end - start);
+    ASSERT_EQ(line.front(), '[');
+    if (line.find("thread ") != std::string::npos) {
+      ++lines;
+      EXPECT_EQ(line.substr(line.size() - 200), std::string(200, 'x'));
+    }
+  }
+  EXPECT_EQ(lines, 800u);
+}

@@ -1,0 +1,113 @@
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <cairo-pdf.h>
+
+#include "ContainerTestSupport.h"
+#include "document/storage/KXDocumentError.h"
+
+using namespace containertest;
+
+namespace {
+std::shared_ptr<KXDocumentContainer> emptyProject() {
+  auto file = makeZipProject({{"design/document.json", R"({"version":1})"}});
+  auto archive = openZip(file);
+  auto container = *KXDocumentContainer::create(archive->uuid(), file);
+  EXPECT_TRUE(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  return container;
+}
+
+Data imageBytes(int width, int height, const char* type) {
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+  gdk_pixbuf_fill(pixbuf, 0x3366ccff);
+  gchar* buffer = nullptr;
+  gsize length = 0;
+  gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &length, type, nullptr, nullptr);
+  Data out(reinterpret_cast<std::uint8_t*>(buffer), reinterpret_cast<std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  g_object_unref(pixbuf);
+  return out;
+}
+
+cairo_status_t append(void* closure, const unsigned char* bytes, unsigned int length) {
+  static_cast<Data*>(closure)->insert(static_cast<Data*>(closure)->end(), bytes, bytes + length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+Data pdfBytes() {
+  Data out;
+  cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(append, &out, 120, 80);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_finish(surface);
+  cairo_surface_destroy(surface);
+  return out;
+}
+
+std::pair<int, int> sizeOf(const std::filesystem::path& file) {
+  int w = 0, h = 0;
+  gdk_pixbuf_get_file_info(file.c_str(), &w, &h);
+  return {w, h};
+}
+
+bool waitForFile(const std::filesystem::path& p) {
+  return RunLoop::runUntil([&] { return std::filesystem::is_regular_file(std::filesystem::symlink_status(p)); }, 20);
+}
+}  // namespace
+
+TEST(ContainerImages, ImagesAreNamedByContent) {
+  auto c = emptyProject();
+  EXPECT_EQ(*c->addImage(dataFromString("abc")), "qZkNkcGgWq6PiVxeFDCbJzQ2J0");
+  EXPECT_EQ(*c->addImage(Data()), "2jmj7l5rSw0yVbvlWAYkKYBwk");
+  auto png = imageBytes(10, 10, "png");
+  auto name = c->addImage(png);
+  ASSERT_TRUE(name);
+  EXPECT_EQ(name->substr(name->size() - 4), ".png");
+  EXPECT_EQ(*c->addImage(png), *name);
+  EXPECT_TRUE(c->addImage(imageBytes(10, 10, "jpeg"))->ends_with(".jpg"));
+  auto pdf = c->addImage(pdfBytes());
+  ASSERT_TRUE(pdf);
+  EXPECT_EQ(sizeOf(c->projectDirectory() / "design/images" / *pdf), (std::pair<int, int>{120, 80}));
+  auto broken = c->addImage(dataFromString("%PDF-1.4 not really"));
+  ASSERT_FALSE(broken);
+  EXPECT_EQ(broken.error().code, 8);
+}
+
+TEST(ContainerImages, PastedAndProposedNamesStayInsideTheProject) {
+  auto c = emptyProject();
+  auto source = testenv::freshFolder("paste") / "x.png";
+  ASSERT_TRUE(fs::writeAtomically(source, imageBytes(4, 4, "png")));
+  EXPECT_FALSE(c->addImage("../escape.png", source));
+  EXPECT_FALSE(c->addImage("sub/x.png", source));
+  ASSERT_TRUE(c->addImage("x.png", source));
+  ASSERT_TRUE(fs::writeAtomically(source, std::string_view("different")));
+  ASSERT_TRUE(c->addImage("x.png", source));  // an existing image stays as it is
+  EXPECT_NE(readFileText(c->projectDirectory() / "design/images/x.png"), "different");
+  EXPECT_FALSE(c->addImage("y.png", source.parent_path() / "missing.png"));
+
+  EXPECT_EQ(*c->addAsset(dataFromString("one"), "logo.png"), "design/assets/logo.png");
+  EXPECT_EQ(*c->addAsset(dataFromString("one"), "logo.png"), "design/assets/logo.png");
+  EXPECT_EQ(*c->addAsset(dataFromString("two"), "logo.png"), "design/assets/logo (1).png");
+  EXPECT_EQ(*c->addAsset(dataFromString("l"), "LICENSE"), "design/assets/LICENSE.");
+  EXPECT_EQ(*c->addAsset(dataFromString("<svg/>"), "icons/a.svg"), "design/assets/icons/a.svg");
+  EXPECT_FALSE(c->addAsset(dataFromString("x"), "../../../escape.txt"));
+  EXPECT_FALSE(c->addAsset(dataFromString("x"), "/etc/passwd"));
+}
+
+TEST(ContainerImages, ReducedCopiesReplaceLinksWhereASmallerPictureIsCalledFor) {
+  auto c = emptyProject();
+  auto name = *c->addImage(imageBytes(4000, 3000, "png"));
+  auto cache = c->projectDirectory() / ".cache/images";
+  ASSERT_TRUE(waitForFile(cache / "2048" / name));
+  ASSERT_TRUE(waitForFile(cache / "512" / name));
+  EXPECT_EQ(sizeOf(cache / "512" / name), (std::pair<int, int>{1024, 768}));
+  EXPECT_EQ(sizeOf(cache / "2048" / name), (std::pair<int, int>{4096, 3072}));
+
+  auto small = *c->addImage(imageBytes(800, 600, "jpeg"));
+  ASSERT_TRUE(waitForFile(cache / "512" / small));
+  EXPECT_EQ(sizeOf(cache / "512" / small), (std::pair<int, int>{1024, 768}));
+  auto head = fs::readFile(cache / "512" / small);
+  EXPECT_EQ((*head)[0], 0xFF);  // a JPEG source gives JPEG copies
+  EXPECT_TRUE(std::filesystem::is_symlink(cache / "1024" / small));
+  EXPECT_TRUE(std::filesystem::is_symlink(cache / "2048" / small));
+}

@@ -1,0 +1,174 @@
+#include <sys/stat.h>
+
+#include "ContainerTestSupport.h"
+#include "document/storage/KXDocumentError.h"
+
+using namespace containertest;
+
+namespace {
+const std::map<std::string, std::string> kProject = {
+    {"design/document.json", R"({"version":1,"title":"v1"})"}, {"code/index.js", "export {}"}, {"README.md", "hi"}};
+
+struct Opened {
+  std::shared_ptr<KXDocumentContainer> container;
+  std::unique_ptr<FakeEditor> editor = std::make_unique<FakeEditor>();
+};
+
+Opened openZipDocument(const std::filesystem::path& file) {
+  auto archive = openZip(file);
+  auto container = KXDocumentContainer::create(archive->uuid(), file);
+  if (!container) throw std::runtime_error(container.error().description());
+  Opened opened{*container};
+  opened.container->addDataSource(opened.editor->source, KXDocumentArchive::relativePathForDocumentJSON);
+  auto read = opened.container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
+  if (!read) throw std::runtime_error(read.error().description());
+  return opened;
+}
+
+void close(Opened& opened) {
+  opened.container->invalidate();
+  opened.container.reset();
+}
+
+std::string logOf(const KXDocumentContainer& c) { return readFileText(c.uuidDirectory() / "container.log"); }
+}  // namespace
+
+TEST(ContainerLife, ZipProjectEditedSavedAndTakenUpAgain) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  auto& c = *opened.container;
+  EXPECT_EQ(stringFromData(opened.editor->source->data()), kProject.at("design/document.json"));
+  EXPECT_EQ(c.projectDirectory().parent_path().parent_path(), KXDocumentContainer::baseDirectory());
+  EXPECT_TRUE(fs::exists(c.uuidDirectory() / "info"));
+  EXPECT_TRUE(fs::exists(c.uuidDirectory() / "--- Project.korvelx ---"));
+  EXPECT_NE(logOf(c).find("Initialized with uuid " + c.uuid().string()), std::string::npos);
+  EXPECT_NE(logOf(c).find("preserving existing contents of project folder: false"), std::string::npos);
+  EXPECT_FALSE(c.hasChanges());
+
+  int notices = 0;
+  auto token = c.observeHasChanges([&] { ++notices; });
+  opened.editor->content = R"({"version":1,"title":"v2"})";
+  opened.editor->source->setNeedsToBeProvided();
+  EXPECT_TRUE(c.hasUnwrittenChanges());
+  EXPECT_EQ(notices, 1);
+  writeChangesAndWait(c);
+  EXPECT_FALSE(c.hasUnwrittenChanges());
+  EXPECT_TRUE(c.hasManifestChanges());
+  EXPECT_EQ(readFileText(c.projectDirectory() / "design/document.json"), *opened.editor->content);
+
+  auto target = openZip(file);
+  ASSERT_TRUE(c.save(*target, KXDocumentContainer::ArchiveRelation::origin(false)));
+  c.mark(false);
+  EXPECT_FALSE(c.hasChanges());
+  close(opened);
+
+  auto again = openZipDocument(file);
+  EXPECT_NE(logOf(*again.container).find("preserving existing contents of project folder: true"), std::string::npos);
+  EXPECT_FALSE(again.container->resumedWithUnsavedChanges());
+  EXPECT_EQ(stringFromData(again.editor->source->data()), R"({"version":1,"title":"v2"})");
+  EXPECT_EQ(read(openZip(file)->backing().dataReader("design/document.json")), R"({"version":1,"title":"v2"})");
+}
+
+TEST(ContainerLife, UnsavedEditsOfAnEarlierSessionAreResumedAndReported) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  opened.editor->content = R"({"version":1,"title":"unsaved"})";
+  opened.editor->source->setNeedsToBeProvided();
+  writeChangesAndWait(*opened.container);
+  close(opened);
+
+  auto again = openZipDocument(file);
+  EXPECT_TRUE(again.container->resumedWithUnsavedChanges());
+  EXPECT_EQ(stringFromData(again.editor->source->data()), R"({"version":1,"title":"unsaved"})");
+}
+
+TEST(ContainerLife, OriginChangedElsewhereKeepsUnsavedEditsAside) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  opened.editor->content = R"({"version":1,"title":"mine"})";
+  opened.editor->source->setNeedsToBeProvided();
+  writeChangesAndWait(*opened.container);
+  close(opened);
+
+  // Another program rewrites the document file.
+  auto newer = testenv::freshFolder("newer");
+  auto changed = kProject;
+  changed["design/document.json"] = R"({"version":1,"title":"theirs"})";
+  writeTree(newer, changed);
+  ASSERT_TRUE(openZip(file)->reflect(*folderArchive(newer)));
+  auto later = std::filesystem::last_write_time(file) + std::chrono::seconds(5);
+  std::filesystem::last_write_time(file, later);
+
+  auto again = openZipDocument(file);
+  EXPECT_EQ(stringFromData(again.editor->source->data()), R"({"version":1,"title":"theirs"})");
+  ASSERT_TRUE(again.container->setAsideCopy());
+  EXPECT_EQ(readFileText(*again.container->setAsideCopy() / "design/document.json"), R"({"version":1,"title":"mine"})");
+  EXPECT_EQ(again.container->setAsideCopy()->parent_path(), KXDocumentContainer::baseDirectory());
+}
+
+TEST(ContainerLife, OneLiveContainerPerProjectAndOriginsAreChecked) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  auto second = KXDocumentContainer::create(opened.container->uuid(), file);
+  ASSERT_FALSE(second);
+  EXPECT_EQ(second.error().code, 0);
+  EXPECT_EQ(second.error().domain, KXDocumentErrorDomain);
+  auto uuid = opened.container->uuid();
+  close(opened);
+
+  auto copy = testenv::freshFolder("copy") / "Copy.korvelx";
+  std::filesystem::copy_file(file, copy);
+  auto other = KXDocumentContainer::create(uuid, copy);
+  ASSERT_FALSE(other);
+  EXPECT_EQ(other.error().code, 1);  // the working copy belongs to the first file
+  EXPECT_TRUE(KXDocumentContainer::create(uuid, file));
+}
+
+TEST(ContainerLife, AutosaveFolderIsPrivateToTheUser) {
+  auto opened = openZipDocument(makeZipProject(kProject));
+  struct stat st{};
+  ASSERT_EQ(stat(KXDocumentContainer::baseDirectory().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat(opened.container->uuidDirectory().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0077, 0u);
+}
+
+TEST(ContainerLife, FolderDocumentIsEditedInPlaceAndNeverDeleted) {
+  auto folder = testenv::freshFolder("folderdoc");
+  writeTree(folder, kProject);
+  auto archive = KXDocumentArchive::open(folder, KXDocumentArchive::folderDocumentType, false, std::nullopt, true);
+  ASSERT_TRUE(archive);
+  auto container = KXDocumentContainer::create(*archive);
+  ASSERT_TRUE(container);
+  auto& c = **container;
+  FakeEditor editor;
+  c.addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
+  ASSERT_TRUE(c.read(**archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  EXPECT_EQ(c.projectDirectory(), folder);
+  EXPECT_FALSE(fs::exists(c.uuidDirectory()));
+  editor.content = R"({"version":1,"title":"in place"})";
+  editor.source->setNeedsToBeProvided();
+  writeChangesAndWait(c);
+  EXPECT_EQ(readFileText(folder / "design/document.json"), *editor.content);
+  EXPECT_FALSE(c.hasManifestChanges());
+  ASSERT_TRUE(c.save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  ASSERT_TRUE(c.deleteContainer(false));
+  EXPECT_EQ(readTree(folder).count("README.md"), 1u);
+}
+
+TEST(ContainerLife, AnExistingButUnreadableDataSourceFileFailsTheRead) {
+  auto file = makeZipProject({{"design/document.json/inner.txt", "a folder where the document should be"}});
+  auto archive = openZip(file);
+  auto container = KXDocumentContainer::create(archive->uuid(), file);
+  ASSERT_TRUE(container);
+  FakeEditor editor;
+  (*container)->addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
+  EXPECT_FALSE((*container)->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto missing = makeZipProject({{"README.md", "no document"}});
+  auto archive2 = openZip(missing);
+  auto container2 = KXDocumentContainer::create(archive2->uuid(), missing);
+  FakeEditor editor2;
+  (*container2)->addDataSource(editor2.source, KXDocumentArchive::relativePathForDocumentJSON);
+  ASSERT_TRUE((*container2)->read(*archive2, KXDocumentContainer::ArchiveRelation::origin(false)));
+  EXPECT_TRUE(editor2.source->data().empty());  // a missing file is empty content
+}

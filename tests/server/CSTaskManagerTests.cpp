@@ -48,10 +48,11 @@ struct Fixture {
 TEST(CSTaskManager, TellsObjectsFromOutputOnEitherStream) {
   Fixture f(
       "printf 'a\\n\\nb'; echo; echo '{\"s\":1}'; echo '{\"e\":2}' >&2; echo ' {\"s\":3}'; echo '{bad' >&2;"
-      "echo '[1]'");
+      "echo '[1]'; echo '{\"n\":1e99999}' >&2");
   ASSERT_TRUE(f.runToEnd());
   using Out = std::vector<std::pair<std::string, bool>>;
-  Out expected = {{"a\n", false}, {"b\n", false}, {" {\"s\":3}\n", false}, {"[1]\n", false}, {"{bad\n", true}};
+  Out expected = {{"a\n", false},    {"b\n", false},    {" {\"s\":3}\n", false},
+                  {"[1]\n", false},  {"{bad\n", true},  {"{\"n\":1e99999}\n", true}};
   auto sorted = [](Out o) {
     std::stable_sort(o.begin(), o.end(), [](auto& x, auto& y) { return x.second < y.second; });
     return o;
@@ -61,7 +62,7 @@ TEST(CSTaskManager, TellsObjectsFromOutputOnEitherStream) {
   ASSERT_EQ(f.delegate->objects.size(), 2u);
   std::sort(f.jsonData.begin(), f.jsonData.end());
   EXPECT_EQ(f.jsonData, (std::vector<std::string>{"{\"e\":2}", "{\"s\":1}"})) << "bytes without the line feed";
-  EXPECT_EQ(f.runner->output().size(), 7u) << "every line, object or not";
+  EXPECT_EQ(f.runner->output().size(), 8u) << "every line, object or not";
   EXPECT_EQ(f.runner->objects().size(), 2u);
   EXPECT_EQ(f.delegate->ends, std::vector<int>{0}) << "status 0 is reported too";
 }

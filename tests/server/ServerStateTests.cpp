@@ -78,6 +78,7 @@ TEST(ServerState, RejectsTheWholeStateForOneBadValue) {
   EXPECT_FALSE(ServerState::fromObject(json::array()));
   EXPECT_FALSE(ServerState::fromData("{\"running\":true"));
   EXPECT_FALSE(ServerState::fromData(""));
+  EXPECT_FALSE(ServerState::fromData("{\"running\":true,\"packages\":[1e99999]}")) << "no double holds it";
 
   auto nullUrl = ServerState::fromObject(with("url", nullptr));
   ASSERT_TRUE(nullUrl);

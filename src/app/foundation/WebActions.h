@@ -11,6 +11,10 @@ class MenuDelegate;
 
 class WebActions {
  public:
+  // The web view of every hosted page, which validates and performs these actions through its
+  // page; defined by the canvas host (canvas/WebActionsWebView.h).
+  class WebView;
+
   // An editor action that also has a native selector and a fixed shortcut.
   struct HybridAction {
     std::string action;

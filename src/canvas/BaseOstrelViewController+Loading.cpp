@@ -1,0 +1,78 @@
+#include <nlohmann/json.hpp>
+
+#include "app/foundation/AppInfo.h"
+#include "app/foundation/AppServices.h"
+#include "app/foundation/SharedNames.h"
+#include "canvas/BaseOstrelViewController.h"
+#include "canvas/EditorPageURL.h"
+#include "canvas/OstrelError.h"
+#include "canvas/StartupScript.h"
+#include "canvas/StoreCookie.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+
+#include <glib.h>
+
+std::optional<TypefaceTable::Descriptor> BaseOstrelViewController::defaultTypefaceDescriptor() const {
+  return TypefaceTable::defaultDescriptor(typefaceDescriptors_);
+}
+
+std::string BaseOstrelViewController::startupScript() const {
+  auto& defaults = Defaults::standard();
+  nlohmann::json presets = defaults.value("RWColorPresets");
+  nlohmann::json hints = defaults.value("RWDismissedPropertyPanelHints");
+  StartupScript::Values values;
+  values.typefaces = typefaceDescriptors_;
+  values.defaultTypeface = defaultTypefaceDescriptor();
+  values.colorPresets = &presets;
+  values.dismissedHints = &hints;
+  values.tabContentWidth = defaults.doubleValue(UserDefaultsTabContentWidth);
+  values.isTutorial = isInTutorialMode_;
+  return StartupScript::build(values);
+}
+
+Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& url,
+                                                    const std::optional<Url>& imageBaseURL,
+                                                    const std::optional<Url>& projectURL,
+                                                    const std::optional<std::string>& projectDir) {
+  view();  // the start-up script and the bridge are in place before any load
+  auto folder = AppInfo::current()->ostrelDir();
+  if (!folder) return fail(OstrelError::ostrelNotFound("index.html"));
+  auto index = *folder / "index.html";
+  char* uri = g_filename_to_uri(std::filesystem::absolute(index).c_str(), nullptr, nullptr);
+  std::string indexURL = uri ? uri : "";
+  g_free(uri);
+  std::error_code ec;
+  if (indexURL.empty() || !std::filesystem::is_regular_file(index, ec)) return fail(OstrelError::ostrelNotFound(indexURL));
+
+  auto pageURL = EditorPageURL::build(indexURL, url ? std::optional(url->absoluteString()) : std::nullopt,
+                                      imageBaseURL ? std::optional(imageBaseURL->absoluteString()) : std::nullopt,
+                                      projectURL ? std::optional(projectURL->absoluteString()) : std::nullopt);
+
+  std::optional<std::string> builtScript;
+  if (projectDir) {
+    if (auto text = fs::readText(std::filesystem::path(*projectDir) / "build" / "index.js")) builtScript = *text;
+  }
+  std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
+  if (builtScript) {
+    webViewController_->setDocumentReadyHandler([weak, script = *builtScript](const nlohmann::json&) {
+      if (auto self = weak.lock()) self->webViewController_->evaluateJavaScript(script);
+    });
+  } else {
+    // A project without a built script must not run the previous project's.
+    webViewController_->setDocumentReadyHandler(nullptr);
+  }
+
+  auto endpoints = AppServices::shared().currentEndpoints();
+  webViewController_->trustedOrigins().addOrigin(endpoints.storeURL.absoluteString());
+  trustDocumentAddress(url);
+  trustDocumentAddress(imageBaseURL);
+  trustDocumentAddress(projectURL);
+
+  if (!pageURL) return {};
+  // The page may reach the store as soon as it runs, so the cookie comes first.
+  StoreCookie::refresh([weak, page = *pageURL] {
+    if (auto self = weak.lock()) self->webViewController_->loadURL(page);
+  });
+  return {};
+}

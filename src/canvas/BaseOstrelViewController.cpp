@@ -1,0 +1,277 @@
+#include "BaseOstrelViewController.h"
+
+#include <gdk/gdkkeysyms.h>
+
+#include <nlohmann/json.hpp>
+
+#include "account/LoginController.h"
+#include "app/foundation/AppInfo.h"
+#include "app/foundation/SharedNames.h"
+#include "canvas/NavigationPolicy.h"
+#include "canvas/OstrelError.h"
+#include "canvas/OstrelView.h"
+#include "canvas/ScriptLiteral.h"
+#include "canvas/StoreCookie.h"
+#include "canvas/WebViewExtras.h"
+#include "platform/Defaults.h"
+#include "platform/RWLog.h"
+#include "platform/UrlOpener.h"
+#include "ui/AppAppearance.h"
+#include "ui/AppAppearanceGtk.h"
+
+namespace {
+constexpr const char* colorPresetsKey = "RWColorPresets";
+constexpr const char* dismissedHintsKey = "RWDismissedPropertyPanelHints";
+}  // namespace
+
+BaseOstrelViewController::BaseOstrelViewController(bool tutorialMode)
+    : isInTutorialMode_(tutorialMode),
+      webViewController_(WebViewController::create(true)),
+      typefaceDescriptors_(TypefaceTable::systemTable()) {}
+
+void BaseOstrelViewController::setUp() {
+  std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
+  webViewController_->setWebProcessTerminatedHandler([weak] {
+    if (auto self = weak.lock()) self->webProcessDidTerminate();
+  });
+  StoreCookie::followTokenChanges();
+}
+
+BaseOstrelViewController::~BaseOstrelViewController() {
+  webViewController_->cleanup();
+  colorPresetsObservation_.reset();
+  hintsObservation_.reset();
+  // Nobody will answer these any more.
+  finishExports(std::nullopt, OstrelError::ostrelNotReady());
+}
+
+void BaseOstrelViewController::setIPCProcessor(std::unique_ptr<IPCProcessor> processor) {
+  ipcProcessor_ = std::move(processor);
+  if (!ipcProcessor_) return;
+  std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
+  ipcProcessor_->call = [weak](const std::string& event, IPCArguments arguments) {
+    if (auto self = weak.lock()) self->ipcCallWithArray(event, arguments);
+  };
+  ipcProcessor_->evaluateJavaScript = [controller = webViewController_](const std::string& script,
+                                                                        WebView::ScriptCompletion completion) {
+    controller->evaluateJavaScript(script, std::move(completion));
+  };
+}
+
+GtkWidget* BaseOstrelViewController::view() {
+  if (!view_) loadView();
+  return view_->widget();
+}
+
+void BaseOstrelViewController::loadView() {
+  view_ = std::make_unique<OstrelView>(webViewController_->webView().widget());
+  std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
+  view_->keyPressed = [weak](bool control, bool alt, bool super, unsigned keyval) {
+    auto self = weak.lock();
+    return self && self->keyDown(control, alt, super, keyval);
+  };
+  view_->magnified = [weak](double magnification, double x, double y) {
+    if (auto self = weak.lock()) self->magnify(magnification, x, y);
+  };
+  view_->movedToWindow = [weak] {
+    if (auto self = weak.lock()) self->reflectAppAppearance();
+  };
+  contextMenuPresenter = [weak](std::shared_ptr<Menu> menu, double x, double y, std::function<void(MenuItem*)> done) {
+    auto self = weak.lock();
+    if (!self || !self->view_) return done(nullptr);
+    self->view_->popUpMenu(std::move(menu), x, y, std::move(done));
+  };
+
+  webViewController_->setUserAgent(AppInfo::current()->userAgent());
+  webViewController_->setBridgeHandler([weak](const std::string& method, const nlohmann::json& arguments) {
+    if (auto self = weak.lock()) self->bridgeHandler(method, arguments);
+  });
+  WebViewExtras::setScrollElasticity(webViewController_->webView(), WebViewExtras::ScrollElasticity::none);
+  webViewController_->addUserScript(
+      {startupScript(), WebView::InjectionTime::documentStart, WebView::InjectedFrames::mainFrameOnly});
+
+  auto& defaults = Defaults::standard();
+  colorPresetsObservation_ = defaults.observe(colorPresetsKey, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto value = Defaults::standard().value(colorPresetsKey);
+    self->ipcCallWithArray("ColorPresetsChange", {value.is_null() ? std::nullopt : std::optional(IPCValue(value))});
+  });
+  hintsObservation_ = defaults.observe(dismissedHintsKey, [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    auto value = Defaults::standard().value(dismissedHintsKey);
+    self->ipcCallWithArray("DismissedPropertyPanelHintsChange",
+                           {value.is_array() ? std::optional(IPCValue(value)) : std::nullopt});
+  });
+
+  reflectAppAppearance();
+  AppAppearance::shared().observeHandlers.push_back([weak] {
+    if (auto self = weak.lock()) self->reflectAppAppearance();
+  });
+}
+
+void BaseOstrelViewController::reflectAppAppearance() {
+  if (!view_) return;
+  view_->reflectAppAppearance();
+  if (!view_->isInWindow()) return;
+  AppAppearanceGtk::apply(AppAppearance::appearance(AppAppearance::UIElement::documentWindow));
+}
+
+void BaseOstrelViewController::bridgeHandler(const std::string& method, const nlohmann::json& arguments) {
+  if (method == "DOMContentLoaded") {
+    webViewController_->evaluateJavaScript("window._bridge('DOMContentLoadedCallback')");
+  } else if (method == "DOMContentLoadedCallback") {
+    if (view_) view_->fadeInWebView();
+  } else if (method == "DocumentReady") {
+    handleDocumentReady(arguments);
+  } else if (method == "MarketplaceLoaded") {
+    if (auto pending = showStoreViewUrl_) {
+      showStoreView(pending);
+      showStoreViewUrl_.reset();
+    }
+  } else if (method == "DocumentContextMenu") {
+    handleDocumentContextMenu(arguments);
+  } else if (method == "ApplicationOpenURL") {
+    handleApplicationOpenURL(arguments);
+  } else if (method == "ApplicationOpenMetadataFolder") {
+    handleApplicationOpenMetadataFolder();
+  } else if (method == "ApplicationOpenREADME") {
+    handleApplicationOpenREADME();
+  }
+  if (ipcProcessor_) ipcProcessor_->handle(method, arguments);
+}
+
+void BaseOstrelViewController::handleDocumentReady(const nlohmann::json&) {
+  ipcReady_ = true;
+  std::optional<std::string> userId = ipcProcessor_ ? ipcProcessor_->userId() : std::nullopt;
+  ipcCallWithArray("MetricsContext", {userId ? std::optional(IPCValue::string(*userId)) : std::nullopt});
+  auto record = LoginController::getUserInfo(Defaults::standard());
+  if (record && record->organization) ipcCallWithArray("OrganizationInfo", {IPCValue(record->organization->encode())});
+}
+
+void BaseOstrelViewController::handleApplicationOpenURL(const nlohmann::json& arguments) {
+  if (!arguments.is_string()) return;
+  std::string text = arguments.get<std::string>();
+  if (text.empty() || !Url::parse(text)) return;
+  if (!NavigationPolicy::isOpenableExternally(text)) {
+    RWLog("ApplicationOpenURL: only http, https and mailto addresses are opened");
+    return;
+  }
+  UrlOpener::open(text);
+}
+
+void BaseOstrelViewController::handleApplicationOpenMetadataFolder() {
+  if (ipcProcessor_ && ipcProcessor_->applicationOpenProjectFile) ipcProcessor_->applicationOpenProjectFile("metadata");
+}
+
+void BaseOstrelViewController::handleApplicationOpenREADME() {
+  if (ipcProcessor_ && ipcProcessor_->applicationOpenProjectFile) ipcProcessor_->applicationOpenProjectFile("README.md");
+}
+
+void BaseOstrelViewController::makeFirstResponder() {
+  if (view_ && view_->isInWindow()) view_->focusWebView();
+}
+
+void BaseOstrelViewController::magnify(double magnification, double x, double y) {
+  ipcCallWithArray("DocumentCanvasZoomRelative",
+                   {IPCValue::number(magnification), IPCValue(nlohmann::json{{"x", x}, {"y", y}})});
+}
+
+bool BaseOstrelViewController::keyDown(bool control, bool alt, bool super, unsigned keyval) {
+  if (!(control && alt && super && keyval == GDK_KEY_i)) return false;
+  WebViewExtras::showInspectorAttached(webViewController_->webView(), false, [] {});
+  return true;
+}
+
+std::string BaseOstrelViewController::eventScript(const std::string& name, const IPCArguments& arguments) {
+  std::string script = "window._ipc && window._ipc.emit(" + ScriptLiteral::string(name);
+  for (const auto& argument : arguments) script += ", " + WebViewController::toJson(argument).value_or("null");
+  return script + ")";
+}
+
+void BaseOstrelViewController::ipcCallWithArray(const std::string& name, const IPCArguments& arguments) {
+  webViewController_->evaluateJavaScript(eventScript(name, arguments));
+}
+
+void BaseOstrelViewController::loadDocument(const nlohmann::json& json) {
+  if (!ipcReady_) {
+    RWLog("Loading document from JSON ignored.");
+    return;
+  }
+  ipcCallWithArray("DocumentLoadJSON", {IPCValue(json)});
+}
+
+void BaseOstrelViewController::exportDocument() { ipcCallWithArray("DocumentExport", {}); }
+
+void BaseOstrelViewController::setDocumentURL(const Url& url) {
+  trustDocumentAddress(url);
+  ipcCallWithArray("DocumentSetURL", {IPCValue::string(url.absoluteString())});
+}
+
+void BaseOstrelViewController::setImageBaseURL(const Url& url) {
+  trustDocumentAddress(url);
+  ipcCallWithArray("DocumentSetImageBaseURL", {IPCValue::string(url.absoluteString())});
+}
+
+void BaseOstrelViewController::setProjectURL(const Url& url) {
+  trustDocumentAddress(url);
+  ipcCallWithArray("DocumentSetProjectURL", {IPCValue::string(url.absoluteString())});
+}
+
+void BaseOstrelViewController::showStoreView(const std::optional<std::string>& url) {
+  if (!ipcReady_) {
+    showStoreViewUrl_ = url;
+    return;
+  }
+  ipcCallWithArray("ShowStoreView", {url ? std::optional(IPCValue::string(*url)) : std::nullopt});
+}
+
+void BaseOstrelViewController::reportPreviewErrors(const nlohmann::json& errors) {
+  ipcCallWithArray("PreviewErrors", {IPCValue(errors)});
+}
+
+void BaseOstrelViewController::previewLoaded() { ipcCallWithArray("PreviewLoaded", {}); }
+
+void BaseOstrelViewController::updateDevices(const std::string& devices) {
+  ipcCallWithArray("UpdatePreview", {IPCValue::string(devices)});
+}
+
+void BaseOstrelViewController::requestServerStoreData() { ipcCallWithArray("ServerStoreData", {}); }
+
+void BaseOstrelViewController::updatePreviewSettings(const std::string& selectionId, const nlohmann::json& settings) {
+  ipcCallWithArray("UpdatePreviewSettings", {IPCValue::string(selectionId), IPCValue(settings)});
+}
+
+void BaseOstrelViewController::updatePreviewLock(const std::optional<std::string>& selectionId) {
+  ipcCallWithArray("UpdatePreviewLock", {selectionId ? std::optional(IPCValue::string(*selectionId)) : std::nullopt});
+}
+
+void BaseOstrelViewController::exportOstrelDocumentData(IPCProcessor::DataCompletion completion) {
+  if (!ipcReady_ || !ipcProcessor_) {
+    completion(std::nullopt, OstrelError::ostrelNotReady());
+    return;
+  }
+  pendingExports_.push_back(std::move(completion));
+  std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
+  ipcProcessor_->documentExportDataComplete = [weak](std::optional<Data> data, std::optional<Error> error) {
+    if (auto self = weak.lock()) self->finishExports(std::move(data), std::move(error));
+  };
+  ipcCallWithArray("DocumentSave", {});
+}
+
+void BaseOstrelViewController::finishExports(std::optional<Data> data, std::optional<Error> error) {
+  auto waiting = std::move(pendingExports_);
+  pendingExports_.clear();
+  for (auto& completion : waiting)
+    if (completion) completion(data, error);
+}
+
+void BaseOstrelViewController::webProcessDidTerminate() {
+  ipcReady_ = false;
+  finishExports(std::nullopt, OstrelError::ostrelNotReady());
+}
+
+void BaseOstrelViewController::trustDocumentAddress(const std::optional<Url>& url) {
+  if (url && url->scheme() != "file") webViewController_->trustedOrigins().addOrigin(url->absoluteString());
+}

@@ -1,0 +1,123 @@
+#pragma once
+// The editor area of a document window: hosts the installed editor page with its start-up
+// globals, carries the page's messages to the IPC processor and the host's events back to the
+// page, turns the page's context menus into native menus, and lends the page's document to the
+// document's working copy. Main thread only.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "canvas/ContextMenu.h"
+#include "canvas/IPCProcessor.h"
+#include "canvas/TypefaceTable.h"
+#include "canvas/WebViewController.h"
+#include "platform/Error.h"
+#include "platform/ObserverToken.h"
+#include "platform/Url.h"
+
+typedef struct _GtkWidget GtkWidget;
+class OstrelView;
+
+class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelViewController> {
+ public:
+  using ContextMenuPresenter =
+      std::function<void(std::shared_ptr<Menu> menu, double x, double y, std::function<void(MenuItem* chosen)> done)>;
+
+  virtual ~BaseOstrelViewController();
+  BaseOstrelViewController(const BaseOstrelViewController&) = delete;
+  BaseOstrelViewController& operator=(const BaseOstrelViewController&) = delete;
+
+  bool isInTutorialMode() const { return isInTutorialMode_; }
+  // True from the page's "DocumentReady" until its web process ends.
+  bool isDocumentReady() const { return ipcReady_; }
+  const std::optional<std::string>& showStoreViewUrl() const { return showStoreViewUrl_; }
+  WebViewController& webViewController() { return *webViewController_; }
+  const TypefaceTable::Table& typefaceDescriptors() const { return typefaceDescriptors_; }
+
+  // The controller owns its processor and wires its two channels to the page.
+  void setIPCProcessor(std::unique_ptr<IPCProcessor> processor);
+  IPCProcessor* ipcProcessor() const { return ipcProcessor_.get(); }
+
+  // The root view, made on first use.
+  GtkWidget* view();
+  bool isViewLoaded() const { return view_ != nullptr; }
+  OstrelView* ostrelView() const { return view_.get(); }
+
+  // Loads the installed editor with the document's addresses in the fragment, after the store
+  // cookie is refreshed; `projectDir`'s "build/index.js" runs when the page's DOM has loaded.
+  Result<void> loadDocument(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL,
+                            const std::optional<Url>& projectURL, const std::optional<std::string>& projectDir);
+
+  // Page messages.
+  virtual void bridgeHandler(const std::string& method, const nlohmann::json& arguments);
+  virtual void handleDocumentReady(const nlohmann::json& arguments);
+  virtual void handleDocumentContextMenu(const nlohmann::json& arguments);
+  virtual void handleApplicationOpenURL(const nlohmann::json& arguments);
+  virtual void handleApplicationOpenMetadataFolder();
+  virtual void handleApplicationOpenREADME();
+  virtual void loadDocument(const nlohmann::json& json);
+  virtual void makeFirstResponder();
+  virtual std::shared_ptr<Menu> createMenu(const nlohmann::json& menuItems, const IndexPath& indexPath);
+  virtual std::optional<TypefaceTable::Descriptor> defaultTypefaceDescriptor() const;
+  virtual void reflectAppAppearance();
+  void contextMenuItemSelected(MenuItem* sender);
+
+  // The one road to the page: `window._ipc.emit(name, …arguments)`.
+  void ipcCallWithArray(const std::string& name, const IPCArguments& arguments);
+  static std::string eventScript(const std::string& name, const IPCArguments& arguments);
+
+  void exportDocument();
+  void setDocumentURL(const Url& url);
+  void setImageBaseURL(const Url& url);
+  void setProjectURL(const Url& url);
+  void showStoreView(const std::optional<std::string>& url);
+  void reportPreviewErrors(const nlohmann::json& errors);
+  void previewLoaded();
+  void updateDevices(const std::string& devices);
+  void requestServerStoreData();
+  void updatePreviewSettings(const std::string& selectionId, const nlohmann::json& settings);
+  void updatePreviewLock(const std::optional<std::string>& selectionId);
+
+  // Asks the page for its document ("DocumentSave"). Every waiting completion gets the answer;
+  // all fail with ostrelNotReady when the page is not ready or its web process ends.
+  void exportOstrelDocumentData(IPCProcessor::DataCompletion completion);
+  virtual void ostrelDocumentDidBecomeDirty() {}
+  std::size_t pendingExportCount() const { return pendingExports_.size(); }
+
+  // Input: a pinch (magnification and location, origin top-left) and the inspector shortcut
+  // Control-Alt-Super-I. keyDown answers whether it used the key.
+  void magnify(double magnification, double x, double y);
+  bool keyDown(bool control, bool alt, bool super, unsigned keyval);
+
+  // Shows context menus; the toolkit's pop-up unless replaced.
+  ContextMenuPresenter contextMenuPresenter;
+
+  // The start-up script as the view's loading builds it now.
+  std::string startupScript() const;
+
+ protected:
+  explicit BaseOstrelViewController(bool tutorialMode);
+  // Wires what needs the controller's own shared pointer; called right after construction.
+  virtual void setUp();
+
+ private:
+  void loadView();
+  void finishExports(std::optional<Data> data, std::optional<Error> error);
+  void webProcessDidTerminate();
+  void trustDocumentAddress(const std::optional<Url>& url);
+
+  bool isInTutorialMode_;
+  bool ipcReady_ = false;
+  std::optional<std::string> showStoreViewUrl_;
+  std::shared_ptr<WebViewController> webViewController_;
+  std::unique_ptr<IPCProcessor> ipcProcessor_;
+  TypefaceTable::Table typefaceDescriptors_;
+  std::unique_ptr<OstrelView> view_;
+  std::vector<IPCProcessor::DataCompletion> pendingExports_;
+  ObserverToken colorPresetsObservation_, hintsObservation_;
+};

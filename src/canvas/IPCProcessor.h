@@ -1,0 +1,37 @@
+#pragma once
+// The seam between a hosted page's host and the native handler of the page's requests. The host
+// sets `call` and `evaluateJavaScript` when it takes the processor; the processor answers the
+// page through them. Main thread only.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "canvas/IPCValue.h"
+#include "platform/Data.h"
+#include "platform/Error.h"
+#include "platform/WebView.h"
+
+class IPCProcessor {
+ public:
+  using Call = std::function<void(const std::string& event, IPCArguments arguments)>;
+  using EvaluateJavaScript = std::function<void(const std::string& script, WebView::ScriptCompletion completion)>;
+  using DataCompletion = std::function<void(std::optional<Data> data, std::optional<Error> error)>;
+
+  virtual ~IPCProcessor() = default;
+
+  // One page message: its method and its "arguments" as parsed.
+  virtual void handle(const std::string& method, const nlohmann::json& arguments) = 0;
+  // The signed-in user's id, none when nobody is signed in.
+  virtual std::optional<std::string> userId() const = 0;
+
+  Call call;
+  EvaluateJavaScript evaluateJavaScript;
+  // The pending answer to "DocumentSave": the processor calls it once with the page's document
+  // and clears it.
+  DataCompletion documentExportDataComplete;
+  // Opens a project file by project-relative path; set by the document.
+  std::function<void(const std::string& relativePath)> applicationOpenProjectFile;
+};

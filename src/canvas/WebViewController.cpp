@@ -1,0 +1,254 @@
+#include "WebViewController.h"
+
+#include <glib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/foundation/AppInfo.h"
+#include "app/foundation/AppServices.h"
+#include "canvas/HostedPageScripts.h"
+#include "canvas/NavigationPolicy.h"
+#include "canvas/ScriptLiteral.h"
+#include "platform/JsonCoder.h"
+#include "platform/RWLog.h"
+#include "platform/RunLoop.h"
+#include "platform/UrlOpener.h"
+#include "ui/AppAppearance.h"
+
+namespace {
+
+std::filesystem::path folderOfFileURL(const std::string& url) {
+  std::string text = url.substr(0, url.find_first_of("?#"));
+  char* name = g_filename_from_uri(text.c_str(), nullptr, nullptr);
+  if (!name) return {};
+  std::filesystem::path path(name);
+  g_free(name);
+  return path.parent_path();
+}
+
+bool isFileURL(const std::string& url) { return url.rfind("file:", 0) == 0; }
+
+}  // namespace
+
+std::shared_ptr<WebViewController> WebViewController::create(bool inspectorEnabled) {
+  std::shared_ptr<WebViewController> controller(new WebViewController(inspectorEnabled));
+  controller->setUp();
+  return controller;
+}
+
+WebViewController::WebViewController(bool inspectorEnabled)
+    : webView_(std::make_unique<WebActions::WebView>(WebView::Configuration{inspectorEnabled})) {}
+
+void WebViewController::setUp() {
+  std::weak_ptr<WebViewController> weak = weak_from_this();
+  webView_->addScriptMessageHandler(handlerName, [weak](const WebView::ScriptMessage& message) {
+    if (auto self = weak.lock()) self->didReceiveScriptMessage(message);
+  });
+  if (auto blocker = HostedPageScripts::dragDropBlocker())
+    scripts_.push_back({{*blocker, WebView::InjectionTime::documentEnd, WebView::InjectedFrames::mainFrameOnly},
+                        ScriptRole::dragDropBlocker});
+
+  webView_->decidePolicy = [weak](const WebView::NavigationAction& action) {
+    auto self = weak.lock();
+    if (!self || self->cleanedUp_) return WebView::PolicyDecision::allow;
+    auto decision = NavigationPolicy::decide(action, self->trustedOrigins_, self->openLinksInSystemBrowser);
+    if (decision.openExternally) UrlOpener::open(*decision.openExternally);
+    return decision.allow ? WebView::PolicyDecision::allow : WebView::PolicyDecision::cancel;
+  };
+  webView_->mainFrameCommitted = [weak](const std::string& uri) {
+    auto self = weak.lock();
+    if (!self || self->cleanedUp_) return;
+    auto decision = NavigationPolicy::mainFrameDecision(uri, self->trustedOrigins_, self->openLinksInSystemBrowser);
+    if (decision.allow) return;
+    // The page took the main frame elsewhere by itself: send the address to the browser and
+    // bring back the page that was on show.
+    self->webView_->stopLoading();
+    if (decision.openExternally) UrlOpener::open(*decision.openExternally);
+    if (!self->webView_->goBack()) self->webView_->loadHTMLString("", "");
+  };
+  webView_->newWindowRequested = [weak](const WebView::NavigationAction& action) {
+    auto self = weak.lock();
+    if (!self || self->cleanedUp_) return;
+    if (auto url = NavigationPolicy::newWindowDecision(action)) UrlOpener::open(*url);
+  };
+  webView_->loadFinished = [weak](std::uint64_t navigation) {
+    if (auto self = weak.lock()) self->didFinishLoad(navigation);
+  };
+  webView_->webProcessTerminated = [weak] {
+    if (auto self = weak.lock()) self->webProcessDidTerminate();
+  };
+  webView_->runPrompt = [weak](const std::string& prompt, const std::string& defaultText, WebView::PromptAnswer answer) {
+    auto self = weak.lock();
+    if (!self || self->cleanedUp_ || !promptPresenter()) {
+      answer(std::nullopt);
+      return;
+    }
+    promptPresenter()(*self->webView_, prompt, defaultText, std::move(answer));
+  };
+
+  reloadUserScripts();
+  setUserAgent(AppInfo::current()->userAgent());
+
+  AppAppearance::shared().observeHandlers.push_back([weak] {
+    if (auto self = weak.lock()) self->reflectAppearance();
+  });
+}
+
+WebViewController::~WebViewController() { cleanup(); }
+
+void WebViewController::setUserAgent(const std::optional<std::string>& userAgent) {
+  webView_->setCustomUserAgent(userAgent);
+}
+
+void WebViewController::addUserScript(const WebView::UserScript& script) {
+  scripts_.push_back({script, ScriptRole::owner});
+  webView_->addUserScript(script);
+}
+
+void WebViewController::reloadUserScripts() {
+  std::erase_if(scripts_, [](const InstalledScript& s) {
+    return s.role == ScriptRole::bridge || s.role == ScriptRole::appearance;
+  });
+  scripts_.push_back({{HostedPageScripts::bridgeScript(AppServices::shared().endpointsJSON()),
+                       WebView::InjectionTime::documentStart, WebView::InjectedFrames::mainFrameOnly},
+                      ScriptRole::bridge});
+  scripts_.push_back({{HostedPageScripts::appearanceScript(AppAppearance::shared().isDark()),
+                       WebView::InjectionTime::documentStart, WebView::InjectedFrames::allFrames},
+                      ScriptRole::appearance});
+  webView_->removeAllUserScripts();
+  for (const auto& s : scripts_) webView_->addUserScript(s.script);
+}
+
+void WebViewController::reflectAppearance() {
+  std::string mode = AppAppearance::shared().isDark() ? "dark" : "light";
+  webView_->evaluateJavaScript("window.postMessage({ appearance: '" + mode + "' }, '*');");
+  reloadUserScripts();
+}
+
+void WebViewController::trustLoadedAddress(const std::string& url) {
+  if (isFileURL(url))
+    trustedOrigins_.addFolder(folderOfFileURL(url));
+  else
+    trustedOrigins_.addOrigin(url);
+}
+
+void WebViewController::storeCompletion(std::uint64_t navigation, std::function<void()> completion) {
+  if (completion)
+    completion_ = Completion{std::move(completion), navigation};
+  else
+    completion_.reset();
+}
+
+void WebViewController::loadURL(const std::string& url, std::function<void()> completion) {
+  trustLoadedAddress(url);
+  isDocumentReady_ = false;
+  storeCompletion(webView_->loadURL(url, loadTimeout), std::move(completion));
+}
+
+void WebViewController::loadFile(const std::filesystem::path& path, std::function<void()> completion) {
+  char* uri = g_filename_to_uri(std::filesystem::absolute(path).c_str(), nullptr, nullptr);
+  std::string url = uri ? uri : "";
+  g_free(uri);
+  if (url.empty()) {
+    completion_.reset();
+    return;
+  }
+  trustedOrigins_.addFolder(std::filesystem::absolute(path).parent_path());
+  storeCompletion(webView_->loadURL(url), std::move(completion));
+}
+
+void WebViewController::loadHTMLString(const std::string& html, const std::string& baseURL,
+                                       std::function<void()> completion) {
+  if (baseURL.empty()) {
+    trustedOrigins_.addAddress("about:blank");
+  } else {
+    trustLoadedAddress(baseURL);
+    trustedOrigins_.addAddress(baseURL);
+  }
+  storeCompletion(webView_->loadHTMLString(html, baseURL), std::move(completion));
+}
+
+void WebViewController::didFinishLoad(std::uint64_t navigation) {
+  if (!completion_ || completion_->navigation != navigation) return;
+  auto handler = std::move(completion_->handler);
+  completion_.reset();
+  handler();
+}
+
+void WebViewController::webProcessDidTerminate() {
+  isDocumentReady_ = false;
+  if (webProcessTerminated_) webProcessTerminated_();
+  if (cleanedUp_) return;
+  if (crashReloads_ >= maximumCrashReloads) {
+    RWLog("The page's web process ended again; it is not reloaded", 3);
+    return;
+  }
+  ++crashReloads_;
+  webView_->reload();
+}
+
+void WebViewController::evaluateJavaScript(const std::string& script, WebView::ScriptCompletion completion) {
+  MainQueue::async([self = shared_from_this(), script, completion = std::move(completion)]() mutable {
+    self->webView_->evaluateJavaScript(script, std::move(completion));
+  });
+}
+
+void WebViewController::cleanup() {
+  if (cleanedUp_) return;
+  cleanedUp_ = true;
+  webView_->closeInspector();
+  webView_->removeScriptMessageHandler(handlerName);
+  bridgeHandler_ = nullptr;
+  documentReadyHandler_ = nullptr;
+  webProcessTerminated_ = nullptr;
+}
+
+void WebViewController::didReceiveScriptMessage(const WebView::ScriptMessage& message) {
+  if (cleanedUp_) return;
+  if (!trustedOrigins_.contains(webView_->uri())) {
+    RWLog("Dropped a script message from a page this view does not trust");
+    return;
+  }
+  std::optional<nlohmann::json> body;
+  if (message.isString) body = fromJson(message.text);
+  if (!body || !body->is_object()) {
+    RWLog("Failed parsing script message: " + message.text);
+    return;
+  }
+  auto method = body->find("method");
+  if (method == body->end() || !method->is_string()) {
+    RWLog("Failed parsing method on script message: " + message.text);
+    return;
+  }
+  std::string name = method->get<std::string>();
+  auto it = body->find("arguments");
+  nlohmann::json arguments = it == body->end() ? nlohmann::json::object() : *it;
+
+  if (name == "DOMContentLoaded") {
+    isDocumentReady_ = true;
+    crashReloads_ = 0;
+    if (auto ready = documentReadyHandler_) ready(nlohmann::json::object());
+  } else if (name == "error") {
+    return;
+  }
+  if (auto handler = bridgeHandler_) handler(name, arguments);
+}
+
+std::optional<std::string> WebViewController::toJson(const std::optional<IPCValue>& value) {
+  if (!value) return "null";
+  if (const Data* data = value->data()) {
+    std::string text(data->begin(), data->end());
+    if (!g_utf8_validate_len(text.data(), static_cast<gssize>(text.size()), nullptr)) return std::nullopt;
+    if (auto parsed = JsonCoder::parse(text)) return ScriptLiteral::json(*parsed);
+    return ScriptLiteral::string(text);
+  }
+  if (const nlohmann::json* json = value->json()) return ScriptLiteral::json(*json);
+  return "null";
+}
+
+std::optional<nlohmann::json> WebViewController::fromJson(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  auto parsed = JsonCoder::parse(*text);
+  if (!parsed) return std::nullopt;
+  return std::move(*parsed);
+}

@@ -1,0 +1,111 @@
+#pragma once
+// The host of one hosted page (the editor, the preview, login, welcome, messaging, tracking):
+// its web view with the start-up scripts every hosted page gets, the page's messages on
+// "_webkit" parsed into a method and arguments, scripts run in the page in request order, and
+// where the page may go. Messages count only while the main frame shows an origin the page
+// trusts: WebKitGTK does not say which frame posted them. Main thread only, except
+// evaluateJavaScript, which any thread may call.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "canvas/IPCValue.h"
+#include "canvas/TrustedOrigins.h"
+#include "canvas/WebActionsWebView.h"
+
+class WebViewController : public std::enable_shared_from_this<WebViewController> {
+ public:
+  using BridgeHandler = std::function<void(const std::string& method, const nlohmann::json& arguments)>;
+  using DocumentReadyHandler = std::function<void(const nlohmann::json& dictionary)>;
+  using PromptPresenter = std::function<void(WebView& view, const std::string& prompt, const std::string& defaultText,
+                                             WebView::PromptAnswer answer)>;
+
+  static constexpr const char* handlerName = "_webkit";
+  static constexpr double loadTimeout = 10.0;
+  // Reloads after the web process ends, in a row, before the page is left as it is.
+  static constexpr int maximumCrashReloads = 3;
+
+  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false);
+  ~WebViewController();
+  WebViewController(const WebViewController&) = delete;
+  WebViewController& operator=(const WebViewController&) = delete;
+
+  WebActions::WebView& webView() { return *webView_; }
+  bool isDocumentReady() const { return isDocumentReady_; }
+  bool openLinksInSystemBrowser = true;
+
+  // Origins besides those the host loads itself.
+  TrustedOrigins& trustedOrigins() { return trustedOrigins_; }
+
+  void setUserAgent(const std::optional<std::string>& userAgent);
+  void setBridgeHandler(BridgeHandler handler) { bridgeHandler_ = std::move(handler); }
+  void setDocumentReadyHandler(DocumentReadyHandler handler) { documentReadyHandler_ = std::move(handler); }
+  // Called after the page's web process ended and the ready state was reset.
+  void setWebProcessTerminatedHandler(std::function<void()> handler) { webProcessTerminated_ = std::move(handler); }
+  // Scripts of the owner, kept before the bridge and appearance scripts after a reload of them.
+  void addUserScript(const WebView::UserScript& script);
+
+  // Each load replaces a waiting completion, which is then never called. The completion runs
+  // when that load finishes; a failed load calls nothing.
+  void loadURL(const std::string& url, std::function<void()> completion = nullptr);
+  void loadFile(const std::filesystem::path& path, std::function<void()> completion = nullptr);
+  void loadHTMLString(const std::string& html, const std::string& baseURL, std::function<void()> completion = nullptr);
+
+  // Queued on the main loop, never run before the call returns; keeps the controller alive
+  // until it runs. Completions get the page's result unchanged, on the main thread.
+  void evaluateJavaScript(const std::string& script, WebView::ScriptCompletion completion = nullptr);
+
+  // Detaches the controller: no message, policy decision or prompt reaches it afterwards.
+  void cleanup();
+
+  // The JSON text of a value for a script: none gives "null"; bytes holding JSON give that
+  // JSON, other UTF-8 bytes a string, bytes that are not UTF-8 none; JSON values give their
+  // compact text.
+  static std::optional<std::string> toJson(const std::optional<IPCValue>& value);
+  // Parses JSON text, bare strings, numbers and literals included; none for none or bad text.
+  static std::optional<nlohmann::json> fromJson(const std::optional<std::string>& text);
+
+  // How prompt() of every hosted page is answered; tests put their own.
+  static PromptPresenter& promptPresenter();
+
+  // Handles one message body as the page would post it (the bridge's entry).
+  void didReceiveScriptMessage(const WebView::ScriptMessage& message);
+
+ private:
+  explicit WebViewController(bool inspectorEnabled);
+  void setUp();
+  void reloadUserScripts();
+  void reflectAppearance();
+  void didFinishLoad(std::uint64_t navigation);
+  void webProcessDidTerminate();
+  void trustLoadedAddress(const std::string& url);
+  void storeCompletion(std::uint64_t navigation, std::function<void()> completion);
+
+  enum class ScriptRole { dragDropBlocker, bridge, appearance, owner };
+  struct InstalledScript {
+    WebView::UserScript script;
+    ScriptRole role;
+  };
+
+  std::unique_ptr<WebActions::WebView> webView_;
+  std::vector<InstalledScript> scripts_;
+  TrustedOrigins trustedOrigins_;
+  bool isDocumentReady_ = false;
+  bool cleanedUp_ = false;
+  int crashReloads_ = 0;
+  struct Completion {
+    std::function<void()> handler;
+    std::uint64_t navigation;
+  };
+  std::optional<Completion> completion_;
+  BridgeHandler bridgeHandler_;
+  DocumentReadyHandler documentReadyHandler_;
+  std::function<void()> webProcessTerminated_;
+};

@@ -1,0 +1,386 @@
+#include "WebView.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/GObjectPtr.h"
+#include "platform/JsonCoder.h"
+#include "platform/RunLoop.h"
+
+namespace {
+
+std::string takeString(char* s) {
+  std::string out = s ? s : "";
+  g_free(s);
+  return out;
+}
+
+// What a finished evaluation hands back; the view may be gone by then.
+struct PendingEvaluation {
+  WebView::ScriptCompletion completion;
+  std::weak_ptr<bool> alive;
+};
+
+void finishEvaluation(GObject* source, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<PendingEvaluation> pending(static_cast<PendingEvaluation*>(data));
+  GError* error = nullptr;
+  JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  GObjectPtr<JSCValue> owned(value);
+  if (pending->alive.expired() || !pending->completion) {
+    g_clear_error(&error);
+    return;
+  }
+  if (!value) {
+    Error e(WebView::ErrorDomain, WebView::scriptFailed, error ? error->message : "script failed");
+    g_clear_error(&error);
+    pending->completion(std::nullopt, e);
+    return;
+  }
+  std::optional<nlohmann::json> out;
+  if (!jsc_value_is_undefined(value)) {
+    char* json = jsc_value_to_json(value, 0);
+    if (json) {
+      if (auto parsed = JsonCoder::parse(json)) out = std::move(*parsed);
+      g_free(json);
+    }
+  }
+  pending->completion(std::move(out), std::nullopt);
+}
+
+WebView::NavigationAction describe(WebKitNavigationAction* action) {
+  WebView::NavigationAction out;
+  WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+  if (request && webkit_uri_request_get_uri(request)) out.url = webkit_uri_request_get_uri(request);
+  switch (webkit_navigation_action_get_navigation_type(action)) {
+    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: out.type = WebView::NavigationType::linkActivated; break;
+    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: out.type = WebView::NavigationType::formSubmitted; break;
+    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: out.type = WebView::NavigationType::backForward; break;
+    case WEBKIT_NAVIGATION_TYPE_RELOAD: out.type = WebView::NavigationType::reload; break;
+    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: out.type = WebView::NavigationType::formResubmitted; break;
+    default: out.type = WebView::NavigationType::other; break;
+  }
+  out.userGesture = webkit_navigation_action_is_user_gesture(action);
+  out.redirect = webkit_navigation_action_is_redirect(action);
+  if (const char* frame = webkit_navigation_action_get_frame_name(action)) out.targetFrameName = frame;
+  return out;
+}
+
+// One prompt of the page. Answered within the signal, WebKit finishes it itself; answered
+// later, it is held and closed here, and closed unanswered if the answer is dropped.
+struct PromptDialog {
+  explicit PromptDialog(WebKitScriptDialog* d) : dialog(d) {}
+  ~PromptDialog() {
+    if (held && !answered) webkit_script_dialog_close(dialog);
+    if (held) webkit_script_dialog_unref(dialog);
+  }
+  void answer(const std::optional<std::string>& text) {
+    if (answered) return;
+    answered = true;
+    if (text) webkit_script_dialog_prompt_set_text(dialog, text->c_str());
+    if (held) webkit_script_dialog_close(dialog);
+  }
+  void hold() {
+    if (answered || held) return;
+    webkit_script_dialog_ref(dialog);
+    held = true;
+  }
+  WebKitScriptDialog* dialog;
+  bool held = false;
+  bool answered = false;
+};
+
+}  // namespace
+
+struct WebView::Impl {
+  GtkWidget* widget = nullptr;  // a reference of ours
+  WebKitWebView* view = nullptr;
+  GObjectPtr<WebKitUserContentManager> contentManager;
+  GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
+  std::vector<gulong> viewHandlers;
+  std::map<std::string, std::pair<gulong, std::function<void(const ScriptMessage&)>>> messageHandlers;
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+  std::uint64_t finishedNavigation = 0;
+};
+
+struct WebViewSignals {
+  static void scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data);
+  static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                               gpointer data);
+  static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
+  static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
+  static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data);
+  static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
+};
+
+// One handler entry per name; the signal carries the name as its detail.
+struct MessageChannel {
+  WebView* owner;
+  std::string name;
+};
+
+void WebViewSignals::scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
+  auto* channel = static_cast<MessageChannel*>(data);
+  auto it = channel->owner->impl_->messageHandlers.find(channel->name);
+  if (it == channel->owner->impl_->messageHandlers.end() || !it->second.second) return;
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  WebView::ScriptMessage message;
+  message.isString = jsc_value_is_string(value);
+  message.text = takeString(jsc_value_to_string(value));
+  auto handler = it->second.second;  // the handler may replace itself
+  handler(message);
+}
+
+gboolean WebViewSignals::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                      gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+  auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+  auto action = describe(webkit_navigation_policy_decision_get_navigation_action(navigation));
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    // No second web view is ever made.
+    webkit_policy_decision_ignore(decision);
+    if (self->newWindowRequested) self->newWindowRequested(action);
+    return TRUE;
+  }
+  if (!self->decidePolicy) return FALSE;
+  if (self->decidePolicy(action) == WebView::PolicyDecision::allow)
+    webkit_policy_decision_use(decision);
+  else
+    webkit_policy_decision_ignore(decision);
+  return TRUE;
+}
+
+void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  if (event == WEBKIT_LOAD_STARTED) {
+    if (self->expectingStart_)
+      self->expectingStart_ = false;
+    else
+      self->currentNavigation_ = ++self->nextNavigation_;  // started by the page itself
+  } else if (event == WEBKIT_LOAD_COMMITTED) {
+    if (self->mainFrameCommitted) self->mainFrameCommitted(self->uri());
+  } else if (event == WEBKIT_LOAD_FINISHED) {
+    self->impl_->finishedNavigation = self->currentNavigation_;
+    if (self->loadFinished) self->loadFinished(self->currentNavigation_);
+  }
+}
+
+void WebViewSignals::processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  if (self->webProcessTerminated) self->webProcessTerminated();
+}
+
+gboolean WebViewSignals::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  if (webkit_script_dialog_get_dialog_type(dialog) != WEBKIT_SCRIPT_DIALOG_PROMPT || !self->runPrompt) return FALSE;
+  auto prompt = std::make_shared<PromptDialog>(dialog);
+  const char* message = webkit_script_dialog_get_message(dialog);
+  const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
+  self->runPrompt(message ? message : "", defaultText ? defaultText : "",
+                  [prompt](std::optional<std::string> text) { prompt->answer(text); });
+  prompt->hold();  // not answered yet: the page waits until it is
+  return TRUE;
+}
+
+gboolean WebViewSignals::focusIn(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  if (self->focusIn) self->focusIn();
+  return FALSE;
+}
+
+WebView::WebView() : WebView(Configuration()) {}
+
+WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) {
+  impl_->contentManager = GObjectPtr<WebKitUserContentManager>(webkit_user_content_manager_new());
+  impl_->widget = webkit_web_view_new_with_user_content_manager(impl_->contentManager.get());
+  g_object_ref_sink(impl_->widget);
+  impl_->view = WEBKIT_WEB_VIEW(impl_->widget);
+  setDeveloperExtrasEnabled(configuration.developerExtrasEnabled);
+
+  auto connect = [&](const char* signal, GCallback callback) {
+    impl_->viewHandlers.push_back(g_signal_connect(impl_->widget, signal, callback, this));
+  };
+  connect("decide-policy", G_CALLBACK(WebViewSignals::decidePolicy));
+  connect("load-changed", G_CALLBACK(WebViewSignals::loadChanged));
+  connect("web-process-terminated", G_CALLBACK(WebViewSignals::processTerminated));
+  connect("script-dialog", G_CALLBACK(WebViewSignals::scriptDialog));
+  connect("focus-in-event", G_CALLBACK(WebViewSignals::focusIn));
+}
+
+WebView::~WebView() {
+  *impl_->alive = false;
+  impl_->alive.reset();
+  g_cancellable_cancel(impl_->cancellable.get());
+  for (auto id : impl_->viewHandlers) g_signal_handler_disconnect(impl_->widget, id);
+  for (auto& [name, entry] : impl_->messageHandlers) {
+    g_signal_handler_disconnect(impl_->contentManager.get(), entry.first);
+    webkit_user_content_manager_unregister_script_message_handler(impl_->contentManager.get(), name.c_str());
+  }
+  if (auto* inspector = webkit_web_view_get_inspector(impl_->view)) webkit_web_inspector_close(inspector);
+  gtk_widget_destroy(impl_->widget);
+  g_object_unref(impl_->widget);
+}
+
+GtkWidget* WebView::widget() const { return impl_->widget; }
+WebKitWebView* WebView::webKitView() const { return impl_->view; }
+
+void WebView::addUserScript(const UserScript& script) {
+  auto frames = script.frames == InjectedFrames::allFrames ? WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES
+                                                            : WEBKIT_USER_CONTENT_INJECT_TOP_FRAME;
+  auto time = script.time == InjectionTime::documentStart ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START
+                                                          : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END;
+  WebKitUserScript* s = webkit_user_script_new(script.source.c_str(), frames, time, nullptr, nullptr);
+  webkit_user_content_manager_add_script(impl_->contentManager.get(), s);
+  webkit_user_script_unref(s);
+}
+
+void WebView::removeAllUserScripts() { webkit_user_content_manager_remove_all_scripts(impl_->contentManager.get()); }
+
+bool WebView::addScriptMessageHandler(const std::string& name, std::function<void(const ScriptMessage&)> handler) {
+  if (impl_->messageHandlers.count(name)) return false;
+  std::string signal = "script-message-received::" + name;
+  auto* channel = new MessageChannel{this, name};
+  gulong id = g_signal_connect_data(
+      impl_->contentManager.get(), signal.c_str(), G_CALLBACK(WebViewSignals::scriptMessage), channel,
+      [](gpointer data, GClosure*) { delete static_cast<MessageChannel*>(data); }, GConnectFlags(0));
+  if (!webkit_user_content_manager_register_script_message_handler(impl_->contentManager.get(), name.c_str())) {
+    g_signal_handler_disconnect(impl_->contentManager.get(), id);
+    return false;
+  }
+  impl_->messageHandlers[name] = {id, std::move(handler)};
+  return true;
+}
+
+void WebView::removeScriptMessageHandler(const std::string& name) {
+  auto it = impl_->messageHandlers.find(name);
+  if (it == impl_->messageHandlers.end()) return;
+  webkit_user_content_manager_unregister_script_message_handler(impl_->contentManager.get(), name.c_str());
+  g_signal_handler_disconnect(impl_->contentManager.get(), it->second.first);
+  impl_->messageHandlers.erase(it);
+}
+
+void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
+  auto* pending = new PendingEvaluation{std::move(completion), impl_->alive};
+  webkit_web_view_evaluate_javascript(impl_->view, script.data(), static_cast<gssize>(script.size()), nullptr,
+                                      nullptr, impl_->cancellable.get(), finishEvaluation, pending);
+}
+
+std::uint64_t WebView::loadURL(const std::string& url, double timeout) {
+  std::uint64_t navigation = ++nextNavigation_;
+  currentNavigation_ = navigation;
+  expectingStart_ = true;
+  webkit_web_view_load_uri(impl_->view, url.c_str());
+  if (timeout > 0) {
+    std::weak_ptr<bool> alive = impl_->alive;
+    MainQueue::asyncAfter(timeout, [this, alive, navigation] {
+      if (alive.expired()) return;
+      if (currentNavigation_ == navigation && impl_->finishedNavigation != navigation) stopLoading();
+    });
+  }
+  return navigation;
+}
+
+std::uint64_t WebView::loadHTMLString(const std::string& html, const std::string& baseURL) {
+  std::uint64_t navigation = ++nextNavigation_;
+  currentNavigation_ = navigation;
+  expectingStart_ = true;
+  webkit_web_view_load_html(impl_->view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+  return navigation;
+}
+
+void WebView::stopLoading() { webkit_web_view_stop_loading(impl_->view); }
+
+bool WebView::goBack() {
+  if (!webkit_web_view_can_go_back(impl_->view)) return false;
+  webkit_web_view_go_back(impl_->view);
+  return true;
+}
+void WebView::reload() { webkit_web_view_reload(impl_->view); }
+
+std::string WebView::uri() const {
+  const char* u = webkit_web_view_get_uri(impl_->view);
+  return u ? u : "";
+}
+
+void WebView::setCustomUserAgent(const std::optional<std::string>& userAgent) {
+  webkit_settings_set_user_agent(webkit_web_view_get_settings(impl_->view), userAgent ? userAgent->c_str() : nullptr);
+}
+
+std::string WebView::userAgent() const {
+  const char* ua = webkit_settings_get_user_agent(webkit_web_view_get_settings(impl_->view));
+  return ua ? ua : "";
+}
+
+void WebView::setDeveloperExtrasEnabled(bool enabled) {
+  webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(impl_->view), enabled);
+}
+
+bool WebView::developerExtrasEnabled() const {
+  return webkit_settings_get_enable_developer_extras(webkit_web_view_get_settings(impl_->view));
+}
+
+bool WebView::isInspectorShown() const {
+  auto* inspector = webkit_web_view_get_inspector(impl_->view);
+  return inspector && webkit_web_inspector_get_web_view(inspector) != nullptr;
+}
+
+bool WebView::isInspectorAttached() const {
+  auto* inspector = webkit_web_view_get_inspector(impl_->view);
+  return isInspectorShown() && webkit_web_inspector_is_attached(inspector);
+}
+
+void WebView::showInspector() {
+  if (!developerExtrasEnabled()) return;
+  webkit_web_inspector_show(webkit_web_view_get_inspector(impl_->view));
+}
+
+void WebView::attachInspector() {
+  if (!developerExtrasEnabled()) return;
+  webkit_web_inspector_attach(webkit_web_view_get_inspector(impl_->view));
+}
+
+void WebView::detachInspector() {
+  if (!developerExtrasEnabled()) return;
+  webkit_web_inspector_detach(webkit_web_view_get_inspector(impl_->view));
+}
+
+void WebView::closeInspector() {
+  if (auto* inspector = webkit_web_view_get_inspector(impl_->view)) webkit_web_inspector_close(inspector);
+}
+
+void WebView::executeEditingCommand(const std::string& command) {
+  webkit_web_view_execute_editing_command(impl_->view, command.c_str());
+}
+
+namespace {
+struct PendingCanExecute {
+  std::function<void(bool)> completion;
+  std::weak_ptr<bool> alive;
+};
+}  // namespace
+
+void WebView::canExecuteEditingCommand(const std::string& command, std::function<void(bool)> completion) {
+  auto* pending = new PendingCanExecute{std::move(completion), impl_->alive};
+  webkit_web_view_can_execute_editing_command(
+      impl_->view, command.c_str(), impl_->cancellable.get(),
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<PendingCanExecute> p(static_cast<PendingCanExecute*>(data));
+        gboolean can = webkit_web_view_can_execute_editing_command_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        if (!p->alive.expired() && p->completion) p->completion(can);
+      },
+      pending);
+}
+
+std::weak_ptr<bool> WebView::lifetime() const { return impl_->alive; }
+
+void WebView::terminateWebProcess() { webkit_web_view_terminate_web_process(impl_->view); }
+
+void WebView::beep() { gdk_display_beep(gtk_widget_get_display(impl_->widget)); }
+
+bool WebView::isVisible() const { return gtk_widget_is_visible(impl_->widget); }
+int WebView::width() const { return gtk_widget_get_allocated_width(impl_->widget); }
+int WebView::height() const { return gtk_widget_get_allocated_height(impl_->widget); }

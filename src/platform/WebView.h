@@ -1,0 +1,141 @@
+#pragma once
+// A web view over WebKitGTK: user scripts, named script-message channels, ordered asynchronous
+// script evaluation with results, navigation policy, the inspector and editing commands.
+// Main thread only; every hook runs on the main loop. The view's page runs in WebKit's own web
+// process; its answers arrive through the main loop, so nested waits (RunLoop) see them.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "platform/Error.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _WebKitWebView WebKitWebView;
+
+class WebView {
+ public:
+  struct Configuration {
+    bool developerExtrasEnabled = false;
+  };
+
+  enum class InjectionTime { documentStart, documentEnd };
+  enum class InjectedFrames { mainFrameOnly, allFrames };
+  struct UserScript {
+    std::string source;
+    InjectionTime time = InjectionTime::documentStart;
+    InjectedFrames frames = InjectedFrames::mainFrameOnly;
+  };
+
+  enum class NavigationType { linkActivated, formSubmitted, backForward, reload, formResubmitted, other };
+  struct NavigationAction {
+    std::string url;  // empty when the request has none
+    NavigationType type = NavigationType::other;
+    bool userGesture = false;
+    bool redirect = false;
+    // Set for navigations that target a frame by name; WebKitGTK names no source frame.
+    std::optional<std::string> targetFrameName;
+  };
+  enum class PolicyDecision { allow, cancel };
+
+  // What the page posted: a string, or the text form of another value.
+  struct ScriptMessage {
+    bool isString = false;
+    std::string text;
+  };
+
+  // `result` is none for undefined and for values without a JSON form.
+  using ScriptCompletion = std::function<void(std::optional<nlohmann::json> result, std::optional<Error> error)>;
+  // Answers a prompt() of the page: the text, or none for a cancelled prompt.
+  using PromptAnswer = std::function<void(std::optional<std::string> text)>;
+
+  static constexpr const char* ErrorDomain = "com.korvel.webview";
+  enum ErrorCode : long { scriptFailed = 1, viewGone = 2 };
+
+  WebView();
+  explicit WebView(Configuration configuration);
+  virtual ~WebView();
+  WebView(const WebView&) = delete;
+  WebView& operator=(const WebView&) = delete;
+
+  GtkWidget* widget() const;
+  WebKitWebView* webKitView() const;
+
+  void addUserScript(const UserScript& script);
+  void removeAllUserScripts();
+
+  // Registers `window.webkit.messageHandlers[name]`; false when the name is taken.
+  bool addScriptMessageHandler(const std::string& name, std::function<void(const ScriptMessage&)> handler);
+  void removeScriptMessageHandler(const std::string& name);
+
+  // Starts evaluating at once; completions run in the order the page answers, which is the
+  // order of the calls.
+  void evaluateJavaScript(const std::string& script, ScriptCompletion completion = nullptr);
+
+  // Each load answers a navigation number; loadFinished reports the number that finished.
+  // A load that has not finished after `timeout` seconds is stopped.
+  std::uint64_t loadURL(const std::string& url, double timeout = 0);
+  std::uint64_t loadHTMLString(const std::string& html, const std::string& baseURL);
+  void stopLoading();
+  // False when there is nothing to go back to.
+  bool goBack();
+  void reload();
+  // The address the main frame shows, empty for none.
+  std::string uri() const;
+  std::uint64_t currentNavigation() const { return currentNavigation_; }
+
+  void setCustomUserAgent(const std::optional<std::string>& userAgent);
+  std::string userAgent() const;
+  void setDeveloperExtrasEnabled(bool enabled);
+  bool developerExtrasEnabled() const;
+
+  // The inspector; each is harmless without developer extras.
+  bool isInspectorShown() const;
+  bool isInspectorAttached() const;
+  void showInspector();
+  void attachInspector();
+  void detachInspector();
+  void closeInspector();
+
+  // Editing commands by WebKit's names ("Undo", "Copy", …).
+  void executeEditingCommand(const std::string& command);
+  void canExecuteEditingCommand(const std::string& command, std::function<void(bool)> completion);
+
+  // Ends the web process, as a crash would (tests, and pages that hang).
+  void terminateWebProcess();
+  // Kept for readers: the GTK port has no rubber-band scrolling to switch.
+  void setRubberBanding(bool enabled) { rubberBanding_ = enabled; }
+  bool rubberBanding() const { return rubberBanding_; }
+  // Expires when the view goes; callbacks that outlive a call check it.
+  std::weak_ptr<bool> lifetime() const;
+  void beep();
+  bool isVisible() const;
+  int width() const;
+  int height() const;
+
+  // Hooks. decidePolicy sees main-frame and sub-frame navigations; newWindowRequested sees
+  // requests for a new window, which never get one.
+  std::function<PolicyDecision(const NavigationAction&)> decidePolicy;
+  std::function<void(const NavigationAction&)> newWindowRequested;
+  std::function<void(std::uint64_t navigation)> loadFinished;
+  // The main frame committed to showing `uri` (the address is certain only from here on).
+  std::function<void(const std::string& uri)> mainFrameCommitted;
+  std::function<void()> webProcessTerminated;
+  std::function<void(const std::string& message, const std::string& defaultText, PromptAnswer answer)> runPrompt;
+  std::function<void()> focusIn;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  std::uint64_t nextNavigation_ = 0;
+  std::uint64_t currentNavigation_ = 0;
+  bool expectingStart_ = false;
+  bool rubberBanding_ = true;
+
+  friend struct WebViewSignals;
+};

@@ -1,0 +1,84 @@
+#include "CanvasTestSupport.h"
+
+#include <gtk/gtk.h>
+
+#include <filesystem>
+
+#include "app/foundation/AppInfo.h"
+#include "platform/JsonCoder.h"
+#include "platform/RunLoop.h"
+
+namespace canvastest {
+
+void initGtk() {
+  static bool done = [] { return gtk_init_check(nullptr, nullptr); }();
+  (void)done;
+}
+
+void useStandInEditor() {
+  auto dir = std::filesystem::path(KORVEL_SOURCE_DIR) / "resources" / "Ostrel";
+  AppInfo::setCurrent(std::make_shared<AppInfo>("Korvel", "Korvel", dir));
+}
+
+bool waitFor(const std::function<bool()>& done, double timeout) { return RunLoop::runUntil(done, timeout); }
+
+std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout) {
+  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
+  view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
+    *answer = error ? std::nullopt : std::move(result);
+  });
+  waitFor([&] { return answer->has_value(); }, timeout);
+  return answer->has_value() ? **answer : std::nullopt;
+}
+
+void RecordingProcessor::handle(const std::string& method, const nlohmann::json& arguments) {
+  messages.emplace_back(method, arguments);
+  if (method == "DocumentSaveDialogStart" && documentExportDataComplete) {
+    auto complete = std::move(documentExportDataComplete);
+    documentExportDataComplete = nullptr;
+    std::string text = JsonCoder::dump(arguments, JsonCoder::Style::pretty);
+    complete(Data(text.begin(), text.end()), std::nullopt);
+  }
+}
+
+std::vector<std::string> RecordingProcessor::methods() const {
+  std::vector<std::string> out;
+  for (auto& [m, a] : messages) out.push_back(m);
+  return out;
+}
+
+long RecordingProcessor::count(const std::string& method) const {
+  long n = 0;
+  for (auto& [m, a] : messages) n += m == method;
+  return n;
+}
+
+std::optional<nlohmann::json> RecordingProcessor::last(const std::string& method) const {
+  for (auto it = messages.rbegin(); it != messages.rend(); ++it)
+    if (it->first == method) return it->second;
+  return std::nullopt;
+}
+
+Editor::Editor(bool tutorial) {
+  initGtk();
+  useStandInEditor();
+  controller = OstrelViewController::create(tutorial);
+  auto recording = std::make_unique<RecordingProcessor>();
+  processor = recording.get();
+  controller->setOstrelIPCProcessor(std::move(recording));
+  window = std::make_unique<OffscreenWindow>(controller->view(), 900, 600);
+}
+
+Editor::~Editor() {
+  window.reset();
+  controller.reset();
+  RunLoop::runOnce(0.01);
+}
+
+bool Editor::load(const std::optional<Url>& url, const std::optional<std::string>& projectDir) {
+  auto before = processor->count("DocumentReady");
+  if (!controller->loadDocument(url, std::nullopt, std::nullopt, projectDir)) return false;
+  return waitFor([&] { return processor->count("DocumentReady") > before && controller->isDocumentReady(); });
+}
+
+}  // namespace canvastest

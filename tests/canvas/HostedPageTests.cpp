@@ -1,0 +1,197 @@
+// Any hosted page: message parsing, script order, load completions, navigation policy,
+// untrusted pages, prompts and appearance.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "CanvasTestSupport.h"
+#include "platform/Defaults.h"
+#include "platform/RunLoop.h"
+#include "platform/UrlOpener.h"
+#include "support/TestEnvironment.h"
+
+using namespace canvastest;
+
+namespace {
+
+struct Page {
+  Page() {
+    initGtk();
+    controller = WebViewController::create(false);
+    window = std::make_unique<OffscreenWindow>(controller->webView().widget(), 800, 600);
+    controller->setBridgeHandler([this](const std::string& m, const nlohmann::json& a) { messages.emplace_back(m, a); });
+  }
+  ~Page() {
+    window.reset();
+    controller.reset();
+  }
+  bool loadHTML(const std::string& body, const std::string& base = "") {
+    bool done = false;
+    controller->loadHTMLString("<!DOCTYPE html><html><body>" + body + "</body></html>", base, [&] { done = true; });
+    return waitFor([&] { return done; });
+  }
+  bool loadFile(const std::filesystem::path& file) {
+    bool done = false;
+    controller->loadFile(file, [&] { done = true; });
+    return waitFor([&] { return done; });
+  }
+  std::optional<nlohmann::json> page(const std::string& script) { return evaluate(controller->webView(), script); }
+  void post(const std::string& body) { page("window.webkit.messageHandlers._webkit.postMessage(" + body + "); true"); }
+
+  std::shared_ptr<WebViewController> controller;
+  std::unique_ptr<OffscreenWindow> window;
+  std::vector<std::pair<std::string, nlohmann::json>> messages;
+};
+
+std::filesystem::path writePage(const std::filesystem::path& folder, const std::string& name, const std::string& body) {
+  std::ofstream(folder / name) << "<!DOCTYPE html><html><body>" << body << "</body></html>";
+  return folder / name;
+}
+
+TEST(HostedPage, ParsesMessagesAndDropsTheMalformed) {
+  Page p;
+  int ready = 0;
+  p.controller->setDocumentReadyHandler([&](const nlohmann::json& d) { ready += d.empty(); });
+  ASSERT_TRUE(p.loadHTML("<p>hi</p>"));
+  ASSERT_TRUE(waitFor([&] { return p.controller->isDocumentReady(); }));
+  EXPECT_EQ(ready, 1);
+  p.post(R"('[1,2]')");
+  p.post(R"('"bare"')");
+  p.post(R"({method: 'NotText'})");
+  p.post(R"('{"method": 3}')");
+  p.post(R"('{"method": "error", "arguments": {}}')");
+  p.post(R"('{"method": "WithNull", "arguments": null}')");
+  p.post(R"('{"method": "NoArguments"}')");
+  ASSERT_TRUE(waitFor([&] { return p.messages.size() == 3; }));
+  RunLoop::runUntil([] { return false; }, 0.1);
+  ASSERT_EQ(p.messages.size(), 3u);
+  EXPECT_EQ(p.messages[0], (std::pair<std::string, nlohmann::json>{"DOMContentLoaded", nlohmann::json::object()}));
+  EXPECT_EQ(p.messages[1], (std::pair<std::string, nlohmann::json>{"WithNull", nullptr}));
+  EXPECT_EQ(p.messages[2], (std::pair<std::string, nlohmann::json>{"NoArguments", nlohmann::json::object()}));
+}
+
+TEST(HostedPage, ScriptsRunLaterAndInOrder) {
+  Page p;
+  ASSERT_TRUE(p.loadHTML(""));
+  std::vector<int> order;
+  p.controller->evaluateJavaScript("window.n = 1; 1", [&](std::optional<nlohmann::json> r, std::optional<Error>) {
+    order.push_back(r ? r->get<int>() : -1);
+  });
+  EXPECT_TRUE(order.empty());
+  p.controller->evaluateJavaScript("window.n + 1", [&](std::optional<nlohmann::json> r, std::optional<Error>) {
+    order.push_back(r ? r->get<int>() : -1);
+  });
+  std::optional<Error> failure;
+  p.controller->evaluateJavaScript("throw new Error('boom')",
+                                   [&](std::optional<nlohmann::json>, std::optional<Error> e) { failure = e; });
+  ASSERT_TRUE(waitFor([&] { return failure.has_value(); }));
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST(HostedPage, OnlyTheLatestLoadCompletes) {
+  Page p;
+  int first = 0, second = 0;
+  p.controller->loadHTMLString("<p>1</p>", "", [&] { ++first; });
+  p.controller->loadHTMLString("<p>2</p>", "", [&] { ++second; });
+  ASSERT_TRUE(waitFor([&] { return second == 1; }));
+  RunLoop::runUntil([] { return false; }, 0.2);
+  EXPECT_EQ(first, 0);
+}
+
+TEST(HostedPage, LinksLeaveForTheBrowserOnlyTowardsUntrustedOrigins) {
+  auto folder = testenv::freshFolder("site");
+  writePage(folder, "next.html", "<p id=next>next</p>");
+  auto start = writePage(folder, "start.html",
+                         "<a id=out href='https://example.com/x'>out</a><a id=in href='next.html'>in</a>"
+                         "<a id=mail href='mailto:a@b.c'>mail</a><a id=file href='file:///etc/hostname'>f</a>"
+                         "<a id=win target=_blank href='https://korvel.io/w'>w</a>"
+                         "<a id=localwin target=_blank href='next.html'>lw</a>");
+  Page p;
+  std::vector<std::string> opened;
+  UrlOpener::setHandler([&](const std::string& url) { opened.push_back(url); });
+  ASSERT_TRUE(p.loadFile(start));
+  // A script taking the main frame elsewhere: the address goes to the browser, the page comes back.
+  p.page("location.href = 'http://127.0.0.2:59999/'; true");
+  ASSERT_TRUE(waitFor([&] { return opened.size() == 1; }));
+  EXPECT_EQ(opened[0], "http://127.0.0.2:59999/");
+  ASSERT_TRUE(waitFor([&] {
+    return p.page("location.href.endsWith('start.html') && document.readyState === 'complete'") == nlohmann::json(true);
+  }));
+
+  p.page("document.getElementById('out').click(); true");
+  ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
+  EXPECT_EQ(opened[1], "https://example.com/x");
+  p.page("document.getElementById('file').click(); true");
+  p.page("document.getElementById('mail').click(); true");
+  ASSERT_TRUE(waitFor([&] { return opened.size() == 3; }));
+  EXPECT_EQ(opened[2], "mailto:a@b.c");
+  EXPECT_NE(p.controller->webView().uri().find("start.html"), std::string::npos);
+
+  // New windows never open; web addresses go to the browser, others nowhere.
+  p.page("document.getElementById('localwin').click(); document.getElementById('win').click(); true");
+  ASSERT_TRUE(waitFor([&] { return opened.size() == 4; }));
+  EXPECT_EQ(opened[3], "https://korvel.io/w");
+
+  p.page("document.getElementById('in').click(); true");
+  ASSERT_TRUE(waitFor([&] { return p.controller->webView().uri().find("next.html") != std::string::npos; }));
+  UrlOpener::setHandler(nullptr);
+  EXPECT_EQ(opened.size(), 4u);
+}
+
+TEST(HostedPage, AnUntrustedPageCannotTalkToTheHost) {
+  auto trusted = testenv::freshFolder("trusted");
+  auto elsewhere = testenv::freshFolder("elsewhere");
+  auto start = writePage(trusted, "start.html", "<p>start</p>");
+  auto other = writePage(elsewhere, "other.html", "<p>other</p>");
+  Page p;
+  p.controller->openLinksInSystemBrowser = false;
+  ASSERT_TRUE(p.loadFile(start));
+  ASSERT_TRUE(waitFor([&] { return p.messages.size() == 1; }));
+  char* uri = g_filename_to_uri(other.c_str(), nullptr, nullptr);
+  p.page(std::string("location.href = '") + uri + "'; true");
+  g_free(uri);
+  ASSERT_TRUE(waitFor([&] { return p.controller->webView().uri().find("other.html") != std::string::npos; }));
+  p.page("window._bridge('FromElsewhere'); true");
+  RunLoop::runUntil([] { return false; }, 0.3);
+  EXPECT_EQ(p.messages.size(), 1u);
+}
+
+TEST(HostedPage, PromptsAreAnsweredByThePresenter) {
+  Page p;
+  ASSERT_TRUE(p.loadHTML(""));
+  auto saved = WebViewController::promptPresenter();
+  std::string seenPrompt, seenDefault;
+  std::optional<std::string> reply = "typed";
+  WebViewController::promptPresenter() = [&](WebView&, const std::string& prompt, const std::string& def,
+                                             WebView::PromptAnswer answer) {
+    seenPrompt = prompt;
+    seenDefault = def;
+    answer(reply);
+  };
+  EXPECT_EQ(p.page("prompt('Name?', 'Ada')"), nlohmann::json("typed"));
+  EXPECT_EQ(seenPrompt, "Name?");
+  EXPECT_EQ(seenDefault, "Ada");
+  reply = std::nullopt;
+  EXPECT_EQ(p.page("prompt('Name?')"), nlohmann::json(nullptr));
+  WebViewController::promptPresenter() = saved;
+}
+
+TEST(HostedPage, AppearanceChangesReachThePageAndTheNextLoad) {
+  Page p;
+  p.controller->addUserScript({"window.ownerScript = true;", WebView::InjectionTime::documentStart,
+                               WebView::InjectedFrames::mainFrameOnly});
+  ASSERT_TRUE(p.loadHTML(""));
+  EXPECT_EQ(p.page("document.documentElement.getAttribute('data-appearance')"), nlohmann::json("light"));
+  Defaults::standard().setBool("HasDarkAppearance", true);
+  ASSERT_TRUE(waitFor([&] {
+    return p.page("document.documentElement.getAttribute('data-appearance')") == nlohmann::json("dark");
+  }));
+  ASSERT_TRUE(p.loadHTML(""));
+  EXPECT_EQ(p.page("window.hasDarkAppearance"), nlohmann::json(true));
+  EXPECT_EQ(p.page("window.ownerScript"), nlohmann::json(true));
+  Defaults::standard().setBool("HasDarkAppearance", false);
+  waitFor([&] { return p.page("window.hasDarkAppearance") == nlohmann::json(false); });
+}
+
+}  // namespace

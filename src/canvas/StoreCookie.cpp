@@ -10,14 +10,9 @@
 std::optional<WebCookie> StoreCookie::make(const Url& scope, const std::string& token,
                                            std::chrono::system_clock::time_point now) {
   if (token.empty()) return std::nullopt;
-  WebCookie cookie;
-  cookie.domain = "." + (scope.host().empty() ? std::string("localhost") : scope.host());
-  cookie.path = "/";
-  cookie.name = name;
-  cookie.value = token;
-  cookie.expires = now + lifetime;
-  cookie.secure = scope.scheme() != "http";
-  return cookie;
+  std::string domain(1, '.');
+  domain.append(scope.host().empty() ? std::string_view("localhost") : std::string_view(scope.host()));
+  return WebCookie{name, token, std::move(domain), std::string(1, '/'), now + lifetime, scope.scheme() != "http"};
 }
 
 std::string StoreCookie::describe(const WebCookie& cookie) {

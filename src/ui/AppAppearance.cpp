@@ -40,7 +40,7 @@ void AppAppearance::setUpMainMenuItem() {
     if (!top || !top->submenu) continue;
     for (const auto& item : top->submenu->items()) {
       if (!item || item->action != toggleAction) continue;
-      item->keyEquivalent = "n";
+      item->keyEquivalent.assign(1, 'n');
       item->modifierMask = ModifierCommand | ModifierControl;
     }
   }

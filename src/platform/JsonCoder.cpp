@@ -11,6 +11,9 @@ Result<nlohmann::json> parse(std::string_view text) {
     Error err(ErrorDomain, 1, e.what());
     err.with("byte", std::to_string(e.byte));
     return fail(std::move(err));
+  } catch (const nlohmann::json::exception& e) {
+    // Anything else the parser throws (a number too large for a double) is bad input too.
+    return fail(Error(ErrorDomain, 1, e.what()));
   }
 }
 

@@ -12,7 +12,6 @@
 #include "JsonCoder.h"
 #include "RunLoop.h"
 #include "SocketIOPacket.h"
-#include "UntrustedJson.h"
 
 namespace socketio {
 
@@ -155,7 +154,7 @@ struct Client::Impl : std::enable_shared_from_this<Client::Impl> {
     if (frame.empty()) return;
     switch (static_cast<EnginePacket>(frame[0])) {
       case EnginePacket::open: {
-        auto handshake = UntrustedJson::parse(frame.substr(1));
+        auto handshake = JsonCoder::parse(frame.substr(1));
         if (handshake && handshake->is_object()) {
           double interval = milliseconds(*handshake, "pingInterval", 25000.0);
           double timeout = milliseconds(*handshake, "pingTimeout", 20000.0);
@@ -191,7 +190,7 @@ struct Client::Impl : std::enable_shared_from_this<Client::Impl> {
         break;
       case Packet::Type::event: {
         if (phase != Phase::connected) return;
-        auto payload = UntrustedJson::parse(packet.data);
+        auto payload = JsonCoder::parse(packet.data);
         if (!payload || !payload->is_array() || payload->empty() || !(*payload)[0].is_string()) return;
         auto it = handlers.find((*payload)[0].get<std::string>());
         if (it == handlers.end()) return;

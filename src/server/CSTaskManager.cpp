@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/JsonCoder.h"
-#include "platform/UntrustedJson.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
 
@@ -68,7 +67,7 @@ void CSTaskManager::processLine(const std::string& piece, bool isError) {
 
   auto owner = delegate.lock();
   if (piece.front() == '{') {
-    if (auto parsed = UntrustedJson::parse(piece); parsed && parsed->is_object()) {
+    if (auto parsed = JsonCoder::parse(piece); parsed && parsed->is_object()) {
       auto object = std::make_shared<const nlohmann::json>(std::move(*parsed));
       objects_.push_back(object);
       if (objects_.size() > objectLimit) objects_.pop_front();

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/UntrustedJson.h"
+#include "platform/JsonCoder.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ std::optional<ServerState> ServerState::fromObject(const json& object) {
 }
 
 std::optional<ServerState> ServerState::fromData(std::string_view data) {
-  auto parsed = UntrustedJson::parse(data);
+  auto parsed = JsonCoder::parse(data);
   if (!parsed) return std::nullopt;
   return fromObject(*parsed);
 }

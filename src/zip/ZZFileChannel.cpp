@@ -7,14 +7,14 @@
 #include <cerrno>
 
 #include "ZZFileChannelOutput.h"
-#include "ZZFileDescriptor.h"
+#include "platform/UniqueFd.h"
 #include "platform/FileSystem.h"
 
 namespace {
 
 class ZZFileChannelInput : public ZZChannelInput {
  public:
-  ZZFileChannelInput(ZZFileDescriptor fd, std::uint64_t size, std::filesystem::path path)
+  ZZFileChannelInput(UniqueFd fd, std::uint64_t size, std::filesystem::path path)
       : fd_(std::move(fd)), size_(size), path_(std::move(path)) {}
 
   std::uint64_t size() const override { return size_; }
@@ -37,7 +37,7 @@ class ZZFileChannelInput : public ZZChannelInput {
   }
 
  private:
-  ZZFileDescriptor fd_;
+  UniqueFd fd_;
   std::uint64_t size_;
   std::filesystem::path path_;
 };
@@ -45,8 +45,8 @@ class ZZFileChannelInput : public ZZChannelInput {
 }  // namespace
 
 Result<std::shared_ptr<ZZChannelInput>> ZZFileChannel::newInput() {
-  ZZFileDescriptor fd(::open(url_.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return fail(Error::file(errno, url_.string(), true));
+  UniqueFd fd(::open(url_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return fail(Error::file(errno, url_.string(), true));
   struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return fail(Error::file(errno, url_.string(), true));
   if (S_ISDIR(st.st_mode)) return fail(Error::file(EISDIR, url_.string(), true));
@@ -55,8 +55,8 @@ Result<std::shared_ptr<ZZChannelInput>> ZZFileChannel::newInput() {
 }
 
 Result<std::unique_ptr<ZZChannelOutput>> ZZFileChannel::newOutput() {
-  ZZFileDescriptor fd(::open(url_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd.valid()) return fail(Error::posix(errno, url_.string()));
+  UniqueFd fd(::open(url_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd) return fail(Error::posix(errno, url_.string()));
   return std::make_unique<ZZFileChannelOutput>(std::move(fd), url_);
 }
 
@@ -81,8 +81,8 @@ Result<void> ZZFileChannel::replaceWithChannel(ZZChannel& channel) {
   if (::rename(other->url_.c_str(), url_.c_str()) != 0) return fail(Error::posix(errno, url_.string()));
   // Make the rename itself durable.
   auto dir = url_.parent_path().empty() ? std::filesystem::path(".") : url_.parent_path();
-  ZZFileDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.valid()) ::fsync(dirFd.get());
+  UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd) ::fsync(dirFd.get());
   return {};
 }
 

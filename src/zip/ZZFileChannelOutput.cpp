@@ -14,7 +14,7 @@ constexpr std::size_t kBufferSize = 1 << 20;
 constexpr std::size_t kMaximumWrite = INT_MAX;
 }  // namespace
 
-ZZFileChannelOutput::ZZFileChannelOutput(ZZFileDescriptor fd, std::filesystem::path path)
+ZZFileChannelOutput::ZZFileChannelOutput(UniqueFd fd, std::filesystem::path path)
     : fd_(std::move(fd)), path_(std::move(path)) {
   buffer_.reserve(kBufferSize);
 }
@@ -48,7 +48,7 @@ Result<void> ZZFileChannelOutput::seekToOffset(std::uint64_t offset) {
 }
 
 Result<void> ZZFileChannelOutput::writeData(std::span<const std::uint8_t> bytes) {
-  if (!fd_.valid()) return fail(Error::posix(EBADF, path_.string()));
+  if (!fd_) return fail(Error::posix(EBADF, path_.string()));
   if (auto r = runPendingCopy(); !r) return r;
   if (bytes.size() >= kBufferSize) {
     if (auto r = flush(); !r) return r;
@@ -123,7 +123,7 @@ Result<void> ZZFileChannelOutput::runPendingCopy() {
 }
 
 Result<void> ZZFileChannelOutput::close() {
-  if (!fd_.valid()) return {};
+  if (!fd_) return {};
   auto flushed = flush();
   bool synced = ::fsync(fd_.get()) == 0;
   int syncError = errno;

@@ -5,11 +5,11 @@
 #include <filesystem>
 
 #include "ZZChannel.h"
-#include "ZZFileDescriptor.h"
+#include "platform/UniqueFd.h"
 
 class ZZFileChannelOutput : public ZZChannelOutput {
  public:
-  ZZFileChannelOutput(ZZFileDescriptor fd, std::filesystem::path path);
+  ZZFileChannelOutput(UniqueFd fd, std::filesystem::path path);
 
   std::uint64_t offset() const override { return position_ + buffer_.size() + pendingCopy_.length; }
   Result<void> seekToOffset(std::uint64_t offset) override;
@@ -29,7 +29,7 @@ class ZZFileChannelOutput : public ZZChannelOutput {
   Result<void> runPendingCopy();
   Result<void> writeAll(const std::uint8_t* p, std::size_t n);
 
-  ZZFileDescriptor fd_;
+  UniqueFd fd_;
   std::filesystem::path path_;
   std::uint64_t position_ = 0;  // where the buffer's bytes go
   Data buffer_;  // empty while a copy is pending

@@ -1,6 +1,7 @@
 #pragma once
-// Test helper: a Socket.IO server on 127.0.0.1 run by Node.js with the npm `socket.io` package
-// (tests/platform_io/data/peer.js), as a real child process.
+// Test helper: a server on 127.0.0.1 run by Node.js as a real child process: the Socket.IO server
+// of tests/platform_io/data/peer.js (npm `socket.io`), or another script of that folder that
+// prints {"port": …} once it listens.
 
 #include <cstdlib>
 #include <map>
@@ -19,11 +20,12 @@
 class NodePeer {
  public:
   // Answers nothing when the server did not come up within 20 s.
-  static std::unique_ptr<NodePeer> start(int port = 0, std::map<std::string, std::string> settings = {}) {
+  static std::unique_ptr<NodePeer> start(int port = 0, std::map<std::string, std::string> settings = {},
+                                         const std::string& script = "peer.js") {
     auto peer = std::unique_ptr<NodePeer>(new NodePeer());
     Process::Options options;
     options.executable = Resources::path("bin/node", {}, "Node");
-    options.arguments = {std::string(KORVEL_SOURCE_DIR) + "/tests/platform_io/data/peer.js", std::to_string(port)};
+    options.arguments = {std::string(KORVEL_SOURCE_DIR) + "/tests/platform_io/data/" + script, std::to_string(port)};
     auto environment = Process::currentEnvironment();
     environment["NODE_PATH"] = Resources::path("node_modules", {}, "Server").string();
     for (auto& [key, value] : settings) environment[key] = value;

@@ -172,3 +172,20 @@ TEST(ContainerLife, AnExistingButUnreadableDataSourceFileFailsTheRead) {
   ASSERT_TRUE((*container2)->read(*archive2, KXDocumentContainer::ArchiveRelation::origin(false)));
   EXPECT_TRUE(editor2.source->data().empty());  // a missing file is empty content
 }
+
+TEST(ContainerLife, AManifestThatLiesIsNotTrusted) {
+  auto dir = testenv::freshFolder("liar");
+  std::string lie = R"({"uuid":"6F0C3A52-9B1E-4C64-8E47-2D5B7A1C9E30","files":{"code/a.js":{"size":999,"sha1":"2jmj7l5rSw0yVb/vlWAYkK/YBwk="},"code/ghost.js":{"size":1}}})";
+  writeTree(dir / "p", {{"code/a.js", "real content"}, {"_project.korvelxproj", lie}});
+  std::string out;
+  ASSERT_EQ(testenv::run("cd '" + (dir / "p").string() + "' && zip -qr ../liar.korvelx . && echo ok", &out), 0) << out;
+  auto file = dir / "liar.korvelx";
+  auto archive = openZip(file);
+  EXPECT_EQ(archive->manifest().files->at("code/a.js").size, 999);  // what the file claims
+  auto container = *KXDocumentContainer::create(archive->uuid(), file);
+  ASSERT_TRUE(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  const auto& entries = container->projectManifestEntries();
+  EXPECT_EQ(entries.at("code/a.js").size, 12);  // what the files hold
+  EXPECT_EQ(entries.count("code/ghost.js"), 0u);
+  EXPECT_FALSE(container->hasChanges());
+}

@@ -1,5 +1,7 @@
 #include "ZZFileName.h"
 
+#include "platform/Utf8.h"
+
 namespace {
 
 // Code points of bytes 0x80 to 0xFF; the lower half is ASCII.
@@ -22,18 +24,6 @@ constexpr char16_t kCodePage437High[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-void appendUTF8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -78,6 +68,6 @@ std::optional<std::string> zzDecodeFileName(std::span<const std::uint8_t> bytes,
   }
   std::string out;
   out.reserve(bytes.size());
-  for (std::uint8_t b : bytes) appendUTF8(out, b < 0x80 ? char32_t(b) : char32_t(kCodePage437High[b - 0x80]));
+  for (std::uint8_t b : bytes) appendUtf8(out, b < 0x80 ? char32_t(b) : char32_t(kCodePage437High[b - 0x80]));
   return out;
 }

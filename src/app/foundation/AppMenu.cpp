@@ -8,6 +8,8 @@
 #include "app/foundation/AppInfo.h"
 #include "app/foundation/WebActions.h"
 
+#include "platform/Utf8.h"
+
 namespace {
 
 constexpr int kMaxMenuDepth = 32;
@@ -49,19 +51,6 @@ std::shared_ptr<Menu>& mainMenuStorage() {
   return menu;
 }
 
-// Appends the UTF-8 encoding of `codePoint`.
-void appendCodePoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -92,7 +81,7 @@ AppMenu::KeyEquivalent AppMenu::keyEquivalentAndModifierMask(std::string_view ac
       bool named = false;
       for (auto [name, c] : namedKeys) {
         if (word == name) {
-          appendCodePoint(result.keyEquivalent, c);
+          appendUtf8(result.keyEquivalent, c);
           named = true;
           break;
         }
@@ -105,7 +94,7 @@ AppMenu::KeyEquivalent AppMenu::keyEquivalentAndModifierMask(std::string_view ac
           n = n * 10 + (c - '0');
         }
         if (digits && n >= 1 && n <= 24) {
-          appendCodePoint(result.keyEquivalent, static_cast<char32_t>(0xF703 + n));
+          appendUtf8(result.keyEquivalent, static_cast<char32_t>(0xF703 + n));
           named = true;
         }
       }

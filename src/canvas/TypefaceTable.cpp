@@ -58,13 +58,13 @@ int cssWeight(int w) {
 }
 
 Table syntheticFamilies(const std::string& word) {
-  struct Spec {
+  struct FamilyStyles {
     std::string family;      // as named on this system
     std::string uiFamily;    // as written in selectors
     const std::vector<std::string>* styles;
     bool textFamily;
   };
-  const std::vector<Spec> specs = {
+  const std::vector<FamilyStyles> families = {
       {"SF Compact Display", "SF Compact Display", &displayStyles, false},
       {"SF Compact Rounded", "SF Compact Rounded", &displayStyles, false},
       {"SF Compact Text", "SF Compact Text", &compactTextStyles, true},
@@ -74,11 +74,11 @@ Table syntheticFamilies(const std::string& word) {
       {"SF " + word + " Text Condensed", "SF UI Text Condensed", &textCondensedStyles, true},
   };
   Table table;
-  for (const auto& spec : specs) {
-    auto& rows = table[spec.family];
-    for (const auto& style : *spec.styles)
-      rows.push_back({style, "__" + hyphenated(spec.uiFamily) + "-" + hyphenated(style) + "__",
-                      syntheticWeight(style, spec.textFamily)});
+  for (const auto& family : families) {
+    auto& rows = table[family.family];
+    for (const auto& style : *family.styles)
+      rows.push_back({style, "__" + hyphenated(family.uiFamily) + "-" + hyphenated(style) + "__",
+                      syntheticWeight(style, family.textFamily)});
   }
   return table;
 }

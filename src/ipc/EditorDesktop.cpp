@@ -1,0 +1,6 @@
+#include "EditorDesktop.h"
+
+EditorDesktop& EditorDesktop::shared() {
+  static EditorDesktop desktop = system();
+  return desktop;
+}

@@ -1,0 +1,42 @@
+// Page start-up scripts and the page's half of a save.
+
+#include <nlohmann/json.hpp>
+
+#include "account/LoginController.h"
+#include "app/foundation/AppInfo.h"
+#include "ipc/OstrelIPCProcessor.h"
+#include "ipc/PageStartupScripts.h"
+#include "platform/FileSystem.h"
+#include "platform/JsonCoder.h"
+#include "platform/Resources.h"
+
+void OstrelIPCProcessor::handleDOMContentLoaded(const nlohmann::json&) {
+  auto& login = LoginController::shared();
+  std::string userId = login.userId().value_or("");
+  [&] {
+    auto templateText = fs::readText(Resources::path("sentry", "js", "Sentry"));
+    if (!templateText) return;
+    auto document = delegate.lock();
+    if (!document) return;
+    auto server = document->serverURL();
+    if (!server) return;
+    PageStartupScripts::User user{userId, login.userFullName().value_or(""), login.userEmail().value_or("")};
+    runScript(PageStartupScripts::filledTemplate(*templateText, server->absoluteString() + "/_proxy", user));
+  }();
+  runScript(PageStartupScripts::analyticsScript(userId, AppInfo::shortVersion()));
+}
+
+void OstrelIPCProcessor::handleDocumentSave(const nlohmann::json& document) {
+  // Taken before it runs: the completion is called once, and a later answer finds none.
+  auto complete = std::exchange(documentExportDataComplete, nullptr);
+  if (!document.is_object() && !document.is_array()) {
+    if (complete)
+      complete(std::nullopt, Error(NSCocoaErrorDomain, 3852, "The document is neither a JSON object nor an array."));
+    return;
+  }
+  // Objects dump with their keys sorted.
+  std::string text = JsonCoder::dump(document, JsonCoder::Style::pretty);
+  if (complete) complete(dataFromString(text), std::nullopt);
+}
+
+void OstrelIPCProcessor::handleDocumentLoaded(const nlohmann::json&) {}

@@ -1,0 +1,114 @@
+#pragma once
+// The native end of a document's editor page: every page message reaches handle(), which finds
+// the request by name in a fixed table and runs its handler. Handlers answer through `call`
+// (events named after the request) or `evaluateJavaScript`, and reach the document only through
+// its weak delegate. Requests of the wrong shape end silently or with a log line; no event
+// reports an error. Main thread only.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "canvas/IPCProcessor.h"
+#include "ipc/OstrelViewControllerDelegate.h"
+
+class Pasteboard;
+
+class OstrelIPCProcessor : public IPCProcessor {
+ public:
+  // The private pasteboard for copied styles, shared by every document window.
+  static constexpr const char* stylePasteboardName = "Ostrel Style Clipboard";
+
+  OstrelIPCProcessor();
+  ~OstrelIPCProcessor() override;
+  OstrelIPCProcessor(const OstrelIPCProcessor&) = delete;
+  OstrelIPCProcessor& operator=(const OstrelIPCProcessor&) = delete;
+
+  void handle(const std::string& method, const nlohmann::json& arguments) override;
+  std::optional<std::string> userId() const override;
+
+  // The document; set by it after creation.
+  std::weak_ptr<OstrelViewControllerDelegate> delegate;
+
+  // The request names in the order handle() compares them.
+  static std::vector<std::string_view> requestNames();
+
+  // For the document's `applicationOpenProjectFile`: opens a project file or folder, named
+  // relative to the project, in its default application while the document exists.
+  static std::function<void(const std::string&)> projectFileOpener(std::weak_ptr<OstrelViewControllerDelegate> document);
+
+ private:
+  using Handler = void (OstrelIPCProcessor::*)(const nlohmann::json& arguments);
+  struct Request {
+    std::string_view name;
+    Handler handler;
+  };
+  static const std::vector<Request>& requests();
+
+  void send(const std::string& event, IPCArguments arguments = {});
+  void runScript(const std::string& script);
+  // A request whose handler comes with a later part of the editor's work.
+  void notYet(std::string_view method, const nlohmann::json& arguments);
+
+  // Answered in the dispatcher.
+  void beep(const nlohmann::json& arguments);
+  void keepMouseCursorVisible(const nlohmann::json& arguments);
+  void ignore(const nlohmann::json& arguments);
+
+  // Page start-up and save.
+  void handleDOMContentLoaded(const nlohmann::json& arguments);
+  void handleDocumentSave(const nlohmann::json& document);
+  void handleDocumentLoaded(const nlohmann::json& arguments);
+  // Images.
+  void handleDocumentReceivedImage(const nlohmann::json& arguments);
+  void handleDocumentDropIcon(const nlohmann::json& arguments);
+  // Packages.
+  void handlePackageAdd(const nlohmann::json& arguments);
+  void handleUpdateKorvelLibrary(const nlohmann::json& arguments);
+  void handlePackageUpdateInfo(const nlohmann::json& arguments);
+  // Panels and colour sampling.
+  void handleColorSample(const nlohmann::json& arguments);
+  void handleChooseImageDialog(const nlohmann::json& arguments);
+  void handleChooseMetadataImageDialog(const nlohmann::json& arguments);
+  void handleChooseFileDialog(const nlohmann::json& arguments);
+  void handleChooseImageDialogDrop(const nlohmann::json& arguments);
+  void handleShowSaveDialog(const nlohmann::json& arguments);
+  void handleShowPathInFileViewer(const nlohmann::json& arguments);
+  // Layers.
+  void handleDocumentCopy(const nlohmann::json& arguments);
+  void handleDocumentPaste(const nlohmann::json& arguments);
+  void handleDocumentCopyImagesToPasteboard(const nlohmann::json& arguments);
+  // Exports.
+  void handleExportHTML(const nlohmann::json& arguments);
+  void handleExportToPasteboard(const nlohmann::json& arguments);
+  void handleExportGeneratePreview(const nlohmann::json& arguments);
+  void handleDragPreviewStart(const nlohmann::json& arguments);
+  // Styles, CSS and SVG.
+  void handleDocumentCopyStyleToPasteboard(const nlohmann::json& arguments);
+  void handleDocumentPasteStyleFromPasteboard(const nlohmann::json& arguments);
+  void handleDocumentCopyCSSToPasteboard(const nlohmann::json& arguments);
+  void handleDocumentCopySVGToPasteboard(const nlohmann::json& arguments);
+  void copyTextToGeneralPasteboard(const nlohmann::json& arguments, const char* type);
+  // Settings.
+  void handleColorPresetsChange(const nlohmann::json& arguments);
+  void handleDismissedPropertyPanelHintsChange(const nlohmann::json& arguments);
+  void storeSetting(const nlohmann::json& arguments, const char* key);
+  void handleTabContentWidthChanged(const nlohmann::json& arguments);
+  // Preview, server store and dirty state.
+  void handleServerStoreData(const nlohmann::json& arguments);
+  void handleOpenPreviewInspector(const nlohmann::json& arguments);
+  void handleOpenPreview(const nlohmann::json& arguments);
+  void handleDocumentDirty(const nlohmann::json& arguments);
+  // Project files.
+  void handleOpenRelativePathExternally(const nlohmann::json& arguments);
+  void handleCopyFileContentsAtRelativePath(const nlohmann::json& arguments);
+  void handleCreateFileAtRelativePath(const nlohmann::json& arguments);
+  std::optional<std::filesystem::path> resolveProjectReference(const nlohmann::json& arguments);
+
+  std::shared_ptr<Pasteboard> stylePasteboard_;
+};

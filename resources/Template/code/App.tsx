@@ -1,0 +1,3 @@
+export function App() {
+  return null
+}

@@ -1,0 +1,134 @@
+#include "document/DocumentController.h"
+
+#include "document/DocumentHooks.h"
+#include "document/KXDocument.h"
+#include "document/storage/KXDocumentError.h"
+#include "document/storage/KXDocumentMigration.h"
+#include "platform/Alert.h"
+
+std::shared_ptr<KXDocumentArchive> DocumentController::openingTutorialArchive;
+
+DocumentController::DocumentController() {
+  documentTypes = {
+      {KXDocument::zipType, "Korvel Project", "korvelx", false},
+      {KXDocument::folderType, "Korvel Project Folder", "", true},
+      {tutorialTypeIdentifier, "Korvel Tutorial", tutorialPathExtension, false},
+  };
+  defaultType = KXDocument::zipType;
+  setAutosavingDelay(60.0);
+}
+
+DocumentController::~DocumentController() = default;
+
+bool DocumentController::canOpenDocuments() const { return DocumentHooks::shouldOpenDocuments(); }
+
+bool DocumentController::validateUserInterfaceItem(const std::string& action) const {
+  if (action == "newDocument:" || action == "openDocument:") return canOpenDocuments();
+  return true;
+}
+
+Result<std::string> DocumentController::typeForContents(const Path& url) const {
+  if (url.extension() == std::string(".") + tutorialPathExtension) return std::string(tutorialTypeIdentifier);
+  return BaseDocumentController::typeForContents(url);
+}
+
+namespace {
+template <class T>
+Result<std::shared_ptr<Document>> asDocument(Result<std::shared_ptr<T>> made) {
+  if (!made) return fail(made.error());
+  return std::shared_ptr<Document>(*made);
+}
+}  // namespace
+
+Result<std::shared_ptr<Document>> DocumentController::makeDocument(const Path& url, const std::string& type) {
+  if (!canOpenDocuments()) return fail(makeError(KXDocumentError::notLoggedIn));
+  return asDocument(KXDocument::make(url, type));
+}
+
+Result<std::shared_ptr<Document>> DocumentController::makeDocument(const std::optional<Path>& url,
+                                                                   const Path& contentsURL, const std::string& type) {
+  if (!canOpenDocuments()) return fail(makeError(KXDocumentError::notLoggedIn));
+  return asDocument(KXDocument::make(url, contentsURL, type));
+}
+
+Result<std::shared_ptr<Document>> DocumentController::makeUntitledDocument(const std::string& type) {
+  if (!canOpenDocuments()) return fail(makeError(KXDocumentError::notLoggedIn));
+  return asDocument(KXDocument::makeUntitled(type));
+}
+
+Result<std::shared_ptr<Document>> DocumentController::openUntitledDocumentAndDisplay(bool display) {
+  auto made = BaseDocumentController::openUntitledDocumentAndDisplay(display);
+  if (made && display) (*made)->showWindows();
+  return made;
+}
+
+void DocumentController::newDocument() {
+  DocumentHooks::closeWelcomeWindow();
+  BaseDocumentController::newDocument();
+}
+
+void DocumentController::openDocument() {
+  auto urls = URLsFromRunningOpenPanel();
+  if (urls.empty()) return;
+  openDocument(urls.front(), true, [this](std::shared_ptr<Document>, bool, std::optional<Error> error) {
+    if (!error) return;
+    presentError(*error);
+    if (documents().empty()) DocumentHooks::showWelcomeWindow();
+  });
+}
+
+void DocumentController::openDocument(const Path& url, bool display, OpenCompletion completion) {
+  DocumentHooks::closeWelcomeWindow();
+  auto extension = url.extension().string();
+  if (extension == std::string(".") + classicPathExtension) {
+    if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
+    auto converted = KXDocumentMigration::newDocument<KXDocument>(
+        url, [](const KXDocumentArchive& staged) {
+          auto copy = KXDocumentArchive::open(staged.backing().url(), KXDocument::folderType, false, std::nullopt, false);
+          if (!copy) return Result<std::shared_ptr<KXDocument>>(fail(copy.error()));
+          return KXDocument::makeUntitled(KXDocument::zipType, *copy);
+        });
+    if (!converted) return completion(nullptr, false, converted.error());
+    (*converted)->setMigratedDocumentURL(url);
+    addDocument(*converted);
+    (*converted)->makeWindowControllers();
+    (*converted)->showWindows();
+    return completion(*converted, false, std::nullopt);
+  }
+  if (extension == std::string(".") + tutorialPathExtension) {
+    bool edit = false;
+    if (DocumentHooks::optionKeyHeld()) {
+      AlertSpec spec{"Would you like to start the “" + url.stem().string() + "” tutorial or edit the document?",
+                     "As a tutorial author, you can show this message by holding down option while opening the "
+                     "tutorial.",
+                     {"Start Tutorial", "Edit…"}};
+      edit = Alert::shared().runModal(spec, nullptr) != Alert::firstButtonReturn;
+    }
+    if (!edit) return openTutorial(url, std::move(completion));
+  }
+  BaseDocumentController::openDocument(
+      url, display, [display, completion](std::shared_ptr<Document> document, bool wasOpen, std::optional<Error> error) {
+        if (document && display && !wasOpen) document->showWindows();
+        if (completion) completion(document, wasOpen, error);
+      });
+}
+
+void DocumentController::openTutorial(const Path& url, OpenCompletion completion) {
+  auto type = typeForContents(url);
+  if (!type) return completion(nullptr, false, type.error());
+  auto archive = KXDocumentArchive::open(url, *type, false, std::nullopt, false);
+  if (!archive) return completion(nullptr, false, archive.error());
+  openingTutorialArchive = *archive;
+  auto made = openUntitledDocumentAndDisplay(true);
+  openingTutorialArchive.reset();
+  if (!made) return completion(nullptr, false, made.error());
+  completion(*made, false, std::nullopt);
+}
+
+bool DocumentController::attemptRecovery(const Error& error, int optionIndex) {
+  if (error.domain == KXDocumentErrorDomain && error.code == static_cast<long>(KXDocumentError::documentVersionTooNew)) {
+    if (optionIndex == 0) DocumentHooks::checkForUpdates();
+    return true;
+  }
+  return BaseDocumentController::attemptRecovery(error, optionIndex);
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The application's document controller: documents are made and opened only while the user
+// may open documents (signed in); tutorial files open as new untitled documents made from the
+// tutorial; classic ".korvel" folders are converted on open; the "written by a later version"
+// error recovers by checking for updates. Main thread only.
+
+#include <memory>
+
+#include "document/storage/KXDocumentArchive.h"
+#include "platform/BaseDocumentController.h"
+
+class DocumentController : public BaseDocumentController {
+ public:
+  static constexpr const char* tutorialPathExtension = "korveltutorial";
+  static constexpr const char* tutorialTypeIdentifier = "com.korvel.tutorial";
+  static constexpr const char* classicPathExtension = "korvel";
+  // The tutorial being opened; set only while its document is made.
+  static std::shared_ptr<KXDocumentArchive> openingTutorialArchive;
+
+  DocumentController();
+  ~DocumentController() override;
+
+  bool canOpenDocuments() const override;
+  // Menu validation by action name ("newDocument:", "openDocument:", …).
+  bool validateUserInterfaceItem(const std::string& action) const;
+
+  Result<std::string> typeForContents(const Path& url) const override;
+  Result<std::shared_ptr<Document>> makeDocument(const Path& url, const std::string& type) override;
+  Result<std::shared_ptr<Document>> makeDocument(const std::optional<Path>& url, const Path& contentsURL,
+                                                 const std::string& type) override;
+  Result<std::shared_ptr<Document>> makeUntitledDocument(const std::string& type) override;
+  Result<std::shared_ptr<Document>> openUntitledDocumentAndDisplay(bool display) override;
+
+  void newDocument() override;
+  void openDocument() override;
+  void openDocument(const Path& url, bool display, OpenCompletion completion) override;
+  bool attemptRecovery(const Error& error, int optionIndex) override;
+
+ private:
+  void openTutorial(const Path& url, OpenCompletion completion);
+};

@@ -1,0 +1,64 @@
+// The notices after opening: a converted classic project, and a folder document's place in
+// version control.
+#include "document/KXDocument.h"
+#include "document/VersioningCheck.h"
+#include "platform/Alert.h"
+#include "platform/BaseDocumentController.h"
+#include "platform/FileSystem.h"
+#include "platform/UrlOpener.h"
+
+namespace {
+constexpr const char* classicDocumentsHelpPage = "https://korvel.io/help/classic-documents/";
+}
+
+void KXDocument::presentMigrationMessageIfNeeded() {
+  if (!migratedDocumentURL_ || fileURL() || !windowForSheet()) return;
+  auto name = migratedDocumentURL_->stem().string();
+  migratedDocumentURL_.reset();
+  AlertSpec spec{"The Korvel Classic document “" + name + "” was converted to the Korvel X format.",
+                 "Your designs were imported into this new document, but Korvel Classic code is incompatible and may "
+                 "need to be rewritten.",
+                 {"OK", "More Info…"}};
+  Alert::shared().beginSheet(spec, windowForSheet(), [](int response) {
+    if (response == Alert::secondButtonReturn) UrlOpener::open(classicDocumentsHelpPage);
+  });
+}
+
+void KXDocument::presentVersioningMessageIfNeeded() {
+  if (!wantsVersioningCheck_ || !container_->projectDirectoryIsOrigin() || !windowForSheet()) return;
+  wantsVersioningCheck_ = false;
+  std::string formatName;
+  if (auto* c = controller()) formatName = c->displayName(fileType()).value_or("");
+  auto project = container_->projectDirectory();
+  auto repository = VersioningCheck::findRepository(project);
+  if (!repository) {
+    AlertSpec spec{"The document “" + displayName() + "” uses the " + formatName +
+                       " format, but doesn’t appear to be under version control.",
+                   "This format is intended for collaboration using Git. You may ignore this message if files are "
+                   "synced another way. To see changes made by others, close and re-open the document.",
+                   {}};
+    Alert::shared().beginSheet(spec, windowForSheet(), [](int) {});
+    return;
+  }
+  auto rootIgnore = repository->root / ".gitignore";
+  auto target = repository->nearestIgnoreFile.value_or(rootIgnore);
+  std::optional<std::string> contents;
+  if (auto text = fs::readText(target)) {
+    contents = *text;
+  } else if (target != rootIgnore) {
+    // An unreadable nearer file is left alone; the root file, if any, gets the settings.
+    target = rootIgnore;
+    if (auto rootText = fs::readText(rootIgnore)) contents = *rootText;
+    else if (fs::exists(rootIgnore)) return;
+  }
+  if (contents && VersioningCheck::containsRequiredEntries(*contents)) return;
+  AlertSpec spec{"The Git repository for the document “" + displayName() + "” is not using recommended settings.",
+                 formatName + " documents contain certain files that shouldn’t be under version control. Do you want "
+                              "to add the needed “.gitignore” settings to your document?",
+                 {"Add Settings", "Cancel"}};
+  auto prefix = VersioningCheck::entryPrefix(project, target);
+  Alert::shared().beginSheet(spec, windowForSheet(), [contents, target, prefix](int response) {
+    if (response != Alert::firstButtonReturn) return;
+    (void)fs::writeAtomically(target, VersioningCheck::textWithSettings(contents, prefix));
+  });
+}

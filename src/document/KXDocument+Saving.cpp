@@ -1,0 +1,195 @@
+// Saving, reverting, duplicating and closing a project document.
+#include "canvas/OstrelViewController.h"
+#include "document/DocumentHooks.h"
+#include "document/KXDocument.h"
+#include "document/storage/KXDocumentError.h"
+#include "platform/Fatal.h"
+#include "platform/RunLoop.h"
+
+namespace {
+
+// The files of a folder as they are on disk now.
+std::optional<std::map<std::string, KXDocumentManifest::Entry>> filesOnDisk(const std::filesystem::path& folder) {
+  auto reopened = KXDocumentArchive::open(folder, KXDocument::folderType, false, std::nullopt, false);
+  if (!reopened) return std::nullopt;
+  (*reopened)->regenerateManifest();
+  return (*reopened)->manifest().files;
+}
+
+}  // namespace
+
+void KXDocument::flush(std::function<void(bool finished)> done) {
+  auto finished = std::make_shared<bool>(false);
+  container_->writeChanges([finished] { *finished = true; });
+  RunLoop::waitUsingRecursiveRunloop([finished] { return !*finished; }, flushTimeout,
+                                     [finished, done = std::move(done)] { done(*finished); });
+}
+
+void KXDocument::save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
+                      Completion completion) {
+  bool wasUntitled = !fileURL().has_value();
+  if (container_->projectDirectoryIsOrigin() && url == container_->projectDirectory())
+    preventChangedByOtherAppErrorOnSave();
+  auto generation = editGeneration_;
+  bool cancellable = autosavingIsImplicitlyCancellable();
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  flush([weak, url, type, operation, completion, wasUntitled, generation, cancellable](bool finished) {
+    auto self = weak.lock();
+    if (!self) {
+      if (completion) completion(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The document was closed."));
+      return;
+    }
+    if (!cancellable && !finished) {
+      if (completion) completion(makeError(KXDocumentError::containerHasUnwrittenChanges));
+      return;
+    }
+    self->savingGeneration_ = generation;
+    self->withImplicitCancellation(cancellable, [&] {
+      self->PDBaseDocument::save(url, type, operation, [weak, completion, wasUntitled](std::optional<Error> error) {
+        auto doc = weak.lock();
+        if (doc) doc->savingGeneration_.reset();
+        if (completion) completion(error);
+        if (doc && wasUntitled && doc->fileURL()) DocumentHooks::track("app_save_project", {});
+      });
+    });
+  });
+}
+
+Result<void> KXDocument::writeSafely(const std::filesystem::path& url, const std::string& type,
+                                     SaveOperation operation) {
+  if (!RunLoop::isMainThread()) KORVEL_FATAL("KXDocument::writeSafely off the main thread");
+  if (!autosavingIsImplicitlyCancellable() && container_->hasUnwrittenChanges())
+    return fail(makeError(KXDocumentError::containerHasUnwrittenChanges));
+  savedAsArchive_.reset();
+  switch (operation) {
+    case SaveOperation::saveAs: {
+      std::optional<Uuid> uuid;
+      if (!isDuplicating_ && !fileArchive_) uuid = container_->uuid();
+      return type == folderType ? saveAsFolder(url, type, uuid) : saveAsZip(url, type, uuid);
+    }
+    case SaveOperation::saveTo:
+    case SaveOperation::autosaveAs:
+      return fail(makeError(KXDocumentError::notImplemented));
+    case SaveOperation::autosaveElsewhere: {
+      std::optional<Uuid> uuid;
+      auto relation = KXDocumentContainer::ArchiveRelation::copy();
+      if (!isDuplicating_) {
+        uuid = container_->uuid();
+        relation = fileURL() ? KXDocumentContainer::ArchiveRelation::copy()
+                             : KXDocumentContainer::ArchiveRelation::origin(true);
+      }
+      auto archive = KXDocumentArchive::open(url, type, true, uuid, true);
+      if (!archive) return fail(archive.error());
+      return container_->save(**archive, relation);
+    }
+    case SaveOperation::autosaveInPlace:
+      if (autosavingIsImplicitlyCancellable()) return {};
+      return saveToFileArchive(url);
+    case SaveOperation::save:
+    default:
+      return saveToFileArchive(url);
+  }
+}
+
+Result<void> KXDocument::saveToFileArchive(const std::filesystem::path& url) {
+  if (!fileArchive_) return fail(makeError(KXDocumentError::archiveIsNil));
+  if (fileArchive_->backing().url() != url) return fail(makeError(KXDocumentError::archiveHasIncorrectFileURL));
+  return container_->save(*fileArchive_, KXDocumentContainer::ArchiveRelation::origin(false));
+}
+
+Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid) {
+  auto archive = KXDocumentArchive::open(url, type, true, uuid, true);
+  if (!archive) return fail(archive.error());
+  if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
+  savedAsArchive_ = *archive;
+  if (!container_->projectDirectoryIsOrigin()) return {};
+  // A folder edited in place saved as a zip: from now on the zip is the origin, so the document
+  // works in a container of its own for it, and the folder is left as it is.
+  auto made = KXDocumentContainer::create((*archive)->uuid(), url);
+  if (!made) return fail(made.error());
+  (*made)->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
+  if (auto read = (*made)->read(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !read) {
+    (void)(*made)->deleteContainer(false);
+    return read;
+  }
+  auto old = container_;
+  setContainer(*made);
+  (void)old->deleteContainer(false);
+  didChangeContainer();
+  return {};
+}
+
+Result<void> KXDocument::saveAsFolder(const std::filesystem::path& url, const std::string& type,
+                                      std::optional<Uuid> uuid) {
+  auto archive = KXDocumentArchive::open(url, type, true, uuid, false);
+  if (!archive) return fail(archive.error());
+  if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
+  // The new folder must hold what was written before the old working copy may go.
+  auto written = (*archive)->manifest().files;
+  if (!written || filesOnDisk(url) != written)
+    return fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The folder does not hold what was saved into it.")
+                    .with(NSFilePathErrorKey, url.string()));
+  auto made = KXDocumentContainer::create(*archive);
+  if (!made) return fail(made.error());
+  (*made)->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
+  if (auto read = (*made)->read(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !read) {
+    (void)(*made)->deleteContainer(false);
+    return read;
+  }
+  auto old = container_;
+  fileArchive_ = *archive;
+  setContainer(*made);
+  didChangeContainer();
+  (void)old->deleteContainer(false);
+  wantsVersioningCheck_ = true;
+  scheduleMessages();
+  return {};
+}
+
+void KXDocument::scheduleMessages() {
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  MainQueue::asyncAfter(messageDelay, [weak] {
+    auto self = weak.lock();
+    if (!self || self->isClosing()) return;
+    self->presentMigrationMessageIfNeeded();
+    self->presentVersioningMessageIfNeeded();
+  });
+}
+
+Result<void> KXDocument::revert(const std::filesystem::path& url, const std::string& type) {
+  isReverting_ = true;
+  auto result = PDBaseDocument::revert(url, type);
+  isReverting_ = false;
+  if (result) updateContainerHasChanges();
+  return result;
+}
+
+Result<std::shared_ptr<Document>> KXDocument::duplicate() {
+  // The copy holds the editor's latest document, as a save would.
+  auto answered = std::make_shared<std::optional<bool>>();
+  flush([answered](bool finished) { *answered = finished; });
+  RunLoop::runUntil([answered] { return answered->has_value(); }, flushTimeout + 1);
+  if (!answered->value_or(false)) return fail(makeError(KXDocumentError::containerHasUnwrittenChanges));
+  isDuplicating_ = true;
+  auto result = PDBaseDocument::duplicate();
+  isDuplicating_ = false;
+  return result;
+}
+
+void KXDocument::close() {
+  auto keepAlive = shared_from_this();
+  std::shared_ptr<KXDocumentContainer> toDelete;
+  if (container_->isValid() && !fileURL()) toDelete = container_;
+  setContainer(KXDocumentContainer::placeholder());
+  PDBaseDocument::close();
+  if (toDelete) (void)toDelete->deleteContainer(false);
+}
+
+void KXDocument::preventChangedByOtherAppErrorOnSave() {
+  if (!fileURL() || fileType().empty()) return;
+  isPreventingChangedByOtherAppErrorOnSave_ = true;
+  isReverting_ = true;
+  (void)PDBaseDocument::revert(*fileURL(), fileType());
+  isPreventingChangedByOtherAppErrorOnSave_ = false;
+  isReverting_ = false;
+}

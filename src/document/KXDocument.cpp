@@ -1,0 +1,295 @@
+#include "document/KXDocument.h"
+
+#include <sys/stat.h>
+
+#include "app/foundation/AppInfo.h"
+#include "canvas/OstrelError.h"
+#include "canvas/OstrelViewController.h"
+#include "document/DocumentController.h"
+#include "document/DocumentHooks.h"
+#include "document/UpdateLibraryWindowController.h"
+#include "document/storage/KXDirectoryArchiveBacking.h"
+#include "document/storage/KXDocumentError.h"
+#include "document/storage/KXDocumentVersionCheck.h"
+#include "platform/Fatal.h"
+#include "platform/FileMonitor.h"
+#include "platform/RWLog.h"
+#include "platform/Resources.h"
+#include "platform/RunLoop.h"
+
+namespace {
+
+std::optional<Document::Date> contentModificationDate(const std::filesystem::path& url) {
+  struct stat st {};
+  if (::stat(url.c_str(), &st) != 0) return std::nullopt;
+  auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+  return Document::Date(std::chrono::duration_cast<Document::Date::duration>(since));
+}
+
+void requireMainThread(const char* what) {
+  if (!RunLoop::isMainThread()) KORVEL_FATAL(std::string(what) + " off the main thread");
+}
+
+// The same files under a new identity: every read of a template gets its own working copy.
+Result<std::shared_ptr<KXDocumentArchive>> withFreshIdentity(const KXDocumentArchive& archive) {
+  auto backing = archive.backing().moved(archive.backing().url());
+  if (!backing) return fail(backing.error());
+  return std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{Uuid::random()});
+}
+
+}  // namespace
+
+KXDocument::KXDocument(Key, bool tutorialMode)
+    : PDBaseDocument(tutorialMode), container_(KXDocumentContainer::placeholder()), isInTutorialMode_(tutorialMode) {}
+
+KXDocument::~KXDocument() {
+  containerObserver_.reset();
+  containerDirectoryMonitor_.reset();
+  if (container_ && container_->isValid()) {
+    container_->invalidate();
+    container_->log("Invalidated");
+  }
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::made(std::shared_ptr<KXDocument> document, Result<void> outcome) {
+  if (!outcome) {
+    document->close();
+    return fail(outcome.error());
+  }
+  return document;
+}
+
+std::shared_ptr<KXDocumentArchive> KXDocument::templateArchive() {
+  auto url = Resources::path("Template");
+  auto backing = KXDirectoryArchiveBacking::create(url, false, true);
+  if (!backing) return nullptr;
+  return std::make_shared<KXDocumentArchive>(std::move(*backing), std::nullopt);
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& type) {
+  auto tutorial = DocumentController::openingTutorialArchive;
+  return makeUntitled(type, tutorial ? tutorial : templateArchive());
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& type,
+                                                             std::shared_ptr<KXDocumentArchive> templateArchive) {
+  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  document->isAwaitingInitialRead_ = true;
+  document->setFileURL(std::nullopt);
+  document->setFileType(type);
+  if (!templateArchive) return made(document, fail(makeError(KXDocumentError::templateIsNil)));
+  document->isReadingTemplate_ = true;
+  auto read = document->read(templateArchive->backing().url(), templateArchive->backing().documentTypeIdentifier());
+  document->isReadingTemplate_ = false;
+  if (!read) return made(document, read);
+  document->container_->mark(false);
+  if (auto tutorial = DocumentController::openingTutorialArchive)
+    document->setDisplayName(tutorial->backing().url().stem().string());
+  return document;
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::filesystem::path& url, const std::string& type) {
+  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  document->isAwaitingInitialRead_ = true;
+  document->setFileURL(url);
+  document->setAutosavedContentsFileURL(std::nullopt);
+  document->setFileType(type);
+  document->setFileModificationDate(contentModificationDate(url));
+  return made(document, document->read(url, type));
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::optional<std::filesystem::path>& url,
+                                                     const std::filesystem::path& contentsURL,
+                                                     const std::string& type) {
+  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  document->isAwaitingInitialRead_ = true;
+  document->setFileURL(url);
+  document->setFileType(type);
+  document->setFileModificationDate(contentModificationDate(contentsURL));
+  if (!url) {
+    document->isRestoringDraft_ = true;
+    document->setAutosavedContentsFileURL(contentsURL);
+  } else {
+    document->setAutosavedContentsFileURL(std::nullopt);
+  }
+  auto read = document->read(contentsURL, type);
+  if (read) document->container_->mark(document->isRestoringDraft_);
+  document->isRestoringDraft_ = false;
+  return made(document, read);
+}
+
+std::optional<std::filesystem::path> KXDocument::projectURL() const {
+  if (!container_ || !container_->isValid()) return std::nullopt;
+  return container_->projectDirectory();
+}
+
+bool KXDocument::isNativeType(const std::string& type) const {
+  if (type == zipType) return true;
+  if (type == folderType) return DocumentHooks::optionKeyHeld();
+  return false;
+}
+
+std::vector<std::string> KXDocument::writableTypes() const { return {zipType, folderType}; }
+
+std::optional<std::filesystem::path> KXDocument::autosavedContentsFileURL() const {
+  return fileArchive_ ? std::nullopt : Document::autosavedContentsFileURL();
+}
+
+void KXDocument::setAutosavedContentsFileURL(std::optional<std::filesystem::path> url) {
+  Document::setAutosavedContentsFileURL(fileArchive_ ? std::nullopt : std::move(url));
+}
+
+void KXDocument::setFileURL(std::optional<std::filesystem::path> url) {
+  auto previous = fileURL();
+  Document::setFileURL(url);
+  if (isAwaitingInitialRead_ || !url || url == previous) return;
+  std::optional<Error> error;
+  if (fileArchive_ && (!savedAsArchive_ || fileArchive_->backing().documentTypeIdentifier() ==
+                                               savedAsArchive_->backing().documentTypeIdentifier())) {
+    if (savedAsArchive_ && savedAsArchive_->backing().url() == *url) {
+      fileArchive_ = savedAsArchive_;
+    } else if (auto moved = fileArchive_->backing().moved(*url)) {
+      fileArchive_ = std::make_shared<KXDocumentArchive>(std::move(*moved), std::nullopt);
+    } else {
+      error = moved.error();
+    }
+  } else if (savedAsArchive_ && savedAsArchive_->backing().url() == *url) {
+    fileArchive_ = savedAsArchive_;
+  }
+  if (!error) {
+    if (!fileArchive_)
+      error = makeError(KXDocumentError::archiveIsNil);
+    else if (fileArchive_->backing().url() != *url)
+      error = makeError(KXDocumentError::archiveHasIncorrectFileURL);
+  }
+  if (error) presentError(*error);
+}
+
+std::shared_ptr<KXDocumentContainer::DataSource> KXDocument::documentJSONSource() {
+  // Shares the editor controller's ownership: the source lives inside it.
+  auto& controller = ostrelViewControllerPointer();
+  return std::shared_ptr<KXDocumentContainer::DataSource>(controller, &controller->dataSourceForDocumentJSON());
+}
+
+Result<void> KXDocument::read(const std::filesystem::path& url, const std::string& type) {
+  requireMainThread("KXDocument::read");
+  if (isPreventingChangedByOtherAppErrorOnSave_) return {};
+  if (isReverting_ && container_->projectDirectoryIsOrigin()) return fail(makeError(KXDocumentError::archiveIsContainer));
+  bool isFirstRead = std::exchange(isAwaitingInitialRead_, false);
+  bool isFolder = !isReadingTemplate_ && type == folderType;
+
+  auto opened = KXDocumentArchive::open(url, type, false, std::nullopt, !isFolder);
+  if (!opened) return fail(opened.error());
+  auto archive = *opened;
+  if (isReadingTemplate_) {
+    auto fresh = withFreshIdentity(*archive);
+    if (!fresh) return fail(fresh.error());
+    archive = *fresh;
+  }
+
+  if (isFirstRead) {
+    auto& globals = AppInfo::ostrelGlobals();
+    auto checked = verifyDocumentVersion(*archive, globals ? std::optional(globals->documentVersion) : std::nullopt);
+    if (!checked) {
+      // Without an editor installation nothing can be judged "too new": say what is missing.
+      if (!globals && isDocumentError(checked.error(), KXDocumentError::documentVersionTooNew)) {
+        auto dir = AppInfo::current() ? AppInfo::current()->ostrelDir() : std::nullopt;
+        return fail(OstrelError::ostrelNotFound(dir ? dir->string() : "app-globals.json"));
+      }
+      return checked;
+    }
+  }
+
+  std::shared_ptr<KXDocumentContainer> chosen;
+  if (fileURL() == url && container_->isValid() && container_->uuid() == archive->uuid()) {
+    chosen = container_;
+  } else {
+    Result<std::shared_ptr<KXDocumentContainer>> made =
+        isFolder ? KXDocumentContainer::create(archive) : KXDocumentContainer::create(archive->uuid(), url);
+    if (!made && isDocumentError(made.error(), KXDocumentError::containerAlreadyExistsForOtherOrigin)) {
+      auto fresh = withFreshIdentity(*archive);
+      if (!fresh) return fail(fresh.error());
+      archive = *fresh;
+      made = KXDocumentContainer::create(archive->uuid(), std::nullopt);
+    }
+    if (!made) return fail(made.error());
+    chosen = *made;
+    if (isFolder) wantsVersioningCheck_ = isFirstRead;
+    chosen->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
+  }
+
+  auto relation = (isReverting_ || isReadingTemplate_) ? KXDocumentContainer::ArchiveRelation::copy()
+                                                       : KXDocumentContainer::ArchiveRelation::origin(isRestoringDraft_);
+  if (auto read = chosen->read(*archive, relation); !read) {
+    if (chosen != container_) (void)chosen->deleteContainer(false);
+    return read;
+  }
+  if (!isRestoringDraft_ && !isReadingTemplate_) fileArchive_ = archive;
+  setContainer(chosen);
+  // Edits an earlier session never saved are still edits.
+  if (chosen->resumedWithUnsavedChanges()) chosen->mark(true);
+  didChangeContainer();
+  return {};
+}
+
+void KXDocument::setContainer(std::shared_ptr<KXDocumentContainer> container) {
+  if (container == container_) return;
+  containerObserver_.reset();
+  containerDirectoryMonitor_.reset();
+  if (container_->isValid()) {
+    for (auto& path : container_->projectRelativePathsToDiscard()) container_->remove(path);
+    container_->invalidate();
+    container_->log("Invalidated");
+  }
+  container_ = std::move(container);
+  if (container_ == KXDocumentContainer::placeholder()) return;
+  if (!container_->isValid() || !container_->hasDataSource(KXDocumentArchive::relativePathForDocumentJSON))
+    KORVEL_FATAL("A document's container must be valid and hold the editor's document");
+  container_->mark(false);
+  updateContainerHasChanges();
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  containerObserver_ = container_->observeHasChanges([weak] {
+    requireMainThread("container observation");
+    if (auto self = weak.lock()) self->updateContainerHasChanges();
+  });
+  std::weak_ptr<KXDocumentContainer> weakContainer = container_;
+  auto monitor = FileMonitor::create(container_->projectDirectory(), [weak, weakContainer](const std::filesystem::path& changed) {
+    auto self = weak.lock();
+    auto container = weakContainer.lock();
+    if (!self || !container || self->container_ != container) return;
+    container->presentedSubitemDidChange(changed);
+  });
+  if (monitor)
+    containerDirectoryMonitor_ = std::move(*monitor);
+  else
+    RWLog("Project folder is not watched: " + monitor.error().description());
+}
+
+void KXDocument::updateContainerHasChanges() {
+  containerHasChanges_ = container_->hasUnwrittenChanges() || container_->hasManifestChanges();
+  reportChangeCount(containerHasChanges_ && !isInTutorialMode_ ? ChangeType::done : ChangeType::cleared);
+}
+
+void KXDocument::updateChangeCount(ChangeType) {}
+
+void KXDocument::updateChangeCountWithToken(SaveOperation operation) {
+  switch (operation) {
+    case SaveOperation::save:
+    case SaveOperation::saveAs:
+      container_->mark(false);
+      // An edit the page made after it was asked for its document is not in the file.
+      if (savingGeneration_ && *savingGeneration_ != editGeneration_) container_->mark(true);
+      break;
+    case SaveOperation::autosaveElsewhere:
+    case SaveOperation::autosaveInPlace:
+      PDBaseDocument::updateChangeCountWithToken(operation);
+      break;
+    default:
+      break;
+  }
+}
+
+void KXDocument::ostrelDocumentDidBecomeDirty() {
+  ++editGeneration_;
+  PDBaseDocument::ostrelDocumentDidBecomeDirty();
+}

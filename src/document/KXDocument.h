@@ -1,0 +1,131 @@
+#pragma once
+// The project document: a ".korvelx" zip or a project folder, worked on through a private
+// working copy (the container). A zip is read into a container kept in the autosave area; a
+// folder is edited in place. Saving flushes the editor's document into the container first,
+// then writes the container into the file. Main thread only.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "document/LibraryVersion.h"
+#include "document/PDBaseDocument.h"
+#include "document/storage/KXDocumentArchive.h"
+#include "document/storage/KXDocumentContainer.h"
+
+class FileMonitor;
+class UpdateLibraryWindowController;
+
+class KXDocument : public PDBaseDocument {
+ public:
+  static constexpr const char* zipType = KXDocumentArchive::zipDocumentType;
+  static constexpr const char* folderType = KXDocumentArchive::folderDocumentType;
+  static constexpr const char* tutorialType = "com.korvel.tutorial";
+  // How long a save waits for the editor's document.
+  static inline double flushTimeout = 10.0;
+  // The migration and versioning notices follow their trigger after this long.
+  static constexpr double messageDelay = 0.15;
+
+  // A new untitled document from the tutorial being opened, else from the "Template" resource.
+  static Result<std::shared_ptr<KXDocument>> makeUntitled(const std::string& type);
+  // A new untitled document from `templateArchive` (the template, an example, a tutorial).
+  static Result<std::shared_ptr<KXDocument>> makeUntitled(const std::string& type,
+                                                         std::shared_ptr<KXDocumentArchive> templateArchive);
+  static Result<std::shared_ptr<KXDocument>> make(const std::filesystem::path& url, const std::string& type);
+  // Reopens: `url` none restores an untitled document's draft from `contentsURL`.
+  static Result<std::shared_ptr<KXDocument>> make(const std::optional<std::filesystem::path>& url,
+                                                  const std::filesystem::path& contentsURL, const std::string& type);
+  // The "Template" resource, opened afresh.
+  static std::shared_ptr<KXDocumentArchive> templateArchive();
+
+  ~KXDocument() override;
+
+  const std::shared_ptr<KXDocumentContainer>& container() const { return container_; }
+  const std::shared_ptr<KXDocumentArchive>& fileArchive() const { return fileArchive_; }
+  bool containerHasChanges() const { return containerHasChanges_; }
+  bool isInTutorialMode() const { return isInTutorialMode_; }
+  bool wantsVersioningCheck() const { return wantsVersioningCheck_; }
+  const std::optional<std::filesystem::path>& migratedDocumentURL() const { return migratedDocumentURL_; }
+  void setMigratedDocumentURL(std::optional<std::filesystem::path> url) { migratedDocumentURL_ = std::move(url); }
+  const std::optional<LibraryVersion>& libraryVersion() const { return libraryVersion_; }
+  UpdateLibraryWindowController* updateLibraryWindowController() const { return updateLibraryWindowController_.get(); }
+
+  std::optional<std::filesystem::path> projectURL() const override;
+  bool isNativeType(const std::string& type) const override;
+  std::vector<std::string> writableTypes() const override;
+  void setFileURL(std::optional<std::filesystem::path> url) override;
+  std::optional<std::filesystem::path> autosavedContentsFileURL() const override;
+  void setAutosavedContentsFileURL(std::optional<std::filesystem::path> url) override;
+
+  // Reading, saving and the rest of the document's life.
+  Result<void> read(const std::filesystem::path& url, const std::string& type) override;
+  void save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
+            Completion completion) override;
+  Result<void> writeSafely(const std::filesystem::path& url, const std::string& type, SaveOperation operation) override;
+  Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
+  Result<std::shared_ptr<Document>> duplicate() override;
+  void close() override;
+  virtual void preventChangedByOtherAppErrorOnSave();
+
+  // Edited state comes from the container only.
+  void updateChangeCount(ChangeType change) override;
+  void updateChangeCountWithToken(SaveOperation operation) override;
+
+  void makeWindowControllers() override;
+
+  // Editor services.
+  std::optional<std::string> ostrelDocumentDidReceiveImageData(const Data& data) override;
+  std::optional<std::string> ostrelDocumentDidReceiveAssetData(const Data& data, const std::string& preferredName) override;
+  void ostrelReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>& images) override;
+  void ostrelPackageUpdateKorvelLibrary() override;
+  void ostrelDocumentDidBecomeDirty() override;
+  void serverControllerStateDidUpdate() override;
+  void updateKorvelLibrary();
+  void showContainerInFinder();
+
+  // Notices.
+  virtual void presentMigrationMessageIfNeeded();
+  virtual void presentVersioningMessageIfNeeded();
+
+ private:
+  struct Key {};
+
+ public:
+  KXDocument(Key, bool tutorialMode);
+
+ private:
+  static Result<std::shared_ptr<KXDocument>> made(std::shared_ptr<KXDocument> document, Result<void> outcome);
+  void setContainer(std::shared_ptr<KXDocumentContainer> container);
+  void updateContainerHasChanges();
+  std::shared_ptr<KXDocumentContainer::DataSource> documentJSONSource();
+  Result<std::shared_ptr<KXDocumentContainer>> bindFolderContainer(std::shared_ptr<KXDocumentArchive> archive,
+                                                                  bool isOrigin);
+  Result<void> saveAsFolder(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid);
+  Result<void> saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid);
+  Result<void> saveToFileArchive(const std::filesystem::path& url);
+  // Asks the editor for its document and waits; `done` gets whether it answered in time.
+  void flush(std::function<void(bool finished)> done);
+  void scheduleMessages();
+
+  std::shared_ptr<KXDocumentContainer> container_;
+  ObserverToken containerObserver_;
+  std::unique_ptr<FileMonitor> containerDirectoryMonitor_;
+  std::unique_ptr<UpdateLibraryWindowController> updateLibraryWindowController_;
+  std::shared_ptr<KXDocumentArchive> fileArchive_;
+  std::shared_ptr<KXDocumentArchive> savedAsArchive_;
+  bool isAwaitingInitialRead_ = false;
+  bool isReadingTemplate_ = false;
+  bool isRestoringDraft_ = false;
+  bool isDuplicating_ = false;
+  bool isReverting_ = false;
+  bool isPreventingChangedByOtherAppErrorOnSave_ = false;
+  std::optional<std::filesystem::path> migratedDocumentURL_;
+  bool wantsVersioningCheck_ = false;
+  bool isInTutorialMode_ = false;
+  bool containerHasChanges_ = false;
+  std::optional<LibraryVersion> libraryVersion_;
+  // Counts the editor's edits, so that one arriving during a save keeps the document edited.
+  unsigned long editGeneration_ = 0;
+  std::optional<unsigned long> savingGeneration_;
+};

@@ -1,0 +1,307 @@
+#include "document/PDBaseDocument.h"
+
+#include <gtk/gtk.h>
+#include <sys/stat.h>
+
+#include "canvas/OstrelViewController.h"
+#include "document/DeviceManager.h"
+#include "document/DeviceSettingsMenuController.h"
+#include "document/DocumentHooks.h"
+#include "document/DocumentPageRequests.h"
+#include "document/ExportPreviewCache.h"
+#include "document/ImagesPasteboard.h"
+#include "document/PDDocumentWindow.h"
+#include "document/PreviewWindowController.h"
+#include "document/ServiceAssembly.h"
+#include "document/storage/KXDocumentArchive.h"
+#include "platform/BaseDocumentController.h"
+#include "platform/Fatal.h"
+#include "platform/NotificationCenter.h"
+#include "platform/RWLog.h"
+#include "platform/RunLoop.h"
+#include "platform/Workspace.h"
+#include "server/ServerController.h"
+
+namespace {
+
+constexpr const char* serverStateNotification = "ServerControllerStateDidUpdateNotification";
+constexpr const char* userInfoChangedNotification = "UserInfoChangedNotification";
+
+std::optional<Url> fileUrl(const std::filesystem::path& path, bool directory) {
+  std::string text = "file://" + path.string();
+  if (directory && (text.empty() || text.back() != '/')) text += '/';
+  return Url::parse(text);
+}
+
+// Whether `path` lies on the same file system as "/".
+std::optional<bool> isOnRootFileSystem(const std::filesystem::path& path) {
+  struct stat item {}, root {};
+  if (::stat(path.c_str(), &item) != 0 || ::stat("/", &root) != 0) return std::nullopt;
+  return item.st_dev == root.st_dev;
+}
+
+}  // namespace
+
+PDBaseDocument::PDBaseDocument(bool tutorialMode)
+    : deviceManager_(std::make_unique<DeviceManager>()),
+      ostrelImageSubPath_(KXDocumentArchive::relativePathForImages),
+      ostrelViewController_(OstrelViewController::create(tutorialMode)) {
+  // Until the editor's full request processor comes, the document answers what it needs.
+  auto* self = this;
+  auto processor = std::make_unique<DocumentPageRequests>([self] { self->ostrelDocumentDidBecomeDirty(); });
+  processor->applicationOpenProjectFile = [self](const std::string& relativePath) {
+    if (auto project = self->projectPath()) Workspace::shared().openFile(*project / relativePath);
+  };
+  ostrelViewController_->setOstrelIPCProcessor(std::move(processor));
+}
+
+PDBaseDocument::~PDBaseDocument() {
+  // The processor calls back into this document; it must not outlive it.
+  ostrelViewController_->setOstrelIPCProcessor(nullptr);
+  window_.reset();
+  // The editor's controller goes on a later turn, after the document.
+  MainQueue::async([controller = std::move(ostrelViewController_)] {});
+}
+
+std::optional<std::filesystem::path> PDBaseDocument::ostrelImagePath() const {
+  auto project = projectPath();
+  if (!project) return std::nullopt;
+  return *project / ostrelImageSubPath_;
+}
+
+std::optional<std::filesystem::path> PDBaseDocument::ostrelImageCachePath() const {
+  auto project = projectPath();
+  if (!project) return std::nullopt;
+  return *project / ".cache" / "images";
+}
+
+std::optional<Url> PDBaseDocument::serverURL() const {
+  return serverController_ ? serverController_->currentServerURL() : std::nullopt;
+}
+
+void PDBaseDocument::makeWindowControllers() {
+  if (!window_) {
+    window_ = std::make_unique<PDDocumentWindow>(std::static_pointer_cast<PDBaseDocument>(shared_from_this()));
+    setup();
+  }
+  if (!previewWindowController_) {
+    previewWindowController_ = std::make_unique<PreviewWindowController>();
+    previewWindowController_->document = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+  }
+}
+
+void PDBaseDocument::showWindows() {
+  if (window_) window_->show();
+}
+
+GtkWindow* PDBaseDocument::windowForSheet() const { return window_ ? window_->window() : nullptr; }
+
+void PDBaseDocument::setup() {
+  if (services_) return;
+  services_ = std::make_unique<ServiceAssembly>(std::nullopt);
+  services_->seal();
+  if (!deviceMenuController_) deviceMenuController_ = std::make_unique<DeviceSettingsMenuController>(this);
+  std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+  userInfoObserver_ = NotificationCenter::defaultCenter().addObserver(userInfoChangedNotification, nullptr,
+                                                                      [weak](const Notification&) {
+                                                                        MainQueue::async([weak] {
+                                                                          if (auto self = weak.lock()) self->updateUserInfo();
+                                                                        });
+                                                                      });
+  editedObserver_ = observeEdited([weak] {
+    auto self = weak.lock();
+    if (self && self->window_) self->window_->setTitle(PDDocumentWindow::title(self->displayName(), self->isDocumentEdited()));
+  });
+  window_->setTitle(PDDocumentWindow::title(displayName(), isDocumentEdited()));
+  updateUserInfo();
+  GtkWidget* view = ostrelViewController_->view();
+  gtk_widget_set_hexpand(view, TRUE);
+  gtk_widget_set_vexpand(view, TRUE);
+  gtk_box_pack_start(GTK_BOX(window_->documentView()), view, TRUE, TRUE, 0);
+  gtk_widget_show(view);
+}
+
+void PDBaseDocument::updateUserInfo() {
+  if (window_) window_->setAccountTitle(DocumentHooks::userDisplayName());
+}
+
+void PDBaseDocument::didChangeContainer() {
+  reloadPreview();
+  updateServerMount();
+}
+
+void PDBaseDocument::updateServerMount() {
+  std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+  if (!serverController_) {
+    serverController_ = ServerController::create();
+    serverController_->crashHandler = [weak](int) {
+      if (auto self = weak.lock()) self->updateServerMount();
+    };
+    serverControllerStateUpdateObserver_.reset();
+    serverControllerStateUpdateObserver_ = NotificationCenter::defaultCenter().addObserver(
+        serverStateNotification, serverController_.get(), [weak](const Notification&) {
+          if (auto self = weak.lock()) self->serverControllerStateDidUpdate();
+        });
+  }
+  serverController_->stop();
+  auto project = projectPath();
+  if (!project) return;
+  auto started = serverController_->start(project->string(), [weak](std::optional<Url> url) {
+    if (auto self = weak.lock()) self->serverDidStart(url);
+  });
+  if (!started) RWLog("Project server did not start: " + started.error().description());
+}
+
+void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
+  if (!url) return;
+  serverLocalUrl_ = url->absoluteString();
+  auto project = projectPath();
+  if (!project || !ostrelViewController_) return;
+  std::optional<Url> documentURL;
+  std::error_code ec;
+  if (std::filesystem::exists(*project / KXDocumentArchive::relativePathForDocumentJSON, ec))
+    documentURL = url->appendingPathComponent(KXDocumentArchive::relativePathForDocumentJSON);
+  auto imagePath = *ostrelImagePath();
+  std::optional<Url> imageBaseURL = fileUrl(imagePath, true);
+  if (auto onRoot = isOnRootFileSystem(imagePath); onRoot && !*onRoot)
+    imageBaseURL = url->appendingPathComponent(ostrelImageSubPath_);
+  if (ostrelViewController_->isDocumentReady()) {
+    if (documentURL) ostrelViewController_->setDocumentURL(*documentURL);
+    if (imageBaseURL) ostrelViewController_->setImageBaseURL(*imageBaseURL);
+    ostrelViewController_->setProjectURL(*url);
+  } else {
+    (void)ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
+  }
+  if (previewWindowController_) previewWindowController_->reload(this);
+}
+
+void PDBaseDocument::updateChangeCount(ChangeType change) { reportChangeCount(change); }
+
+void PDBaseDocument::reportChangeCount(ChangeType change) {
+  Document::updateChangeCount(change);
+  if (serverController_) serverController_->setDocumentDirty(isDocumentEdited());
+}
+
+void PDBaseDocument::windowShouldClose() {
+  std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+  canClose([weak](bool shouldClose) {
+    if (auto self = weak.lock(); self && shouldClose) self->close();
+  });
+}
+
+void PDBaseDocument::close() {
+  auto keepAlive = shared_from_this();
+  Document::close();
+  if (isClosing_) return;
+  isClosing_ = true;
+  if (auto* c = controller(); c && !c->documents().empty()) c->documents().front()->showWindows();
+  cleanup();
+  if (window_) window_->close();
+  // The window goes on a later turn: this close may run inside one of its signal handlers.
+  std::shared_ptr<PDDocumentWindow> window(std::move(window_));
+  MainQueue::async([window] {});
+}
+
+void PDBaseDocument::cleanup() {
+  if (!RunLoop::isMainThread()) KORVEL_FATAL("PDBaseDocument::cleanup off the main thread");
+  exportPreviewCache().clear();
+  serverControllerStateUpdateObserver_.reset();
+  userInfoObserver_.reset();
+  editedObserver_.reset();
+  if (previewWindowController_) {
+    previewWindowController_->cleanup();
+    previewWindowController_->close();
+    previewWindowController_.reset();
+  }
+  if (services_) {
+    services_->clear();
+    services_.reset();
+  }
+  if (serverController_) {
+    serverController_->stop();
+    serverController_.reset();
+  }
+}
+
+void PDBaseDocument::reloadPreview() {
+  if (previewWindowController_) previewWindowController_->reload(this);
+}
+
+void PDBaseDocument::togglePreviewFullscreen() {
+  if (previewWindowController_) previewWindowController_->togglePreviewFullscreen(this);
+}
+
+namespace {
+void trackInteraction(const std::string& element) {
+  DocumentHooks::track("ui_interaction", {{"id", element}, {"page", "top-right-menu-bar"}});
+}
+}  // namespace
+
+void PDBaseDocument::toggleIntercomPopover(void* button) {
+  DocumentHooks::toggleIntercomPopover(button);
+  trackInteraction("intercom");
+}
+
+void PDBaseDocument::showPreviewWindow() {
+  if (previewWindowController_) previewWindowController_->show(true);
+  trackInteraction("preview");
+}
+
+void PDBaseDocument::showLivePreview(const void* sender) {
+  if (previewWindowController_) previewWindowController_->mirrorPopover.toggleVisible(sender);
+  trackInteraction("live-preview");
+}
+
+void PDBaseDocument::addPackage(const std::string& name, bool isDevDependency) {
+  if (serverController_) serverController_->addPackage(name, isDevDependency);
+}
+
+std::optional<std::string> PDBaseDocument::ostrelDocumentDidReceiveImageData(const Data&) { return std::nullopt; }
+
+std::optional<std::string> PDBaseDocument::ostrelDocumentDidReceiveAssetData(const Data&, const std::string&) {
+  return std::nullopt;
+}
+
+void PDBaseDocument::ostrelDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>& imageNames) {
+  auto folder = ostrelImagePath();
+  if (!folder) return;
+  ImagesPasteboard::shared().writeImages(imageNames, *folder);
+}
+
+void PDBaseDocument::ostrelDocumentDidRequestCopyImagesFromPasteboard() {
+  ostrelReadImagesFromPasteboard(ImagesPasteboard::shared().readImages());
+}
+
+void PDBaseDocument::ostrelDocumentDidBecomeDirty() { ostrelViewController_->ostrelDocumentDidBecomeDirty(); }
+
+void PDBaseDocument::ostrelServerStoreData(const nlohmann::json& value) {
+  if (previewWindowController_) previewWindowController_->ostrelServerStoreData(value);
+}
+
+// The page names only the package; it is a regular dependency.
+void PDBaseDocument::ostrelPackageAdd(const std::string& packageName) { addPackage(packageName, false); }
+
+void PDBaseDocument::ostrelPackageUpdateKorvelLibrary() {}
+
+void PDBaseDocument::ostrelPackageUpdateInfo() {
+  if (serverController_) serverController_->updatePackageInfo();
+}
+
+void PDBaseDocument::openPreviewInspector() {
+  if (previewWindowController_) previewWindowController_->showInspector();
+}
+
+void PDBaseDocument::openPreviewAndOrderFront(bool orderFront) {
+  if (!previewWindowController_) return;
+  if (orderFront)
+    previewWindowController_->show(true);
+  else if (!previewWindowController_->isVisible())
+    previewWindowController_->orderBelowDocument();
+}
+
+ExportPreviewCache& PDBaseDocument::exportPreviewCache() {
+  if (!exportPreviewCache_) exportPreviewCache_ = std::make_unique<ExportPreviewCache>();
+  return *exportPreviewCache_;
+}
+
+void PDBaseDocument::ostrelReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>&) {}

@@ -1,0 +1,120 @@
+#pragma once
+// The base of every document: owns the editor's view controller and its request processor,
+// the device catalog and menu, the project server, the preview window, the export preview
+// cache and the document window. It (re)starts the project server whenever the concrete
+// document installs a new working copy, points the editor at the server once it runs, and
+// tears everything down exactly once when the document closes. Main thread only.
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "platform/Data.h"
+#include "platform/Document.h"
+#include "platform/ObserverToken.h"
+#include "platform/Url.h"
+
+class DeviceManager;
+class DeviceSettingsMenuController;
+class ExportPreviewCache;
+class OstrelViewController;
+class PDDocumentWindow;
+class PreviewWindowController;
+class ServerController;
+class ServiceAssembly;
+
+class PDBaseDocument : public Document {
+ public:
+  ~PDBaseDocument() override;
+
+  OstrelViewController& ostrelViewController() const { return *ostrelViewController_; }
+  const std::shared_ptr<OstrelViewController>& ostrelViewControllerPointer() const { return ostrelViewController_; }
+  ServerController* serverController() const { return serverController_.get(); }
+  PreviewWindowController* previewWindowController() const { return previewWindowController_.get(); }
+  DeviceManager& deviceManager() const { return *deviceManager_; }
+  DeviceSettingsMenuController* deviceMenuController() const { return deviceMenuController_.get(); }
+  ServiceAssembly* services() const { return services_.get(); }
+  const std::optional<std::string>& serverLocalUrl() const { return serverLocalUrl_; }
+  PDDocumentWindow* documentWindow() const { return window_.get(); }
+  bool isClosing() const { return isClosing_; }
+
+  // The project folder; none in the base class.
+  virtual std::optional<std::filesystem::path> projectURL() const { return std::nullopt; }
+  std::optional<std::filesystem::path> projectPath() const { return projectURL(); }
+  std::optional<std::filesystem::path> ostrelImagePath() const;
+  std::optional<std::filesystem::path> ostrelImageCachePath() const;
+  std::optional<Url> serverURL() const;
+
+  // Window.
+  void makeWindowControllers() override;
+  void showWindows() override;
+  GtkWindow* windowForSheet() const override;
+  // Runs once: the service registry, observers, the editor view in the window.
+  void setup();
+
+  // Container and server, called by the concrete document.
+  void didChangeContainer();
+  void updateServerMount();
+  virtual void serverControllerStateDidUpdate() {}
+  virtual void projectFileDidChange() {}
+  void updateChangeCount(ChangeType change) override;
+
+  void close() override;
+  void cleanup();
+  // The window asks to close: the document decides (saving or asking), then closes.
+  void windowShouldClose();
+
+  // Title-bar and menu actions.
+  void reloadPreview();
+  void togglePreviewFullscreen();
+  void toggleIntercomPopover(void* button);
+  void showPreviewWindow();
+  void showLivePreview(const void* sender);
+  void addPackage(const std::string& name, bool isDevDependency);
+
+  // The editor's requests (the page's delegate operations).
+  virtual std::optional<std::string> ostrelDocumentDidReceiveImageData(const Data& data);
+  virtual std::optional<std::string> ostrelDocumentDidReceiveAssetData(const Data& data, const std::string& preferredName);
+  void ostrelDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>& imageNames);
+  void ostrelDocumentDidRequestCopyImagesFromPasteboard();
+  virtual void ostrelDocumentDidBecomeDirty();
+  void ostrelServerStoreData(const nlohmann::json& value);
+  void ostrelPackageAdd(const std::string& packageName);
+  virtual void ostrelPackageUpdateKorvelLibrary();
+  void ostrelPackageUpdateInfo();
+  void openPreviewInspector();
+  void openPreviewAndOrderFront(bool orderFront);
+  ExportPreviewCache& exportPreviewCache();
+  virtual void ostrelReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>& images);
+
+ protected:
+  // `tutorialMode`: the editor starts in tutorial mode.
+  explicit PDBaseDocument(bool tutorialMode);
+  // Reports the edited state to the framework and the project server, bypassing subclasses.
+  void reportChangeCount(ChangeType change);
+  // What a window title-bar button shows for the signed-in user.
+  void updateUserInfo();
+
+ private:
+  void serverDidStart(const std::optional<Url>& url);
+
+  std::unique_ptr<DeviceManager> deviceManager_;
+  std::string ostrelImageSubPath_;
+  std::shared_ptr<OstrelViewController> ostrelViewController_;
+  bool isClosing_ = false;
+  std::unique_ptr<ServiceAssembly> services_;
+  std::unique_ptr<PreviewWindowController> previewWindowController_;
+  std::unique_ptr<DeviceSettingsMenuController> deviceMenuController_;
+  std::optional<std::string> serverLocalUrl_;
+  std::shared_ptr<ServerController> serverController_;
+  std::unique_ptr<ExportPreviewCache> exportPreviewCache_;
+  ObserverToken serverControllerStateUpdateObserver_;
+  ObserverToken userInfoObserver_;
+  ObserverToken editedObserver_;
+  std::unique_ptr<PDDocumentWindow> window_;
+};

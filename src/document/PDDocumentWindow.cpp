@@ -1,0 +1,111 @@
+#include "document/PDDocumentWindow.h"
+
+#include <gtk/gtk.h>
+
+#include <nlohmann/json.hpp>
+
+#include "document/DocumentHooks.h"
+#include "document/PDBaseDocument.h"
+#include "platform/BaseDocumentController.h"
+#include "platform/NotificationCenter.h"
+
+std::string PDDocumentWindow::title(const std::string& displayName, bool edited) {
+  return edited ? displayName + " \u2014 Edited" : displayName;
+}
+
+bool PDDocumentWindow::shouldShowWelcomeAfterClose(bool isTerminating, std::size_t openDocuments, bool showOnStartup) {
+  return !isTerminating && openDocuments == 0 && showOnStartup;
+}
+
+namespace {
+GtkWidget* titleButton(GtkWidget* headerBar, const char* label, const char* tooltip, bool start) {
+  GtkWidget* button = gtk_button_new_with_label(label);
+  gtk_widget_set_tooltip_text(button, tooltip);
+  if (start)
+    gtk_header_bar_pack_start(GTK_HEADER_BAR(headerBar), button);
+  else
+    gtk_header_bar_pack_end(GTK_HEADER_BAR(headerBar), button);
+  return button;
+}
+
+
+}  // namespace
+
+PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document) : document_(std::move(document)) {
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  g_object_ref_sink(window_);
+  if (auto* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
+    gtk_window_set_application(GTK_WINDOW(window_), GTK_APPLICATION(app));
+  gtk_window_set_default_size(GTK_WINDOW(window_), 1280, 800);
+  headerBar_ = gtk_header_bar_new();
+  gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(headerBar_), TRUE);
+  gtk_window_set_titlebar(GTK_WINDOW(window_), headerBar_);
+
+  GtkWidget* preview = titleButton(headerBar_, "Preview", "Show the preview window", true);
+  GtkWidget* live = titleButton(headerBar_, "Live", "Share the preview live", true);
+  accountButton_ = titleButton(headerBar_, "", "Account", false);
+  intercomButton_ = titleButton(headerBar_, "Help", "Messages", false);
+  auto* self = this;
+  g_signal_connect(preview, "clicked", G_CALLBACK(+[](GtkWidget*, PDDocumentWindow* w) {
+                     if (auto d = w->document_.lock()) d->showPreviewWindow();
+                   }),
+                   self);
+  g_signal_connect(live, "clicked", G_CALLBACK(+[](GtkWidget* b, PDDocumentWindow* w) {
+                     if (auto d = w->document_.lock()) d->showLivePreview(b);
+                   }),
+                   self);
+  g_signal_connect(intercomButton_, "clicked", G_CALLBACK(+[](GtkWidget* b, PDDocumentWindow* w) {
+                     if (auto d = w->document_.lock()) d->toggleIntercomPopover(b);
+                   }),
+                   self);
+
+  documentView_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_container_add(GTK_CONTAINER(window_), documentView_);
+  g_signal_connect(window_, "key-press-event", G_CALLBACK(&PDDocumentWindow::onKeyPress), this);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(&PDDocumentWindow::onDelete), this);
+  gtk_widget_show_all(headerBar_);
+  gtk_widget_show(documentView_);
+}
+
+PDDocumentWindow::~PDDocumentWindow() {
+  if (!window_) return;
+  g_signal_handlers_disconnect_by_data(window_, this);
+  gtk_widget_destroy(window_);
+  g_object_unref(window_);
+}
+
+GtkWindow* PDDocumentWindow::window() const { return window_ ? GTK_WINDOW(window_) : nullptr; }
+
+void PDDocumentWindow::setTitle(const std::string& title) { gtk_window_set_title(GTK_WINDOW(window_), title.c_str()); }
+
+void PDDocumentWindow::setAccountTitle(const std::string& title) {
+  gtk_button_set_label(GTK_BUTTON(accountButton_), title.c_str());
+  gtk_widget_set_visible(accountButton_, !title.empty());
+}
+
+void PDDocumentWindow::show() { gtk_window_present(GTK_WINDOW(window_)); }
+
+void PDDocumentWindow::close() {
+  gtk_widget_hide(window_);
+  auto* controller = BaseDocumentController::shared();
+  std::size_t open = controller ? controller->documents().size() : 0;
+  if (shouldShowWelcomeAfterClose(DocumentHooks::isTerminating(), open, DocumentHooks::welcomeShouldShowOnStartup()))
+    DocumentHooks::showWelcomeWindow();
+}
+
+// The focused widget (the editor's web view) sees every key first; only what it leaves goes
+// to the window's shortcuts.
+int PDDocumentWindow::onKeyPress(GtkWidget* widget, void* event, PDDocumentWindow* self) {
+  auto* key = static_cast<GdkEventKey*>(event);
+  if (gtk_window_propagate_key_event(GTK_WINDOW(widget), key)) return TRUE;
+  if (key->keyval == GDK_KEY_Escape) {
+    NotificationCenter::defaultCenter().post(escPressedNotification, self);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+int PDDocumentWindow::onDelete(GtkWidget*, void*, PDDocumentWindow* self) {
+  if (auto document = self->document_.lock()) document->windowShouldClose();
+  return TRUE;
+}

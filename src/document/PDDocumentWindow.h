@@ -1,0 +1,47 @@
+#pragma once
+// The document window: the editor view fills it; the title bar carries the document's name and
+// edited state and the buttons for the account, messages, preview and live sharing. Keys reach
+// the editor's web view before the window's shortcuts, so typing in the editor always works;
+// an Escape nobody used posts "WindowEscPressedNotification". Main thread only.
+
+#include <memory>
+#include <string>
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWindow GtkWindow;
+class PDBaseDocument;
+
+class PDDocumentWindow {
+ public:
+  static constexpr const char* escPressedNotification = "WindowEscPressedNotification";
+
+  explicit PDDocumentWindow(std::weak_ptr<PDBaseDocument> document);
+  ~PDDocumentWindow();
+  PDDocumentWindow(const PDDocumentWindow&) = delete;
+  PDDocumentWindow& operator=(const PDDocumentWindow&) = delete;
+
+  GtkWindow* window() const;
+  // Hosts the editor view.
+  GtkWidget* documentView() const { return documentView_; }
+  GtkWidget* accountButton() const { return accountButton_; }
+  GtkWidget* intercomButton() const { return intercomButton_; }
+  void setTitle(const std::string& title);
+  void setAccountTitle(const std::string& title);
+  void show();
+  // Takes the window off the screen; after the last document window the welcome window may show.
+  void close();
+
+  static std::string title(const std::string& displayName, bool edited);
+  static bool shouldShowWelcomeAfterClose(bool isTerminating, std::size_t openDocuments, bool showOnStartup);
+
+ private:
+  static int onKeyPress(GtkWidget* widget, void* event, PDDocumentWindow* self);
+  static int onDelete(GtkWidget* widget, void* event, PDDocumentWindow* self);
+
+  std::weak_ptr<PDBaseDocument> document_;
+  GtkWidget* window_ = nullptr;
+  GtkWidget* documentView_ = nullptr;
+  GtkWidget* accountButton_ = nullptr;
+  GtkWidget* intercomButton_ = nullptr;
+  GtkWidget* headerBar_ = nullptr;
+};

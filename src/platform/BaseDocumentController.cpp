@@ -1,0 +1,161 @@
+#include "platform/BaseDocumentController.h"
+
+#include <algorithm>
+
+#include "platform/Alert.h"
+#include "platform/RunLoop.h"
+#include "platform/Workspace.h"
+
+namespace {
+
+BaseDocumentController*& sharedSlot() {
+  static BaseDocumentController* instance = nullptr;
+  return instance;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start <= text.size() && !text.empty()) {
+    auto end = text.find('\n', start);
+    out.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+BaseDocumentController* BaseDocumentController::shared() { return sharedSlot(); }
+
+BaseDocumentController::BaseDocumentController() { sharedSlot() = this; }
+
+BaseDocumentController::~BaseDocumentController() {
+  if (sharedSlot() == this) sharedSlot() = nullptr;
+}
+
+void BaseDocumentController::addDocument(std::shared_ptr<Document> document) {
+  if (std::find(documents_.begin(), documents_.end(), document) == documents_.end())
+    documents_.push_back(std::move(document));
+}
+
+void BaseDocumentController::removeDocument(Document& document) {
+  std::erase_if(documents_, [&](const std::shared_ptr<Document>& d) { return d.get() == &document; });
+}
+
+std::shared_ptr<Document> BaseDocumentController::documentForURL(const Path& url) const {
+  std::error_code ec;
+  for (auto& d : documents_) {
+    if (!d->fileURL()) continue;
+    if (*d->fileURL() == url || std::filesystem::equivalent(*d->fileURL(), url, ec)) return d;
+  }
+  return nullptr;
+}
+
+Result<std::string> BaseDocumentController::typeForContents(const Path& url) const {
+  std::error_code ec;
+  auto status = std::filesystem::status(url, ec);
+  if (ec) return fail(Error::file(ec.value(), url.string()));
+  bool isFolder = std::filesystem::is_directory(status);
+  auto extension = url.extension().string();
+  if (!extension.empty()) extension.erase(0, 1);
+  for (auto& t : documentTypes)
+    if (!t.extension.empty() && t.extension == extension && t.isFolder == isFolder) return t.typeName;
+  for (auto& t : documentTypes)
+    if (t.isFolder && isFolder) return t.typeName;
+  return fail(NSCocoaErrorDomain, 256, "The file “" + url.filename().string() + "” is not a document this application opens.");
+}
+
+std::optional<std::string> BaseDocumentController::displayName(const std::string& type) const {
+  for (auto& t : documentTypes)
+    if (t.typeName == type) return t.displayName;
+  return std::nullopt;
+}
+
+void BaseDocumentController::display(Document& document) {
+  document.makeWindowControllers();
+  document.showWindows();
+}
+
+Result<std::shared_ptr<Document>> BaseDocumentController::openUntitledDocumentAndDisplay(bool show) {
+  auto made = makeUntitledDocument(defaultType);
+  if (!made) return made;
+  addDocument(*made);
+  if (show) display(**made);
+  return made;
+}
+
+void BaseDocumentController::openDocument(const Path& url, bool show, OpenCompletion completion) {
+  if (auto open = documentForURL(url)) {
+    if (show) open->showWindows();
+    if (completion) completion(open, true, std::nullopt);
+    return;
+  }
+  auto type = typeForContents(url);
+  if (!type) {
+    if (completion) completion(nullptr, false, type.error());
+    return;
+  }
+  auto made = makeDocument(url, *type);
+  if (!made) {
+    if (completion) completion(nullptr, false, made.error());
+    return;
+  }
+  addDocument(*made);
+  noteNewRecentDocumentURL(url);
+  if (show) display(**made);
+  if (completion) completion(*made, false, std::nullopt);
+}
+
+void BaseDocumentController::newDocument() {
+  auto made = openUntitledDocumentAndDisplay(true);
+  if (!made) presentError(made.error());
+}
+
+void BaseDocumentController::openDocument() {
+  auto urls = URLsFromRunningOpenPanel();
+  if (urls.empty()) return;
+  openDocument(urls.front(), true, [this](std::shared_ptr<Document>, bool, std::optional<Error> error) {
+    if (error) presentError(*error);
+  });
+}
+
+std::vector<BaseDocumentController::Path> BaseDocumentController::URLsFromRunningOpenPanel() {
+  OpenPanelOptions options;
+  options.types = documentTypes;
+  options.allowsMultipleSelection = true;
+  return Panels::shared().runOpenPanel(options, nullptr);
+}
+
+void BaseDocumentController::presentError(const Error& error, GtkWindow* window) {
+  if (error.domain == NSCocoaErrorDomain && error.code == 3072) return;  // cancelled by the person
+  AlertSpec spec;
+  spec.messageText = error.info("NSLocalizedFailureReason").value_or(error.message);
+  if (spec.messageText.empty()) spec.messageText = error.description();
+  spec.buttons = lines(error.info("NSLocalizedRecoveryOptions").value_or(""));
+  int response = Alert::shared().runModal(spec, window);
+  if (!spec.buttons.empty()) attemptRecovery(error, response - Alert::firstButtonReturn);
+}
+
+bool BaseDocumentController::attemptRecovery(const Error&, int) { return false; }
+
+void BaseDocumentController::noteNewRecentDocumentURL(const Path& url) {
+  RecentDocuments::shared().noteNewRecentDocumentURL(url);
+}
+
+std::vector<BaseDocumentController::Path> BaseDocumentController::recentDocumentURLs() const {
+  return RecentDocuments::shared().recentDocumentURLs();
+}
+
+void BaseDocumentController::setAutosavingDelay(double seconds) {
+  autosavingDelay_ = seconds;
+  autosaveTimer_.reset();
+  if (seconds > 0) autosaveTimer_ = Timer::scheduled(seconds, true, [this] { autosaveAll(); });
+}
+
+void BaseDocumentController::autosaveAll() {
+  auto documents = documents_;
+  for (auto& d : documents)
+    if (d->isDocumentEdited()) d->autosave(true);
+}

@@ -1,0 +1,80 @@
+#pragma once
+// The application's list of open documents and the framework's road to open and make them:
+// type detection, the open panel, opening a file (an open document comes to the front instead
+// of opening twice), new untitled documents, recent documents, error presentation with
+// recovery, and the periodic autosave of edited documents. Subclasses make the documents.
+// Main thread only.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Document.h"
+#include "platform/Error.h"
+#include "platform/Panels.h"
+
+class Timer;
+
+class BaseDocumentController {
+ public:
+  using Path = std::filesystem::path;
+  using OpenCompletion =
+      std::function<void(std::shared_ptr<Document> document, bool documentWasAlreadyOpen, std::optional<Error> error)>;
+
+  // The controller made last; none before one is made.
+  static BaseDocumentController* shared();
+
+  virtual ~BaseDocumentController();
+  BaseDocumentController(const BaseDocumentController&) = delete;
+  BaseDocumentController& operator=(const BaseDocumentController&) = delete;
+
+  const std::vector<std::shared_ptr<Document>>& documents() const { return documents_; }
+  void addDocument(std::shared_ptr<Document> document);
+  void removeDocument(Document& document);
+  std::shared_ptr<Document> documentForURL(const Path& url) const;
+
+  // Types.
+  std::vector<PanelFileType> documentTypes;
+  std::string defaultType;
+  virtual Result<std::string> typeForContents(const Path& url) const;
+  std::optional<std::string> displayName(const std::string& type) const;
+
+  // Making documents; subclasses make their document class.
+  virtual Result<std::shared_ptr<Document>> makeDocument(const Path& url, const std::string& type) = 0;
+  virtual Result<std::shared_ptr<Document>> makeDocument(const std::optional<Path>& url, const Path& contentsURL,
+                                                         const std::string& type) = 0;
+  virtual Result<std::shared_ptr<Document>> makeUntitledDocument(const std::string& type) = 0;
+
+  virtual Result<std::shared_ptr<Document>> openUntitledDocumentAndDisplay(bool display);
+  virtual void openDocument(const Path& url, bool display, OpenCompletion completion);
+  // Menu actions.
+  virtual void newDocument();
+  virtual void openDocument();
+  virtual bool canOpenDocuments() const { return true; }
+  std::vector<Path> URLsFromRunningOpenPanel();
+
+  // Errors.
+  void presentError(const Error& error, GtkWindow* window = nullptr);
+  virtual bool attemptRecovery(const Error& error, int optionIndex);
+
+  // Recent documents, newest first.
+  void noteNewRecentDocumentURL(const Path& url);
+  std::vector<Path> recentDocumentURLs() const;
+
+  // Edited documents autosave this often; 0 turns it off.
+  void setAutosavingDelay(double seconds);
+  double autosavingDelay() const { return autosavingDelay_; }
+  void autosaveAll();
+
+ protected:
+  BaseDocumentController();
+  void display(Document& document);
+
+ private:
+  std::vector<std::shared_ptr<Document>> documents_;
+  double autosavingDelay_ = 0;
+  std::unique_ptr<Timer> autosaveTimer_;
+};

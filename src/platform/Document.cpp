@@ -1,0 +1,287 @@
+#include "platform/Document.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "platform/Alert.h"
+#include "platform/BaseDocumentController.h"
+#include "platform/FileSystem.h"
+#include "platform/Panels.h"
+#include "platform/RWLog.h"
+#include "platform/Uuid.h"
+#include "platform/Xdg.h"
+
+namespace {
+
+// The user-info keys of a presentable error; the document layer fills them.
+constexpr const char* failureReasonKey = "NSLocalizedFailureReason";
+constexpr const char* recoveryOptionsKey = "NSLocalizedRecoveryOptions";
+
+Error userCancelled() { return Error(NSCocoaErrorDomain, 3072, "The user cancelled."); }
+
+std::optional<Document::Date> modificationDate(const std::filesystem::path& url) {
+  struct stat st {};
+  if (::stat(url.c_str(), &st) != 0) return std::nullopt;
+  auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+  return Document::Date(std::chrono::duration_cast<Document::Date::duration>(since));
+}
+
+bool isNonEmptyFolderOrFile(const std::filesystem::path& url) {
+  std::error_code ec;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(url, ec))) return false;
+  if (!std::filesystem::is_directory(url, ec)) return true;
+  return std::filesystem::directory_iterator(url, ec) != std::filesystem::directory_iterator();
+}
+
+int nextUntitledNumber() {
+  static int counter = 0;
+  return ++counter;
+}
+
+}  // namespace
+
+Document::Document() : untitledNumber_(nextUntitledNumber()) {}
+
+Document::~Document() = default;
+
+BaseDocumentController* Document::controller() const { return BaseDocumentController::shared(); }
+
+void Document::setFileURL(std::optional<Path> url) { fileURL_ = std::move(url); }
+
+std::string Document::displayName() const {
+  if (displayName_) return *displayName_;
+  if (fileURL_) return fileURL_->stem().string();
+  return untitledNumber_ <= 1 ? "Untitled" : "Untitled " + std::to_string(untitledNumber_);
+}
+
+void Document::updateChangeCount(ChangeType change) {
+  bool edited = change != ChangeType::cleared;
+  if (edited == edited_) return;
+  edited_ = edited;
+  notifyEdited();
+}
+
+void Document::updateChangeCountWithToken(SaveOperation operation) {
+  if (operation == SaveOperation::save || operation == SaveOperation::saveAs ||
+      operation == SaveOperation::autosaveInPlace)
+    updateChangeCount(ChangeType::cleared);
+}
+
+ObserverToken Document::observeEdited(std::function<void()> didChange) {
+  auto entry = std::make_shared<std::function<void()>>(std::move(didChange));
+  editedObservers_.push_back(entry);
+  std::weak_ptr<Document> weak = weak_from_this();
+  std::weak_ptr<std::function<void()>> weakEntry = entry;
+  return ObserverToken([weak, weakEntry] {
+    auto self = weak.lock();
+    auto e = weakEntry.lock();
+    if (self && e) std::erase(self->editedObservers_, e);
+  });
+}
+
+void Document::notifyEdited() {
+  auto observers = editedObservers_;
+  for (auto& o : observers) (*o)();
+}
+
+void Document::withImplicitCancellation(bool cancellable, const std::function<void()>& body) {
+  bool before = implicitlyCancellable_;
+  implicitlyCancellable_ = cancellable;
+  body();
+  implicitlyCancellable_ = before;
+}
+
+void Document::save(const Path& url, const std::string& type, SaveOperation operation, Completion completion) {
+  performSave(url, type, operation, std::move(completion));
+}
+
+void Document::performSave(const Path& url, const std::string& type, SaveOperation operation, Completion completion) {
+  auto keepAlive = shared_from_this();
+  auto written = writeSafely(url, type, operation);
+  if (!written) {
+    if (completion) completion(written.error());
+    return;
+  }
+  switch (operation) {
+    case SaveOperation::save:
+    case SaveOperation::saveAs: {
+      setFileType(type);
+      if (fileURL_ != url) setFileURL(url);
+      setFileModificationDate(modificationDate(url));
+      if (auto draft = autosavedContentsFileURL(); draft && *draft != url) (void)fs::removeItem(*draft);
+      setAutosavedContentsFileURL(std::nullopt);
+      if (auto* c = controller()) c->noteNewRecentDocumentURL(url);
+      break;
+    }
+    case SaveOperation::autosaveElsewhere:
+      setAutosavedContentsFileURL(url);
+      break;
+    case SaveOperation::autosaveInPlace:
+      setFileModificationDate(modificationDate(url));
+      break;
+    default:
+      break;
+  }
+  updateChangeCountWithToken(operation);
+  if (completion) completion(std::nullopt);
+}
+
+Document::Path Document::newDraftURL() const {
+  std::string extension = ".korvelx";
+  if (auto* c = controller())
+    for (auto& t : c->documentTypes)
+      if (t.typeName == fileType_ && !t.isFolder) extension = "." + t.extension;
+  auto folder = xdg::dataHome() / "Korvel" / "Autosave Information";
+  (void)fs::createDirectories(folder, 0700);
+  return folder / (displayName() + " (" + Uuid::random().string() + ")" + extension);
+}
+
+bool Document::isNativeType(const std::string& type) const {
+  auto types = writableTypes();
+  return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+void Document::saveDocument(Completion completion) {
+  if (!fileURL_) {
+    saveDocumentAs(std::move(completion));
+    return;
+  }
+  std::weak_ptr<Document> weak = weak_from_this();
+  save(*fileURL_, fileType_, SaveOperation::save, [weak, completion](std::optional<Error> error) {
+    if (auto self = weak.lock(); self && error) self->presentError(*error);
+    if (completion) completion(error);
+  });
+}
+
+void Document::saveDocumentAs(Completion completion) {
+  SavePanelOptions options;
+  if (auto* c = controller())
+    for (auto& t : c->documentTypes)
+      if (isNativeType(t.typeName)) options.types.push_back(t);
+  options.typeName = fileType_;
+  options.nameFieldValue = displayName();
+  if (fileURL_) options.directory = fileURL_->parent_path();
+  auto chosen = Panels::shared().runSavePanel(options, windowForSheet());
+  if (!chosen) {
+    if (completion) completion(userCancelled());
+    return;
+  }
+  // A chooser readily returns a folder such as ~/Documents: nothing is replaced unless the
+  // person confirms it by name.
+  if (chosen->url != fileURL_ && isNonEmptyFolderOrFile(chosen->url)) {
+    AlertSpec spec{"“" + chosen->url.filename().string() + "” already exists. Do you want to replace it?",
+                   "Replacing it will overwrite everything in “" + chosen->url.filename().string() + "”.",
+                   {"Cancel", "Replace"}};
+    if (Alert::shared().runModal(spec, windowForSheet()) != Alert::secondButtonReturn) {
+      if (completion) completion(userCancelled());
+      return;
+    }
+  }
+  std::weak_ptr<Document> weak = weak_from_this();
+  save(chosen->url, chosen->typeName, SaveOperation::saveAs, [weak, completion](std::optional<Error> error) {
+    if (auto self = weak.lock(); self && error) self->presentError(*error);
+    if (completion) completion(error);
+  });
+}
+
+void Document::autosave(bool implicitlyCancellable, Completion completion) {
+  withImplicitCancellation(implicitlyCancellable, [&] {
+    if (fileURL_) {
+      save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, completion);
+    } else {
+      auto url = autosavedContentsFileURL().value_or(newDraftURL());
+      save(url, fileType_, SaveOperation::autosaveElsewhere, completion);
+    }
+  });
+}
+
+void Document::revertDocumentToSaved() {
+  if (!fileURL_) return;
+  AlertSpec spec{"Do you want to revert to the most recently saved version of the document “" + displayName() + "”?",
+                 "Your current changes will be lost.", {"Revert", "Cancel"}};
+  std::weak_ptr<Document> weak = weak_from_this();
+  Alert::shared().beginSheet(spec, windowForSheet(), [weak](int response) {
+    auto self = weak.lock();
+    if (!self || response != Alert::firstButtonReturn || !self->fileURL_) return;
+    if (auto reverted = self->revert(*self->fileURL_, self->fileType_); !reverted) self->presentError(reverted.error());
+  });
+}
+
+Result<void> Document::revert(const Path& url, const std::string& type) {
+  auto result = read(url, type);
+  if (!result) return result;
+  updateChangeCount(ChangeType::cleared);
+  setFileModificationDate(modificationDate(url));
+  return {};
+}
+
+void Document::duplicateDocument() {
+  auto made = duplicate();
+  if (!made) presentError(made.error());
+}
+
+Result<std::shared_ptr<Document>> Document::duplicate() {
+  auto* c = controller();
+  if (!c) return fail(NSCocoaErrorDomain, 256, "No document controller.");
+  auto url = newDraftURL();
+  auto written = writeSafely(url, fileType_, SaveOperation::autosaveElsewhere);
+  if (!written) return fail(written.error());
+  auto copy = c->makeDocument(std::nullopt, url, fileType_);
+  if (!copy) {
+    (void)fs::removeItem(url);
+    return copy;
+  }
+  c->addDocument(*copy);
+  (*copy)->makeWindowControllers();
+  (*copy)->showWindows();
+  return copy;
+}
+
+void Document::canClose(std::function<void(bool)> done) {
+  if (!edited_) {
+    done(true);
+    return;
+  }
+  std::weak_ptr<Document> weak = weak_from_this();
+  if (fileURL_) {
+    // Autosaving in place: an edited document with a file is saved, never asked about.
+    withImplicitCancellation(false, [&] {
+      save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, [weak, done](std::optional<Error> error) {
+        auto self = weak.lock();
+        if (self && error) self->presentError(*error);
+        done(!error.has_value());
+      });
+    });
+    return;
+  }
+  AlertSpec spec{"Do you want to save the new document “" + displayName() + "”?",
+                 "If you delete it, its content is lost.", {"Save…", "Delete", "Cancel"}};
+  Alert::shared().beginSheet(spec, windowForSheet(), [weak, done](int response) {
+    auto self = weak.lock();
+    if (!self) return done(false);
+    if (response == Alert::secondButtonReturn) return done(true);
+    if (response != Alert::firstButtonReturn) return done(false);
+    self->saveDocumentAs([done](std::optional<Error> error) { done(!error.has_value()); });
+  });
+}
+
+void Document::close() {
+  if (closed_) return;
+  closed_ = true;
+  // An untitled document's draft goes with it: the person chose to delete it.
+  if (!fileURL_)
+    if (auto draft = autosavedContentsFileURL()) (void)fs::removeItem(*draft);
+  if (auto* c = controller()) c->removeDocument(*this);
+}
+
+void Document::presentError(const Error& error) {
+  if (error.domain == NSCocoaErrorDomain && error.code == 3072) return;
+  RWLog("Presenting error: " + error.description());
+  if (auto* c = controller()) {
+    c->presentError(error, windowForSheet());
+    return;
+  }
+  AlertSpec spec{error.info(failureReasonKey).value_or(error.message), {}, {}};
+  Alert::shared().runModal(spec, windowForSheet());
+}

@@ -1,0 +1,123 @@
+#pragma once
+// The document architecture the document classes build on: a document knows its file, its
+// type and its edited state, and the framework runs saving, autosaving, reverting,
+// duplicating and closing around the read and write steps a subclass provides. Documents
+// autosave in place: closing an edited document that has a file saves it; an untitled one
+// asks whether to save or delete it. Main thread only.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/ObserverToken.h"
+
+typedef struct _GtkWindow GtkWindow;
+class BaseDocumentController;
+
+enum class SaveOperation : int {
+  save = 0,
+  saveAs = 1,
+  saveTo = 2,
+  autosaveElsewhere = 3,
+  autosaveInPlace = 4,
+  autosaveAs = 5,
+};
+
+enum class ChangeType : int { done = 0, undone = 1, cleared = 2 };
+
+class Document : public std::enable_shared_from_this<Document> {
+ public:
+  using Path = std::filesystem::path;
+  using Completion = std::function<void(std::optional<Error> error)>;
+  using Date = std::chrono::system_clock::time_point;
+
+  virtual ~Document();
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
+  static constexpr bool autosavesInPlace = true;
+
+  // The file and its type.
+  const std::optional<Path>& fileURL() const { return fileURL_; }
+  virtual void setFileURL(std::optional<Path> url);
+  const std::string& fileType() const { return fileType_; }
+  void setFileType(std::string type) { fileType_ = std::move(type); }
+  virtual std::optional<Path> autosavedContentsFileURL() const { return autosavedContentsFileURL_; }
+  virtual void setAutosavedContentsFileURL(std::optional<Path> url) { autosavedContentsFileURL_ = std::move(url); }
+  const std::optional<Date>& fileModificationDate() const { return fileModificationDate_; }
+  void setFileModificationDate(std::optional<Date> date) { fileModificationDate_ = date; }
+  // The file's name without extension, or "Untitled" (numbered from the second on).
+  std::string displayName() const;
+  void setDisplayName(std::optional<std::string> name) { displayName_ = std::move(name); }
+
+  // Edited state. Observers run synchronously whenever it may have changed.
+  bool isDocumentEdited() const { return edited_; }
+  virtual void updateChangeCount(ChangeType change);
+  // After a save of `operation` succeeded: a save or save as clears the edited state.
+  virtual void updateChangeCountWithToken(SaveOperation operation);
+  [[nodiscard]] ObserverToken observeEdited(std::function<void()> didChange);
+
+  // Saving. The framework's save writes through writeSafely and then records the new file.
+  virtual void save(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
+  virtual Result<void> writeSafely(const Path& url, const std::string& type, SaveOperation operation) = 0;
+  virtual Result<void> read(const Path& url, const std::string& type) = 0;
+  // True while an autosave runs that the framework may give up on without losing anything.
+  bool autosavingIsImplicitlyCancellable() const { return implicitlyCancellable_; }
+
+  // Menu actions.
+  void saveDocument(Completion completion = {});
+  void saveDocumentAs(Completion completion = {});
+  // Autosave: in place for a document with a file, elsewhere (a draft) for an untitled one.
+  void autosave(bool implicitlyCancellable, Completion completion = {});
+  void revertDocumentToSaved();
+  void duplicateDocument();
+
+  virtual Result<void> revert(const Path& url, const std::string& type);
+  virtual Result<std::shared_ptr<Document>> duplicate();
+  // Decides whether the document may close, asking the person when needed; `done` gets the
+  // answer (true: the document was saved or may be discarded).
+  void canClose(std::function<void(bool shouldClose)> done);
+  // Closes the document's windows and forgets it. Subclasses forward here.
+  virtual void close();
+  bool isClosed() const { return closed_; }
+
+  // Windows.
+  virtual void makeWindowControllers() {}
+  virtual void showWindows() {}
+  virtual GtkWindow* windowForSheet() const { return nullptr; }
+
+  // Shows an error with its failure reason and any recovery options.
+  void presentError(const Error& error);
+
+  BaseDocumentController* controller() const;
+
+  // The types a save panel offers and whether a type is one this document writes.
+  virtual bool isNativeType(const std::string& type) const;
+  virtual std::vector<std::string> writableTypes() const { return {fileType_}; }
+
+ protected:
+  Document();
+  // Runs `body` with autosavingIsImplicitlyCancellable set as given, restoring it after.
+  void withImplicitCancellation(bool cancellable, const std::function<void()>& body);
+  void notifyEdited();
+
+ private:
+  void performSave(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
+  Path newDraftURL() const;
+
+  std::optional<Path> fileURL_;
+  std::string fileType_;
+  std::optional<Path> autosavedContentsFileURL_;
+  std::optional<Date> fileModificationDate_;
+  std::optional<std::string> displayName_;
+  int untitledNumber_ = 0;
+  bool edited_ = false;
+  bool implicitlyCancellable_ = false;
+  bool closed_ = false;
+  std::vector<std::shared_ptr<std::function<void()>>> editedObservers_;
+};

@@ -1,0 +1,48 @@
+#pragma once
+// Open and save panels behind an interface: the toolkit's file choosers in the application,
+// answers from tests. Main thread.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+typedef struct _GtkWindow GtkWindow;
+
+// A document type a panel offers: its type name, what people read, and the file name
+// extension (none for folders).
+struct PanelFileType {
+  std::string typeName;
+  std::string displayName;
+  std::string extension;
+  bool isFolder = false;
+};
+
+struct OpenPanelOptions {
+  std::vector<PanelFileType> types;
+  bool allowsMultipleSelection = false;
+};
+
+struct SavePanelOptions {
+  std::vector<PanelFileType> types;
+  std::string typeName;  // the type chosen at first
+  std::string nameFieldValue;
+  std::optional<std::filesystem::path> directory;
+};
+
+struct SavePanelResult {
+  std::filesystem::path url;
+  std::string typeName;
+};
+
+class Panels {
+ public:
+  static Panels& shared();
+  static void setShared(std::unique_ptr<Panels> panels);
+
+  virtual ~Panels() = default;
+  // The chosen files and folders; empty when cancelled.
+  virtual std::vector<std::filesystem::path> runOpenPanel(const OpenPanelOptions& options, GtkWindow* parent) = 0;
+  virtual std::optional<SavePanelResult> runSavePanel(const SavePanelOptions& options, GtkWindow* parent) = 0;
+};

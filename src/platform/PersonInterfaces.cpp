@@ -1,0 +1,58 @@
+#include "platform/Alert.h"
+#include "platform/Panels.h"
+#include "platform/Workspace.h"
+
+namespace {
+
+// Until the application installs the toolkit's, nobody answers: alerts take their first
+// button, panels are cancelled, the desktop does nothing.
+class NoAlert : public Alert {
+ public:
+  int runModal(const AlertSpec&, GtkWindow*) override { return firstButtonReturn; }
+  void beginSheet(const AlertSpec&, GtkWindow*, std::function<void(int)> completion) override {
+    if (completion) completion(firstButtonReturn);
+  }
+};
+
+class NoPanels : public Panels {
+ public:
+  std::vector<std::filesystem::path> runOpenPanel(const OpenPanelOptions&, GtkWindow*) override { return {}; }
+  std::optional<SavePanelResult> runSavePanel(const SavePanelOptions&, GtkWindow*) override { return std::nullopt; }
+};
+
+class NoWorkspace : public Workspace {
+ public:
+  bool openFile(const std::filesystem::path&) override { return false; }
+  void activateFileViewerSelecting(const std::vector<std::filesystem::path>&) override {}
+};
+
+class MemoryRecentDocuments : public RecentDocuments {
+ public:
+  void noteNewRecentDocumentURL(const std::filesystem::path& url) override {
+    std::erase(urls_, url);
+    urls_.insert(urls_.begin(), url);
+  }
+  std::vector<std::filesystem::path> recentDocumentURLs() const override { return urls_; }
+
+ private:
+  std::vector<std::filesystem::path> urls_;
+};
+
+template <class Interface, class Default>
+std::unique_ptr<Interface>& slot() {
+  static std::unique_ptr<Interface> instance = std::make_unique<Default>();
+  return instance;
+}
+
+}  // namespace
+
+Alert& Alert::shared() { return *slot<Alert, NoAlert>(); }
+void Alert::setShared(std::unique_ptr<Alert> alert) { slot<Alert, NoAlert>() = std::move(alert); }
+Panels& Panels::shared() { return *slot<Panels, NoPanels>(); }
+void Panels::setShared(std::unique_ptr<Panels> panels) { slot<Panels, NoPanels>() = std::move(panels); }
+Workspace& Workspace::shared() { return *slot<Workspace, NoWorkspace>(); }
+void Workspace::setShared(std::unique_ptr<Workspace> w) { slot<Workspace, NoWorkspace>() = std::move(w); }
+RecentDocuments& RecentDocuments::shared() { return *slot<RecentDocuments, MemoryRecentDocuments>(); }
+void RecentDocuments::setShared(std::unique_ptr<RecentDocuments> r) {
+  slot<RecentDocuments, MemoryRecentDocuments>() = std::move(r);
+}

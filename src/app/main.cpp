@@ -1,5 +1,5 @@
 // The korvel executable. Until the application object lands, it performs the launch steps
-// that need no window and reports what it would open.
+// that need no window and opens each document given into its working copy.
 
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +8,9 @@
 #include "app/foundation/AppInfo.h"
 #include "app/foundation/AppServices.h"
 #include "app/foundation/EngineInstaller.h"
+#include "document/storage/KXDocumentArchive.h"
+#include "document/storage/KXDocumentContainer.h"
+#include "document/storage/KXDocumentVersionCheck.h"
 #include "platform/Defaults.h"
 #include "platform/Resources.h"
 
@@ -33,7 +36,32 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "korvel: %s: no such document\n", argv[i]);
       return 1;
     }
-    std::printf("document: %s (opening documents comes with the document window)\n", document.c_str());
+    auto archive = KXDocumentArchive::open(document, "", false, std::nullopt, true);
+    if (!archive) {
+      std::fprintf(stderr, "korvel: %s: %s\n", argv[i], archive.error().description().c_str());
+      return 1;
+    }
+    auto supported = globals ? std::optional<std::int64_t>(globals->documentVersion) : std::nullopt;
+    if (auto checked = verifyDocumentVersion(**archive, supported); !checked) {
+      std::fprintf(stderr, "korvel: %s: %s\n", argv[i], checked.error().description().c_str());
+      return 1;
+    }
+    bool isFolder = (*archive)->backing().documentTypeIdentifier() == KXDocumentArchive::folderDocumentType;
+    auto container = isFolder ? KXDocumentContainer::create(*archive)
+                              : KXDocumentContainer::create((*archive)->uuid(), std::filesystem::absolute(document));
+    if (!container) {
+      std::fprintf(stderr, "korvel: %s: %s\n", argv[i], container.error().description().c_str());
+      return 1;
+    }
+    if (auto read = (*container)->read(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !read) {
+      std::fprintf(stderr, "korvel: %s: %s\n", argv[i], read.error().description().c_str());
+      return 1;
+    }
+    std::printf("document: %s\n  project %s, %zu files, working copy %s%s\n", document.c_str(),
+                (*archive)->uuid().string().c_str(), (*container)->projectManifestEntries().size(),
+                (*container)->projectDirectory().c_str(),
+                (*container)->resumedWithUnsavedChanges() ? " (with unsaved edits of an earlier session)" : "");
+    std::printf("  (the document window comes with the documents issue)\n");
   }
   defaults.synchronize();
   return 0;

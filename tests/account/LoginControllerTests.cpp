@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
+#include "account/LoginControllerTesting.h"
+#include "SignInTestSupport.h"
 #include "app/foundation/AppServices.h"
 #include "app/foundation/SharedNames.h"
 #include "platform/Defaults.h"
@@ -69,6 +71,42 @@ TEST_F(StoredLogin, NamesAndDatesFollowTheRecord) {
   login.setUserInfo({"u", "e", "Name", std::nullopt, std::nullopt, std::nullopt, {}, {}});
   EXPECT_EQ(login.userDisplayName(), "Name");
   EXPECT_FALSE(login.userCreatedDate());
+}
+
+TEST_F(StoredLogin, CreatedAtIsReadAsUtcWhateverTheLocalZone) {
+  setenv("TZ", "America/New_York", 1);
+  tzset();
+  LoginController login(defaults, center);
+  login.setUserInfo({"u", "e", {}, {}, {}, "2018-03-01T10:20:30.123Z", {}, {}});
+  auto date = login.userCreatedDate();
+  unsetenv("TZ");
+  tzset();
+  ASSERT_TRUE(date);
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(date->time_since_epoch()).count(), 1519899630123);
+}
+
+TEST_F(StoredLogin, GatesFollowTheTokenAndTheLoginWindow) {
+  LoginController login(defaults, center);
+  auto window = std::make_shared<signintest::RecordingWindow>();
+  login.setLoginWindow(window);
+  EXPECT_TRUE(login.isBlocking());
+  EXPECT_FALSE(login.shouldOpenDocuments());
+  LoginControllerTesting::setDocumentsOpenWithoutSignIn(true);
+  EXPECT_TRUE(login.shouldOpenDocuments());
+  EXPECT_TRUE(login.isBlocking());
+  LoginControllerTesting::setDocumentsOpenWithoutSignIn(false);
+
+  login.storeToken("gate-token");
+  EXPECT_FALSE(login.isBlocking());
+  EXPECT_TRUE(login.shouldOpenDocuments());
+  window->onScreen = true;
+  EXPECT_TRUE(login.isBlocking());
+  EXPECT_FALSE(login.shouldOpenDocuments());
+  EXPECT_TRUE(login.isLoggedIn());
+
+  EXPECT_FALSE(login.updatesDisabled());
+  defaults.setBool(UserDefaultsUpdatesDisabledKey, true);
+  EXPECT_TRUE(login.updatesDisabled());
 }
 
 }  // namespace

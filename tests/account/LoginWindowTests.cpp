@@ -161,4 +161,16 @@ TEST_F(LoginWindow, ShowsTheOfflinePageWhenTheLoginPageDoesNotLoadAndRetries) {
   ASSERT_TRUE(RunLoop::runUntil([&] { return page().uri().rfind(service->base(), 0) == 0 && window->isLoaded(); }, 20));
 }
 
+TEST_F(LoginWindow, ALoadsTimeOutCheckDoesNotActOnALaterLoad) {
+  ASSERT_TRUE(service->setSwitches({{"pageDelayMs", 2000}}));
+  window->pageTimeout = 0.3;
+  login->showLoginWindow();
+  window->pageTimeout = 60;
+  login->showLoginWindow();  // still loading when the first load's check comes
+  bool loaded = RunLoop::runUntil([&] { return window->isLoaded(); }, 30);
+  service->setSwitches({{"pageDelayMs", 0}});
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(page().uri().rfind(service->base(), 0), 0u) << page().uri();
+}
+
 }  // namespace

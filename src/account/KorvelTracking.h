@@ -1,0 +1,93 @@
+#pragma once
+// The one event tracker. It hosts the tracking client ("korvel-tracking-webclient.js", whose set-up
+// makes the page's global `tracker`) in a hidden page whose origin is the events endpoint, and
+// turns every call into one line of script. Lines made before the client is set up wait, oldest
+// first and at most maximumQueuedLines of them, and then run as one batch. Diagnostics are plain
+// lines on standard output. Main thread only; shared() may be first asked from any thread.
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "platform/Error.h"
+#include "platform/Url.h"
+
+class Defaults;
+class LoginController;
+
+class KorvelTracking {
+ public:
+  enum class State { disabled, loading, loadingNeedsEvaluate, loaded, evaluating, ready };
+
+  // The hidden page, as the tracker needs it; KorvelTrackingPage is the web view's.
+  class Page {
+   public:
+    virtual ~Page() = default;
+    // Starts loading an empty page with `baseURL`; false when no load started. `finished`
+    // runs once, later, when that load has finished.
+    virtual bool loadEmptyPage(const std::string& baseURL, std::function<void()> finished) = 0;
+    // Evaluates `script` later on the main loop; `done` gets the page's error, if any.
+    virtual void evaluate(const std::string& script, std::function<void(std::optional<Error>)> done) = 0;
+  };
+
+  struct Dependencies {
+    Defaults& defaults;
+    LoginController& login;
+    std::function<Url()> trackingURL;
+    // The client's text; none when it cannot be read.
+    std::function<std::optional<std::string>()> clientScript;
+    std::function<void(std::string_view line)> writeLine;
+    std::string hardwareType;
+    std::string machineId;
+    std::string osVersion;
+    // The application's own: the resource, the current environment, this machine, stdout.
+    static Dependencies standard();
+  };
+
+  // A page that never loads must not hold memory without end; the oldest lines go first.
+  static constexpr std::size_t maximumQueuedLines = 1000;
+
+  // Created on first use; also starts the usage timers unless tracking is switched off.
+  static KorvelTracking& shared();
+  KorvelTracking(std::unique_ptr<Page> page, Dependencies dependencies);
+  KorvelTracking(const KorvelTracking&) = delete;
+  KorvelTracking& operator=(const KorvelTracking&) = delete;
+
+  // `data` should be an object; anything else counts as an empty one.
+  void track(const std::string& event, const nlohmann::json& data);
+  void track(const std::string& userId, const std::string& event, const nlohmann::json& data);
+  void identify(const std::string& userId, const nlohmann::json& data);
+  void call(const std::string& method, const nlohmann::json& payload);
+
+  nlohmann::json addContextToPayload(const nlohmann::json& payload) const;
+  std::optional<std::string> getTrackingScript() const;
+  void evaluateTrackingScript();
+
+  State state() const { return state_; }
+  bool activityTrackingOnly() const { return activityTrackingOnly_; }
+  const std::optional<std::string>& anonymousId() const { return anonymousId_; }
+  std::size_t queuedLines() const { return scriptStack_.size(); }
+
+  // Top-level objects and arrays whose numbers are all finite, as the serialiser takes them.
+  static bool isValidJSONObject(const nlohmann::json& value);
+
+ private:
+  void didFinishLoad();
+  void evaluateSetUp(const std::string& script);
+  void evaluatePendingScripts();
+  bool dropsEvent(const std::string& event) const;
+
+  std::unique_ptr<Page> page_;
+  Dependencies deps_;
+  bool activityTrackingOnly_ = false;
+  std::optional<std::string> anonymousId_;
+  std::deque<std::string> scriptStack_;
+  State state_ = State::loading;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

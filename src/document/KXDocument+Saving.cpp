@@ -124,9 +124,10 @@ Result<void> KXDocument::saveAsFolder(const std::filesystem::path& url, const st
   auto archive = KXDocumentArchive::open(url, type, true, uuid, false);
   if (!archive) return fail(archive.error());
   if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
-  // The new folder must hold what was written before the old working copy may go.
-  auto written = (*archive)->manifest().files;
-  if (!written || filesOnDisk(url) != written)
+  // The new folder must hold what the working copy holds before the old working copy may go.
+  auto expected = container_->projectManifestEntries();
+  for (auto& discarded : container_->projectRelativePathsToDiscard()) expected.erase(discarded);
+  if (filesOnDisk(url) != expected)
     return fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The folder does not hold what was saved into it.")
                     .with(NSFilePathErrorKey, url.string()));
   auto made = KXDocumentContainer::create(*archive);
@@ -160,7 +161,8 @@ Result<void> KXDocument::revert(const std::filesystem::path& url, const std::str
   isReverting_ = true;
   auto result = PDBaseDocument::revert(url, type);
   isReverting_ = false;
-  if (result) updateContainerHasChanges();
+  // The working copy holds the file's content again.
+  if (result) container_->mark(false);
   return result;
 }
 

@@ -74,6 +74,7 @@ Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& 
 Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& type,
                                                              std::shared_ptr<KXDocumentArchive> templateArchive) {
   auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  document->attachToEditor();
   document->isAwaitingInitialRead_ = true;
   document->setFileURL(std::nullopt);
   document->setFileType(type);
@@ -90,6 +91,7 @@ Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& 
 
 Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::filesystem::path& url, const std::string& type) {
   auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  document->attachToEditor();
   document->isAwaitingInitialRead_ = true;
   document->setFileURL(url);
   document->setAutosavedContentsFileURL(std::nullopt);
@@ -102,6 +104,7 @@ Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::optional<std::fi
                                                      const std::filesystem::path& contentsURL,
                                                      const std::string& type) {
   auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  document->attachToEditor();
   document->isAwaitingInitialRead_ = true;
   document->setFileURL(url);
   document->setFileType(type);

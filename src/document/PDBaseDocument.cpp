@@ -7,19 +7,18 @@
 #include "document/DeviceManager.h"
 #include "document/DeviceSettingsMenuController.h"
 #include "document/DocumentHooks.h"
-#include "document/DocumentPageRequests.h"
 #include "document/ExportPreviewCache.h"
 #include "document/ImagesPasteboard.h"
 #include "document/PDDocumentWindow.h"
 #include "document/PreviewWindowController.h"
 #include "document/ServiceAssembly.h"
 #include "document/storage/KXDocumentArchive.h"
+#include "ipc/OstrelIPCProcessor.h"
 #include "platform/BaseDocumentController.h"
 #include "platform/Fatal.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
-#include "platform/Workspace.h"
 #include "server/ServerController.h"
 
 namespace {
@@ -46,12 +45,8 @@ PDBaseDocument::PDBaseDocument(bool tutorialMode)
     : deviceManager_(std::make_unique<DeviceManager>()),
       ostrelImageSubPath_(KXDocumentArchive::relativePathForImages),
       ostrelViewController_(OstrelViewController::create(tutorialMode)) {
-  // Until the editor's full request processor comes, the document answers what it needs.
-  auto* self = this;
-  auto processor = std::make_unique<DocumentPageRequests>([self] { self->ostrelDocumentDidBecomeDirty(); });
-  processor->applicationOpenProjectFile = [self](const std::string& relativePath) {
-    if (auto project = self->projectPath()) Workspace::shared().openFile(*project / relativePath);
-  };
+  auto processor = std::make_unique<OstrelIPCProcessor>();
+  processor_ = processor.get();
   ostrelViewController_->setOstrelIPCProcessor(std::move(processor));
 }
 
@@ -92,6 +87,13 @@ void PDBaseDocument::makeWindowControllers() {
 
 void PDBaseDocument::showWindows() {
   if (window_) window_->show();
+}
+
+void PDBaseDocument::attachToEditor() {
+  auto self = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+  std::weak_ptr<OstrelViewControllerDelegate> weak = self;
+  processor_->applicationOpenProjectFile = OstrelIPCProcessor::projectFileOpener(weak);
+  processor_->delegate = weak;
 }
 
 GtkWindow* PDBaseDocument::windowForSheet() const { return window_ ? window_->window() : nullptr; }
@@ -170,7 +172,8 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
     if (imageBaseURL) ostrelViewController_->setImageBaseURL(*imageBaseURL);
     ostrelViewController_->setProjectURL(*url);
   } else {
-    (void)ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
+    auto loaded = ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
+    if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
   }
   if (previewWindowController_) previewWindowController_->reload(this);
 }

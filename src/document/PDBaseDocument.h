@@ -14,6 +14,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "ipc/OstrelViewControllerDelegate.h"
 #include "platform/Data.h"
 #include "platform/Document.h"
 #include "platform/ObserverToken.h"
@@ -22,13 +23,14 @@
 class DeviceManager;
 class DeviceSettingsMenuController;
 class ExportPreviewCache;
+class OstrelIPCProcessor;
 class OstrelViewController;
 class PDDocumentWindow;
 class PreviewWindowController;
 class ServerController;
 class ServiceAssembly;
 
-class PDBaseDocument : public Document {
+class PDBaseDocument : public Document, public OstrelViewControllerDelegate {
  public:
   ~PDBaseDocument() override;
 
@@ -45,15 +47,17 @@ class PDBaseDocument : public Document {
 
   // The project folder; none in the base class.
   virtual std::optional<std::filesystem::path> projectURL() const { return std::nullopt; }
-  std::optional<std::filesystem::path> projectPath() const { return projectURL(); }
+  std::optional<std::filesystem::path> projectPath() const override { return projectURL(); }
   std::optional<std::filesystem::path> ostrelImagePath() const;
   std::optional<std::filesystem::path> ostrelImageCachePath() const;
-  std::optional<Url> serverURL() const;
+  std::optional<Url> serverURL() const override;
 
   // Window.
   void makeWindowControllers() override;
   void showWindows() override;
   GtkWindow* windowForSheet() const override;
+  // Makes the document the delegate of its editor's request processor; right after creation.
+  void attachToEditor();
   // Runs once: the service registry, observers, the editor view in the window.
   void setup();
 
@@ -78,18 +82,18 @@ class PDBaseDocument : public Document {
   void addPackage(const std::string& name, bool isDevDependency);
 
   // The editor's requests (the page's delegate operations).
-  virtual std::optional<std::string> ostrelDocumentDidReceiveImageData(const Data& data);
-  virtual std::optional<std::string> ostrelDocumentDidReceiveAssetData(const Data& data, const std::string& preferredName);
-  void ostrelDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>& imageNames);
-  void ostrelDocumentDidRequestCopyImagesFromPasteboard();
-  virtual void ostrelDocumentDidBecomeDirty();
-  void ostrelServerStoreData(const nlohmann::json& value);
-  void ostrelPackageAdd(const std::string& packageName);
-  virtual void ostrelPackageUpdateKorvelLibrary();
-  void ostrelPackageUpdateInfo();
-  void openPreviewInspector();
-  void openPreviewAndOrderFront(bool orderFront);
-  ExportPreviewCache& exportPreviewCache();
+  std::optional<std::string> ostrelDocumentDidReceiveImageData(const Data& data) override;
+  std::optional<std::string> ostrelDocumentDidReceiveAssetData(const Data& data, const std::string& preferredName) override;
+  void ostrelDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>& imageNames) override;
+  void ostrelDocumentDidRequestCopyImagesFromPasteboard() override;
+  void ostrelDocumentDidBecomeDirty() override;
+  void ostrelServerStoreData(const nlohmann::json& value) override;
+  void ostrelPackageAdd(const std::string& packageName) override;
+  void ostrelPackageUpdateKorvelLibrary() override;
+  void ostrelPackageUpdateInfo() override;
+  void openPreviewInspector() override;
+  void openPreviewAndOrderFront(bool orderFront) override;
+  ExportPreviewCache& exportPreviewCache() override;
   virtual void ostrelReadImagesFromPasteboard(const std::map<std::string, std::filesystem::path>& images);
 
  protected:
@@ -106,6 +110,7 @@ class PDBaseDocument : public Document {
   std::unique_ptr<DeviceManager> deviceManager_;
   std::string ostrelImageSubPath_;
   std::shared_ptr<OstrelViewController> ostrelViewController_;
+  OstrelIPCProcessor* processor_ = nullptr;  // owned by the view controller
   bool isClosing_ = false;
   std::unique_ptr<ServiceAssembly> services_;
   std::unique_ptr<PreviewWindowController> previewWindowController_;

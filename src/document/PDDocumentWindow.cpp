@@ -70,6 +70,10 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document) : doc
 PDDocumentWindow::~PDDocumentWindow() {
   if (!window_) return;
   g_signal_handlers_disconnect_by_data(window_, this);
+  // The editor view belongs to its controller, which may outlive this window.
+  GList* children = gtk_container_get_children(GTK_CONTAINER(documentView_));
+  for (GList* c = children; c; c = c->next) gtk_container_remove(GTK_CONTAINER(documentView_), GTK_WIDGET(c->data));
+  g_list_free(children);
   gtk_widget_destroy(window_);
   g_object_unref(window_);
 }

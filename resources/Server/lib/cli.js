@@ -124,9 +124,13 @@ function resolveInside(root, relative) {
   return file === root || file.startsWith(root + path.sep) ? file : null;
 }
 
-function sendFile(response, file) {
+// The editor page is a local file: its requests carry the origin "null", and it may read the
+// project's files; pages of other origins may not.
+function sendFile(response, file, request) {
   fs.stat(file, (error, stats) => {
     if (error || !stats.isFile()) return notFound(response);
+    const origin = request && request.headers.origin;
+    if (origin === 'null' || (origin && origin.startsWith('file://'))) response.setHeader('Access-Control-Allow-Origin', origin);
     response.writeHead(200, {
       'Content-Type': TYPES[path.extname(file).toLowerCase()] || 'application/octet-stream',
       'Content-Length': stats.size,
@@ -165,7 +169,7 @@ function handleRequest(request, response) {
   }
   const file = resolveInside(project, pathname);
   if (!file) return notFound(response);
-  sendFile(response, file);
+  sendFile(response, file, request);
 }
 
 const server = http.createServer(handleRequest);

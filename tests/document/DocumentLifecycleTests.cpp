@@ -1,0 +1,390 @@
+// Real documents under the virtual display: a ".korvelx" made by the zip library and a project
+// folder, each loaded into the stand-in editor through the stand-in project server, edited,
+// saved, saved as, reverted, duplicated, closed and reopened.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "DocumentTestSupport.h"
+#include "canvas/OstrelViewController.h"
+#include "document/DocumentController.h"
+#include "document/DocumentHooks.h"
+#include "document/KXDocument.h"
+#include "document/storage/KXDocumentError.h"
+#include "platform/RunLoop.h"
+#include "server/ServerController.h"
+#include "support/TestEnvironment.h"
+
+using namespace doctests;
+namespace fsys = std::filesystem;
+
+namespace {
+
+constexpr int save = 0, saveAs = 1, autosaveInPlace = 4;
+
+std::string firstPageName(const std::optional<nlohmann::json>& document) {
+  if (!document || !document->contains("pages")) return "(none)";
+  return (*document)["pages"][0].value("name", "(none)");
+}
+
+std::string pageNameInFolder(const fsys::path& folder) {
+  auto parsed = nlohmann::json::parse(readFile(folder / "design" / "document.json"), nullptr, false);
+  return firstPageName(parsed.is_discarded() ? std::nullopt : std::optional(parsed));
+}
+
+class Documents : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initGtk();
+    useStandInEditor();
+    installPerson();
+    DocumentHooks::shouldOpenDocuments = [] { return true; };
+    controller = std::make_unique<DocumentController>();
+    controller->setAutosavingDelay(0);
+    dir = testenv::freshFolder("documents");
+    // Folder documents here sit in a repository that ignores what it should: no notice.
+    fsys::create_directories(dir / ".git");
+    std::ofstream(dir / ".gitignore") << ".cache\n.backups\n.npmrc\nnode_modules\n*.korvelxproj\n";
+  }
+  void TearDown() override {
+    auto open = controller->documents();
+    for (auto& d : open) d->close();
+    open.clear();
+    controller.reset();
+    RunLoop::runUntil([] { return false; }, 0.2);
+    EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
+  }
+
+  std::shared_ptr<KXDocument> open(const fsys::path& url) {
+    std::shared_ptr<KXDocument> opened;
+    std::optional<Error> failure;
+    controller->openDocument(url, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
+      opened = std::dynamic_pointer_cast<KXDocument>(d);
+      failure = error;
+    });
+    EXPECT_FALSE(failure) << failure->description();
+    return opened;
+  }
+
+  std::shared_ptr<KXDocument> openZip(const std::string& pageName, const std::string& name = "Project.korvelx") {
+    auto source = dir / ("source-" + name);
+    writeProject(source, pageName);
+    auto zip = dir / name;
+    makeZip(source, zip);
+    auto document = open(zip);
+    if (document) {
+      EXPECT_TRUE(waitForEditor(*document));
+    }
+    return document;
+  }
+
+  std::unique_ptr<DocumentController> controller;
+  fsys::path dir;
+};
+
+TEST_F(Documents, AZipSavesTheEditorsDocumentIntoTheZip) {
+  auto document = openZip("Home");
+  ASSERT_TRUE(document);
+  EXPECT_EQ(firstPageName(pageState(*document)), "Home");
+  EXPECT_FALSE(document->isDocumentEdited());
+  EXPECT_FALSE(document->container()->projectDirectoryIsOrigin());
+
+  ASSERT_TRUE(editPage(*document, "Edited"));
+  EXPECT_TRUE(document->isDocumentEdited());
+  auto zip = *document->fileURL();
+  auto before = readFile(zip);
+  auto error = saveAndWait(*document, zip, KXDocument::zipType, save);
+  ASSERT_FALSE(error) << error->description();
+
+  EXPECT_FALSE(document->isDocumentEdited());
+  EXPECT_NE(readFile(zip), before);
+  EXPECT_EQ(firstPageName(documentInZip(zip)), "Edited");
+  EXPECT_EQ(testenv::run("unzip -tq '" + zip.string() + "' >/dev/null 2>&1"), 0);
+  auto archive = KXDocumentArchive::open(zip, KXDocument::zipType, false, std::nullopt, true);
+  ASSERT_TRUE(archive);
+  auto recorded = (*archive)->manifest().files;
+  ASSERT_TRUE(recorded);
+  (*archive)->regenerateManifest();
+  EXPECT_EQ((*archive)->manifest().files, recorded);
+  EXPECT_EQ((*archive)->uuid(), document->container()->uuid());
+}
+
+TEST_F(Documents, AFolderIsEditedAndSavedInPlace) {
+  auto folder = dir / "Folder Project";
+  writeProject(folder, "Folder");
+  auto document = open(folder);
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(waitForEditor(*document));
+  EXPECT_TRUE(document->container()->projectDirectoryIsOrigin());
+  EXPECT_EQ(document->fileType(), KXDocument::folderType);
+
+  ASSERT_TRUE(editPage(*document, "Folder edited"));
+  auto error = saveAndWait(*document, folder, KXDocument::folderType, save);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(pageNameInFolder(folder), "Folder edited");
+  EXPECT_FALSE(document->isDocumentEdited());
+  EXPECT_TRUE(fsys::exists(folder / "code" / "App.tsx"));
+}
+
+TEST_F(Documents, SaveAsFolderThenZipFollowsTheNewFileEachTime) {
+  auto document = openZip("Start");
+  ASSERT_TRUE(document);
+  auto zip = *document->fileURL();
+  auto oldContainer = document->container()->uuidDirectory();
+  ASSERT_TRUE(editPage(*document, "In folder"));
+
+  auto folder = dir / "Saved As Folder";
+  auto error = saveAndWait(*document, folder, KXDocument::folderType, saveAs);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(document->fileURL(), folder);
+  EXPECT_TRUE(document->container()->projectDirectoryIsOrigin());
+  EXPECT_EQ(document->container()->projectDirectory(), folder);
+  EXPECT_EQ(pageNameInFolder(folder), "In folder");
+  EXPECT_FALSE(fsys::exists(oldContainer)) << "the zip's working copy goes once the folder is verified";
+  EXPECT_EQ(firstPageName(documentInZip(zip)), "Start") << "the old file is left as it was";
+
+  ASSERT_TRUE(waitForEditor(*document));
+  ASSERT_TRUE(editPage(*document, "In new zip"));
+  auto newZip = dir / "Saved As.korvelx";
+  error = saveAndWait(*document, newZip, KXDocument::zipType, saveAs);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(document->fileURL(), newZip);
+  EXPECT_FALSE(document->container()->projectDirectoryIsOrigin()) << "a zip gets a working copy of its own";
+  EXPECT_EQ(firstPageName(documentInZip(newZip)), "In new zip");
+  EXPECT_EQ(testenv::run("unzip -tq '" + newZip.string() + "' >/dev/null 2>&1"), 0);
+
+  ASSERT_TRUE(waitForEditor(*document));
+  ASSERT_TRUE(editPage(*document, "Zip again"));
+  error = saveAndWait(*document, newZip, KXDocument::zipType, save);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(firstPageName(documentInZip(newZip)), "Zip again");
+  EXPECT_EQ(pageNameInFolder(folder), "In new zip") << "the folder is no longer the document";
+}
+
+TEST_F(Documents, SaveAsIntoAFolderThatHoldsFilesNeedsTheReplaceAnswer) {
+  auto document = openZip("Keep");
+  ASSERT_TRUE(document);
+  auto documents = dir / "Documents";
+  fsys::create_directories(documents);
+  { std::ofstream(documents / "letter.txt") << "mine"; }
+
+  person().saveAnswers.push_back(SavePanelResult{documents, KXDocument::folderType});
+  person().alertAnswers.push_back(Alert::firstButtonReturn);  // "Cancel"
+  std::optional<Error> result;
+  document->saveDocumentAs([&](std::optional<Error> e) { result = e; });
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(fsys::exists(documents / "letter.txt"));
+  EXPECT_EQ(person().alertsShown.back().messageText, "“Documents” already exists. Do you want to replace it?");
+  EXPECT_EQ(document->fileURL(), dir / "Project.korvelx");
+
+  person().saveAnswers.push_back(SavePanelResult{documents, KXDocument::folderType});
+  person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Replace"
+  bool finished = false;
+  document->saveDocumentAs([&](std::optional<Error> e) {
+    EXPECT_FALSE(e);
+    finished = true;
+  });
+  ASSERT_TRUE(waitFor([&] { return finished; }));
+  EXPECT_FALSE(fsys::exists(documents / "letter.txt"));
+  EXPECT_EQ(pageNameInFolder(documents), "Keep");
+}
+
+TEST_F(Documents, RevertReadsTheFileAgain) {
+  auto document = openZip("Saved");
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(editPage(*document, "Unsaved"));
+  // The edit reaches the working copy, as the minute's backup pass does.
+  bool written = false;
+  document->container()->writeChanges([&] { written = true; });
+  ASSERT_TRUE(waitFor([&] { return written; }));
+  EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Unsaved");
+
+  auto reverted = document->revert(*document->fileURL(), document->fileType());
+  ASSERT_TRUE(reverted) << reverted.error().description();
+  EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Saved");
+  EXPECT_FALSE(document->isDocumentEdited());
+}
+
+TEST_F(Documents, RevertingAFolderDocumentIsRefused) {
+  auto folder = dir / "Folder";
+  writeProject(folder, "Folder");
+  auto document = open(folder);
+  ASSERT_TRUE(document);
+  auto reverted = document->revert(folder, KXDocument::folderType);
+  ASSERT_FALSE(reverted);
+  EXPECT_TRUE(isDocumentError(reverted.error(), KXDocumentError::archiveIsContainer));
+}
+
+TEST_F(Documents, DuplicateMakesAnEditedUntitledCopyWithTheLatestEdit) {
+  auto document = openZip("Original");
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(editPage(*document, "Copied edit"));
+  auto copy = document->duplicate();
+  ASSERT_TRUE(copy) << copy.error().description();
+  auto duplicate = std::dynamic_pointer_cast<KXDocument>(*copy);
+  ASSERT_TRUE(duplicate);
+  EXPECT_FALSE(duplicate->fileURL());
+  EXPECT_TRUE(duplicate->isDocumentEdited());
+  EXPECT_NE(duplicate->container()->uuid(), document->container()->uuid());
+  EXPECT_EQ(pageNameInFolder(duplicate->container()->projectDirectory()), "Copied edit");
+  EXPECT_EQ(controller->documents().size(), 2u);
+  EXPECT_EQ(firstPageName(documentInZip(*document->fileURL())), "Original") << "duplicating saves nothing";
+}
+
+TEST_F(Documents, ClosingAnEditedDocumentWithAFileSavesIt) {
+  auto document = openZip("Before close");
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(editPage(*document, "Saved on close"));
+  auto zip = *document->fileURL();
+  auto workingCopy = document->container()->uuidDirectory();
+  document->windowShouldClose();
+  ASSERT_TRUE(waitFor([&] { return document->isClosed(); }));
+  EXPECT_TRUE(person().alertsShown.empty()) << "autosaving in place never asks";
+  EXPECT_EQ(firstPageName(documentInZip(zip)), "Saved on close");
+  EXPECT_TRUE(fsys::exists(workingCopy)) << "a saved document's working copy stays for the next open";
+  EXPECT_TRUE(controller->documents().empty());
+
+  document.reset();
+  auto reopened = open(zip);
+  ASSERT_TRUE(reopened);
+  ASSERT_TRUE(waitForEditor(*reopened));
+  EXPECT_FALSE(reopened->isDocumentEdited());
+  EXPECT_EQ(reopened->container()->uuidDirectory(), workingCopy);
+  EXPECT_EQ(firstPageName(pageState(*reopened)), "Saved on close");
+}
+
+TEST_F(Documents, ClosingAnEditedUntitledDocumentAsksToSaveOrDelete) {
+  auto made = controller->openUntitledDocumentAndDisplay(true);
+  ASSERT_TRUE(made) << made.error().description();
+  auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
+  ASSERT_TRUE(waitForEditor(*untitled));
+  EXPECT_FALSE(untitled->fileURL());
+  EXPECT_FALSE(untitled->isDocumentEdited());
+  ASSERT_TRUE(editPage(*untitled, "Draft"));
+  auto workingCopy = untitled->container()->uuidDirectory();
+
+  person().alertAnswers.push_back(Alert::thirdButtonReturn);  // "Cancel"
+  untitled->windowShouldClose();
+  waitFor([] { return false; }, 0.2);
+  EXPECT_FALSE(untitled->isClosed());
+  EXPECT_EQ(person().alertsShown.back().buttons, (std::vector<std::string>{"Save…", "Delete", "Cancel"}));
+
+  auto target = dir / "Kept Draft.korvelx";
+  person().alertAnswers.push_back(Alert::firstButtonReturn);  // "Save…"
+  person().saveAnswers.push_back(SavePanelResult{target, KXDocument::zipType});
+  std::vector<std::string> tracked;
+  DocumentHooks::track = [&](const std::string& event, auto&) { tracked.push_back(event); };
+  untitled->windowShouldClose();
+  ASSERT_TRUE(waitFor([&] { return untitled->isClosed(); }));
+  DocumentHooks::track = [](auto&, auto&) {};
+  EXPECT_EQ(firstPageName(documentInZip(target)), "Draft");
+  EXPECT_EQ(tracked, std::vector<std::string>{"app_save_project"});
+  auto archive = KXDocumentArchive::open(target, KXDocument::zipType, false, std::nullopt, true);
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(workingCopy.filename().string(), "Korvel-" + (*archive)->uuid().string())
+      << "the first save keeps the document's identity";
+
+  auto second = std::dynamic_pointer_cast<KXDocument>(*controller->openUntitledDocumentAndDisplay(true));
+  ASSERT_TRUE(waitForEditor(*second));
+  ASSERT_TRUE(editPage(*second, "Thrown away"));
+  auto secondCopy = second->container()->uuidDirectory();
+  person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Delete"
+  second->windowShouldClose();
+  ASSERT_TRUE(waitFor([&] { return second->isClosed(); }));
+  EXPECT_FALSE(fsys::exists(secondCopy));
+}
+
+TEST_F(Documents, EveryNewDocumentAndExampleGetsItsOwnWorkingCopy) {
+  auto first = controller->openUntitledDocumentAndDisplay(false);
+  auto second = controller->openUntitledDocumentAndDisplay(false);
+  ASSERT_TRUE(first) << first.error().description();
+  ASSERT_TRUE(second) << second.error().description();
+  auto a = std::dynamic_pointer_cast<KXDocument>(*first), b = std::dynamic_pointer_cast<KXDocument>(*second);
+  EXPECT_NE(a->container()->uuid(), b->container()->uuid());
+  EXPECT_FALSE(a->isDocumentEdited());
+
+  auto example = fsys::path(KORVEL_SOURCE_DIR) / "resources" / "Examples" / "Welcome.korvelx";
+  auto open1 = KXDocumentArchive::open(example, KXDocument::zipType, false, std::nullopt, false);
+  auto open2 = KXDocumentArchive::open(example, KXDocument::zipType, false, std::nullopt, false);
+  ASSERT_TRUE(open1 && open2);
+  auto e1 = KXDocument::makeUntitled(KXDocument::zipType, *open1);
+  auto e2 = KXDocument::makeUntitled(KXDocument::zipType, *open2);
+  ASSERT_TRUE(e1) << e1.error().description();
+  ASSERT_TRUE(e2) << e2.error().description();
+  EXPECT_NE((*e1)->container()->uuid(), (*e2)->container()->uuid());
+  EXPECT_FALSE((*e1)->fileURL());
+  (*e1)->close();
+  (*e2)->close();
+}
+
+TEST_F(Documents, ASaveWhoseEditorNeverAnswersFailsAndKeepsTheEdit) {
+  auto document = openZip("Stale");
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(editPage(*document, "Never answered"));
+  ASSERT_TRUE(evaluate(*document, "window._ipc.emit = function(){ return true; }; true"));
+  auto zip = *document->fileURL();
+  auto before = readFile(zip);
+  auto timeout = KXDocument::flushTimeout;
+  KXDocument::flushTimeout = 1.0;
+  auto error = saveAndWait(*document, zip, KXDocument::zipType, save);
+  KXDocument::flushTimeout = timeout;
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(isDocumentError(*error, KXDocumentError::containerHasUnwrittenChanges)) << error->description();
+  EXPECT_TRUE(document->isDocumentEdited());
+  EXPECT_EQ(readFile(zip), before);
+}
+
+TEST_F(Documents, AWorkingCopyWithEditsOfAnEarlierSessionOpensEdited) {
+  auto document = openZip("Recorded");
+  ASSERT_TRUE(document);
+  auto zip = *document->fileURL();
+  auto project = document->container()->projectDirectory();
+  document->close();
+  document.reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+  writeProject(project, "Left from last time");
+
+  auto reopened = open(zip);
+  ASSERT_TRUE(reopened);
+  EXPECT_TRUE(reopened->isDocumentEdited());
+}
+
+TEST_F(Documents, NothingOpensWhileSignedOut) {
+  DocumentHooks::shouldOpenDocuments = [] { return false; };
+  auto made = controller->openUntitledDocumentAndDisplay(false);
+  ASSERT_FALSE(made);
+  EXPECT_TRUE(isDocumentError(made.error(), KXDocumentError::notLoggedIn));
+  EXPECT_FALSE(controller->validateUserInterfaceItem("newDocument:"));
+  EXPECT_FALSE(controller->validateUserInterfaceItem("openDocument:"));
+  EXPECT_TRUE(controller->validateUserInterfaceItem("saveDocument:"));
+  auto folder = dir / "Gated";
+  writeProject(folder, "Gated");
+  std::optional<Error> failure;
+  controller->openDocument(folder, true, [&](auto, bool, std::optional<Error> e) { failure = e; });
+  ASSERT_TRUE(failure);
+  EXPECT_TRUE(isDocumentError(*failure, KXDocumentError::notLoggedIn));
+  EXPECT_TRUE(controller->documents().empty());
+}
+
+TEST_F(Documents, ATutorialOpensAsAnUntitledDocumentThatNeverShowsEdited) {
+  auto tutorial = fsys::path(KORVEL_SOURCE_DIR) / "resources" / "Tutorials" / "Getting Started.korveltutorial";
+  std::shared_ptr<Document> opened;
+  controller->openDocument(tutorial, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> e) {
+    EXPECT_FALSE(e) << e->description();
+    opened = d;
+  });
+  auto document = std::dynamic_pointer_cast<KXDocument>(opened);
+  ASSERT_TRUE(document);
+  EXPECT_FALSE(DocumentController::openingTutorialArchive);
+  EXPECT_TRUE(document->isInTutorialMode());
+  EXPECT_TRUE(document->ostrelViewController().isInTutorialMode());
+  EXPECT_FALSE(document->fileURL());
+  EXPECT_EQ(document->displayName(), "Getting Started");
+  ASSERT_TRUE(waitForEditor(*document));
+  ASSERT_TRUE(evaluate(*document, "window._ipc.send('DocumentDirty'); true"));
+  waitFor([&] { return document->containerHasChanges(); }, 10);
+  EXPECT_TRUE(document->containerHasChanges());
+  EXPECT_FALSE(document->isDocumentEdited());
+}
+
+}  // namespace

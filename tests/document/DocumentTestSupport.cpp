@@ -1,0 +1,164 @@
+#include "DocumentTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/foundation/AppInfo.h"
+#include "canvas/OstrelViewController.h"
+#include "document/KXDocument.h"
+#include "document/storage/KXDocumentArchive.h"
+#include "platform/JsonCoder.h"
+#include "platform/RunLoop.h"
+
+namespace doctests {
+
+Person& person() {
+  static Person p;
+  return p;
+}
+
+namespace {
+
+class ScriptedAlert : public Alert {
+ public:
+  int runModal(const AlertSpec& spec, GtkWindow*) override {
+    person().alertsShown.push_back(spec);
+    if (person().alertAnswers.empty()) {
+      ADD_FAILURE() << "Unexpected alert: " << spec.messageText;
+      return firstButtonReturn + static_cast<int>(spec.buttons.empty() ? 0 : spec.buttons.size() - 1);
+    }
+    int answer = person().alertAnswers.front();
+    person().alertAnswers.pop_front();
+    return answer;
+  }
+  void beginSheet(const AlertSpec& spec, GtkWindow* window, std::function<void(int)> completion) override {
+    int answer = runModal(spec, window);
+    MainQueue::async([completion, answer] { completion(answer); });
+  }
+};
+
+class ScriptedPanels : public Panels {
+ public:
+  std::vector<std::filesystem::path> runOpenPanel(const OpenPanelOptions&, GtkWindow*) override {
+    if (person().openAnswers.empty()) return {};
+    auto answer = person().openAnswers.front();
+    person().openAnswers.pop_front();
+    return answer;
+  }
+  std::optional<SavePanelResult> runSavePanel(const SavePanelOptions&, GtkWindow*) override {
+    if (person().saveAnswers.empty()) return std::nullopt;
+    auto answer = person().saveAnswers.front();
+    person().saveAnswers.pop_front();
+    return answer;
+  }
+};
+
+}  // namespace
+
+void installPerson() {
+  Alert::setShared(std::make_unique<ScriptedAlert>());
+  Panels::setShared(std::make_unique<ScriptedPanels>());
+  person() = Person{};
+}
+
+void initGtk() {
+  static bool done = [] { return gtk_init_check(nullptr, nullptr); }();
+  (void)done;
+}
+
+void useStandInEditor() {
+  auto dir = std::filesystem::path(KORVEL_SOURCE_DIR) / "resources" / "Ostrel";
+  AppInfo::setCurrent(std::make_shared<AppInfo>("Korvel", "Korvel", dir));
+}
+
+bool waitFor(const std::function<bool()>& done, double timeout) { return RunLoop::runUntil(done, timeout); }
+
+void writeProject(const std::filesystem::path& folder, const std::string& pageName, int version) {
+  std::filesystem::create_directories(folder / "design" / "images");
+  std::filesystem::create_directories(folder / "code");
+  nlohmann::json document = {{"version", version},
+                             {"pages", nlohmann::json::array({{{"id", "page-1"}, {"name", pageName}, {"layers", nlohmann::json::array()}}})}};
+  std::ofstream(folder / "design" / "document.json") << JsonCoder::dump(document, JsonCoder::Style::pretty);
+  std::ofstream(folder / "README.md") << "# " << pageName << "\n";
+  std::ofstream(folder / "code" / "App.tsx") << "export function App() { return null }\n";
+}
+
+void makeZip(const std::filesystem::path& folder, const std::filesystem::path& zip) {
+  auto source = KXDocumentArchive::open(folder, KXDocumentArchive::folderDocumentType, false, std::nullopt, false);
+  ASSERT_TRUE(source) << source.error().description();
+  (*source)->regenerateManifest();
+  auto target = KXDocumentArchive::open(zip, KXDocumentArchive::zipDocumentType, true, std::nullopt, true);
+  ASSERT_TRUE(target) << target.error().description();
+  auto reflected = (*target)->reflect(**source);
+  ASSERT_TRUE(reflected) << reflected.error().description();
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::optional<nlohmann::json> documentInZip(const std::filesystem::path& zip) {
+  auto archive = KXDocumentArchive::open(zip, KXDocumentArchive::zipDocumentType, false, std::nullopt, true);
+  if (!archive) return std::nullopt;
+  std::string text;
+  DataSink sink = [&](const std::uint8_t* bytes, std::size_t count) -> Result<void> {
+    text.append(reinterpret_cast<const char*>(bytes), count);
+    return {};
+  };
+  auto reader = (*archive)->backing().dataReader(KXDocumentArchive::relativePathForDocumentJSON);
+  if (!reader(sink)) return std::nullopt;
+  auto parsed = JsonCoder::parse(text);
+  if (!parsed) return std::nullopt;
+  return *parsed;
+}
+
+std::optional<nlohmann::json> evaluate(KXDocument& document, const std::string& script) {
+  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
+  document.ostrelViewController().webViewController().webView().evaluateJavaScript(
+      script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
+        *answer = error ? std::nullopt : std::move(result);
+      });
+  waitFor([&] { return answer->has_value(); }, 10);
+  return answer->has_value() ? **answer : std::nullopt;
+}
+
+std::optional<nlohmann::json> pageState(KXDocument& document) {
+  auto text = evaluate(document, "JSON.stringify(window.OstrelStandIn ? window.OstrelStandIn.documentJSON : null)");
+  if (!text || !text->is_string()) return std::nullopt;
+  auto parsed = JsonCoder::parse(text->get<std::string>());
+  if (!parsed) return std::nullopt;
+  return *parsed;
+}
+
+bool waitForEditor(KXDocument& document) {
+  return waitFor([&] {
+    if (!document.ostrelViewController().isDocumentReady()) return false;
+    auto state = pageState(document);
+    return state && state->is_object();
+  }, 60);
+}
+
+bool editPage(KXDocument& document, const std::string& newName) {
+  auto done = evaluate(document, "(function(){ var s = window.OstrelStandIn; s.documentJSON.pages[0].name = " +
+                                     nlohmann::json(newName).dump() + "; window._ipc.send('DocumentDirty'); return true; })()");
+  if (!done) return false;
+  return waitFor([&] { return document.isDocumentEdited(); }, 10);
+}
+
+std::optional<Error> saveAndWait(KXDocument& document, const std::filesystem::path& url, const std::string& type,
+                                 int operation) {
+  auto result = std::make_shared<std::optional<std::optional<Error>>>();
+  document.save(url, type, static_cast<SaveOperation>(operation),
+                [result](std::optional<Error> error) { *result = std::move(error); });
+  waitFor([&] { return result->has_value(); }, 30);
+  if (!result->has_value()) return Error("test", 1, "The save never completed.");
+  return **result;
+}
+
+}  // namespace doctests

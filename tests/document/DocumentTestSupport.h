@@ -1,0 +1,58 @@
+#pragma once
+// Documents under the virtual display: the stand-in editor and project server, a person who
+// answers alerts and panels from a script, projects made as folders and as zips through the
+// zip library, and waits on the main loop.
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Alert.h"
+#include "platform/Error.h"
+#include "platform/Panels.h"
+
+class KXDocument;
+
+namespace doctests {
+
+// What the person answers next; an alert without a scripted answer fails the test.
+struct Person {
+  std::deque<int> alertAnswers;
+  std::deque<std::optional<SavePanelResult>> saveAnswers;
+  std::deque<std::vector<std::filesystem::path>> openAnswers;
+  std::vector<AlertSpec> alertsShown;
+};
+Person& person();
+// Installs the scripted person as the shared Alert and Panels.
+void installPerson();
+
+void initGtk();
+// AppInfo with the editor folder pointed at the source tree's stand-in.
+void useStandInEditor();
+bool waitFor(const std::function<bool()>& done, double timeout = 30);
+
+// design/document.json with the given "version" and page name, a README and a code file.
+void writeProject(const std::filesystem::path& folder, const std::string& pageName, int version = 1);
+// A ".korvelx" made from `folder` through the document archive's zip backing.
+void makeZip(const std::filesystem::path& folder, const std::filesystem::path& zip);
+std::string readFile(const std::filesystem::path& path);
+// The document JSON inside a zip, read through the zip library.
+std::optional<nlohmann::json> documentInZip(const std::filesystem::path& zip);
+// The stand-in page's current state (window.OstrelStandIn); none when it doesn't answer.
+std::optional<nlohmann::json> pageState(KXDocument& document);
+std::optional<nlohmann::json> evaluate(KXDocument& document, const std::string& script);
+// Waits until the document's editor page has loaded its document from the project server.
+bool waitForEditor(KXDocument& document);
+// Renames the first page in the editor and reports the edit, as a person's edit does.
+bool editPage(KXDocument& document, const std::string& newName);
+// Saves with `operation` and waits for the completion; the error, if any.
+std::optional<Error> saveAndWait(KXDocument& document, const std::filesystem::path& url, const std::string& type,
+                                 int operation);
+
+}  // namespace doctestss

@@ -1,15 +1,31 @@
 #include "document/DocumentHooks.h"
 
+#include <gtk/gtk.h>
+
+#include <nlohmann/json.hpp>
+
+#include "account/IntercomPopover.h"
+#include "account/KorvelTracking.h"
 #include "account/LoginController.h"
 
 namespace DocumentHooks {
 
-std::function<bool()> shouldOpenDocuments = [] { return LoginController::shared().isLoggedIn(); };
+std::function<bool()> shouldOpenDocuments = [] { return LoginController::shared().shouldOpenDocuments(); };
 std::function<std::string()> userDisplayName = [] {
   return LoginController::shared().userDisplayName().value_or("");
 };
-std::function<void(const std::string&, const std::map<std::string, std::string>&)> track = [](auto&, auto&) {};
-std::function<void(void*)> toggleIntercomPopover = [](void*) {};
+std::function<void(const std::string&, const std::map<std::string, std::string>&)> track =
+    [](const std::string& event, const std::map<std::string, std::string>& data) {
+      KorvelTracking::shared().track(event, nlohmann::json(data));
+    };
+std::function<void(void*)> toggleIntercomPopover = [](void* button) {
+  IntercomPopover::shared().toggle(GTK_WIDGET(button));
+};
+std::function<ObserverToken(std::function<void(bool)>)> observeIntercomLoaded = [](std::function<void(bool)> loaded) {
+  auto& popover = IntercomPopover::shared();
+  loaded(popover.isLoaded());
+  return popover.observeIsLoaded([&popover, loaded] { loaded(popover.isLoaded()); });
+};
 std::function<bool()> isTerminating = [] { return false; };
 std::function<bool()> welcomeShouldShowOnStartup = [] { return false; };
 std::function<void()> showWelcomeWindow = [] {};

@@ -1,22 +1,27 @@
 #pragma once
 // What documents need of the application, the sign-in, the tracker and the messaging popover,
-// reached through replaceable functions so that the document layer stands before those parts
-// do. Each has a safe default; the application replaces them at start-up. Main thread only.
+// reached through replaceable functions: the sign-in, the tracker and the popover are wired by
+// default; the application's welcome window, termination and updater are nothing until the
+// start-up replaces them. Tests replace any of them. Main thread only.
 
 #include <functional>
 #include <map>
 #include <string>
 
+#include "platform/ObserverToken.h"
+
 namespace DocumentHooks {
 
-// The sign-in gate: whether documents may be made or opened. Default: a login token is held.
+// The sign-in gate: whether documents may be made or opened.
 extern std::function<bool()> shouldOpenDocuments;
 // The signed-in user's display name for the account button; empty when unknown.
 extern std::function<std::string()> userDisplayName;
-// Usage events ("app_save_project", "ui_interaction"). Default: nothing.
+// Usage events ("app_save_project", "ui_interaction").
 extern std::function<void(const std::string& event, const std::map<std::string, std::string>& data)> track;
-// The customer-messaging popover, toggled from a title-bar button. Default: nothing.
+// The customer-messaging popover, toggled from a title-bar button.
 extern std::function<void(void* button)> toggleIntercomPopover;
+// Calls `loaded` now and whenever the popover's page finishes loading or goes.
+extern std::function<ObserverToken(std::function<void(bool loaded)> loaded)> observeIntercomLoaded;
 
 // The application: the welcome window and termination.
 extern std::function<bool()> isTerminating;

@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include "canvas/OstrelViewController.h"
 #include "document/DeviceManager.h"
 #include "document/DeviceSettingsMenuController.h"
@@ -25,6 +27,7 @@ namespace {
 
 constexpr const char* serverStateNotification = "ServerControllerStateDidUpdateNotification";
 constexpr const char* userInfoChangedNotification = "UserInfoChangedNotification";
+constexpr const char* intercomUnreadCountNotification = "IntercomUnreadCountDidChangeNotification";
 
 std::optional<Url> fileUrl(const std::filesystem::path& path, bool directory) {
   std::string text = "file://" + path.string();
@@ -116,6 +119,20 @@ void PDBaseDocument::setup() {
   });
   window_->setTitle(PDDocumentWindow::title(displayName(), isDocumentEdited()));
   updateUserInfo();
+  intercomUnreadCountObserver_ = NotificationCenter::defaultCenter().addObserver(
+      intercomUnreadCountNotification, nullptr, [weak](const Notification& n) {
+        long count = n.userInfo && n.userInfo->contains("count") && (*n.userInfo)["count"].is_number_integer()
+                         ? (*n.userInfo)["count"].get<long>()
+                         : 0;
+        MainQueue::async([weak, count] {
+          auto self = weak.lock();
+          if (self && self->window_) self->window_->setIntercomUnread(count >= 1);
+        });
+      });
+  intercomLoadedObserver_ = DocumentHooks::observeIntercomLoaded([weak](bool loaded) {
+    auto self = weak.lock();
+    if (self && self->window_) self->window_->setIntercomEnabled(loaded);
+  });
   GtkWidget* view = ostrelViewController_->view();
   gtk_widget_set_hexpand(view, TRUE);
   gtk_widget_set_vexpand(view, TRUE);
@@ -211,6 +228,8 @@ void PDBaseDocument::cleanup() {
   serverControllerStateUpdateObserver_.reset();
   userInfoObserver_.reset();
   editedObserver_.reset();
+  intercomUnreadCountObserver_.reset();
+  intercomLoadedObserver_.reset();
   if (previewWindowController_) {
     previewWindowController_->cleanup();
     previewWindowController_->close();

@@ -121,5 +121,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate {
   ObserverToken serverControllerStateUpdateObserver_;
   ObserverToken userInfoObserver_;
   ObserverToken editedObserver_;
+  ObserverToken intercomUnreadCountObserver_;
+  ObserverToken intercomLoadedObserver_;
   std::unique_ptr<PDDocumentWindow> window_;
 };

@@ -87,6 +87,12 @@ void PDDocumentWindow::setAccountTitle(const std::string& title) {
   gtk_widget_set_visible(accountButton_, !title.empty());
 }
 
+void PDDocumentWindow::setIntercomEnabled(bool enabled) { gtk_widget_set_sensitive(intercomButton_, enabled); }
+
+void PDDocumentWindow::setIntercomUnread(bool unread) {
+  gtk_button_set_label(GTK_BUTTON(intercomButton_), unread ? "Help \u2022" : "Help");
+}
+
 void PDDocumentWindow::show() { gtk_window_present(GTK_WINDOW(window_)); }
 
 void PDDocumentWindow::close() {

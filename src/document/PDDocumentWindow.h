@@ -27,6 +27,9 @@ class PDDocumentWindow {
   GtkWidget* intercomButton() const { return intercomButton_; }
   void setTitle(const std::string& title);
   void setAccountTitle(const std::string& title);
+  void setIntercomEnabled(bool enabled);
+  // The messages button shows whether unread messages wait.
+  void setIntercomUnread(bool unread);
   void show();
   // Takes the window off the screen; after the last document window the welcome window may show.
   void close();

@@ -39,6 +39,11 @@ class Documents : public ::testing::Test {
     useStandInEditor();
     installPerson();
     DocumentHooks::shouldOpenDocuments = [] { return true; };
+    DocumentHooks::track = [](auto&, auto&) {};
+    DocumentHooks::observeIntercomLoaded = [](std::function<void(bool)> loaded) {
+      loaded(false);
+      return ObserverToken();
+    };
     controller = std::make_unique<DocumentController>();
     controller->setAutosavingDelay(0);
     dir = testenv::freshFolder("documents");

@@ -1,0 +1,262 @@
+// The document framework with a document whose reads and writes are recorded: saving,
+// autosaving, closing with each answer, save as into a folder that holds files, and the
+// controller's list of open documents.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+
+#include "platform/Alert.h"
+#include "platform/BaseDocumentController.h"
+#include "platform/Panels.h"
+#include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
+
+namespace fsys = std::filesystem;
+
+namespace {
+
+struct Answers {
+  std::deque<int> alert;
+  std::deque<std::optional<SavePanelResult>> save;
+  std::vector<AlertSpec> shown;
+};
+Answers answers;
+
+class AnsweringAlert : public Alert {
+ public:
+  int runModal(const AlertSpec& spec, GtkWindow*) override {
+    answers.shown.push_back(spec);
+    if (answers.alert.empty()) {
+      ADD_FAILURE() << "Unexpected alert: " << spec.messageText;
+      return firstButtonReturn;
+    }
+    int a = answers.alert.front();
+    answers.alert.pop_front();
+    return a;
+  }
+  void beginSheet(const AlertSpec& spec, GtkWindow* w, std::function<void(int)> completion) override {
+    completion(runModal(spec, w));
+  }
+};
+
+class AnsweringPanels : public Panels {
+ public:
+  std::vector<fsys::path> runOpenPanel(const OpenPanelOptions&, GtkWindow*) override { return {}; }
+  std::optional<SavePanelResult> runSavePanel(const SavePanelOptions&, GtkWindow*) override {
+    if (answers.save.empty()) return std::nullopt;
+    auto a = answers.save.front();
+    answers.save.pop_front();
+    return a;
+  }
+};
+
+class RecordingDocument : public Document {
+ public:
+  struct Write {
+    fsys::path url;
+    SaveOperation operation;
+    bool cancellable;
+  };
+  std::vector<Write> writes;
+  std::vector<fsys::path> reads;
+  std::optional<Error> failWrites;
+
+  Result<void> writeSafely(const fsys::path& url, const std::string&, SaveOperation operation) override {
+    writes.push_back({url, operation, autosavingIsImplicitlyCancellable()});
+    if (failWrites) return fail(*failWrites);
+    std::ofstream(url) << "saved";
+    return {};
+  }
+  Result<void> read(const fsys::path& url, const std::string&) override {
+    reads.push_back(url);
+    return {};
+  }
+  std::vector<std::string> writableTypes() const override { return {"test.doc"}; }
+};
+
+class RecordingController : public BaseDocumentController {
+ public:
+  RecordingController() {
+    documentTypes = {{"test.doc", "Test Document", "tdoc", false}};
+    defaultType = "test.doc";
+  }
+  Result<std::shared_ptr<Document>> makeDocument(const Path& url, const std::string& type) override {
+    auto d = std::make_shared<RecordingDocument>();
+    d->setFileURL(url);
+    d->setFileType(type);
+    if (auto r = d->read(url, type); !r) return fail(r.error());
+    return std::shared_ptr<Document>(d);
+  }
+  Result<std::shared_ptr<Document>> makeDocument(const std::optional<Path>& url, const Path& contents,
+                                                 const std::string& type) override {
+    auto d = std::make_shared<RecordingDocument>();
+    d->setFileURL(url);
+    d->setFileType(type);
+    d->setAutosavedContentsFileURL(contents);
+    return std::shared_ptr<Document>(d);
+  }
+  Result<std::shared_ptr<Document>> makeUntitledDocument(const std::string& type) override {
+    auto d = std::make_shared<RecordingDocument>();
+    d->setFileType(type);
+    return std::shared_ptr<Document>(d);
+  }
+};
+
+class DocumentFramework : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    answers = Answers{};
+    Alert::setShared(std::make_unique<AnsweringAlert>());
+    Panels::setShared(std::make_unique<AnsweringPanels>());
+    dir = testenv::freshFolder("framework");
+    file = dir / "A.tdoc";
+    std::ofstream(file) << "original";
+  }
+  void TearDown() override { EXPECT_TRUE(answers.alert.empty()); }
+
+  std::shared_ptr<RecordingDocument> openFile() {
+    std::shared_ptr<RecordingDocument> opened;
+    controller.openDocument(file, false, [&](std::shared_ptr<Document> d, bool, std::optional<Error> e) {
+      EXPECT_FALSE(e);
+      opened = std::dynamic_pointer_cast<RecordingDocument>(d);
+    });
+    return opened;
+  }
+
+  RecordingController controller;
+  fsys::path dir, file;
+};
+
+TEST_F(DocumentFramework, ASaveClearsTheEditedStateAndAnAutosaveOfADraftDoesNot) {
+  auto doc = openFile();
+  ASSERT_TRUE(doc);
+  int notices = 0;
+  auto token = doc->observeEdited([&] { ++notices; });
+  doc->updateChangeCount(ChangeType::done);
+  EXPECT_TRUE(doc->isDocumentEdited());
+  doc->saveDocument();
+  ASSERT_EQ(doc->writes.size(), 1u);
+  EXPECT_EQ(doc->writes[0].operation, SaveOperation::save);
+  EXPECT_FALSE(doc->isDocumentEdited());
+  EXPECT_EQ(notices, 2);
+  EXPECT_EQ(controller.recentDocumentURLs().front(), file);
+
+  auto untitled = std::dynamic_pointer_cast<RecordingDocument>(*controller.openUntitledDocumentAndDisplay(false));
+  untitled->updateChangeCount(ChangeType::done);
+  untitled->autosave(true);
+  ASSERT_EQ(untitled->writes.size(), 1u);
+  EXPECT_EQ(untitled->writes[0].operation, SaveOperation::autosaveElsewhere);
+  EXPECT_TRUE(untitled->writes[0].cancellable);
+  EXPECT_EQ(untitled->autosavedContentsFileURL(), untitled->writes[0].url);
+  EXPECT_TRUE(untitled->isDocumentEdited());
+  EXPECT_FALSE(untitled->fileURL());
+  auto draft = untitled->writes[0].url;
+  untitled->close();
+  EXPECT_FALSE(fsys::exists(draft)) << "an untitled document's draft goes when it closes";
+}
+
+TEST_F(DocumentFramework, ClosingAnEditedDocumentWithAFileSavesItWithoutAsking) {
+  auto doc = openFile();
+  doc->updateChangeCount(ChangeType::done);
+  std::optional<bool> answer;
+  doc->canClose([&](bool ok) { answer = ok; });
+  ASSERT_EQ(answer, true);
+  ASSERT_EQ(doc->writes.size(), 1u);
+  EXPECT_EQ(doc->writes[0].operation, SaveOperation::autosaveInPlace);
+  EXPECT_FALSE(doc->writes[0].cancellable);
+  EXPECT_TRUE(answers.shown.empty());
+
+  doc->updateChangeCount(ChangeType::done);
+  doc->failWrites = Error("test", 7, "disk full");
+  answers.alert.push_back(Alert::firstButtonReturn);  // the error's "OK"
+  answer.reset();
+  doc->canClose([&](bool ok) { answer = ok; });
+  EXPECT_EQ(answer, false) << "a failed save keeps the document open";
+}
+
+TEST_F(DocumentFramework, ClosingAnEditedUntitledDocumentAsksAndEachAnswerDoesWhatItSays) {
+  auto doc = std::dynamic_pointer_cast<RecordingDocument>(*controller.openUntitledDocumentAndDisplay(false));
+  std::optional<bool> answer;
+  doc->canClose([&](bool ok) { answer = ok; });
+  EXPECT_EQ(answer, true) << "an untouched untitled document closes without a question";
+
+  doc->updateChangeCount(ChangeType::done);
+  answers.alert.push_back(Alert::thirdButtonReturn);
+  doc->canClose([&](bool ok) { answer = ok; });
+  EXPECT_EQ(answer, false);
+  EXPECT_EQ(answers.shown.back().buttons, (std::vector<std::string>{"Save…", "Delete", "Cancel"}));
+
+  answers.alert.push_back(Alert::secondButtonReturn);
+  doc->canClose([&](bool ok) { answer = ok; });
+  EXPECT_EQ(answer, true);
+  EXPECT_TRUE(doc->writes.empty());
+
+  answers.alert.push_back(Alert::firstButtonReturn);
+  answers.save.push_back(std::nullopt);  // the save panel is cancelled
+  doc->canClose([&](bool ok) { answer = ok; });
+  EXPECT_EQ(answer, false);
+
+  auto target = dir / "Saved.tdoc";
+  answers.alert.push_back(Alert::firstButtonReturn);
+  answers.save.push_back(SavePanelResult{target, "test.doc"});
+  doc->canClose([&](bool ok) { answer = ok; });
+  EXPECT_EQ(answer, true);
+  ASSERT_EQ(doc->writes.size(), 1u);
+  EXPECT_EQ(doc->writes[0].operation, SaveOperation::saveAs);
+  EXPECT_EQ(doc->fileURL(), target);
+}
+
+TEST_F(DocumentFramework, SaveAsOverAFolderThatHoldsFilesWaitsForReplace) {
+  auto doc = openFile();
+  auto folder = dir / "Documents";
+  fsys::create_directories(folder);
+  std::ofstream(folder / "keep.txt") << "mine";
+  answers.save.push_back(SavePanelResult{folder, "test.doc"});
+  answers.alert.push_back(Alert::firstButtonReturn);  // "Cancel"
+  doc->saveDocumentAs();
+  EXPECT_TRUE(doc->writes.empty());
+  EXPECT_EQ(answers.shown.back().buttons, (std::vector<std::string>{"Cancel", "Replace"}));
+
+  auto empty = dir / "Empty";
+  fsys::create_directories(empty);
+  answers.save.push_back(SavePanelResult{empty / "B.tdoc", "test.doc"});
+  doc->saveDocumentAs();
+  ASSERT_EQ(doc->writes.size(), 1u) << "a new name asks nothing";
+  EXPECT_EQ(doc->fileURL(), empty / "B.tdoc");
+}
+
+TEST_F(DocumentFramework, OpeningAnOpenFileBringsBackTheSameDocument) {
+  auto first = openFile();
+  bool wasOpen = false;
+  std::shared_ptr<Document> second;
+  controller.openDocument(dir / "." / "A.tdoc", false, [&](std::shared_ptr<Document> d, bool open, std::optional<Error>) {
+    second = d;
+    wasOpen = open;
+  });
+  EXPECT_EQ(second, first);
+  EXPECT_TRUE(wasOpen);
+  EXPECT_EQ(controller.documents().size(), 1u);
+  EXPECT_EQ(first->reads.size(), 1u);
+  first->close();
+  EXPECT_TRUE(controller.documents().empty());
+}
+
+TEST_F(DocumentFramework, TypesComeFromTheExtension) {
+  EXPECT_EQ(controller.typeForContents(file).value_or(""), "test.doc");
+  std::ofstream(dir / "notes.txt") << "x";
+  EXPECT_FALSE(controller.typeForContents(dir / "notes.txt"));
+  EXPECT_FALSE(controller.typeForContents(dir / "missing.tdoc"));
+}
+
+TEST_F(DocumentFramework, ErrorsShowTheirReasonAndRecoveryOptions) {
+  Error error("test", 12, "raw");
+  error.with("NSLocalizedFailureReason", "Made by a later version.").with("NSLocalizedRecoveryOptions", "Check\nOK");
+  answers.alert.push_back(Alert::firstButtonReturn);
+  controller.presentError(error);
+  ASSERT_EQ(answers.shown.size(), 1u);
+  EXPECT_EQ(answers.shown[0].messageText, "Made by a later version.");
+  EXPECT_EQ(answers.shown[0].buttons, (std::vector<std::string>{"Check", "OK"}));
+}
+
+}  // namespace

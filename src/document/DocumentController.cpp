@@ -1,7 +1,10 @@
 #include "document/DocumentController.h"
 
+#include "account/LoginController.h"
+#include "app/foundation/AppServices.h"
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
+#include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentMigration.h"
 #include "platform/Alert.h"
@@ -16,6 +19,18 @@ DocumentController::DocumentController() {
   };
   defaultType = KXDocument::zipType;
   setAutosavingDelay(60.0);
+  wirePackageRegistrySettings();
+}
+
+void DocumentController::wirePackageRegistrySettings() {
+  static bool wired = false;
+  if (std::exchange(wired, true)) return;
+  KXDocumentContainer::packageRegistrySettingsProvider = [] {
+    return KXDocumentContainer::PackageRegistrySettings{
+        AppServices::shared().currentEndpoints().packageRegistryURL.absoluteString(), LoginController::shared().token()};
+  };
+  // A new environment or sign-in rewrites every open project's ".npmrc".
+  AppServices::shared().addObserveHandler([] { KXDocumentContainer::refreshAllPackageRegistrySettings(); });
 }
 
 DocumentController::~DocumentController() = default;

@@ -37,5 +37,7 @@ class DocumentController : public BaseDocumentController {
   bool attemptRecovery(const Error& error, int optionIndex) override;
 
  private:
+  // Every project's ".npmrc" names the current registry and the signed-in user's token.
+  static void wirePackageRegistrySettings();
   void openTutorial(const Path& url, OpenCompletion completion);
 };

@@ -44,15 +44,21 @@ std::unique_ptr<Interface>& slot() {
   return instance;
 }
 
+// Setting none puts the default back.
+template <class Interface, class Default>
+void install(std::unique_ptr<Interface> instance) {
+  slot<Interface, Default>() = instance ? std::move(instance) : std::make_unique<Default>();
+}
+
 }  // namespace
 
 Alert& Alert::shared() { return *slot<Alert, NoAlert>(); }
-void Alert::setShared(std::unique_ptr<Alert> alert) { slot<Alert, NoAlert>() = std::move(alert); }
+void Alert::setShared(std::unique_ptr<Alert> alert) { install<Alert, NoAlert>(std::move(alert)); }
 Panels& Panels::shared() { return *slot<Panels, NoPanels>(); }
-void Panels::setShared(std::unique_ptr<Panels> panels) { slot<Panels, NoPanels>() = std::move(panels); }
+void Panels::setShared(std::unique_ptr<Panels> panels) { install<Panels, NoPanels>(std::move(panels)); }
 Workspace& Workspace::shared() { return *slot<Workspace, NoWorkspace>(); }
-void Workspace::setShared(std::unique_ptr<Workspace> w) { slot<Workspace, NoWorkspace>() = std::move(w); }
+void Workspace::setShared(std::unique_ptr<Workspace> w) { install<Workspace, NoWorkspace>(std::move(w)); }
 RecentDocuments& RecentDocuments::shared() { return *slot<RecentDocuments, MemoryRecentDocuments>(); }
 void RecentDocuments::setShared(std::unique_ptr<RecentDocuments> r) {
-  slot<RecentDocuments, MemoryRecentDocuments>() = std::move(r);
+  install<RecentDocuments, MemoryRecentDocuments>(std::move(r));
 }

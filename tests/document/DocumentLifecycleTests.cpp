@@ -8,10 +8,13 @@
 #include "DocumentTestSupport.h"
 #include "canvas/OstrelViewController.h"
 #include "document/DocumentController.h"
+#include "account/LoginController.h"
 #include "document/DocumentHooks.h"
+#include "document/ImagesPasteboard.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentError.h"
 #include "platform/RunLoop.h"
+#include "platform/Workspace.h"
 #include "server/ServerController.h"
 #include "support/TestEnvironment.h"
 
@@ -390,6 +393,104 @@ TEST_F(Documents, ATutorialOpensAsAnUntitledDocumentThatNeverShowsEdited) {
   waitFor([&] { return document->containerHasChanges(); }, 10);
   EXPECT_TRUE(document->containerHasChanges());
   EXPECT_FALSE(document->isDocumentEdited());
+}
+
+TEST_F(Documents, ImagesAndAssetsGoIntoTheProjectUnderPlainNamesOnly) {
+  auto document = openZip("Images");
+  ASSERT_TRUE(document);
+  auto project = document->container()->projectDirectory();
+  // A one-pixel PNG.
+  const Data png{137, 80, 78, 71, 13, 10, 26, 10, 0, 0, 0, 13, 73, 72, 68, 82, 0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0, 31, 21, 196, 137, 0, 0, 0, 13, 73, 68, 65, 84, 120, 156, 99, 248, 207, 192, 240, 31, 0, 5, 0, 1, 255, 137, 153, 61, 29, 0, 0, 0, 0, 73, 69, 78, 68, 174, 66, 96, 130};
+  auto image = document->ostrelDocumentDidReceiveImageData(png);
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(fsys::exists(project / "design" / "images" / *image));
+
+  Data bytes{'a', 'b'};
+  auto asset = document->ostrelDocumentDidReceiveAssetData(bytes, "notes.txt");
+  ASSERT_TRUE(asset);
+  EXPECT_EQ(*asset, "design/assets/notes.txt");
+  EXPECT_EQ(document->ostrelDocumentDidReceiveAssetData(bytes, "notes.txt"), asset);
+  for (std::string bad : {"../escape.txt", "a/b.txt", "..", ""})
+    EXPECT_FALSE(document->ostrelDocumentDidReceiveAssetData(bytes, bad)) << bad;
+  EXPECT_FALSE(fsys::exists(project / "design" / "escape.txt"));
+
+  // Copy in this document, paste into another.
+  document->ostrelDocumentDidRequestCopyImagesToPasteboard({*image});
+  auto other = openZip("Other", "Other.korvelx");
+  ASSERT_TRUE(other);
+  other->ostrelDocumentDidRequestCopyImagesFromPasteboard();
+  EXPECT_TRUE(fsys::exists(other->container()->projectDirectory() / "design" / "images" / *image));
+  other->ostrelDocumentDidRequestCopyImagesFromPasteboard();  // already there: still fine
+
+  // A paste that arrives after the document closed is dropped.
+  other->close();
+  other->ostrelDocumentDidRequestCopyImagesFromPasteboard();
+  EXPECT_FALSE(other->ostrelDocumentDidReceiveImageData(png));
+}
+
+TEST_F(Documents, RevealShowsTheReadmeOrTheProjectFolder) {
+  struct RecordingWorkspace : Workspace {
+    std::vector<fsys::path>* shown;
+    explicit RecordingWorkspace(std::vector<fsys::path>* s) : shown(s) {}
+    bool openFile(const fsys::path&) override { return true; }
+    void activateFileViewerSelecting(const std::vector<fsys::path>& items) override {
+      shown->insert(shown->end(), items.begin(), items.end());
+    }
+  };
+  std::vector<fsys::path> shown;
+  Workspace::setShared(std::make_unique<RecordingWorkspace>(&shown));
+  auto document = openZip("Reveal");
+  ASSERT_TRUE(document);
+  auto project = document->container()->projectDirectory();
+  document->showContainerInFinder();
+  fsys::remove(project / "README.md");
+  document->showContainerInFinder();
+  EXPECT_EQ(shown, (std::vector<fsys::path>{project / "README.md", project}));
+  Workspace::setShared(nullptr);
+}
+
+TEST_F(Documents, EveryProjectNamesTheRegistryAndTheSignedInToken) {
+  LoginController::shared().setToken(std::string("tok-docs-31"));
+  auto document = openZip("Npmrc");
+  ASSERT_TRUE(document);
+  auto npmrc = document->container()->projectDirectory() / ".npmrc";
+  auto text = readFile(npmrc);
+  EXPECT_NE(text.find("tok-docs-31"), std::string::npos) << text;
+  EXPECT_EQ(fsys::status(npmrc).permissions() & fsys::perms::all, fsys::perms::owner_read | fsys::perms::owner_write);
+  LoginController::shared().setToken(std::nullopt);
+}
+
+TEST_F(Documents, AFolderOutsideVersionControlShowsTheNoticeOnceItsWindowIsActive) {
+  auto outside = testenv::freshFolder("outside");
+  auto folder = outside / "Loose";
+  writeProject(folder, "Loose");
+  person().alertAnswers.push_back(Alert::firstButtonReturn);
+  auto document = open(folder);
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(document->wantsVersioningCheck());
+  document->presentVersioningMessageIfNeeded();
+  ASSERT_EQ(person().alertsShown.size(), 1u);
+  EXPECT_EQ(person().alertsShown[0].messageText,
+            "The document “Loose” uses the Korvel Project Folder format, but doesn’t appear to be under version control.");
+  EXPECT_FALSE(document->wantsVersioningCheck());
+  document->presentVersioningMessageIfNeeded();
+  EXPECT_EQ(person().alertsShown.size(), 1u) << "once per open";
+}
+
+TEST_F(Documents, AddSettingsAppendsTheIgnoreEntriesForTheProjectFolder) {
+  auto repo = testenv::freshFolder("repo");
+  fsys::create_directories(repo / ".git");
+  std::ofstream(repo / ".gitignore") << "build/\n";
+  auto folder = repo / "designs" / "App";
+  writeProject(folder, "App");
+  person().alertAnswers.push_back(Alert::firstButtonReturn);  // "Add Settings"
+  auto document = open(folder);
+  ASSERT_TRUE(document);
+  document->presentVersioningMessageIfNeeded();
+  ASSERT_TRUE(waitFor([&] { return readFile(repo / ".gitignore").find("# Korvel") != std::string::npos; }, 5));
+  EXPECT_EQ(readFile(repo / ".gitignore"),
+            "build/\n\n# Korvel\ndesigns/App/.cache\ndesigns/App/.backups\ndesigns/App/.npmrc\n"
+            "designs/App/node_modules\ndesigns/App/*.korvelxproj\n");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // What the editor asks of the document: images and assets, pasted images, the project
 // library, revealing the working copy; and the first activation of the window.
-#include <gtk/gtk.h>
-
 #include "document/ImagesPasteboard.h"
 #include "document/KXDocument.h"
 #include "document/PDDocumentWindow.h"
@@ -89,17 +87,8 @@ void KXDocument::makeWindowControllers() {
   PDBaseDocument::makeWindowControllers();
   if (hadWindow || !windowForSheet()) return;
   // The notices wait for the window to become active the first time.
-  struct Once {
-    std::weak_ptr<KXDocument> document;
-  };
-  auto* once = new Once{std::static_pointer_cast<KXDocument>(shared_from_this())};
-  g_signal_connect_data(
-      windowForSheet(), "notify::is-active", G_CALLBACK(+[](GtkWindow* window, GParamSpec*, gpointer data) {
-        if (!gtk_window_is_active(window)) return;
-        auto* o = static_cast<Once*>(data);
-        auto document = o->document.lock();
-        g_signal_handlers_disconnect_by_data(window, data);
-        if (document) document->scheduleMessages();
-      }),
-      once, +[](gpointer data, GClosure*) { delete static_cast<Once*>(data); }, GConnectFlags(0));
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  documentWindow()->onFirstActivation([weak] {
+    if (auto self = weak.lock()) self->scheduleMessages();
+  });
 }

@@ -1,6 +1,5 @@
 #include "document/PDBaseDocument.h"
 
-#include <gtk/gtk.h>
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
@@ -133,11 +132,7 @@ void PDBaseDocument::setup() {
     auto self = weak.lock();
     if (self && self->window_) self->window_->setIntercomEnabled(loaded);
   });
-  GtkWidget* view = ostrelViewController_->view();
-  gtk_widget_set_hexpand(view, TRUE);
-  gtk_widget_set_vexpand(view, TRUE);
-  gtk_box_pack_start(GTK_BOX(window_->documentView()), view, TRUE, TRUE, 0);
-  gtk_widget_show(view);
+  window_->setContentView(ostrelViewController_->view());
 }
 
 void PDBaseDocument::updateUserInfo() {

@@ -80,6 +80,25 @@ PDDocumentWindow::~PDDocumentWindow() {
 
 GtkWindow* PDDocumentWindow::window() const { return window_ ? GTK_WINDOW(window_) : nullptr; }
 
+void PDDocumentWindow::setContentView(GtkWidget* view) {
+  gtk_widget_set_hexpand(view, TRUE);
+  gtk_widget_set_vexpand(view, TRUE);
+  gtk_box_pack_start(GTK_BOX(documentView_), view, TRUE, TRUE, 0);
+  gtk_widget_show(view);
+}
+
+void PDDocumentWindow::onFirstActivation(std::function<void()> work) {
+  firstActivation_ = std::move(work);
+  if (activationHandler_) return;
+  activationHandler_ = g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GtkWindow* w, GParamSpec*, PDDocumentWindow* self) {
+                                          if (!gtk_window_is_active(w)) return;
+                                          g_signal_handler_disconnect(w, self->activationHandler_);
+                                          self->activationHandler_ = 0;
+                                          if (auto work = std::exchange(self->firstActivation_, nullptr)) work();
+                                        }),
+                                        this);
+}
+
 void PDDocumentWindow::setTitle(const std::string& title) { gtk_window_set_title(GTK_WINDOW(window_), title.c_str()); }
 
 void PDDocumentWindow::setAccountTitle(const std::string& title) {

@@ -4,6 +4,7 @@
 // the editor's web view before the window's shortcuts, so typing in the editor always works;
 // an Escape nobody used posts "WindowEscPressedNotification". Main thread only.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,10 @@ class PDDocumentWindow {
   GtkWidget* documentView() const { return documentView_; }
   GtkWidget* accountButton() const { return accountButton_; }
   GtkWidget* intercomButton() const { return intercomButton_; }
+  // Fills the window with `view`, which stays its owner's.
+  void setContentView(GtkWidget* view);
+  // `work` runs once, the first time the window becomes active.
+  void onFirstActivation(std::function<void()> work);
   void setTitle(const std::string& title);
   void setAccountTitle(const std::string& title);
   void setIntercomEnabled(bool enabled);
@@ -47,4 +52,6 @@ class PDDocumentWindow {
   GtkWidget* accountButton_ = nullptr;
   GtkWidget* intercomButton_ = nullptr;
   GtkWidget* headerBar_ = nullptr;
+  std::function<void()> firstActivation_;
+  unsigned long activationHandler_ = 0;
 };

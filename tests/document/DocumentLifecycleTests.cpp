@@ -2,6 +2,7 @@
 // folder, each loaded into the stand-in editor through the stand-in project server, edited,
 // saved, saved as, reverted, duplicated, closed and reopened.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <fstream>
 
@@ -99,12 +100,14 @@ TEST_F(Documents, AZipSavesTheEditorsDocumentIntoTheZip) {
 
   ASSERT_TRUE(editPage(*document, "Edited"));
   EXPECT_TRUE(document->isDocumentEdited());
+  EXPECT_STREQ(gtk_window_get_title(document->windowForSheet()), "Project \u2014 Edited");
   auto zip = *document->fileURL();
   auto before = readFile(zip);
   auto error = saveAndWait(*document, zip, KXDocument::zipType, save);
   ASSERT_FALSE(error) << error->description();
 
   EXPECT_FALSE(document->isDocumentEdited());
+  EXPECT_STREQ(gtk_window_get_title(document->windowForSheet()), "Project");
   EXPECT_NE(readFile(zip), before);
   EXPECT_EQ(firstPageName(documentInZip(zip)), "Edited");
   EXPECT_EQ(testenv::run("unzip -tq '" + zip.string() + "' >/dev/null 2>&1"), 0);

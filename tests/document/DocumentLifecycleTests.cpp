@@ -7,6 +7,8 @@
 #include <fstream>
 
 #include "DocumentTestSupport.h"
+#include "app/foundation/AppInfo.h"
+#include "canvas/OstrelError.h"
 #include "canvas/OstrelViewController.h"
 #include "document/DocumentController.h"
 #include "account/LoginController.h"
@@ -494,6 +496,39 @@ TEST_F(Documents, AddSettingsAppendsTheIgnoreEntriesForTheProjectFolder) {
   EXPECT_EQ(readFile(repo / ".gitignore"),
             "build/\n\n# Korvel\ndesigns/App/.cache\ndesigns/App/.backups\ndesigns/App/.npmrc\n"
             "designs/App/node_modules\ndesigns/App/*.korvelxproj\n");
+}
+
+// The editor's globals are read once per process: a fresh one answers.
+TEST_F(Documents, AMissingEditorIsReportedAsMissingNotAsANewerDocument) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto folder = dir / "Needs editor";
+  writeProject(folder, "Needs editor", 1);
+  EXPECT_EXIT(
+      {
+        AppInfo::setCurrent(std::make_shared<AppInfo>("Korvel", "Korvel", dir / "no-editor-here"));
+        std::optional<Error> failure;
+        controller->openDocument(folder, false, [&](auto, bool, std::optional<Error> e) { failure = e; });
+        bool missing = failure && failure->domain == OstrelError::domain && failure->code == OstrelError::ostrelNotFoundCode;
+        std::fprintf(stderr, "%s\n", failure ? failure->description().c_str() : "opened");
+        std::_Exit(missing ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(Documents, ANewerDocumentIsRefusedAndItsErrorOffersTheUpdateCheck) {
+  auto folder = dir / "From the future";
+  writeProject(folder, "Future", 99);
+  std::optional<Error> failure;
+  controller->openDocument(folder, false, [&](auto, bool, std::optional<Error> e) { failure = e; });
+  ASSERT_TRUE(failure);
+  EXPECT_TRUE(isDocumentError(*failure, KXDocumentError::documentVersionTooNew)) << failure->description();
+  int checks = 0;
+  DocumentHooks::checkForUpdates = [&] { ++checks; };
+  EXPECT_TRUE(controller->attemptRecovery(*failure, 0));
+  EXPECT_TRUE(controller->attemptRecovery(*failure, 1));
+  DocumentHooks::checkForUpdates = [] {};
+  EXPECT_EQ(checks, 1) << "only \"Check for Updates\" checks";
+  EXPECT_TRUE(controller->documents().empty());
 }
 
 }  // namespace

@@ -10,36 +10,23 @@
 
 #include "platform/HttpSession.h"
 #include "platform/JsonCoder.h"
-#include "platform/Process.h"
-#include "platform/Resources.h"
 #include "platform/RunLoop.h"
 #include "platform/Url.h"
+#include "support/NodeServer.h"
 
 class CloudStandIn {
  public:
   // Nothing when the service did not come up within 20 s.
   static std::unique_ptr<CloudStandIn> start() {
+    auto server = NodeServer::start("tools/cloud-standin/server.js");
+    if (!server) return nullptr;
     auto service = std::unique_ptr<CloudStandIn>(new CloudStandIn());
-    Process::Options options;
-    options.executable = Resources::path("bin/node", {}, "Node");
-    options.arguments = {std::string(KORVEL_SOURCE_DIR) + "/tools/cloud-standin/server.js", "0"};
-    options.environment = Process::currentEnvironment();
-    options.terminationGrace = 1.0;
-    CloudStandIn* raw = service.get();
-    Process::Handlers handlers;
-    handlers.line = [raw](const std::string& line, Process::Stream) {
-      auto parsed = JsonCoder::parse(line);
-      if (parsed && parsed->is_object() && parsed->contains("port")) raw->port_ = (*parsed)["port"].get<int>();
-    };
-    auto launched = Process::launch(options, handlers);
-    if (!launched) return nullptr;
-    service->process_ = std::move(*launched);
-    if (!RunLoop::runUntil([raw] { return raw->port_ > 0; }, 20.0)) return nullptr;
+    service->server_ = std::move(server);
     return service;
   }
 
-  int port() const { return port_; }
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  int port() const { return server_->port(); }
+  std::string base() const { return server_->base(); }
 
   // One request to the service, answered on the main loop; the JSON answer, or none.
   std::optional<nlohmann::json> call(const std::string& method, const std::string& path,
@@ -71,7 +58,6 @@ class CloudStandIn {
 
  private:
   CloudStandIn() = default;
-  std::unique_ptr<Process> process_;
+  std::unique_ptr<NodeServer> server_;
   HttpSession session_;
-  int port_ = 0;
 };

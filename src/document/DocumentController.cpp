@@ -113,11 +113,11 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
   if (extension == std::string(".") + tutorialPathExtension) {
     bool edit = false;
     if (DocumentHooks::optionKeyHeld()) {
-      AlertSpec spec{"Would you like to start the “" + url.stem().string() + "” tutorial or edit the document?",
+      AlertSpec alert{"Would you like to start the “" + url.stem().string() + "” tutorial or edit the document?",
                      "As a tutorial author, you can show this message by holding down option while opening the "
                      "tutorial.",
                      {"Start Tutorial", "Edit…"}};
-      edit = Alert::shared().runModal(spec, nullptr) != Alert::firstButtonReturn;
+      edit = Alert::shared().runModal(alert, nullptr) != Alert::firstButtonReturn;
     }
     if (!edit) return openTutorial(url, std::move(completion));
   }

@@ -15,11 +15,11 @@ void KXDocument::presentMigrationMessageIfNeeded() {
   if (!migratedDocumentURL_ || fileURL() || !windowForSheet()) return;
   auto name = migratedDocumentURL_->stem().string();
   migratedDocumentURL_.reset();
-  AlertSpec spec{"The Korvel Classic document “" + name + "” was converted to the Korvel X format.",
+  AlertSpec alert{"The Korvel Classic document “" + name + "” was converted to the Korvel X format.",
                  "Your designs were imported into this new document, but Korvel Classic code is incompatible and may "
                  "need to be rewritten.",
                  {"OK", "More Info…"}};
-  Alert::shared().beginSheet(spec, windowForSheet(), [](int response) {
+  Alert::shared().beginSheet(alert, windowForSheet(), [](int response) {
     if (response == Alert::secondButtonReturn) UrlOpener::open(classicDocumentsHelpPage);
   });
 }
@@ -32,12 +32,12 @@ void KXDocument::presentVersioningMessageIfNeeded() {
   auto project = container_->projectDirectory();
   auto repository = VersioningCheck::findRepository(project);
   if (!repository) {
-    AlertSpec spec{"The document “" + displayName() + "” uses the " + formatName +
+    AlertSpec alert{"The document “" + displayName() + "” uses the " + formatName +
                        " format, but doesn’t appear to be under version control.",
                    "This format is intended for collaboration using Git. You may ignore this message if files are "
                    "synced another way. To see changes made by others, close and re-open the document.",
                    {}};
-    Alert::shared().beginSheet(spec, windowForSheet(), [](int) {});
+    Alert::shared().beginSheet(alert, windowForSheet(), [](int) {});
     return;
   }
   auto rootIgnore = repository->root / ".gitignore";
@@ -52,12 +52,12 @@ void KXDocument::presentVersioningMessageIfNeeded() {
     else if (fs::exists(rootIgnore)) return;
   }
   if (contents && VersioningCheck::containsRequiredEntries(*contents)) return;
-  AlertSpec spec{"The Git repository for the document “" + displayName() + "” is not using recommended settings.",
+  AlertSpec alert{"The Git repository for the document “" + displayName() + "” is not using recommended settings.",
                  formatName + " documents contain certain files that shouldn’t be under version control. Do you want "
                               "to add the needed “.gitignore” settings to your document?",
                  {"Add Settings", "Cancel"}};
   auto prefix = VersioningCheck::entryPrefix(project, target);
-  Alert::shared().beginSheet(spec, windowForSheet(), [contents, target, prefix](int response) {
+  Alert::shared().beginSheet(alert, windowForSheet(), [contents, target, prefix](int response) {
     if (response != Alert::firstButtonReturn) return;
     (void)fs::writeAtomically(target, VersioningCheck::textWithSettings(contents, prefix));
   });

@@ -27,9 +27,9 @@ class Alert {
   static void setShared(std::unique_ptr<Alert> alert);
 
   virtual ~Alert() = default;
-  virtual int runModal(const AlertSpec& spec, GtkWindow* parent) = 0;
+  virtual int runModal(const AlertSpec& alert, GtkWindow* parent) = 0;
   // Shows the alert attached to `window` and answers later, on the main loop.
-  virtual void beginSheet(const AlertSpec& spec, GtkWindow* window, std::function<void(int response)> completion) = 0;
+  virtual void beginSheet(const AlertSpec& alert, GtkWindow* window, std::function<void(int response)> completion) = 0;
   // The system's beep.
   virtual void beep() {}
 };

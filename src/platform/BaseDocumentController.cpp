@@ -130,12 +130,12 @@ std::vector<BaseDocumentController::Path> BaseDocumentController::URLsFromRunnin
 
 void BaseDocumentController::presentError(const Error& error, GtkWindow* window) {
   if (error.domain == NSCocoaErrorDomain && error.code == 3072) return;  // cancelled by the person
-  AlertSpec spec;
-  spec.messageText = error.info("NSLocalizedFailureReason").value_or(error.message);
-  if (spec.messageText.empty()) spec.messageText = error.description();
-  spec.buttons = lines(error.info("NSLocalizedRecoveryOptions").value_or(""));
-  int response = Alert::shared().runModal(spec, window);
-  if (!spec.buttons.empty()) attemptRecovery(error, response - Alert::firstButtonReturn);
+  AlertSpec alert;
+  alert.messageText = error.info("NSLocalizedFailureReason").value_or(error.message);
+  if (alert.messageText.empty()) alert.messageText = error.description();
+  alert.buttons = lines(error.info("NSLocalizedRecoveryOptions").value_or(""));
+  int response = Alert::shared().runModal(alert, window);
+  if (!alert.buttons.empty()) attemptRecovery(error, response - Alert::firstButtonReturn);
 }
 
 bool BaseDocumentController::attemptRecovery(const Error&, int) { return false; }

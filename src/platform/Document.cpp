@@ -170,10 +170,10 @@ void Document::saveDocumentAs(Completion completion) {
   // A chooser readily returns a folder such as ~/Documents: nothing is replaced unless the
   // person confirms it by name.
   if (chosen->url != fileURL_ && isNonEmptyFolderOrFile(chosen->url)) {
-    AlertSpec spec{"“" + chosen->url.filename().string() + "” already exists. Do you want to replace it?",
+    AlertSpec alert{"“" + chosen->url.filename().string() + "” already exists. Do you want to replace it?",
                    "Replacing it will overwrite everything in “" + chosen->url.filename().string() + "”.",
                    {"Cancel", "Replace"}};
-    if (Alert::shared().runModal(spec, windowForSheet()) != Alert::secondButtonReturn) {
+    if (Alert::shared().runModal(alert, windowForSheet()) != Alert::secondButtonReturn) {
       if (completion) completion(userCancelled());
       return;
     }
@@ -198,10 +198,10 @@ void Document::autosave(bool implicitlyCancellable, Completion completion) {
 
 void Document::revertDocumentToSaved() {
   if (!fileURL_) return;
-  AlertSpec spec{"Do you want to revert to the most recently saved version of the document “" + displayName() + "”?",
+  AlertSpec alert{"Do you want to revert to the most recently saved version of the document “" + displayName() + "”?",
                  "Your current changes will be lost.", {"Revert", "Cancel"}};
   std::weak_ptr<Document> weak = weak_from_this();
-  Alert::shared().beginSheet(spec, windowForSheet(), [weak](int response) {
+  Alert::shared().beginSheet(alert, windowForSheet(), [weak](int response) {
     auto self = weak.lock();
     if (!self || response != Alert::firstButtonReturn || !self->fileURL_) return;
     if (auto reverted = self->revert(*self->fileURL_, self->fileType_); !reverted) self->presentError(reverted.error());
@@ -255,9 +255,9 @@ void Document::canClose(std::function<void(bool)> done) {
     });
     return;
   }
-  AlertSpec spec{"Do you want to save the new document “" + displayName() + "”?",
+  AlertSpec alert{"Do you want to save the new document “" + displayName() + "”?",
                  "If you delete it, its content is lost.", {"Save…", "Delete", "Cancel"}};
-  Alert::shared().beginSheet(spec, windowForSheet(), [weak, done](int response) {
+  Alert::shared().beginSheet(alert, windowForSheet(), [weak, done](int response) {
     auto self = weak.lock();
     if (!self) return done(false);
     if (response == Alert::secondButtonReturn) return done(true);
@@ -282,6 +282,6 @@ void Document::presentError(const Error& error) {
     c->presentError(error, windowForSheet());
     return;
   }
-  AlertSpec spec{error.info(failureReasonKey).value_or(error.message), {}, {}};
-  Alert::shared().runModal(spec, windowForSheet());
+  AlertSpec alert{error.info(failureReasonKey).value_or(error.message), {}, {}};
+  Alert::shared().runModal(alert, windowForSheet());
 }

@@ -10,12 +10,12 @@
 
 namespace {
 
-GtkWidget* makeDialog(const AlertSpec& spec, GtkWindow* parent) {
+GtkWidget* makeDialog(const AlertSpec& alert, GtkWindow* parent) {
   GtkWidget* dialog = gtk_message_dialog_new(parent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                             GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s", spec.messageText.c_str());
-  if (!spec.informativeText.empty())
-    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", spec.informativeText.c_str());
-  auto buttons = spec.buttons.empty() ? std::vector<std::string>{"OK"} : spec.buttons;
+                                             GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s", alert.messageText.c_str());
+  if (!alert.informativeText.empty())
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", alert.informativeText.c_str());
+  auto buttons = alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons;
   for (std::size_t i = 0; i < buttons.size(); ++i)
     gtk_dialog_add_button(GTK_DIALOG(dialog), buttons[i].c_str(), Alert::firstButtonReturn + static_cast<int>(i));
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), Alert::firstButtonReturn);
@@ -23,32 +23,32 @@ GtkWidget* makeDialog(const AlertSpec& spec, GtkWindow* parent) {
 }
 
 // Closing the dialog without a button counts as its last button, the usual "Cancel".
-int normalise(int response, const AlertSpec& spec) {
+int normalise(int response, const AlertSpec& alert) {
   if (response >= Alert::firstButtonReturn) return response;
-  return Alert::firstButtonReturn + static_cast<int>(spec.buttons.empty() ? 0 : spec.buttons.size() - 1);
+  return Alert::firstButtonReturn + static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1);
 }
 
 class GtkAlert : public Alert {
  public:
-  int runModal(const AlertSpec& spec, GtkWindow* parent) override {
-    GtkWidget* dialog = makeDialog(spec, parent);
+  int runModal(const AlertSpec& alert, GtkWindow* parent) override {
+    GtkWidget* dialog = makeDialog(alert, parent);
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
-    return normalise(response, spec);
+    return normalise(response, alert);
   }
-  void beginSheet(const AlertSpec& spec, GtkWindow* window, std::function<void(int)> completion) override {
-    GtkWidget* dialog = makeDialog(spec, window);
+  void beginSheet(const AlertSpec& alert, GtkWindow* window, std::function<void(int)> completion) override {
+    GtkWidget* dialog = makeDialog(alert, window);
     struct Pending {
-      AlertSpec spec;
+      AlertSpec alert;
       std::function<void(int)> completion;
     };
-    auto* pending = new Pending{spec, std::move(completion)};
+    auto* pending = new Pending{alert, std::move(completion)};
     g_signal_connect_data(
         dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, gpointer data) {
           auto* p = static_cast<Pending*>(data);
           auto done = std::move(p->completion);
           p->completion = nullptr;
-          int answer = normalise(response, p->spec);
+          int answer = normalise(response, p->alert);
           gtk_widget_destroy(GTK_WIDGET(d));
           if (done) done(answer);
         }),

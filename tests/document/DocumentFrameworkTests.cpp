@@ -25,18 +25,18 @@ Answers answers;
 
 class AnsweringAlert : public Alert {
  public:
-  int runModal(const AlertSpec& spec, GtkWindow*) override {
-    answers.shown.push_back(spec);
+  int runModal(const AlertSpec& alert, GtkWindow*) override {
+    answers.shown.push_back(alert);
     if (answers.alert.empty()) {
-      ADD_FAILURE() << "Unexpected alert: " << spec.messageText;
+      ADD_FAILURE() << "Unexpected alert: " << alert.messageText;
       return firstButtonReturn;
     }
     int a = answers.alert.front();
     answers.alert.pop_front();
     return a;
   }
-  void beginSheet(const AlertSpec& spec, GtkWindow* w, std::function<void(int)> completion) override {
-    completion(runModal(spec, w));
+  void beginSheet(const AlertSpec& alert, GtkWindow* w, std::function<void(int)> completion) override {
+    completion(runModal(alert, w));
   }
 };
 

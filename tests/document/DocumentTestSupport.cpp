@@ -24,18 +24,18 @@ namespace {
 
 class ScriptedAlert : public Alert {
  public:
-  int runModal(const AlertSpec& spec, GtkWindow*) override {
-    person().alertsShown.push_back(spec);
+  int runModal(const AlertSpec& alert, GtkWindow*) override {
+    person().alertsShown.push_back(alert);
     if (person().alertAnswers.empty()) {
-      ADD_FAILURE() << "Unexpected alert: " << spec.messageText;
-      return firstButtonReturn + static_cast<int>(spec.buttons.empty() ? 0 : spec.buttons.size() - 1);
+      ADD_FAILURE() << "Unexpected alert: " << alert.messageText;
+      return firstButtonReturn + static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1);
     }
     int answer = person().alertAnswers.front();
     person().alertAnswers.pop_front();
     return answer;
   }
-  void beginSheet(const AlertSpec& spec, GtkWindow* window, std::function<void(int)> completion) override {
-    int answer = runModal(spec, window);
+  void beginSheet(const AlertSpec& alert, GtkWindow* window, std::function<void(int)> completion) override {
+    int answer = runModal(alert, window);
     MainQueue::async([completion, answer] { completion(answer); });
   }
 };

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
                 (*archive)->uuid().string().c_str(), (*container)->projectManifestEntries().size(),
                 (*container)->projectDirectory().c_str(),
                 (*container)->resumedWithUnsavedChanges() ? " (with unsaved edits of an earlier session)" : "");
-    std::printf("  (the document window comes with the documents issue)\n");
+    std::printf("  (no window is shown yet)\n");
   }
   defaults.synchronize();
   return 0;

@@ -365,7 +365,8 @@ void PDApplication::logoutAction() { LoginController::shared().logoutAndQuit(tru
 
 void PDApplication::showWelcomeWindow() {
   if (isTerminating_ || terminationInProgress_ || !LoginController::shared().isLoggedIn()) return;
-  openPendingFiles();
+  // Documents given before the sign-in come first; they are what the person asked for.
+  if (!pendingFiles_.empty()) return openPendingFiles();
   if (auto* welcome = welcomeWindowController()) welcome->showWindow();
 }
 

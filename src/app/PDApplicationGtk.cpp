@@ -126,7 +126,21 @@ void quit() {
   g_application_quit(G_APPLICATION(current->gtk));
 }
 
+// Every window of the application answers the menu's key equivalents, except dialogs, which
+// keep the person on their question.
+gboolean attachKeyEquivalents(GSignalInvocationHint*, guint, const GValue* params, gpointer) {
+  GObject* object = G_OBJECT(g_value_get_object(&params[0]));
+  if (!GTK_IS_WINDOW(object) || GTK_IS_OFFSCREEN_WINDOW(object) || GTK_IS_DIALOG(object)) return TRUE;
+  GtkWindow* window = GTK_WINDOW(object);
+  if (gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL || gtk_window_get_modal(window)) return TRUE;
+  if (g_object_get_data(object, "korvel-key-equivalents")) return TRUE;
+  g_object_set_data(object, "korvel-key-equivalents", GINT_TO_POINTER(1));
+  MainMenuBar::attach(window);
+  return TRUE;
+}
+
 void onStartup(GApplication*, gpointer) {
+  g_signal_add_emission_hook(g_signal_lookup("show", GTK_TYPE_WIDGET), 0, attachKeyEquivalents, nullptr, nullptr);
   installGtkPersonInterfaces();
   WebActionsMenuDelegate::install();
   AppMenu::setMainMenu(MainMenu::make());

@@ -172,6 +172,8 @@ void PDApplication::applicationDidFinishLaunching() {
 }
 
 void PDApplication::setUpMenuItems() {
+  AppMenu::initializeMainMenu();
+  AppAppearance::setUpMainMenuItem();
   if (hooks_.setUpMenuBar) hooks_.setUpMenuBar();
 }
 

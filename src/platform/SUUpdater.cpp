@@ -134,25 +134,25 @@ void SUUpdater::present(Mode mode) {
   std::string running = bundle_.string("CFBundleShortVersionString").value_or(hostVersion());
   if (lastError_) {
     if (mode != Mode::user) return;
-    Alert::shared().runModal({"Update Error!",
-                              "An error occurred in retrieving update information. Please try again later.\n\n" +
+    Alert::shared().runModal({"Korvel could not check for updates.",
+                              "The update information could not be read. Please try again later.\n\n" +
                                   lastError_->message,
                               {}},
                              nullptr);
     return;
   }
   if (auto newer = UpdateFeed::newerThan(latestItem_, hostVersion())) {
-    AlertSpec offer{"A new version of " + name + " is available!",
-                    name + " " + newer->shortVersionString + " is now available—you have " + running +
-                        ". Would you like to download it now?",
-                    {"Download", "Remind Me Later"}};
+    AlertSpec offer{"A newer version of " + name + " is available.",
+                    name + " " + newer->shortVersionString + " is out; you have " + running +
+                        ". Open its download page?",
+                    {"Download", "Not Now"}};
     if (Alert::shared().runModal(offer, nullptr) == Alert::firstButtonReturn)
       UrlOpener::open(newer->downloadURL.absoluteString());
     return;
   }
   if (mode == Mode::user)
     Alert::shared().runModal(
-        {"You're up to date!", name + " " + running + " is currently the newest version available.", {}}, nullptr);
+        {name + " is up to date.", name + " " + running + " is the newest version.", {}}, nullptr);
 }
 
 void SUUpdater::reschedule() {

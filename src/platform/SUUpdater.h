@@ -23,13 +23,13 @@ class SUUpdater {
  public:
   using TimePoint = std::chrono::system_clock::time_point;
 
-  static constexpr const char* ErrorDomain = "SUSparkleErrorDomain";
+  static constexpr const char* ErrorDomain = "com.korvel.software-update";
   enum ErrorCode : long { noFeedURL = 1, feedDownloadFailed = 2, feedUnreadable = 3 };
 
   // Defaults keys.
   static constexpr const char* lastCheckTimeKey = "SULastCheckTime";  // seconds since 1970
-  static constexpr const char* automaticChecksKey = "SUEnableAutomaticChecks";
-  static constexpr const char* checkIntervalKey = "SUScheduledCheckInterval";
+  static constexpr const char* automaticChecksKey = "SUAutomaticUpdateChecks";
+  static constexpr const char* checkIntervalKey = "SUUpdateCheckInterval";
   static constexpr const char* feedURLKey = "SUFeedURL";
   static constexpr double defaultCheckInterval = 86400;
   // Never check more often than this, whatever is stored.

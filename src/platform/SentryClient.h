@@ -18,7 +18,7 @@ inline constexpr const char* KorvelCrashReportDSN = "https://7d41c0e9a2f84b6c95e
 
 class SentryClient {
  public:
-  static constexpr const char* ErrorDomain = "SentryErrorDomain";
+  static constexpr const char* ErrorDomain = "com.korvel.crash-report";
   enum ErrorCode : long { invalidDsn = 100, handlerNotInstalled = 101, reportFolderUnavailable = 102 };
 
   // `dsn`: "http(s)://<32 lowercase hex digits>@<host>[:port]/<project number>".

@@ -18,7 +18,7 @@ struct AppcastItem {
 
 namespace UpdateFeed {
 
-inline constexpr const char* ErrorDomain = "SUSparkleErrorDomain";
+inline constexpr const char* ErrorDomain = "com.korvel.software-update";
 inline constexpr long feedUnreadable = 3;
 
 // Dotted versions compared number by number ("1.10" > "1.9"; a missing part counts as 0); a part

@@ -94,7 +94,7 @@ TEST_F(Updater, ThePersonHearsThatTheyAreUpToDate) {
   updater->checkForUpdates();
   ASSERT_TRUE(finished(*updater));
   ASSERT_EQ(alerts.size(), 1u);
-  EXPECT_EQ(alerts[0].messageText, "You're up to date!");
+  EXPECT_EQ(alerts[0].messageText, "Korvel is up to date.");
   EXPECT_NE(alerts[0].informativeText.find("Korvel 1.4"), std::string::npos);
   EXPECT_TRUE(opened.empty());
   EXPECT_TRUE(updater->lastUpdateCheckDate());
@@ -107,8 +107,8 @@ TEST_F(Updater, ANewerVersionIsOfferedAndItsPageOpensOnlyWhenWanted) {
   updater->checkForUpdates();
   ASSERT_TRUE(finished(*updater));
   ASSERT_EQ(alerts.size(), 1u);
-  EXPECT_EQ(alerts[0].messageText, "A new version of Korvel is available!");
-  EXPECT_NE(alerts[0].informativeText.find("Korvel 1.4.1 is now available"), std::string::npos);
+  EXPECT_EQ(alerts[0].messageText, "A newer version of Korvel is available.");
+  EXPECT_NE(alerts[0].informativeText.find("Korvel 1.4.1 is out"), std::string::npos);
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], server->base() + "/downloads/korvel-141");
 
@@ -127,7 +127,7 @@ TEST_F(Updater, FeedFaultsAreToldToThePersonButNotInTheBackground) {
     updater->checkForUpdates();
     ASSERT_TRUE(finished(*updater));
     ASSERT_EQ(alerts.size(), 1u) << fault;
-    EXPECT_EQ(alerts[0].messageText, "Update Error!");
+    EXPECT_EQ(alerts[0].messageText, "Korvel could not check for updates.");
     ASSERT_TRUE(updater->lastError());
     EXPECT_EQ(updater->lastError()->domain, SUUpdater::ErrorDomain);
 
@@ -161,7 +161,7 @@ TEST_F(Updater, QuietChecksSpeakOnlyOfANewerVersion) {
   updater->checkForUpdatesInBackground();
   ASSERT_TRUE(finished(*updater));
   ASSERT_EQ(alerts.size(), 1u);
-  EXPECT_EQ(alerts[0].messageText, "A new version of Korvel is available!");
+  EXPECT_EQ(alerts[0].messageText, "A newer version of Korvel is available.");
 }
 
 TEST_F(Updater, SettingsAndTheFeedAddressFollowTheDefaults) {
@@ -192,7 +192,7 @@ TEST_F(Updater, AutomaticChecksRunOnceTheIntervalHasPassed) {
   updater->setAutomaticallyChecksForUpdates(true);
   EXPECT_TRUE(updater->automaticallyChecksForUpdates());
   ASSERT_TRUE(RunLoop::runUntil([&] { return !alerts.empty(); }, 30));
-  EXPECT_EQ(alerts[0].messageText, "A new version of Korvel is available!");
+  EXPECT_EQ(alerts[0].messageText, "A newer version of Korvel is available.");
   EXPECT_GT(defaults->doubleValue(SUUpdater::lastCheckTimeKey), now - 1);
 
   // Switched off, nothing more comes, even when due.

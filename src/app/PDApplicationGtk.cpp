@@ -13,6 +13,7 @@
 #include "app/MainMenu.h"
 #include "app/MainMenuBar.h"
 #include "app/foundation/AppMenu.h"
+#include "app/foundation/AppServices.h"
 #include "canvas/WebActionsWebView.h"
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
@@ -23,6 +24,7 @@
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "platform/Workspace.h"
+#include "ui/EnvironmentChooserDialog.h"
 
 namespace {
 
@@ -145,6 +147,7 @@ void onStartup(GApplication*, gpointer) {
   WebActionsMenuDelegate::install();
   AppMenu::setMainMenu(MainMenu::make());
   LoginWindowController::install(LoginController::shared());
+  installEnvironmentChooser(AppServices::shared());
 
   auto& hooks = current->hooks;
   hooks.activate = [] {

@@ -1,8 +1,6 @@
 // The korvel executable: hands the command line to the application.
 
 #include "app/PDApplicationGtk.h"
+#include "app/PDApplicationHooks.h"
 
-int main(int argc, char** argv) {
-  PDApplication::Hooks hooks;
-  return PDApplicationMain(argc, argv, std::move(hooks));
-}
+int main(int argc, char** argv) { return PDApplicationMain(argc, argv, makeApplicationHooks()); }

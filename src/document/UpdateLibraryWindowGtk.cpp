@@ -2,6 +2,7 @@
 #include <gtk/gtk.h>
 
 #include <iostream>
+#include <utility>
 
 #include "document/UpdateLibraryWindowController.h"
 #include "platform/UrlOpener.h"

@@ -28,8 +28,12 @@ void useUnifiedTitlebarHeight(GtkHeaderBar* bar) {
   g_object_unref(css);  // the style context keeps it
   gtk_widget_set_size_request(widget, -1, static_cast<int>(unifiedTitlebarHeight));
   gtk_container_foreach(GTK_CONTAINER(bar), centre, nullptr);
-  // Buttons added later are centred as they arrive.
+  // Buttons added later are centred as they arrive or, packed at either end, when the bar shows.
   g_signal_connect(bar, "add", G_CALLBACK(+[](GtkContainer*, GtkWidget* child, gpointer) { centre(child, nullptr); }),
+                   nullptr);
+  g_signal_connect(bar, "map", G_CALLBACK(+[](GtkWidget* widget, gpointer) {
+                     gtk_container_foreach(GTK_CONTAINER(widget), centre, nullptr);
+                   }),
                    nullptr);
 }
 

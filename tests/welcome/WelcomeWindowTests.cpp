@@ -157,6 +157,21 @@ TEST_F(Welcome, ThePageSaysReadyAndGetsTheDecisionsAndTheDismissedFlag) {
 TEST_F(Welcome, SearchAndLinksOfThePageOpenInTheBrowser) {
   shown();
   ASSERT_TRUE(waitForPage());
+  // The first example stays where a pointer-driven test clicks it.
+  auto rect = evaluate("(function(){ var r = document.getElementById('example-landing-page').getBoundingClientRect();"
+                       " return [r.left, r.top, r.width, r.height].join(','); })()");
+  ASSERT_TRUE(rect);
+  EXPECT_EQ(*rect, "40,120,240,48");
+  // The page starts at the window's top-left corner and leaves the sidebar its 240 points.
+  auto place = [&](GtkWidget* widget) {
+    int x = -1, y = -1;
+    gtk_widget_translate_coordinates(widget, GTK_WIDGET(welcome->window()->gtkWindow()), 0, 0, &x, &y);
+    return std::vector<int>{x, y, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget)};
+  };
+  EXPECT_EQ(place(welcome->window()->webView().webView().widget()),
+            (std::vector<int>{0, 0, WelcomeWindow::width - 240, WelcomeWindow::height}));
+  EXPECT_EQ(place(welcome->window()->recentsTableView()->widget()),
+            (std::vector<int>{WelcomeWindow::width - 240, 0, 240, WelcomeWindow::height - 32}));
   ASSERT_TRUE(evaluate("var s = document.getElementById('search'); s.value = 'a&b=c+d';"
                        "s.dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter'})); true"));
   ASSERT_TRUE(waitFor([&] { return !opened.empty(); }, 10));

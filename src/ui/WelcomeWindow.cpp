@@ -136,6 +136,18 @@ bool WelcomeWindow::validateMenuItem(const std::string& action) const {
   return action == "performClose:" || action == "toolbarDocs:" || action == "performTextFinderAction:";
 }
 
+bool WelcomeWindow::perform(const std::string& action) {
+  if (action == "performClose:")
+    performClose();
+  else if (action == "toolbarDocs:")
+    toolbarDocs();
+  else if (action == "performTextFinderAction:")
+    performTextFinderAction();
+  else
+    return false;
+  return true;
+}
+
 void WelcomeWindow::performClose() { close(); }
 
 void WelcomeWindow::performTextFinderAction() {

@@ -48,6 +48,8 @@ class WelcomeWindow {
 
   // Enabled while the window is key: Close, Find and the documentation item; nothing else.
   bool validateMenuItem(const std::string& action) const;
+  // Runs the action of an item validateMenuItem enables; false for any other action.
+  bool perform(const std::string& action);
   void performClose();
   void close();
   void toolbarDocs() {}

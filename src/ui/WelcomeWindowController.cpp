@@ -35,3 +35,11 @@ void WelcomeWindowController::reloadWindow() {
 void WelcomeWindowController::close() {
   if (window_) window_->close();
 }
+
+bool WelcomeWindowController::isKeyWindow() const { return window_ && window_->isKeyWindow(); }
+
+bool WelcomeWindowController::validateMenuItem(const std::string& action) const {
+  return window_ && window_->validateMenuItem(action);
+}
+
+bool WelcomeWindowController::perform(const std::string& action) { return window_ && window_->perform(action); }

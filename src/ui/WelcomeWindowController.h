@@ -3,6 +3,7 @@
 // window made on first load and kept too. Main thread only.
 
 #include <memory>
+#include <string>
 
 class WelcomeWindow;
 
@@ -32,6 +33,11 @@ class WelcomeWindowController {
   // Closes the window when it is loaded.
   void close();
   WelcomeWindow* window() { return window_.get(); }
+
+  // The window's own, for the application's menus; false while the window is not loaded.
+  bool isKeyWindow() const;
+  bool validateMenuItem(const std::string& action) const;
+  bool perform(const std::string& action);
 
  private:
   std::unique_ptr<WelcomeWindow> window_;

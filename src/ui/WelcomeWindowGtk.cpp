@@ -80,7 +80,7 @@ WelcomeWindow::WelcomeWindow() : widgets_(std::make_unique<Widgets>()) {
     widgets_->window.setBackgroundColor(AppAppearance::Colors::welcomeBackground());
   });
   widgets_->activeHandler = g_signal_connect(window.window(), "notify::is-active",
-                                             G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
+                                             G_CALLBACK(+[](GObject*, gpointer, gpointer self) {
                                                auto* welcome = static_cast<WelcomeWindow*>(self);
                                                if (welcome->isKeyWindow()) welcome->didBecomeKey();
                                              }),

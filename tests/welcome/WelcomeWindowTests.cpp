@@ -205,7 +205,13 @@ TEST_F(Welcome, MessagesWithTheWrongArgumentDoNothing) {
 }
 
 TEST_F(Welcome, MenuItemsCloseAndFind) {
+  welcome = std::make_unique<WelcomeWindowController>();
+  EXPECT_FALSE(welcome->validateMenuItem("performClose:"));
+  EXPECT_FALSE(welcome->perform("performClose:"));
+  EXPECT_FALSE(welcome->isWindowLoaded());
   auto& window = shown();
+  EXPECT_TRUE(welcome->validateMenuItem("performClose:"));
+  EXPECT_FALSE(window.perform("performZoom:"));
   EXPECT_TRUE(window.validateMenuItem("performClose:"));
   EXPECT_TRUE(window.validateMenuItem("toolbarDocs:"));
   EXPECT_TRUE(window.validateMenuItem("performTextFinderAction:"));
@@ -221,7 +227,7 @@ TEST_F(Welcome, MenuItemsCloseAndFind) {
   }, 10));
   window.toolbarDocs();
   EXPECT_TRUE(window.isVisible());
-  window.performClose();
+  EXPECT_TRUE(welcome->perform("performClose:"));
   EXPECT_FALSE(window.isVisible());
   // Shown again: the same window and page.
   auto* again = &shown();
@@ -229,6 +235,16 @@ TEST_F(Welcome, MenuItemsCloseAndFind) {
   EXPECT_TRUE(window.isVisible());
   welcome->close();
   EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(Welcome, TabGoesToTheTableUnlessSomeoneTakesIt) {
+  recents->urls = {touch("A.korvelx")};
+  auto* table = shown().recentsTableView();
+  EXPECT_FALSE(table->handleTabKey());
+  int tabs = 0;
+  table->onTabKey = [&] { ++tabs; };
+  EXPECT_TRUE(table->handleTabKey());
+  EXPECT_EQ(tabs, 1);
 }
 
 TEST_F(Welcome, RecentsListExistingFilesWithTheFirstSelected) {
@@ -276,7 +292,9 @@ TEST_F(Welcome, OpeningAVanishedRecentShowsTheErrorAndClosesTheWindow) {
   auto& window = shown();
   fsys::remove(doomed);
   person().alertAnswers.push_back(Alert::firstButtonReturn);
-  window.openRecentFile();
+  // Return on the focused row (or a double click) activates it.
+  auto* table = window.recentsTableView();
+  gtk_widget_activate(GTK_WIDGET(gtk_list_box_get_row_at_index(GTK_LIST_BOX(table->listBox()), 0)));
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(person().alertsShown.size(), 1u);
   EXPECT_TRUE(window.recentDocuments().empty());

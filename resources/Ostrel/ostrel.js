@@ -243,8 +243,15 @@
     listen();
     showGlobals();
     document.addEventListener('contextmenu', openContextMenu);
+    // Like the editor, the page keeps its own editing shortcuts; others go on to the menus.
     document.addEventListener('keydown', function (event) {
-      if (event.key === 'Delete' || event.key === 'Backspace') actions.delete();
+      if (event.key === 'Delete' || event.key === 'Backspace') return actions.delete();
+      if (!(event.ctrlKey || event.metaKey) || event.altKey) return;
+      var key = event.key.toLowerCase();
+      var name = key === 'a' ? 'selectAll' : key === 'z' ? (event.shiftKey ? 'redo' : 'undo') : null;
+      if (!name) return;
+      event.preventDefault();
+      actions[name]();
     });
     Promise.all([loadDocumentFromProject(), hostAnswered]).then(function (results) {
       if (results[0]) state.documentJSON = results[0];

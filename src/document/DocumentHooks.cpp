@@ -32,5 +32,7 @@ std::function<void()> showWelcomeWindow = [] {};
 std::function<void()> closeWelcomeWindow = [] {};
 std::function<void()> checkForUpdates = [] {};
 std::function<bool()> optionKeyHeld = [] { return false; };
+std::function<void(void*, void*)> installMainMenu = [](void*, void*) {};
+std::function<bool(const void*)> performKeyEquivalent = [](const void*) { return false; };
 
 }  // namespace DocumentHooks

@@ -30,6 +30,10 @@ extern std::function<void()> showWelcomeWindow;
 extern std::function<void()> closeWelcomeWindow;
 // Asks the updater to look for a newer version.
 extern std::function<void()> checkForUpdates;
+// The main menu of a document window: puts its menu bar at the top of `box` (a vertical box)
+// of `window`, and performs the key equivalent of a key press nobody else used.
+extern std::function<void(void* window, void* box)> installMainMenu;
+extern std::function<bool(const void* keyEvent)> performKeyEquivalent;
 // Whether the modifier that opens tutorials for editing (and offers folders as native) is held.
 extern std::function<bool()> optionKeyHeld;
 

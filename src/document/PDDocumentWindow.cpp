@@ -61,6 +61,7 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document) : doc
 
   documentView_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_container_add(GTK_CONTAINER(window_), documentView_);
+  DocumentHooks::installMainMenu(window_, documentView_);
   g_signal_connect(window_, "key-press-event", G_CALLBACK(&PDDocumentWindow::onKeyPress), this);
   g_signal_connect(window_, "delete-event", G_CALLBACK(&PDDocumentWindow::onDelete), this);
   gtk_widget_show_all(headerBar_);
@@ -131,7 +132,7 @@ int PDDocumentWindow::onKeyPress(GtkWidget* widget, void* event, PDDocumentWindo
     NotificationCenter::defaultCenter().post(escPressedNotification, self);
     return TRUE;
   }
-  return FALSE;
+  return DocumentHooks::performKeyEquivalent(key) ? TRUE : FALSE;
 }
 
 int PDDocumentWindow::onDelete(GtkWidget*, void*, PDDocumentWindow* self) {

@@ -24,6 +24,8 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView(int width, int heig
   addCss(scroller_, css_);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller_), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
   gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scroller_), TRUE);
+  // The keyboard goes to the rows, never to the scroller around them.
+  gtk_widget_set_can_focus(scroller_, FALSE);
   gtk_list_box_set_selection_mode(GTK_LIST_BOX(list_), GTK_SELECTION_BROWSE);
   gtk_list_box_set_activate_on_single_click(GTK_LIST_BOX(list_), FALSE);
   gtk_container_add(GTK_CONTAINER(scroller_), list_);
@@ -64,7 +66,16 @@ WelcomeWindowRecentsTableView::~WelcomeWindowRecentsTableView() {
   g_object_unref(css_);
 }
 
+bool WelcomeWindowRecentsTableView::hasFocus() const {
+  GtkWidget* top = gtk_widget_get_toplevel(container_.widget());
+  if (!GTK_IS_WINDOW(top)) return false;
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(top));
+  return !focus || focus == container_.widget() || gtk_widget_is_ancestor(focus, container_.widget());
+}
+
 void WelcomeWindowRecentsTableView::reloadData(const std::vector<std::filesystem::path>& rows) {
+  // New rows replace the focused one: the list keeps the keyboard when it had it (or nobody had).
+  bool hadFocus = hasFocus();
   auto selected = selectedRow();
   reloading_ = true;
   rows_.clear();
@@ -83,6 +94,7 @@ void WelcomeWindowRecentsTableView::reloadData(const std::vector<std::filesystem
   reloading_ = false;
   if (selected && *selected < numberOfRows()) selectRow(*selected);
   updateStates();
+  if (hadFocus) grabFocus();
 }
 
 int WelcomeWindowRecentsTableView::numberOfRows() const { return static_cast<int>(rows_.size()); }

@@ -51,6 +51,8 @@ class WelcomeWindowRecentsTableView {
   void showInFinder();
   bool handleTabKey();
   void grabFocus();
+  // Whether the keyboard focus of the window is in the list, or nowhere.
+  bool hasFocus() const;
 
  private:
   void updateStates();

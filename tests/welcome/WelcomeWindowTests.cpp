@@ -261,6 +261,12 @@ TEST_F(Welcome, RecentsListExistingFilesWithTheFirstSelected) {
   EXPECT_EQ(table->rowView(0)->state(), WelcomeWindowRecentsRowState::selected);
   EXPECT_EQ(table->rowView(1)->state(), WelcomeWindowRecentsRowState::normal);
   EXPECT_FALSE(window.isShowingNoRecentFiles());
+  // Return reaches the list: its selected row has the keyboard focus after every refresh.
+  welcome->reloadWindow();
+  GtkWidget* focus = gtk_window_get_focus(window.gtkWindow());
+  ASSERT_TRUE(focus);
+  EXPECT_EQ(G_OBJECT_TYPE_NAME(focus), std::string("GtkListBoxRow"));
+  EXPECT_EQ(focus, GTK_WIDGET(gtk_list_box_get_row_at_index(GTK_LIST_BOX(table->listBox()), 0)));
 
   // A right click selects its row and reveals that document; below the last row, nothing.
   EXPECT_TRUE(table->popUpContextMenu(1));

@@ -316,7 +316,7 @@ TEST_F(Documents, EveryNewDocumentAndExampleGetsItsOwnWorkingCopy) {
   EXPECT_NE(a->container()->uuid(), b->container()->uuid());
   EXPECT_FALSE(a->isDocumentEdited());
 
-  auto example = fsys::path(KORVEL_SOURCE_DIR) / "resources" / "Examples" / "Welcome.korvelx";
+  auto example = fsys::path(KORVEL_SOURCE_DIR) / "resources" / "WelcomeWindow" / "examples" / "example-welcome.korvelx";
   auto open1 = KXDocumentArchive::open(example, KXDocument::zipType, false, std::nullopt, false);
   auto open2 = KXDocumentArchive::open(example, KXDocument::zipType, false, std::nullopt, false);
   ASSERT_TRUE(open1 && open2);
@@ -380,7 +380,7 @@ TEST_F(Documents, NothingOpensWhileSignedOut) {
 }
 
 TEST_F(Documents, ATutorialOpensAsAnUntitledDocumentThatNeverShowsEdited) {
-  auto tutorial = fsys::path(KORVEL_SOURCE_DIR) / "resources" / "Tutorials" / "Getting Started.korveltutorial";
+  auto tutorial = fsys::path(KORVEL_SOURCE_DIR) / "resources" / "WelcomeWindow" / "tutorials" / "Getting Started.korveltutorial";
   std::shared_ptr<Document> opened;
   controller->openDocument(tutorial, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> e) {
     EXPECT_FALSE(e) << e->description();

@@ -168,7 +168,7 @@ TEST(ZipBacking, FactoryPicksTheBackingByTypeOrByWhatTheAddressNames) {
 }
 
 TEST(ZipBacking, TheBundledExampleOpens) {
-  auto archive = KXDocumentArchive::open(std::filesystem::path(KORVEL_SOURCE_DIR) / "resources/Examples/Welcome.korvelx",
+  auto archive = KXDocumentArchive::open(std::filesystem::path(KORVEL_SOURCE_DIR) / "resources/WelcomeWindow/examples/example-welcome.korvelx",
                                          "com.korvel.projectzip", false, std::nullopt, true);
   ASSERT_TRUE(archive);
   ASSERT_TRUE((*archive)->manifest().files);

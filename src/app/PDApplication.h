@@ -64,6 +64,8 @@ class PDApplication {
   // What the application needs of the toolkit and the desktop; each may stay empty.
   struct Hooks {
     std::function<std::unique_ptr<WelcomeWindow>()> makeWelcomeWindow;
+    // Whether the welcome window comes back after the last document window.
+    std::function<bool()> welcomeShouldShowOnStartup;
     std::function<Updater*()> updater;
     std::function<void()> startCrashReporter;
     std::function<void()> registerWithLaunchServices;

@@ -25,6 +25,7 @@
 #include "platform/UrlOpener.h"
 #include "platform/Workspace.h"
 #include "ui/EnvironmentChooserDialog.h"
+#include "ui/TitlebarExtras.h"
 
 namespace {
 
@@ -174,10 +175,13 @@ void onStartup(GApplication*, gpointer) {
   DocumentHooks::closeWelcomeWindow = [] {
     if (auto* a = PDApplication::shared()) a->closeWelcomeWindow();
   };
+  if (auto showOnStartup = hooks.welcomeShouldShowOnStartup) DocumentHooks::welcomeShouldShowOnStartup = showOnStartup;
   DocumentHooks::checkForUpdates = [] {
     if (auto* a = PDApplication::shared()) a->checkForUpdates();
   };
-  DocumentHooks::installMainMenu = [](void*, void* box) {
+  DocumentHooks::installMainMenu = [](void* window, void* box) {
+    if (GtkWidget* titlebar = gtk_window_get_titlebar(GTK_WINDOW(window)); titlebar && GTK_IS_HEADER_BAR(titlebar))
+      TitlebarExtras::useUnifiedTitlebarHeight(GTK_HEADER_BAR(titlebar));
     GtkWidget* bar = MainMenuBar::create();
     gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
   };

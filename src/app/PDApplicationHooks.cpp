@@ -9,6 +9,7 @@
 #include "platform/SUUpdater.h"
 #include "platform/SentryClient.h"
 #include "ui/RWAboutWindow.h"
+#include "ui/WelcomeWindowController.h"
 
 namespace {
 
@@ -34,6 +35,19 @@ class SharedUpdater : public PDApplication::Updater {
 
  private:
   SUUpdater& updater_;
+};
+
+class Welcome : public PDApplication::WelcomeWindow {
+ public:
+  void loadWindow() override { controller_.loadWindow(); }
+  void showWindow() override { controller_.showWindow(); }
+  void close() override { controller_.close(); }
+  bool isKeyWindow() const override { return controller_.isKeyWindow(); }
+  bool validateMenuItem(const std::string& action) const override { return controller_.validateMenuItem(action); }
+  bool perform(const std::string& action) override { return controller_.perform(action); }
+
+ private:
+  WelcomeWindowController controller_;
 };
 
 void startCrashReporter() {
@@ -66,5 +80,7 @@ PDApplication::Hooks makeApplicationHooks() {
   hooks.startCrashReporter = startCrashReporter;
   hooks.registerWithLaunchServices = registerWithDesktop;
   hooks.showAboutWindow = [] { RWAboutWindow::sharedInstance().showWindow(); };
+  hooks.makeWelcomeWindow = [] { return std::make_unique<Welcome>(); };
+  hooks.welcomeShouldShowOnStartup = [] { return WelcomeWindowController::shouldShowOnStartup(); };
   return hooks;
 }

@@ -55,7 +55,8 @@ gboolean drawButtonBar(GtkWidget* widget, cairo_t* cr, gpointer) {
 
 struct WelcomeWindow::Widgets {
   TitlelessWindow window{WelcomeWindow::width, WelcomeWindow::height};
-  GtkWidget* sidebarBackground = gtk_drawing_area_new();
+  // Windowless, so that it paints beneath the list and the bar rather than over them.
+  GtkWidget* sidebarBackground = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   PDFlippedView bar;
   GtkWidget* barBackground = gtk_drawing_area_new();
   WelcomeWindowButton openButton{"Open\u2026"};
@@ -203,6 +204,7 @@ void WelcomeWindow::buildSidebar() {
     if (!alive.expired()) newPrototype();
   };
   bar.addSubview(widgets_->newButton.widget(), {half - 1 + 2, 2, half - 4, bottomBar - 4});
+  gtk_widget_show_all(bar.widget());
   recentsTableView_->grabFocus();
 
   colourSidebar();
@@ -222,7 +224,10 @@ void WelcomeWindow::colourSidebar() {
 void WelcomeWindow::showOrHideNoRecentFileInfo() {
   if (recentDocuments_.empty()) {
     if (!noRecentDocumentsView_) noRecentDocumentsView_ = std::make_unique<WelcomeWindowNoRecentDocumentsView>(sideBar, 49);
-    if (recentsTableView_) recentsTableView_->view().addSubview(noRecentDocumentsView_->widget(), {0, 169, sideBar, 49});
+    if (recentsTableView_) {
+      recentsTableView_->view().addSubview(noRecentDocumentsView_->widget(), {0, 169, sideBar, 49});
+      gtk_widget_show_all(noRecentDocumentsView_->widget());
+    }
   } else if (noRecentDocumentsView_ && recentsTableView_) {
     recentsTableView_->view().removeSubview(noRecentDocumentsView_->widget());
   }

@@ -29,6 +29,7 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView(int width, int heig
   gtk_list_box_set_selection_mode(GTK_LIST_BOX(list_), GTK_SELECTION_BROWSE);
   gtk_list_box_set_activate_on_single_click(GTK_LIST_BOX(list_), FALSE);
   gtk_container_add(GTK_CONTAINER(scroller_), list_);
+  gtk_widget_show(list_);
   container_.setFillingSubview(scroller_);
   gtk_widget_set_size_request(container_.widget(), width, height);
   gtk_widget_add_events(list_, GDK_BUTTON_PRESS_MASK | GDK_KEY_PRESS_MASK);
@@ -89,6 +90,7 @@ void WelcomeWindowRecentsTableView::reloadData(const std::vector<std::filesystem
   for (const auto& url : rows) {
     auto row = std::make_unique<WelcomeWindowRecentsRowView>(url, width);
     gtk_list_box_insert(GTK_LIST_BOX(list_), row->widget(), -1);
+    gtk_widget_show_all(row->widget());
     rows_.push_back(std::move(row));
   }
   reloading_ = false;

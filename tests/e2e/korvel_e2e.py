@@ -1,0 +1,239 @@
+#!/usr/bin/env python3
+"""A person's first two sessions with korvel, end to end, on a private X display.
+
+Signs in on the login page, opens the example from the welcome window, deletes a layer in the
+editor, saves under a new name, quits; starts again, reopens the document from the recent
+documents, deletes the next layer, saves, quits. The saved file must hold exactly the layer that
+both edits left: the second session saw the first session's edit.
+
+Usage: korvel_e2e.py <korvel executable> <source tree>
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+KORVEL, ROOT = sys.argv[1], sys.argv[2]
+WORK = tempfile.mkdtemp(prefix="korvel-e2e-")
+HOME = os.path.join(WORK, "home")
+SAVED = os.path.join(WORK, "Landing Page.korvelx")
+procs = []
+
+
+def log(*args):
+    print("[e2e %6.1f]" % (time.monotonic() - START), *args, flush=True)
+
+
+START = time.monotonic()
+
+
+def fail(message):
+    log("FAIL:", message)
+    shot = os.path.join(WORK, "failure.png")
+    subprocess.run(["/usr/bin/python3", "-c", SCREENSHOT, shot], env=ENV, check=False)
+    log("screenshot:", shot)
+    for name in ("korvel-1.log", "korvel-2.log"):
+        path = os.path.join(WORK, name)
+        if os.path.exists(path):
+            with open(path, errors="replace") as f:
+                log("---", name, "---\n" + f.read()[-6000:])
+    cleanup()
+    sys.exit(1)
+
+
+SCREENSHOT = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+w = Gdk.get_default_root_window()
+Gdk.pixbuf_get_from_window(w, 0, 0, w.get_width(), w.get_height()).savev(sys.argv[1], 'png', [], [])
+"""
+
+
+def cleanup():
+    for p in reversed(procs):
+        if p.poll() is None:
+            try:
+                os.killpg(p.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            p.wait()
+
+
+def start_display():
+    r, w = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    procs.append(xvfb)
+    os.close(w)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(r, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(r)
+    return ":" + number.decode().strip()
+
+
+def start_standin():
+    p = subprocess.Popen(["node", os.path.join(ROOT, "tools/cloud-standin/server.js"), "0"],
+                         stdout=subprocess.PIPE, text=True, start_new_session=True)
+    procs.append(p)
+    return json.loads(p.stdout.readline())["port"]
+
+
+def xdo(*args, check=True):
+    out = subprocess.run(["xdotool", *args], env=ENV, capture_output=True, text=True)
+    if check and out.returncode != 0:
+        fail("xdotool %s: %s" % (" ".join(args), out.stderr.strip()))
+    return out.stdout.strip()
+
+
+def wait_window(pattern, timeout=60):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        ids = xdo("search", "--onlyvisible", "--name", pattern, check=False).split()
+        if ids:
+            return ids[-1]
+        time.sleep(0.25)
+    fail("no window named %r" % pattern)
+
+
+def geometry(window):
+    values = dict(line.split("=") for line in xdo("getwindowgeometry", "--shell", window).splitlines())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def click(window, x, y, repeat=1):
+    wx, wy, _, _ = geometry(window)
+    xdo("mousemove", "--sync", str(wx + x), str(wy + y))
+    xdo("click", "--repeat", str(repeat), "1")
+
+
+def keys(*names):
+    for name in names:
+        xdo("key", "--clearmodifiers", name)
+        time.sleep(0.15)
+
+
+def wait_until(check, what, timeout=60):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if check():
+            return
+        time.sleep(0.2)
+    fail("timed out waiting for " + what)
+
+
+def layers_in(path):
+    try:
+        with zipfile.ZipFile(path) as z:
+            document = json.loads(z.read("design/document.json"))
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile):
+        return None
+    return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
+
+
+class Korvel:
+    def __init__(self, name):
+        self.log_path = os.path.join(WORK, name + ".log")
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen(["dbus-run-session", "--", KORVEL], env=ENV, stdout=self.log,
+                                     stderr=subprocess.STDOUT, start_new_session=True)
+        procs.append(self.proc)
+
+    def ready_count(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read().count("Editor page ready")
+
+    def wait_editor(self, count=1):
+        wait_until(lambda: self.ready_count() >= count, "the editor page", 90)
+
+    def wait_exit(self, timeout=60):
+        try:
+            status = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            fail("korvel did not quit")
+        if status != 0:
+            fail("korvel exited with status %d" % status)
+
+
+def focus_editor(window):
+    # A click on the editor's empty canvas gives the page the keyboard without selecting anything.
+    _, _, width, height = geometry(window)
+    click(window, width // 2, height - 40)
+    time.sleep(0.5)
+
+
+# Where the welcome page keeps its first example (window coordinates).
+EXAMPLE_X, EXAMPLE_Y = 160, 144
+
+# --- set-up ---
+DISPLAY = start_display()
+PORT = start_standin()
+for sub in (".config/Korvel", ".local/share", ".cache", "Documents"):
+    os.makedirs(os.path.join(HOME, sub), exist_ok=True)
+with open(os.path.join(HOME, ".config/Korvel/defaults.json"), "w") as f:
+    json.dump({"CurrentStoreEnvironment": 3, "LocalServicesBaseURL": "http://127.0.0.1:%d" % PORT}, f)
+ENV = dict(os.environ, DISPLAY=DISPLAY, HOME=HOME, XDG_CONFIG_HOME=os.path.join(HOME, ".config"),
+           XDG_DATA_HOME=os.path.join(HOME, ".local/share"), XDG_CACHE_HOME=os.path.join(HOME, ".cache"),
+           G_MESSAGES_DEBUG="com.korvel.x.dev", GTK_A11Y="none", NO_AT_BRIDGE="1")
+ENV.pop("WAYLAND_DISPLAY", None)
+ENV.pop("DBUS_SESSION_BUS_ADDRESS", None)
+
+# --- first session: sign in, open the example, edit, save as, quit ---
+log("first start")
+first = Korvel("korvel-1")
+login = wait_window("^Log in$")
+time.sleep(1.5)
+click(login, 120, 140)  # the page's heading: gives the page the keyboard
+keys("Tab")
+xdo("type", "--delay", "40", "demo-token")
+keys("Return")
+log("signed in")
+welcome = wait_window("^Welcome to Korvel$")
+time.sleep(2)
+click(welcome, EXAMPLE_X, EXAMPLE_Y)
+log("example opened")
+editor = wait_window("Landing Page example")
+first.wait_editor()
+focus_editor(editor)
+keys("ctrl+a", "Delete")
+keys("ctrl+s")
+save = wait_window("^Save")
+time.sleep(1)
+keys("ctrl+a")
+xdo("type", "--delay", "20", SAVED)
+keys("Return")
+wait_until(lambda: layers_in(SAVED) == ["features", "footer"], "the first save")
+log("saved", layers_in(SAVED))
+keys("ctrl+q")
+first.wait_exit()
+log("first session ended")
+
+# --- second session: the recent document opens from the welcome window with the edit in it ---
+second = Korvel("korvel-2")
+welcome = wait_window("^Welcome to Korvel$")
+time.sleep(2)
+_, _, width, _ = geometry(welcome)
+click(welcome, width - 120, 21)  # the first row of the recent documents
+keys("Return")
+editor = wait_window("Landing Page")
+second.wait_editor()
+focus_editor(editor)
+keys("ctrl+a", "Delete", "ctrl+s")
+wait_until(lambda: layers_in(SAVED) == ["footer"], "the second save")
+log("saved", layers_in(SAVED))
+keys("ctrl+q")
+second.wait_exit()
+log("second session ended")
+cleanup()
+shutil.rmtree(WORK, ignore_errors=True)
+log("PASS")

@@ -79,6 +79,10 @@ const std::pair<const char*, PDApplication::HelpPage> helpActions[] = {
 
 PDApplication* PDApplication::shared() { return sharedApplication; }
 
+// Programs here run from wherever their package put them; there is no applications folder to
+// offer a move into.
+void PFMoveToApplicationsFolderIfNecessary() {}
+
 PDApplication::PDApplication(Hooks hooks) : hooks_(std::move(hooks)) {
   isFirstLaunch_ = false;
   sharedApplication = this;
@@ -150,7 +154,7 @@ void PDApplication::applicationDidFinishLaunching() {
   if (isFirstLaunch_) KorvelTracking::shared().track("launch_first", nlohmann::json::object());
   KorvelTracking::shared().track("launch", nlohmann::json::object());
   if (hooks_.registerWithLaunchServices) hooks_.registerWithLaunchServices();
-  // There is no applications folder to move into on this system.
+  PFMoveToApplicationsFolderIfNecessary();
   setUpMenuItems();
   minuteIntervalTimer_ = Timer::scheduled(minuteInterval, true, [this] { handleMinuteInterval(); });
   RWSystemIdleTime::startTracking();

@@ -24,6 +24,9 @@ class MenuItem;
 class PDBaseDocument;
 class Timer;
 
+// Offers to move the application into the applications folder; returns at once here.
+void PFMoveToApplicationsFolderIfNecessary();
+
 class PDApplication {
  public:
   static constexpr const char* UserDefaultsDataCollectionDisabledKey = "PDDataCollectionDisabled";

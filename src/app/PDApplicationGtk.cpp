@@ -21,6 +21,7 @@
 #include "platform/AppBundleInfo.h"
 #include "platform/GObjectPtr.h"
 #include "platform/GtkPersonInterfaces.h"
+#include "platform/JsonCoder.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "platform/Workspace.h"
@@ -129,6 +130,24 @@ void quit() {
   g_application_quit(G_APPLICATION(current->gtk));
 }
 
+// The application stops being the active one when, once focus has settled, none of its
+// windows is active.
+void onActiveChanged(GtkWindow* window, GParamSpec*, gpointer) {
+  if (gtk_window_is_active(window)) return;
+  g_idle_add(+[](gpointer) -> gboolean {
+    if (current && current->application && !MainMenuBar::keyWindow()) current->application->applicationWillResignActive();
+    return G_SOURCE_REMOVE;
+  }, nullptr);
+}
+
+// A click on one of the application's desktop notifications: its parameter is the notification's
+// user information as JSON text.
+void onNotificationActivated(GSimpleAction*, GVariant* parameter, gpointer) {
+  if (!current || !current->application || !parameter) return;
+  auto userInfo = JsonCoder::parse(g_variant_get_string(parameter, nullptr));
+  if (userInfo) current->application->userNotificationDidActivate(*userInfo);
+}
+
 // Every window of the application answers the menu's key equivalents, except dialogs, which
 // keep the person on their question.
 gboolean attachKeyEquivalents(GSignalInvocationHint*, guint, const GValue* params, gpointer) {
@@ -139,6 +158,7 @@ gboolean attachKeyEquivalents(GSignalInvocationHint*, guint, const GValue* param
   if (g_object_get_data(object, "korvel-key-equivalents")) return TRUE;
   g_object_set_data(object, "korvel-key-equivalents", GINT_TO_POINTER(1));
   MainMenuBar::attach(window);
+  g_signal_connect(window, "notify::is-active", G_CALLBACK(onActiveChanged), nullptr);
   return TRUE;
 }
 
@@ -266,6 +286,8 @@ int PDApplicationMain(int argc, char** argv, PDApplication::Hooks hooks) {
   g_signal_connect(gtk.get(), "activate", G_CALLBACK(onActivate), nullptr);
   g_signal_connect(gtk.get(), "open", G_CALLBACK(onOpen), nullptr);
   g_signal_connect(gtk.get(), "shutdown", G_CALLBACK(onShutdown), nullptr);
+  static const GActionEntry actions[] = {{"notification-activated", onNotificationActivated, "s", nullptr, nullptr, {}}};
+  g_action_map_add_action_entries(G_ACTION_MAP(gtk.get()), actions, G_N_ELEMENTS(actions), nullptr);
   int status = g_application_run(G_APPLICATION(gtk.get()), argc, argv);
   // Documents and windows go before the toolkit's application object.
   run.application.reset();

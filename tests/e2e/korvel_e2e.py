@@ -141,12 +141,22 @@ def layers_in(path):
     return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
 
 
+def start_bus():
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE,
+                           text=True, start_new_session=True)
+    procs.append(bus)
+    return bus.stdout.readline().strip()
+
+
 class Korvel:
-    def __init__(self, name):
+    # `bus`: a session bus to share with later starts; without one korvel gets a bus of its own.
+    def __init__(self, name, bus=None):
         self.log_path = os.path.join(WORK, name + ".log")
         self.log = open(self.log_path, "w")
-        self.proc = subprocess.Popen(["dbus-run-session", "--", KORVEL], env=ENV, stdout=self.log,
-                                     stderr=subprocess.STDOUT, start_new_session=True)
+        env = dict(ENV, DBUS_SESSION_BUS_ADDRESS=bus) if bus else ENV
+        command = [KORVEL] if bus else ["dbus-run-session", "--", KORVEL]
+        self.proc = subprocess.Popen(command, env=env, stdout=self.log, stderr=subprocess.STDOUT,
+                                     start_new_session=True)
         procs.append(self.proc)
 
     def ready_count(self):
@@ -219,7 +229,8 @@ first.wait_exit()
 log("first session ended")
 
 # --- second session: the recent document opens from the welcome window with the edit in it ---
-second = Korvel("korvel-2")
+BUS = start_bus()
+second = Korvel("korvel-2", BUS)
 welcome = wait_window("^Welcome to Korvel$")
 time.sleep(2)
 _, _, width, _ = geometry(welcome)
@@ -231,6 +242,17 @@ focus_editor(editor)
 keys("ctrl+a", "Delete", "ctrl+s")
 wait_until(lambda: layers_in(SAVED) == ["footer"], "the second save")
 log("saved", layers_in(SAVED))
+
+# A document given to a second start goes to the running korvel, which opens it.
+OTHER = os.path.join(WORK, "Second Project.korvelx")
+shutil.copy(os.path.join(ROOT, "resources/WelcomeWindow/examples/example-welcome.korvelx"), OTHER)
+forwarded = subprocess.run([KORVEL, OTHER], env=dict(ENV, DBUS_SESSION_BUS_ADDRESS=BUS), capture_output=True,
+                           timeout=60)
+if forwarded.returncode != 0:
+    fail("the second start ended with status %d" % forwarded.returncode)
+wait_window("Second Project")
+second.wait_editor(2)
+log("second document opened in the running korvel")
 keys("ctrl+q")
 second.wait_exit()
 log("second session ended")

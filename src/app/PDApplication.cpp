@@ -225,7 +225,13 @@ void PDApplication::openFiles(const std::vector<std::filesystem::path>& files) {
 }
 
 void PDApplication::openPendingFiles() {
-  if (pendingFiles_.empty() || !LoginController::shared().isLoggedIn()) return;
+  auto& login = LoginController::shared();
+  if (pendingFiles_.empty() || !login.isLoggedIn()) return;
+  // The sign-in finishes while its window is still on screen; documents open once it has gone.
+  if (!login.shouldOpenDocuments()) {
+    MainQueue::asyncAfter(0.1, [this] { openPendingFiles(); });
+    return;
+  }
   auto files = std::exchange(pendingFiles_, {});
   openFiles(files);
 }
@@ -396,7 +402,9 @@ void PDApplication::showSnippetsPath() {
 
 void PDApplication::showCloudFeature() {
   auto stored = Defaults::standard().string(UserDefaultsCloudLearnMoreURLKey);
-  openURL(stored && !stored->empty() ? *stored : std::string(siteBase) + "/cloud");
+  if (stored && !stored->empty()) return openURL(*stored);
+  std::string builtIn = siteBase;
+  openURL(builtIn.append("/cloud"));
 }
 
 std::string PDApplication::cloudDashboardURL(const std::string& base, const std::optional<std::string>& token) {

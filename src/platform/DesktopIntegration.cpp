@@ -115,8 +115,9 @@ Result<std::string> desktopEntry(const std::filesystem::path& executable, const 
   if (!id) return fail(id.error());
   auto exec = execArgument(executable.string());
   if (!exec) return fail(exec.error());
-  std::string mimeTypes = std::string(documentMimeType) + ";";
-  for (const auto& scheme : urlSchemes(bundle)) mimeTypes += "x-scheme-handler/" + scheme + ";";
+  std::string mimeTypes = documentMimeType;
+  mimeTypes.push_back(';');
+  for (const auto& scheme : urlSchemes(bundle)) mimeTypes.append("x-scheme-handler/").append(scheme).push_back(';');
   std::string name = bundle.string("CFBundleDisplayName").value_or("Korvel");
   return "[Desktop Entry]\n"
          "Type=Application\n"

@@ -75,7 +75,9 @@ std::string WelcomeWindow::fillTemplate(std::string html, const std::string& bui
 
 std::optional<std::string> WelcomeWindow::searchURL(const std::string& words) {
   if (words.empty()) return std::nullopt;
-  return std::string(searchEndpoint) + "?as_sitesearch=" + communitySite + "&q=" + encodeQueryValue(words);
+  std::string url = searchEndpoint;
+  url.append("?as_sitesearch=").append(communitySite).append("&q=").append(encodeQueryValue(words));
+  return url;
 }
 
 std::string WelcomeWindow::baseName(const std::string& name) {

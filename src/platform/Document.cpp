@@ -14,9 +14,8 @@
 
 namespace {
 
-// The user-info keys of a presentable error; the document layer fills them.
+// The user-info key of a presentable error's reason; the document layer fills it.
 constexpr const char* failureReasonKey = "NSLocalizedFailureReason";
-constexpr const char* recoveryOptionsKey = "NSLocalizedRecoveryOptions";
 
 Error userCancelled() { return Error(NSCocoaErrorDomain, 3072, "The user cancelled."); }
 

@@ -18,7 +18,7 @@ import tempfile
 import time
 import zipfile
 
-KORVEL, ROOT = sys.argv[1], sys.argv[2]
+KORVEL, ROOT = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 WORK = tempfile.mkdtemp(prefix="korvel-e2e-")
 HOME = os.path.join(WORK, "home")
 SAVED = os.path.join(WORK, "Landing Page.korvelx")
@@ -155,8 +155,9 @@ class Korvel:
         self.log = open(self.log_path, "w")
         env = dict(ENV, DBUS_SESSION_BUS_ADDRESS=bus) if bus else ENV
         command = [KORVEL] if bus else ["dbus-run-session", "--", KORVEL]
+        # The save dialog starts in the working folder, where the test keeps its documents.
         self.proc = subprocess.Popen(command, env=env, stdout=self.log, stderr=subprocess.STDOUT,
-                                     start_new_session=True)
+                                     start_new_session=True, cwd=WORK)
         procs.append(self.proc)
 
     def ready_count(self):
@@ -194,7 +195,9 @@ with open(os.path.join(HOME, ".config/Korvel/defaults.json"), "w") as f:
     json.dump({"CurrentStoreEnvironment": 3, "LocalServicesBaseURL": "http://127.0.0.1:%d" % PORT}, f)
 ENV = dict(os.environ, DISPLAY=DISPLAY, HOME=HOME, XDG_CONFIG_HOME=os.path.join(HOME, ".config"),
            XDG_DATA_HOME=os.path.join(HOME, ".local/share"), XDG_CACHE_HOME=os.path.join(HOME, ".cache"),
-           G_MESSAGES_DEBUG="com.korvel.x.dev", GTK_A11Y="none", NO_AT_BRIDGE="1")
+           G_MESSAGES_DEBUG="com.korvel.x.dev", NO_AT_BRIDGE="1",
+           # Toolkit settings (the file chooser's among them) stay in memory, not in the desktop's store.
+           GSETTINGS_BACKEND="memory")
 ENV.pop("WAYLAND_DISPLAY", None)
 ENV.pop("DBUS_SESSION_BUS_ADDRESS", None)
 
@@ -243,15 +246,17 @@ time.sleep(1.5)
 attempt("signing in", lambda: sign_in(login), lambda: find_window("^Welcome to Korvel$"))
 log("signed in")
 welcome = wait_window("^Welcome to Korvel$")
+time.sleep(2)  # the page fades in once it has loaded
 attempt("opening the example",
         lambda: find_window("^Welcome to Korvel$") and click(welcome, EXAMPLE_X, EXAMPLE_Y),
-        lambda: find_window("Landing Page example"))
+        lambda: find_window("Landing Page example"), timeout=10)
 log("example opened")
 edit_and_save(first, "Landing Page example", 1)
 save = wait_window("^Save")
 time.sleep(1)
+# A name without folders: the dialog's completion of typed paths can swallow keys.
 keys("ctrl+a")
-xdo("type", "--delay", "20", SAVED)
+xdo("type", "--delay", "20", os.path.basename(SAVED))
 keys("Return")
 wait_until(lambda: layers_in(SAVED) == ["features", "footer"], "the first save")
 log("saved", layers_in(SAVED))

@@ -13,12 +13,11 @@ namespace {
 // query holds the lock, since the threads that ask share it.
 class IdleConnection {
  public:
+  // Never destroyed: the usage timers' threads may ask until the very end of the process, after
+  // static destructors have run; the connection closes with the process.
   static IdleConnection& shared() {
-    static IdleConnection connection;
-    return connection;
-  }
-  ~IdleConnection() {
-    if (display_) XCloseDisplay(display_);
+    static IdleConnection* connection = new IdleConnection();
+    return *connection;
   }
 
   bool available() const { return display_ != nullptr; }

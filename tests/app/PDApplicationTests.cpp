@@ -167,7 +167,7 @@ class ScriptedAlert : public Alert {
     if (!answers.empty()) answers.pop_front();
     return a;
   }
-  void beginSheet(const AlertSpec& spec, GtkWindow* w, std::function<void(int)> done) override { done(runModal(spec, w)); }
+  void beginSheet(const AlertSpec& alert, GtkWindow* w, std::function<void(int)> done) override { done(runModal(alert, w)); }
 };
 
 class PDApplicationObject : public ::testing::Test {

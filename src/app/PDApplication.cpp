@@ -445,11 +445,11 @@ void PDApplication::openURL(const std::string& url) {
 void PDApplication::terminate(std::function<void(bool)> done) {
   if (terminationInProgress_ || isTerminating_) return;
   terminationInProgress_ = true;
-  terminateNext(0, std::move(done));
+  terminateNext(std::move(done));
 }
 
 // Documents close one after the other; a person who cancels one keeps the application running.
-void PDApplication::terminateNext(std::size_t, std::function<void(bool)> done) {
+void PDApplication::terminateNext(std::function<void(bool)> done) {
   const auto& documents = documentController_->documents();
   if (documents.empty()) {
     applicationWillTerminate();
@@ -468,7 +468,7 @@ void PDApplication::terminateNext(std::size_t, std::function<void(bool)> done) {
     // A document that refuses to leave the list must not hold the quit forever.
     if (!documentController_->documents().empty() && documentController_->documents().front() == document)
       documentController_->removeDocument(*document);
-    terminateNext(0, std::move(done));
+    terminateNext(std::move(done));
   });
 }
 

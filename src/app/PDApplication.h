@@ -189,7 +189,7 @@ class PDApplication {
   void identifyUserForKorvelTracker();
   void openPendingFiles();
   void openURL(const std::string& url);
-  void terminateNext(std::size_t index, std::function<void(bool)> done);
+  void terminateNext(std::function<void(bool)> done);
 
   Hooks hooks_;
   std::unique_ptr<DocumentController> documentController_;

@@ -47,15 +47,8 @@ LoginPage::Method LoginPage::method(const std::string& name) {
   return it == methods.end() ? Method::unknown : it->second;
 }
 
-std::string LoginPage::encodeQueryValue(const std::string& value) {
-  char* escaped = g_uri_escape_string(value.c_str(), "!$'()*,;:@/?", FALSE);
-  std::string out = escaped;
-  g_free(escaped);
-  return out;
-}
-
 std::string LoginPage::loginURL(const Url& page, const std::string& machineID) {
-  return appendQueryItem(page.absoluteString(), "mid=" + encodeQueryValue(machineID));
+  return appendQueryItem(page.absoluteString(), "mid=" + Url::encodeQueryValue(machineID));
 }
 
 std::optional<std::string> LoginPage::offlineURL(const std::filesystem::path& page, const nlohmann::json& arguments) {
@@ -68,8 +61,8 @@ std::optional<std::string> LoginPage::offlineURL(const std::filesystem::path& pa
   auto statusText = arguments.find("statusText");
   if (status == arguments.end() || !status->is_number() || statusText == arguments.end() || !statusText->is_string())
     return url;
-  return url + "?status=" + encodeQueryValue(JsonCoder::dump(*status)) +
-         "&statusText=" + encodeQueryValue(statusText->get<std::string>());
+  return url + "?status=" + Url::encodeQueryValue(JsonCoder::dump(*status)) +
+         "&statusText=" + Url::encodeQueryValue(statusText->get<std::string>());
 }
 
 std::optional<std::string> LoginPage::ipcScript(const std::string& name) {

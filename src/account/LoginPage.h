@@ -50,7 +50,4 @@ struct NewsletterRequest {
 };
 std::optional<NewsletterRequest> newsletterRequest(const nlohmann::json& arguments);
 
-// A query item's value, percent-encoded as a URL query keeps it.
-std::string encodeQueryValue(const std::string& value);
-
 }  // namespace LoginPage

@@ -1,7 +1,5 @@
 #include "app/PDApplication.h"
 
-#include <glib.h>
-
 #include <nlohmann/json.hpp>
 
 #include "account/HardwareModel.h"
@@ -97,8 +95,12 @@ PDApplication::~PDApplication() {
 // Analytics follow the stored choice and the application's own information, read before
 // anything is sent, so that an opted-out installation sends nothing even on its first launch.
 bool PDApplication::dataCollectionDisabled(const Defaults& defaults) {
+  return defaults.boolValue(UserDefaultsDataCollectionDisabledKey) || bundleDisablesDataCollection();
+}
+
+bool PDApplication::bundleDisablesDataCollection() {
   auto bundled = AppBundleInfo::main().string(UserDefaultsDataCollectionDisabledKey);
-  return defaults.boolValue(UserDefaultsDataCollectionDisabledKey) || (bundled && (*bundled == "1" || *bundled == "true"));
+  return bundled && (*bundled == "1" || *bundled == "true");
 }
 
 void PDApplication::setUpMetrics() {
@@ -128,8 +130,7 @@ void PDApplication::setUpDefaults() {
   if (auto registered = defaults.registerDefaultsFromFile(Resources::path("DefaultPreferences", "json")); !registered)
     RWLog("Default preferences: " + registered.error().description());
   defaults.remove("NSCloseAlwaysConfirmsChanges");
-  auto bundled = AppBundleInfo::main().string(UserDefaultsDataCollectionDisabledKey);
-  bool disabled = bundled && (*bundled == "1" || *bundled == "true");
+  bool disabled = bundleDisablesDataCollection();
   if (disabled) {
     defaults.setBool(UserDefaultsDataCollectionDisabledKey, true);
     (void)defaults.synchronize();
@@ -411,10 +412,7 @@ std::string PDApplication::cloudDashboardURL(const std::string& base, const std:
   auto parsed = Url::parse(base);
   if (!parsed) return {};
   if (!token) return parsed->absoluteString();
-  char* escaped = g_uri_escape_string(token->c_str(), nullptr, FALSE);
-  std::string query = "token=" + std::string(escaped ? escaped : "");
-  g_free(escaped);
-  return parsed->withQuery(query).absoluteString();
+  return parsed->withQuery("token=" + Url::encodeQueryValue(*token)).absoluteString();
 }
 
 void PDApplication::showCloudDashboard() {
@@ -480,13 +478,16 @@ void PDApplication::saveDocumentsAndTerminate() {
     // The person chose to stay: asking again every ten seconds would never let them.
     if (!terminated) terminationCancelled_ = true;
   });
-  auto retry = [this] {
+  after(saveAndTerminateRetryDelay, [this] {
     if (!terminationCancelled_) saveDocumentsAndTerminate();
-  };
+  });
+}
+
+void PDApplication::after(double seconds, std::function<void()> work) {
   if (hooks_.after)
-    hooks_.after(saveAndTerminateRetryDelay, retry);
+    hooks_.after(seconds, std::move(work));
   else
-    MainQueue::asyncAfter(saveAndTerminateRetryDelay, retry);
+    MainQueue::asyncAfter(seconds, std::move(work));
 }
 
 void PDApplication::runOnceForKey(const std::string& key, const std::function<bool()>& block) {
@@ -558,13 +559,9 @@ void PDApplication::setUpSparkle() {
     updater->setAutomaticallyChecksForUpdates(true);
   }
   auto run = [this](double delay, void (Updater::*call)()) {
-    auto work = [this, call] {
+    after(delay, [this, call] {
       if (auto* u = hooks_.updater ? hooks_.updater() : nullptr) (u->*call)();
-    };
-    if (hooks_.after)
-      hooks_.after(delay, work);
-    else
-      MainQueue::asyncAfter(delay, work);
+    });
   };
   if (schedule.informationCheckAfter) run(*schedule.informationCheckAfter, &Updater::checkForUpdateInformation);
   if (schedule.backgroundCheckAfter) run(*schedule.backgroundCheckAfter, &Updater::checkForUpdatesInBackground);

@@ -29,9 +29,6 @@ void PFMoveToApplicationsFolderIfNecessary();
 
 class PDApplication {
  public:
-  static constexpr const char* UserDefaultsDataCollectionDisabledKey = "PDDataCollectionDisabled";
-  static constexpr const char* UserDefaultsShowChooseStoreEnvironmentDialogKey = "ChooseStoreEnvironment";
-  static constexpr const char* UserDefaultsCloudLearnMoreURLKey = "PDCloudLearnMoreURL";
   static constexpr const char* willResignActiveNotification = "PDApplicationWillResignActiveNotifcation";
   static constexpr const char* analyticsSiteId = "UA-52918364-7";
   static constexpr double minuteInterval = 60.0;
@@ -175,6 +172,8 @@ class PDApplication {
 
   // Whether analytics are off: the stored choice, or the application's own information.
   static bool dataCollectionDisabled(const Defaults& defaults);
+  // The application's own information switches analytics off (a build setting).
+  static bool bundleDisablesDataCollection();
 
   // The welcome window, made on first use and kept.
   WelcomeWindow* welcomeWindowController();
@@ -190,6 +189,8 @@ class PDApplication {
   void openPendingFiles();
   void openURL(const std::string& url);
   void terminateNext(std::function<void(bool)> done);
+  // `work` on the main loop after `seconds` (through the hook when tests set one).
+  void after(double seconds, std::function<void()> work);
 
   Hooks hooks_;
   std::unique_ptr<DocumentController> documentController_;

@@ -210,11 +210,7 @@ void onStartup(GApplication*, gpointer) {
   };
   DocumentHooks::optionKeyHeld = [] {
     GdkDisplay* display = gdk_display_get_default();
-    GdkSeat* seat = display ? gdk_display_get_default_seat(display) : nullptr;
-    GdkDevice* keyboard = seat ? gdk_seat_get_keyboard(seat) : nullptr;
-    if (!keyboard) return false;
-    GdkKeymap* keymap = gdk_keymap_get_for_display(display);
-    return (gdk_keymap_get_modifier_state(keymap) & GDK_MOD1_MASK) != 0;
+    return display && (gdk_keymap_get_modifier_state(gdk_keymap_get_for_display(display)) & GDK_MOD1_MASK) != 0;
   };
 
   auto& login = LoginController::shared();

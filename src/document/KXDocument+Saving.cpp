@@ -105,18 +105,24 @@ Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::
   if (!container_->projectDirectoryIsOrigin()) return {};
   // A folder edited in place saved as a zip: from now on the zip is the origin, so the document
   // works in a container of its own for it, and the folder is left as it is.
-  auto made = KXDocumentContainer::create((*archive)->uuid(), url);
+  auto made = readSavedArchive(KXDocumentContainer::create((*archive)->uuid(), url), **archive);
   if (!made) return fail(made.error());
-  (*made)->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
-  if (auto read = (*made)->read(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !read) {
-    (void)(*made)->deleteContainer(false);
-    return read;
-  }
   auto old = container_;
   setContainer(*made);
   (void)old->deleteContainer(false);
   didChangeContainer();
   return {};
+}
+
+Result<std::shared_ptr<KXDocumentContainer>> KXDocument::readSavedArchive(
+    Result<std::shared_ptr<KXDocumentContainer>> made, KXDocumentArchive& archive) {
+  if (!made) return made;
+  (*made)->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
+  if (auto read = (*made)->read(archive, KXDocumentContainer::ArchiveRelation::origin(false)); !read) {
+    (void)(*made)->deleteContainer(false);
+    return fail(read.error());
+  }
+  return made;
 }
 
 Result<void> KXDocument::saveAsFolder(const std::filesystem::path& url, const std::string& type,
@@ -130,13 +136,8 @@ Result<void> KXDocument::saveAsFolder(const std::filesystem::path& url, const st
   if (filesOnDisk(url) != expected)
     return fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The folder does not hold what was saved into it.")
                     .with(NSFilePathErrorKey, url.string()));
-  auto made = KXDocumentContainer::create(*archive);
+  auto made = readSavedArchive(KXDocumentContainer::create(*archive), **archive);
   if (!made) return fail(made.error());
-  (*made)->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
-  if (auto read = (*made)->read(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !read) {
-    (void)(*made)->deleteContainer(false);
-    return read;
-  }
   auto old = container_;
   fileArchive_ = *archive;
   setContainer(*made);

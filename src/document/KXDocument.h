@@ -103,6 +103,10 @@ class KXDocument : public PDBaseDocument {
                                                                   bool isOrigin);
   Result<void> saveAsFolder(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid);
   Result<void> saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid);
+  // A new working copy for what was just saved to `archive`, read from it; a copy that can't be
+  // read is deleted again.
+  Result<std::shared_ptr<KXDocumentContainer>> readSavedArchive(Result<std::shared_ptr<KXDocumentContainer>> made,
+                                                                KXDocumentArchive& archive);
   Result<void> saveToFileArchive(const std::filesystem::path& url);
   // Asks the editor for its document and waits; `done` gets whether it answered in time.
   void flush(std::function<void(bool finished)> done);

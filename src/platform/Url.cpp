@@ -52,6 +52,14 @@ Url Url::appendingPathComponent(std::string_view component) const {
   return withPath(p);
 }
 
+std::string Url::encodeQueryValue(std::string_view value) {
+  std::string text(value);
+  char* escaped = g_uri_escape_string(text.c_str(), "!$'()*,;:@/?", FALSE);
+  std::string out = escaped ? escaped : "";
+  g_free(escaped);
+  return out;
+}
+
 Url Url::withQuery(std::string_view query) const {
   GUri* base = g_uri_parse(text_.c_str(), G_URI_FLAGS_ENCODED, nullptr);
   std::string q(query);

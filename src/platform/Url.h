@@ -22,6 +22,9 @@ class Url {
   Url appendingPathComponent(std::string_view component) const;
   Url withPath(std::string_view path) const;
   Url withQuery(std::string_view query) const;
+  // `value` percent-encoded for a query item: "&", "=", "+" and "#" are escaped, so a value can
+  // never add items of its own.
+  static std::string encodeQueryValue(std::string_view value);
 
   bool operator==(const Url& other) const { return text_ == other.text_; }
 

@@ -1,7 +1,5 @@
 #include "ui/WelcomeWindow.h"
 
-#include <glib.h>
-
 #include <cctype>
 #include <cstdio>
 #include <iostream>
@@ -17,6 +15,7 @@
 #include "document/storage/KXDocumentError.h"
 #include "platform/Defaults.h"
 #include "platform/Resources.h"
+#include "platform/Url.h"
 #include "platform/UrlOpener.h"
 #include "ui/WelcomeWindowNoRecentDocumentsView.h"
 #include "ui/WelcomeWindowRecentsTableView.h"
@@ -29,15 +28,6 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
   if (from.empty()) return;
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
-}
-
-std::string encodeQueryValue(const std::string& value) {
-  // "&", "=" and "+" are escaped with the rest, so words cannot add query items.
-  char* escaped = g_uri_escape_string(value.c_str(), "!$'()*,;:@/?", FALSE);
-  if (!escaped) return "";
-  std::string out = escaped;
-  g_free(escaped);
-  return out;
 }
 
 Error missingResource(const std::string& name) {
@@ -76,7 +66,7 @@ std::string WelcomeWindow::fillTemplate(std::string html, const std::string& bui
 std::optional<std::string> WelcomeWindow::searchURL(const std::string& words) {
   if (words.empty()) return std::nullopt;
   std::string url = searchEndpoint;
-  url.append("?as_sitesearch=").append(communitySite).append("&q=").append(encodeQueryValue(words));
+  url.append("?as_sitesearch=").append(communitySite).append("&q=").append(Url::encodeQueryValue(words));
   return url;
 }
 

@@ -15,6 +15,7 @@
 #include "app/PDApplication.h"
 #include "app/foundation/AppMenu.h"
 #include "app/foundation/Menu.h"
+#include "app/foundation/SharedNames.h"
 #include "document/DocumentController.h"
 #include "platform/Alert.h"
 #include "platform/Defaults.h"
@@ -175,7 +176,7 @@ class PDApplicationObject : public ::testing::Test {
   void SetUp() override {
     gtk_init(nullptr, nullptr);
     // Analytics stay off: nothing may load a page here.
-    Defaults::standard().setBool(PDApplication::UserDefaultsDataCollectionDisabledKey, true);
+    Defaults::standard().setBool(UserDefaultsDataCollectionDisabledKey, true);
     auto alert = std::make_unique<ScriptedAlert>();
     person = alert.get();
     Alert::setShared(std::move(alert));
@@ -264,8 +265,18 @@ TEST_F(PDApplicationObject, QuitClosesDocumentsThePersonLetsGo) {
 TEST_F(PDApplicationObject, FilesWaitForTheSignIn) {
   LoginController::shared().setToken(std::nullopt);
   app->openFiles({"/nonexistent/a.korvelx"});
+  // Nothing is tried, so nothing fails, while nobody is signed in.
   EXPECT_TRUE(app->documentController().documents().empty());
   EXPECT_EQ(person->asked, 0);
+  // After the sign-in the file is opened instead of the welcome window; it doesn't exist, which
+  // the person is told once.
+  LoginController::shared().setToken(std::string("menu-test-token"));
+  app->showWelcomeWindow();
+  RunLoop::runUntil([&] { return person->asked > 0; }, 5);
+  EXPECT_EQ(person->asked, 1);
+  app->showWelcomeWindow();
+  RunLoop::runUntil([] { return false; }, 0.3);
+  EXPECT_EQ(person->asked, 1);
 }
 
 }  // namespace

@@ -10,18 +10,6 @@
 
 namespace canvastest {
 
-void initGtk() {
-  static bool done = [] { return gtk_init_check(nullptr, nullptr); }();
-  (void)done;
-}
-
-void useStandInEditor() {
-  auto dir = std::filesystem::path(KORVEL_SOURCE_DIR) / "resources" / "Ostrel";
-  AppInfo::setCurrent(std::make_shared<AppInfo>("Korvel", "Korvel", dir));
-}
-
-bool waitFor(const std::function<bool()>& done, double timeout) { return RunLoop::runUntil(done, timeout); }
-
 std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout) {
   auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
   view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {

@@ -15,13 +15,13 @@
 #include "canvas/OstrelViewController.h"
 #include "canvas/WebViewController.h"
 #include "platform/OffscreenWindow.h"
+#include "support/EditorTestSupport.h"
 
 namespace canvastest {
 
-void initGtk();
-// AppInfo with the editor folder pointed at the source tree's stand-in.
-void useStandInEditor();
-bool waitFor(const std::function<bool()>& done, double timeout = 20);
+using guitest::initGtk;
+using guitest::useStandInEditor;
+using guitest::waitFor;
 // The page's answer to `script`; none for undefined or an error.
 std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout = 10);
 

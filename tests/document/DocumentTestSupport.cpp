@@ -64,18 +64,6 @@ void installPerson() {
   person() = Person{};
 }
 
-void initGtk() {
-  static bool done = [] { return gtk_init_check(nullptr, nullptr); }();
-  (void)done;
-}
-
-void useStandInEditor() {
-  auto dir = std::filesystem::path(KORVEL_SOURCE_DIR) / "resources" / "Ostrel";
-  AppInfo::setCurrent(std::make_shared<AppInfo>("Korvel", "Korvel", dir));
-}
-
-bool waitFor(const std::function<bool()>& done, double timeout) { return RunLoop::runUntil(done, timeout); }
-
 void writeProject(const std::filesystem::path& folder, const std::string& pageName, int version) {
   std::filesystem::create_directories(folder / "design" / "images");
   std::filesystem::create_directories(folder / "code");

@@ -16,6 +16,7 @@
 #include "platform/Alert.h"
 #include "platform/Error.h"
 #include "platform/Panels.h"
+#include "support/EditorTestSupport.h"
 
 class KXDocument;
 
@@ -32,10 +33,9 @@ Person& person();
 // Installs the scripted person as the shared Alert and Panels.
 void installPerson();
 
-void initGtk();
-// AppInfo with the editor folder pointed at the source tree's stand-in.
-void useStandInEditor();
-bool waitFor(const std::function<bool()>& done, double timeout = 30);
+using guitest::initGtk;
+using guitest::useStandInEditor;
+using guitest::waitFor;
 
 // design/document.json with the given "version" and page name, a README and a code file.
 void writeProject(const std::filesystem::path& folder, const std::string& pageName, int version = 1);

@@ -96,12 +96,17 @@ def xdo(*args, check=True):
     return out.stdout.strip()
 
 
+def find_window(pattern):
+    ids = xdo("search", "--onlyvisible", "--name", pattern, check=False).split()
+    return ids[-1] if ids else None
+
+
 def wait_window(pattern, timeout=60):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        ids = xdo("search", "--onlyvisible", "--name", pattern, check=False).split()
-        if ids:
-            return ids[-1]
+        window = find_window(pattern)
+        if window:
+            return window
         time.sleep(0.25)
     fail("no window named %r" % pattern)
 
@@ -204,11 +209,6 @@ if "detect_leaks=1" in ENV.get("ASAN_OPTIONS", ""):
     ENV["ASAN_OPTIONS"] += ":fast_unwind_on_malloc=0"
 ENV.pop("WAYLAND_DISPLAY", None)
 ENV.pop("DBUS_SESSION_BUS_ADDRESS", None)
-
-def find_window(pattern):
-    ids = xdo("search", "--onlyvisible", "--name", pattern, check=False).split()
-    return ids[-1] if ids else None
-
 
 def attempt(what, act, done, tries=3, timeout=20):
     """A person tries again when a click or a key came before the window was ready for it."""

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "account/UserInfo.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 
 std::map<std::string, std::string>& ABTests::live() {

@@ -9,11 +9,10 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginConfirmationPresenter.h"
-#include "account/LoginPage.h"
 #include "account/LoginWindowPresenter.h"
 #include "account/MachineID.h"
-#include "app/foundation/AppServices.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/AppServices.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/HttpSession.h"
 #include "platform/NotificationCenter.h"
@@ -255,10 +254,9 @@ void LoginController::processNewToken(const std::string& token) {
   });
 }
 
-void LoginController::handleToken(const nlohmann::json& arguments) {
+void LoginController::handleToken(const std::optional<std::string>& token) {
   RWLog("handleToken");
   activate();
-  auto token = LoginPage::token(arguments);
   if (!token) {
     RWLog("Failed to process token login window.");
     showLoginWindow();

@@ -93,8 +93,9 @@ class LoginController {
   void showLoginWindow();
   void ipcCall(const std::string& name);
   bool isLoginWindowOnScreen() const;
-  // The login page's "token": text holding {"token": …}.
-  void handleToken(const nlohmann::json& arguments);
+  // The login page's "token", as the login window read it; none when the page sent no usable
+  // token, which shows the login page again.
+  void handleToken(const std::optional<std::string>& token);
   // The login page's "finish": confirms the accepted token, posts "UserConfigChangedNotification",
   // shows the welcome window and answers true; answers false when no token was accepted.
   bool finishLogin();

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/foundation/AppServices.h"
+#include "foundation/AppServices.h"
 #include "platform/HttpSession.h"
 #include "platform/JsonCoder.h"
 

@@ -1,6 +1,6 @@
 #include "app/MainMenu.h"
 
-#include "app/foundation/AppMenu.h"
+#include "foundation/AppMenu.h"
 
 namespace {
 

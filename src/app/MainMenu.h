@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/foundation/Menu.h"
+#include "foundation/Menu.h"
 
 namespace MainMenu {
 

@@ -6,8 +6,8 @@
 
 #include "app/MainMenu.h"
 #include "app/PDApplication.h"
-#include "app/foundation/AppMenu.h"
-#include "app/foundation/Menu.h"
+#include "foundation/AppMenu.h"
+#include "foundation/Menu.h"
 
 namespace {
 

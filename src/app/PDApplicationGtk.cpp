@@ -6,18 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "account/ApplicationActivity.h"
 #include "account/LoginController.h"
-#include "account/LoginWindowController.h"
-#include "ui/LoginWindowView.h"
 #include "app/MainMenu.h"
 #include "app/MainMenuBar.h"
-#include "app/foundation/AppMenu.h"
-#include "app/foundation/AppServices.h"
 #include "canvas/WebActionsWebView.h"
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
 #include "document/PDBaseDocument.h"
+#include "foundation/AppMenu.h"
+#include "foundation/AppServices.h"
+#include "login/LoginWindowController.h"
+#include "login/LoginWindowView.h"
 #include "platform/AppBundleInfo.h"
 #include "platform/GObjectPtr.h"
 #include "platform/GtkPersonInterfaces.h"
@@ -25,6 +24,7 @@
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "platform/Workspace.h"
+#include "telemetry/ApplicationActivity.h"
 #include "ui/EnvironmentChooserDialog.h"
 #include "ui/TitlebarExtras.h"
 

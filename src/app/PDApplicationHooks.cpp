@@ -2,14 +2,14 @@
 
 #include <filesystem>
 
-#include "app/foundation/AppServices.h"
-#include "app/foundation/UpdateFeedBase.h"
+#include "foundation/AppServices.h"
+#include "foundation/UpdateFeedBase.h"
 #include "platform/DesktopIntegration.h"
 #include "platform/RWLog.h"
 #include "platform/SUUpdater.h"
 #include "platform/SentryClient.h"
 #include "ui/RWAboutWindow.h"
-#include "ui/WelcomeWindowController.h"
+#include "welcome/WelcomeWindowController.h"
 
 namespace {
 

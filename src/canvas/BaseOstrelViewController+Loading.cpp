@@ -1,13 +1,13 @@
 #include <nlohmann/json.hpp>
 
-#include "app/foundation/AppInfo.h"
-#include "app/foundation/AppServices.h"
-#include "app/foundation/SharedNames.h"
 #include "canvas/BaseOstrelViewController.h"
 #include "canvas/EditorPageURL.h"
 #include "canvas/OstrelError.h"
 #include "canvas/StartupScript.h"
 #include "canvas/StoreCookie.h"
+#include "foundation/AppInfo.h"
+#include "foundation/AppServices.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 

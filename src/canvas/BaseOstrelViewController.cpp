@@ -5,14 +5,14 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
-#include "app/foundation/AppInfo.h"
-#include "app/foundation/SharedNames.h"
 #include "canvas/NavigationPolicy.h"
 #include "canvas/OstrelError.h"
 #include "canvas/OstrelView.h"
 #include "canvas/ScriptLiteral.h"
 #include "canvas/StoreCookie.h"
 #include "canvas/WebViewExtras.h"
+#include "foundation/AppInfo.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/RWLog.h"
 #include "platform/UrlOpener.h"

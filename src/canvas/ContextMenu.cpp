@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/foundation/AppMenu.h"
+#include "foundation/AppMenu.h"
 
 bool ContextMenu::isItemArray(const nlohmann::json& items) {
   if (!items.is_array()) return false;

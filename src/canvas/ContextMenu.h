@@ -7,7 +7,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "app/foundation/Menu.h"
+#include "foundation/Menu.h"
 
 using IndexPath = std::vector<long>;
 

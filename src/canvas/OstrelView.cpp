@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/foundation/Menu.h"
-#include "app/foundation/SharedNames.h"
 #include "canvas/ContextMenu.h"
+#include "foundation/Menu.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
 #include "ui/AppAppearance.h"

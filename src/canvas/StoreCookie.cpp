@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "account/LoginController.h"
-#include "app/foundation/AppServices.h"
+#include "foundation/AppServices.h"
 #include "platform/RWLog.h"
 
 std::optional<WebCookie> StoreCookie::make(const Url& scope, const std::string& token,

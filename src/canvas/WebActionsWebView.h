@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "app/foundation/Menu.h"
-#include "app/foundation/WebActions.h"
+#include "foundation/Menu.h"
+#include "foundation/WebActions.h"
 #include "platform/WebView.h"
 
 class WebActions::WebView : public ::WebView {

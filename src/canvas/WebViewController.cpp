@@ -4,11 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/foundation/AppInfo.h"
-#include "app/foundation/AppServices.h"
 #include "canvas/HostedPageScripts.h"
 #include "canvas/NavigationPolicy.h"
 #include "canvas/ScriptLiteral.h"
+#include "foundation/AppInfo.h"
+#include "foundation/AppServices.h"
 #include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"

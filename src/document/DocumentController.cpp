@@ -1,12 +1,12 @@
 #include "document/DocumentController.h"
 
 #include "account/LoginController.h"
-#include "app/foundation/AppServices.h"
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentMigration.h"
+#include "foundation/AppServices.h"
 #include "platform/Alert.h"
 
 std::shared_ptr<KXDocumentArchive> DocumentController::openingTutorialArchive;

@@ -4,9 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "account/IntercomPopover.h"
-#include "account/KorvelTracking.h"
 #include "account/LoginController.h"
+#include "telemetry/IntercomPopover.h"
+#include "telemetry/KorvelTracking.h"
 
 namespace DocumentHooks {
 

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include "app/foundation/AppInfo.h"
 #include "canvas/OstrelError.h"
 #include "canvas/OstrelViewController.h"
 #include "document/DocumentController.h"
@@ -11,6 +10,7 @@
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentVersionCheck.h"
+#include "foundation/AppInfo.h"
 #include "platform/Fatal.h"
 #include "platform/FileMonitor.h"
 #include "platform/RWLog.h"

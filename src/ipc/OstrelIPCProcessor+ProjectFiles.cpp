@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/foundation/AppInfo.h"
+#include "foundation/AppInfo.h"
 #include "ipc/EditorDesktop.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/ProjectFiles.h"

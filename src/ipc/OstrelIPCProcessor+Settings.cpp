@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/foundation/SharedNames.h"
+#include "foundation/SharedNames.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "platform/Defaults.h"
 #include "platform/RWLog.h"

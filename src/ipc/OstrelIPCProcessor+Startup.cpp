@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
-#include "app/foundation/AppInfo.h"
+#include "foundation/AppInfo.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/PageStartupScripts.h"
 #include "platform/FileSystem.h"

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "app/foundation/AppServices.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/AppServices.h"
+#include "foundation/SharedNames.h"
 #include "platform/Fatal.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"

@@ -1,6 +1,6 @@
 #include "ui/AntiAliasedButton.h"
 
-#include "app/foundation/SharedUtilities.h"
+#include "foundation/SharedUtilities.h"
 
 float AntiAliasedTitle::defaultLetterSpacing(double pointSize) {
   return Math::modulate(pointSize, {12, 36}, {0.4, 0.9}, true);

@@ -1,8 +1,8 @@
 #include "AppAppearance.h"
 
-#include "app/foundation/AppMenu.h"
-#include "app/foundation/Menu.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/AppMenu.h"
+#include "foundation/Menu.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/foundation/SharedUtilities.h"
+#include "foundation/SharedUtilities.h"
 
 namespace {
 

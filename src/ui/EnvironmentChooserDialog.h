@@ -4,7 +4,7 @@
 // environment at once, as AppServices::changeEnvironment does; "Done" closes the dialog.
 // Main thread only.
 
-#include "app/foundation/AppServices.h"
+#include "foundation/AppServices.h"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkDialog GtkDialog;

@@ -1,7 +1,7 @@
 // The About window's widgets: built at the first showWindow(), hidden (not destroyed) on close.
 #include <gtk/gtk.h>
 
-#include "app/foundation/AppInfo.h"
+#include "foundation/AppInfo.h"
 #include "platform/AppBundleInfo.h"
 #include "platform/Resources.h"
 #include "ui/RWAboutWindow.h"

@@ -6,7 +6,7 @@
 
 #include "account/ABTests.h"
 #include "account/UserInfo.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "support/TestEnvironment.h"
 

@@ -4,11 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "SignInTestSupport.h"
 #include "account/LoginController.h"
 #include "account/LoginControllerTesting.h"
-#include "SignInTestSupport.h"
-#include "app/foundation/AppServices.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/AppServices.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"

@@ -4,10 +4,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CloudStandIn.h"
 #include "account/Newsletter.h"
 #include "platform/HttpSession.h"
 #include "platform/RunLoop.h"
+#include "support/CloudStandIn.h"
 
 namespace {
 

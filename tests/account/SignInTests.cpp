@@ -7,15 +7,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CloudStandIn.h"
 #include "SignInTestSupport.h"
 #include "account/LoginController.h"
-#include "app/foundation/AppServices.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/AppServices.h"
+#include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/HttpSession.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
+#include "support/CloudStandIn.h"
 #include "support/TestEnvironment.h"
 
 using namespace signintest;
@@ -281,10 +281,10 @@ TEST_F(SignIn, SignOutClearsTheSignInAndQuitsOnlyWhenConfirmed) {
 
 TEST_F(SignIn, MalformedTokensFromThePageShowTheLoginPageAgain) {
   auto& c = controller();
-  c.handleToken(nlohmann::json{{"token", "good-1"}});
-  c.handleToken("{\"token\": 1}");
+  c.handleToken(std::nullopt);
+  c.handleToken(std::nullopt);
   EXPECT_EQ(window->shown, 2);
-  c.handleToken("{\"token\": \"good-2\"}");
+  c.handleToken(std::string("good-2"));
   ASSERT_TRUE(signedInAs("good-2"));
 }
 

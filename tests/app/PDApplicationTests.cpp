@@ -10,17 +10,17 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
-#include "account/PDGoogleAnalytics.h"
 #include "app/MainMenu.h"
 #include "app/PDApplication.h"
-#include "app/foundation/AppMenu.h"
-#include "app/foundation/Menu.h"
-#include "app/foundation/SharedNames.h"
 #include "document/DocumentController.h"
+#include "foundation/AppMenu.h"
+#include "foundation/Menu.h"
+#include "foundation/SharedNames.h"
 #include "platform/Alert.h"
 #include "platform/Defaults.h"
 #include "platform/Document.h"
 #include "platform/RunLoop.h"
+#include "telemetry/PDGoogleAnalytics.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/foundation/AppInfo.h"
+#include "foundation/AppInfo.h"
 #include "platform/JsonCoder.h"
 #include "platform/RunLoop.h"
 

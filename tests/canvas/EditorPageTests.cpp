@@ -6,11 +6,11 @@
 #include <fstream>
 
 #include "CanvasTestSupport.h"
-#include "app/foundation/AppInfo.h"
 #include "canvas/OstrelError.h"
 #include "canvas/OstrelView.h"
-#include "platform/RunLoop.h"
+#include "foundation/AppInfo.h"
 #include "platform/Defaults.h"
+#include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "support/TestEnvironment.h"
 

@@ -4,8 +4,8 @@
 
 #include "CanvasTestSupport.h"
 #include "account/LoginController.h"
-#include "app/foundation/AppServices.h"
 #include "canvas/StoreCookie.h"
+#include "foundation/AppServices.h"
 
 using namespace canvastest;
 

@@ -7,15 +7,15 @@
 #include <fstream>
 
 #include "DocumentTestSupport.h"
-#include "app/foundation/AppInfo.h"
+#include "account/LoginController.h"
 #include "canvas/OstrelError.h"
 #include "canvas/OstrelViewController.h"
 #include "document/DocumentController.h"
-#include "account/LoginController.h"
 #include "document/DocumentHooks.h"
 #include "document/ImagesPasteboard.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentError.h"
+#include "foundation/AppInfo.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 #include "server/ServerController.h"

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/foundation/AppInfo.h"
 #include "canvas/OstrelViewController.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentArchive.h"
+#include "foundation/AppInfo.h"
 #include "platform/JsonCoder.h"
 #include "platform/RunLoop.h"
 

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "IPCTestSupport.h"
-#include "app/foundation/AppInfo.h"
+#include "foundation/AppInfo.h"
 #include "ipc/ProjectFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/Pasteboard.h"

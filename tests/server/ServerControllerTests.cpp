@@ -9,8 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/foundation/AppServices.h"
-#include "app/foundation/SharedNames.h"
+#include "foundation/AppServices.h"
+#include "foundation/SharedNames.h"
 #include "platform/JsonCoder.h"
 #include "platform/NotificationCenter.h"
 #include "support/TestEnvironment.h"

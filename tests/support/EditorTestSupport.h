@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/foundation/AppInfo.h"
+#include "foundation/AppInfo.h"
 #include "platform/RunLoop.h"
 
 namespace guitest {

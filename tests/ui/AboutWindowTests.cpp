@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "app/foundation/AppInfo.h"
+#include "foundation/AppInfo.h"
 #include "platform/AppBundleInfo.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"

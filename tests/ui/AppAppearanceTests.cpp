@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/foundation/AppMenu.h"
-#include "app/foundation/Menu.h"
+#include "foundation/AppMenu.h"
+#include "foundation/Menu.h"
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
 #include "support/TestEnvironment.h"

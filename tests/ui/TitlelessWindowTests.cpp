@@ -1,11 +1,10 @@
 // The titleless window kit under the virtual display: the window's chrome, its content laid out
-// from the top-left corner, the shake that ends where it began, and the login window's views.
+// from the top-left corner, and the shake that ends where it began.
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include "platform/RunLoop.h"
-#include "ui/LoginWindowView.h"
 #include "ui/TitlelessWindow.h"
 #include "ui/WindowShake.h"
 
@@ -78,29 +77,6 @@ TEST_F(Kit, AShakeGoesLeftRightLeftTwiceAndEndsWhereItBegan) {
   gtk_window_get_position(window.window(), &x, &y);
   EXPECT_EQ(x, x0);
   EXPECT_EQ(y, y0);
-}
-
-TEST_F(Kit, TheLoginWindowHidesALoadingPageUnderTheSpinnerAndFadesItIn) {
-  GtkWidget* page = g_object_ref_sink(gtk_label_new("page"));
-  {
-    LoginWindowView view(page);
-    view.show(0);
-    EXPECT_TRUE(view.isOnScreen());
-    EXPECT_EQ(view.window().width(), 808);
-    view.showLoading();
-    EXPECT_TRUE(view.isSpinnerShown());
-    EXPECT_EQ(view.pageOpacity(), 0.0);
-    view.showPage();
-    EXPECT_FALSE(view.isSpinnerShown());
-    ASSERT_TRUE(RunLoop::runUntil([&] { return view.pageOpacity() >= 1.0; }, 5));
-    view.showLoading();
-    view.showPage();
-    view.close();
-    EXPECT_FALSE(view.isOnScreen());
-  }
-  EXPECT_EQ(gtk_widget_get_parent(page), nullptr);
-  gtk_widget_destroy(page);
-  g_object_unref(page);
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 
 #include "platform/Defaults.h"
 #include "support/TestEnvironment.h"
-#include "ui/WelcomeWindow.h"
-#include "ui/WelcomeWindowController.h"
-#include "ui/WelcomeWindowRecentsRowView.h"
+#include "welcome/WelcomeWindow.h"
+#include "welcome/WelcomeWindowController.h"
+#include "welcome/WelcomeWindowRecentsRowView.h"
 
 namespace fsys = std::filesystem;
 using Row = WelcomeWindowRecentsRowView;

@@ -8,7 +8,7 @@
 #include "ui/RWStylableView.h"
 #include "ui/TitlebarExtras.h"
 #include "ui/WelcomeWindowButton.h"
-#include "ui/WelcomeWindowNoRecentDocumentsView.h"
+#include "welcome/WelcomeWindowNoRecentDocumentsView.h"
 
 namespace {
 

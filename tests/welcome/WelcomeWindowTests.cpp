@@ -19,10 +19,10 @@
 #include "platform/UrlOpener.h"
 #include "platform/Workspace.h"
 #include "support/TestEnvironment.h"
-#include "ui/WelcomeWindow.h"
-#include "ui/WelcomeWindowController.h"
-#include "ui/WelcomeWindowRecentsRowView.h"
-#include "ui/WelcomeWindowRecentsTableView.h"
+#include "welcome/WelcomeWindow.h"
+#include "welcome/WelcomeWindowController.h"
+#include "welcome/WelcomeWindowRecentsRowView.h"
+#include "welcome/WelcomeWindowRecentsTableView.h"
 
 using namespace doctests;
 namespace fsys = std::filesystem;

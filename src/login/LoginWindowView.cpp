@@ -1,0 +1,57 @@
+#include "LoginWindowView.h"
+
+#include <gtk/gtk.h>
+
+#include <algorithm>
+
+#include "ui/AppAppearance.h"
+
+LoginWindowView::LoginWindowView(GtkWidget* page)
+    : page_(page), window_(width, height), spinner_(spinnerSize, spinnerSize) {
+  window_.setTitle("Log in");
+  window_.setBackgroundColor(AppAppearance::Colors::welcomeBackground());
+  std::weak_ptr<bool> alive = alive_;
+  AppAppearance::shared().observeHandlers.push_back([this, alive] {
+    if (alive.expired()) return;
+    window_.setBackgroundColor(AppAppearance::Colors::welcomeBackground());
+  });
+  window_.flippedContentView().setFillingSubview(page_);
+  window_.flippedContentView().addSubview(dragView_.widget(), {20, 0, width - 20, 100});
+}
+
+LoginWindowView::~LoginWindowView() {
+  *alive_ = false;
+}
+
+void LoginWindowView::show(int level) {
+  window_.setLevel(level);
+  window_.center();
+  window_.makeKeyAndOrderFront();
+}
+
+void LoginWindowView::showLoading() {
+  fade_.reset();
+  gtk_widget_set_opacity(page_, 0);
+  spinner_.setAlpha(0.3);
+  window_.flippedContentView().addSubview(
+      spinner_.widget(), {(width - spinnerSize) / 2, (height - spinnerSize) / 2, spinnerSize, spinnerSize});
+}
+
+void LoginWindowView::showPage() {
+  window_.flippedContentView().removeSubview(spinner_.widget());
+  if (gtk_widget_get_opacity(page_) >= 1.0) return;
+  constexpr double step = 1.0 / 6;  // six frames in 0.1 s
+  fade_ = Timer::scheduled(0.1 / 6, true, [this] {
+    double opacity = std::min(1.0, gtk_widget_get_opacity(page_) + step);
+    gtk_widget_set_opacity(page_, opacity);
+    if (opacity >= 1.0) fade_->invalidate();
+  });
+}
+
+bool LoginWindowView::isSpinnerShown() const {
+  return gtk_widget_get_parent(spinner_.widget()) == window_.flippedContentView().widget();
+}
+
+double LoginWindowView::pageOpacity() const {
+  return gtk_widget_get_opacity(page_);
+}

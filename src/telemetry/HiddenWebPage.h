@@ -1,0 +1,28 @@
+#pragma once
+// A hosted page that is never on screen, for the tracking client and the analytics page: a web
+// view in an off-screen window, with the hosted pages' navigation rules. Main thread only.
+
+#include <memory>
+
+#include "telemetry/KorvelTracking.h"
+#include "telemetry/PDGoogleAnalytics.h"
+
+class OffscreenWindow;
+class WebViewController;
+
+class HiddenWebPage : public KorvelTracking::Page, public PDGoogleAnalytics::Page {
+ public:
+  HiddenWebPage();
+  ~HiddenWebPage() override;
+
+  bool loadEmptyPage(const std::string& baseURL, std::function<void()> finished) override;
+  void evaluate(const std::string& script, std::function<void(std::optional<Error>)> done) override;
+  void load(const std::string& url, std::function<void()> mainFrameFinished) override;
+  void evaluate(const std::string& script) override;
+
+  WebViewController& controller() { return *controller_; }
+
+ private:
+  std::shared_ptr<WebViewController> controller_;
+  std::unique_ptr<OffscreenWindow> window_;
+};

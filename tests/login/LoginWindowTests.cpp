@@ -1,0 +1,176 @@
+// The login window under the virtual display, on the stand-in service's login page: a sign-in
+// from the page to the closed window, a refused token, "finish" without a sign-in, the page's
+// other requests, and the offline page when the login page does not load.
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <nlohmann/json.hpp>
+
+#include "account/LoginController.h"
+#include "canvas/WebViewController.h"
+#include "foundation/AppServices.h"
+#include "foundation/SharedNames.h"
+#include "login/LoginWindowController.h"
+#include "login/LoginWindowView.h"
+#include "platform/Defaults.h"
+#include "platform/NotificationCenter.h"
+#include "platform/RunLoop.h"
+#include "platform/UrlOpener.h"
+#include "support/CloudStandIn.h"
+
+namespace {
+
+constexpr const char* cloudEndpoint = "https://cloud.example/'quoted\"";
+std::unique_ptr<CloudStandIn> service;
+
+std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script) {
+  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
+  view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
+    *answer = error ? std::nullopt : std::move(result);
+  });
+  RunLoop::runUntil([&] { return answer->has_value(); }, 10);
+  return answer->has_value() ? **answer : std::nullopt;
+}
+
+struct LoginWindow : testing::Test {
+  static void SetUpTestSuite() {
+    gtk_init_check(nullptr, nullptr);
+    service = CloudStandIn::start();
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(service->addUser("good-1", {{"id", "u1"}, {"email", "one@example.com"}}));
+    auto& defaults = Defaults::standard();
+    defaults.setInteger(UserDefaultsCurrentStoreEnvironmentKey, 3);
+    defaults.setString("CloudServerBaseUrl", cloudEndpoint);
+  }
+  static void TearDownTestSuite() { service.reset(); }
+
+  LoginWindow() {
+    Defaults::standard().setString(UserDefaultsLocalServicesBaseURLKey, service->base());
+    Defaults::standard().remove(UserDefaultsLoginTokenKey);
+    login = std::make_unique<LoginController>(Defaults::standard(), center);
+    window = LoginWindowController::create(*login);
+    login->setLoginWindow(window);
+    config = center.addObserver(UserConfigChangedNotification, login.get(), [this](auto&) { ++configChanges; });
+    UrlOpener::setHandler([this](const std::string& url) { opened.push_back(url); });
+  }
+  ~LoginWindow() override {
+    UrlOpener::setHandler(nullptr);
+    login.reset();
+    window.reset();
+    RunLoop::runOnce(0.01);
+  }
+
+  WebView& page() { return window->webViewController()->webView(); }
+  std::optional<nlohmann::json> run(const std::string& script) { return evaluate(page(), script); }
+  // The page on show has loaded since `marker` was set in the one before.
+  bool reloaded() {
+    return RunLoop::runUntil([&] { return window->isLoaded() && run("window.__marker === undefined") == true; }, 20);
+  }
+  bool showLoginPage() {
+    login->showLoginWindow();
+    return RunLoop::runUntil([&] { return window->isLoaded(); }, 20);
+  }
+  void post(const std::string& method, const std::string& arguments = "undefined") {
+    run("window._ipc.send('" + method + "', " + arguments + "); true");
+  }
+
+  NotificationCenter center;
+  std::unique_ptr<LoginController> login;
+  std::shared_ptr<LoginWindowController> window;
+  ObserverToken config;
+  int configChanges = 0;
+  std::vector<std::string> opened;
+};
+
+TEST_F(LoginWindow, SignsInOnTheLoginPageAndClosesOnFinish) {
+  ASSERT_TRUE(showLoginPage());
+  EXPECT_TRUE(window->isOnScreen());
+  EXPECT_TRUE(login->isBlocking());
+  EXPECT_EQ(page().uri(), service->base() + "/?mid=" + login->machineID());
+  EXPECT_FALSE(window->view()->isSpinnerShown());
+  ASSERT_TRUE(RunLoop::runUntil([&] { return window->view()->pageOpacity() >= 1.0; }, 10));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return run("window.korvel_cloud_endpoint") == cloudEndpoint; }, 10));
+
+  run("document.getElementById('token').value = 'good-1';"
+      "document.getElementById('subscribe').checked = true;"
+      "document.getElementById('name').value = 'Ada';"
+      "document.getElementById('email').value = 'ada@example.com';"
+      "document.getElementById('signin').click(); true");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return window->view() == nullptr; }, 20));
+  EXPECT_EQ(login->token(), "good-1");
+  EXPECT_FALSE(login->isTokenEphemeral());
+  EXPECT_FALSE(login->isBlocking());
+  EXPECT_TRUE(login->shouldOpenDocuments());
+  EXPECT_EQ(configChanges, 1);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return service->count("subscribe") >= 1; }, 20));
+  auto subscriptions = service->call("GET", "/_standin/subscriptions");
+  ASSERT_TRUE(subscriptions && !subscriptions->empty());
+  EXPECT_EQ(subscriptions->back()["source"], "studio");
+  EXPECT_EQ(subscriptions->back()["email"], "ada@example.com");
+}
+
+TEST_F(LoginWindow, ARefusedTokenOrAFinishWithoutSignInKeepsTheWindowOnTheLoginPage) {
+  ASSERT_TRUE(showLoginPage());
+  LoginWindowView* view = window->view();
+  run("window.__marker = 1; document.getElementById('token').value = 'unknown';"
+      "document.getElementById('signin').click(); true");
+  ASSERT_TRUE(reloaded());
+  EXPECT_EQ(window->view(), view);
+  EXPECT_TRUE(window->isOnScreen());
+  EXPECT_FALSE(login->isLoggedIn());
+
+  run("window.__marker = 1; true");
+  post("finish");
+  ASSERT_TRUE(reloaded());
+  RunLoop::runUntil([] { return false; }, 0.2);
+  EXPECT_EQ(window->view(), view);
+  EXPECT_TRUE(window->isOnScreen());
+  EXPECT_EQ(configChanges, 0);
+}
+
+TEST_F(LoginWindow, OpensOnlyWebAddressesAndShakesOnRequest) {
+  ASSERT_TRUE(showLoginPage());
+  post("browser", "'file:///etc/passwd'");
+  post("browser", "'korvel-x://signin?fut=x'");
+  post("shake");
+  post("create");
+  post("browser", "'https://korvel.example/signup'");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !opened.empty(); }, 10));
+  EXPECT_EQ(opened, (std::vector<std::string>{"https://korvel.example/signup"}));
+  EXPECT_TRUE(window->isOnScreen());
+}
+
+TEST_F(LoginWindow, ShowsTheOfflinePageWhenTheLoginPageDoesNotLoadAndRetries) {
+  Defaults::standard().setString(UserDefaultsLocalServicesBaseURLKey, "http://127.0.0.1:1");
+  window->pageTimeout = 1.0;
+  login->showLoginWindow();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return window->isLoaded(); }, 20));
+  std::string uri = page().uri();
+  EXPECT_EQ(uri.rfind("file://", 0), 0u) << uri;
+  EXPECT_NE(uri.find("KorvelLogin/offline.html?status=0&statusText=Request%20timed%20out"), std::string::npos) << uri;
+  EXPECT_EQ(uri.find("mid="), std::string::npos);
+
+  // The page's own "offline" without a text shows it without a query.
+  post("offline", "{status: 503}");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return page().uri().find('?') == std::string::npos; }, 20));
+
+  Defaults::standard().setString(UserDefaultsLocalServicesBaseURLKey, service->base());
+  window->pageTimeout = 10.0;
+  run("document.getElementById('retry').click(); true");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return page().uri().rfind(service->base(), 0) == 0 && window->isLoaded(); }, 20));
+}
+
+TEST_F(LoginWindow, ALoadsTimeOutCheckDoesNotActOnALaterLoad) {
+  ASSERT_TRUE(service->setSwitches({{"pageDelayMs", 2000}}));
+  window->pageTimeout = 0.3;
+  login->showLoginWindow();
+  window->pageTimeout = 60;
+  login->showLoginWindow();  // still loading when the first load's check comes
+  bool loaded = RunLoop::runUntil([&] { return window->isLoaded(); }, 30);
+  service->setSwitches({{"pageDelayMs", 0}});
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(page().uri().rfind(service->base(), 0), 0u) << page().uri();
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include "canvas/ScriptLiteral.h"
 #include "foundation/AppInfo.h"
 #include "foundation/AppServices.h"
+#include "platform/BridgeMessage.h"
 #include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
@@ -209,20 +210,16 @@ void WebViewController::didReceiveScriptMessage(const WebView::ScriptMessage& me
     RWLog("Dropped a script message from a page this view does not trust");
     return;
   }
-  std::optional<nlohmann::json> body;
-  if (message.isString) body = fromJson(message.text);
-  if (!body || !body->is_object()) {
-    RWLog("Failed parsing script message: " + message.text);
+  nlohmann::json arguments;
+  auto decoded = message.isString ? BridgeMessage::decode(message.text, arguments)
+                                  : Result<std::string>(fail(BridgeMessage::ErrorDomain, 1, "the message is not text"));
+  if (!decoded) {
+    // The log cuts the page's text short.
+    RWLog((decoded.error().code == 2 ? "Failed parsing method on script message: " : "Failed parsing script message: ") +
+          message.text);
     return;
   }
-  auto method = body->find("method");
-  if (method == body->end() || !method->is_string()) {
-    RWLog("Failed parsing method on script message: " + message.text);
-    return;
-  }
-  std::string name = method->get<std::string>();
-  auto it = body->find("arguments");
-  nlohmann::json arguments = it == body->end() ? nlohmann::json::object() : *it;
+  const std::string& name = *decoded;
 
   if (name == "DOMContentLoaded") {
     isDocumentReady_ = true;

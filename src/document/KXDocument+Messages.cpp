@@ -6,6 +6,7 @@
 #include "platform/BaseDocumentController.h"
 #include "platform/FileSystem.h"
 #include "platform/UrlOpener.h"
+#include "platform/Workspace.h"
 
 namespace {
 constexpr const char* classicDocumentsHelpPage = "https://korvel.io/help/classic-documents/";
@@ -21,6 +22,18 @@ void KXDocument::presentMigrationMessageIfNeeded() {
                  {"OK", "More Info…"}};
   Alert::shared().beginSheet(alert, windowForSheet(), [](int response) {
     if (response == Alert::secondButtonReturn) UrlOpener::open(classicDocumentsHelpPage);
+  });
+}
+
+void KXDocument::presentSetAsideMessageIfNeeded() {
+  if (!setAsideCopyToAnnounce_ || !windowForSheet()) return;
+  auto copy = *std::exchange(setAsideCopyToAnnounce_, std::nullopt);
+  AlertSpec alert{"The document “" + displayName() + "” was changed by another application.",
+                 "Your unsaved edits were replaced by the changed file. A copy of them was kept in “" + copy.string() +
+                     "”.",
+                 {"OK", "Show Copy"}};
+  Alert::shared().beginSheet(alert, windowForSheet(), [copy](int response) {
+    if (response == Alert::secondButtonReturn) Workspace::shared().activateFileViewerSelecting({copy});
   });
 }
 

@@ -154,6 +154,7 @@ void KXDocument::scheduleMessages() {
     auto self = weak.lock();
     if (!self || self->isClosing()) return;
     self->presentMigrationMessageIfNeeded();
+    self->presentSetAsideMessageIfNeeded();
     self->presentVersioningMessageIfNeeded();
   });
 }

@@ -228,6 +228,10 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
     return read;
   }
   if (!isRestoringDraft_ && !isReadingTemplate_) fileArchive_ = archive;
+  if (chosen->setAsideCopy()) {
+    setAsideCopyToAnnounce_ = chosen->setAsideCopy();
+    if (windowForSheet()) scheduleMessages();
+  }
   setContainer(chosen);
   // Edits an earlier session never saved are still edits.
   if (chosen->resumedWithUnsavedChanges()) chosen->mark(true);
@@ -240,7 +244,7 @@ void KXDocument::setContainer(std::shared_ptr<KXDocumentContainer> container) {
   containerObserver_.reset();
   containerDirectoryMonitor_.reset();
   if (container_->isValid()) {
-    for (auto& path : container_->projectRelativePathsToDiscard()) container_->remove(path);
+    // The container discards what it may at invalidation; a folder document loses nothing.
     container_->invalidate();
     container_->log("Invalidated");
   }

@@ -87,6 +87,8 @@ class KXDocument : public PDBaseDocument {
   // Notices.
   virtual void presentMigrationMessageIfNeeded();
   virtual void presentVersioningMessageIfNeeded();
+  // Unsaved edits the last read kept aside because the file changed elsewhere.
+  virtual void presentSetAsideMessageIfNeeded();
 
  private:
   struct Key {};
@@ -125,6 +127,7 @@ class KXDocument : public PDBaseDocument {
   bool isReverting_ = false;
   bool isPreventingChangedByOtherAppErrorOnSave_ = false;
   std::optional<std::filesystem::path> migratedDocumentURL_;
+  std::optional<std::filesystem::path> setAsideCopyToAnnounce_;
   bool wantsVersioningCheck_ = false;
   bool isInTutorialMode_ = false;
   bool containerHasChanges_ = false;

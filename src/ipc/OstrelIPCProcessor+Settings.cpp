@@ -5,6 +5,7 @@
 #include "foundation/SharedNames.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "platform/Defaults.h"
+#include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
 
 namespace {
@@ -12,12 +13,24 @@ namespace {
 constexpr const char* colorPresetsKey = "RWColorPresets";
 constexpr const char* dismissedHintsKey = "RWDismissedPropertyPanelHints";
 
+// What a page may store under one key: settings are lists of colours and hints, not documents.
+constexpr std::size_t maximumSettingSize = 256 * 1024;
+constexpr int maximumSettingDepth = 16;
+
 // The stored settings hold no null: readers take a value as an object, a list or a number.
 bool holdsNull(const nlohmann::json& value) {
   if (value.is_null()) return true;
   if (value.is_structured())
     for (const auto& item : value)
       if (holdsNull(item)) return true;
+  return false;
+}
+
+bool nestsDeeperThan(const nlohmann::json& value, int levels) {
+  if (!value.is_structured()) return false;
+  if (levels == 0) return true;
+  for (const auto& item : value)
+    if (nestsDeeperThan(item, levels - 1)) return true;
   return false;
 }
 
@@ -35,8 +48,16 @@ void OstrelIPCProcessor::storeSetting(const nlohmann::json& arguments, const cha
   if (!arguments.is_object()) return;
   auto member = arguments.find(key);
   if (member == arguments.end()) return;
+  if (nestsDeeperThan(*member, maximumSettingDepth)) {
+    RWLog(std::string("Not storing ") + key + ": the value nests too deep");
+    return;
+  }
   if (holdsNull(*member)) {
     RWLog(std::string("Not storing ") + key + ": the value holds null");
+    return;
+  }
+  if (JsonCoder::dump(*member).size() > maximumSettingSize) {
+    RWLog(std::string("Not storing ") + key + ": the value is larger than " + std::to_string(maximumSettingSize) + " bytes");
     return;
   }
   Defaults::standard().set(key, *member);

@@ -32,23 +32,32 @@ Defaults::~Defaults() {
 }
 
 void Defaults::load() {
-  auto text = fs::readText(file_);
-  if (!text) return;  // first run: nothing stored yet
-  auto parsed = JsonCoder::parse(*text);
-  if (parsed && parsed->is_object()) {
-    *stored_ = std::move(*parsed);
-    return;
+  std::error_code ec;
+  auto size = std::filesystem::file_size(file_, ec);
+  if (ec) return;  // first run: nothing stored yet
+  const char* why = "is not a JSON object";
+  if (size > maximumFileSize) {
+    // Settings are small; a file this large would take the start-up with it.
+    why = "is too large";
+  } else {
+    auto text = fs::readText(file_);
+    if (!text) return;
+    auto parsed = JsonCoder::parse(*text);
+    if (parsed && parsed->is_object()) {
+      *stored_ = std::move(*parsed);
+      return;
+    }
   }
   // Keep the unreadable file for the user rather than overwrite it with an empty object.
   auto aside = file_;
   aside += ".unreadable";
   (void)fs::moveItem(file_, aside);
-  RWLog("Defaults: " + file_.string() + " is not a JSON object; moved aside to " + aside.string(), 3);
+  RWLog("Defaults: " + file_.string() + " " + why + "; moved aside to " + aside.string(), 3);
 }
 
 Result<void> Defaults::save() {
   if (auto r = fs::createDirectories(file_.parent_path(), 0700); !r) return r;
-  auto r = fs::writeAtomically(file_, JsonCoder::dump(*stored_, JsonCoder::Style::pretty), 0600);
+  auto r = fs::writeAtomically(file_, JsonCoder::dump(*stored_, JsonCoder::Style::compact), 0600);
   if (r) {
     dirty_ = false;
   } else {

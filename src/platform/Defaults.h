@@ -20,6 +20,8 @@
 
 class Defaults {
  public:
+  // A stored file larger than this is set aside unread as "<file>.unreadable".
+  static constexpr std::uintmax_t maximumFileSize = 16 << 20;
   // The standard defaults of the user, stored under the XDG config folder.
   static Defaults& standard();
   static std::filesystem::path standardFile();

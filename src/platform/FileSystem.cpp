@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,9 +101,33 @@ Result<Path> makeSiblingTemporaryFolder(const Path& target) {
   Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
   std::string name = target.filename().string();
   if (name.empty()) name = "item";
-  std::string tmpl = (dir / ("." + name + ".korvel-tmp-XXXXXX")).string();
+  // The maker's process id in the name tells a folder in use from one a killed process left.
+  std::string tmpl = (dir / ("." + name + ".korvel-tmp-" + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (!::mkdtemp(tmpl.data())) return fail(Error::file(errno, dir.string(), false));
   return Path(tmpl);
+}
+
+std::size_t removeStaleSiblingTemporaries(const Path& target) {
+  Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
+  std::string prefix = "." + target.filename().string() + ".korvel-tmp-";
+  std::size_t removed = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+       it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    // Only "<prefix><pid>-XXXXXX" folders we made, of a process that is gone.
+    std::string rest = name.substr(prefix.size());
+    auto dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || rest.size() - dash - 1 != 6) continue;
+    if (rest.find_first_not_of("0123456789") != dash) continue;
+    long pid = std::strtol(rest.c_str(), nullptr, 10);
+    bool gone = pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    if (!gone) continue;
+    if (!it->is_directory(ec) || it->is_symlink(ec)) continue;
+    if (removeItem(it->path())) ++removed;
+  }
+  return removed;
 }
 
 Result<TemporaryFolder> TemporaryFolder::besides(const Path& target) {
@@ -159,7 +184,11 @@ Result<void> removeItem(const Path& path) {
 
 Result<void> createDirectories(const Path& path, unsigned mode) {
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return {};
+  if (std::filesystem::is_directory(path, ec)) {
+    // A private folder stays private, whatever mode it was found with.
+    if ((mode & 077) == 0) ::chmod(path.c_str(), mode);
+    return {};
+  }
   std::filesystem::create_directories(path, ec);
   if (ec) return fail(fromStd(ec, path, false));
   ::chmod(path.c_str(), mode);

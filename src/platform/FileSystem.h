@@ -24,6 +24,9 @@ Result<void> writeAtomically(const Path& path, std::string_view text, unsigned m
 // A new, empty, private (0700) folder in the folder that holds `target`, named after it.
 // The caller owns it; TemporaryFolder removes it when it goes out of scope.
 Result<Path> makeSiblingTemporaryFolder(const Path& target);
+// Removes the sibling temporary folders of `target` that a process which has ended left behind
+// (a save killed half-way); returns how many.
+std::size_t removeStaleSiblingTemporaries(const Path& target);
 
 class TemporaryFolder {
  public:
@@ -45,6 +48,8 @@ class TemporaryFolder {
 Result<void> copyItem(const Path& from, const Path& to);
 // Removes a file or a folder tree; a missing item is not an error.
 Result<void> removeItem(const Path& path);
+// Makes `path` and its missing parents; `path` gets `mode`, and a private mode (no group or
+// other bits) is set on a folder that already existed too.
 Result<void> createDirectories(const Path& path, unsigned mode = 0755);
 // Renames, replacing a file or an empty folder at `to`.
 Result<void> moveItem(const Path& from, const Path& to);

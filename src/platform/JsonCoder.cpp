@@ -1,10 +1,46 @@
 #include "JsonCoder.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
+
+#include "RWLog.h"
 
 namespace JsonCoder {
 
+namespace {
+
+// How deep `text` nests arrays and objects, counted without parsing, stopping past `limit`.
+std::size_t nestingDepth(std::string_view text, std::size_t limit) {
+  std::size_t depth = 0, deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+      if (deepest > limit) break;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+}  // namespace
+
 Result<nlohmann::json> parse(std::string_view text) {
+  // Copies and comparisons of a value recurse once per level: outside input nests only so deep.
+  if (nestingDepth(text, maximumDepth) > maximumDepth) {
+    RWLog("Refused JSON nested deeper than " + std::to_string(maximumDepth) + " levels");
+    return fail(Error(ErrorDomain, 2, "the JSON text nests deeper than " + std::to_string(maximumDepth) + " levels"));
+  }
   try {
     return nlohmann::json::parse(text.begin(), text.end());
   } catch (const nlohmann::json::parse_error& e) {

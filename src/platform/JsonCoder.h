@@ -2,6 +2,7 @@
 // The one place that parses and dumps JSON: the parser's instantiation is costly to compile,
 // so every other file calls these instead of nlohmann's parse and dump.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,11 @@ namespace JsonCoder {
 
 inline constexpr const char* ErrorDomain = "com.korvel.json";
 
-// Parses `text` as one JSON value; the error names the byte where it went wrong.
+// Arrays and objects nest at most this deep in what parse() accepts.
+inline constexpr std::size_t maximumDepth = 512;
+
+// Parses `text` as one JSON value; the error names the byte where it went wrong. Text nested
+// deeper than maximumDepth is refused (code 2) with a log line.
 Result<nlohmann::json> parse(std::string_view text);
 
 enum class Style {

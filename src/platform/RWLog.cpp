@@ -74,7 +74,15 @@ void RWLog(std::string_view message, RWLogLevel level) {
     default: return;
   }
   if (g_log_writer_default_would_drop(flags, domain().c_str())) return;
-  std::string text = RWLogSecrets::redact(message);
+  // Secrets are blanked before the line is cut, so a cut never leaves part of one; the first
+  // cut only spares the redaction a page's megabytes.
+  std::string text = RWLogSecrets::redact(message.substr(0, 64 * 1024));
+  if (text.size() > RWLogMaximumLength) {
+    std::size_t cut = RWLogMaximumLength;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+    text += "…";
+  }
   const GLogField fields[] = {
       {"GLIB_DOMAIN", domain().c_str(), -1},
       {"PRIORITY", priority, -1},

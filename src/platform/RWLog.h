@@ -6,11 +6,15 @@
 // Sign-in tokens never reach a log: registered secrets are blanked, and so is whatever follows
 // "token=", "fut=", "Token " or "--token ".
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 using RWLogLevel = std::uint8_t;
+
+// Longer lines are cut here (with "…"): what a page sends can't fill the log.
+inline constexpr std::size_t RWLogMaximumLength = 2048;
 
 void RWLog(std::string_view message, RWLogLevel level = 0);
 

@@ -34,15 +34,37 @@ bool Url::isLoopback() const {
   return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
+namespace {
+
+// A "%" that starts no escape ("%zz") would make the joined address unparsable: it stands for
+// itself.
+std::string escapingStrayPercents(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    bool escape = text[i] == '%' && i + 2 < text.size() && g_ascii_isxdigit(text[i + 1]) && g_ascii_isxdigit(text[i + 2]);
+    out += text[i];
+    if (text[i] == '%' && !escape) out += "25";
+  }
+  return out;
+}
+
+// The joined address, or `fallback` when even that does not parse.
+Url parsedOr(char* joined, const Url& fallback) {
+  auto out = joined ? Url::parse(joined) : std::nullopt;
+  g_free(joined);
+  return out ? *out : fallback;
+}
+
+}  // namespace
+
 Url Url::withPath(std::string_view path) const {
   GUri* base = g_uri_parse(text_.c_str(), G_URI_FLAGS_ENCODED, nullptr);
-  std::string p(path);
+  if (!base) return *this;
+  std::string p = escapingStrayPercents(path);
   char* joined = g_uri_join(G_URI_FLAGS_ENCODED, g_uri_get_scheme(base), g_uri_get_userinfo(base), g_uri_get_host(base),
                             g_uri_get_port(base), p.c_str(), g_uri_get_query(base), g_uri_get_fragment(base));
   g_uri_unref(base);
-  Url out = *parse(joined);
-  g_free(joined);
-  return out;
+  return parsedOr(joined, *this);
 }
 
 Url Url::appendingPathComponent(std::string_view component) const {
@@ -62,12 +84,11 @@ std::string Url::encodeQueryValue(std::string_view value) {
 
 Url Url::withQuery(std::string_view query) const {
   GUri* base = g_uri_parse(text_.c_str(), G_URI_FLAGS_ENCODED, nullptr);
-  std::string q(query);
+  if (!base) return *this;
+  std::string q = escapingStrayPercents(query);
   char* joined = g_uri_join(G_URI_FLAGS_ENCODED, g_uri_get_scheme(base), g_uri_get_userinfo(base), g_uri_get_host(base),
                             g_uri_get_port(base), g_uri_get_path(base), q.empty() ? nullptr : q.c_str(),
                             g_uri_get_fragment(base));
   g_uri_unref(base);
-  Url out = *parse(joined);
-  g_free(joined);
-  return out;
+  return parsedOr(joined, *this);
 }

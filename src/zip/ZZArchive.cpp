@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "ZZByteReader.h"
 #include "ZZDataChannel.h"
 #include "ZZFileChannel.h"
+#include "ZZFileName.h"
 #include "ZZHeaders.h"
+#include "ZZNewArchiveEntry.h"
 #include "ZZOldArchiveEntry.h"
 #include "ZZScopeGuard.h"
 
@@ -47,6 +50,35 @@ Result<EndRecord> findEndRecord(const ZZChannelInput& input) {
     if (r.ok() && isValidEnd(end.record, end.offset, size)) return end;
   }
   return fail(zzError(ZZErrorCode::endOfCentralDirectoryInvalid, "no valid end of central directory record"));
+}
+
+// Two entries whose local records share bytes would read one stream twice: a small file could
+// expand without end. The local name is as long as the central one (every read checks it), so
+// a record spans at least its fixed header, that name and the data.
+struct LocalSpan {
+  std::uint64_t start, end;
+  std::size_t index;
+  static LocalSpan of(const ZZCentralFileHeader& h, std::size_t index) {
+    std::uint64_t start = h.relativeOffsetOfLocalHeader;
+    return {start, start + ZZLocalFileHeader::fixedSize + h.fileNameLength + h.compressedSize, index};
+  }
+};
+
+std::optional<Error> findOverlappingLocalRecords(std::vector<LocalSpan> spans) {
+  using Span = LocalSpan;
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+  for (std::size_t i = 1; i < spans.size(); ++i)
+    if (spans[i].start < spans[i - 1].end)
+      return zzEntryError(ZZErrorCode::centralFileHeaderInvalid, spans[i].index, "two entries' local records overlap");
+  return std::nullopt;
+}
+
+// A write that failed for lack of space says so: the person can free space and save again.
+std::string writeFailure(const Error& e, const std::string& what) {
+  for (const Error* cause = &e; cause; cause = cause->underlying.get())
+    if (cause->domain == NSPOSIXErrorDomain && (cause->code == ENOSPC || cause->code == EDQUOT))
+      return "the disk is full: " + what;
+  return what;
 }
 
 Error limitError(ZZErrorCode code, const std::string& what) {
@@ -97,6 +129,7 @@ Result<void> ZZArchive::loadCanMiss(bool canMiss) {
 
   std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
   entries.reserve(e.totalNumberOfEntriesInTheCentralDirectory);
+  std::vector<LocalSpan> spans;
   ZZByteReader r(*directory);
   for (std::size_t index = 0; index < e.totalNumberOfEntriesInTheCentralDirectory; ++index) {
     std::size_t start = r.position();
@@ -109,8 +142,10 @@ Result<void> ZZArchive::loadCanMiss(bool canMiss) {
       return fail(zzEntryError(ZZErrorCode::centralFileHeaderInvalid, index, "a central header is invalid"));
     Data raw(directory->begin() + static_cast<std::ptrdiff_t>(start),
              directory->begin() + static_cast<std::ptrdiff_t>(r.position()));
+    spans.push_back(LocalSpan::of(header, index));
     entries.push_back(std::make_shared<ZZOldArchiveEntry>(in, index, header, std::move(raw), cdOffset));
   }
+  if (auto overlap = findOverlappingLocalRecords(std::move(spans))) return fail(*overlap);
   entries_ = std::move(entries);
   return {};
 }
@@ -125,6 +160,11 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
     if (newEntries[i]->rawFileName().size() > ZZMaximumFileNameLength) {
       Error e = zzEntryError(ZZErrorCode::localFileWriteFailed, i, "the entry's name is longer than 65,535 bytes");
       return fail(e.withUnderlying(Error::posix(ENAMETOOLONG, "the entry's name is longer than 65,535 bytes")));
+    }
+    // A new entry's name is flagged UTF-8: bytes that are not would be misread by every reader.
+    if (dynamic_cast<const ZZNewArchiveEntry*>(newEntries[i].get()) && !zzIsValidUTF8(newEntries[i]->rawFileName())) {
+      Error e = zzEntryError(ZZErrorCode::localFileWriteFailed, i, "the entry's name is not valid UTF-8");
+      return fail(e.withUnderlying(Error::posix(EILSEQ, "the entry's name is not valid UTF-8")));
     }
   }
 
@@ -160,7 +200,7 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
   for (std::size_t i = skipIndex; i < writers.size(); ++i) {
     if (auto r = writers[i]->writeLocalFileToChannelOutput(output, initialSkip); !r)
       return fail(zzEntryError(ZZErrorCode::localFileWriteFailed, i, zzErrorOrWriteFailed(r.error()),
-                               "an entry could not be written"));
+                               writeFailure(r.error(), "an entry could not be written")));
   }
 
   ZZEndOfCentralDirectoryRecord end;
@@ -174,7 +214,8 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
 
   for (std::size_t i = 0; i < writers.size(); ++i) {
     if (auto r = writers[i]->writeCentralFileHeaderToChannelOutput(output); !r)
-      return fail(zzEntryError(ZZErrorCode::centralFileHeaderWriteFailed, i, r.error(), "a central header could not be written"));
+      return fail(zzEntryError(ZZErrorCode::centralFileHeaderWriteFailed, i, r.error(),
+                               writeFailure(r.error(), "a central header could not be written")));
   }
   const std::uint64_t centralDirectoryEnd = output.offset() + initialSkip;
   if (centralDirectoryEnd > ZZMaximumOffset)
@@ -184,12 +225,12 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
   Data endBytes;
   end.appendTo(endBytes);
   if (auto r = output.writeData(endBytes); !r)
-    return fail(zzError(ZZErrorCode::endOfCentralDirectoryWriteFailed, r.error(), "the end record could not be written"));
+    return fail(zzError(ZZErrorCode::endOfCentralDirectoryWriteFailed, r.error(), writeFailure(r.error(), "the end record could not be written")));
 
   // Only a complete, synced copy may take the archive's place.
   closeOutput.dismiss();
   if (auto r = output.close(); !r)
-    return fail(zzError(ZZErrorCode::replaceFailed, r.error(), "the updated archive could not be saved"));
+    return fail(zzError(ZZErrorCode::replaceFailed, r.error(), writeFailure(r.error(), "the updated archive could not be saved")));
 
   if (initialSkip == 0) {
     if (auto r = channel_->replaceWithChannel(temporaryChannel); !r)

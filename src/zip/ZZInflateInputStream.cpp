@@ -72,14 +72,23 @@ Result<Data> ZZInflateInputStream::decompressData(std::span<const std::uint8_t> 
     return fail(zzError(ZZErrorCode::entryDataInvalid, "the entry is too large"));
   ZZInflater inflater;
   if (!inflater.ok()) return fail(zzError(ZZErrorCode::entryDataInvalid, "the inflater could not start"));
-  // One spare byte tells content that ends exactly at the size from content that goes on.
-  Data out(uncompressedSize + 1);
+  // The buffer grows as data comes: a declared size is a claim, not a promise. One spare byte
+  // tells content that ends exactly at the size from content that goes on.
+  const std::size_t limit = uncompressedSize + 1;
+  Data out(std::min<std::size_t>(limit, std::max<std::size_t>(compressed.size() * 4, 64 * 1024)));
   z_stream* z = inflater.get();
   z->next_in = const_cast<Bytef*>(compressed.data());
   z->avail_in = static_cast<uInt>(compressed.size());
-  z->next_out = out.data();
-  z->avail_out = static_cast<uInt>(out.size());
-  int rc = ::inflate(z, Z_FINISH);
+  int rc = Z_OK;
+  for (;;) {
+    z->next_out = out.data() + z->total_out;
+    z->avail_out = static_cast<uInt>(out.size() - z->total_out);
+    rc = ::inflate(z, Z_NO_FLUSH);
+    if (rc == Z_STREAM_END || (rc != Z_OK && rc != Z_BUF_ERROR)) break;
+    if (z->avail_out > 0) break;  // the input ran out before the stream's end
+    if (out.size() >= limit) break;
+    out.resize(std::min<std::size_t>(limit, out.size() * 2));
+  }
   if (rc != Z_STREAM_END)
     return fail(zzError(ZZErrorCode::entryDataInvalid, "the entry's compressed data is corrupt or short"));
   if (z->total_out != uncompressedSize)

@@ -89,6 +89,10 @@ Result<ZZOldArchiveEntry::LocalFile> ZZOldArchiveEntry::localFile() const {
     return fail(e.withUnderlying(variable.error()));
   }
   lf.fileName.assign(variable->begin(), variable->begin() + lf.header.fileNameLength);
+  // Every read goes through here: an entry whose local name differs from its central name
+  // points at another entry's data.
+  if (lf.fileName != rawFileName())
+    return fail(entryError(ZZErrorCode::localFileHeaderInvalid, "the local header names another entry"));
   lf.extraField.assign(variable->begin() + lf.header.fileNameLength, variable->end());
   lf.dataOffset = variableStart + lf.header.variableLength();
   if (central_.compressedSize > limit - lf.dataOffset)
@@ -241,21 +245,18 @@ Result<Data> ZZOldArchiveEntry::newData(std::string_view password) const {
   if (!stream) return fail(stream.error());
   ZZInputStream& in = **stream;
   in.open();
-  Data out(central_.uncompressedSize);
-  std::size_t filled = 0;
-  std::uint8_t probe = 0;
+  // The buffer grows as data comes; the stream checks the length and CRC-32 at its end.
+  Data out;
+  std::uint8_t chunk[64 * 1024];
   for (;;) {
-    // Reading on at the declared size lets the stream check the length and CRC-32.
-    std::uint8_t* into = filled < out.size() ? out.data() + filled : &probe;
-    std::size_t room = filled < out.size() ? out.size() - filled : 1;
-    std::ptrdiff_t n = in.read(into, room);
+    std::ptrdiff_t n = in.read(chunk, sizeof chunk);
     if (n < 0) {
       Error e = in.streamError() ? *in.streamError() : entryError(ZZErrorCode::entryDataInvalid, "the entry could not be read");
       in.close();
       return fail(std::move(e));
     }
     if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
+    out.insert(out.end(), chunk, chunk + n);
   }
   in.close();
   return out;

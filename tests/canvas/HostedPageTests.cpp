@@ -62,6 +62,8 @@ TEST(HostedPage, ParsesMessagesAndDropsTheMalformed) {
   p.post(R"('{"method": 3}')");
   p.post(R"('{"method": "error", "arguments": {}}')");
   p.post(R"('{"method": "WithNull", "arguments": null}')");
+  // A message nested 60,000 deep is refused, not copied level by level.
+  p.post(R"('{"method": "Deep", "arguments": ' + '['.repeat(60000) + ']'.repeat(60000) + '}')");
   p.post(R"('{"method": "NoArguments"}')");
   ASSERT_TRUE(waitFor([&] { return p.messages.size() == 3; }));
   RunLoop::runUntil([] { return false; }, 0.1);

@@ -532,3 +532,65 @@ TEST_F(Documents, ANewerDocumentIsRefusedAndItsErrorOffersTheUpdateCheck) {
 }
 
 }  // namespace
+
+TEST_F(Documents, AFolderDocumentKeepsFilesItsDesignDoesNotName) {
+  auto folder = dir / "Hand Made";
+  writeProject(folder, "Hand");
+  const std::vector<std::string> mine = {"design/images/logo.png", "design/assets/data.csv", "design/assets/notes.txt"};
+  for (const auto& path : mine) {
+    fsys::create_directories((folder / path).parent_path());
+    std::ofstream(folder / path) << "put here by hand";
+  }
+  auto document = open(folder);
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(waitForEditor(*document));
+  ASSERT_TRUE(editPage(*document, "Hand edited"));
+  auto error = saveAndWait(*document, folder, KXDocument::folderType, save);
+  ASSERT_FALSE(error) << error->description();
+  document->close();
+  document.reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+  EXPECT_EQ(pageNameInFolder(folder), "Hand edited");
+  for (const auto& path : mine) EXPECT_EQ(readFile(folder / path), "put here by hand") << path;
+}
+
+TEST_F(Documents, EditsSetAsideForAChangedFileAreAnnouncedAndCanBeShown) {
+  struct RecordingWorkspace : Workspace {
+    std::vector<fsys::path>* shown;
+    explicit RecordingWorkspace(std::vector<fsys::path>* s) : shown(s) {}
+    bool openFile(const fsys::path&) override { return true; }
+    void activateFileViewerSelecting(const std::vector<fsys::path>& items) override {
+      shown->insert(shown->end(), items.begin(), items.end());
+    }
+  };
+  std::vector<fsys::path> shown;
+  Workspace::setShared(std::make_unique<RecordingWorkspace>(&shown));
+  auto document = openZip("Recorded");
+  ASSERT_TRUE(document);
+  auto zip = *document->fileURL();
+  auto project = document->container()->projectDirectory();
+  document->close();
+  document.reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+  writeProject(project, "Unsaved here");
+  // Another program writes the file meanwhile.
+  auto elsewhere = dir / "elsewhere";
+  writeProject(elsewhere, "Changed elsewhere");
+  auto archive = KXDocumentArchive::open(zip, KXDocument::zipType, false, std::nullopt, true);
+  auto source = KXDocumentArchive::open(elsewhere, KXDocument::folderType, false, std::nullopt, false);
+  ASSERT_TRUE(archive && source && (*archive)->reflect(**source));
+  fsys::last_write_time(zip, fsys::last_write_time(zip) + std::chrono::seconds(5));
+
+  person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
+  auto reopened = open(zip);
+  ASSERT_TRUE(reopened);
+  ASSERT_TRUE(waitForEditor(*reopened));
+  reopened->presentSetAsideMessageIfNeeded();
+  RunLoop::runUntil([] { return person().alertAnswers.empty(); }, 5);
+  ASSERT_EQ(person().alertsShown.size(), 1u);
+  EXPECT_EQ(person().alertsShown[0].messageText, "The document “Project” was changed by another application.");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved here");
+  EXPECT_EQ(firstPageName(pageState(*reopened)), "Changed elsewhere");
+  Workspace::setShared(nullptr);
+}

@@ -1,5 +1,9 @@
 #include "ContainerTestSupport.h"
 
+#include <set>
+
+#include "platform/Crypto.h"
+
 using namespace containertest;
 
 namespace {
@@ -87,6 +91,36 @@ TEST(ContainerChanges, DiscardableImagesAreFoundByDecodedNamesAndLeftOutOfSaves)
   f.container->invalidate();
   EXPECT_FALSE(fs::exists(f.path("design/images/unused.png")));
   EXPECT_TRUE(fs::exists(f.path("design/images/képt.png")));
+}
+
+TEST(ContainerChanges, OnlyEditorImagesAndFilesNothingMentionsAreDiscarded) {
+  auto digest = crypto::sha1(dataFromString("editor image"));
+  std::string stored = KXDocumentContainer::contentName(Data(digest.begin(), digest.end())) + ".png";
+  Fixture f(Files{{"design/document.json", R"({"version":1})"},
+                  {"code/app.js", "fetch('design/assets/data.json'); img.src = 'logo.png';"},
+                  {"code/blob.bin", std::string("orphan.txt\0binary", 17)},
+                  {"design/images/" + stored, "editor image"},
+                  {"design/images/logo.png", "dropped in by hand"},
+                  {"design/assets/data.json", "{}"},
+                  {"design/assets/orphan.txt", "named by nothing"}});
+  writeChangesAndWait(*f.container);
+  struct Case {
+    std::string path;
+    bool discarded;
+  } cases[] = {
+      {"design/images/" + stored, true},     {".cache/images/512/" + stored, true},
+      {"design/images/logo.png", false},     {".cache/images/512/logo.png", false},
+      {"design/assets/data.json", false},    {"design/assets/orphan.txt", true},
+      {"code/app.js", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(f.container->projectRelativePathsToDiscard().count(c.path), c.discarded ? 1u : 0u) << c.path;
+  auto saved = testenv::freshFolder("saved") / "Saved.korvelx";
+  auto target = openZip(saved);
+  ASSERT_TRUE(f.container->save(*target, KXDocumentContainer::ArchiveRelation::origin(false)));
+  std::set<std::string> names;
+  target->backing().forEach([&](const std::string& p, const DataReader&) { names.insert(p); });
+  EXPECT_TRUE(names.count("design/images/logo.png") && names.count("design/assets/data.json"));
+  EXPECT_FALSE(names.count("design/images/" + stored));
 }
 
 TEST(ContainerChanges, AnUnparsableDocumentDiscardsNothing) {

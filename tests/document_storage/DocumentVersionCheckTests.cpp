@@ -35,3 +35,22 @@ TEST(DocumentVersionCheck, MalformedDocumentsAreUnsupportedButMissingOnesPass) {
   EXPECT_EQ(error.info(NSLocalizedRecoveryOptionsErrorKey), "Check for Updates\nOK");
   EXPECT_FALSE(makeError(KXDocumentError::unsupportedDocument).info(NSLocalizedRecoveryOptionsErrorKey));
 }
+
+TEST(DocumentVersionCheck, DocumentsTooLargeToParseAreJudgedAsTheyStreamBy) {
+  // Past the parsing limit; the version sits after the bulk, as sorted keys put it.
+  const std::string bulk = std::string(maximumParsedDocumentSize, ' ');
+  struct Case {
+    std::string text;
+    long code;
+  } cases[] = {
+      {R"({"pages":[{"version":9}],)" + bulk + R"("version":3})", -1},
+      {R"({"pages":")" + bulk + R"(","version":999})", 12},
+      {R"({"version":1,"pages":[],)" + bulk + R"("version":999})", 12},
+      {R"({"pages":{"version":1},)" + bulk + "}", 11},
+      {R"({)" + bulk + R"("version":"3"})", 11},
+      {"[" + bulk + "]", 11},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(code(check(c.text.c_str(), 3)), c.code) << c.text.substr(0, 30) << "…" << c.text.substr(c.text.size() - 20);
+  }
+}

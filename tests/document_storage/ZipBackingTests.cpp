@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include "StorageTestSupport.h"
 #include "document/storage/KXDocumentArchiveError.h"
+#include "document/storage/KXDocumentVersionCheck.h"
 #include "document/storage/KXZipArchiveBacking.h"
+#include "platform/FileSystem.h"
 #include "support/TestEnvironment.h"
 
 using namespace storagetest;
@@ -175,4 +180,43 @@ TEST(ZipBacking, TheBundledExampleOpens) {
   auto recorded = *(*archive)->manifest().files;
   (*archive)->regenerateManifest();
   EXPECT_EQ(*(*archive)->manifest().files, recorded);
+}
+
+TEST(ZipBacking, ANameHeldTwiceIsReadFromItsFirstEntryEverywhere) {
+  auto file = testenv::freshFolder("twice") / "Twice.korvelx";
+  auto zip = *ZZArchive::archiveWithURL(file, {{ZZOpenOptionsCreateIfMissingKey, true}});
+  auto entry = [](const std::string& name, const std::string& text) {
+    return ZZArchiveEntry::archiveEntryWithFileName(name, true, ZZArchiveEntry::DataBlock([text]() -> Result<Data> {
+      return Data(text.begin(), text.end());
+    }));
+  };
+  const std::string first = R"({"version":1,"which":"first"})", last = R"({"version":999,"which":"last"})";
+  ASSERT_TRUE(zip->updateEntries({entry("design/document.json", first), entry("code/a.js", "a"),
+                                  entry("design/document.json", last)}));
+  auto archive = zipArchive(file, false);
+  EXPECT_TRUE(verifyDocumentVersion(*archive, 3));
+  EXPECT_EQ(read(archive->backing().dataReader("design/document.json")), first);
+  std::map<std::string, std::string> listed;
+  archive->backing().forEach([&](const std::string& path, const DataReader& reader) {
+    EXPECT_FALSE(listed.count(path)) << path;
+    listed[path] = read(reader);
+  });
+  EXPECT_EQ(listed["design/document.json"], first);
+  auto folder = testenv::freshFolder("twice-read");
+  ASSERT_TRUE(folderArchive(folder)->reflect(*archive));
+  EXPECT_EQ(readTree(folder)["design/document.json"], first);
+}
+
+TEST(ZipBacking, TemporariesAKilledSaveLeftGoWhenTheDocumentIsOpened) {
+  auto dir = testenv::freshFolder("stale");
+  auto file = dir / "Doc.korvelx";
+  ASSERT_TRUE(zipArchive(file)->reflect(*folderArchive(testenv::freshFolder("stale-from"))));
+  pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  auto stale = dir / (".Doc.korvelx.korvel-tmp-" + std::to_string(ended) + "-x1y2z3");
+  std::filesystem::create_directories(stale);
+  ASSERT_TRUE(fs::writeAtomically(stale / "Doc.korvelx", std::string_view("half a save")));
+  (void)zipArchive(file, false);
+  EXPECT_FALSE(fs::exists(stale));
 }

@@ -34,7 +34,13 @@ TEST(Settings, WrongShapesAndNullsChangeNothing) {
                            R"({"RWColorPresets": null})", R"({"RWColorPresets": {"a": [1, null]}})"})
     h.request("ColorPresetsChange", body);
   h.request("ColorPresetsChange");
+  // What a page may store is bounded in depth and size.
+  std::string deep = std::string(40, '[') + std::string(40, ']');
+  h.request("ColorPresetsChange", nlohmann::json{{"RWColorPresets", nlohmann::json::parse(deep)}});
+  h.request("ColorPresetsChange", nlohmann::json{{"RWColorPresets", {std::string(300 * 1024, 'c')}}});
   EXPECT_EQ(stored("RWColorPresets"), nlohmann::json::parse(R"({"keep": true})"));
+  h.request("ColorPresetsChange", nlohmann::json{{"RWColorPresets", {std::string(200 * 1024, 'c')}}});
+  EXPECT_EQ(stored("RWColorPresets")[0].get<std::string>().size(), 200u * 1024);
 }
 
 TEST(Settings, TabWidthTakesOnlyANumber) {

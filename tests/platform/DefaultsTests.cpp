@@ -129,3 +129,23 @@ TEST(Defaults, TokenOutlivingItsDefaultsIsHarmless) {
   }
   token.reset();
 }
+
+TEST(Defaults, TheFileStaysSmallAndAnOversizedOneIsSetAsideUnread) {
+  auto file = freshFile();
+  {
+    // Indentation per level would make this value's file grow with the square of its depth.
+    nlohmann::json deep = nlohmann::json::array();
+    for (int level = 0; level < 400; ++level) deep = nlohmann::json::array({deep});
+    Defaults d(file);
+    d.set("deep", deep);
+  }
+  EXPECT_LT(std::filesystem::file_size(file), 4096u);
+
+  std::string huge = "{\"x\":\"" + std::string(Defaults::maximumFileSize, 'a') + "\"}";
+  ASSERT_TRUE(fs::writeAtomically(file, huge));
+  Defaults d(file);
+  EXPECT_FALSE(d.has("x"));
+  auto aside = file;
+  aside += ".unreadable";
+  EXPECT_EQ(std::filesystem::file_size(aside), huge.size());
+}

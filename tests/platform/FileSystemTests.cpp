@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/FileSystem.h"
 #include "support/TestEnvironment.h"
@@ -76,4 +78,42 @@ TEST(FileSystem, CopyItemCopiesTreesWithLinksAndRefusesToOverwrite) {
   EXPECT_FALSE(fs::copyItem(dir / "missing", dir / "other"));
   EXPECT_TRUE(fs::removeItem(dir / "dst"));
   EXPECT_TRUE(fs::removeItem(dir / "dst"));  // already gone: fine
+}
+
+TEST(FileSystem, OnlyTemporariesOfEndedProcessesAreCleanedUp) {
+  auto dir = testenv::freshFolder("fs");
+  auto target = dir / "Doc.korvelx";
+  pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  auto made = [&](const std::string& name) {
+    std::filesystem::create_directories(dir / name / "inner");
+    return dir / name;
+  };
+  std::string ours = ".Doc.korvelx.korvel-tmp-";
+  struct Case {
+    std::filesystem::path path;
+    bool stays;
+  } cases[] = {
+      {made(ours + std::to_string(ended) + "-a1b2c3"), false},
+      {made(ours + "1-a1b2c3"), true},                         // a live process
+      {made(ours + "a1b2c3"), true},                           // no maker named
+      {made(".Other.korvelx.korvel-tmp-" + std::to_string(ended) + "-a1b2c3"), true},
+      {*fs::makeSiblingTemporaryFolder(target), true},         // this process's own
+  };
+  EXPECT_EQ(fs::removeStaleSiblingTemporaries(target), 1u);
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(c.path), c.stays) << c.path;
+}
+
+TEST(FileSystem, PrivateFoldersArePrivateEvenWhenTheyExisted) {
+  auto dir = testenv::freshFolder("fs") / "Korvel";
+  std::filesystem::create_directories(dir);
+  ::chmod(dir.c_str(), 0755);
+  ASSERT_TRUE(fs::createDirectories(dir, 0700));
+  struct stat st{};
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_TRUE(fs::createDirectories(dir, 0755));  // a shared mode leaves an existing folder be
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }

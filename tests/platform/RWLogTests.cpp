@@ -66,3 +66,17 @@ TEST_F(RWLogTest, SignInTokensNeverReachTheLog) {
   EXPECT_NE(captured[0].second.find("--api http://127.0.0.1"), std::string::npos);
   EXPECT_NE(captured[2].second.find("&x=1"), std::string::npos);
 }
+
+TEST_F(RWLogTest, LongLinesAreCutWithoutSplittingACharacterOrASecret) {
+  RWLogSecrets::add("s3cr3t-T0KEN");
+  RWLog(std::string(100 * 1024 * 1024, 'x'), 0);
+  RWLog(std::string(RWLogMaximumLength - 1, 'x') + "é and more", 0);
+  RWLog(std::string(RWLogMaximumLength - 4, 'x') + "s3cr3t-T0KEN", 0);
+  RWLog(std::string(RWLogMaximumLength, 'y'), 0);
+  RWLogSecrets::remove("s3cr3t-T0KEN");
+  ASSERT_EQ(captured.size(), 4u);
+  EXPECT_EQ(captured[0].second, std::string(RWLogMaximumLength, 'x') + "…");
+  EXPECT_EQ(captured[1].second, std::string(RWLogMaximumLength - 1, 'x') + "…");
+  EXPECT_EQ(captured[2].second.find("s3cr"), std::string::npos);
+  EXPECT_EQ(captured[3].second, std::string(RWLogMaximumLength, 'y'));
+}

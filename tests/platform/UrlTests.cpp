@@ -25,3 +25,24 @@ TEST(Url, BuildsDerivedAddresses) {
   EXPECT_EQ(base.appendingPathComponent("me").absoluteString(), "https://cloud.korvel.io/dashboard/me");
   EXPECT_EQ(Url::parse("http://127.0.0.1:5/x/")->withPath("").absoluteString(), "http://127.0.0.1:5");
 }
+
+TEST(Url, JoinsThatWouldNotParseStillGiveAnAddress) {
+  auto base = *Url::parse("https://cloud.korvel.io/dashboard");
+  struct Case {
+    const char* path;
+    const char* query;
+    const char* expected;
+  } cases[] = {
+      {"/a%zz", "", "https://cloud.korvel.io/a%25zz"},
+      {"/%", "", "https://cloud.korvel.io/%25"},
+      {"/ok%20name", "", "https://cloud.korvel.io/ok%20name"},
+      {"/dashboard", "q=%zz", "https://cloud.korvel.io/dashboard?q=%25zz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto joined = *c.query ? base.withQuery(c.query) : base.withPath(c.path);
+    EXPECT_TRUE(Url::parse(joined.absoluteString()));
+    EXPECT_EQ(joined.absoluteString(), c.expected);
+  }
+  EXPECT_EQ(base.appendingPathComponent("%zz").absoluteString(), "https://cloud.korvel.io/dashboard/%25zz");
+}

@@ -157,6 +157,7 @@ TEST(ZZArchiveUpdate, AFailedFinalDeflateFlushFailsTheUpdate) {
   auto r = archive->updateEntries({textEntry("a", "short text that zlib keeps until the end")});
   EXPECT_EQ(zipCode(r), 5);
   EXPECT_EQ(r.error().underlying->code, ENOSPC);
+  EXPECT_NE(r.error().message.find("the disk is full"), std::string::npos) << r.error().message;
   EXPECT_TRUE(data->empty());
 }
 
@@ -166,6 +167,11 @@ TEST(ZZArchiveUpdate, TheFormatsLimitsAreCheckedBeforeWriting) {
   EXPECT_EQ(zipCode(m.archive->updateEntries(many)), 7);
   auto longName = ZZArchiveEntry::archiveEntryWithDirectoryName(std::string(65536, 'n'));
   auto r = m.archive->updateEntries({textEntry("a", "a"), longName});
+  EXPECT_EQ(zipCode(r), 5);
+  EXPECT_EQ(r.error().intInfo(ZZEntryIndexKey), 1);
+  EXPECT_TRUE(m.data->empty());
+  // Names are flagged UTF-8: bytes that are not are refused, not written.
+  r = m.archive->updateEntries({textEntry("a", "a"), textEntry("b\xff\xfe.txt", "b")});
   EXPECT_EQ(zipCode(r), 5);
   EXPECT_EQ(r.error().intInfo(ZZEntryIndexKey), 1);
   EXPECT_TRUE(m.data->empty());

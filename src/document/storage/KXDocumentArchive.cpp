@@ -51,12 +51,8 @@ class FilteredBacking final : public KXDocumentArchiveBacking {
 
 KXDocumentArchive::KXDocumentArchive(std::unique_ptr<KXDocumentArchiveBacking> backing, std::optional<Uuid> uuidIfNeeded)
     : backing_(std::move(backing)) {
-  std::string bytes;
-  (void)backing_->dataReader(relativePathForManifest)([&](const std::uint8_t* p, std::size_t n) -> Result<void> {
-    bytes.append(reinterpret_cast<const char*>(p), n);
-    return {};
-  });
-  auto decoded = decodeManifest(bytes);
+  auto bytes = readText(backing_->dataReader(relativePathForManifest), maximumManifestSize);
+  auto decoded = decodeManifest(bytes.value_or(""));
   if (decoded) {
     uuid_ = decoded->uuid;
     manifest_ = std::move(*decoded);
@@ -141,6 +137,17 @@ bool KXDocumentArchive::isSafeRelativePath(std::string_view path) {
   }
 }
 
+std::optional<std::string> KXDocumentArchive::readText(const DataReader& reader, std::size_t limit) {
+  std::string bytes;
+  auto read = reader([&](const std::uint8_t* p, std::size_t n) -> Result<void> {
+    if (n > limit - bytes.size()) return fail(KXDocumentArchiveError::invalidBacking("the file is too large"));
+    bytes.append(reinterpret_cast<const char*>(p), n);
+    return {};
+  });
+  if (!read) return std::nullopt;
+  return bytes;
+}
+
 Result<KXDocumentArchive::Manifest::Entry> KXDocumentArchive::makeEntry(const DataReader& reader,
                                                                       const DataSink* writer) {
   crypto::Sha1 sha1;
@@ -157,9 +164,8 @@ Result<KXDocumentArchive::Manifest::Entry> KXDocumentArchive::makeEntry(const Da
 }
 
 std::string KXDocumentArchive::encode(const json& value) {
-  std::string text = JsonCoder::dump(value, JsonCoder::Style::pretty);
-  for (auto pos = text.find("\\/"); pos != std::string::npos; pos = text.find("\\/", pos + 1)) text.replace(pos, 2, "/");
-  return text;
+  // The coder never escapes "/"; a backslash before one belongs to the text and stays.
+  return JsonCoder::dump(value, JsonCoder::Style::pretty);
 }
 
 json KXDocumentArchive::manifestJSON(const Manifest& manifest) {

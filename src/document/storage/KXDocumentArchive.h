@@ -71,6 +71,12 @@ class KXDocumentArchive {
   // A relative path that can't escape the folder it is written into.
   static bool isSafeRelativePath(std::string_view path);
 
+  // A manifest larger than this is not read: the archive then has none.
+  static constexpr std::size_t maximumManifestSize = 32 << 20;
+  // The whole of what `reader` gives, or none when it fails or gives more than `limit` bytes
+  // (the read stops there).
+  static std::optional<std::string> readText(const DataReader& reader, std::size_t limit);
+
   // Size and SHA-1 of a file, read once; each chunk also goes to `writer` when given.
   static Result<Manifest::Entry> makeEntry(const DataReader& reader, const DataSink* writer = nullptr);
 

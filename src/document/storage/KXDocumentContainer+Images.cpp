@@ -22,10 +22,9 @@ bool startsWith(const Data& d, std::initializer_list<std::uint8_t> magic) {
   return d.size() >= magic.size() && std::equal(magic.begin(), magic.end(), d.begin());
 }
 
-std::string contentName(const Data& bytes) {
-  std::string name = crypto::base64Encode(crypto::sha1(bytes));
-  std::erase_if(name, [](char c) { return c == '/' || c == '+' || c == '='; });
-  return name;
+std::string nameForContent(const Data& bytes) {
+  auto digest = crypto::sha1(bytes);
+  return KXDocumentContainer::contentName(Data(digest.begin(), digest.end()));
 }
 
 std::string imageExtension(const Data& bytes) {
@@ -70,6 +69,16 @@ std::optional<Data> rasterisePdf(const Data& pdf) {
   return png;
 }
 
+}  // namespace
+
+std::string KXDocumentContainer::contentName(const Data& sha1Digest) {
+  std::string name = crypto::base64Encode(sha1Digest);
+  std::erase_if(name, [](char c) { return c == '/' || c == '+' || c == '='; });
+  return name;
+}
+
+namespace {
+
 // Reduced copies are made a few at a time, however many images a read finds.
 GThreadPool* scalingPool() {
   static GThreadPool* pool = g_thread_pool_new(
@@ -91,7 +100,7 @@ Result<std::string> KXDocumentContainer::addImage(const Data& data) {
     if (!png) return fail(makeError(KXDocumentError::unsupportedImageFormat));
     bytes = std::move(*png);
   }
-  std::string name = contentName(bytes) + imageExtension(bytes);
+  std::string name = nameForContent(bytes) + imageExtension(bytes);
   auto folder = projectDirectory_ / KXDocumentArchive::relativePathForImages;
   if (auto made = fs::createDirectories(folder); !made) return fail(made.error());
   if (auto written = fs::writeAtomically(folder / name, bytes); !written) return fail(written.error());

@@ -113,8 +113,8 @@ Result<std::shared_ptr<KXDocumentContainer>> KXDocumentContainer::create(
   container->projectDirectory_ = dir / nameForProjectDirectory;
   container->projectDirectoryPathPrefix_ = container->projectDirectory_.string() + "/";
   // The autosave folder holds working copies of the user's documents: keep it private.
+  if (auto made = fs::createDirectories(baseDirectory().parent_path(), 0700); !made) return fail(made.error());
   if (auto made = fs::createDirectories(baseDirectory(), 0700); !made) return fail(made.error());
-  ::chmod(baseDirectory().c_str(), 0700);
   if (auto made = fs::createDirectories(dir, 0700); !made) return fail(made.error());
   if (auto made = fs::createDirectories(container->projectDirectory_); !made) return fail(made.error());
   auto backing = KXDirectoryArchiveBacking::create(container->projectDirectory_, false, false);
@@ -305,30 +305,44 @@ void KXDocumentContainer::detectDiscardableItems() {
   }
   const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
   const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
-  std::vector<std::string> names;
-  for (const auto& [path, entry] : projectManifestEntries_) {
-    auto at = path.rfind(images);
-    size_t length = images.size();
-    if (at == std::string::npos) {
-      at = path.rfind(assets);
-      length = assets.size();
-    }
-    if (at == std::string::npos) continue;
-    std::string name = path.substr(at + length);
-    if (name.empty() || name.find('/') != std::string::npos) continue;
-    names.push_back(name);
-  }
-  for (const auto& name : names) {
-    std::vector<std::string> candidates = {assets + name, images + name};
-    for (int size : cachedImageDimensions)
-      candidates.push_back(std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name);
-    bool referenced = haystack.find(name) != std::string::npos;
-    for (auto& c : candidates) {
-      if (referenced) {
-        projectRelativePathsToDiscard_.erase(c);
-      } else {
-        projectRelativePathsToDiscard_.insert(c);
+  const std::string code = std::string(KXDocumentArchive::relativePathForCodeFiles) + "/";
+  // Text of the code files, read once and only when a file nothing in the design names needs it.
+  std::optional<std::string> codeText;
+  auto mentionedInCode = [&](const std::string& name) {
+    if (!codeText) {
+      codeText.emplace();
+      for (const auto& [path, entry] : projectManifestEntries_) {
+        if (path.rfind(code, 0) != 0 || entry.size > maximumCodeFileSizeForDiscarding) continue;
+        auto bytes = fs::readFile(projectDirectory_ / path);
+        if (!bytes || std::find(bytes->begin(), bytes->end(), 0) != bytes->end()) continue;
+        codeText->append(bytes->begin(), bytes->end());
+        codeText->push_back('\0');
       }
+    }
+    return codeText->find(name) != std::string::npos;
+  };
+  for (const auto& [path, entry] : projectManifestEntries_) {
+    bool isImage = path.rfind(images, 0) == 0;
+    if (!isImage && path.rfind(assets, 0) != 0) continue;
+    std::string name = path.substr(isImage ? images.size() : assets.size());
+    if (name.empty() || name.find('/') != std::string::npos) continue;
+    std::vector<std::string> paths = {path};
+    if (isImage)
+      for (int size : cachedImageDimensions)
+        paths.push_back(std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name);
+    // Only images the editor stored under their content's name go as soon as the design drops
+    // them; any other file goes only when neither the design nor the code names it.
+    bool discard = false;
+    if (haystack.find(name) == std::string::npos) {
+      std::string stem = name.substr(0, name.find('.'));
+      bool storedByEditor = isImage && entry.sha1 && stem == contentName(*entry.sha1);
+      discard = storedByEditor || !mentionedInCode(name);
+    }
+    for (auto& p : paths) {
+      if (discard)
+        projectRelativePathsToDiscard_.insert(p);
+      else
+        projectRelativePathsToDiscard_.erase(p);
     }
   }
 }

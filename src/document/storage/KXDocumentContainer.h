@@ -53,6 +53,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static constexpr std::size_t maximumNumberOfBackups = 42;
   // How long a write pass waits for a provider before it gives up on it.
   static inline double providerTimeout = 10.0;
+  // Code files larger than this are not searched for the names of images and assets.
+  static constexpr std::int64_t maximumCodeFileSizeForDiscarding = 8 << 20;
+  // The name the editor's images are stored under: their SHA-1, Base64 without "/", "+", "=".
+  static std::string contentName(const Data& sha1Digest);
 
   // $XDG_DATA_HOME/Korvel/Autosave Information, private to the user.
   static std::filesystem::path baseDirectory();

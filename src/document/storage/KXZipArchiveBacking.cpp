@@ -5,10 +5,12 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
+#include <set>
 #include <vector>
 
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentArchiveError.h"
+#include "platform/FileSystem.h"
 #include "platform/RWLog.h"
 
 namespace {
@@ -45,6 +47,9 @@ Result<std::unique_ptr<KXZipArchiveBacking>> KXZipArchiveBacking::create(const s
     if (::stat(url.c_str(), &st) != 0) return fail(Error::file(errno, url.string()));
     if (!S_ISREG(st.st_mode)) return fail(KXDocumentArchiveError::invalidBacking(url.string() + " is not a file"));
   }
+  // What a save killed half-way left beside the document goes when the document is next opened.
+  if (auto removed = fs::removeStaleSiblingTemporaries(url))
+    RWLog("Removed " + std::to_string(removed) + " temporary folder(s) an interrupted save left beside " + url.string());
   auto zip = ZZArchive::archiveWithURL(url, {{ZZOpenOptionsCreateIfMissingKey, true}});
   if (!zip) return fail(zip.error());
   return std::unique_ptr<KXZipArchiveBacking>(new KXZipArchiveBacking(url, writesManifest, std::move(*zip)));
@@ -91,28 +96,28 @@ DataReader KXZipArchiveBacking::dataReader(const std::string& relativePath) cons
 }
 
 void KXZipArchiveBacking::forEach(const std::function<void(const std::string&, const DataReader&)>& body) const {
+  // A name held twice is read from its first entry, as dataReader() does: the version check,
+  // the read and the reflection all see the same file.
+  std::set<std::string> seen;
   for (const auto& entry : zip_->entries()) {
     auto name = entry->fileName();
-    if (!name || !isRegularFile(entry->fileMode(), *name) || !KXDocumentArchive::shouldInclude(*name)) continue;
+    if (!name || !seen.insert(normalized(*name)).second) continue;
+    if (!isRegularFile(entry->fileMode(), *name) || !KXDocumentArchive::shouldInclude(*name)) continue;
     body(*name, entryReader(entry));
   }
 }
 
 Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation,
                                           const UpdatedManifest& updatedManifest) {
+  (void)fs::removeStaleSiblingTemporaries(url_);
   // What the zip holds now, to carry unchanged entries over as they are.
   std::map<std::string, std::shared_ptr<ZZArchiveEntry>> current;
   for (const auto& entry : zip_->entries())
     if (auto name = entry->fileName(); name && !current.count(*name)) current[*name] = entry;
   std::optional<KXDocumentManifest> currentManifest;
-  {
-    std::string bytes;
-    (void)dataReader(KXDocumentArchive::relativePathForManifest)([&](const std::uint8_t* p, std::size_t n) -> Result<void> {
-      bytes.append(reinterpret_cast<const char*>(p), n);
-      return {};
-    });
-    if (auto decoded = KXDocumentArchive::decodeManifest(bytes)) currentManifest = std::move(*decoded);
-  }
+  if (auto bytes = KXDocumentArchive::readText(dataReader(KXDocumentArchive::relativePathForManifest),
+                                               KXDocumentArchive::maximumManifestSize))
+    if (auto decoded = KXDocumentArchive::decodeManifest(*bytes)) currentManifest = std::move(*decoded);
 
   Entries files;
   std::vector<std::shared_ptr<ZZArchiveEntry>> entries;

@@ -44,7 +44,7 @@ TEST(DocumentVersionCheck, DocumentsTooLargeToParseAreJudgedAsTheyStreamBy) {
     long code;
   } cases[] = {
       {R"({"pages":[{"version":9}],)" + bulk + R"("version":3})", -1},
-      {R"({"pages":")" + bulk + R"(","version":999})", 12},
+      {R"({"pages":")" + bulk + bulk + R"(","version":999})", 12},
       {R"({"version":1,"pages":[],)" + bulk + R"("version":999})", 12},
       {R"({"pages":{"version":1},)" + bulk + "}", 11},
       {R"({)" + bulk + R"("version":"3"})", 11},
@@ -53,4 +53,11 @@ TEST(DocumentVersionCheck, DocumentsTooLargeToParseAreJudgedAsTheyStreamBy) {
   for (const auto& c : cases) {
     EXPECT_EQ(code(check(c.text.c_str(), 3)), c.code) << c.text.substr(0, 30) << "…" << c.text.substr(c.text.size() - 20);
   }
+  // Judging one holds no more than the parsing limit, whatever its size.
+  auto root = testenv::freshFolder("version-memory");
+  writeTree(root, {{"design/document.json", cases[1].text}});
+  auto archive = folderArchive(root);
+  long growth = testenv::peakGrowthInChild([&] { (void)verifyDocumentVersion(*archive, 3); });
+  EXPECT_GE(growth, 0);
+  EXPECT_LT(growth, static_cast<long>(maximumParsedDocumentSize / 1024 * 3 / 2)) << "kilobytes";
 }

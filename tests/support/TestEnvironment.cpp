@@ -3,8 +3,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <string>
 
 namespace testenv {
@@ -57,6 +59,32 @@ int run(const std::string& command, std::string* output) {
   int status = pclose(pipe);
   if (output) *output = std::move(out);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+long peakGrowthInChild(const std::function<void()>& body) {
+  auto kilobytes = [](const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
+    return 0L;
+  };
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  pid_t child = ::fork();
+  if (child == 0) {
+    long before = kilobytes("VmRSS:");
+    body();
+    long growth = kilobytes("VmHWM:") - before;
+    (void)!::write(fds[1], &growth, sizeof growth);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  long growth = -1;
+  if (::read(fds[0], &growth, sizeof growth) != sizeof growth) growth = -1;
+  ::close(fds[0]);
+  ::waitpid(child, nullptr, 0);
+  return growth;
 }
 
 }  // namespace testenv

@@ -3,6 +3,7 @@
 // at exit, so tests never read or write the user's own settings.
 
 #include <filesystem>
+#include <functional>
 
 namespace testenv {
 // The temporary home of this test process.
@@ -11,4 +12,7 @@ const std::filesystem::path& home();
 std::filesystem::path freshFolder(const std::string& hint = "t");
 // Runs a shell command; answers its exit status and fills `output` with its standard output.
 int run(const std::string& command, std::string* output = nullptr);
+// Kilobytes by which resident memory peaked above where it stood while `body` ran, measured in a
+// forked child so that earlier peaks of the test process don't hide it; -1 when it can't tell.
+long peakGrowthInChild(const std::function<void()>& body);
 }  // namespace testenv

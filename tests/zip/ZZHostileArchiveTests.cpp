@@ -3,12 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-
 #include "ZipTestSupport.h"
+#include "support/TestEnvironment.h"
 
 using namespace ziptest;
 
@@ -24,34 +20,6 @@ std::vector<std::size_t> centralHeaders(const Data& zip) {
 
 void setLocalOffset(Data& zip, std::size_t centralHeader, std::uint32_t offset) {
   for (int k = 0; k < 4; ++k) zip[centralHeader + 42 + k] = static_cast<std::uint8_t>(offset >> (8 * k));
-}
-
-// Kilobytes the process's resident memory peaked above where it stood, while `body` ran in a child.
-long peakGrowthInChild(const std::function<void()>& body) {
-  auto kilobytes = [](const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-      if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
-    return 0L;
-  };
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return -1;
-  pid_t child = ::fork();
-  if (child == 0) {
-    long before = kilobytes("VmRSS:");
-    body();
-    long growth = kilobytes("VmHWM:") - before;
-    (void)!::write(pipeFds[1], &growth, sizeof growth);
-    ::_exit(0);
-  }
-  ::close(pipeFds[1]);
-  long growth = -1;
-  (void)!::read(pipeFds[0], &growth, sizeof growth);
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return growth;
 }
 
 }  // namespace
@@ -110,7 +78,7 @@ TEST(ZZHostileArchive, ALyingDeclaredSizeCostsNoMemory) {
   for (const auto& entry : {plain, locked}) {
     SCOPED_TRACE(entry.name);
     auto archive = openData(makeRawZip({entry}));
-    long growth = peakGrowthInChild([&] { (void)archive->entries()[0]->newData("pw"); });
+    long growth = testenv::peakGrowthInChild([&] { (void)archive->entries()[0]->newData("pw"); });
     EXPECT_GE(growth, 0);
     EXPECT_LT(growth, 100 * 1024) << "kilobytes";
     EXPECT_EQ(zipCode(archive->entries()[0]->newData("pw")), 14);

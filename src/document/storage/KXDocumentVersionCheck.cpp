@@ -129,6 +129,8 @@ class TopLevelVersionScanner {
 Result<void> verifyDocumentVersion(const KXDocumentArchive& archive, std::optional<std::int64_t> supportedVersion) {
   // Up to the limit the text is parsed whole; past it, only scanned as it streams by.
   std::string bytes;
+  // Room up front: a buffer grown by doubling would keep each smaller copy resident on the way.
+  bytes.reserve(maximumParsedDocumentSize);
   bool tooLarge = false;
   TopLevelVersionScanner scanner;
   auto read = archive.backing().dataReader(KXDocumentArchive::relativePathForDocumentJSON)(

@@ -11,7 +11,7 @@ class KXDocumentArchive;
 
 // Editor documents up to this size are parsed to be checked; larger ones are scanned for their
 // top-level "version" as they stream by, never held whole.
-inline constexpr std::size_t maximumParsedDocumentSize = 64 << 20;
+inline constexpr std::size_t maximumParsedDocumentSize = 16 << 20;
 
 // `supportedVersion` is the installed editor's document version, none when it is unknown
 // (then only version 0 passes). An unreadable or empty document JSON passes: reading the

@@ -104,6 +104,11 @@ TEST(ContainerLife, OriginChangedElsewhereKeepsUnsavedEditsAside) {
   ASSERT_TRUE(again.container->setAsideCopy());
   EXPECT_EQ(readFileText(*again.container->setAsideCopy() / "design/document.json"), R"({"version":1,"title":"mine"})");
   EXPECT_EQ(again.container->setAsideCopy()->parent_path(), KXDocumentContainer::baseDirectory());
+  // Thrown away, the document takes its set-aside edits to the trash with it.
+  auto aside = *again.container->setAsideCopy();
+  ASSERT_TRUE(again.container->deleteContainer(true));
+  EXPECT_FALSE(fs::exists(aside));
+  EXPECT_FALSE(fs::exists(again.container->uuidDirectory()));
 }
 
 TEST(ContainerLife, OneLiveContainerPerProjectAndOriginsAreChecked) {

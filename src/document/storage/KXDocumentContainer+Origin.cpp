@@ -98,7 +98,7 @@ bool KXDocumentContainer::workingCopyDiffersFromInfo() {
 
 void KXDocumentContainer::setWorkingCopyAside() {
   auto stamp = KXDocumentArchive::formatDate(std::chrono::system_clock::now());
-  auto aside = baseDirectory() / ("Korvel-" + uuid_.string() + " unsaved edits " + stamp);
+  auto aside = baseDirectory() / (uuidDirectory_.filename().string() + setAsideInfix + stamp);
   if (auto copied = fs::copyItem(projectDirectory_, aside); copied) {
     setAsideCopy_ = aside;
     log("The document changed elsewhere; unsaved edits of this working copy were kept in " + aside.string());

@@ -165,6 +165,14 @@ Result<void> KXDocumentContainer::deleteContainer(bool toTrash) {
     deleted_ = true;
     backupTimer_.reset();
     result = toTrash ? fs::trashItem(uuidDirectory_) : fs::removeItem(uuidDirectory_);
+    // A document the person throws away takes its set-aside edits along, to the trash too.
+    if (toTrash) {
+      std::string prefix = uuidDirectory_.filename().string() + setAsideInfix;
+      std::error_code ec;
+      for (auto it = std::filesystem::directory_iterator(baseDirectory(), ec);
+           !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        if (it->path().filename().string().rfind(prefix, 0) == 0) (void)fs::trashItem(it->path());
+    }
   }
   unregister();
   return result;

@@ -48,6 +48,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static constexpr const char* nameForProjectDirectory = "container";
   static constexpr const char* nameForProjectLog = "container.log";
   static constexpr const char* nameForOriginInfo = "info";
+  // A set-aside copy of unsaved edits is "Korvel-<UUID>" + this + a date, beside the container.
+  static constexpr const char* setAsideInfix = " unsaved edits ";
   static constexpr int cachedImageDimensions[] = {512, 1024, 2048};
   static inline double backupTimeInterval = 60.0;
   static constexpr std::size_t maximumNumberOfBackups = 42;

@@ -105,7 +105,9 @@ TEST(DeviceMenu, OrdersByCategoryKindAndSelector) {
       "tv": {"title": "TV", "category": "Q", "kind": "tv", "screen": {"width": 1, "height": 1}},
       "up": {"title": "UP", "kind": "phone", "screen": {"width": 1, "height": 1}},
       "uw": {"title": "UW", "kind": "watch", "screen": {"width": 1, "height": 1}}}, "deviceSkins": {}})");
-  EXPECT_EQ(titles(menu), (std::vector<std::string>{"-", "W", "-", "P3", "a", "b", "-", "T", "-", "TV", "-", "Car", "-",
+  // Categories come in the order the catalog's ids are visited ("car" first); kinds and selectors
+  // order each one.
+  EXPECT_EQ(titles(menu), (std::vector<std::string>{"-", "TV", "-", "Car", "-", "W", "-", "P3", "a", "b", "-", "T", "-",
                                                     "UW", "UP"}));
 }
 

@@ -64,7 +64,7 @@ class FakePreviewDocument : public PreviewDocument, public std::enable_shared_fr
 inline std::string selectionText(const std::string& id, const nlohmann::json& settings, int width = 400,
                                  int height = 300) {
   nlohmann::json s = {{"responsive", false}, {"rotate", false}, {"bezel", false}, {"touch", false}};
-  s.update(settings);
+  if (settings.is_object()) s.update(settings);
   return nlohmann::json{{"presentationNode", {{"componentClass", "Frame"}}},
                         {"metadata", {{"name", "Home"}, {"id", id}, {"width", width}, {"height", height}, {"settings", s}}}}
       .dump();

@@ -106,12 +106,14 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
   ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
   EXPECT_EQ(preview->title().rfind("title  (", 0), 0u) << preview->title();
 
-  // The editor heard of the page's start and of the prototype's error.
+  // Once the editor listens, a reload tells it of the page's start and of the prototype's error.
   auto& editor = document->ostrelViewController().webViewController();
+  document->reloadPreview();
   ASSERT_TRUE(waitFor([&] {
     auto errors = read(editor, "window.OstrelStandIn.received.filter(function (r) { return r.event === 'PreviewErrors'; })");
     return errors && errors->dump().find("prototype broke") != std::string::npos;
-  }));
+  })) << read(editor, "window.OstrelStandIn.received").value_or(nullptr).dump() << "\n"
+      << read(page, "window.PreviewStandIn.errors").value_or(nullptr).dump() << page.webView().uri();
 
   // Picking the phone from the device menu.
   std::shared_ptr<PreviewMenuItem> phone;

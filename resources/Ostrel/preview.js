@@ -85,10 +85,13 @@
     var layer = findLayer(meta.id) || { x: 0, y: 0, width: meta.width, height: meta.height, text: meta.name };
     var box = document.createElement('div');
     box.className = 'layer';
-    box.style.left = '16px';
-    box.style.top = '16px';
-    box.style.width = (layer.width || 100) + 'px';
-    box.style.height = (layer.height || 40) + 'px';
+    // On the canvas the frame is the whole picture; in a device it sits at the top.
+    var onCanvas = !settings.deviceType || settings.deviceType === 'Canvas';
+    box.style.left = onCanvas ? '0' : '16px';
+    box.style.top = onCanvas ? '0' : '16px';
+    box.style.width = onCanvas ? '100%' : (layer.width || 100) + 'px';
+    box.style.height = onCanvas ? '100%' : (layer.height || 40) + 'px';
+    box.style.boxSizing = 'border-box';
     box.textContent = layer.text || layer.name || meta.name;
     device.appendChild(box);
     stage.appendChild(device);

@@ -183,14 +183,28 @@ class Korvel:
 
 
 def preview_window():
-    ids = xdo("search", "--onlyvisible", "--role", "preview", check=False).split()
-    return ids[-1] if ids else None
+    # The preview's title is the previewed frame's name and its zoom: "Hero  (100%)".
+    return find_window(r"\([0-9]+%\)$")
+
+
+PICTURE = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+x, y, w, h = (int(v) for v in sys.argv[2:6])
+shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, w, h)
+shot.savev(sys.argv[1], 'png', [], [])
+data, stride, n = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
+print(len({bytes(data[r * stride + c * n:r * stride + c * n + 3]) for r in range(h) for c in range(w)}))
+"""
 
 
 def colours_in_window(window, path):
     """The number of colours of a picture of `window`, saved at `path`."""
-    shot = subprocess.run("xwd -silent -id %s -display %s | convert xwd:- %s && convert %s -format %%k info:"
-                          % (window, DISPLAY, path, path), shell=True, env=ENV, capture_output=True, text=True)
+    if not window:
+        return 0
+    shot = subprocess.run(["/usr/bin/python3", "-c", PICTURE, path, *map(str, geometry(window))], env=ENV,
+                          capture_output=True, text=True)
     return int(shot.stdout.strip() or 0) if shot.returncode == 0 else 0
 
 
@@ -206,6 +220,9 @@ def open_preview(editor_pattern):
 
 def focus_editor(window):
     # A click on the editor's empty canvas gives the page the keyboard without selecting anything.
+    # Without a window manager a click does not move the focus between windows (the preview may
+    # hold it): the person's window manager would.
+    xdo("windowfocus", "--sync", window, check=False)
     _, _, width, height = geometry(window)
     click(window, width // 2, height - 40)
     time.sleep(0.5)

@@ -93,7 +93,11 @@
     box.style.height = onCanvas ? '100%' : (layer.height || 40) + 'px';
     box.style.boxSizing = 'border-box';
     box.textContent = layer.text || layer.name || meta.name;
-    device.appendChild(box);
+    // The screen clips the prototype; a hand may reach beyond it.
+    var screen = document.createElement('div');
+    screen.style.cssText = 'position:absolute;inset:0;overflow:hidden';
+    screen.appendChild(box);
+    device.appendChild(screen);
     stage.appendChild(device);
     // The device fits the window; the host shows the zoom in its title.
     var outer = device.getBoundingClientRect();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "FakePreviewDocument.h"
+#include "preview/KorvelViewController.h"
 #include "preview/PreviewMenu.h"
 
 namespace {
@@ -155,6 +156,18 @@ TEST_F(PreviewSettings, CleanUpStopsLiveSharing) {
   d->server = std::make_shared<RecordingServer>();
   p->cleanup();
   EXPECT_EQ(d->server->liveSharingStops, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PreviewPage, AddressCarriesTheServersAddressesAsQueryValues) {
+  auto server = Url::parse("http://127.0.0.1:4000/");
+  ASSERT_TRUE(server);
+  EXPECT_EQ(KorvelViewController::previewPageURL("http://127.0.0.1:4000/a+b&c", *server),
+            "http://127.0.0.1:4000/_app/resources/Ostrel/preview.html"
+            "?imageBaseURL=http://127.0.0.1:4000/a%252Bb%26c&projectURL=http://127.0.0.1:4000/");
 }
 
 }  // namespace

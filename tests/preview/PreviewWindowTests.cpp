@@ -11,7 +11,9 @@
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
+#include "foundation/SharedNames.h"
 #include "platform/JsonCoder.h"
+#include "platform/NotificationCenter.h"
 #include "preview/DeviceManager.h"
 #include "preview/DeviceSettingsMenuController.h"
 #include "preview/KorvelViewController.h"
@@ -171,6 +173,15 @@ TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {
   auto p = packages();
   EXPECT_EQ(std::find(p.begin(), p.end(), "left-pad"), p.end());
   KorvelViewController::packageConsent() = nullptr;
+
+  // Every reload is issued, one after the other.
+  int reloads = 0;
+  auto token = NotificationCenter::defaultCenter().addObserver(PreviewReloadNotification, nullptr,
+                                                               [&](const Notification&) { ++reloads; });
+  preview->korvelViewController()->reload();
+  preview->korvelViewController()->reload();
+  EXPECT_EQ(reloads, 2);
+  EXPECT_FALSE(preview->korvelViewController()->isLoading());
 
   for (auto [name, valid] : std::initializer_list<std::pair<const char*, bool>>{
            {"left-pad", true}, {"@a/b", true}, {"", false}, {".hidden", false}, {"UPPER", false}, {"a b", false},

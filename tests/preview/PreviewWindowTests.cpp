@@ -136,8 +136,11 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
   preview->orientationButtonPressed();
   ASSERT_TRUE(waitFor([&] { return preview->deviceRotate(); }));
   EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 667.0 / 375) < 0.01; }, 10)) << contentRatio(*preview);
-  auto shown = read(page, "document.getElementById('device').style.width");
-  EXPECT_EQ(shown, nlohmann::json("667px"));
+  // The page draws the rotated phone once it has the new preview data.
+  EXPECT_TRUE(waitFor([&] {
+    return read(page, "document.getElementById('device') && document.getElementById('device').style.width") ==
+           nlohmann::json("667px");
+  }, 10));
 
   // Store data reaches the page as data, whatever it holds.
   nlohmann::json store = {{"note", "\");alert(1);//</script>"}};

@@ -1,7 +1,8 @@
 /* A bare WebKitGTK browser for startup_bench.py: one window, one web view, the file:// address
  * given on the command line. Prints "ready <seconds>" (seconds since main began) once the stand-in
- * editor reports DocumentReady, then keeps running until killed so its memory can be read.
- *   bare_webview file:///…/resources/Ostrel/index.html
+ * editor reports DocumentReady (or a readiness expression given second is true), then keeps
+ * running until killed so its memory can be read.
+ *   bare_webview file:///…/resources/Ostrel/index.html ["script that turns true"]
  */
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -10,6 +11,7 @@
 #include <stdlib.h>
 
 static const char* readyScript =
+    /* replaced by a second argument */
     "!!(window.OstrelStandIn && window.OstrelStandIn.posted.indexOf('DocumentReady') >= 0)";
 
 static gint64 started;
@@ -52,10 +54,11 @@ static gboolean loadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* ur
 
 int main(int argc, char** argv) {
   started = g_get_monotonic_time();
-  if (argc != 2) {
-    fprintf(stderr, "usage: bare_webview file:///path/to/page.html\n");
+  if (argc != 2 && argc != 3) {
+    fprintf(stderr, "usage: bare_webview file:///path/to/page.html [readiness expression]\n");
     return 2;
   }
+  if (argc == 3) readyScript = argv[2];
   gtk_init(&argc, &argv);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_default_size(GTK_WINDOW(window), 1200, 800);

@@ -11,7 +11,9 @@
     undo: [],
     redo: [],
     received: [],
-    posted: []
+    posted: [],
+    previewSettings: {},
+    published: []
   };
   window.OstrelStandIn = state;
 
@@ -103,6 +105,46 @@
   function select(id) {
     state.selected = id;
     render();
+    publishPreview();
+  }
+
+  // The preview shows the selected frame, or the first one; its settings live here, per frame,
+  // and reach the preview through the project server.
+  function previewLayer() {
+    var all = layersOf(state.documentJSON);
+    for (var i = 0; i < all.length; i++) if (all[i].id === state.selected) return all[i];
+    return all[0] || null;
+  }
+
+  function publishPreview() {
+    var layer = previewLayer();
+    var base = state.addresses.projectURL;
+    if (!layer || !base || !window.fetch) return;
+    var settings = state.previewSettings[layer.id] ||
+      (state.previewSettings[layer.id] = { responsive: false, rotate: false, bezel: false, touch: false });
+    var data = {
+      presentationNode: { componentClass: layer.type === 'text' ? 'Text' : 'Frame' },
+      metadata: { name: layer.name || layer.text || layer.id, id: layer.id, width: layer.width || 100,
+        height: layer.height || 40, settings: settings }
+    };
+    var text = JSON.stringify(data);
+    state.published.push(data);
+    try {
+      fetch(new URL('_app/preview-data', base.charAt(base.length - 1) === '/' ? base : base + '/').href,
+        { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body: text }).catch(function () {});
+    } catch (e) {}
+  }
+
+  function updatePreviewSettings(id, settings) {
+    if (typeof id !== 'string' || !settings || typeof settings !== 'object') return;
+    var current = state.previewSettings[id] || { responsive: false, rotate: false, bezel: false, touch: false };
+    Object.keys(settings).forEach(function (key) {
+      if (settings[key] === null || (key === 'skin' && settings[key] === '')) delete current[key];
+      else current[key] = settings[key];
+    });
+    state.previewSettings[id] = current;
+    var layer = previewLayer();
+    if (layer && layer.id === id) publishPreview();
   }
 
   // Every edit keeps the previous document for undo and tells the host.
@@ -207,7 +249,9 @@
     });
     ipc.on('DocumentSetURL', function (u) { state.addresses.url = u; showGlobals(); });
     ipc.on('DocumentSetImageBaseURL', function (u) { state.addresses.imageBaseURL = u; showGlobals(); });
-    ipc.on('DocumentSetProjectURL', function (u) { state.addresses.projectURL = u; showGlobals(); });
+    ipc.on('DocumentSetProjectURL', function (u) { state.addresses.projectURL = u; showGlobals(); publishPreview(); });
+    ipc.on('UpdatePreviewSettings', updatePreviewSettings);
+    ipc.on('PreviewLoaded', publishPreview);
     ipc.on('DocumentContextMenuResponse', function (path) { state.lastMenuChoice = path === undefined ? null : path; });
   }
 
@@ -257,6 +301,7 @@
       if (results[0]) state.documentJSON = results[0];
       render();
       send('DocumentReady');
+      publishPreview();
     });
   });
 })();

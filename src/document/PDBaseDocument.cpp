@@ -5,13 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include "canvas/OstrelViewController.h"
-#include "document/DeviceManager.h"
-#include "document/DeviceSettingsMenuController.h"
 #include "document/DocumentHooks.h"
 #include "document/ExportPreviewCache.h"
 #include "document/ImagesPasteboard.h"
 #include "document/PDDocumentWindow.h"
-#include "document/PreviewWindowController.h"
 #include "document/ServiceAssembly.h"
 #include "document/storage/KXDocumentArchive.h"
 #include "ipc/OstrelIPCProcessor.h"
@@ -20,6 +17,9 @@
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
+#include "preview/DeviceManager.h"
+#include "preview/DeviceSettingsMenuController.h"
+#include "preview/PreviewWindowController.h"
 #include "server/ServerController.h"
 
 namespace {
@@ -82,8 +82,9 @@ void PDBaseDocument::makeWindowControllers() {
     setup();
   }
   if (!previewWindowController_) {
-    previewWindowController_ = std::make_unique<PreviewWindowController>();
-    previewWindowController_->document = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+    std::weak_ptr<PreviewDocument> self = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+    previewWindowController_ = std::make_unique<PreviewWindowController>(self);
+    previewWindowController_->loadWindow();
   }
 }
 
@@ -98,13 +99,17 @@ void PDBaseDocument::attachToEditor() {
   processor_->delegate = weak;
 }
 
+BaseOstrelViewController* PDBaseDocument::editorForPreview() const { return ostrelViewController_.get(); }
+
 GtkWindow* PDBaseDocument::windowForSheet() const { return window_ ? window_->window() : nullptr; }
 
 void PDBaseDocument::setup() {
   if (services_) return;
   services_ = std::make_unique<ServiceAssembly>(std::nullopt);
   services_->seal();
-  if (!deviceMenuController_) deviceMenuController_ = std::make_unique<DeviceSettingsMenuController>(this);
+  if (!deviceMenuController_)
+    deviceMenuController_ = std::make_unique<DeviceSettingsMenuController>(
+        std::weak_ptr<PreviewDocument>(std::static_pointer_cast<PDBaseDocument>(shared_from_this())));
   std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
   userInfoObserver_ = NotificationCenter::defaultCenter().addObserver(userInfoChangedNotification, nullptr,
                                                                       [weak](const Notification&) {
@@ -187,7 +192,7 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
     auto loaded = ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
     if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
   }
-  if (previewWindowController_) previewWindowController_->reload(this);
+  if (previewWindowController_) previewWindowController_->reload();
 }
 
 void PDBaseDocument::updateChangeCount(ChangeType change) { reportChangeCount(change); }
@@ -241,11 +246,11 @@ void PDBaseDocument::cleanup() {
 }
 
 void PDBaseDocument::reloadPreview() {
-  if (previewWindowController_) previewWindowController_->reload(this);
+  if (previewWindowController_) previewWindowController_->reload();
 }
 
 void PDBaseDocument::togglePreviewFullscreen() {
-  if (previewWindowController_) previewWindowController_->togglePreviewFullscreen(this);
+  if (previewWindowController_) previewWindowController_->togglePreviewFullscreen();
 }
 
 namespace {

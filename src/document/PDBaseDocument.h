@@ -19,7 +19,9 @@
 #include "platform/Document.h"
 #include "platform/ObserverToken.h"
 #include "platform/Url.h"
+#include "preview/PreviewDocument.h"
 
+class BaseOstrelViewController;
 class DeviceManager;
 class DeviceSettingsMenuController;
 class ExportPreviewCache;
@@ -30,7 +32,7 @@ class PreviewWindowController;
 class ServerController;
 class ServiceAssembly;
 
-class PDBaseDocument : public Document, public OstrelViewControllerDelegate {
+class PDBaseDocument : public Document, public OstrelViewControllerDelegate, public PreviewDocument {
  public:
   ~PDBaseDocument() override;
 
@@ -41,6 +43,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate {
   DeviceManager& deviceManager() const { return *deviceManager_; }
   DeviceSettingsMenuController* deviceMenuController() const { return deviceMenuController_.get(); }
   ServiceAssembly* services() const { return services_.get(); }
+  BaseOstrelViewController* editorForPreview() const override;
   const std::optional<std::string>& serverLocalUrl() const { return serverLocalUrl_; }
   PDDocumentWindow* documentWindow() const { return window_.get(); }
   bool isClosing() const { return isClosing_; }

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A person's first two sessions with korvel, end to end, on a private X display.
 
-Signs in on the login page, opens the example from the welcome window, deletes a layer in the
-editor, saves under a new name, quits; starts again, reopens the document from the recent
+Signs in on the login page, opens the example from the welcome window, opens its preview and
+takes a picture of the preview window (it must not be blank), deletes a layer in the editor, saves
+under a new name, quits; starts again, reopens the document from the recent
 documents, deletes the next layer, saves, quits. The saved file must hold exactly the layer that
 both edits left: the second session saw the first session's edit.
 
@@ -181,8 +182,47 @@ class Korvel:
             fail("korvel exited with status %d" % status)
 
 
+def preview_window():
+    # The preview's title is the previewed frame's name and its zoom: "Hero  (100%)".
+    return find_window(r"\([0-9]+%\)$")
+
+
+PICTURE = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+x, y, w, h = (int(v) for v in sys.argv[2:6])
+shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, w, h)
+shot.savev(sys.argv[1], 'png', [], [])
+data, stride, n = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
+print(len({bytes(data[r * stride + c * n:r * stride + c * n + 3]) for r in range(h) for c in range(w)}))
+"""
+
+
+def colours_in_window(window, path):
+    """The number of colours of a picture of `window`, saved at `path`."""
+    if not window:
+        return 0
+    shot = subprocess.run(["/usr/bin/python3", "-c", PICTURE, path, *map(str, geometry(window))], env=ENV,
+                          capture_output=True, text=True)
+    return int(shot.stdout.strip() or 0) if shot.returncode == 0 else 0
+
+
+def open_preview(editor_pattern):
+    """The title bar's Preview button opens the preview beside the document window."""
+    window = wait_window(editor_pattern)
+    attempt("opening the preview", lambda: click(window, 40, 23), preview_window, timeout=15)
+    shot = os.path.join(WORK, "preview.png")
+    # The page shows the frame in its device on a dark stage: more than a handful of colours.
+    wait_until(lambda: colours_in_window(preview_window(), shot) > 8, "a preview that is not blank", 60)
+    log("preview shown:", shot, colours_in_window(preview_window(), shot), "colours")
+
+
 def focus_editor(window):
     # A click on the editor's empty canvas gives the page the keyboard without selecting anything.
+    # Without a window manager a click does not move the focus between windows (the preview may
+    # hold it): the person's window manager would.
+    xdo("windowfocus", "--sync", window, check=False)
     _, _, width, height = geometry(window)
     click(window, width // 2, height - 40)
     time.sleep(0.5)
@@ -255,6 +295,8 @@ attempt("opening the example",
         lambda: find_window("^Welcome to Korvel$") and click(welcome, EXAMPLE_X, EXAMPLE_Y),
         lambda: find_window("Landing Page example"), timeout=10)
 log("example opened")
+first.wait_editor(1)
+open_preview("Landing Page example")
 edit_and_save(first, "Landing Page example", 1)
 save = wait_window("^Save")
 time.sleep(1)

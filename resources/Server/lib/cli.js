@@ -15,6 +15,8 @@
 //   slow-start=MS          wait MS milliseconds before listening
 //   split-state-line       write the state line in two pieces, 100 ms apart
 //   no-state-push          don't push the state on "joinRoom"
+// The editor's preview data arrives as a POST to /_app/preview-data and goes to the room
+// "preview" as "updatePreview"; the preview page loads the Socket.IO client from /socket.io/.
 // KORVEL_SERVER_TRACE=FILE appends one JSON line per start and per event received.
 'use strict';
 
@@ -145,7 +147,48 @@ function notFound(response) {
   response.end('Not found\n');
 }
 
+// The editor publishes the preview data of its selection here; the room "preview" gets it.
+const PREVIEW_DATA_LIMIT = 1024 * 1024;
+let previewData = null;
+
+function receivePreviewData(request, response) {
+  const chunks = [];
+  let size = 0;
+  request.on('data', (chunk) => {
+    size += chunk.length;
+    if (size > PREVIEW_DATA_LIMIT) {
+      response.writeHead(413);
+      response.end();
+      request.destroy();
+      return;
+    }
+    chunks.push(chunk);
+  });
+  request.on('end', () => {
+    if (size > PREVIEW_DATA_LIMIT) return;
+    const text = Buffer.concat(chunks).toString('utf8');
+    let parsed;
+    try {
+      parsed = JSON.parse(text);
+    } catch (error) {
+      parsed = null;
+    }
+    const origin = request.headers.origin;
+    if (origin === 'null' || (origin && origin.startsWith('file://'))) response.setHeader('Access-Control-Allow-Origin', origin);
+    if (!isObject(parsed)) {
+      response.writeHead(400);
+      return response.end();
+    }
+    previewData = text;
+    trace({ event: 'previewData', payload: parsed });
+    io.to('preview').emit('updatePreview', previewData);
+    response.writeHead(204);
+    response.end();
+  });
+}
+
 function handleRequest(request, response) {
+  if (request.method === 'POST' && request.url === '/_app/preview-data') return receivePreviewData(request, response);
   if (request.method !== 'GET' && request.method !== 'HEAD') {
     response.writeHead(405, { Allow: 'GET, HEAD' });
     return response.end();
@@ -173,7 +216,7 @@ function handleRequest(request, response) {
 }
 
 const server = http.createServer(handleRequest);
-const io = new Server(server, { serveClient: false, perMessageDeflate: { threshold: 1024 } });
+const io = new Server(server, { serveClient: true, perMessageDeflate: { threshold: 1024 } });
 
 function pushState() {
   io.to('preview').emit('state', state);
@@ -201,6 +244,7 @@ const commands = {
     if (!isObject(payload) || typeof payload.room !== 'string') return;
     socket.join(payload.room);
     if (!switches['no-state-push']) socket.emit('state', state);
+    if (previewData !== null) socket.emit('updatePreview', previewData);
   },
   setIsDocumentDirty(socket, payload) {
     if (!isObject(payload) || typeof payload.dirty !== 'boolean') return;

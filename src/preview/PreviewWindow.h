@@ -1,0 +1,68 @@
+#pragma once
+// The preview's utility window over GTK: transient for its document window, its content the
+// preview pane with the settings and rotation buttons over its top right corner. Frames are
+// the frame's top-left corner in root coordinates and the frame's size; the chrome is what the
+// window manager adds above the content (0 without one). Frame changes may spring on the
+// window's frame clock. Main thread only.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "preview/PreviewSizing.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWindow GtkWindow;
+class PreviewWindowController;
+
+class PreviewWindow {
+ public:
+  using Rect = PreviewSizing::Rect;
+  using Size = PreviewSizing::Size;
+
+  PreviewWindow(PreviewWindowController& controller, GtkWidget* content);
+  ~PreviewWindow();
+  PreviewWindow(const PreviewWindow&) = delete;
+  PreviewWindow& operator=(const PreviewWindow&) = delete;
+
+  GtkWindow* window() const;
+  // Cuts every road back to the controller, which is going.
+  void detach();
+  void setTransientFor(GtkWindow* parent);
+  void setTitle(const std::string& title);
+  void present(bool makeKey);
+  void orderBelow();
+  void hide();
+  bool isVisible() const;
+  void setKeepAbove(bool above);
+  void toggleFullscreen();
+  bool isFullScreen() const { return fullScreen_; }
+  void setRotationEnabled(bool enabled);
+  bool isActive() const;
+  // `changed` runs when the document window becomes or stops being the active window, a moment
+  // later, so that the window that took the focus is known.
+  void observeDocumentWindow(GtkWindow* document, std::function<void(bool active)> changed);
+
+  Rect frame() const;
+  double chrome() const;
+  std::optional<Rect> screenFrame() const;
+  void setFrame(const Rect& frame);
+  // Springs from `from` to `to`; `done` runs when it stops.
+  void animateFrame(const Rect& from, const Rect& to, std::function<void()> done);
+  bool isAnimating() const;
+  // Content ratio (0 × 0: none) and content minimum, as geometry hints.
+  void setGeometry(Size aspectRatio, Size minimum);
+  void popUpSettingsMenu();
+
+  // The same for any window (the document window).
+  static Rect frameOf(GtkWindow* window);
+  static double chromeOf(GtkWindow* window);
+  static std::optional<Rect> screenFrameOf(GtkWindow* window);
+  static void setContentMinimum(GtkWindow* window, Size minimum);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  bool fullScreen_ = false;
+};

@@ -1,0 +1,304 @@
+#include "preview/PreviewWindowController.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "canvas/BaseOstrelViewController.h"
+#include "canvas/ScriptLiteral.h"
+#include "canvas/WebViewController.h"
+#include "foundation/SharedNames.h"
+#include "platform/Defaults.h"
+#include "platform/NotificationCenter.h"
+#include "platform/RWLog.h"
+#include "platform/RunLoop.h"
+#include "preview/DeviceManager.h"
+#include "preview/KorvelViewController.h"
+#include "preview/PreviewDocument.h"
+#include "preview/PreviewMenu.h"
+#include "preview/PreviewWindow.h"
+#include "server/ServerController.h"
+
+using namespace PreviewSizing;
+
+PreviewWindowController::PreviewWindowController(std::weak_ptr<PreviewDocument> document)
+    : document_(std::move(document)) {
+  buildSettingsMenu();
+}
+
+PreviewWindowController::~PreviewWindowController() {
+  *alive_ = false;
+  if (window_) window_->detach();
+  window_.reset();
+}
+
+void PreviewWindowController::loadWindow() {
+  if (window_) return;
+  korvelViewController_ = std::make_shared<KorvelViewController>();
+  korvelViewController_->document = document_;
+  window_ = std::make_unique<PreviewWindow>(*this, korvelViewController_->view());
+  auto d = document_.lock();
+  if (d && d->windowForSheet()) {
+    window_->setTransientFor(d->windowForSheet());
+    window_->observeDocumentWindow(d->windowForSheet(), [this](bool active) { documentWindowDidChangeMain(active); });
+  }
+
+  keepOnTopObserver_ = Defaults::standard().observe(UserDefaultsPreviewKeepOnTopKey, [this] {
+    if (window_) window_->setKeepAbove(Defaults::standard().boolValue(UserDefaultsPreviewKeepOnTopKey));
+  });
+  window_->setKeepAbove(Defaults::standard().boolValue(UserDefaultsPreviewKeepOnTopKey));
+
+  // Pushes count only when they come from this document's own project server.
+  auto fromOwnServer = [weak = std::weak_ptr<bool>(alive_), this](const Notification& n) -> ServerController* {
+    if (weak.expired()) return nullptr;
+    auto doc = document_.lock();
+    ServerController* server = doc ? doc->serverController() : nullptr;
+    return server && n.object == server ? server : nullptr;
+  };
+  auto& center = NotificationCenter::defaultCenter();
+  previewDataUpdateObserver_ =
+      center.addObserver(ServerControllerPreviewDataDidUpdateNotification, nullptr, [this, fromOwnServer](const Notification& n) {
+        if (auto* server = fromOwnServer(n); server && server->previewData()) ostrelPreviewUpdate(*server->previewData());
+      });
+  previewReloadObserver_ =
+      center.addObserver(ServerControllerPreviewShouldReloadNotification, nullptr, [this, fromOwnServer](const Notification& n) {
+        if (fromOwnServer(n)) reload();
+      });
+  if (auto* server = d ? d->serverController() : nullptr; server && server->previewData())
+    ostrelPreviewUpdate(*server->previewData());
+
+  setAspectRatio(false);
+  Rect frame = updatedWindowFrame(window_->frame());
+  if (auto first = updatedWindowFrameForFirstAppearance(frame)) frame = *first;
+  window_->setFrame(frame);
+  updateTitle();
+  reload();
+}
+
+void PreviewWindowController::show(bool makeKey, bool animated) {
+  (void)animated;
+  if (!window_) return;
+  Rect frame = window_->frame();
+  std::optional<Rect> first;
+  if (isFirstAppearance_) first = updatedWindowFrameForFirstAppearance(frame);
+  if (first) {
+    auto d = document_.lock();
+    if (auto* editor = d ? d->editorForPreview() : nullptr) editor->previewLoaded();
+    isFirstAppearance_ = false;
+  }
+  // The first placement is taken as it is: the window has not been where it goes yet.
+  window_->setFrame(first ? *first : updatedWindowFrame(frame));
+  window_->present(makeKey);
+  setAspectRatio(false);
+  RWLog("Preview shown", 1);
+}
+
+void PreviewWindowController::orderBelowDocument() {
+  if (window_) window_->orderBelow();
+}
+
+void PreviewWindowController::documentWindowDidChangeMain(bool isMain) {
+  if (!window_) return;
+  if (isMain) {
+    if (orderPreviewWhenBecomingMain_ != 0 && !window_->isVisible()) {
+      if (orderPreviewWhenBecomingMain_ > 0)
+        window_->present(false);
+      else
+        window_->orderBelow();
+    }
+    return;
+  }
+  // The person went over to the preview itself: nothing to follow.
+  if (window_->isActive()) return;
+  // Without a window manager's stacking list the preview, transient for its document window,
+  // is above it.
+  orderPreviewWhenBecomingMain_ = window_->isVisible() ? 1 : 0;
+  if (!Defaults::standard().boolValue(UserDefaultsPreviewKeepVisibleKey)) window_->hide();
+}
+
+bool PreviewWindowController::isVisible() const { return window_ && window_->isVisible(); }
+
+void PreviewWindowController::reload() {
+  MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
+    if (!weak.expired() && korvelViewController_) korvelViewController_->reload();
+  });
+}
+
+void PreviewWindowController::togglePreviewFullscreen() {
+  if (!window_) return;
+  window_->present(true);
+  window_->toggleFullscreen();
+}
+
+bool PreviewWindowController::isFullScreen() const { return window_ && window_->isFullScreen(); }
+
+void PreviewWindowController::showInspector() {
+  auto d = document_.lock();
+  if (!window_ || !d || !d->windowForSheet() || !korvelViewController_) return;
+  auto& view = korvelViewController_->webViewController().webView();
+  if (view.isInspectorAttached()) return;
+  isAttachingInspector_ = true;
+  wantsAttachedInspectorBehavior_ = true;
+  clearAspectRatio();
+  GtkWindow* documentWindow = d->windowForSheet();
+  window_->setFrame(attachedInspectorFrame(PreviewWindow::frameOf(documentWindow), PreviewWindow::chromeOf(documentWindow),
+                                           window_->frame()));
+  window_->present(true);
+  view.showInspector();
+  view.attachInspector();
+  isAttachingInspector_ = false;
+}
+
+void PreviewWindowController::windowWillClose() {
+  if (korvelViewController_) korvelViewController_->webViewController().webView().closeInspector();
+  if (!window_) return;
+  wantsAttachedInspectorBehavior_ = false;
+  MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
+    if (!weak.expired()) resizeForClosedInspector();
+  });
+}
+
+void PreviewWindowController::resizeForClosedInspector() {
+  if (!window_) return;
+  Size intrinsic = intrinsicContentSize();
+  Rect frame = window_->frame();
+  if (intrinsic.width > 0 && intrinsic.height > 0) {
+    frame.width = intrinsic.width;
+    frame.height = intrinsic.height + window_->chrome();
+  }
+  setAspectRatio(false);
+  setWindowFrame(frame, window_->isVisible());
+}
+
+void PreviewWindowController::cleanup() {
+  if (korvelViewController_) korvelViewController_->webViewController().webView().closeInspector();
+  korvelViewController_.reset();
+  previewDataUpdateObserver_.reset();
+  previewReloadObserver_.reset();
+  keepOnTopObserver_.reset();
+  // A share never outlives its document: this runs before the document stops its server.
+  stopLiveSharing();
+}
+
+void PreviewWindowController::close() {
+  if (!window_) return;
+  window_->hide();
+  window_->detach();
+  // The window goes after the handler that may be running in it.
+  MainQueue::async([window = std::shared_ptr<PreviewWindow>(std::move(window_))] {});
+}
+
+void PreviewWindowController::ostrelServerStoreData(const nlohmann::json& value) {
+  if (!korvelViewController_) return;
+  // The value goes in as JSON text made here, never as the editor's own text.
+  std::string script = "window._ipc && window._ipc.emit(\"serverStoreData\", " + ScriptLiteral::json(value) + ")";
+  korvelViewController_->webViewController().evaluateJavaScript(script);
+}
+
+bool PreviewWindowController::setPreviewContentScale(double scale) {
+  if (!std::isfinite(scale) || scale <= 0 || scale > 64) return false;
+  if (scale == previewContentScale_) return true;
+  previewContentScale_ = scale;
+  updateTitle();
+  if (wantsAttachedInspectorBehavior_ && !isAttachingInspector_ && korvelViewController_ && window_ &&
+      !korvelViewController_->webViewController().webView().isInspectorAttached()) {
+    wantsAttachedInspectorBehavior_ = false;
+    MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
+      if (!weak.expired()) resizeForClosedInspector();
+    });
+  }
+  return true;
+}
+
+std::string PreviewWindowController::zoomText(double scale) {
+  return "(" + std::to_string(std::lround(scale * 100)) + "%)";
+}
+
+std::string PreviewWindowController::title() const {
+  if (!selection_) return "No Selection";
+  return selection_->metadata.name + "  " + zoomText(previewContentScale_);
+}
+
+void PreviewWindowController::updateTitle() {
+  if (window_) window_->setTitle(title());
+}
+
+// Sizing.
+
+PreviewSizing::Size PreviewWindowController::intrinsicContentSize() const {
+  return PreviewSizing::intrinsicContentSize(selection_ ? &*selection_ : nullptr, deviceDescriptor(), deviceIsCanvas());
+}
+
+void PreviewWindowController::clearAspectRatio() {
+  aspectRatio_ = {};
+  contentMinimum_ = contentMinSize;
+  if (window_) window_->setGeometry(aspectRatio_, contentMinimum_);
+  updateMainWindowContentMinSize();
+}
+
+void PreviewWindowController::setAspectRatio(bool setFrame) {
+  const DeviceDescriptor* d = deviceDescriptor();
+  if (wantsAttachedInspectorBehavior_ || !d || !d->hasPositiveScreen()) clearAspectRatio();
+  if (wantsAttachedInspectorBehavior_) return;
+  if (deviceShowBezel()) {
+    clearAspectRatio();
+    return;
+  }
+  if (!d || !d->hasPositiveScreen()) return;
+  Size ratio{double(d->screen.width), double(d->screen.height)};
+  if (deviceRotate()) std::swap(ratio.width, ratio.height);
+  if (ratio == aspectRatio_) return;
+  aspectRatio_ = ratio;
+  contentMinimum_ = PreviewSizing::contentMinimum(ratio);
+  if (window_) window_->setGeometry(aspectRatio_, contentMinimum_);
+  updateMainWindowContentMinSize();
+  if (setFrame && window_) setWindowFrame(window_->frame(), true);
+}
+
+void PreviewWindowController::updateMainWindowContentMinSize() {
+  auto d = document_.lock();
+  GtkWindow* documentWindow = d ? d->windowForSheet() : nullptr;
+  if (!documentWindow) return;
+  documentMinimum_ = PreviewSizing::documentWindowContentMinimum(contentMinimum_, documentPadding(PreviewWindow::chromeOf(documentWindow)));
+  PreviewWindow::setContentMinimum(documentWindow, *documentMinimum_);
+}
+
+PreviewSizing::Rect PreviewWindowController::updatedWindowFrame(const Rect& frame) const {
+  if (!window_) return frame;
+  double chrome = window_->chrome();
+  Size size = fittedSize({frame.width, frame.height}, aspectRatio_, chrome);
+  return frameKeepingTopLeft(size, window_->frame(), window_->screenFrame());
+}
+
+std::optional<PreviewSizing::Rect> PreviewWindowController::updatedWindowFrameForFirstAppearance(const Rect& frame) const {
+  auto d = document_.lock();
+  GtkWindow* documentWindow = d ? d->windowForSheet() : nullptr;
+  if (!window_ || !documentWindow) return std::nullopt;
+  auto screen = PreviewWindow::screenFrameOf(documentWindow);
+  if (!screen) return std::nullopt;
+  return PreviewSizing::firstAppearanceFrame(intrinsicContentSize(), window_->chrome(), {frame.width, frame.height},
+                              PreviewWindow::frameOf(documentWindow), *screen);
+}
+
+void PreviewWindowController::setWindowFrame(const Rect& frame, bool animated) {
+  if (!window_) return;
+  Rect target = updatedWindowFrame(frame);
+  if (isFirstAppearance_)
+    if (auto first = updatedWindowFrameForFirstAppearance(target)) target = *first;
+  if (!animated || !window_->isVisible()) {
+    window_->setFrame(target);
+    return;
+  }
+  window_->animateFrame(window_->frame(), target, [weak = std::weak_ptr<bool>(alive_), this] {
+    if (!weak.expired()) updateTitle();
+  });
+}
+
+PreviewSizing::Size PreviewWindowController::windowWillResize(Size proposed) {
+  if (!window_) return proposed;
+  MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
+    if (!weak.expired()) updateTitle();
+  });
+  return snappedSize(proposed, intrinsicContentSize(), window_->chrome());
+}

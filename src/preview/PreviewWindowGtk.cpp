@@ -1,0 +1,325 @@
+// The preview's window over GTK. X11 places windows where asked; under Wayland positions are
+// the compositor's and moves do nothing.
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include "platform/RunLoop.h"
+#include "preview/PreviewMenu.h"
+#include "preview/PreviewWindow.h"
+#include "preview/PreviewWindowController.h"
+#include "preview/SpringAnimation.h"
+
+struct PreviewWindow::Impl {
+  // None once detached: the window may outlive its controller by a turn of the main loop.
+  PreviewWindowController* controller;
+  GtkWidget* window = nullptr;
+  GtkWidget* overlay = nullptr;
+  GtkWidget* rotateButton = nullptr;
+  GtkWidget* settingsButton = nullptr;
+  GtkWidget* popup = nullptr;
+  std::unique_ptr<SpringAnimation> spring;
+  std::function<void()> springDone;
+  guint tick = 0;
+  gint64 lastFrameTime = 0;
+  // The size we last asked for: configure events of any other size are the person's resize.
+  std::optional<std::pair<int, int>> requested;
+  guint settleTimer = 0;
+  GtkWidget* document = nullptr;
+  gulong activeHandler = 0;
+  guint activeTimer = 0;
+  std::function<void(bool)> documentActive;
+
+  explicit Impl(PreviewWindowController& c) : controller(&c) {}
+};
+
+namespace {
+
+GtkWidget* buildMenu(PreviewWindowController& controller, PreviewMenu& model) {
+  GtkWidget* menu = gtk_menu_new();
+  for (const auto& item : model.items()) {
+    if (item->isSeparator) {
+      gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+      continue;
+    }
+    bool enabled = item->submenu() ? true : controller.validateMenuItem(*item);
+    GtkWidget* widget;
+    if (item->submenu()) {
+      widget = gtk_menu_item_new_with_label(item->title.c_str());
+      gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), buildMenu(controller, *item->submenu()));
+    } else {
+      widget = gtk_check_menu_item_new_with_label(item->title.c_str());
+      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item->checked);
+      gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(widget), FALSE);
+      // The model owns the item; the menu lives shorter than the model's rebuild.
+      std::weak_ptr<PreviewMenuItem> weak = item;
+      auto* data = new std::pair<PreviewWindowController*, std::weak_ptr<PreviewMenuItem>>(&controller, weak);
+      g_signal_connect_data(
+          widget, "activate", reinterpret_cast<GCallback>(+[](GtkWidget*, gpointer p) {
+            auto* pair = static_cast<std::pair<PreviewWindowController*, std::weak_ptr<PreviewMenuItem>>*>(p);
+            if (auto it = pair->second.lock()) pair->first->perform(*it);
+          }),
+          data, +[](gpointer p, GClosure*) { delete static_cast<std::pair<PreviewWindowController*, std::weak_ptr<PreviewMenuItem>>*>(p); },
+          GConnectFlags(0));
+    }
+    gtk_widget_set_sensitive(widget, enabled && item->enabled);
+    gtk_widget_set_name(widget, item->title.c_str());
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), widget);
+  }
+  gtk_widget_show_all(menu);
+  return menu;
+}
+
+PreviewWindow::Rect rectOf(GtkWindow* window) {
+  int x = 0, y = 0, w = 0, h = 0;
+  gtk_window_get_position(window, &x, &y);
+  gtk_window_get_size(window, &w, &h);
+  return {double(x), double(y), double(w), double(h) + PreviewWindow::chromeOf(window)};
+}
+
+}  // namespace
+
+PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* content)
+    : impl_(std::make_unique<Impl>(controller)) {
+  impl_->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  g_object_ref_sink(impl_->window);
+  GtkWindow* w = GTK_WINDOW(impl_->window);
+  gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_UTILITY);
+  gtk_window_set_title(w, "No Selection");
+  gtk_window_set_role(w, "preview");
+  gtk_window_set_default_size(w, 375, 667);
+  gtk_widget_set_name(impl_->window, "preview-window");
+
+  impl_->overlay = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(impl_->overlay), content);
+  GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+  gtk_widget_set_halign(bar, GTK_ALIGN_END);
+  gtk_widget_set_valign(bar, GTK_ALIGN_START);
+  gtk_widget_set_margin_top(bar, 4);
+  gtk_widget_set_margin_end(bar, 4);
+  impl_->rotateButton = gtk_button_new_from_icon_name("object-rotate-right-symbolic", GTK_ICON_SIZE_BUTTON);
+  gtk_widget_set_tooltip_text(impl_->rotateButton, "Rotate");
+  gtk_widget_set_name(impl_->rotateButton, "rotate");
+  impl_->settingsButton = gtk_button_new_from_icon_name("emblem-system-symbolic", GTK_ICON_SIZE_BUTTON);
+  gtk_widget_set_tooltip_text(impl_->settingsButton, "Device and preview settings");
+  gtk_widget_set_name(impl_->settingsButton, "settings");
+  gtk_box_pack_start(GTK_BOX(bar), impl_->rotateButton, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(bar), impl_->settingsButton, FALSE, FALSE, 0);
+  gtk_overlay_add_overlay(GTK_OVERLAY(impl_->overlay), bar);
+  gtk_container_add(GTK_CONTAINER(impl_->window), impl_->overlay);
+  gtk_widget_show_all(impl_->overlay);
+
+  g_signal_connect(impl_->rotateButton, "clicked", reinterpret_cast<GCallback>(+[](GtkWidget*, Impl* impl) {
+                     if (impl->controller) impl->controller->orientationButtonPressed();
+                   }),
+                   impl_.get());
+  g_signal_connect(impl_->settingsButton, "clicked", reinterpret_cast<GCallback>(+[](GtkWidget*, PreviewWindow* self) {
+                     self->popUpSettingsMenu();
+                   }),
+                   this);
+  // Closing hides: the panel closes alone, and the document keeps it for the next show.
+  g_signal_connect(impl_->window, "delete-event", reinterpret_cast<GCallback>(+[](GtkWidget* widget, GdkEvent*, Impl* impl) -> gboolean {
+                     if (impl->controller) impl->controller->windowWillClose();
+                     gtk_widget_hide(widget);
+                     return TRUE;
+                   }),
+                   impl_.get());
+  g_signal_connect(impl_->window, "window-state-event",
+                   reinterpret_cast<GCallback>(+[](GtkWidget*, GdkEventWindowState* event, PreviewWindow* self) -> gboolean {
+                     self->fullScreen_ = event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN;
+                     return FALSE;
+                   }),
+                   this);
+  // X11 gives no say in a live resize: once the person's resize settles, the window snaps.
+  g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget*, GdkEventConfigure* e, Impl* impl) -> gboolean {
+                     if (!impl->controller || impl->spring || (impl->requested && impl->requested->first == e->width &&
+                                          impl->requested->second == e->height))
+                       return FALSE;
+                     if (impl->settleTimer) g_source_remove(impl->settleTimer);
+                     impl->settleTimer = g_timeout_add(250, +[](gpointer p) -> gboolean {
+                       auto* impl = static_cast<Impl*>(p);
+                       impl->settleTimer = 0;
+                       GtkWindow* w = GTK_WINDOW(impl->window);
+                       auto frame = rectOf(w);
+                       auto size = impl->controller->windowWillResize({frame.width, frame.height});
+                       double chrome = PreviewWindow::chromeOf(w);
+                       int width = int(size.width), height = int(size.height - chrome);
+                       impl->requested = {width, height};
+                       gtk_window_resize(w, std::max(width, 1), std::max(height, 1));
+                       return G_SOURCE_REMOVE;
+                     }, impl);
+                     return FALSE;
+                   }),
+                   impl_.get());
+}
+
+void PreviewWindow::detach() {
+  impl_->controller = nullptr;
+  impl_->documentActive = nullptr;
+  impl_->springDone = nullptr;
+  if (impl_->settleTimer) g_source_remove(impl_->settleTimer);
+  if (impl_->activeTimer) g_source_remove(impl_->activeTimer);
+  impl_->settleTimer = impl_->activeTimer = 0;
+  if (impl_->popup) gtk_widget_destroy(impl_->popup);
+  impl_->popup = nullptr;
+}
+
+PreviewWindow::~PreviewWindow() {
+  if (impl_->activeHandler) g_signal_handler_disconnect(impl_->document, impl_->activeHandler);
+  if (impl_->document) g_object_unref(impl_->document);
+  if (impl_->activeTimer) g_source_remove(impl_->activeTimer);
+  if (impl_->tick) gtk_widget_remove_tick_callback(impl_->window, impl_->tick);
+  if (impl_->settleTimer) g_source_remove(impl_->settleTimer);
+  if (impl_->popup) gtk_widget_destroy(impl_->popup);
+  gtk_widget_destroy(impl_->window);
+  g_object_unref(impl_->window);
+}
+
+GtkWindow* PreviewWindow::window() const { return GTK_WINDOW(impl_->window); }
+
+void PreviewWindow::setTransientFor(GtkWindow* parent) {
+  gtk_window_set_transient_for(window(), parent);
+  gtk_window_set_destroy_with_parent(window(), TRUE);
+}
+
+void PreviewWindow::setTitle(const std::string& title) { gtk_window_set_title(window(), title.c_str()); }
+
+void PreviewWindow::present(bool makeKey) {
+  gtk_widget_show(impl_->window);
+  if (makeKey)
+    gtk_window_present(window());
+  else
+    gdk_window_show_unraised(gtk_widget_get_window(impl_->window));
+}
+
+void PreviewWindow::orderBelow() {
+  gtk_widget_show(impl_->window);
+  if (GdkWindow* w = gtk_widget_get_window(impl_->window)) gdk_window_lower(w);
+}
+
+void PreviewWindow::hide() { gtk_widget_hide(impl_->window); }
+
+bool PreviewWindow::isActive() const { return gtk_window_is_active(window()); }
+
+void PreviewWindow::observeDocumentWindow(GtkWindow* document, std::function<void(bool)> changed) {
+  if (impl_->document) return;
+  impl_->document = GTK_WIDGET(g_object_ref(document));
+  impl_->documentActive = std::move(changed);
+  impl_->activeHandler = g_signal_connect(document, "notify::is-active", reinterpret_cast<GCallback>(+[](GObject*, GParamSpec*, Impl* impl) {
+    if (impl->activeTimer) g_source_remove(impl->activeTimer);
+    impl->activeTimer = g_timeout_add(100, +[](gpointer p) -> gboolean {
+      auto* impl = static_cast<Impl*>(p);
+      impl->activeTimer = 0;
+      if (impl->documentActive) impl->documentActive(gtk_window_is_active(GTK_WINDOW(impl->document)));
+      return G_SOURCE_REMOVE;
+    }, impl);
+  }), impl_.get());
+}
+
+bool PreviewWindow::isVisible() const { return gtk_widget_get_visible(impl_->window); }
+
+void PreviewWindow::setKeepAbove(bool above) { gtk_window_set_keep_above(window(), above); }
+
+void PreviewWindow::toggleFullscreen() {
+  if (fullScreen_)
+    gtk_window_unfullscreen(window());
+  else
+    gtk_window_fullscreen(window());
+}
+
+void PreviewWindow::setRotationEnabled(bool enabled) { gtk_widget_set_sensitive(impl_->rotateButton, enabled); }
+
+PreviewWindow::Rect PreviewWindow::frame() const { return rectOf(window()); }
+double PreviewWindow::chrome() const { return chromeOf(window()); }
+std::optional<PreviewWindow::Rect> PreviewWindow::screenFrame() const { return screenFrameOf(window()); }
+
+void PreviewWindow::setFrame(const Rect& frame) {
+  GtkWindow* w = window();
+  int width = std::max(1, int(frame.width)), height = std::max(1, int(frame.height - chrome()));
+  impl_->requested = {width, height};
+  gtk_window_move(w, int(frame.x), int(frame.y));
+  gtk_window_resize(w, width, height);
+}
+
+void PreviewWindow::animateFrame(const Rect& from, const Rect& to, std::function<void()> done) {
+  impl_->spring = std::make_unique<SpringAnimation>(from, to);
+  impl_->springDone = std::move(done);
+  impl_->lastFrameTime = 0;
+  if (impl_->tick) return;
+  impl_->tick = gtk_widget_add_tick_callback(
+      impl_->window,
+      +[](GtkWidget*, GdkFrameClock* clock, gpointer p) -> gboolean {
+        auto* self = static_cast<PreviewWindow*>(p);
+        auto& impl = *self->impl_;
+        gint64 now = gdk_frame_clock_get_frame_time(clock);
+        double dt = impl.lastFrameTime ? double(now - impl.lastFrameTime) / 1e6 : 1.0 / 60;
+        impl.lastFrameTime = now;
+        bool rest = impl.spring->step(dt);
+        self->setFrame(impl.spring->value());
+        if (!rest) return G_SOURCE_CONTINUE;
+        impl.spring.reset();
+        impl.tick = 0;
+        if (auto done = std::move(impl.springDone)) done();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
+}
+
+bool PreviewWindow::isAnimating() const { return impl_->spring != nullptr; }
+
+void PreviewWindow::setGeometry(Size ratio, Size minimum) {
+  GdkGeometry g{};
+  g.min_width = int(std::ceil(minimum.width));
+  g.min_height = int(std::ceil(minimum.height));
+  int hints = GDK_HINT_MIN_SIZE;
+  if (ratio.width > 0 && ratio.height > 0) {
+    g.min_aspect = g.max_aspect = ratio.width / ratio.height;
+    hints |= GDK_HINT_ASPECT;
+  }
+  gtk_window_set_geometry_hints(window(), nullptr, &g, GdkWindowHints(hints));
+}
+
+void PreviewWindow::popUpSettingsMenu() {
+  if (!impl_->controller) return;
+  impl_->controller->setupMenu();
+  auto menu = impl_->controller->settingsMenu();
+  if (!menu) return;
+  if (impl_->popup) gtk_widget_destroy(impl_->popup);
+  impl_->popup = buildMenu(*impl_->controller, *menu);
+  gtk_menu_attach_to_widget(GTK_MENU(impl_->popup), impl_->settingsButton, nullptr);
+  gtk_menu_popup_at_widget(GTK_MENU(impl_->popup), impl_->settingsButton, GDK_GRAVITY_SOUTH_EAST,
+                           GDK_GRAVITY_NORTH_EAST, nullptr);
+}
+
+PreviewWindow::Rect PreviewWindow::frameOf(GtkWindow* window) { return rectOf(window); }
+
+double PreviewWindow::chromeOf(GtkWindow* window) {
+  GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
+  if (!gdk || !gtk_widget_get_mapped(GTK_WIDGET(window))) return 0;
+  GdkRectangle extents{};
+  gdk_window_get_frame_extents(gdk, &extents);
+  int w = 0, h = 0;
+  gtk_window_get_size(window, &w, &h);
+  return std::max(0, extents.height - h);
+}
+
+std::optional<PreviewWindow::Rect> PreviewWindow::screenFrameOf(GtkWindow* window) {
+  GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window));
+  GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
+  GdkMonitor* monitor = gdk ? gdk_display_get_monitor_at_window(display, gdk) : gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  if (!monitor) return std::nullopt;
+  GdkRectangle area{};
+  gdk_monitor_get_workarea(monitor, &area);
+  return Rect{double(area.x), double(area.y), double(area.width), double(area.height)};
+}
+
+void PreviewWindow::setContentMinimum(GtkWindow* window, Size minimum) {
+  GdkGeometry g{};
+  g.min_width = int(std::ceil(minimum.width));
+  g.min_height = int(std::ceil(minimum.height));
+  gtk_window_set_geometry_hints(window, nullptr, &g, GDK_HINT_MIN_SIZE);
+}

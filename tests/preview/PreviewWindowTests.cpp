@@ -1,0 +1,214 @@
+// The preview window of real documents under the virtual display, with the stand-in editor
+// and the stand-in project server serving the preview page.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <fstream>
+
+#include "../document/DocumentTestSupport.h"
+#include "canvas/OstrelViewController.h"
+#include "canvas/WebViewController.h"
+#include "document/DocumentController.h"
+#include "document/DocumentHooks.h"
+#include "document/KXDocument.h"
+#include "foundation/SharedNames.h"
+#include "platform/JsonCoder.h"
+#include "platform/NotificationCenter.h"
+#include "preview/DeviceManager.h"
+#include "preview/DeviceSettingsMenuController.h"
+#include "preview/KorvelViewController.h"
+#include "preview/PreviewMenu.h"
+#include "preview/PreviewWindow.h"
+#include "preview/PreviewWindowController.h"
+#include "server/ServerController.h"
+#include "support/TestEnvironment.h"
+
+using namespace doctests;
+namespace fsys = std::filesystem;
+
+namespace {
+
+std::optional<nlohmann::json> evaluateIn(WebViewController& page, const std::string& script) {
+  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
+  page.webView().evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
+    *answer = error ? std::nullopt : std::move(result);
+  });
+  waitFor([&] { return answer->has_value(); }, 10);
+  return answer->has_value() ? **answer : std::nullopt;
+}
+
+// The page's value of `expression` as JSON, through JSON.stringify.
+std::optional<nlohmann::json> read(WebViewController& page, const std::string& expression) {
+  auto text = evaluateIn(page, "JSON.stringify(" + expression + ")");
+  if (!text || !text->is_string()) return std::nullopt;
+  auto parsed = JsonCoder::parse(text->get<std::string>());
+  return parsed ? std::optional(*parsed) : std::nullopt;
+}
+
+double contentRatio(PreviewWindowController& p) {
+  int w = 0, h = 0;
+  gtk_window_get_size(p.window()->window(), &w, &h);
+  return h ? double(w) / h : 0;
+}
+
+class PreviewWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initGtk();
+    useStandInEditor();
+    installPerson();
+    DocumentHooks::shouldOpenDocuments = [] { return true; };
+    DocumentHooks::track = [](auto&, auto&) {};
+    DocumentHooks::observeIntercomLoaded = [](std::function<void(bool)> loaded) {
+      loaded(false);
+      return ObserverToken();
+    };
+    controller = std::make_unique<DocumentController>();
+    dir = testenv::freshFolder("preview");
+  }
+  void TearDown() override {
+    for (auto& d : controller->documents()) d->close();
+    controller.reset();
+    RunLoop::runUntil([] { return false; }, 0.2);
+  }
+
+  std::shared_ptr<KXDocument> openProject() {
+    auto source = dir / "source";
+    writeProject(source, "Home");
+    std::ofstream(source / "design" / "document.json") << R"({"version": 1, "pages": [{"id": "page-1", "name": "Home",
+      "layers": [{"id": "title", "name": "title", "type": "text", "text": "Hello", "x": 10, "y": 10, "width": 320, "height": 48}]}]})";
+    // The prototype throws as it starts.
+    std::ofstream(source / "code" / "prototype.js") << "throw new Error('prototype broke');\n";
+    makeZip(source, dir / "Project.korvelx");
+    std::shared_ptr<KXDocument> opened;
+    controller->openDocument(dir / "Project.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
+      opened = std::dynamic_pointer_cast<KXDocument>(d);
+    });
+    EXPECT_TRUE(opened && waitForEditor(*opened));
+    return opened;
+  }
+
+  std::unique_ptr<DocumentController> controller;
+  fsys::path dir;
+};
+
+TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
+  auto document = openProject();
+  ASSERT_TRUE(document);
+  auto* preview = document->previewWindowController();
+  ASSERT_TRUE(preview && preview->window());
+  document->showPreviewWindow();
+  EXPECT_TRUE(preview->isVisible());
+  EXPECT_EQ(gtk_window_get_transient_for(preview->window()->window()), document->windowForSheet());
+
+  auto& page = preview->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
+  EXPECT_NE(page.webView().uri().find("/_app/resources/Ostrel/preview.html?imageBaseURL="), std::string::npos);
+  ASSERT_TRUE(waitFor([&] { return document->deviceManager().descriptorForDevice("korvel-phone") != nullptr; }));
+  ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
+  EXPECT_EQ(preview->title().rfind("title  (", 0), 0u) << preview->title();
+
+  // Once the editor listens, a reload tells it of the page's start and of the prototype's error.
+  auto& editor = document->ostrelViewController().webViewController();
+  document->reloadPreview();
+  ASSERT_TRUE(waitFor([&] {
+    auto errors = read(editor, "window.OstrelStandIn.received.filter(function (r) { return r.event === 'PreviewErrors'; })");
+    return errors && errors->dump().find("prototype broke") != std::string::npos;
+  })) << read(editor, "window.OstrelStandIn.received").value_or(nullptr).dump() << "\n"
+      << read(page, "window.PreviewStandIn.errors").value_or(nullptr).dump() << page.webView().uri();
+
+  // Picking the phone from the device menu.
+  std::shared_ptr<PreviewMenuItem> phone;
+  for (const auto& item : preview->deviceCategoriesMenu()->items())
+    if (item->title == "Korvel Phone") phone = item;
+  ASSERT_TRUE(phone);
+  ASSERT_TRUE(preview->perform(*phone));
+  auto sent = read(editor, "window.OstrelStandIn.received.filter(function (r) { return r.event === 'UpdatePreviewSettings'; })");
+  ASSERT_TRUE(waitFor([&] {
+    sent = read(editor, "window.OstrelStandIn.received.filter(function (r) { return r.event === 'UpdatePreviewSettings'; })");
+    return sent && !sent->empty();
+  }));
+  EXPECT_EQ((*sent)[0]["args"][1], (nlohmann::json{{"deviceType", "korvel-phone"}, {"skin", ""}, {"bezel", false}}));
+  ASSERT_TRUE(waitFor([&] { return preview->currentDeviceType() == "korvel-phone"; }));
+  EXPECT_TRUE(phone->checked);
+  EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 375.0 / 667) < 0.01; }, 10)) << contentRatio(*preview);
+
+  preview->orientationButtonPressed();
+  ASSERT_TRUE(waitFor([&] { return preview->deviceRotate(); }));
+  EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 667.0 / 375) < 0.01; }, 10)) << contentRatio(*preview);
+  // The page draws the rotated phone once it has the new preview data.
+  EXPECT_TRUE(waitFor([&] {
+    return read(page, "document.getElementById('device') && document.getElementById('device').style.width") ==
+           nlohmann::json("667px");
+  }, 10));
+
+  // Store data reaches the page as data, whatever it holds.
+  nlohmann::json store = {{"note", "\");alert(1);//</script>"}};
+  document->ostrelServerStoreData(store);
+  EXPECT_TRUE(waitFor([&] { return read(page, "window.PreviewStandIn.storeData") == store; }, 10));
+}
+
+TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {
+  auto document = openProject();
+  ASSERT_TRUE(document);
+  auto* preview = document->previewWindowController();
+  auto& page = preview->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
+  std::vector<std::string> asked;
+  bool agree = false;
+  KorvelViewController::packageConsent() = [&](const std::string& name) {
+    asked.push_back(name);
+    return agree;
+  };
+  auto packages = [&] {
+    auto* server = document->serverController();
+    return server && server->state() ? server->state()->packages : std::vector<std::string>{};
+  };
+  evaluateIn(page, "window._ipc.send('addPackage', 'Not A Name'); window._ipc.send('addPackage', 'left-pad'); true");
+  ASSERT_TRUE(waitFor([&] { return asked.size() == 1; }, 10));
+  EXPECT_EQ(asked[0], "left-pad");
+  agree = true;
+  evaluateIn(page, "window._ipc.send('addPackage', '@scope/right-pad'); true");
+  EXPECT_TRUE(waitFor([&] {
+    auto p = packages();
+    return std::find(p.begin(), p.end(), "@scope/right-pad") != p.end();
+  }));
+  auto p = packages();
+  EXPECT_EQ(std::find(p.begin(), p.end(), "left-pad"), p.end());
+  KorvelViewController::packageConsent() = nullptr;
+
+  // Every reload is issued, one after the other.
+  int reloads = 0;
+  auto token = NotificationCenter::defaultCenter().addObserver(PreviewReloadNotification, nullptr,
+                                                               [&](const Notification&) { ++reloads; });
+  preview->korvelViewController()->reload();
+  preview->korvelViewController()->reload();
+  EXPECT_EQ(reloads, 2);
+  EXPECT_FALSE(preview->korvelViewController()->isLoading());
+
+  for (auto [name, valid] : std::initializer_list<std::pair<const char*, bool>>{
+           {"left-pad", true}, {"@a/b", true}, {"", false}, {".hidden", false}, {"UPPER", false}, {"a b", false},
+           {"../x", false}, {"@a/", false}})
+    EXPECT_EQ(KorvelViewController::isValidPackageName(name), valid) << name;
+}
+
+TEST_F(PreviewWindows, ClosingTheDocumentClosesItsPreviewAndInspector) {
+  auto document = openProject();
+  ASSERT_TRUE(document);
+  auto* preview = document->previewWindowController();
+  document->showPreviewWindow();
+  auto& page = preview->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
+  ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
+  document->openPreviewInspector();
+  ASSERT_TRUE(waitFor([&] { return page.webView().isInspectorShown(); }, 10));
+  GtkWindow* window = preview->window()->window();
+  g_object_ref(window);
+  document->close();
+  EXPECT_EQ(document->previewWindowController(), nullptr);
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(window)));
+  RunLoop::runUntil([] { return false; }, 0.3);
+  g_object_unref(window);
+}
+
+}  // namespace

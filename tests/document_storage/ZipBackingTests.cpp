@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +50,20 @@ TEST(ZipBacking, FolderToZipToFolderKeepsFilesAndManifestsIdentical) {
   EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
   EXPECT_EQ(sh("unzip -Z -v '" + zipFile.string() + "' _project.korvelxproj | grep -cE 'compression method: +none'"),
             "1\n");
+  // Images are stored, text is deflated, and every peer reads both kinds.
+  auto methodOf = [&](const std::string& name) {
+    for (auto& e : static_cast<KXZipArchiveBacking&>(zip->backing()).zip()->entries())
+      if (*e->fileName() == name) return static_cast<int>(e->compressionMethod());
+    return -1;
+  };
+  EXPECT_EQ(methodOf("design/images/a.png"), 0);
+  EXPECT_EQ(methodOf(".cache/images/512/a.png"), 0);
+  EXPECT_EQ(methodOf("design/document.json"), 8);
+  EXPECT_EQ(methodOf("code/index.js"), 8);
+  EXPECT_EQ(sh("7z t -bd '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+  EXPECT_EQ(sh("python3 -c \"import zipfile,sys; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" '" +
+               zipFile.string() + "' && echo ok"),
+            "ok\n");
 
   auto reopened = zipArchive(zipFile, false);
   EXPECT_EQ(reopened->uuid(), zip->uuid());
@@ -219,4 +235,42 @@ TEST(ZipBacking, TemporariesAKilledSaveLeftGoWhenTheDocumentIsOpened) {
   ASSERT_TRUE(fs::writeAtomically(stale / "Doc.korvelx", std::string_view("half a save")));
   (void)zipArchive(file, false);
   EXPECT_FALSE(fs::exists(stale));
+}
+
+// A working copy read from a zip knows its files by their status; an edit shows through any of
+// size, date, inode or status time, even one that puts the old date back.
+TEST(ZipBacking, AWorkingCopySavesEditsItDidNotReadAgain) {
+  auto from = testenv::freshFolder("known-from");
+  writeTree(from, {{"design/document.json", "{\"v\":1}"}, {"code/a.js", "aaaa"}, {"code/b.js", "bbbb"},
+                   {"code/c.js", "cccc"}, {"design/images/p.png", std::string(5000, 'p')}});
+  auto zipFile = testenv::freshFolder("known-zip") / "k.korvelx";
+  auto zip = zipArchive(zipFile);
+  ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+  auto copyRoot = testenv::freshFolder("known-copy");
+  auto copy = folderArchive(copyRoot);
+  ASSERT_TRUE(copy->reflect(*zip));
+  for (auto path : {"code/a.js", "code/b.js", "design/images/p.png"})
+    EXPECT_TRUE(copy->backing().knownEntry(path) == zip->manifest().files->at(path)) << path;
+
+  struct stat before{};
+  ASSERT_EQ(::stat((copyRoot / "code/a.js").c_str(), &before), 0);
+  writeTree(copyRoot, {{"code/a.js", "AAAA"}});  // same size, in place
+  timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (copyRoot / "code/a.js").c_str(), times, 0), 0);
+  ASSERT_TRUE(fs::writeAtomically(copyRoot / "code/b.js", std::string_view("BBBB")));  // a new inode
+  writeTree(copyRoot, {{"code/c.js", "cccc+"}});
+  EXPECT_FALSE(copy->backing().knownEntry("code/a.js"));
+  EXPECT_FALSE(copy->backing().knownEntry("code/b.js"));
+  EXPECT_FALSE(copy->backing().knownEntry("code/c.js"));
+
+  ASSERT_TRUE(zip->reflect(*copy));
+  auto reopened = zipArchive(zipFile, false);
+  EXPECT_EQ(read(reopened->backing().dataReader("code/a.js")), "AAAA");
+  EXPECT_EQ(read(reopened->backing().dataReader("code/b.js")), "BBBB");
+  EXPECT_EQ(read(reopened->backing().dataReader("code/c.js")), "cccc+");
+  EXPECT_EQ(read(reopened->backing().dataReader("design/images/p.png")), std::string(5000, 'p'));
+  auto regenerated = zipArchive(zipFile, false);
+  regenerated->regenerateManifest();
+  EXPECT_EQ(regenerated->manifest().files, reopened->manifest().files);
+  EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
 }

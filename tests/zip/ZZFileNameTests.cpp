@@ -1,4 +1,5 @@
 #include "zip/ZZFileName.h"
+#include "zip/ZZCompressedContent.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,17 @@ TEST(ZZFileName, UTF8IsCheckedStrictly) {
   EXPECT_FALSE(zzIsValidUTF8(std::vector<std::uint8_t>{0xC0, 0x80}));        // overlong
   EXPECT_FALSE(zzIsValidUTF8(std::vector<std::uint8_t>{0xED, 0xA0, 0x80}));  // surrogate
   EXPECT_FALSE(zzIsValidUTF8(std::vector<std::uint8_t>{0xE2, 0x82}));        // cut short
+}
+
+TEST(ZZFileName, AlreadyCompressedFormatsAreKnownByTheirExtension) {
+  struct Case {
+    const char* name;
+    bool compressed;
+  } cases[] = {{"design/images/a.png", true}, {"A.JPG", true},       {"x/photo.jpeg", true}, {"f.woff2", true},
+               {"i.webp", true},              {"old.zip", true},     {"log.gz", true},       {"code/a.js", false},
+               {"doc.json", false},           {"png", false},        {".png", false},        {"dir.png/file", false},
+               {"a.", false},                 {"image.pngx", false}, {"", false},            {"x.svg", false}};
+  for (const auto& c : cases) EXPECT_EQ(zzIsCompressedFileName(c.name), c.compressed) << c.name;
 }
 
 }  // namespace

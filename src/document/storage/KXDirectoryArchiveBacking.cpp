@@ -109,7 +109,11 @@ std::filesystem::path canonicalPath(const std::filesystem::path& p) {
 // One reflection into a folder: the open root and what was written.
 class FolderWriter {
  public:
-  explicit FolderWriter(UniqueFd root, std::string rootPath) : root_(std::move(root)), rootPath_(std::move(rootPath)) {}
+  using Known = std::function<std::optional<KXDocumentManifest::Entry>(const std::string&)>;
+  using Remember =
+      std::function<void(const std::string&, const struct stat&, const KXDocumentManifest::Entry&, bool written)>;
+  FolderWriter(UniqueFd root, std::string rootPath, Known known, Remember remember)
+      : root_(std::move(root)), rootPath_(std::move(rootPath)), known_(std::move(known)), remember_(std::move(remember)) {}
 
   Result<KXDocumentManifest::Entry> write(const std::string& relative, const DataReader& reader) {
     auto parts = components(relative);
@@ -123,10 +127,15 @@ class FolderWriter {
     bool exists = ::fstatat(dirfd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISREG(existing.st_mode)) {
       // An unchanged file keeps its bytes and its date: hash both, write only on a difference.
-      auto old = hashExisting(dirfd, name);
+      std::optional<struct stat> hashed;
+      auto old = known_(relative);
+      if (!old) old = hashExisting(dirfd, name, hashed);
       auto now = KXDocumentArchive::makeEntry(reader);
       if (!now) return fail(now.error());
-      if (old && *old == *now) return *now;
+      if (old && *old == *now) {
+        if (hashed) remember_(relative, *hashed, *now, false);
+        return *now;
+      }
     }
 
     std::string temporary = "." + name + ".korvel-" + crypto::hex(crypto::randomBytes(6));
@@ -135,6 +144,8 @@ class FolderWriter {
     if (!out) return fail(Error::file(errno, full, false));
     DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return writeAll(out.get(), p, n, full); };
     auto entry = KXDocumentArchive::makeEntry(reader, &sink);
+    struct stat written{};
+    bool measured = ::fstat(out.get(), &written) == 0;
     bool closed = out.close();
     if (entry && !closed) entry = fail(Error::file(errno, full, false));
     if (!entry) {
@@ -151,6 +162,12 @@ class FolderWriter {
       ::unlinkat(dirfd, temporary.c_str(), 0);
       return fail(Error::file(e, full, false));
     }
+    // The rename changed the file's status time: take it, unless the file is no longer ours.
+    struct stat placed{};
+    if (measured && ::fstatat(dirfd, name.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0 && placed.st_ino == written.st_ino &&
+        placed.st_dev == written.st_dev && placed.st_size == written.st_size &&
+        placed.st_mtim.tv_sec == written.st_mtim.tv_sec && placed.st_mtim.tv_nsec == written.st_mtim.tv_nsec)
+      remember_(relative, placed, *entry, true);
     return *entry;
   }
 
@@ -179,9 +196,13 @@ class FolderWriter {
     return current;
   }
 
-  static std::optional<KXDocumentManifest::Entry> hashExisting(int dirfd, const std::string& name) {
+  // The file's entry; `unchanged` receives its status when it did not change while read.
+  static std::optional<KXDocumentManifest::Entry> hashExisting(int dirfd, const std::string& name,
+                                                               std::optional<struct stat>& unchanged) {
     UniqueFd fd(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) return std::nullopt;
+    struct stat before{};
+    bool measured = ::fstat(fd.get(), &before) == 0;
     auto entry = KXDocumentArchive::makeEntry([&](const DataSink& sink) -> Result<void> {
       std::vector<std::uint8_t> buffer(KXDirectoryArchiveBacking::readChunkSize);
       while (true) {
@@ -193,11 +214,18 @@ class FolderWriter {
       }
     });
     if (!entry) return std::nullopt;
+    struct stat after{};
+    if (measured && ::fstat(fd.get(), &after) == 0 && after.st_size == before.st_size &&
+        after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+        after.st_ctim.tv_sec == before.st_ctim.tv_sec && after.st_ctim.tv_nsec == before.st_ctim.tv_nsec)
+      unchanged = after;
     return *entry;
   }
 
   UniqueFd root_;
   std::string rootPath_;
+  Known known_;
+  Remember remember_;
 };
 
 }  // namespace
@@ -246,6 +274,42 @@ void KXDirectoryArchiveBacking::forEach(const std::function<void(const std::stri
   });
 }
 
+namespace {
+
+std::int64_t nanoseconds(const timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+// File times tick coarsely: a file changed this shortly before it was hashed could change again
+// after the hash without getting a new time, so such a hash is not kept.
+constexpr std::int64_t kTimestampTolerance = 100'000'000;
+
+}  // namespace
+
+KXDirectoryArchiveBacking::Stamp KXDirectoryArchiveBacking::stampOf(const struct stat& st) {
+  return Stamp{st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
+}
+
+void KXDirectoryArchiveBacking::remember(const std::string& relativePath, const struct stat& st,
+                                         const KXDocumentManifest::Entry& entry, bool written) {
+  // What this backing wrote itself, in a folder only this program writes, is known exactly.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  auto stamp = stampOf(st);
+  if (!written && nanoseconds(now) - std::max(stamp.modified, stamp.changed) < kTimestampTolerance) {
+    known_.erase(relativePath);
+    return;
+  }
+  known_[relativePath] = Known{stamp, entry};
+}
+
+std::optional<KXDocumentManifest::Entry> KXDirectoryArchiveBacking::knownEntry(const std::string& relativePath) const {
+  auto it = known_.find(relativePath);
+  if (it == known_.end()) return std::nullopt;
+  struct stat st{};
+  if (::lstat((url_ / relativePath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (stampOf(st) != it->second.stamp) return std::nullopt;
+  return it->second.entry;
+}
+
 Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation,
                                                 const UpdatedManifest& updatedManifest) {
   std::filesystem::path rootPath = url_.lexically_normal();
@@ -260,7 +324,11 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
 
   UniqueFd root(::open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!root) return fail(Error::file(errno, rootPath.string(), false));
-  FolderWriter writer(std::move(root), rootPath.string());
+  FolderWriter writer(
+      std::move(root), rootPath.string(), [this](const std::string& path) { return knownEntry(path); },
+      [this](const std::string& path, const struct stat& st, const KXDocumentManifest::Entry& entry, bool written) {
+        remember(path, st, entry, written);
+      });
 
   Entries entries;
   std::optional<Error> failure;

@@ -33,6 +33,9 @@ class FilteredBacking final : public KXDocumentArchiveBacking {
     return fail(KXDocumentArchiveError::invalidBacking("a filtered view can't move"));
   }
   DataReader dataReader(const std::string& path) const override { return archive_->backing().dataReader(path); }
+  std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& path) const override {
+    return archive_->backing().knownEntry(path);
+  }
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override {
     archive_->backing().forEach([&](const std::string& path, const DataReader& reader) {
       if (filter_(path)) body(path, reader);
@@ -85,6 +88,10 @@ std::optional<std::chrono::system_clock::time_point> KXDocumentArchive::contentM
 void KXDocumentArchive::regenerateManifest() {
   std::map<std::string, Manifest::Entry> files;
   backing_->forEach([&](const std::string& path, const DataReader& reader) {
+    if (auto known = backing_->knownEntry(path)) {
+      files[path] = *known;
+      return;
+    }
     auto entry = makeEntry(reader);
     files[path] = entry ? *entry : Manifest::Entry::unknown();
   });

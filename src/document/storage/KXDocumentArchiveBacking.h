@@ -39,6 +39,9 @@ class KXDocumentArchiveBacking {
   virtual DataReader dataReader(const std::string& relativePath) const = 0;
   // Every stored regular file that belongs to the document, with a reader of it.
   virtual void forEach(const std::function<void(const std::string& relativePath, const DataReader& reader)>& body) const = 0;
+  // The size and digest of a stored file known unchanged since this backing wrote or hashed
+  // it, told without reading the file; none when that can't be told.
+  virtual std::optional<KXDocumentManifest::Entry> knownEntry(const std::string&) const { return std::nullopt; }
   // Makes the stored files those that `source`'s backing reports; `updatedManifest` receives
   // the entries of what was written and gives the manifest to store.
   virtual Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,

@@ -12,6 +12,7 @@
 #include "document/storage/KXDocumentArchiveError.h"
 #include "platform/FileSystem.h"
 #include "platform/RWLog.h"
+#include "zip/ZZCompressedContent.h"
 
 namespace {
 
@@ -127,20 +128,30 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
       RWLog("Left out an entry whose name could leave the folder: \"" + path + "\"", 3);
       return;
     }
-    std::uint32_t crc = 0;
-    DataSink crcSink = [&](const std::uint8_t* p, std::size_t n) -> Result<void> {
-      crc = zzCrc32(crc, std::span(p, n));
-      return {};
-    };
-    auto provisional = KXDocumentArchive::makeEntry(reader, &crcSink);
-    files[path] = provisional ? *provisional : KXDocumentManifest::Entry::unknown();
-
-    if (provisional && currentManifest && currentManifest->files) {
-      auto old = current.find(path);
-      auto recorded = currentManifest->files->find(path);
-      if (old != current.end() && recorded != currentManifest->files->end() && recorded->second == *provisional &&
-          old->second->uncompressedSize() == static_cast<std::uint64_t>(provisional->size) &&
-          old->second->crc32() == crc && isRegularFile(old->second->fileMode(), path)) {
+    // Only a file the zip holds as the manifest recorded it can be carried over; every other
+    // file is read, hashed and written in one pass.
+    auto old = current.find(path);
+    const KXDocumentManifest::Entry* recorded = nullptr;
+    if (currentManifest && currentManifest->files && old != current.end() && isRegularFile(old->second->fileMode(), path))
+      if (auto r = currentManifest->files->find(path); r != currentManifest->files->end()) recorded = &r->second;
+    files[path] = KXDocumentManifest::Entry::unknown();
+    if (recorded && old->second->uncompressedSize() == static_cast<std::uint64_t>(recorded->size)) {
+      // A file the source knows unchanged is neither read nor hashed; others are hashed once
+      // to find whether they changed.
+      std::optional<KXDocumentManifest::Entry> now = source.backing().knownEntry(path);
+      bool same = now && *now == *recorded;
+      if (!now) {
+        std::uint32_t crc = 0;
+        DataSink crcSink = [&](const std::uint8_t* p, std::size_t n) -> Result<void> {
+          crc = zzCrc32(crc, std::span(p, n));
+          return {};
+        };
+        auto provisional = KXDocumentArchive::makeEntry(reader, &crcSink);
+        if (provisional) now = *provisional;
+        same = provisional && *recorded == *provisional && old->second->crc32() == crc;
+      }
+      if (same) {
+        files[path] = *now;
         entries.push_back(old->second);
         return;
       }
@@ -165,35 +176,21 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
       files[path] = *entry;
       return {};
     };
-    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(path, 0100644, now, -1, nullptr, stream, nullptr));
+    // Deflate can't shrink images, fonts or archives: those are stored as they are.
+    int level = zzIsCompressedFileName(path) ? 0 : -1;
+    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(path, 0100644, now, level, nullptr, stream, nullptr));
   });
 
-  auto update = [&](std::shared_ptr<ZZArchiveEntry> replacing,
-                    std::optional<Data> manifest) -> Result<std::shared_ptr<ZZArchiveEntry>> {
-    if (!writesManifest_) {
-      if (auto r = zip_->updateEntries(entries); !r) return fail(r.error());
-      return std::shared_ptr<ZZArchiveEntry>();
-    }
-    auto manifestEntry = ZZArchiveEntry::archiveEntryWithFileName(
-        KXDocumentArchive::relativePathForManifest, false, ZZArchiveEntry::DataBlock([manifest]() -> Result<Data> {
-          if (!manifest) return fail(Error());
-          return *manifest;
-        }));
-    std::vector<std::shared_ptr<ZZArchiveEntry>> list;
-    for (auto& e : entries)
-      if (e != replacing) list.push_back(e);
-    list.push_back(manifestEntry);
-    if (auto r = zip_->updateEntries(list); !r) return fail(r.error());
-    return manifestEntry;
-  };
-
-  Entries snapshot = files;
-  auto first = update(nullptr, writesManifest_ ? updatedManifest(snapshot) : std::nullopt);
-  if (!first) return fail(first.error());
-  if (*first && files != snapshot) {
-    // A file read differently while it was written: write again with a manifest that matches.
-    auto second = update(*first, updatedManifest(files));
-    if (!second) return fail(second.error());
-  }
+  if (!writesManifest_) return zip_->updateEntries(entries);
+  // The manifest is written last, from what the entries just written measured, so it matches
+  // the bytes in the zip even when a file changed since it was looked at.
+  auto manifestEntry = ZZArchiveEntry::archiveEntryWithFileName(
+      KXDocumentArchive::relativePathForManifest, false, ZZArchiveEntry::DataBlock([&]() -> Result<Data> {
+        auto manifest = updatedManifest(files);
+        if (!manifest) return fail(Error());
+        return *manifest;
+      }));
+  entries.push_back(manifestEntry);
+  if (auto r = zip_->updateEntries(entries); !r) return fail(r.error());
   return {};
 }

@@ -106,6 +106,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate {
 
  private:
   void serverDidStart(const std::optional<Url>& url);
+  void showServerFailure(const std::string& reason);
 
   std::unique_ptr<DeviceManager> deviceManager_;
   std::string ostrelImageSubPath_;

@@ -154,7 +154,8 @@ void WelcomeWindow::newPrototype() {
 }
 
 void WelcomeWindow::openFile() {
-  close();
+  // The window stays while the person chooses: a cancelled choice leaves it on screen, and a
+  // chosen document closes it as it opens.
   if (auto* controller = BaseDocumentController::shared()) controller->openDocument();
 }
 
@@ -184,8 +185,8 @@ void WelcomeWindow::openRecentFile() {
       if (auto* shared = BaseDocumentController::shared()) shared->presentError(*error);
     });
   }
+  // The controller closed the window for the document, or showed it again after a failure.
   refreshRecents();
-  close();
 }
 
 void WelcomeWindow::ipcCallWithArray(const std::string& name, const std::vector<nlohmann::json>& arguments) {

@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""The windows of a signed-in korvel, clicked through on a private X display.
+
+- Welcome window: Open… and then Cancel leaves korvel running with the welcome window.
+- A file that is no document (plain text named .korvelx) is refused in words; after OK korvel
+  stays running with the welcome window.
+- Recent documents: a double click on the second row opens that document.
+- Two documents: the Edit menu of one window acts on that window's editor (Select All, then
+  Delete edits that document and not the other).
+- Revert to Saved: the editor shows the saved document again, so the next edit starts from it.
+
+Usage: korvel_windows.py <korvel executable> <source tree>
+"""
+import os
+import shutil
+import sys
+import time
+import zipfile
+import json
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from korvel_desktop import Desktop  # noqa: E402
+
+desk = Desktop(sys.argv[1], sys.argv[2], "windows")
+EXAMPLE = os.path.join(desk.root, "resources/WelcomeWindow/examples/example-landing page.korvelx")
+WELCOME = "^Welcome to Korvel$"
+# The welcome window's fixed layout (window coordinates): 900 × 600, the recents in the 240-point
+# sidebar on the right in 42-point rows, "Open…" on the left half of the bottom bar.
+OPEN_BUTTON = (660 + 60, 600 - 16)
+RECENT_ROW = lambda row: (900 - 120, 42 * row + 21)  # noqa: E731
+
+
+def layers_in(path):
+    try:
+        with zipfile.ZipFile(path) as z:
+            document = json.loads(z.read("design/document.json"))
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile):
+        return None
+    return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
+
+
+def still_running_with_welcome(korvel, what):
+    # The application ends itself after two idle checks a second apart with nothing on screen.
+    time.sleep(3.5)
+    if not korvel.running():
+        desk.fail("korvel ended after " + what)
+    if not desk.find_window(WELCOME):
+        desk.fail("no welcome window after " + what)
+
+
+def focus_editor(window):
+    _, _, width, height = desk.geometry(window)
+    desk.click(window, width // 2, height - 40)
+    time.sleep(0.5)
+
+
+def edited(name):
+    return desk.find_window("^%s \u2014 Edited$" % name)
+
+
+def delete_first_layer(name):
+    def act():
+        focus_editor(desk.wait_window("^%s" % name))
+        desk.keys("ctrl+a", "Delete")
+    desk.attempt("an edit of " + name, act, lambda: edited(name))
+
+
+def open_menu(window_name, menu_index):
+    """Opens the menu bar of the named window by keyboard (F10) and walks right to a menu."""
+    focus_editor(desk.wait_window("^%s" % window_name))
+    desk.keys("F10", *(["Right"] * menu_index))
+    time.sleep(0.5)
+
+
+korvel = desk.start_korvel("korvel")
+welcome = desk.wait_window(WELCOME)
+time.sleep(2)
+desk.log("welcome window")
+
+# --- Open… then Cancel ---
+desk.attempt("the open dialog", lambda: desk.click(welcome, *OPEN_BUTTON), lambda: desk.find_window("^Open$"))
+desk.keys("Escape")
+desk.wait_until(lambda: not desk.find_window("^Open$"), "the open dialog to close", 10)
+still_running_with_welcome(korvel, "Open… and Cancel")
+desk.log("cancelled the open dialog: korvel runs on with the welcome window")
+
+# --- a file that is no document ---
+notes = os.path.join(desk.documents, "Notes.korvelx")
+with open(notes, "w") as f:
+    f.write("Only some notes, not a project.\n")
+desk.hand_file(notes)
+korvel.wait_log("Could not open " + notes)
+time.sleep(1)
+desk.shot("refused")
+desk.keys("Return")
+still_running_with_welcome(korvel, "refusing a file that is no document")
+desk.log("refused the notes: korvel runs on with the welcome window")
+
+# --- recent documents ---
+first, second = (os.path.join(desk.documents, n + ".korvelx") for n in ("First", "Second"))
+for path in (first, second):
+    shutil.copy(EXAMPLE, path)
+desk.hand_file(first)
+desk.wait_window("^First")
+korvel.wait_log("Editor page ready", 1)
+desk.hand_file(second)
+desk.wait_window("^Second")
+korvel.wait_log("Editor page ready", 2)
+for name in ("Second", "First"):
+    desk.attempt("closing " + name, lambda: (focus_editor(desk.wait_window("^" + name)), desk.keys("ctrl+w")),
+                 lambda: not desk.find_window("^" + name), timeout=10)
+welcome = desk.wait_window(WELCOME)
+time.sleep(1)
+desk.log("both closed; the recents list First, Second")
+# Newest first: the second row is the document opened first. Notes never opened: not listed.
+desk.attempt("opening the second recent row", lambda: desk.click(welcome, *RECENT_ROW(1), repeat=2),
+             lambda: desk.find_window("^First"), timeout=15)
+if desk.find_window("^Second") or desk.find_window("^Notes"):
+    desk.fail("the double click opened another row")
+korvel.wait_log("Editor page ready", 3)
+desk.log("double click on the second row opened First")
+
+# --- the Edit menu of each window acts on its own editor ---
+desk.hand_file(second)
+desk.wait_window("^Second")
+korvel.wait_log("Editor page ready", 4)
+time.sleep(1)
+
+
+def select_all_from_edit_menu():
+    open_menu("Second", 2)  # Korvel, File, Edit
+    desk.keys("Return")     # the first item the editor enables: Select All
+    desk.keys("Delete")
+
+
+desk.attempt("Select All from Second's Edit menu", select_all_from_edit_menu, lambda: edited("Second"))
+if edited("First"):
+    desk.fail("Second's Edit menu edited First")
+desk.log("Second's Edit menu acted on Second")
+
+# --- Revert to Saved puts the saved document back into the editor ---
+open_menu("Second", 1)  # File
+desk.keys("Up", "Return")  # its last item: Revert to Saved
+time.sleep(1)
+desk.keys("Return")  # "Revert"
+desk.wait_until(lambda: desk.find_window("^Second$"), "the reverted title", 20)
+time.sleep(1)
+delete_first_layer("Second")
+desk.keys("ctrl+s")
+desk.wait_until(lambda: layers_in(second) == ["features", "footer"], "the save after the revert", 30)
+desk.log("after the revert the editor started again from the saved document:", layers_in(second))
+
+desk.keys("ctrl+q")
+korvel.wait_exit()
+desk.cleanup()
+shutil.rmtree(desk.work, ignore_errors=True)
+desk.log("PASS")

@@ -12,6 +12,7 @@
 #include "foundation/AppServices.h"
 #include "platform/Alert.h"
 #include "platform/RWLog.h"
+#include "platform/Workspace.h"
 
 std::shared_ptr<KXDocumentArchive> DocumentController::openingTutorialArchive;
 
@@ -143,6 +144,8 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
     if (error) {
       RWLog("Could not open " + url.string() + ": " + error->description(), 3);
       if (!speaksForItself(*error)) error = unreadableDocumentError(url, *error);
+      // The file chooser listed it among the recent documents as it handed it out.
+      if (!isDocumentError(*error, KXDocumentError::notLoggedIn)) RecentDocuments::shared().removeRecentDocumentURL(url);
       if (documents().empty() && !DocumentHooks::isTerminating()) DocumentHooks::showWelcomeWindow();
     }
     if (completion) completion(std::move(document), wasOpen, std::move(error));
@@ -176,6 +179,11 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
     }
     if (!edit) return openTutorial(url, std::move(completion));
   }
+  // A folder is a project only when it holds a design; any other folder is no document.
+  std::error_code ec;
+  if (std::filesystem::is_directory(url, ec) &&
+      !std::filesystem::exists(url / KXDocumentArchive::relativePathForDocumentJSON, ec) && !documentForURL(url))
+    return completion(nullptr, false, makeError(KXDocumentError::unsupportedDocument));
   BaseDocumentController::openDocument(
       url, display, [display, completion](std::shared_ptr<Document> document, bool wasOpen, std::optional<Error> error) {
         if (document && display && !wasOpen) document->showWindows();

@@ -3,6 +3,8 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "platform/Alert.h"
 #include "platform/GObjectPtr.h"
 #include "platform/Panels.h"
@@ -230,9 +232,6 @@ class GtkWorkspace : public Workspace {
 
 class GtkRecentDocuments : public RecentDocuments {
  public:
-  // The file chooser notes every file it hands out, opened or not; only what the documents
-  // note carries our group, and only that is listed.
-  static constexpr const char* group = "Korvel Documents";
   static const char* appName() {
     const char* name = g_get_application_name();
     return name ? name : "korvel";
@@ -241,31 +240,33 @@ class GtkRecentDocuments : public RecentDocuments {
   void noteNewRecentDocumentURL(const std::filesystem::path& url) override {
     GObjectPtr<GFile> file(g_file_new_for_path(url.c_str()));
     char* uri = g_file_get_uri(file.get());
-    std::error_code ec;
-    const char* groups[] = {group, nullptr};
-    GtkRecentData data{};
-    data.mime_type = const_cast<char*>(std::filesystem::is_directory(url, ec) ? "inode/directory" : "application/zip");
-    data.app_name = const_cast<char*>(appName());
-    data.app_exec = const_cast<char*>("korvel %f");
-    data.groups = const_cast<char**>(groups);
-    gtk_recent_manager_add_full(gtk_recent_manager_get_default(), uri, &data);
+    gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
     g_free(uri);
   }
+  void removeRecentDocumentURL(const std::filesystem::path& url) override {
+    GObjectPtr<GFile> file(g_file_new_for_path(url.c_str()));
+    char* uri = g_file_get_uri(file.get());
+    gtk_recent_manager_remove_item(gtk_recent_manager_get_default(), uri, nullptr);
+    g_free(uri);
+  }
+  // Newest first: the desktop's list keeps its own order, so it is sorted by when each was noted.
   std::vector<std::filesystem::path> recentDocumentURLs() const override {
-    std::vector<std::filesystem::path> out;
+    std::vector<std::pair<time_t, std::filesystem::path>> found;
     GList* items = gtk_recent_manager_get_items(gtk_recent_manager_get_default());
     const char* app = appName();
     for (GList* i = items; i; i = i->next) {
       auto* info = static_cast<GtkRecentInfo*>(i->data);
-      if (app && gtk_recent_info_has_application(info, app) && gtk_recent_info_has_group(info, group) &&
-          gtk_recent_info_is_local(info)) {
+      if (gtk_recent_info_has_application(info, app) && gtk_recent_info_is_local(info)) {
         char* path = g_filename_from_uri(gtk_recent_info_get_uri(info), nullptr, nullptr);
-        if (path) out.emplace_back(path);
+        if (path) found.emplace_back(gtk_recent_info_get_modified(info), path);
         g_free(path);
       }
       gtk_recent_info_unref(info);
     }
     g_list_free(items);
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::filesystem::path> out;
+    for (auto& entry : found) out.push_back(std::move(entry.second));
     return out;
   }
 };

@@ -163,8 +163,9 @@ void WelcomeWindow::loadRecentFiles() {
   auto* controller = BaseDocumentController::shared();
   recentDocuments_ = existingDocuments(controller ? controller->recentDocumentURLs() : std::vector<fsys::path>{});
   if (!recentDocuments_.empty() && recentsTableView_) {
+    // The person's choice survives a refresh (the window refreshes each time it becomes key).
     recentsTableView_->reloadData(recentDocuments_);
-    recentsTableView_->selectRow(0);
+    if (!recentsTableView_->selectedRow()) recentsTableView_->selectRow(0);
   }
 }
 

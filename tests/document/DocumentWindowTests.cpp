@@ -15,6 +15,7 @@
 #include "document/UpdateLibraryWindowController.h"
 #include "document/storage/KXDocumentError.h"
 #include "platform/RunLoop.h"
+#include "platform/Workspace.h"
 #include "server/ServerController.h"
 #include "support/TestEnvironment.h"
 #include "telemetry/IntercomPopover.h"
@@ -23,6 +24,15 @@ using namespace doctests;
 namespace fsys = std::filesystem;
 
 namespace {
+
+// The desktop's list, which the file chooser fills with whatever it hands out.
+class ListedRecents : public RecentDocuments {
+ public:
+  std::vector<fsys::path> urls;
+  void noteNewRecentDocumentURL(const fsys::path& url) override { urls.insert(urls.begin(), url); }
+  std::vector<fsys::path> recentDocumentURLs() const override { return urls; }
+  void removeRecentDocumentURL(const fsys::path& url) override { std::erase(urls, url); }
+};
 
 class DocumentWindows : public ::testing::Test {
  protected:
@@ -34,6 +44,9 @@ class DocumentWindows : public ::testing::Test {
     DocumentHooks::shouldOpenDocuments = [] { return true; };
     DocumentHooks::track = [](auto&, auto&) {};
     DocumentHooks::showWelcomeWindow = [this] { ++welcomeShown; };
+    auto list = std::make_unique<ListedRecents>();
+    recents = list.get();
+    RecentDocuments::setShared(std::move(list));
     controller = std::make_unique<DocumentController>();
     controller->setAutosavingDelay(0);
     dir = testenv::freshFolder("windows");
@@ -71,6 +84,7 @@ class DocumentWindows : public ::testing::Test {
   std::unique_ptr<DocumentController> controller;
   fsys::path dir;
   int welcomeShown = 0;
+  ListedRecents* recents = nullptr;
 };
 
 // Whatever is wrong with the file, the person reads its name and that it is no Korvel document,
@@ -87,6 +101,7 @@ TEST_F(DocumentWindows, AFileThatIsNoDocumentIsNamedAndTheWelcomeWindowComesBack
 
   for (const char* name : {"Notes.korvelx", "Cut.korvelx", "Empty.korvelx", "Loose Folder"}) {
     int welcomeBefore = welcomeShown;
+    recents->noteNewRecentDocumentURL(dir / name);  // as the file chooser does
     std::optional<Error> failure;
     controller->openDocument(dir / name, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
       EXPECT_FALSE(d) << name;
@@ -101,6 +116,7 @@ TEST_F(DocumentWindows, AFileThatIsNoDocumentIsNamedAndTheWelcomeWindowComesBack
     EXPECT_EQ(person().alertsShown.back().messageText, *failure->info("NSLocalizedFailureReason"));
     EXPECT_NE(person().alertsShown.back().informativeText.find((dir / name).string()), std::string::npos);
     EXPECT_TRUE(controller->documents().empty());
+    EXPECT_TRUE(recents->urls.empty()) << name << " stays among the recent documents";
   }
 }
 
@@ -150,8 +166,8 @@ TEST_F(DocumentWindows, SavingAnExampleUnderANewNameRetitlesItsWindow) {
   auto document = openZip("Landing");
   ASSERT_TRUE(document);
   document->setDisplayName("Landing Page example");
-  document->updateChangeCount(ChangeType::done);
-  EXPECT_EQ(title(*document), "Landing Page example \u2014 Edited");
+  ASSERT_TRUE(editPage(*document, "Edited page"));
+  ASSERT_TRUE(waitFor([&] { return title(*document) == "Landing Page example \u2014 Edited"; })) << title(*document);
   auto error = saveAndWait(*document, dir / "My Landing.korvelx", KXDocument::zipType, 1);
   ASSERT_FALSE(error) << error->description();
   EXPECT_EQ(document->displayName(), "My Landing");

@@ -4,9 +4,10 @@
 - Welcome window: Open… and then Cancel leaves korvel running with the welcome window.
 - A file that is no document (plain text named .korvelx) is refused in words; after OK korvel
   stays running with the welcome window.
-- Recent documents: a double click on the second row opens that document.
-- Two documents: the Edit menu of one window acts on that window's editor (Select All, then
-  Delete edits that document and not the other).
+- Recent documents: a double click on a row opens that row's document, whichever row it is;
+  the refused file is not listed.
+- Two documents: the Edit menu of one window is validated against and acts on that window's
+  editor (Select All, then Delete, edits that document and not the other).
 - Revert to Saved: the editor shows the saved document again, so the next edit starts from it.
 
 Usage: korvel_windows.py <korvel executable> <source tree>
@@ -49,6 +50,11 @@ def still_running_with_welcome(korvel, what):
 
 
 def focus_editor(window):
+    # Without a window manager the windows lie on top of each other and the keyboard stays where
+    # it was: bring this one up and give it the keyboard first.
+    desk.xdo("windowraise", window)
+    desk.xdo("windowfocus", "--sync", window, check=False)
+    time.sleep(0.3)
     _, _, width, height = desk.geometry(window)
     desk.click(window, width // 2, height - 40)
     time.sleep(0.5)
@@ -118,29 +124,43 @@ desk.attempt("opening the second recent row", lambda: desk.click(welcome, *RECEN
 if desk.find_window("^Second") or desk.find_window("^Notes"):
     desk.fail("the double click opened another row")
 korvel.wait_log("Editor page ready", 3)
-desk.log("double click on the second row opened First")
+desk.log("a double click on the second row opened First")
+desk.attempt("closing First", lambda: (focus_editor(desk.wait_window("^First")), desk.keys("ctrl+w")),
+             lambda: not desk.find_window("^First"), timeout=10)
+welcome = desk.wait_window(WELCOME)
+time.sleep(1)
+# Now First is the newest: a double click on the second row opens Second.
+desk.attempt("opening the second recent row", lambda: desk.click(welcome, *RECENT_ROW(1), repeat=2),
+             lambda: desk.find_window("^Second"), timeout=15)
+if desk.find_window("^First"):
+    desk.fail("the double click opened another row")
+korvel.wait_log("Editor page ready", 4)
+desk.log("a double click on the second row opened Second")
 
 # --- the Edit menu of each window acts on its own editor ---
-desk.hand_file(second)
-desk.wait_window("^Second")
-korvel.wait_log("Editor page ready", 4)
+desk.hand_file(first)
+desk.wait_window("^First")
+korvel.wait_log("Editor page ready", 5)
 time.sleep(1)
 
 
-def select_all_from_edit_menu():
-    open_menu("Second", 2)  # Korvel, File, Edit
-    desk.keys("Return")     # the first item the editor enables: Select All
-    desk.keys("Delete")
+def select_all_and_delete_from_edit_menu():
+    # Korvel, File, Edit; the menu opens on its first enabled item, Cut.
+    open_menu("Second", 2)
+    desk.keys("Up", "Return")  # up from Cut wraps to the last enabled item: Select All
+    open_menu("Second", 2)
+    desk.keys("Down", "Down", "Down", "Return")  # Cut, Copy, Paste, then Delete: enabled now
 
 
-desk.attempt("Select All from Second's Edit menu", select_all_from_edit_menu, lambda: edited("Second"))
+desk.attempt("Select All and Delete from Second's Edit menu", select_all_and_delete_from_edit_menu,
+             lambda: edited("Second"))
 if edited("First"):
     desk.fail("Second's Edit menu edited First")
 desk.log("Second's Edit menu acted on Second")
 
 # --- Revert to Saved puts the saved document back into the editor ---
 open_menu("Second", 1)  # File
-desk.keys("Up", "Return")  # its last item: Revert to Saved
+desk.keys("Up", "Return")  # up from the first enabled item wraps to the last: Revert to Saved
 time.sleep(1)
 desk.keys("Return")  # "Revert"
 desk.wait_until(lambda: desk.find_window("^Second$"), "the reverted title", 20)

@@ -148,10 +148,10 @@ class Desktop:
         values = dict(line.split("=") for line in self.xdo("getwindowgeometry", "--shell", window).splitlines())
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
-    def click(self, window, x, y, repeat=1):
+    def click(self, window, x, y, repeat=1, button=1):
         wx, wy, _, _ = self.geometry(window)
         self.xdo("mousemove", "--sync", str(wx + x), str(wy + y))
-        self.xdo("click", "--repeat", str(repeat), "--delay", "80", "1")
+        self.xdo("click", "--repeat", str(repeat), "--delay", "80", str(button))
 
     def keys(self, *names):
         for name in names:

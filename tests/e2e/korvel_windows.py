@@ -6,13 +6,18 @@
   stays running with the welcome window.
 - Recent documents: a double click on a row opens that row's document, whichever row it is;
   the refused file is not listed.
+- Two documents: the Edit menu of one window is validated against and acts on that window's
+  editor (Select All, then Delete, edit that document and not the other).
+- Revert to Saved: the editor shows the saved document again, so the next edit starts from it.
 
 Usage: korvel_windows.py <korvel executable> <source tree>
 """
+import json
 import os
 import shutil
 import sys
 import time
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from korvel_desktop import Desktop  # noqa: E402
@@ -24,6 +29,15 @@ WELCOME = "^Welcome to Korvel$"
 # sidebar on the right in 42-point rows, "Open…" on the left half of the bottom bar.
 OPEN_BUTTON = (660 + 60, 600 - 16)
 RECENT_ROW = lambda row: (900 - 120, 42 * row + 21)  # noqa: E731
+
+
+def layers_in(path):
+    try:
+        with zipfile.ZipFile(path) as z:
+            document = json.loads(z.read("design/document.json"))
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile):
+        return None
+    return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
 
 
 def still_running_with_welcome(korvel, what):
@@ -104,6 +118,54 @@ if desk.find_window("^First"):
     desk.fail("the double click opened another row")
 korvel.wait_log("Editor page ready", 4)
 desk.log("a double click on the second row opened Second")
+
+# --- two documents: each window's Edit menu acts on its own editor ---
+desk.hand_file(first)
+desk.wait_window("^First")
+korvel.wait_log("Editor page ready", 5)
+time.sleep(1)
+# Without a window manager both windows open at the screen's corner; the one raised is clicked.
+# Where the toolkit's theme puts the menu bar's "Edit" and its items (window coordinates):
+EDIT_MENU, DELETE_ITEM, SELECT_ALL_ITEM = (121, 63), (162, 214), (162, 239)
+FILE_MENU, SAVE_ITEM, REVERT_ITEM = (80, 63), (150, 189), (150, 264)
+REVERT_BUTTON = (514, 475)  # the revert question's first button, centred on its window
+
+
+def select_all_then_delete_in_second():
+    window = desk.wait_window("^Second")
+    desk.xdo("windowraise", window)
+    time.sleep(0.5)
+    for item in (SELECT_ALL_ITEM, DELETE_ITEM):  # Delete is enabled only once something is selected
+        desk.click(window, *EDIT_MENU)
+        time.sleep(0.8)
+        desk.click(window, *item)
+        time.sleep(0.8)
+
+
+desk.attempt("Select All and Delete from Second's Edit menu", select_all_then_delete_in_second,
+             lambda: desk.find_window("^Second \u2014 Edited$"))
+if desk.find_window("^First \u2014 Edited$"):
+    desk.fail("Second's Edit menu edited First")
+desk.log("Second's Edit menu acted on Second, with First open beside it")
+
+# --- Revert to Saved puts the saved document back into the editor ---
+second_window = desk.wait_window("^Second")
+desk.click(second_window, *FILE_MENU)
+time.sleep(0.8)
+desk.click(second_window, *REVERT_ITEM)
+time.sleep(1.5)
+desk.click(second_window, *REVERT_BUTTON)
+desk.wait_until(lambda: desk.find_window("^Second$"), "the reverted title", 20)
+time.sleep(1)
+# The same edit again: it removes the first layer of the saved document only when the editor
+# shows that document, not the edited one it had before.
+desk.attempt("editing the reverted document", select_all_then_delete_in_second,
+             lambda: desk.find_window("^Second \u2014 Edited$"))
+desk.click(second_window, *FILE_MENU)
+time.sleep(0.8)
+desk.click(second_window, *SAVE_ITEM)
+desk.wait_until(lambda: layers_in(second) == ["features", "footer"], "the save after the revert", 30)
+desk.log("after Revert to Saved the editor started again from the saved document:", layers_in(second))
 
 focus_editor(desk.wait_window("^Second"))
 desk.keys("ctrl+q")

@@ -247,7 +247,19 @@
       state.documentJSON = json;
       render();
     });
-    ipc.on('DocumentSetURL', function (u) { state.addresses.url = u; showGlobals(); });
+    // A new address means a new document on disk (a revert, a restarted server): load it.
+    ipc.on('DocumentSetURL', function (u) {
+      state.addresses.url = u;
+      showGlobals();
+      if (!window.fetch || typeof u !== 'string') return;
+      fetch(u).then(function (r) { return r.ok ? r.json() : null; }).catch(function () { return null; })
+        .then(function (json) {
+          if (!json || state.addresses.url !== u) return;
+          state.documentJSON = json;
+          state.selected = null;
+          render();
+        });
+    });
     ipc.on('DocumentSetImageBaseURL', function (u) { state.addresses.imageBaseURL = u; showGlobals(); });
     ipc.on('DocumentSetProjectURL', function (u) { state.addresses.projectURL = u; showGlobals(); publishPreview(); });
     ipc.on('UpdatePreviewSettings', updatePreviewSettings);

@@ -238,6 +238,7 @@ void LoginController::processNewToken(const std::string& token) {
       clearUserInfo();
       RWLog("Failed to fetch user info from login token.");
       showLoginWindow();
+      if (loginWindow_) loginWindow_->showTokenRefused();
       return;
     }
     RWLog("Valid login.");
@@ -255,7 +256,7 @@ void LoginController::processNewToken(const std::string& token) {
 }
 
 void LoginController::handleToken(const std::optional<std::string>& token) {
-  RWLog("handleToken");
+  RWLog("handleToken", 1);
   activate();
   if (!token) {
     RWLog("Failed to process token login window.");

@@ -11,4 +11,6 @@ class LoginWindowPresenter {
   virtual bool isOnScreen() const = 0;
   // Calls window._<name>() of the page when the page defines it.
   virtual void ipcCall(const std::string& name) = 0;
+  // Tells the person the token they gave was not accepted; the next token clears it.
+  virtual void showTokenRefused() {}
 };

@@ -26,27 +26,21 @@ std::optional<Error> readOptional(const nlohmann::json& o, const char* key, std:
 
 }  // namespace
 
+// The organisation is decoded member by member: a missing or mistyped member stays empty, so
+// a change on the service's side costs that member and never the sign-in.
 Result<UserOrganizationInfo> UserOrganizationInfo::decode(const nlohmann::json& o) {
   if (!o.is_object()) return fail(decodingError("organization is not an object"));
   UserOrganizationInfo out;
   for (auto [field, key] : {std::pair{&out.id, "id"}, {&out.domain, "domain"}, {&out.displayName, "displayName"},
                             {&out.name, "name"}, {&out.tint, "tint"}}) {
-    auto value = required(o, key);
-    if (!value) return fail(value.error());
-    *field = std::move(*value);
+    if (auto it = o.find(key); it != o.end() && it->is_string()) *field = it->get<std::string>();
   }
-  auto features = o.find("features");
-  if (features == o.end() || !features->is_object()) return fail(decodingError("missing or mistyped \"features\""));
-  for (auto& [k, v] : features->items()) {
-    if (!v.is_boolean()) return fail(decodingError("a feature is not a Boolean"));
-    out.features[k] = v.get<bool>();
-  }
-  auto assets = o.find("assets");
-  if (assets == o.end() || !assets->is_object()) return fail(decodingError("missing or mistyped \"assets\""));
-  for (auto& [k, v] : assets->items()) {
-    if (!v.is_string()) return fail(decodingError("an asset is not text"));
-    out.assets[k] = v.get<std::string>();
-  }
+  if (auto features = o.find("features"); features != o.end() && features->is_object())
+    for (auto& [k, v] : features->items())
+      if (v.is_boolean()) out.features[k] = v.get<bool>();
+  if (auto assets = o.find("assets"); assets != o.end() && assets->is_object())
+    for (auto& [k, v] : assets->items())
+      if (v.is_string()) out.assets[k] = v.get<std::string>();
   return out;
 }
 
@@ -72,9 +66,8 @@ Result<UserInfo> UserInfo::decode(const nlohmann::json& o) {
     if (auto error = readOptional(o, key, *field)) return fail(*error);
   }
   if (auto it = o.find("organization"); it != o.end() && !it->is_null()) {
-    auto organization = UserOrganizationInfo::decode(*it);
-    if (!organization) return fail(organization.error());
-    out.organization = std::move(*organization);
+    // An organisation that is not even an object is left out; the record stands.
+    if (auto organization = UserOrganizationInfo::decode(*it)) out.organization = std::move(*organization);
   }
   if (auto it = o.find("experiments"); it != o.end() && !it->is_null()) {
     if (!it->is_object()) return fail(decodingError("mistyped \"experiments\""));

@@ -8,6 +8,7 @@
 #include "app/PDApplication.h"
 #include "foundation/AppMenu.h"
 #include "foundation/Menu.h"
+#include "ui/MenuAccelerator.h"
 
 namespace {
 
@@ -57,32 +58,6 @@ std::uint32_t modifierMask(GdkModifierType state) {
   if (state & GDK_MOD1_MASK) mask |= ModifierOption;
   if (state & GDK_SHIFT_MASK) mask |= ModifierShift;
   return mask;
-}
-
-guint acceleratorKey(const std::string& key) {
-  if (key.empty()) return 0;
-  gunichar c = g_utf8_get_char(key.c_str());
-  switch (c) {
-    case 0x09: return GDK_KEY_Tab;
-    case 0x08: return GDK_KEY_BackSpace;
-    case 0x0A: return GDK_KEY_Return;
-    case 0xF700: return GDK_KEY_Up;
-    case 0xF701: return GDK_KEY_Down;
-    case 0xF702: return GDK_KEY_Left;
-    case 0xF703: return GDK_KEY_Right;
-    default: break;
-  }
-  if (c >= 0xF704 && c <= 0xF71B) return GDK_KEY_F1 + (c - 0xF704);
-  return gdk_unicode_to_keyval(c);
-}
-
-GdkModifierType acceleratorMods(std::uint32_t mask) {
-  int mods = 0;
-  if (mask & ModifierCommand) mods |= GDK_CONTROL_MASK;
-  if (mask & ModifierControl) mods |= GDK_SUPER_MASK;
-  if (mask & ModifierOption) mods |= GDK_MOD1_MASK;
-  if (mask & ModifierShift) mods |= GDK_SHIFT_MASK;
-  return static_cast<GdkModifierType>(mods);
 }
 
 GtkWindow* toplevelOf(GtkWidget* widget) {
@@ -156,10 +131,7 @@ GtkWidget* makeItem(const std::shared_ptr<MenuItem>& item) {
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), sub);
     return widget;
   }
-  if (guint key = acceleratorKey(item->keyEquivalent)) {
-    GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget));
-    if (GTK_IS_ACCEL_LABEL(label)) gtk_accel_label_set_accel(GTK_ACCEL_LABEL(label), key, acceleratorMods(item->modifierMask));
-  }
+  MenuAccelerator::show(widget, *item);
   g_signal_connect(widget, "activate", G_CALLBACK(onActivate),
                    g_object_get_data(G_OBJECT(widget), "korvel-menu-item"));
   return widget;

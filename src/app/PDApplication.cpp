@@ -22,6 +22,7 @@
 #include "platform/Resources.h"
 #include "platform/RunLoop.h"
 #include "platform/Url.h"
+#include "server/ServerController.h"
 #include "telemetry/HardwareModel.h"
 #include "telemetry/IntercomPopover.h"
 #include "telemetry/KorvelTracking.h"
@@ -77,6 +78,13 @@ const std::pair<const char*, PDApplication::HelpPage> helpActions[] = {
 
 PDApplication* PDApplication::shared() { return sharedApplication; }
 
+// The page a menu's editing items act on: the one the menus' delegate resolves (the editor of
+// the window whose menu is in use), else the focused page.
+static WebActions::WebView* menuWebView() {
+  auto& resolver = WebActionsMenuDelegate::shared().targetResolver;
+  return resolver ? resolver() : WebActions::WebView::focused();
+}
+
 // Programs here run from wherever their package put them; there is no applications folder to
 // offer a move into.
 void PFMoveToApplicationsFolderIfNecessary() {}
@@ -85,10 +93,16 @@ PDApplication::PDApplication(Hooks hooks) : hooks_(std::move(hooks)) {
   isFirstLaunch_ = false;
   sharedApplication = this;
   documentController_ = std::make_unique<DocumentController>();
+  // Every project server starts with the sign-in of that moment.
+  ServerController::setLoginProvider([] {
+    auto& login = LoginController::shared();
+    return ServerLogin{login.token(), login.userFullName()};
+  });
   setUpMetrics();
 }
 
 PDApplication::~PDApplication() {
+  ServerController::setLoginProvider(nullptr);
   if (sharedApplication == this) sharedApplication = nullptr;
 }
 
@@ -248,10 +262,9 @@ void PDApplication::handleURLEvent(const std::string& url) {
   auto& login = LoginController::shared();
   switch (routeForURLEvent(url, login.isLoggedIn())) {
     case URLEventRoute::store: {
-      const auto& documents = documentController_->documents();
-      // The document that has waited longest behind the others.
-      std::shared_ptr<PDBaseDocument> document =
-          documents.empty() ? nullptr : std::dynamic_pointer_cast<PDBaseDocument>(documents.front());
+      // The document whose window waits furthest back.
+      auto ordered = DocumentController::orderedDocuments();
+      std::shared_ptr<PDBaseDocument> document = ordered.empty() ? nullptr : ordered.back();
       if (!document) {
         documentController_->newDocument();
         const auto& made = documentController_->documents();
@@ -297,7 +310,7 @@ bool PDApplication::validateMenuItem(MenuItem& item) {
   const std::string action = item.action;
   if (action.empty()) return false;
   if (isWebAction(action)) {
-    if (auto* view = WebActions::WebView::focused()) return view->validateUserInterfaceItem(item);
+    if (auto* view = menuWebView()) return view->validateUserInterfaceItem(item);
     return hooks_.editFocusedWidget && hooks_.editFocusedWidget(action, false);
   }
   if (isWindowAction(action)) {
@@ -329,7 +342,7 @@ bool PDApplication::performMenuItem(MenuItem& item) {
   if (!validateMenuItem(item)) return false;
   const std::string action = item.action;
   if (isWebAction(action)) {
-    if (auto* view = WebActions::WebView::focused()) return view->perform(item);
+    if (auto* view = menuWebView()) return view->perform(item);
     return hooks_.editFocusedWidget && hooks_.editFocusedWidget(action, true);
   }
   if (isWindowAction(action) && welcomeWindow_ && welcomeWindow_->isKeyWindow()) return welcomeWindow_->perform(action);

@@ -9,6 +9,7 @@
 #include "account/LoginController.h"
 #include "app/MainMenu.h"
 #include "app/MainMenuBar.h"
+#include "canvas/OstrelViewController.h"
 #include "canvas/WebActionsWebView.h"
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
@@ -166,6 +167,11 @@ void onStartup(GApplication*, gpointer) {
   g_signal_add_emission_hook(g_signal_lookup("show", GTK_TYPE_WIDGET), 0, attachKeyEquivalents, nullptr, nullptr);
   installGtkPersonInterfaces();
   WebActionsMenuDelegate::install();
+  // Each window's menu bar acts on its own editor, whichever window the desktop calls active.
+  WebActionsMenuDelegate::shared().targetResolver = []() -> WebActions::WebView* {
+    if (auto document = keyDocument()) return &document->ostrelViewController().webViewController().webView();
+    return WebActions::WebView::focused();
+  };
   AppMenu::setMainMenu(MainMenu::make());
   LoginWindowController::install(LoginController::shared());
   installEnvironmentChooser(AppServices::shared());

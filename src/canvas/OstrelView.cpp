@@ -11,6 +11,7 @@
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
 #include "ui/AppAppearance.h"
+#include "ui/MenuAccelerator.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ GtkWidget* buildMenu(const Menu& model, const std::shared_ptr<PopUp>& popUp) {
       } else {
         widget = gtk_menu_item_new_with_label(item->title.c_str());
       }
+      MenuAccelerator::show(widget, *item);
       gtk_widget_set_sensitive(widget, !item->action.empty() || item->submenu);
       if (item->submenu) {
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), buildMenu(*item->submenu, popUp));

@@ -37,7 +37,7 @@ void StoreCookie::refresh(const Url& scope, const std::optional<std::string>& to
       }
       WebCookieStore::shared().add(*cookie, [cookie = *cookie, completion](bool added) {
         if (added)
-          RWLog("added store cookie: " + describe(cookie));
+          RWLog("added store cookie: " + describe(cookie), 1);
         else
           std::printf("unable to create store login cookie\n");
         if (completion) completion();

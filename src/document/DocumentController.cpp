@@ -1,13 +1,18 @@
 #include "document/DocumentController.h"
 
+#include <algorithm>
+
 #include "account/LoginController.h"
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
+#include "document/PDDocumentWindow.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentMigration.h"
 #include "foundation/AppServices.h"
 #include "platform/Alert.h"
+#include "platform/RWLog.h"
+#include "platform/Workspace.h"
 
 std::shared_ptr<KXDocumentArchive> DocumentController::openingTutorialArchive;
 
@@ -34,6 +39,18 @@ void DocumentController::wirePackageRegistrySettings() {
 }
 
 DocumentController::~DocumentController() = default;
+
+std::vector<std::shared_ptr<PDBaseDocument>> DocumentController::orderedDocuments() {
+  std::vector<std::shared_ptr<PDBaseDocument>> ordered;
+  if (auto* controller = shared())
+    for (const auto& document : controller->documents())
+      if (auto base = std::dynamic_pointer_cast<PDBaseDocument>(document)) ordered.push_back(std::move(base));
+  auto stamp = [](const std::shared_ptr<PDBaseDocument>& d) {
+    return d->documentWindow() ? d->documentWindow()->orderStamp() : 0;
+  };
+  std::stable_sort(ordered.begin(), ordered.end(), [&](const auto& a, const auto& b) { return stamp(a) > stamp(b); });
+  return ordered;
+}
 
 bool DocumentController::canOpenDocuments() const { return DocumentHooks::shouldOpenDocuments(); }
 
@@ -86,13 +103,53 @@ void DocumentController::openDocument() {
   auto urls = URLsFromRunningOpenPanel();
   if (urls.empty()) return;
   openDocument(urls.front(), true, [this](std::shared_ptr<Document>, bool, std::optional<Error> error) {
-    if (!error) return;
-    presentError(*error);
-    if (documents().empty()) DocumentHooks::showWelcomeWindow();
+    if (error) presentError(*error);
   });
 }
 
+namespace {
+
+// What a person reads when a file can't be opened: the file's name and what is wrong with it,
+// in words; the reader's own error stays beneath for the log.
+Error unreadableDocumentError(const std::filesystem::path& url, const Error& error) {
+  auto name = url.filename().string();
+  if (name.empty()) name = url.parent_path().filename().string();
+  std::error_code ec;
+  bool missing = !std::filesystem::exists(std::filesystem::symlink_status(url, ec));
+  Error readable(error.domain, error.code, error.message);
+  readable.userInfo = error.userInfo;
+  readable.with(NSLocalizedFailureReasonErrorKey,
+                missing ? "The document “" + name + "” could not be found."
+                        : "“" + name + "” is not a Korvel document, or it is damaged.");
+  readable.with("NSLocalizedRecoverySuggestion", missing ? "It may have been moved, renamed or deleted."
+                                                         : "Korvel could not read the file at " + url.string() + ".");
+  readable.with(NSFilePathErrorKey, url.string());
+  readable.withUnderlying(error);
+  return readable;
+}
+
+bool speaksForItself(const Error& error) {
+  return isDocumentError(error, KXDocumentError::notLoggedIn) ||
+         isDocumentError(error, KXDocumentError::documentVersionTooNew) ||
+         (error.domain == NSCocoaErrorDomain && error.code == 3072);
+}
+
+}  // namespace
+
 void DocumentController::openDocument(const Path& url, bool display, OpenCompletion completion) {
+  // A file that can't be opened is named in words, logged, and never leaves the person with
+  // nothing on screen: the welcome window comes back before the error is shown.
+  completion = [this, url, completion = std::move(completion)](std::shared_ptr<Document> document, bool wasOpen,
+                                                                std::optional<Error> error) {
+    if (error) {
+      RWLog("Could not open " + url.string() + ": " + error->description(), 3);
+      if (!speaksForItself(*error)) error = unreadableDocumentError(url, *error);
+      // The file chooser listed it among the recent documents as it handed it out.
+      if (!isDocumentError(*error, KXDocumentError::notLoggedIn)) RecentDocuments::shared().removeRecentDocumentURL(url);
+      if (documents().empty() && !DocumentHooks::isTerminating()) DocumentHooks::showWelcomeWindow();
+    }
+    if (completion) completion(std::move(document), wasOpen, std::move(error));
+  };
   DocumentHooks::closeWelcomeWindow();
   auto extension = url.extension().string();
   if (extension == std::string(".") + classicPathExtension) {
@@ -105,6 +162,7 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
         });
     if (!converted) return completion(nullptr, false, converted.error());
     (*converted)->setMigratedDocumentURL(url);
+    (*converted)->setDisplayName((*converted)->displayName() + " (" + url.stem().string() + ")");
     addDocument(*converted);
     (*converted)->makeWindowControllers();
     (*converted)->showWindows();
@@ -121,6 +179,11 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
     }
     if (!edit) return openTutorial(url, std::move(completion));
   }
+  // A folder is a project only when it holds a design; any other folder is no document.
+  std::error_code ec;
+  if (std::filesystem::is_directory(url, ec) &&
+      !std::filesystem::exists(url / KXDocumentArchive::relativePathForDocumentJSON, ec) && !documentForURL(url))
+    return completion(nullptr, false, makeError(KXDocumentError::unsupportedDocument));
   BaseDocumentController::openDocument(
       url, display, [display, completion](std::shared_ptr<Document> document, bool wasOpen, std::optional<Error> error) {
         if (document && display && !wasOpen) document->showWindows();

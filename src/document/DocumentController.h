@@ -9,6 +9,8 @@
 #include "document/storage/KXDocumentArchive.h"
 #include "platform/BaseDocumentController.h"
 
+class PDBaseDocument;
+
 class DocumentController : public BaseDocumentController {
  public:
   static constexpr const char* tutorialPathExtension = "korveltutorial";
@@ -19,6 +21,10 @@ class DocumentController : public BaseDocumentController {
 
   DocumentController();
   ~DocumentController() override;
+
+  // The shared controller's documents, front to back by when their windows were last shown or
+  // activated; documents without a window last.
+  static std::vector<std::shared_ptr<PDBaseDocument>> orderedDocuments();
 
   bool canOpenDocuments() const override;
   // Menu validation by action name ("newDocument:", "openDocument:", …).

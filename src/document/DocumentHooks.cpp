@@ -5,6 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
+#include "document/DocumentController.h"
+#include "document/PDBaseDocument.h"
+#include "document/PDDocumentWindow.h"
 #include "telemetry/IntercomPopover.h"
 #include "telemetry/KorvelTracking.h"
 
@@ -23,6 +26,13 @@ std::function<void(void*)> toggleIntercomPopover = [](void* button) {
 };
 std::function<ObserverToken(std::function<void(bool)>)> observeIntercomLoaded = [](std::function<void(bool)> loaded) {
   auto& popover = IntercomPopover::shared();
+  // New messages open the popover at the frontmost document window's button.
+  if (!popover.frontmostDocumentIntercomButton)
+    popover.frontmostDocumentIntercomButton = []() -> GtkWidget* {
+      auto ordered = DocumentController::orderedDocuments();
+      if (ordered.empty() || !ordered.front()->documentWindow()) return nullptr;
+      return ordered.front()->documentWindow()->intercomButton();
+    };
   loaded(popover.isLoaded());
   return popover.observeIsLoaded([&popover, loaded] { loaded(popover.isLoaded()); });
 };

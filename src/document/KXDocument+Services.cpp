@@ -59,8 +59,9 @@ void KXDocument::updateKorvelLibrary() {
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
   sheet->updateFunction = [weak] {
     auto self = weak.lock();
-    if (!self || !self->serverController() || !self->serverController()->server()) return;
+    if (!self || !self->serverController() || !self->serverController()->server()) return false;
     self->serverController()->upgradeKorvelLibrary();
+    return true;
   };
   if (!sheet->window()) return alert.beep();
   sheet->beginSheet(windowForSheet(), [weak, sheet](int) {

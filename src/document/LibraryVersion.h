@@ -23,5 +23,7 @@ struct LibraryVersion {
       : current(std::move(current)), latest(std::move(latest)), isUpdating(isUpdating) {}
   explicit LibraryVersion(const ServerState& state);
 
+  // An older "latest" than the installed version is no update.
   Status state() const;
+  static bool isNewer(const std::string& candidate, const std::string& installed);
 };

@@ -138,6 +138,9 @@ void PDBaseDocument::setup() {
     if (self && self->window_) self->window_->setIntercomEnabled(loaded);
   });
   window_->setContentView(ostrelViewController_->view());
+  // A server that failed before the window existed.
+  if (serverController_ && !serverController_->running() && projectPath())
+    showServerFailure("The project server could not be started.");
 }
 
 void PDBaseDocument::updateUserInfo() {
@@ -156,6 +159,9 @@ void PDBaseDocument::updateServerMount() {
     serverController_->crashHandler = [weak](int) {
       if (auto self = weak.lock()) self->updateServerMount();
     };
+    serverController_->gaveUpHandler = [weak] {
+      if (auto self = weak.lock()) self->showServerFailure("The project server keeps stopping right after it starts.");
+    };
     serverControllerStateUpdateObserver_.reset();
     serverControllerStateUpdateObserver_ = NotificationCenter::defaultCenter().addObserver(
         serverStateNotification, serverController_.get(), [weak](const Notification&) {
@@ -168,7 +174,24 @@ void PDBaseDocument::updateServerMount() {
   auto started = serverController_->start(project->string(), [weak](std::optional<Url> url) {
     if (auto self = weak.lock()) self->serverDidStart(url);
   });
-  if (!started) RWLog("Project server did not start: " + started.error().description());
+  if (!started) {
+    RWLog("Project server did not start: " + started.error().description(), 3);
+    showServerFailure("The project server could not be started.");
+    return;
+  }
+  if (window_) window_->hideServerFailure();
+}
+
+// Without its server the editor stays empty; the person sees why and may try again.
+void PDBaseDocument::showServerFailure(const std::string& reason) {
+  if (!window_ || isClosing_) return;
+  std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+  window_->showServerFailure(reason + " The document can't be shown until it runs.", [weak] {
+    auto self = weak.lock();
+    if (!self || self->isClosing_) return;
+    if (self->serverController_) self->serverController_->restartPolicy.reset();
+    self->updateServerMount();
+  });
 }
 
 void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {

@@ -109,6 +109,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
 
  private:
   void serverDidStart(const std::optional<Url>& url);
+  void showServerFailure(const std::string& reason);
 
   std::unique_ptr<DeviceManager> deviceManager_;
   std::string ostrelImageSubPath_;

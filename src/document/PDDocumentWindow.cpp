@@ -18,6 +18,8 @@ bool PDDocumentWindow::shouldShowWelcomeAfterClose(bool isTerminating, std::size
 }
 
 namespace {
+std::uint64_t lastOrderStamp = 0;
+
 GtkWidget* titleButton(GtkWidget* headerBar, const char* label, const char* tooltip, bool start) {
   GtkWidget* button = gtk_button_new_with_label(label);
   gtk_widget_set_tooltip_text(button, tooltip);
@@ -62,6 +64,25 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document) : doc
   documentView_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   gtk_container_add(GTK_CONTAINER(window_), documentView_);
   DocumentHooks::installMainMenu(window_, documentView_);
+  serverFailureBar_ = gtk_info_bar_new_with_buttons("Try Again", GTK_RESPONSE_OK, nullptr);
+  gtk_info_bar_set_message_type(GTK_INFO_BAR(serverFailureBar_), GTK_MESSAGE_ERROR);
+  serverFailureLabel_ = gtk_label_new("");
+  gtk_label_set_line_wrap(GTK_LABEL(serverFailureLabel_), TRUE);
+  gtk_label_set_xalign(GTK_LABEL(serverFailureLabel_), 0);
+  gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(serverFailureBar_))), serverFailureLabel_);
+  gtk_widget_show(serverFailureLabel_);
+  gtk_widget_set_no_show_all(serverFailureBar_, TRUE);
+  gtk_box_pack_start(GTK_BOX(documentView_), serverFailureBar_, FALSE, FALSE, 0);
+  g_signal_connect(serverFailureBar_, "response", G_CALLBACK(+[](GtkInfoBar*, int, PDDocumentWindow* w) {
+                     auto work = w->tryAgain_;
+                     w->hideServerFailure();
+                     if (work) work();
+                   }),
+                   self);
+  g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GtkWindow* w, GParamSpec*, PDDocumentWindow* self) {
+                     if (gtk_window_is_active(w)) self->orderStamp_ = ++lastOrderStamp;
+                   }),
+                   self);
   g_signal_connect(window_, "key-press-event", G_CALLBACK(&PDDocumentWindow::onKeyPress), this);
   g_signal_connect(window_, "delete-event", G_CALLBACK(&PDDocumentWindow::onDelete), this);
   gtk_widget_show_all(headerBar_);
@@ -71,6 +92,7 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document) : doc
 PDDocumentWindow::~PDDocumentWindow() {
   if (!window_) return;
   g_signal_handlers_disconnect_by_data(window_, this);
+  g_signal_handlers_disconnect_by_data(serverFailureBar_, this);
   // The editor view belongs to its controller, which may outlive this window.
   GList* children = gtk_container_get_children(GTK_CONTAINER(documentView_));
   for (GList* c = children; c; c = c->next) gtk_container_remove(GTK_CONTAINER(documentView_), GTK_WIDGET(c->data));
@@ -113,7 +135,23 @@ void PDDocumentWindow::setIntercomUnread(bool unread) {
   gtk_button_set_label(GTK_BUTTON(intercomButton_), unread ? "Help \u2022" : "Help");
 }
 
-void PDDocumentWindow::show() { gtk_window_present(GTK_WINDOW(window_)); }
+void PDDocumentWindow::show() {
+  orderStamp_ = ++lastOrderStamp;
+  gtk_window_present(GTK_WINDOW(window_));
+}
+
+void PDDocumentWindow::showServerFailure(const std::string& message, std::function<void()> tryAgain) {
+  tryAgain_ = std::move(tryAgain);
+  gtk_label_set_text(GTK_LABEL(serverFailureLabel_), message.c_str());
+  gtk_widget_show(serverFailureBar_);
+}
+
+void PDDocumentWindow::hideServerFailure() {
+  tryAgain_ = nullptr;
+  gtk_widget_hide(serverFailureBar_);
+}
+
+bool PDDocumentWindow::isShowingServerFailure() const { return gtk_widget_get_visible(serverFailureBar_); }
 
 void PDDocumentWindow::close() {
   gtk_widget_hide(window_);

@@ -4,6 +4,7 @@
 // the editor's web view before the window's shortcuts, so typing in the editor always works;
 // an Escape nobody used posts "WindowEscPressedNotification". Main thread only.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +37,13 @@ class PDDocumentWindow {
   // The messages button shows whether unread messages wait.
   void setIntercomUnread(bool unread);
   void show();
+  // A bar above the editor saying why the project server is not running, with a button that
+  // runs `tryAgain`; hidden again by hideServerFailure() or the button.
+  void showServerFailure(const std::string& message, std::function<void()> tryAgain);
+  void hideServerFailure();
+  bool isShowingServerFailure() const;
+  // Front to back: windows shown or activated later are nearer the front.
+  std::uint64_t orderStamp() const { return orderStamp_; }
   // Takes the window off the screen; after the last document window the welcome window may show.
   void close();
 
@@ -52,6 +60,10 @@ class PDDocumentWindow {
   GtkWidget* accountButton_ = nullptr;
   GtkWidget* intercomButton_ = nullptr;
   GtkWidget* headerBar_ = nullptr;
+  GtkWidget* serverFailureBar_ = nullptr;
+  GtkWidget* serverFailureLabel_ = nullptr;
+  std::function<void()> tryAgain_;
+  std::uint64_t orderStamp_ = 0;
   std::function<void()> firstActivation_;
   unsigned long activationHandler_ = 0;
 };

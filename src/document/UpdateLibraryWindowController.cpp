@@ -1,5 +1,7 @@
 #include "document/UpdateLibraryWindowController.h"
 
+#include "platform/Alert.h"
+
 
 namespace {
 constexpr const char* releaseNotesPage = "https://korvel.io/updates/library/";
@@ -16,7 +18,8 @@ UpdateLibraryWindowController::Content UpdateLibraryWindowController::content(co
       c.descriptionText =
           "This project uses Korvel Library " + status.latest + ", currently the newest version available.";
       c.okTitle = "OK";
-      c.cancelHidden = true;
+      // While an install still runs, OK waits; Close ends the sheet.
+      c.cancelHidden = !version.isUpdating;
       break;
     case LibraryVersion::Status::Kind::unavailable:
       c.title = "It looks like your project does not have the Korvel Library installed.";
@@ -43,8 +46,13 @@ void UpdateLibraryWindowController::ok() {
   if (!window() || !libraryVersion) return;
   if (libraryVersion->state().kind == LibraryVersion::Status::Kind::upToDate) {
     endSheet(responseOK);
-  } else if (updateFunction) {
-    updateFunction();
+  } else if (updateFunction && !updateFunction()) {
+    // No link to the project server: nothing would happen, so say why.
+    Alert::shared().beginSheet({"The library can't be updated right now.",
+                                "The project server of this document is not running. Try again once the document "
+                                "has finished opening.",
+                                {}},
+                               window(), [](int) {});
   }
 }
 

@@ -34,7 +34,8 @@ class UpdateLibraryWindowController {
   UpdateLibraryWindowController& operator=(const UpdateLibraryWindowController&) = delete;
 
   std::optional<LibraryVersion> libraryVersion;
-  std::function<void()> updateFunction;
+  // Starts the update; false when it can't (no link to the project server).
+  std::function<bool()> updateFunction;
 
   // The sheet's window, made on first use; none without a display.
   GtkWindow* window();

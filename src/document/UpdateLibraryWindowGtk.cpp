@@ -1,10 +1,10 @@
 // The library sheet's window: a heading, an explanation and three buttons.
 #include <gtk/gtk.h>
 
-#include <iostream>
 #include <utility>
 
 #include "document/UpdateLibraryWindowController.h"
+#include "platform/GtkPersonInterfaces.h"
 #include "platform/UrlOpener.h"
 
 struct UpdateLibraryWindowController::Widgets {
@@ -21,7 +21,6 @@ struct UpdateLibraryWindowController::Widgets {
 UpdateLibraryWindowController::UpdateLibraryWindowController() = default;
 
 UpdateLibraryWindowController::~UpdateLibraryWindowController() {
-  std::cout << "deinit UpdateLibraryWindowController" << std::endl;
   endSheet(responseAbort);
 }
 
@@ -31,7 +30,6 @@ GtkWindow* UpdateLibraryWindowController::window() {
   widgets_ = std::make_unique<Widgets>();
   auto& w = *widgets_;
   w.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_modal(GTK_WINDOW(w.window), TRUE);
   gtk_window_set_type_hint(GTK_WINDOW(w.window), GDK_WINDOW_TYPE_HINT_DIALOG);
   gtk_window_set_resizable(GTK_WINDOW(w.window), FALSE);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
@@ -56,7 +54,11 @@ GtkWindow* UpdateLibraryWindowController::window() {
                            G_CALLBACK(+[](UpdateLibraryWindowController* c) { c->cancel(); }), this);
   g_signal_connect_swapped(notes, "clicked",
                            G_CALLBACK(+[](UpdateLibraryWindowController* c) { c->showReleaseNotes(); }), this);
-  g_signal_connect(w.window, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+  g_signal_connect_swapped(w.window, "delete-event", G_CALLBACK(+[](UpdateLibraryWindowController* c) -> gboolean {
+                             c->cancel();
+                             return TRUE;
+                           }),
+                           this);
   gtk_widget_show_all(box);
   updateWindowForLibrary();
   return GTK_WINDOW(w.window);
@@ -77,7 +79,7 @@ void UpdateLibraryWindowController::beginSheet(GtkWindow* parent, std::function<
   GtkWindow* sheet = window();
   if (!sheet) return;
   sheetCompletion_ = std::move(completion);
-  gtk_window_set_transient_for(sheet, parent);
+  attachSheet(sheet, parent);
   gtk_window_present(sheet);
 }
 

@@ -37,7 +37,16 @@ std::string entryPrefix(const std::filesystem::path& projectFolder, const std::f
   auto text = relative.generic_string();
   while (!text.empty() && text.back() == '/') text.pop_back();
   if (text.empty() || text == ".") return {};
-  return text + "/";
+  // The prefix is a pattern: a folder named "My [Draft]" must match itself, not "My D".
+  std::string escaped;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    bool leading = i == 0 && (c == '#' || c == '!');
+    bool trailingSpace = c == ' ' && text.find_first_not_of(' ', i) == std::string::npos;
+    if (c == '*' || c == '?' || c == '[' || c == ']' || c == '\\' || leading || trailingSpace) escaped += '\\';
+    escaped += c;
+  }
+  return escaped + "/";
 }
 
 std::string textWithSettings(const std::optional<std::string>& contents, const std::string& prefix) {

@@ -48,6 +48,12 @@ void LoginWindowController::ipcCall(const std::string& name) {
   if (webViewController_ && script) webViewController_->evaluateJavaScript(*script);
 }
 
+void LoginWindowController::showTokenRefused() {
+  if (!view_) return;
+  view_->showNotice("That sign-in token was not accepted. Check it and try again.");
+  view_->shake();
+}
+
 void LoginWindowController::showWindow(int level) {
   if (!view_) setupWindow();
   view_->show(level);
@@ -94,7 +100,9 @@ void LoginWindowController::handleBridge(const std::string& method, const nlohma
   using Method = LoginPage::Method;
   switch (LoginPage::method(method)) {
     case Method::domContentLoaded: return handleDOMContentLoaded();
-    case Method::token: return controller_.handleToken(LoginPage::token(arguments));
+    case Method::token:
+      if (view_) view_->showNotice("");
+      return controller_.handleToken(LoginPage::token(arguments));
     case Method::expired:
       RWLog("Magic link expired. Reloading login screen landing page.");
       return controller_.showLoginWindow();

@@ -29,6 +29,7 @@ class LoginWindowController : public LoginWindowPresenter, public std::enable_sh
   void showLoginWindow() override;
   bool isOnScreen() const override;
   void ipcCall(const std::string& name) override;
+  void showTokenRefused() override;
 
   // How long a page has to load before the offline page replaces it.
   double pageTimeout = 10.0;

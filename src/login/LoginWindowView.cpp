@@ -7,7 +7,14 @@
 #include "ui/AppAppearance.h"
 
 LoginWindowView::LoginWindowView(GtkWidget* page)
-    : page_(page), window_(width, height), spinner_(spinnerSize, spinnerSize) {
+    : page_(page), window_(width, height), spinner_(spinnerSize, spinnerSize), notice_(gtk_label_new("")) {
+  g_object_ref_sink(notice_);
+  gtk_label_set_xalign(GTK_LABEL(notice_), 0.5);
+  GtkCssProvider* css = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(css, "label { color: #c0392b; font-weight: bold; }", -1, nullptr);
+  gtk_style_context_add_provider(gtk_widget_get_style_context(notice_), GTK_STYLE_PROVIDER(css),
+                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(css);
   window_.setTitle("Log in");
   window_.setBackgroundColor(AppAppearance::Colors::welcomeBackground());
   std::weak_ptr<bool> alive = alive_;
@@ -21,6 +28,21 @@ LoginWindowView::LoginWindowView(GtkWidget* page)
 
 LoginWindowView::~LoginWindowView() {
   *alive_ = false;
+  window_.flippedContentView().removeSubview(notice_);
+  g_object_unref(notice_);
+}
+
+void LoginWindowView::showNotice(const std::string& text) {
+  gtk_label_set_text(GTK_LABEL(notice_), text.c_str());
+  if (text.empty())
+    window_.flippedContentView().removeSubview(notice_);
+  else
+    window_.flippedContentView().addSubview(notice_, {0, height - 40, width, 24});
+}
+
+std::string LoginWindowView::notice() const {
+  if (gtk_widget_get_parent(notice_) != window_.flippedContentView().widget()) return {};
+  return gtk_label_get_text(GTK_LABEL(notice_));
 }
 
 void LoginWindowView::show(int level) {

@@ -4,6 +4,7 @@
 // leftmost 20), and a spinner in the middle while a page loads. Main thread only.
 
 #include <memory>
+#include <string>
 
 #include "platform/RunLoop.h"
 #include "ui/Spinner.h"
@@ -34,6 +35,9 @@ class LoginWindowView {
   void showLoading();
   void showPage();
   bool isSpinnerShown() const;
+  // A line along the bottom of the window, above the page; empty text hides it.
+  void showNotice(const std::string& text);
+  std::string notice() const;
   double pageOpacity() const;
 
  private:
@@ -41,6 +45,7 @@ class LoginWindowView {
   TitlelessWindow window_;
   WindowDragView dragView_;
   Spinner spinner_;
+  GtkWidget* notice_;
   std::unique_ptr<Timer> fade_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -133,6 +133,7 @@ void BaseDocumentController::presentError(const Error& error, GtkWindow* window)
   AlertSpec alert;
   alert.messageText = error.info("NSLocalizedFailureReason").value_or(error.message);
   if (alert.messageText.empty()) alert.messageText = error.description();
+  alert.informativeText = error.info("NSLocalizedRecoverySuggestion").value_or("");
   alert.buttons = lines(error.info("NSLocalizedRecoveryOptions").value_or(""));
   int response = Alert::shared().runModal(alert, window);
   if (!alert.buttons.empty()) attemptRecovery(error, response - Alert::firstButtonReturn);

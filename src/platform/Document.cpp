@@ -106,7 +106,12 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
     case SaveOperation::save:
     case SaveOperation::saveAs: {
       setFileType(type);
-      if (fileURL_ != url) setFileURL(url);
+      if (fileURL_ != url) {
+        setFileURL(url);
+        // A name given to a file-less document (an example's) gives way to the file's.
+        displayName_.reset();
+        notifyEdited();
+      }
       setFileModificationDate(modificationDate(url));
       if (auto draft = autosavedContentsFileURL(); draft && *draft != url) (void)fs::removeItem(*draft);
       setAutosavedContentsFileURL(std::nullopt);

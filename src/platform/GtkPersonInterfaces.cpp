@@ -3,16 +3,60 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "platform/Alert.h"
 #include "platform/GObjectPtr.h"
 #include "platform/Panels.h"
 #include "platform/Workspace.h"
 
+GtkWindow* dialogParentFor(GtkWindow* parent) {
+  if (parent) return parent;
+  GList* windows = gtk_window_list_toplevels();
+  GtkWindow* active = nullptr;
+  GtkWindow* visible = nullptr;
+  for (GList* w = windows; w; w = w->next) {
+    auto* window = GTK_WINDOW(w->data);
+    if (!gtk_widget_get_visible(GTK_WIDGET(window)) || gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL)
+      continue;
+    if (gtk_window_is_active(window)) active = window;
+    visible = window;  // the list holds the newest first only by chance; any visible one will do
+  }
+  g_list_free(windows);
+  return active ? active : visible;
+}
+
+void attachSheet(GtkWindow* sheet, GtkWindow* parent) {
+  if (parent) {
+    // A window group of its own keeps the sheet's modality to this window.
+    if (!gtk_window_has_group(parent)) {
+      GtkWindowGroup* group = gtk_window_group_new();
+      gtk_window_group_add_window(group, parent);
+      g_object_unref(group);  // the window holds it
+    }
+    gtk_window_group_add_window(gtk_window_get_group(parent), sheet);
+    gtk_window_set_transient_for(sheet, parent);
+    gtk_window_set_destroy_with_parent(sheet, TRUE);
+    gtk_window_set_position(sheet, GTK_WIN_POS_CENTER_ON_PARENT);
+  } else {
+    gtk_window_set_position(sheet, GTK_WIN_POS_CENTER);
+  }
+  gtk_window_set_modal(sheet, TRUE);
+}
+
 namespace {
 
-GtkWidget* makeDialog(const AlertSpec& alert, GtkWindow* parent) {
-  GtkWidget* dialog = gtk_message_dialog_new(parent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                             GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s", alert.messageText.c_str());
+// A sheet holds only its window; a modal alert holds the whole application.
+GtkWidget* makeDialog(const AlertSpec& alert, GtkWindow* parent, bool sheet) {
+  parent = dialogParentFor(parent);
+  GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_OTHER,
+                                             GTK_BUTTONS_NONE, "%s", alert.messageText.c_str());
+  if (sheet) {
+    attachSheet(GTK_WINDOW(dialog), parent);
+  } else {
+    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+    gtk_window_set_position(GTK_WINDOW(dialog), parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+  }
   if (!alert.informativeText.empty())
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", alert.informativeText.c_str());
   auto buttons = alert.buttons.empty() ? std::vector<std::string>{"OK"} : alert.buttons;
@@ -31,13 +75,13 @@ int normalise(int response, const AlertSpec& alert) {
 class GtkAlert : public Alert {
  public:
   int runModal(const AlertSpec& alert, GtkWindow* parent) override {
-    GtkWidget* dialog = makeDialog(alert, parent);
+    GtkWidget* dialog = makeDialog(alert, parent, false);
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     return normalise(response, alert);
   }
   void beginSheet(const AlertSpec& alert, GtkWindow* window, std::function<void(int)> completion) override {
-    GtkWidget* dialog = makeDialog(alert, window);
+    GtkWidget* dialog = makeDialog(alert, window, true);
     struct Pending {
       AlertSpec alert;
       std::function<void(int)> completion;
@@ -57,6 +101,15 @@ class GtkAlert : public Alert {
   }
   void beep() override { gdk_display_beep(gdk_display_get_default()); }
 };
+
+// The XDG documents folder; "~/Documents" when none is configured and it exists; else home.
+std::filesystem::path documentsFolder() {
+  if (const char* configured = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS)) return configured;
+  std::filesystem::path home = g_get_home_dir();
+  std::error_code ec;
+  if (std::filesystem::is_directory(home / "Documents", ec)) return home / "Documents";
+  return home;
+}
 
 void addFilters(GtkFileChooser* chooser, const std::vector<PanelFileType>& types) {
   for (auto& t : types) {
@@ -87,6 +140,7 @@ class GtkPanels : public Panels {
     constexpr int openFolderResponse = 1;
     bool folders = false;
     for (auto& t : options.types) folders |= t.isFolder;
+    parent = dialogParentFor(parent);
     GtkWidget* dialog = gtk_file_chooser_dialog_new("Open", parent, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
                                                     GTK_RESPONSE_CANCEL, nullptr);
     if (folders) gtk_dialog_add_button(GTK_DIALOG(dialog), "Open _Folder", openFolderResponse);
@@ -116,6 +170,7 @@ class GtkPanels : public Panels {
     for (auto& t : options.types)
       if (t.typeName == options.typeName) type = &t;
     if (!type && !options.types.empty()) type = &options.types.front();
+    parent = dialogParentFor(parent);
     GtkFileChooserNative* chooser =
         gtk_file_chooser_native_new("Save", parent, GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
     std::vector<const PanelFileType*> offered;
@@ -130,7 +185,9 @@ class GtkPanels : public Panels {
     std::string name = options.nameFieldValue;
     if (type && !type->extension.empty()) name += "." + type->extension;
     gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), name.c_str());
-    if (options.directory) gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), options.directory->c_str());
+    // A document without a folder of its own starts in the person's documents folder.
+    auto folder = options.directory ? *options.directory : documentsFolder();
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), folder.c_str());
     std::optional<SavePanelResult> out;
     if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
       auto paths = chosenPaths(GTK_FILE_CHOOSER(chooser));
@@ -175,26 +232,41 @@ class GtkWorkspace : public Workspace {
 
 class GtkRecentDocuments : public RecentDocuments {
  public:
+  static const char* appName() {
+    const char* name = g_get_application_name();
+    return name ? name : "korvel";
+  }
+
   void noteNewRecentDocumentURL(const std::filesystem::path& url) override {
     GObjectPtr<GFile> file(g_file_new_for_path(url.c_str()));
     char* uri = g_file_get_uri(file.get());
     gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
     g_free(uri);
   }
+  void removeRecentDocumentURL(const std::filesystem::path& url) override {
+    GObjectPtr<GFile> file(g_file_new_for_path(url.c_str()));
+    char* uri = g_file_get_uri(file.get());
+    gtk_recent_manager_remove_item(gtk_recent_manager_get_default(), uri, nullptr);
+    g_free(uri);
+  }
+  // Newest first: the desktop's list keeps its own order, so it is sorted by when each was noted.
   std::vector<std::filesystem::path> recentDocumentURLs() const override {
-    std::vector<std::filesystem::path> out;
+    std::vector<std::pair<time_t, std::filesystem::path>> found;
     GList* items = gtk_recent_manager_get_items(gtk_recent_manager_get_default());
-    const char* app = g_get_application_name();
+    const char* app = appName();
     for (GList* i = items; i; i = i->next) {
       auto* info = static_cast<GtkRecentInfo*>(i->data);
-      if (app && gtk_recent_info_has_application(info, app) && gtk_recent_info_is_local(info)) {
+      if (gtk_recent_info_has_application(info, app) && gtk_recent_info_is_local(info)) {
         char* path = g_filename_from_uri(gtk_recent_info_get_uri(info), nullptr, nullptr);
-        if (path) out.emplace_back(path);
+        if (path) found.emplace_back(gtk_recent_info_get_modified(info), path);
         g_free(path);
       }
       gtk_recent_info_unref(info);
     }
     g_list_free(items);
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::filesystem::path> out;
+    for (auto& entry : found) out.push_back(std::move(entry.second));
     return out;
   }
 };

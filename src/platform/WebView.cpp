@@ -104,6 +104,8 @@ struct WebView::Impl {
   std::map<std::string, std::pair<gulong, std::function<void(const ScriptMessage&)>>> messageHandlers;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   std::uint64_t finishedNavigation = 0;
+  // A load that failed or was stopped for taking too long still "finishes"; it never completes.
+  std::uint64_t failedNavigation = 0;
 };
 
 struct WebViewSignals {
@@ -111,6 +113,7 @@ struct WebViewSignals {
   static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                gpointer data);
   static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
+  static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data);
   static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data);
   static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
@@ -165,8 +168,17 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
     if (self->mainFrameCommitted) self->mainFrameCommitted(self->uri());
   } else if (event == WEBKIT_LOAD_FINISHED) {
     self->impl_->finishedNavigation = self->currentNavigation_;
+    if (self->impl_->failedNavigation == self->currentNavigation_) return;
     if (self->loadFinished) self->loadFinished(self->currentNavigation_);
   }
+}
+
+gboolean WebViewSignals::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  // A load replaced by the next one is cancelled; that is not the next one failing.
+  if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
+    self->impl_->failedNavigation = self->currentNavigation_;
+  return FALSE;
 }
 
 void WebViewSignals::processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
@@ -206,6 +218,7 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
   };
   connect("decide-policy", G_CALLBACK(WebViewSignals::decidePolicy));
   connect("load-changed", G_CALLBACK(WebViewSignals::loadChanged));
+  connect("load-failed", G_CALLBACK(WebViewSignals::loadFailed));
   connect("web-process-terminated", G_CALLBACK(WebViewSignals::processTerminated));
   connect("script-dialog", G_CALLBACK(WebViewSignals::scriptDialog));
   connect("focus-in-event", G_CALLBACK(WebViewSignals::focusIn));
@@ -278,7 +291,9 @@ std::uint64_t WebView::loadURL(const std::string& url, double timeout) {
     std::weak_ptr<bool> alive = impl_->alive;
     MainQueue::asyncAfter(timeout, [this, alive, navigation] {
       if (alive.expired()) return;
-      if (currentNavigation_ == navigation && impl_->finishedNavigation != navigation) stopLoading();
+      if (currentNavigation_ != navigation || impl_->finishedNavigation == navigation) return;
+      impl_->failedNavigation = navigation;
+      stopLoading();
     });
   }
   return navigation;

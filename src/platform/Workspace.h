@@ -26,4 +26,6 @@ class RecentDocuments {
   virtual ~RecentDocuments() = default;
   virtual void noteNewRecentDocumentURL(const std::filesystem::path& url) = 0;
   virtual std::vector<std::filesystem::path> recentDocumentURLs() const = 0;
+  // Forgets a document that could not be opened (the file chooser notes every file it hands out).
+  virtual void removeRecentDocumentURL(const std::filesystem::path&) {}
 };

@@ -210,6 +210,7 @@ void ServerController::taskManagerDidEndWithStatus(CSTaskManager& runner, int st
   auto delay = restartPolicy.delayAfterFailure(uptime);
   if (!delay) {
     RWLog("Server keeps failing at start; it is not started again", 3);
+    if (auto handler = gaveUpHandler) handler();
     return;
   }
   std::weak_ptr<ServerController> weak = weak_from_this();

@@ -6,7 +6,7 @@
 //
 // An exit that stop() did not ask for clears the state, drops the link and posts the state
 // notification; a failed exit then calls crashHandler after a back-off, until the server has
-// failed quickly too often in a row.
+// failed quickly too often in a row, when gaveUpHandler is called instead.
 //
 // Threads: main thread only; every handler and notification runs on the main loop.
 
@@ -48,6 +48,8 @@ class ServerController : public CSTaskManagerDelegate, public std::enable_shared
 
   // Runs on the main loop with the exit status of a server that failed on its own.
   std::function<void(int status)> crashHandler;
+  // Runs on the main loop when a server that keeps failing is not started again.
+  std::function<void()> gaveUpHandler;
   ServerRestartPolicy restartPolicy;
   socketio::Client::Options linkOptions = SocketConnection::defaultOptions();
 

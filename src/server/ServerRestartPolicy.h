@@ -22,6 +22,8 @@ class ServerRestartPolicy {
   std::optional<double> delayAfterFailure(double uptime);
 
   int quickFailures() const { return quickFailures_; }
+  // A person asked to try again: the count of quick failures starts over.
+  void reset() { quickFailures_ = 0; }
 
  private:
   Options options_;

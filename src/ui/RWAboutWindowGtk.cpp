@@ -55,6 +55,16 @@ void RWAboutWindow::showWindow() {
     gtk_window_set_resizable(GTK_WINDOW(w.window), FALSE);
     gtk_window_set_type_hint(GTK_WINDOW(w.window), GDK_WINDOW_TYPE_HINT_DIALOG);
     g_signal_connect(w.window, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+    // Escape and Ctrl+W close it, as they close any panel.
+    g_signal_connect(w.window, "key-press-event", G_CALLBACK(+[](GtkWidget* window, GdkEventKey* event, gpointer) {
+                       auto mods = event->state & gtk_accelerator_get_default_mod_mask();
+                       bool closeKey = (event->keyval == GDK_KEY_Escape && !mods) ||
+                                       (mods == GDK_CONTROL_MASK && gdk_keyval_to_lower(event->keyval) == GDK_KEY_w);
+                       if (!closeKey) return gboolean(FALSE);
+                       gtk_widget_hide(window);
+                       return gboolean(TRUE);
+                     }),
+                     nullptr);
 
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_container_set_border_width(GTK_CONTAINER(box), 24);

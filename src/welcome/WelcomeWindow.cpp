@@ -154,7 +154,8 @@ void WelcomeWindow::newPrototype() {
 }
 
 void WelcomeWindow::openFile() {
-  close();
+  // The window stays while the person chooses: a cancelled choice leaves it on screen, and a
+  // chosen document closes it as it opens.
   if (auto* controller = BaseDocumentController::shared()) controller->openDocument();
 }
 
@@ -162,8 +163,9 @@ void WelcomeWindow::loadRecentFiles() {
   auto* controller = BaseDocumentController::shared();
   recentDocuments_ = existingDocuments(controller ? controller->recentDocumentURLs() : std::vector<fsys::path>{});
   if (!recentDocuments_.empty() && recentsTableView_) {
+    // The person's choice survives a refresh (the window refreshes each time it becomes key).
     recentsTableView_->reloadData(recentDocuments_);
-    recentsTableView_->selectRow(0);
+    if (!recentsTableView_->selectedRow()) recentsTableView_->selectRow(0);
   }
 }
 
@@ -184,8 +186,8 @@ void WelcomeWindow::openRecentFile() {
       if (auto* shared = BaseDocumentController::shared()) shared->presentError(*error);
     });
   }
+  // The controller closed the window for the document, or showed it again after a failure.
   refreshRecents();
-  close();
 }
 
 void WelcomeWindow::ipcCallWithArray(const std::string& name, const std::vector<nlohmann::json>& arguments) {

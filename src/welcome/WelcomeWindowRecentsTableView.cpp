@@ -44,14 +44,31 @@ WelcomeWindowRecentsTableView::WelcomeWindowRecentsTableView(int width, int heig
                      if (table->onActivate) table->onActivate();
                    }),
                    this);
+  // The rows draw themselves inside windows of their own, which keep the list's own press
+  // handling from seeing where a press lands: the list selects, activates and opens its menu here.
   g_signal_connect(list_, "button-press-event", G_CALLBACK(+[](GtkWidget* list, GdkEventButton* event, gpointer self) {
                      auto* table = static_cast<WelcomeWindowRecentsTableView*>(self);
-                     if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_SECONDARY)
-                       return gboolean(FALSE);
-                     GtkListBoxRow* row = gtk_list_box_get_row_at_y(GTK_LIST_BOX(list), static_cast<int>(event->y));
+                     GtkWidget* target = gtk_get_event_widget(reinterpret_cast<GdkEvent*>(event));
+                     GtkWidget* ancestor = target ? gtk_widget_get_ancestor(target, GTK_TYPE_LIST_BOX_ROW) : nullptr;
+                     GtkListBoxRow* row = ancestor ? GTK_LIST_BOX_ROW(ancestor)
+                                                   : gtk_list_box_get_row_at_y(GTK_LIST_BOX(list), static_cast<int>(event->y));
                      std::optional<int> index;
                      if (row) index = gtk_list_box_row_get_index(row);
-                     table->popUpContextMenu(index, event->button, event->time);
+                     if (event->button == GDK_BUTTON_SECONDARY && event->type == GDK_BUTTON_PRESS) {
+                       table->popUpContextMenu(index, event->button, event->time);
+                       return gboolean(TRUE);
+                     }
+                     if (event->button != GDK_BUTTON_PRIMARY || !index) return gboolean(FALSE);
+                     if (event->type == GDK_BUTTON_PRESS) {
+                       table->selectRow(*index);
+                       gtk_widget_grab_focus(GTK_WIDGET(row));
+                       return gboolean(TRUE);
+                     }
+                     if (event->type == GDK_2BUTTON_PRESS) {
+                       table->selectRow(*index);
+                       if (table->onActivate) table->onActivate();
+                       return gboolean(TRUE);
+                     }
                      return gboolean(TRUE);
                    }),
                    this);

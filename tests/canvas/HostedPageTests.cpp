@@ -5,6 +5,10 @@
 
 #include <fstream>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "CanvasTestSupport.h"
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
@@ -99,6 +103,37 @@ TEST(HostedPage, OnlyTheLatestLoadCompletes) {
   ASSERT_TRUE(waitFor([&] { return second == 1; }));
   RunLoop::runUntil([] { return false; }, 0.2);
   EXPECT_EQ(first, 0);
+}
+
+// A page that failed to load, or was stopped for taking too long, shows an error page: whoever
+// waits for it must not carry on over that.
+TEST(HostedPage, FailedAndTimedOutLoadsNeverComplete) {
+  {
+    Page p;
+    int missing = 0;
+    p.controller->loadFile(testenv::freshFolder("gone") / "missing.html", [&] { ++missing; });
+    RunLoop::runUntil([] { return false; }, 1.5);
+    EXPECT_EQ(missing, 0);
+  }
+  // A listener that never answers.
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  Page p;
+  int finished = 0;
+  p.controller->webView().loadFinished = [&](std::uint64_t) { ++finished; };
+  p.controller->webView().loadURL("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", 0.3);
+  RunLoop::runUntil([] { return false; }, 1.5);
+  EXPECT_EQ(finished, 0);
+  p.controller->webView().loadHTMLString("<p>fine</p>", "");
+  EXPECT_TRUE(waitFor([&] { return finished == 1; }));
+  close(listener);
 }
 
 TEST(HostedPage, LinksLeaveForTheBrowserOnlyTowardsUntrustedOrigins) {

@@ -216,6 +216,8 @@ TEST_F(Documents, RevertReadsTheFileAgain) {
   ASSERT_TRUE(reverted) << reverted.error().description();
   EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Saved");
   EXPECT_FALSE(document->isDocumentEdited());
+  // The editor shows the reverted document, not the edit it had.
+  EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));
 }
 
 TEST_F(Documents, RevertingAFolderDocumentIsRefused) {

@@ -29,15 +29,37 @@ TEST(LibraryVersion, ReadsTheLastKorvelEntryAndKorvelInstallTasks) {
   EXPECT_TRUE(LibraryVersion(stateWith(std::nullopt, {}, {"korvel"})).isUpdating);
 }
 
-TEST(LibraryVersion, StatusComparesVersionsOnlyForEquality) {
+TEST(LibraryVersion, OnlyANewerVersionIsAnUpdate) {
   using Kind = LibraryVersion::Status::Kind;
-  EXPECT_EQ(LibraryVersion(std::nullopt, "2", false).state().kind, Kind::unavailable);
-  EXPECT_EQ(LibraryVersion("1", std::nullopt, false).state().kind, Kind::upToDate);
-  EXPECT_EQ(LibraryVersion("2", "2", false).state().kind, Kind::upToDate);
-  auto older = LibraryVersion("3", "2", false).state();
-  EXPECT_EQ(older.kind, Kind::outdated);
-  EXPECT_EQ(older.current, "3");
-  EXPECT_EQ(older.latest, "2");
+  struct Case {
+    std::optional<std::string> current, latest;
+    Kind kind;
+  };
+  const Case cases[] = {{std::nullopt, "2", Kind::unavailable}, {"1", std::nullopt, Kind::upToDate},
+                        {"2", "2", Kind::upToDate},             {"3", "2", Kind::upToDate},
+                        {"1.10.0", "1.9.0", Kind::upToDate},    {"1.9.0", "1.10.0", Kind::outdated},
+                        {"1.2", "1.2.0", Kind::upToDate},       {"1.2", "1.2.1", Kind::outdated},
+                        {"1.0.0-beta", "1.0.0", Kind::outdated}};
+  for (const auto& c : cases)
+    EXPECT_EQ(LibraryVersion(c.current, c.latest, false).state().kind, c.kind)
+        << c.current.value_or("-") << " / " << c.latest.value_or("-");
+  auto newer = LibraryVersion("1.9.0", "1.10.0", false).state();
+  EXPECT_EQ(newer.current, "1.9.0");
+  EXPECT_EQ(newer.latest, "1.10.0");
+}
+
+// Whatever the server reports, the person can always end the sheet.
+TEST(UpdateLibrarySheet, EveryStateHasAButtonThatEndsTheSheet) {
+  using Kind = LibraryVersion::Status::Kind;
+  for (std::optional<std::string> current : {std::optional<std::string>(), std::optional<std::string>("1")})
+    for (std::optional<std::string> latest : {std::optional<std::string>(), std::optional<std::string>("1"),
+                                              std::optional<std::string>("2")})
+      for (bool updating : {false, true}) {
+        LibraryVersion version(current, latest, updating);
+        auto c = UpdateLibraryWindowController::content(version);
+        bool okEnds = c.okEnabled && version.state().kind == Kind::upToDate;
+        EXPECT_TRUE(okEnds || !c.cancelHidden) << current.value_or("-") << latest.value_or("-") << updating;
+      }
 }
 
 TEST(UpdateLibrarySheet, SaysWhatTheLibraryStateIs) {
@@ -73,7 +95,10 @@ TEST(UpdateLibrarySheet, ReleaseNotesPointAtTheNewestVersion) {
 TEST(UpdateLibrarySheet, OkRunsTheUpdateOnlyWhenOneIsOffered) {
   UpdateLibraryWindowController sheet;
   int updates = 0;
-  sheet.updateFunction = [&] { ++updates; };
+  sheet.updateFunction = [&] {
+    ++updates;
+    return true;
+  };
   sheet.libraryVersion = LibraryVersion("1", "2", false);
   sheet.ok();  // no window without a display: nothing happens
   EXPECT_EQ(updates, 0);

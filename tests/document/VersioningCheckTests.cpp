@@ -74,3 +74,28 @@ TEST(VersioningCheck, WrittenSettingsReallyIgnoreTheProjectsFilesInGit) {
   EXPECT_NE(ignored.find("!! designs/App.korvelx/_project.korvelxproj"), std::string::npos) << ignored;
   EXPECT_NE(ignored.find("?? designs/App.korvelx/README.md"), std::string::npos) << ignored;
 }
+
+// Folder names that read as patterns must still name only themselves.
+TEST(VersioningCheck, FolderNamesWithPatternCharactersAreIgnoredExactly) {
+  if (testenv::run("git --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "git is not installed";
+  struct Case {
+    std::string folder;
+    std::string lookalike;  // a sibling an unescaped pattern would catch instead, or ""
+  };
+  const Case cases[] = {{"My [Draft]", "My D"}, {"Star*", "Starry"}, {"Why?", "Whyy"},
+                        {"#Hash", ""},          {"!Bang", ""},       {"Back\\slash", ""}};
+  for (const auto& c : cases) {
+    auto root = testenv::freshFolder("gitescape");
+    auto project = root / c.folder;
+    fsys::create_directories(project);
+    ASSERT_EQ(testenv::run("git init -q '" + root.string() + "'"), 0);
+    std::ofstream(root / ".gitignore") << textWithSettings(std::nullopt, entryPrefix(project, root / ".gitignore"));
+    auto ignored = [&](const std::string& relative) {
+      return testenv::run("cd '" + root.string() + "' && git check-ignore -q '" + relative + "'") == 0;
+    };
+    EXPECT_TRUE(ignored(c.folder + "/.npmrc")) << c.folder;
+    EXPECT_TRUE(ignored(c.folder + "/node_modules/x")) << c.folder;
+    EXPECT_FALSE(ignored(c.folder + "/README.md")) << c.folder;
+    if (!c.lookalike.empty()) EXPECT_FALSE(ignored(c.lookalike + "/.npmrc")) << c.folder;
+  }
+}

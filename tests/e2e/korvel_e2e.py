@@ -5,7 +5,9 @@ Signs in on the login page, opens the example from the welcome window, opens its
 takes a picture of the preview window (it must not be blank), deletes a layer in the editor, saves
 under a new name, quits; starts again, reopens the document from the recent
 documents, deletes the next layer, saves, quits. The saved file must hold exactly the layer that
-both edits left: the second session saw the first session's edit.
+both edits left: the second session saw the first session's edit. The project server got the
+sign-in (token and author); a file that is no document, handed to the second session before
+anything is open, is refused and korvel stays open with its welcome window.
 
 Usage: korvel_e2e.py <korvel executable> <source tree>
 """
@@ -22,7 +24,8 @@ import zipfile
 KORVEL, ROOT = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 WORK = tempfile.mkdtemp(prefix="korvel-e2e-")
 HOME = os.path.join(WORK, "home")
-SAVED = os.path.join(WORK, "Landing Page.korvelx")
+SAVED = os.path.join(HOME, "Documents", "Landing Page.korvelx")
+TRACE = os.path.join(WORK, "server-trace.jsonl")
 procs = []
 
 
@@ -161,7 +164,6 @@ class Korvel:
         self.log = open(self.log_path, "w")
         env = dict(ENV, DBUS_SESSION_BUS_ADDRESS=bus) if bus else ENV
         command = [KORVEL] if bus else ["dbus-run-session", "--", KORVEL]
-        # The save dialog starts in the working folder, where the test keeps its documents.
         self.proc = subprocess.Popen(command, env=env, stdout=self.log, stderr=subprocess.STDOUT,
                                      start_new_session=True, cwd=WORK)
         procs.append(self.proc)
@@ -242,7 +244,7 @@ ENV = dict(os.environ, DISPLAY=DISPLAY, HOME=HOME, XDG_CONFIG_HOME=os.path.join(
            XDG_DATA_HOME=os.path.join(HOME, ".local/share"), XDG_CACHE_HOME=os.path.join(HOME, ".cache"),
            G_MESSAGES_DEBUG="com.korvel.x.dev", NO_AT_BRIDGE="1",
            # Toolkit settings (the file chooser's among them) stay in memory, not in the desktop's store.
-           GSETTINGS_BACKEND="memory")
+           GSETTINGS_BACKEND="memory", KORVEL_SERVER_TRACE=TRACE)
 # Leak reports of korvel need whole stacks: the libraries below it keep no frame pointers, and a
 # two-frame stack can't tell a process-lifetime table from a leak.
 if "detect_leaks=1" in ENV.get("ASAN_OPTIONS", ""):
@@ -295,6 +297,21 @@ attempt("opening the example",
         lambda: find_window("^Welcome to Korvel$") and click(welcome, EXAMPLE_X, EXAMPLE_Y),
         lambda: find_window("Landing Page example"), timeout=10)
 log("example opened")
+
+
+def server_starts():
+    try:
+        with open(TRACE) as f:
+            return [r for r in map(json.loads, f) if r.get("event") == "start"]
+    except (OSError, ValueError):
+        return []
+
+
+wait_until(lambda: server_starts(), "the project server")
+start = server_starts()[0]
+if start["author"] != "Demo Designer" or start["tokenLength"] != len("demo-token") or start["tokenArgument"] != "":
+    fail("the project server got no sign-in: %r" % start)
+log("the project server got the token and the author")
 first.wait_editor(1)
 open_preview("Landing Page example")
 edit_and_save(first, "Landing Page example", 1)
@@ -315,6 +332,21 @@ BUS = start_bus()
 second = Korvel("korvel-2", BUS)
 welcome = wait_window("^Welcome to Korvel$")
 _, _, width, _ = geometry(welcome)
+
+# A file that is no document is refused; after OK korvel stays, with its welcome window.
+NOTES = os.path.join(WORK, "Notes.korvelx")
+with open(NOTES, "w") as f:
+    f.write("Only some notes.\n")
+handed = subprocess.run([KORVEL, NOTES], env=dict(ENV, DBUS_SESSION_BUS_ADDRESS=BUS), capture_output=True, timeout=60)
+if handed.returncode != 0:
+    fail("handing the notes over ended with status %d" % handed.returncode)
+wait_until(lambda: "Could not open " + NOTES in open(second.log_path, errors="replace").read(), "the refusal")
+time.sleep(1)
+keys("Return")
+time.sleep(3.5)  # longer than two of the idle checks that end a korvel with nothing on screen
+if second.proc.poll() is not None or not find_window("^Welcome to Korvel$"):
+    fail("korvel did not stay open with its welcome window after refusing a file")
+log("refused the notes and stayed open")
 
 
 def open_first_recent():

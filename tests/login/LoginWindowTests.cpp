@@ -119,6 +119,8 @@ TEST_F(LoginWindow, ARefusedTokenOrAFinishWithoutSignInKeepsTheWindowOnTheLoginP
   EXPECT_EQ(window->view(), view);
   EXPECT_TRUE(window->isOnScreen());
   EXPECT_FALSE(login->isLoggedIn());
+  // The person reads that the token was refused.
+  EXPECT_EQ(view->notice(), "That sign-in token was not accepted. Check it and try again.");
 
   run("window.__marker = 1; true");
   post("finish");

@@ -106,3 +106,28 @@ TEST_F(About, TheWindowShowsItAllAndAnswersClicks) {
   EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(about.window())));
   EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(about.versionLabel())), "140");
 }
+
+// Escape and Ctrl+W close it; other keys, and W without Control, leave it open.
+TEST_F(About, EscapeAndControlWClose) {
+  RWAboutWindow about(bundle);
+  struct Case {
+    guint key;
+    GdkModifierType mods;
+    bool closes;
+  };
+  const Case cases[] = {{GDK_KEY_a, GDK_CONTROL_MASK, false}, {GDK_KEY_w, GdkModifierType(0), false},
+                        {GDK_KEY_Escape, GdkModifierType(0), true}, {GDK_KEY_w, GDK_CONTROL_MASK, true},
+                        {GDK_KEY_W, GdkModifierType(GDK_CONTROL_MASK | GDK_LOCK_MASK), true}};
+  for (const auto& c : cases) {
+    about.showWindow();
+    GtkWidget* window = GTK_WIDGET(about.window());
+    ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(window); }, 10));
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    event->key.keyval = c.key;
+    event->key.state = c.mods;
+    gtk_widget_event(window, event);
+    gdk_event_free(event);
+    EXPECT_EQ(!gtk_widget_get_visible(window), c.closes) << gdk_keyval_name(c.key);
+  }
+}

@@ -25,7 +25,7 @@ const http = require('http');
 const path = require('path');
 const { Server } = require('socket.io');
 
-const LIBRARY = '@korvel/library';
+const LIBRARY = 'korvel';
 const LIBRARY_LATEST = '1.1.0';
 
 function usage(message) {
@@ -325,7 +325,7 @@ function listen() {
       tokenArgument: options.token === undefined ? null : options.token,
       tokenLength: token.length,
     });
-    process.stderr.write(`Serving ${project}\n`);
+    process.stdout.write(`Serving ${project}\n`);
     printState();
     if ('exit-later' in switches) {
       const [code, delay] = String(switches['exit-later']).split(':');

@@ -1,0 +1,229 @@
+// What a person meets around the document window: files that can't be opened, a project server
+// that won't run, the order of windows (messages and store links), titles after Save As and
+// the library sheet's road to an update.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "DocumentTestSupport.h"
+#include "document/DocumentController.h"
+#include "document/DocumentHooks.h"
+#include "document/KXDocument.h"
+#include "document/PDDocumentWindow.h"
+#include "document/UpdateLibraryWindowController.h"
+#include "document/storage/KXDocumentError.h"
+#include "platform/RunLoop.h"
+#include "platform/Workspace.h"
+#include "server/ServerController.h"
+#include "support/TestEnvironment.h"
+#include "telemetry/IntercomPopover.h"
+
+using namespace doctests;
+namespace fsys = std::filesystem;
+
+namespace {
+
+// The desktop's list, which the file chooser fills with whatever it hands out.
+class ListedRecents : public RecentDocuments {
+ public:
+  std::vector<fsys::path> urls;
+  void noteNewRecentDocumentURL(const fsys::path& url) override { urls.insert(urls.begin(), url); }
+  std::vector<fsys::path> recentDocumentURLs() const override { return urls; }
+  void removeRecentDocumentURL(const fsys::path& url) override { std::erase(urls, url); }
+};
+
+class DocumentWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initGtk();
+    useStandInEditor();
+    installPerson();
+    // The messaging popover and its wiring stay as the application has them.
+    DocumentHooks::shouldOpenDocuments = [] { return true; };
+    DocumentHooks::track = [](auto&, auto&) {};
+    DocumentHooks::showWelcomeWindow = [this] { ++welcomeShown; };
+    auto list = std::make_unique<ListedRecents>();
+    recents = list.get();
+    RecentDocuments::setShared(std::move(list));
+    controller = std::make_unique<DocumentController>();
+    controller->setAutosavingDelay(0);
+    dir = testenv::freshFolder("windows");
+  }
+  void TearDown() override {
+    unsetenv("KORVEL_SERVER_TEST");
+    auto open = controller->documents();
+    for (auto& d : open) d->close();
+    open.clear();
+    controller.reset();
+    DocumentHooks::showWelcomeWindow = [] {};
+    RunLoop::runUntil([] { return false; }, 0.2);
+    EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
+  }
+
+  std::shared_ptr<KXDocument> openZip(const std::string& name, bool wait = true) {
+    auto source = dir / ("source-" + name);
+    writeProject(source, name);
+    auto zip = dir / (name + ".korvelx");
+    makeZip(source, zip);
+    std::shared_ptr<KXDocument> opened;
+    controller->openDocument(zip, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
+      EXPECT_FALSE(error) << error->description();
+      opened = std::dynamic_pointer_cast<KXDocument>(d);
+    });
+    if (opened && wait) EXPECT_TRUE(waitForEditor(*opened));
+    return opened;
+  }
+
+  std::string title(KXDocument& document) {
+    const char* text = gtk_window_get_title(document.windowForSheet());
+    return text ? text : "";
+  }
+
+  std::unique_ptr<DocumentController> controller;
+  fsys::path dir;
+  int welcomeShown = 0;
+  ListedRecents* recents = nullptr;
+};
+
+// Whatever is wrong with the file, the person reads its name and that it is no Korvel document,
+// and is left with the welcome window rather than nothing.
+TEST_F(DocumentWindows, AFileThatIsNoDocumentIsNamedAndTheWelcomeWindowComesBack) {
+  writeProject(dir / "whole", "Whole");
+  makeZip(dir / "whole", dir / "Whole.korvelx");
+  auto zipBytes = readFile(dir / "Whole.korvelx");
+  std::ofstream(dir / "Notes.korvelx") << "Just some notes, not a project.\n";
+  std::ofstream(dir / "Cut.korvelx", std::ios::binary) << zipBytes.substr(0, zipBytes.size() / 2);
+  std::ofstream(dir / "Empty.korvelx");
+  fsys::create_directories(dir / "Loose Folder" / "stuff");
+  std::ofstream(dir / "Loose Folder" / "stuff" / "a.txt") << "a\n";
+
+  for (const char* name : {"Notes.korvelx", "Cut.korvelx", "Empty.korvelx", "Loose Folder"}) {
+    int welcomeBefore = welcomeShown;
+    recents->noteNewRecentDocumentURL(dir / name);  // as the file chooser does
+    std::optional<Error> failure;
+    controller->openDocument(dir / name, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
+      EXPECT_FALSE(d) << name;
+      failure = error;
+    });
+    ASSERT_TRUE(failure) << name;
+    EXPECT_EQ(failure->info("NSLocalizedFailureReason"),
+              std::string("“") + name + "” is not a Korvel document, or it is damaged.");
+    EXPECT_EQ(welcomeShown, welcomeBefore + 1) << name;
+    person().alertAnswers.push_back(Alert::firstButtonReturn);
+    controller->presentError(*failure);
+    EXPECT_EQ(person().alertsShown.back().messageText, *failure->info("NSLocalizedFailureReason"));
+    EXPECT_NE(person().alertsShown.back().informativeText.find((dir / name).string()), std::string::npos);
+    EXPECT_TRUE(controller->documents().empty());
+    EXPECT_TRUE(recents->urls.empty()) << name << " stays among the recent documents";
+  }
+}
+
+// A server that keeps failing leaves a message in the window; Try Again starts it anew.
+TEST_F(DocumentWindows, AServerThatWontRunSaysSoAndCanBeTriedAgain) {
+  setenv("KORVEL_SERVER_TEST", "exit-at-start=3", 1);
+  auto document = openZip("Failing", false);
+  ASSERT_TRUE(document && document->serverController());
+  document->serverController()->restartPolicy = ServerRestartPolicy({10.0, 1, 0.05, 0.05});
+  auto* window = document->documentWindow();
+  ASSERT_TRUE(waitFor([&] { return window->isShowingServerFailure(); }));
+
+  unsetenv("KORVEL_SERVER_TEST");
+  // The bar's button, as a click delivers it.
+  GtkWidget* view = window->documentView();
+  GList* children = gtk_container_get_children(GTK_CONTAINER(view));
+  GtkWidget* bar = nullptr;
+  for (GList* c = children; c; c = c->next)
+    if (GTK_IS_INFO_BAR(c->data)) bar = GTK_WIDGET(c->data);
+  g_list_free(children);
+  ASSERT_TRUE(bar);
+  gtk_info_bar_response(GTK_INFO_BAR(bar), GTK_RESPONSE_OK);
+  EXPECT_FALSE(window->isShowingServerFailure());
+  EXPECT_TRUE(waitForEditor(*document));
+  EXPECT_TRUE(document->serverController()->running());
+  EXPECT_FALSE(window->isShowingServerFailure());
+}
+
+// New messages open the popover at the frontmost window; store links go to the rearmost.
+TEST_F(DocumentWindows, WindowsAreOrderedByWhenTheyCameToTheFront) {
+  auto first = openZip("First", false);
+  auto second = openZip("Second", false);
+  ASSERT_TRUE(first && second);
+  auto& button = IntercomPopover::shared().frontmostDocumentIntercomButton;
+  ASSERT_TRUE(button) << "the documents wire the popover to their windows";
+  EXPECT_EQ(button(), second->documentWindow()->intercomButton());
+  EXPECT_EQ(DocumentController::orderedDocuments().back(), first);
+
+  first->showWindows();
+  EXPECT_EQ(button(), first->documentWindow()->intercomButton());
+  EXPECT_EQ(DocumentController::orderedDocuments().front(), first);
+  EXPECT_EQ(DocumentController::orderedDocuments().back(), second);
+}
+
+// An example saved under a name of the person's takes that name in its title.
+TEST_F(DocumentWindows, SavingAnExampleUnderANewNameRetitlesItsWindow) {
+  auto document = openZip("Landing");
+  ASSERT_TRUE(document);
+  document->setDisplayName("Landing Page example");
+  ASSERT_TRUE(editPage(*document, "Edited page"));
+  ASSERT_TRUE(waitFor([&] { return title(*document) == "Landing Page example \u2014 Edited"; })) << title(*document);
+  auto error = saveAndWait(*document, dir / "My Landing.korvelx", KXDocument::zipType, 1);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(document->displayName(), "My Landing");
+  EXPECT_EQ(title(*document), "My Landing");
+}
+
+// The library sheet holds only its own window, and an offered update runs to its end.
+TEST_F(DocumentWindows, TheLibrarySheetUpdatesTheProjectLibraryThroughTheServer) {
+  auto document = openZip("Library");
+  ASSERT_TRUE(document);
+  document->ostrelPackageUpdateInfo();
+  ASSERT_TRUE(waitFor([&] {
+    auto version = document->libraryVersion();
+    return version && version->state().kind == LibraryVersion::Status::Kind::outdated;
+  }));
+  document->ostrelPackageUpdateKorvelLibrary();
+  auto* sheet = document->updateLibraryWindowController();
+  ASSERT_TRUE(sheet && sheet->window());
+  GtkWindow* sheetWindow = sheet->window();
+  GtkWindow* documentWindow = document->windowForSheet();
+  EXPECT_EQ(gtk_window_get_transient_for(sheetWindow), documentWindow);
+  EXPECT_TRUE(gtk_window_get_modal(sheetWindow));
+  EXPECT_TRUE(gtk_window_has_group(documentWindow)) << "modal to its own window group, not the application";
+  EXPECT_EQ(gtk_window_get_group(sheetWindow), gtk_window_get_group(documentWindow));
+  EXPECT_EQ(UpdateLibraryWindowController::content(*sheet->libraryVersion).okTitle, "Update");
+
+  sheet->ok();
+  ASSERT_TRUE(waitFor([&] {
+    auto* s = document->updateLibraryWindowController();
+    return s && s->libraryVersion && s->libraryVersion->state().kind == LibraryVersion::Status::Kind::upToDate &&
+           !s->libraryVersion->isUpdating;
+  }));
+  EXPECT_EQ(document->libraryVersion()->current, "1.1.0");
+  document->updateLibraryWindowController()->ok();  // "OK" ends the sheet now
+  EXPECT_TRUE(waitFor([&] { return document->updateLibraryWindowController() == nullptr; }));
+}
+
+// Without a link to the server, Update says why instead of doing nothing.
+TEST_F(DocumentWindows, UpdateWithoutTheServerSaysWhy) {
+  auto document = openZip("Unlinked");
+  ASSERT_TRUE(document);
+  document->ostrelPackageUpdateInfo();
+  ASSERT_TRUE(waitFor([&] {
+    auto version = document->libraryVersion();
+    return version && version->state().kind == LibraryVersion::Status::Kind::outdated;
+  }));
+  document->ostrelPackageUpdateKorvelLibrary();
+  auto* sheet = document->updateLibraryWindowController();
+  ASSERT_TRUE(sheet && sheet->window());
+  sheet->updateFunction = [] { return false; };
+  person().alertAnswers.push_back(Alert::firstButtonReturn);
+  auto shown = person().alertsShown.size();
+  sheet->ok();
+  ASSERT_EQ(person().alertsShown.size(), shown + 1);
+  EXPECT_EQ(person().alertsShown.back().messageText, "The library can't be updated right now.");
+  sheet->cancel();
+}
+
+}  // namespace

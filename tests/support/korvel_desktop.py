@@ -1,0 +1,202 @@
+"""A private desktop for driving the real korvel as a person does: an X display, a session bus,
+the cloud stand-in, a home folder, and xdotool for the pointer and the keyboard (XTEST).
+
+Every failure takes a picture of the screen and prints the end of korvel's log before it ends
+the script with status 1.
+"""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SCREENSHOT = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+w = Gdk.get_default_root_window()
+Gdk.pixbuf_get_from_window(w, 0, 0, w.get_width(), w.get_height()).savev(sys.argv[1], 'png', [], [])
+"""
+
+
+class Desktop:
+    def __init__(self, korvel, root, name, signed_in=True):
+        self.korvel_path, self.root = os.path.abspath(korvel), os.path.abspath(root)
+        self.work = tempfile.mkdtemp(prefix="korvel-%s-" % name)
+        self.home = os.path.join(self.work, "home")
+        self.documents = os.path.join(self.home, "Documents")
+        self.procs = []
+        self.logs = []
+        self.start = time.monotonic()
+        self.display = self._start_display()
+        self.port = self._start_standin()
+        for sub in (".config/Korvel", ".local/share", ".cache", "Documents"):
+            os.makedirs(os.path.join(self.home, sub), exist_ok=True)
+        defaults = {"CurrentStoreEnvironment": 3, "LocalServicesBaseURL": "http://127.0.0.1:%d" % self.port}
+        if signed_in:
+            defaults["KorvelLoginToken"] = "demo-token"
+        with open(os.path.join(self.home, ".config/Korvel/defaults.json"), "w") as f:
+            json.dump(defaults, f)
+        self.env = dict(os.environ, DISPLAY=self.display, HOME=self.home,
+                        XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+                        XDG_DATA_HOME=os.path.join(self.home, ".local/share"),
+                        XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
+                        G_MESSAGES_DEBUG="com.korvel.x.dev", NO_AT_BRIDGE="1", GSETTINGS_BACKEND="memory")
+        if "detect_leaks=1" in self.env.get("ASAN_OPTIONS", ""):
+            self.env["ASAN_OPTIONS"] += ":fast_unwind_on_malloc=0"
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        self.bus = self._start_bus()
+
+    # --- reporting ---
+
+    def log(self, *args):
+        print("[%6.1f]" % (time.monotonic() - self.start), *args, flush=True)
+
+    def shot(self, name):
+        path = os.path.join(self.work, name + ".png")
+        subprocess.run(["/usr/bin/python3", "-c", SCREENSHOT, path], env=self.env, check=False)
+        return path
+
+    def fail(self, message):
+        self.log("FAIL:", message)
+        self.log("screenshot:", self.shot("failure"))
+        for path in self.logs:
+            if os.path.exists(path):
+                with open(path, errors="replace") as f:
+                    self.log("---", os.path.basename(path), "---\n" + f.read()[-6000:])
+        self.cleanup()
+        sys.exit(1)
+
+    def cleanup(self):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                try:
+                    os.killpg(p.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                p.wait()
+
+    # --- set-up ---
+
+    def _start_display(self):
+        r, w = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        self.procs.append(xvfb)
+        os.close(w)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(r)
+        return ":" + number.decode().strip()
+
+    def _start_standin(self):
+        p = subprocess.Popen(["node", os.path.join(self.root, "tools/cloud-standin/server.js"), "0"],
+                             stdout=subprocess.PIPE, text=True, start_new_session=True)
+        self.procs.append(p)
+        return json.loads(p.stdout.readline())["port"]
+
+    def _start_bus(self):
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE,
+                               text=True, start_new_session=True, env=self.env)
+        self.procs.append(bus)
+        return bus.stdout.readline().strip()
+
+    # --- korvel ---
+
+    def start_korvel(self, name, extra_env=None):
+        log_path = os.path.join(self.work, name + ".log")
+        self.logs.append(log_path)
+        log = open(log_path, "w")
+        env = dict(self.env, DBUS_SESSION_BUS_ADDRESS=self.bus, **(extra_env or {}))
+        proc = subprocess.Popen([self.korvel_path], env=env, stdout=log, stderr=subprocess.STDOUT,
+                                start_new_session=True, cwd=self.work)
+        self.procs.append(proc)
+        return Korvel(self, proc, log_path)
+
+    def hand_file(self, path):
+        """Gives a file to the running korvel, as the desktop does when a file is opened with it."""
+        done = subprocess.run([self.korvel_path, path], env=dict(self.env, DBUS_SESSION_BUS_ADDRESS=self.bus),
+                              capture_output=True, timeout=60)
+        if done.returncode != 0:
+            self.fail("handing %s over ended with status %d" % (path, done.returncode))
+
+    # --- the person ---
+
+    def xdo(self, *args, check=True):
+        out = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
+        if check and out.returncode != 0:
+            self.fail("xdotool %s: %s" % (" ".join(args), out.stderr.strip()))
+        return out.stdout.strip()
+
+    def find_window(self, pattern):
+        ids = self.xdo("search", "--onlyvisible", "--name", pattern, check=False).split()
+        return ids[-1] if ids else None
+
+    def wait_window(self, pattern, timeout=60):
+        self.wait_until(lambda: self.find_window(pattern), "a window named %r" % pattern, timeout)
+        return self.find_window(pattern)
+
+    def geometry(self, window):
+        values = dict(line.split("=") for line in self.xdo("getwindowgeometry", "--shell", window).splitlines())
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def click(self, window, x, y, repeat=1, button=1):
+        wx, wy, _, _ = self.geometry(window)
+        self.xdo("mousemove", "--sync", str(wx + x), str(wy + y))
+        self.xdo("click", "--repeat", str(repeat), "--delay", "80", str(button))
+
+    def keys(self, *names):
+        for name in names:
+            self.xdo("key", "--clearmodifiers", name)
+            time.sleep(0.2)
+
+    def wait_until(self, check, what, timeout=60):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if check():
+                return
+            time.sleep(0.2)
+        self.fail("timed out waiting for " + what)
+
+    def attempt(self, what, act, done, tries=3, timeout=20):
+        """A person tries again when a click or a key came before the window was ready for it."""
+        for _ in range(tries):
+            act()
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline:
+                if done():
+                    return
+                time.sleep(0.25)
+            self.log("trying again:", what)
+        self.fail("gave up: " + what)
+
+
+class Korvel:
+    def __init__(self, desktop, proc, log_path):
+        self.desktop, self.proc, self.log_path = desktop, proc, log_path
+
+    def text(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read()
+
+    def wait_log(self, needle, count=1, timeout=90):
+        self.desktop.wait_until(lambda: self.text().count(needle) >= count, "%r in the log" % needle, timeout)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait_exit(self, timeout=60):
+        try:
+            status = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.desktop.fail("korvel did not quit")
+        if status != 0:
+            self.desktop.fail("korvel exited with status %d" % status)

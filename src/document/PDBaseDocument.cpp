@@ -8,7 +8,7 @@
 #include "document/DeviceManager.h"
 #include "document/DeviceSettingsMenuController.h"
 #include "document/DocumentHooks.h"
-#include "document/ExportPreviewCache.h"
+#include "export/ExportPreviewCache.h"
 #include "document/ImagesPasteboard.h"
 #include "document/PDDocumentWindow.h"
 #include "document/PreviewWindowController.h"

@@ -199,7 +199,8 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
     RWLog("render did not finish in time; the worker starts over");
     // A page that hangs keeps its web process busy: a fresh one serves the next work.
     webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
-    finish(std::nullopt, std::nullopt);
+    // Ending the web process may already have ended this work, and started the next.
+    if (current(generation)) finish(std::nullopt, std::nullopt);
   });
   if (job_->work->string) {
     webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), job_->work->string->html.c_str(), job_->work->string->base.c_str());

@@ -49,6 +49,13 @@ void runChooser(GtkFileChooserAction action, const std::string* name, ExportQual
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_resizable(GTK_WINDOW(dialog), TRUE);
   gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(dialog), TRUE);
+  if (!name) {
+    // Like the save panel, start where the application was started, not among recent files,
+    // where no folder can be chosen.
+    gchar* here = g_get_current_dir();
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), here);
+    g_free(here);
+  }
   if (name) {
     gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), name->c_str());
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);

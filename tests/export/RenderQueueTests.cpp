@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "export/HTMLRenderQueue.h"
+#include "export/KorvelViewSnapshotter.h"
 #include "export/OstrelExporter.h"
 #include "export/WebP.h"
 #include "platform/FileSystem.h"
@@ -153,6 +154,34 @@ TEST(RenderQueue, AtMostFiveWorkersAndTheRestWaitInOrder) {
   EXPECT_EQ(HTMLRenderQueue::shared().waiting(), 2u);
   ASSERT_TRUE(RunLoop::runUntil([&] { return order.size() == 7; }, 90));
   EXPECT_EQ(std::count(order.begin(), order.end(), -1), 0);
+}
+
+TEST(KorvelViewSnapshotter, RunsItsScriptBeforeTheCallersAndRefusesNonURLs) {
+  for (const char* bad : {"", "not a url"}) {
+    bool called = false;
+    KorvelViewSnapshotter::takeSnapshot(bad, {10, 10}, std::nullopt, [&](std::optional<Bitmap> b) {
+      EXPECT_FALSE(b);
+      called = true;
+    }, HTMLRenderQueue::shared());
+    EXPECT_TRUE(called) << bad;  // at once
+  }
+  // The caller's script paints the page only if the fixed script ran without throwing first.
+  auto folder = testenv::freshFolder();
+  ASSERT_TRUE(fs::writeAtomically(folder / "page.html", std::string_view(
+      "<script>window.Korvel = {Extras: {Preloader: {setLogo() {}, disable() { document.title = 'quiet' }}}}</script>"
+      "<body style='margin:0;background:#ff0000'></body>")));
+  std::optional<Bitmap> result;
+  bool called = false;
+  KorvelViewSnapshotter::takeSnapshot("file://" + (folder / "page.html").string(), {30, 20},
+                                      "if (document.title === 'quiet' && KorvelStudioInfo) document.body.style.background = '#0000ff';",
+                                      [&](std::optional<Bitmap> b) {
+                                        result = std::move(b);
+                                        called = true;
+                                      }, HTMLRenderQueue::shared());
+  ASSERT_TRUE(RunLoop::runUntil([&] { return called; }, 60));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->width, 30);
+  EXPECT_TRUE(near(result->pixel(15, 10), 0, 0, 255));
 }
 
 }  // namespace

@@ -89,17 +89,186 @@
         frame.style.top = 24 + (layer.y || 0) + 'px';
         frame.style.width = (layer.width || 100) + 'px';
         frame.style.height = (layer.height || 40) + 'px';
-        frame.textContent = layer.text || layer.name || layer.id;
+        if (layer.type === 'rect') frame.style.background = layer.fill || '#4a90e2';
+        else frame.textContent = layer.text || layer.name || layer.id;
         frame.addEventListener('click', function (event) {
           event.stopPropagation();
           select(layer.id);
         });
+        if (layer.type === 'text') frame.addEventListener('dblclick', function () { editText(frame, layer.id); });
         box.appendChild(frame);
       });
       canvas.appendChild(box);
     });
     var selection = document.getElementById('selection');
     if (selection) selection.textContent = state.selected || 'Nothing selected';
+  }
+
+  function findLayer(id) {
+    return layersOf(state.documentJSON).filter(function (l) { return l.id === id; })[0];
+  }
+
+  function pageOf(id) {
+    return ((state.documentJSON && state.documentJSON.pages) || []).filter(function (page) {
+      return (page.layers || []).some(function (l) { return l.id === id; });
+    })[0];
+  }
+
+  // A text layer is edited in place; the change lands when it loses the focus or on Return.
+  function editText(element, id) {
+    element.contentEditable = 'true';
+    element.focus();
+    var finish = function () {
+      element.removeEventListener('blur', finish);
+      element.contentEditable = 'false';
+      var text = element.textContent;
+      var layer = findLayer(id);
+      if (layer && layer.text !== text) edit(function () { findLayer(id).text = text; });
+    };
+    element.addEventListener('blur', finish);
+    element.addEventListener('keydown', function (event) {
+      event.stopPropagation();
+      if (event.key === 'Enter') { event.preventDefault(); element.blur(); }
+    });
+  }
+
+  var counter = 0;
+  function addLayer(type) {
+    if (!state.documentJSON) state.documentJSON = { version: 1, pages: [] };
+    var json = state.documentJSON;
+    if (!json.pages || !json.pages.length) json.pages = [{ id: 'page-1', name: 'Page 1', layers: [] }];
+    var page = (state.selected && pageOf(state.selected)) || json.pages[0];
+    var id;
+    do { id = type + '-' + (++counter); } while (findLayer(id));
+    var count = (page.layers || []).length;
+    var layer = type === 'text'
+      ? { id: id, type: 'text', text: 'Text', x: 20 + 10 * count, y: 20 + 10 * count, width: 200, height: 40 }
+      : { id: id, type: 'rect', fill: '#4a90e2', x: 20 + 10 * count, y: 20 + 10 * count, width: 120, height: 80 };
+    edit(function () {
+      page.layers = page.layers || [];
+      page.layers.push(layer);
+      state.selected = id;
+    });
+    return id;
+  }
+
+  function escapeHTML(text) {
+    return String(text).replace(/[&<>"']/g, function (c) {
+      return { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' }[c];
+    });
+  }
+
+  // A frame is one page: its size, and the HTML and SVG the host renders and writes.
+  function frameOf(page) {
+    var layers = page.layers || [];
+    var width = page.width || 1, height = page.height || 1;
+    if (!page.width || !page.height) {
+      layers.forEach(function (l) {
+        width = Math.max(width, (l.x || 0) + (l.width || 100));
+        height = Math.max(height, (l.y || 0) + (l.height || 40));
+      });
+    }
+    width = Math.ceil(width);
+    height = Math.ceil(height);
+    var html = '', svg = '';
+    layers.forEach(function (l) {
+      var box = 'position:absolute;left:' + (l.x || 0) + 'px;top:' + (l.y || 0) + 'px;width:' + (l.width || 100) +
+        'px;height:' + (l.height || 40) + 'px;';
+      if (l.type === 'rect') {
+        html += '<div style="' + box + 'background:' + escapeHTML(l.fill || '#4a90e2') + '"></div>';
+        svg += '<rect x="' + (l.x || 0) + '" y="' + (l.y || 0) + '" width="' + (l.width || 100) + '" height="' +
+          (l.height || 40) + '" fill="' + escapeHTML(l.fill || '#4a90e2') + '"/>';
+      } else {
+        var text = escapeHTML(l.text || l.name || '');
+        html += '<div style="' + box + 'font:16px sans-serif;color:#111">' + text + '</div>';
+        svg += '<text x="' + (l.x || 0) + '" y="' + ((l.y || 0) + 16) + '" font-family="sans-serif" font-size="16">' +
+          text + '</text>';
+      }
+    });
+    return {
+      name: page.name || page.id || 'Frame',
+      width: width,
+      height: height,
+      html: '<!DOCTYPE html><html><head><meta charset="utf-8"><style>body{margin:0}</style></head><body>' +
+        '<div style="position:relative;width:' + width + 'px;height:' + height + 'px;overflow:hidden;background:#fff">' +
+        html + '</div></body></html>',
+      svg: '<svg xmlns="http://www.w3.org/2000/svg" width="' + width + '" height="' + height + '">' + svg + '</svg>'
+    };
+  }
+
+  // The export request for the selected layer's frame, or every frame, in the given formats.
+  function exportRequest(formats) {
+    var pages = (state.documentJSON && state.documentJSON.pages) || [];
+    var chosen = state.selected && pageOf(state.selected) ? [pageOf(state.selected)] : pages;
+    var inputs = [], outputs = [];
+    chosen.forEach(function (page, index) {
+      var frame = frameOf(page);
+      inputs.push({ html: frame.html, svg: frame.svg, width: frame.width, height: frame.height });
+      formats.forEach(function (type) {
+        outputs.push({ name: frame.name.replace(/[\/\\]/g, '-') + '.' + type, type: type,
+          keyPath: { scale: '1x', index: index } });
+      });
+    });
+    return { inputs: { '1x': inputs }, images: [], fonts: [], outputs: outputs };
+  }
+
+  function exportSelection(formats) {
+    var request = exportRequest(formats);
+    if (!request.outputs.length) return null;
+    state.exportProgress = [];
+    showExportStatus('Choosing where to export…');
+    send('ExportHTML', request);
+    return request;
+  }
+
+  function showExportStatus(text) {
+    var status = document.getElementById('export-status');
+    if (status) status.textContent = text;
+  }
+
+  function buildTools() {
+    var tools = document.getElementById('tools');
+    if (!tools || document.getElementById('add-text')) return;
+    var bar = document.createElement('div');
+    bar.id = 'toolbar';
+    [['add-text', 'Add Text', function () { addLayer('text'); }],
+      ['add-rect', 'Add Rectangle', function () { addLayer('rect'); }],
+      ['export', 'Export…', function () {
+        document.getElementById('export-panel').hidden = false;
+      }]].forEach(function (item) {
+      var button = document.createElement('button');
+      button.id = item[0];
+      button.textContent = item[1];
+      button.addEventListener('click', item[2]);
+      bar.appendChild(button);
+    });
+    var panel = document.createElement('div');
+    panel.id = 'export-panel';
+    panel.hidden = true;
+    ['png', 'jpg', 'webp', 'pdf', 'svg', 'html'].forEach(function (type) {
+      var label = document.createElement('label');
+      var box = document.createElement('input');
+      box.type = 'checkbox';
+      box.value = type;
+      box.checked = type === 'png';
+      label.appendChild(box);
+      label.appendChild(document.createTextNode(' ' + type.toUpperCase()));
+      panel.appendChild(label);
+    });
+    var go = document.createElement('button');
+    go.id = 'export-go';
+    go.textContent = 'Export';
+    go.addEventListener('click', function () {
+      var formats = Array.prototype.filter.call(panel.querySelectorAll('input'), function (b) { return b.checked; })
+        .map(function (b) { return b.value; });
+      exportSelection(formats);
+    });
+    panel.appendChild(go);
+    var status = document.createElement('p');
+    status.id = 'export-status';
+    bar.appendChild(panel);
+    bar.appendChild(status);
+    tools.insertBefore(bar, tools.firstChild);
   }
 
   function select(id) {
@@ -205,6 +374,11 @@
     }
   }
 
+  state.addLayer = addLayer;
+  state.frameOf = frameOf;
+  state.exportRequest = exportRequest;
+  state.exportSelection = exportSelection;
+
   window.Ostrel = {
     validateAction: function (name) {
       var answer = {};
@@ -264,6 +438,12 @@
     ipc.on('DocumentSetProjectURL', function (u) { state.addresses.projectURL = u; showGlobals(); publishPreview(); });
     ipc.on('UpdatePreviewSettings', updatePreviewSettings);
     ipc.on('PreviewLoaded', publishPreview);
+    ipc.on('ExportProgress', function (work, progress) {
+      (state.exportProgress = state.exportProgress || []).push([work, progress]);
+      if (work === 0 && progress === 0) showExportStatus('Export did not complete');
+      else if (progress === work) showExportStatus('Exported ' + progress + ' of ' + work);
+      else showExportStatus('Exporting… ' + progress + ' of ' + work);
+    });
     ipc.on('DocumentContextMenuResponse', function (path) { state.lastMenuChoice = path === undefined ? null : path; });
   }
 
@@ -297,6 +477,7 @@
   document.addEventListener('DOMContentLoaded', function () {
     readFragment();
     listen();
+    buildTools();
     showGlobals();
     document.addEventListener('contextmenu', openContextMenu);
     // Like the editor, the page keeps its own editing shortcuts; others go on to the menus.

@@ -6,7 +6,7 @@
 
 #include "canvas/OstrelViewController.h"
 #include "document/DocumentHooks.h"
-#include "document/ExportPreviewCache.h"
+#include "export/ExportPreviewCache.h"
 #include "document/ImagesPasteboard.h"
 #include "document/PDDocumentWindow.h"
 #include "document/ServiceAssembly.h"

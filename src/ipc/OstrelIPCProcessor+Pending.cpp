@@ -17,7 +17,3 @@ void OstrelIPCProcessor::handleDocumentPaste(const nlohmann::json& a) { notYet("
 void OstrelIPCProcessor::handleDocumentCopyImagesToPasteboard(const nlohmann::json& a) {
   notYet("DocumentCopyImagesToPasteboard", a);
 }
-void OstrelIPCProcessor::handleExportHTML(const nlohmann::json& a) { notYet("ExportHTML", a); }
-void OstrelIPCProcessor::handleExportToPasteboard(const nlohmann::json& a) { notYet("ExportToPasteboard", a); }
-void OstrelIPCProcessor::handleExportGeneratePreview(const nlohmann::json& a) { notYet("ExportGeneratePreview", a); }
-void OstrelIPCProcessor::handleDragPreviewStart(const nlohmann::json& a) { notYet("ExportDragPreviewStart", a); }

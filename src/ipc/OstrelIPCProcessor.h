@@ -18,11 +18,14 @@
 #include "ipc/OstrelViewControllerDelegate.h"
 
 class Pasteboard;
+class ExportRoad;
 
 class OstrelIPCProcessor : public IPCProcessor {
  public:
   // The private pasteboard for copied styles, shared by every document window.
   static constexpr const char* stylePasteboardName = "Ostrel Style Clipboard";
+  // What a drag from the page carries.
+  static constexpr const char* dragPasteboardName = "Drag";
 
   OstrelIPCProcessor();
   ~OstrelIPCProcessor() override;
@@ -111,4 +114,7 @@ class OstrelIPCProcessor : public IPCProcessor {
   std::optional<std::filesystem::path> resolveProjectReference(const nlohmann::json& arguments);
 
   std::shared_ptr<Pasteboard> stylePasteboard_;
+  // The delegate of this processor's exports; they hold it weakly and end when it goes.
+  friend class ExportRoad;
+  std::shared_ptr<ExportRoad> exportRoad_;
 };

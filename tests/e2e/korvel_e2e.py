@@ -3,11 +3,11 @@
 
 Signs in on the login page, opens the example from the welcome window, opens its preview and
 takes a picture of the preview window (it must not be blank), deletes a layer in the editor, saves
-under a new name, quits; starts again, reopens the document from the recent
-documents, deletes the next layer, saves, quits. The saved file must hold exactly the layer that
-both edits left: the second session saw the first session's edit. The project server got the
-sign-in (token and author); a file that is no document, handed to the second session before
-anything is open, is refused and korvel stays open with its welcome window.
+under a new name, quits; starts again, reopens the document from the recent documents, deletes the
+next layer, saves, exports its frame as PNG and SVG into a folder, quits. The saved file must hold
+exactly the layer that both edits left: the second session saw the first session's edit. The project
+server got the sign-in (token and author); a file that is no document, handed to the second session
+before anything is open, is refused and korvel stays open with its welcome window.
 
 Usage: korvel_e2e.py <korvel executable> <source tree>
 """
@@ -232,6 +232,38 @@ def focus_editor(window):
 
 # Where the welcome page keeps its first example (window coordinates).
 EXAMPLE_X, EXAMPLE_Y = 160, 144
+# The editor page's "Export…" button and, in the formats it shows (PNG checked), SVG and "Export".
+TOOLS_X, EXPORT_Y, SVG_X, SVG_Y, EXPORT_GO_Y = 120, 156, 21, 256, 296
+
+
+def png_size(path):
+    try:
+        with open(path, "rb") as f:
+            head = f.read(24)
+    except OSError:
+        return None
+    if len(head) < 24 or head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
+
+
+def export_frame(editor, folder):
+    """Exports the document's frame as PNG and SVG through the page's Export command and the folder chooser."""
+    click(editor, TOOLS_X, EXPORT_Y)
+    time.sleep(0.5)
+    click(editor, SVG_X, SVG_Y)
+    attempt("the export folder chooser", lambda: click(editor, TOOLS_X, EXPORT_GO_Y),
+            lambda: find_window("^Export to Folder"))
+    time.sleep(1)
+    # The chooser starts in the working folder (the folder korvel was started in): choose it.
+    keys("Return")
+
+    def exported():
+        return [name for name in os.listdir(folder) if png_size(os.path.join(folder, name))]
+
+    wait_until(lambda: exported() and any(n.endswith(".svg") for n in os.listdir(folder)), "the exported frame", 60)
+    return {name: png_size(os.path.join(folder, name)) for name in exported()}
+
 
 # --- set-up ---
 DISPLAY = start_display()
@@ -359,6 +391,10 @@ attempt("reopening the recent document", open_first_recent, lambda: find_window(
 edit_and_save(second, "^Landing Page", 1)
 wait_until(lambda: layers_in(SAVED) == ["footer"], "the second save")
 log("saved", layers_in(SAVED))
+exported = export_frame(wait_window("^Landing Page"), WORK)
+if not all(w > 0 and h > 0 for w, h in exported.values()):
+    fail("an exported frame is empty: %r" % exported)
+log("exported", exported)
 
 # A document given to a second start goes to the running korvel, which opens it.
 OTHER = os.path.join(WORK, "Second Project.korvelx")

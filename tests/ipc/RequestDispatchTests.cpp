@@ -104,9 +104,9 @@ TEST(RequestDispatch, RequestsOfLaterWorkAreLoggedAsTheyCame) {
   Harness h;
   LogCapture log;
   h.request("GetColorSample");
-  h.request("ExportHTML", R"({"outputs": []})");
+  h.request("DocumentCopy", R"({"outputs": []})");
   ASSERT_EQ(log.lines.size(), 2u);
   EXPECT_EQ(log.lines[0], "Bridge called GetColorSample, null (not handled yet)");
-  EXPECT_EQ(log.lines[1], R"(Bridge called ExportHTML, {"outputs":[]} (not handled yet))");
+  EXPECT_EQ(log.lines[1], R"(Bridge called DocumentCopy, {"outputs":[]} (not handled yet))");
   EXPECT_TRUE(h.events.empty());
 }

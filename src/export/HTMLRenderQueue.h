@@ -1,0 +1,43 @@
+#pragma once
+// Renders HTML off screen into bitmaps and PDF with at most five warm WebKitGTK workers; further
+// work waits in arrival order. A worker loads the page, waits until it has settled (resource
+// count, load finished, document.readyState, the caller's script, five animation frames ending
+// in a navigation to "done://"), captures it (in 4096-pixel tiles beyond that size) or prints
+// it to PDF, and returns to the pool. Every work gets its callback once, with nothing when its
+// deadline passed first. Main thread only.
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "export/HTMLRenderer.h"
+
+class HTMLRenderQueue : public HTMLRenderer {
+ public:
+  static constexpr int maxWorkers = 5;
+  static constexpr int tileSize = 4096;
+  // The script that ends every render: five animation frames, then "done://".
+  static const char* waitForRenderJS();
+
+  static HTMLRenderQueue& shared();
+  HTMLRenderQueue();
+  ~HTMLRenderQueue() override;
+
+  std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, BitmapCallback callback) override;
+  std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, PDFCallback callback) override;
+
+  int workers() const { return static_cast<int>(all_.size()); }
+  std::size_t waiting() const { return workQueue_.size(); }
+
+  class Worker;
+
+ private:
+  std::shared_ptr<Work> add(std::shared_ptr<Work> work);
+  void ready(Worker* worker);
+  friend class Worker;
+
+  std::vector<std::unique_ptr<Worker>> all_;
+  std::deque<Worker*> workerQueue_;
+  std::deque<std::shared_ptr<Work>> workQueue_;
+};

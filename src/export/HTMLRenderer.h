@@ -1,0 +1,47 @@
+#pragma once
+// What renders HTML off screen: the writer, the exporter and the editor's requests hand it a
+// Work and get a bitmap or PDF bytes back on the main loop. HTMLRenderQueue is the real one.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "export/Bitmap.h"
+#include "platform/Data.h"
+
+class HTMLRenderer {
+ public:
+  struct Size {
+    double width = 1.0;
+    double height = 1.0;
+  };
+  struct Source {
+    std::string html;
+    std::string base;  // URL against which relative references resolve
+  };
+  using BitmapCallback = std::function<void(std::optional<Bitmap>)>;
+  using PDFCallback = std::function<void(std::optional<Data>)>;
+
+  struct Work {
+    std::optional<std::string> url;
+    std::optional<Source> string;  // wins over url
+    std::optional<std::string> userScript;
+    double maxTime = 5.0;          // longest wait for document.readyState "complete"
+    std::optional<Size> size;      // none renders 1 × 1
+    // A callback exactly once, with nothing when the page has not rendered by then.
+    double deadline = 30.0;
+    BitmapCallback bitmapCallback;
+    PDFCallback pdfCallback;
+  };
+
+  // No page is rendered larger than this many pixels; larger work is refused without allocating.
+  static constexpr double maximumPixels = 64.0 * 1024 * 1024;
+  // Width and height positive, finite and within the budget.
+  static bool acceptableSize(const Size& size);
+
+  virtual ~HTMLRenderer() = default;
+  // Main thread. The callback never runs inside this call.
+  virtual std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, BitmapCallback callback) = 0;
+  virtual std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, PDFCallback callback) = 0;
+};

@@ -1,0 +1,168 @@
+// The export requests of the editor page: exports into files through the panels, a rendered
+// selection on the clipboard, export previews from the document's cache, and drag previews.
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <map>
+
+#include <nlohmann/json.hpp>
+
+#include "export/ExportFileWriter.h"
+#include "export/ExportPreviewCache.h"
+#include "export/HTMLRenderQueue.h"
+#include "export/OstrelExporter.h"
+#include "ipc/ExportPanels.h"
+#include "ipc/OstrelIPCProcessor.h"
+#include "ipc/PasteboardTypes.h"
+#include "platform/Defaults.h"
+#include "platform/RWLog.h"
+#include "platform/RunLoop.h"
+
+namespace stdfs = std::filesystem;
+
+// The processor's side of its exports: panels on the document's window, the overwrite question
+// and progress to the page.
+class ExportRoad : public OstrelExporterDelegate {
+ public:
+  explicit ExportRoad(OstrelIPCProcessor& processor) : processor_(processor) {}
+
+  GtkWindow* window() const {
+    auto document = processor_.delegate.lock();
+    return document ? document->windowForSheet() : nullptr;
+  }
+  void selectExportURL(const std::string& name, ExportQualityOptions quality,
+                       std::function<void(std::optional<stdfs::path>)> completion) override {
+    ExportPanels::shared().selectFile(name, quality, window(), std::move(completion));
+  }
+  void selectExportFolder(ExportQualityOptions quality, std::function<void(std::optional<stdfs::path>)> completion) override {
+    ExportPanels::shared().selectFolder(quality, window(), std::move(completion));
+  }
+  void decideOverwrite(int existingFiles, std::function<void(bool)> completion) override {
+    if (existingFiles <= 0) return completion(true);
+    ExportPanels::shared().askOverwrite(window(), [completion](bool overwrite, bool doNotShowAgain) {
+      if (overwrite && doNotShowAgain) Defaults::standard().setBool(OstrelExporter::skipFileExistChecksKey, true);
+      completion(overwrite);
+    });
+  }
+  void report(ExportProgress progress) override {
+    processor_.send("ExportProgress", {IPCValue::number(progress.work), IPCValue::number(progress.progress)});
+  }
+
+  OstrelIPCProcessor& processor_;
+};
+
+namespace {
+
+stdfs::path projectFolder(OstrelViewControllerDelegate& document) { return document.projectPath().value_or(stdfs::path()); }
+
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& o, const char* key) {
+  auto it = o.find(key);
+  if (it == o.end()) return std::nullopt;
+  if (it->is_number_integer()) return it->get<std::int64_t>();
+  if (it->is_number_float() && std::floor(it->get<double>()) == it->get<double>() && std::abs(it->get<double>()) < 1e9)
+    return static_cast<std::int64_t>(it->get<double>());
+  return std::nullopt;
+}
+
+}  // namespace
+
+void OstrelIPCProcessor::handleExportHTML(const nlohmann::json& arguments) {
+  auto document = delegate.lock();
+  if (!document) return;
+  auto descriptor = OstrelExportsDescriptor::decode(arguments);
+  if (!descriptor) {
+    RWLog("export error: parsing exports");
+    return;
+  }
+  if (!exportRoad_) exportRoad_ = std::make_shared<ExportRoad>(*this);
+  auto exporter = OstrelExporter::create(projectFolder(*document), HTMLRenderQueue::shared());
+  exporter->exportDescriptor(*descriptor, exportRoad_, [](bool allWritten) {
+    std::cout << (allWritten ? "complete" : "export ended with files not written") << std::endl;
+  });
+}
+
+void OstrelIPCProcessor::handleExportToPasteboard(const nlohmann::json& arguments) {
+  auto document = delegate.lock();
+  if (!document || !arguments.is_object()) return;
+  auto html = arguments.find("html");
+  auto width = wholeNumber(arguments, "width"), height = wholeNumber(arguments, "height");
+  if (html == arguments.end() || !html->is_string() || !width || !height) return;
+  stdfs::path project = projectFolder(*document);
+  auto work = std::make_shared<HTMLRenderer::Work>();
+  work->string = HTMLRenderer::Source{ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project),
+                                      "file://" + (project.empty() ? std::string("/") : project.string() + "/")};
+  work->size = HTMLRenderer::Size{static_cast<double>(*width), static_cast<double>(*height)};
+  // The clipboard changes only once there is a picture to put there.
+  HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([](std::optional<Bitmap> bitmap) {
+    if (!bitmap) return RWLog("export to pasteboard: nothing rendered");
+    Data png = ImageEncoding::png(*bitmap);
+    if (png.empty()) return RWLog("export to pasteboard: the picture did not encode");
+    Data tiff = ImageEncoding::tiff(*bitmap);
+    auto& pasteboard = Pasteboard::general();
+    pasteboard.declareTypes(tiff.empty() ? std::vector<std::string>{PasteboardType::png}
+                                         : std::vector<std::string>{PasteboardType::png, PasteboardType::tiff});
+    pasteboard.setData(png, PasteboardType::png);
+    if (!tiff.empty()) pasteboard.setData(tiff, PasteboardType::tiff);
+  }));
+}
+
+void OstrelIPCProcessor::handleExportGeneratePreview(const nlohmann::json& arguments) {
+  auto document = delegate.lock();
+  if (!document) return;
+  auto descriptor = ExportFileDescriptor::decode(arguments);
+  if (!descriptor) return;
+  auto requestId = arguments.find("requestId");
+  if (requestId == arguments.end() || !requestId->is_string()) return;
+  std::string id = requestId->get<std::string>();
+  auto& cache = document->exportPreviewCache();
+  auto jpeg = Defaults::standard().value("RWExportJPEGQuality");
+  std::string key = ExportPreviewCache::key(*descriptor, jpeg.is_number() ? jpeg.get<double>() : -1,
+                                            ExportFileWriter::webPQualityFactor());
+  if (auto cached = cache.get(key); cached && cached->filename() == descriptor->name) {
+    send("ExportGeneratePreview", {IPCValue::string(id), IPCValue::string(cached->string())});
+    return;
+  }
+  auto target = cache.fileFor(key, descriptor->name);
+  if (!target) {
+    RWLog("export preview refused: unsafe name " + descriptor->name);
+    send("ExportGeneratePreview", {IPCValue::string(id), std::nullopt});
+    return;
+  }
+  if (!exportRoad_) exportRoad_ = std::make_shared<ExportRoad>(*this);
+  std::weak_ptr<ExportRoad> road = exportRoad_;
+  std::weak_ptr<OstrelViewControllerDelegate> weakDocument = document;
+  auto exporter = OstrelExporter::create(projectFolder(*document), HTMLRenderQueue::shared());
+  exporter->exportFile(*descriptor, *target, [road, weakDocument, key, id, target = *target](bool written) {
+    auto alive = road.lock();
+    auto document = weakDocument.lock();
+    if (!alive || !document) return;
+    std::error_code ec;
+    // A reply carries a path only when there is a file at it.
+    if (written && stdfs::is_regular_file(target, ec)) {
+      document->exportPreviewCache().set(key, target);
+      alive->processor_.send("ExportGeneratePreview", {IPCValue::string(id), IPCValue::string(target.string())});
+    } else {
+      alive->processor_.send("ExportGeneratePreview", {IPCValue::string(id), std::nullopt});
+    }
+  });
+}
+
+void OstrelIPCProcessor::handleDragPreviewStart(const nlohmann::json&) {
+  // The page has put the export's address on the drag pasteboard; shortly after, it is also
+  // offered as a file list, which file managers take.
+  MainQueue::asyncAfter(0.25, [] {
+    auto drag = Pasteboard::withName(dragPasteboardName);
+    auto url = drag->stringForType(PasteboardType::URL);
+    if (!url) return;
+    auto types = drag->types();
+    std::map<std::string, Data> held;
+    for (const auto& type : types)
+      if (auto data = drag->dataForType(type)) held[type] = *data;
+    if (std::find(types.begin(), types.end(), PasteboardType::fileURL) == types.end())
+      types.push_back(PasteboardType::fileURL);
+    drag->declareTypes(types);
+    for (const auto& [type, data] : held) drag->setData(data, type);
+    drag->setString(url->substr(0, url->find_first_of("\r\n")) + "\r\n", PasteboardType::fileURL);
+  });
+}

@@ -1,0 +1,187 @@
+// Real HTML rendered off screen by WebKitGTK and written as files, checked by decoding them.
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
+#include "export/HTMLRenderQueue.h"
+#include "export/KorvelViewSnapshotter.h"
+#include "export/OstrelExporter.h"
+#include "export/WebP.h"
+#include "platform/FileSystem.h"
+#include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+struct Display : ::testing::Environment {
+  void SetUp() override { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)); }
+};
+const auto* display = ::testing::AddGlobalTestEnvironment(new Display);
+
+const char* page =
+    "<html><body style=\"margin:0;background:#ff0000\"><div style=\"position:absolute;left:60px;top:0;width:60px;"
+    "height:80px;background:#0000ff\"></div><p style=\"position:absolute;top:20px;left:4px;margin:0;font-size:10px;"
+    "color:#ff0000\">Hello export</p></body></html>";
+
+struct Folder : OstrelExporterDelegate {
+  stdfs::path folder = testenv::freshFolder("out");
+  std::vector<ExportProgress> reports;
+  void selectExportURL(const std::string&, ExportQualityOptions, std::function<void(std::optional<stdfs::path>)> d) override { d(std::nullopt); }
+  void selectExportFolder(ExportQualityOptions, std::function<void(std::optional<stdfs::path>)> d) override { d(folder); }
+  void decideOverwrite(int, std::function<void(bool)> d) override { d(true); }
+  void report(ExportProgress p) override { reports.push_back(p); }
+};
+
+bool near(const std::uint8_t* p, int r, int g, int b, int tolerance = 12) {
+  return std::abs(p[0] - r) <= tolerance && std::abs(p[1] - g) <= tolerance && std::abs(p[2] - b) <= tolerance;
+}
+
+std::optional<Bitmap> render(std::shared_ptr<HTMLRenderer::Work> work) {
+  std::optional<Bitmap> result;
+  bool called = false;
+  HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([&](std::optional<Bitmap> b) {
+    result = std::move(b);
+    called = true;
+  }));
+  EXPECT_TRUE(RunLoop::runUntil([&] { return called; }, 60));
+  return result;
+}
+
+std::shared_ptr<HTMLRenderer::Work> work(const std::string& html, double w, double h) {
+  auto work = std::make_shared<HTMLRenderer::Work>();
+  work->string = HTMLRenderer::Source{html, "file:///"};
+  work->size = HTMLRenderer::Size{w, h};
+  return work;
+}
+
+TEST(RenderQueue, EveryFormatIsWrittenFromRealHTML) {
+  nlohmann::json request = {
+      {"inputs", {{"1x", {{{"html", page}, {"svg", "<svg>as sent</svg>"}, {"width", 120}, {"height", 80}}}}}},
+      {"images", nlohmann::json::array()},
+      {"fonts", nlohmann::json::array()},
+      {"outputs", nlohmann::json::array()}};
+  for (auto type : {"png", "jpg", "webp", "pdf", "svg", "html"})
+    request["outputs"].push_back({{"name", std::string("frame.") + type}, {"type", type}, {"keyPath", {{"scale", "1x"}, {"index", 0}}}});
+  auto person = std::make_shared<Folder>();
+  bool complete = false;
+  OstrelExporter::create(testenv::freshFolder(), HTMLRenderQueue::shared())
+      ->exportDescriptor(*OstrelExportsDescriptor::decode(request), person, [&](bool ok) { complete = ok; });
+  ASSERT_TRUE(RunLoop::runUntil([&] { return complete; }, 90));
+  EXPECT_EQ(person->reports.back(), (OstrelExporterDelegate::ExportProgress{7, 7}));
+
+  const auto& out = person->folder;
+  for (auto name : {"frame.png", "frame.jpg", "frame.webp"}) {
+    auto file = fs::readFile(out / name);
+    ASSERT_TRUE(file) << name;
+    auto bitmap = std::string(name) == "frame.webp" ? WebP::decode(*file) : ImageEncoding::decode(*file);
+    ASSERT_TRUE(bitmap) << name;
+    EXPECT_EQ(bitmap->width, 120) << name;
+    EXPECT_EQ(bitmap->height, 80) << name;
+    EXPECT_TRUE(near(bitmap->pixel(10, 70), 255, 0, 0)) << name;
+    EXPECT_TRUE(near(bitmap->pixel(100, 40), 0, 0, 255)) << name;
+  }
+  EXPECT_EQ(*fs::readText(out / "frame.svg"), "<svg>as sent</svg>");
+  EXPECT_EQ(*fs::readText(out / "frame.html"), page);
+
+  std::string info, text;
+  ASSERT_EQ(testenv::run("pdfinfo '" + (out / "frame.pdf").string() + "'", &info), 0);
+  EXPECT_NE(info.find("90 x 60 pts"), std::string::npos) << info;
+  EXPECT_NE(info.find("Pages:           1"), std::string::npos) << info;
+  ASSERT_EQ(testenv::run("pdftotext '" + (out / "frame.pdf").string() + "' -", &text), 0);
+  EXPECT_NE(text.find("Hello export"), std::string::npos) << text;
+}
+
+TEST(RenderQueue, LargePagesAreCapturedInTiles) {
+  auto bitmap = render(work("<body style=\"margin:0\"><div style=\"width:4200px;height:30px;background:#00ff00\"></div>"
+                            "<div style=\"position:absolute;left:4200px;top:0;width:800px;height:30px;background:#0000ff\">"
+                            "</div></body>",
+                            5000, 30));
+  ASSERT_TRUE(bitmap);
+  EXPECT_EQ(bitmap->width, 5000);
+  EXPECT_EQ(bitmap->height, 30);
+  for (int x : {0, 2000, 4095, 4096, 4199}) EXPECT_TRUE(near(bitmap->pixel(x, 15), 0, 255, 0)) << x;
+  for (int x : {4200, 4600, 4999}) EXPECT_TRUE(near(bitmap->pixel(x, 15), 0, 0, 255)) << x;
+}
+
+TEST(RenderQueue, DesignHTMLCannotTakeTheWorkerElsewhere) {
+  auto bitmap = render(work("<body style=\"background:#00ff00\"><script>location.href = 'data:text/html,"
+                            "<body style=background:red>'; window.open('about:blank')</script></body>",
+                            40, 40));
+  ASSERT_TRUE(bitmap);
+  EXPECT_TRUE(near(bitmap->pixel(20, 20), 0, 255, 0));
+}
+
+TEST(RenderQueue, RefusedSizesAndHungPagesCallBackWithNothing) {
+  for (auto size : std::vector<std::pair<double, double>>{{0, 10}, {10, -3}, {100000, 100000}})
+    EXPECT_FALSE(render(work("<p>x</p>", size.first, size.second))) << size.first;
+
+  // A server that takes the connection and never answers keeps the page loading.
+  int server = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 8), 0);
+  socklen_t length = sizeof address;
+  getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+  auto hung = work("<img src=\"http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/never\">", 20, 20);
+  hung->deadline = 2;
+  EXPECT_FALSE(render(hung));
+  close(server);
+  // The worker serves the next page.
+  auto next = render(work("<body style=\"background:#0000ff\"></body>", 20, 20));
+  ASSERT_TRUE(next);
+  EXPECT_TRUE(near(next->pixel(10, 10), 0, 0, 255));
+}
+
+TEST(RenderQueue, AtMostFiveWorkersAndTheRestWaitInOrder) {
+  std::vector<int> order;
+  for (int i = 0; i < 7; ++i)
+    HTMLRenderQueue::shared().addWork(work("<p>" + std::to_string(i) + "</p>", 10, 10),
+                                      HTMLRenderer::BitmapCallback([&order, i](std::optional<Bitmap> b) {
+                                        order.push_back(b ? i : -1);
+                                      }));
+  EXPECT_EQ(HTMLRenderQueue::shared().workers(), 5);
+  EXPECT_EQ(HTMLRenderQueue::shared().waiting(), 2u);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return order.size() == 7; }, 90));
+  EXPECT_EQ(std::count(order.begin(), order.end(), -1), 0);
+}
+
+TEST(KorvelViewSnapshotter, RunsItsScriptBeforeTheCallersAndRefusesNonURLs) {
+  for (const char* bad : {"", "not a url"}) {
+    bool called = false;
+    KorvelViewSnapshotter::takeSnapshot(bad, {10, 10}, std::nullopt, [&](std::optional<Bitmap> b) {
+      EXPECT_FALSE(b);
+      called = true;
+    }, HTMLRenderQueue::shared());
+    EXPECT_TRUE(called) << bad;  // at once
+  }
+  // The caller's script paints the page only if the fixed script ran without throwing first.
+  auto folder = testenv::freshFolder();
+  ASSERT_TRUE(fs::writeAtomically(folder / "page.html", std::string_view(
+      "<script>window.Korvel = {Extras: {Preloader: {setLogo() {}, disable() { document.title = 'quiet' }}}}</script>"
+      "<body style='margin:0;background:#ff0000'></body>")));
+  std::optional<Bitmap> result;
+  bool called = false;
+  KorvelViewSnapshotter::takeSnapshot("file://" + (folder / "page.html").string(), {30, 20},
+                                      "if (document.title === 'quiet' && KorvelStudioInfo) document.body.style.background = '#0000ff';",
+                                      [&](std::optional<Bitmap> b) {
+                                        result = std::move(b);
+                                        called = true;
+                                      }, HTMLRenderQueue::shared());
+  ASSERT_TRUE(RunLoop::runUntil([&] { return called; }, 60));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->width, 30);
+  EXPECT_TRUE(near(result->pixel(15, 10), 0, 0, 255));
+}
+
+}  // namespace

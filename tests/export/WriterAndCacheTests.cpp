@@ -1,0 +1,173 @@
+// File templates, the preview cache and the WebP codec.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "export/ExportFileWriter.h"
+#include "export/ExportPreviewCache.h"
+#include "export/WebP.h"
+#include "platform/Crypto.h"
+#include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+#include "support/TestEnvironment.h"
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+std::string b64(const std::string& s) { return crypto::base64Encode(std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size())); }
+
+TEST(Base64Templates, InlineProjectFilesWithTheirMediaType) {
+  auto project = testenv::freshFolder("project");
+  auto outside = testenv::freshFolder("outside");
+  const std::string png = "\x89PNG\r\n\x1a\nrest", jpeg = "\xff\xd8\xff\xe0jpeg";
+  std::ofstream(project / "a.png", std::ios::binary) << png;
+  std::ofstream(project / "with space.jpg", std::ios::binary) << jpeg;
+  std::ofstream(outside / "secret.png", std::ios::binary) << png;
+  stdfs::create_symlink(outside / "secret.png", project / "link.png");
+  const std::string p = project.string();
+  struct Case {
+    std::string in, out;
+  };
+  const Case cases[] = {
+      {"no template", "no template"},
+      {"<img src=\"##base64-file:" + p + "/a.png##\">", "<img src=\"data:image/png;base64," + b64(png) + "\">"},
+      {"##base64-file:" + p + "/a.png####base64-file:" + p + "/with%20space.jpg##",
+       "data:image/png;base64," + b64(png) + "data:image/jpeg;base64," + b64(jpeg)},
+      {"😀\r\n##base64-file:a.png## tail", "😀\r\ndata:image/png;base64," + b64(png) + " tail"},
+      {"##base64-file:" + p + "/a.png\n##", "##base64-file:" + p + "/a.png\n##"},
+      {"x ##base64-file:## y", "x data:image/png;base64, y"},
+      {"##base64-file:" + p + "/bad%zz##", "data:image/png;base64,"},
+      {"##base64-file:" + outside.string() + "/secret.png##", "data:image/png;base64,"},
+      {"##base64-file:" + p + "/../outside/secret.png##", "data:image/png;base64,"},
+      {"##base64-file:" + p + "/link.png##", "data:image/png;base64,"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExportFileWriter::replaceBase64Templates(c.in, project), c.out) << c.in;
+  EXPECT_EQ(ExportFileWriter::replaceBase64Templates("##base64-file:/etc/hostname##", {}), "data:image/png;base64,");
+}
+
+TEST(PreviewCache, EntriesLiveWithTheirFiles) {
+  ExportPreviewCache cache;
+  auto a = cache.fileFor("k1", "a.png"), b = cache.fileFor("k2", "b.png");
+  ASSERT_TRUE(a && b);
+  EXPECT_FALSE(cache.fileFor("k1", "../x.png"));
+  EXPECT_FALSE(cache.fileFor("..", "x.png"));
+  ASSERT_TRUE(fs::createDirectories(a->parent_path()));
+  ASSERT_TRUE(fs::createDirectories(b->parent_path()));
+  cache.set("k1", *a);
+  EXPECT_FALSE(cache.get("k1"));  // no file yet
+  std::ofstream(*a) << "a";
+  std::ofstream(*b) << "b";
+  EXPECT_EQ(cache.get("k1"), a);
+  cache.set("k1", *a);  // the same again changes nothing
+  EXPECT_TRUE(stdfs::exists(*a));
+  cache.set("k2", *b);
+  cache.set("k1", std::nullopt);
+  EXPECT_FALSE(stdfs::exists(*a));
+  stdfs::remove(*b);
+  EXPECT_FALSE(cache.get("k2"));
+  cache.clear();  // the failed deletion of the missing file is ignored
+  EXPECT_EQ(cache.count(), 0u);
+
+  for (int i = 0; i < 105; ++i) {
+    auto f = cache.fileFor("n" + std::to_string(i), "f.html");
+    ASSERT_TRUE(fs::createDirectories(f->parent_path()));
+    ASSERT_TRUE(fs::writeAtomically(*f, std::string_view("x")));
+    cache.set("n" + std::to_string(i), *f);
+  }
+  EXPECT_EQ(cache.count(), ExportPreviewCache::countLimit);
+  EXPECT_FALSE(stdfs::exists(*cache.fileFor("n0", "f.html")));
+  EXPECT_TRUE(cache.get("n104"));
+}
+
+TEST(PreviewCache, TwoDocumentsNeverShareAFolder) {
+  ExportPreviewCache one, two;
+  EXPECT_NE(one.folder(), two.folder());
+  EXPECT_NE(one.fileFor("k", "a.png"), two.fileFor("k", "a.png"));
+  auto folder = one.folder();
+  { ExportPreviewCache gone; folder = gone.folder(); }
+  EXPECT_FALSE(stdfs::exists(folder));
+}
+
+TEST(PreviewCache, KeyCoversEveryFieldAndQuality) {
+  ExportFileDescriptor base{"<div data-editor=\"x1\">a</div>", std::nullopt, 10, 20, ExportFileDescriptor::Type::png, "a.png"};
+  auto key = ExportPreviewCache::key(base, 0.8, 0.9);
+  EXPECT_EQ(key.size(), 32u);
+  auto same = base;
+  same.html = "<div data-editor=\"other_2\">a</div>";
+  EXPECT_EQ(ExportPreviewCache::key(same, 0.8, 0.9), key);
+  std::vector<ExportFileDescriptor> different(7, base);
+  different[0].html = "<div data-editor=\"x-1\">a</div>";  // not a word: stays
+  different[1].svg = "";
+  different[2].width = 11;
+  different[3].height = 21;
+  different[4].type = ExportFileDescriptor::Type::jpg;
+  different[5].name = "b.png";
+  different[6].html = "<div>b</div>";
+  for (const auto& d : different) EXPECT_NE(ExportPreviewCache::key(d, 0.8, 0.9), key) << d.encode().dump();
+  EXPECT_NE(ExportPreviewCache::key(base, 0.7, 0.9), key);
+  EXPECT_NE(ExportPreviewCache::key(base, 0.8, 1.0), key);
+}
+
+Bitmap gradient(int w, int h) {
+  auto b = *Bitmap::make(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      auto* p = b.rgba.data() + (static_cast<std::size_t>(y) * w + x) * 4;
+      p[0] = static_cast<std::uint8_t>(x), p[1] = static_cast<std::uint8_t>(y), p[2] = 200, p[3] = x < w / 2 ? 255 : 128;
+    }
+  return b;
+}
+
+TEST(WebPCodec, LosslessRoundTripKeepsStraightAlphaPixels) {
+  auto picture = gradient(300, 200);
+  auto file = WebP::encode(picture, 1.0f);
+  ASSERT_FALSE(file.empty());
+  auto back = WebP::decode(file);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->width, 300);
+  EXPECT_EQ(back->height, 200);
+  EXPECT_EQ(back->rgba, picture.rgba);
+  EXPECT_EQ(picture.rgba[0], 0);  // the caller's pixels stay as they were
+}
+
+TEST(WebPCodec, QualityAndBadInput) {
+  auto picture = gradient(64, 64);
+  auto lossy = WebP::encode(picture, 0.5f);
+  ASSERT_FALSE(lossy.empty());
+  auto lossless = WebP::encode(picture, 1.0f);
+  EXPECT_EQ(stringFromData(lossy).find("VP8L"), std::string::npos);
+  EXPECT_NE(stringFromData(lossless).find("VP8L"), std::string::npos);
+  EXPECT_TRUE(WebP::encode(picture, 1.5f).empty());
+  EXPECT_TRUE(WebP::encode(Bitmap{}, 0.5f).empty());
+  EXPECT_FALSE(WebP::decode({}));
+  EXPECT_FALSE(WebP::decode(dataFromString("not a webp file at all")));
+  Data truncated(lossy.begin(), lossy.begin() + static_cast<long>(lossy.size() / 2));
+  EXPECT_FALSE(WebP::decode(truncated));  // the header reads, the pixels do not
+}
+
+TEST(WebPCodec, UnstoredQualityIsASensibleDefault) {
+  Defaults::standard().remove("RWExportWebPQuality");
+  EXPECT_GT(ExportFileWriter::webPQualityFactor(), 0.5f);
+  EXPECT_LT(ExportFileWriter::webPQualityFactor(), 1.0f);
+  Defaults::standard().setDouble("RWExportWebPQuality", 1.0);
+  EXPECT_EQ(ExportFileWriter::webPQualityFactor(), 1.0f);
+  Defaults::standard().remove("RWExportWebPQuality");
+}
+
+TEST(BitmapCapture, PremultipliedPixelsAreUnpremultiplied) {
+  // Half-transparent pure red, premultiplied: 0x80800000.
+  std::uint32_t row[2] = {0x80800000u, 0xFF00FF00u};
+  auto b = Bitmap::fromPremultipliedARGB(reinterpret_cast<const std::uint8_t*>(row), 2, 1, 8);
+  ASSERT_TRUE(b);
+  EXPECT_EQ((std::vector<int>{b->rgba[0], b->rgba[1], b->rgba[2], b->rgba[3]}), (std::vector<int>{255, 0, 0, 128}));
+  EXPECT_EQ((std::vector<int>{b->rgba[4], b->rgba[5], b->rgba[6], b->rgba[7]}), (std::vector<int>{0, 255, 0, 255}));
+  EXPECT_FALSE(Bitmap::make(0, 10));
+  EXPECT_FALSE(Bitmap::make(10, -1));
+}
+
+}  // namespace

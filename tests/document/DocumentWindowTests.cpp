@@ -72,7 +72,9 @@ class DocumentWindows : public ::testing::Test {
       EXPECT_FALSE(error) << error->description();
       opened = std::dynamic_pointer_cast<KXDocument>(d);
     });
-    if (opened && wait) EXPECT_TRUE(waitForEditor(*opened));
+    if (opened && wait) {
+      EXPECT_TRUE(waitForEditor(*opened));
+    }
     return opened;
   }
 

@@ -96,6 +96,8 @@ TEST(VersioningCheck, FolderNamesWithPatternCharactersAreIgnoredExactly) {
     EXPECT_TRUE(ignored(c.folder + "/.npmrc")) << c.folder;
     EXPECT_TRUE(ignored(c.folder + "/node_modules/x")) << c.folder;
     EXPECT_FALSE(ignored(c.folder + "/README.md")) << c.folder;
-    if (!c.lookalike.empty()) EXPECT_FALSE(ignored(c.lookalike + "/.npmrc")) << c.folder;
+    if (!c.lookalike.empty()) {
+      EXPECT_FALSE(ignored(c.lookalike + "/.npmrc")) << c.folder;
+    }
   }
 }

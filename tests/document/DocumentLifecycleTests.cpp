@@ -41,15 +41,7 @@ std::string pageNameInFolder(const fsys::path& folder) {
 class Documents : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGtk();
-    useStandInEditor();
-    installPerson();
-    DocumentHooks::shouldOpenDocuments = [] { return true; };
-    DocumentHooks::track = [](auto&, auto&) {};
-    DocumentHooks::observeIntercomLoaded = [](std::function<void(bool)> loaded) {
-      loaded(false);
-      return ObserverToken();
-    };
+    setUpDocumentTest();
     controller = std::make_unique<DocumentController>();
     controller->setAutosavingDelay(0);
     dir = testenv::freshFolder("documents");

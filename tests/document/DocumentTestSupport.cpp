@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "canvas/OstrelViewController.h"
+#include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentArchive.h"
 #include "foundation/AppInfo.h"
@@ -62,6 +63,20 @@ void installPerson() {
   Alert::setShared(std::make_unique<ScriptedAlert>());
   Panels::setShared(std::make_unique<ScriptedPanels>());
   person() = Person{};
+}
+
+void setUpDocumentTest(bool quietMessaging) {
+  initGtk();
+  useStandInEditor();
+  installPerson();
+  DocumentHooks::shouldOpenDocuments = [] { return true; };
+  DocumentHooks::track = [](auto&, auto&) {};
+  if (quietMessaging) {
+    DocumentHooks::observeIntercomLoaded = [](std::function<void(bool)> loaded) {
+      loaded(false);
+      return ObserverToken();
+    };
+  }
 }
 
 void writeProject(const std::filesystem::path& folder, const std::string& pageName, int version) {

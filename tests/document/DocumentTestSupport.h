@@ -16,6 +16,7 @@
 #include "platform/Alert.h"
 #include "platform/Error.h"
 #include "platform/Panels.h"
+#include "platform/Workspace.h"
 #include "support/EditorTestSupport.h"
 
 class KXDocument;
@@ -32,6 +33,19 @@ struct Person {
 Person& person();
 // Installs the scripted person as the shared Alert and Panels.
 void installPerson();
+// What every document test starts from: the display, the stand-in editor, the scripted person,
+// documents that may open and tracking that goes nowhere. With `quietMessaging`, the messaging
+// page is reported as never loaded.
+void setUpDocumentTest(bool quietMessaging = true);
+
+// Recent documents kept in memory, newest first.
+class ListedRecents : public RecentDocuments {
+ public:
+  std::vector<std::filesystem::path> urls;
+  void noteNewRecentDocumentURL(const std::filesystem::path& url) override { urls.insert(urls.begin(), url); }
+  std::vector<std::filesystem::path> recentDocumentURLs() const override { return urls; }
+  void removeRecentDocumentURL(const std::filesystem::path& url) override { std::erase(urls, url); }
+};
 
 using guitest::initGtk;
 using guitest::useStandInEditor;

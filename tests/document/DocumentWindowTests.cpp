@@ -26,23 +26,11 @@ namespace fsys = std::filesystem;
 namespace {
 
 // The desktop's list, which the file chooser fills with whatever it hands out.
-class ListedRecents : public RecentDocuments {
- public:
-  std::vector<fsys::path> urls;
-  void noteNewRecentDocumentURL(const fsys::path& url) override { urls.insert(urls.begin(), url); }
-  std::vector<fsys::path> recentDocumentURLs() const override { return urls; }
-  void removeRecentDocumentURL(const fsys::path& url) override { std::erase(urls, url); }
-};
-
 class DocumentWindows : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGtk();
-    useStandInEditor();
-    installPerson();
     // The messaging popover and its wiring stay as the application has them.
-    DocumentHooks::shouldOpenDocuments = [] { return true; };
-    DocumentHooks::track = [](auto&, auto&) {};
+    setUpDocumentTest(false);
     DocumentHooks::showWelcomeWindow = [this] { ++welcomeShown; };
     auto list = std::make_unique<ListedRecents>();
     recents = list.get();

@@ -54,15 +54,7 @@ double contentRatio(PreviewWindowController& p) {
 class PreviewWindows : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGtk();
-    useStandInEditor();
-    installPerson();
-    DocumentHooks::shouldOpenDocuments = [] { return true; };
-    DocumentHooks::track = [](auto&, auto&) {};
-    DocumentHooks::observeIntercomLoaded = [](std::function<void(bool)> loaded) {
-      loaded(false);
-      return ObserverToken();
-    };
+    setUpDocumentTest();
     controller = std::make_unique<DocumentController>();
     dir = testenv::freshFolder("preview");
   }

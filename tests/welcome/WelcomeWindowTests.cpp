@@ -34,13 +34,6 @@ struct Tracked {
   std::map<std::string, std::string> data;
 };
 
-class ListedRecents : public RecentDocuments {
- public:
-  std::vector<fsys::path> urls;
-  void noteNewRecentDocumentURL(const fsys::path& url) override { urls.insert(urls.begin(), url); }
-  std::vector<fsys::path> recentDocumentURLs() const override { return urls; }
-};
-
 class RecordingWorkspace : public Workspace {
  public:
   std::vector<std::vector<fsys::path>> revealed;
@@ -51,16 +44,9 @@ class RecordingWorkspace : public Workspace {
 class Welcome : public ::testing::Test {
  protected:
   void SetUp() override {
-    initGtk();
-    useStandInEditor();
-    installPerson();
-    DocumentHooks::shouldOpenDocuments = [] { return true; };
+    setUpDocumentTest();
     DocumentHooks::track = [this](const std::string& event, const std::map<std::string, std::string>& data) {
       tracked.push_back({event, data});
-    };
-    DocumentHooks::observeIntercomLoaded = [](std::function<void(bool)> loaded) {
-      loaded(false);
-      return ObserverToken();
     };
     UrlOpener::setHandler([this](const std::string& url) { opened.push_back(url); });
     auto recentsList = std::make_unique<ListedRecents>();

@@ -125,8 +125,13 @@ struct EventSource::Transfer {
   }
 };
 
-Result<std::shared_ptr<EventSource>> EventSource::create(const std::string& url, std::map<std::string, std::string> headers,
-                                                         Options options) {
+Result<std::shared_ptr<EventSource>> EventSource::create(const std::string& url,
+                                                         std::map<std::string, std::string> headers) {
+  return create(url, std::move(headers), Options());
+}
+
+Result<std::shared_ptr<EventSource>> EventSource::create(const std::string& url,
+                                                         std::map<std::string, std::string> headers, Options options) {
   auto parsed = Url::parse(url);
   if (!parsed || (parsed->scheme() != "http" && parsed->scheme() != "https"))
     return fail(EventSourceErrorDomain, 0, "not an http(s) address: " + url);
@@ -149,13 +154,17 @@ EventSource::~EventSource() {
   if (reconnection_) g_source_remove(reconnection_);
 }
 
-std::optional<std::string> EventSource::lastEventID() const { return options_.defaults->string(lastEventIDKey_); }
+std::optional<std::string> EventSource::lastEventID() const {
+  return options_.defaults->string(lastEventIDKey_);
+}
 
 void EventSource::setLastEventID(const std::string& id) {
   if (lastEventID().value_or("") == id) return;
   // An empty id means "none": nothing is sent back then.
-  if (id.empty()) options_.defaults->remove(lastEventIDKey_);
-  else options_.defaults->setString(lastEventIDKey_, id);
+  if (id.empty())
+    options_.defaults->remove(lastEventIDKey_);
+  else
+    options_.defaults->setString(lastEventIDKey_, id);
   options_.defaults->synchronize();
 }
 
@@ -215,15 +224,15 @@ void EventSource::responded(Transfer& transfer) {
                .with("status", std::to_string(status)));
     return;
   }
-  const char* type = soup_message_headers_get_content_type(soup_message_get_response_headers(transfer.message.get()),
-                                                          nullptr);
+  const char* type =
+      soup_message_headers_get_content_type(soup_message_get_response_headers(transfer.message.get()), nullptr);
   if (!type || g_ascii_strcasecmp(type, "text/event-stream") != 0) {
     std::string got = type ? type : "";
     transfer.abandon();
     transfer_.reset();
     state_ = EventSourceState::closed;
-    failed(Error(EventSourceErrorDomain, EventSourceBadContentType, "the stream is not text/event-stream but " +
-                                                                        (got.empty() ? std::string("untyped") : got))
+    failed(Error(EventSourceErrorDomain, EventSourceBadContentType,
+                 "the stream is not text/event-stream but " + (got.empty() ? std::string("untyped") : got))
                .with("contentType", got));
     return;
   }
@@ -303,7 +312,9 @@ void EventSource::scheduleReconnection(long long delay) {
       [](gpointer p) { delete static_cast<std::weak_ptr<EventSource>*>(p); });
 }
 
-void EventSource::onOpen(std::function<void()> callback) { onOpen_ = std::move(callback); }
+void EventSource::onOpen(std::function<void()> callback) {
+  onOpen_ = std::move(callback);
+}
 
 void EventSource::onError(ErrorHandler callback) {
   onError_ = std::move(callback);
@@ -315,13 +326,17 @@ void EventSource::onError(ErrorHandler callback) {
   }
 }
 
-void EventSource::onMessage(MessageHandler callback) { onMessage_ = std::move(callback); }
+void EventSource::onMessage(MessageHandler callback) {
+  onMessage_ = std::move(callback);
+}
 
 void EventSource::addEventListener(const std::string& event, MessageHandler handler) {
   listeners_[event] = std::move(handler);
 }
 
-void EventSource::removeEventListener(const std::string& event) { listeners_.erase(event); }
+void EventSource::removeEventListener(const std::string& event) {
+  listeners_.erase(event);
+}
 
 std::vector<std::string> EventSource::events() const {
   std::vector<std::string> names;

@@ -44,16 +44,17 @@ class EventSource : public std::enable_shared_from_this<EventSource> {
   static constexpr long long maximumBackoff = 60 * 1000;
 
   struct Options {
-    HttpSession* session = nullptr;  // the shared session when none
-    Defaults* defaults = nullptr;    // the standard defaults when none
-    double idleTimeout = 90;         // seconds without a byte before the connection counts as dead
+    HttpSession* session = nullptr;          // the shared session when none
+    Defaults* defaults = nullptr;            // the standard defaults when none
+    double idleTimeout = 90;                 // seconds without a byte before the connection counts as dead
     long long retryTime = initialRetryTime;  // until the stream sends its own
   };
 
   // Starts connecting at once. An address that is not an absolute http(s) URL is an error.
   static Result<std::shared_ptr<EventSource>> create(const std::string& url,
-                                                     std::map<std::string, std::string> headers = {},
-                                                     Options options = {});
+                                                     std::map<std::string, std::string> headers = {});
+  static Result<std::shared_ptr<EventSource>> create(const std::string& url, std::map<std::string, std::string> headers,
+                                                     Options options);
   ~EventSource();
   EventSource(const EventSource&) = delete;
   EventSource& operator=(const EventSource&) = delete;

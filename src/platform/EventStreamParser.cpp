@@ -44,8 +44,10 @@ std::vector<EventStreamParser::Item> EventStreamParser::feed(std::string_view by
     afterCR_ = false;
     if (c == '\r' || c == '\n') {
       afterCR_ = c == '\r';
-      if (!overflow_) line(line_, out);
-      else if (!lineStarted_) endEvent(out);
+      if (!overflow_)
+        line(line_, out);
+      else if (!lineStarted_)
+        endEvent(out);
       line_.clear();
       lineStarted_ = false;
       continue;

@@ -22,4 +22,6 @@ void ClickableView::doClick() {
   if (auto handler = clickHandler) handler();
 }
 
-bool ClickableView::hasPendingClick() const { return pendingClick_ && pendingClick_->isValid(); }
+bool ClickableView::hasPendingClick() const {
+  return pendingClick_ && pendingClick_->isValid();
+}

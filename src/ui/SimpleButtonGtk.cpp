@@ -27,42 +27,42 @@ SimpleButton::SimpleButton() : widget_(gtk_event_box_new()), labelWidget_(gtk_la
   gtk_widget_set_can_focus(widget_, FALSE);
   gtk_widget_add_events(widget_, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_BUTTON1_MOTION_MASK);
   gtk_container_add(GTK_CONTAINER(widget_), labelWidget_);
-  g_signal_connect(widget_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) -> gboolean {
-                     auto* button = static_cast<SimpleButton*>(self);
-                     const auto& look = button->look_;
-                     double width = gtk_widget_get_allocated_width(w), height = gtk_widget_get_allocated_height(w);
-                     double inset = button->borderWidth_ / 2;
-                     roundedRectangle(cr, inset, inset, width - 2 * inset, height - 2 * inset, button->cornerRadius_);
-                     if (look.background) {
-                       const Color& c = *look.background;
-                       cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
-                       cairo_fill_preserve(cr);
-                     }
-                     if (look.border && button->borderWidth_ > 0) {
-                       const Color& c = *look.border;
-                       cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
-                       cairo_set_line_width(cr, button->borderWidth_);
-                       cairo_stroke_preserve(cr);
-                     }
-                     cairo_new_path(cr);
-                     return FALSE;  // the label draws on top
-                   }),
-                   this);
-  g_signal_connect(widget_, "button-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventButton* e, gpointer self) -> gboolean {
-                     if (e->button == 1 && e->type == GDK_BUTTON_PRESS) static_cast<SimpleButton*>(self)->mouseDown();
-                     return TRUE;
-                   }),
-                   this);
-  g_signal_connect(widget_, "motion-notify-event", G_CALLBACK(+[](GtkWidget* w, GdkEventMotion* e, gpointer self) -> gboolean {
-                     static_cast<SimpleButton*>(self)->mouseDragged(inside(w, e->x, e->y));
-                     return TRUE;
-                   }),
-                   this);
-  g_signal_connect(widget_, "button-release-event", G_CALLBACK(+[](GtkWidget* w, GdkEventButton* e, gpointer self) -> gboolean {
-                     if (e->button == 1) static_cast<SimpleButton*>(self)->mouseUp(inside(w, e->x, e->y));
-                     return TRUE;
-                   }),
-                   this);
+  auto onDraw = +[](GtkWidget* w, cairo_t* cr, gpointer self) -> gboolean {
+    auto* button = static_cast<SimpleButton*>(self);
+    const auto& look = button->look_;
+    double width = gtk_widget_get_allocated_width(w), height = gtk_widget_get_allocated_height(w);
+    double inset = button->borderWidth_ / 2;
+    roundedRectangle(cr, inset, inset, width - 2 * inset, height - 2 * inset, button->cornerRadius_);
+    if (look.background) {
+      const Color& c = *look.background;
+      cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
+      cairo_fill_preserve(cr);
+    }
+    if (look.border && button->borderWidth_ > 0) {
+      const Color& c = *look.border;
+      cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);
+      cairo_set_line_width(cr, button->borderWidth_);
+      cairo_stroke_preserve(cr);
+    }
+    cairo_new_path(cr);
+    return FALSE;  // the label draws on top
+  };
+  g_signal_connect(widget_, "draw", G_CALLBACK(onDraw), this);
+  auto onButtonPressEvent = +[](GtkWidget*, GdkEventButton* e, gpointer self) -> gboolean {
+    if (e->button == 1 && e->type == GDK_BUTTON_PRESS) static_cast<SimpleButton*>(self)->mouseDown();
+    return TRUE;
+  };
+  g_signal_connect(widget_, "button-press-event", G_CALLBACK(onButtonPressEvent), this);
+  auto onMotionNotifyEvent = +[](GtkWidget* w, GdkEventMotion* e, gpointer self) -> gboolean {
+    static_cast<SimpleButton*>(self)->mouseDragged(inside(w, e->x, e->y));
+    return TRUE;
+  };
+  g_signal_connect(widget_, "motion-notify-event", G_CALLBACK(onMotionNotifyEvent), this);
+  auto onButtonReleaseEvent = +[](GtkWidget* w, GdkEventButton* e, gpointer self) -> gboolean {
+    if (e->button == 1) static_cast<SimpleButton*>(self)->mouseUp(inside(w, e->x, e->y));
+    return TRUE;
+  };
+  g_signal_connect(widget_, "button-release-event", G_CALLBACK(onButtonReleaseEvent), this);
   gtk_widget_show_all(widget_);
   updateButton();
 }
@@ -95,4 +95,6 @@ void SimpleButton::updateLabel() {
   AntiAliasedText::apply(labelWidget_, styled_);
 }
 
-void SimpleButton::redraw() { gtk_widget_queue_draw(widget_); }
+void SimpleButton::redraw() {
+  gtk_widget_queue_draw(widget_);
+}

@@ -10,9 +10,12 @@ std::vector<std::string> run(const std::vector<std::string>& arrivals, std::stri
   for (const auto& bytes : arrivals) {
     for (const auto& item : parser.feed(bytes)) {
       using K = EventStreamParser::Item::Kind;
-      if (item.kind == K::retry) out.push_back("R" + std::to_string(item.retry));
-      else if (item.kind == K::idOnly) out.push_back("I" + item.event.id);
-      else out.push_back("E" + item.event.id + "|" + item.event.event + "|" + item.event.data);
+      if (item.kind == K::retry)
+        out.push_back("R" + std::to_string(item.retry));
+      else if (item.kind == K::idOnly)
+        out.push_back("I" + item.event.id);
+      else
+        out.push_back("E" + item.event.id + "|" + item.event.event + "|" + item.event.data);
     }
   }
   return out;

@@ -148,3 +148,5 @@ std::shared_ptr<TestableURLSessionDataTaskProtocol> HttpSession::send(HttpReques
   task->resume();
   return task;
 }
+
+SoupSession* HttpSession::soupSession() const { return impl_->session.get(); }

@@ -11,6 +11,8 @@
 #include "Error.h"
 #include "Url.h"
 
+typedef struct _SoupSession SoupSession;
+
 struct HttpRequest {
   explicit HttpRequest(Url address) : url(std::move(address)) {}
   Url url;
@@ -66,6 +68,8 @@ class HttpSession : public TestableURLSessionProtocol {
                                                                        Completion completion) override;
   // Starts at once.
   std::shared_ptr<TestableURLSessionDataTaskProtocol> send(HttpRequest request, Completion completion);
+  // For clients that stream a body themselves over the same connections.
+  SoupSession* soupSession() const;
 
  private:
   struct Impl;

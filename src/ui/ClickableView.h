@@ -1,0 +1,33 @@
+#pragma once
+// A plain view that runs one closure on a click and another on a double click. While a
+// double-click closure is set, a single click waits half the double-click interval, so that a
+// quick double click runs only the double-click closure. Shows the arrow cursor under the
+// pointer. Main thread only.
+
+#include <functional>
+#include <memory>
+
+typedef struct _GtkWidget GtkWidget;
+class Timer;
+
+class ClickableView {
+ public:
+  ClickableView();
+  ~ClickableView();
+  ClickableView(const ClickableView&) = delete;
+  ClickableView& operator=(const ClickableView&) = delete;
+
+  GtkWidget* widget() const { return widget_; }
+
+  std::function<void()> clickHandler;
+  std::function<void()> doubleClickHandler;
+
+  // A press with its click count; `doubleClickInterval` in seconds.
+  void mouseDown(int clickCount, double doubleClickInterval);
+  void doClick();
+  bool hasPendingClick() const;
+
+ private:
+  GtkWidget* widget_;
+  std::unique_ptr<Timer> pendingClick_;
+};

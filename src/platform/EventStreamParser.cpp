@@ -96,7 +96,8 @@ void EventStreamParser::line(std::string_view text, std::vector<Item>& out) {
     long long ms = 0;
     auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
     if (ec == std::errc::result_out_of_range) ms = std::numeric_limits<long long>::max();
-    Item item{Item::Kind::retry};
+    Item item{};
+    item.kind = Item::Kind::retry;
     item.retry = ms;
     out.push_back(std::move(item));
   }
@@ -106,11 +107,13 @@ void EventStreamParser::endEvent(std::vector<Item>& out) {
   bool idChanged = idBuffer_ != lastId_;
   lastId_ = idBuffer_;
   if (hasData_ && !overflow_) {
-    Item item{Item::Kind::event};
+    Item item{};
+    item.kind = Item::Kind::event;
     item.event = {validUtf8(lastId_), validUtf8(event_), validUtf8(data_)};
     out.push_back(std::move(item));
   } else if (idChanged) {
-    Item item{Item::Kind::idOnly};
+    Item item{};
+    item.kind = Item::Kind::idOnly;
     item.event.id = validUtf8(lastId_);
     out.push_back(std::move(item));
   }

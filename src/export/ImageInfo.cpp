@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/Crypto.h"
 #include "platform/JsonCoder.h"
 
 namespace {
@@ -71,32 +72,11 @@ Result<ImageInfo> decodeImageInfo(const nlohmann::json& j) {
 }
 
 std::optional<Data> strictBase64Decode(std::string_view text) {
-  if (text.size() % 4 != 0) return std::nullopt;
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-  };
-  Data out;
-  out.reserve(text.size() / 4 * 3);
-  for (size_t i = 0; i < text.size(); i += 4) {
-    bool last = i + 4 == text.size();
-    int pad = 0;
-    if (last && text[i + 3] == '=') pad = text[i + 2] == '=' ? 2 : 1;
-    std::uint32_t group = 0;
-    for (size_t k = 0; k < 4; ++k) {
-      int v = k >= 4 - size_t(pad) ? 0 : value(text[i + k]);
-      if (v < 0) return std::nullopt;
-      group = (group << 6) | std::uint32_t(v);
-    }
-    out.push_back(std::uint8_t(group >> 16));
-    if (pad < 2) out.push_back(std::uint8_t(group >> 8));
-    if (pad < 1) out.push_back(std::uint8_t(group));
-  }
-  return out;
+  // Whole groups of the standard alphabet, padding only at the end, nothing between the symbols.
+  if (text.size() % 4 != 0 || text.find_first_of(" \t\r\n") != std::string_view::npos) return std::nullopt;
+  auto pad = text.find('=');
+  if (pad != std::string_view::npos && pad + 2 < text.size()) return std::nullopt;
+  return crypto::base64Decode(text);
 }
 
 std::optional<ImageFileData> imageFileData(const std::optional<std::string>& encodedFile) {

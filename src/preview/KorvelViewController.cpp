@@ -100,10 +100,10 @@ bool KorvelViewController::isValidPackageName(std::string_view name) {
 
 std::function<bool(const std::string&)>& KorvelViewController::packageConsent() {
   static std::function<bool(const std::string&)> consent = [](const std::string& name) {
-    AlertSpec spec{"Add the package \u201c" + name + "\u201d to the project?",
+    AlertSpec question{"Add the package \u201c" + name + "\u201d to the project?",
                    "The preview page asks for it. The project server installs it as a development dependency.",
                    {"Add Package", "Cancel"}};
-    return Alert::shared().runModal(spec, nullptr) == Alert::firstButtonReturn;
+    return Alert::shared().runModal(question, nullptr) == Alert::firstButtonReturn;
   };
   return consent;
 }

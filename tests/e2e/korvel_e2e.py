@@ -19,7 +19,9 @@ import subprocess
 import sys
 import tempfile
 import time
-import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from korvel_desktop import layers_in  # noqa: E402
 
 KORVEL, ROOT = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 WORK = tempfile.mkdtemp(prefix="korvel-e2e-")
@@ -139,15 +141,6 @@ def wait_until(check, what, timeout=60):
             return
         time.sleep(0.2)
     fail("timed out waiting for " + what)
-
-
-def layers_in(path):
-    try:
-        with zipfile.ZipFile(path) as z:
-            document = json.loads(z.read("design/document.json"))
-    except (OSError, KeyError, ValueError, zipfile.BadZipFile):
-        return None
-    return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
 
 
 def start_bus():

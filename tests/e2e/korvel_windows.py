@@ -12,15 +12,13 @@
 
 Usage: korvel_windows.py <korvel executable> <source tree>
 """
-import json
 import os
 import shutil
 import sys
 import time
-import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from korvel_desktop import Desktop  # noqa: E402
+from korvel_desktop import Desktop, layers_in  # noqa: E402
 
 desk = Desktop(sys.argv[1], sys.argv[2], "windows")
 EXAMPLE = os.path.join(desk.root, "resources/WelcomeWindow/examples/example-landing page.korvelx")
@@ -29,15 +27,6 @@ WELCOME = "^Welcome to Korvel$"
 # sidebar on the right in 42-point rows, "Open…" on the left half of the bottom bar.
 OPEN_BUTTON = (660 + 60, 600 - 16)
 RECENT_ROW = lambda row: (900 - 120, 42 * row + 21)  # noqa: E731
-
-
-def layers_in(path):
-    try:
-        with zipfile.ZipFile(path) as z:
-            document = json.loads(z.read("design/document.json"))
-    except (OSError, KeyError, ValueError, zipfile.BadZipFile):
-        return None
-    return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
 
 
 def still_running_with_welcome(korvel, what):

@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 SCREENSHOT = """
 import sys, gi
@@ -19,6 +20,16 @@ from gi.repository import Gdk
 w = Gdk.get_default_root_window()
 Gdk.pixbuf_get_from_window(w, 0, 0, w.get_width(), w.get_height()).savev(sys.argv[1], 'png', [], [])
 """
+
+
+# The ids of every layer in a saved document; none when the file is not a readable document.
+def layers_in(path):
+    try:
+        with zipfile.ZipFile(path) as z:
+            document = json.loads(z.read("design/document.json"))
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile):
+        return None
+    return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
 
 
 class Desktop:

@@ -428,16 +428,8 @@ TEST_F(Documents, ImagesAndAssetsGoIntoTheProjectUnderPlainNamesOnly) {
 }
 
 TEST_F(Documents, RevealShowsTheReadmeOrTheProjectFolder) {
-  struct RecordingWorkspace : Workspace {
-    std::vector<fsys::path>* shown;
-    explicit RecordingWorkspace(std::vector<fsys::path>* s) : shown(s) {}
-    bool openFile(const fsys::path&) override { return true; }
-    void activateFileViewerSelecting(const std::vector<fsys::path>& items) override {
-      shown->insert(shown->end(), items.begin(), items.end());
-    }
-  };
   std::vector<fsys::path> shown;
-  Workspace::setShared(std::make_unique<RecordingWorkspace>(&shown));
+  Workspace::setShared(std::make_unique<ShownWorkspace>(&shown));
   auto document = openZip("Reveal");
   ASSERT_TRUE(document);
   auto project = document->container()->projectDirectory();
@@ -549,16 +541,8 @@ TEST_F(Documents, AFolderDocumentKeepsFilesItsDesignDoesNotName) {
 }
 
 TEST_F(Documents, EditsSetAsideForAChangedFileAreAnnouncedAndCanBeShown) {
-  struct RecordingWorkspace : Workspace {
-    std::vector<fsys::path>* shown;
-    explicit RecordingWorkspace(std::vector<fsys::path>* s) : shown(s) {}
-    bool openFile(const fsys::path&) override { return true; }
-    void activateFileViewerSelecting(const std::vector<fsys::path>& items) override {
-      shown->insert(shown->end(), items.begin(), items.end());
-    }
-  };
   std::vector<fsys::path> shown;
-  Workspace::setShared(std::make_unique<RecordingWorkspace>(&shown));
+  Workspace::setShared(std::make_unique<ShownWorkspace>(&shown));
   auto document = openZip("Recorded");
   ASSERT_TRUE(document);
   auto zip = *document->fileURL();

@@ -38,6 +38,16 @@ void installPerson();
 // page is reported as never loaded.
 void setUpDocumentTest(bool quietMessaging = true);
 
+// A file manager that notes what it is asked to show.
+struct ShownWorkspace : Workspace {
+  std::vector<std::filesystem::path>* shown;
+  explicit ShownWorkspace(std::vector<std::filesystem::path>* s) : shown(s) {}
+  bool openFile(const std::filesystem::path&) override { return true; }
+  void activateFileViewerSelecting(const std::vector<std::filesystem::path>& items) override {
+    shown->insert(shown->end(), items.begin(), items.end());
+  }
+};
+
 // Recent documents kept in memory, newest first.
 class ListedRecents : public RecentDocuments {
  public:

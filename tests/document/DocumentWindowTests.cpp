@@ -164,17 +164,23 @@ TEST_F(DocumentWindows, SavingAnExampleUnderANewNameRetitlesItsWindow) {
   EXPECT_EQ(title(*document), "My Landing");
 }
 
+// The library sheet of a project whose library the server reports outdated; none if it never is.
+UpdateLibraryWindowController* openOutdatedLibrarySheet(KXDocument& document) {
+  document.ostrelPackageUpdateInfo();
+  if (!waitFor([&] {
+        auto version = document.libraryVersion();
+        return version && version->state().kind == LibraryVersion::Status::Kind::outdated;
+      }))
+    return nullptr;
+  document.ostrelPackageUpdateKorvelLibrary();
+  return document.updateLibraryWindowController();
+}
+
 // The library sheet holds only its own window, and an offered update runs to its end.
 TEST_F(DocumentWindows, TheLibrarySheetUpdatesTheProjectLibraryThroughTheServer) {
   auto document = openZip("Library");
   ASSERT_TRUE(document);
-  document->ostrelPackageUpdateInfo();
-  ASSERT_TRUE(waitFor([&] {
-    auto version = document->libraryVersion();
-    return version && version->state().kind == LibraryVersion::Status::Kind::outdated;
-  }));
-  document->ostrelPackageUpdateKorvelLibrary();
-  auto* sheet = document->updateLibraryWindowController();
+  auto* sheet = openOutdatedLibrarySheet(*document);
   ASSERT_TRUE(sheet && sheet->window());
   GtkWindow* sheetWindow = sheet->window();
   GtkWindow* documentWindow = document->windowForSheet();
@@ -199,13 +205,7 @@ TEST_F(DocumentWindows, TheLibrarySheetUpdatesTheProjectLibraryThroughTheServer)
 TEST_F(DocumentWindows, UpdateWithoutTheServerSaysWhy) {
   auto document = openZip("Unlinked");
   ASSERT_TRUE(document);
-  document->ostrelPackageUpdateInfo();
-  ASSERT_TRUE(waitFor([&] {
-    auto version = document->libraryVersion();
-    return version && version->state().kind == LibraryVersion::Status::Kind::outdated;
-  }));
-  document->ostrelPackageUpdateKorvelLibrary();
-  auto* sheet = document->updateLibraryWindowController();
+  auto* sheet = openOutdatedLibrarySheet(*document);
   ASSERT_TRUE(sheet && sheet->window());
   sheet->updateFunction = [] { return false; };
   person().alertAnswers.push_back(Alert::firstButtonReturn);

@@ -79,6 +79,8 @@ double DeviceDescriptor::effectivePixelRatio() const {
 }
 
 Result<DevicesData> DevicesData::fromText(std::string_view text) {
+  if (text.size() > maximumTextSize)
+    return fail(ErrorDomain, 1, "device data: larger than " + std::to_string(maximumTextSize >> 20) + " MiB");
   return decodeText<DevicesData>(text, "device data", [](const nlohmann::json& top) {
     DevicesData data;
     data.devices = descriptors(requiredObject(top, "devices", ""), "devices");

@@ -38,12 +38,13 @@ TEST(DeviceCatalogBounds, RefusesCatalogsBeyondTheBounds) {
     std::string text;
     const char* error;
   } cases[] = {
-      {"100,000 devices in one category", catalog(100000, 1), "device data: devices holds more than 1000 devices"},
+      {"100,000 devices in one category", catalog(100000, 1), "device data: larger than 2 MiB"},
       {"1,001 devices", catalog(1001, 1), "device data: devices holds more than 1000 devices"},
       {"1,000 devices", catalog(1000, 1), nullptr},
       {"101 categories", catalog(101, 101), "device data: devices holds more than 100 categories"},
       {"100 categories", catalog(100, 100), nullptr},
       {"1,001 device skins", catalog(1, 1, 1001), "device data: deviceSkins holds more than 1000 devices"},
+      {"2 MiB of white space", catalog(1, 1) + std::string(2 << 20, ' '), "device data: larger than 2 MiB"},
   };
   for (const auto& c : cases) {
     auto decoded = DevicesData::fromText(c.text);
@@ -69,7 +70,9 @@ TEST(DeviceCatalogBounds, TheManagerKeepsItsCatalogWhenOneIsRefused) {
   parseText(m, catalog(100000, 1));
   std::string said = testing::internal::GetCapturedStdout();
   EXPECT_EQ(said.rfind("Failed to decode Ostrel device data: ", 0), 0u) << said;
-  EXPECT_NE(said.find("device data: devices holds more than 1000 devices"), std::string::npos) << said;
+  EXPECT_NE(said.find("device data: larger than 2 MiB"), std::string::npos) << said;
+  parseText(m, catalog(1001, 1));
+  EXPECT_EQ(m.devices().size(), 1000u);
   EXPECT_EQ(m.devices().size(), 1000u);
 }
 

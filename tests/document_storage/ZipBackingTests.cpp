@@ -134,6 +134,8 @@ TEST(ZipBacking, ANameThatIsNotUtf8IsKeptUnderItsOwnBytes) {
             "[b'code/caf\\xe9.js'] b'export const x = 1;'\n");
   EXPECT_EQ(sh("cd '" + folder.string() + "' && mkdir out && unzip -q Project.korvelx -d out && cat 'out/" + odd + "'"),
             "export const x = 1;");
+  EXPECT_EQ(sh("cd '" + folder.string() + "' && 7z x -y -oout7 Project.korvelx >/dev/null && cat 'out7/" + odd + "'"),
+            "export const x = 1;");
 
   auto back = testenv::freshFolder("latin1-back");
   ASSERT_TRUE(folderArchive(back)->reflect(*zipArchive(zipFile, false)));

@@ -1,15 +1,27 @@
 // Costs of hostile input, printed as one line each:
 //   hostile_input_bench open <document.korvelx>   peak memory of the version check of a zip document
 //   hostile_input_bench defaults <defaults.json>  time to read a defaults file
+//   hostile_input_bench devices <message.txt>     time for the preview to take a "devices" message
+//   hostile_input_bench svgo <resources folder>   peak memory of one optimiser run with the runtime
+//                                                  found in that folder (e.g. one writing without end)
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentVersionCheck.h"
+#include "export/SVGProcessor.h"
 #include "platform/Defaults.h"
+#include "platform/RunLoop.h"
+#include "preview/DeviceManager.h"
 
 namespace {
 long peakKilobytes() {
@@ -35,6 +47,33 @@ int main(int argc, char** argv) {
     Defaults defaults(argv[2]);
     auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("defaults read in %.1f ms; peak memory %ld KB\n", took, peakKilobytes());
+    return 0;
+  }
+  if (std::strcmp(argv[1], "devices") == 0) {
+    std::ifstream in(argv[2], std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    nlohmann::json message = text.str();
+    DeviceManager manager;
+    auto start = std::chrono::steady_clock::now();
+    manager.parse(&message);
+    auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("devices message of %zu bytes taken in %.1f ms: %zu devices\n", text.str().size(), took,
+                manager.devices().size());
+    return 0;
+  }
+  if (std::strcmp(argv[1], "svgo") == 0) {
+    setenv("KORVEL_RESOURCES", argv[2], 1);
+    std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10"><rect width="10" height="10"/></svg>)";
+    long before = peakKilobytes();
+    std::optional<Data> result;
+    auto start = std::chrono::steady_clock::now();
+    SVGProcessor::process(Data(svg.begin(), svg.end()), [&](Data out) { result = std::move(out); });
+    RunLoop::runUntil([&] { return result.has_value(); }, 120);
+    auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("optimiser run: %s after %.0f ms; peak memory %ld KB (%ld KB before)\n",
+                !result ? "no answer" : std::string(result->begin(), result->end()) == svg ? "input back" : "optimised",
+                took, peakKilobytes(), before);
     return 0;
   }
   return 2;

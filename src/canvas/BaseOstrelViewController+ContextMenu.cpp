@@ -1,6 +1,13 @@
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 #include "canvas/BaseOstrelViewController.h"
+
+namespace {
+// Far past any screen, well inside what a pixel coordinate holds.
+constexpr double maximumMenuCoordinate = 1e6;
+}  // namespace
 
 std::shared_ptr<Menu> BaseOstrelViewController::createMenu(const nlohmann::json& menuItems, const IndexPath& indexPath) {
   return ContextMenu::build(menuItems, indexPath);
@@ -14,6 +21,9 @@ void BaseOstrelViewController::handleDocumentContextMenu(const nlohmann::json& a
   if (location == arguments.end() || !location->is_object()) return;
   auto x = location->find("x"), y = location->find("y");
   if (x == location->end() || y == location->end() || !x->is_number() || !y->is_number()) return;
+  // The menu opens at a window's pixel: a place no window holds is no request.
+  auto onScreen = [](double v) { return std::isfinite(v) && std::abs(v) <= maximumMenuCoordinate; };
+  if (!onScreen(x->get<double>()) || !onScreen(y->get<double>())) return;
   if (!contextMenuPresenter) return;
 
   auto built = createMenu(*menu, {});

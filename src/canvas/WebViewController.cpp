@@ -210,6 +210,11 @@ void WebViewController::didReceiveScriptMessage(const WebView::ScriptMessage& me
     RWLog("Dropped a script message from a page this view does not trust");
     return;
   }
+  if (message.tooLong()) {
+    RWLog("Refused a script message of " + std::to_string(message.length) + " characters: longer than " +
+          std::to_string(WebView::maximumScriptMessageLength) + " characters");
+    return;
+  }
   nlohmann::json arguments;
   auto decoded = message.isString ? BridgeMessage::decode(message.text, arguments)
                                   : Result<std::string>(fail(BridgeMessage::ErrorDomain, 1, "the message is not text"));

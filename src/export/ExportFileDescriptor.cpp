@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/JsonCoder.h"
+
 namespace {
 
 Error decodeError(const std::string& what) {
@@ -16,19 +18,11 @@ Result<std::string> stringField(const nlohmann::json& o, const char* key) {
 
 Result<std::int64_t> intField(const nlohmann::json& o, const char* key) {
   auto it = o.find(key);
-  if (it != o.end()) {
-    if (it->is_number_integer()) {
-      if (it->is_number_unsigned() && it->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
-        return tl::unexpected(decodeError(std::string("\"") + key + "\" is out of range"));
-      return it->get<std::int64_t>();
-    }
-    if (it->is_number_float()) {
-      double v = it->get<double>();
-      if (v == static_cast<double>(static_cast<std::int64_t>(v)) && v >= -9.2e18 && v <= 9.2e18)
-        return static_cast<std::int64_t>(v);
-    }
-  }
-  return tl::unexpected(decodeError(std::string("\"") + key + "\" is not a whole number"));
+  if (it == o.end() || !it->is_number())
+    return tl::unexpected(decodeError(std::string("\"") + key + "\" is not a whole number"));
+  auto whole = JsonCoder::wholeNumber(*it);
+  if (!whole) return tl::unexpected(decodeError(std::string("\"") + key + "\" is not a whole number in range"));
+  return *whole;
 }
 
 Result<std::optional<std::string>> optionalString(const nlohmann::json& o, const char* key) {

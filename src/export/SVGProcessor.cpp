@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -15,6 +16,8 @@ std::chrono::milliseconds SVGProcessor::timeout{60000};
 
 namespace {
 
+constexpr gsize readChunk = 64 * 1024;
+
 struct Run {
   Data input;
   std::function<void(Data)> completion;
@@ -22,7 +25,12 @@ struct Run {
   GCancellable* cancellable = nullptr;
   guint timer = 0;
   Data output;
+  std::size_t outputLimit = 0;
   bool outputComplete = false;
+  bool stopped = false;
+  // The write, the reads and the wait: the run ends when none is left.
+  int pending = 0;
+  bool waited = false;
 
   ~Run() {
     if (timer) g_source_remove(timer);
@@ -49,49 +57,89 @@ std::shared_ptr<Run> find(gpointer data) {
   return nullptr;
 }
 
-void ended(GObject* source, GAsyncResult* asyncResult, gpointer data) {
-  auto run = find(data);
-  if (!run) return;
+// Ends the child and every pipe operation still waiting; the input goes back.
+void stop(Run& run) {
+  run.stopped = true;
+  g_subprocess_force_exit(run.child);
+  g_cancellable_cancel(run.cancellable);
+}
+
+void finishIfDone(const std::shared_ptr<Run>& run) {
+  if (run->pending > 0) return;
   tasks().erase(run);
   if (run->timer) g_source_remove(run->timer);
   run->timer = 0;
-  bool waited = g_subprocess_wait_finish(G_SUBPROCESS(source), asyncResult, nullptr);
-  bool succeeded = run->outputComplete && waited && g_subprocess_get_if_exited(G_SUBPROCESS(source)) &&
-                   g_subprocess_get_exit_status(G_SUBPROCESS(source)) == 0 && looksLikeXML(run->output);
+  bool succeeded = !run->stopped && run->outputComplete && run->waited && g_subprocess_get_if_exited(run->child) &&
+                   g_subprocess_get_exit_status(run->child) == 0 && looksLikeXML(run->output);
   run->completion(succeeded ? std::move(run->output) : std::move(run->input));
 }
 
-// All output is in once the child closed its end; its status may follow later.
-void communicated(GObject* source, GAsyncResult* asyncResult, gpointer data) {
+void ended(GObject* source, GAsyncResult* asyncResult, gpointer data) {
   auto run = find(data);
   if (!run) return;
-  GBytes* out = nullptr;
+  run->waited = g_subprocess_wait_finish(G_SUBPROCESS(source), asyncResult, nullptr);
+  --run->pending;
+  finishIfDone(run);
+}
+
+void written(GObject* source, GAsyncResult* asyncResult, gpointer data) {
+  auto run = find(data);
+  if (!run) return;
+  // A child that stops reading fails the write; its answer decides the run.
   GError* error = nullptr;
-  run->outputComplete = g_subprocess_communicate_finish(G_SUBPROCESS(source), asyncResult, &out, nullptr, &error);
-  if (out) {
-    gsize size = 0;
-    auto* bytes = static_cast<const std::uint8_t*>(g_bytes_get_data(out, &size));
-    if (size) run->output.assign(bytes, bytes + size);
-    g_bytes_unref(out);
-  }
+  if (g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), asyncResult, nullptr, &error))
+    g_output_stream_close(G_OUTPUT_STREAM(source), nullptr, nullptr);
+  if (error) g_error_free(error);
+  --run->pending;
+  finishIfDone(run);
+}
+
+void readSome(const std::shared_ptr<Run>& run);
+
+void chunkRead(GObject* source, GAsyncResult* asyncResult, gpointer data) {
+  auto run = find(data);
+  if (!run) return;
+  GError* error = nullptr;
+  GBytes* chunk = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), asyncResult, &error);
+  gsize size = 0;
+  const auto* bytes = chunk ? static_cast<const std::uint8_t*>(g_bytes_get_data(chunk, &size)) : nullptr;
   if (error) {
     g_error_free(error);
-    g_subprocess_force_exit(G_SUBPROCESS(source));
+    if (!run->stopped) stop(*run);
+  } else if (size == 0) {
+    run->outputComplete = true;
+  } else if (size > run->outputLimit - run->output.size()) {
+    // No optimised SVG is this much larger than its input: a runaway child.
+    stop(*run);
+  } else {
+    run->output.insert(run->output.end(), bytes, bytes + size);
   }
-  g_subprocess_wait_async(G_SUBPROCESS(source), nullptr, ended, run.get());
+  if (chunk) g_bytes_unref(chunk);
+  if (!run->stopped && !run->outputComplete) return readSome(run);
+  --run->pending;
+  finishIfDone(run);
+}
+
+void readSome(const std::shared_ptr<Run>& run) {
+  g_input_stream_read_bytes_async(g_subprocess_get_stdout_pipe(run->child), readChunk, G_PRIORITY_DEFAULT,
+                                  run->cancellable, chunkRead, run.get());
 }
 
 gboolean timedOut(gpointer data) {
   auto* run = static_cast<Run*>(data);
   run->timer = 0;
-  g_subprocess_force_exit(run->child);
-  g_cancellable_cancel(run->cancellable);
+  stop(*run);
   return G_SOURCE_REMOVE;
 }
 
 }  // namespace
 
 size_t SVGProcessor::runningCount() { return tasks().size(); }
+
+std::size_t SVGProcessor::maximumOutputSize(std::size_t inputSize) {
+  constexpr std::size_t floor = 1024 * 1024;
+  return inputSize > (SIZE_MAX / 4) ? SIZE_MAX : std::max(floor, inputSize * 4);
+}
 
 void SVGProcessor::process(const Data& svg, std::function<void(Data)> completionHandler) {
   namespace fs = std::filesystem;
@@ -126,9 +174,13 @@ void SVGProcessor::process(const Data& svg, std::function<void(Data)> completion
   run->completion = std::move(completionHandler);
   run->child = child;
   run->cancellable = g_cancellable_new();
+  run->outputLimit = maximumOutputSize(svg.size());
+  run->pending = 3;
   tasks().insert(run);
   run->timer = g_timeout_add(static_cast<guint>(timeout.count()), timedOut, run.get());
-  GBytes* input = g_bytes_new(run->input.data(), run->input.size());
-  g_subprocess_communicate_async(child, input, run->cancellable, communicated, run.get());
-  g_bytes_unref(input);
+  // The run owns the input, and outlives the write: it ends only once the write has finished.
+  g_output_stream_write_all_async(g_subprocess_get_stdin_pipe(child), run->input.data(), run->input.size(),
+                                  G_PRIORITY_DEFAULT, run->cancellable, written, run.get());
+  readSome(run);
+  g_subprocess_wait_async(child, nullptr, ended, run.get());
 }

@@ -16,6 +16,7 @@
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/PasteboardTypes.h"
 #include "platform/Defaults.h"
+#include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
 
@@ -59,10 +60,7 @@ stdfs::path projectFolder(OstrelViewControllerDelegate& document) { return docum
 std::optional<std::int64_t> wholeNumber(const nlohmann::json& o, const char* key) {
   auto it = o.find(key);
   if (it == o.end()) return std::nullopt;
-  if (it->is_number_integer()) return it->get<std::int64_t>();
-  if (it->is_number_float() && std::floor(it->get<double>()) == it->get<double>() && std::abs(it->get<double>()) < 1e9)
-    return static_cast<std::int64_t>(it->get<double>());
-  return std::nullopt;
+  return JsonCoder::wholeNumber(*it, -999999999, 999999999);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "platform/Defaults.h"
 #include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
+#include "server/PackageName.h"
 
 namespace {
 
@@ -72,6 +73,10 @@ void OstrelIPCProcessor::handleTabContentWidthChanged(const nlohmann::json& argu
 
 void OstrelIPCProcessor::handlePackageAdd(const nlohmann::json& arguments) {
   if (!arguments.is_string()) return;
+  if (!PackageName::isAcceptable(arguments.get_ref<const std::string&>())) {
+    RWLog("PackageAdd refused: not a package name");
+    return;
+  }
   if (auto document = delegate.lock()) document->ostrelPackageAdd(arguments.get<std::string>());
 }
 

@@ -1,5 +1,7 @@
 #include "Defaults.h"
 
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -121,7 +123,10 @@ double Defaults::doubleValue(const std::string& key) const {
 std::int64_t Defaults::integer(const std::string& key) const {
   json v = value(key);
   if (v.is_number_integer()) return v.get<std::int64_t>();
-  return static_cast<std::int64_t>(doubleValue(key));
+  double d = doubleValue(key);
+  // The file may hold any number: beyond 64 bits it counts as none.
+  if (!std::isfinite(d) || d < -9223372036854775808.0 || d >= 9223372036854775808.0) return 0;
+  return static_cast<std::int64_t>(d);
 }
 
 bool Defaults::boolValue(const std::string& key) const { return doubleValue(key) != 0; }

@@ -1,6 +1,7 @@
 #include "JsonCoder.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <nlohmann/json.hpp>
 
@@ -51,6 +52,27 @@ Result<nlohmann::json> parse(std::string_view text) {
     // Anything else the parser throws (a number too large for a double) is bad input too.
     return fail(Error(ErrorDomain, 1, e.what()));
   }
+}
+
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& value, std::int64_t minimum, std::int64_t maximum) {
+  std::int64_t whole = 0;
+  if (value.is_number_unsigned()) {
+    auto u = value.get<std::uint64_t>();
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+    whole = static_cast<std::int64_t>(u);
+  } else if (value.is_number_integer()) {
+    whole = value.get<std::int64_t>();
+  } else if (value.is_number_float()) {
+    double d = value.get<double>();
+    // -2^63 and 2^63 are exact doubles; every whole double in [-2^63, 2^63) fits 64 bits.
+    if (!std::isfinite(d) || std::trunc(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
+      return std::nullopt;
+    whole = static_cast<std::int64_t>(d);
+  } else {
+    return std::nullopt;
+  }
+  if (whole < minimum || whole > maximum) return std::nullopt;
+  return whole;
 }
 
 std::string dump(const nlohmann::json& value, Style style) {

@@ -3,6 +3,9 @@
 // so every other file calls these instead of nlohmann's parse and dump.
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,5 +30,11 @@ enum class Style {
 };
 // Keys come out sorted (objects are ordered maps); invalid UTF-8 is replaced, never thrown.
 std::string dump(const nlohmann::json& value, Style style = Style::compact);
+
+// A number that is a whole value within [minimum, maximum]: 375 and 375.0 give 375; 375.5,
+// 1e300, text and a value out of range give none. The range is checked before any conversion.
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& value,
+                                        std::int64_t minimum = std::numeric_limits<std::int64_t>::min(),
+                                        std::int64_t maximum = std::numeric_limits<std::int64_t>::max());
 
 }  // namespace JsonCoder

@@ -37,13 +37,21 @@ void attach(GSource* source, std::function<void()> work) {
 
 gboolean wakeUp(gpointer) { return G_SOURCE_REMOVE; }
 
+// Seconds as a main-loop interval: negative and NaN are now, anything past what GLib holds is
+// the longest it holds (a peer may name any number).
+guint intervalMilliseconds(double seconds) {
+  if (!(seconds > 0)) return 0;
+  double ms = seconds * 1000.0;
+  return ms >= static_cast<double>(G_MAXUINT) ? G_MAXUINT : static_cast<guint>(ms);
+}
+
 }  // namespace
 
 bool RunLoop::isMainThread() { return std::this_thread::get_id() == mainThreadId; }
 
 void RunLoop::runOnce(double seconds) {
   GMainContext* ctx = g_main_context_default();
-  GSource* timeout = g_timeout_source_new(static_cast<guint>(std::max(0.0, seconds) * 1000.0));
+  GSource* timeout = g_timeout_source_new(intervalMilliseconds(seconds));
   g_source_set_callback(timeout, wakeUp, nullptr, nullptr);
   g_source_attach(timeout, ctx);
   g_main_context_iteration(ctx, TRUE);
@@ -107,7 +115,7 @@ void RunLoop::waitUsingRecursiveRunloop(std::function<bool()> predicate, double 
 namespace MainQueue {
 void async(std::function<void()> work) { attach(g_idle_source_new(), std::move(work)); }
 void asyncAfter(double seconds, std::function<void()> work) {
-  attach(g_timeout_source_new(static_cast<guint>(std::max(0.0, seconds) * 1000.0)), std::move(work));
+  attach(g_timeout_source_new(intervalMilliseconds(seconds)), std::move(work));
 }
 }  // namespace MainQueue
 
@@ -168,7 +176,7 @@ std::unique_ptr<Timer> Timer::scheduled(double interval, bool repeats, std::func
   std::unique_ptr<Timer> timer(new Timer());
   timer->repeats_ = repeats;
   timer->fire_ = std::make_shared<std::function<void()>>(std::move(fire));
-  timer->sourceId_ = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(0.0, interval) * 1000.0),
+  timer->sourceId_ = g_timeout_add_full(G_PRIORITY_DEFAULT, intervalMilliseconds(interval),
                                         &Timer::onFire, timer.get(), nullptr);
   return timer;
 }

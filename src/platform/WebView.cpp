@@ -44,7 +44,9 @@ void finishEvaluation(GObject* source, GAsyncResult* result, gpointer data) {
   if (!jsc_value_is_undefined(value)) {
     char* json = jsc_value_to_json(value, 0);
     if (json) {
-      if (auto parsed = JsonCoder::parse(json)) out = std::move(*parsed);
+      std::string_view text(json);
+      if (text.size() <= WebView::maximumScriptMessageLength)
+        if (auto parsed = JsonCoder::parse(text)) out = std::move(*parsed);
       g_free(json);
     }
   }
@@ -119,6 +121,16 @@ struct WebViewSignals {
   static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
 };
 
+// The length of a string value in UTF-16 code units, asked of the value's own context.
+static std::size_t stringLength(JSCValue* value) {
+  GObjectPtr<JSCValue> measure(jsc_context_evaluate(jsc_value_get_context(value), "(s) => s.length", -1));
+  if (!measure || !jsc_value_is_function(measure.get())) return SIZE_MAX;
+  GObjectPtr<JSCValue> length(jsc_value_function_call(measure.get(), JSC_TYPE_VALUE, value, G_TYPE_NONE));
+  if (!length || !jsc_value_is_number(length.get())) return SIZE_MAX;
+  double n = jsc_value_to_double(length.get());
+  return n >= 0 && n < 9007199254740992.0 ? static_cast<std::size_t>(n) : SIZE_MAX;
+}
+
 // One handler entry per name; the signal carries the name as its detail.
 struct MessageChannel {
   WebView* owner;
@@ -132,7 +144,11 @@ void WebViewSignals::scriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
   JSCValue* value = webkit_javascript_result_get_js_value(result);
   WebView::ScriptMessage message;
   message.isString = jsc_value_is_string(value);
-  message.text = takeString(jsc_value_to_string(value));
+  // Only strings are messages; their length is read before any copy is made.
+  if (message.isString) {
+    message.length = stringLength(value);
+    if (!message.tooLong()) message.text = takeString(jsc_value_to_string(value));
+  }
   auto handler = it->second.second;  // the handler may replace itself
   handler(message);
 }

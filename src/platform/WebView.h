@@ -4,6 +4,7 @@
 // Main thread only; every hook runs on the main loop. The view's page runs in WebKit's own web
 // process; its answers arrive through the main loop, so nested waits (RunLoop) see them.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "platform/BridgeMessage.h"
 #include "platform/Error.h"
 
 typedef struct _GtkWidget GtkWidget;
@@ -43,10 +45,15 @@ class WebView {
   };
   enum class PolicyDecision { allow, cancel };
 
-  // What the page posted: a string, or the text form of another value.
+  // Page messages longer than this are never copied out of the page's value.
+  static constexpr std::size_t maximumScriptMessageLength = BridgeMessage::maximumSize;
+  // What the page posted: a string, whose text is left empty when it is longer than
+  // maximumScriptMessageLength; other values carry no text.
   struct ScriptMessage {
     bool isString = false;
     std::string text;
+    std::size_t length = 0;  // of the string, in UTF-16 code units
+    bool tooLong() const { return isString && length > maximumScriptMessageLength; }
   };
 
   // `result` is none for undefined and for values without a JSON form.

@@ -1,6 +1,8 @@
 #include "preview/DeviceDescriptor.h"
 
 #include <cmath>
+#include <set>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -39,6 +41,8 @@ std::map<std::string, T> mapOf(const nlohmann::json& o, const std::string& path,
 }
 
 std::map<std::string, DeviceDescriptor> descriptors(const nlohmann::json& o, const std::string& path) {
+  if (o.size() > DevicesData::maximumDeviceCount)
+    throw Failure{path, "holds more than " + std::to_string(DevicesData::maximumDeviceCount) + " devices"};
   return mapOf<DeviceDescriptor>(o, path, [](const nlohmann::json& v, const std::string& p) {
     return DeviceDescriptor::decode(v, p);
   });
@@ -75,10 +79,17 @@ double DeviceDescriptor::effectivePixelRatio() const {
 }
 
 Result<DevicesData> DevicesData::fromText(std::string_view text) {
+  if (text.size() > maximumTextSize)
+    return fail(ErrorDomain, 1, "device data: larger than " + std::to_string(maximumTextSize >> 20) + " MiB");
   return decodeText<DevicesData>(text, "device data", [](const nlohmann::json& top) {
     DevicesData data;
     data.devices = descriptors(requiredObject(top, "devices", ""), "devices");
     data.deviceSkins = descriptors(requiredObject(top, "deviceSkins", ""), "deviceSkins");
+    std::set<std::string> categories;
+    for (const auto& [id, descriptor] : data.devices)
+      if (descriptor.category && categories.insert(*descriptor.category).second &&
+          categories.size() > DevicesData::maximumCategoryCount)
+        throw Failure{"devices", "holds more than " + std::to_string(DevicesData::maximumCategoryCount) + " categories"};
     return data;
   });
 }

@@ -3,6 +3,7 @@
 // preview settings carry: decode-only values. A failure anywhere rejects the whole catalog.
 // Skins and hands come in two untagged forms; the complete internal form wins.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -68,6 +69,13 @@ struct DeviceDescriptor {
 };
 
 struct DevicesData {
+  // Far above any real catalog; a catalog beyond either is refused whole.
+  static constexpr std::size_t maximumDeviceCount = 1000;
+  static constexpr std::size_t maximumCategoryCount = 100;
+  // A catalog of that many devices with skins and hands takes well under this; larger text is
+  // refused before it is parsed.
+  static constexpr std::size_t maximumTextSize = 2 << 20;
+
   std::map<std::string, DeviceDescriptor> devices;
   std::map<std::string, DeviceDescriptor> deviceSkins;
 

@@ -1,7 +1,7 @@
 #include "preview/DeviceManager.h"
 
-#include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -10,10 +10,6 @@
 
 namespace {
 constexpr std::string_view SkinDelimiter = ";skin:";
-
-void appendOnce(std::vector<std::string>& list, const std::string& value) {
-  if (std::find(list.begin(), list.end(), value) == list.end()) list.push_back(value);
-}
 }  // namespace
 
 DeviceManager::DeviceManager() : categories_{Canvas} {}
@@ -30,6 +26,8 @@ void DeviceManager::parse(const nlohmann::json* data) {
   categories_ = {Canvas};
   categoryDevices_.clear();
   uncategorized_.clear();
+  // Ids are unique keys; categories are kept in the order they first appear.
+  std::set<std::string> seenCategories{Canvas};
   for (auto& [id, descriptor] : decoded->devices) {
     // A device without a screen can't be sized or framed.
     if (!descriptor.hasPositiveScreen()) continue;
@@ -39,8 +37,8 @@ void DeviceManager::parse(const nlohmann::json* data) {
       continue;
     }
     const std::string& c = *descriptor.category;
-    appendOnce(categories_, c);
-    appendOnce(categoryDevices_[c], id);
+    if (seenCategories.insert(c).second) categories_.push_back(c);
+    categoryDevices_[c].push_back(id);
   }
   NotificationCenter::defaultCenter().post(DevicesChangeNotification, this);
 }

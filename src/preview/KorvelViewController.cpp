@@ -15,6 +15,7 @@
 #include "preview/DeviceSettingsMenuController.h"
 #include "preview/PreviewDocument.h"
 #include "preview/PreviewWindowController.h"
+#include "server/PackageName.h"
 
 namespace {
 
@@ -79,24 +80,7 @@ void KorvelViewController::reload() {
   NotificationCenter::defaultCenter().post(PreviewReloadNotification, d.get());
 }
 
-namespace {
-// One part of a package name: lower-case letters, digits, "-", "~", "." and "_", not starting
-// with a dot or an underscore.
-bool isNamePart(std::string_view part) {
-  if (part.empty() || part[0] == '.' || part[0] == '_') return false;
-  for (char c : part)
-    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '~' || c == '.' || c == '_'))
-      return false;
-  return true;
-}
-}  // namespace
-
-bool KorvelViewController::isValidPackageName(std::string_view name) {
-  if (name.empty() || name.size() > 214) return false;
-  if (name[0] != '@') return isNamePart(name);
-  auto slash = name.find('/');
-  return slash != std::string_view::npos && isNamePart(name.substr(1, slash - 1)) && isNamePart(name.substr(slash + 1));
-}
+bool KorvelViewController::isValidPackageName(std::string_view name) { return PackageName::isAcceptable(name); }
 
 std::function<bool(const std::string&)>& KorvelViewController::packageConsent() {
   static std::function<bool(const std::string&)> consent = [](const std::string& name) {

@@ -3,9 +3,6 @@
 
 #include "preview/StrictDecoding.h"
 
-#include <cmath>
-#include <limits>
-
 #include "platform/JsonCoder.h"
 
 namespace strict {
@@ -59,22 +56,7 @@ const nlohmann::json& object(const nlohmann::json& value, const std::string& pat
   return value;
 }
 
-std::optional<std::int64_t> wholeNumber(const nlohmann::json& value) {
-  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
-  if (value.is_number_unsigned()) {
-    auto u = value.get<std::uint64_t>();
-    if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
-    return static_cast<std::int64_t>(u);
-  }
-  if (value.is_number_float()) {
-    double d = value.get<double>();
-    // 2^63 itself does not fit; every double below it that is whole does.
-    if (!std::isfinite(d) || std::trunc(d) != d || d < -9223372036854775808.0 || d >= 9223372036854775808.0)
-      return std::nullopt;
-    return static_cast<std::int64_t>(d);
-  }
-  return std::nullopt;
-}
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& value) { return JsonCoder::wholeNumber(value); }
 
 std::string requiredString(const nlohmann::json& o, std::string_view key, const std::string& path) {
   return stringOf(need(o, key, path), member(path, key));

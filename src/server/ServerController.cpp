@@ -9,6 +9,7 @@
 #include "platform/RWLog.h"
 #include "platform/Resources.h"
 #include "platform/Xdg.h"
+#include "server/PackageName.h"
 
 namespace {
 
@@ -182,6 +183,11 @@ void ServerController::send(const ServerCommand& command) {
 }
 
 void ServerController::addPackage(const std::string& name, bool isDevDependency) {
+  // Every page's request ends here: no name the package manager could misread goes out.
+  if (!PackageName::isAcceptable(name)) {
+    RWLog("Not adding a package whose name is not a package name");
+    return;
+  }
   send(ServerCommand::addPackage(name, isDevDependency));
 }
 

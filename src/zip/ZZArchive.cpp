@@ -161,11 +161,6 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
       Error e = zzEntryError(ZZErrorCode::localFileWriteFailed, i, "the entry's name is longer than 65,535 bytes");
       return fail(e.withUnderlying(Error::posix(ENAMETOOLONG, "the entry's name is longer than 65,535 bytes")));
     }
-    // A new entry's name is flagged UTF-8: bytes that are not would be misread by every reader.
-    if (dynamic_cast<const ZZNewArchiveEntry*>(newEntries[i].get()) && !zzIsValidUTF8(newEntries[i]->rawFileName())) {
-      Error e = zzEntryError(ZZErrorCode::localFileWriteFailed, i, "the entry's name is not valid UTF-8");
-      return fail(e.withUnderlying(Error::posix(EILSEQ, "the entry's name is not valid UTF-8")));
-    }
   }
 
   // Leading entries that stay where they are need not be written again, but only a memory

@@ -54,6 +54,9 @@ class ZZArchiveEntry : public std::enable_shared_from_this<ZZArchiveEntry> {
   virtual ZZFileNameEncoding encoding() const { return ZZFileNameEncoding::utf8; }
   virtual std::optional<std::string> fileNameWithEncoding(ZZFileNameEncoding encoding) const;
   std::optional<std::string> fileName() const { return fileNameWithEncoding(encoding()); }
+  // The name as a path of this system: fileName(), except that a name a Unix host wrote
+  // without the UTF-8 flag, in bytes that are not UTF-8, keeps those bytes as they are.
+  virtual std::optional<std::string> fileSystemName() const { return fileName(); }
 
   // The entry's uncompressed content; only entries read from an archive have one. Content that
   // is truncated, corrupt or fails its CRC-32 is an error (code 14), never a short success.

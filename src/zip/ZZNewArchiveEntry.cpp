@@ -1,5 +1,6 @@
 #include "ZZNewArchiveEntry.h"
 
+#include "ZZFileName.h"
 #include "ZZNewArchiveEntryWriter.h"
 
 ZZNewArchiveEntry::ZZNewArchiveEntry(std::string fileName, std::uint16_t fileMode,
@@ -16,4 +17,8 @@ ZZNewArchiveEntry::ZZNewArchiveEntry(std::string fileName, std::uint16_t fileMod
 Result<std::unique_ptr<ZZArchiveEntryWriter>> ZZNewArchiveEntry::newWriterCanSkipLocalFile(bool) const {
   return std::make_unique<ZZNewArchiveEntryWriter>(fileName_, fileMode_, lastModified_, compressionLevel_, dataBlock_,
                                                    streamBlock_, dataConsumerBlock_);
+}
+
+ZZFileNameEncoding ZZNewArchiveEntry::encoding() const {
+  return zzIsValidUTF8(rawFileName()) ? ZZFileNameEncoding::utf8 : ZZFileNameEncoding::codePage437;
 }

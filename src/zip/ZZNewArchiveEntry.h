@@ -13,9 +13,11 @@ class ZZNewArchiveEntry : public ZZArchiveEntry {
   const std::string& newFileName() const { return fileName_; }
 
   bool compressed() const override { return compressionLevel_ != 0; }
-  ZZFileNameEncoding encoding() const override { return ZZFileNameEncoding::utf8; }
+  // A name that is not UTF-8 is written as its bytes, without the UTF-8 flag.
+  ZZFileNameEncoding encoding() const override;
   Data rawFileName() const override { return Data(fileName_.begin(), fileName_.end()); }
   std::optional<std::string> fileNameWithEncoding(ZZFileNameEncoding) const override { return fileName_; }
+  std::optional<std::string> fileSystemName() const override { return fileName_; }
 
   Result<std::unique_ptr<ZZArchiveEntryWriter>> newWriterCanSkipLocalFile(bool canSkipLocalFile) const override;
 

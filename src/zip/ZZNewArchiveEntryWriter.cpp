@@ -5,6 +5,7 @@
 #include "ZZAttributes.h"
 #include "ZZDeflateOutputStream.h"
 #include "ZZError.h"
+#include "ZZFileName.h"
 #include "ZZStoreOutputStream.h"
 
 namespace {
@@ -44,7 +45,9 @@ ZZNewArchiveEntryWriter::ZZNewArchiveEntryWriter(const std::string& fileName, st
       dataBlock_(std::move(dataBlock)),
       streamBlock_(std::move(streamBlock)),
       dataConsumerBlock_(std::move(dataConsumerBlock)) {
-  auto flags = deflateOption(compressionLevel) | ZZGeneralPurposeBitFlag::fileNameUTF8Encoded;
+  // Only a UTF-8 name says so; other bytes go as they are, as Unix tools write them.
+  auto flags = deflateOption(compressionLevel);
+  if (zzIsValidUTF8(fileName_)) flags = flags | ZZGeneralPurposeBitFlag::fileNameUTF8Encoded;
   if (hasData()) flags = flags | ZZGeneralPurposeBitFlag::sizeInDataDescriptor;
   auto method = static_cast<std::uint16_t>(compressionLevel != 0 ? ZZCompressionMethod::deflated : ZZCompressionMethod::stored);
   ZZDosDateTime when = zzDosDateTimeFromDate(lastModified);

@@ -6,6 +6,7 @@
 #include "ZZAttributes.h"
 #include "ZZChannelInputStream.h"
 #include "ZZError.h"
+#include "ZZFileName.h"
 #include "ZZInflateInputStream.h"
 #include "ZZOldArchiveEntryWriter.h"
 #include "ZZStandardDecryptInputStream.h"
@@ -58,6 +59,16 @@ ZZFileNameEncoding ZZOldArchiveEntry::encoding() const {
   return zzHasFlag(central_.generalPurposeBitFlag, ZZGeneralPurposeBitFlag::fileNameUTF8Encoded)
              ? ZZFileNameEncoding::utf8
              : ZZFileNameEncoding::codePage437;
+}
+
+std::optional<std::string> ZZOldArchiveEntry::fileSystemName() const {
+  // Such a name is a Unix file's own bytes, as a Unix tool restores it.
+  if (encoding() != ZZFileNameEncoding::utf8 &&
+      central_.fileAttributeCompatibility == ZZFileAttributeCompatibility::unixSystem) {
+    Data raw = rawFileName();
+    if (!zzIsValidUTF8(raw)) return std::string(raw.begin(), raw.end());
+  }
+  return fileName();
 }
 
 Error ZZOldArchiveEntry::entryError(ZZErrorCode code, std::string message) const {

@@ -27,6 +27,7 @@ class ZZOldArchiveEntry : public ZZArchiveEntry {
   std::uint16_t fileMode() const override;
   Data rawFileName() const override;
   ZZFileNameEncoding encoding() const override;
+  std::optional<std::string> fileSystemName() const override;
 
   Result<std::unique_ptr<ZZInputStream>> newStream(std::string_view password = {}) const override;
   Result<Data> newData(std::string_view password = {}) const override;

@@ -143,7 +143,17 @@ TEST(EditorPage, ContextMenuChoiceIsAnsweredOnce) {
   shown.reset();
   editor.controller->bridgeHandler("DocumentContextMenu", nlohmann::json::parse(R"({"menu": []})"));
   editor.controller->bridgeHandler("DocumentContextMenu", nlohmann::json::parse(R"({"menu": [1], "location": {"x": 1, "y": 2}})"));
+  // Places no window holds, however the page writes them.
+  for (const char* location : {R"({"x": 1e300, "y": 2})", R"({"x": 1, "y": -1e300})", R"({"x": 1e7, "y": 2})"})
+    editor.controller->bridgeHandler("DocumentContextMenu", nlohmann::json::parse(
+                                                                std::string(R"({"menu": [{"label": "A"}], "location": )") +
+                                                                location + "}"));
   EXPECT_FALSE(shown);
+  editor.controller->bridgeHandler("DocumentContextMenu",
+                                   nlohmann::json::parse(R"({"menu": [{"label": "A"}], "location": {"x": -5, "y": 9.5}})"));
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(shownX, -5);
+  EXPECT_EQ(shownY, 9.5);
 }
 
 TEST(EditorPage, TheProjectsBuiltScriptRunsOnlyForItsProject) {

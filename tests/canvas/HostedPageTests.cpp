@@ -77,6 +77,21 @@ TEST(HostedPage, ParsesMessagesAndDropsTheMalformed) {
   EXPECT_EQ(p.messages[2], (std::pair<std::string, nlohmann::json>{"NoArguments", nlohmann::json::object()}));
 }
 
+TEST(HostedPage, RefusesAMessageLongerThanTheBoundBeforeParsingIt) {
+  Page p;
+  ASSERT_TRUE(p.loadHTML("<p>hi</p>"));
+  ASSERT_TRUE(waitFor([&] { return p.controller->isDocumentReady(); }));
+  // Well-formed JSON one character past the bound, then a small message.
+  std::string limit = std::to_string(WebView::maximumScriptMessageLength);
+  p.post("(() => { const head = '{\"method\": \"Big\", \"arguments\": \"', tail = '\"}'; return head + 'x'.repeat(" +
+         limit + " + 1 - head.length - tail.length) + tail; })()");
+  p.post(R"('{"method": "Small", "arguments": [1]}')");
+  ASSERT_TRUE(waitFor([&] { return p.messages.size() == 2; }));
+  RunLoop::runUntil([] { return false; }, 0.1);
+  ASSERT_EQ(p.messages.size(), 2u);
+  EXPECT_EQ(p.messages[1], (std::pair<std::string, nlohmann::json>{"Small", nlohmann::json::array({1})}));
+}
+
 TEST(HostedPage, ScriptsRunLaterAndInOrder) {
   Page p;
   ASSERT_TRUE(p.loadHTML(""));

@@ -1,3 +1,4 @@
+#include <fstream>
 #include <sys/stat.h>
 
 #include "ContainerTestSupport.h"
@@ -193,4 +194,26 @@ TEST(ContainerLife, AManifestThatLiesIsNotTrusted) {
   EXPECT_EQ(entries.at("code/a.js").size, 12);  // what the files hold
   EXPECT_EQ(entries.count("code/ghost.js"), 0u);
   EXPECT_FALSE(container->hasChanges());
+}
+
+TEST(ContainerLife, AFileNamedInBytesThatAreNotUtf8IsSavedAndTakenUpAgain) {
+  const std::string odd = "code/caf\xe9.js";
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  auto& c = *opened.container;
+  {
+    std::ofstream out(c.projectDirectory() / odd);
+    out << "export const x = 1;";
+  }
+  auto target = openZip(file);
+  auto saved = c.save(*target, KXDocumentContainer::ArchiveRelation::origin(false));
+  ASSERT_TRUE(saved) << saved.error().description();
+  c.mark(false);
+  close(opened);
+
+  auto again = openZipDocument(file);
+  EXPECT_FALSE(again.container->resumedWithUnsavedChanges());
+  EXPECT_EQ(readFileText(again.container->projectDirectory() / odd), "export const x = 1;");
+  EXPECT_EQ(read(openZip(file)->backing().dataReader(odd)), "export const x = 1;");
+  close(again);
 }

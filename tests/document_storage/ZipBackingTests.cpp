@@ -109,6 +109,41 @@ TEST(ZipBacking, NamesCompareByCanonicalEquivalence) {
   EXPECT_EQ(read(zip->backing().dataReader("cafe\xcc\x81.txt")), "precomposed");
 }
 
+// A file whose name is not UTF-8 is saved under its own bytes, without the UTF-8 flag, and
+// comes back with the same bytes: from our reader, from unzip, and through Python's zipfile.
+TEST(ZipBacking, ANameThatIsNotUtf8IsKeptUnderItsOwnBytes) {
+  const std::string odd = "code/caf\xe9.js";
+  auto from = testenv::freshFolder("latin1");
+  writeTree(from, {{"design/document.json", "{\"version\":1}"}, {odd, "export const x = 1;"}, {"code/index.js", "ok"}});
+  ASSERT_TRUE(std::filesystem::exists(from / odd));
+  auto folder = testenv::freshFolder("latin1-zip");
+  auto zipFile = folder / "Project.korvelx";
+  {
+    auto zip = zipArchive(zipFile);
+    auto saved = zip->reflect(*folderArchive(from));
+    ASSERT_TRUE(saved) << saved.error().description();
+    // A second save carries the entry over.
+    writeTree(from, {{"code/index.js", "changed"}});
+    saved = zip->reflect(*folderArchive(from));
+    ASSERT_TRUE(saved) << saved.error().description();
+  }
+  EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+  EXPECT_EQ(sh("cd '" + folder.string() + "' && python3 -c \"import zipfile; z = zipfile.ZipFile('Project.korvelx'); "
+               "print([i.orig_filename.encode('cp437') for i in z.infolist() if i.flag_bits & 0x800 == 0 "
+               "and not i.orig_filename.isascii()], z.read(z.getinfo('code/caf\\u0398.js')))\""),
+            "[b'code/caf\\xe9.js'] b'export const x = 1;'\n");
+  EXPECT_EQ(sh("cd '" + folder.string() + "' && mkdir out && unzip -q Project.korvelx -d out && cat 'out/" + odd + "'"),
+            "export const x = 1;");
+  EXPECT_EQ(sh("cd '" + folder.string() + "' && 7z x -y -oout7 Project.korvelx >/dev/null && cat 'out7/" + odd + "'"),
+            "export const x = 1;");
+
+  auto back = testenv::freshFolder("latin1-back");
+  ASSERT_TRUE(folderArchive(back)->reflect(*zipArchive(zipFile, false)));
+  auto tree = readTree(back);
+  EXPECT_EQ(tree[odd], "export const x = 1;");
+  EXPECT_EQ(tree["code/index.js"], "changed");
+}
+
 TEST(ZipBacking, CraftedNamesAreLeftOutOfWritesAndReads) {
   auto dir = testenv::freshFolder("slip");
   ASSERT_EQ(sh("cd '" + dir.string() + "' && python3 -c \"import zipfile; z=zipfile.ZipFile('evil.zip','w'); "

@@ -36,6 +36,11 @@ TEST(ExportRequest, DecodingRefusesWhatIsNotExactlyTheFormat) {
       {"fractional width", [](nlohmann::json& j) { j["inputs"]["1x"][0]["width"] = 1.5; }, false},
       {"boolean height", [](nlohmann::json& j) { j["inputs"]["1x"][0]["height"] = true; }, false},
       {"whole number as float", [](nlohmann::json& j) { j["inputs"]["1x"][0]["width"] = 10.0; }, true},
+      {"width 1e300", [](nlohmann::json& j) { j["inputs"]["1x"][0]["width"] = 1e300; }, false},
+      {"height -1e300", [](nlohmann::json& j) { j["inputs"]["2x"][0]["height"] = -1e300; }, false},
+      {"width 2^63 as float", [](nlohmann::json& j) { j["inputs"]["1x"][0]["width"] = 9223372036854775808.0; }, false},
+      {"width 2^64 - 1", [](nlohmann::json& j) { j["inputs"]["1x"][0]["width"] = UINT64_MAX; }, false},
+      {"index 1e300", [](nlohmann::json& j) { j["outputs"][0]["keyPath"]["index"] = 1e300; }, false},
       {"svg of the wrong type", [](nlohmann::json& j) { j["inputs"]["1x"][0]["svg"] = 3; }, false},
       {"index as text", [](nlohmann::json& j) { j["outputs"][0]["keyPath"]["index"] = "0"; }, false},
       {"not an object", [](nlohmann::json& j) { j = nlohmann::json::array(); }, false},
@@ -105,6 +110,9 @@ TEST(ExportRequest, SingleDescriptorRoundTrips) {
   ASSERT_TRUE(again);
   EXPECT_EQ(again->encode(), d->encode());
   EXPECT_FALSE(d->encode().contains("svg"));
+  for (double huge : {1e300, -1e300, 1e19})
+    EXPECT_FALSE(ExportFileDescriptor::decode(
+        {{"html", "x"}, {"width", huge}, {"height", 4}, {"type", "png"}, {"name", "x.png"}})) << huge;
 }
 
 TEST(ExportRequest, SafeNames) {

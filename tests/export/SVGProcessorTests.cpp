@@ -100,6 +100,36 @@ TEST(SVGProcessor, GivesTheInputBackWhenTheChildFailsOrAnswersBadly) {
   }
 }
 
+TEST(SVGProcessor, AChildWritingWithoutEndIsStoppedAndTheInputComesBack) {
+  struct Case {
+    const char* name;
+    std::string runtime;
+    bool acceptsOutput;
+  } cases[] = {
+      {"zeros without end", "cat >/dev/null; exec cat /dev/zero", false},
+      {"zeros without end, never reading", "exec cat /dev/zero", false},
+      {"svg-looking text without end", "cat >/dev/null; printf '<svg>'; exec yes ' '", false},
+      // Ends by itself with well-formed XML, but far beyond what an optimised input can be.
+      {"64 MiB of svg, exit 0", "cat >/dev/null; printf '<svg>'; head -c 67108864 /dev/zero | tr '\\0' ' '; printf '</svg>'", false},
+      {"just under the floor", "cat >/dev/null; printf '<svg>'; head -c 1000000 /dev/zero | tr '\\0' ' '; printf '</svg>'", true},
+  };
+  EXPECT_EQ(SVGProcessor::maximumOutputSize(10), 1024u * 1024u);
+  EXPECT_EQ(SVGProcessor::maximumOutputSize(1 << 20), 4u << 20);
+  for (const auto& c : cases) {
+    auto root = standIn(c.runtime);
+    ScopedResources scope(root);
+    auto result = optimise(bytes(input));
+    ASSERT_TRUE(result) << c.name;
+    if (c.acceptsOutput) {
+      EXPECT_EQ(result->size(), 1000011u) << c.name;
+    } else {
+      EXPECT_EQ(text(*result), input) << c.name;
+    }
+    RunLoop::runUntil([] { return SVGProcessor::runningCount() == 0; }, 30);
+    EXPECT_EQ(SVGProcessor::runningCount(), 0u) << c.name;
+  }
+}
+
 TEST(SVGProcessor, AMissingRuntimeAnswersBeforeReturning) {
   auto root = standIn("exit 0");
   std::filesystem::remove(root / "Node/bin/node");

@@ -82,6 +82,9 @@ TEST(RequestDispatch, DocumentRequestsReachTheDocumentWhileItLives) {
   h.request("PackageUpdateInfo");
   h.request("PackageAdd", R"("left-pad")");
   h.request("PackageAdd", "42");
+  // Names that read as options of the package manager go nowhere.
+  for (const char* name : {R"("-g")", R"("--ignore-scripts")", R"("@scope/--force")", R"("Not A Name")"})
+    h.request("PackageAdd", name);
   h.request("ServerStoreData", R"({"k": [1, null, "v"]})");
   h.request("OpenPreview", R"("behind")");
   h.request("OpenPreview", R"("Behind")");

@@ -72,6 +72,11 @@ TEST(Defaults, LooseTypesConvertLikeThePlatformDid) {
   EXPECT_FALSE(d.boolValue("d"));
   EXPECT_EQ(d.integer("absent"), 0);
   EXPECT_FALSE(d.string("d"));
+  // A file may hold numbers no integer holds.
+  for (double huge : {1e300, -1e300, 9223372036854775808.0}) {
+    d.setDouble("e", huge);
+    EXPECT_EQ(d.integer("e"), 0) << huge;
+  }
 }
 
 TEST(Defaults, UnreadableFileIsKeptAsideNotOverwritten) {

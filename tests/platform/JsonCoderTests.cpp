@@ -32,3 +32,38 @@ TEST(JsonCoder, OutsideTextNestsOnlySoDeep) {
     EXPECT_EQ(parsed ? 0 : parsed.error().code, c.code);
   }
 }
+
+TEST(JsonCoder, WholeNumbersAreCheckedBeforeTheyAreConverted) {
+  constexpr std::int64_t lowest = std::numeric_limits<std::int64_t>::min();
+  constexpr std::int64_t highest = std::numeric_limits<std::int64_t>::max();
+  const struct {
+    const char* text;
+    std::int64_t minimum, maximum;
+    std::optional<std::int64_t> whole;
+  } cases[] = {
+      {"375", lowest, highest, 375},
+      {"375.0", lowest, highest, 375},
+      {"-0.0", lowest, highest, 0},
+      {"375.5", lowest, highest, std::nullopt},
+      {"1e300", lowest, highest, std::nullopt},
+      {"-1e300", lowest, highest, std::nullopt},
+      {"9223372036854775807", lowest, highest, highest},
+      {"9223372036854775808", lowest, highest, std::nullopt},
+      {"18446744073709551615", lowest, highest, std::nullopt},
+      {"9223372036854775808.0", lowest, highest, std::nullopt},
+      {"-9223372036854775808.0", lowest, highest, lowest},
+      {"-9223372036854775808", lowest, highest, lowest},
+      {"1e300", 0, 100, std::nullopt},
+      {"101", 0, 100, std::nullopt},
+      {"100.0", 0, 100, 100},
+      {"-1", 0, 100, std::nullopt},
+      {"\"3\"", lowest, highest, std::nullopt},
+      {"true", lowest, highest, std::nullopt},
+      {"null", lowest, highest, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto value = JsonCoder::parse(c.text);
+    ASSERT_TRUE(value) << c.text;
+    EXPECT_EQ(JsonCoder::wholeNumber(*value, c.minimum, c.maximum), c.whole) << c.text;
+  }
+}

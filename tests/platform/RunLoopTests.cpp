@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "platform/RunLoop.h"
@@ -157,4 +158,19 @@ TEST(Timers, DestroyedTimerNeverFires) {
   { auto timer = Timer::scheduled(0.01, false, [&] { fired = true; }); }
   RunLoop::runUntil([] { return false; }, 0.05);
   EXPECT_FALSE(fired);
+}
+
+TEST(Timers, IntervalsPastWhatTheLoopHoldsWaitTheLongestItHolds) {
+  // A peer may name any interval; none converts past the loop's range.
+  bool fired = false;
+  for (double seconds : {1e300, 5e6, std::numeric_limits<double>::infinity()}) {
+    auto timer = Timer::scheduled(seconds, false, [&] { fired = true; });
+    MainQueue::asyncAfter(seconds, [&] { fired = true; });
+    RunLoop::runUntil([] { return false; }, 0.02);
+    EXPECT_FALSE(fired) << seconds;
+  }
+  int now = 0;
+  auto timer = Timer::scheduled(std::numeric_limits<double>::quiet_NaN(), false, [&] { ++now; });
+  RunLoop::runUntil([&] { return now == 1; }, 5);
+  EXPECT_EQ(now, 1);
 }

@@ -180,7 +180,7 @@ TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {
 
   for (auto [name, valid] : std::initializer_list<std::pair<const char*, bool>>{
            {"left-pad", true}, {"@a/b", true}, {"", false}, {".hidden", false}, {"UPPER", false}, {"a b", false},
-           {"../x", false}, {"@a/", false}})
+           {"../x", false}, {"@a/", false}, {"-g", false}, {"--ignore-scripts", false}, {"@scope/--force", false}})
     EXPECT_EQ(KorvelViewController::isValidPackageName(name), valid) << name;
 }
 

@@ -13,6 +13,7 @@
 #include "foundation/SharedNames.h"
 #include "platform/JsonCoder.h"
 #include "platform/NotificationCenter.h"
+#include "platform/SocketIOClient.h"
 #include "support/TestEnvironment.h"
 
 using nlohmann::json;
@@ -311,4 +312,29 @@ TEST_F(ServerControllerTest, ReportsAServerThatCannotBeRun) {
   EXPECT_EQ(unlaunchable.error().code, ServerController::launchFailed);
   EXPECT_FALSE(controller->running());
   EXPECT_EQ(stateNotifications, 0);
+}
+
+// Names that read as options of the package manager go out from no route, and the server,
+// asked directly, refuses them too; what it installs comes after "--".
+TEST_F(ServerControllerTest, PackageNamesThatReadAsOptionsNeverReachThePackageManager) {
+  ASSERT_TRUE(startAndLink());
+  for (const char* name : {"-g", "--ignore-scripts", "@scope/--force"}) controller->addPackage(name, false);
+  controller->addPackage("left-pad", false);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return traced("install").size() == 1; }, 30.0));
+  ASSERT_EQ(traced("addPackage").size(), 1u);
+  EXPECT_EQ(traced("install")[0]["argv"], json({"install", "--save", "--", "left-pad"}));
+
+  socketio::Client direct(*serverURL);
+  direct.connect();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return direct.isConnected(); }, 30.0));
+  for (const char* name : {"-g", "--ignore-scripts", "@scope/--force"})
+    direct.emit("addPackage", {{"packageName", name}, {"isDevDependency", true}});
+  direct.emit("addPackage", {{"packageName", "@scope/right-pad"}, {"isDevDependency", true}});
+  ASSERT_TRUE(RunLoop::runUntil([&] { return traced("install").size() == 2; }, 30.0));
+  EXPECT_EQ(traced("refused").size(), 3u);
+  EXPECT_EQ(traced("install")[1]["argv"], json({"install", "--save-dev", "--", "@scope/right-pad"}));
+  ASSERT_TRUE(waitForState([](const ServerState& s) {
+    return s.packages == std::vector<std::string>{"@scope/right-pad", "left-pad"};
+  }));
+  direct.disconnect();
 }

@@ -170,11 +170,15 @@ TEST(ZZArchiveUpdate, TheFormatsLimitsAreCheckedBeforeWriting) {
   EXPECT_EQ(zipCode(r), 5);
   EXPECT_EQ(r.error().intInfo(ZZEntryIndexKey), 1);
   EXPECT_TRUE(m.data->empty());
-  // Names are flagged UTF-8: bytes that are not are refused, not written.
-  r = m.archive->updateEntries({textEntry("a", "a"), textEntry("b\xff\xfe.txt", "b")});
-  EXPECT_EQ(zipCode(r), 5);
-  EXPECT_EQ(r.error().intInfo(ZZEntryIndexKey), 1);
-  EXPECT_TRUE(m.data->empty());
+  // A name that is not UTF-8 is written as its bytes, without the UTF-8 flag, and read back
+  // as those bytes.
+  ASSERT_TRUE(m.archive->updateEntries({textEntry("a", "a"), textEntry("b\xff\xfe.txt", "b")}));
+  ASSERT_EQ(m.archive->entries().size(), 2u);
+  EXPECT_EQ(m.archive->entries()[0]->encoding(), ZZFileNameEncoding::utf8);
+  EXPECT_EQ(m.archive->entries()[1]->encoding(), ZZFileNameEncoding::codePage437);
+  EXPECT_EQ(m.archive->entries()[1]->fileSystemName(), "b\xff\xfe.txt");
+  EXPECT_EQ(toString(*m.archive->entries()[1]->newData()), "b");
+  ASSERT_TRUE(m.archive->updateEntries({}));
 
   std::vector<std::shared_ptr<ZZArchiveEntry>> most(65535, ZZArchiveEntry::archiveEntryWithDirectoryName("d/"));
   ASSERT_TRUE(m.archive->updateEntries(most));

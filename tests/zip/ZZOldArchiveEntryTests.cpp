@@ -172,4 +172,26 @@ TEST(ZZOldArchiveEntry, NamesFollowTheirEncoding) {
   EXPECT_EQ(only(makeRawZip({invalid}))->fileName(), std::nullopt);
 }
 
+TEST(ZZOldArchiveEntry, FileSystemNamesKeepTheBytesAUnixHostWrote) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::uint16_t flags;
+    std::uint8_t host;
+    std::optional<std::string> fileSystemName;
+  } cases[] = {
+      {"unix, no flag, not UTF-8", "caf\xe9.js", 0, 3, std::string("caf\xe9.js")},
+      {"unix, no flag, ASCII", "cafe.js", 0, 3, std::string("cafe.js")},
+      {"dos, no flag, not UTF-8", "caf\x82", 0, 0, std::string("caf\u00e9")},
+      {"unix, flagged UTF-8", "caf\u00e9", 0x800, 3, std::string("caf\u00e9")},
+      {"unix, flagged but not UTF-8", "caf\xe9", 0x800, 3, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    RawEntry raw = storedEntry(c.name, toData("x"));
+    raw.flags = c.flags;
+    raw.host = c.host;
+    EXPECT_EQ(only(makeRawZip({raw}))->fileSystemName(), c.fileSystemName) << c.what;
+  }
+}
+
 }  // namespace

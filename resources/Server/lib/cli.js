@@ -17,7 +17,8 @@
 //   no-state-push          don't push the state on "joinRoom"
 // The editor's preview data arrives as a POST to /_app/preview-data and goes to the room
 // "preview" as "updatePreview"; the preview page loads the Socket.IO client from /socket.io/.
-// KORVEL_SERVER_TRACE=FILE appends one JSON line per start and per event received.
+// KORVEL_SERVER_TRACE=FILE appends one JSON line per start, per event received and per package
+// install (with the arguments the package manager would get).
 'use strict';
 
 const fs = require('fs');
@@ -228,6 +229,21 @@ function isObject(value) {
 
 let taskCounter = 0;
 
+// A package name as the application checks it: lower-case, optionally scoped, and no part
+// starting with "-", ".", or "_", so that nothing reads as an option of the package manager.
+function isPackageName(name) {
+  if (typeof name !== 'string' || name.length === 0 || name.length > 214) return false;
+  const part = /^[a-z0-9~][a-z0-9~._-]*$/;
+  if (!name.startsWith('@')) return part.test(name);
+  const slash = name.indexOf('/');
+  return slash > 0 && part.test(name.slice(1, slash)) && part.test(name.slice(slash + 1));
+}
+
+// What the package manager is given: the name comes after "--", where no option is read.
+function installArguments(name, isDevDependency) {
+  return ['install', isDevDependency ? '--save-dev' : '--save', '--', name];
+}
+
 function runTask(task, finish) {
   const id = `task-${++taskCounter}`;
   state.tasks[id] = task;
@@ -252,8 +268,12 @@ const commands = {
     pushState();
   },
   addPackage(socket, payload) {
-    if (!isObject(payload) || typeof payload.packageName !== 'string' || payload.packageName === '') return;
+    if (!isObject(payload) || !isPackageName(payload.packageName)) {
+      trace({ event: 'refused', command: 'addPackage' });
+      return;
+    }
     const name = payload.packageName;
+    trace({ event: 'install', argv: installArguments(name, payload.isDevDependency === true) });
     runTask({ name: 'addPackage', context: { packageName: name } }, () => {
       if (!state.packages.includes(name)) state.packages.push(name);
       state.packages.sort();

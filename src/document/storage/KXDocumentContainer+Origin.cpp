@@ -12,6 +12,7 @@
 #include "platform/Fatal.h"
 #include "platform/FileSystem.h"
 #include "platform/JsonCoder.h"
+#include "zip/ZZFileName.h"
 
 namespace {
 
@@ -49,10 +50,18 @@ bool isMissingFile(const Error& e) {
   return (e.domain == NSCocoaErrorDomain && (e.code == NSFileNoSuchFileError || e.code == NSFileReadNoSuchFileError));
 }
 
+// A name that is not UTF-8 is stored in the info file with U+FFFD for its bad bytes; it is
+// compared in that form.
+std::string storedForm(const std::string& path) {
+  if (zzIsValidUTF8(std::span(reinterpret_cast<const std::uint8_t*>(path.data()), path.size()))) return path;
+  auto stored = JsonCoder::parse(JsonCoder::dump(nlohmann::json(path)));
+  return stored && stored->is_string() ? stored->get<std::string>() : path;
+}
+
 KXDocumentContainer::Entries comparable(const KXDocumentContainer::Entries& entries) {
   KXDocumentContainer::Entries out;
   for (const auto& [path, entry] : entries)
-    if (path.rfind(".backups", 0) != 0) out.emplace(path, entry);
+    if (path.rfind(".backups", 0) != 0) out.emplace(storedForm(path), entry);
   return out;
 }
 

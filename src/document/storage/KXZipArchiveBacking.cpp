@@ -90,7 +90,7 @@ DataReader KXZipArchiveBacking::entryReader(std::shared_ptr<ZZArchiveEntry> entr
 
 DataReader KXZipArchiveBacking::dataReader(const std::string& relativePath) const {
   for (const auto& entry : zip_->entries()) {
-    auto name = entry->fileName();
+    auto name = entry->fileSystemName();
     if (name && sameName(*name, relativePath)) return entryReader(entry);
   }
   return entryReader(nullptr);
@@ -101,7 +101,7 @@ void KXZipArchiveBacking::forEach(const std::function<void(const std::string&, c
   // the read and the reflection all see the same file.
   std::set<std::string> seen;
   for (const auto& entry : zip_->entries()) {
-    auto name = entry->fileName();
+    auto name = entry->fileSystemName();
     if (!name || !seen.insert(normalized(*name)).second) continue;
     if (!isRegularFile(entry->fileMode(), *name) || !KXDocumentArchive::shouldInclude(*name)) continue;
     body(*name, entryReader(entry));
@@ -114,7 +114,7 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
   // What the zip holds now, to carry unchanged entries over as they are.
   std::map<std::string, std::shared_ptr<ZZArchiveEntry>> current;
   for (const auto& entry : zip_->entries())
-    if (auto name = entry->fileName(); name && !current.count(*name)) current[*name] = entry;
+    if (auto name = entry->fileSystemName(); name && !current.count(*name)) current[*name] = entry;
   std::optional<KXDocumentManifest> currentManifest;
   if (auto bytes = KXDocumentArchive::readText(dataReader(KXDocumentArchive::relativePathForManifest),
                                                KXDocumentArchive::maximumManifestSize))

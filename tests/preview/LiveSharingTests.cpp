@@ -9,6 +9,7 @@
 #include "../document/DocumentTestSupport.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
+#include "document/PDDocumentWindow.h"
 #include "foundation/SharedNames.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
@@ -174,8 +175,14 @@ TEST_F(LiveSharing, AStartTheServerNeverAnswersTurnsIntoTheError) {
   ASSERT_TRUE(document);
   auto* preview = document->previewWindowController();
   preview->liveSharingStartTimeout = 1;
-  document->showLivePreview(nullptr);
+  // The document toolbar's buttons: Preview shows the preview window, Live the popover at itself.
+  auto* window = document->documentWindow();
+  gtk_widget_hide(GTK_WIDGET(preview->window()->window()));
+  gtk_button_clicked(GTK_BUTTON(window->previewButton()));
+  EXPECT_TRUE(preview->isVisible());
+  gtk_button_clicked(GTK_BUTTON(window->liveButton()));
   ASSERT_TRUE(waitFor([&] { return showing(*preview, "available"); }));
+  EXPECT_EQ(preview->mirrorPopover.anchor(), window->liveButton());
   press(*preview, "available");
   ASSERT_TRUE(waitFor([&] { return document->serverController()->state()->liveSharing.status == "starting"; }));
   EXPECT_EQ(view(*preview)->visibleViewName(), "starting");

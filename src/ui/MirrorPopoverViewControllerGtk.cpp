@@ -141,6 +141,9 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
   gtk_popover_set_position(GTK_POPOVER(popover_), GTK_POS_BOTTOM);
 
   stack_ = gtk_stack_new();
+  // The popover's focus rests on its content, so keys go to the popover: Return to the default
+  // button, Control-C to the copy.
+  gtk_widget_set_can_focus(stack_, TRUE);
   gtk_stack_set_transition_type(GTK_STACK(stack_), GTK_STACK_TRANSITION_TYPE_CROSSFADE);
   gtk_stack_set_hhomogeneous(GTK_STACK(stack_), TRUE);
   gtk_stack_set_vhomogeneous(GTK_STACK(stack_), FALSE);
@@ -167,6 +170,8 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
     gtk_label_set_justify(GTK_LABEL(view->message), GTK_JUSTIFY_CENTER);
     gtk_label_set_max_width_chars(GTK_LABEL(view->message), 1);
     gtk_label_set_track_visited_links(GTK_LABEL(view->message), FALSE);
+    // The link is for the pointer: a focused link would take the Return meant for "Start".
+    gtk_widget_set_can_focus(view->message, FALSE);
     gtk_widget_set_size_request(view->message, width - 40, -1);
     gtk_widget_set_margin_top(view->message, 10);
     gtk_widget_set_margin_start(view->message, 20);
@@ -180,6 +185,8 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
     gtk_widget_set_halign(view->button, GTK_ALIGN_CENTER);
     gtk_widget_set_size_request(view->button, qrSide, -1);
     gtk_widget_set_can_default(view->button, TRUE);
+    // Return goes to the default button alone, never to a focused "Stop".
+    gtk_widget_set_can_focus(view->button, FALSE);
     gtk_widget_set_sensitive(view->button, FALSE);
     gtk_widget_set_margin_top(view->button, 15);
     gtk_widget_set_margin_bottom(view->button, active ? 0 : 8);
@@ -212,6 +219,7 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
   g_signal_connect(popover_, "key-press-event", G_CALLBACK(Signals::keyPressed), this);
   g_signal_connect(popover_, "destroy", G_CALLBACK(Signals::destroyed), this);
   g_signal_connect(popover_, "closed", G_CALLBACK(Signals::closed), this);
+
 
   applyAppearance();
   std::weak_ptr<bool> alive = alive_;
@@ -300,6 +308,7 @@ void MirrorPopoverViewController::popup(GtkWidget* anchor) {
     gtk_popover_set_pointing_to(GTK_POPOVER(popover_), &box);
   }
   gtk_popover_popup(GTK_POPOVER(popover_));
+  gtk_widget_grab_focus(stack_);
   shown_ = true;
 }
 

@@ -162,6 +162,32 @@ TEST_F(Popovers, TheMainButtonRunsTheActionOfTheStateShown) {
     EXPECT_EQ(popover->isShown(), c.staysOpen);
   }
   EXPECT_EQ(opened.at(0), MirrorPopover::helpURL);
+  // Return presses "Start", and only "Start".
+  auto pressReturn = [&] {
+    GdkEvent* key = gdk_event_new(GDK_KEY_PRESS);
+    key->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+    key->key.keyval = GDK_KEY_Return;
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    // Key bindings look the key up by its hardware code.
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), GDK_KEY_Return, &keys,
+                                          &count) && count > 0)
+      key->key.hardware_keycode = guint16(keys[0].keycode);
+    g_free(keys);
+    gdk_event_set_device(key, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_widget_event(window, key);
+    gdk_event_free(key);
+  };
+  starts = stops = 0;
+  if (!popover->isShown()) shown();
+  popover->setState({Kind::available, {}, {}});
+  pressReturn();
+  EXPECT_TRUE(waitFor([&] { return starts == 1; }, 10)) << "a pressed button clicks when it is let go";
+  popover->setState(active("http://127.0.0.1:8123/"));
+  EXPECT_EQ(gtk_window_get_default_widget(GTK_WINDOW(window)), nullptr);
+  pressReturn();
+  EXPECT_FALSE(waitFor([&] { return stops > 0; }, 0.5));
+  EXPECT_TRUE(popover->isShown());
   // A button that would do nothing is disabled, and its state's action is none.
   for (auto kind : {Kind::unavailable, Kind::starting, Kind::stopping}) {
     starts = stops = 0;

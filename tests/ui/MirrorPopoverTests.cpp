@@ -12,6 +12,7 @@
 #include "support/EditorTestSupport.h"
 #include "support/QRPicture.h"
 #include "support/TestEnvironment.h"
+#include "ui/AppAppearance.h"
 #include "ui/MirrorPopover.h"
 #include "ui/MirrorPopoverViewController.h"
 
@@ -254,6 +255,17 @@ TEST_F(Popovers, AMenuOnlyClosesItAndAnotherWindowGetsItsOwnPopover) {
   EXPECT_FALSE(popover->isShown());
   popover->show(button);
   EXPECT_TRUE(popover->isShown());
+}
+
+TEST_F(Popovers, TheLightModePaintsItsOwnBackgroundAndNightModeLeavesTheTheme) {
+  auto& view = shown();
+  auto isLight = [&] { return gtk_style_context_has_class(gtk_widget_get_style_context(view.popover()), "light"); };
+  bool dark = AppAppearance::shared().isDark();
+  EXPECT_EQ(isLight(), !dark);
+  AppAppearance::shared().toggleDarkAppearance();
+  EXPECT_TRUE(waitFor([&] { return isLight() == dark; })) << "follows the mode while open";
+  AppAppearance::shared().toggleDarkAppearance();
+  EXPECT_TRUE(waitFor([&] { return isLight() == !dark; }));
 }
 
 TEST(QRCode, EncodesTextsAndDrawsSharpModulesOnAWhiteCard) {

@@ -50,7 +50,11 @@ std::shared_ptr<Menu> make() {
                                     sep(),
                                     item("Find", "performTextFinderAction:", "f"),
                                 }));
-  menu->addItem(submenu("View", {item("Night Mode", "toggleDarkAppearance:")}));
+  menu->addItem(submenu("View", {
+                                    item("Night Mode", "toggleDarkAppearance:"),
+                                    sep(),
+                                    item("Live Preview", "showLivePreview:"),
+                                }));
   menu->addItem(submenu("Window", {
                                       item("Minimize", "performMiniaturize:", "m"),
                                       item("Zoom", "performZoom:"),

@@ -58,7 +58,7 @@ bool isWindowAction(const std::string& action) {
 
 bool isDocumentAction(const std::string& action) {
   return action == "saveDocument:" || action == "saveDocumentAs:" || action == "duplicateDocument:" ||
-         action == "revertDocumentToSaved:" || action == "performClose:";
+         action == "revertDocumentToSaved:" || action == "performClose:" || action == "showLivePreview:";
 }
 
 bool isLoginGated(const std::string& action) {
@@ -354,6 +354,7 @@ bool PDApplication::performMenuItem(MenuItem& item) {
     else if (action == "duplicateDocument:") document->duplicateDocument();
     else if (action == "revertDocumentToSaved:") document->revertDocumentToSaved();
     else if (action == "performClose:") document->windowShouldClose();
+    else if (action == "showLivePreview:") document->showLivePreview(nullptr);
     else if (hooks_.windowAction) return hooks_.windowAction(action);
     return true;
   }

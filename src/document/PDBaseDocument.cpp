@@ -292,8 +292,11 @@ void PDBaseDocument::showPreviewWindow() {
   trackInteraction("preview");
 }
 
-void PDBaseDocument::showLivePreview(const void* sender) {
-  if (previewWindowController_) previewWindowController_->mirrorPopover.toggleVisible(sender);
+void PDBaseDocument::showLivePreview(GtkWidget* sender) {
+  if (previewWindowController_ && sender)
+    previewWindowController_->mirrorPopover.toggleVisible(sender);
+  else if (previewWindowController_)
+    previewWindowController_->toggleLivePreviewPopover();
   trackInteraction("live-preview");
 }
 

@@ -21,6 +21,7 @@
 #include "platform/Url.h"
 #include "preview/PreviewDocument.h"
 
+typedef struct _GtkWidget GtkWidget;
 class BaseOstrelViewController;
 class DeviceManager;
 class DeviceSettingsMenuController;
@@ -81,7 +82,9 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
   void togglePreviewFullscreen();
   void toggleIntercomPopover(void* button);
   void showPreviewWindow();
-  void showLivePreview(const void* sender);
+  // From a button: the popover toggles at that button; from the menu (no sender): at the
+  // preview window's Live button, showing the preview window.
+  void showLivePreview(GtkWidget* sender);
   void addPackage(const std::string& name, bool isDevDependency);
 
   // The editor's requests (the page's delegate operations).

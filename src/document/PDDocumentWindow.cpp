@@ -8,6 +8,7 @@
 #include "document/PDBaseDocument.h"
 #include "platform/BaseDocumentController.h"
 #include "platform/NotificationCenter.h"
+#include "ui/ToolbarButton.h"
 
 std::string PDDocumentWindow::title(const std::string& displayName, bool edited) {
   return edited ? displayName + " \u2014 Edited" : displayName;
@@ -43,19 +44,24 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document) : doc
   gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(headerBar_), TRUE);
   gtk_window_set_titlebar(GTK_WINDOW(window_), headerBar_);
 
-  GtkWidget* preview = titleButton(headerBar_, "Preview", "Show the preview window", true);
-  GtkWidget* live = titleButton(headerBar_, "Live", "Share the preview live", true);
-  accountButton_ = titleButton(headerBar_, "", "Account", false);
+  accessoryView_ = std::make_unique<ToolbarAccessoryView>(headerBar_);
+  previewButton_ = std::make_unique<ToolbarButton>("toolbar-preview", "video-display-symbolic", "Show the preview window");
+  liveButton_ = std::make_unique<ToolbarButton>("toolbar-live", "network-transmit-receive-symbolic", "Share the preview live");
+  cloudButton_ = std::make_unique<ToolbarCloudButton>("Account");
+  gtk_widget_set_name(previewButton_->widget(), "preview");
+  gtk_widget_set_name(liveButton_->widget(), "live");
+  gtk_widget_set_name(cloudButton_->widget(), "account");
+  gtk_header_bar_pack_start(GTK_HEADER_BAR(headerBar_), previewButton_->widget());
+  gtk_header_bar_pack_start(GTK_HEADER_BAR(headerBar_), liveButton_->widget());
+  gtk_header_bar_pack_end(GTK_HEADER_BAR(headerBar_), cloudButton_->widget());
   intercomButton_ = titleButton(headerBar_, "Help", "Messages", false);
   auto* self = this;
-  g_signal_connect(preview, "clicked", G_CALLBACK(+[](GtkWidget*, PDDocumentWindow* w) {
-                     if (auto d = w->document_.lock()) d->showPreviewWindow();
-                   }),
-                   self);
-  g_signal_connect(live, "clicked", G_CALLBACK(+[](GtkWidget* b, PDDocumentWindow* w) {
-                     if (auto d = w->document_.lock()) d->showLivePreview(b);
-                   }),
-                   self);
+  previewButton_->action = [this](GtkWidget*) {
+    if (auto d = document_.lock()) d->showPreviewWindow();
+  };
+  liveButton_->action = [this](GtkWidget* button) {
+    if (auto d = document_.lock()) d->showLivePreview(button);
+  };
   g_signal_connect(intercomButton_, "clicked", G_CALLBACK(+[](GtkWidget* b, PDDocumentWindow* w) {
                      if (auto d = w->document_.lock()) d->toggleIntercomPopover(b);
                    }),
@@ -124,9 +130,13 @@ void PDDocumentWindow::onFirstActivation(std::function<void()> work) {
 
 void PDDocumentWindow::setTitle(const std::string& title) { gtk_window_set_title(GTK_WINDOW(window_), title.c_str()); }
 
+GtkWidget* PDDocumentWindow::accountButton() const { return cloudButton_->widget(); }
+GtkWidget* PDDocumentWindow::previewButton() const { return previewButton_->widget(); }
+GtkWidget* PDDocumentWindow::liveButton() const { return liveButton_->widget(); }
+
 void PDDocumentWindow::setAccountTitle(const std::string& title) {
-  gtk_button_set_label(GTK_BUTTON(accountButton_), title.c_str());
-  gtk_widget_set_visible(accountButton_, !title.empty());
+  gtk_widget_set_tooltip_text(cloudButton_->widget(), title.empty() ? "Account" : title.c_str());
+  gtk_widget_set_visible(cloudButton_->widget(), !title.empty());
 }
 
 void PDDocumentWindow::setIntercomEnabled(bool enabled) { gtk_widget_set_sensitive(intercomButton_, enabled); }

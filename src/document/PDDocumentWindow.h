@@ -1,6 +1,7 @@
 #pragma once
 // The document window: the editor view fills it; the title bar carries the document's name and
-// edited state and the buttons for the account, messages, preview and live sharing. Keys reach
+// edited state and the toolbar: the preview and live-sharing buttons, the account's cloud button
+// and the messages button, over a title bar of the mode's colours. Keys reach
 // the editor's web view before the window's shortcuts, so typing in the editor always works;
 // an Escape nobody used posts "WindowEscPressedNotification". Main thread only.
 
@@ -12,6 +13,9 @@
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
 class PDBaseDocument;
+class ToolbarAccessoryView;
+class ToolbarButton;
+class ToolbarCloudButton;
 
 class PDDocumentWindow {
  public:
@@ -25,7 +29,10 @@ class PDDocumentWindow {
   GtkWindow* window() const;
   // Hosts the editor view.
   GtkWidget* documentView() const { return documentView_; }
-  GtkWidget* accountButton() const { return accountButton_; }
+  GtkWidget* accountButton() const;
+  GtkWidget* previewButton() const;
+  GtkWidget* liveButton() const;
+  ToolbarCloudButton* cloudButton() const { return cloudButton_.get(); }
   GtkWidget* intercomButton() const { return intercomButton_; }
   // Fills the window with `view`, which stays its owner's.
   void setContentView(GtkWidget* view);
@@ -57,7 +64,9 @@ class PDDocumentWindow {
   std::weak_ptr<PDBaseDocument> document_;
   GtkWidget* window_ = nullptr;
   GtkWidget* documentView_ = nullptr;
-  GtkWidget* accountButton_ = nullptr;
+  std::unique_ptr<ToolbarAccessoryView> accessoryView_;
+  std::unique_ptr<ToolbarButton> previewButton_, liveButton_;
+  std::unique_ptr<ToolbarCloudButton> cloudButton_;
   GtkWidget* intercomButton_ = nullptr;
   GtkWidget* headerBar_ = nullptr;
   GtkWidget* serverFailureBar_ = nullptr;

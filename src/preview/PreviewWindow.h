@@ -1,6 +1,6 @@
 #pragma once
 // The preview's utility window over GTK: transient for its document window, its content the
-// preview pane with the settings and rotation buttons over its top right corner. Frames are
+// preview pane with the live-sharing, settings and rotation buttons over its top right corner. Frames are
 // the frame's top-left corner in root coordinates and the frame's size; the chrome is what the
 // window manager adds above the content (0 without one). Frame changes may spring on the
 // window's frame clock. Main thread only.
@@ -54,6 +54,8 @@ class PreviewWindow {
   // Content ratio (0 × 0: none) and content minimum, as geometry hints.
   void setGeometry(Size aspectRatio, Size minimum);
   void popUpSettingsMenu();
+  // The button that opens the live-sharing popover.
+  GtkWidget* liveButton() const;
 
   // The same for any window (the document window).
   static Rect frameOf(GtkWindow* window);

@@ -213,11 +213,6 @@ void PreviewWindowController::reloadPreview() {
   if (auto d = document_.lock()) d->reloadPreview();
 }
 
-void PreviewWindowController::stopLiveSharing() {
-  auto d = document_.lock();
-  if (auto* server = d ? d->serverController() : nullptr) server->stopLiveSharing();
-}
-
 std::string PreviewWindowController::getDeviceMenuOffStateLabel() const {
   auto d = document_.lock();
   if (d && postCanvasModeDeviceMenuType_) {

@@ -25,10 +25,12 @@ using namespace PreviewSizing;
 PreviewWindowController::PreviewWindowController(std::weak_ptr<PreviewDocument> document)
     : document_(std::move(document)) {
   buildSettingsMenu();
+  wireLiveSharingPopover();
 }
 
 PreviewWindowController::~PreviewWindowController() {
   *alive_ = false;
+  mirrorPopover.close();
   if (window_) window_->detach();
   window_.reset();
 }
@@ -67,6 +69,8 @@ void PreviewWindowController::loadWindow() {
       });
   if (auto* server = d ? d->serverController() : nullptr; server && server->previewData())
     ostrelPreviewUpdate(*server->previewData());
+
+  setUpLiveSharing();
 
   setAspectRatio(false);
   Rect frame = updatedWindowFrame(window_->frame());
@@ -177,6 +181,9 @@ void PreviewWindowController::cleanup() {
   previewDataUpdateObserver_.reset();
   previewReloadObserver_.reset();
   keepOnTopObserver_.reset();
+  serverStateObserver_.reset();
+  liveSharingStartTimer_.reset();
+  mirrorPopover.close();
   // A share never outlives its document: this runs before the document stops its server.
   stopLiveSharing();
 }

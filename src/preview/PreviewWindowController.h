@@ -15,15 +15,18 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "platform/ObserverToken.h"
-#include "preview/MirrorPopover.h"
 #include "preview/OstrelSelection.h"
 #include "preview/PreviewSizing.h"
+#include "ui/LiveSharingModel.h"
+#include "ui/MirrorPopover.h"
 
 class KorvelViewController;
 class PreviewDocument;
 class PreviewMenu;
 class PreviewMenuItem;
 class PreviewWindow;
+class Timer;
+typedef struct _GtkWidget GtkWidget;
 
 class PreviewWindowController {
  public:
@@ -100,7 +103,19 @@ class PreviewWindowController {
   void toggleTouchCursor();
   void orientationButtonPressed();
   void reloadPreview();
+
+  // Live sharing: the popover follows the live-sharing status of the project server's state.
+  void startLiveSharing();
   void stopLiveSharing();
+  // Puts the shared address on the clipboard, only while sharing is active.
+  void copyLiveSharingURL();
+  void updateLiveSharingState();
+  const LiveSharingModel& liveSharing() const { return liveSharing_; }
+  // Seconds a start may go unanswered before it shows as failed.
+  double liveSharingStartTimeout = LiveSharingModel::startTimeout;
+  // The "Live Preview" command: closes the popover when shown, else shows the window and the
+  // popover at the window's Live button.
+  void toggleLivePreviewPopover();
   // Runs the item's action; false for an action the controller does not know.
   bool perform(const PreviewMenuItem& item);
 
@@ -138,6 +153,9 @@ class PreviewWindowController {
   void resizeForClosedInspector();
   void emitSettings(const nlohmann::json& settings);
   void updateTitle();
+  void wireLiveSharingPopover();
+  void setUpLiveSharing();
+  void showLiveSharingState();
 
   std::weak_ptr<PreviewDocument> document_;
   std::shared_ptr<KorvelViewController> korvelViewController_;
@@ -158,5 +176,8 @@ class PreviewWindowController {
   PreviewMenuItem* deviceMenuItem_ = nullptr;
   PreviewMenuItem* rotationMenuItem_ = nullptr;
   ObserverToken previewDataUpdateObserver_, previewReloadObserver_, keepOnTopObserver_;
+  LiveSharingModel liveSharing_;
+  std::unique_ptr<Timer> liveSharingStartTimer_;
+  ObserverToken serverStateObserver_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -20,6 +20,7 @@ struct PreviewWindow::Impl {
   GtkWidget* overlay = nullptr;
   GtkWidget* rotateButton = nullptr;
   GtkWidget* settingsButton = nullptr;
+  GtkWidget* liveButton = nullptr;
   GtkWidget* popup = nullptr;
   std::unique_ptr<SpringAnimation> spring;
   std::function<void()> springDone;
@@ -106,6 +107,10 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
   impl_->settingsButton = gtk_button_new_from_icon_name("emblem-system-symbolic", GTK_ICON_SIZE_BUTTON);
   gtk_widget_set_tooltip_text(impl_->settingsButton, "Device and preview settings");
   gtk_widget_set_name(impl_->settingsButton, "settings");
+  impl_->liveButton = gtk_button_new_with_label("Live");
+  gtk_widget_set_tooltip_text(impl_->liveButton, "Share the preview live");
+  gtk_widget_set_name(impl_->liveButton, "live");
+  gtk_box_pack_start(GTK_BOX(bar), impl_->liveButton, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(bar), impl_->rotateButton, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(bar), impl_->settingsButton, FALSE, FALSE, 0);
   gtk_overlay_add_overlay(GTK_OVERLAY(impl_->overlay), bar);
@@ -114,6 +119,10 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
 
   g_signal_connect(impl_->rotateButton, "clicked", reinterpret_cast<GCallback>(+[](GtkWidget*, Impl* impl) {
                      if (impl->controller) impl->controller->orientationButtonPressed();
+                   }),
+                   impl_.get());
+  g_signal_connect(impl_->liveButton, "clicked", reinterpret_cast<GCallback>(+[](GtkWidget* button, Impl* impl) {
+                     if (impl->controller) impl->controller->mirrorPopover.toggleVisible(button);
                    }),
                    impl_.get());
   g_signal_connect(impl_->settingsButton, "clicked", reinterpret_cast<GCallback>(+[](GtkWidget*, PreviewWindow* self) {
@@ -293,6 +302,8 @@ void PreviewWindow::popUpSettingsMenu() {
   gtk_menu_popup_at_widget(GTK_MENU(impl_->popup), impl_->settingsButton, GDK_GRAVITY_SOUTH_EAST,
                            GDK_GRAVITY_NORTH_EAST, nullptr);
 }
+
+GtkWidget* PreviewWindow::liveButton() const { return impl_->liveButton; }
 
 PreviewWindow::Rect PreviewWindow::frameOf(GtkWindow* window) { return rectOf(window); }
 

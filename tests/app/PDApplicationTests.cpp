@@ -221,8 +221,15 @@ TEST_F(PDApplicationObject, LoginGatedItemsFollowTheSignIn) {
   LoginController::shared().setToken(std::string("menu-test-token"));
   EXPECT_TRUE(app->validateMenuItem(*item));
   EXPECT_TRUE(app->validateMenuItem(*welcome));
-  // Without a document window in front there is nothing to save.
+  // Without a document window in front there is nothing to save, nor a preview to share.
   EXPECT_FALSE(app->validateMenuItem(*save));
+  auto menu = MainMenu::make();
+  auto view = menu->itemAt(menu->indexOfItemWithTitle("View"))->submenu;
+  auto live = view->itemAt(view->indexOfItemWithTitle("Live Preview"));
+  ASSERT_TRUE(live);
+  EXPECT_EQ(live->action, "showLivePreview:");
+  EXPECT_FALSE(app->validateMenuItem(*live));
+  EXPECT_FALSE(app->performMenuItem(*live));
   EXPECT_FALSE(app->validateMenuItem(*MenuItem::make("Nothing", "noSuchAction:")));
 }
 

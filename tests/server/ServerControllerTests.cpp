@@ -169,16 +169,62 @@ TEST_F(ServerControllerTest, SendsCommandsAndFollowsTheState) {
   controller->upgradeKorvelLibrary();
   ASSERT_TRUE(waitForState([](const ServerState& s) { return s.libraryVersion == "1.1.0" && s.outdated.empty(); }));
 
+  // Sharing goes through "starting" to "active" at an address of its own that serves the
+  // prototype, and through "stopping" back to "available", when the address stops answering.
+  std::vector<std::string> statuses{controller->state()->liveSharing.status};
+  auto statusObserver = NotificationCenter::defaultCenter().addObserver(
+      ServerControllerStateDidUpdateNotification, controller.get(), [&](const Notification&) {
+        if (controller->state() && (statuses.empty() || statuses.back() != controller->state()->liveSharing.status))
+          statuses.push_back(controller->state()->liveSharing.status);
+      });
   controller->startLiveSharing();
   ASSERT_TRUE(waitForState([](const ServerState& s) { return s.liveSharing.status == "active"; }));
-  EXPECT_EQ(controller->state()->liveSharing.url, controller->currentServerURL()->absoluteString());
+  auto shared = Url::parse(controller->state()->liveSharing.url.value_or(""));
+  ASSERT_TRUE(shared);
+  EXPECT_TRUE(shared->isLoopback());
+  EXPECT_NE(shared->port(), controller->currentServerURL()->port());
+  std::string page;
+  auto fetch = [&](const std::string& url) {
+    page.clear();
+    return testenv::run("python3 -c 'import sys,urllib.request;sys.stdout.write(urllib.request.urlopen(sys.argv[1])"
+                        ".read().decode())' '" + url + "' 2>/dev/null",
+                        &page);
+  };
+  ASSERT_EQ(fetch(shared->absoluteString()), 0);
+  EXPECT_NE(page.find("Korvel live preview"), std::string::npos) << page;
+  ASSERT_EQ(fetch(shared->absoluteString() + "design/document.json"), 0);
+  EXPECT_EQ(page, "{\"pages\":[]}");
   controller->stopLiveSharing();
-  ASSERT_TRUE(waitForState([](const ServerState& s) { return s.liveSharing.status == "available"; }));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return statuses.size() > 1 && statuses.back() == "available"; }, 30.0));
+  EXPECT_EQ(statuses, (std::vector<std::string>{"available", "starting", "active", "stopping", "available"}));
+  EXPECT_NE(fetch(shared->absoluteString()), 0) << "the shared address is closed";
+  statusObserver.reset();
 
   controller->reloadClients();
   ASSERT_TRUE(RunLoop::runUntil([&] { return reloads == 1; }, 30.0));
   EXPECT_TRUE(traced("addPackage").size() == 1) << "the command sent before the link was lost";
   EXPECT_EQ(completions, 1);
+}
+
+TEST_F(ServerControllerTest, LiveSharingCanBeToldToFail) {
+  struct Case {
+    const char* mode;
+    const char* settles;  // the status the start ends in
+    bool hasURL;
+  };
+  for (auto c : {Case{"fail", "error", false}, Case{"no-url", "active", false}, Case{"hang", "starting", false}}) {
+    SCOPED_TRACE(c.mode);
+    setenv("KORVEL_SERVER_TEST", (std::string("live-sharing=") + c.mode).c_str(), 1);
+    makeController();
+    ASSERT_TRUE(startAndLink());
+    controller->startLiveSharing();
+    ASSERT_TRUE(waitForState([&](const ServerState& s) { return s.liveSharing.status == c.settles; }));
+    idle(0.3);  // nothing follows
+    EXPECT_EQ(controller->state()->liveSharing.status, c.settles);
+    EXPECT_EQ(controller->state()->liveSharing.url.has_value(), c.hasURL);
+    controller->stopLiveSharing();
+    ASSERT_TRUE(waitForState([](const ServerState& s) { return s.liveSharing.status == "available"; }));
+  }
 }
 
 TEST_F(ServerControllerTest, CoalescesStateNotificationsAndPostsPreviewData) {

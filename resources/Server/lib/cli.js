@@ -15,6 +15,10 @@
 //   slow-start=MS          wait MS milliseconds before listening
 //   split-state-line       write the state line in two pieces, 100 ms apart
 //   no-state-push          don't push the state on "joinRoom"
+//   live-sharing=MODE      how a start of live sharing ends: "fail" reports the status "error",
+//                          "hang" stays "starting", "no-url" reports "active" without an address
+// Live sharing listens on a second port of 127.0.0.1 while active: "/" is the prototype's page,
+// the rest the project's files, read-only. Each start takes a new port, so a new address.
 // The editor's preview data arrives as a POST to /_app/preview-data and goes to the room
 // "preview" as "updatePreview"; the preview page loads the Socket.IO client from /socket.io/.
 // KORVEL_SERVER_TRACE=FILE appends one JSON line per start, per event received and per package
@@ -119,6 +123,11 @@ const PREVIEW_PAGE = `<!doctype html>
 <body><div id="preview">Korvel preview</div></body></html>
 `;
 
+const LIVE_PAGE = `<!doctype html>
+<html><head><meta charset="utf-8"><meta name="viewport" content="width=device-width"><title>Live Preview</title></head>
+<body><div id="preview">Korvel live preview</div><script src="code/prototype.js"></script></body></html>
+`;
+
 // The file under `root` that `relative` names, or null when it leaves `root` or is hidden.
 function resolveInside(root, relative) {
   const parts = relative.split('/').filter((p) => p.length > 0);
@@ -219,6 +228,43 @@ function handleRequest(request, response) {
 const server = http.createServer(handleRequest);
 const io = new Server(server, { serveClient: true, perMessageDeflate: { threshold: 1024 } });
 
+// The shared prototype: the preview page at "/", the project's files below it.
+let liveServer = null;
+
+function handleLiveRequest(request, response) {
+  if (request.method !== 'GET' && request.method !== 'HEAD') {
+    response.writeHead(405, { Allow: 'GET, HEAD' });
+    return response.end();
+  }
+  let pathname;
+  try {
+    pathname = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
+  } catch (error) {
+    return notFound(response);
+  }
+  if (pathname === '/') {
+    response.writeHead(200, { 'Content-Type': TYPES['.html'], 'Cache-Control': 'no-cache' });
+    return response.end(LIVE_PAGE);
+  }
+  const file = resolveInside(project, pathname);
+  if (!file) return notFound(response);
+  sendFile(response, file);
+}
+
+function startLiveServer(done) {
+  stopLiveServer();
+  const live = http.createServer(handleLiveRequest);
+  liveServer = live;
+  live.listen(0, '127.0.0.1', () => done(`http://127.0.0.1:${live.address().port}/`));
+}
+
+function stopLiveServer() {
+  if (!liveServer) return;
+  liveServer.close();
+  liveServer.closeAllConnections && liveServer.closeAllConnections();
+  liveServer = null;
+}
+
 function pushState() {
   io.to('preview').emit('state', state);
 }
@@ -293,18 +339,30 @@ const commands = {
     });
   },
   startLiveSharing() {
-    if (state.liveSharing.status === 'active') return pushState();
+    if (state.liveSharing.status === 'active' || state.liveSharing.status === 'starting') return pushState();
     state.liveSharing = { status: 'starting' };
     pushState();
+    const mode = switches['live-sharing'];
+    if (mode === 'hang') return;
     setTimeout(() => {
-      state.liveSharing = { status: 'active', url: state.url };
-      pushState();
+      if (state.liveSharing.status !== 'starting') return;
+      if (mode === 'fail') {
+        state.liveSharing = { status: 'error' };
+        return pushState();
+      }
+      startLiveServer((url) => {
+        if (state.liveSharing.status !== 'starting') return stopLiveServer();
+        state.liveSharing = mode === 'no-url' ? { status: 'active' } : { status: 'active', url };
+        pushState();
+      });
     }, 50);
   },
   stopLiveSharing() {
+    if (state.liveSharing.status === 'available') return pushState();
     state.liveSharing = { status: 'stopping' };
     pushState();
     setTimeout(() => {
+      stopLiveServer();
       state.liveSharing = { status: 'available' };
       pushState();
     }, 50);

@@ -1,0 +1,66 @@
+#pragma once
+// The live-sharing popover's toolkit side: a GtkPopover whose content is a stack of state views
+// (title, message, main button and, on the active view only, the QR code) that cross-fade into
+// one another. It shows what MirrorPopover hands it and sends main-button presses, the link and
+// copy requests back to it. One popover belongs to one window, so a popover shown at a button
+// of another window is made anew. Main thread only.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/QRCode.h"
+#include "ui/LiveSharingModel.h"
+
+typedef struct _GtkWidget GtkWidget;
+class MirrorPopover;
+
+class MirrorPopoverViewController {
+ public:
+  static constexpr int width = 210;
+  static constexpr int qrSide = 136;
+
+  MirrorPopoverViewController(MirrorPopover& owner, GtkWidget* anchor);
+  ~MirrorPopoverViewController();
+  MirrorPopoverViewController(const MirrorPopoverViewController&) = delete;
+  MirrorPopoverViewController& operator=(const MirrorPopoverViewController&) = delete;
+
+  // The state view that shows a state: "unavailable" shares the error view.
+  static const char* viewName(MirrorPopoverState::Kind kind);
+
+  // Whether this popover can be shown at `anchor` (it lives, and the anchor is in its window).
+  bool canShowAt(GtkWidget* anchor) const;
+  void reflect(const MirrorPopoverState& state);
+  void popup(GtkWidget* anchor);
+  void popdown();
+  bool isShown() const;
+  GtkWidget* anchor() const { return anchor_; }
+
+  // Reached by tests.
+  GtkWidget* popover() const { return popover_; }
+  std::string visibleViewName() const;
+  bool isTransitionRunning() const;
+  GtkWidget* mainButton(const std::string& viewName) const;
+  GtkWidget* message(const std::string& viewName) const;
+  GtkWidget* qrView() const;
+  const std::optional<QRCode>& qrCode() const { return qrCode_; }
+
+ private:
+  struct StateView;
+  struct Signals;
+  StateView* viewFor(const std::string& name) const;
+  void applyAppearance();
+
+  MirrorPopover& owner_;
+  GtkWidget* popover_ = nullptr;
+  GtkWidget* toplevel_ = nullptr;
+  GtkWidget* anchor_ = nullptr;
+  GtkWidget* stack_ = nullptr;
+  std::unique_ptr<StateView> views_[5];
+  std::optional<QRCode> qrCode_;
+  std::string linkedURL_;
+  unsigned long toplevelHandler_ = 0;
+  bool shown_ = false;  // asked to show and not closed since, whatever the animation does
+  void* buttonWidths_ = nullptr;  // one width for every main button and the QR code
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};

@@ -56,6 +56,11 @@ bool begin(GtkWidget* source, const std::vector<std::filesystem::path>& files) {
       gtk_drag_begin_with_coordinates(source, targets, GDK_ACTION_COPY, 1, nullptr, -1, -1);
   gtk_target_list_unref(targets);
   if (!context) return false;
+  // A picture of the first file, when it is one, rides under the pointer.
+  if (GdkPixbuf* icon = gdk_pixbuf_new_from_file_at_scale(files.front().c_str(), 128, 128, TRUE, nullptr)) {
+    gtk_drag_set_icon_pixbuf(context, icon, gdk_pixbuf_get_width(icon) / 2, gdk_pixbuf_get_height(icon) / 2);
+    g_object_unref(icon);
+  }
   g_object_set_data_full(G_OBJECT(source), filesKey, new Drag{context, std::move(uris)},
                          +[](gpointer p) { delete static_cast<Drag*>(p); });
   return true;

@@ -1,10 +1,12 @@
 // A drag of an export out of the editor, as a person makes it with the pointer on a display of
-// the test's own, to a drop target in another process.
+// the test's own, to a drop target in another process. KORVEL_TEST_SHOTS names a folder for a
+// picture of the drag.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <signal.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
@@ -123,6 +125,8 @@ TEST_F(ExportDrag, AnExportDraggedFromTheEditorReachesADropTargetInAnotherProces
     testenv::xdotool(std::string("mousemove_relative --sync -- ") + (wiggle % 2 ? "-2" : "2") + " 0");
     RunLoop::runUntil([] { return false; }, 0.1);
   }
+  if (const char* shots = getenv("KORVEL_TEST_SHOTS"))
+    testenv::run("xwd -root -silent | convert xwd:- '" + std::string(shots) + "/export-drag.png'");
   ASSERT_EQ(testenv::xdotool("mouseup 1"), 0);
   ASSERT_TRUE(waitFor([&] { return fsys::exists(output); }, 30)) << "nothing dropped";
   EXPECT_EQ(readFile(output), FileDrag::uriList({file}));

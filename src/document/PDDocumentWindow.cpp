@@ -118,8 +118,10 @@ void PDDocumentWindow::watchSheets() {
         if (!GTK_IS_WINDOW(widget) || !gtk_window_get_modal(GTK_WINDOW(widget))) return TRUE;
         GtkWindow* parent = gtk_window_get_transient_for(GTK_WINDOW(widget));
         if (!parent) return TRUE;
-        for (auto* w : liveWindows())
-          if (GTK_WINDOW(w->window_) == parent)
+        // A copy: a document may close a window while it hears of the sheet.
+        auto windows = liveWindows();
+        for (auto* w : windows)
+          if (liveWindows().count(w) && GTK_WINDOW(w->window_) == parent)
             if (auto document = w->document_.lock()) document->windowWillBeginSheet();
         return TRUE;  // stays for the life of the program
       },

@@ -205,7 +205,6 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      return FALSE;
                    }),
                    this);
-  // X11 gives no say in a live resize: once the person's resize settles, the window snaps.
   // A place korvel did not ask for is the person's move: the preview stays there.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure*, Impl* impl) -> gboolean {
                      if (impl->controller && isPlaced(w) && impl->following.previewMoved(originOf(GTK_WINDOW(w))))
@@ -233,6 +232,7 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                        impl->controller->windowDidResignKey();
                    }),
                    impl_.get());
+  // X11 gives no say in a live resize: once the person's resize settles, the window snaps.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget*, GdkEventConfigure* e, Impl* impl) -> gboolean {
                      if (!impl->controller || impl->spring || (impl->requested && impl->requested->first == e->width &&
                                           impl->requested->second == e->height))

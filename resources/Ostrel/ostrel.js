@@ -221,6 +221,34 @@
     return request;
   }
 
+  // A picture of the chosen frame that the person drags out to the desktop: the page has the
+  // preview file made first and names it when the drag starts; the host carries the drag.
+  var dragRequests = 0;
+  function prepareExportDrag() {
+    var request = exportRequest(['png']);
+    var input = request.inputs['1x'][0], output = request.outputs[0];
+    if (!input || !output) return null;
+    // The last file stays on offer until the new one is there.
+    state.exportDrag = { requestId: 'drag-' + (++dragRequests), file: state.exportDrag ? state.exportDrag.file : null };
+    send('ExportGeneratePreview', { html: input.html, svg: input.svg, width: input.width, height: input.height,
+      type: 'png', name: output.name, requestId: state.exportDrag.requestId });
+    return state.exportDrag.requestId;
+  }
+  state.prepareExportDrag = prepareExportDrag;
+
+  function exportDragTile() {
+    var tile = document.createElement('div');
+    tile.id = 'export-drag';
+    tile.textContent = 'Drag PNG out';
+    tile.draggable = true;
+    tile.addEventListener('mouseenter', prepareExportDrag);
+    tile.addEventListener('dragstart', function (event) {
+      event.preventDefault();
+      if (state.exportDrag && state.exportDrag.file) send('ExportDragPreviewStart', { file: state.exportDrag.file });
+    });
+    return tile;
+  }
+
   function showExportStatus(text) {
     var status = document.getElementById('export-status');
     if (status) status.textContent = text;
@@ -264,6 +292,7 @@
       exportSelection(formats);
     });
     panel.appendChild(go);
+    panel.appendChild(exportDragTile());
     var status = document.createElement('p');
     status.id = 'export-status';
     bar.appendChild(panel);
@@ -443,6 +472,9 @@
       if (work === 0 && progress === 0) showExportStatus('Export did not complete');
       else if (progress === work) showExportStatus('Exported ' + progress + ' of ' + work);
       else showExportStatus('Exporting… ' + progress + ' of ' + work);
+    });
+    ipc.on('ExportGeneratePreview', function (requestId, path) {
+      if (state.exportDrag && state.exportDrag.requestId === requestId && path) state.exportDrag.file = path;
     });
     ipc.on('DocumentContextMenuResponse', function (path) { state.lastMenuChoice = path === undefined ? null : path; });
   }

@@ -14,6 +14,7 @@
 #include "foundation/AppInfo.h"
 #include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
+#include "platform/FileDrag.h"
 #include "platform/RWLog.h"
 #include "platform/UrlOpener.h"
 #include "ui/AppAppearance.h"
@@ -55,6 +56,10 @@ void BaseOstrelViewController::setIPCProcessor(std::unique_ptr<IPCProcessor> pro
   ipcProcessor_->evaluateJavaScript = [controller = webViewController_](const std::string& script,
                                                                         WebView::ScriptCompletion completion) {
     controller->evaluateJavaScript(script, std::move(completion));
+  };
+  ipcProcessor_->beginFileDrag = [weak](const std::vector<std::filesystem::path>& files) {
+    auto self = weak.lock();
+    return self && self->view_ && FileDrag::begin(self->view_->widget(), files);
   };
 }
 

@@ -3,9 +3,11 @@
 // sets `call` and `evaluateJavaScript` when it takes the processor; the processor answers the
 // page through them. Main thread only.
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -32,6 +34,8 @@ class IPCProcessor {
   // The pending answer to "DocumentSave": the processor calls it once with the page's document
   // and clears it.
   DataCompletion documentExportDataComplete;
+  // Drags these files out of the page's view to the desktop; false when no drag started.
+  std::function<bool(const std::vector<std::filesystem::path>& files)> beginFileDrag;
   // Opens a project file by project-relative path; set by the document.
   std::function<void(const std::string& relativePath)> applicationOpenProjectFile;
 };

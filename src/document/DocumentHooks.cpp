@@ -24,6 +24,8 @@ std::function<void(const std::string&, const std::map<std::string, std::string>&
 std::function<void(void*)> toggleIntercomPopover = [](void* button) {
   IntercomPopover::shared().toggle(GTK_WIDGET(button));
 };
+std::function<void*()> intercomCurrentButton = [] { return static_cast<void*>(IntercomPopover::shared().currentButton()); };
+std::function<void()> hideIntercomPopover = [] { IntercomPopover::shared().hide(); };
 std::function<ObserverToken(std::function<void(bool)>)> observeIntercomLoaded = [](std::function<void(bool)> loaded) {
   auto& popover = IntercomPopover::shared();
   // New messages open the popover at the frontmost document window's button.

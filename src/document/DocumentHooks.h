@@ -20,6 +20,9 @@ extern std::function<std::string()> userDisplayName;
 extern std::function<void(const std::string& event, const std::map<std::string, std::string>& data)> track;
 // The customer-messaging popover, toggled from a title-bar button.
 extern std::function<void(void* button)> toggleIntercomPopover;
+// The button the popover is shown from (none when hidden), and hiding it.
+extern std::function<void*()> intercomCurrentButton;
+extern std::function<void()> hideIntercomPopover;
 // Calls `loaded` now and whenever the popover's page finishes loading or goes.
 extern std::function<ObserverToken(std::function<void(bool loaded)> loaded)> observeIntercomLoaded;
 

@@ -4,6 +4,7 @@
 #include "document/KXDocument.h"
 #include "document/PDDocumentWindow.h"
 #include "document/UpdateLibraryWindowController.h"
+#include "document/storage/KXDocumentArchive.h"
 #include "platform/Alert.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
@@ -18,7 +19,8 @@ std::optional<std::string> KXDocument::ostrelDocumentDidReceiveImageData(const D
 
 std::optional<std::string> KXDocument::ostrelDocumentDidReceiveAssetData(const Data& data,
                                                                          const std::string& preferredName) {
-  if (!container_->isValid() || !ImagesPasteboard::isPlainName(preferredName)) return std::nullopt;
+  // Sub-folders are kept ("icons/a.svg"); only names that lead out of the assets folder are refused.
+  if (!container_->isValid() || !KXDocumentArchive::isSafeRelativePath(preferredName)) return std::nullopt;
   auto path = container_->addAsset(data, preferredName, 0);
   if (!path) return std::nullopt;
   return *path;

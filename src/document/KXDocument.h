@@ -45,6 +45,7 @@ class KXDocument : public PDBaseDocument {
   const std::shared_ptr<KXDocumentArchive>& fileArchive() const { return fileArchive_; }
   bool containerHasChanges() const { return containerHasChanges_; }
   bool isInTutorialMode() const { return isInTutorialMode_; }
+  bool isInViewingMode() const override { return isInTutorialMode_ || PDBaseDocument::isInViewingMode(); }
   bool wantsVersioningCheck() const { return wantsVersioningCheck_; }
   const std::optional<std::filesystem::path>& migratedDocumentURL() const { return migratedDocumentURL_; }
   void setMigratedDocumentURL(std::optional<std::filesystem::path> url) { migratedDocumentURL_ = std::move(url); }

@@ -282,6 +282,11 @@ void trackInteraction(const std::string& element) {
 }
 }  // namespace
 
+void PDBaseDocument::windowWillBeginSheet() {
+  if (!window_ || !window_->intercomButton()) return;
+  if (DocumentHooks::intercomCurrentButton() == window_->intercomButton()) DocumentHooks::hideIntercomPopover();
+}
+
 void PDBaseDocument::toggleIntercomPopover(void* button) {
   DocumentHooks::toggleIntercomPopover(button);
   trackInteraction("intercom");

@@ -74,6 +74,8 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
 
   void close() override;
   void cleanup();
+  // A sheet begins on the document window: the messaging popover shown from it goes.
+  void windowWillBeginSheet();
   // The window asks to close: the document decides (saving or asking), then closes.
   void windowShouldClose();
 

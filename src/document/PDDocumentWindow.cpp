@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <set>
+
 #include <nlohmann/json.hpp>
 
 #include "document/DocumentHooks.h"
@@ -18,8 +20,19 @@ bool PDDocumentWindow::shouldShowWelcomeAfterClose(bool isTerminating, std::size
   return !isTerminating && openDocuments == 0 && showOnStartup;
 }
 
+nlohmann::json PDDocumentWindow::escapeUserInfo(unsigned keyval, unsigned hardwareKeycode, unsigned modifiers,
+                                                std::uint32_t time) {
+  return {{"event",
+           {{"type", "keyDown"}, {"keyval", keyval}, {"hardwareKeycode", hardwareKeycode}, {"modifiers", modifiers}, {"time", time}}}};
+}
+
 namespace {
 std::uint64_t lastOrderStamp = 0;
+// The document windows alive, for the sheet watch.
+std::set<PDDocumentWindow*>& liveWindows() {
+  static std::set<PDDocumentWindow*> windows;
+  return windows;
+}
 
 GtkWidget* titleButton(GtkWidget* headerBar, const char* label, const char* tooltip, bool start) {
   GtkWidget* button = gtk_button_new_with_label(label);
@@ -93,9 +106,36 @@ PDDocumentWindow::PDDocumentWindow(std::weak_ptr<PDBaseDocument> document) : doc
   g_signal_connect(window_, "delete-event", G_CALLBACK(&PDDocumentWindow::onDelete), this);
   gtk_widget_show_all(headerBar_);
   gtk_widget_show(documentView_);
+  liveWindows().insert(this);
+  watchSheets();
+}
+
+// Any modal window shown over a document window is a sheet of it, whoever made it (alerts,
+// file choosers, the library sheet), so one hook on every window's showing sees them all.
+void PDDocumentWindow::watchSheets() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  g_signal_add_emission_hook(
+      g_signal_lookup("show", GTK_TYPE_WIDGET), 0,
+      +[](GSignalInvocationHint*, guint count, const GValue* values, gpointer) -> gboolean {
+        if (count < 1) return TRUE;
+        auto* widget = static_cast<GtkWidget*>(g_value_get_object(&values[0]));
+        if (!GTK_IS_WINDOW(widget) || !gtk_window_get_modal(GTK_WINDOW(widget))) return TRUE;
+        GtkWindow* parent = gtk_window_get_transient_for(GTK_WINDOW(widget));
+        if (!parent) return TRUE;
+        // A copy: a document may close a window while it hears of the sheet.
+        auto windows = liveWindows();
+        for (auto* w : windows)
+          if (liveWindows().count(w) && GTK_WINDOW(w->window_) == parent)
+            if (auto document = w->document_.lock()) document->windowWillBeginSheet();
+        return TRUE;  // stays for the life of the program
+      },
+      nullptr, nullptr);
 }
 
 PDDocumentWindow::~PDDocumentWindow() {
+  liveWindows().erase(this);
   if (!window_) return;
   g_signal_handlers_disconnect_by_data(window_, this);
   g_signal_handlers_disconnect_by_data(serverFailureBar_, this);
@@ -177,7 +217,9 @@ int PDDocumentWindow::onKeyPress(GtkWidget* widget, void* event, PDDocumentWindo
   auto* key = static_cast<GdkEventKey*>(event);
   if (gtk_window_propagate_key_event(GTK_WINDOW(widget), key)) return TRUE;
   if (key->keyval == GDK_KEY_Escape) {
-    NotificationCenter::defaultCenter().post(escPressedNotification, self);
+    NotificationCenter::defaultCenter().post(escPressedNotification, self,
+                                             std::make_shared<const nlohmann::json>(
+                                                 escapeUserInfo(key->keyval, key->hardware_keycode, key->state, key->time)));
     return TRUE;
   }
   return DocumentHooks::performKeyEquivalent(key) ? TRUE : FALSE;

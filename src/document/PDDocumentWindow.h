@@ -3,12 +3,15 @@
 // edited state and the toolbar: the preview and live-sharing buttons, the account's cloud button
 // and the messages button, over a title bar of the mode's colours. Keys reach
 // the editor's web view before the window's shortcuts, so typing in the editor always works;
-// an Escape nobody used posts "WindowEscPressedNotification". Main thread only.
+// an Escape nobody used posts "WindowEscPressedNotification" with the key event. A modal window
+// shown on it (a sheet) tells the document first. Main thread only.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include <nlohmann/json_fwd.hpp>
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
@@ -54,12 +57,15 @@ class PDDocumentWindow {
   // Takes the window off the screen; after the last document window the welcome window may show.
   void close();
 
+  // The user info of "WindowEscPressedNotification": {"event": the key event}.
+  static nlohmann::json escapeUserInfo(unsigned keyval, unsigned hardwareKeycode, unsigned modifiers, std::uint32_t time);
   static std::string title(const std::string& displayName, bool edited);
   static bool shouldShowWelcomeAfterClose(bool isTerminating, std::size_t openDocuments, bool showOnStartup);
 
  private:
   static int onKeyPress(GtkWidget* widget, void* event, PDDocumentWindow* self);
   static int onDelete(GtkWidget* widget, void* event, PDDocumentWindow* self);
+  static void watchSheets();
 
   std::weak_ptr<PDBaseDocument> document_;
   GtkWidget* window_ = nullptr;

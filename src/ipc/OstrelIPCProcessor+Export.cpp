@@ -146,7 +146,37 @@ void OstrelIPCProcessor::handleExportGeneratePreview(const nlohmann::json& argum
   });
 }
 
-void OstrelIPCProcessor::handleDragPreviewStart(const nlohmann::json&) {
+std::optional<stdfs::path> OstrelIPCProcessor::previewFileToDrag(const nlohmann::json& arguments,
+                                                                  const stdfs::path& previewFolder) {
+  if (!arguments.is_object()) return std::nullopt;
+  auto file = arguments.find("file");
+  if (file == arguments.end() || !file->is_string()) return std::nullopt;
+  stdfs::path path(file->get<std::string>());
+  if (!path.is_absolute() || previewFolder.empty()) return std::nullopt;
+  // Only a file the document rendered as a preview leaves through a drag: a plain file inside
+  // its preview folder, reached through no link.
+  std::error_code ec;
+  auto folder = previewFolder.lexically_normal();
+  if (!stdfs::is_directory(folder, ec)) return std::nullopt;
+  auto at = path.lexically_normal();
+  auto relative = at.lexically_relative(folder);
+  if (relative.empty() || *relative.begin() == ".." || relative.is_absolute()) return std::nullopt;
+  for (auto walked = folder; const auto& part : relative) {
+    walked /= part;
+    if (stdfs::is_symlink(stdfs::symlink_status(walked, ec))) return std::nullopt;
+  }
+  if (!stdfs::is_regular_file(stdfs::symlink_status(at, ec))) return std::nullopt;
+  return at;
+}
+
+void OstrelIPCProcessor::handleDragPreviewStart(const nlohmann::json& arguments) {
+  // The page names the preview it drags: the desktop gets that file from the editor's view.
+  if (auto document = delegate.lock(); document && beginFileDrag)
+    if (auto file = previewFileToDrag(arguments, document->exportPreviewCache().folder())) {
+      bool started = beginFileDrag({*file});
+      RWLog(started ? "Dragging an export preview" : "An export preview drag did not start", 1);
+    }
+
   // The page has put the export's address on the drag pasteboard; shortly after, it is also
   // offered as a file list, which file managers take.
   MainQueue::asyncAfter(0.25, [] {

@@ -5,6 +5,7 @@
 // its weak delegate. Requests of the wrong shape end silently or with a log line; no event
 // reports an error. Main thread only.
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,6 +41,11 @@ class OstrelIPCProcessor : public IPCProcessor {
 
   // The request names in the order handle() compares them.
   static std::vector<std::string_view> requestNames();
+
+  // The preview file the page's drag names ({"file": absolute path}): one inside the document's
+  // preview folder, reached through no link; none otherwise.
+  static std::optional<std::filesystem::path> previewFileToDrag(const nlohmann::json& arguments,
+                                                                const std::filesystem::path& previewFolder);
 
   // For the document's `applicationOpenProjectFile`: opens a project file or folder, named
   // relative to the project, in its default application while the document exists.

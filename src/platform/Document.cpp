@@ -190,6 +190,10 @@ void Document::saveDocumentAs(Completion completion) {
 }
 
 void Document::autosave(bool implicitlyCancellable, Completion completion) {
+  if (isInViewingMode()) {
+    if (completion) completion(std::nullopt);
+    return;
+  }
   withImplicitCancellation(implicitlyCancellable, [&] {
     if (fileURL_) {
       save(*fileURL_, fileType_, SaveOperation::autosaveInPlace, completion);

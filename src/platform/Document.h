@@ -55,6 +55,9 @@ class Document : public std::enable_shared_from_this<Document> {
   std::string displayName() const;
   void setDisplayName(std::optional<std::string> name) { displayName_ = std::move(name); }
 
+  // A document only looked at (a tutorial): never autosaved.
+  virtual bool isInViewingMode() const { return false; }
+
   // Edited state. Observers run synchronously whenever it may have changed.
   bool isDocumentEdited() const { return edited_; }
   virtual void updateChangeCount(ChangeType change);

@@ -19,3 +19,14 @@ void PreviewMenu::addItem(std::shared_ptr<PreviewMenuItem> item) {
   item->parent_ = owner_;
   items_.push_back(std::move(item));
 }
+
+PreviewMenuItem* PreviewMenu::itemForKeyEquivalent(const std::string& key, std::uint32_t modifierMask) const {
+  if (key.empty()) return nullptr;
+  for (const auto& item : items_) {
+    if (item->isSeparator) continue;
+    if (item->keyEquivalent == key && item->modifierMask == modifierMask) return item.get();
+    if (item->submenu())
+      if (auto* found = item->submenu()->itemForKeyEquivalent(key, modifierMask)) return found;
+  }
+  return nullptr;
+}

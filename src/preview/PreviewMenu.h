@@ -3,6 +3,7 @@
 // checked here, and the toolkit shows a copy of them when they pop up. An item knows the item
 // whose submenu holds it. Main thread only.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,9 @@ class PreviewMenuItem {
   bool isSeparator = false;
   bool enabled = true;
   bool checked = false;
+  // Like the main menu's: the key's text and the modifier flags of foundation/Menu.h.
+  std::string keyEquivalent;
+  std::uint32_t modifierMask = 0;
 
   PreviewMenuItem* parent() const { return parent_; }
   const std::shared_ptr<PreviewMenu>& submenu() const { return submenu_; }
@@ -38,6 +42,8 @@ class PreviewMenu {
   const std::vector<std::shared_ptr<PreviewMenuItem>>& items() const { return items_; }
   void addItem(std::shared_ptr<PreviewMenuItem> item);
   void removeAllItems() { items_.clear(); }
+  // The item with this key equivalent, in this menu or its submenus; none when no item has it.
+  PreviewMenuItem* itemForKeyEquivalent(const std::string& key, std::uint32_t modifierMask) const;
   // The item whose submenu this is, if any.
   PreviewMenuItem* owner() const { return owner_; }
 

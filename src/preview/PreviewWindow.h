@@ -41,8 +41,15 @@ class PreviewWindow {
   void setRotationEnabled(bool enabled);
   bool isActive() const;
   // `changed` runs when the document window becomes or stops being the active window, a moment
-  // later, so that the window that took the focus is known.
+  // later, so that the window that took the focus is known. While the preview follows the
+  // document window, each move of that window moves the preview by as much.
   void observeDocumentWindow(GtkWindow* document, std::function<void(bool active)> changed);
+  // Follows the document window from where the preview is now (or is being sent), until the
+  // person moves the preview.
+  void followDocumentWindow();
+  bool isFollowingDocumentWindow() const;
+  // Moves asked of the window manager that it has not carried out yet.
+  bool hasMovesUnderWay() const;
 
   Rect frame() const;
   double chrome() const;

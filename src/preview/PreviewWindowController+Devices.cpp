@@ -13,6 +13,8 @@
 #include "preview/PreviewMenu.h"
 #include "preview/PreviewWindow.h"
 #include "preview/PreviewWindowController.h"
+
+#include "foundation/Menu.h"
 #include "server/ServerController.h"
 
 using json = nlohmann::json;
@@ -316,7 +318,20 @@ void PreviewWindowController::buildSettingsMenu() {
   add("Touch Cursor", "toggleTouchCursor:");
   add("Responsive", "toggleResponsive:");
   settingsMenu_->addItem(PreviewMenuItem::separator());
-  add("Reload Preview", "reloadPreview:");
-  add("Web Inspector", "showPreviewInspector:");
-  add("Full Screen", "togglePreviewFullscreen:");
+  auto* reload = add("Reload Preview", "reloadPreview:");
+  reload->keyEquivalent = "r";
+  reload->modifierMask = ModifierCommand;
+  auto* inspector = add("Web Inspector", "showPreviewInspector:");
+  inspector->keyEquivalent = "i";
+  inspector->modifierMask = ModifierCommand | ModifierShift;
+  auto* fullScreen = add("Full Screen", "togglePreviewFullscreen:");
+  fullScreen->keyEquivalent = "\uF70E";  // F11
+}
+
+bool PreviewWindowController::performKeyEquivalent(const std::string& key, std::uint32_t modifierMask) {
+  if (!settingsMenu_) return false;
+  setupMenu();
+  PreviewMenuItem* item = settingsMenu_->itemForKeyEquivalent(key, modifierMask);
+  if (!item || !item->enabled || !validateMenuItem(*item)) return false;
+  return perform(*item);
 }

@@ -93,9 +93,27 @@ void PreviewWindowController::show(bool makeKey, bool animated) {
   }
   // The first placement is taken as it is: the window has not been where it goes yet.
   window_->setFrame(first ? *first : updatedWindowFrame(frame));
+  // Placed beside its document window, the preview follows it again.
+  window_->followDocumentWindow();
   window_->present(makeKey);
   setAspectRatio(false);
   RWLog("Preview shown", 1);
+}
+
+void PreviewWindowController::windowDidBecomeKey() {
+  wasKeyWindow_ = true;
+  ++keyChanges_;
+}
+
+void PreviewWindowController::windowDidResignKey() {
+  // A window that became key again meanwhile stays key.
+  MainQueue::async([weak = std::weak_ptr<bool>(alive_), this, at = ++keyChanges_] {
+    if (!weak.expired() && keyChanges_ == at) wasKeyWindow_ = false;
+  });
+}
+
+void PreviewWindowController::restoreState() {
+  if (window_) setWindowFrame(window_->frame(), false);
 }
 
 void PreviewWindowController::orderBelowDocument() {

@@ -7,6 +7,7 @@
 // changes the selection itself: new settings show when the server pushes new preview data.
 // Main thread only.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -118,6 +119,17 @@ class PreviewWindowController {
   void toggleLivePreviewPopover();
   // Runs the item's action; false for an action the controller does not know.
   bool perform(const PreviewMenuItem& item);
+  // A key pressed in the window: the settings menu's item with that key equivalent runs when
+  // it is enabled; false when none ran.
+  bool performKeyEquivalent(const std::string& key, std::uint32_t modifierMask);
+
+  // Key state of the window: set when it becomes key, cleared a turn of the main loop after
+  // it stops being key.
+  bool wasKeyWindow() const { return wasKeyWindow_; }
+  void windowDidBecomeKey();
+  void windowDidResignKey();
+  // A window brought back from an earlier session takes its own frame again, without a spring.
+  void restoreState();
 
   // Menus.
   void setupMenu();
@@ -167,6 +179,8 @@ class PreviewWindowController {
   int orderPreviewWhenBecomingMain_ = 0;
   bool wantsAttachedInspectorBehavior_ = false;
   bool isAttachingInspector_ = false;
+  bool wasKeyWindow_ = false;
+  std::uint64_t keyChanges_ = 0;
   Size aspectRatio_{};
   Size contentMinimum_ = PreviewSizing::contentMinSize;
   std::optional<Size> documentMinimum_;

@@ -7,11 +7,15 @@
 #include <optional>
 #include <utility>
 
+#include "foundation/Menu.h"
+#include "platform/RWLog.h"
 #include "platform/RunLoop.h"
+#include "preview/PreviewFollowing.h"
 #include "preview/PreviewMenu.h"
 #include "preview/PreviewWindow.h"
 #include "preview/PreviewWindowController.h"
 #include "preview/SpringAnimation.h"
+#include "ui/MenuAccelerator.h"
 
 struct PreviewWindow::Impl {
   // None once detached: the window may outlive its controller by a turn of the main loop.
@@ -28,11 +32,15 @@ struct PreviewWindow::Impl {
   gint64 lastFrameTime = 0;
   // The size we last asked for: configure events of any other size are the person's resize.
   std::optional<std::pair<int, int>> requested;
+  // Where we last sent the window.
+  std::optional<PreviewFollowing::Point> requestedOrigin;
   guint settleTimer = 0;
   GtkWidget* document = nullptr;
   gulong activeHandler = 0;
   guint activeTimer = 0;
+  gulong documentMoveHandler = 0;
   std::function<void(bool)> documentActive;
+  PreviewFollowing following;
 
   explicit Impl(PreviewWindowController& c) : controller(&c) {}
 };
@@ -66,12 +74,76 @@ GtkWidget* buildMenu(PreviewWindowController& controller, PreviewMenu& model) {
           data, +[](gpointer p, GClosure*) { delete static_cast<std::pair<PreviewWindowController*, std::weak_ptr<PreviewMenuItem>>*>(p); },
           GConnectFlags(0));
     }
+    if (guint key = MenuAccelerator::keyFor(item->keyEquivalent.c_str())) {
+      int mods = 0;
+      if (item->modifierMask & ModifierCommand) mods |= GDK_CONTROL_MASK;
+      if (item->modifierMask & ModifierControl) mods |= GDK_SUPER_MASK;
+      if (item->modifierMask & ModifierOption) mods |= GDK_MOD1_MASK;
+      if (item->modifierMask & ModifierShift) mods |= GDK_SHIFT_MASK;
+      GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget));
+      if (GTK_IS_ACCEL_LABEL(label)) gtk_accel_label_set_accel(GTK_ACCEL_LABEL(label), key, GdkModifierType(mods));
+    }
     gtk_widget_set_sensitive(widget, enabled && item->enabled);
     gtk_widget_set_name(widget, item->title.c_str());
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), widget);
   }
   gtk_widget_show_all(menu);
   return menu;
+}
+
+PreviewFollowing::Point originOf(GtkWindow* window) {
+  int x = 0, y = 0;
+  gtk_window_get_position(window, &x, &y);
+  return {x, y};
+}
+
+// A key as the menus write their key equivalents, with the menus' modifier flags.
+std::string keyText(guint keyval) {
+  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24) {
+    char buffer[8] = {};
+    g_unichar_to_utf8(0xF704 + (keyval - GDK_KEY_F1), buffer);
+    return buffer;
+  }
+  gunichar c = gdk_keyval_to_unicode(gdk_keyval_to_lower(keyval));
+  if (!c || g_unichar_iscntrl(c)) return {};
+  char buffer[8] = {};
+  g_unichar_to_utf8(c, buffer);
+  return buffer;
+}
+
+std::uint32_t modifierMask(guint state) {
+  std::uint32_t mask = 0;
+  // The menus' Command is Control here, and their Control is Super.
+  if (state & GDK_CONTROL_MASK) mask |= ModifierCommand;
+  if (state & GDK_SUPER_MASK) mask |= ModifierControl;
+  if (state & GDK_MOD1_MASK) mask |= ModifierOption;
+  if (state & GDK_SHIFT_MASK) mask |= ModifierShift;
+  return mask;
+}
+
+bool isArrow(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_Up: case GDK_KEY_Down: case GDK_KEY_Left: case GDK_KEY_Right:
+    case GDK_KEY_KP_Up: case GDK_KEY_KP_Down: case GDK_KEY_KP_Left: case GDK_KEY_KP_Right:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool pointerButtonHeld(GtkWidget* widget) {
+  GdkDisplay* display = gtk_widget_get_display(widget);
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  GdkModifierType mask{};
+  gdk_window_get_device_position(gdk_screen_get_root_window(gtk_widget_get_screen(widget)), pointer, nullptr, nullptr, &mask);
+  return mask & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK | GDK_BUTTON4_MASK | GDK_BUTTON5_MASK);
+}
+
+bool isPlaced(GtkWidget* window) {
+  GdkWindow* gdk = gtk_widget_get_window(window);
+  if (!gdk) return true;
+  auto state = gdk_window_get_state(gdk);
+  return !(state & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED));
 }
 
 PreviewWindow::Rect rectOf(GtkWindow* window) {
@@ -142,6 +214,33 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      return FALSE;
                    }),
                    this);
+  // A place korvel did not ask for is the person's move: the preview stays there.
+  g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure*, Impl* impl) -> gboolean {
+                     if (impl->controller && isPlaced(w) && impl->following.previewMoved(originOf(GTK_WINDOW(w))))
+                       RWLog("Preview moved by the person; it stays where it was put", 1);
+                     return FALSE;
+                   }),
+                   impl_.get());
+  g_signal_connect(impl_->window, "key-press-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventKey* key, Impl* impl) -> gboolean {
+                     if (!impl->controller) return FALSE;
+                     std::uint32_t mask = modifierMask(key->state & gtk_accelerator_get_default_mod_mask());
+                     if (!key->is_modifier && impl->controller->performKeyEquivalent(keyText(key->keyval), mask)) return TRUE;
+                     // Other keys take the window's own road, then the main menu's.
+                     if (!isArrow(key->keyval)) return FALSE;
+                     // Arrows nothing used go nowhere: not to the focus moving between the buttons.
+                     GtkWindow* window = GTK_WINDOW(w);
+                     if (!gtk_window_activate_key(window, key)) gtk_window_propagate_key_event(window, key);
+                     return TRUE;
+                   }),
+                   impl_.get());
+  g_signal_connect(impl_->window, "notify::is-active", reinterpret_cast<GCallback>(+[](GtkWindow* w, GParamSpec*, Impl* impl) {
+                     if (!impl->controller) return;
+                     if (gtk_window_is_active(w))
+                       impl->controller->windowDidBecomeKey();
+                     else
+                       impl->controller->windowDidResignKey();
+                   }),
+                   impl_.get());
   // X11 gives no say in a live resize: once the person's resize settles, the window snaps.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget*, GdkEventConfigure* e, Impl* impl) -> gboolean {
                      if (!impl->controller || impl->spring || (impl->requested && impl->requested->first == e->width &&
@@ -177,7 +276,9 @@ void PreviewWindow::detach() {
 }
 
 PreviewWindow::~PreviewWindow() {
-  if (impl_->activeHandler) g_signal_handler_disconnect(impl_->document, impl_->activeHandler);
+  // A destroyed document window has dropped its handlers already.
+  for (gulong handler : {impl_->activeHandler, impl_->documentMoveHandler})
+    if (handler && g_signal_handler_is_connected(impl_->document, handler)) g_signal_handler_disconnect(impl_->document, handler);
   if (impl_->document) g_object_unref(impl_->document);
   if (impl_->activeTimer) g_source_remove(impl_->activeTimer);
   if (impl_->tick) gtk_widget_remove_tick_callback(impl_->window, impl_->tick);
@@ -221,12 +322,32 @@ void PreviewWindow::observeDocumentWindow(GtkWindow* document, std::function<voi
     if (impl->activeTimer) g_source_remove(impl->activeTimer);
     impl->activeTimer = g_timeout_add(100, +[](gpointer p) -> gboolean {
       auto* impl = static_cast<Impl*>(p);
+      // While a button is held (the person dragging the preview by its title bar, the window
+      // manager holding the pointer) the focus has not settled: ask again once it is let go.
+      if (pointerButtonHeld(impl->window)) return G_SOURCE_CONTINUE;
       impl->activeTimer = 0;
       if (impl->documentActive) impl->documentActive(gtk_window_is_active(GTK_WINDOW(impl->document)));
       return G_SOURCE_REMOVE;
     }, impl);
   }), impl_.get());
+  impl_->documentMoveHandler = g_signal_connect(document, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* d, GdkEventConfigure*, Impl* impl) -> gboolean {
+    if (!impl->controller) return FALSE;
+    auto to = impl->following.documentMoved(originOf(GTK_WINDOW(d)));
+    if (to && isPlaced(impl->window)) gtk_window_move(GTK_WINDOW(impl->window), to->x, to->y);
+    return FALSE;
+  }), impl_.get());
 }
+
+void PreviewWindow::followDocumentWindow() {
+  std::optional<PreviewFollowing::Point> document;
+  if (impl_->document) document = originOf(GTK_WINDOW(impl_->document));
+  auto at = impl_->requestedOrigin ? *impl_->requestedOrigin : originOf(window());
+  impl_->following.placed(at, document);
+}
+
+bool PreviewWindow::isFollowingDocumentWindow() const { return impl_->following.isFollowing(); }
+
+bool PreviewWindow::hasMovesUnderWay() const { return impl_->following.pendingMoves() > 0; }
 
 bool PreviewWindow::isVisible() const { return gtk_widget_get_visible(impl_->window); }
 
@@ -249,6 +370,8 @@ void PreviewWindow::setFrame(const Rect& frame) {
   GtkWindow* w = window();
   int width = std::max(1, int(frame.width)), height = std::max(1, int(frame.height - chrome()));
   impl_->requested = {width, height};
+  impl_->requestedOrigin = PreviewFollowing::Point{int(frame.x), int(frame.y)};
+  impl_->following.willMove(*impl_->requestedOrigin);
   gtk_window_move(w, int(frame.x), int(frame.y));
   gtk_window_resize(w, width, height);
 }

@@ -18,6 +18,10 @@ void ClickableView::mouseDown(int clickCount, double doubleClickInterval) {
   }
 }
 
+void ClickableView::press(const ClickCounter::Press& p, std::uint32_t interval, double distance) {
+  mouseDown(counter_.press(p, interval, distance), interval / 1000.0);
+}
+
 void ClickableView::doClick() {
   if (auto handler = clickHandler) handler();
 }

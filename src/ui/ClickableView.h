@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+#include "ui/ClickCounter.h"
+
 typedef struct _GtkWidget GtkWidget;
 class Timer;
 
@@ -26,8 +28,11 @@ class ClickableView {
   void mouseDown(int clickCount, double doubleClickInterval);
   void doClick();
   bool hasPendingClick() const;
+  // A press as the toolkit reports it; the view counts the run itself.
+  void press(const ClickCounter::Press& press, std::uint32_t doubleClickInterval, double doubleClickDistance);
 
  private:
   GtkWidget* widget_;
+  ClickCounter counter_;
   std::unique_ptr<Timer> pendingClick_;
 };

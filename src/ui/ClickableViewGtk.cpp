@@ -1,5 +1,7 @@
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "platform/RunLoop.h"
 #include "ui/ClickableView.h"
 
@@ -7,11 +9,13 @@ ClickableView::ClickableView() : widget_(gtk_event_box_new()) {
   g_object_ref_sink(widget_);
   gtk_widget_add_events(widget_, GDK_BUTTON_PRESS_MASK | GDK_ENTER_NOTIFY_MASK);
   auto onButtonPressEvent = +[](GtkWidget* w, GdkEventButton* e, gpointer self) -> gboolean {
-    if (e->button != 1) return TRUE;
-    int count = e->type == GDK_BUTTON_PRESS ? 1 : e->type == GDK_2BUTTON_PRESS ? 2 : 3;
-    int ms = 400;
-    g_object_get(gtk_widget_get_settings(w), "gtk-double-click-time", &ms, nullptr);
-    static_cast<ClickableView*>(self)->mouseDown(count, ms / 1000.0);
+    // Every press comes as a plain press first; the toolkit's double and triple presses that
+    // follow it repeat that press, so they are not counted again.
+    if (e->button != 1 || e->type != GDK_BUTTON_PRESS) return TRUE;
+    int ms = 400, distance = 5;
+    g_object_get(gtk_widget_get_settings(w), "gtk-double-click-time", &ms, "gtk-double-click-distance", &distance, nullptr);
+    static_cast<ClickableView*>(self)->press({e->time, e->x_root, e->y_root, e->button}, std::uint32_t(std::max(ms, 0)),
+                                             distance);
     return TRUE;  // the click goes no further
   };
   g_signal_connect(widget_, "button-press-event", G_CALLBACK(onButtonPressEvent), this);

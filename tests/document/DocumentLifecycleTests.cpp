@@ -392,12 +392,22 @@ TEST_F(Documents, ATutorialOpensAsAnUntitledDocumentThatNeverShowsEdited) {
   waitFor([&] { return document->containerHasChanges(); }, 10);
   EXPECT_TRUE(document->containerHasChanges());
   EXPECT_FALSE(document->isDocumentEdited());
+
+  // Only looked at: an autosave writes no draft.
+  EXPECT_TRUE(document->isInViewingMode());
+  std::optional<std::optional<Error>> autosaved;
+  document->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
+  ASSERT_TRUE(autosaved);
+  EXPECT_FALSE(*autosaved);
+  EXPECT_FALSE(document->autosavedContentsFileURL());
+  EXPECT_FALSE(document->fileURL());
 }
 
 TEST_F(Documents, ImagesAndAssetsGoIntoTheProjectUnderPlainNamesOnly) {
   auto document = openZip("Images");
   ASSERT_TRUE(document);
   auto project = document->container()->projectDirectory();
+  EXPECT_FALSE(document->isInViewingMode());
   // A one-pixel PNG.
   const Data png{137, 80, 78, 71, 13, 10, 26, 10, 0, 0, 0, 13, 73, 72, 68, 82, 0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0, 31, 21, 196, 137, 0, 0, 0, 13, 73, 68, 65, 84, 120, 156, 99, 248, 207, 192, 240, 31, 0, 5, 0, 1, 255, 137, 153, 61, 29, 0, 0, 0, 0, 73, 69, 78, 68, 174, 66, 96, 130};
   auto image = document->ostrelDocumentDidReceiveImageData(png);
@@ -409,9 +419,14 @@ TEST_F(Documents, ImagesAndAssetsGoIntoTheProjectUnderPlainNamesOnly) {
   ASSERT_TRUE(asset);
   EXPECT_EQ(*asset, "design/assets/notes.txt");
   EXPECT_EQ(document->ostrelDocumentDidReceiveAssetData(bytes, "notes.txt"), asset);
-  for (std::string bad : {"../escape.txt", "a/b.txt", "..", ""})
+  for (std::string bad : {"../escape.txt", "a/../../escape.txt", "/tmp/escape.txt", "a//b.txt", "a/./b.txt", "..", "",
+                          "icons/"})
     EXPECT_FALSE(document->ostrelDocumentDidReceiveAssetData(bytes, bad)) << bad;
   EXPECT_FALSE(fsys::exists(project / "design" / "escape.txt"));
+  // Sub-folders of the proposed name become folders of the assets folder.
+  EXPECT_EQ(document->ostrelDocumentDidReceiveAssetData(bytes, "icons/a.svg"), "design/assets/icons/a.svg");
+  EXPECT_EQ(document->ostrelDocumentDidReceiveAssetData(bytes, "a/b/c.txt"), "design/assets/a/b/c.txt");
+  EXPECT_TRUE(fsys::is_regular_file(project / "design" / "assets" / "icons" / "a.svg"));
 
   // Copy in this document, paste into another.
   document->ostrelDocumentDidRequestCopyImagesToPasteboard({*image});

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 #include "DocumentTestSupport.h"
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
@@ -14,6 +16,8 @@
 #include "document/PDDocumentWindow.h"
 #include "document/UpdateLibraryWindowController.h"
 #include "document/storage/KXDocumentError.h"
+#include "platform/GtkPersonInterfaces.h"
+#include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 #include "server/ServerController.h"
@@ -149,6 +153,77 @@ TEST_F(DocumentWindows, WindowsAreOrderedByWhenTheyCameToTheFront) {
   EXPECT_EQ(button(), first->documentWindow()->intercomButton());
   EXPECT_EQ(DocumentController::orderedDocuments().front(), first);
   EXPECT_EQ(DocumentController::orderedDocuments().back(), second);
+}
+
+// A sheet beginning on a window closes the messaging popover shown from that window only.
+TEST_F(DocumentWindows, ASheetClosesTheMessagesShownFromItsWindow) {
+  auto first = openZip("Sheets", false);
+  auto second = openZip("Other", false);
+  ASSERT_TRUE(first && second);
+  void* shownFrom = nullptr;
+  int hides = 0;
+  auto keptButton = DocumentHooks::intercomCurrentButton;
+  auto keptHide = DocumentHooks::hideIntercomPopover;
+  DocumentHooks::intercomCurrentButton = [&] { return shownFrom; };
+  DocumentHooks::hideIntercomPopover = [&] { ++hides; };
+  auto sheetOn = [](GtkWindow* parent, bool modal) {
+    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GtkDialogFlags(0), GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "Sure?");
+    if (modal) {
+      attachSheet(GTK_WINDOW(dialog), parent);
+    } else {
+      gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
+    }
+    gtk_widget_show(dialog);
+    gtk_widget_destroy(dialog);
+  };
+  struct Case {
+    const char* name;
+    void* shownFrom;
+    GtkWindow* parent;
+    bool modal;
+    int hides;
+  } cases[] = {
+      {"shown from this window", first->documentWindow()->intercomButton(), first->windowForSheet(), true, 1},
+      {"not shown", nullptr, first->windowForSheet(), true, 0},
+      {"shown from the other window", second->documentWindow()->intercomButton(), first->windowForSheet(), true, 0},
+      {"a window that is no sheet", first->documentWindow()->intercomButton(), first->windowForSheet(), false, 0},
+      {"a sheet of no window", first->documentWindow()->intercomButton(), nullptr, true, 0},
+  };
+  for (const auto& c : cases) {
+    hides = 0;
+    shownFrom = c.shownFrom;
+    sheetOn(c.parent, c.modal);
+    EXPECT_EQ(hides, c.hides) << c.name;
+  }
+  DocumentHooks::intercomCurrentButton = keptButton;
+  DocumentHooks::hideIntercomPopover = keptHide;
+}
+
+// Escape that nothing in the window used is posted with the key event.
+TEST_F(DocumentWindows, EscapeIsPostedWithItsEvent) {
+  auto document = openZip("Escape", false);
+  ASSERT_TRUE(document);
+  auto* window = document->documentWindow();
+  std::vector<Notification> posted;
+  auto token = NotificationCenter::defaultCenter().addObserver(PDDocumentWindow::escPressedNotification, nullptr,
+                                                               [&](const Notification& n) { posted.push_back(n); });
+  gtk_window_set_focus(window->window(), nullptr);
+  GdkEvent* key = gdk_event_new(GDK_KEY_PRESS);
+  key->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(window->window()))));
+  key->key.keyval = GDK_KEY_Escape;
+  key->key.hardware_keycode = 9;
+  key->key.time = 4242;
+  gdk_event_set_device(key, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+  gtk_widget_event(GTK_WIDGET(window->window()), key);
+  gdk_event_free(key);
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0].object, window);
+  ASSERT_TRUE(posted[0].userInfo);
+  const auto& event = (*posted[0].userInfo)["event"];
+  EXPECT_EQ(event["keyval"], GDK_KEY_Escape);
+  EXPECT_EQ(event["hardwareKeycode"], 9);
+  EXPECT_EQ(event["time"], 4242);
+  EXPECT_EQ(event["type"], "keyDown");
 }
 
 // An example saved under a name of the person's takes that name in its title.

@@ -92,6 +92,14 @@ TEST(ContainerImages, PastedAndProposedNamesStayInsideTheProject) {
   EXPECT_EQ(*c->addAsset(dataFromString("<svg/>"), "icons/a.svg"), "design/assets/icons/a.svg");
   EXPECT_FALSE(c->addAsset(dataFromString("x"), "../../../escape.txt"));
   EXPECT_FALSE(c->addAsset(dataFromString("x"), "/etc/passwd"));
+  EXPECT_EQ(*c->addAsset(dataFromString("<svg/>"), "icons/a.svg"), "design/assets/icons/a.svg");
+  EXPECT_EQ(*c->addAsset(dataFromString("<svg a/>"), "icons/a.svg"), "design/assets/icons/a (1).svg");
+
+  // A folder on the way that is a link out of the project is not followed.
+  auto outside = testenv::freshFolder("outside");
+  std::filesystem::create_directory_symlink(outside, c->projectDirectory() / "design/assets/linked");
+  EXPECT_FALSE(c->addAsset(dataFromString("x"), "linked/a.txt"));
+  EXPECT_FALSE(std::filesystem::exists(outside / "a.txt"));
 }
 
 TEST(ContainerImages, ReducedCopiesReplaceLinksWhereASmallerPictureIsCalledFor) {

@@ -178,6 +178,43 @@ TEST_F(ExportRequests, DragPreviewOffersAFileList) {
   EXPECT_EQ(*drag->stringForType(PasteboardType::URL), "file:///tmp/frame.png");
 }
 
+// Only a preview the document made leaves through a drag.
+TEST(DragPreviewFile, OnlyAPlainFileOfThePreviewFolderIsDragged) {
+  auto root = testenv::freshFolder("drag-preview");
+  auto folder = root / "previews";
+  std::filesystem::create_directories(folder / "key");
+  std::ofstream(folder / "key" / "frame.png") << "png";
+  std::ofstream(root / "secret.txt") << "secret";
+  std::filesystem::create_symlink(root / "secret.txt", folder / "key" / "link.png");
+  std::filesystem::create_directory_symlink(root, folder / "linked");
+  auto file = (folder / "key" / "frame.png").string();
+  struct Case {
+    nlohmann::json arguments;
+    bool dragged;
+  } cases[] = {
+      {{{"file", file}}, true},
+      {{{"file", (folder / "key" / "." / "frame.png").string()}}, true},
+      {{{"file", (folder / "key" / ".." / ".." / "secret.txt").string()}}, false},
+      {{{"file", (root / "secret.txt").string()}}, false},
+      {{{"file", (folder / "key" / "link.png").string()}}, false},
+      {{{"file", (folder / "linked" / "secret.txt").string()}}, false},
+      {{{"file", (folder / "key").string()}}, false},
+      {{{"file", (folder / "key" / "missing.png").string()}}, false},
+      {{{"file", "key/frame.png"}}, false},
+      {{{"file", 7}}, false},
+      {nlohmann::json::array({{{"file", file}}}), false},
+      {nullptr, false},
+  };
+  for (const auto& c : cases) {
+    auto found = OstrelIPCProcessor::previewFileToDrag(c.arguments, folder);
+    EXPECT_EQ(found.has_value(), c.dragged) << c.arguments.dump();
+    if (found) {
+      EXPECT_EQ(*found, std::filesystem::path(file)) << c.arguments.dump();
+    }
+  }
+  EXPECT_FALSE(OstrelIPCProcessor::previewFileToDrag({{"file", file}}, root / "missing"));
+}
+
 }  // namespace
 
 namespace {

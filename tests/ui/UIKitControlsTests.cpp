@@ -23,7 +23,7 @@ struct Pieces : testing::Test {
     RunLoop::runUntil([&] { return gtk_widget_get_window(widget) && gtk_widget_get_allocated_width(widget) > 1; }, 10);
   }
   // A pointer event at (x, y) of `widget`'s own window.
-  static void send(GtkWidget* widget, GdkEventType type, double x, double y) {
+  static void send(GtkWidget* widget, GdkEventType type, double x, double y, guint32 time = 0) {
     GdkEvent* e = gdk_event_new(type);
     GdkWindow* target = gtk_widget_get_window(widget);
     if (type == GDK_MOTION_NOTIFY) {
@@ -36,6 +36,9 @@ struct Pieces : testing::Test {
       e->button.button = 1;
       e->button.x = x;
       e->button.y = y;
+      e->button.x_root = x;
+      e->button.y_root = y;
+      e->button.time = time;
     }
     gdk_event_set_device(e, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
     gtk_widget_event(widget, e);
@@ -126,23 +129,28 @@ TEST_F(Pieces, AClickableViewTellsSingleFromDoubleClicks) {
   std::vector<std::string> runs;
 
   // Without a double-click closure a click runs at once; presses after the first run nothing.
+  // The toolkit sends a plain press before each of its double and triple presses.
   view.clickHandler = [&] { runs.push_back("click"); };
-  send(w, GDK_BUTTON_PRESS, 5, 5);
-  send(w, GDK_2BUTTON_PRESS, 5, 5);
-  send(w, GDK_3BUTTON_PRESS, 5, 5);
+  send(w, GDK_BUTTON_PRESS, 5, 5, 1000);
+  send(w, GDK_BUTTON_PRESS, 5, 5, 1100);
+  send(w, GDK_2BUTTON_PRESS, 5, 5, 1100);
+  send(w, GDK_BUTTON_PRESS, 5, 5, 1200);
+  send(w, GDK_3BUTTON_PRESS, 5, 5, 1200);
   EXPECT_EQ(runs, std::vector<std::string>{"click"});
 
   // With one, a quick double click runs only that; a lone click runs after a wait.
   runs.clear();
   view.doubleClickHandler = [&] { runs.push_back("double"); };
-  send(w, GDK_BUTTON_PRESS, 5, 5);
+  send(w, GDK_BUTTON_PRESS, 5, 5, 5000);
   EXPECT_TRUE(runs.empty());
-  send(w, GDK_2BUTTON_PRESS, 5, 5);
-  send(w, GDK_3BUTTON_PRESS, 5, 5);
+  send(w, GDK_BUTTON_PRESS, 5, 5, 5100);
+  send(w, GDK_2BUTTON_PRESS, 5, 5, 5100);
+  send(w, GDK_BUTTON_PRESS, 5, 5, 5200);
+  send(w, GDK_3BUTTON_PRESS, 5, 5, 5200);
   EXPECT_EQ(runs, std::vector<std::string>{"double"});
   EXPECT_FALSE(view.hasPendingClick());
   runs.clear();
-  send(w, GDK_BUTTON_PRESS, 5, 5);
+  send(w, GDK_BUTTON_PRESS, 5, 5, 9000);
   ASSERT_TRUE(RunLoop::runUntil([&] { return !runs.empty(); }, 10));
   EXPECT_EQ(runs, std::vector<std::string>{"click"});
 

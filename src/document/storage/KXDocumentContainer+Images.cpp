@@ -139,6 +139,13 @@ Result<std::string> KXDocumentContainer::addAsset(const Data& data, const std::s
     if (!KXDocumentArchive::isSafeRelativePath(relative) || !KXDocumentArchive::isSafeRelativePath(preferredName))
       return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an asset name: " + preferredName);
     auto target = projectDirectory_ / relative;
+    // Sub-folders of the proposed name are made as folders; a link on the way would lead out.
+    std::error_code ec;
+    for (auto at = projectDirectory_; auto& part : std::filesystem::path(relative)) {
+      at /= part;
+      if (std::filesystem::is_symlink(std::filesystem::symlink_status(at, ec)))
+        return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an asset name: " + preferredName);
+    }
     auto existing = fs::readFile(target);
     if (!existing) {
       if (auto made = fs::createDirectories(target.parent_path()); !made) return fail(made.error());

@@ -1,0 +1,156 @@
+// Whether the preview follows its document window, the settings menu's keys and the window's
+// key state, without a display.
+#include <gtest/gtest.h>
+
+#include <variant>
+
+#include "FakePreviewDocument.h"
+#include "foundation/Menu.h"
+#include "platform/RunLoop.h"
+#include "preview/PreviewFollowing.h"
+#include "preview/PreviewMenu.h"
+
+namespace {
+using Point = PreviewFollowing::Point;
+
+struct Placed {
+  Point preview;
+  std::optional<Point> document;
+};
+struct Asked {
+  Point preview;
+};
+struct DocumentAt {
+  Point document;
+  std::optional<Point> previewGoesTo;
+};
+struct PreviewAt {
+  Point preview;
+  bool personMoved;
+};
+using Step = std::variant<Placed, Asked, DocumentAt, PreviewAt>;
+
+TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    bool following;
+  } cases[] = {
+      {"not placed yet: stays", {DocumentAt{{0, 0}, {}}, DocumentAt{{50, 0}, {}}}, false},
+      {"moves by as much as the document",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, DocumentAt{{130, 80}, Point{930, 80}},
+        DocumentAt{{140, 90}, Point{940, 90}}, PreviewAt{{930, 80}, false}, PreviewAt{{940, 90}, false}},
+       true},
+      {"moves from where it was sent, not from where it was last seen",
+       {Placed{{900, 100}, Point{100, 100}}, DocumentAt{{110, 100}, Point{910, 100}}, DocumentAt{{120, 100}, Point{920, 100}},
+        PreviewAt{{920, 100}, false}, PreviewAt{{910, 100}, true}},
+       false},
+      {"a resize of the document moves nothing",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, DocumentAt{{100, 100}, {}}}, true},
+      {"the person's move detaches",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, PreviewAt{{700, 300}, true},
+        PreviewAt{{710, 310}, true}, DocumentAt{{200, 100}, {}}},
+       false},
+      {"placed again, it follows again",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, PreviewAt{{700, 300}, true},
+        DocumentAt{{150, 100}, {}}, Placed{{950, 100}, Point{150, 100}}, PreviewAt{{950, 100}, false},
+        DocumentAt{{160, 100}, Point{960, 100}}},
+       true},
+      {"korvel's own moves are not the person's",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Asked{{880, 100}}, Asked{{860, 100}},
+        PreviewAt{{880, 100}, false}, PreviewAt{{860, 100}, false}, DocumentAt{{110, 100}, Point{870, 100}}},
+       true},
+      {"news of the old place while a move is under way",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, DocumentAt{{120, 100}, Point{920, 100}},
+        PreviewAt{{900, 100}, false}, PreviewAt{{920, 100}, false}},
+       true},
+      {"the window manager keeps an asked-for place on screen",
+       {Placed{{1300, 100}, Point{100, 100}}, PreviewAt{{1200, 100}, false}, DocumentAt{{110, 100}, Point{1210, 100}}},
+       true},
+      {"placed where it already is",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Placed{{900, 100}, Point{100, 100}},
+        PreviewAt{{600, 600}, true}},
+       false},
+  };
+  for (const auto& c : cases) {
+    PreviewFollowing f;
+    int index = 0;
+    for (const auto& step : c.steps) {
+      ++index;
+      if (auto* s = std::get_if<Placed>(&step)) f.placed(s->preview, s->document);
+      if (auto* s = std::get_if<Asked>(&step)) f.willMove(s->preview);
+      if (auto* s = std::get_if<DocumentAt>(&step)) {
+        auto to = f.documentMoved(s->document);
+        EXPECT_EQ(to.has_value(), s->previewGoesTo.has_value()) << c.name << " step " << index;
+        if (to && s->previewGoesTo) {
+          EXPECT_EQ(*to, *s->previewGoesTo) << c.name << " step " << index;
+        }
+      }
+      if (auto* s = std::get_if<PreviewAt>(&step)) {
+        EXPECT_EQ(f.previewMoved(s->preview), s->personMoved) << c.name << " step " << index;
+      }
+    }
+    EXPECT_EQ(f.isFollowing(), c.following) << c.name;
+  }
+}
+
+TEST(PreviewFollowing, UnansweredMovesAreBounded) {
+  PreviewFollowing f;
+  f.placed({0, 0}, Point{0, 0});
+  for (int i = 1; i <= 1000; ++i) f.documentMoved({i, 0});
+  EXPECT_EQ(f.pendingMoves(), PreviewFollowing::maxPending);
+  EXPECT_FALSE(f.previewMoved({1000, 0}));
+  EXPECT_EQ(f.pendingMoves(), 0u);
+  EXPECT_TRUE(f.isFollowing());
+}
+
+TEST(PreviewKeys, TheSettingsMenusKeyEquivalentsRunTheirItems) {
+  auto d = FakePreviewDocument::make();
+  d->loadCatalog(sampleCatalog());
+  auto& p = *d->preview;
+  // Without a selection the items are disabled.
+  EXPECT_FALSE(p.performKeyEquivalent("r", ModifierCommand));
+  EXPECT_EQ(d->reloads, 0);
+  p.ostrelPreviewUpdate(selectionText("f", {}));
+  struct Case {
+    std::string key;
+    std::uint32_t mask;
+    bool runs;
+  } cases[] = {
+      {"r", ModifierCommand, true},
+      {"r", 0, false},
+      {"r", ModifierCommand | ModifierShift, false},
+      {"x", ModifierCommand, false},
+      {"", ModifierCommand, false},
+  };
+  for (const auto& c : cases) {
+    int before = d->reloads;
+    EXPECT_EQ(p.performKeyEquivalent(c.key, c.mask), c.runs) << c.key << " " << c.mask;
+    EXPECT_EQ(d->reloads, before + (c.runs ? 1 : 0)) << c.key;
+  }
+  auto* inspector = p.settingsMenu()->itemForKeyEquivalent("i", ModifierCommand | ModifierShift);
+  ASSERT_TRUE(inspector);
+  EXPECT_EQ(inspector->action, "showPreviewInspector:");
+  auto* fullScreen = p.settingsMenu()->itemForKeyEquivalent("\uF70E", 0);
+  ASSERT_TRUE(fullScreen);
+  EXPECT_EQ(fullScreen->action, "togglePreviewFullscreen:");
+}
+
+TEST(PreviewKeys, KeyStateClearsATurnAfterTheWindowResigns) {
+  auto d = FakePreviewDocument::make();
+  auto& p = *d->preview;
+  EXPECT_FALSE(p.wasKeyWindow());
+  p.windowDidBecomeKey();
+  EXPECT_TRUE(p.wasKeyWindow());
+  p.windowDidResignKey();
+  EXPECT_TRUE(p.wasKeyWindow()) << "cleared only on the next turn";
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !p.wasKeyWindow(); }, 10));
+  // Key again before that turn came: the late clearing does not undo it.
+  p.windowDidResignKey();
+  p.windowDidBecomeKey();
+  bool turned = false;
+  MainQueue::async([&] { turned = true; });
+  ASSERT_TRUE(RunLoop::runUntil([&] { return turned; }, 10));
+  EXPECT_TRUE(p.wasKeyWindow());
+}
+}  // namespace

@@ -1,0 +1,225 @@
+// The preview window beside its document window on a display of the test's own with a window
+// manager: it follows the document window's real moves, stays where the person drags it, and
+// answers the settings menu's keys. KORVEL_TEST_SHOTS names a folder for pictures of it.
+#include <gtest/gtest.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <functional>
+#include <initializer_list>
+#include <vector>
+#include <string>
+
+#include "FakePreviewDocument.h"
+#include "platform/RunLoop.h"
+#include "preview/PreviewWindow.h"
+#include "support/PrivateDesktop.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+// A document whose window is a plain window of the test.
+class WindowedDocument : public FakePreviewDocument {
+ public:
+  static std::shared_ptr<WindowedDocument> make(GtkWindow* window) {
+    auto d = std::make_shared<WindowedDocument>();
+    d->window = window;
+    d->menu = std::make_unique<DeviceSettingsMenuController>(d);
+    d->preview = std::make_unique<PreviewWindowController>(d);
+    d->preview->sendPreviewSettings = [](const std::string&, const nlohmann::json&) {};
+    return d;
+  }
+  GtkWindow* windowForSheet() const override { return window; }
+  GtkWindow* window = nullptr;
+};
+
+struct Origin {
+  int x = 0, y = 0;
+  bool operator==(const Origin&) const = default;
+};
+
+Origin originOf(GtkWindow* window) {
+  Origin o;
+  gtk_window_get_position(window, &o.x, &o.y);
+  return o;
+}
+
+std::string xid(GtkWindow* window) {
+  return std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(GTK_WIDGET(window))));
+}
+
+// Once both windows have drawn themselves.
+void picture(const std::string& name, std::initializer_list<GtkWindow*> windows) {
+  const char* folder = getenv("KORVEL_TEST_SHOTS");
+  if (!folder) return;
+  int drawn = 0;
+  std::vector<gulong> handlers;
+  for (auto* w : windows) {
+    handlers.push_back(g_signal_connect_after(w, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, int* n) {
+                                                ++*n;
+                                                return FALSE;
+                                              }),
+                                              &drawn));
+    gtk_widget_queue_draw(GTK_WIDGET(w));
+  }
+  RunLoop::runUntil([&] { return drawn >= int(windows.size()); }, 10);
+  auto it = handlers.begin();
+  for (auto* w : windows) g_signal_handler_disconnect(w, *it++);
+  gdk_display_sync(gdk_display_get_default());
+  testenv::run("xwd -root -silent | convert xwd:- '" + std::string(folder) + "/" + name + ".png'");
+}
+
+class PreviewPlacement : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string why;
+    desktop = testenv::PrivateDesktop::start(&why);
+    if (!desktop) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    gtk_init_check(nullptr, nullptr);
+  }
+  void SetUp() override {
+    if (!desktop) GTEST_SKIP() << "needs Xvfb and openbox";
+    documentWindow = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    gtk_window_set_title(documentWindow, "Document");
+    gtk_window_set_default_size(documentWindow, 820, 560);
+    gtk_window_move(documentWindow, 20, 60);
+    gtk_widget_show_all(GTK_WIDGET(documentWindow));
+    ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(documentWindow)); }, 30));
+    g_signal_connect(documentWindow, "configure-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, int* n) {
+                       ++*n;
+                       return FALSE;
+                     }),
+                     &documentConfigures);
+    document = WindowedDocument::make(documentWindow);
+    document->loadCatalog(sampleCatalog());
+    document->preview->loadWindow();
+    preview = document->preview.get();
+    previewWindow = preview->window()->window();
+  }
+  void TearDown() override {
+    if (!document) return;
+    preview->close();
+    document->preview.reset();
+    gtk_widget_destroy(GTK_WIDGET(documentWindow));
+    RunLoop::runUntil([] { return false; }, 0.1);
+  }
+  // Shows the preview and waits until it stands where it was put.
+  void showPreview() {
+    preview->show(false, false);
+    ASSERT_TRUE(RunLoop::runUntil([&] {
+      return gtk_widget_get_mapped(GTK_WIDGET(previewWindow)) && !preview->window()->hasMovesUnderWay();
+    }, 30));
+  }
+  // Moves the document window as another program would and waits for its move to arrive.
+  Origin moveDocument(int dx, int dy) {
+    Origin from = originOf(documentWindow);
+    int seen = documentConfigures;
+    EXPECT_EQ(testenv::xdotool("windowmove --sync " + xid(documentWindow) + " " + std::to_string(from.x + dx) + " " +
+                               std::to_string(from.y + dy)),
+              0);
+    EXPECT_TRUE(RunLoop::runUntil([&] { return documentConfigures > seen && !(originOf(documentWindow) == from); }, 30));
+    Origin to = originOf(documentWindow);
+    EXPECT_TRUE(to.x - from.x != 0 || to.y - from.y != 0);
+    return {to.x - from.x, to.y - from.y};
+  }
+
+  static inline bool desktop = false;
+  GtkWindow* documentWindow = nullptr;
+  int documentConfigures = 0;
+  std::shared_ptr<WindowedDocument> document;
+  PreviewWindowController* preview = nullptr;
+  GtkWindow* previewWindow = nullptr;
+};
+
+TEST_F(PreviewPlacement, TheWindowFollowsItsDocumentUntilThePersonDragsIt) {
+  showPreview();
+  Origin documentAt = originOf(documentWindow);
+  Origin previewAt = originOf(previewWindow);
+  EXPECT_GE(previewAt.x, documentAt.x) << "placed beside the document window";
+  EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
+
+  // Two real moves of the document window: the preview moves by as much each time.
+  for (auto [dx, dy] : {std::pair{90, 40}, std::pair{-30, 25}}) {
+    Origin moved = moveDocument(dx, dy);
+    Origin expected{previewAt.x + moved.x, previewAt.y + moved.y};
+    ASSERT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == expected; }, 30))
+        << originOf(previewWindow).x << "," << originOf(previewWindow).y << " for " << expected.x << "," << expected.y;
+    previewAt = expected;
+  }
+  EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
+  picture("preview-follows-document", {documentWindow, previewWindow});
+
+  // The person drags the preview by its title bar.
+  GdkRectangle frame{};
+  gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(previewWindow)), &frame);
+  double chrome = PreviewWindow::chromeOf(previewWindow);
+  ASSERT_GT(chrome, 4) << "the window manager gives the preview a title bar";
+  int grabX = frame.x + frame.width / 3, grabY = frame.y + int(chrome / 2);
+  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(grabX) + " " + std::to_string(grabY) + " mousedown 1"), 0);
+  for (int step = 1; step <= 6; ++step) {
+    testenv::xdotool("mousemove --sync " + std::to_string(grabX - 20 * step) + " " + std::to_string(grabY + 15 * step));
+    RunLoop::runUntil([] { return false; }, 0.02);  // lets the window manager's moves arrive between steps
+  }
+  ASSERT_EQ(testenv::xdotool("mouseup 1"), 0);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !preview->window()->isFollowingDocumentWindow(); }, 30))
+      << "the drag detaches the preview";
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !(originOf(previewWindow) == previewAt); }, 30));
+  picture("preview-dragged-away", {documentWindow, previewWindow});
+
+  // Now it stays where it was put.
+  Origin putAt = originOf(previewWindow);
+  moveDocument(50, 0);
+  gdk_display_sync(gdk_display_get_default());
+  RunLoop::runUntil([] { return false; }, 0.05);
+  EXPECT_EQ(originOf(previewWindow), putAt);
+  EXPECT_FALSE(preview->window()->isFollowingDocumentWindow());
+
+  // Placed again, it follows again.
+  showPreview();
+  EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
+  previewAt = originOf(previewWindow);
+  Origin moved = moveDocument(-40, 30);
+  Origin expected{previewAt.x + moved.x, previewAt.y + moved.y};
+  EXPECT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == expected; }, 30));
+}
+
+// Keys typed in the preview window: the settings menu's reload runs; arrows move no focus.
+TEST_F(PreviewPlacement, TheSettingsMenusKeysWorkInThePreviewWindow) {
+  preview->ostrelPreviewUpdate(selectionText("f", {}));
+  showPreview();
+  gtk_window_present(previewWindow);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_window_is_active(previewWindow); }, 30));
+  EXPECT_TRUE(preview->wasKeyWindow());
+
+  int before = document->reloads;
+  ASSERT_EQ(testenv::xdotool("key --clearmodifiers ctrl+r"), 0);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return document->reloads == before + 1; }, 30));
+
+  // The settings button has the focus; arrows that nothing uses leave it there.
+  GtkWidget* settings = nullptr;
+  std::function<void(GtkWidget*)> find = [&](GtkWidget* w) {
+    if (g_strcmp0(gtk_widget_get_name(w), "settings") == 0) settings = w;
+    if (GTK_IS_CONTAINER(w)) gtk_container_forall(GTK_CONTAINER(w), [](GtkWidget* c, gpointer f) {
+        (*static_cast<std::function<void(GtkWidget*)>*>(f))(c);
+      }, &find);
+  };
+  find(GTK_WIDGET(previewWindow));
+  ASSERT_TRUE(settings);
+  gtk_widget_grab_focus(settings);
+  ASSERT_EQ(gtk_window_get_focus(previewWindow), settings);
+  ASSERT_EQ(testenv::xdotool("key --clearmodifiers Left Up Right Down Left"), 0);
+  before = document->reloads;
+  ASSERT_EQ(testenv::xdotool("key --clearmodifiers ctrl+r"), 0);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return document->reloads == before + 1; }, 30)) << "the keys before it arrived";
+  EXPECT_EQ(gtk_window_get_focus(previewWindow), settings);
+
+  // A window brought back takes its frame again at once, without a spring.
+  preview->restoreState();
+  EXPECT_FALSE(preview->window()->isAnimating());
+
+  // Another window became key: the state clears.
+  gtk_window_present(documentWindow);
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !preview->wasKeyWindow(); }, 30));
+}
+}  // namespace

@@ -1,0 +1,99 @@
+#include "support/PrivateDesktop.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "support/TestEnvironment.h"
+
+extern char** environ;
+
+namespace testenv {
+namespace {
+pid_t server = 0, manager = 0;
+
+void stopAll() {
+  for (pid_t* pid : {&manager, &server}) {
+    if (*pid <= 0) continue;
+    kill(*pid, SIGTERM);
+    waitpid(*pid, nullptr, 0);
+    *pid = 0;
+  }
+}
+
+// Descriptors without close-on-exec pass to the child.
+pid_t spawn(const std::vector<std::string>& argv) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+bool waitFor(const std::function<bool()>& condition, double seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return condition();
+}
+}  // namespace
+
+bool PrivateDesktop::isRunning() { return server > 0 && manager > 0; }
+
+bool PrivateDesktop::start(std::string* why) {
+  if (isRunning()) return true;
+  auto fail = [&](const char* reason) {
+    if (why) *why = reason;
+    stopAll();
+    return false;
+  };
+  // The server names its display on a pipe once it listens.
+  int fds[2];
+  if (pipe(fds) != 0) return fail("no pipe");
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+  close(fds[1]);
+  if (server <= 0) {
+    close(fds[0]);
+    return fail("Xvfb can't run");
+  }
+  std::string number;
+  char c;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(fds[0]);
+  if (number.empty()) return fail("Xvfb named no display");
+  setenv("DISPLAY", (":" + number).c_str(), 1);
+  unsetenv("WAYLAND_DISPLAY");
+  static bool registered = false;
+  if (!registered) atexit(stopAll);
+  registered = true;
+  manager = spawn({"openbox", "--sm-disable"});
+  if (manager <= 0) return fail("openbox can't run");
+  // The manager is ready once it names itself on the root window.
+  bool ready = waitFor([] {
+    std::string out;
+    return run("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", &out) == 0 && out.find("window id") != std::string::npos;
+  }, 30);
+  return ready ? true : fail("openbox did not start");
+}
+
+int xdotool(const std::string& arguments, std::string* output) { return run("xdotool " + arguments, output); }
+}  // namespace testenv

@@ -1,0 +1,18 @@
+#pragma once
+// A display of the test's own, with a window manager (openbox), for tests that move the real
+// pointer or place windows: on the shared display of a parallel run they would meet other
+// tests' windows and pointer. start() sets DISPLAY and must run before the toolkit starts;
+// both servers end when the process exits.
+
+#include <string>
+
+namespace testenv {
+class PrivateDesktop {
+ public:
+  // False (with the reason in `why`) when Xvfb or openbox can't run.
+  static bool start(std::string* why = nullptr);
+  static bool isRunning();
+};
+// Runs xdotool with `arguments` (shell words) on the current display; answers its exit status.
+int xdotool(const std::string& arguments, std::string* output = nullptr);
+}  // namespace testenv

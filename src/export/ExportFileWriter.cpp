@@ -1,7 +1,9 @@
 #include "export/ExportFileWriter.h"
 
 #include <glib.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <iostream>
 #include <map>
@@ -22,6 +24,9 @@
 namespace stdfs = std::filesystem;
 
 namespace {
+
+using ExportFileWriter::maximumInlined;
+using ExportFileWriter::maximumTemplateFile;
 
 constexpr float defaultWebPQuality = 0.9f;
 
@@ -94,6 +99,56 @@ std::optional<stdfs::path> templateFile(const std::string& escapedPath, const st
 
 std::size_t base64Length(std::uintmax_t bytes) { return static_cast<std::size_t>((bytes + 2) / 3 * 4); }
 
+constexpr std::size_t longestPrefix = std::string_view("data:application/octet-stream;base64,").size();
+
+enum class Appended { whole, unreadable, overBudget };
+
+// Appends the data address of a project file to `out`, reading and encoding it in pieces so
+// that no whole copy of the file is held. `out` is left as it was unless the file went whole.
+Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, const stdfs::path& file,
+                           std::size_t budget) {
+  auto fd = fs::openInside(projectFolder, file);
+  if (!fd) return Appended::unreadable;
+  const std::size_t mark = out.size();
+  Data piece(3 * 65536);  // whole Base64 quanta: the encoded pieces join into one encoding
+  std::uintmax_t total = 0;
+  bool first = true;
+  for (;;) {
+    std::size_t filled = 0;
+    while (filled < piece.size()) {
+      ssize_t r = ::read(fd->get(), piece.data() + filled, piece.size() - filled);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        out.resize(mark);
+        return Appended::unreadable;
+      }
+      if (r == 0) break;
+      filled += static_cast<std::size_t>(r);
+    }
+    total += filled;
+    if (total > maximumTemplateFile) {
+      out.resize(mark);
+      return Appended::unreadable;
+    }
+    if (first) {
+      out += "data:" + mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled))) + ";base64,";
+      first = false;
+    }
+    if (out.size() - mark + base64Length(filled) > budget) {
+      out.resize(mark);
+      return Appended::overBudget;
+    }
+    out += crypto::base64Encode(std::span(piece.data(), filled));
+    if (filled < piece.size()) return Appended::whole;
+  }
+}
+
+Result<std::string> refuseInlining() {
+  RWLog("refused to inline more than " + std::to_string(maximumInlined >> 20) + " MB of images into one page");
+  return fail(ExportErrors::Domain, ExportErrors::tooMuchInlined,
+              "The page inlines more than " + std::to_string(maximumInlined >> 20) + " MB of images.");
+}
+
 struct Template {
   std::size_t start, end;  // the whole "##base64-file:…##"
   std::optional<stdfs::path> file;
@@ -135,45 +190,47 @@ Result<std::string> replaceBase64Templates(const std::string& text, const stdfs:
   }
   if (templates.empty()) return text;
 
-  // Each file is read once, and only while all the text would gain stays within the bound.
+  // All that the text would gain, from the files' sizes, before any is read.
   std::map<stdfs::path, std::size_t> uses;
   for (const auto& t : templates)
     if (t.file) ++uses[*t.file];
-  std::map<stdfs::path, std::string> payloads;
-  std::size_t inlined = 0;
-  auto refuse = [&] {
-    RWLog("refused to inline more than " + std::to_string(maximumInlined >> 20) + " MB of images into one page");
-    return fail(ExportErrors::Domain, ExportErrors::tooMuchInlined,
-                "The page inlines more than " + std::to_string(maximumInlined >> 20) + " MB of images.");
-  };
+  std::size_t projected = 0;
   for (const auto& [file, count] : uses) {
     std::error_code ec;
     std::uintmax_t size = stdfs::file_size(file, ec);
-    if (ec || size > maximumTemplateFile) {
-      RWLog("could not replace base64 template of file url: " + fileAddress(file));
-      continue;
-    }
-    if (base64Length(size) > (maximumInlined - inlined) / count) return refuse();
-    auto bytes = fs::readFileInside(projectFolder, file, maximumTemplateFile);
-    if (!bytes) {
-      RWLog("could not replace base64 template of file url: " + fileAddress(file));
-      continue;
-    }
-    std::string payload = "data:" + mediaType(*bytes) + ";base64,";
-    if (payload.size() + base64Length(bytes->size()) > (maximumInlined - inlined) / count) return refuse();
-    payload += crypto::base64Encode(*bytes);
-    inlined += payload.size() * count;
-    payloads.emplace(file, std::move(payload));
+    if (ec || size > maximumTemplateFile) continue;
+    std::size_t each = longestPrefix + base64Length(size);
+    if (each > (maximumInlined - projected) / count) return refuseInlining();
+    projected += each * count;
   }
 
+  // Each file is read once, in pieces, straight into the text; later references copy it there.
   std::string out;
-  out.reserve(text.size() + inlined + templates.size() * emptyPayload.size());
-  std::size_t at = 0;
+  out.reserve(text.size() + projected + templates.size() * emptyPayload.size());
+  std::map<stdfs::path, std::pair<std::size_t, std::size_t>> placed;  // offset and length in `out`
+  std::size_t inlined = 0, at = 0;
   for (const auto& t : templates) {
     out.append(text, at, t.start - at);
-    auto payload = t.file ? payloads.find(*t.file) : payloads.end();
-    out += payload == payloads.end() ? emptyPayload : std::string_view(payload->second);
     at = t.end;
+    if (!t.file) {
+      out += emptyPayload;
+      continue;
+    }
+    if (auto it = placed.find(*t.file); it != placed.end()) {
+      if (it->second.second > maximumInlined - inlined) return refuseInlining();
+      inlined += it->second.second;
+      out.append(out, it->second.first, it->second.second);
+      continue;
+    }
+    std::size_t offset = out.size();
+    auto appended = appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlined);
+    if (appended == Appended::overBudget) return refuseInlining();
+    if (appended == Appended::unreadable) {
+      RWLog("could not replace base64 template of file url: " + fileAddress(*t.file));
+      out += emptyPayload;
+    }
+    placed[*t.file] = {offset, out.size() - offset};
+    inlined += out.size() - offset;
   }
   out.append(text, at, std::string::npos);
   return out;

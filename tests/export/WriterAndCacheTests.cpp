@@ -78,6 +78,16 @@ TEST(Base64Templates, AllThatOnePageInlinesIsBounded) {
   EXPECT_GT(inlined->size(), 3u * 22369621);
   EXPECT_LE(inlined->size(), three.size() + ExportFileWriter::maximumInlined);
   EXPECT_EQ(inlined->find("##base64-file"), std::string::npos);
+
+  // Files are read in pieces; the pieces join into the one encoding of the whole file.
+  for (std::size_t size : {0u, 1u, 196607u, 196608u, 196609u, 500001u}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+    std::ofstream(project / "piece.bin", std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(*ExportFileWriter::replaceBase64Templates("a##base64-file:piece.bin##b##base64-file:piece.bin##", project),
+              "adata:application/octet-stream;base64," + b64(bytes) + "bdata:application/octet-stream;base64," + b64(bytes))
+        << size;
+  }
 }
 
 TEST(PreviewCache, EntriesLiveWithTheirFiles) {

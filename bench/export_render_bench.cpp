@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     auto html = fs::readText(argv[i]);
     if (!html) return 1;
     auto work = std::make_shared<HTMLRenderer::Work>();
-    work->string = HTMLRenderer::Source{*html, "file:///"};
+    work->string = HTMLRenderer::Source{*html, std::filesystem::path(argv[i]).parent_path()};
     work->size = HTMLRenderer::Size{width, height};
     auto target = out / (std::filesystem::path(argv[i]).stem().string() + "." + format);
     auto finish = [&pending, &failed, target](const Data& bytes) {

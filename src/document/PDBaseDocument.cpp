@@ -28,12 +28,6 @@ constexpr const char* serverStateNotification = "ServerControllerStateDidUpdateN
 constexpr const char* userInfoChangedNotification = "UserInfoChangedNotification";
 constexpr const char* intercomUnreadCountNotification = "IntercomUnreadCountDidChangeNotification";
 
-std::optional<Url> fileUrl(const std::filesystem::path& path, bool directory) {
-  std::string text = "file://" + path.string();
-  if (directory && (text.empty() || text.back() != '/')) text += '/';
-  return Url::parse(text);
-}
-
 // Whether `path` lies on the same file system as "/".
 std::optional<bool> isOnRootFileSystem(const std::filesystem::path& path) {
   struct stat item {}, root {};
@@ -204,7 +198,7 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
   if (std::filesystem::exists(*project / KXDocumentArchive::relativePathForDocumentJSON, ec))
     documentURL = url->appendingPathComponent(KXDocumentArchive::relativePathForDocumentJSON);
   auto imagePath = *ostrelImagePath();
-  std::optional<Url> imageBaseURL = fileUrl(imagePath, true);
+  std::optional<Url> imageBaseURL = Url::fileURL(std::filesystem::absolute(imagePath, ec), true);
   if (auto onRoot = isOnRootFileSystem(imagePath); onRoot && !*onRoot)
     imageBaseURL = url->appendingPathComponent(ostrelImageSubPath_);
   if (ostrelViewController_->isDocumentReady()) {

@@ -23,7 +23,7 @@ struct ExportQualityOptions {
 
 namespace ExportErrors {
 inline constexpr const char* Domain = "com.korvel.export";
-enum Code : long { undecodable = 1, inconsistantStructure = 2, unsafeName = 3 };
+enum Code : long { undecodable = 1, inconsistantStructure = 2, unsafeName = 3, tooMuchInlined = 4 };
 }  // namespace ExportErrors
 
 struct ExportFileDescriptor {

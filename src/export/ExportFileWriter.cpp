@@ -1,11 +1,15 @@
 #include "export/ExportFileWriter.h"
 
 #include <glib.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -15,31 +19,29 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/RWLog.h"
+#include "platform/Url.h"
 
 namespace stdfs = std::filesystem;
 
 namespace {
 
-// Design images inlined into one page; larger files are not read.
-constexpr std::uintmax_t maximumTemplateFile = 64u * 1024 * 1024;
+using ExportFileWriter::maximumInlined;
+using ExportFileWriter::maximumTemplateFile;
+
 constexpr float defaultWebPQuality = 0.9f;
 
 void report(const std::string& line) { std::cout << line << std::endl; }
 
-bool writeBytes(const stdfs::path& target, std::span<const std::uint8_t> bytes) {
-  if (auto made = fs::createDirectories(target.parent_path()); !made) {
-    report("error writing export: " + made.error().description());
-    return false;
-  }
-  if (auto written = fs::writeAtomically(target, bytes); !written) {
+bool writeBytes(const stdfs::path& folder, const stdfs::path& name, std::span<const std::uint8_t> bytes) {
+  if (auto written = fs::writeInside(folder, name, bytes); !written) {
     report("error writing export: " + written.error().description());
     return false;
   }
   return true;
 }
 
-bool writeText(const std::string& text, const stdfs::path& target) {
-  return writeBytes(target, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+bool writeText(const std::string& text, const stdfs::path& folder, const stdfs::path& name) {
+  return writeBytes(folder, name, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 std::optional<int> jpegQuality() {
@@ -67,43 +69,90 @@ std::string mediaType(const Data& d) {
   return "application/octet-stream";
 }
 
-bool inside(const stdfs::path& file, const stdfs::path& folder) {
-  auto f = file.begin();
-  for (auto p = folder.begin(); p != folder.end(); ++p, ++f) {
-    if (p->empty()) continue;  // trailing separator
-    if (f == file.end() || *f != *p) return false;
-  }
-  return f != file.end();
+constexpr std::string_view emptyPayload = "data:image/png;base64,";
+
+std::string fileAddress(const stdfs::path& file) {
+  auto url = Url::fileURL(file);
+  return url ? url->absoluteString() : file.string();
 }
 
-std::string dataURL(const std::string& escapedPath, const stdfs::path& projectFolder) {
+// The project file a template names, or none (with its log line).
+std::optional<stdfs::path> templateFile(const std::string& escapedPath, const stdfs::path& projectFolder) {
   gchar* decoded = g_uri_unescape_string(escapedPath.c_str(), nullptr);
   if (!decoded || !g_utf8_validate(decoded, -1, nullptr)) {
     g_free(decoded);
     RWLog("could not remove percent encoding from base64 template of file path: " + escapedPath);
-    return "data:image/png;base64,";
+    return std::nullopt;
   }
   stdfs::path path(decoded);
   g_free(decoded);
-  std::error_code ec;
-  stdfs::path project = projectFolder.empty() ? stdfs::path() : stdfs::weakly_canonical(projectFolder, ec);
-  stdfs::path file = stdfs::weakly_canonical(path.is_absolute() ? path : projectFolder / path, ec);
-  std::uintmax_t size = 0;
-  if (project.empty() || ec || !inside(file, project)) {
-    RWLog("refused base64 template of a file outside the project: " + path.string());
-    return "data:image/png;base64,";
+  auto file = fs::resolveInside(projectFolder, path);
+  if (!file) {
+    if (file.error().domain == fs::ConfinedErrorDomain)
+      RWLog("refused base64 template of a file outside the project: " + path.string());
+    else
+      RWLog("could not replace base64 template of file url: " + fileAddress(path));
+    return std::nullopt;
   }
-  if (!stdfs::is_regular_file(file, ec) || (size = stdfs::file_size(file, ec), ec) || size > maximumTemplateFile) {
-    RWLog("could not replace base64 template of file url: file://" + file.string());
-    return "data:image/png;base64,";
-  }
-  auto bytes = fs::readFile(file);
-  if (!bytes) {
-    RWLog("could not replace base64 template of file url: file://" + file.string());
-    return "data:image/png;base64,";
-  }
-  return "data:" + mediaType(*bytes) + ";base64," + crypto::base64Encode(*bytes);
+  return *file;
 }
+
+std::size_t base64Length(std::uintmax_t bytes) { return static_cast<std::size_t>((bytes + 2) / 3 * 4); }
+
+constexpr std::size_t longestPrefix = std::string_view("data:application/octet-stream;base64,").size();
+
+enum class Appended { whole, unreadable, overBudget };
+
+// Appends the data address of a project file to `out`, reading and encoding it in pieces so
+// that no whole copy of the file is held. `out` is left as it was unless the file went whole.
+Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, const stdfs::path& file,
+                           std::size_t budget) {
+  auto fd = fs::openInside(projectFolder, file);
+  if (!fd) return Appended::unreadable;
+  const std::size_t mark = out.size();
+  Data piece(3 * 65536);  // whole Base64 quanta: the encoded pieces join into one encoding
+  std::uintmax_t total = 0;
+  bool first = true;
+  for (;;) {
+    std::size_t filled = 0;
+    while (filled < piece.size()) {
+      ssize_t r = ::read(fd->get(), piece.data() + filled, piece.size() - filled);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) {
+        out.resize(mark);
+        return Appended::unreadable;
+      }
+      if (r == 0) break;
+      filled += static_cast<std::size_t>(r);
+    }
+    total += filled;
+    if (total > maximumTemplateFile) {
+      out.resize(mark);
+      return Appended::unreadable;
+    }
+    if (first) {
+      out += "data:" + mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled))) + ";base64,";
+      first = false;
+    }
+    if (out.size() - mark + base64Length(filled) > budget) {
+      out.resize(mark);
+      return Appended::overBudget;
+    }
+    out += crypto::base64Encode(std::span(piece.data(), filled));
+    if (filled < piece.size()) return Appended::whole;
+  }
+}
+
+Result<std::string> refuseInlining() {
+  RWLog("refused to inline more than " + std::to_string(maximumInlined >> 20) + " MB of images into one page");
+  return fail(ExportErrors::Domain, ExportErrors::tooMuchInlined,
+              "The page inlines more than " + std::to_string(maximumInlined >> 20) + " MB of images.");
+}
+
+struct Template {
+  std::size_t start, end;  // the whole "##base64-file:…##"
+  std::optional<stdfs::path> file;
+};
 
 }  // namespace
 
@@ -117,55 +166,102 @@ float webPQualityFactor() {
   return static_cast<float>(v);
 }
 
-std::string replaceBase64Templates(const std::string& text, const stdfs::path& projectFolder) {
+Result<std::string> replaceBase64Templates(const std::string& text, const stdfs::path& projectFolder) {
   static constexpr std::string_view prefix = "##base64-file:";
-  std::string out;
-  std::size_t at = 0;
-  for (;;) {
+  std::vector<Template> templates;
+  std::map<std::string, std::optional<stdfs::path>> named;  // each spelling resolved once
+  for (std::size_t at = 0;;) {
     std::size_t start = text.find(prefix, at);
     if (start == std::string::npos) break;
     std::size_t pathStart = start + prefix.size();
     std::size_t end = text.find("##", pathStart);
-    std::size_t lineEnd = text.find_first_of("\r\n", pathStart);
     if (end == std::string::npos) break;
+    std::size_t lineEnd = text.find_first_of("\r\n", pathStart);
+    // "." matches no line end: this prefix starts no template; look again after it.
     if (lineEnd != std::string::npos && lineEnd < end) {
-      // "." matches no line end: this prefix starts no template; look again after it.
-      out.append(text, at, pathStart - at);
       at = pathStart;
       continue;
     }
-    out.append(text, at, start - at);
-    out += dataURL(text.substr(pathStart, end - pathStart), projectFolder);
+    std::string escaped = text.substr(pathStart, end - pathStart);
+    auto it = named.find(escaped);
+    if (it == named.end()) it = named.emplace(escaped, templateFile(escaped, projectFolder)).first;
+    templates.push_back({start, end + 2, it->second});
     at = end + 2;
+  }
+  if (templates.empty()) return text;
+
+  // All that the text would gain, from the files' sizes, before any is read.
+  std::map<stdfs::path, std::size_t> uses;
+  for (const auto& t : templates)
+    if (t.file) ++uses[*t.file];
+  std::size_t projected = 0;
+  for (const auto& [file, count] : uses) {
+    std::error_code ec;
+    std::uintmax_t size = stdfs::file_size(file, ec);
+    if (ec || size > maximumTemplateFile) continue;
+    std::size_t each = longestPrefix + base64Length(size);
+    if (each > (maximumInlined - projected) / count) return refuseInlining();
+    projected += each * count;
+  }
+
+  // Each file is read once, in pieces, straight into the text; later references copy it there.
+  std::string out;
+  out.reserve(text.size() + projected + templates.size() * emptyPayload.size());
+  std::map<stdfs::path, std::pair<std::size_t, std::size_t>> placed;  // offset and length in `out`
+  std::size_t inlined = 0, at = 0;
+  for (const auto& t : templates) {
+    out.append(text, at, t.start - at);
+    at = t.end;
+    if (!t.file) {
+      out += emptyPayload;
+      continue;
+    }
+    if (auto it = placed.find(*t.file); it != placed.end()) {
+      if (it->second.second > maximumInlined - inlined) return refuseInlining();
+      inlined += it->second.second;
+      out.append(out, it->second.first, it->second.second);
+      continue;
+    }
+    std::size_t offset = out.size();
+    auto appended = appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlined);
+    if (appended == Appended::overBudget) return refuseInlining();
+    if (appended == Appended::unreadable) {
+      RWLog("could not replace base64 template of file url: " + fileAddress(*t.file));
+      out += emptyPayload;
+    }
+    placed[*t.file] = {offset, out.size() - offset};
+    inlined += out.size() - offset;
   }
   out.append(text, at, std::string::npos);
   return out;
 }
 
-void write(const ExportFileDescriptor& file, const stdfs::path& target, const stdfs::path& baseFolder,
-           HTMLRenderer& renderer, Completion completion) {
+void write(const ExportFileDescriptor& file, const stdfs::path& folder, const stdfs::path& name,
+           const stdfs::path& baseFolder, HTMLRenderer& renderer, Completion completion) {
   using Type = ExportFileDescriptor::Type;
-  if (file.type == Type::html) return completion(writeText(replaceBase64Templates(file.html, baseFolder), target));
-  if (file.type == Type::svg) {
-    if (!file.svg) return completion(true);
-    return completion(writeText(replaceBase64Templates(*file.svg, baseFolder), target));
+  if (file.type == Type::svg && !file.svg) return completion(true);
+  auto text = replaceBase64Templates(file.type == Type::svg ? *file.svg : file.html, baseFolder);
+  if (!text) {
+    report("error writing export: " + text.error().message);
+    return completion(false);
   }
+  if (file.type == Type::html || file.type == Type::svg) return completion(writeText(*text, folder, name));
   auto work = std::make_shared<HTMLRenderer::Work>();
-  work->string = HTMLRenderer::Source{replaceBase64Templates(file.html, baseFolder),
-                                      "file://" + (baseFolder.empty() ? std::string("/") : baseFolder.string() + "/")};
+  work->string = HTMLRenderer::Source{std::move(*text), baseFolder};
   work->size = HTMLRenderer::Size{static_cast<double>(file.width), static_cast<double>(file.height)};
+  stdfs::path target = folder / name;
   if (file.type == Type::pdf) {
-    renderer.addWork(work, HTMLRenderer::PDFCallback([target, completion](std::optional<Data> pdf) {
+    renderer.addWork(work, HTMLRenderer::PDFCallback([folder, name, target, completion](std::optional<Data> pdf) {
       if (!pdf) {
         report("error writing export: no PDF rendered for " + target.string());
         return completion(false);
       }
-      completion(writeBytes(target, *pdf));
+      completion(writeBytes(folder, name, *pdf));
     }));
     return;
   }
   Type type = file.type;
-  renderer.addWork(work, HTMLRenderer::BitmapCallback([target, type, completion](std::optional<Bitmap> bitmap) {
+  renderer.addWork(work, HTMLRenderer::BitmapCallback([folder, name, target, type, completion](std::optional<Bitmap> bitmap) {
     Data data;
     if (bitmap) {
       if (type == Type::webp) data = WebP::encode(*bitmap, webPQualityFactor());
@@ -176,17 +272,12 @@ void write(const ExportFileDescriptor& file, const stdfs::path& target, const st
       report("error writing export: nothing rendered or encoded for " + target.string());
       return completion(false);
     }
-    completion(writeBytes(target, data));
+    completion(writeBytes(folder, name, data));
   }));
 }
 
 int copyImages(const std::vector<std::string>& images, const stdfs::path& from, const stdfs::path& to) {
-  if (images.empty()) return 0;
   const stdfs::path design = stdfs::path("images") / "design";
-  if (auto made = fs::createDirectories(to / design); !made) {
-    report("error creating images directory: " + made.error().description());
-    return static_cast<int>(images.size());
-  }
   int failed = 0;
   for (const auto& name : images) {
     if (!isSafeRelativeName(name)) {
@@ -194,17 +285,11 @@ int copyImages(const std::vector<std::string>& images, const stdfs::path& from, 
       ++failed;
       continue;
     }
-    stdfs::path source = from / design / name, target = to / design / name;
     std::error_code ec;
-    if (stdfs::equivalent(source, target, ec)) continue;
-    stdfs::path temporary = target;
-    temporary += ".korvel-copy";
-    stdfs::copy_file(source, temporary, stdfs::copy_options::overwrite_existing, ec);
-    if (!ec) stdfs::rename(temporary, target, ec);
-    if (ec) {
-      std::error_code ignored;
-      stdfs::remove(temporary, ignored);
-      report("error writing image: " + name + ": " + ec.message());
+    if (stdfs::equivalent(from / design / name, to / design / name, ec)) continue;
+    // The source must be the project's own file; the copy lands below `to` whatever links lie there.
+    if (auto copied = fs::copyInside(from, design / name, to, design / name); !copied) {
+      report("error writing image: " + name + ": " + copied.error().description());
       ++failed;
     }
   }

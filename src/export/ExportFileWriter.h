@@ -4,11 +4,13 @@
 // completion runs exactly once, on the main loop, and tells whether the file was written.
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "export/ExportFileDescriptor.h"
+#include "platform/Error.h"
 
 class HTMLRenderer;
 
@@ -16,18 +18,24 @@ namespace ExportFileWriter {
 
 using Completion = std::function<void(bool written)>;
 
-// An svg output without SVG text writes nothing and counts as written.
-void write(const ExportFileDescriptor& file, const std::filesystem::path& target, const std::filesystem::path& baseFolder,
-           HTMLRenderer& renderer, Completion completion);
+// Writes `name` (relative, possibly with folders) below `folder`, never through a link (see
+// fs::writeInside). An svg output without SVG text writes nothing and counts as written.
+void write(const ExportFileDescriptor& file, const std::filesystem::path& folder, const std::filesystem::path& name,
+           const std::filesystem::path& baseFolder, HTMLRenderer& renderer, Completion completion);
 
 // Copies "images/design/<name>" of `from` to the same place below `to`, each through a temporary
 // name and a rename, so a missing source never removes an existing copy. Refuses names that
-// could leave the folder. Answers how many failed.
+// could leave the folder and sources that resolve outside `from`. Answers how many failed.
 int copyImages(const std::vector<std::string>& images, const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Bounds of the files one text may inline: each file, and all the Base64 the text gains.
+inline constexpr std::uintmax_t maximumTemplateFile = 64u * 1024 * 1024;
+inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
+
 // "##base64-file:<path>##" becomes a data URL of the file, with the media type of its content.
-// Only files inside `projectFolder` are read; others give an empty payload and a log line.
-std::string replaceBase64Templates(const std::string& text, const std::filesystem::path& projectFolder);
+// Only files inside `projectFolder` are read, each once; others give an empty payload and a log
+// line. A text that would inline more than maximumInlined is refused (tooMuchInlined).
+Result<std::string> replaceBase64Templates(const std::string& text, const std::filesystem::path& projectFolder);
 
 // "RWExportWebPQuality", or a sensible lossy default when nothing usable is stored.
 float webPQualityFactor();

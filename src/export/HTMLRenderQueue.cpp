@@ -2,7 +2,9 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <gio/gunixinputstream.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 #include <webkit2/webkit2.h>
 
 #include <chrono>
@@ -12,12 +14,16 @@
 #include <string>
 #include <system_error>
 
+#include "export/RenderFileAccess.h"
 #include "platform/FileSystem.h"
 #include "platform/OffscreenWindow.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
+#include "platform/Url.h"
 
 namespace {
+
+constexpr const char* workerKey = "korvel-render-worker";
 
 constexpr double settleInterval = 0.3;
 // CSS pixels are 0.75 points: a page of W × H pixels prints on a W × H pixel page.
@@ -78,6 +84,9 @@ std::optional<Data> rasterPDF(const Bitmap& bitmap) {
 
 }  // namespace
 
+// One engine context for every worker: pages read files only through its private scheme.
+static WebKitWebContext* renderContext();
+
 const char* HTMLRenderQueue::waitForRenderJS() {
   return "var waitForNumberOfAnimationFrames = (number = 0, callback) => {\n"
          "    if (number <= 0) {\n"
@@ -97,12 +106,15 @@ class HTMLRenderQueue::Worker {
   Worker(HTMLRenderQueue& queue, int id);
   ~Worker();
   void load(std::shared_ptr<Work> work);
+  // A file the page asked for through the private scheme: its folder's, or a resource.
+  void serve(WebKitURISchemeRequest* request);
 
  private:
   struct Job {
     std::shared_ptr<Work> work;
     std::uint64_t generation = 0;
     Clock::time_point start;
+    std::filesystem::path folder;  // what the page may read
     bool ownLoadPending = true;  // the one navigation the page may make: its own load
     bool frameLoaded = false;
     bool isDone = false;
@@ -126,7 +138,6 @@ class HTMLRenderQueue::Worker {
   void settled();
   void done();
   void finish(std::optional<Bitmap> bitmap, std::optional<Data> pdf);
-  void captureTile(std::uint64_t generation, int x, int y, std::shared_ptr<Bitmap> composite);
   void snapshot(std::function<void(cairo_surface_t*)> then);
   void printPDF();
   void evaluate(const std::string& script, std::function<void(std::optional<std::string>)> then);
@@ -136,6 +147,12 @@ class HTMLRenderQueue::Worker {
   static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer self);
   static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
+  // Nothing of a hidden page reaches the person: dialogs are answered, print requests and
+  // permission requests refused, here.
+  static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer);
+  static gboolean onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer);
+  static gboolean onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer);
+  static gboolean onFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer);
 
   HTMLRenderQueue& queue_;
   int id_;
@@ -157,31 +174,37 @@ HTMLRenderQueue::Worker::Worker(HTMLRenderQueue& queue, int id) : queue_(queue),
       nullptr, nullptr);
   webkit_user_content_manager_add_style_sheet(content, noScrollbars);
   webkit_user_style_sheet_unref(noScrollbars);
-  view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "settings", settings, "user-content-manager", content, nullptr));
+  view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", renderContext(), "settings", settings,
+                                  "user-content-manager", content, nullptr));
   g_object_unref(settings);
   g_object_unref(content);
   g_object_ref_sink(view_);
   GdkRGBA clear{0, 0, 0, 0};
   webkit_web_view_set_background_color(WEBKIT_WEB_VIEW(view_), &clear);
-  webkit_web_context_set_cache_model(webkit_web_view_get_context(WEBKIT_WEB_VIEW(view_)), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  g_object_set_data(G_OBJECT(view_), workerKey, this);
   g_signal_connect(view_, "resource-load-started", G_CALLBACK(onResourceStarted), this);
   g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
   g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
   g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
+  g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
+  g_signal_connect(view_, "print", G_CALLBACK(onPrint), this);
+  g_signal_connect(view_, "permission-request", G_CALLBACK(onPermissionRequest), this);
+  g_signal_connect(view_, "run-file-chooser", G_CALLBACK(onFileChooser), this);
   window_ = std::make_unique<OffscreenWindow>(view_, 1, 1);
 }
 
 HTMLRenderQueue::Worker::~Worker() {
   *alive_ = false;
   g_signal_handlers_disconnect_by_data(view_, this);
+  g_object_set_data(G_OBJECT(view_), workerKey, nullptr);
   window_.reset();
   g_object_unref(view_);
 }
 
 void HTMLRenderQueue::Worker::setSize(int width, int height) {
-  int w = std::min(width, tileSize), h = std::min(height, tileSize);
-  gtk_widget_set_size_request(view_, w, h);
-  gtk_window_resize(GTK_WINDOW(window_->window()), w, h);
+  // The view takes the page's whole size: one layout, captured whole.
+  gtk_widget_set_size_request(view_, width, height);
+  gtk_window_resize(GTK_WINDOW(window_->window()), width, height);
   gtk_widget_queue_resize(view_);
 }
 
@@ -203,9 +226,17 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
     if (current(generation)) finish(std::nullopt, std::nullopt);
   });
   if (job_->work->string) {
-    webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), job_->work->string->html.c_str(), job_->work->string->base.c_str());
+    job_->folder = job_->work->string->folder;
+    std::string html = RenderFileAccess::rewriteFileAddresses(job_->work->string->html, job_->folder);
+    webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), html.c_str(), RenderFileAccess::baseAddress(job_->folder).c_str());
   } else if (job_->work->url) {
-    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), job_->work->url->c_str());
+    std::string address = *job_->work->url;
+    // A page on the disk reads its own folder, through the private scheme like any other.
+    if (auto file = Url::filePath(address); file && file->is_absolute()) {
+      job_->folder = file->parent_path();
+      address = *RenderFileAccess::fromFileAddress(address);
+    }
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), address.c_str());
   } else {
     MainQueue::async([this, alive, generation] {
       if (!alive.expired() && current(generation)) finish(std::nullopt, std::nullopt);
@@ -273,6 +304,47 @@ gboolean HTMLRenderQueue::Worker::onDecidePolicy(WebKitWebView*, WebKitPolicyDec
   }
   // Design HTML takes the worker nowhere else.
   webkit_policy_decision_ignore(decision);
+  return TRUE;
+}
+
+void HTMLRenderQueue::Worker::serve(WebKitURISchemeRequest* request) {
+  const char* uri = webkit_uri_scheme_request_get_uri(request);
+  auto file = RenderFileAccess::open(uri ? uri : "", job_ ? job_->folder : std::filesystem::path());
+  struct stat st {};
+  if (!file || ::fstat(file->get(), &st) != 0) {
+    RWLog(std::string("render refused a file: ") + (uri ? uri : "") +
+          (file ? std::string() : " (" + file.error().message + ")"));
+    GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED, "Not a file of this page.");
+    webkit_uri_scheme_request_finish_error(request, error);
+    g_error_free(error);
+    return;
+  }
+  std::string address = uri;
+  std::filesystem::path path(address.substr(0, address.find_first_of("?#")));
+  GInputStream* stream = g_unix_input_stream_new(file->release(), TRUE);
+  webkit_uri_scheme_request_finish(request, stream, st.st_size, RenderFileAccess::mediaType(path).c_str());
+  g_object_unref(stream);
+}
+
+gboolean HTMLRenderQueue::Worker::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
+  // Left unanswered, alert() and its kin would hold the page until its deadline. A confirm is
+  // declined and a prompt answered with nothing, as a person who closed them would.
+  if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_CONFIRM ||
+      webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
+    webkit_script_dialog_confirm_set_confirmed(dialog, webkit_script_dialog_get_dialog_type(dialog) ==
+                                                           WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM);
+  return TRUE;
+}
+
+gboolean HTMLRenderQueue::Worker::onPrint(WebKitWebView*, WebKitPrintOperation*, gpointer) { return TRUE; }
+
+gboolean HTMLRenderQueue::Worker::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer) {
+  webkit_permission_request_deny(request);
+  return TRUE;
+}
+
+gboolean HTMLRenderQueue::Worker::onFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer) {
+  webkit_file_chooser_request_cancel(request);
   return TRUE;
 }
 
@@ -376,42 +448,15 @@ void HTMLRenderQueue::Worker::done() {
   Size size = job->work->size.value_or(Size{});
   int w = static_cast<int>(size.width), h = static_cast<int>(size.height);
   auto generation = job->generation;
-  if (w <= tileSize && h <= tileSize) {
-    snapshot([this, generation](cairo_surface_t* surface) {
-      if (current(generation)) finish(bitmapFromSurface(surface), std::nullopt);
-    });
-    return;
-  }
-  auto composite = Bitmap::make(w, h);
-  if (!composite) return finish(std::nullopt, std::nullopt);
-  captureTile(generation, 0, 0, std::make_shared<Bitmap>(std::move(*composite)));
-}
-
-void HTMLRenderQueue::Worker::captureTile(std::uint64_t generation, int x, int y, std::shared_ptr<Bitmap> composite) {
-  int W = composite->width, H = composite->height;
-  int viewW = std::min(W, tileSize), viewH = std::min(H, tileSize);
-  // The page scrolls no further than its end; the last tile of a row or column overlaps.
-  int sx = std::min(x, W - viewW), sy = std::min(y, H - viewH);
-  std::string scroll = "window.scrollTo(" + std::to_string(sx) + ", " + std::to_string(sy) + "); 'ok'";
-  evaluate(scroll, [this, generation, x, y, sx, sy, composite](std::optional<std::string>) {
+  snapshot([this, generation, w, h](cairo_surface_t* surface) {
     if (!current(generation)) return;
-    snapshot([this, generation, x, y, sx, sy, composite](cairo_surface_t* surface) {
-      if (!current(generation)) return;
-      auto tile = bitmapFromSurface(surface);
-      if (!tile) {
-        RWLog("weird image: no 32-bit pixels in a tile");
-        return finish(std::nullopt, std::nullopt);
-      }
-      int W = composite->width, H = composite->height;
-      int fromX = x - sx, fromY = y - sy;
-      int n = std::min({W - x, tile->width - fromX, tileSize});
-      for (int r = 0; n > 0 && r < tileSize && fromY + r < tile->height && y + r < H; ++r)
-        std::memcpy(composite->rgba.data() + (static_cast<std::size_t>(y + r) * W + x) * 4, tile->pixel(fromX, fromY + r),
-                    static_cast<std::size_t>(n) * 4);
-      if (x + tileSize < W) return captureTile(generation, x + tileSize, y, composite);
-      if (y + tileSize < H) return captureTile(generation, 0, y + tileSize, composite);
-      finish(std::move(*composite), std::nullopt);
-    });
+    auto bitmap = bitmapFromSurface(surface);
+    if (bitmap && (bitmap->width != w || bitmap->height != h)) {
+      RWLog("weird image: " + std::to_string(bitmap->width) + " × " + std::to_string(bitmap->height) + " for a page of " +
+            std::to_string(w) + " × " + std::to_string(h));
+      bitmap.reset();
+    }
+    finish(std::move(bitmap), std::nullopt);
   });
 }
 
@@ -491,11 +536,38 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
   if (!job) return;
   job->timer.reset();
   job->deadline.reset();
-  if (queue_.workQueue_.empty()) webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), "", "about:blank");
+  if (queue_.workQueue_.empty()) {
+    webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), "", "about:blank");
+    // An idle worker keeps no page-sized backing store.
+    setSize(1, 1);
+  }
   // The worker takes the next work before this callback runs.
   queue_.ready(this);
   if (job->work->pdfCallback) job->work->pdfCallback(std::move(pdf));
   else if (job->work->bitmapCallback) job->work->bitmapCallback(std::move(bitmap));
+}
+
+static WebKitWebContext* renderContext() {
+  static WebKitWebContext* context = [] {
+    WebKitWebContext* made = webkit_web_context_new();  // lives as long as the process
+    webkit_web_context_set_cache_model(made, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    webkit_web_context_register_uri_scheme(
+        made, RenderFileAccess::scheme,
+        [](WebKitURISchemeRequest* request, gpointer) {
+          WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request);
+          auto* worker = view ? static_cast<HTMLRenderQueue::Worker*>(g_object_get_data(G_OBJECT(view), workerKey)) : nullptr;
+          if (worker) return worker->serve(request);
+          GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED, "No page to serve.");
+          webkit_uri_scheme_request_finish_error(request, error);
+          g_error_free(error);
+        },
+        nullptr, nullptr);
+    // Fonts and scripts of the page's own folder load as from its own origin.
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(webkit_web_context_get_security_manager(made),
+                                                                RenderFileAccess::scheme);
+    return made;
+  }();
+  return context;
 }
 
 HTMLRenderQueue& HTMLRenderQueue::shared() {

@@ -2,8 +2,9 @@
 // Renders HTML off screen into bitmaps and PDF with at most five warm WebKitGTK workers; further
 // work waits in arrival order. A worker loads the page, waits until it has settled (resource
 // count, load finished, document.readyState, the caller's script, five animation frames ending
-// in a navigation to "done://"), captures it (in 4096-pixel tiles beyond that size) or prints
-// it to PDF, and returns to the pool. Every work gets its callback once, with nothing when its
+// in a navigation to "done://"), captures it or prints it to PDF, and returns to the pool. The
+// view takes the page's whole size, so a page lays out once, at its size. Pages read only their
+// folder and the application's resources, and nothing of them reaches the person. Every work gets its callback once, with nothing when its
 // deadline passed first. Main thread only.
 
 #include <cstddef>
@@ -16,7 +17,6 @@
 class HTMLRenderQueue : public HTMLRenderer {
  public:
   static constexpr int maxWorkers = 5;
-  static constexpr int tileSize = 4096;
   // The script that ends every render: five animation frames, then "done://".
   static const char* waitForRenderJS();
 

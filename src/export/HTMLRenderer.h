@@ -2,6 +2,7 @@
 // What renders HTML off screen: the writer, the exporter and the editor's requests hand it a
 // Work and get a bitmap or PDF bytes back on the main loop. HTMLRenderQueue is the real one.
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,13 +19,15 @@ class HTMLRenderer {
   };
   struct Source {
     std::string html;
-    std::string base;  // URL against which relative references resolve
+    // The folder whose files the page may read (besides the application's resources); relative
+    // references resolve against it. Empty: the page reads no file.
+    std::filesystem::path folder;
   };
   using BitmapCallback = std::function<void(std::optional<Bitmap>)>;
   using PDFCallback = std::function<void(std::optional<Data>)>;
 
   struct Work {
-    std::optional<std::string> url;
+    std::optional<std::string> url;  // a file address reads only its own folder
     std::optional<Source> string;  // wins over url
     std::optional<std::string> userScript;
     double maxTime = 5.0;          // longest wait for document.readyState "complete"
@@ -37,6 +40,8 @@ class HTMLRenderer {
 
   // No page is rendered larger than this many pixels; larger work is refused without allocating.
   static constexpr double maximumPixels = 64.0 * 1024 * 1024;
+  // Nor wider or taller than this: a page lays out whole in one view, and X11 drawables end here.
+  static constexpr double maximumSide = 32767;
   // Width and height positive, finite and within the budget.
   static bool acceptableSize(const Size& size);
 

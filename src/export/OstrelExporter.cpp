@@ -112,11 +112,11 @@ void OstrelExporter::exportToFolder(std::shared_ptr<Run> run) {
 
 void OstrelExporter::writeAll(std::shared_ptr<Run> run, stdfs::path folder) {
   for (const auto& file : run->files)
-    ExportFileWriter::write(file, folder / file.name, baseFolder_, renderer_, [run](bool ok) { run->step(1, ok); });
+    ExportFileWriter::write(file, folder, file.name, baseFolder_, renderer_, [run](bool ok) { run->step(1, ok); });
 }
 
 void OstrelExporter::exportFile(const ExportFileDescriptor& file, stdfs::path target, std::function<void(bool)> completion) {
   std::string extension = stdfs::path(file.name).filename().extension().string();
   if (!extension.empty() && target.filename().extension().string() != extension) target += extension;
-  ExportFileWriter::write(file, target, baseFolder_, renderer_, std::move(completion));
+  ExportFileWriter::write(file, target.parent_path(), target.filename(), baseFolder_, renderer_, std::move(completion));
 }

@@ -87,9 +87,10 @@ void OstrelIPCProcessor::handleExportToPasteboard(const nlohmann::json& argument
   auto width = wholeNumber(arguments, "width"), height = wholeNumber(arguments, "height");
   if (html == arguments.end() || !html->is_string() || !width || !height) return;
   stdfs::path project = projectFolder(*document);
+  auto inlined = ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project);
+  if (!inlined) return RWLog("export to pasteboard: " + inlined.error().message);
   auto work = std::make_shared<HTMLRenderer::Work>();
-  work->string = HTMLRenderer::Source{ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project),
-                                      "file://" + (project.empty() ? std::string("/") : project.string() + "/")};
+  work->string = HTMLRenderer::Source{std::move(*inlined), project};
   work->size = HTMLRenderer::Size{static_cast<double>(*width), static_cast<double>(*height)};
   // The clipboard changes only once there is a picture to put there.
   HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([](std::optional<Bitmap> bitmap) {

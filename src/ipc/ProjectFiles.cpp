@@ -73,23 +73,12 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool isInside(const Path& path, const Path& folder) {
-  Path relative = path.lexically_relative(folder);
-  if (relative.empty() || relative == ".") return false;
-  return *relative.begin() != "..";
-}
-
-// `candidate` (absolute) inside the canonical project, checked before and after symbolic links
-// are followed.
+// `candidate` inside the project, as written and with symbolic links followed: the rule every
+// reader of project files shares.
 Result<Path> confined(const Path& projectDir, const Path& candidate) {
-  std::error_code ec;
-  Path project = std::filesystem::canonical(projectDir, ec);
-  if (ec) return fail(Error::file(ec.value(), projectDir.string()));
-  Path lexical = candidate.lexically_normal();
-  if (!isInside(lexical, project)) return fail(error(outsideProject, "The path leaves the project folder."));
-  Path resolved = std::filesystem::weakly_canonical(lexical, ec);
-  if (ec) return fail(Error::file(ec.value(), lexical.string()));
-  if (!isInside(resolved, project)) return fail(error(outsideProject, "The path leaves the project folder."));
+  auto resolved = fs::resolveInside(projectDir, candidate);
+  if (!resolved && resolved.error().domain == fs::ConfinedErrorDomain)
+    return fail(error(outsideProject, "The path leaves the project folder."));
   return resolved;
 }
 

@@ -7,9 +7,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include <gio/gio.h>
+#include <glib.h>
 
 #include "GObjectPtr.h"
 #include "UniqueFd.h"
@@ -36,7 +39,186 @@ Error fromStd(const std::error_code& ec, const Path& path, bool reading) {
   return Error::file(ec.value(), path.string(), reading);
 }
 
+Error confinedError(ConfinedErrorCode code, const Path& path, std::string message) {
+  Error e(ConfinedErrorDomain, code, std::move(message));
+  e.with(NSFilePathErrorKey, path.string());
+  return e;
+}
+
+// Strictly below `folder` (both absolute and normal).
+bool isBelow(const Path& path, const Path& folder) {
+  Path relative = path.lexically_relative(folder);
+  if (relative.empty() || relative == ".") return false;
+  return *relative.begin() != "..";
+}
+
+struct Confined {
+  Path folder;    // canonical
+  Path resolved;  // canonical as far as it exists, below `folder`
+};
+
+Result<Confined> confine(const Path& folder, const Path& path) {
+  if (folder.empty()) return fail(confinedError(outsideFolder, path, "There is no folder to read from."));
+  if (path.native().find('\0') != std::string::npos)
+    return fail(confinedError(outsideFolder, path, "The path holds a NUL character."));
+  std::error_code ec;
+  Path canonical = std::filesystem::canonical(folder, ec);
+  if (ec) return fail(Error::file(ec.value(), folder.string()));
+  Path absoluteFolder = std::filesystem::absolute(folder, ec).lexically_normal();
+  Path lexical = (path.is_absolute() ? path : absoluteFolder / path).lexically_normal();
+  // Written either against the folder as given or against its resolved form.
+  if (!isBelow(lexical, absoluteFolder) && !isBelow(lexical, canonical))
+    return fail(confinedError(outsideFolder, path, "The path leaves its folder."));
+  Path resolved = std::filesystem::weakly_canonical(lexical, ec);
+  if (ec) return fail(Error::file(ec.value(), lexical.string()));
+  if (!isBelow(resolved, canonical)) return fail(confinedError(outsideFolder, path, "The path leads out of its folder."));
+  return Confined{canonical, resolved};
+}
+
+// A relative path of plain names: nothing that climbs, nothing absolute.
+bool isPlainRelative(const Path& relative) {
+  if (relative.empty() || relative.is_absolute()) return false;
+  for (const auto& part : relative) {
+    if (part.empty() || part == "." || part == "..") return false;
+    if (part.native().find('\0') != std::string::npos) return false;
+  }
+  return true;
+}
+
+// Steps from `dir` down through the folders of `relative`, never through a link; makes the
+// missing ones when `create`.
+Result<UniqueFd> walkDown(UniqueFd dir, const Path& relative, bool create, const Path& whole) {
+  for (const auto& part : relative) {
+    if (create && ::mkdirat(dir.get(), part.c_str(), 0755) != 0 && errno != EEXIST)
+      return fail(Error::file(errno, whole.string(), false));
+    UniqueFd next(::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next) {
+      if (errno == ELOOP || errno == ENOTDIR)
+        return fail(confinedError(outsideFolder, whole, "A folder on the way is a link or no folder."));
+      return fail(Error::file(errno, whole.string(), create ? false : true));
+    }
+    dir = std::move(next);
+  }
+  return dir;
+}
+
+Result<void> commitInside(const Path& folder, const Path& relative, unsigned mode,
+                          const std::function<Result<void>(int fd, const Path& whole)>& fill) {
+  Path whole = folder / relative;
+  if (!isPlainRelative(relative)) return fail(confinedError(outsideFolder, whole, "The name leaves its folder."));
+  if (auto made = createDirectories(folder); !made) return fail(made.error());
+  UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root) return fail(Error::file(errno, folder.string(), false));
+  auto dir = walkDown(std::move(root), relative.parent_path(), true, whole);
+  if (!dir) return fail(dir.error());
+  std::string name = relative.filename().string();
+  std::string temporary;
+  UniqueFd out;
+  for (int attempt = 0; attempt < 64 && !out; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%08x", g_random_int());
+    temporary = "." + name.substr(0, 200) + ".korvel-" + suffix;
+    out.reset(::openat(dir->get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out && errno != EEXIST) return fail(Error::file(errno, whole.string(), false));
+  }
+  if (!out) return fail(Error::file(EEXIST, whole.string(), false));
+  auto failed = [&](Error e) -> Result<void> {
+    ::unlinkat(dir->get(), temporary.c_str(), 0);
+    return fail(std::move(e));
+  };
+  if (auto filled = fill(out.get(), whole); !filled) return failed(filled.error());
+  if (::fchmod(out.get(), mode) != 0 || ::fsync(out.get()) != 0 || !out.close())
+    return failed(Error::file(errno, whole.string(), false));
+  if (::renameat(dir->get(), temporary.c_str(), dir->get(), name.c_str()) != 0)
+    return failed(Error::file(errno, whole.string(), false));
+  return {};
+}
+
 }  // namespace
+
+Result<Path> resolveInside(const Path& folder, const Path& path) {
+  auto confined = confine(folder, path);
+  if (!confined) return fail(confined.error());
+  return confined->resolved;
+}
+
+Result<UniqueFd> openInside(const Path& folder, const Path& path) {
+  auto confined = confine(folder, path);
+  if (!confined) return fail(confined.error());
+  Path relative = confined->resolved.lexically_relative(confined->folder);
+  UniqueFd root(::open(confined->folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root) return fail(Error::file(errno, confined->folder.string()));
+  auto dir = walkDown(std::move(root), relative.parent_path(), false, confined->resolved);
+  if (!dir) return fail(dir.error());
+  // Non-blocking: a pipe planted under the name must not hold the caller.
+  UniqueFd fd(::openat(dir->get(), relative.filename().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    if (errno == ELOOP) return fail(confinedError(outsideFolder, path, "The file became a link."));
+    return fail(Error::file(errno, confined->resolved.string()));
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return fail(Error::file(errno, confined->resolved.string()));
+  if (!S_ISREG(st.st_mode)) return fail(confinedError(notPlainFile, path, "Only plain files are read."));
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+namespace {
+
+Result<Data> readAll(int fd, const Path& path, std::uintmax_t limit) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(Error::file(errno, path.string()));
+  if (static_cast<std::uintmax_t>(st.st_size) > limit)
+    return fail(confinedError(tooLarge, path, "The file is too large."));
+  Data out;
+  if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+  std::uint8_t buf[65536];
+  for (;;) {
+    ssize_t r = ::read(fd, buf, sizeof buf);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return fail(Error::file(errno, path.string()));
+    }
+    if (r == 0) break;
+    // A file that grows while it is read is held to the same limit.
+    if (out.size() + static_cast<std::size_t>(r) > limit)
+      return fail(confinedError(tooLarge, path, "The file is too large."));
+    out.insert(out.end(), buf, buf + r);
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<Data> readFileInside(const Path& folder, const Path& path, std::uintmax_t limit) {
+  auto fd = openInside(folder, path);
+  if (!fd) return fail(fd.error());
+  return readAll(fd->get(), path, limit);
+}
+
+Result<void> writeInside(const Path& folder, const Path& relative, std::span<const std::uint8_t> bytes, unsigned mode) {
+  return commitInside(folder, relative, mode, [&](int fd, const Path& whole) {
+    return writeAll(fd, bytes.data(), bytes.size(), whole);
+  });
+}
+
+Result<void> copyInside(const Path& sourceFolder, const Path& source, const Path& folder, const Path& relative,
+                        unsigned mode) {
+  auto in = openInside(sourceFolder, source);
+  if (!in) return fail(in.error());
+  return commitInside(folder, relative, mode, [&](int fd, const Path& whole) -> Result<void> {
+    std::uint8_t buf[65536];
+    for (;;) {
+      ssize_t r = ::read(in->get(), buf, sizeof buf);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        return fail(Error::file(errno, source.string()));
+      }
+      if (r == 0) return {};
+      if (auto w = writeAll(fd, buf, static_cast<std::size_t>(r), whole); !w) return w;
+    }
+  });
+}
 
 Result<Data> readFile(const Path& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

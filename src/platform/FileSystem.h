@@ -8,6 +8,7 @@
 
 #include "Data.h"
 #include "Error.h"
+#include "UniqueFd.h"
 
 namespace fs {
 
@@ -56,5 +57,34 @@ Result<void> moveItem(const Path& from, const Path& to);
 bool exists(const Path& path);
 // Moves an item to the user's trash.
 Result<void> trashItem(const Path& path);
+
+// Files read and written on behalf of a page stay inside one folder.
+inline constexpr const char* ConfinedErrorDomain = "com.korvel.fs.confined";
+enum ConfinedErrorCode : long {
+  outsideFolder = 1,
+  notPlainFile = 2,
+  tooLarge = 3,
+};
+
+// `path` (absolute, or relative to `folder`) with every symbolic link followed, when it lies
+// inside `folder` both as written and once resolved. The item need not exist. The one rule for
+// every file a page names.
+Result<Path> resolveInside(const Path& folder, const Path& path);
+// A plain file that resolveInside accepts, opened for reading; each step down from the folder
+// is taken without following a link, so a link swapped in meanwhile fails the open.
+Result<UniqueFd> openInside(const Path& folder, const Path& path);
+// The whole of such a file; more than `limit` bytes is a tooLarge failure.
+Result<Data> readFileInside(const Path& folder, const Path& path, std::uintmax_t limit);
+
+// Writes the file `relative` (no "..", not absolute) below `folder`: `folder` is made when
+// missing, the folders on the way are made or entered without following a link, the bytes go
+// to a temporary made exclusively beside the target and are renamed over it. A link at the
+// target is replaced, never written through.
+Result<void> writeInside(const Path& folder, const Path& relative, std::span<const std::uint8_t> bytes,
+                         unsigned mode = 0644);
+// Copies the file that openInside(sourceFolder, source) gives to `relative` below `folder`, as
+// writeInside does.
+Result<void> copyInside(const Path& sourceFolder, const Path& source, const Path& folder, const Path& relative,
+                        unsigned mode = 0644);
 
 }  // namespace fs

@@ -24,6 +24,31 @@ std::optional<Url> Url::parse(std::string_view text) {
   return u;
 }
 
+std::optional<Url> Url::fileURL(const std::filesystem::path& path, bool directory) {
+  if (!path.is_absolute()) return std::nullopt;
+  char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+  if (!uri) return std::nullopt;
+  std::string text = uri;
+  g_free(uri);
+  if (directory && text.back() != '/') text += '/';
+  return parse(text);
+}
+
+std::optional<std::filesystem::path> Url::filePath(std::string_view fileURL) {
+  std::string text(fileURL);
+  char* host = nullptr;
+  char* name = g_filename_from_uri(text.c_str(), &host, nullptr);
+  bool local = !host || g_ascii_strcasecmp(host, "localhost") == 0;
+  g_free(host);
+  if (!name || !local) {
+    g_free(name);
+    return std::nullopt;
+  }
+  std::filesystem::path out(name);
+  g_free(name);
+  return out;
+}
+
 bool Url::isLoopback() const {
   if (host_ == "localhost") return true;
   std::string host = host_;

@@ -1,6 +1,7 @@
 #pragma once
 // A web address: parsed once, kept as its text. Any thread.
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,12 @@ class Url {
  public:
   // None when `text` is not an absolute URL.
   static std::optional<Url> parse(std::string_view text);
+
+  // The file address of an absolute path, escaped by the URI rules ("proj #1" gives
+  // "proj%20%231"); a folder's address ends in "/". None for a relative path.
+  static std::optional<Url> fileURL(const std::filesystem::path& path, bool directory = false);
+  // The path that a file address names; none for another scheme or host, or a bad escape.
+  static std::optional<std::filesystem::path> filePath(std::string_view fileURL);
 
   const std::string& absoluteString() const { return text_; }
   const std::string& scheme() const { return scheme_; }

@@ -168,6 +168,38 @@ TEST_F(ExportRequests, PasteboardChangesOnlyWhenThereIsAPicture) {
   EXPECT_EQ(bitmap->pixel(5, 5)[0], 255);
 }
 
+// 60 references to one 16 MB image: each road refuses the page instead of building 1.3 GB.
+TEST_F(ExportRequests, PagesThatInlineTooMuchAreRefusedOnEveryRoad) {
+  {
+    std::ofstream big(*document->project / "big.png", std::ios::binary);
+    big << "\x89PNG\r\n\x1a\n";
+    big.seekp(16 * 1024 * 1024 - 1);
+    big.put('\0');
+  }
+  std::string html = "<body style='background:#00ff00'>";
+  for (int i = 0; i < 60; ++i) html += "<img src=\"##base64-file:" + (*document->project / "big.png").string() + "##\">";
+
+  auto& pasteboard = Pasteboard::general();
+  pasteboard.declareTypes({PasteboardType::string});
+  pasteboard.setString("kept", PasteboardType::string);
+  h.request("ExportToPasteboard", nlohmann::json{{"html", html}, {"width", 12}, {"height", 8}});
+
+  h.request("ExportGeneratePreview", nlohmann::json{{"html", html}, {"width", 16}, {"height", 16}, {"type", "png"},
+                                                    {"name", "p.png"}, {"requestId", "big"}});
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !events("ExportGeneratePreview").empty(); }, 30));
+  EXPECT_EQ(events("ExportGeneratePreview")[0], (nlohmann::json{"big", nullptr}));
+
+  person.folder = testenv::freshFolder("out");
+  auto request = exportRequest({{"a.html", "html"}, {"a.png", "png"}});
+  request["inputs"]["1x"][0]["html"] = html;
+  h.request("ExportHTML", request);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return events("ExportProgress").size() >= 5; }, 30));
+  EXPECT_EQ(events("ExportProgress").back(), (nlohmann::json{0, 0}));  // the export did not complete
+  EXPECT_FALSE(fs::exists(*person.folder / "a.html"));
+  EXPECT_FALSE(fs::exists(*person.folder / "a.png"));
+  EXPECT_EQ(pasteboard.stringForType(PasteboardType::string), std::optional<std::string>("kept"));
+}
+
 TEST_F(ExportRequests, DragPreviewOffersAFileList) {
   auto drag = Pasteboard::withName(OstrelIPCProcessor::dragPasteboardName);
   drag->declareTypes({PasteboardType::URL});

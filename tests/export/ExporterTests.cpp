@@ -199,3 +199,50 @@ TEST(ExportFileWriter, MissingImageNeverRemovesTheOldCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ExportFileWriter, ExportsWriteNothingThroughPlantedLinks) {
+  auto outside = testenv::freshFolder("outside");
+  ASSERT_TRUE(fs::writeAtomically(outside / "victim", std::string_view("keep")));
+  ASSERT_TRUE(fs::writeAtomically(outside / "secret.png", std::string_view("secret")));
+  Export run;
+  run.person->folder = testenv::freshFolder("export");
+  const stdfs::path design = *run.person->folder / "images/design";
+  run.image("a.png", "A");
+  stdfs::create_symlink(outside / "secret.png", run.project / "images/design/leak.png");
+  ASSERT_TRUE(fs::createDirectories(design));
+  // At the copy's old temporary name, at an image's name, at an output's name, and a folder.
+  stdfs::create_symlink(outside / "victim", design / "a.png.korvel-copy");
+  stdfs::create_symlink(outside / "victim", *run.person->folder / "frame.html");
+  stdfs::create_symlink(outside, *run.person->folder / "sub");
+  run.go(request({out("frame.html", "html"), out("frame.svg", "svg"), out("sub/inner.svg", "svg")}, {"a.png", "leak.png"}));
+
+  EXPECT_EQ(read(outside / "victim"), "keep");
+  EXPECT_FALSE(fs::exists(outside / "inner.svg"));
+  EXPECT_EQ(read(design / "a.png"), "A");
+  EXPECT_FALSE(fs::exists(design / "leak.png"));  // a project image that leads outside is left out
+  EXPECT_FALSE(stdfs::is_symlink(*run.person->folder / "frame.html"));
+  EXPECT_EQ(read(*run.person->folder / "frame.html"), "<p>page</p>");
+  EXPECT_EQ(read(*run.person->folder / "frame.svg"), "<svg>s</svg>");
+  // The leaked image and the output through the linked folder count as failures.
+  EXPECT_EQ(run.completions, 1);
+  EXPECT_FALSE(run.allWritten);
+  EXPECT_EQ(ExportFileWriter::copyImages({"a.png", "leak.png"}, run.project, *run.person->folder), 1);
+}
+
+TEST(ExportFileWriter, OneFileExportReplacesALinkAtTheChosenName) {
+  auto outside = testenv::freshFolder("outside");
+  ASSERT_TRUE(fs::writeAtomically(outside / "victim.html", std::string_view("keep")));
+  Export run;
+  auto chosen = testenv::freshFolder("chosen") / "frame.html";
+  stdfs::create_symlink(outside / "victim.html", chosen);
+  run.person->file = chosen;
+  run.go(request({out("frame.html", "html")}));
+  EXPECT_EQ(run.completions, 1);
+  EXPECT_EQ(read(outside / "victim.html"), "keep");
+  EXPECT_FALSE(stdfs::is_symlink(chosen));
+  EXPECT_EQ(read(chosen), "<p>page</p>");
+}
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include "export/WebP.h"
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
+#include "platform/Url.h"
 #include "support/TestEnvironment.h"
 
 namespace stdfs = std::filesystem;
@@ -58,7 +59,7 @@ std::optional<Bitmap> render(std::shared_ptr<HTMLRenderer::Work> work) {
 
 std::shared_ptr<HTMLRenderer::Work> work(const std::string& html, double w, double h) {
   auto work = std::make_shared<HTMLRenderer::Work>();
-  work->string = HTMLRenderer::Source{html, "file:///"};
+  work->string = HTMLRenderer::Source{html, {}};
   work->size = HTMLRenderer::Size{w, h};
   return work;
 }
@@ -112,6 +113,126 @@ TEST(RenderQueue, LargePagesAreCapturedInTiles) {
   for (int x : {4200, 4600, 4999}) EXPECT_TRUE(near(bitmap->pixel(x, 15), 0, 0, 255)) << x;
 }
 
+// A page wider than any one tile lays out once, at its size: the halves split at the middle and
+// the right edge is painted, not repeated or left transparent.
+TEST(RenderQueue, PagesLayOutAtTheirWholeSize) {
+  struct Case {
+    int width, height;
+    bool row;
+  } cases[] = {{5000, 40, true}, {40, 5000, false}, {4097, 10, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    auto bitmap = render(work(std::string("<body style=\"margin:0;overflow:hidden\"><div style=\"display:flex;flex-direction:") +
+                                  (c.row ? "row" : "column") + ";width:100vw;height:100vh\"><div style=\"flex:1;background:#ff0000\">"
+                                  "</div><div style=\"flex:1;background:#0000ff\"></div></div></body>",
+                              c.width, c.height));
+    ASSERT_TRUE(bitmap);
+    ASSERT_EQ(bitmap->width, c.width);
+    ASSERT_EQ(bitmap->height, c.height);
+    int length = c.row ? c.width : c.height, middle = length / 2;
+    auto at = [&](int along) { return c.row ? bitmap->pixel(along, c.height / 2) : bitmap->pixel(c.width / 2, along); };
+    for (int along : {0, middle - 1}) EXPECT_TRUE(near(at(along), 255, 0, 0)) << along;
+    for (int along : {middle + 1, std::min(length - 1, 4096), length - 1}) {
+      EXPECT_TRUE(near(at(along), 0, 0, 255)) << along;
+      EXPECT_EQ(at(along)[3], 255) << along;
+    }
+  }
+}
+
+TEST(RenderQueue, ScriptDialogsAndPrintRequestsAreAnsweredWithoutShowingAnything) {
+  struct Case {
+    const char* script;
+  } cases[] = {
+      {"alert('hello')"},
+      {"if (confirm('go on?')) throw 'confirmed'"},
+      {"if (prompt('name?', 'x') !== null) throw 'answered'"},
+      {"window.print()"},
+      {"window.onbeforeunload = () => 'stay'; alert(1); confirm(2); print()"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    auto page = work(std::string("<body style=\"margin:0;background:#ff0000\"><script>") + c.script +
+                         "; document.body.style.background = '#00ff00'</script></body>",
+                     20, 20);
+    page->deadline = 20;  // a dialog left open would hold the page until then, and give nothing
+    auto bitmap = render(page);
+    ASSERT_TRUE(bitmap);
+    EXPECT_TRUE(near(bitmap->pixel(10, 10), 0, 255, 0));
+  }
+  // No dialog window was opened on the way.
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* w = windows; w; w = w->next) EXPECT_FALSE(GTK_IS_DIALOG(w->data)) << G_OBJECT_TYPE_NAME(w->data);
+  g_list_free(windows);
+}
+
+void writePNG(const stdfs::path& file, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  auto bitmap = *Bitmap::make(20, 20);
+  for (std::size_t i = 0; i < bitmap.rgba.size(); i += 4) {
+    bitmap.rgba[i] = r;
+    bitmap.rgba[i + 1] = g;
+    bitmap.rgba[i + 2] = b;
+    bitmap.rgba[i + 3] = 255;
+  }
+  ASSERT_TRUE(fs::createDirectories(file.parent_path()));
+  ASSERT_TRUE(fs::writeAtomically(file, ImageEncoding::png(bitmap)));
+}
+
+// Project folders whose names need escaping in an address, pages that reach for files
+// elsewhere: only the project's own files appear.
+TEST(RenderQueue, PagesReadOnlyTheirProjectsFiles) {
+  auto outside = testenv::freshFolder("outside");
+  writePNG(outside / "red.png", 255, 0, 0);
+  for (const char* name : {"proj #1", "pct%41", "plain"}) {
+    SCOPED_TRACE(name);
+    auto project = testenv::freshFolder() / name;
+    writePNG(project / "images/design/green.png", 0, 255, 0);
+    stdfs::create_symlink(outside / "red.png", project / "images/design/link.png");
+    std::string own = Url::fileURL(project / "images/design/green.png")->absoluteString();
+    std::string stranger = Url::fileURL(outside / "red.png")->absoluteString();
+    std::string cell = "style=\"position:absolute;top:0;width:20px;height:20px;left:";
+    auto page = std::make_shared<HTMLRenderer::Work>();
+    page->string = HTMLRenderer::Source{
+        "<body style=\"margin:0\">"
+        "<img " + cell + "0\" src=\"images/design/green.png\">"
+        "<img " + cell + "20px\" src=\"" + own + "\">"
+        "<img " + cell + "40px\" src=\"" + stranger + "\">"
+        "<img " + cell + "60px\" src=\"images/design/link.png\">"
+        "<div " + cell + "80px;background:url('" + stranger + "')\"></div>"
+        "<img " + cell + "100px\" src=\"../../" + outside.filename().string() + "/red.png\">"
+        "</body>",
+        project};
+    page->size = HTMLRenderer::Size{120, 20};
+    auto bitmap = render(page);
+    ASSERT_TRUE(bitmap);
+    EXPECT_TRUE(near(bitmap->pixel(10, 10), 0, 255, 0)) << "relative reference";
+    EXPECT_TRUE(near(bitmap->pixel(30, 10), 0, 255, 0)) << "the project's own file address";
+    // What is refused shows as a missing image, never as the file's red.
+    for (int x : {50, 70, 90, 110})
+      for (int y : {5, 10, 15}) EXPECT_FALSE(near(bitmap->pixel(x, y), 255, 0, 0, 60)) << "a file outside the project at " << x;
+  }
+}
+
+TEST(RenderQueue, ExportsOfProjectsWithEscapedNamesKeepTheirImages) {
+  auto project = testenv::freshFolder() / "proj #1 100%";
+  writePNG(project / "images/design/green.png", 0, 255, 0);
+  nlohmann::json request = {
+      {"inputs", {{"1x", {{{"html", "<body style=\"margin:0\"><img src=\"images/design/green.png\"></body>"},
+                           {"width", 20}, {"height", 20}}}}}},
+      {"images", nlohmann::json::array()},
+      {"fonts", nlohmann::json::array()},
+      {"outputs", {{{"name", "frames/frame.png"}, {"type", "png"}, {"keyPath", {{"scale", "1x"}, {"index", 0}}}}}}};
+  auto person = std::make_shared<Folder>();
+  bool complete = false;
+  OstrelExporter::create(project, HTMLRenderQueue::shared())
+      ->exportDescriptor(*OstrelExportsDescriptor::decode(request), person, [&](bool ok) { complete = ok; });
+  ASSERT_TRUE(RunLoop::runUntil([&] { return complete; }, 90));
+  auto file = fs::readFile(person->folder / "frames/frame.png");
+  ASSERT_TRUE(file);
+  auto bitmap = ImageEncoding::decode(*file);
+  ASSERT_TRUE(bitmap);
+  EXPECT_TRUE(near(bitmap->pixel(10, 10), 0, 255, 0));
+}
+
 TEST(RenderQueue, DesignHTMLCannotTakeTheWorkerElsewhere) {
   auto bitmap = render(work("<body style=\"background:#00ff00\"><script>location.href = 'data:text/html,"
                             "<body style=background:red>'; window.open('about:blank')</script></body>",
@@ -121,7 +242,7 @@ TEST(RenderQueue, DesignHTMLCannotTakeTheWorkerElsewhere) {
 }
 
 TEST(RenderQueue, RefusedSizesAndHungPagesCallBackWithNothing) {
-  for (auto size : std::vector<std::pair<double, double>>{{0, 10}, {10, -3}, {100000, 100000}})
+  for (auto size : std::vector<std::pair<double, double>>{{0, 10}, {10, -3}, {100000, 100000}, {40000, 10}, {10, 40000}})
     EXPECT_FALSE(render(work("<p>x</p>", size.first, size.second))) << size.first;
 
   // A server that takes the connection and never answers keeps the page loading.
@@ -172,7 +293,7 @@ TEST(KorvelViewSnapshotter, RunsItsScriptBeforeTheCallersAndRefusesNonURLs) {
       "<body style='margin:0;background:#ff0000'></body>")));
   std::optional<Bitmap> result;
   bool called = false;
-  KorvelViewSnapshotter::takeSnapshot("file://" + (folder / "page.html").string(), {30, 20},
+  KorvelViewSnapshotter::takeSnapshot(Url::fileURL(folder / "page.html")->absoluteString(), {30, 20},
                                       "if (document.title === 'quiet' && KorvelStudioInfo) document.body.style.background = '#0000ff';",
                                       [&](std::optional<Bitmap> b) {
                                         result = std::move(b);

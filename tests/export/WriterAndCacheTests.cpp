@@ -1,6 +1,7 @@
 // File templates, the preview cache and the WebP codec.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -46,8 +47,47 @@ TEST(Base64Templates, InlineProjectFilesWithTheirMediaType) {
       {"##base64-file:" + p + "/../outside/secret.png##", "data:image/png;base64,"},
       {"##base64-file:" + p + "/link.png##", "data:image/png;base64,"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ExportFileWriter::replaceBase64Templates(c.in, project), c.out) << c.in;
-  EXPECT_EQ(ExportFileWriter::replaceBase64Templates("##base64-file:/etc/hostname##", {}), "data:image/png;base64,");
+  for (const auto& c : cases) EXPECT_EQ(*ExportFileWriter::replaceBase64Templates(c.in, project), c.out) << c.in;
+  EXPECT_EQ(*ExportFileWriter::replaceBase64Templates("##base64-file:/etc/hostname##", {}), "data:image/png;base64,");
+}
+
+TEST(Base64Templates, AllThatOnePageInlinesIsBounded) {
+  auto project = testenv::freshFolder("project");
+  // One 16 MB image named 60 times: 2.5 KB of HTML that would grow to 1.3 GB.
+  {
+    std::ofstream big(project / "big.png", std::ios::binary);
+    big << "\x89PNG\r\n\x1a\n";
+    big.seekp(16 * 1024 * 1024 - 1);
+    big.put('\0');
+  }
+  std::string reference = "<img src=\"##base64-file:" + (project / "big.png").string() + "##\">";
+  std::string hostile;
+  for (int i = 0; i < 60; ++i) hostile += reference;
+  long grew = testenv::peakGrowthInChild([&] {
+    auto refused = ExportFileWriter::replaceBase64Templates(hostile, project);
+    if (refused || refused.error().code != ExportErrors::tooMuchInlined) _exit(3);
+  });
+  EXPECT_GE(grew, 0) << "the refusal did not happen";
+  EXPECT_LT(grew, 200 * 1024) << "KB";  // far from the 1.3 GB it would build
+
+  // Within the bound the file is inlined at every reference.
+  std::string three;
+  for (int i = 0; i < 3; ++i) three += reference;
+  auto inlined = ExportFileWriter::replaceBase64Templates(three, project);
+  ASSERT_TRUE(inlined);
+  EXPECT_GT(inlined->size(), 3u * 22369621);
+  EXPECT_LE(inlined->size(), three.size() + ExportFileWriter::maximumInlined);
+  EXPECT_EQ(inlined->find("##base64-file"), std::string::npos);
+
+  // Files are read in pieces; the pieces join into the one encoding of the whole file.
+  for (std::size_t size : {0u, 1u, 196607u, 196608u, 196609u, 500001u}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+    std::ofstream(project / "piece.bin", std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(*ExportFileWriter::replaceBase64Templates("a##base64-file:piece.bin##b##base64-file:piece.bin##", project),
+              "adata:application/octet-stream;base64," + b64(bytes) + "bdata:application/octet-stream;base64," + b64(bytes))
+        << size;
+  }
 }
 
 TEST(PreviewCache, EntriesLiveWithTheirFiles) {

@@ -117,3 +117,97 @@ TEST(FileSystem, PrivateFoldersArePrivateEvenWhenTheyExisted) {
   ASSERT_EQ(stat(dir.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
+
+namespace {
+
+std::string contents(const std::filesystem::path& p) {
+  auto t = fs::readText(p);
+  return t ? *t : "<none>";
+}
+
+}  // namespace
+
+TEST(FileSystemConfined, ReadsOnlyWhatLiesInsideTheFolderOnceLinksAreFollowed) {
+  auto project = testenv::freshFolder("project"), outside = testenv::freshFolder("outside");
+  ASSERT_TRUE(fs::writeAtomically(project / "a.png", std::string_view("A")));
+  ASSERT_TRUE(fs::createDirectories(project / "sub"));
+  ASSERT_TRUE(fs::writeAtomically(project / "sub" / "b.png", std::string_view("B")));
+  ASSERT_TRUE(fs::writeAtomically(outside / "secret", std::string_view("S")));
+  std::filesystem::create_symlink(outside / "secret", project / "link.png");
+  std::filesystem::create_symlink(outside, project / "linked-folder");
+  std::filesystem::create_symlink(project / "a.png", project / "inner-link.png");
+  ASSERT_EQ(mkfifo((project / "pipe").c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    std::optional<std::string> read;  // none: refused
+  } cases[] = {
+      {"a.png", "A"},
+      {(project / "sub/b.png").string(), "B"},
+      {"sub/../a.png", "A"},
+      {"inner-link.png", "A"},
+      {"link.png", std::nullopt},
+      {"linked-folder/secret", std::nullopt},
+      {"../" + outside.filename().string() + "/secret", std::nullopt},
+      {(outside / "secret").string(), std::nullopt},
+      {"/etc/hostname", std::nullopt},
+      {"pipe", std::nullopt},  // refused at once, not waited on
+      {"", std::nullopt},
+      {"missing.png", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto data = fs::readFileInside(project, c.path, 1024);
+    ASSERT_EQ(data.has_value(), c.read.has_value());
+    if (data) {
+      EXPECT_EQ(std::string(data->begin(), data->end()), *c.read);
+    }
+  }
+  EXPECT_EQ(fs::readFileInside(project, "link.png", 1024).error().code, fs::outsideFolder);
+  EXPECT_EQ(fs::readFileInside(project, "pipe", 1024).error().code, fs::notPlainFile);
+  EXPECT_EQ(fs::readFileInside(project, "a.png", 0).error().code, fs::tooLarge);
+  EXPECT_FALSE(fs::readFileInside({}, "a.png", 1024));
+  EXPECT_EQ(*fs::resolveInside(project, "sub/new.png"), std::filesystem::canonical(project) / "sub/new.png");
+}
+
+TEST(FileSystemConfined, WritesLandInsideTheFolderAndReplaceLinksNotTheirTargets) {
+  auto folder = testenv::freshFolder("export"), outside = testenv::freshFolder("outside");
+  ASSERT_TRUE(fs::writeAtomically(outside / "victim", std::string_view("keep")));
+  ASSERT_TRUE(fs::createDirectories(folder / "images" / "design"));
+  // A link at the final name, and links at names a temporary might take.
+  std::filesystem::create_symlink(outside / "victim", folder / "images" / "design" / "a.png");
+  std::filesystem::create_symlink(outside / "victim", folder / "images" / "design" / "a.png.korvel-copy");
+  std::filesystem::create_symlink(outside / "victim", folder / "images" / "design" / ".a.png.korvel-copy");
+  std::filesystem::create_symlink(outside, folder / "escape");
+  std::string_view bytes = "new";
+  auto span = std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+
+  ASSERT_TRUE(fs::writeInside(folder, "images/design/a.png", span));
+  EXPECT_FALSE(std::filesystem::is_symlink(folder / "images/design/a.png"));
+  EXPECT_EQ(contents(folder / "images/design/a.png"), "new");
+  EXPECT_EQ(contents(outside / "victim"), "keep");
+
+  for (const char* refused : {"escape/x.png", "escape/deeper/x.png", "../x.png", "/tmp/x.png", "a/./b", ""}) {
+    SCOPED_TRACE(refused);
+    EXPECT_FALSE(fs::writeInside(folder, refused, span));
+  }
+  EXPECT_FALSE(fs::exists(outside / "x.png"));
+  EXPECT_FALSE(fs::exists(outside / "deeper"));
+  ASSERT_TRUE(fs::writeInside(folder, "made/on/the/way.png", span));
+  EXPECT_EQ(contents(folder / "made/on/the/way.png"), "new");
+  // Nothing but the files themselves is left behind.
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(folder / "images/design")) ++entries;
+  EXPECT_EQ(entries, 3);
+}
+
+TEST(FileSystemConfined, CopiesOnlyTheFoldersOwnFiles) {
+  auto project = testenv::freshFolder("project"), target = testenv::freshFolder("target"),
+       outside = testenv::freshFolder("outside");
+  ASSERT_TRUE(fs::writeAtomically(project / "a.png", std::string_view("A")));
+  ASSERT_TRUE(fs::writeAtomically(outside / "secret", std::string_view("S")));
+  std::filesystem::create_symlink(outside / "secret", project / "link.png");
+  ASSERT_TRUE(fs::copyInside(project, "a.png", target, "copies/a.png"));
+  EXPECT_EQ(contents(target / "copies/a.png"), "A");
+  EXPECT_FALSE(fs::copyInside(project, "link.png", target, "copies/link.png"));
+  EXPECT_FALSE(fs::exists(target / "copies/link.png"));
+}

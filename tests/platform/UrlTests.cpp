@@ -46,3 +46,28 @@ TEST(Url, JoinsThatWouldNotParseStillGiveAnAddress) {
   }
   EXPECT_EQ(base.appendingPathComponent("%zz").absoluteString(), "https://cloud.korvel.io/dashboard/%25zz");
 }
+
+TEST(Url, FileAddressesComeFromPathsByTheURIRules) {
+  struct Case {
+    const char* path;
+    bool directory;
+    const char* address;
+  } cases[] = {
+      {"/home/u/proj #1", true, "file:///home/u/proj%20%231/"},
+      {"/home/u/pct%41", true, "file:///home/u/pct%2541/"},
+      {"/home/u/a?b.png", false, "file:///home/u/a%3Fb.png"},
+      {"/home/u/caf\xc3\xa9/", true, "file:///home/u/caf%C3%A9/"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto url = Url::fileURL(c.path, c.directory);
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->absoluteString(), c.address);
+    std::string path = c.path;
+    if (c.directory && path.back() != '/') path += '/';
+    EXPECT_EQ(*Url::filePath(c.address), path);
+  }
+  EXPECT_FALSE(Url::fileURL("relative/path"));
+  EXPECT_FALSE(Url::filePath("http://example.com/a"));
+  EXPECT_FALSE(Url::filePath("file://otherhost/a"));
+}

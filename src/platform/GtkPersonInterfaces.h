@@ -2,6 +2,9 @@
 // Installs the toolkit's alerts, file choosers, desktop and recent-documents list as the
 // shared Alert, Panels, Workspace and RecentDocuments. Main thread, after GTK is initialised.
 
+#include <filesystem>
+#include <vector>
+
 void installGtkPersonInterfaces();
 
 typedef struct _GtkWindow GtkWindow;
@@ -11,3 +14,8 @@ typedef struct _GtkWindow GtkWindow;
 GtkWindow* dialogParentFor(GtkWindow* parent);
 // Makes `sheet` a sheet of `parent`: on top of it, modal to it alone; other windows keep working.
 void attachSheet(GtkWindow* sheet, GtkWindow* parent);
+
+// The file chooser notes every place chosen in it among the desktop's recent files under the
+// application's name. Korvel's recents are the documents it opened or saved, so a place that
+// only the chooser noted for korvel is taken out again.
+void forgetPlacesTheChooserNoted(const std::vector<std::filesystem::path>& places);

@@ -492,8 +492,8 @@
     ipc.on('PreviewLoaded', publishPreview);
     ipc.on('ExportProgress', function (work, progress) {
       (state.exportProgress = state.exportProgress || []).push([work, progress]);
+      // Steps, not files: the host's "ExportFinished" then says what was written, or why not.
       if (work === 0 && progress === 0) showExportStatus('Export did not complete');
-      else if (progress === work) showExportStatus('Exported ' + progress + ' of ' + work);
       else showExportStatus('Exporting… ' + progress + ' of ' + work);
     });
     ipc.on('ExportFinished', showExportOutcome);

@@ -48,17 +48,12 @@ void attachSheet(GtkWindow* sheet, GtkWindow* parent) {
   gtk_window_set_modal(sheet, TRUE);
 }
 
-namespace {
-
-// An alert speaks for the application and carries its icon beside the text, as the desktop's
-// alerts do; without the icon file the text stands alone, with no empty space for it.
 void addApplicationIcon(GtkMessageDialog* dialog) {
   constexpr int size = 64;
   auto file = Resources::path("korvel", "svg");
-  GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file_at_size(file.c_str(), size, size, nullptr);
+  GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new_from_file_at_size(file.c_str(), size, size, nullptr));
   if (!pixbuf) return;
-  GtkWidget* icon = gtk_image_new_from_pixbuf(pixbuf);
-  g_object_unref(pixbuf);
+  GtkWidget* icon = gtk_image_new_from_pixbuf(pixbuf.get());
   gtk_widget_set_name(icon, "alert-icon");
   gtk_widget_set_valign(icon, GTK_ALIGN_START);
   GtkWidget* text = gtk_message_dialog_get_message_area(dialog);
@@ -71,6 +66,8 @@ void addApplicationIcon(GtkMessageDialog* dialog) {
   gtk_box_reorder_child(GTK_BOX(row), icon, 0);
   gtk_widget_show(icon);
 }
+
+namespace {
 
 // A sheet holds only its window; a modal alert holds the whole application.
 GtkWidget* makeDialog(const AlertSpec& alert, GtkWindow* parent, bool sheet) {

@@ -8,6 +8,7 @@
 void installGtkPersonInterfaces();
 
 typedef struct _GtkWindow GtkWindow;
+typedef struct _GtkMessageDialog GtkMessageDialog;
 
 // The window a dialog concerns: `parent`, or without one the active window, else the visible
 // window shown last; none when nothing is on screen.
@@ -19,3 +20,7 @@ void attachSheet(GtkWindow* sheet, GtkWindow* parent);
 // application's name. Korvel's recents are the documents it opened or saved, so a place that
 // only the chooser noted for korvel is taken out again.
 void forgetPlacesTheChooserNoted(const std::vector<std::filesystem::path>& places);
+
+// An alert speaks for the application and carries its icon beside the text, as the desktop's
+// alerts do; without the icon file the text stands alone, with no empty space kept for it.
+void addApplicationIcon(GtkMessageDialog* dialog);

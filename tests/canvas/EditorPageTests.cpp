@@ -272,3 +272,27 @@ TEST(EditorPage, StartUpDataWaitsBehindACollapsedHeading) {
   EXPECT_EQ(editor.page("document.getElementById('page-information').open"), nlohmann::json(false));
   EXPECT_EQ(editor.page("document.getElementById('globals').closest('details').id"), nlohmann::json("page-information"));
 }
+
+TEST(EditorPage, TheExportStatusCountsFilesAndSaysWhyAnExportStopped) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  auto status = [&](const std::string& events) {
+    return editor.page(events + " document.getElementById('export-status').textContent");
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"window._ipc.emit('ExportProgress', 5, 5); window._ipc.emit('ExportFinished', "
+       "{written: 4, total: 4, cancelled: false});",
+       "Exported 4 files"},
+      {"window._ipc.emit('ExportProgress', 2, 2); window._ipc.emit('ExportFinished', "
+       "{written: 1, total: 1, cancelled: false});",
+       "Exported 1 file"},
+      {"window._ipc.emit('ExportProgress', 0, 0); window._ipc.emit('ExportFinished', "
+       "{written: 0, total: 2, cancelled: true});",
+       "Export cancelled"},
+      {"window._ipc.emit('ExportProgress', 0, 0); window._ipc.emit('ExportFinished', {written: 0, total: 2, "
+       "cancelled: false, reason: \"You don't have permission to save in \\u201cShared\\u201d.\"});",
+       "Export did not complete: You don't have permission to save in \u201cShared\u201d."},
+      {"window._ipc.emit('ExportProgress', 5, 5);", "Exporting\u2026 5 of 5"},
+  };
+  for (const auto& [events, shown] : cases) EXPECT_EQ(status(events), nlohmann::json(shown)) << events;
+}

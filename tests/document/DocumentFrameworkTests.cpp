@@ -12,6 +12,7 @@
 #include "platform/BaseDocumentController.h"
 #include "platform/Panels.h"
 #include "platform/RunLoop.h"
+#include "platform/Xdg.h"
 #include "support/TestEnvironment.h"
 
 namespace fsys = std::filesystem;
@@ -358,4 +359,28 @@ TEST_F(DocumentFramework, AnErrorWithoutWordsNeverShowsItsLogMessage) {
   ASSERT_EQ(answers.shown.size(), 1u);
   EXPECT_EQ(answers.shown[0].messageText, "The operation couldn't be completed.");
   EXPECT_EQ(answers.shown[0].informativeText.find("temporary"), std::string::npos);
+}
+
+TEST_F(DocumentFramework, SaveAsStartsBesideTheFileOrInDocuments) {
+  struct StartRecorder : Panels {
+    std::vector<std::optional<fsys::path>> starts;
+    std::vector<fsys::path> runOpenPanel(const OpenPanelOptions&, GtkWindow*) override { return {}; }
+    std::optional<SavePanelResult> runSavePanel(const SavePanelOptions& options, GtkWindow*) override {
+      starts.push_back(options.directory);
+      return std::nullopt;
+    }
+  };
+  auto recorder = std::make_unique<StartRecorder>();
+  auto* starts = &recorder->starts;
+  Panels::setShared(std::move(recorder));
+  auto untitled = *controller.openUntitledDocumentAndDisplay(false);
+  untitled->saveDocumentAs();
+  auto opened = openFile();
+  ASSERT_TRUE(opened);
+  opened->saveDocumentAs();
+  ASSERT_EQ(starts->size(), 2u);
+  EXPECT_EQ((*starts)[0], xdg::documents()) << "never the process's working folder";
+  EXPECT_EQ((*starts)[1], dir);
+  untitled->close();
+  opened->close();
 }

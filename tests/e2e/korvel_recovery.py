@@ -4,7 +4,8 @@
 - A document saved and then killed reopens with no alert and nothing set aside, even though
   its working copy never recorded the save.
 - An untitled document's draft, kept by an autosave before a kill, comes back at the next start
-  as an edited untitled document with its edit in it.
+  as an edited untitled document with its edit in it; a working copy of no document and no
+  draft is removed.
 - A double click on a text layer lets the person type into it; the edit is saved.
 - In a folder the person can't write to, saving shows "You don't have permission to save in
   “folder”." and an export into it says why it stopped.
@@ -19,6 +20,7 @@ import signal
 import stat
 import sys
 import time
+import uuid
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -131,6 +133,9 @@ def crashed_untitled_draft_comes_back():
     draft = glob.glob(os.path.join(AUTOSAVE, "Untitled*.korvelx"))[0]
     desk.wait_until(lambda: texts_in(draft) == ["Text"], "the edit in the draft", 30)
     kill(korvel)
+    # A working copy of an untitled document that never kept a draft: nothing refers to it.
+    orphan = os.path.join(AUTOSAVE, "Korvel-" + str(uuid.uuid4()).upper())
+    os.makedirs(os.path.join(orphan, "container", "design"))
     korvel = desk.start_korvel("draft-2")
     window = desk.wait_window("^Untitled.*Edited", 90)
     korvel.wait_log("Reopened the draft")
@@ -142,6 +147,8 @@ def crashed_untitled_draft_comes_back():
     kill(korvel)
     left = [n for n in os.listdir(AUTOSAVE) if n.startswith("Korvel-") and " unsaved edits " not in n]
     desk.log("working copies left:", len(left))
+    if os.path.exists(orphan):
+        desk.fail("a working copy of no document and no draft stayed")
 
 
 def double_click_edits_a_text_layer():

@@ -11,6 +11,7 @@
 #include "platform/Panels.h"
 #include "platform/RWLog.h"
 #include "platform/Resources.h"
+#include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 #include "platform/Xdg.h"
 
@@ -312,7 +313,9 @@ class GtkRecentDocuments : public RecentDocuments {
 
 }  // namespace
 
-void forgetPlacesTheChooserNoted(const std::vector<std::filesystem::path>& places) {
+namespace {
+
+void forgetNow(const std::vector<std::filesystem::path>& places) {
   auto* manager = gtk_recent_manager_get_default();
   for (const auto& place : places) {
     auto uri = uriOf(place);
@@ -327,6 +330,15 @@ void forgetPlacesTheChooserNoted(const std::vector<std::filesystem::path>& place
     gtk_recent_info_unref(info);
     if (onlyTheChooser) gtk_recent_manager_remove_item(manager, uri.c_str(), nullptr);
   }
+}
+
+}  // namespace
+
+void forgetPlacesTheChooserNoted(const std::vector<std::filesystem::path>& places) {
+  if (places.empty()) return;
+  forgetNow(places);
+  // The chooser notes a place once it has looked up its type in the background: look again.
+  for (double delay : {0.5, 2.0, 5.0}) MainQueue::asyncAfter(delay, [places] { forgetNow(places); });
 }
 
 void installGtkPersonInterfaces() {

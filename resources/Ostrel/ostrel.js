@@ -254,6 +254,17 @@
     if (status) status.textContent = text;
   }
 
+  // The host's word on how an export ended: what was written, or why it stopped.
+  function showExportOutcome(outcome) {
+    if (!outcome || typeof outcome !== 'object') return;
+    state.exportOutcome = outcome;
+    var files = function (n) { return n + (n === 1 ? ' file' : ' files'); };
+    if (outcome.cancelled) showExportStatus('Export cancelled');
+    else if (typeof outcome.reason === 'string' && outcome.reason) {
+      showExportStatus('Export did not complete: ' + outcome.reason.slice(0, 300));
+    } else showExportStatus('Exported ' + files(Number(outcome.written) || 0));
+  }
+
   function buildTools() {
     var tools = document.getElementById('tools');
     if (!tools || document.getElementById('add-text')) return;
@@ -302,31 +313,64 @@
 
   function select(id) {
     state.selected = id;
-    render();
+    if (!markSelection()) render();
     publishPreview();
   }
 
-  // The preview shows the selected frame, or the first one; its settings live here, per frame,
-  // and reach the preview through the project server.
-  function previewLayer() {
-    var all = layersOf(state.documentJSON);
-    for (var i = 0; i < all.length; i++) if (all[i].id === state.selected) return all[i];
-    return all[0] || null;
+  // Marks the selected layer on the canvas as it stands, so that the element under a first
+  // click is still there for a second (a double click edits a text layer). False when the
+  // canvas shows no such layer and has to be drawn again.
+  function markSelection() {
+    var canvas = document.getElementById('canvas');
+    if (!canvas) return false;
+    var found = !state.selected;
+    Array.prototype.forEach.call(canvas.querySelectorAll('.layer'), function (element) {
+      var chosen = element.dataset.id === state.selected;
+      element.classList.toggle('selected', chosen);
+      if (chosen) found = true;
+    });
+    var selection = document.getElementById('selection');
+    if (selection) selection.textContent = state.selected || 'Nothing selected';
+    return found;
+  }
+
+  // The preview shows the frame of the selected layer, or the first frame; its settings live
+  // here, per frame, and reach the preview through the project server.
+  function previewFrame() {
+    var pages = (state.documentJSON && state.documentJSON.pages) || [];
+    return (state.selected && pageOf(state.selected)) || pages[0] || null;
+  }
+
+  function frameId(page) { return page.id || page.name || 'frame'; }
+
+  var deviceKeys = ['deviceType', 'deviceDescriptor', 'skin', 'hand', 'bezel', 'rotate'];
+
+  // A frame shown for the first time takes the device the person chose last.
+  function previewSettingsFor(id) {
+    if (state.previewSettings[id]) return state.previewSettings[id];
+    var settings = { responsive: false, rotate: false, bezel: false, touch: false };
+    var last = state.lastPreviewSettings;
+    if (last) deviceKeys.forEach(function (key) { if (key in last) settings[key] = last[key]; });
+    state.previewSettings[id] = settings;
+    return settings;
   }
 
   function publishPreview() {
-    var layer = previewLayer();
+    var page = previewFrame();
     var base = state.addresses.projectURL;
-    if (!layer || !base || !window.fetch) return;
-    var settings = state.previewSettings[layer.id] ||
-      (state.previewSettings[layer.id] = { responsive: false, rotate: false, bezel: false, touch: false });
-    var data = {
-      presentationNode: { componentClass: layer.type === 'text' ? 'Text' : 'Frame' },
-      metadata: { name: layer.name || layer.text || layer.id, id: layer.id, width: layer.width || 100,
-        height: layer.height || 40, settings: settings }
-    };
+    var data = null;
+    if (page) {
+      var frame = frameOf(page);
+      var id = frameId(page);
+      data = {
+        presentationNode: { componentClass: 'Frame' },
+        metadata: { name: frame.name, id: id, width: frame.width, height: frame.height, settings: previewSettingsFor(id) }
+      };
+    }
+    // Without a frame the preview is told so, and stops showing what is gone.
     var text = JSON.stringify(data);
     state.published.push(data);
+    if (!base || !window.fetch) return;
     try {
       fetch(new URL('_app/preview-data', base.charAt(base.length - 1) === '/' ? base : base + '/').href,
         { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body: text }).catch(function () {});
@@ -335,14 +379,14 @@
 
   function updatePreviewSettings(id, settings) {
     if (typeof id !== 'string' || !settings || typeof settings !== 'object') return;
-    var current = state.previewSettings[id] || { responsive: false, rotate: false, bezel: false, touch: false };
+    var current = previewSettingsFor(id);
     Object.keys(settings).forEach(function (key) {
       if (settings[key] === null || (key === 'skin' && settings[key] === '')) delete current[key];
       else current[key] = settings[key];
     });
-    state.previewSettings[id] = current;
-    var layer = previewLayer();
-    if (layer && layer.id === id) publishPreview();
+    state.lastPreviewSettings = current;
+    var page = previewFrame();
+    if (page && frameId(page) === id) publishPreview();
   }
 
   // Every edit keeps the previous document for undo and tells the host.
@@ -352,6 +396,15 @@
     change();
     render();
     send('DocumentDirty');
+    publishPreview();
+  }
+
+  // Another document on show (a revert, a reload): a selection it lacks goes, and the preview
+  // shows what it holds, not what the one before held.
+  function documentReplaced() {
+    if (state.selected && !findLayer(state.selected)) state.selected = null;
+    render();
+    publishPreview();
   }
 
   var actions = {
@@ -359,7 +412,7 @@
       if (!state.undo.length) return false;
       state.redo.push(JSON.stringify(state.documentJSON));
       state.documentJSON = JSON.parse(state.undo.pop());
-      render();
+      documentReplaced();
       send('DocumentDirty');
       return true;
     },
@@ -367,7 +420,7 @@
       if (!state.redo.length) return false;
       state.undo.push(JSON.stringify(state.documentJSON));
       state.documentJSON = JSON.parse(state.redo.pop());
-      render();
+      documentReplaced();
       send('DocumentDirty');
       return true;
     },
@@ -448,7 +501,7 @@
     ipc.on('DocumentSave', function () { send('DocumentSaveDialogStart', state.documentJSON || {}); });
     ipc.on('DocumentLoadJSON', function (json) {
       state.documentJSON = json;
-      render();
+      documentReplaced();
     });
     // A new address means a new document on disk (a revert, a restarted server): load it.
     ipc.on('DocumentSetURL', function (u) {
@@ -459,8 +512,7 @@
         .then(function (json) {
           if (!json || state.addresses.url !== u) return;
           state.documentJSON = json;
-          state.selected = null;
-          render();
+          documentReplaced();
         });
     });
     ipc.on('DocumentSetImageBaseURL', function (u) { state.addresses.imageBaseURL = u; showGlobals(); });
@@ -469,13 +521,14 @@
     ipc.on('PreviewLoaded', publishPreview);
     ipc.on('ExportProgress', function (work, progress) {
       (state.exportProgress = state.exportProgress || []).push([work, progress]);
+      // Steps, not files: the host's "ExportFinished" then says what was written, or why not.
       if (work === 0 && progress === 0) showExportStatus('Export did not complete');
-      else if (progress === work) showExportStatus('Exported ' + progress + ' of ' + work);
       else showExportStatus('Exporting… ' + progress + ' of ' + work);
     });
     ipc.on('ExportGeneratePreview', function (requestId, path) {
       if (state.exportDrag && state.exportDrag.requestId === requestId && path) state.exportDrag.file = path;
     });
+    ipc.on('ExportFinished', showExportOutcome);
     ipc.on('DocumentContextMenuResponse', function (path) { state.lastMenuChoice = path === undefined ? null : path; });
   }
 

@@ -37,20 +37,49 @@
     return match ? decodeURIComponent(match[1]) : '';
   }
 
-  function findLayer(id) {
-    var found = null;
-    ((state.document && state.document.pages) || []).forEach(function (page) {
-      (page.layers || []).forEach(function (layer) { if (layer.id === id) found = layer; });
-    });
-    return found;
-  }
-
   function deviceSize(settings) {
     var device = settings.deviceDescriptor || catalog.devices[settings.deviceType];
     if (!device) return null;
     var ratio = device.pixelRatio > 0 ? device.pixelRatio : 1;
     var size = { width: device.screen.width / ratio, height: device.screen.height / ratio };
     return settings.rotate ? { width: size.height, height: size.width } : size;
+  }
+
+  // The frame the editor selected, with every layer it holds where the design puts it.
+  function findFrame(id) {
+    var pages = (state.document && state.document.pages) || [];
+    return pages.filter(function (page) { return (page.id || page.name) === id; })[0] ||
+      pages.filter(function (page) { return (page.layers || []).some(function (l) { return l.id === id; }); })[0] || null;
+  }
+
+  function frameBox(meta, onCanvas) {
+    var box = document.createElement('div');
+    box.className = 'frame';
+    box.style.position = 'absolute';
+    box.style.left = onCanvas ? '0' : '16px';
+    box.style.top = onCanvas ? '0' : '16px';
+    box.style.width = onCanvas ? '100%' : (meta.width || 100) + 'px';
+    box.style.height = onCanvas ? '100%' : (meta.height || 40) + 'px';
+    box.style.boxSizing = 'border-box';
+    var frame = findFrame(meta.id);
+    var layers = frame ? frame.layers || [] : [];
+    if (!frame) {
+      // The document is not readable from here: the frame's name stands in for it.
+      box.textContent = meta.name;
+      return box;
+    }
+    box.dataset.frame = meta.id;
+    layers.forEach(function (l) {
+      var element = document.createElement('div');
+      element.className = 'layer';
+      element.dataset.id = l.id;
+      element.style.cssText = 'position:absolute;box-sizing:border-box;left:' + (l.x || 0) + 'px;top:' + (l.y || 0) +
+        'px;width:' + (l.width || 100) + 'px;height:' + (l.height || 40) + 'px';
+      if (l.type === 'rect') element.style.background = l.fill || '#4a90e2';
+      else element.textContent = l.text || l.name || l.id;
+      box.appendChild(element);
+    });
+    return box;
   }
 
   function render() {
@@ -82,17 +111,9 @@
     if (settings.touch) device.classList.add('touch');
     device.style.width = (settings.responsive ? window.innerWidth : size.width) + 'px';
     device.style.height = (settings.responsive ? window.innerHeight : size.height) + 'px';
-    var layer = findLayer(meta.id) || { x: 0, y: 0, width: meta.width, height: meta.height, text: meta.name };
-    var box = document.createElement('div');
-    box.className = 'layer';
     // On the canvas the frame is the whole picture; in a device it sits at the top.
     var onCanvas = !settings.deviceType || settings.deviceType === 'Canvas';
-    box.style.left = onCanvas ? '0' : '16px';
-    box.style.top = onCanvas ? '0' : '16px';
-    box.style.width = onCanvas ? '100%' : (layer.width || 100) + 'px';
-    box.style.height = onCanvas ? '100%' : (layer.height || 40) + 'px';
-    box.style.boxSizing = 'border-box';
-    box.textContent = layer.text || layer.name || meta.name;
+    var box = frameBox(meta, onCanvas);
     // The screen clips the prototype; a hand may reach beyond it.
     var screen = document.createElement('div');
     screen.style.cssText = 'position:absolute;inset:0;overflow:hidden';

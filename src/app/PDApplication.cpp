@@ -232,6 +232,7 @@ void PDApplication::openFiles(const std::vector<std::filesystem::path>& files) {
     pendingFiles_.insert(pendingFiles_.end(), files.begin(), files.end());
     return;
   }
+  reopenDraftsOnce();
   for (const auto& file : files) {
     documentController_->openDocument(file, true, [this](std::shared_ptr<Document>, bool, std::optional<Error> error) {
       if (error) documentController_->presentError(*error);
@@ -392,9 +393,16 @@ void PDApplication::logoutAction() { LoginController::shared().logoutAndQuit(tru
 
 void PDApplication::showWelcomeWindow() {
   if (isTerminating_ || terminationInProgress_ || !LoginController::shared().isLoggedIn()) return;
+  bool reopenedDrafts = reopenDraftsOnce();
   // Documents given before the sign-in come first; they are what the person asked for.
   if (!pendingFiles_.empty()) return openPendingFiles();
+  if (reopenedDrafts) return;
   if (auto* welcome = welcomeWindowController()) welcome->showWindow();
+}
+
+bool PDApplication::reopenDraftsOnce() {
+  if (std::exchange(draftsReopened_, true)) return false;
+  return documentController_->reopenAutosavedDrafts() > 0;
 }
 
 void PDApplication::closeWelcomeWindow() {

@@ -198,6 +198,9 @@ class PDApplication {
   std::unique_ptr<Timer> minuteIntervalTimer_;
   ObserverToken userConfigObserver_;
   std::vector<std::filesystem::path> pendingFiles_;
+  // The drafts of an earlier session come back once, at the first chance after the sign-in.
+  bool draftsReopened_ = false;
+  bool reopenDraftsOnce();
   bool isTerminating_ = false;
   bool isFirstLaunch_ = false;
   bool terminationInProgress_ = false;

@@ -94,6 +94,14 @@ Result<std::shared_ptr<Document>> DocumentController::openUntitledDocumentAndDis
   return made;
 }
 
+std::size_t DocumentController::reopenAutosavedDrafts() {
+  if (!canOpenDocuments()) return 0;
+  auto opened = BaseDocumentController::reopenAutosavedDrafts();
+  if (auto removed = KXDocumentContainer::removeUnclaimedWorkingCopies())
+    RWLog("Removed " + std::to_string(removed) + " working copies that belonged to no document");
+  return opened;
+}
+
 void DocumentController::newDocument() {
   DocumentHooks::closeWelcomeWindow();
   BaseDocumentController::newDocument();

@@ -36,6 +36,9 @@ class DocumentController : public BaseDocumentController {
                                                  const std::string& type) override;
   Result<std::shared_ptr<Document>> makeUntitledDocument(const std::string& type) override;
   Result<std::shared_ptr<Document>> openUntitledDocumentAndDisplay(bool display) override;
+  // Reopens the drafts an earlier session left, then removes the working copies that belong to
+  // no document and no draft.
+  std::size_t reopenAutosavedDrafts() override;
 
   void newDocument() override;
   void openDocument() override;

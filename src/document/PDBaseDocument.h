@@ -52,6 +52,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
   // The project folder; none in the base class.
   virtual std::optional<std::filesystem::path> projectURL() const { return std::nullopt; }
   std::optional<std::filesystem::path> projectPath() const override { return projectURL(); }
+  std::optional<std::filesystem::path> documentFileURL() const override { return fileURL(); }
   std::optional<std::filesystem::path> ostrelImagePath() const;
   std::optional<std::filesystem::path> ostrelImageCachePath() const;
   std::optional<Url> serverURL() const override;

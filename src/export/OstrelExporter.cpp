@@ -4,6 +4,8 @@
 
 #include "export/ExportFileWriter.h"
 #include "platform/Defaults.h"
+#include "platform/ErrorWording.h"
+#include "platform/FileSystem.h"
 #include "platform/RWLog.h"
 
 namespace stdfs = std::filesystem;
@@ -16,13 +18,23 @@ struct OstrelExporter::Run {
   Completion completion;
   ExportProgress progress;
   int failures = 0;
+  int written = 0;
   bool writing = false;
+  bool told = false;
 
+  int total() const { return static_cast<int>(files.size() + images.size()); }
   void report() {
     if (auto d = delegate.lock()) d->report(progress);
   }
-  void end() {
+  void tell(ExportOutcome outcome) {
+    if (std::exchange(told, true)) return;
+    if (!outcome.reason.empty()) RWLog("export stopped: " + outcome.reason);
+    if (auto d = delegate.lock()) d->finished(outcome);
+  }
+  // Ended early: cancelled by the person when there is no reason.
+  void end(std::string reason = {}) {
     if (auto d = delegate.lock()) d->report(ExportProgress::zero());
+    tell({written, total(), reason.empty(), std::move(reason)});
   }
   // One finished step; the last one completes the export, or shows it did not complete.
   void step(int count, bool ok) {
@@ -32,7 +44,10 @@ struct OstrelExporter::Run {
     if (!writing || progress.progress != progress.work) return;
     if (failures > 0) {
       RWLog("export error: " + std::to_string(failures) + " file(s) were not written");
-      end();
+      end(std::to_string(failures) + " of " + std::to_string(total()) + (total() == 1 ? " file" : " files") +
+          " could not be written.");
+    } else {
+      tell({written, total(), false, {}});
     }
     if (completion) std::exchange(completion, nullptr)(failures == 0);
   }
@@ -57,7 +72,7 @@ void OstrelExporter::exportDescriptor(const OstrelExportsDescriptor& descriptor,
   if (!files || unsafeImage) {
     if (!files && files.error().code == ExportErrors::unsafeName) RWLog("export error: " + files.error().message);
     if (unsafeImage) RWLog("export error: refused an image name");
-    return run->end();
+    return run->end("The export holds a name that can't be used for a file.");
   }
   run->files = std::move(*files);
   bool oneFile = run->files.size() == 1 && run->files[0].name.find('/') == std::string::npos && run->images.empty();
@@ -71,9 +86,13 @@ void OstrelExporter::exportOneFile(std::shared_ptr<Run> run) {
   auto self = shared_from_this();
   d->selectExportURL(run->files[0].name, run->quality, [self, run](std::optional<stdfs::path> url) {
     if (!url) return run->end();
+    if (auto why = whyFolderRefusesFiles(url->parent_path())) return run->end(*why);
     run->step(1, true);
     run->writing = true;
-    self->exportFile(run->files[0], *url, [run](bool ok) { run->step(1, ok); });
+    self->exportFile(run->files[0], *url, [run](bool ok) {
+      if (ok) ++run->written;
+      run->step(1, ok);
+    });
   });
 }
 
@@ -97,11 +116,15 @@ void OstrelExporter::exportToFolder(std::shared_ptr<Run> run) {
     if (!d) return;
     d->decideOverwrite(existing, [self, run, folder = *folder](bool overwrite) {
       if (!overwrite) return run->end();
+      if (auto why = whyFolderRefusesFiles(folder)) return run->end(*why);
       int failed = ExportFileWriter::copyImages(run->images, self->baseFolder_, folder);
       run->failures += failed;
+      run->written += static_cast<int>(run->images.size()) - failed;
       if (!run->images.empty()) run->step(static_cast<int>(run->images.size()), true);
       if (run->files.empty()) {
-        if (run->failures > 0) run->end();
+        if (run->failures > 0) run->end(std::to_string(failed) + " of " + std::to_string(run->total()) +
+                                        " images could not be copied.");
+        else run->tell({run->written, run->total(), false, {}});
         return;
       }
       run->writing = true;
@@ -112,7 +135,17 @@ void OstrelExporter::exportToFolder(std::shared_ptr<Run> run) {
 
 void OstrelExporter::writeAll(std::shared_ptr<Run> run, stdfs::path folder) {
   for (const auto& file : run->files)
-    ExportFileWriter::write(file, folder, file.name, baseFolder_, renderer_, [run](bool ok) { run->step(1, ok); });
+    ExportFileWriter::write(file, folder, file.name, baseFolder_, renderer_, [run](bool ok) {
+      if (ok) ++run->written;
+      run->step(1, ok);
+    });
+}
+
+std::optional<std::string> OstrelExporter::whyFolderRefusesFiles(const stdfs::path& folder) {
+  auto probe = fs::makeSiblingTemporaryFolder(folder / "export");
+  if (!probe) return ErrorWording::whyWritingFailed(probe.error(), folder / "export");
+  (void)fs::removeItem(*probe);
+  return std::nullopt;
 }
 
 void OstrelExporter::exportFile(const ExportFileDescriptor& file, stdfs::path target, std::function<void(bool)> completion) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "export/ExportFileDescriptor.h"
 
@@ -23,6 +24,15 @@ class OstrelExporterDelegate {
     static ExportProgress zero() { return {}; }
     bool operator==(const ExportProgress&) const = default;
   };
+  // How an export ended: files written (outputs and design images) of those asked for, or why
+  // it stopped. Told once per export, after the last progress report.
+  struct ExportOutcome {
+    int written = 0;
+    int total = 0;
+    bool cancelled = false;
+    std::string reason;
+    bool operator==(const ExportOutcome&) const = default;
+  };
   virtual ~OstrelExporterDelegate() = default;
   // Each completion exactly once; none means cancelled.
   virtual void selectExportURL(const std::string& suggestedFileName, ExportQualityOptions showQuality,
@@ -32,11 +42,15 @@ class OstrelExporterDelegate {
   // True: go on and overwrite.
   virtual void decideOverwrite(int existingFiles, std::function<void(bool)> completion) = 0;
   virtual void report(ExportProgress progress) = 0;
+  virtual void finished(const ExportOutcome&) {}
 };
 
 class OstrelExporter : public std::enable_shared_from_this<OstrelExporter> {
  public:
   using ExportProgress = OstrelExporterDelegate::ExportProgress;
+  using ExportOutcome = OstrelExporterDelegate::ExportOutcome;
+  // Why nothing can be written into `folder` (a probe is made and removed), none when it takes files.
+  static std::optional<std::string> whyFolderRefusesFiles(const std::filesystem::path& folder);
   // True when every file was written; an export that ends early never completes.
   using Completion = std::function<void(bool allWritten)>;
 

@@ -1,6 +1,7 @@
 #include <gtk/gtk.h>
 
 #include "ipc/EditorDesktop.h"
+#include "platform/GtkPersonInterfaces.h"
 #include "platform/GObjectPtr.h"
 #include "platform/RWLog.h"
 
@@ -46,6 +47,7 @@ int runAlert(const EditorDesktop::Alert& alert) {
   GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, "%s",
                                              alert.messageText.c_str());
   gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", alert.informativeText.c_str());
+  addApplicationIcon(GTK_MESSAGE_DIALOG(dialog));
   for (std::size_t i = 0; i < alert.buttons.size(); ++i)
     gtk_dialog_add_button(GTK_DIALOG(dialog), alert.buttons[i].c_str(), static_cast<gint>(i));
   if (!alert.buttons.empty()) gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);

@@ -17,10 +17,13 @@ struct ExportPanels {
   // Answers whether to overwrite, and whether "Do not show this message again" was on.
   using OverwriteCompletion = std::function<void(bool overwrite, bool doNotShowAgain)>;
 
+  // Both choosers start in `startFolder`: the document's folder, or the documents folder.
   std::function<void(const std::string& suggestedFileName, ExportQualityOptions quality, GtkWindow* parent,
-                     PathCompletion completion)>
+                     const std::filesystem::path& startFolder, PathCompletion completion)>
       selectFile;
-  std::function<void(ExportQualityOptions quality, GtkWindow* parent, PathCompletion completion)> selectFolder;
+  std::function<void(ExportQualityOptions quality, GtkWindow* parent, const std::filesystem::path& startFolder,
+                     PathCompletion completion)>
+      selectFolder;
   std::function<void(GtkWindow* parent, OverwriteCompletion completion)> askOverwrite;
 
   static ExportPanels& shared();

@@ -6,6 +6,7 @@
 #include "export/ExportFileWriter.h"
 #include "ipc/ExportPanels.h"
 #include "platform/Defaults.h"
+#include "platform/GtkPersonInterfaces.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ GtkWidget* qualityAccessory(ExportQualityOptions quality) {
 }
 
 void runChooser(GtkFileChooserAction action, const std::string* name, ExportQualityOptions quality, GtkWindow* parent,
-                ExportPanels::PathCompletion completion) {
+                const std::filesystem::path& startFolder, ExportPanels::PathCompletion completion) {
   GtkWidget* dialog = gtk_file_chooser_dialog_new(action == GTK_FILE_CHOOSER_ACTION_SAVE ? "Export" : "Export to Folder",
                                                   parent, action, "_Cancel", GTK_RESPONSE_CANCEL, "_Export",
                                                   GTK_RESPONSE_ACCEPT, nullptr);
@@ -49,13 +50,9 @@ void runChooser(GtkFileChooserAction action, const std::string* name, ExportQual
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_resizable(GTK_WINDOW(dialog), TRUE);
   gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(dialog), TRUE);
-  if (!name) {
-    // Like the save panel, start where the application was started, not among recent files,
-    // where no folder can be chosen.
-    gchar* here = g_get_current_dir();
-    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), here);
-    g_free(here);
-  }
+  // Like the save panel: in the document's folder, never among recent files (where no folder
+  // can be chosen) nor where the application happened to be started.
+  gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), startFolder.c_str());
   if (name) {
     gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), name->c_str());
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
@@ -74,6 +71,7 @@ void runChooser(GtkFileChooserAction action, const std::string* name, ExportQual
                           }
                           auto run = std::exchange(completion, nullptr);
                           gtk_widget_destroy(GTK_WIDGET(dialog));
+                          if (chosen) forgetPlacesTheChooserNoted({*chosen});
                           if (run) run(chosen);
                         }),
                         held, [](gpointer data, GClosure*) { delete static_cast<ExportPanels::PathCompletion*>(data); },
@@ -117,11 +115,13 @@ ExportPanels& ExportPanels::shared() {
 
 ExportPanels ExportPanels::system() {
   ExportPanels panels;
-  panels.selectFile = [](const std::string& name, ExportQualityOptions quality, GtkWindow* parent, PathCompletion done) {
-    runChooser(GTK_FILE_CHOOSER_ACTION_SAVE, &name, quality, parent, std::move(done));
+  panels.selectFile = [](const std::string& name, ExportQualityOptions quality, GtkWindow* parent,
+                         const std::filesystem::path& start, PathCompletion done) {
+    runChooser(GTK_FILE_CHOOSER_ACTION_SAVE, &name, quality, parent, start, std::move(done));
   };
-  panels.selectFolder = [](ExportQualityOptions quality, GtkWindow* parent, PathCompletion done) {
-    runChooser(GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, nullptr, quality, parent, std::move(done));
+  panels.selectFolder = [](ExportQualityOptions quality, GtkWindow* parent, const std::filesystem::path& start,
+                           PathCompletion done) {
+    runChooser(GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, nullptr, quality, parent, start, std::move(done));
   };
   panels.askOverwrite = showOverwriteAlert;
   return panels;

@@ -19,6 +19,7 @@
 #include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
+#include "platform/Xdg.h"
 
 namespace stdfs = std::filesystem;
 
@@ -32,12 +33,18 @@ class ExportRoad : public OstrelExporterDelegate {
     auto document = processor_.delegate.lock();
     return document ? document->windowForSheet() : nullptr;
   }
+  // The folder that holds the document, or the documents folder for an untitled one.
+  stdfs::path startFolder() const {
+    auto document = processor_.delegate.lock();
+    auto file = document ? document->documentFileURL() : std::nullopt;
+    return file ? file->parent_path() : xdg::documents();
+  }
   void selectExportURL(const std::string& name, ExportQualityOptions quality,
                        std::function<void(std::optional<stdfs::path>)> completion) override {
-    ExportPanels::shared().selectFile(name, quality, window(), std::move(completion));
+    ExportPanels::shared().selectFile(name, quality, window(), startFolder(), std::move(completion));
   }
   void selectExportFolder(ExportQualityOptions quality, std::function<void(std::optional<stdfs::path>)> completion) override {
-    ExportPanels::shared().selectFolder(quality, window(), std::move(completion));
+    ExportPanels::shared().selectFolder(quality, window(), startFolder(), std::move(completion));
   }
   void decideOverwrite(int existingFiles, std::function<void(bool)> completion) override {
     if (existingFiles <= 0) return completion(true);
@@ -48,6 +55,12 @@ class ExportRoad : public OstrelExporterDelegate {
   }
   void report(ExportProgress progress) override {
     processor_.send("ExportProgress", {IPCValue::number(progress.work), IPCValue::number(progress.progress)});
+  }
+  // What was written, or why the export stopped, for the page to tell the person.
+  void finished(const ExportOutcome& outcome) override {
+    nlohmann::json told = {{"written", outcome.written}, {"total", outcome.total}, {"cancelled", outcome.cancelled}};
+    if (!outcome.reason.empty()) told["reason"] = outcome.reason;
+    processor_.send("ExportFinished", {IPCValue(told)});
   }
 
   OstrelIPCProcessor& processor_;

@@ -42,6 +42,8 @@ class OstrelViewControllerDelegate {
   virtual void openPreviewAndOrderFront(bool orderFront) = 0;
   // The project folder; none when the document has no project.
   virtual std::optional<std::filesystem::path> projectPath() const = 0;
+  // The document's file (or project folder), none while it is untitled.
+  virtual std::optional<std::filesystem::path> documentFileURL() const { return std::nullopt; }
   // The running project server; none before it has connected.
   virtual std::optional<Url> serverURL() const = 0;
   // Made on first use and kept for the document's life.

@@ -37,7 +37,8 @@ void LoginWindowView::showNotice(const std::string& text) {
   if (text.empty())
     window_.flippedContentView().removeSubview(notice_);
   else
-    window_.flippedContentView().addSubview(notice_, {0, height - 40, width, 24});
+    // In the band the page leaves free above its heading, not over the page's footer.
+    window_.flippedContentView().addSubview(notice_, {0, noticeTop, width, 24});
 }
 
 std::string LoginWindowView::notice() const {

@@ -17,6 +17,8 @@ class LoginWindowView {
  public:
   static constexpr int width = 808;
   static constexpr int height = 472;
+  // Where the refusal notice sits: below the title bar, above the page's heading.
+  static constexpr int noticeTop = 64;
   static constexpr int spinnerSize = 48;
 
   // `page` stays its owner's; the view lets go of it when it goes.

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/Alert.h"
+#include "platform/ErrorWording.h"
+#include "platform/RWLog.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 
@@ -130,11 +132,14 @@ std::vector<BaseDocumentController::Path> BaseDocumentController::URLsFromRunnin
 
 void BaseDocumentController::presentError(const Error& error, GtkWindow* window) {
   if (error.domain == NSCocoaErrorDomain && error.code == 3072) return;  // cancelled by the person
+  // A message written for the log never reaches the person: without words of its own an
+  // error is told by what its causes can tell.
+  auto words = ErrorWording::presentable(error);
   AlertSpec alert;
-  alert.messageText = error.info("NSLocalizedFailureReason").value_or(error.message);
-  if (alert.messageText.empty()) alert.messageText = error.description();
-  alert.informativeText = error.info("NSLocalizedRecoverySuggestion").value_or("");
+  alert.messageText = *words.info(ErrorWording::failureReasonKey);
+  alert.informativeText = words.info(ErrorWording::recoverySuggestionKey).value_or("");
   alert.buttons = lines(error.info("NSLocalizedRecoveryOptions").value_or(""));
+  RWLog("Presenting error: " + error.description() + " as: " + alert.messageText + " " + alert.informativeText);
   int response = Alert::shared().runModal(alert, window);
   if (!alert.buttons.empty()) attemptRecovery(error, response - Alert::firstButtonReturn);
 }
@@ -159,4 +164,41 @@ void BaseDocumentController::autosaveAll() {
   auto documents = documents_;
   for (auto& d : documents)
     if (d->isDocumentEdited()) d->autosave(true);
+}
+
+std::size_t BaseDocumentController::reopenAutosavedDrafts() {
+  std::vector<std::pair<std::filesystem::file_time_type, Path>> drafts;
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator(Document::draftFolder(), ec)) {
+    // Only regular files named as drafts are named; working copies and links are not drafts.
+    if (!item.is_regular_file(ec) || item.is_symlink(ec) || !Document::nameInDraftURL(item.path())) continue;
+    bool held = std::any_of(documents_.begin(), documents_.end(), [&](const std::shared_ptr<Document>& d) {
+      return d->autosavedContentsFileURL() == item.path();
+    });
+    if (!held) drafts.emplace_back(item.last_write_time(ec), item.path());
+  }
+  std::sort(drafts.begin(), drafts.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  if (drafts.size() > maximumReopenedDrafts) drafts.resize(maximumReopenedDrafts);
+  std::size_t opened = 0;
+  for (const auto& [when, draft] : drafts) {
+    auto extension = draft.extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    auto type = std::find_if(documentTypes.begin(), documentTypes.end(),
+                             [&](const PanelFileType& t) { return !t.isFolder && t.extension == extension; });
+    if (type == documentTypes.end()) continue;
+    auto made = makeDocument(std::nullopt, draft, type->typeName);
+    if (!made) {
+      // Left in place: a later version may read what this one can't.
+      RWLog("Could not reopen the draft " + draft.string() + ": " + made.error().description(), 3);
+      continue;
+    }
+    auto name = Document::nameInDraftURL(draft).value_or("");
+    if (name.rfind("Untitled", 0) != 0) (*made)->setDisplayName(name);
+    (*made)->updateChangeCount(ChangeType::done);
+    addDocument(*made);
+    display(**made);
+    RWLog("Reopened the draft " + draft.string());
+    ++opened;
+  }
+  return opened;
 }

@@ -64,6 +64,12 @@ class BaseDocumentController {
   void noteNewRecentDocumentURL(const Path& url);
   std::vector<Path> recentDocumentURLs() const;
 
+  // Drafts of untitled documents that an earlier session left behind when it ended without
+  // closing them come back as edited untitled documents, newest first and at most
+  // `maximumReopenedDrafts`. Returns how many opened.
+  static constexpr std::size_t maximumReopenedDrafts = 20;
+  virtual std::size_t reopenAutosavedDrafts();
+
   // Edited documents autosave this often; 0 turns it off.
   void setAutosavingDelay(double seconds);
   double autosavingDelay() const { return autosavingDelay_; }

@@ -6,6 +6,7 @@
 
 #include "platform/Alert.h"
 #include "platform/BaseDocumentController.h"
+#include "platform/ErrorWording.h"
 #include "platform/FileSystem.h"
 #include "platform/Panels.h"
 #include "platform/RWLog.h"
@@ -40,7 +41,7 @@ int nextUntitledNumber() {
 
 }  // namespace
 
-Document::Document() : untitledNumber_(nextUntitledNumber()) {}
+Document::Document() = default;
 
 Document::~Document() = default;
 
@@ -51,6 +52,8 @@ void Document::setFileURL(std::optional<Path> url) { fileURL_ = std::move(url); 
 std::string Document::displayName() const {
   if (displayName_) return *displayName_;
   if (fileURL_) return fileURL_->stem().string();
+  // Only documents that are shown untitled take a number: opened files leave the count alone.
+  if (untitledNumber_ == 0) untitledNumber_ = nextUntitledNumber();
   return untitledNumber_ <= 1 ? "Untitled" : "Untitled " + std::to_string(untitledNumber_);
 }
 
@@ -99,7 +102,10 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   auto keepAlive = shared_from_this();
   auto written = writeSafely(url, type, operation);
   if (!written) {
-    if (completion) completion(written.error());
+    // The writer's message is for the log; the person reads what happened and where.
+    if (completion)
+      completion(ErrorWording::presentable(written.error(), "The document “" + displayName() + "” could not be saved.",
+                                           ErrorWording::whyWritingFailed(written.error(), url)));
     return;
   }
   switch (operation) {
@@ -131,12 +137,25 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   if (completion) completion(std::nullopt);
 }
 
+Document::Path Document::draftFolder() { return xdg::dataHome() / "Korvel" / "Autosave Information"; }
+
+std::optional<std::string> Document::nameInDraftURL(const Path& draft) {
+  // "<name> (<UUID>).<extension>", as newDraftURL makes them.
+  auto stem = draft.stem().string();
+  constexpr std::size_t uuidLength = 36;
+  constexpr std::size_t suffixLength = uuidLength + 3;  // " (" + UUID + ")"
+  if (stem.size() <= suffixLength || stem.compare(stem.size() - suffixLength, 2, " (") != 0 || stem.back() != ')')
+    return std::nullopt;
+  if (!Uuid::parse(stem.substr(stem.size() - uuidLength - 1, uuidLength))) return std::nullopt;
+  return stem.substr(0, stem.size() - suffixLength);
+}
+
 Document::Path Document::newDraftURL() const {
   std::string extension = ".korvelx";
   if (auto* c = controller())
     for (auto& t : c->documentTypes)
       if (t.typeName == fileType_ && !t.isFolder) extension = "." + t.extension;
-  auto folder = xdg::dataHome() / "Korvel" / "Autosave Information";
+  auto folder = draftFolder();
   (void)fs::createDirectories(folder, 0700);
   return folder / (displayName() + " (" + Uuid::random().string() + ")" + extension);
 }
@@ -165,7 +184,8 @@ void Document::saveDocumentAs(Completion completion) {
       if (isNativeType(t.typeName)) options.types.push_back(t);
   options.typeName = fileType_;
   options.nameFieldValue = displayName();
-  if (fileURL_) options.directory = fileURL_->parent_path();
+  // The document's own folder, or the documents folder for one that has none.
+  options.directory = fileURL_ ? fileURL_->parent_path() : xdg::documents();
   auto chosen = Panels::shared().runSavePanel(options, windowForSheet());
   if (!chosen) {
     if (completion) completion(userCancelled());
@@ -212,7 +232,10 @@ void Document::revertDocumentToSaved() {
   Alert::shared().beginSheet(alert, windowForSheet(), [weak](int response) {
     auto self = weak.lock();
     if (!self || response != Alert::firstButtonReturn || !self->fileURL_) return;
-    if (auto reverted = self->revert(*self->fileURL_, self->fileType_); !reverted) self->presentError(reverted.error());
+    if (auto reverted = self->revert(*self->fileURL_, self->fileType_); !reverted)
+      self->presentError(ErrorWording::presentable(
+          reverted.error(), "The document “" + self->displayName() + "” could not be reverted.",
+          ErrorWording::whyReadingFailed(reverted.error(), *self->fileURL_)));
   });
 }
 
@@ -226,7 +249,9 @@ Result<void> Document::revert(const Path& url, const std::string& type) {
 
 void Document::duplicateDocument() {
   auto made = duplicate();
-  if (!made) presentError(made.error());
+  if (!made)
+    presentError(ErrorWording::presentable(made.error(), "The document “" + displayName() + "” could not be duplicated.",
+                                           ErrorWording::whyWritingFailed(made.error(), draftFolder() / "copy")));
 }
 
 Result<std::shared_ptr<Document>> Document::duplicate() {
@@ -240,6 +265,7 @@ Result<std::shared_ptr<Document>> Document::duplicate() {
     (void)fs::removeItem(url);
     return copy;
   }
+  (*copy)->setDisplayName(displayName() + " copy");
   c->addDocument(*copy);
   (*copy)->makeWindowControllers();
   (*copy)->showWindows();
@@ -285,11 +311,12 @@ void Document::close() {
 
 void Document::presentError(const Error& error) {
   if (error.domain == NSCocoaErrorDomain && error.code == 3072) return;
-  RWLog("Presenting error: " + error.description());
   if (auto* c = controller()) {
     c->presentError(error, windowForSheet());
     return;
   }
-  AlertSpec alert{error.info(failureReasonKey).value_or(error.message), {}, {}};
+  auto words = ErrorWording::presentable(error);
+  RWLog("Presenting error: " + error.description());
+  AlertSpec alert{*words.info(failureReasonKey), words.info(ErrorWording::recoverySuggestionKey).value_or(""), {}};
   Alert::shared().runModal(alert, windowForSheet());
 }

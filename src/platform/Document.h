@@ -51,7 +51,8 @@ class Document : public std::enable_shared_from_this<Document> {
   virtual void setAutosavedContentsFileURL(std::optional<Path> url) { autosavedContentsFileURL_ = std::move(url); }
   const std::optional<Date>& fileModificationDate() const { return fileModificationDate_; }
   void setFileModificationDate(std::optional<Date> date) { fileModificationDate_ = date; }
-  // The file's name without extension, or "Untitled" (numbered from the second on).
+  // The file's name without extension, or "Untitled" (numbered from the second untitled
+  // document on).
   std::string displayName() const;
   void setDisplayName(std::optional<std::string> name) { displayName_ = std::move(name); }
 
@@ -79,6 +80,10 @@ class Document : public std::enable_shared_from_this<Document> {
   void autosave(bool implicitlyCancellable, Completion completion = {});
   void revertDocumentToSaved();
   void duplicateDocument();
+
+  // Where untitled documents keep their drafts, and the name a draft there was made for.
+  static Path draftFolder();
+  static std::optional<std::string> nameInDraftURL(const Path& draft);
 
   virtual Result<void> revert(const Path& url, const std::string& type);
   virtual Result<std::shared_ptr<Document>> duplicate();
@@ -118,7 +123,8 @@ class Document : public std::enable_shared_from_this<Document> {
   std::optional<Path> autosavedContentsFileURL_;
   std::optional<Date> fileModificationDate_;
   std::optional<std::string> displayName_;
-  int untitledNumber_ = 0;
+  // Taken when the document is first named untitled; 0 until then.
+  mutable int untitledNumber_ = 0;
   bool edited_ = false;
   bool implicitlyCancellable_ = false;
   bool closed_ = false;

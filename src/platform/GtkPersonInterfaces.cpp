@@ -4,11 +4,16 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <string>
 
 #include "platform/Alert.h"
 #include "platform/GObjectPtr.h"
 #include "platform/Panels.h"
+#include "platform/RWLog.h"
+#include "platform/Resources.h"
+#include "platform/RunLoop.h"
 #include "platform/Workspace.h"
+#include "platform/Xdg.h"
 
 GtkWindow* dialogParentFor(GtkWindow* parent) {
   if (parent) return parent;
@@ -44,13 +49,34 @@ void attachSheet(GtkWindow* sheet, GtkWindow* parent) {
   gtk_window_set_modal(sheet, TRUE);
 }
 
+void addApplicationIcon(GtkMessageDialog* dialog) {
+  constexpr int size = 64;
+  auto file = Resources::path("korvel", "svg");
+  GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new_from_file_at_size(file.c_str(), size, size, nullptr));
+  if (!pixbuf) return;
+  GtkWidget* icon = gtk_image_new_from_pixbuf(pixbuf.get());
+  gtk_widget_set_name(icon, "alert-icon");
+  gtk_widget_set_valign(icon, GTK_ALIGN_START);
+  GtkWidget* text = gtk_message_dialog_get_message_area(dialog);
+  GtkWidget* row = gtk_widget_get_parent(text);
+  if (!GTK_IS_BOX(row)) {
+    gtk_widget_destroy(icon);
+    return;
+  }
+  gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
+  gtk_box_reorder_child(GTK_BOX(row), icon, 0);
+  gtk_widget_show(icon);
+}
+
 namespace {
 
 // A sheet holds only its window; a modal alert holds the whole application.
 GtkWidget* makeDialog(const AlertSpec& alert, GtkWindow* parent, bool sheet) {
   parent = dialogParentFor(parent);
+  RWLog("Alert: " + alert.messageText + (alert.informativeText.empty() ? "" : " — " + alert.informativeText));
   GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_OTHER,
                                              GTK_BUTTONS_NONE, "%s", alert.messageText.c_str());
+  addApplicationIcon(GTK_MESSAGE_DIALOG(dialog));
   if (sheet) {
     attachSheet(GTK_WINDOW(dialog), parent);
   } else {
@@ -101,15 +127,6 @@ class GtkAlert : public Alert {
   }
   void beep() override { gdk_display_beep(gdk_display_get_default()); }
 };
-
-// The XDG documents folder; "~/Documents" when none is configured and it exists; else home.
-std::filesystem::path documentsFolder() {
-  if (const char* configured = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS)) return configured;
-  std::filesystem::path home = g_get_home_dir();
-  std::error_code ec;
-  if (std::filesystem::is_directory(home / "Documents", ec)) return home / "Documents";
-  return home;
-}
 
 void addFilters(GtkFileChooser* chooser, const std::vector<PanelFileType>& types) {
   for (auto& t : types) {
@@ -162,6 +179,7 @@ class GtkPanels : public Panels {
         }
     }
     gtk_widget_destroy(dialog);
+    forgetPlacesTheChooserNoted(out);
     return out;
   }
 
@@ -186,7 +204,7 @@ class GtkPanels : public Panels {
     if (type && !type->extension.empty()) name += "." + type->extension;
     gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), name.c_str());
     // A document without a folder of its own starts in the person's documents folder.
-    auto folder = options.directory ? *options.directory : documentsFolder();
+    auto folder = options.directory ? *options.directory : xdg::documents();
     gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), folder.c_str());
     std::optional<SavePanelResult> out;
     if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
@@ -199,6 +217,7 @@ class GtkPanels : public Panels {
       if (!paths.empty() && picked) out = SavePanelResult{paths.front(), picked->typeName};
     }
     g_object_unref(chooser);
+    if (out) forgetPlacesTheChooserNoted({out->url});
     return out;
   }
 };
@@ -230,18 +249,37 @@ class GtkWorkspace : public Workspace {
   }
 };
 
+// The group korvel's own entries carry in the desktop's list; the chooser's carry none.
+constexpr const char* documentGroup = "korvel-document";
+
+const char* recentAppName() {
+  const char* name = g_get_application_name();
+  return name ? name : "korvel";
+}
+
+std::string uriOf(const std::filesystem::path& path) {
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  char* uri = g_file_get_uri(file.get());
+  std::string out = uri ? uri : "";
+  g_free(uri);
+  return out;
+}
+
 class GtkRecentDocuments : public RecentDocuments {
  public:
-  static const char* appName() {
-    const char* name = g_get_application_name();
-    return name ? name : "korvel";
-  }
-
   void noteNewRecentDocumentURL(const std::filesystem::path& url) override {
-    GObjectPtr<GFile> file(g_file_new_for_path(url.c_str()));
-    char* uri = g_file_get_uri(file.get());
-    gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
-    g_free(uri);
+    auto uri = uriOf(url);
+    std::error_code ec;
+    bool folder = std::filesystem::is_directory(url, ec);
+    gchar* exec = g_strdup_printf("%s %%u", g_get_prgname() ? g_get_prgname() : "korvel");
+    const gchar* groups[] = {documentGroup, nullptr};
+    GtkRecentData data{};
+    data.app_name = const_cast<gchar*>(recentAppName());
+    data.app_exec = exec;
+    data.mime_type = const_cast<gchar*>(folder ? "inode/directory" : "application/zip");
+    data.groups = const_cast<gchar**>(groups);
+    gtk_recent_manager_add_full(gtk_recent_manager_get_default(), uri.c_str(), &data);
+    g_free(exec);
   }
   void removeRecentDocumentURL(const std::filesystem::path& url) override {
     GObjectPtr<GFile> file(g_file_new_for_path(url.c_str()));
@@ -253,10 +291,12 @@ class GtkRecentDocuments : public RecentDocuments {
   std::vector<std::filesystem::path> recentDocumentURLs() const override {
     std::vector<std::pair<time_t, std::filesystem::path>> found;
     GList* items = gtk_recent_manager_get_items(gtk_recent_manager_get_default());
-    const char* app = appName();
+    const char* app = recentAppName();
     for (GList* i = items; i; i = i->next) {
       auto* info = static_cast<GtkRecentInfo*>(i->data);
-      if (gtk_recent_info_has_application(info, app) && gtk_recent_info_is_local(info)) {
+      // Only what korvel noted as a document: places the chooser noted under its name are not.
+      if (gtk_recent_info_has_application(info, app) && gtk_recent_info_has_group(info, documentGroup) &&
+          gtk_recent_info_is_local(info)) {
         char* path = g_filename_from_uri(gtk_recent_info_get_uri(info), nullptr, nullptr);
         if (path) found.emplace_back(gtk_recent_info_get_modified(info), path);
         g_free(path);
@@ -272,6 +312,34 @@ class GtkRecentDocuments : public RecentDocuments {
 };
 
 }  // namespace
+
+namespace {
+
+void forgetNow(const std::vector<std::filesystem::path>& places) {
+  auto* manager = gtk_recent_manager_get_default();
+  for (const auto& place : places) {
+    auto uri = uriOf(place);
+    GtkRecentInfo* info = gtk_recent_manager_lookup_item(manager, uri.c_str(), nullptr);
+    if (!info) continue;
+    gsize count = 0;
+    gchar** apps = gtk_recent_info_get_applications(info, &count);
+    // Another program's entry, or korvel's own document, stays.
+    bool onlyTheChooser = count == 1 && gtk_recent_info_has_application(info, recentAppName()) &&
+                          !gtk_recent_info_has_group(info, documentGroup);
+    g_strfreev(apps);
+    gtk_recent_info_unref(info);
+    if (onlyTheChooser) gtk_recent_manager_remove_item(manager, uri.c_str(), nullptr);
+  }
+}
+
+}  // namespace
+
+void forgetPlacesTheChooserNoted(const std::vector<std::filesystem::path>& places) {
+  if (places.empty()) return;
+  forgetNow(places);
+  // The chooser notes a place once it has looked up its type in the background: look again.
+  for (double delay : {0.5, 2.0, 5.0}) MainQueue::asyncAfter(delay, [places] { forgetNow(places); });
+}
 
 void installGtkPersonInterfaces() {
   Alert::setShared(std::make_unique<GtkAlert>());

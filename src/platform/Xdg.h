@@ -9,4 +9,7 @@ std::filesystem::path home();
 std::filesystem::path dataHome();    // $XDG_DATA_HOME or ~/.local/share
 std::filesystem::path configHome();  // $XDG_CONFIG_HOME or ~/.config
 std::filesystem::path cacheHome();   // $XDG_CACHE_HOME or ~/.cache
+// The documents folder of user-dirs.dirs, else ~/Documents when it exists, else home: where
+// choosers start for a document that has no folder of its own.
+std::filesystem::path documents();
 }  // namespace xdg

@@ -204,3 +204,105 @@ TEST(EditorPage, AMissingEditorIsReported) {
 }
 
 }  // namespace
+
+namespace {
+nlohmann::json twoFrames() {
+  return nlohmann::json::parse(R"({"pages": [
+    {"id": "p", "name": "Home", "layers": [
+      {"id": "a", "type": "text", "text": "First", "x": 10, "y": 10, "width": 100, "height": 30},
+      {"id": "b", "type": "text", "text": "Second", "x": 10, "y": 60, "width": 100, "height": 30}]},
+    {"id": "q", "name": "About", "layers": [
+      {"id": "c", "type": "rect", "x": 0, "y": 0, "width": 300, "height": 200}]}]})");
+}
+
+// A person's click on a layer of the canvas: press, release and click events on the element.
+std::string clickScript(const std::string& id, const std::string& then = "") {
+  return "(function () { var e = document.querySelector('.layer[data-id=\"" + id + "\"]');"
+         "window.__clicked = e; e.dispatchEvent(new MouseEvent('click', {bubbles: true, detail: 1}));" +
+         then + " return true; })()";
+}
+}  // namespace
+
+TEST(EditorPage, ADoubleClickOnATextLayerEditsItAndTheEditLands) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  editor.controller->loadDocument(twoFrames());
+  ASSERT_TRUE(waitFor([&] { return editor.page("document.querySelectorAll('.layer').length") == nlohmann::json(3); }));
+  // The first click selects without drawing the canvas anew: the element is still the one clicked.
+  editor.page(clickScript("a"));
+  EXPECT_EQ(editor.page("document.querySelector('.layer[data-id=\"a\"]') === window.__clicked"), nlohmann::json(true));
+  EXPECT_EQ(editor.page("window.__clicked.classList.contains('selected')"), nlohmann::json(true));
+  EXPECT_EQ(editor.page("document.getElementById('selection').textContent"), nlohmann::json("a"));
+  editor.page("window.__clicked.dispatchEvent(new MouseEvent('dblclick', {bubbles: true, detail: 2})); true");
+  EXPECT_EQ(editor.page("window.__clicked.isContentEditable"), nlohmann::json(true));
+  editor.page("window.__clicked.textContent = 'Edited'; window.__clicked.blur(); true");
+  EXPECT_EQ(editor.page("OstrelStandIn.documentJSON.pages[0].layers[0].text"), nlohmann::json("Edited"));
+  EXPECT_EQ(editor.page("OstrelStandIn.posted.includes('DocumentDirty')"), nlohmann::json(true));
+}
+
+TEST(EditorPage, ThePreviewShowsTheFrameAndKeepsItsDevice) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  editor.controller->loadDocument(twoFrames());
+  ASSERT_TRUE(waitFor([&] { return editor.page("document.querySelectorAll('.layer').length") == nlohmann::json(3); }));
+  auto last = [&] { return editor.page("OstrelStandIn.published[OstrelStandIn.published.length - 1]"); };
+  editor.page(clickScript("b"));
+  auto shown = last();
+  ASSERT_TRUE(shown && shown->is_object());
+  EXPECT_EQ((*shown)["metadata"]["id"], "p");
+  EXPECT_EQ((*shown)["metadata"]["name"], "Home");
+  EXPECT_EQ((*shown)["presentationNode"]["componentClass"], "Frame");
+
+  // The person picks a phone for the frame; another layer of it, or another frame, keeps it.
+  editor.page("window._ipc.emit('UpdatePreviewSettings', 'p', {deviceType: 'korvel-phone', skin: 'black', bezel: true});"
+              " true");
+  ASSERT_TRUE(waitFor([&] { return (*last())["metadata"]["settings"]["deviceType"] == "korvel-phone"; }));
+  editor.page(clickScript("a"));
+  EXPECT_EQ((*last())["metadata"]["id"], "p");
+  EXPECT_EQ((*last())["metadata"]["settings"]["deviceType"], "korvel-phone");
+  editor.page(clickScript("c"));
+  EXPECT_EQ((*last())["metadata"]["id"], "q");
+  EXPECT_EQ((*last())["metadata"]["settings"]["deviceType"], "korvel-phone");
+  EXPECT_EQ((*last())["metadata"]["settings"]["skin"], "black");
+
+  // A document without that frame (after a revert) takes it out of the preview.
+  auto reverted = twoFrames();
+  reverted["pages"].erase(1);
+  editor.controller->loadDocument(reverted);
+  ASSERT_TRUE(waitFor([&] { return (*last())["metadata"]["id"] == "p"; }));
+  EXPECT_EQ(editor.page("OstrelStandIn.selected"), nlohmann::json(nullptr));
+  EXPECT_EQ(editor.page("document.querySelectorAll('.layer').length"), nlohmann::json(2));
+}
+
+TEST(EditorPage, StartUpDataWaitsBehindACollapsedHeading) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  EXPECT_EQ(editor.page("document.querySelector('#page-information > summary').textContent"),
+            nlohmann::json("Page information"));
+  EXPECT_EQ(editor.page("document.getElementById('page-information').open"), nlohmann::json(false));
+  EXPECT_EQ(editor.page("document.getElementById('globals').closest('details').id"), nlohmann::json("page-information"));
+}
+
+TEST(EditorPage, TheExportStatusCountsFilesAndSaysWhyAnExportStopped) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  auto status = [&](const std::string& events) {
+    return editor.page(events + " document.getElementById('export-status').textContent");
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"window._ipc.emit('ExportProgress', 5, 5); window._ipc.emit('ExportFinished', "
+       "{written: 4, total: 4, cancelled: false});",
+       "Exported 4 files"},
+      {"window._ipc.emit('ExportProgress', 2, 2); window._ipc.emit('ExportFinished', "
+       "{written: 1, total: 1, cancelled: false});",
+       "Exported 1 file"},
+      {"window._ipc.emit('ExportProgress', 0, 0); window._ipc.emit('ExportFinished', "
+       "{written: 0, total: 2, cancelled: true});",
+       "Export cancelled"},
+      {"window._ipc.emit('ExportProgress', 0, 0); window._ipc.emit('ExportFinished', {written: 0, total: 2, "
+       "cancelled: false, reason: \"You don't have permission to save in \\u201cShared\\u201d.\"});",
+       "Export did not complete: You don't have permission to save in \u201cShared\u201d."},
+      {"window._ipc.emit('ExportProgress', 5, 5);", "Exporting\u2026 5 of 5"},
+  };
+  for (const auto& [events, shown] : cases) EXPECT_EQ(status(events), nlohmann::json(shown)) << events;
+}

@@ -3,6 +3,8 @@
 // controller's list of open documents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <deque>
 #include <fstream>
 
@@ -10,6 +12,7 @@
 #include "platform/BaseDocumentController.h"
 #include "platform/Panels.h"
 #include "platform/RunLoop.h"
+#include "platform/Xdg.h"
 #include "support/TestEnvironment.h"
 
 namespace fsys = std::filesystem;
@@ -260,3 +263,124 @@ TEST_F(DocumentFramework, ErrorsShowTheirReasonAndRecoveryOptions) {
 }
 
 }  // namespace
+
+namespace {
+int untitledNumberOf(const Document& document) {
+  auto name = document.displayName();
+  if (name == "Untitled") return 1;
+  return name.rfind("Untitled ", 0) == 0 ? std::stoi(name.substr(9)) : -1;
+}
+}  // namespace
+
+TEST_F(DocumentFramework, UntitledNumbersCountUntitledDocumentsOnlyAndACopyIsNamedAfterItsOriginal) {
+  auto first = *controller.openUntitledDocumentAndDisplay(false);
+  int before = untitledNumberOf(*first);
+  ASSERT_GT(before, 0);
+  auto opened = openFile();
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->displayName(), "A");
+  auto second = *controller.openUntitledDocumentAndDisplay(false);
+  EXPECT_EQ(untitledNumberOf(*second), before + 1) << "opening a file took an untitled number";
+
+  auto copy = opened->duplicate();
+  ASSERT_TRUE(copy);
+  EXPECT_EQ((*copy)->displayName(), "A copy");
+  auto third = *controller.openUntitledDocumentAndDisplay(false);
+  EXPECT_EQ(untitledNumberOf(*third), before + 2) << "a copy took an untitled number";
+  for (auto& d : std::vector<std::shared_ptr<Document>>{first, opened, second, *copy, third}) d->close();
+}
+
+TEST_F(DocumentFramework, DraftsLeftByAnEarlierSessionComeBackEditedOnce) {
+  auto folder = Document::draftFolder();
+  fsys::create_directories(folder);
+  struct Draft {
+    std::string name;
+    bool reopened;
+    std::string displayName;
+  };
+  const Draft drafts[] = {
+      {"Untitled 3 (0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0).tdoc", true, ""},
+      {"Landing Page example (11111111-2222-3333-4444-555555555555).tdoc", true, "Landing Page example"},
+      {"Notes.tdoc", false, ""},                                      // not named as a draft
+      {"Untitled (0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0).txt", false, ""},  // no document type
+  };
+  for (const auto& d : drafts) std::ofstream(folder / d.name) << "draft";
+  fsys::create_directories(folder / "Korvel-0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0 (x).tdoc");
+
+  EXPECT_EQ(controller.reopenAutosavedDrafts(), 2u);
+  for (const auto& d : drafts) {
+    auto it = std::find_if(controller.documents().begin(), controller.documents().end(),
+                           [&](const auto& doc) { return doc->autosavedContentsFileURL() == folder / d.name; });
+    ASSERT_EQ(it != controller.documents().end(), d.reopened) << d.name;
+    if (!d.reopened) continue;
+    EXPECT_TRUE((*it)->isDocumentEdited()) << d.name;
+    EXPECT_FALSE((*it)->fileURL()) << d.name;
+    if (!d.displayName.empty()) EXPECT_EQ((*it)->displayName(), d.displayName);
+    else EXPECT_GT(untitledNumberOf(**it), 0) << (*it)->displayName();
+  }
+  EXPECT_EQ(controller.reopenAutosavedDrafts(), 0u) << "a draft already open came back twice";
+  auto open = controller.documents();
+  for (auto& d : open) d->close();
+  for (const auto& d : drafts) fsys::remove(folder / d.name);
+}
+
+TEST(DraftNames, TheNameADraftWasMadeFor) {
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {"Untitled 3 (0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0).korvelx", "Untitled 3"},
+      {"A (b) (0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0).korvelx", "A (b)"},
+      {" (0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0).korvelx", std::nullopt},
+      {"Untitled (not-a-uuid-at-all-but-36-characters-).korvelx", std::nullopt},
+      {"Untitled.korvelx", std::nullopt},
+      {"(0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0)", std::nullopt},
+  };
+  for (const auto& [file, name] : cases) EXPECT_EQ(Document::nameInDraftURL(file), name) << file;
+}
+
+TEST_F(DocumentFramework, ASaveThatFailsSaysWhatHappenedAndWhere) {
+  auto doc = openFile();
+  ASSERT_TRUE(doc);
+  Error low("ZZErrorDomain", 7, "no temporary file for the update");
+  low.withUnderlying(Error::posix(EACCES, dir.string()));
+  doc->failWrites = low;
+  answers.alert.push_back(Alert::firstButtonReturn);
+  doc->saveDocument();
+  ASSERT_EQ(answers.shown.size(), 1u);
+  EXPECT_EQ(answers.shown[0].messageText, "The document “A” could not be saved.");
+  EXPECT_EQ(answers.shown[0].informativeText,
+            "You don't have permission to save in “" + dir.filename().string() + "”.");
+  EXPECT_EQ(answers.shown[0].informativeText.find("temporary"), std::string::npos);
+  doc->close();
+}
+
+TEST_F(DocumentFramework, AnErrorWithoutWordsNeverShowsItsLogMessage) {
+  Error low("ZZErrorDomain", 7, "no temporary file for the update");
+  answers.alert.push_back(Alert::firstButtonReturn);
+  controller.presentError(low);
+  ASSERT_EQ(answers.shown.size(), 1u);
+  EXPECT_EQ(answers.shown[0].messageText, "The operation couldn't be completed.");
+  EXPECT_EQ(answers.shown[0].informativeText.find("temporary"), std::string::npos);
+}
+
+TEST_F(DocumentFramework, SaveAsStartsBesideTheFileOrInDocuments) {
+  struct StartRecorder : Panels {
+    std::vector<std::optional<fsys::path>> starts;
+    std::vector<fsys::path> runOpenPanel(const OpenPanelOptions&, GtkWindow*) override { return {}; }
+    std::optional<SavePanelResult> runSavePanel(const SavePanelOptions& options, GtkWindow*) override {
+      starts.push_back(options.directory);
+      return std::nullopt;
+    }
+  };
+  auto recorder = std::make_unique<StartRecorder>();
+  auto* starts = &recorder->starts;
+  Panels::setShared(std::move(recorder));
+  auto untitled = *controller.openUntitledDocumentAndDisplay(false);
+  untitled->saveDocumentAs();
+  auto opened = openFile();
+  ASSERT_TRUE(opened);
+  opened->saveDocumentAs();
+  ASSERT_EQ(starts->size(), 2u);
+  EXPECT_EQ((*starts)[0], xdg::documents()) << "never the process's working folder";
+  EXPECT_EQ((*starts)[1], dir);
+  untitled->close();
+  opened->close();
+}

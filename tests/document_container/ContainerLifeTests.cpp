@@ -217,3 +217,79 @@ TEST(ContainerLife, AFileNamedInBytesThatAreNotUtf8IsSavedAndTakenUpAgain) {
   EXPECT_EQ(read(openZip(file)->backing().dataReader(odd)), "export const x = 1;");
   close(again);
 }
+
+TEST(ContainerLife, SaveThatLandedBeforeItsRecordSetsNothingAside) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  opened.editor->content = R"({"version":1,"title":"saved"})";
+  opened.editor->source->setNeedsToBeProvided();
+  writeChangesAndWait(*opened.container);
+  // The file gets the working copy's contents but the record of the origin stays as it was, as
+  // when the program ends between the two.
+  ASSERT_TRUE(opened.container->save(*openZip(file), KXDocumentContainer::ArchiveRelation::copy()));
+  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+  close(opened);
+
+  auto again = openZipDocument(file);
+  EXPECT_FALSE(again.container->setAsideCopy());
+  EXPECT_FALSE(again.container->resumedWithUnsavedChanges());
+  EXPECT_EQ(stringFromData(again.editor->source->data()), R"({"version":1,"title":"saved"})");
+  EXPECT_NE(logOf(*again.container).find("nothing to keep aside"), std::string::npos);
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator(KXDocumentContainer::baseDirectory(), ec))
+    EXPECT_EQ(item.path().filename().string().find(KXDocumentContainer::setAsideInfix), std::string::npos);
+}
+
+TEST(ContainerLife, OriginThatDiffersByOneFileStillSetsEditsAside) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  opened.editor->content = R"({"version":1,"title":"mine"})";
+  opened.editor->source->setNeedsToBeProvided();
+  writeChangesAndWait(*opened.container);
+  // The file holds the working copy's design but another README.
+  auto newer = testenv::freshFolder("newer-readme");
+  auto changed = kProject;
+  changed["design/document.json"] = R"({"version":1,"title":"mine"})";
+  changed["README.md"] = "theirs";
+  writeTree(newer, changed);
+  ASSERT_TRUE(openZip(file)->reflect(*folderArchive(newer)));
+  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+  close(opened);
+
+  auto again = openZipDocument(file);
+  ASSERT_TRUE(again.container->setAsideCopy());
+  EXPECT_EQ(readFileText(*again.container->setAsideCopy() / "README.md"), "hi");
+}
+
+TEST(ContainerLife, WorkingCopiesOfNoDocumentAndNoDraftAreRemoved) {
+  auto base = KXDocumentContainer::baseDirectory();
+  // Kept: a live container, one whose document exists, and a set-aside copy.
+  auto live = openZipDocument(makeZipProject(kProject));
+  auto kept = openZipDocument(makeZipProject(kProject));
+  auto keptDirectory = kept.container->uuidDirectory();
+  close(kept);
+  auto aside = base / ("Korvel-" + Uuid::random().string() + KXDocumentContainer::setAsideInfix + "2026");
+  std::filesystem::create_directories(aside / "container");
+  // Removed: one that never recorded an origin, one whose draft is gone.
+  auto untitled = base / ("Korvel-" + Uuid::random().string());
+  std::filesystem::create_directories(untitled / "container/design");
+  auto draftFile = makeZipProject(kProject);
+  auto gone = openZipDocument(draftFile);
+  auto goneDirectory = gone.container->uuidDirectory();
+  close(gone);
+  std::filesystem::remove(draftFile);
+  // Not ours: anything else in the folder.
+  auto other = base / "Korvel-notes";
+  std::filesystem::create_directories(other);
+
+  // Earlier tests of this process may have left unclaimed copies too.
+  EXPECT_GE(KXDocumentContainer::removeUnclaimedWorkingCopies(), 2u);
+  EXPECT_EQ(KXDocumentContainer::removeUnclaimedWorkingCopies(), 0u) << "a second sweep found more";
+  EXPECT_TRUE(fs::exists(live.container->uuidDirectory()));
+  EXPECT_TRUE(fs::exists(keptDirectory));
+  EXPECT_TRUE(fs::exists(aside));
+  EXPECT_TRUE(fs::exists(other));
+  EXPECT_FALSE(fs::exists(untitled));
+  EXPECT_FALSE(fs::exists(goneDirectory));
+  close(live);
+}

@@ -248,7 +248,7 @@ def export_frame(editor, folder):
     attempt("the export folder chooser", lambda: click(editor, TOOLS_X, EXPORT_GO_Y),
             lambda: find_window("^Export to Folder"))
     time.sleep(1)
-    # The chooser starts in the working folder (the folder korvel was started in): choose it.
+    # The chooser starts in the folder that holds the document: choose it.
     keys("Return")
 
     def exported():
@@ -384,7 +384,7 @@ attempt("reopening the recent document", open_first_recent, lambda: find_window(
 edit_and_save(second, "^Landing Page", 1)
 wait_until(lambda: layers_in(SAVED) == ["footer"], "the second save")
 log("saved", layers_in(SAVED))
-exported = export_frame(wait_window("^Landing Page"), WORK)
+exported = export_frame(wait_window("^Landing Page"), os.path.dirname(SAVED))
 if not all(w > 0 and h > 0 for w, h in exported.values()):
     fail("an exported frame is empty: %r" % exported)
 log("exported", exported)

@@ -18,6 +18,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
+#include "platform/Xdg.h"
 #include "support/TestEnvironment.h"
 
 namespace stdfs = std::filesystem;
@@ -43,6 +44,7 @@ struct Person {
   std::optional<stdfs::path> folder;
   bool overwrite = true, doNotShowAgain = false;
   std::vector<std::string> asked;
+  std::vector<stdfs::path> startFolders;
 };
 
 class ExportRequests : public ::testing::Test {
@@ -50,12 +52,16 @@ class ExportRequests : public ::testing::Test {
   void SetUp() override {
     saved_ = ExportPanels::shared();
     auto& panels = ExportPanels::shared();
-    panels.selectFolder = [this](ExportQualityOptions q, GtkWindow*, ExportPanels::PathCompletion done) {
+    panels.selectFolder = [this](ExportQualityOptions q, GtkWindow*, const stdfs::path& start,
+                                 ExportPanels::PathCompletion done) {
       person.asked.push_back("folder " + std::to_string(q.rawValue));
+      person.startFolders.push_back(start);
       MainQueue::async([done, f = person.folder] { done(f); });
     };
-    panels.selectFile = [this](const std::string& name, ExportQualityOptions, GtkWindow*, ExportPanels::PathCompletion done) {
+    panels.selectFile = [this](const std::string& name, ExportQualityOptions, GtkWindow*, const stdfs::path& start,
+                               ExportPanels::PathCompletion done) {
       person.asked.push_back("file " + name);
+      person.startFolders.push_back(start);
       MainQueue::async([done] { done(std::nullopt); });
     };
     panels.askOverwrite = [this](GtkWindow*, ExportPanels::OverwriteCompletion done) {
@@ -269,7 +275,8 @@ TEST(ExportPanelsGtk, QualityRowsFollowTheFormatsAndTheAlertRemembersItsCheckBox
   std::vector<std::pair<int, std::vector<bool>>> cases = {{1, {true, false}}, {2, {false, true}}, {3, {true, true}}, {0, {}}};
   for (const auto& [raw, rows] : cases) {
     bool answered = false;
-    panels.selectFolder(ExportQualityOptions{raw}, GTK_WINDOW(parent), [&](std::optional<stdfs::path> chosen) {
+    panels.selectFolder(ExportQualityOptions{raw}, GTK_WINDOW(parent), testenv::home(),
+                        [&](std::optional<stdfs::path> chosen) {
       EXPECT_FALSE(chosen);
       answered = true;
     });
@@ -304,6 +311,55 @@ TEST(ExportPanelsGtk, QualityRowsFollowTheFormatsAndTheAlertRemembersItsCheckBox
     EXPECT_EQ(*answer, std::make_pair(true, check));
   }
   gtk_widget_destroy(parent);
+}
+
+TEST_F(ExportRequests, ChoosersStartBesideTheDocumentAndThePageHearsWhatWasWritten) {
+  struct Filed : Document {
+    std::optional<stdfs::path> file;
+    std::optional<stdfs::path> documentFileURL() const override { return file; }
+  };
+  auto filed = std::make_shared<Filed>();
+  filed->project = document->project;
+  h.processor.delegate = filed;
+  person.folder = testenv::freshFolder("beside");
+  h.request("ExportHTML", exportRequest({{"a.html", "html"}, {"b.html", "html"}}));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !events("ExportFinished").empty(); }, 60));
+  EXPECT_EQ(events("ExportFinished")[0][0],
+            (nlohmann::json{{"written", 2}, {"total", 2}, {"cancelled", false}}));
+
+  filed->file = testenv::freshFolder("docs") / "Landing Page.korvelx";
+  person.folder.reset();
+  h.events.clear();
+  h.request("ExportHTML", exportRequest({{"a.html", "html"}, {"b.html", "html"}}));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !events("ExportFinished").empty(); }, 30));
+  EXPECT_EQ(events("ExportFinished")[0][0], (nlohmann::json{{"written", 0}, {"total", 2}, {"cancelled", true}}));
+  ASSERT_EQ(person.startFolders.size(), 2u);
+  EXPECT_EQ(person.startFolders[0], xdg::documents()) << "an untitled document's chooser starts in Documents";
+  EXPECT_EQ(person.startFolders[1], filed->file->parent_path());
+}
+
+TEST(ExportPanelsGtk, TheChooserStartsInTheFolderItIsGiven) {
+  auto panels = ExportPanels::system();
+  auto start = testenv::freshFolder("start here");
+  for (bool folder : {true, false}) {
+    bool answered = false;
+    auto done = [&](std::optional<stdfs::path>) { answered = true; };
+    if (folder) panels.selectFolder(ExportQualityOptions{0}, nullptr, start, done);
+    else panels.selectFile("a.png", ExportQualityOptions{0}, nullptr, start, done);
+    auto* dialog = findToplevel<GtkDialog>(GTK_TYPE_FILE_CHOOSER_DIALOG);
+    ASSERT_TRUE(dialog);
+    // The chooser takes its folder once it has read it.
+    std::string current;
+    RunLoop::runUntil([&] {
+      gchar* shown = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
+      current = shown ? shown : "";
+      g_free(shown);
+      return !current.empty();
+    }, 20);
+    EXPECT_EQ(stdfs::path(current), start) << folder;
+    gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);
+    EXPECT_TRUE(answered);
+  }
 }
 
 }  // namespace

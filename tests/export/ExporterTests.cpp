@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -54,6 +56,8 @@ struct Person : OstrelExporterDelegate {
     done(overwrite);
   }
   void report(ExportProgress p) override { reports.push_back(p); }
+  std::vector<ExportOutcome> outcomes;
+  void finished(const ExportOutcome& o) override { outcomes.push_back(o); }
 };
 
 using P = OstrelExporterDelegate::ExportProgress;
@@ -182,6 +186,54 @@ TEST(Exporter, FailedWritesShowTheExportDidNotComplete) {
   EXPECT_EQ(run.completions, 1);
   EXPECT_FALSE(run.allWritten);
   EXPECT_FALSE(fs::exists(*run.person->folder / "a.png"));
+}
+
+using O = OstrelExporterDelegate::ExportOutcome;
+
+TEST(Exporter, TheOutcomeCountsWhatWasWrittenOrSaysWhyItStopped) {
+  auto notAFolder = testenv::freshFolder() / "notes.txt";
+  std::ofstream(notAFolder) << "a file where a folder should be";
+  struct Case {
+    const char* what;
+    std::optional<stdfs::path> folder;
+    bool overwrite;
+    std::vector<std::string> images;
+    O outcome;
+  };
+  const Case cases[] = {
+      {"two files and two images", testenv::freshFolder(), true, {"a.png", "b.png"}, {4, 4, false, ""}},
+      {"two files", testenv::freshFolder(), true, {}, {2, 2, false, ""}},
+      {"chooser cancelled", std::nullopt, true, {}, {0, 2, true, ""}},
+      {"overwrite declined", testenv::freshFolder(), false, {}, {0, 2, true, ""}},
+      {"no folder there", notAFolder / "out", true, {}, {0, 2, false, "The folder “out” doesn't exist."}},
+  };
+  for (const auto& c : cases) {
+    Export run;
+    run.image("a.png", "A");
+    run.image("b.png", "B");
+    run.person->folder = c.folder;
+    run.person->overwrite = c.overwrite;
+    if (c.folder && !c.overwrite) std::ofstream(*c.folder / "page.html") << "old";
+    run.go(request({out("page.html", "html"), out("page.svg", "svg")}, c.images));
+    ASSERT_EQ(run.person->outcomes.size(), 1u) << c.what;
+    EXPECT_EQ(run.person->outcomes[0], c.outcome) << c.what << ": " << run.person->outcomes[0].reason;
+    // Nothing is left behind by the look at whether the folder takes files.
+    if (c.folder && c.overwrite && stdfs::is_directory(*c.folder))
+      for (const auto& item : stdfs::directory_iterator(*c.folder))
+        EXPECT_EQ(item.path().filename().string().find("korvel-tmp"), std::string::npos) << item.path();
+  }
+}
+
+TEST(Exporter, AFolderWithoutWritePermissionIsNamedInTheOutcome) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions don't hold for the superuser";
+  auto folder = testenv::freshFolder("locked");
+  stdfs::permissions(folder, stdfs::perms::owner_read | stdfs::perms::owner_exec);
+  Export run;
+  run.person->folder = folder;
+  run.go(request({out("page.html", "html"), out("page.svg", "svg")}));
+  stdfs::permissions(folder, stdfs::perms::owner_all);
+  ASSERT_EQ(run.person->outcomes.size(), 1u);
+  EXPECT_EQ(run.person->outcomes[0].reason, "You don't have permission to save in “" + folder.filename().string() + "”.");
 }
 
 TEST(ExportFileWriter, MissingImageNeverRemovesTheOldCopy) {

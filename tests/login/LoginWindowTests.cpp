@@ -90,7 +90,8 @@ TEST_F(LoginWindow, SignsInOnTheLoginPageAndClosesOnFinish) {
   EXPECT_EQ(page().uri(), service->base() + "/?mid=" + login->machineID());
   EXPECT_FALSE(window->view()->isSpinnerShown());
   ASSERT_TRUE(RunLoop::runUntil([&] { return window->view()->pageOpacity() >= 1.0; }, 10));
-  ASSERT_TRUE(RunLoop::runUntil([&] { return run("window.korvel_cloud_endpoint") == cloudEndpoint; }, 10));
+  // The local services are in use: the page names them, not the cloud's address.
+  ASSERT_TRUE(RunLoop::runUntil([&] { return run("window.korvel_cloud_endpoint") == service->base(); }, 10));
 
   run("document.getElementById('token').value = 'good-1';"
       "document.getElementById('subscribe').checked = true;"
@@ -173,6 +174,24 @@ TEST_F(LoginWindow, ALoadsTimeOutCheckDoesNotActOnALaterLoad) {
   service->setSwitches({{"pageDelayMs", 0}});
   ASSERT_TRUE(loaded);
   EXPECT_EQ(page().uri().rfind(service->base(), 0), 0u) << page().uri();
+}
+
+TEST_F(LoginWindow, TheRefusalNoticeLeavesThePageReadable) {
+  ASSERT_TRUE(showLoginPage());
+  run("window.__marker = 1; document.getElementById('token').value = 'unknown';"
+      "document.getElementById('signin').click(); true");
+  ASSERT_TRUE(reloaded());
+  ASSERT_FALSE(window->view()->notice().empty());
+  // No text of the page, its footer with the services' address included, lies in the notice's band.
+  auto covered = run("(function (top, bottom) { return Array.prototype.filter.call("
+                     "document.querySelectorAll('h1, label, button, p, a, span'), function (e) {"
+                     "var r = e.getBoundingClientRect(); return r.height > 0 && r.bottom > top && r.top < bottom;"
+                     "}).map(function (e) { return e.id || e.tagName; }); })(" +
+                     std::to_string(LoginWindowView::noticeTop) + ", " + std::to_string(LoginWindowView::noticeTop + 24) +
+                     ")");
+  EXPECT_EQ(covered, nlohmann::json::array());
+  EXPECT_TRUE(RunLoop::runUntil(
+      [&] { return run("document.getElementById('endpoint').textContent") == service->base(); }, 10));
 }
 
 }  // namespace

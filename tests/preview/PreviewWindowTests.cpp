@@ -98,7 +98,8 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
   EXPECT_NE(page.webView().uri().find("/_app/resources/Ostrel/preview.html?imageBaseURL="), std::string::npos);
   ASSERT_TRUE(waitFor([&] { return document->deviceManager().descriptorForDevice("korvel-phone") != nullptr; }));
   ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
-  EXPECT_EQ(preview->title().rfind("title  (", 0), 0u) << preview->title();
+  // The preview shows the frame the selected layer belongs to.
+  EXPECT_EQ(preview->title().rfind("Home  (", 0), 0u) << preview->title();
 
   // Once the editor listens, a reload tells it of the page's start and of the prototype's error.
   auto& editor = document->ostrelViewController().webViewController();

@@ -13,6 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/JsonCoder.h"
 #include "zip/ZZFileName.h"
+#include "platform/RunLoop.h"
 
 namespace {
 
@@ -65,6 +66,10 @@ KXDocumentContainer::Entries comparable(const KXDocumentContainer::Entries& entr
   return out;
 }
 
+void requireMainThreadForSweep() {
+  if (!RunLoop::isMainThread()) KORVEL_FATAL("KXDocumentContainer.removeUnclaimedWorkingCopies called off the main thread");
+}
+
 }  // namespace
 
 bool KXDocumentContainer::isCurrentCopy(const KXDocumentArchive& archive, ArchiveRelation relation) {
@@ -105,6 +110,34 @@ bool KXDocumentContainer::workingCopyDiffersFromInfo() {
   return now != recorded;
 }
 
+bool KXDocumentContainer::workingCopyHoldsContentsOf(const KXDocumentArchive& archive) {
+  // The origin's files read afresh: its stored manifest is only what the writer claimed.
+  Entries theirs;
+  bool readable = true;
+  archive.backing().forEach([&](const std::string& path, const DataReader& reader) {
+    auto entry = KXDocumentArchive::makeEntry(reader);
+    if (!entry) readable = false;
+    else theirs.emplace(path, *entry);
+  });
+  if (!readable) return false;
+  theirs = comparable(theirs);
+  auto mine = comparable(projectDirectoryArchive_->manifest().files.value_or(Entries{}));
+  const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
+  const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
+  for (const auto& [path, entry] : mine) {
+    auto it = theirs.find(path);
+    if (it != theirs.end()) {
+      if (!(it->second == entry) || !entry.sha1) return false;
+      continue;
+    }
+    // Images and assets nothing names are left out of every save: they are no unsaved edit.
+    if (path.rfind(images, 0) != 0 && path.rfind(assets, 0) != 0) return false;
+  }
+  for (const auto& [path, entry] : theirs)
+    if (!mine.count(path)) return false;
+  return true;
+}
+
 void KXDocumentContainer::setWorkingCopyAside() {
   auto stamp = KXDocumentArchive::formatDate(std::chrono::system_clock::now());
   auto aside = baseDirectory() / (uuidDirectory_.filename().string() + setAsideInfix + stamp);
@@ -133,7 +166,14 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   if (!preserve) {
     // Edits made here that never reached the origin are kept aside before the origin's
     // newer content replaces them.
-    if (origin && workingCopyDiffersFromInfo()) setWorkingCopyAside();
+    // A save that landed before its record was written left a file that holds just what the
+    // working copy holds: nothing to keep aside then.
+    if (origin && workingCopyDiffersFromInfo()) {
+      if (workingCopyHoldsContentsOf(archive))
+        log("The origin holds what the working copy holds; nothing to keep aside");
+      else
+        setWorkingCopyAside();
+    }
     if (auto reflected = projectDirectoryArchive_->reflect(archive); !reflected) {
       log("Error reading: " + reflected.error().description());
       return reflected;
@@ -207,4 +247,33 @@ void KXDocumentContainer::reflectOrigin(const KXDocumentArchive* archive, bool i
                          {"modificationDate", KXDocumentArchive::formatDate(date)}};
   (void)fs::writeAtomically(uuidDirectory_ / nameForOriginInfo, KXDocumentArchive::encode(info), 0600);
   log("Updating origin: " + url.string() + ", last modified on: " + describe(date));
+}
+
+std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
+  requireMainThreadForSweep();
+  std::set<std::filesystem::path> live;
+  for (auto& weak : allInstances())
+    if (auto c = weak.lock(); c && c->isValid_) live.insert(c->uuidDirectory_);
+  const std::string prefix = "Korvel-";
+  std::vector<std::filesystem::path> unclaimed;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(baseDirectory(), ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const auto& dir = it->path();
+    auto name = dir.filename().string();
+    // Set-aside copies carry more than the UUID after the prefix and stay.
+    if (name.rfind(prefix, 0) != 0 || !Uuid::parse(name.substr(prefix.size()))) continue;
+    std::error_code kind;
+    if (!it->is_directory(kind) || it->is_symlink(kind) || live.count(dir)) continue;
+    auto text = fs::readText(dir / nameForOriginInfo);
+    if (text) {
+      auto info = decodeOriginInfo(*text, nullptr);
+      if (info && Bookmark::resolve(info->bookmarkData)) continue;
+    } else if (!isMissingFile(text.error())) {
+      continue;  // unreadable for now: judged another time
+    }
+    unclaimed.push_back(dir);
+  }
+  for (const auto& dir : unclaimed) (void)fs::removeItem(dir);
+  return unclaimed.size();
 }

@@ -69,6 +69,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
                                                              std::optional<std::filesystem::path> requiredOriginIfExists);
   // A container working in place in a folder document.
   static Result<std::shared_ptr<KXDocumentContainer>> create(std::shared_ptr<KXDocumentArchive> projectDirectoryArchive);
+  // Removes the working copies under baseDirectory() that no live container uses and whose
+  // origin record is missing or names a file that is gone (an untitled document or a draft
+  // of an earlier session that ended without closing it). Returns how many went.
+  static std::size_t removeUnclaimedWorkingCopies();
   // The shared invalid container a document holds before its first read and after it closes.
   static std::shared_ptr<KXDocumentContainer> placeholder();
 
@@ -144,6 +148,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool isCurrentCopy(const KXDocumentArchive& archive, ArchiveRelation relation);
   void reflectOrigin(const KXDocumentArchive* archive, bool isDraft);
   bool workingCopyDiffersFromInfo();
+  // Whether every file a save would write is in `archive` with the same content (call after
+  // workingCopyDiffersFromInfo, which brings the working copy's manifest up to date).
+  bool workingCopyHoldsContentsOf(const KXDocumentArchive& archive);
   void setWorkingCopyAside();
 
   void updateHasManifestChanges();

@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""What a person meets after a crash and where korvel may not write, on a private X display.
+
+- A document saved and then killed reopens with no alert and nothing set aside, even though
+  its working copy never recorded the save.
+- An untitled document's draft, kept by an autosave before a kill, comes back at the next start
+  as an edited untitled document with its edit in it; a working copy of no document and no
+  draft is removed.
+- A double click on a text layer lets the person type into it; the edit is saved.
+- In a folder the person can't write to, saving shows "You don't have permission to save in
+  “folder”." and an export into it says why it stopped.
+
+Usage: korvel_recovery.py <korvel executable> <source tree>
+"""
+import glob
+import json
+import os
+import shutil
+import signal
+import stat
+import sys
+import time
+import uuid
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from korvel_desktop import Desktop, layers_in  # noqa: E402
+
+desk = Desktop(sys.argv[1], sys.argv[2], "recovery")
+EXAMPLE = os.path.join(desk.root, "resources/WelcomeWindow/examples/example-landing page.korvelx")
+WELCOME = "^Welcome to Korvel$"
+AUTOSAVE = os.path.join(desk.home, ".local/share/Korvel/Autosave Information")
+# Where the editor page puts things (window coordinates, below the title and menu bars): the
+# tools on the left, their buttons in rows, the first frame's layers to the right of the tools.
+ADD_TEXT = (120, 96)
+EXPORT_BUTTON, EXPORT_SVG, EXPORT_GO = (120, 156), (21, 256), (120, 296)
+CANVAS_X, CANVAS_Y = 259, 117  # where the first frame's layers are measured from
+
+
+def texts_in(path):
+    try:
+        with zipfile.ZipFile(path) as z:
+            document = json.loads(z.read("design/document.json"))
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile):
+        return None
+    return [layer.get("text") for page in document.get("pages", []) for layer in page.get("layers", [])]
+
+
+def focus_editor(window):
+    desk.xdo("windowraise", window)
+    desk.xdo("windowfocus", "--sync", window, check=False)
+    time.sleep(0.3)
+    _, _, width, height = desk.geometry(window)
+    desk.click(window, width // 2, height - 40)
+    time.sleep(0.5)
+
+
+def kill(korvel):
+    os.killpg(korvel.proc.pid, signal.SIGKILL)
+    korvel.proc.wait()
+
+
+def unprivileged_korvel():
+    """A korvel that the folders' permissions bind even when the tests run as the superuser."""
+    if os.geteuid() != 0:
+        return desk.korvel_path
+    wrapper = os.path.join(desk.work, "korvel-unprivileged")
+    with open(wrapper, "w") as f:
+        f.write('#!/bin/sh\nexec setpriv --bounding-set -dac_override,-dac_read_search -- "%s" "$@"\n'
+                % desk.korvel_path)
+    os.chmod(wrapper, 0o755)
+    return wrapper
+
+
+def kill_after_save_then_reopen():
+    """A save that landed before the working copy recorded it: no alert, nothing set aside."""
+    saved = os.path.join(desk.documents, "Landing Page.korvelx")
+    shutil.copy(EXAMPLE, saved)
+    korvel = desk.start_korvel("kill-after-save-1")
+    desk.wait_window(WELCOME)
+    desk.hand_file(saved)
+    window = desk.wait_window("^Landing Page")
+    korvel.wait_log("Editor page ready")
+    # What the working copy knows of its file before the save.
+    infos = glob.glob(os.path.join(AUTOSAVE, "Korvel-*", "info"))
+    if len(infos) != 1:
+        desk.fail("expected one working copy, found %r" % infos)
+    with open(infos[0], "rb") as f:
+        before = f.read()
+    desk.attempt("the edit", lambda: (focus_editor(window), desk.keys("ctrl+a", "Delete")),
+                 lambda: desk.find_window("Edited"))
+    desk.keys("ctrl+s")
+    desk.wait_until(lambda: layers_in(saved) == ["features", "footer"], "the save")
+    kill(korvel)
+    # The kill fell between the save and the working copy's record of it: the record is the one
+    # from before the save, the file holds what the working copy holds.
+    with open(infos[0], "wb") as f:
+        f.write(before)
+    korvel = desk.start_korvel("kill-after-save-2")
+    desk.wait_window(WELCOME)
+    desk.hand_file(saved)
+    desk.wait_window("^Landing Page")
+    korvel.wait_log("Editor page ready")
+    time.sleep(2)
+    desk.log("screenshot after reopening:", desk.shot("reopened-after-kill"))
+    if "Alert:" in korvel.text():
+        desk.fail("an alert came up after reopening: " +
+                  [line for line in korvel.text().splitlines() if "Alert:" in line][0])
+    aside = [n for n in os.listdir(AUTOSAVE) if " unsaved edits " in n]
+    if aside:
+        desk.fail("a copy was set aside: %r" % aside)
+    logs = "".join(open(p, errors="replace").read() for p in glob.glob(os.path.join(AUTOSAVE, "Korvel-*/container.log")))
+    if "nothing to keep aside" not in logs:
+        desk.fail("the working copy was not compared with the file")
+    desk.log("reopened after a kill that followed a save: no alert, nothing set aside")
+    kill(korvel)
+
+
+def crashed_untitled_draft_comes_back():
+    korvel = desk.start_korvel("draft-1")
+    welcome = desk.wait_window(WELCOME)
+    time.sleep(1)
+    desk.attempt("a new document", lambda: (desk.xdo("windowfocus", "--sync", welcome, check=False),
+                                            desk.keys("ctrl+n")),
+                 lambda: desk.find_window("^Untitled"))
+    window = desk.wait_window("^Untitled")
+    korvel.wait_log("Editor page ready")
+    time.sleep(1)
+    desk.attempt("adding a text layer", lambda: desk.click(window, *ADD_TEXT),
+                 lambda: desk.find_window("^Untitled.*Edited"))
+    # The periodic autosave keeps a draft of the untitled document.
+    desk.wait_until(lambda: glob.glob(os.path.join(AUTOSAVE, "Untitled*.korvelx")), "the draft", 120)
+    draft = glob.glob(os.path.join(AUTOSAVE, "Untitled*.korvelx"))[0]
+    desk.wait_until(lambda: texts_in(draft) == ["Text"], "the edit in the draft", 30)
+    kill(korvel)
+    # A working copy of an untitled document that never kept a draft: nothing refers to it.
+    orphan = os.path.join(AUTOSAVE, "Korvel-" + str(uuid.uuid4()).upper())
+    os.makedirs(os.path.join(orphan, "container", "design"))
+    korvel = desk.start_korvel("draft-2")
+    window = desk.wait_window("^Untitled.*Edited", 90)
+    korvel.wait_log("Reopened the draft")
+    time.sleep(2)
+    desk.log("screenshot of the draft brought back:", desk.shot("draft-back"))
+    if desk.find_window(WELCOME):
+        desk.fail("the welcome window came up over the draft")
+    desk.log("the untitled draft came back edited:", desk.xdo("getwindowname", window))
+    kill(korvel)
+    left = [n for n in os.listdir(AUTOSAVE) if n.startswith("Korvel-") and " unsaved edits " not in n]
+    desk.log("working copies left:", len(left))
+    if os.path.exists(orphan):
+        desk.fail("a working copy of no document and no draft stayed")
+
+
+def double_click_edits_a_text_layer():
+    saved = os.path.join(desk.documents, "Typing.korvelx")
+    shutil.copy(EXAMPLE, saved)
+    korvel = desk.start_korvel("typing")
+    desk.wait_window(WELCOME)
+    desk.hand_file(saved)
+    window = desk.wait_window("^Typing")
+    korvel.wait_log("Editor page ready")
+    time.sleep(1)
+    # The example's "footer" text layer lies at (40, 320), 560 × 32 in its frame.
+    at = (CANVAS_X + 40 + 60, CANVAS_Y + 320 + 16)
+    desk.xdo("windowfocus", "--sync", window, check=False)
+    desk.click(window, *at, repeat=2)
+    time.sleep(0.5)
+    desk.keys("ctrl+a")
+    desk.xdo("type", "--delay", "40", "Typed by hand")
+    desk.keys("Return")
+    desk.wait_until(lambda: desk.find_window("^Typing.*Edited"), "the typed edit", 20)
+    desk.log("screenshot of the typed layer:", desk.shot("typed"))
+    desk.keys("ctrl+s")
+    desk.wait_until(lambda: texts_in(saved) and "Typed by hand" in texts_in(saved), "the typed text in the file", 30)
+    desk.log("a double click edited a text layer; the file holds:", texts_in(saved))
+    kill(korvel)
+
+
+def read_only_folder():
+    locked = os.path.join(desk.home, "Shared")
+    os.makedirs(locked)
+    document = os.path.join(locked, "Landing Page.korvelx")
+    shutil.copy(EXAMPLE, document)
+    os.chmod(locked, stat.S_IRUSR | stat.S_IXUSR | stat.S_IRGRP | stat.S_IXGRP | stat.S_IROTH | stat.S_IXOTH)
+    plain = desk.korvel_path
+    desk.korvel_path = unprivileged_korvel()
+    try:
+        korvel = desk.start_korvel("read-only")
+        desk.wait_window(WELCOME)
+        desk.hand_file(document)
+        window = desk.wait_window("^Landing Page")
+        korvel.wait_log("Editor page ready")
+        desk.attempt("the edit", lambda: (focus_editor(window), desk.keys("ctrl+a", "Delete")),
+                     lambda: desk.find_window("Edited"))
+        desk.keys("ctrl+s")
+        sentence = "You don't have permission to save in \u201cShared\u201d."
+        korvel.wait_log(sentence, timeout=30)
+        time.sleep(1)
+        desk.log("screenshot of the save alert:", desk.shot("save-refused"))
+        if "no temporary file" in "".join(l for l in korvel.text().splitlines() if "Alert:" in l):
+            desk.fail("the alert showed the low-level message")
+        desk.keys("Return")
+        time.sleep(1)
+        # An export into the same folder: the chooser opens in the document's folder.
+        desk.click(window, *EXPORT_BUTTON)
+        time.sleep(0.5)
+        desk.click(window, *EXPORT_SVG)
+        desk.attempt("the export folder chooser", lambda: desk.click(window, *EXPORT_GO),
+                     lambda: desk.find_window("^Export to Folder"))
+        time.sleep(1)
+        desk.keys("Return")
+        korvel.wait_log("export stopped: " + sentence, timeout=30)
+        time.sleep(1)
+        desk.log("screenshot of the refused export:", desk.shot("export-refused"))
+        desk.log("saving and exporting into a read-only folder say why in words")
+        kill(korvel)
+    finally:
+        desk.korvel_path = plain
+        os.chmod(locked, stat.S_IRWXU)
+
+
+kill_after_save_then_reopen()
+double_click_edits_a_text_layer()
+read_only_folder()
+crashed_untitled_draft_comes_back()
+desk.cleanup()
+shutil.rmtree(desk.work, ignore_errors=True)
+desk.log("PASS")

@@ -206,21 +206,33 @@
     ipc.on('GetColorSample', sampled);
   }
 
-  function acceptDrops() {
+  // Registered while the page loads, before the host's drop blocker, so that pictures dropped on
+  // the canvas still reach the editor; anything dropped elsewhere is left to the blocker.
+  function onCanvas(event) {
     var canvas = document.getElementById('canvas');
-    if (!canvas) return;
-    canvas.addEventListener('dragover', function (event) {
-      event.preventDefault();
-      canvas.classList.add('dropping');
-    });
-    canvas.addEventListener('dragleave', function () { canvas.classList.remove('dropping'); });
-    canvas.addEventListener('drop', function (event) {
+    return canvas && event.target instanceof Node && canvas.contains(event.target) ? canvas : null;
+  }
+
+  function acceptDrops() {
+    window.addEventListener('dragover', function (event) {
+      var canvas = onCanvas(event);
+      if (canvas) canvas.classList.add('dropping');
+    }, true);
+    window.addEventListener('dragleave', function (event) {
+      var canvas = onCanvas(event);
+      if (canvas) canvas.classList.remove('dropping');
+    }, true);
+    window.addEventListener('drop', function (event) {
+      var canvas = onCanvas(event);
+      if (!canvas) return;
       event.preventDefault();
       canvas.classList.remove('dropping');
       lastPoint = canvasPoint(event);
       sendFiles(event.dataTransfer && event.dataTransfer.files, lastPoint);
+    }, true);
+    document.addEventListener('mousemove', function (event) {
+      if (onCanvas(event)) lastPoint = canvasPoint(event);
     });
-    canvas.addEventListener('mousemove', function (event) { lastPoint = canvasPoint(event); });
   }
 
   function followClipboard() {
@@ -241,10 +253,10 @@
   state.sendFiles = sendFiles;
   state.sampleColour = sampleColour;
 
+  acceptDrops();
   document.addEventListener('DOMContentLoaded', function () {
     listenForMedia();
     buildMediaTools();
-    acceptDrops();
     followClipboard();
   });
 })();

@@ -139,7 +139,9 @@ TEST(EditorPageMedia, DroppedPNGWebPAndSVGBecomeLayersOfTheirSize) {
   EXPECT_EQ(p.page(dropScript({{"a.png", "image/png", png}, {"b.webp", "image/webp", webp},
                                {"c.svg", "image/svg+xml", svg}})),
             nlohmann::json(3));
-  ASSERT_TRUE(p.receivedCount("DocumentInsertImage", 2));
+  ASSERT_TRUE(p.receivedCount("DocumentInsertImage", 2))
+      << p.page("JSON.stringify([OstrelStandIn.posted, OstrelStandIn.received.map(e => e.event)])").value_or("?")
+      << p.document->storedImages.size();
   ASSERT_TRUE(p.receivedCount("DocumentInsertSVG", 1));
   std::map<std::string, nlohmann::json> sizes;
   for (auto& args : p.received("DocumentInsertImage")) sizes[args[1]] = args[2];
@@ -166,7 +168,7 @@ TEST(EditorPageMedia, LayersCopiedInOneDocumentPasteInAnotherAndOthersSeeThePict
     return picture && !picture->empty();
   }, 60));
   EXPECT_EQ(pasteboard.types(), (std::vector<std::string>{"com.korvel.ostrel.layers", "image/png", "image/tiff"}));
-  EXPECT_EQ(from.document->calls, std::vector<std::string>{"copyImages"});
+  EXPECT_EQ(std::count(from.document->calls.begin(), from.document->calls.end(), "copyImages"), 1);
 
   // Another program sees our types and reads the picture.
   auto targets = tool({"xclip", "-selection", "clipboard", "-t", "TARGETS", "-o"});
@@ -182,7 +184,7 @@ TEST(EditorPageMedia, LayersCopiedInOneDocumentPasteInAnotherAndOthersSeeThePict
   ASSERT_EQ(answer.size(), 3u);
   ASSERT_TRUE(answer[0].is_array());
   EXPECT_EQ(answer[0][0]["type"], "rect");
-  EXPECT_EQ(to.document->calls, std::vector<std::string>{"pasteImages"});
+  EXPECT_EQ(std::count(to.document->calls.begin(), to.document->calls.end(), "pasteImages"), 1);
   EXPECT_TRUE(waitFor([&] { return to.page("document.querySelectorAll('.layer').length") == nlohmann::json(1); }));
 
   // A later copy keeps the clipboard even when an earlier, larger picture finishes after it.
@@ -206,9 +208,11 @@ TEST(EditorPageMedia, AnImageCopiedByAnotherProgramPastesAsAnImageLayer) {
   const gchar* argv[] = {"xclip", "-quiet", "-selection", "clipboard", "-t", "image/png", "-i", file.c_str(), nullptr};
   GSubprocess* xclip = g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_SILENCE, nullptr);
   ASSERT_TRUE(xclip);
+  // Once the other program owns the clipboard, it offers its picture and nothing of ours.
   ASSERT_TRUE(waitFor([] {
     auto types = Pasteboard::general().types();
-    return std::find(types.begin(), types.end(), "image/png") != types.end();
+    return std::find(types.begin(), types.end(), "image/png") != types.end() &&
+           std::find(types.begin(), types.end(), PasteboardType::ostrelLayers) == types.end();
   }));
   ASSERT_TRUE(p.page("OstrelStandIn.paste()") == nlohmann::json(true));
   ASSERT_TRUE(p.receivedCount("DocumentPaste", 1));

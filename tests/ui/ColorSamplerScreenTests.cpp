@@ -48,16 +48,16 @@ struct Swatch {
     gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
     gtk_window_set_default_size(GTK_WINDOW(window), 200, 160);
     gtk_window_move(GTK_WINDOW(window), x, y);
-    GdkRGBA rgba;
     gdk_rgba_parse(&rgba, colour);
     g_signal_connect(window, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer data) {
                        gdk_cairo_set_source_rgba(cr, static_cast<GdkRGBA*>(data));
                        cairo_paint(cr);
                        return TRUE;
-                     }), new GdkRGBA(rgba));
+                     }), &rgba);
     gtk_widget_show(window);
   }
   ~Swatch() { gtk_widget_destroy(window); }
+  GdkRGBA rgba;
   GtkWidget* window;
 };
 

@@ -1,6 +1,8 @@
 // The colour sampler's loupe over GTK on X11. The screen is captured once, as sampling starts,
-// so that the loupe never magnifies itself; the pointer and keyboard are grabbed so that every
-// move, click and Escape reaches the loupe wherever the pointer is.
+// and shown still in a window over the whole screen, with the round loupe drawn on it where the
+// pointer is: the loupe never magnifies itself, and it moves without moving a window, which X
+// servers without a compositor do not repaint reliably. The pointer and keyboard are grabbed so
+// that every move, click and Escape reaches the sampler.
 
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -30,7 +32,12 @@ class GtkLoupe : public RWColorSampler::Loupe {
     sampler_ = &sampler;
     GdkWindow* root = gdk_get_default_root_window();
     screen_.reset(gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root)));
+    if (!screen_) return dismiss();
     if (!window_) build();
+    int width = gdk_pixbuf_get_width(screen_.get()), height = gdk_pixbuf_get_height(screen_.get());
+    gtk_window_move(GTK_WINDOW(window_), 0, 0);
+    gtk_widget_set_size_request(window_, width, height);
+    gtk_window_resize(GTK_WINDOW(window_), width, height);
     double x = 0, y = 0;
     if (GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())))
       gdk_device_get_position_double(pointer, nullptr, &x, &y);
@@ -50,22 +57,9 @@ class GtkLoupe : public RWColorSampler::Loupe {
  private:
   void build() {
     window_ = gtk_window_new(GTK_WINDOW_POPUP);
-    gtk_window_set_default_size(GTK_WINDOW(window_), Geometry::windowSize, Geometry::windowSize);
-    gtk_widget_set_size_request(window_, Geometry::windowSize, Geometry::windowSize);
     gtk_widget_set_app_paintable(window_, TRUE);
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
     gtk_widget_add_events(window_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_KEY_PRESS_MASK);
-    // Round without a compositor: the window's shape is the circle, row by row.
-    cairo_region_t* shape = cairo_region_create();
-    double r = Geometry::windowSize / 2.0;
-    for (int row = 0; row < Geometry::windowSize; ++row) {
-      double dy = row + 0.5 - r;
-      double half = std::sqrt(std::max(0.0, r * r - dy * dy));
-      cairo_rectangle_int_t span{static_cast<int>(std::floor(r - half)), row, static_cast<int>(std::ceil(2 * half)), 1};
-      cairo_region_union_rectangle(shape, &span);
-    }
-    gtk_widget_shape_combine_region(window_, shape);
-    cairo_region_destroy(shape);
     g_signal_connect(window_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) {
                        static_cast<GtkLoupe*>(self)->draw(cr);
                        return TRUE;
@@ -135,18 +129,25 @@ class GtkLoupe : public RWColorSampler::Loupe {
     const guint8* centre = gdk_pixbuf_read_pixels(capture_.get()) + (rect.height / 2) * gdk_pixbuf_get_rowstride(capture_.get()) +
                            (rect.width / 2) * 4;
     colour_ = Color{centre[0] / 255.0, centre[1] / 255.0, centre[2] / 255.0, 1.0};
+    // Only where the loupe was and where it is now needs drawing again.
+    gtk_widget_queue_draw_area(window_, frame_.x, frame_.y, frame_.width, frame_.height);
     frame_ = Geometry::window(x, y);
-    gtk_window_move(GTK_WINDOW(window_), frame_.x, frame_.y);
-    gtk_widget_queue_draw(window_);
+    gtk_widget_queue_draw_area(window_, frame_.x, frame_.y, frame_.width, frame_.height);
   }
 
   void draw(cairo_t* cr) {
-    const double size = Geometry::windowSize;
+    if (screen_) {
+      gdk_cairo_set_source_pixbuf(cr, screen_.get(), 0, 0);
+      cairo_paint(cr);
+    }
     cairo_save(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0);
-    cairo_paint(cr);
+    cairo_translate(cr, frame_.x, frame_.y);
+    drawLoupe(cr);
     cairo_restore(cr);
+  }
+
+  void drawLoupe(cairo_t* cr) {
+    const double size = Geometry::windowSize;
     cairo_save(cr);
     cairo_arc(cr, size / 2, size / 2, size / 2, 0, 2 * M_PI);
     cairo_clip(cr);

@@ -101,6 +101,9 @@ TEST(ColorSamplerScreen, AClickPicksThePixelUnderThePointerOfAnotherWindow) {
   // The loupe magnifies the swatch around the pointer; its dark hex label sits below the centre.
   ASSERT_TRUE(waitFor([] { return pointerGrabbed() && screenPixel(350, 272) != "#3366CC"; }));
   ASSERT_TRUE(xdotool({"mousemove", "400", "280"}));
+  // The loupe followed: its label is below the new place, the magnified swatch around it.
+  ASSERT_TRUE(waitFor([] { return screenPixel(400, 302) != "#3366CC" && screenPixel(350, 272) == "#3366CC"; }));
+  EXPECT_EQ(screenPixel(370, 270), "#3366CC");
   ASSERT_TRUE(xdotool({"click", "1"}));
   ASSERT_TRUE(waitFor([&] { return sampling.answered; }));
   ASSERT_TRUE(sampling.colour);

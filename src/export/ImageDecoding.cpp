@@ -13,6 +13,8 @@ ImageSize::Facts factsOf(int width, int height) {
 }
 
 std::optional<DecodedImage> fromWebP(const Data& data) {
+  auto size = ImageData::bitmapSize(data);
+  if (!size || double(size->width) * double(size->height) > ImageData::maximumPixels) return std::nullopt;
   auto bitmap = WebP::decode(data);
   if (!bitmap) return std::nullopt;
   Data png = ImageEncoding::png(*bitmap);

@@ -93,7 +93,8 @@ Result<Data> rasterisePDF(const Data& pdf) {
   GObjectPtr<PopplerPage> page(poppler_document_get_page(document.get(), 0));
   double width = 0, height = 0;
   poppler_page_get_size(page.get(), &width, &height);
-  if (!(width >= 1 && height >= 1 && width <= maximumSide && height <= maximumSide))
+  if (!(width >= 1 && height >= 1 && width <= maximumSide && height <= maximumSide &&
+        std::ceil(width) * std::ceil(height) <= maximumPixels))
     return fail(ErrorDomain, notRasterised, "The PDF's page size is out of range");
   cairo_surface_t* surface =
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height)));

@@ -22,6 +22,10 @@ bool isPDF(const Data& bytes);
 // "%!PS" text, or the binary EPS preview header C5 D0 D3 C6.
 bool isPostScript(const Data& bytes);
 
+// The most pixels a picture may have to be decoded or drawn in full: well above a 20-megapixel
+// photograph, well below what a hostile header could make us allocate.
+inline constexpr double maximumPixels = 64.0 * 1024 * 1024;
+
 struct PixelSize {
   int width = 0;
   int height = 0;

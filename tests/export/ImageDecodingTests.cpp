@@ -72,6 +72,7 @@ TEST(ImageData, StoresBitmapsAsTheyAreAndDrawingsAsPNG) {
   ASSERT_TRUE(fromPdf);
   EXPECT_EQ(ImageData::bitmapSize(*fromPdf), (ImageData::PixelSize{30, 20}));
   EXPECT_FALSE(ImageData::storableImage(pdf(30000, 20)));
+  EXPECT_FALSE(ImageData::storableImage(pdf(19000, 19000))) << "too many pixels";
   EXPECT_EQ(ImageData::storableImage(dataFromString("abc")).error().code, ImageData::notAnImage);
   EXPECT_FALSE(ImageData::storableImage(dataFromString("%PDF-1.4 nothing")));
   auto slow = ImageData::rasterisePostScript(dataFromString("%!PS\n{} loop\n"), std::chrono::milliseconds(500));
@@ -106,6 +107,13 @@ TEST(ImageDecoding, WebPReachesItsDecoderByNameOrBytesAndIsStoredAsPNG) {
     EXPECT_EQ(pixels(*decoded), *c.size) << c.what;
     EXPECT_EQ(isPNG(decoded->bytesToStore), c.storedAsPNG) << c.what;
   }
+  // A WebP whose header promises more pixels than a design holds is not decoded.
+  Data huge = webp;
+  ASSERT_EQ(std::string(huge.begin() + 12, huge.begin() + 16), "VP8L");
+  // Lossless header: width and height minus one in 14 bits each, alpha, version 0.
+  huge[21] = 0xFF, huge[22] = 0xFF, huge[23] = 0xFF, huge[24] = 0x1F;
+  EXPECT_EQ(ImageData::bitmapSize(huge), (ImageData::PixelSize{16384, 16384}));
+  EXPECT_FALSE(ImageDecoding::imageFromData(huge, "huge.webp"));
   // A bitmap the general decoder reads is stored byte for byte.
   EXPECT_EQ(ImageDecoding::imageFromData(png, "a.png")->bytesToStore, png);
   auto stored = ImageDecoding::imageFromData(webp, std::nullopt)->bytesToStore;

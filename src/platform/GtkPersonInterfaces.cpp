@@ -216,7 +216,8 @@ class GtkPanels : public Panels {
       const PanelFileType* picked = type;
       for (auto* t : offered)
         if (chosenName && t->displayName == chosenName) picked = t;
-      if (!paths.empty() && picked) out = SavePanelResult{paths.front(), picked->typeName};
+      // A panel that offers no types still answers the chosen path.
+      if (!paths.empty()) out = SavePanelResult{paths.front(), picked ? picked->typeName : std::string()};
     }
     g_object_unref(chooser);
     return out;

@@ -90,6 +90,7 @@
         frame.style.width = (layer.width || 100) + 'px';
         frame.style.height = (layer.height || 40) + 'px';
         if (layer.type === 'rect') frame.style.background = layer.fill || '#4a90e2';
+        else if (state.drawLayer && state.drawLayer(frame, layer)) frame.classList.add('media');
         else frame.textContent = layer.text || layer.name || layer.id;
         frame.addEventListener('click', function (event) {
           event.stopPropagation();
@@ -457,6 +458,9 @@
   }
 
   state.addLayer = addLayer;
+  state.edit = edit;
+  state.pageOf = pageOf;
+  state.findLayer = findLayer;
   state.frameOf = frameOf;
   state.exportRequest = exportRequest;
   state.exportSelection = exportSelection;

@@ -102,6 +102,29 @@ Result<std::unique_ptr<SVGXMLDocument>> SVGXMLDocument::create(std::string_view 
 
 SVGXMLDocument::~SVGXMLDocument() { xmlFreeDoc(asDoc(doc_)); }
 
+void SVGXMLDocument::addDefaultSVGNamespaceIfUndeclared() {
+  xmlNode* root = xmlDocGetRootElement(asDoc(doc_));
+  if (!root || root->nsDef) return;
+  xmlNewNs(root, BAD_CAST svgNamespace, nullptr);
+}
+
+std::string SVGXMLDocument::xmlText() const {
+  xmlChar* buffer = nullptr;
+  int size = 0;
+  xmlDocDumpMemory(asDoc(doc_), &buffer, &size);
+  std::string text = buffer && size > 0 ? std::string(reinterpret_cast<const char*>(buffer), size_t(size)) : "";
+  xmlFree(buffer);
+  return text;
+}
+
+void SVGXMLDocument::prepareForThreads() {
+  static const bool ready = [] {
+    xmlInitParser();
+    return true;
+  }();
+  (void)ready;
+}
+
 bool SVGXMLDocument::rw_isSVGImage() const { return svgRoot(doc_) != nullptr; }
 
 std::pair<double, double> SVGXMLDocument::rw_SVGImageSize() const {

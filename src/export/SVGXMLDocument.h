@@ -29,6 +29,14 @@ class SVGXMLDocument {
   // Some attribute value contains "currentColor".
   bool rw_isSVGColorStyleable() const;
 
+  // Declares the SVG namespace as the default one on a root element that declares no namespace
+  // at all; a root that declares any is left alone.
+  void addDefaultSVGNamespaceIfUndeclared();
+  // The whole document as the XML library writes it.
+  std::string xmlText() const;
+  // Sets the XML library up; call once on the main thread before documents are made elsewhere.
+  static void prepareForThreads();
+
   // An SVG length in pixels: a number with an optional two-letter unit; NaN for none.
   static double rw_SVGPixels(const std::optional<std::string>& text);
 

@@ -118,10 +118,6 @@ void OstrelIPCProcessor::runScript(const std::string& script) {
   if (evaluateJavaScript) evaluateJavaScript(script, nullptr);
 }
 
-void OstrelIPCProcessor::notYet(std::string_view method, const nlohmann::json& arguments) {
-  RWLog("Bridge called " + std::string(method) + ", " + describe(arguments) + " (not handled yet)");
-}
-
 void OstrelIPCProcessor::beep(const nlohmann::json&) {
   if (auto& beep = EditorDesktop::shared().beep) beep();
 }

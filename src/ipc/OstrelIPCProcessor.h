@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "canvas/IPCProcessor.h"
+#include "export/ImageDecoding.h"
 #include "ipc/OstrelViewControllerDelegate.h"
 
 class Pasteboard;
@@ -61,8 +63,6 @@ class OstrelIPCProcessor : public IPCProcessor {
 
   void send(const std::string& event, IPCArguments arguments = {});
   void runScript(const std::string& script);
-  // A request whose handler comes with a later part of the editor's work.
-  void notYet(std::string_view method, const nlohmann::json& arguments);
 
   // Answered in the dispatcher.
   void beep(const nlohmann::json& arguments);
@@ -76,6 +76,13 @@ class OstrelIPCProcessor : public IPCProcessor {
   // Images.
   void handleDocumentReceivedImage(const nlohmann::json& arguments);
   void handleDocumentDropIcon(const nlohmann::json& arguments);
+  // A bitmap is stored and announced at once; an SVG is announced once it is optimised.
+  void insertImage(const Data& data, const std::optional<std::string>& originalFilename,
+                   const nlohmann::json& position, bool isSVG);
+  void insertSVG(const Data& data, const std::string& filename, const nlohmann::json& position);
+  // Logs "unable to decode image: " and the name when the bytes are no image.
+  static std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename);
+  static std::optional<double> screenScale();
   // Packages.
   void handlePackageAdd(const nlohmann::json& arguments);
   void handleUpdateKorvelLibrary(const nlohmann::json& arguments);
@@ -88,10 +95,25 @@ class OstrelIPCProcessor : public IPCProcessor {
   void handleChooseImageDialogDrop(const nlohmann::json& arguments);
   void handleShowSaveDialog(const nlohmann::json& arguments);
   void handleShowPathInFileViewer(const nlohmann::json& arguments);
+  // Runs `panel` on the main loop after this request, with the document's window or none.
+  void runPanel(std::function<void(GtkWindow* window)> panel);
+  // Decodes and stores an image; its ImageInfo JSON text, none when it is no image or not stored.
+  std::optional<std::string> storeImage(const Data& bytes, const std::optional<std::string>& name);
   // Layers.
   void handleDocumentCopy(const nlohmann::json& arguments);
   void handleDocumentPaste(const nlohmann::json& arguments);
   void handleDocumentCopyImagesToPasteboard(const nlohmann::json& arguments);
+ public:
+  // A bitmap pasted from the other design tool, as the document stored it.
+  struct BitmapInfo {
+    std::string filename;
+    double pixelWidth = 0;
+    double pixelHeight = 0;
+  };
+
+ private:
+  // Stores the pasted tool's bitmaps; their reference → what was stored.
+  std::map<std::string, BitmapInfo> saveSketchPasteboardImages(const std::string& jsonString);
   // Exports.
   void handleExportHTML(const nlohmann::json& arguments);
   void handleExportToPasteboard(const nlohmann::json& arguments);
@@ -119,8 +141,13 @@ class OstrelIPCProcessor : public IPCProcessor {
   void handleCreateFileAtRelativePath(const nlohmann::json& arguments);
   std::optional<std::filesystem::path> resolveProjectReference(const nlohmann::json& arguments);
 
+  // Work that finishes later (SVG insertions, panels, colour samples, renders) holds this weakly
+  // and drops its answer once the processor is gone.
+  std::shared_ptr<bool> lifetime_ = std::make_shared<bool>(true);
   std::shared_ptr<Pasteboard> stylePasteboard_;
   // The delegate of this processor's exports; they hold it weakly and end when it goes.
   friend class ExportRoad;
   std::shared_ptr<ExportRoad> exportRoad_;
 };
+
+void to_json(nlohmann::json& j, const OstrelIPCProcessor::BitmapInfo& info);

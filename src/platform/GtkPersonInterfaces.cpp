@@ -128,12 +128,29 @@ class GtkAlert : public Alert {
   void beep() override { gdk_display_beep(gdk_display_get_default()); }
 };
 
+void addPatterns(GtkFileFilter* filter, const std::string& extension) {
+  gtk_file_filter_add_pattern(filter, ("*." + extension).c_str());
+  gchar* upper = g_ascii_strup(extension.c_str(), -1);
+  if (extension != upper) gtk_file_filter_add_pattern(filter, (std::string("*.") + upper).c_str());
+  g_free(upper);
+}
+
 void addFilters(GtkFileChooser* chooser, const std::vector<PanelFileType>& types) {
+  // With several types, the first filter shows them all at once.
+  int files = 0;
+  for (auto& t : types) files += !(t.isFolder || t.extension.empty());
+  if (files > 1) {
+    GtkFileFilter* all = gtk_file_filter_new();
+    gtk_file_filter_set_name(all, "All supported files");
+    for (auto& t : types)
+      if (!(t.isFolder || t.extension.empty())) addPatterns(all, t.extension);
+    gtk_file_chooser_add_filter(chooser, all);
+  }
   for (auto& t : types) {
     if (t.isFolder || t.extension.empty()) continue;
     GtkFileFilter* filter = gtk_file_filter_new();
     gtk_file_filter_set_name(filter, t.displayName.c_str());
-    gtk_file_filter_add_pattern(filter, ("*." + t.extension).c_str());
+    addPatterns(filter, t.extension);
     gtk_file_chooser_add_filter(chooser, filter);
   }
 }
@@ -157,11 +174,13 @@ class GtkPanels : public Panels {
     constexpr int openFolderResponse = 1;
     bool folders = false;
     for (auto& t : options.types) folders |= t.isFolder;
-    parent = dialogParentFor(parent);
+    if (options.attachToActiveWindow) parent = dialogParentFor(parent);
     GtkWidget* dialog = gtk_file_chooser_dialog_new("Open", parent, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
                                                     GTK_RESPONSE_CANCEL, nullptr);
     if (folders) gtk_dialog_add_button(GTK_DIALOG(dialog), "Open _Folder", openFolderResponse);
-    gtk_dialog_add_button(GTK_DIALOG(dialog), "_Open", GTK_RESPONSE_ACCEPT);
+    gtk_dialog_add_button(GTK_DIALOG(dialog), options.prompt.empty() ? "_Open" : options.prompt.c_str(),
+                          GTK_RESPONSE_ACCEPT);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     auto* chooser = GTK_FILE_CHOOSER(dialog);
     addFilters(chooser, options.types);
     gtk_file_chooser_set_select_multiple(chooser, options.allowsMultipleSelection);
@@ -188,9 +207,10 @@ class GtkPanels : public Panels {
     for (auto& t : options.types)
       if (t.typeName == options.typeName) type = &t;
     if (!type && !options.types.empty()) type = &options.types.front();
-    parent = dialogParentFor(parent);
-    GtkFileChooserNative* chooser =
-        gtk_file_chooser_native_new("Save", parent, GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
+    if (options.attachToActiveWindow) parent = dialogParentFor(parent);
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        options.message.empty() ? "Save" : options.message.c_str(), parent, GTK_FILE_CHOOSER_ACTION_SAVE,
+        options.prompt.empty() ? "_Save" : options.prompt.c_str(), "_Cancel");
     std::vector<const PanelFileType*> offered;
     for (auto& t : options.types) {
       GtkFileFilter* filter = gtk_file_filter_new();
@@ -214,7 +234,8 @@ class GtkPanels : public Panels {
       const PanelFileType* picked = type;
       for (auto* t : offered)
         if (chosenName && t->displayName == chosenName) picked = t;
-      if (!paths.empty() && picked) out = SavePanelResult{paths.front(), picked->typeName};
+      // A panel that offers no types still answers the chosen path.
+      if (!paths.empty()) out = SavePanelResult{paths.front(), picked ? picked->typeName : std::string()};
     }
     g_object_unref(chooser);
     if (out) forgetPlacesTheChooserNoted({out->url});

@@ -22,6 +22,9 @@ struct PanelFileType {
 struct OpenPanelOptions {
   std::vector<PanelFileType> types;
   bool allowsMultipleSelection = false;
+  std::string prompt;  // the accepting button's title; empty for the panel's own
+  // Without a parent: false gives a free-standing panel rather than one on the active window.
+  bool attachToActiveWindow = true;
 };
 
 struct SavePanelOptions {
@@ -29,6 +32,9 @@ struct SavePanelOptions {
   std::string typeName;  // the type chosen at first
   std::string nameFieldValue;
   std::optional<std::filesystem::path> directory;
+  std::string prompt;   // the accepting button's title; empty for the panel's own
+  std::string message;  // shown as the panel's title when not empty
+  bool attachToActiveWindow = true;
 };
 
 struct SavePanelResult {

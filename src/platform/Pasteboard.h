@@ -63,6 +63,9 @@ class Pasteboard {
   bool setData(const Data& data, const std::string& type);
   bool setString(const std::string& text, const std::string& type);
 
+  // Grows with every write here and every time another program takes the clipboard over.
+  std::uint64_t changeCount() const { return contents_->generation; }
+
   std::vector<std::string> types() const;
   std::optional<Data> dataForType(const std::string& type) const;
   std::optional<std::string> stringForType(const std::string& type) const;

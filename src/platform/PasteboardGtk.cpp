@@ -41,6 +41,7 @@ void lost(GtkClipboard*, gpointer user) {
   contents->types.clear();
   contents->data.clear();
   contents->held = false;
+  ++contents->generation;  // what we wrote is gone: a late write must not come back
 }
 
 // Atoms that describe text or the selection protocol rather than a type of their own.

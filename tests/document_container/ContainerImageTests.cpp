@@ -1,3 +1,4 @@
+#include <array>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <cairo-pdf.h>
 
@@ -57,8 +58,6 @@ bool waitForFile(const std::filesystem::path& p) {
 
 TEST(ContainerImages, ImagesAreNamedByContent) {
   auto c = emptyProject();
-  EXPECT_EQ(*c->addImage(dataFromString("abc")), "qZkNkcGgWq6PiVxeFDCbJzQ2J0");
-  EXPECT_EQ(*c->addImage(Data()), "2jmj7l5rSw0yVbvlWAYkKYBwk");
   auto png = imageBytes(10, 10, "png");
   auto name = c->addImage(png);
   ASSERT_TRUE(name);
@@ -71,6 +70,35 @@ TEST(ContainerImages, ImagesAreNamedByContent) {
   auto broken = c->addImage(dataFromString("%PDF-1.4 not really"));
   ASSERT_FALSE(broken);
   EXPECT_EQ(broken.error().code, 8);
+}
+
+TEST(ContainerImages, BytesThatAreNoImageAreRefusedAndNothingIsWritten) {
+  auto c = emptyProject();
+  auto images = c->projectDirectory() / "design/images";
+  for (const Data& bytes : {dataFromString("abc"), Data(), dataFromString("\x89PNG"), dataFromString(std::string_view("RIFF\0\0\0\0WEBPVP8 ", 16)),
+                            dataFromString("<html><body>hello</body></html>")}) {
+    auto name = c->addImage(bytes);
+    ASSERT_FALSE(name) << *name;
+    EXPECT_EQ(name.error().code, 8);
+  }
+  std::error_code ec;
+  EXPECT_TRUE(!std::filesystem::exists(images, ec) || std::filesystem::is_empty(images, ec));
+}
+
+TEST(ContainerImages, PostScriptIsStoredAsItsPicture) {
+  auto c = emptyProject();
+  std::string eps = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 30 20\n"
+                    "0 0 1 setrgbcolor 0 0 moveto 30 0 lineto 30 20 lineto 0 20 lineto closepath fill\nshowpage\n";
+  auto name = c->addImage(dataFromString(eps));
+  ASSERT_TRUE(name) << name.error().description();
+  EXPECT_TRUE(name->ends_with(".png"));
+  EXPECT_EQ(sizeOf(c->projectDirectory() / "design/images" / *name), (std::pair<int, int>{30, 20}));
+  GdkPixbuf* picture = gdk_pixbuf_new_from_file((c->projectDirectory() / "design/images" / *name).c_str(), nullptr);
+  ASSERT_TRUE(picture);
+  const guint8* pixel = gdk_pixbuf_read_pixels(picture) + 10 * gdk_pixbuf_get_rowstride(picture) + 15 * gdk_pixbuf_get_n_channels(picture);
+  EXPECT_EQ((std::array<int, 3>{pixel[0], pixel[1], pixel[2]}), (std::array<int, 3>{0, 0, 255}));
+  g_object_unref(picture);
+  EXPECT_FALSE(c->addImage(dataFromString("%!PS-Adobe-3.0\n this is not PostScript (")));
 }
 
 TEST(ContainerImages, PastedAndProposedNamesStayInsideTheProject) {

@@ -22,9 +22,16 @@ namespace ipctest {
 
 class FakeDocument : public OstrelViewControllerDelegate {
  public:
-  std::optional<std::string> ostrelDocumentDidReceiveImageData(const Data&) override { return std::nullopt; }
-  std::optional<std::string> ostrelDocumentDidReceiveAssetData(const Data&, const std::string&) override {
-    return std::nullopt;
+  // Stores nothing unless `storesImages`; then each image is named "image-<n>" in order.
+  std::optional<std::string> ostrelDocumentDidReceiveImageData(const Data& data) override {
+    if (!storesImages) return std::nullopt;
+    storedImages.push_back(data);
+    return "image-" + std::to_string(storedImages.size());
+  }
+  std::optional<std::string> ostrelDocumentDidReceiveAssetData(const Data& data, const std::string& name) override {
+    if (!storesImages) return std::nullopt;
+    storedAssets.emplace_back(name, data);
+    return "design/assets/" + name;
   }
   void ostrelDocumentDidRequestCopyImagesToPasteboard(const std::vector<std::string>&) override { note("copyImages"); }
   void ostrelDocumentDidRequestCopyImagesFromPasteboard() override { note("pasteImages"); }
@@ -41,7 +48,7 @@ class FakeDocument : public OstrelViewControllerDelegate {
   std::optional<std::filesystem::path> projectPath() const override { return project; }
   std::optional<Url> serverURL() const override { return server; }
   ExportPreviewCache& exportPreviewCache() override { std::abort(); }
-  GtkWindow* windowForSheet() const override { return nullptr; }
+  GtkWindow* windowForSheet() const override { return window; }
 
   void note(std::string call) { calls.push_back(std::move(call)); }
 
@@ -49,6 +56,10 @@ class FakeDocument : public OstrelViewControllerDelegate {
   std::optional<std::filesystem::path> project;
   std::optional<Url> server;
   std::function<void()> onDirty;
+  bool storesImages = false;
+  std::vector<Data> storedImages;
+  std::vector<std::pair<std::string, Data>> storedAssets;
+  GtkWindow* window = nullptr;
 };
 
 struct Event {

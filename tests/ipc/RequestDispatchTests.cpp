@@ -103,13 +103,17 @@ TEST(RequestDispatch, DocumentRequestsReachTheDocumentWhileItLives) {
   h.request("CreateFileAtRelativePath", R"(["a.txt", "x"])");
 }
 
-TEST(RequestDispatch, RequestsOfLaterWorkAreLoggedAsTheyCame) {
+TEST(RequestDispatch, ImageLayerAndPanelRequestsAreHandledNotLogged) {
   Harness h;
   LogCapture log;
-  h.request("GetColorSample");
   h.request("DocumentCopy", R"({"outputs": []})");
-  ASSERT_EQ(log.lines.size(), 2u);
-  EXPECT_EQ(log.lines[0], "Bridge called GetColorSample, null (not handled yet)");
-  EXPECT_EQ(log.lines[1], R"(Bridge called DocumentCopy, {"outputs":[]} (not handled yet))");
-  EXPECT_TRUE(h.events.empty());
+  h.request("DocumentPaste", R"({"outputs": []})");
+  h.request("ShowPathInFileViewer", R"("relative/path")");
+  h.request("ChooseImageDialogDrop", R"("not a list")");
+  EXPECT_TRUE(log.lines.empty());
+  ASSERT_EQ(h.events.size(), 2u);
+  EXPECT_EQ(h.events[0].name, "DocumentPaste");
+  EXPECT_EQ(h.events[0].arguments, nlohmann::json::array());
+  EXPECT_EQ(h.events[1].name, "ChooseImageDialogDrop");
+  EXPECT_EQ(h.events[1].arguments, nlohmann::json::parse("[[]]"));
 }

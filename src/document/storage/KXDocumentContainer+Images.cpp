@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <poppler.h>
-#include <cairo.h>
 
 #include <cmath>
 
@@ -15,6 +13,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
+#include "platform/ImageData.h"
 
 namespace {
 
@@ -37,36 +36,6 @@ std::string imageExtension(const Data& bytes) {
 bool isPlainName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
-}
-
-cairo_status_t appendToData(void* closure, const unsigned char* bytes, unsigned int length) {
-  auto* out = static_cast<Data*>(closure);
-  out->insert(out->end(), bytes, bytes + length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
-// The first page of a PDF as PNG bytes, at 72 dots per inch.
-std::optional<Data> rasterisePdf(const Data& pdf) {
-  GBytes* bytes = g_bytes_new(pdf.data(), pdf.size());
-  GError* error = nullptr;
-  GObjectPtr<PopplerDocument> document(poppler_document_new_from_bytes(bytes, nullptr, &error));
-  g_bytes_unref(bytes);
-  g_clear_error(&error);
-  if (!document || poppler_document_get_n_pages(document.get()) < 1) return std::nullopt;
-  GObjectPtr<PopplerPage> page(poppler_document_get_page(document.get(), 0));
-  double width = 0, height = 0;
-  poppler_page_get_size(page.get(), &width, &height);
-  if (width < 1 || height < 1 || width > 20000 || height > 20000) return std::nullopt;
-  cairo_surface_t* surface =
-      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height)));
-  cairo_t* cr = cairo_create(surface);
-  poppler_page_render(page.get(), cr);
-  cairo_destroy(cr);
-  Data png;
-  bool ok = cairo_surface_write_to_png_stream(surface, appendToData, &png) == CAIRO_STATUS_SUCCESS;
-  cairo_surface_destroy(surface);
-  if (!ok || png.empty()) return std::nullopt;
-  return png;
 }
 
 }  // namespace
@@ -94,12 +63,10 @@ GThreadPool* scalingPool() {
 
 Result<std::string> KXDocumentContainer::addImage(const Data& data) {
   requireValid("addImage(data:)");
-  Data bytes = data;
-  if (startsWith(data, {'%', 'P', 'D', 'F'})) {
-    auto png = rasterisePdf(data);
-    if (!png) return fail(makeError(KXDocumentError::unsupportedImageFormat));
-    bytes = std::move(*png);
-  }
+  // Only images are kept: drawings become PNG, anything else is refused.
+  auto storable = ImageData::storableImage(data);
+  if (!storable) return fail(makeError(KXDocumentError::unsupportedImageFormat));
+  const Data& bytes = *storable;
   std::string name = nameForContent(bytes) + imageExtension(bytes);
   auto folder = projectDirectory_ / KXDocumentArchive::relativePathForImages;
   if (auto made = fs::createDirectories(folder); !made) return fail(made.error());

@@ -1,0 +1,157 @@
+// Layers copied and pasted through the desktop clipboard: our own layers type, a picture of the
+// selection as PNG and TIFF for other programs, and on paste whatever the clipboard offers.
+
+#include <glib.h>
+
+#include <nlohmann/json.hpp>
+
+#include "canvas/WebViewExtras.h"
+#include "export/ExportFileWriter.h"
+#include "export/HTMLRenderQueue.h"
+#include "export/SketchPasteboardPluginParser.h"
+#include "ipc/LayerPaste.h"
+#include "ipc/OstrelIPCProcessor.h"
+#include "ipc/PasteboardTypes.h"
+#include "platform/JsonCoder.h"
+
+namespace {
+
+std::optional<std::vector<std::string>> stringList(const nlohmann::json& value) {
+  if (!value.is_array()) return std::nullopt;
+  std::vector<std::string> out;
+  for (const auto& item : value) {
+    if (!item.is_string()) return std::nullopt;
+    out.push_back(item.get<std::string>());
+  }
+  return out;
+}
+
+std::optional<double> pixels(const nlohmann::json& o, const char* key) {
+  auto it = o.find(key);
+  if (it == o.end() || !it->is_number_integer()) return std::nullopt;
+  return it->get<double>();
+}
+
+std::string directoryURI(const std::filesystem::path& folder) {
+  gchar* uri = g_filename_to_uri(folder.c_str(), nullptr, nullptr);
+  std::string out = uri ? uri : "";
+  g_free(uri);
+  if (!out.empty() && out.back() != '/') out += '/';
+  return out;
+}
+
+}  // namespace
+
+void to_json(nlohmann::json& j, const OstrelIPCProcessor::BitmapInfo& b) {
+  j = {{"filename", b.filename}, {"pixelWidth", b.pixelWidth}, {"pixelHeight", b.pixelHeight}};
+}
+
+void OstrelIPCProcessor::handleDocumentCopy(const nlohmann::json& arguments) {
+  if (!arguments.is_object()) return;
+  auto layers = arguments.find("layers");
+  auto images = arguments.find("images");
+  if (layers == arguments.end() || !layers->is_string() || images == arguments.end()) return;
+  auto imageNames = stringList(*images);
+  if (!imageNames) return;
+
+  auto& pasteboard = Pasteboard::general();
+  std::vector<std::string> types{PasteboardType::ostrelLayers};
+  std::shared_ptr<HTMLRenderer::Work> work;
+  auto document = delegate.lock();
+  if (document) {
+    auto project = document->projectPath().value_or(std::filesystem::path());
+    auto picture = arguments.find("export");
+    if (picture != arguments.end() && picture->is_object()) {
+      auto html = picture->find("html");
+      auto width = pixels(*picture, "width"), height = pixels(*picture, "height");
+      if (html != picture->end() && html->is_string() && width && height) {
+        work = std::make_shared<HTMLRenderer::Work>();
+        work->string = HTMLRenderer::Source{ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project),
+                                            project.empty() ? std::string() : directoryURI(project)};
+        work->maxTime = 5.0;
+        work->size = HTMLRenderer::Size{*width, *height};
+        types.push_back(PasteboardType::png);
+        types.push_back(PasteboardType::tiff);
+      }
+    }
+  }
+  pasteboard.declareTypes(types);
+  pasteboard.setString(layers->get<std::string>(), PasteboardType::ostrelLayers);
+  if (document) document->ostrelDocumentDidRequestCopyImagesToPasteboard(*imageNames);
+  if (work) {
+    // The picture arrives later; by then a newer copy may own the clipboard and keeps it.
+    auto copied = pasteboard.changeCount();
+    HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([copied](std::optional<Bitmap> bitmap) {
+      auto& pasteboard = Pasteboard::general();
+      if (pasteboard.changeCount() != copied) return;
+      pasteboard.setData(bitmap ? ImageEncoding::png(*bitmap) : Data(), PasteboardType::png);
+      pasteboard.setData(bitmap ? ImageEncoding::tiff(*bitmap) : Data(), PasteboardType::tiff);
+    }));
+  }
+  CursorVisibility::setKeepVisible(true);
+}
+
+void OstrelIPCProcessor::handleDocumentCopyImagesToPasteboard(const nlohmann::json& arguments) {
+  auto names = stringList(arguments);
+  auto document = delegate.lock();
+  if (names && document) document->ostrelDocumentDidRequestCopyImagesToPasteboard(*names);
+}
+
+std::map<std::string, OstrelIPCProcessor::BitmapInfo> OstrelIPCProcessor::saveSketchPasteboardImages(
+    const std::string& jsonString) {
+  std::map<std::string, BitmapInfo> map;
+  auto parsed = SketchPasteboardPluginParser::shared().parse(jsonString);
+  if (!parsed) return map;
+  for (const auto& [reference, bytes] : parsed->bitmaps) {
+    auto decoded = ImageDecoding::imageFromData(bytes, std::nullopt);
+    if (!decoded) continue;
+    ImageSize size = ImageSize::measure(decoded->image, screenScale());
+    auto document = delegate.lock();
+    if (!document) continue;
+    auto stored = document->ostrelDocumentDidReceiveImageData(decoded->bytesToStore);
+    if (!stored) continue;
+    map[reference] = BitmapInfo{*stored, size.pixelWidth, size.pixelHeight};
+  }
+  return map;
+}
+
+void OstrelIPCProcessor::handleDocumentPaste(const nlohmann::json& arguments) {
+  static const std::string event = "DocumentPaste";
+  if (!arguments.is_object() || !arguments.contains("point")) {
+    send(event);
+    return;
+  }
+  const nlohmann::json point = arguments.at("point");
+  auto ignore = arguments.find("ignoreSketchData");
+  bool ignoreSketchData = ignore != arguments.end() && ignore->is_boolean() && ignore->get<bool>();
+  auto found = LayerPaste::probe(Pasteboard::general(), ignoreSketchData);
+  using Kind = PasteFinding::Kind;
+  switch (found.kind) {
+    case Kind::layers:
+      // The images first, so that the layers find them.
+      if (auto document = delegate.lock()) document->ostrelDocumentDidRequestCopyImagesFromPasteboard();
+      send(event, {IPCValue(*found.layers), std::nullopt, std::nullopt});
+      break;
+    case Kind::svg:
+    case Kind::file:
+    case Kind::image:
+      insertImage(found.data, found.filename, point, found.isSVG);
+      send(event);
+      break;
+    case Kind::sketch: {
+      nlohmann::json bitmaps = nlohmann::json::object();
+      for (const auto& [reference, info] : saveSketchPasteboardImages(found.sketch)) bitmaps[reference] = info;
+      send(event, {std::nullopt, std::nullopt, std::nullopt, IPCValue::string(LayerPaste::escapeLineSeparators(found.sketch)),
+                   IPCValue::string(JsonCoder::dump(bitmaps))});
+      break;
+    }
+    case Kind::text:
+      send(event, {std::nullopt, found.plain ? std::optional<IPCValue>(IPCValue::string(*found.plain)) : std::nullopt,
+                   found.html ? std::optional<IPCValue>(IPCValue::string(*found.html)) : std::nullopt});
+      break;
+    case Kind::nothing:
+      send(event, {std::nullopt, std::nullopt, std::nullopt});
+      break;
+  }
+  CursorVisibility::setKeepVisible(true);
+}

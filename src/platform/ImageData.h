@@ -1,0 +1,49 @@
+#pragma once
+// What image bytes are and what an image store may keep of them. Bytes are judged by their
+// content, never by a file name: bitmaps the general decoder reads and WebP (read by libwebp,
+// whether or not the general decoder knows it) are images; PDF and PostScript are drawings that
+// are rasterised to PNG; anything else is refused. Display-free; any thread.
+
+#include <chrono>
+#include <optional>
+
+#include "platform/Data.h"
+#include "platform/Error.h"
+
+namespace ImageData {
+
+inline constexpr const char* ErrorDomain = "com.korvel.imagedata";
+enum ErrorCode : long { notAnImage = 1, notRasterised = 2 };
+
+// "RIFF", a length, "WEBP".
+bool isWebP(const Data& bytes);
+// "%PDF-".
+bool isPDF(const Data& bytes);
+// "%!PS" text, or the binary EPS preview header C5 D0 D3 C6.
+bool isPostScript(const Data& bytes);
+
+// The most pixels a picture may have to be decoded or drawn in full: well above a 20-megapixel
+// photograph, well below what a hostile header could make us allocate.
+inline constexpr double maximumPixels = 64.0 * 1024 * 1024;
+
+struct PixelSize {
+  int width = 0;
+  int height = 0;
+  bool operator==(const PixelSize&) const = default;
+};
+// The pixel size a bitmap's header gives, through libwebp for WebP and the general decoder for
+// the rest; none for bytes that no decoder recognises. Reads headers only.
+std::optional<PixelSize> bitmapSize(const Data& bytes);
+
+// The first page at 72 dots per inch as PNG.
+Result<Data> rasterisePDF(const Data& pdf);
+// The first page, cropped to its bounding box, at 72 dots per inch as PNG, by Ghostscript in
+// its safe mode. A run that takes longer than `timeout` is stopped and fails.
+Result<Data> rasterisePostScript(const Data& postScript,
+                                 std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
+
+// What an image store keeps: a bitmap unchanged, PDF and PostScript as PNG; fails with
+// notAnImage for anything else (text, empty data, truncated headers).
+Result<Data> storableImage(const Data& bytes);
+
+}  // namespace ImageData

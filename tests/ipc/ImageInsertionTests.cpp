@@ -1,0 +1,150 @@
+// Images and SVG handed over by the page, and the editor's own icons, becoming insert events.
+
+#include <gtest/gtest.h>
+
+#include "IPCTestSupport.h"
+#include "export/Bitmap.h"
+#include "export/WebP.h"
+#include "foundation/AppInfo.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
+
+using namespace ipctest;
+
+namespace {
+
+Data png(int w, int h) { return ImageEncoding::png(*Bitmap::make(w, h)); }
+Data webp(int w, int h) { return WebP::encode(*Bitmap::make(w, h), 1.0f); }
+
+std::string dataURL(const std::string& type, const Data& bytes) {
+  return "data:" + type + ";base64," + crypto::base64Encode(bytes);
+}
+
+nlohmann::json received(const std::string& file, const nlohmann::json& point, const std::optional<std::string>& name) {
+  nlohmann::json request{{"file", file}, {"mousePoint", point}};
+  if (name) request["originalFilename"] = *name;
+  return request;
+}
+
+bool waitForEvents(Harness& h, std::size_t count) {
+  return RunLoop::runUntil([&] { return h.events.size() >= count; }, 60);
+}
+
+nlohmann::json size(double w, double h) {
+  return {{"width", w}, {"height", h}, {"pixelWidth", w}, {"pixelHeight", h}};
+}
+
+bool isPNG(const Data& d) { return d.size() > 4 && d[0] == 0x89 && d[1] == 'P'; }
+
+// The editor's folder of icons, as the application knows it, while this lives.
+struct EditorFolder {
+  EditorFolder() : saved(AppInfo::current()), folder(testenv::freshFolder("ostrel")) {
+    AppInfo::setCurrent(std::make_shared<AppInfo>("Test", std::nullopt, folder));
+  }
+  ~EditorFolder() { AppInfo::setCurrent(saved); }
+  std::shared_ptr<AppInfo> saved;
+  std::filesystem::path folder;
+};
+
+}  // namespace
+
+TEST(ImageInsertion, BitmapsAreStoredThenAnnouncedWithTheirSizeAndPosition) {
+  Harness h;
+  h.document->storesImages = true;
+  LogCapture log;
+  nlohmann::json point{{"x", 5}, {"y", 7}};
+  h.request("DocumentReceivedImage", received(dataURL("image/png", png(40, 30)), point, "a.png"));
+  h.request("DocumentReceivedImage", received(dataURL("image/png", png(2, 3)), nullptr, ""));
+  h.request("DocumentReceivedImage", received(dataURL("image/png", webp(20, 10)), point, "photo.png"));
+  h.request("DocumentReceivedImage", received(dataURL("image/webp", webp(21, 11)), point, "photo.webp"));
+  h.request("DocumentReceivedImage", received(dataURL("image/png", png(4, 4)), point, "photo.WEBP"));
+  ASSERT_EQ(h.events.size(), 5u);
+  EXPECT_EQ(h.events[0].name, "DocumentInsertImage");
+  EXPECT_EQ(h.events[0].arguments, nlohmann::json::array({"image-1", "a.png", size(40, 30), point}));
+  EXPECT_EQ(h.events[1].arguments, nlohmann::json::array({"image-2", "", size(2, 3), nullptr}));
+  EXPECT_EQ(h.events[2].arguments, nlohmann::json::array({"image-3", "photo.png", size(20, 10), point}));
+  EXPECT_EQ(h.events[3].arguments, nlohmann::json::array({"image-4", "photo.webp", size(21, 11), point}));
+  EXPECT_EQ(h.events[4].arguments[2], size(4, 4));
+  // WebP is kept as PNG; other bitmaps as they came.
+  EXPECT_TRUE(isPNG(h.document->storedImages[2]));
+  EXPECT_TRUE(isPNG(h.document->storedImages[3]));
+  EXPECT_EQ(h.document->storedImages[0], png(40, 30));
+  EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(ImageInsertion, WhatIsNoImageOrLacksAKeyInsertsNothing) {
+  Harness h;
+  h.document->storesImages = true;
+  LogCapture log;
+  auto good = dataURL("image/png", png(4, 4));
+  h.request("DocumentReceivedImage", nlohmann::json{{"file", good}, {"originalFilename", "a.png"}});  // no point
+  h.request("DocumentReceivedImage", received(good, 1, std::nullopt));
+  h.request("DocumentReceivedImage", received("data:image/png;base64,not base64", 1, "a.png"));
+  h.request("DocumentReceivedImage", received(dataURL("image/png", dataFromString("abc")), 1, "abc.png"));
+  h.request("DocumentReceivedImage", received(dataURL("image/png", png(4, 4)), 1, "png-named.webp"));
+  h.request("DocumentReceivedImage", "[1, 2]");
+  EXPECT_TRUE(h.events.empty());
+  EXPECT_TRUE(h.document->storedImages.empty());
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"unable to decode image: abc.png", "unable to decode image: png-named.webp"}));
+
+  // A document that stores nothing gets no event either.
+  h.document->storesImages = false;
+  h.request("DocumentReceivedImage", received(good, 1, "a.png"));
+  h.document.reset();
+  h.request("DocumentReceivedImage", received(good, 1, "a.png"));
+  EXPECT_TRUE(h.events.empty());
+}
+
+TEST(ImageInsertion, SVGTakesItsOwnRoadWhateverItsNameAndGetsTheNamespace) {
+  Harness h;
+  h.document->storesImages = true;
+  Data svg = dataFromString(R"(<svg width="12" height="8"><rect width="12" height="8"/></svg>)");
+  h.request("DocumentReceivedImage", received(dataURL("image/svg+xml", svg), "here", "drawing.png"));
+  h.request("DocumentReceivedImage", received(dataURL("image/svg+xml", dataFromString("<html/>")), 1, "x.svg"));
+  ASSERT_TRUE(waitForEvents(h, 1));
+  // The second one never comes: give it the time the first took.
+  RunLoop::runUntil([] { return false; }, 0.5);
+  ASSERT_EQ(h.events.size(), 1u);
+  auto& event = h.events[0];
+  EXPECT_EQ(event.name, "DocumentInsertSVG");
+  ASSERT_EQ(event.arguments.size(), 5u);
+  EXPECT_NE(event.arguments[0].get<std::string>().find("xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+  EXPECT_EQ(event.arguments[1], "drawing.png");
+  EXPECT_EQ(event.arguments[2], (nlohmann::json{{"width", 12.0}, {"height", 8.0}}));
+  EXPECT_EQ(event.arguments[3], "here");
+  EXPECT_EQ(event.arguments[4], true);
+  EXPECT_TRUE(h.document->storedImages.empty());
+}
+
+TEST(ImageInsertion, AnSVGFinishingAfterItsProcessorWentIsDropped) {
+  std::vector<Event> events;
+  {
+    Harness h;
+    h.processor.call = [&](const std::string& name, IPCArguments) { events.push_back({name, nullptr}); };
+    h.request("DocumentReceivedImage", received(dataURL("image/svg+xml", dataFromString("<svg/>")), 1, "a.svg"));
+  }
+  RunLoop::runUntil([] { return false; }, 3);
+  EXPECT_TRUE(events.empty());
+}
+
+TEST(ImageInsertion, IconsAreReadOnlyFromInsideTheEditorsFolder) {
+  EditorFolder editor;
+  auto outside = testenv::freshFolder("outside");
+  ASSERT_TRUE(fs::writeAtomically(outside / "secret.svg", std::string_view("<svg width='1' height='1'/>")));
+  ASSERT_TRUE(fs::createDirectories(editor.folder / "icons"));
+  ASSERT_TRUE(fs::writeAtomically(editor.folder / "icons/star.svg", std::string_view("<svg width='3' height='4'/>")));
+  std::filesystem::create_symlink(outside / "secret.svg", editor.folder / "icons/link.svg");
+  std::filesystem::create_symlink(outside, editor.folder / "icons/away");
+  Harness h;
+  for (std::string file : std::vector<std::string>{"../outside/secret.svg", (outside / "secret.svg").string(), "icons/link.svg",
+                           "icons/away/secret.svg", "icons/missing.svg", "icons", ""})
+    h.request("DocumentDropIcon", nlohmann::json{{"file", file}, {"mousePoint", 1}, {"originalFilename", "x"}});
+  h.request("DocumentDropIcon", nlohmann::json{{"file", "icons/star.svg"}, {"mousePoint", 2}, {"originalFilename", "star"}});
+  ASSERT_TRUE(waitForEvents(h, 1));
+  RunLoop::runUntil([] { return false; }, 0.5);
+  ASSERT_EQ(h.events.size(), 1u);
+  EXPECT_EQ(h.events[0].arguments[2], (nlohmann::json{{"width", 3.0}, {"height", 4.0}}));
+  EXPECT_EQ(h.events[0].arguments[3], 2);
+}

@@ -1,0 +1,170 @@
+// What a paste finds on the clipboard, in which order, and how the page is answered.
+
+#include <gtest/gtest.h>
+
+#include <glib.h>
+
+#include "IPCTestSupport.h"
+#include "export/Bitmap.h"
+#include "ipc/LayerPaste.h"
+#include "ipc/PasteboardTypes.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
+
+using namespace ipctest;
+using Kind = PasteFinding::Kind;
+
+namespace {
+
+Data png(int w, int h) { return ImageEncoding::png(*Bitmap::make(w, h)); }
+
+std::string uriOf(const std::filesystem::path& p) {
+  gchar* uri = g_filename_to_uri(p.c_str(), nullptr, nullptr);
+  std::string out = uri;
+  g_free(uri);
+  return out + "\r\n";
+}
+
+// Puts exactly these types and contents on the (in-process) general pasteboard.
+void offer(const std::vector<std::pair<std::string, Data>>& items) {
+  auto& pasteboard = Pasteboard::general();
+  std::vector<std::string> types;
+  for (auto& [type, data] : items) types.push_back(type);
+  pasteboard.declareTypes(types);
+  for (auto& [type, data] : items) pasteboard.setData(data, type);
+}
+
+std::pair<std::string, Data> item(const char* type, const std::string& text) { return {type, dataFromString(text)}; }
+
+}  // namespace
+
+TEST(LayerPaste, ProbesInTheirFixedOrder) {
+  auto folder = testenv::freshFolder("paste");
+  auto picture = folder / "Picture.png";
+  ASSERT_TRUE(fs::writeAtomically(picture, png(3, 3)));
+  auto drawing = folder / "Drawing.SVG";
+  ASSERT_TRUE(fs::writeAtomically(drawing, std::string_view("<svg/>")));
+  auto text = folder / "notes.txt";
+  ASSERT_TRUE(fs::writeAtomically(text, std::string_view("hello")));
+  const std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg"/>)";
+  using PT = const char*;
+  PT layers = PasteboardType::ostrelLayers, plain = PasteboardType::string, sketch = PasteboardType::sketchPasteboard,
+     file = PasteboardType::fileURL, html = PasteboardType::html;
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, Data>> items;
+    bool ignoreSketch;
+    Kind kind;
+  };
+  const Case cases[] = {
+      {"layers beat text", {item(plain, "x"), item(layers, "[1]")}, false, Kind::layers},
+      {"layers that are no JSON give way", {item(layers, "[1"), item(plain, "x")}, false, Kind::text},
+      {"SVG text", {item(plain, svg), item(sketch, "{}")}, false, Kind::svg},
+      {"other XML is text", {item(plain, "<a/>")}, false, Kind::text},
+      {"sketch before a file", {item(sketch, "{}"), item(file, uriOf(picture)), item(plain, "x")}, false, Kind::sketch},
+      {"sketch ignored: the file", {item(sketch, "{}"), item(file, uriOf(picture)), item(plain, "x")}, true, Kind::file},
+      {"unreadable file ends it", {item(file, uriOf(folder / "gone.png")), {PasteboardType::png, png(2, 2)}}, false,
+       Kind::nothing},
+      {"a file that is no image ends it", {item(file, uriOf(text)), item(plain, "x")}, false, Kind::nothing},
+      {"no file URI gives way", {item(file, "https://example.com/a.png\r\n"), item(plain, "x")}, false, Kind::text},
+      {"PNG before TIFF", {{PasteboardType::tiff, ImageEncoding::tiff(*Bitmap::make(5, 5))}, {PasteboardType::png, png(2, 2)}},
+       false, Kind::image},
+      {"text with its HTML", {item(plain, "hi"), item(html, "<b>hi</b>")}, false, Kind::text},
+      {"HTML alone is nothing", {item(html, "<b>hi</b>")}, false, Kind::nothing},
+      {"empty", {}, false, Kind::nothing},
+  };
+  for (const auto& c : cases) {
+    offer(c.items);
+    auto found = LayerPaste::probe(Pasteboard::general(), c.ignoreSketch);
+    EXPECT_EQ(int(found.kind), int(c.kind)) << c.what;
+  }
+
+  offer({item(file, uriOf(drawing))});
+  auto found = LayerPaste::probe(Pasteboard::general(), false);
+  EXPECT_TRUE(found.isSVG);
+  EXPECT_EQ(found.filename, "Drawing");
+  offer({{PasteboardType::tiff, ImageEncoding::tiff(*Bitmap::make(5, 4))}});
+  found = LayerPaste::probe(Pasteboard::general(), false);
+  ASSERT_EQ(int(found.kind), int(Kind::image));
+  EXPECT_EQ(found.data[1], 'P');  // stored as PNG
+  offer({item(plain, "hi"), item(html, "<b>hi</b>")});
+  found = LayerPaste::probe(Pasteboard::general(), false);
+  EXPECT_EQ(found.plain, "hi");
+  EXPECT_EQ(found.html, "<b>hi</b>");
+}
+
+TEST(LayerPaste, FileNamesAndSeparatorsFollowTheirRules) {
+  EXPECT_EQ(LayerPaste::firstFile("# comment\r\nfile:///tmp/a%20b.png\r\nfile:///tmp/c.png\r\n"),
+            std::filesystem::path("/tmp/a b.png"));
+  EXPECT_EQ(LayerPaste::firstFile("http://x/y.png"), std::nullopt);
+  EXPECT_EQ(LayerPaste::firstFile(""), std::nullopt);
+  EXPECT_EQ(LayerPaste::escapeLineSeparators("a\u2028b\u2029c\u2028"), "a\\u2028b\\u2029c\\u2028");
+}
+
+TEST(LayerPaste, ThePageGetsExactlyOneAnswerOfTheRightForm) {
+  Harness h;
+  h.document->storesImages = true;
+  h.request("DocumentPaste", R"({"nopoint": 1})");
+  offer({item(PasteboardType::ostrelLayers, R"([{"id": "a"}])"), item(PasteboardType::string, "x")});
+  h.request("DocumentPaste", R"({"point": null})");
+  offer({item(PasteboardType::string, "plain"), item(PasteboardType::html, "<i>plain</i>")});
+  h.request("DocumentPaste", R"({"point": 1})");
+  offer({});
+  h.request("DocumentPaste", R"({"point": 1})");
+  offer({{PasteboardType::png, png(7, 6)}});
+  h.request("DocumentPaste", R"({"point": {"x": 3}})");
+  ASSERT_EQ(h.events.size(), 6u);
+  EXPECT_EQ(h.events[0].arguments, nlohmann::json::array());
+  EXPECT_EQ(h.events[1].arguments, nlohmann::json::parse(R"([[{"id": "a"}], null, null])"));
+  EXPECT_EQ(h.document->calls, std::vector<std::string>{"pasteImages"});
+  EXPECT_EQ(h.events[2].arguments, nlohmann::json::parse(R"([null, "plain", "<i>plain</i>"])"));
+  EXPECT_EQ(h.events[3].arguments, nlohmann::json::parse("[null, null, null]"));
+  // A native insertion: the image's event, then the empty answer.
+  EXPECT_EQ(h.events[4].name, "DocumentInsertImage");
+  EXPECT_EQ(h.events[4].arguments[2]["pixelWidth"], 7);
+  EXPECT_EQ(h.events[4].arguments[3], nlohmann::json::parse(R"({"x": 3})"));
+  EXPECT_EQ(h.events[5].name, "DocumentPaste");
+  EXPECT_EQ(h.events[5].arguments, nlohmann::json::array());
+}
+
+TEST(LayerPaste, SketchLayersArriveEscapedWithTheirStoredBitmaps) {
+  Harness h;
+  h.document->storesImages = true;
+  std::string image = crypto::base64Encode(png(4, 3));
+  std::string payload = R"({"version": "1", "layers": [{"_class": "bitmap", "do_objectID": "b", "frame": {"_class": "rect",
+      "x": 0, "y": 0, "width": 4, "height": 3, "constrainProportions": false}, "image": {"_class": "MSJSONOriginalDataReference", "_ref": "images/one",
+      "data": {"_data": ")" + image + R"("}}}], "metadata": {}, "name": "line)" "\u2028" R"(break"})";
+  offer({item(PasteboardType::sketchPasteboard, payload)});
+  h.request("DocumentPaste", R"({"point": 0})");
+  offer({item(PasteboardType::sketchPasteboard, "{broken")});
+  h.request("DocumentPaste", R"({"point": 0})");
+  ASSERT_EQ(h.events.size(), 2u);
+  auto& first = h.events[0].arguments;
+  ASSERT_EQ(first.size(), 5u);
+  EXPECT_NE(first[3].get<std::string>().find("line\\u2028break"), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(first[4].get<std::string>()),
+            nlohmann::json::parse(R"({"images/one": {"filename": "image-1", "pixelWidth": 4, "pixelHeight": 3}})"));
+  EXPECT_EQ(h.events[1].arguments[4], "{}");
+}
+
+TEST(LayerCopy, CopiesLayersAndImagesOnlyWhenTheRequestIsWhole) {
+  Harness h;
+  offer({item(PasteboardType::string, "before")});
+  h.request("DocumentCopy", R"({"layers": "[1]"})");
+  h.request("DocumentCopy", R"({"layers": "[1]", "images": [1]})");
+  h.request("DocumentCopy", R"({"layers": 1, "images": []})");
+  EXPECT_EQ(Pasteboard::general().types(), std::vector<std::string>{PasteboardType::string});
+  EXPECT_TRUE(h.document->calls.empty());
+  auto before = Pasteboard::general().changeCount();
+  h.request("DocumentCopy", R"({"layers": "[{\"id\": 1}]", "images": ["a.png"], "export": {"html": "<p>", "width": 1.5}})");
+  EXPECT_EQ(Pasteboard::general().types(), std::vector<std::string>{"com.korvel.ostrel.layers"});
+  EXPECT_EQ(Pasteboard::general().stringForType("com.korvel.ostrel.layers"), "[{\"id\": 1}]");
+  EXPECT_EQ(h.document->calls, std::vector<std::string>{"copyImages"});
+  EXPECT_GT(Pasteboard::general().changeCount(), before);
+  h.request("DocumentCopyImagesToPasteboard", R"(["a", 2])");
+  h.request("DocumentCopyImagesToPasteboard", R"(["a"])");
+  EXPECT_EQ(h.document->calls, (std::vector<std::string>{"copyImages", "copyImages"}));
+  EXPECT_TRUE(h.events.empty());
+}

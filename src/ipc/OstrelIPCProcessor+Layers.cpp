@@ -1,8 +1,6 @@
 // Layers copied and pasted through the desktop clipboard: our own layers type, a picture of the
 // selection as PNG and TIFF for other programs, and on paste whatever the clipboard offers.
 
-#include <glib.h>
-
 #include <nlohmann/json.hpp>
 
 #include "canvas/WebViewExtras.h"
@@ -13,6 +11,7 @@
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/PasteboardTypes.h"
 #include "platform/JsonCoder.h"
+#include "platform/RWLog.h"
 
 namespace {
 
@@ -30,14 +29,6 @@ std::optional<double> pixels(const nlohmann::json& o, const char* key) {
   auto it = o.find(key);
   if (it == o.end() || !it->is_number_integer()) return std::nullopt;
   return it->get<double>();
-}
-
-std::string directoryURI(const std::filesystem::path& folder) {
-  gchar* uri = g_filename_to_uri(folder.c_str(), nullptr, nullptr);
-  std::string out = uri ? uri : "";
-  g_free(uri);
-  if (!out.empty() && out.back() != '/') out += '/';
-  return out;
 }
 
 }  // namespace
@@ -64,10 +55,15 @@ void OstrelIPCProcessor::handleDocumentCopy(const nlohmann::json& arguments) {
     if (picture != arguments.end() && picture->is_object()) {
       auto html = picture->find("html");
       auto width = pixels(*picture, "width"), height = pixels(*picture, "height");
+      std::optional<std::string> inlined;
       if (html != picture->end() && html->is_string() && width && height) {
+        auto expanded = ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project);
+        if (expanded) inlined = std::move(*expanded);
+        else RWLog("layer copy: " + expanded.error().message);
+      }
+      if (inlined) {
         work = std::make_shared<HTMLRenderer::Work>();
-        work->string = HTMLRenderer::Source{ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project),
-                                            project.empty() ? std::string() : directoryURI(project)};
+        work->string = HTMLRenderer::Source{std::move(*inlined), project};
         work->maxTime = 5.0;
         work->size = HTMLRenderer::Size{*width, *height};
         types.push_back(PasteboardType::png);

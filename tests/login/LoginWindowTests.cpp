@@ -162,7 +162,7 @@ TEST_F(LoginWindow, ALoadsTimeOutCheckDoesNotActOnALaterLoad) {
   // check comes.
   ASSERT_TRUE(service->setSwitches({{"holdPages", true}}));
   window->pageTimeout = 0.3;
-  login->showLoginWindow();
+  login->showLoginWindow();  // on a window whose page has never started loading
   // Queued after the first load's check with the same delay, so it runs after that check.
   auto checked = std::make_shared<bool>(false);
   MainQueue::asyncAfter(0.3, [checked] { *checked = true; });
@@ -171,7 +171,9 @@ TEST_F(LoginWindow, ALoadsTimeOutCheckDoesNotActOnALaterLoad) {
   bool checkCame = waitFor([&] { return *checked; });
   bool released = service->setSwitches({{"holdPages", false}});
   ASSERT_TRUE(checkCame && released);
-  ASSERT_TRUE(waitFor([&] { return window->isLoaded(); }));
+  ASSERT_TRUE(waitFor([&] { return window->isLoaded(); }))
+      << "on " << run("location.href").value_or(nullptr).dump() << "; the service counted "
+      << JsonCoder::dump(service->call("GET", "/_standin/counts").value_or(nullptr));
   EXPECT_EQ(page().uri().rfind(service->base(), 0), 0u) << page().uri();
 }
 

@@ -114,7 +114,7 @@ struct WebView::Impl {
   bool everStarted = false;
   bool addressPending = false;  // the last request is an address that has not started yet
   std::optional<std::string> deferredAddress;
-  bool replacing = false;  // the deferred address is on its way; what the replaced load reports is not ours
+  bool deferredIssued = false;  // it may commit without a start of its own
 };
 
 struct WebViewSignals {
@@ -180,7 +180,7 @@ void WebViewSignals::loadDeferredAddress(WebView* self) {
   if (!address) return;
   self->expectingStart_ = true;
   self->impl_->addressPending = true;
-  self->impl_->replacing = true;
+  self->impl_->deferredIssued = true;
   webkit_web_view_load_uri(self->impl_->view, address->c_str());
 }
 
@@ -188,22 +188,23 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
   auto* self = static_cast<WebView*>(data);
   if (event == WEBKIT_LOAD_STARTED) {
     self->impl_->everStarted = true;
-    if (std::exchange(self->impl_->replacing, false)) {
-      // The deferred address started; the replaced load reports nothing more.
-      self->expectingStart_ = false;
-      self->impl_->addressPending = false;
-    } else if (self->expectingStart_) {
+    self->impl_->deferredIssued = false;
+    if (self->expectingStart_) {
       self->expectingStart_ = false;
       self->impl_->addressPending = false;
       loadDeferredAddress(self);
     } else {
       self->currentNavigation_ = ++self->nextNavigation_;  // started by the page itself
     }
-  } else if (self->impl_->replacing) {
-    return;
   } else if (event == WEBKIT_LOAD_COMMITTED) {
+    // A deferred address that took over the load just started commits without a start.
+    if (std::exchange(self->impl_->deferredIssued, false)) {
+      self->expectingStart_ = false;
+      self->impl_->addressPending = false;
+    }
     if (self->mainFrameCommitted) self->mainFrameCommitted(self->uri());
   } else if (event == WEBKIT_LOAD_FINISHED) {
+    if (self->impl_->deferredIssued) return;  // the end of the load the deferred address took over
     self->impl_->finishedNavigation = self->currentNavigation_;
     if (self->impl_->failedNavigation == self->currentNavigation_) return;
     if (self->loadFinished) self->loadFinished(self->currentNavigation_);
@@ -212,7 +213,7 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
 
 gboolean WebViewSignals::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
   auto* self = static_cast<WebView*>(data);
-  if (self->impl_->replacing) return FALSE;  // the load the deferred address replaces
+  if (self->impl_->deferredIssued) return FALSE;  // the load the deferred address took over
   // A load replaced by the next one is cancelled; that is not the next one failing.
   if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
     self->impl_->failedNavigation = self->currentNavigation_;

@@ -149,12 +149,18 @@ TEST_F(LoginWindow, ShowsTheOfflinePageWhenTheLoginPageDoesNotLoadAndRetries) {
 
   // The page's own "offline" without a text shows it without a query.
   post("offline", "{status: 503}");
-  ASSERT_TRUE(waitFor([&] { return page().uri().find('?') == std::string::npos; }));
+  // The address changes as the load begins; the page is the new one once it answers from there.
+  ASSERT_TRUE(waitFor([&] {
+    return page().uri().find('?') == std::string::npos &&
+           run("location.search === '' && document.readyState === 'complete' && !!document.getElementById('retry')") ==
+               true;
+  }));
 
   Defaults::standard().setString(UserDefaultsLocalServicesBaseURLKey, service->base());
   window->pageTimeout = 60.0;
   run("document.getElementById('retry').click(); true");
-  ASSERT_TRUE(waitFor([&] { return page().uri().rfind(service->base(), 0) == 0 && window->isLoaded(); }));
+  ASSERT_TRUE(waitFor([&] { return page().uri().rfind(service->base(), 0) == 0 && window->isLoaded(); }))
+      << page().uri() << " loaded " << window->isLoaded();
 }
 
 TEST_F(LoginWindow, ALoadsTimeOutCheckDoesNotActOnALaterLoad) {

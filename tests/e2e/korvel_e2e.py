@@ -132,7 +132,7 @@ log("signed in")
 welcome = wait_window("^Welcome to Korvel$")
 # The page fades in once it has loaded; a click before that is tried again.
 attempt("opening the example",
-        lambda: find_window("^Welcome to Korvel$") and click(welcome, EXAMPLE_X, EXAMPLE_Y),
+        lambda: (shown := find_window("^Welcome to Korvel$")) and click(shown, EXAMPLE_X, EXAMPLE_Y),
         lambda: find_window("Landing Page example"), tries=4, timeout=15)
 log("example opened")
 

@@ -4,6 +4,7 @@ the cloud stand-in, a home folder, and xdotool for the pointer and the keyboard 
 Every failure takes a picture of the screen and prints the end of korvel's log before it ends
 the script with status 1.
 """
+import atexit
 import json
 import os
 import signal
@@ -40,6 +41,8 @@ class Desktop:
         self.home = os.path.join(self.work, "home")
         self.documents = os.path.join(self.home, "Documents")
         self.procs = []
+        # Whatever ends the script, the display, the service and korvel go with it.
+        atexit.register(self.cleanup)
         self.logs = []
         self.start = time.monotonic()
         self.display = self._start_display()
@@ -161,8 +164,11 @@ class Desktop:
         return ids[-1] if ids else None
 
     def wait_window(self, pattern, timeout=60):
-        self.wait_until(lambda: self.find_window(pattern), "a window named %r" % pattern, timeout)
-        return self.find_window(pattern)
+        # The id found is the one answered: a second search could miss a window being shown again.
+        found = []
+        self.wait_until(lambda: found.append(self.find_window(pattern)) or found[-1], "a window named %r" % pattern,
+                        timeout)
+        return found[-1]
 
     def geometry(self, window):
         values = dict(line.split("=") for line in self.xdo("getwindowgeometry", "--shell", window).splitlines())

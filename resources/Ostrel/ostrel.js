@@ -13,7 +13,8 @@
     received: [],
     posted: [],
     previewSettings: {},
-    published: []
+    published: [],
+    delivered: 0
   };
   window.OstrelStandIn = state;
 
@@ -356,6 +357,8 @@
     return settings;
   }
 
+  var publishing = Promise.resolve();
+
   function publishPreview() {
     var page = previewFrame();
     var base = state.addresses.projectURL;
@@ -372,10 +375,18 @@
     var text = JSON.stringify(data);
     state.published.push(data);
     if (!base || !window.fetch) return;
+    var address;
     try {
-      fetch(new URL('_app/preview-data', base.charAt(base.length - 1) === '/' ? base : base + '/').href,
-        { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body: text }).catch(function () {});
-    } catch (e) {}
+      address = new URL('_app/preview-data', base.charAt(base.length - 1) === '/' ? base : base + '/').href;
+    } catch (e) {
+      return;
+    }
+    // One at a time: requests side by side may reach the server in either order, and it keeps
+    // the last one it gets.
+    publishing = publishing.then(function () {
+      return fetch(address, { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body: text })
+        .then(function () { state.delivered += 1; }, function () {});
+    });
   }
 
   function updatePreviewSettings(id, settings) {

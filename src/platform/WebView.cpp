@@ -4,6 +4,9 @@
 #include <webkit2/webkit2.h>
 
 #include <map>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -108,6 +111,12 @@ struct WebView::Impl {
   std::uint64_t finishedNavigation = 0;
   // A load that failed or was stopped for taking too long still "finishes"; it never completes.
   std::uint64_t failedNavigation = 0;
+  // A view that has never started a load drops an address given before the one it was given
+  // last has started, and then loads neither: the later address waits for that start.
+  bool everStarted = false;
+  bool addressPending = false;  // the last request is an address that has not started yet
+  std::optional<std::string> deferredAddress;
+  bool deferredIssued = false;  // it may commit without a start of its own
 };
 
 struct WebViewSignals {
@@ -117,6 +126,7 @@ struct WebViewSignals {
   static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
   static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data);
   static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
+  static void loadDeferredAddress(WebView* self);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data);
   static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
 };
@@ -166,23 +176,51 @@ gboolean WebViewSignals::decidePolicy(WebKitWebView*, WebKitPolicyDecision* deci
     return TRUE;
   }
   if (!self->decidePolicy) return FALSE;
-  if (self->decidePolicy(action) == WebView::PolicyDecision::allow)
+  if (self->decidePolicy(action) == WebView::PolicyDecision::allow) {
     webkit_policy_decision_use(decision);
-  else
+  } else {
     webkit_policy_decision_ignore(decision);
+    // A refused load never starts: a deferred address must not wait for it.
+    if (self->impl_->deferredAddress && !self->impl_->everStarted) {
+      std::weak_ptr<bool> alive = self->impl_->alive;
+      MainQueue::async([self, alive] {
+        if (!alive.expired()) loadDeferredAddress(self);
+      });
+    }
+  }
   return TRUE;
+}
+
+void WebViewSignals::loadDeferredAddress(WebView* self) {
+  auto address = std::exchange(self->impl_->deferredAddress, std::nullopt);
+  if (!address) return;
+  self->expectingStart_ = true;
+  self->impl_->addressPending = true;
+  self->impl_->deferredIssued = true;
+  webkit_web_view_load_uri(self->impl_->view, address->c_str());
 }
 
 void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
   auto* self = static_cast<WebView*>(data);
   if (event == WEBKIT_LOAD_STARTED) {
-    if (self->expectingStart_)
+    self->impl_->everStarted = true;
+    self->impl_->deferredIssued = false;
+    if (self->expectingStart_) {
       self->expectingStart_ = false;
-    else
+      self->impl_->addressPending = false;
+      loadDeferredAddress(self);
+    } else {
       self->currentNavigation_ = ++self->nextNavigation_;  // started by the page itself
+    }
   } else if (event == WEBKIT_LOAD_COMMITTED) {
+    // A deferred address that took over the load just started commits without a start.
+    if (std::exchange(self->impl_->deferredIssued, false)) {
+      self->expectingStart_ = false;
+      self->impl_->addressPending = false;
+    }
     if (self->mainFrameCommitted) self->mainFrameCommitted(self->uri());
   } else if (event == WEBKIT_LOAD_FINISHED) {
+    if (self->impl_->deferredIssued) return;  // the end of the load the deferred address took over
     self->impl_->finishedNavigation = self->currentNavigation_;
     if (self->impl_->failedNavigation == self->currentNavigation_) return;
     if (self->loadFinished) self->loadFinished(self->currentNavigation_);
@@ -191,9 +229,12 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
 
 gboolean WebViewSignals::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
   auto* self = static_cast<WebView*>(data);
+  if (self->impl_->deferredIssued) return FALSE;  // the load the deferred address took over
   // A load replaced by the next one is cancelled; that is not the next one failing.
   if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
     self->impl_->failedNavigation = self->currentNavigation_;
+  // An address that failed before it started: the deferred one goes now.
+  if (self->expectingStart_ && self->impl_->deferredAddress) loadDeferredAddress(self);
   return FALSE;
 }
 
@@ -301,8 +342,14 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
 std::uint64_t WebView::loadURL(const std::string& url, double timeout) {
   std::uint64_t navigation = ++nextNavigation_;
   currentNavigation_ = navigation;
-  expectingStart_ = true;
-  webkit_web_view_load_uri(impl_->view, url.c_str());
+  if (expectingStart_ && impl_->addressPending && !impl_->everStarted) {
+    impl_->deferredAddress = url;
+  } else {
+    impl_->deferredAddress.reset();
+    expectingStart_ = true;
+    impl_->addressPending = true;
+    webkit_web_view_load_uri(impl_->view, url.c_str());
+  }
   if (timeout > 0) {
     std::weak_ptr<bool> alive = impl_->alive;
     MainQueue::asyncAfter(timeout, [this, alive, navigation] {
@@ -319,6 +366,8 @@ std::uint64_t WebView::loadHTMLString(const std::string& html, const std::string
   std::uint64_t navigation = ++nextNavigation_;
   currentNavigation_ = navigation;
   expectingStart_ = true;
+  impl_->deferredAddress.reset();
+  impl_->addressPending = false;
   webkit_web_view_load_html(impl_->view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
   return navigation;
 }

@@ -279,7 +279,7 @@ TEST_F(PDApplicationObject, FilesWaitForTheSignIn) {
   // the person is told once.
   LoginController::shared().setToken(std::string("menu-test-token"));
   app->showWelcomeWindow();
-  RunLoop::runUntil([&] { return person->asked > 0; }, 5);
+  RunLoop::runUntil([&] { return person->asked > 0; }, 30);
   EXPECT_EQ(person->asked, 1);
   app->showWelcomeWindow();
   RunLoop::runUntil([] { return false; }, 0.3);

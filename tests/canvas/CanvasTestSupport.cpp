@@ -10,15 +10,6 @@
 
 namespace canvastest {
 
-std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout) {
-  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
-  view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
-    *answer = error ? std::nullopt : std::move(result);
-  });
-  waitFor([&] { return answer->has_value(); }, timeout);
-  return answer->has_value() ? **answer : std::nullopt;
-}
-
 void RecordingProcessor::handle(const std::string& method, const nlohmann::json& arguments) {
   messages.emplace_back(method, arguments);
   if (method == "DocumentSaveDialogStart" && documentExportDataComplete) {

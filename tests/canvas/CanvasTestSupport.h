@@ -21,9 +21,8 @@ namespace canvastest {
 
 using guitest::initGtk;
 using guitest::useStandInEditor;
+using guitest::evaluate;
 using guitest::waitFor;
-// The page's answer to `script`; none for undefined or an error.
-std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout = 10);
 
 // Records every message; answers "DocumentSaveDialogStart" as the real processor does.
 class RecordingProcessor : public IPCProcessor {

@@ -13,6 +13,7 @@
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
+#include "support/NodeServer.h"
 #include "support/TestEnvironment.h"
 
 using namespace canvastest;
@@ -118,6 +119,22 @@ TEST(HostedPage, OnlyTheLatestLoadCompletes) {
   ASSERT_TRUE(waitFor([&] { return second == 1; }));
   RunLoop::runUntil([] { return false; }, 0.2);
   EXPECT_EQ(first, 0);
+}
+
+// A fresh view given a second address before the first has started loads the second one, also
+// when the first was a web address that had not even been asked for yet.
+TEST(HostedPage, AFreshViewLoadsTheAddressGivenLast) {
+  auto service = NodeServer::start("tools/cloud-standin/server.js");
+  ASSERT_TRUE(service);
+  for (int round = 0; round < 3; ++round) {
+    Page p;
+    int first = 0, second = 0;
+    p.controller->loadURL(service->base() + "/signup.html", [&] { ++first; });
+    p.controller->loadURL(service->base() + "/", [&] { ++second; });
+    ASSERT_TRUE(waitFor([&] { return second == 1 && p.controller->isDocumentReady(); })) << "round " << round;
+    EXPECT_EQ(p.controller->webView().uri(), service->base() + "/");
+    EXPECT_EQ(first, 0);
+  }
 }
 
 // A page that failed to load, or was stopped for taking too long, shows an error page: whoever

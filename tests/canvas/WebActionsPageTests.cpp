@@ -41,6 +41,8 @@ TEST(WebActionsPage, ValidatesAndPerformsThroughThePage) {
   auto dirtyBefore = editor.processor->count("DocumentDirty");
   view.deleteAction();
   ASSERT_TRUE(waitFor([&] { return editor.page("document.querySelectorAll('.layer').length") == nlohmann::json(1); }));
+  // The page tells of the edit in a message of its own, after it has drawn it.
+  EXPECT_TRUE(waitFor([&] { return editor.processor->count("DocumentDirty") > dirtyBefore; }));
   EXPECT_EQ(editor.processor->count("DocumentDirty"), dirtyBefore + 1);
   EXPECT_TRUE(view.validateUserInterfaceItem(*item("undo:")));
   auto undo = item("undo:");

@@ -122,13 +122,7 @@ std::optional<nlohmann::json> documentInZip(const std::filesystem::path& zip) {
 }
 
 std::optional<nlohmann::json> evaluate(KXDocument& document, const std::string& script) {
-  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
-  document.ostrelViewController().webViewController().webView().evaluateJavaScript(
-      script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
-        *answer = error ? std::nullopt : std::move(result);
-      });
-  waitFor([&] { return answer->has_value(); }, 10);
-  return answer->has_value() ? **answer : std::nullopt;
+  return guitest::evaluate(document.ostrelViewController().webViewController().webView(), script);
 }
 
 std::optional<nlohmann::json> pageState(KXDocument& document) {
@@ -151,7 +145,7 @@ bool editPage(KXDocument& document, const std::string& newName) {
   auto done = evaluate(document, "(function(){ var s = window.OstrelStandIn; s.documentJSON.pages[0].name = " +
                                      nlohmann::json(newName).dump() + "; window._ipc.send('DocumentDirty'); return true; })()");
   if (!done) return false;
-  return waitFor([&] { return document.isDocumentEdited(); }, 10);
+  return waitFor([&] { return document.isDocumentEdited(); }, 30);
 }
 
 std::optional<Error> saveAndWait(KXDocument& document, const std::filesystem::path& url, const std::string& type,

@@ -61,10 +61,10 @@ TEST(ContainerChanges, TwoOverlappingPassesEachWaitForTheirOwnAnswer) {
   f.container->writeChanges([&] { ++done; });
   ASSERT_EQ(f.editor.pending.size(), 2u);
   f.editor.pending[0](dataFromString(R"({"version":2})"), std::nullopt);
-  RunLoop::runUntil([&] { return done == 1; }, 5);
+  RunLoop::runUntil([&] { return done == 1; }, 30);
   EXPECT_EQ(done, 1);
   f.editor.pending[1](dataFromString(R"({"version":3})"), std::nullopt);
-  RunLoop::runUntil([&] { return done == 2; }, 5);
+  RunLoop::runUntil([&] { return done == 2; }, 30);
   EXPECT_EQ(readFileText(f.path("design/document.json")), R"({"version":3})");
 }
 

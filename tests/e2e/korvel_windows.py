@@ -15,7 +15,6 @@ Usage: korvel_windows.py <korvel executable> <source tree>
 import os
 import shutil
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from korvel_desktop import Desktop, layers_in  # noqa: E402
@@ -30,28 +29,11 @@ RECENT_ROW = lambda row: (900 - 120, 42 * row + 21)  # noqa: E731
 
 
 def still_running_with_welcome(korvel, what):
-    # The application ends itself after two idle checks a second apart with nothing on screen.
-    time.sleep(3.5)
-    if not korvel.running():
-        desk.fail("korvel ended after " + what)
-    if not desk.find_window(WELCOME):
-        desk.fail("no welcome window after " + what)
-
-
-def focus_editor(window):
-    # Without a window manager the windows lie on top of each other and the keyboard stays where
-    # it was: bring this one up and give it the keyboard first.
-    desk.xdo("windowraise", window)
-    desk.xdo("windowfocus", "--sync", window, check=False)
-    time.sleep(0.3)
-    _, _, width, height = desk.geometry(window)
-    desk.click(window, width // 2, height - 40)
-    time.sleep(0.5)
+    desk.still_running_with(korvel, WELCOME, what)
 
 
 korvel = desk.start_korvel("korvel")
 welcome = desk.wait_window(WELCOME)
-time.sleep(2)
 desk.log("welcome window")
 
 # --- Open… then Cancel ---
@@ -67,9 +49,9 @@ with open(notes, "w") as f:
     f.write("Only some notes, not a project.\n")
 desk.hand_file(notes)
 korvel.wait_log("Could not open " + notes)
-time.sleep(1)
+desk.wait_until(lambda: desk.untitled(korvel), "the refusal")
 desk.shot("refused")
-desk.keys("Return")
+desk.dismiss_alert(korvel)
 still_running_with_welcome(korvel, "refusing a file that is no document")
 desk.log("refused the notes: korvel runs on with the welcome window")
 
@@ -84,10 +66,9 @@ desk.hand_file(second)
 desk.wait_window("^Second")
 korvel.wait_log("Editor page ready", 2)
 for name in ("Second", "First"):
-    desk.attempt("closing " + name, lambda: (focus_editor(desk.wait_window("^" + name)), desk.keys("ctrl+w")),
+    desk.attempt("closing " + name, lambda: (desk.focus_editor(desk.wait_window("^" + name)), desk.keys("ctrl+w")),
                  lambda: not desk.find_window("^" + name), timeout=10)
 welcome = desk.wait_window(WELCOME)
-time.sleep(1)
 desk.log("both closed; the recents list First, Second")
 # Newest first: the second row is the document opened first. Notes never opened: not listed.
 desk.attempt("opening the second recent row", lambda: desk.click(welcome, *RECENT_ROW(1), repeat=2),
@@ -96,10 +77,9 @@ if desk.find_window("^Second") or desk.find_window("^Notes"):
     desk.fail("the double click opened another row")
 korvel.wait_log("Editor page ready", 3)
 desk.log("a double click on the second row opened First")
-desk.attempt("closing First", lambda: (focus_editor(desk.wait_window("^First")), desk.keys("ctrl+w")),
+desk.attempt("closing First", lambda: (desk.focus_editor(desk.wait_window("^First")), desk.keys("ctrl+w")),
              lambda: not desk.find_window("^First"), timeout=10)
 welcome = desk.wait_window(WELCOME)
-time.sleep(1)
 # Now First is the newest: a double click on the second row opens Second.
 desk.attempt("opening the second recent row", lambda: desk.click(welcome, *RECENT_ROW(1), repeat=2),
              lambda: desk.find_window("^Second"), timeout=15)
@@ -112,7 +92,6 @@ desk.log("a double click on the second row opened Second")
 desk.hand_file(first)
 desk.wait_window("^First")
 korvel.wait_log("Editor page ready", 5)
-time.sleep(1)
 # Without a window manager both windows open at the screen's corner; the one raised is clicked.
 # Where the toolkit's theme puts the menu bar's "Edit" and its items (window coordinates):
 EDIT_MENU, DELETE_ITEM, SELECT_ALL_ITEM = (121, 63), (162, 214), (162, 239)
@@ -123,12 +102,10 @@ REVERT_BUTTON = (514, 475)  # the revert question's first button, centred on its
 def select_all_then_delete_in_second():
     window = desk.wait_window("^Second")
     desk.xdo("windowraise", window)
-    time.sleep(0.5)
-    for item in (SELECT_ALL_ITEM, DELETE_ITEM):  # Delete is enabled only once something is selected
-        desk.click(window, *EDIT_MENU)
-        time.sleep(0.8)
-        desk.click(window, *item)
-        time.sleep(0.8)
+    # Delete is enabled only once the page has told of the selection: when it came too late, the
+    # person tries both again.
+    if desk.pick(window, EDIT_MENU, SELECT_ALL_ITEM):
+        desk.pick(window, EDIT_MENU, DELETE_ITEM)
 
 
 desk.attempt("Select All and Delete from Second's Edit menu", select_all_then_delete_in_second,
@@ -139,24 +116,20 @@ desk.log("Second's Edit menu acted on Second, with First open beside it")
 
 # --- Revert to Saved puts the saved document back into the editor ---
 second_window = desk.wait_window("^Second")
-desk.click(second_window, *FILE_MENU)
-time.sleep(0.8)
-desk.click(second_window, *REVERT_ITEM)
-time.sleep(1.5)
-desk.click(second_window, *REVERT_BUTTON)
-desk.wait_until(lambda: desk.find_window("^Second$"), "the reverted title", 20)
-time.sleep(1)
+desk.attempt("Revert to Saved from the File menu", lambda: desk.pick(second_window, FILE_MENU, REVERT_ITEM),
+             lambda: desk.untitled(korvel), timeout=15)
+desk.attempt("answering the revert question", lambda: desk.click(second_window, *REVERT_BUTTON),
+             lambda: not desk.untitled(korvel), timeout=10)
+desk.wait_until(lambda: desk.find_window("^Second$"), "the reverted title")
 # The same edit again: it removes the first layer of the saved document only when the editor
 # shows that document, not the edited one it had before.
 desk.attempt("editing the reverted document", select_all_then_delete_in_second,
              lambda: desk.find_window("^Second \u2014 Edited$"))
-desk.click(second_window, *FILE_MENU)
-time.sleep(0.8)
-desk.click(second_window, *SAVE_ITEM)
-desk.wait_until(lambda: layers_in(second) == ["features", "footer"], "the save after the revert", 30)
+desk.attempt("Save from the File menu", lambda: desk.pick(second_window, FILE_MENU, SAVE_ITEM),
+             lambda: layers_in(second) == ["features", "footer"], timeout=30)
 desk.log("after Revert to Saved the editor started again from the saved document:", layers_in(second))
 
-focus_editor(desk.wait_window("^Second"))
+desk.focus_editor(desk.wait_window("^Second"))
 desk.keys("ctrl+q")
 korvel.wait_exit()
 desk.cleanup()

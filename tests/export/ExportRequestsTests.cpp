@@ -119,7 +119,7 @@ TEST_F(ExportRequests, ExportHTMLAsksBeforeOverwritingAndReportsToThePage) {
 
 TEST_F(ExportRequests, CancelledPanelsAndBadRequestsEndWithZero) {
   h.request("ExportHTML", exportRequest({{"only.jpg", "jpg"}}));
-  ASSERT_TRUE(RunLoop::runUntil([&] { return events("ExportProgress").size() >= 2; }, 10));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return events("ExportProgress").size() >= 2; }, 30));
   EXPECT_EQ(person.asked, std::vector<std::string>{"file only.jpg"});
   EXPECT_EQ(events("ExportProgress").back(), (nlohmann::json{0, 0}));
   h.events.clear();
@@ -211,7 +211,7 @@ TEST_F(ExportRequests, DragPreviewOffersAFileList) {
   drag->declareTypes({PasteboardType::URL});
   drag->setString("file:///tmp/frame.png", PasteboardType::URL);
   h.request("ExportDragPreviewStart");
-  ASSERT_TRUE(RunLoop::runUntil([&] { return drag->stringForType(PasteboardType::fileURL).has_value(); }, 5));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return drag->stringForType(PasteboardType::fileURL).has_value(); }, 30));
   EXPECT_EQ(*drag->stringForType(PasteboardType::fileURL), "file:///tmp/frame.png\r\n");
   EXPECT_EQ(*drag->stringForType(PasteboardType::URL), "file:///tmp/frame.png");
 }

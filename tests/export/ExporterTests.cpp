@@ -16,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
 #include "support/TestEnvironment.h"
+#include "support/Wait.h"
 
 namespace stdfs = std::filesystem;
 
@@ -86,7 +87,11 @@ struct Export {
       ++completions;
       allWritten = ok;
     });
-    RunLoop::runUntil([] { return false; }, 0.2);
+    // Over when it completed, or when its last report shows every step done or none (ended).
+    EXPECT_TRUE(testwait::waitFor([this] {
+      const auto& r = person->reports;
+      return completions > 0 || (!r.empty() && r.back().progress == r.back().work);
+    }));
   }
   void image(const std::string& name, const std::string& content) {
     ASSERT_TRUE(fs::createDirectories(project / "images/design"));

@@ -18,20 +18,14 @@
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "support/CloudStandIn.h"
+#include "support/EditorTestSupport.h"
 
 namespace {
 
+using guitest::waitFor;
+
 constexpr const char* cloudEndpoint = "https://cloud.example/'quoted\"";
 std::unique_ptr<CloudStandIn> service;
-
-std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script) {
-  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
-  view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
-    *answer = error ? std::nullopt : std::move(result);
-  });
-  RunLoop::runUntil([&] { return answer->has_value(); }, 10);
-  return answer->has_value() ? **answer : std::nullopt;
-}
 
 struct LoginWindow : testing::Test {
   static void SetUpTestSuite() {
@@ -62,14 +56,14 @@ struct LoginWindow : testing::Test {
   }
 
   WebView& page() { return window->webViewController()->webView(); }
-  std::optional<nlohmann::json> run(const std::string& script) { return evaluate(page(), script); }
+  std::optional<nlohmann::json> run(const std::string& script) { return guitest::evaluate(page(), script); }
   // The page on show has loaded since `marker` was set in the one before.
   bool reloaded() {
-    return RunLoop::runUntil([&] { return window->isLoaded() && run("window.__marker === undefined") == true; }, 20);
+    return waitFor([&] { return window->isLoaded() && run("window.__marker === undefined") == true; });
   }
   bool showLoginPage() {
     login->showLoginWindow();
-    return RunLoop::runUntil([&] { return window->isLoaded(); }, 20);
+    return waitFor([&] { return window->isLoaded(); });
   }
   void post(const std::string& method, const std::string& arguments = "undefined") {
     run("window._ipc.send('" + method + "', " + arguments + "); true");
@@ -89,22 +83,22 @@ TEST_F(LoginWindow, SignsInOnTheLoginPageAndClosesOnFinish) {
   EXPECT_TRUE(login->isBlocking());
   EXPECT_EQ(page().uri(), service->base() + "/?mid=" + login->machineID());
   EXPECT_FALSE(window->view()->isSpinnerShown());
-  ASSERT_TRUE(RunLoop::runUntil([&] { return window->view()->pageOpacity() >= 1.0; }, 10));
+  ASSERT_TRUE(waitFor([&] { return window->view()->pageOpacity() >= 1.0; }));
   // The local services are in use: the page names them, not the cloud's address.
-  ASSERT_TRUE(RunLoop::runUntil([&] { return run("window.korvel_cloud_endpoint") == service->base(); }, 10));
+  ASSERT_TRUE(waitFor([&] { return run("window.korvel_cloud_endpoint") == service->base(); }));
 
   run("document.getElementById('token').value = 'good-1';"
       "document.getElementById('subscribe').checked = true;"
       "document.getElementById('name').value = 'Ada';"
       "document.getElementById('email').value = 'ada@example.com';"
       "document.getElementById('signin').click(); true");
-  ASSERT_TRUE(RunLoop::runUntil([&] { return window->view() == nullptr; }, 20));
+  ASSERT_TRUE(waitFor([&] { return window->view() == nullptr; }));
   EXPECT_EQ(login->token(), "good-1");
   EXPECT_FALSE(login->isTokenEphemeral());
   EXPECT_FALSE(login->isBlocking());
   EXPECT_TRUE(login->shouldOpenDocuments());
   EXPECT_EQ(configChanges, 1);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return service->count("subscribe") >= 1; }, 20));
+  ASSERT_TRUE(waitFor([&] { return service->count("subscribe") >= 1; }));
   auto subscriptions = service->call("GET", "/_standin/subscriptions");
   ASSERT_TRUE(subscriptions && !subscriptions->empty());
   EXPECT_EQ(subscriptions->back()["source"], "studio");
@@ -139,7 +133,7 @@ TEST_F(LoginWindow, OpensOnlyWebAddressesAndShakesOnRequest) {
   post("shake");
   post("create");
   post("browser", "'https://korvel.example/signup'");
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !opened.empty(); }, 10));
+  ASSERT_TRUE(waitFor([&] { return !opened.empty(); }));
   EXPECT_EQ(opened, (std::vector<std::string>{"https://korvel.example/signup"}));
   EXPECT_TRUE(window->isOnScreen());
 }
@@ -148,7 +142,7 @@ TEST_F(LoginWindow, ShowsTheOfflinePageWhenTheLoginPageDoesNotLoadAndRetries) {
   Defaults::standard().setString(UserDefaultsLocalServicesBaseURLKey, "http://127.0.0.1:1");
   window->pageTimeout = 1.0;
   login->showLoginWindow();
-  ASSERT_TRUE(RunLoop::runUntil([&] { return window->isLoaded(); }, 20));
+  ASSERT_TRUE(waitFor([&] { return window->isLoaded(); }));
   std::string uri = page().uri();
   EXPECT_EQ(uri.rfind("file://", 0), 0u) << uri;
   EXPECT_NE(uri.find("KorvelLogin/offline.html?status=0&statusText=Request%20timed%20out"), std::string::npos) << uri;
@@ -156,23 +150,37 @@ TEST_F(LoginWindow, ShowsTheOfflinePageWhenTheLoginPageDoesNotLoadAndRetries) {
 
   // The page's own "offline" without a text shows it without a query.
   post("offline", "{status: 503}");
-  ASSERT_TRUE(RunLoop::runUntil([&] { return page().uri().find('?') == std::string::npos; }, 20));
+  // The address changes as the load begins; the page is the new one once it answers from there.
+  ASSERT_TRUE(waitFor([&] {
+    return page().uri().find('?') == std::string::npos &&
+           run("location.search === '' && document.readyState === 'complete' && !!document.getElementById('retry')") ==
+               true;
+  }));
 
   Defaults::standard().setString(UserDefaultsLocalServicesBaseURLKey, service->base());
-  window->pageTimeout = 10.0;
+  window->pageTimeout = 60.0;
   run("document.getElementById('retry').click(); true");
-  ASSERT_TRUE(RunLoop::runUntil([&] { return page().uri().rfind(service->base(), 0) == 0 && window->isLoaded(); }, 20));
+  ASSERT_TRUE(waitFor([&] { return page().uri().rfind(service->base(), 0) == 0 && window->isLoaded(); }))
+      << page().uri() << " loaded " << window->isLoaded();
 }
 
 TEST_F(LoginWindow, ALoadsTimeOutCheckDoesNotActOnALaterLoad) {
-  ASSERT_TRUE(service->setSwitches({{"pageDelayMs", 2000}}));
+  // The service holds the pages, so the later load is surely still loading when the first load's
+  // check comes.
+  ASSERT_TRUE(service->setSwitches({{"holdPages", true}}));
   window->pageTimeout = 0.3;
-  login->showLoginWindow();
+  login->showLoginWindow();  // on a window whose page has never started loading
+  // Queued after the first load's check with the same delay, so it runs after that check.
+  auto checked = std::make_shared<bool>(false);
+  MainQueue::asyncAfter(0.3, [checked] { *checked = true; });
   window->pageTimeout = 60;
-  login->showLoginWindow();  // still loading when the first load's check comes
-  bool loaded = RunLoop::runUntil([&] { return window->isLoaded(); }, 30);
-  service->setSwitches({{"pageDelayMs", 0}});
-  ASSERT_TRUE(loaded);
+  login->showLoginWindow();
+  bool checkCame = waitFor([&] { return *checked; });
+  bool released = service->setSwitches({{"holdPages", false}});
+  ASSERT_TRUE(checkCame && released);
+  ASSERT_TRUE(waitFor([&] { return window->isLoaded(); }))
+      << "on " << run("location.href").value_or(nullptr).dump() << "; the service counted "
+      << JsonCoder::dump(service->call("GET", "/_standin/counts").value_or(nullptr));
   EXPECT_EQ(page().uri().rfind(service->base(), 0), 0u) << page().uri();
 }
 

@@ -24,7 +24,7 @@ TEST_F(LoginView, TheLoginWindowHidesALoadingPageUnderTheSpinnerAndFadesItIn) {
     EXPECT_EQ(view.pageOpacity(), 0.0);
     view.showPage();
     EXPECT_FALSE(view.isSpinnerShown());
-    ASSERT_TRUE(RunLoop::runUntil([&] { return view.pageOpacity() >= 1.0; }, 5));
+    ASSERT_TRUE(RunLoop::runUntil([&] { return view.pageOpacity() >= 1.0; }, 30));
     view.showLoading();
     view.showPage();
     view.close();

@@ -74,7 +74,7 @@ TEST_F(EventSourceTest, DeliversEventsOfAStreamAsTheyArrive) {
   for (auto& c : cases) {
     Seen seen;
     auto source = open("/parts?p=" + Url::encodeQueryValue(nlohmann::json(c.parts).dump()), seen);
-    ASSERT_TRUE(RunLoop::runUntil([&] { return seen.events.size() >= c.expected.size(); }, 20));
+    ASSERT_TRUE(RunLoop::runUntil([&] { return seen.events.size() >= c.expected.size(); }, 30));
     settle();
     EXPECT_EQ(seen.events, c.expected);
     EXPECT_EQ(seen.opens, 1);
@@ -87,7 +87,7 @@ TEST_F(EventSourceTest, DeliversEventsOfAStreamAsTheyArrive) {
 TEST_F(EventSourceTest, ReconnectsWithTheLastIdAcrossRunsAndClampsRetry) {
   Seen seen;
   auto source = open("/count", seen, 90, 400);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return seen.events.size() >= 3; }, 20));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return seen.events.size() >= 3; }, 30));
   source->close();
   EXPECT_EQ(seen.events[0], "1|message|none");
   EXPECT_EQ(seen.events[1], "2|message|1");
@@ -103,7 +103,8 @@ TEST_F(EventSourceTest, ReconnectsWithTheLastIdAcrossRunsAndClampsRetry) {
   requests.clear();
   Seen again;
   auto next = open("/count", again);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !again.events.empty(); }, 20));
+  // The server notes a request on its own line, which may come after the answer.
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !again.events.empty() && !requests.empty(); }, 30));
   next->close();
   EXPECT_EQ(requests.front()["lastEventId"], seen.events.back().substr(0, 1));
 }
@@ -114,7 +115,7 @@ TEST_F(EventSourceTest, FailedAnswersAreErrorsAndReconnectLaterAndLater) {
     requests.clear();
     Seen seen;
     auto source = open(path, seen);
-    ASSERT_TRUE(RunLoop::runUntil([&] { return seen.errors.size() >= 3; }, 30)) << path;
+    ASSERT_TRUE(RunLoop::runUntil([&] { return seen.errors.size() >= 3 && requests.size() >= 3; }, 30)) << path;
     source->close();
     EXPECT_EQ(seen.opens, 0) << path;
     EXPECT_TRUE(seen.events.empty()) << path;
@@ -127,9 +128,9 @@ TEST_F(EventSourceTest, FailedAnswersAreErrorsAndReconnectLaterAndLater) {
 TEST_F(EventSourceTest, NoContentClosesForGood) {
   Seen seen;
   auto source = open("/close", seen);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !requests.empty(); }, 20));
+  ASSERT_TRUE(RunLoop::runUntil(
+      [&] { return !requests.empty() && source->readyState() == EventSourceState::closed; }, 30));
   settle();  // longer than the retry
-  EXPECT_EQ(source->readyState(), EventSourceState::closed);
   EXPECT_EQ(requests.size(), 1u);
   EXPECT_EQ(seen.opens, 0);
   EXPECT_TRUE(seen.errors.empty());
@@ -138,7 +139,7 @@ TEST_F(EventSourceTest, NoContentClosesForGood) {
 TEST_F(EventSourceTest, ClosedWhileWaitingStaysClosed) {
   Seen seen;
   auto source = open("/status/503", seen, 90, 300);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !seen.errors.empty(); }, 20));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !seen.errors.empty() && !requests.empty(); }, 30));
   source->close();
   RunLoop::runUntil([&] { return false; }, 1.0);  // longer than the retry
   EXPECT_EQ(requests.size(), 1u);
@@ -148,7 +149,7 @@ TEST_F(EventSourceTest, ClosedWhileWaitingStaysClosed) {
 TEST_F(EventSourceTest, ASilentConnectionIsEndedAndTriedAgain) {
   Seen seen;
   auto source = open("/silent", seen, 0.3);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return requests.size() >= 2; }, 20));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return requests.size() >= 2; }, 30));
   source->close();
   EXPECT_GE(seen.opens, 1);
   ASSERT_FALSE(seen.errors.empty());
@@ -159,9 +160,9 @@ TEST_F(EventSourceTest, ASilentConnectionIsEndedAndTriedAgain) {
 TEST_F(EventSourceTest, CloseWhileOpenReportsCancellationOnce) {
   Seen seen;
   auto source = open("/parts?p=" + Url::encodeQueryValue("[\"data: x\\n\\n\"]"), seen);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !seen.events.empty(); }, 20));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !seen.events.empty(); }, 30));
   source->close();
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !seen.errors.empty(); }, 20));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !seen.errors.empty(); }, 30));
   settle();
   ASSERT_EQ(seen.errors.size(), 1u);
   EXPECT_EQ(seen.errors[0]->code, HttpErrorCancelled);

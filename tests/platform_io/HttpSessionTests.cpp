@@ -69,7 +69,7 @@ TEST_F(HttpSessionTest, TimeOutsCancellationAndUnreachableServers) {
   std::optional<Result<HttpResponse>> answer;
   auto task = session.send(request("/slow?ms=3000"), [&](Result<HttpResponse> r) { answer = std::move(r); });
   task->cancel();
-  ASSERT_TRUE(RunLoop::runUntil([&] { return answer.has_value(); }, 10));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return answer.has_value(); }, 30));
   ASSERT_FALSE(*answer);
   EXPECT_EQ(answer->error().code, HttpErrorCancelled);
 

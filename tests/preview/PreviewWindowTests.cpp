@@ -29,20 +29,12 @@ namespace fsys = std::filesystem;
 namespace {
 
 std::optional<nlohmann::json> evaluateIn(WebViewController& page, const std::string& script) {
-  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
-  page.webView().evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
-    *answer = error ? std::nullopt : std::move(result);
-  });
-  waitFor([&] { return answer->has_value(); }, 10);
-  return answer->has_value() ? **answer : std::nullopt;
+  return guitest::evaluate(page.webView(), script);
 }
 
-// The page's value of `expression` as JSON, through JSON.stringify.
+// The page's value of `expression` as JSON.
 std::optional<nlohmann::json> read(WebViewController& page, const std::string& expression) {
-  auto text = evaluateIn(page, "JSON.stringify(" + expression + ")");
-  if (!text || !text->is_string()) return std::nullopt;
-  auto parsed = JsonCoder::parse(text->get<std::string>());
-  return parsed ? std::optional(*parsed) : std::nullopt;
+  return guitest::read(page.webView(), expression);
 }
 
 double contentRatio(PreviewWindowController& p) {
@@ -103,7 +95,12 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
 
   // Once the editor listens, a reload tells it of the page's start and of the prototype's error.
   auto& editor = document->ostrelViewController().webViewController();
+  int reloads = 0;
+  auto reloading = NotificationCenter::defaultCenter().addObserver(PreviewReloadNotification, nullptr,
+                                                                   [&](const Notification&) { ++reloads; });
   document->reloadPreview();
+  // The reload is queued; the page on show is the new one once it has started and is ready.
+  ASSERT_TRUE(waitFor([&] { return reloads >= 1 && page.isDocumentReady(); }));
   ASSERT_TRUE(waitFor([&] {
     auto errors = read(editor, "window.OstrelStandIn.received.filter(function (r) { return r.event === 'PreviewErrors'; })");
     return errors && errors->dump().find("prototype broke") != std::string::npos;
@@ -122,23 +119,29 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
     return sent && !sent->empty();
   }));
   EXPECT_EQ((*sent)[0]["args"][1], (nlohmann::json{{"deviceType", "korvel-phone"}, {"skin", ""}, {"bezel", false}}));
-  ASSERT_TRUE(waitFor([&] { return preview->currentDeviceType() == "korvel-phone"; }));
+  // The editor's data for the phone goes through the project server to the preview.
+  ASSERT_TRUE(waitFor([&] { return preview->currentDeviceType() == "korvel-phone"; }))
+      << preview->currentDeviceType() << " after "
+      << read(editor, "window.OstrelStandIn.published.map(function (p) { return p.metadata.settings; })")
+             .value_or(nullptr)
+             .dump()
+      << ", delivered " << read(editor, "window.OstrelStandIn.delivered").value_or(nullptr).dump();
   EXPECT_TRUE(phone->checked);
-  EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 375.0 / 667) < 0.01; }, 10)) << contentRatio(*preview);
+  EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 375.0 / 667) < 0.01; })) << contentRatio(*preview);
 
   preview->orientationButtonPressed();
   ASSERT_TRUE(waitFor([&] { return preview->deviceRotate(); }));
-  EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 667.0 / 375) < 0.01; }, 10)) << contentRatio(*preview);
+  EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 667.0 / 375) < 0.01; })) << contentRatio(*preview);
   // The page draws the rotated phone once it has the new preview data.
   EXPECT_TRUE(waitFor([&] {
     return read(page, "document.getElementById('device') && document.getElementById('device').style.width") ==
            nlohmann::json("667px");
-  }, 10));
+  }));
 
   // Store data reaches the page as data, whatever it holds.
   nlohmann::json store = {{"note", "\");alert(1);//</script>"}};
   document->ostrelServerStoreData(store);
-  EXPECT_TRUE(waitFor([&] { return read(page, "window.PreviewStandIn.storeData") == store; }, 10));
+  EXPECT_TRUE(waitFor([&] { return read(page, "window.PreviewStandIn.storeData") == store; }));
 }
 
 TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {
@@ -158,7 +161,7 @@ TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {
     return server && server->state() ? server->state()->packages : std::vector<std::string>{};
   };
   evaluateIn(page, "window._ipc.send('addPackage', 'Not A Name'); window._ipc.send('addPackage', 'left-pad'); true");
-  ASSERT_TRUE(waitFor([&] { return asked.size() == 1; }, 10));
+  ASSERT_TRUE(waitFor([&] { return asked.size() == 1; }));
   EXPECT_EQ(asked[0], "left-pad");
   agree = true;
   evaluateIn(page, "window._ipc.send('addPackage', '@scope/right-pad'); true");
@@ -194,7 +197,7 @@ TEST_F(PreviewWindows, ClosingTheDocumentClosesItsPreviewAndInspector) {
   ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
   ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
   document->openPreviewInspector();
-  ASSERT_TRUE(waitFor([&] { return page.webView().isInspectorShown(); }, 10));
+  ASSERT_TRUE(waitFor([&] { return page.webView().isInspectorShown(); }));
   GtkWindow* window = preview->window()->window();
   g_object_ref(window);
   document->close();

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <nlohmann/json.hpp>
 
 #include "platform_io/NodePeer.h"
+#include "support/Wait.h"
 
 using nlohmann::json;
 
@@ -46,6 +49,13 @@ struct Rig {
     pusher->on("joined", [this](const json& arguments) { joins.push_back(arguments[0]); });
     pusher->connect();
     return RunLoop::runUntil([this] { return pusher->isConnected(); }, 20.0);
+  }
+  // The server's counts, asked through the pusher; null when no answer came.
+  json stats() {
+    auto answer = std::make_shared<json>();
+    pusher->on("stats", [answer](const json& arguments) { *answer = arguments[0]; });
+    if (pusher->emit("stats", nullptr)) RunLoop::runUntil([&] { return !answer->is_null(); }, 20.0);
+    return *answer;
   }
   // Pushes `event` with `args` to the link, then a marker; the first has been handled when the
   // marker arrives.
@@ -95,11 +105,11 @@ TEST(SocketConnection, JoinsThePreviewRoomOnEveryConnection) {
   ASSERT_TRUE(rig.setUp());
   int port = rig.peer->port();
 
-  // The pusher hears "joined" only for its own joins; ask the server for its count instead.
-  json stats;
-  rig.pusher->on("stats", [&](const json& arguments) { stats = arguments[0]; });
-  rig.pusher->emit("stats", nullptr);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !stats.is_null(); }, 20.0));
+  // The pusher hears "joined" only for its own joins; ask the server for its count instead, until
+  // the link's join has arrived.
+  std::function<json()> ask = [&] { return rig.stats(); };
+  std::function<bool(const json&)> joined = [](const json& s) { return s.is_object() && s.value("joins", 0) >= 1; };
+  json stats = testwait::askUntil(ask, joined);
   EXPECT_EQ(stats["joins"], 1);
   EXPECT_EQ(stats["lastJoin"], json({{"room", "preview"}}));
 
@@ -108,10 +118,7 @@ TEST(SocketConnection, JoinsThePreviewRoomOnEveryConnection) {
   ASSERT_TRUE(rig.peer);
   ASSERT_TRUE(RunLoop::runUntil([&] { return rig.connects == 2; }, 20.0));
   ASSERT_TRUE(rig.connectPusher());
-  stats = nullptr;
-  rig.pusher->on("stats", [&](const json& arguments) { stats = arguments[0]; });
-  rig.pusher->emit("stats", nullptr);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !stats.is_null(); }, 20.0));
+  stats = testwait::askUntil(ask, joined);
   EXPECT_EQ(stats["joins"], 1) << "the restarted server saw the link join again";
   EXPECT_EQ(stats["lastJoin"], json({{"room", "preview"}}));
 }

@@ -1,15 +1,21 @@
 #pragma once
 // What tests of hosted pages share: the toolkit started once, the stand-in editor of the source
-// tree in place of the installed one, and waits on the main loop.
+// tree in place of the installed one, waits on the main loop and page scripts answered in turn.
 
 #include <gtk/gtk.h>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "foundation/AppInfo.h"
-#include "platform/RunLoop.h"
+#include "platform/JsonCoder.h"
+#include "platform/WebView.h"
+#include "support/Wait.h"
 
 namespace guitest {
 
@@ -24,6 +30,25 @@ inline void useStandInEditor() {
   AppInfo::setCurrent(std::make_shared<AppInfo>("Korvel", "Korvel", dir));
 }
 
-inline bool waitFor(const std::function<bool()>& done, double timeout = 30) { return RunLoop::runUntil(done, timeout); }
+using testwait::waitFor;
+
+// The page's answer to `script`; none for undefined, an error, or no answer within `timeout`.
+inline std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout = 30) {
+  // Shared with the callback, which may come after a wait that gave up.
+  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
+  view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
+    *answer = error ? std::nullopt : std::move(result);
+  });
+  waitFor([&] { return answer->has_value(); }, timeout);
+  return answer->has_value() ? **answer : std::nullopt;
+}
+
+// The page's value of `expression` as JSON, through JSON.stringify; none when it has none.
+inline std::optional<nlohmann::json> read(WebView& view, const std::string& expression) {
+  auto text = evaluate(view, "JSON.stringify(" + expression + ")");
+  if (!text || !text->is_string()) return std::nullopt;
+  auto parsed = JsonCoder::parse(text->get<std::string>());
+  return parsed ? std::optional(*parsed) : std::nullopt;
+}
 
 }  // namespace guitest

@@ -4,6 +4,7 @@ the cloud stand-in, a home folder, and xdotool for the pointer and the keyboard 
 Every failure takes a picture of the screen and prints the end of korvel's log before it ends
 the script with status 1.
 """
+import atexit
 import json
 import os
 import signal
@@ -11,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 import zipfile
 
 SCREENSHOT = """
@@ -39,6 +41,8 @@ class Desktop:
         self.home = os.path.join(self.work, "home")
         self.documents = os.path.join(self.home, "Documents")
         self.procs = []
+        # Whatever ends the script, the display, the service and korvel go with it.
+        atexit.register(self.cleanup)
         self.logs = []
         self.start = time.monotonic()
         self.display = self._start_display()
@@ -120,6 +124,14 @@ class Desktop:
         self.procs.append(bus)
         return bus.stdout.readline().strip()
 
+    def standin_counts(self):
+        """What the cloud stand-in counted (requests of each kind, login pages shown)."""
+        try:
+            with urllib.request.urlopen("http://127.0.0.1:%d/_standin/counts" % self.port, timeout=10) as answer:
+                return json.loads(answer.read())
+        except (OSError, ValueError):
+            return {}
+
     # --- korvel ---
 
     def start_korvel(self, name, extra_env=None):
@@ -152,8 +164,11 @@ class Desktop:
         return ids[-1] if ids else None
 
     def wait_window(self, pattern, timeout=60):
-        self.wait_until(lambda: self.find_window(pattern), "a window named %r" % pattern, timeout)
-        return self.find_window(pattern)
+        # The id found is the one answered: a second search could miss a window being shown again.
+        found = []
+        self.wait_until(lambda: found.append(self.find_window(pattern)) or found[-1], "a window named %r" % pattern,
+                        timeout)
+        return found[-1]
 
     def geometry(self, window):
         values = dict(line.split("=") for line in self.xdo("getwindowgeometry", "--shell", window).splitlines())
@@ -169,23 +184,78 @@ class Desktop:
             self.xdo("key", "--clearmodifiers", name)
             time.sleep(0.2)
 
-    def wait_until(self, check, what, timeout=60):
+    def focus_editor(self, window):
+        """Gives a document window's page the keyboard without selecting anything.
+
+        Without a window manager the windows lie on top of each other and a click does not move
+        the keyboard between them: bring this one up and give it the keyboard, then click its
+        empty canvas."""
+        self.xdo("windowraise", window)
+        self.xdo("windowfocus", "--sync", window, check=False)
+        _, _, width, height = self.geometry(window)
+        self.click(window, width // 2, height - 40)
+        time.sleep(0.5)
+
+    def untitled(self, korvel):
+        """korvel's windows on screen without a title: its alerts and open menus."""
+        ids = self.xdo("search", "--onlyvisible", "--pid", str(korvel.proc.pid), check=False).split()
+        return [w for w in ids if self.xdo("getwindowname", w, check=False) == ""]
+
+    def dismiss_alert(self, korvel):
+        """Waits for an alert of korvel and answers it with its default button (Return)."""
+        self.wait_until(lambda: self.untitled(korvel), "an alert")
+        self.attempt("answering the alert", lambda: self.keys("Return"), lambda: not self.untitled(korvel),
+                     timeout=10)
+
+    def _popups(self):
+        # Menus are untitled windows that name no process.
+        ids = self.xdo("search", "--onlyvisible", "--name", "", check=False).split()
+        return {w for w in ids if self.xdo("getwindowname", w, check=False) == ""}
+
+    def pick(self, window, menu, item):
+        """Opens a menu of the window's menu bar and, once it is on screen, clicks one of its items
+        (window coordinates both). Answers whether the item was taken: a click the menu bar was not
+        ready for opens nothing, and a disabled item leaves the menu open, until Escape."""
+        before = self._popups()
+        self.click(window, *menu)
+        if not self.within(lambda: self._popups() - before, 15):
+            return False
+        opened = self._popups() - before
+        self.click(window, *item)
+        if self.within(lambda: not opened & self._popups(), 5):
+            return True
+        self.keys("Escape")
+        self.wait_until(lambda: not opened & self._popups(), "the menu to close")
+        return False
+
+    def still_running_with(self, korvel, pattern, what):
+        # korvel ends itself after two idle checks a second apart with nothing on screen: it has
+        # had the time for them when it still runs after this.
+        time.sleep(3.5)
+        if not korvel.running():
+            self.fail("korvel ended after " + what)
+        if not self.find_window(pattern):
+            self.fail("no window named %r after %s" % (pattern, what))
+
+    def within(self, check, timeout):
+        """Whether `check` holds within `timeout` seconds."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if check():
-                return
+                return True
             time.sleep(0.2)
-        self.fail("timed out waiting for " + what)
+        return bool(check())
+
+    def wait_until(self, check, what, timeout=60):
+        if not self.within(check, timeout):
+            self.fail("timed out waiting for " + what)
 
     def attempt(self, what, act, done, tries=3, timeout=20):
         """A person tries again when a click or a key came before the window was ready for it."""
         for _ in range(tries):
             act()
-            deadline = time.monotonic() + timeout
-            while time.monotonic() < deadline:
-                if done():
-                    return
-                time.sleep(0.25)
+            if self.within(done, timeout):
+                return
             self.log("trying again:", what)
         self.fail("gave up: " + what)
 

@@ -22,7 +22,7 @@ struct ButtonWindow {
     gtk_widget_set_halign(button, GTK_ALIGN_START);
     gtk_container_add(GTK_CONTAINER(window), button);
     gtk_widget_show_all(window);
-    waitFor([this] { return gtk_widget_get_mapped(button); }, 5);
+    waitFor([this] { return gtk_widget_get_mapped(button); });
   }
   ~ButtonWindow() { close(); }
   void close() {
@@ -46,12 +46,14 @@ struct Messaging {
   std::optional<nlohmann::json> page(const std::string& script) {
     return evaluate(popover->intercomViewController().webViewController().webView(), script);
   }
+  // -1 and none while the page does not answer.
   long shows() {
-    return page("window.Intercom.commands.filter(function (c) { return c === 'show'; }).length")->get<long>();
+    auto n = page("window.Intercom.commands.filter(function (c) { return c === 'show'; }).length");
+    return n && n->is_number_integer() ? n->get<long>() : -1;
   }
-  std::vector<std::string> commands() { return page("window.Intercom.commands")->get<std::vector<std::string>>(); }
-  bool settle() {
-    return waitFor([] { return false; }, 0.2), true;
+  std::vector<std::string> commands() {
+    auto list = page("window.Intercom.commands");
+    return list && list->is_array() ? list->get<std::vector<std::string>>() : std::vector<std::string>{};
   }
 
   NotificationCenter notifications;

@@ -12,6 +12,7 @@
 
 #include "platform/RunLoop.h"
 #include "platform/WebView.h"
+#include "support/EditorTestSupport.h"
 
 namespace telemetrytest {
 
@@ -24,17 +25,7 @@ inline void initGtk() {
   (void)done;
 }
 
-inline bool waitFor(const std::function<bool()>& done, double timeout = 20) {
-  return RunLoop::runUntil(done, timeout);
-}
-
-inline std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script) {
-  auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
-  view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
-    *answer = error ? std::nullopt : std::move(result);
-  });
-  waitFor([&] { return answer->has_value(); }, 10);
-  return answer->has_value() ? **answer : std::nullopt;
-}
+using guitest::evaluate;
+using guitest::waitFor;
 
 }  // namespace telemetrytest

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "telemetry/KorvelUsageTimer.h"
 #include "telemetry/KorvelUsageTimerHR.h"
 #include "telemetry/UsageTimer.h"
@@ -89,7 +93,10 @@ TEST(UsageTimer, TheTimerThreadTicksAndStopsWithItsOwner) {
                               return false;
                             },
                             [] { return std::optional<double>(); }, [](const std::string&) {}});
-    for (int i = 0; i < 500 && ticks == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Polled until the first tick, for as long as a loaded machine may take to run the thread.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ticks == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_GT(ticks.load(), 0);
 }

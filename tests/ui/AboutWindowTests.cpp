@@ -84,7 +84,7 @@ TEST_F(About, TheWindowShowsItAllAndAnswersClicks) {
   EXPECT_FALSE(about.isWindowLoaded());
   about.showWindow();
   ASSERT_TRUE(about.isWindowLoaded());
-  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(about.window())); }, 10));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(about.window())); }, 30));
   EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(about.versionLabel())), "1.4");
   EXPECT_EQ(gtk_label_get_text(GTK_LABEL(about.extraVersionInfoLabel())), AppInfo::buildName());
 
@@ -101,7 +101,7 @@ TEST_F(About, TheWindowShowsItAllAndAnswersClicks) {
 
   // Closed, it comes back as it was.
   gtk_window_close(about.window());
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_visible(GTK_WIDGET(about.window())); }, 10));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_visible(GTK_WIDGET(about.window())); }, 30));
   about.showWindow();
   EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(about.window())));
   EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(about.versionLabel())), "140");
@@ -121,7 +121,7 @@ TEST_F(About, EscapeAndControlWClose) {
   for (const auto& c : cases) {
     about.showWindow();
     GtkWidget* window = GTK_WIDGET(about.window());
-    ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(window); }, 10));
+    ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(window); }, 30));
     GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
     event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
     event->key.keyval = c.key;

@@ -7,13 +7,14 @@
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
 #include "support/TestEnvironment.h"
+#include "support/Wait.h"
 #include "ui/AppAppearance.h"
 
 namespace {
 
 struct Appearance : testing::Test {
   Defaults defaults{testenv::freshFolder("defaults") / "defaults.json"};
-  void settle() { RunLoop::runUntil([] { return false; }, 0.05); }
+  void settle() { ASSERT_TRUE(testwait::turn()); }
 };
 
 TEST_F(Appearance, HandlersRunOnceInOrderAfterTheMainLoopTurns) {

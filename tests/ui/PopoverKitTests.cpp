@@ -47,7 +47,7 @@ TEST(PopoverBackgroundView, PaintsItsPopoverAndOpensLinksThatCloseIt) {
   view.setPopover(popover);
   EXPECT_EQ(backgroundOf(popover).hexColorString(), "#004ADD");
   gtk_popover_popup(GTK_POPOVER(popover));
-  RunLoop::runUntil([&] { return gtk_widget_get_visible(popover); }, 5);
+  RunLoop::runUntil([&] { return gtk_widget_get_visible(popover); }, 30);
 
   std::vector<std::string> opened;
   UrlOpener::setHandler([&](const std::string& url) { opened.push_back(url); });

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include "platform/RunLoop.h"
+#include "support/Wait.h"
 #include "ui/TitlelessWindow.h"
 #include "ui/WindowShake.h"
 
@@ -43,7 +44,7 @@ TEST_F(Kit, SubviewsArePlacedFromTheTopLeftCorner) {
     window.flippedContentView().setFillingSubview(filling);
     window.flippedContentView().addSubview(band, {20, 0, 380, 100});
     window.makeKeyAndOrderFront();
-    ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_allocated_width(band) == 380; }, 10));
+    ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_allocated_width(band) == 380; }, 30));
     GtkAllocation a;
     gtk_widget_get_allocation(band, &a);
     int x = 0, y = 0;
@@ -68,15 +69,16 @@ TEST_F(Kit, AShakeGoesLeftRightLeftTwiceAndEndsWhereItBegan) {
   TitlelessWindow window(800, 200);
   window.makeKeyAndOrderFront();
   gtk_window_move(window.window(), 100, 120);
-  RunLoop::runUntil([] { return false; }, 0.2);
-  int x0 = 0, y0 = 0;
-  gtk_window_get_position(window.window(), &x0, &y0);
+  auto at = [&](int x, int y) {
+    int wx = 0, wy = 0;
+    gtk_window_get_position(window.window(), &wx, &wy);
+    return wx == x && wy == y;
+  };
+  ASSERT_TRUE(testwait::waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window.window())) && at(100, 120); }));
   window.shake();
-  RunLoop::runUntil([] { return false; }, 2 * WindowShake::duration + 0.3);
-  int x = 0, y = 0;
-  gtk_window_get_position(window.window(), &x, &y);
-  EXPECT_EQ(x, x0);
-  EXPECT_EQ(y, y0);
+  // Every step but the last is off the start, so the shake is seen under way, then over.
+  ASSERT_TRUE(testwait::waitFor([&] { return !at(100, 120); }));
+  EXPECT_TRUE(testwait::waitFor([&] { return at(100, 120); }));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ struct Pieces : testing::Test {
   void show(GtkWidget* widget) {
     gtk_container_add(GTK_CONTAINER(window), widget);
     gtk_widget_show_all(window);
-    RunLoop::runUntil([&] { return gtk_widget_get_window(widget) && gtk_widget_get_allocated_width(widget) > 1; }, 10);
+    RunLoop::runUntil([&] { return gtk_widget_get_window(widget) && gtk_widget_get_allocated_width(widget) > 1; }, 30);
   }
   // A pointer event at (x, y) of `widget`'s own window.
   static void send(GtkWidget* widget, GdkEventType type, double x, double y, guint32 time = 0) {
@@ -151,7 +151,7 @@ TEST_F(Pieces, AClickableViewTellsSingleFromDoubleClicks) {
   EXPECT_FALSE(view.hasPendingClick());
   runs.clear();
   send(w, GDK_BUTTON_PRESS, 5, 5, 9000);
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !runs.empty(); }, 10));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !runs.empty(); }, 30));
   EXPECT_EQ(runs, std::vector<std::string>{"click"});
 
   // Without closures clicks are swallowed; a view dropped with a click pending runs nothing.

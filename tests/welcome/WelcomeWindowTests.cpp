@@ -76,14 +76,7 @@ class Welcome : public ::testing::Test {
   }
 
   std::optional<nlohmann::json> evaluate(const std::string& script) {
-    std::optional<nlohmann::json> result;
-    bool done = false;
-    welcome->window()->webView().evaluateJavaScript(script, [&](std::optional<nlohmann::json> value, std::optional<Error>) {
-      result = std::move(value);
-      done = true;
-    });
-    waitFor([&] { return done; }, 10);
-    return result;
+    return guitest::evaluate(welcome->window()->webView().webView(), script);
   }
 
   // The page's state as its _setABtests last set it; none before that.
@@ -96,7 +89,7 @@ class Welcome : public ::testing::Test {
   }
 
   bool waitForPage() {
-    return waitFor([&] { return pageState().has_value(); }, 30);
+    return waitFor([&] { return pageState().has_value(); });
   }
 
   fsys::path touch(const std::string& name) {
@@ -124,20 +117,24 @@ TEST_F(Welcome, ThePageSaysReadyAndGetsTheDecisionsAndTheDismissedFlag) {
   EXPECT_EQ(state["abTests"], (nlohmann::json{{"tutorialButtonCta", "B"}}));
   EXPECT_EQ(state["flags"], (nlohmann::json{{"dismissedTutorialCTA", false}}));
   // The page shows its call to action and says so; the window tracks the experiment's variant.
-  ASSERT_TRUE(waitFor([&] { return !tracked.empty(); }, 10));
-  EXPECT_EQ(tracked.back().event, "ab_test_shown");
-  EXPECT_EQ(tracked.back().data, (std::map<std::string, std::string>{{"testGroup", "tutorialButtonCta"},
-                                                                     {"testName", "B"}}));
+  auto shownTest = [&]() -> const Tracked* {
+    for (const auto& t : tracked)
+      if (t.event == "ab_test_shown") return &t;
+    return nullptr;
+  };
+  ASSERT_TRUE(waitFor([&] { return shownTest() != nullptr; }));
+  EXPECT_EQ(shownTest()->data, (std::map<std::string, std::string>{{"testGroup", "tutorialButtonCta"},
+                                                                  {"testName", "B"}}));
   // The page fades in once its document is there.
-  EXPECT_TRUE(waitFor([&] { return gtk_widget_get_opacity(window.webView().webView().widget()) >= 1.0; }, 5));
+  EXPECT_TRUE(waitFor([&] { return gtk_widget_get_opacity(window.webView().webView().widget()) >= 1.0; }));
 
   ASSERT_TRUE(evaluate("document.getElementById('dismiss-tutorial-cta').click(); true"));
-  ASSERT_TRUE(waitFor([] { return Defaults::standard().boolValue(WelcomeWindow::dismissedTutorialKey); }, 10));
+  ASSERT_TRUE(waitFor([] { return Defaults::standard().boolValue(WelcomeWindow::dismissedTutorialKey); }));
   window.handleBridgeMethod("ready", nlohmann::json::object());
   EXPECT_TRUE(waitFor([&] {
     auto now = pageState();
     return now && (*now)["flags"]["dismissedTutorialCTA"] == true;
-  }, 10));
+  }));
 }
 
 TEST_F(Welcome, SearchAndLinksOfThePageOpenInTheBrowser) {
@@ -160,7 +157,7 @@ TEST_F(Welcome, SearchAndLinksOfThePageOpenInTheBrowser) {
             (std::vector<int>{WelcomeWindow::width - 240, 0, 240, WelcomeWindow::height - 32}));
   ASSERT_TRUE(evaluate("var s = document.getElementById('search'); s.value = 'a&b=c+d';"
                        "s.dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter'})); true"));
-  ASSERT_TRUE(waitFor([&] { return !opened.empty(); }, 10));
+  ASSERT_TRUE(waitFor([&] { return !opened.empty(); }));
   EXPECT_EQ(opened.back(), "https://search.korvel.io/search?as_sitesearch=community.korvel.io&q=a%26b%3Dc%2Bd");
   bool interaction = false;
   for (const auto& t : tracked)
@@ -169,7 +166,7 @@ TEST_F(Welcome, SearchAndLinksOfThePageOpenInTheBrowser) {
   EXPECT_TRUE(interaction);
 
   ASSERT_TRUE(evaluate("document.getElementById('link-docs').click(); true"));
-  ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }, 10));
+  ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
   EXPECT_EQ(opened.back(), "https://korvel.io/docs");
 }
 
@@ -210,7 +207,7 @@ TEST_F(Welcome, MenuItemsCloseAndFind) {
   EXPECT_TRUE(waitFor([&] {
     auto focused = evaluate("document.activeElement ? document.activeElement.id : ''");
     return focused && *focused == "search";
-  }, 10));
+  }));
   window.toolbarDocs();
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(welcome->perform("performClose:"));

@@ -223,9 +223,11 @@ TEST(Exporter, TheOutcomeCountsWhatWasWrittenOrSaysWhyItStopped) {
     ASSERT_EQ(run.person->outcomes.size(), 1u) << c.what;
     EXPECT_EQ(run.person->outcomes[0], c.outcome) << c.what << ": " << run.person->outcomes[0].reason;
     // Nothing is left behind by the look at whether the folder takes files.
-    if (c.folder && c.overwrite && stdfs::is_directory(*c.folder))
-      for (const auto& item : stdfs::directory_iterator(*c.folder))
+    if (c.folder && c.overwrite && stdfs::is_directory(*c.folder)) {
+      for (const auto& item : stdfs::directory_iterator(*c.folder)) {
         EXPECT_EQ(item.path().filename().string().find("korvel-tmp"), std::string::npos) << item.path();
+      }
+    }
   }
 }
 

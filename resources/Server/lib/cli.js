@@ -197,18 +197,25 @@ function receivePreviewData(request, response) {
   });
 }
 
-function handleRequest(request, response) {
-  if (request.method === 'POST' && request.url === '/_app/preview-data') return receivePreviewData(request, response);
+// The decoded path a GET or HEAD asks for; null once the request has been answered as refused.
+function readablePath(request, response) {
   if (request.method !== 'GET' && request.method !== 'HEAD') {
     response.writeHead(405, { Allow: 'GET, HEAD' });
-    return response.end();
+    response.end();
+    return null;
   }
-  let pathname;
   try {
-    pathname = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
+    return decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
   } catch (error) {
-    return notFound(response);
+    notFound(response);
+    return null;
   }
+}
+
+function handleRequest(request, response) {
+  if (request.method === 'POST' && request.url === '/_app/preview-data') return receivePreviewData(request, response);
+  const pathname = readablePath(request, response);
+  if (pathname === null) return;
   const appPrefix = '/_app/resources/';
   if (pathname.startsWith(appPrefix)) {
     const relative = pathname.slice(appPrefix.length);
@@ -232,16 +239,8 @@ const io = new Server(server, { serveClient: true, perMessageDeflate: { threshol
 let liveServer = null;
 
 function handleLiveRequest(request, response) {
-  if (request.method !== 'GET' && request.method !== 'HEAD') {
-    response.writeHead(405, { Allow: 'GET, HEAD' });
-    return response.end();
-  }
-  let pathname;
-  try {
-    pathname = decodeURIComponent(new URL(request.url, 'http://127.0.0.1').pathname);
-  } catch (error) {
-    return notFound(response);
-  }
+  const pathname = readablePath(request, response);
+  if (pathname === null) return;
   if (pathname === '/') {
     response.writeHead(200, { 'Content-Type': TYPES['.html'], 'Cache-Control': 'no-cache' });
     return response.end(LIVE_PAGE);

@@ -5,10 +5,12 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "platform/RunLoop.h"
+#include "support/PrivateDesktop.h"
 #include "support/TestEnvironment.h"
 #include "ui/RWColorSampler.h"
 
@@ -89,10 +91,19 @@ struct Sampling {
   }
 };
 
+// The loupe grabs the pointer and keyboard of its display: on a display of its own it never takes
+// them from other tests running beside it.
+struct ColorSamplerScreen : testing::Test {
+  static void SetUpTestSuite() {
+    std::string why;
+    if (!testenv::PrivateDesktop::start(&why)) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+  }
+  void SetUp() override { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)); }
+};
+
 }  // namespace
 
-TEST(ColorSamplerScreen, AClickPicksThePixelUnderThePointerOfAnotherWindow) {
-  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+TEST_F(ColorSamplerScreen, AClickPicksThePixelUnderThePointerOfAnotherWindow) {
   Swatch swatch(300, 200, "#3366CC");
   ASSERT_TRUE(waitFor([] { return screenPixel(400, 280) == "#3366CC"; }));
   ASSERT_TRUE(xdotool({"mousemove", "350", "250"}));
@@ -114,8 +125,7 @@ TEST(ColorSamplerScreen, AClickPicksThePixelUnderThePointerOfAnotherWindow) {
   EXPECT_TRUE(waitFor([] { return !pointerGrabbed() && screenPixel(400, 302) == "#3366CC"; })) << "the loupe is gone";
 }
 
-TEST(ColorSamplerScreen, EscapeCancelsWithNoColour) {
-  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+TEST_F(ColorSamplerScreen, EscapeCancelsWithNoColour) {
   Sampling sampling;
   sampling.start();
   // The grab is taken once the loupe is on screen; keys go to it from then on.

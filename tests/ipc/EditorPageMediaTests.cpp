@@ -5,7 +5,7 @@
 
 #include <gtk/gtk.h>
 
-#include "IPCTestSupport.h"
+#include "EditorPageTestSupport.h"
 #include "canvas/CanvasTestSupport.h"
 #include "canvas/OstrelViewController.h"
 #include "export/Bitmap.h"
@@ -25,30 +25,8 @@ using canvastest::waitFor;
 
 namespace {
 
-struct Page {
-  Page() {
-    canvastest::initGtk();
-    canvastest::useStandInEditor();
-    document->storesImages = true;
-    controller = OstrelViewController::create(false);
-    auto owned = std::make_unique<OstrelIPCProcessor>();
-    processor = owned.get();
-    processor->delegate = document;
-    controller->setOstrelIPCProcessor(std::move(owned));
-    window = std::make_unique<OffscreenWindow>(controller->view(), 900, 600);
-  }
-  ~Page() {
-    window.reset();
-    controller.reset();
-    RunLoop::runOnce(0.01);
-  }
-  bool load() {
-    if (!controller->loadDocument(std::nullopt, std::nullopt, std::nullopt, std::nullopt)) return false;
-    return waitFor([&] { return controller->isDocumentReady(); });
-  }
-  std::optional<nlohmann::json> page(const std::string& script) {
-    return canvastest::evaluate(controller->webViewController().webView(), script);
-  }
+struct Page : EditorPage {
+  Page() { document->storesImages = true; }
   // Every event of that name the page received, each as its list of arguments.
   nlohmann::json received(const std::string& event) {
     return page("OstrelStandIn.received.filter(e => e.event === '" + event + "').map(e => e.args)")
@@ -57,11 +35,6 @@ struct Page {
   bool receivedCount(const std::string& event, std::size_t count) {
     return waitFor([&] { return received(event).size() >= count; }, 60);
   }
-
-  std::shared_ptr<FakeDocument> document = std::make_shared<FakeDocument>();
-  std::shared_ptr<OstrelViewController> controller;
-  OstrelIPCProcessor* processor = nullptr;
-  std::unique_ptr<OffscreenWindow> window;
 };
 
 Bitmap filled(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {

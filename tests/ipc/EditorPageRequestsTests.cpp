@@ -5,7 +5,7 @@
 
 #include <gtk/gtk.h>
 
-#include "IPCTestSupport.h"
+#include "EditorPageTestSupport.h"
 #include "account/LoginController.h"
 #include "canvas/CanvasTestSupport.h"
 #include "canvas/OstrelViewController.h"
@@ -18,41 +18,10 @@ using canvastest::waitFor;
 
 namespace {
 
-struct Page {
-  Page() {
-    canvastest::initGtk();
-    canvastest::useStandInEditor();
-    controller = OstrelViewController::create(false);
-    auto owned = std::make_unique<OstrelIPCProcessor>();
-    processor = owned.get();
-    processor->delegate = document;
-    std::weak_ptr<OstrelViewController> weak = controller;
-    document->onDirty = [weak] {
-      if (auto c = weak.lock()) c->ostrelDocumentDidBecomeDirty();
-    };
-    controller->setOstrelIPCProcessor(std::move(owned));
-    window = std::make_unique<OffscreenWindow>(controller->view(), 900, 600);
-  }
-  ~Page() {
-    window.reset();
-    controller.reset();
-    RunLoop::runOnce(0.01);
-  }
-  bool load() {
-    if (!controller->loadDocument(std::nullopt, std::nullopt, std::nullopt, std::nullopt)) return false;
-    return waitFor([&] { return controller->isDocumentReady(); });
-  }
-  std::optional<nlohmann::json> page(const std::string& script) {
-    return canvastest::evaluate(controller->webViewController().webView(), script);
-  }
+struct Page : EditorPage {
   bool pageReceived(const std::string& event) {
     return page("OstrelStandIn.received.some(e => e.event === '" + event + "')") == nlohmann::json(true);
   }
-
-  std::shared_ptr<FakeDocument> document = std::make_shared<FakeDocument>();
-  std::shared_ptr<OstrelViewController> controller;
-  OstrelIPCProcessor* processor = nullptr;
-  std::unique_ptr<OffscreenWindow> window;
 };
 
 }  // namespace

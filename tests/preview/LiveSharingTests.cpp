@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "../document/DocumentTestSupport.h"
@@ -130,7 +131,19 @@ TEST_F(LiveSharing, StartsShowsTheCodeCopiesAndStopsFromThePreviewWindow) {
   press(*preview, "active");
   EXPECT_FALSE(preview->mirrorPopover.isShown()) << "Stop closes the popover at once";
   ASSERT_TRUE(waitFor([&] { return preview->liveSharing().state().kind == Kind::available; }));
-  EXPECT_EQ(seen, (std::vector<Kind>{Kind::starting, Kind::active, Kind::stopping, Kind::available}));
+  // Pushes that arrive together are seen as one, so a busy machine may skip a passing state; the
+  // order holds, and nothing else comes between.
+  const std::vector<Kind> order{Kind::starting, Kind::active, Kind::stopping, Kind::available};
+  auto rank = [&](Kind k) { return std::find(order.begin(), order.end(), k) - order.begin(); };
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), Kind::available);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), Kind::active), seen.end());
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_LT(rank(seen[i]), static_cast<long>(order.size())) << i;
+    if (i > 0) {
+      EXPECT_LT(rank(seen[i - 1]), rank(seen[i])) << i;
+    }
+  }
   EXPECT_FALSE(preview->liveSharing().copyableAddress()) << "no address to copy once sharing stopped";
   Pasteboard::general().setString("after", PasteboardType::string);
   preview->copyLiveSharingURL();

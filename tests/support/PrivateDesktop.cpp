@@ -21,11 +21,22 @@ namespace testenv {
 namespace {
 pid_t server = 0, manager = 0;
 
+// A server that doesn't end on request within a few seconds is killed: the test's exit never
+// waits on it.
+void stop(pid_t pid) {
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) != 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
 void stopAll() {
   for (pid_t* pid : {&manager, &server}) {
     if (*pid <= 0) continue;
-    kill(*pid, SIGTERM);
-    waitpid(*pid, nullptr, 0);
+    stop(*pid);
     *pid = 0;
   }
 }

@@ -5,23 +5,13 @@
 #include <cairo-pdf.h>
 
 #include "export/Bitmap.h"
+#include "support/SolidBitmap.h"
 #include "export/ImageDecoding.h"
 #include "export/SVGInsertion.h"
 #include "export/WebP.h"
 #include "platform/ImageData.h"
 
 namespace {
-
-Bitmap solid(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-  auto bitmap = *Bitmap::make(width, height);
-  for (std::size_t i = 0; i < bitmap.rgba.size(); i += 4) {
-    bitmap.rgba[i] = r;
-    bitmap.rgba[i + 1] = g;
-    bitmap.rgba[i + 2] = b;
-    bitmap.rgba[i + 3] = 255;
-  }
-  return bitmap;
-}
 
 cairo_status_t append(void* closure, const unsigned char* bytes, unsigned int length) {
   static_cast<Data*>(closure)->insert(static_cast<Data*>(closure)->end(), bytes, bytes + length);
@@ -49,8 +39,8 @@ std::pair<double, double> pixels(const DecodedImage& d) {
 }  // namespace
 
 TEST(ImageData, RecognisesFormatsByTheirBytes) {
-  Data webp = WebP::encode(solid(3, 2, 1, 2, 3), 1.0f);
-  Data png = ImageEncoding::png(solid(5, 4, 1, 2, 3));
+  Data webp = WebP::encode(testenv::solidBitmap(3, 2, 1, 2, 3), 1.0f);
+  Data png = ImageEncoding::png(testenv::solidBitmap(5, 4, 1, 2, 3));
   EXPECT_TRUE(ImageData::isWebP(webp));
   EXPECT_FALSE(ImageData::isWebP(png));
   EXPECT_FALSE(ImageData::isWebP(dataFromString("RIFF1234WAVEfmt ")));
@@ -59,14 +49,14 @@ TEST(ImageData, RecognisesFormatsByTheirBytes) {
   EXPECT_TRUE(ImageData::isPostScript(Data{0xC5, 0xD0, 0xD3, 0xC6, 0, 0}));
   EXPECT_EQ(ImageData::bitmapSize(webp), (ImageData::PixelSize{3, 2}));
   EXPECT_EQ(ImageData::bitmapSize(png), (ImageData::PixelSize{5, 4}));
-  EXPECT_EQ(ImageData::bitmapSize(ImageEncoding::tiff(solid(7, 6, 0, 0, 0))), (ImageData::PixelSize{7, 6}));
+  EXPECT_EQ(ImageData::bitmapSize(ImageEncoding::tiff(testenv::solidBitmap(7, 6, 0, 0, 0))), (ImageData::PixelSize{7, 6}));
   for (const Data& no : {Data(), dataFromString("abc"), dataFromString("<html></html>"), Data(png.begin(), png.begin() + 12),
                          dataFromString(std::string_view("RIFF\0\0\0\0WEBPVP8 ", 16))})
     EXPECT_FALSE(ImageData::bitmapSize(no));
 }
 
 TEST(ImageData, StoresBitmapsAsTheyAreAndDrawingsAsPNG) {
-  Data png = ImageEncoding::png(solid(5, 4, 1, 2, 3));
+  Data png = ImageEncoding::png(testenv::solidBitmap(5, 4, 1, 2, 3));
   EXPECT_EQ(*ImageData::storableImage(png), png);
   auto fromPdf = ImageData::storableImage(pdf(30, 20));
   ASSERT_TRUE(fromPdf);
@@ -81,8 +71,8 @@ TEST(ImageData, StoresBitmapsAsTheyAreAndDrawingsAsPNG) {
 }
 
 TEST(ImageDecoding, WebPReachesItsDecoderByNameOrBytesAndIsStoredAsPNG) {
-  Data webp = WebP::encode(solid(40, 30, 200, 10, 10), 1.0f);
-  Data png = ImageEncoding::png(solid(5, 4, 1, 2, 3));
+  Data webp = WebP::encode(testenv::solidBitmap(40, 30, 200, 10, 10), 1.0f);
+  Data png = ImageEncoding::png(testenv::solidBitmap(5, 4, 1, 2, 3));
   struct Case {
     const char* what;
     Data bytes;

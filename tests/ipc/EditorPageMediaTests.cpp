@@ -9,6 +9,7 @@
 #include "canvas/CanvasTestSupport.h"
 #include "canvas/OstrelViewController.h"
 #include "export/Bitmap.h"
+#include "support/SolidBitmap.h"
 #include "export/HTMLRenderQueue.h"
 #include "export/WebP.h"
 #include "ipc/PasteboardTypes.h"
@@ -36,17 +37,6 @@ struct Page : EditorPage {
     return waitFor([&] { return received(event).size() >= count; }, 60);
   }
 };
-
-Bitmap filled(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-  auto bitmap = *Bitmap::make(w, h);
-  for (std::size_t i = 0; i < bitmap.rgba.size(); i += 4) {
-    bitmap.rgba[i] = r;
-    bitmap.rgba[i + 1] = g;
-    bitmap.rgba[i + 2] = b;
-    bitmap.rgba[i + 3] = 255;
-  }
-  return bitmap;
-}
 
 // Runs a tool of the desktop beside the main loop; its standard output, none when it failed.
 std::optional<Data> tool(const std::vector<std::string>& arguments) {
@@ -106,8 +96,8 @@ std::string dropScript(const std::vector<std::tuple<std::string, std::string, Da
 TEST(EditorPageMedia, DroppedPNGWebPAndSVGBecomeLayersOfTheirSize) {
   Page p;
   ASSERT_TRUE(p.load());
-  Data png = ImageEncoding::png(filled(64, 48, 10, 200, 10));
-  Data webp = WebP::encode(filled(30, 20, 200, 10, 10), 1.0f);
+  Data png = ImageEncoding::png(testenv::solidBitmap(64, 48, 10, 200, 10));
+  Data webp = WebP::encode(testenv::solidBitmap(30, 20, 200, 10, 10), 1.0f);
   Data svg = dataFromString(R"(<svg width="2in" height="1in"><circle cx="10" cy="10" r="5"/></svg>)");
   EXPECT_EQ(p.page(dropScript({{"a.png", "image/png", png}, {"b.webp", "image/webp", webp},
                                {"c.svg", "image/svg+xml", svg}})),
@@ -177,7 +167,7 @@ TEST(EditorPageMedia, AnImageCopiedByAnotherProgramPastesAsAnImageLayer) {
   Page p;
   ASSERT_TRUE(p.load());
   auto file = testenv::freshFolder("xclip") / "f.png";
-  ASSERT_TRUE(fs::writeAtomically(file, ImageEncoding::png(filled(33, 22, 1, 2, 3))));
+  ASSERT_TRUE(fs::writeAtomically(file, ImageEncoding::png(testenv::solidBitmap(33, 22, 1, 2, 3))));
   const gchar* argv[] = {"xclip", "-quiet", "-selection", "clipboard", "-t", "image/png", "-i", file.c_str(), nullptr};
   GSubprocess* xclip = g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_SILENCE, nullptr);
   ASSERT_TRUE(xclip);

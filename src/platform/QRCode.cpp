@@ -4,9 +4,10 @@
 #include <qrencode.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdint>
 #include <memory>
+
+#include "platform/CairoPath.h"
 
 Result<QRCode> QRCode::encode(const std::string& text, Level level, int margin) {
   if (text.empty() || text.size() > maxTextLength) return fail(ErrorDomain, 1, "No text or too much text for a QR code");
@@ -34,12 +35,7 @@ bool QRCode::isDark(int x, int y) const {
 void QRCode::draw(cairo_t* cr, double x, double y, double side, double r, double opacity) const {
   if (size_ <= 0 || side <= 0) return;
   cairo_save(cr);
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + side - r, y + r, r, -M_PI / 2, 0);
-  cairo_arc(cr, x + side - r, y + side - r, r, 0, M_PI / 2);
-  cairo_arc(cr, x + r, y + side - r, r, M_PI / 2, M_PI);
-  cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
+  cairopath::roundedRectangle(cr, x, y, side, side, r);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_fill(cr);
 

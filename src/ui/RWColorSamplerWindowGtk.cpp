@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "platform/CairoPath.h"
 #include "platform/GObjectPtr.h"
 #include "ui/RWColorSampler.h"
 
@@ -184,12 +185,7 @@ class GtkLoupe : public RWColorSampler::Loupe {
   void drawLabel(cairo_t* cr) {
     auto label = Geometry::label();
     const double radius = 2;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, label.x + label.width - radius, label.y + radius, radius, -M_PI / 2, 0);
-    cairo_arc(cr, label.x + label.width - radius, label.y + label.height - radius, radius, 0, M_PI / 2);
-    cairo_arc(cr, label.x + radius, label.y + label.height - radius, radius, M_PI / 2, M_PI);
-    cairo_arc(cr, label.x + radius, label.y + radius, radius, M_PI, 3 * M_PI / 2);
-    cairo_close_path(cr);
+    cairopath::roundedRectangle(cr, label.x, label.y, label.width, label.height, radius);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.6);
     cairo_fill(cr);
     PangoLayout* layout = gtk_widget_create_pango_layout(window_, colour_.hexColorString().c_str());

@@ -1,7 +1,8 @@
 #include <gtk/gtk.h>
 
-#include <cmath>
+#include <algorithm>
 
+#include "platform/CairoPath.h"
 #include "ui/AntiAliasedText.h"
 #include "ui/SimpleButton.h"
 
@@ -10,15 +11,6 @@ bool inside(GtkWidget* widget, double x, double y) {
   return x >= 0 && y >= 0 && x < gtk_widget_get_allocated_width(widget) && y < gtk_widget_get_allocated_height(widget);
 }
 
-void roundedRectangle(cairo_t* cr, double x, double y, double w, double h, double r) {
-  r = std::max(0.0, std::min(r, std::min(w, h) / 2));
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
-  cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
-  cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
-}
 }  // namespace
 
 SimpleButton::SimpleButton() : widget_(gtk_event_box_new()), labelWidget_(gtk_label_new(nullptr)) {
@@ -32,7 +24,7 @@ SimpleButton::SimpleButton() : widget_(gtk_event_box_new()), labelWidget_(gtk_la
     const auto& look = button->look_;
     double width = gtk_widget_get_allocated_width(w), height = gtk_widget_get_allocated_height(w);
     double inset = button->borderWidth_ / 2;
-    roundedRectangle(cr, inset, inset, width - 2 * inset, height - 2 * inset, button->cornerRadius_);
+    cairopath::roundedRectangle(cr, inset, inset, width - 2 * inset, height - 2 * inset, button->cornerRadius_);
     if (look.background) {
       const Color& c = *look.background;
       cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.alpha);

@@ -307,6 +307,9 @@ void MirrorPopoverViewController::popup(GtkWidget* anchor) {
     GdkRectangle box{2, 0, gtk_widget_get_allocated_width(anchor), gtk_widget_get_allocated_height(anchor)};
     gtk_popover_set_pointing_to(GTK_POPOVER(popover_), &box);
   }
+  // Opened again while it still fades out, the toolkit's popover ends its fade hidden; it is put
+  // away at once so that this opening shows it.
+  if (!shown_ && gtk_widget_get_visible(popover_)) gtk_widget_hide(popover_);
   gtk_popover_popup(GTK_POPOVER(popover_));
   gtk_widget_grab_focus(stack_);
   shown_ = true;

@@ -5,7 +5,9 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "../document/DocumentTestSupport.h"
 #include "document/DocumentController.h"
@@ -18,6 +20,7 @@
 #include "preview/PreviewWindow.h"
 #include "preview/PreviewWindowController.h"
 #include "server/ServerController.h"
+#include "support/PrivateDesktop.h"
 #include "support/QRPicture.h"
 #include "support/TestEnvironment.h"
 #include "ui/MirrorPopoverViewController.h"
@@ -28,8 +31,14 @@ namespace fsys = std::filesystem;
 
 namespace {
 
+// The popover closes, as it should, when another window takes the focus: on the shared display of
+// a parallel run other tests' windows do, so the suite runs on a display of its own.
 class LiveSharing : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() {
+    std::string why;
+    if (!testenv::PrivateDesktop::start(&why)) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+  }
   void SetUp() override {
     setUpDocumentTest();
     controller = std::make_unique<DocumentController>();

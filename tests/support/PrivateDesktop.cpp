@@ -71,9 +71,15 @@ bool PrivateDesktop::isRunning() { return server > 0 && manager > 0; }
 
 bool PrivateDesktop::start(std::string* why) {
   if (isRunning()) return true;
+  // On failure the test goes on with the display it was given.
+  const char* given = getenv("DISPLAY");
+  const char* givenWayland = getenv("WAYLAND_DISPLAY");
+  std::string display = given ? given : "", wayland = givenWayland ? givenWayland : "";
   auto fail = [&](const char* reason) {
     if (why) *why = reason;
     stopAll();
+    if (given) setenv("DISPLAY", display.c_str(), 1);
+    if (givenWayland) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
     return false;
   };
   // The server names its display on a pipe once it listens.

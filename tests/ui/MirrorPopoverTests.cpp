@@ -138,6 +138,25 @@ TEST_F(Popovers, ViewsCrossFadeAndTheSameViewOnlyChangesItsTexts) {
   EXPECT_FALSE(gtk_widget_get_sensitive(view.mainButton("error")));
 }
 
+// Live, Stop, and Live again before the fade-out ends: the popover shows and stays.
+TEST_F(Popovers, OpenedAgainWhileItFadesOutItStays) {
+  for (double pause : {0.0, 0.05}) {
+    SCOPED_TRACE(pause);
+    shown();
+    GtkWidget* widget = popover->viewController()->popover();
+    ASSERT_TRUE(waitFor([&] { return settled() && gtk_widget_get_opacity(widget) >= 1.0; }));
+    popover->close();
+    RunLoop::runUntil([] { return false; }, pause);
+    ASSERT_TRUE(gtk_widget_get_visible(widget)) << "still fading out";
+    popover->show(button);
+    EXPECT_TRUE(waitFor([&] { return settled() && gtk_widget_get_opacity(widget) >= 1.0; }));
+    EXPECT_FALSE(waitFor([&] { return !gtk_widget_get_mapped(widget); }, 1)) << "vanished after its fade-in";
+    EXPECT_TRUE(popover->isShown());
+    popover->close();
+    EXPECT_TRUE(waitFor([&] { return !gtk_widget_get_mapped(widget); }));
+  }
+}
+
 TEST_F(Popovers, TheMainButtonRunsTheActionOfTheStateShown) {
   auto& view = shown();
   struct Case {

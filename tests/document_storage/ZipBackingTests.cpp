@@ -309,3 +309,54 @@ TEST(ZipBacking, AWorkingCopySavesEditsItDidNotReadAgain) {
   EXPECT_EQ(regenerated->manifest().files, reopened->manifest().files);
   EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
 }
+
+TEST(ZipBacking, AFileThatCantBeReadMidSaveFailsTheSaveAndKeepsTheOldDocument) {
+  auto dir = testenv::freshFolder("mid-save");
+  auto zipFile = dir / "p.korvelx";
+  auto zip = zipArchive(zipFile);
+  auto from = testenv::freshFolder("mid-save-from");
+  writeTree(from, {{"design/document.json", "{\"v\":1}"}, {"code/a.js", std::string(50000, 'a')}});
+  ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+  auto before = readTree(dir);
+  auto manifest = zip->manifest();
+
+  // Many files read on every core; one in the middle, or the first, or the last, fails halfway.
+  for (std::size_t failing : {std::size_t{0}, std::size_t{150}, std::size_t{299}}) {
+    SCOPED_TRACE(failing);
+    std::vector<std::pair<std::string, std::string>> files;
+    for (std::size_t i = 0; i < 300; ++i)
+      files.emplace_back("code/f" + std::to_string(1000 + i) + ".js",
+                         i == failing ? "<fail>" : std::string(20000 + i * 100, static_cast<char>('a' + i % 26)));
+    auto source = std::make_shared<KXDocumentArchive>(std::make_unique<ListBacking>(files),
+                                                      KXDocumentArchive::WithIdentity{Uuid::random()});
+    auto r = zip->reflect(*source);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(readTree(dir), before);  // the same bytes, and no temporary left beside them
+    EXPECT_EQ(zip->manifest(), manifest);
+    EXPECT_EQ(read(zip->backing().dataReader("code/a.js")), std::string(50000, 'a'));
+  }
+  EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+}
+
+TEST(ZipBacking, EntriesKeepTheSourcesOrderWhateverCoreReadThem) {
+  auto from = testenv::freshFolder("order");
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 200; ++i)
+    files["code/m" + std::to_string(i % 7) + "/f" + std::to_string(i) + (i % 5 ? ".js" : ".png")] =
+        std::string(static_cast<std::size_t>(i % 3 == 0 ? 400000 : 3000 + i), static_cast<char>('a' + i % 26));
+  writeTree(from, files);
+  auto source = folderArchive(from);
+  std::vector<std::string> expected;
+  source->backing().forEach([&](const std::string& path, const DataReader&) { expected.push_back(path); });
+  expected.push_back(KXDocumentArchive::relativePathForManifest);
+  for (int round = 0; round < 3; ++round) {
+    auto zipFile = testenv::freshFolder("order-zip") / "o.korvelx";
+    auto zip = zipArchive(zipFile);
+    ASSERT_TRUE(zip->reflect(*source));
+    EXPECT_EQ(entryNames(*zip), expected);
+    for (const auto& [path, content] : files) EXPECT_EQ(read(zip->backing().dataReader(path)), content) << path;
+    // The manifest measured what was written.
+    for (const auto& [path, content] : files)
+      EXPECT_EQ(zip->manifest().files->at(path).size, static_cast<std::int64_t>(content.size())) << path;
+  }
+}

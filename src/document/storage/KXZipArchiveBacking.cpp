@@ -156,7 +156,9 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
         return;
       }
     }
-    auto stream = [&files, path, reader](ZZOutputStream& out) -> Result<void> {
+    // Each entry's block may run on its own thread: it writes only its own slot.
+    KXDocumentManifest::Entry* slot = &files[path];
+    auto stream = [slot, reader](ZZOutputStream& out) -> Result<void> {
       out.open();
       DataSink toStream = [&out](const std::uint8_t* p, std::size_t n) -> Result<void> {
         while (n > 0) {
@@ -173,17 +175,19 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
       if (!entry) return fail(entry.error());
       if (out.streamStatus() == ZZStreamStatus::error)
         return fail(out.streamError().value_or(Error(NSCocoaErrorDomain, NSFileWriteUnknownError)));
-      files[path] = *entry;
+      *slot = *entry;
       return {};
     };
     // Deflate can't shrink images, fonts or archives: those are stored as they are.
     int level = zzIsCompressedFileName(path) ? 0 : -1;
-    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(path, 0100644, now, level, nullptr, stream, nullptr));
+    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(path, 0100644, now, level, nullptr, stream, nullptr,
+                                                               ZZArchiveEntry::BlockThread::any));
   });
 
   if (!writesManifest_) return zip_->updateEntries(entries);
   // The manifest is written last, from what the entries just written measured, so it matches
-  // the bytes in the zip even when a file changed since it was looked at.
+  // the bytes in the zip even when a file changed since it was looked at. Its block runs on
+  // this thread once every file before it is written.
   auto manifestEntry = ZZArchiveEntry::archiveEntryWithFileName(
       KXDocumentArchive::relativePathForManifest, false, ZZArchiveEntry::DataBlock([&]() -> Result<Data> {
         auto manifest = updatedManifest(files);

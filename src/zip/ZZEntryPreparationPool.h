@@ -26,7 +26,7 @@
 class ZZEntryPreparationPool {
  public:
   // What prepared entries waiting for their turn may hold in memory, all together.
-  static constexpr std::size_t preparedMemoryBudget = 16 << 20;
+  static constexpr std::size_t preparedMemoryBudget = 8 << 20;
   // One worker per core, at least one and at most 32 (each costs memory).
   static unsigned defaultWorkerCount();
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <system_error>
 
-#include "ZZError.h"
 #include "platform/Fatal.h"
 
 unsigned ZZEntryPreparationPool::defaultWorkerCount() {

@@ -1,45 +1,111 @@
 // The document storage's operations as one command each, for storage_bench.py to time beside
-// zip, unzip and bsdtar.
+// unzip, bsdtar, libzip, 7z and zip.
+//   storage_bench list <zip>                 every entry's size and name to stdout
+//   storage_bench read <zip>                 every entry's content to stdout
+//   storage_bench open <zip>                 a zip read into its working copy (under $XDG_DATA_HOME)
 //   storage_bench save <folder> <zip>        a project folder saved into a zip (new or existing)
-//   storage_bench read <zip> <folder>        a zip project read into a folder
-//   storage_bench container <zip> <out.zip>  a zip opened into a fresh working copy and saved back
+//   storage_bench resave <zip>               the zip's existing working copy opened and saved back
+//   storage_bench session <zip>              as resave, then, after each line read on stdin, saved
+//                                            again and "saved" printed
+//   storage_bench container <zip> <out.zip>  a zip opened into a fresh working copy and saved to another
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <string>
 
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentContainer.h"
+#include "zip/ZZArchive.h"
 
 namespace {
+using Relation = KXDocumentContainer::ArchiveRelation;
+
+[[noreturn]] void die(const Error& e) {
+  std::fprintf(stderr, "storage_bench: %s\n", e.description().c_str());
+  std::exit(1);
+}
+
 std::shared_ptr<KXDocumentArchive> open(const char* path, const char* type) {
   auto archive = KXDocumentArchive::open(path, type, true, std::nullopt, true);
-  if (!archive) {
-    std::fprintf(stderr, "%s: %s\n", path, archive.error().description().c_str());
-    std::exit(1);
-  }
+  if (!archive) die(archive.error());
   return *archive;
 }
-int report(const Result<void>& r) {
-  if (r) return 0;
-  std::fprintf(stderr, "%s\n", r.error().description().c_str());
-  return 1;
+
+void check(const Result<void>& r) {
+  if (!r) die(r.error());
+}
+
+std::shared_ptr<KXDocumentContainer> containerOf(const KXDocumentArchive& archive, const char* origin) {
+  auto container = KXDocumentContainer::create(archive.uuid(), std::filesystem::path(origin));
+  if (!container) die(container.error());
+  return *container;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) return 2;
+  if (argc < 3) return 2;
   const char* zip = KXDocumentArchive::zipDocumentType;
   const char* folder = KXDocumentArchive::folderDocumentType;
-  if (!std::strcmp(argv[1], "save")) return report(open(argv[3], zip)->reflect(*open(argv[2], folder)));
-  if (!std::strcmp(argv[1], "read")) return report(open(argv[3], folder)->reflect(*open(argv[2], zip)));
-  if (!std::strcmp(argv[1], "container")) {
+  std::string command = argv[1];
+  if (command == "list" || command == "read") {
+    auto archive = ZZArchive::archiveWithURL(argv[2]);
+    if (!archive) die(archive.error());
+    if (command == "list") {
+      std::string out;
+      for (const auto& entry : (*archive)->entries())
+        out += std::to_string(entry->uncompressedSize()) + " " + entry->fileName().value_or("?") + "\n";
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      return 0;
+    }
+    std::vector<std::uint8_t> buffer(256 * 1024);
+    for (const auto& entry : (*archive)->entries()) {
+      auto stream = entry->newStream();
+      if (!stream) die(stream.error());
+      (*stream)->open();
+      for (;;) {
+        std::ptrdiff_t n = (*stream)->read(buffer.data(), buffer.size());
+        if (n < 0) die(*(*stream)->streamError());
+        if (n == 0) break;
+        if (::write(STDOUT_FILENO, buffer.data(), static_cast<std::size_t>(n)) != n) return 1;
+      }
+      (*stream)->close();
+    }
+    return 0;
+  }
+  if (command == "open") {
+    auto source = open(argv[2], zip);
+    check(containerOf(*source, argv[2])->read(*source, Relation::origin(false)));
+    return 0;
+  }
+  if (command == "save" && argc == 4) {
+    check(open(argv[3], zip)->reflect(*open(argv[2], folder)));
+    return 0;
+  }
+  if (command == "resave" || command == "session") {
+    auto origin = open(argv[2], zip);
+    auto container = containerOf(*origin, argv[2]);
+    check(container->read(*origin, Relation::origin(false)));
+    check(container->save(*origin, Relation::origin(false)));
+    if (command == "resave") return 0;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (std::string line; std::getline(std::cin, line);) {
+      check(container->save(*origin, Relation::origin(false)));
+      std::printf("saved\n");
+      std::fflush(stdout);
+    }
+    return 0;
+  }
+  if (command == "container" && argc == 4) {
     auto source = open(argv[2], zip);
     auto container = KXDocumentContainer::create(source->uuid(), std::filesystem::path(argv[2]));
-    if (!container) return report(fail(container.error()));
-    if (auto r = (*container)->read(*source, KXDocumentContainer::ArchiveRelation::origin(false)); !r) return report(r);
+    if (!container) die(container.error());
+    check((*container)->read(*source, Relation::origin(false)));
     auto target = open(argv[3], zip);
-    auto saved = (*container)->save(*target, KXDocumentContainer::ArchiveRelation::copy());
-    (void)(*container)->deleteContainer(false);
-    return report(saved);
+    check((*container)->save(*target, Relation::copy()));
+    return 0;
   }
   return 2;
 }

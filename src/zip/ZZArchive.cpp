@@ -7,6 +7,7 @@
 
 #include "ZZByteReader.h"
 #include "ZZDataChannel.h"
+#include "ZZEntryPreparationPool.h"
 #include "ZZFileChannel.h"
 #include "ZZFileName.h"
 #include "ZZHeaders.h"
@@ -192,11 +193,29 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
   ZZChannelOutput& output = **opened;
   ZZScopeGuard closeOutput([&] { (void)output.close(); });
 
+  // Entries that allow it are read and compressed on every core ahead of their turn; this
+  // thread appends each in order. The pool ends (and its threads with it) before this returns.
+  std::vector<ZZArchiveEntryWriter*> concurrent;
+  for (std::size_t i = skipIndex; i < writers.size(); ++i)
+    if (writers[i]->preparesConcurrently()) concurrent.push_back(writers[i].get());
+  std::optional<ZZEntryPreparationPool> pool;
+  if (!concurrent.empty()) {
+    auto where = temporaryChannel.URL();
+    pool.emplace(std::move(concurrent),
+                 where ? where->parent_path() : std::filesystem::temp_directory_path());
+  }
+
   for (std::size_t i = skipIndex; i < writers.size(); ++i) {
-    if (auto r = writers[i]->writeLocalFileToChannelOutput(output, initialSkip); !r)
+    bool prepared = pool && writers[i]->preparesConcurrently();
+    Result<void> r;
+    if (prepared) r = pool->waitFor(writers[i].get());
+    if (r) r = writers[i]->writeLocalFileToChannelOutput(output, initialSkip);
+    if (!r)
       return fail(zzEntryError(ZZErrorCode::localFileWriteFailed, i, zzErrorOrWriteFailed(r.error()),
                                writeFailure(r.error(), "an entry could not be written")));
+    if (prepared) pool->written(writers[i].get());
   }
+  pool.reset();
 
   ZZEndOfCentralDirectoryRecord end;
   end.totalNumberOfEntriesInTheCentralDirectoryOnThisDisk = static_cast<std::uint16_t>(newEntries.size());

@@ -50,7 +50,9 @@ class ZZArchive {
   // Makes the archive hold exactly `newEntries`, in order: entries of this archive are copied
   // raw, new ones written from their sources. A file is written whole to a temporary file
   // beside it, synced and renamed over it; on failure the archive is left as it was.
-  // Afterwards entries() describes the rewritten archive.
+  // New entries whose blocks may run on any thread are read and compressed on every core
+  // ahead of their turn (workers end before this returns); the bytes are those of a
+  // sequential update. Afterwards entries() describes the rewritten archive.
   Result<void> updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>>& newEntries);
 
  private:

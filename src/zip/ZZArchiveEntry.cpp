@@ -30,10 +30,11 @@ std::shared_ptr<ZZArchiveEntry> ZZArchiveEntry::archiveEntryWithFileName(std::st
 
 std::shared_ptr<ZZArchiveEntry> ZZArchiveEntry::archiveEntryWithFileName(
     std::string fileName, std::uint16_t fileMode, std::chrono::system_clock::time_point lastModified,
-    int compressionLevel, DataBlock dataBlock, StreamBlock streamBlock, DataConsumerBlock dataConsumerBlock) {
+    int compressionLevel, DataBlock dataBlock, StreamBlock streamBlock, DataConsumerBlock dataConsumerBlock,
+    BlockThread blockThread) {
   return std::make_shared<ZZNewArchiveEntry>(std::move(fileName), fileMode, lastModified, compressionLevel,
                                              std::move(dataBlock), std::move(streamBlock),
-                                             std::move(dataConsumerBlock));
+                                             std::move(dataConsumerBlock), blockThread);
 }
 
 std::shared_ptr<ZZArchiveEntry> ZZArchiveEntry::archiveEntryWithDirectoryName(std::string directoryName) {

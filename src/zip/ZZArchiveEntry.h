@@ -26,6 +26,10 @@ class ZZArchiveEntry : public std::enable_shared_from_this<ZZArchiveEntry> {
   using DataBlock = std::function<Result<Data>()>;
   using StreamBlock = std::function<Result<void>(ZZOutputStream& stream)>;
   using DataConsumerBlock = std::function<Result<void>(ZZDataConsumer& consumer)>;
+  // Where a new entry's block runs: on the updating thread when the entry's turn comes, after
+  // every earlier entry is written, or on any thread of the update, ahead of its turn and at the
+  // same time as other such blocks (it must then touch nothing they touch).
+  enum class BlockThread { updating, any };
 
   static std::shared_ptr<ZZArchiveEntry> archiveEntryWithFileName(std::string fileName, bool compress,
                                                                   DataBlock dataBlock);
@@ -36,7 +40,8 @@ class ZZArchiveEntry : public std::enable_shared_from_this<ZZArchiveEntry> {
   // `compressionLevel`: -1 the deflate default, 0 stored, 1 to 9 deflate levels.
   static std::shared_ptr<ZZArchiveEntry> archiveEntryWithFileName(
       std::string fileName, std::uint16_t fileMode, std::chrono::system_clock::time_point lastModified,
-      int compressionLevel, DataBlock dataBlock, StreamBlock streamBlock, DataConsumerBlock dataConsumerBlock);
+      int compressionLevel, DataBlock dataBlock, StreamBlock streamBlock, DataConsumerBlock dataConsumerBlock,
+      BlockThread blockThread = BlockThread::updating);
   static std::shared_ptr<ZZArchiveEntry> archiveEntryWithDirectoryName(std::string directoryName);
 
   virtual ~ZZArchiveEntry() = default;

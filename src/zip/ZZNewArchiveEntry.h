@@ -8,7 +8,7 @@ class ZZNewArchiveEntry : public ZZArchiveEntry {
  public:
   ZZNewArchiveEntry(std::string fileName, std::uint16_t fileMode, std::chrono::system_clock::time_point lastModified,
                     int compressionLevel, DataBlock dataBlock, StreamBlock streamBlock,
-                    DataConsumerBlock dataConsumerBlock);
+                    DataConsumerBlock dataConsumerBlock, BlockThread blockThread = BlockThread::updating);
 
   const std::string& newFileName() const { return fileName_; }
 
@@ -29,4 +29,5 @@ class ZZNewArchiveEntry : public ZZArchiveEntry {
   DataBlock dataBlock_;
   StreamBlock streamBlock_;
   DataConsumerBlock dataConsumerBlock_;
+  BlockThread blockThread_;
 };

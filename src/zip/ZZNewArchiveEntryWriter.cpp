@@ -39,12 +39,14 @@ ZZNewArchiveEntryWriter::ZZNewArchiveEntryWriter(const std::string& fileName, st
                                                  std::chrono::system_clock::time_point lastModified,
                                                  int compressionLevel, ZZArchiveEntry::DataBlock dataBlock,
                                                  ZZArchiveEntry::StreamBlock streamBlock,
-                                                 ZZArchiveEntry::DataConsumerBlock dataConsumerBlock)
+                                                 ZZArchiveEntry::DataConsumerBlock dataConsumerBlock,
+                                                 ZZArchiveEntry::BlockThread blockThread)
     : fileName_(fileName.begin(), fileName.end()),
       compressionLevel_(compressionLevel),
       dataBlock_(std::move(dataBlock)),
       streamBlock_(std::move(streamBlock)),
-      dataConsumerBlock_(std::move(dataConsumerBlock)) {
+      dataConsumerBlock_(std::move(dataConsumerBlock)),
+      blockThread_(blockThread) {
   // Only a UTF-8 name says so; other bytes go as they are, as Unix tools write them.
   auto flags = deflateOption(compressionLevel);
   if (zzIsValidUTF8(fileName_)) flags = flags | ZZGeneralPurposeBitFlag::fileNameUTF8Encoded;
@@ -130,6 +132,22 @@ Result<ZZNewArchiveEntryWriter::Measured> ZZNewArchiveEntryWriter::writeData(ZZC
   return m;
 }
 
+bool ZZNewArchiveEntryWriter::preparesConcurrently() const {
+  return blockThread_ == ZZArchiveEntry::BlockThread::any && hasData();
+}
+
+Result<void> ZZNewArchiveEntryWriter::prepare(const ZZEntryPreparation& preparation) {
+  auto output = std::make_unique<ZZSpillOutput>(preparation.spillFolder, preparation.memoryLimit, preparation.cancelled);
+  auto measured = writeData(*output);
+  if (!measured) return fail(zzErrorOrWriteFailed(measured.error()));
+  (void)output->close();
+  prepared_ = std::move(output);
+  preparedMeasures_ = *measured;
+  return {};
+}
+
+std::size_t ZZNewArchiveEntryWriter::preparedMemory() const { return prepared_ ? prepared_->memorySize() : 0; }
+
 Result<void> ZZNewArchiveEntryWriter::writeLocalFileToChannelOutput(ZZChannelOutput& output, std::uint64_t initialSkip) {
   std::uint64_t offset = output.offset() + initialSkip;
   if (offset > ZZMaximumOffset) return fail(tooLarge("the entry's offset"));
@@ -140,7 +158,18 @@ Result<void> ZZNewArchiveEntryWriter::writeLocalFileToChannelOutput(ZZChannelOut
   header.insert(header.end(), fileName_.begin(), fileName_.end());
   if (auto r = output.writeData(header); !r) return fail(zzErrorOrWriteFailed(r.error()));
 
-  auto measured = writeData(output);
+  // The prepared data is let go once the entry is written (a file output may copy a spilled
+  // file only at its next write: the descriptor's).
+  struct Release {
+    std::unique_ptr<ZZSpillOutput>& prepared;
+    ~Release() { prepared.reset(); }
+  } release{prepared_};
+  Result<Measured> measured = preparedMeasures_;
+  if (prepared_) {
+    if (auto r = prepared_->appendTo(output); !r) return fail(zzErrorOrWriteFailed(r.error()));
+  } else {
+    measured = writeData(output);
+  }
   if (!measured) return fail(zzErrorOrWriteFailed(measured.error()));
   if (measured->compressedSize > ZZMaximumOffset || measured->uncompressedSize > ZZMaximumOffset)
     return fail(tooLarge("the entry's size"));

@@ -4,15 +4,20 @@
 
 #include "ZZArchiveEntry.h"
 #include "ZZHeaders.h"
+#include "ZZSpillOutput.h"
 
 class ZZNewArchiveEntryWriter : public ZZArchiveEntryWriter {
  public:
   ZZNewArchiveEntryWriter(const std::string& fileName, std::uint16_t fileMode,
                           std::chrono::system_clock::time_point lastModified, int compressionLevel,
                           ZZArchiveEntry::DataBlock dataBlock, ZZArchiveEntry::StreamBlock streamBlock,
-                          ZZArchiveEntry::DataConsumerBlock dataConsumerBlock);
+                          ZZArchiveEntry::DataConsumerBlock dataConsumerBlock,
+                          ZZArchiveEntry::BlockThread blockThread = ZZArchiveEntry::BlockThread::updating);
 
   std::uint64_t offsetToLocalFileEnd() const override { return 0; }
+  bool preparesConcurrently() const override;
+  Result<void> prepare(const ZZEntryPreparation& preparation) override;
+  std::size_t preparedMemory() const override;
   Result<void> writeLocalFileToChannelOutput(ZZChannelOutput& output, std::uint64_t initialSkip) override;
   Result<void> writeCentralFileHeaderToChannelOutput(ZZChannelOutput& output) override;
 
@@ -33,4 +38,8 @@ class ZZNewArchiveEntryWriter : public ZZArchiveEntryWriter {
   ZZArchiveEntry::DataBlock dataBlock_;
   ZZArchiveEntry::StreamBlock streamBlock_;
   ZZArchiveEntry::DataConsumerBlock dataConsumerBlock_;
+  ZZArchiveEntry::BlockThread blockThread_;
+  // The data and its measures, once prepared.
+  std::unique_ptr<ZZSpillOutput> prepared_;
+  Measured preparedMeasures_;
 };

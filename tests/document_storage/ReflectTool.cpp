@@ -1,16 +1,27 @@
-// Reflects one project folder into another; the crash-safety test kills it midway.
+// Reflects one project folder into another, or into a zip with "zip" as third argument; the
+// crash-safety tests kill it midway.
 #include <cstdio>
+#include <cstring>
 
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentArchive.h"
+#include "document/storage/KXZipArchiveBacking.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 3 && !(argc == 4 && !std::strcmp(argv[3], "zip"))) return 2;
   auto source = KXDirectoryArchiveBacking::create(argv[1], false, false);
-  auto target = KXDirectoryArchiveBacking::create(argv[2], true, true);
-  if (!source || !target) return 3;
+  if (!source) return 3;
+  std::unique_ptr<KXDocumentArchiveBacking> target;
+  if (argc == 4) {
+    auto zip = KXZipArchiveBacking::create(argv[2], true, true);
+    if (zip) target = std::move(*zip);
+  } else {
+    auto folder = KXDirectoryArchiveBacking::create(argv[2], true, true);
+    if (folder) target = std::move(*folder);
+  }
+  if (!target) return 3;
   KXDocumentArchive from(std::move(*source), std::nullopt);
-  KXDocumentArchive to(std::move(*target), std::nullopt);
+  KXDocumentArchive to(std::move(target), std::nullopt);
   std::puts("started");
   std::fflush(stdout);
   auto r = to.reflect(from);

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <thread>
 
 #include "StorageTestSupport.h"
@@ -308,4 +310,106 @@ TEST(ZipBacking, AWorkingCopySavesEditsItDidNotReadAgain) {
   regenerated->regenerateManifest();
   EXPECT_EQ(regenerated->manifest().files, reopened->manifest().files);
   EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+}
+
+TEST(ZipBacking, AFileThatCantBeReadMidSaveFailsTheSaveAndKeepsTheOldDocument) {
+  auto dir = testenv::freshFolder("mid-save");
+  auto zipFile = dir / "p.korvelx";
+  auto zip = zipArchive(zipFile);
+  auto from = testenv::freshFolder("mid-save-from");
+  writeTree(from, {{"design/document.json", "{\"v\":1}"}, {"code/a.js", std::string(50000, 'a')}});
+  ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+  auto before = readTree(dir);
+  auto manifest = zip->manifest();
+
+  // Many files read on every core; one in the middle, or the first, or the last, fails halfway.
+  for (std::size_t failing : {std::size_t{0}, std::size_t{150}, std::size_t{299}}) {
+    SCOPED_TRACE(failing);
+    std::vector<std::pair<std::string, std::string>> files;
+    for (std::size_t i = 0; i < 300; ++i)
+      files.emplace_back("code/f" + std::to_string(1000 + i) + ".js",
+                         i == failing ? "<fail>" : std::string(20000 + i * 100, static_cast<char>('a' + i % 26)));
+    auto source = std::make_shared<KXDocumentArchive>(std::make_unique<ListBacking>(files),
+                                                      KXDocumentArchive::WithIdentity{Uuid::random()});
+    auto r = zip->reflect(*source);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(readTree(dir), before);  // the same bytes, and no temporary left beside them
+    EXPECT_EQ(zip->manifest(), manifest);
+    EXPECT_EQ(read(zip->backing().dataReader("code/a.js")), std::string(50000, 'a'));
+  }
+  EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+}
+
+TEST(ZipBacking, EntriesKeepTheSourcesOrderWhateverCoreReadThem) {
+  auto from = testenv::freshFolder("order");
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 200; ++i)
+    files["code/m" + std::to_string(i % 7) + "/f" + std::to_string(i) + (i % 5 ? ".js" : ".png")] =
+        std::string(static_cast<std::size_t>(i % 3 == 0 ? 400000 : 3000 + i), static_cast<char>('a' + i % 26));
+  writeTree(from, files);
+  auto source = folderArchive(from);
+  std::vector<std::string> expected;
+  source->backing().forEach([&](const std::string& path, const DataReader&) { expected.push_back(path); });
+  expected.push_back(KXDocumentArchive::relativePathForManifest);
+  for (int round = 0; round < 3; ++round) {
+    auto zipFile = testenv::freshFolder("order-zip") / "o.korvelx";
+    auto zip = zipArchive(zipFile);
+    ASSERT_TRUE(zip->reflect(*source));
+    EXPECT_EQ(entryNames(*zip), expected);
+    for (const auto& [path, content] : files) EXPECT_EQ(read(zip->backing().dataReader(path)), content) << path;
+    // The manifest measured what was written.
+    for (const auto& [path, content] : files)
+      EXPECT_EQ(zip->manifest().files->at(path).size, static_cast<std::int64_t>(content.size())) << path;
+  }
+}
+
+TEST(ZipBacking, ASaveKilledOnAnyCoreLeavesTheOldZipOrTheNewOneNeverPart) {
+  auto from = testenv::freshFolder("zip-crash-from");
+  auto old = testenv::freshFolder("zip-crash-old");
+  std::map<std::string, std::string> oldFiles, newFiles;
+  for (int i = 0; i < 80; ++i) {
+    std::string path = "code/m" + std::to_string(i % 5) + "/f" + std::to_string(i) + (i % 4 ? ".js" : ".png");
+    oldFiles[path] = std::string(30000 + static_cast<std::size_t>(i) * 2000, static_cast<char>('a' + i % 26));
+    newFiles[path] = std::string(40000 + static_cast<std::size_t>(i) * 3000, static_cast<char>('A' + i % 26));
+  }
+  writeTree(old, oldFiles);
+  writeTree(from, newFiles);
+  for (int delayMs : {0, 2, 5, 10, 20, 40, 80, 160}) {
+    SCOPED_TRACE(delayMs);
+    auto dir = testenv::freshFolder("zip-crash");
+    auto zipFile = dir / "p.korvelx";
+    ASSERT_TRUE(zipArchive(zipFile)->reflect(*folderArchive(old)));
+    pid_t pid = 0;
+    std::string fromPath = from.string(), toPath = zipFile.string();
+    char zipWord[] = "zip";
+    char* argv[] = {const_cast<char*>(REFLECT_TOOL), fromPath.data(), toPath.data(), zipWord, nullptr};
+    // Killed that long after the save started.
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    ASSERT_EQ(posix_spawn(&pid, REFLECT_TOOL, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    char c = 0;
+    while (c != '\n' && read(out[0], &c, 1) == 1) {
+    }
+    close(out[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+
+    // The document opens whole, as it was or as saved, and what the save left beside it goes.
+    EXPECT_EQ(sh("unzip -tq '" + zipFile.string() + "' >/dev/null && echo ok"), "ok\n");
+    auto reopened = zipArchive(zipFile, false);
+    std::map<std::string, std::string> content;
+    reopened->backing().forEach([&](const std::string& path, const DataReader& reader) {
+      if (path != KXDocumentArchive::relativePathForManifest) content[path] = read(reader);
+    });
+    EXPECT_TRUE(content == oldFiles || content == newFiles);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+  }
 }

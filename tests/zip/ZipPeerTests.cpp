@@ -267,3 +267,51 @@ TEST(ZipPeers, MemoryArchivesUpdatedInPlacePassEveryPeer) {
 }
 
 }  // namespace
+
+TEST(ZipPeers, ArchivesWrittenOnEveryCorePassEveryPeerWithTheSameContent) {
+  // Many small entries, and large ones that go through temporary files, stored and deflated.
+  Sources s;
+  for (int i = 0; i < 120; ++i)
+    s.files["code/f" + std::to_string(i) + (i % 4 ? ".js" : ".png")] =
+        i % 4 ? toData(std::string(static_cast<std::size_t>(i) * 700, static_cast<char>('a' + i % 26)) + "end")
+              : randomData(static_cast<std::size_t>(i) * 900, static_cast<std::uint32_t>(i));
+  s.files["big/text.js"] = toData(std::string(6 << 20, 'x') + "tail");
+  s.files["big/noise.png"] = randomData(6 << 20, 77);
+  for (const auto& [name, data] : s.files) writeFile(s.dir / name, data);
+
+  std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
+  for (const auto& [name, data] : s.files) {
+    const Data* content = &data;
+    int level = name.ends_with(".png") ? 0 : -1;
+    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(
+        name, 0100644, std::chrono::system_clock::now(), level, nullptr,
+        [content](ZZOutputStream& stream) -> Result<void> {
+          for (std::size_t i = 0; i < content->size(); i += 65536)
+            if (stream.write(content->data() + i, std::min<std::size_t>(65536, content->size() - i)) < 0)
+              return fail(*stream.streamError());
+          return {};
+        },
+        nullptr, ZZArchiveEntry::BlockThread::any));
+  }
+  auto dir = testenv::freshFolder("every-core");
+  auto zip = dir / "new.zip";
+  auto archive = *ZZArchive::archiveWithURL(zip, {{ZZOpenOptionsCreateIfMissingKey, true}});
+  ASSERT_TRUE(archive->updateEntries(entries));
+  expectPeersAccept(zip);
+  expectSameFiles(*archive, s);
+
+  // The names in the order given, and the same bytes out of unzip and zipfile.
+  std::string out;
+  ASSERT_EQ(run("python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); print(\"\\n\".join(z.namelist())); "
+                "z.extractall(sys.argv[2])' " + quoted(zip) + " " + quoted(dir / "py"), &out), 0) << out;
+  std::string names;
+  for (const auto& [name, data] : s.files) names += name + "\n";
+  EXPECT_EQ(out, names);
+  ASSERT_EQ(run("unzip -q " + quoted(zip) + " -d " + quoted(dir / "unzip")), 0);
+  for (const auto& [name, data] : s.files) {
+    for (const char* tool : {"py", "unzip"}) {
+      std::ifstream in(dir / tool / name, std::ios::binary);
+      EXPECT_EQ(Data(std::istreambuf_iterator<char>(in), {}), data) << tool << " " << name;
+    }
+  }
+}

@@ -5,7 +5,10 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
+#include <atomic>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "document/storage/KXDocumentArchive.h"
@@ -38,6 +41,26 @@ std::string normalized(const std::string& text) {
 bool sameName(const std::string& a, const std::string& b) { return a == b || normalized(a) == normalized(b); }
 
 Error readFailure() { return Error(NSCocoaErrorDomain, NSFileReadUnknownError); }
+
+// Runs body(0) ... body(count - 1) on one thread per core (this one among them) and returns
+// when all have ended.
+void concurrentlyPerform(std::size_t count, const std::function<void(std::size_t)>& body) {
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i; (i = next++) < count;) body(i);
+  };
+  std::vector<std::thread> threads;
+  std::size_t helpers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), count);
+  for (std::size_t i = 1; i < helpers; ++i) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads do the same work
+    }
+  }
+  work();
+  for (auto& thread : threads) thread.join();
+}
 
 }  // namespace
 
@@ -120,43 +143,65 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
                                                KXDocumentArchive::maximumManifestSize))
     if (auto decoded = KXDocumentArchive::decodeManifest(*bytes)) currentManifest = std::move(*decoded);
 
-  Entries files;
-  std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
-  auto now = std::chrono::system_clock::now();
+  // What the source holds, in its order, and whether each file may be carried over: only a
+  // file the zip holds as the manifest recorded it can be; every other file is read, hashed and
+  // written in one pass.
+  struct Item {
+    std::string path;
+    DataReader reader;
+    std::shared_ptr<ZZArchiveEntry> old;
+    const KXDocumentManifest::Entry* recorded = nullptr;
+    std::optional<KXDocumentManifest::Entry> now;
+    bool same = false;
+  };
+  std::vector<Item> items;
   source.backing().forEach([&](const std::string& path, const DataReader& reader) {
     if (!KXDocumentArchive::isSafeRelativePath(path)) {
       RWLog("Left out an entry whose name could leave the folder: \"" + path + "\"", 3);
       return;
     }
-    // Only a file the zip holds as the manifest recorded it can be carried over; every other
-    // file is read, hashed and written in one pass.
+    Item item{path, reader, nullptr, nullptr, std::nullopt, false};
     auto old = current.find(path);
-    const KXDocumentManifest::Entry* recorded = nullptr;
     if (currentManifest && currentManifest->files && old != current.end() && isRegularFile(old->second->fileMode(), path))
-      if (auto r = currentManifest->files->find(path); r != currentManifest->files->end()) recorded = &r->second;
-    files[path] = KXDocumentManifest::Entry::unknown();
-    if (recorded && old->second->uncompressedSize() == static_cast<std::uint64_t>(recorded->size)) {
-      // A file the source knows unchanged is neither read nor hashed; others are hashed once
-      // to find whether they changed.
-      std::optional<KXDocumentManifest::Entry> now = source.backing().knownEntry(path);
-      bool same = now && *now == *recorded;
-      if (!now) {
-        std::uint32_t crc = 0;
-        DataSink crcSink = [&](const std::uint8_t* p, std::size_t n) -> Result<void> {
-          crc = zzCrc32(crc, std::span(p, n));
-          return {};
-        };
-        auto provisional = KXDocumentArchive::makeEntry(reader, &crcSink);
-        if (provisional) now = *provisional;
-        same = provisional && *recorded == *provisional && old->second->crc32() == crc;
-      }
-      if (same) {
-        files[path] = *now;
-        entries.push_back(old->second);
-        return;
-      }
+      if (auto r = currentManifest->files->find(path); r != currentManifest->files->end()) item.recorded = &r->second;
+    if (item.recorded && old->second->uncompressedSize() == static_cast<std::uint64_t>(item.recorded->size)) {
+      // A file the source knows unchanged is neither read nor hashed.
+      item.old = old->second;
+      item.now = source.backing().knownEntry(path);
+      item.same = item.now && *item.now == *item.recorded;
     }
-    auto stream = [&files, path, reader](ZZOutputStream& out) -> Result<void> {
+    items.push_back(std::move(item));
+  });
+  // The others are hashed once, on every core, to find whether they changed.
+  std::vector<Item*> unknown;
+  for (auto& item : items)
+    if (item.old && !item.now) unknown.push_back(&item);
+  concurrentlyPerform(unknown.size(), [&](std::size_t i) {
+    Item& item = *unknown[i];
+    std::uint32_t crc = 0;
+    DataSink crcSink = [&](const std::uint8_t* p, std::size_t n) -> Result<void> {
+      crc = zzCrc32(crc, std::span(p, n));
+      return {};
+    };
+    auto provisional = KXDocumentArchive::makeEntry(item.reader, &crcSink);
+    if (provisional) item.now = *provisional;
+    item.same = provisional && *item.recorded == *provisional && item.old->crc32() == crc;
+  });
+
+  Entries files;
+  std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
+  auto now = std::chrono::system_clock::now();
+  for (auto& item : items) {
+    const std::string& path = item.path;
+    if (item.same) {
+      files[path] = *item.now;
+      entries.push_back(item.old);
+      continue;
+    }
+    files[path] = KXDocumentManifest::Entry::unknown();
+    // Each entry's block may run on its own thread: it writes only its own slot.
+    KXDocumentManifest::Entry* slot = &files[path];
+    auto stream = [slot, reader = item.reader](ZZOutputStream& out) -> Result<void> {
       out.open();
       DataSink toStream = [&out](const std::uint8_t* p, std::size_t n) -> Result<void> {
         while (n > 0) {
@@ -173,17 +218,19 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
       if (!entry) return fail(entry.error());
       if (out.streamStatus() == ZZStreamStatus::error)
         return fail(out.streamError().value_or(Error(NSCocoaErrorDomain, NSFileWriteUnknownError)));
-      files[path] = *entry;
+      *slot = *entry;
       return {};
     };
     // Deflate can't shrink images, fonts or archives: those are stored as they are.
     int level = zzIsCompressedFileName(path) ? 0 : -1;
-    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(path, 0100644, now, level, nullptr, stream, nullptr));
-  });
+    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(path, 0100644, now, level, nullptr, stream, nullptr,
+                                                               ZZArchiveEntry::BlockThread::any));
+  }
 
   if (!writesManifest_) return zip_->updateEntries(entries);
   // The manifest is written last, from what the entries just written measured, so it matches
-  // the bytes in the zip even when a file changed since it was looked at.
+  // the bytes in the zip even when a file changed since it was looked at. Its block runs on
+  // this thread once every file before it is written.
   auto manifestEntry = ZZArchiveEntry::archiveEntryWithFileName(
       KXDocumentArchive::relativePathForManifest, false, ZZArchiveEntry::DataBlock([&]() -> Result<Data> {
         auto manifest = updatedManifest(files);

@@ -1,7 +1,8 @@
 #pragma once
 // A document archive kept in one zip file. Reflection rewrites the zip whole (through a
 // temporary file renamed over it); entries whose content is unchanged are carried over with
-// their compressed bytes instead of being compressed again.
+// their compressed bytes instead of being compressed again. The others are read, hashed and
+// compressed on every core, so the source's readers must be callable from any thread at once.
 
 #include <memory>
 

@@ -1,0 +1,98 @@
+#include "ZZEntryPreparationPool.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/Fatal.h"
+
+unsigned ZZEntryPreparationPool::defaultWorkerCount() {
+  return std::clamp(std::thread::hardware_concurrency(), 1u, 32u);
+}
+
+ZZEntryPreparationPool::ZZEntryPreparationPool(std::vector<ZZArchiveEntryWriter*> jobs,
+                                               std::filesystem::path spillFolder, unsigned workerCount)
+    : spillFolder_(std::move(spillFolder)) {
+  jobs_.reserve(jobs.size());
+  for (auto* writer : jobs) jobs_.push_back(Job{writer, State::waiting, 0, std::nullopt});
+  std::size_t workers = std::min<std::size_t>(std::max(1u, workerCount), jobs_.size());
+  // Preparing entries get as much memory as the prepared ones may hold, shared out.
+  memoryLimit_ = std::clamp<std::size_t>(preparedMemoryBudget / std::max<std::size_t>(workers, 1), 256 << 10, 4 << 20);
+  maximumAhead_ = 8 * std::max<std::size_t>(workers, 1);
+  for (std::size_t i = 0; i < workers; ++i) {
+    try {
+      threads_.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+      break;  // fewer workers; the writing thread prepares what none takes
+    }
+  }
+}
+
+ZZEntryPreparationPool::~ZZEntryPreparationPool() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  for (auto& thread : threads_) thread.join();
+}
+
+bool ZZEntryPreparationPool::mayClaim() const {
+  if (nextClaim_ >= jobs_.size() || firstFailed_ != SIZE_MAX) return false;
+  if (nextClaim_ == nextToWrite_) return true;
+  return pendingMemory_ < preparedMemoryBudget && nextClaim_ - nextToWrite_ < maximumAhead_;
+}
+
+void ZZEntryPreparationPool::run(std::size_t position, std::unique_lock<std::mutex>& lock) {
+  Job& job = jobs_[position];
+  job.state = State::running;
+  lock.unlock();
+  ZZEntryPreparation preparation{spillFolder_, memoryLimit_,
+                                 [this, position] { return stop_ || position > firstFailed_; }};
+  auto prepared = job.writer->prepare(preparation);
+  std::size_t memory = prepared ? job.writer->preparedMemory() : 0;
+  lock.lock();
+  if (prepared) {
+    job.state = State::done;
+    job.memory = memory;
+    pendingMemory_ += memory;
+  } else {
+    job.state = State::failed;
+    job.error = prepared.error();
+    if (position < firstFailed_) firstFailed_ = position;
+  }
+  changed_.notify_all();
+}
+
+void ZZEntryPreparationPool::work() {
+  std::unique_lock lock(mutex_);
+  auto finished = [this] { return stop_ || nextClaim_ >= jobs_.size() || firstFailed_ != SIZE_MAX; };
+  while (true) {
+    changed_.wait(lock, [&] { return finished() || mayClaim(); });
+    if (finished()) return;
+    run(nextClaim_++, lock);
+  }
+}
+
+Result<void> ZZEntryPreparationPool::waitFor(const ZZArchiveEntryWriter* writer) {
+  std::unique_lock lock(mutex_);
+  if (nextToWrite_ >= jobs_.size() || jobs_[nextToWrite_].writer != writer)
+    KORVEL_FATAL("entries are written in the order they were given to the pool");
+  Job& job = jobs_[nextToWrite_];
+  // Unclaimed means no worker is free or allowed to take it: this thread does it.
+  if (job.state == State::waiting && nextClaim_ == nextToWrite_) run(nextClaim_++, lock);
+  changed_.wait(lock, [&] { return job.state == State::done || job.state == State::failed; });
+  if (job.state == State::failed) return fail(*job.error);
+  return {};
+}
+
+void ZZEntryPreparationPool::written(const ZZArchiveEntryWriter* writer) {
+  {
+    std::lock_guard lock(mutex_);
+    if (nextToWrite_ >= jobs_.size() || jobs_[nextToWrite_].writer != writer)
+      KORVEL_FATAL("entries are written in the order they were given to the pool");
+    pendingMemory_ -= jobs_[nextToWrite_].memory;
+    jobs_[nextToWrite_].memory = 0;
+    ++nextToWrite_;
+  }
+  changed_.notify_all();
+}

@@ -4,9 +4,11 @@
 #include <cairo.h>
 #include <poppler.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "platform/GObjectPtr.h"
 
@@ -17,6 +19,14 @@ cairo_status_t appendToData(void* closure, const unsigned char* bytes, unsigned 
   out->insert(out->end(), bytes, bytes + length);
   return CAIRO_STATUS_SUCCESS;
 }
+
+bool contains(const Data& bytes, std::string_view what) {
+  return std::search(bytes.begin(), bytes.end(), what.begin(), what.end()) != bytes.end();
+}
+
+// poppler's cairo output draws soft masks made of groups (CSS masks) and tiling patterns
+// (repeating gradients) wrongly: pages using them are left as printed.
+bool redrawsFaithfully(const Data& pdf) { return !contains(pdf, "/SMask <<") && !contains(pdf, "/PatternType 1"); }
 
 bool acceptableSide(double side) { return std::isfinite(side) && side > 0 && side <= PDFCompactor::maximumSide; }
 
@@ -40,6 +50,7 @@ void copyMetadata(PopplerDocument* document, cairo_surface_t* surface) {
 
 std::optional<Data> PDFCompactor::compact(const Data& pdf) {
   if (pdf.size() < 5 || pdf.size() > maximumBytes || std::memcmp(pdf.data(), "%PDF-", 5) != 0) return std::nullopt;
+  if (!redrawsFaithfully(pdf)) return std::nullopt;
   // poppler's cairo output shares one FreeType library between documents: one at a time.
   static std::mutex serial;
   std::lock_guard lock(serial);

@@ -24,7 +24,7 @@ struct Page {
   std::string text;
 };
 
-Data printedPDF(const std::vector<Page>& pages, const Data& font) {
+Data printedPDF(const std::vector<Page>& pages, const Data& font, const std::string& resources = "") {
   std::vector<std::string> objects;  // object n is objects[n - 1]
   std::string kids;
   int first = 6;  // pages start after catalog, pages, font, descriptor and font file
@@ -41,7 +41,7 @@ Data printedPDF(const std::vector<Page>& pages, const Data& font) {
     const auto& page = pages[i];
     std::string content = "0.2 0.4 0.8 rg 10 10 100 50 re f BT /F1 10 Tf 0 0 0 rg 5 20 Td (" + page.text + ") Tj ET";
     objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(page.width) + " " +
-                      std::to_string(page.height) + "] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+                      std::to_string(page.height) + "] /Resources << /Font << /F1 3 0 R >> " + resources + " >> /Contents " +
                       std::to_string(first + 2 * i + 1) + " 0 R >>");
     objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
   }
@@ -122,6 +122,9 @@ TEST(PDFCompactor, RefusesWhatIsNotAPrintedPageWithinBounds) {
       {"no pages", bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages "
                          "/Kids [] /Count 0 >>\nendobj\ntrailer\n<< /Root 1 0 R >>\n%%EOF\n")},
       {"a page wider than any export", printedPDF({{40000, 100, "wide"}}, *font)},
+      // What the redraw would lose: masks made of groups, and tiling patterns.
+      {"a group soft mask", printedPDF({{200, 120, "masked"}}, *font, "/ExtGState << /M << /SMask << /S /Alpha /G 3 0 R >> >> >>")},
+      {"a tiling pattern", printedPDF({{200, 120, "tiled"}}, *font, "/Pattern << /P << /PatternType 1 /PaintType 1 >> >>")},
   };
   for (const auto& c : cases) EXPECT_FALSE(PDFCompactor::compact(c.input)) << c.name;
 }

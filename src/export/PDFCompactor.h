@@ -1,8 +1,8 @@
 #pragma once
-// Makes printed PDFs small. The web engine's printer embeds every font whole (hundreds of KB a
-// face, on every page file); drawing the pages again through poppler into cairo's PDF writer
-// keeps text, paths, gradients and images as they are, but embeds only the glyphs drawn.
-// Display-free: the printed bytes came from a web process and are read as untrusted.
+// Makes printed PDFs small. The web engine's printer embeds every TrueType font whole (hundreds
+// of KB a face, in every page file); this cuts each one down to the glyphs the pages draw and
+// leaves every other byte of the file as printed. Display-free: the printed bytes came from a
+// web process and are read as untrusted.
 
 #include <cstddef>
 #include <optional>
@@ -13,10 +13,12 @@ class PDFCompactor {
  public:
   // Beyond these the bytes are left as they are.
   static constexpr std::size_t maximumBytes = 256 * 1024 * 1024;
-  static constexpr int maximumPages = 1000;
-  static constexpr double maximumSide = 32767;  // points
+  static constexpr std::size_t maximumObjects = 1000000;
+  // Content streams are read inflated up to this many bytes in all.
+  static constexpr std::size_t maximumContentBytes = 256 * 1024 * 1024;
 
-  // The same pages, smaller; nothing when the bytes are not a PDF within the bounds, a page
-  // does not draw, or the result is not smaller. Any thread.
+  // The same file with smaller fonts; nothing when the bytes are not a PDF laid out as the
+  // printer writes them (one cross-reference table, fonts as composite TrueType fonts with
+  // identity glyph maps), or nothing gets smaller. Any thread.
   static std::optional<Data> compact(const Data& pdf);
 };

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "export/PDFCompactor.h"
+#include "export/TrueTypeSubsetter.h"
 #include "platform/FileSystem.h"
 #include "support/TestEnvironment.h"
 
@@ -17,33 +20,60 @@ const char* fontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
 Data bytes(const std::string& s) { return Data(s.begin(), s.end()); }
 
-// A PDF as a web engine's printer writes one: every page shows its text in a TrueType font
-// embedded whole.
+// A PDF as the web engine's printer writes one: every page shows its text in a composite
+// TrueType font embedded whole, its codes glyph numbers, mapped back to text for extraction.
 struct Page {
   double width, height;
   std::string text;
 };
 
-Data printedPDF(const std::vector<Page>& pages, const Data& font, const std::string& resources = "") {
+// DejaVu Sans numbers its printable ASCII glyphs in character order from the space's glyph 3.
+std::string glyphCodes(const std::string& text) {
+  std::string hex;
+  char code[8];
+  for (unsigned char c : text) {
+    std::snprintf(code, sizeof code, "%04X", c - 29);
+    hex += code;
+  }
+  return hex;
+}
+
+Data printedPDF(const std::vector<Page>& pages, const Data& font, const std::string& encoding = "Identity-H") {
+  std::string all;
+  for (const auto& page : pages) all += page.text;
+  std::string cmap = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Adobe-Identity-UCS def\n"
+                     "1 begincodespacerange <0000> <FFFF> endcodespacerange\n" +
+                     std::to_string(std::set<char>(all.begin(), all.end()).size()) + " beginbfchar\n";
+  for (char c : std::set<char>(all.begin(), all.end())) {
+    char line[32];
+    std::snprintf(line, sizeof line, "<%s> <%04X>\n", glyphCodes(std::string(1, c)).c_str(), static_cast<unsigned char>(c));
+    cmap += line;
+  }
+  cmap += "endbfchar endcmap CMapName currentdict /CMap defineresource pop end end";
+
   std::vector<std::string> objects;  // object n is objects[n - 1]
   std::string kids;
-  int first = 6;  // pages start after catalog, pages, font, descriptor and font file
+  int first = 8;  // pages start after the catalog, the page tree and the font's six objects
   for (std::size_t i = 0; i < pages.size(); ++i) kids += std::to_string(first + 2 * i) + " 0 R ";
   objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
   objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>");
-  objects.push_back("<< /Type /Font /Subtype /TrueType /BaseFont /DejaVuSans /Encoding /WinAnsiEncoding"
-                    " /FontDescriptor 4 0 R >>");
-  objects.push_back("<< /Type /FontDescriptor /FontName /DejaVuSans /Flags 32 /FontBBox [-1021 -463 1793 1232]"
-                    " /ItalicAngle 0 /Ascent 928 /Descent -236 /CapHeight 729 /StemV 80 /FontFile2 5 0 R >>");
+  objects.push_back("<< /Type /Font /Subtype /Type0 /BaseFont /AAAAAA+DejaVuSans /Encoding /" + encoding +
+                    " /DescendantFonts [4 0 R] /ToUnicode 7 0 R >>");
+  objects.push_back("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /AAAAAA+DejaVuSans /CIDSystemInfo << /Registry "
+                    "(Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor 5 0 R /DW 600 /CIDToGIDMap /Identity >>");
+  objects.push_back("<< /Type /FontDescriptor /FontName /AAAAAA+DejaVuSans /Flags 4 /FontBBox [-1021 -463 1793 1232]"
+                    " /ItalicAngle 0 /Ascent 928 /Descent -236 /CapHeight 729 /StemV 80 /FontFile2 6 0 R >>");
   objects.push_back("<< /Length " + std::to_string(font.size()) + " /Length1 " + std::to_string(font.size()) +
-                    " >>\nstream\n" + std::string(font.begin(), font.end()) + "\nendstream");
+                    " >> stream\n" + std::string(font.begin(), font.end()) + "\nendstream");
+  objects.push_back("<< /Length " + std::to_string(cmap.size()) + " >> stream\n" + cmap + "\nendstream");
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const auto& page = pages[i];
-    std::string content = "0.2 0.4 0.8 rg 10 10 100 50 re f BT /F1 10 Tf 0 0 0 rg 5 20 Td (" + page.text + ") Tj ET";
+    std::string content = "0.2 0.4 0.8 rg 10 10 100 50 re f BT /F1 10 Tf 0 0 0 rg 5 20 Td <" + glyphCodes(page.text) +
+                          "> Tj ET";
     objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(page.width) + " " +
-                      std::to_string(page.height) + "] /Resources << /Font << /F1 3 0 R >> " + resources + " >> /Contents " +
+                      std::to_string(page.height) + "] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
                       std::to_string(first + 2 * i + 1) + " 0 R >>");
-    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >> stream\n" + content + "\nendstream");
   }
   std::string out = "%PDF-1.4\n";
   std::vector<std::size_t> offsets;
@@ -72,7 +102,7 @@ std::string tool(const std::string& command, const std::filesystem::path& file, 
 
 }  // namespace
 
-TEST(PDFCompactor, WholeFontsBecomeSubsetsAndTextStaysText) {
+TEST(PDFCompactor, WholeFontsBecomeSubsetsAndPagesDrawTheSame) {
   auto font = fs::readFile(fontFile);
   ASSERT_TRUE(font) << fontFile;
   struct Case {
@@ -81,36 +111,51 @@ TEST(PDFCompactor, WholeFontsBecomeSubsetsAndTextStaysText) {
   } cases[] = {
       {{{200, 120, "Hello compact"}}, "200 x 120 pts"},
       {{{300, 200, "First page"}, {612, 792, "Second page"}, {90.5, 60, "Third"}}, "90.5 x 60 pts"},
+      {{{400, 100, "~{|}z! @#$%&*()_+=-?<>[]\\/"}}, "400 x 100 pts"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pages.front().text);
     Data printed = printedPDF(c.pages, *font);
     auto small = PDFCompactor::compact(printed);
     ASSERT_TRUE(small);
-    // The whole font is the baseline: a subset of a dozen glyphs is a small part of it.
+    // The whole font is the baseline: a subset of a few dozen glyphs is a small part of it.
     EXPECT_LT(small->size(), printed.size() / 10) << small->size() << " of " << printed.size();
-    EXPECT_LT(small->size(), font->size() / 10);
 
-    auto file = testenv::freshFolder("pdf") / "small.pdf";
-    ASSERT_TRUE(fs::writeAtomically(file, *small));
-    std::string text = tool("pdftotext", file, "-");
+    auto folder = testenv::freshFolder("pdf");
+    auto before = folder / "printed.pdf", after = folder / "small.pdf";
+    ASSERT_TRUE(fs::writeAtomically(before, printed));
+    ASSERT_TRUE(fs::writeAtomically(after, *small));
+    std::string text = tool("pdftotext", after, "-");
     for (const auto& page : c.pages) EXPECT_NE(text.find(page.text), std::string::npos) << text;
-    std::string fonts = tool("pdffonts", file);
-    EXPECT_NE(fonts.find("DejaVuSans"), std::string::npos) << fonts;
-    EXPECT_NE(fonts.find("yes yes"), std::string::npos) << "embedded as a subset\n" << fonts;
-    std::string info = tool("pdfinfo -l 1000", file);
+    std::string fonts = tool("pdffonts", after);
+    EXPECT_NE(fonts.find("AAAAAA+DejaVuSans"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("CID TrueType      Identity-H       yes"), std::string::npos) << "embedded\n" << fonts;
+    std::string info = tool("pdfinfo -l 1000", after);
     EXPECT_NE(info.find("Pages:           " + std::to_string(c.pages.size())), std::string::npos) << info;
     EXPECT_NE(info.find(c.sizes), std::string::npos) << info;
-    EXPECT_EQ(tool("pdftoppm -r 10 -png", file, "'" + (file.parent_path() / "page").string() + "'"), "")
-        << "poppler reads it without complaint";
+    // Every page draws exactly as printed, and poppler reads the file without complaint.
+    EXPECT_EQ(tool("pdftoppm -r 150 -png", before, "'" + (folder / "before").string() + "'"), "");
+    EXPECT_EQ(tool("pdftoppm -r 150 -png", after, "'" + (folder / "after").string() + "'"), "");
+    for (std::size_t i = 1; i <= c.pages.size(); ++i) {
+      std::string page = "-" + std::to_string(i) + ".png";
+      auto drawn = fs::readFile(folder / ("after" + page));
+      ASSERT_TRUE(drawn);
+      EXPECT_EQ(*drawn, *fs::readFile(folder / ("before" + page))) << "page " << i;
+    }
   }
 }
 
-TEST(PDFCompactor, RefusesWhatIsNotAPrintedPageWithinBounds) {
+TEST(PDFCompactor, RefusesWhatIsNotAPrintedPDFWithinBounds) {
   auto font = fs::readFile(fontFile);
   ASSERT_TRUE(font);
-  Data truncated = printedPDF({{200, 120, "cut"}}, *font);
-  truncated.resize(200);
+  Data printed = printedPDF({{200, 120, "cut"}}, *font);
+  Data truncated(printed.begin(), printed.begin() + 200);
+  std::string text(printed.begin(), printed.end());
+  auto edited = [&](const std::string& from, const std::string& to) {
+    std::string t = text;
+    t.replace(t.find(from), from.size(), to);
+    return bytes(t);
+  };
   struct Case {
     const char* name;
     Data input;
@@ -119,20 +164,92 @@ TEST(PDFCompactor, RefusesWhatIsNotAPrintedPageWithinBounds) {
       {"not a PDF", bytes("<html>hello</html>")},
       {"a header and nothing", bytes("%PDF-1.4\n%%EOF\n")},
       {"cut short", truncated},
-      {"no pages", bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages "
-                         "/Kids [] /Count 0 >>\nendobj\ntrailer\n<< /Root 1 0 R >>\n%%EOF\n")},
-      {"a page wider than any export", printedPDF({{40000, 100, "wide"}}, *font)},
-      // What the redraw would lose: masks made of groups, and tiling patterns.
-      {"a group soft mask", printedPDF({{200, 120, "masked"}}, *font, "/ExtGState << /M << /SMask << /S /Alpha /G 3 0 R >> >> >>")},
-      {"a tiling pattern", printedPDF({{200, 120, "tiled"}}, *font, "/Pattern << /P << /PatternType 1 /PaintType 1 >> >>")},
+      {"no fonts", bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages "
+                         "/Kids [] /Count 0 >>\nendobj\nxref\n0 3\n0000000000 65535 f \n0000000009 00000 n \n"
+                         "0000000058 00000 n \ntrailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n109\n%%EOF\n")},
+      {"codes that are not glyph numbers", printedPDF({{200, 120, "vertical"}}, *font, "Identity-V")},
+      {"a glyph map of its own", edited("/CIDToGIDMap /Identity", "/CIDToGIDMap 7 0 R")},
+      {"an update appended", edited("/Root 1 0 R", "/Root 1 0 R /Prev 9")},
+      {"encrypted", edited("/Root 1 0 R", "/Root 1 0 R /Encrypt 9 0 R")},
+      {"a cross-reference pointing nowhere", edited("startxref\n", "startxref\n1")},
+      {"a font file that is not TrueType", edited(std::string(" stream\n\x00\x01\x00\x00", 12), " stream\nOTTO")},
+      {"content that does not parse", edited("> Tj ET", "> Tj ET (unclosed")},
   };
   for (const auto& c : cases) EXPECT_FALSE(PDFCompactor::compact(c.input)) << c.name;
 }
 
-TEST(PDFCompactor, KeepsNothingThatIsNotSmaller) {
-  // Already small: no font, one rectangle. Redrawn it would not shrink, so it is left alone.
-  Data tiny = bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages /Kids [3 0 R] "
-                    "/Count 1 >>\nendobj\n3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] >>\nendobj\n"
-                    "trailer\n<< /Root 1 0 R >>\n%%EOF\n");
-  EXPECT_FALSE(PDFCompactor::compact(tiny));
+namespace {
+
+struct Font {
+  Data bytes;
+  std::map<std::string, std::pair<std::size_t, std::size_t>> tables;  // offset, length
+  std::size_t u16(std::size_t at) const { return bytes[at] << 8 | bytes[at + 1]; }
+  std::size_t u32(std::size_t at) const { return u16(at) << 16 | u16(at + 2); }
+  explicit Font(Data d) : bytes(std::move(d)) {
+    for (std::size_t i = 0; i < u16(4); ++i) {
+      std::size_t record = 12 + 16 * i;
+      tables[std::string(reinterpret_cast<const char*>(&bytes[record]), 4)] = {u32(record + 8), u32(record + 12)};
+    }
+  }
+  std::size_t glyphCount() const { return u16(tables.at("maxp").first + 4); }
+  // Where glyph g's outline starts and ends in glyf.
+  std::pair<std::size_t, std::size_t> glyph(std::size_t g) const {
+    std::size_t loca = tables.at("loca").first;
+    bool wide = u16(tables.at("head").first + 50) == 1;
+    auto at = [&](std::size_t i) { return wide ? u32(loca + 4 * i) : 2 * u16(loca + 2 * i); };
+    return {at(g), at(g + 1)};
+  }
+  bool composite(std::size_t g) const {
+    auto [start, end] = glyph(g);
+    return end - start >= 10 && (bytes[tables.at("glyf").first + start] & 0x80);
+  }
+};
+
+}  // namespace
+
+TEST(TrueTypeSubsetter, KeepsTheGlyphsAskedForTheirPartsAndNothingAfterThem) {
+  Font whole(*fs::readFile(fontFile));
+  std::uint16_t composite = 0;
+  for (std::size_t g = 1; g < whole.glyphCount() && !composite; ++g)
+    if (whole.composite(g)) composite = static_cast<std::uint16_t>(g);
+  ASSERT_NE(composite, 0);
+  std::size_t glyf = whole.tables.at("glyf").first + whole.glyph(composite).first;
+  std::uint16_t part = static_cast<std::uint16_t>(whole.u16(glyf + 12));  // the first component's glyph
+
+  struct Case {
+    std::set<std::uint16_t> asked;
+    std::set<std::uint16_t> kept;  // with an outline in the cut font
+    std::size_t count;
+  } cases[] = {
+      {{36, 40}, {0, 36, 40}, 41},
+      {{}, {0}, 1},
+      {{5, 65535}, {0, 5}, 6},  // a glyph the font lacks is no glyph
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.count);
+    auto cut = TrueTypeSubsetter::subset(whole.bytes, c.asked);
+    ASSERT_TRUE(cut);
+    Font small(*cut);
+    EXPECT_EQ(small.glyphCount(), c.count);
+    for (std::size_t g = 0; g < small.glyphCount(); ++g) {
+      auto [start, end] = small.glyph(g);
+      auto [wholeStart, wholeEnd] = whole.glyph(g);
+      bool hasOutline = wholeEnd > wholeStart;
+      EXPECT_EQ(end > start, c.kept.count(static_cast<std::uint16_t>(g)) && hasOutline) << g;
+    }
+    for (const char* table : {"cmap", "GSUB", "GPOS", "kern", "name", "post"}) EXPECT_FALSE(small.tables.count(table)) << table;
+  }
+  // A composite glyph keeps the glyphs it is made of, wherever they are numbered.
+  auto cut = TrueTypeSubsetter::subset(whole.bytes, {composite});
+  ASSERT_TRUE(cut);
+  Font small(*cut);
+  ASSERT_GT(small.glyphCount(), std::max(composite, part));
+  EXPECT_TRUE(small.composite(composite));
+  EXPECT_EQ(small.glyph(composite).second - small.glyph(composite).first,
+            whole.glyph(composite).second - whole.glyph(composite).first);
+  EXPECT_EQ(small.glyph(part).second - small.glyph(part).first, whole.glyph(part).second - whole.glyph(part).first);
+
+  EXPECT_FALSE(TrueTypeSubsetter::subset(bytes("OTTO and the rest"), {1}));
+  Data half(whole.bytes.begin(), whole.bytes.begin() + whole.bytes.size() / 2);
+  EXPECT_FALSE(TrueTypeSubsetter::subset(half, {1})) << "tables past the end";
 }

@@ -25,12 +25,12 @@ struct Value {
   enum Kind { null, boolean, numeric, name, string, array, dictionary, reference, keyword } kind = null;
   double number = 0;
   std::string text;  // a name without its slash, a string's bytes, a keyword
-  std::vector<Value> items;
-  std::vector<std::pair<std::string, Value>> entries;
+  std::vector<Value> items;  // an array's; a dictionary's values
+  std::vector<std::string> keys;  // a dictionary's, one for each of its items
 
   const Value* get(std::string_view key) const {
-    for (const auto& [k, v] : entries)
-      if (k == key) return &v;
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      if (keys[i] == key) return &items[i];
     return nullptr;
   }
   bool isName(std::string_view n) const { return kind == name && text == n; }
@@ -80,8 +80,9 @@ class Lexer {
         }
         Value key, value;
         if (!read(key, depth + 1) || key.kind != Value::name || !read(value, depth + 1)) return false;
-        if (out.entries.size() >= maximumItems) return false;
-        out.entries.emplace_back(std::move(key.text), std::move(value));
+        if (out.items.size() >= maximumItems) return false;
+        out.keys.push_back(std::move(key.text));
+        out.items.push_back(std::move(value));
       }
     }
     if (c == '[') {
@@ -449,7 +450,7 @@ class Compaction {
       if (subtype && subtype->isName("Type3")) {
         const Value* procedures = entry(v, "CharProcs");
         if (procedures && procedures->kind == Value::dictionary)
-          for (const auto& [name, procedure] : procedures->entries)
+          for (const auto& procedure : procedures->items)
             if (procedure.kind == Value::reference) contents.insert(procedure.object());
       }
       if (object.stream && (subtype && subtype->isName("Form"))) contents.insert(number);

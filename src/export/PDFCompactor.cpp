@@ -17,9 +17,9 @@ namespace {
 
 constexpr int maximumDepth = 32;
 constexpr std::size_t maximumItems = 1 << 20;  // array and dictionary entries in one value
-constexpr std::size_t maximumValues = 8 << 20;  // in the objects of one file
+constexpr std::size_t maximumValues = 2 << 20;  // in the objects of one file
 constexpr std::size_t maximumOperands = 256;
-constexpr std::size_t maximumOperandValues = 1 << 20;  // in the operands of one operator
+constexpr std::size_t maximumOperandValues = 1 << 18;  // in the operands of one operator
 
 struct Value {
   enum Kind { null, boolean, numeric, name, string, array, dictionary, reference, keyword } kind = null;
@@ -360,12 +360,27 @@ class Compaction {
     return out;
   }
 
-  // Composite TrueType fonts whose codes are glyph numbers: the ones whose font files can be cut.
+  // Every place, however deep, that names a font descriptor or a font file.
+  static void countUses(const Value& v, std::map<int, int>& descriptors, std::map<int, int>& files) {
+    for (std::size_t i = 0; i < v.items.size(); ++i) {
+      if (i < v.keys.size() && v.items[i].kind == Value::reference) {
+        const std::string& key = v.keys[i];
+        if (key == "FontDescriptor") ++descriptors[v.items[i].object()];
+        if (key == "FontFile" || key == "FontFile2" || key == "FontFile3") ++files[v.items[i].object()];
+      }
+      countUses(v.items[i], descriptors, files);
+    }
+  }
+
+  // Font files whose every use is a composite TrueType font with glyph numbers for codes: those
+  // keep the same glyphs for every code shown, whichever font shows it.
   void findFonts() {
-    std::set<int> identityFonts, otherFonts, goodDescriptors, badDescriptors;
+    std::set<int> identityFonts, otherFonts;
+    std::map<int, int> descriptorUses, fileUses, goodDescriptorUses, goodFileUses;
     for (const auto& [number, object] : objects_) {
       const Value& v = object.value;
-      if (v.kind != Value::dictionary || !v.get("Type") || !v.get("Type")->isName("Font")) continue;
+      countUses(v, descriptorUses, fileUses);
+      if (v.kind != Value::dictionary) continue;
       const Value* subtype = entry(v, "Subtype");
       if (!subtype || !subtype->isName("Type0")) continue;
       const Value* encoding = entry(v, "Encoding");
@@ -374,29 +389,24 @@ class Compaction {
     }
     for (const auto& [number, object] : objects_) {
       const Value& v = object.value;
-      if (v.kind != Value::dictionary) continue;
       const Value* descriptor = v.get("FontDescriptor");
-      if (!descriptor) continue;
+      if (v.kind != Value::dictionary || !descriptor || descriptor->kind != Value::reference) continue;
       const Value* subtype = entry(v, "Subtype");
       const Value* map = entry(v, "CIDToGIDMap");
-      bool good = subtype && subtype->isName("CIDFontType2") && (!map || map->isName("Identity")) &&
-                  identityFonts.count(number) && !otherFonts.count(number) && descriptor->kind == Value::reference;
-      if (good) {
-        goodDescriptors.insert(descriptor->object());
+      if (subtype && subtype->isName("CIDFontType2") && (!map || map->isName("Identity")) && identityFonts.count(number) &&
+          !otherFonts.count(number)) {
+        ++goodDescriptorUses[descriptor->object()];
         glyphWidths(v);
-      } else if (descriptor->kind == Value::reference) {
-        badDescriptors.insert(descriptor->object());
       }
     }
-    std::set<int> good, bad;
-    for (const auto& [number, object] : objects_) {
-      const Value* file = object.value.kind == Value::dictionary ? object.value.get("FontFile2") : nullptr;
-      if (!file) continue;
-      bool ok = file->kind == Value::reference && goodDescriptors.count(number) && !badDescriptors.count(number);
-      (ok ? good : bad).insert(file->object());
+    for (const auto& [descriptor, uses] : goodDescriptorUses) {
+      auto it = objects_.find(descriptor);
+      if (uses != descriptorUses[descriptor] || it == objects_.end()) continue;
+      const Value* file = it->second.value.get("FontFile2");
+      if (file && file->kind == Value::reference) ++goodFileUses[file->object()];
     }
-    for (int file : good)
-      if (!bad.count(file) && objects_.count(file) && objects_[file].stream) fontFiles_.push_back(file);
+    for (const auto& [file, uses] : goodFileUses)
+      if (uses == fileUses[file] && objects_.count(file) && objects_[file].stream) fontFiles_.push_back(file);
   }
 
   // Every glyph given a width is one the printer meant to draw.

@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 
+#include "export/PDFCompactor.h"
 #include "export/RenderFileAccess.h"
 #include "platform/FileSystem.h"
 #include "platform/OffscreenWindow.h"
@@ -543,8 +544,18 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
   }
   // The worker takes the next work before this callback runs.
   queue_.ready(this);
-  if (job->work->pdfCallback) job->work->pdfCallback(std::move(pdf));
-  else if (job->work->bitmapCallback) job->work->bitmapCallback(std::move(bitmap));
+  if (job->work->pdfCallback && pdf) {
+    // The printer embeds whole fonts; the smaller copy is made beside the main loop.
+    GlobalQueue::async([callback = job->work->pdfCallback, pdf = std::move(*pdf)]() mutable {
+      auto smaller = PDFCompactor::compact(pdf);
+      if (smaller) pdf = std::move(*smaller);
+      MainQueue::async([callback = std::move(callback), pdf = std::move(pdf)]() mutable { callback(std::move(pdf)); });
+    });
+  } else if (job->work->pdfCallback) {
+    job->work->pdfCallback(std::nullopt);
+  } else if (job->work->bitmapCallback) {
+    job->work->bitmapCallback(std::move(bitmap));
+  }
 }
 
 static WebKitWebContext* renderContext() {

@@ -101,6 +101,75 @@ TEST(RenderQueue, EveryFormatIsWrittenFromRealHTML) {
   EXPECT_NE(text.find("Hello export"), std::string::npos) << text;
 }
 
+std::optional<Data> renderPDF(std::shared_ptr<HTMLRenderer::Work> work) {
+  std::optional<Data> result;
+  bool called = false;
+  HTMLRenderQueue::shared().addWork(work, HTMLRenderer::PDFCallback([&](std::optional<Data> pdf) {
+    result = std::move(pdf);
+    called = true;
+  }));
+  EXPECT_TRUE(RunLoop::runUntil([&] { return called; }, 60));
+  return result;
+}
+
+// What a poppler tool says about a file, its complaints included.
+std::string poppler(const std::string& command, const stdfs::path& file, const std::string& after = "") {
+  std::string output;
+  EXPECT_EQ(testenv::run(command + " '" + file.string() + "' " + after + " 2>&1", &output), 0) << command << "\n" << output;
+  return output;
+}
+
+// The printer would embed the page's font whole; exported frames carry only the glyphs they draw,
+// as text, with gradients kept as gradients.
+TEST(RenderQueue, PDFExportsEmbedFontSubsetsAndKeepTextAndGradients) {
+  const stdfs::path fontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  auto font = fs::readFile(fontFile);
+  ASSERT_TRUE(font) << fontFile;  // the baseline: the face the frames are set in
+  auto folder = testenv::freshFolder("frames");
+  Bitmap picture = *Bitmap::make(240, 160);
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x) {
+      auto* p = &picture.rgba[(static_cast<std::size_t>(y) * picture.width + x) * 4];
+      p[0] = static_cast<std::uint8_t>(x), p[1] = static_cast<std::uint8_t>(y), p[2] = 128, p[3] = 255;
+    }
+  ASSERT_TRUE(fs::writeAtomically(folder / "picture.png", ImageEncoding::png(picture)));
+  struct Case {
+    const char* name;
+    const char* body;
+    const char* text;  // what pdftotext must find
+    bool images;  // whether the frame may hold images at all
+  } cases[] = {
+      {"text", "<h1>Quarterly numbers</h1><p>Revenue grew in every region but one.</p>",
+       "Revenue grew in every region but one.", false},
+      {"gradient", "<div style=\"width:400px;height:200px;background:linear-gradient(90deg,#f00,#00f)\">Sunset band</div>",
+       "Sunset band", false},
+      {"shadow", "<div style=\"margin:30px;width:200px;height:120px;border-radius:12px;box-shadow:0 6px 18px #0006\">"
+                 "Raised card</div>", "Raised card", true},
+      {"image", "<img src=\"picture.png\" width=\"240\" height=\"160\"><p>Picture caption</p>", "Picture caption", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto page = work(std::string("<html><body style=\"margin:0;font:16px 'DejaVu Sans'\">") + c.body + "</body></html>",
+                     640, 480);
+    page->string->folder = folder;
+    auto pdf = renderPDF(page);
+    ASSERT_TRUE(pdf);
+    EXPECT_LT(pdf->size(), font->size() / 8) << pdf->size() << " bytes";
+    auto file = folder / (std::string(c.name) + ".pdf");
+    ASSERT_TRUE(fs::writeAtomically(file, *pdf));
+    std::string fonts = poppler("pdffonts", file);
+    EXPECT_NE(fonts.find("DejaVuSans"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("yes yes"), std::string::npos) << "embedded as a subset\n" << fonts;
+    std::string text = poppler("pdftotext", file, "-");
+    EXPECT_NE(text.find(c.text), std::string::npos) << text;
+    std::string images = poppler("pdfimages -list", file);
+    if (!c.images) {
+      EXPECT_EQ(std::count(images.begin(), images.end(), '\n'), 2) << "no picture of it\n" << images;
+    }
+    EXPECT_EQ(poppler("pdftoppm -r 20 -png", file, "'" + (folder / c.name).string() + "'"), "") << "read without complaint";
+  }
+}
+
 TEST(RenderQueue, LargePagesAreCapturedInTiles) {
   auto bitmap = render(work("<body style=\"margin:0\"><div style=\"width:4200px;height:30px;background:#00ff00\"></div>"
                             "<div style=\"position:absolute;left:4200px;top:0;width:800px;height:30px;background:#0000ff\">"

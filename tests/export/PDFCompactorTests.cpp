@@ -1,0 +1,273 @@
+// Printed PDFs redrawn small: whole embedded fonts become subsets, text stays text, pages keep
+// their sizes, and what is not a PDF within the bounds is refused.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "export/PDFCompactor.h"
+#include "export/TrueTypeSubsetter.h"
+#include "platform/FileSystem.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+const char* fontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+Data bytes(const std::string& s) { return Data(s.begin(), s.end()); }
+
+// A PDF as the web engine's printer writes one: every page shows its text in a composite
+// TrueType font embedded whole, its codes glyph numbers, mapped back to text for extraction.
+struct Page {
+  double width, height;
+  std::string text;
+};
+
+// DejaVu Sans numbers its printable ASCII glyphs in character order from the space's glyph 3.
+std::string glyphCodes(const std::string& text) {
+  std::string hex;
+  char code[8];
+  for (unsigned char c : text) {
+    std::snprintf(code, sizeof code, "%04X", c - 29);
+    hex += code;
+  }
+  return hex;
+}
+
+// What a test changes in the printed file.
+struct Variant {
+  std::string encoding = "Identity-H";
+  std::string glyphMap = "/Identity";
+  std::string resources;    // more page resources
+  std::string contentTail;  // more page content
+  std::string trailer;      // more trailer entries
+};
+
+Data printedPDF(const std::vector<Page>& pages, const Data& font, const Variant& variant = {}) {
+  std::string all;
+  for (const auto& page : pages) all += page.text;
+  std::string cmap = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Adobe-Identity-UCS def\n"
+                     "1 begincodespacerange <0000> <FFFF> endcodespacerange\n" +
+                     std::to_string(std::set<char>(all.begin(), all.end()).size()) + " beginbfchar\n";
+  for (char c : std::set<char>(all.begin(), all.end())) {
+    char line[32];
+    std::snprintf(line, sizeof line, "<%s> <%04X>\n", glyphCodes(std::string(1, c)).c_str(), static_cast<unsigned char>(c));
+    cmap += line;
+  }
+  cmap += "endbfchar endcmap CMapName currentdict /CMap defineresource pop end end";
+
+  std::vector<std::string> objects;  // object n is objects[n - 1]
+  std::string kids;
+  int first = 8;  // pages start after the catalog, the page tree and the font's six objects
+  for (std::size_t i = 0; i < pages.size(); ++i) kids += std::to_string(first + 2 * i) + " 0 R ";
+  objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>");
+  objects.push_back("<< /Type /Font /Subtype /Type0 /BaseFont /AAAAAA+DejaVuSans /Encoding /" + variant.encoding +
+                    " /DescendantFonts [4 0 R] /ToUnicode 7 0 R >>");
+  objects.push_back("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /AAAAAA+DejaVuSans /CIDSystemInfo << /Registry "
+                    "(Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor 5 0 R /DW 600 /CIDToGIDMap " + variant.glyphMap + " >>");
+  objects.push_back("<< /Type /FontDescriptor /FontName /AAAAAA+DejaVuSans /Flags 4 /FontBBox [-1021 -463 1793 1232]"
+                    " /ItalicAngle 0 /Ascent 928 /Descent -236 /CapHeight 729 /StemV 80 /FontFile2 6 0 R >>");
+  objects.push_back("<< /Length " + std::to_string(font.size()) + " /Length1 " + std::to_string(font.size()) +
+                    " >> stream\n" + std::string(font.begin(), font.end()) + "\nendstream");
+  objects.push_back("<< /Length " + std::to_string(cmap.size()) + " >> stream\n" + cmap + "\nendstream");
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const auto& page = pages[i];
+    std::string content = "0.2 0.4 0.8 rg 10 10 100 50 re f BT /F1 10 Tf 0 0 0 rg 5 20 Td <" + glyphCodes(page.text) +
+                          "> Tj ET" + variant.contentTail;
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(page.width) + " " +
+                      std::to_string(page.height) + "] /Resources << /Font << /F1 3 0 R " + variant.resources + ">> >> /Contents " +
+                      std::to_string(first + 2 * i + 1) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >> stream\n" + content + "\nendstream");
+  }
+  std::string out = "%PDF-1.4\n";
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  std::size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (auto offset : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + variant.trailer + " >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return bytes(out);
+}
+
+// A poppler tool's output, its complaints included.
+std::string tool(const std::string& command, const std::filesystem::path& file, const std::string& after = "") {
+  std::string output;
+  EXPECT_EQ(testenv::run(command + " '" + file.string() + "' " + after + " 2>&1", &output), 0) << command << "\n" << output;
+  return output;
+}
+
+}  // namespace
+
+TEST(PDFCompactor, WholeFontsBecomeSubsetsAndPagesDrawTheSame) {
+  auto font = fs::readFile(fontFile);
+  ASSERT_TRUE(font) << fontFile;
+  struct Case {
+    std::vector<Page> pages;
+    std::string sizes;  // pdfinfo's line for the last page
+  } cases[] = {
+      {{{200, 120, "Hello compact"}}, "200 x 120 pts"},
+      {{{300, 200, "First page"}, {612, 792, "Second page"}, {90.5, 60, "Third"}}, "90.5 x 60 pts"},
+      {{{400, 100, "~{|}z! @#$%&*()_+=-?<>[]\\/"}}, "400 x 100 pts"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pages.front().text);
+    Data printed = printedPDF(c.pages, *font);
+    auto small = PDFCompactor::compact(printed);
+    ASSERT_TRUE(small);
+    // The whole font is the baseline: a subset of a few dozen glyphs is a small part of it.
+    EXPECT_LT(small->size(), printed.size() / 10) << small->size() << " of " << printed.size();
+
+    auto folder = testenv::freshFolder("pdf");
+    auto before = folder / "printed.pdf", after = folder / "small.pdf";
+    ASSERT_TRUE(fs::writeAtomically(before, printed));
+    ASSERT_TRUE(fs::writeAtomically(after, *small));
+    std::string text = tool("pdftotext", after, "-");
+    for (const auto& page : c.pages) EXPECT_NE(text.find(page.text), std::string::npos) << text;
+    std::string fonts = tool("pdffonts", after);
+    EXPECT_NE(fonts.find("AAAAAA+DejaVuSans"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("CID TrueType      Identity-H       yes"), std::string::npos) << "embedded\n" << fonts;
+    std::string info = tool("pdfinfo -l 1000", after);
+    EXPECT_NE(info.find("Pages:           " + std::to_string(c.pages.size())), std::string::npos) << info;
+    EXPECT_NE(info.find(c.sizes), std::string::npos) << info;
+    // Every page draws exactly as printed, and poppler reads the file without complaint.
+    EXPECT_EQ(tool("pdftoppm -r 150 -png", before, "'" + (folder / "before").string() + "'"), "");
+    EXPECT_EQ(tool("pdftoppm -r 150 -png", after, "'" + (folder / "after").string() + "'"), "");
+    for (std::size_t i = 1; i <= c.pages.size(); ++i) {
+      std::string page = "-" + std::to_string(i) + ".png";
+      auto drawn = fs::readFile(folder / ("after" + page));
+      ASSERT_TRUE(drawn);
+      EXPECT_EQ(*drawn, *fs::readFile(folder / ("before" + page))) << "page " << i;
+    }
+  }
+}
+
+TEST(PDFCompactor, RefusesWhatIsNotAPrintedPDFWithinBounds) {
+  auto font = fs::readFile(fontFile);
+  ASSERT_TRUE(font);
+  Data printed = printedPDF({{200, 120, "cut"}}, *font);
+  Data truncated(printed.begin(), printed.begin() + 200);
+  std::string text(printed.begin(), printed.end());
+  auto xref = text.rfind("startxref\n") + 10;
+  Data misplaced = bytes(text.substr(0, xref) + "1" + text.substr(xref));
+  Data otto = *font;
+  std::copy_n("OTTO", 4, otto.begin());
+  std::vector<Page> page{{200, 120, "cut"}};
+  auto variant = [&](std::string Variant::*field, const std::string& value) {
+    Variant v;
+    v.*field = value;
+    return printedPDF(page, *font, v);
+  };
+  struct Case {
+    const char* name;
+    Data input;
+  } cases[] = {
+      {"empty", {}},
+      {"not a PDF", bytes("<html>hello</html>")},
+      {"a header and nothing", bytes("%PDF-1.4\n%%EOF\n")},
+      {"cut short", truncated},
+      {"no fonts", bytes("%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages "
+                         "/Kids [] /Count 0 >>\nendobj\nxref\n0 3\n0000000000 65535 f \n0000000009 00000 n \n"
+                         "0000000058 00000 n \ntrailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n109\n%%EOF\n")},
+      {"a cross-reference pointing nowhere", misplaced},
+      {"a font file that is not TrueType", printedPDF(page, otto)},
+      {"codes that are not glyph numbers", variant(&Variant::encoding, "Identity-V")},
+      {"a glyph map of its own", variant(&Variant::glyphMap, "7 0 R")},
+      // Its codes are characters: cutting the file by glyph numbers would lose its glyphs.
+      {"a font file a simple font uses too",
+       variant(&Variant::resources, "/F2 << /Type /Font /Subtype /TrueType /FontDescriptor 5 0 R >> ")},
+      {"content that does not parse", variant(&Variant::contentTail, " (unclosed")},
+      {"an update appended", variant(&Variant::trailer, " /Prev 9")},
+      {"encrypted", variant(&Variant::trailer, " /Encrypt 9 0 R")},
+  };
+  ASSERT_TRUE(PDFCompactor::compact(printedPDF(page, *font))) << "the file these are made from is cut";
+  for (const auto& c : cases) EXPECT_FALSE(PDFCompactor::compact(c.input)) << c.name;
+}
+
+namespace {
+
+struct Font {
+  Data bytes;
+  std::map<std::string, std::pair<std::size_t, std::size_t>> tables;  // offset, length
+  std::size_t u16(std::size_t at) const { return bytes[at] << 8 | bytes[at + 1]; }
+  std::size_t u32(std::size_t at) const { return u16(at) << 16 | u16(at + 2); }
+  explicit Font(Data d) : bytes(std::move(d)) {
+    for (std::size_t i = 0; i < u16(4); ++i) {
+      std::size_t record = 12 + 16 * i;
+      tables[std::string(reinterpret_cast<const char*>(&bytes[record]), 4)] = {u32(record + 8), u32(record + 12)};
+    }
+  }
+  std::size_t glyphCount() const { return u16(tables.at("maxp").first + 4); }
+  // Where glyph g's outline starts and ends in glyf.
+  std::pair<std::size_t, std::size_t> glyph(std::size_t g) const {
+    std::size_t loca = tables.at("loca").first;
+    bool wide = u16(tables.at("head").first + 50) == 1;
+    auto at = [&](std::size_t i) { return wide ? u32(loca + 4 * i) : 2 * u16(loca + 2 * i); };
+    return {at(g), at(g + 1)};
+  }
+  bool composite(std::size_t g) const {
+    auto [start, end] = glyph(g);
+    return end - start >= 10 && (bytes[tables.at("glyf").first + start] & 0x80);
+  }
+};
+
+}  // namespace
+
+TEST(TrueTypeSubsetter, KeepsTheGlyphsAskedForTheirPartsAndNothingAfterThem) {
+  Font whole(*fs::readFile(fontFile));
+  std::uint16_t composite = 0;
+  for (std::size_t g = 1; g < whole.glyphCount() && !composite; ++g)
+    if (whole.composite(g)) composite = static_cast<std::uint16_t>(g);
+  ASSERT_NE(composite, 0);
+  std::size_t glyf = whole.tables.at("glyf").first + whole.glyph(composite).first;
+  std::uint16_t part = static_cast<std::uint16_t>(whole.u16(glyf + 12));  // the first component's glyph
+
+  struct Case {
+    std::set<std::uint16_t> asked;
+    std::set<std::uint16_t> kept;  // with an outline in the cut font
+    std::size_t count;
+  } cases[] = {
+      {{36, 40}, {0, 36, 40}, 41},
+      {{}, {0}, 1},
+      {{5, 65535}, {0, 5}, 6},  // a glyph the font lacks is no glyph
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.count);
+    auto cut = TrueTypeSubsetter::subset(whole.bytes, c.asked);
+    ASSERT_TRUE(cut);
+    Font small(*cut);
+    EXPECT_EQ(small.glyphCount(), c.count);
+    for (std::size_t g = 0; g < small.glyphCount(); ++g) {
+      auto [start, end] = small.glyph(g);
+      auto [wholeStart, wholeEnd] = whole.glyph(g);
+      bool hasOutline = wholeEnd > wholeStart;
+      EXPECT_EQ(end > start, c.kept.count(static_cast<std::uint16_t>(g)) && hasOutline) << g;
+    }
+    for (const char* table : {"cmap", "GSUB", "GPOS", "kern", "name", "post"}) EXPECT_FALSE(small.tables.count(table)) << table;
+  }
+  // A composite glyph keeps the glyphs it is made of, wherever they are numbered.
+  auto cut = TrueTypeSubsetter::subset(whole.bytes, {composite});
+  ASSERT_TRUE(cut);
+  Font small(*cut);
+  ASSERT_GT(small.glyphCount(), std::max(composite, part));
+  EXPECT_TRUE(small.composite(composite));
+  EXPECT_EQ(small.glyph(composite).second - small.glyph(composite).first,
+            whole.glyph(composite).second - whole.glyph(composite).first);
+  EXPECT_EQ(small.glyph(part).second - small.glyph(part).first, whole.glyph(part).second - whole.glyph(part).first);
+
+  EXPECT_FALSE(TrueTypeSubsetter::subset(bytes("OTTO and the rest"), {1}));
+  Data half(whole.bytes.begin(), whole.bytes.begin() + whole.bytes.size() / 2);
+  EXPECT_FALSE(TrueTypeSubsetter::subset(half, {1})) << "tables past the end";
+}

@@ -32,7 +32,9 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   // Reloads after the web process ends, in a row, before the page is left as it is.
   static constexpr int maximumCrashReloads = 3;
 
-  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false);
+  // `sharesHostProcess`: the page runs in the web process of the host's own pages (see
+  // WebView::Configuration); pages that run a project's or a person's code keep their own.
+  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false, bool sharesHostProcess = false);
   ~WebViewController();
   WebViewController(const WebViewController&) = delete;
   WebViewController& operator=(const WebViewController&) = delete;
@@ -79,7 +81,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void didReceiveScriptMessage(const WebView::ScriptMessage& message);
 
  private:
-  explicit WebViewController(bool inspectorEnabled);
+  WebViewController(bool inspectorEnabled, bool sharesHostProcess);
   void setUp();
   void reloadUserScripts();
   void reflectAppearance();

@@ -132,6 +132,7 @@ void PDBaseDocument::setup() {
     if (self && self->window_) self->window_->setIntercomEnabled(loaded);
   });
   window_->setContentView(ostrelViewController_->view());
+  startEditorPage();
   // A server that failed before the window existed.
   if (serverController_ && !serverController_->running() && projectPath())
     showServerFailure("The project server could not be started.");
@@ -188,6 +189,25 @@ void PDBaseDocument::showServerFailure(const std::string& reason) {
   });
 }
 
+std::optional<Url> PDBaseDocument::editorImageBaseURL(const std::optional<Url>& server) const {
+  auto imagePath = ostrelImagePath();
+  if (!imagePath) return std::nullopt;
+  std::error_code ec;
+  if (auto onRoot = isOnRootFileSystem(*imagePath); onRoot && !*onRoot)
+    return server ? std::optional(server->appendingPathComponent(ostrelImageSubPath_)) : std::nullopt;
+  return Url::fileURL(std::filesystem::absolute(*imagePath, ec), true);
+}
+
+void PDBaseDocument::startEditorPage() {
+  auto project = projectPath();
+  if (editorPageStarted_ || !project || !ostrelViewController_) return;
+  // A server already up gives the page its addresses with its load.
+  if (serverLocalUrl_) return serverDidStart(Url::parse(*serverLocalUrl_));
+  editorPageStarted_ = true;
+  auto loaded = ostrelViewController_->loadDocumentBeforeServer(editorImageBaseURL(std::nullopt), project->string());
+  if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
+}
+
 void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
   if (!url) return;
   serverLocalUrl_ = url->absoluteString();
@@ -197,15 +217,11 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
   std::error_code ec;
   if (std::filesystem::exists(*project / KXDocumentArchive::relativePathForDocumentJSON, ec))
     documentURL = url->appendingPathComponent(KXDocumentArchive::relativePathForDocumentJSON);
-  auto imagePath = *ostrelImagePath();
-  std::optional<Url> imageBaseURL = Url::fileURL(std::filesystem::absolute(imagePath, ec), true);
-  if (auto onRoot = isOnRootFileSystem(imagePath); onRoot && !*onRoot)
-    imageBaseURL = url->appendingPathComponent(ostrelImageSubPath_);
-  if (ostrelViewController_->isDocumentReady()) {
-    if (documentURL) ostrelViewController_->setDocumentURL(*documentURL);
-    if (imageBaseURL) ostrelViewController_->setImageBaseURL(*imageBaseURL);
-    ostrelViewController_->setProjectURL(*url);
+  auto imageBaseURL = editorImageBaseURL(url);
+  if (editorPageStarted_) {
+    ostrelViewController_->setServerAddresses(documentURL, imageBaseURL, *url);
   } else {
+    editorPageStarted_ = true;
     auto loaded = ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
     if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
   }

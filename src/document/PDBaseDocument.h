@@ -115,6 +115,11 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
 
  private:
   void serverDidStart(const std::optional<Url>& url);
+  // The editor page starts loading as the window is made, beside the starting server.
+  void startEditorPage();
+  // Where the editor finds the project's images: the folder itself, or through `server` when
+  // the folder lies on another file system; none when it needs a server not yet known.
+  std::optional<Url> editorImageBaseURL(const std::optional<Url>& server) const;
   void showServerFailure(const std::string& reason);
 
   std::unique_ptr<DeviceManager> deviceManager_;
@@ -126,6 +131,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
   std::unique_ptr<PreviewWindowController> previewWindowController_;
   std::unique_ptr<DeviceSettingsMenuController> deviceMenuController_;
   std::optional<std::string> serverLocalUrl_;
+  bool editorPageStarted_ = false;
   std::shared_ptr<ServerController> serverController_;
   std::unique_ptr<ExportPreviewCache> exportPreviewCache_;
   ObserverToken serverControllerStateUpdateObserver_;

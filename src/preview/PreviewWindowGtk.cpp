@@ -201,6 +201,11 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      self->popUpSettingsMenu();
                    }),
                    this);
+  // Whatever shows the window first (the menu, the editor, a popover, full screen) loads its page.
+  g_signal_connect(impl_->window, "show", reinterpret_cast<GCallback>(+[](GtkWidget*, Impl* impl) {
+                     if (impl->controller) impl->controller->windowWillShow();
+                   }),
+                   impl_.get());
   // Closing hides: the panel closes alone, and the document keeps it for the next show.
   g_signal_connect(impl_->window, "delete-event", reinterpret_cast<GCallback>(+[](GtkWidget* widget, GdkEvent*, Impl* impl) -> gboolean {
                      if (impl->controller) impl->controller->windowWillClose();

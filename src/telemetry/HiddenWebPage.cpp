@@ -5,7 +5,8 @@
 #include "canvas/WebViewController.h"
 #include "platform/OffscreenWindow.h"
 
-HiddenWebPage::HiddenWebPage() : controller_(WebViewController::create(false)) {
+// Never on screen: it takes no web process of its own.
+HiddenWebPage::HiddenWebPage() : controller_(WebViewController::create(false, true)) {
   window_ = std::make_unique<OffscreenWindow>(controller_->webView().widget(), 320, 240);
 }
 

@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
   gtk_init(&argc, &argv);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_default_size(GTK_WINDOW(window), 1200, 800);
+  gtk_window_set_title(GTK_WINDOW(window), "bare_webview");
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
   WebKitUserContentManager* content = webkit_user_content_manager_new();
   GtkWidget* view = webkit_web_view_new_with_user_content_manager(content);

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 #include <nlohmann/json.hpp>
 
 #include "canvas/OstrelViewController.h"
@@ -160,7 +162,10 @@ void PDBaseDocument::updateServerMount() {
     serverControllerStateUpdateObserver_.reset();
     serverControllerStateUpdateObserver_ = NotificationCenter::defaultCenter().addObserver(
         serverStateNotification, serverController_.get(), [weak](const Notification&) {
-          if (auto self = weak.lock()) self->serverControllerStateDidUpdate();
+          auto self = weak.lock();
+          if (!self) return;
+          if (self->serverController_ && self->serverController_->state()) self->deliverServerAddresses();
+          self->serverControllerStateDidUpdate();
         });
   }
   serverController_->stop();
@@ -219,13 +224,28 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
     documentURL = url->appendingPathComponent(KXDocumentArchive::relativePathForDocumentJSON);
   auto imageBaseURL = editorImageBaseURL(url);
   if (editorPageStarted_) {
-    ostrelViewController_->setServerAddresses(documentURL, imageBaseURL, *url);
+    heldEditorAddresses_ = EditorAddresses{documentURL, imageBaseURL, *url};
+    if (serverController_ && serverController_->state()) {
+      deliverServerAddresses();
+    } else {
+      std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+      MainQueue::asyncAfter(linkWait, [weak, start = ++serverStarts_] {
+        auto self = weak.lock();
+        if (self && self->serverStarts_ == start) self->deliverServerAddresses();
+      });
+    }
   } else {
     editorPageStarted_ = true;
     auto loaded = ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
     if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
   }
   if (previewWindowController_) previewWindowController_->reload();
+}
+
+void PDBaseDocument::deliverServerAddresses() {
+  auto held = std::exchange(heldEditorAddresses_, std::nullopt);
+  if (!held || !ostrelViewController_ || isClosing_) return;
+  ostrelViewController_->setServerAddresses(held->document, held->imageBase, held->project);
 }
 
 void PDBaseDocument::updateChangeCount(ChangeType change) { reportChangeCount(change); }

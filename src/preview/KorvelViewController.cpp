@@ -37,7 +37,8 @@ bool sameOrigin(const Url& a, const Url& b) {
 
 }  // namespace
 
-KorvelViewController::KorvelViewController() : webViewController_(WebViewController::create(true)) {
+// The preview runs the project's own code: a web process of its own.
+KorvelViewController::KorvelViewController() : webViewController_(WebViewController::create(true, false)) {
   // The pane is owned by the preview window controller, which outlives every message.
   webViewController_->setBridgeHandler([this](const std::string& method, const nlohmann::json& arguments) {
     handleBridgeMethod(method, arguments);

@@ -213,6 +213,8 @@ TEST_F(PreviewWindows, TheEditorLoadsBesideASlowServerAndThePreviewOnlyOnceShown
 
   ASSERT_TRUE(waitForEditor(*document));
   ASSERT_TRUE(document->serverLocalUrl());
+  // The page was told once the host's link to the server was up: what it asks of the server goes through.
+  EXPECT_TRUE(document->serverController() && document->serverController()->state());
   EXPECT_EQ(read(editor.webViewController(), "OstrelStandIn.addresses.projectURL"),
             nlohmann::json(*document->serverLocalUrl()));
   EXPECT_EQ(read(editor.webViewController(), "OstrelStandIn.documentJSON.pages[0].name"), nlohmann::json("Slow"));

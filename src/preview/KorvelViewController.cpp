@@ -118,6 +118,7 @@ void KorvelViewController::handleBridgeMethod(const std::string& method, const n
   BaseOstrelViewController* editor = d->editorForPreview();
   if (method == "DOMContentLoaded") {
     RWLog("Preview page ready", 1);
+    if (auto* preview = d->previewWindowController()) preview->previewPageDidLoad();
     if (editor) editor->reportPreviewErrors(nlohmann::json::array());
   } else if (method == "devices") {
     d->deviceManager().parse(&arguments);

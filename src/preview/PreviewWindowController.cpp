@@ -142,7 +142,12 @@ void PreviewWindowController::documentWindowDidChangeMain(bool isMain) {
 
 void PreviewWindowController::windowWillShow() {
   if (std::exchange(pageWanted_, true)) return;
-  reload();
+  if (window_) window_->setContentDrawn(false);
+  if (korvelViewController_) korvelViewController_->reload();
+}
+
+void PreviewWindowController::previewPageDidLoad() {
+  if (window_) window_->setContentDrawn(true);
 }
 
 bool PreviewWindowController::isVisible() const { return window_ && window_->isVisible(); }

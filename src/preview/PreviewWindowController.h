@@ -51,8 +51,11 @@ class PreviewWindowController {
   // Loads the preview page afresh, once the window has been shown; until then the page, and
   // its web process, wait.
   void reload();
-  // The window is about to show: the first time, its page starts loading.
+  // The window is about to show: the first time, its page starts loading, and the pane is drawn
+  // once the page has loaded (previewPageDidLoad): a web view drawn before its new web process
+  // has painted holds up the main loop until it does.
   void windowWillShow();
+  void previewPageDidLoad();
   bool isPageWanted() const { return pageWanted_; }
   void togglePreviewFullscreen();
   void showInspector();

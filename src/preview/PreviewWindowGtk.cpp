@@ -22,6 +22,7 @@ struct PreviewWindow::Impl {
   PreviewWindowController* controller;
   GtkWidget* window = nullptr;
   GtkWidget* overlay = nullptr;
+  GtkWidget* content = nullptr;
   GtkWidget* rotateButton = nullptr;
   GtkWidget* settingsButton = nullptr;
   GtkWidget* liveButton = nullptr;
@@ -168,6 +169,7 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
 
   impl_->overlay = gtk_overlay_new();
   gtk_container_add(GTK_CONTAINER(impl_->overlay), content);
+  impl_->content = content;
   GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
   gtk_widget_set_halign(bar, GTK_ALIGN_END);
   gtk_widget_set_valign(bar, GTK_ALIGN_START);
@@ -316,6 +318,9 @@ void PreviewWindow::orderBelow() {
 }
 
 void PreviewWindow::hide() { gtk_widget_hide(impl_->window); }
+
+// Keeps its place in the layout either way; only its drawing waits.
+void PreviewWindow::setContentDrawn(bool drawn) { gtk_widget_set_child_visible(impl_->content, drawn); }
 
 bool PreviewWindow::isActive() const { return gtk_window_is_active(window()); }
 

@@ -229,6 +229,8 @@ TEST_F(PreviewWindows, TheEditorLoadsBesideASlowServerAndThePreviewOnlyOnceShown
   auto before = guitest::webProcessIds();
   document->showPreviewWindow();
   ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
+  // The pane is drawn once its page has loaded.
+  EXPECT_TRUE(waitFor([&] { return gtk_widget_get_child_visible(preview->korvelViewController()->view()); }));
   EXPECT_NE(page.webView().uri().find("/_app/resources/Ostrel/preview.html?imageBaseURL="), std::string::npos);
   // The preview runs the project's code: a process of its own, so a stuck prototype never stops the editor.
   EXPECT_TRUE(waitFor([&] { return guitest::hasNewProcess(before, guitest::webProcessIds()); }));

@@ -320,7 +320,10 @@ void PreviewWindow::orderBelow() {
 void PreviewWindow::hide() { gtk_widget_hide(impl_->window); }
 
 // Keeps its place in the layout either way; only its drawing waits.
-void PreviewWindow::setContentDrawn(bool drawn) { gtk_widget_set_child_visible(impl_->content, drawn); }
+void PreviewWindow::setContentDrawn(bool drawn) {
+  gtk_widget_set_child_visible(impl_->content, drawn);
+  gtk_widget_queue_resize(impl_->content);
+}
 
 bool PreviewWindow::isActive() const { return gtk_window_is_active(window()); }
 

@@ -1,14 +1,21 @@
-/* A bare WebKitGTK browser for startup_bench.py: one window, one web view, the file:// address
- * given on the command line. Prints "ready <seconds>" (seconds since main began) once the stand-in
- * editor reports DocumentReady (or a readiness expression given second is true), then keeps
- * running until killed so its memory can be read.
- *   bare_webview file:///…/resources/Ostrel/index.html ["script that turns true"]
+/* A bare WebKitGTK browser for the start-up and preview benchmarks: one window, one web view, the
+ * address given on the command line.
+ *   bare_webview URL ["script that turns true"]
+ *     loads URL at once; prints "ready <seconds>" (seconds since main began) once the stand-in
+ *     editor reports DocumentReady (or the readiness expression is true), asked every 5 ms from
+ *     the moment the page is committed.
+ *   bare_webview --on-click URL
+ *     shows the window with its web view unloaded and prints "waiting" once the window is on
+ *     screen; a click into the window loads URL, and "ready <seconds>" (since the click) follows
+ *     when the page's DOM has loaded, as the page itself reports it.
+ * Either way it keeps running until killed, so that its memory can be read.
  */
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 static const char* readyScript =
     /* replaced by a second argument */
@@ -17,17 +24,22 @@ static const char* readyScript =
 static gint64 started;
 static gboolean ready;
 static gboolean pending;
+static gboolean polling;
+static const char* address;
+
+static void announce(void) {
+  if (ready) return;
+  ready = TRUE;
+  printf("ready %.6f\n", (g_get_monotonic_time() - started) / 1e6);
+  fflush(stdout);
+}
 
 static void answered(GObject* source, GAsyncResult* result, gpointer data) {
   (void)data;
   pending = FALSE;
   JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, NULL);
   if (!value) return;
-  if (!ready && jsc_value_to_boolean(value)) {
-    ready = TRUE;
-    printf("ready %.6f\n", (g_get_monotonic_time() - started) / 1e6);
-    fflush(stdout);
-  }
+  if (jsc_value_to_boolean(value)) announce();
   g_object_unref(value);
 }
 
@@ -43,7 +55,10 @@ static gboolean poll(gpointer data) {
 
 static void loadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
   (void)data;
-  if (event == WEBKIT_LOAD_FINISHED) g_timeout_add(20, poll, view);
+  if (event == WEBKIT_LOAD_COMMITTED && !polling) {
+    polling = TRUE;
+    g_timeout_add(5, poll, view);
+  }
 }
 
 static gboolean loadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error, gpointer data) {
@@ -52,22 +67,69 @@ static gboolean loadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* ur
   exit(1);
 }
 
+static void domLoaded(WebKitUserContentManager* manager, WebKitJavascriptResult* result, gpointer data) {
+  (void)manager, (void)result, (void)data;
+  announce();
+}
+
+static gboolean clicked(GtkWidget* window, GdkEventButton* event, gpointer view) {
+  (void)event;
+  static gboolean loading;
+  if (loading) return FALSE;
+  loading = TRUE;
+  started = g_get_monotonic_time();
+  gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+  gtk_widget_show(GTK_WIDGET(view));
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), address);
+  return FALSE;
+}
+
+static gboolean mapped(GtkWidget* window, GdkEvent* event, gpointer data) {
+  (void)window, (void)event, (void)data;
+  printf("waiting\n");
+  fflush(stdout);
+  return FALSE;
+}
+
 int main(int argc, char** argv) {
   started = g_get_monotonic_time();
+  gboolean onClick = argc == 3 && strcmp(argv[1], "--on-click") == 0;
   if (argc != 2 && argc != 3) {
-    fprintf(stderr, "usage: bare_webview file:///path/to/page.html [readiness expression]\n");
+    fprintf(stderr, "usage: bare_webview URL [readiness expression] | bare_webview --on-click URL\n");
     return 2;
   }
-  if (argc == 3) readyScript = argv[2];
+  address = onClick ? argv[2] : argv[1];
+  if (argc == 3 && !onClick) readyScript = argv[2];
   gtk_init(&argc, &argv);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_default_size(GTK_WINDOW(window), 1200, 800);
+  gtk_window_set_title(GTK_WINDOW(window), "bare_webview");
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), NULL);
-  GtkWidget* view = webkit_web_view_new();
-  g_signal_connect(view, "load-changed", G_CALLBACK(loadChanged), NULL);
+  WebKitUserContentManager* content = webkit_user_content_manager_new();
+  GtkWidget* view = webkit_web_view_new_with_user_content_manager(content);
+  if (onClick) {
+    // The page says when its DOM has loaded, as korvel's bridge script does for its pages.
+    webkit_user_content_manager_register_script_message_handler(content, "ready");
+    g_signal_connect(content, "script-message-received::ready", G_CALLBACK(domLoaded), NULL);
+    WebKitUserScript* script = webkit_user_script_new(
+        "document.addEventListener('DOMContentLoaded', function () { webkit.messageHandlers.ready.postMessage(1); });",
+        WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, NULL, NULL);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+    // The view is made now but goes into the window, and loads, at the click, which the empty
+    // window receives itself.
+    g_object_ref_sink(view);
+    gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK);
+    g_signal_connect(window, "button-press-event", G_CALLBACK(clicked), view);
+    g_signal_connect(window, "map-event", G_CALLBACK(mapped), NULL);
+  } else {
+    g_signal_connect(view, "load-changed", G_CALLBACK(loadChanged), NULL);
+  }
   g_signal_connect(view, "load-failed", G_CALLBACK(loadFailed), NULL);
-  gtk_container_add(GTK_CONTAINER(window), view);
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), argv[1]);
+  if (!onClick) {
+    gtk_container_add(GTK_CONTAINER(window), view);
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), address);
+  }
   gtk_widget_show_all(window);
   gtk_main();
   return 0;

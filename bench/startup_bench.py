@@ -1,18 +1,21 @@
 #!/usr/bin/env python3
-"""Startup time and memory of korvel opening the example document beside a bare WebKitGTK
+"""Start-up time and memory of korvel opening the example document beside a bare WebKitGTK
 browser (bench/bare_webview) loading the same editor page, in one run.
 
 Builds korvel and bench/bare_webview (RelWithDebInfo, in build-rel/ unless --build is given), starts the stand-in cloud
-service (tools/cloud-standin/server.js) and then, --runs times, alternating:
+service (tools/cloud-standin/server.js) and then, --runs times, in turn:
   korvel <copy of the example document>, in a fresh HOME signed in as the stand-in's demo user,
       ready when it logs "Editor page ready" (G_MESSAGES_DEBUG=com.korvel.x.dev; GLib writes
       debug messages to stdout, so both streams are watched);
   bare_webview file://.../resources/Ostrel/index.html, ready when the page has posted
-      DocumentReady (the stand-in editor does so by itself when no host answers).
-Each side runs under its own dbus-run-session. Time zero is just before the spawn; memory is
-the summed VmRSS of the program's whole process tree (web, network and Node.js server helpers
-included; shared pages count once per process) at readiness. Prints the medians and the ratios
-(korvel / bare web view; 1.0 would be no cost over the bare engine).
+      DocumentReady (the stand-in editor does so by itself when no host answers);
+  and, with --compare, another korvel executable (an earlier build, say) as korvel is run.
+Each side runs under its own dbus-run-session. Time zero is just before the spawn; memory is the
+proportional set size (Pss of /proc/<pid>/smaps_rollup) summed over the program's whole process
+tree (web, network and Node.js server helpers included; shared pages split between the
+processes that map them) at readiness, with the number of processes. Prints the medians, the
+ratios (korvel / bare web view; 1.0 would be no cost over the bare engine) and the 1-minute
+load average before and after the rounds.
 
 Run it under a display (xvfb-run -a bench/startup_bench.py), or without DISPLAY and it starts
 one Xvfb for the whole run. Needs resources/Server/node_modules (scripts/setup).
@@ -25,10 +28,10 @@ log_domain = 'com.korvel.x.dev'
 timeout = 90
 
 
-def build(folder):
+def build(folder, jobs=3):
     subprocess.run(['cmake', '-S', root, '-B', folder, '-G', 'Ninja', '-DCMAKE_BUILD_TYPE=RelWithDebInfo',
                     '-DKORVEL_BUILD_BENCH=ON', '-DKORVEL_BUILD_TESTS=OFF'], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(['cmake', '--build', folder, '--target', 'korvel', 'bare_webview'],
+    subprocess.run(['cmake', '--build', folder, '-j', str(jobs), '--target', 'korvel', 'bare_webview'],
                    check=True, stdout=subprocess.DEVNULL)
     return os.path.join(folder, 'src', 'app', 'korvel'), os.path.join(folder, 'bench', 'bare_webview')
 
@@ -78,14 +81,16 @@ def name(pid):
         return ''
 
 
-def rss_kb(pids):
+def pss_kb(pids):
+    """Summed proportional set size: each shared page counts once over all the processes."""
     total = 0
     for pid in pids:
         try:
-            with open('/proc/%d/status' % pid) as f:
+            with open('/proc/%d/smaps_rollup' % pid) as f:
                 for line in f:
-                    if line.startswith('VmRSS:'):
+                    if line.startswith('Pss:'):
                         total += int(line.split()[1])
+                        break
         except OSError:
             pass
     return total
@@ -127,7 +132,7 @@ keep = set()
 
 
 def run(command, ready, program, env, failed=None):
-    """Seconds to readiness, and the RSS (kB) and process count of the program's tree then.
+    """Seconds to readiness, and the PSS (kB) and process count of the program's tree then.
     ready(stream, line) -> bool; failed() runs while a program that never got ready still shows."""
     start = time.perf_counter()
     child = subprocess.Popen(['dbus-run-session', '--'] + command, env=env, start_new_session=True,
@@ -164,7 +169,7 @@ def run(command, ready, program, env, failed=None):
                             raise RuntimeError('%s is not among the session\'s processes' % program)
                         seen = tree(child.pid)
                         measured = tree(top[0])
-                        return seconds, rss_kb(measured), len(measured)
+                        return seconds, pss_kb(measured), len(measured)
     except RuntimeError as error:
         if failed:
             failed()
@@ -219,10 +224,15 @@ def screenshot(path):
     subprocess.run(['/usr/bin/python3', '-c', script, path], check=False)
 
 
+def median_row(rounds):
+    return [statistics.median(r[i] for r in rounds) for i in (0, 1, 2)]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--build', default=os.path.join(root, 'build-rel'))
-    parser.add_argument('--runs', type=int, default=5)
+    parser.add_argument('--runs', type=int, default=7)
+    parser.add_argument('--compare', metavar='KORVEL', help='another korvel executable, run in the same rounds')
     parser.add_argument('--screenshot', default='startup_bench_failure.png',
                         help='where to save the screen when a program never gets ready')
     args = parser.parse_args()
@@ -236,6 +246,7 @@ def main():
     standin = subprocess.Popen(['node', os.path.join(root, 'tools', 'cloud-standin', 'server.js'), '0'],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     keep.add(standin.pid)
+    load_before = os.getloadavg()[0]
     try:
         port = json.loads(standin.stdout.readline())['port']
         if not os.environ.get('DISPLAY'):
@@ -243,30 +254,40 @@ def main():
             keep.add(xvfb.pid)
             os.environ['DISPLAY'] = display
         page = 'file://' + os.path.join(root, 'resources', 'Ostrel', 'index.html')
-        results = {'korvel': [], 'bare': []}
+        sides = [('korvel', korvel)] + ([('compared', os.path.abspath(args.compare))] if args.compare else [])
+        results = {name: [] for name in [s[0] for s in sides] + ['bare']}
         shot = lambda: screenshot(args.screenshot)
         for _ in range(args.runs):
-            korvel_home, document = korvel_env(work, port)
-            bare_home = fresh_home(work)
-            try:
-                results['korvel'].append(run([korvel, document], lambda stream, line: 'Editor page ready' in line,
-                                             'korvel', korvel_home, shot))
-                results['bare'].append(run([bare, page], lambda stream, line: stream == 'stdout' and
-                                           line.startswith('ready '), 'bare_webview', bare_home, shot))
-            except RuntimeError as error:
-                sys.exit('startup_bench: %s\n(screen saved in %s)' % (error, args.screenshot))
-            finally:
-                for env in (korvel_home, bare_home):
+            for name, program in sides + [('bare', bare)]:
+                if name == 'bare':
+                    env = fresh_home(work)
+                    command = [bare, page]
+                    ready = lambda stream, line: stream == 'stdout' and line.startswith('ready ')
+                else:
+                    env, document = korvel_env(work, port)
+                    command = [program, document]
+                    ready = lambda stream, line: 'Editor page ready' in line
+                try:
+                    results[name].append(run(command, ready, os.path.basename(program), env, shot))
+                except RuntimeError as error:
+                    sys.exit('startup_bench: %s\n(screen saved in %s)' % (error, args.screenshot))
+                finally:
                     shutil.rmtree(env['HOME'], ignore_errors=True)
 
-        ours = [statistics.median(r[i] for r in results['korvel']) for i in (0, 1, 2)]
-        peer = [statistics.median(r[i] for r in results['bare']) for i in (0, 1, 2)]
-        print('Start to editor page ready, median of %d (memory: VmRSS summed over the process tree):' % args.runs)
-        for label, value in (('korvel (example document)', ours), ('bare_webview (stand-in editor page)', peer)):
-            print('  %-36s %7.3f s %7.0f MiB in %d processes' % (label, value[0], value[1] / 1024, value[2]))
-        for label, side in (('korvel', 'korvel'), ('bare_webview', 'bare')):
-            print('  %-13s runs: %s' % (label, ' '.join('%.3f s/%.0f MiB' % (r[0], r[1] / 1024) for r in results[side])))
-        print('ratio (korvel / bare web view): time %.2f, memory %.2f' % (ours[0] / peer[0], ours[1] / peer[1]))
+        peer = median_row(results['bare'])
+        print('Start to editor page ready, median of %d interleaved rounds (memory: Pss summed over the '
+              'process tree at readiness); 1-min load %.2f before, %.2f after' % (args.runs, load_before,
+                                                                               os.getloadavg()[0]))
+        print('  %-44s %8s %9s %6s   %s' % ('', 'time', 'PSS', 'procs', 'ratio time / memory'))
+        labels = {'korvel': 'korvel (example document)', 'compared': 'compared: %s' % args.compare,
+                  'bare': 'bare_webview (stand-in editor page)'}
+        for name in [s[0] for s in sides] + ['bare']:
+            value = median_row(results[name])
+            ratio = '' if name == 'bare' else '%.2f / %.2f' % (value[0] / peer[0], value[1] / peer[1])
+            print('  %-44s %6.3f s %5.0f MiB %6d   %s' % (labels[name][:44], value[0], value[1] / 1024, value[2], ratio))
+        for name in [s[0] for s in sides] + ['bare']:
+            print('  %-9s rounds: %s' % (name, ' '.join('%.3f s/%.0f MiB/%d' % (r[0], r[1] / 1024, r[2])
+                                                      for r in results[name])))
     finally:
         standin.terminate()
         standin.wait()

@@ -273,6 +273,9 @@ void onShutdown(GApplication*, gpointer) {
   if (current->quitCheck) g_source_remove(current->quitCheck);
   current->quitCheck = 0;
   if (current->application && !current->application->isTerminating()) current->application->applicationWillTerminate();
+  // The toolkit writes the recent documents a moment after each change; one noted just before
+  // the quit is written now, or it is lost with the run.
+  g_signal_emit_by_name(gtk_recent_manager_get_default(), "changed");
 }
 
 }  // namespace

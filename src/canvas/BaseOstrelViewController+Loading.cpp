@@ -13,6 +13,8 @@
 
 #include <glib.h>
 
+#include <utility>
+
 std::optional<TypefaceTable::Descriptor> BaseOstrelViewController::defaultTypefaceDescriptor() const {
   return TypefaceTable::defaultDescriptor(typefaceDescriptors_);
 }
@@ -54,9 +56,18 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
     if (auto text = fs::readText(std::filesystem::path(*projectDir) / "build" / "index.js")) builtScript = *text;
   }
   std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
+  pageLacksServerAddresses_ = false;
+  startupAnswered_ = startupHeld_ = false;
+  heldScripts_.clear();
   if (builtScript) {
     webViewController_->setDocumentReadyHandler([weak, script = *builtScript](const nlohmann::json&) {
-      if (auto self = weak.lock()) self->webViewController_->evaluateJavaScript(script);
+      auto self = weak.lock();
+      if (!self) return;
+      // It runs once the page knows where its project is, as it did when the load carried that.
+      if (self->pageLacksServerAddresses_)
+        self->heldScripts_.push_back(script);
+      else
+        self->webViewController_->evaluateJavaScript(script);
     });
   } else {
     // A project without a built script must not run the previous project's.
@@ -75,4 +86,36 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
     if (auto self = weak.lock()) self->webViewController_->loadURL(page);
   });
   return {};
+}
+
+Result<void> BaseOstrelViewController::loadDocumentBeforeServer(const std::optional<Url>& imageBaseURL,
+                                                                const std::string& projectDir) {
+  serverAddresses_.reset();
+  auto loaded = loadDocument(std::nullopt, imageBaseURL, std::nullopt, projectDir);
+  if (loaded) pageLacksServerAddresses_ = true;
+  return loaded;
+}
+
+void BaseOstrelViewController::setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL,
+                                                  const Url& projectURL) {
+  serverAddresses_ = ServerAddresses{url, imageBaseURL, projectURL};
+  trustDocumentAddress(url);
+  trustDocumentAddress(imageBaseURL);
+  trustDocumentAddress(projectURL);
+  if (startupHeld_) {
+    startupHeld_ = false;
+    answerStartup(nlohmann::json::object());
+  } else if (startupAnswered_ || ipcReady_) {
+    sendServerAddresses();
+  } else {
+    // A page still loading listens from its start on: it is told then, whatever its address held.
+    pageLacksServerAddresses_ = true;
+  }
+}
+
+void BaseOstrelViewController::sendServerAddresses() {
+  if (!serverAddresses_) return;
+  if (serverAddresses_->url) setDocumentURL(*serverAddresses_->url);
+  if (serverAddresses_->imageBaseURL) setImageBaseURL(*serverAddresses_->imageBaseURL);
+  setProjectURL(serverAddresses_->projectURL);
 }

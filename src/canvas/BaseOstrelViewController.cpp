@@ -2,6 +2,8 @@
 
 #include <gdk/gdkkeysyms.h>
 
+#include <utility>
+
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
@@ -27,7 +29,7 @@ constexpr const char* dismissedHintsKey = "RWDismissedPropertyPanelHints";
 
 BaseOstrelViewController::BaseOstrelViewController(bool tutorialMode)
     : isInTutorialMode_(tutorialMode),
-      webViewController_(WebViewController::create(true)),
+      webViewController_(WebViewController::create(true, true)),
       typefaceDescriptors_(TypefaceTable::systemTable()) {}
 
 void BaseOstrelViewController::setUp() {
@@ -123,9 +125,27 @@ void BaseOstrelViewController::reflectAppAppearance() {
   AppAppearanceGtk::apply(AppAppearance::appearance(AppAppearance::UIElement::documentWindow));
 }
 
+void BaseOstrelViewController::answerStartup(const nlohmann::json& arguments) {
+  startupAnswered_ = true;
+  if (pageLacksServerAddresses_) {
+    sendServerAddresses();
+    for (auto& script : std::exchange(heldScripts_, {})) webViewController_->evaluateJavaScript(script);
+  }
+  webViewController_->evaluateJavaScript("window._bridge('DOMContentLoadedCallback')");
+  if (ipcProcessor_) ipcProcessor_->handle("DOMContentLoaded", arguments);
+}
+
 void BaseOstrelViewController::bridgeHandler(const std::string& method, const nlohmann::json& arguments) {
   if (method == "DOMContentLoaded") {
-    webViewController_->evaluateJavaScript("window._bridge('DOMContentLoadedCallback')");
+    // Every start of a page loaded without the server's addresses hears them before its answer
+    // (a reload after a crash too); without a server yet, the answer waits for it.
+    startupAnswered_ = false;
+    if (pageLacksServerAddresses_ && !serverAddresses_) {
+      startupHeld_ = true;
+      return;
+    }
+    answerStartup(arguments);
+    return;
   } else if (method == "DOMContentLoadedCallback") {
     if (view_) view_->fadeInWebView();
   } else if (method == "DocumentReady") {
@@ -275,6 +295,8 @@ void BaseOstrelViewController::finishExports(std::optional<Data> data, std::opti
 
 void BaseOstrelViewController::webProcessDidTerminate() {
   ipcReady_ = false;
+  startupAnswered_ = startupHeld_ = false;
+  heldScripts_.clear();
   finishExports(std::nullopt, OstrelError::ostrelNotReady());
 }
 

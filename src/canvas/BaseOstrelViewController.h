@@ -52,6 +52,16 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   // cookie is refreshed; `projectDir`'s "build/index.js" runs when the page's DOM has loaded.
   Result<void> loadDocument(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL,
                             const std::optional<Url>& projectURL, const std::optional<std::string>& projectDir);
+  // Loads the editor while the project server is still starting: the page gets the addresses
+  // known now, and its start ("DOMContentLoaded") is answered only once setServerAddresses has
+  // told it the server's, as the events "DocumentSetURL", "DocumentSetImageBaseURL" and
+  // "DocumentSetProjectURL". The project's built script waits with that answer.
+  Result<void> loadDocumentBeforeServer(const std::optional<Url>& imageBaseURL, const std::string& projectDir);
+  // The project server's addresses, each time it starts: a page that has started is told them
+  // at once, a page still loading at its start, and a waiting start is answered.
+  void setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL, const Url& projectURL);
+  // The page reported its start and waits for the server's addresses.
+  bool isAwaitingServer() const { return startupHeld_; }
 
   // Page messages.
   virtual void bridgeHandler(const std::string& method, const nlohmann::json& arguments);
@@ -107,12 +117,26 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
 
  private:
   void loadView();
+  // The host's part of the page's start: the callback and the processor's start-up scripts.
+  void answerStartup(const nlohmann::json& arguments);
+  void sendServerAddresses();
   void finishExports(std::optional<Data> data, std::optional<Error> error);
   void webProcessDidTerminate();
   void trustDocumentAddress(const std::optional<Url>& url);
 
   bool isInTutorialMode_;
   bool ipcReady_ = false;
+  struct ServerAddresses {
+    std::optional<Url> url, imageBaseURL;
+    Url projectURL;
+  };
+  // Set while the page on show was loaded without the server's addresses.
+  bool pageLacksServerAddresses_ = false;
+  std::optional<ServerAddresses> serverAddresses_;
+  // The page's start has been answered since it last loaded.
+  bool startupAnswered_ = false;
+  bool startupHeld_ = false;
+  std::vector<std::string> heldScripts_;
   std::optional<std::string> showStoreViewUrl_;
   std::shared_ptr<WebViewController> webViewController_;
   std::unique_ptr<IPCProcessor> ipcProcessor_;

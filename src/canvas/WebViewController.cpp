@@ -31,14 +31,14 @@ bool isFileURL(const std::string& url) { return url.rfind("file:", 0) == 0; }
 
 }  // namespace
 
-std::shared_ptr<WebViewController> WebViewController::create(bool inspectorEnabled) {
-  std::shared_ptr<WebViewController> controller(new WebViewController(inspectorEnabled));
+std::shared_ptr<WebViewController> WebViewController::create(bool inspectorEnabled, bool sharesHostProcess) {
+  std::shared_ptr<WebViewController> controller(new WebViewController(inspectorEnabled, sharesHostProcess));
   controller->setUp();
   return controller;
 }
 
-WebViewController::WebViewController(bool inspectorEnabled)
-    : webView_(std::make_unique<WebActions::WebView>(WebView::Configuration{inspectorEnabled})) {}
+WebViewController::WebViewController(bool inspectorEnabled, bool sharesHostProcess)
+    : webView_(std::make_unique<WebActions::WebView>(WebView::Configuration{inspectorEnabled, sharesHostProcess})) {}
 
 void WebViewController::setUp() {
   std::weak_ptr<WebViewController> weak = weak_from_this();

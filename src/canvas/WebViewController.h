@@ -32,7 +32,10 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   // Reloads after the web process ends, in a row, before the page is left as it is.
   static constexpr int maximumCrashReloads = 3;
 
-  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false);
+  // `sharesHostProcess`: the page runs in the one web process of the host's own pages (see
+  // WebView::Configuration); a page that runs a project's code (the preview) keeps its own, so
+  // that a prototype stuck in a loop never stops the editor.
+  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false, bool sharesHostProcess = true);
   ~WebViewController();
   WebViewController(const WebViewController&) = delete;
   WebViewController& operator=(const WebViewController&) = delete;
@@ -79,7 +82,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void didReceiveScriptMessage(const WebView::ScriptMessage& message);
 
  private:
-  explicit WebViewController(bool inspectorEnabled);
+  WebViewController(bool inspectorEnabled, bool sharesHostProcess);
   void setUp();
   void reloadUserScripts();
   void reflectAppearance();

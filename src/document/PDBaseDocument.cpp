@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 #include <nlohmann/json.hpp>
 
 #include "canvas/OstrelViewController.h"
@@ -132,6 +134,7 @@ void PDBaseDocument::setup() {
     if (self && self->window_) self->window_->setIntercomEnabled(loaded);
   });
   window_->setContentView(ostrelViewController_->view());
+  startEditorPage();
   // A server that failed before the window existed.
   if (serverController_ && !serverController_->running() && projectPath())
     showServerFailure("The project server could not be started.");
@@ -159,7 +162,10 @@ void PDBaseDocument::updateServerMount() {
     serverControllerStateUpdateObserver_.reset();
     serverControllerStateUpdateObserver_ = NotificationCenter::defaultCenter().addObserver(
         serverStateNotification, serverController_.get(), [weak](const Notification&) {
-          if (auto self = weak.lock()) self->serverControllerStateDidUpdate();
+          auto self = weak.lock();
+          if (!self) return;
+          if (self->serverController_ && self->serverController_->state()) self->deliverServerAddresses();
+          self->serverControllerStateDidUpdate();
         });
   }
   serverController_->stop();
@@ -188,6 +194,25 @@ void PDBaseDocument::showServerFailure(const std::string& reason) {
   });
 }
 
+std::optional<Url> PDBaseDocument::editorImageBaseURL(const std::optional<Url>& server) const {
+  auto imagePath = ostrelImagePath();
+  if (!imagePath) return std::nullopt;
+  std::error_code ec;
+  if (auto onRoot = isOnRootFileSystem(*imagePath); onRoot && !*onRoot)
+    return server ? std::optional(server->appendingPathComponent(ostrelImageSubPath_)) : std::nullopt;
+  return Url::fileURL(std::filesystem::absolute(*imagePath, ec), true);
+}
+
+void PDBaseDocument::startEditorPage() {
+  auto project = projectPath();
+  if (editorPageStarted_ || !project || !ostrelViewController_) return;
+  // A server already up gives the page its addresses with its load.
+  if (serverLocalUrl_) return serverDidStart(Url::parse(*serverLocalUrl_));
+  editorPageStarted_ = true;
+  auto loaded = ostrelViewController_->loadDocumentBeforeServer(editorImageBaseURL(std::nullopt), project->string());
+  if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
+}
+
 void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
   if (!url) return;
   serverLocalUrl_ = url->absoluteString();
@@ -197,19 +222,30 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
   std::error_code ec;
   if (std::filesystem::exists(*project / KXDocumentArchive::relativePathForDocumentJSON, ec))
     documentURL = url->appendingPathComponent(KXDocumentArchive::relativePathForDocumentJSON);
-  auto imagePath = *ostrelImagePath();
-  std::optional<Url> imageBaseURL = Url::fileURL(std::filesystem::absolute(imagePath, ec), true);
-  if (auto onRoot = isOnRootFileSystem(imagePath); onRoot && !*onRoot)
-    imageBaseURL = url->appendingPathComponent(ostrelImageSubPath_);
-  if (ostrelViewController_->isDocumentReady()) {
-    if (documentURL) ostrelViewController_->setDocumentURL(*documentURL);
-    if (imageBaseURL) ostrelViewController_->setImageBaseURL(*imageBaseURL);
-    ostrelViewController_->setProjectURL(*url);
+  auto imageBaseURL = editorImageBaseURL(url);
+  if (editorPageStarted_) {
+    heldEditorAddresses_ = EditorAddresses{documentURL, imageBaseURL, *url};
+    if (serverController_ && serverController_->state()) {
+      deliverServerAddresses();
+    } else {
+      std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+      MainQueue::asyncAfter(linkWait, [weak, start = ++serverStarts_] {
+        auto self = weak.lock();
+        if (self && self->serverStarts_ == start) self->deliverServerAddresses();
+      });
+    }
   } else {
+    editorPageStarted_ = true;
     auto loaded = ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
     if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
   }
   if (previewWindowController_) previewWindowController_->reload();
+}
+
+void PDBaseDocument::deliverServerAddresses() {
+  auto held = std::exchange(heldEditorAddresses_, std::nullopt);
+  if (!held || !ostrelViewController_ || isClosing_) return;
+  ostrelViewController_->setServerAddresses(held->document, held->imageBase, held->project);
 }
 
 void PDBaseDocument::updateChangeCount(ChangeType change) { reportChangeCount(change); }

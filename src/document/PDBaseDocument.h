@@ -5,6 +5,7 @@
 // document installs a new working copy, points the editor at the server once it runs, and
 // tears everything down exactly once when the document closes. Main thread only.
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -35,6 +36,8 @@ class ServiceAssembly;
 
 class PDBaseDocument : public Document, public OstrelViewControllerDelegate, public PreviewDocument {
  public:
+  static inline double linkWait = 3.0;
+
   ~PDBaseDocument() override;
 
   OstrelViewController& ostrelViewController() const { return *ostrelViewController_; }
@@ -115,6 +118,15 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
 
  private:
   void serverDidStart(const std::optional<Url>& url);
+  // The editor page starts loading as the window is made, beside the starting server.
+  void startEditorPage();
+  // Gives the editor the server's addresses held for it; the first time once the host's link to
+  // the server is up (its first state), so that what the page asks of the server at its start
+  // is not dropped, or after linkWait seconds without one.
+  void deliverServerAddresses();
+  // Where the editor finds the project's images: the folder itself, or through `server` when
+  // the folder lies on another file system; none when it needs a server not yet known.
+  std::optional<Url> editorImageBaseURL(const std::optional<Url>& server) const;
   void showServerFailure(const std::string& reason);
 
   std::unique_ptr<DeviceManager> deviceManager_;
@@ -126,6 +138,13 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
   std::unique_ptr<PreviewWindowController> previewWindowController_;
   std::unique_ptr<DeviceSettingsMenuController> deviceMenuController_;
   std::optional<std::string> serverLocalUrl_;
+  bool editorPageStarted_ = false;
+  struct EditorAddresses {
+    std::optional<Url> document, imageBase;
+    Url project;
+  };
+  std::optional<EditorAddresses> heldEditorAddresses_;
+  std::uint64_t serverStarts_ = 0;
   std::shared_ptr<ServerController> serverController_;
   std::unique_ptr<ExportPreviewCache> exportPreviewCache_;
   ObserverToken serverControllerStateUpdateObserver_;

@@ -24,6 +24,10 @@ class WebView {
  public:
   struct Configuration {
     bool developerExtrasEnabled = false;
+    // The view joins the one web process that the host's own pages share (the editor and the
+    // pages that are never on screen), instead of starting a process of its own. Its pages
+    // then end, and stall, together with theirs.
+    bool sharesHostProcess = false;
   };
 
   enum class InjectionTime { documentStart, documentEnd };

@@ -37,7 +37,8 @@ bool sameOrigin(const Url& a, const Url& b) {
 
 }  // namespace
 
-KorvelViewController::KorvelViewController() : webViewController_(WebViewController::create(true)) {
+// The preview runs the project's own code: a web process of its own.
+KorvelViewController::KorvelViewController() : webViewController_(WebViewController::create(true, false)) {
   // The pane is owned by the preview window controller, which outlives every message.
   webViewController_->setBridgeHandler([this](const std::string& method, const nlohmann::json& arguments) {
     handleBridgeMethod(method, arguments);
@@ -117,6 +118,7 @@ void KorvelViewController::handleBridgeMethod(const std::string& method, const n
   BaseOstrelViewController* editor = d->editorForPreview();
   if (method == "DOMContentLoaded") {
     RWLog("Preview page ready", 1);
+    if (auto* preview = d->previewWindowController()) preview->previewPageDidLoad();
     if (editor) editor->reportPreviewErrors(nlohmann::json::array());
   } else if (method == "devices") {
     d->deviceManager().parse(&arguments);

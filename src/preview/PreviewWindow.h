@@ -34,6 +34,8 @@ class PreviewWindow {
   void present(bool makeKey);
   void orderBelow();
   void hide();
+  // Whether the preview pane is drawn; a pane whose page has not started yet is not.
+  void setContentDrawn(bool drawn);
   bool isVisible() const;
   void setKeepAbove(bool above);
   void toggleFullscreen();

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -139,9 +140,20 @@ void PreviewWindowController::documentWindowDidChangeMain(bool isMain) {
   if (!Defaults::standard().boolValue(UserDefaultsPreviewKeepVisibleKey)) window_->hide();
 }
 
+void PreviewWindowController::windowWillShow() {
+  if (std::exchange(pageWanted_, true)) return;
+  if (window_) window_->setContentDrawn(false);
+  if (korvelViewController_) korvelViewController_->reload();
+}
+
+void PreviewWindowController::previewPageDidLoad() {
+  if (window_) window_->setContentDrawn(true);
+}
+
 bool PreviewWindowController::isVisible() const { return window_ && window_->isVisible(); }
 
 void PreviewWindowController::reload() {
+  if (!pageWanted_) return;
   MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
     if (!weak.expired() && korvelViewController_) korvelViewController_->reload();
   });

@@ -48,7 +48,15 @@ class PreviewWindowController {
 
   // Called by the document.
   void show(bool makeKey, bool animated = true);
+  // Loads the preview page afresh, once the window has been shown; until then the page, and
+  // its web process, wait.
   void reload();
+  // The window is about to show: the first time, its page starts loading, and the pane is drawn
+  // once the page has loaded (previewPageDidLoad): a web view drawn before its new web process
+  // has painted holds up the main loop until it does.
+  void windowWillShow();
+  void previewPageDidLoad();
+  bool isPageWanted() const { return pageWanted_; }
   void togglePreviewFullscreen();
   void showInspector();
   // Stops observing, drops the pane and stops live sharing; the document then closes.
@@ -176,6 +184,7 @@ class PreviewWindowController {
   std::optional<std::string> postCanvasModeDeviceMenuType_;
   double previewContentScale_ = 1.0;
   bool isFirstAppearance_ = true;
+  bool pageWanted_ = false;
   int orderPreviewWhenBecomingMain_ = 0;
   bool wantsAttachedInspectorBehavior_ = false;
   bool isAttachingInspector_ = false;

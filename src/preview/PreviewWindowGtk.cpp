@@ -22,6 +22,7 @@ struct PreviewWindow::Impl {
   PreviewWindowController* controller;
   GtkWidget* window = nullptr;
   GtkWidget* overlay = nullptr;
+  GtkWidget* content = nullptr;
   GtkWidget* rotateButton = nullptr;
   GtkWidget* settingsButton = nullptr;
   GtkWidget* liveButton = nullptr;
@@ -168,6 +169,7 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
 
   impl_->overlay = gtk_overlay_new();
   gtk_container_add(GTK_CONTAINER(impl_->overlay), content);
+  impl_->content = content;
   GtkWidget* bar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
   gtk_widget_set_halign(bar, GTK_ALIGN_END);
   gtk_widget_set_valign(bar, GTK_ALIGN_START);
@@ -201,6 +203,11 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      self->popUpSettingsMenu();
                    }),
                    this);
+  // Whatever shows the window first (the menu, the editor, a popover, full screen) loads its page.
+  g_signal_connect(impl_->window, "show", reinterpret_cast<GCallback>(+[](GtkWidget*, Impl* impl) {
+                     if (impl->controller) impl->controller->windowWillShow();
+                   }),
+                   impl_.get());
   // Closing hides: the panel closes alone, and the document keeps it for the next show.
   g_signal_connect(impl_->window, "delete-event", reinterpret_cast<GCallback>(+[](GtkWidget* widget, GdkEvent*, Impl* impl) -> gboolean {
                      if (impl->controller) impl->controller->windowWillClose();
@@ -311,6 +318,12 @@ void PreviewWindow::orderBelow() {
 }
 
 void PreviewWindow::hide() { gtk_widget_hide(impl_->window); }
+
+// Keeps its place in the layout either way; only its drawing waits.
+void PreviewWindow::setContentDrawn(bool drawn) {
+  gtk_widget_set_child_visible(impl_->content, drawn);
+  gtk_widget_queue_resize(impl_->content);
+}
 
 bool PreviewWindow::isActive() const { return gtk_window_is_active(window()); }
 

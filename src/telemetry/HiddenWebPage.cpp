@@ -3,16 +3,13 @@
 #include <nlohmann/json.hpp>
 
 #include "canvas/WebViewController.h"
-#include "platform/OffscreenWindow.h"
 
-HiddenWebPage::HiddenWebPage() : controller_(WebViewController::create(false)) {
-  window_ = std::make_unique<OffscreenWindow>(controller_->webView().widget(), 320, 240);
-}
+// Never on screen: it takes no web process of its own, and no window. A page in a window that
+// is drawn, even off screen, makes each draw wait for its web process to paint, which holds up
+// the main loop while that process starts; the page runs the same without one.
+HiddenWebPage::HiddenWebPage() : controller_(WebViewController::create(false, true)) {}
 
-HiddenWebPage::~HiddenWebPage() {
-  window_.reset();
-  controller_->cleanup();
-}
+HiddenWebPage::~HiddenWebPage() { controller_->cleanup(); }
 
 bool HiddenWebPage::loadEmptyPage(const std::string& baseURL, std::function<void()> finished) {
   controller_->loadHTMLString("", baseURL, std::move(finished));

@@ -1,13 +1,12 @@
 #pragma once
 // A hosted page that is never on screen, for the tracking client and the analytics page: a web
-// view in an off-screen window, with the hosted pages' navigation rules. Main thread only.
+// view in no window, with the hosted pages' navigation rules. Main thread only.
 
 #include <memory>
 
 #include "telemetry/KorvelTracking.h"
 #include "telemetry/PDGoogleAnalytics.h"
 
-class OffscreenWindow;
 class WebViewController;
 
 class HiddenWebPage : public KorvelTracking::Page, public PDGoogleAnalytics::Page {
@@ -24,5 +23,4 @@ class HiddenWebPage : public KorvelTracking::Page, public PDGoogleAnalytics::Pag
 
  private:
   std::shared_ptr<WebViewController> controller_;
-  std::unique_ptr<OffscreenWindow> window_;
 };

@@ -1,20 +1,16 @@
 #include <gtk/gtk.h>
 
 #include "canvas/WebViewController.h"
-#include "platform/OffscreenWindow.h"
 #include "telemetry/IntercomPopover.h"
 
 namespace {
 
 // A GtkPopover goes with the window of its button, so one is made at each button the page is
-// shown from; the page itself moves between them and waits in a hidden window in between.
+// shown from; the page itself moves between them and waits in no window in between.
 class GtkIntercomPresenter : public IntercomPopover::Presenter {
  public:
   GtkIntercomPresenter(IntercomPopover& owner, IntercomViewController& content) : owner_(owner), content_(content) {}
-  ~GtkIntercomPresenter() override {
-    dropPopover();
-    parking_.reset();
-  }
+  ~GtkIntercomPresenter() override { dropPopover(); }
 
   bool isShown() const override { return popover_ && gtk_widget_get_visible(popover_); }
 
@@ -33,17 +29,17 @@ class GtkIntercomPresenter : public IntercomPopover::Presenter {
     if (popover_) gtk_popover_popdown(GTK_POPOVER(popover_));
   }
 
+  // A parked page loads and runs in no window: one drawn even off screen would make each draw
+  // wait for its web process to paint, holding up the main loop while that process starts.
   void park() override {
     GtkWidget* view = content_.view();
-    if (!view || parking_) return;
+    if (!view) return;
     if (GtkWidget* parent = gtk_widget_get_parent(view)) gtk_container_remove(GTK_CONTAINER(parent), view);
-    parking_ = std::make_unique<OffscreenWindow>(view, IntercomViewController::width, IntercomViewController::height);
   }
 
  private:
   void makePopover(GtkWidget* button) {
     dropPopover();
-    parking_.reset();
     GtkWidget* view = content_.view();
     if (GtkWidget* parent = gtk_widget_get_parent(view)) gtk_container_remove(GTK_CONTAINER(parent), view);
     popover_ = gtk_popover_new(button);
@@ -82,7 +78,6 @@ class GtkIntercomPresenter : public IntercomPopover::Presenter {
   GtkWidget* popover_ = nullptr;
   GtkWidget* button_ = nullptr;
   gulong buttonHandler_ = 0;
-  std::unique_ptr<OffscreenWindow> parking_;
 };
 
 }  // namespace

@@ -53,7 +53,8 @@ bool isWebAddress(const std::string& text) {
 
 }  // namespace
 
-IntercomViewController::IntercomViewController() : webViewController_(WebViewController::create(false)) {}
+// Hidden until asked for, the messaging page runs in the host pages' shared web process.
+IntercomViewController::IntercomViewController() : webViewController_(WebViewController::create(false, true)) {}
 
 IntercomViewController::~IntercomViewController() {
   sendScript("window.Intercom('shutdown')");

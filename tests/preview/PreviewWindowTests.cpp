@@ -148,6 +148,7 @@ TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {
   auto document = openProject();
   ASSERT_TRUE(document);
   auto* preview = document->previewWindowController();
+  document->showPreviewWindow();
   auto& page = preview->korvelViewController()->webViewController();
   ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
   std::vector<std::string> asked;
@@ -186,6 +187,54 @@ TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {
            {"left-pad", true}, {"@a/b", true}, {"", false}, {".hidden", false}, {"UPPER", false}, {"a b", false},
            {"../x", false}, {"@a/", false}, {"-g", false}, {"--ignore-scripts", false}, {"@scope/--force", false}})
     EXPECT_EQ(KorvelViewController::isValidPackageName(name), valid) << name;
+}
+
+// The server waits a few seconds before it listens: the editor page starts loading meanwhile,
+// gets the server's addresses once it runs and then its document; the preview page, and its
+// web process, wait until the preview is first shown.
+TEST_F(PreviewWindows, TheEditorLoadsBesideASlowServerAndThePreviewOnlyOnceShown) {
+  setenv("KORVEL_SERVER_TEST", "slow-start=5000", 1);
+  struct Unset {
+    ~Unset() { unsetenv("KORVEL_SERVER_TEST"); }
+  } unset;
+  auto source = dir / "slow";
+  writeProject(source, "Slow");
+  makeZip(source, dir / "Slow.korvelx");
+  std::shared_ptr<KXDocument> document;
+  controller->openDocument(dir / "Slow.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
+    document = std::dynamic_pointer_cast<KXDocument>(d);
+  });
+  ASSERT_TRUE(document);
+  auto& editor = document->ostrelViewController();
+  auto& editorView = editor.webViewController().webView();
+  ASSERT_TRUE(waitFor([&] { return !editorView.uri().empty() || document->serverLocalUrl(); }));
+  EXPECT_FALSE(document->serverLocalUrl()) << "the editor page waited for the server";
+  EXPECT_NE(editorView.uri().find("index.html"), std::string::npos) << editorView.uri();
+
+  ASSERT_TRUE(waitForEditor(*document));
+  ASSERT_TRUE(document->serverLocalUrl());
+  // The page was told once the host's link to the server was up: what it asks of the server goes through.
+  EXPECT_TRUE(document->serverController() && document->serverController()->state());
+  EXPECT_EQ(read(editor.webViewController(), "OstrelStandIn.addresses.projectURL"),
+            nlohmann::json(*document->serverLocalUrl()));
+  EXPECT_EQ(read(editor.webViewController(), "OstrelStandIn.documentJSON.pages[0].name"), nlohmann::json("Slow"));
+
+  auto* preview = document->previewWindowController();
+  ASSERT_TRUE(preview && preview->korvelViewController());
+  auto& page = preview->korvelViewController()->webViewController();
+  // The editor has its document and the server its preview data; the preview page still waits.
+  ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
+  EXPECT_FALSE(preview->isPageWanted());
+  EXPECT_TRUE(page.webView().uri().empty()) << page.webView().uri();
+  auto before = guitest::webProcessIds();
+  document->showPreviewWindow();
+  ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
+  // The pane is drawn once its page has loaded.
+  EXPECT_TRUE(waitFor([&] { return gtk_widget_get_child_visible(preview->korvelViewController()->view()); }));
+  EXPECT_NE(page.webView().uri().find("/_app/resources/Ostrel/preview.html?imageBaseURL="), std::string::npos);
+  // The preview runs the project's code: a process of its own, so a stuck prototype never stops the editor.
+  EXPECT_TRUE(waitFor([&] { return guitest::hasNewProcess(before, guitest::webProcessIds()); }));
+  ASSERT_TRUE(waitFor([&] { return document->deviceManager().descriptorForDevice("korvel-phone") != nullptr; }));
 }
 
 TEST_F(PreviewWindows, ClosingTheDocumentClosesItsPreviewAndInspector) {

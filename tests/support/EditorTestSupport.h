@@ -3,8 +3,12 @@
 // tree in place of the installed one, waits on the main loop and page scripts answered in turn.
 
 #include <gtk/gtk.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -49,6 +53,31 @@ inline std::optional<nlohmann::json> read(WebView& view, const std::string& expr
   if (!text || !text->is_string()) return std::nullopt;
   auto parsed = JsonCoder::parse(text->get<std::string>());
   return parsed ? std::optional(*parsed) : std::nullopt;
+}
+
+// The web processes WebKit runs for this process now.
+inline std::set<int> webProcessIds() {
+  std::set<int> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    auto name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close + 4 > text.size()) continue;
+    int parent = std::atoi(text.c_str() + text.find(' ', close + 2) + 1);
+    if (parent == getpid() && text.compare(open + 1, close - open - 1, "WebKitWebProces") == 0)
+      found.insert(std::atoi(text.c_str()));
+  }
+  return found;
+}
+
+// Whether a process not in `before` has come.
+inline bool hasNewProcess(const std::set<int>& before, const std::set<int>& now) {
+  for (int pid : now)
+    if (!before.count(pid)) return true;
+  return false;
 }
 
 }  // namespace guitest

@@ -1,0 +1,141 @@
+// The editor page loading beside a project server that is still starting: its start waits for
+// the server's addresses, which it hears before the answer, also after a reload; and the host's
+// own pages in one web process.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "CanvasTestSupport.h"
+#include "platform/OffscreenWindow.h"
+#include "support/TestEnvironment.h"
+
+using namespace canvastest;
+namespace fsys = std::filesystem;
+
+namespace {
+
+// A project whose built script notes the project address it finds when it runs.
+fsys::path projectWithBuiltScript() {
+  auto dir = testenv::freshFolder("startup-project");
+  fsys::create_directories(dir / "build");
+  std::ofstream(dir / "build" / "index.js") << "window.builtSaw = window.OstrelStandIn.addresses.projectURL || 'none';\n";
+  return dir;
+}
+
+// The host's events the page heard, by name, in order.
+std::vector<std::string> heard(Editor& editor) {
+  auto names = editor.page("JSON.stringify(OstrelStandIn.received.map(e => e.event))");
+  if (!names || !names->is_string()) return {};
+  return nlohmann::json::parse(names->get<std::string>()).get<std::vector<std::string>>();
+}
+
+long position(const std::vector<std::string>& names, const std::string& name) {
+  auto at = std::find(names.begin(), names.end(), name);
+  return at == names.end() ? -1 : at - names.begin();
+}
+
+TEST(EditorStartup, APageLoadedBeforeItsServerHearsTheAddressesBeforeItsAnswer) {
+  // The server comes after the page has started, or before it starts (while it still loads).
+  for (bool serverFirst : {false, true}) {
+    SCOPED_TRACE(serverFirst ? "server before the page's start" : "server after the page's start");
+    Editor editor;
+    auto project = projectWithBuiltScript();
+    auto images = Url::fileURL(project / "images", true);
+    // Nothing listens there: the page's fetch of the document fails at once.
+    auto server = *Url::parse("http://127.0.0.1:9/");
+    auto documentURL = server.appendingPathComponent("design/document.json");
+    ASSERT_TRUE(editor.controller->loadDocumentBeforeServer(images, project.string()));
+    if (serverFirst) {
+      editor.controller->setServerAddresses(documentURL, images, server);
+    } else {
+      ASSERT_TRUE(waitFor([&] { return editor.controller->isAwaitingServer(); }));
+      // Neither the processor nor the page has seen the start answered; the built script waits.
+      EXPECT_EQ(editor.processor->count("DOMContentLoaded"), 0);
+      EXPECT_EQ(editor.page("OstrelStandIn.posted.indexOf('DocumentReady')"), nlohmann::json(-1));
+      EXPECT_EQ(editor.page("window.builtSaw === undefined"), nlohmann::json(true));
+      EXPECT_EQ(editor.page("OstrelStandIn.addresses.projectURL"), nlohmann::json(""));
+      editor.controller->setServerAddresses(documentURL, images, server);
+    }
+    ASSERT_TRUE(waitFor([&] { return editor.controller->isDocumentReady(); }));
+    EXPECT_FALSE(editor.controller->isAwaitingServer());
+    auto methods = editor.processor->methods();
+    ASSERT_GE(methods.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(methods.begin(), methods.begin() + 3),
+              (std::vector<std::string>{"DOMContentLoaded", "DOMContentLoadedCallback", "DocumentReady"}));
+    EXPECT_EQ(editor.page("OstrelStandIn.addresses"),
+              (nlohmann::json{{"url", documentURL.absoluteString()},
+                              {"imageBaseURL", images->absoluteString()},
+                              {"projectURL", server.absoluteString()}}));
+    EXPECT_EQ(editor.page("window.builtSaw"), nlohmann::json(server.absoluteString()));
+    // The addresses came before the page's ready, which "MetricsContext" answers.
+    ASSERT_TRUE(waitFor([&] { return position(heard(editor), "MetricsContext") >= 0; }));
+    auto names = heard(editor);
+    for (auto name : {"DocumentSetURL", "DocumentSetImageBaseURL", "DocumentSetProjectURL"}) {
+      EXPECT_GE(position(names, name), 0) << name;
+      EXPECT_LT(position(names, name), position(names, "MetricsContext")) << name;
+    }
+
+    // A page reloaded after its web process ended starts from its own address again, which
+    // lacks the server's: it hears them again before it is ready.
+    auto readyBefore = editor.processor->count("DocumentReady");
+    editor.controller->webViewController().webView().terminateWebProcess();
+    ASSERT_TRUE(waitFor([&] { return editor.processor->count("DocumentReady") > readyBefore; }));
+    ASSERT_TRUE(waitFor([&] { return editor.controller->isDocumentReady(); }));
+    EXPECT_EQ(editor.page("OstrelStandIn.addresses.projectURL"), nlohmann::json(server.absoluteString()));
+    EXPECT_EQ(editor.page("window.builtSaw"), nlohmann::json(server.absoluteString()));
+  }
+}
+
+TEST(EditorStartup, AServerThatRestartsWhileThePageLoadsGivesItsNewAddresses) {
+  Editor editor;
+  auto project = projectWithBuiltScript();
+  ASSERT_TRUE(editor.controller->loadDocumentBeforeServer(std::nullopt, project.string()));
+  auto first = *Url::parse("http://127.0.0.1:9/"), second = *Url::parse("http://127.0.0.1:7/");
+  editor.controller->setServerAddresses(std::nullopt, std::nullopt, first);
+  editor.controller->setServerAddresses(std::nullopt, std::nullopt, second);
+  ASSERT_TRUE(waitFor([&] { return editor.controller->isDocumentReady(); }));
+  EXPECT_EQ(editor.page("OstrelStandIn.addresses.projectURL"), nlohmann::json(second.absoluteString()));
+  // A restart once ready is told as before.
+  editor.controller->setServerAddresses(std::nullopt, std::nullopt, first);
+  EXPECT_TRUE(waitFor([&] {
+    return editor.page("OstrelStandIn.addresses.projectURL") == nlohmann::json(first.absoluteString());
+  }));
+}
+
+// A page that is never on screen, as the tracking pages are.
+struct HiddenPage {
+  explicit HiddenPage(bool shares) : controller(WebViewController::create(false, shares)) {
+    window = std::make_unique<OffscreenWindow>(controller->webView().widget(), 320, 240);
+  }
+  ~HiddenPage() {
+    window.reset();
+    controller->cleanup();
+  }
+  std::shared_ptr<WebViewController> controller;
+  std::unique_ptr<OffscreenWindow> window;
+};
+
+TEST(EditorStartup, HiddenPagesJoinTheEditorsWebProcessAndOthersGetTheirOwn) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  auto withEditor = guitest::webProcessIds();
+  ASSERT_FALSE(withEditor.empty());
+
+  HiddenPage hidden(true);
+  hidden.controller->loadHTMLString("<p>hidden</p>", "https://tracking.invalid/");
+  ASSERT_TRUE(waitFor([&] { return hidden.controller->isDocumentReady(); }));
+  // Its page runs: a process of its own would have started before that.
+  EXPECT_FALSE(guitest::hasNewProcess(withEditor, guitest::webProcessIds()));
+  EXPECT_EQ(guitest::evaluate(hidden.controller->webView(), "document.body.textContent"), nlohmann::json("hidden"));
+  // Settings stay each view's own.
+  EXPECT_TRUE(editor.controller->webViewController().webView().developerExtrasEnabled());
+  EXPECT_FALSE(hidden.controller->webView().developerExtrasEnabled());
+
+  HiddenPage own(false);
+  own.controller->loadHTMLString("<p>own</p>", "https://elsewhere.invalid/");
+  ASSERT_TRUE(waitFor([&] { return own.controller->isDocumentReady(); }));
+  EXPECT_TRUE(waitFor([&] { return guitest::hasNewProcess(withEditor, guitest::webProcessIds()); }));
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
   var state = {
     addresses: { url: '', imageBaseURL: '', projectURL: '' },
     documentJSON: null,
+    readyWithDocument: false,
     selected: null,
     undo: [],
     redo: [],
@@ -590,9 +591,12 @@
       event.preventDefault();
       actions[name]();
     });
-    Promise.all([loadDocumentFromProject(), hostAnswered]).then(function (results) {
-      if (results[0]) state.documentJSON = results[0];
+    // The project's address comes with the host's answer when the page loads before the server
+    // is up, so the document is fetched after it: ready never comes with an empty document.
+    hostAnswered.then(loadDocumentFromProject).then(function (json) {
+      if (json) state.documentJSON = json;
       render();
+      state.readyWithDocument = !!state.documentJSON;
       send('DocumentReady');
       publishPreview();
     });

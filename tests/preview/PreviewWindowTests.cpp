@@ -218,6 +218,8 @@ TEST_F(PreviewWindows, TheEditorLoadsBesideASlowServerAndThePreviewOnlyOnceShown
   EXPECT_EQ(read(editor.webViewController(), "OstrelStandIn.addresses.projectURL"),
             nlohmann::json(*document->serverLocalUrl()));
   EXPECT_EQ(read(editor.webViewController(), "OstrelStandIn.documentJSON.pages[0].name"), nlohmann::json("Slow"));
+  EXPECT_EQ(read(editor.webViewController(), "OstrelStandIn.readyWithDocument"), nlohmann::json(true))
+      << "a save as soon as the page is ready would write no document";
 
   auto* preview = document->previewWindowController();
   ASSERT_TRUE(preview && preview->korvelViewController());

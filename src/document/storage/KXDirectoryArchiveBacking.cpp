@@ -214,6 +214,25 @@ bool writableInAnyOrder(const std::vector<Job>& jobs) {
   return true;
 }
 
+// The jobs in an order that spreads each folder's files evenly over the whole: files made in
+// one folder wait on each other, so writers do best in different folders.
+std::vector<Job> spreadOverFolders(std::vector<Job> jobs) {
+  std::map<std::string, std::size_t> counts;
+  for (const auto& job : jobs) ++counts[folderOf(job.path)];
+  std::map<std::string, std::size_t> seen;
+  std::vector<std::pair<double, std::size_t>> keys;
+  keys.reserve(jobs.size());
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    auto folder = folderOf(jobs[i].path);
+    keys.emplace_back((static_cast<double>(seen[folder]++) + 0.5) / static_cast<double>(counts[folder]), i);
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<Job> spread;
+  spread.reserve(jobs.size());
+  for (const auto& [key, i] : keys) spread.push_back(std::move(jobs[i]));
+  return spread;
+}
+
 // Runs `body(i)` for every job on a few threads (the caller's among them) until one fails;
 // every thread has ended when this returns.
 void runJobs(std::size_t count, std::size_t threads, const std::function<bool(std::size_t)>& body) {
@@ -539,6 +558,7 @@ Result<bool> KXDirectoryArchiveBacking::reflectIntoFreshFolder(const std::filesy
     jobs.push_back({path, reader});
   });
   if (!writableInAnyOrder(jobs)) return false;
+  jobs = spreadOverFolders(std::move(jobs));
 
   auto fresh = fs::TemporaryFolder::besides(rootPath);
   if (!fresh) return fail(fresh.error());
@@ -618,6 +638,7 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
     // Names that clash (one twice, or a file where another needs a folder) are written one
     // after another in the source's order, each folder opened afresh, as the last one wins.
     bool anyOrder = writableInAnyOrder(jobs);
+    if (anyOrder) jobs = spreadOverFolders(std::move(jobs));
     Folders folders(root.get(), rootPath.string());
     if (anyOrder)
       for (const auto& job : jobs)

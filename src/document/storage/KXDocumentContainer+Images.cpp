@@ -7,6 +7,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <cmath>
+#include <system_error>
+#include <thread>
 
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
@@ -14,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -128,17 +131,30 @@ void KXDocumentContainer::addCachedImageDimensionDirectories() {
     (void)fs::createDirectories(projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size));
 }
 
-void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries) {
+namespace {
+
+std::string cachePathOf(const std::string& name, int size) {
+  return std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name;
+}
+
+}  // namespace
+
+void KXDocumentContainer::linkCachedImage(const std::string& name, int size) const {
+  // Relative to the link's folder, .cache/images/<size>/: a short target fits in the link
+  // itself, and a copy of the working copy links to its own images.
+  const std::string target = std::string("../../../") + KXDocumentArchive::relativePathForImages + "/" + name;
+  auto url = projectDirectory_ / cachePathOf(name, size);
+  if (::symlink(target.c_str(), url.c_str()) != 0)
+    log("Couldn't create temporary image cache symlink: " + Error::file(errno, url.string(), false).description());
+}
+
+void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries, bool linked) {
   auto source = projectDirectory_ / KXDocumentArchive::relativePathForImages / name;
   std::vector<std::pair<int, std::filesystem::path>> missing;
   for (int size : cachedImageDimensions) {
-    std::string cachePath = std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name;
-    if (entries.count(cachePath)) continue;
-    auto url = projectDirectory_ / cachePath;
-    std::error_code ec;
-    std::filesystem::create_symlink(source, url, ec);
-    if (ec) log("Couldn't create temporary image cache symlink: " + Error::file(ec.value(), url.string(), false).description());
-    missing.emplace_back(size, url);
+    if (entries.count(cachePathOf(name, size))) continue;
+    if (!linked) linkCachedImage(name, size);
+    missing.emplace_back(size, projectDirectory_ / cachePathOf(name, size));
   }
   if (missing.empty()) return;
   auto self = shared_from_this();
@@ -150,9 +166,9 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     GObjectPtr<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(image.get()));
     int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
     if (pw < 1 || ph < 1) return;
-    Data head(3);
-    if (auto f = fs::readFile(source); f && f->size() >= 3) head.assign(f->begin(), f->begin() + 3);
-    bool jpeg = head == Data{0xFF, 0xD8, 0xFF};
+    std::uint8_t head[3] = {};
+    UniqueFd file(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    bool jpeg = file && ::pread(file.get(), head, sizeof head, 0) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
     for (const auto& [size, url] : missing) {
       double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
       if (scale >= 1.0) continue;  // the link to the full image serves this size
@@ -179,10 +195,28 @@ void KXDocumentContainer::addMissingCachedImages() {
   Entries entries = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   addCachedImageDimensionDirectories();
   const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
+  std::vector<std::string> names;
   for (const auto& [path, entry] : entries) {
     if (path.rfind(images, 0) != 0) continue;
     std::string name = path.substr(path.rfind(images) + images.size());
     if (name.find('/') != std::string::npos) continue;
-    addMissingCachedImages(name, entries);
+    names.push_back(std::move(name));
   }
+  // Links made in one folder wait on each other, in different folders they don't: one thread
+  // per size, all ended before the reduced copies are asked for.
+  {
+    std::vector<std::jthread> linkers;
+    for (int size : cachedImageDimensions) {
+      auto link = [this, size, &names, &entries] {
+        for (const auto& name : names)
+          if (!entries.count(cachePathOf(name, size))) linkCachedImage(name, size);
+      };
+      try {
+        linkers.emplace_back(link);
+      } catch (const std::system_error&) {
+        link();
+      }
+    }
+  }
+  for (const auto& name : names) addMissingCachedImages(name, entries, true);
 }

@@ -242,7 +242,8 @@ TEST(WorkingCopy, ManyFilesInManyFoldersIntoAFolderThatHoldsSome) {
   auto from = testenv::freshFolder("wc-many-from");
   std::map<std::string, std::string> files, old;
   for (int i = 0; i < 400; ++i) {
-    std::string path = "code/m" + std::to_string(i % 23) + "/f" + std::to_string(i) + ".js";
+    // More folders than are kept open at once.
+    std::string path = "code/m" + std::to_string(i % 300) + "/f" + std::to_string(i) + ".js";
     files[path] = std::string(100 + i * 37 % 5000, static_cast<char>('a' + i % 26));
     if (i % 3 == 0) old[path] = i % 2 ? files[path] : "old";
   }
@@ -255,6 +256,10 @@ TEST(WorkingCopy, ManyFilesInManyFoldersIntoAFolderThatHoldsSome) {
   EXPECT_EQ(withoutRecord(readTree(folder)), files);
   auto fresh = workingCopyBacking(folder);
   for (const auto& [path, content] : files) EXPECT_EQ(fresh->knownEntry(path), entryOf(content)) << path;
+  auto empty = testenv::freshFolder("wc-many-empty") / "container";
+  std::filesystem::create_directories(empty);
+  ASSERT_TRUE(workingCopy(empty)->reflect(*folderArchive(from, false)));
+  EXPECT_EQ(withoutRecord(readTree(empty)), files);
 }
 
 TEST(WorkingCopy, KilledWhileOpeningLeavesOnlyCompleteFilesAndTheNextOpenFinishes) {

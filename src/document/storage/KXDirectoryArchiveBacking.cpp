@@ -146,25 +146,55 @@ struct Outcome {
   bool written = false;
 };
 
-// The folders that hold the files of one reflection, opened once (made when missing) and then
-// shared by every writer. Used only when no name is both a file and a folder of another name.
+// The folders that hold the files of one reflection, made when missing before any file is
+// written; the first few hundred stay open for the writers, who open the others themselves.
+// Used only when no name is both a file and a folder of another name.
 class Folders {
  public:
+  static constexpr std::size_t maximumOpen = 256;
   Folders(int root, std::string rootPath) : root_(root), rootPath_(std::move(rootPath)) {}
 
   Result<void> open(const std::string& folder) {
-    if (folder.empty() || fds_.count(folder)) return {};
+    if (folder.empty() || fds_.count(folder) || closed_.count(folder)) return {};
     auto slash = folder.rfind('/');
     std::string parent = slash == std::string::npos ? "" : folder.substr(0, slash);
     std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
     if (auto opened = open(parent); !opened) return opened;
-    auto fd = openOrMake(at(parent), name, rootPath_ + "/" + folder);
+    UniqueFd reopened;
+    int parentFd = at(parent);
+    if (parentFd < 0) {
+      auto again = openPath(root_, parent, rootPath_ + "/" + folder);
+      if (!again) return fail(again.error());
+      reopened = std::move(*again);
+      parentFd = reopened.get();
+    }
+    auto fd = openOrMake(parentFd, name, rootPath_ + "/" + folder);
     if (!fd) return fail(fd.error());
-    fds_.emplace(folder, std::move(*fd));
+    if (fds_.size() < maximumOpen)
+      fds_.emplace(folder, std::move(*fd));
+    else
+      closed_.insert(folder);
     return {};
   }
-  // Any thread, once every folder is open.
-  int at(const std::string& folder) const { return folder.empty() ? root_ : fds_.at(folder).get(); }
+  // Any thread, once every folder is made: the open folder, or -1.
+  int at(const std::string& folder) const {
+    if (folder.empty()) return root_;
+    auto it = fds_.find(folder);
+    return it == fds_.end() ? -1 : it->second.get();
+  }
+
+  // Opens every folder of `relative` below `root` in turn, as openOrMake does.
+  static Result<UniqueFd> openPath(int root, const std::string& relative, const std::string& path) {
+    UniqueFd current(::dup(root));
+    if (!current) return fail(Error::file(errno, path, false));
+    if (relative.empty()) return current;
+    for (const auto& part : components(relative)) {
+      auto fd = openOrMake(current.get(), part, path);
+      if (!fd) return fail(fd.error());
+      current = std::move(*fd);
+    }
+    return current;
+  }
 
   // Opens (making when missing) a folder, never through a symbolic link: a link or a file
   // where a folder must be is replaced by the folder.
@@ -186,6 +216,7 @@ class Folders {
   int root_;
   std::string rootPath_;
   std::map<std::string, UniqueFd> fds_;
+  std::set<std::string> closed_;
 };
 
 std::string folderOf(const std::string& relative) {
@@ -346,16 +377,10 @@ class FolderWriter {
     return out;
   }
 
-  // Opens every folder above the file on its own (the order of the writes matters then).
+  // Opens every folder above the file on its own (when the order of the writes matters, or
+  // the folder was not kept open).
   Result<UniqueFd> openParent(const std::string& relative) const {
-    auto parts = components(relative);
-    UniqueFd current(::dup(root_));
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-      auto fd = Folders::openOrMake(current.get(), parts[i], rootPath_ + "/" + relative);
-      if (!fd) return fail(fd.error());
-      current = std::move(*fd);
-    }
-    return current;
+    return Folders::openPath(root_, folderOf(relative), rootPath_ + "/" + relative);
   }
 
  private:
@@ -568,8 +593,11 @@ Result<bool> KXDirectoryArchiveBacking::reflectIntoFreshFolder(const std::filesy
   for (const auto& job : jobs)
     if (auto opened = folders.open(folderOf(job.path)); !opened) return fail(opened.error());
   FolderWriter writer(freshRoot.get(), rootPath.string(), nullptr);
-  auto outcomes = writeJobs(jobs, true, [&](std::size_t i) {
-    return writer.create(folders.at(folderOf(jobs[i].path)), jobs[i].path, jobs[i].reader);
+  auto outcomes = writeJobs(jobs, true, [&](std::size_t i) -> Outcome {
+    if (int fd = folders.at(folderOf(jobs[i].path)); fd >= 0) return writer.create(fd, jobs[i].path, jobs[i].reader);
+    auto parent = writer.openParent(jobs[i].path);
+    if (!parent) return Outcome{parent.error(), {}, std::nullopt, false};
+    return writer.create(parent->get(), jobs[i].path, jobs[i].reader);
   });
   if (!outcomes) return fail(outcomes.error());
   if (::syncfs(freshRoot.get()) != 0) return fail(Error::file(errno, fresh->path().string(), false));
@@ -645,7 +673,8 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
         if (auto opened = folders.open(folderOf(job.path)); !opened) return fail(opened.error());
     FolderWriter writer(root.get(), rootPath.string(), [this](const std::string& path) { return knownEntry(path); });
     auto outcomes = writeJobs(jobs, anyOrder, [&](std::size_t i) -> Outcome {
-      if (anyOrder) return writer.replace(folders.at(folderOf(jobs[i].path)), jobs[i].path, jobs[i].reader);
+      if (int fd = anyOrder ? folders.at(folderOf(jobs[i].path)) : -1; fd >= 0)
+        return writer.replace(fd, jobs[i].path, jobs[i].reader);
       auto parent = writer.openParent(jobs[i].path);
       if (!parent) return Outcome{parent.error(), {}, std::nullopt, false};
       return writer.replace(parent->get(), jobs[i].path, jobs[i].reader);

@@ -293,3 +293,28 @@ TEST(ContainerLife, WorkingCopiesOfNoDocumentAndNoDraftAreRemoved) {
   EXPECT_FALSE(fs::exists(goneDirectory));
   close(live);
 }
+
+TEST(ContainerLife, TheNextSessionKnowsTheWorkingCopysFilesAndClearsWhatAKilledOpeningLeft) {
+  auto project = kProject;
+  project["design/images/a.png"] = "not really a picture";
+  auto file = makeZipProject(project);
+  auto opened = openZipDocument(file);
+  auto folder = opened.container->projectDirectory();
+  // Cache links lead to their image from inside the working copy.
+  EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images/512/a.png"),
+            std::filesystem::path("../../../design/images/a.png"));
+  EXPECT_EQ(readFileText(folder / ".cache/images/1024/a.png"), "not really a picture");
+  close(opened);
+
+  // An opening killed half-way left its folder beside the working copy.
+  auto left = folder.parent_path() / ".container.korvel-tmp-999999999-abcdef";
+  std::filesystem::create_directories(left / "code");
+  auto again = openZipDocument(file);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  // The files written by the first session are known to the second without reading them.
+  auto backing = KXDirectoryArchiveBacking::create(folder, false, false, true);
+  ASSERT_TRUE(backing);
+  for (const auto& [path, content] : project) EXPECT_TRUE((*backing)->knownEntry(path)) << path;
+  // Links already there are no failure.
+  EXPECT_EQ(logOf(*again.container).find("Couldn't create temporary image cache symlink"), std::string::npos);
+}

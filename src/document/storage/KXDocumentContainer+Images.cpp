@@ -6,6 +6,7 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <cerrno>
 #include <cmath>
 #include <system_error>
 #include <thread>
@@ -144,7 +145,8 @@ void KXDocumentContainer::linkCachedImage(const std::string& name, int size) con
   // itself, and a copy of the working copy links to its own images.
   const std::string target = std::string("../../../") + KXDocumentArchive::relativePathForImages + "/" + name;
   auto url = projectDirectory_ / cachePathOf(name, size);
-  if (::symlink(target.c_str(), url.c_str()) != 0)
+  // A link or a reduced copy already there is kept.
+  if (::symlink(target.c_str(), url.c_str()) != 0 && errno != EEXIST)
     log("Couldn't create temporary image cache symlink: " + Error::file(errno, url.string(), false).description());
 }
 

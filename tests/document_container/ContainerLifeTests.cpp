@@ -297,13 +297,27 @@ TEST(ContainerLife, WorkingCopiesOfNoDocumentAndNoDraftAreRemoved) {
 TEST(ContainerLife, TheNextSessionKnowsTheWorkingCopysFilesAndClearsWhatAKilledOpeningLeft) {
   auto project = kProject;
   project["design/images/a.png"] = "not really a picture";
+  // Enough images for their links to be made by several threads.
+  for (int i = 0; i < 30; ++i) project["design/images/i" + std::to_string(i) + ".png"] = "picture " + std::to_string(i);
+  project[".cache/images/2048/i7.png"] = "a reduced copy";
   auto file = makeZipProject(project);
   auto opened = openZipDocument(file);
   auto folder = opened.container->projectDirectory();
-  // Cache links lead to their image from inside the working copy.
+  // Cache links lead to their image from inside the working copy; reduced copies stay.
   EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images/512/a.png"),
             std::filesystem::path("../../../design/images/a.png"));
   EXPECT_EQ(readFileText(folder / ".cache/images/1024/a.png"), "not really a picture");
+  for (int i = 0; i < 30; ++i)
+    for (const char* size : {"512", "1024", "2048"}) {
+      auto name = "i" + std::to_string(i) + ".png";
+      if (i == 7 && std::string(size) == "2048") continue;
+      EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images" / size / name),
+                std::filesystem::path("../../../design/images/" + name));
+    }
+  EXPECT_EQ(readFileText(folder / ".cache/images/2048/i7.png"), "a reduced copy");
+  // Nothing is left beside the working copy.
+  for (const auto& item : std::filesystem::directory_iterator(folder.parent_path()))
+    EXPECT_EQ(item.path().filename().string().find(".korvel-tmp-"), std::string::npos) << item.path();
   close(opened);
 
   // An opening killed half-way left its folder beside the working copy.

@@ -2,12 +2,16 @@
 // .cache/images/<size>/.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <map>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -150,6 +154,57 @@ void KXDocumentContainer::linkCachedImage(const std::string& name, int size) con
     log("Couldn't create temporary image cache symlink: " + Error::file(errno, url.string(), false).description());
 }
 
+void KXDocumentContainer::linkCachedImages(const std::vector<std::pair<const std::string*, int>>& missing) const {
+  // All links are made before this returns. Making a file takes its folder for as long as it
+  // needs, which is long on a busy disk: in a working copy the links are made by a few threads
+  // each in a folder of its own beside it and then moved to their places, which is quick; in a
+  // folder document by one thread per size.
+  std::map<int, UniqueFd> folders;
+  std::optional<fs::TemporaryFolder> staging;
+  if (!projectDirectoryIsOrigin_ && missing.size() > 64) {
+    for (int size : cachedImageDimensions) {
+      auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
+      UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (fd) folders.emplace(size, std::move(fd));
+    }
+    if (auto made = fs::TemporaryFolder::besides(projectDirectory_); made && folders.size() == std::size(cachedImageDimensions))
+      staging.emplace(std::move(*made));
+  }
+  const std::string targetPrefix = std::string("../../../") + KXDocumentArchive::relativePathForImages + "/";
+  std::size_t threads = staging ? std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8)
+                                : std::size(cachedImageDimensions);
+  auto work = [&](std::size_t part) {
+    UniqueFd own;
+    if (staging) {
+      auto folder = staging->path() / std::to_string(part);
+      if (::mkdir(folder.c_str(), 0700) == 0) own.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+      const auto& [name, size] = missing[i];
+      bool mine = staging ? i % threads == part : size == cachedImageDimensions[part];
+      if (!mine) continue;
+      std::string staged = std::to_string(i);
+      if (!own || ::symlinkat((targetPrefix + *name).c_str(), own.get(), staged.c_str()) != 0) {
+        linkCachedImage(*name, size);
+        continue;
+      }
+      // A link or a reduced copy already there is kept.
+      if (::renameat2(own.get(), staged.c_str(), folders.at(size).get(), name->c_str(), RENAME_NOREPLACE) != 0 &&
+          errno != EEXIST)
+        log("Couldn't create temporary image cache symlink: " +
+            Error::file(errno, (projectDirectory_ / cachePathOf(*name, size)).string(), false).description());
+    }
+  };
+  std::vector<std::jthread> linkers;
+  for (std::size_t part = 0; part < threads; ++part) {
+    try {
+      linkers.emplace_back(work, part);
+    } catch (const std::system_error&) {
+      work(part);
+    }
+  }
+}
+
 void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries, bool linked) {
   auto source = projectDirectory_ / KXDocumentArchive::relativePathForImages / name;
   std::vector<std::pair<int, std::filesystem::path>> missing;
@@ -204,21 +259,10 @@ void KXDocumentContainer::addMissingCachedImages() {
     if (name.find('/') != std::string::npos) continue;
     names.push_back(std::move(name));
   }
-  // Links made in one folder wait on each other, in different folders they don't: one thread
-  // per size, all ended before the reduced copies are asked for.
-  {
-    std::vector<std::jthread> linkers;
-    for (int size : cachedImageDimensions) {
-      auto link = [this, size, &names, &entries] {
-        for (const auto& name : names)
-          if (!entries.count(cachePathOf(name, size))) linkCachedImage(name, size);
-      };
-      try {
-        linkers.emplace_back(link);
-      } catch (const std::system_error&) {
-        link();
-      }
-    }
-  }
+  std::vector<std::pair<const std::string*, int>> missing;
+  for (const auto& name : names)
+    for (int size : cachedImageDimensions)
+      if (!entries.count(cachePathOf(name, size))) missing.emplace_back(&name, size);
+  linkCachedImages(missing);
   for (const auto& name : names) addMissingCachedImages(name, entries, true);
 }

@@ -154,19 +154,25 @@ void KXDocumentContainer::linkCachedImage(const std::string& name, int size) con
     log("Couldn't create temporary image cache symlink: " + Error::file(errno, url.string(), false).description());
 }
 
-void KXDocumentContainer::linkCachedImages(const std::vector<std::pair<const std::string*, int>>& missing) const {
+void KXDocumentContainer::linkCachedImages(std::vector<std::pair<const std::string*, int>> missing) const {
   // All links are made before this returns. Making a file takes its folder for as long as it
   // needs, which is long on a busy disk: in a working copy the links are made by a few threads
   // each in a folder of its own beside it and then moved to their places, which is quick; in a
   // folder document by one thread per size.
   std::map<int, UniqueFd> folders;
+  for (int size : cachedImageDimensions) {
+    auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd) folders.emplace(size, std::move(fd));
+  }
+  // A link or a reduced copy already there is kept (a working copy taken up again has them).
+  std::erase_if(missing, [&](const auto& item) {
+    struct stat st{};
+    auto folder = folders.find(item.second);
+    return folder != folders.end() && ::fstatat(folder->second.get(), item.first->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  });
   std::optional<fs::TemporaryFolder> staging;
   if (!projectDirectoryIsOrigin_ && missing.size() > 64) {
-    for (int size : cachedImageDimensions) {
-      auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
-      UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (fd) folders.emplace(size, std::move(fd));
-    }
     if (auto made = fs::TemporaryFolder::besides(projectDirectory_); made && folders.size() == std::size(cachedImageDimensions))
       staging.emplace(std::move(*made));
   }
@@ -263,6 +269,6 @@ void KXDocumentContainer::addMissingCachedImages() {
   for (const auto& name : names)
     for (int size : cachedImageDimensions)
       if (!entries.count(cachePathOf(name, size))) missing.emplace_back(&name, size);
-  linkCachedImages(missing);
+  linkCachedImages(std::move(missing));
   for (const auto& name : names) addMissingCachedImages(name, entries, true);
 }

@@ -293,3 +293,42 @@ TEST(ContainerLife, WorkingCopiesOfNoDocumentAndNoDraftAreRemoved) {
   EXPECT_FALSE(fs::exists(goneDirectory));
   close(live);
 }
+
+TEST(ContainerLife, TheNextSessionKnowsTheWorkingCopysFilesAndClearsWhatAKilledOpeningLeft) {
+  auto project = kProject;
+  project["design/images/a.png"] = "not really a picture";
+  // Enough images for their links to be made by several threads.
+  for (int i = 0; i < 30; ++i) project["design/images/i" + std::to_string(i) + ".png"] = "picture " + std::to_string(i);
+  project[".cache/images/2048/i7.png"] = "a reduced copy";
+  auto file = makeZipProject(project);
+  auto opened = openZipDocument(file);
+  auto folder = opened.container->projectDirectory();
+  // Cache links lead to their image from inside the working copy; reduced copies stay.
+  EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images/512/a.png"),
+            std::filesystem::path("../../../design/images/a.png"));
+  EXPECT_EQ(readFileText(folder / ".cache/images/1024/a.png"), "not really a picture");
+  for (int i = 0; i < 30; ++i)
+    for (const char* size : {"512", "1024", "2048"}) {
+      auto name = "i" + std::to_string(i) + ".png";
+      if (i == 7 && std::string(size) == "2048") continue;
+      EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images" / size / name),
+                std::filesystem::path("../../../design/images/" + name));
+    }
+  EXPECT_EQ(readFileText(folder / ".cache/images/2048/i7.png"), "a reduced copy");
+  // Nothing is left beside the working copy.
+  for (const auto& item : std::filesystem::directory_iterator(folder.parent_path()))
+    EXPECT_EQ(item.path().filename().string().find(".korvel-tmp-"), std::string::npos) << item.path();
+  close(opened);
+
+  // An opening killed half-way left its folder beside the working copy.
+  auto left = folder.parent_path() / ".container.korvel-tmp-999999999-abcdef";
+  std::filesystem::create_directories(left / "code");
+  auto again = openZipDocument(file);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  // The files written by the first session are known to the second without reading them.
+  auto backing = KXDirectoryArchiveBacking::create(folder, false, false, true);
+  ASSERT_TRUE(backing);
+  for (const auto& [path, content] : project) EXPECT_TRUE((*backing)->knownEntry(path)) << path;
+  // Links already there are no failure.
+  EXPECT_EQ(logOf(*again.container).find("Couldn't create temporary image cache symlink"), std::string::npos);
+}

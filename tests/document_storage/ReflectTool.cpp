@@ -1,5 +1,5 @@
-// Reflects one project folder into another, or into a zip with "zip" as third argument; the
-// crash-safety tests kill it midway.
+// Reflects one project folder into another; the crash-safety tests kill it midway. A third
+// argument "zip" makes the target a zip, "working-copy" a private working copy.
 #include <cstdio>
 #include <cstring>
 
@@ -8,15 +8,17 @@
 #include "document/storage/KXZipArchiveBacking.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3 && !(argc == 4 && !std::strcmp(argv[3], "zip"))) return 2;
+  const char* mode = argc == 4 ? argv[3] : "";
+  if (argc != 3 && !(argc == 4 && (!std::strcmp(mode, "zip") || !std::strcmp(mode, "working-copy")))) return 2;
+  bool workingCopy = !std::strcmp(mode, "working-copy");
   auto source = KXDirectoryArchiveBacking::create(argv[1], false, false);
   if (!source) return 3;
   std::unique_ptr<KXDocumentArchiveBacking> target;
-  if (argc == 4) {
+  if (!std::strcmp(mode, "zip")) {
     auto zip = KXZipArchiveBacking::create(argv[2], true, true);
     if (zip) target = std::move(*zip);
   } else {
-    auto folder = KXDirectoryArchiveBacking::create(argv[2], true, true);
+    auto folder = KXDirectoryArchiveBacking::create(argv[2], true, !workingCopy, workingCopy);
     if (folder) target = std::move(*folder);
   }
   if (!target) return 3;

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "document/storage/KXDirectoryArchiveBacking.h"
+#include "document/storage/KXFileStatusRecord.h"
 
 namespace storagetest {
 
@@ -25,6 +26,11 @@ std::map<std::string, std::string> readTree(const std::filesystem::path& root) {
     out[std::filesystem::relative(e.path(), root).string()] = s.str();
   }
   return out;
+}
+
+std::map<std::string, std::string> withoutRecord(std::map<std::string, std::string> tree) {
+  tree.erase(KXFileStatusRecord::fileName);
+  return tree;
 }
 
 std::shared_ptr<KXDocumentArchive> folderArchive(const std::filesystem::path& root, bool writesManifest) {

@@ -10,6 +10,8 @@ namespace storagetest {
 void writeTree(const std::filesystem::path& root, const std::map<std::string, std::string>& files);
 // Every regular file under `root` (all of them, hidden ones too) with its content.
 std::map<std::string, std::string> readTree(const std::filesystem::path& root);
+// The tree without a working copy's file-status record.
+std::map<std::string, std::string> withoutRecord(std::map<std::string, std::string> tree);
 std::shared_ptr<KXDocumentArchive> folderArchive(const std::filesystem::path& root, bool writesManifest = true);
 std::string read(const DataReader& reader);
 

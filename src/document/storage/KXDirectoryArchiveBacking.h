@@ -2,11 +2,17 @@
 // A document archive stored as a plain project folder. Reflection writes each changed file to
 // a temporary name beside it and renames it into place, never through a symbolic link, and
 // removes files that vanished from the source only after every write succeeded; items that
-// don't belong to a document (hidden folders, installed packages) are left alone.
+// don't belong to a document (hidden folders, installed packages) are left alone. Files are
+// written by several threads at once; reflect() returns only when all of them have ended.
+//
+// A private working copy is filled, when empty, through a fresh folder beside it whose items
+// are moved in once every file is written and synced, and keeps what it knows of its files'
+// status in a hidden record beside them, so that a later process need not read them again.
 
 #include <sys/stat.h>
 
 #include "document/storage/KXDocumentArchiveBacking.h"
+#include "document/storage/KXFileStatusRecord.h"
 
 class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
  public:
@@ -14,7 +20,8 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
 
   // Unless `assumeExists`, `directory` must name an existing folder.
   static Result<std::unique_ptr<KXDirectoryArchiveBacking>> create(const std::filesystem::path& directory,
-                                                                   bool assumeExists, bool writesManifest);
+                                                                   bool assumeExists, bool writesManifest,
+                                                                   bool isPrivateWorkingCopy = false);
 
   static std::string typeIdentifier() { return "com.korvel.projectfolder"; }
   std::string documentTypeIdentifier() const override { return typeIdentifier(); }
@@ -26,32 +33,28 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
   static DataReader fileReader(const std::filesystem::path& file);
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override;
   std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& relativePath) const override;
+  Result<KXDocumentManifest::Entry> hashEntry(const std::string& relativePath, const DataReader& reader) override;
+  void keepFileStatus(const Entries& current) override;
   Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,
                        const UpdatedManifest& updatedManifest) override;
 
  private:
-  KXDirectoryArchiveBacking(std::filesystem::path url, bool writesManifest)
-      : url_(std::move(url)), writesManifest_(writesManifest) {}
-  // What a file was when it was written or hashed here: any change to it changes one of these.
-  struct Stamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t modified = 0;  // ns
-    std::int64_t changed = 0;   // ns
-    bool operator==(const Stamp&) const = default;
-  };
-  struct Known {
-    Stamp stamp;
-    KXDocumentManifest::Entry entry;
-  };
+  KXDirectoryArchiveBacking(std::filesystem::path url, bool writesManifest, bool isPrivateWorkingCopy)
+      : url_(std::move(url)), writesManifest_(writesManifest), isPrivateWorkingCopy_(isPrivateWorkingCopy) {}
+  using Stamp = KXFileStatusRecord::Stamp;
   static Stamp stampOf(const struct stat& st);
   // Keeps a file's entry beside its status; a hashed file changed just before is not kept.
   void remember(const std::string& relativePath, const struct stat& st, const KXDocumentManifest::Entry& entry,
                 bool written);
+  void loadFileStatus();
+  // Writes the record when what is known changed; keeps only the files in `current`.
+  void saveFileStatus(const Entries* current);
+  Result<bool> reflectIntoFreshFolder(const std::filesystem::path& rootPath, const KXDocumentArchive& source,
+                                      Entries& entries);
 
   std::filesystem::path url_;
   bool writesManifest_;
-  std::map<std::string, Known> known_;
-
+  bool isPrivateWorkingCopy_;
+  KXFileStatusRecord::Files known_;
+  bool knownChanged_ = false;
 };

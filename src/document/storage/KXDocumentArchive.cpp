@@ -85,6 +85,10 @@ std::optional<std::chrono::system_clock::time_point> KXDocumentArchive::contentM
   return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
 }
 
+Result<KXDocumentManifest::Entry> KXDocumentArchiveBacking::hashEntry(const std::string&, const DataReader& reader) {
+  return KXDocumentArchive::makeEntry(reader);
+}
+
 void KXDocumentArchive::regenerateManifest() {
   std::map<std::string, Manifest::Entry> files;
   backing_->forEach([&](const std::string& path, const DataReader& reader) {
@@ -92,9 +96,10 @@ void KXDocumentArchive::regenerateManifest() {
       files[path] = *known;
       return;
     }
-    auto entry = makeEntry(reader);
+    auto entry = backing_->hashEntry(path, reader);
     files[path] = entry ? *entry : Manifest::Entry::unknown();
   });
+  backing_->keepFileStatus(files);
   manifest_ = Manifest{uuid_, std::move(files)};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The storage behind a document archive: a project folder, a zip file, or a filtered view.
-// Backings are used on one thread at a time (the main thread).
+// Backings are used on one thread at a time (the main thread); the readers that forEach() and
+// dataReader() give hold what they read and may run on any thread, several at once.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +43,11 @@ class KXDocumentArchiveBacking {
   // The size and digest of a stored file known unchanged since this backing wrote or hashed
   // it, told without reading the file; none when that can't be told.
   virtual std::optional<KXDocumentManifest::Entry> knownEntry(const std::string&) const { return std::nullopt; }
+  // The size and digest of the stored file that `reader` gives; a backing may keep it to
+  // answer knownEntry() later.
+  virtual Result<KXDocumentManifest::Entry> hashEntry(const std::string& relativePath, const DataReader& reader);
+  // The stored files are now `current`: a backing may keep what it learnt of them.
+  virtual void keepFileStatus(const Entries&) {}
   // Makes the stored files those that `source`'s backing reports; `updatedManifest` receives
   // the entries of what was written and gives the manifest to store.
   virtual Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,

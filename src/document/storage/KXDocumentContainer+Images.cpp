@@ -2,11 +2,18 @@
 // .cache/images/<size>/.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <map>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
@@ -14,6 +21,7 @@
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -128,17 +136,88 @@ void KXDocumentContainer::addCachedImageDimensionDirectories() {
     (void)fs::createDirectories(projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size));
 }
 
-void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries) {
+namespace {
+
+std::string cachePathOf(const std::string& name, int size) {
+  return std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name;
+}
+
+}  // namespace
+
+void KXDocumentContainer::linkCachedImage(const std::string& name, int size) const {
+  // Relative to the link's folder, .cache/images/<size>/: a short target fits in the link
+  // itself, and a copy of the working copy links to its own images.
+  const std::string target = std::string("../../../") + KXDocumentArchive::relativePathForImages + "/" + name;
+  auto url = projectDirectory_ / cachePathOf(name, size);
+  // A link or a reduced copy already there is kept.
+  if (::symlink(target.c_str(), url.c_str()) != 0 && errno != EEXIST)
+    log("Couldn't create temporary image cache symlink: " + Error::file(errno, url.string(), false).description());
+}
+
+void KXDocumentContainer::linkCachedImages(std::vector<std::pair<const std::string*, int>> missing) const {
+  // All links are made before this returns. Making a file takes its folder for as long as it
+  // needs, which is long on a busy disk: in a working copy the links are made by a few threads
+  // each in a folder of its own beside it and then moved to their places, which is quick; in a
+  // folder document by one thread per size.
+  std::map<int, UniqueFd> folders;
+  for (int size : cachedImageDimensions) {
+    auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd) folders.emplace(size, std::move(fd));
+  }
+  // A link or a reduced copy already there is kept (a working copy taken up again has them).
+  std::erase_if(missing, [&](const auto& item) {
+    struct stat st{};
+    auto folder = folders.find(item.second);
+    return folder != folders.end() && ::fstatat(folder->second.get(), item.first->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  });
+  std::optional<fs::TemporaryFolder> staging;
+  if (!projectDirectoryIsOrigin_ && missing.size() > 64) {
+    if (auto made = fs::TemporaryFolder::besides(projectDirectory_); made && folders.size() == std::size(cachedImageDimensions))
+      staging.emplace(std::move(*made));
+  }
+  const std::string targetPrefix = std::string("../../../") + KXDocumentArchive::relativePathForImages + "/";
+  std::size_t threads = staging ? std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8)
+                                : std::size(cachedImageDimensions);
+  auto work = [&](std::size_t part) {
+    UniqueFd own;
+    if (staging) {
+      auto folder = staging->path() / std::to_string(part);
+      if (::mkdir(folder.c_str(), 0700) == 0) own.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+      const auto& [name, size] = missing[i];
+      bool mine = staging ? i % threads == part : size == cachedImageDimensions[part];
+      if (!mine) continue;
+      std::string staged = std::to_string(i);
+      if (!own || ::symlinkat((targetPrefix + *name).c_str(), own.get(), staged.c_str()) != 0) {
+        linkCachedImage(*name, size);
+        continue;
+      }
+      // A link or a reduced copy already there is kept.
+      if (::renameat2(own.get(), staged.c_str(), folders.at(size).get(), name->c_str(), RENAME_NOREPLACE) != 0 &&
+          errno != EEXIST)
+        log("Couldn't create temporary image cache symlink: " +
+            Error::file(errno, (projectDirectory_ / cachePathOf(*name, size)).string(), false).description());
+    }
+  };
+  std::vector<std::jthread> linkers;
+  for (std::size_t part = 0; part < threads; ++part) {
+    try {
+      linkers.emplace_back(work, part);
+    } catch (const std::system_error&) {
+      work(part);
+    }
+  }
+}
+
+void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries, bool linked) {
   auto source = projectDirectory_ / KXDocumentArchive::relativePathForImages / name;
   std::vector<std::pair<int, std::filesystem::path>> missing;
   for (int size : cachedImageDimensions) {
-    std::string cachePath = std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name;
-    if (entries.count(cachePath)) continue;
-    auto url = projectDirectory_ / cachePath;
-    std::error_code ec;
-    std::filesystem::create_symlink(source, url, ec);
-    if (ec) log("Couldn't create temporary image cache symlink: " + Error::file(ec.value(), url.string(), false).description());
-    missing.emplace_back(size, url);
+    if (entries.count(cachePathOf(name, size))) continue;
+    if (!linked) linkCachedImage(name, size);
+    missing.emplace_back(size, projectDirectory_ / cachePathOf(name, size));
   }
   if (missing.empty()) return;
   auto self = shared_from_this();
@@ -150,9 +229,9 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     GObjectPtr<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(image.get()));
     int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
     if (pw < 1 || ph < 1) return;
-    Data head(3);
-    if (auto f = fs::readFile(source); f && f->size() >= 3) head.assign(f->begin(), f->begin() + 3);
-    bool jpeg = head == Data{0xFF, 0xD8, 0xFF};
+    std::uint8_t head[3] = {};
+    UniqueFd file(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    bool jpeg = file && ::pread(file.get(), head, sizeof head, 0) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
     for (const auto& [size, url] : missing) {
       double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
       if (scale >= 1.0) continue;  // the link to the full image serves this size
@@ -179,10 +258,17 @@ void KXDocumentContainer::addMissingCachedImages() {
   Entries entries = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   addCachedImageDimensionDirectories();
   const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
+  std::vector<std::string> names;
   for (const auto& [path, entry] : entries) {
     if (path.rfind(images, 0) != 0) continue;
     std::string name = path.substr(path.rfind(images) + images.size());
     if (name.find('/') != std::string::npos) continue;
-    addMissingCachedImages(name, entries);
+    names.push_back(std::move(name));
   }
+  std::vector<std::pair<const std::string*, int>> missing;
+  for (const auto& name : names)
+    for (int size : cachedImageDimensions)
+      if (!entries.count(cachePathOf(name, size))) missing.emplace_back(&name, size);
+  linkCachedImages(std::move(missing));
+  for (const auto& name : names) addMissingCachedImages(name, entries, true);
 }

@@ -117,7 +117,10 @@ Result<std::shared_ptr<KXDocumentContainer>> KXDocumentContainer::create(
   if (auto made = fs::createDirectories(baseDirectory(), 0700); !made) return fail(made.error());
   if (auto made = fs::createDirectories(dir, 0700); !made) return fail(made.error());
   if (auto made = fs::createDirectories(container->projectDirectory_); !made) return fail(made.error());
-  auto backing = KXDirectoryArchiveBacking::create(container->projectDirectory_, false, false);
+  // What an opening killed half-way left beside the working copy goes now, whether or not the
+  // working copy is filled again.
+  (void)fs::removeStaleSiblingTemporaries(container->projectDirectory_);
+  auto backing = KXDirectoryArchiveBacking::create(container->projectDirectory_, false, false, true);
   if (!backing) return fail(backing.error());
   container->projectDirectoryArchive_ =
       std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{uuid});

@@ -163,7 +163,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void backupStep();
 
   void addCachedImageDimensionDirectories();
-  void addMissingCachedImages(const std::string& imageName, const Entries& entries);
+  // Links the missing reduced copies of an image to it (unless `linked`) and has them made.
+  void addMissingCachedImages(const std::string& imageName, const Entries& entries, bool linked = false);
+  void linkCachedImage(const std::string& imageName, int size) const;
+  void linkCachedImages(std::vector<std::pair<const std::string*, int>> missing) const;
   void addMissingCachedImages();
 
   Uuid uuid_;

@@ -1,7 +1,5 @@
 // The document storage's operations as one command each, for storage_bench.py to time beside
-// unzip, bsdtar, libzip, 7z and zip.
-//   storage_bench list <zip>                 every entry's size and name to stdout
-//   storage_bench read <zip>                 every entry's content to stdout
+// libzip, 7z and zip (listing and reading are zip_bench's).
 //   storage_bench open <zip>                 a zip read into its working copy (under $XDG_DATA_HOME)
 //   storage_bench save <folder> <zip>        a project folder saved into a zip (new or existing)
 //   storage_bench resave <zip>               the zip's existing working copy opened and saved back
@@ -17,7 +15,6 @@
 
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentContainer.h"
-#include "zip/ZZArchive.h"
 
 namespace {
 using Relation = KXDocumentContainer::ArchiveRelation;
@@ -49,31 +46,6 @@ int main(int argc, char** argv) {
   const char* zip = KXDocumentArchive::zipDocumentType;
   const char* folder = KXDocumentArchive::folderDocumentType;
   std::string command = argv[1];
-  if (command == "list" || command == "read") {
-    auto archive = ZZArchive::archiveWithURL(argv[2]);
-    if (!archive) die(archive.error());
-    if (command == "list") {
-      std::string out;
-      for (const auto& entry : (*archive)->entries())
-        out += std::to_string(entry->uncompressedSize()) + " " + entry->fileName().value_or("?") + "\n";
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      return 0;
-    }
-    std::vector<std::uint8_t> buffer(256 * 1024);
-    for (const auto& entry : (*archive)->entries()) {
-      auto stream = entry->newStream();
-      if (!stream) die(stream.error());
-      (*stream)->open();
-      for (;;) {
-        std::ptrdiff_t n = (*stream)->read(buffer.data(), buffer.size());
-        if (n < 0) die(*(*stream)->streamError());
-        if (n == 0) break;
-        if (::write(STDOUT_FILENO, buffer.data(), static_cast<std::size_t>(n)) != n) return 1;
-      }
-      (*stream)->close();
-    }
-    return 0;
-  }
   if (command == "open") {
     auto source = open(argv[2], zip);
     check(containerOf(*source, argv[2])->read(*source, Relation::origin(false)));

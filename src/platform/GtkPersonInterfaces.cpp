@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/Alert.h"
@@ -273,6 +274,27 @@ class GtkWorkspace : public Workspace {
 // The group korvel's own entries carry in the desktop's list; the chooser's carry none.
 constexpr const char* documentGroup = "korvel-document";
 
+}  // namespace
+
+gchar** recentDocumentGroups() {
+  // The toolkit leaves out the groups of an entry when the first byte of the group list is zero,
+  // and that byte is part of the first name's address: the name is kept where it is not zero.
+  static gchar** groups = [] {
+    static char storage[2 * sizeof("korvel-document")];
+    static gchar* list[2] = {nullptr, nullptr};
+    char* at = storage;
+    unsigned char first = 0;
+    std::memcpy(&first, &at, 1);
+    if (first == 0) ++at;
+    std::memcpy(at, documentGroup, std::strlen(documentGroup) + 1);
+    list[0] = at;
+    return list;
+  }();
+  return groups;
+}
+
+namespace {
+
 const char* recentAppName() {
   const char* name = g_get_application_name();
   return name ? name : "korvel";
@@ -293,12 +315,11 @@ class GtkRecentDocuments : public RecentDocuments {
     std::error_code ec;
     bool folder = std::filesystem::is_directory(url, ec);
     gchar* exec = g_strdup_printf("%s %%u", g_get_prgname() ? g_get_prgname() : "korvel");
-    const gchar* groups[] = {documentGroup, nullptr};
     GtkRecentData data{};
     data.app_name = const_cast<gchar*>(recentAppName());
     data.app_exec = exec;
     data.mime_type = const_cast<gchar*>(folder ? "inode/directory" : "application/zip");
-    data.groups = const_cast<gchar**>(groups);
+    data.groups = recentDocumentGroups();
     gtk_recent_manager_add_full(gtk_recent_manager_get_default(), uri.c_str(), &data);
     g_free(exec);
   }

@@ -16,6 +16,9 @@ GtkWindow* dialogParentFor(GtkWindow* parent);
 // Makes `sheet` a sheet of `parent`: on top of it, modal to it alone; other windows keep working.
 void attachSheet(GtkWindow* sheet, GtkWindow* parent);
 
+// The groups korvel's own entries in the desktop's recent list are noted with.
+gchar** recentDocumentGroups();
+
 // The file chooser notes every place chosen in it among the desktop's recent files under the
 // application's name. Korvel's recents are the documents it opened or saved, so a place that
 // only the chooser noted for korvel is taken out again.

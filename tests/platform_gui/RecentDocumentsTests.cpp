@@ -5,6 +5,7 @@
 
 #include <gtk/gtk.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "platform/GtkPersonInterfaces.h"
@@ -78,4 +79,32 @@ TEST(RecentDocuments, OnlyNotedDocumentsAndNeverTheChoosersPlaces) {
   EXPECT_TRUE(listed(document));
   EXPECT_TRUE(listed(elsewhere)) << "another program's entry went";
   EXPECT_EQ(RecentDocuments::shared().recentDocumentURLs(), std::vector<std::filesystem::path>{document});
+}
+
+// The toolkit reads the first byte of the group list to tell whether there are groups, and that
+// byte is part of the first name's address: a name at such an address loses korvel's group.
+TEST(RecentDocuments, TheGroupIsKeptWhereverItsNameLies) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  auto* manager = gtk_recent_manager_get_default();
+  auto folder = testenv::freshFolder("recent-groups");
+  auto note = [&](const std::filesystem::path& place, gchar** groups) {
+    std::ofstream(place) << "zip";
+    GtkRecentData data{};
+    data.app_name = const_cast<gchar*>("korvel-test");
+    data.app_exec = const_cast<gchar*>("korvel-test %u");
+    data.mime_type = const_cast<gchar*>("application/zip");
+    data.groups = groups;
+    gtk_recent_manager_add_full(manager, uriOf(place).c_str(), &data);
+    GtkRecentInfo* info = gtk_recent_manager_lookup_item(manager, uriOf(place).c_str(), nullptr);
+    bool grouped = info && gtk_recent_info_has_group(info, "korvel-document");
+    if (info) gtk_recent_info_unref(info);
+    return grouped;
+  };
+  gchar** ours = recentDocumentGroups();
+  ASSERT_TRUE(ours && ours[0] && !ours[1]);
+  EXPECT_STREQ(ours[0], "korvel-document");
+  unsigned char first = 0;
+  std::memcpy(&first, &ours[0], 1);
+  EXPECT_NE(first, 0);
+  EXPECT_TRUE(note(folder / "b.korvelx", ours));
 }

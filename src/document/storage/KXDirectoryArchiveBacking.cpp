@@ -139,6 +139,18 @@ struct Job {
   std::string path;
   DataReader reader;
 };
+// The source's files in its order; a name that could leave the folder is left out.
+std::vector<Job> jobsOf(const KXDocumentArchive& source) {
+  std::vector<Job> jobs;
+  source.backing().forEach([&](const std::string& path, const DataReader& reader) {
+    if (!KXDocumentArchive::isSafeRelativePath(path)) {
+      RWLog("Left out an entry whose name could leave the folder: \"" + path + "\"", 3);
+      return;
+    }
+    jobs.push_back({path, reader});
+  });
+  return jobs;
+}
 struct Outcome {
   std::optional<Error> error;
   KXDocumentManifest::Entry entry;
@@ -574,14 +586,7 @@ void KXDirectoryArchiveBacking::keepFileStatus(const Entries& current) { saveFil
 // removes what it left beside. False when this way doesn't apply.
 Result<bool> KXDirectoryArchiveBacking::reflectIntoFreshFolder(const std::filesystem::path& rootPath,
                                                                const KXDocumentArchive& source, Entries& entries) {
-  std::vector<Job> jobs;
-  source.backing().forEach([&](const std::string& path, const DataReader& reader) {
-    if (!KXDocumentArchive::isSafeRelativePath(path)) {
-      RWLog("Left out an entry whose name could leave the folder: \"" + path + "\"", 3);
-      return;
-    }
-    jobs.push_back({path, reader});
-  });
+  std::vector<Job> jobs = jobsOf(source);
   if (!writableInAnyOrder(jobs)) return false;
   jobs = spreadOverFolders(std::move(jobs));
 
@@ -655,14 +660,7 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
   if (!root) return fail(Error::file(errno, rootPath.string(), false));
   if (!filled) {
     entries.clear();
-    std::vector<Job> jobs;
-    source.backing().forEach([&](const std::string& path, const DataReader& reader) {
-      if (!KXDocumentArchive::isSafeRelativePath(path)) {
-        RWLog("Left out an entry whose name could leave the folder: \"" + path + "\"", 3);
-        return;
-      }
-      jobs.push_back({path, reader});
-    });
+    std::vector<Job> jobs = jobsOf(source);
     // Names that clash (one twice, or a file where another needs a folder) are written one
     // after another in the source's order, each folder opened afresh, as the last one wins.
     bool anyOrder = writableInAnyOrder(jobs);

@@ -6,14 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <set>
 #include <string_view>
 #include <system_error>
-#include <thread>
 #include <vector>
 
+#include "document/storage/ConcurrentWork.h"
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "platform/Crypto.h"
@@ -276,34 +275,6 @@ std::vector<Job> spreadOverFolders(std::vector<Job> jobs) {
   return spread;
 }
 
-// Runs `body(i)` for every job on a few threads (the caller's among them) until one fails;
-// every thread has ended when this returns.
-void runJobs(std::size_t count, std::size_t threads, const std::function<bool(std::size_t)>& body) {
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> stopped{false};
-  auto work = [&] {
-    while (!stopped.load(std::memory_order_relaxed)) {
-      std::size_t i = next.fetch_add(1);
-      if (i >= count) return;
-      if (!body(i)) stopped = true;
-    }
-  };
-  std::vector<std::jthread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads then
-    }
-  }
-  work();
-}
-
-std::size_t threadsFor(std::size_t jobs) {
-  std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  return std::clamp<std::size_t>(std::min(cores, jobs), 1, 8);
-}
-
 // Writes one file of a reflection into a folder.
 class FolderWriter {
  public:
@@ -420,7 +391,7 @@ class FolderWriter {
 Result<std::vector<Outcome>> writeJobs(const std::vector<Job>& jobs, bool anyOrder,
                                       const std::function<Outcome(std::size_t)>& write) {
   std::vector<Outcome> outcomes(jobs.size());
-  runJobs(jobs.size(), anyOrder ? threadsFor(jobs.size()) : 1, [&](std::size_t i) {
+  performConcurrently(jobs.size(), anyOrder ? threadsForJobs(jobs.size(), 8) : 1, [&](std::size_t i) {
     outcomes[i] = write(i);
     return !outcomes[i].error;
   });

@@ -13,8 +13,8 @@
 #include <map>
 #include <optional>
 #include <system_error>
-#include <thread>
 
+#include "document/storage/ConcurrentWork.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
 #include "platform/Crypto.h"
@@ -177,7 +177,7 @@ void KXDocumentContainer::linkCachedImages(std::vector<std::pair<const std::stri
       staging.emplace(std::move(*made));
   }
   const std::string targetPrefix = std::string("../../../") + KXDocumentArchive::relativePathForImages + "/";
-  std::size_t threads = staging ? std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8)
+  std::size_t threads = staging ? threadsForJobs(8, 8)
                                 : std::size(cachedImageDimensions);
   auto work = [&](std::size_t part) {
     UniqueFd own;
@@ -201,14 +201,10 @@ void KXDocumentContainer::linkCachedImages(std::vector<std::pair<const std::stri
             Error::file(errno, (projectDirectory_ / cachePathOf(*name, size)).string(), false).description());
     }
   };
-  std::vector<std::jthread> linkers;
-  for (std::size_t part = 0; part < threads; ++part) {
-    try {
-      linkers.emplace_back(work, part);
-    } catch (const std::system_error&) {
-      work(part);
-    }
-  }
+  performConcurrently(threads, threads, [&](std::size_t part) {
+    work(part);
+    return true;
+  });
 }
 
 void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries, bool linked) {

@@ -5,12 +5,10 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
-#include <atomic>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "document/storage/ConcurrentWork.h"
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "platform/FileSystem.h"
@@ -41,26 +39,6 @@ std::string normalized(const std::string& text) {
 bool sameName(const std::string& a, const std::string& b) { return a == b || normalized(a) == normalized(b); }
 
 Error readFailure() { return Error(NSCocoaErrorDomain, NSFileReadUnknownError); }
-
-// Runs body(0) ... body(count - 1) on one thread per core (this one among them) and returns
-// when all have ended.
-void concurrentlyPerform(std::size_t count, const std::function<void(std::size_t)>& body) {
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t i; (i = next++) < count;) body(i);
-  };
-  std::vector<std::thread> threads;
-  std::size_t helpers = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), count);
-  for (std::size_t i = 1; i < helpers; ++i) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer threads do the same work
-    }
-  }
-  work();
-  for (auto& thread : threads) thread.join();
-}
 
 }  // namespace
 
@@ -176,7 +154,7 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
   std::vector<Item*> unknown;
   for (auto& item : items)
     if (item.old && !item.now) unknown.push_back(&item);
-  concurrentlyPerform(unknown.size(), [&](std::size_t i) {
+  performConcurrently(unknown.size(), threadsForJobs(unknown.size(), unknown.size()), [&](std::size_t i) {
     Item& item = *unknown[i];
     std::uint32_t crc = 0;
     DataSink crcSink = [&](const std::uint8_t* p, std::size_t n) -> Result<void> {
@@ -186,6 +164,7 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
     auto provisional = KXDocumentArchive::makeEntry(item.reader, &crcSink);
     if (provisional) item.now = *provisional;
     item.same = provisional && *item.recorded == *provisional && item.old->crc32() == crc;
+    return true;
   });
 
   Entries files;

@@ -225,6 +225,14 @@ TEST_F(ServerControllerTest, SendsCommandsAndFollowsTheState) {
   EXPECT_EQ(page, "{\"pages\":[]}");
   EXPECT_NE(fetch(shared->absoluteString() + "outlink/secret.txt"), 0) << "no link leads out";
   EXPECT_EQ(request({"http", shared->absoluteString(), "POST", "/_app/preview-data", "--body", "{}"}), "405");
+  // The shared page follows the editor's preview data from its own origin, and commands nothing.
+  const std::string liveOrigin = shared->absoluteString().substr(0, shared->absoluteString().size() - 1);
+  EXPECT_EQ(request({"http", controller->currentServerURL()->absoluteString(), "POST", "/_app/preview-data", "--body",
+                     "{\"selection\":\"shared\"}"}),
+            "204");
+  EXPECT_EQ(request({"listen", shared->absoluteString(), liveOrigin, "from-shared-page"}), "{\"selection\":\"shared\"}");
+  EXPECT_EQ(request({"listen", shared->absoluteString(), "http://evil.example", "from-elsewhere"}), "refused");
+  EXPECT_EQ(traced("startLiveSharing").size(), 1u);
   controller->stopLiveSharing();
   ASSERT_TRUE(RunLoop::runUntil([&] { return statuses.size() > 1 && statuses.back() == "available"; }, 30.0));
   EXPECT_EQ(statuses, (std::vector<std::string>{"available", "starting", "active", "stopping", "available"}));

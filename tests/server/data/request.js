@@ -3,9 +3,11 @@
 //
 //   request.js http BASE METHOD PATH [HEADER=VALUE ...] [--body TEXT]   prints the status code
 //   request.js socket BASE ORIGIN|- PACKAGE [start]                     prints "connected" or "refused"
+//   request.js listen BASE ORIGIN|- PACKAGE                             prints the preview data pushed, or "refused"
 //
 // A connected socket sends "startLiveSharing" when asked, then "addPackage" with PACKAGE, and
-// waits until the server has taken them.
+// waits until the server has taken them. A listening one sends the same and waits for the first
+// "updatePreview".
 'use strict';
 
 const http = require('http');
@@ -35,7 +37,7 @@ if (mode === 'http') {
   });
   request.on('error', () => console.log('closed'));
   request.end(body === null ? undefined : body);
-} else if (mode === 'socket') {
+} else if (mode === 'socket' || mode === 'listen') {
   const [origin, packageName, start] = rest;
   const { io } = require(path.join(process.env.KORVEL_RESOURCES, 'Server', 'node_modules', 'socket.io-client'));
   const socket = io(base, {
@@ -43,9 +45,15 @@ if (mode === 'http') {
     reconnection: false,
     extraHeaders: origin === '-' ? {} : { Origin: origin },
   });
+  socket.once('updatePreview', (data) => {
+    if (mode !== 'listen') return;
+    console.log(data);
+    socket.disconnect();
+  });
   socket.on('connect', () => {
-    if (start === 'start') socket.emit('startLiveSharing', null);
+    if (start === 'start' || mode === 'listen') socket.emit('startLiveSharing', null);
     socket.emit('addPackage', { packageName, isDevDependency: false });
+    if (mode === 'listen') return;
     // The server answers "joinRoom" with its state once it has handled what came before.
     socket.emit('joinRoom', { room: 'request' });
     socket.once('state', () => {

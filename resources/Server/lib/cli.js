@@ -333,32 +333,41 @@ function handleLiveRequest(request, response) {
   sendFile(response, project, file, request);
 }
 
+// Calls `done` with the shared address, or with null when it can't listen there.
 function startLiveServer(done) {
   stopLiveServer();
   const address = networkAddress();
   const httpServer = http.createServer(handleLiveRequest);
   httpServer.headersTimeout = 10000;
   httpServer.requestTimeout = 30000;
-  const current = { httpServer, io: null };
+  const current = { httpServer, io: null, origin: null };
   current.io = new Server(httpServer, {
     serveClient: true,
     maxHttpBufferSize: 4096,
     allowRequest: (request, callback) => {
       const origin = request.headers.origin;
-      callback(null, origin === undefined || origin === `http://${request.headers.host}`);
+      callback(null, origin === undefined || origin === current.origin);
     },
   });
   current.io.on('connection', (socket) => {
     if (previewData !== null) socket.emit('updatePreview', previewData);
   });
   live = current;
-  httpServer.listen(0, address, () => done(`http://${address}:${httpServer.address().port}/`));
+  // A failure to listen ends the start as an error; later errors leave the sharing as it is.
+  httpServer.on('error', () => {
+    if (current.origin !== null) return;
+    if (live === current) stopLiveServer();
+    done(null);
+  });
+  httpServer.listen(0, address, () => {
+    current.origin = `http://${address}:${httpServer.address().port}`;
+    done(`${current.origin}/`);
+  });
 }
 
 function stopLiveServer() {
   if (!live) return;
   live.io.close();
-  live.httpServer.close();
   live.httpServer.closeAllConnections();
   live = null;
 }
@@ -456,7 +465,8 @@ const commands = {
       }
       startLiveServer((url) => {
         if (state.liveSharing.status !== 'starting') return stopLiveServer();
-        state.liveSharing = mode === 'no-url' ? { status: 'active' } : { status: 'active', url };
+        if (url === null) state.liveSharing = { status: 'error' };
+        else state.liveSharing = mode === 'no-url' ? { status: 'active' } : { status: 'active', url };
         pushState();
       });
     }, 50);

@@ -338,6 +338,8 @@ function startLiveServer(done) {
   stopLiveServer();
   const address = networkAddress();
   const httpServer = http.createServer(handleLiveRequest);
+  // Open to the network: a few devices at a time, and no request held open for long.
+  httpServer.maxConnections = 64;
   httpServer.headersTimeout = 10000;
   httpServer.requestTimeout = 30000;
   const current = { httpServer, io: null, origin: null };

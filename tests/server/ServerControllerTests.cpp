@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +15,7 @@
 #include "platform/JsonCoder.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SocketIOClient.h"
+#include "server/CurrentHost.h"
 #include "support/TestEnvironment.h"
 
 using nlohmann::json;
@@ -35,6 +37,17 @@ std::string readFile(const std::filesystem::path& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// One request to the server from tests/server/data/request.js, as a page or a client would
+// send it; answers what the script printed (a status code, "connected", "refused", "closed").
+std::string request(const std::vector<std::string>& arguments) {
+  std::string command = "node '" KORVEL_TEST_DATA "/request.js'";
+  for (auto& argument : arguments) command += " '" + argument + "'";
+  std::string out;
+  testenv::run(command + " 2>&1", &out);
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
 }
 
 // One controller on the stand-in server, with its notifications and the server's trace of
@@ -177,11 +190,22 @@ TEST_F(ServerControllerTest, SendsCommandsAndFollowsTheState) {
         if (controller->state() && (statuses.empty() || statuses.back() != controller->state()->liveSharing.status))
           statuses.push_back(controller->state()->liveSharing.status);
       });
+  std::filesystem::create_directories(project / "code");
+  std::ofstream(project / "code" / "prototype.js") << "window.prototypeRan = true;\n";
+  auto outside = testenv::freshFolder("outside");
+  std::ofstream(outside / "secret.txt") << "secret";
+  std::filesystem::create_directory_symlink(outside, project / "outlink");
   controller->startLiveSharing();
   ASSERT_TRUE(waitForState([](const ServerState& s) { return s.liveSharing.status == "active"; }));
   auto shared = Url::parse(controller->state()->liveSharing.url.value_or(""));
   ASSERT_TRUE(shared);
-  EXPECT_TRUE(shared->isLoopback());
+  // Another device on the network opens the machine's address there; loopback only without one.
+  auto hosts = CurrentHost::IPv4Addresses();
+  if (hosts.empty())
+    EXPECT_TRUE(shared->isLoopback()) << shared->absoluteString();
+  else
+    EXPECT_NE(std::find(hosts.begin(), hosts.end(), shared->host()), hosts.end()) << shared->absoluteString();
+  EXPECT_TRUE(controller->currentServerURL()->isLoopback()) << "the server itself stays on loopback";
   EXPECT_NE(shared->port(), controller->currentServerURL()->port());
   std::string page;
   auto fetch = [&](const std::string& url) {
@@ -190,10 +214,25 @@ TEST_F(ServerControllerTest, SendsCommandsAndFollowsTheState) {
                         ".read().decode())' '" + url + "' 2>/dev/null",
                         &page);
   };
+  // The shared page is the preview page, which runs the project's prototype, read-only.
   ASSERT_EQ(fetch(shared->absoluteString()), 0);
-  EXPECT_NE(page.find("Korvel live preview"), std::string::npos) << page;
+  EXPECT_NE(page.find("preview.js"), std::string::npos) << page;
+  ASSERT_EQ(fetch(shared->absoluteString() + "preview.js"), 0);
+  EXPECT_NE(page.find("/code/prototype.js"), std::string::npos);
+  ASSERT_EQ(fetch(shared->absoluteString() + "code/prototype.js"), 0);
+  EXPECT_EQ(page, "window.prototypeRan = true;\n");
   ASSERT_EQ(fetch(shared->absoluteString() + "design/document.json"), 0);
   EXPECT_EQ(page, "{\"pages\":[]}");
+  EXPECT_NE(fetch(shared->absoluteString() + "outlink/secret.txt"), 0) << "no link leads out";
+  EXPECT_EQ(request({"http", shared->absoluteString(), "POST", "/_app/preview-data", "--body", "{}"}), "405");
+  // The shared page follows the editor's preview data from its own origin, and commands nothing.
+  const std::string liveOrigin = shared->absoluteString().substr(0, shared->absoluteString().size() - 1);
+  EXPECT_EQ(request({"http", controller->currentServerURL()->absoluteString(), "POST", "/_app/preview-data", "--body",
+                     "{\"selection\":\"shared\"}"}),
+            "204");
+  EXPECT_EQ(request({"listen", shared->absoluteString(), liveOrigin, "from-shared-page"}), "{\"selection\":\"shared\"}");
+  EXPECT_EQ(request({"listen", shared->absoluteString(), "http://evil.example", "from-elsewhere"}), "refused");
+  EXPECT_EQ(traced("startLiveSharing").size(), 1u);
   controller->stopLiveSharing();
   ASSERT_TRUE(RunLoop::runUntil([&] { return statuses.size() > 1 && statuses.back() == "available"; }, 30.0));
   EXPECT_EQ(statuses, (std::vector<std::string>{"available", "starting", "active", "stopping", "available"}));
@@ -383,4 +422,87 @@ TEST_F(ServerControllerTest, PackageNamesThatReadAsOptionsNeverReachThePackageMa
     return s.packages == std::vector<std::string>{"@scope/right-pad", "left-pad"};
   }));
   direct.disconnect();
+}
+
+
+// Nothing leaves the project through a name: not a NUL, which once ended the server, and not a
+// link, which once led to any file; links that stay inside still work.
+TEST_F(ServerControllerTest, ServesNothingOutsideTheProjectThroughNamesOrLinks) {
+  auto outside = testenv::freshFolder("outside");
+  std::ofstream(outside / "secret.txt") << "secret";
+  std::filesystem::create_directories(project / "code");
+  std::ofstream(project / "code" / "prototype.js") << "prototype";
+  std::filesystem::create_directory_symlink(outside, project / "outlink");
+  std::filesystem::create_symlink(outside / "secret.txt", project / "code" / "leak.js");
+  std::filesystem::create_symlink(project / "code" / "prototype.js", project / "code" / "alias.js");
+  std::filesystem::create_symlink(std::filesystem::relative(outside / "secret.txt", project / "design"),
+                                  project / "design" / "relative.txt");
+  ASSERT_TRUE(startAndLink());
+  pid_t pid = traced("start")[0]["pid"].get<int>();
+  const std::string base = serverURL->absoluteString();
+
+  struct Case {
+    const char* path;
+    const char* status;
+  };
+  for (auto c : {Case{"/outlink/secret.txt", "404"}, Case{"/code/leak.js", "404"}, Case{"/design/relative.txt", "404"},
+                 Case{"/code/alias.js", "200"}, Case{"/%00", "404"}, Case{"/code/%00prototype.js", "404"},
+                 Case{"/code/prototype.js%00", "404"}, Case{"/_app/resources/%00", "404"}, Case{"/code/prototype.js", "200"}}) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(request({"http", base, "GET", c.path}), c.status);
+    EXPECT_EQ(request({"http", base, "HEAD", c.path}), c.status);
+  }
+  EXPECT_TRUE(isRunning(pid)) << "the server outlives every request";
+}
+
+// Only the application's own pages and client command the server: a page of another site in
+// the person's browser, or one that reaches the port under another name, is refused.
+TEST_F(ServerControllerTest, TakesCommandsAndPreviewDataOnlyFromTheApplication) {
+  ASSERT_TRUE(startAndLink());
+  const std::string base = serverURL->absoluteString();
+  const std::string own = base.substr(0, base.size() - 1);  // the preview page's origin
+
+  struct Post {
+    const char* origin;  // "" sends none
+    const char* host;    // "" sends the server's own
+    const char* status;
+  };
+  int accepted = 0;
+  for (auto c : {Post{"http://evil.example", "", "403"}, Post{"https://127.0.0.1.evil.example", "", "403"},
+                 Post{"http://127.0.0.1", "", "403"}, Post{"", "evil.example", "421"},
+                 Post{"", "", "204"}, Post{"null", "", "204"}, Post{"own", "", "204"}}) {
+    std::string origin = std::string(c.origin) == "own" ? own : c.origin;
+    SCOPED_TRACE(origin + " " + c.host);
+    std::vector<std::string> arguments{"http", base, "POST", "/_app/preview-data"};
+    if (!origin.empty()) arguments.push_back("Origin=" + origin);
+    if (*c.host) arguments.push_back(std::string("Host=") + c.host);
+    arguments.insert(arguments.end(), {"--body", json({{"from", origin}}).dump()});
+    EXPECT_EQ(request(arguments), c.status);
+    if (std::string(c.status) == "204") ++accepted;
+  }
+  auto previews = traced("previewData");
+  ASSERT_EQ(previews.size(), static_cast<std::size_t>(accepted));
+  EXPECT_EQ(previews.back()["payload"]["from"], own);
+  EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Host=evil.example"}), "421");
+
+  struct Socket {
+    const char* origin;  // "-" sends none
+    const char* packageName;
+    const char* outcome;
+  };
+  std::vector<std::string> installed;
+  for (auto c : {Socket{"http://evil.example", "evil-a", "refused"}, Socket{"null", "evil-b", "refused"},
+                 Socket{"file://", "evil-c", "refused"}, Socket{"-", "native-a", "connected"},
+                 Socket{"own", "page-a", "connected"}}) {
+    std::string origin = std::string(c.origin) == "own" ? own : c.origin;
+    SCOPED_TRACE(origin);
+    EXPECT_EQ(request({"socket", base, origin, c.packageName, "start"}), c.outcome);
+    if (std::string(c.outcome) == "connected") installed.push_back(c.packageName);
+  }
+  // Each client starts sharing before it asks for its package, so its install comes last.
+  ASSERT_TRUE(RunLoop::runUntil([&] { return traced("install").size() == installed.size(); }, 30.0));
+  for (std::size_t i = 0; i < installed.size(); ++i)
+    EXPECT_EQ(traced("install")[i]["argv"].back(), installed[i]);
+  EXPECT_EQ(traced("startLiveSharing").size(), installed.size()) << "only the accepted ones started sharing";
+  EXPECT_EQ(traced("refusedOrigin").size(), 3u + 3u);
 }

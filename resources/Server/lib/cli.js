@@ -17,16 +17,20 @@
 //   no-state-push          don't push the state on "joinRoom"
 //   live-sharing=MODE      how a start of live sharing ends: "fail" reports the status "error",
 //                          "hang" stays "starting", "no-url" reports "active" without an address
-// Live sharing listens on a second port of 127.0.0.1 while active: "/" is the prototype's page,
-// the rest the project's files, read-only. Each start takes a new port, so a new address.
+// Live sharing listens, while active, on a second port of the machine's network address (127.0.0.1
+// when it has none), so that another device can open it: "/" is the preview page, the rest the
+// project's files, read-only, and its Socket.IO only pushes. Each start takes a new port.
 // The editor's preview data arrives as a POST to /_app/preview-data and goes to the room
 // "preview" as "updatePreview"; the preview page loads the Socket.IO client from /socket.io/.
+// Commands and preview data are taken only from the application: the native client (no Origin),
+// the editor page (a local file) and the server's own pages.
 // KORVEL_SERVER_TRACE=FILE appends one JSON line per start, per event received and per package
 // install (with the arguments the package manager would get).
 'use strict';
 
 const fs = require('fs');
 const http = require('http');
+const os = require('os');
 const path = require('path');
 const { Server } = require('socket.io');
 
@@ -67,7 +71,8 @@ function parseSwitches(text) {
   return switches;
 }
 
-const { options, project } = parseArguments(process.argv.slice(2));
+const parsed = parseArguments(process.argv.slice(2));
+const options = parsed.options;
 const switches = parseSwitches(process.env.KORVEL_SERVER_TEST);
 const token = process.env.KORVEL_TOKEN || '';
 const traceFile = process.env.KORVEL_SERVER_TRACE;
@@ -81,7 +86,10 @@ function trace(record) {
   }
 }
 
-if (!fs.existsSync(project) || !fs.statSync(project).isDirectory()) usage(`no project folder at ${project}`);
+if (!fs.existsSync(parsed.project) || !fs.statSync(parsed.project).isDirectory()) usage(`no project folder at ${parsed.project}`);
+// Real paths, so that what a link resolves to can be checked against them.
+const project = fs.realpathSync(parsed.project);
+const staticRoot = fs.existsSync(options.staticPath) ? fs.realpathSync(options.staticPath) : path.resolve(options.staticPath);
 if ('exit-at-start' in switches) process.exit(Number(switches['exit-at-start']) || 0);
 
 function projectPackages() {
@@ -130,25 +138,55 @@ const LIVE_PAGE = `<!doctype html>
 
 // The file under `root` that `relative` names, or null when it leaves `root` or is hidden.
 function resolveInside(root, relative) {
+  if (relative.includes('\0')) return null;
   const parts = relative.split('/').filter((p) => p.length > 0);
   if (parts.some((p) => p === '..' || p.startsWith('.'))) return null;
   const file = path.resolve(root, ...parts);
-  return file === root || file.startsWith(root + path.sep) ? file : null;
+  return isInside(root, file) ? file : null;
+}
+
+function isInside(root, file) {
+  return file !== root && file.startsWith(root + path.sep);
+}
+
+// Opens `file` for reading when it is a regular file whose real path lies inside `root`, so
+// that no link leads out of it; the check is made on what was opened, not on the name.
+function openInside(root, file, done) {
+  fs.open(file, fs.constants.O_RDONLY | fs.constants.O_NONBLOCK, (error, fd) => {
+    if (error) return done(null);
+    const refuse = () => fs.close(fd, () => done(null));
+    fs.fstat(fd, (statError, stats) => {
+      if (statError || !stats.isFile()) return refuse();
+      fs.readlink(`/proc/self/fd/${fd}`, (linkError, real) => {
+        if (linkError || !isInside(root, real)) return refuse();
+        done(fd, stats);
+      });
+    });
+  });
+}
+
+function isLocalFileOrigin(origin) {
+  return origin === 'null' || (typeof origin === 'string' && origin.startsWith('file://'));
 }
 
 // The editor page is a local file: its requests carry the origin "null", and it may read the
 // project's files; pages of other origins may not.
-function sendFile(response, file, request) {
-  fs.stat(file, (error, stats) => {
-    if (error || !stats.isFile()) return notFound(response);
+function sendFile(response, root, file, request) {
+  openInside(root, file, (fd, stats) => {
+    if (fd === null) return notFound(response);
     const origin = request && request.headers.origin;
-    if (origin === 'null' || (origin && origin.startsWith('file://'))) response.setHeader('Access-Control-Allow-Origin', origin);
+    if (isLocalFileOrigin(origin)) response.setHeader('Access-Control-Allow-Origin', origin);
     response.writeHead(200, {
       'Content-Type': TYPES[path.extname(file).toLowerCase()] || 'application/octet-stream',
       'Content-Length': stats.size,
       'Cache-Control': 'no-cache',
     });
-    fs.createReadStream(file).pipe(response);
+    if (request.method === 'HEAD' || stats.size === 0) {
+      fs.close(fd, () => {});
+      return response.end();
+    }
+    // No more than the length announced, should the file grow meanwhile.
+    fs.createReadStream(null, { fd, start: 0, end: stats.size - 1 }).pipe(response);
   });
 }
 
@@ -162,6 +200,13 @@ const PREVIEW_DATA_LIMIT = 1024 * 1024;
 let previewData = null;
 
 function receivePreviewData(request, response) {
+  const origin = request.headers.origin;
+  if (origin !== undefined && !isLocalFileOrigin(origin) && origin !== ownOrigin()) {
+    trace({ event: 'refusedOrigin', request: 'previewData', origin });
+    response.writeHead(403, { Connection: 'close' });
+    response.end();
+    return request.destroy();
+  }
   const chunks = [];
   let size = 0;
   request.on('data', (chunk) => {
@@ -183,15 +228,14 @@ function receivePreviewData(request, response) {
     } catch (error) {
       parsed = null;
     }
-    const origin = request.headers.origin;
-    if (origin === 'null' || (origin && origin.startsWith('file://'))) response.setHeader('Access-Control-Allow-Origin', origin);
+    if (isLocalFileOrigin(origin)) response.setHeader('Access-Control-Allow-Origin', origin);
     if (!isObject(parsed)) {
       response.writeHead(400);
       return response.end();
     }
     previewData = text;
     trace({ event: 'previewData', payload: parsed });
-    io.to('preview').emit('updatePreview', previewData);
+    broadcast('updatePreview', previewData);
     response.writeHead(204);
     response.end();
   });
@@ -212,56 +256,128 @@ function readablePath(request, response) {
   }
 }
 
+// The origin of the server's own pages (the preview page).
+function ownOrigin() {
+  return `http://127.0.0.1:${server.address().port}`;
+}
+
+// A page of another site that reaches this port under its own name (DNS rebinding) is refused.
+function isOwnHost(host) {
+  const port = server.address().port;
+  return host === `127.0.0.1:${port}` || host === `localhost:${port}`;
+}
+
 function handleRequest(request, response) {
+  if (!isOwnHost(request.headers.host)) {
+    response.writeHead(421, { Connection: 'close' });
+    return response.end();
+  }
   if (request.method === 'POST' && request.url === '/_app/preview-data') return receivePreviewData(request, response);
   const pathname = readablePath(request, response);
   if (pathname === null) return;
   const appPrefix = '/_app/resources/';
   if (pathname.startsWith(appPrefix)) {
     const relative = pathname.slice(appPrefix.length);
-    const file = resolveInside(path.resolve(options.staticPath), relative);
+    const file = resolveInside(staticRoot, relative);
     if (!file) return notFound(response);
     if (relative === 'Ostrel/preview.html' && !fs.existsSync(file)) {
       response.writeHead(200, { 'Content-Type': TYPES['.html'] });
       return response.end(PREVIEW_PAGE);
     }
-    return sendFile(response, file);
+    return sendFile(response, staticRoot, file, request);
   }
   const file = resolveInside(project, pathname);
   if (!file) return notFound(response);
-  sendFile(response, file, request);
+  sendFile(response, project, file, request);
+}
+
+// Socket.IO takes commands from the native client, which sends no Origin, and from the
+// server's own pages; a page of any other origin is refused at the handshake.
+function allowSocket(request, callback) {
+  const origin = request.headers.origin;
+  const allowed = isOwnHost(request.headers.host) && (origin === undefined || origin === ownOrigin());
+  if (!allowed) trace({ event: 'refusedOrigin', request: 'socket', origin: origin === undefined ? null : origin });
+  callback(null, allowed);
 }
 
 const server = http.createServer(handleRequest);
-const io = new Server(server, { serveClient: true, perMessageDeflate: { threshold: 1024 } });
+const io = new Server(server, { serveClient: true, perMessageDeflate: { threshold: 1024 }, allowRequest: allowSocket });
 
-// The shared prototype: the preview page at "/", the project's files below it.
-let liveServer = null;
+// The shared prototype for other devices: the preview page at "/", the project's files below
+// it, and a Socket.IO that only pushes the preview data and reloads.
+let live = null;
+
+// The machine's address on its network, so that a phone there can open the shared address.
+function networkAddress() {
+  for (const entries of Object.values(os.networkInterfaces())) {
+    for (const entry of entries || []) {
+      if (entry.family === 'IPv4' && !entry.internal) return entry.address;
+    }
+  }
+  return '127.0.0.1';
+}
 
 function handleLiveRequest(request, response) {
   const pathname = readablePath(request, response);
   if (pathname === null) return;
-  if (pathname === '/') {
-    response.writeHead(200, { 'Content-Type': TYPES['.html'], 'Cache-Control': 'no-cache' });
-    return response.end(LIVE_PAGE);
+  if (pathname === '/' || pathname === '/preview.js') {
+    const file = path.join(staticRoot, 'Ostrel', pathname === '/' ? 'preview.html' : 'preview.js');
+    if (pathname === '/' && !fs.existsSync(file)) {
+      response.writeHead(200, { 'Content-Type': TYPES['.html'], 'Cache-Control': 'no-cache' });
+      return response.end(LIVE_PAGE);
+    }
+    return sendFile(response, staticRoot, file, request);
   }
   const file = resolveInside(project, pathname);
   if (!file) return notFound(response);
-  sendFile(response, file);
+  sendFile(response, project, file, request);
 }
 
+// Calls `done` with the shared address, or with null when it can't listen there.
 function startLiveServer(done) {
   stopLiveServer();
-  const live = http.createServer(handleLiveRequest);
-  liveServer = live;
-  live.listen(0, '127.0.0.1', () => done(`http://127.0.0.1:${live.address().port}/`));
+  const address = networkAddress();
+  const httpServer = http.createServer(handleLiveRequest);
+  // Open to the network: a few devices at a time, and no request held open for long.
+  httpServer.maxConnections = 64;
+  httpServer.headersTimeout = 10000;
+  httpServer.requestTimeout = 30000;
+  const current = { httpServer, io: null, origin: null };
+  current.io = new Server(httpServer, {
+    serveClient: true,
+    maxHttpBufferSize: 4096,
+    allowRequest: (request, callback) => {
+      const origin = request.headers.origin;
+      callback(null, origin === undefined || origin === current.origin);
+    },
+  });
+  current.io.on('connection', (socket) => {
+    if (previewData !== null) socket.emit('updatePreview', previewData);
+  });
+  live = current;
+  // A failure to listen ends the start as an error; later errors leave the sharing as it is.
+  httpServer.on('error', () => {
+    if (current.origin !== null) return;
+    if (live === current) stopLiveServer();
+    done(null);
+  });
+  httpServer.listen(0, address, () => {
+    current.origin = `http://${address}:${httpServer.address().port}`;
+    done(`${current.origin}/`);
+  });
 }
 
 function stopLiveServer() {
-  if (!liveServer) return;
-  liveServer.close();
-  liveServer.closeAllConnections && liveServer.closeAllConnections();
-  liveServer = null;
+  if (!live) return;
+  live.io.close();
+  live.httpServer.closeAllConnections();
+  live = null;
+}
+
+// Pushes for every page that shows the prototype: the preview window's and the shared one.
+function broadcast(event, ...args) {
+  io.to('preview').emit(event, ...args);
+  if (live) live.io.emit(event, ...args);
 }
 
 function pushState() {
@@ -351,7 +467,8 @@ const commands = {
       }
       startLiveServer((url) => {
         if (state.liveSharing.status !== 'starting') return stopLiveServer();
-        state.liveSharing = mode === 'no-url' ? { status: 'active' } : { status: 'active', url };
+        if (url === null) state.liveSharing = { status: 'error' };
+        else state.liveSharing = mode === 'no-url' ? { status: 'active' } : { status: 'active', url };
         pushState();
       });
     }, 50);
@@ -367,7 +484,7 @@ const commands = {
     }, 50);
   },
   reloadClients() {
-    io.to('preview').emit('reload');
+    broadcast('reload');
   },
   canvasData() {},
   upgradeDependency() {},

@@ -72,10 +72,13 @@ Result<Data> rasterisePostScript(const Data& postScript, std::chrono::millisecon
   // Safe mode opens the temporary folder to the program: that is the private folder, as are
   // the only paths it is permitted beyond its own resources.
   std::string folder = tool->folder().string() + "/";
+  // The output name is a pattern in which % starts a page number.
+  std::string output;
+  for (char c : folder + "page.png") output += c == '%' ? std::string("%%") : std::string(1, c);
   auto run = tool->run({gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOPROMPT", "-dEPSCrop", "-dFirstPage=1",
                         "-dLastPage=1", "-sDEVICE=pngalpha", "-r72", "-sstdout=%stderr", "--permit-file-read=" + folder,
                         "--permit-file-write=" + folder, "--permit-file-control=" + folder,
-                        "-sOutputFile=" + folder + "page.png", "-f", folder + "input.eps"},
+                        "-sOutputFile=" + output, "-f", folder + "input.eps"},
                        limitsFor(timeout));
   if (run.outcome == ConfinedTool::Outcome::notStarted) return fail(ErrorDomain, notRasterised, "Ghostscript did not start");
   return pictureOf(*tool, run, "Ghostscript");

@@ -1,5 +1,5 @@
 // What reaches a design as a picture: image bytes of any kind, data URLs, SVG text and the other
-// design tool's pasted layers. PostScript is left out: it is handed to a child process.
+// design tool's pasted layers. PDF and PostScript are left out: they are handed to a child process.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,7 +14,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Data bytes(data, data + size);
   std::string text(reinterpret_cast<const char*>(data), size);
-  if (!ImageData::isPostScript(bytes)) {
+  if (!ImageData::isPostScript(bytes) && !ImageData::isPDF(bytes)) {
     (void)ImageDecoding::imageFromData(bytes, std::nullopt);
     (void)ImageDecoding::imageFromData(bytes, std::string("x.webp"));
   }

@@ -53,19 +53,6 @@ std::string WebActions::WebView::dispatchScript(const std::string& action) {
          ScriptLiteral::string(action) + ") : null;";
 }
 
-std::optional<WebActions::WebView::StateMap> WebActions::WebView::decodeValidationAnswer(
-    const std::optional<nlohmann::json>& answer) {
-  if (!answer || !answer->is_object()) return std::nullopt;
-  StateMap states;
-  for (auto& [name, value] : answer->items()) {
-    if (value.is_boolean())
-      states[name] = value.get<bool>() ? ActionState::on : ActionState::off;
-    else if (value.is_string() && value.get<std::string>() == "native")
-      states[name] = ActionState::deferToNative;
-  }
-  return states;
-}
-
 void WebActions::WebView::validateAction(const std::string& action,
                                          std::function<void(std::optional<StateMap>)> completion) {
   evaluateJavaScript(validationScript(action),

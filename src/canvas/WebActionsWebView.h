@@ -10,14 +10,15 @@
 #include <optional>
 #include <string>
 
+#include "canvas/WebActionsAnswer.h"
 #include "foundation/Menu.h"
 #include "foundation/WebActions.h"
 #include "platform/WebView.h"
 
 class WebActions::WebView : public ::WebView {
  public:
-  enum class ActionState { on, off, deferToNative };
-  using StateMap = std::map<std::string, ActionState>;
+  using ActionState = WebActionsAnswer::ActionState;
+  using StateMap = WebActionsAnswer::StateMap;
 
   static constexpr double preparingTimeout = 1.0;
   static constexpr double singleActionTimeout = 0.5;
@@ -47,9 +48,10 @@ class WebActions::WebView : public ::WebView {
   bool isPreparingValidatedActionCache() const { return isPreparingValidatedActionCache_; }
   int menuCount() const { return menuCount_; }
 
-  // The page's answer: an object whose values are true, false or "native"; other values are
-  // left out. None for any other answer.
-  static std::optional<StateMap> decodeValidationAnswer(const std::optional<nlohmann::json>& answer);
+  // The page's answer, read by WebActionsAnswer.
+  static std::optional<StateMap> decodeValidationAnswer(const std::optional<nlohmann::json>& answer) {
+    return WebActionsAnswer::decode(answer);
+  }
   static std::string validationScript(const std::string& action);
   static std::string dispatchScript(const std::string& action);
 

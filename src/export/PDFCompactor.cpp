@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -34,8 +36,18 @@ struct Value {
     return nullptr;
   }
   bool isName(std::string_view n) const { return kind == name && text == n; }
-  int object() const { return kind == reference ? static_cast<int>(number) : -1; }
+  // An object number too large for any table we read names no object.
+  int object() const {
+    return kind == reference && number >= 0 && number <= double(PDFCompactor::maximumObjects) ? static_cast<int>(number) : -1;
+  }
 };
+
+// A whole number within [low, high]; none for fractions, infinities and anything outside.
+std::optional<long> wholeNumber(const Value& v, long low, long high) {
+  if (v.kind != Value::numeric || !(v.number >= double(low) && v.number <= double(high)) || v.number != std::floor(v.number))
+    return std::nullopt;
+  return static_cast<long>(v.number);
+}
 
 bool isSpace(std::uint8_t c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
 bool isDelimiter(std::uint8_t c) { return std::strchr("()<>[]{}/%", c) != nullptr && c != 0; }
@@ -282,23 +294,26 @@ class Compaction {
     if (start == std::string::npos) return false;
     Lexer lexer(pdf_.data(), start + 9, pdf_.size(), &budget_);
     Value offset;
-    if (!lexer.read(offset) || offset.kind != Value::numeric || offset.number < 0 || offset.number >= start) return false;
-    xref_ = static_cast<std::size_t>(offset.number);
+    if (!lexer.read(offset) || start == 0) return false;
+    auto xref = wholeNumber(offset, 0, long(start) - 1);
+    if (!xref) return false;
+    xref_ = static_cast<std::size_t>(*xref);
     if (find(pdf_, "xref", xref_, xref_ + 4) != xref_) return false;
     lexer = Lexer(pdf_.data(), xref_ + 4, start, &budget_);
     Value first, count;
-    if (!lexer.read(first) || !lexer.read(count) || first.kind != Value::numeric || count.kind != Value::numeric ||
-        first.number != 0 || count.number < 1 || count.number > PDFCompactor::maximumObjects)
-      return false;
-    entries_ = static_cast<std::size_t>(count.number);
+    if (!lexer.read(first) || !lexer.read(count) || wholeNumber(first, 0, 0) != 0L) return false;
+    auto entries = wholeNumber(count, 1, long(PDFCompactor::maximumObjects));
+    if (!entries) return false;
+    entries_ = static_cast<std::size_t>(*entries);
     for (std::size_t i = 0; i < entries_; ++i) {
       Value at, generation, use;
       if (!lexer.read(at) || !lexer.read(generation) || !lexer.read(use) || at.kind != Value::numeric ||
           use.kind != Value::keyword)
         return false;
       if (use.text == "n") {
-        if (generation.number != 0 || at.number < 0 || at.number >= xref_) return false;
-        objects_[static_cast<int>(i)].offset = static_cast<std::size_t>(at.number);
+        auto offset = wholeNumber(at, 0, long(xref_) - 1);
+        if (wholeNumber(generation, 0, 0) != 0L || !offset) return false;
+        objects_[static_cast<int>(i)].offset = static_cast<std::size_t>(*offset);
       } else if (use.text != "f") {
         return false;
       }
@@ -331,12 +346,11 @@ class Compaction {
         if (at < xref_ && pdf_[at] == '\r') ++at;
         if (at >= xref_ || pdf_[at] != '\n') return false;
         const Value* length = entry(object.value, "Length");
-        if (object.value.kind != Value::dictionary || !length || length->kind != Value::numeric || length->number < 0 ||
-            length->number > xref_ - at - 1)
-          return false;
+        auto bytes = length ? wholeNumber(*length, 0, long(xref_ - at - 1)) : std::nullopt;
+        if (object.value.kind != Value::dictionary || !bytes) return false;
         object.stream = true;
         object.streamStart = at + 1;
-        object.streamLength = static_cast<std::size_t>(length->number);
+        object.streamLength = static_cast<std::size_t>(*bytes);
       }
       if (object.value.kind == Value::dictionary) {
         const Value* type = object.value.get("Type");
@@ -409,20 +423,21 @@ class Compaction {
       if (uses == fileUses[file] && objects_.count(file) && objects_[file].stream) fontFiles_.push_back(file);
   }
 
-  // Every glyph given a width is one the printer meant to draw.
+  // Every glyph given a width is one the printer meant to draw. Glyph numbers are whole numbers
+  // below 65536; an entry that is not stops the reading (the text shown still names its glyphs).
   void glyphWidths(const Value& font) {
     const Value* widths = entry(font, "W");
     if (!widths || widths->kind != Value::array) return;
     const auto& items = widths->items;
     for (std::size_t i = 0; i + 1 < items.size();) {
-      if (items[i].kind != Value::numeric) return;
-      double first = items[i].number;
+      auto first = wholeNumber(items[i], 0, 65535);
+      if (!first) return;
       const Value* second = resolve(&items[i + 1]);
       if (second && second->kind == Value::array) {
-        for (std::size_t k = 0; k < second->items.size() && first + k < 65536; ++k) addGlyph(first + k);
+        for (long g = *first; g < 65536 && std::size_t(g - *first) < second->items.size(); ++g) addGlyph(g);
         i += 2;
-      } else if (i + 2 < items.size() && items[i + 1].kind == Value::numeric) {
-        for (double g = first; g <= items[i + 1].number && g < 65536 && g - first < 65536; ++g) addGlyph(g);
+      } else if (auto last = i + 2 < items.size() ? wholeNumber(items[i + 1], 0, 65535) : std::nullopt) {
+        for (long g = *first; g <= *last; ++g) addGlyph(g);
         i += 3;
       } else {
         return;
@@ -430,7 +445,7 @@ class Compaction {
     }
   }
 
-  void addGlyph(double g) {
+  void addGlyph(long g) {
     if (g >= 0 && g < 65536) glyphs_.insert(static_cast<std::uint16_t>(g));
   }
 

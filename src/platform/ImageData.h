@@ -35,10 +35,13 @@ struct PixelSize {
 // the rest; none for bytes that no decoder recognises. Reads headers only.
 std::optional<PixelSize> bitmapSize(const Data& bytes);
 
-// The first page at 72 dots per inch as PNG.
-Result<Data> rasterisePDF(const Data& pdf);
+// Drawings become PNG in a confined child process (ConfinedTool): private empty folder, bounded
+// memory, stopped and failed after `timeout`. Any thread; they block the caller for up to the
+// timeout, so call them from a worker, never from the main loop.
+// The first page at 72 dots per inch as PNG, by the page tool built beside us.
+Result<Data> rasterisePDF(const Data& pdf, std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
 // The first page, cropped to its bounding box, at 72 dots per inch as PNG, by Ghostscript in
-// its safe mode. A run that takes longer than `timeout` is stopped and fails.
+// its safe mode.
 Result<Data> rasterisePostScript(const Data& postScript,
                                  std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
 

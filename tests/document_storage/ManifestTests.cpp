@@ -118,6 +118,18 @@ TEST(Manifest, DatesUseMillisecondsInUtc) {
   EXPECT_FALSE(KXDocumentArchive::parseDate("2026-13-05T19:41:17.123Z"));
 }
 
+// The clock holds about 292 years either side of 1970; a date beyond would overflow it.
+TEST(Manifest, DatesBeyondTheClocksReachAreRefused) {
+  for (const char* far : {"1012-05-17T08:30:12.345Z", "0000-01-01T00:00:00.000Z", "9999-12-31T23:59:59.999Z",
+                          "2262-04-12T00:00:00.000Z", "1677-09-21T00:00:00.000Z"})
+    EXPECT_FALSE(KXDocumentArchive::parseDate(far)) << far;
+  for (const char* near : {"1700-01-01T00:00:00.000Z", "2261-12-31T23:59:59.999Z"}) {
+    auto date = KXDocumentArchive::parseDate(near);
+    ASSERT_TRUE(date) << near;
+    EXPECT_EQ(KXDocumentArchive::formatDate(*date), near);
+  }
+}
+
 TEST(FilteredArchive, ListsOnlyAcceptedPathsButReadsAnyAndCantBeWritten) {
   auto root = testenv::freshFolder("filter");
   writeTree(root, {{"design/document.json", "{}"}, {"code/a.js", "a"}, {"README.md", "r"}});

@@ -45,6 +45,7 @@ struct Variant {
   std::string resources;    // more page resources
   std::string contentTail;  // more page content
   std::string trailer;      // more trailer entries
+  std::string descendant;   // more entries of the glyph-numbered font
 };
 
 Data printedPDF(const std::vector<Page>& pages, const Data& font, const Variant& variant = {}) {
@@ -69,7 +70,7 @@ Data printedPDF(const std::vector<Page>& pages, const Data& font, const Variant&
   objects.push_back("<< /Type /Font /Subtype /Type0 /BaseFont /AAAAAA+DejaVuSans /Encoding /" + variant.encoding +
                     " /DescendantFonts [4 0 R] /ToUnicode 7 0 R >>");
   objects.push_back("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /AAAAAA+DejaVuSans /CIDSystemInfo << /Registry "
-                    "(Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor 5 0 R /DW 600 /CIDToGIDMap " + variant.glyphMap + " >>");
+                    "(Adobe) /Ordering (Identity) /Supplement 0 >> /FontDescriptor 5 0 R /DW 600 /CIDToGIDMap " + variant.glyphMap + variant.descendant + " >>");
   objects.push_back("<< /Type /FontDescriptor /FontName /AAAAAA+DejaVuSans /Flags 4 /FontBBox [-1021 -463 1793 1232]"
                     " /ItalicAngle 0 /Ascent 928 /Descent -236 /CapHeight 729 /StemV 80 /FontFile2 6 0 R >>");
   objects.push_back("<< /Length " + std::to_string(font.size()) + " /Length1 " + std::to_string(font.size()) +
@@ -194,6 +195,46 @@ TEST(PDFCompactor, RefusesWhatIsNotAPrintedPDFWithinBounds) {
   };
   ASSERT_TRUE(PDFCompactor::compact(printedPDF(page, *font))) << "the file these are made from is cut";
   for (const auto& c : cases) EXPECT_FALSE(PDFCompactor::compact(c.input)) << c.name;
+}
+
+// Numbers no integer holds, where the compactor turns numbers into glyphs and objects: the file
+// is cut as well as ever, in the time it always takes.
+TEST(PDFCompactor, NumbersOutOfRangeNameNoGlyphAndNoObject) {
+  auto font = fs::readFile(fontFile);
+  ASSERT_TRUE(font);
+  const char* cases[] = {
+      " /W [-100000000000000000 0 500]",  // this far below -2^53 adding one changes nothing
+      " /W [-1e300 -1e300 500]",
+      " /W [36 1e300 500]",
+      " /W [1e20 [500 600]]",
+      " /W [36.5 [500] 40 40.5 500]",
+      " /W 99999999999999999999 0 R",
+      " /W [36 99999999999999999999 0 R]",
+      " /Extra [4294967296 0 R 2147483648 0 R]",
+      " /FontDescriptor 18446744073709551616 0 R",
+  };
+  for (const char* descendant : cases) {
+    SCOPED_TRACE(descendant);
+    Variant v;
+    v.descendant = descendant;
+    Data printed = printedPDF({{200, 120, "Hello"}}, *font, v);
+    auto small = PDFCompactor::compact(printed);
+    EXPECT_TRUE(small);
+  }
+  // Offsets, counts and lengths that are no whole numbers are refused, not truncated.
+  Data printed = printedPDF({{200, 120, "Hello"}}, *font);
+  std::string text(printed.begin(), printed.end());
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string t = text;
+    auto at = t.rfind(from);
+    return at == std::string::npos ? Data() : bytes(t.replace(at, from.size(), to));
+  };
+  auto xref = text.substr(text.rfind("startxref\n") + 10);
+  xref = xref.substr(0, xref.find('\n'));
+  for (const Data& bad : {replaced("startxref\n" + xref, "startxref\n" + xref + ".5"),
+                          replaced("startxref\n" + xref, "startxref\n1e300"), replaced("xref\n0 ", "xref\n0.5 "),
+                          replaced("0000000009 00000 n", "00000009.5 00000 n")})
+    EXPECT_FALSE(PDFCompactor::compact(bad));
 }
 
 namespace {

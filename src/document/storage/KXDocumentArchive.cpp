@@ -270,5 +270,8 @@ std::optional<std::chrono::system_clock::time_point> KXDocumentArchive::parseDat
   tm.tm_min = minute;
   tm.tm_sec = second;
   std::time_t seconds = timegm(&tm);
-  return std::chrono::system_clock::from_time_t(seconds) + std::chrono::milliseconds(millis);
+  // The clock counts nanoseconds: about 292 years either side of 1970.
+  constexpr auto reach = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::duration::max()).count() - 1;
+  if (seconds < -reach || seconds > reach) return std::nullopt;
+  return std::chrono::system_clock::time_point(std::chrono::seconds(seconds)) + std::chrono::milliseconds(millis);
 }

@@ -1,0 +1,48 @@
+#pragma once
+// An outside program run on untrusted input: in a private empty folder (mode 0700, its working
+// folder and its TMPDIR, removed with everything in it afterwards), with bounded address space,
+// written file size and time, killed when over. Display-free. Any thread: run() blocks its
+// caller until the child ends, on a context of its own, so call it from a worker.
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Data.h"
+
+class ConfinedTool {
+ public:
+  struct Limits {
+    std::chrono::milliseconds time{30000};
+    std::size_t memory = std::size_t(1) << 30;      // address space
+    std::size_t fileSize = std::size_t(256) << 20;  // any file it writes
+  };
+  enum class Outcome { notStarted, exited, killed, timedOut };
+  struct Run {
+    Outcome outcome = Outcome::notStarted;
+    int exitCode = -1;  // when it exited
+  };
+
+  // A new private folder; none when the temporary folder cannot hold one.
+  static std::optional<ConfinedTool> create();
+  ~ConfinedTool();
+  ConfinedTool(ConfinedTool&& other) noexcept;
+  ConfinedTool& operator=(ConfinedTool&&) = delete;
+  ConfinedTool(const ConfinedTool&) = delete;
+
+  const std::filesystem::path& folder() const { return folder_; }
+  // A file of the folder, written before the run (0600). False when it could not be written.
+  bool put(const std::string& name, const Data& bytes) const;
+  // A file the tool left in the folder, when it is a plain file of at most `limit` bytes.
+  std::optional<Data> take(const std::string& name, std::size_t limit) const;
+
+  // Runs `argv` (argv[0] an absolute path) with the folder as its working and temporary folder,
+  // standard streams closed or silenced.
+  Run run(const std::vector<std::string>& argv, const Limits& limits) const;
+
+ private:
+  explicit ConfinedTool(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  std::filesystem::path folder_;
+};

@@ -296,6 +296,9 @@ std::optional<Facts> readBMP(Reader r) {
   std::uint32_t header = r.u32();
   Facts facts;
   facts.format = Format::bmp;
+  // Only the header sizes the formats define: the decoder reads as much as this claims.
+  if (header != 12 && header != 40 && header != 52 && header != 56 && header != 64 && header != 108 && header != 124)
+    return std::nullopt;
   if (header == 12) {
     facts.width = r.u16();
     facts.height = r.u16();

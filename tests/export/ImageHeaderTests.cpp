@@ -18,6 +18,16 @@ namespace {
 
 std::uint8_t pngColourType(const Data& png) { return png.size() > 25 ? png[25] : 0xFF; }
 
+// Found by fuzzing: the BMP decoder makes room for the header size the file states.
+Data bmpClaimingAHugeHeader() {
+  Data d{'B', 'M', 0x46, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};
+  putLittle(d, 0xFFFE0000u, 4);
+  for (std::uint32_t v : {2u, 2u}) putLittle(d, v, 4);
+  putLittle(d, 0x00180001u, 4);
+  d.resize(0x46, 0x33);
+  return d;
+}
+
 }  // namespace
 
 TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
@@ -87,6 +97,7 @@ TEST(ImageHeader, HostilePicturesAreRefusedBeforeAnyPixelIsDecoded) {
       {"JPEG header of 65000 × 65000", jpegHeader(65000, 65000), ImageData::tooLarge},
       {"TIFF header of 40000 × 30000", tiffHeader(40000, 30000), ImageData::tooLarge},
       {"GIF of 4000 frames of 4000 × 4000", gifHeader(4000, 4000, 4000), ImageData::tooLarge},
+      {"BMP whose header claims four gigabytes", bmpClaimingAHugeHeader(), ImageData::notAnImage},
       {"SVG, which is no bitmap", dataFromString("<svg xmlns='http://www.w3.org/2000/svg' width='60000' height='60000'/>"),
        ImageData::notAnImage},
   };

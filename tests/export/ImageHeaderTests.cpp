@@ -34,6 +34,12 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   Bitmap solid = solidBitmap(6, 5, 9, 8, 7);
   Data jpeg = ImageEncoding::jpeg(solid, 90);
   Data smallPNG = pngHeader(5, 5);
+  // Two rows running downwards, 24 bits, 3780 pixels per metre.
+  Data bmp3780{'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0};
+  for (std::uint32_t v : {40u, 2u, 0xFFFFFFFEu}) putLittle(bmp3780, v, 4);
+  for (std::uint32_t v : {1u, 24u}) putLittle(bmp3780, v, 2);
+  for (std::uint32_t v : {0u, 16u, 3780u, 3780u, 0u, 0u}) putLittle(bmp3780, v, 4);
+  bmp3780.resize(70, 0x66);
   struct Case {
     const char* what;
     Data bytes;
@@ -45,6 +51,9 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
       {"PNG", ImageEncoding::png(solid), ImageHeader::Format::png, 6, 5, 1, std::nullopt},
       {"PNG at 144 per inch", withDensity(ImageEncoding::png(solid), 5669), ImageHeader::Format::png, 6, 5, 1, 143.9926},
       {"JPEG", jpeg, ImageHeader::Format::jpeg, 6, 5, 1, std::nullopt},
+      {"JPEG at 300 per inch", jpegWithDensity(6, 5, 300, std::nullopt), ImageHeader::Format::jpeg, 6, 5, 1, 300.0},
+      {"JPEG whose camera says 144", jpegWithDensity(6, 5, 300, 144), ImageHeader::Format::jpeg, 6, 5, 1, 144.0},
+      {"BMP at 3780 per metre", bmp3780, ImageHeader::Format::bmp, 2, 2, 1, 96.012},
       {"TIFF", ImageEncoding::tiff(solid), ImageHeader::Format::tiff, 6, 5, 1, std::nullopt},
       {"WebP", WebP::encode(solid, 1.0f), ImageHeader::Format::webp, 6, 5, 1, std::nullopt},
       {"lossy WebP", WebP::encode(solid, 0.5f), ImageHeader::Format::webp, 6, 5, 1, std::nullopt},

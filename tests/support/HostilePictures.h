@@ -78,6 +78,39 @@ inline Data jpegHeader(std::uint32_t width, std::uint32_t height) {
   return d;
 }
 
+// A JPEG header stating a JFIF density in dots per inch and, if given, an EXIF one.
+inline Data jpegWithDensity(std::uint32_t width, std::uint32_t height, std::uint32_t jfif, std::optional<std::uint32_t> exif) {
+  Data d{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 1};
+  putBig(d, jfif, 2);
+  putBig(d, jfif, 2);
+  d.insert(d.end(), {0, 0});
+  if (exif) {
+    // A big-endian TIFF directory: XResolution, YResolution (rationals after it), unit inches.
+    Data tiff{'M', 'M', 0, '*', 0, 0, 0, 8, 0, 3};
+    for (std::uint32_t tag : {282u, 283u}) {
+      putBig(tiff, tag, 2);
+      putBig(tiff, 5, 2);
+      putBig(tiff, 1, 4);
+      putBig(tiff, tag == 282 ? 50 : 58, 4);
+    }
+    for (std::uint32_t v : {296u, 3u, 1u}) putBig(tiff, v, v == 1 ? 4 : 2);
+    putBig(tiff, 2, 2);
+    putBig(tiff, 0, 2);
+    putBig(tiff, 0, 4);
+    for (int i = 0; i < 2; ++i) {
+      putBig(tiff, *exif, 4);
+      putBig(tiff, 1, 4);
+    }
+    d.insert(d.end(), {0xFF, 0xE1});
+    putBig(d, std::uint32_t(2 + 6 + tiff.size()), 2);
+    for (char c : std::string_view("Exif\0\0", 6)) d.push_back(std::uint8_t(c));
+    d.insert(d.end(), tiff.begin(), tiff.end());
+  }
+  Data frame = jpegHeader(width, height);
+  d.insert(d.end(), frame.begin() + 2, frame.end());
+  return d;
+}
+
 // A little-endian TIFF whose first directory gives only the size.
 inline Data tiffHeader(std::uint32_t width, std::uint32_t height) {
   Data d{'I', 'I', '*', 0};

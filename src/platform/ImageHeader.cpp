@@ -159,7 +159,8 @@ std::optional<Facts> readJPEG(Reader r) {
   bool sized = false;
   std::optional<std::pair<double, double>> jfif, exif;
   while (r.ok && r.left() >= 2) {
-    if (r.u8() != 0xFF) return std::nullopt;
+    // Stray bytes between segments are skipped up to the next marker, as decoders do.
+    if (r.u8() != 0xFF) continue;
     std::uint32_t marker = r.u8();
     while (marker == 0xFF && r.ok) marker = r.u8();  // fill bytes
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length
@@ -292,7 +293,10 @@ std::optional<Facts> readTIFF(std::span<const std::uint8_t> bytes) {
 
 std::optional<Facts> readBMP(Reader r) {
   r = Reader(r.take(r.size()), true);
-  r.skip(14);
+  r.skip(10);
+  // The decoder keeps everything up to the pixels: they must begin within the file.
+  std::uint32_t pixels = r.u32();
+  if (pixels > r.size()) return std::nullopt;
   std::uint32_t header = r.u32();
   Facts facts;
   facts.format = Format::bmp;

@@ -18,10 +18,12 @@ namespace {
 
 std::uint8_t pngColourType(const Data& png) { return png.size() > 25 ? png[25] : 0xFF; }
 
-// Found by fuzzing: the BMP decoder makes room for the header size the file states.
-Data bmpClaimingAHugeHeader() {
-  Data d{'B', 'M', 0x46, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};
-  putLittle(d, 0xFFFE0000u, 4);
+// Found by fuzzing: the BMP decoder makes room for the header and the offset of the pixels
+// that the file states.
+Data bmpClaiming(std::uint32_t pixelsAt, std::uint32_t headerSize) {
+  Data d{'B', 'M', 0x46, 0, 0, 0, 0, 0, 0, 0};
+  putLittle(d, pixelsAt, 4);
+  putLittle(d, headerSize, 4);
   for (std::uint32_t v : {2u, 2u}) putLittle(d, v, 4);
   putLittle(d, 0x00180001u, 4);
   d.resize(0x46, 0x33);
@@ -34,6 +36,8 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   Bitmap solid = solidBitmap(6, 5, 9, 8, 7);
   Data jpeg = ImageEncoding::jpeg(solid, 90);
   Data smallPNG = pngHeader(5, 5);
+  Data paddedJPEG = jpegWithDensity(7, 3, 300, std::nullopt);
+  paddedJPEG.insert(paddedJPEG.begin() + 20, {0, 0, 0});
   // Two rows running downwards, 24 bits, 3780 pixels per metre.
   Data bmp3780{'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0};
   for (std::uint32_t v : {40u, 2u, 0xFFFFFFFEu}) putLittle(bmp3780, v, 4);
@@ -65,6 +69,7 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
       {"PNG cut in its header", Data(smallPNG.begin(), smallPNG.begin() + 20), std::nullopt, 0, 0, 0, std::nullopt},
       {"PNG of no width", pngHeader(0, 5), std::nullopt, 0, 0, 0, std::nullopt},
       {"JPEG without a frame", Data{0xFF, 0xD8, 0xFF, 0xD9}, std::nullopt, 0, 0, 0, std::nullopt},
+      {"JPEG with stray bytes before its frame", paddedJPEG, ImageHeader::Format::jpeg, 7, 3, 1, 300.0},
       {"nothing", Data(), std::nullopt, 0, 0, 0, std::nullopt},
   };
   for (const auto& c : cases) {
@@ -106,7 +111,8 @@ TEST(ImageHeader, HostilePicturesAreRefusedBeforeAnyPixelIsDecoded) {
       {"JPEG header of 65000 × 65000", jpegHeader(65000, 65000), ImageData::tooLarge},
       {"TIFF header of 40000 × 30000", tiffHeader(40000, 30000), ImageData::tooLarge},
       {"GIF of 4000 frames of 4000 × 4000", gifHeader(4000, 4000, 4000), ImageData::tooLarge},
-      {"BMP whose header claims four gigabytes", bmpClaimingAHugeHeader(), ImageData::notAnImage},
+      {"BMP whose header claims four gigabytes", bmpClaiming(0x36, 0xFFFE0000u), ImageData::notAnImage},
+      {"BMP whose pixels start three gigabytes in", bmpClaiming(0xBB000036u, 40), ImageData::notAnImage},
       {"SVG, which is no bitmap", dataFromString("<svg xmlns='http://www.w3.org/2000/svg' width='60000' height='60000'/>"),
        ImageData::notAnImage},
   };

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   bool done = false;
   std::optional<SVGInsertion> prepared;
   SVGProcessor::process(bytes, [&](Data optimised) {
-    prepared = SVGInsertion::prepare(optimised);
+    if (auto p = SVGInsertion::prepare(optimised)) prepared = std::move(*p);
     done = true;
   });
   RunLoop::runUntil([&] { return done; }, 600);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ImageData.h"
+
 std::optional<Bitmap> Bitmap::make(int width, int height) {
   if (width <= 0 || height <= 0) return std::nullopt;
   Bitmap b;
@@ -89,10 +91,9 @@ Data jpeg(const Bitmap& bitmap, std::optional<int> quality) {
 Data tiff(const Bitmap& bitmap) { return save(bitmap, "tiff", nullptr, nullptr); }
 
 std::optional<Bitmap> decode(const Data& file) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  bool ok = gdk_pixbuf_loader_write(loader, file.data(), file.size(), nullptr);
-  ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
-  GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  // Bounded by the header before a pixel is decoded.
+  auto decoded = ImageData::decodeBitmap(file);
+  GdkPixbuf* pixbuf = decoded ? decoded->get() : nullptr;
   std::optional<Bitmap> out;
   if (pixbuf && gdk_pixbuf_get_bits_per_sample(pixbuf) == 8) {
     int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
@@ -111,7 +112,6 @@ std::optional<Bitmap> decode(const Data& file) {
         }
     }
   }
-  g_object_unref(loader);
   return out;
 }
 

@@ -29,6 +29,7 @@ Data png(const Bitmap& bitmap);
 // `quality` 0…100; none for the encoder's default.
 Data jpeg(const Bitmap& bitmap, std::optional<int> quality);
 Data tiff(const Bitmap& bitmap);
-// A PNG or JPEG file decoded into a bitmap (tests and the raster PDF).
+// A bitmap file decoded into a bitmap (tests, pasted pictures and the raster PDF); none for a
+// picture beyond the pixel bound, which is not decoded.
 std::optional<Bitmap> decode(const Data& file);
 }  // namespace ImageEncoding

@@ -3,13 +3,15 @@
 // size the page is told. WebP goes to the WebP decoder, by a name ending in ".webp" or by its
 // "RIFF…WEBP" bytes, and is stored as PNG, so it works where the general decoder has no WebP;
 // PDF and PostScript are stored as their picture in PNG; other bitmaps are stored as they came;
-// anything else is refused. Display-free; any thread.
+// anything else is refused, and so is a picture whose header promises too many pixels, before
+// any pixel is decoded. Display-free; any thread, and slow: keep it off the main loop.
 
 #include <optional>
 #include <string>
 
 #include "export/ImageInfo.h"
 #include "platform/Data.h"
+#include "platform/Error.h"
 
 struct DecodedImage {
   ImageSize::Facts image;
@@ -20,5 +22,9 @@ namespace ImageDecoding {
 // A name selects the WebP decoder only by its exact lower-case ending: "photo.WEBP" is judged by
 // its bytes.
 bool namesWebP(const std::optional<std::string>& originalFilename);
+// Fails with a message that says why the picture is refused.
+Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename);
 std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename);
+// Whether the bytes may be decoded at all, by their header alone: quick, decodes nothing.
+bool mayBeImage(const Data& data);
 }  // namespace ImageDecoding

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Data.h"
+#include "platform/Error.h"
 
 struct SVGInsertion {
   std::string xml;
@@ -14,6 +15,10 @@ struct SVGInsertion {
   double height = 0;
   bool styleable = false;
 
-  // None for bytes that are no XML or whose root is no svg element.
-  static std::optional<SVGInsertion> prepare(const Data& svg);
+  // The largest side an SVG may claim, in pixels.
+  static constexpr double maximumSide = 100000;
+
+  // Fails for bytes that are no XML or whose root is no svg element, and, with a message, for
+  // a size that is not a finite number from 0 (none given) to maximumSide.
+  static Result<SVGInsertion> prepare(const Data& svg);
 };

@@ -7,11 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "export/Bitmap.h"
 #include "export/ImageDecoding.h"
 #include "export/SVGXMLDocument.h"
 #include "ipc/EditorFiles.h"
 #include "ipc/PasteboardTypes.h"
+#include "platform/ImageData.h"
 #include "platform/JsonCoder.h"
 
 namespace LayerPaste {
@@ -96,7 +96,8 @@ PasteFinding probe(const Pasteboard& pasteboard, bool ignoreSketchData) {
       found.isSVG = lowercase(file->extension().string()) == ".svg";
       auto bytes = EditorFiles::readRegularFile(*file, EditorFiles::maximumImageBytes);
       if (!bytes) return nothing();
-      if (!found.isSVG && !ImageDecoding::imageFromData(*bytes, std::nullopt)) return nothing();
+      // Judged by its header: the picture is decoded later, away from the main loop.
+      if (!found.isSVG && !ImageDecoding::mayBeImage(*bytes)) return nothing();
       found.data = std::move(*bytes);
       found.filename = EditorFiles::pastedFileName(*file);
       return found;
@@ -106,13 +107,12 @@ PasteFinding probe(const Pasteboard& pasteboard, bool ignoreSketchData) {
     if (!available(type)) continue;
     auto bytes = pasteboard.dataForType(type);
     if (!bytes) return nothing();
-    if (std::string_view(type) == PasteboardType::tiff) {
-      auto bitmap = ImageEncoding::decode(*bytes);
-      Data png = bitmap ? ImageEncoding::png(*bitmap) : Data();
-      if (png.empty()) return nothing();
-      bytes = std::move(png);
-    }
     PasteFinding found;
+    if (std::string_view(type) == PasteboardType::tiff) {
+      // Only the header is judged here; the picture is decoded and made PNG away from the main loop.
+      if (!ImageData::checkedBitmap(*bytes)) return nothing();
+      found.convertToPNG = true;
+    }
     found.kind = PasteFinding::Kind::image;
     found.data = std::move(*bytes);
     return found;

@@ -23,7 +23,8 @@ struct PasteFinding {
   enum class Kind { layers, svg, sketch, file, image, text, nothing };
   Kind kind = Kind::nothing;
   std::shared_ptr<const nlohmann::json> layers;  // layers
-  Data data;                              // svg, file and image (TIFF already as PNG)
+  Data data;                              // svg, file and image
+  bool convertToPNG = false;              // image: TIFF, to be stored as PNG once decoded
   std::string sketch;                     // sketch
   std::optional<std::string> filename;    // file: its name without extension
   bool isSVG = false;                     // svg, and a file named .svg in any case

@@ -14,6 +14,7 @@
 #include "ipc/EditorFiles.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "platform/FileSystem.h"
+#include "platform/ImageData.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
 
@@ -44,9 +45,34 @@ std::optional<double> OstrelIPCProcessor::screenScale() {
 
 std::optional<DecodedImage> OstrelIPCProcessor::imageFromData(const Data& data,
                                                              const std::optional<std::string>& originalFilename) {
-  auto decoded = ImageDecoding::imageFromData(data, originalFilename);
-  if (!decoded) RWLog("unable to decode image: " + originalFilename.value_or("(null)"));
-  return decoded;
+  auto decoded = ImageDecoding::decode(data, originalFilename);
+  if (!decoded) {
+    logUndecodable(originalFilename, decoded.error());
+    return std::nullopt;
+  }
+  return std::move(*decoded);
+}
+
+Result<DecodedImage> OstrelIPCProcessor::decodeImage(const Data& data, const std::optional<std::string>& originalFilename,
+                                                     bool convertToPNG) {
+  if (!convertToPNG) return ImageDecoding::decode(data, originalFilename);
+  auto png = ImageData::bitmapAsPNG(data);
+  if (!png) return tl::unexpected(png.error());
+  return ImageDecoding::decode(*png, std::nullopt);
+}
+
+void OstrelIPCProcessor::onPictureWorker(std::function<void()> work) {
+  static GThreadPool* worker = g_thread_pool_new(
+      [](gpointer data, gpointer) {
+        std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
+        (*work)();
+      },
+      nullptr, 1, FALSE, nullptr);
+  g_thread_pool_push(worker, new std::function<void()>(std::move(work)), nullptr);
+}
+
+void OstrelIPCProcessor::logUndecodable(const std::optional<std::string>& originalFilename, const Error& error) {
+  RWLog("unable to decode image: " + originalFilename.value_or("(null)") + " (" + error.message + ")");
 }
 
 void OstrelIPCProcessor::handleDocumentReceivedImage(const nlohmann::json& arguments) {
@@ -72,24 +98,35 @@ void OstrelIPCProcessor::handleDocumentDropIcon(const nlohmann::json& arguments)
 }
 
 void OstrelIPCProcessor::insertImage(const Data& data, const std::optional<std::string>& originalFilename,
-                                     const nlohmann::json& position, bool isSVG) {
+                                     const nlohmann::json& position, bool isSVG, bool convertToPNG) {
   std::string filename = originalFilename.value_or("");
   if (isSVG) {
     insertSVG(data, filename, position);
     return;
   }
-  auto decoded = imageFromData(data, originalFilename);
-  if (!decoded) return;
-  auto document = delegate.lock();
-  if (!document) return;
-  auto stored = document->ostrelDocumentDidReceiveImageData(decoded->bytesToStore);
-  if (!stored) return;
-  ImageSize size = ImageSize::measure(decoded->image, screenScale());
-  send("DocumentInsertImage",
-       {IPCValue::string(*stored), IPCValue::string(filename),
-        sizeObject({{"width", size.width}, {"height", size.height}, {"pixelWidth", size.pixelWidth},
-                    {"pixelHeight", size.pixelHeight}}),
-        IPCValue(position)});
+  std::weak_ptr<bool> alive = lifetime_;
+  // A picture may take long to decode: a worker does it, touching only its own bytes; the
+  // document stores it and the page hears of it on the main loop, while this processor lives.
+  onPictureWorker([this, alive, data, originalFilename, position, convertToPNG] {
+    auto decoded = decodeImage(data, originalFilename, convertToPNG);
+    MainQueue::async([this, alive, originalFilename, position, decoded = std::move(decoded)] {
+      if (!decoded) {
+        logUndecodable(originalFilename, decoded.error());
+        return;
+      }
+      if (alive.expired()) return;
+      auto document = delegate.lock();
+      if (!document) return;
+      auto stored = document->ostrelDocumentDidReceiveImageData(decoded->bytesToStore);
+      if (!stored) return;
+      ImageSize size = ImageSize::measure(decoded->image, screenScale());
+      send("DocumentInsertImage",
+           {IPCValue::string(*stored), IPCValue::string(originalFilename.value_or("")),
+            sizeObject({{"width", size.width}, {"height", size.height}, {"pixelWidth", size.pixelWidth},
+                        {"pixelHeight", size.pixelHeight}}),
+            IPCValue(position)});
+    });
+  });
 }
 
 void OstrelIPCProcessor::insertSVG(const Data& data, const std::string& filename, const nlohmann::json& position) {
@@ -100,7 +137,12 @@ void OstrelIPCProcessor::insertSVG(const Data& data, const std::string& filename
   SVGProcessor::process(data, [this, alive, filename, position](Data optimised) {
     GlobalQueue::async([this, alive, filename, position, optimised = std::move(optimised)] {
       auto prepared = SVGInsertion::prepare(optimised);
-      if (!prepared) return;
+      if (!prepared) {
+        // A drawing of an impossible size is refused aloud; text that is no SVG quietly.
+        if (prepared.error().code != 1)
+          MainQueue::async([message = "unable to insert SVG " + filename + ": " + prepared.error().message] { RWLog(message); });
+        return;
+      }
       MainQueue::async([this, alive, filename, position, prepared = std::move(*prepared)] {
         if (alive.expired()) return;
         send("DocumentInsertSVG", {IPCValue::string(prepared.xml), IPCValue::string(filename),

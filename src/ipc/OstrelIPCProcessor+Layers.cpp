@@ -6,12 +6,14 @@
 #include "canvas/WebViewExtras.h"
 #include "export/ExportFileWriter.h"
 #include "export/HTMLRenderQueue.h"
+#include "export/ImageDecoding.h"
 #include "export/SketchPasteboardPluginParser.h"
 #include "ipc/LayerPaste.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/PasteboardTypes.h"
 #include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
+#include "platform/RunLoop.h"
 
 namespace {
 
@@ -93,22 +95,38 @@ void OstrelIPCProcessor::handleDocumentCopyImagesToPasteboard(const nlohmann::js
   if (names && document) document->ostrelDocumentDidRequestCopyImagesToPasteboard(*names);
 }
 
-std::map<std::string, OstrelIPCProcessor::BitmapInfo> OstrelIPCProcessor::saveSketchPasteboardImages(
-    const std::string& jsonString) {
-  std::map<std::string, BitmapInfo> map;
-  auto parsed = SketchPasteboardPluginParser::shared().parse(jsonString);
-  if (!parsed) return map;
-  for (const auto& [reference, bytes] : parsed->bitmaps) {
-    auto decoded = ImageDecoding::imageFromData(bytes, std::nullopt);
-    if (!decoded) continue;
-    ImageSize size = ImageSize::measure(decoded->image, screenScale());
-    auto document = delegate.lock();
-    if (!document) continue;
-    auto stored = document->ostrelDocumentDidReceiveImageData(decoded->bytesToStore);
-    if (!stored) continue;
-    map[reference] = BitmapInfo{*stored, size.pixelWidth, size.pixelHeight};
+void OstrelIPCProcessor::saveSketchPasteboardImages(const std::string& jsonString,
+                                                    std::function<void(std::map<std::string, BitmapInfo>)> done) {
+  std::vector<std::pair<std::string, Data>> bitmaps;
+  if (auto parsed = SketchPasteboardPluginParser::shared().parse(jsonString)) {
+    for (auto& [reference, bytes] : parsed->bitmaps) {
+      // A payload may hold any number of pictures: a paste stores a bounded few.
+      if (bitmaps.size() == maximumPastedBitmaps) {
+        RWLog("paste: only the first " + std::to_string(maximumPastedBitmaps) + " pictures are kept");
+        break;
+      }
+      bitmaps.emplace_back(reference, std::move(bytes));
+    }
   }
-  return map;
+  std::weak_ptr<bool> alive = lifetime_;
+  onPictureWorker([this, alive, bitmaps = std::move(bitmaps), done = std::move(done)] {
+    std::vector<std::pair<std::string, DecodedImage>> decoded;
+    for (const auto& [reference, bytes] : bitmaps)
+      if (auto image = ImageDecoding::decode(bytes, std::nullopt)) decoded.emplace_back(reference, std::move(*image));
+    MainQueue::async([this, alive, decoded = std::move(decoded), done = std::move(done)] {
+      if (alive.expired()) return;
+      std::map<std::string, BitmapInfo> map;
+      for (const auto& [reference, image] : decoded) {
+        ImageSize size = ImageSize::measure(image.image, screenScale());
+        auto document = delegate.lock();
+        if (!document) continue;
+        auto stored = document->ostrelDocumentDidReceiveImageData(image.bytesToStore);
+        if (!stored) continue;
+        map[reference] = BitmapInfo{*stored, size.pixelWidth, size.pixelHeight};
+      }
+      done(std::move(map));
+    });
+  });
 }
 
 void OstrelIPCProcessor::handleDocumentPaste(const nlohmann::json& arguments) {
@@ -131,14 +149,17 @@ void OstrelIPCProcessor::handleDocumentPaste(const nlohmann::json& arguments) {
     case Kind::svg:
     case Kind::file:
     case Kind::image:
-      insertImage(found.data, found.filename, point, found.isSVG);
+      insertImage(found.data, found.filename, point, found.isSVG, found.convertToPNG);
       send(event);
       break;
     case Kind::sketch: {
-      nlohmann::json bitmaps = nlohmann::json::object();
-      for (const auto& [reference, info] : saveSketchPasteboardImages(found.sketch)) bitmaps[reference] = info;
-      send(event, {std::nullopt, std::nullopt, std::nullopt, IPCValue::string(LayerPaste::escapeLineSeparators(found.sketch)),
-                   IPCValue::string(JsonCoder::dump(bitmaps))});
+      // The answer waits for the pictures, which are decoded away from the main loop.
+      saveSketchPasteboardImages(found.sketch, [this, sketch = found.sketch](std::map<std::string, BitmapInfo> stored) {
+        nlohmann::json bitmaps = nlohmann::json::object();
+        for (const auto& [reference, info] : stored) bitmaps[reference] = info;
+        send(event, {std::nullopt, std::nullopt, std::nullopt, IPCValue::string(LayerPaste::escapeLineSeparators(sketch)),
+                     IPCValue::string(JsonCoder::dump(bitmaps))});
+      });
       break;
     }
     case Kind::text:

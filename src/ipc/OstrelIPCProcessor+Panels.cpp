@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "export/ImageDecoding.h"
 #include "ipc/EditorFiles.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/ProjectFiles.h"
@@ -34,14 +35,12 @@ void OstrelIPCProcessor::runPanel(std::function<void(GtkWindow* window)> panel) 
   });
 }
 
-std::optional<std::string> OstrelIPCProcessor::storeImage(const Data& bytes, const std::optional<std::string>& name) {
-  auto decoded = imageFromData(bytes, name);
-  if (!decoded) return std::nullopt;
+std::optional<std::string> OstrelIPCProcessor::storeImage(const DecodedImage& decoded) {
   auto document = delegate.lock();
   if (!document) return std::nullopt;
-  auto stored = document->ostrelDocumentDidReceiveImageData(decoded->bytesToStore);
+  auto stored = document->ostrelDocumentDidReceiveImageData(decoded.bytesToStore);
   if (!stored || stored->empty()) return std::nullopt;
-  return jsonEncodedImageInfo(decoded->image, screenScale(), *stored);
+  return jsonEncodedImageInfo(decoded.image, screenScale(), *stored);
 }
 
 void OstrelIPCProcessor::handleColorSample(const nlohmann::json&) {
@@ -65,14 +64,25 @@ void OstrelIPCProcessor::handleChooseImageDialog(const nlohmann::json&) {
     options.attachToActiveWindow = false;
     auto chosen = Panels::shared().runOpenPanel(options, window);
     if (alive.expired()) return;
-    auto infos = nlohmann::json::array();
-    for (const auto& file : chosen) {
-      auto bytes = EditorFiles::readRegularFile(file, EditorFiles::maximumImageBytes);
-      if (!bytes) continue;
-      // Judged by content alone: a WebP is found by its bytes.
-      if (auto info = storeImage(*bytes, std::nullopt)) infos.push_back(*info);
-    }
-    send("ChooseImageDialog", {IPCValue(infos)});
+    // The files are read and decoded on a worker, then stored in panel order on the main loop.
+    onPictureWorker([this, alive, chosen] {
+      std::vector<Result<DecodedImage>> decoded;
+      for (const auto& file : chosen) {
+        auto bytes = EditorFiles::readRegularFile(file, EditorFiles::maximumImageBytes);
+        if (!bytes) continue;
+        // Judged by content alone: a WebP is found by its bytes.
+        decoded.push_back(decodeImage(*bytes, std::nullopt));
+      }
+      MainQueue::async([this, alive, decoded = std::move(decoded)] {
+        if (alive.expired()) return;
+        auto infos = nlohmann::json::array();
+        for (const auto& image : decoded) {
+          if (!image) logUndecodable(std::nullopt, image.error());
+          else if (auto info = storeImage(*image)) infos.push_back(*info);
+        }
+        send("ChooseImageDialog", {IPCValue(infos)});
+      });
+    });
   });
 }
 
@@ -90,7 +100,8 @@ void OstrelIPCProcessor::handleChooseMetadataImageDialog(const nlohmann::json& a
     auto chosen = Panels::shared().runOpenPanel(options, window);
     if (alive.expired() || chosen.empty()) return;
     auto bytes = EditorFiles::readRegularFile(chosen.front(), EditorFiles::maximumImageBytes);
-    if (!bytes || !imageFromData(*bytes, std::nullopt)) return;
+    // Only its header is read: the file is copied as it is.
+    if (!bytes || !ImageDecoding::mayBeImage(*bytes)) return;
     auto document = delegate.lock();
     if (!document || target.empty()) return;
     auto project = document->projectPath();
@@ -130,7 +141,7 @@ void OstrelIPCProcessor::handleChooseFileDialog(const nlohmann::json& arguments)
 }
 
 void OstrelIPCProcessor::handleChooseImageDialogDrop(const nlohmann::json& arguments) {
-  auto infos = nlohmann::json::array();
+  std::vector<std::pair<std::string, Data>> files;
   if (!delegate.expired() && arguments.is_array()) {
     for (const auto& item : arguments) {
       if (!item.is_object()) continue;
@@ -140,10 +151,24 @@ void OstrelIPCProcessor::handleChooseImageDialogDrop(const nlohmann::json& argum
                                     : std::nullopt);
       auto name = item.find("originalFilename");
       if (!file || name == item.end() || !name->is_string() || file->isSVG) continue;
-      if (auto info = storeImage(file->data, name->get<std::string>())) infos.push_back(*info);
+      files.emplace_back(name->get<std::string>(), std::move(file->data));
     }
   }
-  send("ChooseImageDialogDrop", {IPCValue(infos)});
+  std::weak_ptr<bool> alive = lifetime_;
+  // Decoded on a worker, stored in the page's order on the main loop.
+  onPictureWorker([this, alive, files = std::move(files)] {
+    std::vector<std::pair<std::string, Result<DecodedImage>>> decoded;
+    for (const auto& [name, bytes] : files) decoded.emplace_back(name, decodeImage(bytes, name));
+    MainQueue::async([this, alive, decoded = std::move(decoded)] {
+      if (alive.expired()) return;
+      auto infos = nlohmann::json::array();
+      for (const auto& [name, image] : decoded) {
+        if (!image) logUndecodable(name, image.error());
+        else if (auto info = storeImage(*image)) infos.push_back(*info);
+      }
+      send("ChooseImageDialogDrop", {IPCValue(infos)});
+    });
+  });
 }
 
 void OstrelIPCProcessor::handleShowSaveDialog(const nlohmann::json& arguments) {

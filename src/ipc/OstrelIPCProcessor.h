@@ -76,12 +76,21 @@ class OstrelIPCProcessor : public IPCProcessor {
   // Images.
   void handleDocumentReceivedImage(const nlohmann::json& arguments);
   void handleDocumentDropIcon(const nlohmann::json& arguments);
-  // A bitmap is stored and announced at once; an SVG is announced once it is optimised.
+  // A bitmap is decoded on a worker, then stored and announced from the main loop; an SVG is
+  // announced once it is optimised. `convertToPNG` stores the bitmap as PNG (pasted TIFF).
   void insertImage(const Data& data, const std::optional<std::string>& originalFilename,
-                   const nlohmann::json& position, bool isSVG);
+                   const nlohmann::json& position, bool isSVG, bool convertToPNG = false);
   void insertSVG(const Data& data, const std::string& filename, const nlohmann::json& position);
-  // Logs "unable to decode image: " and the name when the bytes are no image.
+  // Logs "unable to decode image: " and the name when the bytes are no image. Main thread.
   static std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename);
+  // Decodes on the calling thread, a worker: may take long. The failure says why.
+  static Result<DecodedImage> decodeImage(const Data& data, const std::optional<std::string>& originalFilename,
+                                          bool convertToPNG = false);
+  // Runs `work` on the one worker that decodes pictures, in the order given: pictures are
+  // announced in the order they came, and one large picture at a time is in memory.
+  static void onPictureWorker(std::function<void()> work);
+  // "unable to decode image: ", the name and why. Main thread.
+  static void logUndecodable(const std::optional<std::string>& originalFilename, const Error& error);
   static std::optional<double> screenScale();
   // Packages.
   void handlePackageAdd(const nlohmann::json& arguments);
@@ -97,13 +106,15 @@ class OstrelIPCProcessor : public IPCProcessor {
   void handleShowPathInFileViewer(const nlohmann::json& arguments);
   // Runs `panel` on the main loop after this request, with the document's window or none.
   void runPanel(std::function<void(GtkWindow* window)> panel);
-  // Decodes and stores an image; its ImageInfo JSON text, none when it is no image or not stored.
-  std::optional<std::string> storeImage(const Data& bytes, const std::optional<std::string>& name);
+  // Stores a decoded image; its ImageInfo JSON text, none when it is not stored.
+  std::optional<std::string> storeImage(const DecodedImage& decoded);
   // Layers.
   void handleDocumentCopy(const nlohmann::json& arguments);
   void handleDocumentPaste(const nlohmann::json& arguments);
   void handleDocumentCopyImagesToPasteboard(const nlohmann::json& arguments);
  public:
+  // The most bitmaps one paste of the other tool's layers stores.
+  static constexpr std::size_t maximumPastedBitmaps = 256;
   // A bitmap pasted from the other design tool, as the document stored it.
   struct BitmapInfo {
     std::string filename;
@@ -112,8 +123,10 @@ class OstrelIPCProcessor : public IPCProcessor {
   };
 
  private:
-  // Stores the pasted tool's bitmaps; their reference → what was stored.
-  std::map<std::string, BitmapInfo> saveSketchPasteboardImages(const std::string& jsonString);
+  // Stores the pasted tool's bitmaps, decoded on a worker; `done` gets, on the main loop while
+  // this processor lives, their reference → what was stored.
+  void saveSketchPasteboardImages(const std::string& jsonString,
+                                  std::function<void(std::map<std::string, BitmapInfo>)> done);
   // Exports.
   void handleExportHTML(const nlohmann::json& arguments);
   void handleExportToPasteboard(const nlohmann::json& arguments);

@@ -4,6 +4,7 @@
 #include <webp/decode.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "platform/GObjectPtr.h"
@@ -27,33 +28,69 @@ bool isPDF(const Data& bytes) { return startsWith(bytes, "%PDF-"); }
 bool isPostScript(const Data& bytes) { return startsWith(bytes, "%!PS") || startsWith(bytes, "\xC5\xD0\xD3\xC6"); }
 
 std::optional<PixelSize> bitmapSize(const Data& bytes) {
-  if (bytes.empty()) return std::nullopt;
-  if (isWebP(bytes)) {
-    int width = 0, height = 0;
-    if (!WebPGetInfo(bytes.data(), bytes.size(), &width, &height) || width <= 0 || height <= 0) return std::nullopt;
-    return PixelSize{width, height};
+  auto header = ImageHeader::read(bytes);
+  if (!header || header->width > INT_MAX || header->height > INT_MAX) return std::nullopt;
+  return PixelSize{int(header->width), int(header->height)};
+}
+
+Result<ImageHeader::Facts> checkedBitmap(const Data& bytes) {
+  auto header = ImageHeader::read(bytes);
+  if (!header) return fail(ErrorDomain, notAnImage, "The data is not a picture that can be read");
+  if (header->decodedPixels() > maximumPixels) {
+    std::string size = std::to_string(header->width) + " × " + std::to_string(header->height) + " pixels";
+    if (header->frames > 1) size = std::to_string(header->frames) + " frames of " + size;
+    return fail(ErrorDomain, tooLarge,
+                "The picture is too large: " + size + ", more than the " +
+                    std::to_string(static_cast<long long>(maximumPixels) / (1024 * 1024)) + " megapixels a picture may have");
   }
-  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
-  std::optional<PixelSize> size;
-  auto prepared = +[](GdkPixbufLoader*, int w, int h, gpointer data) {
-    *static_cast<std::optional<PixelSize>*>(data) = PixelSize{w, h};
-  };
-  g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(prepared), &size);
-  // The header is enough: feed the bytes until the decoder knows the size, then stop.
-  constexpr std::size_t chunk = 64 * 1024;
-  for (std::size_t at = 0; at < bytes.size() && !size; at += chunk) {
-    std::size_t length = std::min(chunk, bytes.size() - at);
-    if (!gdk_pixbuf_loader_write(loader.get(), bytes.data() + at, length, nullptr)) break;
+  return *header;
+}
+
+Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes) {
+  auto header = checkedBitmap(bytes);
+  if (!header) return tl::unexpected(header.error());
+  auto undecodable = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not decode"); };
+  if (header->format == ImageHeader::Format::webp) {
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_animation ||
+        features.width <= 0 || features.height <= 0 || double(features.width) * features.height > maximumPixels)
+      return undecodable();
+    bool alpha = features.has_alpha;
+    GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, features.width, features.height));
+    if (!pixbuf) return undecodable();
+    auto into = alpha ? WebPDecodeRGBAInto : WebPDecodeRGBInto;
+    if (!into(bytes.data(), bytes.size(), gdk_pixbuf_get_pixels(pixbuf.get()), gdk_pixbuf_get_byte_length(pixbuf.get()),
+              gdk_pixbuf_get_rowstride(pixbuf.get())))
+      return undecodable();
+    return pixbuf;
   }
-  gdk_pixbuf_loader_close(loader.get(), nullptr);  // a decode stopped early ends in an error
-  if (size && (size->width <= 0 || size->height <= 0)) return std::nullopt;
-  return size;
+  // The decoder of the format the header names, never one guessed from the bytes: an SVG or
+  // another drawing never reaches a rasteriser this way.
+  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(ImageHeader::loaderName(header->format), nullptr));
+  if (!loader) return undecodable();
+  bool ok = gdk_pixbuf_loader_write(loader.get(), bytes.data(), bytes.size(), nullptr);
+  ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
+  GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader.get()) : nullptr;
+  if (!pixbuf) return undecodable();
+  return GObjectPtr<GdkPixbuf>::retain(pixbuf);
+}
+
+Result<Data> bitmapAsPNG(const Data& bytes) {
+  auto pixbuf = decodeBitmap(bytes);
+  if (!pixbuf) return tl::unexpected(pixbuf.error());
+  gchar* buffer = nullptr;
+  gsize length = 0;
+  if (!gdk_pixbuf_save_to_buffer(pixbuf->get(), &buffer, &length, "png", nullptr, nullptr))
+    return fail(ErrorDomain, notAnImage, "The picture could not be written as PNG");
+  Data png(reinterpret_cast<const std::uint8_t*>(buffer), reinterpret_cast<const std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  return png;
 }
 
 Result<Data> storableImage(const Data& bytes) {
   if (isPDF(bytes)) return rasterisePDF(bytes);
   if (isPostScript(bytes)) return rasterisePostScript(bytes);
-  if (!bitmapSize(bytes)) return fail(ErrorDomain, notAnImage, "The data is not an image");
+  if (auto header = checkedBitmap(bytes); !header) return tl::unexpected(header.error());
   return bytes;
 }
 

@@ -9,11 +9,15 @@
 
 #include "platform/Data.h"
 #include "platform/Error.h"
+#include "platform/GObjectPtr.h"
+#include "platform/ImageHeader.h"
+
+typedef struct _GdkPixbuf GdkPixbuf;
 
 namespace ImageData {
 
 inline constexpr const char* ErrorDomain = "com.korvel.imagedata";
-enum ErrorCode : long { notAnImage = 1, notRasterised = 2 };
+enum ErrorCode : long { notAnImage = 1, notRasterised = 2, tooLarge = 3 };
 
 // "RIFF", a length, "WEBP".
 bool isWebP(const Data& bytes);
@@ -31,9 +35,21 @@ struct PixelSize {
   int height = 0;
   bool operator==(const PixelSize&) const = default;
 };
-// The pixel size a bitmap's header gives, through libwebp for WebP and the general decoder for
-// the rest; none for bytes that no decoder recognises. Reads headers only.
+// The pixel size a bitmap's header gives; none for bytes that are no bitmap we decode. Reads
+// the header only.
 std::optional<PixelSize> bitmapSize(const Data& bytes);
+
+// The header of a bitmap that may be decoded: fails with notAnImage for bytes that are no bitmap
+// we decode (SVG and other drawings included), with tooLarge when a full decode would make more
+// than maximumPixels. Decodes nothing.
+Result<ImageHeader::Facts> checkedBitmap(const Data& bytes);
+
+// The whole picture, by the decoder of the format its header names and only once the header
+// has passed checkedBitmap; the first frame of an animation. WebP through libwebp.
+// An opaque WebP decodes without an alpha channel.
+Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes);
+// decodeBitmap's picture as PNG, without an alpha channel when the picture has none.
+Result<Data> bitmapAsPNG(const Data& bytes);
 
 // Drawings become PNG in a confined child process (ConfinedTool): private empty folder, bounded
 // memory, stopped and failed after `timeout`. Any thread; they block the caller for up to the
@@ -46,7 +62,8 @@ Result<Data> rasterisePostScript(const Data& postScript,
                                  std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
 
 // What an image store keeps: a bitmap unchanged, PDF and PostScript as PNG; fails with
-// notAnImage for anything else (text, empty data, truncated headers).
+// notAnImage for anything else (text, empty data, truncated headers, SVG) and with tooLarge for
+// a bitmap beyond the pixel bound.
 Result<Data> storableImage(const Data& bytes);
 
 }  // namespace ImageData

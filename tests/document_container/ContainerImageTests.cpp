@@ -4,6 +4,7 @@
 
 #include "ContainerTestSupport.h"
 #include "document/storage/KXDocumentError.h"
+#include "support/HostilePictures.h"
 
 using namespace containertest;
 
@@ -146,4 +147,33 @@ TEST(ContainerImages, ReducedCopiesReplaceLinksWhereASmallerPictureIsCalledFor) 
   EXPECT_EQ((*head)[0], 0xFF);  // a JPEG source gives JPEG copies
   EXPECT_TRUE(std::filesystem::is_symlink(cache / "1024" / small));
   EXPECT_TRUE(std::filesystem::is_symlink(cache / "2048" / small));
+}
+
+TEST(ContainerImages, OpeningADocumentDecodesNoHostilePicture) {
+  // Pictures of someone else's document: a PNG header promising 60000 × 60000 pixels, and an
+  // SVG under a picture's name, which a guessing decoder would draw.
+  Data bomb = testenv::pngHeader(60000, 60000);
+  std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="4000" height="3000"><rect width="4000" height="3000"/></svg>)";
+  Data good = imageBytes(4000, 3000, "png");
+  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
+                              {"design/images/bomb.png", std::string(bomb.begin(), bomb.end())},
+                              {"design/images/drawing.png", svg},
+                              {"design/images/good.png", std::string(good.begin(), good.end())}});
+  auto archive = openZip(file);
+  auto c = *KXDocumentContainer::create(archive->uuid(), file);
+  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto cache = c->projectDirectory() / ".cache/images";
+  // The good picture's reduced copy marks the end of the work: one worker makes them in turn.
+  ASSERT_TRUE(waitForFile(cache / "512" / "good.png"));
+  std::string log;
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    log = stringFromData(fs::readFile(c->uuidDirectory() / KXDocumentContainer::nameForProjectLog).value_or(Data()));
+    return log.find("bomb.png") != std::string::npos;
+  }, 20));
+  EXPECT_NE(log.find("Couldn't make reduced copies of bomb.png: The picture is too large: 60000 × 60000 pixels"),
+            std::string::npos)
+      << log;
+  for (const char* name : {"bomb.png", "drawing.png"})
+    for (const char* size : {"512", "1024", "2048"})
+      EXPECT_TRUE(std::filesystem::is_symlink(cache / size / name)) << size << "/" << name << " stays a link";
 }

@@ -9,6 +9,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
+#include "support/HostilePictures.h"
 #include "support/TestEnvironment.h"
 
 using namespace ipctest;
@@ -60,6 +61,8 @@ TEST(ImageInsertion, BitmapsAreStoredThenAnnouncedWithTheirSizeAndPosition) {
   h.request("DocumentReceivedImage", received(dataURL("image/png", webp(20, 10)), point, "photo.png"));
   h.request("DocumentReceivedImage", received(dataURL("image/webp", webp(21, 11)), point, "photo.webp"));
   h.request("DocumentReceivedImage", received(dataURL("image/png", png(4, 4)), point, "photo.WEBP"));
+  EXPECT_TRUE(h.events.empty()) << "pictures are decoded away from the main loop";
+  ASSERT_TRUE(waitForEvents(h, 5));
   ASSERT_EQ(h.events.size(), 5u);
   EXPECT_EQ(h.events[0].name, "DocumentInsertImage");
   EXPECT_EQ(h.events[0].arguments, nlohmann::json::array({"image-1", "a.png", size(40, 30), point}));
@@ -85,13 +88,18 @@ TEST(ImageInsertion, WhatIsNoImageOrLacksAKeyInsertsNothing) {
   h.request("DocumentReceivedImage", received(dataURL("image/png", dataFromString("abc")), 1, "abc.png"));
   h.request("DocumentReceivedImage", received(dataURL("image/png", png(4, 4)), 1, "png-named.webp"));
   h.request("DocumentReceivedImage", "[1, 2]");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return log.lines.size() >= 2; }, 60));
   EXPECT_TRUE(h.events.empty());
   EXPECT_TRUE(h.document->storedImages.empty());
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"unable to decode image: abc.png", "unable to decode image: png-named.webp"}));
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[0].rfind("unable to decode image: abc.png (", 0), 0u) << log.lines[0];
+  EXPECT_EQ(log.lines[1].rfind("unable to decode image: png-named.webp (", 0), 0u) << log.lines[1];
 
-  // A document that stores nothing gets no event either.
+  // A document that stores nothing gets no event either; the last request marks the end.
   h.document->storesImages = false;
   h.request("DocumentReceivedImage", received(good, 1, "a.png"));
+  h.request("DocumentReceivedImage", received(dataURL("image/png", dataFromString("x")), 1, "end"));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return log.lines.size() >= 3; }, 60));
   h.document.reset();
   h.request("DocumentReceivedImage", received(good, 1, "a.png"));
   EXPECT_TRUE(h.events.empty());
@@ -147,4 +155,50 @@ TEST(ImageInsertion, IconsAreReadOnlyFromInsideTheEditorsFolder) {
   ASSERT_EQ(h.events.size(), 1u);
   EXPECT_EQ(h.events[0].arguments[2], (nlohmann::json{{"width", 3.0}, {"height", 4.0}}));
   EXPECT_EQ(h.events[0].arguments[3], 2);
+}
+
+TEST(ImageInsertion, HostilePicturesAreRefusedAloudAndNothingIsStored) {
+  Harness h;
+  h.document->storesImages = true;
+  LogCapture log;
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* why;
+  };
+  Data svg = dataFromString(R"(<svg xmlns="http://www.w3.org/2000/svg" width="60000" height="60000"><rect width="60000" height="60000"/></svg>)");
+  const Case cases[] = {
+      {"bomb.png", dataURL("image/png", testenv::pngHeader(60000, 60000)), "60000 × 60000"},
+      {"bomb.jpg", dataURL("image/jpeg", testenv::jpegHeader(65000, 65000)), "65000 × 65000"},
+      {"bomb.tiff", dataURL("image/tiff", testenv::tiffHeader(40000, 30000)), "40000 × 30000"},
+      {"drawing.png", dataURL("image/png", svg), "not a picture"},
+  };
+  for (const auto& c : cases) h.request("DocumentReceivedImage", received(c.file, 1, c.name));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return log.lines.size() >= std::size(cases); }, 60));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(log.lines[i].rfind(std::string("unable to decode image: ") + cases[i].name, 0), 0u) << log.lines[i];
+    EXPECT_NE(log.lines[i].find(cases[i].why), std::string::npos) << log.lines[i];
+  }
+  EXPECT_TRUE(h.events.empty());
+  EXPECT_TRUE(h.document->storedImages.empty());
+}
+
+TEST(ImageInsertion, APictureAt144PerInchIsAnnouncedAtHalfItsPixelsInPoints) {
+  Harness h;
+  h.document->storesImages = true;
+  h.request("DocumentReceivedImage", received(dataURL("image/png", testenv::withDensity(png(200, 100), 5669)), 1, "dense.png"));
+  ASSERT_TRUE(waitForEvents(h, 1));
+  auto announced = h.events[0].arguments[2];
+  EXPECT_NEAR(announced["width"].get<double>(), 100.0, 0.01);
+  EXPECT_NEAR(announced["height"].get<double>(), 50.0, 0.01);
+}
+
+TEST(ImageInsertion, SVGOfAnImpossibleSizeIsRefusedAloud) {
+  Harness h;
+  LogCapture log;
+  h.request("DocumentReceivedImage",
+            received(dataURL("image/svg+xml", dataFromString(R"(<svg width="1e300" height="-1e308"/>)")), 1, "huge.svg"));
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !log.lines.empty(); }, 60));
+  EXPECT_EQ(log.lines[0].rfind("unable to insert SVG huge.svg: ", 0), 0u) << log.lines[0];
+  EXPECT_TRUE(h.events.empty());
 }

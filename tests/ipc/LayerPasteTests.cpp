@@ -11,6 +11,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
+#include "support/HostilePictures.h"
 #include "support/TestEnvironment.h"
 
 using namespace ipctest;
@@ -46,6 +47,8 @@ TEST(LayerPaste, ProbesInTheirFixedOrder) {
   ASSERT_TRUE(fs::writeAtomically(picture, png(3, 3)));
   auto drawing = folder / "Drawing.SVG";
   ASSERT_TRUE(fs::writeAtomically(drawing, std::string_view("<svg/>")));
+  auto bomb = folder / "bomb.png";
+  ASSERT_TRUE(fs::writeAtomically(bomb, testenv::pngHeader(60000, 60000)));
   auto text = folder / "notes.txt";
   ASSERT_TRUE(fs::writeAtomically(text, std::string_view("hello")));
   const std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg"/>)";
@@ -71,6 +74,10 @@ TEST(LayerPaste, ProbesInTheirFixedOrder) {
       {"no file URI gives way", {item(file, "https://example.com/a.png\r\n"), item(plain, "x")}, false, Kind::text},
       {"PNG before TIFF", {{PasteboardType::tiff, ImageEncoding::tiff(*Bitmap::make(5, 5))}, {PasteboardType::png, png(2, 2)}},
        false, Kind::image},
+      {"a file whose header promises too many pixels ends it", {item(file, uriOf(bomb)), item(plain, "x")}, false,
+       Kind::nothing},
+      {"TIFF data that promises too many pixels ends it",
+       {{PasteboardType::tiff, testenv::jpegHeader(65000, 65000)}, item(plain, "x")}, false, Kind::nothing},
       {"text with its HTML", {item(plain, "hi"), item(html, "<b>hi</b>")}, false, Kind::text},
       {"HTML alone is nothing", {item(html, "<b>hi</b>")}, false, Kind::nothing},
       {"empty", {}, false, Kind::nothing},
@@ -88,7 +95,7 @@ TEST(LayerPaste, ProbesInTheirFixedOrder) {
   offer({{PasteboardType::tiff, ImageEncoding::tiff(*Bitmap::make(5, 4))}});
   found = LayerPaste::probe(Pasteboard::general(), false);
   ASSERT_EQ(int(found.kind), int(Kind::image));
-  EXPECT_EQ(found.data[1], 'P');  // stored as PNG
+  EXPECT_TRUE(found.convertToPNG) << "stored as PNG once decoded";
   offer({item(plain, "hi"), item(html, "<b>hi</b>")});
   found = LayerPaste::probe(Pasteboard::general(), false);
   EXPECT_EQ(found.plain, "hi");
@@ -115,18 +122,19 @@ TEST(LayerPaste, ThePageGetsExactlyOneAnswerOfTheRightForm) {
   h.request("DocumentPaste", R"({"point": 1})");
   offer({{PasteboardType::png, png(7, 6)}});
   h.request("DocumentPaste", R"({"point": {"x": 3}})");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return h.events.size() >= 6; }, 60));
   ASSERT_EQ(h.events.size(), 6u);
   EXPECT_EQ(h.events[0].arguments, nlohmann::json::array());
   EXPECT_EQ(h.events[1].arguments, nlohmann::json::parse(R"([[{"id": "a"}], null, null])"));
   EXPECT_EQ(h.document->calls, std::vector<std::string>{"pasteImages"});
   EXPECT_EQ(h.events[2].arguments, nlohmann::json::parse(R"([null, "plain", "<i>plain</i>"])"));
   EXPECT_EQ(h.events[3].arguments, nlohmann::json::parse("[null, null, null]"));
-  // A native insertion: the image's event, then the empty answer.
-  EXPECT_EQ(h.events[4].name, "DocumentInsertImage");
-  EXPECT_EQ(h.events[4].arguments[2]["pixelWidth"], 7);
-  EXPECT_EQ(h.events[4].arguments[3], nlohmann::json::parse(R"({"x": 3})"));
-  EXPECT_EQ(h.events[5].name, "DocumentPaste");
-  EXPECT_EQ(h.events[5].arguments, nlohmann::json::array());
+  // A native insertion: the empty answer, then the image's event once the picture is decoded.
+  EXPECT_EQ(h.events[4].name, "DocumentPaste");
+  EXPECT_EQ(h.events[4].arguments, nlohmann::json::array());
+  EXPECT_EQ(h.events[5].name, "DocumentInsertImage");
+  EXPECT_EQ(h.events[5].arguments[2]["pixelWidth"], 7);
+  EXPECT_EQ(h.events[5].arguments[3], nlohmann::json::parse(R"({"x": 3})"));
 }
 
 TEST(LayerPaste, SketchLayersArriveEscapedWithTheirStoredBitmaps) {
@@ -140,6 +148,7 @@ TEST(LayerPaste, SketchLayersArriveEscapedWithTheirStoredBitmaps) {
   h.request("DocumentPaste", R"({"point": 0})");
   offer({item(PasteboardType::sketchPasteboard, "{broken")});
   h.request("DocumentPaste", R"({"point": 0})");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return h.events.size() >= 2; }, 60));
   ASSERT_EQ(h.events.size(), 2u);
   auto& first = h.events[0].arguments;
   ASSERT_EQ(first.size(), 5u);
@@ -147,6 +156,35 @@ TEST(LayerPaste, SketchLayersArriveEscapedWithTheirStoredBitmaps) {
   EXPECT_EQ(nlohmann::json::parse(first[4].get<std::string>()),
             nlohmann::json::parse(R"({"images/one": {"filename": "image-1", "pixelWidth": 4, "pixelHeight": 3}})"));
   EXPECT_EQ(h.events[1].arguments[4], "{}");
+}
+
+TEST(LayerPaste, APasteStoresABoundedNumberOfBitmapsAndNoHostileOne) {
+  Harness h;
+  h.document->storesImages = true;
+  LogCapture log;
+  auto bitmapLayer = [](int i, const Data& bytes) {
+    return R"({"_class": "bitmap", "do_objectID": "b)" + std::to_string(i) +
+           R"(", "frame": {"_class": "rect", "x": 0, "y": 0, "width": 1, "height": 1, "constrainProportions": false},
+      "image": {"_class": "MSJSONOriginalDataReference", "_ref": "images/)" + std::to_string(i) +
+           R"(", "data": {"_data": ")" + crypto::base64Encode(bytes) + R"("}}})";
+  };
+  std::string layers;
+  const int count = int(OstrelIPCProcessor::maximumPastedBitmaps) + 44;
+  for (int i = 0; i < count; ++i) layers += (i ? "," : "") + bitmapLayer(i, i == 0 ? testenv::pngHeader(60000, 60000) : png(1, 1));
+  offer({item(PasteboardType::sketchPasteboard, R"({"version": "1", "layers": [)" + layers + R"(], "metadata": {}})")});
+  h.request("DocumentPaste", R"({"point": 0})");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !h.events.empty(); }, 60));
+  auto stored = nlohmann::json::parse(h.events[0].arguments[4].get<std::string>());
+  EXPECT_EQ(stored.size(), OstrelIPCProcessor::maximumPastedBitmaps - 1) << "the bomb is left out";
+  EXPECT_FALSE(stored.contains("images/0"));
+  EXPECT_EQ(h.document->storedImages.size(), OstrelIPCProcessor::maximumPastedBitmaps - 1);
+
+  // A JPEG that promises 65000 × 65000 pixels, offered as TIFF, is not decoded.
+  h.events.clear();
+  offer({{PasteboardType::tiff, testenv::jpegHeader(65000, 65000)}});
+  h.request("DocumentPaste", R"({"point": 0})");
+  ASSERT_EQ(h.events.size(), 1u);
+  EXPECT_EQ(h.events[0].arguments, nlohmann::json::parse("[null, null, null]"));
 }
 
 TEST(LayerCopy, CopiesLayersAndImagesOnlyWhenTheRequestIsWhole) {

@@ -208,12 +208,14 @@ TEST(Panels, DroppedImagesAreStoredInOrderWithoutSVG) {
        {{"file", url("image/webp", WebP::encode(*Bitmap::make(6, 5), 1.0f))}, {"originalFilename", "c.webp"}},
        {{"file", url("image/png", ImageEncoding::png(*Bitmap::make(3, 3)))}}});
   h.request("ChooseImageDialogDrop", items);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !h.events.empty(); }, 30));
   ASSERT_EQ(h.events.size(), 1u);
   auto list = h.events[0].arguments[0];
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(nlohmann::json::parse(list[1].get<std::string>())["imageSize"]["pixelHeight"], 5);
   h.document.reset();
   h.request("ChooseImageDialogDrop", items);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return h.events.size() >= 2; }, 30));
   EXPECT_EQ(h.events[1].arguments, nlohmann::json::parse("[[]]"));
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "IPCTestSupport.h"
+#include "platform/RunLoop.h"
 #include "canvas/WebViewExtras.h"
 
 using namespace ipctest;
@@ -110,6 +111,7 @@ TEST(RequestDispatch, ImageLayerAndPanelRequestsAreHandledNotLogged) {
   h.request("DocumentPaste", R"({"outputs": []})");
   h.request("ShowPathInFileViewer", R"("relative/path")");
   h.request("ChooseImageDialogDrop", R"("not a list")");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return h.events.size() >= 2; }, 30));
   EXPECT_TRUE(log.lines.empty());
   ASSERT_EQ(h.events.size(), 2u);
   EXPECT_EQ(h.events[0].name, "DocumentPaste");

@@ -56,6 +56,9 @@ std::string KXDocumentContainer::contentName(const Data& sha1Digest) {
 
 namespace {
 
+// No picture file a design holds is larger; a larger one gets no reduced copies.
+constexpr std::uintmax_t maximumCachedImageBytes = std::uintmax_t(256) << 20;
+
 // Reduced copies are made a few at a time, however many images a read finds.
 GThreadPool* scalingPool() {
   static GThreadPool* pool = g_thread_pool_new(
@@ -219,15 +222,20 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
   auto self = shared_from_this();
   auto work = new std::function<void()>([self, source, missing] {
     GError* error = nullptr;
-    GObjectPtr<GdkPixbuf> image(gdk_pixbuf_new_from_file(source.c_str(), &error));
-    g_clear_error(&error);
-    if (!image) return;
-    GObjectPtr<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(image.get()));
+    // The stored file may come from anyone's document: it is read inside the images folder and
+    // bounded by its header before a pixel is decoded.
+    auto bytes = fs::readFileInside(source.parent_path(), source.filename(), maximumCachedImageBytes);
+    if (!bytes) return;
+    auto image = ImageData::decodeBitmap(*bytes);
+    if (!image) {
+      if (image.error().code == ImageData::tooLarge)
+        self->log("Couldn't make reduced copies of " + source.filename().string() + ": " + image.error().message);
+      return;
+    }
+    GObjectPtr<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(image->get()));
     int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
     if (pw < 1 || ph < 1) return;
-    std::uint8_t head[3] = {};
-    UniqueFd file(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    bool jpeg = file && ::pread(file.get(), head, sizeof head, 0) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+    bool jpeg = startsWith(*bytes, {0xFF, 0xD8, 0xFF});
     for (const auto& [size, url] : missing) {
       double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
       if (scale >= 1.0) continue;  // the link to the full image serves this size

@@ -1,0 +1,352 @@
+#include "platform/ImageHeader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+namespace ImageHeader {
+
+namespace {
+
+// Reads within its bytes only; a read past the end leaves `ok` false and gives zeros.
+class Reader {
+ public:
+  explicit Reader(std::span<const std::uint8_t> bytes, bool littleEndian = false) : bytes_(bytes), little_(littleEndian) {}
+
+  bool ok = true;
+  std::size_t position() const { return at_; }
+  std::size_t size() const { return bytes_.size(); }
+  std::size_t left() const { return at_ <= bytes_.size() ? bytes_.size() - at_ : 0; }
+  void seek(std::size_t to) {
+    if (to > bytes_.size()) ok = false;
+    at_ = to > bytes_.size() ? bytes_.size() : to;
+  }
+  void skip(std::size_t n) {
+    if (n > left()) ok = false;
+    at_ += n > left() ? left() : n;
+  }
+  bool has(std::string_view magic) const {
+    return left() >= magic.size() && std::memcmp(bytes_.data() + at_, magic.data(), magic.size()) == 0;
+  }
+  std::uint32_t u8() { return number(1); }
+  std::uint32_t u16() { return number(2); }
+  std::uint32_t u24() { return number(3); }
+  std::uint32_t u32() { return number(4); }
+  std::span<const std::uint8_t> take(std::size_t n) {
+    if (n > left()) {
+      ok = false;
+      at_ = bytes_.size();
+      return {};
+    }
+    auto out = bytes_.subspan(at_, n);
+    at_ += n;
+    return out;
+  }
+
+ private:
+  std::uint32_t number(int count) {
+    if (left() < std::size_t(count)) {
+      ok = false;
+      at_ = bytes_.size();
+      return 0;
+    }
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i) {
+      std::uint32_t byte = bytes_[at_ + i];
+      value |= little_ ? byte << (8 * i) : byte << (8 * (count - 1 - i));
+    }
+    at_ += count;
+    return value;
+  }
+
+  std::span<const std::uint8_t> bytes_;
+  bool little_;
+  std::size_t at_ = 0;
+};
+
+// A density is kept only when it is one a picture could have been made for.
+void setDensity(Facts& facts, double x, double y) {
+  auto usable = [](double d) { return std::isfinite(d) && d >= 1.0 && d <= 100000.0; };
+  if (!usable(x) || !usable(y)) return;
+  facts.densityX = x;
+  facts.densityY = y;
+}
+
+constexpr double inchesPerMetre = 1.0 / 0.0254;
+
+// TIFF's first directory (also the body of EXIF): the size and the resolution tags.
+struct TiffFacts {
+  std::uint32_t width = 0, height = 0;
+  double resolutionX = 0, resolutionY = 0;
+  std::uint32_t unit = 2;  // inches unless told otherwise
+};
+
+std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
+  bool little;
+  if (bytes.size() >= 4 && std::memcmp(bytes.data(), "II*\0", 4) == 0) little = true;
+  else if (bytes.size() >= 4 && std::memcmp(bytes.data(), "MM\0*", 4) == 0) little = false;
+  else return std::nullopt;
+  Reader r(bytes, little);
+  r.skip(4);
+  r.seek(r.u32());
+  std::uint32_t count = r.u16();
+  if (!r.ok || count > r.left() / 12) return std::nullopt;
+  TiffFacts facts;
+  auto rational = [&](std::uint32_t offset) {
+    Reader v(bytes, little);
+    v.seek(offset);
+    double numerator = v.u32(), denominator = v.u32();
+    return v.ok && denominator > 0 ? numerator / denominator : 0.0;
+  };
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t tag = r.u16(), type = r.u16();
+    r.skip(4);  // count: the tags read here hold one value
+    std::size_t valueAt = r.position();
+    std::uint32_t value = type == 3 ? r.u16() : r.u32();  // SHORT sits in the first two bytes
+    r.seek(valueAt + 4);
+    if (!r.ok) return std::nullopt;
+    if ((tag == 256 || tag == 257) && type != 3 && type != 4) return std::nullopt;
+    switch (tag) {
+      case 256: facts.width = value; break;
+      case 257: facts.height = value; break;
+      case 282: if (type == 5) facts.resolutionX = rational(value); break;
+      case 283: if (type == 5) facts.resolutionY = rational(value); break;
+      case 296: if (type == 3) facts.unit = value; break;
+      default: break;
+    }
+  }
+  return facts;
+}
+
+void setTiffDensity(Facts& facts, const TiffFacts& tiff) {
+  if (tiff.unit == 2) setDensity(facts, tiff.resolutionX, tiff.resolutionY);
+  else if (tiff.unit == 3) setDensity(facts, tiff.resolutionX * 2.54, tiff.resolutionY * 2.54);
+}
+
+std::optional<Facts> readPNG(Reader r) {
+  r.skip(8);
+  std::uint32_t length = r.u32();
+  if (!r.has("IHDR") || length != 13) return std::nullopt;
+  r.skip(4);
+  Facts facts;
+  facts.format = Format::png;
+  facts.width = r.u32();
+  facts.height = r.u32();
+  r.skip(5 + 4);  // the rest of IHDR and its checksum
+  if (!r.ok) return std::nullopt;
+  // The density comes before the pixels, if at all.
+  while (r.left() >= 12) {
+    length = r.u32();
+    bool physical = r.has("pHYs"), pixels = r.has("IDAT");
+    r.skip(4);
+    if (pixels || length > r.left()) break;
+    if (physical && length == 9) {
+      double x = r.u32(), y = r.u32();
+      if (r.u8() == 1) setDensity(facts, x / inchesPerMetre, y / inchesPerMetre);
+      r.skip(4);
+    } else {
+      r.skip(std::size_t(length) + 4);
+    }
+  }
+  return facts;
+}
+
+std::optional<Facts> readJPEG(Reader r) {
+  r.skip(2);
+  Facts facts;
+  facts.format = Format::jpeg;
+  bool sized = false;
+  std::optional<std::pair<double, double>> jfif, exif;
+  while (r.ok && r.left() >= 2) {
+    // Stray bytes between segments are skipped up to the next marker, as decoders do.
+    if (r.u8() != 0xFF) continue;
+    std::uint32_t marker = r.u8();
+    while (marker == 0xFF && r.ok) marker = r.u8();  // fill bytes
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length
+    if (marker == 0xD9 || marker == 0xDA) break;  // the image data begins: the header is over
+    std::uint32_t length = r.u16();
+    if (length < 2 || length - 2 > r.left()) return std::nullopt;
+    Reader segment(r.take(length - 2));
+    bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame && !sized) {
+      segment.skip(1);
+      facts.height = segment.u16();
+      facts.width = segment.u16();
+      std::uint32_t components = segment.u8();
+      if (!segment.ok || components < 1 || components > 4) return std::nullopt;
+      sized = true;
+    } else if (marker == 0xE0 && segment.has(std::string_view("JFIF\0", 5))) {
+      segment.skip(7);
+      std::uint32_t units = segment.u8();
+      double x = segment.u16(), y = segment.u16();
+      if (segment.ok && units == 1) jfif = std::pair{x, y};
+      if (segment.ok && units == 2) jfif = std::pair{x * 2.54, y * 2.54};
+    } else if (marker == 0xE1 && segment.has(std::string_view("Exif\0\0", 6))) {
+      segment.skip(6);
+      if (auto tiff = readTiff(segment.take(segment.left()))) {
+        Facts density;
+        setTiffDensity(density, *tiff);
+        if (density.densityX) exif = std::pair{*density.densityX, *density.densityY};
+      }
+    }
+  }
+  if (!sized) return std::nullopt;
+  // The camera's own record wins over the file format's.
+  if (auto d = exif ? exif : jfif) setDensity(facts, d->first, d->second);
+  return facts;
+}
+
+std::optional<Facts> readGIF(Reader r) {
+  r = Reader(r.take(r.size()), true);
+  r.skip(6);
+  Facts facts;
+  facts.format = Format::gif;
+  facts.width = r.u16();
+  facts.height = r.u16();
+  std::uint32_t flags = r.u8();
+  r.skip(2);
+  if (flags & 0x80) r.skip(3u << ((flags & 7) + 1));
+  if (!r.ok) return std::nullopt;
+  auto skipBlocks = [&] {
+    for (std::uint32_t length = r.u8(); length != 0 && r.ok; length = r.u8()) r.skip(length);
+  };
+  std::uint32_t frames = 0;
+  while (r.ok && r.left() > 0) {
+    std::uint32_t block = r.u8();
+    if (block == 0x3B) break;
+    if (block == 0x21) {
+      r.skip(1);
+      skipBlocks();
+    } else if (block == 0x2C) {
+      std::uint32_t left = r.u16(), top = r.u16(), width = r.u16(), height = r.u16(), local = r.u8();
+      if (!r.ok) break;
+      // A frame reaching past the screen widens the picture the decoder makes.
+      facts.width = std::max(facts.width, left + width);
+      facts.height = std::max(facts.height, top + height);
+      if (local & 0x80) r.skip(3u << ((local & 7) + 1));
+      r.skip(1);
+      skipBlocks();
+      ++frames;
+    } else {
+      break;
+    }
+  }
+  facts.frames = std::max<std::uint32_t>(frames, 1);
+  return facts;
+}
+
+std::optional<Facts> readWebP(Reader r) {
+  r = Reader(r.take(r.size()), true);
+  r.skip(12);
+  Facts facts;
+  facts.format = Format::webp;
+  bool sized = false, extendedFile = false;
+  while (r.ok && r.left() >= 8) {
+    bool vp8 = r.has("VP8 "), lossless = r.has("VP8L"), extended = r.has("VP8X"), exif = r.has("EXIF"),
+         frame = r.has("ANMF");
+    r.skip(4);
+    std::uint32_t length = r.u32();
+    if (length > r.left()) length = std::uint32_t(r.left());
+    Reader chunk(r.take(length), true);
+    if ((length & 1) && r.left() > 0) r.skip(1);
+    if (vp8 && !sized) {
+      chunk.skip(3);
+      if (!chunk.has("\x9d\x01\x2a")) return std::nullopt;
+      chunk.skip(3);
+      facts.width = chunk.u16() & 0x3FFF;
+      facts.height = chunk.u16() & 0x3FFF;
+      sized = chunk.ok;
+    } else if (lossless && !sized) {
+      if (chunk.u8() != 0x2F) return std::nullopt;
+      std::uint32_t bits = chunk.u32();
+      facts.width = (bits & 0x3FFF) + 1;
+      facts.height = ((bits >> 14) & 0x3FFF) + 1;
+      sized = chunk.ok;
+    } else if (extended && !sized) {
+      chunk.skip(4);
+      facts.width = chunk.u24() + 1;
+      facts.height = chunk.u24() + 1;
+      sized = extendedFile = chunk.ok;
+    } else if (exif) {
+      if (auto tiff = readTiff(chunk.take(chunk.left()))) setTiffDensity(facts, *tiff);
+    } else if (frame) {
+      ++facts.frames;
+    }
+    if ((vp8 || lossless) && !extendedFile) break;  // a simple file holds nothing after its pixels
+  }
+  if (facts.frames > 1) --facts.frames;  // counted from one
+  if (!sized) return std::nullopt;
+  return facts;
+}
+
+std::optional<Facts> readTIFF(std::span<const std::uint8_t> bytes) {
+  auto tiff = readTiff(bytes);
+  if (!tiff) return std::nullopt;
+  Facts facts;
+  facts.format = Format::tiff;
+  facts.width = tiff->width;
+  facts.height = tiff->height;
+  setTiffDensity(facts, *tiff);
+  return facts;
+}
+
+std::optional<Facts> readBMP(Reader r) {
+  r = Reader(r.take(r.size()), true);
+  r.skip(10);
+  // The decoder keeps everything up to the pixels: they must begin within the file.
+  std::uint32_t pixels = r.u32();
+  if (pixels > r.size()) return std::nullopt;
+  std::uint32_t header = r.u32();
+  Facts facts;
+  facts.format = Format::bmp;
+  // Only the header sizes the formats define: the decoder reads as much as this claims.
+  if (header != 12 && header != 40 && header != 52 && header != 56 && header != 64 && header != 108 && header != 124)
+    return std::nullopt;
+  if (header == 12) {
+    facts.width = r.u16();
+    facts.height = r.u16();
+  } else if (header >= 40) {
+    auto width = std::int32_t(r.u32()), height = std::int32_t(r.u32());
+    // Rows may run upwards (a negative height); no size is negative.
+    if (width <= 0 || height == INT32_MIN) return std::nullopt;
+    facts.width = std::uint32_t(width);
+    facts.height = std::uint32_t(height < 0 ? -height : height);
+    r.skip(12);
+    auto x = std::int32_t(r.u32()), y = std::int32_t(r.u32());
+    if (x > 0 && y > 0) setDensity(facts, x / inchesPerMetre, y / inchesPerMetre);
+  } else {
+    return std::nullopt;
+  }
+  if (!r.ok) return std::nullopt;
+  return facts;
+}
+
+}  // namespace
+
+std::optional<Facts> read(std::span<const std::uint8_t> bytes) {
+  Reader r(bytes);
+  std::optional<Facts> facts;
+  if (r.has("\x89PNG\r\n\x1a\n")) facts = readPNG(r);
+  else if (r.has("\xFF\xD8\xFF")) facts = readJPEG(r);
+  else if (r.has("GIF87a") || r.has("GIF89a")) facts = readGIF(r);
+  else if (r.has("RIFF") && bytes.size() >= 12 && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0) facts = readWebP(r);
+  else if (r.has(std::string_view("II*\0", 4)) || r.has(std::string_view("MM\0*", 4))) facts = readTIFF(bytes);
+  else if (r.has("BM")) facts = readBMP(r);
+  if (!facts || facts->width == 0 || facts->height == 0) return std::nullopt;
+  return facts;
+}
+
+const char* loaderName(Format format) {
+  switch (format) {
+    case Format::png: return "png";
+    case Format::jpeg: return "jpeg";
+    case Format::gif: return "gif";
+    case Format::webp: return "webp";
+    case Format::tiff: return "tiff";
+    case Format::bmp: return "bmp";
+  }
+  return "";
+}
+
+}  // namespace ImageHeader

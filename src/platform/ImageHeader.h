@@ -1,0 +1,39 @@
+#pragma once
+// What a bitmap file's header says, read without decoding a pixel: its format, its size, how many
+// frames it holds and the density it was made for. Only the formats we let a decoder see are
+// recognised (PNG, JPEG, GIF, WebP, TIFF, BMP); anything else, SVG included, is no bitmap.
+// Pure and display-free; any thread.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace ImageHeader {
+
+enum class Format { png, jpeg, gif, webp, tiff, bmp };
+
+struct Facts {
+  Format format = Format::png;
+  std::uint32_t width = 0;  // pixels
+  std::uint32_t height = 0;
+  // Pictures a decoder makes of the file: an animation's frames, 1 for a still image.
+  std::uint32_t frames = 1;
+  // Pixels per inch across and down, when the file states a usable density.
+  std::optional<double> densityX;
+  std::optional<double> densityY;
+
+  // Every pixel a full decode allocates, in floating point so that it cannot overflow.
+  double decodedPixels() const { return double(width) * double(height) * double(frames); }
+  // The size in points (1/72 inch) the stated density gives; the pixel size without one.
+  double pointWidth() const { return densityX ? double(width) * 72.0 / *densityX : double(width); }
+  double pointHeight() const { return densityY ? double(height) * 72.0 / *densityY : double(height); }
+};
+
+// None for bytes that are not one of the formats above, or whose header is cut short or gives
+// no positive size.
+std::optional<Facts> read(std::span<const std::uint8_t> bytes);
+
+// The name of the decoder for a format, as the image loader knows it.
+const char* loaderName(Format format);
+
+}  // namespace ImageHeader

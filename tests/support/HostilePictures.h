@@ -1,0 +1,144 @@
+#pragma once
+// Tiny picture files whose headers say what a test needs, pixels or not: a 60000 × 60000 PNG
+// is a few dozen bytes.
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+
+#include "platform/Data.h"
+
+namespace testenv {
+
+inline void putBig(Data& d, std::uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) d.push_back(std::uint8_t(v >> (8 * i)));
+}
+inline void putLittle(Data& d, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) d.push_back(std::uint8_t(v >> (8 * i)));
+}
+
+inline std::uint32_t crc32(const std::uint8_t* p, std::size_t n) {
+  std::uint32_t c = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < n; ++i) {
+    c ^= p[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+  }
+  return c ^ 0xFFFFFFFFu;
+}
+
+inline void pngChunk(Data& d, std::string_view type, const Data& body) {
+  putBig(d, std::uint32_t(body.size()), 4);
+  std::size_t start = d.size();
+  d.insert(d.end(), type.begin(), type.end());
+  d.insert(d.end(), body.begin(), body.end());
+  putBig(d, crc32(d.data() + start, d.size() - start), 4);
+}
+
+// The PNG signature and IHDR of an RGBA picture, and a pHYs chunk of `pixelsPerMetre` if given.
+inline Data pngHeader(std::uint32_t width, std::uint32_t height, std::optional<std::uint32_t> pixelsPerMetre = {}) {
+  Data d{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Data ihdr;
+  putBig(ihdr, width, 4);
+  putBig(ihdr, height, 4);
+  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
+  pngChunk(d, "IHDR", ihdr);
+  if (pixelsPerMetre) {
+    Data phys;
+    putBig(phys, *pixelsPerMetre, 4);
+    putBig(phys, *pixelsPerMetre, 4);
+    phys.push_back(1);
+    pngChunk(d, "pHYs", phys);
+  }
+  return d;
+}
+
+// A whole PNG file with a pHYs chunk put in after its IHDR.
+inline Data withDensity(const Data& png, std::uint32_t pixelsPerMetre) {
+  Data d(png.begin(), png.begin() + 33);
+  Data phys;
+  putBig(phys, pixelsPerMetre, 4);
+  putBig(phys, pixelsPerMetre, 4);
+  phys.push_back(1);
+  pngChunk(d, "pHYs", phys);
+  d.insert(d.end(), png.begin() + 33, png.end());
+  return d;
+}
+
+// SOI and a baseline frame header of three components, then the end.
+inline Data jpegHeader(std::uint32_t width, std::uint32_t height) {
+  Data d{0xFF, 0xD8, 0xFF, 0xC0};
+  putBig(d, 17, 2);
+  d.push_back(8);
+  putBig(d, height, 2);
+  putBig(d, width, 2);
+  d.push_back(3);
+  for (std::uint8_t id : {1, 2, 3}) d.insert(d.end(), {id, 0x11, 0});
+  d.insert(d.end(), {0xFF, 0xD9});
+  return d;
+}
+
+// A JPEG header stating a JFIF density in dots per inch and, if given, an EXIF one.
+inline Data jpegWithDensity(std::uint32_t width, std::uint32_t height, std::uint32_t jfif, std::optional<std::uint32_t> exif) {
+  Data d{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 1};
+  putBig(d, jfif, 2);
+  putBig(d, jfif, 2);
+  d.insert(d.end(), {0, 0});
+  if (exif) {
+    // A big-endian TIFF directory: XResolution, YResolution (rationals after it), unit inches.
+    Data tiff{'M', 'M', 0, '*', 0, 0, 0, 8, 0, 3};
+    for (std::uint32_t tag : {282u, 283u}) {
+      putBig(tiff, tag, 2);
+      putBig(tiff, 5, 2);
+      putBig(tiff, 1, 4);
+      putBig(tiff, tag == 282 ? 50 : 58, 4);
+    }
+    for (std::uint32_t v : {296u, 3u, 1u}) putBig(tiff, v, v == 1 ? 4 : 2);
+    putBig(tiff, 2, 2);
+    putBig(tiff, 0, 2);
+    putBig(tiff, 0, 4);
+    for (int i = 0; i < 2; ++i) {
+      putBig(tiff, *exif, 4);
+      putBig(tiff, 1, 4);
+    }
+    d.insert(d.end(), {0xFF, 0xE1});
+    putBig(d, std::uint32_t(2 + 6 + tiff.size()), 2);
+    for (char c : std::string_view("Exif\0\0", 6)) d.push_back(std::uint8_t(c));
+    d.insert(d.end(), tiff.begin(), tiff.end());
+  }
+  Data frame = jpegHeader(width, height);
+  d.insert(d.end(), frame.begin() + 2, frame.end());
+  return d;
+}
+
+// A little-endian TIFF whose first directory gives only the size.
+inline Data tiffHeader(std::uint32_t width, std::uint32_t height) {
+  Data d{'I', 'I', '*', 0};
+  putLittle(d, 8, 4);
+  putLittle(d, 2, 2);
+  for (auto [tag, value] : {std::pair{256u, width}, std::pair{257u, height}}) {
+    putLittle(d, tag, 2);
+    putLittle(d, 4, 2);  // LONG
+    putLittle(d, 1, 4);
+    putLittle(d, value, 4);
+  }
+  putLittle(d, 0, 4);
+  return d;
+}
+
+// A GIF screen of the size given, holding `frames` one-pixel frames.
+inline Data gifHeader(std::uint32_t width, std::uint32_t height, int frames) {
+  Data d{'G', 'I', 'F', '8', '9', 'a'};
+  putLittle(d, width, 2);
+  putLittle(d, height, 2);
+  d.insert(d.end(), {0, 0, 0});
+  for (int i = 0; i < frames; ++i) {
+    d.push_back(0x2C);
+    for (std::uint32_t v : {0u, 0u, 1u, 1u}) putLittle(d, v, 2);
+    d.insert(d.end(), {0, 2, 2, 0x4C, 0x01, 0});
+  }
+  d.push_back(0x3B);
+  return d;
+}
+
+}  // namespace testenv

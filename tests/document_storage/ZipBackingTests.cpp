@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "StorageTestSupport.h"
+#include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentVersionCheck.h"
 #include "document/storage/KXZipArchiveBacking.h"
@@ -411,5 +412,43 @@ TEST(ZipBacking, ASaveKilledOnAnyCoreLeavesTheOldZipOrTheNewOneNeverPart) {
     });
     EXPECT_TRUE(content == oldFiles || content == newFiles);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+  }
+}
+
+TEST(ZipBacking, AnEntryAnotherProgramChangedInPlaceIsWrittenFromTheWorkingCopy) {
+  // A private working copy that knows its files, saved once.
+  const std::map<std::string, std::string> project = {
+      {"design/document.json", "{\"version\":1}"}, {"code/a.js", "mine = 1"}, {"code/b.js", "other();"}};
+  auto source = testenv::freshFolder("inplace-source");
+  writeTree(source, project);
+  auto folder = testenv::freshFolder("inplace") / "container";
+  std::filesystem::create_directories(folder);
+  auto workingCopy = [&] {
+    auto backing = KXDirectoryArchiveBacking::create(folder, false, false, true);
+    if (!backing) throw std::runtime_error(backing.error().description());
+    return std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{Uuid::random()});
+  };
+  ASSERT_TRUE(workingCopy()->reflect(*folderArchive(source, false)));
+  auto zipFile = testenv::freshFolder("inplace-zip") / "Project.korvelx";
+  ASSERT_TRUE(zipArchive(zipFile)->reflect(*workingCopy()));
+
+  // Another program puts other bytes of the same size into one entry and leaves the manifest.
+  ASSERT_EQ(sh("cd '" + zipFile.parent_path().string() + "' && python3 -c \"import zipfile; "
+               "src = zipfile.ZipFile('Project.korvelx'); dst = zipfile.ZipFile('new.zip', 'w', zipfile.ZIP_DEFLATED); "
+               "[dst.writestr(i, b'them = 2' if i.filename == 'code/a.js' else src.read(i)) for i in src.infolist()]; "
+               "dst.close()\" && mv new.zip Project.korvelx && unzip -p Project.korvelx code/a.js"),
+            "them = 2");
+
+  // The next save, in a new process, writes the working copy's bytes, and its manifest tells
+  // what the zip holds.
+  auto zip = zipArchive(zipFile);
+  auto saved = zip->reflect(*workingCopy());
+  ASSERT_TRUE(saved) << saved.error().description();
+  EXPECT_EQ(sh("unzip -p '" + zipFile.string() + "' code/a.js"), "mine = 1");
+  auto reread = zipArchive(zipFile, false);
+  for (const auto& [path, content] : project) {
+    EXPECT_EQ(read(reread->backing().dataReader(path)), content) << path;
+    auto recorded = reread->manifest().files->at(path);
+    EXPECT_EQ(recorded, *KXDocumentArchive::makeEntry(reread->backing().dataReader(path))) << path;
   }
 }

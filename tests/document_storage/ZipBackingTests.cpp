@@ -452,3 +452,38 @@ TEST(ZipBacking, AnEntryAnotherProgramChangedInPlaceIsWrittenFromTheWorkingCopy)
     EXPECT_EQ(recorded, *KXDocumentArchive::makeEntry(reread->backing().dataReader(path))) << path;
   }
 }
+
+TEST(ZipBacking, ASaveNeedsNoMoreRoomThanASequentialOneAndASmallMargin) {
+  // A first file larger than the margin, then many that are prepared ahead of their turn.
+  auto source = testenv::freshFolder("room-source");
+  std::map<std::string, std::string> files;
+  std::uint64_t total = 0, state = 88172645463325252ull;
+  auto noise = [&](std::size_t size) {
+    std::string bytes(size, '\0');
+    for (auto& c : bytes) {
+      state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+      c = static_cast<char>(state >> 24);
+    }
+    total += size;
+    return bytes;
+  };
+  files["design/images/0-first.png"] = noise(64 << 20);
+  for (int i = 1; i <= 24; ++i) files["design/images/" + std::to_string(i) + ".png"] = noise(4 << 20);
+  files["design/document.json"] = "{\"version\":1}";
+  writeTree(source, files);
+
+  // A filesystem with room for the archive, the margin and a little more, in a mount namespace
+  // of its own (as the superuser, or as a user where user namespaces are allowed).
+  auto mountPoint = testenv::freshFolder("room");
+  std::uint64_t room = total + (32 << 20) + (6 << 20);
+  std::string script = "mount -t tmpfs -o size=" + std::to_string(room / 1024) + "k tmpfs \"$1\" || exit 77; "
+                       "exec \"$2\" \"$3\" \"$1/Project.korvelx\" zip";
+  std::string command = "'" + script + "' sh '" + mountPoint.string() + "' '" REFLECT_TOOL "' '" + source.string() + "'";
+  std::string out;
+  int status = testenv::run("unshare --mount --propagation private sh -c " + command + " 2>&1", &out);
+  if (status != 0 && getuid() != 0)
+    status = testenv::run("unshare --user --map-root-user --mount --propagation private sh -c " + command + " 2>&1", &out);
+  if (status == 77 || out.find("unshare failed") != std::string::npos || out.find("unshare:") != std::string::npos)
+    GTEST_SKIP() << "no filesystem of a set size can be mounted here: " << out;
+  EXPECT_EQ(status, 0) << out;
+}

@@ -1,6 +1,7 @@
 // The document storage's operations as one command each, for storage_bench.py to time beside
 // libzip, 7z and zip (listing and reading are zip_bench's).
-//   storage_bench open <zip>                 a zip read into its working copy (under $XDG_DATA_HOME)
+//   storage_bench open <zip> [s]             a zip read into its working copy (under $XDG_DATA_HOME),
+//                                            then s seconds for the background work it started
 //   storage_bench save <folder> <zip>        a project folder saved into a zip (new or existing)
 //   storage_bench resave <zip>               the zip's existing working copy opened and saved back
 //   storage_bench session <zip>              as resave, then, after each line read on stdin, saved
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -48,7 +50,9 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   if (command == "open") {
     auto source = open(argv[2], zip);
-    check(containerOf(*source, argv[2])->read(*source, Relation::origin(false)));
+    auto container = containerOf(*source, argv[2]);
+    check(container->read(*source, Relation::origin(false)));
+    if (argc == 4) ::sleep(static_cast<unsigned>(std::atoi(argv[3])));
     return 0;
   }
   if (command == "save" && argc == 4) {

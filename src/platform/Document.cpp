@@ -111,6 +111,8 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   switch (operation) {
     case SaveOperation::save:
     case SaveOperation::saveAs: {
+      // Taken before the file is set: a subclass may report no draft for a document with a file.
+      auto draft = autosavedContentsFileURL();
       setFileType(type);
       if (fileURL_ != url) {
         setFileURL(url);
@@ -119,7 +121,7 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
         notifyEdited();
       }
       setFileModificationDate(modificationDate(url));
-      if (auto draft = autosavedContentsFileURL(); draft && *draft != url) (void)fs::removeItem(*draft);
+      if (draft && *draft != url) (void)fs::removeItem(*draft);
       setAutosavedContentsFileURL(std::nullopt);
       if (auto* c = controller()) c->noteNewRecentDocumentURL(url);
       break;

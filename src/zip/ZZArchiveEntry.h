@@ -28,7 +28,8 @@ class ZZArchiveEntry : public std::enable_shared_from_this<ZZArchiveEntry> {
   using DataConsumerBlock = std::function<Result<void>(ZZDataConsumer& consumer)>;
   // Where a new entry's block runs: on the updating thread when the entry's turn comes, after
   // every earlier entry is written, or on any thread of the update, ahead of its turn and at the
-  // same time as other such blocks (it must then touch nothing they touch).
+  // same time as other such blocks (it must then touch nothing they touch, and give the same
+  // bytes when it runs again: a block run ahead that found no room runs again in its turn).
   enum class BlockThread { updating, any };
 
   static std::shared_ptr<ZZArchiveEntry> archiveEntryWithFileName(std::string fileName, bool compress,

@@ -8,11 +8,13 @@
 #include "ZZChannel.h"
 
 // What an entry prepared ahead of its turn may use: a folder for what doesn't fit in memory,
-// how much memory, and whether to stop (its writes then fail).
+// how much memory, whether to stop (its writes then fail), and whether so many more bytes may
+// go to the folder (when not, its writes fail and the entry is written in its turn instead).
 struct ZZEntryPreparation {
   std::filesystem::path spillFolder;
   std::size_t memoryLimit = 0;
   std::function<bool()> cancelled;
+  std::function<bool(std::size_t bytes)> mayUseDisk;
 };
 
 class ZZArchiveEntryWriter {

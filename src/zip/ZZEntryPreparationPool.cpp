@@ -13,7 +13,7 @@ ZZEntryPreparationPool::ZZEntryPreparationPool(std::vector<ZZArchiveEntryWriter*
                                                std::filesystem::path spillFolder, unsigned workerCount)
     : spillFolder_(std::move(spillFolder)) {
   jobs_.reserve(jobs.size());
-  for (auto* writer : jobs) jobs_.push_back(Job{writer, State::waiting, 0, std::nullopt});
+  for (auto* writer : jobs) jobs_.push_back(Job{writer, State::waiting, 0, 0, false, std::nullopt});
   std::size_t workers = std::min<std::size_t>(std::max(1u, workerCount), jobs_.size());
   // Preparing entries get as much memory as the prepared ones may hold, shared out.
   memoryLimit_ = std::clamp<std::size_t>(preparedMemoryBudget / std::max<std::size_t>(workers, 1), 256 << 10, 4 << 20);
@@ -47,7 +47,8 @@ void ZZEntryPreparationPool::run(std::size_t position, std::unique_lock<std::mut
   job.state = State::running;
   lock.unlock();
   ZZEntryPreparation preparation{spillFolder_, memoryLimit_,
-                                 [this, position] { return stop_ || position > firstFailed_; }};
+                                 [this, position] { return stop_ || position > firstFailed_; },
+                                 [this, position](std::size_t bytes) { return mayUseDisk(position, bytes); }};
   auto prepared = job.writer->prepare(preparation);
   std::size_t memory = prepared ? job.writer->preparedMemory() : 0;
   lock.lock();
@@ -55,12 +56,42 @@ void ZZEntryPreparationPool::run(std::size_t position, std::unique_lock<std::mut
     job.state = State::done;
     job.memory = memory;
     pendingMemory_ += memory;
+  } else if (job.outOfRoom) {
+    // What it spilled went with its preparation.
+    job.state = State::direct;
+    spilled_ -= job.disk;
+    job.disk = 0;
   } else {
     job.state = State::failed;
     job.error = prepared.error();
     if (position < firstFailed_) firstFailed_ = position;
   }
   changed_.notify_all();
+}
+
+bool ZZEntryPreparationPool::mayUseDisk(std::size_t position, std::size_t bytes) {
+  std::unique_lock lock(mutex_);
+  Job& job = jobs_[position];
+  while (true) {
+    if (stop_ || position > firstFailed_) return false;
+    if (bytes <= preparedDiskBudget && spilled_ <= preparedDiskBudget - bytes) {
+      spilled_ += bytes;
+      job.disk += bytes;
+      mostSpilled_ = std::max(mostSpilled_, spilled_);
+      return true;
+    }
+    // The writer waits for this one: it writes it itself rather than wait for room.
+    if (position == nextToWrite_) {
+      job.outOfRoom = true;
+      return false;
+    }
+    changed_.wait(lock);
+  }
+}
+
+std::size_t ZZEntryPreparationPool::mostSpilled() const {
+  std::lock_guard lock(mutex_);
+  return mostSpilled_;
 }
 
 void ZZEntryPreparationPool::work() {
@@ -78,9 +109,12 @@ Result<void> ZZEntryPreparationPool::waitFor(const ZZArchiveEntryWriter* writer)
   if (nextToWrite_ >= jobs_.size() || jobs_[nextToWrite_].writer != writer)
     KORVEL_FATAL("entries are written in the order they were given to the pool");
   Job& job = jobs_[nextToWrite_];
-  // Unclaimed means no worker is free or allowed to take it: this thread does it.
-  if (job.state == State::waiting && nextClaim_ == nextToWrite_) run(nextClaim_++, lock);
-  changed_.wait(lock, [&] { return job.state == State::done || job.state == State::failed; });
+  // Unclaimed means no worker is free or allowed to take it: this thread writes it in its turn.
+  if (job.state == State::waiting && nextClaim_ == nextToWrite_) {
+    job.state = State::direct;
+    ++nextClaim_;
+  }
+  changed_.wait(lock, [&] { return job.state == State::done || job.state == State::failed || job.state == State::direct; });
   if (job.state == State::failed) return fail(*job.error);
   return {};
 }
@@ -92,6 +126,8 @@ void ZZEntryPreparationPool::written(const ZZArchiveEntryWriter* writer) {
       KORVEL_FATAL("entries are written in the order they were given to the pool");
     pendingMemory_ -= jobs_[nextToWrite_].memory;
     jobs_[nextToWrite_].memory = 0;
+    spilled_ -= jobs_[nextToWrite_].disk;
+    jobs_[nextToWrite_].disk = 0;
     ++nextToWrite_;
   }
   changed_.notify_all();

@@ -137,7 +137,8 @@ bool ZZNewArchiveEntryWriter::preparesConcurrently() const {
 }
 
 Result<void> ZZNewArchiveEntryWriter::prepare(const ZZEntryPreparation& preparation) {
-  auto output = std::make_unique<ZZSpillOutput>(preparation.spillFolder, preparation.memoryLimit, preparation.cancelled);
+  auto output = std::make_unique<ZZSpillOutput>(preparation.spillFolder, preparation.memoryLimit, preparation.cancelled,
+                                                preparation.mayUseDisk);
   auto measured = writeData(*output);
   if (!measured) return fail(zzErrorOrWriteFailed(measured.error()));
   (void)output->close();

@@ -59,8 +59,16 @@ Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 
 }  // namespace
 
-ZZSpillOutput::ZZSpillOutput(std::filesystem::path spillFolder, std::size_t memoryLimit, std::function<bool()> cancelled)
-    : folder_(std::move(spillFolder)), limit_(memoryLimit), cancelled_(std::move(cancelled)) {}
+ZZSpillOutput::ZZSpillOutput(std::filesystem::path spillFolder, std::size_t memoryLimit, std::function<bool()> cancelled,
+                             std::function<bool(std::size_t)> mayUseDisk)
+    : folder_(std::move(spillFolder)),
+      limit_(memoryLimit),
+      cancelled_(std::move(cancelled)),
+      mayUseDisk_(std::move(mayUseDisk)) {}
+
+namespace {
+Error noRoom() { return Error::posix(ENOSPC, "no room to prepare the entry ahead of its turn"); }
+}  // namespace
 
 Result<void> ZZSpillOutput::seekToOffset(std::uint64_t offset) {
   if (offset == size_) return {};
@@ -73,6 +81,7 @@ Result<void> ZZSpillOutput::truncateAtOffset(std::uint64_t offset) {
 }
 
 Result<void> ZZSpillOutput::spill() {
+  if (mayUseDisk_ && !mayUseDisk_(buffer_.size())) return fail(noRoom());
   auto fd = unnamedFile(folder_);
   if (!fd) return fail(fd.error());
   if (auto r = writeAll(fd->get(), buffer_.data(), buffer_.size()); !r) return r;
@@ -87,6 +96,7 @@ Result<void> ZZSpillOutput::writeData(std::span<const std::uint8_t> bytes) {
     if (auto r = spill(); !r) return r;
   }
   if (file_) {
+    if (mayUseDisk_ && !mayUseDisk_(bytes.size())) return fail(noRoom());
     if (auto r = writeAll(file_.get(), bytes.data(), bytes.size()); !r) return r;
   } else {
     if (buffer_.size() + bytes.size() > buffer_.capacity())

@@ -12,7 +12,9 @@
 
 class ZZSpillOutput final : public ZZChannelOutput {
  public:
-  ZZSpillOutput(std::filesystem::path spillFolder, std::size_t memoryLimit, std::function<bool()> cancelled = {});
+  // `mayUseDisk`, when given, is asked before bytes go to the file; a refusal fails the write.
+  ZZSpillOutput(std::filesystem::path spillFolder, std::size_t memoryLimit, std::function<bool()> cancelled = {},
+                std::function<bool(std::size_t)> mayUseDisk = {});
 
   std::uint64_t offset() const override { return size_; }
   // Only appending is supported.
@@ -35,6 +37,7 @@ class ZZSpillOutput final : public ZZChannelOutput {
   std::filesystem::path folder_;
   std::size_t limit_;
   std::function<bool()> cancelled_;
+  std::function<bool(std::size_t)> mayUseDisk_;
   Data buffer_;
   UniqueFd file_;
   std::uint64_t size_ = 0;

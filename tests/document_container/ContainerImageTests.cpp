@@ -177,3 +177,44 @@ TEST(ContainerImages, OpeningADocumentDecodesNoHostilePicture) {
     for (const char* size : {"512", "1024", "2048"})
       EXPECT_TRUE(std::filesystem::is_symlink(cache / size / name)) << size << "/" << name << " stays a link";
 }
+
+TEST(ContainerImages, ImagesThatGiveNoReducedCopyAreNotTriedAgainAtTheNextOpening) {
+  auto small = imageBytes(100, 80, "png"), large = imageBytes(1200, 900, "png");
+  std::map<std::string, std::string> project = {
+      {"design/document.json", R"({"version":1})"},
+      {"design/images/notes.png", "not a picture"},
+      {"design/images/small.png", std::string(small.begin(), small.end())},
+      {"design/images/large.png", std::string(large.begin(), large.end())}};
+  auto file = makeZipProject(project);
+  auto open = [&] {
+    auto archive = openZip(file);
+    auto container = *KXDocumentContainer::create(archive->uuid(), file);
+    EXPECT_TRUE(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+    return container;
+  };
+  auto logOf = [](const KXDocumentContainer& c) { return readFileText(c.uuidDirectory() / "container.log"); };
+
+  auto first = open();
+  EXPECT_NE(logOf(*first).find("Making reduced copies of 3 image(s)"), std::string::npos);
+  // Each picture is tried once: what stays a link then leads to the image by its settled path.
+  auto cache = first->projectDirectory() / ".cache/images";
+  auto settled = [&](const char* size, const std::string& name) {
+    return std::filesystem::read_symlink(cache / size / name).string() == "../../../design/images/./" + name;
+  };
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    std::error_code ec;
+    return settled("512", "notes.png") && settled("1024", "notes.png") && settled("2048", "notes.png") &&
+           settled("512", "small.png") && settled("2048", "small.png") && settled("2048", "large.png") &&
+           std::filesystem::is_regular_file(std::filesystem::symlink_status(cache / "1024" / "large.png", ec));
+  }, 30));
+  EXPECT_EQ(sizeOf(cache / "512" / "small.png"), (std::pair<int, int>{100, 80}));
+  first->invalidate();
+  first.reset();
+
+  auto second = open();
+  auto log = logOf(*second);
+  auto reading = log.rfind("Reading from ");
+  ASSERT_NE(reading, std::string::npos);
+  EXPECT_NE(log.find("preserving existing contents of project folder: true", reading), std::string::npos);
+  EXPECT_EQ(log.find("Making reduced copies", reading), std::string::npos) << log.substr(reading);
+}

@@ -304,14 +304,14 @@ TEST(ContainerLife, TheNextSessionKnowsTheWorkingCopysFilesAndClearsWhatAKilledO
   auto opened = openZipDocument(file);
   auto folder = opened.container->projectDirectory();
   // Cache links lead to their image from inside the working copy; reduced copies stay.
-  EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images/512/a.png"),
+  EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images/512/a.png").lexically_normal(),
             std::filesystem::path("../../../design/images/a.png"));
   EXPECT_EQ(readFileText(folder / ".cache/images/1024/a.png"), "not really a picture");
   for (int i = 0; i < 30; ++i)
     for (const char* size : {"512", "1024", "2048"}) {
       auto name = "i" + std::to_string(i) + ".png";
       if (i == 7 && std::string(size) == "2048") continue;
-      EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images" / size / name),
+      EXPECT_EQ(std::filesystem::read_symlink(folder / ".cache/images" / size / name).lexically_normal(),
                 std::filesystem::path("../../../design/images/" + name));
     }
   EXPECT_EQ(readFileText(folder / ".cache/images/2048/i7.png"), "a reduced copy");
@@ -331,4 +331,83 @@ TEST(ContainerLife, TheNextSessionKnowsTheWorkingCopysFilesAndClearsWhatAKilledO
   for (const auto& [path, content] : project) EXPECT_TRUE((*backing)->knownEntry(path)) << path;
   // Links already there are no failure.
   EXPECT_EQ(logOf(*again.container).find("Couldn't create temporary image cache symlink"), std::string::npos);
+}
+
+TEST(ContainerLife, UnsavedEditsOfADocumentThatIsAwayAtStartAreKeptAside) {
+  // Two documents in a folder that goes away (a drive not mounted) while Korvel is closed: one
+  // with edits it never saved, one without.
+  auto folder = testenv::freshFolder("away");
+  auto editedFile = folder / "Edited.korvelx";
+  auto plainFile = folder / "Plain.korvelx";
+  std::filesystem::rename(makeZipProject(kProject), editedFile);
+  std::filesystem::rename(makeZipProject(kProject), plainFile);
+  auto edited = openZipDocument(editedFile);
+  edited.editor->content = R"({"version":1,"title":"never saved"})";
+  edited.editor->source->setNeedsToBeProvided();
+  writeChangesAndWait(*edited.container);
+  auto editedDirectory = edited.container->uuidDirectory();
+  close(edited);
+  auto plain = openZipDocument(plainFile);
+  auto plainDirectory = plain.container->uuidDirectory();
+  close(plain);
+  auto elsewhere = folder.parent_path() / (folder.filename().string() + "-unmounted");
+  std::filesystem::rename(folder, elsewhere);
+
+  KXDocumentContainer::removeUnclaimedWorkingCopies();
+  EXPECT_FALSE(fs::exists(plainDirectory));
+  EXPECT_FALSE(fs::exists(editedDirectory));
+  std::vector<std::filesystem::path> kept;
+  const std::string prefix = editedDirectory.filename().string() + KXDocumentContainer::setAsideInfix;
+  for (const auto& item : std::filesystem::directory_iterator(KXDocumentContainer::baseDirectory()))
+    if (item.path().filename().string().rfind(prefix, 0) == 0) kept.push_back(item.path());
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(readFileText(kept[0] / "design/document.json"), R"({"version":1,"title":"never saved"})");
+  EXPECT_EQ(readFileText(kept[0] / "README.md"), "hi");
+  // The next sweep keeps it too.
+  KXDocumentContainer::removeUnclaimedWorkingCopies();
+  EXPECT_TRUE(fs::exists(kept[0] / "design/document.json"));
+}
+
+TEST(ContainerLife, ACopyStoppedPartWayIsNoUnsavedEdit) {
+  std::map<std::string, std::string> project = kProject, newer;
+  for (int i = 0; i < 40; ++i) project["code/m" + std::to_string(i) + ".js"] = "old " + std::to_string(i);
+  auto file = makeZipProject(project);
+  auto opened = openZipDocument(file);
+  auto uuid = opened.container->uuid();
+  close(opened);
+
+  // The file changed elsewhere; the copy into the working copy stops part way, as a kill stops
+  // it, and nothing deletes the working copy.
+  std::vector<std::pair<std::string, std::string>> changed;
+  for (const auto& [path, content] : project) {
+    newer[path] = path == "design/document.json" ? R"({"version":1,"title":"theirs"})" : "new " + content;
+    changed.emplace_back(path, newer[path]);
+  }
+  changed.emplace_back("zz-last.bin", "<fail>");
+  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+  {
+    auto stopping = std::make_shared<KXDocumentArchive>(std::make_unique<ListBacking>(changed, file), std::nullopt);
+    auto container = KXDocumentContainer::create(uuid, file);
+    ASSERT_TRUE(container);
+    FakeEditor editor;
+    (*container)->addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
+    ASSERT_FALSE((*container)->read(*stopping, KXDocumentContainer::ArchiveRelation::origin(false)));
+    auto tree = readTree((*container)->projectDirectory());
+    ASSERT_TRUE(std::any_of(newer.begin(), newer.end(), [&](const auto& f) { return tree[f.first] == f.second; }))
+        << "the copy stopped before it changed anything";
+    (*container)->invalidate();
+  }
+
+  // The next opening of the file finishes the copy and says nothing of edits.
+  ASSERT_TRUE(openZip(file)->reflect(*folderArchive([&] {
+    auto folder = testenv::freshFolder("newer-all");
+    writeTree(folder, newer);
+    return folder;
+  }())));
+  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+  auto again = openZipDocument(file);
+  EXPECT_FALSE(again.container->setAsideCopy());
+  EXPECT_FALSE(again.container->resumedWithUnsavedChanges());
+  EXPECT_EQ(stringFromData(again.editor->source->data()), R"({"version":1,"title":"theirs"})");
+  EXPECT_EQ(withoutRecord(readTree(again.container->projectDirectory())).at("code/m7.js"), "new old 7");
 }

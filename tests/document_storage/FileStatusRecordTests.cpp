@@ -11,15 +11,15 @@ Data digestOf(const std::string& text) {
 }
 
 KXFileStatusRecord::Known known(std::int64_t size, const std::string& content) {
-  return {{2049, 77, size, 1700000000123456789, 1700000000987654321}, {size, digestOf(content)}};
+  return {{2049, 77, size, 1700000000123456789, 1700000000987654321}, {size, digestOf(content)}, 0xc0ffee00u + static_cast<std::uint32_t>(size)};
 }
 
 std::optional<KXFileStatusRecord::Files> decode(const std::string& text) {
   return KXFileStatusRecord::decode(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
-const std::string kHeader = "korvel-file-status 1\n";
-const std::string kDigest = "0123456789abcdef0123456789abcdef01234567";
+const std::string kHeader = "korvel-file-status 2\n";
+const std::string kDigest = "0123456789abcdef0123456789abcdef01234567 89abcdef";
 
 }  // namespace
 
@@ -49,14 +49,17 @@ TEST(FileStatusRecord, RefusesAnyMalformedRecordWhole) {
   ASSERT_TRUE(decode(kHeader + good));
   const std::vector<std::pair<const char*, std::string>> cases = {
       {"empty", ""},
-      {"other header", "korvel-file-status 2\n" + good},
+      {"earlier header, without checksums", "korvel-file-status 1\n1 2 3 4 5 3 0123456789abcdef0123456789abcdef01234567 4:a.js\n"},
+      {"upper-case checksum", kHeader + "1 2 3 4 5 3 0123456789abcdef0123456789abcdef01234567 89ABCDEF 4:a.js\n"},
+      {"short checksum", kHeader + "1 2 3 4 5 3 0123456789abcdef0123456789abcdef01234567 89abcde 4:a.js\n"},
+      {"no checksum", kHeader + "1 2 3 4 5 3 0123456789abcdef0123456789abcdef01234567 4:a.js\n"},
       {"no header", good},
       {"truncated line", kHeader + good.substr(0, good.size() - 3)},
       {"no final newline", kHeader + good.substr(0, good.size() - 1)},
       {"name longer than the line", kHeader + "1 2 3 4 5 3 " + kDigest + " 9:a.js\n"},
       {"name length past the limit", kHeader + "1 2 3 4 5 3 " + kDigest + " 99999:a.js\n"},
-      {"upper-case digest", kHeader + "1 2 3 4 5 3 0123456789ABCDEF0123456789abcdef01234567 4:a.js\n"},
-      {"short digest", kHeader + "1 2 3 4 5 3 0123 4:a.js\n"},
+      {"upper-case digest", kHeader + "1 2 3 4 5 3 0123456789ABCDEF0123456789abcdef01234567 89abcdef 4:a.js\n"},
+      {"short digest", kHeader + "1 2 3 4 5 3 0123 89abcdef 4:a.js\n"},
       {"sizes disagree", kHeader + "1 2 3 4 5 7 " + kDigest + " 4:a.js\n"},
       {"negative size", kHeader + "1 2 -3 4 5 -3 " + kDigest + " 4:a.js\n"},
       {"negative device", kHeader + "-1 2 3 4 5 3 " + kDigest + " 4:a.js\n"},

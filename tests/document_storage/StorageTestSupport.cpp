@@ -1,7 +1,13 @@
 #include "StorageTestSupport.h"
 
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXFileStatusRecord.h"
@@ -31,6 +37,22 @@ std::map<std::string, std::string> readTree(const std::filesystem::path& root) {
 std::map<std::string, std::string> withoutRecord(std::map<std::string, std::string> tree) {
   tree.erase(KXFileStatusRecord::fileName);
   return tree;
+}
+
+void waitUntilOlderThanTheTimestampMargin(const std::filesystem::path& root) {
+  auto ns = [](const timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  std::int64_t newest = 0;
+  for (auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat st{};
+    if (::lstat(e.path().c_str(), &st) == 0) newest = std::max({newest, ns(st.st_mtim), ns(st.st_ctim)});
+  }
+  constexpr std::int64_t margin = 150'000'000;  // past the working copy's 100 ms
+  while (true) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (ns(now) - newest > margin) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 std::shared_ptr<KXDocumentArchive> folderArchive(const std::filesystem::path& root, bool writesManifest) {

@@ -12,6 +12,9 @@ void writeTree(const std::filesystem::path& root, const std::map<std::string, st
 std::map<std::string, std::string> readTree(const std::filesystem::path& root);
 // The tree without a working copy's file-status record.
 std::map<std::string, std::string> withoutRecord(std::map<std::string, std::string> tree);
+// Waits until every file under `root` was last changed longer ago than the margin within which
+// a working copy leaves a hashed file unrecorded.
+void waitUntilOlderThanTheTimestampMargin(const std::filesystem::path& root);
 std::shared_ptr<KXDocumentArchive> folderArchive(const std::filesystem::path& root, bool writesManifest = true);
 std::string read(const DataReader& reader);
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "StorageTestSupport.h"
+#include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentVersionCheck.h"
 #include "document/storage/KXZipArchiveBacking.h"
@@ -412,4 +413,77 @@ TEST(ZipBacking, ASaveKilledOnAnyCoreLeavesTheOldZipOrTheNewOneNeverPart) {
     EXPECT_TRUE(content == oldFiles || content == newFiles);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
   }
+}
+
+TEST(ZipBacking, AnEntryAnotherProgramChangedInPlaceIsWrittenFromTheWorkingCopy) {
+  // A private working copy that knows its files, saved once.
+  const std::map<std::string, std::string> project = {
+      {"design/document.json", "{\"version\":1}"}, {"code/a.js", "mine = 1"}, {"code/b.js", "other();"}};
+  auto source = testenv::freshFolder("inplace-source");
+  writeTree(source, project);
+  auto folder = testenv::freshFolder("inplace") / "container";
+  std::filesystem::create_directories(folder);
+  auto workingCopy = [&] {
+    auto backing = KXDirectoryArchiveBacking::create(folder, false, false, true);
+    if (!backing) throw std::runtime_error(backing.error().description());
+    return std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{Uuid::random()});
+  };
+  ASSERT_TRUE(workingCopy()->reflect(*folderArchive(source, false)));
+  auto zipFile = testenv::freshFolder("inplace-zip") / "Project.korvelx";
+  ASSERT_TRUE(zipArchive(zipFile)->reflect(*workingCopy()));
+
+  // Another program puts other bytes of the same size into one entry and leaves the manifest.
+  ASSERT_EQ(sh("cd '" + zipFile.parent_path().string() + "' && python3 -c \"import zipfile; "
+               "src = zipfile.ZipFile('Project.korvelx'); dst = zipfile.ZipFile('new.zip', 'w', zipfile.ZIP_DEFLATED); "
+               "[dst.writestr(i, b'them = 2' if i.filename == 'code/a.js' else src.read(i)) for i in src.infolist()]; "
+               "dst.close()\" && mv new.zip Project.korvelx && unzip -p Project.korvelx code/a.js"),
+            "them = 2");
+
+  // The next save, in a new process, writes the working copy's bytes, and its manifest tells
+  // what the zip holds.
+  auto zip = zipArchive(zipFile);
+  auto saved = zip->reflect(*workingCopy());
+  ASSERT_TRUE(saved) << saved.error().description();
+  EXPECT_EQ(sh("unzip -p '" + zipFile.string() + "' code/a.js"), "mine = 1");
+  auto reread = zipArchive(zipFile, false);
+  for (const auto& [path, content] : project) {
+    EXPECT_EQ(read(reread->backing().dataReader(path)), content) << path;
+    auto recorded = reread->manifest().files->at(path);
+    EXPECT_EQ(recorded, *KXDocumentArchive::makeEntry(reread->backing().dataReader(path))) << path;
+  }
+}
+
+TEST(ZipBacking, ASaveNeedsNoMoreRoomThanASequentialOneAndASmallMargin) {
+  // A first file larger than the margin, then many that are prepared ahead of their turn.
+  auto source = testenv::freshFolder("room-source");
+  std::map<std::string, std::string> files;
+  std::uint64_t total = 0, state = 88172645463325252ull;
+  auto noise = [&](std::size_t size) {
+    std::string bytes(size, '\0');
+    for (auto& c : bytes) {
+      state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+      c = static_cast<char>(state >> 24);
+    }
+    total += size;
+    return bytes;
+  };
+  files["design/images/0-first.png"] = noise(64 << 20);
+  for (int i = 1; i <= 24; ++i) files["design/images/" + std::to_string(i) + ".png"] = noise(4 << 20);
+  files["design/document.json"] = "{\"version\":1}";
+  writeTree(source, files);
+
+  // A filesystem with room for the archive, the margin and a little more, in a mount namespace
+  // of its own (as the superuser, or as a user where user namespaces are allowed).
+  auto mountPoint = testenv::freshFolder("room");
+  std::uint64_t room = total + (32 << 20) + (6 << 20);
+  std::string script = "mount -t tmpfs -o size=" + std::to_string(room / 1024) + "k tmpfs \"$1\" || exit 77; "
+                       "exec \"$2\" \"$3\" \"$1/Project.korvelx\" zip";
+  std::string command = "'" + script + "' sh '" + mountPoint.string() + "' '" REFLECT_TOOL "' '" + source.string() + "'";
+  std::string out;
+  int status = testenv::run("unshare --mount --propagation private sh -c " + command + " 2>&1", &out);
+  if (status != 0 && getuid() != 0)
+    status = testenv::run("unshare --user --map-root-user --mount --propagation private sh -c " + command + " 2>&1", &out);
+  if (status == 77 || out.find("unshare failed") != std::string::npos || out.find("unshare:") != std::string::npos)
+    GTEST_SKIP() << "no filesystem of a set size can be mounted here: " << out;
+  EXPECT_EQ(status, 0) << out;
 }

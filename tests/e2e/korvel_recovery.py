@@ -6,6 +6,8 @@
 - An untitled document's draft, kept by an autosave before a kill, comes back at the next start
   as an edited untitled document with its edit in it; a working copy of no document and no
   draft is removed.
+- An untitled document saved under a name after its draft was autosaved doesn't come back as a
+  second, untitled window at the next start.
 - A double click on a text layer lets the person type into it; the edit is saved.
 - In a folder the person can't write to, saving shows "You don't have permission to save in
   “folder”." and an export into it says why it stopped.
@@ -151,6 +153,51 @@ def crashed_untitled_draft_comes_back():
         desk.fail("a working copy of no document and no draft stayed")
 
 
+def saved_draft_stays_saved():
+    """An untitled document autosaved as a draft and then saved under a name: the next start
+    brings no second window back."""
+    drafts = lambda: set(glob.glob(os.path.join(AUTOSAVE, "Untitled*.korvelx")))
+    earlier = drafts()
+    saved = os.path.join(desk.documents, "Named Draft.korvelx")
+    korvel = desk.start_korvel("saved-draft-1")
+    welcome = desk.wait_window(WELCOME)
+    time.sleep(1)
+    desk.attempt("a new document", lambda: (desk.xdo("windowfocus", "--sync", welcome, check=False),
+                                            desk.keys("ctrl+n")),
+                 lambda: desk.find_window("^Untitled"))
+    window = desk.wait_window("^Untitled")
+    korvel.wait_log("Editor page ready")
+    time.sleep(1)
+    desk.attempt("adding a text layer", lambda: desk.click(window, *ADD_TEXT),
+                 lambda: desk.find_window("^Untitled.*Edited"))
+    desk.wait_until(lambda: drafts() - earlier, "the draft", 120)
+    draft = sorted(drafts() - earlier)[0]
+    desk.wait_until(lambda: texts_in(draft) == ["Text"], "the edit in the draft", 30)
+    desk.attempt("Save", lambda: (desk.xdo("windowfocus", "--sync", window, check=False), desk.keys("ctrl+s")),
+                 lambda: desk.find_window("^Save"))
+
+    def name_it():
+        desk.keys("ctrl+a")
+        desk.xdo("type", "--delay", "20", os.path.basename(saved))
+        desk.keys("Return")
+
+    desk.attempt("naming the document", name_it, lambda: not desk.find_window("^Save"), timeout=15)
+    desk.wait_until(lambda: texts_in(saved) == ["Text"], "the save", 30)
+    desk.wait_window("^Named Draft")
+    if os.path.exists(draft):
+        desk.fail("the draft stayed after the save: " + draft)
+    desk.keys("ctrl+q")
+    korvel.wait_exit()
+    korvel = desk.start_korvel("saved-draft-2")
+    desk.wait_window(WELCOME, 90)
+    time.sleep(2)
+    desk.log("screenshot of the start after saving the draft:", desk.shot("saved-draft-start"))
+    if desk.find_window("^Untitled") or "Reopened the draft" in korvel.text():
+        desk.fail("the saved draft came back as an untitled document")
+    desk.log("a draft saved under a name stays saved: the next start opens no second window")
+    kill(korvel)
+
+
 def double_click_edits_a_text_layer():
     saved = os.path.join(desk.documents, "Typing.korvelx")
     shutil.copy(EXAMPLE, saved)
@@ -222,6 +269,7 @@ def read_only_folder():
 kill_after_save_then_reopen()
 double_click_edits_a_text_layer()
 read_only_folder()
+saved_draft_stays_saved()
 crashed_untitled_draft_comes_back()
 desk.cleanup()
 shutil.rmtree(desk.work, ignore_errors=True)

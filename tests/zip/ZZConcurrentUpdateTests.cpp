@@ -240,8 +240,9 @@ class HeavyWriter : public ZZArchiveEntryWriter {
     return {};
   }
   std::size_t preparedMemory() const override { return memory_; }
+  // An entry no worker took is written unprepared.
   Result<void> writeLocalFileToChannelOutput(ZZChannelOutput&, std::uint64_t) override {
-    --held_;
+    if (memory_) --held_;
     return {};
   }
   Result<void> writeCentralFileHeaderToChannelOutput(ZZChannelOutput&) override { return {}; }
@@ -268,6 +269,8 @@ TEST(ZZConcurrentUpdate, PreparedEntriesWaitingForTheirTurnStayWithinTheBudget) 
     std::size_t allowed = ZZEntryPreparationPool::preparedMemoryBudget + (workers + 1) * pool.memoryLimitPerEntry();
     auto memory = *ZZArchive::archiveWithData(nullptr, {{ZZOpenOptionsCreateIfMissingKey, true}});
     auto sink = *memory->channel()->newOutput();
+    // The workers start on their own; the writer comes once they have begun.
+    for (int i = 0; i < 10000 && held.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     int mostHeld = 0;
     for (auto* job : jobs) {
       ASSERT_TRUE(pool.waitFor(job));
@@ -329,4 +332,43 @@ TEST(ZZConcurrentUpdate, SpillOutputsKeepMemoryBoundedAndGiveBackTheirBytes) {
   auto r = stopped.writeData(toData("b"));
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().code, ECANCELED);
+}
+
+TEST(ZZConcurrentUpdate, TemporaryFilesOfEntriesAheadStayWithinTheDiskBudget) {
+  // A first entry larger than the whole budget, then many that each go to a temporary file.
+  constexpr std::size_t budget = ZZEntryPreparationPool::preparedDiskBudget;
+  std::vector<Source> sources{{"first.png", randomData(budget + (8 << 20), 1), 0}};
+  for (std::uint32_t i = 0; i < 16; ++i)
+    sources.push_back({"next" + std::to_string(i) + (i % 4 ? ".png" : ".bin"), randomData(5 << 20, 10 + i), i % 4 ? 0 : -1});
+  sources.push_back({"last.js", textData(200000, 3), -1});
+
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    auto entries = entriesOf(sources, BlockThread::any);
+    std::vector<std::unique_ptr<ZZArchiveEntryWriter>> writers;
+    std::vector<ZZArchiveEntryWriter*> jobs;
+    for (auto& entry : entries) {
+      writers.push_back(std::move(*entry->newWriterCanSkipLocalFile(false)));
+      jobs.push_back(writers.back().get());
+    }
+    auto data = std::make_shared<Data>();
+    auto archive = *ZZArchive::archiveWithData(data, {{ZZOpenOptionsCreateIfMissingKey, true}});
+    auto sink = *archive->channel()->newOutput();
+    ZZEntryPreparationPool pool(jobs, testenv::freshFolder("disk-budget"), workers);
+    for (auto* job : jobs) {
+      ASSERT_TRUE(pool.waitFor(job));
+      ASSERT_TRUE(job->writeLocalFileToChannelOutput(*sink, 0));
+      pool.written(job);
+    }
+    EXPECT_LE(pool.mostSpilled(), budget);
+    EXPECT_GT(pool.mostSpilled(), 0u) << "nothing was prepared ahead";
+  }
+
+  // Entries that found no room ahead are written in their turn: the bytes are a sequential update's.
+  auto sequential = fileBytes(written(entriesOf(sources, BlockThread::updating), "disk-sequential"));
+  auto concurrentZip = written(entriesOf(sources, BlockThread::any), "disk-concurrent");
+  EXPECT_EQ(fileBytes(concurrentZip), sequential);
+  auto archive = *ZZArchive::archiveWithURL(concurrentZip);
+  ASSERT_EQ(archive->entries().size(), sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i) EXPECT_EQ(*archive->entries()[i]->newData(), sources[i].content);
 }

@@ -19,6 +19,7 @@
 #include "platform/FileSystem.h"
 #include "platform/RWLog.h"
 #include "platform/UniqueFd.h"
+#include "zip/ZZStream.h"
 
 namespace {
 
@@ -109,12 +110,31 @@ std::filesystem::path canonicalPath(const std::filesystem::path& p) {
   return ec ? p.lexically_normal() : c;
 }
 
-// Size and digest of an open file; `unchanged` receives its status when it did not change
-// while read.
-std::optional<KXDocumentManifest::Entry> hashOpenFile(int fd, std::optional<struct stat>& unchanged) {
+// Hashes what passes through it, as makeEntry does, and takes its CRC-32 on the way.
+class Checksummed {
+ public:
+  explicit Checksummed(const DataSink* writer = nullptr)
+      : sink_([this, writer](const std::uint8_t* p, std::size_t n) -> Result<void> {
+          crc_ = zzCrc32(crc_, std::span(p, n));
+          return writer ? (*writer)(p, n) : Result<void>{};
+        }) {}
+  Checksummed(const Checksummed&) = delete;
+  Checksummed& operator=(const Checksummed&) = delete;
+  Result<KXDocumentManifest::Entry> entry(const DataReader& reader) { return KXDocumentArchive::makeEntry(reader, &sink_); }
+  std::uint32_t crc32() const { return crc_; }
+
+ private:
+  std::uint32_t crc_ = 0;
+  DataSink sink_;
+};
+
+// Size, digest and CRC-32 of an open file; `unchanged` receives its status when it did not
+// change while read.
+std::optional<KXDocumentManifest::Entry> hashOpenFile(int fd, std::optional<struct stat>& unchanged, std::uint32_t& crc) {
   struct stat before{};
   bool measured = ::fstat(fd, &before) == 0;
-  auto entry = KXDocumentArchive::makeEntry([&](const DataSink& sink) -> Result<void> {
+  Checksummed checksummed;
+  auto entry = checksummed.entry([&](const DataSink& sink) -> Result<void> {
     std::vector<std::uint8_t> buffer(KXDirectoryArchiveBacking::readChunkSize);
     while (true) {
       ssize_t r = ::read(fd, buffer.data(), buffer.size());
@@ -125,6 +145,7 @@ std::optional<KXDocumentManifest::Entry> hashOpenFile(int fd, std::optional<stru
     }
   });
   if (!entry) return std::nullopt;
+  crc = checksummed.crc32();
   struct stat after{};
   if (measured && ::fstat(fd, &after) == 0 && after.st_size == before.st_size &&
       after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
@@ -155,6 +176,7 @@ struct Outcome {
   KXDocumentManifest::Entry entry;
   std::optional<struct stat> status;  // to remember, when the file is known as it is now
   bool written = false;
+  std::uint32_t crc32 = 0;
 };
 
 // The folders that hold the files of one reflection, made when missing before any file is
@@ -294,13 +316,16 @@ class FolderWriter {
     if (exists && S_ISREG(existing.st_mode)) {
       // An unchanged file keeps its bytes and its date: hash both, write only on a difference.
       std::optional<struct stat> hashed;
+      std::uint32_t crc = 0;
       auto old = known_(relative);
-      if (!old) old = hashExisting(dirfd, name, hashed);
-      auto now = KXDocumentArchive::makeEntry(reader);
+      if (!old) old = hashExisting(dirfd, name, hashed, crc);
+      Checksummed source;
+      auto now = source.entry(reader);
       if (!now) return failed(now.error());
       if (old && *old == *now) {
         out.entry = *now;
         out.status = hashed;
+        out.crc32 = source.crc32();
         return out;
       }
     }
@@ -310,7 +335,9 @@ class FolderWriter {
                            exists && S_ISREG(existing.st_mode) ? existing.st_mode & 07777 : 0644));
     if (!file) return failed(Error::file(errno, full, false));
     DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return writeAll(file.get(), p, n, full); };
-    auto entry = KXDocumentArchive::makeEntry(reader, &sink);
+    Checksummed checksummed(&sink);
+    auto entry = checksummed.entry(reader);
+    out.crc32 = checksummed.crc32();
     struct stat written{};
     bool measured = ::fstat(file.get(), &written) == 0;
     bool closed = file.close();
@@ -349,7 +376,9 @@ class FolderWriter {
     UniqueFd file(::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!file) return failed(Error::file(errno, full, false));
     DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return writeAll(file.get(), p, n, full); };
-    auto entry = KXDocumentArchive::makeEntry(reader, &sink);
+    Checksummed checksummed(&sink);
+    auto entry = checksummed.entry(reader);
+    out.crc32 = checksummed.crc32();
     struct stat written{};
     bool measured = ::fstat(file.get(), &written) == 0;
     if (entry && !file.close()) entry = fail(Error::file(errno, full, false));
@@ -375,10 +404,10 @@ class FolderWriter {
 
   // The file's entry; `unchanged` receives its status when it did not change while read.
   static std::optional<KXDocumentManifest::Entry> hashExisting(int dirfd, const std::string& name,
-                                                               std::optional<struct stat>& unchanged) {
+                                                               std::optional<struct stat>& unchanged, std::uint32_t& crc) {
     UniqueFd fd(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) return std::nullopt;
-    return hashOpenFile(fd.get(), unchanged);
+    return hashOpenFile(fd.get(), unchanged, crc);
   }
 
   int root_;
@@ -483,7 +512,7 @@ KXDirectoryArchiveBacking::Stamp KXDirectoryArchiveBacking::stampOf(const struct
 }
 
 void KXDirectoryArchiveBacking::remember(const std::string& relativePath, const struct stat& st,
-                                         const KXDocumentManifest::Entry& entry, bool written) {
+                                         const KXDocumentManifest::Entry& entry, std::uint32_t crc32, bool written) {
   // What this backing wrote itself, in a folder only this program writes, is known exactly.
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
@@ -492,14 +521,37 @@ void KXDirectoryArchiveBacking::remember(const std::string& relativePath, const 
     knownChanged_ |= known_.erase(relativePath) > 0;
     return;
   }
-  KXFileStatusRecord::Known known{stamp, entry};
+  KXFileStatusRecord::Known known{stamp, entry, crc32};
   auto [it, inserted] = known_.try_emplace(relativePath, known);
   if (!inserted && it->second == known) return;
   it->second = std::move(known);
   knownChanged_ = true;
 }
 
+void KXDirectoryArchiveBacking::removeFileStatusLeftovers() const {
+  // The record is written through a temporary beside it, ".<name>.XXXXXX"; one that a killed
+  // process left is never renamed into place.
+  const std::string prefix = std::string(".") + KXFileStatusRecord::fileName + ".";
+  UniqueFd fd(::open(url_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return;
+  DIR* dir = ::fdopendir(fd.get());
+  if (!dir) return;
+  int dirfd = fd.release();
+  std::vector<std::string> leftovers;
+  while (dirent* e = ::readdir(dir)) {
+    std::string_view name = e->d_name;
+    if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix) leftovers.emplace_back(name);
+  }
+  for (const auto& name : leftovers) {
+    struct stat st{};
+    if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      ::unlinkat(dirfd, name.c_str(), 0);
+  }
+  ::closedir(dir);
+}
+
 void KXDirectoryArchiveBacking::loadFileStatus() {
+  removeFileStatusLeftovers();
   // The record is a cache: unreadable, malformed or too large, it is as if there were none.
   UniqueFd fd(::open((url_ / KXFileStatusRecord::fileName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st{};
@@ -528,13 +580,23 @@ void KXDirectoryArchiveBacking::saveFileStatus(const Entries* current) {
     knownChanged_ = false;
 }
 
-std::optional<KXDocumentManifest::Entry> KXDirectoryArchiveBacking::knownEntry(const std::string& relativePath) const {
+const KXFileStatusRecord::Known* KXDirectoryArchiveBacking::knownFile(const std::string& relativePath) const {
   auto it = known_.find(relativePath);
-  if (it == known_.end()) return std::nullopt;
+  if (it == known_.end()) return nullptr;
   struct stat st{};
-  if (::lstat((url_ / relativePath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  if (stampOf(st) != it->second.stamp) return std::nullopt;
-  return it->second.entry;
+  if (::lstat((url_ / relativePath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  if (stampOf(st) != it->second.stamp) return nullptr;
+  return &it->second;
+}
+
+std::optional<KXDocumentManifest::Entry> KXDirectoryArchiveBacking::knownEntry(const std::string& relativePath) const {
+  if (auto* known = knownFile(relativePath)) return known->entry;
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> KXDirectoryArchiveBacking::knownCRC32(const std::string& relativePath) const {
+  if (auto* known = knownFile(relativePath)) return known->crc32;
+  return std::nullopt;
 }
 
 Result<KXDocumentManifest::Entry> KXDirectoryArchiveBacking::hashEntry(const std::string& relativePath,
@@ -543,9 +605,10 @@ Result<KXDocumentManifest::Entry> KXDirectoryArchiveBacking::hashEntry(const std
   UniqueFd fd(::open((url_ / relativePath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) return KXDocumentArchive::makeEntry(reader);  // for the error the reader gives
   std::optional<struct stat> unchanged;
-  auto entry = hashOpenFile(fd.get(), unchanged);
+  std::uint32_t crc = 0;
+  auto entry = hashOpenFile(fd.get(), unchanged, crc);
   if (!entry) return KXDocumentArchive::makeEntry(reader);  // for the error the reader gives
-  if (unchanged && S_ISREG(unchanged->st_mode)) remember(relativePath, *unchanged, *entry, false);
+  if (unchanged && S_ISREG(unchanged->st_mode)) remember(relativePath, *unchanged, *entry, crc, false);
   return *entry;
 }
 
@@ -572,7 +635,7 @@ Result<bool> KXDirectoryArchiveBacking::reflectIntoFreshFolder(const std::filesy
   auto outcomes = writeJobs(jobs, true, [&](std::size_t i) -> Outcome {
     if (int fd = folders.at(folderOf(jobs[i].path)); fd >= 0) return writer.create(fd, jobs[i].path, jobs[i].reader);
     auto parent = writer.openParent(jobs[i].path);
-    if (!parent) return Outcome{parent.error(), {}, std::nullopt, false};
+    if (!parent) return Outcome{parent.error(), {}, std::nullopt, false, 0};
     return writer.create(parent->get(), jobs[i].path, jobs[i].reader);
   });
   if (!outcomes) return fail(outcomes.error());
@@ -598,7 +661,7 @@ Result<bool> KXDirectoryArchiveBacking::reflectIntoFreshFolder(const std::filesy
       if (same) outcome.status = moved;
       else outcome.status.reset();
     }
-    if (outcome.status) remember(jobs[i].path, *outcome.status, outcome.entry, true);
+    if (outcome.status) remember(jobs[i].path, *outcome.status, outcome.entry, outcome.crc32, true);
   }
   return true;
 }
@@ -620,6 +683,7 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
   if (isPrivateWorkingCopy_) {
     if (auto removed = fs::removeStaleSiblingTemporaries(rootPath))
       RWLog("Removed " + std::to_string(removed) + " folder(s) an interrupted reading left beside " + rootPath.string());
+    removeFileStatusLeftovers();
     if (isEmptyFolder(rootPath)) {
       auto fresh = reflectIntoFreshFolder(rootPath, source, entries);
       if (!fresh) return fail(fresh.error());
@@ -645,14 +709,14 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
       if (int fd = anyOrder ? folders.at(folderOf(jobs[i].path)) : -1; fd >= 0)
         return writer.replace(fd, jobs[i].path, jobs[i].reader);
       auto parent = writer.openParent(jobs[i].path);
-      if (!parent) return Outcome{parent.error(), {}, std::nullopt, false};
+      if (!parent) return Outcome{parent.error(), {}, std::nullopt, false, 0};
       return writer.replace(parent->get(), jobs[i].path, jobs[i].reader);
     });
     if (!outcomes) return fail(outcomes.error());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       const auto& outcome = (*outcomes)[i];
       entries[jobs[i].path] = outcome.entry;
-      if (outcome.status) remember(jobs[i].path, *outcome.status, outcome.entry, outcome.written);
+      if (outcome.status) remember(jobs[i].path, *outcome.status, outcome.entry, outcome.crc32, outcome.written);
     }
     ::syncfs(root.get());
   }

@@ -33,6 +33,7 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
   static DataReader fileReader(const std::filesystem::path& file);
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override;
   std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& relativePath) const override;
+  std::optional<std::uint32_t> knownCRC32(const std::string& relativePath) const override;
   Result<KXDocumentManifest::Entry> hashEntry(const std::string& relativePath, const DataReader& reader) override;
   void keepFileStatus(const Entries& current) override;
   Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,
@@ -45,8 +46,12 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
   static Stamp stampOf(const struct stat& st);
   // Keeps a file's entry beside its status; a hashed file changed just before is not kept.
   void remember(const std::string& relativePath, const struct stat& st, const KXDocumentManifest::Entry& entry,
-                bool written);
+                std::uint32_t crc32, bool written);
+  // What is known of a file that has not changed since, or nothing.
+  const KXFileStatusRecord::Known* knownFile(const std::string& relativePath) const;
   void loadFileStatus();
+  // Removes the temporaries of record writes that never ended.
+  void removeFileStatusLeftovers() const;
   // Writes the record when what is known changed; keeps only the files in `current`.
   void saveFileStatus(const Entries* current);
   Result<bool> reflectIntoFreshFolder(const std::filesystem::path& rootPath, const KXDocumentArchive& source,

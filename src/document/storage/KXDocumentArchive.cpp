@@ -36,6 +36,9 @@ class FilteredBacking final : public KXDocumentArchiveBacking {
   std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& path) const override {
     return archive_->backing().knownEntry(path);
   }
+  std::optional<std::uint32_t> knownCRC32(const std::string& path) const override {
+    return archive_->backing().knownCRC32(path);
+  }
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override {
     archive_->backing().forEach([&](const std::string& path, const DataReader& reader) {
       if (filter_(path)) body(path, reader);

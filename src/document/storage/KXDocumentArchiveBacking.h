@@ -43,6 +43,8 @@ class KXDocumentArchiveBacking {
   // The size and digest of a stored file known unchanged since this backing wrote or hashed
   // it, told without reading the file; none when that can't be told.
   virtual std::optional<KXDocumentManifest::Entry> knownEntry(const std::string&) const { return std::nullopt; }
+  // The CRC-32 of such a file, as a zip entry of it records it.
+  virtual std::optional<std::uint32_t> knownCRC32(const std::string&) const { return std::nullopt; }
   // The size and digest of the stored file that `reader` gives; a backing may keep it to
   // answer knownEntry() later.
   virtual Result<KXDocumentManifest::Entry> hashEntry(const std::string& relativePath, const DataReader& reader);

@@ -145,6 +145,29 @@ std::string cachePathOf(const std::string& name, int size) {
   return std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name;
 }
 
+// A link that stays because the image gives no reduced copy of that size (it is smaller, or no
+// picture at all) leads to the image by a path of its own: the next read knows it need not try
+// again. Each image has at most one per size.
+std::string settledLinkTarget(const std::string& name) {
+  return std::string("../../../") + KXDocumentArchive::relativePathForImages + "/./" + name;
+}
+
+bool isSettled(const std::filesystem::path& link, const std::string& name) {
+  std::error_code ec;
+  return std::filesystem::read_symlink(link, ec) == std::filesystem::path(settledLinkTarget(name)) && !ec;
+}
+
+// Once an image was tried, the links still in place of its reduced copies are settled.
+void settleLinks(const std::string& name, const std::vector<std::pair<int, std::filesystem::path>>& missing) {
+  for (const auto& [size, link] : missing) {
+    struct stat st{};
+    if (::lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || isSettled(link, name)) continue;
+    auto staged = link.parent_path() / (".settled-" + crypto::hex(crypto::randomBytes(6)));
+    if (::symlink(settledLinkTarget(name).c_str(), staged.c_str()) != 0) continue;
+    if (::rename(staged.c_str(), link.c_str()) != 0) ::unlink(staged.c_str());
+  }
+}
+
 }  // namespace
 
 void KXDocumentContainer::linkCachedImage(const std::string& name, int size) const {
@@ -214,13 +237,18 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
   auto source = projectDirectory_ / KXDocumentArchive::relativePathForImages / name;
   std::vector<std::pair<int, std::filesystem::path>> missing;
   for (int size : cachedImageDimensions) {
-    if (entries.count(cachePathOf(name, size))) continue;
+    if (entries.count(cachePathOf(name, size)) || isSettled(projectDirectory_ / cachePathOf(name, size), name)) continue;
     if (!linked) linkCachedImage(name, size);
     missing.emplace_back(size, projectDirectory_ / cachePathOf(name, size));
   }
   if (missing.empty()) return;
   auto self = shared_from_this();
-  auto work = new std::function<void()>([self, source, missing] {
+  auto work = new std::function<void()>([self, source, missing, name] {
+    struct Settle {
+      const std::string& name;
+      const std::vector<std::pair<int, std::filesystem::path>>& missing;
+      ~Settle() { settleLinks(name, missing); }
+    } settle{name, missing};
     GError* error = nullptr;
     // The stored file may come from anyone's document: it is read inside the images folder and
     // bounded by its header before a pixel is decoded.
@@ -269,10 +297,17 @@ void KXDocumentContainer::addMissingCachedImages() {
     if (name.find('/') != std::string::npos) continue;
     names.push_back(std::move(name));
   }
+  // Images whose reduced copies are all made or settled need nothing more.
+  std::erase_if(names, [&](const std::string& name) {
+    return std::all_of(std::begin(cachedImageDimensions), std::end(cachedImageDimensions), [&](int size) {
+      return entries.count(cachePathOf(name, size)) || isSettled(projectDirectory_ / cachePathOf(name, size), name);
+    });
+  });
   std::vector<std::pair<const std::string*, int>> missing;
   for (const auto& name : names)
     for (int size : cachedImageDimensions)
       if (!entries.count(cachePathOf(name, size))) missing.emplace_back(&name, size);
   linkCachedImages(std::move(missing));
+  if (!names.empty()) log("Making reduced copies of " + std::to_string(names.size()) + " image(s)");
   for (const auto& name : names) addMissingCachedImages(name, entries, true);
 }

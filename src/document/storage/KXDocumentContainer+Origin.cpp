@@ -6,12 +6,14 @@
 #include <nlohmann/json.hpp>
 
 #include "document/storage/Bookmark.h"
+#include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "platform/Crypto.h"
 #include "platform/Fatal.h"
 #include "platform/FileSystem.h"
 #include "platform/JsonCoder.h"
+#include "platform/RWLog.h"
 #include "zip/ZZFileName.h"
 #include "platform/RunLoop.h"
 
@@ -174,6 +176,9 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
       else
         setWorkingCopyAside();
     }
+    // While the copy runs the folder is neither the old origin nor the new one: without a record
+    // a copy that stops part way (a kill, a failing read) is never taken for unsaved edits.
+    reflectOrigin(nullptr, false);
     if (auto reflected = projectDirectoryArchive_->reflect(archive); !reflected) {
       log("Error reading: " + reflected.error().description());
       return reflected;
@@ -249,6 +254,29 @@ void KXDocumentContainer::reflectOrigin(const KXDocumentArchive* archive, bool i
   log("Updating origin: " + url.string() + ", last modified on: " + describe(date));
 }
 
+namespace {
+
+// Whether the working copy in `uuidDirectory` holds what its origin held when it was last read
+// or saved, judged without the origin itself.
+bool holdsWhatItsOriginHeld(const std::filesystem::path& uuidDirectory, const KXDocumentManifest& recorded) {
+  auto folder = uuidDirectory / KXDocumentContainer::nameForProjectDirectory;
+  if (!fs::exists(folder)) return true;
+  if (!recorded.files) return false;
+  auto backing = KXDirectoryArchiveBacking::create(folder, false, false, true);
+  if (!backing) return false;
+  KXDocumentArchive workingCopy(std::move(*backing), KXDocumentArchive::WithIdentity{recorded.uuid});
+  workingCopy.regenerateManifest();
+  // Reduced copies of images are made from the images after every read: they are no edit.
+  auto withoutCaches = [](KXDocumentContainer::Entries entries) {
+    std::erase_if(entries, [](const auto& item) { return item.first.rfind(".cache/", 0) == 0; });
+    return comparable(entries);
+  };
+  return withoutCaches(workingCopy.manifest().files.value_or(KXDocumentContainer::Entries{})) ==
+         withoutCaches(*recorded.files);
+}
+
+}  // namespace
+
 std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
   requireMainThreadForSweep();
   std::set<std::filesystem::path> live;
@@ -269,6 +297,18 @@ std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
     if (text) {
       auto info = decodeOriginInfo(*text, nullptr);
       if (info && Bookmark::resolve(info->bookmarkData)) continue;
+      // The document is away (a drive not mounted, a file moved while Korvel was closed): what
+      // it never received is kept where set-aside edits are, for the person to find.
+      if (info && !holdsWhatItsOriginHeld(dir, info->manifest)) {
+        auto aside = baseDirectory() / (name + setAsideInfix + KXDocumentArchive::formatDate(std::chrono::system_clock::now()));
+        std::error_code moved;
+        std::filesystem::rename(dir / nameForProjectDirectory, aside, moved);
+        if (moved) {
+          RWLog("Kept a working copy with unsaved edits whose document is away: " + moved.message(), 3);
+          continue;
+        }
+        RWLog("Unsaved edits of a document that is away were kept in " + aside.string());
+      }
     } else if (!isMissingFile(text.error())) {
       continue;  // unreadable for now: judged another time
     }

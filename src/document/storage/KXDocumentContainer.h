@@ -71,7 +71,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static Result<std::shared_ptr<KXDocumentContainer>> create(std::shared_ptr<KXDocumentArchive> projectDirectoryArchive);
   // Removes the working copies under baseDirectory() that no live container uses and whose
   // origin record is missing or names a file that is gone (an untitled document or a draft
-  // of an earlier session that ended without closing it). Returns how many went.
+  // of an earlier session that ended without closing it). A working copy that holds other than
+  // what its gone origin held is set aside instead, as a read sets unsaved edits aside.
+  // Returns how many went.
   static std::size_t removeUnclaimedWorkingCopies();
   // The shared invalid container a document holds before its first read and after it closes.
   static std::shared_ptr<KXDocumentContainer> placeholder();

@@ -1,6 +1,7 @@
 #include "KXFileStatusRecord.h"
 
 #include <charconv>
+#include <cstdio>
 #include <type_traits>
 #include <string_view>
 
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr std::string_view kHeader = "korvel-file-status 1\n";
+constexpr std::string_view kHeader = "korvel-file-status 2\n";
 constexpr std::size_t kDigestLength = 20;
 
 bool recordable(const std::string& name, const KXDocumentManifest::Entry& entry) {
@@ -47,6 +48,19 @@ class Cursor {
     return true;
   }
 
+  bool checksum(std::uint32_t& out) {
+    constexpr std::size_t digits = 8;
+    if (text_.size() - at_ < digits + 1 || text_[at_ + digits] != ' ') return false;
+    out = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+      int value = nibble(text_[at_ + i]);
+      if (value < 0) return false;
+      out = out << 4 | static_cast<std::uint32_t>(value);
+    }
+    at_ += digits + 1;
+    return true;
+  }
+
   bool name(std::size_t length, std::string& out) {
     if (text_.size() - at_ < length + 1 || text_[at_ + length] != '\n') return false;
     out.assign(text_.substr(at_, length));
@@ -64,6 +78,12 @@ class Cursor {
   std::size_t at_ = 0;
 };
 
+std::string checksumText(std::uint32_t crc) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", crc);
+  return text;
+}
+
 }  // namespace
 
 std::string KXFileStatusRecord::encode(const Files& files) {
@@ -74,7 +94,8 @@ std::string KXFileStatusRecord::encode(const Files& files) {
     const auto& s = known.stamp;
     out += std::to_string(s.device) + ' ' + std::to_string(s.inode) + ' ' + std::to_string(s.size) + ' ' +
            std::to_string(s.modified) + ' ' + std::to_string(s.changed) + ' ' + std::to_string(known.entry.size) + ' ' +
-           crypto::hex(*known.entry.sha1) + ' ' + std::to_string(name.size()) + ':' + name + '\n';
+           crypto::hex(*known.entry.sha1) + ' ' + checksumText(known.crc32) + ' ' + std::to_string(name.size()) + ':' +
+           name + '\n';
     if (out.size() > maximumSize) return std::string(kHeader);  // too much to keep: keep nothing
     ++count;
   }
@@ -96,7 +117,7 @@ std::optional<KXFileStatusRecord::Files> KXFileStatusRecord::decode(std::span<co
     if (!cursor.number(known.stamp.device, ' ') || !cursor.number(known.stamp.inode, ' ') ||
         !cursor.number(known.stamp.size, ' ') || !cursor.number(known.stamp.modified, ' ') ||
         !cursor.number(known.stamp.changed, ' ') || !cursor.number(known.entry.size, ' ') || !cursor.digest(digest) ||
-        !cursor.number(length, ':') || length > maximumNameLength || !cursor.name(length, name))
+        !cursor.checksum(known.crc32) || !cursor.number(length, ':') || length > maximumNameLength || !cursor.name(length, name))
       return std::nullopt;
     known.entry.sha1 = std::move(digest);
     if (known.stamp.size < 0 || known.entry.size != known.stamp.size || !recordable(name, known.entry)) return std::nullopt;

@@ -4,8 +4,8 @@
 // cache read back from disk: decoding is strict and bounded, and a record that fails any check
 // is ignored whole.
 //
-//   korvel-file-status 1\n
-//   <device> <inode> <size> <modified ns> <changed ns> <entry size> <sha1 hex> <name length>:<name>\n ...
+//   korvel-file-status 2\n
+//   <device> <inode> <size> <modified ns> <changed ns> <entry size> <sha1 hex> <crc-32 hex> <name length>:<name>\n ...
 
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +29,7 @@ struct KXFileStatusRecord {
   struct Known {
     Stamp stamp;
     KXDocumentManifest::Entry entry;  // always with a digest
+    std::uint32_t crc32 = 0;          // of the content, as a zip entry records it
     bool operator==(const Known&) const = default;
   };
   using Files = std::map<std::string, Known>;

@@ -143,10 +143,14 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
     if (currentManifest && currentManifest->files && old != current.end() && isRegularFile(old->second->fileMode(), path))
       if (auto r = currentManifest->files->find(path); r != currentManifest->files->end()) item.recorded = &r->second;
     if (item.recorded && old->second->uncompressedSize() == static_cast<std::uint64_t>(item.recorded->size)) {
-      // A file the source knows unchanged is neither read nor hashed.
+      // A file the source knows unchanged is neither read nor hashed; its entry is carried over
+      // only when the zip still holds those bytes (another program may have changed the entry
+      // in place and left the manifest as it was).
       item.old = old->second;
       item.now = source.backing().knownEntry(path);
-      item.same = item.now && *item.now == *item.recorded;
+      auto crc = item.now ? source.backing().knownCRC32(path) : std::nullopt;
+      item.same = item.now && *item.now == *item.recorded && crc && *crc == item.old->crc32();
+      if (!item.same) item.now.reset();
     }
     items.push_back(std::move(item));
   });

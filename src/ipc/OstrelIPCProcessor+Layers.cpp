@@ -139,6 +139,7 @@ void OstrelIPCProcessor::handleDocumentPaste(const nlohmann::json& arguments) {
       for (const auto& [reference, info] : saveSketchPasteboardImages(found.sketch)) bitmaps[reference] = info;
       send(event, {std::nullopt, std::nullopt, std::nullopt, IPCValue::string(LayerPaste::escapeLineSeparators(found.sketch)),
                    IPCValue::string(JsonCoder::dump(bitmaps))});
+      if (track) track("paste_from_sketch", {});
       break;
     }
     case Kind::text:

@@ -195,7 +195,8 @@ def korvel_env(work, port):
     os.makedirs(folder, mode=0o700)
     os.chmod(folder, 0o700)
     with open(os.open(os.path.join(folder, 'defaults.json'), os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w') as f:
-        json.dump({'CurrentStoreEnvironment': 3, 'LocalServicesBaseURL': 'http://127.0.0.1:%d' % port,
+        local = 'http://127.0.0.1:%d' % port
+        json.dump({'CurrentStoreEnvironment': 3, 'LocalServicesBaseURL': local, 'CloudServerBaseUrl': local,
                    'KorvelLoginToken': 'demo-token', 'PDDataCollectionDisabled': True}, f)
     example = example_document()
     document = os.path.join(env['HOME'], os.path.basename(example))

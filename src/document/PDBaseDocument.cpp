@@ -93,6 +93,10 @@ void PDBaseDocument::attachToEditor() {
   std::weak_ptr<OstrelViewControllerDelegate> weak = self;
   processor_->applicationOpenProjectFile = OstrelIPCProcessor::projectFileOpener(weak);
   processor_->delegate = weak;
+  // Looked up at each event, so that a tracker replaced later is the one told.
+  processor_->track = [](const std::string& event, const std::map<std::string, std::string>& data) {
+    DocumentHooks::track(event, data);
+  };
 }
 
 BaseOstrelViewController* PDBaseDocument::editorForPreview() const { return ostrelViewController_.get(); }

@@ -162,7 +162,8 @@ float webPQualityFactor() {
   auto stored = Defaults::standard().value("RWExportWebPQuality");
   if (!stored.is_number()) return defaultWebPQuality;
   double v = stored.get<double>();
-  if (!std::isfinite(v) || v <= 0 || v > 1) return defaultWebPQuality;
+  // 0 is the slider's left end: the smallest file, not an unset value.
+  if (!std::isfinite(v) || v < 0 || v > 1) return defaultWebPQuality;
   return static_cast<float>(v);
 }
 

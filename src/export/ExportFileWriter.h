@@ -37,7 +37,7 @@ inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
 // line. A text that would inline more than maximumInlined is refused (tooMuchInlined).
 Result<std::string> replaceBase64Templates(const std::string& text, const std::filesystem::path& projectFolder);
 
-// "RWExportWebPQuality", or a sensible lossy default when nothing usable is stored.
+// "RWExportWebPQuality" (0 to 1), or a sensible lossy default when nothing usable is stored.
 float webPQualityFactor();
 
 }  // namespace ExportFileWriter

@@ -27,8 +27,11 @@ namespace {
 constexpr const char* workerKey = "korvel-render-worker";
 
 constexpr double settleInterval = 0.3;
-// CSS pixels are 0.75 points: a page of W × H pixels prints on a W × H pixel page.
-constexpr double pointsPerPixel = 0.75;
+// An exported page is the frame's size in points, one point per pixel.
+constexpr double pointsPerPixel = 1.0;
+// The printer lays a page of P points out 1.25 P wide and prints it at 0.8 points a unit; a
+// document zoomed by 1.25 lays out at the frame's own width in pixels and fills the page.
+constexpr const char* workerStyle = "::-webkit-scrollbar { display: none; } @media print { :root { zoom: 1.25; } }";
 
 using Clock = std::chrono::steady_clock;
 
@@ -170,11 +173,10 @@ HTMLRenderQueue::Worker::Worker(HTMLRenderQueue& queue, int id) : queue_(queue),
       "javascript-can-open-windows-automatically", FALSE, "enable-smooth-scrolling", FALSE, "hardware-acceleration-policy",
       WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "enable-developer-extras", FALSE, nullptr);
   WebKitUserContentManager* content = webkit_user_content_manager_new();
-  WebKitUserStyleSheet* noScrollbars = webkit_user_style_sheet_new(
-      "::-webkit-scrollbar { display: none; }", WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_STYLE_LEVEL_USER,
-      nullptr, nullptr);
-  webkit_user_content_manager_add_style_sheet(content, noScrollbars);
-  webkit_user_style_sheet_unref(noScrollbars);
+  WebKitUserStyleSheet* style = webkit_user_style_sheet_new(workerStyle, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                             WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+  webkit_user_content_manager_add_style_sheet(content, style);
+  webkit_user_style_sheet_unref(style);
   view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", renderContext(), "settings", settings,
                                   "user-content-manager", content, nullptr));
   g_object_unref(settings);

@@ -159,6 +159,7 @@ void OstrelIPCProcessor::handleDocumentPaste(const nlohmann::json& arguments) {
         for (const auto& [reference, info] : stored) bitmaps[reference] = info;
         send(event, {std::nullopt, std::nullopt, std::nullopt, IPCValue::string(LayerPaste::escapeLineSeparators(sketch)),
                      IPCValue::string(JsonCoder::dump(bitmaps))});
+        if (track) track("paste_from_sketch", {});
       });
       break;
     }

@@ -53,6 +53,10 @@ class OstrelIPCProcessor : public IPCProcessor {
   // relative to the project, in its default application while the document exists.
   static std::function<void(const std::string&)> projectFileOpener(std::weak_ptr<OstrelViewControllerDelegate> document);
 
+  // Usage events of the editor's requests ("paste_from_sketch"); set by the document, nothing
+  // until then.
+  std::function<void(const std::string& event, const std::map<std::string, std::string>& data)> track;
+
  private:
   using Handler = void (OstrelIPCProcessor::*)(const nlohmann::json& arguments);
   struct Request {

@@ -137,12 +137,7 @@ void LoginWindowController::handleOffline(const nlohmann::json& arguments) {
 
 void LoginWindowController::handleEndpoint() {
   if (!webViewController_) return;
-  // The page names the services it speaks to: the local ones while they are in use.
-  auto& services = controller_.services();
-  std::string endpoint = services.currentEnvironment() == AppServices::Environment::local
-                             ? services.localServicesBaseURL().absoluteString()
-                             : services.cloudServerBaseUrl();
-  webViewController_->evaluateJavaScript(LoginPage::endpointScript(endpoint));
+  webViewController_->evaluateJavaScript(LoginPage::endpointScript(controller_.services().cloudServerBaseUrl()));
 }
 
 void LoginWindowController::handleFinish() {

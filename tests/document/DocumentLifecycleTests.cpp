@@ -16,6 +16,8 @@
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentError.h"
 #include "foundation/AppInfo.h"
+#include "ipc/PasteboardTypes.h"
+#include "platform/Pasteboard.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 #include "server/ServerController.h"
@@ -440,6 +442,19 @@ TEST_F(Documents, ImagesAndAssetsGoIntoTheProjectUnderPlainNamesOnly) {
   other->close();
   other->ostrelDocumentDidRequestCopyImagesFromPasteboard();
   EXPECT_FALSE(other->ostrelDocumentDidReceiveImageData(png));
+}
+
+TEST_F(Documents, APasteOfTheOtherToolsLayersIsTracked) {
+  auto document = openZip("Paste");
+  ASSERT_TRUE(document);
+  auto& pasteboard = Pasteboard::general();
+  pasteboard.declareTypes({PasteboardType::sketchPasteboard});
+  pasteboard.setData(dataFromString(R"({"layers": []})"), PasteboardType::sketchPasteboard);
+  std::vector<std::string> tracked;
+  DocumentHooks::track = [&](const std::string& event, auto&) { tracked.push_back(event); };
+  document->ostrelViewController().ipcProcessor()->handle("DocumentPaste", nlohmann::json{{"point", 0}});
+  DocumentHooks::track = [](auto&, auto&) {};
+  EXPECT_EQ(tracked, std::vector<std::string>{"paste_from_sketch"});
 }
 
 TEST_F(Documents, RevealShowsTheReadmeOrTheProjectFolder) {

@@ -95,7 +95,7 @@ TEST(RenderQueue, EveryFormatIsWrittenFromRealHTML) {
 
   std::string info, text;
   ASSERT_EQ(testenv::run("pdfinfo '" + (out / "frame.pdf").string() + "'", &info), 0);
-  EXPECT_NE(info.find("90 x 60 pts"), std::string::npos) << info;
+  EXPECT_NE(info.find("120 x 80 pts"), std::string::npos) << info;
   EXPECT_NE(info.find("Pages:           1"), std::string::npos) << info;
   ASSERT_EQ(testenv::run("pdftotext '" + (out / "frame.pdf").string() + "' -", &text), 0);
   EXPECT_NE(text.find("Hello export"), std::string::npos) << text;
@@ -110,6 +110,42 @@ std::optional<Data> renderPDF(std::shared_ptr<HTMLRenderer::Work> work) {
   }));
   EXPECT_TRUE(RunLoop::runUntil([&] { return called; }, 60));
   return result;
+}
+
+// A PDF page is the frame's size in points, one point per pixel, and the frame lays out at its
+// own width and fills the page: read back at 72 dpi, the page is the frame's picture.
+TEST(RenderQueue, APDFPageIsTheFramesSizeInPoints) {
+  const char* frame =
+      "<html><body style=\"margin:0\"><div style=\"display:flex;width:300px;height:200px\">"
+      "<div style=\"flex:1;background:#ff0000\"></div><div style=\"flex:1;background:#0000ff\"></div></div>"
+      "<div style=\"position:absolute;left:0;right:0;top:0;height:10px;background:#00ff00\"></div>"
+      "<div style=\"position:absolute;left:0;top:150px;width:60px;height:50px;background:#00ff00\"></div></body></html>";
+  auto folder = testenv::freshFolder("pdf");
+  auto pdf = folder / "frame.pdf";
+  std::optional<bool> written;
+  OstrelExporter::create(testenv::freshFolder(), HTMLRenderQueue::shared())
+      ->exportFile(ExportFileDescriptor{frame, std::nullopt, 300, 200, ExportFileDescriptor::Type::pdf, "frame.pdf"}, pdf,
+                   [&](bool ok) { written = ok; });
+  ASSERT_TRUE(RunLoop::runUntil([&] { return written.has_value(); }, 90));
+  ASSERT_TRUE(*written);
+  std::string info;
+  ASSERT_EQ(testenv::run("pdfinfo '" + pdf.string() + "'", &info), 0);
+  EXPECT_NE(info.find("300 x 200 pts"), std::string::npos) << info;
+  EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
+
+  auto picture = folder / "page";
+  ASSERT_EQ(testenv::run("pdftoppm -r 72 -singlefile -png '" + pdf.string() + "' '" + picture.string() + "'"), 0);
+  auto file = fs::readFile(picture.string() + ".png");
+  ASSERT_TRUE(file);
+  auto bitmap = ImageEncoding::decode(*file);
+  ASSERT_TRUE(bitmap);
+  ASSERT_EQ(bitmap->width, 300);
+  ASSERT_EQ(bitmap->height, 200);
+  struct Spot {
+    int x, y, r, g, b;
+  } spots[] = {{5, 5, 0, 255, 0},      {295, 5, 0, 255, 0},     {145, 100, 255, 0, 0}, {155, 100, 0, 0, 255},
+               {295, 195, 0, 0, 255}, {30, 175, 0, 255, 0},  {55, 195, 0, 255, 0},  {65, 175, 255, 0, 0}};
+  for (const auto& s : spots) EXPECT_TRUE(near(bitmap->pixel(s.x, s.y), s.r, s.g, s.b)) << s.x << "," << s.y;
 }
 
 // What a poppler tool says about a file, its complaints included.

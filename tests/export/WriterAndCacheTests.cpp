@@ -10,10 +10,12 @@
 
 #include "export/ExportFileWriter.h"
 #include "export/ExportPreviewCache.h"
+#include "export/HTMLRenderer.h"
 #include "export/WebP.h"
 #include "platform/Crypto.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
+#include "platform/RunLoop.h"
 #include "support/TestEnvironment.h"
 
 namespace stdfs = std::filesystem;
@@ -197,6 +199,59 @@ TEST(WebPCodec, UnstoredQualityIsASensibleDefault) {
   Defaults::standard().setDouble("RWExportWebPQuality", 1.0);
   EXPECT_EQ(ExportFileWriter::webPQualityFactor(), 1.0f);
   Defaults::standard().remove("RWExportWebPQuality");
+}
+
+// A renderer whose every page is the same picture.
+class PictureRenderer : public HTMLRenderer {
+ public:
+  explicit PictureRenderer(Bitmap picture) : picture_(std::move(picture)) {}
+  std::shared_ptr<Work> addWork(std::shared_ptr<Work> w, BitmapCallback c) override {
+    MainQueue::async([c, picture = picture_] { c(picture); });
+    return w;
+  }
+  std::shared_ptr<Work> addWork(std::shared_ptr<Work> w, PDFCallback c) override {
+    MainQueue::async([c] { c(std::nullopt); });
+    return w;
+  }
+
+ private:
+  Bitmap picture_;
+};
+
+// The stored quality as the export writes it: 0 is the smallest file, not a missing value.
+TEST(WebPExport, EveryStoredQualityFromZeroToOneIsUsed) {
+  PictureRenderer renderer(gradient(200, 150));
+  auto folder = testenv::freshFolder("webp");
+  ExportFileDescriptor file;
+  file.html = "<p>page</p>";
+  file.width = 200;
+  file.height = 150;
+  file.type = ExportFileDescriptor::Type::webp;
+  int count = 0;
+  auto written = [&](std::optional<nlohmann::json> stored) -> std::uintmax_t {
+    if (stored)
+      Defaults::standard().set("RWExportWebPQuality", *stored);
+    else
+      Defaults::standard().remove("RWExportWebPQuality");
+    std::string name = "export-" + std::to_string(++count) + ".webp";
+    bool done = false, ok = false;
+    ExportFileWriter::write(file, folder, name, folder, renderer, [&](bool result) { ok = result, done = true; });
+    EXPECT_TRUE(RunLoop::runUntil([&] { return done; }, 30));
+    Defaults::standard().remove("RWExportWebPQuality");
+    EXPECT_TRUE(ok) << (stored ? stored->dump() : "unset");
+    std::error_code ec;
+    auto size = stdfs::file_size(folder / name, ec);
+    EXPECT_FALSE(ec) << name;
+    return ec ? 0 : size;
+  };
+  auto zero = written(0.0), low = written(0.01), high = written(0.9), unset = written(std::nullopt);
+  EXPECT_LT(zero, high);
+  EXPECT_LE(zero, low);
+  EXPECT_LT(low, high);
+  EXPECT_EQ(unset, high) << "nothing stored: the default";
+  // What is no quality falls back to the default as well.
+  for (const auto& invalid : {nlohmann::json(-0.5), nlohmann::json(1.5), nlohmann::json("0.2"), nlohmann::json(nullptr)})
+    EXPECT_EQ(written(invalid), high) << invalid.dump();
 }
 
 TEST(BitmapCapture, PremultipliedPixelsAreUnpremultiplied) {

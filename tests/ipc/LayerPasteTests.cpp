@@ -187,6 +187,42 @@ TEST(LayerPaste, APasteStoresABoundedNumberOfBitmapsAndNoHostileOne) {
   EXPECT_EQ(h.events[0].arguments, nlohmann::json::parse("[null, null, null]"));
 }
 
+// Only a paste of the other tool's layers is a usage event, told after the page has its answer,
+// with nothing as its data; a broken payload still counts.
+TEST(LayerPaste, APasteOfTheOtherToolsLayersIsTracked) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, Data>> offered;
+    const char* request;
+    bool tracked;
+  } cases[] = {
+      {"sketch layers", {item(PasteboardType::sketchPasteboard, R"({"layers": []})")}, R"({"point": 0})", true},
+      {"a broken payload", {item(PasteboardType::sketchPasteboard, "{broken")}, R"({"point": 0})", true},
+      {"sketch ignored", {item(PasteboardType::sketchPasteboard, "{}"), item(PasteboardType::string, "x")},
+       R"({"point": 0, "ignoreSketchData": true})", false},
+      {"own layers", {item(PasteboardType::ostrelLayers, "[]"), item(PasteboardType::sketchPasteboard, "{}")},
+       R"({"point": 0})", false},
+      {"plain text", {item(PasteboardType::string, "x")}, R"({"point": 0})", false},
+      {"no point", {item(PasteboardType::sketchPasteboard, "{}")}, R"({"nopoint": 0})", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    std::vector<std::string> tracked;
+    h.processor.track = [&](const std::string& event, const std::map<std::string, std::string>& data) {
+      EXPECT_EQ(h.events.size(), 1u) << "after the answer";
+      EXPECT_TRUE(data.empty());
+      tracked.push_back(event);
+    };
+    offer(c.offered);
+    h.request("DocumentPaste", c.request);
+    // A paste of the other tool's layers is answered once its pictures are decoded.
+    ASSERT_TRUE(RunLoop::runUntil([&] { return !h.events.empty(); }, 30));
+    EXPECT_EQ(h.events.size(), 1u);
+    EXPECT_EQ(tracked, c.tracked ? std::vector<std::string>{"paste_from_sketch"} : std::vector<std::string>{});
+  }
+}
+
 TEST(LayerCopy, CopiesLayersAndImagesOnlyWhenTheRequestIsWhole) {
   Harness h;
   offer({item(PasteboardType::string, "before")});

@@ -84,8 +84,10 @@ TEST_F(LoginWindow, SignsInOnTheLoginPageAndClosesOnFinish) {
   EXPECT_EQ(page().uri(), service->base() + "/?mid=" + login->machineID());
   EXPECT_FALSE(window->view()->isSpinnerShown());
   ASSERT_TRUE(waitFor([&] { return window->view()->pageOpacity() >= 1.0; }));
-  // The local services are in use: the page names them, not the cloud's address.
-  ASSERT_TRUE(waitFor([&] { return run("window.korvel_cloud_endpoint") == service->base(); }));
+  // The page is told the cloud's address, whichever services environment is in use: here the
+  // stored override, quotes and all.
+  ASSERT_TRUE(waitFor([&] { return run("window.korvel_cloud_endpoint") == cloudEndpoint; }));
+  EXPECT_NE(cloudEndpoint, service->base());
 
   run("document.getElementById('token').value = 'good-1';"
       "document.getElementById('subscribe').checked = true;"
@@ -199,7 +201,7 @@ TEST_F(LoginWindow, TheRefusalNoticeLeavesThePageReadable) {
                      ")");
   EXPECT_EQ(covered, nlohmann::json::array());
   EXPECT_TRUE(RunLoop::runUntil(
-      [&] { return run("document.getElementById('endpoint').textContent") == service->base(); }, 10));
+      [&] { return run("document.getElementById('endpoint').textContent") == cloudEndpoint; }, 10));
 }
 
 }  // namespace

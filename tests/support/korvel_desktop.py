@@ -49,7 +49,8 @@ class Desktop:
         self.port = self._start_standin()
         for sub in (".config/Korvel", ".local/share", ".cache", "Documents"):
             os.makedirs(os.path.join(self.home, sub), exist_ok=True)
-        defaults = {"CurrentStoreEnvironment": 3, "LocalServicesBaseURL": "http://127.0.0.1:%d" % self.port}
+        local = "http://127.0.0.1:%d" % self.port
+        defaults = {"CurrentStoreEnvironment": 3, "LocalServicesBaseURL": local, "CloudServerBaseUrl": local}
         if signed_in:
             defaults["KorvelLoginToken"] = "demo-token"
         with open(os.path.join(self.home, ".config/Korvel/defaults.json"), "w") as f:

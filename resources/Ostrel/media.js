@@ -41,21 +41,9 @@
     return point && typeof point.x === 'number' && typeof point.y === 'number' ? point : lastPoint;
   }
 
-  // Image layers show the document's stored file; SVG layers show their markup as a picture, so
-  // that nothing inside it runs.
   state.drawLayer = function (frame, layer) {
-    var img;
-    if (layer.type === 'image') {
-      img = document.createElement('img');
-      img.src = (state.addresses.imageBaseURL || '') + layer.image;
-    } else if (layer.type === 'svg') {
-      img = document.createElement('img');
-      img.src = 'data:image/svg+xml;charset=utf-8,' + encodeURIComponent(layer.svg || '');
-    } else {
-      return false;
-    }
-    img.alt = layer.name || '';
-    img.draggable = false;
+    var img = window.OstrelPictures && window.OstrelPictures.element(layer, state.addresses.imageBaseURL);
+    if (!img) return false;
     frame.appendChild(img);
     return true;
   };
@@ -101,9 +89,7 @@
       height = Math.max(height, (l.height || 40));
       var style = 'position:absolute;left:0;top:0;width:' + (l.width || 100) + 'px;height:' + (l.height || 40) + 'px;';
       if (l.type === 'rect') html += '<div style="' + style + 'background:' + (l.fill || '#4a90e2') + '"></div>';
-      else if (l.type === 'svg') html += '<img style="' + style + '" src="data:image/svg+xml;charset=utf-8,' +
-        encodeURIComponent(l.svg || '') + '">';
-      else if (l.type === 'image') html += '<img style="' + style + '" src="design/images/' + encodeURIComponent(l.image) + '">';
+      else if (l.type === 'svg' || l.type === 'image') html += window.OstrelPictures.html(l, style);
       else html += '<div style="' + style + 'font:16px sans-serif">' + String(l.text || '').replace(/[&<>]/g, '') + '</div>';
     });
     return { html: '<!DOCTYPE html><html><body style="margin:0">' + html + '</body></html>',

@@ -177,10 +177,14 @@
     layers.forEach(function (l) {
       var box = 'position:absolute;left:' + (l.x || 0) + 'px;top:' + (l.y || 0) + 'px;width:' + (l.width || 100) +
         'px;height:' + (l.height || 40) + 'px;';
+      var pictures = window.OstrelPictures;
       if (l.type === 'rect') {
         html += '<div style="' + box + 'background:' + escapeHTML(l.fill || '#4a90e2') + '"></div>';
         svg += '<rect x="' + (l.x || 0) + '" y="' + (l.y || 0) + '" width="' + (l.width || 100) + '" height="' +
           (l.height || 40) + '" fill="' + escapeHTML(l.fill || '#4a90e2') + '"/>';
+      } else if (pictures && pictures.html(l, box) !== null) {
+        html += pictures.html(l, box);
+        svg += pictures.svg(l);
       } else {
         var text = escapeHTML(l.text || l.name || '');
         html += '<div style="' + box + 'font:16px sans-serif;color:#111">' + text + '</div>';
@@ -195,7 +199,8 @@
       html: '<!DOCTYPE html><html><head><meta charset="utf-8"><style>body{margin:0}</style></head><body>' +
         '<div style="position:relative;width:' + width + 'px;height:' + height + 'px;overflow:hidden;background:#fff">' +
         html + '</div></body></html>',
-      svg: '<svg xmlns="http://www.w3.org/2000/svg" width="' + width + '" height="' + height + '">' + svg + '</svg>'
+      svg: '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="' + width +
+        '" height="' + height + '">' + svg + '</svg>'
     };
   }
 
@@ -454,15 +459,39 @@
       select(all[0].id);
       return true;
     },
-    bringForward: function () { return !!state.selected; },
-    sendBackward: function () { return !!state.selected; }
+    bringForward: function () { return restack(1); },
+    sendBackward: function () { return restack(-1); }
   };
+
+  // Where the selected layer would go one step up (1) or down (-1) its frame's stack; later
+  // layers lie on top. None when it is already at that end.
+  function stackStep(step) {
+    var page = state.selected && pageOf(state.selected);
+    if (!page) return null;
+    var layers = page.layers || [];
+    var from = layers.map(function (l) { return l.id; }).indexOf(state.selected);
+    var to = from + step;
+    return to >= 0 && to < layers.length ? { page: page, from: from, to: to } : null;
+  }
+
+  function restack(step) {
+    var move = stackStep(step);
+    if (!move) return false;
+    edit(function () {
+      var layers = move.page.layers;
+      var moved = layers.splice(move.from, 1)[0];
+      layers.splice(move.to, 0, moved);
+    });
+    return true;
+  }
 
   function actionEnabled(name) {
     switch (name) {
       case 'undo': return state.undo.length > 0;
       case 'redo': return state.redo.length > 0;
-      case 'delete': case 'bringForward': case 'sendBackward': return !!state.selected;
+      case 'delete': return !!state.selected;
+      case 'bringForward': return !!stackStep(1);
+      case 'sendBackward': return !!stackStep(-1);
       case 'selectAll': return layersOf(state.documentJSON).length > 0;
       case 'cut': case 'copy': case 'paste': return 'native';
       default: return undefined;
@@ -545,20 +574,41 @@
       if (state.exportDrag && state.exportDrag.requestId === requestId && path) state.exportDrag.file = path;
     });
     ipc.on('ExportFinished', showExportOutcome);
-    ipc.on('DocumentContextMenuResponse', function (path) { state.lastMenuChoice = path === undefined ? null : path; });
+    ipc.on('DocumentContextMenuResponse', function (path) {
+      state.lastMenuChoice = path === undefined ? null : path;
+      var choice = Array.isArray(path) ? menuChoices[path.join('.')] : null;
+      if (choice) choice();
+    });
   }
+
+  // The selected layer to the left or the right edge of its frame.
+  function align(edge) {
+    var layer = state.selected && findLayer(state.selected);
+    if (!layer) return false;
+    var x = edge === 'left' ? 0 : Math.max(0, frameOf(pageOf(layer.id)).width - (layer.width || 100));
+    if ((layer.x || 0) === x) return false;
+    edit(function () { layer.x = x; });
+    return true;
+  }
+
+  // The context menu's items by their place in it, as the host names the one chosen.
+  var menuChoices = {
+    '0': actions.bringForward, '1': actions.sendBackward, '3': actions.delete,
+    '4.0': function () { return align('left'); }, '4.1': function () { return align('right'); }
+  };
 
   function openContextMenu(event) {
     event.preventDefault();
-    var layer = event.target && event.target.dataset ? event.target.dataset.id : null;
+    var target = event.target && event.target.closest ? event.target.closest('.layer') : null;
+    var layer = target && target.dataset ? target.dataset.id : null;
     if (layer) select(layer);
     send('DocumentContextMenu', {
       menu: [
-        { label: 'Bring Forward', accelerator: 'CmdOrCtrl+]', enabled: !!state.selected },
-        { label: 'Send Backward', accelerator: 'CmdOrCtrl+[', enabled: !!state.selected },
+        { label: 'Bring Forward', accelerator: 'CmdOrCtrl+]', enabled: !!stackStep(1) },
+        { label: 'Send Backward', accelerator: 'CmdOrCtrl+[', enabled: !!stackStep(-1) },
         { type: 'separator' },
         { label: 'Delete', accelerator: 'Backspace', enabled: !!state.selected },
-        { label: 'Arrange', submenu: [{ label: 'Align Left' }, { label: 'Align Right', checked: true }] }
+        { label: 'Arrange', submenu: [{ label: 'Align Left' }, { label: 'Align Right' }] }
       ],
       location: { x: event.clientX, y: event.clientY }
     });

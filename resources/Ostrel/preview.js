@@ -52,6 +52,16 @@
       pages.filter(function (page) { return (page.layers || []).some(function (l) { return l.id === id; }); })[0] || null;
   }
 
+  // The design images lie in the project that the page's server serves.
+  function imageFolder() {
+    var folder = window.OstrelPictures.designFolder;
+    try {
+      return new URL(folder, state.imageBaseURL || location.href).href;
+    } catch (e) {
+      return '/' + folder;
+    }
+  }
+
   function frameBox(meta, onCanvas) {
     var box = document.createElement('div');
     box.className = 'frame';
@@ -75,8 +85,13 @@
       element.dataset.id = l.id;
       element.style.cssText = 'position:absolute;box-sizing:border-box;left:' + (l.x || 0) + 'px;top:' + (l.y || 0) +
         'px;width:' + (l.width || 100) + 'px;height:' + (l.height || 40) + 'px';
+      var picture = window.OstrelPictures && window.OstrelPictures.element(l, imageFolder());
       if (l.type === 'rect') element.style.background = l.fill || '#4a90e2';
-      else element.textContent = l.text || l.name || l.id;
+      else if (picture) {
+        element.style.padding = '0';
+        element.style.border = '0';
+        element.appendChild(picture);
+      } else element.textContent = l.text || l.name || l.id;
       box.appendChild(element);
     });
     return box;

@@ -38,9 +38,14 @@ void BaseOstrelViewController::setUp() {
     if (auto self = weak.lock()) self->webProcessDidTerminate();
   });
   StoreCookie::followTokenChanges();
+  fileDrops_ = std::make_unique<FileDropWatch>(webViewController_->webView().widget(),
+                                               [weak](std::vector<std::filesystem::path> files, double x, double y) {
+                                                 if (auto self = weak.lock()) self->dropPictures(std::move(files), x, y);
+                                               });
 }
 
 BaseOstrelViewController::~BaseOstrelViewController() {
+  fileDrops_.reset();
   webViewController_->cleanup();
   colorPresetsObservation_.reset();
   hintsObservation_.reset();

@@ -17,6 +17,7 @@
 #include "canvas/TypefaceTable.h"
 #include "canvas/WebViewController.h"
 #include "platform/Error.h"
+#include "platform/FileDropWatch.h"
 #include "platform/ObserverToken.h"
 #include "platform/Url.h"
 
@@ -123,6 +124,8 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   void finishExports(std::optional<Data> data, std::optional<Error> error);
   void webProcessDidTerminate();
   void trustDocumentAddress(const std::optional<Url>& url);
+  // Pictures dropped from another program reach the page as a drop of its own.
+  void dropPictures(std::vector<std::filesystem::path> files, double x, double y);
 
   bool isInTutorialMode_;
   bool ipcReady_ = false;
@@ -142,6 +145,7 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   std::unique_ptr<IPCProcessor> ipcProcessor_;
   TypefaceTable::Table typefaceDescriptors_;
   std::unique_ptr<OstrelView> view_;
+  std::unique_ptr<FileDropWatch> fileDrops_;
   std::vector<IPCProcessor::DataCompletion> pendingExports_;
   ObserverToken colorPresetsObservation_, hintsObservation_;
 };

@@ -156,6 +156,34 @@ TEST(EditorPage, ContextMenuChoiceIsAnsweredOnce) {
   EXPECT_EQ(shownY, 9.5);
 }
 
+// What the context menu offers for a layer, it does: Bring Forward restacks it, Delete removes it.
+TEST(EditorPage, TheContextMenusChoicesActOnTheLayerUnderThePointer) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  editor.controller->loadDocument(sampleDocument());
+  ASSERT_TRUE(waitFor([&] { return editor.page("document.querySelectorAll('.layer').length") == nlohmann::json(2); }));
+  int choice = 0;
+  std::vector<bool> enabled;
+  editor.controller->contextMenuPresenter = [&](std::shared_ptr<Menu> menu, double, double,
+                                                std::function<void(MenuItem*)> done) {
+    enabled = {menu->itemAt(0)->enabled, menu->itemAt(1)->enabled};
+    done(menu->itemAt(choice).get());
+  };
+  auto openOn = [&](const std::string& id) {
+    editor.page("OstrelStandIn.lastMenuChoice = undefined; document.querySelector('.layer[data-id=\"" + id +
+                "\"]').dispatchEvent(new MouseEvent('contextmenu', {clientX: 5, clientY: 5, bubbles: true, "
+                "cancelable: true})); true");
+    return waitFor([&] { return editor.page("OstrelStandIn.lastMenuChoice !== undefined") == nlohmann::json(true); });
+  };
+  auto order = [&] { return editor.page("OstrelStandIn.documentJSON.pages[0].layers.map(function (l) { return l.id; })"); };
+  ASSERT_TRUE(openOn("a"));
+  EXPECT_EQ(enabled, (std::vector<bool>{true, false}));  // at the bottom: only forward
+  EXPECT_TRUE(waitFor([&] { return order() == nlohmann::json::parse(R"(["b", "a"])"); }));
+  choice = 3;  // Delete
+  ASSERT_TRUE(openOn("b"));
+  EXPECT_TRUE(waitFor([&] { return order() == nlohmann::json::parse(R"(["a"])"); }));
+}
+
 TEST(EditorPage, TheProjectsBuiltScriptRunsOnlyForItsProject) {
   auto project = testenv::freshFolder("project");
   std::filesystem::create_directories(project / "build");

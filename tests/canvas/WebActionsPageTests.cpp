@@ -118,4 +118,46 @@ TEST(WebActionsPage, APageWithoutTheApiDisablesAndBeepsInsteadOfActing) {
   EXPECT_EQ(editor.page("document.querySelectorAll('.layer').length"), nlohmann::json(2));
 }
 
+// Arrange's Bring Forward and Send Backward restack the selected layer, and a save keeps the order.
+TEST(WebActionsPage, BringForwardAndSendBackwardRestackTheLayersAndTheSaveKeepsTheOrder) {
+  ActionsEditor editor;
+  auto& view = editor.view();
+  auto order = [&] { return editor.page("OstrelStandIn.documentJSON.pages[0].layers.map(function (l) { return l.id; })"); };
+  auto saved = [&] {
+    std::optional<Data> answer;
+    bool done = false;
+    editor.controller->exportOstrelDocumentData([&](std::optional<Data> data, std::optional<Error>) {
+      answer = data;
+      done = true;
+    });
+    EXPECT_TRUE(waitFor([&] { return done; }));
+    std::vector<std::string> ids;
+    if (!answer) return ids;
+    auto json = nlohmann::json::parse(stringFromData(*answer));
+    for (const auto& l : json["pages"][0]["layers"]) ids.push_back(l["id"]);
+    return ids;
+  };
+  struct Step {
+    const char* action;
+    std::vector<std::string> order;
+    bool forward, backward;  // enabled afterwards
+  };
+  view.selectAll();  // the bottom layer, "a"
+  EXPECT_TRUE(view.validateUserInterfaceItem(*item("performWebAction:", "bringForward")));
+  EXPECT_FALSE(view.validateUserInterfaceItem(*item("performWebAction:", "sendBackward")));
+  const Step steps[] = {{"bringForward", {"b", "a"}, false, true}, {"sendBackward", {"a", "b"}, true, false}};
+  for (const auto& step : steps) {
+    auto dirtyBefore = editor.processor->count("DocumentDirty");
+    EXPECT_TRUE(view.perform(*item("performWebAction:", step.action))) << step.action;
+    ASSERT_TRUE(waitFor([&] { return order() == nlohmann::json(step.order); })) << step.action;
+    EXPECT_TRUE(waitFor([&] { return editor.processor->count("DocumentDirty") > dirtyBefore; })) << step.action;
+    EXPECT_EQ(saved(), step.order) << step.action;
+    // The canvas draws the later layer on top.
+    EXPECT_EQ(editor.page("Array.prototype.map.call(document.querySelectorAll('.layer'), function (e) { return e.dataset.id; })"),
+              nlohmann::json(step.order));
+    EXPECT_EQ(view.validateUserInterfaceItem(*item("performWebAction:", "bringForward")), step.forward) << step.action;
+    EXPECT_EQ(view.validateUserInterfaceItem(*item("performWebAction:", "sendBackward")), step.backward) << step.action;
+  }
+}
+
 }  // namespace

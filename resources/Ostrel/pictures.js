@@ -1,0 +1,60 @@
+// How the bundled pages draw picture layers. An image layer shows the document's stored file: on
+// screen through the image address the host gives, in an export through the host's file
+// template, which the host fills with the file's data. An SVG layer shows its markup as a
+// picture, so that nothing inside it runs.
+(function () {
+  'use strict';
+  var designFolder = 'design/images/';
+
+  function isPicture(layer) { return !!layer && (layer.type === 'image' || layer.type === 'svg'); }
+
+  function svgAddress(layer) { return 'data:image/svg+xml;charset=utf-8,' + encodeURIComponent(layer.svg || ''); }
+
+  function fileName(layer) { return encodeURIComponent(String(layer.image || '')); }
+
+  // `imageBase` is the address of the folder that holds the design images.
+  function address(layer, imageBase) {
+    if (!isPicture(layer)) return null;
+    return layer.type === 'svg' ? svgAddress(layer) : (imageBase || '') + fileName(layer);
+  }
+
+  // The file is named relative to the document's folder; the host refuses any other.
+  function exportAddress(layer) {
+    if (!isPicture(layer)) return null;
+    return layer.type === 'svg' ? svgAddress(layer) : '##base64-file:' + designFolder + fileName(layer) + '##';
+  }
+
+  function attribute(text) {
+    return String(text).replace(/[&<>"']/g, function (c) {
+      return { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' }[c];
+    });
+  }
+
+  function element(layer, imageBase) {
+    var src = address(layer, imageBase);
+    if (src === null) return null;
+    var img = document.createElement('img');
+    img.src = src;
+    img.alt = layer.name || '';
+    img.draggable = false;
+    img.style.cssText = 'display:block;width:100%;height:100%';
+    return img;
+  }
+
+  // `box` is the CSS of the layer's place on its frame.
+  function html(layer, box) {
+    var src = exportAddress(layer);
+    if (src === null) return null;
+    return '<img alt="" style="' + attribute(box + 'display:block') + '" src="' + attribute(src) + '">';
+  }
+
+  function svg(layer) {
+    var src = exportAddress(layer);
+    if (src === null) return null;
+    return '<image x="' + (Number(layer.x) || 0) + '" y="' + (Number(layer.y) || 0) + '" width="' +
+      (Number(layer.width) || 100) + '" height="' + (Number(layer.height) || 40) +
+      '" preserveAspectRatio="none" xlink:href="' + attribute(src) + '"/>';
+  }
+
+  window.OstrelPictures = { designFolder: designFolder, address: address, element: element, html: html, svg: svg };
+})();

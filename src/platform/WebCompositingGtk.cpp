@@ -1,0 +1,54 @@
+// The facts of the running display, for WebCompositing; main thread.
+#include "platform/WebCompositingGtk.h"
+
+#include <gdk/gdk.h>
+#include <gdk/gdkx.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace {
+
+bool hasXExtension(GdkDisplay* display, const char* name) {
+  int opcode = 0, event = 0, error = 0;
+  return XQueryExtension(gdk_x11_display_get_xdisplay(display), name, &opcode, &event, &error);
+}
+
+bool renderNodeUsable() {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/dev/dri", ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.rfind("renderD", 0) == 0 && access(it->path().c_str(), R_OK | W_OK) == 0) return true;
+  }
+  return false;
+}
+
+bool softwareRequested() {
+  const char* value = getenv("LIBGL_ALWAYS_SOFTWARE");
+  return value && *value && strcmp(value, "0") != 0 && strcmp(value, "false") != 0;
+}
+
+}  // namespace
+
+namespace WebCompositing {
+
+DisplayFacts displayFacts(GdkDisplay* display) {
+  DisplayFacts facts;
+  facts.x11 = display && GDK_IS_X11_DISPLAY(display);
+  facts.directRendering = facts.x11 && (hasXExtension(display, "DRI3") || hasXExtension(display, "DRI2"));
+  facts.renderNode = renderNodeUsable();
+  facts.softwareRequested = softwareRequested();
+  return facts;
+}
+
+void applyTo(WebKitSettings* settings) {
+  static const bool works = acceleratedCompositingWorks(displayFacts(gdk_display_get_default()));
+  // Where the card works, the engine's own choice stands.
+  if (!works) webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+}
+
+}  // namespace WebCompositing

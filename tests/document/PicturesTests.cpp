@@ -1,0 +1,264 @@
+// Pictures in a design as a person meets them: one inserted through the editor page reaches
+// every export as its pixels, the preview draws the design's pictures, and a picture file dragged
+// onto the canvas from another program is inserted. KORVEL_TEST_SHOTS names a folder for
+// pictures of the drop.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "DocumentTestSupport.h"
+#include "canvas/OstrelViewController.h"
+#include "canvas/WebViewController.h"
+#include "document/DocumentController.h"
+#include "document/KXDocument.h"
+#include "export/Bitmap.h"
+#include "ipc/ExportPanels.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/RunLoop.h"
+#include "preview/KorvelViewController.h"
+#include "preview/PreviewWindowController.h"
+#include "support/PrivateDesktop.h"
+#include "support/SolidBitmap.h"
+#include "support/TestEnvironment.h"
+
+using namespace doctests;
+namespace fsys = std::filesystem;
+
+namespace {
+
+// The pointer moves on a display of our own; it must be there before the toolkit starts.
+bool desktop = false;
+struct OwnDesktop : ::testing::Environment {
+  void SetUp() override {
+    std::string why;
+    desktop = testenv::PrivateDesktop::start(&why);
+    if (!desktop) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+  }
+};
+const auto* ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);
+
+// A red picture of 40 × 30.
+Data redPicture() { return ImageEncoding::png(testenv::solidBitmap(40, 30, 255, 0, 0)); }
+
+bool isRed(const std::uint8_t* p) { return p[0] > 200 && p[1] < 60 && p[2] < 60; }
+
+std::pair<int, int> onScreen(GtkWidget* view, double x, double y) {
+  GtkWidget* top = gtk_widget_get_toplevel(view);
+  int wx = 0, wy = 0, ox = 0, oy = 0;
+  gtk_widget_translate_coordinates(view, top, int(x), int(y), &wx, &wy);
+  gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
+  return {ox + wx, oy + wy};
+}
+
+class Pictures : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setUpDocumentTest();
+    controller = std::make_unique<DocumentController>();
+    dir = testenv::freshFolder("pictures");
+    fsys::create_directories(dir / "out");
+    saved = ExportPanels::shared();
+    ExportPanels::shared().selectFolder = [this](ExportQualityOptions, GtkWindow*, const fsys::path&,
+                                                 ExportPanels::PathCompletion done) {
+      MainQueue::async([done, f = dir / "out"] { done(f); });
+    };
+    ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
+      MainQueue::async([done] { done(true, false); });
+    };
+  }
+  void TearDown() override {
+    ExportPanels::shared() = saved;
+    if (dragSource > 0) {
+      kill(dragSource, SIGTERM);
+      g_spawn_close_pid(dragSource);
+    }
+    if (!controller) return;
+    for (auto& d : controller->documents()) d->close();
+    controller.reset();
+    RunLoop::runUntil([] { return false; }, 0.2);
+  }
+
+  // A project whose frame holds a text layer and, when `withPicture`, the stored red picture.
+  std::shared_ptr<KXDocument> openProject(bool withPicture) {
+    auto source = dir / "source";
+    writeProject(source, "Home");
+    nlohmann::json layers = nlohmann::json::array();
+    layers.push_back({{"id", "title"}, {"type", "text"}, {"text", "Hello"}, {"x", 0}, {"y", 0}, {"width", 200}, {"height", 20}});
+    if (withPicture) {
+      auto png = redPicture();
+      EXPECT_TRUE(fs::writeInside(source, "design/images/q81Vb.png", png));
+      layers.push_back({{"id", "image-1"}, {"type", "image"}, {"image", "q81Vb.png"}, {"name", "red.png"},
+                        {"x", 20}, {"y", 30}, {"width", 40}, {"height", 30}});
+    }
+    nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
+    std::ofstream(source / "design" / "document.json") << json.dump();
+    makeZip(source, dir / "Project.korvelx");
+    std::shared_ptr<KXDocument> opened;
+    controller->openDocument(dir / "Project.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
+      opened = std::dynamic_pointer_cast<KXDocument>(d);
+    });
+    EXPECT_TRUE(opened && waitForEditor(*opened));
+    return opened;
+  }
+
+  // The first image layer on the editor's canvas, once there is one.
+  std::optional<nlohmann::json> imageLayer(KXDocument& document, double timeout = 60) {
+    std::optional<nlohmann::json> found;
+    waitFor([&] {
+      auto layer = evaluate(document, "JSON.stringify((OstrelStandIn.documentJSON.pages[0].layers || [])"
+                                      ".filter(function (l) { return l.type === 'image'; })[0] || null)");
+      if (!layer || !layer->is_string()) return false;
+      auto parsed = nlohmann::json::parse(layer->get<std::string>());
+      if (parsed.is_null()) return false;
+      found = parsed;
+      return true;
+    }, timeout);
+    return found;
+  }
+
+  std::unique_ptr<DocumentController> controller;
+  fsys::path dir;
+  ExportPanels saved;
+  GPid dragSource = 0;
+};
+
+TEST_F(Pictures, AnInsertedPictureReachesEveryExportAsItsPixels) {
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  // The page hands the file over as it does for a drop: a data URL and the place.
+  std::string file = "data:image/png;base64," + crypto::base64Encode(redPicture());
+  ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
+                                  ".then(function (b) { OstrelStandIn.sendFiles([new File([b], 'red.png', "
+                                  "{type: 'image/png'})], {x: 20, y: 30}); }); true"));
+  auto layer = imageLayer(*document);
+  ASSERT_TRUE(layer);
+  std::string stored = (*layer)["image"].get<std::string>();
+  EXPECT_EQ((*layer)["name"], "red.png");
+  // The editor's canvas draws it.
+  EXPECT_TRUE(waitFor([&] {
+    return evaluate(*document, "Array.prototype.some.call(document.querySelectorAll('#canvas img'), "
+                               "function (i) { return i.complete && i.naturalWidth === 40; })") == nlohmann::json(true);
+  }));
+
+  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; "
+                                  "!!OstrelStandIn.exportSelection(['png', 'pdf', 'svg', 'html'])"));
+  ASSERT_TRUE(waitFor([&] {
+    auto outcome = evaluate(*document, "!!OstrelStandIn.exportOutcome");
+    return outcome == nlohmann::json(true);
+  }, 120));
+  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(4))
+      << evaluate(*document, "JSON.stringify(OstrelStandIn.exportOutcome)").value_or(nullptr).dump();
+
+  // The PNG holds the picture where the layer lies; nothing names its file.
+  auto out = dir / "out";
+  auto png = ImageEncoding::decode(*fs::readFile(out / "Home.png"));
+  ASSERT_TRUE(png);
+  ASSERT_GE(png->width, 60);
+  ASSERT_GE(png->height, 60);
+  EXPECT_TRUE(isRed(png->pixel(40, 45)));
+  EXPECT_TRUE(isRed(png->pixel(22, 32)));
+  EXPECT_TRUE(isRed(png->pixel(57, 57)));
+  EXPECT_FALSE(isRed(png->pixel(10, 45)));
+
+  std::string images;
+  ASSERT_EQ(testenv::run("pdfimages -list '" + (out / "Home.pdf").string() + "'", &images), 0);
+  EXPECT_NE(images.find(" image "), std::string::npos) << images;
+  std::string text;
+  ASSERT_EQ(testenv::run("pdftotext '" + (out / "Home.pdf").string() + "' -", &text), 0);
+  EXPECT_EQ(text.find(stored), std::string::npos) << text;
+
+  for (const char* name : {"Home.svg", "Home.html"}) {
+    std::string written = readFile(out / name);
+    EXPECT_NE(written.find("data:image/png;base64," + crypto::base64Encode(redPicture())), std::string::npos) << name;
+    EXPECT_EQ(written.find(stored), std::string::npos) << name;
+  }
+  EXPECT_NE(readFile(out / "Home.svg").find("<image "), std::string::npos);
+}
+
+TEST_F(Pictures, ThePreviewDrawsTheDesignsPictures) {
+  auto document = openProject(true);
+  ASSERT_TRUE(document);
+  document->showPreviewWindow();
+  auto* preview = document->previewWindowController();
+  ASSERT_TRUE(preview);
+  auto& page = preview->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return page.isDocumentReady(); }));
+  ASSERT_TRUE(waitFor([&] {
+    auto drawn = guitest::evaluate(page.webView(),
+                                   "(function () { var i = document.querySelector('[data-id=\"image-1\"] img');"
+                                   " return !!i && i.complete && i.naturalWidth === 40 && i.naturalHeight === 30; })()");
+    return drawn == nlohmann::json(true);
+  }, 60)) << guitest::evaluate(page.webView(), "document.body.innerHTML").value_or(nullptr).dump();
+}
+
+TEST_F(Pictures, APictureDraggedFromAnotherProgramOntoTheCanvasIsInserted) {
+  if (!desktop) GTEST_SKIP() << "needs Xvfb and openbox";
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  GtkWindow* window = document->windowForSheet();
+  gtk_window_move(window, 0, 0);
+  gtk_window_resize(window, 900, 700);
+  ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }));
+
+  auto picture = dir / "Red Square.png";
+  ASSERT_TRUE(fs::writeInside(dir, "Red Square.png", redPicture()));
+  std::vector<std::string> args = {KORVEL_DRAG_SOURCE, picture.string(), "960", "300", "260", "200"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  gchar** env = g_environ_setenv(g_get_environ(), "ASAN_OPTIONS", "detect_leaks=0", TRUE);
+  GError* error = nullptr;
+  ASSERT_TRUE(g_spawn_async(nullptr, argv.data(), env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &dragSource, &error))
+      << (error ? error->message : "");
+  g_strfreev(env);
+  std::string found;
+  ASSERT_EQ(testenv::xdotool("search --sync --name '^Drag From Here$'", &found), 0);
+  std::string geometry;
+  ASSERT_EQ(testenv::xdotool("getwindowgeometry --shell " + found.substr(0, found.find('\n')), &geometry), 0);
+  auto value = [&](const std::string& key) {
+    auto at = geometry.find(key + "=");
+    return at == std::string::npos ? 0 : std::atoi(geometry.c_str() + at + key.size() + 1);
+  };
+  int fromX = value("X") + value("WIDTH") / 2, fromY = value("Y") + value("HEIGHT") / 2;
+
+  // Over the middle of the canvas.
+  auto rect = evaluate(*document, "JSON.stringify(document.getElementById('canvas').getBoundingClientRect())");
+  ASSERT_TRUE(rect && rect->is_string());
+  auto box = nlohmann::json::parse(rect->get<std::string>());
+  GtkWidget* view = document->ostrelViewController().webViewController().webView().widget();
+  auto [toX, toY] = onScreen(view, box["x"].get<double>() + box["width"].get<double>() / 2,
+                             box["y"].get<double>() + box["height"].get<double>() / 2);
+
+  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(fromX) + " " + std::to_string(fromY) + " mousedown 1"), 0);
+  for (int step = 1; step <= 12; ++step) {
+    int px = fromX + (toX - fromX) * step / 12, py = fromY + (toY - fromY) * step / 12;
+    testenv::xdotool("mousemove --sync " + std::to_string(px) + " " + std::to_string(py));
+    RunLoop::runUntil([] { return false; }, 0.05);
+  }
+  // A few small moves over the canvas, as a hand makes them, so that the page hears of the drag.
+  for (int wiggle = 0; wiggle < 4; ++wiggle) {
+    testenv::xdotool(std::string("mousemove_relative --sync -- ") + (wiggle % 2 ? "-2" : "2") + " 0");
+    RunLoop::runUntil([] { return false; }, 0.1);
+  }
+  if (const char* shots = getenv("KORVEL_TEST_SHOTS"))
+    testenv::run("xwd -root -silent | convert xwd:- '" + std::string(shots) + "/picture-drop.png'");
+  ASSERT_EQ(testenv::xdotool("mouseup 1"), 0);
+
+  auto layer = imageLayer(*document);
+  ASSERT_TRUE(layer) << "nothing inserted";
+  EXPECT_EQ((*layer)["name"], "Red Square.png");
+  EXPECT_EQ((*layer)["width"], 40);
+  // Where the pointer let go, on the canvas.
+  EXPECT_NEAR((*layer)["x"].get<double>(), box["width"].get<double>() / 2, 8);
+  auto stored = document->projectPath().value() / "design" / "images" / (*layer)["image"].get<std::string>();
+  EXPECT_EQ(*fs::readFile(stored), redPicture());
+}
+
+}  // namespace

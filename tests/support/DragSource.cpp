@@ -1,0 +1,53 @@
+// A drag source in a process of its own, as a file manager is one: a window at the given place
+// whose label, dragged, offers one file as "text/uri-list"; it ends when the drag ends.
+// Usage: drag_source <file> <x> <y> <width> <height>
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+std::string uri;
+
+void dataGet(GtkWidget*, GdkDragContext*, GtkSelectionData* data, guint, guint, gpointer) {
+  gchar* uris[] = {const_cast<gchar*>(uri.c_str()), nullptr};
+  gtk_selection_data_set_uris(data, uris);
+}
+
+void dragEnd(GtkWidget*, GdkDragContext*, gpointer) {
+  printf("ended\n");
+  fflush(stdout);
+  gtk_main_quit();
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 6) return 2;
+  gtk_init(&argc, &argv);
+  gchar* fileUri = g_filename_to_uri(argv[1], nullptr, nullptr);
+  if (!fileUri) return 2;
+  uri = fileUri;
+  g_free(fileUri);
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window), "Drag From Here");
+  gtk_window_move(GTK_WINDOW(window), atoi(argv[2]), atoi(argv[3]));
+  gtk_window_set_default_size(GTK_WINDOW(window), atoi(argv[4]), atoi(argv[5]));
+  GtkWidget* box = gtk_event_box_new();
+  gtk_container_add(GTK_CONTAINER(box), gtk_label_new("Drag From Here"));
+  gtk_container_add(GTK_CONTAINER(window), box);
+  GtkTargetList* targets = gtk_target_list_new(nullptr, 0);
+  gtk_target_list_add_uri_targets(targets, 0);
+  gtk_drag_source_set(box, GDK_BUTTON1_MASK, nullptr, 0, GDK_ACTION_COPY);
+  gtk_drag_source_set_target_list(box, targets);
+  gtk_target_list_unref(targets);
+  g_signal_connect(box, "drag-data-get", G_CALLBACK(dataGet), nullptr);
+  g_signal_connect(box, "drag-end", G_CALLBACK(dragEnd), nullptr);
+  g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
+  gtk_widget_show_all(window);
+  // Ready once shown: the test waits for this line.
+  printf("ready\n");
+  fflush(stdout);
+  gtk_main();
+  return 0;
+}

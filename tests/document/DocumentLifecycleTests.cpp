@@ -453,6 +453,8 @@ TEST_F(Documents, APasteOfTheOtherToolsLayersIsTracked) {
   std::vector<std::string> tracked;
   DocumentHooks::track = [&](const std::string& event, auto&) { tracked.push_back(event); };
   document->ostrelViewController().ipcProcessor()->handle("DocumentPaste", nlohmann::json{{"point", 0}});
+  // The answer, and the event after it, wait for the paste's pictures to be decoded.
+  RunLoop::runUntil([&] { return !tracked.empty(); }, 30);
   DocumentHooks::track = [](auto&, auto&) {};
   EXPECT_EQ(tracked, std::vector<std::string>{"paste_from_sketch"});
 }

@@ -223,3 +223,50 @@ TEST_F(PreviewPlacement, TheSettingsMenusKeysWorkInThePreviewWindow) {
   EXPECT_TRUE(RunLoop::runUntil([&] { return !preview->wasKeyWindow(); }, 30));
 }
 }  // namespace
+
+namespace {
+// The window's state and type as the window manager keeps them on the window.
+std::string property(GtkWindow* window, const char* name) {
+  gdk_display_sync(gdk_display_get_default());
+  std::string out;
+  testenv::run("xprop -id " + xid(window) + " " + name, &out);
+  return out;
+}
+bool isFullScreen(GtkWindow* window) { return property(window, "_NET_WM_STATE").find("_NET_WM_STATE_FULLSCREEN") != std::string::npos; }
+}  // namespace
+
+// F11 and the menu's item make the preview full screen under a window manager, and bring it back
+// where it was, a utility window again.
+TEST_F(PreviewPlacement, FullScreenFillsTheScreenAndComesBack) {
+  preview->ostrelPreviewUpdate(selectionText("f", {}));
+  showPreview();
+  gtk_window_present(previewWindow);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_window_is_active(previewWindow); }, 30));
+  Origin at = originOf(previewWindow);
+  int width = 0, height = 0;
+  gtk_window_get_size(previewWindow, &width, &height);
+  ASSERT_NE(property(previewWindow, "_NET_WM_WINDOW_TYPE").find("_NET_WM_WINDOW_TYPE_UTILITY"), std::string::npos);
+
+  ASSERT_EQ(testenv::xdotool("key --clearmodifiers F11"), 0);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return isFullScreen(previewWindow); }, 30)) << property(previewWindow, "_NET_WM_STATE");
+  GdkRectangle screen{};
+  gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &screen);
+  EXPECT_TRUE(RunLoop::runUntil([&] {
+    int w = 0, h = 0;
+    gtk_window_get_size(previewWindow, &w, &h);
+    return w == screen.width && h == screen.height;
+  }, 30));
+  EXPECT_TRUE(RunLoop::runUntil([&] { return preview->isFullScreen(); }, 30));
+  picture("preview-full-screen", {previewWindow});
+
+  preview->togglePreviewFullscreen();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !isFullScreen(previewWindow); }, 30));
+  EXPECT_TRUE(RunLoop::runUntil([&] {
+    int w = 0, h = 0;
+    gtk_window_get_size(previewWindow, &w, &h);
+    return originOf(previewWindow) == at && w == width && h == height;
+  }, 30)) << originOf(previewWindow).x << "," << originOf(previewWindow).y;
+  EXPECT_NE(property(previewWindow, "_NET_WM_WINDOW_TYPE").find("_NET_WM_WINDOW_TYPE_UTILITY"), std::string::npos);
+  EXPECT_FALSE(preview->isFullScreen());
+  EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(previewWindow)));
+}

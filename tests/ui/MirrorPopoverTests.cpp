@@ -265,7 +265,7 @@ TEST_F(Popovers, AMenuOnlyClosesItAndAnotherWindowGetsItsOwnPopover) {
   popover->setState({Kind::available, {}, {}});
   popover->toggleVisible(other);
   EXPECT_TRUE(popover->isShown());
-  EXPECT_EQ(gtk_widget_get_toplevel(popover->viewController()->popover()), windows.back());
+  EXPECT_EQ(GTK_WIDGET(gtk_window_get_transient_for(GTK_WINDOW(popover->viewController()->popover()))), windows.back());
   EXPECT_EQ(popover->viewController()->visibleViewName(), "available") << "the new popover shows the state";
   (void)first;
   // The window going takes its popover; the next show makes another.

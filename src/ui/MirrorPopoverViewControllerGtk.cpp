@@ -118,7 +118,7 @@ struct MirrorPopoverViewController::Signals {
     if (self->shown_) self->place();
     return FALSE;
   }
-  // A new state's view may change its size: it stays centred under its button.
+  // A new state's view, or a new size of the button's window: it stays centred under its button.
   static void resized(GtkWidget*, GdkRectangle*, MirrorPopoverViewController* self) {
     if (self->shown_) self->place();
   }
@@ -169,6 +169,8 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
   g_signal_connect(toplevel_, "destroy", G_CALLBACK(Signals::toplevelDestroyed), this);
   g_signal_connect(toplevel_, "key-press-event", G_CALLBACK(Signals::toplevelKey), this);
   g_signal_connect(toplevel_, "configure-event", G_CALLBACK(Signals::toplevelMoved), this);
+  // After the window's children have their new places.
+  g_signal_connect_after(toplevel_, "size-allocate", G_CALLBACK(Signals::resized), this);
   g_signal_connect(toplevel_, "unmap", G_CALLBACK(Signals::toplevelHidden), this);
   if (GTK_IS_WINDOW(toplevel_)) {
     gtk_window_set_transient_for(GTK_WINDOW(popover_), GTK_WINDOW(toplevel_));

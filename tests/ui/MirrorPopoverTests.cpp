@@ -325,3 +325,26 @@ TEST(QRCode, EncodesTextsAndDrawsSharpModulesOnAWhiteCard) {
   ASSERT_TRUE(low && high);
   EXPECT_LT(low->size(), high->size()) << "more correction, more modules";
 }
+
+// The popover's own window goes under its button, centred, above it when there is no room
+// below, and always on the screen.
+TEST(MirrorPopoverPlacement, UnderTheButtonAndOnTheScreen) {
+  using Rect = MirrorPopoverViewController::Rect;
+  const Rect screen{0, 0, 1280, 1024};
+  struct Case {
+    const char* name;
+    Rect anchor;
+    Rect expected;
+  } cases[] = {
+      {"under, centred, 2 along", {500, 100, 60, 30}, {427, 134, 210, 350}},
+      {"pulled in from the right edge", {1230, 100, 50, 30}, {1070, 134, 210, 350}},
+      {"pulled in from the left edge", {0, 100, 50, 30}, {0, 134, 210, 350}},
+      {"above, without room below", {500, 900, 60, 30}, {427, 546, 210, 350}},
+      {"under, lower on the screen", {500, 300, 60, 30}, {427, 334, 210, 350}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MirrorPopoverViewController::frameFor(c.anchor, 210, 350, screen), c.expected) << c.name;
+  }
+  EXPECT_EQ(MirrorPopoverViewController::frameFor({500, 400, 60, 30}, 210, 900, screen), (Rect{427, 124, 210, 900}))
+      << "taller than the room on either side: kept on the screen";
+}

@@ -152,6 +152,12 @@ bool isPlaced(GtkWidget* window) {
   return !(state & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED));
 }
 
+// Mapped, as the display has it too.
+bool isOnScreen(GtkWidget* window) {
+  GdkWindow* gdk = gtk_widget_get_window(window);
+  return gtk_widget_get_mapped(window) && gdk && !(gdk_window_get_state(gdk) & GDK_WINDOW_STATE_WITHDRAWN);
+}
+
 PreviewWindow::Rect rectOf(GtkWindow* window) {
   int x = 0, y = 0, w = 0, h = 0;
   gtk_window_get_position(window, &x, &y);
@@ -228,9 +234,11 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      return FALSE;
                    }),
                    this);
-  // A place korvel did not ask for is the person's move: the preview stays there.
+  // A place korvel did not ask for is the person's move: the preview stays there. A window not
+  // on screen has no place yet: what it reports is where it is to go, or was.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure*, Impl* impl) -> gboolean {
-                     if (impl->controller && isPlaced(w) && impl->following.previewMoved(originOf(GTK_WINDOW(w))))
+                     if (impl->controller && isOnScreen(w) && isPlaced(w) &&
+                         impl->following.previewMoved(originOf(GTK_WINDOW(w))))
                        RWLog("Preview moved by the person; it stays where it was put", 1);
                      return FALSE;
                    }),

@@ -10,8 +10,11 @@ void PreviewFollowing::placed(Point preview, std::optional<Point> document) {
 
 void PreviewFollowing::willMove(Point preview) {
   target_ = preview;
+  answered_ = false;
   // A window asked to stay where it is may hear nothing back.
   if (known_ && *known_ == preview) return;
+  // Asked twice for one place (a resize after a move), the window manager answers once.
+  if (!pending_.empty() && pending_.back() == preview) return;
   pending_.push_back(preview);
   while (pending_.size() > maxPending) pending_.pop_front();
 }
@@ -31,16 +34,23 @@ bool PreviewFollowing::previewMoved(Point preview) {
     // Moves asked for before this one are over too.
     pending_.erase(pending_.begin(), asked + 1);
     known_ = preview;
+    answered_ = false;
     if (pending_.empty()) target_ = preview;
     return false;
   }
   if (known_ && *known_ == preview) return false;  // a resize, or news of the old place
-  bool wasPending = !pending_.empty();
+  bool firstSight = !known_;
   known_ = target_ = preview;
+  // With a move of ours outstanding, a place not asked for is the window manager's word: where
+  // it put the window (kept on screen), or, first seen, where the window stood before our move
+  // lands (a window just mapped may be reported at 0,0). Not the person's either way, and the
+  // move asked for may still come; a second such place with nothing asked in between is.
+  if (!pending_.empty() && (firstSight || !answered_)) {
+    if (!firstSight) answered_ = true;
+    return false;
+  }
   pending_.clear();
-  // With a move of ours outstanding, the window manager may have put the window elsewhere
-  // than asked (kept on screen); that is its answer, not the person's.
-  if (wasPending) return false;
+  answered_ = false;
   following_ = false;
   return true;
 }

@@ -26,8 +26,8 @@ class PreviewFollowing {
   bool previewMoved(Point preview);
 
   bool isFollowing() const { return following_; }
-  // Moves asked for whose configure has not come yet.
-  std::size_t pendingMoves() const { return pending_.size(); }
+  // Moves asked for that the window manager has not answered yet.
+  std::size_t pendingMoves() const { return answered_ ? 0 : pending_.size(); }
 
   // More unanswered moves than this are forgotten, oldest first.
   static constexpr std::size_t maxPending = 32;
@@ -38,4 +38,5 @@ class PreviewFollowing {
   std::optional<Point> known_;   // where the preview was last seen
   std::optional<Point> target_;  // where it was last sent, else where it was seen
   std::deque<Point> pending_;
+  bool answered_ = false;  // a place not asked for came while moves were pending
 };

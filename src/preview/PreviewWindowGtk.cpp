@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include "foundation/Menu.h"
@@ -42,6 +43,10 @@ struct PreviewWindow::Impl {
   gulong documentMoveHandler = 0;
   std::function<void(bool)> documentActive;
   PreviewFollowing following;
+  // Position and size before full screen.
+  std::optional<std::tuple<int, int, int, int>> beforeFullScreen;
+  // Mapped again on the way in or out of full screen, until it has the focus back (or a while).
+  guint remapTimer = 0;
 
   explicit Impl(PreviewWindowController& c) : controller(&c) {}
 };
@@ -147,6 +152,12 @@ bool isPlaced(GtkWidget* window) {
   return !(state & (GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED));
 }
 
+// Mapped, as the display has it too.
+bool isOnScreen(GtkWidget* window) {
+  GdkWindow* gdk = gtk_widget_get_window(window);
+  return gtk_widget_get_mapped(window) && gdk && !(gdk_window_get_state(gdk) & GDK_WINDOW_STATE_WITHDRAWN);
+}
+
 PreviewWindow::Rect rectOf(GtkWindow* window) {
   int x = 0, y = 0, w = 0, h = 0;
   gtk_window_get_position(window, &x, &y);
@@ -217,13 +228,17 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                    impl_.get());
   g_signal_connect(impl_->window, "window-state-event",
                    reinterpret_cast<GCallback>(+[](GtkWidget*, GdkEventWindowState* event, PreviewWindow* self) -> gboolean {
+                     // Mapped again on the way in and out of full screen: a hidden window's state says nothing.
+                     if (event->new_window_state & GDK_WINDOW_STATE_WITHDRAWN) return FALSE;
                      self->fullScreen_ = event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN;
                      return FALSE;
                    }),
                    this);
-  // A place korvel did not ask for is the person's move: the preview stays there.
+  // A place korvel did not ask for is the person's move: the preview stays there. A window not
+  // on screen has no place yet: what it reports is where it is to go, or was.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure*, Impl* impl) -> gboolean {
-                     if (impl->controller && isPlaced(w) && impl->following.previewMoved(originOf(GTK_WINDOW(w))))
+                     if (impl->controller && isOnScreen(w) && isPlaced(w) &&
+                         impl->following.previewMoved(originOf(GTK_WINDOW(w))))
                        RWLog("Preview moved by the person; it stays where it was put", 1);
                      return FALSE;
                    }),
@@ -241,6 +256,10 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                    }),
                    impl_.get());
   g_signal_connect(impl_->window, "notify::is-active", reinterpret_cast<GCallback>(+[](GtkWindow* w, GParamSpec*, Impl* impl) {
+                     if (impl->remapTimer && gtk_window_is_active(w)) {
+                       g_source_remove(impl->remapTimer);
+                       impl->remapTimer = 0;
+                     }
                      if (!impl->controller) return;
                      if (gtk_window_is_active(w))
                        impl->controller->windowDidBecomeKey();
@@ -249,9 +268,10 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                    }),
                    impl_.get());
   // X11 gives no say in a live resize: once the person's resize settles, the window snaps.
-  g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget*, GdkEventConfigure* e, Impl* impl) -> gboolean {
-                     if (!impl->controller || impl->spring || (impl->requested && impl->requested->first == e->width &&
-                                          impl->requested->second == e->height))
+  // Full screen or maximized, the size is the window manager's.
+  g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure* e, Impl* impl) -> gboolean {
+                     if (!impl->controller || impl->spring || !isPlaced(w) ||
+                         (impl->requested && impl->requested->first == e->width && impl->requested->second == e->height))
                        return FALSE;
                      if (impl->settleTimer) g_source_remove(impl->settleTimer);
                      impl->settleTimer = g_timeout_add(250, +[](gpointer p) -> gboolean {
@@ -275,9 +295,10 @@ void PreviewWindow::detach() {
   impl_->controller = nullptr;
   impl_->documentActive = nullptr;
   impl_->springDone = nullptr;
-  if (impl_->settleTimer) g_source_remove(impl_->settleTimer);
-  if (impl_->activeTimer) g_source_remove(impl_->activeTimer);
-  impl_->settleTimer = impl_->activeTimer = 0;
+  for (guint* timer : {&impl_->settleTimer, &impl_->activeTimer, &impl_->remapTimer}) {
+    if (*timer) g_source_remove(*timer);
+    *timer = 0;
+  }
   if (impl_->popup) gtk_widget_destroy(impl_->popup);
   impl_->popup = nullptr;
 }
@@ -290,6 +311,7 @@ PreviewWindow::~PreviewWindow() {
   if (impl_->activeTimer) g_source_remove(impl_->activeTimer);
   if (impl_->tick) gtk_widget_remove_tick_callback(impl_->window, impl_->tick);
   if (impl_->settleTimer) g_source_remove(impl_->settleTimer);
+  if (impl_->remapTimer) g_source_remove(impl_->remapTimer);
   if (impl_->popup) gtk_widget_destroy(impl_->popup);
   gtk_widget_destroy(impl_->window);
   g_object_unref(impl_->window);
@@ -337,7 +359,8 @@ void PreviewWindow::observeDocumentWindow(GtkWindow* document, std::function<voi
       auto* impl = static_cast<Impl*>(p);
       // While a button is held (the person dragging the preview by its title bar, the window
       // manager holding the pointer) the focus has not settled: ask again once it is let go.
-      if (pointerButtonHeld(impl->window)) return G_SOURCE_CONTINUE;
+      // Nor while the preview is mapped again for full screen.
+      if (pointerButtonHeld(impl->window) || impl->remapTimer) return G_SOURCE_CONTINUE;
       impl->activeTimer = 0;
       if (impl->documentActive) impl->documentActive(gtk_window_is_active(GTK_WINDOW(impl->document)));
       return G_SOURCE_REMOVE;
@@ -366,11 +389,41 @@ bool PreviewWindow::isVisible() const { return gtk_widget_get_visible(impl_->win
 
 void PreviewWindow::setKeepAbove(bool above) { gtk_window_set_keep_above(window(), above); }
 
+// Window managers make no utility window full screen, and read a window's type only when it
+// is mapped: the preview goes full screen as a normal window, mapped again, and comes back as a
+// utility window where it was.
 void PreviewWindow::toggleFullscreen() {
-  if (fullScreen_)
-    gtk_window_unfullscreen(window());
-  else
-    gtk_window_fullscreen(window());
+  GtkWindow* w = window();
+  bool mapped = gtk_widget_get_mapped(impl_->window);
+  if (fullScreen_) {
+    if (mapped) gtk_widget_hide(impl_->window);
+    gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_UTILITY);
+    gtk_window_unfullscreen(w);
+    if (impl_->beforeFullScreen) {
+      auto [x, y, width, height] = *impl_->beforeFullScreen;
+      gtk_window_move(w, x, y);
+      gtk_window_resize(w, width, height);
+    }
+  } else {
+    int x = 0, y = 0, width = 0, height = 0;
+    gtk_window_get_position(w, &x, &y);
+    gtk_window_get_size(w, &width, &height);
+    impl_->beforeFullScreen = {x, y, width, height};
+    if (mapped) gtk_widget_hide(impl_->window);
+    gtk_window_set_type_hint(w, GDK_WINDOW_TYPE_HINT_NORMAL);
+  }
+  // Stated at once: the window manager answers later, and a second toggle before it must undo this one.
+  fullScreen_ = !fullScreen_;
+  if (mapped) {
+    if (impl_->remapTimer) g_source_remove(impl_->remapTimer);
+    impl_->remapTimer = g_timeout_add(1000, +[](gpointer p) -> gboolean {
+      static_cast<Impl*>(p)->remapTimer = 0;
+      return G_SOURCE_REMOVE;
+    }, impl_.get());
+    present(true);
+  }
+  // Asked of the mapped window: openbox keeps no full screen that a window is mapped with.
+  if (fullScreen_) gtk_window_fullscreen(w);
 }
 
 void PreviewWindow::setRotationEnabled(bool enabled) { gtk_widget_set_sensitive(impl_->rotateButton, enabled); }

@@ -1,9 +1,11 @@
 #pragma once
-// The live-sharing popover's toolkit side: a GtkPopover whose content is a stack of state views
-// (title, message, main button and, on the active view only, the QR code) that cross-fade into
-// one another. It shows what MirrorPopover hands it and sends main-button presses, the link and
-// copy requests back to it. One popover belongs to one window, so a popover shown at a button
-// of another window is made anew. Main thread only.
+// The live-sharing popover's toolkit side: a popup window of its own at its button (a window
+// clips its own popovers, and the preview can be smaller than this), holding a stack of state
+// views (title, message, main button and, on the active view only, the QR code) that
+// cross-fade into one another. It shows what MirrorPopover hands it and sends main-button
+// presses, the link and copy requests back to it. While up, the keys of its button's window go
+// to it; a click on another of korvel's windows closes it. One popover belongs to one window,
+// so a popover shown at a button of another window is made anew. Main thread only.
 
 #include <memory>
 #include <optional>
@@ -36,6 +38,13 @@ class MirrorPopoverViewController {
   bool isShown() const;
   GtkWidget* anchor() const { return anchor_; }
 
+  struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+  };
+  // Where a popover of this size goes beside `anchor`, on `screen` (root coordinates).
+  static Rect frameFor(Rect anchor, int width, int height, Rect screen);
+
   // Reached by tests.
   GtkWidget* popover() const { return popover_; }
   std::string visibleViewName() const;
@@ -50,6 +59,9 @@ class MirrorPopoverViewController {
   struct Signals;
   StateView* viewFor(const std::string& name) const;
   void applyAppearance();
+  void place();
+  void grab();
+  void releaseGrab();
 
   MirrorPopover& owner_;
   GtkWidget* popover_ = nullptr;
@@ -59,8 +71,11 @@ class MirrorPopoverViewController {
   std::unique_ptr<StateView> views_[5];
   std::optional<QRCode> qrCode_;
   std::string linkedURL_;
-  unsigned long toplevelHandler_ = 0;
   bool shown_ = false;  // asked to show and not closed since, whatever the animation does
+  bool grabbed_ = false;
+  unsigned fadeTick_ = 0;
+  long long fadeStart_ = 0;
+  static constexpr double fadeMicroseconds = 150000;
   void* buttonWidths_ = nullptr;  // one width for every main button and the QR code
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -30,7 +30,8 @@ void updateStyle() {
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   }
   std::string css =
-      "popover.mirror-popover.light { background-color: " +
+      "window.mirror-popover { border: 1px solid alpha(black, 0.25); }\n"
+      "window.mirror-popover.light { background-color: " +
       AppAppearance::Colors::welcomeBackground().hexColorString() +
       "; }\n"
       ".mirror-popover .mirror-title { font-weight: 600; font-size: 13pt; }\n"
@@ -94,12 +95,40 @@ struct MirrorPopoverViewController::Signals {
     }
     return FALSE;
   }
-  static void closed(GtkPopover*, MirrorPopoverViewController* self) { self->shown_ = false; }
+  // A press anywhere but on the popover closes it, and goes no further.
+  static gboolean pressed(GtkWidget* popover, GdkEventButton* event, MirrorPopoverViewController* self) {
+    GtkWidget* target = gtk_get_event_widget(reinterpret_cast<GdkEvent*>(event));
+    bool inside = target && (target == popover || gtk_widget_is_ancestor(target, popover));
+    if (inside && target == popover) {
+      int w = gtk_widget_get_allocated_width(popover), h = gtk_widget_get_allocated_height(popover);
+      inside = event->window == gtk_widget_get_window(popover) && event->x >= 0 && event->y >= 0 && event->x < w &&
+               event->y < h;
+    }
+    if (inside) return FALSE;
+    self->popdown();
+    return TRUE;
+  }
+  // Keys typed in the anchor's window while the popover is up go to the popover.
+  static gboolean toplevelKey(GtkWidget*, GdkEventKey* event, MirrorPopoverViewController* self) {
+    if (!self->shown_) return FALSE;
+    return gtk_widget_event(self->popover_, reinterpret_cast<GdkEvent*>(event));
+  }
+  // It stays with its button: moved with its window, put away when that window is.
+  static gboolean toplevelMoved(GtkWidget*, GdkEvent*, MirrorPopoverViewController* self) {
+    if (self->shown_) self->place();
+    return FALSE;
+  }
+  // A new state's view, or a new size of the button's window: it stays centred under its button.
+  static void resized(GtkWidget*, GdkRectangle*, MirrorPopoverViewController* self) {
+    if (self->shown_) self->place();
+  }
+  static void toplevelHidden(GtkWidget*, MirrorPopoverViewController* self) {
+    if (self->shown_) self->popdown();
+  }
   // A window that goes leaves its popovers behind, unparented: this one is done.
   static void toplevelDestroyed(GtkWidget* toplevel, MirrorPopoverViewController* self) {
-    g_signal_handler_disconnect(toplevel, self->toplevelHandler_);
+    g_signal_handlers_disconnect_by_data(toplevel, self);
     g_object_remove_weak_pointer(G_OBJECT(toplevel), reinterpret_cast<gpointer*>(&self->toplevel_));
-    self->toplevelHandler_ = 0;
     self->toplevel_ = nullptr;
     self->shown_ = false;
   }
@@ -129,16 +158,29 @@ const char* MirrorPopoverViewController::viewName(MirrorPopoverState::Kind kind)
 
 MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, GtkWidget* anchor) : owner_(owner) {
   updateStyle();
-  popover_ = gtk_popover_new(anchor);
+  // A window of its own: a window's popovers are clipped by it, and the whole popover shows
+  // beside a preview smaller than it.
+  popover_ = gtk_window_new(GTK_WINDOW_POPUP);
   g_object_ref_sink(popover_);
   anchor_ = anchor;
   g_object_add_weak_pointer(G_OBJECT(anchor_), reinterpret_cast<gpointer*>(&anchor_));
   toplevel_ = gtk_widget_get_toplevel(anchor);
   g_object_add_weak_pointer(G_OBJECT(toplevel_), reinterpret_cast<gpointer*>(&toplevel_));
-  toplevelHandler_ = g_signal_connect(toplevel_, "destroy", G_CALLBACK(Signals::toplevelDestroyed), this);
+  g_signal_connect(toplevel_, "destroy", G_CALLBACK(Signals::toplevelDestroyed), this);
+  g_signal_connect(toplevel_, "key-press-event", G_CALLBACK(Signals::toplevelKey), this);
+  g_signal_connect(toplevel_, "configure-event", G_CALLBACK(Signals::toplevelMoved), this);
+  // After the window's children have their new places.
+  g_signal_connect_after(toplevel_, "size-allocate", G_CALLBACK(Signals::resized), this);
+  g_signal_connect(toplevel_, "unmap", G_CALLBACK(Signals::toplevelHidden), this);
+  if (GTK_IS_WINDOW(toplevel_)) {
+    gtk_window_set_transient_for(GTK_WINDOW(popover_), GTK_WINDOW(toplevel_));
+    gtk_window_set_destroy_with_parent(GTK_WINDOW(popover_), TRUE);
+  }
+  gtk_window_set_type_hint(GTK_WINDOW(popover_), GDK_WINDOW_TYPE_HINT_POPUP_MENU);
+  gtk_window_set_resizable(GTK_WINDOW(popover_), FALSE);
+  gtk_widget_add_events(popover_, GDK_BUTTON_PRESS_MASK);
   gtk_widget_set_name(popover_, "live-sharing");
   gtk_style_context_add_class(gtk_widget_get_style_context(popover_), "mirror-popover");
-  gtk_popover_set_position(GTK_POPOVER(popover_), GTK_POS_BOTTOM);
 
   stack_ = gtk_stack_new();
   // The popover's focus rests on its content, so keys go to the popover: Return to the default
@@ -218,7 +260,8 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
 
   g_signal_connect(popover_, "key-press-event", G_CALLBACK(Signals::keyPressed), this);
   g_signal_connect(popover_, "destroy", G_CALLBACK(Signals::destroyed), this);
-  g_signal_connect(popover_, "closed", G_CALLBACK(Signals::closed), this);
+  g_signal_connect(popover_, "button-press-event", G_CALLBACK(Signals::pressed), this);
+  g_signal_connect(popover_, "size-allocate", G_CALLBACK(Signals::resized), this);
 
 
   applyAppearance();
@@ -232,9 +275,11 @@ MirrorPopoverViewController::~MirrorPopoverViewController() {
   *alive_ = false;
   if (anchor_) g_object_remove_weak_pointer(G_OBJECT(anchor_), reinterpret_cast<gpointer*>(&anchor_));
   if (toplevel_) {
-    g_signal_handler_disconnect(toplevel_, toplevelHandler_);
+    g_signal_handlers_disconnect_by_data(toplevel_, this);
     g_object_remove_weak_pointer(G_OBJECT(toplevel_), reinterpret_cast<gpointer*>(&toplevel_));
   }
+  if (fadeTick_) gtk_widget_remove_tick_callback(popover_, fadeTick_);
+  releaseGrab();
   g_signal_handlers_disconnect_by_data(popover_, this);
   if (stack_) gtk_widget_destroy(popover_);
   g_object_unref(popover_);
@@ -289,8 +334,7 @@ void MirrorPopoverViewController::reflect(const MirrorPopoverState& state) {
   gtk_button_set_label(GTK_BUTTON(view->button), state.buttonTitle().c_str());
   gtk_widget_set_sensitive(view->button, state.buttonEnabled());
   // Only "Start" answers the Return key.
-  gtk_popover_set_default_widget(GTK_POPOVER(popover_),
-                                 state.kind == MirrorPopoverState::Kind::available ? view->button : nullptr);
+  gtk_window_set_default(GTK_WINDOW(popover_), state.kind == MirrorPopoverState::Kind::available ? view->button : nullptr);
   gtk_stack_set_visible_child_name(GTK_STACK(stack_), view->name.c_str());
 }
 
@@ -300,24 +344,90 @@ void MirrorPopoverViewController::popup(GtkWidget* anchor) {
     if (anchor_) g_object_remove_weak_pointer(G_OBJECT(anchor_), reinterpret_cast<gpointer*>(&anchor_));
     anchor_ = anchor;
     g_object_add_weak_pointer(G_OBJECT(anchor_), reinterpret_cast<gpointer*>(&anchor_));
-    gtk_popover_set_relative_to(GTK_POPOVER(popover_), anchor);
   }
-  // Beside the button's bounds moved 2 pixels along; a button not on screen yet is pointed at whole.
-  if (gtk_widget_get_mapped(anchor)) {
-    GdkRectangle box{2, 0, gtk_widget_get_allocated_width(anchor), gtk_widget_get_allocated_height(anchor)};
-    gtk_popover_set_pointing_to(GTK_POPOVER(popover_), &box);
-  }
-  // Opened again while it still fades out, the toolkit's popover ends its fade hidden; it is put
-  // away at once so that this opening shows it.
-  if (!shown_ && gtk_widget_get_visible(popover_)) gtk_widget_hide(popover_);
-  gtk_popover_popup(GTK_POPOVER(popover_));
-  gtk_widget_grab_focus(stack_);
+  // Opened again while it still fades out: the fade stops and it shows whole.
+  if (fadeTick_) gtk_widget_remove_tick_callback(popover_, fadeTick_);
+  fadeTick_ = 0;
+  gtk_widget_set_opacity(popover_, 1.0);
   shown_ = true;
+  place();
+  gtk_widget_show(popover_);
+  gtk_widget_grab_focus(stack_);
+  grab();
+}
+
+MirrorPopoverViewController::Rect MirrorPopoverViewController::frameFor(Rect anchor, int width, int height, Rect screen) {
+  // Below the anchor's bounds moved 2 pixels along, centred on them; above them when there is no
+  // room below; on the screen.
+  constexpr int gap = 4;
+  Rect r{anchor.x + 2 + (anchor.width - width) / 2, anchor.y + anchor.height + gap, width, height};
+  if (r.y + height > screen.y + screen.height && anchor.y - gap - height >= screen.y) r.y = anchor.y - gap - height;
+  r.x = std::max(screen.x, std::min(r.x, screen.x + screen.width - width));
+  r.y = std::max(screen.y, std::min(r.y, screen.y + screen.height - height));
+  return r;
+}
+
+void MirrorPopoverViewController::place() {
+  if (!anchor_ || !gtk_widget_get_realized(anchor_)) return;
+  GtkWidget* top = gtk_widget_get_toplevel(anchor_);
+  GdkWindow* topWindow = gtk_widget_get_window(top);
+  if (!topWindow) return;
+  int ox = 0, oy = 0, ax = 0, ay = 0;
+  gdk_window_get_origin(topWindow, &ox, &oy);
+  gtk_widget_translate_coordinates(anchor_, top, 0, 0, &ax, &ay);
+  Rect anchor{ox + ax, oy + ay, gtk_widget_get_allocated_width(anchor_), gtk_widget_get_allocated_height(anchor_)};
+  // Its own size once it has one, else the size it asks for.
+  GtkRequisition natural{};
+  if (gtk_widget_get_realized(popover_))
+    gtk_window_get_size(GTK_WINDOW(popover_), &natural.width, &natural.height);
+  else
+    gtk_widget_get_preferred_size(popover_, nullptr, &natural);
+  GdkMonitor* monitor = gdk_display_get_monitor_at_window(gtk_widget_get_display(anchor_), topWindow);
+  GdkRectangle area{0, 0, 1 << 15, 1 << 15};
+  if (monitor) gdk_monitor_get_workarea(monitor, &area);
+  Rect at = frameFor(anchor, natural.width, natural.height, {area.x, area.y, area.width, area.height});
+  gtk_window_move(GTK_WINDOW(popover_), at.x, at.y);
+}
+
+// Clicks on korvel's other windows come to the popover, which closes. The window keeps the
+// keyboard focus, which would go elsewhere with a grab of the seat; its keys are handed on.
+void MirrorPopoverViewController::grab() {
+  if (grabbed_) return;
+  gtk_grab_add(popover_);
+  grabbed_ = true;
+}
+
+void MirrorPopoverViewController::releaseGrab() {
+  if (!grabbed_) return;
+  grabbed_ = false;
+  gtk_grab_remove(popover_);
 }
 
 void MirrorPopoverViewController::popdown() {
+  bool wasShown = shown_;
   shown_ = false;
-  if (stack_) gtk_popover_popdown(GTK_POPOVER(popover_));
+  if (!stack_) return;
+  releaseGrab();
+  if (!wasShown || !gtk_widget_get_visible(popover_) || fadeTick_) return;
+  // Fades out, then hides.
+  fadeStart_ = 0;
+  fadeTick_ = gtk_widget_add_tick_callback(
+      popover_,
+      +[](GtkWidget* widget, GdkFrameClock* clock, gpointer p) -> gboolean {
+        auto* self = static_cast<MirrorPopoverViewController*>(p);
+        gint64 now = gdk_frame_clock_get_frame_time(clock);
+        if (!self->fadeStart_) self->fadeStart_ = now;
+        double t = double(now - self->fadeStart_) / fadeMicroseconds;
+        if (t < 1) {
+          gtk_widget_set_opacity(widget, 1 - t);
+          return G_SOURCE_CONTINUE;
+        }
+        self->fadeTick_ = 0;
+        gtk_widget_hide(widget);
+        gtk_widget_set_opacity(widget, 1.0);
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
 }
 
 bool MirrorPopoverViewController::isShown() const { return stack_ && toplevel_ && shown_; }

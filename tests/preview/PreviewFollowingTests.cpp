@@ -67,6 +67,18 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
       {"the window manager keeps an asked-for place on screen",
        {Placed{{1300, 100}, Point{100, 100}}, PreviewAt{{1200, 100}, false}, DocumentAt{{110, 100}, Point{1210, 100}}},
        true},
+      {"seen at 0,0 before its first place lands",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{0, 0}, false}, PreviewAt{{900, 100}, false},
+        DocumentAt{{190, 140}, Point{990, 140}}, PreviewAt{{990, 140}, false}},
+       true},
+      {"seen at 0,0, then kept on screen",
+       {Placed{{1300, 100}, Point{100, 100}}, PreviewAt{{0, 0}, false}, PreviewAt{{1200, 100}, false},
+        DocumentAt{{110, 100}, Point{1210, 100}}, PreviewAt{{1210, 100}, false}},
+       true},
+      {"kept on screen, then dragged",
+       {Placed{{1300, 100}, Point{100, 100}}, PreviewAt{{1300, 100}, false}, Asked{{1400, 100}},
+        PreviewAt{{1200, 100}, false}, PreviewAt{{700, 300}, true}},
+       false},
       {"placed where it already is",
        {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Placed{{900, 100}, Point{100, 100}},
         PreviewAt{{600, 600}, true}},
@@ -92,6 +104,26 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
     }
     EXPECT_EQ(f.isFollowing(), c.following) << c.name;
   }
+}
+
+// Until its first place lands, a window is still on its way there.
+TEST(PreviewFollowing, AnEarlyReportLeavesTheMoveUnderWay) {
+  PreviewFollowing f;
+  f.placed({900, 100}, Point{100, 100});
+  EXPECT_FALSE(f.previewMoved({0, 0}));
+  EXPECT_EQ(f.pendingMoves(), 1u);
+  EXPECT_FALSE(f.previewMoved({900, 100}));
+  EXPECT_EQ(f.pendingMoves(), 0u);
+  EXPECT_TRUE(f.isFollowing());
+
+  // Sent to one place twice (moved, then resized there), before it was ever seen.
+  PreviewFollowing g;
+  g.placed({840, 60}, Point{20, 60});
+  g.willMove({840, 60});
+  EXPECT_FALSE(g.previewMoved({0, 0}));
+  EXPECT_FALSE(g.previewMoved({840, 60}));
+  EXPECT_EQ(g.pendingMoves(), 0u);
+  EXPECT_TRUE(g.isFollowing());
 }
 
 TEST(PreviewFollowing, UnansweredMovesAreBounded) {

@@ -5,7 +5,9 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <vector>
@@ -16,6 +18,8 @@
 #include "preview/PreviewWindow.h"
 #include "support/PrivateDesktop.h"
 #include "support/TestEnvironment.h"
+#include "ui/MirrorPopover.h"
+#include "ui/MirrorPopoverViewController.h"
 
 namespace {
 
@@ -223,3 +227,122 @@ TEST_F(PreviewPlacement, TheSettingsMenusKeysWorkInThePreviewWindow) {
   EXPECT_TRUE(RunLoop::runUntil([&] { return !preview->wasKeyWindow(); }, 30));
 }
 }  // namespace
+
+namespace {
+// The window's state and type as the window manager keeps them on the window.
+std::string property(GtkWindow* window, const char* name) {
+  gdk_display_sync(gdk_display_get_default());
+  std::string out;
+  testenv::run("xprop -id " + xid(window) + " " + name, &out);
+  return out;
+}
+bool isFullScreen(GtkWindow* window) { return property(window, "_NET_WM_STATE").find("_NET_WM_STATE_FULLSCREEN") != std::string::npos; }
+}  // namespace
+
+// F11 and the menu's item make the preview full screen under a window manager, and bring it back
+// where it was, a utility window again.
+TEST_F(PreviewPlacement, FullScreenFillsTheScreenAndComesBack) {
+  preview->ostrelPreviewUpdate(selectionText("f", {}));
+  showPreview();
+  gtk_window_present(previewWindow);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_window_is_active(previewWindow); }, 30));
+  Origin at = originOf(previewWindow);
+  int width = 0, height = 0;
+  gtk_window_get_size(previewWindow, &width, &height);
+  ASSERT_NE(property(previewWindow, "_NET_WM_WINDOW_TYPE").find("_NET_WM_WINDOW_TYPE_UTILITY"), std::string::npos);
+
+  ASSERT_EQ(testenv::xdotool("key --clearmodifiers F11"), 0);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return isFullScreen(previewWindow); }, 30)) << property(previewWindow, "_NET_WM_STATE");
+  GdkRectangle screen{};
+  gdk_monitor_get_geometry(gdk_display_get_monitor(gdk_display_get_default(), 0), &screen);
+  EXPECT_TRUE(RunLoop::runUntil([&] {
+    int w = 0, h = 0;
+    gtk_window_get_size(previewWindow, &w, &h);
+    return w == screen.width && h == screen.height;
+  }, 30));
+  EXPECT_TRUE(RunLoop::runUntil([&] { return preview->isFullScreen(); }, 30));
+  picture("preview-full-screen", {previewWindow});
+
+  preview->togglePreviewFullscreen();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !isFullScreen(previewWindow); }, 30));
+  EXPECT_TRUE(RunLoop::runUntil([&] {
+    int w = 0, h = 0;
+    gtk_window_get_size(previewWindow, &w, &h);
+    return originOf(previewWindow) == at && w == width && h == height;
+  }, 30)) << originOf(previewWindow).x << "," << originOf(previewWindow).y;
+  EXPECT_NE(property(previewWindow, "_NET_WM_WINDOW_TYPE").find("_NET_WM_WINDOW_TYPE_UTILITY"), std::string::npos);
+  EXPECT_FALSE(preview->isFullScreen());
+  EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(previewWindow)));
+}
+
+namespace {
+// What the screen shows of `widget`, as a person sees it: the root window's pixels where the
+// widget is, cut to the screen.
+bool screenPicture(GtkWidget* widget, const std::filesystem::path& png) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  if (!window || !gtk_widget_get_mapped(widget)) return false;
+  gdk_display_sync(gdk_display_get_default());
+  int x = 0, y = 0;
+  gdk_window_get_origin(window, &x, &y);
+  GtkAllocation a{};
+  gtk_widget_get_allocation(widget, &a);
+  if (gtk_widget_get_has_window(widget) && !gtk_widget_is_toplevel(widget)) a.x = a.y = 0;
+  if (gtk_widget_is_toplevel(widget)) a.x = a.y = 0;
+  GdkWindow* root = gdk_get_default_root_window();
+  int left = std::max(0, x + a.x), top = std::max(0, y + a.y);
+  int right = std::min(gdk_window_get_width(root), x + a.x + a.width), bottom = std::min(gdk_window_get_height(root), y + a.y + a.height);
+  if (right <= left || bottom <= top) return false;
+  GdkPixbuf* picture = gdk_pixbuf_get_from_window(root, left, top, right - left, bottom - top);
+  if (!picture) return false;
+  bool saved = gdk_pixbuf_save(picture, png.c_str(), "png", nullptr, nullptr);
+  g_object_unref(picture);
+  return saved;
+}
+}  // namespace
+
+// In the smallest preview the window allows, the whole live-sharing popover shows, and a phone
+// reads its QR code off the screen.
+TEST_F(PreviewPlacement, TheLiveSharingPopoverShowsWholeBesideTheSmallestPreview) {
+  const std::string shared = "http://127.0.0.1:8123/";
+  preview->ostrelPreviewUpdate(selectionText("f", {}));
+  showPreview();
+  gtk_window_present(previewWindow);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_window_is_active(previewWindow); }, 30));
+  double chrome = PreviewWindow::chromeOf(previewWindow);
+  struct Case {
+    int width, height;
+  } cases[] = {{250, 250}, {600, 250}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    auto frame = preview->window()->frame();
+    preview->window()->setFrame({frame.x, frame.y, double(c.width), c.height + chrome});
+    ASSERT_TRUE(RunLoop::runUntil([&] {
+      int w = 0, h = 0;
+      gtk_window_get_size(previewWindow, &w, &h);
+      return w == c.width && h == c.height;
+    }, 30));
+    preview->mirrorPopover.setState({MirrorPopoverState::Kind::active, shared, {}});
+    GtkWidget* live = preview->window()->liveButton();
+    ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(live) && gtk_widget_get_allocated_width(live) > 1; }, 30));
+    gtk_button_clicked(GTK_BUTTON(live));
+    ASSERT_TRUE(RunLoop::runUntil([&] {
+      auto* v = preview->mirrorPopover.viewController();
+      return v && preview->mirrorPopover.isShown() && gtk_widget_get_mapped(v->popover()) && !v->isTransitionRunning();
+    }, 30));
+    GtkWidget* popover = preview->mirrorPopover.viewController()->popover();
+    auto png = testenv::freshFolder("popover") / "screen.png";
+    std::string read;
+    RunLoop::runUntil([&] {
+      if (!screenPicture(popover, png)) return false;
+      std::string out;
+      if (testenv::run("zbarimg --raw -q '" + png.string() + "'", &out) != 0) return false;
+      while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+      read = out;
+      return read == shared;
+    }, 20);
+    EXPECT_EQ(read, shared) << "the QR code is on the screen whole";
+    picture("live-popover-" + std::to_string(c.width) + "x" + std::to_string(c.height), {previewWindow});
+    preview->mirrorPopover.close();
+    ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(popover); }, 30));
+  }
+}

@@ -265,7 +265,7 @@ TEST_F(Popovers, AMenuOnlyClosesItAndAnotherWindowGetsItsOwnPopover) {
   popover->setState({Kind::available, {}, {}});
   popover->toggleVisible(other);
   EXPECT_TRUE(popover->isShown());
-  EXPECT_EQ(gtk_widget_get_toplevel(popover->viewController()->popover()), windows.back());
+  EXPECT_EQ(GTK_WIDGET(gtk_window_get_transient_for(GTK_WINDOW(popover->viewController()->popover()))), windows.back());
   EXPECT_EQ(popover->viewController()->visibleViewName(), "available") << "the new popover shows the state";
   (void)first;
   // The window going takes its popover; the next show makes another.
@@ -324,4 +324,27 @@ TEST(QRCode, EncodesTextsAndDrawsSharpModulesOnAWhiteCard) {
   auto high = QRCode::encode(std::string(60, 'a'), QRCode::Level::H, 0);
   ASSERT_TRUE(low && high);
   EXPECT_LT(low->size(), high->size()) << "more correction, more modules";
+}
+
+// The popover's own window goes under its button, centred, above it when there is no room
+// below, and always on the screen.
+TEST(MirrorPopoverPlacement, UnderTheButtonAndOnTheScreen) {
+  using Rect = MirrorPopoverViewController::Rect;
+  const Rect screen{0, 0, 1280, 1024};
+  struct Case {
+    const char* name;
+    Rect anchor;
+    Rect expected;
+  } cases[] = {
+      {"under, centred, 2 along", {500, 100, 60, 30}, {427, 134, 210, 350}},
+      {"pulled in from the right edge", {1230, 100, 50, 30}, {1070, 134, 210, 350}},
+      {"pulled in from the left edge", {0, 100, 50, 30}, {0, 134, 210, 350}},
+      {"above, without room below", {500, 900, 60, 30}, {427, 546, 210, 350}},
+      {"under, lower on the screen", {500, 300, 60, 30}, {427, 334, 210, 350}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MirrorPopoverViewController::frameFor(c.anchor, 210, 350, screen), c.expected) << c.name;
+  }
+  EXPECT_EQ(MirrorPopoverViewController::frameFor({500, 400, 60, 30}, 210, 900, screen), (Rect{427, 124, 210, 900}))
+      << "taller than the room on either side: kept on the screen";
 }

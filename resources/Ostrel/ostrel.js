@@ -361,6 +361,9 @@
   var publishing = Promise.resolve();
   // The project server's key, from the host beside the project's address; sent only there.
   var serverKey = '';
+  // Until the page is ready its start loads the document; an answer of an earlier fetch coming
+  // after an edit would undo it.
+  var started = false;
 
   function serverHeaders(address, headers) {
     headers = headers || {};
@@ -535,7 +538,7 @@
     ipc.on('DocumentSetURL', function (u) {
       state.addresses.url = u;
       showGlobals();
-      if (!window.fetch || typeof u !== 'string') return;
+      if (!window.fetch || typeof u !== 'string' || !started) return;
       fetch(u, { headers: serverHeaders(u) }).then(function (r) { return r.ok ? r.json() : null; }).catch(function () { return null; })
         .then(function (json) {
           if (!json || state.addresses.url !== u) return;
@@ -612,6 +615,7 @@
     // is up, so the document is fetched after it: ready never comes with an empty document.
     hostAnswered.then(loadDocumentFromProject).then(function (json) {
       if (json) state.documentJSON = json;
+      started = true;
       render();
       state.readyWithDocument = !!state.documentJSON;
       send('DocumentReady');

@@ -364,6 +364,20 @@
   }
 
   var publishing = Promise.resolve();
+  // The project server's key, from the host beside the project's address; sent only there.
+  var serverKey = '';
+  // Until the page is ready its start loads the document; an answer of an earlier fetch coming
+  // after an edit would undo it.
+  var started = false;
+
+  function serverHeaders(address, headers) {
+    headers = headers || {};
+    try {
+      var same = new URL(address).origin === new URL(state.addresses.projectURL).origin;
+      if (serverKey && same) headers['X-Korvel-Key'] = serverKey;
+    } catch (e) {}
+    return headers;
+  }
 
   function publishPreview() {
     var page = previewFrame();
@@ -390,8 +404,8 @@
     // One at a time: requests side by side may reach the server in either order, and it keeps
     // the last one it gets.
     publishing = publishing.then(function () {
-      return fetch(address, { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body: text })
-        .then(function () { state.delivered += 1; }, function () {});
+      return fetch(address, { method: 'POST', headers: serverHeaders(address, { 'Content-Type': 'text/plain' }), body: text })
+        .then(function (r) { if (r.ok) state.delivered += 1; }, function () {});
     });
   }
 
@@ -532,7 +546,8 @@
     } catch (e) {
       return Promise.resolve(null);
     }
-    return fetch(address).then(function (r) { return r.ok ? r.json() : null; }).catch(function () { return null; });
+    return fetch(address, { headers: serverHeaders(address) }).then(function (r) { return r.ok ? r.json() : null; })
+      .catch(function () { return null; });
   }
 
   function listen() {
@@ -552,8 +567,8 @@
     ipc.on('DocumentSetURL', function (u) {
       state.addresses.url = u;
       showGlobals();
-      if (!window.fetch || typeof u !== 'string') return;
-      fetch(u).then(function (r) { return r.ok ? r.json() : null; }).catch(function () { return null; })
+      if (!window.fetch || typeof u !== 'string' || !started) return;
+      fetch(u, { headers: serverHeaders(u) }).then(function (r) { return r.ok ? r.json() : null; }).catch(function () { return null; })
         .then(function (json) {
           if (!json || state.addresses.url !== u) return;
           state.documentJSON = json;
@@ -561,7 +576,12 @@
         });
     });
     ipc.on('DocumentSetImageBaseURL', function (u) { state.addresses.imageBaseURL = u; showGlobals(); });
-    ipc.on('DocumentSetProjectURL', function (u) { state.addresses.projectURL = u; showGlobals(); publishPreview(); });
+    ipc.on('DocumentSetProjectURL', function (u, key) {
+      state.addresses.projectURL = u;
+      serverKey = typeof key === 'string' ? key : '';
+      showGlobals();
+      publishPreview();
+    });
     ipc.on('UpdatePreviewSettings', updatePreviewSettings);
     ipc.on('PreviewLoaded', publishPreview);
     ipc.on('ExportProgress', function (work, progress) {
@@ -645,6 +665,7 @@
     // is up, so the document is fetched after it: ready never comes with an empty document.
     hostAnswered.then(loadDocumentFromProject).then(function (json) {
       if (json) state.documentJSON = json;
+      started = true;
       render();
       state.readyWithDocument = !!state.documentJSON;
       send('DocumentReady');

@@ -36,7 +36,8 @@ std::string BaseOstrelViewController::startupScript() const {
 Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& url,
                                                     const std::optional<Url>& imageBaseURL,
                                                     const std::optional<Url>& projectURL,
-                                                    const std::optional<std::string>& projectDir) {
+                                                    const std::optional<std::string>& projectDir,
+                                                    const std::string& serverKey) {
   view();  // the start-up script and the bridge are in place before any load
   auto folder = AppInfo::current()->ostrelDir();
   if (!folder) return fail(OstrelError::ostrelNotFound("index.html"));
@@ -79,6 +80,7 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
   trustDocumentAddress(url);
   trustDocumentAddress(imageBaseURL);
   trustDocumentAddress(projectURL);
+  if (projectURL) serverAddresses_ = ServerAddresses{url, imageBaseURL, *projectURL, serverKey};
 
   if (!pageURL) return {};
   // The page may reach the store as soon as it runs, so the cookie comes first.
@@ -97,8 +99,8 @@ Result<void> BaseOstrelViewController::loadDocumentBeforeServer(const std::optio
 }
 
 void BaseOstrelViewController::setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL,
-                                                  const Url& projectURL) {
-  serverAddresses_ = ServerAddresses{url, imageBaseURL, projectURL};
+                                                  const Url& projectURL, const std::string& serverKey) {
+  serverAddresses_ = ServerAddresses{url, imageBaseURL, projectURL, serverKey};
   trustDocumentAddress(url);
   trustDocumentAddress(imageBaseURL);
   trustDocumentAddress(projectURL);
@@ -115,7 +117,8 @@ void BaseOstrelViewController::setServerAddresses(const std::optional<Url>& url,
 
 void BaseOstrelViewController::sendServerAddresses() {
   if (!serverAddresses_) return;
+  // The project's address and key first: the page fetches its document as it hears its address.
+  setProjectURL(serverAddresses_->projectURL, serverAddresses_->serverKey);
   if (serverAddresses_->url) setDocumentURL(*serverAddresses_->url);
   if (serverAddresses_->imageBaseURL) setImageBaseURL(*serverAddresses_->imageBaseURL);
-  setProjectURL(serverAddresses_->projectURL);
 }

@@ -135,6 +135,9 @@ void BaseOstrelViewController::answerStartup(const nlohmann::json& arguments) {
   if (pageLacksServerAddresses_) {
     sendServerAddresses();
     for (auto& script : std::exchange(heldScripts_, {})) webViewController_->evaluateJavaScript(script);
+  } else if (serverAddresses_ && !serverAddresses_->serverKey.empty()) {
+    // The address came with the load; the key never does.
+    setProjectURL(serverAddresses_->projectURL, serverAddresses_->serverKey);
   }
   webViewController_->evaluateJavaScript("window._bridge('DOMContentLoadedCallback')");
   if (ipcProcessor_) ipcProcessor_->handle("DOMContentLoaded", arguments);
@@ -245,9 +248,11 @@ void BaseOstrelViewController::setImageBaseURL(const Url& url) {
   ipcCallWithArray("DocumentSetImageBaseURL", {IPCValue::string(url.absoluteString())});
 }
 
-void BaseOstrelViewController::setProjectURL(const Url& url) {
+void BaseOstrelViewController::setProjectURL(const Url& url, const std::string& serverKey) {
   trustDocumentAddress(url);
-  ipcCallWithArray("DocumentSetProjectURL", {IPCValue::string(url.absoluteString())});
+  IPCArguments arguments{IPCValue::string(url.absoluteString())};
+  if (!serverKey.empty()) arguments.push_back(IPCValue::string(serverKey));
+  ipcCallWithArray("DocumentSetProjectURL", arguments);
 }
 
 void BaseOstrelViewController::showStoreView(const std::optional<std::string>& url) {

@@ -51,8 +51,11 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
 
   // Loads the installed editor with the document's addresses in the fragment, after the store
   // cookie is refreshed; `projectDir`'s "build/index.js" runs when the page's DOM has loaded.
+  // `serverKey`, the project server's secret, never goes into an address: the page hears it
+  // with "DocumentSetProjectURL" as it starts.
   Result<void> loadDocument(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL,
-                            const std::optional<Url>& projectURL, const std::optional<std::string>& projectDir);
+                            const std::optional<Url>& projectURL, const std::optional<std::string>& projectDir,
+                            const std::string& serverKey = {});
   // Loads the editor while the project server is still starting: the page gets the addresses
   // known now, and its start ("DOMContentLoaded") is answered only once setServerAddresses has
   // told it the server's, as the events "DocumentSetURL", "DocumentSetImageBaseURL" and
@@ -60,7 +63,8 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   Result<void> loadDocumentBeforeServer(const std::optional<Url>& imageBaseURL, const std::string& projectDir);
   // The project server's addresses, each time it starts: a page that has started is told them
   // at once, a page still loading at its start, and a waiting start is answered.
-  void setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL, const Url& projectURL);
+  void setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL, const Url& projectURL,
+                          const std::string& serverKey = {});
   // The page reported its start and waits for the server's addresses.
   bool isAwaitingServer() const { return startupHeld_; }
 
@@ -85,7 +89,8 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   void exportDocument();
   void setDocumentURL(const Url& url);
   void setImageBaseURL(const Url& url);
-  void setProjectURL(const Url& url);
+  // With the server's key, when there is one, as the event's second argument.
+  void setProjectURL(const Url& url, const std::string& serverKey = {});
   void showStoreView(const std::optional<std::string>& url);
   void reportPreviewErrors(const nlohmann::json& errors);
   void previewLoaded();
@@ -132,6 +137,7 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   struct ServerAddresses {
     std::optional<Url> url, imageBaseURL;
     Url projectURL;
+    std::string serverKey;
   };
   // Set while the page on show was loaded without the server's addresses.
   bool pageLacksServerAddresses_ = false;

@@ -227,8 +227,9 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
   if (std::filesystem::exists(*project / KXDocumentArchive::relativePathForDocumentJSON, ec))
     documentURL = url->appendingPathComponent(KXDocumentArchive::relativePathForDocumentJSON);
   auto imageBaseURL = editorImageBaseURL(url);
+  std::string serverKey = serverController_ ? serverController_->pageKey() : std::string();
   if (editorPageStarted_) {
-    heldEditorAddresses_ = EditorAddresses{documentURL, imageBaseURL, *url};
+    heldEditorAddresses_ = EditorAddresses{documentURL, imageBaseURL, *url, serverKey};
     if (serverController_ && serverController_->state()) {
       deliverServerAddresses();
     } else {
@@ -240,7 +241,7 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
     }
   } else {
     editorPageStarted_ = true;
-    auto loaded = ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string());
+    auto loaded = ostrelViewController_->loadDocument(documentURL, imageBaseURL, url, project->string(), serverKey);
     if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
   }
   if (previewWindowController_) previewWindowController_->reload();
@@ -249,7 +250,7 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
 void PDBaseDocument::deliverServerAddresses() {
   auto held = std::exchange(heldEditorAddresses_, std::nullopt);
   if (!held || !ostrelViewController_ || isClosing_) return;
-  ostrelViewController_->setServerAddresses(held->document, held->imageBase, held->project);
+  ostrelViewController_->setServerAddresses(held->document, held->imageBase, held->project, held->serverKey);
 }
 
 void PDBaseDocument::updateChangeCount(ChangeType change) { reportChangeCount(change); }

@@ -142,6 +142,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
   struct EditorAddresses {
     std::optional<Url> document, imageBase;
     Url project;
+    std::string serverKey;
   };
   std::optional<EditorAddresses> heldEditorAddresses_;
   std::uint64_t serverStarts_ = 0;

@@ -4,6 +4,7 @@
 
 #include "foundation/AppServices.h"
 #include "foundation/SharedNames.h"
+#include "platform/Crypto.h"
 #include "platform/Fatal.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
@@ -74,6 +75,8 @@ Result<std::shared_ptr<CSTaskManager>> ServerController::createTaskManager(const
   auto environment = Process::currentEnvironment();
   environment.erase("KORVEL_TOKEN");
   if (login.token && !login.token->empty()) environment["KORVEL_TOKEN"] = *login.token;
+  // A new key for each start: what the server takes from a local file's page must carry it.
+  environment["KORVEL_PAGE_KEY"] = crypto::hex(crypto::randomBytes(32));
 
   auto runner = CSTaskManager::create();
   runner->task.executable = node;
@@ -97,9 +100,11 @@ Result<void> ServerController::start(const std::string& projectPath,
   runner->delegate = weak_from_this();
   taskManager_ = runner;
 
-  std::string token;
+  std::string token, key;
   if (auto found = runner->task.environment->find("KORVEL_TOKEN"); found != runner->task.environment->end())
     token = found->second;
+  if (auto found = runner->task.environment->find("KORVEL_PAGE_KEY"); found != runner->task.environment->end())
+    key = found->second;
   if (auto launched = runner->run(); !launched) {
     RWLog("Error: Can\u2019t launch the server: " + launched.error().description(), 3);
     Error error(ErrorDomain, launchFailed, "The server could not be launched");
@@ -108,6 +113,8 @@ Result<void> ServerController::start(const std::string& projectPath,
   }
   secret_ = token;
   RWLogSecrets::add(secret_);
+  pageKey_ = key;
+  RWLogSecrets::add(pageKey_);
   currentProjectPath_ = projectPath;
   running_ = true;
   return {};
@@ -171,6 +178,7 @@ void ServerController::stopServer() {
   currentProjectPath_.reset();
   if (taskManager_) taskManager_->abort();
   RWLogSecrets::remove(std::exchange(secret_, {}));
+  RWLogSecrets::remove(std::exchange(pageKey_, {}));
 }
 
 std::optional<Url> ServerController::currentServerURL() const {

@@ -63,6 +63,9 @@ class ServerController : public CSTaskManagerDelegate, public std::enable_shared
 
   virtual std::optional<Url> currentServerURL() const;
   const std::optional<std::string>& currentProjectPath() const { return currentProjectPath_; }
+  // The secret of the running server that the editor page sends with its requests to it; empty
+  // when none runs.
+  const std::string& pageKey() const { return pageKey_; }
   const std::optional<ServerState>& state() const { return state_; }
   const std::optional<std::string>& previewData() const { return previewData_; }
   ServerInterface* server() const { return server_.get(); }
@@ -104,6 +107,7 @@ class ServerController : public CSTaskManagerDelegate, public std::enable_shared
   std::optional<std::string> previewData_;
   std::optional<bool> documentDirty_;
   std::string secret_;  // the token blanked in logs while its server runs
+  std::string pageKey_;  // blanked in logs too
   bool statePostPending_ = false;
   std::unique_ptr<Timer> restartTimer_;
 };

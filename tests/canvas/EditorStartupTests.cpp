@@ -103,6 +103,41 @@ TEST(EditorStartup, AServerThatRestartsWhileThePageLoadsGivesItsNewAddresses) {
   }));
 }
 
+// The project server's key reaches the page beside the project's address, whichever way that
+// came, and never in an address of the page.
+TEST(EditorStartup, ThePageHearsTheServersKeyBesideTheProjectAddress) {
+  auto project = projectWithBuiltScript();
+  auto server = *Url::parse("http://127.0.0.1:9/");
+  auto documentURL = server.appendingPathComponent("design/document.json");
+  auto keysHeard = [](Editor& editor) {
+    auto text = editor.page(
+        "JSON.stringify(OstrelStandIn.received.filter(e => e.event === 'DocumentSetProjectURL').map(e => e.args))");
+    return text && text->is_string() ? nlohmann::json::parse(text->get<std::string>()) : nlohmann::json();
+  };
+  {
+    SCOPED_TRACE("the address in the page's own");
+    Editor editor;
+    ASSERT_TRUE(editor.controller->loadDocument(documentURL, std::nullopt, server, project.string(), "key-1"));
+    ASSERT_TRUE(waitFor([&] { return editor.controller->isDocumentReady(); }));
+    EXPECT_EQ(keysHeard(editor), nlohmann::json::array({{server.absoluteString(), "key-1"}}));
+    EXPECT_EQ(editor.page("location.href.indexOf('key-1')"), nlohmann::json(-1));
+  }
+  {
+    SCOPED_TRACE("the address told once the server runs");
+    Editor editor;
+    ASSERT_TRUE(editor.controller->loadDocumentBeforeServer(std::nullopt, project.string()));
+    editor.controller->setServerAddresses(documentURL, std::nullopt, server, "key-2");
+    ASSERT_TRUE(waitFor([&] { return editor.controller->isDocumentReady(); }));
+    EXPECT_EQ(keysHeard(editor), nlohmann::json::array({{server.absoluteString(), "key-2"}}));
+    // The page fetches its document as it hears its address: by then it has the key.
+    auto names = heard(editor);
+    EXPECT_LT(position(names, "DocumentSetProjectURL"), position(names, "DocumentSetURL"));
+    // A server started again has a new key.
+    editor.controller->setServerAddresses(documentURL, std::nullopt, server, "key-3");
+    EXPECT_TRUE(waitFor([&] { return keysHeard(editor).back() == nlohmann::json{server.absoluteString(), "key-3"}; }));
+  }
+}
+
 // A page that is never on screen, as the tracking pages are.
 struct HiddenPage {
   explicit HiddenPage(bool shares) : controller(WebViewController::create(false, shares)) {

@@ -127,6 +127,7 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
              .dump()
       << ", delivered " << read(editor, "window.OstrelStandIn.delivered").value_or(nullptr).dump();
   EXPECT_TRUE(phone->checked);
+  EXPECT_GE(read(editor, "window.OstrelStandIn.delivered").value_or(0).get<int>(), 1);
   EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 375.0 / 667) < 0.01; })) << contentRatio(*preview);
 
   preview->orientationButtonPressed();
@@ -226,6 +227,8 @@ TEST_F(PreviewWindows, TheEditorLoadsBesideASlowServerAndThePreviewOnlyOnceShown
   auto& page = preview->korvelViewController()->webViewController();
   // The editor has its document and the server its preview data; the preview page still waits.
   ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
+  EXPECT_GE(read(editor.webViewController(), "OstrelStandIn.delivered").value_or(0).get<int>(), 1)
+      << "the server took the editor's preview data";
   EXPECT_FALSE(preview->isPageWanted());
   EXPECT_TRUE(page.webView().uri().empty()) << page.webView().uri();
   auto before = guitest::webProcessIds();

@@ -14,6 +14,7 @@
 #include "foundation/SharedNames.h"
 #include "platform/JsonCoder.h"
 #include "platform/NotificationCenter.h"
+#include "platform/RWLog.h"
 #include "platform/SocketIOClient.h"
 #include "server/CurrentHost.h"
 #include "support/TestEnvironment.h"
@@ -462,27 +463,40 @@ TEST_F(ServerControllerTest, TakesCommandsAndPreviewDataOnlyFromTheApplication) 
   const std::string base = serverURL->absoluteString();
   const std::string own = base.substr(0, base.size() - 1);  // the preview page's origin
 
+  const std::string key = controller->pageKey();
+  ASSERT_EQ(key.size(), 64u);
   struct Post {
     const char* origin;  // "" sends none
     const char* host;    // "" sends the server's own
+    const char* key;     // "right", "wrong" or "" for none
     const char* status;
   };
   int accepted = 0;
-  for (auto c : {Post{"http://evil.example", "", "403"}, Post{"https://127.0.0.1.evil.example", "", "403"},
-                 Post{"http://127.0.0.1", "", "403"}, Post{"", "evil.example", "421"},
-                 Post{"", "", "204"}, Post{"null", "", "204"}, Post{"own", "", "204"}}) {
+  std::string lastAccepted;
+  // Any page can send the origin "null" from a sandboxed frame: only the editor knows the key.
+  for (auto c : {Post{"http://evil.example", "", "", "403"}, Post{"https://127.0.0.1.evil.example", "", "", "403"},
+                 Post{"http://127.0.0.1", "", "right", "403"}, Post{"", "evil.example", "", "421"},
+                 Post{"", "", "", "204"}, Post{"null", "", "right", "204"}, Post{"file://", "", "right", "204"},
+                 Post{"own", "", "", "204"}, Post{"null", "", "", "403"}, Post{"null", "", "wrong", "403"},
+                 Post{"file://", "", "", "403"}}) {
     std::string origin = std::string(c.origin) == "own" ? own : c.origin;
-    SCOPED_TRACE(origin + " " + c.host);
+    SCOPED_TRACE(origin + " " + c.host + " " + c.key);
     std::vector<std::string> arguments{"http", base, "POST", "/_app/preview-data"};
     if (!origin.empty()) arguments.push_back("Origin=" + origin);
     if (*c.host) arguments.push_back(std::string("Host=") + c.host);
-    arguments.insert(arguments.end(), {"--body", json({{"from", origin}}).dump()});
+    if (std::string(c.key) == "right") arguments.push_back("X-Korvel-Key=" + key);
+    if (std::string(c.key) == "wrong") arguments.push_back("X-Korvel-Key=" + std::string(key.size(), '0'));
+    arguments.insert(arguments.end(), {"--body", json({{"from", origin}, {"key", c.key}}).dump()});
     EXPECT_EQ(request(arguments), c.status);
-    if (std::string(c.status) == "204") ++accepted;
+    if (std::string(c.status) == "204") {
+      ++accepted;
+      lastAccepted = origin;
+    }
   }
   auto previews = traced("previewData");
   ASSERT_EQ(previews.size(), static_cast<std::size_t>(accepted));
-  EXPECT_EQ(previews.back()["payload"]["from"], own);
+  EXPECT_EQ(previews.back()["payload"]["from"], lastAccepted) << "what was refused replaced nothing";
+  EXPECT_EQ(traced("refusedKey").size(), 3u);
   EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Host=evil.example"}), "421");
 
   struct Socket {
@@ -505,4 +519,81 @@ TEST_F(ServerControllerTest, TakesCommandsAndPreviewDataOnlyFromTheApplication) 
     EXPECT_EQ(traced("install")[i]["argv"].back(), installed[i]);
   EXPECT_EQ(traced("startLiveSharing").size(), installed.size()) << "only the accepted ones started sharing";
   EXPECT_EQ(traced("refusedOrigin").size(), 3u + 3u);
+}
+
+// The editor page reads the project as a local file's page, with the key; another page that
+// claims that origin gets neither the file nor the grant to read it.
+TEST_F(ServerControllerTest, ALocalFilesOriginReadsTheProjectOnlyWithTheKey) {
+  ASSERT_TRUE(startAndLink());
+  const std::string base = serverURL->absoluteString();
+  const std::string own = base.substr(0, base.size() - 1);
+  const std::string key = controller->pageKey();
+  const std::string wrong = key.substr(0, key.size() - 1) + (key.back() == 'a' ? "b" : "a");
+  struct Read {
+    const char* method;
+    const char* origin;  // "" sends none
+    const char* key;     // "right", "wrong", "short" or "" for none
+    const char* path;
+    const char* answer;  // status and Access-Control-Allow-Origin
+  };
+  for (auto c : {Read{"GET", "null", "", "/design/document.json", "403 -"},
+                 Read{"GET", "null", "wrong", "/design/document.json", "403 -"},
+                 Read{"GET", "null", "short", "/design/document.json", "403 -"},
+                 Read{"HEAD", "file://", "", "/design/images/a.svg", "403 -"},
+                 Read{"GET", "null", "", "/_app/resources/Ostrel/ostrel.js", "403 -"},
+                 Read{"GET", "null", "right", "/design/document.json", "200 null"},
+                 Read{"GET", "file://", "right", "/design/images/a.svg", "200 file://"},
+                 Read{"GET", "", "", "/design/document.json", "200 -"},
+                 Read{"GET", "own", "", "/design/document.json", "200 -"},
+                 Read{"GET", "http://evil.example", "right", "/design/document.json", "200 -"},
+                 // The editor's browser asks before it sends the key; the answer grants nothing by itself.
+                 Read{"OPTIONS", "null", "", "/design/document.json", "204 null"},
+                 Read{"OPTIONS", "null", "", "/_app/preview-data", "204 null"},
+                 Read{"OPTIONS", "http://evil.example", "", "/_app/preview-data", "403 -"},
+                 Read{"OPTIONS", "own", "", "/_app/preview-data", "403 -"}}) {
+    std::string origin = std::string(c.origin) == "own" ? own : c.origin;
+    SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + origin + " " + c.key);
+    std::vector<std::string> arguments{"http", base, c.method, c.path};
+    if (!origin.empty()) arguments.push_back("Origin=" + origin);
+    std::string k = c.key;
+    if (k == "right") arguments.push_back("X-Korvel-Key=" + key);
+    if (k == "wrong") arguments.push_back("X-Korvel-Key=" + wrong);
+    if (k == "short") arguments.push_back("X-Korvel-Key=" + key.substr(0, 8));
+    arguments.insert(arguments.end(), {"--show", "Access-Control-Allow-Origin"});
+    EXPECT_EQ(request(arguments), c.answer);
+  }
+}
+
+// The key is the server's secret: in its environment, never on its command line or in a log
+// line or trace, and a new one for every start.
+TEST_F(ServerControllerTest, TheServersKeyIsNewForEachStartAndNeverShown) {
+  EXPECT_EQ(controller->pageKey(), "");
+  ASSERT_TRUE(startAndLink());
+  const std::string first = controller->pageKey();
+  ASSERT_EQ(first.size(), 64u);
+  auto start = traced("start").back();
+  EXPECT_EQ(start["pageKeyLength"], first.size()) << "the server got it";
+  auto pid = std::to_string(start["pid"].get<int>());
+  EXPECT_EQ(readFile("/proc/" + pid + "/cmdline").find(first), std::string::npos);
+  EXPECT_EQ(RWLogSecrets::redact("server says " + first).find(first), std::string::npos)
+      << "a line of the server's output that held it is blanked";
+  // A request that carries the key leaves no trace of it.
+  EXPECT_EQ(request({"http", serverURL->absoluteString(), "POST", "/_app/preview-data", "Origin=null",
+                     "X-Korvel-Key=" + first, "--body", "{}"}),
+            "204");
+  EXPECT_EQ(request({"http", serverURL->absoluteString(), "POST", "/_app/preview-data", "Origin=null",
+                     "X-Korvel-Key=" + first + "x", "--body", "{}"}),
+            "403");
+
+  completions = 0;
+  stateNotifications = 0;
+  ASSERT_TRUE(startAndLink());
+  const std::string second = controller->pageKey();
+  EXPECT_EQ(second.size(), 64u);
+  EXPECT_NE(second, first);
+  EXPECT_NE(RWLogSecrets::redact(first).find(first), std::string::npos) << "the stopped server's key is forgotten";
+  EXPECT_EQ(readFile(trace).find(first), std::string::npos);
+  EXPECT_EQ(readFile(trace).find(second), std::string::npos);
+  controller->stop();
+  EXPECT_EQ(controller->pageKey(), "");
 }

@@ -23,11 +23,15 @@
 // The editor's preview data arrives as a POST to /_app/preview-data and goes to the room
 // "preview" as "updatePreview"; the preview page loads the Socket.IO client from /socket.io/.
 // Commands and preview data are taken only from the application: the native client (no Origin),
-// the editor page (a local file) and the server's own pages.
+// the editor page (a local file) and the server's own pages. Any page can claim the origin of a
+// local file ("null", from a sandboxed frame), so such requests must also carry the key the
+// application gives this server in KORVEL_PAGE_KEY and its editor page, in the X-Korvel-Key
+// header; without it they are refused with 403 and get no CORS grant.
 // KORVEL_SERVER_TRACE=FILE appends one JSON line per start, per event received and per package
 // install (with the arguments the package manager would get).
 'use strict';
 
+const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
 const os = require('os');
@@ -75,6 +79,9 @@ const parsed = parseArguments(process.argv.slice(2));
 const options = parsed.options;
 const switches = parseSwitches(process.env.KORVEL_SERVER_TEST);
 const token = process.env.KORVEL_TOKEN || '';
+const pageKey = process.env.KORVEL_PAGE_KEY || '';
+// Not handed on to anything this server runs.
+delete process.env.KORVEL_PAGE_KEY;
 const traceFile = process.env.KORVEL_SERVER_TRACE;
 
 function trace(record) {
@@ -169,9 +176,51 @@ function isLocalFileOrigin(origin) {
   return origin === 'null' || (typeof origin === 'string' && origin.startsWith('file://'));
 }
 
-// The editor page is a local file: its requests carry the origin "null", and it may read the
-// project's files; pages of other origins may not.
+const PAGE_KEY_HEADER = 'x-korvel-key';
+
+function digest(text) {
+  return crypto.createHash('sha256').update(String(text)).digest();
+}
+
+// Compared in constant time; a server started without a key takes none.
+function hasPageKey(request) {
+  const given = request.headers[PAGE_KEY_HEADER];
+  if (!pageKey || typeof given !== 'string') return false;
+  return crypto.timingSafeEqual(digest(given), digest(pageKey));
+}
+
+// A request from a local file's origin without the key: answered 403, with no CORS grant.
+function refuseKeyless(request, response, kind) {
+  if (!isLocalFileOrigin(request.headers.origin) || hasPageKey(request)) return false;
+  trace({ event: 'refusedKey', request: kind, origin: request.headers.origin });
+  response.writeHead(403, { Connection: 'close' });
+  response.end();
+  request.resume();
+  return true;
+}
+
+// The editor's fetches carry the key header, so its browser asks first; only a local file's
+// origin is answered, and the answer grants nothing without the key on the request itself.
+function answerPreflight(request, response) {
+  const origin = request.headers.origin;
+  if (!isLocalFileOrigin(origin)) {
+    response.writeHead(403);
+    return response.end();
+  }
+  response.writeHead(204, {
+    'Access-Control-Allow-Origin': origin,
+    'Access-Control-Allow-Methods': 'GET, HEAD, POST',
+    'Access-Control-Allow-Headers': `${PAGE_KEY_HEADER}, content-type`,
+    'Access-Control-Max-Age': '600',
+    Vary: 'Origin',
+  });
+  response.end();
+}
+
+// The editor page is a local file: its requests carry the origin "null" and the key, and it may
+// read the project's files; pages of other origins may not.
 function sendFile(response, root, file, request) {
+  if (refuseKeyless(request, response, 'read')) return;
   openInside(root, file, (fd, stats) => {
     if (fd === null) return notFound(response);
     const origin = request && request.headers.origin;
@@ -207,6 +256,7 @@ function receivePreviewData(request, response) {
     response.end();
     return request.destroy();
   }
+  if (refuseKeyless(request, response, 'previewData')) return;
   const chunks = [];
   let size = 0;
   request.on('data', (chunk) => {
@@ -273,6 +323,7 @@ function handleRequest(request, response) {
     return response.end();
   }
   if (request.method === 'POST' && request.url === '/_app/preview-data') return receivePreviewData(request, response);
+  if (request.method === 'OPTIONS') return answerPreflight(request, response);
   const pathname = readablePath(request, response);
   if (pathname === null) return;
   const appPrefix = '/_app/resources/';
@@ -518,6 +569,7 @@ function listen() {
       author: options.author === undefined ? null : options.author,
       tokenArgument: options.token === undefined ? null : options.token,
       tokenLength: token.length,
+      pageKeyLength: pageKey.length,
     });
     process.stdout.write(`Serving ${project}\n`);
     printState();

@@ -1,7 +1,8 @@
 // Sends one request to a running project server as a page of some origin would, and prints
 // what came back; it ends by itself.
 //
-//   request.js http BASE METHOD PATH [HEADER=VALUE ...] [--body TEXT]   prints the status code
+//   request.js http BASE METHOD PATH [HEADER=VALUE ...] [--body TEXT] [--show HEADER]
+//                                                         prints the status code [and HEADER, or "-"]
 //   request.js socket BASE ORIGIN|- PACKAGE [start]                     prints "connected" or "refused"
 //   request.js listen BASE ORIGIN|- PACKAGE                             prints the preview data pushed, or "refused"
 //
@@ -23,8 +24,10 @@ if (mode === 'http') {
   const [method, requestPath, ...more] = rest;
   const headers = {};
   let body = null;
+  let show = null;
   for (let i = 0; i < more.length; i++) {
     if (more[i] === '--body') body = more[++i];
+    else if (more[i] === '--show') show = more[++i].toLowerCase();
     else {
       const equals = more[i].indexOf('=');
       headers[more[i].slice(0, equals)] = more[i].slice(equals + 1);
@@ -33,7 +36,11 @@ if (mode === 'http') {
   const url = new URL(base);
   const request = http.request({ host: url.hostname, port: url.port, method, path: requestPath, headers }, (response) => {
     response.resume();
-    response.on('end', () => console.log(response.statusCode));
+    response.on('end', () => {
+      if (show === null) return console.log(response.statusCode);
+      const value = response.headers[show];
+      console.log(`${response.statusCode} ${value === undefined ? '-' : value}`);
+    });
   });
   request.on('error', () => console.log('closed'));
   request.end(body === null ? undefined : body);

@@ -216,6 +216,13 @@ class Desktop:
         self.click(window, width // 2, height - 40)
         time.sleep(0.5)
 
+    def click_until_changed(self, what, window, at, region, timeout=10):
+        """Clicks a control of a page until a region of the window (x, y, width, height) looks
+        different: the page shows what the click opens only once its web process has taken it."""
+        before = self.ink(window, *region)
+        self.attempt(what, lambda: self.click(window, *at), lambda: self.ink(window, *region) != before,
+                     timeout=timeout)
+
     def untitled(self, korvel):
         """korvel's windows on screen without a title: its alerts and open menus."""
         ids = self.xdo("search", "--onlyvisible", "--pid", str(korvel.proc.pid), check=False).split()

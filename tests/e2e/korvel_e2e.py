@@ -16,7 +16,6 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from korvel_desktop import Desktop, layers_in  # noqa: E402
@@ -70,6 +69,7 @@ def open_preview(editor_pattern):
 EXAMPLE_X, EXAMPLE_Y = 160, 144
 # The editor page's "Export…" button and, in the formats it shows (PNG checked), SVG and "Export".
 TOOLS_X, EXPORT_Y, SVG_X, SVG_Y, EXPORT_GO_Y = 120, 156, 21, 256, 296
+TOOLS_BELOW_BUTTONS = (8, 170, 212, 140)
 
 
 def png_size(path):
@@ -85,8 +85,8 @@ def png_size(path):
 
 def export_frame(editor, folder):
     """Exports the document's frame as PNG and SVG through the page's Export command and the folder chooser."""
-    click(editor, TOOLS_X, EXPORT_Y)
-    time.sleep(0.5)
+    # The panel pushes the tools below the buttons down.
+    desk.click_until_changed("the export panel", editor, (TOOLS_X, EXPORT_Y), TOOLS_BELOW_BUTTONS)
     click(editor, SVG_X, SVG_Y)
     attempt("the export folder chooser", lambda: click(editor, TOOLS_X, EXPORT_GO_Y),
             lambda: find_window("^Export to Folder"))

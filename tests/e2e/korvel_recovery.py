@@ -36,6 +36,7 @@ AUTOSAVE = os.path.join(desk.home, ".local/share/Korvel/Autosave Information")
 # tools on the left, their buttons in rows, the first frame's layers to the right of the tools.
 ADD_TEXT = (120, 96)
 EXPORT_BUTTON, EXPORT_SVG, EXPORT_GO = (120, 156), (21, 256), (120, 296)
+TOOLS_BELOW_BUTTONS = (8, 170, 212, 140)  # what the export panel pushes down when it opens
 CANVAS_X, CANVAS_Y = 259, 117  # where the first frame's layers are measured from
 
 
@@ -209,13 +210,17 @@ def double_click_edits_a_text_layer():
     time.sleep(1)
     # The example's "footer" text layer lies at (40, 320), 560 × 32 in its frame.
     at = (CANVAS_X + 40 + 60, CANVAS_Y + 320 + 16)
-    desk.xdo("windowfocus", "--sync", window, check=False)
-    desk.click(window, *at, repeat=2)
-    time.sleep(0.5)
-    desk.keys("ctrl+a")
-    desk.xdo("type", "--delay", "40", "Typed by hand")
-    desk.keys("Return")
-    desk.wait_until(lambda: desk.find_window("^Typing.*Edited"), "the typed edit", 20)
+
+    def type_into_footer():
+        # Keys that come before the layer is open for typing change nothing: the person tries again.
+        desk.xdo("windowfocus", "--sync", window, check=False)
+        desk.click(window, *at, repeat=2)
+        time.sleep(0.5)
+        desk.keys("ctrl+a")
+        desk.xdo("type", "--delay", "40", "Typed by hand")
+        desk.keys("Return")
+
+    desk.attempt("typing into the footer", type_into_footer, lambda: desk.find_window("^Typing.*Edited"))
     desk.log("screenshot of the typed layer:", desk.shot("typed"))
     desk.keys("ctrl+s")
     desk.wait_until(lambda: texts_in(saved) and "Typed by hand" in texts_in(saved), "the typed text in the file", 30)
@@ -246,16 +251,14 @@ def read_only_folder():
         desk.log("screenshot of the save alert:", desk.shot("save-refused"))
         if "no temporary file" in "".join(l for l in korvel.text().splitlines() if "Alert:" in l):
             desk.fail("the alert showed the low-level message")
-        desk.keys("Return")
-        time.sleep(1)
+        desk.dismiss_alert(korvel)
         # An export into the same folder: the chooser opens in the document's folder.
-        desk.click(window, *EXPORT_BUTTON)
-        time.sleep(0.5)
+        desk.click_until_changed("the export panel", window, EXPORT_BUTTON, TOOLS_BELOW_BUTTONS)
         desk.click(window, *EXPORT_SVG)
         desk.attempt("the export folder chooser", lambda: desk.click(window, *EXPORT_GO),
                      lambda: desk.find_window("^Export to Folder"))
-        time.sleep(1)
-        desk.keys("Return")
+        desk.attempt("choosing the export folder", lambda: desk.keys("Return"),
+                     lambda: not desk.find_window("^Export to Folder"), timeout=10)
         korvel.wait_log("export stopped: " + sentence, timeout=30)
         time.sleep(1)
         desk.log("screenshot of the refused export:", desk.shot("export-refused"))

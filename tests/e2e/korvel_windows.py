@@ -97,6 +97,9 @@ korvel.wait_log("Editor page ready", 5)
 EDIT_MENU, DELETE_ITEM, SELECT_ALL_ITEM = (121, 63), (162, 214), (162, 239)
 FILE_MENU, SAVE_ITEM, REVERT_ITEM = (80, 63), (150, 189), (150, 264)
 REVERT_BUTTON = (514, 475)  # the revert question's first button, centred on its window
+# Where the canvas draws the example's first layer, "hero", a line of text at (40, 40) in its frame.
+CANVAS_X, CANVAS_Y = 259, 117
+HERO_TEXT = (CANVAS_X + 40, CANVAS_Y + 40, 400, 64)
 
 
 def select_all_then_delete_in_second():
@@ -113,6 +116,8 @@ desk.attempt("Select All and Delete from Second's Edit menu", select_all_then_de
 if desk.find_window("^First \u2014 Edited$"):
     desk.fail("Second's Edit menu edited First")
 desk.log("Second's Edit menu acted on Second, with First open beside it")
+# The canvas no longer shows the deleted layer: what the wait after the revert below looks for.
+desk.wait_until(lambda: desk.ink(desk.wait_window("^Second"), *HERO_TEXT) < 10, "the deleted first layer to go")
 
 # --- Revert to Saved puts the saved document back into the editor ---
 second_window = desk.wait_window("^Second")
@@ -121,6 +126,10 @@ desk.attempt("Revert to Saved from the File menu", lambda: desk.pick(second_wind
 desk.attempt("answering the revert question", lambda: desk.click(second_window, *REVERT_BUTTON),
              lambda: not desk.untitled(korvel), timeout=10)
 desk.wait_until(lambda: desk.find_window("^Second$"), "the reverted title")
+# The title changes at once, the editor shows the saved document once the project server has
+# started again: the person waits for the removed layer to come back before editing.
+desk.xdo("windowraise", second_window)
+desk.wait_until(lambda: desk.ink(second_window, *HERO_TEXT) > 50, "the saved document's first layer on the canvas")
 # The same edit again: it removes the first layer of the saved document only when the editor
 # shows that document, not the edited one it had before.
 desk.attempt("editing the reverted document", select_all_then_delete_in_second,

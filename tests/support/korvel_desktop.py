@@ -23,6 +23,18 @@ w = Gdk.get_default_root_window()
 Gdk.pixbuf_get_from_window(w, 0, 0, w.get_width(), w.get_height()).savev(sys.argv[1], 'png', [], [])
 """
 
+# How many pixels of a region of the screen are dark: ink, such as text, on a light background.
+INK = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+x, y, width, height = (int(a) for a in sys.argv[1:5])
+shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, width, height)
+pixels, stride, step = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
+print(sum(1 for row in range(height) for col in range(width)
+          if sum(pixels[row * stride + col * step:row * stride + col * step + 3]) < 300))
+"""
+
 
 # The ids of every layer in a saved document; none when the file is not a readable document.
 def layers_in(path):
@@ -75,6 +87,13 @@ class Desktop:
         path = os.path.join(self.work, name + ".png")
         subprocess.run(["/usr/bin/python3", "-c", SCREENSHOT, path], env=self.env, check=False)
         return path
+
+    def ink(self, window, x, y, width, height):
+        """How many dark pixels a region of a window (window coordinates) shows on screen."""
+        wx, wy, _, _ = self.geometry(window)
+        out = subprocess.run(["/usr/bin/python3", "-c", INK, str(wx + x), str(wy + y), str(width), str(height)],
+                             env=self.env, capture_output=True, text=True)
+        return int(out.stdout) if out.returncode == 0 and out.stdout.strip().isdigit() else 0
 
     def fail(self, message):
         self.log("FAIL:", message)
@@ -196,6 +215,13 @@ class Desktop:
         _, _, width, height = self.geometry(window)
         self.click(window, width // 2, height - 40)
         time.sleep(0.5)
+
+    def click_until_changed(self, what, window, at, region, timeout=10):
+        """Clicks a control of a page until a region of the window (x, y, width, height) looks
+        different: the page shows what the click opens only once its web process has taken it."""
+        before = self.ink(window, *region)
+        self.attempt(what, lambda: self.click(window, *at), lambda: self.ink(window, *region) != before,
+                     timeout=timeout)
 
     def untitled(self, korvel):
         """korvel's windows on screen without a title: its alerts and open menus."""

@@ -31,14 +31,23 @@ bool isFileURL(const std::string& url) { return url.rfind("file:", 0) == 0; }
 
 }  // namespace
 
-std::shared_ptr<WebViewController> WebViewController::create(bool inspectorEnabled, bool sharesHostProcess) {
-  std::shared_ptr<WebViewController> controller(new WebViewController(inspectorEnabled, sharesHostProcess));
+const char* WebViewController::processGroup(PageProcess process) {
+  switch (process) {
+    case PageProcess::signIn: return "sign-in";
+    case PageProcess::thirdParty: return "third-party";
+    case PageProcess::own: break;
+  }
+  return "";
+}
+
+std::shared_ptr<WebViewController> WebViewController::create(bool inspectorEnabled, PageProcess process) {
+  std::shared_ptr<WebViewController> controller(new WebViewController(inspectorEnabled, process));
   controller->setUp();
   return controller;
 }
 
-WebViewController::WebViewController(bool inspectorEnabled, bool sharesHostProcess)
-    : webView_(std::make_unique<WebActions::WebView>(WebView::Configuration{inspectorEnabled, sharesHostProcess})) {}
+WebViewController::WebViewController(bool inspectorEnabled, PageProcess process)
+    : webView_(std::make_unique<WebActions::WebView>(WebView::Configuration{inspectorEnabled, processGroup(process)})) {}
 
 void WebViewController::setUp() {
   std::weak_ptr<WebViewController> weak = weak_from_this();
@@ -141,6 +150,7 @@ void WebViewController::storeCompletion(std::uint64_t navigation, std::function<
 }
 
 void WebViewController::loadURL(const std::string& url, std::function<void()> completion) {
+  ++loadsStarted_;
   trustLoadedAddress(url);
   isDocumentReady_ = false;
   storeCompletion(webView_->loadURL(url, loadTimeout), std::move(completion));
@@ -154,12 +164,14 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
     completion_.reset();
     return;
   }
+  ++loadsStarted_;
   trustedOrigins_.addFolder(std::filesystem::absolute(path).parent_path());
   storeCompletion(webView_->loadURL(url), std::move(completion));
 }
 
 void WebViewController::loadHTMLString(const std::string& html, const std::string& baseURL,
                                        std::function<void()> completion) {
+  ++loadsStarted_;
   if (baseURL.empty()) {
     trustedOrigins_.addAddress("about:blank");
   } else {
@@ -178,8 +190,10 @@ void WebViewController::didFinishLoad(std::uint64_t navigation) {
 
 void WebViewController::webProcessDidTerminate() {
   isDocumentReady_ = false;
-  if (webProcessTerminated_) webProcessTerminated_();
-  if (cleanedUp_) return;
+  auto loadsBefore = loadsStarted_;
+  if (auto handler = webProcessTerminated_) handler();
+  // An owner that loaded its page again itself knows best what the page needs.
+  if (cleanedUp_ || loadsStarted_ != loadsBefore) return;
   if (crashReloads_ >= maximumCrashReloads) {
     RWLog("The page's web process ended again; it is not reloaded", 3);
     return;

@@ -32,10 +32,14 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   // Reloads after the web process ends, in a row, before the page is left as it is.
   static constexpr int maximumCrashReloads = 3;
 
-  // `sharesHostProcess`: the page runs in the one web process of the host's own pages (see
-  // WebView::Configuration); a page that runs a project's code (the preview) keeps its own, so
-  // that a prototype stuck in a loop never stops the editor.
-  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false, bool sharesHostProcess = true);
+  // Which web process a page runs in. Pages of different trust never share one, so a page
+  // stuck in a loop or a crash reaches only pages of its own kind: a page that runs a
+  // project's code (each editor, the preview) has its own; the sign-in and welcome pages share
+  // one; the third-party pages (tracking, analytics, messaging) share another.
+  enum class PageProcess { own, signIn, thirdParty };
+  static const char* processGroup(PageProcess process);
+
+  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false, PageProcess process = PageProcess::own);
   ~WebViewController();
   WebViewController(const WebViewController&) = delete;
   WebViewController& operator=(const WebViewController&) = delete;
@@ -50,7 +54,8 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void setUserAgent(const std::optional<std::string>& userAgent);
   void setBridgeHandler(BridgeHandler handler) { bridgeHandler_ = std::move(handler); }
   void setDocumentReadyHandler(DocumentReadyHandler handler) { documentReadyHandler_ = std::move(handler); }
-  // Called after the page's web process ended and the ready state was reset.
+  // Called after the page's web process ended and the ready state was reset; the page is then
+  // loaded again, unless the handler started a load itself.
   void setWebProcessTerminatedHandler(std::function<void()> handler) { webProcessTerminated_ = std::move(handler); }
   // Scripts of the owner, kept before the bridge and appearance scripts after a reload of them.
   void addUserScript(const WebView::UserScript& script);
@@ -82,7 +87,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void didReceiveScriptMessage(const WebView::ScriptMessage& message);
 
  private:
-  WebViewController(bool inspectorEnabled, bool sharesHostProcess);
+  WebViewController(bool inspectorEnabled, PageProcess process);
   void setUp();
   void reloadUserScripts();
   void reflectAppearance();
@@ -103,6 +108,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   bool isDocumentReady_ = false;
   bool cleanedUp_ = false;
   int crashReloads_ = 0;
+  std::uint64_t loadsStarted_ = 0;
   struct Completion {
     std::function<void()> handler;
     std::uint64_t navigation;

@@ -150,7 +150,6 @@ void WebViewController::storeCompletion(std::uint64_t navigation, std::function<
 }
 
 void WebViewController::loadURL(const std::string& url, std::function<void()> completion) {
-  ++loadsStarted_;
   trustLoadedAddress(url);
   isDocumentReady_ = false;
   storeCompletion(webView_->loadURL(url, loadTimeout), std::move(completion));
@@ -164,14 +163,12 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
     completion_.reset();
     return;
   }
-  ++loadsStarted_;
   trustedOrigins_.addFolder(std::filesystem::absolute(path).parent_path());
   storeCompletion(webView_->loadURL(url), std::move(completion));
 }
 
 void WebViewController::loadHTMLString(const std::string& html, const std::string& baseURL,
                                        std::function<void()> completion) {
-  ++loadsStarted_;
   if (baseURL.empty()) {
     trustedOrigins_.addAddress("about:blank");
   } else {
@@ -190,16 +187,18 @@ void WebViewController::didFinishLoad(std::uint64_t navigation) {
 
 void WebViewController::webProcessDidTerminate() {
   isDocumentReady_ = false;
-  auto loadsBefore = loadsStarted_;
   if (auto handler = webProcessTerminated_) handler();
-  // An owner that loaded its page again itself knows best what the page needs.
-  if (cleanedUp_ || loadsStarted_ != loadsBefore) return;
+  if (cleanedUp_ || !reloadsWhenProcessEnds) return;
   if (crashReloads_ >= maximumCrashReloads) {
     RWLog("The page's web process ended again; it is not reloaded", 3);
     return;
   }
   ++crashReloads_;
-  webView_->reload();
+  // Not while WebKit is still telling the other pages of that process.
+  std::weak_ptr<WebViewController> weak = weak_from_this();
+  MainQueue::async([weak] {
+    if (auto self = weak.lock(); self && !self->cleanedUp_) self->webView_->reload();
+  });
 }
 
 void WebViewController::evaluateJavaScript(const std::string& script, WebView::ScriptCompletion completion) {

@@ -47,6 +47,9 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   WebActions::WebView& webView() { return *webView_; }
   bool isDocumentReady() const { return isDocumentReady_; }
   bool openLinksInSystemBrowser = true;
+  // Whether the page is loaded again after its web process ended; owners that load their page
+  // themselves switch it off.
+  bool reloadsWhenProcessEnds = true;
 
   // Origins besides those the host loads itself.
   TrustedOrigins& trustedOrigins() { return trustedOrigins_; }
@@ -54,8 +57,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void setUserAgent(const std::optional<std::string>& userAgent);
   void setBridgeHandler(BridgeHandler handler) { bridgeHandler_ = std::move(handler); }
   void setDocumentReadyHandler(DocumentReadyHandler handler) { documentReadyHandler_ = std::move(handler); }
-  // Called after the page's web process ended and the ready state was reset; the page is then
-  // loaded again, unless the handler started a load itself.
+  // Called after the page's web process ended and the ready state was reset.
   void setWebProcessTerminatedHandler(std::function<void()> handler) { webProcessTerminated_ = std::move(handler); }
   // Scripts of the owner, kept before the bridge and appearance scripts after a reload of them.
   void addUserScript(const WebView::UserScript& script);
@@ -108,7 +110,6 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   bool isDocumentReady_ = false;
   bool cleanedUp_ = false;
   int crashReloads_ = 0;
-  std::uint64_t loadsStarted_ = 0;
   struct Completion {
     std::function<void()> handler;
     std::uint64_t navigation;

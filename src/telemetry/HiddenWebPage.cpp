@@ -9,7 +9,10 @@
 // starts; the page runs the same without one. It runs third-party code, so it shares a process
 // with the other third-party pages only.
 HiddenWebPage::HiddenWebPage()
-    : controller_(WebViewController::create(false, WebViewController::PageProcess::thirdParty)) {}
+    : controller_(WebViewController::create(false, WebViewController::PageProcess::thirdParty)) {
+  // Its owner loads it again, and sets it up anew, when its process ends.
+  controller_->reloadsWhenProcessEnds = false;
+}
 
 HiddenWebPage::~HiddenWebPage() { controller_->cleanup(); }
 

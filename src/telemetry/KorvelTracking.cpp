@@ -100,16 +100,28 @@ void KorvelTracking::loadPage() {
 
 void KorvelTracking::pageEnded() {
   if (state_ == State::disabled) return;
-  // The client went with the page: nothing counts as set up until the new page is.
+  // The client went with the page: nothing counts as set up until the new page is, and
+  // answers of the old page are stale.
   state_ = State::loading;
+  ++pageGeneration_;
+  if (!scriptStack_.empty()) evaluateTrackingScript();
+  if (reloadScheduled_) return;
   if (pageReloads_ >= maximumPageReloads) {
-    ++pageGeneration_;
     deps_.writeLine("The tracking page ended again; it is not loaded again");
     return;
   }
   ++pageReloads_;
-  loadPage();
-  if (!scriptStack_.empty()) evaluateTrackingScript();
+  reloadScheduled_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  auto reload = [this, alive] {
+    if (alive.expired()) return;
+    reloadScheduled_ = false;
+    loadPage();
+  };
+  if (deps_.later)
+    deps_.later(std::move(reload));
+  else
+    reload();
 }
 
 void KorvelTracking::queue(std::string line) {

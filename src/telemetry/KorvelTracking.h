@@ -37,8 +37,8 @@ class KorvelTracking {
     virtual bool loadEmptyPage(const std::string& baseURL, std::function<void()> finished) = 0;
     // Evaluates `script` later on the main loop; `done` gets the page's error, if any.
     virtual void evaluate(const std::string& script, std::function<void(std::optional<Error>)> done) = 0;
-    // `ended` runs when the page's web process ended and the page is gone; a load started
-    // from it takes the place of the page's own reload.
+    // `ended` runs when the page's web process ended; the page stays blank until it is loaded
+    // again, which is best done once the main loop has turned.
     virtual void setEndedHandler(std::function<void()> ended) = 0;
   };
 
@@ -53,7 +53,8 @@ class KorvelTracking {
     std::string machineId;
     std::string osVersion;
     // Runs `work` once what the main loop holds now has run; none runs it at once. A page whose
-    // process ended fails its evaluations before it tells that it ended.
+    // process ended fails its evaluations before it tells that it ended, and is loaded again
+    // only once WebKit has told every page of that process.
     std::function<void(std::function<void()> work)> later;
     // The application's own: the resource, the current environment, this machine, stdout.
     static Dependencies standard();
@@ -111,5 +112,6 @@ class KorvelTracking {
   // Counts the page's loads: answers of an earlier page are stale.
   std::uint64_t pageGeneration_ = 0;
   int pageReloads_ = 0;
+  bool reloadScheduled_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -74,13 +74,19 @@ void PDGoogleAnalytics::reload() {
 void PDGoogleAnalytics::pageEnded() {
   // `ga` and what it was told went with the page.
   webViewReady_ = false;
-  if (!enabled_ || !siteId_) return;
+  if (!enabled_ || !siteId_ || reloadScheduled_) return;
   if (pageReloads_ >= maximumPageReloads) {
     RWLog("The analytics page ended again; it is not loaded again");
     return;
   }
   ++pageReloads_;
-  reload();
+  reloadScheduled_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  deps_.after(0, [this, alive] {
+    if (alive.expired()) return;
+    reloadScheduled_ = false;
+    reload();
+  });
 }
 
 void PDGoogleAnalytics::didFinishLoad() {

@@ -26,8 +26,8 @@ class PDGoogleAnalytics {
     // Loads `url` into the main frame; `mainFrameFinished` runs once when that load finished.
     virtual void load(const std::string& url, std::function<void()> mainFrameFinished) = 0;
     virtual void evaluate(const std::string& script) = 0;
-    // `ended` runs when the page's web process ended and the page is gone; a load started
-    // from it takes the place of the page's own reload.
+    // `ended` runs when the page's web process ended; the page stays blank until it is loaded
+    // again, which is best done once the main loop has turned.
     virtual void setEndedHandler(std::function<void()> ended) = 0;
   };
 
@@ -87,6 +87,7 @@ class PDGoogleAnalytics {
   std::deque<std::pair<std::string, std::shared_ptr<const nlohmann::json>>> queue_;
   bool webViewReady_ = false;
   int pageReloads_ = 0;
+  bool reloadScheduled_ = false;
   bool debug_ = false;
   bool enabled_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -16,6 +16,7 @@
 #include "platform/Defaults.h"
 #include "platform/JsonCoder.h"
 #include "platform/NotificationCenter.h"
+#include "platform/RunLoop.h"
 #include "support/CloudStandIn.h"
 #include "support/TestEnvironment.h"
 #include "telemetry/HiddenWebPage.h"
@@ -39,7 +40,10 @@ struct Telemetry {
                                                       deps.later});
     analytics = std::make_unique<PDGoogleAnalytics>(
         std::make_unique<HiddenWebPage>(),
-        PDGoogleAnalytics::Dependencies{defaults, [] { return 1e9; }, [](double, std::function<void()>) {},
+        PDGoogleAnalytics::Dependencies{defaults, [] { return 1e9; },
+                                        [](double seconds, std::function<void()> work) {
+                                          MainQueue::asyncAfter(seconds, std::move(work));
+                                        },
                                         [] { return true; }, [base] { return base + "/analytics.html"; },
                                         "com.korvel.x.test", "Korvel", "1.0"});
     analytics->configureWithSiteId("UA-52918364-7");
@@ -97,6 +101,13 @@ bool sentAfterCreateAndSet(const Received& r, std::size_t from, const std::strin
   return false;
 }
 
+// The web processes of this test that were not there `before`.
+std::set<int> newProcesses(const std::set<int>& before) {
+  std::set<int> found;
+  std::ranges::set_difference(guitest::webProcessIds(), before, std::inserter(found, found.end()));
+  return found;
+}
+
 TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
   initGtk();
   auto cloud = CloudStandIn::start();
@@ -109,15 +120,15 @@ TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
     t.tracker->track("before", nlohmann::json::object());
     t.analytics->trackEvent("app|before");
     auto first = receivedWhen(*cloud, [](const Received& r) { return r.indexOf("before") >= 0 && r.commands.size() >= 3; });
-    ASSERT_GE(first.indexOf("before"), 0);
+    ASSERT_GE(first.indexOf("before"), 0) << "tracker state " << int(t.tracker->state()) << ", analytics ready "
+                                          << t.analytics->isReady() << ", commands " << first.commands.size();
     ASSERT_TRUE(sentAfterCreateAndSet(first, 0, "before"));
     ASSERT_EQ(t.tracker->state(), KorvelTracking::State::ready);
     auto commandsBefore = first.commands.size();
 
     // Both pages share the third-party process, which ends under them.
     if (killed) {
-      std::set<int> pages;
-      std::ranges::set_difference(guitest::webProcessIds(), before, std::inserter(pages, pages.end()));
+      auto pages = newProcesses(before);
       ASSERT_EQ(pages.size(), 1u);
       ASSERT_EQ(kill(*pages.begin(), SIGKILL), 0);
     } else {
@@ -133,7 +144,7 @@ TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
     });
     EXPECT_GE(after.indexOf("meanwhile"), 0) << "the tracking page did not come back";
     EXPECT_TRUE(sentAfterCreateAndSet(after, commandsBefore, "meanwhile"))
-        << "analytics sent its next event without \"create\" and \"set\" first";
+        << "analytics sent its next event without \"create\" and \"set\" first: " << nlohmann::json(after.commands).dump();
     EXPECT_EQ(t.tracker->state(), KorvelTracking::State::ready);
 
     // And on as before.
@@ -144,6 +155,8 @@ TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
              r.commands.back()["arguments"][0].value("eventAction", "") == "later";
     });
     EXPECT_GE(last.indexOf("later"), 0);
+    // The two pages came back together, in one process again.
+    EXPECT_TRUE(waitFor([&] { return newProcesses(before).size() == 1; })) << newProcesses(before).size();
     EXPECT_EQ(std::count(last.events.begin(), last.events.end(), "meanwhile"), 1);
   }
 }

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <algorithm>
 #include <iterator>
 #include <set>
@@ -112,53 +110,44 @@ TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
   initGtk();
   auto cloud = CloudStandIn::start();
   ASSERT_TRUE(cloud);
-  for (bool killed : {false, true}) {
-    SCOPED_TRACE(killed ? "the process killed" : "the process ended by the host");
-    ASSERT_TRUE(cloud->call("DELETE", "/_standin/track"));
-    auto before = guitest::webProcessIds();
-    Telemetry t(cloud->base());
-    t.tracker->track("before", nlohmann::json::object());
-    t.analytics->trackEvent("app|before");
-    auto first = receivedWhen(*cloud, [](const Received& r) { return r.indexOf("before") >= 0 && r.commands.size() >= 3; });
-    ASSERT_GE(first.indexOf("before"), 0) << "tracker state " << int(t.tracker->state()) << ", analytics ready "
-                                          << t.analytics->isReady() << ", commands " << first.commands.size();
-    ASSERT_TRUE(sentAfterCreateAndSet(first, 0, "before"));
-    ASSERT_EQ(t.tracker->state(), KorvelTracking::State::ready);
-    auto commandsBefore = first.commands.size();
+  auto before = guitest::webProcessIds();
+  Telemetry t(cloud->base());
+  t.tracker->track("before", nlohmann::json::object());
+  t.analytics->trackEvent("app|before");
+  auto first = receivedWhen(*cloud, [](const Received& r) { return r.indexOf("before") >= 0 && r.commands.size() >= 3; });
+  ASSERT_GE(first.indexOf("before"), 0) << "tracker state " << int(t.tracker->state()) << ", analytics ready "
+                                        << t.analytics->isReady() << ", commands " << first.commands.size();
+  ASSERT_TRUE(sentAfterCreateAndSet(first, 0, "before"));
+  ASSERT_EQ(t.tracker->state(), KorvelTracking::State::ready);
+  auto commandsBefore = first.commands.size();
 
-    // Both pages share the third-party process, which ends under them.
-    if (killed) {
-      auto pages = newProcesses(before);
-      ASSERT_EQ(pages.size(), 1u);
-      ASSERT_EQ(kill(*pages.begin(), SIGKILL), 0);
-    } else {
-      t.trackingPage->controller().webView().terminateWebProcess();
-    }
-    // Raised while the process is gone or its page is not back yet.
-    t.tracker->track("meanwhile", nlohmann::json::object());
-    ASSERT_TRUE(waitFor([&] { return !t.analytics->isReady(); }));
-    t.analytics->trackEvent("app|meanwhile");
+  // Both pages share the third-party process, which ends under them.
+  ASSERT_EQ(newProcesses(before).size(), 1u);
+  t.trackingPage->controller().webView().terminateWebProcess();
+  // Raised while the process is gone or its page is not back yet.
+  t.tracker->track("meanwhile", nlohmann::json::object());
+  ASSERT_TRUE(waitFor([&] { return !t.analytics->isReady(); }));
+  t.analytics->trackEvent("app|meanwhile");
 
-    auto after = receivedWhen(*cloud, [&](const Received& r) {
-      return r.indexOf("meanwhile") >= 0 && sentAfterCreateAndSet(r, commandsBefore, "meanwhile");
-    });
-    EXPECT_GE(after.indexOf("meanwhile"), 0) << "the tracking page did not come back";
-    EXPECT_TRUE(sentAfterCreateAndSet(after, commandsBefore, "meanwhile"))
-        << "analytics sent its next event without \"create\" and \"set\" first: " << nlohmann::json(after.commands).dump();
-    EXPECT_EQ(t.tracker->state(), KorvelTracking::State::ready);
+  auto after = receivedWhen(*cloud, [&](const Received& r) {
+    return r.indexOf("meanwhile") >= 0 && sentAfterCreateAndSet(r, commandsBefore, "meanwhile");
+  });
+  EXPECT_GE(after.indexOf("meanwhile"), 0) << "the tracking page did not come back";
+  EXPECT_TRUE(sentAfterCreateAndSet(after, commandsBefore, "meanwhile"))
+      << "analytics sent its next event without \"create\" and \"set\" first: " << nlohmann::json(after.commands).dump();
+  EXPECT_EQ(t.tracker->state(), KorvelTracking::State::ready);
 
-    // And on as before.
-    t.tracker->track("later", nlohmann::json::object());
-    t.analytics->trackEvent("app|later");
-    auto last = receivedWhen(*cloud, [](const Received& r) {
-      return r.indexOf("later") >= 0 && !r.commands.empty() && r.commands.back()["command"] == "send" &&
-             r.commands.back()["arguments"][0].value("eventAction", "") == "later";
-    });
-    EXPECT_GE(last.indexOf("later"), 0);
-    // The two pages came back together, in one process again.
-    EXPECT_TRUE(waitFor([&] { return newProcesses(before).size() == 1; })) << newProcesses(before).size();
-    EXPECT_EQ(std::count(last.events.begin(), last.events.end(), "meanwhile"), 1);
-  }
+  // And on as before.
+  t.tracker->track("later", nlohmann::json::object());
+  t.analytics->trackEvent("app|later");
+  auto last = receivedWhen(*cloud, [](const Received& r) {
+    return r.indexOf("later") >= 0 && !r.commands.empty() && r.commands.back()["command"] == "send" &&
+           r.commands.back()["arguments"][0].value("eventAction", "") == "later";
+  });
+  EXPECT_GE(last.indexOf("later"), 0);
+  // The two pages came back together, in one process again.
+  EXPECT_TRUE(waitFor([&] { return newProcesses(before).size() == 1; })) << newProcesses(before).size();
+  EXPECT_EQ(std::count(last.events.begin(), last.events.end(), "meanwhile"), 1);
 }
 
 TEST(PageProcessEnd, AnEditorsEndLeavesTheOtherEditorsTheSignInPageAndTrackingWorking) {

@@ -29,7 +29,7 @@ constexpr const char* dismissedHintsKey = "RWDismissedPropertyPanelHints";
 
 BaseOstrelViewController::BaseOstrelViewController(bool tutorialMode)
     : isInTutorialMode_(tutorialMode),
-      webViewController_(WebViewController::create(true, true)),
+      webViewController_(WebViewController::create(true)),
       typefaceDescriptors_(TypefaceTable::systemTable()) {}
 
 void BaseOstrelViewController::setUp() {

@@ -31,14 +31,23 @@ bool isFileURL(const std::string& url) { return url.rfind("file:", 0) == 0; }
 
 }  // namespace
 
-std::shared_ptr<WebViewController> WebViewController::create(bool inspectorEnabled, bool sharesHostProcess) {
-  std::shared_ptr<WebViewController> controller(new WebViewController(inspectorEnabled, sharesHostProcess));
+const char* WebViewController::processGroup(PageProcess process) {
+  switch (process) {
+    case PageProcess::signIn: return "sign-in";
+    case PageProcess::thirdParty: return "third-party";
+    case PageProcess::own: break;
+  }
+  return "";
+}
+
+std::shared_ptr<WebViewController> WebViewController::create(bool inspectorEnabled, PageProcess process) {
+  std::shared_ptr<WebViewController> controller(new WebViewController(inspectorEnabled, process));
   controller->setUp();
   return controller;
 }
 
-WebViewController::WebViewController(bool inspectorEnabled, bool sharesHostProcess)
-    : webView_(std::make_unique<WebActions::WebView>(WebView::Configuration{inspectorEnabled, sharesHostProcess})) {}
+WebViewController::WebViewController(bool inspectorEnabled, PageProcess process)
+    : webView_(std::make_unique<WebActions::WebView>(WebView::Configuration{inspectorEnabled, processGroup(process)})) {}
 
 void WebViewController::setUp() {
   std::weak_ptr<WebViewController> weak = weak_from_this();
@@ -178,14 +187,18 @@ void WebViewController::didFinishLoad(std::uint64_t navigation) {
 
 void WebViewController::webProcessDidTerminate() {
   isDocumentReady_ = false;
-  if (webProcessTerminated_) webProcessTerminated_();
-  if (cleanedUp_) return;
+  if (auto handler = webProcessTerminated_) handler();
+  if (cleanedUp_ || !reloadsWhenProcessEnds) return;
   if (crashReloads_ >= maximumCrashReloads) {
     RWLog("The page's web process ended again; it is not reloaded", 3);
     return;
   }
   ++crashReloads_;
-  webView_->reload();
+  // Not while WebKit is still telling the other pages of that process.
+  std::weak_ptr<WebViewController> weak = weak_from_this();
+  MainQueue::async([weak] {
+    if (auto self = weak.lock(); self && !self->cleanedUp_) self->webView_->reload();
+  });
 }
 
 void WebViewController::evaluateJavaScript(const std::string& script, WebView::ScriptCompletion completion) {

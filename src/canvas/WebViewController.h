@@ -32,10 +32,14 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   // Reloads after the web process ends, in a row, before the page is left as it is.
   static constexpr int maximumCrashReloads = 3;
 
-  // `sharesHostProcess`: the page runs in the one web process of the host's own pages (see
-  // WebView::Configuration); a page that runs a project's code (the preview) keeps its own, so
-  // that a prototype stuck in a loop never stops the editor.
-  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false, bool sharesHostProcess = true);
+  // Which web process a page runs in. Pages of different trust never share one, so a page
+  // stuck in a loop or a crash reaches only pages of its own kind: a page that runs a
+  // project's code (each editor, the preview) has its own; the sign-in and welcome pages share
+  // one; the third-party pages (tracking, analytics, messaging) share another.
+  enum class PageProcess { own, signIn, thirdParty };
+  static const char* processGroup(PageProcess process);
+
+  static std::shared_ptr<WebViewController> create(bool inspectorEnabled = false, PageProcess process = PageProcess::own);
   ~WebViewController();
   WebViewController(const WebViewController&) = delete;
   WebViewController& operator=(const WebViewController&) = delete;
@@ -43,6 +47,9 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   WebActions::WebView& webView() { return *webView_; }
   bool isDocumentReady() const { return isDocumentReady_; }
   bool openLinksInSystemBrowser = true;
+  // Whether the page is loaded again after its web process ended; owners that load their page
+  // themselves switch it off.
+  bool reloadsWhenProcessEnds = true;
 
   // Origins besides those the host loads itself.
   TrustedOrigins& trustedOrigins() { return trustedOrigins_; }
@@ -82,7 +89,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void didReceiveScriptMessage(const WebView::ScriptMessage& message);
 
  private:
-  WebViewController(bool inspectorEnabled, bool sharesHostProcess);
+  WebViewController(bool inspectorEnabled, PageProcess process);
   void setUp();
   void reloadUserScripts();
   void reflectAppearance();

@@ -62,7 +62,7 @@ void LoginWindowController::showWindow(int level) {
 void LoginWindowController::setupWindow() {
   view_.reset();
   if (webViewController_) webViewController_->cleanup();
-  webViewController_ = WebViewController::create(false);
+  webViewController_ = WebViewController::create(false, WebViewController::PageProcess::signIn);
   std::weak_ptr<LoginWindowController> weak = weak_from_this();
   webViewController_->setBridgeHandler([weak](const std::string& method, const nlohmann::json& arguments) {
     if (auto self = weak.lock()) self->handleBridge(method, arguments);

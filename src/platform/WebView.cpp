@@ -99,11 +99,11 @@ struct PromptDialog {
   bool answered = false;
 };
 
-// The live views of the host's shared web process; a new member is made related to one of
-// them, which is what makes WebKit put it in the same process.
-std::vector<WebKitWebView*>& hostProcessViews() {
-  static std::vector<WebKitWebView*> views;
-  return views;
+// The live views of each process group; a new member is made related to one of them, which
+// is what makes WebKit put it in the same process.
+std::map<std::string, std::vector<WebKitWebView*>>& processGroups() {
+  static std::map<std::string, std::vector<WebKitWebView*>> groups;
+  return groups;
 }
 
 }  // namespace
@@ -125,7 +125,7 @@ struct WebView::Impl {
   bool addressPending = false;  // the last request is an address that has not started yet
   std::optional<std::string> deferredAddress;
   bool deferredIssued = false;  // it may commit without a start of its own
-  bool sharesHostProcess = false;
+  std::string processGroup;
 };
 
 struct WebViewSignals {
@@ -274,20 +274,21 @@ WebView::WebView() : WebView(Configuration()) {}
 
 WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) {
   impl_->contentManager = GObjectPtr<WebKitUserContentManager>(webkit_user_content_manager_new());
-  auto& shared = hostProcessViews();
-  if (configuration.sharesHostProcess && !shared.empty()) {
+  impl_->processGroup = configuration.processGroup;
+  std::vector<WebKitWebView*>* shared = nullptr;
+  if (!impl_->processGroup.empty()) shared = &processGroups()[impl_->processGroup];
+  if (shared && !shared->empty()) {
     // Settings of its own: the related view's would otherwise be shared with it.
     GObjectPtr<WebKitSettings> settings(webkit_settings_new());
     impl_->widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", impl_->contentManager.get(),
-                                            "settings", settings.get(), "related-view", shared.back(), nullptr));
+                                            "settings", settings.get(), "related-view", shared->back(), nullptr));
   } else {
     impl_->widget = webkit_web_view_new_with_user_content_manager(impl_->contentManager.get());
   }
   g_object_ref_sink(impl_->widget);
   impl_->view = WEBKIT_WEB_VIEW(impl_->widget);
   WebCompositing::applyTo(webkit_web_view_get_settings(impl_->view));
-  impl_->sharesHostProcess = configuration.sharesHostProcess;
-  if (impl_->sharesHostProcess) shared.push_back(impl_->view);
+  if (shared) shared->push_back(impl_->view);
   setDeveloperExtrasEnabled(configuration.developerExtrasEnabled);
 
   auto connect = [&](const char* signal, GCallback callback) {
@@ -302,7 +303,11 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
 }
 
 WebView::~WebView() {
-  if (impl_->sharesHostProcess) std::erase(hostProcessViews(), impl_->view);
+  if (!impl_->processGroup.empty()) {
+    auto& groups = processGroups();
+    auto group = groups.find(impl_->processGroup);
+    if (group != groups.end() && std::erase(group->second, impl_->view) && group->second.empty()) groups.erase(group);
+  }
   *impl_->alive = false;
   impl_->alive.reset();
   g_cancellable_cancel(impl_->cancellable.get());

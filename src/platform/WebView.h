@@ -24,10 +24,10 @@ class WebView {
  public:
   struct Configuration {
     bool developerExtrasEnabled = false;
-    // The view joins the one web process that the host's own pages share (the editor and the
-    // pages that are never on screen), instead of starting a process of its own. Its pages
-    // then end, and stall, together with theirs.
-    bool sharesHostProcess = false;
+    // Views of one non-empty group share one web process (WebKit's related views), and so
+    // stall and end together; a view without a group starts a process of its own. A page
+    // whose shared process ended comes back in a process of its own.
+    std::string processGroup;
   };
 
   enum class InjectionTime { documentStart, documentEnd };

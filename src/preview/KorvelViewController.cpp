@@ -38,7 +38,7 @@ bool sameOrigin(const Url& a, const Url& b) {
 }  // namespace
 
 // The preview runs the project's own code: a web process of its own.
-KorvelViewController::KorvelViewController() : webViewController_(WebViewController::create(true, false)) {
+KorvelViewController::KorvelViewController() : webViewController_(WebViewController::create(true)) {
   // The pane is owned by the preview window controller, which outlives every message.
   webViewController_->setBridgeHandler([this](const std::string& method, const nlohmann::json& arguments) {
     handleBridgeMethod(method, arguments);

@@ -18,6 +18,7 @@ class HiddenWebPage : public KorvelTracking::Page, public PDGoogleAnalytics::Pag
   void evaluate(const std::string& script, std::function<void(std::optional<Error>)> done) override;
   void load(const std::string& url, std::function<void()> mainFrameFinished) override;
   void evaluate(const std::string& script) override;
+  void setEndedHandler(std::function<void()> ended) override;
 
   WebViewController& controller() { return *controller_; }
 

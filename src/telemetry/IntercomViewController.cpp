@@ -53,8 +53,10 @@ bool isWebAddress(const std::string& text) {
 
 }  // namespace
 
-// Hidden until asked for, the messaging page runs in the host pages' shared web process.
-IntercomViewController::IntercomViewController() : webViewController_(WebViewController::create(false, true)) {}
+// The messaging service's own script runs here: it shares a web process with the other
+// third-party pages only, never with the editor's bridge or the sign-in page.
+IntercomViewController::IntercomViewController()
+    : webViewController_(WebViewController::create(false, WebViewController::PageProcess::thirdParty)) {}
 
 IntercomViewController::~IntercomViewController() {
   sendScript("window.Intercom('shutdown')");

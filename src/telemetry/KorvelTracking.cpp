@@ -14,6 +14,7 @@
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
 #include "platform/Resources.h"
+#include "platform/RunLoop.h"
 #include "platform/Uuid.h"
 #include "telemetry/HardwareModel.h"
 #include "telemetry/HiddenWebPage.h"
@@ -58,6 +59,7 @@ KorvelTracking::Dependencies KorvelTracking::Dependencies::standard() {
       // The serial number is readable only by root here.
       "",
       operatingSystemVersion(),
+      [](std::function<void()> work) { MainQueue::async(std::move(work)); },
   };
 }
 
@@ -82,14 +84,57 @@ KorvelTracking::KorvelTracking(std::unique_ptr<Page> page, Dependencies dependen
     return;
   }
   std::weak_ptr<bool> alive = alive_;
-  page_->loadEmptyPage(deps_.trackingURL().absoluteString(), [this, alive] {
-    if (!alive.expired()) didFinishLoad();
+  page_->setEndedHandler([this, alive] {
+    if (!alive.expired()) pageEnded();
   });
+  loadPage();
+}
+
+void KorvelTracking::loadPage() {
+  std::weak_ptr<bool> alive = alive_;
+  auto generation = ++pageGeneration_;
+  page_->loadEmptyPage(deps_.trackingURL().absoluteString(), [this, alive, generation] {
+    if (!alive.expired() && generation == pageGeneration_) didFinishLoad();
+  });
+}
+
+void KorvelTracking::pageEnded() {
+  if (state_ == State::disabled) return;
+  // The client went with the page: nothing counts as set up until the new page is, and
+  // answers of the old page are stale.
+  state_ = State::loading;
+  ++pageGeneration_;
+  if (!scriptStack_.empty()) evaluateTrackingScript();
+  if (reloadScheduled_) return;
+  if (pageReloads_ >= maximumPageReloads) {
+    deps_.writeLine("The tracking page ended again; it is not loaded again");
+    return;
+  }
+  ++pageReloads_;
+  reloadScheduled_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  auto reload = [this, alive] {
+    if (alive.expired()) return;
+    reloadScheduled_ = false;
+    loadPage();
+  };
+  if (deps_.later)
+    deps_.later(std::move(reload));
+  else
+    reload();
+}
+
+void KorvelTracking::queue(std::string line) {
+  if (scriptStack_.size() >= maximumQueuedLines) scriptStack_.pop_front();
+  scriptStack_.push_back(std::move(line));
 }
 
 void KorvelTracking::didFinishLoad() {
   if (state_ != State::loadingNeedsEvaluate) {
-    if (state_ == State::loading) state_ = State::loaded;
+    if (state_ == State::loading) {
+      state_ = State::loaded;
+      pageReloads_ = 0;
+    }
     return;
   }
   if (auto script = getTrackingScript()) {
@@ -114,14 +159,15 @@ void KorvelTracking::evaluateTrackingScript() {
 void KorvelTracking::evaluateSetUp(const std::string& script) {
   state_ = State::evaluating;
   std::weak_ptr<bool> alive = alive_;
-  page_->evaluate(script, [this, alive](std::optional<Error> error) {
-    if (alive.expired()) return;
+  page_->evaluate(script, [this, alive, generation = pageGeneration_](std::optional<Error> error) {
+    if (alive.expired() || generation != pageGeneration_) return;
     if (error) {
       state_ = State::loaded;
       deps_.writeLine("Failed to set up Korvel Tracking: " + error->message);
       return;
     }
     state_ = State::ready;
+    pageReloads_ = 0;
     evaluatePendingScripts();
   });
 }
@@ -130,10 +176,16 @@ void KorvelTracking::evaluatePendingScripts() {
   if (scriptStack_.empty()) return;
   std::string batch;
   for (const auto& line : scriptStack_) batch += (batch.empty() ? "" : ";\n") + line;
+  auto lines = std::make_shared<std::deque<std::string>>(std::move(scriptStack_));
   scriptStack_.clear();
   std::weak_ptr<bool> alive = alive_;
-  page_->evaluate(batch, [this, alive](std::optional<Error> error) {
-    if (!alive.expired() && error) deps_.writeLine("Failed to run pending scripts: " + error->message);
+  page_->evaluate(batch, [this, alive, lines, generation = pageGeneration_](std::optional<Error> error) {
+    if (alive.expired() || !error) return;
+    afterFailure(generation, [this, lines, message = error->message](bool pageEnded) {
+      // The page ended under the batch: the next page runs it.
+      if (pageEnded) return requeue(std::move(*lines));
+      deps_.writeLine("Failed to run pending scripts: " + message);
+    });
   });
 }
 
@@ -152,17 +204,45 @@ void KorvelTracking::call(const std::string& method, const nlohmann::json& paylo
   if (state_ == State::disabled) return;
   if (!isValidJSONObject(payload)) return;
   std::string line = "void tracker." + method + "(" + ScriptLiteral::json(addContextToPayload(payload)) + ");";
-  if (state_ == State::ready) {
-    std::weak_ptr<bool> alive = alive_;
-    page_->evaluate(line, [this, alive, line](std::optional<Error> error) {
-      if (!alive.expired() && error)
-        deps_.writeLine("Error: Failed Korvel Tracking call: " + error->message + "\n" + line);
-    });
+  send(std::move(line));
+}
+
+void KorvelTracking::send(std::string line) {
+  if (state_ != State::ready) {
+    queue(std::move(line));
+    evaluateTrackingScript();
     return;
   }
-  if (scriptStack_.size() >= maximumQueuedLines) scriptStack_.pop_front();
-  scriptStack_.push_back(std::move(line));
-  evaluateTrackingScript();
+  std::weak_ptr<bool> alive = alive_;
+  page_->evaluate(line, [this, alive, line, generation = pageGeneration_](std::optional<Error> error) {
+    if (alive.expired() || !error) return;
+    afterFailure(generation, [this, line, message = error->message](bool pageEnded) {
+      // The page ended before it ran the line: the next page runs it.
+      if (pageEnded) return requeue({line});
+      deps_.writeLine("Error: Failed Korvel Tracking call: " + message + "\n" + line);
+    });
+  });
+}
+
+void KorvelTracking::afterFailure(std::uint64_t generation, std::function<void(bool pageEnded)> decide) {
+  std::weak_ptr<bool> alive = alive_;
+  auto run = [this, alive, generation, decide = std::move(decide)] {
+    if (!alive.expired()) decide(generation != pageGeneration_);
+  };
+  if (deps_.later)
+    deps_.later(std::move(run));
+  else
+    run();
+}
+
+void KorvelTracking::requeue(std::deque<std::string> lines) {
+  // Older than what came since: they go first, as far as the bound lets them.
+  for (auto line = lines.rbegin(); line != lines.rend() && scriptStack_.size() < maximumQueuedLines; ++line)
+    scriptStack_.push_front(std::move(*line));
+  if (state_ == State::ready)
+    evaluatePendingScripts();
+  else
+    evaluateTrackingScript();
 }
 
 bool KorvelTracking::dropsEvent(const std::string& event) const {

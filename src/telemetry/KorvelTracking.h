@@ -2,10 +2,13 @@
 // The one event tracker. It hosts the tracking client ("korvel-tracking-webclient.js", whose set-up
 // makes the page's global `tracker`) in a hidden page whose origin is the events endpoint, and
 // turns every call into one line of script. Lines made before the client is set up wait, oldest
-// first and at most maximumQueuedLines of them, and then run as one batch. Diagnostics are plain
-// lines on standard output. Main thread only; shared() may be first asked from any thread.
+// first and at most maximumQueuedLines of them, and then run as one batch. When the page's web
+// process ends, the page is loaded again and the tracker is set up anew before it counts as
+// ready; lines raised meanwhile, and lines the ended process did not run, wait as above.
+// Diagnostics are plain lines on standard output. Main thread only; shared() may be first asked from any thread.
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -34,6 +37,9 @@ class KorvelTracking {
     virtual bool loadEmptyPage(const std::string& baseURL, std::function<void()> finished) = 0;
     // Evaluates `script` later on the main loop; `done` gets the page's error, if any.
     virtual void evaluate(const std::string& script, std::function<void(std::optional<Error>)> done) = 0;
+    // `ended` runs when the page's web process ended; the page stays blank until it is loaded
+    // again, which is best done once the main loop has turned.
+    virtual void setEndedHandler(std::function<void()> ended) = 0;
   };
 
   struct Dependencies {
@@ -46,12 +52,18 @@ class KorvelTracking {
     std::string hardwareType;
     std::string machineId;
     std::string osVersion;
+    // Runs `work` once what the main loop holds now has run; none runs it at once. A page whose
+    // process ended fails its evaluations before it tells that it ended, and is loaded again
+    // only once WebKit has told every page of that process.
+    std::function<void(std::function<void()> work)> later;
     // The application's own: the resource, the current environment, this machine, stdout.
     static Dependencies standard();
   };
 
   // A page that never loads must not hold memory without end; the oldest lines go first.
   static constexpr std::size_t maximumQueuedLines = 1000;
+  // Loads after the page's process ended, without a set-up that succeeded in between.
+  static constexpr int maximumPageReloads = 3;
 
   // Created on first use; also starts the usage timers unless tracking is switched off.
   static KorvelTracking& shared();
@@ -78,7 +90,15 @@ class KorvelTracking {
   static bool isValidJSONObject(const nlohmann::json& value);
 
  private:
+  void loadPage();
   void didFinishLoad();
+  void pageEnded();
+  void queue(std::string line);
+  // Runs the line now when the client is ready, else queues it.
+  void send(std::string line);
+  void requeue(std::deque<std::string> lines);
+  // `decide` learns, once the page has had its say, whether the page of `generation` ended.
+  void afterFailure(std::uint64_t generation, std::function<void(bool pageEnded)> decide);
   void evaluateSetUp(const std::string& script);
   void evaluatePendingScripts();
   bool dropsEvent(const std::string& event) const;
@@ -89,5 +109,9 @@ class KorvelTracking {
   std::optional<std::string> anonymousId_;
   std::deque<std::string> scriptStack_;
   State state_ = State::loading;
+  // Counts the page's loads: answers of an earlier page are stale.
+  std::uint64_t pageGeneration_ = 0;
+  int pageReloads_ = 0;
+  bool reloadScheduled_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

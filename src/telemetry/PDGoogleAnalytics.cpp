@@ -49,6 +49,10 @@ PDGoogleAnalytics& PDGoogleAnalytics::sharedInstance() {
 
 PDGoogleAnalytics::PDGoogleAnalytics(std::unique_ptr<Page> page, Dependencies dependencies)
     : page_(std::move(page)), deps_(std::move(dependencies)) {
+  std::weak_ptr<bool> alive = alive_;
+  page_->setEndedHandler([this, alive] {
+    if (!alive.expired()) pageEnded();
+  });
   reload();  // nothing yet: not enabled
   enabled_ = true;
 }
@@ -67,7 +71,26 @@ void PDGoogleAnalytics::reload() {
   });
 }
 
+void PDGoogleAnalytics::pageEnded() {
+  // `ga` and what it was told went with the page.
+  webViewReady_ = false;
+  if (!enabled_ || !siteId_ || reloadScheduled_) return;
+  if (pageReloads_ >= maximumPageReloads) {
+    RWLog("The analytics page ended again; it is not loaded again");
+    return;
+  }
+  ++pageReloads_;
+  reloadScheduled_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  deps_.after(0, [this, alive] {
+    if (alive.expired()) return;
+    reloadScheduled_ = false;
+    reload();
+  });
+}
+
 void PDGoogleAnalytics::didFinishLoad() {
+  pageReloads_ = 0;
   webViewReady_ = true;
   sendAction("create", nlohmann::json::array({*siteId_, "auto"}));
   sendAppInfo();

@@ -2,7 +2,8 @@
 // Web analytics through a hidden page that provides the global command function `ga`: every hit
 // becomes one script line `ga.apply(window, [...])`. Hits made before the page's main frame has
 // loaded wait, oldest first and at most maximumQueuedCalls of them; each finished load of the
-// main frame sends "create" and "set" first. Interval events remember when they were last sent
+// main frame sends "create" and "set" first. When the page's web process ends, hits wait again
+// and the page is loaded anew, which sends "create" and "set" again. Interval events remember when they were last sent
 // under the defaults key "PDGoogleAnalytics|" + event. Main thread only.
 
 #include <cstddef>
@@ -25,6 +26,9 @@ class PDGoogleAnalytics {
     // Loads `url` into the main frame; `mainFrameFinished` runs once when that load finished.
     virtual void load(const std::string& url, std::function<void()> mainFrameFinished) = 0;
     virtual void evaluate(const std::string& script) = 0;
+    // `ended` runs when the page's web process ended; the page stays blank until it is loaded
+    // again, which is best done once the main loop has turned.
+    virtual void setEndedHandler(std::function<void()> ended) = 0;
   };
 
   struct Dependencies {
@@ -40,6 +44,8 @@ class PDGoogleAnalytics {
   };
 
   static constexpr std::size_t maximumQueuedCalls = 500;
+  // Loads after the page's process ended, without one that finished in between.
+  static constexpr int maximumPageReloads = 3;
 
   static PDGoogleAnalytics& sharedInstance();
   PDGoogleAnalytics(std::unique_ptr<Page> page, Dependencies dependencies);
@@ -73,12 +79,15 @@ class PDGoogleAnalytics {
   void sendAction(const std::string& action, nlohmann::json arguments);
   void sendAppInfo();
   void didFinishLoad();
+  void pageEnded();
 
   std::unique_ptr<Page> page_;
   Dependencies deps_;
   std::optional<std::string> siteId_;
   std::deque<std::pair<std::string, std::shared_ptr<const nlohmann::json>>> queue_;
   bool webViewReady_ = false;
+  int pageReloads_ = 0;
+  bool reloadScheduled_ = false;
   bool debug_ = false;
   bool enabled_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -68,7 +68,7 @@ struct WelcomeWindow::Widgets {
 };
 
 WelcomeWindow::WelcomeWindow() : widgets_(std::make_unique<Widgets>()) {
-  webView_ = WebViewController::create(false);
+  webView_ = WebViewController::create(false, WebViewController::PageProcess::signIn);
   std::weak_ptr<bool> alive = alive_;
   webView_->setBridgeHandler([this, alive](const std::string& method, const nlohmann::json& arguments) {
     if (!alive.expired()) handleBridgeMethod(method, arguments);

@@ -1,13 +1,11 @@
 // The editor page loading beside a project server that is still starting: its start waits for
-// the server's addresses, which it hears before the answer, also after a reload; and the host's
-// own pages in one web process.
+// the server's addresses, which it hears before the answer, also after a reload.
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "CanvasTestSupport.h"
-#include "platform/OffscreenWindow.h"
 #include "support/TestEnvironment.h"
 
 using namespace canvastest;
@@ -136,41 +134,6 @@ TEST(EditorStartup, ThePageHearsTheServersKeyBesideTheProjectAddress) {
     editor.controller->setServerAddresses(documentURL, std::nullopt, server, "key-3");
     EXPECT_TRUE(waitFor([&] { return keysHeard(editor).back() == nlohmann::json{server.absoluteString(), "key-3"}; }));
   }
-}
-
-// A page that is never on screen, as the tracking pages are.
-struct HiddenPage {
-  explicit HiddenPage(bool shares) : controller(WebViewController::create(false, shares)) {
-    window = std::make_unique<OffscreenWindow>(controller->webView().widget(), 320, 240);
-  }
-  ~HiddenPage() {
-    window.reset();
-    controller->cleanup();
-  }
-  std::shared_ptr<WebViewController> controller;
-  std::unique_ptr<OffscreenWindow> window;
-};
-
-TEST(EditorStartup, HiddenPagesJoinTheEditorsWebProcessAndOthersGetTheirOwn) {
-  Editor editor;
-  ASSERT_TRUE(editor.load());
-  auto withEditor = guitest::webProcessIds();
-  ASSERT_FALSE(withEditor.empty());
-
-  HiddenPage hidden(true);
-  hidden.controller->loadHTMLString("<p>hidden</p>", "https://tracking.invalid/");
-  ASSERT_TRUE(waitFor([&] { return hidden.controller->isDocumentReady(); }));
-  // Its page runs: a process of its own would have started before that.
-  EXPECT_FALSE(guitest::hasNewProcess(withEditor, guitest::webProcessIds()));
-  EXPECT_EQ(guitest::evaluate(hidden.controller->webView(), "document.body.textContent"), nlohmann::json("hidden"));
-  // Settings stay each view's own.
-  EXPECT_TRUE(editor.controller->webViewController().webView().developerExtrasEnabled());
-  EXPECT_FALSE(hidden.controller->webView().developerExtrasEnabled());
-
-  HiddenPage own(false);
-  own.controller->loadHTMLString("<p>own</p>", "https://elsewhere.invalid/");
-  ASSERT_TRUE(waitFor([&] { return own.controller->isDocumentReady(); }));
-  EXPECT_TRUE(waitFor([&] { return guitest::hasNewProcess(withEditor, guitest::webProcessIds()); }));
 }
 
 }  // namespace

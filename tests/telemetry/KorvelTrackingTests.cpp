@@ -25,6 +25,7 @@ struct FakePage : KorvelTracking::Page {
     scripts.push_back(script);
     pending.push_back(std::move(done));
   }
+  void setEndedHandler(std::function<void()> handler) override { ended = std::move(handler); }
   // Answers the oldest evaluation.
   void answer(std::optional<Error> error = std::nullopt) {
     auto done = std::move(pending.front());
@@ -33,6 +34,7 @@ struct FakePage : KorvelTracking::Page {
   }
   std::optional<std::string> loadedBase;
   std::function<void()> finishLoad;
+  std::function<void()> ended;
   std::vector<std::string> scripts;
   std::vector<std::function<void(std::optional<Error>)>> pending;
 };
@@ -48,7 +50,7 @@ struct Tracker {
         std::move(fake),
         KorvelTracking::Dependencies{
             defaults, *login, [] { return *Url::parse("http://127.0.0.1:9/track"); }, [this] { return client; },
-            [this](std::string_view line) { lines.emplace_back(line); }, "Model 7", "", "6.1.0"});
+            [this](std::string_view line) { lines.emplace_back(line); }, "Model 7", "", "6.1.0", nullptr});
   }
   // The payload of a script line "void tracker.<method>(<json>);".
   static nlohmann::json payloadOf(const std::string& line) {
@@ -230,3 +232,69 @@ TEST(KorvelTracking, DataThatJSONCannotCarryDropsTheCallSilently) {
 }
 
 }  // namespace
+
+TEST(KorvelTracking, AnEndedPageIsLoadedAgainAndTheClientSetUpAnewBeforeItCountsAsReady) {
+  Tracker t;
+  t.makeReady();
+  ASSERT_TRUE(t.page->ended);
+  // A line the ended page never ran, and one raised after it ended.
+  t.tracker->track("in_flight", nlohmann::json::object());
+  t.page->loadedBase.reset();
+  t.page->ended();
+  EXPECT_EQ(t.tracker->state(), KorvelTracking::State::loading);
+  EXPECT_EQ(t.page->loadedBase, "http://127.0.0.1:9/track");
+  t.page->answer(Error("js", 1, "the page is gone"));
+  EXPECT_EQ(t.tracker->state(), KorvelTracking::State::loadingNeedsEvaluate);
+  t.tracker->track("meanwhile", nlohmann::json::object());
+  EXPECT_EQ(t.tracker->queuedLines(), 2u);
+  EXPECT_TRUE(t.lines.empty()) << t.lines.front();
+
+  t.page->finishLoad();
+  EXPECT_EQ(t.tracker->state(), KorvelTracking::State::evaluating);
+  EXPECT_NE(t.page->scripts.back().find("const tracker = korvelTracking("), std::string::npos);
+  t.page->answer();
+  EXPECT_EQ(t.tracker->state(), KorvelTracking::State::ready);
+  const std::string& batch = t.page->scripts.back();
+  EXPECT_LT(batch.find("\"in_flight\""), batch.find("\"meanwhile\""));
+  EXPECT_NE(batch.find("\"meanwhile\""), std::string::npos);
+}
+
+TEST(KorvelTracking, AnswersOfAnEndedPageChangeNothing) {
+  struct Case {
+    const char* name;
+    bool answerWithError;
+  };
+  for (auto c : {Case{"set-up succeeded", false}, Case{"set-up failed", true}}) {
+    SCOPED_TRACE(c.name);
+    Tracker t;
+    t.tracker->track("queued", nlohmann::json::object());
+    t.page->finishLoad();
+    ASSERT_EQ(t.tracker->state(), KorvelTracking::State::evaluating);
+    auto earlierLoad = t.page->finishLoad;
+    t.page->ended();
+    // The old page's set-up and load answer late: the tracker waits for the new page.
+    t.page->answer(c.answerWithError ? std::optional(Error("js", 1, "gone")) : std::nullopt);
+    earlierLoad();
+    EXPECT_EQ(t.tracker->state(), KorvelTracking::State::loadingNeedsEvaluate);
+    EXPECT_EQ(t.tracker->queuedLines(), 1u);
+    t.page->finishLoad();
+    t.page->answer();
+    EXPECT_EQ(t.tracker->state(), KorvelTracking::State::ready);
+    EXPECT_NE(t.page->scripts.back().find("\"queued\""), std::string::npos);
+  }
+}
+
+TEST(KorvelTracking, APageThatKeepsEndingIsLoadedOnlySoOften) {
+  Tracker t;
+  int loads = 0;
+  for (int i = 0; i < KorvelTracking::maximumPageReloads + 2; ++i) {
+    t.page->loadedBase.reset();
+    t.page->ended();
+    loads += t.page->loadedBase.has_value();
+  }
+  EXPECT_EQ(loads, KorvelTracking::maximumPageReloads);
+  EXPECT_EQ(t.lines.back(), "The tracking page ended again; it is not loaded again");
+  // Calls still wait, within their bound.
+  t.tracker->track("kept", nlohmann::json::object());
+  EXPECT_EQ(t.tracker->queuedLines(), 1u);
+}

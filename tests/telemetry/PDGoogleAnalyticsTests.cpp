@@ -17,6 +17,8 @@ struct FakePage : PDGoogleAnalytics::Page {
     finishLoad = std::move(finished);
   }
   void evaluate(const std::string& script) override { scripts.push_back(script); }
+  void setEndedHandler(std::function<void()> handler) override { ended = std::move(handler); }
+  std::function<void()> ended;
   std::vector<std::string> loads;
   std::function<void()> finishLoad;
   std::vector<std::string> scripts;
@@ -156,3 +158,46 @@ TEST(PDGoogleAnalytics, SwitchedOffItSendsNothingButStillMarksIntervals) {
 }
 
 }  // namespace
+
+TEST(PDGoogleAnalytics, AnEndedPageIsLoadedAgainAndSendsCreateAndSetBeforeTheHitsThatWaited) {
+  Analytics a;
+  a.analytics->configureWithSiteId("UA-1");
+  a.page->finishLoad();
+  a.analytics->trackEvent("app|before");
+  ASSERT_EQ(a.calls().size(), 3u);
+  ASSERT_TRUE(a.page->ended);
+  a.page->ended();
+  EXPECT_FALSE(a.analytics->isReady());
+  // Loaded again once the main loop has turned.
+  EXPECT_EQ(a.page->loads.size(), 1u);
+  a.runScheduled();
+  ASSERT_EQ(a.page->loads.size(), 2u);
+  a.analytics->trackEvent("app|meanwhile");
+  EXPECT_EQ(a.calls().size(), 3u);
+  a.page->finishLoad();
+  auto calls = a.calls();
+  ASSERT_EQ(calls.size(), 6u);
+  EXPECT_EQ(calls[3], (nlohmann::json{"create", "UA-1", "auto"}));
+  EXPECT_EQ(calls[4][0], "set");
+  EXPECT_EQ(calls[5][1]["eventAction"], "meanwhile");
+
+  // A page that keeps ending is loaded only so often; hits wait within their bound.
+  for (int i = 0; i < PDGoogleAnalytics::maximumPageReloads + 2; ++i) {
+    a.page->ended();
+    a.page->ended();  // the second page of the process tells too: one load
+    a.runScheduled();
+  }
+  EXPECT_EQ(a.page->loads.size(), 2u + PDGoogleAnalytics::maximumPageReloads);
+  a.analytics->trackEvent("app|kept");
+  EXPECT_EQ(a.analytics->queuedCalls(), 1u);
+}
+
+TEST(PDGoogleAnalytics, AnEndedPageOfAnInstanceSwitchedOffLoadsNothing) {
+  Analytics a;
+  a.analytics->configureWithSiteId("UA-1");
+  a.page->finishLoad();
+  a.analytics->setEnabled(false);
+  a.page->ended();
+  a.runScheduled();
+  EXPECT_EQ(a.page->loads.size(), 1u);
+}

@@ -30,7 +30,7 @@ TEST(TelemetryPages, TrackingCallsReachTheEventsEndpointInOrder) {
   auto deps = KorvelTracking::Dependencies::standard();
   KorvelTracking tracker(std::make_unique<HiddenWebPage>(),
                          {defaults, login, [&] { return *Url::parse(peer->base() + "/track"); }, deps.clientScript,
-                          deps.writeLine, "Model 7", "", "6.1.0"});
+                          deps.writeLine, "Model 7", "", "6.1.0", deps.later});
   tracker.track("launch_first", nlohmann::json::object());
   tracker.track("launch", {{"n", 2}});
   tracker.identify("u-1", nlohmann::json::object());

@@ -3,6 +3,9 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <stdexcept>
 
 namespace crypto {
@@ -88,9 +91,19 @@ void AesEcb::process(const std::uint8_t* in, std::uint8_t* out, std::size_t leng
   EVP_CipherUpdate(static_cast<EVP_CIPHER_CTX*>(ctx_), out, &outLen, in, static_cast<int>(length));
 }
 
+// From the kernel: the library's generator keeps state per thread, and a worker thread still
+// running when the process ends leaves it behind.
 Data randomBytes(std::size_t count) {
   Data out(count);
-  if (count && RAND_bytes(out.data(), static_cast<int>(count)) != 1) throw std::runtime_error("RAND_bytes failed");
+  for (std::size_t at = 0; at < count;) {
+    ssize_t n = ::getrandom(out.data() + at, count - at, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (RAND_bytes(out.data() + at, static_cast<int>(count - at)) != 1) throw std::runtime_error("no random bytes");
+      break;
+    }
+    at += static_cast<std::size_t>(n);
+  }
   return out;
 }
 

@@ -112,21 +112,8 @@ TEST_F(ExportDrag, AnExportDraggedFromTheEditorReachesADropTargetInAnotherProces
   GtkWidget* view = document->ostrelViewController().webViewController().webView().widget();
   auto [x, y] = onScreen(view, box["x"].get<double>() + box["width"].get<double>() / 2,
                          box["y"].get<double>() + box["height"].get<double>() / 2);
-  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1"), 0);
   // Far enough for the page's drag to start, then over to the drop target.
-  int toX = 1090, toY = 400;
-  for (int step = 1; step <= 12; ++step) {
-    int px = x + (toX - x) * step / 12, py = y + (toY - y) * step / 12;
-    testenv::xdotool("mousemove --sync " + std::to_string(px) + " " + std::to_string(py));
-    RunLoop::runUntil([] { return false; }, 0.05);
-  }
-  // A few small moves over the target, as a hand makes them, so that it hears of the drag.
-  for (int wiggle = 0; wiggle < 4; ++wiggle) {
-    testenv::xdotool(std::string("mousemove_relative --sync -- ") + (wiggle % 2 ? "-2" : "2") + " 0");
-    RunLoop::runUntil([] { return false; }, 0.1);
-  }
-  if (const char* shots = getenv("KORVEL_TEST_SHOTS"))
-    testenv::run("xwd -root -silent | convert xwd:- '" + std::string(shots) + "/export-drag.png'");
+  ASSERT_TRUE(testenv::dragPointer(x, y, 1090, 400, "export-drag.png"));
   ASSERT_EQ(testenv::xdotool("mouseup 1"), 0);
   ASSERT_TRUE(waitFor([&] { return fsys::exists(output); }, 30)) << "nothing dropped";
   EXPECT_EQ(readFile(output), FileDrag::uriList({file}));

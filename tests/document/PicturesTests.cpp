@@ -236,19 +236,7 @@ TEST_F(Pictures, APictureDraggedFromAnotherProgramOntoTheCanvasIsInserted) {
   auto [toX, toY] = onScreen(view, box["x"].get<double>() + box["width"].get<double>() / 2,
                              box["y"].get<double>() + box["height"].get<double>() / 2);
 
-  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(fromX) + " " + std::to_string(fromY) + " mousedown 1"), 0);
-  for (int step = 1; step <= 12; ++step) {
-    int px = fromX + (toX - fromX) * step / 12, py = fromY + (toY - fromY) * step / 12;
-    testenv::xdotool("mousemove --sync " + std::to_string(px) + " " + std::to_string(py));
-    RunLoop::runUntil([] { return false; }, 0.05);
-  }
-  // A few small moves over the canvas, as a hand makes them, so that the page hears of the drag.
-  for (int wiggle = 0; wiggle < 4; ++wiggle) {
-    testenv::xdotool(std::string("mousemove_relative --sync -- ") + (wiggle % 2 ? "-2" : "2") + " 0");
-    RunLoop::runUntil([] { return false; }, 0.1);
-  }
-  if (const char* shots = getenv("KORVEL_TEST_SHOTS"))
-    testenv::run("xwd -root -silent | convert xwd:- '" + std::string(shots) + "/picture-drop.png'");
+  ASSERT_TRUE(testenv::dragPointer(fromX, fromY, toX, toY, "picture-drop.png"));
   ASSERT_EQ(testenv::xdotool("mouseup 1"), 0);
 
   auto layer = imageLayer(*document);

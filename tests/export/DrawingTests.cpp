@@ -5,13 +5,12 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <cairo-pdf.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "GreenPDF.h"
 #include "export/Bitmap.h"
 #include "platform/ConfinedTool.h"
 #include "platform/ImageData.h"
@@ -93,23 +92,6 @@ Data hugeImage() {
                        packed)});
 }
 
-cairo_status_t append(void* closure, const unsigned char* bytes, unsigned int length) {
-  static_cast<Data*>(closure)->insert(static_cast<Data*>(closure)->end(), bytes, bytes + length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
-Data greenPage(double width, double height) {
-  Data out;
-  cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(append, &out, width, height);
-  cairo_t* cr = cairo_create(surface);
-  cairo_set_source_rgb(cr, 0, 1, 0);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_finish(surface);
-  cairo_surface_destroy(surface);
-  return out;
-}
-
 std::string contents(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -180,7 +162,7 @@ TEST(Drawings, PostScriptSeesNoFileButItsOwn) {
 }
 
 TEST(Drawings, DrawOnSeveralThreadsAtOnce) {
-  Data pdf = greenPage(30, 20);
+  Data pdf = greenPDF(30, 20);
   Data eps = dataFromString("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 12 8\n0 1 0 setrgbcolor 0 0 12 8 rectfill\nshowpage\n");
   std::vector<std::optional<ImageData::PixelSize>> sizes(6);
   std::vector<std::thread> threads;

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cairo-pdf.h>
-
+#include "GreenPDF.h"
 #include "export/Bitmap.h"
 #include "support/SolidBitmap.h"
 #include "export/ImageDecoding.h"
@@ -12,23 +11,6 @@
 #include "platform/ImageData.h"
 
 namespace {
-
-cairo_status_t append(void* closure, const unsigned char* bytes, unsigned int length) {
-  static_cast<Data*>(closure)->insert(static_cast<Data*>(closure)->end(), bytes, bytes + length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
-Data pdf(double width, double height) {
-  Data out;
-  cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(append, &out, width, height);
-  cairo_t* cr = cairo_create(surface);
-  cairo_set_source_rgb(cr, 0, 1, 0);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_finish(surface);
-  cairo_surface_destroy(surface);
-  return out;
-}
 
 bool isPNG(const Data& d) { return d.size() > 8 && d[0] == 0x89 && d[1] == 'P' && d[2] == 'N' && d[3] == 'G'; }
 
@@ -58,11 +40,11 @@ TEST(ImageData, RecognisesFormatsByTheirBytes) {
 TEST(ImageData, StoresBitmapsAsTheyAreAndDrawingsAsPNG) {
   Data png = ImageEncoding::png(testenv::solidBitmap(5, 4, 1, 2, 3));
   EXPECT_EQ(*ImageData::storableImage(png), png);
-  auto fromPdf = ImageData::storableImage(pdf(30, 20));
+  auto fromPdf = ImageData::storableImage(greenPDF(30, 20));
   ASSERT_TRUE(fromPdf);
   EXPECT_EQ(ImageData::bitmapSize(*fromPdf), (ImageData::PixelSize{30, 20}));
-  EXPECT_FALSE(ImageData::storableImage(pdf(30000, 20)));
-  EXPECT_FALSE(ImageData::storableImage(pdf(19000, 19000))) << "too many pixels";
+  EXPECT_FALSE(ImageData::storableImage(greenPDF(30000, 20)));
+  EXPECT_FALSE(ImageData::storableImage(greenPDF(19000, 19000))) << "too many pixels";
   EXPECT_EQ(ImageData::storableImage(dataFromString("abc")).error().code, ImageData::notAnImage);
   EXPECT_FALSE(ImageData::storableImage(dataFromString("%PDF-1.4 nothing")));
   auto slow = ImageData::rasterisePostScript(dataFromString("%!PS\n{} loop\n"), std::chrono::milliseconds(500));
@@ -86,7 +68,7 @@ TEST(ImageDecoding, WebPReachesItsDecoderByNameOrBytesAndIsStoredAsPNG) {
       {"WebP without a name", webp, std::nullopt, std::pair{40.0, 30.0}, true},
       {"PNG named .webp goes to the WebP decoder", png, "photo.webp", std::nullopt, false},
       {"PNG named .WEBP goes to the general decoder", png, "photo.WEBP", std::pair{5.0, 4.0}, true},
-      {"PDF", pdf(12, 9), "a.pdf", std::pair{12.0, 9.0}, true},
+      {"PDF", greenPDF(12, 9), "a.pdf", std::pair{12.0, 9.0}, true},
       {"text", dataFromString("abc"), "abc.png", std::nullopt, false},
       {"nothing", Data(), std::nullopt, std::nullopt, false},
   };

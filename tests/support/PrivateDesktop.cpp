@@ -1,5 +1,7 @@
 #include "support/PrivateDesktop.h"
 
+#include "platform/RunLoop.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -113,4 +115,20 @@ bool PrivateDesktop::start(std::string* why) {
 }
 
 int xdotool(const std::string& arguments, std::string* output) { return run("xdotool " + arguments, output); }
+
+bool dragPointer(int fromX, int fromY, int toX, int toY, const std::string& shot) {
+  if (xdotool("mousemove --sync " + std::to_string(fromX) + " " + std::to_string(fromY) + " mousedown 1") != 0) return false;
+  for (int step = 1; step <= 12; ++step) {
+    int x = fromX + (toX - fromX) * step / 12, y = fromY + (toY - fromY) * step / 12;
+    xdotool("mousemove --sync " + std::to_string(x) + " " + std::to_string(y));
+    RunLoop::runUntil([] { return false; }, 0.05);
+  }
+  for (int wiggle = 0; wiggle < 4; ++wiggle) {
+    xdotool(std::string("mousemove_relative --sync -- ") + (wiggle % 2 ? "-2" : "2") + " 0");
+    RunLoop::runUntil([] { return false; }, 0.1);
+  }
+  if (const char* shots = getenv("KORVEL_TEST_SHOTS"))
+    run("xwd -root -silent | convert xwd:- '" + std::string(shots) + "/" + shot + "'");
+  return true;
+}
 }  // namespace testenv

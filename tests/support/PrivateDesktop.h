@@ -15,4 +15,9 @@ class PrivateDesktop {
 };
 // Runs xdotool with `arguments` (shell words) on the current display; answers its exit status.
 int xdotool(const std::string& arguments, std::string* output = nullptr);
+// Presses the first button at (fromX, fromY), moves in steps to (toX, toY) and makes a few small
+// moves there, as a hand does, so that drag sources and targets hear of the drag; the main loop
+// runs between the steps. The button stays down: the caller lets go. False if xdotool failed.
+// With KORVEL_TEST_SHOTS set, a picture of the screen named `shot` is taken before letting go.
+bool dragPointer(int fromX, int fromY, int toX, int toY, const std::string& shot);
 }  // namespace testenv

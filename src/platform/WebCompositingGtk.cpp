@@ -48,8 +48,8 @@ DisplayFacts displayFacts(GdkDisplay* display) {
 void chooseForDefaultDisplay() {
   // Where the card works, the engine's own choice stands. The switch is process-wide rather
   // than a policy in each view's settings: views the program does not make (the inspector's,
-  // other web contexts') follow it too, and pages set up without compositing from their
-  // first load never wait for layers the display cannot draw.
+  // other web contexts') follow it too, and with the per-view policy the pages never loaded
+  // under a virtual frame buffer.
   if (acceleratedCompositingWorks(displayFacts(gdk_display_get_default()))) return;
   g_setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", FALSE);
 }

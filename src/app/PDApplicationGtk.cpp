@@ -24,6 +24,7 @@
 #include "platform/JsonCoder.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
+#include "platform/WebCompositingGtk.h"
 #include "platform/Workspace.h"
 #include "telemetry/ApplicationActivity.h"
 #include "ui/EnvironmentChooserDialog.h"
@@ -164,6 +165,7 @@ gboolean attachKeyEquivalents(GSignalInvocationHint*, guint, const GValue* param
 }
 
 void onStartup(GApplication*, gpointer) {
+  WebCompositing::chooseForDefaultDisplay();  // before any web view
   g_signal_add_emission_hook(g_signal_lookup("show", GTK_TYPE_WIDGET), 0, attachKeyEquivalents, nullptr, nullptr);
   installGtkPersonInterfaces();
   WebActionsMenuDelegate::install();

@@ -67,10 +67,7 @@ void LoginWindowController::setupWindow() {
   webViewController_->setBridgeHandler([weak](const std::string& method, const nlohmann::json& arguments) {
     if (auto self = weak.lock()) self->handleBridge(method, arguments);
   });
-  // The window's background shows where the page is transparent.
-  GdkRGBA clear = {0, 0, 0, 0};
   WebKitWebView* view = webViewController_->webView().webKitView();
-  webkit_web_view_set_background_color(view, &clear);
   // No stock error page: it would count as the page having loaded; the time-out check shows the
   // offline page instead.
   g_signal_connect(view, "load-failed",

@@ -1,10 +1,26 @@
 #include "LoginWindowView.h"
 
 #include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
 
 #include <algorithm>
 
 #include "ui/AppAppearance.h"
+
+namespace {
+
+// The page is transparent over the window's colour. Drawn without compositing, a web view puts
+// its clear pixels on the window as they are (black on a display without an alpha channel): its
+// own background is the window's colour, opaque.
+void paintBackground(TitlelessWindow& window, GtkWidget* page) {
+  Color color = AppAppearance::Colors::welcomeBackground();
+  window.setBackgroundColor(color);
+  if (!WEBKIT_IS_WEB_VIEW(page)) return;
+  GdkRGBA rgba = {color.red, color.green, color.blue, 1.0};
+  webkit_web_view_set_background_color(WEBKIT_WEB_VIEW(page), &rgba);
+}
+
+}  // namespace
 
 LoginWindowView::LoginWindowView(GtkWidget* page)
     : page_(page), window_(width, height), spinner_(spinnerSize, spinnerSize), notice_(gtk_label_new("")) {
@@ -16,11 +32,11 @@ LoginWindowView::LoginWindowView(GtkWidget* page)
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   g_object_unref(css);
   window_.setTitle("Log in");
-  window_.setBackgroundColor(AppAppearance::Colors::welcomeBackground());
+  paintBackground(window_, page_);
   std::weak_ptr<bool> alive = alive_;
   AppAppearance::shared().observeHandlers.push_back([this, alive] {
     if (alive.expired()) return;
-    window_.setBackgroundColor(AppAppearance::Colors::welcomeBackground());
+    paintBackground(window_, page_);
   });
   window_.flippedContentView().setFillingSubview(page_);
   window_.flippedContentView().addSubview(dragView_.widget(), {20, 0, width - 20, 100});

@@ -45,10 +45,13 @@ DisplayFacts displayFacts(GdkDisplay* display) {
   return facts;
 }
 
-void applyTo(WebKitSettings* settings) {
-  static const bool works = acceleratedCompositingWorks(displayFacts(gdk_display_get_default()));
-  // Where the card works, the engine's own choice stands.
-  if (!works) webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+void chooseForDefaultDisplay() {
+  // Where the card works, the engine's own choice stands. The switch is process-wide rather
+  // than a policy in each view's settings: views the program does not make (the inspector's,
+  // other web contexts') follow it too, and with the per-view policy the pages never loaded
+  // under a virtual frame buffer.
+  if (acceleratedCompositingWorks(displayFacts(gdk_display_get_default()))) return;
+  g_setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", FALSE);
 }
 
 }  // namespace WebCompositing

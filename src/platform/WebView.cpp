@@ -13,7 +13,6 @@
 #include "platform/GObjectPtr.h"
 #include "platform/JsonCoder.h"
 #include "platform/RunLoop.h"
-#include "platform/WebCompositingGtk.h"
 
 namespace {
 
@@ -287,7 +286,6 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
   }
   g_object_ref_sink(impl_->widget);
   impl_->view = WEBKIT_WEB_VIEW(impl_->widget);
-  WebCompositing::applyTo(webkit_web_view_get_settings(impl_->view));
   if (shared) shared->push_back(impl_->view);
   setDeveloperExtrasEnabled(configuration.developerExtrasEnabled);
 

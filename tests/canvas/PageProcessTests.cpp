@@ -94,4 +94,32 @@ TEST(PageProcesses, ABusyEditorLeavesAnotherAnsweringWhileItIsBusy) {
   EXPECT_TRUE(waitFor([&] { return busyDone; }));
 }
 
+TEST(PageProcesses, PagesOfOneProcessStartingItTogetherAllLoad) {
+  initGtk();
+  // Each round starts the shared process anew: at first, and after it ended under both pages,
+  // which then load themselves again at the same moment, as the tracking pages do.
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    HostedPage first(PageProcess::thirdParty, "https://first.invalid/");
+    HostedPage second(PageProcess::thirdParty, "https://second.invalid/");
+    for (auto* page : {&first, &second}) {
+      auto controller = page->controller;
+      controller->reloadsWhenProcessEnds = false;
+      std::weak_ptr<WebViewController> weak = controller;
+      controller->setWebProcessTerminatedHandler([weak] {
+        MainQueue::async([weak] {
+          if (auto self = weak.lock()) self->loadHTMLString("<p>hosted</p>", "https://again.invalid/");
+        });
+      });
+    }
+    ASSERT_TRUE(first.ready());
+    ASSERT_TRUE(second.ready());
+    first.controller->webView().terminateWebProcess();
+    ASSERT_TRUE(waitFor([&] { return !first.controller->isDocumentReady() && !second.controller->isDocumentReady(); }));
+    EXPECT_TRUE(first.ready());
+    EXPECT_TRUE(second.ready());
+    EXPECT_EQ(guitest::evaluate(second.controller->webView(), "document.body.textContent"), nlohmann::json("hosted"));
+  }
+}
+
 }  // namespace

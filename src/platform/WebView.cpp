@@ -110,8 +110,13 @@ struct ProcessGroup {
   bool processUp = false;
   WebView* starter = nullptr;  // whose load is starting the process
   std::deque<std::pair<WebView*, std::weak_ptr<bool>>> waiting;
-  std::uint64_t guardTurn = 0;
+  std::uint64_t guardTurn = 0;  // of all groups: a group gone and made again is not fooled
 };
+
+std::uint64_t nextGuardTurn() {
+  static std::uint64_t turn = 0;
+  return ++turn;
+}
 
 std::map<std::string, ProcessGroup>& processGroups() {
   static std::map<std::string, ProcessGroup> groups;
@@ -262,7 +267,7 @@ void WebViewSignals::passStart(const std::string& groupName, bool processUp) {
   if (!group) return;
   if (group->starter) group->starter->impl_->startingLoad = nullptr;
   group->starter = nullptr;
-  ++group->guardTurn;
+  group->guardTurn = nextGuardTurn();
   group->processUp = processUp;
   while (!group->waiting.empty() && (processUp || !group->starter)) {
     auto [view, alive] = group->waiting.front();
@@ -277,7 +282,7 @@ void WebViewSignals::passStart(const std::string& groupName, bool processUp) {
 void WebViewSignals::watchStart(const std::string& groupName) {
   auto* group = groupNamed(groupName);
   if (!group) return;
-  MainQueue::asyncAfter(groupStartTimeout, [groupName, turn = ++group->guardTurn] {
+  MainQueue::asyncAfter(groupStartTimeout, [groupName, turn = group->guardTurn = nextGuardTurn()] {
     auto* group = groupNamed(groupName);
     if (!group || group->guardTurn != turn || !group->starter) return;
     auto* starter = group->starter;

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "CanvasTestSupport.h"
+#include "platform/FileSystem.h"
+#include "support/TestEnvironment.h"
 
 using namespace canvastest;
 using PageProcess = WebViewController::PageProcess;
@@ -96,29 +98,37 @@ TEST(PageProcesses, ABusyEditorLeavesAnotherAnsweringWhileItIsBusy) {
 
 TEST(PageProcesses, PagesOfOneProcessStartingItTogetherAllLoad) {
   initGtk();
+  auto file = testenv::freshFolder("together") / "page.html";
+  ASSERT_TRUE(fs::writeAtomically(file, std::string_view("<p>hosted</p>")));
   // Each round starts the shared process anew: at first, and after it ended under both pages,
   // which then load themselves again at the same moment, as the tracking pages do.
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 6; ++round) {
     SCOPED_TRACE(round);
     HostedPage first(PageProcess::thirdParty, "https://first.invalid/");
-    HostedPage second(PageProcess::thirdParty, "https://second.invalid/");
-    for (auto* page : {&first, &second}) {
-      auto controller = page->controller;
+    auto second = WebViewController::create(false, PageProcess::thirdParty);
+    second->loadFile(file);
+    for (auto controller : {first.controller, second}) {
       controller->reloadsWhenProcessEnds = false;
       std::weak_ptr<WebViewController> weak = controller;
-      controller->setWebProcessTerminatedHandler([weak] {
-        MainQueue::async([weak] {
-          if (auto self = weak.lock()) self->loadHTMLString("<p>hosted</p>", "https://again.invalid/");
+      bool html = controller == first.controller;
+      controller->setWebProcessTerminatedHandler([weak, html, file] {
+        MainQueue::async([weak, html, file] {
+          auto self = weak.lock();
+          if (!self) return;
+          if (html)
+            self->loadHTMLString("<p>hosted</p>", "https://again.invalid/");
+          else
+            self->loadFile(file);
         });
       });
     }
-    ASSERT_TRUE(first.ready());
-    ASSERT_TRUE(second.ready());
+    auto ready = [&] { return waitFor([&] { return first.controller->isDocumentReady() && second->isDocumentReady(); }); };
+    ASSERT_TRUE(ready());
     first.controller->webView().terminateWebProcess();
-    ASSERT_TRUE(waitFor([&] { return !first.controller->isDocumentReady() && !second.controller->isDocumentReady(); }));
-    EXPECT_TRUE(first.ready());
-    EXPECT_TRUE(second.ready());
-    EXPECT_EQ(guitest::evaluate(second.controller->webView(), "document.body.textContent"), nlohmann::json("hosted"));
+    ASSERT_TRUE(waitFor([&] { return !first.controller->isDocumentReady() && !second->isDocumentReady(); }));
+    EXPECT_TRUE(ready());
+    EXPECT_EQ(guitest::evaluate(second->webView(), "document.body.textContent"), nlohmann::json("hosted"));
+    second->cleanup();
   }
 }
 

@@ -124,8 +124,8 @@ std::map<std::string, ProcessGroup>& processGroups() {
 }
 
 // A start that neither commits nor fails within this is given again, and then lets the
-// group's next load go.
-constexpr double groupStartTimeout = 8.0;
+// group's next load go; twice this stays within the hosts' load timeout.
+constexpr double groupStartTimeout = 4.0;
 
 }  // namespace
 
@@ -516,7 +516,11 @@ std::uint64_t WebView::loadHTMLString(const std::string& html, const std::string
 }
 
 void WebView::stopLoading() {
-  impl_->waitingLoad = nullptr;
+  // A load still waiting for the group never starts: nothing is to wait for its start.
+  if (std::exchange(impl_->waitingLoad, nullptr)) {
+    expectingStart_ = false;
+    impl_->addressPending = false;
+  }
   if (auto* group = groupNamed(impl_->processGroup); group && group->starter == this)
     WebViewSignals::passStart(impl_->processGroup, false);
   webkit_web_view_stop_loading(impl_->view);

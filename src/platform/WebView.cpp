@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "platform/GObjectPtr.h"
 #include "platform/JsonCoder.h"
+#include "platform/RWLog.h"
 #include "platform/RunLoop.h"
 
 namespace {
@@ -99,11 +101,30 @@ struct PromptDialog {
 };
 
 // The live views of each process group; a new member is made related to one of them, which
-// is what makes WebKit put it in the same process.
-std::map<std::string, std::vector<WebKitWebView*>>& processGroups() {
-  static std::map<std::string, std::vector<WebKitWebView*>> groups;
+// is what makes WebKit put it in the same process. Two related views that start the group's
+// process at once can lose a load for good, one that never starts or never finishes: until a
+// load of the group has committed in the current process, one view's load goes at a time.
+struct ProcessGroup {
+  std::vector<WebKitWebView*> views;
+  bool processUp = false;
+  WebView* starter = nullptr;  // whose load is starting the process
+  std::deque<std::pair<WebView*, std::weak_ptr<bool>>> waiting;
+  std::uint64_t guardTurn = 0;  // of all groups: a group gone and made again is not fooled
+};
+
+std::uint64_t nextGuardTurn() {
+  static std::uint64_t turn = 0;
+  return ++turn;
+}
+
+std::map<std::string, ProcessGroup>& processGroups() {
+  static std::map<std::string, ProcessGroup> groups;
   return groups;
 }
+
+// A start that neither commits nor fails within this is given again, and then lets the
+// group's next load go; twice this stays within the hosts' load timeout.
+constexpr double groupStartTimeout = 4.0;
 
 }  // namespace
 
@@ -125,6 +146,10 @@ struct WebView::Impl {
   std::optional<std::string> deferredAddress;
   bool deferredIssued = false;  // it may commit without a start of its own
   std::string processGroup;
+  // A load waiting for the group's process, and the one starting it, given again if it stalls.
+  std::function<void()> waitingLoad;
+  std::function<void()> startingLoad;
+  bool startGivenAgain = false;
 };
 
 struct WebViewSignals {
@@ -135,6 +160,10 @@ struct WebViewSignals {
   static gboolean loadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer data);
   static void processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data);
   static void loadDeferredAddress(WebView* self);
+  // Group starts: see ProcessGroup.
+  static void startLoad(WebView* self, std::function<void()> load);
+  static void passStart(const std::string& groupName, bool processUp);
+  static void watchStart(const std::string& groupName);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data);
   static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
 };
@@ -199,6 +228,75 @@ gboolean WebViewSignals::decidePolicy(WebKitWebView*, WebKitPolicyDecision* deci
   return TRUE;
 }
 
+namespace {
+ProcessGroup* groupNamed(const std::string& name) {
+  if (name.empty()) return nullptr;
+  auto& groups = processGroups();
+  auto group = groups.find(name);
+  return group == groups.end() ? nullptr : &group->second;
+}
+}  // namespace
+
+void WebViewSignals::startLoad(WebView* self, std::function<void()> load) {
+  auto* group = groupNamed(self->impl_->processGroup);
+  if (!group || group->processUp) {
+    self->impl_->waitingLoad = nullptr;
+    load();
+    return;
+  }
+  if (group->starter && group->starter != self) {
+    bool queued = static_cast<bool>(self->impl_->waitingLoad);
+    self->impl_->waitingLoad = std::move(load);
+    if (!queued) group->waiting.emplace_back(self, self->impl_->alive);
+    return;
+  }
+  self->impl_->waitingLoad = nullptr;
+  self->impl_->startingLoad = load;
+  self->impl_->startGivenAgain = false;
+  bool watched = group->starter == self;
+  group->starter = self;
+  load();
+  if (!watched) watchStart(self->impl_->processGroup);
+}
+
+// Ends the current start: with the process up every waiting load goes; without, the next
+// waiting one starts the process.
+void WebViewSignals::passStart(const std::string& groupName, bool processUp) {
+  auto* group = groupNamed(groupName);
+  if (!group) return;
+  if (group->starter) group->starter->impl_->startingLoad = nullptr;
+  group->starter = nullptr;
+  group->guardTurn = nextGuardTurn();
+  group->processUp = processUp;
+  while (!group->waiting.empty() && (processUp || !group->starter)) {
+    auto [view, alive] = group->waiting.front();
+    group->waiting.pop_front();
+    if (alive.expired() || !view->impl_->waitingLoad) continue;
+    startLoad(view, std::exchange(view->impl_->waitingLoad, nullptr));
+    group = groupNamed(groupName);
+    if (!group) return;
+  }
+}
+
+void WebViewSignals::watchStart(const std::string& groupName) {
+  auto* group = groupNamed(groupName);
+  if (!group) return;
+  MainQueue::asyncAfter(groupStartTimeout, [groupName, turn = group->guardTurn = nextGuardTurn()] {
+    auto* group = groupNamed(groupName);
+    if (!group || group->guardTurn != turn || !group->starter) return;
+    auto* starter = group->starter;
+    // A start lost between the two views is given once more before the others go.
+    if (!std::exchange(starter->impl_->startGivenAgain, true) && starter->impl_->startingLoad) {
+      RWLog("A web page's load did not start its process in time; it is given again");
+      auto load = starter->impl_->startingLoad;
+      load();
+      watchStart(groupName);
+      return;
+    }
+    passStart(groupName, false);
+  });
+}
+
 void WebViewSignals::loadDeferredAddress(WebView* self) {
   auto address = std::exchange(self->impl_->deferredAddress, std::nullopt);
   if (!address) return;
@@ -221,6 +319,8 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
       self->currentNavigation_ = ++self->nextNavigation_;  // started by the page itself
     }
   } else if (event == WEBKIT_LOAD_COMMITTED) {
+    if (auto* group = groupNamed(self->impl_->processGroup); group && !group->processUp)
+      passStart(self->impl_->processGroup, true);
     // A deferred address that took over the load just started commits without a start.
     if (std::exchange(self->impl_->deferredIssued, false)) {
       self->expectingStart_ = false;
@@ -238,6 +338,9 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
 gboolean WebViewSignals::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
   auto* self = static_cast<WebView*>(data);
   if (self->impl_->deferredIssued) return FALSE;  // the load the deferred address took over
+  if (auto* group = groupNamed(self->impl_->processGroup); group && group->starter == self &&
+      !g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
+    passStart(self->impl_->processGroup, false);
   // A load replaced by the next one is cancelled; that is not the next one failing.
   if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
     self->impl_->failedNavigation = self->currentNavigation_;
@@ -248,6 +351,8 @@ gboolean WebViewSignals::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GEr
 
 void WebViewSignals::processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
   auto* self = static_cast<WebView*>(data);
+  // The group's next load starts a process again.
+  if (groupNamed(self->impl_->processGroup)) passStart(self->impl_->processGroup, false);
   if (self->webProcessTerminated) self->webProcessTerminated();
 }
 
@@ -275,7 +380,7 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
   impl_->contentManager = GObjectPtr<WebKitUserContentManager>(webkit_user_content_manager_new());
   impl_->processGroup = configuration.processGroup;
   std::vector<WebKitWebView*>* shared = nullptr;
-  if (!impl_->processGroup.empty()) shared = &processGroups()[impl_->processGroup];
+  if (!impl_->processGroup.empty()) shared = &processGroups()[impl_->processGroup].views;
   if (shared && !shared->empty()) {
     // Settings of its own: the related view's would otherwise be shared with it.
     GObjectPtr<WebKitSettings> settings(webkit_settings_new());
@@ -304,7 +409,13 @@ WebView::~WebView() {
   if (!impl_->processGroup.empty()) {
     auto& groups = processGroups();
     auto group = groups.find(impl_->processGroup);
-    if (group != groups.end() && std::erase(group->second, impl_->view) && group->second.empty()) groups.erase(group);
+    if (group != groups.end() && std::erase(group->second.views, impl_->view)) {
+      if (group->second.views.empty()) {
+        groups.erase(group);
+      } else if (group->second.starter == this) {
+        WebViewSignals::passStart(impl_->processGroup, false);
+      }
+    }
   }
   *impl_->alive = false;
   impl_->alive.reset();
@@ -366,13 +477,16 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
 std::uint64_t WebView::loadURL(const std::string& url, double timeout) {
   std::uint64_t navigation = ++nextNavigation_;
   currentNavigation_ = navigation;
-  if (expectingStart_ && impl_->addressPending && !impl_->everStarted) {
+  if (expectingStart_ && impl_->addressPending && !impl_->everStarted && !impl_->waitingLoad) {
     impl_->deferredAddress = url;
   } else {
     impl_->deferredAddress.reset();
     expectingStart_ = true;
     impl_->addressPending = true;
-    webkit_web_view_load_uri(impl_->view, url.c_str());
+    WebViewSignals::startLoad(this, [this, url] {
+      expectingStart_ = true;
+      webkit_web_view_load_uri(impl_->view, url.c_str());
+    });
   }
   if (timeout > 0) {
     std::weak_ptr<bool> alive = impl_->alive;
@@ -392,18 +506,30 @@ std::uint64_t WebView::loadHTMLString(const std::string& html, const std::string
   expectingStart_ = true;
   impl_->deferredAddress.reset();
   impl_->addressPending = false;
-  webkit_web_view_load_html(impl_->view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+  WebViewSignals::startLoad(this, [this, html, baseURL] {
+    expectingStart_ = true;
+    webkit_web_view_load_html(impl_->view, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+  });
   return navigation;
 }
 
-void WebView::stopLoading() { webkit_web_view_stop_loading(impl_->view); }
+void WebView::stopLoading() {
+  // A load still waiting for the group never starts: nothing is to wait for its start.
+  if (std::exchange(impl_->waitingLoad, nullptr)) {
+    expectingStart_ = false;
+    impl_->addressPending = false;
+  }
+  if (auto* group = groupNamed(impl_->processGroup); group && group->starter == this)
+    WebViewSignals::passStart(impl_->processGroup, false);
+  webkit_web_view_stop_loading(impl_->view);
+}
 
 bool WebView::goBack() {
   if (!webkit_web_view_can_go_back(impl_->view)) return false;
   webkit_web_view_go_back(impl_->view);
   return true;
 }
-void WebView::reload() { webkit_web_view_reload(impl_->view); }
+void WebView::reload() { WebViewSignals::startLoad(this, [this] { webkit_web_view_reload(impl_->view); }); }
 
 std::string WebView::uri() const {
   const char* u = webkit_web_view_get_uri(impl_->view);

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "CanvasTestSupport.h"
+#include "platform/FileSystem.h"
+#include "support/TestEnvironment.h"
 
 using namespace canvastest;
 using PageProcess = WebViewController::PageProcess;
@@ -92,6 +94,42 @@ TEST(PageProcesses, ABusyEditorLeavesAnotherAnsweringWhileItIsBusy) {
   // The busy page's process is ended rather than waited for.
   busy.controller->webViewController().webView().terminateWebProcess();
   EXPECT_TRUE(waitFor([&] { return busyDone; }));
+}
+
+TEST(PageProcesses, PagesOfOneProcessStartingItTogetherAllLoad) {
+  initGtk();
+  auto file = testenv::freshFolder("together") / "page.html";
+  ASSERT_TRUE(fs::writeAtomically(file, std::string_view("<p>hosted</p>")));
+  // Each round starts the shared process anew: at first, and after it ended under both pages,
+  // which then load themselves again at the same moment, as the tracking pages do.
+  for (int round = 0; round < 6; ++round) {
+    SCOPED_TRACE(round);
+    HostedPage first(PageProcess::thirdParty, "https://first.invalid/");
+    auto second = WebViewController::create(false, PageProcess::thirdParty);
+    second->loadFile(file);
+    for (auto controller : {first.controller, second}) {
+      controller->reloadsWhenProcessEnds = false;
+      std::weak_ptr<WebViewController> weak = controller;
+      bool html = controller == first.controller;
+      controller->setWebProcessTerminatedHandler([weak, html, file] {
+        MainQueue::async([weak, html, file] {
+          auto self = weak.lock();
+          if (!self) return;
+          if (html)
+            self->loadHTMLString("<p>hosted</p>", "https://again.invalid/");
+          else
+            self->loadFile(file);
+        });
+      });
+    }
+    auto ready = [&] { return waitFor([&] { return first.controller->isDocumentReady() && second->isDocumentReady(); }); };
+    ASSERT_TRUE(ready());
+    first.controller->webView().terminateWebProcess();
+    ASSERT_TRUE(waitFor([&] { return !first.controller->isDocumentReady() && !second->isDocumentReady(); }));
+    EXPECT_TRUE(ready());
+    EXPECT_EQ(guitest::evaluate(second->webView(), "document.body.textContent"), nlohmann::json("hosted"));
+    second->cleanup();
+  }
 }
 
 }  // namespace

@@ -158,4 +158,12 @@ std::optional<Error> saveAndWait(KXDocument& document, const std::filesystem::pa
   return **result;
 }
 
+std::pair<int, int> onScreen(GtkWidget* view, double x, double y) {
+  GtkWidget* top = gtk_widget_get_toplevel(view);
+  int wx = 0, wy = 0, ox = 0, oy = 0;
+  gtk_widget_translate_coordinates(view, top, int(x), int(y), &wx, &wy);
+  gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
+  return {ox + wx, oy + wy};
+}
+
 }  // namespace doctests

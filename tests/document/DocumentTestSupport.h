@@ -9,9 +9,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+typedef struct _GtkWidget GtkWidget;
 
 #include "platform/Alert.h"
 #include "platform/Error.h"
@@ -72,6 +75,8 @@ std::optional<nlohmann::json> documentInZip(const std::filesystem::path& zip);
 std::optional<nlohmann::json> pageState(KXDocument& document);
 std::optional<nlohmann::json> evaluate(KXDocument& document, const std::string& script);
 // Waits until the document's editor page has loaded its document from the project server.
+// Where a point of a view is on the screen.
+std::pair<int, int> onScreen(GtkWidget* view, double x, double y);
 bool waitForEditor(KXDocument& document);
 // Renames the first page in the editor and reports the edit, as a person's edit does.
 bool editPage(KXDocument& document, const std::string& newName);

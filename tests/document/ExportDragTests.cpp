@@ -26,15 +26,6 @@ namespace fsys = std::filesystem;
 
 namespace {
 
-// Where a point of the page's view is on the screen.
-std::pair<int, int> onScreen(GtkWidget* view, double x, double y) {
-  GtkWidget* top = gtk_widget_get_toplevel(view);
-  int wx = 0, wy = 0, ox = 0, oy = 0;
-  gtk_widget_translate_coordinates(view, top, int(x), int(y), &wx, &wy);
-  gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
-  return {ox + wx, oy + wy};
-}
-
 class ExportDrag : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

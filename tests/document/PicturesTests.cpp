@@ -49,14 +49,6 @@ Data redPicture() { return ImageEncoding::png(testenv::solidBitmap(40, 30, 255, 
 
 bool isRed(const std::uint8_t* p) { return p[0] > 200 && p[1] < 60 && p[2] < 60; }
 
-std::pair<int, int> onScreen(GtkWidget* view, double x, double y) {
-  GtkWidget* top = gtk_widget_get_toplevel(view);
-  int wx = 0, wy = 0, ox = 0, oy = 0;
-  gtk_widget_translate_coordinates(view, top, int(x), int(y), &wx, &wy);
-  gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
-  return {ox + wx, oy + wy};
-}
-
 class Pictures : public ::testing::Test {
  protected:
   void SetUp() override {

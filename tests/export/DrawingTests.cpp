@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "GreenPDF.h"
+#include "PDFFixtures.h"
 #include "export/Bitmap.h"
 #include "platform/ConfinedTool.h"
 #include "platform/ImageData.h"
@@ -19,26 +19,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// A PDF of the given objects (numbered from 1, the first the catalogue), as a writer lays it out.
-Data pdfOf(const std::vector<std::string>& objects) {
-  std::string out = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  std::size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (auto offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    out += line;
-  }
-  out += "trailer\n<</Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R>>\nstartxref\n" + std::to_string(xref) +
-         "\n%%EOF\n";
-  return dataFromString(out);
-}
 
 std::string stream(const std::string& dictionary, const std::string& body) {
   return "<<" + dictionary + " /Length " + std::to_string(body.size()) + ">>\nstream\n" + body + "\nendstream";

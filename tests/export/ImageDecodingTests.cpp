@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "GreenPDF.h"
+#include "PDFFixtures.h"
 #include "export/Bitmap.h"
 #include "support/SolidBitmap.h"
 #include "export/ImageDecoding.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PDFFixtures.h"
 #include "export/PDFCompactor.h"
 #include "export/TrueTypeSubsetter.h"
 #include "platform/FileSystem.h"
@@ -85,22 +86,7 @@ Data printedPDF(const std::vector<Page>& pages, const Data& font, const Variant&
                       std::to_string(first + 2 * i + 1) + " 0 R >>");
     objects.push_back("<< /Length " + std::to_string(content.size()) + " >> stream\n" + content + "\nendstream");
   }
-  std::string out = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  std::size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (auto offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + variant.trailer + " >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return bytes(out);
+  return pdfOf(objects, variant.trailer);
 }
 
 // A poppler tool's output, its complaints included.

@@ -23,7 +23,6 @@ void waitWhileInspectorAttaches(WebView* view, std::chrono::steady_clock::time_p
     });
     return;
   }
-  view->showInspector();
   if (completion) completion();
 }
 
@@ -46,6 +45,7 @@ void WebViewExtras::showInspectorAttached(WebView& view, bool attached, std::fun
     return;
   }
   if (attached && canAttachInspector(view)) {
+    view.showInspector();
     waitWhileInspectorAttaches(&view, std::chrono::steady_clock::now() + std::chrono::milliseconds(100),
                                std::move(completion));
     return;

@@ -15,7 +15,8 @@ struct Size {
   double width = 0;
   double height = 0;
 };
-inline constexpr Size minimumSizeToAttachInspector{500, 334};
+// The web engine here refuses to attach an inspector to a view narrower than 750 pixels.
+inline constexpr Size minimumSizeToAttachInspector{750, 334};
 
 // A view of this size has room for an attached inspector (three quarters of its height must
 // still be 250 points, in single precision).
@@ -23,7 +24,8 @@ bool canAttachInspector(bool hasInspector, bool isAttached, Size frame);
 bool canAttachInspector(const WebView& view);
 
 // Shows the inspector, attached when asked and there is room, then calls `completion`.
-// Attaching is asked for every 10 ms for at most 0.1 s.
+// Attaching is asked once the inspector is shown (it can't attach before), every 10 ms for at
+// most 0.1 s.
 void showInspectorAttached(WebView& view, bool attached, std::function<void()> completion);
 
 // The GTK port has no rubber-banding; the setting is kept so that readers see what was asked.

@@ -39,7 +39,8 @@ inline constexpr Size documentWindowMinimum{800, 682};
 inline constexpr double snapTolerance = 0.075;
 inline constexpr double transposedTolerance = 0.01;
 inline constexpr double firstAppearanceMinimum = 50.0;
-inline constexpr Size inspectorMinimumSize{500, 334};
+// The web view's own minimum for an attached inspector.
+inline constexpr Size inspectorMinimumSize{750, 334};
 
 // The size of the selected device in points (screen ÷ pixel ratio, exchanged when rotated),
 // or of the selected frame in canvas mode; 0 × 0 when unknown.

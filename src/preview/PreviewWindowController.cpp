@@ -1,5 +1,6 @@
 #include "preview/PreviewWindowController.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "canvas/BaseOstrelViewController.h"
 #include "canvas/ScriptLiteral.h"
 #include "canvas/WebViewController.h"
+#include "canvas/WebViewExtras.h"
 #include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
@@ -179,9 +181,26 @@ void PreviewWindowController::showInspector() {
   window_->setFrame(attachedInspectorFrame(PreviewWindow::frameOf(documentWindow), PreviewWindow::chromeOf(documentWindow),
                                            window_->frame()));
   window_->present(true);
-  view.showInspector();
-  view.attachInspector();
-  isAttachingInspector_ = false;
+  // The engine attaches only to a view already laid out at the larger size.
+  showInspectorWhenRoom(std::chrono::steady_clock::now() + std::chrono::seconds(2));
+}
+
+void PreviewWindowController::showInspectorWhenRoom(std::chrono::steady_clock::time_point deadline) {
+  if (!korvelViewController_) {
+    isAttachingInspector_ = false;
+    return;
+  }
+  auto& view = korvelViewController_->webViewController().webView();
+  if (!WebViewExtras::canAttachInspector(view) && std::chrono::steady_clock::now() < deadline) {
+    MainQueue::asyncAfter(0.02, [weak = std::weak_ptr<bool>(alive_), this, deadline] {
+      if (!weak.expired()) showInspectorWhenRoom(deadline);
+    });
+    return;
+  }
+  // Without room by then (a small screen) the inspector opens in a window of its own.
+  WebViewExtras::showInspectorAttached(view, true, [weak = std::weak_ptr<bool>(alive_), this] {
+    if (!weak.expired()) isAttachingInspector_ = false;
+  });
 }
 
 void PreviewWindowController::windowWillClose() {

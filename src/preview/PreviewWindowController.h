@@ -7,6 +7,7 @@
 // changes the selection itself: new settings show when the server pushes new preview data.
 // Main thread only.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -171,6 +172,7 @@ class PreviewWindowController {
   void buildSettingsMenu();
   void clearAspectRatio();
   void resizeForClosedInspector();
+  void showInspectorWhenRoom(std::chrono::steady_clock::time_point deadline);
   void emitSettings(const nlohmann::json& settings);
   void updateTitle();
   void wireLiveSharingPopover();

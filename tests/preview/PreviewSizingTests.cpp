@@ -76,8 +76,9 @@ TEST(PreviewSizing, PlacesThePreviewBesideTheDocumentWindow) {
 
 TEST(PreviewSizing, AnAttachedInspectorGetsHalfTheDocumentWindow) {
   Rect preview{1300, 0, 375, 667};
-  EXPECT_EQ(attachedInspectorFrame({100, 50, 1200, 800}, 30, preview), (Rect{630, 80, 700, 800}));
-  EXPECT_EQ(attachedInspectorFrame({100, 50, 1600, 800}, 0, {0, 0, 10, 10}), (Rect{100, 50, 800, 800}));
+  EXPECT_EQ(attachedInspectorFrame({100, 50, 1200, 800}, 30, preview), (Rect{380, 80, 950, 800}));
+  EXPECT_EQ(attachedInspectorFrame({100, 50, 1600, 800}, 0, {0, 0, 10, 10}), (Rect{100, 50, 950, 800}));
+  EXPECT_EQ(attachedInspectorFrame({100, 50, 2400, 800}, 0, {0, 0, 10, 10}), (Rect{100, 50, 1200, 800}));
 }
 
 TEST(PreviewSizing, TheSpringComesToRestOnItsTarget) {

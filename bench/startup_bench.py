@@ -96,6 +96,28 @@ def pss_kb(pids):
     return total
 
 
+def by_name(pids):
+    """PSS (kB) of each kind of process in the tree, by command name."""
+    kinds = {}
+    for pid in pids:
+        kb, count = kinds.get(name(pid), (0, 0))
+        kinds[name(pid)] = (kb + pss_kb([pid]), count + 1)
+    return kinds
+
+
+def compositing_off(pids):
+    """Whether the web processes run with compositing off, as korvel chooses where the display has no
+    direct rendering; the bare view is then given the same, so both draw alike."""
+    for pid in pids:
+        try:
+            with open('/proc/%d/environ' % pid, 'rb') as f:
+                if b'WEBKIT_DISABLE_COMPOSITING_MODE=1' in f.read().split(b'\0'):
+                    return True
+        except OSError:
+            pass
+    return False
+
+
 def stop(child, leftovers):
     """SIGTERM to the session's group, SIGKILL to whatever of it, or of the tree seen, is left."""
     for sig in (signal.SIGTERM, signal.SIGKILL):
@@ -169,7 +191,7 @@ def run(command, ready, program, env, failed=None):
                             raise RuntimeError('%s is not among the session\'s processes' % program)
                         seen = tree(child.pid)
                         measured = tree(top[0])
-                        return seconds, pss_kb(measured), len(measured)
+                        return seconds, pss_kb(measured), len(measured), by_name(measured), compositing_off(measured)
     except RuntimeError as error:
         if failed:
             failed()
@@ -262,6 +284,8 @@ def main():
             for name, program in sides + [('bare', bare)]:
                 if name == 'bare':
                     env = fresh_home(work)
+                    if any(r[4] for r in results['korvel']):
+                        env['WEBKIT_DISABLE_COMPOSITING_MODE'] = '1'
                     command = [bare, page]
                     ready = lambda stream, line: stream == 'stdout' and line.startswith('ready ')
                 else:
@@ -286,6 +310,13 @@ def main():
             value = median_row(results[name])
             ratio = '' if name == 'bare' else '%.2f / %.2f' % (value[0] / peer[0], value[1] / peer[1])
             print('  %-44s %6.3f s %5.0f MiB %6d   %s' % (labels[name][:44], value[0], value[1] / 1024, value[2], ratio))
+        for name in [s[0] for s in sides] + ['bare']:
+            middle = sorted(results[name], key=lambda r: r[1])[len(results[name]) // 2]
+            print('  %-9s by process (median round): %s' % (name, ', '.join(
+                '%s ×%d %.0f MiB' % (kind, n, kb / 1024)
+                for kind, (kb, n) in sorted(middle[3].items(), key=lambda k: -k[1][0]))))
+        print('  web processes with compositing %s (as korvel chose for this display)' %
+              ('off' if any(r[4] for r in results['korvel']) else 'as the engine chooses'))
         for name in [s[0] for s in sides] + ['bare']:
             print('  %-9s rounds: %s' % (name, ' '.join('%.3f s/%.0f MiB/%d' % (r[0], r[1] / 1024, r[2])
                                                       for r in results[name])))

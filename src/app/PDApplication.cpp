@@ -3,7 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
+#include "canvas/BackgroundPages.h"
 #include "canvas/OstrelViewController.h"
+#include "canvas/StoreCookie.h"
 #include "canvas/WebActionsWebView.h"
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
@@ -179,13 +181,18 @@ void PDApplication::applicationDidFinishLaunching() {
       UserConfigChangedNotification, &login, [this](const Notification&) {
         MainQueue::async([this] {
           setUpSparkle();
-          IntercomPopover::shared().load();
+          // The messaging page is third-party and unseen until asked for: it waits for the editors.
+          BackgroundPages::whenIdle([] { IntercomPopover::shared().load(); });
           identifyUserForKorvelTracker();
         });
       });
   login.initialize();
-  if (login.isLoggedIn())
+  if (login.isLoggedIn()) {
+    // The cookie store's process starts while documents open; each editor's own refresh then
+    // finds it running instead of waiting for it.
+    StoreCookie::refresh();
     setUpWelcomeWindow();
+  }
   else
     login.showLoginWindow();
 }

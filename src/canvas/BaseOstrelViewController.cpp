@@ -178,6 +178,7 @@ void BaseOstrelViewController::bridgeHandler(const std::string& method, const nl
 void BaseOstrelViewController::handleDocumentReady(const nlohmann::json&) {
   ipcReady_ = true;
   RWLog("Editor page ready", 1);
+  backgroundPagesHold_.reset();
   std::optional<std::string> userId = ipcProcessor_ ? ipcProcessor_->userId() : std::nullopt;
   ipcCallWithArray("MetricsContext", {userId ? std::optional(IPCValue::string(*userId)) : std::nullopt});
   auto record = LoginController::getUserInfo(Defaults::standard());

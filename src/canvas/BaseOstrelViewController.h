@@ -12,6 +12,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "canvas/BackgroundPages.h"
 #include "canvas/ContextMenu.h"
 #include "canvas/IPCProcessor.h"
 #include "canvas/TypefaceTable.h"
@@ -134,6 +135,8 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
 
   bool isInTutorialMode_;
   bool ipcReady_ = false;
+  // Pages nobody looks at yet wait until this editor is ready.
+  std::unique_ptr<BackgroundPages::Hold> backgroundPagesHold_ = std::make_unique<BackgroundPages::Hold>();
   struct ServerAddresses {
     std::optional<Url> url, imageBaseURL;
     Url projectURL;

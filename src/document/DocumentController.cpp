@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "account/LoginController.h"
+#include "canvas/BackgroundPages.h"
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
 #include "document/PDDocumentWindow.h"
@@ -147,8 +148,11 @@ bool speaksForItself(const Error& error) {
 void DocumentController::openDocument(const Path& url, bool display, OpenCompletion completion) {
   // A file that can't be opened is named in words, logged, and never leaves the person with
   // nothing on screen: the welcome window comes back before the error is shown.
-  completion = [this, url, completion = std::move(completion)](std::shared_ptr<Document> document, bool wasOpen,
-                                                                std::optional<Error> error) {
+  // Until the document is made (its editor holds them from then on), hidden pages wait.
+  auto hold = std::make_shared<std::unique_ptr<BackgroundPages::Hold>>(std::make_unique<BackgroundPages::Hold>());
+  completion = [this, url, hold, completion = std::move(completion)](std::shared_ptr<Document> document, bool wasOpen,
+                                                                      std::optional<Error> error) {
+    hold->reset();
     if (error) {
       RWLog("Could not open " + url.string() + ": " + error->description(), 3);
       if (!speaksForItself(*error)) error = unreadableDocumentError(url, *error);

@@ -20,8 +20,11 @@ class HiddenWebPage : public KorvelTracking::Page, public PDGoogleAnalytics::Pag
   void evaluate(const std::string& script) override;
   void setEndedHandler(std::function<void()> ended) override;
 
-  WebViewController& controller() { return *controller_; }
+  // Made on first use.
+  WebViewController& controller();
 
  private:
   std::shared_ptr<WebViewController> controller_;
+  std::function<void()> ended_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

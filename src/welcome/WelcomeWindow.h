@@ -103,6 +103,7 @@ class WelcomeWindow {
   void buildSidebar();
   void colourSidebar();
   void loadWelcome();
+  void loadWelcomeOnce();
   void fadeInPage();
   void ipcCallWithArray(const std::string& name, const std::vector<nlohmann::json>& arguments);
   void didBecomeKey();
@@ -115,5 +116,6 @@ class WelcomeWindow {
   std::unique_ptr<WelcomeWindowNoRecentDocumentsView> noRecentDocumentsView_;
   std::vector<std::filesystem::path> recentDocuments_;
   bool welcomeShownThisLaunch_ = false;
+  bool welcomeRequested_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "canvas/BackgroundPages.h"
 #include "canvas/WebViewController.h"
 #include "foundation/AppInfo.h"
 #include "platform/Resources.h"
@@ -104,7 +105,11 @@ WelcomeWindow::~WelcomeWindow() {
 }
 
 void WelcomeWindow::build() {
-  loadWelcome();
+  // Hidden, the page waits for the documents being opened; shown, it loads at once.
+  std::weak_ptr<bool> waiting = alive_;
+  BackgroundPages::whenIdle([this, waiting] {
+    if (!waiting.expired()) loadWelcomeOnce();
+  });
   buildSidebar();
   // The page and the strip by which the window is dragged; the close button on top.
   auto& content = widgets_->window.flippedContentView();
@@ -129,6 +134,12 @@ void WelcomeWindow::build() {
   });
   // Until the page reports its document, it stays hidden.
   gtk_widget_set_opacity(webView_->webView().widget(), 0);
+}
+
+void WelcomeWindow::loadWelcomeOnce() {
+  if (welcomeRequested_) return;
+  welcomeRequested_ = true;
+  loadWelcome();
 }
 
 void WelcomeWindow::loadWelcome() {
@@ -257,6 +268,7 @@ void WelcomeWindow::close() {
 }
 
 void WelcomeWindow::makeKeyAndOrderFront() {
+  loadWelcomeOnce();
   loadRecentFiles();
   place();
   widgets_->window.makeKeyAndOrderFront();

@@ -1,5 +1,6 @@
-// Web processes ending under running pages, with the stand-in cloud service on loopback
-// receiving the events: an editor's end reaches no other page, and the tracking and analytics
+// Web processes starting and ending under running pages, with the stand-in cloud service on
+// loopback receiving the events: the tracking and analytics pages start no process while an
+// editor is on its way, an editor's end reaches no other page, and the tracking and analytics
 // pages come back whole after theirs ended.
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include "TelemetryTestSupport.h"
 #include "account/LoginController.h"
+#include "canvas/BackgroundPages.h"
 #include "canvas/CanvasTestSupport.h"
 #include "platform/Defaults.h"
 #include "platform/JsonCoder.h"
@@ -104,6 +106,26 @@ std::set<int> newProcesses(const std::set<int>& before) {
   std::set<int> found;
   std::ranges::set_difference(guitest::webProcessIds(), before, std::inserter(found, found.end()));
   return found;
+}
+
+TEST(PageProcessEnd, TrackingAndAnalyticsWaitForTheEditorsBeingOpened) {
+  initGtk();
+  auto cloud = CloudStandIn::start();
+  ASSERT_TRUE(cloud);
+  auto before = guitest::webProcessIds();
+  auto editorOnItsWay = std::make_unique<BackgroundPages::Hold>();
+  Telemetry t(cloud->base());
+  t.tracker->track("early", nlohmann::json::object());
+  t.analytics->trackEvent("app|early");
+  // Their process would compete with the editor's start.
+  RunLoop::runUntil([] { return false; }, 1.0);
+  EXPECT_TRUE(newProcesses(before).empty()) << newProcesses(before).size();
+  EXPECT_TRUE(received(*cloud).events.empty());
+  editorOnItsWay.reset();
+  auto sent = receivedWhen(*cloud, [](const Received& r) { return r.indexOf("early") >= 0 && r.commands.size() >= 3; });
+  EXPECT_GE(sent.indexOf("early"), 0) << "an event raised before the page loaded was lost";
+  EXPECT_TRUE(sentAfterCreateAndSet(sent, 0, "early"));
+  EXPECT_EQ(newProcesses(before).size(), 1u);
 }
 
 TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {

@@ -90,6 +90,12 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
   return {};
 }
 
+void BaseOstrelViewController::unloadDocument(std::function<void()> done) {
+  ipcReady_ = false;
+  finishExports(std::nullopt, OstrelError::ostrelNotReady());
+  webViewController_->loadHTMLString("", "", std::move(done));
+}
+
 Result<void> BaseOstrelViewController::loadDocumentBeforeServer(const std::optional<Url>& imageBaseURL,
                                                                 const std::string& projectDir) {
   serverAddresses_.reset();

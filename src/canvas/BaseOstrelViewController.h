@@ -62,6 +62,10 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   // told it the server's, as the events "DocumentSetURL", "DocumentSetImageBaseURL" and
   // "DocumentSetProjectURL". The project's built script waits with that answer.
   Result<void> loadDocumentBeforeServer(const std::optional<Url>& imageBaseURL, const std::string& projectDir);
+  // Replaces the page with an empty one, then calls `done`: what the page held in memory, and
+  // any answer it was about to give, never reaches the next document. A load of the same page
+  // would keep it: an address that differs only after "#" moves within the page.
+  void unloadDocument(std::function<void()> done);
   // The project server's addresses, each time it starts: a page that has started is told them
   // at once, a page still loading at its start, and a waiting start is answered.
   void setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL, const Url& projectURL,

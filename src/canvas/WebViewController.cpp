@@ -150,6 +150,7 @@ void WebViewController::storeCompletion(std::uint64_t navigation, std::function<
 }
 
 void WebViewController::loadURL(const std::string& url, std::function<void()> completion) {
+  lastTextLoad_.reset();
   trustLoadedAddress(url);
   isDocumentReady_ = false;
   storeCompletion(webView_->loadURL(url, loadTimeout), std::move(completion));
@@ -164,6 +165,7 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
     return;
   }
   trustedOrigins_.addFolder(std::filesystem::absolute(path).parent_path());
+  lastTextLoad_.reset();
   storeCompletion(webView_->loadURL(url), std::move(completion));
 }
 
@@ -175,6 +177,7 @@ void WebViewController::loadHTMLString(const std::string& html, const std::strin
     trustLoadedAddress(baseURL);
     trustedOrigins_.addAddress(baseURL);
   }
+  lastTextLoad_ = TextLoad{html, baseURL};
   storeCompletion(webView_->loadHTMLString(html, baseURL), std::move(completion));
 }
 
@@ -197,7 +200,12 @@ void WebViewController::webProcessDidTerminate() {
   // Not while WebKit is still telling the other pages of that process.
   std::weak_ptr<WebViewController> weak = weak_from_this();
   MainQueue::async([weak] {
-    if (auto self = weak.lock(); self && !self->cleanedUp_) self->webView_->reload();
+    auto self = weak.lock();
+    if (!self || self->cleanedUp_) return;
+    if (self->lastTextLoad_)
+      self->webView_->loadHTMLString(self->lastTextLoad_->html, self->lastTextLoad_->baseURL);
+    else
+      self->webView_->reload();
   });
 }
 

@@ -110,6 +110,13 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   bool isDocumentReady_ = false;
   bool cleanedUp_ = false;
   int crashReloads_ = 0;
+  // The text of the last load made from text: a reload after its process ended would give an
+  // empty page, so it is loaded again instead.
+  struct TextLoad {
+    std::string html;
+    std::string baseURL;
+  };
+  std::optional<TextLoad> lastTextLoad_;
   struct Completion {
     std::function<void()> handler;
     std::uint64_t navigation;

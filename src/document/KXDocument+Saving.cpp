@@ -163,8 +163,11 @@ Result<void> KXDocument::revert(const std::filesystem::path& url, const std::str
   isReverting_ = true;
   auto result = PDBaseDocument::revert(url, type);
   isReverting_ = false;
-  // The working copy holds the file's content again.
-  if (result) container_->mark(false);
+  // The working copy holds the file's content again, and so does the editor, from its next page.
+  if (result) {
+    container_->mark(false);
+    restartEditorPage();
+  }
   return result;
 }
 

@@ -173,6 +173,8 @@ void PDBaseDocument::updateServerMount() {
         });
   }
   serverController_->stop();
+  // Its address goes with it; a page loaded meanwhile waits for the next one.
+  serverLocalUrl_.reset();
   auto project = projectPath();
   if (!project) return;
   auto started = serverController_->start(project->string(), [weak](std::optional<Url> url) {
@@ -215,6 +217,18 @@ void PDBaseDocument::startEditorPage() {
   editorPageStarted_ = true;
   auto loaded = ostrelViewController_->loadDocumentBeforeServer(editorImageBaseURL(std::nullopt), project->string());
   if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
+}
+
+void PDBaseDocument::restartEditorPage() {
+  if (!editorPageStarted_ || !ostrelViewController_) return;
+  editorPageStarted_ = false;
+  heldEditorAddresses_.reset();
+  // The server may be up again first: it then loads the page itself, and the empty page's end
+  // is never reported.
+  std::weak_ptr<PDBaseDocument> weak = std::static_pointer_cast<PDBaseDocument>(shared_from_this());
+  ostrelViewController_->unloadDocument([weak] {
+    if (auto self = weak.lock()) self->startEditorPage();
+  });
 }
 
 void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {

@@ -115,6 +115,9 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
   void reportChangeCount(ChangeType change);
   // What a window title-bar button shows for the signed-in user.
   void updateUserInfo();
+  // A fresh editor page for a working copy read again (a revert): the page in memory holds the
+  // design from before and would write it back when asked for its document.
+  void restartEditorPage();
 
  private:
   void serverDidStart(const std::optional<Url>& url);

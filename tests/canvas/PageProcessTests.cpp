@@ -96,6 +96,18 @@ TEST(PageProcesses, ABusyEditorLeavesAnotherAnsweringWhileItIsBusy) {
   EXPECT_TRUE(waitFor([&] { return busyDone; }));
 }
 
+TEST(PageProcesses, APageMadeFromTextComesBackWholeAfterItsProcessEnds) {
+  initGtk();
+  // The welcome page is such a page, loaded from a filled-in template.
+  HostedPage page(PageProcess::signIn, "https://welcome.invalid/");
+  ASSERT_TRUE(page.ready());
+  page.controller->webView().terminateWebProcess();
+  ASSERT_TRUE(waitFor([&] { return !page.controller->isDocumentReady(); }));
+  EXPECT_TRUE(page.ready());
+  EXPECT_EQ(guitest::evaluate(page.controller->webView(), "document.body ? document.body.textContent : ''"),
+            nlohmann::json("hosted"));
+}
+
 TEST(PageProcesses, PagesOfOneProcessStartingItTogetherAllLoad) {
   initGtk();
   auto file = testenv::freshFolder("together") / "page.html";

@@ -210,6 +210,13 @@ TEST_F(Documents, RevertReadsTheFileAgain) {
   ASSERT_TRUE(reverted) << reverted.error().description();
   EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Saved");
   EXPECT_FALSE(document->isDocumentEdited());
+  // An edit reported the moment after, before the editor shows the saved document again, never
+  // writes the design from before the revert back into the working copy.
+  document->ostrelViewController().ostrelDocumentDidBecomeDirty();
+  written = false;
+  document->container()->writeChanges([&] { written = true; });
+  ASSERT_TRUE(waitFor([&] { return written; }));
+  EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Saved");
   // The editor shows the reverted document, not the edit it had.
   EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));
 }

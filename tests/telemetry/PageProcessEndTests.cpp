@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <iterator>
 #include <set>
 
@@ -170,6 +171,26 @@ TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
   // The two pages came back together, in one process again.
   EXPECT_TRUE(waitFor([&] { return newProcesses(before).size() == 1; })) << newProcesses(before).size();
   EXPECT_EQ(std::count(last.events.begin(), last.events.end(), "meanwhile"), 1);
+}
+
+TEST(PageProcessEnd, EventsRaisedAsTheProcessIsKilledAreSentByTheNextPage) {
+  initGtk();
+  auto cloud = CloudStandIn::start();
+  ASSERT_TRUE(cloud);
+  auto before = guitest::webProcessIds();
+  Telemetry t(cloud->base());
+  t.tracker->track("before", nlohmann::json::object());
+  ASSERT_GE(receivedWhen(*cloud, [](const Received& r) { return r.indexOf("before") >= 0; }).indexOf("before"), 0);
+  auto started = newProcesses(before);
+  ASSERT_EQ(started.size(), 1u);
+  // Killed from outside: its scripts fail before the engine reports the end.
+  ASSERT_EQ(kill(*started.begin(), SIGKILL), 0);
+  for (int i = 0; i < 5; ++i) {
+    t.tracker->track("gap" + std::to_string(i), nlohmann::json::object());
+    RunLoop::runUntil([] { return false; }, 0.005);
+  }
+  auto sent = receivedWhen(*cloud, [](const Received& r) { return r.indexOf("gap4") >= 0; });
+  for (int i = 0; i < 5; ++i) EXPECT_GE(sent.indexOf("gap" + std::to_string(i)), 0) << i;
 }
 
 TEST(PageProcessEnd, AnEditorsEndLeavesTheOtherEditorsTheSignInPageAndTrackingWorking) {

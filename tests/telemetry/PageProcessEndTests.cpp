@@ -109,11 +109,20 @@ std::set<int> newProcesses(const std::set<int>& before) {
   return found;
 }
 
-TEST(PageProcessEnd, TrackingAndAnalyticsWaitForTheEditorsBeingOpened) {
-  initGtk();
-  auto cloud = CloudStandIn::start();
-  ASSERT_TRUE(cloud);
-  auto before = guitest::webProcessIds();
+// Each test with its own stand-in service, and the web processes there were before it.
+class PageProcessEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initGtk();
+    cloud = CloudStandIn::start();
+    ASSERT_TRUE(cloud);
+    before = guitest::webProcessIds();
+  }
+  std::unique_ptr<CloudStandIn> cloud;
+  std::set<int> before;
+};
+
+TEST_F(PageProcessEnd, TrackingAndAnalyticsWaitForTheEditorsBeingOpened) {
   auto editorOnItsWay = std::make_unique<BackgroundPages::Hold>();
   Telemetry t(cloud->base());
   t.tracker->track("early", nlohmann::json::object());
@@ -129,11 +138,7 @@ TEST(PageProcessEnd, TrackingAndAnalyticsWaitForTheEditorsBeingOpened) {
   EXPECT_EQ(newProcesses(before).size(), 1u);
 }
 
-TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
-  initGtk();
-  auto cloud = CloudStandIn::start();
-  ASSERT_TRUE(cloud);
-  auto before = guitest::webProcessIds();
+TEST_F(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
   Telemetry t(cloud->base());
   t.tracker->track("before", nlohmann::json::object());
   t.analytics->trackEvent("app|before");
@@ -173,11 +178,7 @@ TEST(PageProcessEnd, TrackingAndAnalyticsComeBackWholeAfterTheirProcessEnds) {
   EXPECT_EQ(std::count(last.events.begin(), last.events.end(), "meanwhile"), 1);
 }
 
-TEST(PageProcessEnd, EventsRaisedAsTheProcessIsKilledAreSentByTheNextPage) {
-  initGtk();
-  auto cloud = CloudStandIn::start();
-  ASSERT_TRUE(cloud);
-  auto before = guitest::webProcessIds();
+TEST_F(PageProcessEnd, EventsRaisedAsTheProcessIsKilledAreSentByTheNextPage) {
   Telemetry t(cloud->base());
   t.tracker->track("before", nlohmann::json::object());
   ASSERT_GE(receivedWhen(*cloud, [](const Received& r) { return r.indexOf("before") >= 0; }).indexOf("before"), 0);
@@ -193,10 +194,7 @@ TEST(PageProcessEnd, EventsRaisedAsTheProcessIsKilledAreSentByTheNextPage) {
   for (int i = 0; i < 5; ++i) EXPECT_GE(sent.indexOf("gap" + std::to_string(i)), 0) << i;
 }
 
-TEST(PageProcessEnd, AnEditorsEndLeavesTheOtherEditorsTheSignInPageAndTrackingWorking) {
-  initGtk();
-  auto cloud = CloudStandIn::start();
-  ASSERT_TRUE(cloud);
+TEST_F(PageProcessEnd, AnEditorsEndLeavesTheOtherEditorsTheSignInPageAndTrackingWorking) {
   canvastest::Editor ended, other;
   ASSERT_TRUE(ended.load());
   ASSERT_TRUE(other.load());

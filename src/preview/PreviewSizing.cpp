@@ -84,6 +84,10 @@ Size snappedSize(Size proposed, Size intrinsic, double chrome) {
   return proposed;
 }
 
+bool screenFitsAttachedInspector(const std::optional<Rect>& screen, double chrome, Size inspectorMinimum) {
+  return !screen || (screen->width >= inspectorMinimum.width && screen->height >= inspectorMinimum.height + chrome);
+}
+
 Rect attachedInspectorFrame(const Rect& d, double e, const Rect& p, Size inspectorMinimum) {
   double width = std::max(inspectorMinimum.width + 200.0, std::ceil(d.width * 0.5));
   double centre = p.x + p.width * 0.5;

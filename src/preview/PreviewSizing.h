@@ -67,6 +67,10 @@ Rect firstAppearanceFrame(Size intrinsic, double chrome, Size given, const Rect&
 // A proposed frame size snapped to the whole, half or double intrinsic size when within 7.5 %.
 Size snappedSize(Size proposedFrame, Size intrinsic, double chrome);
 
+// Whether a screen has room for a preview with an attached inspector; unknown screens do.
+bool screenFitsAttachedInspector(const std::optional<Rect>& screen, double chrome,
+                                 Size inspectorMinimum = inspectorMinimumSize);
+
 // The preview over the nearer side of the document window, wide enough for an inspector.
 Rect attachedInspectorFrame(const Rect& document, double documentChrome, const Rect& preview,
                             Size inspectorMinimum = inspectorMinimumSize);

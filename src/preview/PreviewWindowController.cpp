@@ -181,8 +181,10 @@ void PreviewWindowController::showInspector() {
   window_->setFrame(attachedInspectorFrame(PreviewWindow::frameOf(documentWindow), PreviewWindow::chromeOf(documentWindow),
                                            window_->frame()));
   window_->present(true);
-  // The engine attaches only to a view already laid out at the larger size.
-  showInspectorWhenRoom(std::chrono::steady_clock::now() + std::chrono::seconds(2));
+  // The engine attaches only to a view already laid out at the larger size, which a loaded
+  // machine may take seconds to reach; a screen too small never gets there.
+  bool fits = screenFitsAttachedInspector(PreviewWindow::screenFrameOf(documentWindow), window_->chrome());
+  showInspectorWhenRoom(std::chrono::steady_clock::now() + std::chrono::seconds(fits ? 10 : 0));
 }
 
 void PreviewWindowController::showInspectorWhenRoom(std::chrono::steady_clock::time_point deadline) {

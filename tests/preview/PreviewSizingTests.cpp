@@ -81,6 +81,14 @@ TEST(PreviewSizing, AnAttachedInspectorGetsHalfTheDocumentWindow) {
   EXPECT_EQ(attachedInspectorFrame({100, 50, 2400, 800}, 0, {0, 0, 10, 10}), (Rect{100, 50, 1200, 800}));
 }
 
+TEST(PreviewSizing, OnlyAScreenWithRoomWaitsForAnAttachedInspector) {
+  EXPECT_TRUE(screenFitsAttachedInspector(std::nullopt, 38));
+  EXPECT_TRUE(screenFitsAttachedInspector(Rect{0, 0, 1280, 1024}, 38));
+  EXPECT_TRUE(screenFitsAttachedInspector(Rect{0, 0, 750, 372}, 38));
+  EXPECT_FALSE(screenFitsAttachedInspector(Rect{0, 0, 749, 1024}, 38));
+  EXPECT_FALSE(screenFitsAttachedInspector(Rect{0, 0, 1280, 371}, 38));
+}
+
 TEST(PreviewSizing, TheSpringComesToRestOnItsTarget) {
   SpringAnimation spring({0, 0, 100, 100}, {200, 50, 375, 667});
   int frames = 0;

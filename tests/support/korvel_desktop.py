@@ -117,20 +117,42 @@ class Desktop:
     # --- set-up ---
 
     def _start_display(self):
-        r, w = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                                pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                start_new_session=True)
-        self.procs.append(xvfb)
-        os.close(w)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(r, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(r)
-        return ":" + number.decode().strip()
+        # Servers of tests running beside this one start and end at the same moment; a display
+        # that its server announced but that takes no client is given up and another started.
+        for attempt in range(3):
+            r, w = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    start_new_session=True)
+            self.procs.append(xvfb)
+            os.close(w)
+            number = b""
+            while not number.endswith(b"\n"):
+                chunk = os.read(r, 16)
+                if not chunk:
+                    break
+                number += chunk
+            os.close(r)
+            display = ":" + number.decode().strip()
+            if number.strip() and self._display_answers(display, xvfb):
+                return display
+            self.log("display %s took no client; starting another" % display)
+            os.killpg(xvfb.pid, signal.SIGKILL)
+            xvfb.wait()
+            self.procs.remove(xvfb)
+        self.log("FAIL: no virtual display could be started")
+        self.cleanup()
+        sys.exit(1)
+
+    @staticmethod
+    def _display_answers(display, xvfb):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and xvfb.poll() is None:
+            if subprocess.run(["xdpyinfo", "-display", display], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                return True
+            time.sleep(0.1)
+        return False
 
     def _start_standin(self):
         p = subprocess.Popen(["node", os.path.join(self.root, "tools/cloud-standin/server.js"), "0"],

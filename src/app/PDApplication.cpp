@@ -188,8 +188,8 @@ void PDApplication::applicationDidFinishLaunching() {
       });
   login.initialize();
   if (login.isLoggedIn()) {
-    // The cookie store's process starts while documents open; each editor's own refresh then
-    // finds it running instead of waiting for it.
+    // The cookie store's process starts now, while documents open, rather than when the first
+    // editor refreshes the cookie.
     StoreCookie::refresh();
     setUpWelcomeWindow();
   }

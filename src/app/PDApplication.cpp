@@ -5,7 +5,6 @@
 #include "account/LoginController.h"
 #include "canvas/BackgroundPages.h"
 #include "canvas/OstrelViewController.h"
-#include "canvas/StoreCookie.h"
 #include "canvas/WebActionsWebView.h"
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
@@ -187,12 +186,8 @@ void PDApplication::applicationDidFinishLaunching() {
         });
       });
   login.initialize();
-  if (login.isLoggedIn()) {
-    // The cookie store's process starts now, while documents open, rather than when the first
-    // editor refreshes the cookie.
-    StoreCookie::refresh();
+  if (login.isLoggedIn())
     setUpWelcomeWindow();
-  }
   else
     login.showLoginWindow();
 }

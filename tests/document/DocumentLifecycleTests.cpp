@@ -60,16 +60,7 @@ class Documents : public ::testing::Test {
     EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
   }
 
-  std::shared_ptr<KXDocument> open(const fsys::path& url) {
-    std::shared_ptr<KXDocument> opened;
-    std::optional<Error> failure;
-    controller->openDocument(url, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
-      opened = std::dynamic_pointer_cast<KXDocument>(d);
-      failure = error;
-    });
-    EXPECT_FALSE(failure) << failure->description();
-    return opened;
-  }
+  std::shared_ptr<KXDocument> open(const fsys::path& url) { return openWith(*controller, url); }
 
   std::shared_ptr<KXDocument> openZip(const std::string& pageName, const std::string& name = "Project.korvelx") {
     auto source = dir / ("source-" + name);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "canvas/OstrelViewController.h"
+#include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentArchive.h"
@@ -131,6 +132,15 @@ std::optional<nlohmann::json> pageState(KXDocument& document) {
   auto parsed = JsonCoder::parse(text->get<std::string>());
   if (!parsed) return std::nullopt;
   return *parsed;
+}
+
+std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::filesystem::path& url) {
+  std::shared_ptr<KXDocument> opened;
+  controller.openDocument(url, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
+    EXPECT_FALSE(error) << error->description();
+    opened = std::dynamic_pointer_cast<KXDocument>(d);
+  });
+  return opened;
 }
 
 bool waitForEditor(KXDocument& document) {

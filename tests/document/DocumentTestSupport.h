@@ -22,6 +22,7 @@ typedef struct _GtkWidget GtkWidget;
 #include "platform/Workspace.h"
 #include "support/EditorTestSupport.h"
 
+class DocumentController;
 class KXDocument;
 
 namespace doctests {
@@ -74,9 +75,11 @@ std::optional<nlohmann::json> documentInZip(const std::filesystem::path& zip);
 // The stand-in page's current state (window.OstrelStandIn); none when it doesn't answer.
 std::optional<nlohmann::json> pageState(KXDocument& document);
 std::optional<nlohmann::json> evaluate(KXDocument& document, const std::string& script);
-// Waits until the document's editor page has loaded its document from the project server.
 // Where a point of a view is on the screen.
 std::pair<int, int> onScreen(GtkWidget* view, double x, double y);
+// Opens `url` through the controller, as the person does; an error fails the test.
+std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::filesystem::path& url);
+// Waits until the document's editor page has loaded its document from the project server.
 bool waitForEditor(KXDocument& document);
 // Renames the first page in the editor and reports the edit, as a person's edit does.
 bool editPage(KXDocument& document, const std::string& newName);

@@ -59,11 +59,7 @@ class DocumentWindows : public ::testing::Test {
     writeProject(source, name);
     auto zip = dir / (name + ".korvelx");
     makeZip(source, zip);
-    std::shared_ptr<KXDocument> opened;
-    controller->openDocument(zip, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
-      EXPECT_FALSE(error) << error->description();
-      opened = std::dynamic_pointer_cast<KXDocument>(d);
-    });
+    auto opened = openWith(*controller, zip);
     if (opened && wait) {
       EXPECT_TRUE(waitForEditor(*opened));
     }

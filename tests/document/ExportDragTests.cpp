@@ -74,10 +74,7 @@ class ExportDrag : public ::testing::Test {
 TEST_F(ExportDrag, AnExportDraggedFromTheEditorReachesADropTargetInAnotherProcess) {
   writeProject(dir / "source", "Drag Me");
   makeZip(dir / "source", dir / "Drag.korvelx");
-  std::shared_ptr<KXDocument> document;
-  controller->openDocument(dir / "Drag.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
-    document = std::dynamic_pointer_cast<KXDocument>(d);
-  });
+  auto document = openWith(*controller, dir / "Drag.korvelx");
   ASSERT_TRUE(document && waitForEditor(*document));
   GtkWindow* window = document->windowForSheet();
   gtk_window_move(window, 0, 0);

@@ -92,10 +92,7 @@ class Pictures : public ::testing::Test {
     nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
     std::ofstream(source / "design" / "document.json") << json.dump();
     makeZip(source, dir / "Project.korvelx");
-    std::shared_ptr<KXDocument> opened;
-    controller->openDocument(dir / "Project.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
-      opened = std::dynamic_pointer_cast<KXDocument>(d);
-    });
+    auto opened = openWith(*controller, dir / "Project.korvelx");
     EXPECT_TRUE(opened && waitForEditor(*opened));
     return opened;
   }

@@ -1,9 +1,9 @@
 #include <array>
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <cairo-pdf.h>
 
 #include "ContainerTestSupport.h"
 #include "document/storage/KXDocumentError.h"
+#include "export/PDFFixtures.h"
 #include "support/HostilePictures.h"
 
 using namespace containertest;
@@ -29,23 +29,6 @@ Data imageBytes(int width, int height, const char* type) {
   return out;
 }
 
-cairo_status_t append(void* closure, const unsigned char* bytes, unsigned int length) {
-  static_cast<Data*>(closure)->insert(static_cast<Data*>(closure)->end(), bytes, bytes + length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
-Data pdfBytes() {
-  Data out;
-  cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(append, &out, 120, 80);
-  cairo_t* cr = cairo_create(surface);
-  cairo_set_source_rgb(cr, 1, 0, 0);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_finish(surface);
-  cairo_surface_destroy(surface);
-  return out;
-}
-
 std::pair<int, int> sizeOf(const std::filesystem::path& file) {
   int w = 0, h = 0;
   gdk_pixbuf_get_file_info(file.c_str(), &w, &h);
@@ -65,7 +48,7 @@ TEST(ContainerImages, ImagesAreNamedByContent) {
   EXPECT_EQ(name->substr(name->size() - 4), ".png");
   EXPECT_EQ(*c->addImage(png), *name);
   EXPECT_TRUE(c->addImage(imageBytes(10, 10, "jpeg"))->ends_with(".jpg"));
-  auto pdf = c->addImage(pdfBytes());
+  auto pdf = c->addImage(greenPDF(120, 80));
   ASSERT_TRUE(pdf);
   EXPECT_EQ(sizeOf(c->projectDirectory() / "design/images" / *pdf), (std::pair<int, int>{120, 80}));
   auto broken = c->addImage(dataFromString("%PDF-1.4 not really"));

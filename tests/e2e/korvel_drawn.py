@@ -8,7 +8,6 @@ welcome window, the editor and the preview must each show a picture that is not 
 Usage: korvel_drawn.py <korvel executable> <source tree>
 """
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -22,36 +21,10 @@ log, fail, find_window, wait_window, wait_until, attempt, click, keys, xdo = (
     desk.log, desk.fail, desk.find_window, desk.wait_window, desk.wait_until, desk.attempt, desk.click, desk.keys,
     desk.xdo)
 
-PICTURE = """
-import sys, gi
-gi.require_version('Gdk', '3.0')
-from gi.repository import Gdk
-x, y, w, h = (int(v) for v in sys.argv[2:6])
-shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, w, h)
-shot.savev(sys.argv[1], 'png', [], [])
-data, stride, n = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
-def at(c, r):
-    return bytes(data[r * stride + c * n:r * stride + c * n + 3]).hex()
-print(len({bytes(data[r * stride + c * n:r * stride + c * n + 3]) for r in range(h) for c in range(w)}))
-print(at(w // 2, h - 8), at(8, h // 2))
-"""
-
-
-def picture(window, name):
-    """The number of colours of a picture of `window` and two colours near its edges."""
-    if not window:
-        return 0, []
-    path = os.path.join(desk.work, name + ".png")
-    shot = subprocess.run(["/usr/bin/python3", "-c", PICTURE, path, *map(str, desk.geometry(window))], env=desk.env,
-                          capture_output=True, text=True)
-    lines = shot.stdout.split("\n") if shot.returncode == 0 else []
-    return (int(lines[0]), lines[1].split()) if len(lines) > 1 else (0, [])
-
-
 def whole(pattern, name):
     """A window whose picture is more than a handful of colours: its page is drawn."""
-    wait_until(lambda: picture(find_window(pattern), name)[0] > 8, "the page of %r drawn" % pattern, 60)
-    log(name, "drawn:", picture(find_window(pattern), name)[0], "colours")
+    wait_until(lambda: desk.picture(find_window(pattern), name)[0] > 8, "the page of %r drawn" % pattern, 60)
+    log(name, "drawn:", desk.picture(find_window(pattern), name)[0], "colours")
 
 
 korvel = desk.start_korvel("korvel")
@@ -60,7 +33,7 @@ login = wait_window("^Log in$")
 wait_until(lambda: desk.standin_counts().get("loginShown", 0) >= 1, "the login page", 90)
 whole("^Log in$", "login")
 # Where the page is transparent the window's white shows, not black.
-wait_until(lambda: picture(find_window("^Log in$"), "login")[1] == ["ffffff", "ffffff"],
+wait_until(lambda: desk.picture(find_window("^Log in$"), "login")[1] == ["ffffff", "ffffff"],
            "the login page on the window's white", 30)
 
 

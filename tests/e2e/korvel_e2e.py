@@ -14,7 +14,6 @@ Usage: korvel_e2e.py <korvel executable> <source tree>
 import json
 import os
 import shutil
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -34,35 +33,13 @@ def preview_window():
     return find_window(r"\([0-9]+%\)$")
 
 
-PICTURE = """
-import sys, gi
-gi.require_version('Gdk', '3.0')
-from gi.repository import Gdk
-x, y, w, h = (int(v) for v in sys.argv[2:6])
-shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, w, h)
-shot.savev(sys.argv[1], 'png', [], [])
-data, stride, n = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
-print(len({bytes(data[r * stride + c * n:r * stride + c * n + 3]) for r in range(h) for c in range(w)}))
-"""
-
-
-def colours_in_window(window, path):
-    """The number of colours of a picture of `window`, saved at `path`."""
-    if not window:
-        return 0
-    shot = subprocess.run(["/usr/bin/python3", "-c", PICTURE, path, *map(str, geometry(window))], env=desk.env,
-                          capture_output=True, text=True)
-    return int(shot.stdout.strip() or 0) if shot.returncode == 0 else 0
-
-
 def open_preview(editor_pattern):
     """The title bar's Preview button opens the preview beside the document window."""
     window = wait_window(editor_pattern)
     attempt("opening the preview", lambda: click(window, 40, 23), preview_window, timeout=15)
-    shot = os.path.join(desk.work, "preview.png")
     # The page shows the frame in its device on a dark stage: more than a handful of colours.
-    wait_until(lambda: colours_in_window(preview_window(), shot) > 8, "a preview that is not blank", 60)
-    log("preview shown:", shot, colours_in_window(preview_window(), shot), "colours")
+    wait_until(lambda: desk.picture(preview_window(), "preview")[0] > 8, "a preview that is not blank", 60)
+    log("preview shown:", desk.picture(preview_window(), "preview")[0], "colours")
 
 
 # Where the welcome page keeps its first example (window coordinates).

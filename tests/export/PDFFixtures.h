@@ -1,5 +1,5 @@
 #pragma once
-// PDF files for the picture and compactor tests.
+// PDF files for the picture, compactor and working-copy tests.
 
 #include <string>
 #include <vector>

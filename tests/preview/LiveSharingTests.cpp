@@ -63,10 +63,7 @@ class LiveSharing : public ::testing::Test {
     auto source = dir / "source";
     writeProject(source, "Home");
     makeZip(source, dir / "Project.korvelx");
-    std::shared_ptr<KXDocument> opened;
-    controller->openDocument(dir / "Project.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
-      opened = std::dynamic_pointer_cast<KXDocument>(d);
-    });
+    auto opened = openWith(*controller, dir / "Project.korvelx");
     EXPECT_TRUE(opened && waitForEditor(*opened));
     if (!opened) return nullptr;
     opened->showPreviewWindow();

@@ -64,10 +64,7 @@ class PreviewWindows : public ::testing::Test {
     // The prototype throws as it starts.
     std::ofstream(source / "code" / "prototype.js") << "throw new Error('prototype broke');\n";
     makeZip(source, dir / "Project.korvelx");
-    std::shared_ptr<KXDocument> opened;
-    controller->openDocument(dir / "Project.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
-      opened = std::dynamic_pointer_cast<KXDocument>(d);
-    });
+    auto opened = openWith(*controller, dir / "Project.korvelx");
     EXPECT_TRUE(opened && waitForEditor(*opened));
     return opened;
   }
@@ -201,10 +198,7 @@ TEST_F(PreviewWindows, TheEditorLoadsBesideASlowServerAndThePreviewOnlyOnceShown
   auto source = dir / "slow";
   writeProject(source, "Slow");
   makeZip(source, dir / "Slow.korvelx");
-  std::shared_ptr<KXDocument> document;
-  controller->openDocument(dir / "Slow.korvelx", true, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
-    document = std::dynamic_pointer_cast<KXDocument>(d);
-  });
+  auto document = openWith(*controller, dir / "Slow.korvelx");
   ASSERT_TRUE(document);
   auto& editor = document->ostrelViewController();
   auto& editorView = editor.webViewController().webView();

@@ -4,8 +4,9 @@
 #include <gtk/gtk.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "HelperWindow.h"
 
 namespace {
 std::string uri;
@@ -29,10 +30,7 @@ int main(int argc, char** argv) {
   if (!fileUri) return 2;
   uri = fileUri;
   g_free(fileUri);
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_title(GTK_WINDOW(window), "Drag From Here");
-  gtk_window_move(GTK_WINDOW(window), atoi(argv[2]), atoi(argv[3]));
-  gtk_window_set_default_size(GTK_WINDOW(window), atoi(argv[4]), atoi(argv[5]));
+  GtkWidget* window = helperWindow("Drag From Here", argv);
   GtkWidget* box = gtk_event_box_new();
   gtk_container_add(GTK_CONTAINER(box), gtk_label_new("Drag From Here"));
   gtk_container_add(GTK_CONTAINER(window), box);
@@ -43,11 +41,5 @@ int main(int argc, char** argv) {
   gtk_target_list_unref(targets);
   g_signal_connect(box, "drag-data-get", G_CALLBACK(dataGet), nullptr);
   g_signal_connect(box, "drag-end", G_CALLBACK(dragEnd), nullptr);
-  g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
-  gtk_widget_show_all(window);
-  // Ready once shown: the test waits for this line.
-  printf("ready\n");
-  fflush(stdout);
-  gtk_main();
-  return 0;
+  return runHelperWindow(window);
 }

@@ -4,8 +4,9 @@
 #include <gtk/gtk.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "HelperWindow.h"
 
 namespace {
 std::string output;
@@ -29,10 +30,7 @@ int main(int argc, char** argv) {
   if (argc != 6) return 2;
   gtk_init(&argc, &argv);
   output = argv[1];
-  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  gtk_window_set_title(GTK_WINDOW(window), "Drop Here");
-  gtk_window_move(GTK_WINDOW(window), atoi(argv[2]), atoi(argv[3]));
-  gtk_window_set_default_size(GTK_WINDOW(window), atoi(argv[4]), atoi(argv[5]));
+  GtkWidget* window = helperWindow("Drop Here", argv);
   GtkWidget* area = gtk_label_new("Drop Here");
   gtk_container_add(GTK_CONTAINER(window), area);
   GtkTargetList* targets = gtk_target_list_new(nullptr, 0);
@@ -41,11 +39,5 @@ int main(int argc, char** argv) {
   gtk_drag_dest_set_target_list(area, targets);
   gtk_target_list_unref(targets);
   g_signal_connect(area, "drag-data-received", G_CALLBACK(received), nullptr);
-  g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
-  gtk_widget_show_all(window);
-  // Ready once shown: the test waits for this line.
-  printf("ready\n");
-  fflush(stdout);
-  gtk_main();
-  return 0;
+  return runHelperWindow(window);
 }

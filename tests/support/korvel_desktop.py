@@ -35,6 +35,22 @@ print(sum(1 for row in range(height) for col in range(width)
           if sum(pixels[row * stride + col * step:row * stride + col * step + 3]) < 300))
 """
 
+# A picture of a region of the screen, saved: its number of colours, and the colours near the
+# middle of its bottom edge and of its left edge.
+PICTURE = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+x, y, w, h = (int(v) for v in sys.argv[2:6])
+shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, w, h)
+shot.savev(sys.argv[1], 'png', [], [])
+data, stride, n = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
+def at(c, r):
+    return bytes(data[r * stride + c * n:r * stride + c * n + 3]).hex()
+print(len({bytes(data[r * stride + c * n:r * stride + c * n + 3]) for r in range(h) for c in range(w)}))
+print(at(w // 2, h - 8), at(8, h // 2))
+"""
+
 
 # The ids of every layer in a saved document; none when the file is not a readable document.
 def layers_in(path):
@@ -94,6 +110,17 @@ class Desktop:
         out = subprocess.run(["/usr/bin/python3", "-c", INK, str(wx + x), str(wy + y), str(width), str(height)],
                              env=self.env, capture_output=True, text=True)
         return int(out.stdout) if out.returncode == 0 and out.stdout.strip().isdigit() else 0
+
+    def picture(self, window, name):
+        """The number of colours of a picture of `window`, saved as `name`.png, and two colours near its
+        edges (the middle of the bottom, the middle of the left)."""
+        if not window:
+            return 0, []
+        path = os.path.join(self.work, name + ".png")
+        shot = subprocess.run(["/usr/bin/python3", "-c", PICTURE, path, *map(str, self.geometry(window))],
+                              env=self.env, capture_output=True, text=True)
+        lines = shot.stdout.split("\n") if shot.returncode == 0 else []
+        return (int(lines[0]), lines[1].split()) if len(lines) > 1 else (0, [])
 
     def fail(self, message):
         self.log("FAIL:", message)

@@ -1,15 +1,29 @@
 #include "export/ImageDecoding.h"
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "export/SVGInsertion.h"
 #include "platform/ImageData.h"
 
 namespace ImageDecoding {
 
 namespace {
 
-DecodedImage decoded(const ImageHeader::Facts& header, Data bytes) {
-  // A picture made for another density than 72 per inch has another size in points.
-  return DecodedImage{ImageSize::Facts{header.pointWidth(), header.pointHeight(),
-                                       std::pair<long, long>{long(header.width), long(header.height)}},
+// The largest side a design holds, in points, as for an SVG.
+constexpr double maximumPointSide = SVGInsertion::maximumSide;
+
+DecodedImage decoded(const ImageHeader::Facts& header, std::uint32_t width, std::uint32_t height, Data bytes) {
+  // A picture made for another density than 72 per inch has another size in points; one whose
+  // density would make it larger than a design keeps its size in pixels.
+  ImageHeader::Facts measured = header;
+  measured.width = width;
+  measured.height = height;
+  double pointWidth = measured.pointWidth(), pointHeight = measured.pointHeight();
+  if (pointWidth > maximumPointSide || pointHeight > maximumPointSide) {
+    pointWidth = width;
+    pointHeight = height;
+  }
+  return DecodedImage{ImageSize::Facts{pointWidth, pointHeight, std::pair<long, long>{long(width), long(height)}},
                       std::move(bytes)};
 }
 
@@ -27,7 +41,7 @@ Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& 
       return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The data is not a WebP picture");
     auto png = ImageData::bitmapAsPNG(data);
     if (!png) return tl::unexpected(png.error());
-    return decoded(*header, std::move(*png));
+    return decoded(*header, header->width, header->height, std::move(*png));
   }
   Data bytes = data;
   if (ImageData::isPDF(data) || ImageData::isPostScript(data)) {
@@ -37,7 +51,12 @@ Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& 
   }
   auto header = ImageData::checkedBitmap(bytes);
   if (!header) return tl::unexpected(header.error());
-  return decoded(*header, std::move(bytes));
+  // Decoded once in full, here off the main loop: what does not decode is never stored, and the
+  // size announced is the decoder's.
+  auto picture = ImageData::decodeBitmap(bytes, *header);
+  if (!picture) return tl::unexpected(picture.error());
+  auto width = std::uint32_t(gdk_pixbuf_get_width(picture->get())), height = std::uint32_t(gdk_pixbuf_get_height(picture->get()));
+  return decoded(*header, width, height, std::move(bytes));
 }
 
 std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename) {

@@ -4,7 +4,8 @@
 // "RIFF…WEBP" bytes, and is stored as PNG, so it works where the general decoder has no WebP;
 // PDF and PostScript are stored as their picture in PNG; other bitmaps are stored as they came;
 // anything else is refused, and so is a picture whose header promises too many pixels, before
-// any pixel is decoded. Display-free; any thread, and slow: keep it off the main loop.
+// any pixel is decoded, and one that does not decode. Display-free; any thread, and slow: keep
+// it off the main loop.
 
 #include <optional>
 #include <string>

@@ -36,6 +36,10 @@ std::optional<PixelSize> bitmapSize(const Data& bytes) {
 Result<ImageHeader::Facts> checkedBitmap(const Data& bytes) {
   auto header = ImageHeader::read(bytes);
   if (!header) return fail(ErrorDomain, notAnImage, "The data is not a picture that can be read");
+  if (header->frames > maximumFrames)
+    return fail(ErrorDomain, tooLarge,
+                "The picture has too many frames: " + std::to_string(header->frames) + ", more than the " +
+                    std::to_string(maximumFrames) + " an animation may have");
   if (header->decodedPixels() > maximumPixels) {
     std::string size = std::to_string(header->width) + " × " + std::to_string(header->height) + " pixels";
     if (header->frames > 1) size = std::to_string(header->frames) + " frames of " + size;
@@ -46,15 +50,72 @@ Result<ImageHeader::Facts> checkedBitmap(const Data& bytes) {
   return *header;
 }
 
+namespace {
+
+std::string sizeText(std::uint32_t width, std::uint32_t height) {
+  return std::to_string(width) + " × " + std::to_string(height);
+}
+
+// What the decoder tells of its picture before it makes room for the pixels, and whether that
+// is within the header it must agree with; without a header it is only heard and stopped.
+struct Announcement {
+  const ImageHeader::Facts* header = nullptr;
+  std::optional<PixelSize> size;
+  bool refused = false;
+
+  static void heard(GdkPixbufLoader* loader, gint width, gint height, gpointer data) {
+    auto* self = static_cast<Announcement*>(data);
+    self->size = PixelSize{width, height};
+    const ImageHeader::Facts* header = self->header;
+    bool within = header && width > 0 && height > 0 && std::uint32_t(width) <= header->width &&
+                  std::uint32_t(height) <= header->height && double(width) * double(height) <= maximumPixels;
+    if (within) return;
+    self->refused = true;
+    // A size of nothing makes the decoder give up before it allocates.
+    gdk_pixbuf_loader_set_size(loader, 0, 0);
+  }
+};
+
+// Runs the decoder of the format over the bytes; for a GIF, over its first frame only.
+GObjectPtr<GdkPixbufLoader> runLoader(const Data& bytes, ImageHeader::Format format, std::size_t firstFrameEnd,
+                                      Announcement& announcement, bool& ok) {
+  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(ImageHeader::loaderName(format), nullptr));
+  ok = false;
+  if (!loader) return loader;
+  g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(&Announcement::heard), &announcement);
+  std::size_t length = bytes.size();
+  bool firstFrameOnly = format == ImageHeader::Format::gif && firstFrameEnd > 0 && firstFrameEnd < length;
+  if (firstFrameOnly) length = firstFrameEnd;
+  ok = gdk_pixbuf_loader_write(loader.get(), bytes.data(), length, nullptr);
+  static const guchar trailer = 0x3B;
+  if (ok && firstFrameOnly) ok = gdk_pixbuf_loader_write(loader.get(), &trailer, 1, nullptr);
+  ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
+  return loader;
+}
+
+}  // namespace
+
 Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes) {
   auto header = checkedBitmap(bytes);
   if (!header) return tl::unexpected(header.error());
+  return decodeBitmap(bytes, *header);
+}
+
+Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader::Facts& header) {
   auto undecodable = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not decode"); };
-  if (header->format == ImageHeader::Format::webp) {
+  auto disagrees = [&](int width, int height) {
+    return fail(ErrorDomain, tooLarge,
+                "The picture's decoder finds " + sizeText(std::uint32_t(width), std::uint32_t(height)) +
+                    " pixels where its header says " + sizeText(header.width, header.height));
+  };
+  if (header.format == ImageHeader::Format::webp) {
     WebPBitstreamFeatures features;
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_animation ||
-        features.width <= 0 || features.height <= 0 || double(features.width) * features.height > maximumPixels)
+        features.width <= 0 || features.height <= 0)
       return undecodable();
+    if (std::uint32_t(features.width) > header.width || std::uint32_t(features.height) > header.height ||
+        double(features.width) * features.height > maximumPixels)
+      return disagrees(features.width, features.height);
     bool alpha = features.has_alpha;
     GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, features.width, features.height));
     if (!pixbuf) return undecodable();
@@ -66,13 +127,30 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes) {
   }
   // The decoder of the format the header names, never one guessed from the bytes: an SVG or
   // another drawing never reaches a rasteriser this way.
-  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(ImageHeader::loaderName(header->format), nullptr));
-  if (!loader) return undecodable();
-  bool ok = gdk_pixbuf_loader_write(loader.get(), bytes.data(), bytes.size(), nullptr);
-  ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
-  GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader.get()) : nullptr;
+  Announcement announcement;
+  announcement.header = &header;
+  bool ok = false;
+  auto loader = runLoader(bytes, header.format, header.firstFrameEnd, announcement, ok);
+  if (announcement.refused && announcement.size) return disagrees(announcement.size->width, announcement.size->height);
+  // A decoder that made a picture without telling its size first is not believed.
+  GdkPixbuf* pixbuf = ok && announcement.size ? gdk_pixbuf_loader_get_pixbuf(loader.get()) : nullptr;
   if (!pixbuf) return undecodable();
+  if (std::uint32_t(gdk_pixbuf_get_width(pixbuf)) > header.width ||
+      std::uint32_t(gdk_pixbuf_get_height(pixbuf)) > header.height)
+    return disagrees(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
   return GObjectPtr<GdkPixbuf>::retain(pixbuf);
+}
+
+std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format format) {
+  if (format == ImageHeader::Format::webp) {
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK) return std::nullopt;
+    return PixelSize{features.width, features.height};
+  }
+  Announcement announcement;
+  bool ok = false;
+  (void)runLoader(bytes, format, 0, announcement, ok);
+  return announcement.size;
 }
 
 Result<Data> bitmapAsPNG(const Data& bytes) {

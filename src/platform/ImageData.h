@@ -29,6 +29,8 @@ bool isPostScript(const Data& bytes);
 // The most pixels a picture may have to be decoded or drawn in full: well above a 20-megapixel
 // photograph, well below what a hostile header could make us allocate.
 inline constexpr double maximumPixels = 64.0 * 1024 * 1024;
+// The most frames an animation may have: a decoder's time grows with the square of their count.
+inline constexpr std::uint32_t maximumFrames = 5000;
 
 struct PixelSize {
   int width = 0;
@@ -41,13 +43,21 @@ std::optional<PixelSize> bitmapSize(const Data& bytes);
 
 // The header of a bitmap that may be decoded: fails with notAnImage for bytes that are no bitmap
 // we decode (SVG and other drawings included), with tooLarge when a full decode would make more
-// than maximumPixels. Decodes nothing.
+// than maximumPixels or when it has more than maximumFrames. Decodes nothing.
 Result<ImageHeader::Facts> checkedBitmap(const Data& bytes);
 
 // The whole picture, by the decoder of the format its header names and only once the header
 // has passed checkedBitmap; the first frame of an animation. WebP through libwebp.
 // An opaque WebP decodes without an alpha channel.
 Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes);
+// The same within a header already checked. The decoder's own size, which it tells before it
+// makes room for the pixels, must be within the header's and the bound: a decoder that reads
+// the file otherwise than the header's reader is stopped there, and the picture fails with
+// tooLarge. Only a GIF's first frame reaches the decoder.
+Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader::Facts& header);
+// The size the decoder of `format` finds in the bytes, stopping it before it makes room for a
+// pixel; none when it finds none.
+std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format format);
 // decodeBitmap's picture as PNG, without an alpha channel when the picture has none.
 Result<Data> bitmapAsPNG(const Data& bytes);
 

@@ -99,14 +99,21 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
     double numerator = v.u32(), denominator = v.u32();
     return v.ok && denominator > 0 ? numerator / denominator : 0.0;
   };
+  // The decoder keeps the first entry of a tag and ignores any later one.
+  bool seen[5] = {};
   for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t tag = r.u16(), type = r.u16();
-    r.skip(4);  // count: the tags read here hold one value
+    std::uint32_t tag = r.u16(), type = r.u16(), values = r.u32();
     std::size_t valueAt = r.position();
     std::uint32_t value = type == 3 ? r.u16() : r.u32();  // SHORT sits in the first two bytes
     r.seek(valueAt + 4);
     if (!r.ok) return std::nullopt;
-    if ((tag == 256 || tag == 257) && type != 3 && type != 4) return std::nullopt;
+    bool size = tag == 256 || tag == 257;
+    // The decoder refuses a size that is not one number; it passes over a resolution that is not.
+    if (size && ((type != 3 && type != 4) || values != 1)) return std::nullopt;
+    int slot = tag == 256 ? 0 : tag == 257 ? 1 : tag == 282 ? 2 : tag == 283 ? 3 : tag == 296 ? 4 : -1;
+    if (slot < 0 || seen[slot]) continue;
+    seen[slot] = true;
+    if (values != 1) continue;
     switch (tag) {
       case 256: facts.width = value; break;
       case 257: facts.height = value; break;
@@ -158,33 +165,48 @@ std::optional<Facts> readJPEG(Reader r) {
   facts.format = Format::jpeg;
   bool sized = false;
   std::optional<std::pair<double, double>> jfif, exif;
-  while (r.ok && r.left() >= 2) {
-    // Stray bytes between segments are skipped up to the next marker, as decoders do.
-    if (r.u8() != 0xFF) continue;
-    std::uint32_t marker = r.u8();
-    while (marker == 0xFF && r.ok) marker = r.u8();  // fill bytes
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length
+  // Markers are found as the decoder finds them: bytes up to the next FF are passed over, fill
+  // bytes FF are swallowed, and FF 00 is stuffing, no marker.
+  auto nextMarker = [&]() -> std::optional<std::uint32_t> {
+    for (;;) {
+      std::uint32_t byte = r.u8();
+      while (r.ok && byte != 0xFF) byte = r.u8();
+      while (r.ok && byte == 0xFF) byte = r.u8();
+      if (!r.ok) return std::nullopt;
+      if (byte != 0x00) return byte;
+    }
+  };
+  while (auto found = nextMarker()) {
+    std::uint32_t marker = *found;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
     if (marker == 0xD9 || marker == 0xDA) break;  // the image data begins: the header is over
+    // What the decoder stops at: a second start of image, frames of a kind it does not decode
+    // and markers it does not know.
+    bool frame = marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 || marker == 0xCA;
+    bool segment = frame || marker == 0xC4 || marker == 0xCC || marker == 0xDB || marker == 0xDC || marker == 0xDD ||
+                   (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE;
+    if (!segment) return std::nullopt;
     std::uint32_t length = r.u16();
     if (length < 2 || length - 2 > r.left()) return std::nullopt;
-    Reader segment(r.take(length - 2));
-    bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frame && !sized) {
-      segment.skip(1);
-      facts.height = segment.u16();
-      facts.width = segment.u16();
-      std::uint32_t components = segment.u8();
-      if (!segment.ok || components < 1 || components > 4) return std::nullopt;
+    Reader content(r.take(length - 2));
+    if (frame) {
+      // A second frame header is an error to the decoder.
+      if (sized) return std::nullopt;
+      content.skip(1);
+      facts.height = content.u16();
+      facts.width = content.u16();
+      std::uint32_t components = content.u8();
+      if (!content.ok || components < 1 || components > 4 || content.left() != 3 * components) return std::nullopt;
       sized = true;
-    } else if (marker == 0xE0 && segment.has(std::string_view("JFIF\0", 5))) {
-      segment.skip(7);
-      std::uint32_t units = segment.u8();
-      double x = segment.u16(), y = segment.u16();
-      if (segment.ok && units == 1) jfif = std::pair{x, y};
-      if (segment.ok && units == 2) jfif = std::pair{x * 2.54, y * 2.54};
-    } else if (marker == 0xE1 && segment.has(std::string_view("Exif\0\0", 6))) {
-      segment.skip(6);
-      if (auto tiff = readTiff(segment.take(segment.left()))) {
+    } else if (marker == 0xE0 && content.has(std::string_view("JFIF\0", 5))) {
+      content.skip(7);
+      std::uint32_t units = content.u8();
+      double x = content.u16(), y = content.u16();
+      if (content.ok && units == 1) jfif = std::pair{x, y};
+      if (content.ok && units == 2) jfif = std::pair{x * 2.54, y * 2.54};
+    } else if (marker == 0xE1 && content.has(std::string_view("Exif\0\0", 6))) {
+      content.skip(6);
+      if (auto tiff = readTiff(content.take(content.left()))) {
         Facts density;
         setTiffDensity(density, *tiff);
         if (density.densityX) exif = std::pair{*density.densityX, *density.densityY};
@@ -215,6 +237,8 @@ std::optional<Facts> readGIF(Reader r) {
   while (r.ok && r.left() > 0) {
     std::uint32_t block = r.u8();
     if (block == 0x3B) break;
+    // Any other byte between blocks is passed over, as the decoder does, which goes on looking
+    // for frames after it.
     if (block == 0x21) {
       r.skip(1);
       skipBlocks();
@@ -227,9 +251,7 @@ std::optional<Facts> readGIF(Reader r) {
       if (local & 0x80) r.skip(3u << ((local & 7) + 1));
       r.skip(1);
       skipBlocks();
-      ++frames;
-    } else {
-      break;
+      if (++frames == 1 && r.ok) facts.firstFrameEnd = r.position();
     }
   }
   facts.frames = std::max<std::uint32_t>(frames, 1);

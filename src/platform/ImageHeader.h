@@ -2,8 +2,10 @@
 // What a bitmap file's header says, read without decoding a pixel: its format, its size, how many
 // frames it holds and the density it was made for. Only the formats we let a decoder see are
 // recognised (PNG, JPEG, GIF, WebP, TIFF, BMP); anything else, SVG included, is no bitmap.
+// Where a file may be read two ways, it is read as the format's decoder reads it, or refused.
 // Pure and display-free; any thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -18,6 +20,9 @@ struct Facts {
   std::uint32_t height = 0;
   // Pictures a decoder makes of the file: an animation's frames, 1 for a still image.
   std::uint32_t frames = 1;
+  // GIF: where the first frame's data ends, 0 when it does not end within the bytes. A decoder
+  // that keeps only the first picture needs no byte after it.
+  std::size_t firstFrameEnd = 0;
   // Pixels per inch across and down, when the file states a usable density.
   std::optional<double> densityX;
   std::optional<double> densityY;

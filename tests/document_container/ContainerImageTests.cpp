@@ -161,6 +161,25 @@ TEST(ContainerImages, OpeningADocumentDecodesNoHostilePicture) {
       EXPECT_TRUE(std::filesystem::is_symlink(cache / size / name)) << size << "/" << name << " stays a link";
 }
 
+TEST(ContainerImages, OpeningADocumentDecodesNoPictureAtMoreThanItsHeaderSays) {
+  // Headers that a reader taking the wrong frame or the wrong size entry would pass as 100 × 100.
+  Data jpeg = testenv::jpegLiar(30000, 30000, 100, 100), tiff = testenv::tiffPicture(15000, 15000, std::pair{100u, 100u});
+  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
+                              {"design/images/liar.jpg", std::string(jpeg.begin(), jpeg.end())},
+                              {"design/images/liar.tiff", std::string(tiff.begin(), tiff.end())}});
+  auto archive = openZip(file);
+  auto c = *KXDocumentContainer::create(archive->uuid(), file);
+  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  std::string log;
+  const std::string refused = "Couldn't make reduced copies of ";
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    log = stringFromData(fs::readFile(c->uuidDirectory() / KXDocumentContainer::nameForProjectLog).value_or(Data()));
+    return log.find(refused + "liar.jpg") != std::string::npos && log.find(refused + "liar.tiff") != std::string::npos;
+  }, 60)) << log;
+  EXPECT_NE(log.find(refused + "liar.jpg: The picture is too large: 30000 × 30000 pixels"), std::string::npos) << log;
+  EXPECT_NE(log.find(refused + "liar.tiff: The picture is too large: 15000 × 15000 pixels"), std::string::npos) << log;
+}
+
 TEST(ContainerImages, ImagesThatGiveNoReducedCopyAreNotTriedAgainAtTheNextOpening) {
   auto small = imageBytes(100, 80, "png"), large = imageBytes(1200, 900, "png");
   std::map<std::string, std::string> project = {

@@ -1,12 +1,16 @@
 // Pictures are judged by their header before a pixel is decoded: their size, their density, and
 // whether they may be decoded at all.
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+
+#include <array>
 
 #include "export/Bitmap.h"
 #include "export/ImageDecoding.h"
 #include "export/SVGInsertion.h"
 #include "export/WebP.h"
+#include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
 #include "platform/ImageHeader.h"
 #include "support/HostilePictures.h"
@@ -169,5 +173,168 @@ TEST(SVGInsertion, SizesMustBeFinitePositiveAndWithinBounds) {
     if (!prepared && !c.accepted) {
       EXPECT_NE(prepared.error().message.find("size"), std::string::npos) << c.svg;
     }
+  }
+}
+
+namespace {
+
+// A TIFF header whose resolution tags state two values each.
+Data tiffWithTwoResolutions() {
+  Data d{'I', 'I', '*', 0};
+  putLittle(d, 8, 4);
+  putLittle(d, 4, 2);
+  for (auto [tag, type, count, value] : {std::array<std::uint32_t, 4>{256, 4, 1, 50}, {257, 4, 1, 40},
+                                         {282, 5, 2, 62}, {283, 5, 2, 62}}) {
+    putLittle(d, tag, 2);
+    putLittle(d, type, 2);
+    putLittle(d, count, 4);
+    putLittle(d, value, 4);
+  }
+  putLittle(d, 0, 4);
+  for (std::uint32_t v : {1u, 1u, 2u, 1u}) putLittle(d, v, 4);  // 1/1, then 2/1
+  return d;
+}
+
+Data bmp(int width, int height) {
+  GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height));
+  gdk_pixbuf_fill(pixbuf.get(), 0x336699ff);
+  gchar* buffer = nullptr;
+  gsize length = 0;
+  gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &length, "bmp", nullptr, nullptr);
+  Data out(reinterpret_cast<std::uint8_t*>(buffer), reinterpret_cast<std::uint8_t*>(buffer) + length);
+  g_free(buffer);
+  return out;
+}
+
+}  // namespace
+
+// Files whose header says one thing to a reader that reads it otherwise than the decoder.
+TEST(ImageHeader, ReadsWhatTheDecoderReadsAndBoundsIt) {
+  const std::uint32_t tooManyFrames = 100000;
+  struct Case {
+    const char* what;
+    Data bytes;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> size;
+    std::uint32_t frames;
+    std::optional<long> refused;
+  };
+  const Case cases[] = {
+      {"JPEG hiding its frame behind stuffing", jpegLiar(30000, 30000, 100, 100), std::pair{30000u, 30000u}, 1,
+       ImageData::tooLarge},
+      {"JPEG with fill bytes and restart markers before its frame",
+       [] {
+         Data d = jpegPicture(30, 20);
+         d.insert(d.begin() + 2, {0xFF, 0xFF, 0xD3, 0xFF, 0x01});
+         return d;
+       }(),
+       std::pair{30u, 20u}, 1, std::nullopt},
+      {"JPEG with two frame headers", [] {
+         Data d = jpegPicture(30, 20), frame = jpegFrame(9000, 9000);
+         d.insert(d.begin() + 2, frame.begin(), frame.end());
+         return d;
+       }(), std::nullopt, 0, ImageData::notAnImage},
+      {"TIFF giving its size twice", tiffPicture(15000, 15000, std::pair{100u, 100u}), std::pair{15000u, 15000u}, 1,
+       ImageData::tooLarge},
+      {"TIFF giving a wide size, then a narrow one", tiffPicture(100000, 2000, std::pair{4u, 2000u}),
+       std::pair{100000u, 2000u}, 1, ImageData::tooLarge},
+      {"TIFF whose size is two numbers", tiffPicture(300, 200, std::nullopt, 2), std::nullopt, 0, ImageData::notAnImage},
+      {"GIF of too many frames", gifPicture(1, 1, int(tooManyFrames)), std::pair{1u, 1u}, tooManyFrames, ImageData::tooLarge},
+      {"GIF hiding its frames behind a stray byte", gifPicture(1, 1, int(tooManyFrames), true), std::pair{1u, 1u},
+       tooManyFrames, ImageData::tooLarge},
+      {"GIF of as many frames as may be", gifPicture(1, 1, int(ImageData::maximumFrames), true), std::pair{1u, 1u},
+       ImageData::maximumFrames, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto facts = ImageHeader::read(c.bytes);
+    ASSERT_EQ(facts.has_value(), c.size.has_value()) << c.what;
+    if (facts) {
+      EXPECT_EQ(std::pair(facts->width, facts->height), *c.size) << c.what;
+      EXPECT_EQ(facts->frames, c.frames) << c.what;
+    }
+    auto decoded = ImageDecoding::decode(c.bytes, std::nullopt);
+    ASSERT_EQ(decoded.has_value(), !c.refused) << c.what;
+    if (!decoded) {
+      EXPECT_EQ(decoded.error().code, *c.refused) << c.what << ": " << decoded.error().message;
+      EXPECT_FALSE(ImageData::checkedBitmap(c.bytes)) << c.what;
+      EXPECT_FALSE(ImageData::decodeBitmap(c.bytes)) << c.what;
+    } else {
+      EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>(c.size->first, c.size->second))) << c.what;
+    }
+  }
+  auto frames = ImageDecoding::decode(gifPicture(1, 1, int(tooManyFrames), true), std::nullopt);
+  EXPECT_NE(frames.error().message.find("too many frames: 100000"), std::string::npos) << frames.error().message;
+  // A resolution that is not one number is passed over, as the decoder does.
+  auto twoResolutions = ImageHeader::read(tiffWithTwoResolutions());
+  ASSERT_TRUE(twoResolutions);
+  EXPECT_EQ(twoResolutions->width, 50u);
+  EXPECT_FALSE(twoResolutions->densityX);
+}
+
+// Whatever the header's reader makes of a file, the decoder's own size is held to it.
+TEST(ImageData, TheDecodersOwnSizeMayNotExceedTheHeaders) {
+  Bitmap solid = solidBitmap(30, 20, 9, 8, 7);
+  struct Case {
+    const char* what;
+    Data bytes;
+  };
+  const Case cases[] = {
+      {"PNG", ImageEncoding::png(solid)},
+      {"JPEG", jpegPicture(30, 20)},
+      {"TIFF", tiffPicture(30, 20)},
+      {"GIF", gifPicture(30, 20, 2)},
+      {"BMP", bmp(30, 20)},
+      {"WebP", WebP::encode(solid, 1.0f)},
+  };
+  for (const auto& c : cases) {
+    auto header = ImageData::checkedBitmap(c.bytes);
+    ASSERT_TRUE(header) << c.what;
+    EXPECT_EQ(ImageData::decoderSize(c.bytes, header->format), (ImageData::PixelSize{30, 20})) << c.what;
+    auto whole = ImageData::decodeBitmap(c.bytes, *header);
+    ASSERT_TRUE(whole) << c.what << ": " << whole.error().message;
+    EXPECT_EQ(gdk_pixbuf_get_width(whole->get()), 30) << c.what;
+    for (auto [width, height] : {std::pair{29u, 20u}, std::pair{30u, 19u}}) {
+      ImageHeader::Facts understated = *header;
+      understated.width = width;
+      understated.height = height;
+      auto refused = ImageData::decodeBitmap(c.bytes, understated);
+      ASSERT_FALSE(refused) << c.what;
+      EXPECT_EQ(refused.error().code, ImageData::tooLarge) << c.what;
+      EXPECT_NE(refused.error().message.find("finds 30 × 20 pixels where its header says"), std::string::npos)
+          << c.what << ": " << refused.error().message;
+    }
+  }
+  // Only the first frame of a GIF reaches the decoder: what comes after it costs nothing.
+  Data cut = gifPicture(30, 20, 3);
+  cut.resize(cut.size() - 8);
+  auto first = ImageData::decodeBitmap(cut);
+  ASSERT_TRUE(first) << first.error().message;
+  EXPECT_EQ(gdk_pixbuf_get_width(first->get()), 30);
+}
+
+TEST(ImageDecoding, APictureWhoseDataIsMissingIsRefused) {
+  auto decoded = ImageDecoding::decode(pngHeader(30, 20), "cut.png");
+  ASSERT_FALSE(decoded);
+  EXPECT_EQ(decoded.error().code, ImageData::notAnImage);
+  EXPECT_EQ(decoded.error().message, "The picture's data does not decode");
+}
+
+TEST(ImageDecoding, ADensityThatWouldMakeAPictureLargerThanADesignIsPassedOver) {
+  Data png = ImageEncoding::png(solidBitmap(2000, 1000, 9, 8, 7));
+  struct Case {
+    const char* what;
+    std::uint32_t pixelsPerMetre;
+    double pointWidth, pointHeight;
+  };
+  const Case cases[] = {
+      {"1 per inch", 40, 2000, 1000},
+      {"36 per inch", 1417, 2000 * 72 / (1417 * 0.0254), 1000 * 72 / (1417 * 0.0254)},
+      {"144 per inch", 5669, 2000 * 72 / (5669 * 0.0254), 1000 * 72 / (5669 * 0.0254)},
+  };
+  for (const auto& c : cases) {
+    auto decoded = ImageDecoding::decode(withDensity(png, c.pixelsPerMetre), "dense.png");
+    ASSERT_TRUE(decoded) << c.what;
+    EXPECT_NEAR(decoded->image.pointWidth, c.pointWidth, 0.01) << c.what;
+    EXPECT_NEAR(decoded->image.pointHeight, c.pointHeight, 0.01) << c.what;
+    EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>{2000, 1000})) << c.what;
   }
 }

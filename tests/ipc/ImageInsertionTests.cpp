@@ -172,6 +172,11 @@ TEST(ImageInsertion, HostilePicturesAreRefusedAloudAndNothingIsStored) {
       {"bomb.jpg", dataURL("image/jpeg", testenv::jpegHeader(65000, 65000)), "65000 × 65000"},
       {"bomb.tiff", dataURL("image/tiff", testenv::tiffHeader(40000, 30000)), "40000 × 30000"},
       {"drawing.png", dataURL("image/png", svg), "not a picture"},
+      {"liar.jpg", dataURL("image/jpeg", testenv::jpegLiar(30000, 30000, 100, 100)), "30000 × 30000"},
+      {"liar.tiff", dataURL("image/tiff", testenv::tiffPicture(15000, 15000, std::pair{100u, 100u})), "15000 × 15000"},
+      {"frames.gif", dataURL("image/gif", testenv::gifPicture(1, 1, 100000)), "too many frames: 100000"},
+      {"hidden.gif", dataURL("image/gif", testenv::gifPicture(1, 1, 100000, true)), "too many frames: 100000"},
+      {"cut.png", dataURL("image/png", testenv::pngHeader(30, 20)), "does not decode"},
   };
   for (const auto& c : cases) h.request("DocumentReceivedImage", received(c.file, 1, c.name));
   ASSERT_TRUE(RunLoop::runUntil([&] { return log.lines.size() >= std::size(cases); }, 60));
@@ -191,6 +196,14 @@ TEST(ImageInsertion, APictureAt144PerInchIsAnnouncedAtHalfItsPixelsInPoints) {
   auto announced = h.events[0].arguments[2];
   EXPECT_NEAR(announced["width"].get<double>(), 100.0, 0.01);
   EXPECT_NEAR(announced["height"].get<double>(), 50.0, 0.01);
+}
+
+TEST(ImageInsertion, APictureThatADensityWouldMakeLargerThanADesignIsAnnouncedAtItsPixels) {
+  Harness h;
+  h.document->storesImages = true;
+  h.request("DocumentReceivedImage", received(dataURL("image/png", testenv::withDensity(png(2000, 1000), 40)), 1, "sparse.png"));
+  ASSERT_TRUE(waitForEvents(h, 1));
+  EXPECT_EQ(h.events[0].arguments[2], size(2000, 1000));
 }
 
 TEST(ImageInsertion, SVGOfAnImpossibleSizeIsRefusedAloud) {

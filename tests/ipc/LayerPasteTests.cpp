@@ -187,6 +187,27 @@ TEST(LayerPaste, APasteStoresABoundedNumberOfBitmapsAndNoHostileOne) {
   EXPECT_EQ(h.events[0].arguments, nlohmann::json::parse("[null, null, null]"));
 }
 
+TEST(LayerPaste, APictureOfferedAsTIFFIsJudgedByWhatItsDecoderReads) {
+  Harness h;
+  h.document->storesImages = true;
+  LogCapture log;
+  // Headers that a reader taking the wrong frame or the wrong size entry would pass as 100 × 100.
+  for (const Data& liar : {testenv::jpegLiar(30000, 30000, 100, 100), testenv::tiffPicture(15000, 15000, std::pair{100u, 100u})}) {
+    h.events.clear();
+    offer({{PasteboardType::tiff, liar}});
+    h.request("DocumentPaste", R"({"point": 0})");
+    ASSERT_EQ(h.events.size(), 1u);
+    EXPECT_EQ(h.events[0].arguments, nlohmann::json::parse("[null, null, null]"));
+  }
+  // A PNG that passes its header but does not decode is not stored.
+  h.events.clear();
+  offer({{PasteboardType::png, testenv::pngHeader(30, 20)}});
+  h.request("DocumentPaste", R"({"point": 0})");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !log.lines.empty(); }, 60));
+  EXPECT_NE(log.lines[0].find("does not decode"), std::string::npos) << log.lines[0];
+  EXPECT_TRUE(h.document->storedImages.empty());
+}
+
 // Only a paste of the other tool's layers is a usage event, told after the page has its answer,
 // with nothing as its data; a broken payload still counts.
 TEST(LayerPaste, APasteOfTheOtherToolsLayersIsTracked) {

@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/Data.h"
 
@@ -133,6 +135,111 @@ inline Data gifHeader(std::uint32_t width, std::uint32_t height, int frames) {
   putLittle(d, height, 2);
   d.insert(d.end(), {0, 0, 0});
   for (int i = 0; i < frames; ++i) {
+    d.push_back(0x2C);
+    for (std::uint32_t v : {0u, 0u, 1u, 1u}) putLittle(d, v, 2);
+    d.insert(d.end(), {0, 2, 2, 0x4C, 0x01, 0});
+  }
+  d.push_back(0x3B);
+  return d;
+}
+
+// A grey JPEG of any size that really decodes: one quantisation table, one-code Huffman tables
+// and a single block of data, which the decoder stretches over the whole picture.
+inline Data jpegFrame(std::uint32_t width, std::uint32_t height) {
+  Data d{0xFF, 0xC0};
+  putBig(d, 11, 2);
+  d.push_back(8);
+  putBig(d, height, 2);
+  putBig(d, width, 2);
+  d.insert(d.end(), {1, 1, 0x11, 0});
+  return d;
+}
+inline Data jpegPictureBody(std::uint32_t width, std::uint32_t height) {
+  Data d{0xFF, 0xDB, 0, 67, 0};
+  d.insert(d.end(), 64, 1);
+  Data frame = jpegFrame(width, height);
+  d.insert(d.end(), frame.begin(), frame.end());
+  for (std::uint8_t table : {0x00, 0x10}) {
+    d.insert(d.end(), {0xFF, 0xC4, 0, 20, table, 1});
+    d.insert(d.end(), 15, 0);
+    d.push_back(0);
+  }
+  d.insert(d.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0x3F, 0xFF, 0xD9});
+  return d;
+}
+inline Data jpegPicture(std::uint32_t width, std::uint32_t height) {
+  Data d{0xFF, 0xD8};
+  Data body = jpegPictureBody(width, height);
+  d.insert(d.end(), body.begin(), body.end());
+  return d;
+}
+
+// A JPEG that decodes at width × height, with a frame header of shownWidth × shownHeight
+// before it which the decoder reads as APP1 data: the APP1 comes after a stuffed FF 00 and
+// two stray bytes, which a reader taking FF 00 for a marker with a length reads as one.
+inline Data jpegLiar(std::uint32_t width, std::uint32_t height, std::uint32_t shownWidth, std::uint32_t shownHeight) {
+  Data d{0xFF, 0xD8, 0xFF, 0x00, 0x00, 0x06, 0xFF, 0xE1};
+  Data shown = jpegFrame(shownWidth, shownHeight);
+  putBig(d, std::uint32_t(shown.size() + 2), 2);
+  d.insert(d.end(), shown.begin(), shown.end());
+  Data body = jpegPictureBody(width, height);
+  d.insert(d.end(), body.begin(), body.end());
+  return d;
+}
+
+// A grey TIFF that really decodes at width × height: PackBits rows of black, sixteen to a
+// strip, every strip the same bytes. `second` adds later ImageWidth and ImageLength entries
+// that give another size; `sizeCount` is the count the size entries state.
+inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
+                        std::optional<std::pair<std::uint32_t, std::uint32_t>> second = {}, std::uint32_t sizeCount = 1) {
+  constexpr std::uint32_t rowsPerStrip = 16;
+  Data row;
+  for (std::uint32_t left = width; left > 0;) {
+    std::uint32_t run = left < 128 ? left : 128;
+    row.push_back(std::uint8_t(257 - run));
+    row.push_back(0);
+    left -= run;
+  }
+  std::uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+  std::uint32_t stripBytes = std::uint32_t(row.size()) * rowsPerStrip;
+  struct Entry {
+    std::uint32_t tag, type, count, value;
+  };
+  std::vector<Entry> entries{{256, 4, sizeCount, width}};
+  if (second) entries.push_back({256, 4, 1, second->first});
+  entries.push_back({257, 4, sizeCount, height});
+  if (second) entries.push_back({257, 4, 1, second->second});
+  std::uint32_t directoryEnd = 8 + 2 + std::uint32_t(entries.size() + 7) * 12 + 4;
+  std::uint32_t offsetsAt = directoryEnd, countsAt = offsetsAt + 4 * strips, dataAt = countsAt + 4 * strips;
+  for (Entry e : std::initializer_list<Entry>{{258, 3, 1, 8}, {259, 3, 1, 32773}, {262, 3, 1, 1},
+                                              {273, 4, strips, strips == 1 ? dataAt : offsetsAt}, {277, 3, 1, 1},
+                                              {278, 4, 1, rowsPerStrip}, {279, 4, strips, strips == 1 ? stripBytes : countsAt}})
+    entries.push_back(e);
+  Data d{'I', 'I', '*', 0};
+  putLittle(d, 8, 4);
+  putLittle(d, std::uint32_t(entries.size()), 2);
+  for (const Entry& e : entries) {
+    putLittle(d, e.tag, 2);
+    putLittle(d, e.type, 2);
+    putLittle(d, e.count, 4);
+    putLittle(d, e.value, 4);
+  }
+  putLittle(d, 0, 4);
+  for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, dataAt, 4);
+  for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, stripBytes, 4);
+  for (std::uint32_t i = 0; i < rowsPerStrip; ++i) d.insert(d.end(), row.begin(), row.end());
+  return d;
+}
+
+// A GIF of one-pixel frames on a screen of the size given, with a colour table, that really
+// decodes; `strayByte` puts a byte the decoder skips between the first two frames.
+inline Data gifPicture(std::uint32_t width, std::uint32_t height, int frames, bool strayByte = false) {
+  Data d{'G', 'I', 'F', '8', '9', 'a'};
+  putLittle(d, width, 2);
+  putLittle(d, height, 2);
+  d.insert(d.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255});
+  for (int i = 0; i < frames; ++i) {
+    if (strayByte && i == 1) d.push_back(0);
     d.push_back(0x2C);
     for (std::uint32_t v : {0u, 0u, 1u, 1u}) putLittle(d, v, 2);
     d.insert(d.end(), {0, 2, 2, 0x4C, 0x01, 0});

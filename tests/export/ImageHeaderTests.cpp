@@ -246,13 +246,14 @@ TEST(ImageHeader, ReadsWhatTheDecoderReadsAndBoundsIt) {
   };
   for (const auto& c : cases) {
     auto facts = ImageHeader::read(c.bytes);
-    ASSERT_EQ(facts.has_value(), c.size.has_value()) << c.what;
-    if (facts) {
+    EXPECT_EQ(facts.has_value(), c.size.has_value()) << c.what;
+    if (facts && c.size) {
       EXPECT_EQ(std::pair(facts->width, facts->height), *c.size) << c.what;
       EXPECT_EQ(facts->frames, c.frames) << c.what;
     }
     auto decoded = ImageDecoding::decode(c.bytes, std::nullopt);
-    ASSERT_EQ(decoded.has_value(), !c.refused) << c.what;
+    EXPECT_EQ(decoded.has_value(), !c.refused) << c.what;
+    if (decoded.has_value() == c.refused.has_value()) continue;
     if (!decoded) {
       EXPECT_EQ(decoded.error().code, *c.refused) << c.what << ": " << decoded.error().message;
       EXPECT_FALSE(ImageData::checkedBitmap(c.bytes)) << c.what;
@@ -262,6 +263,7 @@ TEST(ImageHeader, ReadsWhatTheDecoderReadsAndBoundsIt) {
     }
   }
   auto frames = ImageDecoding::decode(gifPicture(1, 1, int(tooManyFrames), true), std::nullopt);
+  ASSERT_FALSE(frames);
   EXPECT_NE(frames.error().message.find("too many frames: 100000"), std::string::npos) << frames.error().message;
   // A resolution that is not one number is passed over, as the decoder does.
   auto twoResolutions = ImageHeader::read(tiffWithTwoResolutions());

@@ -76,19 +76,17 @@ struct Announcement {
   }
 };
 
-// Runs the decoder of the format over the bytes; for a GIF, over its first frame only.
-GObjectPtr<GdkPixbufLoader> runLoader(const Data& bytes, ImageHeader::Format format, std::size_t firstFrameEnd,
+// Runs the decoder of the format over the first `length` bytes, and then over a GIF trailer
+// when `endGIF` is set.
+GObjectPtr<GdkPixbufLoader> runLoader(const Data& bytes, std::size_t length, ImageHeader::Format format, bool endGIF,
                                       Announcement& announcement, bool& ok) {
   GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(ImageHeader::loaderName(format), nullptr));
   ok = false;
   if (!loader) return loader;
   g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(&Announcement::heard), &announcement);
-  std::size_t length = bytes.size();
-  bool firstFrameOnly = format == ImageHeader::Format::gif && firstFrameEnd > 0 && firstFrameEnd < length;
-  if (firstFrameOnly) length = firstFrameEnd;
   ok = gdk_pixbuf_loader_write(loader.get(), bytes.data(), length, nullptr);
   static const guchar trailer = 0x3B;
-  if (ok && firstFrameOnly) ok = gdk_pixbuf_loader_write(loader.get(), &trailer, 1, nullptr);
+  if (ok && endGIF) ok = gdk_pixbuf_loader_write(loader.get(), &trailer, 1, nullptr);
   ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
   return loader;
 }
@@ -127,10 +125,15 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader:
   }
   // The decoder of the format the header names, never one guessed from the bytes: an SVG or
   // another drawing never reaches a rasteriser this way.
+  // Only a GIF's first frame is kept, so only that reaches the decoder: however many frames
+  // follow, and however the decoder counts them, they cost nothing. A first frame cut short
+  // gives no picture.
+  bool gif = header.format == ImageHeader::Format::gif;
+  if (gif && (header.firstFrameEnd == 0 || header.firstFrameEnd > bytes.size())) return undecodable();
   Announcement announcement;
   announcement.header = &header;
   bool ok = false;
-  auto loader = runLoader(bytes, header.format, header.firstFrameEnd, announcement, ok);
+  auto loader = runLoader(bytes, gif ? header.firstFrameEnd : bytes.size(), header.format, gif, announcement, ok);
   if (announcement.refused && announcement.size) return disagrees(announcement.size->width, announcement.size->height);
   // A decoder that made a picture without telling its size first is not believed.
   GdkPixbuf* pixbuf = ok && announcement.size ? gdk_pixbuf_loader_get_pixbuf(loader.get()) : nullptr;
@@ -149,7 +152,7 @@ std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format form
   }
   Announcement announcement;
   bool ok = false;
-  (void)runLoader(bytes, format, 0, announcement, ok);
+  (void)runLoader(bytes, bytes.size(), format, false, announcement, ok);
   return announcement.size;
 }
 

@@ -311,6 +311,11 @@ TEST(ImageData, TheDecodersOwnSizeMayNotExceedTheHeaders) {
   auto first = ImageData::decodeBitmap(cut);
   ASSERT_TRUE(first) << first.error().message;
   EXPECT_EQ(gdk_pixbuf_get_width(first->get()), 30);
+  // One cut in its first frame gives no picture.
+  cut.resize(cut.size() - 26);
+  auto none = ImageData::decodeBitmap(cut);
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.error().code, ImageData::notAnImage);
 }
 
 TEST(ImageDecoding, APictureWhoseDataIsMissingIsRefused) {

@@ -4,6 +4,11 @@
 //   hostile_input_bench devices <message.txt>     time for the preview to take a "devices" message
 //   hostile_input_bench svgo <resources folder>   peak memory of one optimiser run with the runtime
 //                                                  found in that folder (e.g. one writing without end)
+//   hostile_input_bench pictures <folder>          writes the hostile pictures of the tests there
+//   hostile_input_bench insert <picture>           time and peak memory of one picture on a road
+//   hostile_input_bench paste <picture>            that decodes it: insertion by the page, a paste
+//   hostile_input_bench reduce <picture>           offered as "image/tiff", the reduced copies made
+//                                                  when a document is opened
 #include <sys/resource.h>
 
 #include <chrono>
@@ -18,10 +23,15 @@
 
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentVersionCheck.h"
+#include "export/Bitmap.h"
+#include "export/ImageDecoding.h"
 #include "export/SVGProcessor.h"
 #include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+#include "platform/ImageData.h"
 #include "platform/RunLoop.h"
 #include "preview/DeviceManager.h"
+#include "support/HostilePictures.h"
 
 namespace {
 long peakKilobytes() {
@@ -74,6 +84,43 @@ int main(int argc, char** argv) {
     std::printf("optimiser run: %s after %.0f ms; peak memory %ld KB (%ld KB before)\n",
                 !result ? "no answer" : std::string(result->begin(), result->end()) == svg ? "input back" : "optimised",
                 took, peakKilobytes(), before);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "pictures") == 0) {
+    std::filesystem::path folder = argv[2];
+    const std::pair<const char*, Data> pictures[] = {
+        {"stuffed.jpg", testenv::jpegLiar(30000, 30000, 100, 100)},
+        {"twice.tiff", testenv::tiffPicture(15000, 15000, std::pair{100u, 100u})},
+        {"wide.tiff", testenv::tiffPicture(100000, 2000, std::pair{4u, 2000u})},
+        {"frames.gif", testenv::gifPicture(1, 1, 100000)},
+        {"hidden.gif", testenv::gifPicture(1, 1, 100000, true)},
+        {"cut.png", testenv::pngHeader(8192, 8192)},
+        {"sparse.png", testenv::withDensity(ImageEncoding::png(*Bitmap::make(8192, 8192)), 40)},
+    };
+    for (const auto& [name, bytes] : pictures)
+      if (!fs::writeAtomically(folder / name, bytes)) return 3;
+    return 0;
+  }
+  const std::string road = argv[1];
+  if (road == "insert" || road == "paste" || road == "reduce") {
+    auto bytes = fs::readFile(argv[2]);
+    if (!bytes) return 3;
+    auto said = [](const auto& result) { return result ? std::string("decoded") : "refused (" + result.error().message + ")"; };
+    auto start = std::chrono::steady_clock::now();
+    std::string outcome;
+    if (road == "insert") {
+      auto decoded = ImageDecoding::decode(*bytes, std::nullopt);
+      outcome = said(decoded);
+      if (decoded)
+        outcome += " at " + std::to_string(decoded->image.pointWidth) + " × " + std::to_string(decoded->image.pointHeight) + " pt";
+    } else if (road == "paste") {
+      auto header = ImageData::checkedBitmap(*bytes);
+      outcome = header ? said(ImageData::bitmapAsPNG(*bytes)) : said(header);
+    } else {
+      outcome = said(ImageData::decodeBitmap(*bytes));
+    }
+    auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s: %s in %.1f ms; peak memory %ld KB\n", road.c_str(), outcome.c_str(), took, peakKilobytes());
     return 0;
   }
   return 2;

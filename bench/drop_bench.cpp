@@ -4,6 +4,8 @@
 // under /usr/bin/time -v for the peak memory. Under a display:
 //   xvfb-run -a dbus-run-session -- ./drop_bench <file>...
 
+#include <gtk/gtk.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -25,13 +27,18 @@ void deliver(std::shared_ptr<WebViewController> page, std::shared_ptr<DroppedPic
   auto script = delivery->next();
   if (!script) return;
   page->evaluateJavaScript(*script, [page, delivery](std::optional<nlohmann::json>, std::optional<Error> error) {
-    if (!error) deliver(page, delivery);
+    if (error) std::fprintf(stderr, "drop_bench: a script failed: %s\n", error->message.c_str());
+    else deliver(page, delivery);
   });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!gtk_init_check(&argc, &argv)) {
+    std::fprintf(stderr, "drop_bench: no display\n");
+    return 1;
+  }
   if (argc < 2) return 2;
   std::vector<std::filesystem::path> files(argv + 1, argv + argc);
   auto page = WebViewController::create(false);
@@ -39,11 +46,11 @@ int main(int argc, char** argv) {
   bool loaded = false;
   page->loadHTMLString(
       "<body style='height: 300px'><script>window.received = null;"
-      "document.body.addEventListener('drop', function (e) { var n = 0;"
+      "window.addEventListener('drop', function (e) { try { var n = 0;"
       " Array.prototype.forEach.call(e.dataTransfer.files, function (f) { n += f.size; });"
-      " window.received = { files: e.dataTransfer.files.length, bytes: n }; });</script></body>",
+      " window.received = { files: e.dataTransfer.files.length, bytes: n }; } catch (x) { window.received = { error: String(x) }; } }, true);</script></body>",
       "", [&] { loaded = true; });
-  RunLoop::runUntil([&] { return loaded; }, 60);
+  if (!RunLoop::runUntil([&] { return loaded; }, 60)) std::fprintf(stderr, "drop_bench: the page did not load\n");
 
   // The main loop's longest pause, seen by a timer that asks for a turn every 5 ms.
   auto last = Clock::now();

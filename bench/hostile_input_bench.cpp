@@ -4,6 +4,8 @@
 //   hostile_input_bench devices <message.txt>     time for the preview to take a "devices" message
 //   hostile_input_bench svgo <resources folder>   peak memory of one optimiser run with the runtime
 //                                                  found in that folder (e.g. one writing without end)
+//   hostile_input_bench drawing <file>            time of a PDF or PostScript picture drawn for an
+//                                                  image store (e.g. one that fills its folder)
 #include <sys/resource.h>
 
 #include <chrono>
@@ -20,6 +22,8 @@
 #include "document/storage/KXDocumentVersionCheck.h"
 #include "export/SVGProcessor.h"
 #include "platform/Defaults.h"
+#include "platform/FileSystem.h"
+#include "platform/ImageData.h"
 #include "platform/RunLoop.h"
 #include "preview/DeviceManager.h"
 
@@ -74,6 +78,16 @@ int main(int argc, char** argv) {
     std::printf("optimiser run: %s after %.0f ms; peak memory %ld KB (%ld KB before)\n",
                 !result ? "no answer" : std::string(result->begin(), result->end()) == svg ? "input back" : "optimised",
                 took, peakKilobytes(), before);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "drawing") == 0) {
+    auto bytes = fs::readFile(argv[2]);
+    if (!bytes) return 3;
+    auto start = std::chrono::steady_clock::now();
+    auto stored = ImageData::storableImage(*bytes);
+    auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("drawing: %s after %.0f ms; peak memory %ld KB\n",
+                stored ? "drawn" : stored.error().message.c_str(), took, peakKilobytes());
     return 0;
   }
   return 2;

@@ -9,6 +9,8 @@
 //   hostile_input_bench paste <picture>            that decodes it: insertion by the page, a paste
 //   hostile_input_bench reduce <picture>           offered as "image/tiff", the reduced copies made
 //                                                  when a document is opened
+//   hostile_input_bench drawing <file>            time of a PDF or PostScript picture drawn for an
+//                                                  image store (e.g. one that fills its folder)
 #include <sys/resource.h>
 
 #include <chrono>
@@ -121,6 +123,16 @@ int main(int argc, char** argv) {
     }
     auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s: %s in %.1f ms; peak memory %ld KB\n", road.c_str(), outcome.c_str(), took, peakKilobytes());
+    return 0;
+  }
+  if (std::strcmp(argv[1], "drawing") == 0) {
+    auto bytes = fs::readFile(argv[2]);
+    if (!bytes) return 3;
+    auto start = std::chrono::steady_clock::now();
+    auto stored = ImageData::storableImage(*bytes);
+    auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("drawing: %s after %.0f ms; peak memory %ld KB\n",
+                stored ? "drawn" : stored.error().message.c_str(), took, peakKilobytes());
     return 0;
   }
   return 2;

@@ -17,6 +17,7 @@
 #include "foundation/SharedNames.h"
 #include "foundation/WebActions.h"
 #include "platform/AppBundleInfo.h"
+#include "platform/ConfinedTool.h"
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
@@ -174,6 +175,11 @@ void PDApplication::applicationDidFinishLaunching() {
   setUpMenuItems();
   minuteIntervalTimer_ = Timer::scheduled(minuteInterval, true, [this] { handleMinuteInterval(); });
   RWSystemIdleTime::startTracking();
+  // What confined tools of a killed run left in the temporary folder; it may be large.
+  GlobalQueue::async([] {
+    if (auto removed = ConfinedTool::removeLeftovers())
+      RWLog("Removed " + std::to_string(removed) + " folders that tools of ended runs left");
+  });
 
   auto& login = LoginController::shared();
   userConfigObserver_ = NotificationCenter::defaultCenter().addOneShotObserver(

@@ -24,6 +24,9 @@
 
 typedef struct _GtkWidget GtkWidget;
 class OstrelView;
+namespace DroppedPictures {
+class Delivery;
+}
 
 class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelViewController> {
  public:
@@ -136,6 +139,7 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   void trustDocumentAddress(const std::optional<Url>& url);
   // Pictures dropped from another program reach the page as a drop of its own.
   void dropPictures(std::vector<std::filesystem::path> files, double x, double y);
+  void deliverDrop(std::shared_ptr<DroppedPictures::Delivery> delivery);
 
   bool isInTutorialMode_;
   bool ipcReady_ = false;

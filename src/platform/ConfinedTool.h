@@ -1,8 +1,10 @@
 #pragma once
 // An outside program run on untrusted input: in a private empty folder (mode 0700, its working
 // folder and its TMPDIR, removed with everything in it afterwards), with bounded address space,
-// written file size and time, killed when over. Display-free. Any thread: run() blocks its
-// caller until the child ends, on a context of its own, so call it from a worker.
+// written file size, space taken in its folder and time, killed when over. Where the kernel
+// allows (FileConfinement), it reads nothing but the system's files and its folder's, and
+// writes nothing outside its folder. Display-free. Any thread: run() blocks its caller until
+// the child ends, on a context of its own, so call it from a worker.
 
 #include <chrono>
 #include <filesystem>
@@ -18,8 +20,9 @@ class ConfinedTool {
     std::chrono::milliseconds time{30000};
     std::size_t memory = std::size_t(1) << 30;      // address space
     std::size_t fileSize = std::size_t(256) << 20;  // any file it writes
+    std::size_t folderSpace = std::size_t(512) << 20;  // what it adds to its folder in all
   };
-  enum class Outcome { notStarted, exited, killed, timedOut };
+  enum class Outcome { notStarted, exited, killed, timedOut, wroteTooMuch };
   struct Run {
     Outcome outcome = Outcome::notStarted;
     int exitCode = -1;  // when it exited
@@ -27,6 +30,9 @@ class ConfinedTool {
 
   // A new private folder; none when the temporary folder cannot hold one.
   static std::optional<ConfinedTool> create();
+  // Removes the folders that tools of processes that have ended left in the temporary folder
+  // (an application killed during a run); returns how many.
+  static std::size_t removeLeftovers();
   ~ConfinedTool();
   ConfinedTool(ConfinedTool&& other) noexcept;
   ConfinedTool& operator=(ConfinedTool&&) = delete;
@@ -39,7 +45,8 @@ class ConfinedTool {
   std::optional<Data> take(const std::string& name, std::size_t limit) const;
 
   // Runs `argv` (argv[0] an absolute path) with the folder as its working and temporary folder,
-  // standard streams closed or silenced.
+  // standard streams closed or silenced. Not started where the kernel confines file access
+  // but the confinement could not be made.
   Run run(const std::vector<std::string>& argv, const Limits& limits) const;
 
  private:

@@ -14,7 +14,8 @@ typedef struct _GdkDragContext GdkDragContext;
 class FileDropWatch {
  public:
   using Dropped = std::function<void(std::vector<std::filesystem::path> files, double x, double y)>;
-  static constexpr std::size_t maximumFiles = 16;
+  // Names taken from one drop; what they hand on is bounded by whoever reads the files.
+  static constexpr std::size_t maximumFiles = 256;
 
   FileDropWatch(GtkWidget* widget, Dropped dropped);
   ~FileDropWatch();

@@ -291,10 +291,13 @@ Result<Path> makeSiblingTemporaryFolder(const Path& target) {
 
 std::size_t removeStaleSiblingTemporaries(const Path& target) {
   Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
-  std::string prefix = "." + target.filename().string() + ".korvel-tmp-";
+  return removeStaleTemporaries(dir, "." + target.filename().string() + ".korvel-tmp-");
+}
+
+std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix) {
   std::size_t removed = 0;
   std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+  for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
        it.increment(ec)) {
     std::string name = it->path().filename().string();
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
@@ -306,7 +309,8 @@ std::size_t removeStaleSiblingTemporaries(const Path& target) {
     long pid = std::strtol(rest.c_str(), nullptr, 10);
     bool gone = pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
     if (!gone) continue;
-    if (!it->is_directory(ec) || it->is_symlink(ec)) continue;
+    struct stat status {};
+    if (::lstat(it->path().c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) continue;
     if (removeItem(it->path())) ++removed;
   }
   return removed;

@@ -28,6 +28,9 @@ Result<Path> makeSiblingTemporaryFolder(const Path& target);
 // Removes the sibling temporary folders of `target` that a process which has ended left behind
 // (a save killed half-way); returns how many.
 std::size_t removeStaleSiblingTemporaries(const Path& target);
+// Removes the folders named `prefix`<process id>-XXXXXX in `folder` that are this user's, not
+// links, and whose process has ended; returns how many.
+std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix);
 
 class TemporaryFolder {
  public:

@@ -1,5 +1,6 @@
 // PDF and PostScript pictures drawn to PNG by outside programs, each confined: a hostile drawing
-// costs at most the child's bounded memory and time, and sees no file but its own.
+// costs at most the child's bounded memory, time and disk, and sees no file but its own and the
+// system's (Ghostscript keeps to its folder by its own safe mode as well).
 
 #include <glib.h>
 
@@ -13,14 +14,18 @@ namespace ImageData {
 
 namespace {
 
-// A page's PNG is bounded by the pixel limit; this bounds what we read back whatever the tool did.
-constexpr std::size_t maximumPNGBytes = std::size_t(512) << 20;
+// A page's PNG is bounded by the pixel limit (at most 256 MB of pixels, stored or deflated);
+// this bounds what we read back, and any file the tool writes, whatever the tool did.
+constexpr std::size_t maximumPNGBytes = std::size_t(320) << 20;
 
 ConfinedTool::Limits limitsFor(std::chrono::milliseconds timeout) {
   ConfinedTool::Limits limits;
   limits.time = timeout;
   limits.memory = std::size_t(2) << 30;
   limits.fileSize = maximumPNGBytes;
+  // The page and what the tool keeps beside it while drawing; where the temporary folder is in
+  // memory, this is memory.
+  limits.folderSpace = std::size_t(384) << 20;
   return limits;
 }
 
@@ -38,6 +43,8 @@ std::filesystem::path pageTool() {
 
 Result<Data> pictureOf(const ConfinedTool& tool, const ConfinedTool::Run& run, const char* what) {
   if (run.outcome == ConfinedTool::Outcome::timedOut) return fail(ErrorDomain, notRasterised, std::string(what) + " took too long");
+  if (run.outcome == ConfinedTool::Outcome::wroteTooMuch)
+    return fail(ErrorDomain, notRasterised, std::string(what) + " wrote too much");
   if (run.outcome == ConfinedTool::Outcome::exited && run.exitCode == 0) {
     auto png = tool.take("page.png", maximumPNGBytes);
     auto size = png ? bitmapSize(*png) : std::nullopt;

@@ -1,7 +1,7 @@
 // korvel-pdf-page IN OUT: draws the first page of the PDF file IN at 72 dots per inch into the
 // PNG file OUT. Run by ImageData::rasterisePDF in a confined child, so that a hostile PDF costs
-// at most that child's memory and time. Exit codes: 0 drawn, 2 no page, 3 page size out of
-// range, 1 anything else.
+// at most that child's memory, time and disk, and reaches no file but the system's and its own.
+// Exit codes: 0 drawn, 2 no page, 3 page size out of range, 1 anything else.
 
 #include <cairo.h>
 #include <poppler.h>

@@ -7,6 +7,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -24,6 +25,7 @@
 #include "platform/RunLoop.h"
 #include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
+#include "support/HostilePictures.h"
 #include "support/PrivateDesktop.h"
 #include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
@@ -112,6 +114,51 @@ class Pictures : public ::testing::Test {
     return found;
   }
 
+  // Drags `files` from a program of their own (as from a file manager) onto the middle of the
+  // editor's canvas and lets go; the canvas's box on the page, none when the drag failed.
+  std::optional<nlohmann::json> dragOntoCanvas(KXDocument& document, const std::vector<fsys::path>& files,
+                                               const std::string& shot) {
+    GtkWindow* window = document.windowForSheet();
+    gtk_window_move(window, 0, 0);
+    gtk_window_resize(window, 900, 700);
+    if (!waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); })) return std::nullopt;
+
+    std::vector<std::string> args = {KORVEL_DRAG_SOURCE, files.at(0).string(), "960", "300", "260", "200"};
+    for (std::size_t i = 1; i < files.size(); ++i) args.push_back(files[i].string());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    gchar** env = g_environ_setenv(g_get_environ(), "ASAN_OPTIONS", "detect_leaks=0", TRUE);
+    GError* error = nullptr;
+    bool started = g_spawn_async(nullptr, argv.data(), env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &dragSource, &error);
+    g_strfreev(env);
+    if (!started) {
+      ADD_FAILURE() << (error ? error->message : "");
+      g_clear_error(&error);
+      return std::nullopt;
+    }
+    std::string found;
+    if (testenv::xdotool("search --sync --name '^Drag From Here$'", &found) != 0) return std::nullopt;
+    std::string geometry;
+    if (testenv::xdotool("getwindowgeometry --shell " + found.substr(0, found.find('\n')), &geometry) != 0)
+      return std::nullopt;
+    auto value = [&](const std::string& key) {
+      auto at = geometry.find(key + "=");
+      return at == std::string::npos ? 0 : std::atoi(geometry.c_str() + at + key.size() + 1);
+    };
+    int fromX = value("X") + value("WIDTH") / 2, fromY = value("Y") + value("HEIGHT") / 2;
+
+    // Over the middle of the canvas.
+    auto rect = evaluate(document, "JSON.stringify(document.getElementById('canvas').getBoundingClientRect())");
+    if (!rect || !rect->is_string()) return std::nullopt;
+    auto box = nlohmann::json::parse(rect->get<std::string>());
+    GtkWidget* view = document.ostrelViewController().webViewController().webView().widget();
+    auto [toX, toY] = onScreen(view, box["x"].get<double>() + box["width"].get<double>() / 2,
+                               box["y"].get<double>() + box["height"].get<double>() / 2);
+    if (!testenv::dragPointer(fromX, fromY, toX, toY, shot) || testenv::xdotool("mouseup 1") != 0) return std::nullopt;
+    return box;
+  }
+
   std::unique_ptr<DocumentController> controller;
   fsys::path dir;
   ExportPanels saved;
@@ -191,51 +238,61 @@ TEST_F(Pictures, APictureDraggedFromAnotherProgramOntoTheCanvasIsInserted) {
   if (!desktop) GTEST_SKIP() << "needs Xvfb and openbox";
   auto document = openProject(false);
   ASSERT_TRUE(document);
-  GtkWindow* window = document->windowForSheet();
-  gtk_window_move(window, 0, 0);
-  gtk_window_resize(window, 900, 700);
-  ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }));
-
   auto picture = dir / "Red Square.png";
   ASSERT_TRUE(fs::writeInside(dir, "Red Square.png", redPicture()));
-  std::vector<std::string> args = {KORVEL_DRAG_SOURCE, picture.string(), "960", "300", "260", "200"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  gchar** env = g_environ_setenv(g_get_environ(), "ASAN_OPTIONS", "detect_leaks=0", TRUE);
-  GError* error = nullptr;
-  ASSERT_TRUE(g_spawn_async(nullptr, argv.data(), env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &dragSource, &error))
-      << (error ? error->message : "");
-  g_strfreev(env);
-  std::string found;
-  ASSERT_EQ(testenv::xdotool("search --sync --name '^Drag From Here$'", &found), 0);
-  std::string geometry;
-  ASSERT_EQ(testenv::xdotool("getwindowgeometry --shell " + found.substr(0, found.find('\n')), &geometry), 0);
-  auto value = [&](const std::string& key) {
-    auto at = geometry.find(key + "=");
-    return at == std::string::npos ? 0 : std::atoi(geometry.c_str() + at + key.size() + 1);
-  };
-  int fromX = value("X") + value("WIDTH") / 2, fromY = value("Y") + value("HEIGHT") / 2;
-
-  // Over the middle of the canvas.
-  auto rect = evaluate(*document, "JSON.stringify(document.getElementById('canvas').getBoundingClientRect())");
-  ASSERT_TRUE(rect && rect->is_string());
-  auto box = nlohmann::json::parse(rect->get<std::string>());
-  GtkWidget* view = document->ostrelViewController().webViewController().webView().widget();
-  auto [toX, toY] = onScreen(view, box["x"].get<double>() + box["width"].get<double>() / 2,
-                             box["y"].get<double>() + box["height"].get<double>() / 2);
-
-  ASSERT_TRUE(testenv::dragPointer(fromX, fromY, toX, toY, "picture-drop.png"));
-  ASSERT_EQ(testenv::xdotool("mouseup 1"), 0);
+  auto box = dragOntoCanvas(*document, {picture}, "picture-drop.png");
+  ASSERT_TRUE(box);
 
   auto layer = imageLayer(*document);
   ASSERT_TRUE(layer) << "nothing inserted";
   EXPECT_EQ((*layer)["name"], "Red Square.png");
   EXPECT_EQ((*layer)["width"], 40);
   // Where the pointer let go, on the canvas.
-  EXPECT_NEAR((*layer)["x"].get<double>(), box["width"].get<double>() / 2, 8);
+  EXPECT_NEAR((*layer)["x"].get<double>(), (*box)["width"].get<double>() / 2, 8);
   auto stored = document->projectPath().value() / "design" / "images" / (*layer)["image"].get<std::string>();
   EXPECT_EQ(*fs::readFile(stored), redPicture());
+}
+
+TEST_F(Pictures, ADropOfSixteenLargePicturesAddsWhatFitsItsBoundAndTellsOfTheRest) {
+  if (!desktop) GTEST_SKIP() << "needs Xvfb and openbox";
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  // Sixteen pictures of 5 MB each (a red picture and a private chunk of padding): 80 MB in all.
+  Data red = redPicture();
+  Data iend(red.end() - 12, red.end());
+  std::vector<fsys::path> files;
+  for (int i = 1; i <= 16; ++i) {
+    Data padding(std::size_t(5 << 20) - red.size() - 12, 0);
+    padding[0] = static_cast<std::uint8_t>(i);  // each its own picture
+    Data file(red.begin(), red.end() - 12);
+    testenv::pngChunk(file, "prVt", padding);
+    file.insert(file.end(), iend.begin(), iend.end());
+    char name[32];
+    snprintf(name, sizeof name, "Picture %02d.png", i);
+    ASSERT_TRUE(fs::writeInside(dir, name, file));
+    files.push_back(dir / name);
+  }
+  person().alertAnswers.push_back(Alert::firstButtonReturn);
+  ASSERT_TRUE(dragOntoCanvas(*document, files, "sixteen-pictures-drop.png"));
+
+  // Twelve make 60 MB; a thirteenth would pass the 64 MB a drop hands the page.
+  std::vector<std::string> inserted;
+  ASSERT_TRUE(waitFor([&] {
+    auto names = evaluate(*document, "JSON.stringify((OstrelStandIn.documentJSON.pages[0].layers || [])"
+                                     ".filter(function (l) { return l.type === 'image'; })"
+                                     ".map(function (l) { return l.name; }))");
+    if (!names || !names->is_string()) return false;
+    inserted = nlohmann::json::parse(names->get<std::string>()).get<std::vector<std::string>>();
+    return inserted.size() >= 12 && !person().alertsShown.empty();
+  }, 120)) << inserted.size() << " inserted, " << person().alertsShown.size() << " alerts";
+  std::sort(inserted.begin(), inserted.end());
+  std::vector<std::string> expected;
+  for (int i = 0; i < 12; ++i) expected.push_back(files[i].filename().string());
+  EXPECT_EQ(inserted, expected);
+  const auto& alert = person().alertsShown.front();
+  EXPECT_EQ(alert.messageText, "4 dropped pictures were not added.");
+  for (int i = 12; i < 16; ++i)
+    EXPECT_NE(alert.informativeText.find(files[i].filename().string()), std::string::npos) << alert.informativeText;
 }
 
 }  // namespace

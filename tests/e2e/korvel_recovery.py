@@ -5,7 +5,7 @@
   its working copy never recorded the save.
 - An untitled document's draft, kept by an autosave before a kill, comes back at the next start
   as an edited untitled document with its edit in it; a working copy of no document and no
-  draft is removed.
+  draft is removed, and so is the folder a confined tool of the killed korvel left.
 - An untitled document saved under a name after its draft was autosaved doesn't come back as a
   second, untitled window at the next start.
 - A double click on a text layer lets the person type into it; the edit is saved.
@@ -135,11 +135,28 @@ def crashed_untitled_draft_comes_back():
     desk.wait_until(lambda: glob.glob(os.path.join(AUTOSAVE, "Untitled*.korvelx")), "the draft", 120)
     draft = glob.glob(os.path.join(AUTOSAVE, "Untitled*.korvelx"))[0]
     desk.wait_until(lambda: texts_in(draft) == ["Text"], "the edit in the draft", 30)
+    killed = korvel.proc.pid
     kill(korvel)
     # A working copy of an untitled document that never kept a draft: nothing refers to it.
     orphan = os.path.join(AUTOSAVE, "Korvel-" + str(uuid.uuid4()).upper())
     os.makedirs(os.path.join(orphan, "container", "design"))
-    korvel = desk.start_korvel("draft-2")
+    # What a confined tool of the killed korvel left, beside a live process's folder and a link
+    # (named as a leftover) to a folder of the person's.
+    tmp = os.path.join(desk.work, "tmp")
+    theirs = os.path.join(desk.work, "theirs")
+    os.makedirs(tmp)
+    os.makedirs(theirs)
+    leftover = os.path.join(tmp, "korvel-tool-%d-Ab12Cd" % killed)
+    live = os.path.join(tmp, "korvel-tool-%d-Cd34Ef" % os.getpid())
+    for folder in (leftover, live):
+        os.makedirs(folder)
+        with open(os.path.join(folder, "page.png"), "wb") as f:
+            f.write(b"\0" * 100000)
+    with open(os.path.join(theirs, "keep"), "w") as f:
+        f.write("keep")
+    link = os.path.join(tmp, "korvel-tool-%d-Link12" % killed)
+    os.symlink(theirs, link)
+    korvel = desk.start_korvel("draft-2", {"TMPDIR": tmp})
     window = desk.wait_window("^Untitled.*Edited", 90)
     korvel.wait_log("Reopened the draft")
     time.sleep(2)
@@ -147,6 +164,11 @@ def crashed_untitled_draft_comes_back():
     if desk.find_window(WELCOME):
         desk.fail("the welcome window came up over the draft")
     desk.log("the untitled draft came back edited:", desk.xdo("getwindowname", window))
+    desk.wait_until(lambda: not os.path.exists(leftover), "the killed korvel's tool folder swept", 30)
+    if not os.path.exists(os.path.join(live, "page.png")) or not os.path.islink(link) \
+            or not os.path.exists(os.path.join(theirs, "keep")):
+        desk.fail("the sweep took a folder of a live process's or went through a link")
+    desk.log("the folder a killed korvel's tool left was swept; a live one and a link were not")
     kill(korvel)
     left = [n for n in os.listdir(AUTOSAVE) if n.startswith("Korvel-") and " unsaved edits " not in n]
     desk.log("working copies left:", len(left))

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "PDFFixtures.h"
 #include "export/Bitmap.h"
 #include "platform/ConfinedTool.h"
+#include "platform/FileConfinement.h"
 #include "platform/ImageData.h"
 #include "support/TestEnvironment.h"
 
@@ -185,4 +187,136 @@ TEST(ConfinedTool, RunsInAPrivateFolderItLeavesNothingOfAndStopsAtItsLimits) {
     EXPECT_EQ(tool->run({"/nonexistent/tool"}, limits).outcome, ConfinedTool::Outcome::notStarted);
   }
   EXPECT_FALSE(fs::exists(folder));
+}
+
+namespace {
+
+// The folders of this process's tools, in the temporary folder.
+std::vector<fs::path> toolFolders() {
+  std::vector<fs::path> found;
+  std::string prefix = "korvel-tool-" + std::to_string(::getpid()) + "-";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(), ec))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path());
+  return found;
+}
+
+std::uintmax_t sizeOf(const fs::path& folder) {
+  std::uintmax_t bytes = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    if (it->is_regular_file(ec)) bytes += it->file_size(ec);
+  return bytes;
+}
+
+}  // namespace
+
+TEST(Drawings, PostScriptThatFillsItsFolderIsStoppedAtTheFolderBound) {
+  // Twelve files of 100 MB, each within the file size bound, named after the page it is asked
+  // to write: 1.2 GB in a second, then a page as if nothing had happened.
+  std::string eps =
+      "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n"
+      "/dir currentpagedevice /OutputFile get dup length 8 sub 0 exch getinterval def\n"
+      "/buf 65536 string def\n"
+      "0 1 11 { /i exch def /name dir length 2 add string def name 0 dir putinterval\n"
+      "  name dir length 65 i add put name dir length 1 add 65 put\n"
+      "  /f name (w) file def 1600 { f buf writestring } repeat f closefile } for\n"
+      "0 0 10 10 rectfill showpage\n";
+  std::atomic<bool> drawing{true};
+  std::uintmax_t largest = 0;
+  std::thread watch([&] {
+    while (drawing)
+      for (const auto& folder : toolFolders()) largest = std::max(largest, sizeOf(folder));
+  });
+  auto drawn = ImageData::rasterisePostScript(dataFromString(eps));
+  drawing = false;
+  watch.join();
+  ASSERT_FALSE(drawn) << "a page came back";
+  EXPECT_EQ(drawn.error().message, "Ghostscript wrote too much");
+  // The bound is 384 MB; the child writes on for a moment before it is stopped.
+  EXPECT_LT(largest, std::uintmax_t(512) << 20);
+  EXPECT_TRUE(toolFolders().empty());
+}
+
+TEST(Drawings, ThePDFPageToolReadsAndWritesNothingOutsideItsFolder) {
+  if (!FileConfinement::available()) GTEST_SKIP() << "this kernel does not confine file access";
+  auto outside = testenv::freshFolder("outside");
+  Data pdf = greenPDF(30, 20);
+  std::ofstream(outside / "theirs.pdf", std::ios::binary).write(reinterpret_cast<const char*>(pdf.data()), pdf.size());
+  auto tool = ConfinedTool::create();
+  ASSERT_TRUE(tool);
+  ASSERT_TRUE(tool->put("input.pdf", greenPDF(30, 20)));
+  ConfinedTool::Limits limits;
+  // Its own file, to its own folder: drawn.
+  auto run = tool->run({KORVEL_PDF_PAGE_TOOL, "input.pdf", "page.png"}, limits);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(tool->take("page.png", 1 << 20));
+  // A file of the person's is not read, and nothing is written beside it.
+  run = tool->run({KORVEL_PDF_PAGE_TOOL, (outside / "theirs.pdf").string(), "other.png"}, limits);
+  EXPECT_NE(run.exitCode, 0);
+  EXPECT_FALSE(tool->take("other.png", 1 << 20));
+  run = tool->run({KORVEL_PDF_PAGE_TOOL, "input.pdf", (outside / "written.png").string()}, limits);
+  EXPECT_NE(run.exitCode, 0);
+  EXPECT_FALSE(fs::exists(outside / "written.png"));
+}
+
+TEST(ConfinedTool, TheChildReachesTheSystemsFilesAndItsFolderOnly) {
+  if (!FileConfinement::available()) GTEST_SKIP() << "this kernel does not confine file access";
+  auto outside = testenv::freshFolder("outside");
+  std::ofstream(outside / "secret") << "secret";
+  std::ofstream(testenv::home() / "secret") << "secret at home";
+  auto tool = ConfinedTool::create();
+  ASSERT_TRUE(tool);
+  ConfinedTool::Limits limits;
+  struct Case {
+    std::string command;
+    bool reaches;
+  };
+  const std::vector<Case> cases = {
+      {"echo mine > mine && cat mine && mkdir inner && rm -r inner", true},
+      {"ls /usr/bin > /dev/null && cat /etc/fonts/fonts.conf > /dev/null", true},
+      {"cat '" + (outside / "secret").string() + "'", false},
+      {"cat '" + (testenv::home() / "secret").string() + "'", false},
+      {"ls '" + outside.string() + "'", false},
+      {"echo x > '" + (outside / "written").string() + "'", false},
+      {"rm '" + (outside / "secret").string() + "'", false},
+      {"ln -s '" + (outside / "secret").string() + "' link && cat link", false},
+      {"cat /etc/shadow /etc/passwd", false},
+  };
+  for (const auto& c : cases) {
+    auto run = tool->run({"/bin/sh", "-c", c.command}, limits);
+    EXPECT_EQ(run.outcome, ConfinedTool::Outcome::exited) << c.command;
+    EXPECT_EQ(run.exitCode == 0, c.reaches) << c.command;
+  }
+  EXPECT_EQ(contents(outside / "secret"), "secret");
+  EXPECT_FALSE(fs::exists(outside / "written"));
+}
+
+TEST(ConfinedTool, FoldersLeftByProcessesThatEndedAreSweptOthersKept) {
+  // A process that made its tool's folder, wrote in it and ended without removing it.
+  std::string made;
+  ASSERT_EQ(testenv::run("cd '" + fs::temp_directory_path().string() +
+                             "' && mkdir korvel-tool-$$-Ab12Cd && head -c 1000 /dev/zero > korvel-tool-$$-Ab12Cd/page.png"
+                             " && echo $$",
+                         &made),
+            0);
+  std::string prefix = "korvel-tool-" + std::to_string(std::stol(made)) + "-";
+  std::vector<fs::path> left = {fs::temp_directory_path() / (prefix + "Ab12Cd")};
+  ASSERT_TRUE(fs::exists(left[0] / "page.png"));
+
+  // Ours, in use; another of a gone process that is a link to a folder of the person's.
+  auto tool = ConfinedTool::create();
+  ASSERT_TRUE(tool);
+  auto theirs = testenv::freshFolder("theirs");
+  std::ofstream(theirs / "keep") << "keep";
+  auto link = fs::temp_directory_path() / (prefix + "Link12");
+  fs::create_directory_symlink(theirs, link);
+
+  EXPECT_GE(ConfinedTool::removeLeftovers(), 1u);
+  EXPECT_FALSE(fs::exists(left[0]));
+  EXPECT_TRUE(fs::is_directory(tool->folder()));
+  EXPECT_EQ(contents(theirs / "keep"), "keep");
+  EXPECT_TRUE(fs::is_symlink(link));
+  fs::remove(link);
 }

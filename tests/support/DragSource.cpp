@@ -1,19 +1,22 @@
 // A drag source in a process of its own, as a file manager is one: a window at the given place
-// whose label, dragged, offers one file as "text/uri-list"; it ends when the drag ends.
-// Usage: drag_source <file> <x> <y> <width> <height>
+// whose label, dragged, offers its files as "text/uri-list"; it ends when the drag ends.
+// Usage: drag_source <file> <x> <y> <width> <height> [<more files>…]
 #include <gtk/gtk.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "HelperWindow.h"
 
 namespace {
-std::string uri;
+std::vector<std::string> uris;
 
 void dataGet(GtkWidget*, GdkDragContext*, GtkSelectionData* data, guint, guint, gpointer) {
-  gchar* uris[] = {const_cast<gchar*>(uri.c_str()), nullptr};
-  gtk_selection_data_set_uris(data, uris);
+  std::vector<gchar*> list;
+  for (auto& uri : uris) list.push_back(uri.data());
+  list.push_back(nullptr);
+  gtk_selection_data_set_uris(data, list.data());
 }
 
 void dragEnd(GtkWidget*, GdkDragContext*, gpointer) {
@@ -24,12 +27,14 @@ void dragEnd(GtkWidget*, GdkDragContext*, gpointer) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) return 2;
+  if (argc < 6) return 2;
   gtk_init(&argc, &argv);
-  gchar* fileUri = g_filename_to_uri(argv[1], nullptr, nullptr);
-  if (!fileUri) return 2;
-  uri = fileUri;
-  g_free(fileUri);
+  for (int i = 1; i < argc; i = i == 1 ? 6 : i + 1) {
+    gchar* fileUri = g_filename_to_uri(argv[i], nullptr, nullptr);
+    if (!fileUri) return 2;
+    uris.emplace_back(fileUri);
+    g_free(fileUri);
+  }
   GtkWidget* window = helperWindow("Drag From Here", argv);
   GtkWidget* box = gtk_event_box_new();
   gtk_container_add(GTK_CONTAINER(box), gtk_label_new("Drag From Here"));

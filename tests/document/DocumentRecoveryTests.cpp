@@ -1,0 +1,233 @@
+// Edits that outlive a crash: after a Save As, after Revert to Saved, of a document that was
+// away at the start, and an untitled draft saved as a folder. A crash is a document dropped
+// without a save; the next start is the controller's sweep of drafts and working copies.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <fstream>
+
+#include "DocumentTestSupport.h"
+#include "document/DocumentController.h"
+#include "document/KXDocument.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/JsonCoder.h"
+#include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
+
+using namespace doctests;
+namespace fsys = std::filesystem;
+
+namespace {
+
+constexpr int saveAs = 1;
+
+std::string firstPageName(const std::optional<nlohmann::json>& document) {
+  if (!document || !document->contains("pages")) return "(none)";
+  return (*document)["pages"][0].value("name", "(none)");
+}
+
+std::string pageNameInFolder(const fsys::path& folder) {
+  auto parsed = nlohmann::json::parse(readFile(folder / "design" / "document.json"), nullptr, false);
+  return firstPageName(parsed.is_discarded() ? std::nullopt : std::optional(parsed));
+}
+
+// The working-copy folders whose origin record names `file`.
+std::vector<fsys::path> workingCopiesOf(const fsys::path& file) {
+  std::vector<fsys::path> found;
+  std::error_code ec;
+  auto wanted = fsys::weakly_canonical(file, ec);
+  for (const auto& item : fsys::directory_iterator(KXDocumentContainer::baseDirectory(), ec)) {
+    auto info = JsonCoder::parse(fs::readText(item.path() / "info").value_or(""));
+    if (!info || !info->is_object() || !(*info)["bookmarkData"].is_string()) continue;
+    auto bookmark = crypto::base64Decode((*info)["bookmarkData"].get<std::string>());
+    auto record = bookmark ? JsonCoder::parse(stringFromData(*bookmark)) : std::nullopt;
+    if (record && record->is_object() && record->value("path", "") == wanted.string()) found.push_back(item.path());
+  }
+  return found;
+}
+
+class Recovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setUpDocumentTest();
+    controller = std::make_unique<DocumentController>();
+    controller->setAutosavingDelay(0);
+    dir = testenv::freshFolder("recovery");
+    // Folder documents here sit in a repository that ignores what it should: no notice.
+    fsys::create_directories(dir / ".git");
+    std::ofstream(dir / ".gitignore") << ".cache\n.backups\n.npmrc\nnode_modules\n*.korvelxproj\n";
+    Workspace::setShared(std::make_unique<ShownWorkspace>(&shown));
+  }
+  void TearDown() override {
+    auto open = controller->documents();
+    for (auto& d : open) d->close();
+    open.clear();
+    controller.reset();
+    Workspace::setShared(nullptr);
+    RunLoop::runUntil([] { return false; }, 0.2);
+    EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
+  }
+
+  std::shared_ptr<KXDocument> open(const fsys::path& url) {
+    auto document = openWith(*controller, url);
+    if (document) EXPECT_TRUE(waitForEditor(*document));
+    return document;
+  }
+
+  fsys::path makeDocument(const fsys::path& zip, const std::string& pageName) {
+    auto source = testenv::freshFolder("source");
+    writeProject(source, pageName);
+    fsys::create_directories(zip.parent_path());
+    makeZip(source, zip);
+    return zip;
+  }
+
+  // An edit that has reached the working copy, as the minute's backup pass takes it there.
+  void editAndWrite(KXDocument& document, const std::string& pageName) {
+    ASSERT_TRUE(editPage(document, pageName));
+    bool written = false;
+    document.container()->writeChanges([&] { written = true; });
+    ASSERT_TRUE(waitFor([&] { return written; }));
+    ASSERT_EQ(pageNameInFolder(document.container()->projectDirectory()), pageName);
+  }
+
+  // Korvel ends without saving; the next start sweeps what belongs to no document.
+  void crashAndStart(std::shared_ptr<KXDocument>& document) {
+    document->close();
+    document.reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+    controller->reopenAutosavedDrafts();
+  }
+
+  std::unique_ptr<DocumentController> controller;
+  fsys::path dir;
+  std::vector<fsys::path> shown;
+};
+
+}  // namespace
+
+TEST_F(Recovery, EditsAfterASaveAsComeBackAndEveryDocumentKeepsOneWorkingCopy) {
+  auto original = makeDocument(dir / "Spring Sale.korvelx", "Spring");
+  auto copy = dir / "Spring Sale v2.korvelx";
+  auto document = open(original);
+  ASSERT_TRUE(document);
+  auto error = saveAndWait(*document, copy, KXDocument::zipType, saveAs);
+  ASSERT_FALSE(error) << error->description();
+  editAndWrite(*document, "After Save As");
+  crashAndStart(document);
+
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    auto reopened = open(copy);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->container()->resumedWithUnsavedChanges());
+    EXPECT_TRUE(reopened->isDocumentEdited());
+    EXPECT_STREQ(gtk_window_get_title(reopened->windowForSheet()), "Spring Sale v2 \u2014 Edited");
+    EXPECT_EQ(firstPageName(pageState(*reopened)), "After Save As");
+    crashAndStart(reopened);
+
+    auto first = open(original);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(first->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*first)), "Spring");
+    crashAndStart(first);
+
+    EXPECT_EQ(workingCopiesOf(copy).size(), 1u);
+    EXPECT_EQ(workingCopiesOf(original).size(), 1u);
+  }
+}
+
+TEST_F(Recovery, EditsAfterARevertComeBack) {
+  auto file = makeDocument(dir / "Reverted.korvelx", "Saved");
+  auto document = open(file);
+  ASSERT_TRUE(document);
+  editAndWrite(*document, "Thrown away");
+  auto reverted = document->revert(file, document->fileType());
+  ASSERT_TRUE(reverted) << reverted.error().description();
+  ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));
+  ASSERT_TRUE(waitForEditor(*document));
+  editAndWrite(*document, "After the revert");
+  crashAndStart(document);
+
+  auto reopened = open(file);
+  ASSERT_TRUE(reopened);
+  EXPECT_TRUE(reopened->isDocumentEdited());
+  EXPECT_EQ(firstPageName(pageState(*reopened)), "After the revert");
+  EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+}
+
+TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpening) {
+  struct Case {
+    const char* what;
+    bool renamed;  // the person opens it under its new name; else its drive comes back
+  };
+  for (const auto& c : {Case{"drive back", false}, Case{"renamed", true}}) {
+    SCOPED_TRACE(c.what);
+    auto drive = testenv::freshFolder("drive");
+    auto file = makeDocument(drive / "Away.korvelx", "Saved");
+    auto document = open(file);
+    ASSERT_TRUE(document);
+    editAndWrite(*document, "Unsaved while away");
+    document->close();
+    document.reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+    auto unmounted = drive.parent_path() / (drive.filename().string() + "-unmounted");
+    fsys::rename(drive, unmounted);
+    controller->reopenAutosavedDrafts();  // a start while it is away
+    auto back = c.renamed ? unmounted / file.filename() : file;
+    if (!c.renamed) fsys::rename(unmounted, drive);
+
+    auto before = person().alertsShown.size();
+    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
+    shown.clear();
+    auto reopened = open(back);
+    ASSERT_TRUE(reopened);
+    reopened->presentSetAsideMessageIfNeeded();
+    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+    ASSERT_EQ(person().alertsShown.size(), before + 1);
+    EXPECT_EQ(person().alertsShown.back().messageText,
+              "The document \u201cAway\u201d has unsaved edits from an earlier session.");
+    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
+    EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved while away");
+    EXPECT_FALSE(reopened->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*reopened)), "Saved");
+    reopened->close();
+    reopened.reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+
+    // Told once.
+    auto again = open(back);
+    ASSERT_TRUE(again);
+    again->presentSetAsideMessageIfNeeded();
+    RunLoop::runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(person().alertsShown.size(), before + 1);
+    again->close();
+  }
+}
+
+TEST_F(Recovery, AnAutosavedUntitledDocumentSavedAsAFolderLeavesNoDraftToReopen) {
+  auto made = controller->openUntitledDocumentAndDisplay(true);
+  ASSERT_TRUE(made) << made.error().description();
+  auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
+  ASSERT_TRUE(waitForEditor(*untitled));
+  ASSERT_TRUE(editPage(*untitled, "Autosaved"));
+  std::optional<std::optional<Error>> autosaved;
+  untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
+  ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
+  ASSERT_FALSE(*autosaved) << (*autosaved)->description();
+  auto draft = untitled->autosavedContentsFileURL();
+  ASSERT_TRUE(draft && fsys::exists(*draft));
+
+  auto target = dir / "Named Folder";
+  person().saveAnswers.push_back(SavePanelResult{target, KXDocument::folderType});
+  std::optional<std::optional<Error>> saved;
+  untitled->saveDocument([&](std::optional<Error> e) { saved = e; });
+  ASSERT_TRUE(waitFor([&] { return saved.has_value(); }));
+  ASSERT_FALSE(*saved) << (*saved)->description();
+  EXPECT_EQ(untitled->fileURL(), target);
+  EXPECT_EQ(pageNameInFolder(target), "Autosaved");
+  EXPECT_FALSE(fsys::exists(*draft)) << "the draft outlived the save";
+  EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
+  EXPECT_EQ(controller->documents().size(), 1u);
+}

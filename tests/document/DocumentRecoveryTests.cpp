@@ -41,7 +41,8 @@ std::vector<fsys::path> workingCopiesOf(const fsys::path& file) {
     auto info = JsonCoder::parse(fs::readText(item.path() / "info").value_or(""));
     if (!info || !info->is_object() || !(*info)["bookmarkData"].is_string()) continue;
     auto bookmark = crypto::base64Decode((*info)["bookmarkData"].get<std::string>());
-    auto record = bookmark ? JsonCoder::parse(stringFromData(*bookmark)) : std::nullopt;
+    if (!bookmark) continue;
+    auto record = JsonCoder::parse(stringFromData(*bookmark));
     if (record && record->is_object() && record->value("path", "") == wanted.string()) found.push_back(item.path());
   }
   return found;
@@ -71,7 +72,9 @@ class Recovery : public ::testing::Test {
 
   std::shared_ptr<KXDocument> open(const fsys::path& url) {
     auto document = openWith(*controller, url);
-    if (document) EXPECT_TRUE(waitForEditor(*document));
+    if (document) {
+      EXPECT_TRUE(waitForEditor(*document));
+    }
     return document;
   }
 

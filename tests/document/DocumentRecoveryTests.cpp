@@ -142,22 +142,35 @@ TEST_F(Recovery, EditsAfterASaveAsComeBackAndEveryDocumentKeepsOneWorkingCopy) {
 }
 
 TEST_F(Recovery, EditsAfterARevertComeBack) {
-  auto file = makeDocument(dir / "Reverted.korvelx", "Saved");
-  auto document = open(file);
-  ASSERT_TRUE(document);
-  editAndWrite(*document, "Thrown away");
-  auto reverted = document->revert(file, document->fileType());
-  ASSERT_TRUE(reverted) << reverted.error().description();
-  ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));
-  ASSERT_TRUE(waitForEditor(*document));
-  editAndWrite(*document, "After the revert");
-  crashAndStart(document);
+  // A file of its own, and a copy of a file whose project another working copy holds.
+  for (bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "a copy" : "its own file");
+    auto folder = testenv::freshFolder("revert");
+    auto file = makeDocument(folder / "Reverted.korvelx", "Saved");
+    if (copied) {
+      auto original = folder / "Original.korvelx";
+      fsys::copy_file(file, original);
+      auto first = open(original);
+      ASSERT_TRUE(first);
+      first->close();
+    }
+    auto document = open(file);
+    ASSERT_TRUE(document);
+    editAndWrite(*document, "Thrown away");
+    auto reverted = document->revert(file, document->fileType());
+    ASSERT_TRUE(reverted) << reverted.error().description();
+    ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));
+    ASSERT_TRUE(waitForEditor(*document));
+    editAndWrite(*document, "After the revert");
+    crashAndStart(document);
 
-  auto reopened = open(file);
-  ASSERT_TRUE(reopened);
-  EXPECT_TRUE(reopened->isDocumentEdited());
-  EXPECT_EQ(firstPageName(pageState(*reopened)), "After the revert");
-  EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+    auto reopened = open(file);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*reopened)), "After the revert");
+    EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+    reopened->close();
+  }
 }
 
 TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpening) {

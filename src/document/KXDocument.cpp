@@ -231,16 +231,16 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
   }
 
   std::shared_ptr<KXDocumentContainer> chosen;
-  bool ownFile = fileURL() == url && container_->isValid() && !isFolder;
+  bool sameFile = fileURL() == url && container_->isValid();
   // A file that reached a project another file's working copy holds was given its own identity
   // when it opened; it reads into that working copy again (a revert).
-  if (ownFile && container_->uuid() != archive->uuid() &&
+  if (sameFile && !isFolder && container_->uuid() != archive->uuid() &&
       container_->uuid() == identityForCopy(archive->uuid(), url)) {
     auto own = withIdentity(*archive, container_->uuid());
     if (!own) return fail(own.error());
     archive = *own;
   }
-  if (fileURL() == url && container_->isValid() && container_->uuid() == archive->uuid()) {
+  if (sameFile && container_->uuid() == archive->uuid()) {
     chosen = container_;
   } else {
     Result<std::shared_ptr<KXDocumentContainer>> made =

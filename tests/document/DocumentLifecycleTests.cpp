@@ -605,28 +605,34 @@ TEST_F(Documents, EditsSetAsideForAChangedFileAreAnnouncedAndCanBeShown) {
 }
 
 TEST_F(Documents, AnAutosavedUntitledDocumentSavedUnderANameLeavesNoDraftToReopen) {
-  auto made = controller->openUntitledDocumentAndDisplay(true);
-  ASSERT_TRUE(made) << made.error().description();
-  auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
-  ASSERT_TRUE(waitForEditor(*untitled));
-  ASSERT_TRUE(editPage(*untitled, "Autosaved"));
-  std::optional<std::optional<Error>> autosaved;
-  untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
-  ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
-  ASSERT_FALSE(*autosaved) << (*autosaved)->description();
-  auto draft = untitled->autosavedContentsFileURL();
-  ASSERT_TRUE(draft);
-  ASSERT_TRUE(fsys::exists(*draft));
+  // Saved as a zip, or as a folder (Alt held at the save).
+  for (const char* type : {KXDocument::zipType, KXDocument::folderType}) {
+    SCOPED_TRACE(type);
+    auto made = controller->openUntitledDocumentAndDisplay(true);
+    ASSERT_TRUE(made) << made.error().description();
+    auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
+    ASSERT_TRUE(waitForEditor(*untitled));
+    ASSERT_TRUE(editPage(*untitled, "Autosaved"));
+    std::optional<std::optional<Error>> autosaved;
+    untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
+    ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
+    ASSERT_FALSE(*autosaved) << (*autosaved)->description();
+    auto draft = untitled->autosavedContentsFileURL();
+    ASSERT_TRUE(draft);
+    ASSERT_TRUE(fsys::exists(*draft));
 
-  auto target = dir / "Named.korvelx";
-  person().saveAnswers.push_back(SavePanelResult{target, KXDocument::zipType});
-  std::optional<std::optional<Error>> saved;
-  untitled->saveDocument([&](std::optional<Error> e) { saved = e; });
-  ASSERT_TRUE(waitFor([&] { return saved.has_value(); }));
-  ASSERT_FALSE(*saved) << (*saved)->description();
-  EXPECT_EQ(untitled->fileURL(), target);
-  EXPECT_EQ(firstPageName(documentInZip(target)), "Autosaved");
-  EXPECT_FALSE(fsys::exists(*draft)) << "the draft outlived the save";
-  EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
-  EXPECT_EQ(controller->documents().size(), 1u);
+    bool zip = std::string(type) == KXDocument::zipType;
+    auto target = dir / (zip ? "Named.korvelx" : "Named Folder");
+    person().saveAnswers.push_back(SavePanelResult{target, type});
+    std::optional<std::optional<Error>> saved;
+    untitled->saveDocument([&](std::optional<Error> e) { saved = e; });
+    ASSERT_TRUE(waitFor([&] { return saved.has_value(); }));
+    ASSERT_FALSE(*saved) << (*saved)->description();
+    EXPECT_EQ(untitled->fileURL(), target);
+    EXPECT_EQ(zip ? firstPageName(documentInZip(target)) : pageNameInFolder(target), "Autosaved");
+    EXPECT_FALSE(fsys::exists(*draft)) << "the draft outlived the save";
+    EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
+    EXPECT_EQ(controller->documents().size(), 1u);
+    untitled->close();
+  }
 }

@@ -1,5 +1,5 @@
-// Edits that outlive a crash: after a Save As, after Revert to Saved, of a document that was
-// away at the start, and an untitled draft saved as a folder. A crash is a document dropped
+// Edits that outlive a crash: after a Save As, after Revert to Saved, and of a document that
+// was away at a start. A crash is a document dropped
 // without a save; the next start is the controller's sweep of drafts and working copies.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -220,30 +220,4 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     EXPECT_EQ(person().alertsShown.size(), before + 1);
     again->close();
   }
-}
-
-TEST_F(Recovery, AnAutosavedUntitledDocumentSavedAsAFolderLeavesNoDraftToReopen) {
-  auto made = controller->openUntitledDocumentAndDisplay(true);
-  ASSERT_TRUE(made) << made.error().description();
-  auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
-  ASSERT_TRUE(waitForEditor(*untitled));
-  ASSERT_TRUE(editPage(*untitled, "Autosaved"));
-  std::optional<std::optional<Error>> autosaved;
-  untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
-  ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
-  ASSERT_FALSE(*autosaved) << (*autosaved)->description();
-  auto draft = untitled->autosavedContentsFileURL();
-  ASSERT_TRUE(draft && fsys::exists(*draft));
-
-  auto target = dir / "Named Folder";
-  person().saveAnswers.push_back(SavePanelResult{target, KXDocument::folderType});
-  std::optional<std::optional<Error>> saved;
-  untitled->saveDocument([&](std::optional<Error> e) { saved = e; });
-  ASSERT_TRUE(waitFor([&] { return saved.has_value(); }));
-  ASSERT_FALSE(*saved) << (*saved)->description();
-  EXPECT_EQ(untitled->fileURL(), target);
-  EXPECT_EQ(pageNameInFolder(target), "Autosaved");
-  EXPECT_FALSE(fsys::exists(*draft)) << "the draft outlived the save";
-  EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
-  EXPECT_EQ(controller->documents().size(), 1u);
 }

@@ -68,8 +68,8 @@ KXDocumentContainer::Entries comparable(const KXDocumentContainer::Entries& entr
   return out;
 }
 
-void requireMainThreadForSweep() {
-  if (!RunLoop::isMainThread()) KORVEL_FATAL("KXDocumentContainer.removeUnclaimedWorkingCopies called off the main thread");
+void requireMainThreadForSweep(const char* operation) {
+  if (!RunLoop::isMainThread()) KORVEL_FATAL(std::string("KXDocumentContainer.") + operation + " called off the main thread");
 }
 
 }  // namespace
@@ -326,8 +326,22 @@ std::optional<std::filesystem::path> KXDocumentContainer::takeSetAsideCopyToAnno
   return newest;
 }
 
+void KXDocumentContainer::retireWorkingCopy(const Uuid& uuid, const std::filesystem::path& origin) {
+  requireMainThreadForSweep("retireWorkingCopy");
+  for (auto& weak : allInstances())
+    if (auto c = weak.lock(); c && c->isValid_ && c->uuid_ == uuid) return;
+  auto dir = baseDirectory() / (std::string("Korvel-") + uuid.string());
+  auto text = fs::readText(dir / nameForOriginInfo);
+  auto info = text ? decodeOriginInfo(*text, nullptr) : std::nullopt;
+  auto named = info ? Bookmark::resolve(info->bookmarkData) : std::nullopt;
+  std::error_code ec;
+  if (!named || *named != std::filesystem::weakly_canonical(origin, ec)) return;
+  if (!holdsWhatItsOriginHeld(dir, info->manifest) && !setAsideAtStart(dir)) return;
+  (void)fs::removeItem(dir);
+}
+
 std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
-  requireMainThreadForSweep();
+  requireMainThreadForSweep("removeUnclaimedWorkingCopies");
   std::set<std::filesystem::path> live;
   for (auto& weak : allInstances())
     if (auto c = weak.lock(); c && c->isValid_) live.insert(c->uuidDirectory_);

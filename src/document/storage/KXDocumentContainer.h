@@ -82,6 +82,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // what its gone origin held is set aside instead, as a read sets unsaved edits aside.
   // Returns how many went.
   static std::size_t removeUnclaimedWorkingCopies();
+  // Removes the working copy of the project `uuid` that records `origin`, a file another
+  // document's Save As has just replaced, unless a document holds it; edits it holds are kept
+  // aside as at a start.
+  static void retireWorkingCopy(const Uuid& uuid, const std::filesystem::path& origin);
   // The newest copy set aside for the project `uuid` while its document was away (or its
   // origin record unreadable) that nobody has been told of yet; from then on it counts as told.
   static std::optional<std::filesystem::path> takeSetAsideCopyToAnnounce(const Uuid& uuid);

@@ -106,10 +106,15 @@ Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::
                                    bool keepsIdentity) {
   auto archive = KXDocumentArchive::open(url, type, true, uuid, true);
   if (!archive) return fail(archive.error());
-  // A file replaced by the save gives up its own identity.
-  if (keepsIdentity && uuid && (*archive)->uuid() != *uuid) archive = withIdentity(**archive, *uuid);
-  if (!archive) return fail(archive.error());
+  // A file replaced by the save gives up its own identity, and its working copy goes.
+  std::optional<Uuid> replaced;
+  if (keepsIdentity && uuid && (*archive)->uuid() != *uuid) {
+    replaced = (*archive)->uuid();
+    archive = withIdentity(**archive, *uuid);
+    if (!archive) return fail(archive.error());
+  }
   if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
+  if (replaced) KXDocumentContainer::retireWorkingCopy(*replaced, url);
   savedAsArchive_ = *archive;
   if (!container_->projectDirectoryIsOrigin()) return {};
   // A folder edited in place saved as a zip: from now on the zip is the origin, so the document

@@ -30,36 +30,8 @@ namespace {
 
 constexpr int save = 0, saveAs = 1, autosaveInPlace = 4;
 
-std::string firstPageName(const std::optional<nlohmann::json>& document) {
-  if (!document || !document->contains("pages")) return "(none)";
-  return (*document)["pages"][0].value("name", "(none)");
-}
-
-std::string pageNameInFolder(const fsys::path& folder) {
-  auto parsed = nlohmann::json::parse(readFile(folder / "design" / "document.json"), nullptr, false);
-  return firstPageName(parsed.is_discarded() ? std::nullopt : std::optional(parsed));
-}
-
-class Documents : public ::testing::Test {
+class Documents : public ControllerTest {
  protected:
-  void SetUp() override {
-    setUpDocumentTest();
-    controller = std::make_unique<DocumentController>();
-    controller->setAutosavingDelay(0);
-    dir = testenv::freshFolder("documents");
-    // Folder documents here sit in a repository that ignores what it should: no notice.
-    fsys::create_directories(dir / ".git");
-    std::ofstream(dir / ".gitignore") << ".cache\n.backups\n.npmrc\nnode_modules\n*.korvelxproj\n";
-  }
-  void TearDown() override {
-    auto open = controller->documents();
-    for (auto& d : open) d->close();
-    open.clear();
-    controller.reset();
-    RunLoop::runUntil([] { return false; }, 0.2);
-    EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
-  }
-
   std::shared_ptr<KXDocument> open(const fsys::path& url) { return openWith(*controller, url); }
 
   std::shared_ptr<KXDocument> openZip(const std::string& pageName, const std::string& name = "Project.korvelx") {
@@ -74,8 +46,6 @@ class Documents : public ::testing::Test {
     return document;
   }
 
-  std::unique_ptr<DocumentController> controller;
-  fsys::path dir;
 };
 
 TEST_F(Documents, AZipSavesTheEditorsDocumentIntoTheZip) {

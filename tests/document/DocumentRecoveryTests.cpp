@@ -22,16 +22,6 @@ namespace {
 
 constexpr int saveAs = 1;
 
-std::string firstPageName(const std::optional<nlohmann::json>& document) {
-  if (!document || !document->contains("pages")) return "(none)";
-  return (*document)["pages"][0].value("name", "(none)");
-}
-
-std::string pageNameInFolder(const fsys::path& folder) {
-  auto parsed = nlohmann::json::parse(readFile(folder / "design" / "document.json"), nullptr, false);
-  return firstPageName(parsed.is_discarded() ? std::nullopt : std::optional(parsed));
-}
-
 // The working-copy folders whose origin record names `file`.
 std::vector<fsys::path> workingCopiesOf(const fsys::path& file) {
   std::vector<fsys::path> found;
@@ -48,26 +38,15 @@ std::vector<fsys::path> workingCopiesOf(const fsys::path& file) {
   return found;
 }
 
-class Recovery : public ::testing::Test {
+class Recovery : public ControllerTest {
  protected:
   void SetUp() override {
-    setUpDocumentTest();
-    controller = std::make_unique<DocumentController>();
-    controller->setAutosavingDelay(0);
-    dir = testenv::freshFolder("recovery");
-    // Folder documents here sit in a repository that ignores what it should: no notice.
-    fsys::create_directories(dir / ".git");
-    std::ofstream(dir / ".gitignore") << ".cache\n.backups\n.npmrc\nnode_modules\n*.korvelxproj\n";
+    ControllerTest::SetUp();
     Workspace::setShared(std::make_unique<ShownWorkspace>(&shown));
   }
   void TearDown() override {
-    auto open = controller->documents();
-    for (auto& d : open) d->close();
-    open.clear();
-    controller.reset();
+    ControllerTest::TearDown();
     Workspace::setShared(nullptr);
-    RunLoop::runUntil([] { return false; }, 0.2);
-    EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
   }
 
   std::shared_ptr<KXDocument> open(const fsys::path& url) {
@@ -103,8 +82,6 @@ class Recovery : public ::testing::Test {
     controller->reopenAutosavedDrafts();
   }
 
-  std::unique_ptr<DocumentController> controller;
-  fsys::path dir;
   std::vector<fsys::path> shown;
 };
 

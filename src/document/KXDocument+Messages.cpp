@@ -26,12 +26,17 @@ void KXDocument::presentMigrationMessageIfNeeded() {
 }
 
 void KXDocument::presentSetAsideMessageIfNeeded() {
-  if (!setAsideCopyToAnnounce_ || !windowForSheet()) return;
-  auto copy = *std::exchange(setAsideCopyToAnnounce_, std::nullopt);
-  AlertSpec alert{"The document “" + displayName() + "” was changed by another application.",
-                 "Your unsaved edits were replaced by the changed file. A copy of them was kept in “" + copy.string() +
-                     "”.",
-                 {"OK", "Show Copy"}};
+  if (!setAsideToAnnounce_ || !windowForSheet()) return;
+  auto [copy, why] = *std::exchange(setAsideToAnnounce_, std::nullopt);
+  AlertSpec alert = why == SetAside::Why::changedElsewhere
+                        ? AlertSpec{"The document “" + displayName() + "” was changed by another application.",
+                                    "Your unsaved edits were replaced by the changed file. A copy of them was kept in “" +
+                                        copy.string() + "”.",
+                                    {"OK", "Show Copy"}}
+                        : AlertSpec{"The document “" + displayName() + "” has unsaved edits from an earlier session.",
+                                    "Korvel could not match them with the document, which opened as last saved. A copy "
+                                    "of your unsaved edits was kept in “" + copy.string() + "”.",
+                                    {"OK", "Show Copy"}};
   Alert::shared().beginSheet(alert, windowForSheet(), [copy](int response) {
     if (response == Alert::secondButtonReturn) Workspace::shared().activateFileViewerSelecting({copy});
   });

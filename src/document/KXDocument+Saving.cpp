@@ -65,7 +65,12 @@ Result<void> KXDocument::writeSafely(const std::filesystem::path& url, const std
     case SaveOperation::saveAs: {
       std::optional<Uuid> uuid;
       if (!isDuplicating_ && !fileArchive_) uuid = container_->uuid();
-      return type == folderType ? saveAsFolder(url, type, uuid) : saveAsZip(url, type, uuid);
+      if (type == folderType) return saveAsFolder(url, type, uuid);
+      // The working copy becomes the new file's, so the new file takes its identity: the next
+      // opening of that file, after a crash too, finds it with the edits made after the save.
+      bool keepsIdentity = !isDuplicating_ && !container_->projectDirectoryIsOrigin();
+      if (keepsIdentity) uuid = container_->uuid();
+      return saveAsZip(url, type, uuid, keepsIdentity);
     }
     case SaveOperation::saveTo:
     case SaveOperation::autosaveAs:
@@ -97,10 +102,19 @@ Result<void> KXDocument::saveToFileArchive(const std::filesystem::path& url) {
   return container_->save(*fileArchive_, KXDocumentContainer::ArchiveRelation::origin(false));
 }
 
-Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid) {
+Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid,
+                                   bool keepsIdentity) {
   auto archive = KXDocumentArchive::open(url, type, true, uuid, true);
   if (!archive) return fail(archive.error());
+  // A file replaced by the save gives up its own identity, and its working copy goes.
+  std::optional<Uuid> replaced;
+  if (keepsIdentity && uuid && (*archive)->uuid() != *uuid) {
+    replaced = (*archive)->uuid();
+    archive = withIdentity(**archive, *uuid);
+    if (!archive) return fail(archive.error());
+  }
   if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
+  if (replaced) KXDocumentContainer::retireWorkingCopy(*replaced, url);
   savedAsArchive_ = *archive;
   if (!container_->projectDirectoryIsOrigin()) return {};
   // A folder edited in place saved as a zip: from now on the zip is the origin, so the document

@@ -11,6 +11,7 @@
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentVersionCheck.h"
 #include "foundation/AppInfo.h"
+#include "platform/Crypto.h"
 #include "platform/Fatal.h"
 #include "platform/FileMonitor.h"
 #include "platform/RWLog.h"
@@ -32,12 +33,38 @@ void requireMainThread(const char* what) {
 
 // The same files under a new identity: every read of a template gets its own working copy.
 Result<std::shared_ptr<KXDocumentArchive>> withFreshIdentity(const KXDocumentArchive& archive) {
-  auto backing = archive.backing().moved(archive.backing().url());
-  if (!backing) return fail(backing.error());
-  return std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{Uuid::random()});
+  return KXDocument::withIdentity(archive, Uuid::random());
+}
+
+// The identity of a project reached through a file that is not the one its working copy
+// belongs to (a copy of the file, the original after a Save As): the same for that file at
+// every opening, so that it finds its own working copy again.
+Uuid identityForCopy(const Uuid& uuid, const std::filesystem::path& url) {
+  std::error_code ec;
+  auto place = std::filesystem::weakly_canonical(url, ec);
+  auto seed = uuid.string() + "\n" + (ec ? url : place).string();
+  auto digest = crypto::sha1(std::span(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size()));
+  std::array<std::uint8_t, 16> bytes{};
+  std::copy_n(digest.begin(), bytes.size(), bytes.begin());
+  bytes[6] = (bytes[6] & 0x0f) | 0x50;  // name-based
+  bytes[8] = (bytes[8] & 0x3f) | 0x80;
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    text += hex[bytes[i] >> 4];
+    text += hex[bytes[i] & 0x0f];
+  }
+  return *Uuid::parse(text);
 }
 
 }  // namespace
+
+Result<std::shared_ptr<KXDocumentArchive>> KXDocument::withIdentity(const KXDocumentArchive& archive, const Uuid& uuid) {
+  auto backing = archive.backing().moved(archive.backing().url());
+  if (!backing) return fail(backing.error());
+  return std::make_shared<KXDocumentArchive>(std::move(*backing), KXDocumentArchive::WithIdentity{uuid});
+}
 
 KXDocument::KXDocument(Key, bool tutorialMode)
     : PDBaseDocument(tutorialMode), container_(KXDocumentContainer::placeholder()), isInTutorialMode_(tutorialMode) {}
@@ -204,16 +231,30 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
   }
 
   std::shared_ptr<KXDocumentContainer> chosen;
-  if (fileURL() == url && container_->isValid() && container_->uuid() == archive->uuid()) {
+  bool sameFile = fileURL() == url && container_->isValid();
+  // A file that reached a project another file's working copy holds was given its own identity
+  // when it opened; it reads into that working copy again (a revert).
+  if (sameFile && !isFolder && container_->uuid() != archive->uuid() &&
+      container_->uuid() == identityForCopy(archive->uuid(), url)) {
+    auto own = withIdentity(*archive, container_->uuid());
+    if (!own) return fail(own.error());
+    archive = *own;
+  }
+  if (sameFile && container_->uuid() == archive->uuid()) {
     chosen = container_;
   } else {
     Result<std::shared_ptr<KXDocumentContainer>> made =
         isFolder ? KXDocumentContainer::create(archive) : KXDocumentContainer::create(archive->uuid(), url);
     if (!made && isDocumentError(made.error(), KXDocumentError::containerAlreadyExistsForOtherOrigin)) {
-      auto fresh = withFreshIdentity(*archive);
-      if (!fresh) return fail(fresh.error());
-      archive = *fresh;
-      made = KXDocumentContainer::create(archive->uuid(), std::nullopt);
+      auto own = withIdentity(*archive, identityForCopy(archive->uuid(), url));
+      if (!own) return fail(own.error());
+      made = KXDocumentContainer::create((*own)->uuid(), url);
+      if (!made) {
+        own = withFreshIdentity(*archive);
+        if (!own) return fail(own.error());
+        made = KXDocumentContainer::create((*own)->uuid(), std::nullopt);
+      }
+      archive = *own;
     }
     if (!made) return fail(made.error());
     chosen = *made;
@@ -221,17 +262,25 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
     chosen->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
   }
 
-  auto relation = (isReverting_ || isReadingTemplate_) ? KXDocumentContainer::ArchiveRelation::copy()
-                                                       : KXDocumentContainer::ArchiveRelation::origin(isRestoringDraft_);
+  // A revert reads the file over the working copy, which is the file's again afterwards.
+  auto relation = isReadingTemplate_ ? KXDocumentContainer::ArchiveRelation::copy()
+                  : isReverting_     ? KXDocumentContainer::ArchiveRelation::revertedOrigin()
+                                     : KXDocumentContainer::ArchiveRelation::origin(isRestoringDraft_);
   if (auto read = chosen->read(*archive, relation); !read) {
     if (chosen != container_) (void)chosen->deleteContainer(false);
     return read;
   }
   if (!isRestoringDraft_ && !isReadingTemplate_) fileArchive_ = archive;
   if (chosen->setAsideCopy()) {
-    setAsideCopyToAnnounce_ = chosen->setAsideCopy();
-    if (windowForSheet()) scheduleMessages();
+    setAsideToAnnounce_ = SetAside{*chosen->setAsideCopy(), chosen->recordWasUnreadable()
+                                                                ? SetAside::Why::earlierSession
+                                                                : SetAside::Why::changedElsewhere};
+  } else if (!isFolder && !isReadingTemplate_ && !isReverting_) {
+    // Edits an earlier start kept aside because this document was away.
+    if (auto kept = KXDocumentContainer::takeSetAsideCopyToAnnounce(chosen->uuid()))
+      setAsideToAnnounce_ = SetAside{*kept, SetAside::Why::earlierSession};
   }
+  if (setAsideToAnnounce_ && windowForSheet()) scheduleMessages();
   setContainer(chosen);
   // Edits an earlier session never saved are still edits.
   if (chosen->resumedWithUnsavedChanges()) chosen->mark(true);

@@ -27,6 +27,8 @@ class KXDocument : public PDBaseDocument {
   // The migration and versioning notices follow their trigger after this long.
   static constexpr double messageDelay = 0.15;
 
+  // `archive`'s files under the identity `uuid`.
+  static Result<std::shared_ptr<KXDocumentArchive>> withIdentity(const KXDocumentArchive& archive, const Uuid& uuid);
   // A new untitled document from the tutorial being opened, else from the "Template" resource.
   static Result<std::shared_ptr<KXDocument>> makeUntitled(const std::string& type);
   // A new untitled document from `templateArchive` (the template, an example, a tutorial).
@@ -88,7 +90,8 @@ class KXDocument : public PDBaseDocument {
   // Notices.
   virtual void presentMigrationMessageIfNeeded();
   virtual void presentVersioningMessageIfNeeded();
-  // Unsaved edits the last read kept aside because the file changed elsewhere.
+  // Unsaved edits the last read kept aside because the file changed elsewhere, or that an
+  // earlier start kept aside because the document was away.
   virtual void presentSetAsideMessageIfNeeded();
 
  private:
@@ -105,7 +108,8 @@ class KXDocument : public PDBaseDocument {
   Result<std::shared_ptr<KXDocumentContainer>> bindFolderContainer(std::shared_ptr<KXDocumentArchive> archive,
                                                                   bool isOrigin);
   Result<void> saveAsFolder(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid);
-  Result<void> saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid);
+  Result<void> saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid,
+                         bool keepsIdentity);
   // A new working copy for what was just saved to `archive`, read from it; a copy that can't be
   // read is deleted again.
   Result<std::shared_ptr<KXDocumentContainer>> readSavedArchive(Result<std::shared_ptr<KXDocumentContainer>> made,
@@ -128,7 +132,14 @@ class KXDocument : public PDBaseDocument {
   bool isReverting_ = false;
   bool isPreventingChangedByOtherAppErrorOnSave_ = false;
   std::optional<std::filesystem::path> migratedDocumentURL_;
-  std::optional<std::filesystem::path> setAsideCopyToAnnounce_;
+  // Unsaved edits a read kept aside, until the person is told.
+  struct SetAside {
+    std::filesystem::path copy;
+    // Another program changed the file; or the edits couldn't be matched with it (the document
+    // was away at a start, or its record of them was unreadable).
+    enum class Why { changedElsewhere, earlierSession } why;
+  };
+  std::optional<SetAside> setAsideToAnnounce_;
   bool wantsVersioningCheck_ = false;
   bool isInTutorialMode_ = false;
   bool containerHasChanges_ = false;

@@ -100,6 +100,8 @@ void Document::save(const Path& url, const std::string& type, SaveOperation oper
 
 void Document::performSave(const Path& url, const std::string& type, SaveOperation operation, Completion completion) {
   auto keepAlive = shared_from_this();
+  // Taken before the write: a subclass may report no draft once it has written a file.
+  auto draft = autosavedContentsFileURL();
   auto written = writeSafely(url, type, operation);
   if (!written) {
     // The writer's message is for the log; the person reads what happened and where.
@@ -111,8 +113,6 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   switch (operation) {
     case SaveOperation::save:
     case SaveOperation::saveAs: {
-      // Taken before the file is set: a subclass may report no draft for a document with a file.
-      auto draft = autosavedContentsFileURL();
       setFileType(type);
       if (fileURL_ != url) {
         setFileURL(url);

@@ -30,36 +30,8 @@ namespace {
 
 constexpr int save = 0, saveAs = 1, autosaveInPlace = 4;
 
-std::string firstPageName(const std::optional<nlohmann::json>& document) {
-  if (!document || !document->contains("pages")) return "(none)";
-  return (*document)["pages"][0].value("name", "(none)");
-}
-
-std::string pageNameInFolder(const fsys::path& folder) {
-  auto parsed = nlohmann::json::parse(readFile(folder / "design" / "document.json"), nullptr, false);
-  return firstPageName(parsed.is_discarded() ? std::nullopt : std::optional(parsed));
-}
-
-class Documents : public ::testing::Test {
+class Documents : public ControllerTest {
  protected:
-  void SetUp() override {
-    setUpDocumentTest();
-    controller = std::make_unique<DocumentController>();
-    controller->setAutosavingDelay(0);
-    dir = testenv::freshFolder("documents");
-    // Folder documents here sit in a repository that ignores what it should: no notice.
-    fsys::create_directories(dir / ".git");
-    std::ofstream(dir / ".gitignore") << ".cache\n.backups\n.npmrc\nnode_modules\n*.korvelxproj\n";
-  }
-  void TearDown() override {
-    auto open = controller->documents();
-    for (auto& d : open) d->close();
-    open.clear();
-    controller.reset();
-    RunLoop::runUntil([] { return false; }, 0.2);
-    EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
-  }
-
   std::shared_ptr<KXDocument> open(const fsys::path& url) { return openWith(*controller, url); }
 
   std::shared_ptr<KXDocument> openZip(const std::string& pageName, const std::string& name = "Project.korvelx") {
@@ -74,8 +46,6 @@ class Documents : public ::testing::Test {
     return document;
   }
 
-  std::unique_ptr<DocumentController> controller;
-  fsys::path dir;
 };
 
 TEST_F(Documents, AZipSavesTheEditorsDocumentIntoTheZip) {
@@ -605,28 +575,34 @@ TEST_F(Documents, EditsSetAsideForAChangedFileAreAnnouncedAndCanBeShown) {
 }
 
 TEST_F(Documents, AnAutosavedUntitledDocumentSavedUnderANameLeavesNoDraftToReopen) {
-  auto made = controller->openUntitledDocumentAndDisplay(true);
-  ASSERT_TRUE(made) << made.error().description();
-  auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
-  ASSERT_TRUE(waitForEditor(*untitled));
-  ASSERT_TRUE(editPage(*untitled, "Autosaved"));
-  std::optional<std::optional<Error>> autosaved;
-  untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
-  ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
-  ASSERT_FALSE(*autosaved) << (*autosaved)->description();
-  auto draft = untitled->autosavedContentsFileURL();
-  ASSERT_TRUE(draft);
-  ASSERT_TRUE(fsys::exists(*draft));
+  // Saved as a zip, or as a folder (Alt held at the save).
+  for (const char* type : {KXDocument::zipType, KXDocument::folderType}) {
+    SCOPED_TRACE(type);
+    auto made = controller->openUntitledDocumentAndDisplay(true);
+    ASSERT_TRUE(made) << made.error().description();
+    auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
+    ASSERT_TRUE(waitForEditor(*untitled));
+    ASSERT_TRUE(editPage(*untitled, "Autosaved"));
+    std::optional<std::optional<Error>> autosaved;
+    untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
+    ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
+    ASSERT_FALSE(*autosaved) << (*autosaved)->description();
+    auto draft = untitled->autosavedContentsFileURL();
+    ASSERT_TRUE(draft);
+    ASSERT_TRUE(fsys::exists(*draft));
 
-  auto target = dir / "Named.korvelx";
-  person().saveAnswers.push_back(SavePanelResult{target, KXDocument::zipType});
-  std::optional<std::optional<Error>> saved;
-  untitled->saveDocument([&](std::optional<Error> e) { saved = e; });
-  ASSERT_TRUE(waitFor([&] { return saved.has_value(); }));
-  ASSERT_FALSE(*saved) << (*saved)->description();
-  EXPECT_EQ(untitled->fileURL(), target);
-  EXPECT_EQ(firstPageName(documentInZip(target)), "Autosaved");
-  EXPECT_FALSE(fsys::exists(*draft)) << "the draft outlived the save";
-  EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
-  EXPECT_EQ(controller->documents().size(), 1u);
+    bool zip = std::string(type) == KXDocument::zipType;
+    auto target = dir / (zip ? "Named.korvelx" : "Named Folder");
+    person().saveAnswers.push_back(SavePanelResult{target, type});
+    std::optional<std::optional<Error>> saved;
+    untitled->saveDocument([&](std::optional<Error> e) { saved = e; });
+    ASSERT_TRUE(waitFor([&] { return saved.has_value(); }));
+    ASSERT_FALSE(*saved) << (*saved)->description();
+    EXPECT_EQ(untitled->fileURL(), target);
+    EXPECT_EQ(zip ? firstPageName(documentInZip(target)) : pageNameInFolder(target), "Autosaved");
+    EXPECT_FALSE(fsys::exists(*draft)) << "the draft outlived the save";
+    EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
+    EXPECT_EQ(controller->documents().size(), 1u);
+    untitled->close();
+  }
 }

@@ -14,6 +14,7 @@
 #include "foundation/AppInfo.h"
 #include "platform/JsonCoder.h"
 #include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
 
 namespace doctests {
 
@@ -166,6 +167,37 @@ std::optional<Error> saveAndWait(KXDocument& document, const std::filesystem::pa
   waitFor([&] { return result->has_value(); }, 30);
   if (!result->has_value()) return Error("test", 1, "The save never completed.");
   return **result;
+}
+
+std::string firstPageName(const std::optional<nlohmann::json>& document) {
+  if (!document || !document->contains("pages")) return "(none)";
+  return (*document)["pages"][0].value("name", "(none)");
+}
+
+std::string pageNameInFolder(const std::filesystem::path& folder) {
+  auto parsed = nlohmann::json::parse(readFile(folder / "design" / "document.json"), nullptr, false);
+  return firstPageName(parsed.is_discarded() ? std::nullopt : std::optional(parsed));
+}
+
+ControllerTest::ControllerTest() = default;
+ControllerTest::~ControllerTest() = default;
+
+void ControllerTest::SetUp() {
+  setUpDocumentTest();
+  controller = std::make_unique<DocumentController>();
+  controller->setAutosavingDelay(0);
+  dir = testenv::freshFolder("documents");
+  std::filesystem::create_directories(dir / ".git");
+  std::ofstream(dir / ".gitignore") << ".cache\n.backups\n.npmrc\nnode_modules\n*.korvelxproj\n";
+}
+
+void ControllerTest::TearDown() {
+  auto open = controller->documents();
+  for (auto& d : open) d->close();
+  open.clear();
+  controller.reset();
+  RunLoop::runUntil([] { return false; }, 0.2);
+  EXPECT_TRUE(person().alertAnswers.empty()) << "unused answers";
 }
 
 std::pair<int, int> onScreen(GtkWidget* view, double x, double y) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 typedef struct _GtkWidget GtkWidget;
@@ -83,6 +84,23 @@ std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::
 bool waitForEditor(KXDocument& document);
 // Renames the first page in the editor and reports the edit, as a person's edit does.
 bool editPage(KXDocument& document, const std::string& newName);
+// The first page's name in a document JSON, in a project folder's; "(none)" when there is none.
+std::string firstPageName(const std::optional<nlohmann::json>& document);
+std::string pageNameInFolder(const std::filesystem::path& folder);
+
+// Documents opened through a controller of their own, in a folder `dir` under version control
+// that ignores what it should (so folder documents show no notice); every document closes at
+// the end and every scripted answer must have been used.
+class ControllerTest : public ::testing::Test {
+ protected:
+  ControllerTest();
+  ~ControllerTest() override;
+  void SetUp() override;
+  void TearDown() override;
+  std::unique_ptr<DocumentController> controller;
+  std::filesystem::path dir;
+};
+
 // Saves with `operation` and waits for the completion; the error, if any.
 std::optional<Error> saveAndWait(KXDocument& document, const std::filesystem::path& url, const std::string& type,
                                  int operation);

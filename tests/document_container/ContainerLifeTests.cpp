@@ -7,30 +7,6 @@
 using namespace containertest;
 
 namespace {
-const std::map<std::string, std::string> kProject = {
-    {"design/document.json", R"({"version":1,"title":"v1"})"}, {"code/index.js", "export {}"}, {"README.md", "hi"}};
-
-struct Opened {
-  std::shared_ptr<KXDocumentContainer> container;
-  std::unique_ptr<FakeEditor> editor = std::make_unique<FakeEditor>();
-};
-
-Opened openZipDocument(const std::filesystem::path& file) {
-  auto archive = openZip(file);
-  auto container = KXDocumentContainer::create(archive->uuid(), file);
-  if (!container) throw std::runtime_error(container.error().description());
-  Opened opened{*container};
-  opened.container->addDataSource(opened.editor->source, KXDocumentArchive::relativePathForDocumentJSON);
-  auto read = opened.container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
-  if (!read) throw std::runtime_error(read.error().description());
-  return opened;
-}
-
-void close(Opened& opened) {
-  opened.container->invalidate();
-  opened.container.reset();
-}
-
 std::string logOf(const KXDocumentContainer& c) { return readFileText(c.uuidDirectory() / "container.log"); }
 }  // namespace
 

@@ -54,4 +54,29 @@ inline void writeChangesAndWait(KXDocumentContainer& container) {
 }
 
 inline std::string readFileText(const std::filesystem::path& p) { return fs::readText(p).value_or("<missing>"); }
+
+inline const std::map<std::string, std::string> kProject = {
+    {"design/document.json", R"({"version":1,"title":"v1"})"}, {"code/index.js", "export {}"}, {"README.md", "hi"}};
+
+// A zip document's working copy as the document holds it, with the editor beside it.
+struct Opened {
+  std::shared_ptr<KXDocumentContainer> container;
+  std::unique_ptr<FakeEditor> editor = std::make_unique<FakeEditor>();
+};
+
+inline Opened openZipDocument(const std::filesystem::path& file) {
+  auto archive = openZip(file);
+  auto container = KXDocumentContainer::create(archive->uuid(), file);
+  if (!container) throw std::runtime_error(container.error().description());
+  Opened opened{*container};
+  opened.container->addDataSource(opened.editor->source, KXDocumentArchive::relativePathForDocumentJSON);
+  auto read = opened.container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
+  if (!read) throw std::runtime_error(read.error().description());
+  return opened;
+}
+
+inline void close(Opened& opened) {
+  opened.container->invalidate();
+  opened.container.reset();
+}
 }  // namespace containertest

@@ -63,7 +63,7 @@ def layers_in(path):
 
 
 class Desktop:
-    def __init__(self, korvel, root, name, signed_in=True):
+    def __init__(self, korvel, root, name, signed_in=True, window_manager=False):
         self.korvel_path, self.root = os.path.abspath(korvel), os.path.abspath(root)
         self.work = tempfile.mkdtemp(prefix="korvel-%s-" % name)
         self.home = os.path.join(self.work, "home")
@@ -74,6 +74,8 @@ class Desktop:
         self.logs = []
         self.start = time.monotonic()
         self.display = self._start_display()
+        if window_manager:
+            self._start_window_manager()
         self.port = self._start_standin()
         for sub in (".config/Korvel", ".local/share", ".cache", "Documents"):
             os.makedirs(os.path.join(self.home, sub), exist_ok=True)
@@ -168,6 +170,30 @@ class Desktop:
             xvfb.wait()
             self.procs.remove(xvfb)
         self.log("FAIL: no virtual display could be started")
+        self.cleanup()
+        sys.exit(1)
+
+    def _start_window_manager(self):
+        """openbox, as a person's desktop has one: windows get frames, focus and stacking."""
+        env = dict(os.environ, DISPLAY=self.display)
+        named = lambda: "window id" in subprocess.run(
+            ["xprop", "-root", "-display", self.display, "_NET_SUPPORTING_WM_CHECK"], capture_output=True,
+            text=True).stdout
+        for attempt in range(3):
+            errors = os.path.join(self.work, "openbox.log")
+            with open(errors, "w") as log:
+                wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=log, stderr=log,
+                                      start_new_session=True)
+            self.procs.append(wm)
+            # Ready once it names itself on the root window.
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and wm.poll() is None and not named():
+                time.sleep(0.1)
+            if named():
+                return
+            with open(errors, errors="replace") as log:
+                self.log("openbox ended (%s): %s" % (wm.poll(), log.read().strip()[-500:]))
+        self.log("FAIL: openbox did not start")
         self.cleanup()
         sys.exit(1)
 

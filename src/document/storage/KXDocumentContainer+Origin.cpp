@@ -68,8 +68,8 @@ KXDocumentContainer::Entries comparable(const KXDocumentContainer::Entries& entr
   return out;
 }
 
-void requireMainThreadForSweep() {
-  if (!RunLoop::isMainThread()) KORVEL_FATAL("KXDocumentContainer.removeUnclaimedWorkingCopies called off the main thread");
+void requireMainThreadForSweep(const char* operation) {
+  if (!RunLoop::isMainThread()) KORVEL_FATAL(std::string("KXDocumentContainer.") + operation + " called off the main thread");
 }
 
 }  // namespace
@@ -105,11 +105,15 @@ bool KXDocumentContainer::workingCopyDiffersFromInfo() {
   auto text = fs::readText(uuidDirectory_ / nameForOriginInfo);
   if (!text) return false;
   auto info = decodeOriginInfo(*text, nullptr);
-  if (!info || !info->manifest.files) return false;
   projectDirectoryArchive_->regenerateManifest();
   auto now = comparable(projectDirectoryArchive_->manifest().files.value_or(Entries{}));
-  auto recorded = comparable(*info->manifest.files);
-  return now != recorded;
+  // A record that can't be read (damaged, or written by a later version) vouches for nothing:
+  // any file of the working copy may be an edit.
+  if (!info || !info->manifest.files) {
+    recordWasUnreadable_ = true;
+    return !now.empty();
+  }
+  return now != comparable(*info->manifest.files);
 }
 
 bool KXDocumentContainer::workingCopyHoldsContentsOf(const KXDocumentArchive& archive) {
@@ -145,7 +149,8 @@ void KXDocumentContainer::setWorkingCopyAside() {
   auto aside = baseDirectory() / (uuidDirectory_.filename().string() + setAsideInfix + stamp);
   if (auto copied = fs::copyItem(projectDirectory_, aside); copied) {
     setAsideCopy_ = aside;
-    log("The document changed elsewhere; unsaved edits of this working copy were kept in " + aside.string());
+    log(std::string(recordWasUnreadable_ ? "The origin record can't be read" : "The document changed elsewhere") +
+        "; unsaved edits of this working copy were kept in " + aside.string());
   } else {
     log("Couldn't keep unsaved edits aside: " + copied.error().description());
   }
@@ -155,8 +160,9 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   requireValid("read(from:as:)");
   dataSourcesAreFinal_ = true;
   resumedWithUnsavedChanges_ = false;
+  recordWasUnreadable_ = false;
   setAsideCopy_.reset();
-  bool preserve = isCurrentCopy(archive, relation);
+  bool preserve = !relation.replacesWorkingCopy && isCurrentCopy(archive, relation);
   log("Reading from " + archive.backing().url().string() + " (" + relation.word() +
       "); preserving existing contents of project folder: " + (preserve ? "true" : "false"));
   struct ScheduleAtEnd {
@@ -170,7 +176,8 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
     // newer content replaces them.
     // A save that landed before its record was written left a file that holds just what the
     // working copy holds: nothing to keep aside then.
-    if (origin && workingCopyDiffersFromInfo()) {
+    // A revert replaces the edits at the person's word.
+    if (origin && !relation.replacesWorkingCopy && workingCopyDiffersFromInfo()) {
       if (workingCopyHoldsContentsOf(archive))
         log("The origin holds what the working copy holds; nothing to keep aside");
       else
@@ -275,10 +282,66 @@ bool holdsWhatItsOriginHeld(const std::filesystem::path& uuidDirectory, const KX
          withoutCaches(*recorded.files);
 }
 
+bool holdsFiles(const std::filesystem::path& folder) {
+  std::error_code ec;
+  return std::filesystem::directory_iterator(folder, ec) != std::filesystem::directory_iterator();
+}
+
+// Moves the working copy of the container folder `dir` where set-aside edits are, with a notice
+// for the next opening of its document. False when it couldn't: the folder then stays.
+bool setAsideAtStart(const std::filesystem::path& dir) {
+  auto folder = dir / KXDocumentContainer::nameForProjectDirectory;
+  if (!holdsFiles(folder)) return true;
+  auto aside = KXDocumentContainer::baseDirectory() /
+               (dir.filename().string() + KXDocumentContainer::setAsideInfix +
+                KXDocumentArchive::formatDate(std::chrono::system_clock::now()));
+  // The notice goes in first: the move takes it along or leaves a hidden file nothing reads.
+  (void)fs::writeAtomically(folder / KXDocumentContainer::nameForSetAsideNotice, std::string_view(), 0600);
+  std::error_code moved;
+  std::filesystem::rename(folder, aside, moved);
+  if (moved) {
+    RWLog("Kept a working copy with unsaved edits whose document is away: " + moved.message(), 3);
+    return false;
+  }
+  RWLog("Unsaved edits of a document that is away were kept in " + aside.string());
+  return true;
+}
+
 }  // namespace
 
+std::optional<std::filesystem::path> KXDocumentContainer::takeSetAsideCopyToAnnounce(const Uuid& uuid) {
+  const std::string prefix = std::string("Korvel-") + uuid.string() + setAsideInfix;
+  std::optional<std::filesystem::path> newest;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(baseDirectory(), ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    std::error_code kind;
+    auto name = it->path().filename().string();
+    if (name.rfind(prefix, 0) != 0 || it->is_symlink(kind) || !it->is_directory(kind)) continue;
+    if (!fs::exists(it->path() / nameForSetAsideNotice)) continue;
+    // The date in the name sorts as text.
+    if (!newest || name > newest->filename().string()) newest = it->path();
+  }
+  if (newest) (void)fs::removeItem(*newest / nameForSetAsideNotice);
+  return newest;
+}
+
+void KXDocumentContainer::retireWorkingCopy(const Uuid& uuid, const std::filesystem::path& origin) {
+  requireMainThreadForSweep("retireWorkingCopy");
+  for (auto& weak : allInstances())
+    if (auto c = weak.lock(); c && c->isValid_ && c->uuid_ == uuid) return;
+  auto dir = baseDirectory() / (std::string("Korvel-") + uuid.string());
+  auto text = fs::readText(dir / nameForOriginInfo);
+  auto info = text ? decodeOriginInfo(*text, nullptr) : std::nullopt;
+  auto named = info ? Bookmark::resolve(info->bookmarkData) : std::nullopt;
+  std::error_code ec;
+  if (!named || *named != std::filesystem::weakly_canonical(origin, ec)) return;
+  if (!holdsWhatItsOriginHeld(dir, info->manifest) && !setAsideAtStart(dir)) return;
+  (void)fs::removeItem(dir);
+}
+
 std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
-  requireMainThreadForSweep();
+  requireMainThreadForSweep("removeUnclaimedWorkingCopies");
   std::set<std::filesystem::path> live;
   for (auto& weak : allInstances())
     if (auto c = weak.lock(); c && c->isValid_) live.insert(c->uuidDirectory_);
@@ -297,18 +360,11 @@ std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
     if (text) {
       auto info = decodeOriginInfo(*text, nullptr);
       if (info && Bookmark::resolve(info->bookmarkData)) continue;
-      // The document is away (a drive not mounted, a file moved while Korvel was closed): what
-      // it never received is kept where set-aside edits are, for the person to find.
-      if (info && !holdsWhatItsOriginHeld(dir, info->manifest)) {
-        auto aside = baseDirectory() / (name + setAsideInfix + KXDocumentArchive::formatDate(std::chrono::system_clock::now()));
-        std::error_code moved;
-        std::filesystem::rename(dir / nameForProjectDirectory, aside, moved);
-        if (moved) {
-          RWLog("Kept a working copy with unsaved edits whose document is away: " + moved.message(), 3);
-          continue;
-        }
-        RWLog("Unsaved edits of a document that is away were kept in " + aside.string());
-      }
+      // The document is away (a drive not mounted, a file moved while Korvel was closed), or its
+      // record can't be read (damaged, or written by a later version): what it may never have
+      // received is kept where set-aside edits are, and its next opening tells the person.
+      bool mayHoldEdits = info ? !holdsWhatItsOriginHeld(dir, info->manifest) : true;
+      if (mayHoldEdits && !setAsideAtStart(dir)) continue;
     } else if (!isMissingFile(text.error())) {
       continue;  // unreadable for now: judged another time
     }

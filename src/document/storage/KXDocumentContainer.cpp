@@ -93,14 +93,15 @@ Result<std::shared_ptr<KXDocumentContainer>> KXDocumentContainer::create(
   if (requiredOriginIfExists) {
     if (auto info = fs::readText(dir / nameForOriginInfo)) {
       auto parsed = JsonCoder::parse(*info);
-      std::optional<std::filesystem::path> origin;
-      if (parsed && parsed->is_object() && parsed->contains("bookmarkData") && (*parsed)["bookmarkData"].is_string()) {
-        if (auto bytes = crypto::base64Decode((*parsed)["bookmarkData"].get<std::string>()))
-          origin = Bookmark::resolve(*bytes);
-      }
+      std::optional<Data> bookmark;
+      if (parsed && parsed->is_object() && parsed->contains("bookmarkData") && (*parsed)["bookmarkData"].is_string())
+        bookmark = crypto::base64Decode((*parsed)["bookmarkData"].get<std::string>());
+      // A record that can't be read (damaged, or written by a later version) names no file: the
+      // read keeps what the folder holds aside before it fills it.
       std::error_code ec;
       auto required = std::filesystem::weakly_canonical(*requiredOriginIfExists, ec);
-      if (!origin || *origin != required)
+      auto origin = bookmark ? Bookmark::resolve(*bookmark) : std::nullopt;
+      if (bookmark && (!origin || *origin != required))
         return fail(makeError(KXDocumentError::containerAlreadyExistsForOtherOrigin));
     }
   }

@@ -34,9 +34,14 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   struct ArchiveRelation {
     enum class Kind { origin, copy } kind = Kind::copy;
     bool isDraft = false;
+    // The origin read again over whatever the working copy holds (Revert to Saved).
+    bool replacesWorkingCopy = false;
     static ArchiveRelation origin(bool isDraft) { return {Kind::origin, isDraft}; }
     static ArchiveRelation copy() { return {Kind::copy, false}; }
-    std::string word() const { return kind == Kind::copy ? "copy" : isDraft ? "draft origin" : "origin"; }
+    static ArchiveRelation revertedOrigin() { return {Kind::origin, false, true}; }
+    std::string word() const {
+      return kind == Kind::copy ? "copy" : isDraft ? "draft origin" : replacesWorkingCopy ? "reverted origin" : "origin";
+    }
   };
 
   // What ".npmrc" is made of; the services environment and the sign-in provide it.
@@ -50,6 +55,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static constexpr const char* nameForOriginInfo = "info";
   // A set-aside copy of unsaved edits is "Korvel-<UUID>" + this + a date, beside the container.
   static constexpr const char* setAsideInfix = " unsaved edits ";
+  // In a copy set aside while no document was open, until the person has been told of it.
+  static constexpr const char* nameForSetAsideNotice = ".korvel-set-aside";
   static constexpr int cachedImageDimensions[] = {512, 1024, 2048};
   static inline double backupTimeInterval = 60.0;
   static constexpr std::size_t maximumNumberOfBackups = 42;
@@ -75,6 +82,13 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // what its gone origin held is set aside instead, as a read sets unsaved edits aside.
   // Returns how many went.
   static std::size_t removeUnclaimedWorkingCopies();
+  // Removes the working copy of the project `uuid` that records `origin`, a file another
+  // document's Save As has just replaced, unless a document holds it; edits it holds are kept
+  // aside as at a start.
+  static void retireWorkingCopy(const Uuid& uuid, const std::filesystem::path& origin);
+  // The newest copy set aside for the project `uuid` while its document was away (or its
+  // origin record unreadable) that nobody has been told of yet; from then on it counts as told.
+  static std::optional<std::filesystem::path> takeSetAsideCopyToAnnounce(const Uuid& uuid);
   // The shared invalid container a document holds before its first read and after it closes.
   static std::shared_ptr<KXDocumentContainer> placeholder();
 
@@ -99,6 +113,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool resumedWithUnsavedChanges() const { return resumedWithUnsavedChanges_; }
   // Where the last read put aside a working copy with unsaved edits before replacing it.
   const std::optional<std::filesystem::path>& setAsideCopy() const { return setAsideCopy_; }
+  // The last read found an origin record it couldn't read (damaged, or written by a later
+  // version) rather than a file changed elsewhere.
+  bool recordWasUnreadable() const { return recordWasUnreadable_; }
   Result<void> deleteContainer(bool toTrash);
 
   // Change tracking.
@@ -189,6 +206,7 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool isValid_ = false;
   bool deleted_ = false;
   bool resumedWithUnsavedChanges_ = false;
+  bool recordWasUnreadable_ = false;
   std::optional<std::filesystem::path> setAsideCopy_;
   std::unique_ptr<Timer> backupTimer_;
   std::vector<std::shared_ptr<std::function<void()>>> hasChangesObservers_;

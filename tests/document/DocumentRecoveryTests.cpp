@@ -1,0 +1,217 @@
+// Edits that outlive a crash: after a Save As, after Revert to Saved, and of a document that
+// was away at a start. A crash is a document dropped
+// without a save; the next start is the controller's sweep of drafts and working copies.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <fstream>
+
+#include "DocumentTestSupport.h"
+#include "document/DocumentController.h"
+#include "document/KXDocument.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/JsonCoder.h"
+#include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
+
+using namespace doctests;
+namespace fsys = std::filesystem;
+
+namespace {
+
+constexpr int saveAs = 1;
+
+// The working-copy folders whose origin record names `file`.
+std::vector<fsys::path> workingCopiesOf(const fsys::path& file) {
+  std::vector<fsys::path> found;
+  std::error_code ec;
+  auto wanted = fsys::weakly_canonical(file, ec);
+  for (const auto& item : fsys::directory_iterator(KXDocumentContainer::baseDirectory(), ec)) {
+    auto info = JsonCoder::parse(fs::readText(item.path() / "info").value_or(""));
+    if (!info || !info->is_object() || !(*info)["bookmarkData"].is_string()) continue;
+    auto bookmark = crypto::base64Decode((*info)["bookmarkData"].get<std::string>());
+    if (!bookmark) continue;
+    auto record = JsonCoder::parse(stringFromData(*bookmark));
+    if (record && record->is_object() && record->value("path", "") == wanted.string()) found.push_back(item.path());
+  }
+  return found;
+}
+
+class Recovery : public ControllerTest {
+ protected:
+  void SetUp() override {
+    ControllerTest::SetUp();
+    Workspace::setShared(std::make_unique<ShownWorkspace>(&shown));
+  }
+  void TearDown() override {
+    ControllerTest::TearDown();
+    Workspace::setShared(nullptr);
+  }
+
+  std::shared_ptr<KXDocument> open(const fsys::path& url) {
+    auto document = openWith(*controller, url);
+    if (document) {
+      EXPECT_TRUE(waitForEditor(*document));
+    }
+    return document;
+  }
+
+  fsys::path makeDocument(const fsys::path& zip, const std::string& pageName) {
+    auto source = testenv::freshFolder("source");
+    writeProject(source, pageName);
+    fsys::create_directories(zip.parent_path());
+    makeZip(source, zip);
+    return zip;
+  }
+
+  // An edit that has reached the working copy, as the minute's backup pass takes it there.
+  void editAndWrite(KXDocument& document, const std::string& pageName) {
+    ASSERT_TRUE(editPage(document, pageName));
+    bool written = false;
+    document.container()->writeChanges([&] { written = true; });
+    ASSERT_TRUE(waitFor([&] { return written; }));
+    ASSERT_EQ(pageNameInFolder(document.container()->projectDirectory()), pageName);
+  }
+
+  // Korvel ends without saving; the next start sweeps what belongs to no document.
+  void crashAndStart(std::shared_ptr<KXDocument>& document) {
+    document->close();
+    document.reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+    controller->reopenAutosavedDrafts();
+  }
+
+  std::vector<fsys::path> shown;
+};
+
+}  // namespace
+
+TEST_F(Recovery, EditsAfterASaveAsComeBackAndEveryDocumentKeepsOneWorkingCopy) {
+  auto original = makeDocument(dir / "Spring Sale.korvelx", "Spring");
+  auto copy = dir / "Spring Sale v2.korvelx";
+  auto document = open(original);
+  ASSERT_TRUE(document);
+  auto error = saveAndWait(*document, copy, KXDocument::zipType, saveAs);
+  ASSERT_FALSE(error) << error->description();
+  editAndWrite(*document, "After Save As");
+  crashAndStart(document);
+
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    auto reopened = open(copy);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->container()->resumedWithUnsavedChanges());
+    EXPECT_TRUE(reopened->isDocumentEdited());
+    EXPECT_STREQ(gtk_window_get_title(reopened->windowForSheet()), "Spring Sale v2 \u2014 Edited");
+    EXPECT_EQ(firstPageName(pageState(*reopened)), "After Save As");
+    crashAndStart(reopened);
+
+    auto first = open(original);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(first->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*first)), "Spring");
+    crashAndStart(first);
+
+    EXPECT_EQ(workingCopiesOf(copy).size(), 1u);
+    EXPECT_EQ(workingCopiesOf(original).size(), 1u);
+  }
+}
+
+TEST_F(Recovery, ASaveAsOverAnotherDocumentLeavesOneWorkingCopyForIt) {
+  auto target = makeDocument(dir / "Target.korvelx", "Target");
+  auto replaced = open(target);
+  ASSERT_TRUE(replaced);
+  auto replacedCopy = replaced->container()->uuidDirectory();
+  replaced->close();
+  replaced.reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+
+  auto document = open(makeDocument(dir / "Mine.korvelx", "Mine"));
+  ASSERT_TRUE(document);
+  auto error = saveAndWait(*document, target, KXDocument::zipType, saveAs);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_FALSE(fsys::exists(replacedCopy));
+  EXPECT_EQ(workingCopiesOf(target), std::vector<fsys::path>{document->container()->uuidDirectory()});
+}
+
+TEST_F(Recovery, EditsAfterARevertComeBack) {
+  // A file of its own, and a copy of a file whose project another working copy holds.
+  for (bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "a copy" : "its own file");
+    auto folder = testenv::freshFolder("revert");
+    auto file = makeDocument(folder / "Reverted.korvelx", "Saved");
+    if (copied) {
+      auto original = folder / "Original.korvelx";
+      fsys::copy_file(file, original);
+      auto first = open(original);
+      ASSERT_TRUE(first);
+      first->close();
+    }
+    auto document = open(file);
+    ASSERT_TRUE(document);
+    editAndWrite(*document, "Thrown away");
+    auto reverted = document->revert(file, document->fileType());
+    ASSERT_TRUE(reverted) << reverted.error().description();
+    ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));
+    ASSERT_TRUE(waitForEditor(*document));
+    editAndWrite(*document, "After the revert");
+    crashAndStart(document);
+
+    auto reopened = open(file);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*reopened)), "After the revert");
+    EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+    reopened->close();
+  }
+}
+
+TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpening) {
+  struct Case {
+    const char* what;
+    bool renamed;  // the person opens it under its new name; else its drive comes back
+  };
+  for (const auto& c : {Case{"drive back", false}, Case{"renamed", true}}) {
+    SCOPED_TRACE(c.what);
+    auto drive = testenv::freshFolder("drive");
+    auto file = makeDocument(drive / "Away.korvelx", "Saved");
+    auto document = open(file);
+    ASSERT_TRUE(document);
+    editAndWrite(*document, "Unsaved while away");
+    document->close();
+    document.reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+    auto unmounted = drive.parent_path() / (drive.filename().string() + "-unmounted");
+    fsys::rename(drive, unmounted);
+    controller->reopenAutosavedDrafts();  // a start while it is away
+    auto back = c.renamed ? unmounted / file.filename() : file;
+    if (!c.renamed) fsys::rename(unmounted, drive);
+
+    auto before = person().alertsShown.size();
+    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
+    shown.clear();
+    auto reopened = open(back);
+    ASSERT_TRUE(reopened);
+    reopened->presentSetAsideMessageIfNeeded();
+    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+    ASSERT_EQ(person().alertsShown.size(), before + 1);
+    EXPECT_EQ(person().alertsShown.back().messageText,
+              "The document \u201cAway\u201d has unsaved edits from an earlier session.");
+    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
+    EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved while away");
+    EXPECT_FALSE(reopened->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*reopened)), "Saved");
+    reopened->close();
+    reopened.reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+
+    // Told once.
+    auto again = open(back);
+    ASSERT_TRUE(again);
+    again->presentSetAsideMessageIfNeeded();
+    RunLoop::runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(person().alertsShown.size(), before + 1);
+    again->close();
+  }
+}

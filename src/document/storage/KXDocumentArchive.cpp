@@ -9,6 +9,7 @@
 
 #include "document/storage/KXDocumentArchiveError.h"
 #include "platform/Crypto.h"
+#include "platform/FileSystem.h"
 #include "platform/JsonCoder.h"
 
 using nlohmann::json;
@@ -84,8 +85,7 @@ std::shared_ptr<KXDocumentArchive> KXDocumentArchive::filtered(std::shared_ptr<c
 std::optional<std::chrono::system_clock::time_point> KXDocumentArchive::contentModificationDate() const {
   struct stat st{};
   if (::stat(backing_->url().c_str(), &st) != 0) return std::nullopt;
-  auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
-  return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
+  return fs::dateOf(st.st_mtim);
 }
 
 Result<KXDocumentManifest::Entry> KXDocumentArchiveBacking::hashEntry(const std::string&, const DataReader& reader) {

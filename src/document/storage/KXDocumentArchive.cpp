@@ -115,8 +115,9 @@ Result<void> KXDocumentArchive::reflect(const KXDocumentArchive& source) {
 }
 
 bool KXDocumentArchive::shouldInclude(std::string_view path) {
+  // Hidden names below the cache and backup folders are their writers' temporaries.
   for (auto w : kWhitelist)
-    if (startsWith(path, w)) return true;
+    if (startsWith(path, w)) return !startsWith(path.substr(w.size()), ".") && !contains(path.substr(w.size()), "/.");
   if (path == ".yarnignore") return true;
   if (path == relativePathForManifest) return false;
   if (endsWith(path, "/")) return false;
@@ -131,8 +132,10 @@ bool KXDocumentArchive::shouldInclude(std::string_view path) {
 
 bool KXDocumentArchive::mayContainIncludedFiles(std::string_view folder) {
   std::string prefix = std::string(folder) + "/";
-  for (auto w : kWhitelist)
-    if (startsWith(prefix, w) || startsWith(w, prefix)) return true;
+  for (auto w : kWhitelist) {
+    if (startsWith(w, prefix)) return true;
+    if (startsWith(prefix, w)) return !startsWith(prefix.substr(w.size()), ".") && !contains(prefix.substr(w.size()), "/.");
+  }
   if (startsWith(folder, ".") || contains(folder, "/.")) return false;
   if (contains(folder, "Icon\r") || contains(folder, "__MACOSX")) return false;
   if (startsWith(folder, "node_modules")) return false;

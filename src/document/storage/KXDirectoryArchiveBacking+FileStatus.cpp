@@ -38,7 +38,9 @@ void KXDirectoryArchiveBacking::remember(const std::string& relativePath, const 
   ::clock_gettime(CLOCK_REALTIME, &now);
   auto stamp = stampOf(st);
   if ((!written && nanoseconds(now) - std::max(stamp.modified, stamp.changed) < kTimestampTolerance) || !entry.sha1) {
-    knownChanged_ |= known_.erase(relativePath) > 0;
+    // What the record holds of it has another status, and so is never taken for it: forgetting
+    // it is no reason to write the record again.
+    known_.erase(relativePath);
     return;
   }
   KXFileStatusRecord::Known known{stamp, entry, crc32};

@@ -335,6 +335,31 @@ TEST(ZZConcurrentUpdate, SpillOutputsKeepMemoryBoundedAndGiveBackTheirBytes) {
   EXPECT_EQ(r.error().code, ECANCELED);
 }
 
+namespace {
+// Writes the sources through a pool as an update does, into memory; the most they held ahead
+// on disk at once.
+std::size_t throughPool(const std::vector<Source>& sources, unsigned workers, const std::string& hint,
+                        ZZEntryPreparationPool::FreeSpace freeSpace = ZZEntryPreparationPool::volumeFreeSpace) {
+  auto entries = entriesOf(sources, BlockThread::any);
+  std::vector<std::unique_ptr<ZZArchiveEntryWriter>> writers;
+  std::vector<ZZArchiveEntryWriter*> jobs;
+  for (auto& entry : entries) {
+    writers.push_back(std::move(*entry->newWriterCanSkipLocalFile(false)));
+    jobs.push_back(writers.back().get());
+  }
+  auto data = std::make_shared<Data>();
+  auto archive = *ZZArchive::archiveWithData(data, {{ZZOpenOptionsCreateIfMissingKey, true}});
+  auto sink = *archive->channel()->newOutput();
+  ZZEntryPreparationPool pool(jobs, testenv::freshFolder(hint), workers, std::move(freeSpace));
+  for (auto* job : jobs) {
+    EXPECT_TRUE(pool.waitFor(job));
+    EXPECT_TRUE(job->writeLocalFileToChannelOutput(*sink, 0));
+    pool.written(job);
+  }
+  return pool.mostSpilled();
+}
+}  // namespace
+
 TEST(ZZConcurrentUpdate, TemporaryFilesOfEntriesAheadStayWithinTheDiskBudget) {
   // A first entry larger than the whole budget, then many that each go to a temporary file.
   constexpr std::size_t budget = ZZEntryPreparationPool::preparedDiskBudget;
@@ -345,24 +370,9 @@ TEST(ZZConcurrentUpdate, TemporaryFilesOfEntriesAheadStayWithinTheDiskBudget) {
 
   for (unsigned workers : {1u, 4u}) {
     SCOPED_TRACE(workers);
-    auto entries = entriesOf(sources, BlockThread::any);
-    std::vector<std::unique_ptr<ZZArchiveEntryWriter>> writers;
-    std::vector<ZZArchiveEntryWriter*> jobs;
-    for (auto& entry : entries) {
-      writers.push_back(std::move(*entry->newWriterCanSkipLocalFile(false)));
-      jobs.push_back(writers.back().get());
-    }
-    auto data = std::make_shared<Data>();
-    auto archive = *ZZArchive::archiveWithData(data, {{ZZOpenOptionsCreateIfMissingKey, true}});
-    auto sink = *archive->channel()->newOutput();
-    ZZEntryPreparationPool pool(jobs, testenv::freshFolder("disk-budget"), workers);
-    for (auto* job : jobs) {
-      ASSERT_TRUE(pool.waitFor(job));
-      ASSERT_TRUE(job->writeLocalFileToChannelOutput(*sink, 0));
-      pool.written(job);
-    }
-    EXPECT_LE(pool.mostSpilled(), budget);
-    EXPECT_GT(pool.mostSpilled(), 0u) << "nothing was prepared ahead";
+    auto mostSpilled = throughPool(sources, workers, "disk-budget");
+    EXPECT_LE(mostSpilled, budget);
+    EXPECT_GT(mostSpilled, 0u) << "nothing was prepared ahead";
   }
 
   // Entries that found no room ahead are written in their turn: the bytes are a sequential update's.
@@ -384,30 +394,15 @@ TEST(ZZConcurrentUpdate, NoEntryGoesAheadToAVolumeWithoutRoomBesideIt) {
   } cases[] = {{budget + (1 << 20), false}, {std::uint64_t(1) << 40, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.free);
-    auto entries = entriesOf(sources, BlockThread::any);
-    std::vector<std::unique_ptr<ZZArchiveEntryWriter>> writers;
-    std::vector<ZZArchiveEntryWriter*> jobs;
-    for (auto& entry : entries) {
-      writers.push_back(std::move(*entry->newWriterCanSkipLocalFile(false)));
-      jobs.push_back(writers.back().get());
-    }
-    auto data = std::make_shared<Data>();
-    auto archive = *ZZArchive::archiveWithData(data, {{ZZOpenOptionsCreateIfMissingKey, true}});
-    auto sink = *archive->channel()->newOutput();
     std::atomic<bool> asked{false};
-    ZZEntryPreparationPool pool(jobs, testenv::freshFolder("volume-room"), 4, [&](const stdfs::path&) {
+    auto mostSpilled = throughPool(sources, 4, "volume-room", [&](const stdfs::path&) {
       asked = true;
       return std::optional<std::uint64_t>(c.free);
     });
-    for (auto* job : jobs) {
-      ASSERT_TRUE(pool.waitFor(job));
-      ASSERT_TRUE(job->writeLocalFileToChannelOutput(*sink, 0));
-      pool.written(job);
-    }
     if (c.spills) {
       EXPECT_TRUE(asked);
     } else {
-      EXPECT_EQ(pool.mostSpilled(), 0u) << "an entry went ahead to a volume without room";
+      EXPECT_EQ(mostSpilled, 0u) << "an entry went ahead to a volume without room";
     }
   }
 }

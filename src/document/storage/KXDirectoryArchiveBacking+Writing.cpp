@@ -84,6 +84,20 @@ std::optional<KXDocumentManifest::Entry> hashExisting(int dirfd, const std::stri
   return hashOpenFile(fd.get(), unchanged, crc);
 }
 
+// Writes what `reader` gives into `file` and closes it: the bytes' entry and CRC-32, and the
+// file's status as written (`measured` when known).
+Result<KXDocumentManifest::Entry> writeInto(UniqueFd file, const DataReader& reader, const std::string& path,
+                                            std::uint32_t& crc32, struct stat& written, bool& measured) {
+  DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return writeAll(file.get(), p, n, path); };
+  Checksummed checksummed(&sink);
+  auto entry = checksummed.entry(reader);
+  crc32 = checksummed.crc32();
+  measured = ::fstat(file.get(), &written) == 0;
+  bool closed = file.close();
+  if (entry && !closed) return fail(Error::file(errno, path, false));
+  return entry;
+}
+
 }  // namespace
 
 // Calls `visit` for every regular file below `dirfd` that may belong to a document, without
@@ -287,14 +301,9 @@ Outcome FolderWriter::replace(int dirfd, const std::string& relative, const Data
   UniqueFd file(::openat(dirfd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                          exists && S_ISREG(existing.st_mode) ? existing.st_mode & 07777 : 0644));
   if (!file) return failed(Error::file(errno, full, false));
-  DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return writeAll(file.get(), p, n, full); };
-  Checksummed checksummed(&sink);
-  auto entry = checksummed.entry(reader);
-  out.crc32 = checksummed.crc32();
   struct stat written {};
-  bool measured = ::fstat(file.get(), &written) == 0;
-  bool closed = file.close();
-  if (entry && !closed) entry = fail(Error::file(errno, full, false));
+  bool measured = false;
+  auto entry = writeInto(std::move(file), reader, full, out.crc32, written, measured);
   if (!entry) {
     ::unlinkat(dirfd, temporary.c_str(), 0);
     return failed(entry.error());
@@ -326,13 +335,9 @@ Outcome FolderWriter::create(int dirfd, const std::string& relative, const DataR
   std::string full = rootPath_ + "/" + relative;
   UniqueFd file(::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!file) return failed(Error::file(errno, full, false));
-  DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return writeAll(file.get(), p, n, full); };
-  Checksummed checksummed(&sink);
-  auto entry = checksummed.entry(reader);
-  out.crc32 = checksummed.crc32();
   struct stat written {};
-  bool measured = ::fstat(file.get(), &written) == 0;
-  if (entry && !file.close()) entry = fail(Error::file(errno, full, false));
+  bool measured = false;
+  auto entry = writeInto(std::move(file), reader, full, out.crc32, written, measured);
   if (!entry) return failed(entry.error());
   out.entry = *entry;
   out.written = true;

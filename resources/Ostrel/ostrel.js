@@ -117,17 +117,25 @@
     })[0];
   }
 
-  // A text layer is edited in place; the change lands when it loses the focus or on Return.
+  // A text layer is edited in place. What is typed is an edit as it comes, as every other edit
+  // is; the editing ends when the layer loses the focus or on Return.
   function editText(element, id) {
     element.contentEditable = 'true';
     element.focus();
-    var finish = function () {
-      element.removeEventListener('blur', finish);
-      element.contentEditable = 'false';
+    var typing = { started: false };
+    var typed = function () {
       var text = element.textContent;
       var layer = findLayer(id);
-      if (layer && layer.text !== text) edit(function () { findLayer(id).text = text; });
+      if (layer && layer.text !== text) edit(function () { findLayer(id).text = text; }, typing);
     };
+    var finish = function () {
+      element.removeEventListener('blur', finish);
+      element.removeEventListener('input', typed);
+      element.contentEditable = 'false';
+      typed();
+      if (typing.started) render();
+    };
+    element.addEventListener('input', typed);
     element.addEventListener('blur', finish);
     element.addEventListener('keydown', function (event) {
       event.stopPropagation();
@@ -421,12 +429,16 @@
     if (page && frameId(page) === id) publishPreview();
   }
 
-  // Every edit keeps the previous document for undo and tells the host.
-  function edit(change) {
-    state.undo.push(JSON.stringify(state.documentJSON));
-    state.redo = [];
+  // Every edit keeps the previous document for undo and tells the host. Typing is one edit for
+  // undo, and the canvas is drawn again once it ends, not under the person's keys.
+  function edit(change, typing) {
+    if (!typing || !typing.started) {
+      state.undo.push(JSON.stringify(state.documentJSON));
+      state.redo = [];
+    }
     change();
-    render();
+    if (typing) typing.started = true;
+    else render();
     send('DocumentDirty');
     publishPreview();
   }

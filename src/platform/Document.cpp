@@ -23,8 +23,7 @@ Error userCancelled() { return Error(NSCocoaErrorDomain, 3072, "The user cancell
 std::optional<Document::Date> modificationDate(const std::filesystem::path& url) {
   struct stat st {};
   if (::stat(url.c_str(), &st) != 0) return std::nullopt;
-  auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
-  return Document::Date(std::chrono::duration_cast<Document::Date::duration>(since));
+  return fs::dateOf(st.st_mtim);
 }
 
 bool isNonEmptyFolderOrFile(const std::filesystem::path& url) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
@@ -245,6 +246,15 @@ Result<std::string> readText(const Path& path) {
   auto data = readFile(path);
   if (!data) return fail(data.error());
   return stringFromData(*data);
+}
+
+std::chrono::system_clock::time_point dateOf(const timespec& time) {
+  using namespace std::chrono;
+  constexpr auto reach = duration_cast<seconds>(system_clock::duration::max()).count() - 1;
+  if (time.tv_sec >= reach) return system_clock::time_point(seconds(reach));
+  if (time.tv_sec <= -reach) return system_clock::time_point(seconds(-reach));
+  auto nanos = std::clamp<long>(time.tv_nsec, 0, 999'999'999);
+  return system_clock::time_point(duration_cast<system_clock::duration>(seconds(time.tv_sec) + nanoseconds(nanos)));
 }
 
 Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode) {

@@ -2,6 +2,9 @@
 // File helpers the system leans on: whole-file reads, atomic replacement, temporary folders
 // made beside a target (same file system, so a rename commits), tree copies and the trash.
 
+#include <time.h>
+
+#include <chrono>
 #include <filesystem>
 #include <span>
 #include <string_view>
@@ -16,6 +19,10 @@ using Path = std::filesystem::path;
 
 Result<Data> readFile(const Path& path);
 Result<std::string> readText(const Path& path);
+
+// A file's time as a date. The clock counts nanoseconds, about 292 years either side of 1970:
+// a time beyond (a file dated after 2262) takes the nearest whole second the clock holds.
+std::chrono::system_clock::time_point dateOf(const timespec& time);
 
 // Writes `bytes` to a temporary file beside `path`, syncs it, sets `mode` and renames it over
 // `path`: readers see the old content or the new, never a part.

@@ -74,12 +74,15 @@ std::optional<Error> findOverlappingLocalRecords(std::vector<LocalSpan> spans) {
   return std::nullopt;
 }
 
+bool isOutOfSpace(const Error& e) {
+  for (const Error* cause = &e; cause; cause = cause->underlying.get())
+    if (cause->domain == NSPOSIXErrorDomain && (cause->code == ENOSPC || cause->code == EDQUOT)) return true;
+  return false;
+}
+
 // A write that failed for lack of space says so: the person can free space and save again.
 std::string writeFailure(const Error& e, const std::string& what) {
-  for (const Error* cause = &e; cause; cause = cause->underlying.get())
-    if (cause->domain == NSPOSIXErrorDomain && (cause->code == ENOSPC || cause->code == EDQUOT))
-      return "the disk is full: " + what;
-  return what;
+  return isOutOfSpace(e) ? "the disk is full: " + what : what;
 }
 
 Error limitError(ZZErrorCode code, const std::string& what) {
@@ -205,17 +208,31 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
                  where ? where->parent_path() : std::filesystem::temp_directory_path());
   }
 
-  for (std::size_t i = skipIndex; i < writers.size(); ++i) {
-    bool prepared = pool && writers[i]->preparesConcurrently();
-    Result<void> r;
-    if (prepared) r = pool->waitFor(writers[i].get());
-    if (r) r = writers[i]->writeLocalFileToChannelOutput(output, initialSkip);
-    if (!r)
-      return fail(zzEntryError(ZZErrorCode::localFileWriteFailed, i, zzErrorOrWriteFailed(r.error()),
-                               writeFailure(r.error(), "an entry could not be written")));
-    if (prepared) pool->written(writers[i].get());
+  auto writeEntries = [&]() -> Result<void> {
+    for (std::size_t i = skipIndex; i < writers.size(); ++i) {
+      bool prepared = pool && writers[i]->preparesConcurrently();
+      Result<void> r;
+      if (prepared) r = pool->waitFor(writers[i].get());
+      if (r) r = writers[i]->writeLocalFileToChannelOutput(output, initialSkip);
+      if (!r)
+        return fail(zzEntryError(ZZErrorCode::localFileWriteFailed, i, zzErrorOrWriteFailed(r.error()),
+                                 writeFailure(r.error(), "an entry could not be written")));
+      if (prepared) pool->written(writers[i].get());
+    }
+    return {};
+  };
+  auto entriesWritten = writeEntries();
+  if (!entriesWritten && pool && pool->mostSpilled() > 0 && isOutOfSpace(entriesWritten.error())) {
+    // Entries prepared ahead took room on the volume that a sequential update does not need:
+    // they let go of it, and the update starts again and writes every entry in its turn.
+    pool.reset();
+    for (std::size_t i = skipIndex; i < writers.size(); ++i) writers[i]->discardPreparation();
+    entriesWritten = output.truncateAtOffset(0);
+    if (entriesWritten) entriesWritten = output.seekToOffset(0);
+    entriesWritten = entriesWritten ? writeEntries() : entriesWritten;
   }
   pool.reset();
+  if (!entriesWritten) return fail(entriesWritten.error());
 
   ZZEndOfCentralDirectoryRecord end;
   end.totalNumberOfEntriesInTheCentralDirectoryOnThisDisk = static_cast<std::uint16_t>(newEntries.size());

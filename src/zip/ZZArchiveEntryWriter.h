@@ -29,6 +29,8 @@ class ZZArchiveEntryWriter {
   // appends it; preparedMemory() is what it holds meanwhile.
   virtual Result<void> prepare(const ZZEntryPreparation&) { return {}; }
   virtual std::size_t preparedMemory() const { return 0; }
+  // Lets go of what prepare() produced: writeLocalFileToChannelOutput() then produces it anew.
+  virtual void discardPreparation() {}
   // `initialSkip` plus the output's offset is where the entry lands in the final archive.
   virtual Result<void> writeLocalFileToChannelOutput(ZZChannelOutput& output, std::uint64_t initialSkip) = 0;
   virtual Result<void> writeCentralFileHeaderToChannelOutput(ZZChannelOutput& output) = 0;

@@ -1,5 +1,7 @@
 #include "ZZEntryPreparationPool.h"
 
+#include <sys/statvfs.h>
+
 #include <algorithm>
 #include <system_error>
 
@@ -9,9 +11,16 @@ unsigned ZZEntryPreparationPool::defaultWorkerCount() {
   return std::clamp(std::thread::hardware_concurrency(), 1u, 32u);
 }
 
+std::optional<std::uint64_t> ZZEntryPreparationPool::volumeFreeSpace(const std::filesystem::path& folder) {
+  struct statvfs st{};
+  if (::statvfs(folder.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+}
+
 ZZEntryPreparationPool::ZZEntryPreparationPool(std::vector<ZZArchiveEntryWriter*> jobs,
-                                               std::filesystem::path spillFolder, unsigned workerCount)
-    : spillFolder_(std::move(spillFolder)) {
+                                               std::filesystem::path spillFolder, unsigned workerCount,
+                                               FreeSpace freeSpace)
+    : spillFolder_(std::move(spillFolder)), freeSpace_(std::move(freeSpace)) {
   jobs_.reserve(jobs.size());
   for (auto* writer : jobs) jobs_.push_back(Job{writer, State::waiting, 0, 0, false, std::nullopt});
   std::size_t workers = std::min<std::size_t>(std::max(1u, workerCount), jobs_.size());
@@ -74,7 +83,10 @@ bool ZZEntryPreparationPool::mayUseDisk(std::size_t position, std::size_t bytes)
   Job& job = jobs_[position];
   while (true) {
     if (stop_ || position > firstFailed_) return false;
-    if (bytes <= preparedDiskBudget && spilled_ <= preparedDiskBudget - bytes) {
+    // A volume near full keeps its room for the archive itself.
+    auto free = freeSpace_ ? freeSpace_(spillFolder_) : std::nullopt;
+    bool roomOnVolume = !free || (*free >= bytes && *free - bytes >= preparedDiskBudget);
+    if (bytes <= preparedDiskBudget && spilled_ <= preparedDiskBudget - bytes && roomOnVolume) {
       spilled_ += bytes;
       job.disk += bytes;
       mostSpilled_ = std::max(mostSpilled_, spilled_);

@@ -7,7 +7,9 @@
 // (more goes to an unnamed temporary file in the spill folder), and no worker starts an entry
 // while the prepared but unwritten ones hold more than the budget, unless it is the very next
 // one the writer needs. Disk stays bounded too: the temporary files of entries not yet written
-// hold at most preparedDiskBudget bytes together. An entry that needs more waits until earlier
+// hold at most preparedDiskBudget bytes together, and go only where the volume keeps that much
+// free beside them (an entry copied from its temporary file takes its room twice for a moment).
+// An entry that needs more waits until earlier
 // ones are written; once it is the next one and still finds no room, it is left to the writer,
 // which writes it in its turn as a sequential update does (its block runs again from the start).
 // The writer also writes an entry in its turn that no worker has taken. So an update needs no
@@ -21,6 +23,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -36,10 +39,13 @@ class ZZEntryPreparationPool {
   static constexpr std::size_t preparedDiskBudget = 32 << 20;
   // One worker per core, at least one and at most 32 (each costs memory).
   static unsigned defaultWorkerCount();
+  // The bytes free to us on the volume of a folder; none when unknown. Any thread.
+  using FreeSpace = std::function<std::optional<std::uint64_t>(const std::filesystem::path&)>;
+  static std::optional<std::uint64_t> volumeFreeSpace(const std::filesystem::path& folder);
 
   // `jobs` in writing order; each stays alive and untouched by others until written().
   ZZEntryPreparationPool(std::vector<ZZArchiveEntryWriter*> jobs, std::filesystem::path spillFolder,
-                         unsigned workerCount = defaultWorkerCount());
+                         unsigned workerCount = defaultWorkerCount(), FreeSpace freeSpace = volumeFreeSpace);
   ~ZZEntryPreparationPool();
   ZZEntryPreparationPool(const ZZEntryPreparationPool&) = delete;
   ZZEntryPreparationPool& operator=(const ZZEntryPreparationPool&) = delete;
@@ -74,6 +80,7 @@ class ZZEntryPreparationPool {
 
   std::vector<Job> jobs_;
   std::filesystem::path spillFolder_;
+  FreeSpace freeSpace_;
   std::size_t memoryLimit_;
   std::size_t maximumAhead_;
   mutable std::mutex mutex_;

@@ -18,6 +18,7 @@ class ZZNewArchiveEntryWriter : public ZZArchiveEntryWriter {
   bool preparesConcurrently() const override;
   Result<void> prepare(const ZZEntryPreparation& preparation) override;
   std::size_t preparedMemory() const override;
+  void discardPreparation() override { prepared_.reset(); }
   Result<void> writeLocalFileToChannelOutput(ZZChannelOutput& output, std::uint64_t initialSkip) override;
   Result<void> writeCentralFileHeaderToChannelOutput(ZZChannelOutput& output) override;
 

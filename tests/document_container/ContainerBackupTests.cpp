@@ -1,8 +1,16 @@
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <map>
 
 #include <thread>
 
 #include "ContainerTestSupport.h"
+#include "document/storage/KXFileStatusRecord.h"
+#include "platform/UniqueFd.h"
 
 using namespace containertest;
 
@@ -133,4 +141,74 @@ TEST(ContainerBackups, LogLinesFromManyThreadsStayWhole) {
     }
   }
   EXPECT_EQ(lines, 800u);
+}
+
+namespace {
+// Counts the files renamed into the watched folders, by name, from the moment it is made.
+class RenamesInto {
+ public:
+  explicit RenamesInto(const std::vector<std::filesystem::path>& folders) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    for (const auto& folder : folders) ::inotify_add_watch(fd_.get(), folder.c_str(), IN_MOVED_TO);
+  }
+  std::map<std::string, int> counts() {
+    alignas(inotify_event) char buffer[65536];
+    while (true) {
+      ssize_t n = ::read(fd_.get(), buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (char* p = buffer; p < buffer + n;) {
+        auto* event = reinterpret_cast<inotify_event*>(p);
+        if (event->len) ++counts_[event->name];
+        p += sizeof(inotify_event) + event->len;
+      }
+    }
+    return counts_;
+  }
+
+ private:
+  UniqueFd fd_;
+  std::map<std::string, int> counts_;
+};
+}  // namespace
+
+// Opening a saved document again and saving it after one edit (as every later session does)
+// writes each of the working copy's own files at most once, and only when it changed.
+TEST(ContainerBackups, AReadAndASaveAfterOneEditWriteEachFileOnceAndOnlyWhenItChanged) {
+  KXDocumentContainer::packageRegistrySettingsProvider = [] {
+    return KXDocumentContainer::PackageRegistrySettings{"https://registry.korvel.io/", std::string("T0KEN")};
+  };
+  auto file = makeZipProject({{"design/document.json", R"({"version":1})"}, {"code/a.js", "a"}, {"code/b.js", "b"}});
+  auto session = [&] {
+    auto archive = openZip(file);
+    auto container = *KXDocumentContainer::create(archive->uuid(), file);
+    EXPECT_TRUE(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+    EXPECT_TRUE(container->save(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+    container->invalidate();
+    return container->projectDirectory();
+  };
+  auto project = session();
+  waitUntilOlderThanTheTimestampMargin(project);
+  session();  // the record now knows every file
+  waitUntilOlderThanTheTimestampMargin(project);
+
+  // The edit lands as the next session starts: it is too fresh for the record at every look.
+  writeTree(project, {{"code/a.js", "a edited"}});
+  timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 3600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (project / "code/a.js").c_str(), later, 0), 0);
+  RenamesInto renames({project, project.parent_path()});
+  session();
+  auto counts = renames.counts();
+  EXPECT_EQ(counts[".npmrc"], 0) << "unchanged, it is not written again";
+  EXPECT_EQ(counts[KXFileStatusRecord::fileName], 0) << "forgetting a file too fresh to know is no change of the record";
+  EXPECT_EQ(counts["info"], 1);
+  for (const auto& [name, count] : counts) EXPECT_LE(count, 1) << name << " was written " << count << " times";
+  EXPECT_EQ(readFileText(project / ".npmrc"),
+            "@korvel:registry=https://registry.korvel.io/\nalways-auth=true\n//registry.korvel.io/:_authToken=T0KEN");
+
+  // A change of the token is written at the next read.
+  KXDocumentContainer::packageRegistrySettingsProvider = [] {
+    return KXDocumentContainer::PackageRegistrySettings{"https://registry.korvel.io/", std::nullopt};
+  };
+  session();
+  EXPECT_EQ(readFileText(project / ".npmrc"), "@korvel:registry=https://registry.korvel.io/");
+  KXDocumentContainer::packageRegistrySettingsProvider = {};
 }

@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
@@ -5,6 +8,7 @@
 #include "document/storage/KXDocumentError.h"
 #include "export/PDFFixtures.h"
 #include "support/HostilePictures.h"
+#include "zip/ZZArchive.h"
 
 using namespace containertest;
 
@@ -219,4 +223,80 @@ TEST(ContainerImages, ImagesThatGiveNoReducedCopyAreNotTriedAgainAtTheNextOpenin
   ASSERT_NE(reading, std::string::npos);
   EXPECT_NE(log.find("preserving existing contents of project folder: true", reading), std::string::npos);
   EXPECT_EQ(log.find("Making reduced copies", reading), std::string::npos) << log.substr(reading);
+}
+
+namespace {
+// A zip written entry by entry, whatever its names: what another program may hand us.
+std::filesystem::path zipOf(const std::vector<std::pair<std::string, std::string>>& files) {
+  auto file = testenv::freshFolder("hostile-zip") / "Project.korvelx";
+  auto zip = ZZArchive::archiveWithURL(file, {{ZZOpenOptionsCreateIfMissingKey, true}});
+  EXPECT_TRUE(zip);
+  std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
+  for (const auto& [name, content] : files)
+    entries.push_back(ZZArchiveEntry::archiveEntryWithFileName(name, false, [content] { return Result<Data>(dataFromString(content)); }));
+  EXPECT_TRUE((*zip)->updateEntries(entries));
+  return file;
+}
+
+std::vector<std::string> hiddenCacheItems(const std::filesystem::path& project) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const char* folder : {".cache/images/512", ".cache/images/1024", ".cache/images/2048", ".backups"})
+    for (auto& item : std::filesystem::directory_iterator(project / folder, ec))
+      if (item.path().filename().string()[0] == '.') found.push_back(std::string(folder) + "/" + item.path().filename().string());
+  return found;
+}
+
+pid_t endedProcess() {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  ::waitpid(pid, nullptr, 0);
+  return pid;
+}
+}  // namespace
+
+// Reduced copies and settled links are made under hidden names first; a run that ends (or a
+// save that comes) in between must not carry those names into the document, and a document
+// that holds such names brings none of them along.
+TEST(ContainerImages, NothingTemporaryOfTheCacheIsSavedAndAReopenSweepsWhatAnEndedRunLeft) {
+  auto small = imageBytes(100, 80, "png");
+  auto file = zipOf({{"design/document.json", R"({"version":1})"},
+                     {"design/images/pic.png", std::string(small.begin(), small.end())},
+                     {".cache/images/512/.settled-0a1b2c3d4e5f", "../../../design/images/./pic.png"},
+                     {".cache/images/1024/.pic.png.Ab12Cd", ""},
+                     {".cache/images/2048/.korvel-1-0a1b2c3d4e5f", ""},
+                     {".backups/.2026-01-01 10.00.00.zip.korvel-tmp-1-Ab12Cd/design/document.json", "{}"}});
+  auto open = [&] {
+    auto archive = openZip(file);
+    auto container = *KXDocumentContainer::create(archive->uuid(), file);
+    EXPECT_TRUE(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+    return std::pair(container, archive);
+  };
+  auto [container, archive] = open();
+  auto project = container->projectDirectory();
+  EXPECT_EQ(hiddenCacheItems(project), std::vector<std::string>{}) << "the document's temporaries came along";
+  auto cache = project / ".cache/images";
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    return std::filesystem::read_symlink(cache / "2048" / "pic.png").string() == "../../../design/images/./pic.png";
+  }, 30));
+
+  // What a run that ended half way left: a staged link, a copy begun, a temporary of its own.
+  auto ended = std::to_string(endedProcess());
+  ASSERT_EQ(::symlink("../../../design/images/./pic.png", (cache / "512" / ".settled-00ff00ff00ff").c_str()), 0);
+  ASSERT_EQ(::symlink("../../../design/images/./pic.png", (cache / "512" / (".korvel-" + ended + "-00ff00ff00ff")).c_str()), 0);
+  writeTree(project, {{".cache/images/1024/.pic.png.Zz99Yy", ""},
+                      {".cache/images/2048/.korvel-" + ended + "-0123456789ab", ""}});
+  ASSERT_TRUE(container->save(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto saved = ZZArchive::archiveWithURL(file, {});
+  ASSERT_TRUE(saved);
+  for (const auto& entry : (*saved)->entries()) {
+    auto name = entry->fileName().value_or("");
+    EXPECT_TRUE(name.find("/.") == std::string::npos && name.rfind(".cache/images/512/.", 0) != 0) << name;
+  }
+  container->invalidate();
+  container.reset();
+
+  auto [reopened, again] = open();
+  EXPECT_EQ(hiddenCacheItems(reopened->projectDirectory()), std::vector<std::string>{}) << "an ended run's temporaries stay";
+  EXPECT_TRUE(std::filesystem::is_symlink(reopened->projectDirectory() / ".cache/images/512/pic.png"));
 }

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <limits>
 
 #include <nlohmann/json.hpp>
 
@@ -127,6 +131,41 @@ TEST(Manifest, DatesBeyondTheClocksReachAreRefused) {
     auto date = KXDocumentArchive::parseDate(near);
     ASSERT_TRUE(date) << near;
     EXPECT_EQ(KXDocumentArchive::formatDate(*date), near);
+  }
+}
+
+// A document file dated where the clock can't reach (found on copies from odd file systems)
+// gets the nearest date the clock holds, which the origin record writes and reads back.
+TEST(Manifest, AFileDatedBeyondTheClocksReachGetsTheNearestDate) {
+  auto root = testenv::freshFolder("far-dates");
+  writeTree(root, {{"design/document.json", "{}"}});
+  struct Case {
+    std::time_t seconds;
+    long nanoseconds;
+    const char* date;
+  } cases[] = {
+      {10413792000, 0, "2262-04-11T23:47:15.000Z"},           // 2300
+      {std::numeric_limits<std::time_t>::max() / 4, 5, "2262-04-11T23:47:15.000Z"},
+      {9223372035, 999999999, "2262-04-11T23:47:15.000Z"},    // the last second the clock holds
+      {9223372034, 500000000, "2262-04-11T23:47:14.500Z"},
+      {-9223372100, 0, "1677-09-21T00:12:45.000Z"},
+      {1765000000, 123456789, "2025-12-06T05:46:40.123Z"},
+  };
+  for (const auto& c : cases) {
+    timespec times[2] = {{c.seconds, c.nanoseconds}, {c.seconds, c.nanoseconds}};
+    if (::utimensat(AT_FDCWD, root.c_str(), times, 0) != 0) {
+      ADD_FAILURE() << "the file system takes no such date: " << c.seconds;
+      continue;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(root.c_str(), &st), 0);
+    if (st.st_mtim.tv_sec != c.seconds) continue;  // the file system keeps a nearer date of its own
+    auto date = folderArchive(root)->contentModificationDate();
+    ASSERT_TRUE(date) << c.seconds;
+    EXPECT_EQ(KXDocumentArchive::formatDate(*date), c.date) << c.seconds;
+    EXPECT_EQ(KXDocumentArchive::parseDate(KXDocumentArchive::formatDate(*date)),
+              std::chrono::time_point_cast<std::chrono::milliseconds>(*date))
+        << c.seconds;
   }
 }
 

@@ -2,6 +2,7 @@
 // appended in order by the updating thread: the archive is the one a sequential update writes.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <atomic>
 #include <fstream>
@@ -334,6 +335,31 @@ TEST(ZZConcurrentUpdate, SpillOutputsKeepMemoryBoundedAndGiveBackTheirBytes) {
   EXPECT_EQ(r.error().code, ECANCELED);
 }
 
+namespace {
+// Writes the sources through a pool as an update does, into memory; the most they held ahead
+// on disk at once.
+std::size_t throughPool(const std::vector<Source>& sources, unsigned workers, const std::string& hint,
+                        ZZEntryPreparationPool::FreeSpace freeSpace = ZZEntryPreparationPool::volumeFreeSpace) {
+  auto entries = entriesOf(sources, BlockThread::any);
+  std::vector<std::unique_ptr<ZZArchiveEntryWriter>> writers;
+  std::vector<ZZArchiveEntryWriter*> jobs;
+  for (auto& entry : entries) {
+    writers.push_back(std::move(*entry->newWriterCanSkipLocalFile(false)));
+    jobs.push_back(writers.back().get());
+  }
+  auto data = std::make_shared<Data>();
+  auto archive = *ZZArchive::archiveWithData(data, {{ZZOpenOptionsCreateIfMissingKey, true}});
+  auto sink = *archive->channel()->newOutput();
+  ZZEntryPreparationPool pool(jobs, testenv::freshFolder(hint), workers, std::move(freeSpace));
+  for (auto* job : jobs) {
+    EXPECT_TRUE(pool.waitFor(job));
+    EXPECT_TRUE(job->writeLocalFileToChannelOutput(*sink, 0));
+    pool.written(job);
+  }
+  return pool.mostSpilled();
+}
+}  // namespace
+
 TEST(ZZConcurrentUpdate, TemporaryFilesOfEntriesAheadStayWithinTheDiskBudget) {
   // A first entry larger than the whole budget, then many that each go to a temporary file.
   constexpr std::size_t budget = ZZEntryPreparationPool::preparedDiskBudget;
@@ -344,24 +370,9 @@ TEST(ZZConcurrentUpdate, TemporaryFilesOfEntriesAheadStayWithinTheDiskBudget) {
 
   for (unsigned workers : {1u, 4u}) {
     SCOPED_TRACE(workers);
-    auto entries = entriesOf(sources, BlockThread::any);
-    std::vector<std::unique_ptr<ZZArchiveEntryWriter>> writers;
-    std::vector<ZZArchiveEntryWriter*> jobs;
-    for (auto& entry : entries) {
-      writers.push_back(std::move(*entry->newWriterCanSkipLocalFile(false)));
-      jobs.push_back(writers.back().get());
-    }
-    auto data = std::make_shared<Data>();
-    auto archive = *ZZArchive::archiveWithData(data, {{ZZOpenOptionsCreateIfMissingKey, true}});
-    auto sink = *archive->channel()->newOutput();
-    ZZEntryPreparationPool pool(jobs, testenv::freshFolder("disk-budget"), workers);
-    for (auto* job : jobs) {
-      ASSERT_TRUE(pool.waitFor(job));
-      ASSERT_TRUE(job->writeLocalFileToChannelOutput(*sink, 0));
-      pool.written(job);
-    }
-    EXPECT_LE(pool.mostSpilled(), budget);
-    EXPECT_GT(pool.mostSpilled(), 0u) << "nothing was prepared ahead";
+    auto mostSpilled = throughPool(sources, workers, "disk-budget");
+    EXPECT_LE(mostSpilled, budget);
+    EXPECT_GT(mostSpilled, 0u) << "nothing was prepared ahead";
   }
 
   // Entries that found no room ahead are written in their turn: the bytes are a sequential update's.
@@ -371,4 +382,69 @@ TEST(ZZConcurrentUpdate, TemporaryFilesOfEntriesAheadStayWithinTheDiskBudget) {
   auto archive = *ZZArchive::archiveWithURL(concurrentZip);
   ASSERT_EQ(archive->entries().size(), sources.size());
   for (std::size_t i = 0; i < sources.size(); ++i) EXPECT_EQ(*archive->entries()[i]->newData(), sources[i].content);
+}
+
+TEST(ZZConcurrentUpdate, NoEntryGoesAheadToAVolumeWithoutRoomBesideIt) {
+  constexpr std::size_t budget = ZZEntryPreparationPool::preparedDiskBudget;
+  std::vector<Source> sources;
+  for (std::uint32_t i = 0; i < 12; ++i) sources.push_back({"next" + std::to_string(i) + ".png", randomData(3 << 20, 40 + i), 0});
+  struct Case {
+    std::uint64_t free;
+    bool spills;
+  } cases[] = {{budget + (1 << 20), false}, {std::uint64_t(1) << 40, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.free);
+    std::atomic<bool> asked{false};
+    auto mostSpilled = throughPool(sources, 4, "volume-room", [&](const stdfs::path&) {
+      asked = true;
+      return std::optional<std::uint64_t>(c.free);
+    });
+    if (c.spills) {
+      EXPECT_TRUE(asked);
+    } else {
+      EXPECT_EQ(mostSpilled, 0u) << "an entry went ahead to a volume without room";
+    }
+  }
+}
+
+namespace {
+// A volume of `bytes` of its own, for as long as it lives; none where this process may not
+// mount one.
+class SmallVolume {
+ public:
+  explicit SmallVolume(std::uint64_t bytes) : path_(testenv::freshFolder("small-volume")) {
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+    mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+  }
+  ~SmallVolume() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const stdfs::path& path() const { return path_; }
+
+ private:
+  stdfs::path path_;
+  bool mounted_ = false;
+};
+}  // namespace
+
+// An archive that a sequential update writes on a volume with little room beside it is written
+// as well where entries are prepared ahead: what they took ahead never makes the update fail.
+TEST(ZZConcurrentUpdate, AnUpdateThatFitsTheVolumeSucceedsWhateverWasPreparedAhead) {
+  std::vector<Source> sources{{"first.png", randomData(24 << 20, 60), 0}};
+  for (std::uint32_t i = 0; i < 14; ++i) sources.push_back({"next" + std::to_string(i) + ".png", randomData(4 << 20, 61 + i), 0});
+  auto sequential = fileBytes(written(entriesOf(sources, BlockThread::updating), "volume-sequential"));
+  // Room for the archive and one more megabyte, in whole pages.
+  std::uint64_t room = (sequential.size() + (1 << 20) + 4095) / 4096 * 4096;
+  for (int round = 0; round < 2; ++round) {
+    SmallVolume volume(room);
+    if (!volume.mounted()) GTEST_SKIP() << "no volume of our own can be mounted here";
+    auto zip = volume.path() / "a.zip";
+    auto archive = *ZZArchive::archiveWithURL(zip, {{ZZOpenOptionsCreateIfMissingKey, true}});
+    auto updated = archive->updateEntries(entriesOf(sources, BlockThread::any));
+    ASSERT_TRUE(updated) << updated.error().description();
+    EXPECT_EQ(fileBytes(zip), sequential);
+    std::error_code ec;
+    for (auto& item : stdfs::directory_iterator(volume.path(), ec)) EXPECT_EQ(item.path(), zip) << "left behind";
+  }
 }

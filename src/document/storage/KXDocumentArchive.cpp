@@ -9,6 +9,7 @@
 
 #include "document/storage/KXDocumentArchiveError.h"
 #include "platform/Crypto.h"
+#include "platform/FileSystem.h"
 #include "platform/JsonCoder.h"
 
 using nlohmann::json;
@@ -84,8 +85,7 @@ std::shared_ptr<KXDocumentArchive> KXDocumentArchive::filtered(std::shared_ptr<c
 std::optional<std::chrono::system_clock::time_point> KXDocumentArchive::contentModificationDate() const {
   struct stat st{};
   if (::stat(backing_->url().c_str(), &st) != 0) return std::nullopt;
-  auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
-  return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
+  return fs::dateOf(st.st_mtim);
 }
 
 Result<KXDocumentManifest::Entry> KXDocumentArchiveBacking::hashEntry(const std::string&, const DataReader& reader) {
@@ -115,8 +115,9 @@ Result<void> KXDocumentArchive::reflect(const KXDocumentArchive& source) {
 }
 
 bool KXDocumentArchive::shouldInclude(std::string_view path) {
+  // Hidden names below the cache and backup folders are their writers' temporaries.
   for (auto w : kWhitelist)
-    if (startsWith(path, w)) return true;
+    if (startsWith(path, w)) return !startsWith(path.substr(w.size()), ".") && !contains(path.substr(w.size()), "/.");
   if (path == ".yarnignore") return true;
   if (path == relativePathForManifest) return false;
   if (endsWith(path, "/")) return false;
@@ -131,8 +132,10 @@ bool KXDocumentArchive::shouldInclude(std::string_view path) {
 
 bool KXDocumentArchive::mayContainIncludedFiles(std::string_view folder) {
   std::string prefix = std::string(folder) + "/";
-  for (auto w : kWhitelist)
-    if (startsWith(prefix, w) || startsWith(w, prefix)) return true;
+  for (auto w : kWhitelist) {
+    if (startsWith(w, prefix)) return true;
+    if (startsWith(prefix, w)) return !startsWith(prefix.substr(w.size()), ".") && !contains(prefix.substr(w.size()), "/.");
+  }
   if (startsWith(folder, ".") || contains(folder, "/.")) return false;
   if (contains(folder, "Icon\r") || contains(folder, "__MACOSX")) return false;
   if (startsWith(folder, "node_modules")) return false;

@@ -120,7 +120,12 @@ void KXDocumentContainer::addPackageRegistrySettings() {
     }
   }
   auto file = projectDirectory_ / ".npmrc";
-  (void)fs::removeItem(file);
+  // Written only when it changed (every read comes here): a file already holding it, private
+  // to the user, stays as it is.
+  struct stat st{};
+  if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0600 &&
+      static_cast<std::size_t>(st.st_size) == content.size() && fs::readText(file).value_or("") == content)
+    return;
   // It holds the user's credential: readable by the user alone.
   (void)fs::writeAtomically(file, content, 0600);
 }

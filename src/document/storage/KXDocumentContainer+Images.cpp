@@ -1,7 +1,9 @@
 // Images and assets the editor adds to the project, and the reduced copies of images kept in
 // .cache/images/<size>/.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <span>
+#include <string_view>
 #include <system_error>
 
 #include "document/storage/ConcurrentWork.h"
@@ -157,18 +161,87 @@ bool isSettled(const std::filesystem::path& link, const std::string& name) {
   return std::filesystem::read_symlink(link, ec) == std::filesystem::path(settledLinkTarget(name)) && !ec;
 }
 
+// What is made in a cache folder is made under a hidden name first that carries the maker's
+// process id, and then renamed into place: a read removes what a process that ended left.
+constexpr std::string_view temporaryPrefix = ".korvel-";
+
+std::string temporaryName() {
+  return std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" + crypto::hex(crypto::randomBytes(6));
+}
+
+bool isLiveTemporary(std::string_view name) {
+  if (name.substr(0, temporaryPrefix.size()) != temporaryPrefix) return false;
+  auto rest = name.substr(temporaryPrefix.size());
+  auto dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9) return false;
+  pid_t pid = 0;
+  for (char c : rest.substr(0, dash)) {
+    if (c < '0' || c > '9') return false;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// Writes a reduced copy whole and synced beside `url`, then renames it over whatever is there
+// (the link it replaces), never writing through it.
+Result<void> writeCachedImage(const std::filesystem::path& url, std::span<const std::uint8_t> bytes) {
+  auto staged = url.parent_path() / temporaryName();
+  UniqueFd fd(::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!fd) return fail(Error::file(errno, url.string(), false));
+  auto failed = [&](int e) {
+    ::unlink(staged.c_str());
+    return fail(Error::file(e, url.string(), false));
+  };
+  while (!bytes.empty()) {
+    ssize_t w = ::write(fd.get(), bytes.data(), bytes.size());
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) return failed(errno);
+    bytes = bytes.subspan(static_cast<std::size_t>(w));
+  }
+  if (::fsync(fd.get()) != 0 || !fd.close()) return failed(errno);
+  if (::rename(staged.c_str(), url.c_str()) != 0) return failed(errno);
+  return {};
+}
+
 // Once an image was tried, the links still in place of its reduced copies are settled.
 void settleLinks(const std::string& name, const std::vector<std::pair<int, std::filesystem::path>>& missing) {
   for (const auto& [size, link] : missing) {
     struct stat st{};
     if (::lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || isSettled(link, name)) continue;
-    auto staged = link.parent_path() / (".settled-" + crypto::hex(crypto::randomBytes(6)));
+    auto staged = link.parent_path() / temporaryName();
     if (::symlink(settledLinkTarget(name).c_str(), staged.c_str()) != 0) continue;
     if (::rename(staged.c_str(), link.c_str()) != 0) ::unlink(staged.c_str());
   }
 }
 
 }  // namespace
+
+void KXDocumentContainer::removeLeftoverCacheTemporaries() const {
+  // Hidden items never belong to the cache: what a run that ended left half made, or what a
+  // document brought along. Those of a process still at work stay.
+  std::size_t removed = 0;
+  for (int size : cachedImageDimensions) {
+    auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) continue;
+    DIR* dir = ::fdopendir(fd.get());
+    if (!dir) continue;
+    int dirfd = fd.release();
+    std::vector<std::string> leftovers;
+    while (dirent* e = ::readdir(dir)) {
+      std::string_view name = e->d_name;
+      if (name.size() > 1 && name[0] == '.' && name != ".." && !isLiveTemporary(name)) leftovers.emplace_back(name);
+    }
+    for (const auto& name : leftovers) {
+      struct stat st{};
+      if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+          ::unlinkat(dirfd, name.c_str(), 0) == 0)
+        ++removed;
+    }
+    ::closedir(dir);
+  }
+  if (removed) log("Removed " + std::to_string(removed) + " temporary item(s) left in the image cache");
+}
 
 void KXDocumentContainer::linkCachedImage(const std::string& name, int size) const {
   // Relative to the link's folder, .cache/images/<size>/: a short target fits in the link
@@ -276,7 +349,7 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
                             : gdk_pixbuf_save_to_buffer(reduced.get(), &buffer, &length, "png", &error, nullptr);
       g_clear_error(&error);
       if (!saved) continue;
-      auto written = fs::writeAtomically(url, std::span(reinterpret_cast<const std::uint8_t*>(buffer), length));
+      auto written = writeCachedImage(url, std::span(reinterpret_cast<const std::uint8_t*>(buffer), length));
       g_free(buffer);
       if (!written) self->log("Couldn't write cached image: " + written.error().description() + " (" + url.string() + ")");
     }
@@ -289,6 +362,7 @@ void KXDocumentContainer::addMissingCachedImages() {
   // The caller has just regenerated the project folder's manifest.
   Entries entries = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   addCachedImageDimensionDirectories();
+  removeLeftoverCacheTemporaries();
   const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
   std::vector<std::string> names;
   for (const auto& [path, entry] : entries) {

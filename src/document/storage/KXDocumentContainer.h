@@ -182,6 +182,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void backupStep();
 
   void addCachedImageDimensionDirectories();
+  // Removes the hidden items of the cache folders that no running process is making.
+  void removeLeftoverCacheTemporaries() const;
   // Links the missing reduced copies of an image to it (unless `linked`) and has them made.
   void addMissingCachedImages(const std::string& imageName, const Entries& entries, bool linked = false);
   void linkCachedImage(const std::string& imageName, int size) const;

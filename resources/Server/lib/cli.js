@@ -411,10 +411,16 @@ function handleRequest(request, response) {
 // server's own pages, each with the key; a page of any other origin is refused at the handshake.
 function allowSocket(request, callback) {
   const origin = request.headers.origin;
-  const allowed = isOwnHost(request.headers.host) && (origin === undefined || origin === ownOrigin());
-  if (!allowed) trace({ event: 'refusedOrigin', request: 'socket', origin: origin === undefined ? null : origin });
-  else if (!hasPageKey(request)) trace({ event: 'refusedKey', request: 'socket', origin: origin === undefined ? null : origin });
-  callback(null, allowed && hasPageKey(request));
+  const shown = origin === undefined ? null : origin;
+  if (!isOwnHost(request.headers.host) || (origin !== undefined && origin !== ownOrigin())) {
+    trace({ event: 'refusedOrigin', request: 'socket', origin: shown });
+    return callback(null, false);
+  }
+  if (!hasPageKey(request)) {
+    trace({ event: 'refusedKey', request: 'socket', origin: shown });
+    return callback(null, false);
+  }
+  callback(null, true);
 }
 
 const server = http.createServer(handleRequest);

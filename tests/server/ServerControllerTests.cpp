@@ -617,6 +617,16 @@ TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
       {"key", "X-Korvel-Key=" + key, true},
       {"cookie", "Cookie=other=1; " + cookie + "=" + key, true},
   };
+  // Another page of 127.0.0.1 (another document's preview, on another port) sends the cookie too.
+  for (const char* site : {"same-site", "cross-site"}) {
+    SCOPED_TRACE(site);
+    EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Cookie=" + cookie + "=" + key,
+                       std::string("Sec-Fetch-Site=") + site}),
+              "403");
+  }
+  EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Cookie=" + cookie + "=" + key,
+                     "Sec-Fetch-Site=same-origin"}),
+            "200");
   int accepted = 0;
   for (const auto& c : credentials) {
     SCOPED_TRACE(c.name);

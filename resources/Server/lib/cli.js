@@ -211,8 +211,13 @@ function keyInHeader(request) {
   return isPageKey(request.headers[PAGE_KEY_HEADER]);
 }
 
+// The cookie goes with whatever any page of 127.0.0.1 asks here, another document's preview page
+// among them: it counts only for this server's own pages, and for browsers that don't say.
 function hasPageKey(request) {
-  return keyInHeader(request) || isPageKey(cookieValue(request, keyCookieName()));
+  if (keyInHeader(request)) return true;
+  const site = request.headers['sec-fetch-site'];
+  if (site !== undefined && site !== 'same-origin' && site !== 'none') return false;
+  return isPageKey(cookieValue(request, keyCookieName()));
 }
 
 // A request without the key: answered 403, with no CORS grant.

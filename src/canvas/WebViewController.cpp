@@ -149,11 +149,12 @@ void WebViewController::storeCompletion(std::uint64_t navigation, std::function<
     completion_.reset();
 }
 
-void WebViewController::loadURL(const std::string& url, std::function<void()> completion) {
+void WebViewController::loadURL(const std::string& url, std::function<void()> completion,
+                                const WebView::Headers& headers) {
   lastTextLoad_.reset();
   trustLoadedAddress(url);
   isDocumentReady_ = false;
-  storeCompletion(webView_->loadURL(url, loadTimeout), std::move(completion));
+  storeCompletion(webView_->loadURL(url, loadTimeout, headers), std::move(completion));
 }
 
 void WebViewController::loadFile(const std::filesystem::path& path, std::function<void()> completion) {

@@ -63,8 +63,8 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void addUserScript(const WebView::UserScript& script);
 
   // Each load replaces a waiting completion, which is then never called. The completion runs
-  // when that load finishes; a failed load calls nothing.
-  void loadURL(const std::string& url, std::function<void()> completion = nullptr);
+  // when that load finishes; a failed load calls nothing. `headers` go with the page's request.
+  void loadURL(const std::string& url, std::function<void()> completion = nullptr, const WebView::Headers& headers = {});
   void loadFile(const std::filesystem::path& path, std::function<void()> completion = nullptr);
   void loadHTMLString(const std::string& html, const std::string& baseURL, std::function<void()> completion = nullptr);
 

@@ -71,6 +71,9 @@ struct Client::Impl : std::enable_shared_from_this<Client::Impl> {
       phase = Phase::idle;
       return;
     }
+    SoupMessageHeaders* requestHeaders = soup_message_get_request_headers(message.get());
+    for (const auto& [name, value] : options.headers)
+      soup_message_headers_replace(requestHeaders, name.c_str(), value.c_str());
     cancellable.reset(g_cancellable_new());
     std::weak_ptr<Impl> weak = shared_from_this();
     handshakeTimer = Timer::scheduled(options.connectTimeout, false, [weak] {

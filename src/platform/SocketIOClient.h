@@ -31,6 +31,8 @@ class Client {
     double connectTimeout = 20.0;  // from opening the WebSocket to the namespace's answer
     std::string path = "/socket.io/";
     std::size_t maxPayload = 16 * 1024 * 1024;  // largest frame accepted
+    // Sent with every handshake (a server's key among them: never logged).
+    std::map<std::string, std::string> headers;
   };
 
   // `arguments` is the JSON array of the event's arguments after its name.

@@ -58,6 +58,14 @@ void finishEvaluation(GObject* source, GAsyncResult* result, gpointer data) {
   pending->completion(std::move(out), std::nullopt);
 }
 
+void loadAddress(WebKitWebView* view, const std::string& url, const WebView::Headers& headers) {
+  if (headers.empty()) return webkit_web_view_load_uri(view, url.c_str());
+  GObjectPtr<WebKitURIRequest> request(webkit_uri_request_new(url.c_str()));
+  if (SoupMessageHeaders* sent = webkit_uri_request_get_http_headers(request.get()))
+    for (const auto& [name, value] : headers) soup_message_headers_replace(sent, name.c_str(), value.c_str());
+  webkit_web_view_load_request(view, request.get());
+}
+
 WebView::NavigationAction describe(WebKitNavigationAction* action) {
   WebView::NavigationAction out;
   WebKitURIRequest* request = webkit_navigation_action_get_request(action);
@@ -144,6 +152,7 @@ struct WebView::Impl {
   bool everStarted = false;
   bool addressPending = false;  // the last request is an address that has not started yet
   std::optional<std::string> deferredAddress;
+  WebView::Headers deferredHeaders;
   bool deferredIssued = false;  // it may commit without a start of its own
   std::string processGroup;
   // A load waiting for the group's process, and the one starting it, given again if it stalls.
@@ -303,7 +312,7 @@ void WebViewSignals::loadDeferredAddress(WebView* self) {
   self->expectingStart_ = true;
   self->impl_->addressPending = true;
   self->impl_->deferredIssued = true;
-  webkit_web_view_load_uri(self->impl_->view, address->c_str());
+  loadAddress(self->impl_->view, *address, std::exchange(self->impl_->deferredHeaders, {}));
 }
 
 void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
@@ -474,18 +483,20 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
                                       nullptr, impl_->cancellable.get(), finishEvaluation, pending);
 }
 
-std::uint64_t WebView::loadURL(const std::string& url, double timeout) {
+std::uint64_t WebView::loadURL(const std::string& url, double timeout, const Headers& headers) {
   std::uint64_t navigation = ++nextNavigation_;
   currentNavigation_ = navigation;
   if (expectingStart_ && impl_->addressPending && !impl_->everStarted && !impl_->waitingLoad) {
     impl_->deferredAddress = url;
+    impl_->deferredHeaders = headers;
   } else {
     impl_->deferredAddress.reset();
+    impl_->deferredHeaders.clear();
     expectingStart_ = true;
     impl_->addressPending = true;
-    WebViewSignals::startLoad(this, [this, url] {
+    WebViewSignals::startLoad(this, [this, url, headers] {
       expectingStart_ = true;
-      webkit_web_view_load_uri(impl_->view, url.c_str());
+      loadAddress(impl_->view, url, headers);
     });
   }
   if (timeout > 0) {
@@ -505,6 +516,7 @@ std::uint64_t WebView::loadHTMLString(const std::string& html, const std::string
   currentNavigation_ = navigation;
   expectingStart_ = true;
   impl_->deferredAddress.reset();
+  impl_->deferredHeaders.clear();
   impl_->addressPending = false;
   WebViewSignals::startLoad(this, [this, html, baseURL] {
     expectingStart_ = true;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,8 +90,10 @@ class WebView {
   void evaluateJavaScript(const std::string& script, ScriptCompletion completion = nullptr);
 
   // Each load answers a navigation number; loadFinished reports the number that finished.
-  // A load that has not finished after `timeout` seconds is stopped.
-  std::uint64_t loadURL(const std::string& url, double timeout = 0);
+  // A load that has not finished after `timeout` seconds is stopped. `headers` go with the
+  // page's own request only, not with what it loads.
+  using Headers = std::map<std::string, std::string>;
+  std::uint64_t loadURL(const std::string& url, double timeout = 0, const Headers& headers = {});
   std::uint64_t loadHTMLString(const std::string& html, const std::string& baseURL);
   void stopLoading();
   // False when there is nothing to go back to.

@@ -16,6 +16,7 @@
 #include "preview/PreviewDocument.h"
 #include "preview/PreviewWindowController.h"
 #include "server/PackageName.h"
+#include "server/ServerController.h"
 
 namespace {
 
@@ -77,7 +78,12 @@ void KorvelViewController::reload() {
     printLine("failed to compose preview url");
     return;
   }
-  webViewController_->loadURL(*url);
+  // The server's key goes with the page's own request; the page's loads carry the cookie it gives
+  // back for it.
+  WebView::Headers headers;
+  if (auto* server = d->serverController(); server && !server->pageKey().empty())
+    headers[ServerController::pageKeyHeader] = server->pageKey();
+  webViewController_->loadURL(*url, nullptr, headers);
   NotificationCenter::defaultCenter().post(PreviewReloadNotification, d.get());
 }
 

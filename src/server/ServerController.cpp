@@ -61,20 +61,19 @@ Result<std::shared_ptr<CSTaskManager>> ServerController::createTaskManager(const
   }
   ServerLogin login = loginProvider() ? loginProvider()() : ServerLogin{};
 
-  // The token travels in the environment: a command line is readable by every local user.
+  // The token and the person's name travel in the environment: a command line is readable by
+  // every local user.
   std::vector<std::string> arguments = {script.string(), "--staticPath", staticPath(), "--cachePath", cachePath(),
                                         "--token",       "",           "--api",
                                         AppServices::shared().currentEndpoints().apiBaseURL.absoluteString()};
-  if (login.userFullName) {
-    arguments.push_back("--author");
-    arguments.push_back(*login.userFullName);
-  }
   arguments.push_back(command);
   arguments.push_back(projectPath);
 
   auto environment = Process::currentEnvironment();
   environment.erase("KORVEL_TOKEN");
+  environment.erase("KORVEL_AUTHOR");
   if (login.token && !login.token->empty()) environment["KORVEL_TOKEN"] = *login.token;
+  if (login.userFullName) environment["KORVEL_AUTHOR"] = *login.userFullName;
   // A new key for each start: what the server takes from a local file's page must carry it.
   environment["KORVEL_PAGE_KEY"] = crypto::hex(crypto::randomBytes(32));
 
@@ -128,7 +127,9 @@ void ServerController::receivedStateLine(const Data& bytes, std::function<void(s
   if (!url) return;
   RWLog("Server started at " + url->absoluteString(), 2);
 
-  server_ = std::make_unique<SocketConnection>(*url, linkOptions);
+  auto options = linkOptions;
+  options.headers[pageKeyHeader] = pageKey_;
+  server_ = std::make_unique<SocketConnection>(*url, std::move(options));
   std::weak_ptr<ServerController> weak = weak_from_this();
   server_->didUpdateState = [weak](const ServerState& state) {
     if (auto self = weak.lock()) {

@@ -63,9 +63,11 @@ class ServerController : public CSTaskManagerDelegate, public std::enable_shared
 
   virtual std::optional<Url> currentServerURL() const;
   const std::optional<std::string>& currentProjectPath() const { return currentProjectPath_; }
-  // The secret of the running server that the editor page sends with its requests to it; empty
-  // when none runs.
+  // The secret of the running server that every request to it shows in the header pageKeyHeader
+  // (the link's and the editor page's) or in the cookie the server gives for it; empty when none
+  // runs.
   const std::string& pageKey() const { return pageKey_; }
+  static constexpr const char* pageKeyHeader = "X-Korvel-Key";
   const std::optional<ServerState>& state() const { return state_; }
   const std::optional<std::string>& previewData() const { return previewData_; }
   ServerInterface* server() const { return server_.get(); }

@@ -1,6 +1,7 @@
 // Live sharing from the preview window of a real document, against the stand-in project
 // server: the popover at the window's Live button, its states as the server reports them, the
-// QR code read back from a picture of it, and a server told to fail.
+// QR code read back from a picture of it, a server told to fail, and the shared page as a phone's
+// browser draws it.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -17,10 +18,12 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 #include "platform/UrlOpener.h"
+#include "platform/WebView.h"
 #include "preview/PreviewWindow.h"
 #include "preview/PreviewWindowController.h"
 #include "server/CurrentHost.h"
 #include "server/ServerController.h"
+#include "support/EditorTestSupport.h"
 #include "support/PrivateDesktop.h"
 #include "support/QRPicture.h"
 #include "support/TestEnvironment.h"
@@ -55,13 +58,16 @@ class LiveSharing : public ::testing::Test {
   }
 
   // Opens a project whose server runs with the test switches given, and shows its preview.
-  std::shared_ptr<KXDocument> openProject(const std::string& switches = "") {
+  // `edit` changes the project before it is packed.
+  std::shared_ptr<KXDocument> openProject(const std::string& switches = "",
+                                          const std::function<void(const fsys::path&)>& edit = {}) {
     if (switches.empty())
       unsetenv("KORVEL_SERVER_TEST");
     else
       setenv("KORVEL_SERVER_TEST", switches.c_str(), 1);
     auto source = dir / "source";
     writeProject(source, "Home");
+    if (edit) edit(source);
     makeZip(source, dir / "Project.korvelx");
     auto opened = openWith(*controller, dir / "Project.korvelx");
     EXPECT_TRUE(opened && waitForEditor(*opened));
@@ -212,4 +218,70 @@ TEST_F(LiveSharing, AStartTheServerNeverAnswersTurnsIntoTheError) {
   EXPECT_EQ(view(*preview)->visibleViewName(), "starting");
   ASSERT_TRUE(waitFor([&] { return showing(*preview, "error"); }));
   EXPECT_EQ(preview->liveSharing().state().reason, LiveSharingModel::errorText);
+}
+
+namespace {
+
+// How many pixels of `widget`'s window, as the display shows it, are nearly the colour given.
+int pixelsOfColour(GtkWidget* widget, guint8 r, guint8 g, guint8 b) {
+  GdkWindow* window = widget ? gtk_widget_get_window(widget) : nullptr;
+  if (!window || !gtk_widget_get_mapped(widget)) return 0;
+  GdkPixbuf* picture =
+      gdk_pixbuf_get_from_window(window, 0, 0, gdk_window_get_width(window), gdk_window_get_height(window));
+  if (!picture) return 0;
+  int found = 0;
+  const int channels = gdk_pixbuf_get_n_channels(picture), stride = gdk_pixbuf_get_rowstride(picture);
+  const guint8* pixels = gdk_pixbuf_read_pixels(picture);
+  auto near = [](int a, int b) { return std::abs(a - b) < 16; };
+  for (int y = 0; y < gdk_pixbuf_get_height(picture); ++y)
+    for (int x = 0; x < gdk_pixbuf_get_width(picture); ++x) {
+      const guint8* p = pixels + y * stride + x * channels;
+      found += near(p[0], r) && near(p[1], g) && near(p[2], b);
+    }
+  g_object_unref(picture);
+  return found;
+}
+
+}  // namespace
+
+// A phone on the network opens the shared address: its browser draws the design's picture, not
+// a box with the file's name.
+TEST_F(LiveSharing, ThePhonesBrowserDrawsThePicturesAtTheSharedAddress) {
+  auto document = openProject("", [](const fsys::path& source) {
+    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 40, 40);
+    gdk_pixbuf_fill(picture, 0xff00ffff);  // magenta
+    ASSERT_TRUE(gdk_pixbuf_save(picture, (source / "design" / "images" / "pic.png").c_str(), "png", nullptr, nullptr));
+    g_object_unref(picture);
+    std::ofstream(source / "design" / "document.json") << R"({"version": 1, "pages": [{"id": "page-1", "name": "Home",
+      "layers": [{"id": "pic", "name": "pic.png", "type": "image", "image": "pic.png", "x": 20, "y": 20, "width": 120, "height": 120}]}]})";
+  });
+  ASSERT_TRUE(document);
+  auto* server = document->serverController();
+  // The editor publishes the frame it shows; the shared page follows it.
+  ASSERT_TRUE(waitFor([&] { return server->previewData().has_value(); }));
+  server->startLiveSharing();
+  ASSERT_TRUE(waitFor([&] { return server->state() && server->state()->liveSharing.url; }));
+  const std::string shared = *server->state()->liveSharing.url;
+
+  WebView phone;
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(window), 400, 700);
+  gtk_container_add(GTK_CONTAINER(window), phone.widget());
+  gtk_widget_show_all(window);
+  phone.loadURL(shared);
+  const std::string pictureShown =
+      "(() => { const i = document.querySelector('#device img');"
+      " return !!i && i.complete && i.naturalWidth === 40 && !!window.OstrelPictures; })()";
+  bool shown = false;
+  for (int tries = 0; tries < 60 && !shown; ++tries) {
+    shown = guitest::evaluate(phone, pictureShown, 5) == nlohmann::json(true);
+    if (!shown) waitFor([] { return false; }, 0.5);
+  }
+  EXPECT_TRUE(shown) << guitest::read(phone, "document.body.innerText").value_or(nullptr).dump();
+  // 120 × 120 at the page's scale, which fits the frame into the window.
+  int magenta = 0;
+  EXPECT_TRUE(waitFor([&] { return (magenta = pixelsOfColour(phone.widget(), 255, 0, 255)) > 60 * 60; })) << magenta;
+  // The view is ours: it leaves the window before the window goes.
+  gtk_container_remove(GTK_CONTAINER(window), phone.widget());
+  gtk_widget_destroy(window);
 }

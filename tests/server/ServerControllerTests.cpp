@@ -95,6 +95,9 @@ class ServerControllerTest : public ::testing::Test {
         [this] { return completions > 0 && controller->state().has_value() && stateNotifications > 0; }, 30.0);
   }
 
+  // The header every request to the server shows.
+  std::string keyHeader() const { return "X-Korvel-Key=" + controller->pageKey(); }
+
   std::vector<json> traced() {
     std::vector<json> records;
     std::istringstream lines(readFile(trace));
@@ -110,6 +113,13 @@ class ServerControllerTest : public ::testing::Test {
   }
   bool waitForState(const std::function<bool(const ServerState&)>& predicate) {
     return RunLoop::runUntil([&] { return controller->state() && predicate(*controller->state()); }, 30.0);
+  }
+  // The shared address, once sharing is active; none when it never got there.
+  std::optional<Url> startSharing() {
+    controller->startLiveSharing();
+    if (!waitForState([](const ServerState& s) { return s.liveSharing.status == "active" && s.liveSharing.url; }))
+      return std::nullopt;
+    return Url::parse(*controller->state()->liveSharing.url);
   }
   static void idle(double seconds) {
     RunLoop::runUntil([] { return false; }, seconds);
@@ -139,20 +149,25 @@ TEST_F(ServerControllerTest, StartsLinksAndServesTheProject) {
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0]["tokenArgument"], "") << "the token is not on the command line";
   EXPECT_EQ(starts[0]["tokenLength"], std::string(kToken).size()) << "it is in the environment";
-  EXPECT_EQ(starts[0]["author"], "Ada Lovelace");
+  EXPECT_EQ(starts[0]["author"], "Ada Lovelace") << "the name is in the environment";
+  EXPECT_TRUE(starts[0]["authorArgument"].is_null());
   EXPECT_EQ(starts[0]["api"], AppServices::shared().currentEndpoints().apiBaseURL.absoluteString());
   EXPECT_EQ(std::filesystem::path(starts[0]["project"].get<std::string>()), project);
   auto commandLine = readFile("/proc/" + std::to_string(starts[0]["pid"].get<int>()) + "/cmdline");
   EXPECT_EQ(commandLine.find(kToken), std::string::npos);
   EXPECT_NE(commandLine.find(std::string("--token\0\0--api", 15)), std::string::npos);
   EXPECT_NE(commandLine.find(std::string("\0serve\0", 7)), std::string::npos);
+  // Every local user reads a command line: the person's name is not on it.
+  EXPECT_EQ(commandLine.find("Ada"), std::string::npos);
+  EXPECT_EQ(commandLine.find("Lovelace"), std::string::npos);
+  EXPECT_EQ(commandLine.find("--author"), std::string::npos);
 
   std::string out;
   auto get = [&](const std::string& path) {
     out.clear();
-    return testenv::run("python3 -c 'import sys,urllib.request;sys.stdout.write(urllib.request.urlopen(sys.argv[1])"
-                        ".read().decode())' '" +
-                            serverURL->absoluteString() + path + "'",
+    return testenv::run("python3 -c 'import sys,urllib.request as u;sys.stdout.write(u.urlopen(u.Request(sys.argv[1],"
+                        "headers={\"X-Korvel-Key\":sys.argv[2]})).read().decode())' '" +
+                            serverURL->absoluteString() + path + "' '" + controller->pageKey() + "'",
                         &out);
   };
   ASSERT_EQ(get("design/document.json"), 0);
@@ -229,8 +244,8 @@ TEST_F(ServerControllerTest, SendsCommandsAndFollowsTheState) {
   EXPECT_EQ(request({"http", shared->absoluteString(), "POST", "/_app/preview-data", "--body", "{}"}), "405");
   // The shared page follows the editor's preview data from its own origin, and commands nothing.
   const std::string liveOrigin = shared->absoluteString().substr(0, shared->absoluteString().size() - 1);
-  EXPECT_EQ(request({"http", controller->currentServerURL()->absoluteString(), "POST", "/_app/preview-data", "--body",
-                     "{\"selection\":\"shared\"}"}),
+  EXPECT_EQ(request({"http", controller->currentServerURL()->absoluteString(), "POST", "/_app/preview-data",
+                     keyHeader(), "--body", "{\"selection\":\"shared\"}"}),
             "204");
   EXPECT_EQ(request({"listen", shared->absoluteString(), liveOrigin, "from-shared-page"}), "{\"selection\":\"shared\"}");
   EXPECT_EQ(request({"listen", shared->absoluteString(), "http://evil.example", "from-elsewhere"}), "refused");
@@ -414,7 +429,9 @@ TEST_F(ServerControllerTest, PackageNamesThatReadAsOptionsNeverReachThePackageMa
   ASSERT_EQ(traced("addPackage").size(), 1u);
   EXPECT_EQ(traced("install")[0]["argv"], json({"install", "--save", "--", "left-pad"}));
 
-  socketio::Client direct(*serverURL);
+  socketio::Client::Options options;
+  options.headers[ServerController::pageKeyHeader] = controller->pageKey();
+  socketio::Client direct(*serverURL, options);
   direct.connect();
   ASSERT_TRUE(RunLoop::runUntil([&] { return direct.isConnected(); }, 30.0));
   for (const char* name : {"-g", "--ignore-scripts", "@scope/--force"})
@@ -454,14 +471,15 @@ TEST_F(ServerControllerTest, ServesNothingOutsideTheProjectThroughNamesOrLinks) 
                  Case{"/code/alias.js", "200"}, Case{"/%00", "404"}, Case{"/code/%00prototype.js", "404"},
                  Case{"/code/prototype.js%00", "404"}, Case{"/_app/resources/%00", "404"}, Case{"/code/prototype.js", "200"}}) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(request({"http", base, "GET", c.path}), c.status);
-    EXPECT_EQ(request({"http", base, "HEAD", c.path}), c.status);
+    EXPECT_EQ(request({"http", base, "GET", c.path, keyHeader()}), c.status);
+    EXPECT_EQ(request({"http", base, "HEAD", c.path, keyHeader()}), c.status);
   }
   EXPECT_TRUE(isRunning(pid)) << "the server outlives every request";
 }
 
 // Only the application's own pages and client command the server: a page of another site in
-// the person's browser, or one that reaches the port under another name, is refused.
+// the person's browser, one that reaches the port under another name, and any client without the
+// key (another local process or account) are refused.
 TEST_F(ServerControllerTest, TakesCommandsAndPreviewDataOnlyFromTheApplication) {
   ASSERT_TRUE(startAndLink());
   const std::string base = serverURL->absoluteString();
@@ -477,11 +495,13 @@ TEST_F(ServerControllerTest, TakesCommandsAndPreviewDataOnlyFromTheApplication) 
   };
   int accepted = 0;
   std::string lastAccepted;
-  // Any page can send the origin "null" from a sandboxed frame: only the editor knows the key.
+  // Any page can send the origin "null" from a sandboxed frame, and any local process none: only
+  // the application knows the key.
   for (auto c : {Post{"http://evil.example", "", "", "403"}, Post{"https://127.0.0.1.evil.example", "", "", "403"},
                  Post{"http://127.0.0.1", "", "right", "403"}, Post{"", "evil.example", "", "421"},
-                 Post{"", "", "", "204"}, Post{"null", "", "right", "204"}, Post{"file://", "", "right", "204"},
-                 Post{"own", "", "", "204"}, Post{"null", "", "", "403"}, Post{"null", "", "wrong", "403"},
+                 Post{"", "", "", "403"}, Post{"", "", "wrong", "403"}, Post{"", "", "right", "204"},
+                 Post{"null", "", "right", "204"}, Post{"file://", "", "right", "204"}, Post{"own", "", "", "403"},
+                 Post{"own", "", "right", "204"}, Post{"null", "", "", "403"}, Post{"null", "", "wrong", "403"},
                  Post{"file://", "", "", "403"}}) {
     std::string origin = std::string(c.origin) == "own" ? own : c.origin;
     SCOPED_TRACE(origin + " " + c.host + " " + c.key);
@@ -500,21 +520,25 @@ TEST_F(ServerControllerTest, TakesCommandsAndPreviewDataOnlyFromTheApplication) 
   auto previews = traced("previewData");
   ASSERT_EQ(previews.size(), static_cast<std::size_t>(accepted));
   EXPECT_EQ(previews.back()["payload"]["from"], lastAccepted) << "what was refused replaced nothing";
-  EXPECT_EQ(traced("refusedKey").size(), 3u);
-  EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Host=evil.example"}), "421");
+  EXPECT_EQ(traced("refusedKey").size(), 8u);
+  EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Host=evil.example", keyHeader()}), "421");
 
   struct Socket {
     const char* origin;  // "-" sends none
+    bool withKey;
     const char* packageName;
     const char* outcome;
   };
   std::vector<std::string> installed;
-  for (auto c : {Socket{"http://evil.example", "evil-a", "refused"}, Socket{"null", "evil-b", "refused"},
-                 Socket{"file://", "evil-c", "refused"}, Socket{"-", "native-a", "connected"},
-                 Socket{"own", "page-a", "connected"}}) {
+  for (auto c : {Socket{"http://evil.example", true, "evil-a", "refused"}, Socket{"null", true, "evil-b", "refused"},
+                 Socket{"file://", true, "evil-c", "refused"}, Socket{"-", false, "keyless-a", "refused"},
+                 Socket{"own", false, "keyless-b", "refused"}, Socket{"-", true, "native-a", "connected"},
+                 Socket{"own", true, "page-a", "connected"}}) {
     std::string origin = std::string(c.origin) == "own" ? own : c.origin;
-    SCOPED_TRACE(origin);
-    EXPECT_EQ(request({"socket", base, origin, c.packageName, "start"}), c.outcome);
+    SCOPED_TRACE(origin + (c.withKey ? " with the key" : ""));
+    std::vector<std::string> arguments{"socket", base, origin, c.packageName, "start"};
+    if (c.withKey) arguments.push_back(keyHeader());
+    EXPECT_EQ(request(arguments), c.outcome);
     if (std::string(c.outcome) == "connected") installed.push_back(c.packageName);
   }
   // Each client starts sharing before it asks for its package, so its install comes last.
@@ -522,7 +546,7 @@ TEST_F(ServerControllerTest, TakesCommandsAndPreviewDataOnlyFromTheApplication) 
   for (std::size_t i = 0; i < installed.size(); ++i)
     EXPECT_EQ(traced("install")[i]["argv"].back(), installed[i]);
   EXPECT_EQ(traced("startLiveSharing").size(), installed.size()) << "only the accepted ones started sharing";
-  EXPECT_EQ(traced("refusedOrigin").size(), 3u + 3u);
+  EXPECT_EQ(traced("refusedOrigin").size(), 1u + 3u) << "with the key";
 }
 
 // The editor page reads the project as a local file's page, with the key; another page that
@@ -547,8 +571,10 @@ TEST_F(ServerControllerTest, ALocalFilesOriginReadsTheProjectOnlyWithTheKey) {
                  Read{"GET", "null", "", "/_app/resources/Ostrel/ostrel.js", "403 -"},
                  Read{"GET", "null", "right", "/design/document.json", "200 null"},
                  Read{"GET", "file://", "right", "/design/images/a.svg", "200 file://"},
-                 Read{"GET", "", "", "/design/document.json", "200 -"},
-                 Read{"GET", "own", "", "/design/document.json", "200 -"},
+                 Read{"GET", "", "", "/design/document.json", "403 -"},
+                 Read{"GET", "", "right", "/design/document.json", "200 -"},
+                 Read{"GET", "own", "", "/design/document.json", "403 -"},
+                 Read{"GET", "own", "right", "/design/document.json", "200 -"},
                  Read{"GET", "http://evil.example", "right", "/design/document.json", "200 -"},
                  // The editor's browser asks before it sends the key; the answer grants nothing by itself.
                  Read{"OPTIONS", "null", "", "/design/document.json", "204 null"},
@@ -566,6 +592,69 @@ TEST_F(ServerControllerTest, ALocalFilesOriginReadsTheProjectOnlyWithTheKey) {
     arguments.insert(arguments.end(), {"--show", "Access-Control-Allow-Origin"});
     EXPECT_EQ(request(arguments), c.answer);
   }
+}
+
+// Another local process or account sends no Origin: on every road (a file, the application's
+// resources, preview data, a command) it is refused without the key. The preview page's load
+// shows it in the header and gets it back as a cookie that only this server's port is named in,
+// which the page's own requests then carry.
+TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
+  ASSERT_TRUE(startAndLink());
+  const std::string base = serverURL->absoluteString();
+  const std::string key = controller->pageKey();
+  const std::string cookie = "korvel-key-" + std::to_string(serverURL->port());
+  const std::string wrong(key.size(), '0');
+  struct Credential {
+    const char* name;
+    std::string header;  // "" sends none
+    bool served;
+  };
+  const std::vector<Credential> credentials{
+      {"none", "", false},
+      {"wrong key", "X-Korvel-Key=" + wrong, false},
+      {"the key in a cookie named for another port", "Cookie=korvel-key-1=" + key, false},
+      {"wrong cookie", "Cookie=" + cookie + "=" + wrong, false},
+      {"key", "X-Korvel-Key=" + key, true},
+      {"cookie", "Cookie=other=1; " + cookie + "=" + key, true},
+  };
+  // Another page of 127.0.0.1 (another document's preview, on another port) sends the cookie too.
+  for (const char* site : {"same-site", "cross-site"}) {
+    SCOPED_TRACE(site);
+    EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Cookie=" + cookie + "=" + key,
+                       std::string("Sec-Fetch-Site=") + site}),
+              "403");
+  }
+  EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Cookie=" + cookie + "=" + key,
+                     "Sec-Fetch-Site=same-origin"}),
+            "200");
+  int accepted = 0;
+  for (const auto& c : credentials) {
+    SCOPED_TRACE(c.name);
+    auto with = [&](std::vector<std::string> arguments) {
+      if (!c.header.empty()) arguments.push_back(c.header);
+      return request(arguments);
+    };
+    const std::string read = c.served ? "200" : "403";
+    EXPECT_EQ(with({"http", base, "GET", "/design/document.json"}), read);
+    EXPECT_EQ(with({"http", base, "HEAD", "/design/images/a.svg"}), read);
+    EXPECT_EQ(with({"http", base, "GET", "/_app/resources/Ostrel/preview.html"}), read);
+    EXPECT_EQ(with({"http", base, "POST", "/_app/preview-data", "--body", json({{"credential", c.name}}).dump()}),
+              c.served ? "204" : "403");
+    const std::string package = std::string("package-") + std::to_string(accepted + (c.served ? 1 : 100));
+    EXPECT_EQ(with({"socket", base, "-", package, "start"}), c.served ? "connected" : "refused");
+    accepted += c.served;
+  }
+  ASSERT_TRUE(RunLoop::runUntil([&] { return traced("install").size() == static_cast<std::size_t>(accepted); }, 30.0));
+  EXPECT_EQ(traced("install").back()["argv"].back(), "package-2");
+  EXPECT_EQ(traced("startLiveSharing").size(), static_cast<std::size_t>(accepted)) << "nothing shared for the others";
+  EXPECT_EQ(traced("previewData").back()["payload"]["credential"], "cookie");
+
+  // The application's load of the page gets the cookie, which no page script reads; a page of a
+  // local file's origin (the editor) gets none.
+  EXPECT_EQ(request({"http", base, "GET", "/_app/resources/Ostrel/preview.html", keyHeader(), "--show", "Set-Cookie"}),
+            "200 " + cookie + "=" + key + "; Path=/; HttpOnly; SameSite=Strict");
+  EXPECT_EQ(request({"http", base, "GET", "/design/document.json", keyHeader(), "Origin=null", "--show", "Set-Cookie"}),
+            "200 -");
 }
 
 // The key is the server's secret: in its environment, never on its command line or in a log
@@ -600,4 +689,83 @@ TEST_F(ServerControllerTest, TheServersKeyIsNewForEachStartAndNeverShown) {
   EXPECT_EQ(readFile(trace).find(second), std::string::npos);
   controller->stop();
   EXPECT_EQ(controller->pageKey(), "");
+}
+
+// A page that rebinds a name of its own to the machine's address reaches the shared port under
+// that name: only the machine's addresses, the one the QR code gives among them, are answered.
+TEST_F(ServerControllerTest, TheLiveShareAnswersOnlyUnderTheMachinesAddresses) {
+  ASSERT_TRUE(startAndLink());
+  auto shared = startSharing();
+  ASSERT_TRUE(shared);
+  const std::string live = shared->absoluteString();
+  const std::string port = std::to_string(shared->port());
+  ASSERT_EQ(request({"http", serverURL->absoluteString(), "POST", "/_app/preview-data", keyHeader(), "--body",
+                     "{\"selection\":\"shared\"}"}),
+            "204");
+  struct Case {
+    std::string host;  // "" sends the shared address's own
+    const char* status;
+  };
+  const std::vector<Case> cases{{"", "200"},
+                                {shared->host() + ":" + port, "200"},
+                                {"127.0.0.1:" + port, "200"},
+                                {"rebind.evil.example:" + port, "421"},
+                                {"rebind.evil.example", "421"},
+                                {"localhost:" + port, "421"},
+                                {shared->host() + ":1", "421"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    for (const char* path : {"/", "/design/document.json", "/socket.io/socket.io.js"}) {
+      std::vector<std::string> arguments{"http", live, "GET", path};
+      if (!c.host.empty()) arguments.push_back("Host=" + c.host);
+      EXPECT_EQ(request(arguments), c.status) << path;
+    }
+    std::vector<std::string> listen{"listen", live, "-", "nothing"};
+    if (!c.host.empty()) listen.push_back("Host=" + c.host);
+    EXPECT_EQ(request(listen), std::string(c.status) == "200" ? "{\"selection\":\"shared\"}" : "refused");
+  }
+  EXPECT_EQ(traced("addPackage").size(), 0u) << "the shared port takes no command";
+}
+
+// The shared port is open to the network: one device that opens many connections and sends
+// nothing, or holds many Socket.IO links, leaves room for the next device.
+TEST_F(ServerControllerTest, OnePeerCannotHoldTheLiveShareShut) {
+  ASSERT_TRUE(startAndLink());
+  auto shared = startSharing();
+  ASSERT_TRUE(shared);
+  for (const char* kind : {"idle", "socket"}) {
+    SCOPED_TRACE(kind);
+    EXPECT_EQ(request({"crowd", shared->absoluteString(), std::string(kind), "64"}), "200 connected");
+  }
+}
+
+// What the preview page loads, as its page names it, is there on the preview window's port and
+// on the shared one; a new project has no prototype script yet and gets an empty one.
+TEST_F(ServerControllerTest, EveryFileThePreviewPageLoadsIsServedOnBothPorts) {
+  ASSERT_TRUE(startAndLink());
+  ASSERT_FALSE(std::filesystem::exists(project / "code" / "prototype.js"));
+  auto shared = startSharing();
+  ASSERT_TRUE(shared);
+  const std::string page = readFile(std::string(KORVEL_SOURCE_DIR) + "/resources/Ostrel/preview.html");
+  const std::string script = readFile(std::string(KORVEL_SOURCE_DIR) + "/resources/Ostrel/preview.js");
+  std::vector<std::string> loads;
+  for (std::size_t at = page.find("src=\""); at != std::string::npos; at = page.find("src=\"", at + 1))
+    loads.push_back(page.substr(at + 5, page.find('"', at + 5) - at - 5));
+  ASSERT_NE(script.find("'/code/prototype.js'"), std::string::npos);
+  loads.push_back("/code/prototype.js");
+  ASSERT_GE(loads.size(), 4u);
+
+  const auto mainPage = serverURL->appendingPathComponent("_app/resources/Ostrel/preview.html");
+  const std::vector<std::pair<Url, std::string>> pages{{mainPage, keyHeader()}, {*shared, ""}};
+  for (const auto& [pageURL, header] : pages) {
+    for (const auto& load : loads) {
+      // Names relative to the page's folder, or to the root.
+      const std::string folder = pageURL.path().substr(0, pageURL.path().rfind('/') + 1);
+      const std::string path = load[0] == '/' ? load : folder + load;
+      SCOPED_TRACE(pageURL.absoluteString() + " " + path);
+      std::vector<std::string> arguments{"http", pageURL.absoluteString(), "GET", path};
+      if (!header.empty()) arguments.push_back(header);
+      EXPECT_EQ(request(arguments), "200");
+    }
+  }
 }

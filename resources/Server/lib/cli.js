@@ -1,13 +1,13 @@
 #!/usr/bin/env node
 // Stand-in project server.
 //
-//   cli.js --staticPath DIR --cachePath DIR --token "" --api URL [--author NAME] serve PROJECT
+//   cli.js --staticPath DIR --cachePath DIR --token "" --api URL serve PROJECT
 //
 // Serves PROJECT and the application's resources over HTTP on 127.0.0.1, prints its state as
 // one JSON line on standard output once it listens, and speaks Socket.IO on the same port:
 // "joinRoom" gets the state pushed back, the commands change the state and push it to the room
-// "preview". The sign-in token comes in the environment (KORVEL_TOKEN), never on the command
-// line.
+// "preview". The sign-in token (KORVEL_TOKEN) and the person's name (KORVEL_AUTHOR) come in the
+// environment, never on the command line, which every local user can read.
 //
 // Test switches, comma-separated in KORVEL_SERVER_TEST:
 //   exit-at-start=CODE     exit with CODE before listening
@@ -18,15 +18,17 @@
 //   live-sharing=MODE      how a start of live sharing ends: "fail" reports the status "error",
 //                          "hang" stays "starting", "no-url" reports "active" without an address
 // Live sharing listens, while active, on a second port of the machine's network address (127.0.0.1
-// when it has none), so that another device can open it: "/" is the preview page, the rest the
-// project's files, read-only, and its Socket.IO only pushes. Each start takes a new port.
+// when it has none), so that another device can open it: "/" is the preview page with the files it
+// loads, the rest the project's files, read-only, and its Socket.IO only pushes. Each start takes a
+// new port. It answers only under the machine's addresses, and bounds what one peer may hold.
 // The editor's preview data arrives as a POST to /_app/preview-data and goes to the room
 // "preview" as "updatePreview"; the preview page loads the Socket.IO client from /socket.io/.
-// Commands and preview data are taken only from the application: the native client (no Origin),
-// the editor page (a local file) and the server's own pages. Any page can claim the origin of a
-// local file ("null", from a sandboxed frame), so such requests must also carry the key the
-// application gives this server in KORVEL_PAGE_KEY and its editor page, in the X-Korvel-Key
-// header; without it they are refused with 403 and get no CORS grant.
+// Every request and Socket.IO handshake on the main port shows the key the application gives this
+// server in KORVEL_PAGE_KEY, or is refused with 403: any local process, of any account, can reach
+// 127.0.0.1. The native client and the editor page send it in the X-Korvel-Key header; the preview
+// page's load sends it there too and gets it back as an HttpOnly cookie, which its own requests then
+// carry. Pages of other origins are refused as well, and get no CORS grant; only the editor page
+// (a local file's origin) gets one.
 // KORVEL_SERVER_TRACE=FILE appends one JSON line per start, per event received and per package
 // install (with the arguments the package manager would get).
 'use strict';
@@ -80,8 +82,10 @@ const options = parsed.options;
 const switches = parseSwitches(process.env.KORVEL_SERVER_TEST);
 const token = process.env.KORVEL_TOKEN || '';
 const pageKey = process.env.KORVEL_PAGE_KEY || '';
+const author = process.env.KORVEL_AUTHOR;
 // Not handed on to anything this server runs.
 delete process.env.KORVEL_PAGE_KEY;
+delete process.env.KORVEL_AUTHOR;
 const traceFile = process.env.KORVEL_SERVER_TRACE;
 
 function trace(record) {
@@ -183,20 +187,54 @@ function digest(text) {
 }
 
 // Compared in constant time; a server started without a key takes none.
-function hasPageKey(request) {
-  const given = request.headers[PAGE_KEY_HEADER];
+function isPageKey(given) {
   if (!pageKey || typeof given !== 'string') return false;
   return crypto.timingSafeEqual(digest(given), digest(pageKey));
 }
 
-// A request from a local file's origin without the key: answered 403, with no CORS grant.
+// Named after the port: cookies are not told apart by port, and each document's server has its own.
+function keyCookieName() {
+  return `korvel-key-${server.address().port}`;
+}
+
+function cookieValue(request, name) {
+  const header = request.headers.cookie;
+  if (typeof header !== 'string') return undefined;
+  for (const item of header.split(';')) {
+    const equals = item.indexOf('=');
+    if (equals > 0 && item.slice(0, equals).trim() === name) return item.slice(equals + 1).trim();
+  }
+  return undefined;
+}
+
+function keyInHeader(request) {
+  return isPageKey(request.headers[PAGE_KEY_HEADER]);
+}
+
+// The cookie goes with whatever any page of 127.0.0.1 asks here, another document's preview page
+// among them: it counts only for this server's own pages, and for browsers that don't say.
+function hasPageKey(request) {
+  if (keyInHeader(request)) return true;
+  const site = request.headers['sec-fetch-site'];
+  if (site !== undefined && site !== 'same-origin' && site !== 'none') return false;
+  return isPageKey(cookieValue(request, keyCookieName()));
+}
+
+// A request without the key: answered 403, with no CORS grant.
 function refuseKeyless(request, response, kind) {
-  if (!isLocalFileOrigin(request.headers.origin) || hasPageKey(request)) return false;
-  trace({ event: 'refusedKey', request: kind, origin: request.headers.origin });
+  if (hasPageKey(request)) return false;
+  trace({ event: 'refusedKey', request: kind, origin: request.headers.origin === undefined ? null : request.headers.origin });
   response.writeHead(403, { Connection: 'close' });
   response.end();
   request.resume();
   return true;
+}
+
+// The application's own load of a page (no Origin, the key in the header) gets the key back as a
+// cookie, so that what the page loads and its Socket.IO carry it; page scripts can't read it.
+function handOutKeyCookie(request, response) {
+  if (request.headers.origin !== undefined || !keyInHeader(request)) return;
+  response.setHeader('Set-Cookie', `${keyCookieName()}=${pageKey}; Path=/; HttpOnly; SameSite=Strict`);
 }
 
 // The editor's fetches carry the key header, so its browser asks first; only a local file's
@@ -220,7 +258,6 @@ function answerPreflight(request, response) {
 // The editor page is a local file: its requests carry the origin "null" and the key, and it may
 // read the project's files; pages of other origins may not.
 function sendFile(response, root, file, request) {
-  if (refuseKeyless(request, response, 'read')) return;
   openInside(root, file, (fd, stats) => {
     if (fd === null) return notFound(response);
     const origin = request && request.headers.origin;
@@ -256,7 +293,6 @@ function receivePreviewData(request, response) {
     response.end();
     return request.destroy();
   }
-  if (refuseKeyless(request, response, 'previewData')) return;
   const chunks = [];
   let size = 0;
   request.on('data', (chunk) => {
@@ -317,15 +353,51 @@ function isOwnHost(host) {
   return host === `127.0.0.1:${port}` || host === `localhost:${port}`;
 }
 
-function handleRequest(request, response) {
+const PROTOTYPE_SCRIPT = '/code/prototype.js';
+
+// The project's files; the preview page runs the prototype's script, which a new project lacks.
+function sendProjectFile(request, response, pathname) {
+  const file = resolveInside(project, pathname);
+  if (!file) return notFound(response);
+  if (pathname === PROTOTYPE_SCRIPT && !fs.existsSync(file)) {
+    response.writeHead(200, { 'Content-Type': TYPES['.js'], 'Cache-Control': 'no-cache' });
+    return response.end(request.method === 'HEAD' ? undefined : '');
+  }
+  sendFile(response, project, file, request);
+}
+
+// Every request on the main port passes here before anything answers it, Socket.IO's client
+// file and Engine.IO's requests among them: false once it has been answered as refused.
+function admitRequest(request, response) {
   if (!isOwnHost(request.headers.host)) {
     response.writeHead(421, { Connection: 'close' });
-    return response.end();
+    response.end();
+    return false;
   }
+  // A preflight can't carry the key, and its answer grants nothing by itself.
+  if (request.method === 'OPTIONS') {
+    answerPreflight(request, response);
+    return false;
+  }
+  const kind = request.method === 'POST' ? 'previewData' : 'read';
+  return !refuseKeyless(request, response, kind);
+}
+
+// Puts `admit` before every request handler `httpServer` has (Socket.IO's and ours).
+function admitFirst(httpServer, admit) {
+  const handlers = httpServer.listeners('request');
+  httpServer.removeAllListeners('request');
+  httpServer.on('request', (request, response) => {
+    if (!admit(request, response)) return;
+    for (const handle of handlers) handle.call(httpServer, request, response);
+  });
+}
+
+function handleRequest(request, response) {
   if (request.method === 'POST' && request.url === '/_app/preview-data') return receivePreviewData(request, response);
-  if (request.method === 'OPTIONS') return answerPreflight(request, response);
   const pathname = readablePath(request, response);
   if (pathname === null) return;
+  handOutKeyCookie(request, response);
   const appPrefix = '/_app/resources/';
   if (pathname.startsWith(appPrefix)) {
     const relative = pathname.slice(appPrefix.length);
@@ -337,26 +409,39 @@ function handleRequest(request, response) {
     }
     return sendFile(response, staticRoot, file, request);
   }
-  const file = resolveInside(project, pathname);
-  if (!file) return notFound(response);
-  sendFile(response, project, file, request);
+  sendProjectFile(request, response, pathname);
 }
 
 // Socket.IO takes commands from the native client, which sends no Origin, and from the
-// server's own pages; a page of any other origin is refused at the handshake.
+// server's own pages, each with the key; a page of any other origin is refused at the handshake.
 function allowSocket(request, callback) {
   const origin = request.headers.origin;
-  const allowed = isOwnHost(request.headers.host) && (origin === undefined || origin === ownOrigin());
-  if (!allowed) trace({ event: 'refusedOrigin', request: 'socket', origin: origin === undefined ? null : origin });
-  callback(null, allowed);
+  const shown = origin === undefined ? null : origin;
+  if (!isOwnHost(request.headers.host) || (origin !== undefined && origin !== ownOrigin())) {
+    trace({ event: 'refusedOrigin', request: 'socket', origin: shown });
+    return callback(null, false);
+  }
+  if (!hasPageKey(request)) {
+    trace({ event: 'refusedKey', request: 'socket', origin: shown });
+    return callback(null, false);
+  }
+  callback(null, true);
 }
 
 const server = http.createServer(handleRequest);
 const io = new Server(server, { serveClient: true, perMessageDeflate: { threshold: 1024 }, allowRequest: allowSocket });
+admitFirst(server, admitRequest);
 
-// The shared prototype for other devices: the preview page at "/", the project's files below
-// it, and a Socket.IO that only pushes the preview data and reloads.
+// The shared prototype for other devices: the preview page at "/" with the files it loads beside
+// it, the project's files below it, and a Socket.IO that only pushes the preview data and reloads.
 let live = null;
+const LIVE_PAGE_FILES = ['/preview.js', '/pictures.js'];
+// Open to the network: every device a few connections (a browser opens up to six per host, and
+// one for Socket.IO), so that one can't hold the others out, and no connection idle for long.
+const LIVE_CONNECTIONS = 128;
+const LIVE_CONNECTIONS_PER_PEER = 16;
+const LIVE_HEADERS_TIMEOUT = 10000;
+const LIVE_IDLE_TIMEOUT = 30000;
 
 // The machine's address on its network, so that a phone there can open the shared address.
 function networkAddress() {
@@ -368,40 +453,98 @@ function networkAddress() {
   return '127.0.0.1';
 }
 
+// The names a device may reach the shared port under: the machine's addresses, among them the
+// one the QR code gives. A page that rebinds a name of its own to them (DNS rebinding) is refused.
+function isLiveHost(host, current) {
+  if (typeof host !== 'string' || current.origin === null) return false;
+  const port = current.httpServer.address().port;
+  if (host === `${current.address}:${port}`) return true;
+  for (const entries of Object.values(os.networkInterfaces())) {
+    for (const entry of entries || []) {
+      const name = entry.family === 'IPv6' ? `[${entry.address}]` : entry.address;
+      if (host === `${name}:${port}`) return true;
+    }
+  }
+  return false;
+}
+
+function admitLiveRequest(current, request, response) {
+  if (isLiveHost(request.headers.host, current)) return true;
+  trace({ event: 'refusedHost', request: 'live', host: request.headers.host === undefined ? null : request.headers.host });
+  response.writeHead(421, { Connection: 'close' });
+  response.end();
+  return false;
+}
+
 function handleLiveRequest(request, response) {
   const pathname = readablePath(request, response);
   if (pathname === null) return;
-  if (pathname === '/' || pathname === '/preview.js') {
-    const file = path.join(staticRoot, 'Ostrel', pathname === '/' ? 'preview.html' : 'preview.js');
+  if (pathname === '/' || LIVE_PAGE_FILES.includes(pathname)) {
+    const file = path.join(staticRoot, 'Ostrel', pathname === '/' ? 'preview.html' : pathname.slice(1));
     if (pathname === '/' && !fs.existsSync(file)) {
       response.writeHead(200, { 'Content-Type': TYPES['.html'], 'Cache-Control': 'no-cache' });
       return response.end(LIVE_PAGE);
     }
     return sendFile(response, staticRoot, file, request);
   }
-  const file = resolveInside(project, pathname);
-  if (!file) return notFound(response);
-  sendFile(response, project, file, request);
+  sendProjectFile(request, response, pathname);
+}
+
+// The host of an http origin, or null.
+function httpHost(origin) {
+  try {
+    const url = new URL(origin);
+    return url.protocol === 'http:' ? url.host : null;
+  } catch (error) {
+    return null;
+  }
+}
+
+// Each peer address holds at most LIVE_CONNECTIONS_PER_PEER connections; more are closed at once.
+function limitConnectionsPerPeer(httpServer) {
+  const held = new Map();
+  httpServer.on('connection', (socket) => {
+    const peer = socket.remoteAddress || '';
+    const count = held.get(peer) || 0;
+    if (count >= LIVE_CONNECTIONS_PER_PEER) return socket.destroy();
+    held.set(peer, count + 1);
+    socket.once('close', () => {
+      const left = held.get(peer) - 1;
+      if (left > 0) held.set(peer, left);
+      else held.delete(peer);
+    });
+  });
 }
 
 // Calls `done` with the shared address, or with null when it can't listen there.
 function startLiveServer(done) {
   stopLiveServer();
   const address = networkAddress();
-  const httpServer = http.createServer(handleLiveRequest);
-  // Open to the network: a few devices at a time, and no request held open for long.
-  httpServer.maxConnections = 64;
-  httpServer.headersTimeout = 10000;
-  httpServer.requestTimeout = 30000;
-  const current = { httpServer, io: null, origin: null };
+  const current = { httpServer: null, io: null, origin: null, address };
+  // A connection that sends no complete request in time is closed, checked every second.
+  const httpServer = http.createServer(
+    {
+      headersTimeout: LIVE_HEADERS_TIMEOUT,
+      requestTimeout: 30000,
+      keepAliveTimeout: 5000,
+      connectionsCheckingInterval: 1000,
+    },
+    handleLiveRequest,
+  );
+  current.httpServer = httpServer;
+  httpServer.maxConnections = LIVE_CONNECTIONS;
+  httpServer.setTimeout(LIVE_IDLE_TIMEOUT);
+  limitConnectionsPerPeer(httpServer);
   current.io = new Server(httpServer, {
     serveClient: true,
     maxHttpBufferSize: 4096,
     allowRequest: (request, callback) => {
       const origin = request.headers.origin;
-      callback(null, origin === undefined || origin === current.origin);
+      const fromPage = origin === undefined || isLiveHost(httpHost(origin), current);
+      callback(null, isLiveHost(request.headers.host, current) && fromPage);
     },
   });
+  admitFirst(httpServer, (request, response) => admitLiveRequest(current, request, response));
   current.io.on('connection', (socket) => {
     if (previewData !== null) socket.emit('updatePreview', previewData);
   });
@@ -566,7 +709,8 @@ function listen() {
       pid: process.pid,
       project,
       api: options.api,
-      author: options.author === undefined ? null : options.author,
+      author: author === undefined ? null : author,
+      authorArgument: options.author === undefined ? null : options.author,
       tokenArgument: options.token === undefined ? null : options.token,
       tokenLength: token.length,
       pageKeyLength: pageKey.length,

@@ -3,8 +3,12 @@
 //
 //   request.js http BASE METHOD PATH [HEADER=VALUE ...] [--body TEXT] [--show HEADER]
 //                                                         prints the status code [and HEADER, or "-"]
-//   request.js socket BASE ORIGIN|- PACKAGE [start]                     prints "connected" or "refused"
-//   request.js listen BASE ORIGIN|- PACKAGE                             prints the preview data pushed, or "refused"
+//   request.js socket BASE ORIGIN|- PACKAGE [start] [HEADER=VALUE ...]  prints "connected" or "refused"
+//   request.js listen BASE ORIGIN|- PACKAGE [HEADER=VALUE ...]          prints the preview data pushed, or "refused"
+//   request.js crowd BASE idle|socket N      one peer (127.0.0.2) holds N connections that send
+//                                            nothing, or N Socket.IO links; then another peer
+//                                            (127.0.0.3) asks for BASE; prints its status and
+//                                            whether its Socket.IO link connected
 //
 // A connected socket sends "startLiveSharing" when asked, then "addPackage" with PACKAGE, and
 // waits until the server has taken them. A listening one sends the same and waits for the first
@@ -12,9 +16,11 @@
 'use strict';
 
 const http = require('http');
+const net = require('net');
 const path = require('path');
 
 const [mode, base, ...rest] = process.argv.slice(2);
+const { io } = require(path.join(process.env.KORVEL_RESOURCES, 'Server', 'node_modules', 'socket.io-client'));
 setTimeout(() => {
   console.log('timeout');
   process.exit(3);
@@ -45,12 +51,14 @@ if (mode === 'http') {
   request.on('error', () => console.log('closed'));
   request.end(body === null ? undefined : body);
 } else if (mode === 'socket' || mode === 'listen') {
-  const [origin, packageName, start] = rest;
-  const { io } = require(path.join(process.env.KORVEL_RESOURCES, 'Server', 'node_modules', 'socket.io-client'));
+  const [origin, packageName, ...more] = rest;
+  const start = more[0] === 'start' ? more.shift() : undefined;
+  const headers = origin === '-' ? {} : { Origin: origin };
+  for (const header of more) headers[header.slice(0, header.indexOf('='))] = header.slice(header.indexOf('=') + 1);
   const socket = io(base, {
     transports: ['websocket'],
     reconnection: false,
-    extraHeaders: origin === '-' ? {} : { Origin: origin },
+    extraHeaders: headers,
   });
   socket.once('updatePreview', (data) => {
     if (mode !== 'listen') return;
@@ -72,6 +80,49 @@ if (mode === 'http') {
     console.log('refused');
     process.exit(0);
   });
+} else if (mode === 'crowd') {
+  const [kind, count] = rest;
+  const url = new URL(base);
+  let settled = 0;
+  const held = [];
+  const settle = () => {
+    if (++settled === Number(count)) otherPeer();
+  };
+  for (let i = 0; i < Number(count); i++) {
+    if (kind === 'idle') {
+      const socket = net.connect({ host: url.hostname, port: url.port, localAddress: '127.0.0.2' });
+      socket.once('connect', settle);
+      socket.once('error', settle);
+      socket.on('error', () => {});
+      held.push(socket);
+    } else {
+      const socket = io(base, { transports: ['websocket'], reconnection: false, forceNew: true, localAddress: '127.0.0.2' });
+      socket.once('connect', settle);
+      socket.once('connect_error', settle);
+      held.push(socket);
+    }
+  }
+  // The held connections stay open until this ends.
+  function otherPeer() {
+    const request = http.get({ host: url.hostname, port: url.port, path: '/', localAddress: '127.0.0.3' }, (response) => {
+      response.resume();
+      response.on('end', () => {
+        const socket = io(base, { transports: ['websocket'], reconnection: false, forceNew: true, localAddress: '127.0.0.3' });
+        socket.once('connect', () => {
+          console.log(`${response.statusCode} connected`);
+          process.exit(0);
+        });
+        socket.once('connect_error', () => {
+          console.log(`${response.statusCode} refused`);
+          process.exit(0);
+        });
+      });
+    });
+    request.on('error', () => {
+      console.log('closed');
+      process.exit(0);
+    });
+  }
 } else {
   console.log('usage');
   process.exit(2);

@@ -171,7 +171,8 @@ class PreviewWindowController {
  private:
   void buildSettingsMenu();
   void clearAspectRatio();
-  void resizeForClosedInspector();
+  // The window at the size of the device (or canvas frame) at 100 %, as the screen allows.
+  void resizeToIntrinsicSize();
   void showInspectorWhenRoom(std::chrono::steady_clock::time_point deadline);
   void emitSettings(const nlohmann::json& settings);
   void updateTitle();

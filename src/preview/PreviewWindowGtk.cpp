@@ -66,9 +66,14 @@ GtkWidget* buildMenu(PreviewWindowController& controller, PreviewMenu& model) {
       widget = gtk_menu_item_new_with_label(item->title.c_str());
       gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), buildMenu(controller, *item->submenu()));
     } else {
-      widget = gtk_check_menu_item_new_with_label(item->title.c_str());
-      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item->checked);
-      gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(widget), FALSE);
+      // A check box shows an option's state; an action has none, and an empty box would read as off.
+      if (item->isAction) {
+        widget = gtk_menu_item_new_with_label(item->title.c_str());
+      } else {
+        widget = gtk_check_menu_item_new_with_label(item->title.c_str());
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item->checked);
+        gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(widget), FALSE);
+      }
       // The model owns the item; the menu lives shorter than the model's rebuild.
       std::weak_ptr<PreviewMenuItem> weak = item;
       auto* data = new std::pair<PreviewWindowController*, std::weak_ptr<PreviewMenuItem>>(&controller, weak);

@@ -177,7 +177,7 @@ void PreviewWindowController::showInspector() {
   auto& view = korvelViewController_->webViewController().webView();
   if (view.isInspectorAttached()) return;
   GtkWindow* documentWindow = d->windowForSheet();
-  auto screen = PreviewWindow::screenFrameOf(documentWindow);
+  auto screen = window_->screenFrame();
   // A screen without room for it gets the inspector in a window of its own, and the preview
   // keeps its frame.
   if (!screenFitsAttachedInspector(screen, window_->chrome())) {
@@ -220,6 +220,13 @@ void PreviewWindowController::windowWillClose() {
   MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
     if (!weak.expired()) resizeToIntrinsicSize();
   });
+}
+
+void PreviewWindowController::windowDidMap() {
+  if (!window_ || window_->isAnimating() || window_->isFullScreen()) return;
+  Rect frame = window_->frame();
+  Rect kept = updatedWindowFrame(frame);
+  if (kept != frame) window_->setFrame(kept);
 }
 
 void PreviewWindowController::resizeToIntrinsicSize() {
@@ -346,7 +353,7 @@ std::optional<PreviewSizing::Rect> PreviewWindowController::updatedWindowFrameFo
   auto screen = PreviewWindow::screenFrameOf(documentWindow);
   if (!screen) return std::nullopt;
   return PreviewSizing::firstAppearanceFrame(intrinsicContentSize(), window_->chrome(), {frame.width, frame.height},
-                              PreviewWindow::frameOf(documentWindow), *screen);
+                                             PreviewWindow::frameOf(documentWindow), window_->insetForBorders(*screen));
 }
 
 void PreviewWindowController::setWindowFrame(const Rect& frame, bool animated) {

@@ -164,6 +164,8 @@ class PreviewWindowController {
   std::optional<Size> documentWindowContentMinimum() const { return documentMinimum_; }
   bool isFirstAppearance() const { return isFirstAppearance_; }
   void windowWillClose();
+  // First on the screen, with the window manager's frame: the window keeps on the work area.
+  void windowDidMap();
 
   // Where "UpdatePreviewSettings" goes; the document's editor page unless replaced.
   std::function<void(const std::string& selectionId, const nlohmann::json& settings)> sendPreviewSettings;

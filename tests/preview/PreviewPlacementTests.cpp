@@ -23,21 +23,6 @@
 
 namespace {
 
-// A document whose window is a plain window of the test.
-class WindowedDocument : public FakePreviewDocument {
- public:
-  static std::shared_ptr<WindowedDocument> make(GtkWindow* window) {
-    auto d = std::make_shared<WindowedDocument>();
-    d->window = window;
-    d->menu = std::make_unique<DeviceSettingsMenuController>(d);
-    d->preview = std::make_unique<PreviewWindowController>(d);
-    d->preview->sendPreviewSettings = [](const std::string&, const nlohmann::json&) {};
-    return d;
-  }
-  GtkWindow* windowForSheet() const override { return window; }
-  GtkWindow* window = nullptr;
-};
-
 struct Origin {
   int x = 0, y = 0;
   bool operator==(const Origin&) const = default;

@@ -63,6 +63,8 @@ class PreviewWindow {
   // Springs from `from` to `to`; `done` runs when it stops.
   void animateFrame(const Rect& from, const Rect& to, std::function<void()> done);
   bool isAnimating() const;
+  // Stops a spring where it is, without its `done`.
+  void stopAnimating();
   // Content ratio (0 × 0: none) and content minimum, as geometry hints.
   void setGeometry(Size aspectRatio, Size minimum);
   void popUpSettingsMenu();

@@ -187,6 +187,8 @@ void PreviewWindowController::showInspector() {
   isAttachingInspector_ = true;
   wantsAttachedInspectorBehavior_ = true;
   clearAspectRatio();
+  // A spring still under way would carry the window back to where it was going.
+  window_->stopAnimating();
   window_->setFrame(attachedInspectorFrame(PreviewWindow::frameOf(documentWindow), PreviewWindow::chromeOf(documentWindow),
                                            window_->frame(), screen));
   window_->present(true);
@@ -362,6 +364,7 @@ void PreviewWindowController::setWindowFrame(const Rect& frame, bool animated) {
   if (isFirstAppearance_)
     if (auto first = updatedWindowFrameForFirstAppearance(target)) target = *first;
   if (!animated || !window_->isVisible()) {
+    window_->stopAnimating();
     window_->setFrame(target);
     return;
   }

@@ -494,6 +494,13 @@ void PreviewWindow::animateFrame(const Rect& from, const Rect& to, std::function
 
 bool PreviewWindow::isAnimating() const { return impl_->spring != nullptr; }
 
+void PreviewWindow::stopAnimating() {
+  if (impl_->tick) gtk_widget_remove_tick_callback(impl_->window, impl_->tick);
+  impl_->tick = 0;
+  impl_->spring.reset();
+  impl_->springDone = nullptr;
+}
+
 void PreviewWindow::setGeometry(Size ratio, Size minimum) {
   GdkGeometry g{};
   g.min_width = int(std::ceil(minimum.width));

@@ -434,3 +434,22 @@ TEST_F(PreviewPlacement, TheLiveSharingPopoverClosesWhenThePersonSwitchesToAnoth
       << "the popover stayed above the other program";
   picture("live-popover-after-switch", {previewWindow});
 }
+
+// The inspector asked for while the window still springs to a new device's size: the window takes
+// the inspector's frame and keeps it.
+TEST_F(PreviewPlacement, TheInspectorsFrameWinsOverASpringUnderWay) {
+  preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "phone"}}));
+  showPreview();
+  preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "watch"}}));
+  ASSERT_TRUE(preview->window()->isAnimating());
+  preview->showInspector();
+  EXPECT_FALSE(preview->window()->isAnimating());
+  auto width = [&] {
+    int w = 0, h = 0;
+    gtk_window_get_size(previewWindow, &w, &h);
+    return w;
+  };
+  ASSERT_TRUE(RunLoop::runUntil([&] { return width() >= 950; }, 30)) << width();
+  // Longer than the spring would have run.
+  EXPECT_FALSE(RunLoop::runUntil([&] { return width() < 950; }, 1.5)) << width();
+}

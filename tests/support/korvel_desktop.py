@@ -176,17 +176,26 @@ class Desktop:
 
     def _start_window_manager(self):
         env = dict(os.environ, DISPLAY=self.display)
-        self.procs.append(subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
-                                           stderr=subprocess.DEVNULL, start_new_session=True))
+        log_path = os.path.join(self.work, "openbox.log")
+        self.logs.append(log_path)
 
         def named():
             out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env, capture_output=True, text=True)
             return "window id" in out.stdout
 
-        if not self.within(named, 90):
-            self.log("FAIL: the window manager did not start")
-            self.cleanup()
-            sys.exit(1)
+        # On a loaded machine a manager that has not named itself in a while is started again.
+        for attempt in range(3):
+            with open(log_path, "a") as log:
+                manager = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=log, stderr=subprocess.STDOUT,
+                                           start_new_session=True)
+            self.procs.append(manager)
+            if self.within(named, 30):
+                return
+            self.log("the window manager did not name itself; starting it again")
+            os.killpg(manager.pid, signal.SIGKILL)
+            manager.wait()
+            self.procs.remove(manager)
+        self.fail("the window manager did not start")
 
     @staticmethod
     def _display_answers(display, xvfb):

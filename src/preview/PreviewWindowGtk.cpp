@@ -47,6 +47,7 @@ struct PreviewWindow::Impl {
   std::optional<std::tuple<int, int, int, int>> beforeFullScreen;
   // Mapped again on the way in or out of full screen, until it has the focus back (or a while).
   guint remapTimer = 0;
+  // Mapped once: from then on the window manager's frame around it is known.
   bool framed = false;
 
   explicit Impl(PreviewWindowController& c) : controller(&c) {}

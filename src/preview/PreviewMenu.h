@@ -23,6 +23,8 @@ class PreviewMenuItem {
   bool isSeparator = false;
   bool enabled = true;
   bool checked = false;
+  // An action runs and is done, and shows no state; the other items show whether they are on.
+  bool isAction = false;
   // Like the main menu's: the key's text and the modifier flags of foundation/Menu.h.
   std::string keyEquivalent;
   std::uint32_t modifierMask = 0;

@@ -53,31 +53,54 @@ Size fittedSize(Size frame, Size ratio, double chrome) {
   return {content.width, content.height + chrome};
 }
 
+Rect constrainFrame(const Rect& frame, const Rect& workArea) {
+  if (workArea.width <= 0 || workArea.height <= 0) return frame;
+  Rect r = frame;
+  r.width = std::min(r.width, workArea.width);
+  r.height = std::min(r.height, workArea.height);
+  r.x = std::max(workArea.x, std::min(r.x, workArea.right() - r.width));
+  r.y = std::max(workArea.y, std::min(r.y, workArea.bottom() - r.height));
+  return r;
+}
+
+Size sizeOnScreen(Size frame, Size intrinsic, double chrome, const Rect& workArea) {
+  auto fits = [&](Size s) { return s.width <= workArea.width && s.height <= workArea.height; };
+  if (workArea.width <= 0 || workArea.height <= 0 || fits(frame)) return frame;
+  if (intrinsic.width > 0 && intrinsic.height > 0) {
+    const Size sizes[] = {{std::ceil(intrinsic.width), std::ceil(intrinsic.height) + chrome},
+                          {std::ceil(intrinsic.width * 0.5), std::ceil(intrinsic.height * 0.5) + chrome}};
+    for (const Size& s : sizes)
+      if (fits(s)) return s;
+  }
+  double w = frame.width, ch = frame.height - chrome;
+  double scale = w > 0 && ch > 0 ? std::min(workArea.width / w, (workArea.height - chrome) / ch) : 0;
+  if (scale <= 0) return {std::min(frame.width, workArea.width), std::min(frame.height, workArea.height)};
+  // Whole points, not one less for a rounding error.
+  return {std::floor(w * scale + 1e-9), std::floor(ch * scale + 1e-9) + chrome};
+}
+
 Rect frameKeepingTopLeft(Size size, const Rect& window, const std::optional<Rect>& screen) {
   Rect r{window.x, window.y, std::ceil(size.width), std::ceil(size.height)};
-  if (screen && screen->width > r.width) {
-    // The title bar stays on the screen, and so does the right edge.
-    r.y = std::max(r.y, screen->y);
-    r.x = std::min(screen->right() - r.width, r.x);
-  }
-  return r;
+  return screen ? constrainFrame(r, *screen) : r;
 }
 
 Rect firstAppearanceFrame(Size intrinsic, double chrome, Size given, const Rect& documentFrame, const Rect& screen) {
   Size size = given;
   if (intrinsic.width > firstAppearanceMinimum && intrinsic.height > firstAppearanceMinimum)
     size = {intrinsic.width, intrinsic.height + chrome};
+  size = sizeOnScreen(size, intrinsic, chrome, screen);
   double x = std::min(screen.right() - size.width, documentFrame.right());
-  return {x, documentFrame.y, size.width, size.height};
+  return constrainFrame({x, documentFrame.y, size.width, size.height}, screen);
 }
 
-Size snappedSize(Size proposed, Size intrinsic, double chrome) {
+Size snappedSize(Size proposed, Size intrinsic, double chrome, const std::optional<Rect>& workArea) {
   if (intrinsic.width <= 0 || intrinsic.height <= 0) return proposed;
   double cw = proposed.width, ch = proposed.height - chrome;
   const Size candidates[] = {intrinsic,
                              {std::ceil(intrinsic.width * 0.5), std::ceil(intrinsic.height * 0.5)},
                              {intrinsic.width * 2.0, intrinsic.height * 2.0}};
   for (const Size& c : candidates) {
+    if (workArea && (c.width > workArea->width || c.height + chrome > workArea->height)) continue;
     double deviation = std::max(std::abs(1 - cw / c.width), std::abs(1 - ch / c.height));
     if (deviation < snapTolerance) return {c.width, c.height + chrome};
   }
@@ -88,11 +111,13 @@ bool screenFitsAttachedInspector(const std::optional<Rect>& screen, double chrom
   return !screen || (screen->width >= inspectorMinimum.width && screen->height >= inspectorMinimum.height + chrome);
 }
 
-Rect attachedInspectorFrame(const Rect& d, double e, const Rect& p, Size inspectorMinimum) {
+Rect attachedInspectorFrame(const Rect& d, double e, const Rect& p, const std::optional<Rect>& workArea,
+                            Size inspectorMinimum) {
   double width = std::max(inspectorMinimum.width + 200.0, std::ceil(d.width * 0.5));
   double centre = p.x + p.width * 0.5;
   double x = std::abs(centre - d.x) <= std::abs(centre - d.right()) ? d.x - e : d.right() - width + e;
-  return {x, d.y + e, width, d.height};
+  Rect frame{x, d.y + e, width, d.height};
+  return workArea ? constrainFrame(frame, *workArea) : frame;
 }
 
 }  // namespace PreviewSizing

@@ -57,22 +57,36 @@ Size documentWindowContentMinimum(Size previewContentMinimum, Insets padding);
 // that a content with the transposed ratio is exchanged.
 Size fittedSize(Size frame, Size ratio, double chrome);
 
-// `size` at the window's top-left corner, kept on `screen` (its work area) when it fits.
+// The platform's frame constraint: a frame no larger than the work area, moved onto it as
+// little as it takes, so that its title bar and its buttons are on the screen.
+Rect constrainFrame(const Rect& frame, const Rect& workArea);
+
+// A frame size for the preview that fits the work area: `frame` when it fits; else the whole
+// intrinsic size, then the half size (content + chrome), whichever fits first; else `frame`'s
+// content scaled down, at its proportions, to fit.
+Size sizeOnScreen(Size frame, Size intrinsic, double chrome, const Rect& workArea);
+
+// `size` at the window's top-left corner, kept on `screen` (its work area).
 Rect frameKeepingTopLeft(Size size, const Rect& window, const std::optional<Rect>& screen);
 
 // The first frame of the preview: at the document window's right edge, top edges aligned,
-// pulled left to stay on the screen. The intrinsic size sizes it when larger than 50 × 50.
+// pulled left to stay on the screen. The intrinsic size sizes it when larger than 50 × 50, and
+// no more than the screen's work area holds.
 Rect firstAppearanceFrame(Size intrinsic, double chrome, Size given, const Rect& documentFrame, const Rect& screen);
 
-// A proposed frame size snapped to the whole, half or double intrinsic size when within 7.5 %.
-Size snappedSize(Size proposedFrame, Size intrinsic, double chrome);
+// A proposed frame size snapped to the whole, half or double intrinsic size when within 7.5 %,
+// of those that fit the work area.
+Size snappedSize(Size proposedFrame, Size intrinsic, double chrome, const std::optional<Rect>& workArea = std::nullopt);
 
-// Whether a screen has room for a preview with an attached inspector; unknown screens do.
+// Whether a screen has room for a preview with an attached inspector; unknown screens do. On
+// one without, the inspector opens in a window of its own and the preview keeps its frame.
 bool screenFitsAttachedInspector(const std::optional<Rect>& screen, double chrome,
                                  Size inspectorMinimum = inspectorMinimumSize);
 
-// The preview over the nearer side of the document window, wide enough for an inspector.
+// The preview over the nearer side of the document window, wide enough for an inspector, and
+// on the screen's work area when one is known.
 Rect attachedInspectorFrame(const Rect& document, double documentChrome, const Rect& preview,
+                            const std::optional<Rect>& workArea = std::nullopt,
                             Size inspectorMinimum = inspectorMinimumSize);
 
 }  // namespace PreviewSizing

@@ -55,11 +55,16 @@ class PreviewWindow {
 
   Rect frame() const;
   double chrome() const;
+  // The work area of the window's screen, less the borders the window manager puts at its sides,
+  // so that a frame on it has its borders on the work area too.
   std::optional<Rect> screenFrame() const;
+  Rect insetForBorders(Rect workArea) const;
   void setFrame(const Rect& frame);
   // Springs from `from` to `to`; `done` runs when it stops.
   void animateFrame(const Rect& from, const Rect& to, std::function<void()> done);
   bool isAnimating() const;
+  // Stops a spring where it is, without its `done`.
+  void stopAnimating();
   // Content ratio (0 × 0: none) and content minimum, as geometry hints.
   void setGeometry(Size aspectRatio, Size minimum);
   void popUpSettingsMenu();

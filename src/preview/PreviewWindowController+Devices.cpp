@@ -110,6 +110,7 @@ void PreviewWindowController::emitSettings(const json& settings) {
 
 void PreviewWindowController::ostrelPreviewUpdate(const std::string& text) {
   auto previousId = selectionId();
+  Size previousSize = intrinsicContentSize();
   auto decoded = OstrelSelection::fromText(text);
   if (decoded) {
     selection_ = std::move(*decoded);
@@ -121,7 +122,14 @@ void PreviewWindowController::ostrelPreviewUpdate(const std::string& text) {
   if (previousId != selectionId()) postCanvasModeDeviceMenuType_.reset();
   updateTitle();
   setupMenu();
-  setAspectRatio(true);
+  // Another device, orientation or frame: the window takes its size; other settings keep the
+  // size the person gave it.
+  Size size = intrinsicContentSize();
+  bool resized = size != previousSize && size.width > 0 && size.height > 0 && !wantsAttachedInspectorBehavior_;
+  if (resized)
+    resizeToIntrinsicSize();
+  else
+    setAspectRatio(true);
   auto d = document_.lock();
   if (auto* menu = d ? d->deviceMenuController() : nullptr) menu->updateDeviceMenuSelection();
 }
@@ -313,18 +321,23 @@ void PreviewWindowController::buildSettingsMenu() {
   devices->setSubmenu(deviceCategoriesMenu_);
   settingsMenu_->addItem(devices);
   settingsMenu_->addItem(PreviewMenuItem::separator());
-  rotationMenuItem_ = add("Rotate", "orientationButtonPressed:");
-  add("Hand", "toggleHand:");
+  auto addAction = [&add](const std::string& title, const std::string& action) {
+    PreviewMenuItem* item = add(title, action);
+    item->isAction = true;
+    return item;
+  };
+  rotationMenuItem_ = addAction("Rotate", "orientationButtonPressed:");
+  addAction("Hand", "toggleHand:");
   add("Touch Cursor", "toggleTouchCursor:");
   add("Responsive", "toggleResponsive:");
   settingsMenu_->addItem(PreviewMenuItem::separator());
-  auto* reload = add("Reload Preview", "reloadPreview:");
+  auto* reload = addAction("Reload Preview", "reloadPreview:");
   reload->keyEquivalent = "r";
   reload->modifierMask = ModifierCommand;
-  auto* inspector = add("Web Inspector", "showPreviewInspector:");
+  auto* inspector = addAction("Web Inspector", "showPreviewInspector:");
   inspector->keyEquivalent = "i";
   inspector->modifierMask = ModifierCommand | ModifierShift;
-  auto* fullScreen = add("Full Screen", "togglePreviewFullscreen:");
+  auto* fullScreen = addAction("Full Screen", "togglePreviewFullscreen:");
   fullScreen->keyEquivalent = "\uF70E";  // F11
 }
 

@@ -12,6 +12,7 @@
 #include "canvas/WebViewController.h"
 #include "canvas/WebViewExtras.h"
 #include "foundation/SharedNames.h"
+#include "platform/ApplicationFocus.h"
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
@@ -134,8 +135,9 @@ void PreviewWindowController::documentWindowDidChangeMain(bool isMain) {
     }
     return;
   }
-  // The person went over to the preview itself: nothing to follow.
-  if (window_->isActive()) return;
+  // The person went over to the preview itself, or opened one of korvel's menus (the menu's
+  // grab takes the focus off every window): nothing to follow.
+  if (window_->isActive() || ApplicationFocus::menuIsOpen()) return;
   // Without a window manager's stacking list the preview, transient for its document window,
   // is above it.
   orderPreviewWhenBecomingMain_ = window_->isVisible() ? 1 : 0;
@@ -174,17 +176,25 @@ void PreviewWindowController::showInspector() {
   if (!window_ || !d || !d->windowForSheet() || !korvelViewController_) return;
   auto& view = korvelViewController_->webViewController().webView();
   if (view.isInspectorAttached()) return;
+  GtkWindow* documentWindow = d->windowForSheet();
+  auto screen = window_->screenFrame();
+  // A screen without room for it gets the inspector in a window of its own, and the preview
+  // keeps its frame.
+  if (!screenFitsAttachedInspector(screen, window_->chrome())) {
+    WebViewExtras::showInspectorAttached(view, false, [] {});
+    return;
+  }
   isAttachingInspector_ = true;
   wantsAttachedInspectorBehavior_ = true;
   clearAspectRatio();
-  GtkWindow* documentWindow = d->windowForSheet();
+  // A spring still under way would carry the window back to where it was going.
+  window_->stopAnimating();
   window_->setFrame(attachedInspectorFrame(PreviewWindow::frameOf(documentWindow), PreviewWindow::chromeOf(documentWindow),
-                                           window_->frame()));
+                                           window_->frame(), screen));
   window_->present(true);
   // The engine attaches only to a view already laid out at the larger size, which a loaded
-  // machine may take seconds to reach; a screen too small never gets there.
-  bool fits = screenFitsAttachedInspector(PreviewWindow::screenFrameOf(documentWindow), window_->chrome());
-  showInspectorWhenRoom(std::chrono::steady_clock::now() + std::chrono::seconds(fits ? 10 : 0));
+  // machine may take seconds to reach.
+  showInspectorWhenRoom(std::chrono::steady_clock::now() + std::chrono::seconds(10));
 }
 
 void PreviewWindowController::showInspectorWhenRoom(std::chrono::steady_clock::time_point deadline) {
@@ -199,7 +209,7 @@ void PreviewWindowController::showInspectorWhenRoom(std::chrono::steady_clock::t
     });
     return;
   }
-  // Without room by then (a small screen) the inspector opens in a window of its own.
+  // Without room by then the inspector opens in a window of its own.
   WebViewExtras::showInspectorAttached(view, true, [weak = std::weak_ptr<bool>(alive_), this] {
     if (!weak.expired()) isAttachingInspector_ = false;
   });
@@ -210,11 +220,19 @@ void PreviewWindowController::windowWillClose() {
   if (!window_) return;
   wantsAttachedInspectorBehavior_ = false;
   MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
-    if (!weak.expired()) resizeForClosedInspector();
+    if (!weak.expired()) resizeToIntrinsicSize();
   });
 }
 
-void PreviewWindowController::resizeForClosedInspector() {
+void PreviewWindowController::windowDidMap() {
+  if (!window_ || window_->isAnimating() || window_->isFullScreen()) return;
+  Rect frame = window_->frame();
+  Rect kept = updatedWindowFrame(frame);
+  if (kept != frame) window_->setFrame(kept);
+}
+
+void PreviewWindowController::resizeToIntrinsicSize() {
+  setAspectRatio(false);
   if (!window_) return;
   Size intrinsic = intrinsicContentSize();
   Rect frame = window_->frame();
@@ -222,7 +240,6 @@ void PreviewWindowController::resizeForClosedInspector() {
     frame.width = intrinsic.width;
     frame.height = intrinsic.height + window_->chrome();
   }
-  setAspectRatio(false);
   setWindowFrame(frame, window_->isVisible());
 }
 
@@ -263,7 +280,7 @@ bool PreviewWindowController::setPreviewContentScale(double scale) {
       !korvelViewController_->webViewController().webView().isInspectorAttached()) {
     wantsAttachedInspectorBehavior_ = false;
     MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
-      if (!weak.expired()) resizeForClosedInspector();
+      if (!weak.expired()) resizeToIntrinsicSize();
     });
   }
   return true;
@@ -326,7 +343,9 @@ PreviewSizing::Rect PreviewWindowController::updatedWindowFrame(const Rect& fram
   if (!window_) return frame;
   double chrome = window_->chrome();
   Size size = fittedSize({frame.width, frame.height}, aspectRatio_, chrome);
-  return frameKeepingTopLeft(size, window_->frame(), window_->screenFrame());
+  auto screen = window_->screenFrame();
+  if (screen) size = sizeOnScreen(size, intrinsicContentSize(), chrome, *screen);
+  return frameKeepingTopLeft(size, window_->frame(), screen);
 }
 
 std::optional<PreviewSizing::Rect> PreviewWindowController::updatedWindowFrameForFirstAppearance(const Rect& frame) const {
@@ -336,7 +355,7 @@ std::optional<PreviewSizing::Rect> PreviewWindowController::updatedWindowFrameFo
   auto screen = PreviewWindow::screenFrameOf(documentWindow);
   if (!screen) return std::nullopt;
   return PreviewSizing::firstAppearanceFrame(intrinsicContentSize(), window_->chrome(), {frame.width, frame.height},
-                              PreviewWindow::frameOf(documentWindow), *screen);
+                                             PreviewWindow::frameOf(documentWindow), window_->insetForBorders(*screen));
 }
 
 void PreviewWindowController::setWindowFrame(const Rect& frame, bool animated) {
@@ -345,6 +364,7 @@ void PreviewWindowController::setWindowFrame(const Rect& frame, bool animated) {
   if (isFirstAppearance_)
     if (auto first = updatedWindowFrameForFirstAppearance(target)) target = *first;
   if (!animated || !window_->isVisible()) {
+    window_->stopAnimating();
     window_->setFrame(target);
     return;
   }
@@ -358,5 +378,5 @@ PreviewSizing::Size PreviewWindowController::windowWillResize(Size proposed) {
   MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
     if (!weak.expired()) updateTitle();
   });
-  return snappedSize(proposed, intrinsicContentSize(), window_->chrome());
+  return snappedSize(proposed, intrinsicContentSize(), window_->chrome(), window_->screenFrame());
 }

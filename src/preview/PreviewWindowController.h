@@ -164,6 +164,8 @@ class PreviewWindowController {
   std::optional<Size> documentWindowContentMinimum() const { return documentMinimum_; }
   bool isFirstAppearance() const { return isFirstAppearance_; }
   void windowWillClose();
+  // First on the screen, with the window manager's frame: the window keeps on the work area.
+  void windowDidMap();
 
   // Where "UpdatePreviewSettings" goes; the document's editor page unless replaced.
   std::function<void(const std::string& selectionId, const nlohmann::json& settings)> sendPreviewSettings;
@@ -171,7 +173,8 @@ class PreviewWindowController {
  private:
   void buildSettingsMenu();
   void clearAspectRatio();
-  void resizeForClosedInspector();
+  // The window at the size of the device (or canvas frame) at 100 %, as the screen allows.
+  void resizeToIntrinsicSize();
   void showInspectorWhenRoom(std::chrono::steady_clock::time_point deadline);
   void emitSettings(const nlohmann::json& settings);
   void updateTitle();

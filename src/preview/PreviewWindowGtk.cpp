@@ -47,6 +47,8 @@ struct PreviewWindow::Impl {
   std::optional<std::tuple<int, int, int, int>> beforeFullScreen;
   // Mapped again on the way in or out of full screen, until it has the focus back (or a while).
   guint remapTimer = 0;
+  // Mapped once: from then on the window manager's frame around it is known.
+  bool framed = false;
 
   explicit Impl(PreviewWindowController& c) : controller(&c) {}
 };
@@ -66,9 +68,14 @@ GtkWidget* buildMenu(PreviewWindowController& controller, PreviewMenu& model) {
       widget = gtk_menu_item_new_with_label(item->title.c_str());
       gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), buildMenu(controller, *item->submenu()));
     } else {
-      widget = gtk_check_menu_item_new_with_label(item->title.c_str());
-      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item->checked);
-      gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(widget), FALSE);
+      // A check box shows an option's state; an action has none, and an empty box would read as off.
+      if (item->isAction) {
+        widget = gtk_menu_item_new_with_label(item->title.c_str());
+      } else {
+        widget = gtk_check_menu_item_new_with_label(item->title.c_str());
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item->checked);
+        gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(widget), FALSE);
+      }
       // The model owns the item; the menu lives shorter than the model's rebuild.
       std::weak_ptr<PreviewMenuItem> weak = item;
       auto* data = new std::pair<PreviewWindowController*, std::weak_ptr<PreviewMenuItem>>(&controller, weak);
@@ -214,6 +221,12 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      self->popUpSettingsMenu();
                    }),
                    this);
+  // Placed before the window manager framed it; now its title bar and borders count.
+  g_signal_connect(impl_->window, "map-event", reinterpret_cast<GCallback>(+[](GtkWidget*, GdkEvent*, Impl* impl) -> gboolean {
+                     if (impl->controller && !std::exchange(impl->framed, true)) impl->controller->windowDidMap();
+                     return FALSE;
+                   }),
+                   impl_.get());
   // Whatever shows the window first (the menu, the editor, a popover, full screen) loads its page.
   g_signal_connect(impl_->window, "show", reinterpret_cast<GCallback>(+[](GtkWidget*, Impl* impl) {
                      if (impl->controller) impl->controller->windowWillShow();
@@ -430,7 +443,21 @@ void PreviewWindow::setRotationEnabled(bool enabled) { gtk_widget_set_sensitive(
 
 PreviewWindow::Rect PreviewWindow::frame() const { return rectOf(window()); }
 double PreviewWindow::chrome() const { return chromeOf(window()); }
-std::optional<PreviewWindow::Rect> PreviewWindow::screenFrame() const { return screenFrameOf(window()); }
+std::optional<PreviewWindow::Rect> PreviewWindow::screenFrame() const {
+  auto area = screenFrameOf(window());
+  return area ? std::optional<Rect>(insetForBorders(*area)) : std::nullopt;
+}
+
+PreviewWindow::Rect PreviewWindow::insetForBorders(Rect workArea) const {
+  GdkWindow* gdk = gtk_widget_get_window(impl_->window);
+  if (!gdk || !gtk_widget_get_mapped(impl_->window)) return workArea;
+  GdkRectangle extents{};
+  gdk_window_get_frame_extents(gdk, &extents);
+  int w = 0, h = 0;
+  gtk_window_get_size(window(), &w, &h);
+  workArea.width -= std::max(0, extents.width - w);
+  return workArea;
+}
 
 void PreviewWindow::setFrame(const Rect& frame) {
   GtkWindow* w = window();
@@ -468,6 +495,13 @@ void PreviewWindow::animateFrame(const Rect& from, const Rect& to, std::function
 
 bool PreviewWindow::isAnimating() const { return impl_->spring != nullptr; }
 
+void PreviewWindow::stopAnimating() {
+  if (impl_->tick) gtk_widget_remove_tick_callback(impl_->window, impl_->tick);
+  impl_->tick = 0;
+  impl_->spring.reset();
+  impl_->springDone = nullptr;
+}
+
 void PreviewWindow::setGeometry(Size ratio, Size minimum) {
   GdkGeometry g{};
   g.min_width = int(std::ceil(minimum.width));
@@ -475,7 +509,10 @@ void PreviewWindow::setGeometry(Size ratio, Size minimum) {
   int hints = GDK_HINT_MIN_SIZE;
   if (ratio.width > 0 && ratio.height > 0) {
     g.min_aspect = g.max_aspect = ratio.width / ratio.height;
-    hints |= GDK_HINT_ASPECT;
+    // Without a base size the window manager takes the minimum as the base and keeps the ratio
+    // of what lies beyond it: 384 × 512 came out 384 × 511.
+    g.base_width = g.base_height = 0;
+    hints |= GDK_HINT_ASPECT | GDK_HINT_BASE_SIZE;
   }
   gtk_window_set_geometry_hints(window(), nullptr, &g, GdkWindowHints(hints));
 }

@@ -4,13 +4,15 @@
 // views (title, message, main button and, on the active view only, the QR code) that
 // cross-fade into one another. It shows what MirrorPopover hands it and sends main-button
 // presses, the link and copy requests back to it. While up, the keys of its button's window go
-// to it; a click on another of korvel's windows closes it. One popover belongs to one window,
+// to it; a click on another of korvel's windows closes it, and so does a switch to another
+// program (it is a popup, above every program's windows). One popover belongs to one window,
 // so a popover shown at a button of another window is made anew. Main thread only.
 
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/ApplicationFocus.h"
 #include "platform/QRCode.h"
 #include "ui/LiveSharingModel.h"
 
@@ -73,6 +75,7 @@ class MirrorPopoverViewController {
   std::string linkedURL_;
   bool shown_ = false;  // asked to show and not closed since, whatever the animation does
   bool grabbed_ = false;
+  std::unique_ptr<ApplicationFocus::Watch> focusWatch_;
   unsigned fadeTick_ = 0;
   long long fadeStart_ = 0;
   static constexpr double fadeMicroseconds = 150000;

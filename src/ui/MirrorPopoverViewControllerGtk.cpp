@@ -131,9 +131,11 @@ struct MirrorPopoverViewController::Signals {
     g_object_remove_weak_pointer(G_OBJECT(toplevel), reinterpret_cast<gpointer*>(&self->toplevel_));
     self->toplevel_ = nullptr;
     self->shown_ = false;
+    self->focusWatch_.reset();
   }
   static void destroyed(GtkWidget*, MirrorPopoverViewController* self) {
     self->shown_ = false;
+    self->focusWatch_.reset();
     // The window went, and the popover with it; the owner makes a new one next time.
     self->stack_ = nullptr;
     for (auto& v : self->views_) v.reset();
@@ -273,6 +275,7 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
 
 MirrorPopoverViewController::~MirrorPopoverViewController() {
   *alive_ = false;
+  focusWatch_.reset();
   if (anchor_) g_object_remove_weak_pointer(G_OBJECT(anchor_), reinterpret_cast<gpointer*>(&anchor_));
   if (toplevel_) {
     g_signal_handlers_disconnect_by_data(toplevel_, this);
@@ -354,6 +357,7 @@ void MirrorPopoverViewController::popup(GtkWidget* anchor) {
   gtk_widget_show(popover_);
   gtk_widget_grab_focus(stack_);
   grab();
+  focusWatch_ = std::make_unique<ApplicationFocus::Watch>([this] { popdown(); });
 }
 
 MirrorPopoverViewController::Rect MirrorPopoverViewController::frameFor(Rect anchor, int width, int height, Rect screen) {
@@ -406,6 +410,7 @@ void MirrorPopoverViewController::releaseGrab() {
 void MirrorPopoverViewController::popdown() {
   bool wasShown = shown_;
   shown_ = false;
+  focusWatch_.reset();
   if (!stack_) return;
   releaseGrab();
   if (!wasShown || !gtk_widget_get_visible(popover_) || fadeTick_) return;

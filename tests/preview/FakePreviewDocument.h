@@ -60,6 +60,21 @@ class FakePreviewDocument : public PreviewDocument, public std::enable_shared_fr
   int reloads = 0;
 };
 
+// A document whose window is a plain window of the test.
+class WindowedDocument : public FakePreviewDocument {
+ public:
+  static std::shared_ptr<WindowedDocument> make(GtkWindow* window) {
+    auto d = std::make_shared<WindowedDocument>();
+    d->window = window;
+    d->menu = std::make_unique<DeviceSettingsMenuController>(d);
+    d->preview = std::make_unique<PreviewWindowController>(d);
+    d->preview->sendPreviewSettings = [](const std::string&, const nlohmann::json&) {};
+    return d;
+  }
+  GtkWindow* windowForSheet() const override { return window; }
+  GtkWindow* window = nullptr;
+};
+
 // A selection of frame `id` with the given settings members.
 inline std::string selectionText(const std::string& id, const nlohmann::json& settings, int width = 400,
                                  int height = 300) {

@@ -23,21 +23,6 @@
 
 namespace {
 
-// A document whose window is a plain window of the test.
-class WindowedDocument : public FakePreviewDocument {
- public:
-  static std::shared_ptr<WindowedDocument> make(GtkWindow* window) {
-    auto d = std::make_shared<WindowedDocument>();
-    d->window = window;
-    d->menu = std::make_unique<DeviceSettingsMenuController>(d);
-    d->preview = std::make_unique<PreviewWindowController>(d);
-    d->preview->sendPreviewSettings = [](const std::string&, const nlohmann::json&) {};
-    return d;
-  }
-  GtkWindow* windowForSheet() const override { return window; }
-  GtkWindow* window = nullptr;
-};
-
 struct Origin {
   int x = 0, y = 0;
   bool operator==(const Origin&) const = default;
@@ -49,11 +34,34 @@ Origin originOf(GtkWindow* window) {
   return o;
 }
 
+// The widget of `root` with this name, if any.
+GtkWidget* named(GtkWidget* root, const char* name) {
+  if (g_strcmp0(gtk_widget_get_name(root), name) == 0) return root;
+  GtkWidget* found = nullptr;
+  if (GTK_IS_CONTAINER(root)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(root));
+    for (GList* c = children; c && !found; c = c->next) found = named(GTK_WIDGET(c->data), name);
+    g_list_free(children);
+  }
+  return found;
+}
+
+// Clicks the middle of `widget` with the real pointer.
+void clickOn(GtkWidget* widget) {
+  int x = 0, y = 0;
+  gdk_window_get_origin(gtk_widget_get_window(widget), &x, &y);
+  GtkAllocation a{};
+  gtk_widget_get_allocation(widget, &a);
+  EXPECT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(x + a.x + a.width / 2) + " " +
+                             std::to_string(y + a.y + a.height / 2) + " click 1"),
+            0);
+}
+
 std::string xid(GtkWindow* window) {
   return std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(GTK_WIDGET(window))));
 }
 
-// Once both windows have drawn themselves.
+// Once both windows have drawn themselves, a picture of the screen.
 void picture(const std::string& name, std::initializer_list<GtkWindow*> windows) {
   const char* folder = getenv("KORVEL_TEST_SHOTS");
   if (!folder) return;
@@ -71,7 +79,11 @@ void picture(const std::string& name, std::initializer_list<GtkWindow*> windows)
   auto it = handlers.begin();
   for (auto* w : windows) g_signal_handler_disconnect(w, *it++);
   gdk_display_sync(gdk_display_get_default());
-  testenv::run("xwd -root -silent | convert xwd:- '" + std::string(folder) + "/" + name + ".png'");
+  GdkWindow* root = gdk_get_default_root_window();
+  if (GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root))) {
+    gdk_pixbuf_save(shot, (std::string(folder) + "/" + name + ".png").c_str(), "png", nullptr, nullptr);
+    g_object_unref(shot);
+  }
 }
 
 class PreviewPlacement : public ::testing::Test {
@@ -201,14 +213,7 @@ TEST_F(PreviewPlacement, TheSettingsMenusKeysWorkInThePreviewWindow) {
   ASSERT_TRUE(RunLoop::runUntil([&] { return document->reloads == before + 1; }, 30));
 
   // The settings button has the focus; arrows that nothing uses leave it there.
-  GtkWidget* settings = nullptr;
-  std::function<void(GtkWidget*)> find = [&](GtkWidget* w) {
-    if (g_strcmp0(gtk_widget_get_name(w), "settings") == 0) settings = w;
-    if (GTK_IS_CONTAINER(w)) gtk_container_forall(GTK_CONTAINER(w), [](GtkWidget* c, gpointer f) {
-        (*static_cast<std::function<void(GtkWidget*)>*>(f))(c);
-      }, &find);
-  };
-  find(GTK_WIDGET(previewWindow));
+  GtkWidget* settings = named(GTK_WIDGET(previewWindow), "settings");
   ASSERT_TRUE(settings);
   gtk_widget_grab_focus(settings);
   ASSERT_EQ(gtk_window_get_focus(previewWindow), settings);
@@ -345,4 +350,106 @@ TEST_F(PreviewPlacement, TheLiveSharingPopoverShowsWholeBesideTheSmallestPreview
     preview->mirrorPopover.close();
     ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(popover); }, 30));
   }
+}
+
+// The settings menu opened with a click while the document window has the keyboard: the menu's
+// grab takes the focus off both windows, and the preview stays on the screen under its menu.
+// Its actions are drawn as actions, its options (the device item named after its device) with
+// their check boxes.
+TEST_F(PreviewPlacement, ThePreviewStaysUnderItsOwnMenu) {
+  preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "phone"}}));
+  showPreview();
+  gtk_window_present(documentWindow);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_window_is_active(documentWindow); }, 30));
+  GtkWidget* settings = named(GTK_WIDGET(previewWindow), "settings");
+  ASSERT_TRUE(settings);
+  GtkWidget* menu = nullptr;
+  auto opened = [&] {
+    GList* menus = gtk_menu_get_for_attach_widget(settings);
+    menu = menus ? GTK_WIDGET(menus->data) : nullptr;
+    return menu && gtk_widget_get_mapped(menu);
+  };
+  // A click that came before the window was ready for it is tried again.
+  for (int attempt = 0; attempt < 3 && !opened(); ++attempt) {
+    clickOn(settings);
+    RunLoop::runUntil(opened, 10);
+  }
+  ASSERT_TRUE(opened()) << "the settings menu opens";
+  // Longer than the preview takes to follow its document window out.
+  EXPECT_FALSE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 1.5))
+      << "the preview went while its menu was open";
+  EXPECT_TRUE(gtk_widget_get_mapped(menu));
+  picture("preview-settings-menu", {previewWindow});
+
+  std::vector<std::string> actions, options;
+  GList* items = gtk_container_get_children(GTK_CONTAINER(menu));
+  for (GList* i = items; i; i = i->next) {
+    GtkWidget* item = GTK_WIDGET(i->data);
+    if (GTK_IS_SEPARATOR_MENU_ITEM(item) || gtk_menu_item_get_submenu(GTK_MENU_ITEM(item))) continue;
+    (GTK_IS_CHECK_MENU_ITEM(item) ? options : actions).push_back(gtk_widget_get_name(item));
+  }
+  g_list_free(items);
+  EXPECT_EQ(actions, (std::vector<std::string>{"Rotate", "Hand", "Reload Preview", "Web Inspector", "Full Screen"}));
+  EXPECT_EQ(options, (std::vector<std::string>{"Canvas", "Responsive Canvas", "Phone X", "Touch Cursor", "Responsive"}));
+
+  ASSERT_EQ(testenv::xdotool("key --clearmodifiers Escape"), 0);
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(menu); }, 30));
+  EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(previewWindow)));
+}
+
+// The live-sharing popover lies above every program's windows: a switch to another program
+// closes it.
+TEST_F(PreviewPlacement, TheLiveSharingPopoverClosesWhenThePersonSwitchesToAnotherProgram) {
+  preview->ostrelPreviewUpdate(selectionText("f", {}));
+  showPreview();
+  gtk_window_present(previewWindow);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_window_is_active(previewWindow); }, 30));
+  preview->mirrorPopover.setState({MirrorPopoverState::Kind::active, "http://127.0.0.1:8123/", {}});
+  GtkWidget* live = preview->window()->liveButton();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(live) && gtk_widget_get_allocated_width(live) > 1; }, 30));
+  clickOn(live);
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    auto* v = preview->mirrorPopover.viewController();
+    return v && preview->mirrorPopover.isShown() && gtk_widget_get_mapped(v->popover());
+  }, 30));
+  GtkWidget* popover = preview->mirrorPopover.viewController()->popover();
+
+  // Another program's window, given the focus by the window manager.
+  std::string pid;
+  testenv::run("xlogo -geometry 300x300+600+200 -title 'Another program' >/dev/null 2>&1 & echo $!", &pid);
+  struct Ender {
+    std::string pid;
+    ~Ender() { testenv::run("kill " + pid + " 2>/dev/null"); }
+  } ender{pid};
+  std::string id;
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    return testenv::xdotool("search --onlyvisible --name 'Another program'", &id) == 0 && !id.empty();
+  }, 30));
+  id = id.substr(0, id.find('\n'));
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    testenv::xdotool("windowactivate " + id);
+    return RunLoop::runUntil([&] { return !gtk_window_is_active(previewWindow); }, 2);
+  }, 30)) << "the other program takes the focus";
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(popover) && !preview->mirrorPopover.isShown(); }, 30))
+      << "the popover stayed above the other program";
+  picture("live-popover-after-switch", {previewWindow});
+}
+
+// The inspector asked for while the window still springs to a new device's size: the window takes
+// the inspector's frame and keeps it.
+TEST_F(PreviewPlacement, TheInspectorsFrameWinsOverASpringUnderWay) {
+  preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "phone"}}));
+  showPreview();
+  preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "watch"}}));
+  ASSERT_TRUE(preview->window()->isAnimating());
+  preview->showInspector();
+  EXPECT_FALSE(preview->window()->isAnimating());
+  auto width = [&] {
+    int w = 0, h = 0;
+    gtk_window_get_size(previewWindow, &w, &h);
+    return w;
+  };
+  ASSERT_TRUE(RunLoop::runUntil([&] { return width() >= 950; }, 30)) << width();
+  // Longer than the spring would have run.
+  EXPECT_FALSE(RunLoop::runUntil([&] { return width() < 950; }, 1.5)) << width();
 }

@@ -79,6 +79,68 @@ TEST(PreviewSizing, AnAttachedInspectorGetsHalfTheDocumentWindow) {
   EXPECT_EQ(attachedInspectorFrame({100, 50, 1200, 800}, 30, preview), (Rect{380, 80, 950, 800}));
   EXPECT_EQ(attachedInspectorFrame({100, 50, 1600, 800}, 0, {0, 0, 10, 10}), (Rect{100, 50, 950, 800}));
   EXPECT_EQ(attachedInspectorFrame({100, 50, 2400, 800}, 0, {0, 0, 10, 10}), (Rect{100, 50, 1200, 800}));
+  // A document window at the screen's edges: the preview's title bar and buttons stay on the work area.
+  Rect screen{0, 0, 1600, 1000};
+  EXPECT_EQ(attachedInspectorFrame({0, 0, 1200, 980}, 49, {1200, 0, 375, 700}, screen), (Rect{299, 20, 950, 980}));
+  EXPECT_EQ(attachedInspectorFrame({0, 0, 1200, 980}, 49, {0, 0, 375, 700}, screen), (Rect{0, 20, 950, 980}));
+  EXPECT_EQ(attachedInspectorFrame({0, 0, 1280, 720}, 49, {900, 0, 375, 700}, Rect{0, 0, 800, 720}), (Rect{0, 0, 800, 720}));
+}
+
+// The frame constraint keeps a whole window on the work area, moving it as little as it can.
+TEST(PreviewSizing, TheFrameConstraintKeepsTheWindowOnTheWorkArea) {
+  Rect work{0, 30, 1280, 690};
+  const std::pair<Rect, Rect> cases[] = {
+      {{100, 100, 400, 300}, {100, 100, 400, 300}},    // on it already
+      {{-49, 80, 950, 600}, {0, 80, 950, 600}},        // off the left edge
+      {{1000, 500, 400, 300}, {880, 420, 400, 300}},   // off the right and the bottom
+      {{200, 0, 400, 300}, {200, 30, 400, 300}},       // above the top, under a panel
+      {{300, 40, 768, 2048}, {300, 30, 768, 690}},     // taller than the work area
+      {{0, 0, 1536, 2047}, {0, 30, 1280, 690}},        // larger every way
+  };
+  for (auto [frame, expected] : cases)
+    EXPECT_EQ(constrainFrame(frame, work), expected) << frame.x << "," << frame.y << " " << frame.width << "x" << frame.height;
+  EXPECT_EQ(constrainFrame({5, 5, 10, 10}, {}), (Rect{5, 5, 10, 10})) << "no work area known";
+}
+
+// On a screen too small for a device the preview takes its half size, else a smaller scale.
+TEST(PreviewSizing, ThePreviewNeverGrowsPastTheWorkArea) {
+  const double chrome = 22;
+  Rect large{0, 0, 1600, 1000}, laptop{0, 0, 1280, 720}, tiny{0, 0, 320, 240};
+  struct Case {
+    Size intrinsic;
+    Rect work;
+    Size expected;  // content
+  } cases[] = {
+      {{375, 667}, large, {375, 667}},    // the phone fits
+      {{768, 1024}, large, {384, 512}},   // the tablet at half size
+      {{1024, 768}, large, {1024, 768}},  // rotated, it fits whole
+      {{1440, 900}, large, {1440, 900}},  // the desktop fits
+      {{375, 667}, laptop, {375, 667}},
+      {{375, 667}, Rect{0, 0, 1024, 600}, {188, 334}},  // half size, rounded up
+      {{768, 1024}, laptop, {384, 512}},
+      {{1440, 900}, laptop, {720, 450}},
+      {{4000, 3000}, laptop, {930, 698}},  // even half is too large: scaled to fit
+      {{768, 1024}, tiny, {163, 218}},
+  };
+  for (const auto& c : cases) {
+    Size frame{c.intrinsic.width, c.intrinsic.height + chrome};
+    Size fitted = sizeOnScreen(frame, c.intrinsic, chrome, c.work);
+    EXPECT_EQ(fitted, (Size{c.expected.width, c.expected.height + chrome}))
+        << c.intrinsic.width << "x" << c.intrinsic.height << " on " << c.work.width << "x" << c.work.height;
+    EXPECT_LE(fitted.height, c.work.height);
+    EXPECT_LE(fitted.width, c.work.width);
+  }
+  // A size the person gave it stays when it fits.
+  EXPECT_EQ(sizeOnScreen({500, 600}, {768, 1024}, chrome, large), (Size{500, 600}));
+
+  // Placed beside the document window the first time: on the screen, top edges aligned.
+  EXPECT_EQ(firstAppearanceFrame({768, 1024}, chrome, {200, 200}, {0, 0, 1100, 900}, large), (Rect{1100, 0, 384, 534}));
+  EXPECT_EQ(firstAppearanceFrame({768, 1024}, chrome, {200, 200}, {0, 300, 1100, 700}, laptop), (Rect{896, 186, 384, 534}));
+
+  // A live resize never snaps to a size the screen has no room for.
+  EXPECT_EQ(snappedSize({760, 980}, {768, 1024}, chrome, large), (Size{760, 980}));
+  EXPECT_EQ(snappedSize({380, 520 + chrome}, {768, 1024}, chrome, large), (Size{384, 512 + chrome}));
+  EXPECT_EQ(snappedSize({770, 1000 + chrome}, {768, 1024}, chrome), (Size{768, 1024 + chrome})) << "no screen known";
 }
 
 TEST(PreviewSizing, OnlyAScreenWithRoomWaitsForAnAttachedInspector) {

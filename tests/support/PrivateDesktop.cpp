@@ -71,7 +71,7 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
 
 bool PrivateDesktop::isRunning() { return server > 0 && manager > 0; }
 
-bool PrivateDesktop::start(std::string* why) {
+bool PrivateDesktop::start(std::string* why, int width, int height) {
   if (isRunning()) return true;
   // On failure the test goes on with the display it was given.
   const char* given = getenv("DISPLAY");
@@ -88,7 +88,7 @@ bool PrivateDesktop::start(std::string* why) {
   int fds[2];
   if (pipe(fds) != 0) return fail("no pipe");
   fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+  server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"});
   close(fds[1]);
   if (server <= 0) {
     close(fds[0]);

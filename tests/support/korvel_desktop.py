@@ -63,7 +63,7 @@ def layers_in(path):
 
 
 class Desktop:
-    def __init__(self, korvel, root, name, signed_in=True, window_manager=False):
+    def __init__(self, korvel, root, name, signed_in=True, screen="1280x1024", window_manager=False):
         self.korvel_path, self.root = os.path.abspath(korvel), os.path.abspath(root)
         self.work = tempfile.mkdtemp(prefix="korvel-%s-" % name)
         self.home = os.path.join(self.work, "home")
@@ -73,6 +73,7 @@ class Desktop:
         atexit.register(self.cleanup)
         self.logs = []
         self.start = time.monotonic()
+        self.screen = tuple(int(v) for v in screen.split("x"))
         self.display = self._start_display()
         if window_manager:
             self._start_window_manager()
@@ -150,7 +151,7 @@ class Desktop:
         # that its server announced but that takes no client is given up and another started.
         for attempt in range(3):
             r, w = os.pipe()
-            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "%dx%dx24" % self.screen, "-nolisten", "tcp"],
                                     pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                     start_new_session=True)
             self.procs.append(xvfb)
@@ -174,28 +175,31 @@ class Desktop:
         sys.exit(1)
 
     def _start_window_manager(self):
-        """openbox, as a person's desktop has one: windows get frames, focus and stacking."""
+        """openbox: windows get the keyboard when clicked and stack as on a person's desktop."""
         env = dict(os.environ, DISPLAY=self.display)
-        named = lambda: "window id" in subprocess.run(
-            ["xprop", "-root", "-display", self.display, "_NET_SUPPORTING_WM_CHECK"], capture_output=True,
-            text=True).stdout
+        log_path = os.path.join(self.work, "openbox.log")
+        self.logs.append(log_path)
+
+        def named():
+            # The manager is ready once it names itself on the root window.
+            out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env, capture_output=True, text=True)
+            return "window id" in out.stdout
+
+        # On a loaded machine a display that a server beside ours has just given up can refuse a first
+        # client for a moment, or the manager takes long to name itself: it is started again.
         for attempt in range(3):
-            errors = os.path.join(self.work, "openbox.log")
-            with open(errors, "w") as log:
-                wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=log, stderr=log,
-                                      start_new_session=True)
-            self.procs.append(wm)
-            # Ready once it names itself on the root window.
-            deadline = time.monotonic() + 20
-            while time.monotonic() < deadline and wm.poll() is None and not named():
-                time.sleep(0.1)
-            if named():
+            with open(log_path, "a") as log:
+                manager = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=log, stderr=subprocess.STDOUT,
+                                           start_new_session=True)
+            self.procs.append(manager)
+            if self.within(lambda: manager.poll() is not None or named(), 30) and manager.poll() is None:
                 return
-            with open(errors, errors="replace") as log:
-                self.log("openbox ended (%s): %s" % (wm.poll(), log.read().strip()[-500:]))
-        self.log("FAIL: openbox did not start")
-        self.cleanup()
-        sys.exit(1)
+            self.log("the window manager did not come up; starting it again")
+            if manager.poll() is None:
+                os.killpg(manager.pid, signal.SIGKILL)
+                manager.wait()
+            self.procs.remove(manager)
+        self.fail("the window manager did not start")
 
     @staticmethod
     def _display_answers(display, xvfb):
@@ -266,8 +270,29 @@ class Desktop:
         return found[-1]
 
     def geometry(self, window):
-        values = dict(line.split("=") for line in self.xdo("getwindowgeometry", "--shell", window).splitlines())
-        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+        """The window's position on the screen and its size: x, y, width, height. Under a window
+        manager that puts the window in a frame of its own, xdotool counts the frame's offset twice;
+        xwininfo does not."""
+        out = subprocess.run(["xwininfo", "-id", window], env=self.env, capture_output=True, text=True).stdout
+        values = {}
+        for line in out.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        try:
+            return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]), int(values["Width"]),
+                    int(values["Height"]))
+        except (KeyError, ValueError):
+            self.fail("no geometry of window %s" % window)
+
+    def frame(self, window):
+        """The window's frame as the window manager draws it (root coordinates): x, y, width, height."""
+        x, y, width, height = self.geometry(window)
+        out = subprocess.run(["xprop", "-id", window, "_NET_FRAME_EXTENTS"], env=self.env, capture_output=True, text=True)
+        try:
+            left, right, top, bottom = (int(v) for v in out.stdout.split("=")[1].split(","))
+        except (IndexError, ValueError):
+            left = right = top = bottom = 0
+        return x - left, y - top, width + left + right, height + top + bottom
 
     def click(self, window, x, y, repeat=1, button=1):
         wx, wy, _, _ = self.geometry(window)

@@ -12,7 +12,8 @@ starts with its window on screen and its web view made but not loaded; time zero
 its window, which loads the preview page that a stand-in project server (started once, before
 the rounds, and not counted) serves for a copy of the same project; it is ready when the page
 reports its DOMContentLoaded. Both sides are thus timed from a click to the page's DOM loaded,
-each in a web process started by the click. Memory is the proportional set size (Pss of
+each in a web process started by the click; where korvel's web processes run with compositing off
+(its choice for a display without direct rendering), the bare browser is given the same. Memory is the proportional set size (Pss of
 /proc/<pid>/smaps_rollup) summed over each program's process tree then, with the number of
 processes (korvel's includes its editor and its own project server). Rounds alternate; prints the
 medians, the ratios (korvel / bare web view) and the 1-minute load average.
@@ -52,8 +53,8 @@ def korvel_run(korvel, document, env, shot):
             state['click'] = click('example', 40, 23)
         return None not in state.values()
 
-    seconds, pss, count = sb.run([korvel, document], ready, 'korvel', env, shot)
-    return max(state['shown'], state['loaded']) - state['click'], pss, count
+    seconds, pss, count, _, compositing_off = sb.run([korvel, document], ready, 'korvel', env, shot)
+    return max(state['shown'], state['loaded']) - state['click'], pss, count, compositing_off
 
 
 def bare_run(bare, page, env, shot):
@@ -69,8 +70,8 @@ def bare_run(bare, page, env, shot):
             state['loaded'] = time.perf_counter()
         return None not in state.values()
 
-    seconds, pss, count = sb.run([bare, '--on-click', page], ready, 'bare_webview', env, shot)
-    return state['loaded'] - state['click'], pss, count
+    seconds, pss, count, _, _ = sb.run([bare, '--on-click', page], ready, 'bare_webview', env, shot)
+    return state['loaded'] - state['click'], pss, count, False
 
 
 def serve(project, work, started, timeout=60):
@@ -147,6 +148,9 @@ def main():
             for name, program in sides + [('bare', bare)]:
                 if name == 'bare':
                     env = sb.fresh_home(work)
+                    # The bare view draws as korvel's web processes were made to, on this display.
+                    if any(r[3] for r in results['korvel']):
+                        env['WEBKIT_DISABLE_COMPOSITING_MODE'] = '1'
                 else:
                     env, document = sb.korvel_env(work, port)
                 try:
@@ -168,6 +172,8 @@ def main():
             ratio = '' if name == 'bare' else 'ratio %.2f / %.2f' % (value[0] / peer[0], value[1] / peer[1])
             print('  %-40s %6.3f s %5.0f MiB %3d processes   %s' % (labels[name][:40], value[0], value[1] / 1024,
                                                                    value[2], ratio))
+        print('  web processes with compositing %s (as korvel chose for this display)' %
+              ('off' if any(r[3] for r in results['korvel']) else 'as the engine chooses'))
         for name in [s[0] for s in sides] + ['bare']:
             print('  %-9s rounds: %s' % (name, ' '.join('%.3f s/%.0f MiB/%d' % (r[0], r[1] / 1024, r[2])
                                                       for r in results[name])))

@@ -1,8 +1,8 @@
-// What a web process hands back as a printed page: any bytes, made smaller or refused; and the
-// fonts inside it, cut down to a few glyphs named by the input's first bytes. Most changes to a
-// printed file move its objects and break its cross-reference table, which ends the reading
-// early; the bytes are also read with the table laid again over the objects they hold, so that
-// changes to fonts, widths and pages reach the compactor's inner steps.
+// What a web process hands back as a printed page: any bytes, made smaller, cut to its first page
+// scaled, or refused; and the fonts inside it, cut down to a few glyphs named by the input's first
+// bytes. Most changes to a printed file move its objects and break its cross-reference table,
+// which ends the reading early; the bytes are also read with the table laid again over the
+// objects they hold, so that changes to fonts, widths and pages reach the inner steps.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -52,8 +52,12 @@ Data withTableLaidAgain(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Data bytes(data, data + size);
   (void)PDFCompactor::compact(bytes);
-  if (size > 5 && std::string_view(reinterpret_cast<const char*>(data), 5) == "%PDF-")
-    (void)PDFCompactor::compact(withTableLaidAgain(data, size));
+  (void)PDFCompactor::firstPage(bytes, 300, 200, 1.25);
+  if (size > 5 && std::string_view(reinterpret_cast<const char*>(data), 5) == "%PDF-") {
+    Data laid = withTableLaidAgain(data, size);
+    (void)PDFCompactor::compact(laid);
+    (void)PDFCompactor::firstPage(laid, 300, 200, 1.25);
+  }
   std::set<std::uint16_t> glyphs;
   for (std::size_t i = 0; i + 1 < size && i < 16; i += 2) glyphs.insert(static_cast<std::uint16_t>(data[i] << 8 | data[i + 1]));
   (void)TrueTypeSubsetter::subset(bytes, glyphs);

@@ -29,9 +29,28 @@ constexpr const char* workerKey = "korvel-render-worker";
 constexpr double settleInterval = 0.3;
 // An exported page is the frame's size in points, one point per pixel.
 constexpr double pointsPerPixel = 1.0;
-// The printer lays a page of P points out 1.25 P wide and prints it at 0.8 points a unit; a
-// document zoomed by 1.25 lays out at the frame's own width in pixels and fills the page.
-constexpr const char* workerStyle = "::-webkit-scrollbar { display: none; } @media print { :root { zoom: 1.25; } }";
+// The printer lays a paper of P points out as a page of 1.25 P pixels and draws it at 0.8 points
+// a pixel. Printed on a paper of the frame's size over 1.25, the page lays out exactly as the view
+// shows it (viewport units and media queries alike); its drawing is then scaled back by 1.25 to a
+// page of the frame's size. The small excess keeps the printer's whole pixels from rounding down.
+constexpr double printerShrink = 1.25;
+constexpr double paperExcess = 0.01;
+// Printed, the root is the frame: a box at least the view's size that holds every other box
+// (positioned ones too), so that nothing is moved to a page of its own and nothing outside it
+// makes more pages or shrinks the drawing; the view clips the same way.
+constexpr const char* workerStyle =
+    "::-webkit-scrollbar { display: none; } "
+    "@media print { :root { contain: size layout paint !important; min-height: 100vh !important; } }";
+// A contained root no longer hands the body's background to the canvas: the root takes it, as
+// the canvas would have.
+constexpr const char* bodyBackgroundToRoot =
+    "(() => { const root = document.documentElement, body = document.body; if (!root || !body) return;"
+    " const none = s => s.backgroundImage === 'none' && (s.backgroundColor === 'transparent' ||"
+    " s.backgroundColor === 'rgba(0, 0, 0, 0)');"
+    " const r = getComputedStyle(root), b = getComputedStyle(body); if (!none(r) || none(b)) return;"
+    " for (const p of ['color', 'image', 'repeat', 'position', 'size', 'attachment', 'origin', 'clip'])"
+    " root.style.setProperty('background-' + p, b.getPropertyValue('background-' + p), 'important');"
+    " body.style.setProperty('background', 'none', 'important'); })()";
 
 using Clock = std::chrono::steady_clock;
 
@@ -447,7 +466,13 @@ void HTMLRenderQueue::Worker::done() {
   Job* job = job_.get();
   if (!job || job->capturing) return;
   job->capturing = true;
-  if (job->work->pdfCallback) return printPDF();
+  if (job->work->pdfCallback) {
+    auto generation = job->generation;
+    std::weak_ptr<bool> alive = alive_;
+    return evaluate(bodyBackgroundToRoot, [this, alive, generation](std::optional<std::string>) {
+      if (!alive.expired() && current(generation)) printPDF();
+    });
+  }
   Size size = job->work->size.value_or(Size{});
   int w = static_cast<int>(size.width), h = static_cast<int>(size.height);
   auto generation = job->generation;
@@ -477,8 +502,9 @@ void HTMLRenderQueue::Worker::printPDF() {
   gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
   g_free(uri);
   GtkPageSetup* setup = gtk_page_setup_new();
-  GtkPaperSize* paper = gtk_paper_size_new_custom("korvel-export", "Export", size.width * pointsPerPixel,
-                                                  size.height * pointsPerPixel, GTK_UNIT_POINTS);
+  int width = static_cast<int>(size.width), height = static_cast<int>(size.height);
+  GtkPaperSize* paper = gtk_paper_size_new_custom("korvel-export", "Export", width / printerShrink + paperExcess,
+                                                  height / printerShrink + paperExcess, GTK_UNIT_POINTS);
   gtk_page_setup_set_paper_size(setup, paper);
   gtk_page_setup_set_orientation(setup, GTK_PAGE_ORIENTATION_PORTRAIT);
   for (auto set : {gtk_page_setup_set_top_margin, gtk_page_setup_set_bottom_margin, gtk_page_setup_set_left_margin,
@@ -496,9 +522,10 @@ void HTMLRenderQueue::Worker::printPDF() {
     std::weak_ptr<bool> alive;
     std::uint64_t generation;
     std::filesystem::path folder;
+    double width, height;
     bool failed = false;
   };
-  auto* print = new Print{this, alive_, generation, *folder};
+  auto* print = new Print{this, alive_, generation, *folder, width * pointsPerPixel, height * pointsPerPixel};
   g_signal_connect(operation, "failed", G_CALLBACK(+[](WebKitPrintOperation*, GError* error, gpointer data) {
                      static_cast<Print*>(data)->failed = true;
                      RWLog(std::string("printing an export to PDF failed: ") + (error ? error->message : ""));
@@ -517,15 +544,22 @@ void HTMLRenderQueue::Worker::printPDF() {
         Worker* worker = print->worker;
         std::weak_ptr<bool> alive = print->alive;
         auto generation = print->generation;
-        // Leave the print operation's signal before the worker moves on.
-        MainQueue::async([worker, alive, generation, pdf = std::move(pdf)]() mutable {
-          if (alive.expired() || !worker->current(generation)) return;
-          if (pdf) return worker->finish(std::nullopt, std::move(pdf));
-          // Vector printing failed: a raster page keeps the export.
-          worker->snapshot([worker, generation](cairo_surface_t* surface) {
-            if (!worker->current(generation)) return;
-            auto bitmap = bitmapFromSurface(surface);
-            worker->finish(std::nullopt, bitmap ? rasterPDF(*bitmap) : std::nullopt);
+        double width = print->width;
+        double height = print->height;
+        // The printed first page becomes the frame's page beside the main loop; the worker waits
+        // for it, so that a raster page can still stand in.
+        GlobalQueue::async([worker, alive, generation, width, height, pdf = std::move(pdf)] {
+          auto page = pdf ? PDFCompactor::firstPage(*pdf, width, height, printerShrink) : std::nullopt;
+          if (pdf && !page) RWLog("the printed export is not a page the frame's size can be made from");
+          MainQueue::async([worker, alive, generation, page = std::move(page)]() mutable {
+            if (alive.expired() || !worker->current(generation)) return;
+            if (page) return worker->finish(std::nullopt, std::move(page));
+            // Vector printing failed: a raster page keeps the export.
+            worker->snapshot([worker, generation](cairo_surface_t* surface) {
+              if (!worker->current(generation)) return;
+              auto bitmap = bitmapFromSurface(surface);
+              worker->finish(std::nullopt, bitmap ? rasterPDF(*bitmap) : std::nullopt);
+            });
           });
         });
       }),

@@ -3,8 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -34,6 +36,25 @@ struct Value {
     for (std::size_t i = 0; i < keys.size(); ++i)
       if (keys[i] == key) return &items[i];
     return nullptr;
+  }
+  Value* find(std::string_view key) {
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      if (keys[i] == key) return &items[i];
+    return nullptr;
+  }
+  void set(std::string_view key, Value value) {
+    if (Value* v = find(key)) *v = std::move(value);
+    else {
+      keys.emplace_back(key);
+      items.push_back(std::move(value));
+    }
+  }
+  void remove(std::string_view key) {
+    for (std::size_t i = keys.size(); i-- > 0;)
+      if (keys[i] == key) {
+        keys.erase(keys.begin() + long(i));
+        items.erase(items.begin() + long(i));
+      }
   }
   bool isName(std::string_view n) const { return kind == name && text == n; }
   // An object number too large for any table we read names no object.
@@ -259,11 +280,11 @@ std::optional<Data> deflate(const Data& bytes) {
   return out;
 }
 
-class Compaction {
+class PrintedFile {
  public:
-  explicit Compaction(const Data& pdf) : pdf_(pdf) {}
+  explicit PrintedFile(const Data& pdf) : pdf_(pdf) {}
 
-  std::optional<Data> run() {
+  std::optional<Data> compact() {
     if (!readCrossReferences() || !readObjects()) return std::nullopt;
     findFonts();
     if (fontFiles_.empty() || !readGlyphsDrawn()) return std::nullopt;
@@ -274,7 +295,231 @@ class Compaction {
     return write(replacements);
   }
 
+  // The first page alone on a page of width × height points, its drawing scaled by `scale` from
+  // its top-left corner. Objects that nothing reaches any more are left out.
+  std::optional<Data> firstPage(double width, double height, double scale) {
+    if (!readCrossReferences() || !readObjects()) return std::nullopt;
+    const Value* catalog = resolve(trailerValue_.get("Root"));
+    const Value* tree = catalog && catalog->kind == Value::dictionary ? catalog->get("Pages") : nullptr;
+    int treeNumber = tree ? tree->object() : -1;
+    // Down the first kids to the first page, with what it inherits.
+    const Value *mediaBox = nullptr, *resources = nullptr, *rotate = nullptr, *node = nullptr;
+    int number = treeNumber;
+    for (int depth = 0;; ++depth) {
+      auto it = objects_.find(number);
+      if (depth > maximumDepth || it == objects_.end() || it->second.stream || it->second.value.kind != Value::dictionary)
+        return std::nullopt;
+      node = &it->second.value;
+      if (const Value* v = entry(*node, "MediaBox")) mediaBox = v;
+      if (const Value* v = node->get("Resources")) resources = v;
+      if (const Value* v = entry(*node, "Rotate")) rotate = v;
+      const Value* type = entry(*node, "Type");
+      if (type && type->isName("Page") && depth > 0) break;
+      const Value* kids = entry(*node, "Kids");
+      if (!type || !type->isName("Pages") || !kids || kids->kind != Value::array || kids->items.empty()) return std::nullopt;
+      number = kids->items.front().object();
+    }
+    const int pageNumber = number;
+    auto box = rectangle(mediaBox);
+    if (!box || (rotate && wholeNumber(*rotate, 0, 0) != 0L)) return std::nullopt;
+    // x' = s (x - left), y' = s (y - top) + height: the page's top-left corner stays where it is.
+    Matrix matrix{scale, -scale * (*box)[0], height - scale * (*box)[3]};
+
+    std::map<int, Value> values;  // objects written again from their values
+    std::map<int, Data> replacements;
+    std::vector<int> contents = references(node->get("Contents"));
+    if (contents.empty() || !drawScaled(contents, matrix, replacements)) return std::nullopt;
+
+    Value page = *node;
+    for (const char* key : {"CropBox", "BleedBox", "TrimBox", "ArtBox", "Rotate"}) page.remove(key);
+    page.set("MediaBox", numbers({0, 0, width, height}));
+    page.set("Parent", reference(treeNumber));
+    if (resources) page.set("Resources", *resources);
+    if (const Value* annotations = entry(*node, "Annots"); annotations && annotations->kind == Value::array) {
+      Value moved = *annotations;
+      for (auto& annotation : moved.items) {
+        if (annotation.kind == Value::dictionary) {
+          moveAnnotation(annotation, matrix);
+        } else if (const Value* target = resolve(&annotation); target && target->kind == Value::dictionary &&
+                                                              !objects_.at(annotation.object()).stream) {
+          Value copy = *target;
+          moveAnnotation(copy, matrix);
+          values[annotation.object()] = std::move(copy);
+        }
+      }
+      page.set("Annots", std::move(moved));
+    }
+    values[pageNumber] = std::move(page);
+    Value root = objects_[treeNumber].value;
+    Value kids;
+    kids.kind = Value::array;
+    kids.items.push_back(reference(pageNumber));
+    root.set("Kids", std::move(kids));
+    root.set("Count", numbers({1}).items.front());
+    values[treeNumber] = std::move(root);
+
+    for (auto& [n, value] : values) {
+      std::string text = std::to_string(n) + " 0 obj\n";
+      if (!serialize(value, text, 0)) return std::nullopt;
+      text += "\nendobj\n";
+      replacements[n] = Data(text.begin(), text.end());
+    }
+    std::set<int> kept = reached(values);
+    return write(replacements, &kept);
+  }
+
  private:
+  struct Matrix {
+    double scale, x, y;  // x' = scale x + x, y' = scale y + y
+  };
+
+  static Value reference(int number) {
+    Value v;
+    v.kind = Value::reference;
+    v.number = number;
+    return v;
+  }
+  static Value numbers(std::initializer_list<double> list) {
+    Value v;
+    v.kind = Value::array;
+    for (double n : list) {
+      Value item;
+      item.kind = Value::numeric;
+      item.number = n;
+      v.items.push_back(item);
+    }
+    return v;
+  }
+
+  // Left, bottom, right, top of a rectangle of four finite numbers, in any corner order.
+  std::optional<std::array<double, 4>> rectangle(const Value* v) const {
+    if (!v || v->kind != Value::array || v->items.size() != 4) return std::nullopt;
+    double n[4];
+    for (int i = 0; i < 4; ++i) {
+      const Value* item = resolve(&v->items[i]);
+      if (!item || item->kind != Value::numeric || !std::isfinite(item->number)) return std::nullopt;
+      n[i] = item->number;
+    }
+    return std::array<double, 4>{std::min(n[0], n[2]), std::min(n[1], n[3]), std::max(n[0], n[2]), std::max(n[1], n[3])};
+  }
+
+  // An annotation's rectangle and quadrilaterals where the scaled page draws them.
+  static void moveAnnotation(Value& annotation, const Matrix& m) {
+    for (const char* key : {"Rect", "QuadPoints"}) {
+      Value* points = annotation.find(key);
+      if (!points || points->kind != Value::array) continue;
+      for (std::size_t i = 0; i < points->items.size(); ++i)
+        if (points->items[i].kind == Value::numeric)
+          points->items[i].number = m.scale * points->items[i].number + (i % 2 ? m.y : m.x);
+    }
+  }
+
+  // The page's content streams written again inside "q matrix cm … Q".
+  bool drawScaled(const std::vector<int>& contents, const Matrix& m, std::map<int, Data>& replacements) const {
+    int first = contents.front(), last = contents.back();
+    if (std::count(contents.begin(), contents.end(), first) != 1 || std::count(contents.begin(), contents.end(), last) != 1)
+      return false;
+    char head[160];
+    std::snprintf(head, sizeof head, "q %s 0 0 %s %s %s cm\n", format(m.scale).c_str(), format(m.scale).c_str(),
+                  format(m.x).c_str(), format(m.y).c_str());
+    std::size_t budget = PDFCompactor::maximumContentBytes;
+    for (int n : {first, last}) {
+      if (replacements.count(n)) continue;
+      auto it = objects_.find(n);
+      if (it == objects_.end() || !it->second.stream) return false;
+      auto content = streamData(it->second, budget);
+      if (!content) return false;
+      budget -= content->size();
+      Data drawn;
+      if (n == first) drawn.insert(drawn.end(), head, head + std::strlen(head));
+      drawn.insert(drawn.end(), content->begin(), content->end());
+      if (n == last) drawn.insert(drawn.end(), {'\n', 'Q', '\n'});
+      auto packed = deflate(drawn);
+      if (!packed) return false;
+      std::string text = std::to_string(n) + " 0 obj\n<</Filter /FlateDecode /Length " + std::to_string(packed->size()) +
+                         ">> stream\n";
+      Data out(text.begin(), text.end());
+      out.insert(out.end(), packed->begin(), packed->end());
+      for (char c : std::string_view("\nendstream\nendobj\n")) out.push_back(static_cast<std::uint8_t>(c));
+      replacements[n] = std::move(out);
+    }
+    return true;
+  }
+
+  // A number as PDF writes one: no exponent, no trailing zeros.
+  static std::string format(double n) {
+    if (!std::isfinite(n)) n = 0;
+    char text[400];
+    if (n == std::floor(n)) std::snprintf(text, sizeof text, "%.0f", n);
+    else std::snprintf(text, sizeof text, "%.6f", n);
+    std::string out = text;
+    if (out.find('.') != std::string::npos) {
+      while (out.back() == '0') out.pop_back();
+      if (out.back() == '.') out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
+  }
+
+  // A value in PDF syntax; false for what the printer never writes inside an object.
+  static bool serialize(const Value& v, std::string& out, int depth) {
+    if (depth > maximumDepth) return false;
+    switch (v.kind) {
+      case Value::null: out += "null"; return true;
+      case Value::boolean: out += v.text; return true;
+      case Value::numeric: out += format(v.number); return true;
+      case Value::name: out += "/" + v.text; return true;
+      case Value::reference: out += format(v.number) + " 0 R"; return true;
+      case Value::string: {
+        static const char* digits = "0123456789ABCDEF";
+        out += '<';
+        for (unsigned char c : v.text) {
+          out += digits[c >> 4];
+          out += digits[c & 15];
+        }
+        out += '>';
+        return true;
+      }
+      case Value::array:
+        out += '[';
+        for (std::size_t i = 0; i < v.items.size(); ++i) {
+          if (i) out += ' ';
+          if (!serialize(v.items[i], out, depth + 1)) return false;
+        }
+        out += ']';
+        return true;
+      case Value::dictionary:
+        out += "<<";
+        for (std::size_t i = 0; i < v.items.size(); ++i) {
+          out += "/" + v.keys[i] + " ";
+          if (!serialize(v.items[i], out, depth + 1)) return false;
+          out += '\n';
+        }
+        out += ">>";
+        return true;
+      case Value::keyword: return false;
+    }
+    return false;
+  }
+
+  // Every object the trailer still reaches, through the values written again where there are.
+  std::set<int> reached(const std::map<int, Value>& values) const {
+    std::set<int> seen;
+    std::vector<const Value*> open{&trailerValue_};
+    while (!open.empty()) {
+      const Value* v = open.back();
+      open.pop_back();
+      if (v->kind == Value::reference) {
+        int n = v->object();
+        if (n < 0 || !objects_.count(n) || !seen.insert(n).second) continue;
+        auto again = values.find(n);
+        open.push_back(again != values.end() ? &again->second : &objects_.at(n).value);
+        continue;
+      }
+      for (const auto& item : v->items) open.push_back(&item);
+    }
+    return seen;
+  }
+
   const Value* resolve(const Value* v) const {
     for (int hops = 0; v && v->kind == Value::reference && hops < 8; ++hops) {
       auto it = objects_.find(v->object());
@@ -320,7 +565,8 @@ class Compaction {
     }
     lexer.skipSpace();
     trailer_ = lexer.position();
-    Value keyword, trailer;
+    Value keyword;
+    Value& trailer = trailerValue_;
     if (!lexer.read(keyword) || keyword.text != "trailer" || !lexer.read(trailer) || trailer.kind != Value::dictionary)
       return false;
     // Updates appended later, encryption and compressed objects are not the printer's.
@@ -551,15 +797,22 @@ class Compaction {
     return out;
   }
 
-  Data write(const std::map<int, Data>& replacements) const {
+  // The file again with some objects replaced; only those in `kept`, when given, are written.
+  Data write(const std::map<int, Data>& replacements, const std::set<int>* kept = nullptr) const {
     std::vector<std::pair<std::size_t, int>> order;
-    for (const auto& [number, object] : objects_) order.push_back({object.offset, number});
+    for (const auto& [number, object] : objects_)
+      if (!kept || kept->count(number)) order.push_back({object.offset, number});
     std::sort(order.begin(), order.end());
-    Data out(pdf_.begin(), pdf_.begin() + order.front().first);
+    // An object's bytes run to the next object, or to the table.
+    std::vector<std::size_t> starts;
+    for (const auto& [number, object] : objects_) starts.push_back(object.offset);
+    std::sort(starts.begin(), starts.end());
+    Data out(pdf_.begin(), pdf_.begin() + starts.front());
     std::map<int, std::size_t> offsets;
     for (std::size_t i = 0; i < order.size(); ++i) {
       auto [offset, number] = order[i];
-      std::size_t end = i + 1 < order.size() ? order[i + 1].first : xref_;
+      auto next = std::upper_bound(starts.begin(), starts.end(), offset);
+      std::size_t end = next == starts.end() ? xref_ : *next;
       offsets[number] = out.size();
       auto replacement = replacements.find(number);
       if (replacement != replacements.end()) out.insert(out.end(), replacement->second.begin(), replacement->second.end());
@@ -583,6 +836,7 @@ class Compaction {
 
   const Data& pdf_;
   std::size_t xref_ = 0, entries_ = 0, trailer_ = 0, trailerEnd_ = 0;
+  Value trailerValue_;
   std::size_t budget_ = maximumValues;
   std::map<int, Object> objects_;
   std::vector<int> fontFiles_;
@@ -593,7 +847,14 @@ class Compaction {
 
 std::optional<Data> PDFCompactor::compact(const Data& pdf) {
   if (pdf.size() < 5 || pdf.size() > maximumBytes || std::memcmp(pdf.data(), "%PDF-", 5) != 0) return std::nullopt;
-  auto out = Compaction(pdf).run();
+  auto out = PrintedFile(pdf).compact();
   if (!out || out->size() >= pdf.size()) return std::nullopt;
   return out;
+}
+
+std::optional<Data> PDFCompactor::firstPage(const Data& pdf, double width, double height, double scale) {
+  if (pdf.size() < 5 || pdf.size() > maximumBytes || std::memcmp(pdf.data(), "%PDF-", 5) != 0) return std::nullopt;
+  for (double n : {width, height, scale})
+    if (!std::isfinite(n) || n <= 0 || n > maximumPageSide) return std::nullopt;
+  return PrintedFile(pdf).firstPage(width, height, scale);
 }

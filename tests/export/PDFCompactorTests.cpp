@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "PDFFixtures.h"
+#include "export/Bitmap.h"
 #include "export/PDFCompactor.h"
 #include "export/TrueTypeSubsetter.h"
 #include "platform/FileSystem.h"
@@ -181,6 +183,85 @@ TEST(PDFCompactor, RefusesWhatIsNotAPrintedPDFWithinBounds) {
   };
   ASSERT_TRUE(PDFCompactor::compact(printedPDF(page, *font))) << "the file these are made from is cut";
   for (const auto& c : cases) EXPECT_FALSE(PDFCompactor::compact(c.input)) << c.name;
+}
+
+// The printer's pages of the frame's size over 1.25 become one page of the frame's size: the first
+// page alone, drawn 1.25 times as large from its top-left corner, its links moved with it, and
+// nothing of the other pages left; the compactor still cuts the result.
+TEST(PDFCompactor, TheFirstPageAloneBecomesTheFramesPage) {
+  auto font = fs::readFile(fontFile);
+  ASSERT_TRUE(font);
+  Data printed = printedPDF({{240, 160, "First page"}, {240, 160, "Second page"}, {240, 160, "Third"}}, *font);
+  auto page = PDFCompactor::firstPage(printed, 300, 200, 1.25);
+  ASSERT_TRUE(page);
+  auto folder = testenv::freshFolder("pdf");
+  auto file = folder / "page.pdf";
+  ASSERT_TRUE(fs::writeAtomically(file, *page));
+  std::string info = tool("pdfinfo", file);
+  EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Page size:       300 x 200 pts"), std::string::npos) << info;
+  std::string text = tool("pdftotext", file, "-");
+  EXPECT_NE(text.find("First page"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Second page"), std::string::npos) << text;
+  std::string all(page->begin(), page->end());
+  EXPECT_EQ(all.find("Third"), std::string::npos);
+  // The page's box, 10..110 × 10..60 of 240 × 160, is 12.5..137.5 × 12.5..75 of 300 × 200.
+  EXPECT_EQ(tool("pdftoppm -r 72 -singlefile -png", file, "'" + (folder / "page").string() + "'"), "");
+  auto drawn = ImageEncoding::decode(*fs::readFile(folder / "page.png"));
+  ASSERT_TRUE(drawn);
+  ASSERT_EQ(drawn->width, 300);
+  struct Spot {
+    int x, y;
+    bool blue;
+  } spots[] = {{14, 186, true}, {135, 127, true}, {70, 150, true}, {10, 150, false}, {140, 150, false}, {70, 122, false},
+               {70, 190, false}};
+  for (const auto& spot : spots) {
+    const std::uint8_t* p = drawn->pixel(spot.x, spot.y);
+    EXPECT_EQ(p[2] > 150 && p[0] < 100, spot.blue) << spot.x << "," << spot.y;
+  }
+  EXPECT_TRUE(PDFCompactor::compact(*page));
+
+  Data linked = pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 /MediaBox [0 0 240 160] >>",
+                       "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /Annots [5 0 R << /Type /Annot /Subtype /Link "
+                       "/Rect [0 0 240 160] >>] >>",
+                       "<< /Length 14 >> stream\n0 0 1 rg 0 0 9 9 re f\nendstream",
+                       "<< /Type /Annot /Subtype /Link /Rect [10 10 110 60] /A << /S /URI /URI (https://example.org/) >> >>"});
+  auto moved = PDFCompactor::firstPage(linked, 300, 200, 1.25);
+  ASSERT_TRUE(moved);
+  std::string bytes(moved->begin(), moved->end());
+  EXPECT_NE(bytes.find("/Rect [12.5 12.5 137.5 75]"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("/Rect [0 0 300 200]"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("/MediaBox [0 0 300 200]"), std::string::npos) << bytes;
+}
+
+// A page tree that loops, a page turned, no page box, a stream drawn twice, sizes that are no
+// sizes: nothing, rather than a page that is not the frame.
+TEST(PDFCompactor, RefusesFirstPagesItCannotScale) {
+  auto page = [](const std::string& pages, const std::string& entries, const std::string& contents = "4 0 R",
+                 const std::string& box = "[0 0 240 160]") {
+    return pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", pages,
+                  "<< /Type /Page /Parent 2 0 R /MediaBox " + box + " /Contents " + contents + entries + " >>",
+                  "<< /Length 14 >> stream\n0 0 1 rg 0 0 9 9 re f\nendstream"});
+  };
+  const std::string tree = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>";
+  ASSERT_TRUE(PDFCompactor::firstPage(page(tree, ""), 300, 200, 1.25)) << "the file these are made from is scaled";
+  struct Case {
+    const char* name;
+    Data input;
+    double width = 300, height = 200, scale = 1.25;
+  } cases[] = {
+      {"not a PDF", bytes("<html>hello</html>")},
+      {"a tree whose first kid is itself", page("<< /Type /Pages /Kids [2 0 R] /Count 1 >>", "")},
+      {"a tree of no pages", page("<< /Type /Pages /Kids [] /Count 0 >>", "")},
+      {"a page turned", page(tree, " /Rotate 90")},
+      {"a page box of three numbers", page(tree, "", "4 0 R", "[0 0 240]")},
+      {"a stream drawn twice", page(tree, "", "[4 0 R 4 0 R]")},
+      {"contents that are no stream", page(tree, "", "2 0 R")},
+      {"no width", page(tree, ""), 0},
+      {"a height that is no number", page(tree, ""), 300, std::nan("")},
+      {"a scale past every page", page(tree, ""), 300, 200, 1e300},
+  };
+  for (const auto& c : cases) EXPECT_FALSE(PDFCompactor::firstPage(c.input, c.width, c.height, c.scale)) << c.name;
 }
 
 // Numbers no integer holds, where the compactor turns numbers into glyphs and objects: the file

@@ -155,6 +155,64 @@ std::string poppler(const std::string& command, const stdfs::path& file, const s
   return output;
 }
 
+// A PDF page is the picture the PNG export shows, whatever the page does outside the frame:
+// content below and beside it, lines, pictures and positioned boxes across its lower edge, sizes
+// in viewport units, boxes held to the view's bottom, the body's background on the canvas. One
+// page of the frame's size, read back at 72 dpi, against the PNG of the same work.
+TEST(RenderQueue, APDFPageIsWhatThePNGShows) {
+  const std::string picture = "data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' width='10' height='10'%3E"
+                              "%3Crect width='10' height='10' fill='%23ff00ff'/%3E%3C/svg%3E";
+  struct Case {
+    const char* name;
+    int width, height;
+    std::string html;
+  } cases[] = {
+      {"content below and beside the frame", 300, 200,
+       "<html><body style=\"margin:0;background:#ffffff\"><div style=\"height:150px;background:#ff0000\"></div>"
+       "<img style=\"display:block\" width=\"100\" height=\"100\" src=\"" + picture + "\">"
+       "<div style=\"font:40px/40px sans-serif;background:#00ff00\">Hg Hg</div>"
+       "<div style=\"width:600px;height:500px;background:#0000ff\"></div>"
+       "<p style=\"position:absolute;left:150px;top:170px;margin:0;font:40px/40px sans-serif\">Hg</p>"
+       "<div style=\"position:absolute;left:250px;top:100px;width:50px;height:400px;background:#ffff00\"></div></body></html>"},
+      {"sizes in viewport units, at a size of odd pixels", 301, 203,
+       "<!DOCTYPE html><html><body style=\"margin:0;height:100%;background:#ffff00\">"
+       "<div style=\"width:50vw;height:50vh;background:#ff0000\"></div><div style=\"width:100vw;height:20vh;"
+       "background:#0000ff\"></div><div style=\"position:absolute;right:0;bottom:0;width:10vw;height:50%;"
+       "background:#00ff00\"></div><div style=\"position:fixed;left:0;bottom:0;width:20vw;height:10vh;"
+       "background:#00ffff\"></div></body></html>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto png = render(work(c.html, c.width, c.height));
+    ASSERT_TRUE(png);
+    auto pdf = renderPDF(work(c.html, c.width, c.height));
+    ASSERT_TRUE(pdf);
+    auto folder = testenv::freshFolder("pdf");
+    ASSERT_TRUE(fs::writeAtomically(folder / "frame.pdf", *pdf));
+    std::string info = poppler("pdfinfo", folder / "frame.pdf");
+    EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
+    std::string size = std::to_string(c.width) + " x " + std::to_string(c.height) + " pts";
+    EXPECT_NE(info.find("Page size:       " + size), std::string::npos) << info;
+    EXPECT_EQ(poppler("pdftoppm -r 72 -singlefile -png", folder / "frame.pdf", "'" + (folder / "page").string() + "'"), "");
+    auto file = fs::readFile(folder / "page.png");
+    ASSERT_TRUE(file);
+    auto page = ImageEncoding::decode(*file);
+    ASSERT_TRUE(page);
+    ASSERT_EQ(page->width, c.width);
+    ASSERT_EQ(page->height, c.height);
+    // The picture's pixels, over the white paper, against the page's; glyph edges may differ.
+    int differ = 0;
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x) {
+        const std::uint8_t* p = png->pixel(x, y);
+        int a = p[3];
+        auto over = [a](int v) { return (v * a + 255 * (255 - a)) / 255; };
+        if (!near(page->pixel(x, y), over(p[0]), over(p[1]), over(p[2]), 64)) ++differ;
+      }
+    EXPECT_LT(differ, c.width) << "pixels that differ of " << c.width * c.height;
+  }
+}
+
 // The printer would embed the page's font whole; exported frames carry only the glyphs they draw,
 // as text, with gradients kept as gradients.
 TEST(RenderQueue, PDFExportsEmbedFontSubsetsAndKeepTextAndGradients) {

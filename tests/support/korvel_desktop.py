@@ -63,7 +63,7 @@ def layers_in(path):
 
 
 class Desktop:
-    def __init__(self, korvel, root, name, signed_in=True):
+    def __init__(self, korvel, root, name, signed_in=True, window_manager=False):
         self.korvel_path, self.root = os.path.abspath(korvel), os.path.abspath(root)
         self.work = tempfile.mkdtemp(prefix="korvel-%s-" % name)
         self.home = os.path.join(self.work, "home")
@@ -93,6 +93,8 @@ class Desktop:
         self.env.pop("WAYLAND_DISPLAY", None)
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         self.bus = self._start_bus()
+        if window_manager:
+            self._start_window_manager()
 
     # --- reporting ---
 
@@ -181,6 +183,21 @@ class Desktop:
             time.sleep(0.1)
         return False
 
+    def _start_window_manager(self):
+        """openbox: windows get the keyboard when clicked and stack as on a person's desktop."""
+        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, start_new_session=True)
+        self.procs.append(wm)
+
+        def named():
+            # The manager is ready once it names itself on the root window.
+            out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env, capture_output=True,
+                                 text=True)
+            return "window id" in out.stdout
+
+        if not self.within(lambda: wm.poll() is None and named(), 30):
+            self.fail("openbox did not start")
+
     def _start_standin(self):
         p = subprocess.Popen(["node", os.path.join(self.root, "tools/cloud-standin/server.js"), "0"],
                              stdout=subprocess.PIPE, text=True, start_new_session=True)
@@ -203,12 +220,13 @@ class Desktop:
 
     # --- korvel ---
 
-    def start_korvel(self, name, extra_env=None):
+    def start_korvel(self, name, extra_env=None, files=()):
+        """korvel, started as `korvel files…` is."""
         log_path = os.path.join(self.work, name + ".log")
         self.logs.append(log_path)
         log = open(log_path, "w")
         env = dict(self.env, DBUS_SESSION_BUS_ADDRESS=self.bus, **(extra_env or {}))
-        proc = subprocess.Popen([self.korvel_path], env=env, stdout=log, stderr=subprocess.STDOUT,
+        proc = subprocess.Popen([self.korvel_path, *files], env=env, stdout=log, stderr=subprocess.STDOUT,
                                 start_new_session=True, cwd=self.work)
         self.procs.append(proc)
         return Korvel(self, proc, log_path)
@@ -252,6 +270,13 @@ class Desktop:
         for name in names:
             self.xdo("key", "--clearmodifiers", name)
             time.sleep(0.2)
+
+    def sign_in(self, login):
+        """Types the stand-in's token into the login page and sends it."""
+        self.click(login, 120, 140)  # the page's heading: gives the page the keyboard
+        self.keys("Tab", "ctrl+a")
+        self.xdo("type", "--delay", "40", "demo-token")
+        self.keys("Return")
 
     def focus_editor(self, window):
         """Gives a document window's page the keyboard without selecting anything.

@@ -5,7 +5,8 @@
   in its window and the welcome window stays away; closing the example brings the welcome
   window, with its examples, tutorial and recent documents.
 - Keys typed into the editor page's colour field reach it, in order; keys typed where nothing on
-  the page takes them go nowhere: the image chooser opened afterwards has an empty search.
+  the page takes them go nowhere: the image chooser opened afterwards has an empty search. The
+  menu's shortcut for the welcome window still works from the document window.
 
 What is in the page's field and the chooser's search is read through the desktop's
 accessibility bus, as a screen reader reads it.
@@ -146,6 +147,11 @@ if desk.within(lambda: strays(korvel), 5):
 log("the image chooser's search is empty")
 keys("Escape")
 wait_until(lambda: not find_window("^Open$"), "the chooser to close")
+# The welcome window comes from the keyboard too, beside the document.
+attempt("the welcome window from the keyboard",
+        lambda: (xdo("windowactivate", "--sync", window, check=False), keys("ctrl+shift+1")),
+        lambda: find_window(WELCOME), timeout=15)
+log("Ctrl+Shift+1 brought the welcome window")
 os.killpg(korvel.proc.pid, signal.SIGKILL)
 korvel.proc.wait()
 desk.cleanup()

@@ -98,18 +98,20 @@ bool startOnce(std::string* why) {
   };
   // The number may be one that a server of a test beside this one has only just given up: a
   // client can be refused for a moment then, so the display must answer one first.
-  bool answers = waitFor([&] { return alive(server) && run("xdpyinfo -display " + display + " >/dev/null 2>&1") == 0; }, 30);
-  if (!answers) return fail("the display took no client");
+  auto answers = [&] { return run("xdpyinfo -display " + display + " >/dev/null 2>&1") == 0; };
+  // Both waits end as soon as the server or the manager has ended.
+  waitFor([&] { return !alive(server) || answers(); }, 30);
+  if (!alive(server) || !answers()) return fail("the display took no client");
   setenv("DISPLAY", display.c_str(), 1);
   manager = spawn({"openbox", "--sm-disable"});
   if (manager <= 0) return fail("openbox can't run");
-  // The manager is ready once it names itself on the root window; one that ended won't.
-  bool ready = waitFor([&] {
+  // The manager is ready once it names itself on the root window.
+  auto named = [] {
     std::string out;
-    return alive(manager) &&
-           run("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", &out) == 0 && out.find("window id") != std::string::npos;
-  }, 30);
-  return ready ? true : fail("openbox did not start");
+    return run("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", &out) == 0 && out.find("window id") != std::string::npos;
+  };
+  waitFor([&] { return !alive(manager) || named(); }, 30);
+  return alive(manager) && named() ? true : fail("openbox did not start");
 }
 }  // namespace
 

@@ -13,7 +13,7 @@ accessibility bus, as a screen reader reads it.
 
 Usage: korvel_keys.py <korvel executable> <source tree>
 """
-import ast
+import json
 import os
 import shutil
 import signal
@@ -34,27 +34,29 @@ WELCOME = "^Welcome to Korvel$"
 # Where the editor page keeps its picture and colour tools (window coordinates): below the
 # toolbar's buttons, "Choose Image…", the colour field, "Sample Colour".
 CHOOSE_IMAGE, COLOUR_FIELD = (120, 221), (120, 249)
-CANVAS_EMPTY = (700, 700)  # inside the frame, below its layers
+CANVAS_EMPTY = (700, 700)  # the canvas below the frame, where nothing is
 COLOUR = "#e63946"
 
-# What the accessibility bus shows of a process: a line for each of its windows (whether it is
-# the active one, its title) and for each text field (whether it has the keyboard, the text).
+# What the accessibility bus shows of a process, as JSON: each of its windows with its title,
+# whether it is the active one, and its text fields (the text, whether it has the keyboard).
 ACCESSIBLE = """
-import sys, gi
+import json, sys, gi
 gi.require_version('Atspi', '2.0')
 from gi.repository import Atspi
-def walk(node, depth):
+def fields(node, depth, out):
     if node is None or depth > 80:
-        return
+        return out
     try:
         # The toolkit's entries are "text", the page's fields "entry".
         if node.get_role_name() in ('text', 'entry') and 'Text' in node.get_interfaces():
-            text = Atspi.Text.get_text(node, 0, Atspi.Text.get_character_count(node))
-            print('text', int(node.get_state_set().contains(Atspi.StateType.FOCUSED)), repr(text))
+            out.append({'text': Atspi.Text.get_text(node, 0, Atspi.Text.get_character_count(node)),
+                        'focused': node.get_state_set().contains(Atspi.StateType.FOCUSED)})
         for i in range(node.get_child_count()):
-            walk(node.get_child_at_index(i), depth + 1)
+            fields(node.get_child_at_index(i), depth + 1, out)
     except Exception:
         pass
+    return out
+windows = []
 desktop = Atspi.get_desktop(0)
 for i in range(desktop.get_child_count()):
     app = desktop.get_child_at_index(i)
@@ -62,36 +64,36 @@ for i in range(desktop.get_child_count()):
         continue
     for j in range(app.get_child_count()):
         window = app.get_child_at_index(j)
-        print('window', int(window.get_state_set().contains(Atspi.StateType.ACTIVE)), repr(window.get_name()))
-        walk(window, 0)
+        windows.append({'title': window.get_name(), 'fields': fields(window, 0, []),
+                        'active': window.get_state_set().contains(Atspi.StateType.ACTIVE)})
+print(json.dumps(windows))
 """
 
 
-def accessible(korvel, kind):
-    """(has the keyboard, text) of korvel's windows ("window") or editable texts ("text")."""
+def windows(korvel):
     out = subprocess.run(["/usr/bin/python3", "-c", ACCESSIBLE, str(korvel.proc.pid)],
                          env=dict(desk.env, DBUS_SESSION_BUS_ADDRESS=desk.bus), capture_output=True, text=True,
                          timeout=60)
-    found = []
-    for line in out.stdout.splitlines():
-        what, active, text = line.split(" ", 2)
-        if what == kind:
-            found.append((active == "1", ast.literal_eval(text)))
-    return found
+    try:
+        return json.loads(out.stdout)
+    except ValueError:
+        return []
 
 
 def focused_text(korvel):
-    texts = [text for focused, text in accessible(korvel, "text") if focused]
+    texts = [f["text"] for w in windows(korvel) for f in w["fields"] if f["focused"]]
     return texts[0] if texts else None
 
 
-def chooser_active(korvel):
-    return (True, "Open") in accessible(korvel, "window")
+def chooser(korvel):
+    """The image chooser, once it is the active window."""
+    return next((w for w in windows(korvel) if w["title"] == "Open" and w["active"]), None)
 
 
 def strays(korvel):
-    """Whatever the chooser's texts hold: the person typed nothing into them."""
-    return [text for _, text in accessible(korvel, "text") if text and text != COLOUR]
+    """What the chooser's fields hold: the person typed nothing into them."""
+    shown = chooser(korvel)
+    return [f["text"] for f in shown["fields"] if f["text"]] if shown else []
 
 
 # --- the first start: signed out, with the example given, as the run command starts korvel ---
@@ -140,7 +142,7 @@ xdo("type", "--delay", "60", "abc")
 attempt("the image chooser", lambda: click(window, *CHOOSE_IMAGE), lambda: find_window("^Open$"), timeout=15)
 wait_window("^Open$")
 # The chooser takes the keyboard once it is up; a key held back for it would show in its search.
-wait_until(lambda: chooser_active(korvel), "the chooser to take the keyboard")
+wait_until(lambda: chooser(korvel), "the chooser to take the keyboard")
 log("screenshot of the image chooser:", desk.shot("chooser"))
 if desk.within(lambda: strays(korvel), 5):
     fail("typed keys turned up in the chooser: %r" % strays(korvel))

@@ -168,7 +168,6 @@
     choose.addEventListener('click', chooseImage);
     var field = document.createElement('input');
     field.id = 'sample-colour';
-    field.readOnly = true;
     field.placeholder = 'Colour';
     var sample = document.createElement('button');
     sample.id = 'sample-button';

@@ -212,7 +212,10 @@ void PDDocumentWindow::close() {
 }
 
 // The focused widget (the editor's web view) sees every key first; only what it leaves goes
-// to the window's shortcuts.
+// to the window's shortcuts. The web view answers later, by handing a key its page left back to
+// this window: that key ends here. Left to the toolkit's window, it would go to the web view a
+// second time, which takes it for a new key and sends it to the page again, round and round,
+// until a dialog's grab swallows it.
 int PDDocumentWindow::onKeyPress(GtkWidget* widget, void* event, PDDocumentWindow* self) {
   auto* key = static_cast<GdkEventKey*>(event);
   if (gtk_window_propagate_key_event(GTK_WINDOW(widget), key)) return TRUE;
@@ -222,7 +225,10 @@ int PDDocumentWindow::onKeyPress(GtkWidget* widget, void* event, PDDocumentWindo
                                                  escapeUserInfo(key->keyval, key->hardware_keycode, key->state, key->time)));
     return TRUE;
   }
-  return DocumentHooks::performKeyEquivalent(key) ? TRUE : FALSE;
+  if (DocumentHooks::performKeyEquivalent(key)) return TRUE;
+  // What the toolkit's window does besides the focused widget: mnemonics, accelerators, bindings.
+  if (!gtk_window_activate_key(GTK_WINDOW(widget), key)) gtk_bindings_activate_event(G_OBJECT(widget), key);
+  return TRUE;
 }
 
 int PDDocumentWindow::onDelete(GtkWidget*, void*, PDDocumentWindow* self) {

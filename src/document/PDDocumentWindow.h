@@ -2,7 +2,8 @@
 // The document window: the editor view fills it; the title bar carries the document's name and
 // edited state and the toolbar: the preview and live-sharing buttons, the account's cloud button
 // and the messages button, over a title bar of the mode's colours. Keys reach
-// the editor's web view before the window's shortcuts, so typing in the editor always works;
+// the editor's web view once, before the window's shortcuts, so typing in the editor always works
+// and a key the page leaves ends with the shortcuts, never waiting for another window;
 // an Escape nobody used posts "WindowEscPressedNotification" with the key event. A modal window
 // shown on it (a sheet) tells the document first. Main thread only.
 

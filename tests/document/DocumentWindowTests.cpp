@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
 
 #include "DocumentTestSupport.h"
+#include "canvas/OstrelViewController.h"
 #include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
@@ -220,6 +222,46 @@ TEST_F(DocumentWindows, EscapeIsPostedWithItsEvent) {
   EXPECT_EQ(event["hardwareKeycode"], 9);
   EXPECT_EQ(event["time"], 4242);
   EXPECT_EQ(event["type"], "keyDown");
+}
+
+namespace {
+// A key pressed in the document window, as the display delivers it.
+void pressKey(PDDocumentWindow& window, guint keyval) {
+  GdkEvent* key = gdk_event_new(GDK_KEY_PRESS);
+  key->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(window.window()))));
+  key->key.keyval = keyval;
+  GdkKeymapKey* keys = nullptr;
+  gint count = 0;
+  if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys, &count) &&
+      count > 0)
+    key->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+  g_free(keys);
+  key->key.time = GDK_CURRENT_TIME;
+  gdk_event_set_device(key, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+  gtk_main_do_event(key);
+  gdk_event_free(key);
+}
+}  // namespace
+
+// A key that nothing on the page takes reaches the page once and ends with the window's
+// shortcuts: it never comes round again to land in whatever window opens next.
+TEST_F(DocumentWindows, AKeyThePageLeavesReachesItOnce) {
+  auto document = openZip("Keys");
+  ASSERT_TRUE(document);
+  auto* window = document->documentWindow();
+  document->ostrelViewController().makeFirstResponder();
+  // The page notes every key it sees and keeps "m" for itself: a marker behind the keys before it.
+  ASSERT_TRUE(evaluate(*document, "window.keysSeen = []; document.addEventListener('keydown', function (e) {"
+                                  " window.keysSeen.push(e.key); if (e.key === 'm') e.preventDefault(); }, true); true"));
+  auto seen = [&] { return evaluate(*document, "window.keysSeen").value_or(nlohmann::json::array()); };
+  auto markers = [&] { return std::ranges::count(seen(), nlohmann::json("m")); };
+  pressKey(*window, GDK_KEY_q);
+  pressKey(*window, GDK_KEY_m);
+  ASSERT_TRUE(waitFor([&] { return markers() == 1; }));
+  // A key going round would be on its way to the page again by now, ahead of a second marker.
+  pressKey(*window, GDK_KEY_m);
+  ASSERT_TRUE(waitFor([&] { return markers() == 2; }));
+  EXPECT_EQ(seen(), nlohmann::json({"q", "m", "m"}));
 }
 
 // An example saved under a name of the person's takes that name in its title.

@@ -17,9 +17,8 @@ desk = Desktop(sys.argv[1], sys.argv[2], "drawn", signed_in=False)
 # korvel decides how its pages are drawn; nothing here decides it for it.
 for name in ("WEBKIT_DISABLE_COMPOSITING_MODE", "WEBKIT_DISABLE_DMABUF_RENDERER", "LIBGL_ALWAYS_SOFTWARE"):
     desk.env.pop(name, None)
-log, fail, find_window, wait_window, wait_until, attempt, click, keys, xdo = (
-    desk.log, desk.fail, desk.find_window, desk.wait_window, desk.wait_until, desk.attempt, desk.click, desk.keys,
-    desk.xdo)
+log, fail, find_window, wait_window, wait_until, attempt, click, keys = (
+    desk.log, desk.fail, desk.find_window, desk.wait_window, desk.wait_until, desk.attempt, desk.click, desk.keys)
 
 def whole(pattern, name):
     """A window whose picture is more than a handful of colours: its page is drawn."""
@@ -37,14 +36,7 @@ wait_until(lambda: desk.picture(find_window("^Log in$"), "login")[1] == ["ffffff
            "the login page on the window's white", 30)
 
 
-def sign_in():
-    click(login, 120, 140)
-    keys("Tab", "ctrl+a")
-    xdo("type", "--delay", "40", "demo-token")
-    keys("Return")
-
-
-attempt("signing in", sign_in, lambda: find_window("^Welcome to Korvel$"), timeout=30)
+attempt("signing in", lambda: desk.sign_in(login), lambda: find_window("^Welcome to Korvel$"), timeout=30)
 whole("^Welcome to Korvel$", "welcome")
 attempt("opening the example",
         lambda: (shown := find_window("^Welcome to Korvel$")) and click(shown, 160, 144),

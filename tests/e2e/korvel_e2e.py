@@ -79,13 +79,6 @@ def export_frame(editor, folder):
     return {name: png_size(os.path.join(folder, name)) for name in exported()}
 
 
-def sign_in(login):
-    click(login, 120, 140)  # the page's heading: gives the page the keyboard
-    keys("Tab", "ctrl+a")
-    xdo("type", "--delay", "40", "demo-token")
-    keys("Return")
-
-
 def edit_and_save(korvel, editor_pattern, count):
     """Selects the first layer, deletes it and saves; the title tells when the edit arrived."""
     korvel.wait_log("Editor page ready", count)
@@ -104,7 +97,7 @@ first = desk.start_korvel("korvel-1")
 login = wait_window("^Log in$")
 # The window shows before its page: the person types once the page is up.
 wait_until(lambda: desk.standin_counts().get("loginShown", 0) >= 1, "the login page")
-attempt("signing in", lambda: sign_in(login), lambda: find_window("^Welcome to Korvel$"), timeout=30)
+attempt("signing in", lambda: desk.sign_in(login), lambda: find_window("^Welcome to Korvel$"), timeout=30)
 log("signed in")
 welcome = wait_window("^Welcome to Korvel$")
 # The page fades in once it has loaded; a click before that is tried again.

@@ -67,28 +67,21 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
   }
   return condition();
 }
-}  // namespace
 
-bool PrivateDesktop::isRunning() { return server > 0 && manager > 0; }
-
-bool PrivateDesktop::start(std::string* why, int width, int height) {
-  if (isRunning()) return true;
-  // On failure the test goes on with the display it was given.
-  const char* given = getenv("DISPLAY");
-  const char* givenWayland = getenv("WAYLAND_DISPLAY");
-  std::string display = given ? given : "", wayland = givenWayland ? givenWayland : "";
+// One server and its window manager; false, with both stopped and the reason in `why`, when the
+// display takes no client or the manager doesn't come up on it.
+bool startOnce(std::string* why, int width, int height) {
   auto fail = [&](const char* reason) {
-    if (why) *why = reason;
+    *why = reason;
     stopAll();
-    if (given) setenv("DISPLAY", display.c_str(), 1);
-    if (givenWayland) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
     return false;
   };
   // The server names its display on a pipe once it listens.
   int fds[2];
   if (pipe(fds) != 0) return fail("no pipe");
   fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"});
+  server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                 std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"});
   close(fds[1]);
   if (server <= 0) {
     close(fds[0]);
@@ -99,19 +92,53 @@ bool PrivateDesktop::start(std::string* why, int width, int height) {
   while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
   close(fds[0]);
   if (number.empty()) return fail("Xvfb named no display");
-  setenv("DISPLAY", (":" + number).c_str(), 1);
+  std::string display = ":" + number;
+  auto alive = [](pid_t& pid) {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid) pid = 0;
+    return pid > 0;
+  };
+  // The number may be one that a server of a test beside this one has only just given up: a
+  // client can be refused for a moment then, so the display must answer one first.
+  auto answers = [&] { return run("xdpyinfo -display " + display + " >/dev/null 2>&1") == 0; };
+  // Both waits end as soon as the server or the manager has ended.
+  waitFor([&] { return !alive(server) || answers(); }, 30);
+  if (!alive(server) || !answers()) return fail("the display took no client");
+  setenv("DISPLAY", display.c_str(), 1);
+  manager = spawn({"openbox", "--sm-disable"});
+  if (manager <= 0) return fail("openbox can't run");
+  // The manager is ready once it names itself on the root window.
+  auto named = [] {
+    std::string out;
+    return run("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", &out) == 0 && out.find("window id") != std::string::npos;
+  };
+  waitFor([&] { return !alive(manager) || named(); }, 30);
+  return alive(manager) && named() ? true : fail("openbox did not start");
+}
+}  // namespace
+
+bool PrivateDesktop::isRunning() { return server > 0 && manager > 0; }
+
+bool PrivateDesktop::start(std::string* why, int width, int height) {
+  if (isRunning()) return true;
+  // On failure the test goes on with the display it was given.
+  const char* given = getenv("DISPLAY");
+  const char* givenWayland = getenv("WAYLAND_DISPLAY");
+  std::string display = given ? given : "", wayland = givenWayland ? givenWayland : "";
   unsetenv("WAYLAND_DISPLAY");
   static bool registered = false;
   if (!registered) atexit(stopAll);
   registered = true;
-  manager = spawn({"openbox", "--sm-disable"});
-  if (manager <= 0) return fail("openbox can't run");
-  // The manager is ready once it names itself on the root window.
-  bool ready = waitFor([] {
-    std::string out;
-    return run("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", &out) == 0 && out.find("window id") != std::string::npos;
-  }, 30);
-  return ready ? true : fail("openbox did not start");
+  // Servers of tests running beside this one start and end at the same moment: a display that
+  // doesn't come up whole, or whose manager ends at once (refused as a client), is given up and
+  // another started.
+  std::string reason;
+  for (int attempt = 0; attempt < 3; ++attempt)
+    if (startOnce(&reason, width, height)) return true;
+  if (why) *why = reason;
+  if (given) setenv("DISPLAY", display.c_str(), 1);
+  else unsetenv("DISPLAY");
+  if (givenWayland) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
+  return false;
 }
 
 int xdotool(const std::string& arguments, std::string* output) { return run("xdotool " + arguments, output); }

@@ -14,6 +14,7 @@
 #include "platform/Crypto.h"
 #include "platform/Fatal.h"
 #include "platform/FileMonitor.h"
+#include "platform/FileSystem.h"
 #include "platform/RWLog.h"
 #include "platform/Resources.h"
 #include "platform/RunLoop.h"
@@ -23,8 +24,7 @@ namespace {
 std::optional<Document::Date> contentModificationDate(const std::filesystem::path& url) {
   struct stat st {};
   if (::stat(url.c_str(), &st) != 0) return std::nullopt;
-  auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
-  return Document::Date(std::chrono::duration_cast<Document::Date::duration>(since));
+  return fs::dateOf(st.st_mtim);
 }
 
 void requireMainThread(const char* what) {

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "DocumentTestSupport.h"
@@ -605,4 +608,20 @@ TEST_F(Documents, AnAutosavedUntitledDocumentSavedUnderANameLeavesNoDraftToReope
     EXPECT_EQ(controller->documents().size(), 1u);
     untitled->close();
   }
+}
+
+// A file dated past what the clock holds (some file systems keep such dates) opens with the last
+// date the clock holds, not an overflowed one.
+TEST_F(Documents, AFileDatedPastTheClocksReachOpensWithTheLastDateItHolds) {
+  auto source = dir / "source-Future.korvelx";
+  writeProject(source, "Future");
+  auto zip = dir / "Future.korvelx";
+  makeZip(source, zip);
+  timespec times[2] = {{10413792000, 0}, {10413792000, 0}};  // the year 2300
+  ASSERT_EQ(utimensat(AT_FDCWD, zip.c_str(), times, 0), 0);
+  auto document = open(zip);
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(document->fileModificationDate());
+  EXPECT_GT(*document->fileModificationDate(), std::chrono::system_clock::time_point(std::chrono::hours(24 * 365 * 290)));
+  EXPECT_TRUE(waitForEditor(*document));
 }

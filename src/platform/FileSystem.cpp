@@ -1,5 +1,6 @@
 #include "FileSystem.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 #include <gio/gio.h>
 #include <glib.h>
@@ -323,6 +325,28 @@ std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix) 
     if (::lstat(it->path().c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) continue;
     if (removeItem(it->path())) ++removed;
   }
+  return removed;
+}
+
+std::size_t removeEntriesInside(const Path& folder, const std::function<bool(std::string_view)>& matches) {
+  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return 0;
+  DIR* dir = ::fdopendir(fd.get());
+  if (!dir) return 0;
+  int dirfd = fd.release();
+  std::vector<std::string> found;
+  while (dirent* e = ::readdir(dir)) {
+    std::string_view name = e->d_name;
+    if (name != "." && name != ".." && matches(name)) found.emplace_back(name);
+  }
+  std::size_t removed = 0;
+  for (const auto& name : found) {
+    struct stat st {};
+    if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+        ::unlinkat(dirfd, name.c_str(), 0) == 0)
+      ++removed;
+  }
+  ::closedir(dir);
   return removed;
 }
 

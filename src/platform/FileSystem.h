@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -38,6 +39,9 @@ std::size_t removeStaleSiblingTemporaries(const Path& target);
 // Removes the folders named `prefix`<process id>-XXXXXX in `folder` that are this user's, not
 // links, and whose process has ended; returns how many.
 std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix);
+// Removes the entries of `folder` that aren't folders and whose names `matches` (links as links,
+// never followed; nothing when `folder` is itself a link); returns how many.
+std::size_t removeEntriesInside(const Path& folder, const std::function<bool(std::string_view)>& matches);
 
 class TemporaryFolder {
  public:

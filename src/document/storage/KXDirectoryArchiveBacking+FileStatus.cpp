@@ -1,5 +1,4 @@
 // The folder backing's record of its files' status: what a later process need not read again.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,22 +53,9 @@ void KXDirectoryArchiveBacking::removeFileStatusLeftovers() const {
   // The record is written through a temporary beside it, ".<name>.XXXXXX"; one that a killed
   // process left is never renamed into place.
   const std::string prefix = std::string(".") + KXFileStatusRecord::fileName + ".";
-  UniqueFd fd(::open(url_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) return;
-  DIR* dir = ::fdopendir(fd.get());
-  if (!dir) return;
-  int dirfd = fd.release();
-  std::vector<std::string> leftovers;
-  while (dirent* e = ::readdir(dir)) {
-    std::string_view name = e->d_name;
-    if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix) leftovers.emplace_back(name);
-  }
-  for (const auto& name : leftovers) {
-    struct stat st {};
-    if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-      ::unlinkat(dirfd, name.c_str(), 0);
-  }
-  ::closedir(dir);
+  fs::removeEntriesInside(url_, [&prefix](std::string_view name) {
+    return name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix;
+  });
 }
 
 void KXDirectoryArchiveBacking::loadFileStatus() {

@@ -1,7 +1,6 @@
 // Images and assets the editor adds to the project, and the reduced copies of images kept in
 // .cache/images/<size>/.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -222,23 +221,9 @@ void KXDocumentContainer::removeLeftoverCacheTemporaries() const {
   std::size_t removed = 0;
   for (int size : cachedImageDimensions) {
     auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) continue;
-    DIR* dir = ::fdopendir(fd.get());
-    if (!dir) continue;
-    int dirfd = fd.release();
-    std::vector<std::string> leftovers;
-    while (dirent* e = ::readdir(dir)) {
-      std::string_view name = e->d_name;
-      if (name.size() > 1 && name[0] == '.' && name != ".." && !isLiveTemporary(name)) leftovers.emplace_back(name);
-    }
-    for (const auto& name : leftovers) {
-      struct stat st{};
-      if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
-          ::unlinkat(dirfd, name.c_str(), 0) == 0)
-        ++removed;
-    }
-    ::closedir(dir);
+    removed += fs::removeEntriesInside(path, [](std::string_view name) {
+      return name.size() > 1 && name[0] == '.' && name != ".." && !isLiveTemporary(name);
+    });
   }
   if (removed) log("Removed " + std::to_string(removed) + " temporary item(s) left in the image cache");
 }

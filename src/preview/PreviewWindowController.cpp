@@ -225,7 +225,8 @@ void PreviewWindowController::windowWillClose() {
 }
 
 void PreviewWindowController::windowDidMap() {
-  if (!window_ || window_->isAnimating() || window_->isFullScreen()) return;
+  // The server's word of the map may come after the inspector asked for its frame: that frame wins.
+  if (!window_ || window_->isAnimating() || window_->isFullScreen() || wantsAttachedInspectorBehavior_) return;
   Rect frame = window_->frame();
   Rect kept = updatedWindowFrame(frame);
   if (kept != frame) window_->setFrame(kept);

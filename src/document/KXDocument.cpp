@@ -11,7 +11,6 @@
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentVersionCheck.h"
 #include "foundation/AppInfo.h"
-#include "platform/Crypto.h"
 #include "platform/Fatal.h"
 #include "platform/FileMonitor.h"
 #include "platform/FileSystem.h"
@@ -42,20 +41,7 @@ Result<std::shared_ptr<KXDocumentArchive>> withFreshIdentity(const KXDocumentArc
 Uuid identityForCopy(const Uuid& uuid, const std::filesystem::path& url) {
   std::error_code ec;
   auto place = std::filesystem::weakly_canonical(url, ec);
-  auto seed = uuid.string() + "\n" + (ec ? url : place).string();
-  auto digest = crypto::sha1(std::span(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size()));
-  std::array<std::uint8_t, 16> bytes{};
-  std::copy_n(digest.begin(), bytes.size(), bytes.begin());
-  bytes[6] = (bytes[6] & 0x0f) | 0x50;  // name-based
-  bytes[8] = (bytes[8] & 0x3f) | 0x80;
-  static constexpr char hex[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-    text += hex[bytes[i] >> 4];
-    text += hex[bytes[i] & 0x0f];
-  }
-  return *Uuid::parse(text);
+  return Uuid::named(uuid.string() + "\n" + (ec ? url : place).string());
 }
 
 }  // namespace

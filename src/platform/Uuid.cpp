@@ -1,5 +1,8 @@
 #include "Uuid.h"
 
+#include <algorithm>
+#include <span>
+
 #include "Crypto.h"
 
 Uuid Uuid::random() {
@@ -7,6 +10,15 @@ Uuid Uuid::random() {
   auto b = crypto::randomBytes(16);
   std::copy(b.begin(), b.end(), u.bytes_.begin());
   u.bytes_[6] = static_cast<std::uint8_t>((u.bytes_[6] & 0x0F) | 0x40);
+  u.bytes_[8] = static_cast<std::uint8_t>((u.bytes_[8] & 0x3F) | 0x80);
+  return u;
+}
+
+Uuid Uuid::named(std::string_view seed) {
+  Uuid u;
+  auto digest = crypto::sha1(std::span(reinterpret_cast<const std::uint8_t*>(seed.data()), seed.size()));
+  std::copy_n(digest.begin(), u.bytes_.size(), u.bytes_.begin());
+  u.bytes_[6] = static_cast<std::uint8_t>((u.bytes_[6] & 0x0F) | 0x50);
   u.bytes_[8] = static_cast<std::uint8_t>((u.bytes_[8] & 0x3F) | 0x80);
   return u;
 }

@@ -10,6 +10,8 @@
 class Uuid {
  public:
   static Uuid random();
+  // The same identity for the same `seed` every time (name-based, from its SHA-1).
+  static Uuid named(std::string_view seed);
   // Accepts either letter case; none unless `text` is 8-4-4-4-12 hexadecimal digits.
   static std::optional<Uuid> parse(std::string_view text);
 

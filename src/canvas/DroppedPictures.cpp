@@ -63,7 +63,7 @@ Drop read(const std::vector<std::filesystem::path>& files) {
       continue;
     }
     // Read to the size it had: a file that grew meanwhile is left out rather than read on.
-    auto bytes = fs::readFileInside(file.parent_path(), file.filename(), size);
+    auto bytes = fs::readAll(fd->get(), file, size);
     if (!bytes) continue;
     total += bytes->size();
     drop.pictures.push_back({std::move(name), std::move(type), std::move(*bytes)});

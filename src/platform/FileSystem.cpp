@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <gio/gio.h>
@@ -166,8 +167,6 @@ Result<UniqueFd> openInside(const Path& folder, const Path& path) {
   return fd;
 }
 
-namespace {
-
 Result<Data> readAll(int fd, const Path& path, std::uintmax_t limit) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return fail(Error::file(errno, path.string()));
@@ -190,8 +189,6 @@ Result<Data> readAll(int fd, const Path& path, std::uintmax_t limit) {
   }
   return out;
 }
-
-}  // namespace
 
 Result<Data> readFileInside(const Path& folder, const Path& path, std::uintmax_t limit) {
   auto fd = openInside(folder, path);
@@ -306,6 +303,29 @@ std::size_t removeStaleSiblingTemporaries(const Path& target) {
   return removeStaleTemporaries(dir, "." + target.filename().string() + ".korvel-tmp-");
 }
 
+namespace {
+
+// The process id in `name` = `prefix`<pid>-…; none when it carries none.
+std::optional<pid_t> processOfTemporary(std::string_view name, std::string_view prefix) {
+  if (name.substr(0, prefix.size()) != prefix) return std::nullopt;
+  auto rest = name.substr(prefix.size());
+  auto dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > 9) return std::nullopt;
+  pid_t pid = 0;
+  for (char c : rest.substr(0, dash)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid > 0 ? std::optional(pid) : std::nullopt;
+}
+
+}  // namespace
+
+bool isLiveProcessTemporary(std::string_view name, std::string_view prefix) {
+  auto pid = processOfTemporary(name, prefix);
+  return pid && (*pid == ::getpid() || ::kill(*pid, 0) == 0 || errno == EPERM);
+}
+
 std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix) {
   std::size_t removed = 0;
   std::error_code ec;
@@ -314,13 +334,10 @@ std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix) 
     std::string name = it->path().filename().string();
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
     // Only "<prefix><pid>-XXXXXX" folders we made, of a process that is gone.
-    std::string rest = name.substr(prefix.size());
-    auto dash = rest.find('-');
-    if (dash == 0 || dash == std::string::npos || rest.size() - dash - 1 != 6) continue;
-    if (rest.find_first_not_of("0123456789") != dash) continue;
-    long pid = std::strtol(rest.c_str(), nullptr, 10);
-    bool gone = pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-    if (!gone) continue;
+    auto dash = name.find('-', prefix.size());
+    if (dash == std::string::npos || name.size() - dash - 1 != 6 || !processOfTemporary(name, prefix) ||
+        isLiveProcessTemporary(name, prefix))
+      continue;
     struct stat status {};
     if (::lstat(it->path().c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) continue;
     if (removeItem(it->path())) ++removed;

@@ -36,6 +36,9 @@ Result<Path> makeSiblingTemporaryFolder(const Path& target);
 // Removes the sibling temporary folders of `target` that a process which has ended left behind
 // (a save killed half-way); returns how many.
 std::size_t removeStaleSiblingTemporaries(const Path& target);
+// Whether `name` is `prefix`<process id>-… of a process still running (this one included):
+// a temporary its maker may still be writing.
+bool isLiveProcessTemporary(std::string_view name, std::string_view prefix);
 // Removes the folders named `prefix`<process id>-XXXXXX in `folder` that are this user's, not
 // links, and whose process has ended; returns how many.
 std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix);
@@ -89,6 +92,8 @@ Result<Path> resolveInside(const Path& folder, const Path& path);
 Result<UniqueFd> openInside(const Path& folder, const Path& path);
 // The whole of such a file; more than `limit` bytes is a tooLarge failure.
 Result<Data> readFileInside(const Path& folder, const Path& path, std::uintmax_t limit);
+// The rest of the file open as `fd` (named `path` in errors), held to the same `limit`.
+Result<Data> readAll(int fd, const Path& path, std::uintmax_t limit);
 
 // Writes the file `relative` (no "..", not absolute) below `folder`: `folder` is made when
 // missing, the folders on the way are made or entered without following a link, the bytes go

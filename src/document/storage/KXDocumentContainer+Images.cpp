@@ -2,7 +2,6 @@
 // .cache/images/<size>/.
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,18 +167,7 @@ std::string temporaryName() {
   return std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" + crypto::hex(crypto::randomBytes(6));
 }
 
-bool isLiveTemporary(std::string_view name) {
-  if (name.substr(0, temporaryPrefix.size()) != temporaryPrefix) return false;
-  auto rest = name.substr(temporaryPrefix.size());
-  auto dash = rest.find('-');
-  if (dash == 0 || dash == std::string_view::npos || dash > 9) return false;
-  pid_t pid = 0;
-  for (char c : rest.substr(0, dash)) {
-    if (c < '0' || c > '9') return false;
-    pid = pid * 10 + (c - '0');
-  }
-  return pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM;
-}
+bool isLiveTemporary(std::string_view name) { return fs::isLiveProcessTemporary(name, temporaryPrefix); }
 
 // Writes a reduced copy whole and synced beside `url`, then renames it over whatever is there
 // (the link it replaces), never writing through it.

@@ -334,9 +334,15 @@ std::optional<Facts> readBMP(Reader r) {
     if (width <= 0 || height == INT32_MIN) return std::nullopt;
     facts.width = std::uint32_t(width);
     facts.height = std::uint32_t(height < 0 ? -height : height);
-    r.skip(12);
+    r.skip(2);
+    std::uint32_t depth = r.u16();
+    r.skip(8);
     auto x = std::int32_t(r.u32()), y = std::int32_t(r.u32());
     if (x > 0 && y > 0) setDensity(facts, x / inchesPerMetre, y / inchesPerMetre);
+    // The decoder makes room for as many palette colours as the file states, before any size
+    // is told: no more than the depth can index.
+    std::uint32_t colours = r.u32();
+    if (colours > (depth >= 1 && depth <= 8 ? 1u << depth : 256u)) return std::nullopt;
   } else {
     return std::nullopt;
   }

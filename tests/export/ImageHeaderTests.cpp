@@ -34,6 +34,18 @@ Data bmpClaiming(std::uint32_t pixelsAt, std::uint32_t headerSize) {
   return d;
 }
 
+// Found by fuzzing: the BMP decoder makes room for the palette the file states, before it
+// tells its size.
+Data bmpWithPalette(std::uint16_t depth, std::uint32_t colours) {
+  Data d{'B', 'M', 0x46, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0};
+  for (std::uint32_t v : {40u, 2u, 2u}) putLittle(d, v, 4);
+  putLittle(d, 1, 2);
+  putLittle(d, depth, 2);
+  for (std::uint32_t v : {0u, 16u, 0u, 0u, colours, 0u}) putLittle(d, v, 4);
+  d.resize(0x46, 0x33);
+  return d;
+}
+
 }  // namespace
 
 TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
@@ -117,6 +129,9 @@ TEST(ImageHeader, HostilePicturesAreRefusedBeforeAnyPixelIsDecoded) {
       {"GIF of 4000 frames of 4000 × 4000", gifHeader(4000, 4000, 4000), ImageData::tooLarge},
       {"BMP whose header claims four gigabytes", bmpClaiming(0x36, 0xFFFE0000u), ImageData::notAnImage},
       {"BMP whose pixels start three gigabytes in", bmpClaiming(0xBB000036u, 40), ImageData::notAnImage},
+      {"BMP of 8 bits whose palette claims four billion colours", bmpWithPalette(8, 0xFF382D46u), ImageData::notAnImage},
+      {"BMP of 8 bits whose palette claims 257 colours", bmpWithPalette(8, 257), ImageData::notAnImage},
+      {"BMP of 24 bits whose palette claims a million colours", bmpWithPalette(24, 1u << 20), ImageData::notAnImage},
       {"SVG, which is no bitmap", dataFromString("<svg xmlns='http://www.w3.org/2000/svg' width='60000' height='60000'/>"),
        ImageData::notAnImage},
   };

@@ -62,8 +62,11 @@ inline std::set<int> webProcessIds() {
   for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
     auto name = entry.path().filename().string();
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    // A process may end between the listing and the read; getline turns that into an empty line, where
+    // reading the buffer directly throws.
     std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::string text;
+    if (!std::getline(stat, text)) continue;
     auto open = text.find('('), close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close + 4 > text.size()) continue;
     int parent = std::atoi(text.c_str() + text.find(' ', close + 2) + 1);

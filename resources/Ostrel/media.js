@@ -42,7 +42,8 @@
   }
 
   state.drawLayer = function (frame, layer) {
-    var img = window.OstrelPictures && window.OstrelPictures.element(layer, state.addresses.imageBaseURL);
+    var img = window.OstrelPictures && window.OstrelPictures.element(layer, state.addresses.imageBaseURL,
+      state.serverHeaders);
     if (!img) return false;
     frame.appendChild(img);
     return true;

@@ -529,6 +529,7 @@
   state.pageOf = pageOf;
   state.findLayer = findLayer;
   state.frameOf = frameOf;
+  state.serverHeaders = function (address) { return serverHeaders(address); };
   state.exportRequest = exportRequest;
   state.exportSelection = exportSelection;
 

@@ -30,11 +30,25 @@
     });
   }
 
-  function element(layer, imageBase) {
+  // `headersFor(address)` gives the headers a load of that address needs: where it names any
+  // (the project server's key), the picture is fetched with them, as an <img> can't send them.
+  function element(layer, imageBase, headersFor) {
     var src = address(layer, imageBase);
     if (src === null) return null;
     var img = document.createElement('img');
-    img.src = src;
+    var headers = headersFor ? headersFor(src) : {};
+    if (Object.keys(headers).length) {
+      fetch(src, { headers: headers }).then(function (r) {
+        if (!r.ok) throw new Error(r.status);
+        return r.blob();
+      }).then(function (blob) {
+        var url = URL.createObjectURL(blob);
+        img.onload = img.onerror = function () { URL.revokeObjectURL(url); };
+        img.src = url;
+      }).catch(function () { img.src = src; });
+    } else {
+      img.src = src;
+    }
     img.alt = layer.name || '';
     img.draggable = false;
     img.style.cssText = 'display:block;width:100%;height:100%';

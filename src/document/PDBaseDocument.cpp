@@ -205,7 +205,8 @@ std::optional<Url> PDBaseDocument::editorImageBaseURL(const std::optional<Url>& 
   if (!imagePath) return std::nullopt;
   std::error_code ec;
   if (auto onRoot = isOnRootFileSystem(*imagePath); onRoot && !*onRoot)
-    return server ? std::optional(server->appendingPathComponent(ostrelImageSubPath_)) : std::nullopt;
+    // A folder's address, as the file address below: the page appends the picture's name to it.
+    return server ? std::optional(server->appendingPathComponent(ostrelImageSubPath_ + "/")) : std::nullopt;
   return Url::fileURL(std::filesystem::absolute(*imagePath, ec), true);
 }
 

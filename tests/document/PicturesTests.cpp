@@ -3,6 +3,7 @@
 // onto the canvas from another program is inserted. KORVEL_TEST_SHOTS names a folder for
 // pictures of the drop.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <gtk/gtk.h>
 
 #include <signal.h>
@@ -18,6 +19,7 @@
 #include "canvas/WebViewController.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
+#include "document/storage/KXDocumentContainer.h"
 #include "export/Bitmap.h"
 #include "ipc/ExportPanels.h"
 #include "platform/Crypto.h"
@@ -73,10 +75,12 @@ class Pictures : public ::testing::Test {
       kill(dragSource, SIGTERM);
       g_spawn_close_pid(dragSource);
     }
-    if (!controller) return;
-    for (auto& d : controller->documents()) d->close();
-    controller.reset();
-    RunLoop::runUntil([] { return false; }, 0.2);
+    if (controller) {
+      for (auto& d : controller->documents()) d->close();
+      controller.reset();
+      RunLoop::runUntil([] { return false; }, 0.2);
+    }
+    if (volume) ::umount2(volume->c_str(), MNT_DETACH);
   }
 
   // A project whose frame holds a text layer and, when `withPicture`, the stored red picture.
@@ -163,6 +167,7 @@ class Pictures : public ::testing::Test {
   fsys::path dir;
   ExportPanels saved;
   GPid dragSource = 0;
+  std::optional<fsys::path> volume;  // a volume of its own mounted for the test
 };
 
 TEST_F(Pictures, AnInsertedPictureReachesEveryExportAsItsPixels) {
@@ -232,6 +237,25 @@ TEST_F(Pictures, ThePreviewDrawsTheDesignsPictures) {
                                    " return !!i && i.complete && i.naturalWidth === 40 && i.naturalHeight === 30; })()");
     return drawn == nlohmann::json(true);
   }, 60)) << guitest::evaluate(page.webView(), "document.body.innerHTML").value_or(nullptr).dump();
+}
+
+// Working copies on a volume other than the system's: the editor reaches their pictures through
+// the project server, which asks its key of every load.
+TEST_F(Pictures, TheEditorDrawsThePicturesOfAWorkingCopyOnAVolumeOfItsOwn) {
+  auto copies = KXDocumentContainer::baseDirectory();
+  fsys::create_directories(copies);
+  if (::mount("tmpfs", copies.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64m,mode=0700") != 0)
+    GTEST_SKIP() << "no volume of our own can be mounted here";
+  volume = copies;
+  auto document = openProject(true);
+  ASSERT_TRUE(document);
+  auto base = evaluate(*document, "OstrelStandIn.addresses.imageBaseURL");
+  ASSERT_TRUE(base && base->is_string());
+  EXPECT_EQ(base->get<std::string>().rfind("http://127.0.0.1:", 0), 0u) << *base;
+  EXPECT_TRUE(waitFor([&] {
+    return evaluate(*document, "Array.prototype.some.call(document.querySelectorAll('#canvas img'), "
+                               "function (i) { return i.complete && i.naturalWidth === 40; })") == nlohmann::json(true);
+  }, 60));
 }
 
 TEST_F(Pictures, APictureDraggedFromAnotherProgramOntoTheCanvasIsInserted) {

@@ -62,7 +62,14 @@ Result<void> ZZFileChannelOutput::writeData(std::span<const std::uint8_t> bytes)
 }
 
 Result<void> ZZFileChannelOutput::truncateAtOffset(std::uint64_t offset) {
-  if (auto r = flush(); !r) return r;
+  // Bytes not yet written that would land past the cut are dropped, never written first: the
+  // cut may be what gives a full volume its room back.
+  if (offset <= position_) {
+    buffer_.clear();
+    pendingCopy_ = {};
+  } else if (auto r = flush(); !r) {
+    return r;
+  }
   if (::ftruncate(fd_.get(), static_cast<off_t>(offset)) != 0) return fail(Error::posix(errno, path_.string()));
   return {};
 }

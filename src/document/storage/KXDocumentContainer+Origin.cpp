@@ -282,9 +282,12 @@ bool holdsWhatItsOriginHeld(const std::filesystem::path& uuidDirectory, const KX
          withoutCaches(*recorded.files);
 }
 
+// A folder that can't be listed is taken to hold files: what can't be read is never removed.
 bool holdsFiles(const std::filesystem::path& folder) {
   std::error_code ec;
-  return std::filesystem::directory_iterator(folder, ec) != std::filesystem::directory_iterator();
+  std::filesystem::directory_iterator entries(folder, ec);
+  if (ec) return ec != std::errc::no_such_file_or_directory;
+  return entries != std::filesystem::directory_iterator();
 }
 
 // Moves the working copy of the container folder `dir` where set-aside edits are, with a notice

@@ -177,7 +177,9 @@ void PreviewWindowController::showInspector() {
   auto& view = korvelViewController_->webViewController().webView();
   if (view.isInspectorAttached()) return;
   GtkWindow* documentWindow = d->windowForSheet();
-  auto screen = window_->screenFrame();
+  // The attached frame lies over the document window: its screen is the one that counts.
+  auto screen = PreviewWindow::screenFrameOf(documentWindow);
+  if (screen) screen = window_->insetForBorders(*screen);
   // A screen without room for it gets the inspector in a window of its own, and the preview
   // keeps its frame.
   if (!screenFitsAttachedInspector(screen, window_->chrome())) {

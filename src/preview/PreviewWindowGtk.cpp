@@ -165,6 +165,20 @@ bool isOnScreen(GtkWidget* window) {
   return gtk_widget_get_mapped(window) && gdk && !(gdk_window_get_state(gdk) & GDK_WINDOW_STATE_WITHDRAWN);
 }
 
+// What the window manager's frame adds to the window's size; nothing before it is mapped.
+struct Decoration {
+  int width = 0, height = 0;
+};
+Decoration decorationOf(GtkWindow* window) {
+  GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
+  if (!gdk || !gtk_widget_get_mapped(GTK_WIDGET(window))) return {};
+  GdkRectangle extents{};
+  gdk_window_get_frame_extents(gdk, &extents);
+  int w = 0, h = 0;
+  gtk_window_get_size(window, &w, &h);
+  return {std::max(0, extents.width - w), std::max(0, extents.height - h)};
+}
+
 PreviewWindow::Rect rectOf(GtkWindow* window) {
   int x = 0, y = 0, w = 0, h = 0;
   gtk_window_get_position(window, &x, &y);
@@ -449,13 +463,7 @@ std::optional<PreviewWindow::Rect> PreviewWindow::screenFrame() const {
 }
 
 PreviewWindow::Rect PreviewWindow::insetForBorders(Rect workArea) const {
-  GdkWindow* gdk = gtk_widget_get_window(impl_->window);
-  if (!gdk || !gtk_widget_get_mapped(impl_->window)) return workArea;
-  GdkRectangle extents{};
-  gdk_window_get_frame_extents(gdk, &extents);
-  int w = 0, h = 0;
-  gtk_window_get_size(window(), &w, &h);
-  workArea.width -= std::max(0, extents.width - w);
+  workArea.width -= decorationOf(window()).width;
   return workArea;
 }
 
@@ -533,15 +541,7 @@ GtkWidget* PreviewWindow::liveButton() const { return impl_->liveButton; }
 
 PreviewWindow::Rect PreviewWindow::frameOf(GtkWindow* window) { return rectOf(window); }
 
-double PreviewWindow::chromeOf(GtkWindow* window) {
-  GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
-  if (!gdk || !gtk_widget_get_mapped(GTK_WIDGET(window))) return 0;
-  GdkRectangle extents{};
-  gdk_window_get_frame_extents(gdk, &extents);
-  int w = 0, h = 0;
-  gtk_window_get_size(window, &w, &h);
-  return std::max(0, extents.height - h);
-}
+double PreviewWindow::chromeOf(GtkWindow* window) { return decorationOf(window).height; }
 
 std::optional<PreviewWindow::Rect> PreviewWindow::screenFrameOf(GtkWindow* window) {
   GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window));

@@ -165,9 +165,7 @@ TEST_F(Documents, RevertReadsTheFileAgain) {
   ASSERT_TRUE(document);
   ASSERT_TRUE(editPage(*document, "Unsaved"));
   // The edit reaches the working copy, as the minute's backup pass does.
-  bool written = false;
-  document->container()->writeChanges([&] { written = true; });
-  ASSERT_TRUE(waitFor([&] { return written; }));
+  ASSERT_TRUE(writeChangesAndWait(*document));
   EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Unsaved");
 
   auto reverted = document->revert(*document->fileURL(), document->fileType());
@@ -177,9 +175,7 @@ TEST_F(Documents, RevertReadsTheFileAgain) {
   // An edit reported the moment after, before the editor shows the saved document again, never
   // writes the design from before the revert back into the working copy.
   document->ostrelViewController().ostrelDocumentDidBecomeDirty();
-  written = false;
-  document->container()->writeChanges([&] { written = true; });
-  ASSERT_TRUE(waitFor([&] { return written; }));
+  ASSERT_TRUE(writeChangesAndWait(*document));
   EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Saved");
   // The editor shows the reverted document, not the edit it had.
   EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));

@@ -68,9 +68,7 @@ class Recovery : public ControllerTest {
   // An edit that has reached the working copy, as the minute's backup pass takes it there.
   void editAndWrite(KXDocument& document, const std::string& pageName) {
     ASSERT_TRUE(editPage(document, pageName));
-    bool written = false;
-    document.container()->writeChanges([&] { written = true; });
-    ASSERT_TRUE(waitFor([&] { return written; }));
+    ASSERT_TRUE(writeChangesAndWait(document));
     ASSERT_EQ(pageNameInFolder(document.container()->projectDirectory()), pageName);
   }
 

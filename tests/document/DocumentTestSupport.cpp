@@ -179,6 +179,13 @@ std::string pageNameInFolder(const std::filesystem::path& folder) {
   return firstPageName(parsed.is_discarded() ? std::nullopt : std::optional(parsed));
 }
 
+bool writeChangesAndWait(KXDocument& document) {
+  // Shared with the callback, which may come after a wait that gave up.
+  auto written = std::make_shared<bool>(false);
+  document.container()->writeChanges([written] { *written = true; });
+  return waitFor([&] { return *written; });
+}
+
 ControllerTest::ControllerTest() = default;
 ControllerTest::~ControllerTest() = default;
 

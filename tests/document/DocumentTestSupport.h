@@ -84,6 +84,9 @@ std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::
 bool waitForEditor(KXDocument& document);
 // Renames the first page in the editor and reports the edit, as a person's edit does.
 bool editPage(KXDocument& document, const std::string& newName);
+
+// Writes the document's changes into its working copy, as the minute's pass does, and waits for it.
+bool writeChangesAndWait(KXDocument& document);
 // The first page's name in a document JSON, in a project folder's; "(none)" when there is none.
 std::string firstPageName(const std::optional<nlohmann::json>& document);
 std::string pageNameInFolder(const std::filesystem::path& folder);

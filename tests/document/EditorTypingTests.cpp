@@ -6,7 +6,6 @@
 #include "DocumentTestSupport.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
-#include "platform/RunLoop.h"
 #include "support/TestEnvironment.h"
 
 using namespace doctests;
@@ -23,19 +22,11 @@ std::optional<nlohmann::json> layerInWorkingCopy(KXDocument& document, const std
   return std::nullopt;
 }
 
-void writeChangesAndWait(KXDocument& document) {
-  bool written = false;
-  document.container()->writeChanges([&] { written = true; });
-  ASSERT_TRUE(waitFor([&] { return written; }));
-}
+class EditorTyping : public ControllerTest {};
 
 }  // namespace
 
-TEST(EditorTyping, TypedTextReachesTheWorkingCopyWithoutASave) {
-  setUpDocumentTest();
-  auto controller = std::make_unique<DocumentController>();
-  controller->setAutosavingDelay(0);
-  auto dir = testenv::freshFolder("typing");
+TEST_F(EditorTyping, TypedTextReachesTheWorkingCopyWithoutASave) {
   writeProject(dir / "source", "Home");
   makeZip(dir / "source", dir / "Sale.korvelx");
   auto document = openWith(*controller, dir / "Sale.korvelx");
@@ -45,7 +36,7 @@ TEST(EditorTyping, TypedTextReachesTheWorkingCopyWithoutASave) {
   auto id = evaluate(*document, "OstrelStandIn.addLayer('text')");
   ASSERT_TRUE(id && id->is_string());
   const std::string layer = id->get<std::string>();
-  writeChangesAndWait(*document);
+  ASSERT_TRUE(writeChangesAndWait(*document));
   ASSERT_EQ(layerInWorkingCopy(*document, layer).value_or(nlohmann::json())["text"], "Text");
 
   // A double click opens the layer for typing; the person types and stays in it.
@@ -66,7 +57,7 @@ TEST(EditorTyping, TypedTextReachesTheWorkingCopyWithoutASave) {
   EXPECT_TRUE(waitFor([&] { return document->isDocumentEdited(); }));
 
   // The minute's write of changes (or any other) carries it into the working copy.
-  writeChangesAndWait(*document);
+  ASSERT_TRUE(writeChangesAndWait(*document));
   EXPECT_EQ(layerInWorkingCopy(*document, layer).value_or(nlohmann::json())["text"], "Spring sale");
 
   // Typing is one step for undo: it takes back the whole text at once.
@@ -74,8 +65,4 @@ TEST(EditorTyping, TypedTextReachesTheWorkingCopyWithoutASave) {
   EXPECT_EQ(evaluate(*document, "Ostrel.dispatchAction('undo')"), nlohmann::json(true));
   EXPECT_EQ(evaluate(*document, "OstrelStandIn.findLayer(" + nlohmann::json(layer).dump() + ").text"),
             nlohmann::json("Text"));
-
-  for (auto& d : controller->documents()) d->close();
-  controller.reset();
-  RunLoop::runUntil([] { return false; }, 0.2);
 }

@@ -272,11 +272,7 @@ TEST_F(LiveSharing, ThePhonesBrowserDrawsThePicturesAtTheSharedAddress) {
   const std::string pictureShown =
       "(() => { const i = document.querySelector('#device img');"
       " return !!i && i.complete && i.naturalWidth === 40 && !!window.OstrelPictures; })()";
-  bool shown = false;
-  for (int tries = 0; tries < 60 && !shown; ++tries) {
-    shown = guitest::evaluate(phone, pictureShown, 5) == nlohmann::json(true);
-    if (!shown) waitFor([] { return false; }, 0.5);
-  }
+  bool shown = waitFor([&] { return guitest::evaluate(phone, pictureShown, 5) == nlohmann::json(true); }, 60);
   EXPECT_TRUE(shown) << guitest::read(phone, "document.body.innerText").value_or(nullptr).dump();
   // 120 × 120 at the page's scale, which fits the frame into the window.
   int magenta = 0;

@@ -20,7 +20,9 @@ const net = require('net');
 const path = require('path');
 
 const [mode, base, ...rest] = process.argv.slice(2);
-const { io } = require(path.join(process.env.KORVEL_RESOURCES, 'Server', 'node_modules', 'socket.io-client'));
+// Loaded only by the modes that open a socket.
+const io = (...args) =>
+  require(path.join(process.env.KORVEL_RESOURCES, 'Server', 'node_modules', 'socket.io-client')).io(...args);
 setTimeout(() => {
   console.log('timeout');
   process.exit(3);

@@ -256,9 +256,11 @@ std::chrono::system_clock::time_point dateOf(const timespec& time) {
   return system_clock::time_point(duration_cast<system_clock::duration>(seconds(time.tv_sec) + nanoseconds(nanos)));
 }
 
-Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode) {
+Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode,
+                             std::string_view temporaryStem) {
   Path dir = path.parent_path().empty() ? Path(".") : path.parent_path();
-  std::string tmpl = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string stem = temporaryStem.empty() ? "." + path.filename().string() + "." : std::string(temporaryStem);
+  std::string tmpl = (dir / (stem + "XXXXXX")).string();
   UniqueFd fd(::mkstemp(tmpl.data()));
   if (fd.get() < 0) return fail(Error::file(errno, path.string(), false));
   auto cleanup = [&] { ::unlink(tmpl.c_str()); };

@@ -26,8 +26,10 @@ Result<std::string> readText(const Path& path);
 std::chrono::system_clock::time_point dateOf(const timespec& time);
 
 // Writes `bytes` to a temporary file beside `path`, syncs it, sets `mode` and renames it over
-// `path`: readers see the old content or the new, never a part.
-Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644);
+// `path`: readers see the old content or the new, never a part. The temporary's name starts with
+// `temporaryStem`, by default "." + the file's name + ".".
+Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644,
+                             std::string_view temporaryStem = {});
 Result<void> writeAtomically(const Path& path, std::string_view text, unsigned mode = 0644);
 
 // A new, empty, private (0700) folder in the folder that holds `target`, named after it.

@@ -163,31 +163,16 @@ bool isSettled(const std::filesystem::path& link, const std::string& name) {
 // process id, and then renamed into place: a read removes what a process that ended left.
 constexpr std::string_view temporaryPrefix = ".korvel-";
 
-std::string temporaryName() {
-  return std::string(temporaryPrefix) + std::to_string(::getpid()) + "-" + crypto::hex(crypto::randomBytes(6));
-}
+std::string temporaryStem() { return std::string(temporaryPrefix) + std::to_string(::getpid()) + "-"; }
+
+std::string temporaryName() { return temporaryStem() + crypto::hex(crypto::randomBytes(6)); }
 
 bool isLiveTemporary(std::string_view name) { return fs::isLiveProcessTemporary(name, temporaryPrefix); }
 
-// Writes a reduced copy whole and synced beside `url`, then renames it over whatever is there
-// (the link it replaces), never writing through it.
+// Writes a reduced copy whole and synced beside `url` under a name of this process, then renames
+// it over whatever is there (the link it replaces), never writing through it.
 Result<void> writeCachedImage(const std::filesystem::path& url, std::span<const std::uint8_t> bytes) {
-  auto staged = url.parent_path() / temporaryName();
-  UniqueFd fd(::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd) return fail(Error::file(errno, url.string(), false));
-  auto failed = [&](int e) {
-    ::unlink(staged.c_str());
-    return fail(Error::file(e, url.string(), false));
-  };
-  while (!bytes.empty()) {
-    ssize_t w = ::write(fd.get(), bytes.data(), bytes.size());
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0) return failed(errno);
-    bytes = bytes.subspan(static_cast<std::size_t>(w));
-  }
-  if (::fsync(fd.get()) != 0 || !fd.close()) return failed(errno);
-  if (::rename(staged.c_str(), url.c_str()) != 0) return failed(errno);
-  return {};
+  return fs::writeAtomically(url, bytes, 0644, temporaryStem());
 }
 
 // Once an image was tried, the links still in place of its reduced copies are settled.

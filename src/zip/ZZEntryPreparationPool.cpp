@@ -79,12 +79,15 @@ void ZZEntryPreparationPool::run(std::size_t position, std::unique_lock<std::mut
 }
 
 bool ZZEntryPreparationPool::mayUseDisk(std::size_t position, std::size_t bytes) {
+  // The volume is asked outside the lock, which the writer waits on: a network volume answers
+  // only after a round trip.
+  auto freeSpace = [this] { return freeSpace_ ? freeSpace_(spillFolder_) : std::nullopt; };
+  auto free = freeSpace();
   std::unique_lock lock(mutex_);
   Job& job = jobs_[position];
   while (true) {
     if (stop_ || position > firstFailed_) return false;
     // A volume near full keeps its room for the archive itself.
-    auto free = freeSpace_ ? freeSpace_(spillFolder_) : std::nullopt;
     bool roomOnVolume = !free || (*free >= bytes && *free - bytes >= preparedDiskBudget);
     if (bytes <= preparedDiskBudget && spilled_ <= preparedDiskBudget - bytes && roomOnVolume) {
       spilled_ += bytes;
@@ -98,6 +101,9 @@ bool ZZEntryPreparationPool::mayUseDisk(std::size_t position, std::size_t bytes)
       return false;
     }
     changed_.wait(lock);
+    lock.unlock();
+    free = freeSpace();
+    lock.lock();
   }
 }
 

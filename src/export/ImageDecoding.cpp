@@ -33,15 +33,27 @@ bool namesWebP(const std::optional<std::string>& originalFilename) {
   return originalFilename && originalFilename->ends_with(".webp");
 }
 
+Result<DecodedImage> decodeAsPNG(const Data& data) {
+  auto header = ImageData::checkedBitmap(data);
+  if (!header) return tl::unexpected(header.error());
+  auto picture = ImageData::decodeBitmap(data, *header);
+  if (!picture) return tl::unexpected(picture.error());
+  auto png = ImageData::pngOf(picture->get());
+  if (!png) return tl::unexpected(png.error());
+  // The density is what the stored PNG says, read from its header without decoding it again.
+  auto stored = ImageData::checkedBitmap(*png);
+  if (!stored) return tl::unexpected(stored.error());
+  auto width = std::uint32_t(gdk_pixbuf_get_width(picture->get())), height = std::uint32_t(gdk_pixbuf_get_height(picture->get()));
+  return decoded(*stored, width, height, std::move(*png));
+}
+
 Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename) {
   if (namesWebP(originalFilename) || ImageData::isWebP(data)) {
     auto header = ImageData::checkedBitmap(data);
     if (!header) return tl::unexpected(header.error());
     if (header->format != ImageHeader::Format::webp)
       return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The data is not a WebP picture");
-    auto png = ImageData::bitmapAsPNG(data);
-    if (!png) return tl::unexpected(png.error());
-    return decoded(*header, header->width, header->height, std::move(*png));
+    return decodeAsPNG(data);
   }
   Data bytes = data;
   if (ImageData::isPDF(data) || ImageData::isPostScript(data)) {

@@ -25,6 +25,8 @@ namespace ImageDecoding {
 bool namesWebP(const std::optional<std::string>& originalFilename);
 // Fails with a message that says why the picture is refused.
 Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename);
+// A bitmap decoded once and stored as PNG, with the decoder's size.
+Result<DecodedImage> decodeAsPNG(const Data& data);
 std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename);
 // Whether the bytes may be decoded at all, by their header alone: quick, decodes nothing.
 bool mayBeImage(const Data& data);

@@ -55,10 +55,7 @@ std::optional<DecodedImage> OstrelIPCProcessor::imageFromData(const Data& data,
 
 Result<DecodedImage> OstrelIPCProcessor::decodeImage(const Data& data, const std::optional<std::string>& originalFilename,
                                                      bool convertToPNG) {
-  if (!convertToPNG) return ImageDecoding::decode(data, originalFilename);
-  auto png = ImageData::bitmapAsPNG(data);
-  if (!png) return tl::unexpected(png.error());
-  return ImageDecoding::decode(*png, std::nullopt);
+  return convertToPNG ? ImageDecoding::decodeAsPNG(data) : ImageDecoding::decode(data, originalFilename);
 }
 
 void OstrelIPCProcessor::onPictureWorker(std::function<void()> work) {

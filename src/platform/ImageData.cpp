@@ -159,9 +159,13 @@ std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format form
 Result<Data> bitmapAsPNG(const Data& bytes) {
   auto pixbuf = decodeBitmap(bytes);
   if (!pixbuf) return tl::unexpected(pixbuf.error());
+  return pngOf(pixbuf->get());
+}
+
+Result<Data> pngOf(GdkPixbuf* picture) {
   gchar* buffer = nullptr;
   gsize length = 0;
-  if (!gdk_pixbuf_save_to_buffer(pixbuf->get(), &buffer, &length, "png", nullptr, nullptr))
+  if (!gdk_pixbuf_save_to_buffer(picture, &buffer, &length, "png", nullptr, nullptr))
     return fail(ErrorDomain, notAnImage, "The picture could not be written as PNG");
   Data png(reinterpret_cast<const std::uint8_t*>(buffer), reinterpret_cast<const std::uint8_t*>(buffer) + length);
   g_free(buffer);

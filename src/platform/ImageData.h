@@ -60,6 +60,8 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader:
 std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format format);
 // decodeBitmap's picture as PNG, without an alpha channel when the picture has none.
 Result<Data> bitmapAsPNG(const Data& bytes);
+// A decoded picture as PNG.
+Result<Data> pngOf(GdkPixbuf* picture);
 
 // Drawings become PNG in a confined child process (ConfinedTool): private empty folder, bounded
 // memory, stopped and failed after `timeout`. Any thread; they block the caller for up to the

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "export/TrueTypeSubsetter.h"
@@ -37,11 +38,7 @@ struct Value {
       if (keys[i] == key) return &items[i];
     return nullptr;
   }
-  Value* find(std::string_view key) {
-    for (std::size_t i = 0; i < keys.size(); ++i)
-      if (keys[i] == key) return &items[i];
-    return nullptr;
-  }
+  Value* find(std::string_view key) { return const_cast<Value*>(std::as_const(*this).get(key)); }
   void set(std::string_view key, Value value) {
     if (Value* v = find(key)) *v = std::move(value);
     else {
@@ -280,6 +277,19 @@ std::optional<Data> deflate(const Data& bytes) {
   return out;
 }
 
+// Object `number` as a stream of `content` deflated, with `keys` ahead of the stream's own.
+std::optional<Data> deflatedStreamObject(int number, const Data& content, const std::string& keys = "") {
+  auto packed = deflate(content);
+  if (!packed) return std::nullopt;
+  std::string head = std::to_string(number) + " 0 obj\n<<" + keys + "/Filter /FlateDecode /Length " +
+                     std::to_string(packed->size()) + ">> stream\n";
+  std::string_view tail = "\nendstream\nendobj\n";
+  Data out(head.begin(), head.end());
+  out.insert(out.end(), packed->begin(), packed->end());
+  out.insert(out.end(), tail.begin(), tail.end());
+  return out;
+}
+
 class PrintedFile {
  public:
   explicit PrintedFile(const Data& pdf) : pdf_(pdf) {}
@@ -434,14 +444,9 @@ class PrintedFile {
       if (n == first) drawn.insert(drawn.end(), head, head + std::strlen(head));
       drawn.insert(drawn.end(), content->begin(), content->end());
       if (n == last) drawn.insert(drawn.end(), {'\n', 'Q', '\n'});
-      auto packed = deflate(drawn);
-      if (!packed) return false;
-      std::string text = std::to_string(n) + " 0 obj\n<</Filter /FlateDecode /Length " + std::to_string(packed->size()) +
-                         ">> stream\n";
-      Data out(text.begin(), text.end());
-      out.insert(out.end(), packed->begin(), packed->end());
-      for (char c : std::string_view("\nendstream\nendobj\n")) out.push_back(static_cast<std::uint8_t>(c));
-      replacements[n] = std::move(out);
+      auto object = deflatedStreamObject(n, drawn);
+      if (!object) return false;
+      replacements[n] = std::move(*object);
     }
     return true;
   }
@@ -786,15 +791,7 @@ class PrintedFile {
     if (!font) return std::nullopt;
     auto cut = TrueTypeSubsetter::subset(*font, glyphs_);
     if (!cut) return std::nullopt;
-    auto packed = deflate(*cut);
-    if (!packed) return std::nullopt;
-    std::string head = std::to_string(number) + " 0 obj\n<</Length1 " + std::to_string(cut->size()) +
-                       " /Filter /FlateDecode /Length " + std::to_string(packed->size()) + ">> stream\n";
-    std::string tail = "\nendstream\nendobj\n";
-    Data out(head.begin(), head.end());
-    out.insert(out.end(), packed->begin(), packed->end());
-    out.insert(out.end(), tail.begin(), tail.end());
-    return out;
+    return deflatedStreamObject(number, *cut, "/Length1 " + std::to_string(cut->size()) + " ");
   }
 
   // The file again with some objects replaced; only those in `kept`, when given, are written.

@@ -33,6 +33,8 @@ void BaseOstrelViewController::deliverDrop(std::shared_ptr<DroppedPictures::Deli
   // One piece at a time, the next once the page has taken this one: the main loop runs between.
   webViewController_->evaluateJavaScript(*script, [weak, delivery](std::optional<nlohmann::json>, std::optional<Error> error) {
     auto self = weak.lock();
-    if (self && !error) self->deliverDrop(delivery);
+    if (!self) return;
+    if (!error) self->deliverDrop(delivery);
+    else self->webViewController_->evaluateJavaScript(delivery->abandoned());
   });
 }

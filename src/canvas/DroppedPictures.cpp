@@ -132,4 +132,9 @@ std::optional<std::string> Delivery::next() {
          ScriptLiteral::json(y_) + ")";
 }
 
+std::string Delivery::abandoned() const {
+  return "(function (drop) { var store = window.__korvelDroppedPictures; if (store) delete store[drop]; return true; })(" +
+         ScriptLiteral::string(id_) + ")";
+}
+
 }  // namespace DroppedPictures

@@ -14,7 +14,7 @@
 
 namespace DroppedPictures {
 
-// Each file's data address must fit in one message of the page.
+// The most one dropped file may hold; a larger one is left out, and the person told.
 inline constexpr std::uintmax_t maximumBytes = std::uintmax_t(32) << 20;
 // What one drop hands the page in all; the pictures beyond are left out, and the person told.
 inline constexpr std::size_t maximumPictures = 16;
@@ -49,6 +49,8 @@ class Delivery {
   Delivery(std::vector<Picture> pictures, double x, double y);
   // The next script; none once the drop has been given.
   std::optional<std::string> next();
+  // The script that lets go of the pieces the page holds, for a drop given up half-way.
+  std::string abandoned() const;
 
  private:
   std::vector<Picture> pictures_;

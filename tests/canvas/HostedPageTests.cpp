@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "CanvasTestSupport.h"
+#include "canvas/DroppedPictures.h"
 #include "platform/Defaults.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
@@ -91,6 +92,20 @@ TEST(HostedPage, RefusesAMessageLongerThanTheBoundBeforeParsingIt) {
   RunLoop::runUntil([] { return false; }, 0.1);
   ASSERT_EQ(p.messages.size(), 2u);
   EXPECT_EQ(p.messages[1], (std::pair<std::string, nlohmann::json>{"Small", nlohmann::json::array({1})}));
+}
+
+// A drop given up half-way leaves none of its pieces in the page, and another drop's stay.
+TEST(HostedPage, ADropGivenUpLetsGoOfThePiecesThePageHolds) {
+  Page p;
+  ASSERT_TRUE(p.loadHTML(""));
+  DroppedPictures::Delivery going({{"a.png", "image/png", Data(10, 1)}}, 0, 0);
+  DroppedPictures::Delivery givenUp({{"b.png", "image/png", Data(10, 2)}}, 0, 0);
+  ASSERT_EQ(p.page(*going.next()), nlohmann::json(true));
+  ASSERT_EQ(p.page(*givenUp.next()), nlohmann::json(true));
+  const std::string held = "Object.keys(window.__korvelDroppedPictures).length";
+  EXPECT_EQ(p.page(held), nlohmann::json(2));
+  ASSERT_EQ(p.page(givenUp.abandoned()), nlohmann::json(true));
+  EXPECT_EQ(p.page(held), nlohmann::json(1));
 }
 
 TEST(HostedPage, ScriptsRunLaterAndInOrder) {

@@ -151,8 +151,11 @@ struct WebView::Impl {
   // last has started, and then loads neither: the later address waits for that start.
   bool everStarted = false;
   bool addressPending = false;  // the last request is an address that has not started yet
-  std::optional<std::string> deferredAddress;
-  WebView::Headers deferredHeaders;
+  struct DeferredLoad {
+    std::string address;
+    WebView::Headers headers;
+  };
+  std::optional<DeferredLoad> deferred;
   bool deferredIssued = false;  // it may commit without a start of its own
   std::string processGroup;
   // A load waiting for the group's process, and the one starting it, given again if it stalls.
@@ -227,7 +230,7 @@ gboolean WebViewSignals::decidePolicy(WebKitWebView*, WebKitPolicyDecision* deci
   } else {
     webkit_policy_decision_ignore(decision);
     // A refused load never starts: a deferred address must not wait for it.
-    if (self->impl_->deferredAddress && !self->impl_->everStarted) {
+    if (self->impl_->deferred && !self->impl_->everStarted) {
       std::weak_ptr<bool> alive = self->impl_->alive;
       MainQueue::async([self, alive] {
         if (!alive.expired()) loadDeferredAddress(self);
@@ -307,12 +310,12 @@ void WebViewSignals::watchStart(const std::string& groupName) {
 }
 
 void WebViewSignals::loadDeferredAddress(WebView* self) {
-  auto address = std::exchange(self->impl_->deferredAddress, std::nullopt);
-  if (!address) return;
+  auto load = std::exchange(self->impl_->deferred, std::nullopt);
+  if (!load) return;
   self->expectingStart_ = true;
   self->impl_->addressPending = true;
   self->impl_->deferredIssued = true;
-  loadAddress(self->impl_->view, *address, std::exchange(self->impl_->deferredHeaders, {}));
+  loadAddress(self->impl_->view, load->address, load->headers);
 }
 
 void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
@@ -354,7 +357,7 @@ gboolean WebViewSignals::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GEr
   if (!g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
     self->impl_->failedNavigation = self->currentNavigation_;
   // An address that failed before it started: the deferred one goes now.
-  if (self->expectingStart_ && self->impl_->deferredAddress) loadDeferredAddress(self);
+  if (self->expectingStart_ && self->impl_->deferred) loadDeferredAddress(self);
   return FALSE;
 }
 
@@ -487,11 +490,9 @@ std::uint64_t WebView::loadURL(const std::string& url, double timeout, const Hea
   std::uint64_t navigation = ++nextNavigation_;
   currentNavigation_ = navigation;
   if (expectingStart_ && impl_->addressPending && !impl_->everStarted && !impl_->waitingLoad) {
-    impl_->deferredAddress = url;
-    impl_->deferredHeaders = headers;
+    impl_->deferred = Impl::DeferredLoad{url, headers};
   } else {
-    impl_->deferredAddress.reset();
-    impl_->deferredHeaders.clear();
+    impl_->deferred.reset();
     expectingStart_ = true;
     impl_->addressPending = true;
     WebViewSignals::startLoad(this, [this, url, headers] {
@@ -515,8 +516,7 @@ std::uint64_t WebView::loadHTMLString(const std::string& html, const std::string
   std::uint64_t navigation = ++nextNavigation_;
   currentNavigation_ = navigation;
   expectingStart_ = true;
-  impl_->deferredAddress.reset();
-  impl_->deferredHeaders.clear();
+  impl_->deferred.reset();
   impl_->addressPending = false;
   WebViewSignals::startLoad(this, [this, html, baseURL] {
     expectingStart_ = true;

@@ -114,7 +114,11 @@ Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::
     if (!archive) return fail(archive.error());
   }
   if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
-  if (replaced) KXDocumentContainer::retireWorkingCopy(*replaced, url);
+  if (replaced) {
+    // The file had opened under its own identity, or under a copy's if another file held its project.
+    KXDocumentContainer::retireWorkingCopy(*replaced, url);
+    KXDocumentContainer::retireWorkingCopy(identityForCopy(*replaced, url), url);
+  }
   savedAsArchive_ = *archive;
   if (!container_->projectDirectoryIsOrigin()) return {};
   // A folder edited in place saved as a zip: from now on the zip is the origin, so the document

@@ -35,16 +35,13 @@ Result<std::shared_ptr<KXDocumentArchive>> withFreshIdentity(const KXDocumentArc
   return KXDocument::withIdentity(archive, Uuid::random());
 }
 
-// The identity of a project reached through a file that is not the one its working copy
-// belongs to (a copy of the file, the original after a Save As): the same for that file at
-// every opening, so that it finds its own working copy again.
-Uuid identityForCopy(const Uuid& uuid, const std::filesystem::path& url) {
+}  // namespace
+
+Uuid KXDocument::identityForCopy(const Uuid& uuid, const std::filesystem::path& url) {
   std::error_code ec;
   auto place = std::filesystem::weakly_canonical(url, ec);
   return Uuid::named(uuid.string() + "\n" + (ec ? url : place).string());
 }
-
-}  // namespace
 
 Result<std::shared_ptr<KXDocumentArchive>> KXDocument::withIdentity(const KXDocumentArchive& archive, const Uuid& uuid) {
   auto backing = archive.backing().moved(archive.backing().url());

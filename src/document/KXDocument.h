@@ -102,6 +102,10 @@ class KXDocument : public PDBaseDocument {
 
  private:
   static Result<std::shared_ptr<KXDocument>> made(std::shared_ptr<KXDocument> document, Result<void> outcome);
+  // The identity of a project reached through a file that is not the one its working copy
+  // belongs to (a copy of the file, the original after a Save As): the same for that file at
+  // every opening, so that it finds its own working copy again.
+  static Uuid identityForCopy(const Uuid& uuid, const std::filesystem::path& url);
   void setContainer(std::shared_ptr<KXDocumentContainer> container);
   void updateContainerHasChanges();
   std::shared_ptr<KXDocumentContainer::DataSource> documentJSONSource();

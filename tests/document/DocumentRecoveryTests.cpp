@@ -117,20 +117,33 @@ TEST_F(Recovery, EditsAfterASaveAsComeBackAndEveryDocumentKeepsOneWorkingCopy) {
 }
 
 TEST_F(Recovery, ASaveAsOverAnotherDocumentLeavesOneWorkingCopyForIt) {
-  auto target = makeDocument(dir / "Target.korvelx", "Target");
-  auto replaced = open(target);
-  ASSERT_TRUE(replaced);
-  auto replacedCopy = replaced->container()->uuidDirectory();
-  replaced->close();
-  replaced.reset();
-  RunLoop::runUntil([] { return false; }, 0.1);
+  // A file of its own, and a copy of a file whose project another working copy holds.
+  for (bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "a copy" : "its own file");
+    auto folder = testenv::freshFolder("replaced");
+    auto target = makeDocument(folder / "Target.korvelx", "Target");
+    if (copied) {
+      auto original = folder / "Original.korvelx";
+      fsys::copy_file(target, original);
+      auto first = open(original);
+      ASSERT_TRUE(first);
+      first->close();
+    }
+    auto replaced = open(target);
+    ASSERT_TRUE(replaced);
+    auto replacedCopy = replaced->container()->uuidDirectory();
+    replaced->close();
+    replaced.reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
 
-  auto document = open(makeDocument(dir / "Mine.korvelx", "Mine"));
-  ASSERT_TRUE(document);
-  auto error = saveAndWait(*document, target, KXDocument::zipType, saveAs);
-  ASSERT_FALSE(error) << error->description();
-  EXPECT_FALSE(fsys::exists(replacedCopy));
-  EXPECT_EQ(workingCopiesOf(target), std::vector<fsys::path>{document->container()->uuidDirectory()});
+    auto document = open(makeDocument(folder / "Mine.korvelx", "Mine"));
+    ASSERT_TRUE(document);
+    auto error = saveAndWait(*document, target, KXDocument::zipType, saveAs);
+    ASSERT_FALSE(error) << error->description();
+    EXPECT_FALSE(fsys::exists(replacedCopy));
+    EXPECT_EQ(workingCopiesOf(target), std::vector<fsys::path>{document->container()->uuidDirectory()});
+    document->close();
+  }
 }
 
 TEST_F(Recovery, EditsAfterARevertComeBack) {

@@ -10,6 +10,8 @@ namespace ApplicationFocus {
 
 // One of the program's menus holds the pointer (it is open).
 bool menuIsOpen();
+// One of the program's windows has the keyboard.
+bool windowHasFocus();
 // One of the program's windows has the keyboard, or one of its menus is open.
 bool hasFocus();
 

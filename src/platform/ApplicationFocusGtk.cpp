@@ -14,14 +14,16 @@ bool menuIsOpen() {
   return pointer && gdk_display_device_is_grabbed(display, pointer);
 }
 
-bool hasFocus() {
+bool windowHasFocus() {
   if (!gdk_display_get_default()) return false;
   GList* windows = gtk_window_list_toplevels();
   bool active = false;
   for (GList* w = windows; w && !active; w = w->next) active = gtk_window_is_active(GTK_WINDOW(w->data));
   g_list_free(windows);
-  return active || menuIsOpen();
+  return active;
 }
+
+bool hasFocus() { return windowHasFocus() || menuIsOpen(); }
 
 struct Watch::Impl {
   std::function<void()> left;

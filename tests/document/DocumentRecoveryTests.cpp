@@ -57,6 +57,19 @@ class Recovery : public ControllerTest {
     return document;
   }
 
+  // A document file `name` in a fresh folder. When `copied`, a copy of it beside it was opened
+  // first, so that it opens as a copy of a file whose project another working copy holds.
+  fsys::path documentIn(const std::string& hint, const std::string& name, const std::string& pageName, bool copied) {
+    auto file = makeDocument(testenv::freshFolder(hint) / name, pageName);
+    if (copied) {
+      fsys::copy_file(file, file.parent_path() / "Original.korvelx");
+      auto first = open(file.parent_path() / "Original.korvelx");
+      EXPECT_TRUE(first);
+      if (first) first->close();
+    }
+    return file;
+  }
+
   fsys::path makeDocument(const fsys::path& zip, const std::string& pageName) {
     auto source = testenv::freshFolder("source");
     writeProject(source, pageName);
@@ -117,18 +130,9 @@ TEST_F(Recovery, EditsAfterASaveAsComeBackAndEveryDocumentKeepsOneWorkingCopy) {
 }
 
 TEST_F(Recovery, ASaveAsOverAnotherDocumentLeavesOneWorkingCopyForIt) {
-  // A file of its own, and a copy of a file whose project another working copy holds.
   for (bool copied : {false, true}) {
     SCOPED_TRACE(copied ? "a copy" : "its own file");
-    auto folder = testenv::freshFolder("replaced");
-    auto target = makeDocument(folder / "Target.korvelx", "Target");
-    if (copied) {
-      auto original = folder / "Original.korvelx";
-      fsys::copy_file(target, original);
-      auto first = open(original);
-      ASSERT_TRUE(first);
-      first->close();
-    }
+    auto target = documentIn("replaced", "Target.korvelx", "Target", copied);
     auto replaced = open(target);
     ASSERT_TRUE(replaced);
     auto replacedCopy = replaced->container()->uuidDirectory();
@@ -136,7 +140,7 @@ TEST_F(Recovery, ASaveAsOverAnotherDocumentLeavesOneWorkingCopyForIt) {
     replaced.reset();
     RunLoop::runUntil([] { return false; }, 0.1);
 
-    auto document = open(makeDocument(folder / "Mine.korvelx", "Mine"));
+    auto document = open(makeDocument(target.parent_path() / "Mine.korvelx", "Mine"));
     ASSERT_TRUE(document);
     auto error = saveAndWait(*document, target, KXDocument::zipType, saveAs);
     ASSERT_FALSE(error) << error->description();
@@ -147,18 +151,9 @@ TEST_F(Recovery, ASaveAsOverAnotherDocumentLeavesOneWorkingCopyForIt) {
 }
 
 TEST_F(Recovery, EditsAfterARevertComeBack) {
-  // A file of its own, and a copy of a file whose project another working copy holds.
   for (bool copied : {false, true}) {
     SCOPED_TRACE(copied ? "a copy" : "its own file");
-    auto folder = testenv::freshFolder("revert");
-    auto file = makeDocument(folder / "Reverted.korvelx", "Saved");
-    if (copied) {
-      auto original = folder / "Original.korvelx";
-      fsys::copy_file(file, original);
-      auto first = open(original);
-      ASSERT_TRUE(first);
-      first->close();
-    }
+    auto file = documentIn("revert", "Reverted.korvelx", "Saved", copied);
     auto document = open(file);
     ASSERT_TRUE(document);
     editAndWrite(*document, "Thrown away");

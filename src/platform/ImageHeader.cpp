@@ -149,7 +149,7 @@ std::optional<Facts> readPNG(Reader r) {
   r.skip(5 + 4);  // the rest of IHDR and its checksum
   if (!r.ok) return std::nullopt;
   // The density comes before the pixels, if at all; the pixels end where another chunk begins.
-  bool pixels = false;
+  bool pixels = false, density = false;
   while (r.left() >= 8) {
     length = r.u32();
     bool physical = r.has("pHYs"), data = r.has("IDAT");
@@ -157,7 +157,9 @@ std::optional<Facts> readPNG(Reader r) {
     if (pixels && !data) return facts;
     pixels = pixels || data;
     if (length > r.left()) break;
-    if (physical && length == 9 && !pixels) {
+    if (physical && length == 9 && !pixels && !density) {
+      // The decoder keeps the first.
+      density = true;
       double x = r.u32(), y = r.u32();
       if (r.u8() == 1) setDensity(facts, x / inchesPerMetre, y / inchesPerMetre);
     } else {
@@ -390,31 +392,33 @@ std::optional<Facts> read(std::span<const std::uint8_t> bytes) {
 std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes) {
   Reader r(bytes);
   if (!r.has("\x89PNG\r\n\x1a\n")) return {bytes.begin(), bytes.end()};
-  // The ancillary chunks that change what is drawn; of these only an animation's frames come
-  // more than once.
-  static constexpr std::string_view once[] = {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "cICP",
-                                              "sBIT", "pHYs", "eXIf", "acTL"};
-  static constexpr std::string_view frames[] = {"fcTL", "fdAT"};
-  bool seen[std::size(once)] = {};
+  // The ancillary chunks that change what is drawn. Each costs the decoder no more than its
+  // bytes but a colour profile, which it inflates once at most.
+  static constexpr std::string_view drawing[] = {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "cICP", "sBIT",
+                                                 "pHYs", "eXIf", "acTL", "fcTL", "fdAT"};
   std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + 8);
   r.skip(8);
-  while (r.left() >= 8) {
+  bool pixels = false, after = false, ended = false;
+  while (r.left() >= 8 && !ended) {
     std::size_t start = r.position();
     std::uint32_t length = r.u32();
     auto named = r.take(4);
     std::string_view type(reinterpret_cast<const char*>(named.data()), 4);
+    after = after || (pixels && type != "IDAT");
+    pixels = pixels || type == "IDAT";
+    // A chunk cut short ends the file here.
+    if (r.left() < 4 || length > r.left() - 4) break;
+    r.skip(std::size_t(length) + 4);
     bool critical = (named[0] & 0x20) == 0;
-    bool keep = critical || std::find(std::begin(frames), std::end(frames), type) != std::end(frames);
-    if (auto at = std::find(std::begin(once), std::end(once), type); at != std::end(once)) {
-      keep = !seen[at - std::begin(once)];
-      seen[at - std::begin(once)] = true;
-    }
-    // A chunk cut short ends the file here as it ended the original.
-    bool whole = r.left() >= 4 && length <= r.left() - 4;
-    std::size_t end = whole ? r.position() + length + 4 : bytes.size();
-    if (keep) out.insert(out.end(), bytes.begin() + std::ptrdiff_t(start), bytes.begin() + std::ptrdiff_t(end));
-    if (!whole || type == "IEND") break;
-    r.seek(end);
+    bool keep = critical || std::find(std::begin(drawing), std::end(drawing), type) != std::end(drawing);
+    if (keep) out.insert(out.end(), bytes.begin() + std::ptrdiff_t(start), bytes.begin() + std::ptrdiff_t(r.position()));
+    ended = type == "IEND";
+  }
+  // Image data that was followed by more is followed by the end, whatever was left out: the
+  // picture is whole as it was.
+  if (after && !ended) {
+    static constexpr std::uint8_t end[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    out.insert(out.end(), std::begin(end), std::end(end));
   }
   return out;
 }

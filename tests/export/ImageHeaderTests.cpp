@@ -70,6 +70,8 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   const Case cases[] = {
       {"PNG", ImageEncoding::png(solid), ImageHeader::Format::png, 6, 5, 1, std::nullopt},
       {"PNG at 144 per inch", withDensity(ImageEncoding::png(solid), 5669), ImageHeader::Format::png, 6, 5, 1, 143.9926},
+      {"PNG stating two densities, of which the decoder keeps the first",
+       withDensity(withDensity(ImageEncoding::png(solid), 2835), 5669), ImageHeader::Format::png, 6, 5, 1, 143.9926},
       {"JPEG", jpeg, ImageHeader::Format::jpeg, 6, 5, 1, std::nullopt},
       {"JPEG at 300 per inch", jpegWithDensity(6, 5, 300, std::nullopt), ImageHeader::Format::jpeg, 6, 5, 1, 300.0},
       {"JPEG whose camera says 144", jpegWithDensity(6, 5, 300, 144), ImageHeader::Format::jpeg, 6, 5, 1, 144.0},
@@ -433,15 +435,17 @@ TEST(ImageHeader, APNGForDrawingKeepsOnlyTheChunksThatDrawIt) {
       {"text and time", pngOfChunks({"tEXt", "zTXt", "iTXt", "IDAT", "tIME", "zTXt", "IEND"}), none},
       {"what draws it", pngOfChunks({"PLTE", "tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "pHYs", "IDAT", "IEND"}),
        {"IHDR", "PLTE", "tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "pHYs", "IDAT", "IEND"}},
-      {"a second profile", pngOfChunks({"iCCP", "iCCP", "gAMA", "gAMA", "IDAT", "IEND"}),
-       {"IHDR", "iCCP", "gAMA", "IDAT", "IEND"}},
+      {"a second profile, which the decoder passes over", pngOfChunks({"iCCP", "iCCP", "zTXt", "IDAT", "IEND"}),
+       {"IHDR", "iCCP", "iCCP", "IDAT", "IEND"}},
       {"frames of an animation", pngOfChunks({"acTL", "fcTL", "IDAT", "fcTL", "fdAT", "fcTL", "fdAT", "IEND"}),
        {"IHDR", "acTL", "fcTL", "IDAT", "fcTL", "fdAT", "fcTL", "fdAT", "IEND"}},
       {"private and unknown ancillary chunks", pngOfChunks({"prVt", "sPLT", "hIST", "bKGD", "IDAT", "IEND"}), none},
       {"an unknown critical chunk, which the decoder refuses", pngOfChunks({"CRIT", "IDAT", "IEND"}),
        {"IHDR", "CRIT", "IDAT", "IEND"}},
       {"bytes after the end", trailing, none},
-      {"a text chunk cut short", cutText, {"IHDR", "IDAT"}},
+      {"a text chunk cut short", cutText, none},
+      {"text after the data and no end", pngOfChunks({"IDAT", "tEXt"}), none},
+      {"data cut short", Data(trailing.begin(), trailing.begin() + 45), {"IHDR"}},
   };
   for (const auto& c : cases) EXPECT_EQ(chunkTypes(ImageHeader::pngForDrawing(c.png)), c.kept) << c.what;
   // Nothing left out, nothing changed.

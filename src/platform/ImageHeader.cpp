@@ -152,11 +152,13 @@ std::optional<Facts> readPNG(Reader r) {
   bool pixels = false, density = false;
   while (r.left() >= 8) {
     length = r.u32();
-    bool physical = r.has("pHYs"), data = r.has("IDAT");
+    bool physical = r.has("pHYs"), data = r.has("IDAT"), end = r.has("IEND");
     r.skip(4);
     if (pixels && !data) return facts;
+    if (end) break;  // nothing after it is read
     pixels = pixels || data;
-    if (length > r.left()) break;
+    // The decoder reads no chunk before its checksum is there.
+    if (r.left() < 4 || length > r.left() - 4) break;
     if (physical && length == 9 && !pixels && !density) {
       // The decoder keeps the first.
       density = true;

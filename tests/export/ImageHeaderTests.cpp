@@ -52,6 +52,12 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   Bitmap solid = solidBitmap(6, 5, 9, 8, 7);
   Data jpeg = ImageEncoding::jpeg(solid, 90);
   Data smallPNG = pngHeader(5, 5);
+  Data densityAfterEnd = pngHeader(6, 5);
+  pngChunk(densityAfterEnd, "IEND", {});
+  Data density = pngHeader(1, 1, 5669);
+  densityAfterEnd.insert(densityAfterEnd.end(), density.begin() + 33, density.end());
+  Data densityCut = pngHeader(6, 5, 5669);
+  densityCut.resize(densityCut.size() - 2);
   Data paddedJPEG = jpegWithDensity(7, 3, 300, std::nullopt);
   paddedJPEG.insert(paddedJPEG.begin() + 20, {0, 0, 0});
   // Two rows running downwards, 24 bits, 3780 pixels per metre.
@@ -70,6 +76,8 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   const Case cases[] = {
       {"PNG", ImageEncoding::png(solid), ImageHeader::Format::png, 6, 5, 1, std::nullopt},
       {"PNG at 144 per inch", withDensity(ImageEncoding::png(solid), 5669), ImageHeader::Format::png, 6, 5, 1, 143.9926},
+      {"PNG whose density comes after its end", densityAfterEnd, ImageHeader::Format::png, 6, 5, 1, std::nullopt},
+      {"PNG whose density is cut short", densityCut, ImageHeader::Format::png, 6, 5, 1, std::nullopt},
       {"PNG stating two densities, of which the decoder keeps the first",
        withDensity(withDensity(ImageEncoding::png(solid), 2835), 5669), ImageHeader::Format::png, 6, 5, 1, 143.9926},
       {"JPEG", jpeg, ImageHeader::Format::jpeg, 6, 5, 1, std::nullopt},

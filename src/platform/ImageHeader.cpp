@@ -177,7 +177,6 @@ std::optional<Facts> readJPEG(Reader r) {
   r.skip(2);
   Facts facts;
   facts.format = Format::jpeg;
-
   bool sized = false, scanning = false;
   std::optional<std::pair<double, double>> jfif, exif;
   // Markers are found as the decoder finds them: bytes up to the next FF are passed over, fill

@@ -394,9 +394,11 @@ std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes) {
   Reader r(bytes);
   if (!r.has("\x89PNG\r\n\x1a\n")) return {bytes.begin(), bytes.end()};
   // The ancillary chunks that change what is drawn. Each costs the decoder no more than its
-  // bytes but a colour profile, which it inflates once at most.
+  // bytes but a colour profile, which it inflates (megabytes from a few bytes, each time one
+  // comes): only the first is kept, the only one the decoder uses.
   static constexpr std::string_view drawing[] = {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "cICP", "sBIT",
                                                  "pHYs", "eXIf", "acTL", "fcTL", "fdAT"};
+  bool profile = false;
   std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + 8);
   r.skip(8);
   bool pixels = false, after = false, ended = false;
@@ -412,6 +414,10 @@ std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes) {
     r.skip(std::size_t(length) + 4);
     bool critical = (named[0] & 0x20) == 0;
     bool keep = critical || std::find(std::begin(drawing), std::end(drawing), type) != std::end(drawing);
+    if (type == "iCCP") {
+      keep = !profile;
+      profile = true;
+    }
     if (keep) out.insert(out.end(), bytes.begin() + std::ptrdiff_t(start), bytes.begin() + std::ptrdiff_t(r.position()));
     ended = type == "IEND";
   }

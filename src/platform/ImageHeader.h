@@ -45,12 +45,12 @@ struct Facts {
 // no positive size.
 std::optional<Facts> read(std::span<const std::uint8_t> bytes);
 
-// A PNG with only the chunks that draw it: the critical ones, transparency, colour space,
-// density, orientation and animation, up to the end chunk (put in when
-// what followed the image data was left out). Text and every other chunk a decoder would read
-// and keep (text is inflated, megabytes from a few bytes) are left out, and so is a chunk cut
-// short, so that no PNG costs a decoder more than its pixels. read() finds the same facts in
-// it. The bytes as they are when they are no PNG.
+// A PNG with only the chunks that draw it: the critical ones, transparency, colour space (of
+// colour profiles the first only), density, orientation and animation, up to the end chunk
+// (put in when what followed the image data was left out). Text and every other chunk a
+// decoder would read and keep (text is inflated, megabytes from a few bytes) are left out, and
+// so is a chunk cut short, so that no PNG costs a decoder more than its pixels. read() finds
+// the same facts in it. The bytes as they are when they are no PNG.
 std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes);
 
 // The name of the decoder for a format, as the image loader knows it.

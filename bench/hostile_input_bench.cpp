@@ -98,6 +98,18 @@ int main(int argc, char** argv) {
         {"hidden.gif", testenv::gifPicture(1, 1, 100000, true)},
         {"cut.png", testenv::pngHeader(8192, 8192)},
         {"sparse.png", testenv::withDensity(ImageEncoding::png(*Bitmap::make(8192, 8192)), 40)},
+        {"ztxt100.png", testenv::withTextChunks(ImageEncoding::png(*Bitmap::make(1, 1)), "zTXt", 100, 7900000)},
+        {"ztxt200.png", testenv::withTextChunks(ImageEncoding::png(*Bitmap::make(1, 1)), "zTXt", 200, 7900000)},
+        {"itxt100.png", testenv::withTextChunks(ImageEncoding::png(*Bitmap::make(1, 1)), "iTXt", 100, 7900000)},
+        {"itxt200.png", testenv::withTextChunks(ImageEncoding::png(*Bitmap::make(1, 1)), "iTXt", 200, 7900000)},
+        {"scans.jpg", testenv::jpegProgressive(8192, 8192, 194)},
+        {"progressive.jpg", testenv::jpegProgressive(8192, 8192)},
+        {"half.png", [] {
+           Bitmap rows = *Bitmap::make(2000, 2000);
+           for (std::size_t i = 0; i < rows.rgba.size(); ++i) rows.rgba[i] = std::uint8_t(i * 7 % 251);
+           Data whole = ImageEncoding::png(rows);
+           return Data(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2));
+         }()},
     };
     for (const auto& [name, bytes] : pictures)
       if (!fs::writeAtomically(folder / name, bytes)) return 3;

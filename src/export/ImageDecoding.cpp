@@ -68,6 +68,14 @@ Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& 
   auto picture = ImageData::decodeBitmap(bytes, *header);
   if (!picture) return tl::unexpected(picture.error());
   auto width = std::uint32_t(gdk_pixbuf_get_width(picture->get())), height = std::uint32_t(gdk_pixbuf_get_height(picture->get()));
+  // The pages' engine draws no TIFF: it is stored as its picture, at the density it states.
+  if (header->format == ImageHeader::Format::tiff) {
+    auto png = ImageData::pngOf(picture->get());
+    if (!png) return tl::unexpected(png.error());
+    bytes = std::move(*png);
+  } else if (header->format == ImageHeader::Format::png) {
+    bytes = ImageHeader::pngForDrawing(bytes);
+  }
   return decoded(*header, width, height, std::move(bytes));
 }
 

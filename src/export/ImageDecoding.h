@@ -2,10 +2,11 @@
 // Turns the bytes of an image file that reaches a design into what the document stores and the
 // size the page is told. WebP goes to the WebP decoder, by a name ending in ".webp" or by its
 // "RIFF…WEBP" bytes, and is stored as PNG, so it works where the general decoder has no WebP;
-// PDF and PostScript are stored as their picture in PNG; other bitmaps are stored as they came;
-// anything else is refused, and so is a picture whose header promises too many pixels, before
-// any pixel is decoded, and one that does not decode. Display-free; any thread, and slow: keep
-// it off the main loop.
+// PDF, PostScript and TIFF (which the pages' engine does not draw) are stored as their picture
+// in PNG; other bitmaps are stored as they came, a PNG without its chunks that do not draw it;
+// anything else is refused, and so is a picture whose header promises too many pixels, frames
+// or scans, before any pixel is decoded, and one that does not decode or is cut short.
+// Display-free; any thread, and slow: keep it off the main loop.
 
 #include <optional>
 #include <string>

@@ -36,10 +36,15 @@ std::optional<PixelSize> bitmapSize(const Data& bytes) {
 Result<ImageHeader::Facts> checkedBitmap(const Data& bytes) {
   auto header = ImageHeader::read(bytes);
   if (!header) return fail(ErrorDomain, notAnImage, "The data is not a picture that can be read");
+  if (header->cut) return fail(ErrorDomain, notAnImage, "The picture is cut short: its data ends before its last row");
   if (header->frames > maximumFrames)
     return fail(ErrorDomain, tooLarge,
                 "The picture has too many frames: " + std::to_string(header->frames) + ", more than the " +
                     std::to_string(maximumFrames) + " an animation may have");
+  if (header->scans > maximumScans)
+    return fail(ErrorDomain, tooLarge,
+                "The picture has too many scans: " + std::to_string(header->scans) + ", more than the " +
+                    std::to_string(maximumScans) + " a picture may have");
   if (header->decodedPixels() > maximumPixels) {
     std::string size = std::to_string(header->width) + " × " + std::to_string(header->height) + " pixels";
     if (header->frames > 1) size = std::to_string(header->frames) + " frames of " + size;
@@ -76,15 +81,20 @@ struct Announcement {
   }
 };
 
-// Runs the decoder of the format over the first `length` bytes, and then over a GIF trailer
-// when `endGIF` is set.
+// Runs the decoder of the format over the first `length` bytes (of a PNG, the chunks that draw
+// it), and then over a GIF trailer when `endGIF` is set.
 GObjectPtr<GdkPixbufLoader> runLoader(const Data& bytes, std::size_t length, ImageHeader::Format format, bool endGIF,
                                       Announcement& announcement, bool& ok) {
   GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type(ImageHeader::loaderName(format), nullptr));
   ok = false;
   if (!loader) return loader;
   g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(&Announcement::heard), &announcement);
-  ok = gdk_pixbuf_loader_write(loader.get(), bytes.data(), length, nullptr);
+  if (format == ImageHeader::Format::png) {
+    auto drawn = ImageHeader::pngForDrawing(std::span(bytes.data(), length));
+    ok = gdk_pixbuf_loader_write(loader.get(), drawn.data(), drawn.size(), nullptr);
+  } else {
+    ok = gdk_pixbuf_loader_write(loader.get(), bytes.data(), length, nullptr);
+  }
   static const guchar trailer = 0x3B;
   if (ok && endGIF) ok = gdk_pixbuf_loader_write(loader.get(), &trailer, 1, nullptr);
   ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
@@ -175,7 +185,10 @@ Result<Data> pngOf(GdkPixbuf* picture) {
 Result<Data> storableImage(const Data& bytes) {
   if (isPDF(bytes)) return rasterisePDF(bytes);
   if (isPostScript(bytes)) return rasterisePostScript(bytes);
-  if (auto header = checkedBitmap(bytes); !header) return tl::unexpected(header.error());
+  auto header = checkedBitmap(bytes);
+  if (!header) return tl::unexpected(header.error());
+  if (header->format == ImageHeader::Format::tiff) return bitmapAsPNG(bytes);
+  if (header->format == ImageHeader::Format::png) return ImageHeader::pngForDrawing(bytes);
   return bytes;
 }
 

@@ -31,6 +31,11 @@ bool isPostScript(const Data& bytes);
 inline constexpr double maximumPixels = 64.0 * 1024 * 1024;
 // The most frames an animation may have: a decoder's time grows with the square of their count.
 inline constexpr std::uint32_t maximumFrames = 5000;
+// The most scans a JPEG may have. A progressive decoder draws the whole picture again after each
+// scan (at the pixel bound about a sixth of a second each); the usual encoders' scripts write
+// at most 18 (10 for a colour photograph), so 64 refuses none of theirs and keeps the worst
+// picture within seconds.
+inline constexpr std::uint32_t maximumScans = 64;
 
 struct PixelSize {
   int width = 0;
@@ -42,8 +47,9 @@ struct PixelSize {
 std::optional<PixelSize> bitmapSize(const Data& bytes);
 
 // The header of a bitmap that may be decoded: fails with notAnImage for bytes that are no bitmap
-// we decode (SVG and other drawings included), with tooLarge when a full decode would make more
-// than maximumPixels or when it has more than maximumFrames. Decodes nothing.
+// we decode (SVG and other drawings included) and for a PNG cut short in its image data, with
+// tooLarge when a full decode would make more than maximumPixels or when it has more than
+// maximumFrames or maximumScans. Decodes nothing.
 Result<ImageHeader::Facts> checkedBitmap(const Data& bytes);
 
 // The whole picture, by the decoder of the format its header names and only once the header
@@ -53,7 +59,8 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes);
 // The same within a header already checked. The decoder's own size, which it tells before it
 // makes room for the pixels, must be within the header's and the bound: a decoder that reads
 // the file otherwise than the header's reader is stopped there, and the picture fails with
-// tooLarge. Only a GIF's first frame reaches the decoder.
+// tooLarge. Only a GIF's first frame reaches the decoder, and only the chunks of a PNG that
+// draw it (ImageHeader::pngForDrawing).
 Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader::Facts& header);
 // The size the decoder of `format` finds in the bytes, stopping it before it makes room for a
 // pixel; none when it finds none.
@@ -73,9 +80,10 @@ Result<Data> rasterisePDF(const Data& pdf, std::chrono::milliseconds timeout = s
 Result<Data> rasterisePostScript(const Data& postScript,
                                  std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
 
-// What an image store keeps: a bitmap unchanged, PDF and PostScript as PNG; fails with
-// notAnImage for anything else (text, empty data, truncated headers, SVG) and with tooLarge for
-// a bitmap beyond the pixel bound.
+// What an image store keeps: a bitmap unchanged but for a PNG's chunks that do not draw it;
+// TIFF, which the pages' engine does not draw, and PDF and PostScript as PNG. Fails with
+// notAnImage for anything else (text, empty data, truncated headers, SVG) and as checkedBitmap
+// for a bitmap beyond its bounds. A TIFF is decoded here: call it from a worker.
 Result<Data> storableImage(const Data& bytes);
 
 }  // namespace ImageData

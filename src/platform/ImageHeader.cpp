@@ -26,6 +26,12 @@ class Reader {
     if (n > left()) ok = false;
     at_ += n > left() ? left() : n;
   }
+  // Passes over the bytes before the next `byte`, or all that are left.
+  void skipTo(std::uint8_t byte) {
+    if (at_ >= bytes_.size()) return;
+    auto* found = static_cast<const std::uint8_t*>(std::memchr(bytes_.data() + at_, byte, bytes_.size() - at_));
+    at_ = found ? std::size_t(found - bytes_.data()) : bytes_.size();
+  }
   bool has(std::string_view magic) const {
     return left() >= magic.size() && std::memcmp(bytes_.data() + at_, magic.data(), magic.size()) == 0;
   }
@@ -142,20 +148,28 @@ std::optional<Facts> readPNG(Reader r) {
   facts.height = r.u32();
   r.skip(5 + 4);  // the rest of IHDR and its checksum
   if (!r.ok) return std::nullopt;
-  // The density comes before the pixels, if at all.
-  while (r.left() >= 12) {
+  // The density comes before the pixels, if at all; the pixels end where another chunk begins.
+  bool pixels = false, density = false;
+  while (r.left() >= 8) {
     length = r.u32();
-    bool physical = r.has("pHYs"), pixels = r.has("IDAT");
+    bool physical = r.has("pHYs"), data = r.has("IDAT"), end = r.has("IEND");
     r.skip(4);
-    if (pixels || length > r.left()) break;
-    if (physical && length == 9) {
+    if (pixels && !data) return facts;
+    if (end) break;  // nothing after it is read
+    pixels = pixels || data;
+    // The decoder reads no chunk before its checksum is there.
+    if (r.left() < 4 || length > r.left() - 4) break;
+    if (physical && length == 9 && !pixels && !density) {
+      // The decoder keeps the first.
+      density = true;
       double x = r.u32(), y = r.u32();
       if (r.u8() == 1) setDensity(facts, x / inchesPerMetre, y / inchesPerMetre);
-      r.skip(4);
     } else {
-      r.skip(std::size_t(length) + 4);
+      r.skip(length);
     }
+    r.skip(4);
   }
+  facts.cut = pixels;
   return facts;
 }
 
@@ -163,14 +177,14 @@ std::optional<Facts> readJPEG(Reader r) {
   r.skip(2);
   Facts facts;
   facts.format = Format::jpeg;
-  bool sized = false;
+  bool sized = false, scanning = false;
   std::optional<std::pair<double, double>> jfif, exif;
   // Markers are found as the decoder finds them: bytes up to the next FF are passed over, fill
   // bytes FF are swallowed, and FF 00 is stuffing, no marker.
   auto nextMarker = [&]() -> std::optional<std::uint32_t> {
     for (;;) {
+      r.skipTo(0xFF);
       std::uint32_t byte = r.u8();
-      while (r.ok && byte != 0xFF) byte = r.u8();
       while (r.ok && byte == 0xFF) byte = r.u8();
       if (!r.ok) return std::nullopt;
       if (byte != 0x00) return byte;
@@ -179,7 +193,18 @@ std::optional<Facts> readJPEG(Reader r) {
   while (auto found = nextMarker()) {
     std::uint32_t marker = *found;
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
-    if (marker == 0xD9 || marker == 0xDA) break;  // the image data begins: the header is over
+    if (marker == 0xD9) break;
+    // The image data begins with the first scan, and the header is over: from there on only
+    // scans are counted, every segment passed over by its length and the coded data after it
+    // up to the next marker, as the decoder does.
+    if (marker == 0xDA) scanning = true;
+    if (scanning) {
+      if (marker == 0xDA) ++facts.scans;
+      std::uint32_t length = r.u16();
+      if (length < 2 || !r.ok) break;
+      r.skip(length - 2);
+      continue;
+    }
     // What the decoder stops at: a second start of image, frames of a kind it does not decode
     // and markers it does not know.
     bool frame = marker == 0xC0 || marker == 0xC1 || marker == 0xC2 || marker == 0xC9 || marker == 0xCA;
@@ -363,6 +388,46 @@ std::optional<Facts> read(std::span<const std::uint8_t> bytes) {
   else if (r.has("BM")) facts = readBMP(r);
   if (!facts || facts->width == 0 || facts->height == 0) return std::nullopt;
   return facts;
+}
+
+std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes) {
+  Reader r(bytes);
+  if (!r.has("\x89PNG\r\n\x1a\n")) return {bytes.begin(), bytes.end()};
+  // The ancillary chunks that change what is drawn. Each costs the decoder no more than its
+  // bytes but a colour profile, which it inflates (megabytes from a few bytes, each time one
+  // comes): only the first is kept, the only one the decoder uses.
+  static constexpr std::string_view drawing[] = {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "cICP", "sBIT",
+                                                 "pHYs", "eXIf", "acTL", "fcTL", "fdAT"};
+  bool profile = false;
+  std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + 8);
+  r.skip(8);
+  bool pixels = false, after = false, ended = false;
+  while (r.left() >= 8 && !ended) {
+    std::size_t start = r.position();
+    std::uint32_t length = r.u32();
+    auto named = r.take(4);
+    std::string_view type(reinterpret_cast<const char*>(named.data()), 4);
+    after = after || (pixels && type != "IDAT");
+    pixels = pixels || type == "IDAT";
+    // A chunk cut short ends the file here.
+    if (r.left() < 4 || length > r.left() - 4) break;
+    r.skip(std::size_t(length) + 4);
+    bool critical = (named[0] & 0x20) == 0;
+    bool keep = critical || std::find(std::begin(drawing), std::end(drawing), type) != std::end(drawing);
+    if (type == "iCCP") {
+      keep = !profile;
+      profile = true;
+    }
+    if (keep) out.insert(out.end(), bytes.begin() + std::ptrdiff_t(start), bytes.begin() + std::ptrdiff_t(r.position()));
+    ended = type == "IEND";
+  }
+  // Image data that was followed by more is followed by the end, whatever was left out: the
+  // picture is whole as it was.
+  if (after && !ended) {
+    static constexpr std::uint8_t end[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    out.insert(out.end(), std::begin(end), std::end(end));
+  }
+  return out;
 }
 
 const char* loaderName(Format format) {

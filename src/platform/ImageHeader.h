@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace ImageHeader {
 
@@ -23,6 +24,12 @@ struct Facts {
   // GIF: where the first frame's data ends, 0 when it does not end within the bytes. A decoder
   // that keeps only the first picture needs no byte after it.
   std::size_t firstFrameEnd = 0;
+  // JPEG: the scans its data holds. A progressive decoder draws the whole picture again after
+  // each one.
+  std::uint32_t scans = 0;
+  // PNG: its image data begins but the file ends before the chunk after it; the decoder then
+  // makes what rows it has and tells no error.
+  bool cut = false;
   // Pixels per inch across and down, when the file states a usable density.
   std::optional<double> densityX;
   std::optional<double> densityY;
@@ -37,6 +44,14 @@ struct Facts {
 // None for bytes that are not one of the formats above, or whose header is cut short or gives
 // no positive size.
 std::optional<Facts> read(std::span<const std::uint8_t> bytes);
+
+// A PNG with only the chunks that draw it: the critical ones, transparency, colour space (of
+// colour profiles the first only), density, orientation and animation, up to the end chunk
+// (put in when what followed the image data was left out). Text and every other chunk a
+// decoder would read and keep (text is inflated, megabytes from a few bytes) are left out, and
+// so is a chunk cut short, so that no PNG costs a decoder more than its pixels. read() finds
+// the same facts in it. The bytes as they are when they are no PNG.
+std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes);
 
 // The name of the decoder for a format, as the image loader knows it.
 const char* loaderName(Format format);

@@ -223,6 +223,38 @@ TEST_F(Pictures, AnInsertedPictureReachesEveryExportAsItsPixels) {
   EXPECT_NE(readFile(out / "Home.svg").find("<image "), std::string::npos);
 }
 
+// The pages' engine draws no TIFF: one inserted is stored as its picture in PNG, which the canvas
+// draws and every export carries.
+TEST_F(Pictures, AnInsertedTIFFIsDrawnByTheEditorAndTheExports) {
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  Data tiff = ImageEncoding::tiff(testenv::solidBitmap(40, 30, 255, 0, 0));
+  std::string file = "data:image/tiff;base64," + crypto::base64Encode(tiff);
+  ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
+                                  ".then(function (b) { OstrelStandIn.sendFiles([new File([b], 'red.tiff', "
+                                  "{type: 'image/tiff'})], {x: 20, y: 30}); }); true"));
+  auto layer = imageLayer(*document);
+  ASSERT_TRUE(layer);
+  EXPECT_TRUE(waitFor([&] {
+    return evaluate(*document, "Array.prototype.some.call(document.querySelectorAll('#canvas img'), "
+                               "function (i) { return i.complete && i.naturalWidth === 40 && i.naturalHeight === 30; })") ==
+           nlohmann::json(true);
+  })) << "the canvas draws the picture";
+
+  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png', 'svg'])"));
+  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120));
+  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(2))
+      << evaluate(*document, "JSON.stringify(OstrelStandIn.exportOutcome)").value_or(nullptr).dump();
+  auto png = ImageEncoding::decode(*fs::readFile(dir / "out" / "Home.png"));
+  ASSERT_TRUE(png);
+  EXPECT_TRUE(isRed(png->pixel(40, 45)));
+  EXPECT_TRUE(isRed(png->pixel(57, 57)));
+  EXPECT_FALSE(isRed(png->pixel(10, 45)));
+  std::string svg = readFile(dir / "out" / "Home.svg");
+  EXPECT_NE(svg.find("data:image/png;base64,"), std::string::npos);
+  EXPECT_EQ(svg.find("application/octet-stream"), std::string::npos);
+}
+
 TEST_F(Pictures, ThePreviewDrawsTheDesignsPictures) {
   auto document = openProject(true);
   ASSERT_TRUE(document);

@@ -184,6 +184,39 @@ TEST(ContainerImages, OpeningADocumentDecodesNoPictureAtMoreThanItsHeaderSays) {
   EXPECT_NE(log.find(refused + "liar.tiff: The picture is too large: 15000 × 15000 pixels"), std::string::npos) << log;
 }
 
+TEST(ContainerImages, OpeningADocumentDecodesNoPictureAtMoreThanItsPixelsCost) {
+  // A JPEG of 200 scans, each drawn in full by a progressive decoder; a PNG cut half-way through
+  // its data; a PNG whose text inflates to 790 MB.
+  Data scans = testenv::jpegProgressive(8192, 8192, 194), whole = imageBytes(2000, 2000, "png");
+  Data cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2));
+  Data text = testenv::withTextChunks(imageBytes(1200, 900, "png"), "zTXt", 100, 7900000);
+  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
+                              {"design/images/scans.jpg", std::string(scans.begin(), scans.end())},
+                              {"design/images/cut.png", std::string(cut.begin(), cut.end())},
+                              {"design/images/text.png", std::string(text.begin(), text.end())}});
+  auto archive = openZip(file);
+  auto c = *KXDocumentContainer::create(archive->uuid(), file);
+  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto cache = c->projectDirectory() / ".cache/images";
+  auto settled = [&](const char* name) {
+    std::error_code ec;
+    return std::filesystem::read_symlink(cache / "512" / name, ec).string().find("/./") != std::string::npos;
+  };
+  std::string log;
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    log = stringFromData(fs::readFile(c->uuidDirectory() / KXDocumentContainer::nameForProjectLog).value_or(Data()));
+    return log.find("scans.jpg") != std::string::npos && settled("cut.png") &&
+           std::filesystem::is_regular_file(std::filesystem::symlink_status(cache / "512" / "text.png"));
+  }, 60)) << log;
+  EXPECT_NE(log.find("Couldn't make reduced copies of scans.jpg: The picture has too many scans: 200"), std::string::npos)
+      << log;
+  for (const char* size : {"512", "1024", "2048"}) {
+    EXPECT_TRUE(std::filesystem::is_symlink(cache / size / "scans.jpg")) << size;
+    EXPECT_TRUE(std::filesystem::is_symlink(cache / size / "cut.png")) << size << ": no copy of a part of a picture";
+  }
+  EXPECT_EQ(sizeOf(cache / "512" / "text.png"), (std::pair<int, int>{1024, 768}));
+}
+
 TEST(ContainerImages, ImagesThatGiveNoReducedCopyAreNotTriedAgainAtTheNextOpening) {
   auto small = imageBytes(100, 80, "png"), large = imageBytes(1200, 900, "png");
   std::map<std::string, std::string> project = {

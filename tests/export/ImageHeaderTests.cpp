@@ -52,6 +52,12 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   Bitmap solid = solidBitmap(6, 5, 9, 8, 7);
   Data jpeg = ImageEncoding::jpeg(solid, 90);
   Data smallPNG = pngHeader(5, 5);
+  Data densityAfterEnd = pngHeader(6, 5);
+  pngChunk(densityAfterEnd, "IEND", {});
+  Data density = pngHeader(1, 1, 5669);
+  densityAfterEnd.insert(densityAfterEnd.end(), density.begin() + 33, density.end());
+  Data densityCut = pngHeader(6, 5, 5669);
+  densityCut.resize(densityCut.size() - 2);
   Data paddedJPEG = jpegWithDensity(7, 3, 300, std::nullopt);
   paddedJPEG.insert(paddedJPEG.begin() + 20, {0, 0, 0});
   // Two rows running downwards, 24 bits, 3780 pixels per metre.
@@ -70,6 +76,10 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   const Case cases[] = {
       {"PNG", ImageEncoding::png(solid), ImageHeader::Format::png, 6, 5, 1, std::nullopt},
       {"PNG at 144 per inch", withDensity(ImageEncoding::png(solid), 5669), ImageHeader::Format::png, 6, 5, 1, 143.9926},
+      {"PNG whose density comes after its end", densityAfterEnd, ImageHeader::Format::png, 6, 5, 1, std::nullopt},
+      {"PNG whose density is cut short", densityCut, ImageHeader::Format::png, 6, 5, 1, std::nullopt},
+      {"PNG stating two densities, of which the decoder keeps the first",
+       withDensity(withDensity(ImageEncoding::png(solid), 2835), 5669), ImageHeader::Format::png, 6, 5, 1, 143.9926},
       {"JPEG", jpeg, ImageHeader::Format::jpeg, 6, 5, 1, std::nullopt},
       {"JPEG at 300 per inch", jpegWithDensity(6, 5, 300, std::nullopt), ImageHeader::Format::jpeg, 6, 5, 1, 300.0},
       {"JPEG whose camera says 144", jpegWithDensity(6, 5, 300, 144), ImageHeader::Format::jpeg, 6, 5, 1, 144.0},
@@ -359,4 +369,195 @@ TEST(ImageDecoding, ADensityThatWouldMakeAPictureLargerThanADesignIsPassedOver) 
     EXPECT_NEAR(decoded->image.pointHeight, c.pointHeight, 0.01) << c.what;
     EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>{2000, 1000})) << c.what;
   }
+}
+
+namespace {
+
+// The types of a PNG's chunks, in order.
+std::vector<std::string> chunkTypes(const Data& png) {
+  std::vector<std::string> types;
+  for (std::size_t at = 8; at + 8 <= png.size();) {
+    std::uint32_t length = std::uint32_t(png[at]) << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+    types.emplace_back(png.begin() + std::ptrdiff_t(at + 4), png.begin() + std::ptrdiff_t(at + 8));
+    at += 12 + std::size_t(length);
+  }
+  return types;
+}
+
+// A PNG of the chunks named, each with a body of `n` bytes of its own.
+Data pngOfChunks(std::initializer_list<const char*> types, std::size_t n = 4) {
+  Data d = pngHeader(3, 2);
+  for (const char* type : types) pngChunk(d, type, Data(n, std::uint8_t(type[0])));
+  return d;
+}
+
+// A 2000 × 2000 picture whose rows differ, so that its data is not a few bytes.
+Data largePNG() {
+  Bitmap bitmap = solidBitmap(2000, 2000, 0, 0, 0);
+  for (std::size_t i = 0; i < bitmap.rgba.size(); i += 4) bitmap.rgba[i] = std::uint8_t((i / 4) * 7 % 251);
+  return ImageEncoding::png(bitmap);
+}
+
+}  // namespace
+
+// Text chunks are inflated by the decoder before it tells the size: megabytes each from a few
+// kilobytes. Neither the decoder nor the store sees them.
+TEST(ImageData, APNGsTextReachesNeitherTheDecoderNorTheStore) {
+  Data plain = ImageEncoding::png(solidBitmap(6, 5, 9, 8, 7));
+  ASSERT_EQ(chunkTypes(plain), (std::vector<std::string>{"IHDR", "sBIT", "IDAT", "IEND"}));
+  struct Case {
+    const char* type;
+    int count;
+    std::size_t textBytes;
+  };
+  const Case cases[] = {{"zTXt", 100, 7900000}, {"zTXt", 200, 7900000}, {"iTXt", 100, 7900000},
+                        {"iTXt", 200, 7900000}, {"tEXt", 3, 100}};
+  for (const auto& c : cases) {
+    std::string what = std::to_string(c.count) + " " + c.type;
+    Data png = withTextChunks(plain, c.type, c.count, c.textBytes);
+    ASSERT_EQ(chunkTypes(png).size(), 4u + c.count) << what;
+    auto picture = ImageData::decodeBitmap(png);
+    ASSERT_TRUE(picture) << what << ": " << picture.error().message;
+    EXPECT_EQ(gdk_pixbuf_get_width(picture->get()), 6) << what;
+    EXPECT_FALSE(gdk_pixbuf_get_option(picture->get(), "tEXt::Comment")) << what << " reached the decoder";
+    auto decoded = ImageDecoding::decode(png, "text.png");
+    ASSERT_TRUE(decoded) << what;
+    EXPECT_EQ(decoded->bytesToStore, plain) << what;
+    EXPECT_EQ(*ImageData::storableImage(png), plain) << what;
+    EXPECT_EQ(ImageData::decoderSize(png, ImageHeader::Format::png), (ImageData::PixelSize{6, 5})) << what;
+  }
+}
+
+TEST(ImageHeader, APNGForDrawingKeepsOnlyTheChunksThatDrawIt) {
+  struct Case {
+    const char* what;
+    Data png;
+    std::vector<std::string> kept;
+  };
+  const std::vector<std::string> none{"IHDR", "IDAT", "IEND"};
+  Data trailing = pngOfChunks({"IDAT", "IEND"});
+  trailing.insert(trailing.end(), {'j', 'u', 'n', 'k', 0, 0, 0, 0, 0});
+  Data cutText = pngOfChunks({"IDAT", "tEXt"});
+  cutText.resize(cutText.size() - 3);
+  const Case cases[] = {
+      {"text and time", pngOfChunks({"tEXt", "zTXt", "iTXt", "IDAT", "tIME", "zTXt", "IEND"}), none},
+      {"what draws it", pngOfChunks({"PLTE", "tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "pHYs", "IDAT", "IEND"}),
+       {"IHDR", "PLTE", "tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "pHYs", "IDAT", "IEND"}},
+      {"profiles after the first, which the decoder inflates and passes over",
+       pngOfChunks({"iCCP", "gAMA", "iCCP", "zTXt", "gAMA", "IDAT", "iCCP", "IEND"}),
+       {"IHDR", "iCCP", "gAMA", "gAMA", "IDAT", "IEND"}},
+      {"frames of an animation", pngOfChunks({"acTL", "fcTL", "IDAT", "fcTL", "fdAT", "fcTL", "fdAT", "IEND"}),
+       {"IHDR", "acTL", "fcTL", "IDAT", "fcTL", "fdAT", "fcTL", "fdAT", "IEND"}},
+      {"private and unknown ancillary chunks", pngOfChunks({"prVt", "sPLT", "hIST", "bKGD", "IDAT", "IEND"}), none},
+      {"an unknown critical chunk, which the decoder refuses", pngOfChunks({"CRIT", "IDAT", "IEND"}),
+       {"IHDR", "CRIT", "IDAT", "IEND"}},
+      {"bytes after the end", trailing, none},
+      {"a text chunk cut short", cutText, none},
+      {"text after the data and no end", pngOfChunks({"IDAT", "tEXt"}), none},
+      {"data cut short", Data(trailing.begin(), trailing.begin() + 45), {"IHDR"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(chunkTypes(ImageHeader::pngForDrawing(c.png)), c.kept) << c.what;
+  // Nothing left out, nothing changed.
+  Data whole = pngOfChunks({"sRGB", "IDAT", "IDAT", "IEND"});
+  EXPECT_EQ(ImageHeader::pngForDrawing(whole), whole);
+  for (const Data& other : {Data(), dataFromString("GIF89a"), jpegPicture(3, 2)})
+    EXPECT_EQ(ImageHeader::pngForDrawing(other), other);
+}
+
+// A PNG whose file ends inside its image data is a part of a picture: the decoder makes the rows
+// it has and tells no error.
+TEST(ImageDecoding, APNGCutInItsImageDataIsRefused) {
+  Data whole = largePNG();
+  auto types = chunkTypes(whole);
+  ASSERT_EQ(types.back(), "IEND");
+  Data textAfter(whole.begin(), whole.end() - 12);
+  pngChunk(textAfter, "tEXt", dataFromString(std::string("Comment\0after", 13)));
+  Data textAfterCut(textAfter.begin(), textAfter.end() - 5);
+  struct Case {
+    const char* what;
+    Data bytes;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"cut half-way", Data(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2)), true},
+      {"cut a byte short of its data's end", Data(whole.begin(), whole.end() - 17), true},
+      {"cut after its data, before the next chunk", Data(whole.begin(), whole.end() - 12), true},
+      {"cut in the chunk after its data", Data(whole.begin(), whole.end() - 4), false},
+      {"whole", whole, false},
+      {"cut in a text chunk after its data", textAfterCut, false},
+  };
+  for (const auto& c : cases) {
+    auto decoded = ImageDecoding::decode(c.bytes, "cut.png");
+    ASSERT_EQ(decoded.has_value(), !c.refused) << c.what;
+    if (!c.refused) {
+      EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>{2000, 2000})) << c.what;
+      continue;
+    }
+    EXPECT_EQ(decoded.error().code, ImageData::notAnImage) << c.what;
+    EXPECT_EQ(decoded.error().message, "The picture is cut short: its data ends before its last row") << c.what;
+    EXPECT_FALSE(ImageData::decodeBitmap(c.bytes)) << c.what;
+    EXPECT_FALSE(ImageData::storableImage(c.bytes)) << c.what;
+    EXPECT_FALSE(ImageDecoding::mayBeImage(c.bytes)) << c.what;
+  }
+}
+
+// A progressive decoder draws the whole picture again after each scan: a picture of many
+// scans costs their count times its pixels.
+TEST(ImageHeader, AJPEGsScansAreCountedAndBounded) {
+  const auto bound = ImageData::maximumScans;
+  struct Case {
+    const char* what;
+    Data bytes;
+    std::uint32_t scans;
+    bool refused;
+  };
+  Data restarts = jpegProgressive(40, 24, 2);
+  // Restart markers, fill bytes and a comment between scans, and a scan marker inside the comment.
+  Data between{0xFF, 0xD0, 0xFF, 0xFF, 0xFF, 0xFE, 0, 6, 0xFF, 0xDA, 0, 8};
+  restarts.insert(restarts.end() - 2, between.begin(), between.end());
+  const Case cases[] = {
+      {"baseline", jpegPicture(40, 24), 1, false},
+      {"progressive, as the usual encoders make it", jpegProgressive(40, 24), 6, false},
+      {"with other segments between its scans", restarts, 8, false},
+      {"as many scans as may be", jpegProgressive(40, 24, int(bound) - 6), bound, false},
+      {"one scan more", jpegProgressive(40, 24, int(bound) - 5), bound + 1, true},
+      {"200 scans of 8192 × 8192", jpegProgressive(8192, 8192, 194), 200, true},
+  };
+  for (const auto& c : cases) {
+    auto header = ImageHeader::read(c.bytes);
+    ASSERT_TRUE(header) << c.what;
+    EXPECT_EQ(header->scans, c.scans) << c.what;
+    auto decoded = ImageDecoding::decode(c.bytes, "scans.jpg");
+    ASSERT_EQ(decoded.has_value(), !c.refused) << c.what;
+    if (!c.refused) {
+      EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>{40, 24})) << c.what;
+      continue;
+    }
+    EXPECT_EQ(decoded.error().code, ImageData::tooLarge) << c.what;
+    EXPECT_NE(decoded.error().message.find("too many scans: " + std::to_string(c.scans)), std::string::npos)
+        << decoded.error().message;
+    EXPECT_FALSE(ImageData::storableImage(c.bytes)) << c.what;
+    EXPECT_FALSE(ImageDecoding::mayBeImage(c.bytes)) << c.what;
+  }
+  // The ordinary progressive picture decodes, grey where its blocks are empty.
+  auto grey = ImageEncoding::decode(jpegProgressive(40, 24));
+  ASSERT_TRUE(grey);
+  EXPECT_NEAR(grey->pixel(20, 12)[0], 128, 2);
+}
+
+// The pages' engine draws no TIFF: it is stored as its picture in PNG.
+TEST(ImageDecoding, ATIFFIsStoredAsPNG) {
+  Data tiff = ImageEncoding::tiff(solidBitmap(30, 20, 200, 10, 10));
+  auto decoded = ImageDecoding::decode(tiff, "scan.tiff");
+  ASSERT_TRUE(decoded) << decoded.error().message;
+  auto stored = ImageHeader::read(decoded->bytesToStore);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->format, ImageHeader::Format::png);
+  EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>{30, 20}));
+  auto back = ImageEncoding::decode(decoded->bytesToStore);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pixel(15, 10)[0], 200);
+  auto kept = ImageData::storableImage(tiff);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(ImageHeader::read(*kept)->format, ImageHeader::Format::png);
 }

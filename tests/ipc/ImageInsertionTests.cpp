@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "IPCTestSupport.h"
 #include "export/Bitmap.h"
 #include "export/WebP.h"
@@ -38,6 +41,16 @@ nlohmann::json size(double w, double h) {
 }
 
 bool isPNG(const Data& d) { return d.size() > 4 && d[0] == 0x89 && d[1] == 'P'; }
+
+// A 2000 × 2000 PNG cut half-way through its image data.
+Data halfPNG() {
+  Data whole = png(2000, 2000);
+  return Data(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2));
+}
+
+bool holds(const Data& d, std::string_view what) {
+  return std::search(d.begin(), d.end(), what.begin(), what.end()) != d.end();
+}
 
 // The editor's folder of icons, as the application knows it, while this lives.
 struct EditorFolder {
@@ -177,6 +190,8 @@ TEST(ImageInsertion, HostilePicturesAreRefusedAloudAndNothingIsStored) {
       {"frames.gif", dataURL("image/gif", testenv::gifPicture(1, 1, 100000)), "too many frames: 100000"},
       {"hidden.gif", dataURL("image/gif", testenv::gifPicture(1, 1, 100000, true)), "too many frames: 100000"},
       {"cut.png", dataURL("image/png", testenv::pngHeader(30, 20)), "does not decode"},
+      {"scans.jpg", dataURL("image/jpeg", testenv::jpegProgressive(8192, 8192, 194)), "too many scans: 200"},
+      {"half.png", dataURL("image/png", halfPNG()), "cut short"},
   };
   for (const auto& c : cases) h.request("DocumentReceivedImage", received(c.file, 1, c.name));
   ASSERT_TRUE(RunLoop::runUntil([&] { return log.lines.size() >= std::size(cases); }, 60));
@@ -186,6 +201,36 @@ TEST(ImageInsertion, HostilePicturesAreRefusedAloudAndNothingIsStored) {
   }
   EXPECT_TRUE(h.events.empty());
   EXPECT_TRUE(h.document->storedImages.empty());
+}
+
+// What the pages' engine and the decoders are given of a picture: a PNG without its text, a
+// TIFF as PNG; an ordinary progressive JPEG as it came.
+TEST(ImageInsertion, PicturesAreStoredAsTheyAreDrawn) {
+  Data plain = png(40, 30);
+  struct Case {
+    const char* name;
+    std::string type;
+    Data bytes;
+    std::function<bool(const Data&)> stored;
+  };
+  const Case cases[] = {
+      {"ztxt.png", "image/png", testenv::withTextChunks(plain, "zTXt", 100, 7900000), [&](const Data& d) { return d == plain; }},
+      {"itxt.png", "image/png", testenv::withTextChunks(plain, "iTXt", 200, 7900000), [&](const Data& d) { return d == plain; }},
+      {"progressive.jpg", "image/jpeg", testenv::jpegProgressive(40, 30),
+       [](const Data& d) { return d == testenv::jpegProgressive(40, 30); }},
+      {"scan.tiff", "image/tiff", ImageEncoding::tiff(*Bitmap::make(40, 30)),
+       [](const Data& d) { return isPNG(d) && !holds(d, "zTXt"); }},
+  };
+  for (const auto& c : cases) {
+    Harness h;
+    h.document->storesImages = true;
+    LogCapture log;
+    h.request("DocumentReceivedImage", received(dataURL(c.type, c.bytes), 1, c.name));
+    ASSERT_TRUE(waitForEvents(h, 1)) << c.name << ": " << (log.lines.empty() ? "" : log.lines[0]);
+    EXPECT_EQ(h.events[0].arguments[2], size(40, 30)) << c.name;
+    ASSERT_EQ(h.document->storedImages.size(), 1u) << c.name;
+    EXPECT_TRUE(c.stored(h.document->storedImages[0])) << c.name;
+  }
 }
 
 TEST(ImageInsertion, APictureAt144PerInchIsAnnouncedAtHalfItsPixelsInPoints) {

@@ -192,7 +192,9 @@ TEST(LayerPaste, APictureOfferedAsTIFFIsJudgedByWhatItsDecoderReads) {
   h.document->storesImages = true;
   LogCapture log;
   // Headers that a reader taking the wrong frame or the wrong size entry would pass as 100 × 100.
-  for (const Data& liar : {testenv::jpegLiar(30000, 30000, 100, 100), testenv::tiffPicture(15000, 15000, std::pair{100u, 100u})}) {
+  // A JPEG of 200 scans, each of which a progressive decoder draws in full.
+  for (const Data& liar : {testenv::jpegLiar(30000, 30000, 100, 100), testenv::tiffPicture(15000, 15000, std::pair{100u, 100u}),
+                           testenv::jpegProgressive(8192, 8192, 194)}) {
     h.events.clear();
     offer({{PasteboardType::tiff, liar}});
     h.request("DocumentPaste", R"({"point": 0})");
@@ -206,6 +208,33 @@ TEST(LayerPaste, APictureOfferedAsTIFFIsJudgedByWhatItsDecoderReads) {
   ASSERT_TRUE(RunLoop::runUntil([&] { return !log.lines.empty(); }, 60));
   EXPECT_NE(log.lines[0].find("does not decode"), std::string::npos) << log.lines[0];
   EXPECT_TRUE(h.document->storedImages.empty());
+}
+
+TEST(LayerPaste, APastedPNGIsStoredWithoutItsTextAndNotWhenCut) {
+  Harness h;
+  h.document->storesImages = true;
+  LogCapture log;
+  Data whole = png(2000, 2000), plain = png(30, 20);
+  offer({{PasteboardType::png, Data(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2))}});
+  h.request("DocumentPaste", R"({"point": 0})");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !log.lines.empty(); }, 60));
+  EXPECT_NE(log.lines[0].find("cut short"), std::string::npos) << log.lines[0];
+  EXPECT_TRUE(h.document->storedImages.empty());
+  for (const char* type : {"zTXt", "iTXt"}) {
+    h.document->storedImages.clear();
+    offer({{PasteboardType::png, testenv::withTextChunks(plain, type, 200, 7900000)}});
+    h.request("DocumentPaste", R"({"point": 0})");
+    ASSERT_TRUE(RunLoop::runUntil([&] { return !h.document->storedImages.empty(); }, 60)) << type;
+    EXPECT_EQ(h.document->storedImages[0], plain) << type;
+  }
+  // Offered as TIFF, it is decoded without its text and stored as its picture.
+  h.document->storedImages.clear();
+  offer({{PasteboardType::tiff, testenv::withTextChunks(plain, "zTXt", 200, 7900000)}});
+  h.request("DocumentPaste", R"({"point": 0})");
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !h.document->storedImages.empty(); }, 60));
+  auto stored = ImageEncoding::decode(h.document->storedImages[0]);
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->width, 30);
 }
 
 // Only a paste of the other tool's layers is a usage event, told after the page has its answer,

@@ -2,6 +2,8 @@
 // Tiny picture files whose headers say what a test needs, pixels or not: a 60000 × 60000 PNG
 // is a few dozen bytes.
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -245,6 +247,103 @@ inline Data gifPicture(std::uint32_t width, std::uint32_t height, int frames, bo
     d.insert(d.end(), {0, 2, 2, 0x4C, 0x01, 0});
   }
   d.push_back(0x3B);
+  return d;
+}
+
+
+// A PNG with `count` text chunks of `type` ("zTXt", "iTXt" or "tEXt") put in after its IHDR,
+// each holding `textBytes` of text: compressed, a few kilobytes that a decoder inflates to
+// megabytes.
+inline Data withTextChunks(const Data& png, std::string_view type, int count, std::size_t textBytes) {
+  Data body;
+  for (char c : std::string_view("Comment\0", 8)) body.push_back(std::uint8_t(c));
+  Data text(textBytes, 'a');
+  if (type == "tEXt") {
+    body.insert(body.end(), text.begin(), text.end());
+  } else {
+    // iTXt: compressed, then an empty language tag and translated keyword.
+    if (type == "iTXt") body.insert(body.end(), {1, 0, 0, 0});
+    else body.push_back(0);
+    uLongf length = compressBound(uLong(text.size()));
+    Data packed(length);
+    compress2(packed.data(), &length, text.data(), uLong(text.size()), 9);
+    body.insert(body.end(), packed.begin(), packed.begin() + std::ptrdiff_t(length));
+  }
+  Data chunk;
+  pngChunk(chunk, type, body);
+  Data d(png.begin(), png.begin() + 33);
+  for (int i = 0; i < count; ++i) d.insert(d.end(), chunk.begin(), chunk.end());
+  d.insert(d.end(), png.begin() + 33, png.end());
+  return d;
+}
+
+// Bits of JPEG entropy-coded data, most significant first, with FF bytes stuffed and the last
+// byte filled with ones.
+struct JpegBits {
+  Data bytes;
+  std::uint32_t pending = 0;
+  int count = 0;
+  void put(std::uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i) {
+      pending = (pending << 1) | ((value >> i) & 1);
+      if (++count == 8) flush();
+    }
+  }
+  void flush() {
+    bytes.push_back(std::uint8_t(pending));
+    if (pending == 0xFF) bytes.push_back(0);
+    pending = 0;
+    count = 0;
+  }
+  Data finish() {
+    while (count) put(1, 1);
+    return std::move(bytes);
+  }
+};
+
+// A grey progressive JPEG of any size that really decodes, made as an ordinary encoder makes
+// one: the six scans of the usual script for one component (the DC coefficients in two, the
+// AC ones in two bands and two refinements), each scan's blocks all zero, the AC ones coded
+// as runs of empty blocks. `extraScans` more AC scans repeat the first band, which a decoder
+// takes as the picture refined again, drawing it anew each time.
+inline Data jpegProgressive(std::uint32_t width, std::uint32_t height, int extraScans = 0) {
+  Data d{0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};
+  d.insert(d.end(), 64, 1);
+  d.insert(d.end(), {0xFF, 0xC2, 0, 11, 8});
+  putBig(d, height, 2);
+  putBig(d, width, 2);
+  d.insert(d.end(), {1, 1, 0x11, 0});
+  // One code of one bit each: a DC difference of nothing, and a run of 2^14 + 14 bits of blocks.
+  for (std::uint8_t table : {0x00, 0x10}) {
+    d.insert(d.end(), {0xFF, 0xC4, 0, 20, table, 1});
+    d.insert(d.end(), 15, 0);
+    d.push_back(table == 0 ? 0x00 : 0xE0);
+  }
+  const std::uint64_t blocks = std::uint64_t((width + 7) / 8) * ((height + 7) / 8);
+  auto scan = [&](std::uint8_t first, std::uint8_t last, std::uint8_t approximation) {
+    d.insert(d.end(), {0xFF, 0xDA, 0, 8, 1, 1, 0x00, first, last, approximation});
+    JpegBits bits;
+    for (std::uint64_t left = blocks; left > 0;) {
+      if (first == 0) {
+        bits.put(0, 1);  // a difference of nothing, or a refinement bit of nothing
+        --left;
+      } else {
+        bits.put(0, 1);
+        bits.put(0x3FFF, 14);  // 32767 empty blocks
+        left -= left < 32767 ? left : 32767;
+      }
+    }
+    Data coded = bits.finish();
+    d.insert(d.end(), coded.begin(), coded.end());
+  };
+  scan(0, 0, 0x01);
+  scan(1, 5, 0x02);
+  scan(6, 63, 0x02);
+  scan(1, 63, 0x21);
+  scan(0, 0, 0x10);
+  scan(1, 63, 0x10);
+  for (int i = 0; i < extraScans; ++i) scan(1, 63, 0x00);
+  d.insert(d.end(), {0xFF, 0xD9});
   return d;
 }
 

@@ -1,6 +1,7 @@
 // PDF and PostScript pictures drawn to PNG by outside programs, each confined: a hostile drawing
-// costs at most the child's bounded memory, time and disk, and sees no file but its own and the
-// system's (Ghostscript keeps to its folder by its own safe mode as well).
+// costs at most the child's bounded memory, time and disk, sees no file but its own and the
+// system's (Ghostscript keeps to its folder by its own safe mode as well, and may not remove
+// what it writes there), reaches no socket and leaves no process behind.
 
 #include <glib.h>
 

@@ -83,7 +83,8 @@ sock_filter jump(std::uint16_t code, std::uint32_t k, std::uint8_t ifTrue, std::
 }  // namespace
 
 std::optional<SyscallFilter> SyscallFilter::create() {
-  if (nativeArchitecture == 0) return std::nullopt;
+  // A kernel built without filters answers EINVAL.
+  if (nativeArchitecture == 0 || ::prctl(PR_GET_SECCOMP, 0, 0, 0, 0) < 0) return std::nullopt;
   std::vector<sock_filter> program = {
       statement(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
       jump(BPF_JMP | BPF_JEQ | BPF_K, nativeArchitecture, 1, 0),

@@ -12,7 +12,7 @@
 
 class SyscallFilter {
  public:
-  // None where this build's processor has no filter written for it.
+  // None where the kernel has no filters or this build's processor has none written for it.
   static std::optional<SyscallFilter> create();
 
   // In the child, between fork and exec, after no-new-privileges is set: only calls that are

@@ -102,6 +102,12 @@ constexpr unsigned long ownNamespaces = CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEW
 // Everything below runs between fork and exec, or instead of exec: only calls that are safe
 // there, no allocation.
 
+void actByDefault(int signal) {
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  ::sigaction(signal, &byDefault, nullptr);
+}
+
 pid_t forkProcess(unsigned long flags) {
   return static_cast<pid_t>(::syscall(SYS_clone, flags | SIGCHLD, 0, 0, 0, 0));
 }
@@ -175,9 +181,7 @@ bool killChildren() {
     }
   if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
   int signal = WTERMSIG(status);
-  struct sigaction byDefault {};
-  byDefault.sa_handler = SIG_DFL;
-  ::sigaction(signal, &byDefault, nullptr);
+  actByDefault(signal);
   sigset_t just;
   sigemptyset(&just);
   sigaddset(&just, signal);
@@ -191,9 +195,7 @@ void confineChild(gpointer data) {
   const auto* limits = static_cast<const ChildLimits*>(data);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  struct sigaction byDefault {};
-  byDefault.sa_handler = SIG_DFL;
-  ::sigaction(SIGCHLD, &byDefault, nullptr);
+  actByDefault(SIGCHLD);
   sigset_t awaited;
   sigemptyset(&awaited);
   sigaddset(&awaited, SIGCHLD);

@@ -59,6 +59,11 @@ constexpr Denied deniedCalls[] = {
     {__NR_shmget, EPERM},
     {__NR_msgget, EPERM},
     {__NR_openat2, ENOSYS},
+    // Another process of the user's, run through its memory or its descriptors.
+    {__NR_ptrace, EPERM},
+    {__NR_process_vm_readv, EPERM},
+    {__NR_process_vm_writev, EPERM},
+    {__NR_pidfd_getfd, EPERM},
 };
 
 // Opening calls and the argument that holds their flags: an unnamed file is refused as a file

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -102,6 +103,35 @@ TEST(ConfinedTool, ItHoldsNothingItsFolderDoesNotList) {
     EXPECT_EQ(run.outcome, ConfinedTool::Outcome::exited) << c.what;
     EXPECT_EQ(run.exitCode == 0, c.allowed) << c.what;
   }
+}
+
+TEST(ConfinedTool, ItTracesNoOtherProcess) {
+  if (!SyscallFilter::create()) GTEST_SKIP() << "no system call filter for this processor";
+  // A process of the same user's, as the application is: traced, it would run anything.
+  GPid other = 0;
+  const gchar* sleeper[] = {"/bin/sleep", "600", nullptr};
+  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<gchar**>(sleeper), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
+                            &other, nullptr));
+  auto tool = ConfinedTool::create();
+  ASSERT_TRUE(tool);
+  std::string pid = std::to_string(other);
+  // Each fails only when refused (EPERM); any other answer means the kernel took the call.
+  const std::vector<std::pair<std::string, std::string>> attempts = {
+      {"attach", "libc.ptrace(16, " + pid + ", 0, 0)"},
+      {"read its memory", "libc.process_vm_readv(" + pid + ", (ctypes.c_void_p * 2)(0, 0), 1, (ctypes.c_void_p * 2)(0, 0), 1, 0)"},
+  };
+  for (const auto& [what, code] : attempts) {
+    auto run = tool->run({python, "-c",
+                          "import ctypes\nlibc = ctypes.CDLL(None, use_errno=True)\nassert " + code +
+                              " == 0 or ctypes.get_errno() != 1"},
+                         {});
+    EXPECT_EQ(run.outcome, ConfinedTool::Outcome::exited) << what;
+    EXPECT_NE(run.exitCode, 0) << what;
+  }
+  ::kill(other, SIGKILL);
+  int status = 0;
+  ::waitpid(other, &status, 0);
+  g_spawn_close_pid(other);
 }
 
 TEST(ConfinedTool, AFolderTheToolShutToItsOwnerIsMeasuredAndRemoved) {

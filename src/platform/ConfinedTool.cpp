@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gio/gio.h>
@@ -18,6 +21,7 @@
 #include "platform/FileConfinement.h"
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
+#include "platform/SyscallFilter.h"
 
 namespace {
 
@@ -30,9 +34,16 @@ constexpr guint folderCheckMilliseconds = 25;
 constexpr std::size_t maximumFolderItems = 4096;
 constexpr int maximumFolderDepth = 16;
 
+// Files a tool may hold open at once: with the file size, a bound on what pipes and open
+// files can keep.
+constexpr rlim_t maximumOpenFiles = 256;
+// The only settings a tool gets: none of the session's (its bus, display, home, agents).
+constexpr const char* toolPath = "PATH=/usr/bin:/bin";
+
 struct ChildLimits {
   rlim_t memory, fileSize, seconds;
   const FileConfinement* confinement;
+  const SyscallFilter* filter;
 };
 
 struct Usage {
@@ -65,8 +76,10 @@ bool addUsage(int folder, int depth, Usage& usage) {
       within = false;
       break;
     }
-    int inner = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (inner >= 0) within = addUsage(inner, depth + 1, usage);
+    // A folder that shut us out is opened up again; one that can't be counted counts as too much.
+    UniqueFd inner = fs::openFolderAsOwner(::dirfd(dir), entry->d_name);
+    if (inner) within = addUsage(inner.release(), depth + 1, usage);
+    else within = errno == ENOENT;
   }
   ::closedir(dir);
   return within;
@@ -74,27 +87,148 @@ bool addUsage(int folder, int depth, Usage& usage) {
 
 // What `folder` takes on disk; none when it holds more items or deeper folders than bounded.
 std::optional<std::uintmax_t> folderUsage(const std::filesystem::path& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return 0;
+  UniqueFd fd = fs::openFolderAsOwner(AT_FDCWD, folder.c_str());
+  if (!fd) return std::nullopt;
   Usage usage;
-  if (!addUsage(fd, 0, usage)) return std::nullopt;
+  if (!addUsage(fd.release(), 0, usage)) return std::nullopt;
   return usage.bytes;
 }
 
-// Between fork and exec: only calls that are safe there.
+// Namespaces of the tool's own where this user may make them. Its process is the first of a
+// process tree that ends with it, whatever its descendants do; it has no network but an
+// unconnected loopback of its own, and no System V objects shared with the session.
+constexpr unsigned long ownNamespaces = CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWIPC;
+
+// Everything below runs between fork and exec, or instead of exec: only calls that are safe
+// there, no allocation.
+
+void actByDefault(int signal) {
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  ::sigaction(signal, &byDefault, nullptr);
+}
+
+pid_t forkProcess(unsigned long flags) {
+  return static_cast<pid_t>(::syscall(SYS_clone, flags | SIGCHLD, 0, 0, 0, 0));
+}
+
+// The process id in a line of /proc/<pid>/stat after the parent's, or 0.
+pid_t parentInStat(const char* line, ssize_t length) {
+  ssize_t at = length - 1;
+  while (at >= 0 && line[at] != ')') --at;
+  // ") S <ppid> "
+  at += 4;
+  pid_t parent = 0;
+  while (at < length && line[at] >= '0' && line[at] <= '9') parent = parent * 10 + (line[at++] - '0');
+  return parent;
+}
+
+// Kills the children of this process that /proc lists; false when /proc can't be read.
+bool killChildren() {
+  int proc = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (proc < 0) return false;
+  pid_t self = ::getpid();
+  alignas(8) char entries[4096];
+  for (;;) {
+    long size = ::syscall(SYS_getdents64, proc, entries, sizeof entries);
+    if (size <= 0) break;
+    for (long at = 0; at < size;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(entries + at);
+      at += entry->d_reclen;
+      char path[64] = "";
+      const char* name = entry->d_name;
+      if (name[0] < '1' || name[0] > '9' || std::strlen(name) > 20) continue;
+      std::strcat(std::strcat(std::strcat(path, "/proc/"), name), "/stat");
+      int stat = ::open(path, O_RDONLY | O_CLOEXEC);
+      if (stat < 0) continue;
+      char line[1024];
+      ssize_t length = ::read(stat, line, sizeof line);
+      ::close(stat);
+      if (length > 0 && parentInStat(line, length) == self) {
+        pid_t child = 0;
+        for (const char* c = name; *c; ++c) child = child * 10 + (*c - '0');
+        ::kill(child, SIGKILL);
+      }
+    }
+  }
+  ::close(proc);
+  return true;
+}
+
+// The process between us and the tool: it reaps what the tool leaves behind, ends it when
+// asked to (SIGTERM), and ends with the tool's status once nothing it started is left.
+[[noreturn]] void superviseTool(pid_t tool, bool ownTree, const sigset_t& awaited) {
+  // The pipes of the spawn and everything else of ours: the tool alone holds what it was given.
+  if (::syscall(SYS_close_range, 0U, ~0U, 0U) != 0)
+    for (int fd = 0; fd < 4096; ++fd) ::close(fd);
+  int status = 0;
+  for (bool ended = false; !ended;) {
+    siginfo_t info;
+    if (::sigwaitinfo(&awaited, &info) == SIGTERM) ::kill(tool, SIGKILL);
+    for (;;) {
+      int reaped = 0;
+      pid_t pid = ::waitpid(-1, &reaped, WNOHANG);
+      if (pid <= 0) break;
+      if (pid == tool) {
+        status = reaped;
+        ended = true;
+      }
+    }
+  }
+  // In a process tree of its own, all ended with the tool; otherwise what it left came to us.
+  if (!ownTree)
+    while (killChildren() && (::waitpid(-1, nullptr, 0) >= 0 || errno == EINTR)) {
+    }
+  if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
+  int signal = WTERMSIG(status);
+  actByDefault(signal);
+  sigset_t just;
+  sigemptyset(&just);
+  sigaddset(&just, signal);
+  ::sigprocmask(SIG_UNBLOCK, &just, nullptr);
+  ::kill(::getpid(), signal);
+  ::_exit(128 + signal);
+}
+
+// In the child GLib forked: it becomes the supervisor, and its own child goes on to run the tool.
 void confineChild(gpointer data) {
   const auto* limits = static_cast<const ChildLimits*>(data);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  actByDefault(SIGCHLD);
+  sigset_t awaited;
+  sigemptyset(&awaited);
+  sigaddset(&awaited, SIGCHLD);
+  sigaddset(&awaited, SIGTERM);
+  ::sigprocmask(SIG_BLOCK, &awaited, nullptr);
+  pid_t supervisor = ::getpid();
+  bool ownTree = true;
+  pid_t tool = forkProcess(ownNamespaces);
+  if (tool < 0) {
+    ownTree = false;
+    tool = forkProcess(0);
+  }
+  if (tool < 0) ::_exit(127);
+  if (tool > 0) superviseTool(tool, ownTree, awaited);
+
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (!ownTree && ::getppid() != supervisor) ::_exit(127);
   struct rlimit memory {limits->memory, limits->memory};
   struct rlimit fileSize {limits->fileSize, limits->fileSize};
   // A second line behind the parent's timer, should the parent be stopped.
   struct rlimit cpu {limits->seconds, limits->seconds};
   struct rlimit core {0, 0};
+  struct rlimit files {maximumOpenFiles, maximumOpenFiles};
   setrlimit(RLIMIT_AS, &memory);
   setrlimit(RLIMIT_FSIZE, &fileSize);
   setrlimit(RLIMIT_CPU, &cpu);
   setrlimit(RLIMIT_CORE, &core);
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (limits->confinement && !limits->confinement->applyInChild()) _exit(127);
+  setrlimit(RLIMIT_NOFILE, &files);
+  if (limits->confinement && !limits->confinement->applyInChild()) ::_exit(127);
+  if (limits->filter && !limits->filter->applyInChild()) ::_exit(127);
 }
 
 }  // namespace
@@ -115,8 +249,7 @@ ConfinedTool::ConfinedTool(ConfinedTool&& other) noexcept : folder_(std::move(ot
 
 ConfinedTool::~ConfinedTool() {
   if (folder_.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);  // links inside are removed, never followed
+  (void)fs::removeItem(folder_);  // links inside are removed, never followed
 }
 
 bool ConfinedTool::put(const std::string& name, const Data& bytes) const {
@@ -162,8 +295,9 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
   // Where the kernel can confine file access, a child is never run without it.
   auto confinement = FileConfinement::create(folder_, argv[0]);
   if (!confinement && FileConfinement::available()) return result;
+  auto filter = SyscallFilter::create();
   ChildLimits childLimits{limits.memory, limits.fileSize, static_cast<rlim_t>(seconds),
-                          confinement ? &*confinement : nullptr};
+                          confinement ? &*confinement : nullptr, filter ? &*filter : nullptr};
   // The child may fill its folder by many files, each within the file size: their sum is bounded too.
   auto before = folderUsage(folder_);
   std::uintmax_t folderBound = before.value_or(0) + limits.folderSpace;
@@ -174,7 +308,12 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
   GObjectPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(static_cast<GSubprocessFlags>(
       G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
   g_subprocess_launcher_set_cwd(launcher.get(), folder_.c_str());
-  for (const char* name : {"TMPDIR", "TEMP", "TMP"}) g_subprocess_launcher_setenv(launcher.get(), name, folder_.c_str(), TRUE);
+  std::vector<std::string> settings = {toolPath};
+  for (const char* name : {"TMPDIR", "TEMP", "TMP"}) settings.push_back(std::string(name) + "=" + folder_.string());
+  std::vector<const gchar*> environment;
+  for (const auto& setting : settings) environment.push_back(setting.c_str());
+  environment.push_back(nullptr);
+  g_subprocess_launcher_set_environ(launcher.get(), const_cast<gchar**>(environment.data()));
   g_subprocess_launcher_set_child_setup(launcher.get(), confineChild, &childLimits, nullptr);
   GObjectPtr<GSubprocess> child(g_subprocess_launcher_spawnv(launcher.get(), arguments.data(), nullptr));
   if (child) {
@@ -200,7 +339,7 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
         [](gpointer data) -> gboolean {
           auto* s = static_cast<State*>(data);
           s->timedOut = true;
-          g_subprocess_force_exit(s->child);
+          g_subprocess_send_signal(s->child, SIGTERM);  // its supervisor ends all it started
           return G_SOURCE_REMOVE;
         },
         &state, nullptr);
@@ -213,7 +352,7 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
           auto usage = folderUsage(s->folder);
           if (usage && *usage <= s->folderBound) return G_SOURCE_CONTINUE;
           s->wroteTooMuch = true;
-          g_subprocess_force_exit(s->child);
+          g_subprocess_send_signal(s->child, SIGTERM);
           return G_SOURCE_REMOVE;
         },
         &state, nullptr);

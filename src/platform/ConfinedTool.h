@@ -1,10 +1,12 @@
 #pragma once
 // An outside program run on untrusted input: in a private empty folder (mode 0700, its working
-// folder and its TMPDIR, removed with everything in it afterwards), with bounded address space,
-// written file size, space taken in its folder and time, killed when over. Where the kernel
-// allows (FileConfinement), it reads nothing but the system's files and its folder's, and
-// writes nothing outside its folder. Display-free. Any thread: run() blocks its caller until
-// the child ends, on a context of its own, so call it from a worker.
+// folder and its TMPDIR, removed with everything in it afterwards), with no setting of ours but
+// a fixed PATH, with bounded address space, written file size, open files, space taken in its
+// folder and time, killed when over together with every process it started. It opens no socket
+// and holds no data its folder doesn't list (SyscallFilter). Where the kernel allows
+// (FileConfinement), it reads nothing but the system's files and its folder's, and writes
+// nothing outside its folder. Display-free. Any thread: run() blocks its caller until the child
+// and all it started end, on a context of its own, so call it from a worker.
 
 #include <chrono>
 #include <filesystem>

@@ -7,6 +7,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace {
@@ -14,6 +15,17 @@ namespace {
 // Rights of later kernels than the headers we build with may know.
 constexpr std::uint64_t truncateRight = 1ULL << 14;  // rule set version 3
 constexpr std::uint64_t deviceControlRight = 1ULL << 15;  // version 5
+// TCP: binding and connecting (version 4); with no rule for any port, neither is allowed.
+constexpr std::uint64_t tcpRights = 3;
+// Scopes of version 6: abstract Unix sockets and signals of processes outside the confinement.
+constexpr std::uint64_t outsideScopes = 3;
+
+// The rule set's attributes as later kernels read them; a shorter size is given to earlier ones.
+struct RulesetAttributes {
+  std::uint64_t handledFiles = 0;
+  std::uint64_t handledNetwork = 0;
+  std::uint64_t scoped = 0;
+};
 
 constexpr std::uint64_t readRights =
     LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
@@ -65,20 +77,33 @@ bool allow(int rules, const char* path, std::uint64_t rights, std::uint64_t hand
 
 bool FileConfinement::available() { return rulesetVersion() >= 1; }
 
+int FileConfinement::version() { return rulesetVersion(); }
+
 std::optional<FileConfinement> FileConfinement::create(const std::filesystem::path& folder,
                                                        const std::filesystem::path& program) {
   int version = rulesetVersion();
   if (version < 1) return std::nullopt;
   std::uint64_t handled = handledRights(version);
-  struct landlock_ruleset_attr attributes {};
-  attributes.handled_access_fs = handled;
-  UniqueFd rules(static_cast<int>(::syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0)));
+  RulesetAttributes attributes;
+  attributes.handledFiles = handled;
+  std::size_t size = sizeof attributes.handledFiles;
+  if (version >= 4) {
+    attributes.handledNetwork = tcpRights;
+    size += sizeof attributes.handledNetwork;
+  }
+  if (version >= 6) {
+    attributes.scoped = outsideScopes;
+    size += sizeof attributes.scoped;
+  }
+  UniqueFd rules(static_cast<int>(::syscall(SYS_landlock_create_ruleset, &attributes, size, 0)));
   if (!rules) return std::nullopt;
   bool made = true;
   for (const char* path : systemPaths) made = made && allow(rules.get(), path, readRights, handled);
   made = made && allow(rules.get(), program.c_str(), readRights, handled);
   made = made && allow(rules.get(), "/dev/null", fileRights, handled);
-  made = made && allow(rules.get(), folder.c_str(), handled, handled);
+  // Nothing it made leaves the folder's listing while it may still hold it open.
+  std::uint64_t removal = LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR;
+  made = made && allow(rules.get(), folder.c_str(), handled & ~removal, handled);
   if (!made) return std::nullopt;
   return FileConfinement(std::move(rules));
 }

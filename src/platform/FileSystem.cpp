@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <gio/gio.h>
@@ -414,9 +415,52 @@ Result<void> copyItem(const Path& from, const Path& to) {
   return {};
 }
 
+UniqueFd openFolderAsOwner(int at, const char* name) {
+  // A handle that needs no right on the folder itself, so that the mode changed is that of
+  // the very folder found, never of what a link put in its place would point to.
+  UniqueFd handle(::openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat status {};
+  if (!handle || ::fstat(handle.get(), &status) != 0) return UniqueFd();
+  if ((status.st_mode & S_IRWXU) != S_IRWXU && status.st_uid == ::geteuid()) {
+    std::string self = "/proc/self/fd/" + std::to_string(handle.get());
+    (void)::chmod(self.c_str(), (status.st_mode & 07777) | S_IRWXU);
+  }
+  return UniqueFd(::openat(handle.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+namespace {
+
+// Deeper than this, a tree that shut its owner out is left as it is.
+constexpr int maximumOpenedDepth = 256;
+
+// Gives the folders below the one open as `folder` back to their owner.
+void openUpInside(int folder, int depth) {
+  if (depth >= maximumOpenedDepth) return;
+  UniqueFd listing(::dup(folder));
+  DIR* dir = listing ? ::fdopendir(listing.get()) : nullptr;
+  if (!dir) return;
+  listing.release();
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    struct stat status {};
+    if (::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(status.st_mode)) continue;
+    if (auto inner = openFolderAsOwner(folder, entry->d_name)) openUpInside(inner.get(), depth + 1);
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
 Result<void> removeItem(const Path& path) {
   std::error_code ec;
   std::filesystem::remove_all(path, ec);
+  if (ec && (ec.value() == EACCES || ec.value() == EPERM)) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+      if (auto folder = openFolderAsOwner(AT_FDCWD, path.c_str())) openUpInside(folder.get(), 0);
+    ec.clear();
+    std::filesystem::remove_all(path, ec);
+  }
   if (ec && ec.value() != ENOENT) return fail(fromStd(ec, path, false));
   return {};
 }

@@ -66,8 +66,13 @@ class TemporaryFolder {
 
 // Copies a file or a folder tree (symbolic links copied as links); fails if `to` exists.
 Result<void> copyItem(const Path& from, const Path& to);
-// Removes a file or a folder tree; a missing item is not an error.
+// Removes a file or a folder tree; a missing item is not an error. Folders of this user's
+// that were made unreadable or unsearchable inside the tree are opened up first.
 Result<void> removeItem(const Path& path);
+// The folder `name` of the folder open as `at` (or a path, with AT_FDCWD), opened to list,
+// without following a link; a folder of this user's whose mode keeps its owner out is given
+// back to its owner (read, write, search) first. Invalid when it is missing or still shut.
+UniqueFd openFolderAsOwner(int at, const char* name);
 // Makes `path` and its missing parents; `path` gets `mode`, and a private mode (no group or
 // other bits) is set on a folder that already existed too.
 Result<void> createDirectories(const Path& path, unsigned mode = 0755);

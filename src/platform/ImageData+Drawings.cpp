@@ -1,6 +1,7 @@
 // PDF and PostScript pictures drawn to PNG by outside programs, each confined: a hostile drawing
-// costs at most the child's bounded memory, time and disk, and sees no file but its own and the
-// system's (Ghostscript keeps to its folder by its own safe mode as well).
+// costs at most the child's bounded memory, time and disk, sees no file but its own and the
+// system's (Ghostscript keeps to its folder by its own safe mode as well, and may not remove
+// what it writes there), reaches no socket and leaves no process behind.
 
 #include <glib.h>
 
@@ -84,8 +85,7 @@ Result<Data> rasterisePostScript(const Data& postScript, std::chrono::millisecon
   for (char c : folder + "page.png") output += c == '%' ? std::string("%%") : std::string(1, c);
   auto run = tool->run({gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOPROMPT", "-dEPSCrop", "-dFirstPage=1",
                         "-dLastPage=1", "-sDEVICE=pngalpha", "-r72", "-sstdout=%stderr", "--permit-file-read=" + folder,
-                        "--permit-file-write=" + folder, "--permit-file-control=" + folder,
-                        "-sOutputFile=" + output, "-f", folder + "input.eps"},
+                        "--permit-file-write=" + folder, "-sOutputFile=" + output, "-f", folder + "input.eps"},
                        limitsFor(timeout));
   if (run.outcome == ConfinedTool::Outcome::notStarted) return fail(ErrorDomain, notRasterised, "Ghostscript did not start");
   return pictureOf(*tool, run, "Ghostscript");

@@ -10,7 +10,7 @@ manager (openbox) on a private X display of the given size.
 - The rotated phone and the tablet at half size show at their exact sizes.
 - After a device change the preview follows its document window, and a following preview stays
   on the screen's work area when the document window is moved near the screen's edge.
-- An alert for a damaged file opened with the preview shown stands on the document window and
+- An alert for a damaged file opened with the preview shown stands on the window the person is in and
   leaves the preview where it was; nothing warns of a cast of its window.
 - A layer added in the editor shows in the preview once the working copy has been written.
 - The web inspector attached to the preview keeps the window's title bar and its close button
@@ -224,23 +224,24 @@ with open(EXAMPLE, "rb") as whole, open(damaged, "wb") as half:
     half.write(content[:len(content) // 2])
 preview_before = preview_window()
 desk.focus_editor(document)
-desk.attempt("the open panel", lambda: desk.keys("ctrl+o"), lambda: desk.find_window("^Open"), timeout=15)
-panel = desk.find_window("^Open")
-desk.keys("ctrl+l")
-desk.xdo("type", "--delay", "20", damaged)
-# The first Return may only take the chooser's completion of the name.
-desk.attempt("opening the damaged file", lambda: desk.keys("Return"), lambda: not desk.find_window("^Open"), timeout=5)
+# Handed over as the desktop opens a file: the open panel's own completion of a typed name keeps
+# memory the leak check would count.
+desk.hand_file(damaged)
 desk.wait_until(lambda: desk.untitled(korvel), "the alert for the damaged file", 30)
 alert = desk.untitled(korvel)[0]
 alert_frame = desk.frame(alert)
 desk.shot("damaged-file-alert")
 owner = subprocess.run(["xprop", "-id", alert, "WM_TRANSIENT_FOR"], env=desk.env, capture_output=True, text=True).stdout
-if "0x%x" % int(document) not in owner:
-    desk.fail("the alert for the damaged file stands on %r, not on the document window 0x%x" % (owner.strip(), int(document)))
-doc_x, doc_y, doc_width, doc_height = desk.frame(document)
+# The window the person is in: the document window, or its preview (the click that gave the
+# editor the keyboard may have landed on the preview lying over it).
+stands_on = [w for w in (document, preview_before) if "0x%x" % int(w) in owner]
+if not stands_on:
+    desk.fail("the alert for the damaged file stands on %r, not on the document window 0x%x or its preview 0x%x"
+              % (owner.strip(), int(document), int(preview_before)))
+owner_x, owner_y, owner_width, owner_height = desk.frame(stands_on[0])
 middle = (alert_frame[0] + alert_frame[2] // 2, alert_frame[1] + alert_frame[3] // 2)
-if not (doc_x <= middle[0] <= doc_x + doc_width and doc_y <= middle[1] <= doc_y + doc_height):
-    desk.fail("the alert %r is not over its document window %r" % (alert_frame, desk.frame(document)))
+if not (owner_x <= middle[0] <= owner_x + owner_width and owner_y <= middle[1] <= owner_y + owner_height):
+    desk.fail("the alert %r is not over its window %r" % (alert_frame, desk.frame(stands_on[0])))
 if preview_window() != preview_before:
     desk.fail("the preview went off the screen under the alert for the damaged file")
 desk.attempt("answering the alert", lambda: desk.keys("Return"), lambda: not desk.untitled(korvel), timeout=10)
@@ -251,7 +252,8 @@ if active not in (document, preview_before):
     desk.fail("after the alert the active window is %s, neither the document nor its preview" % active)
 if "invalid cast" in korvel.text():
     desk.fail("korvel warned about the alert's window: invalid cast")
-desk.log("the damaged file's alert stood on the document window at", alert_frame, "and left the preview")
+desk.log("the damaged file's alert stood on", "the document window" if stands_on[0] == document else "the preview",
+         "at", alert_frame, "and left the preview")
 
 # --- the settings menu, opened while the document window has the keyboard ---
 desk.xdo("windowactivate", "--sync", document)

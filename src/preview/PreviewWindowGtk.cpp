@@ -312,8 +312,8 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      return FALSE;
                    }),
                    this);
-  // A place korvel did not ask for is the person's move: the preview stays there. A window not
-  // on screen has no place yet: what it reports is where it is to go, or was.
+  // The person's move (see PreviewFollowing) ends the following: the preview stays where it was
+  // put. A window not on screen has no place yet: what it reports is where it is to go, or was.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure*, Impl* impl) -> gboolean {
                      if (impl->controller && isOnScreen(w) && isPlaced(w) &&
                          impl->following.previewMoved(originOf(GTK_WINDOW(w)), personHolds(w), impl->answerDue()))

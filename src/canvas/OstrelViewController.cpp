@@ -1,6 +1,7 @@
 #include "OstrelViewController.h"
 
 #include "canvas/OstrelError.h"
+#include "platform/RunLoop.h"
 
 std::shared_ptr<OstrelViewController> OstrelViewController::create(bool tutorialMode) {
   std::shared_ptr<OstrelViewController> controller(new OstrelViewController(tutorialMode));
@@ -19,7 +20,16 @@ KXDocumentContainerDataSource& OstrelViewController::dataSourceForDocumentJSON()
             completion(std::nullopt, OstrelError::ostrelNotReady());
             return;
           }
-          self->exportOstrelDocumentData(std::move(completion));
+          // The preview and the shared page read the design from the working copy: once it holds
+          // this content (the completion writes it), they are told to read it again.
+          self->exportOstrelDocumentData([weak, completion = std::move(completion)](std::optional<Data> data, std::optional<Error> error) {
+            bool provided = data.has_value();
+            completion(std::move(data), std::move(error));
+            if (!provided) return;
+            MainQueue::async([weak] {
+              if (auto self = weak.lock()) self->previewLoaded();
+            });
+          });
         });
   }
   return *dataSourceForDocumentJSON_;

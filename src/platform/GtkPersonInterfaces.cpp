@@ -23,13 +23,23 @@ GtkWindow* dialogParentFor(GtkWindow* parent) {
   GtkWindow* visible = nullptr;
   for (GList* w = windows; w; w = w->next) {
     auto* window = GTK_WINDOW(w->data);
-    if (!gtk_widget_get_visible(GTK_WIDGET(window)) || gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL)
+    // Windows drawn off the screen (the pages that render exports and pictures) are no one's to
+    // stand on: a dialog over one opens at the screen's corner.
+    if (!gtk_widget_get_visible(GTK_WIDGET(window)) || gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL ||
+        GTK_IS_OFFSCREEN_WINDOW(window) || !gtk_widget_get_mapped(GTK_WIDGET(window)))
       continue;
     if (gtk_window_is_active(window)) active = window;
     visible = window;  // the list holds the newest first only by chance; any visible one will do
   }
   g_list_free(windows);
-  return active ? active : visible;
+  if (active) return active;
+  // Between two windows (a panel just closed) none has the focus: the document window the person
+  // was in last is the one.
+  if (auto* app = g_application_get_default(); app && GTK_IS_APPLICATION(app)) {
+    GtkWindow* last = gtk_application_get_active_window(GTK_APPLICATION(app));
+    if (last && gtk_widget_get_mapped(GTK_WIDGET(last))) return last;
+  }
+  return visible;
 }
 
 void attachSheet(GtkWindow* sheet, GtkWindow* parent) {

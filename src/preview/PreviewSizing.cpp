@@ -120,4 +120,13 @@ Rect attachedInspectorFrame(const Rect& d, double e, const Rect& p, const std::o
   return workArea ? constrainFrame(frame, *workArea) : frame;
 }
 
+AspectLimits aspectLimits(Size ratio) {
+  if (!(ratio.width > 0 && ratio.height > 0)) return {};
+  // A part in 4096: far above the display's 1/65536 and the single-precision error, far below a
+  // pixel of any window the screen holds.
+  constexpr double slack = 1.0 / 4096;
+  double r = ratio.width / ratio.height;
+  return {r * (1 - slack), r * (1 + slack)};
+}
+
 }  // namespace PreviewSizing

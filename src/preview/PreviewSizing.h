@@ -46,6 +46,15 @@ inline constexpr Size inspectorMinimumSize{750, 334};
 // or of the selected frame in canvas mode; 0 × 0 when unknown.
 Size intrinsicContentSize(const OstrelSelection* selection, const DeviceDescriptor* device, bool deviceIsCanvas);
 
+// The least and the greatest width ÷ height the window's aspect hint allows for a content
+// ratio. The display carries the bounds as fractions over 65536, cut short, and a window manager
+// compares in single precision: bounds equal to the ratio come out on either side of it, and the
+// window a pixel short. These stand that much apart, so that the exact size lies between them.
+struct AspectLimits {
+  double least = 0, greatest = 0;
+};
+AspectLimits aspectLimits(Size ratio);
+
 // The content minimum of the preview window for a content ratio (0 × 0: none).
 Size contentMinimum(Size ratio);
 

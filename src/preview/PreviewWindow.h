@@ -79,6 +79,8 @@ class PreviewWindow {
 
  private:
   struct Impl;
+  // Tells the document window's change once the focus has settled.
+  static void settleDocumentFocus(Impl* impl);
   std::unique_ptr<Impl> impl_;
   bool fullScreen_ = false;
 };

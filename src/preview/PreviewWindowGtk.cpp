@@ -40,6 +40,7 @@ struct PreviewWindow::Impl {
   GtkWidget* document = nullptr;
   gulong activeHandler = 0;
   guint activeTimer = 0;
+  int activeTries = 0;
   gulong documentMoveHandler = 0;
   std::function<void(bool)> documentActive;
   PreviewFollowing following;
@@ -49,6 +50,12 @@ struct PreviewWindow::Impl {
   guint remapTimer = 0;
   // Mapped once: from then on the window manager's frame around it is known.
   bool framed = false;
+  // When korvel last asked the window manager to move, size or map the window. Its answers may
+  // come in more than one configure event, the last of them some time after the first.
+  gint64 lastRequest = 0;
+  static constexpr gint64 answerTime = G_USEC_PER_SEC;
+  void asked() { lastRequest = g_get_monotonic_time(); }
+  bool answerDue() const { return lastRequest && g_get_monotonic_time() - lastRequest < answerTime; }
 
   explicit Impl(PreviewWindowController& c) : controller(&c) {}
 };
@@ -152,6 +159,20 @@ bool pointerButtonHeld(GtkWidget* widget) {
   return mask & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK | GDK_BUTTON4_MASK | GDK_BUTTON5_MASK);
 }
 
+// A pointer button is down over the window's frame: the person holds the window (by its title
+// bar, to drag it). The pointer moves with a window being dragged.
+bool personHolds(GtkWidget* window) {
+  GdkWindow* gdk = gtk_widget_get_window(window);
+  if (!gdk || !pointerButtonHeld(window)) return false;
+  GdkDisplay* display = gtk_widget_get_display(window);
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  int x = 0, y = 0;
+  gdk_window_get_device_position(gdk_screen_get_root_window(gtk_widget_get_screen(window)), pointer, &x, &y, nullptr);
+  GdkRectangle frame{};
+  gdk_window_get_frame_extents(gdk, &frame);
+  return x >= frame.x && y >= frame.y && x < frame.x + frame.width && y < frame.y + frame.height;
+}
+
 bool isPlaced(GtkWidget* window) {
   GdkWindow* gdk = gtk_widget_get_window(window);
   if (!gdk) return true;
@@ -163,6 +184,25 @@ bool isPlaced(GtkWidget* window) {
 bool isOnScreen(GtkWidget* window) {
   GdkWindow* gdk = gtk_widget_get_window(window);
   return gtk_widget_get_mapped(window) && gdk && !(gdk_window_get_state(gdk) & GDK_WINDOW_STATE_WITHDRAWN);
+}
+
+// The focus has settled once nothing about it changed for a while and nothing that could change
+// it waits: no button held (the person dragging a window, a click whose release opens a menu), no
+// event of the display still unread (a menu's grab, the focus coming in), the preview not being
+// mapped again for full screen. A display that never falls quiet is taken as settled after a while.
+constexpr guint focusSettleInterval = 100;  // ms
+constexpr int focusSettleTries = 30;
+
+// The active window stands on `owner` (an alert, a sheet or a panel of it, at any depth).
+bool activeWindowStandsOn(GtkWindow* owner) {
+  GList* windows = gtk_window_list_toplevels();
+  GtkWindow* active = nullptr;
+  for (GList* w = windows; w && !active; w = w->next)
+    if (gtk_window_is_active(GTK_WINDOW(w->data))) active = GTK_WINDOW(w->data);
+  g_list_free(windows);
+  for (GtkWindow* w = active ? gtk_window_get_transient_for(active) : nullptr; w; w = gtk_window_get_transient_for(w))
+    if (w == owner) return true;
+  return false;
 }
 
 // What the window manager's frame adds to the window's size; nothing before it is mapped.
@@ -184,6 +224,17 @@ PreviewWindow::Rect rectOf(GtkWindow* window) {
   gtk_window_get_position(window, &x, &y);
   gtk_window_get_size(window, &w, &h);
   return {double(x), double(y), double(w), double(h) + PreviewWindow::chromeOf(window)};
+}
+
+// The origins at which the whole frame of `window` lies on its screen's work area.
+std::optional<PreviewFollowing::Area> followingArea(GtkWindow* window) {
+  auto area = PreviewWindow::screenFrameOf(window);
+  if (!area) return std::nullopt;
+  auto frame = rectOf(window);
+  int left = int(area->x), top = int(area->y);
+  int right = int(area->x + area->width - decorationOf(window).width - frame.width);
+  int bottom = int(area->y + area->height - frame.height);
+  return PreviewFollowing::Area{left, top, std::max(left, right), std::max(top, bottom)};
 }
 
 }  // namespace
@@ -261,11 +312,11 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      return FALSE;
                    }),
                    this);
-  // A place korvel did not ask for is the person's move: the preview stays there. A window not
-  // on screen has no place yet: what it reports is where it is to go, or was.
+  // The person's move (see PreviewFollowing) ends the following: the preview stays where it was
+  // put. A window not on screen has no place yet: what it reports is where it is to go, or was.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure*, Impl* impl) -> gboolean {
                      if (impl->controller && isOnScreen(w) && isPlaced(w) &&
-                         impl->following.previewMoved(originOf(GTK_WINDOW(w))))
+                         impl->following.previewMoved(originOf(GTK_WINDOW(w)), personHolds(w), impl->answerDue()))
                        RWLog("Preview moved by the person; it stays where it was put", 1);
                      return FALSE;
                    }),
@@ -287,6 +338,8 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                        g_source_remove(impl->remapTimer);
                        impl->remapTimer = 0;
                      }
+                     // The focus moving on to the preview, or off it, is part of the document's change.
+                     if (impl->activeTimer) settleDocumentFocus(impl);
                      if (!impl->controller) return;
                      if (gtk_window_is_active(w))
                        impl->controller->windowDidBecomeKey();
@@ -310,6 +363,7 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                        double chrome = PreviewWindow::chromeOf(w);
                        int width = int(size.width), height = int(size.height - chrome);
                        impl->requested = {width, height};
+                       impl->asked();
                        gtk_window_resize(w, std::max(width, 1), std::max(height, 1));
                        return G_SOURCE_REMOVE;
                      }, impl);
@@ -354,6 +408,7 @@ void PreviewWindow::setTransientFor(GtkWindow* parent) {
 void PreviewWindow::setTitle(const std::string& title) { gtk_window_set_title(window(), title.c_str()); }
 
 void PreviewWindow::present(bool makeKey) {
+  if (!gtk_widget_get_mapped(impl_->window)) impl_->asked();
   gtk_widget_show(impl_->window);
   if (makeKey)
     gtk_window_present(window());
@@ -362,6 +417,7 @@ void PreviewWindow::present(bool makeKey) {
 }
 
 void PreviewWindow::orderBelow() {
+  if (!gtk_widget_get_mapped(impl_->window)) impl_->asked();
   gtk_widget_show(impl_->window);
   if (GdkWindow* w = gtk_widget_get_window(impl_->window)) gdk_window_lower(w);
 }
@@ -381,22 +437,15 @@ void PreviewWindow::observeDocumentWindow(GtkWindow* document, std::function<voi
   impl_->document = GTK_WIDGET(g_object_ref(document));
   impl_->documentActive = std::move(changed);
   impl_->activeHandler = g_signal_connect(document, "notify::is-active", reinterpret_cast<GCallback>(+[](GObject*, GParamSpec*, Impl* impl) {
-    if (impl->activeTimer) g_source_remove(impl->activeTimer);
-    impl->activeTimer = g_timeout_add(100, +[](gpointer p) -> gboolean {
-      auto* impl = static_cast<Impl*>(p);
-      // While a button is held (the person dragging the preview by its title bar, the window
-      // manager holding the pointer) the focus has not settled: ask again once it is let go.
-      // Nor while the preview is mapped again for full screen.
-      if (pointerButtonHeld(impl->window) || impl->remapTimer) return G_SOURCE_CONTINUE;
-      impl->activeTimer = 0;
-      if (impl->documentActive) impl->documentActive(gtk_window_is_active(GTK_WINDOW(impl->document)));
-      return G_SOURCE_REMOVE;
-    }, impl);
+    settleDocumentFocus(impl);
   }), impl_.get());
   impl_->documentMoveHandler = g_signal_connect(document, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* d, GdkEventConfigure*, Impl* impl) -> gboolean {
     if (!impl->controller) return FALSE;
-    auto to = impl->following.documentMoved(originOf(GTK_WINDOW(d)));
-    if (to && isPlaced(impl->window)) gtk_window_move(GTK_WINDOW(impl->window), to->x, to->y);
+    auto to = impl->following.documentMoved(originOf(GTK_WINDOW(d)), followingArea(GTK_WINDOW(impl->window)));
+    if (to && isPlaced(impl->window)) {
+      impl->asked();
+      gtk_window_move(GTK_WINDOW(impl->window), to->x, to->y);
+    }
     return FALSE;
   }), impl_.get());
 }
@@ -410,7 +459,7 @@ void PreviewWindow::followDocumentWindow() {
 
 bool PreviewWindow::isFollowingDocumentWindow() const { return impl_->following.isFollowing(); }
 
-bool PreviewWindow::hasMovesUnderWay() const { return impl_->following.pendingMoves() > 0; }
+bool PreviewWindow::hasMovesUnderWay() const { return impl_->following.pendingMoves() > 0 || impl_->answerDue(); }
 
 bool PreviewWindow::isVisible() const { return gtk_widget_get_visible(impl_->window); }
 
@@ -455,6 +504,27 @@ void PreviewWindow::toggleFullscreen() {
 
 void PreviewWindow::setRotationEnabled(bool enabled) { gtk_widget_set_sensitive(impl_->rotateButton, enabled); }
 
+void PreviewWindow::settleDocumentFocus(Impl* impl) {
+  if (impl->activeTimer) g_source_remove(impl->activeTimer);
+  impl->activeTries = 0;
+  impl->activeTimer = g_timeout_add(focusSettleInterval, +[](gpointer p) -> gboolean {
+    auto* impl = static_cast<Impl*>(p);
+    // While a button is held (the person dragging a window, the window manager holding the
+    // pointer) the focus has not settled: ask again once it is let go. Nor while the preview is
+    // mapped again for full screen.
+    if (pointerButtonHeld(impl->window) || impl->remapTimer) return G_SOURCE_CONTINUE;
+    if (gtk_events_pending() && ++impl->activeTries < focusSettleTries) return G_SOURCE_CONTINUE;
+    impl->activeTimer = 0;
+    GtkWindow* document = GTK_WINDOW(impl->document);
+    // An alert or a panel over the document window, or over the preview, leaves the document
+    // the person's: the preview stays.
+    bool active = gtk_window_is_active(document) || activeWindowStandsOn(document) ||
+                  activeWindowStandsOn(GTK_WINDOW(impl->window));
+    if (impl->documentActive) impl->documentActive(active);
+    return G_SOURCE_REMOVE;
+  }, impl);
+}
+
 PreviewWindow::Rect PreviewWindow::frame() const { return rectOf(window()); }
 double PreviewWindow::chrome() const { return chromeOf(window()); }
 std::optional<PreviewWindow::Rect> PreviewWindow::screenFrame() const {
@@ -473,6 +543,7 @@ void PreviewWindow::setFrame(const Rect& frame) {
   impl_->requested = {width, height};
   impl_->requestedOrigin = PreviewFollowing::Point{int(frame.x), int(frame.y)};
   impl_->following.willMove(*impl_->requestedOrigin);
+  impl_->asked();
   gtk_window_move(w, int(frame.x), int(frame.y));
   gtk_window_resize(w, width, height);
 }
@@ -516,7 +587,9 @@ void PreviewWindow::setGeometry(Size ratio, Size minimum) {
   g.min_height = int(std::ceil(minimum.height));
   int hints = GDK_HINT_MIN_SIZE;
   if (ratio.width > 0 && ratio.height > 0) {
-    g.min_aspect = g.max_aspect = ratio.width / ratio.height;
+    auto limits = PreviewSizing::aspectLimits(ratio);
+    g.min_aspect = limits.least;
+    g.max_aspect = limits.greatest;
     // Without a base size the window manager takes the minimum as the base and keeps the ratio
     // of what lies beyond it: 384 × 512 came out 384 × 511.
     g.base_width = g.base_height = 0;

@@ -7,6 +7,12 @@ manager (openbox) on a private X display of the given size.
   the phone's size again.
 - The preview stays on the screen while its settings menu is open, opened while the document
   window had the keyboard.
+- The rotated phone and the tablet at half size show at their exact sizes.
+- After a device change the preview follows its document window, and a following preview stays
+  on the screen's work area when the document window is moved near the screen's edge.
+- An alert for a damaged file opened with the preview shown stands on the window the person is in and
+  leaves the preview where it was; nothing warns of a cast of its window.
+- A layer added in the editor shows in the preview once the working copy has been written.
 - The web inspector attached to the preview keeps the window's title bar and its close button
   on the screen.
 
@@ -29,6 +35,21 @@ EXAMPLE = os.path.join(desk.root, "resources/WelcomeWindow/examples/example-land
 PHONE, TABLET, DESKTOP = (375, 667), (768, 1024), (1440, 900)
 # The document window's title-bar button that opens the preview (window coordinates).
 PREVIEW_BUTTON = (40, 23)
+# The editor page's "Add Rectangle" button (window coordinates) and the colour of a new rectangle.
+ADD_RECT = (120, 126)
+RECT_COLOUR = (0x4A, 0x90, 0xE2)
+
+# How many pixels of a region of the screen have a colour (within a few steps of it).
+COLOURED = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+x, y, width, height, r, g, b = (int(a) for a in sys.argv[1:8])
+shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, width, height)
+pixels, stride, step = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
+print(sum(1 for row in range(height) for col in range(width)
+          if all(abs(pixels[row * stride + col * step + i] - c) <= 12 for i, c in enumerate((r, g, b)))))
+"""
 
 
 def preview_window():
@@ -78,6 +99,26 @@ def choose_device(downs_to_devices, downs_to_device, skin_downs=None):
     desk.keys("Return")
 
 
+def coloured(window, colour):
+    x, y, width, height = desk.geometry(window)
+    out = subprocess.run(["/usr/bin/python3", "-c", COLOURED, str(x), str(y), str(width), str(height), *map(str, colour)],
+                         env=desk.env, capture_output=True, text=True)
+    return int(out.stdout) if out.returncode == 0 and out.stdout.strip().isdigit() else 0
+
+
+def kept_on_screen(x, y, width, height):
+    return min(max(0, x), WIDTH - width), min(max(0, y), HEIGHT - height)
+
+
+def move_document_to(x, y):
+    """Moves the document window as another program would; where its frame went."""
+    before = desk.frame(document)[:2]
+    desk.xdo("windowmove", "--sync", document, str(x), str(y))
+    if (x, y) != before:
+        desk.wait_until(lambda: desk.frame(document)[:2] != before, "the document window to move", 15)
+    return desk.frame(document)[:2]
+
+
 def settled_frame(timeout=30):
     """The preview's frame once springs and the window manager's answers are done: the same twice
     half a second apart."""
@@ -108,6 +149,20 @@ desk.attempt("opening the preview", lambda: desk.click(document, *PREVIEW_BUTTON
 desk.wait_until(lambda: desk.picture(preview_window(), "preview")[0] > 8, "a preview that is not blank", 60)
 desk.log("preview shown at", desk.frame(preview_window()), "on", SCREEN)
 
+# --- a layer added in the editor shows in the preview once the working copy holds it ---
+before = coloured(preview_window(), RECT_COLOUR)
+# Beside the preview, the editor's tools are in reach.
+desk.attempt("adding a rectangle", lambda: desk.click(document, *ADD_RECT),
+             lambda: desk.find_window("^Screens.*Edited"))
+desk.focus_editor(document)
+desk.keys("ctrl+s")
+if not desk.within(lambda: coloured(preview_window(), RECT_COLOUR) > before + 2000, 30):
+    desk.shot("preview-without-the-layer")
+    desk.fail("the saved rectangle is not in the preview (%d pixels of its colour)" % coloured(preview_window(), RECT_COLOUR))
+desk.shot("preview-with-the-layer")
+desk.log("the added rectangle shows in the preview after the save")
+
+
 # The settings menu's items, as the keyboard reaches them: on the canvas "Canvas" is disabled, so
 # "Devices" is the third item; with a device shown it is the fourth. In the devices menu the
 # categories come as the catalog sorts them: Desktop, Korvel Phone (with its skins), Korvel Tablet.
@@ -132,6 +187,73 @@ for name, to_devices, to_device, skin, device in steps:
     if not on_screen(frame):
         desk.fail("%s: the preview's frame %r leaves the %s screen" % (name, frame, SCREEN))
     desk.log(name, "shows at", content_size(), "in the frame", frame)
+
+# --- the rotated phone, at its exact size ---
+# "Rotate" comes right after "Devices".
+open_settings_menu()
+desk.keys(*["Down"] * (DEVICE_TO_DEVICES + 1), "Return")
+wait_for_size("the rotated phone", expected_content((PHONE[1], PHONE[0])))
+desk.shot("device-the-rotated-phone")
+open_settings_menu()
+desk.keys(*["Down"] * (DEVICE_TO_DEVICES + 1), "Return")
+wait_for_size("the phone upright again", expected_content(PHONE))
+desk.log("the phone rotated shows at", expected_content((PHONE[1], PHONE[0])), "and back")
+
+# --- after the device changes the preview follows its document window, on the work area ---
+preview_at = settled_frame()
+document_at = desk.frame(document)[:2]
+# Leftwards and down a little: room for the preview where it goes.
+moved = move_document_to(document_at[0] - 15, document_at[1] + 12)
+delta = (moved[0] - document_at[0], moved[1] - document_at[1])
+follows_to = kept_on_screen(preview_at[0] + delta[0], preview_at[1] + delta[1], preview_at[2], preview_at[3])
+if not desk.within(lambda: settled_frame()[:2] == follows_to, 20):
+    desk.fail("after the device changes the preview stayed at %r: the document moved by %r, it goes to %r"
+              % (desk.frame(preview_window())[:2], delta, follows_to))
+desk.log("after the device changes the preview followed its document window to", follows_to)
+move_document_to(60, 80)
+frame = settled_frame()
+desk.shot("document-near-the-edge")
+if not on_screen(frame):
+    desk.fail("following its document window to 60,80 the preview's frame %r leaves the %s screen" % (frame, SCREEN))
+desk.log("the document window at 60,80: the preview follows to", frame, "on the screen")
+
+# --- a damaged file opened with the preview shown: the alert stands on its window ---
+damaged = os.path.join(desk.documents, "Damaged.korvelx")
+with open(EXAMPLE, "rb") as whole, open(damaged, "wb") as half:
+    content = whole.read()
+    half.write(content[:len(content) // 2])
+preview_before = preview_window()
+desk.focus_editor(document)
+# Handed over as the desktop opens a file: the open panel's own completion of a typed name keeps
+# memory the leak check would count.
+desk.hand_file(damaged)
+desk.wait_until(lambda: desk.untitled(korvel), "the alert for the damaged file", 30)
+alert = desk.untitled(korvel)[0]
+alert_frame = desk.frame(alert)
+desk.shot("damaged-file-alert")
+owner = subprocess.run(["xprop", "-id", alert, "WM_TRANSIENT_FOR"], env=desk.env, capture_output=True, text=True).stdout
+# The window the person is in: the document window, or its preview (the click that gave the
+# editor the keyboard may have landed on the preview lying over it).
+stands_on = [w for w in (document, preview_before) if "0x%x" % int(w) in owner]
+if not stands_on:
+    desk.fail("the alert for the damaged file stands on %r, not on the document window 0x%x or its preview 0x%x"
+              % (owner.strip(), int(document), int(preview_before)))
+owner_x, owner_y, owner_width, owner_height = desk.frame(stands_on[0])
+middle = (alert_frame[0] + alert_frame[2] // 2, alert_frame[1] + alert_frame[3] // 2)
+if not (owner_x <= middle[0] <= owner_x + owner_width and owner_y <= middle[1] <= owner_y + owner_height):
+    desk.fail("the alert %r is not over its window %r" % (alert_frame, desk.frame(stands_on[0])))
+if preview_window() != preview_before:
+    desk.fail("the preview went off the screen under the alert for the damaged file")
+desk.attempt("answering the alert", lambda: desk.keys("Return"), lambda: not desk.untitled(korvel), timeout=10)
+if desk.within(lambda: preview_window() != preview_before, 2):
+    desk.fail("the preview went off the screen after the alert for the damaged file")
+active = desk.xdo("getactivewindow", check=False)
+if active not in (document, preview_before):
+    desk.fail("after the alert the active window is %s, neither the document nor its preview" % active)
+if "invalid cast" in korvel.text():
+    desk.fail("korvel warned about the alert's window: invalid cast")
+desk.log("the damaged file's alert stood on", "the document window" if stands_on[0] == document else "the preview",
+         "at", alert_frame, "and left the preview")
 
 # --- the settings menu, opened while the document window has the keyboard ---
 desk.xdo("windowactivate", "--sync", document)

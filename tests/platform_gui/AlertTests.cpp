@@ -54,3 +54,23 @@ TEST(GtkAlert, ShowsTheApplicationsIconBesideItsTextAndNothingElse) {
   ASSERT_TRUE(RunLoop::runUntil([&] { return answer.has_value(); }, 10));
   EXPECT_EQ(*answer, Alert::firstButtonReturn);
 }
+
+// An alert with no window named stands on the window the person is in, never on a window drawn
+// off the screen (a page rendering an export): a dialog over one opens at the screen's corner.
+TEST(GtkAlert, WithNoWindowNamedStandsOnAWindowOnTheScreen) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  GtkWidget* document = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(document), "Document");
+  gtk_widget_show(document);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(document); }, 10));
+  // Drawn off the screen, and shown after the document window, as the export pages are.
+  GtkWidget* offscreen = gtk_offscreen_window_new();
+  gtk_widget_show(offscreen);
+  EXPECT_EQ(dialogParentFor(nullptr), GTK_WINDOW(document));
+  GtkWidget* hidden = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  EXPECT_EQ(dialogParentFor(nullptr), GTK_WINDOW(document));
+  EXPECT_EQ(dialogParentFor(GTK_WINDOW(hidden)), GTK_WINDOW(hidden)) << "a window named is the one";
+  gtk_widget_destroy(hidden);
+  gtk_widget_destroy(offscreen);
+  gtk_widget_destroy(document);
+}

@@ -24,11 +24,27 @@ struct DocumentAt {
   Point document;
   std::optional<Point> previewGoesTo;
 };
+// Seen at a place, the person not holding it: never the person's move.
 struct PreviewAt {
+  Point preview;
+  bool personMoved = false;
+};
+// Seen at a place while the person holds it by its title bar.
+struct Dragged {
   Point preview;
   bool personMoved;
 };
-using Step = std::variant<Placed, Asked, DocumentAt, PreviewAt>;
+// Seen at a place while an answer to korvel's request is due.
+struct Answer {
+  Point preview;
+};
+// The document window moved, the preview kept in a work area.
+struct DocumentAtIn {
+  Point document;
+  PreviewFollowing::Area area;
+  std::optional<Point> previewGoesTo;
+};
+using Step = std::variant<Placed, Asked, DocumentAt, PreviewAt, Dragged, Answer, DocumentAtIn>;
 
 TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
   struct Case {
@@ -43,16 +59,16 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
        true},
       {"moves from where it was sent, not from where it was last seen",
        {Placed{{900, 100}, Point{100, 100}}, DocumentAt{{110, 100}, Point{910, 100}}, DocumentAt{{120, 100}, Point{920, 100}},
-        PreviewAt{{920, 100}, false}, PreviewAt{{910, 100}, true}},
+        PreviewAt{{920, 100}, false}, Dragged{{910, 100}, true}},
        false},
       {"a resize of the document moves nothing",
        {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, DocumentAt{{100, 100}, {}}}, true},
       {"the person's move detaches",
-       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, PreviewAt{{700, 300}, true},
-        PreviewAt{{710, 310}, true}, DocumentAt{{200, 100}, {}}},
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Dragged{{700, 300}, true},
+        Dragged{{710, 310}, true}, DocumentAt{{200, 100}, {}}},
        false},
       {"placed again, it follows again",
-       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, PreviewAt{{700, 300}, true},
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Dragged{{700, 300}, true},
         DocumentAt{{150, 100}, {}}, Placed{{950, 100}, Point{150, 100}}, PreviewAt{{950, 100}, false},
         DocumentAt{{160, 100}, Point{960, 100}}},
        true},
@@ -77,11 +93,45 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
        true},
       {"kept on screen, then dragged",
        {Placed{{1300, 100}, Point{100, 100}}, PreviewAt{{1300, 100}, false}, Asked{{1400, 100}},
-        PreviewAt{{1200, 100}, false}, PreviewAt{{700, 300}, true}},
+        PreviewAt{{1200, 100}, false}, Dragged{{700, 300}, true}},
        false},
+      {"the window manager's answer to a resize is not the person's",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, Asked{{900, 100}}, Answer{{880, 60}},
+        DocumentAt{{110, 100}, Point{890, 60}}, PreviewAt{{890, 60}}},
+       true},
+      {"a late second answer after the first show is not the person's",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{0, 0}}, PreviewAt{{900, 100}}, Answer{{904, 122}},
+        DocumentAt{{120, 100}, Point{924, 122}}},
+       true},
+      {"shown again, it follows from where it is shown",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, DocumentAt{{150, 100}, Point{950, 100}},
+        Placed{{700, 400}, Point{150, 100}}, PreviewAt{{950, 100}}, PreviewAt{{700, 400}},
+        DocumentAt{{160, 100}, Point{710, 400}}},
+       true},
+      {"the person's drag while korvel's move is under way",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, DocumentAt{{110, 100}, Point{910, 100}},
+        Dragged{{600, 500}, true}, DocumentAt{{120, 100}, {}}},
+       false},
+      {"let go at a place with nothing asked: the person's drag",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, PreviewAt{{640, 300}, true},
+        DocumentAt{{120, 100}, {}}},
+       false},
+      {"the person holding it where korvel sent it moves nothing",
+       {Placed{{900, 100}, Point{100, 100}}, Dragged{{900, 100}, false}, DocumentAt{{110, 100}, Point{910, 100}}},
+       true},
+      {"kept in the work area, and back out as the document comes back",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}},
+        DocumentAtIn{{400, 100}, {0, 0, 1000, 500}, Point{1000, 100}}, PreviewAt{{1000, 100}},
+        DocumentAtIn{{450, 700}, {0, 0, 1000, 500}, Point{1000, 500}}, PreviewAt{{1000, 500}},
+        DocumentAtIn{{460, 700}, {0, 0, 1000, 500}, {}},
+        DocumentAtIn{{100, 100}, {0, 0, 1000, 500}, Point{900, 100}}, PreviewAt{{900, 100}}},
+       true},
+      {"an area narrower than the window keeps its top left corner",
+       {Placed{{900, 100}, Point{100, 100}}, DocumentAtIn{{-500, -300}, {0, 0, 0, 0}, Point{0, 0}}},
+       true},
       {"placed where it already is",
        {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Placed{{900, 100}, Point{100, 100}},
-        PreviewAt{{600, 600}, true}},
+        Dragged{{600, 600}, true}},
        false},
   };
   for (const auto& c : cases) {
@@ -98,8 +148,21 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
           EXPECT_EQ(*to, *s->previewGoesTo) << c.name << " step " << index;
         }
       }
+      if (auto* s = std::get_if<DocumentAtIn>(&step)) {
+        auto to = f.documentMoved(s->document, s->area);
+        EXPECT_EQ(to.has_value(), s->previewGoesTo.has_value()) << c.name << " step " << index;
+        if (to && s->previewGoesTo) {
+          EXPECT_EQ(*to, *s->previewGoesTo) << c.name << " step " << index;
+        }
+      }
       if (auto* s = std::get_if<PreviewAt>(&step)) {
-        EXPECT_EQ(f.previewMoved(s->preview), s->personMoved) << c.name << " step " << index;
+        EXPECT_EQ(f.previewMoved(s->preview, false), s->personMoved) << c.name << " step " << index;
+      }
+      if (auto* s = std::get_if<Answer>(&step)) {
+        EXPECT_FALSE(f.previewMoved(s->preview, false, true)) << c.name << " step " << index;
+      }
+      if (auto* s = std::get_if<Dragged>(&step)) {
+        EXPECT_EQ(f.previewMoved(s->preview, true), s->personMoved) << c.name << " step " << index;
       }
     }
     EXPECT_EQ(f.isFollowing(), c.following) << c.name;
@@ -110,9 +173,9 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
 TEST(PreviewFollowing, AnEarlyReportLeavesTheMoveUnderWay) {
   PreviewFollowing f;
   f.placed({900, 100}, Point{100, 100});
-  EXPECT_FALSE(f.previewMoved({0, 0}));
+  EXPECT_FALSE(f.previewMoved({0, 0}, false));
   EXPECT_EQ(f.pendingMoves(), 1u);
-  EXPECT_FALSE(f.previewMoved({900, 100}));
+  EXPECT_FALSE(f.previewMoved({900, 100}, false));
   EXPECT_EQ(f.pendingMoves(), 0u);
   EXPECT_TRUE(f.isFollowing());
 
@@ -120,8 +183,8 @@ TEST(PreviewFollowing, AnEarlyReportLeavesTheMoveUnderWay) {
   PreviewFollowing g;
   g.placed({840, 60}, Point{20, 60});
   g.willMove({840, 60});
-  EXPECT_FALSE(g.previewMoved({0, 0}));
-  EXPECT_FALSE(g.previewMoved({840, 60}));
+  EXPECT_FALSE(g.previewMoved({0, 0}, false));
+  EXPECT_FALSE(g.previewMoved({840, 60}, false));
   EXPECT_EQ(g.pendingMoves(), 0u);
   EXPECT_TRUE(g.isFollowing());
 }
@@ -131,7 +194,7 @@ TEST(PreviewFollowing, UnansweredMovesAreBounded) {
   f.placed({0, 0}, Point{0, 0});
   for (int i = 1; i <= 1000; ++i) f.documentMoved({i, 0});
   EXPECT_EQ(f.pendingMoves(), PreviewFollowing::maxPending);
-  EXPECT_FALSE(f.previewMoved({1000, 0}));
+  EXPECT_FALSE(f.previewMoved({1000, 0}, false));
   EXPECT_EQ(f.pendingMoves(), 0u);
   EXPECT_TRUE(f.isFollowing());
 }

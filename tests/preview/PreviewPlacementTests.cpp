@@ -155,8 +155,9 @@ TEST_F(PreviewPlacement, TheWindowFollowsItsDocumentUntilThePersonDragsIt) {
   EXPECT_GE(previewAt.x, documentAt.x) << "placed beside the document window";
   EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
 
-  // Two real moves of the document window: the preview moves by as much each time.
-  for (auto [dx, dy] : {std::pair{90, 40}, std::pair{-30, 25}}) {
+  // Two real moves of the document window: the preview moves by as much each time (with room
+  // for it on the work area).
+  for (auto [dx, dy] : {std::pair{40, 40}, std::pair{-30, 25}}) {
     Origin moved = moveDocument(dx, dy);
     Origin expected{previewAt.x + moved.x, previewAt.y + moved.y};
     ASSERT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == expected; }, 30))
@@ -166,7 +167,8 @@ TEST_F(PreviewPlacement, TheWindowFollowsItsDocumentUntilThePersonDragsIt) {
   EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
   picture("preview-follows-document", {documentWindow, previewWindow});
 
-  // The person drags the preview by its title bar.
+  // The person drags the preview by its title bar, once korvel's moves of it are over.
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !preview->window()->hasMovesUnderWay(); }, 30));
   GdkRectangle frame{};
   gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(previewWindow)), &frame);
   double chrome = PreviewWindow::chromeOf(previewWindow);
@@ -177,10 +179,11 @@ TEST_F(PreviewPlacement, TheWindowFollowsItsDocumentUntilThePersonDragsIt) {
     testenv::xdotool("mousemove --sync " + std::to_string(grabX - 20 * step) + " " + std::to_string(grabY + 15 * step));
     RunLoop::runUntil([] { return false; }, 0.02);  // lets the window manager's moves arrive between steps
   }
+  // A person lets go of the window once it moved under the pointer.
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !(originOf(previewWindow) == previewAt); }, 30));
   ASSERT_EQ(testenv::xdotool("mouseup 1"), 0);
   ASSERT_TRUE(RunLoop::runUntil([&] { return !preview->window()->isFollowingDocumentWindow(); }, 30))
       << "the drag detaches the preview";
-  ASSERT_TRUE(RunLoop::runUntil([&] { return !(originOf(previewWindow) == previewAt); }, 30));
   picture("preview-dragged-away", {documentWindow, previewWindow});
 
   // Now it stays where it was put.
@@ -198,6 +201,47 @@ TEST_F(PreviewPlacement, TheWindowFollowsItsDocumentUntilThePersonDragsIt) {
   Origin moved = moveDocument(-40, 30);
   Origin expected{previewAt.x + moved.x, previewAt.y + moved.y};
   EXPECT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == expected; }, 30));
+}
+
+// A resize, as a device change makes one, is answered by the window manager, not by the person:
+// the preview follows on; and following never takes it off the work area.
+TEST_F(PreviewPlacement, AfterAResizeTheWindowFollowsOnTheWorkArea) {
+  showPreview();
+  auto frame = preview->window()->frame();
+  frame.width += 60;
+  frame.height += 90;
+  preview->window()->setFrame(frame);
+  int width = int(frame.width), height = int(frame.height - preview->window()->chrome());
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    int w = 0, h = 0;
+    gtk_window_get_size(previewWindow, &w, &h);
+    return w == width && h == height && !preview->window()->hasMovesUnderWay();
+  }, 30));
+  RunLoop::runUntil([] { return false; }, 0.1);  // the window manager's later word, if any
+  EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
+
+  Origin previewAt = originOf(previewWindow);
+  Origin moved = moveDocument(-10, 20);
+  Origin expected{previewAt.x + moved.x, previewAt.y + moved.y};
+  ASSERT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == expected; }, 30))
+      << originOf(previewWindow).x << "," << originOf(previewWindow).y << " for " << expected.x << "," << expected.y;
+
+  // Far right and down: the preview stops at the work area's edges, its whole frame on it.
+  auto area = PreviewWindow::screenFrameOf(previewWindow);
+  ASSERT_TRUE(area);
+  moveDocument(int(area->width) / 2, int(area->height) / 3);
+  GdkRectangle extents{};
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    if (preview->window()->hasMovesUnderWay()) return false;
+    gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(previewWindow)), &extents);
+    return extents.x + extents.width == int(area->x + area->width) || extents.y + extents.height == int(area->y + area->height);
+  }, 30)) << "frame " << extents.x << "," << extents.y << " " << extents.width << "x" << extents.height;
+  EXPECT_GE(extents.x, int(area->x));
+  EXPECT_GE(extents.y, int(area->y));
+  EXPECT_LE(extents.x + extents.width, int(area->x + area->width));
+  EXPECT_LE(extents.y + extents.height, int(area->y + area->height));
+  EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
+  picture("preview-kept-on-the-work-area", {documentWindow, previewWindow});
 }
 
 // Keys typed in the preview window: the settings menu's reload runs; arrows move no focus.

@@ -43,6 +43,36 @@ TEST(PreviewSizing, MinimumsFollowTheRatio) {
   EXPECT_EQ(documentPadding(std::nullopt).top, 48.0);
 }
 
+// What a window of `width` × `height` comes out as under an aspect hint with these limits: the
+// display keeps each bound as a fraction over 65536, cut short; the window manager compares in
+// single precision and, off the ratio, takes the height from the width.
+std::pair<int, int> underAspectHint(int width, int height, AspectLimits limits) {
+  auto carried = [](double aspect) {
+    float x = aspect <= 1 ? float(long(65536 * aspect)) : 65536.f;
+    float y = aspect <= 1 ? 65536.f : float(long(65536 / aspect));
+    return x / y;
+  };
+  float least = carried(limits.least), greatest = carried(limits.greatest);
+  if (float(height) * least > float(width)) height = int(float(width) / least);
+  if (float(height) * greatest < float(width)) height = int(float(width) / greatest);
+  return {width, height};
+}
+
+TEST(PreviewSizing, TheAspectHintKeepsTheDevicesExactSize) {
+  // Every device the catalog has, upright and rotated, whole and at half size.
+  const std::pair<int, int> sizes[] = {{375, 667}, {667, 375}, {384, 512}, {512, 384}, {768, 1024}, {1024, 768},
+                                       {188, 334}, {334, 188}, {1440, 900}, {720, 450}, {390, 844}, {1280, 800}};
+  for (auto [width, height] : sizes) {
+    auto limits = aspectLimits({double(width), double(height)});
+    EXPECT_LT(limits.least, limits.greatest);
+    EXPECT_EQ(underAspectHint(width, height, limits), std::pair(width, height)) << width << " x " << height;
+    // No more than a pixel of give either way, for a person's resize to snap back from.
+    EXPECT_NEAR(height * limits.greatest, width, 1.0) << width << " x " << height;
+    EXPECT_NEAR(height * limits.least, width, 1.0) << width << " x " << height;
+  }
+  EXPECT_EQ(aspectLimits({0, 0}).greatest, 0);
+}
+
 TEST(PreviewSizing, FitsAFrameToTheRatio) {
   const std::pair<Size, Size> cases[] = {{{1, 1}, {600, 600}}, {{2, 1}, {800, 400}}, {{3, 2}, {600, 400}},
                                          {{2, 3}, {400, 600}}, {{0, 0}, {600, 400}}};

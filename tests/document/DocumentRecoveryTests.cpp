@@ -1,6 +1,7 @@
-// Edits that outlive a crash: after a Save As, after Revert to Saved, and of a document that
-// was away at a start. A crash is a document dropped
-// without a save; the next start is the controller's sweep of drafts and working copies.
+// Edits that outlive a crash: after a Save As (of one file twice too), after Revert to Saved, of
+// a file another document's Save As replaced, and of a document that was away at a start. A
+// crash is a document dropped without a save; the next start is the controller's sweep of
+// drafts and working copies.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -220,4 +221,123 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     EXPECT_EQ(person().alertsShown.size(), before + 1);
     again->close();
   }
+}
+
+TEST_F(Recovery, AFileSavedAsTwiceFindsItsOwnWorkingCopyAfterACrash) {
+  for (bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "a copy" : "its own file");
+    auto alpha = documentIn("twice", "Alpha.korvelx", "Alpha", copied);
+    for (const char* other : {"Bravo.korvelx", "Charlie.korvelx"}) {
+      auto document = open(alpha);
+      ASSERT_TRUE(document);
+      auto error = saveAndWait(*document, alpha.parent_path() / other, KXDocument::zipType, saveAs);
+      ASSERT_FALSE(error) << error->description();
+      crashAndStart(document);
+    }
+
+    auto document = open(alpha);
+    ASSERT_TRUE(document);
+    editAndWrite(*document, "Edited in Alpha");
+    crashAndStart(document);
+    for (int round = 0; round < 2; ++round) {
+      SCOPED_TRACE(round);
+      auto reopened = open(alpha);
+      ASSERT_TRUE(reopened);
+      EXPECT_TRUE(reopened->isDocumentEdited());
+      EXPECT_STREQ(gtk_window_get_title(reopened->windowForSheet()), "Alpha \u2014 Edited");
+      EXPECT_EQ(firstPageName(pageState(*reopened)), "Edited in Alpha");
+      crashAndStart(reopened);
+    }
+
+    // A revert reads the file into that same working copy, and the edits after it come back.
+    auto reverting = open(alpha);
+    ASSERT_TRUE(reverting);
+    auto reverted = reverting->revert(alpha, reverting->fileType());
+    ASSERT_TRUE(reverted) << reverted.error().description();
+    ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*reverting)) == "Alpha"; }));
+    ASSERT_TRUE(waitForEditor(*reverting));
+    editAndWrite(*reverting, "After the revert");
+    crashAndStart(reverting);
+    auto again = open(alpha);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*again)), "After the revert");
+    again->close();
+
+    for (const char* name : {"Alpha.korvelx", "Bravo.korvelx", "Charlie.korvelx"})
+      EXPECT_EQ(workingCopiesOf(alpha.parent_path() / name).size(), 1u) << name;
+  }
+}
+
+TEST_F(Recovery, ASaveAsOverAnotherDocumentTellsWhereItsUnsavedEditsAreOnce) {
+  for (bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "a copy" : "its own file");
+    auto target = documentIn("replaced-edits", "Target.korvelx", "Target", copied);
+    auto replaced = open(target);
+    ASSERT_TRUE(replaced);
+    editAndWrite(*replaced, "Unsaved in Target");
+    crashAndStart(replaced);
+
+    auto before = person().alertsShown.size();
+    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
+    shown.clear();
+    auto document = open(makeDocument(target.parent_path() / "Mine.korvelx", "Mine"));
+    ASSERT_TRUE(document);
+    auto error = saveAndWait(*document, target, KXDocument::zipType, saveAs);
+    ASSERT_FALSE(error) << error->description();
+    document->presentSetAsideMessageIfNeeded();
+    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+    ASSERT_EQ(person().alertsShown.size(), before + 1);
+    EXPECT_EQ(person().alertsShown.back().messageText,
+              "The document \u201cTarget\u201d that you replaced had unsaved edits.");
+    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
+    EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved in Target");
+    EXPECT_EQ(firstPageName(documentInZip(target)), "Mine");
+    crashAndStart(document);
+
+    // Told once.
+    auto again = open(target);
+    ASSERT_TRUE(again);
+    again->presentSetAsideMessageIfNeeded();
+    RunLoop::runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(person().alertsShown.size(), before + 1);
+    EXPECT_EQ(firstPageName(pageState(*again)), "Mine");
+    again->close();
+  }
+}
+
+TEST_F(Recovery, ACrashBeforeTheAlertOfSetAsideEditsLeavesThemToBeAnnounced) {
+  auto drive = testenv::freshFolder("drive");
+  auto file = makeDocument(drive / "Away.korvelx", "Saved");
+  auto document = open(file);
+  ASSERT_TRUE(document);
+  editAndWrite(*document, "Unsaved while away");
+  document->close();
+  document.reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+  auto unmounted = drive.parent_path() / (drive.filename().string() + "-unmounted");
+  fsys::rename(drive, unmounted);
+  controller->reopenAutosavedDrafts();  // a start while it is away
+  fsys::rename(unmounted, drive);
+
+  // Read, and gone before it had a window to tell in.
+  auto read = controller->makeDocument(file, KXDocument::zipType);
+  ASSERT_TRUE(read) << read.error().description();
+  (*read)->close();
+  read->reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+
+  auto before = person().alertsShown.size();
+  person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
+  shown.clear();
+  auto reopened = open(file);
+  ASSERT_TRUE(reopened);
+  reopened->presentSetAsideMessageIfNeeded();
+  ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+  ASSERT_EQ(person().alertsShown.size(), before + 1);
+  EXPECT_EQ(person().alertsShown.back().messageText,
+            "The document \u201cAway\u201d has unsaved edits from an earlier session.");
+  ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
+  EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved while away");
+  reopened->close();
 }

@@ -94,6 +94,36 @@ class Recovery : public ControllerTest {
     controller->reopenAutosavedDrafts();
   }
 
+  // The person will ask to see the copy at the next alert; how many alerts came before it.
+  std::size_t willShowCopy() {
+    shown.clear();
+    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
+    return person().alertsShown.size();
+  }
+
+  // The one alert after the first `before` (the document shows it now unless it has already)
+  // says `message`, and the copy it showed holds the page `pageName`.
+  void expectSetAsideAlert(std::size_t before, KXDocument& document, const std::string& message,
+                           const std::string& pageName) {
+    document.presentSetAsideMessageIfNeeded();
+    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+    ASSERT_EQ(person().alertsShown.size(), before + 1);
+    EXPECT_EQ(person().alertsShown.back().messageText, message);
+    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
+    EXPECT_EQ(pageNameInFolder(shown[0]), pageName);
+  }
+
+  // Opened again, the document tells of nothing.
+  void expectNoAlertAtOpening(const fsys::path& file) {
+    auto before = person().alertsShown.size();
+    auto again = open(file);
+    ASSERT_TRUE(again);
+    again->presentSetAsideMessageIfNeeded();
+    RunLoop::runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(person().alertsShown.size(), before);
+    again->close();
+  }
+
   std::vector<fsys::path> shown;
 };
 
@@ -178,8 +208,10 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
   struct Case {
     const char* what;
     bool renamed;  // the person opens it under its new name; else its drive comes back
+    bool crashBeforeAlert;  // an opening read it and ended before it had a window to tell in
   };
-  for (const auto& c : {Case{"drive back", false}, Case{"renamed", true}}) {
+  for (const auto& c : {Case{"drive back", false, false}, Case{"renamed", true, false},
+                        Case{"a crash before the alert", false, true}}) {
     SCOPED_TRACE(c.what);
     auto drive = testenv::freshFolder("drive");
     auto file = makeDocument(drive / "Away.korvelx", "Saved");
@@ -194,19 +226,19 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     controller->reopenAutosavedDrafts();  // a start while it is away
     auto back = c.renamed ? unmounted / file.filename() : file;
     if (!c.renamed) fsys::rename(unmounted, drive);
+    if (c.crashBeforeAlert) {
+      auto read = controller->makeDocument(back, KXDocument::zipType);
+      ASSERT_TRUE(read) << read.error().description();
+      (*read)->close();
+      read->reset();
+      RunLoop::runUntil([] { return false; }, 0.1);
+    }
 
-    auto before = person().alertsShown.size();
-    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
-    shown.clear();
+    auto before = willShowCopy();
     auto reopened = open(back);
     ASSERT_TRUE(reopened);
-    reopened->presentSetAsideMessageIfNeeded();
-    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
-    ASSERT_EQ(person().alertsShown.size(), before + 1);
-    EXPECT_EQ(person().alertsShown.back().messageText,
-              "The document \u201cAway\u201d has unsaved edits from an earlier session.");
-    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
-    EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved while away");
+    expectSetAsideAlert(before, *reopened, "The document \u201cAway\u201d has unsaved edits from an earlier session.",
+                        "Unsaved while away");
     EXPECT_FALSE(reopened->isDocumentEdited());
     EXPECT_EQ(firstPageName(pageState(*reopened)), "Saved");
     reopened->close();
@@ -214,12 +246,7 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     RunLoop::runUntil([] { return false; }, 0.1);
 
     // Told once.
-    auto again = open(back);
-    ASSERT_TRUE(again);
-    again->presentSetAsideMessageIfNeeded();
-    RunLoop::runUntil([] { return false; }, 0.3);
-    EXPECT_EQ(person().alertsShown.size(), before + 1);
-    again->close();
+    expectNoAlertAtOpening(back);
   }
 }
 
@@ -278,66 +305,17 @@ TEST_F(Recovery, ASaveAsOverAnotherDocumentTellsWhereItsUnsavedEditsAreOnce) {
     editAndWrite(*replaced, "Unsaved in Target");
     crashAndStart(replaced);
 
-    auto before = person().alertsShown.size();
-    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
-    shown.clear();
+    auto before = willShowCopy();
     auto document = open(makeDocument(target.parent_path() / "Mine.korvelx", "Mine"));
     ASSERT_TRUE(document);
     auto error = saveAndWait(*document, target, KXDocument::zipType, saveAs);
     ASSERT_FALSE(error) << error->description();
-    document->presentSetAsideMessageIfNeeded();
-    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
-    ASSERT_EQ(person().alertsShown.size(), before + 1);
-    EXPECT_EQ(person().alertsShown.back().messageText,
-              "The document \u201cTarget\u201d that you replaced had unsaved edits.");
-    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
-    EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved in Target");
+    expectSetAsideAlert(before, *document, "The document \u201cTarget\u201d that you replaced had unsaved edits.",
+                        "Unsaved in Target");
     EXPECT_EQ(firstPageName(documentInZip(target)), "Mine");
     crashAndStart(document);
 
     // Told once.
-    auto again = open(target);
-    ASSERT_TRUE(again);
-    again->presentSetAsideMessageIfNeeded();
-    RunLoop::runUntil([] { return false; }, 0.3);
-    EXPECT_EQ(person().alertsShown.size(), before + 1);
-    EXPECT_EQ(firstPageName(pageState(*again)), "Mine");
-    again->close();
+    expectNoAlertAtOpening(target);
   }
-}
-
-TEST_F(Recovery, ACrashBeforeTheAlertOfSetAsideEditsLeavesThemToBeAnnounced) {
-  auto drive = testenv::freshFolder("drive");
-  auto file = makeDocument(drive / "Away.korvelx", "Saved");
-  auto document = open(file);
-  ASSERT_TRUE(document);
-  editAndWrite(*document, "Unsaved while away");
-  document->close();
-  document.reset();
-  RunLoop::runUntil([] { return false; }, 0.1);
-  auto unmounted = drive.parent_path() / (drive.filename().string() + "-unmounted");
-  fsys::rename(drive, unmounted);
-  controller->reopenAutosavedDrafts();  // a start while it is away
-  fsys::rename(unmounted, drive);
-
-  // Read, and gone before it had a window to tell in.
-  auto read = controller->makeDocument(file, KXDocument::zipType);
-  ASSERT_TRUE(read) << read.error().description();
-  (*read)->close();
-  read->reset();
-  RunLoop::runUntil([] { return false; }, 0.1);
-
-  auto before = person().alertsShown.size();
-  person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
-  shown.clear();
-  auto reopened = open(file);
-  ASSERT_TRUE(reopened);
-  reopened->presentSetAsideMessageIfNeeded();
-  ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
-  ASSERT_EQ(person().alertsShown.size(), before + 1);
-  EXPECT_EQ(person().alertsShown.back().messageText,
-            "The document \u201cAway\u201d has unsaved edits from an earlier session.");
-  ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
-  EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved while away");
-  reopened->close();
 }

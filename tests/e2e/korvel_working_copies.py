@@ -3,6 +3,8 @@
 
 - Save As, an edit, kill -9, start, reopen the new file: the edit is back and the title says
   Edited; the original opens as it was saved, into the same working copy at every opening.
+- One file saved as two others, one after the other, then an edit and kill -9: at every opening
+  after, the file comes back edited from its one working copy.
 - Revert to Saved, an edit, kill -9, start, reopen: the same.
 - A document whose drive is away at a start: its edits are kept aside, and its next opening
   tells the person where.
@@ -87,13 +89,8 @@ def start():
     return korvel
 
 
-def save_as_edit_kill_reopen():
-    spring = os.path.join(desk.documents, "Spring Sale.korvelx")
-    copy = os.path.join(desk.documents, "Spring Sale v2.korvelx")
-    shutil.copy(EXAMPLE, spring)
-    korvel = start()
-    window = open_document(korvel, spring, "^Spring Sale")
-
+def save_as(window, copy):
+    """Save As from the document in `window` to `copy`, beside it; the window of the copy."""
     def name_it():
         desk.keys("ctrl+a")
         desk.xdo("type", "--delay", "20", os.path.basename(copy))
@@ -103,8 +100,18 @@ def save_as_edit_kill_reopen():
                                      desk.keys("ctrl+shift+s")),
                  lambda: desk.find_window("^Save"))
     desk.attempt("naming the copy", name_it, lambda: not desk.find_window("^Save"), timeout=15)
-    window = desk.wait_window("^Spring Sale v2")
+    window = desk.wait_window("^" + os.path.splitext(os.path.basename(copy))[0])
     desk.wait_until(lambda: os.path.exists(copy), "the saved copy")
+    return window
+
+
+def save_as_edit_kill_reopen():
+    spring = os.path.join(desk.documents, "Spring Sale.korvelx")
+    copy = os.path.join(desk.documents, "Spring Sale v2.korvelx")
+    shutil.copy(EXAMPLE, spring)
+    korvel = start()
+    window = open_document(korvel, spring, "^Spring Sale")
+    window = save_as(window, copy)
     add_text_then_wait_for_working_copy(window, copy, "Spring Sale v2")
     kill(korvel)
 
@@ -116,6 +123,27 @@ def save_as_edit_kill_reopen():
         desk.log("screenshot of the original beside it:", desk.shot("original-reopened-%d" % round))
         kill(korvel)
     desk.log("after Save As, an edit and a kill, the copy came back edited; the original as saved")
+
+
+def save_as_twice_edit_kill_reopen():
+    alpha = os.path.join(desk.documents, "Alpha.korvelx")
+    shutil.copy(EXAMPLE, alpha)
+    for other in ("Bravo", "Charlie"):
+        korvel = start()
+        window = open_document(korvel, alpha, "^Alpha")
+        save_as(window, os.path.join(desk.documents, other + ".korvelx"))
+        kill(korvel)
+
+    korvel = start()
+    window = open_document(korvel, alpha, "^Alpha$")
+    add_text_then_wait_for_working_copy(window, alpha, "Alpha")
+    kill(korvel)
+    for round in range(2):
+        korvel = start()
+        open_document(korvel, alpha, "^Alpha .*Edited")
+        desk.log("screenshot of Alpha reopened after a kill:", desk.shot("alpha-reopened-%d" % round))
+        kill(korvel)
+    desk.log("a file saved as two others came back edited after an edit and a kill")
 
 
 def revert_edit_kill_reopen():
@@ -174,17 +202,19 @@ def away_at_start_then_told():
 
 
 save_as_edit_kill_reopen()
+save_as_twice_edit_kill_reopen()
 revert_edit_kill_reopen()
 away_at_start_then_told()
 
 copies = working_copies()
 desk.log("working copies by document:", json.dumps(copies, indent=1))
-for name in ("Spring Sale.korvelx", "Spring Sale v2.korvelx", "Revert Me.korvelx"):
+for name in ("Spring Sale.korvelx", "Spring Sale v2.korvelx", "Alpha.korvelx", "Bravo.korvelx", "Charlie.korvelx",
+             "Revert Me.korvelx"):
     path = os.path.realpath(os.path.join(desk.documents, name))
     if len(copies.get(path, [])) != 1:
         desk.fail("%s has %d working copies" % (name, len(copies.get(path, []))))
-if sum(len(v) for v in copies.values()) != 4:
-    desk.fail("expected 4 working copies, one per document")
+if sum(len(v) for v in copies.values()) != 7:
+    desk.fail("expected 7 working copies, one per document")
 desk.cleanup()
 shutil.rmtree(desk.work, ignore_errors=True)
 desk.log("PASS")

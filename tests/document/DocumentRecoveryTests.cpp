@@ -94,6 +94,15 @@ class Recovery : public ControllerTest {
     controller->reopenAutosavedDrafts();
   }
 
+  // The file is read, and the document ends before it has a window to tell anything in.
+  void readThenCrashBeforeAnyAlert(const fsys::path& file) {
+    auto read = controller->makeDocument(file, KXDocument::zipType);
+    ASSERT_TRUE(read) << read.error().description();
+    (*read)->close();
+    read->reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+  }
+
   // The person will ask to see the copy at the next alert; how many alerts came before it.
   std::size_t willShowCopy() {
     shown.clear();
@@ -226,13 +235,7 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     controller->reopenAutosavedDrafts();  // a start while it is away
     auto back = c.renamed ? unmounted / file.filename() : file;
     if (!c.renamed) fsys::rename(unmounted, drive);
-    if (c.crashBeforeAlert) {
-      auto read = controller->makeDocument(back, KXDocument::zipType);
-      ASSERT_TRUE(read) << read.error().description();
-      (*read)->close();
-      read->reset();
-      RunLoop::runUntil([] { return false; }, 0.1);
-    }
+    if (c.crashBeforeAlert) readThenCrashBeforeAnyAlert(back);
 
     auto before = willShowCopy();
     auto reopened = open(back);
@@ -318,4 +321,28 @@ TEST_F(Recovery, ASaveAsOverAnotherDocumentTellsWhereItsUnsavedEditsAreOnce) {
     // Told once.
     expectNoAlertAtOpening(target);
   }
+}
+
+TEST_F(Recovery, EditsSetAsideForAChangedFileAreAnnouncedAfterACrashBeforeTheAlert) {
+  auto file = makeDocument(testenv::freshFolder("changed") / "Changed.korvelx", "Saved");
+  auto document = open(file);
+  ASSERT_TRUE(document);
+  editAndWrite(*document, "Unsaved here");
+  crashAndStart(document);
+  // Another program writes the file meanwhile.
+  makeDocument(file, "Changed elsewhere");
+  fsys::last_write_time(file, fsys::last_write_time(file) + std::chrono::seconds(5));
+
+  readThenCrashBeforeAnyAlert(file);
+
+  auto before = willShowCopy();
+  auto reopened = open(file);
+  ASSERT_TRUE(reopened);
+  expectSetAsideAlert(before, *reopened, "The document \u201cChanged\u201d has unsaved edits from an earlier session.",
+                      "Unsaved here");
+  EXPECT_EQ(firstPageName(pageState(*reopened)), "Changed elsewhere");
+  reopened->close();
+  reopened.reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+  expectNoAlertAtOpening(file);
 }

@@ -172,6 +172,9 @@ void KXDocumentContainer::setWorkingCopyAside() {
   auto stamp = KXDocumentArchive::formatDate(std::chrono::system_clock::now());
   auto aside = baseDirectory() / (uuidDirectory_.filename().string() + setAsideInfix + stamp);
   if (auto copied = fs::copyItem(projectDirectory_, aside); copied) {
+    // Until the person has been told, the next opening tells of it: a crash before the alert
+    // leaves it announced all the same.
+    (void)fs::writeAtomically(aside / nameForSetAsideNotice, std::string_view(), 0600);
     setAsideCopy_ = aside;
     log(std::string(recordWasUnreadable_ ? "The origin record can't be read" : "The document changed elsewhere") +
         "; unsaved edits of this working copy were kept in " + aside.string());

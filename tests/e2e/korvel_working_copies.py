@@ -110,6 +110,21 @@ def save_as(window, copy, replace=None):
     return window
 
 
+def edit_kill_then_reopen_edited(korvel, window, document, name, beside=None):
+    """An edit that reaches the working copy, a kill, then two starts at which the document opens
+    edited (and `beside`, a document and its title, opens as saved after it)."""
+    add_text_then_wait_for_working_copy(window, document, name)
+    kill(korvel)
+    for round in range(2):
+        korvel = start()
+        open_document(korvel, document, "^%s .*Edited" % name)
+        desk.log("screenshot of %s reopened after a kill:" % name, desk.shot("%s-reopened-%d" % (name, round)))
+        if beside:
+            open_document(korvel, *beside)
+            desk.log("screenshot of the original beside it:", desk.shot("original-reopened-%d" % round))
+        kill(korvel)
+
+
 def save_as_edit_kill_reopen():
     spring = os.path.join(desk.documents, "Spring Sale.korvelx")
     copy = os.path.join(desk.documents, "Spring Sale v2.korvelx")
@@ -117,16 +132,7 @@ def save_as_edit_kill_reopen():
     korvel = start()
     window = open_document(korvel, spring, "^Spring Sale")
     window = save_as(window, copy)
-    add_text_then_wait_for_working_copy(window, copy, "Spring Sale v2")
-    kill(korvel)
-
-    for round in range(2):
-        korvel = start()
-        open_document(korvel, copy, "^Spring Sale v2 .*Edited")
-        desk.log("screenshot of the copy reopened after a kill:", desk.shot("save-as-reopened-%d" % round))
-        open_document(korvel, spring, "^Spring Sale$")
-        desk.log("screenshot of the original beside it:", desk.shot("original-reopened-%d" % round))
-        kill(korvel)
+    edit_kill_then_reopen_edited(korvel, window, copy, "Spring Sale v2", (spring, "^Spring Sale$"))
     desk.log("after Save As, an edit and a kill, the copy came back edited; the original as saved")
 
 
@@ -141,13 +147,7 @@ def save_as_twice_edit_kill_reopen():
 
     korvel = start()
     window = open_document(korvel, alpha, "^Alpha$")
-    add_text_then_wait_for_working_copy(window, alpha, "Alpha")
-    kill(korvel)
-    for round in range(2):
-        korvel = start()
-        open_document(korvel, alpha, "^Alpha .*Edited")
-        desk.log("screenshot of Alpha reopened after a kill:", desk.shot("alpha-reopened-%d" % round))
-        kill(korvel)
+    edit_kill_then_reopen_edited(korvel, window, alpha, "Alpha")
     desk.log("a file saved as two others came back edited after an edit and a kill")
 
 

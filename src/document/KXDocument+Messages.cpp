@@ -28,18 +28,31 @@ void KXDocument::presentMigrationMessageIfNeeded() {
 void KXDocument::presentSetAsideMessageIfNeeded() {
   if (!setAsideToAnnounce_ || !windowForSheet()) return;
   auto [copy, why] = *std::exchange(setAsideToAnnounce_, std::nullopt);
-  AlertSpec alert = why == SetAside::Why::changedElsewhere
-                        ? AlertSpec{"The document “" + displayName() + "” was changed by another application.",
-                                    "Your unsaved edits were replaced by the changed file. A copy of them was kept in “" +
-                                        copy.string() + "”.",
-                                    {"OK", "Show Copy"}}
-                        : AlertSpec{"The document “" + displayName() + "” has unsaved edits from an earlier session.",
-                                    "Korvel could not match them with the document, which opened as last saved. A copy "
-                                    "of your unsaved edits was kept in “" + copy.string() + "”.",
-                                    {"OK", "Show Copy"}};
+  AlertSpec alert;
+  switch (why) {
+    case SetAside::Why::changedElsewhere:
+      alert = {"The document “" + displayName() + "” was changed by another application.",
+               "Your unsaved edits were replaced by the changed file. A copy of them was kept in “" + copy.string() +
+                   "”.",
+               {"OK", "Show Copy"}};
+      break;
+    case SetAside::Why::earlierSession:
+      alert = {"The document “" + displayName() + "” has unsaved edits from an earlier session.",
+               "Korvel could not match them with the document, which opened as last saved. A copy of your unsaved "
+               "edits was kept in “" + copy.string() + "”.",
+               {"OK", "Show Copy"}};
+      break;
+    case SetAside::Why::replaced:
+      alert = {"The document “" + displayName() + "” that you replaced had unsaved edits.",
+               "They were never saved in it. A copy of them was kept in “" + copy.string() + "”.",
+               {"OK", "Show Copy"}};
+      break;
+  }
   Alert::shared().beginSheet(alert, windowForSheet(), [copy](int response) {
     if (response == Alert::secondButtonReturn) Workspace::shared().activateFileViewerSelecting({copy});
   });
+  // Told now: until this moment a crash leaves the copy to be announced at the next opening.
+  KXDocumentContainer::setAsideCopyWasAnnounced(copy);
 }
 
 void KXDocument::presentVersioningMessageIfNeeded() {

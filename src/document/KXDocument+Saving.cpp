@@ -107,17 +107,18 @@ Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::
   auto archive = KXDocumentArchive::open(url, type, true, uuid, true);
   if (!archive) return fail(archive.error());
   // A file replaced by the save gives up its own identity, and its working copy goes.
-  std::optional<Uuid> replaced;
   if (keepsIdentity && uuid && (*archive)->uuid() != *uuid) {
-    replaced = (*archive)->uuid();
     archive = withIdentity(**archive, *uuid);
     if (!archive) return fail(archive.error());
   }
   if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
-  if (replaced) {
-    // The file had opened under its own identity, or under a copy's if another file held its project.
-    KXDocumentContainer::retireWorkingCopy(*replaced, url);
-    KXDocumentContainer::retireWorkingCopy(identityForCopy(*replaced, url), url);
+  // Whatever identity a replaced file had opened under, its working copy records it. Edits it
+  // held never reached the file: the person who replaced it is told where they are.
+  if (keepsIdentity && uuid) {
+    if (auto aside = KXDocumentContainer::retireWorkingCopies(url, *uuid)) {
+      setAsideToAnnounce_ = SetAside{*aside, SetAside::Why::replaced};
+      scheduleMessages();
+    }
   }
   savedAsArchive_ = *archive;
   if (!container_->projectDirectoryIsOrigin()) return {};

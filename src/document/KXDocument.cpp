@@ -216,9 +216,12 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
   std::shared_ptr<KXDocumentContainer> chosen;
   bool sameFile = fileURL() == url && container_->isValid();
   // A file that reached a project another file's working copy holds was given its own identity
-  // when it opened; it reads into that working copy again (a revert).
+  // when it opened (derived, or taken up from the working copy that records it when the derived
+  // one was taken too); it reads into that working copy again (a revert).
+  auto copyIdentity = identityForCopy(archive->uuid(), url);
   if (sameFile && !isFolder && container_->uuid() != archive->uuid() &&
-      container_->uuid() == identityForCopy(archive->uuid(), url)) {
+      (container_->uuid() == copyIdentity || (KXDocumentContainer::recordsOtherOrigin(archive->uuid(), url) &&
+                                              KXDocumentContainer::recordsOtherOrigin(copyIdentity, url)))) {
     auto own = withIdentity(*archive, container_->uuid());
     if (!own) return fail(own.error());
     archive = *own;
@@ -229,13 +232,16 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
     Result<std::shared_ptr<KXDocumentContainer>> made =
         isFolder ? KXDocumentContainer::create(archive) : KXDocumentContainer::create(archive->uuid(), url);
     if (!made && isDocumentError(made.error(), KXDocumentError::containerAlreadyExistsForOtherOrigin)) {
-      auto own = withIdentity(*archive, identityForCopy(archive->uuid(), url));
+      auto own = withIdentity(*archive, copyIdentity);
       if (!own) return fail(own.error());
       made = KXDocumentContainer::create((*own)->uuid(), url);
       if (!made) {
-        own = withFreshIdentity(*archive);
+        // Both identities went to files saved from this one: the working copy that records this
+        // file is its own, whatever it is called; a fresh identity only when there is none.
+        auto recorded = KXDocumentContainer::workingCopyRecording(url);
+        own = recorded ? withIdentity(*archive, *recorded) : withFreshIdentity(*archive);
         if (!own) return fail(own.error());
-        made = KXDocumentContainer::create((*own)->uuid(), std::nullopt);
+        made = KXDocumentContainer::create((*own)->uuid(), recorded ? std::optional(url) : std::nullopt);
       }
       archive = *own;
     }
@@ -260,7 +266,7 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
                                                                 : SetAside::Why::changedElsewhere};
   } else if (!isFolder && !isReadingTemplate_ && !isReverting_) {
     // Edits an earlier start kept aside because this document was away.
-    if (auto kept = KXDocumentContainer::takeSetAsideCopyToAnnounce(chosen->uuid()))
+    if (auto kept = KXDocumentContainer::setAsideCopyToAnnounce(chosen->uuid()))
       setAsideToAnnounce_ = SetAside{*kept, SetAside::Why::earlierSession};
   }
   if (setAsideToAnnounce_ && windowForSheet()) scheduleMessages();

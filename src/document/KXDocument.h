@@ -140,8 +140,8 @@ class KXDocument : public PDBaseDocument {
   struct SetAside {
     std::filesystem::path copy;
     // Another program changed the file; or the edits couldn't be matched with it (the document
-    // was away at a start, or its record of them was unreadable).
-    enum class Why { changedElsewhere, earlierSession } why;
+    // was away at a start, or its record of them was unreadable); or a Save As replaced the file.
+    enum class Why { changedElsewhere, earlierSession, replaced } why;
   };
   std::optional<SetAside> setAsideToAnnounce_;
   bool wantsVersioningCheck_ = false;

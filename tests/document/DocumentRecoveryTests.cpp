@@ -1,6 +1,7 @@
-// Edits that outlive a crash: after a Save As, after Revert to Saved, and of a document that
-// was away at a start. A crash is a document dropped
-// without a save; the next start is the controller's sweep of drafts and working copies.
+// Edits that outlive a crash: after a Save As (of one file twice too), after Revert to Saved, of
+// a file another document's Save As replaced, and of a document that was away at a start. A
+// crash is a document dropped without a save; the next start is the controller's sweep of
+// drafts and working copies.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -93,6 +94,45 @@ class Recovery : public ControllerTest {
     controller->reopenAutosavedDrafts();
   }
 
+  // The file is read, and the document ends before it has a window to tell anything in.
+  void readThenCrashBeforeAnyAlert(const fsys::path& file) {
+    auto read = controller->makeDocument(file, KXDocument::zipType);
+    ASSERT_TRUE(read) << read.error().description();
+    (*read)->close();
+    read->reset();
+    RunLoop::runUntil([] { return false; }, 0.1);
+  }
+
+  // The person will ask to see the copy at the next alert; how many alerts came before it.
+  std::size_t willShowCopy() {
+    shown.clear();
+    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
+    return person().alertsShown.size();
+  }
+
+  // The one alert after the first `before` (the document shows it now unless it has already)
+  // says `message`, and the copy it showed holds the page `pageName`.
+  void expectSetAsideAlert(std::size_t before, KXDocument& document, const std::string& message,
+                           const std::string& pageName) {
+    document.presentSetAsideMessageIfNeeded();
+    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+    ASSERT_EQ(person().alertsShown.size(), before + 1);
+    EXPECT_EQ(person().alertsShown.back().messageText, message);
+    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
+    EXPECT_EQ(pageNameInFolder(shown[0]), pageName);
+  }
+
+  // Opened again, the document tells of nothing.
+  void expectNoAlertAtOpening(const fsys::path& file) {
+    auto before = person().alertsShown.size();
+    auto again = open(file);
+    ASSERT_TRUE(again);
+    again->presentSetAsideMessageIfNeeded();
+    RunLoop::runUntil([] { return false; }, 0.3);
+    EXPECT_EQ(person().alertsShown.size(), before);
+    again->close();
+  }
+
   std::vector<fsys::path> shown;
 };
 
@@ -177,8 +217,10 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
   struct Case {
     const char* what;
     bool renamed;  // the person opens it under its new name; else its drive comes back
+    bool crashBeforeAlert;  // an opening read it and ended before it had a window to tell in
   };
-  for (const auto& c : {Case{"drive back", false}, Case{"renamed", true}}) {
+  for (const auto& c : {Case{"drive back", false, false}, Case{"renamed", true, false},
+                        Case{"a crash before the alert", false, true}}) {
     SCOPED_TRACE(c.what);
     auto drive = testenv::freshFolder("drive");
     auto file = makeDocument(drive / "Away.korvelx", "Saved");
@@ -193,19 +235,13 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     controller->reopenAutosavedDrafts();  // a start while it is away
     auto back = c.renamed ? unmounted / file.filename() : file;
     if (!c.renamed) fsys::rename(unmounted, drive);
+    if (c.crashBeforeAlert) readThenCrashBeforeAnyAlert(back);
 
-    auto before = person().alertsShown.size();
-    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"
-    shown.clear();
+    auto before = willShowCopy();
     auto reopened = open(back);
     ASSERT_TRUE(reopened);
-    reopened->presentSetAsideMessageIfNeeded();
-    ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
-    ASSERT_EQ(person().alertsShown.size(), before + 1);
-    EXPECT_EQ(person().alertsShown.back().messageText,
-              "The document \u201cAway\u201d has unsaved edits from an earlier session.");
-    ASSERT_TRUE(waitFor([&] { return shown.size() == 1u; }));
-    EXPECT_EQ(pageNameInFolder(shown[0]), "Unsaved while away");
+    expectSetAsideAlert(before, *reopened, "The document \u201cAway\u201d has unsaved edits from an earlier session.",
+                        "Unsaved while away");
     EXPECT_FALSE(reopened->isDocumentEdited());
     EXPECT_EQ(firstPageName(pageState(*reopened)), "Saved");
     reopened->close();
@@ -213,11 +249,100 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     RunLoop::runUntil([] { return false; }, 0.1);
 
     // Told once.
-    auto again = open(back);
-    ASSERT_TRUE(again);
-    again->presentSetAsideMessageIfNeeded();
-    RunLoop::runUntil([] { return false; }, 0.3);
-    EXPECT_EQ(person().alertsShown.size(), before + 1);
-    again->close();
+    expectNoAlertAtOpening(back);
   }
+}
+
+TEST_F(Recovery, AFileSavedAsTwiceFindsItsOwnWorkingCopyAfterACrash) {
+  for (bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "a copy" : "its own file");
+    auto alpha = documentIn("twice", "Alpha.korvelx", "Alpha", copied);
+    for (const char* other : {"Bravo.korvelx", "Charlie.korvelx"}) {
+      auto document = open(alpha);
+      ASSERT_TRUE(document);
+      auto error = saveAndWait(*document, alpha.parent_path() / other, KXDocument::zipType, saveAs);
+      ASSERT_FALSE(error) << error->description();
+      crashAndStart(document);
+    }
+
+    auto document = open(alpha);
+    ASSERT_TRUE(document);
+    editAndWrite(*document, "Edited in Alpha");
+    crashAndStart(document);
+    for (int round = 0; round < 2; ++round) {
+      SCOPED_TRACE(round);
+      auto reopened = open(alpha);
+      ASSERT_TRUE(reopened);
+      EXPECT_TRUE(reopened->isDocumentEdited());
+      EXPECT_STREQ(gtk_window_get_title(reopened->windowForSheet()), "Alpha \u2014 Edited");
+      EXPECT_EQ(firstPageName(pageState(*reopened)), "Edited in Alpha");
+      crashAndStart(reopened);
+    }
+
+    // A revert reads the file into that same working copy, and the edits after it come back.
+    auto reverting = open(alpha);
+    ASSERT_TRUE(reverting);
+    auto reverted = reverting->revert(alpha, reverting->fileType());
+    ASSERT_TRUE(reverted) << reverted.error().description();
+    ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*reverting)) == "Alpha"; }));
+    ASSERT_TRUE(waitForEditor(*reverting));
+    editAndWrite(*reverting, "After the revert");
+    crashAndStart(reverting);
+    auto again = open(alpha);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*again)), "After the revert");
+    again->close();
+
+    for (const char* name : {"Alpha.korvelx", "Bravo.korvelx", "Charlie.korvelx"})
+      EXPECT_EQ(workingCopiesOf(alpha.parent_path() / name).size(), 1u) << name;
+  }
+}
+
+TEST_F(Recovery, ASaveAsOverAnotherDocumentTellsWhereItsUnsavedEditsAreOnce) {
+  for (bool copied : {false, true}) {
+    SCOPED_TRACE(copied ? "a copy" : "its own file");
+    auto target = documentIn("replaced-edits", "Target.korvelx", "Target", copied);
+    auto replaced = open(target);
+    ASSERT_TRUE(replaced);
+    editAndWrite(*replaced, "Unsaved in Target");
+    crashAndStart(replaced);
+
+    auto before = willShowCopy();
+    auto document = open(makeDocument(target.parent_path() / "Mine.korvelx", "Mine"));
+    ASSERT_TRUE(document);
+    auto error = saveAndWait(*document, target, KXDocument::zipType, saveAs);
+    ASSERT_FALSE(error) << error->description();
+    expectSetAsideAlert(before, *document, "The document \u201cTarget\u201d that you replaced had unsaved edits.",
+                        "Unsaved in Target");
+    EXPECT_EQ(firstPageName(documentInZip(target)), "Mine");
+    crashAndStart(document);
+
+    // Told once.
+    expectNoAlertAtOpening(target);
+  }
+}
+
+TEST_F(Recovery, EditsSetAsideForAChangedFileAreAnnouncedAfterACrashBeforeTheAlert) {
+  auto file = makeDocument(testenv::freshFolder("changed") / "Changed.korvelx", "Saved");
+  auto document = open(file);
+  ASSERT_TRUE(document);
+  editAndWrite(*document, "Unsaved here");
+  crashAndStart(document);
+  // Another program writes the file meanwhile.
+  makeDocument(file, "Changed elsewhere");
+  fsys::last_write_time(file, fsys::last_write_time(file) + std::chrono::seconds(5));
+
+  readThenCrashBeforeAnyAlert(file);
+
+  auto before = willShowCopy();
+  auto reopened = open(file);
+  ASSERT_TRUE(reopened);
+  expectSetAsideAlert(before, *reopened, "The document \u201cChanged\u201d has unsaved edits from an earlier session.",
+                      "Unsaved here");
+  EXPECT_EQ(firstPageName(pageState(*reopened)), "Changed elsewhere");
+  reopened->close();
+  reopened.reset();
+  RunLoop::runUntil([] { return false; }, 0.1);
+  expectNoAlertAtOpening(file);
 }

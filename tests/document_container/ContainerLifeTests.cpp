@@ -81,8 +81,12 @@ TEST(ContainerLife, OriginChangedElsewhereKeepsUnsavedEditsAside) {
   ASSERT_TRUE(again.container->setAsideCopy());
   EXPECT_EQ(readFileText(*again.container->setAsideCopy() / "design/document.json"), R"({"version":1,"title":"mine"})");
   EXPECT_EQ(again.container->setAsideCopy()->parent_path(), KXDocumentContainer::baseDirectory());
-  // Thrown away, the document takes its set-aside edits to the trash with it.
+  // Until the person has been told of it, a crash leaves it to the next opening to tell.
   auto aside = *again.container->setAsideCopy();
+  EXPECT_EQ(KXDocumentContainer::setAsideCopyToAnnounce(again.container->uuid()), aside);
+  KXDocumentContainer::setAsideCopyWasAnnounced(aside);
+  EXPECT_FALSE(KXDocumentContainer::setAsideCopyToAnnounce(again.container->uuid()));
+  // Thrown away, the document takes its set-aside edits to the trash with it.
   ASSERT_TRUE(again.container->deleteContainer(true));
   EXPECT_FALSE(fs::exists(aside));
   EXPECT_FALSE(fs::exists(again.container->uuidDirectory()));

@@ -3,6 +3,10 @@
 
 - Save As, an edit, kill -9, start, reopen the new file: the edit is back and the title says
   Edited; the original opens as it was saved, into the same working copy at every opening.
+- One file saved as two others, one after the other, then an edit and kill -9: at every opening
+  after, the file comes back edited from its one working copy.
+- Save As over another document whose edits never reached its file ("Replace"): an alert says
+  where its edits were kept.
 - Revert to Saved, an edit, kill -9, start, reopen: the same.
 - A document whose drive is away at a start: its edits are kept aside, and its next opening
   tells the person where.
@@ -87,13 +91,9 @@ def start():
     return korvel
 
 
-def save_as_edit_kill_reopen():
-    spring = os.path.join(desk.documents, "Spring Sale.korvelx")
-    copy = os.path.join(desk.documents, "Spring Sale v2.korvelx")
-    shutil.copy(EXAMPLE, spring)
-    korvel = start()
-    window = open_document(korvel, spring, "^Spring Sale")
-
+def save_as(window, copy, replace=None):
+    """Save As from the document in `window` to `copy`, beside it; the window of the copy. An
+    existing `copy` is replaced once `replace`, given korvel, has answered that question."""
     def name_it():
         desk.keys("ctrl+a")
         desk.xdo("type", "--delay", "20", os.path.basename(copy))
@@ -103,19 +103,85 @@ def save_as_edit_kill_reopen():
                                      desk.keys("ctrl+shift+s")),
                  lambda: desk.find_window("^Save"))
     desk.attempt("naming the copy", name_it, lambda: not desk.find_window("^Save"), timeout=15)
-    window = desk.wait_window("^Spring Sale v2")
+    if replace:
+        replace()
+    window = desk.wait_window("^" + os.path.splitext(os.path.basename(copy))[0])
     desk.wait_until(lambda: os.path.exists(copy), "the saved copy")
-    add_text_then_wait_for_working_copy(window, copy, "Spring Sale v2")
-    kill(korvel)
+    return window
 
+
+def edit_kill_then_reopen_edited(korvel, window, document, name, beside=None):
+    """An edit that reaches the working copy, a kill, then two starts at which the document opens
+    edited (and `beside`, a document and its title, opens as saved after it)."""
+    add_text_then_wait_for_working_copy(window, document, name)
+    kill(korvel)
     for round in range(2):
         korvel = start()
-        open_document(korvel, copy, "^Spring Sale v2 .*Edited")
-        desk.log("screenshot of the copy reopened after a kill:", desk.shot("save-as-reopened-%d" % round))
-        open_document(korvel, spring, "^Spring Sale$")
-        desk.log("screenshot of the original beside it:", desk.shot("original-reopened-%d" % round))
+        open_document(korvel, document, "^%s .*Edited" % name)
+        desk.log("screenshot of %s reopened after a kill:" % name, desk.shot("%s-reopened-%d" % (name, round)))
+        if beside:
+            open_document(korvel, *beside)
+            desk.log("screenshot of the original beside it:", desk.shot("original-reopened-%d" % round))
         kill(korvel)
+
+
+def save_as_edit_kill_reopen():
+    spring = os.path.join(desk.documents, "Spring Sale.korvelx")
+    copy = os.path.join(desk.documents, "Spring Sale v2.korvelx")
+    shutil.copy(EXAMPLE, spring)
+    korvel = start()
+    window = open_document(korvel, spring, "^Spring Sale")
+    window = save_as(window, copy)
+    edit_kill_then_reopen_edited(korvel, window, copy, "Spring Sale v2", (spring, "^Spring Sale$"))
     desk.log("after Save As, an edit and a kill, the copy came back edited; the original as saved")
+
+
+def save_as_twice_edit_kill_reopen():
+    alpha = os.path.join(desk.documents, "Alpha.korvelx")
+    shutil.copy(EXAMPLE, alpha)
+    for other in ("Bravo", "Charlie"):
+        korvel = start()
+        window = open_document(korvel, alpha, "^Alpha")
+        save_as(window, os.path.join(desk.documents, other + ".korvelx"))
+        kill(korvel)
+
+    korvel = start()
+    window = open_document(korvel, alpha, "^Alpha$")
+    edit_kill_then_reopen_edited(korvel, window, alpha, "Alpha")
+    desk.log("a file saved as two others came back edited after an edit and a kill")
+
+
+def replace_document_with_unsaved_edits():
+    target = os.path.join(desk.documents, "Target.korvelx")
+    mine = os.path.join(desk.documents, "Mine.korvelx")
+    shutil.copy(EXAMPLE, target)
+    shutil.copy(EXAMPLE, mine)
+    korvel = start()
+    window = open_document(korvel, target, "^Target")
+    add_text_then_wait_for_working_copy(window, target, "Target")
+    kill(korvel)
+
+    korvel = start()
+    window = open_document(korvel, mine, "^Mine")
+
+    def replace():
+        korvel.wait_log("already exists. Do you want to replace it?")
+        desk.wait_until(lambda: desk.untitled(korvel), "the question on screen")
+        time.sleep(0.5)
+        desk.log("screenshot of the question:", desk.shot("replace-question"))
+        # "Cancel" is the default; "Replace" is the button after it.
+        desk.attempt("choosing Replace", lambda: desk.keys("Tab", "space"),
+                     lambda: "that you replaced had unsaved edits" in korvel.text(), timeout=30)
+
+    save_as(window, target, replace)
+    desk.wait_until(lambda: desk.untitled(korvel), "the alert on screen")
+    time.sleep(1)
+    desk.log("screenshot of the alert after replacing:", desk.shot("replaced-edits-alert"))
+    desk.dismiss_alert(korvel)
+    kill(korvel)
+    aside = [n for n in os.listdir(AUTOSAVE) if " unsaved edits " in n]
+    desk.log("copies of unsaved edits kept:", aside)
+    desk.log("replacing a document with unsaved edits said where they were kept")
 
 
 def revert_edit_kill_reopen():
@@ -174,17 +240,20 @@ def away_at_start_then_told():
 
 
 save_as_edit_kill_reopen()
+save_as_twice_edit_kill_reopen()
+replace_document_with_unsaved_edits()
 revert_edit_kill_reopen()
 away_at_start_then_told()
 
 copies = working_copies()
 desk.log("working copies by document:", json.dumps(copies, indent=1))
-for name in ("Spring Sale.korvelx", "Spring Sale v2.korvelx", "Revert Me.korvelx"):
+for name in ("Spring Sale.korvelx", "Spring Sale v2.korvelx", "Alpha.korvelx", "Bravo.korvelx", "Charlie.korvelx",
+             "Target.korvelx", "Revert Me.korvelx"):
     path = os.path.realpath(os.path.join(desk.documents, name))
     if len(copies.get(path, [])) != 1:
         desk.fail("%s has %d working copies" % (name, len(copies.get(path, []))))
-if sum(len(v) for v in copies.values()) != 4:
-    desk.fail("expected 4 working copies, one per document")
+if sum(len(v) for v in copies.values()) != 8:
+    desk.fail("expected 8 working copies, one per document (Mine's went to Target with its Save As)")
 desk.cleanup()
 shutil.rmtree(desk.work, ignore_errors=True)
 desk.log("PASS")

@@ -68,6 +68,30 @@ KXDocumentContainer::Entries comparable(const KXDocumentContainer::Entries& entr
   return out;
 }
 
+// The file an origin record names, when the record has a bookmark; `resolved` is that file's
+// canonical path, none when it is gone.
+struct RecordedOrigin {
+  std::optional<std::filesystem::path> resolved;
+};
+
+std::optional<RecordedOrigin> recordedOrigin(const std::filesystem::path& uuidDirectory) {
+  auto text = fs::readText(uuidDirectory / KXDocumentContainer::nameForOriginInfo);
+  if (!text) return std::nullopt;
+  auto parsed = JsonCoder::parse(*text);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  auto field = parsed->find("bookmarkData");
+  if (field == parsed->end() || !field->is_string()) return std::nullopt;
+  auto bookmark = crypto::base64Decode(field->get<std::string>());
+  if (!bookmark) return std::nullopt;
+  return RecordedOrigin{Bookmark::resolve(*bookmark)};
+}
+
+bool namesFile(const std::filesystem::path& uuidDirectory, const std::filesystem::path& file) {
+  auto recorded = recordedOrigin(uuidDirectory);
+  std::error_code ec;
+  return recorded && recorded->resolved && *recorded->resolved == std::filesystem::weakly_canonical(file, ec);
+}
+
 void requireMainThreadForSweep(const char* operation) {
   if (!RunLoop::isMainThread()) KORVEL_FATAL(std::string("KXDocumentContainer.") + operation + " called off the main thread");
 }
@@ -148,6 +172,9 @@ void KXDocumentContainer::setWorkingCopyAside() {
   auto stamp = KXDocumentArchive::formatDate(std::chrono::system_clock::now());
   auto aside = baseDirectory() / (uuidDirectory_.filename().string() + setAsideInfix + stamp);
   if (auto copied = fs::copyItem(projectDirectory_, aside); copied) {
+    // Until the person has been told, the next opening tells of it: a crash before the alert
+    // leaves it announced all the same.
+    (void)fs::writeAtomically(aside / nameForSetAsideNotice, std::string_view(), 0600);
     setAsideCopy_ = aside;
     log(std::string(recordWasUnreadable_ ? "The origin record can't be read" : "The document changed elsewhere") +
         "; unsaved edits of this working copy were kept in " + aside.string());
@@ -290,13 +317,15 @@ bool holdsFiles(const std::filesystem::path& folder) {
   return entries != std::filesystem::directory_iterator();
 }
 
-// Moves the working copy of the container folder `dir` where set-aside edits are, with a notice
-// for the next opening of its document. False when it couldn't: the folder then stays.
-bool setAsideAtStart(const std::filesystem::path& dir) {
+// Moves the working copy of the container folder `dir` where set-aside edits are, named after
+// the folder `name`, with a notice for the next opening of its document; `*where` is where,
+// when there were files to move. False when it couldn't: the folder then stays.
+bool setAsideAtStart(const std::filesystem::path& dir, const std::string& name,
+                     std::optional<std::filesystem::path>* where = nullptr) {
   auto folder = dir / KXDocumentContainer::nameForProjectDirectory;
   if (!holdsFiles(folder)) return true;
   auto aside = KXDocumentContainer::baseDirectory() /
-               (dir.filename().string() + KXDocumentContainer::setAsideInfix +
+               (name + KXDocumentContainer::setAsideInfix +
                 KXDocumentArchive::formatDate(std::chrono::system_clock::now()));
   // The notice goes in first: the move takes it along or leaves a hidden file nothing reads.
   (void)fs::writeAtomically(folder / KXDocumentContainer::nameForSetAsideNotice, std::string_view(), 0600);
@@ -307,12 +336,56 @@ bool setAsideAtStart(const std::filesystem::path& dir) {
     return false;
   }
   RWLog("Unsaved edits of a document that is away were kept in " + aside.string());
+  if (where) *where = aside;
   return true;
 }
 
 }  // namespace
 
-std::optional<std::filesystem::path> KXDocumentContainer::takeSetAsideCopyToAnnounce(const Uuid& uuid) {
+std::vector<std::pair<std::filesystem::path, Uuid>> KXDocumentContainer::idleWorkingCopies() {
+  std::set<Uuid> live;
+  for (auto& weak : allInstances())
+    if (auto c = weak.lock(); c && c->isValid_ && !c->projectDirectoryIsOrigin_) live.insert(c->uuid_);
+  const std::string prefix = "Korvel-";
+  std::vector<std::pair<std::filesystem::path, Uuid>> idle;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(baseDirectory(), ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    auto name = it->path().filename().string();
+    // Set-aside copies carry more than the UUID after the prefix.
+    auto uuid = name.rfind(prefix, 0) == 0 ? Uuid::parse(name.substr(prefix.size())) : std::nullopt;
+    std::error_code kind;
+    if (!uuid || !it->is_directory(kind) || it->is_symlink(kind) || live.count(*uuid)) continue;
+    idle.emplace_back(it->path(), *uuid);
+  }
+  return idle;
+}
+
+bool KXDocumentContainer::recordsOtherOrigin(const Uuid& uuid, const std::filesystem::path& origin) {
+  // A record that can't be read (damaged, or written by a later version) names no file: the
+  // read keeps what the folder holds aside before it fills it.
+  auto dir = baseDirectory() / (std::string("Korvel-") + uuid.string());
+  return recordedOrigin(dir) && !namesFile(dir, origin);
+}
+
+std::optional<Uuid> KXDocumentContainer::workingCopyRecording(const std::filesystem::path& origin) {
+  requireMainThreadForSweep("workingCopyRecording");
+  std::optional<Uuid> newest;
+  std::filesystem::file_time_type newestRecord;
+  for (const auto& [dir, uuid] : idleWorkingCopies()) {
+    if (!namesFile(dir, origin)) continue;
+    std::error_code ec;
+    auto written = std::filesystem::last_write_time(dir / nameForOriginInfo, ec);
+    if (ec) continue;
+    if (!newest || written > newestRecord) {
+      newest = uuid;
+      newestRecord = written;
+    }
+  }
+  return newest;
+}
+
+std::optional<std::filesystem::path> KXDocumentContainer::setAsideCopyToAnnounce(const Uuid& uuid) {
   const std::string prefix = std::string("Korvel-") + uuid.string() + setAsideInfix;
   std::optional<std::filesystem::path> newest;
   std::error_code ec;
@@ -325,40 +398,34 @@ std::optional<std::filesystem::path> KXDocumentContainer::takeSetAsideCopyToAnno
     // The date in the name sorts as text.
     if (!newest || name > newest->filename().string()) newest = it->path();
   }
-  if (newest) (void)fs::removeItem(*newest / nameForSetAsideNotice);
   return newest;
 }
 
-void KXDocumentContainer::retireWorkingCopy(const Uuid& uuid, const std::filesystem::path& origin) {
-  requireMainThreadForSweep("retireWorkingCopy");
-  for (auto& weak : allInstances())
-    if (auto c = weak.lock(); c && c->isValid_ && c->uuid_ == uuid) return;
-  auto dir = baseDirectory() / (std::string("Korvel-") + uuid.string());
-  auto text = fs::readText(dir / nameForOriginInfo);
-  auto info = text ? decodeOriginInfo(*text, nullptr) : std::nullopt;
-  auto named = info ? Bookmark::resolve(info->bookmarkData) : std::nullopt;
-  std::error_code ec;
-  if (!named || *named != std::filesystem::weakly_canonical(origin, ec)) return;
-  if (!holdsWhatItsOriginHeld(dir, info->manifest) && !setAsideAtStart(dir)) return;
-  (void)fs::removeItem(dir);
+void KXDocumentContainer::setAsideCopyWasAnnounced(const std::filesystem::path& copy) {
+  (void)fs::removeItem(copy / nameForSetAsideNotice);
+}
+
+std::optional<std::filesystem::path> KXDocumentContainer::retireWorkingCopies(const std::filesystem::path& origin,
+                                                                             const Uuid& heir) {
+  requireMainThreadForSweep("retireWorkingCopies");
+  std::optional<std::filesystem::path> aside;
+  for (const auto& [dir, uuid] : idleWorkingCopies()) {
+    if (!namesFile(dir, origin)) continue;
+    auto text = fs::readText(dir / nameForOriginInfo);
+    auto info = text ? decodeOriginInfo(*text, nullptr) : std::nullopt;
+    if (!info) continue;
+    if (!holdsWhatItsOriginHeld(dir, info->manifest) &&
+        !setAsideAtStart(dir, std::string("Korvel-") + heir.string(), &aside))
+      continue;
+    (void)fs::removeItem(dir);
+  }
+  return aside;
 }
 
 std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
   requireMainThreadForSweep("removeUnclaimedWorkingCopies");
-  std::set<std::filesystem::path> live;
-  for (auto& weak : allInstances())
-    if (auto c = weak.lock(); c && c->isValid_) live.insert(c->uuidDirectory_);
-  const std::string prefix = "Korvel-";
   std::vector<std::filesystem::path> unclaimed;
-  std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator(baseDirectory(), ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    const auto& dir = it->path();
-    auto name = dir.filename().string();
-    // Set-aside copies carry more than the UUID after the prefix and stay.
-    if (name.rfind(prefix, 0) != 0 || !Uuid::parse(name.substr(prefix.size()))) continue;
-    std::error_code kind;
-    if (!it->is_directory(kind) || it->is_symlink(kind) || live.count(dir)) continue;
+  for (const auto& [dir, uuid] : idleWorkingCopies()) {
     auto text = fs::readText(dir / nameForOriginInfo);
     if (text) {
       auto info = decodeOriginInfo(*text, nullptr);
@@ -367,7 +434,7 @@ std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
       // record can't be read (damaged, or written by a later version): what it may never have
       // received is kept where set-aside edits are, and its next opening tells the person.
       bool mayHoldEdits = info ? !holdsWhatItsOriginHeld(dir, info->manifest) : true;
-      if (mayHoldEdits && !setAsideAtStart(dir)) continue;
+      if (mayHoldEdits && !setAsideAtStart(dir, dir.filename().string())) continue;
     } else if (!isMissingFile(text.error())) {
       continue;  // unreadable for now: judged another time
     }

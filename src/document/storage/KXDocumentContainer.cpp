@@ -90,21 +90,8 @@ Result<std::shared_ptr<KXDocumentContainer>> KXDocumentContainer::create(
   // An item "package" marks a folder of an older layout: start afresh.
   if (fs::exists(dir / "package")) (void)fs::removeItem(dir);
 
-  if (requiredOriginIfExists) {
-    if (auto info = fs::readText(dir / nameForOriginInfo)) {
-      auto parsed = JsonCoder::parse(*info);
-      std::optional<Data> bookmark;
-      if (parsed && parsed->is_object() && parsed->contains("bookmarkData") && (*parsed)["bookmarkData"].is_string())
-        bookmark = crypto::base64Decode((*parsed)["bookmarkData"].get<std::string>());
-      // A record that can't be read (damaged, or written by a later version) names no file: the
-      // read keeps what the folder holds aside before it fills it.
-      std::error_code ec;
-      auto required = std::filesystem::weakly_canonical(*requiredOriginIfExists, ec);
-      auto origin = bookmark ? Bookmark::resolve(*bookmark) : std::nullopt;
-      if (bookmark && (!origin || *origin != required))
-        return fail(makeError(KXDocumentError::containerAlreadyExistsForOtherOrigin));
-    }
-  }
+  if (requiredOriginIfExists && recordsOtherOrigin(uuid, *requiredOriginIfExists))
+    return fail(makeError(KXDocumentError::containerAlreadyExistsForOtherOrigin));
 
   for (auto& weak : allInstances()) {
     auto other = weak.lock();

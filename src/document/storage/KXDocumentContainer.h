@@ -82,13 +82,23 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // what its gone origin held is set aside instead, as a read sets unsaved edits aside.
   // Returns how many went.
   static std::size_t removeUnclaimedWorkingCopies();
-  // Removes the working copy of the project `uuid` that records `origin`, a file another
-  // document's Save As has just replaced, unless a document holds it; edits it holds are kept
-  // aside as at a start.
-  static void retireWorkingCopy(const Uuid& uuid, const std::filesystem::path& origin);
+  // Removes the working copies that record `origin`, a file another document's Save As has
+  // just replaced, unless a document holds them. Edits one holds are kept aside as at a start,
+  // under the identity `heir` the file carries now, so that its next opening tells of them if
+  // nobody has been told before. Where the last of them went.
+  static std::optional<std::filesystem::path> retireWorkingCopies(const std::filesystem::path& origin,
+                                                                  const Uuid& heir);
+  // The identity of a working copy no document holds whose origin record names `origin`, the
+  // newest record when several do.
+  static std::optional<Uuid> workingCopyRecording(const std::filesystem::path& origin);
+  // Whether the folder of the project `uuid` records an origin other than `origin` (one that is
+  // gone counts as other): a working copy that `origin` may not take up.
+  static bool recordsOtherOrigin(const Uuid& uuid, const std::filesystem::path& origin);
   // The newest copy set aside for the project `uuid` while its document was away (or its
-  // origin record unreadable) that nobody has been told of yet; from then on it counts as told.
-  static std::optional<std::filesystem::path> takeSetAsideCopyToAnnounce(const Uuid& uuid);
+  // origin record unreadable, or its file replaced) that nobody has been told of yet.
+  static std::optional<std::filesystem::path> setAsideCopyToAnnounce(const Uuid& uuid);
+  // The person has been shown where the set-aside copy `copy` is: no opening tells of it again.
+  static void setAsideCopyWasAnnounced(const std::filesystem::path& copy);
   // The shared invalid container a document holds before its first read and after it closes.
   static std::shared_ptr<KXDocumentContainer> placeholder();
 
@@ -160,6 +170,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
 
  private:
   static std::vector<std::weak_ptr<KXDocumentContainer>>& allInstances();
+  // The working-copy folders under baseDirectory() that no live container uses, with their identity.
+  static std::vector<std::pair<std::filesystem::path, Uuid>> idleWorkingCopies();
   static void registerInstance(const std::shared_ptr<KXDocumentContainer>& container);
   void unregister();
   void requireValid(const char* operation) const;

@@ -178,6 +178,7 @@ struct WebViewSignals {
   static void watchStart(const std::string& groupName);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data);
   static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
+  static gboolean authenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer data);
 };
 
 // The length of a string value in UTF-16 code units, asked of the value's own context.
@@ -386,6 +387,38 @@ gboolean WebViewSignals::focusIn(GtkWidget*, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
+gboolean WebViewSignals::authenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  if (!self->authenticate) return FALSE;
+  std::optional<WebView::Credential> answer;
+  if (!webkit_authentication_request_is_for_proxy(request) &&
+      webkit_authentication_request_get_scheme(request) == WEBKIT_AUTHENTICATION_SCHEME_HTTP_BASIC) {
+    WebView::AuthenticationChallenge challenge;
+    const char* host = webkit_authentication_request_get_host(request);
+    const char* realm = webkit_authentication_request_get_realm(request);
+    challenge.host = host ? host : "";
+    challenge.port = webkit_authentication_request_get_port(request);
+    challenge.realm = realm ? realm : "";
+    if (webkit_authentication_request_is_retry(request)) {
+      challenge.refusedPassword.emplace();
+      if (WebKitCredential* refused = webkit_authentication_request_get_proposed_credential(request)) {
+        if (const char* password = webkit_credential_get_password(refused)) *challenge.refusedPassword = password;
+        webkit_credential_free(refused);
+      }
+    }
+    answer = self->authenticate(challenge);
+  }
+  if (!answer) {
+    webkit_authentication_request_cancel(request);
+    return TRUE;
+  }
+  WebKitCredential* credential = webkit_credential_new(answer->user.c_str(), answer->password.c_str(),
+                                                        WEBKIT_CREDENTIAL_PERSISTENCE_FOR_SESSION);
+  webkit_authentication_request_authenticate(request, credential);
+  webkit_credential_free(credential);
+  return TRUE;
+}
+
 WebView::WebView() : WebView(Configuration()) {}
 
 WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) {
@@ -415,6 +448,7 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
   connect("web-process-terminated", G_CALLBACK(WebViewSignals::processTerminated));
   connect("script-dialog", G_CALLBACK(WebViewSignals::scriptDialog));
   connect("focus-in-event", G_CALLBACK(WebViewSignals::focusIn));
+  connect("authenticate", G_CALLBACK(WebViewSignals::authenticate));
 }
 
 WebView::~WebView() {

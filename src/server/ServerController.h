@@ -68,6 +68,12 @@ class ServerController : public CSTaskManagerDelegate, public std::enable_shared
   // runs.
   const std::string& pageKey() const { return pageKey_; }
   static constexpr const char* pageKeyHeader = "X-Korvel-Key";
+  // The server asks its own pages' loads for the key by HTTP authentication in this realm. The
+  // key, when a challenge comes from the running server's own host and port in that realm and
+  // the key was not the answer just turned down; none for any other host, port or realm.
+  static constexpr const char* pageKeyRealm = "Korvel project server";
+  std::optional<std::string> pageKeyForChallenge(const std::string& host, int port, const std::string& realm,
+                                                 const std::optional<std::string>& refused) const;
   const std::optional<ServerState>& state() const { return state_; }
   const std::optional<std::string>& previewData() const { return previewData_; }
   ServerInterface* server() const { return server_.get(); }

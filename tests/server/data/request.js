@@ -10,10 +10,12 @@
 //                                            Socket.IO links that answer pings and come back when
 //                                            refused; then another peer asks for BASE; prints its
 //                                            status and whether its Socket.IO link connected
-//   request.js pipeline BASE MAIN PID COUNT KEY  three connections each send COUNT GETs to BASE
-//                                            without reading an answer; while they are open, a
-//                                            request to MAIN with the key; prints its status and
+//   request.js pipeline BASE MAIN PID COUNT KEY PATH  three connections each send COUNT GETs of
+//                                            PATH to BASE without reading an answer; once the
+//                                            server takes no more of them and holds no more memory,
+//                                            a request to MAIN with the key; prints its status and
 //                                            the most memory the server process PID held, in MB
+//                                            ("over" past a gigabyte)
 //
 // A connected socket sends "startLiveSharing" when asked, then "addPackage" with PACKAGE, and
 // waits until the server has taken them. A listening one sends the same and waits for the first
@@ -146,15 +148,17 @@ if (mode === 'http') {
     });
   }
 } else if (mode === 'pipeline') {
-  const [main, pid, count, key] = rest;
+  const [main, pid, count, key, requestPath] = rest;
   const url = new URL(base);
-  const one = `GET /design/document.json HTTP/1.1\r\nHost: ${url.host}\r\nX-Korvel-Key: ${key}\r\n\r\n`;
+  const one = `GET ${requestPath} HTTP/1.1\r\nHost: ${url.host}\r\nX-Korvel-Key: ${key}\r\n\r\n`;
   const batch = one.repeat(1000);
   let peak = 0;
+  let now = 0;
   const sample = () => {
     try {
       const status = require('fs').readFileSync(`/proc/${pid}/status`, 'utf8');
-      peak = Math.max(peak, Number(/VmRSS:\s+(\d+)/.exec(status)[1]));
+      now = Number(/VmRSS:\s+(\d+)/.exec(status)[1]);
+      peak = Math.max(peak, now);
     } catch (error) {}
     // Past a gigabyte the server has lost: stop before the machine does.
     if (peak > 1024 * 1024) finish('over');
@@ -172,9 +176,12 @@ if (mode === 'http') {
   const sampler = setInterval(sample, 50);
   // The server has taken what it will of the three once none of them moves on.
   let last = -1;
+  let held = -1;
   const settled = setInterval(() => {
     const pending = sockets.reduce((sum, s) => sum + (s.destroyed ? 0 : s.writableLength), 0);
-    if (pending !== last) return (last = pending);
+    const growing = now > held + 1024;
+    held = now;
+    if (pending !== last || growing) return (last = pending);
     clearInterval(settled);
     const mainURL = new URL(main);
     const request = http.get(

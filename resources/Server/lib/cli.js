@@ -378,7 +378,6 @@ function admitRequest(request, response) {
   return !refuseKeyless(request, response, kind);
 }
 
-// Puts `admit` before every request handler `httpServer` has (Socket.IO's and ours).
 // A client may send requests without reading the answers (pipelining): each waiting answer holds
 // memory, and a connection that keeps sending would hold the whole process. While a connection has
 // an answer waiting nothing more is read from it, and one that still gets further ahead is closed.
@@ -414,6 +413,7 @@ function takeInTurn(request, response) {
   return true;
 }
 
+// Puts the turn, then `admit`, before every request handler `httpServer` has (Socket.IO's, ours).
 function admitFirst(httpServer, admit) {
   const handlers = httpServer.listeners('request');
   httpServer.removeAllListeners('request');

@@ -108,13 +108,7 @@ if (mode === 'http') {
       socket.on('error', () => {});
       held.push(socket);
     } else {
-      const socket = io(base, {
-        transports: ['websocket'],
-        forceNew: true,
-        localAddress,
-        reconnectionDelay: 100,
-        reconnectionDelayMax: 500,
-      });
+      const socket = io(base, { transports: ['websocket'], forceNew: true, localAddress });
       let first = true;
       const once = () => {
         if (first) settle();

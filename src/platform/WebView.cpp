@@ -142,6 +142,8 @@ struct WebView::Impl {
   GObjectPtr<WebKitUserContentManager> contentManager;
   GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
   std::vector<gulong> viewHandlers;
+  // The password last given for each "host:port realm" asked, to tell the hook of a refusal.
+  std::map<std::string, std::string> answeredPasswords;
   std::map<std::string, std::pair<gulong, std::function<void(const ScriptMessage&)>>> messageHandlers;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   std::uint64_t finishedNavigation = 0;
@@ -399,14 +401,14 @@ gboolean WebViewSignals::authenticate(WebKitWebView*, WebKitAuthenticationReques
     challenge.host = host ? host : "";
     challenge.port = webkit_authentication_request_get_port(request);
     challenge.realm = realm ? realm : "";
-    if (webkit_authentication_request_is_retry(request)) {
-      challenge.refusedPassword.emplace();
-      if (WebKitCredential* refused = webkit_authentication_request_get_proposed_credential(request)) {
-        if (const char* password = webkit_credential_get_password(refused)) *challenge.refusedPassword = password;
-        webkit_credential_free(refused);
-      }
-    }
+    // WebKit names no credential it turned down: the view remembers what it answered.
+    const std::string space = challenge.host + ":" + std::to_string(challenge.port) + " " + challenge.realm;
+    auto& answered = self->impl_->answeredPasswords;
+    if (auto last = answered.find(space); last != answered.end() && webkit_authentication_request_is_retry(request))
+      challenge.refusedPassword = last->second;
     answer = self->authenticate(challenge);
+    if (answer) answered[space] = answer->password;
+    else answered.erase(space);
   }
   if (!answer) {
     webkit_authentication_request_cancel(request);

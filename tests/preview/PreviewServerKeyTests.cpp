@@ -10,47 +10,17 @@
 #include "canvas/WebViewController.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
-#include "platform/JsonCoder.h"
-#include "platform/Process.h"
-#include "platform/Resources.h"
 #include "platform/WebView.h"
 #include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
 #include "server/ServerController.h"
+#include "support/BareListener.h"
 #include "support/TestEnvironment.h"
 
 using namespace doctests;
 namespace fsys = std::filesystem;
 
 namespace {
-
-// tests/server/data/listener.js: its port, and every request it got.
-struct Listener {
-  std::unique_ptr<Process> process;
-  int port = 0;
-  std::vector<nlohmann::json> requests;
-
-  bool start() {
-    Process::Options options;
-    options.executable = Resources::path("bin/node", {}, "Node");
-    options.arguments = {KORVEL_SOURCE_DIR "/tests/server/data/listener.js"};
-    Process::Handlers handlers;
-    handlers.line = [this](const std::string& line, Process::Stream stream) {
-      if (stream != Process::Stream::output) return;
-      if (line.rfind("port ", 0) == 0) port = std::stoi(line.substr(5));
-      else if (auto parsed = JsonCoder::parse(line)) requests.push_back(*parsed);
-    };
-    auto launched = Process::launch(options, handlers);
-    if (!launched) return false;
-    process = std::move(*launched);
-    return waitFor([&] { return port > 0; });
-  }
-  bool got(const std::string& path) const {
-    for (const auto& r : requests)
-      if (r["url"].get<std::string>().rfind(path, 0) == 0) return true;
-    return false;
-  }
-};
 
 std::string quoted(const std::string& text) {
   std::string out = "'";
@@ -101,7 +71,7 @@ class PreviewServerKey : public ::testing::Test {
 }  // namespace
 
 TEST_F(PreviewServerKey, NothingSentToAnotherPortOpensTheServer) {
-  Listener bare, other;
+  BareListener bare, other;
   ASSERT_TRUE(bare.start());
   ASSERT_TRUE(other.start());
   const std::string at = "http://127.0.0.1:" + std::to_string(bare.port);

@@ -174,7 +174,8 @@
 
   function connect() {
     if (!window.io) return;
-    var socket = window.io({ transports: ['websocket'] });
+    // It opens with a request, which carries what the server asks of this page, then upgrades.
+    var socket = window.io();
     socket.on('connect', function () { socket.emit('joinRoom', { room: 'preview' }); });
     socket.on('updatePreview', applyPreviewData);
     socket.on('reload', function () { location.reload(); });

@@ -142,6 +142,8 @@ struct WebView::Impl {
   GObjectPtr<WebKitUserContentManager> contentManager;
   GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
   std::vector<gulong> viewHandlers;
+  // The password last given for each "host:port realm" asked, to tell the hook of a refusal.
+  std::map<std::string, std::string> answeredPasswords;
   std::map<std::string, std::pair<gulong, std::function<void(const ScriptMessage&)>>> messageHandlers;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   std::uint64_t finishedNavigation = 0;
@@ -178,6 +180,7 @@ struct WebViewSignals {
   static void watchStart(const std::string& groupName);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data);
   static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
+  static gboolean authenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer data);
 };
 
 // The length of a string value in UTF-16 code units, asked of the value's own context.
@@ -386,6 +389,38 @@ gboolean WebViewSignals::focusIn(GtkWidget*, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
+gboolean WebViewSignals::authenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  if (!self->authenticate) return FALSE;
+  std::optional<WebView::Credential> answer;
+  if (!webkit_authentication_request_is_for_proxy(request) &&
+      webkit_authentication_request_get_scheme(request) == WEBKIT_AUTHENTICATION_SCHEME_HTTP_BASIC) {
+    WebView::AuthenticationChallenge challenge;
+    const char* host = webkit_authentication_request_get_host(request);
+    const char* realm = webkit_authentication_request_get_realm(request);
+    challenge.host = host ? host : "";
+    challenge.port = webkit_authentication_request_get_port(request);
+    challenge.realm = realm ? realm : "";
+    // WebKit names no credential it turned down: the view remembers what it answered.
+    const std::string space = challenge.host + ":" + std::to_string(challenge.port) + " " + challenge.realm;
+    auto& answered = self->impl_->answeredPasswords;
+    if (auto last = answered.find(space); last != answered.end() && webkit_authentication_request_is_retry(request))
+      challenge.refusedPassword = last->second;
+    answer = self->authenticate(challenge);
+    if (answer) answered[space] = answer->password;
+    else answered.erase(space);
+  }
+  if (!answer) {
+    webkit_authentication_request_cancel(request);
+    return TRUE;
+  }
+  WebKitCredential* credential = webkit_credential_new(answer->user.c_str(), answer->password.c_str(),
+                                                        WEBKIT_CREDENTIAL_PERSISTENCE_FOR_SESSION);
+  webkit_authentication_request_authenticate(request, credential);
+  webkit_credential_free(credential);
+  return TRUE;
+}
+
 WebView::WebView() : WebView(Configuration()) {}
 
 WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) {
@@ -415,6 +450,7 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
   connect("web-process-terminated", G_CALLBACK(WebViewSignals::processTerminated));
   connect("script-dialog", G_CALLBACK(WebViewSignals::scriptDialog));
   connect("focus-in-event", G_CALLBACK(WebViewSignals::focusIn));
+  connect("authenticate", G_CALLBACK(WebViewSignals::authenticate));
 }
 
 WebView::~WebView() {

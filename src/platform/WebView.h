@@ -61,6 +61,19 @@ class WebView {
     bool tooLong() const { return isString && length > maximumScriptMessageLength; }
   };
 
+  // A server's request for credentials (HTTP authentication) for a load of the view's page.
+  struct AuthenticationChallenge {
+    std::string host;
+    unsigned port = 0;
+    std::string realm;
+    // The credential last given for this host, port and realm was turned down.
+    std::optional<std::string> refusedPassword;
+  };
+  struct Credential {
+    std::string user;
+    std::string password;
+  };
+
   // `result` is none for undefined and for values without a JSON form.
   using ScriptCompletion = std::function<void(std::optional<nlohmann::json> result, std::optional<Error> error)>;
   // Answers a prompt() of the page: the text, or none for a cancelled prompt.
@@ -142,6 +155,10 @@ class WebView {
   std::function<void()> webProcessTerminated;
   std::function<void(const std::string& message, const std::string& defaultText, PromptAnswer answer)> runPrompt;
   std::function<void()> focusIn;
+  // Answers HTTP authentication (Basic, not a proxy's) with a credential kept for the browsing
+  // session, or refuses it with none. With the hook set no challenge goes unanswered or reaches
+  // the person; without it WebKit asks the person.
+  std::function<std::optional<Credential>(const AuthenticationChallenge&)> authenticate;
 
  private:
   struct Impl;

@@ -11,6 +11,7 @@
 #include "platform/Alert.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
+#include "platform/WebView.h"
 #include "preview/DeviceManager.h"
 #include "preview/DeviceSettingsMenuController.h"
 #include "preview/PreviewDocument.h"
@@ -45,6 +46,18 @@ KorvelViewController::KorvelViewController() : webViewController_(WebViewControl
     handleBridgeMethod(method, arguments);
   });
   webViewController_->setUserAgent(AppInfo::current()->userAgent());
+  // The page's own loads are asked for the server's key; the browser keeps the answer for that
+  // host and port alone. Every other challenge is refused, and the person never sees one.
+  webViewController_->webView().authenticate =
+      [this](const WebView::AuthenticationChallenge& challenge) -> std::optional<WebView::Credential> {
+    auto d = document.lock();
+    auto* server = d ? d->serverController() : nullptr;
+    if (!server) return std::nullopt;
+    auto key = server->pageKeyForChallenge(challenge.host, static_cast<int>(challenge.port), challenge.realm,
+                                           challenge.refusedPassword);
+    if (!key) return std::nullopt;
+    return WebView::Credential{"korvel", *key};
+  };
 }
 
 KorvelViewController::~KorvelViewController() { webViewController_->cleanup(); }
@@ -78,8 +91,8 @@ void KorvelViewController::reload() {
     printLine("failed to compose preview url");
     return;
   }
-  // The server's key goes with the page's own request; the page's loads carry the cookie it gives
-  // back for it.
+  // The server's key goes with the page's own request; what the page loads is asked for it by
+  // HTTP authentication (see the constructor).
   WebView::Headers headers;
   if (auto* server = d->serverController(); server && !server->pageKey().empty())
     headers[ServerController::pageKeyHeader] = server->pageKey();

@@ -182,6 +182,16 @@ void ServerController::stopServer() {
   RWLogSecrets::remove(std::exchange(pageKey_, {}));
 }
 
+std::optional<std::string> ServerController::pageKeyForChallenge(const std::string& host, int port,
+                                                                const std::string& realm,
+                                                                const std::optional<std::string>& refused) const {
+  auto url = currentServerURL();
+  if (!url || pageKey_.empty() || realm != pageKeyRealm) return std::nullopt;
+  if (url->scheme() != "http" || url->host() != host || url->port() != port) return std::nullopt;
+  if (refused == pageKey_) return std::nullopt;  // asked again: it was not taken, and won't be
+  return pageKey_;
+}
+
 std::optional<Url> ServerController::currentServerURL() const {
   if (!server_) return std::nullopt;
   return server_->url();

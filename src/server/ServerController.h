@@ -64,10 +64,16 @@ class ServerController : public CSTaskManagerDelegate, public std::enable_shared
   virtual std::optional<Url> currentServerURL() const;
   const std::optional<std::string>& currentProjectPath() const { return currentProjectPath_; }
   // The secret of the running server that every request to it shows in the header pageKeyHeader
-  // (the link's and the editor page's) or in the cookie the server gives for it; empty when none
-  // runs.
+  // (the link's and the editor page's) or as the password of HTTP authentication (the preview
+  // page's loads); empty when none runs.
   const std::string& pageKey() const { return pageKey_; }
   static constexpr const char* pageKeyHeader = "X-Korvel-Key";
+  // The server asks its own pages' loads for the key by HTTP authentication in this realm. The
+  // key, when a challenge comes from the running server's own host and port in that realm and
+  // the key was not the answer just turned down; none for any other host, port or realm.
+  static constexpr const char* pageKeyRealm = "Korvel project server";
+  std::optional<std::string> pageKeyForChallenge(const std::string& host, int port, const std::string& realm,
+                                                 const std::optional<std::string>& refused) const;
   const std::optional<ServerState>& state() const { return state_; }
   const std::optional<std::string>& previewData() const { return previewData_; }
   ServerInterface* server() const { return server_.get(); }

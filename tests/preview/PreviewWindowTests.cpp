@@ -89,8 +89,8 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
   ASSERT_TRUE(waitFor([&] { return preview->hasSelection(); }));
   // The preview shows the frame the selected layer belongs to.
   EXPECT_EQ(preview->title().rfind("Home  (", 0), 0u) << preview->title();
-  // The page's own Socket.IO link shows the server's key in the cookie its load got, and is pushed
-  // the frame, which it draws.
+  // The page's own Socket.IO link shows the server's key, which the application gives its loads,
+  // and is pushed the frame, which it draws.
   ASSERT_TRUE(waitFor([&] {
     auto received = read(page, "window.PreviewStandIn.received");
     return received && received->dump().find("updatePreview") != std::string::npos;

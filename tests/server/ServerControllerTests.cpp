@@ -13,6 +13,8 @@
 
 #include "foundation/AppServices.h"
 #include "foundation/SharedNames.h"
+#include "platform/Crypto.h"
+#include "platform/Data.h"
 #include "platform/JsonCoder.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
@@ -596,14 +598,15 @@ TEST_F(ServerControllerTest, ALocalFilesOriginReadsTheProjectOnlyWithTheKey) {
 
 // Another local process or account sends no Origin: on every road (a file, the application's
 // resources, preview data, a command) it is refused without the key. The preview page's load
-// shows it in the header and gets it back as a cookie that only this server's port is named in,
-// which the page's own requests then carry.
+// shows it in the header; what the page loads answers the server's question for it (HTTP
+// authentication), which a browser sends to no other port. A cookie goes to every port of
+// 127.0.0.1, so none counts, whatever it holds.
 TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
   ASSERT_TRUE(startAndLink());
   const std::string base = serverURL->absoluteString();
   const std::string key = controller->pageKey();
-  const std::string cookie = "korvel-key-" + std::to_string(serverURL->port());
   const std::string wrong(key.size(), '0');
+  auto basic = [](const std::string& credential) { return "Authorization=Basic " + crypto::base64Encode(dataFromString(credential)); };
   struct Credential {
     const char* name;
     std::string header;  // "" sends none
@@ -612,21 +615,29 @@ TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
   const std::vector<Credential> credentials{
       {"none", "", false},
       {"wrong key", "X-Korvel-Key=" + wrong, false},
-      {"the key in a cookie named for another port", "Cookie=korvel-key-1=" + key, false},
-      {"wrong cookie", "Cookie=" + cookie + "=" + wrong, false},
+      {"the key in a cookie", "Cookie=korvel-key-" + std::to_string(serverURL->port()) + "=" + key, false},
+      {"the key in a cookie of another name", "Cookie=other=1; korvel=" + key, false},
+      {"a wrong password", basic("korvel:" + wrong), false},
+      {"the key as the user name", basic(key + ":"), false},
+      {"the key in another scheme", "Authorization=Bearer " + key, false},
       {"key", "X-Korvel-Key=" + key, true},
-      {"cookie", "Cookie=other=1; " + cookie + "=" + key, true},
+      {"the key as the password", basic("korvel:" + key), true},
   };
-  // Another page of 127.0.0.1 (another document's preview, on another port) sends the cookie too.
-  for (const char* site : {"same-site", "cross-site"}) {
-    SCOPED_TRACE(site);
-    EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Cookie=" + cookie + "=" + key,
-                       std::string("Sec-Fetch-Site=") + site}),
-              "403");
+  // A page of this origin is asked for the key; another page of 127.0.0.1 (another document's
+  // preview, on another port) and any other client are refused outright.
+  struct Asked {
+    const char* site;  // Sec-Fetch-Site, "" sends none
+    const char* answer;
+  };
+  for (auto c : {Asked{"same-origin", "401 Basic realm=\"Korvel project server\""}, Asked{"none", "401 Basic realm=\"Korvel project server\""},
+                 Asked{"same-site", "403 -"}, Asked{"cross-site", "403 -"}, Asked{"", "403 -"}}) {
+    SCOPED_TRACE(c.site);
+    std::vector<std::string> arguments{"http", base, "GET", "/design/document.json",
+                                       "Cookie=korvel-key-" + std::to_string(serverURL->port()) + "=" + key};
+    if (*c.site) arguments.push_back(std::string("Sec-Fetch-Site=") + c.site);
+    arguments.insert(arguments.end(), {"--show", "WWW-Authenticate"});
+    EXPECT_EQ(request(arguments), c.answer);
   }
-  EXPECT_EQ(request({"http", base, "GET", "/design/document.json", "Cookie=" + cookie + "=" + key,
-                     "Sec-Fetch-Site=same-origin"}),
-            "200");
   int accepted = 0;
   for (const auto& c : credentials) {
     SCOPED_TRACE(c.name);
@@ -638,6 +649,7 @@ TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
     EXPECT_EQ(with({"http", base, "GET", "/design/document.json"}), read);
     EXPECT_EQ(with({"http", base, "HEAD", "/design/images/a.svg"}), read);
     EXPECT_EQ(with({"http", base, "GET", "/_app/resources/Ostrel/preview.html"}), read);
+    EXPECT_EQ(with({"http", base, "GET", "/socket.io/socket.io.js"}), read);
     EXPECT_EQ(with({"http", base, "POST", "/_app/preview-data", "--body", json({{"credential", c.name}}).dump()}),
               c.served ? "204" : "403");
     const std::string package = std::string("package-") + std::to_string(accepted + (c.served ? 1 : 100));
@@ -647,14 +659,48 @@ TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
   ASSERT_TRUE(RunLoop::runUntil([&] { return traced("install").size() == static_cast<std::size_t>(accepted); }, 30.0));
   EXPECT_EQ(traced("install").back()["argv"].back(), "package-2");
   EXPECT_EQ(traced("startLiveSharing").size(), static_cast<std::size_t>(accepted)) << "nothing shared for the others";
-  EXPECT_EQ(traced("previewData").back()["payload"]["credential"], "cookie");
+  EXPECT_EQ(traced("previewData").back()["payload"]["credential"], "the key as the password");
 
-  // The application's load of the page gets the cookie, which no page script reads; a page of a
-  // local file's origin (the editor) gets none.
+  // No load, the application's among them, is given a cookie.
   EXPECT_EQ(request({"http", base, "GET", "/_app/resources/Ostrel/preview.html", keyHeader(), "--show", "Set-Cookie"}),
-            "200 " + cookie + "=" + key + "; Path=/; HttpOnly; SameSite=Strict");
+            "200 -");
   EXPECT_EQ(request({"http", base, "GET", "/design/document.json", keyHeader(), "Origin=null", "--show", "Set-Cookie"}),
             "200 -");
+}
+
+// The application answers the server's question with the key only for that server's own host,
+// port and realm, and not again once the key was turned down.
+TEST_F(ServerControllerTest, TheKeyAnswersOnlyItsOwnServersQuestion) {
+  EXPECT_FALSE(controller->pageKeyForChallenge("127.0.0.1", 80, ServerController::pageKeyRealm, std::nullopt));
+  ASSERT_TRUE(startAndLink());
+  const std::string key = controller->pageKey();
+  const int port = serverURL->port();
+  struct Challenge {
+    std::string host;
+    int port;
+    std::string realm;
+    std::optional<std::string> refused;
+    bool answered;
+  };
+  const std::string realm = ServerController::pageKeyRealm;
+  for (const auto& c : {Challenge{"127.0.0.1", port, realm, std::nullopt, true},
+                        Challenge{"127.0.0.1", port, realm, std::string("an older key"), true},
+                        Challenge{"127.0.0.1", port, realm, key, false},
+                        Challenge{"127.0.0.1", port + 1, realm, std::nullopt, false},
+                        Challenge{"127.0.0.1", 3000, realm, std::nullopt, false},
+                        Challenge{"localhost", port, realm, std::nullopt, false},
+                        Challenge{"127.0.0.2", port, realm, std::nullopt, false},
+                        Challenge{"127.0.0.1", port, "Korvel", std::nullopt, false},
+                        Challenge{"127.0.0.1", port, "", std::nullopt, false}}) {
+    SCOPED_TRACE(c.host + ":" + std::to_string(c.port) + " " + c.realm);
+    auto answer = controller->pageKeyForChallenge(c.host, c.port, c.realm, c.refused);
+    EXPECT_EQ(answer.has_value(), c.answered);
+    if (answer) {
+      EXPECT_EQ(*answer, key);
+    }
+  }
+  controller->stop();
+  EXPECT_FALSE(controller->pageKeyForChallenge("127.0.0.1", port, realm, std::nullopt));
 }
 
 // The key is the server's secret: in its environment, never on its command line or in a log
@@ -728,15 +774,41 @@ TEST_F(ServerControllerTest, TheLiveShareAnswersOnlyUnderTheMachinesAddresses) {
 }
 
 // The shared port is open to the network: one device that opens many connections and sends
-// nothing, or holds many Socket.IO links, leaves room for the next device.
+// nothing, or holds many Socket.IO links, leaves room for the next device; so do nine devices
+// that each hold as many links as they may connections, answer pings and come back when refused.
 TEST_F(ServerControllerTest, OnePeerCannotHoldTheLiveShareShut) {
   ASSERT_TRUE(startAndLink());
   auto shared = startSharing();
   ASSERT_TRUE(shared);
-  for (const char* kind : {"idle", "socket"}) {
-    SCOPED_TRACE(kind);
-    EXPECT_EQ(request({"crowd", shared->absoluteString(), std::string(kind), "64"}), "200 connected");
+  struct Crowd {
+    const char* kind;
+    const char* each;
+    const char* peers;
+  };
+  for (auto c : {Crowd{"idle", "64", "1"}, Crowd{"socket", "64", "1"}, Crowd{"socket", "16", "9"},
+                 Crowd{"idle", "16", "9"}}) {
+    SCOPED_TRACE(std::string(c.kind) + " " + c.each + " x " + c.peers);
+    EXPECT_EQ(request({"crowd", shared->absoluteString(), c.kind, c.each, c.peers}), "200 connected");
   }
+}
+
+// A client that sends request after request without reading an answer (pipelining), on three
+// connections, holds neither the server's memory nor the person's preview: the main port answers
+// meanwhile, and the process stays small. On either port.
+TEST_F(ServerControllerTest, PipelinedRequestsHoldNeitherMemoryNorTheMainPort) {
+  std::ofstream(project / "design" / "images" / "large.png") << std::string(64 * 1024, 'p');
+  ASSERT_TRUE(startAndLink());
+  auto shared = startSharing();
+  ASSERT_TRUE(shared);
+  const std::string pid = std::to_string(traced("start")[0]["pid"].get<int>());
+  for (const auto& target : {serverURL->absoluteString(), shared->absoluteString()}) {
+    SCOPED_TRACE(target);
+    auto outcome = request(
+        {"pipeline", target, serverURL->absoluteString(), pid, "200000", controller->pageKey(), "/design/images/large.png"});
+    ASSERT_EQ(outcome.rfind("200 ", 0), 0u) << outcome;
+    EXPECT_LT(std::stoi(outcome.substr(4)), 300) << "MB at most";
+  }
+  EXPECT_EQ(request({"http", serverURL->absoluteString(), "GET", "/design/document.json", keyHeader()}), "200");
 }
 
 // What the preview page loads, as its page names it, is there on the preview window's port and

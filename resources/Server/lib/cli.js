@@ -26,9 +26,13 @@
 // Every request and Socket.IO handshake on the main port shows the key the application gives this
 // server in KORVEL_PAGE_KEY, or is refused with 403: any local process, of any account, can reach
 // 127.0.0.1. The native client and the editor page send it in the X-Korvel-Key header; the preview
-// page's load sends it there too and gets it back as an HttpOnly cookie, which its own requests then
-// carry. Pages of other origins are refused as well, and get no CORS grant; only the editor page
-// (a local file's origin) gets one.
+// page's load sends it there too. What that page loads from its own origin is asked for the key by
+// HTTP authentication (401), which the application answers for this server's host and port alone:
+// a browser keeps that credential per origin and sends it nowhere else, where a cookie would go to
+// every port of 127.0.0.1. The page's Socket.IO opens with a request that carries it and moves to
+// a WebSocket under the session's id. Pages of other origins are refused as well, and get no CORS
+// grant; only the editor page (a local file's origin) gets one.
+// No connection, on either port, gets more than a few requests ahead of their answers.
 // KORVEL_SERVER_TRACE=FILE appends one JSON line per start, per event received and per package
 // install (with the arguments the package manager would get).
 'use strict';
@@ -192,49 +196,40 @@ function isPageKey(given) {
   return crypto.timingSafeEqual(digest(given), digest(pageKey));
 }
 
-// Named after the port: cookies are not told apart by port, and each document's server has its own.
-function keyCookieName() {
-  return `korvel-key-${server.address().port}`;
-}
-
-function cookieValue(request, name) {
-  const header = request.headers.cookie;
-  if (typeof header !== 'string') return undefined;
-  for (const item of header.split(';')) {
-    const equals = item.indexOf('=');
-    if (equals > 0 && item.slice(0, equals).trim() === name) return item.slice(equals + 1).trim();
-  }
-  return undefined;
-}
-
 function keyInHeader(request) {
   return isPageKey(request.headers[PAGE_KEY_HEADER]);
 }
 
-// The cookie goes with whatever any page of 127.0.0.1 asks here, another document's preview page
-// among them: it counts only for this server's own pages, and for browsers that don't say.
-function hasPageKey(request) {
-  if (keyInHeader(request)) return true;
-  const site = request.headers['sec-fetch-site'];
-  if (site !== undefined && site !== 'same-origin' && site !== 'none') return false;
-  return isPageKey(cookieValue(request, keyCookieName()));
+// HTTP authentication's answer: "Basic", any user name, the key as the password.
+function keyInAuthorization(request) {
+  const header = request.headers.authorization;
+  if (typeof header !== 'string' || !header.startsWith('Basic ')) return false;
+  const decoded = Buffer.from(header.slice(6), 'base64').toString('utf8');
+  const colon = decoded.indexOf(':');
+  return colon >= 0 && isPageKey(decoded.slice(colon + 1));
 }
 
-// A request without the key: answered 403, with no CORS grant.
+function hasPageKey(request) {
+  return keyInHeader(request) || keyInAuthorization(request);
+}
+
+// Only a load of a page of this origin, or the person's own navigation, is asked for the key;
+// the application answers for this server's host and port, and no browser sends it elsewhere.
+const KEY_REALM = 'Korvel project server';
+function mayAskForKey(request) {
+  const site = request.headers['sec-fetch-site'];
+  return site === 'same-origin' || site === 'none';
+}
+
+// A request without the key: answered 401 (a page of this origin) or 403, with no CORS grant.
 function refuseKeyless(request, response, kind) {
   if (hasPageKey(request)) return false;
   trace({ event: 'refusedKey', request: kind, origin: request.headers.origin === undefined ? null : request.headers.origin });
-  response.writeHead(403, { Connection: 'close' });
+  if (mayAskForKey(request)) response.writeHead(401, { 'WWW-Authenticate': `Basic realm="${KEY_REALM}"` });
+  else response.writeHead(403, { Connection: 'close' });
   response.end();
   request.resume();
   return true;
-}
-
-// The application's own load of a page (no Origin, the key in the header) gets the key back as a
-// cookie, so that what the page loads and its Socket.IO carry it; page scripts can't read it.
-function handOutKeyCookie(request, response) {
-  if (request.headers.origin !== undefined || !keyInHeader(request)) return;
-  response.setHeader('Set-Cookie', `${keyCookieName()}=${pageKey}; Path=/; HttpOnly; SameSite=Strict`);
 }
 
 // The editor's fetches carry the key header, so its browser asks first; only a local file's
@@ -383,11 +378,47 @@ function admitRequest(request, response) {
   return !refuseKeyless(request, response, kind);
 }
 
-// Puts `admit` before every request handler `httpServer` has (Socket.IO's and ours).
+// A client may send requests without reading the answers (pipelining): each waiting answer holds
+// memory, and a connection that keeps sending would hold the whole process. While a connection has
+// an answer waiting nothing more is read from it, and one that still gets further ahead is closed.
+const WAITING_ANSWERS_LIMIT = 8;
+const UNREAD_ANSWER_LIMIT = 4 * 1024 * 1024;
+const waitingAnswers = Symbol('waitingAnswers');
+const pausedForAnswers = Symbol('pausedForAnswers');
+
+function takeInTurn(request, response) {
+  const socket = request.socket;
+  const waiting = (socket[waitingAnswers] || 0) + 1;
+  socket[waitingAnswers] = waiting;
+  if (waiting > WAITING_ANSWERS_LIMIT || socket.writableLength > UNREAD_ANSWER_LIMIT) {
+    socket.destroy();
+    return false;
+  }
+  // This request's body has been read by now: the parser starts a request only after the last.
+  if (waiting > 1 && !socket[pausedForAnswers]) {
+    socket[pausedForAnswers] = true;
+    socket.pause();
+  }
+  let done = false;
+  const answered = () => {
+    if (done) return;
+    done = true;
+    socket[waitingAnswers] -= 1;
+    if (socket[waitingAnswers] > 1 || !socket[pausedForAnswers]) return;
+    socket[pausedForAnswers] = false;
+    if (!socket.destroyed) socket.resume();
+  };
+  response.once('finish', answered);
+  response.once('close', answered);
+  return true;
+}
+
+// Puts the turn, then `admit`, before every request handler `httpServer` has (Socket.IO's, ours).
 function admitFirst(httpServer, admit) {
   const handlers = httpServer.listeners('request');
   httpServer.removeAllListeners('request');
   httpServer.on('request', (request, response) => {
+    if (!takeInTurn(request, response)) return;
     if (!admit(request, response)) return;
     for (const handle of handlers) handle.call(httpServer, request, response);
   });
@@ -397,7 +428,6 @@ function handleRequest(request, response) {
   if (request.method === 'POST' && request.url === '/_app/preview-data') return receivePreviewData(request, response);
   const pathname = readablePath(request, response);
   if (pathname === null) return;
-  handOutKeyCookie(request, response);
   const appPrefix = '/_app/resources/';
   if (pathname.startsWith(appPrefix)) {
     const relative = pathname.slice(appPrefix.length);
@@ -437,9 +467,11 @@ admitFirst(server, admitRequest);
 let live = null;
 const LIVE_PAGE_FILES = ['/preview.js', '/pictures.js'];
 // Open to the network: every device a few connections (a browser opens up to six per host, and
-// one for Socket.IO), so that one can't hold the others out, and no connection idle for long.
-const LIVE_CONNECTIONS = 128;
-const LIVE_CONNECTIONS_PER_PEER = 16;
+// one for Socket.IO), so that one can't hold the others out, and no connection idle for long. A
+// Socket.IO link outlives every idle limit: links have a budget of their own, apart from HTTP's.
+// Near the end of either budget only a peer that holds little gets more, so a new device gets in.
+const LIVE_CONNECTIONS = { total: 128, perPeer: 16, reserve: 32, share: 4 };
+const LIVE_SOCKETS = { total: 48, perPeer: 4, reserve: 16, share: 1 };
 const LIVE_HEADERS_TIMEOUT = 10000;
 const LIVE_IDLE_TIMEOUT = 30000;
 
@@ -500,20 +532,52 @@ function httpHost(origin) {
   }
 }
 
-// Each peer address holds at most LIVE_CONNECTIONS_PER_PEER connections; more are closed at once.
-function limitConnectionsPerPeer(httpServer) {
+// What peers hold of a budget, by address: admit() takes one unit or answers false, release()
+// gives it back, allows() tells whether admit() would take one.
+function peerBudget(limits) {
   const held = new Map();
-  httpServer.on('connection', (socket) => {
-    const peer = socket.remoteAddress || '';
-    const count = held.get(peer) || 0;
-    if (count >= LIVE_CONNECTIONS_PER_PEER) return socket.destroy();
-    held.set(peer, count + 1);
-    socket.once('close', () => {
+  let total = 0;
+  return {
+    allows(peer) {
+      const count = held.get(peer) || 0;
+      if (count >= limits.perPeer || total >= limits.total) return false;
+      return total < limits.total - limits.reserve || count < limits.share;
+    },
+    admit(peer) {
+      if (!this.allows(peer)) return false;
+      held.set(peer, (held.get(peer) || 0) + 1);
+      total += 1;
+      return true;
+    },
+    release(peer) {
       const left = held.get(peer) - 1;
       if (left > 0) held.set(peer, left);
       else held.delete(peer);
-    });
+      total -= 1;
+    },
+  };
+}
+
+// Connections over the budget are closed at once.
+function limitConnections(httpServer, limits) {
+  const budget = peerBudget(limits);
+  httpServer.on('connection', (socket) => {
+    const peer = socket.remoteAddress || '';
+    if (!budget.admit(peer)) return socket.destroy();
+    socket.once('close', () => budget.release(peer));
   });
+}
+
+// Socket.IO links over the budget are refused at the handshake, or closed once open should
+// handshakes have come together.
+function limitSockets(engine, limits) {
+  const budget = peerBudget(limits);
+  engine.on('connection', (socket) => {
+    const peer = socket.remoteAddress || '';
+    if (!budget.admit(peer)) return socket.close();
+    socket.once('close', () => budget.release(peer));
+  });
+  return (request) => budget.allows(request.socket.remoteAddress || '');
 }
 
 // Calls `done` with the shared address, or with null when it can't listen there.
@@ -532,18 +596,20 @@ function startLiveServer(done) {
     handleLiveRequest,
   );
   current.httpServer = httpServer;
-  httpServer.maxConnections = LIVE_CONNECTIONS;
+  httpServer.maxConnections = LIVE_CONNECTIONS.total;
   httpServer.setTimeout(LIVE_IDLE_TIMEOUT);
-  limitConnectionsPerPeer(httpServer);
+  limitConnections(httpServer, LIVE_CONNECTIONS);
+  let socketRoom = () => false;
   current.io = new Server(httpServer, {
     serveClient: true,
     maxHttpBufferSize: 4096,
     allowRequest: (request, callback) => {
       const origin = request.headers.origin;
       const fromPage = origin === undefined || isLiveHost(httpHost(origin), current);
-      callback(null, isLiveHost(request.headers.host, current) && fromPage);
+      callback(null, isLiveHost(request.headers.host, current) && fromPage && socketRoom(request));
     },
   });
+  socketRoom = limitSockets(current.io.engine, LIVE_SOCKETS);
   admitFirst(httpServer, (request, response) => admitLiveRequest(current, request, response));
   current.io.on('connection', (socket) => {
     if (previewData !== null) socket.emit('updatePreview', previewData);

@@ -5,10 +5,17 @@
 //                                                         prints the status code [and HEADER, or "-"]
 //   request.js socket BASE ORIGIN|- PACKAGE [start] [HEADER=VALUE ...]  prints "connected" or "refused"
 //   request.js listen BASE ORIGIN|- PACKAGE [HEADER=VALUE ...]          prints the preview data pushed, or "refused"
-//   request.js crowd BASE idle|socket N      one peer (127.0.0.2) holds N connections that send
-//                                            nothing, or N Socket.IO links; then another peer
-//                                            (127.0.0.3) asks for BASE; prints its status and
-//                                            whether its Socket.IO link connected
+//   request.js crowd BASE idle|socket N [P]  each of P peers (127.0.0.2, 127.0.0.3, …; one by
+//                                            default) holds N connections that send nothing, or N
+//                                            Socket.IO links that answer pings and come back when
+//                                            refused; then another peer asks for BASE; prints its
+//                                            status and whether its Socket.IO link connected
+//   request.js pipeline BASE MAIN PID COUNT KEY PATH  three connections each send COUNT GETs of
+//                                            PATH to BASE without reading an answer; once the
+//                                            server takes no more of them and holds no more memory,
+//                                            a request to MAIN with the key; prints its status and
+//                                            the most memory the server process PID held, in MB
+//                                            ("over" past a gigabyte)
 //
 // A connected socket sends "startLiveSharing" when asked, then "addPackage" with PACKAGE, and
 // waits until the server has taken them. A listening one sends the same and waits for the first
@@ -83,33 +90,42 @@ if (mode === 'http') {
     process.exit(0);
   });
 } else if (mode === 'crowd') {
-  const [kind, count] = rest;
+  const [kind, count, peers = '1'] = rest;
   const url = new URL(base);
+  const total = Number(count) * Number(peers);
+  const other = `127.0.0.${2 + Number(peers)}`;
   let settled = 0;
   const held = [];
   const settle = () => {
-    if (++settled === Number(count)) otherPeer();
+    if (++settled === total) otherPeer();
   };
-  for (let i = 0; i < Number(count); i++) {
+  for (let i = 0; i < total; i++) {
+    const localAddress = `127.0.0.${2 + Math.floor(i / Number(count))}`;
     if (kind === 'idle') {
-      const socket = net.connect({ host: url.hostname, port: url.port, localAddress: '127.0.0.2' });
+      const socket = net.connect({ host: url.hostname, port: url.port, localAddress });
       socket.once('connect', settle);
       socket.once('error', settle);
       socket.on('error', () => {});
       held.push(socket);
     } else {
-      const socket = io(base, { transports: ['websocket'], reconnection: false, forceNew: true, localAddress: '127.0.0.2' });
-      socket.once('connect', settle);
-      socket.once('connect_error', settle);
+      const socket = io(base, { transports: ['websocket'], forceNew: true, localAddress });
+      let first = true;
+      const once = () => {
+        if (first) settle();
+        first = false;
+      };
+      socket.on('connect', once);
+      socket.on('connect_error', once);
+      socket.on('disconnect', once);
       held.push(socket);
     }
   }
   // The held connections stay open until this ends.
   function otherPeer() {
-    const request = http.get({ host: url.hostname, port: url.port, path: '/', localAddress: '127.0.0.3' }, (response) => {
+    const request = http.get({ host: url.hostname, port: url.port, path: '/', localAddress: other }, (response) => {
       response.resume();
       response.on('end', () => {
-        const socket = io(base, { transports: ['websocket'], reconnection: false, forceNew: true, localAddress: '127.0.0.3' });
+        const socket = io(base, { transports: ['websocket'], reconnection: false, forceNew: true, localAddress: other });
         socket.once('connect', () => {
           console.log(`${response.statusCode} connected`);
           process.exit(0);
@@ -124,6 +140,62 @@ if (mode === 'http') {
       console.log('closed');
       process.exit(0);
     });
+  }
+} else if (mode === 'pipeline') {
+  const [main, pid, count, key, requestPath] = rest;
+  const url = new URL(base);
+  const one = `GET ${requestPath} HTTP/1.1\r\nHost: ${url.host}\r\nX-Korvel-Key: ${key}\r\n\r\n`;
+  const batch = one.repeat(1000);
+  let peak = 0;
+  let now = 0;
+  const sample = () => {
+    try {
+      const status = require('fs').readFileSync(`/proc/${pid}/status`, 'utf8');
+      now = Number(/VmRSS:\s+(\d+)/.exec(status)[1]);
+      peak = Math.max(peak, now);
+    } catch (error) {}
+    // Past a gigabyte the server has lost: stop before the machine does.
+    if (peak > 1024 * 1024) finish('over');
+  };
+  const sockets = [];
+  for (let i = 0; i < 3; i++) {
+    const socket = net.connect({ host: url.hostname, port: url.port });
+    socket.pause();  // never reads an answer
+    socket.on('error', () => {});
+    socket.once('connect', () => {
+      for (let n = 0; n < Number(count); n += 1000) socket.write(n + 1000 <= Number(count) ? batch : one.repeat(Number(count) - n));
+    });
+    sockets.push(socket);
+  }
+  const sampler = setInterval(sample, 50);
+  // The server has taken what it will of the three once none of them moves on.
+  let last = -1;
+  let held = -1;
+  const settled = setInterval(() => {
+    const pending = sockets.reduce((sum, s) => sum + (s.destroyed ? 0 : s.writableLength), 0);
+    const growing = now > held + 1024;
+    held = now;
+    if (pending !== last || growing) return (last = pending);
+    clearInterval(settled);
+    const mainURL = new URL(main);
+    const request = http.get(
+      { host: mainURL.hostname, port: mainURL.port, path: '/design/document.json', headers: { 'X-Korvel-Key': key } },
+      (response) => {
+        response.resume();
+        response.on('end', () => finish(String(response.statusCode)));
+      },
+    );
+    request.on('error', (error) => finish(`closed(${error.code})`));
+  }, 500);
+  let finished = false;
+  function finish(outcome) {
+    if (finished) return;
+    finished = true;
+    sample();
+    clearInterval(sampler);
+    console.log(`${outcome} ${Math.round(peak / 1024)}`);
+    for (const socket of sockets) socket.destroy();
+    process.exit(0);
   }
 } else {
   console.log('usage');

@@ -139,6 +139,8 @@ class HTMLRenderQueue::Worker {
     Clock::time_point start;
     std::filesystem::path folder;  // what the page may read
     bool ownLoadPending = true;  // the one navigation the page may make: its own load
+    // Documents committed after the page had loaded; a settling belongs to one of them.
+    std::uint64_t document = 0;
     bool frameLoaded = false;
     bool isDone = false;
     bool checking = false;
@@ -241,7 +243,12 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
   auto generation = job_->generation;
   job_->deadline = Timer::scheduled(job_->work->deadline, false, [this, alive, generation] {
     if (alive.expired() || !current(generation)) return;
-    RWLog("render did not finish in time; the worker starts over");
+    const char* stage = job_->ownLoadPending ? "its page to start loading"
+                        : !job_->frameLoaded ? "its page to load"
+                        : !job_->isDone      ? "its page to settle"
+                        : !job_->capturing   ? "its last frames"
+                                             : "its capture";
+    RWLog(std::string("render did not finish in time, waiting for ") + stage + "; the worker starts over");
     // A page that hangs keeps its web process busy: a fresh one serves the next work.
     webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
     // Ending the web process may already have ended this work, and started the next.
@@ -269,7 +276,7 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
 void HTMLRenderQueue::Worker::onResourceStarted(WebKitWebView*, WebKitWebResource* resource, WebKitURIRequest*,
                                                 gpointer self) {
   auto* worker = static_cast<Worker*>(self);
-  if (!worker->job_ || worker->job_->isDone) return;
+  if (!worker->job_ || worker->job_->isDone || worker->job_->ownLoadPending) return;
   ++worker->job_->requests;
   // "finished" comes for every resource, failed ones included.
   g_signal_connect_data(resource, "finished", G_CALLBACK(onResourceFinished), new Tag{worker, worker->job_->generation},
@@ -287,8 +294,21 @@ void HTMLRenderQueue::Worker::onResourceFinished(WebKitWebResource*, gpointer da
 
 void HTMLRenderQueue::Worker::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
   auto* worker = static_cast<Worker*>(self);
-  if (!worker->job_ || event != WEBKIT_LOAD_FINISHED || webkit_web_view_is_loading(view)) return;
-  worker->job_->frameLoaded = true;
+  Job* job = worker->job_.get();
+  // Until the page's own navigation is under way, the events are those of the load before it:
+  // the blank page that emptied the worker may finish after the next work was given to it.
+  if (!job || job->ownLoadPending || job->capturing) return;
+  if (event == WEBKIT_LOAD_COMMITTED && job->frameLoaded) {
+    // A document committed after the frame had loaded replaced the one being settled, and the
+    // scripts it was given with it: settle the new one.
+    ++job->document;
+    job->frameLoaded = job->isDone = job->checking = false;
+    job->requests = 0;
+    job->timer.reset();
+    return;
+  }
+  if (event != WEBKIT_LOAD_FINISHED || webkit_web_view_is_loading(view)) return;
+  job->frameLoaded = true;
   worker->resetTimer();
   worker->check();
 }
@@ -380,10 +400,11 @@ void HTMLRenderQueue::Worker::resetTimer() {
   if (!job || job->isDone || !job->frameLoaded) return;
   std::weak_ptr<bool> alive = alive_;
   auto generation = job->generation;
-  job->timer = Timer::scheduled(settleInterval, false, [this, alive, generation] {
+  auto document = job->document;
+  job->timer = Timer::scheduled(settleInterval, false, [this, alive, generation, document] {
     if (alive.expired()) return;
     Job* job = current(generation);
-    if (!job || job->isDone) return;
+    if (!job || job->isDone || job->document != document) return;
     job->frameLoaded = true;
     job->requests = 0;
     check();
@@ -422,10 +443,11 @@ void HTMLRenderQueue::Worker::check() {
   job->checking = true;
   std::weak_ptr<bool> alive = alive_;
   auto generation = job->generation;
-  evaluate("document.readyState", [this, alive, generation](std::optional<std::string> state) {
+  auto document = job->document;
+  evaluate("document.readyState", [this, alive, generation, document](std::optional<std::string> state) {
     if (alive.expired()) return;
     Job* job = current(generation);
-    if (!job || job->isDone) return;
+    if (!job || job->isDone || job->document != document) return;
     job->checking = false;
     if (state && *state == "complete") return settled();
     resetTimer();

@@ -31,8 +31,8 @@ constexpr double settleInterval = 0.3;
 constexpr double pointsPerPixel = 1.0;
 // The printer lays a paper of P points out as a page of 1.25 P pixels and draws it at 0.8 points
 // a pixel. Printed on a paper of the frame's size over 1.25, the page lays out exactly as the view
-// shows it (viewport units and media queries alike); its drawing is then scaled back by 1.25 to a
-// page of the frame's size. The small excess keeps the printer's whole pixels from rounding down.
+// shows it (viewport units and media queries alike); its drawing is then scaled back to a page of
+// the frame's size. The small excess keeps the printer's whole pixels from rounding down.
 constexpr double printerShrink = 1.25;
 constexpr double paperExcess = 0.01;
 // Printed, the root is the frame: a box at least the view's size that holds every other box
@@ -571,7 +571,10 @@ void HTMLRenderQueue::Worker::printPDF() {
         // The printed first page becomes the frame's page beside the main loop; the worker waits
         // for it, so that a raster page can still stand in.
         GlobalQueue::async([worker, alive, generation, width, height, pdf = std::move(pdf)] {
-          auto page = pdf ? PDFCompactor::firstPage(*pdf, width, height, printerShrink) : std::nullopt;
+          // The printer lays the page out at the view's width and fits that to the paper's: the
+          // exact inverse brings every point back to its pixel, tiles of repeated pictures too.
+          double scale = width / (width / printerShrink + paperExcess);
+          auto page = pdf ? PDFCompactor::firstPage(*pdf, width, height, scale) : std::nullopt;
           if (pdf && !page) RWLog("the printed export is not a page the frame's size can be made from");
           MainQueue::async([worker, alive, generation, page = std::move(page)]() mutable {
             if (alive.expired() || !worker->current(generation)) return;

@@ -61,6 +61,8 @@ std::optional<Data> PrintedFile::firstPage(double width, double height, double s
     }
     page.set("Annots", std::move(moved));
   }
+  std::map<int, int> copies;  // new objects, and the objects they copy
+  if (!placePatterns(page, matrix, values, copies)) return std::nullopt;
   values[pageNumber] = std::move(page);
   Value root = objects_[treeNumber].value;
   Value kids;
@@ -71,13 +73,31 @@ std::optional<Data> PrintedFile::firstPage(double width, double height, double s
   values[treeNumber] = std::move(root);
 
   for (auto& [n, value] : values) {
+    auto copy = copies.find(n);
+    const Object& source = objects_.at(copy != copies.end() ? copy->second : n);
+    if (source.stream) value.set("Length", numbers({double(source.streamLength)}).items.front());
     std::string text = std::to_string(n) + " 0 obj\n";
     if (!serialize(value, text, 0)) return std::nullopt;
+    Data object(text.begin(), text.end());
+    if (source.stream) {
+      std::string_view open = "\nstream\n";
+      object.insert(object.end(), open.begin(), open.end());
+      object.insert(object.end(), pdf_.begin() + long(source.streamStart),
+                    pdf_.begin() + long(source.streamStart + source.streamLength));
+      text = "\nendstream";
+    } else {
+      text.clear();
+    }
     text += "\nendobj\n";
-    replacements[n] = Data(text.begin(), text.end());
+    object.insert(object.end(), text.begin(), text.end());
+    replacements[n] = std::move(object);
   }
   std::set<int> kept = reached(values);
-  return write(replacements, &kept);
+  if (copies.empty()) return write(replacements, &kept);
+  Value grown = trailerValue_;
+  grown.set("Size", numbers({double(entries_ + copies.size())}).items.front());
+  if (std::string text; !serialize(grown, text)) return std::nullopt;
+  return write(replacements, &kept, &grown);
 }
 
 // Left, bottom, right, top of a rectangle of four finite numbers, in any corner order.
@@ -139,7 +159,7 @@ std::set<int> PrintedFile::reached(const std::map<int, Value>& values) const {
     open.pop_back();
     if (v->kind == Value::reference) {
       int n = v->object();
-      if (n < 0 || !objects_.count(n) || !seen.insert(n).second) continue;
+      if (n < 0 || (!objects_.count(n) && !values.count(n)) || !seen.insert(n).second) continue;
       auto again = values.find(n);
       open.push_back(again != values.end() ? &again->second : &objects_.at(n).value);
       continue;

@@ -117,7 +117,7 @@ std::optional<Data> PrintedFile::streamData(const Object& object, std::size_t li
 }
 
 // The file again with some objects replaced; only those in `kept`, when given, are written.
-Data PrintedFile::write(const std::map<int, Data>& replacements, const std::set<int>* kept) const {
+Data PrintedFile::write(const std::map<int, Data>& replacements, const std::set<int>* kept, const Value* grown) const {
   std::vector<std::pair<std::size_t, int>> order;
   for (const auto& [number, object] : objects_)
     if (!kept || kept->count(number)) order.push_back({object.offset, number});
@@ -137,9 +137,17 @@ Data PrintedFile::write(const std::map<int, Data>& replacements, const std::set<
     if (replacement != replacements.end()) out.insert(out.end(), replacement->second.begin(), replacement->second.end());
     else out.insert(out.end(), pdf_.begin() + offset, pdf_.begin() + end);
   }
+  const Value* count = grown ? grown->get("Size") : nullptr;
+  std::size_t size = count ? static_cast<std::size_t>(wholeNumber(*count, long(entries_), long(PDFCompactor::maximumObjects)).value_or(0)) : 0;
+  if (size == 0) size = entries_;
+  for (auto it = replacements.lower_bound(static_cast<int>(entries_)); it != replacements.end(); ++it) {
+    if (static_cast<std::size_t>(it->first) >= size || (kept && !kept->count(it->first))) continue;
+    offsets[it->first] = out.size();
+    out.insert(out.end(), it->second.begin(), it->second.end());
+  }
   std::size_t xref = out.size();
-  std::string table = "xref\n0 " + std::to_string(entries_) + "\n";
-  for (std::size_t i = 0; i < entries_; ++i) {
+  std::string table = "xref\n0 " + std::to_string(size) + "\n";
+  for (std::size_t i = 0; i < size; ++i) {
     auto it = offsets.find(static_cast<int>(i));
     char line[24];
     if (it == offsets.end()) std::snprintf(line, sizeof line, "%010d %05d f \n", 0, i == 0 ? 65535 : 0);
@@ -147,7 +155,9 @@ Data PrintedFile::write(const std::map<int, Data>& replacements, const std::set<
     table += line;
   }
   out.insert(out.end(), table.begin(), table.end());
-  out.insert(out.end(), pdf_.begin() + trailer_, pdf_.begin() + trailerEnd_);
+  std::string text = "trailer\n";
+  if (grown && serialize(*grown, text)) out.insert(out.end(), text.begin(), text.end());
+  else out.insert(out.end(), pdf_.begin() + trailer_, pdf_.begin() + trailerEnd_);
   std::string end = "\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   out.insert(out.end(), end.begin(), end.end());
   return out;

@@ -48,7 +48,9 @@ class PrintedFile {
   std::vector<int> references(const Value* v) const;
   std::optional<Data> streamData(const Object& object, std::size_t limit) const;
   // The file again with some objects replaced; only those in `kept`, when given, are written.
-  Data write(const std::map<int, Data>& replacements, const std::set<int>* kept = nullptr) const;
+  // Replacements numbered from the table's end on are new objects, written after the others
+  // under `grown`, a trailer whose Size counts them (one that serializes).
+  Data write(const std::map<int, Data>& replacements, const std::set<int>* kept = nullptr, const Value* grown = nullptr) const;
   const Value* entry(const Value& dictionary, std::string_view key) const { return resolve(dictionary.get(key)); }
 
   // Left, bottom, right, top of a rectangle of four finite numbers, in any corner order.
@@ -59,6 +61,10 @@ class PrintedFile {
   bool drawScaled(const std::vector<int>& contents, const Matrix& m, std::map<int, Data>& replacements) const;
   // Every object the trailer still reaches, through the values written again where there are.
   std::set<int> reached(const std::map<int, Value>& values) const;
+  // The page's patterns, copied as new objects (in `values`, each copy's source in `copies`),
+  // placed where its drawing scaled by `m` paints them. False for a pattern it cannot place.
+  bool placePatterns(Value& page, const Matrix& m, std::map<int, Value>& values, std::map<int, int>& copies) const;
+  bool placeMatrix(Value& pattern, const Matrix& m) const;
 
   // Every place, however deep, that names a font descriptor or a font file.
   static void countUses(const Value& v, std::map<int, int>& descriptors, std::map<int, int>& files);

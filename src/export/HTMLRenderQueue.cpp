@@ -325,8 +325,11 @@ gboolean HTMLRenderQueue::Worker::onDecidePolicy(WebKitWebView*, WebKitPolicyDec
       webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
   Job* job = worker->job_.get();
-  // The blank page empties a worker; it leads nowhere.
-  if (uri && std::strcmp(uri, "about:blank") == 0) return FALSE;
+  // The blank page empties a worker; it leads nowhere, unless it is the page asked for.
+  if (uri && std::strcmp(uri, "about:blank") == 0) {
+    if (job && !job->work->string && job->work->url == "about:blank") job->ownLoadPending = false;
+    return FALSE;
+  }
   if (!job) {
     webkit_policy_decision_ignore(decision);
     return TRUE;

@@ -467,6 +467,19 @@ TEST(RenderQueue, RefusedSizesAndHungPagesCallBackWithNothing) {
   EXPECT_TRUE(near(next->pixel(10, 10), 0, 0, 255));
 }
 
+// The blank page empties a worker between works; asked for, it is a page like any other.
+TEST(RenderQueue, TheBlankPageAskedForIsRendered) {
+  for (int i = 0; i < 3; ++i) {
+    auto blank = std::make_shared<HTMLRenderer::Work>();
+    blank->url = "about:blank";
+    blank->size = HTMLRenderer::Size{10, 10};
+    blank->deadline = 10;  // past it the work would end with nothing
+    auto bitmap = render(blank);
+    ASSERT_TRUE(bitmap) << i;
+    EXPECT_EQ(bitmap->width, 10);
+  }
+}
+
 TEST(RenderQueue, AtMostFiveWorkersAndTheRestWaitInOrder) {
   std::vector<int> order;
   for (int i = 0; i < 7; ++i)

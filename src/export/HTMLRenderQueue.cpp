@@ -31,8 +31,8 @@ constexpr double settleInterval = 0.3;
 constexpr double pointsPerPixel = 1.0;
 // The printer lays a paper of P points out as a page of 1.25 P pixels and draws it at 0.8 points
 // a pixel. Printed on a paper of the frame's size over 1.25, the page lays out exactly as the view
-// shows it (viewport units and media queries alike); its drawing is then scaled back by 1.25 to a
-// page of the frame's size. The small excess keeps the printer's whole pixels from rounding down.
+// shows it (viewport units and media queries alike); its drawing is then scaled back to a page of
+// the frame's size. The small excess keeps the printer's whole pixels from rounding down.
 constexpr double printerShrink = 1.25;
 constexpr double paperExcess = 0.01;
 // Printed, the root is the frame: a box at least the view's size that holds every other box
@@ -139,6 +139,8 @@ class HTMLRenderQueue::Worker {
     Clock::time_point start;
     std::filesystem::path folder;  // what the page may read
     bool ownLoadPending = true;  // the one navigation the page may make: its own load
+    // Documents committed after the page had loaded; a settling belongs to one of them.
+    std::uint64_t document = 0;
     bool frameLoaded = false;
     bool isDone = false;
     bool checking = false;
@@ -241,7 +243,12 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
   auto generation = job_->generation;
   job_->deadline = Timer::scheduled(job_->work->deadline, false, [this, alive, generation] {
     if (alive.expired() || !current(generation)) return;
-    RWLog("render did not finish in time; the worker starts over");
+    const char* stage = job_->ownLoadPending ? "its page to start loading"
+                        : !job_->frameLoaded ? "its page to load"
+                        : !job_->isDone      ? "its page to settle"
+                        : !job_->capturing   ? "its last frames"
+                                             : "its capture";
+    RWLog(std::string("render did not finish in time, waiting for ") + stage + "; the worker starts over");
     // A page that hangs keeps its web process busy: a fresh one serves the next work.
     webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
     // Ending the web process may already have ended this work, and started the next.
@@ -269,7 +276,7 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
 void HTMLRenderQueue::Worker::onResourceStarted(WebKitWebView*, WebKitWebResource* resource, WebKitURIRequest*,
                                                 gpointer self) {
   auto* worker = static_cast<Worker*>(self);
-  if (!worker->job_ || worker->job_->isDone) return;
+  if (!worker->job_ || worker->job_->isDone || worker->job_->ownLoadPending) return;
   ++worker->job_->requests;
   // "finished" comes for every resource, failed ones included.
   g_signal_connect_data(resource, "finished", G_CALLBACK(onResourceFinished), new Tag{worker, worker->job_->generation},
@@ -287,8 +294,21 @@ void HTMLRenderQueue::Worker::onResourceFinished(WebKitWebResource*, gpointer da
 
 void HTMLRenderQueue::Worker::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
   auto* worker = static_cast<Worker*>(self);
-  if (!worker->job_ || event != WEBKIT_LOAD_FINISHED || webkit_web_view_is_loading(view)) return;
-  worker->job_->frameLoaded = true;
+  Job* job = worker->job_.get();
+  // Until the page's own navigation is under way, the events are those of the load before it:
+  // the blank page that emptied the worker may finish after the next work was given to it.
+  if (!job || job->ownLoadPending || job->capturing) return;
+  if (event == WEBKIT_LOAD_COMMITTED && job->frameLoaded) {
+    // A document committed after the frame had loaded replaced the one being settled, and the
+    // scripts it was given with it: settle the new one.
+    ++job->document;
+    job->frameLoaded = job->isDone = job->checking = false;
+    job->requests = 0;
+    job->timer.reset();
+    return;
+  }
+  if (event != WEBKIT_LOAD_FINISHED || webkit_web_view_is_loading(view)) return;
+  job->frameLoaded = true;
   worker->resetTimer();
   worker->check();
 }
@@ -305,8 +325,11 @@ gboolean HTMLRenderQueue::Worker::onDecidePolicy(WebKitWebView*, WebKitPolicyDec
       webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
   Job* job = worker->job_.get();
-  // The blank page empties a worker; it leads nowhere.
-  if (uri && std::strcmp(uri, "about:blank") == 0) return FALSE;
+  // The blank page empties a worker; it leads nowhere, unless it is the page asked for.
+  if (uri && std::strcmp(uri, "about:blank") == 0) {
+    if (job && !job->work->string && job->work->url == "about:blank") job->ownLoadPending = false;
+    return FALSE;
+  }
   if (!job) {
     webkit_policy_decision_ignore(decision);
     return TRUE;
@@ -380,10 +403,11 @@ void HTMLRenderQueue::Worker::resetTimer() {
   if (!job || job->isDone || !job->frameLoaded) return;
   std::weak_ptr<bool> alive = alive_;
   auto generation = job->generation;
-  job->timer = Timer::scheduled(settleInterval, false, [this, alive, generation] {
+  auto document = job->document;
+  job->timer = Timer::scheduled(settleInterval, false, [this, alive, generation, document] {
     if (alive.expired()) return;
     Job* job = current(generation);
-    if (!job || job->isDone) return;
+    if (!job || job->isDone || job->document != document) return;
     job->frameLoaded = true;
     job->requests = 0;
     check();
@@ -422,10 +446,11 @@ void HTMLRenderQueue::Worker::check() {
   job->checking = true;
   std::weak_ptr<bool> alive = alive_;
   auto generation = job->generation;
-  evaluate("document.readyState", [this, alive, generation](std::optional<std::string> state) {
+  auto document = job->document;
+  evaluate("document.readyState", [this, alive, generation, document](std::optional<std::string> state) {
     if (alive.expired()) return;
     Job* job = current(generation);
-    if (!job || job->isDone) return;
+    if (!job || job->isDone || job->document != document) return;
     job->checking = false;
     if (state && *state == "complete") return settled();
     resetTimer();
@@ -549,7 +574,10 @@ void HTMLRenderQueue::Worker::printPDF() {
         // The printed first page becomes the frame's page beside the main loop; the worker waits
         // for it, so that a raster page can still stand in.
         GlobalQueue::async([worker, alive, generation, width, height, pdf = std::move(pdf)] {
-          auto page = pdf ? PDFCompactor::firstPage(*pdf, width, height, printerShrink) : std::nullopt;
+          // The printer lays the page out at the view's width and fits that to the paper's: the
+          // exact inverse brings every point back to its pixel, tiles of repeated pictures too.
+          double scale = width / (width / printerShrink + paperExcess);
+          auto page = pdf ? PDFCompactor::firstPage(*pdf, width, height, scale) : std::nullopt;
           if (pdf && !page) RWLog("the printed export is not a page the frame's size can be made from");
           MainQueue::async([worker, alive, generation, page = std::move(page)]() mutable {
             if (alive.expired() || !worker->current(generation)) return;

@@ -234,6 +234,62 @@ TEST(PDFCompactor, TheFirstPageAloneBecomesTheFramesPage) {
   EXPECT_NE(bytes.find("/MediaBox [0 0 300 200]"), std::string::npos) << bytes;
 }
 
+// Patterns are measured in the space of what paints them: the page's are placed again for its
+// scaled drawing (copied, where a form paints the same pattern object), and a form's scale with
+// the form. Read back at 72 dpi, each lands 1.25 times as far from the top-left corner.
+TEST(PDFCompactor, PatternsLandWithTheScaledPage) {
+  const std::string halves = "/Function << /FunctionType 3 /Domain [0 1] /Bounds [0.5] /Encode [0 1 0 1] /Functions ["
+                             "<< /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [1 0 0] /N 1 >> "
+                             "<< /FunctionType 2 /Domain [0 1] /C0 [0 0 1] /C1 [0 0 1] /N 1 >>] >>";
+  const std::string tiles = "0 1 0 rg 0 0 10 20 re f";
+  const std::string form = "/Pattern cs /T scn 0 40 120 40 re f";
+  const std::string content = "/Pattern cs /P1 scn 0 80 240 80 re f /P2 scn 0 0 120 40 re f /X1 Do /P3 scn 120 0 120 40 re f";
+  Data printed = pdfOf({
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 240 160] /Contents 4 0 R /Resources << /Pattern << /P1 5 0 R /P2 6 0 R "
+      "/P3 << /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [120 0 240 0] " + halves +
+          " >> >> >> /XObject << /X1 7 0 R >> >> >>",
+      "<< /Length " + std::to_string(content.size()) + " >> stream\n" + content + "\nendstream",
+      "<< /PatternType 2 /Matrix [1 0 0 1 0 0] /Shading << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 120 0] " +
+          halves + " >> >>",
+      "<< /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 20 20] /XStep 20 /YStep 20 /Matrix [1 0 0 1 5 0] /Resources << >> "
+      "/Length " + std::to_string(tiles.size()) + " >> stream\n" + tiles + "\nendstream",
+      "<< /Type /XObject /Subtype /Form /BBox [0 0 240 160] /Resources << /Pattern << /T 6 0 R >> >> /Length " +
+          std::to_string(form.size()) + " >> stream\n" + form + "\nendstream"});
+  auto page = PDFCompactor::firstPage(printed, 300, 200, 1.25);
+  ASSERT_TRUE(page);
+  std::string bytes(page->begin(), page->end());
+  EXPECT_NE(bytes.find("/Matrix [1.25 0 0 1.25 0 0]"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("/Matrix [1.25 0 0 1.25 6.25 0]"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("/Matrix [1 0 0 1 5 0]"), std::string::npos) << "the form's own, as it was\n" << bytes;
+  EXPECT_NE(bytes.find("/Size 10"), std::string::npos) << "two copies counted\n" << bytes;
+
+  auto folder = testenv::freshFolder("pdf");
+  ASSERT_TRUE(fs::writeAtomically(folder / "page.pdf", *page));
+  EXPECT_EQ(tool("pdftoppm -r 72 -singlefile -png", folder / "page.pdf", "'" + (folder / "page").string() + "'"), "");
+  auto drawn = ImageEncoding::decode(*fs::readFile(folder / "page.png"));
+  ASSERT_TRUE(drawn);
+  ASSERT_EQ(drawn->width, 300);
+  enum Colour { red, blue, green, white };
+  struct Spot {
+    const char* what;
+    int x, y;
+    Colour colour;
+  } spots[] = {
+      {"the page's shading, left of its edge at 75", 70, 50, red},   {"the page's shading, right of its edge", 80, 50, blue},
+      {"the page's tiles, inside one at 6.25", 17, 175, green},      {"the page's tiles, between two", 30, 175, white},
+      {"the form's tiles, inside one", 17, 125, green},              {"the form's tiles, between two", 30, 125, white},
+      {"a shading of the page's own, left of its edge at 225", 220, 175, red},
+      {"a shading of the page's own, right of its edge", 230, 175, blue},
+  };
+  for (const auto& s : spots) {
+    const std::uint8_t* p = drawn->pixel(s.x, s.y);
+    bool r = p[0] > 200, g = p[1] > 200, b = p[2] > 200;
+    bool expected = s.colour == red ? r && !g && !b : s.colour == blue ? !r && !g && b : s.colour == green ? !r && g && !b : r && g && b;
+    EXPECT_TRUE(expected) << s.what << ": " << int(p[0]) << "," << int(p[1]) << "," << int(p[2]);
+  }
+}
+
 // A page tree that loops, a page turned, no page box, a stream drawn twice, sizes that are no
 // sizes: nothing, rather than a page that is not the frame.
 TEST(PDFCompactor, RefusesFirstPagesItCannotScale) {
@@ -257,6 +313,9 @@ TEST(PDFCompactor, RefusesFirstPagesItCannotScale) {
       {"a page box of three numbers", page(tree, "", "4 0 R", "[0 0 240]")},
       {"a stream drawn twice", page(tree, "", "[4 0 R 4 0 R]")},
       {"contents that are no stream", page(tree, "", "2 0 R")},
+      {"a pattern of three numbers", page(tree, " /Resources << /Pattern << /P << /PatternType 2 /Matrix [1 0 0] >> >> >>")},
+      {"a pattern the scale takes past every number",
+       page(tree, " /Resources << /Pattern << /P << /PatternType 2 /Matrix [1e308 0 0 1 0 0] >> >> >>"), 300, 200, 1e6},
       {"no width", page(tree, ""), 0},
       {"a height that is no number", page(tree, ""), 300, std::nan("")},
       {"a scale past every page", page(tree, ""), 300, 200, 1e300},

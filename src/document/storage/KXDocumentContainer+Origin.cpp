@@ -86,10 +86,14 @@ std::optional<RecordedOrigin> recordedOrigin(const std::filesystem::path& uuidDi
   return RecordedOrigin{Bookmark::resolve(*bookmark)};
 }
 
+bool isFile(const std::optional<std::filesystem::path>& resolved, const std::filesystem::path& file) {
+  std::error_code ec;
+  return resolved && *resolved == std::filesystem::weakly_canonical(file, ec);
+}
+
 bool namesFile(const std::filesystem::path& uuidDirectory, const std::filesystem::path& file) {
   auto recorded = recordedOrigin(uuidDirectory);
-  std::error_code ec;
-  return recorded && recorded->resolved && *recorded->resolved == std::filesystem::weakly_canonical(file, ec);
+  return recorded && isFile(recorded->resolved, file);
 }
 
 void requireMainThreadForSweep(const char* operation) {
@@ -365,7 +369,8 @@ bool KXDocumentContainer::recordsOtherOrigin(const Uuid& uuid, const std::filesy
   // A record that can't be read (damaged, or written by a later version) names no file: the
   // read keeps what the folder holds aside before it fills it.
   auto dir = baseDirectory() / (std::string("Korvel-") + uuid.string());
-  return recordedOrigin(dir) && !namesFile(dir, origin);
+  auto recorded = recordedOrigin(dir);
+  return recorded && !isFile(recorded->resolved, origin);
 }
 
 std::optional<Uuid> KXDocumentContainer::workingCopyRecording(const std::filesystem::path& origin) {
@@ -410,10 +415,9 @@ std::optional<std::filesystem::path> KXDocumentContainer::retireWorkingCopies(co
   requireMainThreadForSweep("retireWorkingCopies");
   std::optional<std::filesystem::path> aside;
   for (const auto& [dir, uuid] : idleWorkingCopies()) {
-    if (!namesFile(dir, origin)) continue;
     auto text = fs::readText(dir / nameForOriginInfo);
     auto info = text ? decodeOriginInfo(*text, nullptr) : std::nullopt;
-    if (!info) continue;
+    if (!info || !isFile(Bookmark::resolve(info->bookmarkData), origin)) continue;
     if (!holdsWhatItsOriginHeld(dir, info->manifest) &&
         !setAsideAtStart(dir, std::string("Korvel-") + heir.string(), &aside))
       continue;

@@ -594,6 +594,14 @@
       serverKey = typeof key === 'string' ? key : '';
       showGlobals();
       publishPreview();
+      // A page that started without its document loads it once the project can be reached.
+      if (started && !state.documentJSON) {
+        loadDocumentFromProject().then(function (json) {
+          if (!json || state.documentJSON || state.addresses.projectURL !== u) return;
+          state.documentJSON = json;
+          documentReplaced();
+        });
+      }
     });
     ipc.on('UpdatePreviewSettings', updatePreviewSettings);
     ipc.on('PreviewLoaded', publishPreview);
@@ -658,9 +666,12 @@
     };
   });
 
+  // The host's events are heard from the start: its answer to the page's start-up may come before
+  // this page's own start-up has run, and an event no one hears is lost.
+  readFragment();
+  listen();
+
   document.addEventListener('DOMContentLoaded', function () {
-    readFragment();
-    listen();
     buildTools();
     showGlobals();
     document.addEventListener('contextmenu', openContextMenu);

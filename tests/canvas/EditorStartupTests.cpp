@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "CanvasTestSupport.h"
+#include "canvas/ScriptLiteral.h"
+#include "server/ServerController.h"
 #include "support/TestEnvironment.h"
 
 using namespace canvastest;
@@ -134,6 +136,40 @@ TEST(EditorStartup, ThePageHearsTheServersKeyBesideTheProjectAddress) {
     editor.controller->setServerAddresses(documentURL, std::nullopt, server, "key-3");
     EXPECT_TRUE(waitFor([&] { return keysHeard(editor).back() == nlohmann::json{server.absoluteString(), "key-3"}; }));
   }
+}
+
+// The host's answer to the page's start-up may run in the page before the page's own start-up
+// does (both wait on the document being parsed): the page still hears the project's address and
+// key that came with it and loads its document from the real project server.
+TEST(EditorStartup, AnAnswerBeforeThePagesOwnStartStillLoadsItsDocument) {
+  auto project = testenv::freshFolder("early-answer");
+  fsys::create_directories(project / "design");
+  std::ofstream(project / "design" / "document.json")
+      << R"({"pages":[{"id":"p1","name":"Early","width":320,"height":200,"layers":[]}]})";
+  auto server = ServerController::create();
+  std::optional<Url> serverURL;
+  bool answered = false;
+  ASSERT_TRUE(server->start(project.string(), [&](std::optional<Url> url) {
+    serverURL = url;
+    answered = true;
+  }));
+  ASSERT_TRUE(waitFor([&] { return answered; }, 30.0));
+  ASSERT_TRUE(serverURL);
+
+  Editor editor;
+  // Runs in the page's own start-up event ahead of the page's handler, as an early answer does.
+  editor.controller->webViewController().addUserScript(
+      {"document.addEventListener('DOMContentLoaded', function () {"
+       "  window._ipc.emit('DocumentSetProjectURL', " + ScriptLiteral::string(serverURL->absoluteString()) + ", " +
+           ScriptLiteral::string(server->pageKey()) + ");"
+       "  window._bridge('DOMContentLoadedCallback');"
+       "});"});
+  // Without the server's addresses the host holds its own answer: only the early one comes.
+  ASSERT_TRUE(editor.controller->loadDocumentBeforeServer(std::nullopt, project.string()));
+  ASSERT_TRUE(waitFor([&] { return editor.processor->count("DocumentReady") > 0; }, 30.0));
+  EXPECT_EQ(editor.page("OstrelStandIn.addresses.projectURL"), nlohmann::json(serverURL->absoluteString()));
+  EXPECT_EQ(editor.page("OstrelStandIn.readyWithDocument"), nlohmann::json(true));
+  EXPECT_EQ(editor.page("document.getElementById('status') === null"), nlohmann::json(true)) << "No document";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "canvas/OstrelViewController.h"
+#include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
 #include "export/ExportPreviewCache.h"
 #include "document/ImagesPasteboard.h"
@@ -287,7 +288,12 @@ void PDBaseDocument::close() {
   Document::close();
   if (isClosing_) return;
   isClosing_ = true;
-  if (auto* c = controller(); c && !c->documents().empty()) c->documents().front()->showWindows();
+  // The frontmost remaining document comes forward in place of a window the person had; a document
+  // that never showed one (a file that could not be read) leaves the screen as it was.
+  if (window_ && window_->orderStamp() > 0) {
+    auto ordered = DocumentController::orderedDocuments();
+    if (!ordered.empty()) ordered.front()->showWindows();
+  }
   cleanup();
   if (window_) window_->close();
   // The window goes on a later turn: this close may run inside one of its signal handlers.

@@ -16,6 +16,32 @@
 #include "platform/Workspace.h"
 #include "platform/Xdg.h"
 
+namespace {
+
+// The window the person was in last: once a panel closes no window has the focus for a moment,
+// and a dialog then belongs on that one, a preview too, which the application's own list of
+// windows doesn't hold. Dialogs aren't counted; GLib clears it when the window goes.
+GtkWindow* lastFocusedWindow = nullptr;
+
+gboolean noteFocusedWindow(GSignalInvocationHint*, guint, const GValue* values, gpointer) {
+  auto* instance = g_value_get_object(&values[0]);
+  if (!GTK_IS_WINDOW(instance) || GTK_IS_DIALOG(instance) || GTK_IS_OFFSCREEN_WINDOW(instance)) return TRUE;
+  auto* window = GTK_WINDOW(instance);
+  if (gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL || window == lastFocusedWindow) return TRUE;
+  auto** slot = reinterpret_cast<gpointer*>(&lastFocusedWindow);
+  if (lastFocusedWindow) g_object_remove_weak_pointer(G_OBJECT(lastFocusedWindow), slot);
+  lastFocusedWindow = window;
+  g_object_add_weak_pointer(G_OBJECT(window), slot);
+  return TRUE;
+}
+
+bool canStandOn(GtkWindow* window) {
+  return gtk_widget_get_visible(GTK_WIDGET(window)) && gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL &&
+         !GTK_IS_OFFSCREEN_WINDOW(window) && gtk_widget_get_mapped(GTK_WIDGET(window));
+}
+
+}  // namespace
+
 GtkWindow* dialogParentFor(GtkWindow* parent) {
   if (parent) return parent;
   GList* windows = gtk_window_list_toplevels();
@@ -25,16 +51,15 @@ GtkWindow* dialogParentFor(GtkWindow* parent) {
     auto* window = GTK_WINDOW(w->data);
     // Windows drawn off the screen (the pages that render exports and pictures) are no one's to
     // stand on: a dialog over one opens at the screen's corner.
-    if (!gtk_widget_get_visible(GTK_WIDGET(window)) || gtk_window_get_window_type(window) != GTK_WINDOW_TOPLEVEL ||
-        GTK_IS_OFFSCREEN_WINDOW(window) || !gtk_widget_get_mapped(GTK_WIDGET(window)))
-      continue;
+    if (!canStandOn(window)) continue;
     if (gtk_window_is_active(window)) active = window;
     visible = window;  // the list holds the newest first only by chance; any visible one will do
   }
   g_list_free(windows);
   if (active) return active;
-  // Between two windows (a panel just closed) none has the focus: the document window the person
-  // was in last is the one.
+  // Between two windows (a panel just closed) none has the focus: the window the person was in
+  // last is the one.
+  if (lastFocusedWindow && canStandOn(lastFocusedWindow)) return lastFocusedWindow;
   if (auto* app = g_application_get_default(); app && GTK_IS_APPLICATION(app)) {
     GtkWindow* last = gtk_application_get_active_window(GTK_APPLICATION(app));
     if (last && gtk_widget_get_mapped(GTK_WIDGET(last))) return last;
@@ -103,6 +128,15 @@ GtkWidget* makeDialog(const AlertSpec& alert, GtkWindow* parent, bool sheet) {
   return dialog;
 }
 
+// An answered alert gives the keyboard back to the window it stood on: window managers fall back
+// to a document window rather than to a utility window such as the preview.
+void closeDialog(GtkWidget* dialog) {
+  GtkWindow* parent = gtk_window_get_transient_for(GTK_WINDOW(dialog));
+  bool hadKeyboard = gtk_window_is_active(GTK_WINDOW(dialog));
+  gtk_widget_destroy(dialog);
+  if (hadKeyboard && parent && canStandOn(parent)) gtk_window_present(parent);
+}
+
 // Closing the dialog without a button counts as its last button, the usual "Cancel".
 int normalise(int response, const AlertSpec& alert) {
   if (response >= Alert::firstButtonReturn) return response;
@@ -114,7 +148,7 @@ class GtkAlert : public Alert {
   int runModal(const AlertSpec& alert, GtkWindow* parent) override {
     GtkWidget* dialog = makeDialog(alert, parent, false);
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
-    gtk_widget_destroy(dialog);
+    closeDialog(dialog);
     return normalise(response, alert);
   }
   void beginSheet(const AlertSpec& alert, GtkWindow* window, std::function<void(int)> completion) override {
@@ -130,7 +164,7 @@ class GtkAlert : public Alert {
           auto done = std::move(p->completion);
           p->completion = nullptr;
           int answer = normalise(response, p->alert);
-          gtk_widget_destroy(GTK_WIDGET(d));
+          closeDialog(GTK_WIDGET(d));
           if (done) done(answer);
         }),
         pending, +[](gpointer data, GClosure*) { delete static_cast<Pending*>(data); }, GConnectFlags(0));
@@ -194,6 +228,8 @@ class GtkPanels : public Panels {
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     auto* chooser = GTK_FILE_CHOOSER(dialog);
     addFilters(chooser, options.types);
+    // In a folder, as the save panel starts: GTK's recent-files view mishandles keys typed into it.
+    gtk_file_chooser_set_current_folder(chooser, xdg::documents().c_str());
     gtk_file_chooser_set_select_multiple(chooser, options.allowsMultipleSelection);
     std::vector<std::filesystem::path> out;
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
@@ -394,6 +430,13 @@ void forgetPlacesTheChooserNoted(const std::vector<std::filesystem::path>& place
 }
 
 void installGtkPersonInterfaces() {
+  static bool hooked = false;
+  if (!hooked) {
+    g_type_class_unref(g_type_class_ref(GTK_TYPE_WINDOW));
+    g_signal_add_emission_hook(g_signal_lookup("focus-in-event", GTK_TYPE_WIDGET), 0, noteFocusedWindow, nullptr,
+                               nullptr);
+    hooked = true;
+  }
   Alert::setShared(std::make_unique<GtkAlert>());
   Panels::setShared(std::make_unique<GtkPanels>());
   Workspace::setShared(std::make_unique<GtkWorkspace>());

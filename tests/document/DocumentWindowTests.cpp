@@ -153,6 +153,20 @@ TEST_F(DocumentWindows, WindowsAreOrderedByWhenTheyCameToTheFront) {
   EXPECT_EQ(DocumentController::orderedDocuments().back(), second);
 }
 
+// A closing document brings the frontmost of the others forward, not the one opened first.
+TEST_F(DocumentWindows, ClosingADocumentBringsTheFrontmostOtherForward) {
+  auto first = openZip("One", false);
+  auto second = openZip("Two", false);
+  auto third = openZip("Three", false);
+  ASSERT_TRUE(first && second && third);
+  second->showWindows();  // front to back: Two, Three, One
+  second->close();
+  auto ordered = DocumentController::orderedDocuments();
+  ASSERT_EQ(ordered.size(), 2u);
+  EXPECT_EQ(ordered.front(), third);
+  EXPECT_EQ(ordered.back(), first);
+}
+
 // A sheet beginning on a window closes the messaging popover shown from that window only.
 TEST_F(DocumentWindows, ASheetClosesTheMessagesShownFromItsWindow) {
   auto first = openZip("Sheets", false);

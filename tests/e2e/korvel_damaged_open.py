@@ -126,10 +126,4 @@ for warning in WARNINGS:
         desk.fail("korvel warned: " + warning)
 
 
-desk.focus_editor(document)
-desk.keys("ctrl+q")
-korvel.wait_exit()
-desk.cleanup()
-if not os.environ.get("KORVEL_TEST_SHOTS"):
-    shutil.rmtree(desk.work, ignore_errors=True)
-desk.log("PASS")
+desk.quit_and_pass(korvel, document)

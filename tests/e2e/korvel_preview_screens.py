@@ -278,10 +278,4 @@ if not on_screen(frame):
     desk.fail("with the inspector attached the preview's frame %r leaves the %s screen" % (frame, SCREEN))
 desk.log("inspector attached: the preview's frame", frame, "lies on the screen, its title bar and close button too")
 
-desk.focus_editor(document)
-desk.keys("ctrl+q")
-korvel.wait_exit()
-desk.cleanup()
-if not os.environ.get("KORVEL_TEST_SHOTS"):
-    shutil.rmtree(desk.work, ignore_errors=True)
-desk.log("PASS")
+desk.quit_and_pass(korvel, document)

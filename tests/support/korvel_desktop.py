@@ -7,6 +7,7 @@ the script with status 1.
 import atexit
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -143,6 +144,16 @@ class Desktop:
                 except ProcessLookupError:
                     pass
                 p.wait()
+
+    def quit_and_pass(self, korvel, window):
+        """Ctrl+Q from `window`, then the work folder goes unless KORVEL_TEST_SHOTS keeps its pictures."""
+        self.focus_editor(window)
+        self.keys("ctrl+q")
+        korvel.wait_exit()
+        self.cleanup()
+        if not os.environ.get("KORVEL_TEST_SHOTS"):
+            shutil.rmtree(self.work, ignore_errors=True)
+        self.log("PASS")
 
     # --- set-up ---
 

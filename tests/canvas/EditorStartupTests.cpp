@@ -170,6 +170,15 @@ TEST(EditorStartup, AnAnswerBeforeThePagesOwnStartStillLoadsItsDocument) {
   EXPECT_EQ(editor.page("OstrelStandIn.addresses.projectURL"), nlohmann::json(serverURL->absoluteString()));
   EXPECT_EQ(editor.page("OstrelStandIn.readyWithDocument"), nlohmann::json(true));
   EXPECT_EQ(editor.page("document.getElementById('status') === null"), nlohmann::json(true)) << "No document";
+
+  // A page whose first fetch found no server loads its document when a server's address comes.
+  Editor later;
+  ASSERT_TRUE(later.controller->loadDocumentBeforeServer(std::nullopt, project.string()));
+  later.controller->setServerAddresses(std::nullopt, std::nullopt, *Url::parse("http://127.0.0.1:9/"));
+  ASSERT_TRUE(waitFor([&] { return later.controller->isDocumentReady(); }));
+  EXPECT_EQ(later.page("OstrelStandIn.readyWithDocument"), nlohmann::json(false));
+  later.controller->setServerAddresses(std::nullopt, std::nullopt, *serverURL, server->pageKey());
+  EXPECT_TRUE(waitFor([&] { return later.page("document.getElementById('status') === null") == nlohmann::json(true); }));
 }
 
 }  // namespace

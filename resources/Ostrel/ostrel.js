@@ -445,7 +445,8 @@
 
   // Another document on show (a revert, a reload): a selection it lacks goes, and the preview
   // shows what it holds, not what the one before held.
-  function documentReplaced() {
+  function replaceDocument(json) {
+    state.documentJSON = json;
     if (state.selected && !findLayer(state.selected)) state.selected = null;
     render();
     publishPreview();
@@ -455,16 +456,14 @@
     undo: function () {
       if (!state.undo.length) return false;
       state.redo.push(JSON.stringify(state.documentJSON));
-      state.documentJSON = JSON.parse(state.undo.pop());
-      documentReplaced();
+      replaceDocument(JSON.parse(state.undo.pop()));
       send('DocumentDirty');
       return true;
     },
     redo: function () {
       if (!state.redo.length) return false;
       state.undo.push(JSON.stringify(state.documentJSON));
-      state.documentJSON = JSON.parse(state.redo.pop());
-      documentReplaced();
+      replaceDocument(JSON.parse(state.redo.pop()));
       send('DocumentDirty');
       return true;
     },
@@ -559,6 +558,11 @@
     } catch (e) {
       return Promise.resolve(null);
     }
+    return fetchJSON(address);
+  }
+
+  // The design at `address`, or null for anything but a readable answer.
+  function fetchJSON(address) {
     return fetch(address, { headers: serverHeaders(address) }).then(function (r) { return r.ok ? r.json() : null; })
       .catch(function () { return null; });
   }
@@ -572,21 +576,15 @@
       return emit.apply(ipc, arguments);
     };
     ipc.on('DocumentSave', function () { send('DocumentSaveDialogStart', state.documentJSON || {}); });
-    ipc.on('DocumentLoadJSON', function (json) {
-      state.documentJSON = json;
-      documentReplaced();
-    });
+    ipc.on('DocumentLoadJSON', replaceDocument);
     // A new address means a new document on disk (a revert, a restarted server): load it.
     ipc.on('DocumentSetURL', function (u) {
       state.addresses.url = u;
       showGlobals();
       if (!window.fetch || typeof u !== 'string' || !started) return;
-      fetch(u, { headers: serverHeaders(u) }).then(function (r) { return r.ok ? r.json() : null; }).catch(function () { return null; })
-        .then(function (json) {
-          if (!json || state.addresses.url !== u) return;
-          state.documentJSON = json;
-          documentReplaced();
-        });
+      fetchJSON(u).then(function (json) {
+        if (json && state.addresses.url === u) replaceDocument(json);
+      });
     });
     ipc.on('DocumentSetImageBaseURL', function (u) { state.addresses.imageBaseURL = u; showGlobals(); });
     ipc.on('DocumentSetProjectURL', function (u, key) {
@@ -598,8 +596,7 @@
       if (started && !state.documentJSON) {
         loadDocumentFromProject().then(function (json) {
           if (!json || state.documentJSON || state.addresses.projectURL !== u) return;
-          state.documentJSON = json;
-          documentReplaced();
+          replaceDocument(json);
         });
       }
     });

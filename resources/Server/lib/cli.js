@@ -558,25 +558,27 @@ function peerBudget(limits) {
   };
 }
 
-// Connections over the budget are closed at once.
-function limitConnections(httpServer, limits) {
+// Each peer's connections counted as they come from `emitter` and go; one over the budget is
+// handed to `refuse`.
+function countPeers(emitter, limits, refuse) {
   const budget = peerBudget(limits);
-  httpServer.on('connection', (socket) => {
+  emitter.on('connection', (socket) => {
     const peer = socket.remoteAddress || '';
-    if (!budget.admit(peer)) return socket.destroy();
+    if (!budget.admit(peer)) return refuse(socket);
     socket.once('close', () => budget.release(peer));
   });
+  return budget;
+}
+
+// Connections over the budget are closed at once.
+function limitConnections(httpServer, limits) {
+  countPeers(httpServer, limits, (socket) => socket.destroy());
 }
 
 // Socket.IO links over the budget are refused at the handshake, or closed once open should
 // handshakes have come together.
 function limitSockets(engine, limits) {
-  const budget = peerBudget(limits);
-  engine.on('connection', (socket) => {
-    const peer = socket.remoteAddress || '';
-    if (!budget.admit(peer)) return socket.close();
-    socket.once('close', () => budget.release(peer));
-  });
+  const budget = countPeers(engine, limits, (socket) => socket.close());
   return (request) => budget.allows(request.socket.remoteAddress || '');
 }
 

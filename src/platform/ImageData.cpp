@@ -45,6 +45,12 @@ Result<ImageHeader::Facts> checkedBitmap(const Data& bytes) {
     return fail(ErrorDomain, tooLarge,
                 "The picture has too many scans: " + std::to_string(header->scans) + ", more than the " +
                     std::to_string(maximumScans) + " a picture may have");
+  if (header->decoderBytes > maximumDecoderBytesPerPixel * header->decodedPixels() + decoderBytesAnyPicture)
+    return fail(ErrorDomain, tooLarge,
+                "The picture needs too much memory to decode: " +
+                    std::to_string(static_cast<long long>(std::min(header->decoderBytes, 1e15) / (1024 * 1024))) +
+                    " MB for its coded rows, for a picture of " + std::to_string(header->width) + " × " +
+                    std::to_string(header->height) + " pixels");
   if (header->decodedPixels() > maximumPixels) {
     std::string size = std::to_string(header->width) + " × " + std::to_string(header->height) + " pixels";
     if (header->frames > 1) size = std::to_string(header->frames) + " frames of " + size;

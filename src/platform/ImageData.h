@@ -36,6 +36,11 @@ inline constexpr std::uint32_t maximumFrames = 5000;
 // at most 18 (10 for a colour photograph), so 64 refuses none of theirs and keeps the worst
 // picture within seconds.
 inline constexpr std::uint32_t maximumScans = 64;
+// The most a decoder may hold beside its picture (a TIFF's strip or tile of coded rows): twice
+// the picture's own bytes, as much as the coded rows of a 16-bit RGBA picture in one strip, and
+// a few megabytes for a small picture coded in large tiles.
+inline constexpr double maximumDecoderBytesPerPixel = 8;
+inline constexpr double decoderBytesAnyPicture = 16.0 * 1024 * 1024;
 
 struct PixelSize {
   int width = 0;
@@ -48,8 +53,9 @@ std::optional<PixelSize> bitmapSize(const Data& bytes);
 
 // The header of a bitmap that may be decoded: fails with notAnImage for bytes that are no bitmap
 // we decode (SVG and other drawings included) and for a PNG cut short in its image data, with
-// tooLarge when a full decode would make more than maximumPixels or when it has more than
-// maximumFrames or maximumScans. Decodes nothing.
+// tooLarge when a full decode would make more than maximumPixels, when it has more than
+// maximumFrames or maximumScans, or when its decoder would hold more than its bound beside the
+// picture. Decodes nothing.
 Result<ImageHeader::Facts> checkedBitmap(const Data& bytes);
 
 // The whole picture, by the decoder of the format its header names and only once the header

@@ -81,11 +81,15 @@ void setDensity(Facts& facts, double x, double y) {
 
 constexpr double inchesPerMetre = 1.0 / 0.0254;
 
-// TIFF's first directory (also the body of EXIF): the size and the resolution tags.
+// TIFF's first directory (also the body of EXIF): the size, the resolution tags and what sizes
+// the decoder's buffer for coded rows.
 struct TiffFacts {
   std::uint32_t width = 0, height = 0;
   double resolutionX = 0, resolutionY = 0;
   std::uint32_t unit = 2;  // inches unless told otherwise
+  std::uint32_t samplesPerPixel = 1, bitsPerSample = 1, planes = 1;
+  std::uint32_t rowsPerStrip = 0xFFFFFFFF;  // one strip unless told otherwise
+  std::uint32_t tileWidth = 0, tileLength = 0;
 };
 
 std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
@@ -105,8 +109,10 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
     double numerator = v.u32(), denominator = v.u32();
     return v.ok && denominator > 0 ? numerator / denominator : 0.0;
   };
-  // The decoder keeps the first entry of a tag and ignores any later one.
-  bool seen[5] = {};
+  // The tags the header needs, each in its slot; the decoder keeps the first entry of a tag and
+  // ignores any later one.
+  static constexpr std::uint32_t tags[] = {256, 257, 282, 283, 296, 258, 277, 278, 284, 322, 323};
+  bool seen[std::size(tags)] = {};
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint32_t tag = r.u16(), type = r.u16(), values = r.u32();
     std::size_t valueAt = r.position();
@@ -116,20 +122,63 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
     bool size = tag == 256 || tag == 257;
     // The decoder refuses a size that is not one number; it passes over a resolution that is not.
     if (size && ((type != 3 && type != 4) || values != 1)) return std::nullopt;
-    int slot = tag == 256 ? 0 : tag == 257 ? 1 : tag == 282 ? 2 : tag == 283 ? 3 : tag == 296 ? 4 : -1;
-    if (slot < 0 || seen[slot]) continue;
+    auto slot = std::find(std::begin(tags), std::end(tags), tag) - std::begin(tags);
+    if (slot == std::ssize(tags) || seen[slot]) continue;
     seen[slot] = true;
-    if (values != 1) continue;
+    // What sizes the decoder's buffer is read only as one SHORT or LONG (bits per sample: the
+    // first of one per sample, which the decoder wants all alike); a file that gives it
+    // otherwise is refused rather than guessed at.
+    bool buffer = tag == 258 || tag == 277 || tag == 278 || tag == 284 || tag == 322 || tag == 323;
+    if (buffer) {
+      if ((type != 3 && type != 4) || values == 0 || (values != 1 && tag != 258)) return std::nullopt;
+      std::uint32_t width = type == 3 ? 2 : 4;
+      if (values > 4 / width) {
+        Reader v(bytes, little);
+        v.seek(valueAt);
+        v.seek(v.u32());
+        value = type == 3 ? v.u16() : v.u32();
+        if (!v.ok) return std::nullopt;
+      }
+    } else if (values != 1) {
+      continue;
+    }
     switch (tag) {
       case 256: facts.width = value; break;
       case 257: facts.height = value; break;
       case 282: if (type == 5) facts.resolutionX = rational(value); break;
       case 283: if (type == 5) facts.resolutionY = rational(value); break;
       case 296: if (type == 3) facts.unit = value; break;
+      case 258: facts.bitsPerSample = value; break;
+      case 277: facts.samplesPerPixel = value; break;
+      case 278: facts.rowsPerStrip = value; break;
+      case 284: facts.planes = value; break;
+      case 322: facts.tileWidth = value; break;
+      case 323: facts.tileLength = value; break;
       default: break;
     }
   }
   return facts;
+}
+
+// The bytes the decoder holds beside the picture: one strip or tile of coded rows, of every
+// plane, and a table entry (offset and length) for each strip or tile. Reckoned high where the
+// decoder's own reckoning depends on more (colour subsampling, compression).
+double tiffDecoderBytes(const TiffFacts& tiff) {
+  double samples = tiff.samplesPerPixel, bits = tiff.bitsPerSample;
+  double width = tiff.width, height = tiff.height;
+  // Separate planes hold one sample of each pixel each; the decoder reads all of a strip's.
+  double perPixel = tiff.planes == 2 ? bits : samples * bits;
+  double planes = tiff.planes == 2 ? samples : 1;
+  auto piece = [&](double across, double down) { return std::ceil(across * perPixel / 8.0) * down * planes; };
+  double rows = tiff.rowsPerStrip == 0 ? height : std::min<double>(tiff.rowsPerStrip, height);
+  double strips = std::ceil(height / std::max(rows, 1.0)) * planes;
+  double bytes = piece(width, rows) + 16.0 * strips;
+  if (tiff.tileWidth > 0 || tiff.tileLength > 0) {
+    double tileWidth = std::max<double>(tiff.tileWidth, 1), tileLength = std::max<double>(tiff.tileLength, 1);
+    double tiles = std::ceil(width / tileWidth) * std::ceil(height / tileLength) * planes;
+    bytes = std::max(bytes, piece(tileWidth, tileLength) + 16.0 * tiles);
+  }
+  return bytes;
 }
 
 void setTiffDensity(Facts& facts, const TiffFacts& tiff) {
@@ -334,6 +383,7 @@ std::optional<Facts> readTIFF(std::span<const std::uint8_t> bytes) {
   facts.format = Format::tiff;
   facts.width = tiff->width;
   facts.height = tiff->height;
+  facts.decoderBytes = tiffDecoderBytes(*tiff);
   setTiffDensity(facts, *tiff);
   return facts;
 }

@@ -30,6 +30,10 @@ struct Facts {
   // PNG: its image data begins but the file ends before the chunk after it; the decoder then
   // makes what rows it has and tells no error.
   bool cut = false;
+  // TIFF: the bytes its decoder holds beside the picture for the coded rows of one strip or
+  // tile, which a header may make far larger than the picture (many samples to a pixel, a tile
+  // larger than the picture). 0 for the other formats, whose decoders hold a few rows.
+  double decoderBytes = 0;
   // Pixels per inch across and down, when the file states a usable density.
   std::optional<double> densityX;
   std::optional<double> densityY;

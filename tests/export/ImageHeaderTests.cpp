@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
+#include <iterator>
 
 #include "export/Bitmap.h"
 #include "export/ImageDecoding.h"
@@ -15,6 +17,7 @@
 #include "platform/ImageHeader.h"
 #include "support/HostilePictures.h"
 #include "support/SolidBitmap.h"
+#include "support/TestEnvironment.h"
 
 using namespace testenv;
 
@@ -560,4 +563,57 @@ TEST(ImageDecoding, ATIFFIsStoredAsPNG) {
   auto kept = ImageData::storableImage(tiff);
   ASSERT_TRUE(kept);
   EXPECT_EQ(ImageHeader::read(*kept)->format, ImageHeader::Format::png);
+}
+
+// Found by fuzzing: a TIFF decoder makes room for one strip or tile of coded rows, which its
+// header sizes apart from the picture; 57856 samples to a pixel made a 300 × 200 picture ask for
+// 3.4 GB. Such a header is refused; what libtiff's own tools write still decodes.
+TEST(ImageHeader, ATIFFsDecoderMayHoldLittleMoreThanItsPicture) {
+  struct Hostile {
+    const char* what;
+    Data bytes;
+  };
+  const Hostile hostile[] = {
+      {"57856 samples to a pixel", tiffPicture(300, 200, std::nullopt, 1, {{277, 57856}})},
+      {"60000 samples in separate planes", tiffPicture(300, 200, std::nullopt, 1, {{277, 60000}, {284, 2}})},
+      {"tiles of 65536 × 65536 on a picture of 16 × 16", tiffPicture(16, 16, std::nullopt, 1, {{322, 65536}, {323, 65536}})},
+      {"tiles of 1 × 1, one table entry each", tiffPicture(4000, 4000, std::nullopt, 1, {{322, 1}, {323, 1}})},
+      {"65535 bits to a sample", tiffPicture(3000, 2000, std::nullopt, 1, {{258, 65535}})},
+  };
+  for (const auto& c : hostile) {
+    auto checked = ImageData::checkedBitmap(c.bytes);
+    ASSERT_FALSE(checked) << c.what;
+    EXPECT_EQ(checked.error().code, ImageData::tooLarge) << c.what;
+    EXPECT_NE(checked.error().message.find("too much memory"), std::string::npos) << checked.error().message;
+    EXPECT_FALSE(ImageData::decodeBitmap(c.bytes)) << c.what;
+    EXPECT_FALSE(ImageData::storableImage(c.bytes)) << c.what;
+    EXPECT_FALSE(ImageDecoding::decode(c.bytes, "scan.tiff")) << c.what;
+  }
+  // Many samples to a pixel within the bound, and a strip for every row, are no lie.
+  EXPECT_TRUE(ImageData::checkedBitmap(tiffPicture(300, 200, std::nullopt, 1, {{277, 8}})));
+  EXPECT_TRUE(ImageData::checkedBitmap(tiffPicture(8, 8000000, std::nullopt, 1, {{278, 1}})));
+
+  auto dir = freshFolder("tiffcp");
+  Data original = ImageEncoding::tiff(solidBitmap(300, 200, 30, 160, 90));
+  {
+    std::ofstream out(dir / "in.tiff", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(original.data()), std::streamsize(original.size()));
+  }
+  const char* layouts[] = {"-r 1", "-r 7 -c lzw", "-t -w 16 -l 16", "-t -w 256 -l 256 -c zip", "-p separate",
+                           "-p separate -t -w 32 -l 32", "-c packbits"};
+  for (const char* layout : layouts) {
+    SCOPED_TRACE(layout);
+    std::string out;
+    ASSERT_EQ(run(std::string("tiffcp ") + layout + " '" + (dir / "in.tiff").string() + "' '" +
+                      (dir / "out.tiff").string() + "' 2>&1", &out), 0) << out;
+    std::ifstream in(dir / "out.tiff", std::ios::binary);
+    Data bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto decoded = ImageData::decodeBitmap(bytes);
+    ASSERT_TRUE(decoded) << decoded.error().message;
+    ASSERT_EQ(gdk_pixbuf_get_width(decoded->get()), 300);
+    ASSERT_EQ(gdk_pixbuf_get_height(decoded->get()), 200);
+    const guchar* pixel = gdk_pixbuf_get_pixels(decoded->get()) + 150 * gdk_pixbuf_get_rowstride(decoded->get()) +
+                          250 * gdk_pixbuf_get_n_channels(decoded->get());
+    EXPECT_EQ((std::array<int, 3>{pixel[0], pixel[1], pixel[2]}), (std::array<int, 3>{30, 160, 90}));
+  }
 }

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -191,9 +192,11 @@ inline Data jpegLiar(std::uint32_t width, std::uint32_t height, std::uint32_t sh
 
 // A grey TIFF that really decodes at width × height: PackBits rows of black, sixteen to a
 // strip, every strip the same bytes. `second` adds later ImageWidth and ImageLength entries
-// that give another size; `sizeCount` is the count the size entries state.
+// that give another size; `sizeCount` is the count the size entries state; `changed` gives
+// other values (LONG) to tags of the directory, or adds them.
 inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
-                        std::optional<std::pair<std::uint32_t, std::uint32_t>> second = {}, std::uint32_t sizeCount = 1) {
+                        std::optional<std::pair<std::uint32_t, std::uint32_t>> second = {}, std::uint32_t sizeCount = 1,
+                        std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> changed = {}) {
   constexpr std::uint32_t rowsPerStrip = 16;
   Data row;
   for (std::uint32_t left = width; left > 0;) {
@@ -211,12 +214,20 @@ inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
   if (second) entries.push_back({256, 4, 1, second->first});
   entries.push_back({257, 4, sizeCount, height});
   if (second) entries.push_back({257, 4, 1, second->second});
-  std::uint32_t directoryEnd = 8 + 2 + std::uint32_t(entries.size() + 7) * 12 + 4;
-  std::uint32_t offsetsAt = directoryEnd, countsAt = offsetsAt + 4 * strips, dataAt = countsAt + 4 * strips;
-  for (Entry e : std::initializer_list<Entry>{{258, 3, 1, 8}, {259, 3, 1, 32773}, {262, 3, 1, 1},
-                                              {273, 4, strips, strips == 1 ? dataAt : offsetsAt}, {277, 3, 1, 1},
-                                              {278, 4, 1, rowsPerStrip}, {279, 4, strips, strips == 1 ? stripBytes : countsAt}})
+  for (Entry e : std::initializer_list<Entry>{{258, 3, 1, 8}, {259, 3, 1, 32773}, {262, 3, 1, 1}, {273, 4, strips, 0},
+                                              {277, 3, 1, 1}, {278, 4, 1, rowsPerStrip}, {279, 4, strips, 0}})
     entries.push_back(e);
+  for (auto [tag, value] : changed) {
+    auto at = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.tag >= tag; });
+    if (at != entries.end() && at->tag == tag) *at = {tag, 4, 1, value};
+    else entries.insert(at, {tag, 4, 1, value});
+  }
+  std::uint32_t directoryEnd = 8 + 2 + std::uint32_t(entries.size()) * 12 + 4;
+  std::uint32_t offsetsAt = directoryEnd, countsAt = offsetsAt + 4 * strips, dataAt = countsAt + 4 * strips;
+  for (Entry& e : entries) {
+    if (e.tag == 273) e.value = strips == 1 ? dataAt : offsetsAt;
+    if (e.tag == 279) e.value = strips == 1 ? stripBytes : countsAt;
+  }
   Data d{'I', 'I', '*', 0};
   putLittle(d, 8, 4);
   putLittle(d, std::uint32_t(entries.size()), 2);

@@ -102,6 +102,8 @@ int main(int argc, char** argv) {
         {"ztxt200.png", testenv::withTextChunks(ImageEncoding::png(*Bitmap::make(1, 1)), "zTXt", 200, 7900000)},
         {"itxt100.png", testenv::withTextChunks(ImageEncoding::png(*Bitmap::make(1, 1)), "iTXt", 100, 7900000)},
         {"itxt200.png", testenv::withTextChunks(ImageEncoding::png(*Bitmap::make(1, 1)), "iTXt", 200, 7900000)},
+        {"samples.tiff", testenv::tiffPicture(300, 200, std::nullopt, 1, {{277, 57856}, {278, 200}})},
+        {"tiles.tiff", testenv::tiffPicture(16, 16, std::nullopt, 1, {{322, 32768}, {323, 32768}})},
         {"scans.jpg", testenv::jpegProgressive(8192, 8192, 194)},
         {"progressive.jpg", testenv::jpegProgressive(8192, 8192)},
         {"half.png", [] {

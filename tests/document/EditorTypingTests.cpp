@@ -6,11 +6,23 @@
 #include "DocumentTestSupport.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
+#include "support/PrivateDesktop.h"
 #include "support/TestEnvironment.h"
 
 using namespace doctests;
 
 namespace {
+
+// Typing holds the keyboard focus: on the shared display of a parallel run another test's window
+// takes it now and then, and the layer stops being typed in, as it does when a person goes to
+// another window. The toolkit must start on the display of our own.
+struct OwnDesktop : ::testing::Environment {
+  void SetUp() override {
+    std::string why;
+    if (!testenv::PrivateDesktop::start(&why)) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+  }
+};
+const auto* ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);
 
 std::optional<nlohmann::json> layerInWorkingCopy(KXDocument& document, const std::string& id) {
   auto text = readFile(document.container()->projectDirectory() / "design" / "document.json");

@@ -335,6 +335,9 @@ std::optional<Facts> readGIF(Reader r) {
 std::optional<Facts> readWebP(Reader r) {
   r = Reader(r.take(r.size()), true);
   r.skip(12);
+  // The decoder reads the bytes after the header as a bare bitstream when they begin with no
+  // image chunk, and passes over other chunks only after an extended header.
+  if (!r.has("VP8 ") && !r.has("VP8L") && !r.has("VP8X")) return std::nullopt;
   Facts facts;
   facts.format = Format::webp;
   bool sized = false, extendedFile = false;

@@ -266,6 +266,14 @@ TEST(ImageHeader, ReadsWhatTheDecoderReadsAndBoundsIt) {
       {"TIFF giving a wide size, then a narrow one", tiffPicture(100000, 2000, std::pair{4u, 2000u}),
        std::pair{100000u, 2000u}, 1, ImageData::tooLarge},
       {"TIFF whose size is two numbers", tiffPicture(300, 200, std::nullopt, 2), std::nullopt, 0, ImageData::notAnImage},
+      // Found by fuzzing: the decoder reads "/gif" as a bare lossless bitstream of 10600 × 410.
+      {"WebP whose first chunk is no image chunk, then an extended header",
+       [] {
+         Data d{'R', 'I', 'F', 'F', 0, 0, 0, 0x14, 'W', 'E', 'B', 'P', '/', 'g', 'i', 'f', 0, 0, 0, 0, 'V', 'P', '8', 'X'};
+         d.insert(d.end(), {'S', 'I', 'F', '4', '3', 'a', 1, ',', 'a', 1, ',', 1, 0, 0});
+         return d;
+       }(),
+       std::nullopt, 0, ImageData::notAnImage},
       {"GIF of too many frames", gifPicture(1, 1, int(tooManyFrames)), std::pair{1u, 1u}, tooManyFrames, ImageData::tooLarge},
       {"GIF hiding its frames behind a stray byte", gifPicture(1, 1, int(tooManyFrames), true), std::pair{1u, 1u},
        tooManyFrames, ImageData::tooLarge},

@@ -159,19 +159,21 @@ bool pointerButtonHeld(GtkWidget* widget) {
   return mask & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK | GDK_BUTTON4_MASK | GDK_BUTTON5_MASK);
 }
 
-// A pointer button is down over the window's frame: the person holds the window (by its title
-// bar, to drag it). The pointer moves with a window being dragged.
-bool personHolds(GtkWidget* window) {
+// The pointer is over the window's frame (title bar included).
+bool pointerOnFrame(GtkWidget* window) {
   GdkWindow* gdk = gtk_widget_get_window(window);
-  if (!gdk || !pointerButtonHeld(window)) return false;
-  GdkDisplay* display = gtk_widget_get_display(window);
-  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  if (!gdk) return false;
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gtk_widget_get_display(window)));
   int x = 0, y = 0;
   gdk_window_get_device_position(gdk_screen_get_root_window(gtk_widget_get_screen(window)), pointer, &x, &y, nullptr);
   GdkRectangle frame{};
   gdk_window_get_frame_extents(gdk, &frame);
   return x >= frame.x && y >= frame.y && x < frame.x + frame.width && y < frame.y + frame.height;
 }
+
+// A pointer button is down over the window's frame: the person holds the window (by its title
+// bar, to drag it). The pointer moves with a window being dragged.
+bool personHolds(GtkWidget* window) { return pointerButtonHeld(window) && pointerOnFrame(window); }
 
 bool isPlaced(GtkWidget* window) {
   GdkWindow* gdk = gtk_widget_get_window(window);
@@ -188,10 +190,19 @@ bool isOnScreen(GtkWidget* window) {
 
 // The focus has settled once nothing about it changed for a while and nothing that could change
 // it waits: no button held (the person dragging a window, a click whose release opens a menu), no
-// event of the display still unread (a menu's grab, the focus coming in), the preview not being
-// mapped again for full screen. A display that never falls quiet is taken as settled after a while.
+// event of the display still unread (a menu's grab, the focus coming in), the focus not on its way
+// to the preview, the preview not being mapped again for full screen. A display that never falls
+// quiet is taken as settled after a while.
 constexpr guint focusSettleInterval = 100;  // ms
 constexpr int focusSettleTries = 30;
+
+// Neither window has the focus and the pointer rests on the preview: the person pressed on it (its
+// title bar, to drag it), and the window manager, slow under load, may give it the focus only
+// after the document window has lost it.
+bool focusMayComeToPreview(GtkWidget* document, GtkWidget* preview) {
+  return gtk_widget_get_mapped(preview) && !gtk_window_is_active(GTK_WINDOW(document)) &&
+         !gtk_window_is_active(GTK_WINDOW(preview)) && pointerOnFrame(preview);
+}
 
 // The active window stands on `owner` (an alert, a sheet or a panel of it, at any depth).
 bool activeWindowStandsOn(GtkWindow* owner) {
@@ -513,7 +524,8 @@ void PreviewWindow::settleDocumentFocus(Impl* impl) {
     // pointer) the focus has not settled: ask again once it is let go. Nor while the preview is
     // mapped again for full screen.
     if (pointerButtonHeld(impl->window) || impl->remapTimer) return G_SOURCE_CONTINUE;
-    if (gtk_events_pending() && ++impl->activeTries < focusSettleTries) return G_SOURCE_CONTINUE;
+    if ((gtk_events_pending() || focusMayComeToPreview(impl->document, impl->window)) && ++impl->activeTries < focusSettleTries)
+      return G_SOURCE_CONTINUE;
     impl->activeTimer = 0;
     GtkWindow* document = GTK_WINDOW(impl->document);
     // An alert or a panel over the document window, or over the preview, leaves the document

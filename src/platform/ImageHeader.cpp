@@ -109,9 +109,10 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
     double numerator = v.u32(), denominator = v.u32();
     return v.ok && denominator > 0 ? numerator / denominator : 0.0;
   };
-  // The tags the header needs, each in its slot; the decoder keeps the first entry of a tag and
-  // ignores any later one.
+  // The tags the header needs, each in its slot, those that size the decoder's buffer from
+  // `firstBufferTag` on; the decoder keeps the first entry of a tag and ignores any later one.
   static constexpr std::uint32_t tags[] = {256, 257, 282, 283, 296, 258, 277, 278, 284, 322, 323};
+  constexpr std::ptrdiff_t firstBufferTag = 5;
   bool seen[std::size(tags)] = {};
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint32_t tag = r.u16(), type = r.u16(), values = r.u32();
@@ -128,8 +129,7 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
     // What sizes the decoder's buffer is read only as one SHORT or LONG (bits per sample: the
     // first of one per sample, which the decoder wants all alike); a file that gives it
     // otherwise is refused rather than guessed at.
-    bool buffer = tag == 258 || tag == 277 || tag == 278 || tag == 284 || tag == 322 || tag == 323;
-    if (buffer) {
+    if (slot >= firstBufferTag) {
       if ((type != 3 && type != 4) || values == 0 || (values != 1 && tag != 258)) return std::nullopt;
       std::uint32_t width = type == 3 ? 2 : 4;
       if (values > 4 / width) {

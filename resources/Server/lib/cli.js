@@ -17,7 +17,7 @@
 //   no-state-push          don't push the state on "joinRoom"
 //   live-sharing=MODE      how a start of live sharing ends: "fail" reports the status "error",
 //                          "hang" stays "starting", "no-url" reports "active" without an address
-//   trace-sessions         trace each Socket.IO session opened, with its handshake's Sec-Fetch-Site
+//   trace-sessions         trace each Engine.IO session opened, with its handshake's Sec-Fetch-Site
 // Live sharing listens, while active, on a second port of the machine's network address (127.0.0.1
 // when it has none), so that another device can open it: "/" is the preview page with the files it
 // loads, the rest the project's files, read-only, and its Socket.IO only pushes. Each start takes a
@@ -760,8 +760,12 @@ const commands = {
   upgradeDependency() {},
 };
 
+// Every session Engine.IO opens, whether or not Socket.IO is then asked to connect on it.
+if (switches['trace-sessions']) {
+  io.engine.on('connection', (socket) => trace({ event: 'session', site: socket.request.headers['sec-fetch-site'] || null }));
+}
+
 io.on('connection', (socket) => {
-  if (switches['trace-sessions']) trace({ event: 'session', site: socket.handshake.headers['sec-fetch-site'] || null });
   for (const [event, handle] of Object.entries(commands)) {
     socket.on(event, (payload) => {
       trace({ event, payload: payload === undefined ? null : payload });

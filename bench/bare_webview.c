@@ -8,7 +8,10 @@
  *     shows the window with its web view unloaded and prints "waiting" once the window is on
  *     screen; a click into the window loads URL, and "ready <seconds>" (since the click) follows
  *     when the page's DOM has loaded, as the page itself reports it.
- * Either way it keeps running until killed, so that its memory can be read.
+ * Either way it keeps running until killed, so that its memory can be read. With KORVEL_PAGE_KEY
+ * in its environment it shows that key to a project server as the application does: in the
+ * X-Korvel-Key header of the page's load, and as the answer to the server's question (HTTP
+ * authentication) for the page's own host and port.
  */
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -26,6 +29,32 @@ static gboolean ready;
 static gboolean pending;
 static gboolean polling;
 static const char* address;
+static char* pageKey;
+
+static void load(WebKitWebView* view) {
+  WebKitURIRequest* request = webkit_uri_request_new(address);
+  if (pageKey) soup_message_headers_replace(webkit_uri_request_get_http_headers(request), "X-Korvel-Key", pageKey);
+  webkit_web_view_load_request(view, request);
+  g_object_unref(request);
+}
+
+static gboolean authenticate(WebKitWebView* view, WebKitAuthenticationRequest* request, gpointer data) {
+  (void)view, (void)data;
+  GUri* page = g_uri_parse(address, G_URI_FLAGS_NONE, NULL);
+  gboolean own = page && pageKey && !webkit_authentication_request_is_retry(request) &&
+                 g_strcmp0(webkit_authentication_request_get_host(request), g_uri_get_host(page)) == 0 &&
+                 (int)webkit_authentication_request_get_port(request) == g_uri_get_port(page) &&
+                 g_strcmp0(webkit_authentication_request_get_realm(request), "Korvel project server") == 0;
+  if (page) g_uri_unref(page);
+  if (!own) {
+    webkit_authentication_request_cancel(request);
+    return TRUE;
+  }
+  WebKitCredential* credential = webkit_credential_new("korvel", pageKey, WEBKIT_CREDENTIAL_PERSISTENCE_FOR_SESSION);
+  webkit_authentication_request_authenticate(request, credential);
+  webkit_credential_free(credential);
+  return TRUE;
+}
 
 static void announce(void) {
   if (ready) return;
@@ -80,7 +109,7 @@ static gboolean clicked(GtkWidget* window, GdkEventButton* event, gpointer view)
   started = g_get_monotonic_time();
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   gtk_widget_show(GTK_WIDGET(view));
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), address);
+  load(WEBKIT_WEB_VIEW(view));
   return FALSE;
 }
 
@@ -100,6 +129,9 @@ int main(int argc, char** argv) {
   }
   address = onClick ? argv[2] : argv[1];
   if (argc == 3 && !onClick) readyScript = argv[2];
+  // Not handed on to the web processes.
+  if (g_getenv("KORVEL_PAGE_KEY") && *g_getenv("KORVEL_PAGE_KEY")) pageKey = g_strdup(g_getenv("KORVEL_PAGE_KEY"));
+  g_unsetenv("KORVEL_PAGE_KEY");
   gtk_init(&argc, &argv);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_default_size(GTK_WINDOW(window), 1200, 800);
@@ -126,9 +158,10 @@ int main(int argc, char** argv) {
     g_signal_connect(view, "load-changed", G_CALLBACK(loadChanged), NULL);
   }
   g_signal_connect(view, "load-failed", G_CALLBACK(loadFailed), NULL);
+  g_signal_connect(view, "authenticate", G_CALLBACK(authenticate), NULL);
   if (!onClick) {
     gtk_container_add(GTK_CONTAINER(window), view);
-    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), address);
+    load(WEBKIT_WEB_VIEW(view));
   }
   gtk_widget_show_all(window);
   gtk_main();

@@ -22,7 +22,7 @@ Run it under a display (xvfb-run -a bench/preview_bench.py), or without DISPLAY 
 Needs xdotool and resources/Server/node_modules (scripts/setup). Everything it starts ends with
 it, also when a round fails.
 """
-import argparse, json, os, shutil, statistics, subprocess, sys, tempfile, time, zipfile
+import argparse, json, os, secrets, shutil, statistics, subprocess, sys, tempfile, time, zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import startup_bench as sb  # noqa: E402
@@ -74,13 +74,15 @@ def bare_run(bare, page, env, shot):
     return state['loaded'] - state['click'], pss, count, False
 
 
-def serve(project, work, started, timeout=60):
-    """A stand-in project server on `project`, noted in `started`; its address. The server says
-    other things first: its address is on the first line that is a JSON state of a running server."""
+def serve(project, work, started, key, timeout=60):
+    """A stand-in project server on `project` that asks for `key`, as korvel starts one, noted in
+    `started`; its address. The server says other things first: its address is on the first line
+    that is a JSON state of a running server."""
     server = subprocess.Popen(['node', os.path.join(sb.root, 'resources', 'Server', 'lib', 'cli.js'),
                                '--staticPath', os.path.join(sb.root, 'resources'), '--cachePath', work,
                                '--api', 'http://127.0.0.1:9/', 'serve', project],
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                              env=dict(os.environ, KORVEL_PAGE_KEY=key))
     started.append(server)
     sb.keep.add(server.pid)
     deadline = time.monotonic() + timeout
@@ -134,7 +136,10 @@ def main():
         started.append(standin)
         sb.keep.add(standin.pid)
         port = json.loads(standin.stdout.readline())['port']
-        url = serve(project, work, started)
+        # The bare browser shows the server's key as korvel's preview does: with the page's load,
+        # and as its answer to the server's question for what the page loads.
+        key = secrets.token_hex(32)
+        url = serve(project, work, started, key)
         if not os.environ.get('DISPLAY'):
             xvfb, display = sb.start_display()
             started.append(xvfb)
@@ -148,6 +153,7 @@ def main():
             for name, program in sides + [('bare', bare)]:
                 if name == 'bare':
                     env = sb.fresh_home(work)
+                    env['KORVEL_PAGE_KEY'] = key
                     # The bare view draws as korvel's web processes were made to, on this display.
                     if any(r[3] for r in results['korvel']):
                         env['WEBKIT_DISABLE_COMPOSITING_MODE'] = '1'

@@ -46,8 +46,10 @@ KorvelViewController::KorvelViewController() : webViewController_(WebViewControl
     handleBridgeMethod(method, arguments);
   });
   webViewController_->setUserAgent(AppInfo::current()->userAgent());
-  // The page's own loads are asked for the server's key; the browser keeps the answer for that
-  // host and port alone. Every other challenge is refused, and the person never sees one.
+  // The page's own loads are asked for the server's key. The engine keeps the answer for the
+  // session and sends it with any page's request to that host and port, so the server takes it
+  // only on requests the engine marks as the page's own. Every other challenge is refused, and
+  // the person never sees one.
   webViewController_->webView().authenticate =
       [this](const WebView::AuthenticationChallenge& challenge) -> std::optional<WebView::Credential> {
     auto d = document.lock();

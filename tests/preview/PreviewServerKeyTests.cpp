@@ -1,15 +1,19 @@
 // The project server's key stays with its own pages: the preview page, loaded as the application
 // loads it, reads the project and follows the server, while nothing its prototype or a page of
-// another port sends to a third port opens the server when that port's holder replays it.
+// another port sends to a third port opens the server when that port's holder replays it, and no
+// page of another origin gets the project with the credential the web engine keeps for the page.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <fstream>
+#include <map>
+#include <set>
 
 #include "../document/DocumentTestSupport.h"
 #include "canvas/WebViewController.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
+#include "platform/UrlOpener.h"
 #include "platform/WebView.h"
 #include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
@@ -59,7 +63,9 @@ class PreviewServerKey : public ::testing::Test {
     dir = testenv::freshFolder("preview-key");
   }
   void TearDown() override {
-    for (auto& d : controller->documents()) d->close();
+    // A copy: each close takes its document off the controller's list.
+    auto documents = controller->documents();
+    for (auto& d : documents) d->close();
     controller.reset();
     RunLoop::runUntil([] { return false; }, 0.2);
   }
@@ -143,4 +149,181 @@ TEST_F(PreviewServerKey, NothingSentToAnotherPortOpensTheServer) {
     EXPECT_EQ(with({"socket", base, "-", "replayed", "start"}), "refused");
   }
   EXPECT_FALSE(server->state() && server->state()->liveSharing.status != "available") << "nothing started sharing";
+}
+
+namespace {
+
+// A page of another origin that tries every road of data/foreign-page.js against `target`.
+std::string foreignScript(const std::string& target) {
+  return "window.foreignTarget = '" + target + "';\n" + readFile(KORVEL_TEST_DATA "/foreign-page.js");
+}
+std::string foreignPage(const std::string& target) {
+  return "<!doctype html><html><head><meta charset=\"utf-8\"><title>foreign</title></head><body><script>" +
+         readFile(KORVEL_SOURCE_DIR "/resources/Server/node_modules/socket.io/client-dist/socket.io.min.js") +
+         "</script>\n<script>" + foreignScript(target) + "</script></body></html>";
+}
+
+// What each road may end in when the server gives nothing: an opaque answer says nothing of
+// what the server did (the trace and the preview data do), and a form the view itself stopped
+// never gets one.
+const std::map<std::string, std::set<std::string>>& givenNothing() {
+  static const std::map<std::string, std::set<std::string>> outcomes{
+      {"script", {"refused"}},
+      {"picture", {"refused"}},
+      {"fetch", {"refused"}},
+      {"fetch post", {"answered", "refused"}},
+      {"form post", {"answered", "no answer"}},
+      {"socket.io", {"refused"}},
+      {"socket.io websocket", {"refused"}},
+      {"handshake script", {"refused"}},
+      {"handshake fetch", {"answered", "refused"}},
+  };
+  return outcomes;
+}
+
+// Every road of a foreign page's results ended as one that gives nothing.
+void expectGivenNothing(const std::optional<nlohmann::json>& results) {
+  ASSERT_TRUE(results && results->is_object());
+  for (const auto& [road, allowed] : givenNothing()) {
+    SCOPED_TRACE(road);
+    ASSERT_TRUE(results->contains(road));
+    const std::string outcome = (*results)[road];
+    EXPECT_TRUE(allowed.count(outcome)) << outcome;
+  }
+}
+
+void savePicture(const fsys::path& file) {
+  GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 40, 40);
+  gdk_pixbuf_fill(picture, 0xff00ffff);
+  ASSERT_TRUE(gdk_pixbuf_save(picture, file.c_str(), "png", nullptr, nullptr));
+  g_object_unref(picture);
+}
+
+}  // namespace
+
+// The web engine keeps the key it was given for the preview page's loads and sends it with
+// whatever any page of the session asks of that server. A page of another port, one of
+// localhost, and another document's prototype, shown in the preview's own view, in another
+// view, and as that document's own preview, get none of the project: not its script, nor its
+// picture, nor its data, nor a Socket.IO session; and the preview goes on drawing.
+TEST_F(PreviewServerKey, NoPageOfAnotherOriginGetsTheProjectInAnyView) {
+  const fsys::path trace = dir / "trace.jsonl";
+  setenv("KORVEL_SERVER_TRACE", trace.c_str(), 1);
+  setenv("KORVEL_SERVER_TEST", "trace-sessions", 1);
+  std::vector<std::string> openedExternally;
+  UrlOpener::setHandler([&](const std::string& url) { openedExternally.push_back(url); });
+  struct Reset {
+    ~Reset() {
+      unsetenv("KORVEL_SERVER_TRACE");
+      unsetenv("KORVEL_SERVER_TEST");
+      UrlOpener::setHandler(nullptr);
+    }
+  } reset;
+
+  // Alpha: a prototype that holds a secret, and a picture on its page.
+  auto alphaSource = dir / "alpha";
+  writeProject(alphaSource, "Home");
+  savePicture(alphaSource / "design" / "images" / "pic.png");
+  std::ofstream(alphaSource / "design" / "document.json") << R"({"version": 1, "pages": [{"id": "page-1", "name": "Home",
+      "layers": [{"id": "pic", "name": "pic.png", "type": "image", "image": "pic.png", "x": 10, "y": 10, "width": 40, "height": 40}]}]})";
+  std::ofstream(alphaSource / "code" / "prototype.js") << "window.alphaSecret = 'alpha';\n";
+  makeZip(alphaSource, dir / "Alpha.korvelx");
+  auto alpha = openWith(*controller, dir / "Alpha.korvelx");
+  ASSERT_TRUE(alpha && waitForEditor(*alpha));
+  alpha->showPreviewWindow();
+  auto* alphaServer = alpha->serverController();
+  ASSERT_TRUE(waitFor([&] { return alphaServer->currentServerURL().has_value(); }));
+  std::string target = alphaServer->currentServerURL()->absoluteString();
+  if (target.back() == '/') target.pop_back();
+  auto& alphaPage = alpha->previewWindowController()->korvelViewController()->webViewController();
+  // The preview runs the prototype, draws the picture and is pushed the selected frame.
+  auto alphaDraws = [&] {
+    return waitFor([&] {
+      return guitest::read(alphaPage.webView(),
+                           "window.alphaSecret === 'alpha' && !!window.PreviewStandIn && "
+                           "window.PreviewStandIn.received.indexOf('updatePreview') >= 0 && "
+                           "Array.prototype.some.call(document.querySelectorAll('#device img'),"
+                           " function (i) { return i.complete && i.naturalWidth === 40; })") == nlohmann::json(true);
+    }, 60);
+  };
+  ASSERT_TRUE(alphaDraws());
+
+  // Bravo: a document someone sent, whose prototype turns on Alpha's server.
+  auto bravoSource = dir / "bravo";
+  writeProject(bravoSource, "Bravo");
+  std::ofstream(bravoSource / "code" / "prototype.js") << foreignScript(target);
+  std::ofstream(bravoSource / "code" / "foreign.html") << foreignPage(target);
+  makeZip(bravoSource, dir / "Bravo.korvelx");
+  auto bravo = openWith(*controller, dir / "Bravo.korvelx");
+  ASSERT_TRUE(bravo && waitForEditor(*bravo));
+  bravo->showPreviewWindow();
+  auto* bravoServer = bravo->serverController();
+  ASSERT_TRUE(waitFor([&] { return bravoServer->currentServerURL().has_value(); }));
+  auto& bravoPage = bravo->previewWindowController()->korvelViewController()->webViewController();
+  {
+    SCOPED_TRACE("Bravo's prototype in its own preview");
+    ASSERT_TRUE(waitFor([&] { return guitest::read(bravoPage.webView(), "window.foreignDone") == nlohmann::json(true); }, 90));
+    expectGivenNothing(guitest::read(bravoPage.webView(), "window.foreignResults"));
+  }
+
+  // The same page on another port of 127.0.0.1, and under localhost.
+  auto files = dir / "files";
+  fsys::create_directories(files);
+  std::ofstream(files / "foreign.html") << foreignPage(target);
+  BareListener other;
+  ASSERT_TRUE(other.start(files.string()));
+
+  WebView second;
+  second.authenticate = [](const WebView::AuthenticationChallenge&) { return std::nullopt; };
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_container_add(GTK_CONTAINER(window), second.widget());
+  gtk_widget_show_all(window);
+
+  const WebView::Headers bravoKey{{ServerController::pageKeyHeader, bravoServer->pageKey()}};
+  const std::string bravoPageURL = bravoServer->currentServerURL()->absoluteString() + "code/foreign.html";
+  struct Visit {
+    std::string page;
+    std::string url;
+    WebView::Headers headers;
+  };
+  const std::vector<Visit> visits{
+      {"a page of another port", other.address() + "/files/foreign.html", {}},
+      {"a page of localhost", "http://localhost:" + std::to_string(other.port) + "/files/foreign.html", {}},
+      // Loaded as the application loads that server's pages, with its own key.
+      {"another document's prototype page", bravoPageURL, bravoKey},
+  };
+  for (const bool sameView : {true, false}) {
+    for (const auto& visit : visits) {
+      SCOPED_TRACE(visit.page + (sameView ? " in the preview's own view" : " in a second view"));
+      WebView& view = sameView ? alphaPage.webView() : second;
+      if (sameView)
+        alphaPage.loadURL(visit.url, nullptr, visit.headers);
+      else
+        second.loadURL(visit.url, 0, visit.headers);
+      ASSERT_TRUE(waitFor([&] {
+        return view.uri() == visit.url && guitest::read(view, "window.foreignDone") == nlohmann::json(true);
+      }, 90)) << view.uri();
+      expectGivenNothing(guitest::read(view, "window.foreignResults"));
+    }
+  }
+  gtk_container_remove(GTK_CONTAINER(window), second.widget());  // the view keeps its widget
+  gtk_widget_destroy(window);
+
+  // Nothing reached the project: no preview data came from those pages, and every Socket.IO
+  // session was opened by a page of the server's own origin or by the application.
+  ASSERT_TRUE(alphaServer->previewData());
+  EXPECT_EQ(alphaServer->previewData()->find("foreign"), std::string::npos) << *alphaServer->previewData();
+  int ownPageSessions = 0;
+  std::ifstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    auto record = nlohmann::json::parse(line, nullptr, false);
+    if (!record.is_object() || record.value("event", "") != "session") continue;
+    EXPECT_TRUE(record["site"].is_null() || record["site"] == "same-origin") << line;
+    ownPageSessions += record["site"] == "same-origin";
+  }
+  EXPECT_GE(ownPageSessions, 2) << "each preview page has its link";
+
+  // Alpha's preview, loaded again by the application, draws as before.
+  alpha->previewWindowController()->korvelViewController()->reload();
+  EXPECT_TRUE(alphaDraws()) << alphaPage.webView().uri();
 }

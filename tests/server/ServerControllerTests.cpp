@@ -599,8 +599,9 @@ TEST_F(ServerControllerTest, ALocalFilesOriginReadsTheProjectOnlyWithTheKey) {
 // Another local process or account sends no Origin: on every road (a file, the application's
 // resources, preview data, a command) it is refused without the key. The preview page's load
 // shows it in the header; what the page loads answers the server's question for it (HTTP
-// authentication), which a browser sends to no other port. A cookie goes to every port of
-// 127.0.0.1, so none counts, whatever it holds.
+// authentication). The browser keeps that answer and sends it with any page's request to the
+// port, so it counts only where the browser marks the request as the page's own. A cookie goes
+// to every port of 127.0.0.1, so none counts, whatever it holds.
 TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
   ASSERT_TRUE(startAndLink());
   const std::string base = serverURL->absoluteString();
@@ -609,19 +610,29 @@ TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
   auto basic = [](const std::string& credential) { return "Authorization=Basic " + crypto::base64Encode(dataFromString(credential)); };
   struct Credential {
     const char* name;
-    std::string header;  // "" sends none
+    std::vector<std::string> headers;
     bool served;
   };
+  // The browser keeps the answer to the server's question and sends it with any page's request:
+  // it counts only on what the browser marks as the page's own (or the view's own navigation).
+  const std::string answer = basic("korvel:" + key);
   const std::vector<Credential> credentials{
-      {"none", "", false},
-      {"wrong key", "X-Korvel-Key=" + wrong, false},
-      {"the key in a cookie", "Cookie=korvel-key-" + std::to_string(serverURL->port()) + "=" + key, false},
-      {"the key in a cookie of another name", "Cookie=other=1; korvel=" + key, false},
-      {"a wrong password", basic("korvel:" + wrong), false},
-      {"the key as the user name", basic(key + ":"), false},
-      {"the key in another scheme", "Authorization=Bearer " + key, false},
-      {"key", "X-Korvel-Key=" + key, true},
-      {"the key as the password", basic("korvel:" + key), true},
+      {"none", {}, false},
+      {"wrong key", {"X-Korvel-Key=" + wrong}, false},
+      {"the key in a cookie", {"Cookie=korvel-key-" + std::to_string(serverURL->port()) + "=" + key}, false},
+      {"the key in a cookie of another name", {"Cookie=other=1; korvel=" + key}, false},
+      {"a wrong password", {basic("korvel:" + wrong), "Sec-Fetch-Site=same-origin"}, false},
+      {"the key as the user name", {basic(key + ":"), "Sec-Fetch-Site=same-origin"}, false},
+      {"the key in another scheme", {"Authorization=Bearer " + key, "Sec-Fetch-Site=same-origin"}, false},
+      {"the key as the password, with no word on where the request came from", {answer}, false},
+      {"the key as the password, from a page of another port", {answer, "Sec-Fetch-Site=same-site"}, false},
+      {"the key as the password, from a page of another site", {answer, "Sec-Fetch-Site=cross-site"}, false},
+      {"the key as the password, from a page of another site that names this server as its origin",
+       {answer, "Sec-Fetch-Site=cross-site", "Origin=" + serverURL->absoluteString().substr(0, serverURL->absoluteString().size() - 1)}, false},
+      {"key", {"X-Korvel-Key=" + key}, true},
+      {"key, from a page of another site that was given it", {"X-Korvel-Key=" + key, "Sec-Fetch-Site=cross-site"}, true},
+      {"the key as the password, on a navigation of the view by the application", {answer, "Sec-Fetch-Site=none"}, true},
+      {"the key as the password, from a page of this server", {answer, "Sec-Fetch-Site=same-origin"}, true},
   };
   // A page of this origin is asked for the key; another page of 127.0.0.1 (another document's
   // preview, on another port) and any other client are refused outright.
@@ -642,24 +653,30 @@ TEST_F(ServerControllerTest, NoClientWithoutTheKeyIsServedOnAnyRoad) {
   for (const auto& c : credentials) {
     SCOPED_TRACE(c.name);
     auto with = [&](std::vector<std::string> arguments) {
-      if (!c.header.empty()) arguments.push_back(c.header);
+      arguments.insert(arguments.end(), c.headers.begin(), c.headers.end());
       return request(arguments);
     };
-    const std::string read = c.served ? "200" : "403";
+    // A page of this origin without the key is asked for it; every other request is refused.
+    const bool asked = std::find_if(c.headers.begin(), c.headers.end(), [](const std::string& h) {
+                         return h == "Sec-Fetch-Site=same-origin" || h == "Sec-Fetch-Site=none";
+                       }) != c.headers.end();
+    const std::string refusal = asked ? "401" : "403";
+    const std::string read = c.served ? "200" : refusal;
     EXPECT_EQ(with({"http", base, "GET", "/design/document.json"}), read);
     EXPECT_EQ(with({"http", base, "HEAD", "/design/images/a.svg"}), read);
     EXPECT_EQ(with({"http", base, "GET", "/_app/resources/Ostrel/preview.html"}), read);
     EXPECT_EQ(with({"http", base, "GET", "/socket.io/socket.io.js"}), read);
     EXPECT_EQ(with({"http", base, "POST", "/_app/preview-data", "--body", json({{"credential", c.name}}).dump()}),
-              c.served ? "204" : "403");
+              c.served ? "204" : refusal);
     const std::string package = std::string("package-") + std::to_string(accepted + (c.served ? 1 : 100));
     EXPECT_EQ(with({"socket", base, "-", package, "start"}), c.served ? "connected" : "refused");
     accepted += c.served;
   }
   ASSERT_TRUE(RunLoop::runUntil([&] { return traced("install").size() == static_cast<std::size_t>(accepted); }, 30.0));
-  EXPECT_EQ(traced("install").back()["argv"].back(), "package-2");
+  EXPECT_EQ(traced("install").back()["argv"].back(), "package-" + std::to_string(accepted));
   EXPECT_EQ(traced("startLiveSharing").size(), static_cast<std::size_t>(accepted)) << "nothing shared for the others";
-  EXPECT_EQ(traced("previewData").back()["payload"]["credential"], "the key as the password");
+  EXPECT_EQ(traced("previewData").size(), static_cast<std::size_t>(accepted));
+  EXPECT_EQ(traced("previewData").back()["payload"]["credential"], credentials.back().name);
 
   // No load, the application's among them, is given a cookie.
   EXPECT_EQ(request({"http", base, "GET", "/_app/resources/Ostrel/preview.html", keyHeader(), "--show", "Set-Cookie"}),

@@ -18,11 +18,13 @@ struct BareListener {
   int port = 0;
   std::vector<nlohmann::json> requests;
 
-  // False when it did not start listening within 30 seconds.
-  bool start() {
+  // False when it did not start listening within 30 seconds. With a folder, it serves the pages
+  // in it at "/files/NAME".
+  bool start(const std::string& folder = {}) {
     Process::Options options;
     options.executable = Resources::path("bin/node", {}, "Node");
     options.arguments = {KORVEL_SOURCE_DIR "/tests/server/data/listener.js"};
+    if (!folder.empty()) options.arguments.push_back(folder);
     Process::Handlers handlers;
     handlers.line = [this](const std::string& line, Process::Stream stream) {
       if (stream != Process::Stream::output) return;

@@ -17,6 +17,7 @@
 //   no-state-push          don't push the state on "joinRoom"
 //   live-sharing=MODE      how a start of live sharing ends: "fail" reports the status "error",
 //                          "hang" stays "starting", "no-url" reports "active" without an address
+//   trace-sessions         trace each Engine.IO session opened, with its handshake's Sec-Fetch-Site
 // Live sharing listens, while active, on a second port of the machine's network address (127.0.0.1
 // when it has none), so that another device can open it: "/" is the preview page with the files it
 // loads, the rest the project's files, read-only, and its Socket.IO only pushes. Each start takes a
@@ -27,11 +28,14 @@
 // server in KORVEL_PAGE_KEY, or is refused with 403: any local process, of any account, can reach
 // 127.0.0.1. The native client and the editor page send it in the X-Korvel-Key header; the preview
 // page's load sends it there too. What that page loads from its own origin is asked for the key by
-// HTTP authentication (401), which the application answers for this server's host and port alone:
-// a browser keeps that credential per origin and sends it nowhere else, where a cookie would go to
-// every port of 127.0.0.1. The page's Socket.IO opens with a request that carries it and moves to
-// a WebSocket under the session's id. Pages of other origins are refused as well, and get no CORS
-// grant; only the editor page (a local file's origin) gets one.
+// HTTP authentication (401), which the application answers for this server's host and port alone.
+// The browser then keeps that credential for the session and sends it with whatever any page asks
+// of this host and port, so it counts only on a request the browser marks as the page's own
+// (Sec-Fetch-Site "same-origin", or "none" for the application's navigation of its view); any
+// other request is refused with 403 whatever it carries, one without that mark among them. A
+// cookie would go to every port of 127.0.0.1, and counts nowhere. The page's Socket.IO opens with
+// a request that carries the credential and moves to a WebSocket under the session's id. Pages of
+// other origins get no CORS grant; only the editor page (a local file's origin) gets one.
 // No connection, on either port, gets more than a few requests ahead of their answers.
 // KORVEL_SERVER_TRACE=FILE appends one JSON line per start, per event received and per package
 // install (with the arguments the package manager would get).
@@ -200,9 +204,19 @@ function keyInHeader(request) {
   return isPageKey(request.headers[PAGE_KEY_HEADER]);
 }
 
+// Only a load of a page of this origin, or the application's own navigation of its view, is asked
+// for the key, and only there does the answer count: the browser sends the answer it keeps with
+// every request to this host and port, whichever page makes it. A request without the mark comes
+// from no page this rule can vouch for; the application's own clients send the key header.
+function isOwnPageRequest(request) {
+  const site = request.headers['sec-fetch-site'];
+  return site === 'same-origin' || site === 'none';
+}
+
 // HTTP authentication's answer: "Basic", any user name, the key as the password.
 function keyInAuthorization(request) {
   const header = request.headers.authorization;
+  if (!isOwnPageRequest(request)) return false;
   if (typeof header !== 'string' || !header.startsWith('Basic ')) return false;
   const decoded = Buffer.from(header.slice(6), 'base64').toString('utf8');
   const colon = decoded.indexOf(':');
@@ -213,19 +227,13 @@ function hasPageKey(request) {
   return keyInHeader(request) || keyInAuthorization(request);
 }
 
-// Only a load of a page of this origin, or the person's own navigation, is asked for the key;
-// the application answers for this server's host and port, and no browser sends it elsewhere.
 const KEY_REALM = 'Korvel project server';
-function mayAskForKey(request) {
-  const site = request.headers['sec-fetch-site'];
-  return site === 'same-origin' || site === 'none';
-}
 
 // A request without the key: answered 401 (a page of this origin) or 403, with no CORS grant.
 function refuseKeyless(request, response, kind) {
   if (hasPageKey(request)) return false;
   trace({ event: 'refusedKey', request: kind, origin: request.headers.origin === undefined ? null : request.headers.origin });
-  if (mayAskForKey(request)) response.writeHead(401, { 'WWW-Authenticate': `Basic realm="${KEY_REALM}"` });
+  if (isOwnPageRequest(request)) response.writeHead(401, { 'WWW-Authenticate': `Basic realm="${KEY_REALM}"` });
   else response.writeHead(403, { Connection: 'close' });
   response.end();
   request.resume();
@@ -751,6 +759,11 @@ const commands = {
   canvasData() {},
   upgradeDependency() {},
 };
+
+// Every session Engine.IO opens, whether or not Socket.IO is then asked to connect on it.
+if (switches['trace-sessions']) {
+  io.engine.on('connection', (socket) => trace({ event: 'session', site: socket.request.headers['sec-fetch-site'] || null }));
+}
 
 io.on('connection', (socket) => {
   for (const [event, handle] of Object.entries(commands)) {

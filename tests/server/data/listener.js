@@ -6,10 +6,17 @@
 //
 // "/page.html?target=PORT" is a page that asks 127.0.0.1:PORT in every way a page can without
 // a person: a picture, fetches with credentials, a frame, a WebSocket. A path that holds
-// "challenge" asks for credentials in the project server's realm. It ends by itself.
+// "challenge" asks for credentials in the project server's realm. Given a folder, "/files/NAME"
+// is the HTML page NAME in it. It ends by itself.
+//
+//   listener.js [FOLDER]
 'use strict';
 
+const fs = require('fs');
 const http = require('http');
+const path = require('path');
+
+const folder = process.argv[2];
 
 const REALM = 'Korvel project server';
 
@@ -38,6 +45,15 @@ const server = http.createServer((request, response) => {
   if (url.pathname === '/page.html') {
     response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
     return response.end(page(url.searchParams.get('target')));
+  }
+  if (folder && url.pathname.startsWith('/files/')) {
+    const file = path.join(folder, path.basename(url.pathname));
+    if (!fs.existsSync(file)) {
+      response.writeHead(404);
+      return response.end();
+    }
+    response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+    return response.end(fs.readFileSync(file));
   }
   if (url.pathname.includes('challenge')) {
     response.writeHead(401, Object.assign({ 'WWW-Authenticate': `Basic realm="${REALM}"` }, grant));

@@ -190,6 +190,23 @@ Result<void> KXDocument::revert(const std::filesystem::path& url, const std::str
   return result;
 }
 
+Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, const std::string& type) {
+  auto old = container_;
+  // Unsaved edits go nowhere before a copy of them is safe.
+  auto aside = container_->keepUnsavedEditsAside(isDocumentEdited());
+  if (!aside) return fail(aside.error());
+  container_->log("The file changed on disk since it was last read or saved; reading it again");
+  if (auto reverted = revert(url, type); !reverted) return reverted;
+  // A file that now holds another project is read into a working copy of its own; the old one's
+  // edits are in the copy.
+  if (old != container_) (void)old->deleteContainer(false);
+  if (*aside) {
+    setAsideToAnnounce_ = SetAside{**aside, SetAside::Why::changedElsewhere};
+    scheduleMessages();
+  }
+  return {};
+}
+
 Result<std::shared_ptr<Document>> KXDocument::duplicate() {
   // The copy holds the editor's latest document, as a save would.
   auto answered = std::make_shared<std::optional<bool>>();

@@ -190,6 +190,23 @@ Result<void> KXDocument::revert(const std::filesystem::path& url, const std::str
   return result;
 }
 
+bool KXDocument::fileHoldsLastContent(const std::filesystem::path& url) const {
+  if (!fileArchive_ || !fileArchive_->manifest().files) return false;
+  auto now = KXDocumentArchive::open(url, fileType(), false, std::nullopt, true);
+  if (!now) return false;
+  // Every file read afresh, against the digests of what was last read or written: a manifest
+  // only says what its writer claimed, and a tool that changed one file may have left it as it was.
+  std::map<std::string, KXDocumentManifest::Entry> there;
+  bool readable = true;
+  (*now)->backing().forEach([&](const std::string& path, const DataReader& reader) {
+    if (!readable) return;
+    auto entry = KXDocumentArchive::makeEntry(reader);
+    if (entry) there.emplace(path, *entry);
+    else readable = false;
+  });
+  return readable && there == *fileArchive_->manifest().files;
+}
+
 Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, const std::string& type) {
   auto old = container_;
   // Unsaved edits go nowhere before a copy of them is safe.

@@ -68,6 +68,7 @@ class KXDocument : public PDBaseDocument {
   Result<void> writeSafely(const std::filesystem::path& url, const std::string& type, SaveOperation operation) override;
   Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
   Result<void> revertToChangedFile(const std::filesystem::path& url, const std::string& type) override;
+  bool fileHoldsLastContent(const std::filesystem::path& url) const override;
   Result<std::shared_ptr<Document>> duplicate() override;
   void close() override;
   virtual void preventChangedByOtherAppErrorOnSave();

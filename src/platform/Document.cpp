@@ -105,7 +105,9 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
     if (completion) completion(userCancelled());
     return;
   }
-  if (ownFile && fileChangedOnDisk(url)) {
+  if (ownFile && fileChangedOnDisk(url) && fileHoldsLastContent(url)) {
+    RWLog("The file of “" + displayName() + "” was written again with the content it had");
+  } else if (ownFile && fileChangedOnDisk(url)) {
     RWLog("The file of “" + displayName() + "” changed on disk since it was last read or written");
     // A timed autosave gives way: the person's own save, or the closing of the window, asks.
     bool asks = !(operation == SaveOperation::autosaveInPlace && implicitlyCancellable_);

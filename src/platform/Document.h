@@ -96,6 +96,10 @@ class Document : public std::enable_shared_from_this<Document> {
   // Reads the document's file again after it changed on disk, at the person's word; a document
   // that can keep its unsaved edits somewhere keeps them and tells where.
   virtual Result<void> revertToChangedFile(const Path& url, const std::string& type) { return revert(url, type); }
+  // Whether the file at `url`, no longer as the document last read or wrote it, still holds the
+  // content it had then (written again byte for byte, by a sync client or a backup); false when
+  // that can't be told.
+  virtual bool fileHoldsLastContent(const Path&) const { return false; }
   virtual Result<std::shared_ptr<Document>> duplicate();
   // Decides whether the document may close, asking the person when needed; `done` gets the
   // answer (true: the document was saved or may be discarded).

@@ -373,7 +373,22 @@ TEST_F(Recovery, ASaveOverAFileRewrittenElsewhereAsksAndRevertKeepsTheUnsavedEdi
       ASSERT_FALSE(error) << error->description();
       EXPECT_EQ(firstPageName(documentInZip(file)), name);
     }
+    // Nor is the same content written again (a sync client, a backup put back).
+    fsys::copy_file(file, file.parent_path() / "same.korvelx");
+    fsys::rename(file.parent_path() / "same.korvelx", file);
+    editAndWrite(*document, "Saved thrice");
+    ASSERT_FALSE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Saved thrice");
     EXPECT_EQ(person().alertsShown.size(), alerts);
+
+    // A tool that changed one file inside and left the manifest as it was is caught all the same.
+    auto edited = testenv::freshFolder("zip-tool");
+    writeProject(edited, "Changed by a tool");
+    ASSERT_EQ(testenv::run("cd '" + edited.string() + "' && zip -q '" + file.string() + "' design/document.json"), 0);
+    person().alertAnswers.push_back(Alert::firstButtonReturn);  // "Cancel"
+    EXPECT_TRUE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Changed by a tool");
+    EXPECT_EQ(person().alertsShown.size(), ++alerts);
 
     editAndWrite(*document, "Unsaved here");
     writer.write(file);

@@ -168,8 +168,8 @@ std::optional<Document::FileState> Document::fileStateOf(const Path& url) {
   struct stat st {};
   if (::stat(url.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return FileState{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::int64_t>(st.st_size),
-                   static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+                   static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                   static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
 }
 
 void Document::noteFileOnDisk(const Path& url) {

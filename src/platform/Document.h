@@ -147,7 +147,9 @@ class Document : public std::enable_shared_from_this<Document> {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = 0;
-    std::int64_t modifiedNs = 0;
+    // Kept apart: a file may carry any date, far past what nanoseconds in 64 bits reach.
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
     bool operator==(const FileState&) const = default;
   };
   static std::optional<FileState> fileStateOf(const Path& url);

@@ -195,16 +195,28 @@ bool KXDocument::fileHoldsLastContent(const std::filesystem::path& url) const {
   auto now = KXDocumentArchive::open(url, fileType(), false, std::nullopt, true);
   if (!now) return false;
   // Every file read afresh, against the digests of what was last read or written: a manifest
-  // only says what its writer claimed, and a tool that changed one file may have left it as it was.
-  std::map<std::string, KXDocumentManifest::Entry> there;
-  bool readable = true;
+  // only says what its writer claimed, and a tool that changed one file may have left it as it
+  // was. No more is read than the document itself holds.
+  const auto& mine = *fileArchive_->manifest().files;
+  bool same = true;
+  std::size_t matched = 0;
   (*now)->backing().forEach([&](const std::string& path, const DataReader& reader) {
-    if (!readable) return;
-    auto entry = KXDocumentArchive::makeEntry(reader);
-    if (entry) there.emplace(path, *entry);
-    else readable = false;
+    auto expected = same ? mine.find(path) : mine.end();
+    if (expected == mine.end()) {
+      same = false;
+      return;
+    }
+    std::int64_t seen = 0;
+    DataSink bounded = [&](const std::uint8_t*, std::size_t count) -> Result<void> {
+      seen += static_cast<std::int64_t>(count);
+      if (seen > expected->second.size) return fail(Error(NSCocoaErrorDomain, NSFileReadUnknownError, "Larger."));
+      return {};
+    };
+    auto entry = KXDocumentArchive::makeEntry(reader, &bounded);
+    if (entry && *entry == expected->second) ++matched;
+    else same = false;
   });
-  return readable && there == *fileArchive_->manifest().files;
+  return same && matched == mine.size();
 }
 
 Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, const std::string& type) {

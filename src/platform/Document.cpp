@@ -105,15 +105,18 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
     if (completion) completion(userCancelled());
     return;
   }
-  if (ownFile && fileChangedOnDisk(url) && fileHoldsLastContent(url)) {
-    RWLog("The file of “" + displayName() + "” was written again with the content it had");
-  } else if (ownFile && fileChangedOnDisk(url)) {
-    RWLog("The file of “" + displayName() + "” changed on disk since it was last read or written");
-    // A timed autosave gives way: the person's own save, or the closing of the window, asks.
-    bool asks = !(operation == SaveOperation::autosaveInPlace && implicitlyCancellable_);
-    if (!asks || !confirmSavingOverChangedFile(url, type)) {
-      if (completion) completion(userCancelled());
-      return;
+  if (ownFile && fileChangedOnDisk(url)) {
+    // A timed autosave gives way at once: the person's own save, or the closing of the window,
+    // looks closer and asks.
+    bool timed = operation == SaveOperation::autosaveInPlace && implicitlyCancellable_;
+    if (!timed && fileHoldsLastContent(url)) {
+      RWLog("The file of “" + displayName() + "” was written again with the content it had");
+    } else {
+      RWLog("The file of “" + displayName() + "” changed on disk since it was last read or written");
+      if (timed || !confirmSavingOverChangedFile(url, type)) {
+        if (completion) completion(userCancelled());
+        return;
+      }
     }
   }
   // Taken before the write: a subclass may report no draft once it has written a file.

@@ -193,7 +193,11 @@ Result<void> KXDocument::revert(const std::filesystem::path& url, const std::str
 bool KXDocument::fileHoldsLastContent(const std::filesystem::path& url) const {
   if (!fileArchive_ || !fileArchive_->manifest().files) return false;
   auto now = KXDocumentArchive::open(url, fileType(), false, std::nullopt, true);
-  if (!now) return false;
+  if (!now) {
+    container_->log("The origin changed on disk since it was last read or saved and can't be read: " +
+                    now.error().description());
+    return false;
+  }
   // Every file read afresh, against the digests of what was last read or written: a manifest
   // only says what its writer claimed, and a tool that changed one file may have left it as it
   // was. No more is read than the document itself holds.
@@ -216,7 +220,10 @@ bool KXDocument::fileHoldsLastContent(const std::filesystem::path& url) const {
     if (entry && *entry == expected->second) ++matched;
     else same = false;
   });
-  return same && matched == mine.size();
+  same = same && matched == mine.size();
+  container_->log(std::string("The origin changed on disk since it was last read or saved; it holds ") +
+                  (same ? "the same files" : "other files"));
+  return same;
 }
 
 Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, const std::string& type) {

@@ -190,6 +190,59 @@ Result<void> KXDocument::revert(const std::filesystem::path& url, const std::str
   return result;
 }
 
+bool KXDocument::fileHoldsLastContent(const std::filesystem::path& url) const {
+  if (!fileArchive_ || !fileArchive_->manifest().files) return false;
+  auto now = KXDocumentArchive::open(url, fileType(), false, std::nullopt, true);
+  if (!now) {
+    container_->log("The origin changed on disk since it was last read or saved and can't be read: " +
+                    now.error().description());
+    return false;
+  }
+  // Every file read afresh, against the digests of what was last read or written: a manifest
+  // only says what its writer claimed, and a tool that changed one file may have left it as it
+  // was. No more is read than the document itself holds.
+  const auto& mine = *fileArchive_->manifest().files;
+  bool same = true;
+  std::size_t matched = 0;
+  (*now)->backing().forEach([&](const std::string& path, const DataReader& reader) {
+    auto expected = same ? mine.find(path) : mine.end();
+    if (expected == mine.end()) {
+      same = false;
+      return;
+    }
+    std::int64_t seen = 0;
+    DataSink bounded = [&](const std::uint8_t*, std::size_t count) -> Result<void> {
+      seen += static_cast<std::int64_t>(count);
+      if (seen > expected->second.size) return fail(Error(NSCocoaErrorDomain, NSFileReadUnknownError, "Larger."));
+      return {};
+    };
+    auto entry = KXDocumentArchive::makeEntry(reader, &bounded);
+    if (entry && *entry == expected->second) ++matched;
+    else same = false;
+  });
+  same = same && matched == mine.size();
+  container_->log(std::string("The origin changed on disk since it was last read or saved; it holds ") +
+                  (same ? "the same files" : "other files"));
+  return same;
+}
+
+Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, const std::string& type) {
+  auto old = container_;
+  // Unsaved edits go nowhere before a copy of them is safe.
+  auto aside = container_->keepUnsavedEditsAside(isDocumentEdited());
+  if (!aside) return fail(aside.error());
+  container_->log("The file changed on disk since it was last read or saved; reading it again");
+  if (auto reverted = revert(url, type); !reverted) return reverted;
+  // A file that now holds another project is read into a working copy of its own; the old one's
+  // edits are in the copy.
+  if (old != container_) (void)old->deleteContainer(false);
+  if (*aside) {
+    setAsideToAnnounce_ = SetAside{**aside, SetAside::Why::changedElsewhere};
+    scheduleMessages();
+  }
+  return {};
+}
+
 Result<std::shared_ptr<Document>> KXDocument::duplicate() {
   // The copy holds the editor's latest document, as a save would.
   auto answered = std::make_shared<std::optional<bool>>();

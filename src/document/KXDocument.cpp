@@ -106,7 +106,8 @@ Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::filesystem::path
   document->setFileURL(url);
   document->setAutosavedContentsFileURL(std::nullopt);
   document->setFileType(type);
-  document->setFileModificationDate(contentModificationDate(url));
+  // Taken before the read: a write that lands during it shows at the next save.
+  document->noteFileOnDisk(url);
   return made(document, document->read(url, type));
 }
 
@@ -118,6 +119,8 @@ Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::optional<std::fi
   document->isAwaitingInitialRead_ = true;
   document->setFileURL(url);
   document->setFileType(type);
+  // Later writes to the file by anyone else show at the next save.
+  if (url) document->noteFileOnDisk(*url);
   document->setFileModificationDate(contentModificationDate(contentsURL));
   if (!url) {
     document->isRestoringDraft_ = true;

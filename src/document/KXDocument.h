@@ -67,6 +67,8 @@ class KXDocument : public PDBaseDocument {
             Completion completion) override;
   Result<void> writeSafely(const std::filesystem::path& url, const std::string& type, SaveOperation operation) override;
   Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
+  Result<void> revertToChangedFile(const std::filesystem::path& url, const std::string& type) override;
+  bool fileHoldsLastContent(const std::filesystem::path& url) const override;
   Result<std::shared_ptr<Document>> duplicate() override;
   void close() override;
   virtual void preventChangedByOtherAppErrorOnSave();

@@ -55,6 +55,27 @@ std::shared_ptr<Document> BaseDocumentController::documentForURL(const Path& url
   return nullptr;
 }
 
+std::shared_ptr<Document> BaseDocumentController::documentReplacedBySaving(const Path& url, const Document* except) const {
+  std::error_code ec;
+  auto target = std::filesystem::weakly_canonical(url, ec);
+  if (ec) target = url.lexically_normal();
+  if (!target.has_filename()) target = target.parent_path();
+  bool folder = std::filesystem::is_directory(url, ec);
+  for (auto& d : documents_) {
+    if (d.get() == except || !d->fileURL()) continue;
+    const auto& file = *d->fileURL();
+    if (std::filesystem::equivalent(file, url, ec)) return d;
+    auto place = std::filesystem::weakly_canonical(file, ec);
+    if (ec) place = file.lexically_normal();
+    if (place == target) return d;
+    if (folder) {
+      auto [t, p] = std::mismatch(target.begin(), target.end(), place.begin(), place.end());
+      if (t == target.end()) return d;
+    }
+  }
+  return nullptr;
+}
+
 Result<std::string> BaseDocumentController::typeForContents(const Path& url) const {
   std::error_code ec;
   auto status = std::filesystem::status(url, ec);

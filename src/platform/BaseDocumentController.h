@@ -35,6 +35,10 @@ class BaseDocumentController {
   void addDocument(std::shared_ptr<Document> document);
   void removeDocument(Document& document);
   std::shared_ptr<Document> documentForURL(const Path& url) const;
+  // An open document other than `except` whose file a save to `url` would replace: the file at
+  // `url` itself (however it is spelled, through links too), one that `url` names although it
+  // moved away, or one inside the folder `url`.
+  std::shared_ptr<Document> documentReplacedBySaving(const Path& url, const Document* except) const;
 
   // Types.
   std::vector<PanelFileType> documentTypes;

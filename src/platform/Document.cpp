@@ -99,9 +99,32 @@ void Document::save(const Path& url, const std::string& type, SaveOperation oper
 
 void Document::performSave(const Path& url, const std::string& type, SaveOperation operation, Completion completion) {
   auto keepAlive = shared_from_this();
+  bool ownFile = isOwnFile(url) && (operation == SaveOperation::save || operation == SaveOperation::saveAs ||
+                                    operation == SaveOperation::autosaveInPlace);
+  if (operation == SaveOperation::saveAs && !ownFile && refusesReplacingOpenDocument(url)) {
+    if (completion) completion(userCancelled());
+    return;
+  }
+  if (ownFile && fileChangedOnDisk(url)) {
+    // A timed autosave gives way at once: the person's own save, or the closing of the window,
+    // looks closer and asks.
+    bool timed = operation == SaveOperation::autosaveInPlace && implicitlyCancellable_;
+    if (!timed && fileHoldsLastContent(url)) {
+      RWLog("The file of “" + displayName() + "” was written again with the content it had");
+    } else {
+      RWLog("The file of “" + displayName() + "” changed on disk since it was last read or written");
+      if (timed || !confirmSavingOverChangedFile(url, type)) {
+        if (completion) completion(userCancelled());
+        return;
+      }
+    }
+  }
   // Taken before the write: a subclass may report no draft once it has written a file.
   auto draft = autosavedContentsFileURL();
   auto written = writeSafely(url, type, operation);
+  // Whatever this write left in the file, the document wrote it (a failed write leaves the file
+  // as it was or holds part of the document's own).
+  if (ownFile) noteFileOnDisk(url);
   if (!written) {
     // The writer's message is for the log; the person reads what happened and where.
     if (completion)
@@ -119,7 +142,7 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
         displayName_.reset();
         notifyEdited();
       }
-      setFileModificationDate(modificationDate(url));
+      noteFileOnDisk(url);
       if (draft && *draft != url) (void)fs::removeItem(*draft);
       setAutosavedContentsFileURL(std::nullopt);
       if (auto* c = controller()) c->noteNewRecentDocumentURL(url);
@@ -129,13 +152,76 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
       setAutosavedContentsFileURL(url);
       break;
     case SaveOperation::autosaveInPlace:
-      setFileModificationDate(modificationDate(url));
+      noteFileOnDisk(url);
       break;
     default:
       break;
   }
   updateChangeCountWithToken(operation);
   if (completion) completion(std::nullopt);
+}
+
+bool Document::isOwnFile(const Path& url) const {
+  if (!fileURL_) return false;
+  std::error_code ec;
+  return *fileURL_ == url || std::filesystem::equivalent(*fileURL_, url, ec);
+}
+
+std::optional<Document::FileState> Document::fileStateOf(const Path& url) {
+  struct stat st {};
+  if (::stat(url.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileState{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                   static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+}
+
+void Document::noteFileOnDisk(const Path& url) {
+  setFileModificationDate(modificationDate(url));
+  // A folder edited in place changes with every edit: only a file is held to what was read.
+  fileState_ = fileStateOf(url);
+}
+
+bool Document::fileChangedOnDisk(const Path& url) const {
+  if (!fileState_) return false;
+  auto now = fileStateOf(url);
+  return now && *now != *fileState_;
+}
+
+bool Document::refusesReplacingOpenDocument(const Path& url) {
+  auto* c = controller();
+  auto holder = c ? c->documentReplacedBySaving(url, this) : nullptr;
+  if (!holder) return false;
+  auto held = holder->fileURL()->filename().string();
+  auto target = url.filename().string();
+  std::error_code ec;
+  bool inside = std::filesystem::is_directory(url, ec) && !std::filesystem::equivalent(url, *holder->fileURL(), ec);
+  AlertSpec alert{inside ? "“" + target + "” holds “" + held + "”, which is open in the window “" +
+                               holder->displayName() + "”."
+                         : "“" + target + "” is open in the window “" + holder->displayName() + "”.",
+                 "A document that is open can’t be replaced. Choose another name, or close that window first. Both "
+                 "documents stay as they are.",
+                 {}};
+  RWLog("Not saving “" + displayName() + "” over " + url.string() + ": “" + holder->displayName() + "” is open there");
+  Alert::shared().runModal(alert, windowForSheet());
+  return true;
+}
+
+bool Document::confirmSavingOverChangedFile(const Path& url, const std::string& type) {
+  AlertSpec alert{"“" + url.filename().string() + "” has changed on disk since you opened or saved it.",
+                 "Another window or program wrote it. Save Anyway replaces what it holds now with the document as "
+                 "you see it here. Revert opens the file as it is now and keeps a copy of your unsaved edits.",
+                 {"Cancel", "Revert", "Save Anyway"}};
+  int answer = Alert::shared().runModal(alert, windowForSheet());
+  if (answer == Alert::thirdButtonReturn) {
+    RWLog("Saving “" + displayName() + "” over the changed file at the person’s word");
+    return true;
+  }
+  if (answer == Alert::secondButtonReturn && !closed_) {
+    if (auto reverted = revertToChangedFile(url, type); !reverted)
+      presentError(ErrorWording::presentable(reverted.error(), "The document “" + displayName() + "” could not be reverted.",
+                                             ErrorWording::whyReadingFailed(reverted.error(), url)));
+  }
+  return false;
 }
 
 Document::Path Document::draftFolder() { return xdg::dataHome() / "Korvel" / "Autosave Information"; }
@@ -192,6 +278,11 @@ void Document::saveDocumentAs(Completion completion) {
     if (completion) completion(userCancelled());
     return;
   }
+  // Another window's document is never replaced, nor a folder that holds one.
+  if (chosen->url != fileURL_ && refusesReplacingOpenDocument(chosen->url)) {
+    if (completion) completion(userCancelled());
+    return;
+  }
   // A chooser readily returns a folder such as ~/Documents: nothing is replaced unless the
   // person confirms it by name.
   if (chosen->url != fileURL_ && isNonEmptyFolderOrFile(chosen->url)) {
@@ -241,10 +332,13 @@ void Document::revertDocumentToSaved() {
 }
 
 Result<void> Document::revert(const Path& url, const std::string& type) {
+  // Taken before the read: a write that lands during it shows at the next save.
+  auto before = fileStateOf(url);
   auto result = read(url, type);
   if (!result) return result;
   updateChangeCount(ChangeType::cleared);
   setFileModificationDate(modificationDate(url));
+  fileState_ = before;
   return {};
 }
 

@@ -6,6 +6,7 @@
 // asks whether to save or delete it. Main thread only.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -51,6 +52,12 @@ class Document : public std::enable_shared_from_this<Document> {
   virtual void setAutosavedContentsFileURL(std::optional<Path> url) { autosavedContentsFileURL_ = std::move(url); }
   const std::optional<Date>& fileModificationDate() const { return fileModificationDate_; }
   void setFileModificationDate(std::optional<Date> date) { fileModificationDate_ = date; }
+  // Notes the file at `url` as this document last read or wrote it. A save over the document's
+  // file that finds it changed since asks the person before it replaces anything.
+  void noteFileOnDisk(const Path& url);
+  // Whether the file at `url` (the document's own) is no longer what the document last read or
+  // wrote there. A file that is gone or is a folder counts as unchanged.
+  bool fileChangedOnDisk(const Path& url) const;
   // The file's name without extension, or "Untitled" (numbered from the second untitled
   // document on).
   std::string displayName() const;
@@ -86,6 +93,13 @@ class Document : public std::enable_shared_from_this<Document> {
   static std::optional<std::string> nameInDraftURL(const Path& draft);
 
   virtual Result<void> revert(const Path& url, const std::string& type);
+  // Reads the document's file again after it changed on disk, at the person's word; a document
+  // that can keep its unsaved edits somewhere keeps them and tells where.
+  virtual Result<void> revertToChangedFile(const Path& url, const std::string& type) { return revert(url, type); }
+  // Whether the file at `url`, no longer as the document last read or wrote it, still holds the
+  // content it had then (written again byte for byte, by a sync client or a backup); false when
+  // that can't be told.
+  virtual bool fileHoldsLastContent(const Path&) const { return false; }
   virtual Result<std::shared_ptr<Document>> duplicate();
   // Decides whether the document may close, asking the person when needed; `done` gets the
   // answer (true: the document was saved or may be discarded).
@@ -116,12 +130,30 @@ class Document : public std::enable_shared_from_this<Document> {
 
  private:
   void performSave(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
+  bool isOwnFile(const Path& url) const;
+  // Says so when a save to `url` would replace a document open in another window; true then.
+  bool refusesReplacingOpenDocument(const Path& url);
+  // Asks before a save replaces changes made on disk by someone else; true to save anyway.
+  bool confirmSavingOverChangedFile(const Path& url, const std::string& type);
   Path newDraftURL() const;
 
   std::optional<Path> fileURL_;
   std::string fileType_;
   std::optional<Path> autosavedContentsFileURL_;
   std::optional<Date> fileModificationDate_;
+  // The file as last read or written, told apart from a rewrite by anyone else: another
+  // program's in-place write moves the time or the size, a replacement brings another inode.
+  struct FileState {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    // Kept apart: a file may carry any date, far past what nanoseconds in 64 bits reach.
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    bool operator==(const FileState&) const = default;
+  };
+  static std::optional<FileState> fileStateOf(const Path& url);
+  std::optional<FileState> fileState_;
   std::optional<std::string> displayName_;
   // Taken when the document is first named untitled; 0 until then.
   mutable int untitledNumber_ = 0;

@@ -1,12 +1,16 @@
 // The document framework with a document whose reads and writes are recorded: saving,
-// autosaving, closing with each answer, save as into a folder that holds files, and the
-// controller's list of open documents.
+// autosaving, closing with each answer, save as into a folder that holds files or onto a
+// document open in another window, saves over a file changed on disk, and the controller's list
+// of open documents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "platform/Alert.h"
 #include "platform/BaseDocumentController.h"
@@ -88,6 +92,7 @@ class RecordingController : public BaseDocumentController {
     auto d = std::make_shared<RecordingDocument>();
     d->setFileURL(url);
     d->setFileType(type);
+    d->noteFileOnDisk(url);
     if (auto r = d->read(url, type); !r) return fail(r.error());
     return std::shared_ptr<Document>(d);
   }
@@ -227,6 +232,157 @@ TEST_F(DocumentFramework, SaveAsOverAFolderThatHoldsFilesWaitsForReplace) {
   doc->saveDocumentAs();
   ASSERT_EQ(doc->writes.size(), 1u) << "a new name asks nothing";
   EXPECT_EQ(doc->fileURL(), empty / "B.tdoc");
+}
+
+TEST_F(DocumentFramework, SaveAsOntoADocumentOpenInAnotherWindowIsRefusedHoweverItIsNamed) {
+  auto held = openFile();
+  held->updateChangeCount(ChangeType::done);
+  auto folder = dir / "Folder";
+  fsys::create_directories(folder);
+  std::ofstream(folder / "C.tdoc") << "third";
+  std::ofstream(dir / "B.tdoc") << "other";
+  fsys::create_symlink(file, dir / "Link.tdoc");
+  fsys::create_hard_link(file, dir / "Hard.tdoc");
+  std::shared_ptr<RecordingDocument> saving, inFolder;
+  controller.openDocument(dir / "B.tdoc", false, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
+    saving = std::dynamic_pointer_cast<RecordingDocument>(d);
+  });
+  controller.openDocument(folder / "C.tdoc", false, [&](std::shared_ptr<Document> d, bool, std::optional<Error>) {
+    inFolder = std::dynamic_pointer_cast<RecordingDocument>(d);
+  });
+  ASSERT_TRUE(saving && inFolder);
+  saving->updateChangeCount(ChangeType::done);
+
+  const std::string openInA = "is open in the window \u201cA\u201d.";
+  struct Case {
+    fsys::path target;
+    std::string says;
+  } cases[] = {
+      {file, "\u201cA.tdoc\u201d " + openInA},
+      {dir / "." / "Folder" / ".." / "A.tdoc", "\u201cA.tdoc\u201d " + openInA},
+      {dir / "Link.tdoc", "\u201cLink.tdoc\u201d " + openInA},
+      {dir / "Hard.tdoc", "\u201cHard.tdoc\u201d " + openInA},
+      {folder, "\u201cFolder\u201d holds \u201cC.tdoc\u201d, which is open in the window \u201cC\u201d."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    answers.save.push_back(SavePanelResult{c.target, "test.doc"});
+    answers.alert.push_back(Alert::firstButtonReturn);  // "OK"
+    std::optional<Error> result;
+    saving->saveDocumentAs([&](std::optional<Error> e) { result = e; });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->code, 3072);
+    EXPECT_EQ(answers.shown.back().messageText, c.says);
+    EXPECT_TRUE(answers.shown.back().buttons.empty());
+  }
+  // A save that comes without the panel is held to the same.
+  answers.alert.push_back(Alert::firstButtonReturn);
+  saving->save(dir / "Hard.tdoc", "test.doc", SaveOperation::saveAs, {});
+  // The file the open document names, although it moved away meanwhile.
+  fsys::rename(file, dir / "Moved.tdoc");
+  answers.save.push_back(SavePanelResult{file, "test.doc"});
+  answers.alert.push_back(Alert::firstButtonReturn);
+  saving->saveDocumentAs();
+  EXPECT_EQ(answers.shown.size(), std::size(cases) + 2);
+
+  EXPECT_TRUE(saving->writes.empty());
+  EXPECT_EQ(saving->fileURL(), dir / "B.tdoc");
+  EXPECT_TRUE(saving->isDocumentEdited() && held->isDocumentEdited());
+  std::ifstream in(dir / "Moved.tdoc");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "original");
+
+  // Its own file, and a new name beside the others, are no open document's.
+  answers.save.push_back(SavePanelResult{dir / "B.tdoc", "test.doc"});
+  saving->saveDocumentAs();
+  answers.save.push_back(SavePanelResult{dir / "New.tdoc", "test.doc"});
+  saving->saveDocumentAs();
+  EXPECT_EQ(saving->writes.size(), 2u);
+}
+
+TEST_F(DocumentFramework, ASaveOverAFileChangedOnDiskAsksAndEachAnswerDoesWhatItSays) {
+  auto doc = openFile();
+  auto contents = [&] {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  // The document's own saves, one after the other, are no change by another.
+  for (int i = 0; i < 3; ++i) {
+    doc->updateChangeCount(ChangeType::done);
+    if (i == 2) doc->autosave(false);
+    else doc->saveDocument();
+  }
+  EXPECT_EQ(doc->writes.size(), 3u);
+  EXPECT_TRUE(answers.shown.empty());
+
+  struct Writer {
+    const char* how;
+    std::function<void()> write;
+  } writers[] = {
+      {"in place, another size", [&] { std::ofstream(file) << "their version"; }},
+      {"in place, the same size, later",
+       [&] {
+         std::ofstream(file) << "THEIR";
+         fsys::last_write_time(file, fsys::last_write_time(file) + std::chrono::seconds(2));
+       }},
+      {"replaced by a new file",
+       [&] {
+         std::ofstream(dir / "new") << "their version";
+         fsys::rename(dir / "new", file);
+       }},
+  };
+  for (const auto& writer : writers) {
+    SCOPED_TRACE(writer.how);
+    writer.write();
+    auto theirs = contents();
+    auto writes = doc->writes.size();
+    auto reads = doc->reads.size();
+
+    // A timed autosave gives way without a word.
+    doc->updateChangeCount(ChangeType::done);
+    doc->autosave(true);
+    EXPECT_EQ(doc->writes.size(), writes);
+
+    std::optional<Error> result;
+    answers.alert.push_back(Alert::firstButtonReturn);  // "Cancel"
+    doc->saveDocument([&](std::optional<Error> e) { result = e; });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->code, 3072);
+    EXPECT_EQ(answers.shown.back().messageText, "\u201cA.tdoc\u201d has changed on disk since you opened or saved it.");
+    EXPECT_EQ(answers.shown.back().buttons, (std::vector<std::string>{"Cancel", "Revert", "Save Anyway"}));
+    EXPECT_EQ(doc->writes.size(), writes);
+    EXPECT_TRUE(doc->isDocumentEdited());
+    EXPECT_EQ(contents(), theirs);
+
+    answers.alert.push_back(Alert::secondButtonReturn);  // "Revert"
+    doc->saveDocument();
+    EXPECT_EQ(doc->writes.size(), writes);
+    EXPECT_EQ(doc->reads.size(), reads + 1);
+    EXPECT_FALSE(doc->isDocumentEdited());
+    EXPECT_EQ(contents(), theirs);
+    // What was read again is the document's own from now on.
+    doc->updateChangeCount(ChangeType::done);
+    doc->saveDocument();
+    EXPECT_EQ(doc->writes.size(), writes + 1);
+    EXPECT_EQ(contents(), "saved");
+
+    // Closing asks too; Save Anyway writes.
+    writer.write();
+    doc->updateChangeCount(ChangeType::done);
+    answers.alert.push_back(Alert::thirdButtonReturn);  // "Save Anyway"
+    std::optional<bool> closes;
+    doc->canClose([&](bool ok) { closes = ok; });
+    EXPECT_EQ(closes, true);
+    EXPECT_EQ(doc->writes.size(), writes + 2);
+    EXPECT_EQ(contents(), "saved");
+    EXPECT_FALSE(doc->isDocumentEdited());
+  }
+  // A file that is gone has nothing to lose: the save puts it back.
+  auto shown = answers.shown.size();
+  fsys::remove(file);
+  doc->updateChangeCount(ChangeType::done);
+  doc->saveDocument();
+  EXPECT_EQ(contents(), "saved");
+  EXPECT_EQ(answers.shown.size(), shown);
 }
 
 TEST_F(DocumentFramework, OpeningAnOpenFileBringsBackTheSameDocument) {

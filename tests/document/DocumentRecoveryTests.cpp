@@ -1,11 +1,12 @@
 // Edits that outlive a crash: after a Save As (of one file twice too), after Revert to Saved, of
-// a file another document's Save As replaced, and of a document that was away at a start. A
-// crash is a document dropped without a save; the next start is the controller's sweep of
-// drafts and working copies.
+// a file another document's Save As replaced, of a document that was away at a start, and of a
+// file rewritten elsewhere before a save. A crash is a document dropped without a save; the next
+// start is the controller's sweep of drafts and working copies.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <fstream>
+#include <functional>
 
 #include "DocumentTestSupport.h"
 #include "document/DocumentController.h"
@@ -345,4 +346,76 @@ TEST_F(Recovery, EditsSetAsideForAChangedFileAreAnnouncedAfterACrashBeforeTheAle
   reopened.reset();
   RunLoop::runUntil([] { return false; }, 0.1);
   expectNoAlertAtOpening(file);
+}
+
+TEST_F(Recovery, ASaveOverAFileRewrittenElsewhereAsksAndRevertKeepsTheUnsavedEditsAside) {
+  struct Writer {
+    const char* how;
+    std::function<void(const fsys::path&)> write;
+  } writers[] = {
+      {"a new file in its place", [&](const fsys::path& file) { makeDocument(file, "Changed elsewhere"); }},
+      {"rewritten in place",
+       [&](const fsys::path& file) {
+         auto theirs = makeDocument(file.parent_path() / "theirs.korvelx", "Changed elsewhere");
+         fsys::copy_file(theirs, file, fsys::copy_options::overwrite_existing);
+       }},
+  };
+  for (const auto& writer : writers) {
+    SCOPED_TRACE(writer.how);
+    auto file = makeDocument(testenv::freshFolder("rewritten") / "Rewritten.korvelx", "Saved");
+    auto document = open(file);
+    ASSERT_TRUE(document);
+    auto alerts = person().alertsShown.size();
+    // Its own saves are no change by another.
+    for (const char* name : {"Saved once", "Saved twice"}) {
+      editAndWrite(*document, name);
+      auto error = saveAndWait(*document, file, KXDocument::zipType, 0);
+      ASSERT_FALSE(error) << error->description();
+      EXPECT_EQ(firstPageName(documentInZip(file)), name);
+    }
+    // Nor is the same content written again (a sync client, a backup put back).
+    fsys::copy_file(file, file.parent_path() / "same.korvelx");
+    fsys::rename(file.parent_path() / "same.korvelx", file);
+    editAndWrite(*document, "Saved thrice");
+    ASSERT_FALSE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Saved thrice");
+    EXPECT_EQ(person().alertsShown.size(), alerts);
+
+    // A tool that changed one file inside and left the manifest as it was is caught all the same.
+    auto edited = testenv::freshFolder("zip-tool");
+    writeProject(edited, "Changed by a tool");
+    ASSERT_EQ(testenv::run("cd '" + edited.string() + "' && zip -q '" + file.string() + "' design/document.json"), 0);
+    person().alertAnswers.push_back(Alert::firstButtonReturn);  // "Cancel"
+    EXPECT_TRUE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Changed by a tool");
+    EXPECT_EQ(person().alertsShown.size(), ++alerts);
+
+    editAndWrite(*document, "Unsaved here");
+    writer.write(file);
+    person().alertAnswers.push_back(Alert::firstButtonReturn);  // "Cancel"
+    EXPECT_TRUE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Changed elsewhere");
+    EXPECT_TRUE(document->isDocumentEdited());
+
+    person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Revert"
+    auto before = willShowCopy();
+    EXPECT_TRUE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    expectSetAsideAlert(before + 1, *document, "The document \u201cRewritten\u201d was changed by another application.",
+                        "Unsaved here");
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Changed elsewhere");
+    EXPECT_FALSE(document->isDocumentEdited());
+    ASSERT_TRUE(waitForEditor(*document));
+    EXPECT_EQ(firstPageName(pageState(*document)), "Changed elsewhere");
+
+    // Read again, the file is the document's own; rewritten once more, Save Anyway replaces it.
+    editAndWrite(*document, "Mine");
+    ASSERT_FALSE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    writer.write(file);
+    editAndWrite(*document, "Mine anyway");
+    person().alertAnswers.push_back(Alert::thirdButtonReturn);  // "Save Anyway"
+    ASSERT_FALSE(saveAndWait(*document, file, KXDocument::zipType, 0));
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Mine anyway");
+    document->close();
+    EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+  }
 }

@@ -187,6 +187,20 @@ void KXDocumentContainer::setWorkingCopyAside() {
   }
 }
 
+Result<std::optional<std::filesystem::path>> KXDocumentContainer::keepUnsavedEditsAside(bool edited) {
+  requireValid("keepUnsavedEditsAside");
+  if (projectDirectoryIsOrigin_) return std::nullopt;
+  recordWasUnreadable_ = false;
+  setAsideCopy_.reset();
+  bool differs = workingCopyDiffersFromInfo();
+  if (!differs && !edited) return std::nullopt;
+  setWorkingCopyAside();
+  if (!setAsideCopy_)
+    return fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "Unsaved edits could not be kept aside.")
+                    .with(NSFilePathErrorKey, baseDirectory().string()));
+  return setAsideCopy_;
+}
+
 Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, ArchiveRelation relation) {
   requireValid("read(from:as:)");
   dataSourcesAreFinal_ = true;

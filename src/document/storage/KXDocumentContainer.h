@@ -123,6 +123,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool resumedWithUnsavedChanges() const { return resumedWithUnsavedChanges_; }
   // Where the last read put aside a working copy with unsaved edits before replacing it.
   const std::optional<std::filesystem::path>& setAsideCopy() const { return setAsideCopy_; }
+  // Copies the working copy where set-aside edits are when it holds edits its origin never
+  // received, or when `edited` says it does, before the origin is read over it. Where the copy
+  // is; none when there was nothing to keep.
+  Result<std::optional<std::filesystem::path>> keepUnsavedEditsAside(bool edited);
   // The last read found an origin record it couldn't read (damaged, or written by a later
   // version) rather than a file changed elsewhere.
   bool recordWasUnreadable() const { return recordWasUnreadable_; }

@@ -65,6 +65,23 @@ struct Shot {
     return {p[0], p[1], p[2]};
   }
 };
+// With KORVEL_TEST_SHOTS set, a picture is kept there under `name`.
+void keepShot(const std::string& name, const Data& png) {
+  if (const char* shots = getenv("KORVEL_TEST_SHOTS")) (void)fs::writeInside(shots, name, png);
+}
+void keepShot(const std::string& name, const Shot& shot) {
+  if (!getenv("KORVEL_TEST_SHOTS")) return;
+  auto bitmap = Bitmap::make(shot.width, shot.height);
+  if (!bitmap) return;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = 0; x < shot.width; ++x) {
+      auto p = shot.pixel(x, y);
+      std::uint8_t* q = bitmap->rgba.data() + (std::size_t(y) * std::size_t(shot.width) + std::size_t(x)) * 4;
+      q[0] = p[0], q[1] = p[1], q[2] = p[2], q[3] = 255;
+    }
+  keepShot(name, ImageEncoding::png(*bitmap));
+}
+
 std::optional<Shot> snapshot(GtkWidget* view) {
   struct Wait {
     bool done = false;
@@ -335,9 +352,14 @@ TEST_F(Pictures, EveryKindOfTIFFInsertedIsExportedDrawnAsItsFileSays) {
     return layers.size() == kinds.size();
   }, 120)) << layers.dump();
 
-  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png'])"));
-  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120));
-  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(1));
+  // Two files go to a folder, which the test chooses.
+  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png', 'svg'])"));
+  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120))
+      << evaluate(*document, "JSON.stringify([OstrelStandIn.exportProgress, document.body.innerText.slice(0, 400)])")
+             .value_or(nullptr)
+             .dump();
+  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(2));
+  keepShot("tiff-kinds-export.png", *fs::readFile(dir / "out" / "Home.png"));
   auto png = ImageEncoding::decode(*fs::readFile(dir / "out" / "Home.png"));
   ASSERT_TRUE(png);
   for (std::size_t i = 0; i < kinds.size(); ++i) {
@@ -389,6 +411,7 @@ TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnByTheEditorAndEveryExport) {
     double x = rect[0].get<double>(), y = rect[1].get<double>(), w = rect[2].get<double>(), h = rect[3].get<double>();
     const std::pair<double, double> at[4] = {{x + 3, y + 3}, {x + w - 4, y + 3}, {x + 3, y + h - 4}, {x + w - 4, y + h - 4}};
     seen.clear();
+    keepShot("stored-tiff-editor.png", *shot);
     bool all = true;
     for (int c = 0; c < 4; ++c) {
       auto p = shot->pixel(int(at[c].first), int(at[c].second));
@@ -427,6 +450,7 @@ TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnByTheEditorAndEveryExport) {
   for (const char* name : {"Home.png", "Home.jpg", "Home.webp"}) {
     auto bytes = fs::readFile(out / name);
     ASSERT_TRUE(bytes) << name;
+    keepShot(std::string("stored-tiff-export-") + name, *bytes);
     auto picture = ImageEncoding::decode(*bytes);
     ASSERT_TRUE(picture) << name;
     ASSERT_GE(picture->width, 50);

@@ -2,6 +2,8 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <span>
+
 #include "export/SVGInsertion.h"
 #include "platform/ImageData.h"
 
@@ -47,7 +49,21 @@ Result<DecodedImage> decodeAsPNG(const Data& data) {
   return decoded(*stored, width, height, std::move(*png));
 }
 
-Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename) {
+namespace {
+
+// A PNG that holds only chunks that draw it is stored as it is.
+bool drawsWhole(const Data& png) {
+  std::size_t pieces = 0;
+  bool whole = false;
+  ImageHeader::forEachPngDrawingPiece(png, [&](std::span<const std::uint8_t> piece) {
+    whole = ++pieces == 1 && piece.size() == png.size();
+    return pieces == 1;
+  });
+  return whole;
+}
+
+// `owned`, when given, holds the same bytes as `data` and may be taken for the store.
+Result<DecodedImage> decodeStoring(const Data& data, Data* owned, const std::optional<std::string>& originalFilename) {
   if (namesWebP(originalFilename) || ImageData::isWebP(data)) {
     auto header = ImageData::checkedBitmap(data);
     if (!header) return tl::unexpected(header.error());
@@ -80,10 +96,23 @@ Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& 
     // The picture has told what it had to: it goes before the file's one copy is made (the
     // decoder read the same chunks of a PNG in place).
     *picture = GObjectPtr<GdkPixbuf>();
-    if (header->format == ImageHeader::Format::png) stored = ImageHeader::pngForDrawing(bytes);
-    else stored = drawn ? std::move(*drawn) : data;
+    bool asItCame = header->format != ImageHeader::Format::png || drawsWhole(bytes);
+    if (asItCame && drawn) stored = std::move(*drawn);
+    else if (asItCame && owned) stored = std::move(*owned);
+    else if (asItCame) stored = data;
+    else stored = ImageHeader::pngForDrawing(bytes);
   }
   return decoded(*header, width, height, std::move(stored));
+}
+
+}  // namespace
+
+Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename) {
+  return decodeStoring(data, nullptr, originalFilename);
+}
+
+Result<DecodedImage> decode(Data&& data, const std::optional<std::string>& originalFilename) {
+  return decodeStoring(data, &data, originalFilename);
 }
 
 std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename) {

@@ -83,19 +83,25 @@ void keepShot(const std::string& name, const Shot& shot) {
 }
 
 std::optional<Shot> snapshot(GtkWidget* view) {
+  // Shared with the callback, which may come after this gave up waiting.
   struct Wait {
     bool done = false;
     cairo_surface_t* surface = nullptr;
-  } wait;
+    ~Wait() {
+      if (surface) cairo_surface_destroy(surface);
+    }
+  };
+  auto waiting = std::make_shared<Wait>();
   webkit_web_view_get_snapshot(
       WEBKIT_WEB_VIEW(view), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
-        auto* w = static_cast<Wait*>(data);
-        w->surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-        w->done = true;
+        std::unique_ptr<std::shared_ptr<Wait>> w(static_cast<std::shared_ptr<Wait>*>(data));
+        (*w)->surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        (*w)->done = true;
       },
-      &wait);
-  RunLoop::runUntil([&] { return wait.done; }, 30);
+      new std::shared_ptr<Wait>(waiting));
+  RunLoop::runUntil([&] { return waiting->done; }, 30);
+  Wait& wait = *waiting;
   if (!wait.surface) return std::nullopt;
   Shot shot;
   cairo_surface_flush(wait.surface);
@@ -110,7 +116,6 @@ std::optional<Shot> snapshot(GtkWidget* view) {
       shot.rgb.push_back(std::uint8_t(argb >> 8));
       shot.rgb.push_back(std::uint8_t(argb));
     }
-  cairo_surface_destroy(wait.surface);
   return shot;
 }
 

@@ -425,6 +425,23 @@ TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnByTheEditorAndEveryExport) {
     }
     return all;
   }, 60)) << "the editor draws the stored picture: " << seen;
+  // The host draws the pictures of the folder only: a name that leads out of it, or a link
+  // inside it to a picture elsewhere, gives nothing.
+  ASSERT_TRUE(fs::writeInside(dir, "elsewhere.png", redPicture()));
+  fsys::create_symlink(dir / "elsewhere.png", document->projectPath().value() / "design" / "images" / "link.png");
+  ASSERT_TRUE(fs::writeInside(document->projectPath().value(), "design/outside.png", redPicture()));
+  for (const char* name : {"..%2Foutside.png", "link.png", "nothing.png"}) {
+    std::string id = std::string("probe-") + std::to_string(std::hash<std::string>()(name));
+    ASSERT_TRUE(evaluate(*document, "var p = new Image(); p.id = '" + id + "'; p.onload = function () { p.dataset.outcome = 'drawn'; };"
+                                    " p.onerror = function () { p.dataset.outcome = 'refused'; };"
+                                    " p.src = 'korvel-picture:" + std::string(name) + "'; document.body.appendChild(p); true"));
+    std::optional<nlohmann::json> outcome;
+    ASSERT_TRUE(waitFor([&] {
+      outcome = evaluate(*document, "document.getElementById('" + id + "').dataset.outcome || null");
+      return outcome && outcome->is_string();
+    }));
+    EXPECT_EQ(*outcome, "refused") << name;
+  }
   // The preview draws it too, at its drawn size.
   document->showPreviewWindow();
   ASSERT_TRUE(document->previewWindowController());
@@ -519,6 +536,27 @@ TEST_F(Pictures, TheEditorDrawsThePicturesOfAWorkingCopyOnAVolumeOfItsOwn) {
   EXPECT_TRUE(waitFor([&] {
     return evaluate(*document, "Array.prototype.some.call(document.querySelectorAll('#canvas img'), "
                                "function (i) { return i.complete && i.naturalWidth === 40; })") == nlohmann::json(true);
+  }, 60));
+}
+
+// The same road for a TIFF stored as it came: fetched from the server, drawn through the host.
+TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnFromAWorkingCopyOnAVolumeOfItsOwn) {
+  auto copies = KXDocumentContainer::baseDirectory();
+  fsys::create_directories(copies);
+  if (::mount("tmpfs", copies.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64m,mode=0700") != 0)
+    GTEST_SKIP() << "no volume of our own can be mounted here";
+  volume = copies;
+  testenv::TiffLayout layout;
+  layout.orientation = 8;
+  auto document = openProject(Stored{"Yk3Vb", testenv::writtenTiff(layout), 30, 40});
+  ASSERT_TRUE(document);
+  auto base = evaluate(*document, "OstrelStandIn.addresses.imageBaseURL");
+  ASSERT_TRUE(base && base->is_string());
+  EXPECT_EQ(base->get<std::string>().rfind("http://127.0.0.1:", 0), 0u) << *base;
+  EXPECT_TRUE(waitFor([&] {
+    return evaluate(*document, "Array.prototype.some.call(document.querySelectorAll('#canvas img'), "
+                               "function (i) { return i.complete && i.naturalWidth === 30 && i.naturalHeight === 40; })") ==
+           nlohmann::json(true);
   }, 60));
 }
 

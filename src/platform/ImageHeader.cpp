@@ -141,7 +141,7 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes, bool bigA
     std::size_t valueAt = r.position();
     // SHORT sits in the first bytes of the value; a LONG8 (big layout only) is one number that
     // must fit in 32 bits.
-    std::uint64_t value = type == 3 ? r.u16() : type == 16 && big ? wide(r) : r.u32();
+    std::uint64_t value = type == 1 ? r.u8() : type == 3 ? r.u16() : type == 16 && big ? wide(r) : r.u32();
     r.seek(valueAt + valueSize);
     if (!r.ok) return std::nullopt;
     bool number = type == 3 || type == 4 || (big && type == 16);
@@ -165,6 +165,11 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes, bool bigA
         if (!v.ok) return std::nullopt;
       }
       if (value > 0xFFFFFFFFu) return std::nullopt;
+    } else if (tag == 274 && !number && type != 1) {
+      // The decoder reads an orientation of any whole-number type (found by fuzzing: one as a
+      // BYTE turned the decoder's picture and not the header's); only the unsigned ones are read
+      // here, and a file that gives it otherwise is refused.
+      return std::nullopt;
     } else if (values != 1) {
       continue;
     }
@@ -175,7 +180,7 @@ std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes, bool bigA
       case 283: if (type == 5) facts.resolutionY = rational(valueAt); break;
       case 296: if (type == 3) facts.unit = std::uint32_t(value); break;
       // One number; one the decoder does not know draws the picture as stored.
-      case 274: if (number && value >= 1 && value <= 8) facts.orientation = std::uint32_t(value); break;
+      case 274: if (value >= 1 && value <= 8) facts.orientation = std::uint32_t(value); break;
       case 258: facts.bitsPerSample = std::uint32_t(value); break;
       case 277: facts.samplesPerPixel = std::uint32_t(value); break;
       case 278: facts.rowsPerStrip = std::uint32_t(value); break;

@@ -156,6 +156,13 @@ TEST(TiffDecoding, TheBigLayoutIsBoundedAsTheClassicOne) {
     EXPECT_EQ(checked.error().code, c.code ? *c.code : long(ImageData::notAnImage)) << checked.error().message;
     EXPECT_FALSE(ImageDecoding::decode(c.bytes, "scan.tiff"));
   }
+  // Found by fuzzing: the decoder takes an orientation of any whole-number type. A BYTE turns
+  // the picture for the header as for the decoder; a signed one is refused.
+  auto turned = ImageHeader::read(with({{274, 1, 1, 6}}));
+  ASSERT_TRUE(turned);
+  EXPECT_EQ(turned->width, 30u);
+  EXPECT_EQ(turned->height, 40u);
+  EXPECT_FALSE(ImageHeader::read(with({{274, 8, 1, 6}})));
 }
 
 // Pictures of earlier documents are TIFF files as they came: a page that inlines one gets its

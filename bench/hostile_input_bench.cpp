@@ -125,7 +125,8 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     std::string outcome;
     if (road == "insert") {
-      auto decoded = ImageDecoding::decode(*bytes, std::nullopt);
+      // As the page's road: the worker gives its copy of the bytes to the store.
+      auto decoded = ImageDecoding::decode(std::move(*bytes), std::nullopt);
       outcome = said(decoded);
       if (decoded)
         outcome += " at " + std::to_string(decoded->image.pointWidth) + " × " + std::to_string(decoded->image.pointHeight) + " pt";

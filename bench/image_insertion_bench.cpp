@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   std::ifstream in(argv[2], std::ios::binary);
   Data bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (std::strcmp(argv[1], "image") == 0) {
-    auto decoded = ImageDecoding::imageFromData(bytes, std::nullopt);
+    // As the page's road: the worker gives its copy of the bytes to the store.
+    auto decoded = ImageDecoding::decode(std::move(bytes), std::nullopt);
     if (!decoded) return 1;
     std::printf("%ld x %ld, %zu bytes stored\n", decoded->image.pixels->first, decoded->image.pixels->second,
                 decoded->bytesToStore.size());

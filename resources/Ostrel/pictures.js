@@ -30,12 +30,24 @@
     });
   }
 
+  // A stored picture that this engine does not draw (a TIFF of an earlier document) is drawn
+  // by the host, once, at its own address for the picture.
+  var hostPictures = 'korvel-picture:';
+  function drawnByHost(img, layer) {
+    img.addEventListener('error', function () {
+      if (layer.type !== 'image' || img.dataset.drawnByHost) return;
+      img.dataset.drawnByHost = 'yes';
+      img.src = hostPictures + fileName(layer);
+    });
+  }
+
   // `headersFor(address)` gives the headers a load of that address needs: where it names any
   // (the project server's key), the picture is fetched with them, as an <img> can't send them.
   function element(layer, imageBase, headersFor) {
     var src = address(layer, imageBase);
     if (src === null) return null;
     var img = document.createElement('img');
+    drawnByHost(img, layer);
     var headers = headersFor ? headersFor(src) : {};
     if (Object.keys(headers).length) {
       fetch(src, { headers: headers }).then(function (r) {
@@ -43,7 +55,9 @@
         return r.blob();
       }).then(function (blob) {
         var url = URL.createObjectURL(blob);
-        img.onload = img.onerror = function () { URL.revokeObjectURL(url); };
+        var revoke = function () { URL.revokeObjectURL(url); };
+        img.addEventListener('load', revoke, { once: true });
+        img.addEventListener('error', revoke, { once: true });
         img.src = url;
       }).catch(function () { img.src = src; });
     } else {

@@ -19,9 +19,11 @@
 #include "platform/Fatal.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RWLog.h"
+#include "platform/PagePictures.h"
 #include "platform/RunLoop.h"
 #include "preview/DeviceManager.h"
 #include "preview/DeviceSettingsMenuController.h"
+#include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
 #include "server/ServerController.h"
 
@@ -211,9 +213,18 @@ std::optional<Url> PDBaseDocument::editorImageBaseURL(const std::optional<Url>& 
   return Url::fileURL(std::filesystem::absolute(*imagePath, ec), true);
 }
 
+// The pages draw the pictures their engine can't (TIFF files of earlier documents) through us.
+void PDBaseDocument::servePagePictures() {
+  auto folder = ostrelImagePath();
+  if (ostrelViewController_) PagePictures::serve(ostrelViewController_->webViewController().webView().widget(), folder);
+  if (previewWindowController_ && previewWindowController_->korvelViewController())
+    PagePictures::serve(previewWindowController_->korvelViewController()->view(), folder);
+}
+
 void PDBaseDocument::startEditorPage() {
   auto project = projectPath();
   if (editorPageStarted_ || !project || !ostrelViewController_) return;
+  servePagePictures();
   // A server already up gives the page its addresses with its load.
   if (serverLocalUrl_) return serverDidStart(Url::parse(*serverLocalUrl_));
   editorPageStarted_ = true;
@@ -244,6 +255,7 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
     documentURL = url->appendingPathComponent(KXDocumentArchive::relativePathForDocumentJSON);
   auto imageBaseURL = editorImageBaseURL(url);
   std::string serverKey = serverController_ ? serverController_->pageKey() : std::string();
+  servePagePictures();
   if (editorPageStarted_) {
     heldEditorAddresses_ = EditorAddresses{documentURL, imageBaseURL, *url, serverKey};
     if (serverController_ && serverController_->state()) {

@@ -130,6 +130,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
   // Where the editor finds the project's images: the folder itself, or through `server` when
   // the folder lies on another file system; none when it needs a server not yet known.
   std::optional<Url> editorImageBaseURL(const std::optional<Url>& server) const;
+  void servePagePictures();
   void showServerFailure(const std::string& reason);
 
   std::unique_ptr<DeviceManager> deviceManager_;

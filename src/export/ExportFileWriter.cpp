@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -18,6 +19,8 @@
 #include "platform/Crypto.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
+#include "platform/ImageData.h"
+#include "platform/RunLoop.h"
 #include "platform/RWLog.h"
 #include "platform/Url.h"
 
@@ -103,6 +106,40 @@ constexpr std::size_t longestPrefix = std::string_view("data:application/octet-s
 
 enum class Appended { whole, unreadable, overBudget };
 
+bool isTIFF(std::span<const std::uint8_t> d) {
+  auto starts = [&](std::string_view magic) {
+    return d.size() >= magic.size() && std::memcmp(d.data(), magic.data(), magic.size()) == 0;
+  };
+  return starts(std::string_view("II*\0", 4)) || starts(std::string_view("MM\0*", 4)) ||
+         starts(std::string_view("II+\0", 4)) || starts(std::string_view("MM\0+", 4));
+}
+
+// The pages' engine draws no TIFF, and the pictures of earlier documents may be TIFF files: one
+// goes into the page as its picture in PNG, decoded within the bounds of every picture. The
+// rest of the file is read after the `first` piece already read.
+Appended appendTIFFAsPNG(std::string& out, int fd, Data first, std::size_t budget) {
+  Data whole = std::move(first);
+  std::uint8_t piece[65536];
+  for (;;) {
+    ssize_t r = ::read(fd, piece, sizeof piece);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return Appended::unreadable;
+    if (r == 0) break;
+    if (whole.size() + std::size_t(r) > maximumTemplateFile) return Appended::unreadable;
+    whole.insert(whole.end(), piece, piece + r);
+  }
+  auto png = ImageData::bitmapAsPNG(whole);
+  if (!png) {
+    RWLog("could not draw the TIFF picture of a base64 template: " + png.error().message);
+    return Appended::unreadable;
+  }
+  static constexpr std::string_view prefix = "data:image/png;base64,";
+  if (prefix.size() + base64Length(png->size()) > budget) return Appended::overBudget;
+  out += prefix;
+  out += crypto::base64Encode(*png);
+  return Appended::whole;
+}
+
 // Appends the data address of a project file to `out`, reading and encoding it in pieces so
 // that no whole copy of the file is held. `out` is left as it was unless the file went whole.
 Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, const stdfs::path& file,
@@ -130,6 +167,8 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
       out.resize(mark);
       return Appended::unreadable;
     }
+    if (first && isTIFF(std::span(piece.data(), filled)))
+      return appendTIFFAsPNG(out, fd->get(), Data(piece.begin(), piece.begin() + static_cast<long>(filled)), budget);
     if (first) {
       out += "data:" + mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled))) + ";base64,";
       first = false;
@@ -237,11 +276,35 @@ Result<std::string> replaceBase64Templates(const std::string& text, const stdfs:
   return out;
 }
 
+namespace {
+
+void writeInlined(const ExportFileDescriptor& file, const stdfs::path& folder, const stdfs::path& name,
+                  const stdfs::path& baseFolder, HTMLRenderer& renderer, Completion completion,
+                  Result<std::string> text);
+
+}  // namespace
+
 void write(const ExportFileDescriptor& file, const stdfs::path& folder, const stdfs::path& name,
            const stdfs::path& baseFolder, HTMLRenderer& renderer, Completion completion) {
   using Type = ExportFileDescriptor::Type;
   if (file.type == Type::svg && !file.svg) return completion(true);
-  auto text = replaceBase64Templates(file.type == Type::svg ? *file.svg : file.html, baseFolder);
+  // The files a text inlines are read, and its TIFF pictures decoded, beside the main loop.
+  GlobalQueue::async([file, folder, name, baseFolder, &renderer, completion = std::move(completion)]() mutable {
+    auto text = replaceBase64Templates(file.type == Type::svg ? *file.svg : file.html, baseFolder);
+    MainQueue::async([file = std::move(file), folder = std::move(folder), name = std::move(name),
+                      baseFolder = std::move(baseFolder), &renderer, completion = std::move(completion),
+                      text = std::move(text)]() mutable {
+      writeInlined(file, folder, name, baseFolder, renderer, std::move(completion), std::move(text));
+    });
+  });
+}
+
+namespace {
+
+void writeInlined(const ExportFileDescriptor& file, const stdfs::path& folder, const stdfs::path& name,
+                  const stdfs::path& baseFolder, HTMLRenderer& renderer, Completion completion,
+                  Result<std::string> text) {
+  using Type = ExportFileDescriptor::Type;
   if (!text) {
     report("error writing export: " + text.error().message);
     return completion(false);
@@ -276,6 +339,8 @@ void write(const ExportFileDescriptor& file, const stdfs::path& folder, const st
     completion(writeBytes(folder, name, data));
   }));
 }
+
+}  // namespace
 
 int copyImages(const std::vector<std::string>& images, const stdfs::path& from, const stdfs::path& to) {
   const stdfs::path design = stdfs::path("images") / "design";

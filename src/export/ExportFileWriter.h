@@ -1,7 +1,9 @@
 #pragma once
-// Turns one export output into one file, and copies an export's design images. HTML and SVG are
-// written at once; PNG, JPEG, WebP and PDF are rendered by the HTMLRenderer first. Every
-// completion runs exactly once, on the main loop, and tells whether the file was written.
+// Turns one export output into one file, and copies an export's design images. The files a text
+// inlines are read beside the main loop; then HTML and SVG are written, and PNG, JPEG, WebP and
+// PDF are rendered by the HTMLRenderer first. Every completion runs exactly once, on the main
+// loop and after write() has returned, and tells whether the file was written; the renderer
+// must outlive it.
 
 #include <filesystem>
 #include <cstdint>
@@ -32,7 +34,9 @@ int copyImages(const std::vector<std::string>& images, const std::filesystem::pa
 inline constexpr std::uintmax_t maximumTemplateFile = 64u * 1024 * 1024;
 inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
 
-// "##base64-file:<path>##" becomes a data URL of the file, with the media type of its content.
+// "##base64-file:<path>##" becomes a data URL of the file, with the media type of its content;
+// a TIFF, which pages do not draw, becomes its picture in PNG (decoded here: any thread but the
+// main loop's).
 // Only files inside `projectFolder` are read, each once; others give an empty payload and a log
 // line. A text that would inline more than maximumInlined is refused (tooMuchInlined).
 Result<std::string> replaceBase64Templates(const std::string& text, const std::filesystem::path& projectFolder);

@@ -2,6 +2,8 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <span>
+
 #include "export/SVGInsertion.h"
 #include "platform/ImageData.h"
 
@@ -47,7 +49,21 @@ Result<DecodedImage> decodeAsPNG(const Data& data) {
   return decoded(*stored, width, height, std::move(*png));
 }
 
-Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename) {
+namespace {
+
+// A PNG that holds only chunks that draw it is stored as it is.
+bool drawsWhole(const Data& png) {
+  std::size_t pieces = 0;
+  bool whole = false;
+  ImageHeader::forEachPngDrawingPiece(png, [&](std::span<const std::uint8_t> piece) {
+    whole = ++pieces == 1 && piece.size() == png.size();
+    return pieces == 1;
+  });
+  return whole;
+}
+
+// `owned`, when given, holds the same bytes as `data` and may be taken for the store.
+Result<DecodedImage> decodeStoring(const Data& data, Data* owned, const std::optional<std::string>& originalFilename) {
   if (namesWebP(originalFilename) || ImageData::isWebP(data)) {
     auto header = ImageData::checkedBitmap(data);
     if (!header) return tl::unexpected(header.error());
@@ -55,28 +71,48 @@ Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& 
       return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The data is not a WebP picture");
     return decodeAsPNG(data);
   }
-  Data bytes = data;
+  // A drawing is decoded as the PNG it is drawn to; any other file as it came, without a copy.
+  std::optional<Data> drawn;
   if (ImageData::isPDF(data) || ImageData::isPostScript(data)) {
     auto png = ImageData::storableImage(data);
     if (!png) return tl::unexpected(png.error());
-    bytes = std::move(*png);
+    drawn = std::move(*png);
   }
+  const Data& bytes = drawn ? *drawn : data;
   auto header = ImageData::checkedBitmap(bytes);
   if (!header) return tl::unexpected(header.error());
   // Decoded once in full, here off the main loop: what does not decode is never stored, and the
-  // size announced is the decoder's.
+  // size announced is the decoder's (a TIFF's as its orientation turns it).
   auto picture = ImageData::decodeBitmap(bytes, *header);
   if (!picture) return tl::unexpected(picture.error());
   auto width = std::uint32_t(gdk_pixbuf_get_width(picture->get())), height = std::uint32_t(gdk_pixbuf_get_height(picture->get()));
   // The pages' engine draws no TIFF: it is stored as its picture, at the density it states.
+  Data stored;
   if (header->format == ImageHeader::Format::tiff) {
     auto png = ImageData::pngOf(picture->get());
     if (!png) return tl::unexpected(png.error());
-    bytes = std::move(*png);
-  } else if (header->format == ImageHeader::Format::png) {
-    bytes = ImageHeader::pngForDrawing(bytes);
+    stored = std::move(*png);
+  } else {
+    // The picture has told what it had to: it goes before the file's one copy is made (the
+    // decoder read the same chunks of a PNG in place).
+    *picture = GObjectPtr<GdkPixbuf>();
+    bool asItCame = header->format != ImageHeader::Format::png || drawsWhole(bytes);
+    if (asItCame && drawn) stored = std::move(*drawn);
+    else if (asItCame && owned) stored = std::move(*owned);
+    else if (asItCame) stored = data;
+    else stored = ImageHeader::pngForDrawing(bytes);
   }
-  return decoded(*header, width, height, std::move(bytes));
+  return decoded(*header, width, height, std::move(stored));
+}
+
+}  // namespace
+
+Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename) {
+  return decodeStoring(data, nullptr, originalFilename);
+}
+
+Result<DecodedImage> decode(Data&& data, const std::optional<std::string>& originalFilename) {
+  return decodeStoring(data, &data, originalFilename);
 }
 
 std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename) {

@@ -26,6 +26,8 @@ namespace ImageDecoding {
 bool namesWebP(const std::optional<std::string>& originalFilename);
 // Fails with a message that says why the picture is refused.
 Result<DecodedImage> decode(const Data& data, const std::optional<std::string>& originalFilename);
+// The same, giving up the bytes to the store where they are stored as they came: no copy.
+Result<DecodedImage> decode(Data&& data, const std::optional<std::string>& originalFilename);
 // A bitmap decoded once and stored as PNG, with the decoder's size.
 Result<DecodedImage> decodeAsPNG(const Data& data);
 std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename);

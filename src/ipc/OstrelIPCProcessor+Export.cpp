@@ -100,23 +100,29 @@ void OstrelIPCProcessor::handleExportToPasteboard(const nlohmann::json& argument
   auto width = wholeNumber(arguments, "width"), height = wholeNumber(arguments, "height");
   if (html == arguments.end() || !html->is_string() || !width || !height) return;
   stdfs::path project = projectFolder(*document);
-  auto inlined = ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project);
-  if (!inlined) return RWLog("export to pasteboard: " + inlined.error().message);
-  auto work = std::make_shared<HTMLRenderer::Work>();
-  work->string = HTMLRenderer::Source{std::move(*inlined), project};
-  work->size = HTMLRenderer::Size{static_cast<double>(*width), static_cast<double>(*height)};
-  // The clipboard changes only once there is a picture to put there.
-  HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([](std::optional<Bitmap> bitmap) {
-    if (!bitmap) return RWLog("export to pasteboard: nothing rendered");
-    Data png = ImageEncoding::png(*bitmap);
-    if (png.empty()) return RWLog("export to pasteboard: the picture did not encode");
-    Data tiff = ImageEncoding::tiff(*bitmap);
-    auto& pasteboard = Pasteboard::general();
-    pasteboard.declareTypes(tiff.empty() ? std::vector<std::string>{PasteboardType::png}
-                                         : std::vector<std::string>{PasteboardType::png, PasteboardType::tiff});
-    pasteboard.setData(png, PasteboardType::png);
-    if (!tiff.empty()) pasteboard.setData(tiff, PasteboardType::tiff);
-  }));
+  HTMLRenderer::Size size{static_cast<double>(*width), static_cast<double>(*height)};
+  // The page's files are inlined (and TIFF pictures decoded) beside the main loop.
+  GlobalQueue::async([html = html->get<std::string>(), project, size] {
+    auto inlined = ExportFileWriter::replaceBase64Templates(html, project);
+    MainQueue::async([inlined = std::move(inlined), project, size]() mutable {
+      if (!inlined) return RWLog("export to pasteboard: " + inlined.error().message);
+      auto work = std::make_shared<HTMLRenderer::Work>();
+      work->string = HTMLRenderer::Source{std::move(*inlined), project};
+      work->size = size;
+      // The clipboard changes only once there is a picture to put there.
+      HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([](std::optional<Bitmap> bitmap) {
+        if (!bitmap) return RWLog("export to pasteboard: nothing rendered");
+        Data png = ImageEncoding::png(*bitmap);
+        if (png.empty()) return RWLog("export to pasteboard: the picture did not encode");
+        Data tiff = ImageEncoding::tiff(*bitmap);
+        auto& pasteboard = Pasteboard::general();
+        pasteboard.declareTypes(tiff.empty() ? std::vector<std::string>{PasteboardType::png}
+                                             : std::vector<std::string>{PasteboardType::png, PasteboardType::tiff});
+        pasteboard.setData(png, PasteboardType::png);
+        if (!tiff.empty()) pasteboard.setData(tiff, PasteboardType::tiff);
+      }));
+    });
+  });
 }
 
 void OstrelIPCProcessor::handleExportGeneratePreview(const nlohmann::json& arguments) {

@@ -53,9 +53,9 @@ std::optional<DecodedImage> OstrelIPCProcessor::imageFromData(const Data& data,
   return std::move(*decoded);
 }
 
-Result<DecodedImage> OstrelIPCProcessor::decodeImage(const Data& data, const std::optional<std::string>& originalFilename,
+Result<DecodedImage> OstrelIPCProcessor::decodeImage(Data data, const std::optional<std::string>& originalFilename,
                                                      bool convertToPNG) {
-  return convertToPNG ? ImageDecoding::decodeAsPNG(data) : ImageDecoding::decode(data, originalFilename);
+  return convertToPNG ? ImageDecoding::decodeAsPNG(data) : ImageDecoding::decode(std::move(data), originalFilename);
 }
 
 void OstrelIPCProcessor::onPictureWorker(std::function<void()> work) {
@@ -104,8 +104,8 @@ void OstrelIPCProcessor::insertImage(const Data& data, const std::optional<std::
   std::weak_ptr<bool> alive = lifetime_;
   // A picture may take long to decode: a worker does it, touching only its own bytes; the
   // document stores it and the page hears of it on the main loop, while this processor lives.
-  onPictureWorker([this, alive, data, originalFilename, position, convertToPNG] {
-    auto decoded = decodeImage(data, originalFilename, convertToPNG);
+  onPictureWorker([this, alive, data, originalFilename, position, convertToPNG]() mutable {
+    auto decoded = decodeImage(std::move(data), originalFilename, convertToPNG);
     MainQueue::async([this, alive, originalFilename, position, decoded = std::move(decoded)] {
       if (!decoded) {
         logUndecodable(originalFilename, decoded.error());

@@ -49,25 +49,18 @@ void OstrelIPCProcessor::handleDocumentCopy(const nlohmann::json& arguments) {
 
   auto& pasteboard = Pasteboard::general();
   std::vector<std::string> types{PasteboardType::ostrelLayers};
-  std::shared_ptr<HTMLRenderer::Work> work;
+  std::optional<std::string> pictureHTML;
+  std::filesystem::path project;
+  std::optional<double> width, height;
   auto document = delegate.lock();
   if (document) {
-    auto project = document->projectPath().value_or(std::filesystem::path());
+    project = document->projectPath().value_or(std::filesystem::path());
     auto picture = arguments.find("export");
     if (picture != arguments.end() && picture->is_object()) {
       auto html = picture->find("html");
-      auto width = pixels(*picture, "width"), height = pixels(*picture, "height");
-      std::optional<std::string> inlined;
+      width = pixels(*picture, "width"), height = pixels(*picture, "height");
       if (html != picture->end() && html->is_string() && width && height) {
-        auto expanded = ExportFileWriter::replaceBase64Templates(html->get<std::string>(), project);
-        if (expanded) inlined = std::move(*expanded);
-        else RWLog("layer copy: " + expanded.error().message);
-      }
-      if (inlined) {
-        work = std::make_shared<HTMLRenderer::Work>();
-        work->string = HTMLRenderer::Source{std::move(*inlined), project};
-        work->maxTime = 5.0;
-        work->size = HTMLRenderer::Size{*width, *height};
+        pictureHTML = html->get<std::string>();
         types.push_back(PasteboardType::png);
         types.push_back(PasteboardType::tiff);
       }
@@ -76,15 +69,32 @@ void OstrelIPCProcessor::handleDocumentCopy(const nlohmann::json& arguments) {
   pasteboard.declareTypes(types);
   pasteboard.setString(layers->get<std::string>(), PasteboardType::ostrelLayers);
   if (document) document->ostrelDocumentDidRequestCopyImagesToPasteboard(*imageNames);
-  if (work) {
-    // The picture arrives later; by then a newer copy may own the clipboard and keeps it.
+  if (pictureHTML) {
+    // The picture arrives later; by then a newer copy may own the clipboard and keeps it. Its
+    // files are inlined (and TIFF pictures decoded) beside the main loop.
     auto copied = pasteboard.changeCount();
-    HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([copied](std::optional<Bitmap> bitmap) {
+    auto settle = [copied](const std::optional<Bitmap>& bitmap) {
       auto& pasteboard = Pasteboard::general();
       if (pasteboard.changeCount() != copied) return;
       pasteboard.setData(bitmap ? ImageEncoding::png(*bitmap) : Data(), PasteboardType::png);
       pasteboard.setData(bitmap ? ImageEncoding::tiff(*bitmap) : Data(), PasteboardType::tiff);
-    }));
+    };
+    GlobalQueue::async([html = std::move(*pictureHTML), project, size = HTMLRenderer::Size{*width, *height}, settle] {
+      auto expanded = ExportFileWriter::replaceBase64Templates(html, project);
+      MainQueue::async([expanded = std::move(expanded), project, size, settle]() mutable {
+        if (!expanded) {
+          RWLog("layer copy: " + expanded.error().message);
+          return settle(std::nullopt);
+        }
+        auto work = std::make_shared<HTMLRenderer::Work>();
+        work->string = HTMLRenderer::Source{std::move(*expanded), project};
+        work->maxTime = 5.0;
+        work->size = size;
+        HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([settle](std::optional<Bitmap> bitmap) {
+          settle(bitmap);
+        }));
+      });
+    });
   }
   CursorVisibility::setKeepVisible(true);
 }

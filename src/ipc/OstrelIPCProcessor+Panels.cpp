@@ -71,7 +71,7 @@ void OstrelIPCProcessor::handleChooseImageDialog(const nlohmann::json&) {
         auto bytes = EditorFiles::readRegularFile(file, EditorFiles::maximumImageBytes);
         if (!bytes) continue;
         // Judged by content alone: a WebP is found by its bytes.
-        decoded.push_back(decodeImage(*bytes, std::nullopt));
+        decoded.push_back(decodeImage(std::move(*bytes), std::nullopt));
       }
       MainQueue::async([this, alive, decoded = std::move(decoded)] {
         if (alive.expired()) return;

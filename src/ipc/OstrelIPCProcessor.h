@@ -88,7 +88,8 @@ class OstrelIPCProcessor : public IPCProcessor {
   // Logs "unable to decode image: " and the name when the bytes are no image. Main thread.
   static std::optional<DecodedImage> imageFromData(const Data& data, const std::optional<std::string>& originalFilename);
   // Decodes on the calling thread, a worker: may take long. The failure says why.
-  static Result<DecodedImage> decodeImage(const Data& data, const std::optional<std::string>& originalFilename,
+  // Bytes stored as they came are taken over, not copied.
+  static Result<DecodedImage> decodeImage(Data data, const std::optional<std::string>& originalFilename,
                                           bool convertToPNG = false);
   // Runs `work` on the one worker that decodes pictures, in the order given: pictures are
   // announced in the order they came, and one large picture at a time is in memory.

@@ -96,8 +96,11 @@ GObjectPtr<GdkPixbufLoader> runLoader(const Data& bytes, std::size_t length, Ima
   if (!loader) return loader;
   g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(&Announcement::heard), &announcement);
   if (format == ImageHeader::Format::png) {
-    auto drawn = ImageHeader::pngForDrawing(std::span(bytes.data(), length));
-    ok = gdk_pixbuf_loader_write(loader.get(), drawn.data(), drawn.size(), nullptr);
+    ok = true;
+    ImageHeader::forEachPngDrawingPiece(std::span(bytes.data(), length), [&](std::span<const std::uint8_t> piece) {
+      ok = gdk_pixbuf_loader_write(loader.get(), piece.data(), piece.size(), nullptr);
+      return bool(ok);
+    });
   } else {
     ok = gdk_pixbuf_loader_write(loader.get(), bytes.data(), length, nullptr);
   }
@@ -139,6 +142,7 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader:
       return undecodable();
     return pixbuf;
   }
+  if (header.format == ImageHeader::Format::tiff) return decodeTiff(bytes, header);
   // The decoder of the format the header names, never one guessed from the bytes: an SVG or
   // another drawing never reaches a rasteriser this way.
   // Only a GIF's first frame is kept, so only that reaches the decoder: however many frames
@@ -166,6 +170,7 @@ std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format form
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK) return std::nullopt;
     return PixelSize{features.width, features.height};
   }
+  if (format == ImageHeader::Format::tiff) return tiffSize(bytes);
   Announcement announcement;
   bool ok = false;
   (void)runLoader(bytes, bytes.size(), format, false, announcement, ok);

@@ -68,6 +68,12 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes);
 // tooLarge. Only a GIF's first frame reaches the decoder, and only the chunks of a PNG that
 // draw it (ImageHeader::pngForDrawing).
 Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader::Facts& header);
+// A TIFF by the system's TIFF library (any layout it reads, big or classic, in strips or tiles,
+// the first page only), held to the header as decodeBitmap holds every decoder, and drawn as its
+// orientation says.
+Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header);
+// The size of a TIFF as drawn, by that library, allocating no pixel; none when it reads none.
+std::optional<PixelSize> tiffSize(const Data& bytes);
 // The size the decoder of `format` finds in the bytes, stopping it before it makes room for a
 // pixel; none when it finds none.
 std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format format);

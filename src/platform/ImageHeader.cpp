@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 namespace ImageHeader {
@@ -90,70 +91,102 @@ struct TiffFacts {
   std::uint32_t samplesPerPixel = 1, bitsPerSample = 1, planes = 1;
   std::uint32_t rowsPerStrip = 0xFFFFFFFF;  // one strip unless told otherwise
   std::uint32_t tileWidth = 0, tileLength = 0;
+  std::uint32_t orientation = 1;
 };
 
-std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes) {
-  bool little;
-  if (bytes.size() >= 4 && std::memcmp(bytes.data(), "II*\0", 4) == 0) little = true;
-  else if (bytes.size() >= 4 && std::memcmp(bytes.data(), "MM\0*", 4) == 0) little = false;
+// The classic layout (offsets of 32 bits, entries of 12 bytes) or the big one (offsets and counts
+// of 64 bits, entries of 20 bytes, "II" or "MM" then 43, 8, 0). Every offset and count is held
+// to the bytes there are before anything is read at it.
+std::optional<TiffFacts> readTiff(std::span<const std::uint8_t> bytes, bool bigAllowed = false) {
+  bool little, big = false;
+  auto starts = [&](std::string_view magic) {
+    return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
+  };
+  if (starts(std::string_view("II*\0", 4))) little = true;
+  else if (starts(std::string_view("MM\0*", 4))) little = false;
+  else if (bigAllowed && starts(std::string_view("II+\0\x08\0\0\0", 8))) little = big = true;
+  else if (bigAllowed && starts(std::string_view("MM\0+\0\x08\0\0", 8))) little = false, big = true;
   else return std::nullopt;
+  // A number of 64 bits is only ever an offset or a count within the bytes: anything larger
+  // reads as "beyond the end", which no check below lets through.
+  auto wide = [&](Reader& r) -> std::uint64_t {
+    if (!big) return r.u32();
+    std::uint64_t first = r.u32(), second = r.u32();
+    return little ? first | second << 32 : first << 32 | second;
+  };
+  auto offset = [&](std::uint64_t at) { return at > bytes.size() ? bytes.size() + 1 : std::size_t(at); };
+  const std::size_t entrySize = big ? 20 : 12, valueSize = big ? 8 : 4;
   Reader r(bytes, little);
-  r.skip(4);
-  r.seek(r.u32());
-  std::uint32_t count = r.u16();
-  if (!r.ok || count > r.left() / 12) return std::nullopt;
+  r.skip(big ? 8 : 4);
+  r.seek(offset(wide(r)));
+  std::uint64_t count = big ? wide(r) : r.u16();
+  if (!r.ok || count > r.left() / entrySize) return std::nullopt;
   TiffFacts facts;
-  auto rational = [&](std::uint32_t offset) {
+  // A RATIONAL fits in a big entry's own value; a classic entry names where it is.
+  auto rational = [&](std::size_t valueAt) {
     Reader v(bytes, little);
-    v.seek(offset);
+    v.seek(valueAt);
+    if (!big) v.seek(v.u32());
     double numerator = v.u32(), denominator = v.u32();
     return v.ok && denominator > 0 ? numerator / denominator : 0.0;
   };
   // The tags the header needs, each in its slot, those that size the decoder's buffer from
   // `firstBufferTag` on; the decoder keeps the first entry of a tag and ignores any later one.
-  static constexpr std::uint32_t tags[] = {256, 257, 282, 283, 296, 258, 277, 278, 284, 322, 323};
-  constexpr std::ptrdiff_t firstBufferTag = 5;
+  static constexpr std::uint32_t tags[] = {256, 257, 282, 283, 296, 274, 258, 277, 278, 284, 322, 323};
+  constexpr std::ptrdiff_t firstBufferTag = 6;
   bool seen[std::size(tags)] = {};
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t tag = r.u16(), type = r.u16(), values = r.u32();
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint32_t tag = r.u16(), type = r.u16();
+    std::uint64_t values = wide(r);
     std::size_t valueAt = r.position();
-    std::uint32_t value = type == 3 ? r.u16() : r.u32();  // SHORT sits in the first two bytes
-    r.seek(valueAt + 4);
+    // SHORT sits in the first bytes of the value; a LONG8 (big layout only) is one number that
+    // must fit in 32 bits.
+    std::uint64_t value = type == 1 ? r.u8() : type == 3 ? r.u16() : type == 16 && big ? wide(r) : r.u32();
+    r.seek(valueAt + valueSize);
     if (!r.ok) return std::nullopt;
+    bool number = type == 3 || type == 4 || (big && type == 16);
     bool size = tag == 256 || tag == 257;
     // The decoder refuses a size that is not one number; it passes over a resolution that is not.
-    if (size && ((type != 3 && type != 4) || values != 1)) return std::nullopt;
+    if (size && (!number || values != 1 || value > 0xFFFFFFFFu)) return std::nullopt;
     auto slot = std::find(std::begin(tags), std::end(tags), tag) - std::begin(tags);
     if (slot == std::ssize(tags) || seen[slot]) continue;
     seen[slot] = true;
-    // What sizes the decoder's buffer is read only as one SHORT or LONG (bits per sample: the
-    // first of one per sample, which the decoder wants all alike); a file that gives it
+    // What sizes the decoder's buffer is read only as one SHORT, LONG or LONG8 (bits per sample:
+    // the first of one per sample, which the decoder wants all alike); a file that gives it
     // otherwise is refused rather than guessed at.
     if (slot >= firstBufferTag) {
-      if ((type != 3 && type != 4) || values == 0 || (values != 1 && tag != 258)) return std::nullopt;
-      std::uint32_t width = type == 3 ? 2 : 4;
-      if (values > 4 / width) {
+      if (!number || values == 0 || (values != 1 && tag != 258)) return std::nullopt;
+      std::uint64_t width = type == 3 ? 2 : type == 4 ? 4 : 8;
+      if (values > valueSize / width) {
         Reader v(bytes, little);
         v.seek(valueAt);
-        v.seek(v.u32());
-        value = type == 3 ? v.u16() : v.u32();
+        v.seek(offset(wide(v)));
+        value = type == 3 ? v.u16() : type == 4 ? v.u32() : wide(v);
         if (!v.ok) return std::nullopt;
       }
+      if (value > 0xFFFFFFFFu) return std::nullopt;
+    } else if (tag == 274 && !number && type != 1) {
+      // The decoder reads an orientation of any whole-number type (found by fuzzing: one as a
+      // BYTE turned the decoder's picture and not the header's); only the unsigned ones are read
+      // here, and a file that gives it otherwise is refused.
+      return std::nullopt;
     } else if (values != 1) {
       continue;
     }
     switch (tag) {
-      case 256: facts.width = value; break;
-      case 257: facts.height = value; break;
-      case 282: if (type == 5) facts.resolutionX = rational(value); break;
-      case 283: if (type == 5) facts.resolutionY = rational(value); break;
-      case 296: if (type == 3) facts.unit = value; break;
-      case 258: facts.bitsPerSample = value; break;
-      case 277: facts.samplesPerPixel = value; break;
-      case 278: facts.rowsPerStrip = value; break;
-      case 284: facts.planes = value; break;
-      case 322: facts.tileWidth = value; break;
-      case 323: facts.tileLength = value; break;
+      case 256: facts.width = std::uint32_t(value); break;
+      case 257: facts.height = std::uint32_t(value); break;
+      case 282: if (type == 5) facts.resolutionX = rational(valueAt); break;
+      case 283: if (type == 5) facts.resolutionY = rational(valueAt); break;
+      case 296: if (type == 3) facts.unit = std::uint32_t(value); break;
+      // One number; one the decoder does not know draws the picture as stored.
+      case 274: if (value >= 1 && value <= 8) facts.orientation = std::uint32_t(value); break;
+      case 258: facts.bitsPerSample = std::uint32_t(value); break;
+      case 277: facts.samplesPerPixel = std::uint32_t(value); break;
+      case 278: facts.rowsPerStrip = std::uint32_t(value); break;
+      case 284: facts.planes = std::uint32_t(value); break;
+      case 322: facts.tileWidth = std::uint32_t(value); break;
+      case 323: facts.tileLength = std::uint32_t(value); break;
       default: break;
     }
   }
@@ -380,7 +413,8 @@ std::optional<Facts> readWebP(Reader r) {
 }
 
 std::optional<Facts> readTIFF(std::span<const std::uint8_t> bytes) {
-  auto tiff = readTiff(bytes);
+  // The big layout is the TIFF decoder's own; the readers of EXIF know only the classic one.
+  auto tiff = readTiff(bytes, true);
   if (!tiff) return std::nullopt;
   Facts facts;
   facts.format = Format::tiff;
@@ -388,6 +422,12 @@ std::optional<Facts> readTIFF(std::span<const std::uint8_t> bytes) {
   facts.height = tiff->height;
   facts.decoderBytes = tiffDecoderBytes(*tiff);
   setTiffDensity(facts, *tiff);
+  facts.orientation = tiff->orientation;
+  // Stored rows that run down the picture: it is drawn turned, its sides and densities swapped.
+  if (facts.turned()) {
+    std::swap(facts.width, facts.height);
+    std::swap(facts.densityX, facts.densityY);
+  }
   return facts;
 }
 
@@ -437,23 +477,28 @@ std::optional<Facts> read(std::span<const std::uint8_t> bytes) {
   else if (r.has("\xFF\xD8\xFF")) facts = readJPEG(r);
   else if (r.has("GIF87a") || r.has("GIF89a")) facts = readGIF(r);
   else if (r.has("RIFF") && bytes.size() >= 12 && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0) facts = readWebP(r);
-  else if (r.has(std::string_view("II*\0", 4)) || r.has(std::string_view("MM\0*", 4))) facts = readTIFF(bytes);
+  else if (r.has(std::string_view("II*\0", 4)) || r.has(std::string_view("MM\0*", 4)) ||
+           r.has(std::string_view("II+\0", 4)) || r.has(std::string_view("MM\0+", 4)))
+    facts = readTIFF(bytes);
   else if (r.has("BM")) facts = readBMP(r);
   if (!facts || facts->width == 0 || facts->height == 0) return std::nullopt;
   return facts;
 }
 
-std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes) {
+bool forEachPngDrawingPiece(std::span<const std::uint8_t> bytes,
+                            const std::function<bool(std::span<const std::uint8_t>)>& piece) {
   Reader r(bytes);
-  if (!r.has("\x89PNG\r\n\x1a\n")) return {bytes.begin(), bytes.end()};
+  if (!r.has("\x89PNG\r\n\x1a\n")) return false;
   // The ancillary chunks that change what is drawn. Each costs the decoder no more than its
   // bytes but a colour profile, which it inflates (megabytes from a few bytes, each time one
   // comes): only the first is kept, the only one the decoder uses.
   static constexpr std::string_view drawing[] = {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "cICP", "sBIT",
                                                  "pHYs", "eXIf", "acTL", "fcTL", "fdAT"};
   bool profile = false;
-  std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + 8);
   r.skip(8);
+  // Chunks kept one after another go as one piece.
+  std::size_t runStart = 0, runEnd = 8;
+  auto flush = [&] { return runEnd == runStart || piece(bytes.subspan(runStart, runEnd - runStart)); };
   bool pixels = false, after = false, ended = false;
   while (r.left() >= 8 && !ended) {
     std::size_t start = r.position();
@@ -471,15 +516,32 @@ std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes) {
       keep = !profile;
       profile = true;
     }
-    if (keep) out.insert(out.end(), bytes.begin() + std::ptrdiff_t(start), bytes.begin() + std::ptrdiff_t(r.position()));
+    if (keep && start == runEnd) {
+      runEnd = r.position();
+    } else if (keep) {
+      if (!flush()) return true;
+      runStart = start;
+      runEnd = r.position();
+    }
     ended = type == "IEND";
   }
+  if (!flush()) return true;
   // Image data that was followed by more is followed by the end, whatever was left out: the
   // picture is whole as it was.
   if (after && !ended) {
     static constexpr std::uint8_t end[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-    out.insert(out.end(), std::begin(end), std::end(end));
+    piece(end);
   }
+  return true;
+}
+
+std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes) {
+  std::vector<std::uint8_t> out;
+  bool png = forEachPngDrawingPiece(bytes, [&](std::span<const std::uint8_t> piece) {
+    out.insert(out.end(), piece.begin(), piece.end());
+    return true;
+  });
+  if (!png) return {bytes.begin(), bytes.end()};
   return out;
 }
 

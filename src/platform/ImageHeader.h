@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -34,10 +35,15 @@ struct Facts {
   // tile, which a header may make far larger than the picture (many samples to a pixel, a tile
   // larger than the picture). 0 for the other formats, whose decoders hold a few rows.
   double decoderBytes = 0;
+  // TIFF: how the stored rows are to be drawn, 1 to 8 as the file's orientation tag counts
+  // (1: as stored; 2-4 mirrored or half turned; 5-8 turned a quarter, so that the stored rows run
+  // down the picture). `width` and `height` are always the picture's as drawn.
+  std::uint32_t orientation = 1;
   // Pixels per inch across and down, when the file states a usable density.
   std::optional<double> densityX;
   std::optional<double> densityY;
 
+  bool turned() const { return orientation >= 5 && orientation <= 8; }
   // Every pixel a full decode allocates, in floating point so that it cannot overflow.
   double decodedPixels() const { return double(width) * double(height) * double(frames); }
   // The size in points (1/72 inch) the stated density gives; the pixel size without one.
@@ -56,6 +62,11 @@ std::optional<Facts> read(std::span<const std::uint8_t> bytes);
 // so is a chunk cut short, so that no PNG costs a decoder more than its pixels. read() finds
 // the same facts in it. The bytes as they are when they are no PNG.
 std::vector<std::uint8_t> pngForDrawing(std::span<const std::uint8_t> bytes);
+
+// The same, handed over piece by piece as the PNG is read, without a copy of the file: whole
+// runs of kept chunks, in order, until `piece` answers false. False when the bytes are no PNG.
+bool forEachPngDrawingPiece(std::span<const std::uint8_t> bytes,
+                            const std::function<bool(std::span<const std::uint8_t>)>& piece);
 
 // The name of the decoder for a format, as the image loader knows it.
 const char* loaderName(Format format);

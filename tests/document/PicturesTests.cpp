@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
 
 #include <signal.h>
 
@@ -30,6 +31,7 @@
 #include "support/HostilePictures.h"
 #include "support/PrivateDesktop.h"
 #include "support/SolidBitmap.h"
+#include "support/TiffKinds.h"
 #include "support/TestEnvironment.h"
 
 using namespace doctests;
@@ -52,6 +54,70 @@ const auto* ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);
 Data redPicture() { return ImageEncoding::png(testenv::solidBitmap(40, 30, 255, 0, 0)); }
 
 bool isRed(const std::uint8_t* p) { return p[0] > 200 && p[1] < 60 && p[2] < 60; }
+
+// What a web view shows, as a person sees it; none when it could not be taken.
+struct Shot {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+  std::array<std::uint8_t, 3> pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height) return {0, 0, 0};
+    const std::uint8_t* p = rgb.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 3;
+    return {p[0], p[1], p[2]};
+  }
+};
+// With KORVEL_TEST_SHOTS set, a picture is kept there under `name`.
+void keepShot(const std::string& name, const Data& png) {
+  if (const char* shots = getenv("KORVEL_TEST_SHOTS")) (void)fs::writeInside(shots, name, png);
+}
+void keepShot(const std::string& name, const Shot& shot) {
+  if (!getenv("KORVEL_TEST_SHOTS")) return;
+  auto bitmap = Bitmap::make(shot.width, shot.height);
+  if (!bitmap) return;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = 0; x < shot.width; ++x) {
+      auto p = shot.pixel(x, y);
+      std::uint8_t* q = bitmap->rgba.data() + (std::size_t(y) * std::size_t(shot.width) + std::size_t(x)) * 4;
+      q[0] = p[0], q[1] = p[1], q[2] = p[2], q[3] = 255;
+    }
+  keepShot(name, ImageEncoding::png(*bitmap));
+}
+
+std::optional<Shot> snapshot(GtkWidget* view) {
+  // Shared with the callback, which may come after this gave up waiting.
+  struct Wait {
+    bool done = false;
+    cairo_surface_t* surface = nullptr;
+    ~Wait() {
+      if (surface) cairo_surface_destroy(surface);
+    }
+  };
+  auto waiting = std::make_shared<Wait>();
+  webkit_web_view_get_snapshot(
+      WEBKIT_WEB_VIEW(view), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::shared_ptr<Wait>> w(static_cast<std::shared_ptr<Wait>*>(data));
+        (*w)->surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        (*w)->done = true;
+      },
+      new std::shared_ptr<Wait>(waiting));
+  RunLoop::runUntil([&] { return waiting->done; }, 30);
+  Wait& wait = *waiting;
+  if (!wait.surface) return std::nullopt;
+  Shot shot;
+  cairo_surface_flush(wait.surface);
+  shot.width = cairo_image_surface_get_width(wait.surface);
+  shot.height = cairo_image_surface_get_height(wait.surface);
+  int stride = cairo_image_surface_get_stride(wait.surface);
+  const unsigned char* data = cairo_image_surface_get_data(wait.surface);
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = 0; x < shot.width; ++x) {
+      std::uint32_t argb = *reinterpret_cast<const std::uint32_t*>(data + std::size_t(y) * std::size_t(stride) + std::size_t(x) * 4);
+      shot.rgb.push_back(std::uint8_t(argb >> 16));
+      shot.rgb.push_back(std::uint8_t(argb >> 8));
+      shot.rgb.push_back(std::uint8_t(argb));
+    }
+  return shot;
+}
 
 class Pictures : public ::testing::Test {
  protected:
@@ -83,17 +149,27 @@ class Pictures : public ::testing::Test {
     if (volume) ::umount2(volume->c_str(), MNT_DETACH);
   }
 
+  // A picture stored in a project: its file name, its bytes and the size of its layer.
+  struct Stored {
+    std::string name;
+    Data bytes;
+    int width, height;
+  };
+
   // A project whose frame holds a text layer and, when `withPicture`, the stored red picture.
   std::shared_ptr<KXDocument> openProject(bool withPicture) {
+    return openProject(withPicture ? std::optional(Stored{"q81Vb.png", redPicture(), 40, 30}) : std::nullopt);
+  }
+  // The same with the picture given, its layer at (20, 30).
+  std::shared_ptr<KXDocument> openProject(const std::optional<Stored>& picture) {
     auto source = dir / "source";
     writeProject(source, "Home");
     nlohmann::json layers = nlohmann::json::array();
     layers.push_back({{"id", "title"}, {"type", "text"}, {"text", "Hello"}, {"x", 0}, {"y", 0}, {"width", 200}, {"height", 20}});
-    if (withPicture) {
-      auto png = redPicture();
-      EXPECT_TRUE(fs::writeInside(source, "design/images/q81Vb.png", png));
-      layers.push_back({{"id", "image-1"}, {"type", "image"}, {"image", "q81Vb.png"}, {"name", "red.png"},
-                        {"x", 20}, {"y", 30}, {"width", 40}, {"height", 30}});
+    if (picture) {
+      EXPECT_TRUE(fs::writeInside(source, "design/images/" + picture->name, picture->bytes));
+      layers.push_back({{"id", "image-1"}, {"type", "image"}, {"image", picture->name}, {"name", "red.png"},
+                        {"x", 20}, {"y", 30}, {"width", picture->width}, {"height", picture->height}});
     }
     nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
     std::ofstream(source / "design" / "document.json") << json.dump();
@@ -255,6 +331,179 @@ TEST_F(Pictures, AnInsertedTIFFIsDrawnByTheEditorAndTheExports) {
   EXPECT_EQ(svg.find("application/octet-stream"), std::string::npos);
 }
 
+// Every kind of TIFF a person may insert, through the page as a drop does: each is announced at
+// its drawn size (turned where its file says so) and reaches the PNG export drawn as its file
+// says, corner by corner.
+TEST_F(Pictures, EveryKindOfTIFFInsertedIsExportedDrawnAsItsFileSays) {
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  auto kinds = testenv::tiffKinds(testenv::freshFolder("tiff-kinds"));
+  auto place = [](std::size_t i) { return std::pair<int, int>{10 + int(i % 6) * 60, 40 + int(i / 6) * 60}; };
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    ASSERT_FALSE(kinds[i].bytes.empty()) << kinds[i].name;
+    std::string file = "data:image/tiff;base64," + crypto::base64Encode(kinds[i].bytes);
+    auto [x, y] = place(i);
+    ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
+                                    ".then(function (b) { OstrelStandIn.sendFiles([new File([b], 'kind-" +
+                                    std::to_string(i) + ".tiff', {type: 'image/tiff'})], {x: " + std::to_string(x) +
+                                    ", y: " + std::to_string(y) + "}); }); true"));
+  }
+  nlohmann::json layers;
+  ASSERT_TRUE(waitFor([&] {
+    auto found = evaluate(*document, "JSON.stringify((OstrelStandIn.documentJSON.pages[0].layers || [])"
+                                     ".filter(function (l) { return l.type === 'image'; }))");
+    if (!found || !found->is_string()) return false;
+    layers = nlohmann::json::parse(found->get<std::string>());
+    return layers.size() == kinds.size();
+  }, 120)) << layers.dump();
+
+  // Two files go to a folder, which the test chooses.
+  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png', 'svg'])"));
+  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120))
+      << evaluate(*document, "JSON.stringify([OstrelStandIn.exportProgress, document.body.innerText.slice(0, 400)])")
+             .value_or(nullptr)
+             .dump();
+  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(2));
+  keepShot("tiff-kinds-export.png", *fs::readFile(dir / "out" / "Home.png"));
+  auto png = ImageEncoding::decode(*fs::readFile(dir / "out" / "Home.png"));
+  ASSERT_TRUE(png);
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    const auto& kind = kinds[i];
+    SCOPED_TRACE(kind.name);
+    auto layer = std::find_if(layers.begin(), layers.end(), [&](const nlohmann::json& l) {
+      return l.value("name", "") == "kind-" + std::to_string(i) + ".tiff";
+    });
+    ASSERT_NE(layer, layers.end());
+    EXPECT_EQ((*layer)["width"], kind.width);
+    EXPECT_EQ((*layer)["height"], kind.height);
+    auto [x, y] = place(i);
+    const std::pair<int, int> corners[4] = {{x + 3, y + 3}, {x + kind.width - 4, y + 3}, {x + 3, y + kind.height - 4},
+                                            {x + kind.width - 4, y + kind.height - 4}};
+    for (int c = 0; c < 4; ++c) {
+      ASSERT_LT(corners[c].first, png->width);
+      ASSERT_LT(corners[c].second, png->height);
+      const std::uint8_t* p = png->pixel(corners[c].first, corners[c].second);
+      EXPECT_TRUE(testenv::looksLike(p, kind.corners[std::size_t(c)]))
+          << "corner " << c << ": " << int(p[0]) << "," << int(p[1]) << "," << int(p[2]);
+    }
+  }
+}
+
+// Earlier versions stored a TIFF as it came, named without an extension, and other readers of
+// the document rely on that file: it stays as it is, and the editor and every export draw it,
+// turned as its file says.
+TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnByTheEditorAndEveryExport) {
+  testenv::TiffLayout layout;
+  layout.orientation = 6;
+  const Data tiff = testenv::tiffcp(testenv::freshFolder("stored-tiff"), "-c lzw", {testenv::writtenTiff(layout)});
+  ASSERT_FALSE(tiff.empty());
+  const std::string name = "XoTq2cJ1a8hUu9Rk0Vb3fWsPnLd";
+  auto document = openProject(Stored{name, tiff, 30, 40});
+  ASSERT_TRUE(document);
+  const auto corners = testenv::drawnCorners(6);
+  // The editor: the picture as the person sees it, read back from the view.
+  GtkWidget* view = document->ostrelViewController().webViewController().webView().widget();
+  gtk_window_resize(document->windowForSheet(), 900, 700);
+  std::string seen;
+  EXPECT_TRUE(waitFor([&] {
+    auto box = evaluate(*document, "(function () { var i = document.querySelector('#canvas img');"
+                                   " if (!i || !i.complete || i.naturalWidth !== 30 || i.naturalHeight !== 40) return null;"
+                                   " var r = i.getBoundingClientRect(); return JSON.stringify([r.x, r.y, r.width, r.height]); })()");
+    if (!box || !box->is_string()) return false;
+    auto rect = nlohmann::json::parse(box->get<std::string>());
+    auto shot = snapshot(view);
+    if (!shot) return false;
+    double x = rect[0].get<double>(), y = rect[1].get<double>(), w = rect[2].get<double>(), h = rect[3].get<double>();
+    const std::pair<double, double> at[4] = {{x + 3, y + 3}, {x + w - 4, y + 3}, {x + 3, y + h - 4}, {x + w - 4, y + h - 4}};
+    seen.clear();
+    keepShot("stored-tiff-editor.png", *shot);
+    bool all = true;
+    for (int c = 0; c < 4; ++c) {
+      auto p = shot->pixel(int(at[c].first), int(at[c].second));
+      seen += std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + " ";
+      all = all && testenv::looksLike(p.data(), corners[std::size_t(c)]);
+    }
+    return all;
+  }, 60)) << "the editor draws the stored picture: " << seen;
+  // The host draws the pictures of the folder only: a name that leads out of it, or a link
+  // inside it to a picture elsewhere, gives nothing.
+  ASSERT_TRUE(fs::writeInside(dir, "elsewhere.png", redPicture()));
+  fsys::create_symlink(dir / "elsewhere.png", document->projectPath().value() / "design" / "images" / "link.png");
+  ASSERT_TRUE(fs::writeInside(document->projectPath().value(), "design/outside.png", redPicture()));
+  for (const char* name : {"..%2Foutside.png", "link.png", "nothing.png"}) {
+    std::string id = std::string("probe-") + std::to_string(std::hash<std::string>()(name));
+    ASSERT_TRUE(evaluate(*document, "var p = new Image(); p.id = '" + id + "'; p.onload = function () { p.dataset.outcome = 'drawn'; };"
+                                    " p.onerror = function () { p.dataset.outcome = 'refused'; };"
+                                    " p.src = 'korvel-picture:" + std::string(name) + "'; document.body.appendChild(p); true"));
+    std::optional<nlohmann::json> outcome;
+    ASSERT_TRUE(waitFor([&] {
+      outcome = evaluate(*document, "document.getElementById('" + id + "').dataset.outcome || null");
+      return outcome && outcome->is_string();
+    }));
+    EXPECT_EQ(*outcome, "refused") << name;
+  }
+  // The preview draws it too, at its drawn size.
+  document->showPreviewWindow();
+  ASSERT_TRUE(document->previewWindowController());
+  auto& preview = document->previewWindowController()->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return preview.isDocumentReady(); }));
+  EXPECT_TRUE(waitFor([&] {
+    return guitest::evaluate(preview.webView(), "(function () { var i = document.querySelector('[data-id=\"image-1\"] img');"
+                                                " return !!i && i.complete && i.naturalWidth === 30 && i.naturalHeight === 40; })()") ==
+           nlohmann::json(true);
+  }, 60)) << "the preview draws the stored picture";
+
+  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; "
+                                  "!!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])"));
+  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120));
+  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(6))
+      << evaluate(*document, "JSON.stringify(OstrelStandIn.exportOutcome)").value_or(nullptr).dump();
+  auto out = dir / "out";
+  // The layer lies at (20, 30), 30 × 40.
+  auto expectDrawn = [&](const Bitmap& picture, const std::string& what, int slack) {
+    const std::pair<int, int> at[4] = {{23, 33}, {46, 33}, {23, 66}, {46, 66}};
+    for (int c = 0; c < 4; ++c) {
+      const std::uint8_t* p = picture.pixel(at[c].first, at[c].second);
+      EXPECT_TRUE(testenv::looksLike(p, corners[std::size_t(c)], slack))
+          << what << " corner " << c << ": " << int(p[0]) << "," << int(p[1]) << "," << int(p[2]);
+    }
+    EXPECT_FALSE(testenv::looksLike(picture.pixel(10, 45), testenv::Mark::green, slack)) << what;
+  };
+  for (const char* name : {"Home.png", "Home.jpg", "Home.webp"}) {
+    auto bytes = fs::readFile(out / name);
+    ASSERT_TRUE(bytes) << name;
+    keepShot(std::string("stored-tiff-export-") + name, *bytes);
+    auto picture = ImageEncoding::decode(*bytes);
+    ASSERT_TRUE(picture) << name;
+    ASSERT_GE(picture->width, 50);
+    ASSERT_GE(picture->height, 70);
+    expectDrawn(*picture, name, 60);
+  }
+  // The PDF page drawn at 72 per inch.
+  ASSERT_EQ(testenv::run("pdftoppm -png -r 72 -singlefile '" + (out / "Home.pdf").string() + "' '" +
+                         (out / "page").string() + "'"), 0);
+  auto page = ImageEncoding::decode(*fs::readFile(out / "page.png"));
+  ASSERT_TRUE(page);
+  expectDrawn(*page, "Home.pdf", 60);
+  // The text exports carry the picture in PNG.
+  for (const char* file : {"Home.svg", "Home.html"}) {
+    std::string written = readFile(out / file);
+    const std::string prefix = "data:image/png;base64,";
+    auto at = written.find(prefix);
+    ASSERT_NE(at, std::string::npos) << file;
+    EXPECT_EQ(written.find("octet-stream"), std::string::npos) << file;
+    auto end = written.find('"', at);
+    auto png = crypto::base64Decode(written.substr(at + prefix.size(), end - at - prefix.size()));
+    ASSERT_TRUE(png) << file;
+    auto picture = ImageEncoding::decode(*png);
+    ASSERT_TRUE(picture) << file;
+    EXPECT_EQ(picture->width, 30) << file;
+    EXPECT_EQ(picture->height, 40) << file;
+  }
+  // The stored file is as it was.
+  EXPECT_EQ(*fs::readFile(document->projectPath().value() / "design" / "images" / name), tiff);
+}
+
 TEST_F(Pictures, ThePreviewDrawsTheDesignsPictures) {
   auto document = openProject(true);
   ASSERT_TRUE(document);
@@ -287,6 +536,27 @@ TEST_F(Pictures, TheEditorDrawsThePicturesOfAWorkingCopyOnAVolumeOfItsOwn) {
   EXPECT_TRUE(waitFor([&] {
     return evaluate(*document, "Array.prototype.some.call(document.querySelectorAll('#canvas img'), "
                                "function (i) { return i.complete && i.naturalWidth === 40; })") == nlohmann::json(true);
+  }, 60));
+}
+
+// The same road for a TIFF stored as it came: fetched from the server, drawn through the host.
+TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnFromAWorkingCopyOnAVolumeOfItsOwn) {
+  auto copies = KXDocumentContainer::baseDirectory();
+  fsys::create_directories(copies);
+  if (::mount("tmpfs", copies.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64m,mode=0700") != 0)
+    GTEST_SKIP() << "no volume of our own can be mounted here";
+  volume = copies;
+  testenv::TiffLayout layout;
+  layout.orientation = 8;
+  auto document = openProject(Stored{"Yk3Vb", testenv::writtenTiff(layout), 30, 40});
+  ASSERT_TRUE(document);
+  auto base = evaluate(*document, "OstrelStandIn.addresses.imageBaseURL");
+  ASSERT_TRUE(base && base->is_string());
+  EXPECT_EQ(base->get<std::string>().rfind("http://127.0.0.1:", 0), 0u) << *base;
+  EXPECT_TRUE(waitFor([&] {
+    return evaluate(*document, "Array.prototype.some.call(document.querySelectorAll('#canvas img'), "
+                               "function (i) { return i.complete && i.naturalWidth === 30 && i.naturalHeight === 40; })") ==
+           nlohmann::json(true);
   }, 60));
 }
 

@@ -1,0 +1,230 @@
+// TIFF through the system's TIFF library rather than the general decoder, which reads neither
+// the big layout nor every tiled file, and leaves quarter turns to its caller. The file is read
+// from memory, held to the header already checked before anything is allocated, and drawn the
+// way its orientation says.
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+
+#include "platform/ImageData.h"
+
+namespace ImageData {
+
+namespace {
+
+// The file's bytes as the library's stream: read-only, and mapped, so that the library checks
+// every offset and count it reads against the bytes there are before it allocates for them.
+struct MemoryFile {
+  const Data& bytes;
+  std::uint64_t at = 0;
+
+  static MemoryFile& of(thandle_t handle) { return *static_cast<MemoryFile*>(handle); }
+  static tmsize_t read(thandle_t handle, void* into, tmsize_t size) {
+    auto& file = of(handle);
+    if (size <= 0 || file.at >= file.bytes.size()) return 0;
+    std::size_t n = std::min<std::uint64_t>(std::uint64_t(size), file.bytes.size() - file.at);
+    std::memcpy(into, file.bytes.data() + file.at, n);
+    file.at += n;
+    return tmsize_t(n);
+  }
+  static tmsize_t write(thandle_t, void*, tmsize_t) { return 0; }
+  static toff_t seek(thandle_t handle, toff_t offset, int whence) {
+    auto& file = of(handle);
+    std::uint64_t base = whence == SEEK_CUR ? file.at : whence == SEEK_END ? file.bytes.size() : 0;
+    if (offset > UINT64_MAX - base) return toff_t(-1);
+    file.at = base + offset;
+    return file.at;
+  }
+  static int close(thandle_t) { return 0; }
+  static toff_t size(thandle_t handle) { return of(handle).bytes.size(); }
+  static int map(thandle_t handle, void** base, toff_t* size) {
+    auto& file = of(handle);
+    *base = const_cast<std::uint8_t*>(file.bytes.data());
+    *size = file.bytes.size();
+    return 1;
+  }
+  static void unmap(thandle_t, void*, toff_t) {}
+};
+
+// The library's complaints are about untrusted bytes: they are not ours to print.
+int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffCloser {
+  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+
+struct OptionsFree {
+  void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+// The most the library may allocate at once: the bound on what a decoder holds beside the
+// picture, and never less than one row of the largest picture.
+tmsize_t allocationBound(const ImageHeader::Facts& header) {
+  double bound = maximumDecoderBytesPerPixel * std::min(header.decodedPixels(), maximumPixels) + decoderBytesAnyPicture;
+  return tmsize_t(bound);
+}
+
+TiffPtr open(MemoryFile& file, const ImageHeader::Facts& header) {
+  std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+  if (!options) return nullptr;
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), allocationBound(header));
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+  return TiffPtr(TIFFClientOpenExt("picture", "r", &file, MemoryFile::read, MemoryFile::write, MemoryFile::seek,
+                                   MemoryFile::close, MemoryFile::size, MemoryFile::map, MemoryFile::unmap,
+                                   options.get()));
+}
+
+// The stored size, the library's own reading of the first directory.
+std::optional<PixelSize> storedSize(TIFF* tiff) {
+  std::uint32_t width = 0, height = 0;
+  if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) ||
+      width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
+    return std::nullopt;
+  return PixelSize{int(width), int(height)};
+}
+
+// The bytes the library holds for one strip or tile of every plane, and its table of them.
+double codedBytes(TIFF* tiff) {
+  std::uint16_t planar = PLANARCONFIG_CONTIG, samples = 1;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  double planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+  bool tiled = TIFFIsTiled(tiff);
+  double piece = double(tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff));
+  double pieces = double(tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff));
+  return piece * planes + 16.0 * pieces;
+}
+
+// Where the pixel drawn at (x, y) is stored, for an orientation as the file's tag counts it.
+struct Orientation {
+  std::uint32_t tag;
+  int storedWidth, storedHeight;
+
+  bool turned() const { return tag >= 5 && tag <= 8; }
+  int width() const { return turned() ? storedHeight : storedWidth; }
+  int height() const { return turned() ? storedWidth : storedHeight; }
+  std::size_t source(int x, int y) const {
+    int row, column;
+    switch (tag) {
+      case 2: row = y, column = storedWidth - 1 - x; break;
+      case 3: row = storedHeight - 1 - y, column = storedWidth - 1 - x; break;
+      case 4: row = storedHeight - 1 - y, column = x; break;
+      case 5: row = x, column = y; break;
+      case 6: row = storedHeight - 1 - x, column = y; break;
+      case 7: row = storedHeight - 1 - x, column = storedWidth - 1 - y; break;
+      case 8: row = x, column = storedWidth - 1 - y; break;
+      default: row = y, column = x; break;
+    }
+    return std::size_t(row) * std::size_t(storedWidth) + std::size_t(column);
+  }
+};
+
+// The library's pixels carry their alpha multiplied in; a picture's carry it apart.
+void unpremultiply(std::uint8_t* p) {
+  unsigned alpha = p[3];
+  if (alpha == 0 || alpha == 255) return;
+  for (int c = 0; c < 3; ++c) p[c] = std::uint8_t(std::min(255u, (p[c] * 255u + alpha / 2) / alpha));
+}
+
+}  // namespace
+
+std::optional<PixelSize> tiffSize(const Data& bytes) {
+  ImageHeader::Facts unbounded;
+  unbounded.width = unbounded.height = 1u << 16;
+  MemoryFile file{bytes};
+  auto tiff = open(file, unbounded);
+  if (!tiff) return std::nullopt;
+  auto size = storedSize(tiff.get());
+  if (!size) return std::nullopt;
+  std::uint16_t orientation = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ORIENTATION, &orientation);
+  Orientation drawn{orientation, size->width, size->height};
+  return PixelSize{drawn.width(), drawn.height()};
+}
+
+Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header) {
+  auto undecodable = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not decode"); };
+  MemoryFile file{bytes};
+  auto tiff = open(file, header);
+  if (!tiff) return undecodable();
+  auto stored = storedSize(tiff.get());
+  if (!stored) return undecodable();
+  // The orientation is the header's: where the library reads another, it is not believed.
+  std::uint16_t tag = ORIENTATION_TOPLEFT;
+  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ORIENTATION, &tag);
+  if ((tag >= 1 && tag <= 8 ? tag : 1) != header.orientation) return undecodable();
+  Orientation orientation{header.orientation, stored->width, stored->height};
+  double pixels = double(stored->width) * double(stored->height);
+  if (std::uint32_t(orientation.width()) > header.width || std::uint32_t(orientation.height()) > header.height ||
+      pixels > maximumPixels)
+    return fail(ErrorDomain, tooLarge,
+                "The picture's decoder finds " + std::to_string(orientation.width()) + " × " +
+                    std::to_string(orientation.height()) + " pixels where its header says " +
+                    std::to_string(header.width) + " × " + std::to_string(header.height));
+  if (codedBytes(tiff.get()) > maximumDecoderBytesPerPixel * pixels + decoderBytesAnyPicture)
+    return fail(ErrorDomain, tooLarge, "The picture needs too much memory to decode");
+
+  // What the library can't draw (samples of floating point or 32 bits, colour spaces it does not
+  // know) is said plainly, in its words.
+  char why[1024] = {};
+  auto cannot = [&] {
+    why[sizeof why - 1] = 0;
+    return fail(ErrorDomain, notAnImage, std::string("This kind of TIFF picture can't be drawn: ") + why);
+  };
+  if (!TIFFRGBAImageOK(tiff.get(), why)) return cannot();
+  TIFFRGBAImage reader{};
+  if (!TIFFRGBAImageBegin(&reader, tiff.get(), 0, why)) return cannot();
+  struct End {
+    TIFFRGBAImage& reader;
+    ~End() { TIFFRGBAImageEnd(&reader); }
+  } end{reader};
+  // The rows as stored, top first: the library would mirror some orientations itself and
+  // drop the quarter turn; here every orientation is applied once, below.
+  reader.orientation = ORIENTATION_TOPLEFT;
+  reader.req_orientation = ORIENTATION_TOPLEFT;
+  bool alpha = reader.alpha != 0;
+  std::size_t count = std::size_t(stored->width) * std::size_t(stored->height);
+  std::unique_ptr<std::uint32_t[], decltype(&g_free)> raster(static_cast<std::uint32_t*>(g_try_malloc(count * 4)), g_free);
+  if (!raster) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+  if (!TIFFRGBAImageGet(&reader, raster.get(), std::uint32_t(stored->width), std::uint32_t(stored->height)))
+    return undecodable();
+
+  // The library's pixels are R, G, B, A in the order of their bytes in memory.
+  const int channels = alpha ? 4 : 3;
+  auto* in = reinterpret_cast<std::uint8_t*>(raster.get());
+  if (orientation.tag == 1) {
+    // Drawn as stored: made over in place, without a second picture.
+    for (std::size_t i = 0; i < count; ++i) {
+      std::uint8_t* p = in + i * 4;
+      if (alpha) unpremultiply(p);
+      else std::memmove(in + i * 3, p, 3);
+    }
+    auto* pixels = reinterpret_cast<guchar*>(raster.release());
+    return GObjectPtr<GdkPixbuf>(gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, alpha, 8, stored->width,
+                                                          stored->height, stored->width * channels,
+                                                          [](guchar* data, gpointer) { g_free(data); }, nullptr));
+  }
+  GObjectPtr<GdkPixbuf> picture(gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, orientation.width(), orientation.height()));
+  if (!picture) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+  guchar* out = gdk_pixbuf_get_pixels(picture.get());
+  const int stride = gdk_pixbuf_get_rowstride(picture.get());
+  for (int y = 0; y < orientation.height(); ++y) {
+    guchar* row = out + std::size_t(y) * std::size_t(stride);
+    for (int x = 0; x < orientation.width(); ++x) {
+      const std::uint8_t* p = in + orientation.source(x, y) * 4;
+      guchar* q = row + std::size_t(x) * std::size_t(channels);
+      std::memcpy(q, p, std::size_t(channels));
+      if (alpha) unpremultiply(q);
+    }
+  }
+  return picture;
+}
+
+}  // namespace ImageData

@@ -1,0 +1,196 @@
+// TIFF files as people bring them and as earlier documents hold them: every kind the system's
+// TIFF library reads is drawn the way its file says, announced at its drawn size, and bounded
+// before a pixel is decoded, in the big layout as in the classic one.
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "export/Bitmap.h"
+#include "export/ExportFileWriter.h"
+#include "export/ImageDecoding.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/ImageData.h"
+#include "platform/ImageHeader.h"
+#include "support/HostilePictures.h"
+#include "support/TestEnvironment.h"
+#include "support/TiffKinds.h"
+
+using namespace testenv;
+
+namespace {
+
+// The corners of a drawn picture, three pixels in.
+void expectCorners(const Bitmap& picture, const std::array<Mark, 4>& corners, const std::string& what) {
+  const int right = picture.width - 4, bottom = picture.height - 4;
+  const std::pair<int, int> at[4] = {{3, 3}, {right, 3}, {3, bottom}, {right, bottom}};
+  const char* names[4] = {"top left", "top right", "bottom left", "bottom right"};
+  for (int i = 0; i < 4; ++i) {
+    const std::uint8_t* p = picture.pixel(at[i].first, at[i].second);
+    EXPECT_TRUE(looksLike(p, corners[std::size_t(i)]))
+        << what << ", " << names[i] << ": " << int(p[0]) << "," << int(p[1]) << "," << int(p[2]);
+  }
+}
+
+// A big-layout (64-bit) little-endian TIFF directory of the entries given as (tag, type, count,
+// value), the value in the entry's eight bytes; `directoryAt` and `count` may lie.
+struct BigEntry {
+  std::uint32_t tag, type;
+  std::uint64_t count, value;
+};
+Data bigTiff(const std::vector<BigEntry>& entries, std::uint64_t directoryAt = 16,
+             std::optional<std::uint64_t> count = std::nullopt) {
+  Data d{'I', 'I', '+', 0, 8, 0, 0, 0};
+  auto put64 = [&](std::uint64_t v) {
+    putLittle(d, std::uint32_t(v), 4);
+    putLittle(d, std::uint32_t(v >> 32), 4);
+  };
+  put64(directoryAt);
+  put64(count.value_or(entries.size()));
+  for (const auto& e : entries) {
+    putLittle(d, e.tag, 2);
+    putLittle(d, e.type, 2);
+    put64(e.count);
+    put64(e.value);
+  }
+  put64(0);
+  d.resize(d.size() + 64, 0);
+  return d;
+}
+
+}  // namespace
+
+TEST(TiffDecoding, EveryKindIsDrawnAsItsFileSaysAtItsDrawnSize) {
+  auto folder = freshFolder("tiff-kinds");
+  for (const auto& kind : tiffKinds(folder)) {
+    SCOPED_TRACE(kind.name);
+    ASSERT_FALSE(kind.bytes.empty()) << "tiffcp failed";
+    auto header = ImageHeader::read(kind.bytes);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->width, std::uint32_t(kind.width));
+    EXPECT_EQ(header->height, std::uint32_t(kind.height));
+    EXPECT_EQ(ImageData::decoderSize(kind.bytes, ImageHeader::Format::tiff), (ImageData::PixelSize{kind.width, kind.height}));
+    // What the page is told and what the document stores.
+    auto decoded = ImageDecoding::decode(kind.bytes, "scan.tiff");
+    ASSERT_TRUE(decoded) << decoded.error().message;
+    EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>{kind.width, kind.height}));
+    EXPECT_EQ(decoded->image.pointWidth, kind.width);
+    EXPECT_EQ(decoded->image.pointHeight, kind.height);
+    auto stored = ImageEncoding::decode(decoded->bytesToStore);
+    ASSERT_TRUE(stored);
+    ASSERT_EQ(stored->width, kind.width);
+    ASSERT_EQ(stored->height, kind.height);
+    expectCorners(*stored, kind.corners, kind.name);
+  }
+}
+
+// What the system's TIFF library can't draw is refused in words that say so.
+TEST(TiffDecoding, AKindThatCantBeDrawnIsRefusedPlainly) {
+  TiffLayout floating;
+  floating.bits = 32;
+  auto decoded = ImageDecoding::decode(writtenTiff(floating), "scan.tiff");
+  ASSERT_FALSE(decoded);
+  EXPECT_EQ(decoded.error().code, ImageData::notAnImage);
+  EXPECT_NE(decoded.error().message.find("can't be drawn"), std::string::npos) << decoded.error().message;
+  EXPECT_NE(decoded.error().message.find("32"), std::string::npos) << decoded.error().message;
+}
+
+// A quarter turn swaps the densities as it swaps the sides: 144 per inch across the stored rows
+// is 144 per inch down the drawn picture.
+TEST(TiffDecoding, ATurnedPictureMeasuresItsDrawnSidesByTheirOwnDensity) {
+  TiffLayout layout;
+  layout.orientation = 6;
+  layout.density = std::pair{144u, 72u};
+  auto decoded = ImageDecoding::decode(writtenTiff(layout), "scan.tiff");
+  ASSERT_TRUE(decoded) << decoded.error().message;
+  EXPECT_EQ(decoded->image.pixels, (std::pair<long, long>{30, 40}));
+  EXPECT_EQ(decoded->image.pointWidth, 30);
+  EXPECT_EQ(decoded->image.pointHeight, 20);
+  layout.orientation = 1;
+  decoded = ImageDecoding::decode(writtenTiff(layout), "scan.tiff");
+  ASSERT_TRUE(decoded) << decoded.error().message;
+  EXPECT_EQ(decoded->image.pointWidth, 20);
+  EXPECT_EQ(decoded->image.pointHeight, 30);
+}
+
+// The big layout's offsets and counts are 64 bits: each is held to the bytes there are, and the
+// sizes and buffer tags to the same bounds as in the classic layout.
+TEST(TiffDecoding, TheBigLayoutIsBoundedAsTheClassicOne) {
+  const std::vector<BigEntry> plain = {{256, 4, 1, 40}, {257, 4, 1, 30}, {258, 3, 1, 8}, {277, 3, 1, 1}};
+  auto read = ImageHeader::read(bigTiff(plain));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->width, 40u);
+  EXPECT_EQ(read->height, 30u);
+  auto with = [&](std::vector<BigEntry> extra) {
+    auto entries = plain;
+    for (auto e : extra) {
+      auto at = std::find_if(entries.begin(), entries.end(), [&](const BigEntry& x) { return x.tag == e.tag; });
+      if (at != entries.end()) *at = e;
+      else entries.push_back(e);
+    }
+    return bigTiff(entries);
+  };
+  struct Case {
+    const char* what;
+    Data bytes;
+    std::optional<long> code;  // none: no picture at all
+  };
+  const Case cases[] = {
+      {"a directory 1 TB into a small file", bigTiff(plain, std::uint64_t(1) << 40), std::nullopt},
+      {"a directory beyond every offset", bigTiff(plain, ~std::uint64_t(0)), std::nullopt},
+      {"2^60 entries", bigTiff(plain, 16, std::uint64_t(1) << 60), std::nullopt},
+      {"a width beyond 32 bits", with({{256, 16, 1, std::uint64_t(1) << 32}}), std::nullopt},
+      {"a width of two numbers", with({{256, 16, 2, 40}}), std::nullopt},
+      {"bits per sample at an offset beyond the file", with({{258, 3, 8, std::uint64_t(1) << 50}}), std::nullopt},
+      {"rows per strip beyond 32 bits", with({{278, 16, 1, std::uint64_t(1) << 33}}), std::nullopt},
+      {"40000 × 30000 pixels", with({{256, 16, 1, 40000}, {257, 16, 1, 30000}}), ImageData::tooLarge},
+      {"tiles of 65536 × 65536 on 40 × 30", with({{322, 16, 1, 65536}, {323, 16, 1, 65536}}), ImageData::tooLarge},
+      {"60000 samples in separate planes", with({{277, 16, 1, 60000}, {284, 3, 1, 2}}), ImageData::tooLarge},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto checked = ImageData::checkedBitmap(c.bytes);
+    ASSERT_FALSE(checked);
+    EXPECT_EQ(checked.error().code, c.code ? *c.code : long(ImageData::notAnImage)) << checked.error().message;
+    EXPECT_FALSE(ImageDecoding::decode(c.bytes, "scan.tiff"));
+  }
+  // Found by fuzzing: the decoder takes an orientation of any whole-number type. A BYTE turns
+  // the picture for the header as for the decoder; a signed one is refused.
+  auto turned = ImageHeader::read(with({{274, 1, 1, 6}}));
+  ASSERT_TRUE(turned);
+  EXPECT_EQ(turned->width, 30u);
+  EXPECT_EQ(turned->height, 40u);
+  EXPECT_FALSE(ImageHeader::read(with({{274, 8, 1, 6}})));
+}
+
+// Pictures of earlier documents are TIFF files as they came: a page that inlines one gets its
+// picture in PNG, which pages draw, never bytes of an unknown type; the file stays as it is.
+TEST(TiffDecoding, AStoredTIFFIsInlinedAsItsPictureInPNG) {
+  auto project = freshFolder("stored-tiff");
+  auto folder = freshFolder("stored-tiff-kinds");
+  TiffLayout layout;
+  layout.orientation = 6;
+  const Data stored = tiffcp(folder, "-8 -c lzw", {writtenTiff(layout)});
+  ASSERT_FALSE(stored.empty());
+  ASSERT_TRUE(fs::writeInside(project, "design/images/Xq81Vb", stored));
+  auto text = ExportFileWriter::replaceBase64Templates("<img src=\"##base64-file:design/images/Xq81Vb##\">", project);
+  ASSERT_TRUE(text);
+  const std::string prefix = "<img src=\"data:image/png;base64,";
+  ASSERT_EQ(text->rfind(prefix, 0), 0u) << text->substr(0, 80);
+  EXPECT_EQ(text->find("octet-stream"), std::string::npos);
+  auto end = text->find('"', prefix.size());
+  auto png = crypto::base64Decode(text->substr(prefix.size(), end - prefix.size()));
+  ASSERT_TRUE(png);
+  auto picture = ImageEncoding::decode(*png);
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->width, 30);
+  EXPECT_EQ(picture->height, 40);
+  expectCorners(*picture, drawnCorners(6), "inlined");
+  EXPECT_EQ(*fs::readFile(project / "design/images/Xq81Vb"), stored);
+  // A TIFF beyond the bounds of every picture inlines nothing.
+  ASSERT_TRUE(fs::writeInside(project, "design/images/huge", tiffHeader(40000, 30000)));
+  EXPECT_EQ(*ExportFileWriter::replaceBase64Templates("##base64-file:design/images/huge##", project),
+            "data:image/png;base64,");
+}

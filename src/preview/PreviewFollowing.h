@@ -6,8 +6,8 @@
 // while the person holds the preview, or one that comes when korvel asked for nothing (a window
 // manager tells the end of a drag once the button is let go). A place not asked for while an
 // answer to korvel's request is due is the window manager's (a window kept on the screen, a
-// resize, a mapping, first or again), and the preview follows on from there. Positions are the windows'
-// frame origins in root coordinates, whole pixels. Main thread only.
+// resize, a mapping, first or again), and the preview follows on from there. Positions are the
+// windows' frame origins in root coordinates, whole pixels. Main thread only.
 
 #include <cstddef>
 #include <deque>

@@ -230,6 +230,10 @@ TEST_F(PreviewPlacement, ShownAgainAfterItsCloseButtonItFollowsFromWhereItStands
               0);
     ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30))
         << "the close button hides the preview";
+    // A person shows it again later: what the close left for the main loop has run by then.
+    bool turned = false;
+    MainQueue::async([&] { turned = true; });
+    ASSERT_TRUE(RunLoop::runUntil([&] { return turned; }, 30));
     showPreview();
     EXPECT_EQ(originOf(previewWindow), stood) << "shown again where it stood";
     EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());

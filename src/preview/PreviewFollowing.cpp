@@ -44,6 +44,11 @@ std::optional<PreviewFollowing::Point> PreviewFollowing::documentMoved(Point doc
   return to;
 }
 
+void PreviewFollowing::hidden() {
+  known_.reset();
+  pending_.clear();
+}
+
 bool PreviewFollowing::previewMoved(Point preview, bool personHolds, bool answerDue) {
   auto asked = std::find_if(pending_.begin(), pending_.end(), [&](const Ask& a) { return a.at == preview; });
   if (asked != pending_.end()) {

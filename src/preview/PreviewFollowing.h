@@ -6,8 +6,8 @@
 // while the person holds the preview, or one that comes when korvel asked for nothing (a window
 // manager tells the end of a drag once the button is let go). A place not asked for while an
 // answer to korvel's request is due is the window manager's (a window kept on the screen, a
-// resize, a first mapping), and the preview follows on from there. Positions are the windows'
-// frame origins in root coordinates, whole pixels. Main thread only.
+// resize, a mapping, first or again), and the preview follows on from there. Positions are the
+// windows' frame origins in root coordinates, whole pixels. Main thread only.
 
 #include <cstddef>
 #include <deque>
@@ -35,6 +35,9 @@ class PreviewFollowing {
   // button down on it), `answerDue` while the window manager may still be answering a request of
   // korvel's (a move, a resize, a mapping). True when that was the person's move.
   bool previewMoved(Point preview, bool personHolds, bool answerDue = false);
+  // The preview went off the screen. Where it stood, and what was asked of it there, say nothing
+  // of where the window manager puts it when it is shown again: that place is its word.
+  void hidden();
 
   bool isFollowing() const { return following_; }
   // Moves asked for that the window manager has not answered yet.

@@ -36,6 +36,13 @@ struct PreviewWindow::Impl {
   std::optional<std::pair<int, int>> requested;
   // Where we last sent the window.
   std::optional<PreviewFollowing::Point> requestedOrigin;
+  // Where the window stands, or was last sent. GTK answers a hidden window's position from its
+  // own last request, which our moves of the mapped window never update.
+  std::optional<PreviewFollowing::Point> place;
+  void moveTo(PreviewFollowing::Point to) {
+    place = to;
+    gtk_window_move(GTK_WINDOW(window), to.x, to.y);
+  }
   guint settleTimer = 0;
   GtkWidget* document = nullptr;
   gulong activeHandler = 0;
@@ -326,10 +333,17 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
   // The person's move (see PreviewFollowing) ends the following: the preview stays where it was
   // put. A window not on screen has no place yet: what it reports is where it is to go, or was.
   g_signal_connect(impl_->window, "configure-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventConfigure*, Impl* impl) -> gboolean {
-                     if (impl->controller && isOnScreen(w) && isPlaced(w) &&
-                         impl->following.previewMoved(originOf(GTK_WINDOW(w)), personHolds(w), impl->answerDue()))
+                     if (!isOnScreen(w) || !isPlaced(w)) return FALSE;
+                     impl->place = originOf(GTK_WINDOW(w));
+                     if (impl->controller && impl->following.previewMoved(*impl->place, personHolds(w), impl->answerDue()))
                        RWLog("Preview moved by the person; it stays where it was put", 1);
                      return FALSE;
+                   }),
+                   impl_.get());
+  // However it goes (its close button, its document in the background, full screen), the place
+  // it is shown at next is news.
+  g_signal_connect(impl_->window, "unmap", reinterpret_cast<GCallback>(+[](GtkWidget*, Impl* impl) {
+                     impl->following.hidden();
                    }),
                    impl_.get());
   g_signal_connect(impl_->window, "key-press-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventKey* key, Impl* impl) -> gboolean {
@@ -455,7 +469,7 @@ void PreviewWindow::observeDocumentWindow(GtkWindow* document, std::function<voi
     auto to = impl->following.documentMoved(originOf(GTK_WINDOW(d)), followingArea(GTK_WINDOW(impl->window)));
     if (to && isPlaced(impl->window)) {
       impl->asked();
-      gtk_window_move(GTK_WINDOW(impl->window), to->x, to->y);
+      impl->moveTo(*to);
     }
     return FALSE;
   }), impl_.get());
@@ -488,7 +502,7 @@ void PreviewWindow::toggleFullscreen() {
     gtk_window_unfullscreen(w);
     if (impl_->beforeFullScreen) {
       auto [x, y, width, height] = *impl_->beforeFullScreen;
-      gtk_window_move(w, x, y);
+      impl_->moveTo({x, y});
       gtk_window_resize(w, width, height);
     }
   } else {
@@ -537,7 +551,14 @@ void PreviewWindow::settleDocumentFocus(Impl* impl) {
   }, impl);
 }
 
-PreviewWindow::Rect PreviewWindow::frame() const { return rectOf(window()); }
+PreviewWindow::Rect PreviewWindow::frame() const {
+  Rect frame = rectOf(window());
+  if (impl_->place && !gtk_widget_get_mapped(impl_->window)) {
+    frame.x = impl_->place->x;
+    frame.y = impl_->place->y;
+  }
+  return frame;
+}
 double PreviewWindow::chrome() const { return chromeOf(window()); }
 std::optional<PreviewWindow::Rect> PreviewWindow::screenFrame() const {
   auto area = screenFrameOf(window());
@@ -556,7 +577,7 @@ void PreviewWindow::setFrame(const Rect& frame) {
   impl_->requestedOrigin = PreviewFollowing::Point{int(frame.x), int(frame.y)};
   impl_->following.willMove(*impl_->requestedOrigin);
   impl_->asked();
-  gtk_window_move(w, int(frame.x), int(frame.y));
+  impl_->moveTo(*impl_->requestedOrigin);
   gtk_window_resize(w, width, height);
 }
 

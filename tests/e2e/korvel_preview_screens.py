@@ -8,6 +8,10 @@ manager (openbox) on a private X display of the given size.
 - The preview stays on the screen while its settings menu is open, opened while the document
   window had the keyboard.
 - The rotated phone and the tablet at half size show at their exact sizes.
+- Every device is drawn whole at its own proportions, scaled to the window and centred in it: at
+  "50%" the tablet fills its window.
+- Closed with its frame's close button and shown again, the preview stands where it stood and
+  follows its document window's next move exactly.
 - After a device change the preview follows its document window, and a following preview stays
   on the screen's work area when the document window is moved near the screen's edge.
 - An alert for a damaged file opened with the preview shown stands on the window the person is in and
@@ -50,6 +54,30 @@ pixels, stride, step = shot.get_pixels(), shot.get_rowstride(), shot.get_n_chann
 print(sum(1 for row in range(height) for col in range(width)
           if all(abs(pixels[row * stride + col * step + i] - c) <= 12 for i, c in enumerate((r, g, b)))))
 """
+
+
+# The bounds of what the preview page draws that is not its background, in the window's content:
+# across the middle row, and down a column inside the drawing's left edge (clear of the rounded
+# corners of a skin, and of the buttons over the window's top right corner).
+DRAWN = """
+import sys, gi
+gi.require_version('Gdk', '3.0')
+from gi.repository import Gdk
+x, y, width, height = (int(a) for a in sys.argv[1:5])
+shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, width, height)
+pixels, stride, step = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
+def drawn(col, row):
+    return any(abs(pixels[row * stride + col * step + i] - 0x2b) > 12 for i in range(3))
+row = [col for col in range(width) if drawn(col, height // 2)]
+if not row:
+    print("none")
+    sys.exit()
+column = min(row[0] + 40, (row[0] + row[-1]) // 2)
+rows = [r for r in range(height) if drawn(column, r)]
+print(row[0], rows[0], row[-1] - row[0] + 1, rows[-1] - rows[0] + 1)
+"""
+# What a skin adds around the device's screen on each side (resources/Ostrel/preview.html).
+BEZEL = 18
 
 
 def preview_window():
@@ -133,6 +161,33 @@ def settled_frame(timeout=30):
     return seen[-1]
 
 
+def drawn_box():
+    out = subprocess.run(["/usr/bin/python3", "-c", DRAWN, *map(str, desk.geometry(preview_window()))], env=desk.env,
+                         capture_output=True, text=True).stdout.split()
+    return tuple(int(v) for v in out) if len(out) == 4 else None
+
+
+def whole_device_box(device, skinned):
+    """The device scaled whole to the window's content and centred in it: x, y, width, height."""
+    width, height = device[0] + (2 * BEZEL if skinned else 0), device[1] + (2 * BEZEL if skinned else 0)
+    window_width, window_height = content_size()
+    scale = min(1, window_width / width, window_height / height)
+    width, height = width * scale, height * scale
+    return (window_width - width) / 2, (window_height - height) / 2, width, height
+
+
+def check_drawn_whole(what, device, skinned=False):
+    """The device is drawn whole: its box is the whole device scaled to the window, within a pixel
+    or two of edge smoothing. Waits for the page to draw it."""
+    expected = whole_device_box(device, skinned)
+    seen = []
+    if not desk.within(lambda: seen.append(drawn_box()) or (seen[-1] is not None and all(
+            abs(a - b) <= 2 for a, b in zip(seen[-1], expected))), 20):
+        desk.fail("%s: the page draws the device at %r in the %dx%d window, not whole at %r"
+                  % (what, seen[-1], *content_size(), tuple(round(v) for v in expected)))
+    desk.log(what, "is drawn whole at", seen[-1], "in", content_size())
+
+
 def wait_for_size(what, size):
     if not desk.within(lambda: content_size() == size and settled_frame(), 30):
         desk.fail("%s: the preview is %dx%d, not %dx%d" % (what, *content_size(), *size))
@@ -187,6 +242,13 @@ for name, to_devices, to_device, skin, device in steps:
     if not on_screen(frame):
         desk.fail("%s: the preview's frame %r leaves the %s screen" % (name, frame, SCREEN))
     desk.log(name, "shows at", content_size(), "in the frame", frame)
+    check_drawn_whole(name, device, skinned=skin == BLACK_SKIN)
+    if device == TABLET and content_size() == expected_content(TABLET) != TABLET:
+        # At half size the title says so, and the tablet fills its window.
+        if not desk.xdo("getwindowname", preview_window()).endswith("(50%)"):
+            desk.fail("the tablet at half size is titled %r" % desk.xdo("getwindowname", preview_window()))
+        if drawn_box() != (0, 0, *content_size()):
+            desk.fail("the tablet at 50%% fills %r of its %dx%d window" % (drawn_box(), *content_size()))
 
 # --- the rotated phone, at its exact size ---
 # "Rotate" comes right after "Devices".
@@ -194,6 +256,7 @@ open_settings_menu()
 desk.keys(*["Down"] * (DEVICE_TO_DEVICES + 1), "Return")
 wait_for_size("the rotated phone", expected_content((PHONE[1], PHONE[0])))
 desk.shot("device-the-rotated-phone")
+check_drawn_whole("the rotated phone", (PHONE[1], PHONE[0]))
 open_settings_menu()
 desk.keys(*["Down"] * (DEVICE_TO_DEVICES + 1), "Return")
 wait_for_size("the phone upright again", expected_content(PHONE))
@@ -210,6 +273,30 @@ if not desk.within(lambda: settled_frame()[:2] == follows_to, 20):
     desk.fail("after the device changes the preview stayed at %r: the document moved by %r, it goes to %r"
               % (desk.frame(preview_window())[:2], delta, follows_to))
 desk.log("after the device changes the preview followed its document window to", follows_to)
+
+# --- closed with its frame's close button and shown again: where it stood, following exactly ---
+for dx, dy in ((-25, 18), (14, -9)):
+    stood = settled_frame()
+    x, y, width, _ = stood
+    title_bar = desk.geometry(preview_window())[1] - y
+    desk.attempt("closing the preview with its close button",
+                 lambda: desk.xdo("mousemove", "--sync", str(x + width - 10), str(y + title_bar // 2), "click", "1"),
+                 lambda: not preview_window(), timeout=10)
+    desk.xdo("windowactivate", "--sync", document)
+    desk.attempt("showing the preview again", lambda: desk.click(document, *PREVIEW_BUTTON), preview_window, timeout=15)
+    shown = settled_frame()
+    if shown != stood:
+        desk.fail("shown again the preview stands at %r, not where it stood: %r" % (shown, stood))
+    desk.shot("preview-shown-again")
+    document_at = desk.frame(document)[:2]
+    moved = move_document_to(document_at[0] + dx, document_at[1] + dy)
+    delta = (moved[0] - document_at[0], moved[1] - document_at[1])
+    follows_to = kept_on_screen(shown[0] + delta[0], shown[1] + delta[1], shown[2], shown[3])
+    if not desk.within(lambda: settled_frame()[:2] == follows_to, 20):
+        desk.fail("shown again, the preview went to %r when its document moved by %r: it goes to %r"
+                  % (desk.frame(preview_window())[:2], delta, follows_to))
+    desk.log("closed and shown again at", shown[:2], "the preview followed its document by", delta, "to", follows_to)
+
 move_document_to(60, 80)
 frame = settled_frame()
 desk.shot("document-near-the-edge")

@@ -277,6 +277,21 @@ TEST_F(LiveSharing, ThePhonesBrowserDrawsThePicturesAtTheSharedAddress) {
   // 120 × 120 at the page's scale, which fits the frame into the window.
   int magenta = 0;
   EXPECT_TRUE(waitFor([&] { return (magenta = pixelsOfColour(phone.widget(), 255, 0, 255)) > 60 * 60; })) << magenta;
+
+  // A device wider than the phone's window is drawn whole at its proportions, scaled to fit it.
+  document->previewWindowController()->handleDeviceMenuSelection("korvel-tablet");
+  const std::string deviceBox =
+      "(() => { const d = document.getElementById('device');"
+      " if (!d || d.dataset.device !== 'korvel-tablet') return null;"
+      " const r = d.getBoundingClientRect(); return [r.left, r.top, r.width, r.height, innerWidth, innerHeight]; })()";
+  nlohmann::json box;
+  ASSERT_TRUE(waitFor([&] { box = guitest::evaluate(phone, deviceBox, 5).value_or(nullptr); return box.is_array(); }, 30)) << box.dump();
+  double left = box[0], top = box[1], width = box[2], height = box[3], innerWidth = box[4], innerHeight = box[5];
+  double scale = std::min({1.0, innerWidth / 768, innerHeight / 1024});
+  EXPECT_NEAR(width, 768 * scale, 1) << box.dump();
+  EXPECT_NEAR(height, 1024 * scale, 1) << box.dump();
+  EXPECT_NEAR(left, (innerWidth - width) / 2, 1) << "centred: " << box.dump();
+  EXPECT_NEAR(top, (innerHeight - height) / 2, 1) << "centred: " << box.dump();
   // The view is ours: it leaves the window before the window goes.
   gtk_container_remove(GTK_CONTAINER(window), phone.widget());
   gtk_widget_destroy(window);

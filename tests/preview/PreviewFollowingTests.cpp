@@ -44,7 +44,9 @@ struct DocumentAtIn {
   PreviewFollowing::Area area;
   std::optional<Point> previewGoesTo;
 };
-using Step = std::variant<Placed, Asked, DocumentAt, PreviewAt, Dragged, Answer, DocumentAtIn>;
+// The preview went off the screen (its close button, its document in the background).
+struct Hidden {};
+using Step = std::variant<Placed, Asked, DocumentAt, PreviewAt, Dragged, Answer, DocumentAtIn, Hidden>;
 
 TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
   struct Case {
@@ -129,6 +131,22 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
       {"an area narrower than the window keeps its top left corner",
        {Placed{{900, 100}, Point{100, 100}}, DocumentAtIn{{-500, -300}, {0, 0, 0, 0}, Point{0, 0}}},
        true},
+      {"closed and shown again, the window manager's place is its word",
+       {Placed{{1000, 77}, Point{160, 77}}, PreviewAt{{998, 77}}, Hidden{}, Placed{{1000, 77}, Point{160, 77}},
+        PreviewAt{{998, 77}}, DocumentAt{{140, 92}, Point{978, 92}}},
+       true},
+      {"closed and shown again where it stood, not where it was asked to go",
+       {Placed{{680, 5}, Point{5, 5}}, PreviewAt{{680, 5}}, Asked{{558, 5}}, PreviewAt{{558, 5}}, Hidden{},
+        Placed{{680, 5}, Point{5, 5}}, PreviewAt{{558, 5}}, DocumentAt{{-15, 20}, Point{538, 20}}},
+       true},
+      {"shown again, seen at 0,0 before its place lands",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, Hidden{}, Placed{{900, 100}, Point{100, 100}},
+        PreviewAt{{0, 0}}, PreviewAt{{900, 100}}, DocumentAt{{110, 100}, Point{910, 100}}},
+       true},
+      {"hidden while a move was under way: shown again, it follows from where it is shown",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, DocumentAt{{120, 100}, Point{920, 100}}, Hidden{},
+        Placed{{920, 100}, Point{120, 100}}, PreviewAt{{900, 100}}, DocumentAt{{130, 100}, Point{910, 100}}},
+       true},
       {"placed where it already is",
        {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Placed{{900, 100}, Point{100, 100}},
         Dragged{{600, 600}, true}},
@@ -140,6 +158,7 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
     for (const auto& step : c.steps) {
       ++index;
       if (auto* s = std::get_if<Placed>(&step)) f.placed(s->preview, s->document);
+      if (std::holds_alternative<Hidden>(step)) f.hidden();
       if (auto* s = std::get_if<Asked>(&step)) f.willMove(s->preview);
       if (auto* s = std::get_if<DocumentAt>(&step)) {
         auto to = f.documentMoved(s->document);

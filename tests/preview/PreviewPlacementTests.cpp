@@ -203,6 +203,49 @@ TEST_F(PreviewPlacement, TheWindowFollowsItsDocumentUntilThePersonDragsIt) {
   EXPECT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == expected; }, 30));
 }
 
+// Closed with its frame's close button after korvel moved it (a wide device keeps it on the
+// screen so), then shown again: it stands where it stood and follows the document window's next
+// move exactly.
+TEST_F(PreviewPlacement, ShownAgainAfterItsCloseButtonItFollowsFromWhereItStands) {
+  preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "phone"}}));
+  showPreview();
+  Origin first = originOf(previewWindow);
+  for (const char* device : {"tablet", "phone"}) {
+    preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", device}}));
+    ASSERT_TRUE(RunLoop::runUntil([&] {
+      return !preview->window()->isAnimating() && !preview->window()->hasMovesUnderWay();
+    }, 30)) << device;
+  }
+  ASSERT_LT(originOf(previewWindow).x, first.x) << "the tablet took the preview leftwards";
+  for (auto [dx, dy] : {std::pair{-30, 20}, std::pair{25, -15}}) {
+    SCOPED_TRACE(std::to_string(dx) + "," + std::to_string(dy));
+    Origin stood = originOf(previewWindow);
+    GdkRectangle extents{};
+    gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(previewWindow)), &extents);
+    double chrome = PreviewWindow::chromeOf(previewWindow);
+    ASSERT_GT(chrome, 4) << "the window manager gives the preview a title bar";
+    // The close button is the title bar's last.
+    ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
+                               std::to_string(extents.y + int(chrome / 2)) + " click 1"),
+              0);
+    ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30))
+        << "the close button hides the preview";
+    // A person shows it again later: what the close left for the main loop has run by then.
+    bool turned = false;
+    MainQueue::async([&] { turned = true; });
+    ASSERT_TRUE(RunLoop::runUntil([&] { return turned; }, 30));
+    showPreview();
+    EXPECT_EQ(originOf(previewWindow), stood) << "shown again where it stood";
+    EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
+    Origin at = originOf(previewWindow);
+    Origin moved = moveDocument(dx, dy);
+    Origin expected{at.x + moved.x, at.y + moved.y};
+    ASSERT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == expected && !preview->window()->hasMovesUnderWay(); }, 30))
+        << originOf(previewWindow).x << "," << originOf(previewWindow).y << " for " << expected.x << "," << expected.y;
+    picture("preview-shown-again-follows", {documentWindow, previewWindow});
+  }
+}
+
 // A resize, as a device change makes one, is answered by the window manager, not by the person:
 // the preview follows on; and following never takes it off the work area.
 TEST_F(PreviewPlacement, AfterAResizeTheWindowFollowsOnTheWorkArea) {

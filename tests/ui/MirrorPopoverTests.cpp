@@ -10,6 +10,7 @@
 #include "platform/QRCode.h"
 #include "platform/UrlOpener.h"
 #include "support/EditorTestSupport.h"
+#include "support/PrivateDesktop.h"
 #include "support/QRPicture.h"
 #include "support/TestEnvironment.h"
 #include "ui/AppAppearance.h"
@@ -20,6 +21,17 @@ using guitest::waitFor;
 using Kind = MirrorPopoverState::Kind;
 
 namespace {
+
+// The popover closes, as it should, when another window takes the focus: under a window manager
+// the windows of tests running beside this one do, so it runs on a display of its own. The
+// toolkit must start there.
+struct OwnDesktop : ::testing::Environment {
+  void SetUp() override {
+    std::string why;
+    if (!testenv::PrivateDesktop::start(&why)) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+  }
+};
+const auto* ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);
 
 MirrorPopoverState active(const std::string& url) { return {Kind::active, url, {}}; }
 

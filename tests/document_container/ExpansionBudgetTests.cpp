@@ -163,13 +163,15 @@ TEST(ExpansionBudget, OnASmallVolumeOpeningNeverFillsIt) {
   EXPECT_FALSE(openOnce(expansionBomb(documents, true)));
   EXPECT_GT(freeSpace(volume), spare - (1u << 20));
 
-  // A document of 200 MB where a filler leaves 400 MB: it would cut into the reserve.
+  // A document of 200 MB where a filler leaves 250 MB: it would cut into the reserve.
+  auto reserve = KXExpansionBudget::reserveOn(volume);
+  EXPECT_EQ(reserve, std::min<std::uint64_t>(KXExpansionBudget::largestReserve, (2048u << 20) / 20));
   auto pictures = picturesDocument(200);
   auto filler = volume / "filler";
   {
     int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(freeSpace(volume) - (400u << 20))), 0);
+    ASSERT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(freeSpace(volume) - (250u << 20))), 0);
     ::close(fd);
   }
   expectRefusalNamingSizes(openOnce(pictures), {"209.7 MB"});
@@ -184,7 +186,7 @@ TEST(ExpansionBudget, OnASmallVolumeOpeningNeverFillsIt) {
   {
     int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(freeSpace(volume) - KXExpansionBudget::reserve - (100u << 20))), 0);
+    ASSERT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(freeSpace(volume) - reserve - (100u << 20))), 0);
     ::close(fd);
   }
   std::atomic<std::uint64_t> lowest = freeSpace(volume);
@@ -200,7 +202,7 @@ TEST(ExpansionBudget, OnASmallVolumeOpeningNeverFillsIt) {
   ASSERT_TRUE(why);
   EXPECT_EQ(why->code, NSFileWriteOutOfSpaceError);
   // Each of the threads that write may have a check's worth on its way when the reserve is reached.
-  EXPECT_GT(lowest + 16 * KXExpansionBudget::spaceCheckInterval, KXExpansionBudget::reserve) << lowest;
+  EXPECT_GT(lowest + 16 * KXExpansionBudget::spaceCheckInterval, reserve) << lowest;
   (*container)->invalidate();
   (void)(*container)->deleteContainer(false);
   std::filesystem::remove(filler);

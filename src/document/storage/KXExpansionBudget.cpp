@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cinttypes>
@@ -18,6 +19,7 @@ struct KXExpansionBudget::State {
   std::filesystem::path folder;
   std::string documentName;
   std::uint64_t declaredTotal = 0;
+  std::uint64_t reserve = 0;
   std::atomic<std::uint64_t> given{0};
   std::atomic<std::uint64_t> nextCheck{0};
   std::mutex mutex;
@@ -51,7 +53,7 @@ Error outOfSpace(const KXExpansionBudget::State& state, std::uint64_t available)
   return refusal(NSFileWriteOutOfSpaceError, state.documentName,
                  "Its files take " + KXExpansionBudget::describeSize(state.declaredTotal) + ", and the disk has " +
                      KXExpansionBudget::describeSize(available) + " free, of which " +
-                     KXExpansionBudget::describeSize(KXExpansionBudget::reserve) + " are kept for other work.",
+                     KXExpansionBudget::describeSize(state.reserve) + " are kept for other work.",
                  "not enough free space to expand " + state.documentName);
 }
 
@@ -94,7 +96,7 @@ class BudgetedBacking final : public KXDocumentArchiveBacking {
         if (given >= state->nextCheck.load()) {
           state->nextCheck.store(given + KXExpansionBudget::spaceCheckInterval);
           auto available = freeSpace(state->folder);
-          if (available && *available < KXExpansionBudget::reserve + count) return fail(state->stop(outOfSpace(*state, *available)));
+          if (available && *available < state->reserve + count) return fail(state->stop(outOfSpace(*state, *available)));
         }
         return sink(bytes, count);
       });
@@ -107,6 +109,12 @@ class BudgetedBacking final : public KXDocumentArchiveBacking {
 };
 
 }  // namespace
+
+std::uint64_t KXExpansionBudget::reserveOn(const std::filesystem::path& folder) {
+  struct statvfs st {};
+  if (::statvfs(folder.c_str(), &st) != 0) return largestReserve;
+  return std::min(largestReserve, static_cast<std::uint64_t>(st.f_blocks) * st.f_frsize / reserveShare);
+}
 
 std::string KXExpansionBudget::describeSize(std::uint64_t bytes) {
   char text[32];
@@ -142,8 +150,9 @@ Result<std::unique_ptr<KXExpansionBudget>> KXExpansionBudget::make(const KXDocum
                             describeSize(state->declaredTotal) + " on the disk, out of all proportion to its size.",
                         state->documentName + " would expand from " + std::to_string(archiveSize) + " to " +
                             std::to_string(state->declaredTotal) + " bytes"));
+  state->reserve = reserveOn(folder);
   auto available = freeSpace(folder);
-  if (available && (*available < reserve || *available - reserve < state->declaredTotal))
+  if (available && (*available < state->reserve || *available - state->reserve < state->declaredTotal))
     return fail(outOfSpace(*state, *available));
   std::unique_ptr<KXExpansionBudget> budget(new KXExpansionBudget());
   budget->state_ = state;

@@ -15,8 +15,11 @@
 
 class KXExpansionBudget {
  public:
-  // Free space left on the volume at every moment of an expansion.
-  static inline std::uint64_t reserve = std::uint64_t{256} << 20;
+  // Free space left on the volume at every moment of an expansion: a twentieth of the volume,
+  // at most `largestReserve`.
+  static inline std::uint64_t largestReserve = std::uint64_t{256} << 20;
+  static constexpr std::uint64_t reserveShare = 20;
+  static std::uint64_t reserveOn(const std::filesystem::path& folder);
   // Files that declare more than this in all, and more than `disproportionateRatio` times the
   // archive's size, are no document a person made.
   static constexpr std::uint64_t disproportionateTotal = std::uint64_t{1} << 30;

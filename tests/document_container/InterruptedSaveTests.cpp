@@ -134,19 +134,23 @@ TEST(InterruptedSave, AKilledSaveAsToANewNameLeavesNothingHiddenAndKeepsTheEdits
   auto whole = std::filesystem::file_size(copy);
 
   // Kills as the save begins, at each eighth of the new file written, and as the file lands.
-  int killedRounds = 0;
+  int killedRounds = 0, landed = 0, recorded = 0;
   for (int moment = 0; moment < 10; ++moment) {
     std::filesystem::remove(copy);
     (void)fs::removeItem(KXDocumentContainer::baseDirectory() / ("Korvel-" + uuid.string()));
     ASSERT_EQ(editedWorkingCopy(file), uuid);
-    auto goal = moment == 9 ? whole : whole * static_cast<std::uintmax_t>(moment) / 9;
-    killedRounds += saveAsInChild(file, copy, uuid, [&](pid_t pid) { return writtenBy(pid, copy, whole) >= goal; });
-    std::string at = "killed at " + std::to_string(goal) + " of " + std::to_string(whole) + " bytes";
+    auto goal = whole * static_cast<std::uintmax_t>(moment) / 8;
+    killedRounds += saveAsInChild(file, copy, uuid, [&](pid_t pid) {
+      return moment == 9 ? fs::exists(copy) : writtenBy(pid, copy, whole) >= goal;
+    });
+    std::string at = moment == 9 ? "killed as the new file landed"
+                                 : "killed at " + std::to_string(goal) + " of " + std::to_string(whole) + " bytes";
     start();
 
     // The person's folder holds the document and, when the save got that far, the whole copy.
     auto names = namesIn(folder);
     bool copied = fs::exists(copy);
+    landed += copied;
     std::vector<std::string> expected = {"Design1.korvelx"};
     if (copied) expected.insert(expected.begin(), "Design1 copy.korvelx");
     EXPECT_EQ(names, expected) << at;
@@ -164,6 +168,7 @@ TEST(InterruptedSave, AKilledSaveAsToANewNameLeavesNothingHiddenAndKeepsTheEdits
         << at;
     // Opened again, the file its record names shows the edit as unsaved only where it is.
     bool recordsCopy = KXDocumentContainer::workingCopyRecording(copy) == uuid;
+    recorded += recordsCopy;
     auto reopened = openZipDocument(recordsCopy ? copy : file);
     EXPECT_EQ(reopened.container->resumedWithUnsavedChanges(), !recordsCopy) << at;
     EXPECT_EQ(stringFromData(reopened.editor->source->data()), kEdited) << at;
@@ -171,7 +176,8 @@ TEST(InterruptedSave, AKilledSaveAsToANewNameLeavesNothingHiddenAndKeepsTheEdits
   }
   // A loaded machine may let a save finish before its kill lands; most land.
   EXPECT_GE(killedRounds, 3) << "saves ended before the kill: the moments miss the save";
-  std::printf("%d of 10 saves killed\n", killedRounds);
+  std::printf("%d of 10 saves killed; the new file whole after %d, absent after %d; its record written after %d\n",
+              killedRounds, landed, 10 - landed, recorded);
 }
 
 TEST(InterruptedSave, TheStartRemovesOnlyWhatEndedSavesLeft) {

@@ -203,6 +203,8 @@ TEST(ExpansionBudget, OnASmallVolumeOpeningNeverFillsIt) {
   EXPECT_EQ(why->code, NSFileWriteOutOfSpaceError);
   // Each of the threads that write may have a check's worth on its way when the reserve is reached.
   EXPECT_GT(lowest + 16 * KXExpansionBudget::spaceCheckInterval, reserve) << lowest;
+  std::printf("the expansion stopped with %s free at the lowest, of a reserve of %s\n",
+              KXExpansionBudget::describeSize(lowest).c_str(), KXExpansionBudget::describeSize(reserve).c_str());
   (*container)->invalidate();
   (void)(*container)->deleteContainer(false);
   std::filesystem::remove(filler);

@@ -24,11 +24,13 @@ struct KXExpansionBudget::State {
   std::atomic<std::uint64_t> nextCheck{0};
   std::mutex mutex;
   std::optional<Error> overrun;
+  std::atomic<bool> stopped{false};
 
   Error stop(Error e) {
     std::lock_guard lock(mutex);
     if (!overrun) overrun = e;
-    return e;
+    stopped = true;
+    return *overrun;
   }
 };
 
@@ -84,6 +86,8 @@ class BudgetedBacking final : public KXDocumentArchiveBacking {
     return [state = state_, path, declared, reader = std::move(reader)](const DataSink& sink) -> Result<void> {
       std::uint64_t mine = 0;
       return reader([&](const std::uint8_t* bytes, std::size_t count) -> Result<void> {
+        // Once one file is stopped, the others stop at their next chunk.
+        if (state->stopped) return fail(state->stop(Error()));
         mine += count;
         auto given = state->given.fetch_add(count) + count;
         // Each pass over a file is held to what it declared (a file may be read twice: hashed,

@@ -25,7 +25,7 @@ class KXExpansionBudget {
   static constexpr std::uint64_t disproportionateTotal = std::uint64_t{1} << 30;
   static constexpr std::uint64_t disproportionateRatio = 100;
   // Free space is looked at again after this many bytes.
-  static constexpr std::uint64_t spaceCheckInterval = std::uint64_t{8} << 20;
+  static constexpr std::uint64_t spaceCheckInterval = std::uint64_t{1} << 20;
 
   // The budget for expanding `archive` (which must outlive it) into `folder`; an error for the
   // person naming the sizes when the archive is refused outright. None for an archive that

@@ -237,3 +237,53 @@ TEST(InterruptedSave, ReopeningAfterAKillCallsOnlyRealEditsUnsaved) {
     close(again);
   }
 }
+
+// Saved again and again, as two files in turn, and killed: the working copy always has a record,
+// of one file or the other, so that no start takes it for a copy of nothing and removes it.
+TEST(InterruptedSave, AKilledSaveNeverLeavesTheWorkingCopyWithoutItsRecord) {
+  auto folder = testenv::freshFolder("records");
+  auto file = folder / "Design1.korvelx";
+  std::filesystem::rename(makeZipProject(kProject), file);
+  auto uuid = editedWorkingCopy(file);
+  auto directory = KXDocumentContainer::baseDirectory() / ("Korvel-" + uuid.string());
+  const std::filesystem::path names[] = {folder / "A.korvelx", folder / "B.korvelx"};
+  for (int round = 0; round < 20; ++round) {
+    // The working copy is opened through the file its record names now.
+    auto recorded = file;
+    for (const auto& name : names)
+      if (KXDocumentContainer::workingCopyRecording(name) == uuid) recorded = name;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+      close(ready[0]);
+      try {
+        auto opened = openZipDocument(recorded);
+        if (write(ready[1], "s", 1) != 1) _exit(3);
+        for (int i = 0;; ++i) {
+          auto target = KXDocumentArchive::open(names[i % 2], KXDocumentArchive::zipDocumentType, true, uuid, true);
+          if (!target || !opened.container->save(**target, KXDocumentContainer::ArchiveRelation::origin(false))) _exit(4);
+        }
+      } catch (...) {
+        _exit(5);
+      }
+    }
+    close(ready[1]);
+    char started = 0;
+    ASSERT_EQ(read(ready[0], &started, 1), 1);
+    close(ready[0]);
+    // Kills spread over the first saves, at a different point of a save each round.
+    std::this_thread::sleep_for(std::chrono::microseconds(2000 + 1700 * round));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process ended by itself with " << WEXITSTATUS(status);
+    ASSERT_TRUE(fs::exists(directory / KXDocumentContainer::nameForOriginInfo)) << "round " << round;
+    std::vector<std::string> bookmarks;
+    for (const auto& name : namesIn(directory))
+      if (name.rfind("---", 0) == 0) bookmarks.push_back(name);
+    EXPECT_LE(bookmarks.size(), 2u) << "round " << round;
+    start();
+    ASSERT_TRUE(fs::exists(directory / KXDocumentContainer::nameForOriginInfo)) << "round " << round;
+  }
+}

@@ -141,9 +141,13 @@ Error unreadableDocumentError(const std::filesystem::path& url, const Error& err
 }
 
 bool speaksForItself(const Error& error) {
+  // A file too large to expand, or for the disk, is named with its sizes by the reader itself.
+  bool tooLarge = error.domain == NSCocoaErrorDomain &&
+                  (error.code == NSFileReadTooLargeError || error.code == NSFileWriteOutOfSpaceError) &&
+                  error.info(NSLocalizedFailureReasonErrorKey);
   return isDocumentError(error, KXDocumentError::notLoggedIn) ||
          isDocumentError(error, KXDocumentError::documentVersionTooNew) ||
-         (error.domain == NSCocoaErrorDomain && error.code == 3072);
+         (error.domain == NSCocoaErrorDomain && error.code == 3072) || tooLarge;
 }
 
 }  // namespace

@@ -7,6 +7,9 @@ person's folder holds the document and, whole, the new file or nothing of it: no
 or partial file is left. The edit is in the working copy, and the document the working copy
 records opens with it.
 
+A document of 5.5 MB whose files would take 5.7 GB is refused with an alert that names both
+sizes, and nothing of it is left among the working copies.
+
 Usage: korvel_killed_save_as.py <korvel executable> <source tree>
 """
 import base64
@@ -14,6 +17,7 @@ import json
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import time
 import zipfile
@@ -158,3 +162,21 @@ for what, goal in (("as the save began", 0), ("half way through the new file", w
                    ("as the new file landed", float("inf"))):
     kill_save_as_at(what, goal)
 desk.log("three Save As killed -9: nothing left in the folder, the new file whole or absent, the edit kept")
+
+
+def expansion_bomb_refused():
+    bomb = os.path.join(desk.documents, "Bomb.korvelx")
+    subprocess.check_call([sys.executable, os.path.join(desk.root, "tests/document_container/data/expansion_bomb.py"),
+                           bomb, "3", "1900000000"])
+    korvel = start()
+    desk.hand_file(bomb)
+    korvel.wait_log("Alert: “Bomb.korvelx” can't be opened. — The file is 5.5 MB, but its content would take 5.7 GB")
+    desk.log("screenshot of the refusal:", desk.shot("bomb-refused"))
+    left = [name for name in os.listdir(AUTOSAVE) if name.startswith("Korvel-")]
+    if left:
+        desk.fail("the refused document left working copies: %s" % left)
+    kill(korvel)
+    desk.log("the expansion bomb was refused with its sizes, and left nothing")
+
+
+expansion_bomb_refused()

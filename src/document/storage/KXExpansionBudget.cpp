@@ -49,8 +49,6 @@ Error refusal(long code, const std::string& documentName, const std::string& rea
   return e;
 }
 
-constexpr long fileTooLargeCode = 263;  // the Cocoa domain's "too large to read"
-
 Error outOfSpace(const KXExpansionBudget::State& state, std::uint64_t available) {
   return refusal(NSFileWriteOutOfSpaceError, state.documentName,
                  "Its files take " + KXExpansionBudget::describeSize(state.declaredTotal) + ", and the disk has " +
@@ -93,7 +91,7 @@ class BudgetedBacking final : public KXDocumentArchiveBacking {
         // Each pass over a file is held to what it declared (a file may be read twice: hashed,
         // then written).
         if (mine > declared)
-          return fail(state->stop(refusal(fileTooLargeCode, state->documentName,
+          return fail(state->stop(refusal(NSFileReadTooLargeError, state->documentName,
                                           "Its file “" + path + "” holds more than the archive says it does.",
                                           path + " gives more than its declared " + std::to_string(declared) +
                                               " bytes")));
@@ -149,7 +147,7 @@ Result<std::unique_ptr<KXExpansionBudget>> KXExpansionBudget::make(const KXDocum
   struct stat st {};
   std::uint64_t archiveSize = ::stat(zip->url().c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
   if (state->declaredTotal > disproportionateTotal && state->declaredTotal / disproportionateRatio > archiveSize)
-    return fail(refusal(fileTooLargeCode, state->documentName,
+    return fail(refusal(NSFileReadTooLargeError, state->documentName,
                         "The file is " + describeSize(archiveSize) + ", but its content would take " +
                             describeSize(state->declaredTotal) + " on the disk, out of all proportion to its size.",
                         state->documentName + " would expand from " + std::to_string(archiveSize) + " to " +

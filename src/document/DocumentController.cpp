@@ -10,6 +10,7 @@
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentMigration.h"
+#include "document/storage/KXSaveInFlight.h"
 #include "foundation/AppServices.h"
 #include "platform/Alert.h"
 #include "platform/RWLog.h"
@@ -96,6 +97,8 @@ Result<std::shared_ptr<Document>> DocumentController::openUntitledDocumentAndDis
 }
 
 std::size_t DocumentController::reopenAutosavedDrafts() {
+  // What saves a kill ended left in the person's folders goes before anything is opened.
+  (void)KXSaveInFlight::removeLeftoversOfEndedSaves();
   if (!canOpenDocuments()) return 0;
   auto opened = BaseDocumentController::reopenAutosavedDrafts();
   if (auto removed = KXDocumentContainer::removeUnclaimedWorkingCopies())
@@ -138,9 +141,13 @@ Error unreadableDocumentError(const std::filesystem::path& url, const Error& err
 }
 
 bool speaksForItself(const Error& error) {
+  // A file too large to expand, or for the disk, is named with its sizes by the reader itself.
+  bool tooLarge = error.domain == NSCocoaErrorDomain &&
+                  (error.code == NSFileReadTooLargeError || error.code == NSFileWriteOutOfSpaceError) &&
+                  error.info(NSLocalizedFailureReasonErrorKey);
   return isDocumentError(error, KXDocumentError::notLoggedIn) ||
          isDocumentError(error, KXDocumentError::documentVersionTooNew) ||
-         (error.domain == NSCocoaErrorDomain && error.code == 3072);
+         (error.domain == NSCocoaErrorDomain && error.code == 3072) || tooLarge;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ enum CocoaErrorCode : long {
   NSFileReadUnknownError = 256,
   NSFileReadNoPermissionError = 257,
   NSFileReadNoSuchFileError = 260,
+  NSFileReadTooLargeError = 263,
   NSFileWriteUnknownError = 512,
   NSFileWriteNoPermissionError = 513,
   NSFileWriteOutOfSpaceError = 640,

@@ -122,7 +122,7 @@ Result<void> commitInside(const Path& folder, const Path& relative, unsigned mod
   for (int attempt = 0; attempt < 64 && !out; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%08x", g_random_int());
-    temporary = "." + name.substr(0, 200) + ".korvel-" + suffix;
+    temporary = processTemporaryStem(name) + suffix;
     out.reset(::openat(dir->get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out && errno != EEXIST) return fail(Error::file(errno, whole.string(), false));
   }
@@ -327,6 +327,23 @@ std::optional<pid_t> processOfTemporary(std::string_view name, std::string_view 
 bool isLiveProcessTemporary(std::string_view name, std::string_view prefix) {
   auto pid = processOfTemporary(name, prefix);
   return pid && (*pid == ::getpid() || ::kill(*pid, 0) == 0 || errno == EPERM);
+}
+
+std::string processTemporaryStem(std::string_view name) {
+  return "." + std::string(name.substr(0, 200)) + ".korvel-" + std::to_string(::getpid()) + "-";
+}
+
+bool isEndedProcessTemporary(std::string_view entry) {
+  constexpr std::string_view marker = ".korvel-";
+  auto at = entry.rfind(marker);
+  if (entry.empty() || entry[0] != '.' || at == 0 || at == std::string_view::npos) return false;
+  auto rest = entry.substr(at);
+  if (!processOfTemporary(rest, marker)) return false;
+  auto suffix = rest.substr(rest.find('-', marker.size()) + 1);
+  if (suffix.size() < 6 || suffix.size() > 16) return false;
+  for (char c : suffix)
+    if (!g_ascii_isalnum(c)) return false;
+  return !isLiveProcessTemporary(rest, marker);
 }
 
 std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix) {

@@ -41,6 +41,12 @@ std::size_t removeStaleSiblingTemporaries(const Path& target);
 // Whether `name` is `prefix`<process id>-… of a process still running (this one included):
 // a temporary its maker may still be writing.
 bool isLiveProcessTemporary(std::string_view name, std::string_view prefix);
+// "." + `name` + ".korvel-" + this process's id + "-": how the temporary file that replaces
+// `name` beside it begins, so that what a killed writer left can be told from one being written.
+std::string processTemporaryStem(std::string_view name);
+// Whether `entry` is the name of such a temporary (stem, then 6 to 16 letters or digits) whose
+// process has ended.
+bool isEndedProcessTemporary(std::string_view entry);
 // Removes the folders named `prefix`<process id>-XXXXXX in `folder` that are this user's, not
 // links, and whose process has ended; returns how many.
 std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix);

@@ -166,5 +166,42 @@ TEST(FolderReflection, KilledMidwayLeavesEveryFileOldOrNewNeverPartial) {
       ASSERT_TRUE(content == oldFiles[path] || content == newFiles[path]) << path << " after " << delayMs << " ms";
     }
     for (const auto& [path, content] : oldFiles) EXPECT_TRUE(std::filesystem::exists(to / path)) << path;
+    // The next read of the folder removes every temporary the killed save left, and only those.
+    auto reread = folderArchive(to);
+    for (const auto& [path, content] : readTree(to)) {
+      if (path == KXDocumentArchive::relativePathForManifest) {
+        EXPECT_TRUE(reread->manifest().files) << "a manifest that doesn't decode after " << delayMs << " ms";
+        continue;
+      }
+      EXPECT_TRUE(oldFiles.count(path)) << path << " left after " << delayMs << " ms";
+    }
+    for (const auto& item : std::filesystem::directory_iterator(to.parent_path()))
+      EXPECT_NE(item.path().filename().string().rfind("." + to.filename().string() + ".", 0), 0u) << item.path();
   }
+}
+
+TEST(FolderReflection, AReadRemovesOnlyTheTemporariesOfWritersThatEnded) {
+  auto to = testenv::freshFolder("leftovers");
+  pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string gone = std::to_string(ended), live = std::to_string(getpid());
+  // What a killed save wrote through, what a running one is writing, and names that only look alike.
+  std::map<std::string, std::string> kept = {{"a.txt", "a"},
+                                             {"design/." + ("b.json.korvel-" + live) + "-0a1b2c3d4e5f", "live"},
+                                             {"design/.b.json.korvel-" + gone + "-x", "too short a suffix"},
+                                             {"design/.b.json.korvel-abc-0a1b2c3d4e5f", "no process"},
+                                             {".git/.c.korvel-" + gone + "-0a1b2c3d4e5f", "not the document's"},
+                                             {"notes.korvel-" + gone + "-0a1b2c3d4e5f", "not hidden"}};
+  std::map<std::string, std::string> leftovers = {{"design/.b.json.korvel-" + gone + "-0a1b2c3d4e5f", "partial"},
+                                                  {"._project.korvelxproj.korvel-" + gone + "-Ab12Cd", "{\"uu"},
+                                                  {"code/deep/.x.js.korvel-" + gone + "-00ff00ff", "partial"}};
+  writeTree(to, kept);
+  writeTree(to, leftovers);
+  std::filesystem::create_directories(to.parent_path() / ("." + to.filename().string() + ".korvel-tmp-" + gone + "-Ab12Cd"));
+  folderArchive(to);
+  auto tree = readTree(to);
+  for (const auto& [path, content] : leftovers) EXPECT_FALSE(tree.count(path)) << path;
+  for (const auto& [path, content] : kept) EXPECT_EQ(tree[path], content) << path;
+  EXPECT_FALSE(std::filesystem::exists(to.parent_path() / ("." + to.filename().string() + ".korvel-tmp-" + gone + "-Ab12Cd")));
 }

@@ -14,6 +14,7 @@
 #include "document/storage/ConcurrentWork.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "platform/Crypto.h"
+#include "platform/FileSystem.h"
 #include "platform/RWLog.h"
 #include "zip/ZZStream.h"
 
@@ -136,6 +137,36 @@ void walk(int dirfd, const std::string& prefix,
     UniqueFd sub(::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (sub) walk(sub.get(), relative, visit);
   }
+}
+
+std::size_t removeEndedTemporaries(int dirfd, const std::string& prefix, int depth) {
+  int copy = ::dup(dirfd);
+  DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (!dir) {
+    if (copy >= 0) ::close(copy);
+    return 0;
+  }
+  std::vector<std::string> stale, folders;
+  while (dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && fs::isEndedProcessTemporary(name)) stale.push_back(name);
+    if (S_ISDIR(st.st_mode)) folders.push_back(name);
+  }
+  ::closedir(dir);
+  std::size_t removed = 0;
+  for (const auto& name : stale)
+    if (::unlinkat(dirfd, name.c_str(), 0) == 0) ++removed;
+  if (depth >= maximumTemporarySweepDepth) return removed;
+  for (const auto& name : folders) {
+    std::string relative = prefix.empty() ? name : prefix + "/" + name;
+    if (!KXDocumentArchive::mayContainIncludedFiles(relative)) continue;
+    UniqueFd sub(::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (sub) removed += removeEndedTemporaries(sub.get(), relative, depth + 1);
+  }
+  return removed;
 }
 
 // Size, digest and CRC-32 of an open file; `unchanged` receives its status when it did not
@@ -297,7 +328,7 @@ Outcome FolderWriter::replace(int dirfd, const std::string& relative, const Data
     }
   }
 
-  std::string temporary = "." + name + ".korvel-" + crypto::hex(crypto::randomBytes(6));
+  std::string temporary = fs::processTemporaryStem(name) + crypto::hex(crypto::randomBytes(6));
   UniqueFd file(::openat(dirfd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                          exists && S_ISREG(existing.st_mode) ? existing.st_mode & 07777 : 0644));
   if (!file) return failed(Error::file(errno, full, false));

@@ -18,6 +18,11 @@
 
 namespace folderbacking {
 
+// Removes, in the folder open as `dirfd` and the folders below it where document files may
+// be, the temporaries of file writes whose process has ended (killed part way); how many.
+inline constexpr int maximumTemporarySweepDepth = 64;
+std::size_t removeEndedTemporaries(int dirfd, const std::string& prefix = {}, int depth = 0);
+
 // Calls `visit` for every regular file below `dirfd` that may belong to a document, without
 // following symbolic links and without entering folders that can't hold such files.
 void walk(int dirfd, const std::string& prefix,

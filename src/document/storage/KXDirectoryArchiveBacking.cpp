@@ -75,10 +75,20 @@ Result<std::unique_ptr<KXDirectoryArchiveBacking>> KXDirectoryArchiveBacking::cr
     if (!S_ISDIR(st.st_mode))
       return fail(KXDocumentArchiveError::invalidBacking(directory.string() + " is not a folder"));
   }
+  // What a save killed part way left in a folder document goes when it is next read.
+  if (!assumeExists && !isPrivateWorkingCopy) (void)removeLeftoversOfEndedWrites(directory);
   std::unique_ptr<KXDirectoryArchiveBacking> backing(
       new KXDirectoryArchiveBacking(directory, writesManifest, isPrivateWorkingCopy));
   if (isPrivateWorkingCopy) backing->loadFileStatus();
   return backing;
+}
+
+std::size_t KXDirectoryArchiveBacking::removeLeftoversOfEndedWrites(const std::filesystem::path& folder) {
+  std::size_t removed = fs::removeStaleSiblingTemporaries(folder);
+  if (UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)); root)
+    removed += removeEndedTemporaries(root.get());
+  if (removed) RWLog("Removed " + std::to_string(removed) + " temporaries an interrupted save left in " + folder.string());
+  return removed;
 }
 
 Result<std::unique_ptr<KXDocumentArchiveBacking>> KXDirectoryArchiveBacking::moved(
@@ -182,10 +192,8 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
 
   Entries entries;
   bool filled = false;
+  (void)removeLeftoversOfEndedWrites(rootPath);
   if (isPrivateWorkingCopy_) {
-    if (auto removed = fs::removeStaleSiblingTemporaries(rootPath))
-      RWLog("Removed " + std::to_string(removed) + " folder(s) an interrupted reading left beside " +
-            rootPath.string());
     removeFileStatusLeftovers();
     if (isEmptyFolder(rootPath)) {
       auto fresh = reflectIntoFreshFolder(rootPath, source, entries);
@@ -244,7 +252,8 @@ Result<void> KXDirectoryArchiveBacking::reflect(const KXDocumentArchive& source,
   std::optional<Data> manifest;
   if (writesManifest_) manifest = updatedManifest(entries);
   if (manifest) {
-    if (auto written = fs::writeAtomically(manifestPath, *manifest); !written) return written;
+    auto stem = fs::processTemporaryStem(manifestPath.filename().string());
+    if (auto written = fs::writeAtomically(manifestPath, *manifest, 0644, stem); !written) return written;
   } else {
     std::error_code ec;
     std::filesystem::remove(manifestPath, ec);

@@ -23,6 +23,10 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
                                                                    bool assumeExists, bool writesManifest,
                                                                    bool isPrivateWorkingCopy = false);
 
+  // Removes what writes of processes that have ended left in `folder` and beside it: the
+  // temporaries of its files and manifest, the fresh folder of a working copy. How many.
+  static std::size_t removeLeftoversOfEndedWrites(const std::filesystem::path& folder);
+
   static std::string typeIdentifier() { return "com.korvel.projectfolder"; }
   std::string documentTypeIdentifier() const override { return typeIdentifier(); }
   const std::filesystem::path& url() const override { return url_; }

@@ -9,6 +9,8 @@
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentContainer.h"
+#include "document/storage/KXExpansionBudget.h"
+#include "document/storage/KXSaveInFlight.h"
 #include "platform/Crypto.h"
 #include "platform/Fatal.h"
 #include "platform/FileSystem.h"
@@ -59,6 +61,12 @@ std::string storedForm(const std::string& path) {
   if (zzIsValidUTF8(std::span(reinterpret_cast<const std::uint8_t*>(path.data()), path.size()))) return path;
   auto stored = JsonCoder::parse(JsonCoder::dump(nlohmann::json(path)));
   return stored && stored->is_string() ? stored->get<std::string>() : path;
+}
+
+bool isImageOrAsset(const std::string& path) {
+  static const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
+  static const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
+  return path.rfind(images, 0) == 0 || path.rfind(assets, 0) == 0;
 }
 
 KXDocumentContainer::Entries comparable(const KXDocumentContainer::Entries& entries) {
@@ -141,7 +149,16 @@ bool KXDocumentContainer::workingCopyDiffersFromInfo() {
     recordWasUnreadable_ = true;
     return !now.empty();
   }
-  return now != comparable(*info->manifest.files);
+  auto recorded = comparable(*info->manifest.files);
+  // Reduced copies are made from the images after every read, and an image or asset the
+  // record lacks is named by no saved page unless the document itself changed: neither is an
+  // edit of its own.
+  auto isDerived = [](const std::string& path) { return path.rfind(".cache/", 0) == 0; };
+  std::erase_if(now, [&](const auto& item) {
+    return isDerived(item.first) || (isImageOrAsset(item.first) && !recorded.count(item.first));
+  });
+  std::erase_if(recorded, [&](const auto& item) { return isDerived(item.first); });
+  return now != recorded;
 }
 
 bool KXDocumentContainer::workingCopyHoldsContentsOf(const KXDocumentArchive& archive) {
@@ -156,8 +173,6 @@ bool KXDocumentContainer::workingCopyHoldsContentsOf(const KXDocumentArchive& ar
   if (!readable) return false;
   theirs = comparable(theirs);
   auto mine = comparable(projectDirectoryArchive_->manifest().files.value_or(Entries{}));
-  const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
-  const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
   for (const auto& [path, entry] : mine) {
     auto it = theirs.find(path);
     if (it != theirs.end()) {
@@ -165,7 +180,7 @@ bool KXDocumentContainer::workingCopyHoldsContentsOf(const KXDocumentArchive& ar
       continue;
     }
     // Images and assets nothing names are left out of every save: they are no unsaved edit.
-    if (path.rfind(images, 0) != 0 && path.rfind(assets, 0) != 0) return false;
+    if (!isImageOrAsset(path)) return false;
   }
   for (const auto& [path, entry] : theirs)
     if (!mine.count(path)) return false;
@@ -217,6 +232,13 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
 
   bool origin = relation.kind == ArchiveRelation::Kind::origin;
   if (!preserve) {
+    // A zip is expanded only within what its size makes believable and the disk can spare; one
+    // refused outright changes nothing here.
+    auto budget = KXExpansionBudget::make(archive, projectDirectory_);
+    if (!budget) {
+      log("Error reading: " + budget.error().description());
+      return fail(budget.error());
+    }
     // Edits made here that never reached the origin are kept aside before the origin's
     // newer content replaces them.
     // A save that landed before its record was written left a file that holds just what the
@@ -231,8 +253,10 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
     // While the copy runs the folder is neither the old origin nor the new one: without a record
     // a copy that stops part way (a kill, a failing read) is never taken for unsaved edits.
     reflectOrigin(nullptr, false);
-    if (auto reflected = projectDirectoryArchive_->reflect(archive); !reflected) {
-      log("Error reading: " + reflected.error().description());
+    if (auto reflected = projectDirectoryArchive_->reflect(*budget ? (*budget)->view() : archive); !reflected) {
+      auto why = *budget ? (*budget)->overrun() : std::nullopt;
+      log("Error reading: " + (why ? *why : reflected.error()).description());
+      if (why) return fail(*why);
       return reflected;
     }
     projectDirectoryArchive_->regenerateManifest();
@@ -270,6 +294,7 @@ Result<void> KXDocumentContainer::save(KXDocumentArchive& archive, ArchiveRelati
   auto discard = projectRelativePathsToDiscard_;
   auto view = KXDocumentArchive::filtered(projectDirectoryArchive_,
                                           [discard](const std::string& path) { return !discard.count(path); });
+  KXSaveInFlight inFlight(archive.backing().url());
   if (auto reflected = archive.reflect(*view); !reflected) {
     log("Error saving: " + reflected.error().description());
     return reflected;
@@ -282,28 +307,39 @@ Result<void> KXDocumentContainer::save(KXDocumentArchive& archive, ArchiveRelati
 void KXDocumentContainer::reflectOrigin(const KXDocumentArchive* archive, bool isDraft) {
   requireValid("reflectOrigin");
   if (projectDirectoryIsOrigin_) return;
+  // The new record replaces the old by a rename, and the old bookmark files go only after it:
+  // a kill at any moment leaves the working copy with one record, the old or the new.
+  std::optional<std::string> keptBookmark;
+  if (archive) {
+    const auto& url = archive->backing().url();
+    if (auto bookmark = Bookmark::make(url)) {
+      std::string bookmarkName = "--- " + url.filename().string() + " ---";
+      if (!isDraft && fs::writeAtomically(uuidDirectory_ / bookmarkName, *bookmark, 0600)) keptBookmark = bookmarkName;
+      auto date = archive->contentModificationDate().value_or(std::chrono::system_clock::now());
+      // The origin's own manifest, or what was read from it when it carries none.
+      KXDocumentManifest manifest = archive->manifest();
+      if (!manifest.files) manifest.files = projectDirectoryArchive_->manifest().files;
+      nlohmann::json info = {{"bookmarkData", crypto::base64Encode(*bookmark)},
+                             {"manifest", KXDocumentArchive::manifestJSON(manifest)},
+                             {"modificationDate", KXDocumentArchive::formatDate(date)}};
+      bool written = static_cast<bool>(
+          fs::writeAtomically(uuidDirectory_ / nameForOriginInfo, KXDocumentArchive::encode(info), 0600));
+      removeOriginRecords(!written, keptBookmark);
+      log("Updating origin: " + url.string() + ", last modified on: " + describe(date));
+      return;
+    }
+  }
+  removeOriginRecords(true, std::nullopt);
+}
+
+void KXDocumentContainer::removeOriginRecords(bool info, const std::optional<std::string>& keptBookmark) {
   std::error_code ec;
   for (auto& item : std::filesystem::directory_iterator(uuidDirectory_, ec)) {
     std::string name = item.path().filename().string();
-    if (name.empty() || name[0] == '.') continue;
+    if (name.empty() || name[0] == '.' || name == keptBookmark) continue;
     bool bookmarkFile = name.size() >= 6 && name.rfind("---", 0) == 0 && name.compare(name.size() - 3, 3, "---") == 0;
-    if (name == nameForOriginInfo || bookmarkFile) (void)fs::removeItem(item.path());
+    if ((info && name == nameForOriginInfo) || bookmarkFile) (void)fs::removeItem(item.path());
   }
-  if (!archive) return;
-  const auto& url = archive->backing().url();
-  auto bookmark = Bookmark::make(url);
-  if (!bookmark) return;
-  if (!isDraft)
-    (void)fs::writeAtomically(uuidDirectory_ / ("--- " + url.filename().string() + " ---"), *bookmark, 0600);
-  auto date = archive->contentModificationDate().value_or(std::chrono::system_clock::now());
-  // The origin's own manifest, or what was read from it when it carries none.
-  KXDocumentManifest manifest = archive->manifest();
-  if (!manifest.files) manifest.files = projectDirectoryArchive_->manifest().files;
-  nlohmann::json info = {{"bookmarkData", crypto::base64Encode(*bookmark)},
-                         {"manifest", KXDocumentArchive::manifestJSON(manifest)},
-                         {"modificationDate", KXDocumentArchive::formatDate(date)}};
-  (void)fs::writeAtomically(uuidDirectory_ / nameForOriginInfo, KXDocumentArchive::encode(info), 0600);
-  log("Updating origin: " + url.string() + ", last modified on: " + describe(date));
 }
 
 namespace {

@@ -182,6 +182,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
 
   bool isCurrentCopy(const KXDocumentArchive& archive, ArchiveRelation relation);
   void reflectOrigin(const KXDocumentArchive* archive, bool isDraft);
+  // Removes the bookmark files but `keptBookmark`, and the record itself when `info`.
+  void removeOriginRecords(bool info, const std::optional<std::string>& keptBookmark);
   bool workingCopyDiffersFromInfo();
   // Whether every file a save would write is in `archive` with the same content (call after
   // workingCopyDiffersFromInfo, which brings the working copy's manifest up to date).

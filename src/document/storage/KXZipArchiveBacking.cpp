@@ -97,7 +97,8 @@ DataReader KXZipArchiveBacking::dataReader(const std::string& relativePath) cons
   return entryReader(nullptr);
 }
 
-void KXZipArchiveBacking::forEach(const std::function<void(const std::string&, const DataReader&)>& body) const {
+void KXZipArchiveBacking::forEachEntry(
+    const std::function<void(const std::string&, const std::shared_ptr<ZZArchiveEntry>&)>& body) const {
   // A name held twice is read from its first entry, as dataReader() does: the version check,
   // the read and the reflection all see the same file.
   std::set<std::string> seen;
@@ -105,8 +106,22 @@ void KXZipArchiveBacking::forEach(const std::function<void(const std::string&, c
     auto name = entry->fileSystemName();
     if (!name || !seen.insert(normalized(*name)).second) continue;
     if (!isRegularFile(entry->fileMode(), *name) || !KXDocumentArchive::shouldInclude(*name)) continue;
-    body(*name, entryReader(entry));
+    body(*name, entry);
   }
+}
+
+void KXZipArchiveBacking::forEach(const std::function<void(const std::string&, const DataReader&)>& body) const {
+  forEachEntry([&](const std::string& name, const std::shared_ptr<ZZArchiveEntry>& entry) {
+    body(name, entryReader(entry));
+  });
+}
+
+std::map<std::string, std::uint64_t> KXZipArchiveBacking::declaredSizes() const {
+  std::map<std::string, std::uint64_t> sizes;
+  forEachEntry([&](const std::string& name, const std::shared_ptr<ZZArchiveEntry>& entry) {
+    sizes[name] = entry->uncompressedSize();
+  });
+  return sizes;
 }
 
 Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation,

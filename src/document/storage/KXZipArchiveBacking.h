@@ -4,6 +4,7 @@
 // their compressed bytes instead of being compressed again. The others are read, hashed and
 // compressed on every core, so the source's readers must be callable from any thread at once.
 
+#include <map>
 #include <memory>
 
 #include "document/storage/KXDocumentArchiveBacking.h"
@@ -30,8 +31,11 @@ class KXZipArchiveBacking final : public KXDocumentArchiveBacking {
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override;
   Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,
                        const UpdatedManifest& updatedManifest) override;
+  // The size that each file forEach() reports declares in the zip, by path.
+  std::map<std::string, std::uint64_t> declaredSizes() const;
 
  private:
+  void forEachEntry(const std::function<void(const std::string&, const std::shared_ptr<ZZArchiveEntry>&)>& body) const;
   KXZipArchiveBacking(std::filesystem::path url, bool writesManifest, std::shared_ptr<ZZArchive> zip)
       : url_(std::move(url)), writesManifest_(writesManifest), zip_(std::move(zip)) {}
   std::filesystem::path url_;

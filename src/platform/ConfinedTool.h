@@ -26,7 +26,9 @@ class ConfinedTool {
   struct Limits {
     std::chrono::milliseconds time{30000};
     std::size_t memory = std::size_t(1) << 30;      // address space of all its processes together
-    std::size_t processes = 8;                        // processes and threads at once, its own included
+    // Processes and threads at once, its own included; where the user may not make namespaces,
+    // the kernel counts all of the user's, and the tool starts none.
+    std::size_t processes = 8;
     std::size_t fileSize = std::size_t(256) << 20;  // any file it writes
     std::size_t folderSpace = std::size_t(512) << 20;  // what it adds to its folder in all
   };

@@ -42,7 +42,8 @@ int lingering() {
     std::ifstream in(entry.path() / "cmdline", std::ios::binary);
     std::stringstream line;
     line << in.rdbuf();
-    if (line.str().find("lingering") != std::string::npos && line.str().find("confined_tool_bench") == std::string::npos)
+    if (line.str().find("lingering") != std::string::npos &&
+        line.str().find("confined_tool_bench") == std::string::npos)
       ++count;
   }
   return count;
@@ -65,12 +66,14 @@ int hostile(const char* script) {
   return 0;
 }
 
-Data bytesOf(const std::string& text) { return Data(text.begin(), text.end()); }
+Data bytesOf(const std::string& text) {
+  return Data(text.begin(), text.end());
+}
 
 // A page of shapes and text, as a designer's logo or diagram would be.
 std::string pageProgram(int width, int height) {
-  std::string program = "0.2 0.4 0.8 setrgbcolor 10 10 " + std::to_string(width - 20) + " " + std::to_string(height - 20) +
-                        " rectfill\n1 0.6 0 setrgbcolor\n";
+  std::string program = "0.2 0.4 0.8 setrgbcolor 10 10 " + std::to_string(width - 20) + " " +
+                        std::to_string(height - 20) + " rectfill\n1 0.6 0 setrgbcolor\n";
   for (int i = 0; i < 40; ++i)
     program += std::to_string(20 + i * 7 % (width - 40)) + " " + std::to_string(20 + i * 13 % (height - 40)) +
                " 15 0 360 arc fill\n";
@@ -81,7 +84,8 @@ std::string pageProgram(int width, int height) {
 
 // A one-page PDF drawing the same shapes (no text: its font would be embedded).
 Data pdfPicture(int width, int height) {
-  std::string content = "0.2 0.4 0.8 rg 10 10 " + std::to_string(width - 20) + " " + std::to_string(height - 20) + " re f\n1 0.6 0 rg\n";
+  std::string content =
+      "0.2 0.4 0.8 rg 10 10 " + std::to_string(width - 20) + " " + std::to_string(height - 20) + " re f\n1 0.6 0 rg\n";
   for (int i = 0; i < 40; ++i) {
     int x = 20 + i * 7 % (width - 40), y = 20 + i * 13 % (height - 40);
     content += std::to_string(x - 15) + " " + std::to_string(y - 15) + " 30 30 re f\n";
@@ -106,8 +110,8 @@ Data pdfPicture(int width, int height) {
     std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
     out += line;
   }
-  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
-         "\n%%EOF\n";
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
   return bytesOf(out);
 }
 
@@ -127,16 +131,18 @@ double meanOf(int rounds, const std::function<bool()>& once) {
 
 // The same program on the same file, with no confinement and no bounds.
 bool bare(const std::vector<std::string>& argv, const std::string& input, const Data& bytes) {
-  std::filesystem::path folder = std::filesystem::temp_directory_path() / ("korvel-bench-" + std::to_string(::getpid()));
+  std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("korvel-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
-  std::ofstream(folder / input, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ofstream(folder / input, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   std::vector<gchar*> arguments;
   for (const auto& a : argv) arguments.push_back(const_cast<gchar*>(a.c_str()));
   arguments.push_back(nullptr);
   gint status = -1;
   bool ran = g_spawn_sync(folder.c_str(), arguments.data(), nullptr,
-                          static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr, nullptr,
-                          nullptr, nullptr, &status, nullptr) &&
+                          static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                          nullptr, nullptr, nullptr, &status, nullptr) &&
              status == 0 && std::filesystem::file_size(folder / "page.png") > 0;
   std::filesystem::remove_all(folder);
   return ran;
@@ -146,22 +152,38 @@ int draw(int rounds) {
   gchar* found = g_find_program_in_path("gs");
   std::string gs = found ? found : "gs";
   g_free(found);
-  const Data eps = bytesOf("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 400 300\n" + pageProgram(400, 300) + "showpage\n");
-  const Data ps = bytesOf("%!PS-Adobe-3.0\n<< /PageSize [595 842] >> setpagedevice\n" + pageProgram(595, 842) + "showpage\n");
+  const Data eps =
+      bytesOf("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 400 300\n" + pageProgram(400, 300) + "showpage\n");
+  const Data ps =
+      bytesOf("%!PS-Adobe-3.0\n<< /PageSize [595 842] >> setpagedevice\n" + pageProgram(595, 842) + "showpage\n");
   const Data pdf = pdfPicture(595, 842);
-  std::vector<std::string> gsArguments = {gs, "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-dNOPROMPT", "-dEPSCrop",
-                                          "-dFirstPage=1", "-dLastPage=1", "-sDEVICE=pngalpha", "-r72",
-                                          "-sOutputFile=page.png", "-f", "input.eps"};
+  std::vector<std::string> gsArguments = {gs,
+                                          "-q",
+                                          "-dSAFER",
+                                          "-dBATCH",
+                                          "-dNOPAUSE",
+                                          "-dNOPROMPT",
+                                          "-dEPSCrop",
+                                          "-dFirstPage=1",
+                                          "-dLastPage=1",
+                                          "-sDEVICE=pngalpha",
+                                          "-r72",
+                                          "-sOutputFile=page.png",
+                                          "-f",
+                                          "input.eps"};
   struct Case {
     const char* what;
     std::function<bool()> confined, unconfined;
   };
   const std::vector<Case> cases = {
-      {"EPS", [&] { return bool(ImageData::rasterisePostScript(eps)); }, [&] { return bare(gsArguments, "input.eps", eps); }},
+      {"EPS", [&] { return bool(ImageData::rasterisePostScript(eps)); },
+       [&] { return bare(gsArguments, "input.eps", eps); }},
       {"PostScript", [&] { return bool(ImageData::rasterisePostScript(ps)); },
        [&] { return bare(gsArguments, "input.eps", ps); }},
       {"PDF", [&] { return bool(ImageData::rasterisePDF(pdf)); },
-       [&] { return bare({KORVEL_PDF_PAGE_TOOL, "input.pdf", "page.png"}, "input.pdf", pdf); }},
+       [&] {
+         return bare({KORVEL_PDF_PAGE_TOOL, "input.pdf", "page.png"}, "input.pdf", pdf);
+       }},
   };
   for (const auto& c : cases) {
     c.confined();  // warm the caches

@@ -32,10 +32,11 @@ struct Options {
 int makeMount(const Options& options) {
   int context = static_cast<int>(::syscall(SYS_fsopen, "tmpfs", FSOPEN_CLOEXEC));
   if (context < 0) return -1;
-  bool made = configure(context, "size", options.size) && configure(context, "nr_inodes", options.items) &&
-              configure(context, "mode", "0700") &&
-              (!options.owned || (configure(context, "uid", options.owner) && configure(context, "gid", options.group))) &&
-              ::syscall(SYS_fsconfig, context, FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) == 0;
+  bool made =
+      configure(context, "size", options.size) && configure(context, "nr_inodes", options.items) &&
+      configure(context, "mode", "0700") &&
+      (!options.owned || (configure(context, "uid", options.owner) && configure(context, "gid", options.group))) &&
+      ::syscall(SYS_fsconfig, context, FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) == 0;
   int mount = made ? static_cast<int>(::syscall(SYS_fsmount, context, FSMOUNT_CLOEXEC,
                                                 MOUNT_ATTR_NODEV | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NOEXEC))
                    : -1;
@@ -137,5 +138,6 @@ bool PrivateFileSystem::full() const {
 }
 
 bool PrivateFileSystem::attachInChild(const char* path) const noexcept {
-  return ::syscall(SYS_move_mount, mount_.get(), "", AT_FDCWD, path, MOVE_MOUNT_F_EMPTY_PATH) == 0 && ::chdir(path) == 0;
+  return ::syscall(SYS_move_mount, mount_.get(), "", AT_FDCWD, path, MOVE_MOUNT_F_EMPTY_PATH) == 0 &&
+         ::chdir(path) == 0;
 }

@@ -5,9 +5,10 @@
 // namespace of its own. Made in a user namespace of ours (made by a short-lived child) where the
 // user may make them, directly by the superuser. Display-free; any thread.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <optional>
-#include <sys/types.h>
 
 #include "platform/UniqueFd.h"
 

@@ -487,7 +487,8 @@ TEST(ConfinedTool, TwoThousandForksStayWithinTheProcessBoundAndNoneOutlivesTheTo
     ASSERT_TRUE(tool);
     ToolWatch watch(token, tool->folder());
     auto run = tool->run({"/bin/sh", "-c",
-                          ": " + token + untilWatched + "i=0; while [ $i -lt 2000 ]; do sleep 3 & i=$((i + 1)); done; wait"},
+                          ": " + token + untilWatched +
+                              "i=0; while [ $i -lt 2000 ]; do sleep 3 & i=$((i + 1)); done; wait"},
                          drawingLimits(processes));
     watch.finish();
     if (!watch.apart()) GTEST_SKIP() << "this system gives the tool no namespaces of its own to watch it by";

@@ -4,8 +4,8 @@
 // a fixed PATH, with bounded memory and number of processes (all it started together), written
 // file size, open files, space taken in its folder and time, killed when over together with
 // every process it started. Where the user may make namespaces, its folder is a file system of
-// its own of the bound's size, which no write passes. It opens no socket
-// and holds no data its folder doesn't list (SyscallFilter). Where the kernel allows
+// its own of the bound's size, which no write passes. It opens no socket and holds no data its
+// folder doesn't list (SyscallFilter). Where the kernel allows
 // (FileConfinement), it reads nothing but the system's files and its folder's, and writes
 // nothing outside its folder. Display-free. Any thread: run() blocks its caller until the child
 // and all it started end, on a context of its own, so call it from a worker.

@@ -1,16 +1,26 @@
-// Costs of a hostile program run as a drawing tool would be, printed as one line:
+// Costs of drawing tools and of hostile programs run as they would be, printed as lines:
 //   confined_tool_bench '<shell script>'
 // The script runs in /bin/sh under a drawing tool's bounds; the line says how the run ended, how
 // long it took and how many processes with "lingering" in their command line outlived it. Time
 // it with /usr/bin/time -v for the peak memory of the whole process tree.
+//   confined_tool_bench --draw [rounds]
+// Draws an ordinary EPS, PostScript and PDF picture as the application does, and the same files
+// with the same programs run bare (no confinement, no bounds), and prints the mean time of each
+// and their ratio.
+#include <glib.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/ConfinedTool.h"
+#include "platform/ImageData.h"
 
 namespace {
 
@@ -32,27 +42,162 @@ int lingering() {
     std::ifstream in(entry.path() / "cmdline", std::ios::binary);
     std::stringstream line;
     line << in.rdbuf();
-    if (line.str().find("lingering") != std::string::npos && line.str().find("confined_tool_bench") == std::string::npos)
+    if (line.str().find("lingering") != std::string::npos &&
+        line.str().find("confined_tool_bench") == std::string::npos)
       ++count;
   }
   return count;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+int hostile(const char* script) {
   auto tool = ConfinedTool::create();
   if (!tool) return 3;
-  // As a drawing tool: 2 GB of address space, 320 MB a file, 384 MB in its folder, 30 s.
+  // As a drawing tool: 2 GB of memory, one process, 320 MB a file, 384 MB in its folder, 30 s.
   ConfinedTool::Limits limits;
   limits.memory = std::size_t(2) << 30;
+  limits.processes = 1;
   limits.fileSize = std::size_t(320) << 20;
   limits.folderSpace = std::size_t(384) << 20;
   auto start = std::chrono::steady_clock::now();
-  auto run = tool->run({"/bin/sh", "-c", argv[1]}, limits);
+  auto run = tool->run({"/bin/sh", "-c", script}, limits);
   auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::printf("tool: %s (status %d) after %.0f ms; %d lingering processes\n", nameOf(run.outcome), run.exitCode, took,
               lingering());
   return 0;
+}
+
+Data bytesOf(const std::string& text) {
+  return Data(text.begin(), text.end());
+}
+
+// A page of shapes and text, as a designer's logo or diagram would be.
+std::string pageProgram(int width, int height) {
+  std::string program = "0.2 0.4 0.8 setrgbcolor 10 10 " + std::to_string(width - 20) + " " +
+                        std::to_string(height - 20) + " rectfill\n1 0.6 0 setrgbcolor\n";
+  for (int i = 0; i < 40; ++i)
+    program += std::to_string(20 + i * 7 % (width - 40)) + " " + std::to_string(20 + i * 13 % (height - 40)) +
+               " 15 0 360 arc fill\n";
+  program += "0 0 0 setrgbcolor /Helvetica findfont 24 scalefont setfont 30 " + std::to_string(height / 2) +
+             " moveto (Korvel drawing) show\n";
+  return program;
+}
+
+// A one-page PDF drawing the same shapes (no text: its font would be embedded).
+Data pdfPicture(int width, int height) {
+  std::string content =
+      "0.2 0.4 0.8 rg 10 10 " + std::to_string(width - 20) + " " + std::to_string(height - 20) + " re f\n1 0.6 0 rg\n";
+  for (int i = 0; i < 40; ++i) {
+    int x = 20 + i * 7 % (width - 40), y = 20 + i * 13 % (height - 40);
+    content += std::to_string(x - 15) + " " + std::to_string(y - 15) + " 30 30 re f\n";
+  }
+  std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) + " " + std::to_string(height) +
+          "] /Contents 4 0 R >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
+  };
+  std::string out = "%PDF-1.4\n";
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  std::size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (auto offset : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return bytesOf(out);
+}
+
+// The mean of `rounds` calls, in milliseconds.
+double meanOf(int rounds, const std::function<bool()>& once) {
+  double total = 0;
+  for (int i = 0; i < rounds; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    if (!once()) {
+      std::fprintf(stderr, "a drawing failed\n");
+      std::exit(1);
+    }
+    total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  }
+  return total / rounds;
+}
+
+// The same program on the same file, with no confinement and no bounds.
+bool bare(const std::vector<std::string>& argv, const std::string& input, const Data& bytes) {
+  std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("korvel-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / input, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::vector<gchar*> arguments;
+  for (const auto& a : argv) arguments.push_back(const_cast<gchar*>(a.c_str()));
+  arguments.push_back(nullptr);
+  gint status = -1;
+  bool ran = g_spawn_sync(folder.c_str(), arguments.data(), nullptr,
+                          static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                          nullptr, nullptr, nullptr, &status, nullptr) &&
+             status == 0 && std::filesystem::file_size(folder / "page.png") > 0;
+  std::filesystem::remove_all(folder);
+  return ran;
+}
+
+int draw(int rounds) {
+  gchar* found = g_find_program_in_path("gs");
+  std::string gs = found ? found : "gs";
+  g_free(found);
+  const Data eps =
+      bytesOf("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 400 300\n" + pageProgram(400, 300) + "showpage\n");
+  const Data ps =
+      bytesOf("%!PS-Adobe-3.0\n<< /PageSize [595 842] >> setpagedevice\n" + pageProgram(595, 842) + "showpage\n");
+  const Data pdf = pdfPicture(595, 842);
+  std::vector<std::string> gsArguments = {gs,
+                                          "-q",
+                                          "-dSAFER",
+                                          "-dBATCH",
+                                          "-dNOPAUSE",
+                                          "-dNOPROMPT",
+                                          "-dEPSCrop",
+                                          "-dFirstPage=1",
+                                          "-dLastPage=1",
+                                          "-sDEVICE=pngalpha",
+                                          "-r72",
+                                          "-sOutputFile=page.png",
+                                          "-f",
+                                          "input.eps"};
+  struct Case {
+    const char* what;
+    std::function<bool()> confined, unconfined;
+  };
+  const std::vector<Case> cases = {
+      {"EPS", [&] { return bool(ImageData::rasterisePostScript(eps)); },
+       [&] { return bare(gsArguments, "input.eps", eps); }},
+      {"PostScript", [&] { return bool(ImageData::rasterisePostScript(ps)); },
+       [&] { return bare(gsArguments, "input.eps", ps); }},
+      {"PDF", [&] { return bool(ImageData::rasterisePDF(pdf)); },
+       [&] {
+         return bare({KORVEL_PDF_PAGE_TOOL, "input.pdf", "page.png"}, "input.pdf", pdf);
+       }},
+  };
+  for (const auto& c : cases) {
+    c.confined();  // warm the caches
+    double confined = meanOf(rounds, c.confined);
+    double unconfined = meanOf(rounds, c.unconfined);
+    std::printf("%-10s drawn %.1f ms, bare %.1f ms, ratio %.2f\n", c.what, confined, unconfined, confined / unconfined);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--draw") return draw(argc == 3 ? std::max(1, std::atoi(argv[2])) : 20);
+  if (argc != 2) return 2;
+  return hostile(argv[1]);
 }

@@ -2,10 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -39,12 +41,24 @@ constexpr int maximumFolderDepth = 16;
 constexpr rlim_t maximumOpenFiles = 256;
 // The only settings a tool gets: none of the session's (its bus, display, home, agents).
 constexpr const char* toolPath = "PATH=/usr/bin:/bin";
+// The kernel counts no process of the superuser's against a bound on their number: the
+// superuser's tools run as the user who owns nothing.
+constexpr uid_t unprivilegedUser = 65534;
 
 struct ChildLimits {
-  rlim_t memory, fileSize, seconds;
+  rlim_t memory, processes, fileSize, seconds;
+  std::optional<uid_t> user;  // the tool's, where not ours
+  const PrivateFileSystem* space;  // attached over `folder`
+  const char* folder;
   const FileConfinement* confinement;
   const SyscallFilter* filter;
 };
+
+// Whom the tool runs as where not as us.
+std::optional<uid_t> toolUser() {
+  if (::geteuid() == 0) return unprivilegedUser;
+  return std::nullopt;
+}
 
 struct Usage {
   std::uintmax_t bytes = 0;
@@ -85,19 +99,32 @@ bool addUsage(int folder, int depth, Usage& usage) {
   return within;
 }
 
-// What `folder` takes on disk; none when it holds more items or deeper folders than bounded.
-std::optional<std::uintmax_t> folderUsage(const std::filesystem::path& folder) {
-  UniqueFd fd = fs::openFolderAsOwner(AT_FDCWD, folder.c_str());
+// What the folder `name` at `at` takes on disk; none when it holds more items or deeper folders
+// than bounded.
+std::optional<std::uintmax_t> folderUsage(int at, const std::string& name) {
+  UniqueFd fd = fs::openFolderAsOwner(at, name.c_str());
   if (!fd) return std::nullopt;
   Usage usage;
   if (!addUsage(fd.release(), 0, usage)) return std::nullopt;
   return usage.bytes;
 }
 
+// Whether the tool may have namespaces of its own, and so a file system of its own: a user
+// finds out by making one, the superuser by the kernel's setting.
+bool namespacesOpen() {
+  if (::geteuid() != 0) return true;
+  char count[32] = "";
+  UniqueFd setting(::open("/proc/sys/user/max_user_namespaces", O_RDONLY | O_CLOEXEC));
+  ssize_t n = setting ? ::read(setting.get(), count, sizeof count - 1) : -1;
+  return n > 0 && count[0] != '0';
+}
+
 // Namespaces of the tool's own where this user may make them. Its process is the first of a
 // process tree that ends with it, whatever its descendants do; it has no network but an
 // unconnected loopback of its own, and no System V objects shared with the session.
-constexpr unsigned long ownNamespaces = CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWIPC;
+// In a user namespace of its own, the kernel counts its processes apart from the user's others;
+// its mounts are its own.
+constexpr unsigned long ownNamespaces = CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET | CLONE_NEWIPC | CLONE_NEWNS;
 
 // Everything below runs between fork and exec, or instead of exec: only calls that are safe
 // there, no allocation.
@@ -193,6 +220,12 @@ bool killChildren() {
 // In the child GLib forked: it becomes the supervisor, and its own child goes on to run the tool.
 void confineChild(gpointer data) {
   const auto* limits = static_cast<const ChildLimits*>(data);
+  if (limits->user) {
+    gid_t group = *limits->user;
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(group, group, group) != 0 ||
+        ::setresuid(*limits->user, *limits->user, *limits->user) != 0)
+      ::_exit(127);
+  }
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   actByDefault(SIGCHLD);
@@ -216,13 +249,18 @@ void confineChild(gpointer data) {
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (!ownTree && ::getppid() != supervisor) ::_exit(127);
+  // Its own file system can be attached only in its own namespaces.
+  if (limits->space && (!ownTree || !limits->space->attachInChild(limits->folder))) ::_exit(127);
+  // The address space of each process times their number bounds the memory of all together.
   struct rlimit memory {limits->memory, limits->memory};
+  struct rlimit processes {limits->processes, limits->processes};
   struct rlimit fileSize {limits->fileSize, limits->fileSize};
   // A second line behind the parent's timer, should the parent be stopped.
   struct rlimit cpu {limits->seconds, limits->seconds};
   struct rlimit core {0, 0};
   struct rlimit files {maximumOpenFiles, maximumOpenFiles};
   setrlimit(RLIMIT_AS, &memory);
+  setrlimit(RLIMIT_NPROC, &processes);
   setrlimit(RLIMIT_FSIZE, &fileSize);
   setrlimit(RLIMIT_CPU, &cpu);
   setrlimit(RLIMIT_CORE, &core);
@@ -245,44 +283,93 @@ std::optional<ConfinedTool> ConfinedTool::create() {
 
 std::size_t ConfinedTool::removeLeftovers() { return fs::removeStaleTemporaries(g_get_tmp_dir(), folderPrefix); }
 
-ConfinedTool::ConfinedTool(ConfinedTool&& other) noexcept : folder_(std::move(other.folder_)) { other.folder_.clear(); }
+ConfinedTool::ConfinedTool(ConfinedTool&& other) noexcept
+    : folder_(std::move(other.folder_)), space_(std::move(other.space_)) {
+  other.folder_.clear();
+  other.space_.reset();
+}
 
 ConfinedTool::~ConfinedTool() {
   if (folder_.empty()) return;
   (void)fs::removeItem(folder_);  // links inside are removed, never followed
 }
 
+namespace {
+
+// A file of the folder's own (a plain name) for us to write, given to the tool's user.
+UniqueFd createFile(int at, const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return UniqueFd();
+  UniqueFd fd(::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (fd)
+    if (auto user = toolUser(); user && ::fchown(fd.get(), *user, *user) != 0) return UniqueFd();
+  return fd;
+}
+
+// Moves the plain files of the folder `name` at `at` into the folder open as `into`; what else
+// a run left there (folders, links, pipes) is not carried over.
+bool moveFiles(int at, const std::string& name, int into) {
+  UniqueFd from = fs::openFolderAsOwner(at, name.c_str());
+  DIR* dir = from ? ::fdopendir(::dup(from.get())) : nullptr;
+  if (!dir) return false;
+  bool moved = true;
+  while (const dirent* entry = moved ? ::readdir(dir) : nullptr) {
+    struct stat status {};
+    if (::fstatat(from.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) continue;
+    UniqueFd source(::openat(from.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    moved = source && ::fstat(source.get(), &status) == 0 && S_ISREG(status.st_mode);
+    UniqueFd target = moved ? createFile(into, entry->d_name) : UniqueFd();
+    bool copied = bool(target);
+    for (off_t at = 0; copied && at < status.st_size;) {
+      ssize_t n = ::sendfile(target.get(), source.get(), &at, static_cast<std::size_t>(status.st_size - at));
+      if (n < 0 && errno == EINTR) continue;
+      copied = n > 0;
+    }
+    moved = copied && target.close() && ::unlinkat(from.get(), entry->d_name, 0) == 0;
+  }
+  ::closedir(dir);
+  return moved;
+}
+
+}  // namespace
+
 bool ConfinedTool::put(const std::string& name, const Data& bytes) const {
-  int fd = ::open((folder_ / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  UniqueFd folder = fs::openFolderAsOwner(filesAt(), folderName().c_str());
+  UniqueFd fd = folder ? createFile(folder.get(), name) : UniqueFd();
+  if (!fd) return false;
   bool written = true;
   for (std::size_t at = 0; at < bytes.size() && written;) {
-    ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+    ssize_t n = ::write(fd.get(), bytes.data() + at, bytes.size() - at);
     if (n < 0 && errno == EINTR) continue;
     written = n > 0;
     if (written) at += static_cast<std::size_t>(n);
   }
-  return ::close(fd) == 0 && written;
+  return fd.close() && written;
 }
 
 std::optional<Data> ConfinedTool::take(const std::string& name, std::size_t limit) const {
-  int fd = ::open((folder_ / name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
+  UniqueFd folder = fs::openFolderAsOwner(filesAt(), folderName().c_str());
+  if (!folder) return std::nullopt;
+  // Looked at before it is opened: a pipe would wait for a writer, a device would be driven.
+  struct stat seen {};
+  if (::fstatat(folder.get(), name.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
+      std::size_t(seen.st_size) > limit)
+    return std::nullopt;
+  UniqueFd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat status {};
-  std::optional<Data> out;
-  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && std::size_t(status.st_size) <= limit) {
-    Data bytes(static_cast<std::size_t>(status.st_size));
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-      ssize_t n = ::read(fd, bytes.data() + at, bytes.size() - at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      at += static_cast<std::size_t>(n);
-    }
-    if (at == bytes.size()) out = std::move(bytes);
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_dev != seen.st_dev ||
+      status.st_ino != seen.st_ino || std::size_t(status.st_size) > limit)
+    return std::nullopt;
+  Data bytes(static_cast<std::size_t>(status.st_size));
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    ssize_t n = ::read(fd.get(), bytes.data() + at, bytes.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    at += static_cast<std::size_t>(n);
   }
-  ::close(fd);
-  return out;
+  if (at != bytes.size()) return std::nullopt;
+  return bytes;
 }
 
 ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const Limits& limits) const {
@@ -292,15 +379,35 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
   for (const auto& a : argv) arguments.push_back(a.c_str());
   arguments.push_back(nullptr);
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limits.time).count() + 2;
+  // The child may fill its folder by many files, each within the file size: their sum is bounded
+  // too, by a file system of that size where one can be made, and measured as it runs.
+  auto before = folderUsage(filesAt(), folderName());
+  std::uintmax_t folderBound = before.value_or(0) + limits.folderSpace;
+  if (namespacesOpen()) {
+    // A page more: a tool that fills it to the last block has tried to write past its bound.
+    // Each run has one of its own: a file system once attached can't be attached again.
+    auto space = PrivateFileSystem::create(folderBound + std::size_t(::sysconf(_SC_PAGESIZE)), maximumFolderItems,
+                                           toolUser());
+    if (!space && space_) return result;
+    if (space && !moveFiles(filesAt(), folderName(), space->root())) return result;
+    if (space) space_ = std::move(space);
+  }
+  if (auto user = toolUser(); !space_ && user && ::chown(folder_.c_str(), *user, *user) != 0) return result;
   // Where the kernel can confine file access, a child is never run without it.
-  auto confinement = FileConfinement::create(folder_, argv[0]);
+  std::string folderSeen = space_ ? "/proc/self/fd/" + std::to_string(space_->root()) : folder_.string();
+  auto confinement = FileConfinement::create(folderSeen, argv[0]);
   if (!confinement && FileConfinement::available()) return result;
   auto filter = SyscallFilter::create();
-  ChildLimits childLimits{limits.memory, limits.fileSize, static_cast<rlim_t>(seconds),
-                          confinement ? &*confinement : nullptr, filter ? &*filter : nullptr};
-  // The child may fill its folder by many files, each within the file size: their sum is bounded too.
-  auto before = folderUsage(folder_);
-  std::uintmax_t folderBound = before.value_or(0) + limits.folderSpace;
+  std::size_t processes = std::max<std::size_t>(1, limits.processes);
+  ChildLimits childLimits{static_cast<rlim_t>(limits.memory / processes),
+                          static_cast<rlim_t>(processes),
+                          static_cast<rlim_t>(limits.fileSize),
+                          static_cast<rlim_t>(seconds),
+                          toolUser(),
+                          space_ ? &*space_ : nullptr,
+                          folder_.c_str(),
+                          confinement ? &*confinement : nullptr,
+                          filter ? &*filter : nullptr};
 
   // Our own context: the caller's main loop, if any, runs nothing else meanwhile.
   GMainContext* context = g_main_context_new();
@@ -320,12 +427,13 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
     g_output_stream_close(g_subprocess_get_stdin_pipe(child.get()), nullptr, nullptr);
     struct State {
       GSubprocess* child;
-      const std::filesystem::path& folder;
+      int filesAt;
+      std::string folder;
       std::uintmax_t folderBound;
       bool done = false;
       bool timedOut = false;
       bool wroteTooMuch = false;
-    } state{child.get(), folder_, folderBound};
+    } state{child.get(), filesAt(), folderName(), folderBound};
     g_subprocess_wait_async(
         child.get(), nullptr,
         [](GObject* source, GAsyncResult* asyncResult, gpointer data) {
@@ -349,7 +457,7 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
         folderCheck,
         [](gpointer data) -> gboolean {
           auto* s = static_cast<State*>(data);
-          auto usage = folderUsage(s->folder);
+          auto usage = folderUsage(s->filesAt, s->folder);
           if (usage && *usage <= s->folderBound) return G_SOURCE_CONTINUE;
           s->wroteTooMuch = true;
           g_subprocess_send_signal(s->child, SIGTERM);
@@ -363,8 +471,8 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
       g_source_unref(source);
     }
     // What it wrote after the last look counts too.
-    auto usage = folderUsage(folder_);
-    if (!usage || *usage > folderBound) state.wroteTooMuch = true;
+    auto usage = folderUsage(filesAt(), folderName());
+    if (!usage || *usage > folderBound || (space_ && space_->full())) state.wroteTooMuch = true;
     if (state.timedOut) result.outcome = Outcome::timedOut;
     else if (state.wroteTooMuch) result.outcome = Outcome::wroteTooMuch;
     else if (g_subprocess_get_if_exited(child.get())) {

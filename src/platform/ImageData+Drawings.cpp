@@ -1,7 +1,7 @@
 // PDF and PostScript pictures drawn to PNG by outside programs, each confined: a hostile drawing
-// costs at most the child's bounded memory, time and disk, sees no file but its own and the
-// system's (Ghostscript keeps to its folder by its own safe mode as well, and may not remove
-// what it writes there), reaches no socket and leaves no process behind.
+// costs at most the child's bounded memory, processes, time and disk, sees no file but its own
+// and the system's (Ghostscript keeps to its folder by its own safe mode as well, and may not
+// remove what it writes there), reaches no socket and leaves no process behind.
 
 #include <glib.h>
 
@@ -22,10 +22,13 @@ constexpr std::size_t maximumPNGBytes = std::size_t(320) << 20;
 ConfinedTool::Limits limitsFor(std::chrono::milliseconds timeout) {
   ConfinedTool::Limits limits;
   limits.time = timeout;
+  // One process: neither program starts another or a thread, so its address space bounds all
+  // the memory a hostile drawing can take.
   limits.memory = std::size_t(2) << 30;
+  limits.processes = 1;
   limits.fileSize = maximumPNGBytes;
-  // The page and what the tool keeps beside it while drawing; where the temporary folder is in
-  // memory, this is memory.
+  // The page and what the tool keeps beside it while drawing: memory, where its folder is a file
+  // system of its own, or where the temporary folder is in memory.
   limits.folderSpace = std::size_t(384) << 20;
   return limits;
 }

@@ -64,6 +64,21 @@ constexpr Denied deniedCalls[] = {
     {__NR_process_vm_readv, EPERM},
     {__NR_process_vm_writev, EPERM},
     {__NR_pidfd_getfd, EPERM},
+    // Mounts: none taken away from over its folder, none of its own in memory.
+    {__NR_mount, EPERM},
+    {__NR_umount2, EPERM},
+    {__NR_pivot_root, EPERM},
+#ifdef __NR_fsopen
+    {__NR_open_tree, EPERM},
+    {__NR_move_mount, EPERM},
+    {__NR_fsopen, EPERM},
+    {__NR_fsconfig, EPERM},
+    {__NR_fsmount, EPERM},
+    {__NR_fspick, EPERM},
+#endif
+#ifdef __NR_mount_setattr
+    {__NR_mount_setattr, EPERM},
+#endif
 };
 
 // Opening calls and the argument that holds their flags: an unnamed file is refused as a file

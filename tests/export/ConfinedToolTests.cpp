@@ -1,22 +1,31 @@
 // What a confined tool can't do however it is written: keep data its folder doesn't list, shut
-// its folder to us, leave processes behind, or reach the session's services.
+// its folder to us, leave processes behind, reach the session's services, pass its bounds with
+// many processes at once, or hand back anything but a plain file.
 
 #include <gtest/gtest.h>
 #include <glib.h>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ConfinedTool.h"
@@ -311,4 +320,261 @@ TEST(FileConfinement, DeniesTCPAndAbstractSocketsWhereTheKernelHasTheRules) {
   EXPECT_NE(underFileConfinement(*confinement, reaches[0].argv), 0) << reaches[0].what;
   if (version < 6) GTEST_SKIP() << "this kernel's Landlock (version " << version << ") can't scope abstract sockets (version 6)";
   EXPECT_NE(underFileConfinement(*confinement, reaches[1].argv), 0) << reaches[1].what;
+}
+
+namespace {
+
+// Watches the processes of one tool run, found by a token in the tool's command line: all that
+// share its process namespace, and its folder as they see it.
+class ToolWatch {
+ public:
+  struct Sample {
+    std::size_t processes = 0;
+    std::uintmax_t resident = 0;  // bytes, all together
+    std::uintmax_t folder = 0;    // bytes its folder takes
+  };
+
+  ToolWatch(std::string token, fs::path folder) : token_(std::move(token)), folder_(std::move(folder)) {
+    thread_ = std::thread([this] {
+      // As often as a pass over the process table allows: a few milliseconds apart.
+      while (!stop_) {
+        Sample now = sample();
+        std::lock_guard<std::mutex> lock(mutex_);
+        peak_.processes = std::max(peak_.processes, now.processes);
+        peak_.resident = std::max(peak_.resident, now.resident);
+        peak_.folder = std::max(peak_.folder, now.folder);
+      }
+    });
+  }
+  ~ToolWatch() { finish(); }
+  ToolWatch(const ToolWatch&) = delete;
+  ToolWatch& operator=(const ToolWatch&) = delete;
+
+  void finish() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  Sample peak() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return peak_;
+  }
+  // Whether the tool was found, in a process namespace of its own.
+  bool apart() const { return apart_; }
+  // Processes left in the tool's namespace now.
+  std::size_t left() { return toolNamespace_ ? inNamespace(toolNamespace_).size() : 0; }
+
+  static ino_t namespaceOf(const std::string& pid) {
+    struct stat status {};
+    return ::stat(("/proc/" + pid + "/ns/pid").c_str(), &status) == 0 ? status.st_ino : 0;
+  }
+
+ private:
+  static std::vector<std::string> processIds() {
+    std::vector<std::string> ids;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+      std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") == std::string::npos) ids.push_back(name);
+    }
+    return ids;
+  }
+
+  static std::vector<std::string> inNamespace(ino_t space) {
+    std::vector<std::string> found;
+    for (const auto& pid : processIds())
+      if (namespaceOf(pid) == space) found.push_back(pid);
+    return found;
+  }
+
+  static std::uintmax_t usage(const fs::path& folder) {
+    std::uintmax_t bytes = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      struct stat status {};
+      if (::lstat(it->path().c_str(), &status) == 0) bytes += std::uintmax_t(status.st_blocks) * 512;
+    }
+    return bytes;
+  }
+
+  Sample sample() {
+    Sample now;
+    if (!toolNamespace_) {
+      for (const auto& pid : processIds()) {
+        std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
+        std::stringstream line;
+        line << in.rdbuf();
+        if (line.str().find(token_) == std::string::npos) continue;
+        toolNamespace_ = namespaceOf(pid);
+        apart_ = toolNamespace_ != namespaceOf(std::to_string(::getpid()));
+        // The tool waits to be seen (untilWatched) before it starts anything.
+        std::ofstream(fs::path("/proc") / pid / "root" / folder_.relative_path() / "watched");
+        break;
+      }
+      if (!toolNamespace_) return now;
+    }
+    if (!apart_) return now;
+    long page = ::sysconf(_SC_PAGESIZE);
+    std::string any;
+    for (const auto& pid : inNamespace(toolNamespace_)) {
+      std::ifstream statm("/proc/" + pid + "/statm");
+      std::uintmax_t size = 0, resident = 0;
+      if (!(statm >> size >> resident)) continue;
+      ++now.processes;
+      now.resident += resident * std::uintmax_t(page);
+      if (any.empty()) any = pid;
+    }
+    // The folder as the tool's processes see it, in their own mounts where they have them.
+    if (!any.empty()) now.folder = usage(fs::path("/proc") / any / "root" / folder_.relative_path());
+    now.folder = std::max(now.folder, usage(folder_));
+    return now;
+  }
+
+  std::string token_;
+  fs::path folder_;
+  ino_t toolNamespace_ = 0;
+  bool apart_ = false;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  Sample peak_;
+  std::thread thread_;
+};
+
+// Begins a tool's script: it starts nothing until its watch has found it.
+constexpr const char* untilWatched = "; until [ -e watched ]; do :; done; ";
+
+std::string tokenFor(const std::string& what) { return "korvel-watched-" + std::to_string(::getpid()) + "-" + what; }
+
+// A drawing tool's bounds, with room for as many processes as asked.
+ConfinedTool::Limits drawingLimits(std::size_t processes) {
+  ConfinedTool::Limits limits;
+  limits.memory = std::size_t(2) << 30;
+  limits.processes = processes;
+  limits.fileSize = std::size_t(320) << 20;
+  limits.folderSpace = std::size_t(384) << 20;
+  return limits;
+}
+
+constexpr std::uintmax_t megabyte = 1 << 20;
+
+}  // namespace
+
+TEST(ConfinedTool, ThreeLargeProcessesTogetherStayWithinTheMemoryBound) {
+  // Each would take three quarters of the bound, and holds it a while.
+  for (std::size_t processes : {std::size_t(1), std::size_t(4)}) {
+    std::string token = tokenFor("memory-" + std::to_string(processes));
+    auto tool = ConfinedTool::create();
+    ASSERT_TRUE(tool);
+    auto limits = drawingLimits(processes);
+    ToolWatch watch(token, tool->folder());
+    auto run = tool->run({"/bin/sh", "-c",
+                          ": " + token + untilWatched +
+                              "for i in 1 2 3; do /usr/bin/python3 -c 'import time; held = b\"1\" * (1536 << 20); "
+                              "time.sleep(3)' & done; wait"},
+                         limits);
+    watch.finish();
+    if (!watch.apart()) GTEST_SKIP() << "this system gives the tool no namespaces of its own to watch it by";
+    EXPECT_NE(run.outcome, ConfinedTool::Outcome::notStarted) << processes;
+    EXPECT_LE(watch.peak().resident, limits.memory) << processes << " processes: " << watch.peak().resident / megabyte
+                                                    << " MB resident at once";
+    EXPECT_LE(watch.peak().processes, processes) << processes;
+  }
+}
+
+TEST(ConfinedTool, TwoThousandForksStayWithinTheProcessBoundAndNoneOutlivesTheTool) {
+  for (std::size_t processes : {std::size_t(1), std::size_t(8)}) {
+    std::string token = tokenFor("forks-" + std::to_string(processes));
+    auto tool = ConfinedTool::create();
+    ASSERT_TRUE(tool);
+    ToolWatch watch(token, tool->folder());
+    auto run = tool->run({"/bin/sh", "-c",
+                          ": " + token + untilWatched +
+                              "i=0; while [ $i -lt 2000 ]; do sleep 3 & i=$((i + 1)); done; wait"},
+                         drawingLimits(processes));
+    watch.finish();
+    if (!watch.apart()) GTEST_SKIP() << "this system gives the tool no namespaces of its own to watch it by";
+    EXPECT_NE(run.outcome, ConfinedTool::Outcome::notStarted) << processes;
+    EXPECT_LE(watch.peak().processes, processes) << processes << " allowed";
+    EXPECT_EQ(watch.left(), 0u) << processes;
+  }
+}
+
+TEST(ConfinedTool, WritersInABurstNeverHoldMoreThanTheFolderBound) {
+  // Eight writers, three files of 300 MB each, allocated at once rather than written.
+  std::string token = tokenFor("burst");
+  auto tool = ConfinedTool::create();
+  ASSERT_TRUE(tool);
+  auto limits = drawingLimits(32);
+  {
+    ToolWatch watch(token, tool->folder());
+    auto run = tool->run({"/bin/sh", "-c",
+                          ": " + token + untilWatched +
+                              "for i in 1 2 3 4 5 6 7 8; do (for j in 1 2 3; do fallocate -l 300M f$i-$j; done) & "
+                              "done; wait"},
+                         limits);
+    watch.finish();
+    if (!watch.apart()) GTEST_SKIP() << "this system gives the tool no namespaces of its own to watch it by";
+    EXPECT_NE(run.outcome, ConfinedTool::Outcome::notStarted);
+    // A little over: what the folder's items themselves take.
+    EXPECT_LE(watch.peak().folder, limits.folderSpace + megabyte)
+        << watch.peak().folder / megabyte << " MB held at once";
+  }
+  std::error_code ec;
+  std::uintmax_t after = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(tool->folder(), ec)) {
+    struct stat status {};
+    if (::lstat(entry.path().c_str(), &status) == 0) after += std::uintmax_t(status.st_blocks) * 512;
+  }
+  EXPECT_LE(after, limits.folderSpace + megabyte) << after / megabyte << " MB left in the folder";
+}
+
+TEST(ConfinedTool, OnlyAPlainFileIsTakenAndNothingWaitsForAWriter) {
+  auto outside = testenv::freshFolder("taken");
+  std::ofstream(outside / "plain.png") << "not the tool's";
+  struct Case {
+    std::string what;
+    std::function<bool(const fs::path& path)> make;  // false: this system can't make it
+    bool taken;
+  };
+  UniqueFd socketHolder;
+  const std::vector<Case> cases = {
+      {"a plain file", [](const fs::path& p) { return bool(std::ofstream(p) << "png"); }, true},
+      {"a pipe", [](const fs::path& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, false},
+      {"a device", [](const fs::path& p) { return ::mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }, false},
+      {"a socket",
+       [&](const fs::path& p) {
+         socketHolder.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+         sockaddr_un name{};
+         name.sun_family = AF_UNIX;
+         p.string().copy(name.sun_path, sizeof name.sun_path - 1);
+         return ::bind(socketHolder.get(), reinterpret_cast<sockaddr*>(&name), sizeof name) == 0;
+       },
+       false},
+      {"a link to a plain file",
+       [&](const fs::path& p) { return ::symlink((outside / "plain.png").c_str(), p.c_str()) == 0; }, false},
+  };
+  // What the tool left, and what a tool made itself: a pipe, as a taken-over program would.
+  auto takenWithin = [](const ConfinedTool& tool, const std::string& what) -> std::optional<bool> {
+    auto taking = std::async(std::launch::async, [&] { return tool.take("page.png", 1 << 20).has_value(); });
+    if (taking.wait_for(std::chrono::seconds(1)) == std::future_status::ready) return taking.get();
+    // Let it go: a writer opens the pipe it waits on.
+    UniqueFd writer(::open((tool.folder() / "page.png").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    ADD_FAILURE() << what << ": still waiting after a second";
+    taking.wait();
+    return std::nullopt;
+  };
+  for (const auto& c : cases) {
+    auto tool = ConfinedTool::create();
+    ASSERT_TRUE(tool);
+    if (!c.make(tool->folder() / "page.png")) {
+      std::cerr << c.what << " can't be made here: its case is left out\n";
+      continue;
+    }
+    EXPECT_EQ(takenWithin(*tool, c.what), std::optional<bool>(c.taken)) << c.what;
+  }
+  auto tool = ConfinedTool::create();
+  ASSERT_TRUE(tool);
+  auto run = tool->run({"/bin/sh", "-c", "mkfifo page.png"}, drawingLimits(4));
+  ASSERT_EQ(run.outcome, ConfinedTool::Outcome::exited);
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_EQ(takenWithin(*tool, "a pipe the tool made"), std::optional<bool>(false));
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "export/PDFFixtures.h"
 #include "platform/ConfinedTool.h"
 #include "platform/ImageData.h"
 
@@ -97,22 +98,7 @@ Data pdfPicture(int width, int height) {
           "] /Contents 4 0 R >>",
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
   };
-  std::string out = "%PDF-1.4\n";
-  std::vector<std::size_t> offsets;
-  for (std::size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  std::size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (auto offset : offsets) {
-    char line[32];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return bytesOf(out);
+  return pdfOf(objects);
 }
 
 // The mean of `rounds` calls, in milliseconds.

@@ -99,6 +99,7 @@ Result<void> KXDocument::writeSafely(const std::filesystem::path& url, const std
 Result<void> KXDocument::saveToFileArchive(const std::filesystem::path& url) {
   if (!fileArchive_) return fail(makeError(KXDocumentError::archiveIsNil));
   if (fileArchive_->backing().url() != url) return fail(makeError(KXDocumentError::archiveHasIncorrectFileURL));
+  if (auto target = targetAsChecked()) fileArchive_->backing().replaceOnlyIfStill(*target);
   return container_->save(*fileArchive_, KXDocumentContainer::ArchiveRelation::origin(false));
 }
 
@@ -111,6 +112,7 @@ Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::
     archive = withIdentity(**archive, *uuid);
     if (!archive) return fail(archive.error());
   }
+  if (auto target = targetAsChecked()) (*archive)->backing().replaceOnlyIfStill(*target);
   if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
   // Whatever identity a replaced file had opened under, its working copy records it. Edits it
   // held never reached the file: the person who replaced it is told where they are.

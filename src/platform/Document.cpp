@@ -121,10 +121,14 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   }
   // Taken before the write: a subclass may report no draft once it has written a file.
   auto draft = autosavedContentsFileURL();
+  // Taken right after the look above (and the person's answer): what the write may replace.
+  targetAsChecked_ = fs::fileIdentity(url);
   auto written = writeSafely(url, type, operation);
+  targetAsChecked_.reset();
   // Whatever this write left in the file, the document wrote it (a failed write leaves the file
-  // as it was or holds part of the document's own).
-  if (ownFile) noteFileOnDisk(url);
+  // as it was or holds part of the document's own) -- unless the write refused to replace what
+  // another program wrote meanwhile: the next save asks about that.
+  if (ownFile && (written || !fs::isChangedMeanwhile(written.error()))) noteFileOnDisk(url);
   if (!written) {
     // The writer's message is for the log; the person reads what happened and where.
     if (completion)
@@ -168,11 +172,9 @@ bool Document::isOwnFile(const Path& url) const {
 }
 
 std::optional<Document::FileState> Document::fileStateOf(const Path& url) {
-  struct stat st {};
-  if (::stat(url.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileState{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                   static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+  auto state = fs::fileIdentity(url);
+  if (!state || !state->regularFile) return std::nullopt;
+  return state;
 }
 
 void Document::noteFileOnDisk(const Path& url) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/FileSystem.h"
 #include "platform/ObserverToken.h"
 
 typedef struct _GtkWindow GtkWindow;
@@ -127,6 +128,9 @@ class Document : public std::enable_shared_from_this<Document> {
   // Runs `body` with autosavingIsImplicitlyCancellable set as given, restoring it after.
   void withImplicitCancellation(bool cancellable, const std::function<void()>& body);
   void notifyEdited();
+  // While a save writes: its target as the save found it once it had looked (none inside: nothing
+  // was there). A writer that replaces the file whole does so only if it is still that.
+  const std::optional<std::optional<fs::FileIdentity>>& targetAsChecked() const { return targetAsChecked_; }
 
  private:
   void performSave(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
@@ -141,19 +145,11 @@ class Document : public std::enable_shared_from_this<Document> {
   std::string fileType_;
   std::optional<Path> autosavedContentsFileURL_;
   std::optional<Date> fileModificationDate_;
-  // The file as last read or written, told apart from a rewrite by anyone else: another
-  // program's in-place write moves the time or the size, a replacement brings another inode.
-  struct FileState {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    // Kept apart: a file may carry any date, far past what nanoseconds in 64 bits reach.
-    std::int64_t modifiedSeconds = 0;
-    std::int64_t modifiedNanoseconds = 0;
-    bool operator==(const FileState&) const = default;
-  };
+  // The file as last read or written, told apart from a rewrite by anyone else.
+  using FileState = fs::FileIdentity;
   static std::optional<FileState> fileStateOf(const Path& url);
   std::optional<FileState> fileState_;
+  std::optional<std::optional<fs::FileIdentity>> targetAsChecked_;
   std::optional<std::string> displayName_;
   // Taken when the document is first named untitled; 0 until then.
   mutable int untitledNumber_ = 0;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/FileSystem.h"
+
 namespace ErrorWording {
 
 namespace {
@@ -45,6 +47,10 @@ std::optional<int> systemCode(const Error& error) {
 
 std::string whyWritingFailed(const Error& error, const std::filesystem::path& url) {
   auto folder = quoted(folderName(url));
+  if (fs::isChangedMeanwhile(error))
+    return "Another program wrote " + quoted(fileName(url)) +
+           " while it was being saved, so it was left as that program wrote it. Save again to choose which version "
+           "to keep.";
   switch (systemCode(error).value_or(0)) {
     case EACCES:
     case EPERM:

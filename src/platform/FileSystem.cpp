@@ -505,6 +505,31 @@ bool exists(const Path& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+std::optional<FileIdentity> fileIdentity(const Path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                      static_cast<std::int64_t>(st.st_mtim.tv_nsec), S_ISREG(st.st_mode)};
+}
+
+Result<void> requireUnchanged(const Path& path, const std::optional<FileIdentity>& expected) {
+  auto now = fileIdentity(path);
+  if (!now && errno != ENOENT) return fail(Error::posix(errno, path.string()));
+  if (now == expected) return {};
+  Error e(ChangedMeanwhileErrorDomain, 1,
+          path.string() + (expected ? ": changed by another program meanwhile" : ": made by another program meanwhile"));
+  e.with(NSFilePathErrorKey, path.string());
+  return fail(std::move(e));
+}
+
+bool isChangedMeanwhile(const Error& error) {
+  const Error* e = &error;
+  for (int depth = 0; e && depth < 32; ++depth, e = e->underlying.get())
+    if (e->domain == ChangedMeanwhileErrorDomain) return true;
+  return false;
+}
+
 Result<void> trashItem(const Path& path) {
   GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
   GError* err = nullptr;

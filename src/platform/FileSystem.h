@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -85,6 +86,28 @@ Result<void> createDirectories(const Path& path, unsigned mode = 0755);
 // Renames, replacing a file or an empty folder at `to`.
 Result<void> moveItem(const Path& from, const Path& to);
 bool exists(const Path& path);
+
+// What tells one version of a file from another: another program's in-place write moves the
+// time or the size, a replacement brings another inode.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  // Kept apart: a file may carry any date, far past what nanoseconds in 64 bits reach.
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  bool regularFile = false;
+  bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the item at `path` (links followed); none when nothing is there.
+std::optional<FileIdentity> fileIdentity(const Path& path);
+// A write that was to replace a file refused because the file changed (or appeared) meanwhile.
+inline constexpr const char* ChangedMeanwhileErrorDomain = "com.korvel.fs.changed-meanwhile";
+// Succeeds when `path` is still `expected` (none: still nothing there); otherwise fails in
+// ChangedMeanwhileErrorDomain.
+Result<void> requireUnchanged(const Path& path, const std::optional<FileIdentity>& expected);
+// Whether `error` or one of its causes is such a refusal.
+bool isChangedMeanwhile(const Error& error);
 // Moves an item to the user's trash.
 Result<void> trashItem(const Path& path);
 

@@ -154,7 +154,8 @@ Result<void> ZZArchive::loadCanMiss(bool canMiss) {
   return {};
 }
 
-Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>>& newEntries) {
+Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>>& newEntries,
+                                      const std::function<Result<void>()>& beforeReplacing) {
   // The format's limits are checked before anything is written.
   if (newEntries.size() > ZZMaximumEntryCount)
     return fail(limitError(ZZErrorCode::endOfCentralDirectoryWriteFailed,
@@ -263,6 +264,8 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
   if (auto r = output.close(); !r)
     return fail(zzError(ZZErrorCode::replaceFailed, r.error(), writeFailure(r.error(), "the updated archive could not be saved")));
 
+  if (beforeReplacing)
+    if (auto r = beforeReplacing(); !r) return fail(r.error());
   if (initialSkip == 0) {
     if (auto r = channel_->replaceWithChannel(temporaryChannel); !r)
       return fail(zzError(ZZErrorCode::replaceFailed, r.error(), "the archive could not be replaced"));

@@ -4,6 +4,7 @@
 // Not thread-safe: one thread uses an archive and its entries at a time.
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -53,7 +54,10 @@ class ZZArchive {
   // New entries whose blocks may run on any thread are read and compressed on every core
   // ahead of their turn (workers end before this returns); the bytes are those of a
   // sequential update. Afterwards entries() describes the rewritten archive.
-  Result<void> updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>>& newEntries);
+  // `beforeReplacing`, when given, runs once the new copy is complete, just before it takes the
+  // archive's place; its failure fails the update and leaves the archive as it was.
+  Result<void> updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>>& newEntries,
+                             const std::function<Result<void>()>& beforeReplacing = {});
 
  private:
   std::shared_ptr<ZZChannel> channel_;

@@ -14,6 +14,7 @@
 
 #include "platform/Alert.h"
 #include "platform/BaseDocumentController.h"
+#include "platform/FileSystem.h"
 #include "platform/Panels.h"
 #include "platform/RunLoop.h"
 #include "platform/Xdg.h"
@@ -68,9 +69,14 @@ class RecordingDocument : public Document {
   std::vector<Write> writes;
   std::vector<fsys::path> reads;
   std::optional<Error> failWrites;
+  // Another program's write while this one is under way.
+  std::function<void()> meanwhile;
+  std::vector<std::optional<std::optional<fs::FileIdentity>>> targets;
 
   Result<void> writeSafely(const fsys::path& url, const std::string&, SaveOperation operation) override {
     writes.push_back({url, operation, autosavingIsImplicitlyCancellable()});
+    targets.push_back(targetAsChecked());
+    if (meanwhile) meanwhile();
     if (failWrites) return fail(*failWrites);
     std::ofstream(url) << "saved";
     return {};
@@ -383,6 +389,50 @@ TEST_F(DocumentFramework, ASaveOverAFileChangedOnDiskAsksAndEachAnswerDoesWhatIt
   doc->saveDocument();
   EXPECT_EQ(contents(), "saved");
   EXPECT_EQ(answers.shown.size(), shown);
+}
+
+// The writer is told what the save looked at; when it refuses to replace what another program
+// wrote meanwhile, the person reads why, the edits stay unsaved and the next save asks.
+TEST_F(DocumentFramework, AWriteRefusedForAChangeMeanwhileLeavesTheNextSaveToAsk) {
+  auto doc = openFile();
+  auto contents = [&] {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  doc->updateChangeCount(ChangeType::done);
+  auto before = fs::fileIdentity(file);
+  doc->saveDocument();
+  ASSERT_EQ(doc->targets.size(), 1u);
+  EXPECT_EQ(doc->targets[0], std::optional(before));
+  answers.save.push_back(SavePanelResult{dir / "New.tdoc", "test.doc"});
+  doc->saveDocumentAs();
+  ASSERT_EQ(doc->targets.size(), 2u);
+  EXPECT_EQ(doc->targets[1], std::optional<std::optional<fs::FileIdentity>>(std::in_place));  // nothing was there
+  file = dir / "New.tdoc";
+
+  doc->updateChangeCount(ChangeType::done);
+  doc->meanwhile = [&] { std::ofstream(file) << "their version"; };
+  doc->failWrites = Error(fs::ChangedMeanwhileErrorDomain, 1, "changed meanwhile");
+  answers.alert.push_back(Alert::firstButtonReturn);  // the error's "OK"
+  std::optional<Error> result;
+  doc->saveDocument([&](std::optional<Error> e) { result = e; });
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(fs::isChangedMeanwhile(*result));
+  EXPECT_EQ(answers.shown.back().messageText, "The document \u201cNew\u201d could not be saved.");
+  EXPECT_EQ(answers.shown.back().informativeText,
+            "Another program wrote \u201cNew.tdoc\u201d while it was being saved, so it was left as that program "
+            "wrote it. Save again to choose which version to keep.");
+  EXPECT_TRUE(doc->isDocumentEdited());
+  EXPECT_EQ(contents(), "their version");
+
+  doc->meanwhile = nullptr;
+  doc->failWrites.reset();
+  auto writes = doc->writes.size();
+  answers.alert.push_back(Alert::firstButtonReturn);  // "Cancel"
+  doc->saveDocument();
+  EXPECT_EQ(answers.shown.back().messageText, "\u201cNew.tdoc\u201d has changed on disk since you opened or saved it.");
+  EXPECT_EQ(doc->writes.size(), writes);
+  EXPECT_EQ(contents(), "their version");
 }
 
 TEST_F(DocumentFramework, OpeningAnOpenFileBringsBackTheSameDocument) {

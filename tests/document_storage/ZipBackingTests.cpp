@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "StorageTestSupport.h"
@@ -486,4 +488,80 @@ TEST(ZipBacking, ASaveNeedsNoMoreRoomThanASequentialOneAndASmallMargin) {
   if (status == 77 || out.find("unshare failed") != std::string::npos || out.find("unshare:") != std::string::npos)
     GTEST_SKIP() << "no filesystem of a set size can be mounted here: " << out;
   EXPECT_EQ(status, 0) << out;
+}
+
+namespace {
+// A source whose first read, on whatever core, lets another program write meanwhile.
+class WritingMeanwhile : public ListBacking {
+ public:
+  WritingMeanwhile(std::vector<std::pair<std::string, std::string>> files, std::function<void()> write)
+      : ListBacking(std::move(files)), write_(std::move(write)) {}
+  void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override {
+    ListBacking::forEach([&](const std::string& path, const DataReader& reader) {
+      body(path, [this, reader](const DataSink& sink) {
+        std::call_once(once_, [this] {
+          if (write_) write_();
+        });
+        return reader(sink);
+      });
+    });
+  }
+
+ private:
+  std::function<void()> write_;
+  mutable std::once_flag once_;
+};
+}  // namespace
+
+// A save held to the file it looked at replaces only that file: another program's write that
+// lands while the files are read and compressed stays, the save fails, no temporary is left.
+TEST(ZipBacking, ASaveNeverReplacesWhatAnotherProgramWroteWhileItWasWriting) {
+  auto from = testenv::freshFolder("meanwhile-from");
+  writeTree(from, {{"design/document.json", "{\"v\":1}"}, {"code/a.js", std::string(30000, 'a')}});
+  std::vector<std::pair<std::string, std::string>> edits;
+  for (int i = 0; i < 40; ++i)
+    edits.emplace_back("code/f" + std::to_string(i) + ".js", std::string(20000 + i, static_cast<char>('k' + i % 8)));
+  struct Case {
+    const char* how;
+    bool existing;
+    std::function<void(const std::filesystem::path&)> write;
+  } cases[] = {
+      {"rewritten in place", true, [](const std::filesystem::path& f) { std::ofstream(f) << "their version"; }},
+      {"replaced by a new file", true,
+       [](const std::filesystem::path& f) {
+         std::ofstream(f.string() + "~") << "their version";
+         std::filesystem::rename(f.string() + "~", f);
+       }},
+      {"made where nothing was", false, [](const std::filesystem::path& f) { std::ofstream(f) << "their version"; }},
+      {"left alone", true, nullptr},
+      {"still nothing there", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    auto dir = testenv::freshFolder("meanwhile");
+    auto zipFile = dir / "p.korvelx";
+    auto zip = zipArchive(zipFile);
+    if (c.existing) ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+    auto manifest = zip->manifest();
+    auto source = std::make_shared<KXDocumentArchive>(
+        std::make_unique<WritingMeanwhile>(edits, [&] {
+          if (c.write) c.write(zipFile);
+        }),
+        KXDocumentArchive::WithIdentity{Uuid::random()});
+    zip->backing().replaceOnlyIfStill(fs::fileIdentity(zipFile));
+    auto r = zip->reflect(*source);
+    if (!c.write) {
+      ASSERT_TRUE(r) << r.error().description();
+      EXPECT_EQ(read(zipArchive(zipFile, false)->backing().dataReader("code/f3.js")), edits[3].second);
+      EXPECT_EQ(readTree(dir).size(), 1u);
+      continue;
+    }
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(fs::isChangedMeanwhile(r.error())) << r.error().description();
+    EXPECT_EQ(readTree(dir), (std::map<std::string, std::string>{{"p.korvelx", "their version"}}));
+    EXPECT_EQ(zip->manifest(), manifest);
+    // The hold was for that save only: the next one, told to, replaces what is there.
+    ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+    EXPECT_EQ(read(zipArchive(zipFile, false)->backing().dataReader("code/a.js")), std::string(30000, 'a'));
+  }
 }

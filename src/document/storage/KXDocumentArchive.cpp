@@ -107,11 +107,15 @@ void KXDocumentArchive::regenerateManifest() {
 }
 
 Result<void> KXDocumentArchive::reflect(const KXDocumentArchive& source) {
-  return backing_->reflect(source, KXDocumentArchiveUpdateOperation::all,
-                           [this](const KXDocumentArchiveBacking::Entries& entries) -> std::optional<Data> {
-                             manifest_ = Manifest{uuid_, entries};
-                             return dataFromString(encode(manifestJSON(manifest_)));
-                           });
+  auto before = manifest_;
+  auto reflected = backing_->reflect(source, KXDocumentArchiveUpdateOperation::all,
+                                     [this](const KXDocumentArchiveBacking::Entries& entries) -> std::optional<Data> {
+                                       manifest_ = Manifest{uuid_, entries};
+                                       return dataFromString(encode(manifestJSON(manifest_)));
+                                     });
+  // A replacement refused at the last moment wrote nothing: the stored manifest is the old one.
+  if (!reflected && fs::isChangedMeanwhile(reflected.error())) manifest_ = std::move(before);
+  return reflected;
 }
 
 bool KXDocumentArchive::shouldInclude(std::string_view path) {

@@ -15,6 +15,7 @@
 #include "document/storage/KXDocumentManifest.h"
 #include "platform/Data.h"
 #include "platform/Error.h"
+#include "platform/FileSystem.h"
 
 // Receives one chunk of a file; the bytes are valid only during the call.
 using DataSink = std::function<Result<void>(const std::uint8_t* bytes, std::size_t count)>;
@@ -50,6 +51,10 @@ class KXDocumentArchiveBacking {
   virtual Result<KXDocumentManifest::Entry> hashEntry(const std::string& relativePath, const DataReader& reader);
   // The stored files are now `current`: a backing may keep what it learnt of them.
   virtual void keepFileStatus(const Entries&) {}
+  // Holds the next reflection to replacing the stored file only while it is still `expected`
+  // (none: while nothing is there), looked at just before the replacement. A backing that
+  // doesn't replace one file whole has nothing to hold and ignores it.
+  virtual void replaceOnlyIfStill(std::optional<fs::FileIdentity>) {}
   // Makes the stored files those that `source`'s backing reports; `updatedManifest` receives
   // the entries of what was written and gives the manifest to store.
   virtual Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,

@@ -127,6 +127,11 @@ std::map<std::string, std::uint64_t> KXZipArchiveBacking::declaredSizes() const 
 Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation,
                                           const UpdatedManifest& updatedManifest) {
   (void)fs::removeStaleSiblingTemporaries(url_);
+  // Reading and compressing may take long: another program's write that lands meanwhile is
+  // never replaced unread. The check runs once the new zip is complete, just before the rename.
+  std::function<Result<void>()> beforeReplacing;
+  if (auto expected = std::exchange(replaceOnlyIfStill_, std::nullopt))
+    beforeReplacing = [this, expected = *expected] { return fs::requireUnchanged(url_, expected); };
   // What the zip holds now, to carry unchanged entries over as they are.
   std::map<std::string, std::shared_ptr<ZZArchiveEntry>> current;
   for (const auto& entry : zip_->entries())
@@ -225,7 +230,7 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
                                                                ZZArchiveEntry::BlockThread::any));
   }
 
-  if (!writesManifest_) return zip_->updateEntries(entries);
+  if (!writesManifest_) return zip_->updateEntries(entries, beforeReplacing);
   // The manifest is written last, from what the entries just written measured, so it matches
   // the bytes in the zip even when a file changed since it was looked at. Its block runs on
   // this thread once every file before it is written.
@@ -236,6 +241,6 @@ Result<void> KXZipArchiveBacking::reflect(const KXDocumentArchive& source, KXDoc
         return *manifest;
       }));
   entries.push_back(manifestEntry);
-  if (auto r = zip_->updateEntries(entries); !r) return fail(r.error());
+  if (auto r = zip_->updateEntries(entries, beforeReplacing); !r) return fail(r.error());
   return {};
 }

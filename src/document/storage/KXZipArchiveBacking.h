@@ -29,6 +29,7 @@ class KXZipArchiveBacking final : public KXDocumentArchiveBacking {
   DataReader dataReader(const std::string& relativePath) const override;
   static DataReader entryReader(std::shared_ptr<ZZArchiveEntry> entry);
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override;
+  void replaceOnlyIfStill(std::optional<fs::FileIdentity> expected) override { replaceOnlyIfStill_ = expected; }
   Result<void> reflect(const KXDocumentArchive& source, KXDocumentArchiveUpdateOperation operation,
                        const UpdatedManifest& updatedManifest) override;
   // The size that each file forEach() reports declares in the zip, by path.
@@ -41,4 +42,6 @@ class KXZipArchiveBacking final : public KXDocumentArchiveBacking {
   std::filesystem::path url_;
   bool writesManifest_;
   std::shared_ptr<ZZArchive> zip_;
+  // What the next reflection may replace; unset, it replaces whatever is there.
+  std::optional<std::optional<fs::FileIdentity>> replaceOnlyIfStill_;
 };

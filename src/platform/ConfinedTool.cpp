@@ -336,13 +336,7 @@ bool ConfinedTool::put(const std::string& name, const Data& bytes) const {
   UniqueFd folder = fs::openFolderAsOwner(filesAt(), folderName().c_str());
   UniqueFd fd = folder ? createFile(folder.get(), name) : UniqueFd();
   if (!fd) return false;
-  bool written = true;
-  for (std::size_t at = 0; at < bytes.size() && written;) {
-    ssize_t n = ::write(fd.get(), bytes.data() + at, bytes.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    written = n > 0;
-    if (written) at += static_cast<std::size_t>(n);
-  }
+  bool written = fs::writeAll(fd.get(), bytes.data(), bytes.size(), name).has_value();
   return fd.close() && written;
 }
 
@@ -360,16 +354,9 @@ std::optional<Data> ConfinedTool::take(const std::string& name, std::size_t limi
   if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_dev != seen.st_dev ||
       status.st_ino != seen.st_ino || std::size_t(status.st_size) > limit)
     return std::nullopt;
-  Data bytes(static_cast<std::size_t>(status.st_size));
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    ssize_t n = ::read(fd.get(), bytes.data() + at, bytes.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    at += static_cast<std::size_t>(n);
-  }
-  if (at != bytes.size()) return std::nullopt;
-  return bytes;
+  auto bytes = fs::readAll(fd.get(), name, limit);
+  if (!bytes) return std::nullopt;
+  return std::move(*bytes);
 }
 
 ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const Limits& limits) const {

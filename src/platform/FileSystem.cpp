@@ -27,19 +27,6 @@ namespace fs {
 namespace {
 
 
-Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n, const Path& path) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return fail(Error::file(errno, path.string(), false));
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return {};
-}
-
 Error fromStd(const std::error_code& ec, const Path& path, bool reading) {
   return Error::file(ec.value(), path.string(), reading);
 }
@@ -166,6 +153,19 @@ Result<UniqueFd> openInside(const Path& folder, const Path& path) {
   if (!S_ISREG(st.st_mode)) return fail(confinedError(notPlainFile, path, "Only plain files are read."));
   ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n, const Path& path) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return fail(Error::file(errno, path.string(), false));
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return {};
 }
 
 Result<Data> readAll(int fd, const Path& path, std::uintmax_t limit) {

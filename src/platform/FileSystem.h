@@ -130,6 +130,8 @@ Result<UniqueFd> openInside(const Path& folder, const Path& path);
 Result<Data> readFileInside(const Path& folder, const Path& path, std::uintmax_t limit);
 // The rest of the file open as `fd` (named `path` in errors), held to the same `limit`.
 Result<Data> readAll(int fd, const Path& path, std::uintmax_t limit);
+// Writes all `n` bytes to `fd` (named `path` in errors), going on after interruptions.
+Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n, const Path& path);
 
 // Writes the file `relative` (no "..", not absolute) below `folder`: `folder` is made when
 // missing, the folders on the way are made or entered without following a link, the bytes go

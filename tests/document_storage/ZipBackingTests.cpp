@@ -541,7 +541,9 @@ TEST(ZipBacking, ASaveNeverReplacesWhatAnotherProgramWroteWhileItWasWriting) {
     auto dir = testenv::freshFolder("meanwhile");
     auto zipFile = dir / "p.korvelx";
     auto zip = zipArchive(zipFile);
-    if (c.existing) ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+    if (c.existing) {
+      ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+    }
     auto manifest = zip->manifest();
     auto source = std::make_shared<KXDocumentArchive>(
         std::make_unique<WritingMeanwhile>(edits, [&] {

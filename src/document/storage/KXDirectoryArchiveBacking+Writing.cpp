@@ -22,19 +22,6 @@ namespace folderbacking {
 
 namespace {
 
-Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n, const std::string& path) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return fail(Error::file(errno, path, false));
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return {};
-}
-
 std::vector<std::string> components(const std::string& path) {
   std::vector<std::string> out;
   size_t start = 0;
@@ -89,7 +76,7 @@ std::optional<KXDocumentManifest::Entry> hashExisting(int dirfd, const std::stri
 // file's status as written (`measured` when known).
 Result<KXDocumentManifest::Entry> writeInto(UniqueFd file, const DataReader& reader, const std::string& path,
                                             std::uint32_t& crc32, struct stat& written, bool& measured) {
-  DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return writeAll(file.get(), p, n, path); };
+  DataSink sink = [&](const std::uint8_t* p, std::size_t n) { return fs::writeAll(file.get(), p, n, path); };
   Checksummed checksummed(&sink);
   auto entry = checksummed.entry(reader);
   crc32 = checksummed.crc32();

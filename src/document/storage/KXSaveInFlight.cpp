@@ -23,13 +23,7 @@ KXSaveInFlight::KXSaveInFlight(const std::filesystem::path& target) {
   note_ = name;
   std::error_code ec;
   const std::string text = std::filesystem::absolute(target, ec).lexically_normal().string();
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  (void)fs::writeAll(fd.get(), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), name);
 }
 
 KXSaveInFlight::~KXSaveInFlight() {

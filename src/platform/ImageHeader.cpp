@@ -526,9 +526,11 @@ bool forEachPngDrawingPiece(std::span<const std::uint8_t> bytes,
   if (!r.has("\x89PNG\r\n\x1a\n")) return false;
   // The ancillary chunks that change what is drawn. Each costs the decoder no more than its
   // bytes but a colour profile, which it inflates (megabytes from a few bytes, each time one
-  // comes): only the first is kept, the only one the decoder uses.
+  // comes): only the first is kept, the only one the decoder uses. The EXIF block goes: the
+  // pages' engine draws a PNG as stored whatever it says, and without it so does any other
+  // viewer of an export, at the size the picture was announced.
   static constexpr std::string_view drawing[] = {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "cICP", "sBIT",
-                                                 "pHYs", "eXIf", "acTL", "fcTL", "fdAT"};
+                                                 "pHYs", "acTL", "fcTL", "fdAT"};
   bool profile = false;
   r.skip(8);
   // Chunks kept one after another go as one piece.

@@ -61,7 +61,7 @@ struct Facts {
 std::optional<Facts> read(std::span<const std::uint8_t> bytes);
 
 // A PNG with only the chunks that draw it: the critical ones, transparency, colour space (of
-// colour profiles the first only), density, orientation and animation, up to the end chunk
+// colour profiles the first only), density and animation, up to the end chunk
 // (put in when what followed the image data was left out). Text and every other chunk a
 // decoder would read and keep (text is inflated, megabytes from a few bytes) are left out, and
 // so is a chunk cut short, so that no PNG costs a decoder more than its pixels. read() finds

@@ -741,7 +741,11 @@ TEST_F(Pictures, APhotoOfEveryOrientationStandsTheRightWayRoundEverywhere) {
                                          " function (i) { return +i.alt.replace(/\\D/g, ''); })");
   }, "editor");
 
-  // The preview.
+  // The preview, which shows the design as saved.
+  std::optional<std::optional<Error>> saved;
+  document->saveDocument([&](std::optional<Error> e) { saved = e; });
+  ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 60));
+  ASSERT_FALSE(*saved) << (*saved)->message;
   document->showPreviewWindow();
   ASSERT_TRUE(document->previewWindowController());
   auto& preview = document->previewWindowController()->korvelViewController()->webViewController();

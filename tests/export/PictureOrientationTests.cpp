@@ -100,8 +100,8 @@ TEST(PictureOrientation, AJPEGIsAnnouncedAndDecodedAsItIsDrawn) {
   }
 }
 
-// The engine draws a PNG's eXIf and a WebP's EXIF as stored: so do we, and a WebP stored as PNG
-// is the picture as stored.
+// The engine draws a PNG's eXIf and a WebP's EXIF as stored: so do we, and the document stores
+// them without it, so that every viewer of an export draws them so.
 TEST(PictureOrientation, APNGOrWebPIsDrawnAsStoredWhateverItsEXIFSays) {
   for (std::uint32_t orientation : {3u, 6u, 8u}) {
     for (const auto& [what, bytes] : {std::pair{std::string("PNG"), markedPNG(orientation)},
@@ -117,6 +117,10 @@ TEST(PictureOrientation, APNGOrWebPIsDrawnAsStoredWhateverItsEXIFSays) {
       auto stored = ImageEncoding::decode(decoded->bytesToStore);
       ASSERT_TRUE(stored);
       expectCorners(*stored, 1, what);
+      // What is stored says no orientation that another viewer of an export could draw.
+      std::string kept(decoded->bytesToStore.begin(), decoded->bytesToStore.end());
+      EXPECT_EQ(kept.find("eXIf"), std::string::npos);
+      EXPECT_EQ(kept.find("EXIF"), std::string::npos);
     }
   }
 }

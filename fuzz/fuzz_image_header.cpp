@@ -15,6 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)facts->pointWidth();
     (void)facts->pointHeight();
     (void)ImageHeader::loaderName(facts->format);
+    // Every orientation is one the decoders know, and the stored size is the drawn one turned.
+    if (facts->orientation < 1 || facts->orientation > 8) __builtin_trap();
+    if (double(facts->storedWidth()) * facts->storedHeight() != double(facts->width) * facts->height) __builtin_trap();
   }
   auto drawn = ImageHeader::pngForDrawing(bytes);
   if (ImageHeader::pngForDrawing(drawn) != drawn) __builtin_trap();

@@ -82,7 +82,8 @@ Result<DecodedImage> decodeStoring(const Data& data, Data* owned, const std::opt
   auto header = ImageData::checkedBitmap(bytes);
   if (!header) return tl::unexpected(header.error());
   // Decoded once in full, here off the main loop: what does not decode is never stored, and the
-  // size announced is the decoder's (a TIFF's as its orientation turns it).
+  // size announced is the decoder's (a TIFF's or a JPEG's as its orientation turns it, as the
+  // pages' engine draws it).
   auto picture = ImageData::decodeBitmap(bytes, *header);
   if (!picture) return tl::unexpected(picture.error());
   auto width = std::uint32_t(gdk_pixbuf_get_width(picture->get())), height = std::uint32_t(gdk_pixbuf_get_height(picture->get()));

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/ImageData.h"
+#include "platform/ImageOrientation.h"
 
 namespace ImageData {
 
@@ -102,30 +103,6 @@ double codedBytes(TIFF* tiff) {
   return piece * planes + 16.0 * pieces;
 }
 
-// Where the pixel drawn at (x, y) is stored, for an orientation as the file's tag counts it.
-struct Orientation {
-  std::uint32_t tag;
-  int storedWidth, storedHeight;
-
-  bool turned() const { return tag >= 5 && tag <= 8; }
-  int width() const { return turned() ? storedHeight : storedWidth; }
-  int height() const { return turned() ? storedWidth : storedHeight; }
-  std::size_t source(int x, int y) const {
-    int row, column;
-    switch (tag) {
-      case 2: row = y, column = storedWidth - 1 - x; break;
-      case 3: row = storedHeight - 1 - y, column = storedWidth - 1 - x; break;
-      case 4: row = storedHeight - 1 - y, column = x; break;
-      case 5: row = x, column = y; break;
-      case 6: row = storedHeight - 1 - x, column = y; break;
-      case 7: row = storedHeight - 1 - x, column = storedWidth - 1 - y; break;
-      case 8: row = x, column = storedWidth - 1 - y; break;
-      default: row = y, column = x; break;
-    }
-    return std::size_t(row) * std::size_t(storedWidth) + std::size_t(column);
-  }
-};
-
 // The library's pixels carry their alpha multiplied in; a picture's carry it apart.
 void unpremultiply(std::uint8_t* p) {
   unsigned alpha = p[3];
@@ -145,7 +122,7 @@ std::optional<PixelSize> tiffSize(const Data& bytes) {
   if (!size) return std::nullopt;
   std::uint16_t orientation = ORIENTATION_TOPLEFT;
   TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ORIENTATION, &orientation);
-  Orientation drawn{orientation, size->width, size->height};
+  ImageOrientation drawn{orientation, size->width, size->height};
   return PixelSize{drawn.width(), drawn.height()};
 }
 
@@ -160,7 +137,7 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
   std::uint16_t tag = ORIENTATION_TOPLEFT;
   TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ORIENTATION, &tag);
   if ((tag >= 1 && tag <= 8 ? tag : 1) != header.orientation) return undecodable();
-  Orientation orientation{header.orientation, stored->width, stored->height};
+  ImageOrientation orientation{header.orientation, stored->width, stored->height};
   double pixels = double(stored->width) * double(stored->height);
   if (std::uint32_t(orientation.width()) > header.width || std::uint32_t(orientation.height()) > header.height ||
       pixels > maximumPixels)

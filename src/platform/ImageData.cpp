@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/GObjectPtr.h"
+#include "platform/ImageOrientation.h"
 
 namespace ImageData {
 
@@ -78,8 +79,8 @@ struct Announcement {
     auto* self = static_cast<Announcement*>(data);
     self->size = PixelSize{width, height};
     const ImageHeader::Facts* header = self->header;
-    bool within = header && width > 0 && height > 0 && std::uint32_t(width) <= header->width &&
-                  std::uint32_t(height) <= header->height && double(width) * double(height) <= maximumPixels;
+    bool within = header && width > 0 && height > 0 && std::uint32_t(width) <= header->storedWidth() &&
+                  std::uint32_t(height) <= header->storedHeight() && double(width) * double(height) <= maximumPixels;
     if (within) return;
     self->refused = true;
     // A size of nothing makes the decoder give up before it allocates.
@@ -108,6 +109,45 @@ GObjectPtr<GdkPixbufLoader> runLoader(const Data& bytes, std::size_t length, Ima
   if (ok && endGIF) ok = gdk_pixbuf_loader_write(loader.get(), &trailer, 1, nullptr);
   ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
   return loader;
+}
+
+// The decoder's picture as its header's orientation draws it: mirrored or half turned in place,
+// turned a quarter into a picture of its own. The decoder's own reading of the orientation goes:
+// the header's, which is the pages' engine's, is the one that holds.
+GObjectPtr<GdkPixbuf> oriented(GObjectPtr<GdkPixbuf> stored, std::uint32_t tag) {
+  GdkPixbuf* picture = stored.get();
+  gdk_pixbuf_remove_option(picture, "orientation");
+  if (tag < 2 || tag > 8) return stored;
+  const int width = gdk_pixbuf_get_width(picture), height = gdk_pixbuf_get_height(picture);
+  const std::size_t channels = std::size_t(gdk_pixbuf_get_n_channels(picture)),
+                    stride = std::size_t(gdk_pixbuf_get_rowstride(picture));
+  guchar* pixels = gdk_pixbuf_get_pixels(picture);
+  auto at = [&](guchar* base, std::size_t rowStride, int row, int column) {
+    return base + std::size_t(row) * rowStride + std::size_t(column) * channels;
+  };
+  const ImageOrientation orientation{tag, width, height};
+  if (!orientation.turned()) {
+    // Each pixel changes places with the one drawn where it is stored.
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        auto from = orientation.stored(x, y);
+        if (from.row * width + from.column <= y * width + x) continue;
+        std::swap_ranges(at(pixels, stride, y, x), at(pixels, stride, y, x) + channels,
+                         at(pixels, stride, from.row, from.column));
+      }
+    return stored;
+  }
+  GObjectPtr<GdkPixbuf> turned(gdk_pixbuf_new(GDK_COLORSPACE_RGB, gdk_pixbuf_get_has_alpha(picture), 8,
+                                              orientation.width(), orientation.height()));
+  if (!turned) return GObjectPtr<GdkPixbuf>();
+  guchar* out = gdk_pixbuf_get_pixels(turned.get());
+  const std::size_t outStride = std::size_t(gdk_pixbuf_get_rowstride(turned.get()));
+  for (int y = 0; y < orientation.height(); ++y)
+    for (int x = 0; x < orientation.width(); ++x) {
+      auto from = orientation.stored(x, y);
+      std::memcpy(at(out, outStride, y, x), at(pixels, stride, from.row, from.column), channels);
+    }
+  return turned;
 }
 
 }  // namespace
@@ -158,10 +198,14 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader:
   // A decoder that made a picture without telling its size first is not believed.
   GdkPixbuf* pixbuf = ok && announcement.size ? gdk_pixbuf_loader_get_pixbuf(loader.get()) : nullptr;
   if (!pixbuf) return undecodable();
-  if (std::uint32_t(gdk_pixbuf_get_width(pixbuf)) > header.width ||
-      std::uint32_t(gdk_pixbuf_get_height(pixbuf)) > header.height)
+  if (std::uint32_t(gdk_pixbuf_get_width(pixbuf)) > header.storedWidth() ||
+      std::uint32_t(gdk_pixbuf_get_height(pixbuf)) > header.storedHeight())
     return disagrees(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
-  return GObjectPtr<GdkPixbuf>::retain(pixbuf);
+  auto retained = GObjectPtr<GdkPixbuf>::retain(pixbuf);
+  loader = GObjectPtr<GdkPixbufLoader>();
+  auto drawn = oriented(std::move(retained), header.orientation);
+  if (!drawn) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+  return drawn;
 }
 
 std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format format) {
@@ -174,6 +218,9 @@ std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format form
   Announcement announcement;
   bool ok = false;
   (void)runLoader(bytes, bytes.size(), format, false, announcement, ok);
+  // The decoder tells the size as stored; a JPEG is drawn turned as its EXIF block says.
+  auto header = format == ImageHeader::Format::jpeg ? ImageHeader::read(bytes) : std::nullopt;
+  if (announcement.size && header && header->turned()) std::swap(announcement.size->width, announcement.size->height);
   return announcement.size;
 }
 

@@ -60,10 +60,12 @@ Result<ImageHeader::Facts> checkedBitmap(const Data& bytes);
 
 // The whole picture, by the decoder of the format its header names and only once the header
 // has passed checkedBitmap; the first frame of an animation. WebP through libwebp.
-// An opaque WebP decodes without an alpha channel.
+// An opaque WebP decodes without an alpha channel. The picture is as the pages' engine draws the
+// file: a TIFF or a JPEG turned and mirrored as its orientation says, so that its pixels are
+// right wherever they go without the file's tags.
 Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes);
 // The same within a header already checked. The decoder's own size, which it tells before it
-// makes room for the pixels, must be within the header's and the bound: a decoder that reads
+// makes room for the pixels, must be within the header's (as stored) and the bound: a decoder that reads
 // the file otherwise than the header's reader is stopped there, and the picture fails with
 // tooLarge. Only a GIF's first frame reaches the decoder, and only the chunks of a PNG that
 // draw it (ImageHeader::pngForDrawing).
@@ -75,7 +77,7 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
 // The size of a TIFF as drawn, by that library, allocating no pixel; none when it reads none.
 std::optional<PixelSize> tiffSize(const Data& bytes);
 // The size the decoder of `format` finds in the bytes, stopping it before it makes room for a
-// pixel; none when it finds none.
+// pixel, as drawn (turned where the header's orientation turns it); none when it finds none.
 std::optional<PixelSize> decoderSize(const Data& bytes, ImageHeader::Format format);
 // decodeBitmap's picture as PNG, without an alpha channel when the picture has none.
 Result<Data> bitmapAsPNG(const Data& bytes);

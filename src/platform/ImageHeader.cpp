@@ -219,6 +219,40 @@ void setTiffDensity(Facts& facts, const TiffFacts& tiff) {
   else if (tiff.unit == 3) setDensity(facts, tiff.resolutionX * 2.54, tiff.resolutionY * 2.54);
 }
 
+// The orientation an EXIF block (the content of an APP1 segment) gives, read as the pages' engine
+// reads it, so that the size announced is the size it draws: "Exif", a zero and any byte, a TIFF
+// header, and in its first directory, within the block, the orientation as one SHORT. None when
+// the block gives none, and the next block is asked; a value the engine does not know draws the
+// picture as stored.
+std::optional<std::uint32_t> exifOrientation(std::span<const std::uint8_t> block) {
+  if (block.size() < 14 || std::memcmp(block.data(), "Exif\0", 5) != 0) return std::nullopt;
+  auto tiff = block.subspan(6);
+  bool little = tiff[0] == 'I' && tiff[1] == 'I';
+  if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return std::nullopt;
+  Reader r(tiff, little);
+  r.skip(2);
+  if (r.u16() != 42) return std::nullopt;
+  std::uint32_t directory = r.u32();
+  if (directory >= tiff.size()) return std::nullopt;
+  r.seek(directory);
+  std::uint32_t count = r.u16();
+  if (!r.ok) return std::nullopt;
+  // Entries cut short by the end of the block are not read.
+  for (std::uint32_t i = 0; i < count && r.left() >= 12; ++i) {
+    std::uint32_t tag = r.u16(), type = r.u16(), values = r.u32(), value = r.u16();
+    r.skip(2);
+    if (tag == 0x0112 && type == 3 && values == 1) return value >= 1 && value <= 8 ? value : 1;
+  }
+  return std::nullopt;
+}
+
+// Stored rows that run down the picture: it is drawn turned, its sides and densities swapped.
+void turnIfTurned(Facts& facts) {
+  if (!facts.turned()) return;
+  std::swap(facts.width, facts.height);
+  std::swap(facts.densityX, facts.densityY);
+}
+
 std::optional<Facts> readPNG(Reader r) {
   r.skip(8);
   std::uint32_t length = r.u32();
@@ -261,6 +295,7 @@ std::optional<Facts> readJPEG(Reader r) {
   facts.format = Format::jpeg;
   bool sized = false, scanning = false;
   std::optional<std::pair<double, double>> jfif, exif;
+  std::optional<std::uint32_t> orientation;
   // Markers are found as the decoder finds them: bytes up to the next FF are passed over, fill
   // bytes FF are swallowed, and FF 00 is stuffing, no marker.
   auto nextMarker = [&]() -> std::optional<std::uint32_t> {
@@ -295,7 +330,9 @@ std::optional<Facts> readJPEG(Reader r) {
     if (!segment) return std::nullopt;
     std::uint32_t length = r.u16();
     if (length < 2 || length - 2 > r.left()) return std::nullopt;
-    Reader content(r.take(length - 2));
+    auto bytes = r.take(length - 2);
+    Reader content(bytes);
+    if (marker == 0xE1 && !orientation) orientation = exifOrientation(bytes);
     if (frame) {
       // A second frame header is an error to the decoder.
       if (sized) return std::nullopt;
@@ -323,6 +360,8 @@ std::optional<Facts> readJPEG(Reader r) {
   if (!sized) return std::nullopt;
   // The camera's own record wins over the file format's.
   if (auto d = exif ? exif : jfif) setDensity(facts, d->first, d->second);
+  facts.orientation = orientation.value_or(1);
+  turnIfTurned(facts);
   return facts;
 }
 
@@ -423,11 +462,7 @@ std::optional<Facts> readTIFF(std::span<const std::uint8_t> bytes) {
   facts.decoderBytes = tiffDecoderBytes(*tiff);
   setTiffDensity(facts, *tiff);
   facts.orientation = tiff->orientation;
-  // Stored rows that run down the picture: it is drawn turned, its sides and densities swapped.
-  if (facts.turned()) {
-    std::swap(facts.width, facts.height);
-    std::swap(facts.densityX, facts.densityY);
-  }
+  turnIfTurned(facts);
   return facts;
 }
 
@@ -491,9 +526,11 @@ bool forEachPngDrawingPiece(std::span<const std::uint8_t> bytes,
   if (!r.has("\x89PNG\r\n\x1a\n")) return false;
   // The ancillary chunks that change what is drawn. Each costs the decoder no more than its
   // bytes but a colour profile, which it inflates (megabytes from a few bytes, each time one
-  // comes): only the first is kept, the only one the decoder uses.
+  // comes): only the first is kept, the only one the decoder uses. The EXIF block goes: the
+  // pages' engine draws a PNG as stored whatever it says, and without it so does any other
+  // viewer of an export, at the size the picture was announced.
   static constexpr std::string_view drawing[] = {"tRNS", "gAMA", "cHRM", "sRGB", "iCCP", "cICP", "sBIT",
-                                                 "pHYs", "eXIf", "acTL", "fcTL", "fdAT"};
+                                                 "pHYs", "acTL", "fcTL", "fdAT"};
   bool profile = false;
   r.skip(8);
   // Chunks kept one after another go as one piece.

@@ -35,15 +35,20 @@ struct Facts {
   // tile, which a header may make far larger than the picture (many samples to a pixel, a tile
   // larger than the picture). 0 for the other formats, whose decoders hold a few rows.
   double decoderBytes = 0;
-  // TIFF: how the stored rows are to be drawn, 1 to 8 as the file's orientation tag counts
-  // (1: as stored; 2-4 mirrored or half turned; 5-8 turned a quarter, so that the stored rows run
-  // down the picture). `width` and `height` are always the picture's as drawn.
+  // TIFF and JPEG: how the stored rows are to be drawn, 1 to 8 as the orientation tag (of a
+  // JPEG, its EXIF block) counts (1: as stored; 2-4 mirrored or half turned; 5-8 turned a
+  // quarter, so that the stored rows run down the picture). `width` and `height` are always the
+  // picture's as drawn. The other formats are drawn as stored, whatever their EXIF says: the
+  // pages' engine turns no PNG or WebP.
   std::uint32_t orientation = 1;
   // Pixels per inch across and down, when the file states a usable density.
   std::optional<double> densityX;
   std::optional<double> densityY;
 
   bool turned() const { return orientation >= 5 && orientation <= 8; }
+  // The size as stored, which is what a decoder tells.
+  std::uint32_t storedWidth() const { return turned() ? height : width; }
+  std::uint32_t storedHeight() const { return turned() ? width : height; }
   // Every pixel a full decode allocates, in floating point so that it cannot overflow.
   double decodedPixels() const { return double(width) * double(height) * double(frames); }
   // The size in points (1/72 inch) the stated density gives; the pixel size without one.
@@ -56,7 +61,7 @@ struct Facts {
 std::optional<Facts> read(std::span<const std::uint8_t> bytes);
 
 // A PNG with only the chunks that draw it: the critical ones, transparency, colour space (of
-// colour profiles the first only), density, orientation and animation, up to the end chunk
+// colour profiles the first only), density and animation, up to the end chunk
 // (put in when what followed the image data was left out). Text and every other chunk a
 // decoder would read and keep (text is inflated, megabytes from a few bytes) are left out, and
 // so is a chunk cut short, so that no PNG costs a decoder more than its pixels. read() finds

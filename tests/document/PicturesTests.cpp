@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
@@ -25,10 +27,12 @@
 #include "ipc/ExportPanels.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
+#include "platform/ImageHeader.h"
 #include "platform/RunLoop.h"
 #include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
 #include "support/HostilePictures.h"
+#include "support/OrientedPictures.h"
 #include "support/PrivateDesktop.h"
 #include "support/SolidBitmap.h"
 #include "support/TiffKinds.h"
@@ -619,6 +623,199 @@ TEST_F(Pictures, ADropOfSixteenLargePicturesAddsWhatFitsItsBoundAndTellsOfTheRes
   EXPECT_EQ(alert.messageText, "4 dropped pictures were not added.");
   for (int i = 12; i < 16; ++i)
     EXPECT_NE(alert.informativeText.find(files[i].filename().string()), std::string::npos) << alert.informativeText;
+}
+
+
+// Every way of writing a JPEG's orientation that the header reader knows of: the size the header
+// gives is the size the editor page's engine draws.
+TEST_F(Pictures, AJPEGsHeaderGivesTheSizeThePagesEngineDraws) {
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  auto cases = testenv::exifCases();
+  nlohmann::json files = nlohmann::json::array();
+  for (const auto& c : cases) files.push_back("data:image/jpeg;base64," + crypto::base64Encode(c.bytes));
+  ASSERT_TRUE(evaluate(*document, "window.probedSizes = []; " + files.dump() +
+                                      ".forEach(function (f, n) { var i = new Image(); i.onload = function () {"
+                                      " window.probedSizes[n] = [i.naturalWidth, i.naturalHeight]; }; i.src = f; }); true"));
+  nlohmann::json sizes;
+  ASSERT_TRUE(waitFor([&] {
+    auto found = evaluate(*document, "JSON.stringify(window.probedSizes)");
+    if (!found || !found->is_string()) return false;
+    sizes = nlohmann::json::parse(found->get<std::string>());
+    return sizes.size() == cases.size() &&
+           std::none_of(sizes.begin(), sizes.end(), [](const nlohmann::json& s) { return s.is_null(); });
+  }, 60)) << sizes.dump();
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    auto header = ImageHeader::read(cases[i].bytes);
+    ASSERT_TRUE(header) << cases[i].name;
+    EXPECT_EQ(sizes[i], nlohmann::json::array({header->width, header->height})) << cases[i].name;
+  }
+}
+
+// A photograph of each orientation, inserted as a drop inserts it: its layer has the size it is
+// drawn at, and the canvas, the preview and every export draw it the right way round, corner by
+// corner (its corners as a reference decoder, the pages' engine, draws the file).
+TEST_F(Pictures, APhotoOfEveryOrientationStandsTheRightWayRoundEverywhere) {
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  gtk_window_resize(document->windowForSheet(), 900, 700);
+  auto place = [](std::uint32_t o) { return std::pair<int, int>{10 + int((o - 1) % 4) * 60, 40 + int((o - 1) / 4) * 60}; };
+  auto drawn = [](std::uint32_t o) { return o >= 5 ? std::pair<int, int>{30, 40} : std::pair<int, int>{40, 30}; };
+  auto name = [](std::uint32_t o) { return "turn-" + std::to_string(o) + ".jpg"; };
+  std::map<std::uint32_t, Data> photos;
+  for (std::uint32_t o = 1; o <= 8; ++o) {
+    photos[o] = testenv::markedJPEG(o);
+    auto [x, y] = place(o);
+    std::string file = "data:image/jpeg;base64," + crypto::base64Encode(photos[o]);
+    ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
+                                    ".then(function (b) { OstrelStandIn.sendFiles([new File([b], '" + name(o) +
+                                    "', {type: 'image/jpeg'})], {x: " + std::to_string(x) + ", y: " + std::to_string(y) +
+                                    "}); }); true"));
+  }
+  nlohmann::json layers;
+  ASSERT_TRUE(waitFor([&] {
+    auto found = evaluate(*document, "JSON.stringify((OstrelStandIn.documentJSON.pages[0].layers || [])"
+                                     ".filter(function (l) { return l.type === 'image'; }))");
+    if (!found || !found->is_string()) return false;
+    layers = nlohmann::json::parse(found->get<std::string>());
+    return layers.size() == 8;
+  }, 120)) << layers.dump();
+  for (std::uint32_t o = 1; o <= 8; ++o) {
+    auto layer = std::find_if(layers.begin(), layers.end(), [&](const nlohmann::json& l) { return l.value("name", "") == name(o); });
+    ASSERT_NE(layer, layers.end()) << name(o);
+    EXPECT_EQ((*layer)["width"], drawn(o).first) << name(o);
+    EXPECT_EQ((*layer)["height"], drawn(o).second) << name(o);
+    // The document keeps the photograph as it came.
+    auto stored = fs::readFile(document->projectPath().value() / "design" / "images" / (*layer)["image"].get<std::string>());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(*stored, photos[o]) << name(o);
+  }
+
+  // Whether the four corners of the box (x, y, width, height) of a picture show orientation `o`.
+  auto cornersShow = [](const auto& pixel, double x, double y, double w, double h, std::uint32_t o, std::string& seen) {
+    auto corners = testenv::drawnCorners(int(o));
+    double inset = std::max(2.0, std::min(w, h) * 0.1);
+    const std::pair<double, double> at[4] = {{x + inset, y + inset}, {x + w - inset - 1, y + inset},
+                                             {x + inset, y + h - inset - 1}, {x + w - inset - 1, y + h - inset - 1}};
+    bool all = true;
+    for (int c = 0; c < 4; ++c) {
+      std::array<std::uint8_t, 3> p = pixel(int(at[c].first), int(at[c].second));
+      seen += std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + " ";
+      all = testenv::looksLike(p.data(), corners[std::size_t(c)], 60) && all;
+    }
+    return all;
+  };
+  // Every picture of a view, found by `boxes` (a script giving [[orientation, x, y, w, h], …]),
+  // shows its orientation, as the view draws it.
+  auto viewShowsEvery = [&](GtkWidget* view, const std::function<std::optional<nlohmann::json>()>& boxes,
+                            const std::string& what) {
+    std::string seen;
+    bool shown = waitFor([&] {
+      seen.clear();
+      auto found = boxes();
+      if (!found || !found->is_string()) return false;
+      auto list = nlohmann::json::parse(found->get<std::string>());
+      if (list.size() != 8) return false;
+      auto shot = snapshot(view);
+      if (!shot) return false;
+      keepShot("photo-orientations-" + what + ".png", *shot);
+      bool all = true;
+      for (const auto& b : list) {
+        seen += "[" + b[0].dump() + "] ";
+        all = cornersShow([&](int x, int y) { return shot->pixel(x, y); }, b[1].get<double>(), b[2].get<double>(),
+                          b[3].get<double>(), b[4].get<double>(), b[0].get<std::uint32_t>(), seen) && all;
+      }
+      return all;
+    }, 60);
+    EXPECT_TRUE(shown) << what << ": " << seen;
+  };
+  const std::string boxesOf =
+      "(function (images, orientationOf) { var out = []; for (var n = 0; n < images.length; n++) { var i = images[n];"
+      " if (!i.complete || !i.naturalWidth) return null; var r = i.getBoundingClientRect();"
+      " out.push([orientationOf(i), r.x, r.y, r.width, r.height]); } return JSON.stringify(out); })";
+
+  // The editor's canvas.
+  GtkWidget* editor = document->ostrelViewController().webViewController().webView().widget();
+  viewShowsEvery(editor, [&] {
+    return evaluate(*document, boxesOf + "(document.querySelectorAll('#canvas img'),"
+                                         " function (i) { return +i.alt.replace(/\\D/g, ''); })");
+  }, "editor");
+
+  // The preview, which shows the design as saved.
+  std::optional<std::optional<Error>> saved;
+  document->saveDocument([&](std::optional<Error> e) { saved = e; });
+  ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 60));
+  ASSERT_FALSE(*saved) << (*saved)->message;
+  document->showPreviewWindow();
+  ASSERT_TRUE(document->previewWindowController());
+  auto& preview = document->previewWindowController()->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return preview.isDocumentReady(); }));
+  std::map<std::string, std::uint32_t> ids;
+  for (const auto& l : layers) ids[l["id"].get<std::string>()] = std::uint32_t(std::stoi(l["name"].get<std::string>().substr(5)));
+  viewShowsEvery(preview.webView().widget(), [&] {
+    return guitest::evaluate(preview.webView(), boxesOf + "(document.querySelectorAll('[data-id] img'), function (i) {"
+                                                          " return " + nlohmann::json(ids).dump() +
+                                                          "[i.closest('[data-id]').dataset.id]; })");
+  }, "preview");
+
+  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; "
+                                  "!!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])"));
+  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120));
+  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(6))
+      << evaluate(*document, "JSON.stringify(OstrelStandIn.exportOutcome)").value_or(nullptr).dump();
+  auto out = dir / "out";
+  auto expectAll = [&](const Bitmap& picture, const std::string& what) {
+    for (std::uint32_t o = 1; o <= 8; ++o) {
+      auto [x, y] = place(o);
+      auto [w, h] = drawn(o);
+      std::string seen;
+      EXPECT_TRUE(cornersShow([&](int px, int py) {
+        const std::uint8_t* p = picture.pixel(std::min(px, picture.width - 1), std::min(py, picture.height - 1));
+        return std::array<std::uint8_t, 3>{p[0], p[1], p[2]};
+      }, x, y, w, h, o, seen)) << what << ", " << name(o) << ": " << seen;
+    }
+  };
+  for (const char* file : {"Home.png", "Home.jpg", "Home.webp"}) {
+    auto bytes = fs::readFile(out / file);
+    ASSERT_TRUE(bytes) << file;
+    keepShot(std::string("photo-orientations-export-") + file, *bytes);
+    auto picture = ImageEncoding::decode(*bytes);
+    ASSERT_TRUE(picture) << file;
+    expectAll(*picture, file);
+  }
+  ASSERT_EQ(testenv::run("pdftoppm -png -r 72 -singlefile '" + (out / "Home.pdf").string() + "' '" +
+                         (out / "page").string() + "'"), 0);
+  auto page = ImageEncoding::decode(*fs::readFile(out / "page.png"));
+  ASSERT_TRUE(page);
+  expectAll(*page, "Home.pdf");
+  // The text exports carry each photograph as it came, and drawn by the engine they show it
+  // the right way round.
+  for (const char* file : {"Home.svg", "Home.html"}) {
+    std::string written = readFile(out / file);
+    for (std::uint32_t o = 1; o <= 8; ++o)
+      EXPECT_NE(written.find("data:image/jpeg;base64," + crypto::base64Encode(photos[o])), std::string::npos) << file;
+    GtkWidget* window = gtk_offscreen_window_new();
+    GtkWidget* view = webkit_web_view_new();
+    gtk_widget_set_size_request(view, 400, 200);
+    gtk_container_add(GTK_CONTAINER(window), view);
+    gtk_widget_show_all(window);
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), ("file://" + (out / file).string()).c_str());
+    std::string seen;
+    EXPECT_TRUE(waitFor([&] {
+      auto shot = snapshot(view);
+      if (!shot) return false;
+      keepShot(std::string("photo-orientations-export-") + file + ".png", *shot);
+      seen.clear();
+      bool all = true;
+      for (std::uint32_t o = 1; o <= 8; ++o) {
+        auto [x, y] = place(o);
+        auto [w, h] = drawn(o);
+        all = cornersShow([&](int px, int py) { return shot->pixel(px, py); }, x, y, w, h, o, seen) && all;
+      }
+      return all;
+    }, 60)) << file << ": " << seen;
+    gtk_widget_destroy(window);
+  }
 }
 
 }  // namespace

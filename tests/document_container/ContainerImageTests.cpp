@@ -8,6 +8,7 @@
 #include "document/storage/KXDocumentError.h"
 #include "export/PDFFixtures.h"
 #include "support/HostilePictures.h"
+#include "support/OrientedPictures.h"
 #include "zip/ZZArchive.h"
 
 using namespace containertest;
@@ -134,6 +135,31 @@ TEST(ContainerImages, ReducedCopiesReplaceLinksWhereASmallerPictureIsCalledFor) 
   EXPECT_EQ((*head)[0], 0xFF);  // a JPEG source gives JPEG copies
   EXPECT_TRUE(std::filesystem::is_symlink(cache / "1024" / small));
   EXPECT_TRUE(std::filesystem::is_symlink(cache / "2048" / small));
+}
+
+// A reduced copy is the picture as the pages draw the stored file: a photograph turned by its
+// EXIF block as they turn it (the first block that names an orientation decides), not as the
+// decoder's own reading would.
+TEST(ContainerImages, ReducedCopiesStandAsThePagesDrawTheirPicture) {
+  auto c = emptyProject();
+  auto cache = c->projectDirectory() / ".cache/images";
+  const Data photo = imageBytes(800, 600, "jpeg");
+  auto turn = [](std::uint32_t o) { return testenv::exifSegment(testenv::exifBody(o)); };
+  struct Case {
+    const char* what;
+    Data bytes;
+    std::pair<int, int> copy;
+  } cases[] = {
+      {"JPEG, orientation 6", testenv::jpegWith(photo, {turn(6)}), {768, 1024}},
+      {"JPEG, orientation 1 before 6", testenv::jpegWith(photo, {turn(1), turn(6)}), {1024, 768}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    auto name = c->addImage(k.bytes);
+    ASSERT_TRUE(name);
+    ASSERT_TRUE(waitForFile(cache / "512" / *name));
+    EXPECT_EQ(sizeOf(cache / "512" / *name), k.copy);
+  }
 }
 
 TEST(ContainerImages, OpeningADocumentDecodesNoHostilePicture) {

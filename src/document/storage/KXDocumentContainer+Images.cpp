@@ -291,7 +291,8 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
         self->log("Couldn't make reduced copies of " + source.filename().string() + ": " + image.error().message);
       return;
     }
-    GObjectPtr<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(image->get()));
+    // Decoded as the pages draw the file, turned as they turn it.
+    GObjectPtr<GdkPixbuf> oriented(std::move(*image));
     int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
     if (pw < 1 || ph < 1) return;
     bool jpeg = startsWith(*bytes, {0xFF, 0xD8, 0xFF});

@@ -37,6 +37,8 @@
     img.addEventListener('error', function () {
       if (layer.type !== 'image' || img.dataset.drawnByHost) return;
       img.dataset.drawnByHost = 'yes';
+      // Asked for across origins, so that the host knows it is this page that asks.
+      img.crossOrigin = 'anonymous';
       img.src = hostPictures + fileName(layer);
     });
   }

@@ -115,10 +115,9 @@ int flood(const char* name, const Data& bytes, std::uintmax_t size, int requests
   (void)fs::writeInside(images, name, bytes);
   fsys::resize_file(images / name, size);
   Watch watch;
-  evaluate(*document, "window.flood = {ended: 0, drawn: 0, held: []}; for (var i = 0; i < " + std::to_string(requests) +
-                          "; ++i) { var p = new Image(); p.crossOrigin = 'anonymous';"
-                          " p.onload = function () { flood.ended++; flood.drawn++; }; p.onerror = function () { flood.ended++; };"
-                          " p.src = 'korvel-picture:" + name + "?' + i; flood.held.push(p); } true");
+  evaluate(*document, "window.flood = {ended: 0}; for (var i = 0; i < " + std::to_string(requests) +
+                          "; ++i) fetch('korvel-picture:" + name + "?' + i).then(function (r) { return r.blob(); })"
+                          ".then(function () { flood.ended++; }, function () { flood.ended++; }); true");
   bool ended = waitFor([&] { return evaluate(*document, "flood.ended") == nlohmann::json(requests); }, 600);
   std::string what = std::to_string(requests) + " requests for " + name + (ended ? "" : " (not all ended)");
   watch.end(what.c_str());

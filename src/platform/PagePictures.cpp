@@ -57,6 +57,19 @@ std::string originOf(const char* address) {
   return origin;
 }
 
+std::string withoutFragment(const char* address) {
+  std::string text = address ? address : "";
+  return text.substr(0, text.find('#'));
+}
+
+bool isOwnPage(const char* page, const char* asking, const char* referrer) {
+  if (!page || !asking) return false;
+  std::string origin = originOf(page);
+  if (!origin.empty()) return origin == asking;
+  return g_str_has_prefix(page, "file:") && std::string(asking) == "null" && referrer &&
+         withoutFragment(referrer) == withoutFragment(page);
+}
+
 void send(const SharedState& state, ViewState::Queued answer);
 
 // The engine took an answer's bytes: the next answers may go.
@@ -112,12 +125,15 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
   if (!held || !(*held)->folder) return refuse(request, "This page has no pictures.");
   SharedState state = *held;
   // Only the view's own page: a frame of another origin inside it gets nothing. The engine sends
-  // an origin, which no page can set, with a picture asked for across origins; a plain <img>
-  // sends none and is refused.
-  std::string origin = originOf(webkit_web_view_get_uri(view));
+  // the origin that asks, which no page can set, with a fetch or an image asked for across
+  // origins; a page of files has none of its own ("null", as a frame of data has), and is known
+  // by the address its fetch names as its referrer. A plain image says neither and is refused.
+  const char* page = webkit_web_view_get_uri(view);
   SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request);
   const char* asking = headers ? soup_message_headers_get_one(headers, "Origin") : nullptr;
-  if (origin.empty() || !asking || origin != asking) return refuse(request, "This page may not draw these pictures.");
+  const char* referrer = headers ? soup_message_headers_get_one(headers, "Referer") : nullptr;
+  std::string origin = asking ? asking : "";
+  if (!isOwnPage(page, asking, referrer)) return refuse(request, "This page may not draw these pictures.");
   gchar* unescaped = g_uri_unescape_string(webkit_uri_scheme_request_get_path(request), nullptr);
   std::string name = unescaped ? unescaped : "";
   g_free(unescaped);

@@ -2,9 +2,9 @@
 // Pictures that a page's engine does not draw, drawn for it: TIFF files, which the documents of
 // earlier versions hold as they came. A view given a folder answers "korvel-picture:<name>" with
 // the picture <name> of that folder as PictureStore makes it (a TIFF as PNG), shared by every
-// request for it; a view without a folder answers nothing. Only the view's own page is answered:
-// the picture must be asked for across origins (an <img crossorigin>, or fetch), so that the
-// engine says which origin asks. What waits for the page is bounded. Main thread only.
+// request for it; a view without a folder answers nothing. Only the view's own page is answered,
+// and only a fetch, which says which page asks (an image load from a page of files says nothing
+// of it). What waits for the page is bounded. Main thread only.
 
 #include <cstddef>
 #include <filesystem>

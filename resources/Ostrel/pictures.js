@@ -37,7 +37,17 @@
     img.addEventListener('error', function () {
       if (layer.type !== 'image' || img.dataset.drawnByHost) return;
       img.dataset.drawnByHost = 'yes';
-      img.src = hostPictures + fileName(layer);
+      // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
+      fetch(hostPictures + fileName(layer)).then(function (r) {
+        if (!r.ok) throw new Error(r.status);
+        return r.blob();
+      }).then(function (blob) {
+        var url = URL.createObjectURL(blob);
+        var revoke = function () { URL.revokeObjectURL(url); };
+        img.addEventListener('load', revoke, { once: true });
+        img.addEventListener('error', revoke, { once: true });
+        img.src = url;
+      }).catch(function () {});
     });
   }
 

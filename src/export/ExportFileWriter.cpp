@@ -1,6 +1,7 @@
 #include "export/ExportFileWriter.h"
 
 #include <glib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +20,7 @@
 #include "platform/Crypto.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
-#include "platform/ImageData.h"
+#include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
 #include "platform/RWLog.h"
 #include "platform/Url.h"
@@ -115,28 +116,20 @@ bool isTIFF(std::span<const std::uint8_t> d) {
 }
 
 // The pages' engine draws no TIFF, and the pictures of earlier documents may be TIFF files: one
-// goes into the page as its picture in PNG, decoded within the bounds of every picture. The
-// rest of the file is read after the `first` piece already read.
-Appended appendTIFFAsPNG(std::string& out, int fd, Data first, std::size_t budget) {
-  Data whole = std::move(first);
-  std::uint8_t piece[65536];
-  for (;;) {
-    ssize_t r = ::read(fd, piece, sizeof piece);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return Appended::unreadable;
-    if (r == 0) break;
-    if (whole.size() + std::size_t(r) > maximumTemplateFile) return Appended::unreadable;
-    whole.insert(whole.end(), piece, piece + r);
-  }
-  auto png = ImageData::bitmapAsPNG(whole);
-  if (!png) {
-    RWLog("could not draw the TIFF picture of a base64 template: " + png.error().message);
+// goes into the page as its picture in PNG, made once however many outputs or pages want it.
+Appended appendTIFFAsPNG(std::string& out, UniqueFd file, std::size_t budget) {
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
+  auto picture = PictureStore::shared().get(std::move(file));
+  if (!picture) {
+    RWLog("could not draw the TIFF picture of a base64 template: " + picture.error().message);
     return Appended::unreadable;
   }
+  const Data& png = (*picture)->bytes;
   static constexpr std::string_view prefix = "data:image/png;base64,";
-  if (prefix.size() + base64Length(png->size()) > budget) return Appended::overBudget;
+  if (prefix.size() + base64Length(png.size()) > budget) return Appended::overBudget;
   out += prefix;
-  out += crypto::base64Encode(*png);
+  out += crypto::base64Encode(png);
   return Appended::whole;
 }
 
@@ -167,8 +160,7 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
       out.resize(mark);
       return Appended::unreadable;
     }
-    if (first && isTIFF(std::span(piece.data(), filled)))
-      return appendTIFFAsPNG(out, fd->get(), Data(piece.begin(), piece.begin() + static_cast<long>(filled)), budget);
+    if (first && isTIFF(std::span(piece.data(), filled))) return appendTIFFAsPNG(out, std::move(*fd), budget);
     if (first) {
       out += "data:" + mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled))) + ";base64,";
       first = false;

@@ -157,7 +157,9 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
   };
   if (!TIFFRGBAImageOK(tiff.get(), why)) return cannot();
   TIFFRGBAImage reader{};
-  if (!TIFFRGBAImageBegin(&reader, tiff.get(), 0, why)) return cannot();
+  // A strip or tile that does not decode fails the picture: the library would otherwise go on
+  // and give the rest of the picture blank at the size its header claims.
+  if (!TIFFRGBAImageBegin(&reader, tiff.get(), 1, why)) return cannot();
   struct End {
     TIFFRGBAImage& reader;
     ~End() { TIFFRGBAImageEnd(&reader); }

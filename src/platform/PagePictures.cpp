@@ -2,20 +2,37 @@
 
 #include <webkit2/webkit2.h>
 
+#include <deque>
+#include <memory>
 #include <string>
 
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
-#include "platform/ImageData.h"
+#include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
 
 namespace PagePictures {
 
 namespace {
 
-constexpr const char* folderKey = "korvel-picture-folder";
-// No picture file a design holds is larger.
-constexpr std::uintmax_t maximumPictureFile = std::uintmax_t(256) << 20;
+constexpr const char* stateKey = "korvel-picture-state";
+
+using Held = std::shared_ptr<GObjectPtr<WebKitURISchemeRequest>>;
+using Picture = std::shared_ptr<const PictureStore::Picture>;
+
+// What a view's pictures are and what its page has yet to take of them. Main thread only.
+struct ViewState {
+  std::optional<std::filesystem::path> folder;
+  // Bytes handed to the engine and not yet taken by it, and the answers made that wait for them.
+  std::size_t waiting = 0;
+  struct Queued {
+    Held request;
+    Picture picture;
+    std::string origin;
+  };
+  std::deque<Queued> queued;
+};
+using SharedState = std::shared_ptr<ViewState>;
 
 void refuse(WebKitURISchemeRequest* request, const std::string& why) {
   GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, why.c_str());
@@ -23,31 +40,100 @@ void refuse(WebKitURISchemeRequest* request, const std::string& why) {
   g_error_free(error);
 }
 
-struct Answer {
-  Data bytes;
-  std::string type;
-  std::string error;
-};
+// "scheme://host[:port]" as a page's engine writes an origin; none for an address without a host.
+std::string originOf(const char* address) {
+  if (!address) return {};
+  GUri* uri = g_uri_parse(address, G_URI_FLAGS_NONE, nullptr);
+  if (!uri) return {};
+  std::string origin;
+  const char* host = g_uri_get_host(uri);
+  if (host && *host) {
+    gchar* scheme = g_ascii_strdown(g_uri_get_scheme(uri), -1);
+    origin = std::string(scheme) + "://" + host;
+    g_free(scheme);
+    if (g_uri_get_port(uri) >= 0) origin += ":" + std::to_string(g_uri_get_port(uri));
+  }
+  g_uri_unref(uri);
+  return origin;
+}
 
-// A picture of the folder, as the page can draw it.
-Answer draw(const std::filesystem::path& folder, const std::string& name) {
-  auto bytes = fs::readFileInside(folder, name, maximumPictureFile);
-  if (!bytes) return {{}, {}, "No such picture."};
-  auto header = ImageData::checkedBitmap(*bytes);
-  if (!header) return {{}, {}, header.error().message};
-  if (header->format != ImageHeader::Format::tiff)
-    return {std::move(*bytes), std::string("image/") + ImageHeader::loaderName(header->format), {}};
-  auto picture = ImageData::decodeBitmap(*bytes, *header);
-  if (!picture) return {{}, {}, picture.error().message};
-  auto png = ImageData::pngOf(picture->get());
-  if (!png) return {{}, {}, png.error().message};
-  return {std::move(*png), "image/png", {}};
+std::string withoutFragment(const char* address) {
+  std::string text = address ? address : "";
+  return text.substr(0, text.find('#'));
+}
+
+bool isOwnPage(const char* page, const char* asking, const char* referrer) {
+  if (!page || !asking) return false;
+  std::string origin = originOf(page);
+  if (!origin.empty()) return origin == asking;
+  return g_str_has_prefix(page, "file:") && std::string(asking) == "null" && referrer &&
+         withoutFragment(referrer) == withoutFragment(page);
+}
+
+void send(const SharedState& state, ViewState::Queued answer);
+
+// The engine took an answer's bytes: the next answers may go.
+void taken(const SharedState& state, std::size_t size) {
+  state->waiting -= size;
+  while (!state->queued.empty()) {
+    std::size_t next = state->queued.front().picture->bytes.size();
+    if (state->waiting > 0 && state->waiting + next > maximumWaitingBytes) break;
+    auto answer = std::move(state->queued.front());
+    state->queued.pop_front();
+    send(state, std::move(answer));
+  }
+}
+
+void send(const SharedState& state, ViewState::Queued answer) {
+  // The answers share the picture's one copy; each holds it until the engine has taken it.
+  struct Lent {
+    Picture picture;
+    SharedState state;
+  };
+  const Data& bytes = answer.picture->bytes;
+  state->waiting += bytes.size();
+  auto* lent = new Lent{answer.picture, state};
+  GBytes* shared = g_bytes_new_with_free_func(
+      bytes.data(), bytes.size(),
+      [](gpointer data) {
+        std::unique_ptr<Lent> lent(static_cast<Lent*>(data));
+        MainQueue::async([state = lent->state, size = lent->picture->bytes.size()] { taken(state, size); });
+      },
+      lent);
+  GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(shared));
+  g_bytes_unref(shared);
+  GObjectPtr<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(stream.get(), gint64(bytes.size())));
+  webkit_uri_scheme_response_set_content_type(response.get(), answer.picture->type.c_str());
+  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_append(headers, "Access-Control-Allow-Origin", answer.origin.c_str());
+  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
+  webkit_uri_scheme_request_finish_with_response(answer.request->get(), response.get());
+}
+
+void deliver(const SharedState& state, ViewState::Queued answer) {
+  std::size_t size = answer.picture->bytes.size();
+  if (state->queued.empty() && (state->waiting == 0 || state->waiting + size <= maximumWaitingBytes))
+    return send(state, std::move(answer));
+  if (state->queued.size() >= maximumQueuedAnswers)
+    return refuse(answer.request->get(), "Too many pictures wait for this page.");
+  state->queued.push_back(std::move(answer));
 }
 
 void answer(WebKitURISchemeRequest* request, gpointer) {
   WebKitWebView* view = webkit_uri_scheme_request_get_web_view(request);
-  auto* folder = view ? static_cast<std::filesystem::path*>(g_object_get_data(G_OBJECT(view), folderKey)) : nullptr;
-  if (!folder) return refuse(request, "This page has no pictures.");
+  auto* held = view ? static_cast<SharedState*>(g_object_get_data(G_OBJECT(view), stateKey)) : nullptr;
+  if (!held || !(*held)->folder) return refuse(request, "This page has no pictures.");
+  SharedState state = *held;
+  // Only the view's own page: a frame of another origin inside it gets nothing. The engine sends
+  // the origin that asks, which no page can set, with a fetch or an image asked for across
+  // origins; a page of files has none of its own ("null", as a frame of data has), and is known
+  // by the address its fetch names as its referrer. A plain image says neither and is refused.
+  const char* page = webkit_web_view_get_uri(view);
+  SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request);
+  const char* asking = headers ? soup_message_headers_get_one(headers, "Origin") : nullptr;
+  const char* referrer = headers ? soup_message_headers_get_one(headers, "Referer") : nullptr;
+  std::string origin = asking ? asking : "";
+  if (!isOwnPage(page, asking, referrer)) return refuse(request, "This page may not draw these pictures.");
   gchar* unescaped = g_uri_unescape_string(webkit_uri_scheme_request_get_path(request), nullptr);
   std::string name = unescaped ? unescaped : "";
   g_free(unescaped);
@@ -55,21 +141,18 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
       name.find('\0') != std::string::npos)
     return refuse(request, "No such picture.");
-  auto held = GObjectPtr<WebKitURISchemeRequest>::retain(request);
-  GlobalQueue::async([held = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(std::move(held)), folder = *folder,
-                      name]() mutable {
-    auto drawn = std::make_shared<Answer>(draw(folder, name));
-    MainQueue::async([held, drawn] {
-      WebKitURISchemeRequest* request = held->get();
-      if (!drawn->error.empty()) return refuse(request, drawn->error);
-      auto* copy = new Data(std::move(drawn->bytes));
-      GBytes* bytes = g_bytes_new_with_free_func(copy->data(), copy->size(),
-                                                 [](gpointer data) { delete static_cast<Data*>(data); }, copy);
-      GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(bytes));
-      gsize size = g_bytes_get_size(bytes);
-      g_bytes_unref(bytes);
-      webkit_uri_scheme_request_finish(request, stream.get(), gint64(size), drawn->type.c_str());
-    });
+  auto waiting = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(GObjectPtr<WebKitURISchemeRequest>::retain(request));
+  // Opened beside the main loop; the store reads and decodes it on its own workers.
+  GlobalQueue::async([state, waiting, folder = *state->folder, name, origin] {
+    auto finish = [state, waiting, origin](const PictureStore::Answer& picture) {
+      MainQueue::async([state, waiting, origin, picture] {
+        if (!picture) return refuse(waiting->get(), picture.error().message);
+        deliver(state, {waiting, *picture, origin});
+      });
+    };
+    auto file = fs::openInside(folder, name);
+    if (!file) return finish(fail(file.error().domain, file.error().code, "No such picture."));
+    PictureStore::shared().request(std::move(*file), finish);
   });
 }
 
@@ -77,17 +160,21 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
 
 void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder) {
   static bool registered = [] {
-    webkit_web_context_register_uri_scheme(webkit_web_context_get_default(), scheme, answer, nullptr, nullptr);
+    WebKitWebContext* context = webkit_web_context_get_default();
+    webkit_web_context_register_uri_scheme(context, scheme, answer, nullptr, nullptr);
+    // Asked for across origins, so that each request says which page asks.
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(webkit_web_context_get_security_manager(context),
+                                                                 scheme);
     return true;
   }();
   (void)registered;
   if (!webView) return;
-  if (!folder) {
-    g_object_set_data(G_OBJECT(webView), folderKey, nullptr);
-    return;
+  auto* held = static_cast<SharedState*>(g_object_get_data(G_OBJECT(webView), stateKey));
+  if (!held) {
+    held = new SharedState(std::make_shared<ViewState>());
+    g_object_set_data_full(G_OBJECT(webView), stateKey, held, [](gpointer data) { delete static_cast<SharedState*>(data); });
   }
-  g_object_set_data_full(G_OBJECT(webView), folderKey, new std::filesystem::path(*folder),
-                         [](gpointer data) { delete static_cast<std::filesystem::path*>(data); });
+  (*held)->folder = folder;
 }
 
 }  // namespace PagePictures

@@ -1,10 +1,12 @@
 #pragma once
 // Pictures that a page's engine does not draw, drawn for it: TIFF files, which the documents of
 // earlier versions hold as they came. A view given a folder answers "korvel-picture:<name>" with
-// the picture <name> of that folder as PNG (any other picture as it is), read and decoded beside
-// the main loop within the bounds of every picture; a view without a folder answers nothing.
-// Main thread only.
+// the picture <name> of that folder as PictureStore makes it (a TIFF as PNG), shared by every
+// request for it; a view without a folder answers nothing. Only the view's own page is answered,
+// and only a fetch, which says which page asks (an image load from a page of files says nothing
+// of it). What waits for the page is bounded. Main thread only.
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 
@@ -13,6 +15,10 @@ typedef struct _GtkWidget GtkWidget;
 namespace PagePictures {
 
 inline constexpr const char* scheme = "korvel-picture";
+// The bytes of answers a view's page has yet to take before further answers wait (one answer
+// goes alone whatever its size), and how many answers may wait.
+inline constexpr std::size_t maximumWaitingBytes = std::size_t(32) << 20;
+inline constexpr std::size_t maximumQueuedAnswers = 4096;
 
 // `webView` is a WebKitWebView of the default web context.
 void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder);

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <gtk/gtk.h>
+#include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -436,9 +440,10 @@ TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnByTheEditorAndEveryExport) {
   ASSERT_TRUE(fs::writeInside(document->projectPath().value(), "design/outside.png", redPicture()));
   for (const char* name : {"..%2Foutside.png", "link.png", "nothing.png"}) {
     std::string id = std::string("probe-") + std::to_string(std::hash<std::string>()(name));
-    ASSERT_TRUE(evaluate(*document, "var p = new Image(); p.id = '" + id + "'; p.onload = function () { p.dataset.outcome = 'drawn'; };"
-                                    " p.onerror = function () { p.dataset.outcome = 'refused'; };"
-                                    " p.src = 'korvel-picture:" + std::string(name) + "'; document.body.appendChild(p); true"));
+    ASSERT_TRUE(evaluate(*document, "var p = new Image(); p.id = '" + id + "'; document.body.appendChild(p);"
+                                    " fetch('korvel-picture:" + std::string(name) + "').then(function (r) {"
+                                    " p.dataset.outcome = r.ok ? 'drawn' : 'refused'; })"
+                                    ".catch(function () { p.dataset.outcome = 'refused'; }); true"));
     std::optional<nlohmann::json> outcome;
     ASSERT_TRUE(waitFor([&] {
       outcome = evaluate(*document, "document.getElementById('" + id + "').dataset.outcome || null");
@@ -819,3 +824,168 @@ TEST_F(Pictures, APhotoOfEveryOrientationStandsTheRightWayRoundEverywhere) {
 }
 
 }  // namespace
+
+namespace {
+
+// The memory this process holds, sampled beside the main loop (which a flood may stall) until
+// dropped. Past `ceiling` over the start it stops the process at once, lest a flood that is not
+// bounded take the machine with it.
+class MemorySampler {
+ public:
+  explicit MemorySampler(std::size_t ceiling) : start_(resident()), peak_(start_) {
+    thread_ = std::thread([this, ceiling] {
+      while (!stop_) {
+        std::size_t now = resident();
+        if (now > peak_) peak_ = now;
+        if (now > start_ + ceiling) {
+          fprintf(stderr, "the process grew by %zu MB, past %zu MB: stopped\n", (now - start_) >> 20, ceiling >> 20);
+          _exit(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  ~MemorySampler() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::size_t growth() const { return peak_ - start_; }
+
+  static std::size_t resident() {
+    long pages = 0, resident = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+      if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+      fclose(f);
+    }
+    return std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE));
+  }
+
+ private:
+  std::size_t start_;
+  std::atomic<std::size_t> peak_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// What a flood may add to the process: one picture file read whole (255 MB) or one picture at
+// the pixel bound decoded (256 MB), and little else. Under AddressSanitizer freed blocks stay
+// resident in its quarantine (256 MB) and every block has its shadow and red zones, so the bound
+// there is twice as large; either is a small part of the gigabytes an unbounded flood takes.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t floodBound = std::size_t(900) << 20;
+#else
+constexpr std::size_t floodBound = std::size_t(450) << 20;
+#endif
+
+// Serves the page of a frame of another origin on the loopback.
+class FramePageServer {
+ public:
+  explicit FramePageServer(std::string page) : page_(std::move(page)), server_(soup_server_new(nullptr, nullptr)) {
+    soup_server_add_handler(
+        server_, nullptr,
+        [](SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer data) {
+          const std::string& page = static_cast<FramePageServer*>(data)->page_;
+          soup_server_message_set_response(message, "text/html", SOUP_MEMORY_COPY, page.data(), page.size());
+          soup_server_message_set_status(message, 200, nullptr);
+        },
+        this, nullptr);
+    if (soup_server_listen_local(server_, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, nullptr)) {
+      GSList* uris = soup_server_get_uris(server_);
+      if (uris) port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
+      g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    }
+  }
+  ~FramePageServer() {
+    soup_server_disconnect(server_);
+    g_object_unref(server_);
+  }
+  std::string address() const { return "http://127.0.0.1:" + std::to_string(port_) + "/frame"; }
+  bool listening() const { return port_ > 0; }
+
+ private:
+  std::string page_;
+  SoupServer* server_;
+  int port_ = 0;
+};
+
+}  // namespace
+
+// A page that asks for one picture over and over, with a new address each time, costs one read
+// and one decode of it, within a bound, and every request ends: a 1 × 1 PNG padded with zeros to
+// 255 MB, and a TIFF of a few kilobytes that decodes to 8192 × 8192.
+TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequestEnds) {
+  auto document = openProject(true);
+  ASSERT_TRUE(document);
+  auto images = document->projectPath().value() / "design" / "images";
+  ASSERT_TRUE(fs::writeInside(images, "padded.png", ImageEncoding::png(testenv::solidBitmap(1, 1, 0, 0, 255))));
+  fsys::resize_file(images / "padded.png", std::uintmax_t(255) << 20);
+  ASSERT_TRUE(fs::writeInside(images, "large.tiff", testenv::tiffPicture(8192, 8192)));
+  struct Flood {
+    const char* name;
+    int requests;
+    int width, height;
+  } floods[] = {{"padded.png", 100, 1, 1}, {"large.tiff", 200, 8192, 8192}};
+  for (const auto& flood : floods) {
+    MemorySampler sampler(std::size_t(3) << 30);
+    // Each answer as the page's engine decodes it: its size as a picture.
+    ASSERT_TRUE(evaluate(*document, "window.flood = {drawn: 0, refused: 0, sizes: {}};"
+                                    " function measure(blob) { return new Promise(function (done, failed) {"
+                                    "  var p = new Image(), url = URL.createObjectURL(blob);"
+                                    "  p.onload = function () { URL.revokeObjectURL(url); done(p.naturalWidth + 'x' + p.naturalHeight); };"
+                                    "  p.onerror = function () { URL.revokeObjectURL(url); failed(); }; p.src = url; }); }"
+                                    " for (var i = 0; i < " + std::to_string(flood.requests) + "; ++i)"
+                                    "  fetch('korvel-picture:" + std::string(flood.name) + "?' + i).then(function (r) {"
+                                    "   if (!r.ok) throw new Error(r.status); return r.blob(); }).then(measure)"
+                                    "  .then(function (s) { flood.drawn++; flood.sizes[s] = (flood.sizes[s] || 0) + 1; })"
+                                    "  .catch(function () { flood.refused++; }); true"));
+    std::optional<nlohmann::json> outcome;
+    EXPECT_TRUE(waitFor([&] {
+      outcome = evaluate(*document, "JSON.stringify({drawn: flood.drawn, refused: flood.refused, sizes: flood.sizes})");
+      if (!outcome || !outcome->is_string()) return false;
+      auto counts = nlohmann::json::parse(outcome->get<std::string>());
+      return counts["drawn"].get<int>() + counts["refused"].get<int>() == flood.requests;
+    }, 300)) << flood.name << ": " << outcome.value_or(nullptr).dump();
+    // Every one drawn at the picture's size: nothing here is beyond a picture's bounds.
+    std::string size = std::to_string(flood.width) + "x" + std::to_string(flood.height);
+    EXPECT_EQ(nlohmann::json::parse(outcome->get<std::string>())["sizes"],
+              nlohmann::json({{size, flood.requests}})) << flood.name;
+    EXPECT_LT(sampler.growth(), floodBound) << flood.name << ": grew by " << (sampler.growth() >> 20) << " MB";
+  }
+}
+
+// Only the document's own page gets its pictures: a frame of another origin inside it gets none,
+// however it asks.
+TEST_F(Pictures, AFrameOfAnotherOriginGetsNoPictureWhileTheViewsOwnPageDoes) {
+  auto document = openProject(true);
+  ASSERT_TRUE(document);
+  const std::string askAll =
+      "function ask(report) {"
+      " var a = new Image(); a.crossOrigin = 'anonymous';"
+      " a.onload = function () { report('image across origins', 'drawn'); };"
+      " a.onerror = function () { report('image across origins', 'refused'); };"
+      " a.src = 'korvel-picture:q81Vb.png';"
+      " var b = new Image(); b.onload = function () { report('plain image', 'drawn'); };"
+      " b.onerror = function () { report('plain image', 'refused'); }; b.src = 'korvel-picture:q81Vb.png?plain';"
+      " fetch('korvel-picture:q81Vb.png?fetch').then(function (r) { return r.blob(); })"
+      "  .then(function (b) { report('fetch', b.size > 0 ? 'drawn' : 'refused'); })"
+      "  .catch(function () { report('fetch', 'refused'); }); }";
+  FramePageServer server("<!doctype html><script>" + askAll +
+                         " ask(function (how, outcome) { parent.postMessage({how: how, outcome: outcome}, '*'); });</script>");
+  ASSERT_TRUE(server.listening());
+  ASSERT_TRUE(evaluate(*document, askAll + "; window.own = {}; window.framed = {};"
+                                  " window.addEventListener('message', function (e) { framed[e.data.how] = e.data.outcome; });"
+                                  " ask(function (how, outcome) { own[how] = outcome; });"
+                                  " var f = document.createElement('iframe'); f.src = '" + server.address() + "';"
+                                  " document.body.appendChild(f); true"));
+  std::optional<nlohmann::json> seen;
+  ASSERT_TRUE(waitFor([&] {
+    seen = evaluate(*document, "JSON.stringify({own: own, framed: framed})");
+    if (!seen || !seen->is_string()) return false;
+    auto both = nlohmann::json::parse(seen->get<std::string>());
+    return both["own"].size() == 3 && both["framed"].size() == 3;
+  }, 60)) << seen.value_or(nullptr).dump();
+  auto both = nlohmann::json::parse(seen->get<std::string>());
+  EXPECT_EQ(both["framed"], nlohmann::json({{"image across origins", "refused"}, {"plain image", "refused"}, {"fetch", "refused"}}));
+  // The page's own fetch is answered; its image loads, which do not say which page asks, are not.
+  EXPECT_EQ(both["own"], nlohmann::json({{"image across origins", "refused"}, {"plain image", "refused"}, {"fetch", "drawn"}}));
+}

@@ -23,6 +23,8 @@
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
+#include "platform/MemoryBudget.h"
+#include "platform/PictureStore.h"
 #include "platform/UniqueFd.h"
 
 namespace {
@@ -283,19 +285,30 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     GError* error = nullptr;
     // The stored file may come from anyone's document: it is read inside the images folder and
     // bounded by its header before a pixel is decoded.
-    auto bytes = fs::readFileInside(source.parent_path(), source.filename(), maximumCachedImageBytes);
+    // Pictures are read and decoded within the bounds every page and export shares: a document
+    // of many large pictures makes their copies one after another.
+    auto fd = fs::openInside(source.parent_path(), source.filename());
+    struct stat st {};
+    if (!fd || ::fstat(fd->get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumCachedImageBytes) return;
+    auto fileTicket = MemoryBudget::pictureFiles().reserve(std::size_t(st.st_size));
+    auto bytes = fs::readAll(fd->get(), source.filename(), maximumCachedImageBytes);
     if (!bytes) return;
-    auto image = ImageData::decodeBitmap(*bytes);
+    auto header = ImageData::checkedBitmap(*bytes);
+    auto decodeTicket = MemoryBudget::decodedPictures().reserve(header ? PictureStore::decodeCost(*header) : 0);
+    Result<GObjectPtr<GdkPixbuf>> image =
+        header ? ImageData::decodeBitmap(*bytes, *header) : Result<GObjectPtr<GdkPixbuf>>(tl::unexpected(header.error()));
     if (!image) {
       if (image.error().code == ImageData::tooLarge)
         self->log("Couldn't make reduced copies of " + source.filename().string() + ": " + image.error().message);
       return;
     }
+    bool jpeg = startsWith(*bytes, {0xFF, 0xD8, 0xFF});
+    Data().swap(*bytes);
+    fileTicket.release();
     // Decoded as the pages draw the file, turned as they turn it.
     GObjectPtr<GdkPixbuf> oriented(std::move(*image));
     int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
     if (pw < 1 || ph < 1) return;
-    bool jpeg = startsWith(*bytes, {0xFF, 0xD8, 0xFF});
     for (const auto& [size, url] : missing) {
       double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
       if (scale >= 1.0) continue;  // the link to the full image serves this size

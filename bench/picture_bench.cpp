@@ -1,0 +1,192 @@
+// What a design's pictures cost the process as a person meets them, each case in a process of
+// its own: a page that asks 100 times for a 1 × 1 PNG padded to 255 MB, and 200 times for a TIFF
+// of a few kilobytes that decodes to 8192 × 8192 (the peak the flood added, its time, and the
+// longest the main loop went without a turn); the six exports of a frame holding a JPEG-in-TIFF
+// of a few hundred bytes that claims 8000 × 8000 and a 8192 × 8192 TIFF; and the opening of a
+// document of a few kilobytes holding three such pictures until its pages have drawn them and its
+// reduced copies are made (the process's peak and the time). Under a display:
+//   xvfb-run -a dbus-run-session -- ./picture_bench
+
+#include <gtk/gtk.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "document/DocumentController.h"
+#include "document/DocumentTestSupport.h"
+#include "document/KXDocument.h"
+#include "export/Bitmap.h"
+#include "ipc/ExportPanels.h"
+#include "platform/FileSystem.h"
+#include "platform/MemoryBudget.h"
+#include "platform/RunLoop.h"
+#include "support/HostilePictures.h"
+#include "support/SolidBitmap.h"
+#include "support/TestEnvironment.h"
+
+using namespace doctests;
+namespace fsys = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::size_t statusField(const char* field) {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(field, 0) == 0) return std::size_t(std::atoll(line.c_str() + std::strlen(field))) << 10;
+  return 0;
+}
+
+// The resident peak over a stretch, sampled beside the main loop, and the main loop's longest pause.
+struct Watch {
+  std::size_t start = statusField("VmRSS:"), peak = start;
+  std::atomic<bool> stop{false};
+  std::thread sampler{[this] {
+    while (!stop) {
+      peak = std::max(peak, statusField("VmRSS:"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }};
+  Clock::time_point began = Clock::now(), last = began;
+  double longestPause = 0;
+  std::unique_ptr<Timer> ticks = Timer::scheduled(0.005, true, [this] {
+    auto now = Clock::now();
+    longestPause = std::max(longestPause, std::chrono::duration<double, std::milli>(now - last).count());
+    last = now;
+  });
+  void end(const char* what) {
+    stop = true;
+    sampler.join();
+    double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    std::printf("%-44s %7.1f s  added %6zu MB  process peak %6zu MB  longest main-loop pause %6.0f ms\n", what, seconds,
+                (peak - start) >> 20, statusField("VmHWM:") >> 20, longestPause);
+    std::fflush(stdout);
+  }
+};
+
+struct Picture {
+  std::string name;
+  Data bytes;
+};
+
+std::shared_ptr<KXDocument> open(DocumentController& controller, const fsys::path& dir, const std::vector<Picture>& pictures) {
+  auto source = dir / "source";
+  writeProject(source, "Home");
+  nlohmann::json layers = nlohmann::json::array();
+  int x = 0;
+  for (const auto& p : pictures) {
+    (void)fs::writeInside(source, "design/images/" + p.name, p.bytes);
+    layers.push_back({{"id", p.name}, {"type", "image"}, {"image", p.name}, {"name", p.name + ".tiff"},
+                      {"x", x}, {"y", 0}, {"width", 80}, {"height", 80}});
+    x += 90;
+  }
+  nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
+  std::ofstream(source / "design" / "document.json") << json.dump();
+  makeZip(source, dir / "Project.korvelx");
+  std::error_code ec;
+  std::printf("(the document is %ju bytes)\n", std::uintmax_t(fsys::file_size(dir / "Project.korvelx", ec)));
+  auto document = openWith(controller, dir / "Project.korvelx");
+  if (!document || !waitForEditor(*document)) return nullptr;
+  return document;
+}
+
+// Every picture of the canvas drawn or refused, and nothing more being read or decoded.
+bool settled(KXDocument& document, std::size_t pictures) {
+  auto done = evaluate(document, "Array.prototype.filter.call(document.querySelectorAll('#canvas img'), function (i) {"
+                                 " return i.complete && (i.naturalWidth > 0 || i.dataset.drawnByHost); }).length");
+  return done && done->is_number() && done->get<std::size_t>() >= pictures &&
+         MemoryBudget::decodedPictures().held() == 0 && MemoryBudget::pictureFiles().held() == 0;
+}
+
+int flood(const char* name, const Data& bytes, std::uintmax_t size, int requests) {
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench");
+  auto document = open(controller, dir, {{"red", ImageEncoding::png(testenv::solidBitmap(40, 30, 255, 0, 0))}});
+  if (!document) return 1;
+  auto images = document->projectPath().value() / "design" / "images";
+  (void)fs::writeInside(images, name, bytes);
+  fsys::resize_file(images / name, size);
+  Watch watch;
+  evaluate(*document, "window.flood = {ended: 0}; for (var i = 0; i < " + std::to_string(requests) +
+                          "; ++i) fetch('korvel-picture:" + name + "?' + i).then(function (r) { return r.blob(); })"
+                          ".then(function () { flood.ended++; }, function () { flood.ended++; }); true");
+  bool ended = waitFor([&] { return evaluate(*document, "flood.ended") == nlohmann::json(requests); }, 600);
+  std::string what = std::to_string(requests) + " requests for " + name + (ended ? "" : " (not all ended)");
+  watch.end(what.c_str());
+  document->close();
+  return 0;
+}
+
+int exportFrame() {
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench");
+  fsys::create_directories(dir / "out");
+  ExportPanels::shared().selectFolder = [&](ExportQualityOptions, GtkWindow*, const fsys::path&, ExportPanels::PathCompletion done) {
+    MainQueue::async([done, f = dir / "out"] { done(f); });
+  };
+  ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
+    MainQueue::async([done] { done(true, false); });
+  };
+  auto document = open(controller, dir, {{"fake", testenv::tiffPicture(8000, 8000, {}, 1, {{259, 7}})},
+                                         {"large", testenv::tiffPicture(8192, 8192)}});
+  if (!document) return 1;
+  waitFor([&] { return settled(*document, 1); }, 300);
+  Watch watch;
+  evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])");
+  waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 600);
+  auto written = evaluate(*document, "OstrelStandIn.exportOutcome.written");
+  watch.end(("export of the frame, " + written.value_or(nullptr).dump() + " of 6 written").c_str());
+  document->close();
+  return 0;
+}
+
+int openDocument() {
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench");
+  Watch watch;
+  auto document = open(controller, dir, {{"fake", testenv::tiffPicture(8000, 8000, {}, 1, {{259, 7}})},
+                                         {"large", testenv::tiffPicture(8192, 8192)},
+                                         {"tall", testenv::tiffPicture(4096, 16384)}});
+  if (!document) return 1;
+  bool drawn = waitFor([&] { return settled(*document, 3); }, 600);
+  watch.end(drawn ? "opening the document, its pictures drawn" : "opening the document (not all drawn)");
+  document->close();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    // Each case in a fresh process, so that each peak is its own.
+    for (const char* which : {"padded", "tiff", "export", "open"}) {
+      pid_t child = fork();
+      if (child == 0) {
+        execl("/proc/self/exe", argv[0], which, nullptr);
+        _exit(127);
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+    }
+    return 0;
+  }
+  setUpDocumentTest();
+  std::string which = argv[1];
+  if (which == "padded")
+    return flood("padded.png", ImageEncoding::png(testenv::solidBitmap(1, 1, 0, 0, 255)), std::uintmax_t(255) << 20, 100);
+  if (which == "tiff") {
+    Data tiff = testenv::tiffPicture(8192, 8192);
+    return flood("large.tiff", tiff, tiff.size(), 200);
+  }
+  if (which == "export") return exportFrame();
+  if (which == "open") return openDocument();
+  return 2;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// A design's pictures as a page or an export draws them, made once whoever asks: the requests
+// for one file (known by its device, inode, size and times) share one read and one decode, and
+// what they made is kept for a while. A TIFF, which the pages' engine does not draw, becomes
+// PNG; so does a file far larger than its pixels need (anything may follow a picture's last
+// byte), which is never handed on whole; any other picture is given as it is. Files are read
+// and pictures decoded a few at a time, within MemoryBudget's bounds. Display-free; any thread.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Data.h"
+#include "platform/Error.h"
+#include "platform/ImageHeader.h"
+#include "platform/UniqueFd.h"
+
+class PictureStore {
+ public:
+  struct Picture {
+    Data bytes;
+    std::string type;  // its media type
+  };
+  using Answer = Result<std::shared_ptr<const Picture>>;
+  using Completion = std::function<void(const Answer&)>;
+
+  static PictureStore& shared();
+
+  // The picture of the file open as `file`, which the store now owns. `done` runs on a worker
+  // of the store, or at once on the caller's thread when the picture is already made; never
+  // blocks the caller for longer than a look at the file.
+  void request(UniqueFd file, Completion done);
+  // The same, waiting for it: never on the main thread.
+  Answer get(UniqueFd file);
+
+  // What decoding a picture of `header` and holding it holds: its raster, a drawn copy and the
+  // decoder's buffers; the reservation to take from MemoryBudget::decodedPictures().
+  static std::size_t decodeCost(const ImageHeader::Facts& header);
+
+  // How many pictures were made (read and looked at, or decoded), for tests and benchmarks.
+  std::size_t made() const;
+
+  // No picture file a design holds is larger.
+  static constexpr std::size_t maximumFile = std::size_t(256) << 20;
+  // What is kept of pictures made: a few screens of pictures; a larger one is made again.
+  static constexpr std::size_t keptBytes = std::size_t(96) << 20;
+  static constexpr std::size_t largestKept = std::size_t(32) << 20;
+
+ private:
+  PictureStore() = default;
+  struct State;
+  State& state() const;
+};

@@ -106,6 +106,14 @@ TEST(ConfinedTool, ItHoldsNothingItsFolderDoesNotList) {
       {"unnamed file", py("os.open('.', os.O_TMPFILE | os.O_WRONLY)"), false},
       {"memory file", py("os.memfd_create('held')"), false},
       {"System V memory", py("import ctypes\nassert ctypes.CDLL(None).shmget(0, 1 << 20, 0o1600) >= 0"), false},
+      // What the kernel would hold for it outside its address space.
+      {"a small pipe", py("r, w = os.pipe()\nos.write(w, b'x' * 4096)"), true},
+      {"a larger pipe", py("import fcntl\nr, w = os.pipe()\nfcntl.fcntl(w, 1031, 1 << 20)"), false},
+      {"pages moved into a pipe", py("r, w = os.pipe()\nf = os.open('a', os.O_RDWR | os.O_CREAT)\nos.write(f, b'x')\n"
+                                     "os.lseek(f, 0, 0)\nassert os.splice(f, w, 1) == 1"), false},
+      {"a record lock", py("import fcntl\nf = open('locked', 'wb')\nfcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB)"), false},
+      {"semaphores", py("import ctypes\nassert ctypes.CDLL(None).semget(0, 1000, 0o1600) >= 0"), false},
+      {"namespaces of its own", py("import ctypes\nassert ctypes.CDLL(None).unshare(0x10000000 | 0x40000000) == 0"), false},
   };
   for (const auto& c : cases) {
     auto run = tool->run(c.argv, limits);

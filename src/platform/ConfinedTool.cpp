@@ -516,6 +516,9 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
     else if (g_subprocess_get_if_exited(child.get())) {
       result.outcome = Outcome::exited;
       result.exitCode = g_subprocess_get_exit_status(child.get());
+      // What the child answers where its confinement could not be set up, so it did not run.
+      if (result.exitCode == 127)
+        RWLog(argv[0] + " ended with status 127: it was not found, or could not be confined and did not run", 3);
     } else {
       result.outcome = Outcome::killed;
     }

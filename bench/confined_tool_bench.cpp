@@ -5,10 +5,12 @@
 // it with /usr/bin/time -v for the peak memory of the whole process tree.
 //   confined_tool_bench --draw [rounds]
 // Draws an ordinary EPS, PostScript and PDF picture as the application does, and the same files
-// with the same programs run bare (no confinement, no bounds), and prints the mean time of each
-// and their ratio.
+// with the same programs run bare (no confinement, no bounds), and prints the median time of each
+// (elapsed, and the processor time of the programs run) and their ratios.
 #include <glib.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -101,18 +103,35 @@ Data pdfPicture(int width, int height) {
   return pdfOf(objects);
 }
 
-// The mean of `rounds` calls, in milliseconds.
-double meanOf(int rounds, const std::function<bool()>& once) {
-  double total = 0;
+// Processor time of the children that ended, in milliseconds.
+double childrenProcessorTime() {
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  auto ms = [](const timeval& t) { return double(t.tv_sec) * 1000 + double(t.tv_usec) / 1000; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+struct Cost {
+  double wall, processor;  // milliseconds
+};
+
+// The medians of `rounds` calls: other work on the machine moves the mean, and the elapsed time
+// more than the processor time the tools took.
+Cost medianOf(int rounds, const std::function<bool()>& once) {
+  std::vector<double> walls, processors;
   for (int i = 0; i < rounds; ++i) {
     auto start = std::chrono::steady_clock::now();
+    double before = childrenProcessorTime();
     if (!once()) {
       std::fprintf(stderr, "a drawing failed\n");
       std::exit(1);
     }
-    total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    walls.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    processors.push_back(childrenProcessorTime() - before);
   }
-  return total / rounds;
+  std::sort(walls.begin(), walls.end());
+  std::sort(processors.begin(), processors.end());
+  return {walls[walls.size() / 2], processors[processors.size() / 2]};
 }
 
 // The same program on the same file, with no confinement and no bounds.
@@ -173,9 +192,11 @@ int draw(int rounds) {
   };
   for (const auto& c : cases) {
     c.confined();  // warm the caches
-    double confined = meanOf(rounds, c.confined);
-    double unconfined = meanOf(rounds, c.unconfined);
-    std::printf("%-10s drawn %.1f ms, bare %.1f ms, ratio %.2f\n", c.what, confined, unconfined, confined / unconfined);
+    Cost confined = medianOf(rounds, c.confined);
+    Cost unconfined = medianOf(rounds, c.unconfined);
+    std::printf("%-10s drawn %.1f ms (tools' processor %.1f ms), bare %.1f ms (%.1f ms), ratio %.2f (%.2f)\n", c.what,
+                confined.wall, confined.processor, unconfined.wall, unconfined.processor, confined.wall / unconfined.wall,
+                confined.processor / unconfined.processor);
   }
   return 0;
 }

@@ -15,6 +15,7 @@
 
 #include <gio/gio.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -23,6 +24,7 @@
 #include "platform/FileConfinement.h"
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
+#include "platform/RWLog.h"
 #include "platform/SyscallFilter.h"
 
 namespace {
@@ -251,6 +253,8 @@ void confineChild(gpointer data) {
   if (!ownTree && ::getppid() != supervisor) ::_exit(127);
   // Its own file system can be attached only in its own namespaces.
   if (limits->space && (!ownTree || !limits->space->attachInChild(limits->folder))) ::_exit(127);
+  // Named shared memory is files in /dev/shm, which would outlive the tool and its bounds.
+  if (ownTree && !PrivateFileSystem::coverInChild("/dev/shm")) ::_exit(127);
   // The address space of each process times their number bounds the memory of all together.
   struct rlimit memory {limits->memory, limits->memory};
   struct rlimit processes {limits->processes, limits->processes};
@@ -271,17 +275,64 @@ void confineChild(gpointer data) {
 
 }  // namespace
 
-std::optional<ConfinedTool> ConfinedTool::create() {
-  // Our process id in the name tells a folder in use from one a killed application left.
-  std::string name = folderPrefix + std::to_string(::getpid()) + "-XXXXXX";
-  gchar* made = g_dir_make_tmp(name.c_str(), nullptr);  // mode 0700
-  if (!made) return std::nullopt;
-  ConfinedTool tool{std::filesystem::path(made)};
-  g_free(made);
-  return tool;
+namespace {
+
+// Whether `user` (with its own group, and no other) may pass through every folder of `path`.
+bool reachableBy(const std::filesystem::path& path, uid_t user) {
+  std::error_code ec;
+  auto real = std::filesystem::canonical(path, ec);
+  if (ec) return false;
+  std::filesystem::path walked;
+  for (const auto& part : real) {
+    walked /= part;
+    struct stat status {};
+    if (::stat(walked.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+    mode_t needed = status.st_uid == user ? S_IXUSR : status.st_gid == user ? S_IXGRP : S_IXOTH;
+    if (!(status.st_mode & needed)) return false;
+  }
+  return true;
 }
 
-std::size_t ConfinedTool::removeLeftovers() { return fs::removeStaleTemporaries(g_get_tmp_dir(), folderPrefix); }
+// Where the tools' folders go: the temporary folder, unless the tool runs as another user who
+// can't reach it (the superuser's own private one), then a shared one it can.
+Result<std::filesystem::path> toolsBase() {
+  std::filesystem::path temporary = g_get_tmp_dir();
+  auto user = toolUser();
+  if (!user || reachableBy(temporary, *user)) return temporary;
+  for (const char* shared : {"/tmp", "/var/tmp"}) {
+    if (!reachableBy(shared, *user)) continue;
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+      RWLog("The drawing tools run as user " + std::to_string(*user) + ", who can't enter the temporary folder " +
+            temporary.string() + ": their private folders are made in " + shared);
+    return std::filesystem::path(shared);
+  }
+  std::string why = "The drawing tools run as user " + std::to_string(*user) + ", who can't enter the temporary folder " +
+                    temporary.string() + ", /tmp or /var/tmp; set TMPDIR to a folder others may pass through";
+  RWLog(why, 3);
+  return fail(NSPOSIXErrorDomain, EACCES, why);
+}
+
+}  // namespace
+
+Result<ConfinedTool> ConfinedTool::create() {
+  auto base = toolsBase();
+  if (!base) return fail(base.error());
+  // Our process id in the name tells a folder in use from one a killed application left.
+  std::string name = (*base / (folderPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
+  if (!g_mkdtemp_full(name.data(), 0700)) {
+    auto error = Error::posix(errno, "The drawing tool's folder can't be made in " + base->string());
+    RWLog(error.description(), 3);
+    return fail(std::move(error));
+  }
+  return ConfinedTool{std::filesystem::path(name)};
+}
+
+std::size_t ConfinedTool::removeLeftovers() {
+  std::size_t removed = fs::removeStaleTemporaries(g_get_tmp_dir(), folderPrefix);
+  if (auto base = toolsBase(); base && *base != g_get_tmp_dir()) removed += fs::removeStaleTemporaries(*base, folderPrefix);
+  return removed;
+}
 
 ConfinedTool::ConfinedTool(ConfinedTool&& other) noexcept
     : folder_(std::move(other.folder_)), space_(std::move(other.space_)) {
@@ -465,6 +516,9 @@ ConfinedTool::Run ConfinedTool::run(const std::vector<std::string>& argv, const 
     else if (g_subprocess_get_if_exited(child.get())) {
       result.outcome = Outcome::exited;
       result.exitCode = g_subprocess_get_exit_status(child.get());
+      // What the child answers where its confinement could not be set up, so it did not run.
+      if (result.exitCode == 127)
+        RWLog(argv[0] + " ended with status 127: it was not found, or could not be confined and did not run", 3);
     } else {
       result.outcome = Outcome::killed;
     }

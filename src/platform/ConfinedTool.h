@@ -4,8 +4,10 @@
 // a fixed PATH, with bounded memory and number of processes (all it started together), written
 // file size, open files, space taken in its folder and time, killed when over together with
 // every process it started. Where the user may make namespaces, its folder is a file system of
-// its own of the bound's size, which no write passes. It opens no socket and holds no data its
-// folder doesn't list (SyscallFilter). Where the kernel allows
+// its own of the bound's size, which no write passes, and /dev/shm an empty one it can't write.
+// It opens no socket, holds no data its folder doesn't list and no memory of the kernel's past
+// a few pages a pipe (SyscallFilter). The superuser's tools run as the user who owns nothing;
+// where that user can't reach the temporary folder, their folders go to /tmp or /var/tmp. Where the kernel allows
 // (FileConfinement), it reads nothing but the system's files and its folder's, and writes
 // nothing outside its folder. Display-free. Any thread: run() blocks its caller until the child
 // and all it started end, on a context of its own, so call it from a worker.
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "platform/Data.h"
+#include "platform/Error.h"
 #include "platform/PrivateFileSystem.h"
 
 class ConfinedTool {
@@ -38,8 +41,9 @@ class ConfinedTool {
     int exitCode = -1;  // when it exited
   };
 
-  // A new private folder; none when the temporary folder cannot hold one.
-  static std::optional<ConfinedTool> create();
+  // A new private folder, in the temporary folder where the tool's user can reach it; an error
+  // saying why when none can be made.
+  static Result<ConfinedTool> create();
   // Removes the folders that tools of processes that have ended left in the temporary folder
   // (an application killed during a run); returns how many.
   static std::size_t removeLeftovers();

@@ -61,7 +61,8 @@ Result<Data> pictureOf(const ConfinedTool& tool, const ConfinedTool::Run& run, c
 
 Result<Data> rasterisePDF(const Data& pdf, std::chrono::milliseconds timeout) {
   auto tool = ConfinedTool::create();
-  if (!tool || !tool->put("input.pdf", pdf)) return fail(ErrorDomain, notRasterised, "The PDF could not be written down");
+  if (!tool) return fail(ErrorDomain, notRasterised, tool.error().message);
+  if (!tool->put("input.pdf", pdf)) return fail(ErrorDomain, notRasterised, "The PDF could not be written down");
   auto run = tool->run({pageTool().string(), "input.pdf", "page.png"}, limitsFor(timeout));
   if (run.outcome == ConfinedTool::Outcome::notStarted) return fail(ErrorDomain, notRasterised, "The PDF page tool is missing");
   if (run.outcome == ConfinedTool::Outcome::exited && run.exitCode == 2)
@@ -78,7 +79,8 @@ Result<Data> rasterisePostScript(const Data& postScript, std::chrono::millisecon
   g_free(program);
   // A file rather than a pipe: binary EPS files are read by seeking.
   auto tool = ConfinedTool::create();
-  if (!tool || !tool->put("input.eps", postScript))
+  if (!tool) return fail(ErrorDomain, notRasterised, tool.error().message);
+  if (!tool->put("input.eps", postScript))
     return fail(ErrorDomain, notRasterised, "The PostScript could not be written down");
   // Safe mode opens the temporary folder to the program: that is the private folder, as are
   // the only paths it is permitted beyond its own resources.

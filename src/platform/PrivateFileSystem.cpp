@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -135,6 +136,24 @@ std::optional<PrivateFileSystem> PrivateFileSystem::create(std::size_t bytes, st
 bool PrivateFileSystem::full() const {
   struct statfs status {};
   return ::fstatfs(mount_.get(), &status) != 0 || status.f_bfree == 0 || status.f_ffree == 0;
+}
+
+bool PrivateFileSystem::coverInChild(const char* path) noexcept {
+  struct stat status {};
+  if (::stat(path, &status) != 0) return errno == ENOENT;
+  int context = static_cast<int>(::syscall(SYS_fsopen, "tmpfs", FSOPEN_CLOEXEC));
+  if (context < 0) return false;
+  bool made = configure(context, "size", "4096") && configure(context, "nr_inodes", "1") &&
+              configure(context, "mode", "0555") &&
+              ::syscall(SYS_fsconfig, context, FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) == 0;
+  int mount = made ? static_cast<int>(::syscall(SYS_fsmount, context, FSMOUNT_CLOEXEC,
+                                                MOUNT_ATTR_RDONLY | MOUNT_ATTR_NODEV | MOUNT_ATTR_NOSUID |
+                                                    MOUNT_ATTR_NOEXEC))
+                   : -1;
+  ::close(context);
+  bool covered = mount >= 0 && ::syscall(SYS_move_mount, mount, "", AT_FDCWD, path, MOVE_MOUNT_F_EMPTY_PATH) == 0;
+  if (mount >= 0) ::close(mount);
+  return covered;
 }
 
 bool PrivateFileSystem::attachInChild(const char* path) const noexcept {

@@ -26,6 +26,10 @@ class PrivateFileSystem {
   // In the child, between fork and exec, in a mount namespace of its own: puts it over `path`
   // and makes it the working folder. Only calls that are safe there.
   bool attachInChild(const char* path) const noexcept;
+  // In the child, between fork and exec, in a mount namespace of its own: puts an empty file
+  // system no one may write over the folder `path`, where there is one. Only calls that are
+  // safe there.
+  static bool coverInChild(const char* path) noexcept;
 
  private:
   explicit PrivateFileSystem(UniqueFd mount) : mount_(std::move(mount)) {}

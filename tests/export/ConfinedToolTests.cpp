@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -31,6 +32,7 @@
 #include "platform/ConfinedTool.h"
 #include "platform/FileConfinement.h"
 #include "platform/ImageData.h"
+#include "platform/PrivateFileSystem.h"
 #include "platform/SyscallFilter.h"
 #include "platform/UniqueFd.h"
 #include "support/TestEnvironment.h"
@@ -106,6 +108,14 @@ TEST(ConfinedTool, ItHoldsNothingItsFolderDoesNotList) {
       {"unnamed file", py("os.open('.', os.O_TMPFILE | os.O_WRONLY)"), false},
       {"memory file", py("os.memfd_create('held')"), false},
       {"System V memory", py("import ctypes\nassert ctypes.CDLL(None).shmget(0, 1 << 20, 0o1600) >= 0"), false},
+      // What the kernel would hold for it outside its address space.
+      {"a small pipe", py("r, w = os.pipe()\nos.write(w, b'x' * 4096)"), true},
+      {"a larger pipe", py("import fcntl\nr, w = os.pipe()\nfcntl.fcntl(w, 1031, 1 << 20)"), false},
+      {"pages moved into a pipe", py("r, w = os.pipe()\nf = os.open('a', os.O_RDWR | os.O_CREAT)\nos.write(f, b'x')\n"
+                                     "os.lseek(f, 0, 0)\nassert os.splice(f, w, 1) == 1"), false},
+      {"a record lock", py("import fcntl\nf = open('locked', 'wb')\nfcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB)"), false},
+      {"semaphores", py("import ctypes\nassert ctypes.CDLL(None).semget(0, 1000, 0o1600) >= 0"), false},
+      {"namespaces of its own", py("import ctypes\nassert ctypes.CDLL(None).unshare(0x10000000 | 0x40000000) == 0"), false},
   };
   for (const auto& c : cases) {
     auto run = tool->run(c.argv, limits);
@@ -577,4 +587,27 @@ TEST(ConfinedTool, OnlyAPlainFileIsTakenAndNothingWaitsForAWriter) {
   ASSERT_EQ(run.outcome, ConfinedTool::Outcome::exited);
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(takenWithin(*tool, "a pipe the tool made"), std::optional<bool>(false));
+}
+
+TEST(PrivateFileSystem, ACoveredFolderListsNothingAndTakesNothing) {
+  // Where the tool's file confinement is missing, this alone keeps named shared memory out.
+  auto folder = testenv::freshFolder("covered");
+  std::ofstream(folder / "theirs") << "theirs";
+  std::string path = folder.string(), made = (folder / "made").string();
+  // As a tool is: in user and mount namespaces of its own, whose mounts reach no one else.
+  pid_t child = static_cast<pid_t>(::syscall(SYS_clone, CLONE_NEWUSER | CLONE_NEWNS | SIGCHLD, 0, 0, 0, 0));
+  if (child == 0) {
+    if (!PrivateFileSystem::coverInChild(path.c_str())) _exit(2);
+    if (::access((path + "/theirs").c_str(), F_OK) == 0) _exit(3);
+    int fd = ::open(made.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    _exit(fd < 0 ? 0 : 4);
+  }
+  if (child < 0) GTEST_SKIP() << "no namespaces of our own here";
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: not covered, 3: its file is seen, 4: a file was made";
+  EXPECT_TRUE(fs::exists(folder / "theirs"));
+  EXPECT_FALSE(fs::exists(folder / "made"));
+  EXPECT_TRUE(PrivateFileSystem::coverInChild((folder / "missing").c_str())) << "nothing to cover";
 }

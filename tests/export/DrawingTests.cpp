@@ -1,6 +1,7 @@
 // PDF and PostScript pictures are drawn by confined children: bounded in time and memory, and
 // blind to every file but their own.
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -343,4 +344,37 @@ TEST(ConfinedTool, FoldersLeftByProcessesThatEndedAreSweptOthersKept) {
   EXPECT_EQ(contents(theirs / "keep"), "keep");
   EXPECT_TRUE(fs::is_symlink(link));
   fs::remove(link);
+}
+
+// Run by the test below in a process of its own, whose temporary folder it chose.
+TEST(Drawings, DISABLED_DrawsAnEPSAndAPDFInThisProcess) {
+  auto eps = ImageData::rasterisePostScript(
+      dataFromString("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 12 8\n0 1 0 setrgbcolor 0 0 12 8 rectfill\nshowpage\n"));
+  ASSERT_TRUE(eps) << eps.error().message;
+  EXPECT_EQ(ImageData::bitmapSize(*eps), (ImageData::PixelSize{12, 8}));
+  auto pdf = ImageData::rasterisePDF(greenPDF(30, 20));
+  ASSERT_TRUE(pdf) << pdf.error().message;
+  EXPECT_EQ(ImageData::bitmapSize(*pdf), (ImageData::PixelSize{30, 20}));
+}
+
+TEST(Drawings, DrawWhereTheTemporaryFolderIsShutToOthers) {
+  // A person's own temporary folder; as the superuser, the tools run as another user.
+  auto folder = testenv::freshFolder("private-tmp");
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+  gchar** environment = g_environ_setenv(g_get_environ(), "TMPDIR", folder.c_str(), TRUE);
+  std::string self = fs::read_symlink("/proc/self/exe").string();
+  const gchar* argv[] = {self.c_str(), "--gtest_filter=Drawings.DISABLED_DrawsAnEPSAndAPDFInThisProcess",
+                         "--gtest_also_run_disabled_tests", nullptr};
+  gchar* output = nullptr;
+  gint status = -1;
+  bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), environment, G_SPAWN_STDERR_TO_DEV_NULL, nullptr, nullptr,
+                          &output, nullptr, &status, nullptr);
+  g_strfreev(environment);
+  std::string said = output ? output : "";
+  g_free(output);
+  ASSERT_TRUE(ran);
+  EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr)) << said;
+  EXPECT_NE(said.find("[  PASSED  ] 1 test"), std::string::npos) << said;
+  // It left nothing in the folder.
+  EXPECT_TRUE(fs::is_empty(folder));
 }

@@ -32,9 +32,9 @@ class KXDocumentContainerDataSource {
     notify();
   }
 
-  // The content as read from the project folder.
-  void load(const Data& content) {
-    data_ = content;
+  // The content as read from the project folder; the source keeps the one copy.
+  void load(Data content) {
+    data_ = std::move(content);
     dataNeedsToBeProvided_ = false;
     if (reader_) reader_(data_);
     notify();

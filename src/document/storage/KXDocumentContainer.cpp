@@ -407,7 +407,7 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
   for (auto& [path, source] : dataSources_) {
     group->enter();
     auto counted = std::make_shared<bool>(false);
-    auto finish = [self, group, counted, path = path, source = source](std::optional<Data> content) {
+    auto finish = [self, group, counted, path = path, source = source](const Data* content) {
       if (content) {
         // Only content provided in this pass is written, and never into a container that is
         // closed or deleted.
@@ -429,9 +429,9 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
     };
     if (source->dataNeedsToBeProvided()) {
       source->provideData(finish);
-      if (!*counted) MainQueue::asyncAfter(providerTimeout, [finish] { finish(std::nullopt); });
+      if (!*counted) MainQueue::asyncAfter(providerTimeout, [finish] { finish(nullptr); });
     } else {
-      finish(std::nullopt);
+      finish(nullptr);
     }
   }
   group->notify([self, completion = std::move(completion)] {

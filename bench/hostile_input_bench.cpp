@@ -11,6 +11,9 @@
 //                                                  when a document is opened
 //   hostile_input_bench drawing <file>            time of a PDF or PostScript picture drawn for an
 //                                                  image store (e.g. one that fills its folder)
+//   hostile_input_bench design <document.korvelx> time and peak memory of a document opened into
+//                                                  a working copy, its design written, and saved
+//                                                  (into a copy; working copies in a temporary folder)
 #include <sys/resource.h>
 
 #include <chrono>
@@ -24,6 +27,7 @@
 #include <nlohmann/json.hpp>
 
 #include "document/storage/KXDocumentArchive.h"
+#include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentVersionCheck.h"
 #include "export/Bitmap.h"
 #include "export/ImageDecoding.h"
@@ -52,6 +56,42 @@ int main(int argc, char** argv) {
     auto checked = verifyDocumentVersion(**archive, 1);
     std::printf("version check: %s; peak memory %ld KB (%ld KB before opening)\n",
                 checked ? "passed" : checked.error().description().c_str(), peakKilobytes(), before);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "design") == 0) {
+    char folder[] = "/tmp/korvel-design-bench-XXXXXX";
+    if (!::mkdtemp(folder)) return 3;
+    ::setenv("XDG_DATA_HOME", folder, 1);
+    auto file = std::filesystem::path(folder) / "Design.korvelx";
+    std::filesystem::copy_file(argv[2], file);
+    long before = peakKilobytes();
+    auto start = std::chrono::steady_clock::now();
+    std::string outcome = [&]() -> std::string {
+      auto archive = KXDocumentArchive::open(file, KXDocumentArchive::zipDocumentType, false, std::nullopt, true);
+      if (!archive) return archive.error().description();
+      auto made = KXDocumentContainer::create((*archive)->uuid(), file);
+      if (!made) return made.error().description();
+      auto container = *made;
+      auto source = std::make_shared<KXDocumentContainerDataSource>(
+          [](const Data&) {}, [](auto completion) { completion(std::nullopt, std::nullopt); });
+      container->addDataSource(source, KXDocumentArchive::relativePathForDocumentJSON);
+      auto read = container->read(**archive, KXDocumentContainer::ArchiveRelation::origin(false));
+      std::string result = read ? "opened" : "refused: " + read.error().description();
+      if (read) {
+        bool written = false;
+        container->writeChanges([&] { written = true; });
+        RunLoop::runUntil([&] { return written; }, 60);
+        auto saved = container->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false));
+        result += saved ? ", saved" : ", not saved: " + saved.error().description();
+      }
+      container->invalidate();
+      (void)container->deleteContainer(false);
+      return result;
+    }();
+    auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("design: %s in %.1f s; peak memory %ld KB (%ld KB before opening)\n", outcome.c_str(), took,
+                peakKilobytes(), before);
+    std::filesystem::remove_all(folder);
     return 0;
   }
   if (std::strcmp(argv[1], "defaults") == 0) {

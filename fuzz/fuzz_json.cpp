@@ -1,7 +1,10 @@
-// Parses untrusted bytes with the JSON coder and dumps what it accepts both ways.
+// Parses untrusted bytes with the JSON coder and dumps what it accepts both ways; reading the
+// same bytes string by string accepts exactly what parsing does.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <sstream>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -9,7 +12,14 @@
 #include "platform/JsonCoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
-  auto parsed = JsonCoder::parse(std::string_view(reinterpret_cast<const char*>(bytes), size));
+  std::string_view text(reinterpret_cast<const char*>(bytes), size);
+  auto parsed = JsonCoder::parse(text);
+  std::istringstream input{std::string(text)};
+  std::size_t strings = 0;
+  auto scanned = JsonCoder::forEachString(input, [&](std::string_view) { return ++strings > 0; });
+  // A zero byte ends the text for both; only parse counts the nesting of what follows it.
+  if (text.find('\0') == std::string_view::npos && static_cast<bool>(scanned) != static_cast<bool>(parsed))
+    std::abort();
   if (!parsed) return 0;
   auto compact = JsonCoder::dump(*parsed);
   (void)JsonCoder::dump(*parsed, JsonCoder::Style::pretty);

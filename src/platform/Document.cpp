@@ -125,10 +125,8 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   targetAsChecked_ = fs::fileIdentity(url);
   auto written = writeSafely(url, type, operation);
   targetAsChecked_.reset();
-  // Whatever this write left in the file, the document wrote it (a failed write leaves the file
-  // as it was or holds part of the document's own) -- unless the write refused to replace what
-  // another program wrote meanwhile: the next save asks about that.
-  if (ownFile && (written || !fs::isChangedMeanwhile(written.error()))) noteFileOnDisk(url);
+  // A failed write leaves the file as the document last knew it took it, whatever it holds now:
+  // another program may have written it meanwhile, and the next save looks and asks.
   if (!written) {
     // The writer's message is for the log; the person reads what happened and where.
     if (completion)

@@ -221,6 +221,12 @@ Result<void> copyInside(const Path& sourceFolder, const Path& source, const Path
   });
 }
 
+Result<Data> readFile(const Path& path, std::uintmax_t limit) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return fail(Error::file(errno, path.string()));
+  return readAll(fd.get(), path, limit);
+}
+
 Result<Data> readFile(const Path& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return fail(Error::file(errno, path.string()));
@@ -510,7 +516,8 @@ std::optional<FileIdentity> fileIdentity(const Path& path) {
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
                       static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                      static_cast<std::int64_t>(st.st_mtim.tv_nsec), S_ISREG(st.st_mode)};
+                      static_cast<std::int64_t>(st.st_mtim.tv_nsec), static_cast<std::int64_t>(st.st_ctim.tv_sec),
+                      static_cast<std::int64_t>(st.st_ctim.tv_nsec), S_ISREG(st.st_mode)};
 }
 
 Result<void> requireUnchanged(const Path& path, const std::optional<FileIdentity>& expected) {

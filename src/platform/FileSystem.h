@@ -20,6 +20,8 @@ namespace fs {
 using Path = std::filesystem::path;
 
 Result<Data> readFile(const Path& path);
+// The same, for a file of at most `limit` bytes; a larger one fails (ConfinedErrorDomain, tooLarge).
+Result<Data> readFile(const Path& path, std::uintmax_t limit);
 Result<std::string> readText(const Path& path);
 
 // A file's time as a date. The clock counts nanoseconds, about 292 years either side of 1970:
@@ -88,7 +90,8 @@ Result<void> moveItem(const Path& from, const Path& to);
 bool exists(const Path& path);
 
 // What tells one version of a file from another: another program's in-place write moves the
-// time or the size, a replacement brings another inode.
+// size or the change time (which, unlike the modification time, no program can set back), a
+// replacement brings another inode. A rename or a change of mode moves the change time too.
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
@@ -96,6 +99,8 @@ struct FileIdentity {
   // Kept apart: a file may carry any date, far past what nanoseconds in 64 bits reach.
   std::int64_t modifiedSeconds = 0;
   std::int64_t modifiedNanoseconds = 0;
+  std::int64_t changedSeconds = 0;
+  std::int64_t changedNanoseconds = 0;
   bool regularFile = false;
   bool operator==(const FileIdentity&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <istream>
 
 #include <nlohmann/json.hpp>
 
@@ -34,7 +35,65 @@ std::size_t nestingDepth(std::string_view text, std::size_t limit) {
   return deepest;
 }
 
+// Hands on the strings of a text and keeps nothing of it; stops at the first error.
+class StringVisitor final : public nlohmann::json::json_sax_t {
+ public:
+  explicit StringVisitor(const std::function<bool(std::string_view)>& visit) : visit_(visit) {}
+
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t& value) override { return visited(value); }
+  bool binary(binary_t&) override { return true; }
+  bool key(string_t& value) override { return visited(value); }
+  bool start_object(std::size_t) override { return deeper(); }
+  bool end_object() override { return shallower(); }
+  bool start_array(std::size_t) override { return deeper(); }
+  bool end_array() override { return shallower(); }
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::json::exception& e) override {
+    error_ = Error(ErrorDomain, 1, e.what());
+    error_->with("byte", std::to_string(position));
+    return false;
+  }
+
+  std::optional<Error> error_;
+  bool stopped_ = false;
+
+ private:
+  bool visited(const string_t& value) {
+    stopped_ = !visit_(value);
+    return !stopped_;
+  }
+  bool deeper() {
+    if (++depth_ <= maximumDepth) return true;
+    error_ = Error(ErrorDomain, 2, "the JSON text nests deeper than " + std::to_string(maximumDepth) + " levels");
+    return false;
+  }
+  bool shallower() {
+    --depth_;
+    return true;
+  }
+
+  const std::function<bool(std::string_view)>& visit_;
+  std::size_t depth_ = 0;
+};
+
 }  // namespace
+
+Result<void> forEachString(std::istream& input, const std::function<bool(std::string_view)>& visit) {
+  StringVisitor visitor(visit);
+  bool whole = false;
+  try {
+    whole = nlohmann::json::sax_parse(input, &visitor);
+  } catch (const nlohmann::json::exception& e) {
+    visitor.error_ = Error(ErrorDomain, 1, e.what());
+  }
+  if (visitor.error_) return fail(std::move(*visitor.error_));
+  if (!whole && !visitor.stopped_) return fail(Error(ErrorDomain, 1, "the JSON text could not be read"));
+  return {};
+}
 
 Result<nlohmann::json> parse(std::string_view text) {
   // Copies and comparisons of a value recurse once per level: outside input nests only so deep.

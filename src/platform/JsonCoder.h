@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <limits>
 #include <optional>
 #include <string>
@@ -23,6 +25,12 @@ inline constexpr std::size_t maximumDepth = 512;
 // Parses `text` as one JSON value; the error names the byte where it went wrong. Text nested
 // deeper than maximumDepth is refused (code 2) with a log line.
 Result<nlohmann::json> parse(std::string_view text);
+
+// Reads the JSON text of `input` as it comes and hands `visit` every string in it, object keys
+// too, decoded; no tree is built, so no more is held than the longest string. `visit` returns
+// false to stop there (a success). Text that is not one JSON value fails (code 1), as does text
+// nested deeper than maximumDepth (code 2), after `visit` may have seen part of it.
+Result<void> forEachString(std::istream& input, const std::function<bool(std::string_view)>& visit);
 
 enum class Style {
   compact,  // no whitespace

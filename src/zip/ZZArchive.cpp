@@ -168,6 +168,14 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
     }
   }
 
+  // Entries carried over are copied from the archive itself: another program that rewrites it
+  // meanwhile makes the copy fail (a shorter file ends early). That change is then the reason.
+  auto failed = [&](Error e) -> Result<void> {
+    if (beforeReplacing)
+      if (auto unchanged = beforeReplacing(); !unchanged) return fail(unchanged.error().withUnderlying(std::move(e)));
+    return fail(std::move(e));
+  };
+
   // Leading entries that stay where they are need not be written again, but only a memory
   // archive is rewritten in place: a file is always written whole to a new file.
   std::size_t skipIndex = 0;
@@ -180,7 +188,7 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
   for (std::size_t i = 0; i < newEntries.size(); ++i) {
     auto writer = newEntries[i]->newWriterCanSkipLocalFile(i < skipIndex);
     if (!writer)
-      return fail(zzEntryError(ZZErrorCode::localFileWriteFailed, i, writer.error(), "the entry could not be copied"));
+      return failed(zzEntryError(ZZErrorCode::localFileWriteFailed, i, writer.error(), "the entry could not be copied"));
     writers.push_back(std::move(*writer));
   }
   const std::uint64_t initialSkip = skipIndex > 0 ? writers[skipIndex - 1]->offsetToLocalFileEnd() : 0;
@@ -233,7 +241,7 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
     entriesWritten = entriesWritten ? writeEntries() : entriesWritten;
   }
   pool.reset();
-  if (!entriesWritten) return fail(entriesWritten.error());
+  if (!entriesWritten) return failed(entriesWritten.error());
 
   ZZEndOfCentralDirectoryRecord end;
   end.totalNumberOfEntriesInTheCentralDirectoryOnThisDisk = static_cast<std::uint16_t>(newEntries.size());
@@ -246,7 +254,7 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
 
   for (std::size_t i = 0; i < writers.size(); ++i) {
     if (auto r = writers[i]->writeCentralFileHeaderToChannelOutput(output); !r)
-      return fail(zzEntryError(ZZErrorCode::centralFileHeaderWriteFailed, i, r.error(),
+      return failed(zzEntryError(ZZErrorCode::centralFileHeaderWriteFailed, i, r.error(),
                                writeFailure(r.error(), "a central header could not be written")));
   }
   const std::uint64_t centralDirectoryEnd = output.offset() + initialSkip;
@@ -257,12 +265,12 @@ Result<void> ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiv
   Data endBytes;
   end.appendTo(endBytes);
   if (auto r = output.writeData(endBytes); !r)
-    return fail(zzError(ZZErrorCode::endOfCentralDirectoryWriteFailed, r.error(), writeFailure(r.error(), "the end record could not be written")));
+    return failed(zzError(ZZErrorCode::endOfCentralDirectoryWriteFailed, r.error(), writeFailure(r.error(), "the end record could not be written")));
 
   // Only a complete, synced copy may take the archive's place.
   closeOutput.dismiss();
   if (auto r = output.close(); !r)
-    return fail(zzError(ZZErrorCode::replaceFailed, r.error(), writeFailure(r.error(), "the updated archive could not be saved")));
+    return failed(zzError(ZZErrorCode::replaceFailed, r.error(), writeFailure(r.error(), "the updated archive could not be saved")));
 
   if (beforeReplacing)
     if (auto r = beforeReplacing(); !r) return fail(r.error());

@@ -55,7 +55,8 @@ class ZZArchive {
   // ahead of their turn (workers end before this returns); the bytes are those of a
   // sequential update. Afterwards entries() describes the rewritten archive.
   // `beforeReplacing`, when given, runs once the new copy is complete, just before it takes the
-  // archive's place; its failure fails the update and leaves the archive as it was.
+  // archive's place; its failure fails the update and leaves the archive as it was. It runs
+  // too when writing the copy fails, and its error, when it gives one, is the one returned.
   Result<void> updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>>& newEntries,
                              const std::function<Result<void>()>& beforeReplacing = {});
 

@@ -335,6 +335,14 @@ TEST_F(DocumentFramework, ASaveOverAFileChangedOnDiskAsksAndEachAnswerDoesWhatIt
          std::ofstream(dir / "new") << "their version";
          fsys::rename(dir / "new", file);
        }},
+      // As a copy that keeps times does: only the change time tells.
+      {"in place, the same size, the time set back",
+       [&] {
+         auto size = fsys::file_size(file);
+         auto time = fsys::last_write_time(file);
+         std::ofstream(file) << std::string(size, 'T');
+         fsys::last_write_time(file, time);
+       }},
   };
   for (const auto& writer : writers) {
     SCOPED_TRACE(writer.how);
@@ -433,6 +441,55 @@ TEST_F(DocumentFramework, AWriteRefusedForAChangeMeanwhileLeavesTheNextSaveToAsk
   EXPECT_EQ(answers.shown.back().messageText, "\u201cNew.tdoc\u201d has changed on disk since you opened or saved it.");
   EXPECT_EQ(doc->writes.size(), writes);
   EXPECT_EQ(contents(), "their version");
+}
+
+// A write that fails for a reason of its own while another program writes the file (a copy
+// from the file that ends early as it is rewritten shorter) takes nothing for read: the next
+// save asks.
+TEST_F(DocumentFramework, AWriteThatFailsWhileAnotherProgramWritesLeavesTheNextSaveToAsk) {
+  auto contents = [&] {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  struct Writer {
+    const char* how;
+    std::function<void(const fsys::path&)> write;
+  } writers[] = {
+      {"in place, shorter", [](const fsys::path& f) { std::ofstream(f) << "the"; }},
+      {"in place, the same size, the time set back",
+       [](const fsys::path& f) {
+         auto size = fsys::file_size(f);
+         auto time = fsys::last_write_time(f);
+         std::ofstream(f) << std::string(size, 'T');
+         fsys::last_write_time(f, time);
+       }},
+  };
+  for (const auto& writer : writers) {
+    SCOPED_TRACE(writer.how);
+    std::ofstream(file) << "original";
+    auto doc = openFile();
+    doc->updateChangeCount(ChangeType::done);
+    doc->meanwhile = [&] { writer.write(file); };
+    doc->failWrites = Error("com.korvel.zip", 11, "the archive ended early");
+    answers.alert.push_back(Alert::firstButtonReturn);  // the error's "OK"
+    std::optional<Error> result;
+    doc->saveDocument([&](std::optional<Error> e) { result = e; });
+    ASSERT_TRUE(result);
+    EXPECT_EQ(answers.shown.back().messageText, "The document \u201cA\u201d could not be saved.");
+    auto theirs = contents();
+    EXPECT_TRUE(doc->isDocumentEdited());
+
+    doc->meanwhile = nullptr;
+    doc->failWrites.reset();
+    auto writes = doc->writes.size();
+    answers.alert.push_back(Alert::firstButtonReturn);  // "Cancel"
+    doc->saveDocument();
+    EXPECT_EQ(answers.shown.back().messageText, "\u201cA.tdoc\u201d has changed on disk since you opened or saved it.");
+    EXPECT_EQ(doc->writes.size(), writes);
+    EXPECT_EQ(contents(), theirs);
+    EXPECT_TRUE(doc->isDocumentEdited());
+    doc->close();
+  }
 }
 
 TEST_F(DocumentFramework, OpeningAnOpenFileBringsBackTheSameDocument) {

@@ -567,3 +567,52 @@ TEST(ZipBacking, ASaveNeverReplacesWhatAnotherProgramWroteWhileItWasWriting) {
     EXPECT_EQ(read(zipArchive(zipFile, false)->backing().dataReader("code/a.js")), std::string(30000, 'a'));
   }
 }
+
+// A save that carries unchanged files over copies them from the zip itself. Another program
+// that rewrites the zip in place meanwhile makes that copy fail or read other bytes: either
+// way the zip stays as that program wrote it and the save says another program wrote it.
+TEST(ZipBacking, ASaveThatCarriesFilesOverWhileAnotherProgramRewritesTheZipLeavesItsVersion) {
+  auto from = testenv::freshFolder("carried-from");
+  std::vector<std::pair<std::string, std::string>> files = {{"design/document.json", "{\"v\":1}"},
+                                                            {"code/a.js", std::string(300000, 'a')},
+                                                            {"code/b.js", std::string(200000, 'b')}};
+  writeTree(from, {files.begin(), files.end()});
+  auto edited = files;
+  edited[0].second = "{\"v\":2}";
+  struct Case {
+    const char* how;
+    std::function<std::string(const std::filesystem::path&)> write;  // gives what it wrote
+  } cases[] = {
+      {"in place, shorter",
+       [](const std::filesystem::path& f) {
+         std::ofstream(f) << "their version";
+         return std::string("their version");
+       }},
+      {"in place, the same size, the time set back",
+       [](const std::filesystem::path& f) {
+         auto time = std::filesystem::last_write_time(f);
+         std::string theirs(std::filesystem::file_size(f), 'T');
+         std::ofstream(f) << theirs;
+         std::filesystem::last_write_time(f, time);
+         return theirs;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    auto dir = testenv::freshFolder("carried");
+    auto zipFile = dir / "p.korvelx";
+    auto zip = zipArchive(zipFile);
+    ASSERT_TRUE(zip->reflect(*folderArchive(from)));
+    auto manifest = zip->manifest();
+    std::string theirs;
+    auto source = std::make_shared<KXDocumentArchive>(
+        std::make_unique<WritingMeanwhile>(edited, [&] { theirs = c.write(zipFile); }),
+        KXDocumentArchive::WithIdentity{manifest.uuid});
+    zip->backing().replaceOnlyIfStill(fs::fileIdentity(zipFile));
+    auto r = zip->reflect(*source);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(fs::isChangedMeanwhile(r.error())) << r.error().description();
+    EXPECT_EQ(readTree(dir), (std::map<std::string, std::string>{{"p.korvelx", theirs}}));
+    EXPECT_EQ(zip->manifest(), manifest);
+  }
+}

@@ -43,8 +43,8 @@ TEST(EditorPageRequests, AnEditMarksTheDocumentAndTheSaveBringsThePagesJSONSorte
 
   std::optional<Data> provided;
   bool answered = false;
-  source.provideData([&](std::optional<Data> data) {
-    provided = std::move(data);
+  source.provideData([&](const Data* data) {
+    if (data) provided = *data;
     answered = true;
   });
   ASSERT_TRUE(waitFor([&] { return answered; }));

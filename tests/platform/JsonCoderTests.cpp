@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/JsonCoder.h"
@@ -31,6 +35,48 @@ TEST(JsonCoder, OutsideTextNestsOnlySoDeep) {
     auto parsed = JsonCoder::parse(c.text);
     EXPECT_EQ(parsed ? 0 : parsed.error().code, c.code);
   }
+}
+
+// Read string by string, a text is accepted and refused as parsing it whole is, and each
+// string, key or value, comes decoded.
+TEST(JsonCoder, ReadStringByStringAcceptsWhatParsingDoes) {
+  const std::size_t limit = JsonCoder::maximumDepth;
+  struct Case {
+    std::string what, text;
+    std::vector<std::string> strings;
+    long code;  // 0: read whole
+  } cases[] = {
+      {"keys and values", R"({"a":["b",1,{"c":"d"}],"e":null})", {"a", "b", "c", "d", "e"}, 0},
+      {"escapes decoded", R"(["a\"b\u00e9\ud83d\ude00\/"])", {"a\"b\u00e9\U0001F600/"}, 0},
+      {"at the depth limit", nested(limit), {}, 0},
+      {"past it", nested(limit + 1), {}, 2},
+      {"malformed after a string", R"(["seen", 1,])", {"seen"}, 1},
+      {"two values", R"("one" "two")", {"one"}, 1},
+      {"empty", "", {}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::istringstream input(c.text);
+    std::vector<std::string> strings;
+    auto read = JsonCoder::forEachString(input, [&](std::string_view s) {
+      strings.emplace_back(s);
+      return true;
+    });
+    EXPECT_EQ(read ? 0 : read.error().code, c.code);
+    EXPECT_EQ(read ? 0 : read.error().code, [&] {
+      auto parsed = JsonCoder::parse(c.text);
+      return parsed ? 0 : parsed.error().code;
+    }());
+    EXPECT_EQ(strings, c.strings);
+  }
+  // Stopped by the reader: a success, with the rest unread.
+  std::istringstream input(R"(["a","b","c",)");
+  std::vector<std::string> strings;
+  EXPECT_TRUE(JsonCoder::forEachString(input, [&](std::string_view s) {
+    strings.emplace_back(s);
+    return s != "b";
+  }));
+  EXPECT_EQ(strings, (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(JsonCoder, WholeNumbersAreCheckedBeforeTheyAreConverted) {

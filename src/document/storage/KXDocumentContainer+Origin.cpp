@@ -11,7 +11,9 @@
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXExpansionBudget.h"
 #include "document/storage/KXSaveInFlight.h"
+#include "document/storage/KXZipArchiveBacking.h"
 #include "platform/Crypto.h"
+#include "platform/ErrorWording.h"
 #include "platform/Fatal.h"
 #include "platform/FileSystem.h"
 #include "platform/JsonCoder.h"
@@ -232,8 +234,13 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
 
   bool origin = relation.kind == ArchiveRelation::Kind::origin;
   if (!preserve) {
-    // A zip is expanded only within what its size makes believable and the disk can spare; one
-    // refused outright changes nothing here.
+    // A document whose file for a data source is more than the source may hold is refused
+    // before anything changes here; a zip is expanded only within what its size makes believable
+    // and the disk can spare, and one refused outright changes nothing either.
+    if (auto refused = oversizedDataSource(archive, archive.backing().url())) {
+      log("Error reading: " + refused->description());
+      return fail(*refused);
+    }
     auto budget = KXExpansionBudget::make(archive, projectDirectory_);
     if (!budget) {
       log("Error reading: " + budget.error().description());
@@ -262,6 +269,13 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
     projectDirectoryArchive_->regenerateManifest();
     reflectOrigin(origin ? &archive : nullptr, relation.isDraft);
   } else {
+    // The working copy taken up is read by the same rule; edits it holds are kept aside first,
+    // as the opening that fails gives it up.
+    if (auto refused = oversizedDataSource(*projectDirectoryArchive_, archive.backing().url())) {
+      log("Error reading: " + refused->description());
+      if (!projectDirectoryIsOrigin_ && workingCopyDiffersFromInfo()) setWorkingCopyAside();
+      return fail(*refused);
+    }
     if (!projectDirectoryIsOrigin_ && origin) resumedWithUnsavedChanges_ = workingCopyDiffersFromInfo();
     projectDirectoryArchive_->regenerateManifest();
   }
@@ -272,15 +286,45 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   projectManifestEntries_ = originManifestEntries_;
   for (auto& [path, source] : dataSources_) {
-    auto content = fs::readFile(projectDirectory_ / path);
+    auto content = fs::readFile(projectDirectory_ / path, maximumDataSourceSize);
     if (!content) {
       // A missing file is empty content; one that exists but can't be read is an error.
       if (!isMissingFile(content.error())) return fail(content.error());
       content = Data();
     }
-    source->load(*content);
+    source->load(std::move(*content));
   }
   return {};
+}
+
+std::optional<Error> KXDocumentContainer::oversizedDataSource(const KXDocumentArchive& archive,
+                                                             const std::filesystem::path& document) const {
+  const auto* zip = dynamic_cast<const KXZipArchiveBacking*>(&archive.backing());
+  auto declared = zip ? zip->declaredSizes() : std::map<std::string, std::uint64_t>{};
+  for (const auto& [path, source] : dataSources_) {
+    std::uint64_t size = 0;
+    if (zip) {
+      auto it = declared.find(path);
+      if (it == declared.end()) continue;
+      size = it->second;
+    } else {
+      struct stat st {};
+      if (::stat((archive.backing().url() / path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      size = static_cast<std::uint64_t>(st.st_size);
+    }
+    if (size <= maximumDataSourceSize) continue;
+    auto name = document.filename().string();
+    Error e(NSCocoaErrorDomain, NSFileReadTooLargeError,
+            path + " of " + name + " takes " + std::to_string(size) + " bytes, more than the " +
+                std::to_string(maximumDataSourceSize) + " a document may hold there");
+    e.with(ErrorWording::failureReasonKey, "“" + name + "” can't be opened.");
+    e.with(ErrorWording::recoverySuggestionKey,
+           "Its design (“" + path + "”) takes " + KXExpansionBudget::describeSize(size) +
+               ", and a design may take at most " + KXExpansionBudget::describeSize(maximumDataSourceSize) + ".");
+    e.with(NSFilePathErrorKey, document.string());
+    return e;
+  }
+  return std::nullopt;
 }
 
 Result<void> KXDocumentContainer::save(KXDocumentArchive& archive, ArchiveRelation relation) {

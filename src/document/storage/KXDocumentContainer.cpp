@@ -6,8 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
-
-#include <nlohmann/json.hpp>
+#include <fstream>
 
 #include "document/storage/Bookmark.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
@@ -271,73 +270,115 @@ void KXDocumentContainer::invalidate() {
   log("Invalidated");
 }
 
-void KXDocumentContainer::detectDiscardableItems() {
-  auto text = fs::readText(projectDirectory_ / KXDocumentArchive::relativePathForDocumentJSON);
-  if (!text) {
+std::optional<std::set<std::string>> KXDocumentContainer::namesInDesign(const std::set<std::string>& names) {
+  auto file = projectDirectory_ / KXDocumentArchive::relativePathForDocumentJSON;
+  auto identity = fs::fileIdentity(file);
+  if (!identity || !identity->regularFile) {
     log(std::string("Couldn't load ") + KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
-    return;
+    return std::nullopt;
   }
-  auto parsed = JsonCoder::parse(*text);
-  if (!parsed) {
-    log(std::string("Couldn't parse ") + KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
-    return;
+  // Saves and the minute's backups come often; the design changes less.
+  if (lastDesignSearch_ && lastDesignSearch_->design == *identity && lastDesignSearch_->names == names)
+    return lastDesignSearch_->found;
+  lastDesignSearch_.reset();
+  if (static_cast<std::uint64_t>(identity->size) > maximumDataSourceSize) {
+    log(std::string(KXDocumentArchive::relativePathForDocumentJSON) + " is too large for image/asset cleanup");
+    return std::nullopt;
   }
-  // Every string value of the document, decoded (so escaped names are found), one per line of
-  // a haystack; names never hold a zero byte, so a match can't span two values.
-  std::string haystack;
-  std::vector<const nlohmann::json*> pending{&*parsed};
-  while (!pending.empty()) {
-    const nlohmann::json* value = pending.back();
-    pending.pop_back();
-    if (value->is_string()) {
-      haystack += value->get_ref<const std::string&>();
-      haystack += '\0';
-    } else if (value->is_structured()) {
-      for (auto it = value->begin(); it != value->end(); ++it) {
-        if (value->is_object()) {
-          haystack += it.key();
-          haystack += '\0';
-        }
-        pending.push_back(&*it);
-      }
+  std::vector<char> buffer(std::size_t{1} << 20);
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  in.open(file, std::ios::binary);
+  if (!in) {
+    log(std::string("Couldn't load ") + KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
+    return std::nullopt;
+  }
+  // Every string of the design, decoded (so escaped names are found), key or value, one at a
+  // time as the file is read: a name is found only within one string.
+  std::vector<std::string> unseen(names.begin(), names.end());
+  std::uint64_t work = 0;
+  bool exhausted = false;
+  auto read = JsonCoder::forEachString(in, [&](std::string_view text) {
+    work += (text.size() + 1) * unseen.size();
+    if (work > maximumNameSearchWork) {
+      exhausted = true;
+      return false;
     }
+    std::erase_if(unseen, [&](const std::string& name) { return text.find(name) != std::string_view::npos; });
+    // Once every name is found the rest can't change the answer.
+    return !unseen.empty();
+  });
+  if (!read || exhausted) {
+    log(std::string("Couldn't ") + (exhausted ? "search" : "parse") + " " +
+        KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
+    return std::nullopt;
   }
+  std::set<std::string> found = names;
+  for (const auto& name : unseen) found.erase(name);
+  // Taken again: a write that landed during the read is looked at next time.
+  if (auto after = fs::fileIdentity(file); after == identity) lastDesignSearch_ = DesignSearch{*identity, names, found};
+  return found;
+}
+
+void KXDocumentContainer::detectDiscardableItems() {
   const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
   const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
   const std::string code = std::string(KXDocumentArchive::relativePathForCodeFiles) + "/";
-  // Text of the code files, read once and only when a file nothing in the design names needs it.
-  std::optional<std::string> codeText;
-  auto mentionedInCode = [&](const std::string& name) {
-    if (!codeText) {
-      codeText.emplace();
-      for (const auto& [path, entry] : projectManifestEntries_) {
-        if (path.rfind(code, 0) != 0 || entry.size > maximumCodeFileSizeForDiscarding) continue;
-        auto bytes = fs::readFile(projectDirectory_ / path);
-        if (!bytes || std::find(bytes->begin(), bytes->end(), 0) != bytes->end()) continue;
-        codeText->append(bytes->begin(), bytes->end());
-        codeText->push_back('\0');
-      }
-    }
-    return codeText->find(name) != std::string::npos;
+  struct Candidate {
+    std::vector<std::string> paths;
+    std::string name;
+    bool storedByEditor = false;
   };
+  std::vector<Candidate> candidates;
+  std::set<std::string> names;
   for (const auto& [path, entry] : projectManifestEntries_) {
     bool isImage = path.rfind(images, 0) == 0;
     if (!isImage && path.rfind(assets, 0) != 0) continue;
     std::string name = path.substr(isImage ? images.size() : assets.size());
     if (name.empty() || name.find('/') != std::string::npos) continue;
-    std::vector<std::string> paths = {path};
+    Candidate candidate{{path}, name};
     if (isImage)
       for (int size : cachedImageDimensions)
-        paths.push_back(std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name);
-    // Only images the editor stored under their content's name go as soon as the design drops
-    // them; any other file goes only when neither the design nor the code names it.
-    bool discard = false;
-    if (haystack.find(name) == std::string::npos) {
-      std::string stem = name.substr(0, name.find('.'));
-      bool storedByEditor = isImage && entry.sha1 && stem == contentName(*entry.sha1);
-      discard = storedByEditor || !mentionedInCode(name);
-    }
-    for (auto& p : paths) {
+        candidate.paths.push_back(std::string(KXDocumentArchive::relativePathForImageCaches) + "/" +
+                                  std::to_string(size) + "/" + name);
+    std::string stem = name.substr(0, name.find('.'));
+    candidate.storedByEditor = isImage && entry.sha1 && stem == contentName(*entry.sha1);
+    names.insert(name);
+    candidates.push_back(std::move(candidate));
+  }
+  if (candidates.empty()) return;
+  auto inDesign = namesInDesign(names);
+  // What can't be searched keeps every file.
+  if (!inDesign) {
+    for (const auto& candidate : candidates)
+      for (const auto& p : candidate.paths) projectRelativePathsToDiscard_.erase(p);
+    return;
+  }
+  // Only images the editor stored under their content's name go as soon as the design drops
+  // them; any other file goes only when neither the design nor the code names it. The code
+  // files are read one at a time, and only while such a file is left to look for.
+  std::vector<std::string> unnamed;
+  for (const auto& candidate : candidates)
+    if (!inDesign->count(candidate.name) && !candidate.storedByEditor) unnamed.push_back(candidate.name);
+  std::set<std::string> inCode;
+  std::uint64_t work = 0;
+  for (const auto& [path, entry] : projectManifestEntries_) {
+    if (unnamed.empty()) break;
+    if (path.rfind(code, 0) != 0 || entry.size > maximumCodeFileSizeForDiscarding) continue;
+    auto bytes = fs::readFile(projectDirectory_ / path, maximumCodeFileSizeForDiscarding);
+    if (!bytes || std::find(bytes->begin(), bytes->end(), 0) != bytes->end()) continue;
+    work += (bytes->size() + 1) * unnamed.size();
+    std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    std::erase_if(unnamed, [&](const std::string& name) {
+      // Past the bound, what is left counts as named: it is kept.
+      bool named = work > maximumNameSearchWork || text.find(name) != std::string_view::npos;
+      if (named) inCode.insert(name);
+      return named;
+    });
+  }
+  for (const auto& candidate : candidates) {
+    bool discard = !inDesign->count(candidate.name) && (candidate.storedByEditor || !inCode.count(candidate.name));
+    for (const auto& p : candidate.paths) {
       if (discard)
         projectRelativePathsToDiscard_.insert(p);
       else
@@ -366,7 +407,7 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
   for (auto& [path, source] : dataSources_) {
     group->enter();
     auto counted = std::make_shared<bool>(false);
-    auto finish = [self, group, counted, path = path, source = source](std::optional<Data> content) {
+    auto finish = [self, group, counted, path = path, source = source](const Data* content) {
       if (content) {
         // Only content provided in this pass is written, and never into a container that is
         // closed or deleted.
@@ -388,9 +429,9 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
     };
     if (source->dataNeedsToBeProvided()) {
       source->provideData(finish);
-      if (!*counted) MainQueue::asyncAfter(providerTimeout, [finish] { finish(std::nullopt); });
+      if (!*counted) MainQueue::asyncAfter(providerTimeout, [finish] { finish(nullptr); });
     } else {
-      finish(std::nullopt);
+      finish(nullptr);
     }
   }
   group->notify([self, completion = std::move(completion)] {

@@ -20,6 +20,7 @@
 
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentContainerDataSource.h"
+#include "platform/FileSystem.h"
 #include "platform/ObserverToken.h"
 #include "platform/Uuid.h"
 
@@ -64,6 +65,13 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static inline double providerTimeout = 10.0;
   // Code files larger than this are not searched for the names of images and assets.
   static constexpr std::int64_t maximumCodeFileSizeForDiscarding = 8 << 20;
+  // A data source holds its file whole while the document is open: a document whose file for one
+  // is larger is not opened. The editor hands its document back in one message of at most 64 MB,
+  // which the written layout widens; this leaves room for that.
+  static constexpr std::uint64_t maximumDataSourceSize = std::uint64_t{128} << 20;
+  // Looking for the names of images and assets in the design and the code compares at most about
+  // this many bytes; past it, every image and asset is kept.
+  static inline std::uint64_t maximumNameSearchWork = std::uint64_t{1} << 33;
   // The name the editor's images are stored under: their SHA-1, Base64 without "/", "+", "=".
   static std::string contentName(const Data& sha1Digest);
 
@@ -194,6 +202,13 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void updateHasUnwrittenChanges();
   void updateManifestEntry(const std::string& relativePath);
   void detectDiscardableItems();
+  // The names of `names` that some string of the design holds; none when the design can't be
+  // read or searched through. The last answer stands while the design's file and the names are
+  // those it was for.
+  std::optional<std::set<std::string>> namesInDesign(const std::set<std::string>& names);
+  // The refusal, for the person, when a file a data source holds is larger than
+  // maximumDataSourceSize in `archive` (as a zip declares it, or on disk), read for `document`.
+  std::optional<Error> oversizedDataSource(const KXDocumentArchive& archive, const std::filesystem::path& document) const;
   void setFlags(std::optional<bool> unwritten, std::optional<bool> manifest, bool alwaysNotify = false);
 
   void scheduleBackup();
@@ -221,6 +236,12 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   Entries originManifestEntries_;
   Entries projectManifestEntries_;
   std::set<std::string> projectRelativePathsToDiscard_;
+  struct DesignSearch {
+    fs::FileIdentity design;
+    std::set<std::string> names;
+    std::set<std::string> found;
+  };
+  std::optional<DesignSearch> lastDesignSearch_;
   Entries lastBackupManifestEntries_;
   bool hasUnwrittenChanges_ = false;
   bool isValid_ = false;

@@ -32,28 +32,28 @@ class KXDocumentContainerDataSource {
     notify();
   }
 
-  // The content as read from the project folder.
-  void load(const Data& content) {
-    data_ = content;
+  // The content as read from the project folder; the source keeps the one copy.
+  void load(Data content) {
+    data_ = std::move(content);
     dataNeedsToBeProvided_ = false;
     if (reader_) reader_(data_);
     notify();
   }
 
-  // Asks the provider; `completion` receives the fresh content, or none when the provider had
-  // none to give (the source then stays stale).
-  void provideData(std::function<void(std::optional<Data> provided)> completion) {
+  // Asks the provider; `completion` receives the fresh content (held by the source, not
+  // copied), or none when the provider had none to give (the source then stays stale).
+  void provideData(std::function<void(const Data* provided)> completion) {
     auto weakAlive = std::weak_ptr<bool>(alive_);
     provider_([this, weakAlive, completion = std::move(completion)](std::optional<Data> content, std::optional<Error>) {
       if (weakAlive.expired()) return;
       if (!content) {
         dataNeedsToBeProvided_ = true;
-        completion(std::nullopt);
+        completion(nullptr);
         return;
       }
       data_ = std::move(*content);
       dataNeedsToBeProvided_ = false;
-      completion(data_);
+      completion(&data_);
     });
   }
 

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "account/LoginController.h"
+#include "document/storage/KXDocumentContainer.h"
 #include "foundation/AppInfo.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/PageStartupScripts.h"
@@ -34,8 +35,15 @@ void OstrelIPCProcessor::handleDocumentSave(const nlohmann::json& document) {
       complete(std::nullopt, Error(NSCocoaErrorDomain, 3852, "The document is neither a JSON object nor an array."));
     return;
   }
-  // Objects dump with their keys sorted.
+  // Objects dump with their keys sorted. A design the layout would widen past what a document
+  // may hold is written without it, so that a save never makes a file that won't open again.
   std::string text = JsonCoder::dump(document, JsonCoder::Style::pretty);
+  if (text.size() > KXDocumentContainer::maximumDataSourceSize) text = JsonCoder::dump(document);
+  if (text.size() > KXDocumentContainer::maximumDataSourceSize) {
+    if (complete)
+      complete(std::nullopt, Error(NSCocoaErrorDomain, 3852, "The design is larger than a document may hold."));
+    return;
+  }
   if (complete) complete(dataFromString(text), std::nullopt);
 }
 

@@ -211,3 +211,25 @@ TEST(DesignSize, AFolderOrAWorkingCopyHoldingTooLargeADesignIsRefused) {
   (void)(*again)->deleteContainer(false);
   std::filesystem::remove_all(*KXDocumentContainer::setAsideCopyToAnnounce(uuid));
 }
+
+// What the editor hands over beyond what a document may hold is never written: the file would be
+// refused at its next opening. The design on disk stays as it was and the document stays edited.
+TEST(DesignSize, ADesignLargerThanADocumentMayHoldIsNotWritten) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  auto design = opened.container->projectDirectory() / "design/document.json";
+  auto before = readFileText(design);
+  for (std::uint64_t size : {KXDocumentContainer::maximumDataSourceSize + 1, KXDocumentContainer::maximumDataSourceSize}) {
+    SCOPED_TRACE(size);
+    std::string content(size, ' ');
+    content.front() = '{';
+    content.back() = '}';
+    opened.editor->content = std::move(content);
+    opened.editor->source->setNeedsToBeProvided();
+    writeChangesAndWait(*opened.container);
+    bool fits = size <= KXDocumentContainer::maximumDataSourceSize;
+    EXPECT_EQ(opened.container->hasUnwrittenChanges(), !fits);
+    EXPECT_EQ(std::filesystem::file_size(design), fits ? size : before.size());
+  }
+  close(opened);
+}

@@ -412,7 +412,11 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
         // Only content provided in this pass is written, and never into a container that is
         // closed or deleted.
         bool written = false;
-        if (self->isValid_ && !self->deleted_) {
+        // Content larger than a document may hold would make a file that is refused at its next
+        // opening: it stays unwritten, and the document stays edited.
+        if (content->size() > maximumDataSourceSize)
+          self->log("Didn't write " + path + ": its " + std::to_string(content->size()) + " bytes are more than a document may hold");
+        else if (self->isValid_ && !self->deleted_) {
           auto target = self->projectDirectory_ / path;
           (void)fs::createDirectories(target.parent_path());
           written = static_cast<bool>(fs::writeAtomically(target, *content));

@@ -38,16 +38,21 @@
       if (layer.type !== 'image' || img.dataset.drawnByHost) return;
       img.dataset.drawnByHost = 'yes';
       // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
-      fetch(hostPictures + fileName(layer)).then(function (r) {
-        if (!r.ok) throw new Error(r.status);
-        return r.blob();
-      }).then(function (blob) {
-        var url = URL.createObjectURL(blob);
-        var revoke = function () { URL.revokeObjectURL(url); };
-        img.addEventListener('load', revoke, { once: true });
-        img.addEventListener('error', revoke, { once: true });
-        img.src = url;
-      }).catch(function () {});
+      fetchInto(img, hostPictures + fileName(layer), {}).catch(function () {});
+    });
+  }
+
+  // Draws the fetched picture in `img` through a blob address, given up once drawn or refused.
+  function fetchInto(img, src, headers) {
+    return fetch(src, { headers: headers }).then(function (r) {
+      if (!r.ok) throw new Error(r.status);
+      return r.blob();
+    }).then(function (blob) {
+      var url = URL.createObjectURL(blob);
+      var revoke = function () { URL.revokeObjectURL(url); };
+      img.addEventListener('load', revoke, { once: true });
+      img.addEventListener('error', revoke, { once: true });
+      img.src = url;
     });
   }
 
@@ -60,16 +65,7 @@
     drawnByHost(img, layer);
     var headers = headersFor ? headersFor(src) : {};
     if (Object.keys(headers).length) {
-      fetch(src, { headers: headers }).then(function (r) {
-        if (!r.ok) throw new Error(r.status);
-        return r.blob();
-      }).then(function (blob) {
-        var url = URL.createObjectURL(blob);
-        var revoke = function () { URL.revokeObjectURL(url); };
-        img.addEventListener('load', revoke, { once: true });
-        img.addEventListener('error', revoke, { once: true });
-        img.src = url;
-      }).catch(function () { img.src = src; });
+      fetchInto(img, src, headers).catch(function () { img.src = src; });
     } else {
       img.src = src;
     }

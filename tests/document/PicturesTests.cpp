@@ -187,6 +187,31 @@ class Pictures : public ::testing::Test {
     return opened;
   }
 
+  // Hands `bytes` to the page as a drop does: a file of that name and type, and the place.
+  bool dropOnPage(KXDocument& document, const Data& bytes, const std::string& type, const std::string& name, int x,
+                  int y) {
+    std::string file = "data:" + type + ";base64," + crypto::base64Encode(bytes);
+    return evaluate(document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
+                              ".then(function (b) { OstrelStandIn.sendFiles([new File([b], " + nlohmann::json(name).dump() +
+                              ", {type: '" + type + "'})], {x: " + std::to_string(x) + ", y: " + std::to_string(y) +
+                              "}); }); true")
+        .has_value();
+  }
+
+  // The canvas's image layers, once there are `count`.
+  nlohmann::json imageLayers(KXDocument& document, std::size_t count) {
+    nlohmann::json layers;
+    bool all = waitFor([&] {
+      auto found = evaluate(document, "JSON.stringify((OstrelStandIn.documentJSON.pages[0].layers || [])"
+                                      ".filter(function (l) { return l.type === 'image'; }))");
+      if (!found || !found->is_string()) return false;
+      layers = nlohmann::json::parse(found->get<std::string>());
+      return layers.size() == count;
+    }, 120);
+    EXPECT_TRUE(all) << layers.dump();
+    return layers;
+  }
+
   // The first image layer on the editor's canvas, once there is one.
   std::optional<nlohmann::json> imageLayer(KXDocument& document, double timeout = 60) {
     std::optional<nlohmann::json> found;
@@ -258,10 +283,7 @@ TEST_F(Pictures, AnInsertedPictureReachesEveryExportAsItsPixels) {
   auto document = openProject(false);
   ASSERT_TRUE(document);
   // The page hands the file over as it does for a drop: a data URL and the place.
-  std::string file = "data:image/png;base64," + crypto::base64Encode(redPicture());
-  ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
-                                  ".then(function (b) { OstrelStandIn.sendFiles([new File([b], 'red.png', "
-                                  "{type: 'image/png'})], {x: 20, y: 30}); }); true"));
+  ASSERT_TRUE(dropOnPage(*document, redPicture(), "image/png", "red.png", 20, 30));
   auto layer = imageLayer(*document);
   ASSERT_TRUE(layer);
   std::string stored = (*layer)["image"].get<std::string>();
@@ -313,10 +335,7 @@ TEST_F(Pictures, AnInsertedTIFFIsDrawnByTheEditorAndTheExports) {
   auto document = openProject(false);
   ASSERT_TRUE(document);
   Data tiff = ImageEncoding::tiff(testenv::solidBitmap(40, 30, 255, 0, 0));
-  std::string file = "data:image/tiff;base64," + crypto::base64Encode(tiff);
-  ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
-                                  ".then(function (b) { OstrelStandIn.sendFiles([new File([b], 'red.tiff', "
-                                  "{type: 'image/tiff'})], {x: 20, y: 30}); }); true"));
+  ASSERT_TRUE(dropOnPage(*document, tiff, "image/tiff", "red.tiff", 20, 30));
   auto layer = imageLayer(*document);
   ASSERT_TRUE(layer);
   EXPECT_TRUE(waitFor([&] {
@@ -349,21 +368,11 @@ TEST_F(Pictures, EveryKindOfTIFFInsertedIsExportedDrawnAsItsFileSays) {
   auto place = [](std::size_t i) { return std::pair<int, int>{10 + int(i % 6) * 60, 40 + int(i / 6) * 60}; };
   for (std::size_t i = 0; i < kinds.size(); ++i) {
     ASSERT_FALSE(kinds[i].bytes.empty()) << kinds[i].name;
-    std::string file = "data:image/tiff;base64," + crypto::base64Encode(kinds[i].bytes);
     auto [x, y] = place(i);
-    ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
-                                    ".then(function (b) { OstrelStandIn.sendFiles([new File([b], 'kind-" +
-                                    std::to_string(i) + ".tiff', {type: 'image/tiff'})], {x: " + std::to_string(x) +
-                                    ", y: " + std::to_string(y) + "}); }); true"));
+    ASSERT_TRUE(dropOnPage(*document, kinds[i].bytes, "image/tiff", "kind-" + std::to_string(i) + ".tiff", x, y));
   }
-  nlohmann::json layers;
-  ASSERT_TRUE(waitFor([&] {
-    auto found = evaluate(*document, "JSON.stringify((OstrelStandIn.documentJSON.pages[0].layers || [])"
-                                     ".filter(function (l) { return l.type === 'image'; }))");
-    if (!found || !found->is_string()) return false;
-    layers = nlohmann::json::parse(found->get<std::string>());
-    return layers.size() == kinds.size();
-  }, 120)) << layers.dump();
+  nlohmann::json layers = imageLayers(*document, kinds.size());
+  ASSERT_EQ(layers.size(), kinds.size());
 
   // Two files go to a folder, which the test chooses.
   ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png', 'svg'])"));
@@ -671,20 +680,10 @@ TEST_F(Pictures, APhotoOfEveryOrientationStandsTheRightWayRoundEverywhere) {
   for (std::uint32_t o = 1; o <= 8; ++o) {
     photos[o] = testenv::markedJPEG(o);
     auto [x, y] = place(o);
-    std::string file = "data:image/jpeg;base64," + crypto::base64Encode(photos[o]);
-    ASSERT_TRUE(evaluate(*document, "fetch(" + nlohmann::json(file).dump() + ").then(function (r) { return r.blob(); })"
-                                    ".then(function (b) { OstrelStandIn.sendFiles([new File([b], '" + name(o) +
-                                    "', {type: 'image/jpeg'})], {x: " + std::to_string(x) + ", y: " + std::to_string(y) +
-                                    "}); }); true"));
+    ASSERT_TRUE(dropOnPage(*document, photos[o], "image/jpeg", name(o), x, y));
   }
-  nlohmann::json layers;
-  ASSERT_TRUE(waitFor([&] {
-    auto found = evaluate(*document, "JSON.stringify((OstrelStandIn.documentJSON.pages[0].layers || [])"
-                                     ".filter(function (l) { return l.type === 'image'; }))");
-    if (!found || !found->is_string()) return false;
-    layers = nlohmann::json::parse(found->get<std::string>());
-    return layers.size() == 8;
-  }, 120)) << layers.dump();
+  nlohmann::json layers = imageLayers(*document, 8);
+  ASSERT_EQ(layers.size(), 8u);
   for (std::uint32_t o = 1; o <= 8; ++o) {
     auto layer = std::find_if(layers.begin(), layers.end(), [&](const nlohmann::json& l) { return l.value("name", "") == name(o); });
     ASSERT_NE(layer, layers.end()) << name(o);

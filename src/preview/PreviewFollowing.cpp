@@ -4,6 +4,7 @@
 
 void PreviewFollowing::placed(Point preview, std::optional<Point> document) {
   following_ = true;
+  hidden_ = false;
   if (document) document_ = document;
   willMove(preview);
 }
@@ -36,6 +37,8 @@ PreviewFollowing::Point PreviewFollowing::keptIn(Point p, const Area& area) {
 std::optional<PreviewFollowing::Point> PreviewFollowing::documentMoved(Point document, std::optional<Area> area) {
   auto before = document_;
   document_ = document;
+  // Off the screen it keeps its place: the document's moves meanwhile are not its own.
+  if (hidden_) return std::nullopt;
   if (!following_ || !before || *before == document || !wanted_) return std::nullopt;
   wanted_ = Point{wanted_->x + document.x - before->x, wanted_->y + document.y - before->y};
   Point to = area ? keptIn(*wanted_, *area) : *wanted_;
@@ -45,9 +48,12 @@ std::optional<PreviewFollowing::Point> PreviewFollowing::documentMoved(Point doc
 }
 
 void PreviewFollowing::hidden() {
+  hidden_ = true;
   known_.reset();
   pending_.clear();
 }
+
+void PreviewFollowing::shown() { hidden_ = false; }
 
 bool PreviewFollowing::previewMoved(Point preview, bool personHolds, bool answerDue) {
   auto asked = std::find_if(pending_.begin(), pending_.end(), [&](const Ask& a) { return a.at == preview; });

@@ -6,8 +6,10 @@
 // while the person holds the preview, or one that comes when korvel asked for nothing (a window
 // manager tells the end of a drag once the button is let go). A place not asked for while an
 // answer to korvel's request is due is the window manager's (a window kept on the screen, a
-// resize, a mapping, first or again), and the preview follows on from there. Positions are the
-// windows' frame origins in root coordinates, whole pixels. Main thread only.
+// resize, a mapping, first or again), and the preview follows on from there. A preview off the
+// screen stays where it stood while the document window moves: shown again, it follows from
+// there. Positions are the windows' frame origins in root coordinates, whole pixels. Main thread
+// only.
 
 #include <cstddef>
 #include <deque>
@@ -28,8 +30,8 @@ class PreviewFollowing {
   void placed(Point preview, std::optional<Point> document);
   // korvel moves the preview (a resize, a spring): not the person's move.
   void willMove(Point preview);
-  // The document window is now at `document`: where the preview goes, when it follows, kept in
-  // `area` when one is given.
+  // The document window is now at `document`: where the preview goes, when it follows and is on
+  // the screen, kept in `area` when one is given.
   std::optional<Point> documentMoved(Point document, std::optional<Area> area = std::nullopt);
   // The preview window is now at `preview`; `personHolds` while the person holds it (a pointer
   // button down on it), `answerDue` while the window manager may still be answering a request of
@@ -38,6 +40,8 @@ class PreviewFollowing {
   // The preview went off the screen. Where it stood, and what was asked of it there, say nothing
   // of where the window manager puts it when it is shown again: that place is its word.
   void hidden();
+  // The preview is on the screen again where it stood (placed() says so too).
+  void shown();
 
   bool isFollowing() const { return following_; }
   // Moves asked for that the window manager has not answered yet.
@@ -57,6 +61,7 @@ class PreviewFollowing {
   };
 
   bool following_ = false;
+  bool hidden_ = false;
   std::optional<Point> document_;
   std::optional<Point> known_;   // where the preview was last seen
   std::optional<Point> target_;  // where it was last sent, else where it was seen

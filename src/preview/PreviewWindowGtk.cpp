@@ -346,6 +346,10 @@ PreviewWindow::PreviewWindow(PreviewWindowController& controller, GtkWidget* con
                      impl->following.hidden();
                    }),
                    impl_.get());
+  g_signal_connect(impl_->window, "map", reinterpret_cast<GCallback>(+[](GtkWidget*, Impl* impl) {
+                     impl->following.shown();
+                   }),
+                   impl_.get());
   g_signal_connect(impl_->window, "key-press-event", reinterpret_cast<GCallback>(+[](GtkWidget* w, GdkEventKey* key, Impl* impl) -> gboolean {
                      if (!impl->controller) return FALSE;
                      std::uint32_t mask = modifierMask(key->state & gtk_accelerator_get_default_mod_mask());

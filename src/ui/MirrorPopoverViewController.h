@@ -4,15 +4,18 @@
 // views (title, message, main button and, on the active view only, the QR code) that
 // cross-fade into one another. It shows what MirrorPopover hands it and sends main-button
 // presses, the link and copy requests back to it. While up, the keys of its button's window go
-// to it; a click on another of korvel's windows closes it, and so does a switch to another
-// program (it is a popup, above every program's windows). One popover belongs to one window,
-// so a popover shown at a button of another window is made anew. Main thread only.
+// to it first; Escape and Control-W close it. It holds no grab, so the window manager's close
+// reaches the window at once: a press anywhere but on the popover and its button (in the
+// window, on its frame and title bar, on another window) closes it, and so does a switch to
+// another program (it is a popup, above every program's windows). One popover belongs to one
+// window, so a popover shown at a button of another window is made anew. Main thread only.
 
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/ApplicationFocus.h"
+#include "platform/PointerPresses.h"
 #include "platform/QRCode.h"
 #include "ui/LiveSharingModel.h"
 
@@ -62,8 +65,8 @@ class MirrorPopoverViewController {
   StateView* viewFor(const std::string& name) const;
   void applyAppearance();
   void place();
-  void grab();
-  void releaseGrab();
+  // Whether a press at (x, y), in root coordinates, lands on the popover or its button.
+  bool covers(int x, int y) const;
 
   MirrorPopover& owner_;
   GtkWidget* popover_ = nullptr;
@@ -74,8 +77,8 @@ class MirrorPopoverViewController {
   std::optional<QRCode> qrCode_;
   std::string linkedURL_;
   bool shown_ = false;  // asked to show and not closed since, whatever the animation does
-  bool grabbed_ = false;
   std::unique_ptr<ApplicationFocus::Watch> focusWatch_;
+  std::unique_ptr<PointerPresses::Watch> presses_;
   unsigned fadeTick_ = 0;
   long long fadeStart_ = 0;
   static constexpr double fadeMicroseconds = 150000;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/PointerPresses.h"
 #include "platform/UrlOpener.h"
 #include "ui/AppAppearance.h"
 #include "ui/MirrorPopover.h"
@@ -93,20 +94,12 @@ struct MirrorPopoverViewController::Signals {
       self->owner_.copyAddress();
       return TRUE;
     }
-    return FALSE;
-  }
-  // A press anywhere but on the popover closes it, and goes no further.
-  static gboolean pressed(GtkWidget* popover, GdkEventButton* event, MirrorPopoverViewController* self) {
-    GtkWidget* target = gtk_get_event_widget(reinterpret_cast<GdkEvent*>(event));
-    bool inside = target && (target == popover || gtk_widget_is_ancestor(target, popover));
-    if (inside && target == popover) {
-      int w = gtk_widget_get_allocated_width(popover), h = gtk_widget_get_allocated_height(popover);
-      inside = event->window == gtk_widget_get_window(popover) && event->x >= 0 && event->y >= 0 && event->x < w &&
-               event->y < h;
+    // Escape, and the close command, close the popover alone.
+    if (event->keyval == GDK_KEY_Escape || (control && (event->keyval == GDK_KEY_w || event->keyval == GDK_KEY_W))) {
+      self->popdown();
+      return TRUE;
     }
-    if (inside) return FALSE;
-    self->popdown();
-    return TRUE;
+    return FALSE;
   }
   // Keys typed in the anchor's window while the popover is up go to the popover.
   static gboolean toplevelKey(GtkWidget*, GdkEventKey* event, MirrorPopoverViewController* self) {
@@ -132,10 +125,12 @@ struct MirrorPopoverViewController::Signals {
     self->toplevel_ = nullptr;
     self->shown_ = false;
     self->focusWatch_.reset();
+    self->presses_.reset();
   }
   static void destroyed(GtkWidget*, MirrorPopoverViewController* self) {
     self->shown_ = false;
     self->focusWatch_.reset();
+    self->presses_.reset();
     // The window went, and the popover with it; the owner makes a new one next time.
     self->stack_ = nullptr;
     for (auto& v : self->views_) v.reset();
@@ -180,7 +175,6 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
   }
   gtk_window_set_type_hint(GTK_WINDOW(popover_), GDK_WINDOW_TYPE_HINT_POPUP_MENU);
   gtk_window_set_resizable(GTK_WINDOW(popover_), FALSE);
-  gtk_widget_add_events(popover_, GDK_BUTTON_PRESS_MASK);
   gtk_widget_set_name(popover_, "live-sharing");
   gtk_style_context_add_class(gtk_widget_get_style_context(popover_), "mirror-popover");
 
@@ -262,7 +256,6 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
 
   g_signal_connect(popover_, "key-press-event", G_CALLBACK(Signals::keyPressed), this);
   g_signal_connect(popover_, "destroy", G_CALLBACK(Signals::destroyed), this);
-  g_signal_connect(popover_, "button-press-event", G_CALLBACK(Signals::pressed), this);
   g_signal_connect(popover_, "size-allocate", G_CALLBACK(Signals::resized), this);
 
 
@@ -282,7 +275,7 @@ MirrorPopoverViewController::~MirrorPopoverViewController() {
     g_object_remove_weak_pointer(G_OBJECT(toplevel_), reinterpret_cast<gpointer*>(&toplevel_));
   }
   if (fadeTick_) gtk_widget_remove_tick_callback(popover_, fadeTick_);
-  releaseGrab();
+  presses_.reset();
   g_signal_handlers_disconnect_by_data(popover_, this);
   if (stack_) gtk_widget_destroy(popover_);
   g_object_unref(popover_);
@@ -356,8 +349,10 @@ void MirrorPopoverViewController::popup(GtkWidget* anchor) {
   place();
   gtk_widget_show(popover_);
   gtk_widget_grab_focus(stack_);
-  grab();
   focusWatch_ = std::make_unique<ApplicationFocus::Watch>([this] { popdown(); });
+  presses_ = std::make_unique<PointerPresses::Watch>([this](int x, int y) {
+    if (!covers(x, y)) popdown();
+  });
 }
 
 MirrorPopoverViewController::Rect MirrorPopoverViewController::frameFor(Rect anchor, int width, int height, Rect screen) {
@@ -393,26 +388,28 @@ void MirrorPopoverViewController::place() {
   gtk_window_move(GTK_WINDOW(popover_), at.x, at.y);
 }
 
-// Clicks on korvel's other windows come to the popover, which closes. The window keeps the
-// keyboard focus, which would go elsewhere with a grab of the seat; its keys are handed on.
-void MirrorPopoverViewController::grab() {
-  if (grabbed_) return;
-  gtk_grab_add(popover_);
-  grabbed_ = true;
+namespace {
+bool contains(GtkWidget* widget, int x, int y) {
+  GdkWindow* window = widget && gtk_widget_get_mapped(widget) ? gtk_widget_get_window(widget) : nullptr;
+  if (!window) return false;
+  GtkWidget* top = gtk_widget_get_toplevel(widget);
+  int ox = 0, oy = 0, ax = 0, ay = 0;
+  gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
+  if (widget != top) gtk_widget_translate_coordinates(widget, top, 0, 0, &ax, &ay);
+  int w = gtk_widget_get_allocated_width(widget), h = gtk_widget_get_allocated_height(widget);
+  return x >= ox + ax && y >= oy + ay && x < ox + ax + w && y < oy + ay + h;
 }
+}  // namespace
 
-void MirrorPopoverViewController::releaseGrab() {
-  if (!grabbed_) return;
-  grabbed_ = false;
-  gtk_grab_remove(popover_);
-}
+// The popover itself takes its presses; its button toggles it.
+bool MirrorPopoverViewController::covers(int x, int y) const { return contains(popover_, x, y) || contains(anchor_, x, y); }
 
 void MirrorPopoverViewController::popdown() {
   bool wasShown = shown_;
   shown_ = false;
   focusWatch_.reset();
+  presses_.reset();
   if (!stack_) return;
-  releaseGrab();
   if (!wasShown || !gtk_widget_get_visible(popover_) || fadeTick_) return;
   // Fades out, then hides.
   fadeStart_ = 0;

@@ -10,7 +10,8 @@ manager (openbox) on a private X display of the given size.
 - The rotated phone and the tablet at half size show at their exact sizes.
 - Every device is drawn whole at its own proportions, scaled to the window and centred in it: at
   "50%" the tablet fills its window.
-- Closed with its frame's close button and shown again, the preview stands where it stood and
+- Closed with its frame's close button, the live-sharing popover open over it the first time,
+  its document window moved meanwhile, and shown again: the preview stands where it stood and
   follows its document window's next move exactly.
 - After a device change the preview follows its document window, and a following preview stays
   on the screen's work area when the document window is moved near the screen's edge.
@@ -39,6 +40,8 @@ EXAMPLE = os.path.join(desk.root, "resources/WelcomeWindow/examples/example-land
 PHONE, TABLET, DESKTOP = (375, 667), (768, 1024), (1440, 900)
 # The document window's title-bar button that opens the preview (window coordinates).
 PREVIEW_BUTTON = (40, 23)
+# The preview's Live button, left of its rotate and settings buttons (x in the window's content).
+LIVE_BUTTON = lambda: desk.geometry(preview_window())[2] - 100
 # The editor page's "Add Rectangle" button (window coordinates) and the colour of a new rectangle.
 ADD_RECT = (120, 126)
 RECT_COLOUR = (0x4A, 0x90, 0xE2)
@@ -279,9 +282,24 @@ for dx, dy in ((-25, 18), (14, -9)):
     stood = settled_frame()
     x, y, width, _ = stood
     title_bar = desk.geometry(preview_window())[1] - y
-    desk.attempt("closing the preview with its close button",
-                 lambda: desk.xdo("mousemove", "--sync", str(x + width - 10), str(y + title_bar // 2), "click", "1"),
-                 lambda: not preview_window(), timeout=10)
+    close = lambda: desk.xdo("mousemove", "--sync", str(x + width - 10), str(y + title_bar // 2), "click", "1")
+    if (dx, dy) == (-25, 18):
+        # The live-sharing popover open: one click on the close button closes the preview.
+        before = desk._popups()
+        desk.attempt("opening the live-sharing popover", lambda: desk.click(preview_window(), LIVE_BUTTON(), 20),
+                     lambda: desk._popups() - before, timeout=10)
+        popover = desk._popups() - before
+        desk.shot("live-popover-open")
+        close()
+        if not desk.within(lambda: not preview_window() and not popover & desk._popups(), 10):
+            desk.fail("with the live-sharing popover open the frame's close button left the preview (%s) or the "
+                      "popover (%s)" % (preview_window(), popover & desk._popups()))
+        desk.log("with the live-sharing popover open, one click on the close button closed the preview")
+    else:
+        desk.attempt("closing the preview with its close button", close, lambda: not preview_window(), timeout=10)
+    # The document window moves while the preview is closed.
+    moved_away = desk.frame(document)[:2]
+    move_document_to(moved_away[0] + (-30 if moved_away[0] >= 60 else 30), moved_away[1] + 20)
     desk.xdo("windowactivate", "--sync", document)
     desk.attempt("showing the preview again", lambda: desk.click(document, *PREVIEW_BUTTON), preview_window, timeout=15)
     shown = settled_frame()

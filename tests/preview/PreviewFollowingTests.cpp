@@ -46,7 +46,9 @@ struct DocumentAtIn {
 };
 // The preview went off the screen (its close button, its document in the background).
 struct Hidden {};
-using Step = std::variant<Placed, Asked, DocumentAt, PreviewAt, Dragged, Answer, DocumentAtIn, Hidden>;
+// On the screen again without being placed (its document window came back to the front).
+struct Shown {};
+using Step = std::variant<Placed, Asked, DocumentAt, PreviewAt, Dragged, Answer, DocumentAtIn, Hidden, Shown>;
 
 TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
   struct Case {
@@ -147,6 +149,15 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
        {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, DocumentAt{{120, 100}, Point{920, 100}}, Hidden{},
         Placed{{920, 100}, Point{120, 100}}, PreviewAt{{900, 100}}, DocumentAt{{130, 100}, Point{910, 100}}},
        true},
+      {"the document moved while it was closed: shown again where it stood, it follows from there",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, Hidden{}, DocumentAt{{70, 120}, {}},
+        DocumentAt{{60, 130}, {}}, Placed{{900, 100}, Point{60, 130}}, PreviewAt{{900, 100}},
+        DocumentAt{{70, 130}, Point{910, 100}}, PreviewAt{{910, 100}}, DocumentAt{{65, 140}, Point{905, 110}}},
+       true},
+      {"the document moved while it was away: back on the screen, it follows from where it stands",
+       {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}}, Hidden{}, DocumentAtIn{{70, 120}, {0, 0, 1000, 500}, {}},
+        Shown{}, Answer{{900, 100}}, DocumentAt{{80, 125}, Point{910, 105}}},
+       true},
       {"placed where it already is",
        {Placed{{900, 100}, Point{100, 100}}, PreviewAt{{900, 100}, false}, Placed{{900, 100}, Point{100, 100}},
         Dragged{{600, 600}, true}},
@@ -159,6 +170,7 @@ TEST(PreviewFollowing, FollowsUntilThePersonMovesThePreview) {
       ++index;
       if (auto* s = std::get_if<Placed>(&step)) f.placed(s->preview, s->document);
       if (std::holds_alternative<Hidden>(step)) f.hidden();
+      if (std::holds_alternative<Shown>(step)) f.shown();
       if (auto* s = std::get_if<Asked>(&step)) f.willMove(s->preview);
       if (auto* s = std::get_if<DocumentAt>(&step)) {
         auto to = f.documentMoved(s->document);

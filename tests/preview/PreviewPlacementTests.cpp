@@ -540,3 +540,158 @@ TEST_F(PreviewPlacement, TheInspectorsFrameWinsOverASpringUnderWay) {
   // Longer than the spring would have run.
   EXPECT_FALSE(RunLoop::runUntil([&] { return width() < 950; }, 1.5)) << width();
 }
+
+namespace {
+// The preview's frame (title bar and borders included), in root coordinates.
+GdkRectangle frameExtents(GtkWindow* window) {
+  GdkRectangle extents{};
+  gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(window)), &extents);
+  return extents;
+}
+}  // namespace
+
+// The live-sharing popover over its preview, opened with a click on the Live button.
+class LivePopover : public PreviewPlacement {
+ protected:
+  void SetUp() override {
+    PreviewPlacement::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "phone"}}));
+    showPreview();
+    preview->mirrorPopover.setState({MirrorPopoverState::Kind::active, "http://127.0.0.1:8123/", {}});
+  }
+  // Clicks Live until the popover is up, as a person clicks again a button that was not ready.
+  GtkWidget* openPopover() {
+    gtk_window_present(previewWindow);
+    EXPECT_TRUE(RunLoop::runUntil([&] { return gtk_window_is_active(previewWindow); }, 30));
+    GtkWidget* live = preview->window()->liveButton();
+    EXPECT_TRUE(RunLoop::runUntil([&] { return gtk_widget_get_mapped(live) && gtk_widget_get_allocated_width(live) > 1; }, 30));
+    auto up = [&] {
+      auto* v = preview->mirrorPopover.viewController();
+      return v && preview->mirrorPopover.isShown() && gtk_widget_get_mapped(v->popover()) &&
+             gtk_widget_get_opacity(v->popover()) >= 1.0;
+    };
+    for (int attempt = 0; attempt < 3 && !up(); ++attempt) {
+      clickOn(live);
+      RunLoop::runUntil(up, 10);
+    }
+    EXPECT_TRUE(up()) << "the popover opens";
+    return up() ? preview->mirrorPopover.viewController()->popover() : nullptr;
+  }
+  bool popoverGone(GtkWidget* popover) { return !preview->mirrorPopover.isShown() && !gtk_widget_get_mapped(popover); }
+};
+
+// With the popover open, one click on the close button in the preview's frame closes the preview
+// at once, and the popover with it.
+TEST_F(LivePopover, TheFramesCloseButtonClosesThePreviewAtOnce) {
+  GtkWidget* popover = openPopover();
+  ASSERT_TRUE(popover);
+  picture("live-popover-before-close", {previewWindow});
+  GdkRectangle extents = frameExtents(previewWindow);
+  double chrome = PreviewWindow::chromeOf(previewWindow);
+  ASSERT_GT(chrome, 4) << "the window manager gives the preview a title bar";
+  // The close button is the title bar's last; one click.
+  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
+                             std::to_string(extents.y + int(chrome / 2)) + " click 1"),
+            0);
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30))
+      << "the close button closed the preview";
+  EXPECT_TRUE(RunLoop::runUntil([&] { return popoverGone(popover); }, 30)) << "the popover went with it";
+
+  // Shown again, the preview opens its popover again, and the close button works as before.
+  showPreview();
+  popover = openPopover();
+  ASSERT_TRUE(popover);
+  preview->mirrorPopover.close();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return popoverGone(popover); }, 30));
+  extents = frameExtents(previewWindow);
+  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
+                             std::to_string(extents.y + int(chrome / 2)) + " click 1"),
+            0);
+  EXPECT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30));
+}
+
+// The person working in the popover's window closes the popover, and the window stays: a click
+// on its title bar, one on its page, Escape, Control-W. A click on the popover itself keeps it.
+TEST_F(LivePopover, WorkInItsWindowClosesThePopoverAndTheWindowStays) {
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+  } cases[] = {
+      {"a click on the title bar",
+       [&] {
+         GdkRectangle extents = frameExtents(previewWindow);
+         int chrome = int(PreviewWindow::chromeOf(previewWindow));
+         EXPECT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width / 3) + " " +
+                                    std::to_string(extents.y + chrome / 2) + " click 1"),
+                   0);
+       }},
+      {"Escape", [] { EXPECT_EQ(testenv::xdotool("key --clearmodifiers Escape"), 0); }},
+      {"Control-W", [] { EXPECT_EQ(testenv::xdotool("key --clearmodifiers ctrl+w"), 0); }},
+      {"a click on the page",
+       [&] {
+         GdkRectangle extents = frameExtents(previewWindow);
+         EXPECT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + 30) + " " +
+                                    std::to_string(extents.y + extents.height - 30) + " click 1"),
+                   0);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    GtkWidget* popover = openPopover();
+    ASSERT_TRUE(popover);
+    // A click on the popover's own title leaves it up.
+    int px = 0, py = 0;
+    gdk_window_get_origin(gtk_widget_get_window(popover), &px, &py);
+    EXPECT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(px + gtk_widget_get_allocated_width(popover) / 2) + " " +
+                               std::to_string(py + 14) + " click 1"),
+              0);
+    EXPECT_FALSE(RunLoop::runUntil([&] { return !preview->mirrorPopover.isShown(); }, 0.5)) << "closed by its own click";
+    // A title-bar click after another within the double-click time would shade the window.
+    RunLoop::runUntil([] { return false; }, 0.6);
+    c.act();
+    EXPECT_TRUE(RunLoop::runUntil([&] { return popoverGone(popover); }, 30)) << "the popover stayed";
+    picture(std::string("live-popover-closed-by-") + c.name, {previewWindow});
+    EXPECT_FALSE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 0.5))
+        << "the preview went too";
+    EXPECT_TRUE(preview->window()->isFollowingDocumentWindow()) << "no drag";
+  }
+}
+
+// The document window moved while the preview was closed, then the preview shown again: it
+// stands where it stood, and follows each of the next ten moves exactly.
+TEST_F(PreviewPlacement, MovesOfTheDocumentWhileThePreviewIsClosedBringNoJumpLater) {
+  preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "phone"}}));
+  showPreview();
+  Origin stood = originOf(previewWindow);
+  GdkRectangle extents = frameExtents(previewWindow);
+  double chrome = PreviewWindow::chromeOf(previewWindow);
+  ASSERT_GT(chrome, 4) << "the window manager gives the preview a title bar";
+  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
+                             std::to_string(extents.y + int(chrome / 2)) + " click 1"),
+            0);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30));
+  for (auto [dx, dy] : {std::pair{-30, 20}, std::pair{-12, 9}}) moveDocument(dx, dy);
+  gdk_display_sync(gdk_display_get_default());
+  RunLoop::runUntil([] { return false; }, 0.1);
+
+  showPreview();
+  ASSERT_TRUE(RunLoop::runUntil([&] { return originOf(previewWindow) == stood; }, 30))
+      << "shown at " << originOf(previewWindow).x << "," << originOf(previewWindow).y << ", it stood at " << stood.x
+      << "," << stood.y;
+  picture("preview-shown-after-hidden-moves", {documentWindow, previewWindow});
+  const std::pair<int, int> moves[] = {{-25, 18}, {14, -9}, {-9, -11}, {11, 13}, {7, -6},
+                                       {-13, 8},  {20, 5},  {-6, -15}, {9, 12}, {-8, -10}};
+  int index = 0;
+  for (auto [dx, dy] : moves) {
+    SCOPED_TRACE("move " + std::to_string(++index));
+    Origin at = originOf(previewWindow);
+    Origin moved = moveDocument(dx, dy);
+    Origin expected{at.x + moved.x, at.y + moved.y};
+    ASSERT_TRUE(RunLoop::runUntil([&] {
+      return originOf(previewWindow) == expected && !preview->window()->hasMovesUnderWay();
+    }, 30)) << originOf(previewWindow).x << "," << originOf(previewWindow).y << " for " << expected.x << "," << expected.y;
+  }
+  EXPECT_TRUE(preview->window()->isFollowingDocumentWindow());
+  picture("preview-follows-after-hidden-moves", {documentWindow, previewWindow});
+}

@@ -99,9 +99,19 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
 
   // Once the editor listens, a reload tells it of the page's start and of the prototype's error.
   auto& editor = document->ostrelViewController().webViewController();
-  int reloads = 0;
+  int reloads = 0, catalogs = 0;
   auto reloading = NotificationCenter::defaultCenter().addObserver(PreviewReloadNotification, nullptr,
                                                                    [&](const Notification&) { ++reloads; });
+  // Each page sends its device catalog as it starts, a moment after it is ready, and the device
+  // menu is built again from it: its items are new ones.
+  auto cataloguing = NotificationCenter::defaultCenter().addObserver(
+      DevicesChangeNotification, &document->deviceManager(), [&](const Notification&) { ++catalogs; });
+  auto menuItem = [&](const std::string& title) {
+    std::shared_ptr<PreviewMenuItem> found;
+    for (const auto& item : preview->deviceCategoriesMenu()->items())
+      if (item->title == title) found = item;
+    return found;
+  };
   document->reloadPreview();
   // The reload is queued; the page on show is the new one once it has started and is ready.
   ASSERT_TRUE(waitFor([&] { return reloads >= 1 && page.isDocumentReady(); }));
@@ -111,10 +121,9 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
   })) << read(editor, "window.OstrelStandIn.received").value_or(nullptr).dump() << "\n"
       << read(page, "window.PreviewStandIn.errors").value_or(nullptr).dump() << page.webView().uri();
 
-  // Picking the phone from the device menu.
-  std::shared_ptr<PreviewMenuItem> phone;
-  for (const auto& item : preview->deviceCategoriesMenu()->items())
-    if (item->title == "Korvel Phone") phone = item;
+  // Picking the phone from the device menu, once the new page's catalog is in.
+  ASSERT_TRUE(waitFor([&] { return catalogs >= 1; }));
+  std::shared_ptr<PreviewMenuItem> phone = menuItem("Korvel Phone");
   ASSERT_TRUE(phone);
   ASSERT_TRUE(preview->perform(*phone));
   auto sent = read(editor, "window.OstrelStandIn.received.filter(function (r) { return r.event === 'UpdatePreviewSettings'; })");
@@ -130,7 +139,9 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
              .value_or(nullptr)
              .dump()
       << ", delivered " << read(editor, "window.OstrelStandIn.delivered").value_or(nullptr).dump();
-  EXPECT_TRUE(phone->checked);
+  // The menu's item now, whichever catalog built it.
+  ASSERT_TRUE(menuItem("Korvel Phone"));
+  EXPECT_TRUE(menuItem("Korvel Phone")->checked);
   EXPECT_GE(read(editor, "window.OstrelStandIn.delivered").value_or(0).get<int>(), 1);
   EXPECT_TRUE(waitFor([&] { return std::abs(contentRatio(*preview) - 375.0 / 667) < 0.01; })) << contentRatio(*preview);
 
@@ -147,6 +158,14 @@ TEST_F(PreviewWindows, PreviewShowsThePageAndFollowsTheDeviceMenu) {
   nlohmann::json store = {{"note", "\");alert(1);//</script>"}};
   document->ostrelServerStoreData(store);
   EXPECT_TRUE(waitFor([&] { return read(page, "window.PreviewStandIn.storeData") == store; }));
+
+  // A catalog that comes again (the page reloaded) builds the menu anew, the phone checked.
+  int before = catalogs;
+  document->reloadPreview();
+  ASSERT_TRUE(waitFor([&] { return catalogs > before; }));
+  EXPECT_NE(menuItem("Korvel Phone"), phone) << "a new menu";
+  ASSERT_TRUE(menuItem("Korvel Phone"));
+  EXPECT_TRUE(menuItem("Korvel Phone")->checked);
 }
 
 TEST_F(PreviewWindows, PackagesComeOnlyWithConsentAndAValidName) {

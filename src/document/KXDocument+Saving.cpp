@@ -152,6 +152,7 @@ Result<void> KXDocument::saveAsFolder(const std::filesystem::path& url, const st
   if (!archive) return fail(archive.error());
   if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
   // The new folder must hold what the working copy holds before the old working copy may go.
+  container_->updatePendingManifestEntries();
   auto expected = container_->projectManifestEntries();
   for (auto& discarded : container_->projectRelativePathsToDiscard()) expected.erase(discarded);
   if (filesOnDisk(url) != expected)

@@ -160,6 +160,48 @@ TEST(ContainerChanges, FileNoticesTrackTheManifestButIgnoreBackupsAndOutsiders) 
   EXPECT_FALSE(f.container->hasManifestChanges());
 }
 
+TEST(ContainerChanges, LargeFilesAreHashedBesideTheMainLoopAndTheLatestLookCounts) {
+  Fixture f(Files{{"design/document.json", R"({"version":1})"}, {"code/a.js", "a"}});
+  const std::string large(3 << 20, 'l');
+  auto sizeOf = [&](const std::string& relative) -> std::int64_t {
+    const auto& entries = f.container->projectManifestEntries();
+    auto it = entries.find(relative);
+    return it == entries.end() ? -2 : it->second.size;
+  };
+  auto report = [&](const std::string& relative, const std::string& content) {
+    ASSERT_TRUE(fs::writeAtomically(f.path(relative), std::string_view(content)));
+    f.container->presentedSubitemDidChange(f.path(relative));
+  };
+  auto settles = [&](const std::string& relative, std::size_t size) {
+    return RunLoop::runUntil([&] { return sizeOf(relative) == std::int64_t(size); }, 30);
+  };
+
+  // Not read on the call, which would hold the main loop: taken once the loop turns.
+  report("code/large.bin", large);
+  EXPECT_EQ(sizeOf("code/large.bin"), -2);
+  ASSERT_TRUE(settles("code/large.bin", large.size()));
+  EXPECT_TRUE(f.container->hasManifestChanges());
+
+  // Made small while its hash was under way: the older hash, ending later, is dropped.
+  report("code/large.bin", large + "x");
+  report("code/large.bin", "small");
+  EXPECT_EQ(sizeOf("code/large.bin"), 5);
+  report("code/after.bin", large);  // hashed after it, in order
+  ASSERT_TRUE(settles("code/after.bin", large.size()));
+  EXPECT_EQ(sizeOf("code/large.bin"), 5);
+
+  // Changed again while it was read: read again.
+  report("code/large.bin", large);
+  report("code/large.bin", large + large);
+  EXPECT_TRUE(settles("code/large.bin", 2 * large.size()));
+
+  // Marking (after a save) takes what is still being read at once.
+  report("code/a.js", large + "y");
+  f.container->mark(false);
+  EXPECT_EQ(sizeOf("code/a.js"), std::int64_t(large.size() + 1));
+  EXPECT_FALSE(f.container->hasManifestChanges());
+}
+
 TEST(ContainerChanges, MarkingNotifiesEvenWithoutAChange) {
   Fixture f(Files{{"design/document.json", R"({"version":1})"}});
   int notices = 0;

@@ -6,6 +6,10 @@
 #include <functional>
 
 namespace testenv {
+// Makes the temporary home and points HOME and the XDG folders at it; removes it. The test
+// main calls them around the tests, as must any other program built on this support.
+void setUp();
+void tearDown();
 // The temporary home of this test process.
 const std::filesystem::path& home();
 // A new empty folder under the temporary home.

@@ -204,6 +204,7 @@ void KXDocumentContainer::setFlags(std::optional<bool> unwritten, std::optional<
 
 void KXDocumentContainer::mark(bool flag) {
   requireValid("mark(hasChanges:)");
+  updatePendingManifestEntries();
   if (flag) {
     originManifestEntries_.clear();
   } else {
@@ -235,7 +236,13 @@ void KXDocumentContainer::updateHasUnwrittenChanges() {
 }
 
 void KXDocumentContainer::updateManifestEntry(const std::string& relativePath) {
-  auto entry = KXDocumentArchive::makeEntry(projectDirectoryArchive_->backing().dataReader(relativePath));
+  pendingHashes_.erase(relativePath);
+  applyManifestEntry(relativePath,
+                     KXDocumentArchive::makeEntry(projectDirectoryArchive_->backing().dataReader(relativePath)));
+}
+
+void KXDocumentContainer::applyManifestEntry(const std::string& relativePath,
+                                             const Result<KXDocumentManifest::Entry>& entry) {
   if (entry) {
     projectManifestEntries_[relativePath] = *entry;
   } else if (entry.error().domain == KXDocumentArchiveError::domain &&
@@ -252,11 +259,57 @@ void KXDocumentContainer::presentedSubitemDidChange(const std::filesystem::path&
   if (at == std::string::npos) return;
   std::string relative = path.substr(at + projectDirectoryPathPrefix_.size());
   if (relative.empty() || !KXDocumentArchive::shouldInclude(relative)) return;
-  updateManifestEntry(relative);
+  // Hashing a picture of hundreds of megabytes takes the better part of a second.
+  std::error_code ec;
+  auto size = std::filesystem::file_size(projectDirectory_ / relative, ec);
+  if (ec || size <= largestFileHashedAtOnce) return updateManifestEntry(relative);
+  if (!pendingHashes_.count(relative)) pendingHashQueue_.push_back(relative);
+  pendingHashes_[relative] = ++hashGeneration_;
+  hashNextPendingFile();
+}
+
+void KXDocumentContainer::hashNextPendingFile() {
+  while (!isHashing_ && !pendingHashQueue_.empty()) {
+    std::string path = std::move(pendingHashQueue_.front());
+    pendingHashQueue_.pop_front();
+    auto pending = pendingHashes_.find(path);
+    if (pending == pendingHashes_.end()) continue;  // taken at once meanwhile
+    isHashing_ = true;
+    std::weak_ptr<KXDocumentContainer> weak = weak_from_this();
+    GlobalQueue::async([weak, path, generation = pending->second,
+                        reader = projectDirectoryArchive_->backing().dataReader(path)] {
+      auto entry = std::make_shared<Result<KXDocumentManifest::Entry>>(KXDocumentArchive::makeEntry(reader));
+      MainQueue::async([weak, path, generation, entry] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isHashing_ = false;
+        if (!self->isValid_) return;
+        auto pending = self->pendingHashes_.find(path);
+        if (pending != self->pendingHashes_.end()) {
+          if (pending->second == generation) {
+            self->pendingHashes_.erase(pending);
+            self->applyManifestEntry(path, *entry);
+          } else {
+            // Changed while it was read: read again.
+            self->pendingHashQueue_.push_back(path);
+          }
+        }
+        self->hashNextPendingFile();
+      });
+    });
+  }
+}
+
+void KXDocumentContainer::updatePendingManifestEntries() {
+  if (!isValid_) return;
+  std::vector<std::string> paths;
+  for (const auto& [path, generation] : pendingHashes_) paths.push_back(path);
+  for (const auto& path : paths) updateManifestEntry(path);
 }
 
 void KXDocumentContainer::remove(const std::string& relativePath) {
   if (KXDocumentArchive::isSafeRelativePath(relativePath)) (void)fs::removeItem(projectDirectory_ / relativePath);
+  pendingHashes_.erase(relativePath);
   projectManifestEntries_.erase(relativePath);
   updateHasManifestChanges();
 }

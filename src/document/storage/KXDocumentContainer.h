@@ -8,6 +8,8 @@
 // Main thread only, except log(), which any thread may call.
 
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -145,10 +147,15 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool hasUnwrittenChanges() const { return hasUnwrittenChanges_; }
   bool hasManifestChanges() const { return hasManifestChanges_; }
   [[nodiscard]] ObserverToken observeHasChanges(std::function<void()> didChange);
+  // Brings the entries of files still being looked at up to date first.
   void mark(bool hasChanges);
   void invalidate();
-  // A file of the project folder changed on disk.
+  // A file of the project folder changed on disk. A large file is looked at beside the main
+  // loop: its entry changes a moment later.
   void presentedSubitemDidChange(const std::filesystem::path& url);
+  // The entries of the files still being looked at beside the main loop, taken at once: for a
+  // save, which needs every entry as the folder holds it.
+  void updatePendingManifestEntries();
   void remove(const std::string& relativePath);
 
   // Data sources.
@@ -201,6 +208,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void updateHasManifestChanges();
   void updateHasUnwrittenChanges();
   void updateManifestEntry(const std::string& relativePath);
+  void applyManifestEntry(const std::string& relativePath, const Result<KXDocumentManifest::Entry>& entry);
+  void hashNextPendingFile();
   void detectDiscardableItems();
   // The names of `names` that some string of the design holds; none when the design can't be
   // read or searched through. The last answer stands while the design's file and the names are
@@ -235,6 +244,14 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool hasManifestChanges_ = false;
   Entries originManifestEntries_;
   Entries projectManifestEntries_;
+  // Files larger than this are hashed beside the main loop, one at a time, in the order reported.
+  static constexpr std::uintmax_t largestFileHashedAtOnce = 1 << 20;
+  // The files waiting to be hashed and the look that counts for each: a newer look at a file
+  // (reported again, or taken at once) outdates a hash under way.
+  std::deque<std::string> pendingHashQueue_;
+  std::map<std::string, std::uint64_t> pendingHashes_;
+  std::uint64_t hashGeneration_ = 0;
+  bool isHashing_ = false;
   std::set<std::string> projectRelativePathsToDiscard_;
   struct DesignSearch {
     fs::FileIdentity design;

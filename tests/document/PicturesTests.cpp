@@ -198,6 +198,20 @@ class Pictures : public ::testing::Test {
         .has_value();
   }
 
+  // Exports the whole page in all six kinds into the folder the test chooses; whether all six
+  // were written.
+  bool exportInEveryKind(KXDocument& document) {
+    if (evaluate(document, "OstrelStandIn.selected = null; "
+                           "!!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])") !=
+        nlohmann::json(true))
+      return false;
+    if (!waitFor([&] { return evaluate(document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120))
+      return false;
+    bool all = evaluate(document, "OstrelStandIn.exportOutcome.written") == nlohmann::json(6);
+    EXPECT_TRUE(all) << evaluate(document, "JSON.stringify(OstrelStandIn.exportOutcome)").value_or(nullptr).dump();
+    return all;
+  }
+
   // The canvas's image layers, once there are `count`.
   nlohmann::json imageLayers(KXDocument& document, std::size_t count) {
     nlohmann::json layers;
@@ -471,11 +485,7 @@ TEST_F(Pictures, ATIFFStoredAsItCameIsDrawnByTheEditorAndEveryExport) {
            nlohmann::json(true);
   }, 60)) << "the preview draws the stored picture";
 
-  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; "
-                                  "!!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])"));
-  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120));
-  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(6))
-      << evaluate(*document, "JSON.stringify(OstrelStandIn.exportOutcome)").value_or(nullptr).dump();
+  ASSERT_TRUE(exportInEveryKind(*document));
   auto out = dir / "out";
   // The layer lies at (20, 30), 30 × 40.
   auto expectDrawn = [&](const Bitmap& picture, const std::string& what, int slack) {
@@ -762,11 +772,7 @@ TEST_F(Pictures, APhotoOfEveryOrientationStandsTheRightWayRoundEverywhere) {
                                                           "[i.closest('[data-id]').dataset.id]; })");
   }, "preview");
 
-  ASSERT_TRUE(evaluate(*document, "OstrelStandIn.selected = null; "
-                                  "!!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])"));
-  ASSERT_TRUE(waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 120));
-  ASSERT_EQ(evaluate(*document, "OstrelStandIn.exportOutcome.written"), nlohmann::json(6))
-      << evaluate(*document, "JSON.stringify(OstrelStandIn.exportOutcome)").value_or(nullptr).dump();
+  ASSERT_TRUE(exportInEveryKind(*document));
   auto out = dir / "out";
   auto expectAll = [&](const Bitmap& picture, const std::string& what) {
     for (std::uint32_t o = 1; o <= 8; ++o) {

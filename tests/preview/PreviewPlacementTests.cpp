@@ -23,6 +23,23 @@
 
 namespace {
 
+// The preview's frame (title bar and borders included), in root coordinates.
+GdkRectangle frameExtents(GtkWindow* window) {
+  GdkRectangle extents{};
+  gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(window)), &extents);
+  return extents;
+}
+
+// One click, as a person's, on the close button of the window manager's frame: the title bar's
+// last button. Whether the click was made.
+bool clickCloseButton(GtkWindow* window) {
+  GdkRectangle extents = frameExtents(window);
+  double chrome = PreviewWindow::chromeOf(window);
+  EXPECT_GT(chrome, 4) << "the window manager gives the preview a title bar";
+  return chrome > 4 && testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
+                                        std::to_string(extents.y + int(chrome / 2)) + " click 1") == 0;
+}
+
 struct Origin {
   int x = 0, y = 0;
   bool operator==(const Origin&) const = default;
@@ -220,14 +237,7 @@ TEST_F(PreviewPlacement, ShownAgainAfterItsCloseButtonItFollowsFromWhereItStands
   for (auto [dx, dy] : {std::pair{-30, 20}, std::pair{25, -15}}) {
     SCOPED_TRACE(std::to_string(dx) + "," + std::to_string(dy));
     Origin stood = originOf(previewWindow);
-    GdkRectangle extents{};
-    gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(previewWindow)), &extents);
-    double chrome = PreviewWindow::chromeOf(previewWindow);
-    ASSERT_GT(chrome, 4) << "the window manager gives the preview a title bar";
-    // The close button is the title bar's last.
-    ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
-                               std::to_string(extents.y + int(chrome / 2)) + " click 1"),
-              0);
+    ASSERT_TRUE(clickCloseButton(previewWindow));
     ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30))
         << "the close button hides the preview";
     // A person shows it again later: what the close left for the main loop has run by then.
@@ -541,15 +551,6 @@ TEST_F(PreviewPlacement, TheInspectorsFrameWinsOverASpringUnderWay) {
   EXPECT_FALSE(RunLoop::runUntil([&] { return width() < 950; }, 1.5)) << width();
 }
 
-namespace {
-// The preview's frame (title bar and borders included), in root coordinates.
-GdkRectangle frameExtents(GtkWindow* window) {
-  GdkRectangle extents{};
-  gdk_window_get_frame_extents(gtk_widget_get_window(GTK_WIDGET(window)), &extents);
-  return extents;
-}
-}  // namespace
-
 // The live-sharing popover over its preview, opened with a click on the Live button.
 class LivePopover : public PreviewPlacement {
  protected:
@@ -587,13 +588,7 @@ TEST_F(LivePopover, TheFramesCloseButtonClosesThePreviewAtOnce) {
   GtkWidget* popover = openPopover();
   ASSERT_TRUE(popover);
   picture("live-popover-before-close", {previewWindow});
-  GdkRectangle extents = frameExtents(previewWindow);
-  double chrome = PreviewWindow::chromeOf(previewWindow);
-  ASSERT_GT(chrome, 4) << "the window manager gives the preview a title bar";
-  // The close button is the title bar's last; one click.
-  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
-                             std::to_string(extents.y + int(chrome / 2)) + " click 1"),
-            0);
+  ASSERT_TRUE(clickCloseButton(previewWindow));
   EXPECT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30))
       << "the close button closed the preview";
   EXPECT_TRUE(RunLoop::runUntil([&] { return popoverGone(popover); }, 30)) << "the popover went with it";
@@ -604,10 +599,7 @@ TEST_F(LivePopover, TheFramesCloseButtonClosesThePreviewAtOnce) {
   ASSERT_TRUE(popover);
   preview->mirrorPopover.close();
   ASSERT_TRUE(RunLoop::runUntil([&] { return popoverGone(popover); }, 30));
-  extents = frameExtents(previewWindow);
-  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
-                             std::to_string(extents.y + int(chrome / 2)) + " click 1"),
-            0);
+  ASSERT_TRUE(clickCloseButton(previewWindow));
   EXPECT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30));
 }
 
@@ -664,12 +656,7 @@ TEST_F(PreviewPlacement, MovesOfTheDocumentWhileThePreviewIsClosedBringNoJumpLat
   preview->ostrelPreviewUpdate(selectionText("f", {{"deviceType", "phone"}}));
   showPreview();
   Origin stood = originOf(previewWindow);
-  GdkRectangle extents = frameExtents(previewWindow);
-  double chrome = PreviewWindow::chromeOf(previewWindow);
-  ASSERT_GT(chrome, 4) << "the window manager gives the preview a title bar";
-  ASSERT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(extents.x + extents.width - 10) + " " +
-                             std::to_string(extents.y + int(chrome / 2)) + " click 1"),
-            0);
+  ASSERT_TRUE(clickCloseButton(previewWindow));
   ASSERT_TRUE(RunLoop::runUntil([&] { return !gtk_widget_get_mapped(GTK_WIDGET(previewWindow)); }, 30));
   for (auto [dx, dy] : {std::pair{-30, 20}, std::pair{-12, 9}}) moveDocument(dx, dy);
   gdk_display_sync(gdk_display_get_default());

@@ -14,7 +14,6 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
-#include "platform/MemoryBudget.h"
 
 namespace {
 
@@ -34,28 +33,18 @@ bool farLargerThanItsPixels(std::size_t fileSize, const ImageHeader::Facts& head
 }
 
 PictureStore::Answer make(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
-  if (std::uintmax_t(st.st_size) > PictureStore::maximumFile)
-    return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture's file is too large");
-  auto fileTicket = MemoryBudget::pictureFiles().reserve(std::size_t(st.st_size));
-  if (::lseek(fd, 0, SEEK_SET) != 0)
-    return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
-  auto bytes = fs::readAll(fd, "picture", PictureStore::maximumFile);
-  if (!bytes) return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
-  auto header = ImageData::checkedBitmap(*bytes);
+  auto file = PictureStore::readFile(fd, PictureStore::maximumFile);
+  if (!file) return tl::unexpected(file.error());
+  auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
-  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(bytes->size(), *header))
+  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header))
     return std::make_shared<const PictureStore::Picture>(
-        PictureStore::Picture{std::move(*bytes), std::string("image/") + ImageHeader::loaderName(header->format)});
-  auto decodeTicket = MemoryBudget::decodedPictures().reserve(PictureStore::decodeCost(*header));
-  auto picture = ImageData::decodeBitmap(*bytes, *header);
+        PictureStore::Picture{std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format)});
+  auto picture = PictureStore::decode(file->bytes, *header);
   // The file is not needed past its pixels.
-  Data().swap(*bytes);
-  fileTicket.release();
+  file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
-  auto png = ImageData::pngOf(picture->get());
+  auto png = ImageData::pngOf(picture->picture.get());
   if (!png) return tl::unexpected(png.error());
   return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(*png), "image/png"});
 }
@@ -94,6 +83,31 @@ std::size_t PictureStore::decodeCost(const ImageHeader::Facts& header) {
   double decoder = std::min(header.decoderBytes, ImageData::maximumDecoderBytesPerPixel * pixels +
                                                      ImageData::decoderBytesAnyPicture);
   return std::size_t(8.0 * pixels + decoder) + (std::size_t(1) << 20);
+}
+
+Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
+  if (std::uintmax_t(st.st_size) > limit)
+    return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture's file is too large");
+  File file;
+  file.held = MemoryBudget::pictureFiles().reserve(std::size_t(st.st_size));
+  if (::lseek(fd, 0, SEEK_SET) != 0)
+    return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
+  auto bytes = fs::readAll(fd, "picture", limit);
+  if (!bytes) return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
+  file.bytes = std::move(*bytes);
+  return file;
+}
+
+Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header) {
+  Decoded decoded;
+  decoded.held = MemoryBudget::decodedPictures().reserve(decodeCost(header));
+  auto picture = ImageData::decodeBitmap(bytes, header);
+  if (!picture) return tl::unexpected(picture.error());
+  decoded.picture = std::move(*picture);
+  return decoded;
 }
 
 PictureStore& PictureStore::shared() {

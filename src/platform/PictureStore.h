@@ -12,8 +12,12 @@
 
 #include "platform/Data.h"
 #include "platform/Error.h"
+#include "platform/GObjectPtr.h"
 #include "platform/ImageHeader.h"
+#include "platform/MemoryBudget.h"
 #include "platform/UniqueFd.h"
+
+typedef struct _GdkPixbuf GdkPixbuf;
 
 class PictureStore {
  public:
@@ -36,6 +40,21 @@ class PictureStore {
   // What decoding a picture of `header` and holding it holds: its raster, a drawn copy and the
   // decoder's buffers; the reservation to take from MemoryBudget::decodedPictures().
   static std::size_t decodeCost(const ImageHeader::Facts& header);
+
+  // A picture file of at most `limit` bytes read whole, from its start, within
+  // MemoryBudget::pictureFiles(): its bytes and the share of the bound they hold.
+  struct File {
+    Data bytes;
+    MemoryBudget::Ticket held;
+  };
+  static Result<File> readFile(int fd, std::size_t limit);
+  // A checked picture decoded within MemoryBudget::decodedPictures(), turned as it is drawn: its
+  // pixels and the share of the bound they (and what is made of them) hold.
+  struct Decoded {
+    GObjectPtr<GdkPixbuf> picture;
+    MemoryBudget::Ticket held;
+  };
+  static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header);
 
   // How many pictures were made (read and looked at, or decoded), for tests and benchmarks.
   std::size_t made() const;

@@ -23,7 +23,6 @@
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
-#include "platform/MemoryBudget.h"
 #include "platform/PictureStore.h"
 #include "platform/UniqueFd.h"
 
@@ -288,25 +287,21 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     // Pictures are read and decoded within the bounds every page and export shares: a document
     // of many large pictures makes their copies one after another.
     auto fd = fs::openInside(source.parent_path(), source.filename());
-    struct stat st {};
-    if (!fd || ::fstat(fd->get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumCachedImageBytes) return;
-    auto fileTicket = MemoryBudget::pictureFiles().reserve(std::size_t(st.st_size));
-    auto bytes = fs::readAll(fd->get(), source.filename(), maximumCachedImageBytes);
-    if (!bytes) return;
-    auto header = ImageData::checkedBitmap(*bytes);
-    auto decodeTicket = MemoryBudget::decodedPictures().reserve(header ? PictureStore::decodeCost(*header) : 0);
-    Result<GObjectPtr<GdkPixbuf>> image =
-        header ? ImageData::decodeBitmap(*bytes, *header) : Result<GObjectPtr<GdkPixbuf>>(tl::unexpected(header.error()));
+    if (!fd) return;
+    auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes);
+    if (!file) return;
+    auto header = ImageData::checkedBitmap(file->bytes);
+    auto image = header ? PictureStore::decode(file->bytes, *header)
+                        : Result<PictureStore::Decoded>(tl::unexpected(header.error()));
     if (!image) {
       if (image.error().code == ImageData::tooLarge)
         self->log("Couldn't make reduced copies of " + source.filename().string() + ": " + image.error().message);
       return;
     }
-    bool jpeg = startsWith(*bytes, {0xFF, 0xD8, 0xFF});
-    Data().swap(*bytes);
-    fileTicket.release();
+    bool jpeg = startsWith(file->bytes, {0xFF, 0xD8, 0xFF});
+    file.value() = {};
     // Decoded as the pages draw the file, turned as they turn it.
-    GObjectPtr<GdkPixbuf> oriented(std::move(*image));
+    GObjectPtr<GdkPixbuf> oriented(std::move(image->picture));
     int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
     if (pw < 1 || ph < 1) return;
     for (const auto& [size, url] : missing) {

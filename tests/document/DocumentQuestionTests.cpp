@@ -1,6 +1,6 @@
 // Every question a document asks, answered with Escape or by closing its window, on a display
-// of the test's own under openbox, with the toolkit's alerts: nothing is replaced, reverted,
-// overwritten or deleted, and the edits stay in the window.
+// of the test's own under openbox, with the toolkit's alerts and the library sheet: nothing is
+// replaced, reverted, overwritten, deleted or updated, and the edits stay in the window.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -10,6 +10,7 @@
 #include "DocumentTestSupport.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
+#include "document/UpdateLibraryWindowController.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "platform/GtkPersonInterfaces.h"
 #include "platform/RunLoop.h"
@@ -229,6 +230,32 @@ TEST_F(Questions, AddingSettingsToAGitRepositoryIsCancelled) {
     EXPECT_EQ(readFile(repository / ".gitignore"), ignored);
     EXPECT_FALSE(fsys::exists(repository / "Folder" / ".gitignore"));
     document->close();
+  }
+}
+
+TEST_F(Questions, TheLibrarySheetUpdatesNothing) {
+  for (const auto& w : ways) {
+    SCOPED_TRACE(w.name);
+    GtkWidget* parent = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(parent), 600, 400);
+    gtk_widget_show(parent);
+    UpdateLibraryWindowController sheet;
+    int updates = 0;
+    sheet.updateFunction = [&] {
+      ++updates;
+      return true;
+    };
+    sheet.libraryVersion = LibraryVersion("1.0.0", "2.0.0", false);
+    sheet.updateWindowForLibrary();
+    std::optional<int> response;
+    sheet.beginSheet(GTK_WINDOW(parent), [&](int r) { response = r; });
+    ASSERT_TRUE(waitFor([&] { return gtk_window_is_active(sheet.window()); }, 30));
+    ASSERT_EQ(testenv::xdotool(std::string("key ") + w.keys), 0);
+    ASSERT_TRUE(waitFor([&] { return response.has_value(); }, 30));
+    EXPECT_EQ(*response, UpdateLibraryWindowController::responseAbort);
+    EXPECT_EQ(updates, 0);
+    EXPECT_TRUE(gtk_widget_get_visible(parent)) << "the window under the sheet closed";
+    gtk_widget_destroy(parent);
   }
 }
 

@@ -193,7 +193,8 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
       AlertSpec alert{"Would you like to start the “" + url.stem().string() + "” tutorial or edit the document?",
                      "As a tutorial author, you can show this message by holding down option while opening the "
                      "tutorial.",
-                     {"Start Tutorial", "Edit…"}};
+                     {"Start Tutorial", "Edit…"},
+                     0};
       edit = Alert::shared().runModal(alert, nullptr) != Alert::firstButtonReturn;
     }
     if (!edit) return openTutorial(url, std::move(completion));

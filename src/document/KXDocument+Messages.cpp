@@ -19,7 +19,8 @@ void KXDocument::presentMigrationMessageIfNeeded() {
   AlertSpec alert{"The Korvel Classic document “" + name + "” was converted to the Korvel X format.",
                  "Your designs were imported into this new document, but Korvel Classic code is incompatible and may "
                  "need to be rewritten.",
-                 {"OK", "More Info…"}};
+                 {"OK", "More Info…"},
+                 0};
   Alert::shared().beginSheet(alert, windowForSheet(), [](int response) {
     if (response == Alert::secondButtonReturn) UrlOpener::open(classicDocumentsHelpPage);
   });
@@ -34,18 +35,21 @@ void KXDocument::presentSetAsideMessageIfNeeded() {
       alert = {"The document “" + displayName() + "” was changed by another application.",
                "Your unsaved edits were replaced by the changed file. A copy of them was kept in “" + copy.string() +
                    "”.",
-               {"OK", "Show Copy"}};
+               {"OK", "Show Copy"},
+               0};
       break;
     case SetAside::Why::earlierSession:
       alert = {"The document “" + displayName() + "” has unsaved edits from an earlier session.",
                "Korvel could not match them with the document, which opened as last saved. A copy of your unsaved "
                "edits was kept in “" + copy.string() + "”.",
-               {"OK", "Show Copy"}};
+               {"OK", "Show Copy"},
+               0};
       break;
     case SetAside::Why::replaced:
       alert = {"The document “" + displayName() + "” that you replaced had unsaved edits.",
                "They were never saved in it. A copy of them was kept in “" + copy.string() + "”.",
-               {"OK", "Show Copy"}};
+               {"OK", "Show Copy"},
+               0};
       break;
   }
   Alert::shared().beginSheet(alert, windowForSheet(), [copy](int response) {
@@ -86,7 +90,8 @@ void KXDocument::presentVersioningMessageIfNeeded() {
   AlertSpec alert{"The Git repository for the document “" + displayName() + "” is not using recommended settings.",
                  formatName + " documents contain certain files that shouldn’t be under version control. Do you want "
                               "to add the needed “.gitignore” settings to your document?",
-                 {"Add Settings", "Cancel"}};
+                 {"Add Settings", "Cancel"},
+                 1};
   auto prefix = VersioningCheck::entryPrefix(project, target);
   Alert::shared().beginSheet(alert, windowForSheet(), [contents, target, prefix](int response) {
     if (response != Alert::firstButtonReturn) return;

@@ -4,6 +4,7 @@
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentError.h"
 #include "platform/Fatal.h"
+#include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
 
 namespace {
@@ -235,7 +236,10 @@ Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, c
   auto aside = container_->keepUnsavedEditsAside(isDocumentEdited());
   if (!aside) return fail(aside.error());
   container_->log("The file changed on disk since it was last read or saved; reading it again");
-  if (auto reverted = revert(url, type); !reverted) return reverted;
+  if (auto reverted = revert(url, type); !reverted) {
+    if (*aside) keepAsideAfterFailedRevert(**aside);
+    return reverted;
+  }
   // A file that now holds another project is read into a working copy of its own; the old one's
   // edits are in the copy.
   if (old != container_) (void)old->deleteContainer(false);
@@ -244,6 +248,20 @@ Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, c
     scheduleMessages();
   }
   return {};
+}
+
+void KXDocument::keepAsideAfterFailedRevert(const std::filesystem::path& copy) {
+  // A read that failed before it wrote anything replaced no edit: they are in the window and the
+  // working copy still, and a copy of them would be announced at the next opening for nothing.
+  auto kept = filesOnDisk(copy);
+  if (kept && kept == filesOnDisk(container_->projectDirectory())) {
+    (void)fs::removeItem(copy);
+    container_->log("The file could not be read again; the working copy is as it was");
+    return;
+  }
+  // Part of the file was read over the working copy: the copy is where the edits are whole.
+  setAsideToAnnounce_ = SetAside{copy, SetAside::Why::changedElsewhere};
+  scheduleMessages();
 }
 
 Result<std::shared_ptr<Document>> KXDocument::duplicate() {

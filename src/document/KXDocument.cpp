@@ -218,6 +218,16 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
 
   std::shared_ptr<KXDocumentContainer> chosen;
   bool sameFile = fileURL() == url && container_->isValid();
+  // A file no korvel wrote carries no identity and gets a new one at every opening: its working
+  // copy is the one that records it, as a file with one finds its own by that identity.
+  if (!archive->hasOwnIdentity() && !isFolder && !isReadingTemplate_) {
+    auto recorded = sameFile ? std::optional(container_->uuid()) : KXDocumentContainer::workingCopyRecording(url);
+    if (recorded) {
+      auto own = withIdentity(*archive, *recorded);
+      if (!own) return fail(own.error());
+      archive = *own;
+    }
+  }
   // A file that reached a project another file's working copy holds was given its own identity
   // when it opened (derived, or taken up from the working copy that records it when the derived
   // one was taken too); it reads into that working copy again (a revert).

@@ -124,6 +124,9 @@ class KXDocument : public PDBaseDocument {
   // Asks the editor for its document and waits; `done` gets whether it answered in time.
   void flush(std::function<void(bool finished)> done);
   void scheduleMessages();
+  // After a revert that failed: drops the set-aside `copy` of unsaved edits when the working copy
+  // still holds them all, and otherwise tells the person where they are.
+  void keepAsideAfterFailedRevert(const std::filesystem::path& copy);
 
   std::shared_ptr<KXDocumentContainer> container_;
   ObserverToken containerObserver_;

@@ -59,6 +59,13 @@ GtkWindow* UpdateLibraryWindowController::window() {
                              return TRUE;
                            }),
                            this);
+  // Escape answers as the window's close does: nothing is updated.
+  g_signal_connect(w.window, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* key, gpointer c) -> gboolean {
+                     if (key->keyval != GDK_KEY_Escape) return FALSE;
+                     static_cast<UpdateLibraryWindowController*>(c)->cancel();
+                     return TRUE;
+                   }),
+                   this);
   gtk_widget_show_all(box);
   updateWindowForLibrary();
   return GTK_WINDOW(w.window);

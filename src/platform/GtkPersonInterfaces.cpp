@@ -137,10 +137,10 @@ void closeDialog(GtkWidget* dialog) {
   if (hadKeyboard && parent && canStandOn(parent)) gtk_window_present(parent);
 }
 
-// Closing the dialog without a button counts as its last button, the usual "Cancel".
+// Escape, or the window closed, answers the button that changes nothing, whichever place it has.
 int normalise(int response, const AlertSpec& alert) {
   if (response >= Alert::firstButtonReturn) return response;
-  return Alert::firstButtonReturn + static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1);
+  return Alert::closeResponse(alert);
 }
 
 class GtkAlert : public Alert {

@@ -1,18 +1,36 @@
+#include <algorithm>
+
 #include "platform/Alert.h"
 #include "platform/Panels.h"
 #include "platform/Workspace.h"
 
 namespace {
 
-// Until the application installs the toolkit's, nobody answers: alerts take their first
-// button, panels are cancelled, the desktop does nothing.
+// Until the application installs the toolkit's, nobody answers: alerts are dismissed, panels
+// are cancelled, the desktop does nothing.
 class NoAlert : public Alert {
  public:
-  int runModal(const AlertSpec&, GtkWindow*) override { return firstButtonReturn; }
-  void beginSheet(const AlertSpec&, GtkWindow*, std::function<void(int)> completion) override {
-    if (completion) completion(firstButtonReturn);
+  int runModal(const AlertSpec& alert, GtkWindow*) override { return closeResponse(alert); }
+  void beginSheet(const AlertSpec& alert, GtkWindow*, std::function<void(int)> completion) override {
+    if (completion) completion(closeResponse(alert));
   }
 };
+
+}  // namespace
+
+int Alert::closeResponse(const AlertSpec& alert) {
+  const auto& buttons = alert.buttons;
+  std::size_t index = buttons.empty() ? 0 : buttons.size() - 1;
+  if (alert.closeButton && *alert.closeButton < std::max<std::size_t>(buttons.size(), 1)) {
+    index = *alert.closeButton;
+  } else {
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+      if (buttons[i] == "Cancel") index = i;
+  }
+  return firstButtonReturn + static_cast<int>(index);
+}
+
+namespace {
 
 class NoPanels : public Panels {
  public:

@@ -419,3 +419,78 @@ TEST_F(Recovery, ASaveOverAFileRewrittenElsewhereAsksAndRevertKeepsTheUnsavedEdi
     EXPECT_EQ(workingCopiesOf(file).size(), 1u);
   }
 }
+
+// A file another tool zipped carries no identity of its own: it finds its working copy by the
+// record of the file, at every opening after a crash, after a revert too, and keeps one.
+TEST_F(Recovery, AFileZippedByAnotherToolComesBackEditedAfterACrash) {
+  auto source = testenv::freshFolder("zipped");
+  writeProject(source, "Zipped");
+  auto file = dir / "Zipped.korvelx";
+  ASSERT_EQ(testenv::run("cd '" + source.string() + "' && zip -qr '" + file.string() + "' ."), 0);
+  auto document = open(file);
+  ASSERT_TRUE(document);
+  editAndWrite(*document, "Edited once");
+  crashAndStart(document);
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    auto reopened = open(file);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(reopened->isDocumentEdited());
+    EXPECT_STREQ(gtk_window_get_title(reopened->windowForSheet()), "Zipped \u2014 Edited");
+    EXPECT_EQ(firstPageName(pageState(*reopened)), "Edited once");
+    EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+    crashAndStart(reopened);
+  }
+
+  auto reverting = open(file);
+  ASSERT_TRUE(reverting);
+  auto workingCopy = reverting->container()->uuidDirectory();
+  auto reverted = reverting->revert(file, reverting->fileType());
+  ASSERT_TRUE(reverted) << reverted.error().description();
+  EXPECT_EQ(reverting->container()->uuidDirectory(), workingCopy);
+  ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*reverting)) == "Zipped"; }));
+  ASSERT_TRUE(waitForEditor(*reverting));
+  editAndWrite(*reverting, "After the revert");
+  crashAndStart(reverting);
+  auto last = open(file);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(firstPageName(pageState(*last)), "After the revert");
+  EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+  last->close();
+}
+
+// Revert onto a file found damaged fails and changes nothing; saved anyway, the edits are in the
+// file, and no later opening speaks of unsaved edits from an earlier session.
+TEST_F(Recovery, ARevertThatFailsLeavesNoAlarmOfUnsavedEdits) {
+  auto file = makeDocument(dir / "Damaged.korvelx", "Saved");
+  auto document = open(file);
+  ASSERT_TRUE(document);
+  editAndWrite(*document, "Unsaved here");
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "no zip at all";
+  auto copies = [] {
+    std::size_t count = 0;
+    std::error_code ec;
+    for (const auto& item : fsys::directory_iterator(KXDocumentContainer::baseDirectory(), ec))
+      count += item.path().filename().string().find(KXDocumentContainer::setAsideInfix) != std::string::npos;
+    return count;
+  };
+  auto before = copies();
+  auto alerts = person().alertsShown.size();
+  person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Revert"
+  person().alertAnswers.push_back(Alert::firstButtonReturn);   // "OK" to the failure
+  EXPECT_TRUE(saveAndWait(*document, file, KXDocument::zipType, 0));
+  ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+  ASSERT_EQ(person().alertsShown.size(), alerts + 2);
+  EXPECT_EQ(person().alertsShown.back().messageText, "The document \u201cDamaged\u201d could not be reverted.");
+  EXPECT_EQ(copies(), before);
+  EXPECT_TRUE(document->isDocumentEdited());
+  EXPECT_EQ(firstPageName(pageState(*document)), "Unsaved here");
+
+  person().alertAnswers.push_back(Alert::thirdButtonReturn);  // "Save Anyway"
+  auto error = saveAndWait(*document, file, KXDocument::zipType, 0);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(firstPageName(documentInZip(file)), "Unsaved here");
+  crashAndStart(document);
+  expectNoAlertAtOpening(file);
+}

@@ -31,7 +31,7 @@ class ScriptedAlert : public Alert {
     person().alertsShown.push_back(alert);
     if (person().alertAnswers.empty()) {
       ADD_FAILURE() << "Unexpected alert: " << alert.messageText;
-      return firstButtonReturn + static_cast<int>(alert.buttons.empty() ? 0 : alert.buttons.size() - 1);
+      return closeResponse(alert);  // dismissed: nothing changes
     }
     int answer = person().alertAnswers.front();
     person().alertAnswers.pop_front();

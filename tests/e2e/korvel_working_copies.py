@@ -14,7 +14,6 @@
 
 Usage: korvel_working_copies.py <korvel executable> <source tree>
 """
-import base64
 import json
 import os
 import shutil
@@ -23,7 +22,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from korvel_desktop import Desktop  # noqa: E402
+from korvel_desktop import Desktop, layers_in_working_copy, working_copies  # noqa: E402
 
 desk = Desktop(sys.argv[1], sys.argv[2], "working-copies", window_manager=True)
 EXAMPLE = os.path.join(desk.root, "resources/WelcomeWindow/examples/example-landing page.korvelx")
@@ -31,36 +30,6 @@ WELCOME = "^Welcome to Korvel$"
 AUTOSAVE = os.path.join(desk.home, ".local/share/Korvel/Autosave Information")
 ADD_TEXT = (120, 96)  # the editor page's text tool (window coordinates)
 FILE_MENU, REVERT_ITEM = (80, 63), (150, 264)  # where the toolkit's theme puts them
-
-
-def origin_of(folder):
-    """The document a working-copy folder's origin record names, or None."""
-    try:
-        with open(os.path.join(folder, "info")) as f:
-            info = json.load(f)
-        return json.loads(base64.b64decode(info["bookmarkData"]))["path"]
-    except (OSError, ValueError, KeyError, TypeError):
-        return None
-
-
-def working_copies():
-    """Working-copy folders (not set-aside copies) by the document they name."""
-    named = {}
-    for name in os.listdir(AUTOSAVE):
-        if name.startswith("Korvel-") and " unsaved edits " not in name:
-            named.setdefault(origin_of(os.path.join(AUTOSAVE, name)), []).append(name)
-    return named
-
-
-def layers_in_working_copy(document):
-    for folder in working_copies().get(os.path.realpath(document), []):
-        try:
-            with open(os.path.join(AUTOSAVE, folder, "container/design/document.json")) as f:
-                design = json.load(f)
-        except (OSError, ValueError):
-            continue
-        return sum(len(page.get("layers", [])) for page in design.get("pages", []))
-    return None
 
 
 def kill(korvel):
@@ -77,11 +46,11 @@ def open_document(korvel, path, title):
 
 
 def add_text_then_wait_for_working_copy(window, document, name):
-    before = layers_in_working_copy(document)
+    before = layers_in_working_copy(AUTOSAVE, document)
     desk.attempt("adding a text layer to " + name, lambda: desk.click(window, *ADD_TEXT),
                  lambda: desk.find_window("^%s.*Edited" % name))
     # The working copy takes the editor's design at its next backup pass, within a minute.
-    desk.wait_until(lambda: (layers_in_working_copy(document) or 0) > (before or 0),
+    desk.wait_until(lambda: (layers_in_working_copy(AUTOSAVE, document) or 0) > (before or 0),
                     "the edit in the working copy of " + name, 120)
 
 
@@ -245,7 +214,7 @@ replace_document_with_unsaved_edits()
 revert_edit_kill_reopen()
 away_at_start_then_told()
 
-copies = working_copies()
+copies = working_copies(AUTOSAVE)
 desk.log("working copies by document:", json.dumps(copies, indent=1))
 for name in ("Spring Sale.korvelx", "Spring Sale v2.korvelx", "Alpha.korvelx", "Bravo.korvelx", "Charlie.korvelx",
              "Target.korvelx", "Revert Me.korvelx"):

@@ -5,6 +5,7 @@ Every failure takes a picture of the screen and prints the end of korvel's log b
 the script with status 1.
 """
 import atexit
+import base64
 import json
 import os
 import shutil
@@ -61,6 +62,37 @@ def layers_in(path):
     except (OSError, KeyError, ValueError, zipfile.BadZipFile):
         return None
     return [layer["id"] for page in document.get("pages", []) for layer in page.get("layers", [])]
+
+
+def origin_of(folder):
+    """The document a working-copy folder's origin record names, or None."""
+    try:
+        with open(os.path.join(folder, "info")) as f:
+            info = json.load(f)
+        return json.loads(base64.b64decode(info["bookmarkData"]))["path"]
+    except (OSError, ValueError, KeyError, TypeError):
+        return None
+
+
+def working_copies(autosave):
+    """Working-copy folders (not set-aside copies) in `autosave` by the document they name."""
+    named = {}
+    for name in os.listdir(autosave):
+        if name.startswith("Korvel-") and " unsaved edits " not in name:
+            named.setdefault(origin_of(os.path.join(autosave, name)), []).append(name)
+    return named
+
+
+def layers_in_working_copy(autosave, document):
+    """How many layers the working copy of `document` holds; None without one."""
+    for folder in working_copies(autosave).get(os.path.realpath(document), []):
+        try:
+            with open(os.path.join(autosave, folder, "container/design/document.json")) as f:
+                design = json.load(f)
+        except (OSError, ValueError):
+            continue
+        return sum(len(page.get("layers", [])) for page in design.get("pages", []))
+    return None
 
 
 class Desktop:
@@ -419,6 +451,19 @@ class Korvel:
 
     def running(self):
         return self.proc.poll() is None
+
+    def kill(self):
+        """kill -9 of korvel and every process it started."""
+        os.killpg(self.proc.pid, signal.SIGKILL)
+        self.proc.wait()
+
+    def open_document(self, path, title):
+        """Hands `path` over and waits for its window, named as `title` matches, and its editor page."""
+        ready = self.text().count("Editor page ready")
+        self.desktop.hand_file(path)
+        window = self.desktop.wait_window(title)
+        self.wait_log("Editor page ready", count=ready + 1)
+        return window
 
     def wait_exit(self, timeout=60):
         try:

@@ -65,6 +65,7 @@ KXDocumentArchive::KXDocumentArchive(std::unique_ptr<KXDocumentArchiveBacking> b
     manifest_ = std::move(*decoded);
   } else {
     uuid_ = uuidIfNeeded ? *uuidIfNeeded : Uuid::random();
+    hasOwnIdentity_ = uuidIfNeeded.has_value();
     manifest_ = Manifest{uuid_, std::nullopt};
   }
 }

@@ -53,6 +53,9 @@ class KXDocumentArchive {
                                                      std::function<bool(const std::string&)> filter);
 
   const Uuid& uuid() const { return uuid_; }
+  // False when the UUID was made up at opening: the backing holds no readable manifest (a file
+  // another tool made) and no identity was given.
+  bool hasOwnIdentity() const { return hasOwnIdentity_; }
   const Manifest& manifest() const { return manifest_; }
   KXDocumentArchiveBacking& backing() const { return *backing_; }
 
@@ -90,6 +93,7 @@ class KXDocumentArchive {
 
  private:
   Uuid uuid_;
+  bool hasOwnIdentity_ = true;
   Manifest manifest_;
   std::unique_ptr<KXDocumentArchiveBacking> backing_;
 };

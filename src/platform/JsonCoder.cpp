@@ -35,6 +35,12 @@ std::size_t nestingDepth(std::string_view text, std::size_t limit) {
   return deepest;
 }
 
+Error malformed(std::size_t position, const nlohmann::json::exception& e) {
+  Error error(ErrorDomain, 1, e.what());
+  error.with("byte", std::to_string(position));
+  return error;
+}
+
 // Hands on the strings of a text and keeps nothing of it; stops at the first error.
 class StringVisitor final : public nlohmann::json::json_sax_t {
  public:
@@ -53,8 +59,7 @@ class StringVisitor final : public nlohmann::json::json_sax_t {
   bool start_array(std::size_t) override { return deeper(); }
   bool end_array() override { return shallower(); }
   bool parse_error(std::size_t position, const std::string&, const nlohmann::json::exception& e) override {
-    error_ = Error(ErrorDomain, 1, e.what());
-    error_->with("byte", std::to_string(position));
+    error_ = malformed(position, e);
     return false;
   }
 
@@ -194,8 +199,7 @@ class MemberLayout final : public nlohmann::json::json_sax_t {
   bool end_object() override { return close(); }
   bool end_array() override { return close(); }
   bool parse_error(std::size_t position, const std::string&, const nlohmann::json::exception& e) override {
-    error_ = Error(ErrorDomain, 1, e.what());
-    error_->with("byte", std::to_string(position));
+    error_ = malformed(position, e);
     return false;
   }
 

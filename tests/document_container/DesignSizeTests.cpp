@@ -97,6 +97,22 @@ std::string imageNamed(const std::string& content) {
   return KXDocumentContainer::contentName(Data(digest.begin(), digest.end())) + ".png";
 }
 
+// Reads the folder document made in `folder` whose design is a sparse file of `size` bytes,
+// which takes no room on the disk; what the read answered.
+Result<void> readFolderWithDesignOf(const std::filesystem::path& folder, std::uint64_t size) {
+  writeTree(folder, kProject);
+  std::filesystem::resize_file(folder / "design/document.json", size);
+  auto archive = folderArchive(folder, false);
+  auto container = KXDocumentContainer::create(archive);
+  if (!container) return fail(container.error());
+  FakeEditor editor;
+  (*container)->addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
+  auto read = (*container)->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
+  (*container)->invalidate();
+  (void)(*container)->deleteContainer(false);
+  return read;
+}
+
 }  // namespace
 
 // The sizes the design of a document of a megabyte or two may claim: refused, at once, naming
@@ -177,19 +193,9 @@ TEST(DesignSize, ADesignTooLargeIsRefusedAndALargeOneOpensIsEditedAndSaves) {
 // unsaved edits are kept aside before the opening gives it up.
 TEST(DesignSize, AFolderOrAWorkingCopyHoldingTooLargeADesignIsRefused) {
   auto folder = testenv::freshFolder("design-size-folder");
-  writeTree(folder, kProject);
-  // Sparse: it takes no room on the disk.
-  std::filesystem::resize_file(folder / "design/document.json", 200'000'000);
-  auto archive = folderArchive(folder, false);
-  auto container = KXDocumentContainer::create(archive);
-  ASSERT_TRUE(container);
-  FakeEditor editor;
-  (*container)->addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
-  auto read = (*container)->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
+  auto read = readFolderWithDesignOf(folder, 200'000'000);
   ASSERT_FALSE(read);
   EXPECT_NE(read.error().info(ErrorWording::recoverySuggestionKey).value_or("").find("200.0 MB"), std::string::npos);
-  (*container)->invalidate();
-  (void)(*container)->deleteContainer(false);
   EXPECT_EQ(std::filesystem::file_size(folder / "design/document.json"), 200'000'000u);
 
   // The working copy's design grew, not the file's: the alert gives the copy's size, says its
@@ -237,21 +243,11 @@ TEST(DesignSize, TheAlertTellsADesignJustPastTheBoundFromTheBound) {
       {bound * 2, KXExpansionBudget::describeSize(bound * 2), KXExpansionBudget::describeSize(bound)},
   };
   for (const auto& c : cases) {
-    auto folder = testenv::freshFolder("design-size-bound");
-    writeTree(folder, kProject);
-    std::filesystem::resize_file(folder / "design/document.json", c.size);
-    auto archive = folderArchive(folder, false);
-    auto container = KXDocumentContainer::create(archive);
-    ASSERT_TRUE(container);
-    FakeEditor editor;
-    (*container)->addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
-    auto read = (*container)->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
+    auto read = readFolderWithDesignOf(testenv::freshFolder("design-size-bound"), c.size);
     ASSERT_FALSE(read);
     EXPECT_EQ(read.error().info(ErrorWording::recoverySuggestionKey),
               "Its design (\u201cdesign/document.json\u201d) takes " + c.told + ", and a design may take at most " +
                   c.bound + ".");
-    (*container)->invalidate();
-    (void)(*container)->deleteContainer(false);
   }
 }
 

@@ -271,7 +271,9 @@ TEST(DesignSize, ADesignLargerThanADocumentMayHoldIsNotWritten) {
     // What the save then reports is why, not that more changes were made.
     auto reason = opened.container->unwrittenChangesReason();
     EXPECT_EQ(reason.has_value(), !fits);
-    if (reason) EXPECT_EQ(reason->info(ErrorWording::failureReasonKey), "The document can't be saved.");
+    if (reason) {
+      EXPECT_EQ(reason->info(ErrorWording::failureReasonKey), "The document can't be saved.");
+    }
     EXPECT_EQ(std::filesystem::file_size(design), fits ? size : before.size());
   }
   close(opened);

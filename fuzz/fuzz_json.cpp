@@ -1,5 +1,6 @@
 // Parses untrusted bytes with the JSON coder and dumps what it accepts both ways; reading the
-// same bytes string by string accepts exactly what parsing does.
+// same bytes string by string accepts exactly what parsing does, and a member laid out from the
+// text is what the parsed member dumps.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   auto scanned = JsonCoder::forEachString(input, [&](std::string_view) { return ++strings > 0; });
   // A zero byte ends the text for both; only parse counts the nesting of what follows it.
   if (text.find('\0') == std::string_view::npos && static_cast<bool>(scanned) != static_cast<bool>(parsed))
+    std::abort();
+  auto laidOut = JsonCoder::relayoutMember(text, "arguments", JsonCoder::Style::pretty, std::size_t(1) << 24);
+  if (text.find('\0') == std::string_view::npos && parsed && parsed->is_object() && parsed->contains("arguments") &&
+      (!laidOut || *laidOut != JsonCoder::dump((*parsed)["arguments"], JsonCoder::Style::pretty)))
     std::abort();
   if (!parsed) return 0;
   auto compact = JsonCoder::dump(*parsed);

@@ -65,6 +65,8 @@
     return out;
   }
 
+  var shownPages = 50;
+
   function render() {
     var canvas = document.getElementById('canvas');
     if (!canvas) return;
@@ -77,7 +79,9 @@
       canvas.appendChild(p);
       return;
     }
-    json.pages.forEach(function (page) {
+    // Like the editor, which shows a page at a time, a design of thousands of pages is not laid
+    // out whole: the first ones are shown and the rest counted.
+    json.pages.slice(0, shownPages).forEach(function (page) {
       var box = document.createElement('section');
       box.className = 'page';
       var title = document.createElement('h3');
@@ -103,6 +107,12 @@
       });
       canvas.appendChild(box);
     });
+    if (json.pages.length > shownPages) {
+      var more = document.createElement('p');
+      more.className = 'more-pages';
+      more.textContent = 'and ' + (json.pages.length - shownPages) + ' more pages';
+      canvas.appendChild(more);
+    }
     var selection = document.getElementById('selection');
     if (selection) selection.textContent = state.selected || 'Nothing selected';
   }

@@ -13,11 +13,13 @@
 #include "canvas/ScriptLiteral.h"
 #include "canvas/StoreCookie.h"
 #include "canvas/WebViewExtras.h"
+#include "document/storage/KXDocumentContainer.h"
 #include "foundation/AppInfo.h"
 #include "foundation/SharedNames.h"
 #include "platform/Defaults.h"
 #include "platform/FileDrag.h"
 #include "platform/RWLog.h"
+#include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "ui/AppAppearance.h"
 #include "ui/AppAppearanceGtk.h"
@@ -97,6 +99,32 @@ void BaseOstrelViewController::loadView() {
   webViewController_->setUserAgent(AppInfo::current()->userAgent());
   webViewController_->setBridgeHandler([weak](const std::string& method, const nlohmann::json& arguments) {
     if (auto self = weak.lock()) self->bridgeHandler(method, arguments);
+  });
+  // The page's document is laid out for the disk beside the main loop, from its text: parsed
+  // whole it would take tens of times its size. A document too large for one message is a design
+  // too large for a document: the save that waits for it hears so at once.
+  webViewController_->setRawMessageHandler([weak](const std::string& method, const std::string& text) {
+    auto self = weak.lock();
+    if (!self || method != "DocumentSaveDialogStart" || !self->ipcProcessor_) return false;
+    auto complete = std::exchange(self->ipcProcessor_->documentExportDataComplete, nullptr);
+    if (!complete) return true;
+    GlobalQueue::async([text = std::string(text), complete = std::move(complete)]() mutable {
+      auto design = std::make_shared<Result<Data>>(KXDocumentContainer::designFromAnswer(text));
+      std::string().swap(text);
+      MainQueue::async([design, complete = std::move(complete)] {
+        if (*design)
+          complete(std::move(**design), std::nullopt);
+        else
+          complete(std::nullopt, design->error());
+      });
+    });
+    return true;
+  });
+  webViewController_->setRefusedMessageHandler([weak](const std::string& method) {
+    auto self = weak.lock();
+    if (!self || method != "DocumentSaveDialogStart" || !self->ipcProcessor_) return;
+    if (auto complete = std::exchange(self->ipcProcessor_->documentExportDataComplete, nullptr))
+      complete(std::nullopt, KXDocumentContainer::designTooLargeToSave(std::nullopt));
   });
   WebViewExtras::setScrollElasticity(webViewController_->webView(), WebViewExtras::ScrollElasticity::none);
   webViewController_->addUserScript(

@@ -29,6 +29,15 @@ std::filesystem::path folderOfFileURL(const std::string& url) {
 
 bool isFileURL(const std::string& url) { return url.rfind("file:", 0) == 0; }
 
+// The method of a bridge message as the bridge writes it, first: {"method":"<name>",...
+std::optional<std::string> leadingMethod(std::string_view text) {
+  constexpr std::string_view start = "{\"method\":\"";
+  if (text.rfind(start, 0) != 0) return std::nullopt;
+  auto end = text.find_first_of("\"\\", start.size());
+  if (end == std::string_view::npos || text[end] != '"' || end - start.size() > 64) return std::nullopt;
+  return std::string(text.substr(start.size(), end - start.size()));
+}
+
 }  // namespace
 
 const char* WebViewController::processGroup(PageProcess process) {
@@ -223,6 +232,7 @@ void WebViewController::cleanup() {
   webView_->removeScriptMessageHandler(handlerName);
   bridgeHandler_ = nullptr;
   documentReadyHandler_ = nullptr;
+  refusedMessageHandler_ = nullptr;
   webProcessTerminated_ = nullptr;
 }
 
@@ -235,8 +245,12 @@ void WebViewController::didReceiveScriptMessage(const WebView::ScriptMessage& me
   if (message.tooLong()) {
     RWLog("Refused a script message of " + std::to_string(message.length) + " characters: longer than " +
           std::to_string(WebView::maximumScriptMessageLength) + " characters");
+    if (auto method = leadingMethod(message.head))
+      if (auto refused = refusedMessageHandler_) refused(*method);
     return;
   }
+  if (auto raw = rawMessageHandler_)
+    if (auto method = leadingMethod(message.text); method && raw(*method, message.text)) return;
   nlohmann::json arguments;
   auto decoded = message.isString ? BridgeMessage::decode(message.text, arguments)
                                   : Result<std::string>(fail(BridgeMessage::ErrorDomain, 1, "the message is not text"));

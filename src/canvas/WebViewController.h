@@ -57,6 +57,16 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void setUserAgent(const std::optional<std::string>& userAgent);
   void setBridgeHandler(BridgeHandler handler) { bridgeHandler_ = std::move(handler); }
   void setDocumentReadyHandler(DocumentReadyHandler handler) { documentReadyHandler_ = std::move(handler); }
+  // Handed the method and whole text of a bridge message before it is parsed; answers whether it
+  // took the message. For answers too large to parse on the main loop.
+  void setRawMessageHandler(std::function<bool(const std::string& method, const std::string& text)> handler) {
+    rawMessageHandler_ = std::move(handler);
+  }
+  // Told the method of a bridge message refused for its length, so that a request waiting for
+  // it is answered.
+  void setRefusedMessageHandler(std::function<void(const std::string& method)> handler) {
+    refusedMessageHandler_ = std::move(handler);
+  }
   // Called after the page's web process ended and the ready state was reset.
   void setWebProcessTerminatedHandler(std::function<void()> handler) { webProcessTerminated_ = std::move(handler); }
   // Scripts of the owner, kept before the bridge and appearance scripts after a reload of them.
@@ -124,5 +134,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   std::optional<Completion> completion_;
   BridgeHandler bridgeHandler_;
   DocumentReadyHandler documentReadyHandler_;
+  std::function<void(const std::string& method)> refusedMessageHandler_;
+  std::function<bool(const std::string& method, const std::string& text)> rawMessageHandler_;
   std::function<void()> webProcessTerminated_;
 };

@@ -59,8 +59,10 @@ void KXDocument::save(const std::filesystem::path& url, const std::string& type,
 Result<void> KXDocument::writeSafely(const std::filesystem::path& url, const std::string& type,
                                      SaveOperation operation) {
   if (!RunLoop::isMainThread()) KORVEL_FATAL("KXDocument::writeSafely off the main thread");
+  // A source its provider refused to hand over says why; only one that changed meanwhile has
+  // more changes.
   if (!autosavingIsImplicitlyCancellable() && container_->hasUnwrittenChanges())
-    return fail(makeError(KXDocumentError::containerHasUnwrittenChanges));
+    return fail(container_->unwrittenChangesReason().value_or(makeError(KXDocumentError::containerHasUnwrittenChanges)));
   savedAsArchive_.reset();
   switch (operation) {
     case SaveOperation::saveAs: {

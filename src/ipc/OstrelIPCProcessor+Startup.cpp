@@ -37,14 +37,14 @@ void OstrelIPCProcessor::handleDocumentSave(const nlohmann::json& document) {
   }
   // Objects dump with their keys sorted. A design the layout would widen past what a document
   // may hold is written without it, so that a save never makes a file that won't open again.
-  std::string text = JsonCoder::dump(document, JsonCoder::Style::pretty);
-  if (text.size() > KXDocumentContainer::maximumDataSourceSize) text = JsonCoder::dump(document);
-  if (text.size() > KXDocumentContainer::maximumDataSourceSize) {
-    if (complete)
-      complete(std::nullopt, Error(NSCocoaErrorDomain, 3852, "The design is larger than a document may hold."));
+  const auto bound = KXDocumentContainer::maximumDataSourceSize;
+  auto text = JsonCoder::dump(document, JsonCoder::Style::pretty, bound);
+  if (!text) text = JsonCoder::dump(document, JsonCoder::Style::compact, bound);
+  if (!text) {
+    if (complete) complete(std::nullopt, KXDocumentContainer::designTooLargeToSave(std::nullopt));
     return;
   }
-  if (complete) complete(dataFromString(text), std::nullopt);
+  if (complete) complete(dataFromString(*text), std::nullopt);
 }
 
 void OstrelIPCProcessor::handleDocumentLoaded(const nlohmann::json&) {}

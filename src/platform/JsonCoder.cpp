@@ -35,6 +35,12 @@ std::size_t nestingDepth(std::string_view text, std::size_t limit) {
   return deepest;
 }
 
+Error malformed(std::size_t position, const nlohmann::json::exception& e) {
+  Error error(ErrorDomain, 1, e.what());
+  error.with("byte", std::to_string(position));
+  return error;
+}
+
 // Hands on the strings of a text and keeps nothing of it; stops at the first error.
 class StringVisitor final : public nlohmann::json::json_sax_t {
  public:
@@ -53,8 +59,7 @@ class StringVisitor final : public nlohmann::json::json_sax_t {
   bool start_array(std::size_t) override { return deeper(); }
   bool end_array() override { return shallower(); }
   bool parse_error(std::size_t position, const std::string&, const nlohmann::json::exception& e) override {
-    error_ = Error(ErrorDomain, 1, e.what());
-    error_->with("byte", std::to_string(position));
+    error_ = malformed(position, e);
     return false;
   }
 
@@ -136,6 +141,226 @@ std::optional<std::int64_t> wholeNumber(const nlohmann::json& value, std::int64_
 
 std::string dump(const nlohmann::json& value, Style style) {
   return value.dump(style == Style::pretty ? 2 : -1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+namespace {
+
+// Collects the text up to a size, and stops the dump past it.
+class BoundedOutput : public nlohmann::detail::output_adapter_protocol<char> {
+ public:
+  struct Full {};
+  BoundedOutput(std::string& text, std::size_t maximum) : text_(text), maximum_(maximum) {}
+  void write_character(char c) override {
+    if (text_.size() >= maximum_) throw Full{};
+    text_.push_back(c);
+  }
+  void write_characters(const char* s, std::size_t length) override {
+    if (length > maximum_ - text_.size()) throw Full{};
+    text_.append(s, length);
+  }
+
+ private:
+  std::string& text_;
+  std::size_t maximum_;
+};
+
+}  // namespace
+
+namespace {
+
+// Lays out one member of the top-level object as its events stream by. Every container's
+// finished content is kept as text in one buffer of its own; an object's members wait there, as
+// text, for the object's end to be sorted.
+class MemberLayout final : public nlohmann::json::json_sax_t {
+ public:
+  MemberLayout(std::string_view member, Style style, std::size_t maximumSize)
+      : member_(member), pretty_(style == Style::pretty), maximumSize_(maximumSize) {}
+
+  bool null() override { return value("null"); }
+  bool boolean(bool b) override { return value(b ? "true" : "false"); }
+  bool number_integer(number_integer_t n) override { return value(std::to_string(n)); }
+  bool number_unsigned(number_unsigned_t n) override { return value(std::to_string(n)); }
+  bool number_float(number_float_t n, const string_t&) override {
+    // As the parser refuses it when it builds the value.
+    if (!std::isfinite(n)) return refuse(1, "a number is too large");
+    // Written as dump() writes it, through one writer for all.
+    written_.clear();
+    writer_.dump(nlohmann::json(n), false, false, 0);
+    return value(written_);
+  }
+  bool string(string_t& s) override { return value(quoted(s)); }
+  bool binary(binary_t&) override { return refuse(1, "binary values are not JSON"); }
+  bool key(string_t& k) override {
+    frames_.back().key = std::move(k);
+    return true;
+  }
+  bool start_object(std::size_t) override { return open(true); }
+  bool start_array(std::size_t) override { return open(false); }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::json::exception& e) override {
+    error_ = malformed(position, e);
+    return false;
+  }
+
+  std::optional<Error> error_;
+  std::optional<std::string> found_;
+
+ private:
+  struct Member {
+    std::string key;
+    std::size_t at, length;  // in the frame's body
+  };
+  struct Frame {
+    bool object;
+    std::string key;   // the key of the value to come
+    std::string body;  // an array's items laid out, or an object's values one after the other
+    std::vector<Member> members;
+    std::size_t items = 0;
+  };
+
+  // A string as dump() writes it, in a buffer reused for every one.
+  const std::string& quoted(const std::string& s) {
+    written_.clear();
+    // Most text needs no escape: printable ASCII but for the quote and the backslash.
+    bool plain = std::all_of(s.begin(), s.end(), [](char c) {
+      auto u = static_cast<unsigned char>(c);
+      return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+    });
+    if (plain) {
+      written_ += '"';
+      written_ += s;
+      written_ += '"';
+    } else {
+      writer_.dump(nlohmann::json(s), false, false, 0);
+    }
+    return written_;
+  }
+
+  bool refuse(int code, const std::string& why) {
+    error_ = Error(ErrorDomain, code, why);
+    return false;
+  }
+
+  bool tooLarge() { return refuse(3, "the layout would be larger than " + std::to_string(maximumSize_) + " bytes"); }
+
+  // The indentation of the items of the frame at `index`; the member itself sits at none.
+  std::size_t indentOfItems(std::size_t index) const { return pretty_ ? 2 * index : 0; }
+
+  bool value(std::string_view text) {
+    if (frames_.empty()) return refuse(1, "the text is no object");
+    auto& frame = frames_.back();
+    if (frames_.size() == 1) {
+      // A member of the top-level object: the one looked for is kept, the last of equal keys.
+      if (frame.key == member_) found_ = std::string(text);
+      return true;
+    }
+    std::size_t before = frame.body.size();
+    if (frame.object) {
+      frame.members.push_back({std::move(frame.key), frame.body.size(), text.size()});
+      frame.key.clear();
+      frame.body += text;
+    } else {
+      if (frame.items++) frame.body += pretty_ ? ",\n" : ",";
+      frame.body.append(indentOfItems(frames_.size() - 1), ' ');
+      frame.body += text;
+    }
+    held_ += frame.body.size() - before;
+    if (held_ > maximumSize_) return tooLarge();
+    return true;
+  }
+
+  bool open(bool object) {
+    if (frames_.empty() && !object) return refuse(1, "the text is no object");
+    if (frames_.size() > maximumDepth)
+      return refuse(2, "the JSON text nests deeper than " + std::to_string(maximumDepth) + " levels");
+    frames_.push_back(Frame{object, {}, {}, {}});
+    return true;
+  }
+
+  bool close() {
+    std::size_t index = frames_.size() - 1;
+    Frame frame = std::move(frames_.back());
+    frames_.pop_back();
+    if (frames_.empty()) return true;  // the top-level object
+    held_ -= frame.body.size();
+    std::string closing = pretty_ ? "\n" + std::string(indentOfItems(index - 1), ' ') : "";
+    std::string text;
+    if (!frame.object) {
+      if (!frame.items) return value("[]");
+      text.reserve(frame.body.size() + closing.size() + 3);
+      text += pretty_ ? "[\n" : "[";
+      text += frame.body;
+      std::string().swap(frame.body);
+      text += closing;
+      text += ']';
+      return value(text);
+    }
+    if (frame.members.empty()) return value("{}");
+    // Sorted as the parsed value's keys are; of equal keys the last one stands.
+    std::stable_sort(frame.members.begin(), frame.members.end(),
+                     [](const Member& a, const Member& b) { return a.key < b.key; });
+    std::vector<const Member*> kept;
+    for (const auto& m : frame.members) {
+      if (!kept.empty() && kept.back()->key == m.key)
+        kept.back() = &m;
+      else
+        kept.push_back(&m);
+    }
+    text.reserve(frame.body.size() + closing.size() + 2);
+    text += pretty_ ? "{\n" : "{";
+    bool first = true;
+    for (const Member* m : kept) {
+      if (!first) text += pretty_ ? ",\n" : ",";
+      first = false;
+      text.append(indentOfItems(index), ' ');
+      text += quoted(m->key);
+      text += pretty_ ? ": " : ":";
+      text.append(frame.body, m->at, m->length);
+      if (text.size() > maximumSize_) return tooLarge();
+    }
+    text += closing;
+    text += '}';
+    return value(text);
+  }
+
+  std::string member_;
+  bool pretty_;
+  std::size_t maximumSize_;
+  std::vector<Frame> frames_;
+  std::size_t held_ = 0;  // the bytes of all bodies
+  std::string written_;
+  nlohmann::detail::serializer<nlohmann::json> writer_{nlohmann::detail::output_adapter<char>(written_), ' ',
+                                                       nlohmann::json::error_handler_t::replace};
+};
+
+}  // namespace
+
+Result<std::string> relayoutMember(std::string_view text, std::string_view member, Style style, std::size_t maximumSize) {
+  MemberLayout layout(member, style, maximumSize);
+  bool whole = false;
+  try {
+    whole = nlohmann::json::sax_parse(text.begin(), text.end(), &layout);
+  } catch (const nlohmann::json::exception& e) {
+    layout.error_ = Error(ErrorDomain, 1, e.what());
+  }
+  if (layout.error_) return fail(std::move(*layout.error_));
+  if (!whole || !layout.found_) return fail(Error(ErrorDomain, 1, "the text holds no such member"));
+  if (layout.found_->size() > maximumSize)
+    return fail(Error(ErrorDomain, 3, "the layout would be larger than " + std::to_string(maximumSize) + " bytes"));
+  return std::move(*layout.found_);
+}
+
+std::optional<std::string> dump(const nlohmann::json& value, Style style, std::size_t maximumSize) {
+  std::string text;
+  try {
+    nlohmann::detail::serializer<nlohmann::json> serializer(std::make_shared<BoundedOutput>(text, maximumSize), ' ',
+                                                            nlohmann::json::error_handler_t::replace);
+    serializer.dump(value, style == Style::pretty, false, style == Style::pretty ? 2 : 0);
+  } catch (const BoundedOutput::Full&) {
+    return std::nullopt;
+  }
+  return text;
 }
 
 }  // namespace JsonCoder

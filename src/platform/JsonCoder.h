@@ -38,6 +38,16 @@ enum class Style {
 };
 // Keys come out sorted (objects are ordered maps); invalid UTF-8 is replaced, never thrown.
 std::string dump(const nlohmann::json& value, Style style = Style::compact);
+// The same, or none as soon as the text would grow past `maximumSize` bytes: what is too large
+// is never held whole.
+std::optional<std::string> dump(const nlohmann::json& value, Style style, std::size_t maximumSize);
+
+// The value of `member` in the top-level object of `text`, laid out as dump() lays that value out
+// (keys sorted, the last of equal keys kept), without building it: a few times the text's size
+// where a parsed value takes tens. Fails with code 1 when the text is malformed or no object
+// holding the member, 2 when it nests deeper than maximumDepth, 3 when the layout would take
+// more than `maximumSize` bytes.
+Result<std::string> relayoutMember(std::string_view text, std::string_view member, Style style, std::size_t maximumSize);
 
 // A number that is a whole value within [minimum, maximum]: 375 and 375.0 give 375; 375.5,
 // 1e300, text and a value out of range give none. The range is checked before any conversion.

@@ -193,6 +193,15 @@ static std::size_t stringLength(JSCValue* value) {
   return n >= 0 && n < 9007199254740992.0 ? static_cast<std::size_t>(n) : SIZE_MAX;
 }
 
+// The first characters of a string value, without copying the rest.
+static std::string stringHead(JSCValue* value) {
+  GObjectPtr<JSCValue> slice(jsc_context_evaluate(jsc_value_get_context(value), "(s) => s.slice(0, 128)", -1));
+  if (!slice || !jsc_value_is_function(slice.get())) return {};
+  GObjectPtr<JSCValue> head(jsc_value_function_call(slice.get(), JSC_TYPE_VALUE, value, G_TYPE_NONE));
+  if (!head || !jsc_value_is_string(head.get())) return {};
+  return takeString(jsc_value_to_string(head.get()));
+}
+
 // One handler entry per name; the signal carries the name as its detail.
 struct MessageChannel {
   WebView* owner;
@@ -209,7 +218,10 @@ void WebViewSignals::scriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
   // Only strings are messages; their length is read before any copy is made.
   if (message.isString) {
     message.length = stringLength(value);
-    if (!message.tooLong()) message.text = takeString(jsc_value_to_string(value));
+    if (!message.tooLong())
+      message.text = takeString(jsc_value_to_string(value));
+    else
+      message.head = stringHead(value);
   }
   auto handler = it->second.second;  // the handler may replace itself
   handler(message);

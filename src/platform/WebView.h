@@ -58,6 +58,7 @@ class WebView {
     bool isString = false;
     std::string text;
     std::size_t length = 0;  // of the string, in UTF-16 code units
+    std::string head;        // of a string too long: its first characters, enough to name its method
     bool tooLong() const { return isString && length > maximumScriptMessageLength; }
   };
 

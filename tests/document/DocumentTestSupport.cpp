@@ -164,7 +164,7 @@ std::optional<Error> saveAndWait(KXDocument& document, const std::filesystem::pa
   auto result = std::make_shared<std::optional<std::optional<Error>>>();
   document.save(url, type, static_cast<SaveOperation>(operation),
                 [result](std::optional<Error> error) { *result = std::move(error); });
-  waitFor([&] { return result->has_value(); }, 30);
+  waitFor([&] { return result->has_value(); }, 90);
   if (!result->has_value()) return Error("test", 1, "The save never completed.");
   return **result;
 }

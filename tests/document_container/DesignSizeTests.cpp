@@ -97,6 +97,22 @@ std::string imageNamed(const std::string& content) {
   return KXDocumentContainer::contentName(Data(digest.begin(), digest.end())) + ".png";
 }
 
+// Reads the folder document made in `folder` whose design is a sparse file of `size` bytes,
+// which takes no room on the disk; what the read answered.
+Result<void> readFolderWithDesignOf(const std::filesystem::path& folder, std::uint64_t size) {
+  writeTree(folder, kProject);
+  std::filesystem::resize_file(folder / "design/document.json", size);
+  auto archive = folderArchive(folder, false);
+  auto container = KXDocumentContainer::create(archive);
+  if (!container) return fail(container.error());
+  FakeEditor editor;
+  (*container)->addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
+  auto read = (*container)->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
+  (*container)->invalidate();
+  (void)(*container)->deleteContainer(false);
+  return read;
+}
+
 }  // namespace
 
 // The sizes the design of a document of a megabyte or two may claim: refused, at once, naming
@@ -177,21 +193,13 @@ TEST(DesignSize, ADesignTooLargeIsRefusedAndALargeOneOpensIsEditedAndSaves) {
 // unsaved edits are kept aside before the opening gives it up.
 TEST(DesignSize, AFolderOrAWorkingCopyHoldingTooLargeADesignIsRefused) {
   auto folder = testenv::freshFolder("design-size-folder");
-  writeTree(folder, kProject);
-  // Sparse: it takes no room on the disk.
-  std::filesystem::resize_file(folder / "design/document.json", 200'000'000);
-  auto archive = folderArchive(folder, false);
-  auto container = KXDocumentContainer::create(archive);
-  ASSERT_TRUE(container);
-  FakeEditor editor;
-  (*container)->addDataSource(editor.source, KXDocumentArchive::relativePathForDocumentJSON);
-  auto read = (*container)->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false));
+  auto read = readFolderWithDesignOf(folder, 200'000'000);
   ASSERT_FALSE(read);
   EXPECT_NE(read.error().info(ErrorWording::recoverySuggestionKey).value_or("").find("200.0 MB"), std::string::npos);
-  (*container)->invalidate();
-  (void)(*container)->deleteContainer(false);
   EXPECT_EQ(std::filesystem::file_size(folder / "design/document.json"), 200'000'000u);
 
+  // The working copy's design grew, not the file's: the alert gives the copy's size, says its
+  // edits were kept and where, now rather than at the next opening.
   auto file = makeZipProject(kProject);
   auto opened = openZipDocument(file);
   auto workingCopy = opened.container->projectDirectory();
@@ -206,10 +214,41 @@ TEST(DesignSize, AFolderOrAWorkingCopyHoldingTooLargeADesignIsRefused) {
   auto reread = (*again)->read(*openZip(file), KXDocumentContainer::ArchiveRelation::origin(false));
   ASSERT_FALSE(reread);
   ASSERT_TRUE((*again)->setAsideCopy());
-  EXPECT_EQ(readFileText(*(*again)->setAsideCopy() / "code/index.js"), "export const unsaved = 1");
+  auto aside = *(*again)->setAsideCopy();
+  EXPECT_EQ(readFileText(aside / "code/index.js"), "export const unsaved = 1");
+  auto reason = reread.error().info(ErrorWording::recoverySuggestionKey).value_or("");
+  EXPECT_EQ(reread.error().info(ErrorWording::failureReasonKey), "\u201cProject.korvelx\u201d can't be opened.");
+  EXPECT_NE(reason.find("unsaved edits"), std::string::npos) << reason;
+  EXPECT_NE(reason.find("150.0 MB"), std::string::npos) << reason;
+  EXPECT_NE(reason.find(aside.string()), std::string::npos) << reason;
+  EXPECT_FALSE(KXDocumentContainer::setAsideCopyToAnnounce(uuid)) << "announced twice";
   (*again)->invalidate();
   (void)(*again)->deleteContainer(false);
-  std::filesystem::remove_all(*KXDocumentContainer::setAsideCopyToAnnounce(uuid));
+  std::filesystem::remove_all(aside);
+}
+
+// At the bound the alert tells the sizes apart, in bytes where the shorter form shows them alike.
+TEST(DesignSize, TheAlertTellsADesignJustPastTheBoundFromTheBound) {
+  const auto bound = KXDocumentContainer::maximumDataSourceSize;
+  auto bytes = [](std::uint64_t n) {
+    auto digits = std::to_string(n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+    return digits + " bytes";
+  };
+  struct Case {
+    std::uint64_t size;
+    std::string told, bound;
+  } cases[] = {
+      {bound + 1, bytes(bound + 1), bytes(bound)},
+      {bound * 2, KXExpansionBudget::describeSize(bound * 2), KXExpansionBudget::describeSize(bound)},
+  };
+  for (const auto& c : cases) {
+    auto read = readFolderWithDesignOf(testenv::freshFolder("design-size-bound"), c.size);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().info(ErrorWording::recoverySuggestionKey),
+              "Its design (\u201cdesign/document.json\u201d) takes " + c.told + ", and a design may take at most " +
+                  c.bound + ".");
+  }
 }
 
 // What the editor hands over beyond what a document may hold is never written: the file would be
@@ -229,6 +268,12 @@ TEST(DesignSize, ADesignLargerThanADocumentMayHoldIsNotWritten) {
     writeChangesAndWait(*opened.container);
     bool fits = size <= KXDocumentContainer::maximumDataSourceSize;
     EXPECT_EQ(opened.container->hasUnwrittenChanges(), !fits);
+    // What the save then reports is why, not that more changes were made.
+    auto reason = opened.container->unwrittenChangesReason();
+    EXPECT_EQ(reason.has_value(), !fits);
+    if (reason) {
+      EXPECT_EQ(reason->info(ErrorWording::failureReasonKey), "The document can't be saved.");
+    }
     EXPECT_EQ(std::filesystem::file_size(design), fits ? size : before.size());
   }
   close(opened);

@@ -44,7 +44,7 @@ TEST(DocumentVersionCheck, DocumentsTooLargeToParseAreJudgedAsTheyStreamBy) {
     long code;
   } cases[] = {
       {R"({"pages":[{"version":9}],)" + bulk + R"("version":3})", -1},
-      {R"({"pages":")" + bulk + bulk + R"(","version":999})", 12},
+      {R"({"pages":")" + bulk + bulk.substr(bulk.size() / 2) + R"(","version":999})", 12},
       {R"({"version":1,"pages":[],)" + bulk + R"("version":999})", 12},
       {R"({"pages":{"version":1},)" + bulk + "}", 11},
       {R"({)" + bulk + R"("version":"3"})", 11},
@@ -60,4 +60,14 @@ TEST(DocumentVersionCheck, DocumentsTooLargeToParseAreJudgedAsTheyStreamBy) {
   long growth = testenv::peakGrowthInChild([&] { (void)verifyDocumentVersion(*archive, 3); });
   EXPECT_GE(growth, 0);
   EXPECT_LT(growth, static_cast<long>(maximumParsedDocumentSize / 1024 * 3 / 2)) << "kilobytes";
+}
+
+// A design larger than a document may hold is not streamed through to be judged: the read
+// refuses it by its size, at once.
+TEST(DocumentVersionCheck, ADesignPastTheBoundIsLeftToTheSizeRefusal) {
+  auto root = testenv::freshFolder("version-bound");
+  writeTree(root, {{"design/document.json", "["}});
+  // Sparse: a gigabyte of zeros that takes no room, and would be judged malformed if read.
+  std::filesystem::resize_file(root / "design/document.json", std::uint64_t{1} << 30);
+  EXPECT_TRUE(verifyDocumentVersion(*folderArchive(root), 3));
 }

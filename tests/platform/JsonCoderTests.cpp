@@ -113,3 +113,56 @@ TEST(JsonCoder, WholeNumbersAreCheckedBeforeTheyAreConverted) {
     EXPECT_EQ(JsonCoder::wholeNumber(*value, c.minimum, c.maximum), c.whole) << c.text;
   }
 }
+
+namespace {
+// The member laid out from the text, beside the member of the parsed value dumped.
+void expectLaidOutAsDumped(const std::string& text) {
+  auto parsed = JsonCoder::parse(text);
+  ASSERT_TRUE(parsed) << text;
+  for (auto style : {JsonCoder::Style::pretty, JsonCoder::Style::compact}) {
+    auto laidOut = JsonCoder::relayoutMember(text, "arguments", style, std::size_t(1) << 20);
+    ASSERT_TRUE(laidOut) << text << ": " << laidOut.error().description();
+    EXPECT_EQ(*laidOut, JsonCoder::dump((*parsed)["arguments"], style)) << text;
+  }
+}
+}  // namespace
+
+TEST(JsonCoder, AMemberIsLaidOutAsItsParsedValueDumps) {
+  const char* cases[] = {
+      R"({"method":"m","arguments":{"b":1,"a":[1,2.5,-3,true,null,"x"],"c":{}}})",
+      R"({"arguments":{"z":{"y":{"x":[[],[{}],{"k":"v"}]}}},"method":"m"})",
+      R"({"method":"m","arguments":{"a":1,"a":2,"b":{"a":3,"a":{"q":1}}}})",
+      R"({"method":"m","arguments":[{"\u00e9":"\ud83d\ude00","\"":"\n\t\u0001"}]})",
+      R"({"method":"m","arguments":{"n":[1e2,1E-7,0.1,123456789012345678901234,18446744073709551615,-9223372036854775808]}})",
+      R"({"method":"m","arguments":{"é":1,"e":2,"E":3,"":4}})",
+      R"({"method":"m","arguments":[]})",
+      R"({"method":"m","arguments":"text"})",
+      R"({"method":"m","arguments":{"a":1},"arguments":{"b":2}})",
+  };
+  for (const char* text : cases) expectLaidOutAsDumped(text);
+}
+
+TEST(JsonCoder, ALaidOutMemberIsRefusedWhenMalformedMissingTooDeepOrTooLarge) {
+  struct Case {
+    std::string text;
+    long code;
+  } cases[] = {
+      {R"({"method":"m","arguments":{"a":)", 1},
+      {R"({"method":"m"})", 1},
+      {R"([{"arguments":1}])", 1},
+      {R"({"method":"m","arguments":[1e400]})", 1},
+      {R"({"arguments":)" + std::string(600, '[') + std::string(600, ']') + "}", 2},
+      {R"({"arguments":{"a":")" + std::string(2000, 'x') + R"("}})", 3},
+  };
+  for (const auto& c : cases) {
+    auto laidOut = JsonCoder::relayoutMember(c.text, "arguments", JsonCoder::Style::pretty, 1000);
+    ASSERT_FALSE(laidOut) << c.text.substr(0, 40);
+    EXPECT_EQ(laidOut.error().code, c.code) << c.text.substr(0, 40);
+  }
+  // What fits compact but not indented is refused only indented.
+  const std::string item = "\"" + std::string(200, 'x') + "\"";
+  std::string text = R"({"arguments":{"a":[)" + item + "," + item + "]}}";  // 413 bytes compact
+  EXPECT_FALSE(JsonCoder::relayoutMember(text, "arguments", JsonCoder::Style::pretty, 420));
+  EXPECT_TRUE(JsonCoder::relayoutMember(text, "arguments", JsonCoder::Style::compact, 420));
+  EXPECT_FALSE(JsonCoder::relayoutMember(text, "arguments", JsonCoder::Style::compact, 412));
+}

@@ -271,9 +271,8 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   } else {
     // The working copy taken up is read by the same rule; edits it holds are kept aside first,
     // as the opening that fails gives it up.
-    if (auto refused = oversizedDataSource(*projectDirectoryArchive_, archive.backing().url())) {
+    if (auto refused = oversizedDataSource(*projectDirectoryArchive_, archive.backing().url(), !projectDirectoryIsOrigin_)) {
       log("Error reading: " + refused->description());
-      if (!projectDirectoryIsOrigin_ && workingCopyDiffersFromInfo()) setWorkingCopyAside();
       return fail(*refused);
     }
     if (!projectDirectoryIsOrigin_ && origin) resumedWithUnsavedChanges_ = workingCopyDiffersFromInfo();
@@ -297,30 +296,64 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   return {};
 }
 
-std::optional<Error> KXDocumentContainer::oversizedDataSource(const KXDocumentArchive& archive,
-                                                             const std::filesystem::path& document) const {
-  const auto* zip = dynamic_cast<const KXZipArchiveBacking*>(&archive.backing());
-  auto declared = zip ? zip->declaredSizes() : std::map<std::string, std::uint64_t>{};
-  for (const auto& [path, source] : dataSources_) {
-    std::uint64_t size = 0;
-    if (zip) {
-      auto it = declared.find(path);
-      if (it == declared.end()) continue;
-      size = it->second;
-    } else {
-      struct stat st {};
-      if (::stat((archive.backing().url() / path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      size = static_cast<std::uint64_t>(st.st_size);
+std::optional<std::uint64_t> KXDocumentContainer::storedSize(const KXDocumentArchive& archive,
+                                                            const std::string& relativePath) {
+  if (const auto* zip = dynamic_cast<const KXZipArchiveBacking*>(&archive.backing())) {
+    auto declared = zip->declaredSizes();
+    auto it = declared.find(relativePath);
+    if (it == declared.end()) return std::nullopt;
+    return it->second;
+  }
+  struct stat st {};
+  if (::stat((archive.backing().url() / relativePath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+namespace {
+
+// Two sizes as the person reads them, told apart: in bytes where the shorter form would show
+// them alike.
+std::pair<std::string, std::string> describedApart(std::uint64_t size, std::uint64_t bound) {
+  auto a = KXExpansionBudget::describeSize(size), b = KXExpansionBudget::describeSize(bound);
+  if (a != b) return {a, b};
+  auto bytes = [](std::uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      if (i && (digits.size() - i) % 3 == 0) out += ',';
+      out += digits[i];
     }
-    if (size <= maximumDataSourceSize) continue;
+    return out + " bytes";
+  };
+  return {bytes(size), bytes(bound)};
+}
+
+}  // namespace
+
+std::optional<Error> KXDocumentContainer::oversizedDataSource(const KXDocumentArchive& archive,
+                                                             const std::filesystem::path& document,
+                                                             bool workingCopy) {
+  for (const auto& [path, source] : dataSources_) {
+    auto size = storedSize(archive, path);
+    if (!size || *size <= maximumDataSourceSize) continue;
     auto name = document.filename().string();
+    auto [told, bound] = describedApart(*size, maximumDataSourceSize);
     Error e(NSCocoaErrorDomain, NSFileReadTooLargeError,
-            path + " of " + name + " takes " + std::to_string(size) + " bytes, more than the " +
-                std::to_string(maximumDataSourceSize) + " a document may hold there");
+            path + " of " + (workingCopy ? "the unsaved edits of " : "") + name + " takes " + std::to_string(*size) +
+                " bytes, more than the " + std::to_string(maximumDataSourceSize) + " a document may hold there");
     e.with(ErrorWording::failureReasonKey, "“" + name + "” can't be opened.");
-    e.with(ErrorWording::recoverySuggestionKey,
-           "Its design (“" + path + "”) takes " + KXExpansionBudget::describeSize(size) +
-               ", and a design may take at most " + KXExpansionBudget::describeSize(maximumDataSourceSize) + ".");
+    if (!workingCopy) {
+      e.with(ErrorWording::recoverySuggestionKey,
+             "Its design (“" + path + "”) takes " + told + ", and a design may take at most " + bound + ".");
+    } else {
+      // The file itself may be small: what grew is the design its unsaved edits hold, and those
+      // edits are kept aside, as this alert says now rather than at the next opening.
+      if (workingCopyDiffersFromInfo()) setWorkingCopyAside();
+      std::string kept = setAsideCopy_ ? " Those edits were kept in “" + setAsideCopy_->string() + "”." : "";
+      if (setAsideCopy_) setAsideCopyWasAnnounced(*setAsideCopy_);
+      e.with(ErrorWording::recoverySuggestionKey,
+             "The design of its unsaved edits (“" + path + "”) takes " + told + ", and a design may take at most " +
+                 bound + "." + kept);
+    }
     e.with(NSFilePathErrorKey, document.string());
     return e;
   }

@@ -12,7 +12,11 @@
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentError.h"
+#include "document/storage/KXExpansionBudget.h"
+#include "document/storage/NameSearch.h"
+#include "platform/BridgeMessage.h"
 #include "platform/Crypto.h"
+#include "platform/ErrorWording.h"
 #include "platform/Fatal.h"
 #include "platform/FileSystem.h"
 #include "platform/JsonCoder.h"
@@ -21,6 +25,15 @@
 #include "platform/Xdg.h"
 
 std::function<KXDocumentContainer::PackageRegistrySettings()> KXDocumentContainer::packageRegistrySettingsProvider;
+
+namespace {
+constexpr std::uint64_t designBound = std::uint64_t{32} << 20;
+// The page hands its design back as compact JSON text: numbers it writes out in full may widen
+// what the file held.
+static_assert(BridgeMessage::maximumSize >= 2 * designBound, "a design at the bound must fit the page's answer");
+}  // namespace
+
+const std::uint64_t KXDocumentContainer::maximumDataSourceSize = designBound;
 
 namespace {
 
@@ -235,6 +248,37 @@ void KXDocumentContainer::updateHasUnwrittenChanges() {
   setFlags(value, std::nullopt);
 }
 
+std::optional<Error> KXDocumentContainer::unwrittenChangesReason() const {
+  for (const auto& [path, source] : dataSources_)
+    if (source->dataNeedsToBeProvided() && source->refusal()) return source->refusal();
+  return std::nullopt;
+}
+
+Error KXDocumentContainer::designTooLargeToSave(std::optional<std::uint64_t> size) {
+  auto bound = KXExpansionBudget::describeSize(maximumDataSourceSize);
+  Error e(NSCocoaErrorDomain, NSFileWriteUnknownError,
+          "the design handed over for saving " +
+              (size ? "takes " + std::to_string(*size) + " bytes" : std::string("is larger than the message bound")) +
+              ", more than the " + std::to_string(maximumDataSourceSize) + " a document may hold");
+  e.with(ErrorWording::failureReasonKey, "The document can't be saved.");
+  std::string takes = size && KXExpansionBudget::describeSize(*size) != bound
+                          ? "takes " + KXExpansionBudget::describeSize(*size)
+                          : "takes more than " + bound;
+  e.with(ErrorWording::recoverySuggestionKey, "Its design " + takes + ", and a design may take at most " + bound +
+                                                  ". Its edits stay in the open window.");
+  return e;
+}
+
+Result<Data> KXDocumentContainer::designFromAnswer(std::string_view message) {
+  auto design = JsonCoder::relayoutMember(message, "arguments", JsonCoder::Style::pretty, maximumDataSourceSize);
+  if (!design && design.error().code == 3)
+    design = JsonCoder::relayoutMember(message, "arguments", JsonCoder::Style::compact, maximumDataSourceSize);
+  if (!design && design.error().code == 3) return fail(designTooLargeToSave(std::nullopt));
+  if (!design || design->empty() || (design->front() != '{' && design->front() != '['))
+    return fail(Error(NSCocoaErrorDomain, 3852, "The document is neither a JSON object nor an array."));
+  return dataFromString(*design);
+}
+
 void KXDocumentContainer::updateManifestEntry(const std::string& relativePath) {
   pendingHashes_.erase(relativePath);
   applyManifestEntry(relativePath,
@@ -323,121 +367,181 @@ void KXDocumentContainer::invalidate() {
   log("Invalidated");
 }
 
-std::optional<std::set<std::string>> KXDocumentContainer::namesInDesign(const std::set<std::string>& names) {
-  auto file = projectDirectory_ / KXDocumentArchive::relativePathForDocumentJSON;
+namespace {
+
+// What the search beside the main loop is given, and what it answers.
+struct DiscardSearchInput {
+  std::filesystem::path projectDirectory;
+  std::vector<std::string> names;
+  std::set<std::string> storedByEditor;
+  std::vector<std::string> codeFiles;  // project-relative
+  bool codeTooLarge = false;            // a code file is too large to be searched
+  std::optional<KXDocumentContainer::DesignSearch> lastDesignSearch;
+};
+
+struct DiscardSearchAnswer {
+  std::optional<std::set<std::string>> inDesign;  // none: the design couldn't be searched
+  std::set<std::string> inCode;
+  std::optional<KXDocumentContainer::DesignSearch> designSearch;
+  std::map<std::string, std::optional<fs::FileIdentity>> looked;  // every file read, as it stood
+  std::vector<std::string> logLines;
+};
+
+std::optional<fs::FileIdentity> identityOf(const std::filesystem::path& file) {
   auto identity = fs::fileIdentity(file);
+  if (!identity) return std::nullopt;
+  return *identity;
+}
+
+// The names of `input.names` that some string of the design holds: every string of the design,
+// decoded (so escaped names are found), key or value, one at a time as the file is read; a name
+// is found only within one string.
+void searchDesign(const DiscardSearchInput& input, DiscardSearchAnswer& answer) {
+  const std::string relative = KXDocumentArchive::relativePathForDocumentJSON;
+  auto file = input.projectDirectory / relative;
+  auto identity = identityOf(file);
+  answer.looked[relative] = identity;
   if (!identity || !identity->regularFile) {
-    log(std::string("Couldn't load ") + KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
-    return std::nullopt;
+    answer.logLines.push_back("Couldn't load " + relative + " for image/asset cleanup");
+    return;
   }
+  std::set<std::string> names(input.names.begin(), input.names.end());
   // Saves and the minute's backups come often; the design changes less.
-  if (lastDesignSearch_ && lastDesignSearch_->design == *identity && lastDesignSearch_->names == names)
-    return lastDesignSearch_->found;
-  lastDesignSearch_.reset();
-  if (static_cast<std::uint64_t>(identity->size) > maximumDataSourceSize) {
-    log(std::string(KXDocumentArchive::relativePathForDocumentJSON) + " is too large for image/asset cleanup");
-    return std::nullopt;
+  if (input.lastDesignSearch && input.lastDesignSearch->design == *identity && input.lastDesignSearch->names == names) {
+    answer.inDesign = input.lastDesignSearch->found;
+    answer.designSearch = input.lastDesignSearch;
+    return;
+  }
+  if (static_cast<std::uint64_t>(identity->size) > KXDocumentContainer::maximumDataSourceSize) {
+    answer.logLines.push_back(relative + " is too large for image/asset cleanup");
+    return;
   }
   std::vector<char> buffer(std::size_t{1} << 20);
   std::ifstream in;
   in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
   in.open(file, std::ios::binary);
   if (!in) {
-    log(std::string("Couldn't load ") + KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
-    return std::nullopt;
+    answer.logLines.push_back("Couldn't load " + relative + " for image/asset cleanup");
+    return;
   }
-  // Every string of the design, decoded (so escaped names are found), key or value, one at a
-  // time as the file is read: a name is found only within one string.
-  std::vector<std::string> unseen(names.begin(), names.end());
-  std::uint64_t work = 0;
-  bool exhausted = false;
+  NameSearch search(input.names);
   auto read = JsonCoder::forEachString(in, [&](std::string_view text) {
-    work += (text.size() + 1) * unseen.size();
-    if (work > maximumNameSearchWork) {
-      exhausted = true;
-      return false;
-    }
-    std::erase_if(unseen, [&](const std::string& name) { return text.find(name) != std::string_view::npos; });
+    search.search(text);
     // Once every name is found the rest can't change the answer.
-    return !unseen.empty();
+    return !search.allFound();
   });
-  if (!read || exhausted) {
-    log(std::string("Couldn't ") + (exhausted ? "search" : "parse") + " " +
-        KXDocumentArchive::relativePathForDocumentJSON + " for image/asset cleanup");
-    return std::nullopt;
+  if (!read) {
+    answer.logLines.push_back("Couldn't parse " + relative + " for image/asset cleanup");
+    return;
   }
-  std::set<std::string> found = names;
-  for (const auto& name : unseen) found.erase(name);
+  std::set<std::string> found;
+  for (std::size_t i = 0; i < input.names.size(); ++i)
+    if (search.found(i)) found.insert(input.names[i]);
+  answer.inDesign = found;
   // Taken again: a write that landed during the read is looked at next time.
-  if (auto after = fs::fileIdentity(file); after == identity) lastDesignSearch_ = DesignSearch{*identity, names, found};
-  return found;
+  if (identityOf(file) == identity) answer.designSearch = KXDocumentContainer::DesignSearch{*identity, names, found};
 }
 
-void KXDocumentContainer::detectDiscardableItems() {
+// Only images the editor stored under their content's name go as soon as the design drops them;
+// any other file goes only when neither the design nor the code names it. The code files are
+// read one at a time, and only while such a file is left to look for.
+void searchCode(const DiscardSearchInput& input, DiscardSearchAnswer& answer) {
+  std::vector<std::string> unnamed;
+  for (const auto& name : input.names)
+    if (!answer.inDesign->count(name) && !input.storedByEditor.count(name)) unnamed.push_back(name);
+  if (unnamed.empty()) return;
+  // A name in a file that can't be searched is still a name: nothing it might name goes.
+  if (input.codeTooLarge) {
+    answer.logLines.push_back("A code file is too large to be searched for image/asset cleanup");
+    answer.inCode.insert(unnamed.begin(), unnamed.end());
+    return;
+  }
+  NameSearch search(unnamed);
+  for (const auto& path : input.codeFiles) {
+    if (search.allFound()) break;
+    auto file = input.projectDirectory / path;
+    answer.looked[path] = identityOf(file);
+    auto bytes = fs::readFile(file, KXDocumentContainer::maximumCodeFileSizeForDiscarding);
+    if (!bytes || std::find(bytes->begin(), bytes->end(), 0) != bytes->end()) continue;
+    search.search(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  }
+  for (std::size_t i = 0; i < unnamed.size(); ++i)
+    if (search.found(i)) answer.inCode.insert(unnamed[i]);
+}
+
+}  // namespace
+
+void KXDocumentContainer::detectDiscardableItems(std::function<void()> done) {
+  discardSearchWaiters_.push_back(std::move(done));
   const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
   const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
   const std::string code = std::string(KXDocumentArchive::relativePathForCodeFiles) + "/";
-  struct Candidate {
-    std::vector<std::string> paths;
-    std::string name;
-    bool storedByEditor = false;
-  };
-  std::vector<Candidate> candidates;
-  std::set<std::string> names;
+  auto input = std::make_shared<DiscardSearchInput>();
+  input->projectDirectory = projectDirectory_;
+  std::map<std::string, std::vector<std::string>> candidates;  // name → its paths
   for (const auto& [path, entry] : projectManifestEntries_) {
+    if (path.rfind(code, 0) == 0) {
+      input->codeFiles.push_back(path);
+      if (entry.size > maximumCodeFileSizeForDiscarding) input->codeTooLarge = true;
+    }
     bool isImage = path.rfind(images, 0) == 0;
     if (!isImage && path.rfind(assets, 0) != 0) continue;
     std::string name = path.substr(isImage ? images.size() : assets.size());
     if (name.empty() || name.find('/') != std::string::npos) continue;
-    Candidate candidate{{path}, name};
+    auto& paths = candidates[name];
+    paths.push_back(path);
     if (isImage)
       for (int size : cachedImageDimensions)
-        candidate.paths.push_back(std::string(KXDocumentArchive::relativePathForImageCaches) + "/" +
-                                  std::to_string(size) + "/" + name);
+        paths.push_back(std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" +
+                        name);
     std::string stem = name.substr(0, name.find('.'));
-    candidate.storedByEditor = isImage && entry.sha1 && stem == contentName(*entry.sha1);
-    names.insert(name);
-    candidates.push_back(std::move(candidate));
+    if (isImage && entry.sha1 && stem == contentName(*entry.sha1)) input->storedByEditor.insert(name);
   }
-  if (candidates.empty()) return;
-  auto inDesign = namesInDesign(names);
-  // What can't be searched keeps every file.
-  if (!inDesign) {
-    for (const auto& candidate : candidates)
-      for (const auto& p : candidate.paths) projectRelativePathsToDiscard_.erase(p);
-    return;
+  if (candidates.empty()) {
+    ++discardSearchGeneration_;
+    return finishDiscardSearch();
   }
-  // Only images the editor stored under their content's name go as soon as the design drops
-  // them; any other file goes only when neither the design nor the code names it. The code
-  // files are read one at a time, and only while such a file is left to look for.
-  std::vector<std::string> unnamed;
-  for (const auto& candidate : candidates)
-    if (!inDesign->count(candidate.name) && !candidate.storedByEditor) unnamed.push_back(candidate.name);
-  std::set<std::string> inCode;
-  std::uint64_t work = 0;
-  for (const auto& [path, entry] : projectManifestEntries_) {
-    if (unnamed.empty()) break;
-    if (path.rfind(code, 0) != 0 || entry.size > maximumCodeFileSizeForDiscarding) continue;
-    auto bytes = fs::readFile(projectDirectory_ / path, maximumCodeFileSizeForDiscarding);
-    if (!bytes || std::find(bytes->begin(), bytes->end(), 0) != bytes->end()) continue;
-    work += (bytes->size() + 1) * unnamed.size();
-    std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    std::erase_if(unnamed, [&](const std::string& name) {
-      // Past the bound, what is left counts as named: it is kept.
-      bool named = work > maximumNameSearchWork || text.find(name) != std::string_view::npos;
-      if (named) inCode.insert(name);
-      return named;
+  for (const auto& [name, paths] : candidates) input->names.push_back(name);
+  input->lastDesignSearch = lastDesignSearch_;
+  auto generation = ++discardSearchGeneration_;
+  auto self = shared_from_this();
+  // The design may be large and the names many: searched beside the main loop, the answer
+  // applied only while no newer search has started and the files are still as they were read.
+  GlobalQueue::async([self, generation, input, candidates = std::move(candidates)]() mutable {
+    auto answer = std::make_shared<DiscardSearchAnswer>();
+    searchDesign(*input, *answer);
+    if (answer->inDesign) searchCode(*input, *answer);
+    MainQueue::async([self, generation, input, answer, candidates = std::move(candidates)] {
+      if (generation != self->discardSearchGeneration_) return;
+      for (const auto& line : answer->logLines) self->log(line);
+      if (!self->isValid_) return self->finishDiscardSearch();
+      for (const auto& [path, identity] : answer->looked)
+        if (identityOf(self->projectDirectory_ / path) != identity) {
+          // Written while it was read: looked at again.
+          self->lastDesignSearch_.reset();
+          return self->detectDiscardableItems(nullptr);
+        }
+      if (answer->designSearch) self->lastDesignSearch_ = answer->designSearch;
+      for (const auto& [name, paths] : candidates) {
+        // What can't be searched keeps every file.
+        bool discard = answer->inDesign && !answer->inDesign->count(name) &&
+                       (input->storedByEditor.count(name) || !answer->inCode.count(name));
+        for (const auto& p : paths) {
+          if (discard)
+            self->projectRelativePathsToDiscard_.insert(p);
+          else
+            self->projectRelativePathsToDiscard_.erase(p);
+        }
+      }
+      self->finishDiscardSearch();
     });
-  }
-  for (const auto& candidate : candidates) {
-    bool discard = !inDesign->count(candidate.name) && (candidate.storedByEditor || !inCode.count(candidate.name));
-    for (const auto& p : candidate.paths) {
-      if (discard)
-        projectRelativePathsToDiscard_.insert(p);
-      else
-        projectRelativePathsToDiscard_.erase(p);
-    }
-  }
+  });
+}
+
+void KXDocumentContainer::finishDiscardSearch() {
+  auto waiters = std::exchange(discardSearchWaiters_, {});
+  for (auto& waiter : waiters)
+    if (waiter) waiter();
 }
 
 // Data sources.
@@ -467,9 +571,10 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
         bool written = false;
         // Content larger than a document may hold would make a file that is refused at its next
         // opening: it stays unwritten, and the document stays edited.
-        if (content->size() > maximumDataSourceSize)
+        if (content->size() > maximumDataSourceSize) {
           self->log("Didn't write " + path + ": its " + std::to_string(content->size()) + " bytes are more than a document may hold");
-        else if (self->isValid_ && !self->deleted_) {
+          source->refuse(designTooLargeToSave(content->size()));
+        } else if (self->isValid_ && !self->deleted_) {
           auto target = self->projectDirectory_ / path;
           (void)fs::createDirectories(target.parent_path());
           written = static_cast<bool>(fs::writeAtomically(target, *content));
@@ -492,8 +597,13 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
     }
   }
   group->notify([self, completion = std::move(completion)] {
-    if (self->isValid_) self->detectDiscardableItems();
-    self->updateHasUnwrittenChanges();
-    if (completion) completion();
+    auto finish = [self, completion] {
+      self->updateHasUnwrittenChanges();
+      if (completion) completion();
+    };
+    if (self->isValid_)
+      self->detectDiscardableItems(finish);
+    else
+      finish();
   });
 }

@@ -65,15 +65,31 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static constexpr std::size_t maximumNumberOfBackups = 42;
   // How long a write pass waits for a provider before it gives up on it.
   static inline double providerTimeout = 10.0;
-  // Code files larger than this are not searched for the names of images and assets.
+  // Code files larger than this are not searched for the names of images and assets: while one
+  // is in the project, every image and asset the design doesn't name is kept.
   static constexpr std::int64_t maximumCodeFileSizeForDiscarding = 8 << 20;
   // A data source holds its file whole while the document is open: a document whose file for one
-  // is larger is not opened. The editor hands its document back in one message of at most 64 MB,
-  // which the written layout widens; this leaves room for that.
-  static constexpr std::uint64_t maximumDataSourceSize = std::uint64_t{128} << 20;
-  // Looking for the names of images and assets in the design and the code compares at most about
-  // this many bytes; past it, every image and asset is kept.
-  static inline std::uint64_t maximumNameSearchWork = std::uint64_t{1} << 33;
+  // is larger is not opened, and content larger is not written. Chosen so that a design this
+  // large opens, is edited and saves with korvel, the editor page's processes and the project
+  // server holding under a gigabyte together, and so that the editor's answer for it fits the
+  // page's message bound twice over.
+  static const std::uint64_t maximumDataSourceSize;
+  // The last search of the design for the names of images and assets, and what it found.
+  struct DesignSearch {
+    fs::FileIdentity design;
+    std::set<std::string> names;
+    std::set<std::string> found;
+  };
+  // The refusal, for the person, of a design larger than maximumDataSourceSize handed over for
+  // saving: `size` bytes, or more than the bound when none.
+  static Error designTooLargeToSave(std::optional<std::uint64_t> size);
+  // The design in the editor's answer `message` ({"method": ..., "arguments": design}), laid out
+  // as a document stores it without being parsed whole: with its keys sorted, indented when that
+  // fits maximumDataSourceSize, else compact; refused when neither fits or it is no object or
+  // array. Any thread.
+  static Result<Data> designFromAnswer(std::string_view message);
+  // The size of a file of `archive`, as its zip declares it or as it is on disk; none when absent.
+  static std::optional<std::uint64_t> storedSize(const KXDocumentArchive& archive, const std::string& relativePath);
   // The name the editor's images are stored under: their SHA-1, Base64 without "/", "+", "=".
   static std::string contentName(const Data& sha1Digest);
 
@@ -145,6 +161,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // Change tracking.
   bool hasChanges() const { return hasUnwrittenChanges_ || hasManifestChanges_; }
   bool hasUnwrittenChanges() const { return hasUnwrittenChanges_; }
+  // Why a source is left unwritten, when its provider or the container said.
+  std::optional<Error> unwrittenChangesReason() const;
   bool hasManifestChanges() const { return hasManifestChanges_; }
   [[nodiscard]] ObserverToken observeHasChanges(std::function<void()> didChange);
   // Brings the entries of files still being looked at up to date first.
@@ -210,14 +228,15 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void updateManifestEntry(const std::string& relativePath);
   void applyManifestEntry(const std::string& relativePath, const Result<KXDocumentManifest::Entry>& entry);
   void hashNextPendingFile();
-  void detectDiscardableItems();
-  // The names of `names` that some string of the design holds; none when the design can't be
-  // read or searched through. The last answer stands while the design's file and the names are
-  // those it was for.
-  std::optional<std::set<std::string>> namesInDesign(const std::set<std::string>& names);
+  // Finds the images and assets neither the design nor the code names, beside the main loop,
+  // and calls `done` on the main loop once the newest search's answer is in.
+  void detectDiscardableItems(std::function<void()> done);
+  void finishDiscardSearch();
   // The refusal, for the person, when a file a data source holds is larger than
   // maximumDataSourceSize in `archive` (as a zip declares it, or on disk), read for `document`.
-  std::optional<Error> oversizedDataSource(const KXDocumentArchive& archive, const std::filesystem::path& document) const;
+  // For the `workingCopy` taken up, its unsaved edits are kept aside first and the refusal says where.
+  std::optional<Error> oversizedDataSource(const KXDocumentArchive& archive, const std::filesystem::path& document,
+                                           bool workingCopy = false);
   void setFlags(std::optional<bool> unwritten, std::optional<bool> manifest, bool alwaysNotify = false);
 
   void scheduleBackup();
@@ -253,12 +272,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   std::uint64_t hashGeneration_ = 0;
   bool isHashing_ = false;
   std::set<std::string> projectRelativePathsToDiscard_;
-  struct DesignSearch {
-    fs::FileIdentity design;
-    std::set<std::string> names;
-    std::set<std::string> found;
-  };
   std::optional<DesignSearch> lastDesignSearch_;
+  std::uint64_t discardSearchGeneration_ = 0;
+  std::vector<std::function<void()>> discardSearchWaiters_;
   Entries lastBackupManifestEntries_;
   bool hasUnwrittenChanges_ = false;
   bool isValid_ = false;

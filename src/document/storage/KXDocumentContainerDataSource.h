@@ -25,6 +25,14 @@ class KXDocumentContainerDataSource {
 
   const Data& data() const { return data_; }
   bool dataNeedsToBeProvided() const { return dataNeedsToBeProvided_; }
+  // Why the last request gave no content, when the provider said; cleared by content.
+  const std::optional<Error>& refusal() const { return refusal_; }
+
+  // Content that was provided but can't be written: the source stays stale, for `why`.
+  void refuse(Error why) {
+    refusal_ = std::move(why);
+    setNeedsToBeProvided();
+  }
 
   // The editor changed the content: it must be asked for before the next write.
   void setNeedsToBeProvided() {
@@ -36,6 +44,7 @@ class KXDocumentContainerDataSource {
   void load(Data content) {
     data_ = std::move(content);
     dataNeedsToBeProvided_ = false;
+    refusal_.reset();
     if (reader_) reader_(data_);
     notify();
   }
@@ -44,15 +53,18 @@ class KXDocumentContainerDataSource {
   // copied), or none when the provider had none to give (the source then stays stale).
   void provideData(std::function<void(const Data* provided)> completion) {
     auto weakAlive = std::weak_ptr<bool>(alive_);
-    provider_([this, weakAlive, completion = std::move(completion)](std::optional<Data> content, std::optional<Error>) {
+    provider_([this, weakAlive, completion = std::move(completion)](std::optional<Data> content,
+                                                                    std::optional<Error> error) {
       if (weakAlive.expired()) return;
       if (!content) {
         dataNeedsToBeProvided_ = true;
+        refusal_ = std::move(error);
         completion(nullptr);
         return;
       }
       data_ = std::move(*content);
       dataNeedsToBeProvided_ = false;
+      refusal_.reset();
       completion(&data_);
     });
   }
@@ -79,6 +91,7 @@ class KXDocumentContainerDataSource {
   Provider provider_;
   Data data_;
   bool dataNeedsToBeProvided_ = true;
+  std::optional<Error> refusal_;
   std::vector<std::shared_ptr<std::function<void()>>> observers_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "document/storage/KXDocumentArchive.h"
+#include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXDocumentError.h"
 #include "platform/JsonCoder.h"
 
@@ -127,6 +128,12 @@ class TopLevelVersionScanner {
 }  // namespace
 
 Result<void> verifyDocumentVersion(const KXDocumentArchive& archive, std::optional<std::int64_t> supportedVersion) {
+  // A design larger than a document may hold is refused by the read, at once, by its size: it
+  // is not streamed here first. One that holds more than it declares is cut off at the bound.
+  const auto bound = KXDocumentContainer::maximumDataSourceSize;
+  auto stored = KXDocumentContainer::storedSize(archive, KXDocumentArchive::relativePathForDocumentJSON);
+  if (stored && *stored > bound) return {};
+  std::uint64_t streamed = 0;
   // Up to the limit the text is parsed whole; past it, only scanned as it streams by.
   std::string bytes;
   // Room up front: a buffer grown by doubling would keep each smaller copy resident on the way.
@@ -135,6 +142,8 @@ Result<void> verifyDocumentVersion(const KXDocumentArchive& archive, std::option
   TopLevelVersionScanner scanner;
   auto read = archive.backing().dataReader(KXDocumentArchive::relativePathForDocumentJSON)(
       [&](const std::uint8_t* p, std::size_t n) -> Result<void> {
+        streamed += n;
+        if (streamed > bound) return fail(Error(NSCocoaErrorDomain, NSFileReadTooLargeError, "the design is too large"));
         scanner.feed(p, n);
         if (tooLarge) return {};
         if (n > maximumParsedDocumentSize - bytes.size()) {

@@ -25,6 +25,16 @@ std::optional<std::string> ScriptGuard::committedPage(const std::string& committ
 }
 
 std::string ScriptGuard::guarded(const std::string& script, const std::string& condition) {
-  // Line breaks, so that a comment on the script's last line ends before the closing brace.
-  return "if (" + condition + ") {\n" + script + "\n}";
+  // A statement of the script's own, ahead of the others: a block round them would make the
+  // script's top-level "const" and "let" its own, where later scripts of the host read them.
+  const std::string check = "if (!(" + condition + ")) throw 0;\n";
+  // A leading "use strict" stays the script's first statement, so that it still says so.
+  std::size_t start = script.find_first_not_of(" \t\r\n");
+  for (const char* directive : {"'use strict'", "\"use strict\""}) {
+    if (start == std::string::npos || script.compare(start, 12, directive) != 0) continue;
+    std::size_t end = start + 12;
+    if (end < script.size() && script[end] == ';') ++end;
+    return script.substr(0, end) + "\n" + check + script.substr(end);
+  }
+  return check + script;
 }

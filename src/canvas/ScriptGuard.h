@@ -13,7 +13,9 @@ namespace ScriptGuard {
 // a file or another address without a host. None for an address it can't tell.
 std::optional<std::string> committedPage(const std::string& committedURI);
 
-// `script` run only where `condition` holds. The script's value stays the value of the whole.
+// `script` run only where `condition` holds: elsewhere none of its statements runs (it ends at
+// once, with an exception), though its top-level function declarations still come into being.
+// Where it holds, the script keeps its value, its global declarations and its "use strict".
 std::string guarded(const std::string& script, const std::string& condition);
 
 }  // namespace ScriptGuard

@@ -125,8 +125,10 @@ void WebViewController::setUserAgent(const std::optional<std::string>& userAgent
 
 void WebViewController::addUserScript(const WebView::UserScript& script) {
   scripts_.push_back({script, ScriptRole::owner});
-  refreshUserScripts();
-  webView_->addUserScript(guarded(script));
+  if (scriptsTrust_ != trustedOrigins_.generation())
+    reloadUserScripts();  // this one with the others
+  else
+    webView_->addUserScript(guarded(script));
 }
 
 WebView::UserScript WebViewController::guarded(WebView::UserScript script) const {

@@ -1,6 +1,6 @@
 // Host scripts checked in the page they reach, against real pages: a script meant for one page
-// runs only there, however the page dresses itself up, and the host's start-up scripts start only
-// in documents the view trusts.
+// runs only there, however the page dresses itself up, and is there what it was; the host's
+// start-up scripts start only in documents the view trusts.
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,7 @@ std::string fileAddress(const std::filesystem::path& path) {
 const char* dressedUp =
     "<script>try { Object.defineProperty(location, 'host', { get: function () { return '127.0.0.1:4321'; } }); } "
     "catch (e) {} try { Object.defineProperty(Location.prototype, 'host', { get: function () { return "
-    "'127.0.0.1:4321'; } }); } catch (e) {} try { window.location = undefined; } catch (e) {} "
+    "'127.0.0.1:4321'; } }); } catch (e) {} "
     "String.prototype.indexOf = function () { return 0; };</script>";
 
 }  // namespace
@@ -83,6 +83,15 @@ TEST(ScriptGuard, AScriptRunsOnlyInThePageItWasMeantFor) {
     auto ran = evaluate(page.view, ScriptGuard::guarded("window.ranCount = (window.ranCount || 0) + 1;\n'ran' // a last line", *condition));
     EXPECT_EQ(ran, c.runs ? std::optional(nlohmann::json("ran")) : std::nullopt);
   }
+  // Where it runs, a script is what it was: its constants stay global, its "use strict" holds.
+  ASSERT_TRUE(page.show("http://127.0.0.1:4321/a/page.html"));
+  auto here = *ScriptGuard::committedPage("http://127.0.0.1:4321/a/page.html");
+  evaluate(page.view, ScriptGuard::guarded("const keptForLater = 7;", here));
+  EXPECT_EQ(evaluate(page.view, "keptForLater"), nlohmann::json(7));
+  EXPECT_EQ(evaluate(page.view, ScriptGuard::guarded("  'use strict';\n(function () { return this === undefined; })()", here)),
+            nlohmann::json(true));
+  EXPECT_EQ(evaluate(page.view, ScriptGuard::guarded("(function () { return this === undefined; })()", here)),
+            nlohmann::json(false));
   EXPECT_FALSE(ScriptGuard::committedPage(""));
   EXPECT_FALSE(ScriptGuard::committedPage("not an address"));
 }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "canvas/ScriptLiteral.h"
+
 namespace {
 
 struct Parts {
@@ -63,14 +65,60 @@ bool isInside(const std::filesystem::path& path, const std::filesystem::path& fo
 void TrustedOrigins::addOrigin(std::string_view url) {
   auto p = parse(url);
   if (!p || p->scheme.empty() || p->host.empty()) return;
+  if (std::any_of(origins_.begin(), origins_.end(), [&](const Origin& o) {
+        return o.scheme == p->scheme && o.host == p->host && o.port == p->port;
+      }))
+    return;
   origins_.push_back({p->scheme, p->host, p->port});
+  ++generation_;
 }
 
 void TrustedOrigins::addFolder(const std::filesystem::path& folder) {
-  if (!folder.empty()) folders_.push_back(folder.lexically_normal());
+  if (folder.empty()) return;
+  auto normal = folder.lexically_normal();
+  if (!normal.has_filename() && normal != normal.root_path()) normal = normal.parent_path();  // "/a/b/" is "/a/b"
+  if (std::find(folders_.begin(), folders_.end(), normal) != folders_.end()) return;
+  folders_.push_back(std::move(normal));
+  ++generation_;
 }
 
-void TrustedOrigins::addAddress(std::string_view url) { addresses_.emplace_back(url); }
+void TrustedOrigins::addAddress(std::string_view url) {
+  if (std::find(addresses_.begin(), addresses_.end(), url) != addresses_.end()) return;
+  addresses_.emplace_back(url);
+  ++generation_;
+}
+
+std::string TrustedOrigins::scriptCondition() const {
+  // Read once the document starts, before its own scripts: the page has changed nothing yet.
+  std::string any;
+  auto either = [&](const std::string& test) { any += (any.empty() ? "" : " || ") + ("(" + test + ")"); };
+  for (const auto& o : origins_) {
+    auto name = [](const std::string& host) {
+      return ScriptLiteral::string(host.find(':') != std::string::npos ? "[" + host + "]" : host);
+    };
+    std::string host = "l.hostname === " + name(o.host);
+    if (isLoopbackName(o.host))
+      host = "l.hostname === " + name("localhost") + " || l.hostname === " + name("127.0.0.1") +
+             " || l.hostname === " + name("::1");
+    bool standard = o.port < 0 || (o.port == 80 && (o.scheme == "http" || o.scheme == "ws")) ||
+                    (o.port == 443 && (o.scheme == "https" || o.scheme == "wss"));
+    either("l.protocol === " + ScriptLiteral::string(o.scheme + ":") + " && (" + host + ") && l.port === " +
+           ScriptLiteral::string(standard ? "" : std::to_string(o.port)));
+  }
+  for (const auto& f : folders_) {
+    std::string prefix = f.string();
+    if (prefix.empty() || prefix.back() != '/') prefix += '/';
+    either("l.protocol === \"file:\" && inside(" + ScriptLiteral::string(prefix) + ")");
+  }
+  for (const auto& a : addresses_) either("l.href === " + ScriptLiteral::string(a));
+  either("window !== window.top && (l.href === \"about:blank\" || l.href === \"about:srcdoc\")");
+  return "(function (l) {\n"
+         "  function inside(folder) {\n"
+         "    try { return decodeURIComponent(l.pathname).indexOf(folder) === 0; } catch (e) { return false; }\n"
+         "  }\n"
+         "  return " + any + ";\n"
+         "})(window.location)";
+}
 
 bool TrustedOrigins::contains(std::string_view url) const {
   if (std::find(addresses_.begin(), addresses_.end(), url) != addresses_.end()) return true;

@@ -6,6 +6,7 @@
 
 #include "canvas/HostedPageScripts.h"
 #include "canvas/NavigationPolicy.h"
+#include "canvas/ScriptGuard.h"
 #include "canvas/ScriptLiteral.h"
 #include "foundation/AppInfo.h"
 #include "foundation/AppServices.h"
@@ -67,8 +68,20 @@ void WebViewController::setUp() {
     scripts_.push_back({{*blocker, WebView::InjectionTime::documentEnd, WebView::InjectedFrames::mainFrameOnly},
                         ScriptRole::dragDropBlocker});
 
+  // Each script goes only to the page on show at the moment it is sent, when this view trusts
+  // it, and runs only if that page is still there when it arrives.
+  webView_->scriptGate = [weak](const std::string& script, const std::string& committed) -> std::optional<std::string> {
+    auto self = weak.lock();
+    auto condition = self && self->trustedOrigins_.contains(committed) ? ScriptGuard::committedPage(committed) : std::nullopt;
+    if (!condition) {
+      RWLog("Kept a script from a page this view does not trust");
+      return std::nullopt;
+    }
+    return ScriptGuard::guarded(script, *condition);
+  };
   webView_->decidePolicy = [weak](const WebView::NavigationAction& action) {
     auto self = weak.lock();
+    if (self) self->refreshUserScripts();  // before the next document starts
     if (!self || self->cleanedUp_) return WebView::PolicyDecision::allow;
     auto decision = NavigationPolicy::decide(action, self->trustedOrigins_, self->openLinksInSystemBrowser);
     if (decision.openExternally) UrlOpener::open(*decision.openExternally);
@@ -121,7 +134,19 @@ void WebViewController::setUserAgent(const std::optional<std::string>& userAgent
 
 void WebViewController::addUserScript(const WebView::UserScript& script) {
   scripts_.push_back({script, ScriptRole::owner});
-  webView_->addUserScript(script);
+  if (scriptsTrust_ != trustedOrigins_.generation())
+    reloadUserScripts();  // this one with the others
+  else
+    webView_->addUserScript(guarded(script));
+}
+
+WebView::UserScript WebViewController::guarded(WebView::UserScript script) const {
+  script.source = ScriptGuard::guarded(script.source, trustedOrigins_.scriptCondition());
+  return script;
+}
+
+void WebViewController::refreshUserScripts() {
+  if (scriptsTrust_ != trustedOrigins_.generation()) reloadUserScripts();
 }
 
 void WebViewController::reloadUserScripts() {
@@ -134,8 +159,11 @@ void WebViewController::reloadUserScripts() {
   scripts_.push_back({{HostedPageScripts::appearanceScript(AppAppearance::shared().isDark()),
                        WebView::InjectionTime::documentStart, WebView::InjectedFrames::allFrames},
                       ScriptRole::appearance});
+  // Every script starts only in a document whose own address the view trusts: a page the view
+  // was taken to gets none of them.
+  scriptsTrust_ = trustedOrigins_.generation();
   webView_->removeAllUserScripts();
-  for (const auto& s : scripts_) webView_->addUserScript(s.script);
+  for (const auto& s : scripts_) webView_->addUserScript(guarded(s.script));
 }
 
 void WebViewController::reflectAppearance() {
@@ -162,6 +190,7 @@ void WebViewController::loadURL(const std::string& url, std::function<void()> co
                                 const WebView::Headers& headers) {
   lastTextLoad_.reset();
   trustLoadedAddress(url);
+  refreshUserScripts();
   isDocumentReady_ = false;
   storeCompletion(webView_->loadURL(url, loadTimeout, headers), std::move(completion));
 }
@@ -175,6 +204,7 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
     return;
   }
   trustedOrigins_.addFolder(std::filesystem::absolute(path).parent_path());
+  refreshUserScripts();
   lastTextLoad_.reset();
   storeCompletion(webView_->loadURL(url), std::move(completion));
 }
@@ -187,6 +217,7 @@ void WebViewController::loadHTMLString(const std::string& html, const std::strin
     trustLoadedAddress(baseURL);
     trustedOrigins_.addAddress(baseURL);
   }
+  refreshUserScripts();
   lastTextLoad_ = TextLoad{html, baseURL};
   storeCompletion(webView_->loadHTMLString(html, baseURL), std::move(completion));
 }
@@ -238,7 +269,9 @@ void WebViewController::cleanup() {
 
 void WebViewController::didReceiveScriptMessage(const WebView::ScriptMessage& message) {
   if (cleanedUp_) return;
-  if (!trustedOrigins_.contains(webView_->uri())) {
+  // The page that posted is the one committed: the address of a load under way (the view's
+  // way back from a page it was taken to, say) is not yet the page's.
+  if (!trustedOrigins_.contains(webView_->committedURI())) {
     RWLog("Dropped a script message from a page this view does not trust");
     return;
   }

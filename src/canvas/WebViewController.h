@@ -2,8 +2,9 @@
 // The host of one hosted page (the editor, the preview, login, welcome, messaging, tracking):
 // its web view with the start-up scripts every hosted page gets, the page's messages on
 // "_webkit" parsed into a method and arguments, scripts run in the page in request order, and
-// where the page may go. Messages count only while the main frame shows an origin the page
-// trusts: WebKitGTK does not say which frame posted them. Main thread only, except
+// where the page may go. Messages count only while the main frame holds a document of an
+// origin the page trusts (WebKitGTK does not say which frame posted them), and the host's
+// scripts, start-up scripts included, reach only such a document. Main thread only, except
 // evaluateJavaScript, which any thread may call.
 
 #include <cstdint>
@@ -79,7 +80,9 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void loadHTMLString(const std::string& html, const std::string& baseURL, std::function<void()> completion = nullptr);
 
   // Queued on the main loop, never run before the call returns; keeps the controller alive
-  // until it runs. Completions get the page's result unchanged, on the main thread.
+  // until it runs. Sent only if the page on show then is trusted, and run only if it is still
+  // on show when the script arrives; a script kept back completes with an error.
+  // Completions get the page's result unchanged, on the main thread.
   void evaluateJavaScript(const std::string& script, WebView::ScriptCompletion completion = nullptr);
 
   // Detaches the controller: no message, policy decision or prompt reaches it afterwards.
@@ -102,6 +105,9 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   WebViewController(bool inspectorEnabled, PageProcess process);
   void setUp();
   void reloadUserScripts();
+  // Builds the scripts again when the trusted origins changed since they were built.
+  void refreshUserScripts();
+  WebView::UserScript guarded(WebView::UserScript script) const;
   void reflectAppearance();
   void didFinishLoad(std::uint64_t navigation);
   void webProcessDidTerminate();
@@ -117,6 +123,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   std::unique_ptr<WebActions::WebView> webView_;
   std::vector<InstalledScript> scripts_;
   TrustedOrigins trustedOrigins_;
+  std::uint64_t scriptsTrust_ = 0;  // the generation of the origins the installed scripts check
   bool isDocumentReady_ = false;
   bool cleanedUp_ = false;
   int crashReloads_ = 0;

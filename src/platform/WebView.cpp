@@ -28,6 +28,7 @@ std::string takeString(char* s) {
 struct PendingEvaluation {
   WebView::ScriptCompletion completion;
   std::weak_ptr<bool> alive;
+  bool keptFromPage = false;  // the gate held the script back; an inert one went in its turn
 };
 
 void finishEvaluation(GObject* source, GAsyncResult* result, gpointer data) {
@@ -37,6 +38,12 @@ void finishEvaluation(GObject* source, GAsyncResult* result, gpointer data) {
   GObjectPtr<JSCValue> owned(value);
   if (pending->alive.expired() || !pending->completion) {
     g_clear_error(&error);
+    return;
+  }
+  if (pending->keptFromPage) {
+    g_clear_error(&error);
+    pending->completion(std::nullopt, Error(WebView::ErrorDomain, WebView::scriptKept,
+                                            "The page on show is not one the host sends scripts to."));
     return;
   }
   if (!value) {
@@ -160,6 +167,8 @@ struct WebView::Impl {
   std::optional<DeferredLoad> deferred;
   bool deferredIssued = false;  // it may commit without a start of its own
   std::string processGroup;
+  // The address of the document the main frame shows, from its commit on.
+  std::string committedURI;
   // A load waiting for the group's process, and the one starting it, given again if it stalls.
   std::function<void()> waitingLoad;
   std::function<void()> startingLoad;
@@ -353,7 +362,9 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
       self->expectingStart_ = false;
       self->impl_->addressPending = false;
     }
-    if (self->mainFrameCommitted) self->mainFrameCommitted(self->uri());
+    // Before anyone hears of it: from now on the page that runs scripts and posts messages is this one.
+    self->impl_->committedURI = self->uri();
+    if (self->mainFrameCommitted) self->mainFrameCommitted(self->impl_->committedURI);
   } else if (event == WEBKIT_LOAD_FINISHED) {
     if (self->impl_->deferredIssued) return;  // the end of the load the deferred address took over
     self->impl_->finishedNavigation = self->currentNavigation_;
@@ -378,6 +389,7 @@ gboolean WebViewSignals::loadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GEr
 
 void WebViewSignals::processTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
   auto* self = static_cast<WebView*>(data);
+  self->impl_->committedURI.clear();  // the document went with its process
   // The group's next load starts a process again.
   if (groupNamed(self->impl_->processGroup)) passStart(self->impl_->processGroup, false);
   if (self->webProcessTerminated) self->webProcessTerminated();
@@ -530,8 +542,14 @@ void WebView::removeScriptMessageHandler(const std::string& name) {
 
 void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
   auto* pending = new PendingEvaluation{std::move(completion), impl_->alive};
-  webkit_web_view_evaluate_javascript(impl_->view, script.data(), static_cast<gssize>(script.size()), nullptr,
-                                      nullptr, impl_->cancellable.get(), finishEvaluation, pending);
+  std::optional<std::string> sent = scriptGate ? scriptGate(script, impl_->committedURI) : std::optional(script);
+  if (!sent) {
+    // Something empty goes in its place, so that completions keep the order of the calls.
+    pending->keptFromPage = true;
+    sent = "void 0";
+  }
+  webkit_web_view_evaluate_javascript(impl_->view, sent->data(), static_cast<gssize>(sent->size()), nullptr, nullptr,
+                                      impl_->cancellable.get(), finishEvaluation, pending);
 }
 
 std::uint64_t WebView::loadURL(const std::string& url, double timeout, const Headers& headers) {
@@ -595,6 +613,8 @@ std::string WebView::uri() const {
   const char* u = webkit_web_view_get_uri(impl_->view);
   return u ? u : "";
 }
+
+const std::string& WebView::committedURI() const { return impl_->committedURI; }
 
 void WebView::setCustomUserAgent(const std::optional<std::string>& userAgent) {
   webkit_settings_set_user_agent(webkit_web_view_get_settings(impl_->view), userAgent ? userAgent->c_str() : nullptr);

@@ -81,7 +81,7 @@ class WebView {
   using PromptAnswer = std::function<void(std::optional<std::string> text)>;
 
   static constexpr const char* ErrorDomain = "com.korvel.webview";
-  enum ErrorCode : long { scriptFailed = 1, viewGone = 2 };
+  enum ErrorCode : long { scriptFailed = 1, viewGone = 2, scriptKept = 3 };
 
   WebView();
   explicit WebView(Configuration configuration);
@@ -99,8 +99,9 @@ class WebView {
   bool addScriptMessageHandler(const std::string& name, std::function<void(const ScriptMessage&)> handler);
   void removeScriptMessageHandler(const std::string& name);
 
-  // Starts evaluating at once; completions run in the order the page answers, which is the
-  // order of the calls.
+  // Starts evaluating at once, as scriptGate lets it; completions run in the order the page
+  // answers, which is the order of the calls. A script the gate keeps never reaches the page:
+  // its completion gets the error scriptKept.
   void evaluateJavaScript(const std::string& script, ScriptCompletion completion = nullptr);
 
   // Each load answers a navigation number; loadFinished reports the number that finished.
@@ -113,8 +114,13 @@ class WebView {
   // False when there is nothing to go back to.
   bool goBack();
   void reload();
-  // The address the main frame shows, empty for none.
+  // The address the main frame shows, empty for none. While a load is under way it is that
+  // load's, though the page before it still runs.
   std::string uri() const;
+  // The address of the document the main frame holds: the page whose scripts run and whose
+  // messages arrive now. Set when a load commits, before mainFrameCommitted; empty before the
+  // first commit and after the web process ended.
+  const std::string& committedURI() const;
   std::uint64_t currentNavigation() const { return currentNavigation_; }
 
   void setCustomUserAgent(const std::optional<std::string>& userAgent);
@@ -160,6 +166,9 @@ class WebView {
   // session, or refuses it with none. With the hook set no challenge goes unanswered or reaches
   // the person; without it WebKit asks the person.
   std::function<std::optional<Credential>(const AuthenticationChallenge&)> authenticate;
+  // What a script becomes as it is sent, given the committed address at that moment; none keeps
+  // it from the page. Without it every script goes as it is.
+  std::function<std::optional<std::string>(const std::string& script, const std::string& committedURI)> scriptGate;
 
  private:
   struct Impl;

@@ -120,7 +120,7 @@ void KorvelViewController::addPackage(const std::string& name) {
   // WebKitGTK does not say which frame posted: the main frame must show the server's own
   // origin, and the person decides.
   auto server = d->serverURL();
-  auto shown = Url::parse(webViewController_->webView().uri());
+  auto shown = Url::parse(webViewController_->webView().committedURI());
   if (!server || !shown || !sameOrigin(*server, *shown)) {
     printLine("addPackage refused: the preview page is not the project server's");
     return;

@@ -4,7 +4,8 @@
 // views (title, message, main button and, on the active view only, the QR code) that
 // cross-fade into one another. It shows what MirrorPopover hands it and sends main-button
 // presses, the link and copy requests back to it. While up, the keys of its button's window go
-// to it first; Escape and Control-W close it. It holds no grab, so the window manager's close
+// to it before anything in that window: Escape and Control-W close it, Return presses "Start",
+// other plain keys end there, and only shortcuts go on to the window. It holds no grab, so the window manager's close
 // reaches the window at once: a press anywhere but on the popover and its button (in the
 // window, on its frame and title bar, on another window) closes it, and so does a switch to
 // another program (it is a popup, above every program's windows). One popover belongs to one
@@ -20,6 +21,7 @@
 #include "ui/LiveSharingModel.h"
 
 typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkEventController GtkEventController;
 class MirrorPopover;
 
 class MirrorPopoverViewController {
@@ -65,12 +67,14 @@ class MirrorPopoverViewController {
   StateView* viewFor(const std::string& name) const;
   void applyAppearance();
   void place();
+  void releaseKeys();
   // Whether a press at (x, y), in root coordinates, lands on the popover or its button.
   bool covers(int x, int y) const;
 
   MirrorPopover& owner_;
   GtkWidget* popover_ = nullptr;
   GtkWidget* toplevel_ = nullptr;
+  GtkEventController* keys_ = nullptr;  // on the button's window, ahead of its handlers
   GtkWidget* anchor_ = nullptr;
   GtkWidget* stack_ = nullptr;
   std::unique_ptr<StateView> views_[5];

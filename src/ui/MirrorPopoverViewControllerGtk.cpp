@@ -101,10 +101,18 @@ struct MirrorPopoverViewController::Signals {
     }
     return FALSE;
   }
-  // Keys typed in the anchor's window while the popover is up go to the popover.
-  static gboolean toplevelKey(GtkWidget*, GdkEventKey* event, MirrorPopoverViewController* self) {
+  // Keys typed in the anchor's window while the popover is up go to the popover, before the
+  // window's own handlers and its focused widget see them. What the popover leaves of a plain
+  // key ends there, as at a popover with the keyboard; shortcuts go on to the window's menus.
+  static gboolean toplevelKey(GtkEventControllerKey*, guint, guint, GdkModifierType state,
+                              MirrorPopoverViewController* self) {
     if (!self->shown_) return FALSE;
-    return gtk_widget_event(self->popover_, reinterpret_cast<GdkEvent*>(event));
+    GdkEvent* event = gtk_get_current_event();
+    if (!event) return FALSE;
+    gboolean handled = gtk_widget_event(self->popover_, event);
+    gdk_event_free(event);
+    constexpr auto shortcut = GDK_CONTROL_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK | GDK_META_MASK;
+    return handled || !(state & shortcut);
   }
   // It stays with its button: moved with its window, put away when that window is.
   static gboolean toplevelMoved(GtkWidget*, GdkEvent*, MirrorPopoverViewController* self) {
@@ -126,6 +134,7 @@ struct MirrorPopoverViewController::Signals {
     self->shown_ = false;
     self->focusWatch_.reset();
     self->presses_.reset();
+    self->releaseKeys();
   }
   static void destroyed(GtkWidget*, MirrorPopoverViewController* self) {
     self->shown_ = false;
@@ -164,7 +173,10 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
   toplevel_ = gtk_widget_get_toplevel(anchor);
   g_object_add_weak_pointer(G_OBJECT(toplevel_), reinterpret_cast<gpointer*>(&toplevel_));
   g_signal_connect(toplevel_, "destroy", G_CALLBACK(Signals::toplevelDestroyed), this);
-  g_signal_connect(toplevel_, "key-press-event", G_CALLBACK(Signals::toplevelKey), this);
+  // Ahead of every handler of the window: a document window's own takes each key it sees.
+  keys_ = gtk_event_controller_key_new(toplevel_);
+  gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(keys_), GTK_PHASE_CAPTURE);
+  g_signal_connect(keys_, "key-pressed", G_CALLBACK(Signals::toplevelKey), this);
   g_signal_connect(toplevel_, "configure-event", G_CALLBACK(Signals::toplevelMoved), this);
   // After the window's children have their new places.
   g_signal_connect_after(toplevel_, "size-allocate", G_CALLBACK(Signals::resized), this);
@@ -274,12 +286,20 @@ MirrorPopoverViewController::~MirrorPopoverViewController() {
     g_signal_handlers_disconnect_by_data(toplevel_, this);
     g_object_remove_weak_pointer(G_OBJECT(toplevel_), reinterpret_cast<gpointer*>(&toplevel_));
   }
+  releaseKeys();
   if (fadeTick_) gtk_widget_remove_tick_callback(popover_, fadeTick_);
   presses_.reset();
   g_signal_handlers_disconnect_by_data(popover_, this);
   if (stack_) gtk_widget_destroy(popover_);
   g_object_unref(popover_);
   g_object_unref(buttonWidths_);
+}
+
+void MirrorPopoverViewController::releaseKeys() {
+  if (!keys_) return;
+  g_signal_handlers_disconnect_by_data(keys_, this);
+  g_object_unref(keys_);
+  keys_ = nullptr;
 }
 
 void MirrorPopoverViewController::applyAppearance() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "../document/DocumentTestSupport.h"
+#include "canvas/OstrelViewController.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
 #include "document/PDDocumentWindow.h"
@@ -24,6 +25,7 @@
 #include "server/CurrentHost.h"
 #include "server/ServerController.h"
 #include "support/EditorTestSupport.h"
+#include "support/PointerClicks.h"
 #include "support/PrivateDesktop.h"
 #include "support/QRPicture.h"
 #include "support/TestEnvironment.h"
@@ -218,6 +220,61 @@ TEST_F(LiveSharing, AStartTheServerNeverAnswersTurnsIntoTheError) {
   EXPECT_EQ(view(*preview)->visibleViewName(), "starting");
   ASSERT_TRUE(waitFor([&] { return showing(*preview, "error"); }));
   EXPECT_EQ(preview->liveSharing().state().reason, LiveSharingModel::errorText);
+}
+
+// Opened with a click on the document window's own Live button, while the editor's page has the
+// keyboard, the popover takes the keys: Escape and Control-W close it and nothing else, Return
+// starts sharing in it. The document window stays, with its document.
+TEST_F(LiveSharing, FromTheDocumentWindowsLiveButtonThePopoverHasTheKeys) {
+  auto document = openProject();
+  ASSERT_TRUE(document);
+  auto* preview = document->previewWindowController();
+  auto* window = document->documentWindow();
+  GtkWidget* documentWindow = GTK_WIDGET(window->window());
+  GtkWidget* live = window->liveButton();
+  int escapes = 0;
+  auto token = NotificationCenter::defaultCenter().addObserver(PDDocumentWindow::escPressedNotification, nullptr,
+                                                               [&](const Notification&) { ++escapes; });
+  auto opens = [&](const std::string& name) {
+    gtk_window_present(GTK_WINDOW(documentWindow));
+    EXPECT_TRUE(waitFor([&] { return gtk_window_is_active(GTK_WINDOW(documentWindow)); }));
+    document->ostrelViewController().makeFirstResponder();
+    EXPECT_TRUE(waitFor([&] { return gtk_widget_get_mapped(live) && gtk_widget_get_allocated_width(live) > 1; }));
+    // A click that came before the window was ready for it is made again, as a person would.
+    for (int attempt = 0; attempt < 3 && !showing(*preview, name); ++attempt) {
+      testenv::clickOn(live);
+      waitFor([&] { return showing(*preview, name); }, 10);
+    }
+    return showing(*preview, name) && preview->mirrorPopover.anchor() == live;
+  };
+  auto documentStays = [&] {
+    // Longer than a close of the window would take to show.
+    return !RunLoop::runUntil([&] { return !gtk_widget_get_mapped(documentWindow); }, 0.5) &&
+           controller->documents().size() == 1;
+  };
+  struct Case {
+    const char* keys;
+    const char* after;  // the popover's view afterwards; none when it closed
+  } cases[] = {
+      {"Escape", nullptr},
+      {"ctrl+w", nullptr},
+      {"Return", "active"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    ASSERT_TRUE(opens("available")) << "the popover opens at the document window's button";
+    ASSERT_EQ(testenv::xdotool(std::string("key --clearmodifiers ") + c.keys), 0);
+    if (c.after)
+      EXPECT_TRUE(waitFor([&] { return showing(*preview, c.after); }, 60)) << view(*preview)->visibleViewName();
+    else
+      EXPECT_TRUE(waitFor([&] { return !preview->mirrorPopover.isShown() && !gtk_widget_get_mapped(view(*preview)->popover()); }))
+          << "the popover stayed";
+    EXPECT_TRUE(documentStays()) << "the document window went";
+    EXPECT_EQ(escapes, 0) << "the document window had the key too";
+  }
+  // The sharing Return started stops again.
+  press(*preview, "active");
+  EXPECT_TRUE(waitFor([&] { return preview->liveSharing().state().kind == Kind::available; }));
 }
 
 namespace {

@@ -16,6 +16,7 @@
 #include "FakePreviewDocument.h"
 #include "platform/RunLoop.h"
 #include "preview/PreviewWindow.h"
+#include "support/PointerClicks.h"
 #include "support/PrivateDesktop.h"
 #include "support/TestEnvironment.h"
 #include "ui/MirrorPopover.h"
@@ -63,16 +64,7 @@ GtkWidget* named(GtkWidget* root, const char* name) {
   return found;
 }
 
-// Clicks the middle of `widget` with the real pointer.
-void clickOn(GtkWidget* widget) {
-  int x = 0, y = 0;
-  gdk_window_get_origin(gtk_widget_get_window(widget), &x, &y);
-  GtkAllocation a{};
-  gtk_widget_get_allocation(widget, &a);
-  EXPECT_EQ(testenv::xdotool("mousemove --sync " + std::to_string(x + a.x + a.width / 2) + " " +
-                             std::to_string(y + a.y + a.height / 2) + " click 1"),
-            0);
-}
+using testenv::clickOn;
 
 std::string xid(GtkWindow* window) {
   return std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(GTK_WIDGET(window))));

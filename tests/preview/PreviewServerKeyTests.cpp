@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
 #include "../document/DocumentTestSupport.h"
+#include "canvas/OstrelViewController.h"
 #include "canvas/WebViewController.h"
 #include "document/DocumentController.h"
 #include "document/KXDocument.h"
+#include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "platform/WebView.h"
 #include "preview/KorvelViewController.h"
@@ -326,4 +330,150 @@ TEST_F(PreviewServerKey, NoPageOfAnotherOriginGetsTheProjectInAnyView) {
   // Alpha's preview, loaded again by the application, draws as before.
   alpha->previewWindowController()->korvelViewController()->reload();
   EXPECT_TRUE(alphaDraws()) << alphaPage.webView().uri();
+}
+
+namespace {
+
+// A page of another origin that notes what reaches it from the host: what the host's start-up
+// scripts leave, the host's events and calls, the project's built script. As it starts it asks
+// the host what an editor or preview page asks, then waits to be told to report to its server.
+const char* takenPage = R"(<!doctype html><html><head><meta charset="utf-8"><title>taken</title><script>
+(function () {
+  'use strict';
+  var seen = { globals: [], events: [], calls: [] };
+  ['_ipc', '_bridge', 'AppServicesConfig', 'SystemTypefaceDescriptors', 'SystemTypefaceDefaultDescriptor',
+   'isTutorial', 'hasDarkAppearance', 'RWColorPresets', 'RWDismissedPropertyPanelHints',
+   'UserDefaultsTabContentWidth', 'builtScriptRan'].forEach(function (name) {
+    if (name in window) seen.globals.push(name);
+  });
+  if (document.documentElement.hasAttribute('data-appearance')) seen.globals.push('data-appearance');
+  window._ipc = { send: function () {}, on: function () {}, off: function () {},
+                  emit: function () { seen.events.push(Array.prototype.slice.call(arguments)); } };
+  window._bridge = function (method) { seen.calls.push(method); };
+  window.tellWhatCame = function () {
+    if (window.builtScriptRan) seen.globals.push('builtScriptRan (later)');
+    fetch('/report?seen=' + encodeURIComponent(JSON.stringify(seen)));
+  };
+  var host = window.webkit.messageHandlers._webkit;
+  ['DOMContentLoaded', 'DocumentReady', 'ServerStoreData', 'MarketplaceLoaded'].forEach(function (method) {
+    host.postMessage(JSON.stringify({ method: method }));
+  });
+  host.postMessage(JSON.stringify({ method: 'addPackage', arguments: 'left-pad' }));
+  window.webkit.messageHandlers.takenAsked.postMessage('asked');
+})();
+</script></head><body><p>taken</p></body></html>)";
+
+// Takes `page`'s view to `address` with a script of its own page, as a project's code may, and
+// answers what reached the page there, as it told its server `other`; none if it never told. The
+// host brings its view back from a page it does not trust; the way back waits here until the
+// page told, so that the page stays as long as it needs. The page asks first, then is told to
+// report by a script sent after everything the host sent on its messages: the host's answers,
+// if any, have arrived by then.
+std::optional<nlohmann::json> whatReachedATakenPage(WebViewController& page, BareListener& other,
+                                                    const std::string& address) {
+  auto& view = page.webView();
+  auto told = [&] { return other.got("/report"); };
+  EXPECT_TRUE(view.addScriptMessageHandler("takenAsked", [&view](const WebView::ScriptMessage&) {
+    MainQueue::async([&view] { guitest::runInPage(view, "tellWhatCame()"); });
+  }));
+  auto hostsPolicy = view.decidePolicy;
+  view.decidePolicy = [&, hostsPolicy](const WebView::NavigationAction& action) {
+    if (action.type == WebView::NavigationType::backForward) RunLoop::runUntil(told, 60);
+    return hostsPolicy ? hostsPolicy(action) : WebView::PolicyDecision::allow;
+  };
+  bool taken = false;
+  auto hostsCommit = view.mainFrameCommitted;
+  view.mainFrameCommitted = [&, hostsCommit](const std::string& uri) {
+    taken = taken || uri == address;
+    if (hostsCommit) hostsCommit(uri);
+  };
+  // A load of the host's own (the preview reloads when its server asks) may take the view before
+  // the move lands; the page then moves it again.
+  for (int attempt = 0; attempt < 3 && !taken; ++attempt) {
+    guitest::evaluate(view, "location.href = " + nlohmann::json(address).dump() + "; true", 5);
+    waitFor([&] { return taken; }, 20);
+  }
+  EXPECT_TRUE(taken) << "the view never showed " << address;
+  bool reported = waitFor(told, 60);
+  // Back on a page of its own.
+  EXPECT_TRUE(waitFor([&] { return view.committedURI() != address && page.trustedOrigins().contains(view.committedURI()); }))
+      << view.committedURI();
+  view.decidePolicy = hostsPolicy;
+  view.mainFrameCommitted = hostsCommit;
+  view.removeScriptMessageHandler("takenAsked");
+  if (!reported) return std::nullopt;
+  for (const auto& r : other.requests) {
+    std::string url = r["url"];
+    if (url.rfind("/report?seen=", 0) != 0) continue;
+    char* text = g_uri_unescape_string(url.c_str() + std::string("/report?seen=").size(), nullptr);
+    auto seen = nlohmann::json::parse(text ? text : "", nullptr, false);
+    g_free(text);
+    return seen;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// The editor's view and the preview's, each taken to a page of another port of 127.0.0.1 by the
+// code of its own page: that page gets nothing from the host. No start-up script, no event (the
+// server's address and key, the document's address, the working copy's), no built script, no call,
+// no package question; and the view comes back to its own page.
+TEST_F(PreviewServerKey, APageAViewIsTakenToGetsNothingFromTheHost) {
+  auto source = dir / "source";
+  writeProject(source, "Home");
+  fsys::create_directories(source / "build");
+  std::ofstream(source / "build" / "index.js") << "window.builtScriptRan = true;\n";
+  makeZip(source, dir / "Project.korvelx");
+  auto document = openWith(*controller, dir / "Project.korvelx");
+  ASSERT_TRUE(document && waitForEditor(*document));
+  document->showPreviewWindow();
+  auto& editor = document->ostrelViewController().webViewController();
+  auto& preview = document->previewWindowController()->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return preview.isDocumentReady(); }));
+  ASSERT_TRUE(waitFor([&] { return guitest::read(editor.webView(), "window.builtScriptRan") == nlohmann::json(true); }))
+      << "the project's built script runs in its editor";
+  auto* server = document->serverController();
+  ASSERT_TRUE(server && server->currentServerURL());
+  const std::string key = server->pageKey();
+  ASSERT_EQ(key.size(), 64u);
+
+  std::vector<std::string> openedExternally;
+  UrlOpener::setHandler([&](const std::string& url) { openedExternally.push_back(url); });
+  std::vector<std::string> packagesAsked;
+  auto consent = KorvelViewController::packageConsent();
+  KorvelViewController::packageConsent() = [&](const std::string& name) {
+    packagesAsked.push_back(name);
+    return false;
+  };
+  struct Reset {
+    std::function<bool(const std::string&)> consent;
+    ~Reset() {
+      UrlOpener::setHandler(nullptr);
+      KorvelViewController::packageConsent() = consent;
+    }
+  } reset{consent};
+
+  auto files = dir / "taken";
+  fsys::create_directories(files);
+  std::ofstream(files / "taken.html") << takenPage;
+  struct Case {
+    const char* view;
+    WebViewController& page;
+  } cases[] = {{"the editor's view", editor}, {"the preview's view", preview}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.view);
+    BareListener other;
+    ASSERT_TRUE(other.start(files.string()));
+    const std::string address = other.address() + "/files/taken.html";
+    auto seen = whatReachedATakenPage(c.page, other, address);
+    ASSERT_TRUE(seen) << "the page never told what came";
+    EXPECT_EQ(*seen, nlohmann::json::parse(R"({"globals": [], "events": [], "calls": []})"));
+    EXPECT_EQ(seen->dump().find(key), std::string::npos) << "the server's key";
+    EXPECT_EQ(std::count(openedExternally.begin(), openedExternally.end(), address), 1) << "its address went to the browser";
+  }
+  EXPECT_TRUE(packagesAsked.empty());
+  // Both views work on as before.
+  EXPECT_TRUE(waitFor([&] { return guitest::read(editor.webView(), "!!window._ipc") == nlohmann::json(true); }));
+  EXPECT_TRUE(waitFor([&] { return guitest::read(preview.webView(), "!!window._ipc") == nlohmann::json(true); }));
 }

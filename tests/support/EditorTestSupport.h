@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -36,13 +37,27 @@ inline void useStandInEditor() {
 
 using testwait::waitFor;
 
-// The page's answer to `script`; none for undefined, an error, or no answer within `timeout`.
-inline std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout = 30) {
+// Runs `script` in whatever page `view` shows, past the gate of the view's host, as the page's
+// own code would run it.
+inline void runInPage(WebView& view, const std::string& script, WebView::ScriptCompletion done = nullptr) {
+  auto gate = std::exchange(view.scriptGate, nullptr);
+  view.evaluateJavaScript(script, std::move(done));
+  view.scriptGate = std::move(gate);
+}
+
+// The page's answer to `script` (sent as the host sends its scripts, or with `inPage` as the
+// page's own code would run it); none for undefined, an error, or no answer within `timeout`.
+inline std::optional<nlohmann::json> evaluate(WebView& view, const std::string& script, double timeout = 30,
+                                              bool inPage = false) {
   // Shared with the callback, which may come after a wait that gave up.
   auto answer = std::make_shared<std::optional<std::optional<nlohmann::json>>>();
-  view.evaluateJavaScript(script, [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
+  WebView::ScriptCompletion done = [answer](std::optional<nlohmann::json> result, std::optional<Error> error) {
     *answer = error ? std::nullopt : std::move(result);
-  });
+  };
+  if (inPage)
+    runInPage(view, script, std::move(done));
+  else
+    view.evaluateJavaScript(script, std::move(done));
   waitFor([&] { return answer->has_value(); }, timeout);
   return answer->has_value() ? **answer : std::nullopt;
 }

@@ -1,0 +1,40 @@
+#include "ScriptGuard.h"
+
+#include <glib.h>
+
+#include "canvas/ScriptLiteral.h"
+
+std::optional<std::string> ScriptGuard::committedPage(const std::string& committedURI) {
+  if (committedURI.empty()) return std::nullopt;
+  GUri* uri = g_uri_parse(committedURI.c_str(), G_URI_FLAGS_ENCODED, nullptr);
+  if (!uri) return std::nullopt;
+  std::string scheme = g_uri_get_scheme(uri) ? g_uri_get_scheme(uri) : "";
+  for (auto& c : scheme) c = static_cast<char>(g_ascii_tolower(c));
+  std::string host = g_uri_get_host(uri) ? g_uri_get_host(uri) : "";
+  int port = g_uri_get_port(uri);
+  std::string path = g_uri_get_path(uri) ? g_uri_get_path(uri) : "";
+  g_uri_unref(uri);
+  if (scheme.empty()) return std::nullopt;
+  std::string condition = "location.protocol === " + ScriptLiteral::string(scheme + ":");
+  if (host.empty() || scheme == "file") return condition + " && location.pathname === " + ScriptLiteral::string(path);
+  // As the page writes it: brackets round an IPv6 address, the port when the address has one
+  // (the engine leaves a scheme's default port out of the addresses it reports).
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  if (port >= 0) host += ":" + std::to_string(port);
+  return condition + " && location.host === " + ScriptLiteral::string(host);
+}
+
+std::string ScriptGuard::guarded(const std::string& script, const std::string& condition) {
+  // A statement of the script's own, ahead of the others: a block round them would make the
+  // script's top-level "const" and "let" its own, where later scripts of the host read them.
+  const std::string check = "if (!(" + condition + ")) throw 0;\n";
+  // A leading "use strict" stays the script's first statement, so that it still says so.
+  std::size_t start = script.find_first_not_of(" \t\r\n");
+  for (const char* directive : {"'use strict'", "\"use strict\""}) {
+    if (start == std::string::npos || script.compare(start, 12, directive) != 0) continue;
+    std::size_t end = start + 12;
+    if (end < script.size() && script[end] == ';') ++end;
+    return script.substr(0, end) + "\n" + check + script.substr(end);
+  }
+  return check + script;
+}

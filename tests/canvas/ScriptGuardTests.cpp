@@ -1,0 +1,140 @@
+// Host scripts checked in the page they reach, against real pages: a script meant for one page
+// runs only there, however the page dresses itself up, and is there what it was; the host's
+// start-up scripts start only in documents the view trusts.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "CanvasTestSupport.h"
+#include "canvas/ScriptGuard.h"
+#include "canvas/TrustedOrigins.h"
+#include "platform/OffscreenWindow.h"
+#include "platform/RunLoop.h"
+#include "support/TestEnvironment.h"
+
+using namespace canvastest;
+
+namespace {
+
+// A bare view (no host, no gate) that shows pages at the addresses given.
+struct Shown {
+  Shown() {
+    initGtk();
+    window = std::make_unique<OffscreenWindow>(view.widget(), 400, 300);
+    view.loadFinished = [this](std::uint64_t) { ++finished; };
+  }
+  // Shows `body` with `address` as the document's own; about:blank for none.
+  bool show(const std::string& address, const std::string& body = "<p>page</p>") {
+    int before = finished;
+    view.loadHTMLString("<!DOCTYPE html><html><body>" + body + "</body></html>", address);
+    return waitFor([&] { return finished > before; }) && !view.committedURI().empty();
+  }
+  WebView view;
+  std::unique_ptr<OffscreenWindow> window;
+  int finished = 0;
+};
+
+std::string fileAddress(const std::filesystem::path& path) {
+  char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+  std::string out = uri ? uri : "";
+  g_free(uri);
+  return out;
+}
+
+// Tries every way a page has to make `location` tell another address.
+const char* dressedUp =
+    "<script>try { Object.defineProperty(location, 'host', { get: function () { return '127.0.0.1:4321'; } }); } "
+    "catch (e) {} try { Object.defineProperty(Location.prototype, 'host', { get: function () { return "
+    "'127.0.0.1:4321'; } }); } catch (e) {} "
+    "String.prototype.indexOf = function () { return 0; };</script>";
+
+}  // namespace
+
+TEST(ScriptGuard, AScriptRunsOnlyInThePageItWasMeantFor) {
+  auto folder = testenv::freshFolder("guard");
+  const std::string one = fileAddress(folder / "one.html"), two = fileAddress(folder / "two.html");
+  struct Case {
+    const char* name;
+    std::string shown;     // the page's own address; empty for about:blank
+    std::string meantFor;  // the committed address the host saw
+    bool runs;
+    const char* body = "<p>page</p>";
+  } cases[] = {
+      {"the page itself", "http://127.0.0.1:4321/a/page.html", "http://127.0.0.1:4321/a/page.html", true},
+      {"another page of its origin", "http://127.0.0.1:4321/b/other.html", "http://127.0.0.1:4321/a/page.html", true},
+      {"another port", "http://127.0.0.1:4322/a/page.html", "http://127.0.0.1:4321/a/page.html", false},
+      {"another loopback name", "http://localhost:4321/a/page.html", "http://127.0.0.1:4321/a/page.html", false},
+      {"another scheme", "https://127.0.0.1:4321/a/page.html", "http://127.0.0.1:4321/a/page.html", false},
+      {"an IPv6 address", "http://[::1]:4321/a/page.html", "http://[::1]:4321/a/page.html", true},
+      {"a default port", "http://127.0.0.1/a/page.html", "http://127.0.0.1/a/page.html", true},
+      {"the file itself", one, one, true},
+      {"another file", two, one, false},
+      {"a blank page", "", "about:blank", true},
+      {"a page dressed up as the one meant", "http://127.0.0.1:4322/a/page.html", "http://127.0.0.1:4321/a/page.html",
+       false, dressedUp},
+  };
+  Shown page;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(page.show(c.shown, c.body));
+    auto condition = ScriptGuard::committedPage(c.meantFor);
+    ASSERT_TRUE(condition);
+    auto ran = evaluate(page.view, ScriptGuard::guarded("window.ranCount = (window.ranCount || 0) + 1;\n'ran' // a last line", *condition));
+    EXPECT_EQ(ran, c.runs ? std::optional(nlohmann::json("ran")) : std::nullopt);
+  }
+  // Where it runs, a script is what it was: its constants stay global, its "use strict" holds.
+  ASSERT_TRUE(page.show("http://127.0.0.1:4321/a/page.html"));
+  auto here = *ScriptGuard::committedPage("http://127.0.0.1:4321/a/page.html");
+  evaluate(page.view, ScriptGuard::guarded("const keptForLater = 7;", here));
+  EXPECT_EQ(evaluate(page.view, "keptForLater"), nlohmann::json(7));
+  EXPECT_EQ(evaluate(page.view, ScriptGuard::guarded("  'use strict';\n(function () { return this === undefined; })()", here)),
+            nlohmann::json(true));
+  EXPECT_EQ(evaluate(page.view, ScriptGuard::guarded("(function () { return this === undefined; })()", here)),
+            nlohmann::json(false));
+  EXPECT_FALSE(ScriptGuard::committedPage(""));
+  EXPECT_FALSE(ScriptGuard::committedPage("not an address"));
+}
+
+TEST(ScriptGuard, StartUpScriptsStartOnlyInTrustedDocuments) {
+  auto folder = testenv::freshFolder("trusted");
+  auto sibling = testenv::freshFolder("trusted-not");
+  TrustedOrigins trusted;
+  trusted.addOrigin("http://127.0.0.1:4321/");
+  trusted.addFolder(folder);
+  trusted.addAddress("https://korvel.example/welcome/");
+  struct Case {
+    const char* name;
+    std::string shown;
+    bool trusted;
+  } cases[] = {
+      {"the trusted origin", "http://127.0.0.1:4321/page.html", true},
+      {"its loopback twin", "http://localhost:4321/page.html", true},
+      {"another port", "http://127.0.0.1:4322/page.html", false},
+      {"a file in the folder", fileAddress(folder / "sub" / "page.html"), true},
+      {"a file beside the folder", fileAddress(sibling / "page.html"), false},
+      {"the address itself", "https://korvel.example/welcome/", true},
+      {"another page of that address's site", "https://korvel.example/elsewhere/", false},
+      {"a blank main frame", "", false},
+  };
+  Shown page;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(page.show(c.shown));
+    EXPECT_EQ(trusted.contains(page.view.committedURI()), c.trusted) << page.view.committedURI();
+    EXPECT_EQ(evaluate(page.view, trusted.scriptCondition()), nlohmann::json(c.trusted));
+  }
+}
+
+TEST(ScriptGuard, TheOriginsCountTheirChangesOnly) {
+  TrustedOrigins trusted;
+  auto start = trusted.generation();
+  trusted.addOrigin("http://127.0.0.1:4321/a");
+  trusted.addOrigin("http://127.0.0.1:4321/b");
+  trusted.addFolder("/x/y/");
+  trusted.addFolder("/x/y");
+  trusted.addAddress("about:blank");
+  trusted.addAddress("about:blank");
+  trusted.addOrigin("no address");
+  EXPECT_EQ(trusted.generation(), start + 3);
+}

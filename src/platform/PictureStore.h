@@ -65,8 +65,10 @@ class PictureStore {
   };
   static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header);
 
-  // How many pictures were made (read and looked at, or decoded), for tests and benchmarks.
+  // How many pictures were made (read and looked at, or decoded), and how many are being made or
+  // wait to be, for tests and benchmarks.
   std::size_t made() const;
+  std::size_t unfinished() const;
 
   // No picture file a design holds is larger.
   static constexpr std::size_t maximumFile = std::size_t(256) << 20;

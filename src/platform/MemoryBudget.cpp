@@ -5,30 +5,37 @@ MemoryBudget::Ticket& MemoryBudget::Ticket::operator=(Ticket&& o) noexcept {
     release();
     budget_ = o.budget_;
     bytes_ = o.bytes_;
+    result_ = o.result_;
     o.budget_ = nullptr;
   }
   return *this;
 }
 
 void MemoryBudget::Ticket::release() {
-  if (budget_) budget_->giveBack(bytes_);
+  if (budget_) budget_->giveBack(bytes_, result_);
   budget_ = nullptr;
 }
 
-void MemoryBudget::Ticket::shrink(std::size_t bytes) {
-  if (!budget_ || bytes >= bytes_) return;
-  budget_->giveBack(bytes_ - bytes);
-  bytes_ = bytes;
+void MemoryBudget::Ticket::keepAsResult(std::size_t bytes) {
+  if (!budget_ || result_) return;
+  if (bytes < bytes_) {
+    budget_->giveBack(bytes_ - bytes, false);
+    bytes_ = bytes;
+  }
+  result_ = true;
+  budget_->settle(bytes_);
 }
 
 MemoryBudget::Ticket MemoryBudget::reserve(std::size_t bytes) {
   std::unique_lock lock(mutex_);
   const std::uint64_t turn = nextTurn_++;
-  auto fits = [&] { return held_ == 0 || (bytes <= capacity_ && held_ <= capacity_ - bytes); };
+  auto fits = [&] { return bytes > capacity_ ? held_ == results_ : held_ <= capacity_ - bytes; };
   while (turn != serving_ || !fits()) {
-    if (turn == serving_ && reclaim_) {
+    // Results kept only for later stand aside for work in its turn; they hold up no work larger
+    // than the budget.
+    if (turn == serving_ && reclaim_ && bytes <= capacity_) {
       auto reclaim = reclaim_;
-      std::size_t lacking = bytes > capacity_ ? held_ : held_ + bytes - capacity_;
+      std::size_t lacking = held_ + bytes - capacity_;
       lock.unlock();
       reclaim(lacking);
       lock.lock();
@@ -54,10 +61,19 @@ void MemoryBudget::reclaimWith(std::function<void(std::size_t)> reclaim) {
   reclaim_ = std::move(reclaim);
 }
 
-void MemoryBudget::giveBack(std::size_t bytes) {
+void MemoryBudget::giveBack(std::size_t bytes, bool result) {
   {
     std::lock_guard lock(mutex_);
     held_ -= bytes;
+    if (result) results_ -= bytes;
+  }
+  freed_.notify_all();
+}
+
+void MemoryBudget::settle(std::size_t bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    results_ += bytes;
   }
   freed_.notify_all();
 }

@@ -2,8 +2,9 @@
 // Bytes that work of one kind may hold at once, shared by every thread that does it: a thread
 // reserves what its work will hold and waits while others hold the rest. Reservations are served
 // in the order they were asked for, so that a large one is not passed over for ever by small ones
-// that keep coming; one larger than the whole budget waits until nothing else is held, and then
-// goes alone. Any thread but the main one (a reservation may wait).
+// that keep coming; one larger than the whole budget waits until no other work holds any of it
+// (finished results may: they are given back when their holders let them go, which may take
+// long), and then goes alone. Any thread but the main one (a reservation may wait).
 
 #include <condition_variable>
 #include <cstddef>
@@ -21,14 +22,15 @@ class MemoryBudget {
   class Ticket {
    public:
     Ticket() = default;
-    Ticket(Ticket&& o) noexcept : budget_(o.budget_), bytes_(o.bytes_) { o.budget_ = nullptr; }
+    Ticket(Ticket&& o) noexcept : budget_(o.budget_), bytes_(o.bytes_), result_(o.result_) { o.budget_ = nullptr; }
     Ticket& operator=(Ticket&& o) noexcept;
     Ticket(const Ticket&) = delete;
     Ticket& operator=(const Ticket&) = delete;
     ~Ticket() { release(); }
     void release();
-    // Gives back what is held beyond `bytes`: the work now holds less.
-    void shrink(std::size_t bytes);
+    // The work is done, and what it made holds `bytes` (no more than before; the rest is given
+    // back) for as long as the ticket lives.
+    void keepAsResult(std::size_t bytes);
     std::size_t bytes() const { return budget_ ? bytes_ : 0; }
     const MemoryBudget* budget() const { return budget_; }
 
@@ -37,6 +39,7 @@ class MemoryBudget {
     Ticket(MemoryBudget* budget, std::size_t bytes) : budget_(budget), bytes_(bytes) {}
     MemoryBudget* budget_ = nullptr;
     std::size_t bytes_ = 0;
+    bool result_ = false;
   };
 
   Ticket reserve(std::size_t bytes);
@@ -58,11 +61,14 @@ class MemoryBudget {
   static MemoryBudget& smallDecodedPictures();
 
  private:
-  void giveBack(std::size_t bytes);
+  void giveBack(std::size_t bytes, bool result);
+  void settle(std::size_t bytes);
   const std::size_t capacity_;
   mutable std::mutex mutex_;
   std::condition_variable freed_;
   std::size_t held_ = 0;
+  // Of what is held, the bytes of finished results.
+  std::size_t results_ = 0;
   // Reservations are numbered as they come; `serving_` is the one whose turn it is.
   std::uint64_t nextTurn_ = 0;
   std::uint64_t serving_ = 0;

@@ -41,9 +41,11 @@ std::optional<PictureStore::Answer> make(int fd, bool large) {
   if (!file) return tl::unexpected(file.error());
   auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
-  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header))
+  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header)) {
+    file->held.keepAsResult(file->bytes.size());
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
         std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});
+  }
   if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) return std::nullopt;
   auto picture = PictureStore::decode(file->bytes, *header);
   // The file is not needed past its pixels, nor the pixels past their PNG.
@@ -52,7 +54,7 @@ std::optional<PictureStore::Answer> make(int fd, bool large) {
   auto png = ImageData::pngOf(picture->picture.get());
   picture->picture.reset();
   if (!png) return tl::unexpected(png.error());
-  picture->held.shrink(png->size());
+  picture->held.keepAsResult(png->size());
   return std::make_shared<const PictureStore::Picture>(
       PictureStore::Picture{std::move(*png), "image/png", std::move(picture->held)});
 }

@@ -208,6 +208,12 @@ TEST(PictureStore, APictureMadeCountsAgainstItsBoundWhileItIsHeld) {
   const std::size_t size = (*answer)->bytes.size();
   EXPECT_EQ((*answer)->held.budget(), &small);
   EXPECT_EQ(small.held(), size);
+  {
+    // Work larger than the whole bound waits for other work, not for pictures held elsewhere,
+    // which may be held for long.
+    auto alone = small.reserve(small.capacity() + 1);
+    EXPECT_EQ(small.held(), size + small.capacity() + 1);
+  }
   answer = PictureStore::Answer();
   EXPECT_EQ(small.held(), size) << "kept by the store";
   wholeBound();

@@ -26,7 +26,7 @@
 #include "export/Bitmap.h"
 #include "ipc/ExportPanels.h"
 #include "platform/FileSystem.h"
-#include "platform/MemoryBudget.h"
+#include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
 #include "support/HostilePictures.h"
 #include "support/SolidBitmap.h"
@@ -118,7 +118,7 @@ bool settled(KXDocument& document, std::size_t pictures) {
   auto done = evaluate(document, "Array.prototype.filter.call(document.querySelectorAll('#canvas img'), function (i) {"
                                  " return i.complete && (i.naturalWidth > 0 || i.dataset.drawnByHost); }).length");
   return done && done->is_number() && done->get<std::size_t>() >= pictures &&
-         MemoryBudget::decodedPictures().held() == 0 && MemoryBudget::pictureFiles().held() == 0;
+         PictureStore::shared().unfinished() == 0;
 }
 
 int flood(const char* name, const Data& bytes, std::uintmax_t size, int requests) {

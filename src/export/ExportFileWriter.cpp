@@ -117,10 +117,11 @@ bool isTIFF(std::span<const std::uint8_t> d) {
 
 // The pages' engine draws no TIFF, and the pictures of earlier documents may be TIFF files: one
 // goes into the page as its picture in PNG, made once however many outputs or pages want it.
-Appended appendTIFFAsPNG(std::string& out, UniqueFd file, std::size_t budget) {
+// The exports of a project take their turn with its pages, not behind them.
+Appended appendTIFFAsPNG(std::string& out, UniqueFd file, std::size_t budget, const stdfs::path& projectFolder) {
   struct stat st {};
   if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
-  auto picture = PictureStore::shared().get(std::move(file));
+  auto picture = PictureStore::shared().get(std::move(file), "export " + projectFolder.string());
   if (!picture) {
     RWLog("could not draw the TIFF picture of a base64 template: " + picture.error().message);
     return Appended::unreadable;
@@ -160,7 +161,7 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
       out.resize(mark);
       return Appended::unreadable;
     }
-    if (first && isTIFF(std::span(piece.data(), filled))) return appendTIFFAsPNG(out, std::move(*fd), budget);
+    if (first && isTIFF(std::span(piece.data(), filled))) return appendTIFFAsPNG(out, std::move(*fd), budget, projectFolder);
     if (first) {
       out += "data:" + mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled))) + ";base64,";
       first = false;

@@ -10,6 +10,9 @@
 #include <cstdarg>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
+#include <utility>
 
 #include "platform/ImageData.h"
 #include "platform/ImageOrientation.h"
@@ -52,8 +55,18 @@ struct MemoryFile {
   static void unmap(thandle_t, void*, toff_t) {}
 };
 
-// The library's complaints are about untrusted bytes: they are not ours to print.
+// The library's complaints are about untrusted bytes: they are not ours to print. One warning
+// is a fault all the same: a JPEG frame smaller than its strip or tile, which the library would
+// draw blank to the size the header claims.
+struct Complaints {
+  bool frameTooSmall = false;
+};
 int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int warned(TIFF*, void* complaints, const char*, const char* format, va_list) {
+  if (complaints && format && std::strncmp(format, "Improper JPEG strip/tile size", 29) == 0)
+    static_cast<Complaints*>(complaints)->frameTooSmall = true;
+  return 1;
+}
 
 struct TiffCloser {
   void operator()(TIFF* tiff) const { TIFFClose(tiff); }
@@ -71,12 +84,12 @@ tmsize_t allocationBound(const ImageHeader::Facts& header) {
   return tmsize_t(bound);
 }
 
-TiffPtr open(MemoryFile& file, const ImageHeader::Facts& header) {
+TiffPtr open(MemoryFile& file, const ImageHeader::Facts& header, Complaints* complaints = nullptr) {
   std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
   if (!options) return nullptr;
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), allocationBound(header));
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), warned, complaints);
   return TiffPtr(TIFFClientOpenExt("picture", "r", &file, MemoryFile::read, MemoryFile::write, MemoryFile::seek,
                                    MemoryFile::close, MemoryFile::size, MemoryFile::map, MemoryFile::unmap,
                                    options.get()));
@@ -101,6 +114,64 @@ double codedBytes(TIFF* tiff) {
   double piece = double(tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff));
   double pieces = double(tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff));
   return piece * planes + 16.0 * pieces;
+}
+
+// The width and height of the JPEG frame that begins `piece`: its start of image, then marker
+// segments up to the frame's. A frame behind more segments than a coder writes is not looked for.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> jpegFrameSize(std::span<const std::uint8_t> piece) {
+  if (piece.size() < 4 || piece[0] != 0xFF || piece[1] != 0xD8) return std::nullopt;
+  std::size_t at = 2;
+  for (int segments = 0; segments < 64; ++segments) {
+    while (at < piece.size() && piece[at] == 0xFF && at + 1 < piece.size() && piece[at + 1] == 0xFF) ++at;
+    if (at + 4 > piece.size() || piece[at] != 0xFF) return std::nullopt;
+    std::uint8_t marker = piece[at + 1];
+    std::size_t length = std::size_t(piece[at + 2]) << 8 | piece[at + 3];
+    if (length < 2 || at + 2 + length > piece.size()) return std::nullopt;
+    bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (length < 7) return std::nullopt;
+      std::uint32_t height = std::uint32_t(piece[at + 5]) << 8 | piece[at + 6];
+      std::uint32_t width = std::uint32_t(piece[at + 7]) << 8 | piece[at + 8];
+      return std::pair{width, height};
+    }
+    if (marker == 0xDA || marker == 0xD9) return std::nullopt;
+    at += 2 + length;
+  }
+  return std::nullopt;
+}
+
+// Of a JPEG-compressed TIFF, whether the frame of every strip or tile covers the pixels its place
+// holds, checked before anything is allocated for them. Other TIFFs have no frame to check.
+bool jpegFramesFit(TIFF* tiff, const Data& bytes, PixelSize stored) {
+  std::uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+  if (compression != COMPRESSION_JPEG) return true;
+  bool tiled = TIFFIsTiled(tiff);
+  std::uint32_t pieceWidth = std::uint32_t(stored.width), pieceHeight = 0, rows = 0;
+  if (tiled) {
+    if (!TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &pieceWidth) || !TIFFGetField(tiff, TIFFTAG_TILELENGTH, &pieceHeight))
+      return false;
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
+    rows = std::clamp<std::uint32_t>(rows, 1, std::uint32_t(stored.height));
+  }
+  std::uint32_t pieces = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+  // Planes after the first may be stored at a lower resolution: the library checks those itself.
+  std::uint16_t samples = 1;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  std::uint32_t firstPlane = planar == PLANARCONFIG_SEPARATE ? pieces / std::max<std::uint16_t>(samples, 1) : pieces;
+  for (std::uint32_t i = 0; i < firstPlane; ++i) {
+    int error = 0;
+    std::uint64_t offset = TIFFGetStrileOffsetWithErr(tiff, i, &error);
+    std::uint64_t count = error ? 0 : TIFFGetStrileByteCountWithErr(tiff, i, &error);
+    if (error || offset > bytes.size() || count > bytes.size() - offset) return false;
+    auto frame = jpegFrameSize(std::span(bytes.data() + offset, std::size_t(count)));
+    std::uint64_t above = std::min<std::uint64_t>(std::uint64_t(i) * rows, std::uint64_t(stored.height));
+    std::uint32_t height = tiled ? pieceHeight : std::uint32_t(std::min<std::uint64_t>(rows, stored.height - above));
+    if (!frame || frame->first < pieceWidth || frame->second < height) return false;
+  }
+  return true;
 }
 
 // The library's pixels carry their alpha multiplied in; a picture's carry it apart.
@@ -128,8 +199,10 @@ std::optional<PixelSize> tiffSize(const Data& bytes) {
 
 Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header) {
   auto undecodable = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not decode"); };
+  auto damaged = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not match its header"); };
   MemoryFile file{bytes};
-  auto tiff = open(file, header);
+  Complaints complaints;
+  auto tiff = open(file, header, &complaints);
   if (!tiff) return undecodable();
   auto stored = storedSize(tiff.get());
   if (!stored) return undecodable();
@@ -147,6 +220,7 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
                     std::to_string(header.width) + " × " + std::to_string(header.height));
   if (codedBytes(tiff.get()) > maximumDecoderBytesPerPixel * pixels + decoderBytesAnyPicture)
     return fail(ErrorDomain, tooLarge, "The picture needs too much memory to decode");
+  if (!jpegFramesFit(tiff.get(), bytes, *stored)) return damaged();
 
   // What the library can't draw (samples of floating point or 32 bits, colour spaces it does not
   // know) is said plainly, in its words.
@@ -174,6 +248,7 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
   if (!raster) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
   if (!TIFFRGBAImageGet(&reader, raster.get(), std::uint32_t(stored->width), std::uint32_t(stored->height)))
     return undecodable();
+  if (complaints.frameTooSmall) return damaged();
 
   // The library's pixels are R, G, B, A in the order of their bytes in memory.
   const int channels = alpha ? 4 : 3;

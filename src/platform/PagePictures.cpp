@@ -2,7 +2,9 @@
 
 #include <webkit2/webkit2.h>
 
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,14 +25,22 @@ using Picture = std::shared_ptr<const PictureStore::Picture>;
 // What a view's pictures are and what its page has yet to take of them. Main thread only.
 struct ViewState {
   std::optional<std::filesystem::path> folder;
-  // Bytes handed to the engine and not yet taken by it, and the answers made that wait for them.
+  // Bytes handed to the engine and not yet taken by it.
   std::size_t waiting = 0;
+  // Answers made that wait for them, in order. Their pictures are held up to a bound; beyond it
+  // an answer waits without its picture, which is asked for again in its turn.
   struct Queued {
     Held request;
     Picture picture;
     std::string origin;
+    std::string name;
+    std::size_t size = 0;
   };
   std::deque<Queued> queued;
+  std::size_t queuedBytes = 0;
+  bool askingAgain = false;
+  // Who asks, as the picture store knows this page.
+  std::string asker;
 };
 using SharedState = std::shared_ptr<ViewState>;
 
@@ -71,17 +81,44 @@ bool isOwnPage(const char* page, const char* asking, const char* referrer) {
 }
 
 void send(const SharedState& state, ViewState::Queued answer);
+void ask(const SharedState& state, const std::string& name, std::function<void(const PictureStore::Answer&)> then);
+
+bool fits(const ViewState& state, std::size_t size) {
+  return state.waiting == 0 || state.waiting + size <= maximumWaitingBytes;
+}
+
+// Sends what waits, in order, while the engine has room for it.
+void pump(const SharedState& state) {
+  while (!state->queued.empty() && fits(*state, state->queued.front().size)) {
+    auto& next = state->queued.front();
+    if (!next.picture) {
+      if (state->askingAgain) return;
+      state->askingAgain = true;
+      return ask(state, next.name, [state](const PictureStore::Answer& picture) {
+        state->askingAgain = false;
+        auto& front = state->queued.front();
+        if (!picture) {
+          refuse(front.request->get(), picture.error().message);
+          state->queued.pop_front();
+        } else {
+          front.picture = *picture;
+          front.size = (*picture)->bytes.size();
+          state->queuedBytes += front.size;
+        }
+        pump(state);
+      });
+    }
+    auto answer = std::move(next);
+    state->queued.pop_front();
+    state->queuedBytes -= answer.size;
+    send(state, std::move(answer));
+  }
+}
 
 // The engine took an answer's bytes: the next answers may go.
 void taken(const SharedState& state, std::size_t size) {
   state->waiting -= size;
-  while (!state->queued.empty()) {
-    std::size_t next = state->queued.front().picture->bytes.size();
-    if (state->waiting > 0 && state->waiting + next > maximumWaitingBytes) break;
-    auto answer = std::move(state->queued.front());
-    state->queued.pop_front();
-    send(state, std::move(answer));
-  }
+  pump(state);
 }
 
 void send(const SharedState& state, ViewState::Queued answer) {
@@ -111,12 +148,24 @@ void send(const SharedState& state, ViewState::Queued answer) {
 }
 
 void deliver(const SharedState& state, ViewState::Queued answer) {
-  std::size_t size = answer.picture->bytes.size();
-  if (state->queued.empty() && (state->waiting == 0 || state->waiting + size <= maximumWaitingBytes))
-    return send(state, std::move(answer));
+  answer.size = answer.picture->bytes.size();
+  if (state->queued.empty() && fits(*state, answer.size)) return send(state, std::move(answer));
   if (state->queued.size() >= maximumQueuedAnswers)
     return refuse(answer.request->get(), "Too many pictures wait for this page.");
+  if (state->queuedBytes + answer.size <= maximumWaitingBytes) state->queuedBytes += answer.size;
+  else answer.picture.reset();
   state->queued.push_back(std::move(answer));
+}
+
+// The picture `name` of the view's folder, made by the store on its workers; `then` runs on the
+// main thread. Opened beside the main loop.
+void ask(const SharedState& state, const std::string& name, std::function<void(const PictureStore::Answer&)> then) {
+  GlobalQueue::async([folder = *state->folder, name, asker = state->asker, then = std::move(then)] {
+    auto finish = [then](const PictureStore::Answer& picture) { MainQueue::async([then, picture] { then(picture); }); };
+    auto file = fs::openInside(folder, name);
+    if (!file) return finish(fail(file.error().domain, file.error().code, "No such picture."));
+    PictureStore::shared().request(std::move(*file), finish, asker);
+  });
 }
 
 void answer(WebKitURISchemeRequest* request, gpointer) {
@@ -142,17 +191,9 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
       name.find('\0') != std::string::npos)
     return refuse(request, "No such picture.");
   auto waiting = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(GObjectPtr<WebKitURISchemeRequest>::retain(request));
-  // Opened beside the main loop; the store reads and decodes it on its own workers.
-  GlobalQueue::async([state, waiting, folder = *state->folder, name, origin] {
-    auto finish = [state, waiting, origin](const PictureStore::Answer& picture) {
-      MainQueue::async([state, waiting, origin, picture] {
-        if (!picture) return refuse(waiting->get(), picture.error().message);
-        deliver(state, {waiting, *picture, origin});
-      });
-    };
-    auto file = fs::openInside(folder, name);
-    if (!file) return finish(fail(file.error().domain, file.error().code, "No such picture."));
-    PictureStore::shared().request(std::move(*file), finish);
+  ask(state, name, [state, waiting, origin, name](const PictureStore::Answer& picture) {
+    if (!picture) return refuse(waiting->get(), picture.error().message);
+    deliver(state, {waiting, *picture, origin, name});
   });
 }
 
@@ -172,6 +213,7 @@ void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folde
   auto* held = static_cast<SharedState*>(g_object_get_data(G_OBJECT(webView), stateKey));
   if (!held) {
     held = new SharedState(std::make_shared<ViewState>());
+    (*held)->asker = "page " + std::to_string(reinterpret_cast<std::uintptr_t>(held->get()));
     g_object_set_data_full(G_OBJECT(webView), stateKey, held, [](gpointer data) { delete static_cast<SharedState*>(data); });
   }
   (*held)->folder = folder;

@@ -16,7 +16,8 @@ namespace PagePictures {
 
 inline constexpr const char* scheme = "korvel-picture";
 // The bytes of answers a view's page has yet to take before further answers wait (one answer
-// goes alone whatever its size), and how many answers may wait.
+// goes alone whatever its size), the bytes of pictures that wait beside them (beyond it an answer
+// waits without its picture, and asks for it again in its turn), and how many answers may wait.
 inline constexpr std::size_t maximumWaitingBytes = std::size_t(32) << 20;
 inline constexpr std::size_t maximumQueuedAnswers = 4096;
 

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <deque>
 #include <future>
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -32,21 +34,34 @@ bool farLargerThanItsPixels(std::size_t fileSize, const ImageHeader::Facts& head
   return double(fileSize) > 16.0 * header.decodedPixels() + double(1 << 20);
 }
 
-PictureStore::Answer make(int fd) {
+// What a worker made of a file: its answer, or none when it needs a large decode, which is
+// made in the large pictures' lane.
+std::optional<PictureStore::Answer> make(int fd, bool large) {
   auto file = PictureStore::readFile(fd, PictureStore::maximumFile);
   if (!file) return tl::unexpected(file.error());
   auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
-  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header))
-    return std::make_shared<const PictureStore::Picture>(
-        PictureStore::Picture{std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format)});
+  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header)) {
+    file->held.keepAsResult(file->bytes.size());
+    return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
+        std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});
+  }
+  if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) return std::nullopt;
   auto picture = PictureStore::decode(file->bytes, *header);
-  // The file is not needed past its pixels.
+  // The file is not needed past its pixels, nor the pixels past their PNG.
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
   auto png = ImageData::pngOf(picture->picture.get());
+  picture->picture.reset();
   if (!png) return tl::unexpected(png.error());
-  return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(*png), "image/png"});
+  picture->held.keepAsResult(png->size());
+  return std::make_shared<const PictureStore::Picture>(
+      PictureStore::Picture{std::move(*png), "image/png", std::move(picture->held)});
+}
+
+// The budget a reservation of `bytes` takes: small ones have their own.
+MemoryBudget& budgetFor(std::size_t bytes, std::size_t small, MemoryBudget& smallBudget, MemoryBudget& largeBudget) {
+  return bytes <= small ? smallBudget : largeBudget;
 }
 
 }  // namespace
@@ -59,22 +74,104 @@ struct PictureStore::State {
   std::map<Key, std::list<std::pair<Key, Answer>>::iterator> keptAt;
   std::size_t keptSize = 0;
   std::size_t made = 0;
-  GThreadPool* workers = nullptr;
+
+  struct Job {
+    Key key;
+    std::shared_ptr<UniqueFd> file;
+    std::string asker;
+  };
+  // Jobs wait by who asked; the askers take turns, one job each.
+  struct Lane {
+    std::map<std::string, std::deque<Job>> waiting;
+    std::deque<std::string> turns;
+    GThreadPool* workers = nullptr;
+    bool decodesLarge = false;
+
+    void push(Job job) {
+      auto& jobs = waiting[job.asker];
+      if (jobs.empty()) turns.push_back(job.asker);
+      jobs.push_back(std::move(job));
+    }
+    Job pop() {
+      std::string asker = std::move(turns.front());
+      turns.pop_front();
+      auto at = waiting.find(asker);
+      Job job = std::move(at->second.front());
+      at->second.pop_front();
+      if (at->second.empty()) waiting.erase(at);
+      else turns.push_back(std::move(asker));
+      return job;
+    }
+  };
+  // Every picture starts in the first lane; one that needs a large decode goes on to the second,
+  // whose workers alone make them.
+  Lane first, large;
 
   static std::size_t sizeOf(const Answer& answer) { return answer ? (*answer)->bytes.size() : 0; }
 
-  void keep(const Key& key, const Answer& answer) {
+  // Under the lock; what is let go is handed back, to be dropped after it.
+  void keep(const Key& key, const Answer& answer, std::vector<Answer>& dropped) {
     std::size_t size = sizeOf(answer);
     if (size > largestKept || keptAt.count(key)) return;
     kept.emplace_front(key, answer);
     keptAt[key] = kept.begin();
     keptSize += size;
     // Failures cost little, but are held to a count all the same.
-    while (keptSize > keptBytes || kept.size() > 4096) {
-      keptSize -= sizeOf(kept.back().second);
-      keptAt.erase(kept.back().first);
-      kept.pop_back();
+    while (keptSize > keptBytes || kept.size() > 4096) drop(std::prev(kept.end()), dropped);
+  }
+  void drop(std::list<std::pair<Key, Answer>>::iterator entry, std::vector<Answer>& dropped) {
+    keptSize -= sizeOf(entry->second);
+    keptAt.erase(entry->first);
+    dropped.push_back(std::move(entry->second));
+    kept.erase(entry);
+  }
+
+  // Work waiting for `budget` comes before what is kept: the oldest kept pictures that hold it
+  // are let go until `lacking` bytes are.
+  void reclaim(const MemoryBudget& budget, std::size_t lacking) {
+    std::vector<Answer> dropped;
+    std::lock_guard lock(mutex);
+    std::size_t freed = 0;
+    for (auto entry = kept.end(); entry != kept.begin() && freed < lacking;) {
+      auto older = std::prev(entry);
+      if (older->second && (*older->second)->held.budget() == &budget) {
+        freed += (*older->second)->held.bytes();
+        drop(older, dropped);
+      } else {
+        entry = older;
+      }
     }
+    // `dropped` goes after `lock`: its pictures give their bytes back without the store's lock.
+  }
+
+  void enqueue(Lane& lane, Job job) {
+    {
+      std::lock_guard lock(mutex);
+      lane.push(std::move(job));
+    }
+    g_thread_pool_push(lane.workers, &lane, nullptr);
+  }
+
+  void run(Lane& lane) {
+    Job job;
+    {
+      std::lock_guard lock(mutex);
+      job = lane.pop();
+    }
+    auto answer = make(job.file->get(), lane.decodesLarge);
+    if (!answer) return enqueue(large, std::move(job));
+    job.file->reset();
+    std::vector<Completion> waiting;
+    std::vector<Answer> dropped;
+    {
+      std::lock_guard lock(mutex);
+      ++made;
+      waiting = std::move(making[job.key]);
+      making.erase(job.key);
+      keep(job.key, *answer, dropped);
+    }
+    dropped.clear();
+    for (auto& done : waiting) done(*answer);
   }
 };
 
@@ -92,7 +189,9 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
   if (std::uintmax_t(st.st_size) > limit)
     return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture's file is too large");
   File file;
-  file.held = MemoryBudget::pictureFiles().reserve(std::size_t(st.st_size));
+  file.held = budgetFor(std::size_t(st.st_size), smallFile, MemoryBudget::smallPictureFiles(),
+                        MemoryBudget::pictureFiles())
+                  .reserve(std::size_t(st.st_size));
   if (::lseek(fd, 0, SEEK_SET) != 0)
     return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
   auto bytes = fs::readAll(fd, "picture", limit);
@@ -103,7 +202,9 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
 
 Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header) {
   Decoded decoded;
-  decoded.held = MemoryBudget::decodedPictures().reserve(decodeCost(header));
+  std::size_t cost = decodeCost(header);
+  decoded.held =
+      budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures()).reserve(cost);
   auto picture = ImageData::decodeBitmap(bytes, header);
   if (!picture) return tl::unexpected(picture.error());
   decoded.picture = std::move(*picture);
@@ -118,19 +219,21 @@ PictureStore& PictureStore::shared() {
 PictureStore::State& PictureStore::state() const {
   static State* state = [] {
     auto* s = new State;
-    // Two pictures are made at a time: a read or a decode waits here, not on a shared pool.
-    s->workers = g_thread_pool_new(
-        [](gpointer data, gpointer) {
-          std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
-          (*work)();
-        },
-        nullptr, 2, FALSE, nullptr);
+    // Two pictures are made at a time in each lane: a read or a decode waits here, not on a
+    // shared pool.
+    auto work = [](gpointer lane, gpointer state) { static_cast<State*>(state)->run(*static_cast<State::Lane*>(lane)); };
+    s->first.workers = g_thread_pool_new(work, s, 2, FALSE, nullptr);
+    s->large.workers = g_thread_pool_new(work, s, 2, FALSE, nullptr);
+    s->large.decodesLarge = true;
+    for (MemoryBudget* budget : {&MemoryBudget::pictureFiles(), &MemoryBudget::decodedPictures(),
+                                 &MemoryBudget::smallPictureFiles(), &MemoryBudget::smallDecodedPictures()})
+      budget->reclaimWith([s, budget](std::size_t lacking) { s->reclaim(*budget, lacking); });
     return s;
   }();
   return *state;
 }
 
-void PictureStore::request(UniqueFd file, Completion done) {
+void PictureStore::request(UniqueFd file, Completion done, const std::string& asker) {
   State& s = state();
   struct stat st {};
   if (!file || ::fstat(file.get(), &st) != 0)
@@ -150,26 +253,13 @@ void PictureStore::request(UniqueFd file, Completion done) {
     }
     s.making[key].push_back(std::move(done));
   }
-  auto* work = new std::function<void()>([&s, key, fd = std::make_shared<UniqueFd>(std::move(file))] {
-    Answer answer = make(fd->get());
-    fd->reset();
-    std::vector<Completion> waiting;
-    {
-      std::lock_guard lock(s.mutex);
-      ++s.made;
-      waiting = std::move(s.making[key]);
-      s.making.erase(key);
-      s.keep(key, answer);
-    }
-    for (auto& done : waiting) done(answer);
-  });
-  g_thread_pool_push(s.workers, work, nullptr);
+  s.enqueue(s.first, {key, std::make_shared<UniqueFd>(std::move(file)), asker});
 }
 
-PictureStore::Answer PictureStore::get(UniqueFd file) {
+PictureStore::Answer PictureStore::get(UniqueFd file, const std::string& asker) {
   auto promise = std::make_shared<std::promise<Answer>>();
   auto future = promise->get_future();
-  request(std::move(file), [promise](const Answer& answer) { promise->set_value(answer); });
+  request(std::move(file), [promise](const Answer& answer) { promise->set_value(answer); }, asker);
   return future.get();
 }
 
@@ -177,4 +267,10 @@ std::size_t PictureStore::made() const {
   State& s = state();
   std::lock_guard lock(s.mutex);
   return s.made;
+}
+
+std::size_t PictureStore::unfinished() const {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  return s.making.size();
 }

@@ -4,7 +4,10 @@
 // what they made is kept for a while. A TIFF, which the pages' engine does not draw, becomes
 // PNG; so does a file far larger than its pixels need (anything may follow a picture's last
 // byte), which is never handed on whole; any other picture is given as it is. Files are read
-// and pictures decoded a few at a time, within MemoryBudget's bounds. Display-free; any thread.
+// and pictures decoded a few at a time, within MemoryBudget's bounds, and a picture made counts
+// against them for as long as anyone (the store too) holds it. Work waits by who asked, and each
+// asker's oldest is taken in turn; large decodes wait apart, so that a small picture is never
+// behind another asker's large ones. Display-free; any thread.
 
 #include <functional>
 #include <memory>
@@ -24,6 +27,7 @@ class PictureStore {
   struct Picture {
     Data bytes;
     std::string type;  // its media type
+    MemoryBudget::Ticket held;  // what `bytes` hold of a budget
   };
   using Answer = Result<std::shared_ptr<const Picture>>;
   using Completion = std::function<void(const Answer&)>;
@@ -32,14 +36,19 @@ class PictureStore {
 
   // The picture of the file open as `file`, which the store now owns. `done` runs on a worker
   // of the store, or at once on the caller's thread when the picture is already made; never
-  // blocks the caller for longer than a look at the file.
-  void request(UniqueFd file, Completion done);
+  // blocks the caller for longer than a look at the file. `asker` names who asks (a page, an
+  // export): askers are served in turn.
+  void request(UniqueFd file, Completion done, const std::string& asker = {});
   // The same, waiting for it: never on the main thread.
-  Answer get(UniqueFd file);
+  Answer get(UniqueFd file, const std::string& asker = {});
 
   // What decoding a picture of `header` and holding it holds: its raster, a drawn copy and the
   // decoder's buffers; the reservation to take from MemoryBudget::decodedPictures().
   static std::size_t decodeCost(const ImageHeader::Facts& header);
+  // Decodes that cost at most this are small: they take no turn behind large ones.
+  static constexpr std::size_t smallDecode = std::size_t(16) << 20;
+  // Files of at most this are small.
+  static constexpr std::size_t smallFile = std::size_t(1) << 20;
 
   // A picture file of at most `limit` bytes read whole, from its start, within
   // MemoryBudget::pictureFiles(): its bytes and the share of the bound they hold.
@@ -56,8 +65,10 @@ class PictureStore {
   };
   static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header);
 
-  // How many pictures were made (read and looked at, or decoded), for tests and benchmarks.
+  // How many pictures were made (read and looked at, or decoded), and how many are being made or
+  // wait to be, for tests and benchmarks.
   std::size_t made() const;
+  std::size_t unfinished() const;
 
   // No picture file a design holds is larger.
   static constexpr std::size_t maximumFile = std::size_t(256) << 20;

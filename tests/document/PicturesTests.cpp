@@ -958,6 +958,55 @@ TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequest
   }
 }
 
+// Pictures that wait for the page count too: four 4096 × 4096 PNGs, each padded to 255 MB and so
+// handed on as they are, asked for at once by the page, are each drawn, one at a time, not four
+// held at once. The engine passes an answer on to the page in messages of its own, which hold
+// it about twice again in this process while the page reads them (one such answer alone costs
+// about 650 MB here), and the next file is read beside it: that, and not four, is the bound.
+// Six of 30 MB are more than may wait beside the ones the page has yet to take: those beyond
+// wait without their bytes, and are each drawn in their turn.
+TEST_F(Pictures, LargePicturesAskedAtOnceWaitForThePageWithinTheBound) {
+  auto document = openProject(true);
+  ASSERT_TRUE(document);
+  auto images = document->projectPath().value() / "design" / "images";
+  struct Case {
+    const char* name;
+    int side;
+    std::uintmax_t padded;
+    int count;
+  } cases[] = {{"padded", 4096, std::uintmax_t(255) << 20, 4}, {"middling", 1400, std::uintmax_t(30) << 20, 6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      const Data picture = ImageEncoding::png(testenv::solidBitmap(c.side, c.side, 0, 0, 255));
+      for (int i = 0; i < c.count; ++i) {
+        std::string name = c.name + std::to_string(i) + ".png";
+        ASSERT_TRUE(fs::writeInside(images, name, picture));
+        fsys::resize_file(images / name, c.padded);
+      }
+    }
+    MemorySampler sampler(std::size_t(3) << 30);
+    ASSERT_TRUE(evaluate(*document, "window.asked = {drawn: 0, refused: 0, sizes: {}};"
+                                    " for (var i = 0; i < " + std::to_string(c.count) + "; ++i)"
+                                    "  fetch('korvel-picture:" + std::string(c.name) + "' + i + '.png').then(function (r) {"
+                                    "   if (!r.ok) throw new Error(r.status); return r.blob(); })"
+                                    "  .then(function (blob) { return createImageBitmap(blob); })"
+                                    "  .then(function (b) { var s = b.width + 'x' + b.height; b.close();"
+                                    "   asked.drawn++; asked.sizes[s] = (asked.sizes[s] || 0) + 1; })"
+                                    "  .catch(function () { asked.refused++; }); true"));
+    std::optional<nlohmann::json> outcome;
+    EXPECT_TRUE(waitFor([&] {
+      outcome = evaluate(*document, "JSON.stringify(asked)");
+      if (!outcome || !outcome->is_string()) return false;
+      auto counts = nlohmann::json::parse(outcome->get<std::string>());
+      return counts["drawn"].get<int>() + counts["refused"].get<int>() == c.count;
+    }, 300)) << outcome.value_or(nullptr).dump();
+    std::string size = std::to_string(c.side) + "x" + std::to_string(c.side);
+    EXPECT_EQ(nlohmann::json::parse(outcome->get<std::string>())["sizes"], nlohmann::json({{size, c.count}}));
+    EXPECT_LT(sampler.growth(), std::size_t(1152) << 20) << "grew by " << (sampler.growth() >> 20) << " MB";
+  }
+}
+
 // Only the document's own page gets its pictures: a frame of another origin inside it gets none,
 // however it asks.
 TEST_F(Pictures, AFrameOfAnotherOriginGetsNoPictureWhileTheViewsOwnPageDoes) {

@@ -15,6 +15,7 @@
 #include "platform/ImageData.h"
 #include "platform/ImageHeader.h"
 #include "support/HostilePictures.h"
+#include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
 #include "support/TiffKinds.h"
 
@@ -193,4 +194,58 @@ TEST(TiffDecoding, AStoredTIFFIsInlinedAsItsPictureInPNG) {
   ASSERT_TRUE(fs::writeInside(project, "design/images/huge", tiffHeader(40000, 30000)));
   EXPECT_EQ(*ExportFileWriter::replaceBase64Templates("##base64-file:design/images/huge##", project),
             "data:image/png;base64,");
+}
+
+namespace {
+
+// A little-endian TIFF of one JPEG-compressed strip: `frame` as the strip, under a header that
+// claims `width` × `height` in strips of `rows`.
+Data jpegInTiff(const Data& frame, std::uint32_t width, std::uint32_t height, std::uint32_t rows) {
+  const std::uint32_t bitsAt = afterTiffDirectory(10), frameAt = bitsAt + 6;
+  Data d = tiffDirectory({{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 3, bitsAt}, {259, 3, 1, 7},
+                          {262, 3, 1, 6}, {273, 4, 1, frameAt}, {277, 3, 1, 3}, {278, 4, 1, rows},
+                          {279, 4, 1, std::uint32_t(frame.size())}, {284, 3, 1, 1}});
+  for (int i = 0; i < 3; ++i) putLittle(d, 8, 2);
+  d.insert(d.end(), frame.begin(), frame.end());
+  return d;
+}
+
+}  // namespace
+
+// A JPEG-in-TIFF's strips hold JPEG frames of the strip's size. One whose frame is smaller than
+// its strip does not match its header, and is refused as damaged, not drawn blank at the size
+// the header claims: 64 megapixels from a few hundred bytes.
+TEST(TiffDecoding, AJPEGInTIFFWhoseFrameIsNotItsStripsSizeIsRefusedAsDamaged) {
+  const Data frame = ImageEncoding::jpeg(solidBitmap(16, 16, 0, 200, 0), 50);
+  const Data large = ImageEncoding::jpeg(solidBitmap(40, 32, 0, 200, 0), 50);
+  struct Case {
+    const char* what;
+    Data bytes;
+    int width, height;  // 0: refused as damaged
+  } cases[] = {
+      {"a 16 × 16 frame in one strip of 8000 × 8000", jpegInTiff(frame, 8000, 8000, 8000), 0, 0},
+      {"a 16 × 16 frame in one strip of 16 × 16", jpegInTiff(frame, 16, 16, 16), 16, 16},
+      {"a 40 × 32 frame in one strip of 40 × 30", jpegInTiff(large, 40, 30, 30), 40, 30},
+      {"a 16 × 16 frame in a strip of 32 × 16", jpegInTiff(frame, 32, 16, 16), 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto header = ImageData::checkedBitmap(c.bytes);
+    ASSERT_TRUE(header) << header.error().message;
+    auto decoded = ImageData::decodeBitmap(c.bytes, *header);
+    if (!c.width) {
+      ASSERT_FALSE(decoded);
+      EXPECT_EQ(decoded.error().code, ImageData::notAnImage);
+      EXPECT_NE(decoded.error().message.find("does not match its header"), std::string::npos) << decoded.error().message;
+      continue;
+    }
+    ASSERT_TRUE(decoded) << decoded.error().message;
+    EXPECT_EQ(gdk_pixbuf_get_width(decoded->get()), c.width);
+    EXPECT_EQ(gdk_pixbuf_get_height(decoded->get()), c.height);
+    const guchar* p = gdk_pixbuf_get_pixels(decoded->get());
+    EXPECT_TRUE(looksLike(p, Mark::green, 60)) << int(p[0]) << "," << int(p[1]) << "," << int(p[2]);
+  }
+  // The same file as a design holds it: no picture, in no output.
+  EXPECT_LT(cases[0].bytes.size(), std::size_t(1024));
+  EXPECT_FALSE(ImageDecoding::decode(cases[0].bytes, "scan.tiff"));
 }

@@ -190,6 +190,29 @@ inline Data jpegLiar(std::uint32_t width, std::uint32_t height, std::uint32_t sh
   return d;
 }
 
+// One entry of a classic TIFF directory: the value in its four bytes.
+struct TiffEntry {
+  std::uint32_t tag, type, count, value;
+};
+
+// A little-endian classic TIFF up to the end of its one directory, which follows the header.
+inline Data tiffDirectory(const std::vector<TiffEntry>& entries) {
+  Data d{'I', 'I', '*', 0};
+  putLittle(d, 8, 4);
+  putLittle(d, std::uint32_t(entries.size()), 2);
+  for (const TiffEntry& e : entries) {
+    putLittle(d, e.tag, 2);
+    putLittle(d, e.type, 2);
+    putLittle(d, e.count, 4);
+    putLittle(d, e.value, 4);
+  }
+  putLittle(d, 0, 4);
+  return d;
+}
+
+// Where the bytes after a directory of `entries` entries begin.
+inline std::uint32_t afterTiffDirectory(std::size_t entries) { return 8 + 2 + std::uint32_t(entries) * 12 + 4; }
+
 // A grey TIFF that really decodes at width × height: PackBits rows of black, sixteen to a
 // strip, every strip the same bytes. `second` adds later ImageWidth and ImageLength entries
 // that give another size; `sizeCount` is the count the size entries state; `changed` gives
@@ -207,9 +230,7 @@ inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
   }
   std::uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip;
   std::uint32_t stripBytes = std::uint32_t(row.size()) * rowsPerStrip;
-  struct Entry {
-    std::uint32_t tag, type, count, value;
-  };
+  using Entry = TiffEntry;
   std::vector<Entry> entries{{256, 4, sizeCount, width}};
   if (second) entries.push_back({256, 4, 1, second->first});
   entries.push_back({257, 4, sizeCount, height});
@@ -222,22 +243,12 @@ inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
     if (at != entries.end() && at->tag == tag) *at = {tag, 4, 1, value};
     else entries.insert(at, {tag, 4, 1, value});
   }
-  std::uint32_t directoryEnd = 8 + 2 + std::uint32_t(entries.size()) * 12 + 4;
-  std::uint32_t offsetsAt = directoryEnd, countsAt = offsetsAt + 4 * strips, dataAt = countsAt + 4 * strips;
+  std::uint32_t offsetsAt = afterTiffDirectory(entries.size()), countsAt = offsetsAt + 4 * strips, dataAt = countsAt + 4 * strips;
   for (Entry& e : entries) {
     if (e.tag == 273) e.value = strips == 1 ? dataAt : offsetsAt;
     if (e.tag == 279) e.value = strips == 1 ? stripBytes : countsAt;
   }
-  Data d{'I', 'I', '*', 0};
-  putLittle(d, 8, 4);
-  putLittle(d, std::uint32_t(entries.size()), 2);
-  for (const Entry& e : entries) {
-    putLittle(d, e.tag, 2);
-    putLittle(d, e.type, 2);
-    putLittle(d, e.count, 4);
-    putLittle(d, e.value, 4);
-  }
-  putLittle(d, 0, 4);
+  Data d = tiffDirectory(entries);
   for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, dataAt, 4);
   for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, stripBytes, 4);
   for (std::uint32_t i = 0; i < rowsPerStrip; ++i) d.insert(d.end(), row.begin(), row.end());
@@ -246,6 +257,23 @@ inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
 
 // A GIF of one-pixel frames on a screen of the size given, with a colour table, that really
 // decodes; `strayByte` puts a byte the decoder skips between the first two frames.
+// A TIFF of `width` × `height` grey noise in a few dozen kilobytes: its strips are one row each,
+// and each row is another window of one pool of noise, so that the picture holds no two rows
+// alike and its PNG hardly compresses.
+inline Data noiseTiff(std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1) {
+  const std::uint32_t pool = width + 8192, strips = height;
+  const std::uint32_t offsetsAt = afterTiffDirectory(9), countsAt = offsetsAt + 4 * strips,
+                      poolAt = countsAt + 4 * strips;
+  Data d = tiffDirectory({{256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 1, 8}, {259, 3, 1, 1}, {262, 3, 1, 1},
+                          {273, 4, strips, offsetsAt}, {277, 3, 1, 1}, {278, 4, 1, 1}, {279, 4, strips, countsAt}});
+  std::uint32_t state = seed * 2654435761u + 1;
+  auto next = [&] { return state = state * 1664525u + 1013904223u; };
+  for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, poolAt + next() % (pool - width), 4);
+  for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, width, 4);
+  for (std::uint32_t i = 0; i < pool; ++i) d.push_back(std::uint8_t(next() >> 24));
+  return d;
+}
+
 inline Data gifPicture(std::uint32_t width, std::uint32_t height, int frames, bool strayByte = false) {
   Data d{'G', 'I', 'F', '8', '9', 'a'};
   putLittle(d, width, 2);

@@ -22,7 +22,7 @@ using Picture = std::shared_ptr<const PictureStore::Picture>;
 
 // What a view's pictures are and what its page has yet to take of them. Main thread only.
 struct ViewState {
-  std::optional<std::filesystem::path> folder;
+  std::optional<std::filesystem::path> folder, reducedCopies;
   // Bytes handed to the engine and not yet taken by it, and the answers made that wait for them.
   std::size_t waiting = 0;
   struct Queued {
@@ -68,6 +68,25 @@ bool isOwnPage(const char* page, const char* asking, const char* referrer) {
   if (!origin.empty()) return origin == asking;
   return g_str_has_prefix(page, "file:") && std::string(asking) == "null" && referrer &&
          withoutFragment(referrer) == withoutFragment(page);
+}
+
+// "?width=W&height=H": the device pixels the page draws the picture at; nothing else is read.
+PictureStore::Drawn drawnOf(const char* address) {
+  PictureStore::Drawn drawn;
+  GUri* uri = address ? g_uri_parse(address, G_URI_FLAGS_NONE, nullptr) : nullptr;
+  const char* query = uri ? g_uri_get_query(uri) : nullptr;
+  GHashTable* params = query ? g_uri_parse_params(query, -1, "&", G_URI_PARAMS_NONE, nullptr) : nullptr;
+  auto number = [&](const char* key) {
+    const char* text = params ? static_cast<const char*>(g_hash_table_lookup(params, key)) : nullptr;
+    guint64 value = 0;
+    if (!text || !g_ascii_string_to_unsigned(text, 10, 1, PictureStore::maximumDrawnSide, &value, nullptr)) return 0;
+    return int(value);
+  };
+  drawn = {number("width"), number("height")};
+  if (drawn.width == 0 || drawn.height == 0) drawn = {};
+  if (params) g_hash_table_unref(params);
+  if (uri) g_uri_unref(uri);
+  return drawn;
 }
 
 void send(const SharedState& state, ViewState::Queued answer);
@@ -143,7 +162,8 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
     return refuse(request, "No such picture.");
   auto waiting = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(GObjectPtr<WebKitURISchemeRequest>::retain(request));
   // Opened beside the main loop; the store reads and decodes it on its own workers.
-  GlobalQueue::async([state, waiting, folder = *state->folder, name, origin] {
+  auto drawn = drawnOf(webkit_uri_scheme_request_get_uri(request));
+  GlobalQueue::async([state, waiting, folder = *state->folder, copies = state->reducedCopies, name, origin, drawn] {
     auto finish = [state, waiting, origin](const PictureStore::Answer& picture) {
       MainQueue::async([state, waiting, origin, picture] {
         if (!picture) return refuse(waiting->get(), picture.error().message);
@@ -152,13 +172,15 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
     };
     auto file = fs::openInside(folder, name);
     if (!file) return finish(fail(file.error().domain, file.error().code, "No such picture."));
-    PictureStore::shared().request(std::move(*file), finish);
+    if (auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt) file = std::move(*copy);
+    PictureStore::shared().request(std::move(*file), drawn, finish);
   });
 }
 
 }  // namespace
 
-void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder) {
+void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder,
+           const std::optional<std::filesystem::path>& reducedCopies) {
   static bool registered = [] {
     WebKitWebContext* context = webkit_web_context_get_default();
     webkit_web_context_register_uri_scheme(context, scheme, answer, nullptr, nullptr);
@@ -175,6 +197,7 @@ void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folde
     g_object_set_data_full(G_OBJECT(webView), stateKey, held, [](gpointer data) { delete static_cast<SharedState*>(data); });
   }
   (*held)->folder = folder;
+  (*held)->reducedCopies = reducedCopies;
 }
 
 }  // namespace PagePictures

@@ -1,10 +1,12 @@
 #include "platform/PictureStore.h"
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <future>
 #include <list>
 #include <map>
@@ -17,12 +19,13 @@
 
 namespace {
 
-// A file as it stands: a file written again, or another file put in its place, is another key.
-using Key = std::tuple<dev_t, ino_t, off_t, long long, long long, long long, long long>;
+// A file as it stands: a file written again, or another file put in its place, is another key;
+// and the size it is drawn at.
+using Key = std::tuple<dev_t, ino_t, off_t, long long, long long, long long, long long, int, int>;
 
-Key keyOf(const struct stat& st) {
+Key keyOf(const struct stat& st, PictureStore::Drawn drawn) {
   return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
-          st.st_ctim.tv_nsec};
+          st.st_ctim.tv_nsec, drawn.width, drawn.height};
 }
 
 // A picture's file may carry more than its pixels need (metadata, a colour profile, a thumbnail),
@@ -32,18 +35,39 @@ bool farLargerThanItsPixels(std::size_t fileSize, const ImageHeader::Facts& head
   return double(fileSize) > 16.0 * header.decodedPixels() + double(1 << 20);
 }
 
-PictureStore::Answer make(int fd) {
+// The picture at the size it is handed at, in the smallest of the kinds that keep what it shows.
+PictureStore::Answer reduced(GdkPixbuf* picture, ImageData::PixelSize size, bool photo) {
+  GObjectPtr<GdkPixbuf> smaller(gdk_pixbuf_scale_simple(picture, size.width, size.height, GDK_INTERP_BILINEAR));
+  if (!smaller) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "There is not enough memory for the picture");
+  if (photo && !gdk_pixbuf_get_has_alpha(smaller.get())) {
+    gchar* buffer = nullptr;
+    gsize length = 0;
+    if (gdk_pixbuf_save_to_buffer(smaller.get(), &buffer, &length, "jpeg", nullptr, "quality", "92", nullptr)) {
+      Data jpeg(reinterpret_cast<const std::uint8_t*>(buffer), reinterpret_cast<const std::uint8_t*>(buffer) + length);
+      g_free(buffer);
+      return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(jpeg), "image/jpeg"});
+    }
+  }
+  auto png = ImageData::pngOf(smaller.get());
+  if (!png) return tl::unexpected(png.error());
+  return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(*png), "image/png"});
+}
+
+PictureStore::Answer make(int fd, PictureStore::Drawn drawn) {
   auto file = PictureStore::readFile(fd, PictureStore::maximumFile);
   if (!file) return tl::unexpected(file.error());
   auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
-  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header))
+  auto handed = PictureStore::handedSize(int(header->width), int(header->height), drawn);
+  bool whole = handed == ImageData::PixelSize{int(header->width), int(header->height)};
+  if (whole && header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header))
     return std::make_shared<const PictureStore::Picture>(
         PictureStore::Picture{std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format)});
   auto picture = PictureStore::decode(file->bytes, *header);
   // The file is not needed past its pixels.
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
+  if (!whole) return reduced(picture->picture.get(), handed, header->format == ImageHeader::Format::jpeg);
   auto png = ImageData::pngOf(picture->picture.get());
   if (!png) return tl::unexpected(png.error());
   return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(*png), "image/png"});
@@ -130,12 +154,45 @@ PictureStore::State& PictureStore::state() const {
   return *state;
 }
 
-void PictureStore::request(UniqueFd file, Completion done) {
+ImageData::PixelSize PictureStore::handedSize(int width, int height, Drawn drawn) {
+  if (drawn.width <= 0 || drawn.height <= 0 || width <= 0 || height <= 0) return {width, height};
+  // Reduced as little as covers the drawn size both ways, wherever the picture is stretched.
+  double scale = std::max(double(drawn.width) / width, double(drawn.height) / height);
+  if (scale * scale >= 0.5) return {width, height};
+  // Rounded up, but not past a whole number the division only just missed.
+  auto side = [&](int v) { return std::max(1, int(std::ceil(v * scale - 1e-6))); };
+  return {side(width), side(height)};
+}
+
+std::optional<UniqueFd> PictureStore::reducedCopy(const std::filesystem::path& folder, const std::string& name,
+                                                  Drawn drawn) {
+  if (drawn.width <= 0 || drawn.height <= 0) return std::nullopt;
+  for (int size : {512, 1024, 2048}) {
+    auto relative = std::filesystem::path(std::to_string(size)) / name;
+    struct stat st {};
+    // A link stands in for a copy not yet made.
+    if (::lstat((folder / relative).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    auto copy = fs::openInside(folder, relative);
+    if (!copy || ::fstat(copy->get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // Its size from its header, which a copy we wrote has at its start.
+    Data head(64 * 1024);
+    ssize_t got = ::pread(copy->get(), head.data(), head.size(), 0);
+    if (got <= 0) continue;
+    head.resize(std::size_t(got));
+    auto pixels = ImageData::bitmapSize(head);
+    if (pixels && pixels->width >= drawn.width && pixels->height >= drawn.height) return std::move(*copy);
+  }
+  return std::nullopt;
+}
+
+void PictureStore::request(UniqueFd file, Completion done) { request(std::move(file), Drawn{}, std::move(done)); }
+
+void PictureStore::request(UniqueFd file, Drawn drawn, Completion done) {
   State& s = state();
   struct stat st {};
   if (!file || ::fstat(file.get(), &st) != 0)
     return done(fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read"));
-  Key key = keyOf(st);
+  Key key = keyOf(st, drawn);
   {
     std::unique_lock lock(s.mutex);
     if (auto it = s.keptAt.find(key); it != s.keptAt.end()) {
@@ -150,8 +207,8 @@ void PictureStore::request(UniqueFd file, Completion done) {
     }
     s.making[key].push_back(std::move(done));
   }
-  auto* work = new std::function<void()>([&s, key, fd = std::make_shared<UniqueFd>(std::move(file))] {
-    Answer answer = make(fd->get());
+  auto* work = new std::function<void()>([&s, key, drawn, fd = std::make_shared<UniqueFd>(std::move(file))] {
+    Answer answer = make(fd->get(), drawn);
     fd->reset();
     std::vector<Completion> waiting;
     {
@@ -166,10 +223,12 @@ void PictureStore::request(UniqueFd file, Completion done) {
   g_thread_pool_push(s.workers, work, nullptr);
 }
 
-PictureStore::Answer PictureStore::get(UniqueFd file) {
+PictureStore::Answer PictureStore::get(UniqueFd file) { return get(std::move(file), Drawn{}); }
+
+PictureStore::Answer PictureStore::get(UniqueFd file, Drawn drawn) {
   auto promise = std::make_shared<std::promise<Answer>>();
   auto future = promise->get_future();
-  request(std::move(file), [promise](const Answer& answer) { promise->set_value(answer); });
+  request(std::move(file), drawn, [promise](const Answer& answer) { promise->set_value(answer); });
   return future.get();
 }
 

@@ -6,13 +6,16 @@
 // byte), which is never handed on whole; any other picture is given as it is. Files are read
 // and pictures decoded a few at a time, within MemoryBudget's bounds. Display-free; any thread.
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Data.h"
 #include "platform/Error.h"
 #include "platform/GObjectPtr.h"
+#include "platform/ImageData.h"
 #include "platform/ImageHeader.h"
 #include "platform/MemoryBudget.h"
 #include "platform/UniqueFd.h"
@@ -36,6 +39,24 @@ class PictureStore {
   void request(UniqueFd file, Completion done);
   // The same, waiting for it: never on the main thread.
   Answer get(UniqueFd file);
+
+  // The pixels a picture is drawn at: a picture with more than twice as many as it needs to
+  // cover them is handed reduced, its shape kept, as PNG (a JPEG as JPEG). Nothing asked (0): as
+  // the file is.
+  struct Drawn {
+    int width = 0;
+    int height = 0;
+  };
+  // No picture is drawn wider or taller.
+  static constexpr int maximumDrawnSide = 32767;
+  // The size a picture of `width` × `height` is handed at when drawn at `drawn`.
+  static ImageData::PixelSize handedSize(int width, int height, Drawn drawn);
+  void request(UniqueFd file, Drawn drawn, Completion done);
+  Answer get(UniqueFd file, Drawn drawn);
+  // The smallest reduced copy of the picture `name` that covers `drawn`, open: the copies made
+  // for such readers (a plain file under <folder>/<size>/<name>, not yet the link to the picture
+  // that stands in for it until it is made). None when no copy made so far covers it.
+  static std::optional<UniqueFd> reducedCopy(const std::filesystem::path& folder, const std::string& name, Drawn drawn);
 
   // What decoding a picture of `header` and holding it holds: its raster, a drawn copy and the
   // decoder's buffers; the reservation to take from MemoryBudget::decodedPictures().

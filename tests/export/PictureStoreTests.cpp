@@ -149,7 +149,9 @@ TEST(PictureStore, APictureIsHandedAtAboutTheSizeItIsDrawnAt) {
     auto answer = PictureStore::shared().get(openFile(file), c.drawn);
     ASSERT_TRUE(answer) << c.name << ": " << answer.error().message;
     EXPECT_EQ((*answer)->type, c.type) << c.name;
-    if (c.asItIs) EXPECT_EQ((*answer)->bytes, c.bytes) << c.name;
+    if (c.asItIs) {
+      EXPECT_EQ((*answer)->bytes, c.bytes) << c.name;
+    }
     auto drawn = ImageEncoding::decode((*answer)->bytes);
     ASSERT_TRUE(drawn) << c.name;
     EXPECT_EQ(drawn->width, c.width) << c.name;
@@ -226,7 +228,9 @@ TEST(PictureStore, ARenderedOutputInlinesEachPictureAtMostAtThePixelsItDraws) {
     std::size_t pictureBytes = 0;
     for (std::size_t i = 0; i < 3 && sizes.size() == 4; ++i)
       pictureBytes += 4 * std::size_t(sizes[i].first) * std::size_t(sizes[i].second);
-    if (c.drawn) EXPECT_EQ(inlined->pictureBytes, pictureBytes);
+    if (c.drawn) {
+      EXPECT_EQ(inlined->pictureBytes, pictureBytes);
+    }
   }
   // HTML and SVG as before: the stored JPEG as it is.
   auto whole = ExportFileWriter::replaceBase64Templates("##base64-file:design/images/photo##", project);

@@ -95,7 +95,7 @@ struct Picture {
 // With `watch`, the pauses count from the moment the document is open: opening any document,
 // pictures or none, holds the main loop while it reads the file and makes its windows.
 std::shared_ptr<KXDocument> open(DocumentController& controller, const fsys::path& dir, const std::vector<Picture>& pictures,
-                                 Watch* watch = nullptr) {
+                                 Watch* watch = nullptr, int side = 80) {
   auto source = dir / "source";
   writeProject(source, "Home");
   nlohmann::json layers = nlohmann::json::array();
@@ -103,8 +103,8 @@ std::shared_ptr<KXDocument> open(DocumentController& controller, const fsys::pat
   for (const auto& p : pictures) {
     (void)fs::writeInside(source, "design/images/" + p.name, p.bytes);
     layers.push_back({{"id", p.name}, {"type", "image"}, {"image", p.name}, {"name", p.name + ".tiff"},
-                      {"x", x}, {"y", 0}, {"width", 80}, {"height", 80}});
-    x += 90;
+                      {"x", x}, {"y", 0}, {"width", side}, {"height", side}});
+    x += side + 10;
   }
   nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
   std::ofstream(source / "design" / "document.json") << json.dump();
@@ -149,16 +149,22 @@ int flood(const char* name, const Data& bytes, std::uintmax_t size, int requests
   return 0;
 }
 
-int exportFrame() {
-  DocumentController controller;
-  auto dir = testenv::freshFolder("picture-bench");
-  fsys::create_directories(dir / "out");
-  ExportPanels::shared().selectFolder = [&](ExportQualityOptions, GtkWindow*, const fsys::path&, ExportPanels::PathCompletion done) {
-    MainQueue::async([done, f = dir / "out"] { done(f); });
+// Exports go to `folder`, written over whatever is there.
+void exportInto(const fsys::path& folder) {
+  fsys::create_directories(folder);
+  ExportPanels::shared().selectFolder = [folder](ExportQualityOptions, GtkWindow*, const fsys::path&,
+                                                 ExportPanels::PathCompletion done) {
+    MainQueue::async([done, folder] { done(folder); });
   };
   ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
     MainQueue::async([done] { done(true, false); });
   };
+}
+
+int exportFrame() {
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench");
+  exportInto(dir / "out");
   auto document = open(controller, dir, {{"fake", testenv::tiffPicture(8000, 8000, {}, 1, {{259, 7}})},
                                          {"large", testenv::tiffPicture(8192, 8192)}});
   if (!document) return 1;
@@ -194,28 +200,10 @@ int openDocument() {
 void frame(const char* what, const std::vector<Picture>& pictures, int side) {
   DocumentController controller;
   auto dir = testenv::freshFolder("picture-bench");
-  fsys::create_directories(dir / "out");
-  ExportPanels::shared().selectFolder = [&](ExportQualityOptions, GtkWindow*, const fsys::path&, ExportPanels::PathCompletion done) {
-    MainQueue::async([done, f = dir / "out"] { done(f); });
-  };
-  ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
-    MainQueue::async([done] { done(true, false); });
-  };
-  auto source = dir / "source";
-  writeProject(source, "Home");
-  nlohmann::json layers = nlohmann::json::array();
-  for (std::size_t i = 0; i < pictures.size(); ++i) {
-    (void)fs::writeInside(source, "design/images/" + pictures[i].name, pictures[i].bytes);
-    layers.push_back({{"id", pictures[i].name}, {"type", "image"}, {"image", pictures[i].name}, {"name", pictures[i].name},
-                      {"x", int(i) * (side + 10)}, {"y", 0}, {"width", side}, {"height", side}});
-  }
-  nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
-  std::ofstream(source / "design" / "document.json") << json.dump();
-  makeZip(source, dir / "Frame.korvelx");
-  std::error_code ec;
+  exportInto(dir / "out");
   auto peak = std::make_unique<testenv::PeakPss>();
-  auto document = openWith(controller, dir / "Frame.korvelx");
-  if (!document || !waitForEditor(*document)) return;
+  auto document = open(controller, dir, pictures, nullptr, side);
+  if (!document) return;
   bool drawn = waitFor([&] { return settled(*document, pictures.size()); }, 600);
   std::size_t opened = peak->stop();
   peak = std::make_unique<testenv::PeakPss>();
@@ -236,9 +224,9 @@ void frame(const char* what, const std::vector<Picture>& pictures, int side) {
   double seconds = std::chrono::duration<double>(Clock::now() - began).count();
   std::size_t exported = peak->stop();
   auto written = evaluate(*document, "OstrelStandIn.exportOutcome.written");
-  std::printf("%-30s (%7ju bytes) opened %5zu MB, with the preview %5zu MB, export %5zu MB in %5.1f s (%s of 6 written)%s\n",
-              what, std::uintmax_t(fsys::file_size(dir / "Frame.korvelx", ec)), opened >> 20, previewed >> 20, exported >> 20,
-              seconds, written.value_or(nullptr).dump().c_str(), drawn ? "" : " (not all drawn)");
+  std::printf("%-30s opened %5zu MB, with the preview %5zu MB, export %5zu MB in %5.1f s (%s of 6 written)%s\n", what,
+              opened >> 20, previewed >> 20, exported >> 20, seconds, written.value_or(nullptr).dump().c_str(),
+              drawn ? "" : " (not all drawn)");
   std::fflush(stdout);
   document->close();
 }

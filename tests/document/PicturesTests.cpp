@@ -1109,20 +1109,24 @@ TEST_F(Pictures, AFrameOfLargePicturesCostsAboutWhatItsPicturesAreDrawnAt) {
       ADD_FAILURE() << what << ": not opened";
       return costs;
     }
+    // What of the pictures a view shows wrong, as a person sees it, once it shows them right.
+    auto shownWrong = [&](GtkWidget* shown, const std::optional<nlohmann::json>& at, const std::string& where) {
+      std::string wrong = "no picture of the " + where;
+      waitFor([&] {
+        auto shot = at ? snapshot(shown) : std::nullopt;
+        if (!shot) return false;
+        keepShot("frame-" + std::to_string(opened) + "-" + where + ".png", *shot);
+        wrong = wrongHalves([&](int px, int py) { return shot->pixel(px, py); }, *at, pictures);
+        return wrong.empty();
+      }, 60);
+      return wrong;
+    };
     GtkWidget* view = document->ostrelViewController().webViewController().webView().widget();
     gtk_window_resize(document->windowForSheet(), 900, 700);
     auto inEditor = [&](const std::string& script) { return evaluate(*document, script); };
     auto boxes = drawnBoxes(inEditor, "#canvas img", pictures);
     EXPECT_TRUE(boxes) << what << ": the editor did not draw its pictures";
-    std::string wrong = "no picture of the editor";
-    waitFor([&] {
-      auto shot = boxes ? snapshot(view) : std::nullopt;
-      if (!shot) return false;
-      keepShot("frame-" + std::to_string(opened) + "-editor.png", *shot);
-      wrong = wrongHalves([&](int px, int py) { return shot->pixel(px, py); }, *boxes, pictures);
-      return wrong.empty();
-    }, 60);
-    EXPECT_EQ(wrong, "") << what << ": the editor";
+    EXPECT_EQ(shownWrong(view, boxes, "editor"), "") << what << ": the editor";
     costs.open = peak->stop();
 
     // Shown in the preview too.
@@ -1138,15 +1142,7 @@ TEST_F(Pictures, AFrameOfLargePicturesCostsAboutWhatItsPicturesAreDrawnAt) {
     auto inPreview = [&](const std::string& script) { return guitest::evaluate(preview.webView(), script); };
     auto previewBoxes = drawnBoxes(inPreview, "[data-frame] img", pictures);
     EXPECT_TRUE(previewBoxes) << what << ": the preview did not draw its pictures";
-    wrong = "no picture of the preview";
-    waitFor([&] {
-      auto shot = previewBoxes ? snapshot(preview.webView().widget()) : std::nullopt;
-      if (!shot) return false;
-      keepShot("frame-" + std::to_string(opened) + "-preview.png", *shot);
-      wrong = wrongHalves([&](int px, int py) { return shot->pixel(px, py); }, *previewBoxes, pictures);
-      return wrong.empty();
-    }, 60);
-    EXPECT_EQ(wrong, "") << what << ": the preview";
+    EXPECT_EQ(shownWrong(preview.webView().widget(), previewBoxes, "preview"), "") << what << ": the preview";
     costs.preview = peak->stop();
     // Each picture handed to the pages at about its drawn size: none at more than twice its pixels.
     for (const auto* drawn : {&boxes, &previewBoxes})

@@ -28,6 +28,14 @@ UniqueFd openFile(const stdfs::path& file) { return UniqueFd(::open(file.c_str()
 
 Data redPNG(int width, int height) { return ImageEncoding::png(solidBitmap(width, height, 255, 0, 0)); }
 
+// The picture handed on decodes at `width` × `height`.
+void expectSize(const Data& picture, int width, int height, const std::string& what) {
+  auto drawn = ImageEncoding::decode(picture);
+  ASSERT_TRUE(drawn) << what;
+  EXPECT_EQ(drawn->width, width) << what;
+  EXPECT_EQ(drawn->height, height) << what;
+}
+
 }  // namespace
 
 TEST(PictureStore, WhatAPageIsGivenOfEachPicture) {
@@ -60,10 +68,7 @@ TEST(PictureStore, WhatAPageIsGivenOfEachPicture) {
     EXPECT_EQ((*answer)->type, c.type) << c.name;
     if (c.asItIs) EXPECT_EQ((*answer)->bytes, c.bytes) << c.name;
     else EXPECT_LT((*answer)->bytes.size(), std::size_t(1) << 20) << c.name;
-    auto drawn = ImageEncoding::decode((*answer)->bytes);
-    ASSERT_TRUE(drawn) << c.name;
-    EXPECT_EQ(drawn->width, c.width) << c.name;
-    EXPECT_EQ(drawn->height, c.height) << c.name;
+    expectSize((*answer)->bytes, c.width, c.height, c.name);
   }
 }
 
@@ -152,10 +157,7 @@ TEST(PictureStore, APictureIsHandedAtAboutTheSizeItIsDrawnAt) {
     if (c.asItIs) {
       EXPECT_EQ((*answer)->bytes, c.bytes) << c.name;
     }
-    auto drawn = ImageEncoding::decode((*answer)->bytes);
-    ASSERT_TRUE(drawn) << c.name;
-    EXPECT_EQ(drawn->width, c.width) << c.name;
-    EXPECT_EQ(drawn->height, c.height) << c.name;
+    expectSize((*answer)->bytes, c.width, c.height, c.name);
   }
 }
 

@@ -26,6 +26,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "canvas/WebViewController.h"
 #include "document/DocumentController.h"
 #include "document/DocumentTestSupport.h"
 #include "document/KXDocument.h"
@@ -34,11 +35,13 @@
 #include "platform/FileSystem.h"
 #include "platform/MemoryBudget.h"
 #include "platform/RunLoop.h"
+#include "preview/KorvelViewController.h"
+#include "preview/PreviewWindowController.h"
 #include "support/HostilePictures.h"
 #include "support/ProcessMemory.h"
-#include "support/TwoToneTiff.h"
 #include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
+#include "support/TwoToneTiff.h"
 
 using namespace doctests;
 namespace fsys = std::filesystem;
@@ -234,7 +237,7 @@ void frame(const char* what, const std::vector<Picture>& pictures, int side) {
 int frames() {
   auto made = testenv::freshFolder("picture-bench-made");
   auto tiffs = [&](std::uint32_t lying, std::uint32_t strip, std::uint32_t side) {
-    return std::vector<Picture>{{"lying", testenv::tiffPicture(lying, lying, {}, 1, {{259, 7}})},
+    return std::vector<Picture>{{"lying", testenv::lyingJpegTiff(lying)},
                                 {"strip", testenv::twoToneTiff(made, strip, strip, "-c lzw -r " + std::to_string(strip))},
                                 {"large", testenv::twoToneTiff(made, side, side, "-c lzw")}};
   };

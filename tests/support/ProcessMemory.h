@@ -4,19 +4,33 @@
 // processes, the project server), and its peak over a stretch, sampled beside the caller.
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace testenv {
+
+// The start of a file under /proc; empty once its process has gone (a read then fails, which a
+// stream would throw for).
+inline std::string procText(const std::string& path) {
+  std::string text;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  ssize_t got;
+  while (text.size() < (std::size_t(1) << 16) && (got = ::read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, std::size_t(got));
+  ::close(fd);
+  return text;
+}
 
 // This process and all its descendants.
 inline std::vector<pid_t> processTree(pid_t root = ::getpid()) {
@@ -25,8 +39,7 @@ inline std::vector<pid_t> processTree(pid_t root = ::getpid()) {
     while (dirent* entry = ::readdir(proc)) {
       pid_t pid = std::atoi(entry->d_name);
       if (pid <= 0) continue;
-      std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+      std::string text = procText("/proc/" + std::to_string(pid) + "/stat");
       // The name in parentheses may hold spaces; the fields after its last ')' are plain.
       auto close = text.rfind(')');
       if (close == std::string::npos || close + 4 >= text.size()) continue;
@@ -47,13 +60,9 @@ inline std::vector<pid_t> processTree(pid_t root = ::getpid()) {
 inline std::size_t treePss(pid_t root = ::getpid()) {
   std::size_t total = 0;
   for (pid_t pid : processTree(root)) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    std::string line;
-    while (std::getline(in, line))
-      if (line.rfind("Pss:", 0) == 0) {
-        total += std::size_t(std::atoll(line.c_str() + 4)) << 10;
-        break;
-      }
+    std::string text = procText("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    auto at = text.find("\nPss:");
+    if (at != std::string::npos) total += std::size_t(std::atoll(text.c_str() + at + 5)) << 10;
   }
   return total;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Large pictures of a few hundred kilobytes that really decode, written by libtiff's own tool.
+// Large TIFF pictures of a few hundred bytes or kilobytes: some that really decode, written by
+// libtiff's own tool, and one whose data does not match its header.
 
 #include <algorithm>
 #include <cstdint>
@@ -15,24 +16,30 @@
 
 namespace testenv {
 
+// A little-endian TIFF's header and its one directory of nine single-valued entries (tag, type,
+// value); the data that follows starts at byte 122.
+inline Data tiffHead(const std::uint32_t (&entries)[9][3]) {
+  Data d{'I', 'I', '*', 0};
+  putLittle(d, 8, 4);
+  putLittle(d, 9, 2);
+  for (const auto& e : entries) {
+    putLittle(d, e[0], 2);
+    putLittle(d, e[1], 2);
+    putLittle(d, 1, 4);
+    putLittle(d, e[2], 4);
+  }
+  putLittle(d, 0, 4);
+  return d;
+}
+
 // An 8-bit grey TIFF whose left half is dark (0x30) and right half light (0xD0), written
 // uncompressed and then again by tiffcp with `options`; empty when the tool failed.
-inline Data twoToneTiff(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height, const std::string& options) {
+inline Data twoToneTiff(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height,
+                        const std::string& options) {
   auto raw = folder / "two-tone.tiff", out = folder / "two-tone-written.tiff";
   {
-    Data head{'I', 'I', '*', 0};
-    putLittle(head, 8, 4);
-    const std::uint32_t entries[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, 8},      {259, 3, 1},
-                                        {262, 3, 1},     {273, 4, 122},    {277, 3, 1},      {278, 4, height},
-                                        {279, 4, width * height}};
-    putLittle(head, std::uint32_t(std::size(entries)), 2);
-    for (const auto& e : entries) {
-      putLittle(head, e[0], 2);
-      putLittle(head, e[1], 2);
-      putLittle(head, 1, 4);
-      putLittle(head, e[2], 4);
-    }
-    putLittle(head, 0, 4);
+    const Data head = tiffHead({{256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                {273, 4, 122}, {277, 3, 1}, {278, 4, height}, {279, 4, width * height}});
     std::ofstream file(raw, std::ios::binary);
     file.write(reinterpret_cast<const char*>(head.data()), std::streamsize(head.size()));
     std::string row(width, char(0xD0));
@@ -42,6 +49,16 @@ inline Data twoToneTiff(const std::filesystem::path& folder, std::uint32_t width
   int status = run("tiffcp " + options + " '" + raw.string() + "' '" + out.string() + "' 2>&1");
   std::filesystem::remove(raw);
   return status == 0 ? readBytes(out) : Data();
+}
+
+// A TIFF of a few hundred bytes whose header claims `side` × `side` grey pixels in one strip of
+// JPEG data, while the strip holds a JPEG of 16 × 16.
+inline Data lyingJpegTiff(std::uint32_t side) {
+  const Data strip = jpegPicture(16, 16);
+  Data d = tiffHead({{256, 4, side}, {257, 4, side}, {258, 3, 8}, {259, 3, 7}, {262, 3, 1}, {273, 4, 122},
+                     {277, 3, 1}, {278, 4, side}, {279, 4, std::uint32_t(strip.size())}});
+  d.insert(d.end(), strip.begin(), strip.end());
+  return d;
 }
 
 }  // namespace testenv

@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <string>
@@ -70,7 +71,8 @@ bool isOwnPage(const char* page, const char* asking, const char* referrer) {
          withoutFragment(referrer) == withoutFragment(page);
 }
 
-// "?width=W&height=H": the device pixels the page draws the picture at; nothing else is read.
+// "?width=W&height=H": the device pixels the page draws the picture at, each rounded up to a
+// power of two, so that a page asking at many sizes shares a few pictures; nothing else is read.
 PictureStore::Drawn drawnOf(const char* address) {
   PictureStore::Drawn drawn;
   GUri* uri = address ? g_uri_parse(address, G_URI_FLAGS_NONE, nullptr) : nullptr;
@@ -80,7 +82,9 @@ PictureStore::Drawn drawnOf(const char* address) {
     const char* text = params ? static_cast<const char*>(g_hash_table_lookup(params, key)) : nullptr;
     guint64 value = 0;
     if (!text || !g_ascii_string_to_unsigned(text, 10, 1, PictureStore::maximumDrawnSide, &value, nullptr)) return 0;
-    return int(value);
+    int side = 16;
+    while (side < int(value)) side *= 2;
+    return std::min(side, PictureStore::maximumDrawnSide);
   };
   drawn = {number("width"), number("height")};
   if (drawn.width == 0 || drawn.height == 0) drawn = {};

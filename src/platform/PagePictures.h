@@ -5,8 +5,8 @@
 // request for it; a view without a folder answers nothing. Only the view's own page is answered,
 // and only a fetch, which says which page asks (an image load from a page of files says nothing
 // of it). A page that names the device pixels it draws a picture at ("<name>?width=W&height=H")
-// is handed it reduced to about them (see PictureStore::Drawn). What waits for the page is
-// bounded. Main thread only.
+// is handed it reduced to about them (see PictureStore::Drawn), each side rounded up to a power
+// of two. What waits for the page is bounded. Main thread only.
 
 #include <cstddef>
 #include <filesystem>

@@ -32,6 +32,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/ImageHeader.h"
+#include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
 #include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
@@ -1191,4 +1192,40 @@ TEST_F(Pictures, AFrameOfLargePicturesCostsAboutWhatItsPicturesAreDrawnAt) {
     EXPECT_LT(l.exported, s.exported + allowed) << frames[f].what << ": exported";
     EXPECT_LT(l.exportSeconds, 30.0) << frames[f].what << ": exported";
   }
+}
+
+// A page is handed a picture at about the size it draws it, each side rounded up to a power of
+// two: a page that asks at many sizes shares one picture made for them, and one that names no
+// size is handed the whole picture.
+TEST_F(Pictures, APageAskingAtManySizesSharesAFewPictures) {
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  auto images = document->projectPath().value() / "design" / "images";
+  ASSERT_TRUE(fs::writeInside(images, "large.tiff", testenv::tiffPicture(2048, 1024)));
+  const std::size_t made = PictureStore::shared().made();
+  ASSERT_TRUE(evaluate(*document, "window.asked = {}; function ask(query) {"
+                                  " return fetch('korvel-picture:large.tiff' + query).then(function (r) { return r.blob(); })"
+                                  "  .then(function (blob) { return new Promise(function (done) {"
+                                  "   var p = new Image(); p.onload = function () { done(p.naturalWidth + 'x' + p.naturalHeight); };"
+                                  "   p.onerror = function () { done('refused'); }; p.src = URL.createObjectURL(blob); }); })"
+                                  "  .catch(function () { return 'refused'; })"
+                                  "  .then(function (size) { asked[size] = (asked[size] || 0) + 1; }); }"
+                                  " for (var w = 65; w <= 128; ++w) ask('?width=' + w + '&height=' + ((w + 1) >> 1)); true"));
+  std::optional<nlohmann::json> asked;
+  ASSERT_TRUE(waitFor([&] {
+    asked = evaluate(*document, "JSON.stringify(asked)");
+    if (!asked || !asked->is_string()) return false;
+    auto sizes = nlohmann::json::parse(asked->get<std::string>());
+    int count = 0;
+    for (const auto& [size, n] : sizes.items()) count += n.get<int>();
+    return count == 64;
+  }, 120)) << asked.value_or(nullptr).dump();
+  // Drawn at up to 128 × 64: handed at 128 × 64.
+  EXPECT_EQ(nlohmann::json::parse(asked->get<std::string>()), nlohmann::json({{"128x64", 64}}));
+  EXPECT_EQ(PictureStore::shared().made(), made + 1);
+  ASSERT_TRUE(evaluate(*document, "window.asked = {}; ask(''); ask('?width=0&height=80'); ask('?width=x&height=80'); true"));
+  ASSERT_TRUE(waitFor([&] {
+    asked = evaluate(*document, "JSON.stringify(asked)");
+    return asked && asked->is_string() && nlohmann::json::parse(asked->get<std::string>()).value("2048x1024", 0) == 3;
+  }, 120)) << asked.value_or(nullptr).dump();
 }

@@ -918,6 +918,13 @@ class FramePageServer {
 
 }  // namespace
 
+// measure(blob): the size of the picture a blob holds, as the page's engine decodes it.
+const std::string measureScript =
+    " function measure(blob) { return new Promise(function (done, failed) {"
+    "  var p = new Image(), url = URL.createObjectURL(blob);"
+    "  p.onload = function () { URL.revokeObjectURL(url); done(p.naturalWidth + 'x' + p.naturalHeight); };"
+    "  p.onerror = function () { URL.revokeObjectURL(url); failed(); }; p.src = url; }); }";
+
 // A page that asks for one picture over and over, with a new address each time, costs one read
 // and one decode of it, within a bound, and every request ends: a 1 × 1 PNG padded with zeros to
 // 255 MB, and a TIFF of a few kilobytes that decodes to 8192 × 8192.
@@ -936,11 +943,7 @@ TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequest
   for (const auto& flood : floods) {
     MemorySampler sampler(std::size_t(3) << 30);
     // Each answer as the page's engine decodes it: its size as a picture.
-    ASSERT_TRUE(evaluate(*document, "window.flood = {drawn: 0, refused: 0, sizes: {}};"
-                                    " function measure(blob) { return new Promise(function (done, failed) {"
-                                    "  var p = new Image(), url = URL.createObjectURL(blob);"
-                                    "  p.onload = function () { URL.revokeObjectURL(url); done(p.naturalWidth + 'x' + p.naturalHeight); };"
-                                    "  p.onerror = function () { URL.revokeObjectURL(url); failed(); }; p.src = url; }); }"
+    ASSERT_TRUE(evaluate(*document, "window.flood = {drawn: 0, refused: 0, sizes: {}};" + measureScript +
                                     " for (var i = 0; i < " + std::to_string(flood.requests) + "; ++i)"
                                     "  fetch('korvel-picture:" + std::string(flood.name) + "?' + i).then(function (r) {"
                                     "   if (!r.ok) throw new Error(r.status); return r.blob(); }).then(measure)"
@@ -1203,12 +1206,9 @@ TEST_F(Pictures, APageAskingAtManySizesSharesAFewPictures) {
   auto images = document->projectPath().value() / "design" / "images";
   ASSERT_TRUE(fs::writeInside(images, "large.tiff", testenv::tiffPicture(2048, 1024)));
   const std::size_t made = PictureStore::shared().made();
-  ASSERT_TRUE(evaluate(*document, "window.asked = {}; function ask(query) {"
+  ASSERT_TRUE(evaluate(*document, "window.asked = {};" + measureScript + " function ask(query) {"
                                   " return fetch('korvel-picture:large.tiff' + query).then(function (r) { return r.blob(); })"
-                                  "  .then(function (blob) { return new Promise(function (done) {"
-                                  "   var p = new Image(); p.onload = function () { done(p.naturalWidth + 'x' + p.naturalHeight); };"
-                                  "   p.onerror = function () { done('refused'); }; p.src = URL.createObjectURL(blob); }); })"
-                                  "  .catch(function () { return 'refused'; })"
+                                  "  .then(measure).catch(function () { return 'refused'; })"
                                   "  .then(function (size) { asked[size] = (asked[size] || 0) + 1; }); }"
                                   " for (var w = 65; w <= 128; ++w) ask('?width=' + w + '&height=' + ((w + 1) >> 1)); true"));
   std::optional<nlohmann::json> asked;

@@ -2,7 +2,6 @@
 
 #include <webkit2/webkit2.h>
 
-#include <algorithm>
 #include <deque>
 #include <memory>
 #include <string>
@@ -69,28 +68,6 @@ bool isOwnPage(const char* page, const char* asking, const char* referrer) {
   if (!origin.empty()) return origin == asking;
   return g_str_has_prefix(page, "file:") && std::string(asking) == "null" && referrer &&
          withoutFragment(referrer) == withoutFragment(page);
-}
-
-// "?width=W&height=H": the device pixels the page draws the picture at, each rounded up to a
-// power of two, so that a page asking at many sizes shares a few pictures; nothing else is read.
-PictureStore::Drawn drawnOf(const char* address) {
-  PictureStore::Drawn drawn;
-  GUri* uri = address ? g_uri_parse(address, G_URI_FLAGS_NONE, nullptr) : nullptr;
-  const char* query = uri ? g_uri_get_query(uri) : nullptr;
-  GHashTable* params = query ? g_uri_parse_params(query, -1, "&", G_URI_PARAMS_NONE, nullptr) : nullptr;
-  auto number = [&](const char* key) {
-    const char* text = params ? static_cast<const char*>(g_hash_table_lookup(params, key)) : nullptr;
-    guint64 value = 0;
-    if (!text || !g_ascii_string_to_unsigned(text, 10, 1, PictureStore::maximumDrawnSide, &value, nullptr)) return 0;
-    int side = 16;
-    while (side < int(value)) side *= 2;
-    return std::min(side, PictureStore::maximumDrawnSide);
-  };
-  drawn = {number("width"), number("height")};
-  if (drawn.width == 0 || drawn.height == 0) drawn = {};
-  if (params) g_hash_table_unref(params);
-  if (uri) g_uri_unref(uri);
-  return drawn;
 }
 
 void send(const SharedState& state, ViewState::Queued answer);
@@ -166,7 +143,8 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
     return refuse(request, "No such picture.");
   auto waiting = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(GObjectPtr<WebKitURISchemeRequest>::retain(request));
   // Opened beside the main loop; the store reads and decodes it on its own workers.
-  auto drawn = drawnOf(webkit_uri_scheme_request_get_uri(request));
+  const char* address = webkit_uri_scheme_request_get_uri(request);
+  auto drawn = PictureStore::drawnIn(address ? address : "");
   GlobalQueue::async([state, waiting, folder = *state->folder, copies = state->reducedCopies, name, origin, drawn] {
     auto finish = [state, waiting, origin](const PictureStore::Answer& picture) {
       MainQueue::async([state, waiting, origin, picture] {

@@ -154,6 +154,24 @@ PictureStore::State& PictureStore::state() const {
   return *state;
 }
 
+PictureStore::Drawn PictureStore::drawnIn(const std::string& address) {
+  GUri* uri = g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, nullptr);
+  const char* query = uri ? g_uri_get_query(uri) : nullptr;
+  GHashTable* params = query ? g_uri_parse_params(query, -1, "&", G_URI_PARAMS_NONE, nullptr) : nullptr;
+  auto side = [&](const char* key) {
+    const char* text = params ? static_cast<const char*>(g_hash_table_lookup(params, key)) : nullptr;
+    guint64 value = 0;
+    if (!text || !g_ascii_string_to_unsigned(text, 10, 1, maximumDrawnSide, &value, nullptr)) return 0;
+    int rounded = 16;
+    while (rounded < int(value)) rounded *= 2;
+    return std::min(rounded, maximumDrawnSide);
+  };
+  Drawn drawn{side("width"), side("height")};
+  if (params) g_hash_table_unref(params);
+  if (uri) g_uri_unref(uri);
+  return drawn.width && drawn.height ? drawn : Drawn{};
+}
+
 ImageData::PixelSize PictureStore::handedSize(int width, int height, Drawn drawn) {
   if (drawn.width <= 0 || drawn.height <= 0 || width <= 0 || height <= 0) return {width, height};
   // Reduced as little as covers the drawn size both ways, wherever the picture is stretched.

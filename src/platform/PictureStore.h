@@ -49,6 +49,10 @@ class PictureStore {
   };
   // No picture is drawn wider or taller.
   static constexpr int maximumDrawnSide = 32767;
+  // The drawn size a page names in an address ("…?width=W&height=H", device pixels), each side
+  // rounded up to a power of two from 16, so that a page asking at many sizes shares a few
+  // pictures; nothing when either is missing or not a whole number from 1 to maximumDrawnSide.
+  static Drawn drawnIn(const std::string& address);
   // The size a picture of `width` × `height` is handed at when drawn at `drawn`.
   static ImageData::PixelSize handedSize(int width, int height, Drawn drawn);
   void request(UniqueFd file, Drawn drawn, Completion done);

@@ -239,3 +239,30 @@ TEST(PictureStore, ARenderedOutputInlinesEachPictureAtMostAtThePixelsItDraws) {
   ASSERT_TRUE(whole);
   EXPECT_EQ(*whole, "data:image/jpeg;base64," + crypto::base64Encode(jpegPicture(2000, 2000)));
 }
+
+// The size a page names, rounded up to a power of two on each side; nothing unless both sides
+// are whole numbers in range.
+TEST(PictureStore, APageNamesTheSizeItDrawsAPictureAt) {
+  struct Case {
+    const char* address;
+    int width, height;
+  } cases[] = {
+      {"korvel-picture:a.png?width=80&height=80", 128, 128},
+      {"korvel-picture:a.png?height=1&width=16", 16, 16},
+      {"korvel-picture:a%20b.png?width=17&height=4096&other=1", 32, 4096},
+      {"korvel-picture:a.png?width=32767&height=20000", 32767, 32767},
+      {"korvel-picture:a.png?width=32768&height=80", 0, 0},
+      {"korvel-picture:a.png?width=0&height=80", 0, 0},
+      {"korvel-picture:a.png?width=-5&height=80", 0, 0},
+      {"korvel-picture:a.png?width=8x&height=80", 0, 0},
+      {"korvel-picture:a.png?width=80", 0, 0},
+      {"korvel-picture:a.png?17", 0, 0},
+      {"korvel-picture:a.png", 0, 0},
+      {"not an address", 0, 0},
+  };
+  for (const auto& c : cases) {
+    auto drawn = PictureStore::drawnIn(c.address);
+    EXPECT_EQ(drawn.width, c.width) << c.address;
+    EXPECT_EQ(drawn.height, c.height) << c.address;
+  }
+}

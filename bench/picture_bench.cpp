@@ -5,7 +5,13 @@
 // of a few hundred bytes that claims 8000 × 8000 and a 8192 × 8192 TIFF; and the opening of a
 // document of a few kilobytes holding three such pictures until its pages have drawn them and its
 // reduced copies are made (the process's peak, the time, and the longest pause once the document
-// is open; how long the opening itself held the loop is printed apart). Under a display:
+// is open; how long the opening itself held the loop is printed apart). Each case also prints its
+// peak summed over the process and every process it started (proportional set sizes: the web
+// processes that draw and render the pictures, the project server). Last, the frames of large
+// pictures as the person pays for them: three TIFFs drawn 80 × 80 (a JPEG-in-TIFF claiming
+// 8000 × 8000, an 8192 × 8192 LZW TIFF in one strip, an 8000 × 8000 LZW TIFF) and two 8000 × 8000
+// JPEGs drawn 200 × 200, each opened, previewed and exported in all six kinds, beside the same
+// frames of small pictures, with the export's time. Under a display:
 //   xvfb-run -a dbus-run-session -- ./picture_bench
 
 #include <gtk/gtk.h>
@@ -20,6 +26,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "canvas/WebViewController.h"
 #include "document/DocumentController.h"
 #include "document/DocumentTestSupport.h"
 #include "document/KXDocument.h"
@@ -28,9 +35,13 @@
 #include "platform/FileSystem.h"
 #include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
+#include "preview/KorvelViewController.h"
+#include "preview/PreviewWindowController.h"
 #include "support/HostilePictures.h"
+#include "support/ProcessMemory.h"
 #include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
+#include "support/TwoToneTiff.h"
 
 using namespace doctests;
 namespace fsys = std::filesystem;
@@ -68,12 +79,13 @@ struct Watch {
     last = Clock::now();
     longestPause = 0;
   }
+  testenv::PeakPss summed;
   void end(const char* what) {
     stop = true;
     sampler.join();
     double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-    std::printf("%-44s %7.1f s  added %6zu MB  process peak %6zu MB  longest main-loop pause %6.0f ms\n", what, seconds,
-                (peak - start) >> 20, statusField("VmHWM:") >> 20, longestPause);
+    std::printf("%-44s %7.1f s  added %6zu MB  process peak %6zu MB  with its processes %6zu MB  longest main-loop pause %6.0f ms\n",
+                what, seconds, (peak - start) >> 20, statusField("VmHWM:") >> 20, summed.stop() >> 20, longestPause);
     std::fflush(stdout);
   }
 };
@@ -86,7 +98,7 @@ struct Picture {
 // With `watch`, the pauses count from the moment the document is open: opening any document,
 // pictures or none, holds the main loop while it reads the file and makes its windows.
 std::shared_ptr<KXDocument> open(DocumentController& controller, const fsys::path& dir, const std::vector<Picture>& pictures,
-                                 Watch* watch = nullptr) {
+                                 Watch* watch = nullptr, int side = 80) {
   auto source = dir / "source";
   writeProject(source, "Home");
   nlohmann::json layers = nlohmann::json::array();
@@ -94,8 +106,8 @@ std::shared_ptr<KXDocument> open(DocumentController& controller, const fsys::pat
   for (const auto& p : pictures) {
     (void)fs::writeInside(source, "design/images/" + p.name, p.bytes);
     layers.push_back({{"id", p.name}, {"type", "image"}, {"image", p.name}, {"name", p.name + ".tiff"},
-                      {"x", x}, {"y", 0}, {"width", 80}, {"height", 80}});
-    x += 90;
+                      {"x", x}, {"y", 0}, {"width", side}, {"height", side}});
+    x += side + 10;
   }
   nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
   std::ofstream(source / "design" / "document.json") << json.dump();
@@ -116,7 +128,7 @@ std::shared_ptr<KXDocument> open(DocumentController& controller, const fsys::pat
 // Every picture of the canvas drawn or refused, and nothing more being read or decoded.
 bool settled(KXDocument& document, std::size_t pictures) {
   auto done = evaluate(document, "Array.prototype.filter.call(document.querySelectorAll('#canvas img'), function (i) {"
-                                 " return i.complete && (i.naturalWidth > 0 || i.dataset.drawnByHost); }).length");
+                                 " return i.complete && (i.naturalWidth > 0 || /^(file|http)/.test(i.src)); }).length");
   return done && done->is_number() && done->get<std::size_t>() >= pictures &&
          PictureStore::shared().unfinished() == 0;
 }
@@ -140,16 +152,22 @@ int flood(const char* name, const Data& bytes, std::uintmax_t size, int requests
   return 0;
 }
 
-int exportFrame() {
-  DocumentController controller;
-  auto dir = testenv::freshFolder("picture-bench");
-  fsys::create_directories(dir / "out");
-  ExportPanels::shared().selectFolder = [&](ExportQualityOptions, GtkWindow*, const fsys::path&, ExportPanels::PathCompletion done) {
-    MainQueue::async([done, f = dir / "out"] { done(f); });
+// Exports go to `folder`, written over whatever is there.
+void exportInto(const fsys::path& folder) {
+  fsys::create_directories(folder);
+  ExportPanels::shared().selectFolder = [folder](ExportQualityOptions, GtkWindow*, const fsys::path&,
+                                                 ExportPanels::PathCompletion done) {
+    MainQueue::async([done, folder] { done(folder); });
   };
   ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
     MainQueue::async([done] { done(true, false); });
   };
+}
+
+int exportFrame() {
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench");
+  exportInto(dir / "out");
   auto document = open(controller, dir, {{"fake", testenv::tiffPicture(8000, 8000, {}, 1, {{259, 7}})},
                                          {"large", testenv::tiffPicture(8192, 8192)}});
   if (!document) return 1;
@@ -179,12 +197,66 @@ int openDocument() {
   return 0;
 }
 
+// A frame of `pictures` in a row, each drawn `side` × `side`: opened until the editor has drawn
+// them, previewed until the preview has, and exported in all six kinds; the peak summed over the
+// process and its processes of each step, and the export's time.
+void frame(const char* what, const std::vector<Picture>& pictures, int side) {
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench");
+  exportInto(dir / "out");
+  auto peak = std::make_unique<testenv::PeakPss>();
+  auto document = open(controller, dir, pictures, nullptr, side);
+  if (!document) return;
+  bool drawn = waitFor([&] { return settled(*document, pictures.size()); }, 600);
+  std::size_t opened = peak->stop();
+  peak = std::make_unique<testenv::PeakPss>();
+  document->showPreviewWindow();
+  auto* preview = document->previewWindowController();
+  drawn = drawn && preview && waitFor([&] {
+    auto& page = preview->korvelViewController()->webViewController();
+    auto done = page.isDocumentReady() ? guitest::evaluate(page.webView(),
+        "Array.prototype.filter.call(document.querySelectorAll('[data-frame] img'), function (i) {"
+        " return i.complete && (i.naturalWidth > 0 || /^(file|http)/.test(i.src)); }).length") : std::nullopt;
+    return done && done->is_number() && done->get<std::size_t>() >= pictures.size();
+  }, 600);
+  std::size_t previewed = peak->stop();
+  peak = std::make_unique<testenv::PeakPss>();
+  auto began = Clock::now();
+  evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])");
+  waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 600);
+  double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+  std::size_t exported = peak->stop();
+  auto written = evaluate(*document, "OstrelStandIn.exportOutcome.written");
+  std::printf("%-30s opened %5zu MB, with the preview %5zu MB, export %5zu MB in %5.1f s (%s of 6 written)%s\n", what,
+              opened >> 20, previewed >> 20, exported >> 20, seconds, written.value_or(nullptr).dump().c_str(),
+              drawn ? "" : " (not all drawn)");
+  std::fflush(stdout);
+  document->close();
+}
+
+int frames() {
+  auto made = testenv::freshFolder("picture-bench-made");
+  auto tiffs = [&](std::uint32_t lying, std::uint32_t strip, std::uint32_t side) {
+    return std::vector<Picture>{{"lying", testenv::lyingJpegTiff(lying)},
+                                {"strip", testenv::twoToneTiff(made, strip, strip, "-c lzw -r " + std::to_string(strip))},
+                                {"large", testenv::twoToneTiff(made, side, side, "-c lzw")}};
+  };
+  std::printf("Frames summed over korvel and its processes (before: three TIFFs opened 1.26 GB, with the preview "
+              "1.72 GB, export 5.16 GB; two JPEGs 3.55 GB an export)\n");
+  frame("three TIFFs of 80 x 80", tiffs(80, 80, 80), 80);
+  frame("three large TIFFs", tiffs(8000, 8192, 8000), 80);
+  frame("two JPEGs of 200 x 200", {{"first", testenv::jpegPicture(200, 200)}, {"second", testenv::jpegPicture(200, 200)}}, 200);
+  frame("two JPEGs of 8000 x 8000", {{"first", testenv::jpegPicture(8000, 8000)}, {"second", testenv::jpegPicture(8000, 8000)}},
+        200);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     // Each case in a fresh process, so that each peak is its own.
-    for (const char* which : {"padded", "tiff", "export", "open"}) {
+    for (const char* which : {"padded", "tiff", "export", "open", "frames"}) {
       pid_t child = fork();
       if (child == 0) {
         execl("/proc/self/exe", argv[0], which, nullptr);
@@ -208,6 +280,7 @@ int main(int argc, char** argv) {
   }
   if (which == "export") result = exportFrame();
   if (which == "open") result = openDocument();
+  if (which == "frames") result = frames();
   testenv::tearDown();
   return result;
 }

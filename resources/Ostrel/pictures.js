@@ -30,16 +30,15 @@
     });
   }
 
-  // A stored picture that this engine does not draw (a TIFF of an earlier document) is drawn
-  // by the host, once, at its own address for the picture.
+  // A stored picture is drawn by the host at about the device pixels its layer is drawn at, never
+  // larger than it needs (and a TIFF of an earlier document, which this engine does not draw, at
+  // all). Where no host draws it, the engine draws the file.
   var hostPictures = 'korvel-picture:';
-  function drawnByHost(img, layer) {
-    img.addEventListener('error', function () {
-      if (layer.type !== 'image' || img.dataset.drawnByHost) return;
-      img.dataset.drawnByHost = 'yes';
-      // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
-      fetchInto(img, hostPictures + fileName(layer), {}).catch(function () {});
-    });
+  // The pages draw a layer without a size at 100 × 40.
+  function drawnQuery(layer) {
+    var ratio = window.devicePixelRatio > 0 ? window.devicePixelRatio : 1;
+    var side = function (v) { return Math.min(32767, Math.max(1, Math.ceil(v * ratio))); };
+    return '?width=' + side(Number(layer.width) || 100) + '&height=' + side(Number(layer.height) || 40);
   }
 
   // Draws the fetched picture in `img` through a blob address, given up once drawn or refused.
@@ -62,12 +61,16 @@
     var src = address(layer, imageBase);
     if (src === null) return null;
     var img = document.createElement('img');
-    drawnByHost(img, layer);
     var headers = headersFor ? headersFor(src) : {};
-    if (Object.keys(headers).length) {
-      fetchInto(img, src, headers).catch(function () { img.src = src; });
+    var fromFile = function () {
+      if (Object.keys(headers).length) fetchInto(img, src, headers).catch(function () { img.src = src; });
+      else img.src = src;
+    };
+    if (layer.type === 'image') {
+      // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
+      fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer), {}).catch(fromFile);
     } else {
-      img.src = src;
+      fromFile();
     }
     img.alt = layer.name || '';
     img.draggable = false;

@@ -216,9 +216,11 @@ std::optional<Url> PDBaseDocument::editorImageBaseURL(const std::optional<Url>& 
 // The pages draw the pictures their engine can't (TIFF files of earlier documents) through us.
 void PDBaseDocument::servePagePictures() {
   auto folder = ostrelImagePath();
-  if (ostrelViewController_) PagePictures::serve(ostrelViewController_->webViewController().webView().widget(), folder);
+  auto copies = ostrelImageCachePath();
+  if (ostrelViewController_)
+    PagePictures::serve(ostrelViewController_->webViewController().webView().widget(), folder, copies);
   if (previewWindowController_ && previewWindowController_->korvelViewController())
-    PagePictures::serve(previewWindowController_->korvelViewController()->view(), folder);
+    PagePictures::serve(previewWindowController_->korvelViewController()->view(), folder, copies);
 }
 
 void PDBaseDocument::startEditorPage() {

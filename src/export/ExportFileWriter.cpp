@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "platform/Crypto.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
+#include "platform/ImageData.h"
 #include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
 #include "platform/RWLog.h"
@@ -115,29 +117,38 @@ bool isTIFF(std::span<const std::uint8_t> d) {
          starts(std::string_view("II+\0", 4)) || starts(std::string_view("MM\0+", 4));
 }
 
-// The pages' engine draws no TIFF, and the pictures of earlier documents may be TIFF files: one
-// goes into the page as its picture in PNG, made once however many outputs or pages want it.
-// The exports of a project take their turn with its pages, not behind them.
-Appended appendTIFFAsPNG(std::string& out, UniqueFd file, std::size_t budget, const stdfs::path& projectFolder) {
+bool isBitmapType(const std::string& type) {
+  return type == "image/png" || type == "image/jpeg" || type == "image/gif" || type == "image/webp";
+}
+
+// A picture as the store makes it, once however many outputs or pages want it: a TIFF, which the
+// pages' engine does not draw (the pictures of earlier documents may be TIFF files), as PNG, and
+// a picture larger than `drawn` needs reduced. Counts what it decodes to in `pictureBytes`. The
+// exports of a project take their turn with its pages, not behind them.
+Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, PictureStore::Drawn drawn,
+                       std::size_t& pictureBytes, const stdfs::path& projectFolder) {
   struct stat st {};
   if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
-  auto picture = PictureStore::shared().get(std::move(file), "export " + projectFolder.string());
+  auto picture = PictureStore::shared().get(std::move(file), drawn, "export " + projectFolder.string());
   if (!picture) {
-    RWLog("could not draw the TIFF picture of a base64 template: " + picture.error().message);
+    RWLog("could not draw the picture of a base64 template: " + picture.error().message);
     return Appended::unreadable;
   }
-  const Data& png = (*picture)->bytes;
-  static constexpr std::string_view prefix = "data:image/png;base64,";
-  if (prefix.size() + base64Length(png.size()) > budget) return Appended::overBudget;
+  const Data& bytes = (*picture)->bytes;
+  const std::string prefix = "data:" + (*picture)->type + ";base64,";
+  if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::overBudget;
   out += prefix;
-  out += crypto::base64Encode(png);
+  out += crypto::base64Encode(bytes);
+  if (auto size = ImageData::bitmapSize(bytes)) pictureBytes += 4 * std::size_t(size->width) * std::size_t(size->height);
   return Appended::whole;
 }
 
 // Appends the data address of a project file to `out`, reading and encoding it in pieces so
-// that no whole copy of the file is held. `out` is left as it was unless the file went whole.
+// that no whole copy of the file is held; a picture drawn at `drawn` goes through the store.
+// `out` is left as it was unless the file went whole.
 Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, const stdfs::path& file,
-                           std::size_t budget) {
+                           std::size_t budget, const std::optional<PictureStore::Drawn>& drawn,
+                           std::size_t& pictureBytes) {
   auto fd = fs::openInside(projectFolder, file);
   if (!fd) return Appended::unreadable;
   const std::size_t mark = out.size();
@@ -161,9 +172,18 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
       out.resize(mark);
       return Appended::unreadable;
     }
-    if (first && isTIFF(std::span(piece.data(), filled))) return appendTIFFAsPNG(out, std::move(*fd), budget, projectFolder);
     if (first) {
-      out += "data:" + mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled))) + ";base64,";
+      std::string type = mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled)));
+      if (isTIFF(std::span(piece.data(), filled)) || (drawn && isBitmapType(type))) {
+        // A design image may be drawn from one of its reduced copies, far cheaper to decode.
+        std::error_code ec;
+        auto copy = drawn && file.parent_path() == stdfs::weakly_canonical(projectFolder / "design" / "images", ec)
+                        ? PictureStore::reducedCopy(projectFolder / ".cache" / "images", file.filename(), *drawn)
+                        : std::nullopt;
+        return appendPicture(out, copy ? std::move(*copy) : std::move(*fd), budget,
+                             drawn.value_or(PictureStore::Drawn{}), pictureBytes, projectFolder);
+      }
+      out += "data:" + type + ";base64,";
       first = false;
     }
     if (out.size() - mark + base64Length(filled) > budget) {
@@ -175,7 +195,7 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
   }
 }
 
-Result<std::string> refuseInlining() {
+tl::unexpected<Error> refuseInlining() {
   RWLog("refused to inline more than " + std::to_string(maximumInlined >> 20) + " MB of images into one page");
   return fail(ExportErrors::Domain, ExportErrors::tooMuchInlined,
               "The page inlines more than " + std::to_string(maximumInlined >> 20) + " MB of images.");
@@ -200,6 +220,24 @@ float webPQualityFactor() {
 }
 
 Result<std::string> replaceBase64Templates(const std::string& text, const stdfs::path& projectFolder) {
+  auto inlined = inlineFiles(text, projectFolder, std::nullopt);
+  if (!inlined) return tl::unexpected(inlined.error());
+  return std::move(inlined->text);
+}
+
+PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t width, std::int64_t height) {
+  using Type = ExportFileDescriptor::Type;
+  if (type == Type::html || type == Type::svg) return {};
+  // A PDF page is laid out at 96 CSS pixels to the inch, and printed at 300 dots to it.
+  double scale = type == Type::pdf ? 300.0 / 96.0 : 1.0;
+  auto side = [&](std::int64_t v) {
+    return int(std::clamp(std::ceil(double(v) * scale), 1.0, double(PictureStore::maximumDrawnSide)));
+  };
+  return {side(width), side(height)};
+}
+
+Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectFolder,
+                            const std::optional<PictureStore::Drawn>& drawn) {
   static constexpr std::string_view prefix = "##base64-file:";
   std::vector<Template> templates;
   std::map<std::string, std::optional<stdfs::path>> named;  // each spelling resolved once
@@ -221,7 +259,11 @@ Result<std::string> replaceBase64Templates(const std::string& text, const stdfs:
     templates.push_back({start, end + 2, it->second});
     at = end + 2;
   }
-  if (templates.empty()) return text;
+  Inlined inlined;
+  if (templates.empty()) {
+    inlined.text = text;
+    return inlined;
+  }
 
   // All that the text would gain, from the files' sizes, before any is read.
   std::map<stdfs::path, std::size_t> uses;
@@ -241,7 +283,7 @@ Result<std::string> replaceBase64Templates(const std::string& text, const stdfs:
   std::string out;
   out.reserve(text.size() + projected + templates.size() * emptyPayload.size());
   std::map<stdfs::path, std::pair<std::size_t, std::size_t>> placed;  // offset and length in `out`
-  std::size_t inlined = 0, at = 0;
+  std::size_t inlinedBytes = 0, at = 0;
   for (const auto& t : templates) {
     out.append(text, at, t.start - at);
     at = t.end;
@@ -250,30 +292,32 @@ Result<std::string> replaceBase64Templates(const std::string& text, const stdfs:
       continue;
     }
     if (auto it = placed.find(*t.file); it != placed.end()) {
-      if (it->second.second > maximumInlined - inlined) return refuseInlining();
-      inlined += it->second.second;
+      if (it->second.second > maximumInlined - inlinedBytes) return refuseInlining();
+      inlinedBytes += it->second.second;
       out.append(out, it->second.first, it->second.second);
       continue;
     }
     std::size_t offset = out.size();
-    auto appended = appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlined);
+    auto appended =
+        appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawn, inlined.pictureBytes);
     if (appended == Appended::overBudget) return refuseInlining();
     if (appended == Appended::unreadable) {
       RWLog("could not replace base64 template of file url: " + fileAddress(*t.file));
       out += emptyPayload;
     }
     placed[*t.file] = {offset, out.size() - offset};
-    inlined += out.size() - offset;
+    inlinedBytes += out.size() - offset;
   }
   out.append(text, at, std::string::npos);
-  return out;
+  inlined.text = std::move(out);
+  return inlined;
 }
 
 namespace {
 
 void writeInlined(const ExportFileDescriptor& file, const stdfs::path& folder, const stdfs::path& name,
                   const stdfs::path& baseFolder, HTMLRenderer& renderer, Completion completion,
-                  Result<std::string> text);
+                  Result<Inlined> text);
 
 }  // namespace
 
@@ -283,7 +327,9 @@ void write(const ExportFileDescriptor& file, const stdfs::path& folder, const st
   if (file.type == Type::svg && !file.svg) return completion(true);
   // The files a text inlines are read, and its TIFF pictures decoded, beside the main loop.
   GlobalQueue::async([file, folder, name, baseFolder, &renderer, completion = std::move(completion)]() mutable {
-    auto text = replaceBase64Templates(file.type == Type::svg ? *file.svg : file.html, baseFolder);
+    auto drawn = drawnPixels(file.type, file.width, file.height);
+    auto text = inlineFiles(file.type == Type::svg ? *file.svg : file.html, baseFolder,
+                            file.isRendered() ? std::optional(drawn) : std::nullopt);
     MainQueue::async([file = std::move(file), folder = std::move(folder), name = std::move(name),
                       baseFolder = std::move(baseFolder), &renderer, completion = std::move(completion),
                       text = std::move(text)]() mutable {
@@ -296,15 +342,16 @@ namespace {
 
 void writeInlined(const ExportFileDescriptor& file, const stdfs::path& folder, const stdfs::path& name,
                   const stdfs::path& baseFolder, HTMLRenderer& renderer, Completion completion,
-                  Result<std::string> text) {
+                  Result<Inlined> text) {
   using Type = ExportFileDescriptor::Type;
   if (!text) {
     report("error writing export: " + text.error().message);
     return completion(false);
   }
-  if (file.type == Type::html || file.type == Type::svg) return completion(writeText(*text, folder, name));
+  if (file.type == Type::html || file.type == Type::svg) return completion(writeText(text->text, folder, name));
   auto work = std::make_shared<HTMLRenderer::Work>();
-  work->string = HTMLRenderer::Source{std::move(*text), baseFolder};
+  work->string = HTMLRenderer::Source{std::move(text->text), baseFolder};
+  work->pictureBytes = text->pictureBytes;
   work->size = HTMLRenderer::Size{static_cast<double>(file.width), static_cast<double>(file.height)};
   stdfs::path target = folder / name;
   if (file.type == Type::pdf) {

@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "export/ExportFileDescriptor.h"
 #include "platform/Error.h"
+#include "platform/PictureStore.h"
 
 class HTMLRenderer;
 
@@ -40,6 +42,18 @@ inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
 // Only files inside `projectFolder` are read, each once; others give an empty payload and a log
 // line. A text that would inline more than maximumInlined is refused (tooMuchInlined).
 Result<std::string> replaceBase64Templates(const std::string& text, const std::filesystem::path& projectFolder);
+
+// The same for a page that is rendered: a picture larger than `drawn` needs (see
+// PictureStore::Drawn) goes reduced, and the bytes the text's pictures decode to are told.
+struct Inlined {
+  std::string text;
+  std::size_t pictureBytes = 0;
+};
+Result<Inlined> inlineFiles(const std::string& text, const std::filesystem::path& projectFolder,
+                            const std::optional<PictureStore::Drawn>& drawn);
+// The pixels an output of `type` and `width` × `height` draws a picture at most: its own for a
+// bitmap, 300 per inch of a PDF page; none for HTML and SVG, which keep the file as stored.
+PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t width, std::int64_t height);
 
 // "RWExportWebPQuality" (0 to 1), or a sensible lossy default when nothing usable is stored.
 float webPQualityFactor();

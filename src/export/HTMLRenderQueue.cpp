@@ -601,13 +601,13 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
   if (!job) return;
   job->timer.reset();
   job->deadline.reset();
-  if (queue_.workQueue_.empty()) {
+  // The worker takes the next work before this callback runs.
+  queue_.ready(this, job->work->pictureBytes);
+  if (!job_) {
     webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), "", "about:blank");
     // An idle worker keeps no page-sized backing store.
     setSize(1, 1);
   }
-  // The worker takes the next work before this callback runs.
-  queue_.ready(this);
   if (job->work->pdfCallback && pdf) {
     // The printer embeds whole fonts; the smaller copy is made beside the main loop.
     GlobalQueue::async([callback = job->work->pdfCallback, pdf = std::move(*pdf)]() mutable {
@@ -674,25 +674,36 @@ std::shared_ptr<HTMLRenderer::Work> HTMLRenderQueue::add(std::shared_ptr<Work> w
     });
     return work;
   }
-  if (!workerQueue_.empty()) {
-    Worker* worker = workerQueue_.front();
-    workerQueue_.pop_front();
-    worker->load(work);
-  } else if (static_cast<int>(all_.size()) < maxWorkers) {
-    all_.push_back(std::make_unique<Worker>(*this, static_cast<int>(all_.size()) + 1));
-    all_.back()->load(work);
-  } else {
-    workQueue_.push_back(work);
-  }
+  workQueue_.push_back(work);
+  startWaiting();
   return work;
 }
 
-void HTMLRenderQueue::ready(Worker* worker) {
-  if (!workQueue_.empty()) {
-    auto work = workQueue_.front();
+void HTMLRenderQueue::startWaiting() {
+  while (!workQueue_.empty()) {
+    const auto& next = workQueue_.front();
+    if (rendering_ > 0 && next->pictureBytes > maximumPictureBytes - std::min(drawing_, maximumPictureBytes)) return;
+    Worker* worker = nullptr;
+    if (!workerQueue_.empty()) {
+      worker = workerQueue_.front();
+      workerQueue_.pop_front();
+    } else if (static_cast<int>(all_.size()) < maxWorkers) {
+      all_.push_back(std::make_unique<Worker>(*this, static_cast<int>(all_.size()) + 1));
+      worker = all_.back().get();
+    } else {
+      return;
+    }
+    auto work = std::move(workQueue_.front());
     workQueue_.pop_front();
-    worker->load(work);
-  } else {
-    workerQueue_.push_back(worker);
+    ++rendering_;
+    drawing_ += work->pictureBytes;
+    worker->load(std::move(work));
   }
+}
+
+void HTMLRenderQueue::ready(Worker* worker, std::size_t pictureBytes) {
+  --rendering_;
+  drawing_ -= pictureBytes;
+  workerQueue_.push_back(worker);
+  startWaiting();
 }

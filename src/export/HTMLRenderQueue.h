@@ -1,6 +1,7 @@
 #pragma once
 // Renders HTML off screen into bitmaps and PDF with at most five warm WebKitGTK workers; further
-// work waits in arrival order. A worker loads the page, waits until it has settled (resource
+// work waits in arrival order, and so does work whose pictures would take the renders past
+// maximumPictureBytes (work beyond it renders alone). A worker loads the page, waits until it has settled (resource
 // count, load finished, document.readyState, the caller's script, five animation frames ending
 // in a navigation to "done://"), captures it or prints it to PDF, and returns to the pool. The
 // view takes the page's whole size, so a page lays out once, at its size. Pages read only their
@@ -17,6 +18,8 @@
 class HTMLRenderQueue : public HTMLRenderer {
  public:
   static constexpr int maxWorkers = 5;
+  // The decoded pictures of the pages rendered at once.
+  static constexpr std::size_t maximumPictureBytes = std::size_t(256) << 20;
   // The script that ends every render: five animation frames, then "done://".
   static const char* waitForRenderJS();
 
@@ -34,10 +37,14 @@ class HTMLRenderQueue : public HTMLRenderer {
 
  private:
   std::shared_ptr<Work> add(std::shared_ptr<Work> work);
-  void ready(Worker* worker);
+  void ready(Worker* worker, std::size_t pictureBytes);
+  // Starts the waiting work, in order, while workers and the pictures' bound allow.
+  void startWaiting();
   friend class Worker;
 
   std::vector<std::unique_ptr<Worker>> all_;
   std::deque<Worker*> workerQueue_;
   std::deque<std::shared_ptr<Work>> workQueue_;
+  int rendering_ = 0;
+  std::size_t drawing_ = 0;  // pictureBytes of the work rendering
 };

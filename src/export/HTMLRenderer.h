@@ -2,6 +2,7 @@
 // What renders HTML off screen: the writer, the exporter and the editor's requests hand it a
 // Work and get a bitmap or PDF bytes back on the main loop. HTMLRenderQueue is the real one.
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -36,6 +37,8 @@ class HTMLRenderer {
     double deadline = 30.0;
     BitmapCallback bitmapCallback;
     PDFCallback pdfCallback;
+    // The bytes of the decoded pictures the page draws: renders run together within a bound of them.
+    std::size_t pictureBytes = 0;
   };
 
   // No page is rendered larger than this many pixels; larger work is refused without allocating.

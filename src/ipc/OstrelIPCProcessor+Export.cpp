@@ -103,11 +103,14 @@ void OstrelIPCProcessor::handleExportToPasteboard(const nlohmann::json& argument
   HTMLRenderer::Size size{static_cast<double>(*width), static_cast<double>(*height)};
   // The page's files are inlined (and TIFF pictures decoded) beside the main loop.
   GlobalQueue::async([html = html->get<std::string>(), project, size] {
-    auto inlined = ExportFileWriter::replaceBase64Templates(html, project);
+    auto inlined = ExportFileWriter::inlineFiles(
+        html, project, ExportFileWriter::drawnPixels(ExportFileDescriptor::Type::png, std::int64_t(size.width),
+                                                     std::int64_t(size.height)));
     MainQueue::async([inlined = std::move(inlined), project, size]() mutable {
       if (!inlined) return RWLog("export to pasteboard: " + inlined.error().message);
       auto work = std::make_shared<HTMLRenderer::Work>();
-      work->string = HTMLRenderer::Source{std::move(*inlined), project};
+      work->string = HTMLRenderer::Source{std::move(inlined->text), project};
+      work->pictureBytes = inlined->pictureBytes;
       work->size = size;
       // The clipboard changes only once there is a picture to put there.
       HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([](std::optional<Bitmap> bitmap) {

@@ -80,14 +80,17 @@ void OstrelIPCProcessor::handleDocumentCopy(const nlohmann::json& arguments) {
       pasteboard.setData(bitmap ? ImageEncoding::tiff(*bitmap) : Data(), PasteboardType::tiff);
     };
     GlobalQueue::async([html = std::move(*pictureHTML), project, size = HTMLRenderer::Size{*width, *height}, settle] {
-      auto expanded = ExportFileWriter::replaceBase64Templates(html, project);
+      auto expanded = ExportFileWriter::inlineFiles(
+          html, project, ExportFileWriter::drawnPixels(ExportFileDescriptor::Type::png, std::int64_t(size.width),
+                                                       std::int64_t(size.height)));
       MainQueue::async([expanded = std::move(expanded), project, size, settle]() mutable {
         if (!expanded) {
           RWLog("layer copy: " + expanded.error().message);
           return settle(std::nullopt);
         }
         auto work = std::make_shared<HTMLRenderer::Work>();
-        work->string = HTMLRenderer::Source{std::move(*expanded), project};
+        work->string = HTMLRenderer::Source{std::move(expanded->text), project};
+        work->pictureBytes = expanded->pictureBytes;
         work->maxTime = 5.0;
         work->size = size;
         HTMLRenderQueue::shared().addWork(work, HTMLRenderer::BitmapCallback([settle](std::optional<Bitmap> bitmap) {

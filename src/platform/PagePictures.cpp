@@ -24,7 +24,7 @@ using Picture = std::shared_ptr<const PictureStore::Picture>;
 
 // What a view's pictures are and what its page has yet to take of them. Main thread only.
 struct ViewState {
-  std::optional<std::filesystem::path> folder;
+  std::optional<std::filesystem::path> folder, reducedCopies;
   // Bytes handed to the engine and not yet taken by it.
   std::size_t waiting = 0;
   // Answers made that wait for them, in order. Their pictures are held up to a bound; beyond it
@@ -35,6 +35,7 @@ struct ViewState {
     std::string origin;
     std::string name;
     std::size_t size = 0;
+    PictureStore::Drawn drawn;
   };
   std::deque<Queued> queued;
   std::size_t queuedBytes = 0;
@@ -81,7 +82,8 @@ bool isOwnPage(const char* page, const char* asking, const char* referrer) {
 }
 
 void send(const SharedState& state, ViewState::Queued answer);
-void ask(const SharedState& state, const std::string& name, std::function<void(const PictureStore::Answer&)> then);
+void ask(const SharedState& state, const std::string& name, PictureStore::Drawn drawn,
+         std::function<void(const PictureStore::Answer&)> then);
 
 bool fits(const ViewState& state, std::size_t size) {
   return state.waiting == 0 || state.waiting + size <= maximumWaitingBytes;
@@ -94,7 +96,7 @@ void pump(const SharedState& state) {
     if (!next.picture) {
       if (state->askingAgain) return;
       state->askingAgain = true;
-      return ask(state, next.name, [state](const PictureStore::Answer& picture) {
+      return ask(state, next.name, next.drawn, [state](const PictureStore::Answer& picture) {
         state->askingAgain = false;
         auto& front = state->queued.front();
         if (!picture) {
@@ -157,14 +159,18 @@ void deliver(const SharedState& state, ViewState::Queued answer) {
   state->queued.push_back(std::move(answer));
 }
 
-// The picture `name` of the view's folder, made by the store on its workers; `then` runs on the
-// main thread. Opened beside the main loop.
-void ask(const SharedState& state, const std::string& name, std::function<void(const PictureStore::Answer&)> then) {
-  GlobalQueue::async([folder = *state->folder, name, asker = state->asker, then = std::move(then)] {
+// The picture `name` of the view's folder at the size it is drawn at (from a reduced copy where
+// one covers it), made by the store on its workers; `then` runs on the main thread. Opened beside
+// the main loop.
+void ask(const SharedState& state, const std::string& name, PictureStore::Drawn drawn,
+         std::function<void(const PictureStore::Answer&)> then) {
+  GlobalQueue::async([folder = *state->folder, copies = state->reducedCopies, name, drawn, asker = state->asker,
+                      then = std::move(then)] {
     auto finish = [then](const PictureStore::Answer& picture) { MainQueue::async([then, picture] { then(picture); }); };
     auto file = fs::openInside(folder, name);
     if (!file) return finish(fail(file.error().domain, file.error().code, "No such picture."));
-    PictureStore::shared().request(std::move(*file), finish, asker);
+    if (auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt) file = std::move(*copy);
+    PictureStore::shared().request(std::move(*file), drawn, finish, asker);
   });
 }
 
@@ -191,15 +197,18 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
       name.find('\0') != std::string::npos)
     return refuse(request, "No such picture.");
   auto waiting = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(GObjectPtr<WebKitURISchemeRequest>::retain(request));
-  ask(state, name, [state, waiting, origin, name](const PictureStore::Answer& picture) {
+  const char* address = webkit_uri_scheme_request_get_uri(request);
+  auto drawn = PictureStore::drawnIn(address ? address : "");
+  ask(state, name, drawn, [state, waiting, origin, name, drawn](const PictureStore::Answer& picture) {
     if (!picture) return refuse(waiting->get(), picture.error().message);
-    deliver(state, {waiting, *picture, origin, name});
+    deliver(state, {waiting, *picture, origin, name, 0, drawn});
   });
 }
 
 }  // namespace
 
-void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder) {
+void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder,
+           const std::optional<std::filesystem::path>& reducedCopies) {
   static bool registered = [] {
     WebKitWebContext* context = webkit_web_context_get_default();
     webkit_web_context_register_uri_scheme(context, scheme, answer, nullptr, nullptr);
@@ -217,6 +226,7 @@ void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folde
     g_object_set_data_full(G_OBJECT(webView), stateKey, held, [](gpointer data) { delete static_cast<SharedState*>(data); });
   }
   (*held)->folder = folder;
+  (*held)->reducedCopies = reducedCopies;
 }
 
 }  // namespace PagePictures

@@ -4,7 +4,9 @@
 // the picture <name> of that folder as PictureStore makes it (a TIFF as PNG), shared by every
 // request for it; a view without a folder answers nothing. Only the view's own page is answered,
 // and only a fetch, which says which page asks (an image load from a page of files says nothing
-// of it). What waits for the page is bounded. Main thread only.
+// of it). A page that names the device pixels it draws a picture at ("<name>?width=W&height=H")
+// is handed it reduced to about them (see PictureStore::Drawn), each side rounded up to a power
+// of two. What waits for the page is bounded. Main thread only.
 
 #include <cstddef>
 #include <filesystem>
@@ -21,7 +23,9 @@ inline constexpr const char* scheme = "korvel-picture";
 inline constexpr std::size_t maximumWaitingBytes = std::size_t(32) << 20;
 inline constexpr std::size_t maximumQueuedAnswers = 4096;
 
-// `webView` is a WebKitWebView of the default web context.
-void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder);
+// `webView` is a WebKitWebView of the default web context. A picture asked at a drawn size may
+// come from its reduced copies in `reducedCopies` (see PictureStore::reducedCopy).
+void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder,
+           const std::optional<std::filesystem::path>& reducedCopies = std::nullopt);
 
 }  // namespace PagePictures

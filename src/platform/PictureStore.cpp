@@ -1,10 +1,12 @@
 #include "platform/PictureStore.h"
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <future>
 #include <list>
@@ -19,12 +21,13 @@
 
 namespace {
 
-// A file as it stands: a file written again, or another file put in its place, is another key.
-using Key = std::tuple<dev_t, ino_t, off_t, long long, long long, long long, long long>;
+// A file as it stands: a file written again, or another file put in its place, is another key;
+// and the size it is drawn at.
+using Key = std::tuple<dev_t, ino_t, off_t, long long, long long, long long, long long, int, int>;
 
-Key keyOf(const struct stat& st) {
+Key keyOf(const struct stat& st, PictureStore::Drawn drawn) {
   return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
-          st.st_ctim.tv_nsec};
+          st.st_ctim.tv_nsec, drawn.width, drawn.height};
 }
 
 // A picture's file may carry more than its pixels need (metadata, a colour profile, a thumbnail),
@@ -34,14 +37,42 @@ bool farLargerThanItsPixels(std::size_t fileSize, const ImageHeader::Facts& head
   return double(fileSize) > 16.0 * header.decodedPixels() + double(1 << 20);
 }
 
-// What a worker made of a file: its answer, or none when it needs a large decode, which is
-// made in the large pictures' lane.
-std::optional<PictureStore::Answer> make(int fd, bool large) {
+// The picture at the size it is handed at, in the smallest of the kinds that keep what it shows;
+// it holds what it takes of the decode's share from then on.
+PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSize size, bool photo) {
+  GObjectPtr<GdkPixbuf> smaller(
+      gdk_pixbuf_scale_simple(picture.picture.get(), size.width, size.height, GDK_INTERP_BILINEAR));
+  picture.picture.reset();
+  if (!smaller) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "There is not enough memory for the picture");
+  auto answer = [&](Data bytes, const char* type) -> PictureStore::Answer {
+    picture.held.keepAsResult(bytes.size());
+    return std::make_shared<const PictureStore::Picture>(
+        PictureStore::Picture{std::move(bytes), type, std::move(picture.held)});
+  };
+  if (photo && !gdk_pixbuf_get_has_alpha(smaller.get())) {
+    gchar* buffer = nullptr;
+    gsize length = 0;
+    if (gdk_pixbuf_save_to_buffer(smaller.get(), &buffer, &length, "jpeg", nullptr, "quality", "92", nullptr)) {
+      Data jpeg(reinterpret_cast<const std::uint8_t*>(buffer), reinterpret_cast<const std::uint8_t*>(buffer) + length);
+      g_free(buffer);
+      return answer(std::move(jpeg), "image/jpeg");
+    }
+  }
+  auto png = ImageData::pngOf(smaller.get());
+  if (!png) return tl::unexpected(png.error());
+  return answer(std::move(*png), "image/png");
+}
+
+// What a worker made of a file at the size it is drawn at: its answer, or none when it needs a
+// large decode, which is made in the large pictures' lane.
+std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn drawn) {
   auto file = PictureStore::readFile(fd, PictureStore::maximumFile);
   if (!file) return tl::unexpected(file.error());
   auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
-  if (header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header)) {
+  auto handed = PictureStore::handedSize(int(header->width), int(header->height), drawn);
+  bool whole = handed == ImageData::PixelSize{int(header->width), int(header->height)};
+  if (whole && header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header)) {
     file->held.keepAsResult(file->bytes.size());
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
         std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});
@@ -51,6 +82,7 @@ std::optional<PictureStore::Answer> make(int fd, bool large) {
   // The file is not needed past its pixels, nor the pixels past their PNG.
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
+  if (!whole) return reduced(*picture, handed, header->format == ImageHeader::Format::jpeg);
   auto png = ImageData::pngOf(picture->picture.get());
   picture->picture.reset();
   if (!png) return tl::unexpected(png.error());
@@ -79,6 +111,7 @@ struct PictureStore::State {
     Key key;
     std::shared_ptr<UniqueFd> file;
     std::string asker;
+    Drawn drawn;
   };
   // Jobs wait by who asked; the askers take turns, one job each.
   struct Lane {
@@ -158,7 +191,7 @@ struct PictureStore::State {
       std::lock_guard lock(mutex);
       job = lane.pop();
     }
-    auto answer = make(job.file->get(), lane.decodesLarge);
+    auto answer = make(job.file->get(), lane.decodesLarge, job.drawn);
     if (!answer) return enqueue(large, std::move(job));
     job.file->reset();
     std::vector<Completion> waiting;
@@ -233,12 +266,65 @@ PictureStore::State& PictureStore::state() const {
   return *state;
 }
 
+PictureStore::Drawn PictureStore::drawnIn(const std::string& address) {
+  GUri* uri = g_uri_parse(address.c_str(), G_URI_FLAGS_NONE, nullptr);
+  const char* query = uri ? g_uri_get_query(uri) : nullptr;
+  GHashTable* params = query ? g_uri_parse_params(query, -1, "&", G_URI_PARAMS_NONE, nullptr) : nullptr;
+  auto side = [&](const char* key) {
+    const char* text = params ? static_cast<const char*>(g_hash_table_lookup(params, key)) : nullptr;
+    guint64 value = 0;
+    if (!text || !g_ascii_string_to_unsigned(text, 10, 1, maximumDrawnSide, &value, nullptr)) return 0;
+    int rounded = 16;
+    while (rounded < int(value)) rounded *= 2;
+    return std::min(rounded, maximumDrawnSide);
+  };
+  Drawn drawn{side("width"), side("height")};
+  if (params) g_hash_table_unref(params);
+  if (uri) g_uri_unref(uri);
+  return drawn.width && drawn.height ? drawn : Drawn{};
+}
+
+ImageData::PixelSize PictureStore::handedSize(int width, int height, Drawn drawn) {
+  if (drawn.width <= 0 || drawn.height <= 0 || width <= 0 || height <= 0) return {width, height};
+  // Reduced as little as covers the drawn size both ways, wherever the picture is stretched.
+  double scale = std::max(double(drawn.width) / width, double(drawn.height) / height);
+  if (scale * scale >= 0.5) return {width, height};
+  // Rounded up, but not past a whole number the division only just missed.
+  auto side = [&](int v) { return std::max(1, int(std::ceil(v * scale - 1e-6))); };
+  return {side(width), side(height)};
+}
+
+std::optional<UniqueFd> PictureStore::reducedCopy(const std::filesystem::path& folder, const std::string& name,
+                                                  Drawn drawn) {
+  if (drawn.width <= 0 || drawn.height <= 0) return std::nullopt;
+  for (int size : {512, 1024, 2048}) {
+    auto relative = std::filesystem::path(std::to_string(size)) / name;
+    struct stat st {};
+    // A link stands in for a copy not yet made.
+    if (::lstat((folder / relative).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    auto copy = fs::openInside(folder, relative);
+    if (!copy || ::fstat(copy->get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // Its size from its header, which a copy we wrote has at its start.
+    Data head(64 * 1024);
+    ssize_t got = ::pread(copy->get(), head.data(), head.size(), 0);
+    if (got <= 0) continue;
+    head.resize(std::size_t(got));
+    auto pixels = ImageData::bitmapSize(head);
+    if (pixels && pixels->width >= drawn.width && pixels->height >= drawn.height) return std::move(*copy);
+  }
+  return std::nullopt;
+}
+
 void PictureStore::request(UniqueFd file, Completion done, const std::string& asker) {
+  request(std::move(file), Drawn{}, std::move(done), asker);
+}
+
+void PictureStore::request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker) {
   State& s = state();
   struct stat st {};
   if (!file || ::fstat(file.get(), &st) != 0)
     return done(fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read"));
-  Key key = keyOf(st);
+  Key key = keyOf(st, drawn);
   {
     std::unique_lock lock(s.mutex);
     if (auto it = s.keptAt.find(key); it != s.keptAt.end()) {
@@ -253,13 +339,17 @@ void PictureStore::request(UniqueFd file, Completion done, const std::string& as
     }
     s.making[key].push_back(std::move(done));
   }
-  s.enqueue(s.first, {key, std::make_shared<UniqueFd>(std::move(file)), asker});
+  s.enqueue(s.first, {key, std::make_shared<UniqueFd>(std::move(file)), asker, drawn});
 }
 
 PictureStore::Answer PictureStore::get(UniqueFd file, const std::string& asker) {
+  return get(std::move(file), Drawn{}, asker);
+}
+
+PictureStore::Answer PictureStore::get(UniqueFd file, Drawn drawn, const std::string& asker) {
   auto promise = std::make_shared<std::promise<Answer>>();
   auto future = promise->get_future();
-  request(std::move(file), [promise](const Answer& answer) { promise->set_value(answer); }, asker);
+  request(std::move(file), drawn, [promise](const Answer& answer) { promise->set_value(answer); }, asker);
   return future.get();
 }
 

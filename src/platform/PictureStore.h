@@ -9,13 +9,16 @@
 // asker's oldest is taken in turn; large decodes wait apart, so that a small picture is never
 // behind another asker's large ones. Display-free; any thread.
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Data.h"
 #include "platform/Error.h"
 #include "platform/GObjectPtr.h"
+#include "platform/ImageData.h"
 #include "platform/ImageHeader.h"
 #include "platform/MemoryBudget.h"
 #include "platform/UniqueFd.h"
@@ -41,6 +44,28 @@ class PictureStore {
   void request(UniqueFd file, Completion done, const std::string& asker = {});
   // The same, waiting for it: never on the main thread.
   Answer get(UniqueFd file, const std::string& asker = {});
+
+  // The pixels a picture is drawn at: a picture with more than twice as many as it needs to
+  // cover them is handed reduced, its shape kept, as PNG (a JPEG as JPEG). Nothing asked (0): as
+  // the file is.
+  struct Drawn {
+    int width = 0;
+    int height = 0;
+  };
+  // No picture is drawn wider or taller.
+  static constexpr int maximumDrawnSide = 32767;
+  // The drawn size a page names in an address ("…?width=W&height=H", device pixels), each side
+  // rounded up to a power of two from 16, so that a page asking at many sizes shares a few
+  // pictures; nothing when either is missing or not a whole number from 1 to maximumDrawnSide.
+  static Drawn drawnIn(const std::string& address);
+  // The size a picture of `width` × `height` is handed at when drawn at `drawn`.
+  static ImageData::PixelSize handedSize(int width, int height, Drawn drawn);
+  void request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker = {});
+  Answer get(UniqueFd file, Drawn drawn, const std::string& asker = {});
+  // The smallest reduced copy of the picture `name` that covers `drawn`, open: the copies made
+  // for such readers (a plain file under <folder>/<size>/<name>, not yet the link to the picture
+  // that stands in for it until it is made). None when no copy made so far covers it.
+  static std::optional<UniqueFd> reducedCopy(const std::filesystem::path& folder, const std::string& name, Drawn drawn);
 
   // What decoding a picture of `header` and holding it holds: its raster, a drawn copy and the
   // decoder's buffers; the reservation to take from MemoryBudget::decodedPictures().

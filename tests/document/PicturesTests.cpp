@@ -32,14 +32,17 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/ImageHeader.h"
+#include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
 #include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
 #include "support/HostilePictures.h"
 #include "support/OrientedPictures.h"
 #include "support/PrivateDesktop.h"
+#include "support/ProcessMemory.h"
 #include "support/SolidBitmap.h"
 #include "support/TiffKinds.h"
+#include "support/TwoToneTiff.h"
 #include "support/TestEnvironment.h"
 
 using namespace doctests;
@@ -915,6 +918,13 @@ class FramePageServer {
 
 }  // namespace
 
+// measure(blob): the size of the picture a blob holds, as the page's engine decodes it.
+const std::string measureScript =
+    " function measure(blob) { return new Promise(function (done, failed) {"
+    "  var p = new Image(), url = URL.createObjectURL(blob);"
+    "  p.onload = function () { URL.revokeObjectURL(url); done(p.naturalWidth + 'x' + p.naturalHeight); };"
+    "  p.onerror = function () { URL.revokeObjectURL(url); failed(); }; p.src = url; }); }";
+
 // A page that asks for one picture over and over, with a new address each time, costs one read
 // and one decode of it, within a bound, and every request ends: a 1 × 1 PNG padded with zeros to
 // 255 MB, and a TIFF of a few kilobytes that decodes to 8192 × 8192.
@@ -933,11 +943,7 @@ TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequest
   for (const auto& flood : floods) {
     MemorySampler sampler(std::size_t(3) << 30);
     // Each answer as the page's engine decodes it: its size as a picture.
-    ASSERT_TRUE(evaluate(*document, "window.flood = {drawn: 0, refused: 0, sizes: {}};"
-                                    " function measure(blob) { return new Promise(function (done, failed) {"
-                                    "  var p = new Image(), url = URL.createObjectURL(blob);"
-                                    "  p.onload = function () { URL.revokeObjectURL(url); done(p.naturalWidth + 'x' + p.naturalHeight); };"
-                                    "  p.onerror = function () { URL.revokeObjectURL(url); failed(); }; p.src = url; }); }"
+    ASSERT_TRUE(evaluate(*document, "window.flood = {drawn: 0, refused: 0, sizes: {}};" + measureScript +
                                     " for (var i = 0; i < " + std::to_string(flood.requests) + "; ++i)"
                                     "  fetch('korvel-picture:" + std::string(flood.name) + "?' + i).then(function (r) {"
                                     "   if (!r.ok) throw new Error(r.status); return r.blob(); }).then(measure)"
@@ -1042,4 +1048,233 @@ TEST_F(Pictures, AFrameOfAnotherOriginGetsNoPictureWhileTheViewsOwnPageDoes) {
   EXPECT_EQ(both["framed"], nlohmann::json({{"image across origins", "refused"}, {"plain image", "refused"}, {"fetch", "refused"}}));
   // The page's own fetch is answered; its image loads, which do not say which page asks, are not.
   EXPECT_EQ(both["own"], nlohmann::json({{"image across origins", "refused"}, {"plain image", "refused"}, {"fetch", "drawn"}}));
+}
+
+namespace {
+
+// A picture of a frame: its file, its layer's size, the greys of its left and right halves as
+// drawn, and whether it may be refused as damaged instead.
+struct FramePicture {
+  std::string name;
+  Data bytes;
+  int side;
+  int left, right;
+  bool mayBeRefused = false;
+};
+
+// The layers' boxes on a page, in the order of `selector`'s images, once each is drawn (or, where
+// it may be, refused).
+std::optional<nlohmann::json> drawnBoxes(const std::function<std::optional<nlohmann::json>(const std::string&)>& run,
+                                         const std::string& selector, const std::vector<FramePicture>& pictures) {
+  nlohmann::json refusable = nlohmann::json::array();
+  for (const auto& p : pictures) refusable.push_back(p.mayBeRefused);
+  std::optional<nlohmann::json> boxes;
+  bool drawn = waitFor([&] {
+    auto found = run("(function (refusable) { var imgs = document.querySelectorAll('" + selector + "');"
+                     " if (imgs.length !== refusable.length) return null; var boxes = [];"
+                     " for (var k = 0; k < imgs.length; ++k) { var i = imgs[k];"
+                     "  var refused = refusable[k] && /^(file|http)/.test(i.src) && i.naturalWidth === 0;"
+                     "  if (!i.complete || !(i.naturalWidth > 0 || refused)) return null;"
+                     "  var r = i.getBoundingClientRect();"
+                     "  boxes.push({x: r.x, y: r.y, width: r.width, height: r.height, natural: i.naturalWidth,"
+                     "   refused: refused}); }"
+                     " return JSON.stringify(boxes); })(" + refusable.dump() + ")");
+    if (!found || !found->is_string()) return false;
+    boxes = nlohmann::json::parse(found->get<std::string>());
+    return true;
+  }, 120);
+  return drawn ? boxes : std::nullopt;
+}
+
+// Whether `at(x, y)` shows each picture's two halves in its box.
+std::string wrongHalves(const std::function<std::array<std::uint8_t, 3>(int, int)>& at, const nlohmann::json& boxes,
+                        const std::vector<FramePicture>& pictures) {
+  std::string wrong;
+  for (std::size_t k = 0; k < pictures.size(); ++k) {
+    const auto& box = boxes[k];
+    if (box.value("refused", false)) continue;
+    int y = int(box["y"].get<double>() + box["height"].get<double>() / 2);
+    for (auto [x, grey] : {std::pair{box["x"].get<double>() + box["width"].get<double>() / 4, pictures[k].left},
+                           std::pair{box["x"].get<double>() + 3 * box["width"].get<double>() / 4, pictures[k].right}}) {
+      auto p = at(int(x), y);
+      bool ok = pictures[k].mayBeRefused ? p[0] < 0x60 || p[0] > 0xF0 : std::abs(int(p[0]) - grey) <= 40;
+      if (!ok || std::abs(int(p[0]) - int(p[1])) > 24) wrong += pictures[k].name + " at " + std::to_string(int(x)) +
+                                                                 "," + std::to_string(y) + ": " + std::to_string(p[0]) + " ";
+    }
+  }
+  return wrong;
+}
+
+}  // namespace
+
+// What a frame of large pictures costs, summed over korvel and every process it started, as
+// against the same frame of small ones: opened in the editor, shown in the preview and exported
+// in all six kinds, each step within 1 GB of the small frame's and the export within 30 s,
+// every picture drawn right. Three TIFFs drawn 80 × 80 (a JPEG-in-TIFF of a few hundred bytes
+// claiming 8000 × 8000, an 8192 × 8192 LZW TIFF in one strip, an 8000 × 8000 LZW TIFF), and two
+// 8000 × 8000 JPEGs drawn 200 × 200.
+TEST_F(Pictures, AFrameOfLargePicturesCostsAboutWhatItsPicturesAreDrawnAt) {
+  auto made = dir / "made";
+  fsys::create_directories(made);
+  auto tiffs = [&](std::uint32_t lyingSide, std::uint32_t stripSide, std::uint32_t side) {
+    return std::vector<FramePicture>{
+        {"lying", testenv::lyingJpegTiff(lyingSide), 80, 0, 0, true},
+        {"strip", testenv::twoToneTiff(made, stripSide, stripSide, "-c lzw -r " + std::to_string(stripSide)), 80, 0x30, 0xD0},
+        {"large", testenv::twoToneTiff(made, side, side, "-c lzw"), 80, 0x30, 0xD0}};
+  };
+  auto jpegs = [&](std::uint32_t side) {
+    return std::vector<FramePicture>{{"first", testenv::jpegPicture(side, side), 200, 128, 128},
+                                     {"second", testenv::jpegPicture(side, side), 200, 128, 128}};
+  };
+  struct Frame {
+    const char* what;
+    std::vector<FramePicture> small, large;
+  } frames[] = {{"three TIFFs", tiffs(80, 80, 80), tiffs(8000, 8192, 8000)}, {"two JPEGs", jpegs(200), jpegs(8000)}};
+  for (const auto& frame : frames)
+    for (const auto* pictures : {&frame.small, &frame.large})
+      for (const auto& p : *pictures) ASSERT_FALSE(p.bytes.empty()) << p.name;
+
+  struct Costs {
+    std::size_t open = 0, preview = 0, exported = 0;
+    double exportSeconds = 0;
+  };
+  int opened = 0;
+  auto measure = [&](const std::vector<FramePicture>& pictures, const std::string& what) -> Costs {
+    Costs costs;
+    auto folder = dir / ("frame-" + std::to_string(++opened));
+    writeProject(folder, "Home");
+    nlohmann::json layers = nlohmann::json::array();
+    int x = 0;
+    for (const auto& p : pictures) {
+      EXPECT_TRUE(fs::writeInside(folder, "design/images/" + p.name, p.bytes));
+      layers.push_back({{"id", p.name}, {"type", "image"}, {"image", p.name}, {"name", p.name},
+                        {"x", x}, {"y", 0}, {"width", p.side}, {"height", p.side}});
+      x += p.side + 10;
+    }
+    nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
+    std::ofstream(folder / "design" / "document.json") << json.dump();
+    makeZip(folder, dir / ("Frame " + std::to_string(opened) + ".korvelx"));
+
+    // Opened, its pictures drawn in the editor.
+    auto peak = std::make_unique<testenv::PeakPss>();
+    auto document = openWith(*controller, dir / ("Frame " + std::to_string(opened) + ".korvelx"));
+    if (!document || !waitForEditor(*document)) {
+      ADD_FAILURE() << what << ": not opened";
+      return costs;
+    }
+    // What of the pictures a view shows wrong, as a person sees it, once it shows them right.
+    auto shownWrong = [&](GtkWidget* shown, const std::optional<nlohmann::json>& at, const std::string& where) {
+      std::string wrong = "no picture of the " + where;
+      waitFor([&] {
+        auto shot = at ? snapshot(shown) : std::nullopt;
+        if (!shot) return false;
+        keepShot("frame-" + std::to_string(opened) + "-" + where + ".png", *shot);
+        wrong = wrongHalves([&](int px, int py) { return shot->pixel(px, py); }, *at, pictures);
+        return wrong.empty();
+      }, 60);
+      return wrong;
+    };
+    GtkWidget* view = document->ostrelViewController().webViewController().webView().widget();
+    gtk_window_resize(document->windowForSheet(), 900, 700);
+    auto inEditor = [&](const std::string& script) { return evaluate(*document, script); };
+    auto boxes = drawnBoxes(inEditor, "#canvas img", pictures);
+    EXPECT_TRUE(boxes) << what << ": the editor did not draw its pictures";
+    EXPECT_EQ(shownWrong(view, boxes, "editor"), "") << what << ": the editor";
+    costs.open = peak->stop();
+
+    // Shown in the preview too.
+    peak = std::make_unique<testenv::PeakPss>();
+    document->showPreviewWindow();
+    auto* controllerOfPreview = document->previewWindowController();
+    if (!controllerOfPreview) {
+      ADD_FAILURE() << what << ": no preview";
+      return costs;
+    }
+    auto& preview = controllerOfPreview->korvelViewController()->webViewController();
+    EXPECT_TRUE(waitFor([&] { return preview.isDocumentReady(); }));
+    auto inPreview = [&](const std::string& script) { return guitest::evaluate(preview.webView(), script); };
+    auto previewBoxes = drawnBoxes(inPreview, "[data-frame] img", pictures);
+    EXPECT_TRUE(previewBoxes) << what << ": the preview did not draw its pictures";
+    EXPECT_EQ(shownWrong(preview.webView().widget(), previewBoxes, "preview"), "") << what << ": the preview";
+    costs.preview = peak->stop();
+    // Each picture handed to the pages at about its drawn size: none at more than twice its pixels.
+    for (const auto* drawn : {&boxes, &previewBoxes})
+      for (std::size_t k = 0; drawn->has_value() && k < pictures.size(); ++k)
+        EXPECT_LE((**drawn)[k]["natural"].get<int>(), 2 * pictures[k].side) << what << ": " << pictures[k].name;
+
+    // Exported in every kind; the PNG shows each picture where its layer is.
+    peak = std::make_unique<testenv::PeakPss>();
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_TRUE(exportInEveryKind(*document)) << what;
+    costs.exportSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    costs.exported = peak->stop();
+    auto png = fs::readFile(dir / "out" / "Home.png");
+    auto picture = png ? ImageEncoding::decode(*png) : std::nullopt;
+    EXPECT_TRUE(picture) << what << ": no PNG";
+    if (picture) {
+      keepShot("frame-" + std::to_string(opened) + "-export.png", *png);
+      nlohmann::json layout = nlohmann::json::array();
+      int left = 0;
+      for (const auto& p : pictures) {
+        layout.push_back({{"x", left}, {"y", 0}, {"width", p.side}, {"height", p.side}});
+        left += p.side + 10;
+      }
+      EXPECT_EQ(wrongHalves([&](int px, int py) {
+                  const std::uint8_t* q = picture->pixel(std::clamp(px, 0, picture->width - 1),
+                                                         std::clamp(py, 0, picture->height - 1));
+                  return std::array<std::uint8_t, 3>{q[0], q[1], q[2]};
+                }, layout, pictures), "") << what << ": the PNG";
+    }
+    document->close();
+    return costs;
+  };
+
+  // The small frames first: what a later frame leaves behind counts against the large ones.
+  std::vector<Costs> small, large;
+  for (const auto& frame : frames) small.push_back(measure(frame.small, std::string(frame.what) + ", small"));
+  for (const auto& frame : frames) large.push_back(measure(frame.large, std::string(frame.what) + ", large"));
+  constexpr std::size_t allowed = std::size_t(1) << 30;
+  for (std::size_t f = 0; f < std::size(frames); ++f) {
+    const Costs &s = small[f], &l = large[f];
+    printf("%s: opened %zu MB (small %zu MB), previewed %zu MB (%zu MB), exported %zu MB (%zu MB) in %.1f s\n",
+           frames[f].what, l.open >> 20, s.open >> 20, l.preview >> 20, s.preview >> 20, l.exported >> 20,
+           s.exported >> 20, l.exportSeconds);
+    EXPECT_LT(l.open, s.open + allowed) << frames[f].what << ": opened";
+    EXPECT_LT(l.preview, s.preview + allowed) << frames[f].what << ": previewed";
+    EXPECT_LT(l.exported, s.exported + allowed) << frames[f].what << ": exported";
+    EXPECT_LT(l.exportSeconds, 30.0) << frames[f].what << ": exported";
+  }
+}
+
+// A page is handed a picture at about the size it draws it, each side rounded up to a power of
+// two: a page that asks at many sizes shares one picture made for them, and one that names no
+// size is handed the whole picture.
+TEST_F(Pictures, APageAskingAtManySizesSharesAFewPictures) {
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  auto images = document->projectPath().value() / "design" / "images";
+  ASSERT_TRUE(fs::writeInside(images, "large.tiff", testenv::tiffPicture(2048, 1024)));
+  const std::size_t made = PictureStore::shared().made();
+  ASSERT_TRUE(evaluate(*document, "window.asked = {};" + measureScript + " function ask(query) {"
+                                  " return fetch('korvel-picture:large.tiff' + query).then(function (r) { return r.blob(); })"
+                                  "  .then(measure).catch(function () { return 'refused'; })"
+                                  "  .then(function (size) { asked[size] = (asked[size] || 0) + 1; }); }"
+                                  " for (var w = 65; w <= 128; ++w) ask('?width=' + w + '&height=' + ((w + 1) >> 1)); true"));
+  std::optional<nlohmann::json> asked;
+  ASSERT_TRUE(waitFor([&] {
+    asked = evaluate(*document, "JSON.stringify(asked)");
+    if (!asked || !asked->is_string()) return false;
+    auto sizes = nlohmann::json::parse(asked->get<std::string>());
+    int count = 0;
+    for (const auto& [size, n] : sizes.items()) count += n.get<int>();
+    return count == 64;
+  }, 120)) << asked.value_or(nullptr).dump();
+  // Drawn at up to 128 × 64: handed at 128 × 64.
+  EXPECT_EQ(nlohmann::json::parse(asked->get<std::string>()), nlohmann::json({{"128x64", 64}}));
+  EXPECT_EQ(PictureStore::shared().made(), made + 1);
+  ASSERT_TRUE(evaluate(*document, "window.asked = {}; ask(''); ask('?width=0&height=80'); ask('?width=x&height=80'); true"));
+  ASSERT_TRUE(waitFor([&] {
+    asked = evaluate(*document, "JSON.stringify(asked)");
+    return asked && asked->is_string() && nlohmann::json::parse(asked->get<std::string>()).value("2048x1024", 0) == 3;
+  }, 120)) << asked.value_or(nullptr).dump();
 }

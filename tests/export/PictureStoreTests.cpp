@@ -14,6 +14,7 @@
 
 #include "export/Bitmap.h"
 #include "export/ExportFileWriter.h"
+#include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
 #include "platform/PictureStore.h"
@@ -30,6 +31,14 @@ namespace {
 UniqueFd openFile(const stdfs::path& file) { return UniqueFd(::open(file.c_str(), O_RDONLY | O_CLOEXEC)); }
 
 Data redPNG(int width, int height) { return ImageEncoding::png(solidBitmap(width, height, 255, 0, 0)); }
+
+// The picture handed on decodes at `width` × `height`.
+void expectSize(const Data& picture, int width, int height, const std::string& what) {
+  auto drawn = ImageEncoding::decode(picture);
+  ASSERT_TRUE(drawn) << what;
+  EXPECT_EQ(drawn->width, width) << what;
+  EXPECT_EQ(drawn->height, height) << what;
+}
 
 }  // namespace
 
@@ -63,10 +72,7 @@ TEST(PictureStore, WhatAPageIsGivenOfEachPicture) {
     EXPECT_EQ((*answer)->type, c.type) << c.name;
     if (c.asItIs) EXPECT_EQ((*answer)->bytes, c.bytes) << c.name;
     else EXPECT_LT((*answer)->bytes.size(), std::size_t(1) << 20) << c.name;
-    auto drawn = ImageEncoding::decode((*answer)->bytes);
-    ASSERT_TRUE(drawn) << c.name;
-    EXPECT_EQ(drawn->width, c.width) << c.name;
-    EXPECT_EQ(drawn->height, c.height) << c.name;
+    expectSize((*answer)->bytes, c.width, c.height, c.name);
   }
 }
 
@@ -218,4 +224,158 @@ TEST(PictureStore, APictureMadeCountsAgainstItsBoundWhileItIsHeld) {
   EXPECT_EQ(small.held(), size) << "kept by the store";
   wholeBound();
   EXPECT_EQ(small.held(), 0u);
+}
+
+// A picture is handed at about the pixels it is drawn at: reduced, its shape kept, as little as
+// covers them both ways; as it is when it has at most twice their pixels or nothing is asked.
+TEST(PictureStore, APictureIsHandedAtAboutTheSizeItIsDrawnAt) {
+  struct Sizes {
+    int width, height;
+    PictureStore::Drawn drawn;
+    int handedWidth, handedHeight;
+  } sizes[] = {
+      {4000, 3000, {80, 80}, 107, 80},     {8000, 8000, {80, 80}, 80, 80},   {2000, 1000, {100, 100}, 200, 100},
+      {100, 100, {80, 80}, 100, 100},      {100, 100, {70, 70}, 70, 70},     {300, 200, {600, 400}, 300, 200},
+      {8000, 2000, {260, 80}, 320, 80},    {8000, 8000, {0, 0}, 8000, 8000}, {8000, 8000, {80, 0}, 8000, 8000},
+  };
+  for (const auto& s : sizes) {
+    auto handed = PictureStore::handedSize(s.width, s.height, s.drawn);
+    EXPECT_EQ(handed, (ImageData::PixelSize{s.handedWidth, s.handedHeight}))
+        << s.width << "x" << s.height << " drawn " << s.drawn.width << "x" << s.drawn.height << ": " << handed.width
+        << "x" << handed.height;
+  }
+
+  auto folder = freshFolder("picture-store-drawn");
+  const Data png = redPNG(100, 100);
+  struct Case {
+    const char* name;
+    Data bytes;
+    PictureStore::Drawn drawn;
+    const char* type;
+    int width, height;
+    bool asItIs;
+  } cases[] = {
+      {"TIFF drawn small", tiffPicture(4000, 3000), {80, 80}, "image/png", 107, 80, false},
+      {"TIFF drawn whole", tiffPicture(400, 300), {0, 0}, "image/png", 400, 300, false},
+      {"JPEG drawn small", jpegPicture(2000, 1000), {100, 100}, "image/jpeg", 200, 100, false},
+      {"PNG drawn at nearly its size", png, {80, 80}, "image/png", 100, 100, true},
+      {"PNG drawn small", png, {20, 10}, "image/png", 20, 20, false},
+  };
+  for (const auto& c : cases) {
+    auto file = folder / c.name;
+    writeBytes(file, c.bytes);
+    auto answer = PictureStore::shared().get(openFile(file), c.drawn);
+    ASSERT_TRUE(answer) << c.name << ": " << answer.error().message;
+    EXPECT_EQ((*answer)->type, c.type) << c.name;
+    if (c.asItIs) {
+      EXPECT_EQ((*answer)->bytes, c.bytes) << c.name;
+    }
+    expectSize((*answer)->bytes, c.width, c.height, c.name);
+  }
+}
+
+// The reduced copies made beside a document serve a picture drawn small: the smallest that
+// covers the drawn size, never a link that stands in for a copy not yet made.
+TEST(PictureStore, AReducedCopyServesWhereItCoversTheDrawnSize) {
+  auto cache = freshFolder("picture-store-copies");
+  ASSERT_TRUE(fs::writeInside(cache, "512/pic", redPNG(1024, 768)));
+  ASSERT_TRUE(fs::writeInside(cache, "2048/pic", redPNG(4096, 3072)));
+  ASSERT_TRUE(fs::writeInside(cache, "elsewhere.png", redPNG(2048, 1536)));
+  stdfs::create_directories(cache / "1024");
+  stdfs::create_symlink(cache / "elsewhere.png", cache / "1024" / "pic");
+  struct Case {
+    PictureStore::Drawn drawn;
+    int width;  // of the copy given; 0: none
+  } cases[] = {{{80, 80}, 1024}, {{1024, 768}, 1024}, {{1500, 1000}, 4096}, {{5000, 100}, 0}, {{0, 0}, 0}};
+  for (const auto& c : cases) {
+    auto copy = PictureStore::reducedCopy(cache, "pic", c.drawn);
+    std::string what = std::to_string(c.drawn.width) + "x" + std::to_string(c.drawn.height);
+    ASSERT_EQ(bool(copy), c.width > 0) << what;
+    if (!copy) continue;
+    auto bytes = fs::readAll(copy->get(), "copy", std::size_t(64) << 20);
+    ASSERT_TRUE(bytes) << what;
+    EXPECT_EQ(ImageData::bitmapSize(*bytes)->width, c.width) << what;
+  }
+  EXPECT_FALSE(PictureStore::reducedCopy(cache, "other", {80, 80}));
+}
+
+// A rendered output holds each picture at most at the pixels it draws (300 per inch of a PDF
+// page); HTML and SVG keep the file as stored.
+TEST(PictureStore, ARenderedOutputInlinesEachPictureAtMostAtThePixelsItDraws) {
+  using Type = ExportFileDescriptor::Type;
+  struct Drawn {
+    Type type;
+    PictureStore::Drawn drawn;
+  } outputs[] = {{Type::png, {260, 80}}, {Type::jpg, {260, 80}}, {Type::webp, {260, 80}}, {Type::pdf, {813, 250}},
+                 {Type::html, {0, 0}},   {Type::svg, {0, 0}}};
+  for (const auto& o : outputs) {
+    auto drawn = ExportFileWriter::drawnPixels(o.type, 260, 80);
+    EXPECT_EQ(drawn.width, o.drawn.width) << ExportFileDescriptor::rawValue(o.type);
+    EXPECT_EQ(drawn.height, o.drawn.height) << ExportFileDescriptor::rawValue(o.type);
+  }
+
+  auto project = freshFolder("picture-store-inlined");
+  ASSERT_TRUE(fs::writeInside(project, "design/images/large", tiffPicture(4000, 3000)));
+  ASSERT_TRUE(fs::writeInside(project, "design/images/photo", jpegPicture(2000, 2000)));
+  ASSERT_TRUE(fs::writeInside(project, "design/images/small.png", redPNG(40, 30)));
+  const std::string text = "<img src=\"##base64-file:design/images/large##\"><img src=\"##base64-file:design/images/photo##\">"
+                           "<img src=\"##base64-file:design/images/small.png##\"><img src=\"##base64-file:design/images/large##\">";
+  struct Case {
+    std::optional<PictureStore::Drawn> drawn;
+    std::vector<std::pair<int, int>> sizes;  // of the pictures inlined, in order
+  } cases[] = {
+      {PictureStore::Drawn{260, 80}, {{260, 195}, {260, 260}, {40, 30}, {260, 195}}},
+      {PictureStore::Drawn{813, 250}, {{813, 610}, {813, 813}, {40, 30}, {813, 610}}},
+      {std::nullopt, {{4000, 3000}, {2000, 2000}, {40, 30}, {4000, 3000}}},
+  };
+  for (const auto& c : cases) {
+    auto inlined = ExportFileWriter::inlineFiles(text, project, c.drawn);
+    ASSERT_TRUE(inlined);
+    std::vector<std::pair<int, int>> sizes;
+    for (std::size_t at = 0; (at = inlined->text.find(";base64,", at)) != std::string::npos;) {
+      at += 8;
+      auto bytes = crypto::base64Decode(inlined->text.substr(at, inlined->text.find('"', at) - at));
+      auto size = bytes ? ImageData::bitmapSize(*bytes) : std::nullopt;
+      sizes.emplace_back(size ? size->width : 0, size ? size->height : 0);
+    }
+    EXPECT_EQ(sizes, c.sizes);
+    // What the page decodes: each picture once.
+    std::size_t pictureBytes = 0;
+    for (std::size_t i = 0; i < 3 && sizes.size() == 4; ++i)
+      pictureBytes += 4 * std::size_t(sizes[i].first) * std::size_t(sizes[i].second);
+    if (c.drawn) {
+      EXPECT_EQ(inlined->pictureBytes, pictureBytes);
+    }
+  }
+  // HTML and SVG as before: the stored JPEG as it is.
+  auto whole = ExportFileWriter::replaceBase64Templates("##base64-file:design/images/photo##", project);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(*whole, "data:image/jpeg;base64," + crypto::base64Encode(jpegPicture(2000, 2000)));
+}
+
+// The size a page names, rounded up to a power of two on each side; nothing unless both sides
+// are whole numbers in range.
+TEST(PictureStore, APageNamesTheSizeItDrawsAPictureAt) {
+  struct Case {
+    const char* address;
+    int width, height;
+  } cases[] = {
+      {"korvel-picture:a.png?width=80&height=80", 128, 128},
+      {"korvel-picture:a.png?height=1&width=16", 16, 16},
+      {"korvel-picture:a%20b.png?width=17&height=4096&other=1", 32, 4096},
+      {"korvel-picture:a.png?width=32767&height=20000", 32767, 32767},
+      {"korvel-picture:a.png?width=32768&height=80", 0, 0},
+      {"korvel-picture:a.png?width=0&height=80", 0, 0},
+      {"korvel-picture:a.png?width=-5&height=80", 0, 0},
+      {"korvel-picture:a.png?width=8x&height=80", 0, 0},
+      {"korvel-picture:a.png?width=80", 0, 0},
+      {"korvel-picture:a.png?17", 0, 0},
+      {"korvel-picture:a.png", 0, 0},
+      {"not an address", 0, 0},
+  };
+  for (const auto& c : cases) {
+    auto drawn = PictureStore::drawnIn(c.address);
+    EXPECT_EQ(drawn.width, c.width) << c.address;
+    EXPECT_EQ(drawn.height, c.height) << c.address;
+  }
 }

@@ -493,6 +493,25 @@ TEST(RenderQueue, AtMostFiveWorkersAndTheRestWaitInOrder) {
   EXPECT_EQ(std::count(order.begin(), order.end(), -1), 0);
 }
 
+// The pages rendered at once hold their pictures within one bound: a page whose pictures take
+// more renders alone, and work after one that does not fit waits its turn, workers free or not.
+TEST(RenderQueue, PagesRenderTogetherWithinOneBoundOfPictures) {
+  const std::size_t bound = HTMLRenderQueue::maximumPictureBytes;
+  const std::size_t bytes[] = {bound / 2 + 1, bound / 2 + 1, bound + 1, 1};
+  std::vector<int> order;
+  for (int i = 0; i < 4; ++i) {
+    auto page = work("<p>" + std::to_string(i) + "</p>", 10, 10);
+    page->pictureBytes = bytes[i];
+    HTMLRenderQueue::shared().addWork(page, HTMLRenderer::BitmapCallback([&order, i](std::optional<Bitmap> b) {
+                                        order.push_back(b ? i : -1);
+                                      }));
+  }
+  EXPECT_EQ(HTMLRenderQueue::shared().waiting(), 3u);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return order.size() == 4; }, 90));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(HTMLRenderQueue::shared().waiting(), 0u);
+}
+
 TEST(KorvelViewSnapshotter, RunsItsScriptBeforeTheCallersAndRefusesNonURLs) {
   for (const char* bad : {"", "not a url"}) {
     bool called = false;

@@ -1,0 +1,91 @@
+#pragma once
+// Memory as the person's machine pays it: the proportional set size (each shared page counted
+// once) summed over this process and every process it started, their children included (web
+// processes, the project server), and its peak over a stretch, sampled beside the caller.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testenv {
+
+// The start of a file under /proc; empty once its process has gone (a read then fails, which a
+// stream would throw for).
+inline std::string procText(const std::string& path) {
+  std::string text;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  ssize_t got;
+  while (text.size() < (std::size_t(1) << 16) && (got = ::read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, std::size_t(got));
+  ::close(fd);
+  return text;
+}
+
+// This process and all its descendants.
+inline std::vector<pid_t> processTree(pid_t root = ::getpid()) {
+  std::multimap<pid_t, pid_t> children;
+  if (DIR* proc = ::opendir("/proc")) {
+    while (dirent* entry = ::readdir(proc)) {
+      pid_t pid = std::atoi(entry->d_name);
+      if (pid <= 0) continue;
+      std::string text = procText("/proc/" + std::to_string(pid) + "/stat");
+      // The name in parentheses may hold spaces; the fields after its last ')' are plain.
+      auto close = text.rfind(')');
+      if (close == std::string::npos || close + 4 >= text.size()) continue;
+      pid_t parent = std::atoi(text.c_str() + text.find(' ', close + 2) + 1);
+      children.emplace(parent, pid);
+    }
+    ::closedir(proc);
+  }
+  std::vector<pid_t> tree{root};
+  for (std::size_t i = 0; i < tree.size(); ++i) {
+    auto [from, to] = children.equal_range(tree[i]);
+    for (auto it = from; it != to; ++it) tree.push_back(it->second);
+  }
+  return tree;
+}
+
+// Bytes.
+inline std::size_t treePss(pid_t root = ::getpid()) {
+  std::size_t total = 0;
+  for (pid_t pid : processTree(root)) {
+    std::string text = procText("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    auto at = text.find("\nPss:");
+    if (at != std::string::npos) total += std::size_t(std::atoll(text.c_str() + at + 5)) << 10;
+  }
+  return total;
+}
+
+// The highest treePss seen from construction to stop().
+class PeakPss {
+ public:
+  PeakPss() : sampler_([this] {
+      while (!stop_) {
+        peak_ = std::max<std::size_t>(peak_, treePss());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }) {}
+  ~PeakPss() { stop(); }
+  std::size_t stop() {
+    if (!stop_.exchange(true)) sampler_.join();
+    return peak_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<std::size_t> peak_{0};
+  std::thread sampler_;
+};
+
+}  // namespace testenv

@@ -15,7 +15,7 @@
 #include "document/storage/KXExpansionBudget.h"
 #include "platform/WebView.h"
 #include "support/TestEnvironment.h"
-#include "support/TreeMemory.h"
+#include "support/ProcessMemory.h"
 
 using namespace doctests;
 
@@ -82,7 +82,7 @@ TEST_F(DesignBound, ADesignJustUnderTheBoundOpensIsEditedAndSavesUnderAGigabyteI
   auto started = std::chrono::steady_clock::now();
   std::size_t peak = 0;
   {
-    testenv::TreeMemorySampler sampler;
+    testenv::PeakPss sampler;
     auto document = openWith(*controller, zip);
     ASSERT_TRUE(document);
     ASSERT_TRUE(waitFor([&] {
@@ -95,7 +95,7 @@ TEST_F(DesignBound, ADesignJustUnderTheBoundOpensIsEditedAndSavesUnderAGigabyteI
     auto error = saveAndWait(*document, zip, KXDocument::zipType, 0);
     ASSERT_FALSE(error) << error->description();
     EXPECT_FALSE(document->isDocumentEdited());
-    peak = sampler.peakMegabytes();
+    peak = sampler.stop() >> 20;
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("a design of %.1f MB: opened, edited and saved in %.1f s, at most %zu MB in all processes\n",

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "ContainerTestSupport.h"
-#include "support/TreeMemory.h"
+#include "support/ProcessMemory.h"
 
 using namespace containertest;
 
@@ -85,7 +85,7 @@ TEST(UnusedFileSearch, LongNamesInALongStringOrInCodeFilesAreFoundWithinSecondsB
     double longest = 0;
     std::size_t peak = 0;
     {
-      testenv::TreeMemorySampler sampler;
+      testenv::PeakPss sampler;
       MainLoopWatch watch;
       bool done = false;
       opened.container->writeChanges([&] { done = true; });
@@ -93,7 +93,7 @@ TEST(UnusedFileSearch, LongNamesInALongStringOrInCodeFilesAreFoundWithinSecondsB
       longest = watch.longestSeconds();
       auto saved = opened.container->save(*openZip(file), KXDocumentContainer::ArchiveRelation::origin(false));
       ASSERT_TRUE(saved) << saved.error().description();
-      peak = sampler.peakMegabytes();
+      peak = sampler.stop() >> 20;
     }
     double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::printf("%s: saved in %.2f s, the main loop held at most %.3f s, at most %zu MB in all processes\n", c.what,

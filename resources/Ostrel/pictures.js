@@ -32,7 +32,7 @@
 
   // A stored picture is drawn by the host at about the device pixels its layer is drawn at, never
   // larger than it needs (and a TIFF of an earlier document, which this engine does not draw, at
-  // all). Where no host draws it, the engine draws the file.
+  // all). Where no host answers, the engine draws the file.
   var hostPictures = 'korvel-picture:';
   // The pages draw a layer without a size at 100 × 40.
   function drawnQuery(layer) {
@@ -44,7 +44,7 @@
   // Draws the fetched picture in `img` through a blob address, given up once drawn or refused.
   function fetchInto(img, src, headers) {
     return fetch(src, { headers: headers }).then(function (r) {
-      if (!r.ok) throw new Error(r.status);
+      if (!r.ok) throw { refused: r.status };
       return r.blob();
     }).then(function (blob) {
       var url = URL.createObjectURL(blob);
@@ -68,7 +68,12 @@
     };
     if (layer.type === 'image') {
       // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
-      fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer), {}).catch(fromFile);
+      // A picture the host refuses (damaged, too large) is not drawn; the file is drawn only where
+      // no host answers.
+      fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer), {}).catch(function (e) {
+        if (e && e.refused) img.dataset.refused = 'refused';
+        else fromFile();
+      });
     } else {
       fromFile();
     }

@@ -51,6 +51,20 @@ void refuse(WebKitURISchemeRequest* request, const std::string& why) {
   g_error_free(error);
 }
 
+// A refusal the page can read as one (its own origin may see the status): a picture the host
+// will not make is not drawn at all, where a failed load would send the page to the file
+// itself, which its engine would decode whole.
+void decline(WebKitURISchemeRequest* request, const std::string& origin, const std::string& why) {
+  GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_data(g_strdup(why.c_str()), gssize(why.size()), g_free));
+  GObjectPtr<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(stream.get(), gint64(why.size())));
+  webkit_uri_scheme_response_set_status(response.get(), 404, "Not Found");
+  webkit_uri_scheme_response_set_content_type(response.get(), "text/plain");
+  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_append(headers, "Access-Control-Allow-Origin", origin.c_str());
+  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
+  webkit_uri_scheme_request_finish_with_response(request, response.get());
+}
+
 // "scheme://host[:port]" as a page's engine writes an origin; none for an address without a host.
 std::string originOf(const char* address) {
   if (!address) return {};
@@ -100,7 +114,7 @@ void pump(const SharedState& state) {
         state->askingAgain = false;
         auto& front = state->queued.front();
         if (!picture) {
-          refuse(front.request->get(), picture.error().message);
+          decline(front.request->get(), front.origin, picture.error().message);
           state->queued.pop_front();
         } else {
           front.picture = *picture;
@@ -153,7 +167,7 @@ void deliver(const SharedState& state, ViewState::Queued answer) {
   answer.size = answer.picture->bytes.size();
   if (state->queued.empty() && fits(*state, answer.size)) return send(state, std::move(answer));
   if (state->queued.size() >= maximumQueuedAnswers)
-    return refuse(answer.request->get(), "Too many pictures wait for this page.");
+    return decline(answer.request->get(), answer.origin, "Too many pictures wait for this page.");
   if (state->queuedBytes + answer.size <= maximumWaitingBytes) state->queuedBytes += answer.size;
   else answer.picture.reset();
   state->queued.push_back(std::move(answer));
@@ -195,12 +209,12 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
   // One file directly in the folder.
   if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
       name.find('\0') != std::string::npos)
-    return refuse(request, "No such picture.");
+    return decline(request, origin, "No such picture.");
   auto waiting = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(GObjectPtr<WebKitURISchemeRequest>::retain(request));
   const char* address = webkit_uri_scheme_request_get_uri(request);
   auto drawn = PictureStore::drawnIn(address ? address : "");
   ask(state, name, drawn, [state, waiting, origin, name, drawn](const PictureStore::Answer& picture) {
-    if (!picture) return refuse(waiting->get(), picture.error().message);
+    if (!picture) return decline(waiting->get(), origin, picture.error().message);
     deliver(state, {waiting, *picture, origin, name, 0, drawn});
   });
 }

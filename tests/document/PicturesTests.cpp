@@ -1073,7 +1073,7 @@ std::optional<nlohmann::json> drawnBoxes(const std::function<std::optional<nlohm
     auto found = run("(function (refusable) { var imgs = document.querySelectorAll('" + selector + "');"
                      " if (imgs.length !== refusable.length) return null; var boxes = [];"
                      " for (var k = 0; k < imgs.length; ++k) { var i = imgs[k];"
-                     "  var refused = refusable[k] && /^(file|http)/.test(i.src) && i.naturalWidth === 0;"
+                     "  var refused = refusable[k] && i.dataset.refused === 'refused';"
                      "  if (!i.complete || !(i.naturalWidth > 0 || refused)) return null;"
                      "  var r = i.getBoundingClientRect();"
                      "  boxes.push({x: r.x, y: r.y, width: r.width, height: r.height, natural: i.naturalWidth,"
@@ -1277,4 +1277,36 @@ TEST_F(Pictures, APageAskingAtManySizesSharesAFewPictures) {
     asked = evaluate(*document, "JSON.stringify(asked)");
     return asked && asked->is_string() && nlohmann::json::parse(asked->get<std::string>()).value("2048x1024", 0) == 3;
   }, 120)) << asked.value_or(nullptr).dump();
+}
+
+// A picture the host refuses to make (here a 9000 × 9000 JPEG of a few hundred bytes, past the
+// pixels any picture may have) is not drawn in the editor or the preview: the page never turns to
+// the file itself, which its engine would decode whole.
+TEST_F(Pictures, APictureTheHostRefusesIsNotDrawnFromItsFile) {
+  auto document = openProject(Stored{"huge.jpg", testenv::jpegPicture(9000, 9000), 80, 80});
+  ASSERT_TRUE(document);
+  document->showPreviewWindow();
+  auto* preview = document->previewWindowController();
+  ASSERT_TRUE(preview);
+  auto& previewPage = preview->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return previewPage.isDocumentReady(); }));
+  const std::string state = "(function () { var i = document.querySelector('img[alt=\"red.png\"]');"
+                            " return i ? JSON.stringify({refused: i.dataset.refused || '', src: i.getAttribute('src') || ''})"
+                            " : null; })()";
+  struct Page {
+    const char* name;
+    WebView& view;
+  } pages[] = {{"editor", document->ostrelViewController().webViewController().webView()},
+               {"preview", previewPage.webView()}};
+  for (auto& page : pages) {
+    nlohmann::json seen;
+    EXPECT_TRUE(waitFor([&] {
+      auto found = guitest::read(page.view, state);
+      if (!found || !found->is_string()) return false;
+      seen = nlohmann::json::parse(found->get<std::string>());
+      return seen["refused"] == "refused" || !seen["src"].get<std::string>().empty();
+    }, 60)) << page.name;
+    EXPECT_EQ(seen["refused"], "refused") << page.name << ": " << seen.dump();
+    EXPECT_EQ(seen["src"], "") << page.name << " drew the file itself";
+  }
 }

@@ -51,18 +51,24 @@ void refuse(WebKitURISchemeRequest* request, const std::string& why) {
   g_error_free(error);
 }
 
-// A refusal the page can read as one (its own origin may see the status): a picture the host
-// will not make is not drawn at all, where a failed load would send the page to the file
-// itself, which its engine would decode whole.
-void decline(WebKitURISchemeRequest* request, const std::string& origin, const std::string& why) {
-  GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_data(g_strdup(why.c_str()), gssize(why.size()), g_free));
-  GObjectPtr<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(stream.get(), gint64(why.size())));
-  webkit_uri_scheme_response_set_status(response.get(), 404, "Not Found");
-  webkit_uri_scheme_response_set_content_type(response.get(), "text/plain");
+// Finishes `request` with `length` bytes of `body` as `type`, readable by the page of `origin`.
+void respond(WebKitURISchemeRequest* request, GInputStream* body, std::size_t length, const char* type,
+             const std::string& origin, int status = 200) {
+  GObjectPtr<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(body, gint64(length)));
+  if (status != 200) webkit_uri_scheme_response_set_status(response.get(), guint(status), nullptr);
+  webkit_uri_scheme_response_set_content_type(response.get(), type);
   SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
   soup_message_headers_append(headers, "Access-Control-Allow-Origin", origin.c_str());
   webkit_uri_scheme_response_set_http_headers(response.get(), headers);
   webkit_uri_scheme_request_finish_with_response(request, response.get());
+}
+
+// A refusal the page can read as one (its own origin may see the status): a picture the host
+// will not make is not drawn at all, where a failed load would send the page to the file
+// itself, which its engine would decode whole.
+void decline(WebKitURISchemeRequest* request, const std::string& origin, const std::string& why) {
+  GObjectPtr<GInputStream> body(g_memory_input_stream_new_from_data(g_strdup(why.c_str()), gssize(why.size()), g_free));
+  respond(request, body.get(), why.size(), "text/plain", origin, 404);
 }
 
 // "scheme://host[:port]" as a page's engine writes an origin; none for an address without a host.
@@ -155,12 +161,7 @@ void send(const SharedState& state, ViewState::Queued answer) {
       lent);
   GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(shared));
   g_bytes_unref(shared);
-  GObjectPtr<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(stream.get(), gint64(bytes.size())));
-  webkit_uri_scheme_response_set_content_type(response.get(), answer.picture->type.c_str());
-  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-  soup_message_headers_append(headers, "Access-Control-Allow-Origin", answer.origin.c_str());
-  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
-  webkit_uri_scheme_request_finish_with_response(answer.request->get(), response.get());
+  respond(answer.request->get(), stream.get(), bytes.size(), answer.picture->type.c_str(), answer.origin);
 }
 
 void deliver(const SharedState& state, ViewState::Queued answer) {

@@ -52,9 +52,7 @@ class ChosenPlace : public Panels {
 class Questions : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string why;
-    desktop = testenv::PrivateDesktop::start(&why);
-    if (!desktop) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    desktop = testenv::PrivateDesktop::startOrTell();
   }
   void SetUp() override {
     if (!desktop) GTEST_SKIP() << "needs Xvfb and openbox";

@@ -18,8 +18,7 @@ namespace {
 // another window. The toolkit must start on the display of our own.
 struct OwnDesktop : ::testing::Environment {
   void SetUp() override {
-    std::string why;
-    if (!testenv::PrivateDesktop::start(&why)) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    testenv::PrivateDesktop::startOrTell();
   }
 };
 const auto* ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);

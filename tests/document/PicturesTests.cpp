@@ -54,9 +54,7 @@ namespace {
 bool desktop = false;
 struct OwnDesktop : ::testing::Environment {
   void SetUp() override {
-    std::string why;
-    desktop = testenv::PrivateDesktop::start(&why);
-    if (!desktop) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    desktop = testenv::PrivateDesktop::startOrTell();
   }
 };
 const auto* ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);

@@ -42,8 +42,7 @@ namespace {
 class LiveSharing : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string why;
-    if (!testenv::PrivateDesktop::start(&why)) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    testenv::PrivateDesktop::startOrTell();
   }
   void SetUp() override {
     setUpDocumentTest();

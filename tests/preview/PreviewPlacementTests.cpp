@@ -98,9 +98,7 @@ void picture(const std::string& name, std::initializer_list<GtkWindow*> windows)
 class PreviewPlacement : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string why;
-    desktop = testenv::PrivateDesktop::start(&why);
-    if (!desktop) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    desktop = testenv::PrivateDesktop::startOrTell();
     gtk_init_check(nullptr, nullptr);
   }
   void SetUp() override {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -117,6 +118,13 @@ bool startOnce(std::string* why, int width, int height) {
 }  // namespace
 
 bool PrivateDesktop::isRunning() { return server > 0 && manager > 0; }
+
+bool PrivateDesktop::startOrTell(int width, int height) {
+  std::string why;
+  if (start(&why, width, height)) return true;
+  fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+  return false;
+}
 
 bool PrivateDesktop::start(std::string* why, int width, int height) {
   if (isRunning()) return true;

@@ -12,6 +12,8 @@ class PrivateDesktop {
   // False (with the reason in `why`) when Xvfb or openbox can't run. The screen is `width` by
   // `height` pixels.
   static bool start(std::string* why = nullptr, int width = 1280, int height = 1024);
+  // The same, telling on standard error why there is none.
+  static bool startOrTell(int width = 1280, int height = 1024);
   static bool isRunning();
 };
 // Runs xdotool with `arguments` (shell words) on the current display; answers its exit status.

@@ -41,9 +41,7 @@ TEST(ClickCounter, CountsRunsOfNearAndQuickPresses) {
 
 struct RealClicks : testing::Test {
   static void SetUpTestSuite() {
-    std::string why;
-    desktop = testenv::PrivateDesktop::start(&why);
-    if (!desktop) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    desktop = testenv::PrivateDesktop::startOrTell();
     gtk_init_check(nullptr, nullptr);
     // A generous double-click time, so that a loaded machine still delivers a quick double.
     g_object_set(gtk_settings_get_default(), "gtk-double-click-time", 1200, nullptr);

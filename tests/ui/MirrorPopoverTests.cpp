@@ -27,8 +27,7 @@ namespace {
 // toolkit must start there.
 struct OwnDesktop : ::testing::Environment {
   void SetUp() override {
-    std::string why;
-    if (!testenv::PrivateDesktop::start(&why)) fprintf(stderr, "no desktop of our own: %s\n", why.c_str());
+    testenv::PrivateDesktop::startOrTell();
   }
 };
 const auto* ownDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);

@@ -90,8 +90,7 @@ void KXDocument::presentVersioningMessageIfNeeded() {
   AlertSpec alert{"The Git repository for the document “" + displayName() + "” is not using recommended settings.",
                  formatName + " documents contain certain files that shouldn’t be under version control. Do you want "
                               "to add the needed “.gitignore” settings to your document?",
-                 {"Add Settings", "Cancel"},
-                 1};
+                 {"Add Settings", "Cancel"}};
   auto prefix = VersioningCheck::entryPrefix(project, target);
   Alert::shared().beginSheet(alert, windowForSheet(), [contents, target, prefix](int response) {
     if (response != Alert::firstButtonReturn) return;

@@ -210,8 +210,7 @@ bool Document::confirmSavingOverChangedFile(const Path& url, const std::string& 
   AlertSpec alert{"“" + url.filename().string() + "” has changed on disk since you opened or saved it.",
                  "Another window or program wrote it. Save Anyway replaces what it holds now with the document as "
                  "you see it here. Revert opens the file as it is now and keeps a copy of your unsaved edits.",
-                 {"Cancel", "Revert", "Save Anyway"},
-                 0};
+                 {"Cancel", "Revert", "Save Anyway"}};
   int answer = Alert::shared().runModal(alert, windowForSheet());
   if (answer == Alert::thirdButtonReturn) {
     RWLog("Saving “" + displayName() + "” over the changed file at the person’s word");
@@ -289,8 +288,7 @@ void Document::saveDocumentAs(Completion completion) {
   if (chosen->url != fileURL_ && isNonEmptyFolderOrFile(chosen->url)) {
     AlertSpec alert{"“" + chosen->url.filename().string() + "” already exists. Do you want to replace it?",
                    "Replacing it will overwrite everything in “" + chosen->url.filename().string() + "”.",
-                   {"Cancel", "Replace"},
-                   0};
+                   {"Cancel", "Replace"}};
     if (Alert::shared().runModal(alert, windowForSheet()) != Alert::secondButtonReturn) {
       if (completion) completion(userCancelled());
       return;
@@ -321,7 +319,7 @@ void Document::autosave(bool implicitlyCancellable, Completion completion) {
 void Document::revertDocumentToSaved() {
   if (!fileURL_) return;
   AlertSpec alert{"Do you want to revert to the most recently saved version of the document “" + displayName() + "”?",
-                 "Your current changes will be lost.", {"Revert", "Cancel"}, 1};
+                 "Your current changes will be lost.", {"Revert", "Cancel"}};
   std::weak_ptr<Document> weak = weak_from_this();
   Alert::shared().beginSheet(alert, windowForSheet(), [weak](int response) {
     auto self = weak.lock();
@@ -387,7 +385,7 @@ void Document::canClose(std::function<void(bool)> done) {
     return;
   }
   AlertSpec alert{"Do you want to save the new document “" + displayName() + "”?",
-                 "If you delete it, its content is lost.", {"Save…", "Delete", "Cancel"}, 2};
+                 "If you delete it, its content is lost.", {"Save…", "Delete", "Cancel"}};
   Alert::shared().beginSheet(alert, windowForSheet(), [weak, done](int response) {
     auto self = weak.lock();
     if (!self) return done(false);

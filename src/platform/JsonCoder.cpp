@@ -35,6 +35,10 @@ std::size_t nestingDepth(std::string_view text, std::size_t limit) {
   return deepest;
 }
 
+std::string tooLargeText(std::size_t maximumSize) {
+  return "the layout would be larger than " + std::to_string(maximumSize) + " bytes";
+}
+
 Error malformed(std::size_t position, const nlohmann::json::exception& e) {
   Error error(ErrorDomain, 1, e.what());
   error.with("byte", std::to_string(position));
@@ -164,10 +168,6 @@ class BoundedOutput : public nlohmann::detail::output_adapter_protocol<char> {
   std::size_t maximum_;
 };
 
-}  // namespace
-
-namespace {
-
 // Lays out one member of the top-level object as its events stream by. Every container's
 // finished content is kept as text in one buffer of its own; an object's members wait there, as
 // text, for the object's end to be sorted.
@@ -242,7 +242,7 @@ class MemberLayout final : public nlohmann::json::json_sax_t {
     return false;
   }
 
-  bool tooLarge() { return refuse(3, "the layout would be larger than " + std::to_string(maximumSize_) + " bytes"); }
+  bool tooLarge() { return refuse(layoutTooLarge, tooLargeText(maximumSize_)); }
 
   // The indentation of the items of the frame at `index`; the member itself sits at none.
   std::size_t indentOfItems(std::size_t index) const { return pretty_ ? 2 * index : 0; }
@@ -346,8 +346,7 @@ Result<std::string> relayoutMember(std::string_view text, std::string_view membe
   }
   if (layout.error_) return fail(std::move(*layout.error_));
   if (!whole || !layout.found_) return fail(Error(ErrorDomain, 1, "the text holds no such member"));
-  if (layout.found_->size() > maximumSize)
-    return fail(Error(ErrorDomain, 3, "the layout would be larger than " + std::to_string(maximumSize) + " bytes"));
+  if (layout.found_->size() > maximumSize) return fail(Error(ErrorDomain, layoutTooLarge, tooLargeText(maximumSize)));
   return std::move(*layout.found_);
 }
 

@@ -45,8 +45,9 @@ std::optional<std::string> dump(const nlohmann::json& value, Style style, std::s
 // The value of `member` in the top-level object of `text`, laid out as dump() lays that value out
 // (keys sorted, the last of equal keys kept), without building it: a few times the text's size
 // where a parsed value takes tens. Fails with code 1 when the text is malformed or no object
-// holding the member, 2 when it nests deeper than maximumDepth, 3 when the layout would take
-// more than `maximumSize` bytes.
+// holding the member, 2 when it nests deeper than maximumDepth, layoutTooLarge when the layout
+// would take more than `maximumSize` bytes.
+inline constexpr int layoutTooLarge = 3;
 Result<std::string> relayoutMember(std::string_view text, std::string_view member, Style style, std::size_t maximumSize);
 
 // A number that is a whole value within [minimum, maximum]: 375 and 375.0 give 375; 375.5,

@@ -315,10 +315,6 @@ std::optional<UniqueFd> PictureStore::reducedCopy(const std::filesystem::path& f
   return std::nullopt;
 }
 
-void PictureStore::request(UniqueFd file, Completion done, const std::string& asker) {
-  request(std::move(file), Drawn{}, std::move(done), asker);
-}
-
 void PictureStore::request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker) {
   State& s = state();
   struct stat st {};
@@ -340,10 +336,6 @@ void PictureStore::request(UniqueFd file, Drawn drawn, Completion done, const st
     s.making[key].push_back(std::move(done));
   }
   s.enqueue(s.first, {key, std::make_shared<UniqueFd>(std::move(file)), asker, drawn});
-}
-
-PictureStore::Answer PictureStore::get(UniqueFd file, const std::string& asker) {
-  return get(std::move(file), Drawn{}, asker);
 }
 
 PictureStore::Answer PictureStore::get(UniqueFd file, Drawn drawn, const std::string& asker) {

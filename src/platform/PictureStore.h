@@ -37,14 +37,6 @@ class PictureStore {
 
   static PictureStore& shared();
 
-  // The picture of the file open as `file`, which the store now owns. `done` runs on a worker
-  // of the store, or at once on the caller's thread when the picture is already made; never
-  // blocks the caller for longer than a look at the file. `asker` names who asks (a page, an
-  // export): askers are served in turn.
-  void request(UniqueFd file, Completion done, const std::string& asker = {});
-  // The same, waiting for it: never on the main thread.
-  Answer get(UniqueFd file, const std::string& asker = {});
-
   // The pixels a picture is drawn at: a picture with more than twice as many as it needs to
   // cover them is handed reduced, its shape kept, as PNG (a JPEG as JPEG). Nothing asked (0): as
   // the file is.
@@ -60,7 +52,13 @@ class PictureStore {
   static Drawn drawnIn(const std::string& address);
   // The size a picture of `width` × `height` is handed at when drawn at `drawn`.
   static ImageData::PixelSize handedSize(int width, int height, Drawn drawn);
+
+  // The picture of the file open as `file`, which the store now owns, for drawing at `drawn`.
+  // `done` runs on a worker of the store, or at once on the caller's thread when the picture is
+  // already made; never blocks the caller for longer than a look at the file. `asker` names who
+  // asks (a page, an export): askers are served in turn.
   void request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker = {});
+  // The same, waiting for it: never on the main thread.
   Answer get(UniqueFd file, Drawn drawn, const std::string& asker = {});
   // The smallest reduced copy of the picture `name` that covers `drawn`, open: the copies made
   // for such readers (a plain file under <folder>/<size>/<name>, not yet the link to the picture

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/ApplicationFocus.h"
+#include "platform/GObjectPtr.h"
 #include "platform/PointerPresses.h"
 #include "platform/QRCode.h"
 #include "ui/LiveSharingModel.h"
@@ -74,7 +75,7 @@ class MirrorPopoverViewController {
   MirrorPopover& owner_;
   GtkWidget* popover_ = nullptr;
   GtkWidget* toplevel_ = nullptr;
-  GtkEventController* keys_ = nullptr;  // on the button's window, ahead of its handlers
+  GObjectPtr<GtkEventController> keys_;  // on the button's window, ahead of its handlers
   GtkWidget* anchor_ = nullptr;
   GtkWidget* stack_ = nullptr;
   std::unique_ptr<StateView> views_[5];

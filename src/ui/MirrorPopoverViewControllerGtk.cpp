@@ -174,9 +174,9 @@ MirrorPopoverViewController::MirrorPopoverViewController(MirrorPopover& owner, G
   g_object_add_weak_pointer(G_OBJECT(toplevel_), reinterpret_cast<gpointer*>(&toplevel_));
   g_signal_connect(toplevel_, "destroy", G_CALLBACK(Signals::toplevelDestroyed), this);
   // Ahead of every handler of the window: a document window's own takes each key it sees.
-  keys_ = gtk_event_controller_key_new(toplevel_);
-  gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(keys_), GTK_PHASE_CAPTURE);
-  g_signal_connect(keys_, "key-pressed", G_CALLBACK(Signals::toplevelKey), this);
+  keys_.reset(gtk_event_controller_key_new(toplevel_));
+  gtk_event_controller_set_propagation_phase(keys_.get(), GTK_PHASE_CAPTURE);
+  g_signal_connect(keys_.get(), "key-pressed", G_CALLBACK(Signals::toplevelKey), this);
   g_signal_connect(toplevel_, "configure-event", G_CALLBACK(Signals::toplevelMoved), this);
   // After the window's children have their new places.
   g_signal_connect_after(toplevel_, "size-allocate", G_CALLBACK(Signals::resized), this);
@@ -296,10 +296,8 @@ MirrorPopoverViewController::~MirrorPopoverViewController() {
 }
 
 void MirrorPopoverViewController::releaseKeys() {
-  if (!keys_) return;
-  g_signal_handlers_disconnect_by_data(keys_, this);
-  g_object_unref(keys_);
-  keys_ = nullptr;
+  if (keys_) g_signal_handlers_disconnect_by_data(keys_.get(), this);
+  keys_.reset();
 }
 
 void MirrorPopoverViewController::applyAppearance() {

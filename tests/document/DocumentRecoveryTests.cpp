@@ -95,6 +95,43 @@ class Recovery : public ControllerTest {
     controller->reopenAutosavedDrafts();
   }
 
+  // Opened again `rounds` times, each ending in a crash: the document comes back edited, with the
+  // page `pageName`, under `title`, and its file keeps one working copy.
+  void expectEditedAcrossCrashes(const fsys::path& file, const std::string& title, const std::string& pageName,
+                                 int rounds) {
+    for (int round = 0; round < rounds; ++round) {
+      SCOPED_TRACE(round);
+      auto reopened = open(file);
+      ASSERT_TRUE(reopened);
+      EXPECT_TRUE(reopened->isDocumentEdited());
+      EXPECT_EQ(gtk_window_get_title(reopened->windowForSheet()), title + " \u2014 Edited");
+      EXPECT_EQ(firstPageName(pageState(*reopened)), pageName);
+      EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+      crashAndStart(reopened);
+    }
+  }
+
+  // A revert reads the file, whose page is `pageName`, into the same working copy, and the edits
+  // made after it come back after a crash.
+  void expectEditsAfterARevertComeBack(const fsys::path& file, const std::string& pageName) {
+    auto reverting = open(file);
+    ASSERT_TRUE(reverting);
+    auto workingCopy = reverting->container()->uuidDirectory();
+    auto reverted = reverting->revert(file, reverting->fileType());
+    ASSERT_TRUE(reverted) << reverted.error().description();
+    EXPECT_EQ(reverting->container()->uuidDirectory(), workingCopy);
+    ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*reverting)) == pageName; }));
+    ASSERT_TRUE(waitForEditor(*reverting));
+    editAndWrite(*reverting, "After the revert");
+    crashAndStart(reverting);
+    auto again = open(file);
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*again)), "After the revert");
+    EXPECT_EQ(workingCopiesOf(file).size(), 1u);
+    again->close();
+  }
+
   // The file is read, and the document ends before it has a window to tell anything in.
   void readThenCrashBeforeAnyAlert(const fsys::path& file) {
     auto read = controller->makeDocument(file, KXDocument::zipType);
@@ -270,30 +307,8 @@ TEST_F(Recovery, AFileSavedAsTwiceFindsItsOwnWorkingCopyAfterACrash) {
     ASSERT_TRUE(document);
     editAndWrite(*document, "Edited in Alpha");
     crashAndStart(document);
-    for (int round = 0; round < 2; ++round) {
-      SCOPED_TRACE(round);
-      auto reopened = open(alpha);
-      ASSERT_TRUE(reopened);
-      EXPECT_TRUE(reopened->isDocumentEdited());
-      EXPECT_STREQ(gtk_window_get_title(reopened->windowForSheet()), "Alpha \u2014 Edited");
-      EXPECT_EQ(firstPageName(pageState(*reopened)), "Edited in Alpha");
-      crashAndStart(reopened);
-    }
-
-    // A revert reads the file into that same working copy, and the edits after it come back.
-    auto reverting = open(alpha);
-    ASSERT_TRUE(reverting);
-    auto reverted = reverting->revert(alpha, reverting->fileType());
-    ASSERT_TRUE(reverted) << reverted.error().description();
-    ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*reverting)) == "Alpha"; }));
-    ASSERT_TRUE(waitForEditor(*reverting));
-    editAndWrite(*reverting, "After the revert");
-    crashAndStart(reverting);
-    auto again = open(alpha);
-    ASSERT_TRUE(again);
-    EXPECT_TRUE(again->isDocumentEdited());
-    EXPECT_EQ(firstPageName(pageState(*again)), "After the revert");
-    again->close();
+    expectEditedAcrossCrashes(alpha, "Alpha", "Edited in Alpha", 2);
+    expectEditsAfterARevertComeBack(alpha, "Alpha");
 
     for (const char* name : {"Alpha.korvelx", "Bravo.korvelx", "Charlie.korvelx"})
       EXPECT_EQ(workingCopiesOf(alpha.parent_path() / name).size(), 1u) << name;
@@ -431,33 +446,8 @@ TEST_F(Recovery, AFileZippedByAnotherToolComesBackEditedAfterACrash) {
   ASSERT_TRUE(document);
   editAndWrite(*document, "Edited once");
   crashAndStart(document);
-
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE(round);
-    auto reopened = open(file);
-    ASSERT_TRUE(reopened);
-    EXPECT_TRUE(reopened->isDocumentEdited());
-    EXPECT_STREQ(gtk_window_get_title(reopened->windowForSheet()), "Zipped \u2014 Edited");
-    EXPECT_EQ(firstPageName(pageState(*reopened)), "Edited once");
-    EXPECT_EQ(workingCopiesOf(file).size(), 1u);
-    crashAndStart(reopened);
-  }
-
-  auto reverting = open(file);
-  ASSERT_TRUE(reverting);
-  auto workingCopy = reverting->container()->uuidDirectory();
-  auto reverted = reverting->revert(file, reverting->fileType());
-  ASSERT_TRUE(reverted) << reverted.error().description();
-  EXPECT_EQ(reverting->container()->uuidDirectory(), workingCopy);
-  ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*reverting)) == "Zipped"; }));
-  ASSERT_TRUE(waitForEditor(*reverting));
-  editAndWrite(*reverting, "After the revert");
-  crashAndStart(reverting);
-  auto last = open(file);
-  ASSERT_TRUE(last);
-  EXPECT_EQ(firstPageName(pageState(*last)), "After the revert");
-  EXPECT_EQ(workingCopiesOf(file).size(), 1u);
-  last->close();
+  expectEditedAcrossCrashes(file, "Zipped", "Edited once", 2);
+  expectEditsAfterARevertComeBack(file, "Zipped");
 }
 
 // Revert onto a file found damaged fails and changes nothing; saved anyway, the edits are in the

@@ -923,6 +923,29 @@ const std::string measureScript =
     "  p.onload = function () { URL.revokeObjectURL(url); done(p.naturalWidth + 'x' + p.naturalHeight); };"
     "  p.onerror = function () { URL.revokeObjectURL(url); failed(); }; p.src = url; }); }";
 
+// ask(address): fetches a picture and counts in window.tally how the page's engine decoded the
+// answer: by its size ("WxH"), or as "refused".
+const std::string tallyScript =
+    measureScript +
+    " window.tally = {}; function ask(address) { return fetch(address).then(function (r) {"
+    "  if (!r.ok) throw new Error(r.status); return r.blob(); }).then(measure)"
+    "  .catch(function () { return 'refused'; })"
+    "  .then(function (s) { tally[s] = (tally[s] || 0) + 1; }); }";
+
+// The page's tally once `count` answers are counted, waited for up to `timeout`.
+nlohmann::json waitForTally(KXDocument& document, int count, double timeout) {
+  nlohmann::json tally;
+  EXPECT_TRUE(waitFor([&] {
+    auto text = evaluate(document, "JSON.stringify(tally)");
+    if (!text || !text->is_string()) return false;
+    tally = nlohmann::json::parse(text->get<std::string>());
+    int counted = 0;
+    for (const auto& [outcome, n] : tally.items()) counted += n.get<int>();
+    return counted == count;
+  }, timeout)) << tally.dump();
+  return tally;
+}
+
 // A page that asks for one picture over and over, with a new address each time, costs one read
 // and one decode of it, within a bound, and every request ends: a 1 × 1 PNG padded with zeros to
 // 255 MB, and a TIFF of a few kilobytes that decodes to 8192 × 8192.
@@ -939,25 +962,14 @@ TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequest
     int width, height;
   } floods[] = {{"padded.png", 100, 1, 1}, {"large.tiff", 200, 8192, 8192}};
   for (const auto& flood : floods) {
+    SCOPED_TRACE(flood.name);
     MemorySampler sampler(std::size_t(3) << 30);
     // Each answer as the page's engine decodes it: its size as a picture.
-    ASSERT_TRUE(evaluate(*document, "window.flood = {drawn: 0, refused: 0, sizes: {}};" + measureScript +
-                                    " for (var i = 0; i < " + std::to_string(flood.requests) + "; ++i)"
-                                    "  fetch('korvel-picture:" + std::string(flood.name) + "?' + i).then(function (r) {"
-                                    "   if (!r.ok) throw new Error(r.status); return r.blob(); }).then(measure)"
-                                    "  .then(function (s) { flood.drawn++; flood.sizes[s] = (flood.sizes[s] || 0) + 1; })"
-                                    "  .catch(function () { flood.refused++; }); true"));
-    std::optional<nlohmann::json> outcome;
-    EXPECT_TRUE(waitFor([&] {
-      outcome = evaluate(*document, "JSON.stringify({drawn: flood.drawn, refused: flood.refused, sizes: flood.sizes})");
-      if (!outcome || !outcome->is_string()) return false;
-      auto counts = nlohmann::json::parse(outcome->get<std::string>());
-      return counts["drawn"].get<int>() + counts["refused"].get<int>() == flood.requests;
-    }, 300)) << flood.name << ": " << outcome.value_or(nullptr).dump();
+    ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(flood.requests) +
+                                        "; ++i) ask('korvel-picture:" + flood.name + "?' + i); true"));
     // Every one drawn at the picture's size: nothing here is beyond a picture's bounds.
     std::string size = std::to_string(flood.width) + "x" + std::to_string(flood.height);
-    EXPECT_EQ(nlohmann::json::parse(outcome->get<std::string>())["sizes"],
-              nlohmann::json({{size, flood.requests}})) << flood.name;
+    EXPECT_EQ(waitForTally(*document, flood.requests, 300), nlohmann::json({{size, flood.requests}}));
     EXPECT_LT(sampler.growth(), floodBound) << flood.name << ": grew by " << (sampler.growth() >> 20) << " MB";
   }
 }
@@ -990,23 +1002,10 @@ TEST_F(Pictures, LargePicturesAskedAtOnceWaitForThePageWithinTheBound) {
       }
     }
     MemorySampler sampler(std::size_t(3) << 30);
-    ASSERT_TRUE(evaluate(*document, "window.asked = {drawn: 0, refused: 0, sizes: {}};"
-                                    " for (var i = 0; i < " + std::to_string(c.count) + "; ++i)"
-                                    "  fetch('korvel-picture:" + std::string(c.name) + "' + i + '.png').then(function (r) {"
-                                    "   if (!r.ok) throw new Error(r.status); return r.blob(); })"
-                                    "  .then(function (blob) { return createImageBitmap(blob); })"
-                                    "  .then(function (b) { var s = b.width + 'x' + b.height; b.close();"
-                                    "   asked.drawn++; asked.sizes[s] = (asked.sizes[s] || 0) + 1; })"
-                                    "  .catch(function () { asked.refused++; }); true"));
-    std::optional<nlohmann::json> outcome;
-    EXPECT_TRUE(waitFor([&] {
-      outcome = evaluate(*document, "JSON.stringify(asked)");
-      if (!outcome || !outcome->is_string()) return false;
-      auto counts = nlohmann::json::parse(outcome->get<std::string>());
-      return counts["drawn"].get<int>() + counts["refused"].get<int>() == c.count;
-    }, 300)) << outcome.value_or(nullptr).dump();
+    ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(c.count) +
+                                        "; ++i) ask('korvel-picture:" + c.name + "' + i + '.png'); true"));
     std::string size = std::to_string(c.side) + "x" + std::to_string(c.side);
-    EXPECT_EQ(nlohmann::json::parse(outcome->get<std::string>())["sizes"], nlohmann::json({{size, c.count}}));
+    EXPECT_EQ(waitForTally(*document, c.count, 300), nlohmann::json({{size, c.count}}));
     EXPECT_LT(sampler.growth(), std::size_t(1152) << 20) << "grew by " << (sampler.growth() >> 20) << " MB";
   }
 }
@@ -1253,28 +1252,15 @@ TEST_F(Pictures, APageAskingAtManySizesSharesAFewPictures) {
   auto images = document->projectPath().value() / "design" / "images";
   ASSERT_TRUE(fs::writeInside(images, "large.tiff", testenv::tiffPicture(2048, 1024)));
   const std::size_t made = PictureStore::shared().made();
-  ASSERT_TRUE(evaluate(*document, "window.asked = {};" + measureScript + " function ask(query) {"
-                                  " return fetch('korvel-picture:large.tiff' + query).then(function (r) { return r.blob(); })"
-                                  "  .then(measure).catch(function () { return 'refused'; })"
-                                  "  .then(function (size) { asked[size] = (asked[size] || 0) + 1; }); }"
-                                  " for (var w = 65; w <= 128; ++w) ask('?width=' + w + '&height=' + ((w + 1) >> 1)); true"));
-  std::optional<nlohmann::json> asked;
-  ASSERT_TRUE(waitFor([&] {
-    asked = evaluate(*document, "JSON.stringify(asked)");
-    if (!asked || !asked->is_string()) return false;
-    auto sizes = nlohmann::json::parse(asked->get<std::string>());
-    int count = 0;
-    for (const auto& [size, n] : sizes.items()) count += n.get<int>();
-    return count == 64;
-  }, 120)) << asked.value_or(nullptr).dump();
+  ASSERT_TRUE(evaluate(*document, tallyScript + " for (var w = 65; w <= 128; ++w)"
+                                                " ask('korvel-picture:large.tiff?width=' + w + '&height=' + ((w + 1) >> 1)); true"));
   // Drawn at up to 128 × 64: handed at 128 × 64.
-  EXPECT_EQ(nlohmann::json::parse(asked->get<std::string>()), nlohmann::json({{"128x64", 64}}));
+  EXPECT_EQ(waitForTally(*document, 64, 120), nlohmann::json({{"128x64", 64}}));
   EXPECT_EQ(PictureStore::shared().made(), made + 1);
-  ASSERT_TRUE(evaluate(*document, "window.asked = {}; ask(''); ask('?width=0&height=80'); ask('?width=x&height=80'); true"));
-  ASSERT_TRUE(waitFor([&] {
-    asked = evaluate(*document, "JSON.stringify(asked)");
-    return asked && asked->is_string() && nlohmann::json::parse(asked->get<std::string>()).value("2048x1024", 0) == 3;
-  }, 120)) << asked.value_or(nullptr).dump();
+  // Asked at no size, or at one it can't read: as the file is.
+  ASSERT_TRUE(evaluate(*document, "window.tally = {}; ['', '?width=0&height=80', '?width=x&height=80'].forEach("
+                                  "function (q) { ask('korvel-picture:large.tiff' + q); }); true"));
+  EXPECT_EQ(waitForTally(*document, 3, 120), nlohmann::json({{"2048x1024", 3}}));
 }
 
 // A picture the host refuses to make (here a 9000 × 9000 JPEG of a few hundred bytes, past the

@@ -227,7 +227,8 @@ TEST(DesignSize, AFolderOrAWorkingCopyHoldingTooLargeADesignIsRefused) {
   std::filesystem::remove_all(aside);
 }
 
-// At the bound the alert tells the sizes apart, in bytes where the shorter form shows them alike.
+// At the bound the alerts of opening and of saving tell the sizes apart, in bytes where the shorter
+// form shows them alike.
 TEST(DesignSize, TheAlertTellsADesignJustPastTheBoundFromTheBound) {
   const auto bound = KXDocumentContainer::maximumDataSourceSize;
   auto bytes = [](std::uint64_t n) {
@@ -248,7 +249,15 @@ TEST(DesignSize, TheAlertTellsADesignJustPastTheBoundFromTheBound) {
     EXPECT_EQ(read.error().info(ErrorWording::recoverySuggestionKey),
               "Its design (\u201cdesign/document.json\u201d) takes " + c.told + ", and a design may take at most " +
                   c.bound + ".");
+    // And so does the save that refuses such a design.
+    EXPECT_EQ(KXDocumentContainer::designTooLargeToSave(c.size).info(ErrorWording::recoverySuggestionKey),
+              "Its design takes " + c.told + ", and a design may take at most " + c.bound +
+                  ". Its edits stay in the open window.");
   }
+  EXPECT_EQ(KXDocumentContainer::designTooLargeToSave(std::nullopt).info(ErrorWording::recoverySuggestionKey),
+            "Its design takes more than " + KXExpansionBudget::describeSize(bound) +
+                ", and a design may take at most " + KXExpansionBudget::describeSize(bound) +
+                ". Its edits stay in the open window.");
 }
 
 // What the editor hands over beyond what a document may hold is never written: the file would be

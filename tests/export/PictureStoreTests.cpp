@@ -63,7 +63,7 @@ TEST(PictureStore, WhatAPageIsGivenOfEachPicture) {
   for (const auto& c : cases) {
     auto file = folder / c.name;
     writeBytes(file, c.bytes);
-    auto answer = PictureStore::shared().get(openFile(file));
+    auto answer = PictureStore::shared().get(openFile(file), {});
     if (!c.type) {
       EXPECT_FALSE(answer) << c.name;
       continue;
@@ -84,7 +84,7 @@ TEST(PictureStore, OnePictureIsMadeOnceForEveryoneWhoAsks) {
   const std::size_t before = PictureStore::shared().made();
   std::vector<PictureStore::Answer> answers(24);
   std::vector<std::thread> askers;
-  for (auto& answer : answers) askers.emplace_back([&] { answer = PictureStore::shared().get(openFile(file)); });
+  for (auto& answer : answers) askers.emplace_back([&] { answer = PictureStore::shared().get(openFile(file), {}); });
   for (auto& t : askers) t.join();
   EXPECT_EQ(PictureStore::shared().made(), before + 1);
   for (auto& answer : answers) {
@@ -93,7 +93,7 @@ TEST(PictureStore, OnePictureIsMadeOnceForEveryoneWhoAsks) {
   }
   // The file written again is another picture.
   writeBytes(file, tiffPicture(64, 32));
-  auto again = PictureStore::shared().get(openFile(file));
+  auto again = PictureStore::shared().get(openFile(file), {});
   ASSERT_TRUE(again);
   EXPECT_EQ(PictureStore::shared().made(), before + 2);
   EXPECT_EQ(ImageEncoding::decode((*again)->bytes)->width, 64);
@@ -149,7 +149,7 @@ TEST(PictureStore, ASmallPictureIsAnsweredAtOnceWhileAnotherAskersLargeOnesAreMa
   writeBytes(folder / "small.tiff", tiffPicture(300, 200));
   std::atomic<int> made{0}, drawn{0};
   for (int i = 0; i < flood; ++i)
-    PictureStore::shared().request(openFile(folder / ("noise" + std::to_string(i) + ".tiff")),
+    PictureStore::shared().request(openFile(folder / ("noise" + std::to_string(i) + ".tiff")), {},
                                    [&](const PictureStore::Answer& answer) {
                                      if (answer && (*answer)->type == "image/png") ++drawn;
                                      ++made;
@@ -161,7 +161,7 @@ TEST(PictureStore, ASmallPictureIsAnsweredAtOnceWhileAnotherAskersLargeOnesAreMa
   } cases[] = {{"another page", "small.png"}, {"an export", "small.tiff"}};
   for (const auto& c : cases) {
     const auto asked = Clock::now();
-    auto answer = PictureStore::shared().get(openFile(folder / c.file), c.asker);
+    auto answer = PictureStore::shared().get(openFile(folder / c.file), {}, c.asker);
     const double seconds = std::chrono::duration<double>(Clock::now() - asked).count();
     ASSERT_TRUE(answer) << c.asker << ": " << answer.error().message;
     EXPECT_LT(seconds, 5.0) << c.asker << " waited behind the large pictures";
@@ -209,7 +209,7 @@ TEST(PictureStore, APictureMadeCountsAgainstItsBoundWhileItIsHeld) {
   auto wholeBound = [&] { auto whole = small.reserve(small.capacity()); };
   wholeBound();
   ASSERT_EQ(small.held(), 0u);
-  auto answer = PictureStore::shared().get(openFile(folder / "held.tiff"));
+  auto answer = PictureStore::shared().get(openFile(folder / "held.tiff"), {});
   ASSERT_TRUE(answer) << answer.error().message;
   const std::size_t size = (*answer)->bytes.size();
   EXPECT_EQ((*answer)->held.budget(), &small);

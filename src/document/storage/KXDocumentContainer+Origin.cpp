@@ -309,26 +309,6 @@ std::optional<std::uint64_t> KXDocumentContainer::storedSize(const KXDocumentArc
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-namespace {
-
-// Two sizes as the person reads them, told apart: in bytes where the shorter form would show
-// them alike.
-std::pair<std::string, std::string> describedApart(std::uint64_t size, std::uint64_t bound) {
-  auto a = KXExpansionBudget::describeSize(size), b = KXExpansionBudget::describeSize(bound);
-  if (a != b) return {a, b};
-  auto bytes = [](std::uint64_t n) {
-    std::string digits = std::to_string(n), out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-      if (i && (digits.size() - i) % 3 == 0) out += ',';
-      out += digits[i];
-    }
-    return out + " bytes";
-  };
-  return {bytes(size), bytes(bound)};
-}
-
-}  // namespace
-
 std::optional<Error> KXDocumentContainer::oversizedDataSource(const KXDocumentArchive& archive,
                                                              const std::filesystem::path& document,
                                                              bool workingCopy) {
@@ -336,7 +316,7 @@ std::optional<Error> KXDocumentContainer::oversizedDataSource(const KXDocumentAr
     auto size = storedSize(archive, path);
     if (!size || *size <= maximumDataSourceSize) continue;
     auto name = document.filename().string();
-    auto [told, bound] = describedApart(*size, maximumDataSourceSize);
+    auto [told, bound] = KXExpansionBudget::describeApart(*size, maximumDataSourceSize);
     Error e(NSCocoaErrorDomain, NSFileReadTooLargeError,
             path + " of " + (workingCopy ? "the unsaved edits of " : "") + name + " takes " + std::to_string(*size) +
                 " bytes, more than the " + std::to_string(maximumDataSourceSize) + " a document may hold there");

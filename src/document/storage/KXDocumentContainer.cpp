@@ -255,15 +255,14 @@ std::optional<Error> KXDocumentContainer::unwrittenChangesReason() const {
 }
 
 Error KXDocumentContainer::designTooLargeToSave(std::optional<std::uint64_t> size) {
-  auto bound = KXExpansionBudget::describeSize(maximumDataSourceSize);
   Error e(NSCocoaErrorDomain, NSFileWriteUnknownError,
           "the design handed over for saving " +
               (size ? "takes " + std::to_string(*size) + " bytes" : std::string("is larger than the message bound")) +
               ", more than the " + std::to_string(maximumDataSourceSize) + " a document may hold");
   e.with(ErrorWording::failureReasonKey, "The document can't be saved.");
-  std::string takes = size && KXExpansionBudget::describeSize(*size) != bound
-                          ? "takes " + KXExpansionBudget::describeSize(*size)
-                          : "takes more than " + bound;
+  auto [told, bound] = size ? KXExpansionBudget::describeApart(*size, maximumDataSourceSize)
+                             : std::pair{std::string(), KXExpansionBudget::describeSize(maximumDataSourceSize)};
+  std::string takes = size ? "takes " + told : "takes more than " + bound;
   e.with(ErrorWording::recoverySuggestionKey, "Its design " + takes + ", and a design may take at most " + bound +
                                                   ". Its edits stay in the open window.");
   return e;
@@ -271,9 +270,9 @@ Error KXDocumentContainer::designTooLargeToSave(std::optional<std::uint64_t> siz
 
 Result<Data> KXDocumentContainer::designFromAnswer(std::string_view message) {
   auto design = JsonCoder::relayoutMember(message, "arguments", JsonCoder::Style::pretty, maximumDataSourceSize);
-  if (!design && design.error().code == 3)
+  if (!design && design.error().code == JsonCoder::layoutTooLarge)
     design = JsonCoder::relayoutMember(message, "arguments", JsonCoder::Style::compact, maximumDataSourceSize);
-  if (!design && design.error().code == 3) return fail(designTooLargeToSave(std::nullopt));
+  if (!design && design.error().code == JsonCoder::layoutTooLarge) return fail(designTooLargeToSave(std::nullopt));
   if (!design || design->empty() || (design->front() != '{' && design->front() != '['))
     return fail(Error(NSCocoaErrorDomain, 3852, "The document is neither a JSON object nor an array."));
   return dataFromString(*design);

@@ -135,6 +135,20 @@ std::string KXExpansionBudget::describeSize(std::uint64_t bytes) {
   return text;
 }
 
+std::pair<std::string, std::string> KXExpansionBudget::describeApart(std::uint64_t size, std::uint64_t other) {
+  auto a = describeSize(size), b = describeSize(other);
+  if (a != b) return {a, b};
+  auto bytes = [](std::uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      if (i && (digits.size() - i) % 3 == 0) out += ',';
+      out += digits[i];
+    }
+    return out + " bytes";
+  };
+  return {bytes(size), bytes(other)};
+}
+
 Result<std::unique_ptr<KXExpansionBudget>> KXExpansionBudget::make(const KXDocumentArchive& archive,
                                                                    const std::filesystem::path& folder) {
   const auto* zip = dynamic_cast<const KXZipArchiveBacking*>(&archive.backing());

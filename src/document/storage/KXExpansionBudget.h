@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "document/storage/KXDocumentArchive.h"
 
@@ -42,6 +43,9 @@ class KXExpansionBudget {
 
   // "5.8 MB", "1.9 GB": sizes as a person reads them.
   static std::string describeSize(std::uint64_t bytes);
+  // Two sizes so described, told apart: in bytes, grouped by thousands, where the short form
+  // would show them alike.
+  static std::pair<std::string, std::string> describeApart(std::uint64_t size, std::uint64_t other);
 
   struct State;
 

@@ -111,10 +111,10 @@ class Recovery : public ControllerTest {
     }
   }
 
-  // A revert reads the file, whose page is `pageName`, into the same working copy, and the edits
-  // made after it come back after a crash.
-  void expectEditsAfterARevertComeBack(const fsys::path& file, const std::string& pageName) {
-    auto reverting = open(file);
+  // A revert of the open `reverting` reads its file, whose page is `pageName`, into the same
+  // working copy, and the edits made after it come back after a crash.
+  void expectEditsAfterARevertComeBack(std::shared_ptr<KXDocument> reverting, const fsys::path& file,
+                                       const std::string& pageName) {
     ASSERT_TRUE(reverting);
     auto workingCopy = reverting->container()->uuidDirectory();
     auto reverted = reverting->revert(file, reverting->fileType());
@@ -235,19 +235,7 @@ TEST_F(Recovery, EditsAfterARevertComeBack) {
     auto document = open(file);
     ASSERT_TRUE(document);
     editAndWrite(*document, "Thrown away");
-    auto reverted = document->revert(file, document->fileType());
-    ASSERT_TRUE(reverted) << reverted.error().description();
-    ASSERT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }));
-    ASSERT_TRUE(waitForEditor(*document));
-    editAndWrite(*document, "After the revert");
-    crashAndStart(document);
-
-    auto reopened = open(file);
-    ASSERT_TRUE(reopened);
-    EXPECT_TRUE(reopened->isDocumentEdited());
-    EXPECT_EQ(firstPageName(pageState(*reopened)), "After the revert");
-    EXPECT_EQ(workingCopiesOf(file).size(), 1u);
-    reopened->close();
+    expectEditsAfterARevertComeBack(std::move(document), file, "Saved");
   }
 }
 
@@ -308,7 +296,7 @@ TEST_F(Recovery, AFileSavedAsTwiceFindsItsOwnWorkingCopyAfterACrash) {
     editAndWrite(*document, "Edited in Alpha");
     crashAndStart(document);
     expectEditedAcrossCrashes(alpha, "Alpha", "Edited in Alpha", 2);
-    expectEditsAfterARevertComeBack(alpha, "Alpha");
+    expectEditsAfterARevertComeBack(open(alpha), alpha, "Alpha");
 
     for (const char* name : {"Alpha.korvelx", "Bravo.korvelx", "Charlie.korvelx"})
       EXPECT_EQ(workingCopiesOf(alpha.parent_path() / name).size(), 1u) << name;
@@ -447,7 +435,7 @@ TEST_F(Recovery, AFileZippedByAnotherToolComesBackEditedAfterACrash) {
   editAndWrite(*document, "Edited once");
   crashAndStart(document);
   expectEditedAcrossCrashes(file, "Zipped", "Edited once", 2);
-  expectEditsAfterARevertComeBack(file, "Zipped");
+  expectEditsAfterARevertComeBack(open(file), file, "Zipped");
 }
 
 // Revert onto a file found damaged fails and changes nothing; saved anyway, the edits are in the

@@ -181,9 +181,9 @@ void KorvelTracking::evaluatePendingScripts() {
   std::weak_ptr<bool> alive = alive_;
   page_->evaluate(batch, [this, alive, lines, generation = pageGeneration_](std::optional<Error> error) {
     if (alive.expired() || !error) return;
-    afterFailure(generation, [this, lines, message = error->message](bool pageEnded) {
+    afterFailure(generation, [this, lines, message = error->message](PageFate fate) {
       // The page ended under the batch: the next page runs it.
-      if (pageEnded) return requeue(std::move(*lines));
+      if (fate != PageFate::alive) return requeue(std::move(*lines), fate == PageFate::replaced);
       deps_.writeLine("Failed to run pending scripts: " + message);
     });
   });
@@ -216,29 +216,33 @@ void KorvelTracking::send(std::string line) {
   std::weak_ptr<bool> alive = alive_;
   page_->evaluate(line, [this, alive, line, generation = pageGeneration_](std::optional<Error> error) {
     if (alive.expired() || !error) return;
-    afterFailure(generation, [this, line, message = error->message](bool pageEnded) {
+    afterFailure(generation, [this, line, message = error->message](PageFate fate) {
       // The page ended before it ran the line: the next page runs it.
-      if (pageEnded) return requeue({line});
+      if (fate != PageFate::alive) return requeue({line}, fate == PageFate::replaced);
       deps_.writeLine("Error: Failed Korvel Tracking call: " + message + "\n" + line);
     });
   });
 }
 
-void KorvelTracking::afterFailure(std::uint64_t generation, std::function<void(bool pageEnded)> decide) {
+void KorvelTracking::afterFailure(std::uint64_t generation, std::function<void(PageFate)> decide) {
+  if (generation != pageGeneration_) return decide(PageFate::replaced);
+  // WebKit fails the scripts of a page whose process was killed before it tells that the process
+  // ended, which may come many turns of the main loop later. A script of nothing tells them
+  // apart: a live page runs it, an ending one fails it too.
   std::weak_ptr<bool> alive = alive_;
-  auto run = [this, alive, generation, decide = std::move(decide)] {
-    if (!alive.expired()) decide(generation != pageGeneration_);
-  };
-  if (deps_.later)
-    deps_.later(std::move(run));
-  else
-    run();
+  page_->evaluate("void 0", [this, alive, generation, decide = std::move(decide)](std::optional<Error> error) {
+    if (alive.expired()) return;
+    if (generation != pageGeneration_) return decide(PageFate::replaced);
+    decide(error ? PageFate::ending : PageFate::alive);
+  });
 }
 
-void KorvelTracking::requeue(std::deque<std::string> lines) {
+void KorvelTracking::requeue(std::deque<std::string> lines, bool now) {
   // Older than what came since: they go first, as far as the bound lets them.
   for (auto line = lines.rbegin(); line != lines.rend() && scriptStack_.size() < maximumQueuedLines; ++line)
     scriptStack_.push_front(std::move(*line));
+  // An ending page's lines wait for the next page, which its end starts.
+  if (!now) return;
   if (state_ == State::ready)
     evaluatePendingScripts();
   else

@@ -53,8 +53,7 @@ class KorvelTracking {
     std::string machineId;
     std::string osVersion;
     // Runs `work` once what the main loop holds now has run; none runs it at once. A page whose
-    // process ended fails its evaluations before it tells that it ended, and is loaded again
-    // only once WebKit has told every page of that process.
+    // process ended is loaded again only once WebKit has told every page of that process.
     std::function<void(std::function<void()> work)> later;
     // The application's own: the resource, the current environment, this machine, stdout.
     static Dependencies standard();
@@ -96,9 +95,13 @@ class KorvelTracking {
   void queue(std::string line);
   // Runs the line now when the client is ready, else queues it.
   void send(std::string line);
-  void requeue(std::deque<std::string> lines);
-  // `decide` learns, once the page has had its say, whether the page of `generation` ended.
-  void afterFailure(std::uint64_t generation, std::function<void(bool pageEnded)> decide);
+  // Puts `lines` back ahead of what waits; `now` runs them at once where the client is ready.
+  void requeue(std::deque<std::string> lines, bool now = true);
+  // What became of a page after a script failed in it: it runs scripts still, another page took
+  // its place, or its process is ending and WebKit has yet to tell.
+  enum class PageFate { alive, replaced, ending };
+  // `decide` learns the fate of the page of `generation` once the page has had its say.
+  void afterFailure(std::uint64_t generation, std::function<void(PageFate)> decide);
   void evaluateSetUp(const std::string& script);
   void evaluatePendingScripts();
   bool dropsEvent(const std::string& event) const;

@@ -259,6 +259,39 @@ TEST(KorvelTracking, AnEndedPageIsLoadedAgainAndTheClientSetUpAnewBeforeItCounts
   EXPECT_NE(batch.find("\"meanwhile\""), std::string::npos);
 }
 
+// A line that fails is given up only where the page still runs scripts. WebKit fails the scripts of
+// a page whose process was killed before it tells that the process ended: there the line waits,
+// and the page that comes after the end runs it.
+TEST(KorvelTracking, AFailedLineWaitsForTheNextPageWhenItsPageIsEnding) {
+  struct Case {
+    const char* name;
+    bool probeFails;
+  };
+  for (auto c : {Case{"the page answers", false}, Case{"the page is ending", true}}) {
+    SCOPED_TRACE(c.name);
+    Tracker t;
+    t.makeReady();
+    t.tracker->track("failed", nlohmann::json::object());
+    t.page->answer(Error("js", 1, "boom"));
+    ASSERT_EQ(t.page->pending.size(), 1u) << "the page is asked whether it still runs scripts";
+    t.page->answer(c.probeFails ? std::optional(Error("js", 1, "gone")) : std::nullopt);
+    if (!c.probeFails) {
+      ASSERT_FALSE(t.lines.empty());
+      EXPECT_EQ(t.lines.back().rfind("Error: Failed Korvel Tracking call: boom", 0), 0u) << t.lines.back();
+      EXPECT_EQ(t.tracker->queuedLines(), 0u);
+      continue;
+    }
+    EXPECT_TRUE(t.lines.empty()) << t.lines.front();
+    EXPECT_EQ(t.tracker->queuedLines(), 1u);
+    EXPECT_TRUE(t.page->pending.empty()) << "sent to the ending page again";
+    t.page->ended();
+    t.page->finishLoad();
+    t.page->answer();
+    EXPECT_EQ(t.tracker->state(), KorvelTracking::State::ready);
+    EXPECT_NE(t.page->scripts.back().find("\"failed\""), std::string::npos);
+  }
+}
+
 TEST(KorvelTracking, AnswersOfAnEndedPageChangeNothing) {
   struct Case {
     const char* name;

@@ -1,6 +1,6 @@
 // Parses untrusted bytes with the JSON coder and dumps what it accepts both ways; reading the
 // same bytes string by string accepts exactly what parsing does, and a member laid out from the
-// text is what the parsed member dumps.
+// text is what the parsed member dumps, and stays so when laid out again.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   if (text.find('\0') == std::string_view::npos && parsed && parsed->is_object() && parsed->contains("arguments") &&
       (!laidOut || *laidOut != JsonCoder::dump((*parsed)["arguments"], JsonCoder::Style::pretty)))
     std::abort();
+  // A layout read again is laid out the same, lone halves of UTF-16 pairs kept as escapes.
+  if (laidOut && text.find('\0') == std::string_view::npos) {
+    auto again = JsonCoder::relayoutMember("{\"arguments\":" + *laidOut + "}", "arguments", JsonCoder::Style::pretty,
+                                           std::size_t(1) << 24);
+    if (!again || *again != *laidOut) std::abort();
+  }
+  auto lenient = JsonCoder::parseAllowingLoneSurrogates(text);
+  if (parsed && (!lenient || *lenient != *parsed)) std::abort();
   if (!parsed) return 0;
   auto compact = JsonCoder::dump(*parsed);
   (void)JsonCoder::dump(*parsed, JsonCoder::Style::pretty);

@@ -94,7 +94,7 @@ Result<UniqueFd> walkDown(UniqueFd dir, const Path& relative, bool create, const
   return dir;
 }
 
-Result<void> commitInside(const Path& folder, const Path& relative, unsigned mode,
+Result<void> commitInside(const Path& folder, const Path& relative, unsigned mode, std::string_view temporaryStem,
                           const std::function<Result<void>(int fd, const Path& whole)>& fill) {
   Path whole = folder / relative;
   if (!isPlainRelative(relative)) return fail(confinedError(outsideFolder, whole, "The name leaves its folder."));
@@ -109,7 +109,7 @@ Result<void> commitInside(const Path& folder, const Path& relative, unsigned mod
   for (int attempt = 0; attempt < 64 && !out; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%08x", g_random_int());
-    temporary = processTemporaryStem(name) + suffix;
+    temporary = (temporaryStem.empty() ? processTemporaryStem(name) : std::string(temporaryStem)) + suffix;
     out.reset(::openat(dir->get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out && errno != EEXIST) return fail(Error::file(errno, whole.string(), false));
   }
@@ -197,8 +197,18 @@ Result<Data> readFileInside(const Path& folder, const Path& path, std::uintmax_t
   return readAll(fd->get(), path, limit);
 }
 
-Result<void> writeInside(const Path& folder, const Path& relative, std::span<const std::uint8_t> bytes, unsigned mode) {
-  return commitInside(folder, relative, mode, [&](int fd, const Path& whole) {
+Result<UniqueFd> openFolderInside(const Path& folder, const Path& relative, bool create) {
+  Path whole = folder / relative;
+  if (!relative.empty() && !isPlainRelative(relative))
+    return fail(confinedError(outsideFolder, whole, "The name leaves its folder."));
+  UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root) return fail(Error::file(errno, folder.string(), !create));
+  return walkDown(std::move(root), relative, create, whole);
+}
+
+Result<void> writeInside(const Path& folder, const Path& relative, std::span<const std::uint8_t> bytes, unsigned mode,
+                         std::string_view temporaryStem) {
+  return commitInside(folder, relative, mode, temporaryStem, [&](int fd, const Path& whole) {
     return writeAll(fd, bytes.data(), bytes.size(), whole);
   });
 }
@@ -207,7 +217,7 @@ Result<void> copyInside(const Path& sourceFolder, const Path& source, const Path
                         unsigned mode) {
   auto in = openInside(sourceFolder, source);
   if (!in) return fail(in.error());
-  return commitInside(folder, relative, mode, [&](int fd, const Path& whole) -> Result<void> {
+  return commitInside(folder, relative, mode, {}, [&](int fd, const Path& whole) -> Result<void> {
     std::uint8_t buf[65536];
     for (;;) {
       ssize_t r = ::read(in->get(), buf, sizeof buf);
@@ -339,17 +349,33 @@ std::string processTemporaryStem(std::string_view name) {
   return "." + std::string(name.substr(0, 200)) + ".korvel-" + std::to_string(::getpid()) + "-";
 }
 
-bool isEndedProcessTemporary(std::string_view entry) {
-  constexpr std::string_view marker = ".korvel-";
-  auto at = entry.rfind(marker);
-  if (entry.empty() || entry[0] != '.' || at == 0 || at == std::string_view::npos) return false;
+namespace {
+
+constexpr std::string_view fileTemporaryMarker = ".korvel-";
+
+// The part of `entry` from ".korvel-" on, when it is named as a file write's temporary.
+std::optional<std::string_view> fileTemporaryTail(std::string_view entry) {
+  auto at = entry.rfind(fileTemporaryMarker);
+  if (entry.empty() || entry[0] != '.' || at == 0 || at == std::string_view::npos) return std::nullopt;
   auto rest = entry.substr(at);
-  if (!processOfTemporary(rest, marker)) return false;
-  auto suffix = rest.substr(rest.find('-', marker.size()) + 1);
-  if (suffix.size() < 6 || suffix.size() > 16) return false;
+  if (!processOfTemporary(rest, fileTemporaryMarker)) return std::nullopt;
+  auto suffix = rest.substr(rest.find('-', fileTemporaryMarker.size()) + 1);
+  if (suffix.size() < 6 || suffix.size() > 16) return std::nullopt;
   for (char c : suffix)
-    if (!g_ascii_isalnum(c)) return false;
-  return !isLiveProcessTemporary(rest, marker);
+    if (!g_ascii_isalnum(c)) return std::nullopt;
+  return rest;
+}
+
+}  // namespace
+
+bool isEndedProcessTemporary(std::string_view entry) {
+  auto tail = fileTemporaryTail(entry);
+  return tail && !isLiveProcessTemporary(*tail, fileTemporaryMarker);
+}
+
+bool isLiveProcessFileTemporary(std::string_view entry) {
+  auto tail = fileTemporaryTail(entry);
+  return tail && isLiveProcessTemporary(*tail, fileTemporaryMarker);
 }
 
 std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix) {
@@ -372,7 +398,10 @@ std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix) 
 }
 
 std::size_t removeEntriesInside(const Path& folder, const std::function<bool(std::string_view)>& matches) {
-  UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return removeEntriesInside(UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)), matches);
+}
+
+std::size_t removeEntriesInside(UniqueFd fd, const std::function<bool(std::string_view)>& matches) {
   if (!fd) return 0;
   DIR* dir = ::fdopendir(fd.get());
   if (!dir) return 0;

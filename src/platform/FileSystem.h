@@ -56,6 +56,11 @@ std::size_t removeStaleTemporaries(const Path& folder, std::string_view prefix);
 // Removes the entries of `folder` that aren't folders and whose names `matches` (links as links,
 // never followed; nothing when `folder` is itself a link); returns how many.
 std::size_t removeEntriesInside(const Path& folder, const std::function<bool(std::string_view)>& matches);
+// The same in the folder open as `folder`.
+std::size_t removeEntriesInside(UniqueFd folder, const std::function<bool(std::string_view)>& matches);
+// Whether `entry` is the name of a temporary that writeInside or copyInside (or a write with
+// processTemporaryStem) is making now, in this process or another that still runs.
+bool isLiveProcessFileTemporary(std::string_view entry);
 
 class TemporaryFolder {
  public:
@@ -138,12 +143,18 @@ Result<Data> readAll(int fd, const Path& path, std::uintmax_t limit);
 // Writes all `n` bytes to `fd` (named `path` in errors), going on after interruptions.
 Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n, const Path& path);
 
+// The folder `relative` (plain names only) below `folder`, opened stepping down one name at a
+// time without following a link; with `create`, the missing ones are made (0755) on the way.
+// A link or a file on the way fails (ConfinedErrorDomain, outsideFolder). `folder` itself may be
+// reached through links.
+Result<UniqueFd> openFolderInside(const Path& folder, const Path& relative, bool create);
 // Writes the file `relative` (no "..", not absolute) below `folder`: `folder` is made when
 // missing, the folders on the way are made or entered without following a link, the bytes go
 // to a temporary made exclusively beside the target and are renamed over it. A link at the
-// target is replaced, never written through.
+// target is replaced, never written through. The temporary's name starts with `temporaryStem`,
+// by default processTemporaryStem of the file's name.
 Result<void> writeInside(const Path& folder, const Path& relative, std::span<const std::uint8_t> bytes,
-                         unsigned mode = 0644);
+                         unsigned mode = 0644, std::string_view temporaryStem = {});
 // Copies the file that openInside(sourceFolder, source) gives to `relative` below `folder`, as
 // writeInside does.
 Result<void> copyInside(const Path& sourceFolder, const Path& source, const Path& folder, const Path& relative,

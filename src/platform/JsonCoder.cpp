@@ -89,6 +89,142 @@ class StringVisitor final : public nlohmann::json::json_sax_t {
   std::size_t depth_ = 0;
 };
 
+// JSON lets a string escape one half of a UTF-16 pair alone ("\ud83d"); the parser refuses
+// it. Such text is read "shielded": each lone half becomes a private-use code point of the last
+// 2048 (shieldBase + its offset from U+D800), and a code point of that range or the one before
+// it that the text itself holds is preceded by that one (shieldMark). Unshielding turns them
+// back, each lone half into its escape.
+constexpr char32_t shieldMark = 0x10F7FF;
+constexpr char32_t shieldBase = 0x10F800;
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The code unit of the escape "\uXXXX" at `at`, if one is there.
+std::optional<char32_t> escapedUnit(std::string_view text, std::size_t at) {
+  if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return std::nullopt;
+  char32_t unit = 0;
+  for (std::size_t i = at + 2; i < at + 6; ++i) {
+    int digit = hexDigit(text[i]);
+    if (digit < 0) return std::nullopt;
+    unit = unit * 16 + static_cast<char32_t>(digit);
+  }
+  return unit;
+}
+
+void appendUnitEscape(std::string& out, char32_t unit) {
+  static constexpr char digits[] = "0123456789abcdef";
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += digits[(unit >> shift) & 0xF];
+}
+
+void appendEscape(std::string& out, char32_t code) {
+  code -= 0x10000;
+  appendUnitEscape(out, 0xD800 + (code >> 10));
+  appendUnitEscape(out, 0xDC00 + (code & 0x3FF));
+}
+
+// The code point of the four-byte UTF-8 sequence at `at` when it lies in the shielded range.
+std::optional<char32_t> shieldedCode(std::string_view text, std::size_t at) {
+  if (at + 4 > text.size() || static_cast<unsigned char>(text[at]) != 0xF4 ||
+      static_cast<unsigned char>(text[at + 1]) != 0x8F)
+    return std::nullopt;
+  char32_t code = 0x100000 | (static_cast<char32_t>(text[at + 1] & 0x3F) << 12) |
+                  (static_cast<char32_t>(text[at + 2] & 0x3F) << 6) | static_cast<char32_t>(text[at + 3] & 0x3F);
+  return code >= shieldMark ? std::optional(code) : std::nullopt;
+}
+
+bool isHighHalf(char32_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool isLowHalf(char32_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
+// The text shielded, or none when it escapes no lone half (most text: then it is read as it is).
+std::optional<std::string> shieldLoneSurrogates(std::string_view text) {
+  bool lone = false;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size() && !lone; ++i) {
+    if (!inString) {
+      inString = text[i] == '"';
+    } else if (text[i] == '"') {
+      inString = false;
+    } else if (text[i] == '\\') {
+      auto unit = escapedUnit(text, i);
+      if (unit && isHighHalf(*unit)) {
+        auto next = escapedUnit(text, i + 6);
+        if (next && isLowHalf(*next))
+          i += 11;
+        else
+          lone = true;
+      } else if (unit && isLowHalf(*unit)) {
+        lone = true;
+      } else {
+        ++i;
+      }
+    }
+  }
+  if (!lone) return std::nullopt;
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (!inString) {
+      inString = c == '"';
+      out += c;
+      continue;
+    }
+    if (c == '"') {
+      inString = false;
+      out += c;
+    } else if (c == '\\') {
+      auto unit = escapedUnit(text, i);
+      auto next = unit && isHighHalf(*unit) ? escapedUnit(text, i + 6) : std::nullopt;
+      if (next && isLowHalf(*next)) {
+        char32_t code = 0x10000 + ((*unit - 0xD800) << 10) + (*next - 0xDC00);
+        if (code >= shieldMark) appendEscape(out, shieldMark);
+        out.append(text.substr(i, 12));
+        i += 11;
+      } else if (unit && (isHighHalf(*unit) || isLowHalf(*unit))) {
+        appendEscape(out, shieldBase + (*unit - 0xD800));
+        i += 5;
+      } else {
+        out.append(text.substr(i, 2));
+        ++i;
+      }
+    } else if (shieldedCode(text, i)) {
+      appendEscape(out, shieldMark);
+      out.append(text.substr(i, 4));
+      i += 3;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Laid-out text of shielded input as the input had it: each lone half escaped again.
+std::string unshieldLoneSurrogates(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto code = shieldedCode(text, i);
+    if (!code) {
+      out += text[i];
+    } else if (*code == shieldMark) {
+      i += 4;  // the character it guards follows as it was
+      out.append(text.substr(i, 4));
+      i += 3;
+    } else {
+      appendUnitEscape(out, 0xD800 + (*code - shieldBase));
+      i += 3;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 Result<void> forEachString(std::istream& input, const std::function<bool(std::string_view)>& visit) {
@@ -120,6 +256,11 @@ Result<nlohmann::json> parse(std::string_view text) {
     // Anything else the parser throws (a number too large for a double) is bad input too.
     return fail(Error(ErrorDomain, 1, e.what()));
   }
+}
+
+Result<nlohmann::json> parseAllowingLoneSurrogates(std::string_view text) {
+  if (auto shielded = shieldLoneSurrogates(text)) return parse(*shielded);
+  return parse(text);
 }
 
 std::optional<std::int64_t> wholeNumber(const nlohmann::json& value, std::int64_t minimum, std::int64_t maximum) {
@@ -337,6 +478,14 @@ class MemberLayout final : public nlohmann::json::json_sax_t {
 }  // namespace
 
 Result<std::string> relayoutMember(std::string_view text, std::string_view member, Style style, std::size_t maximumSize) {
+  if (auto shielded = shieldLoneSurrogates(text)) {
+    auto laidOut = relayoutMember(std::string_view(*shielded), member, style, maximumSize);
+    std::string().swap(*shielded);
+    if (!laidOut) return laidOut;
+    std::string unshielded = unshieldLoneSurrogates(*laidOut);
+    if (unshielded.size() > maximumSize) return fail(Error(ErrorDomain, layoutTooLarge, tooLargeText(maximumSize)));
+    return unshielded;
+  }
   MemberLayout layout(member, style, maximumSize);
   bool whole = false;
   try {

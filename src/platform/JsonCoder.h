@@ -26,6 +26,11 @@ inline constexpr std::size_t maximumDepth = 512;
 // deeper than maximumDepth is refused (code 2) with a log line.
 Result<nlohmann::json> parse(std::string_view text);
 
+// The same, for text whose strings may escape one half of a UTF-16 pair alone ("\ud83d"), as
+// JSON allows and a page's string may hold: each such half is read as a private-use character
+// (U+10F800 and on). For what only looks at the structure or at other members.
+Result<nlohmann::json> parseAllowingLoneSurrogates(std::string_view text);
+
 // Reads the JSON text of `input` as it comes and hands `visit` every string in it, object keys
 // too, decoded; no tree is built, so no more is held than the longest string. `visit` returns
 // false to stop there (a success). Text that is not one JSON value fails (code 1), as does text
@@ -46,7 +51,8 @@ std::optional<std::string> dump(const nlohmann::json& value, Style style, std::s
 // (keys sorted, the last of equal keys kept), without building it: a few times the text's size
 // where a parsed value takes tens. Fails with code 1 when the text is malformed or no object
 // holding the member, 2 when it nests deeper than maximumDepth, layoutTooLarge when the layout
-// would take more than `maximumSize` bytes.
+// would take more than `maximumSize` bytes. A lone half of a UTF-16 pair escaped in a string
+// ("\ud83d") is kept, escaped as it came.
 inline constexpr int layoutTooLarge = 3;
 Result<std::string> relayoutMember(std::string_view text, std::string_view member, Style style, std::size_t maximumSize);
 

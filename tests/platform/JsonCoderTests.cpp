@@ -166,3 +166,50 @@ TEST(JsonCoder, ALaidOutMemberIsRefusedWhenMalformedMissingTooDeepOrTooLarge) {
   EXPECT_TRUE(JsonCoder::relayoutMember(text, "arguments", JsonCoder::Style::compact, 420));
   EXPECT_FALSE(JsonCoder::relayoutMember(text, "arguments", JsonCoder::Style::compact, 412));
 }
+
+// JSON lets a string escape one half of a UTF-16 pair alone; a page's string may hold one. The
+// layout keeps it escaped as it came, beside everything else laid out as ever; text that isn't
+// UTF-8 is still refused.
+TEST(JsonCoder, ALoneHalfOfAUtf16PairIsKeptAsItsEscape) {
+  const std::string high = "\xF4\x8F\xA0\x80", mark = "\xF4\x8F\x9F\xBF", last = "\xF4\x8F\xBF\xBF";
+  struct Case {
+    std::string text;
+    std::string compact;
+  } cases[] = {
+      {R"({"arguments":{"t":"\ud83d"}})", R"({"t":"\ud83d"})"},
+      {R"({"arguments":{"t":"a\uDE00b"}})", R"({"t":"a\ude00b"})"},
+      {R"({"arguments":{"t":"\ud83d\ud83d\ude00"}})", "{\"t\":\"\\ud83d\xF0\x9F\x98\x80\"}"},
+      {R"({"arguments":{"t":"\ude00\ud83d"}})", R"({"t":"\ude00\ud83d"})"},
+      {R"({"arguments":{"\udfff":"\\ud83d","b":"\u00e9\""}})", "{\"b\":\"\xC3\xA9\\\"\",\"\\udfff\":\"\\\\ud83d\"}"},
+      // Text that holds what the layout uses to carry a lone half keeps it too.
+      {"{\"arguments\":[\"\\ud83d" + high + mark + last + "\",\"\\udbfe\\udc00\"]}",
+       "[\"\\ud83d" + high + mark + last + "\",\"" + high + "\"]"},
+      {R"({"arguments":["\udbfd\udfff\ud800","\udbff\udfff"]})", "[\"" + mark + "\\ud800\",\"" + last + "\"]"},
+  };
+  for (const auto& c : cases) {
+    auto compact = JsonCoder::relayoutMember(c.text, "arguments", JsonCoder::Style::compact, 1000);
+    ASSERT_TRUE(compact) << c.text << ": " << compact.error().description();
+    EXPECT_EQ(*compact, c.compact) << c.text;
+    auto pretty = JsonCoder::relayoutMember(c.text, "arguments", JsonCoder::Style::pretty, 1000);
+    ASSERT_TRUE(pretty) << c.text;
+    auto again = JsonCoder::relayoutMember("{\"arguments\":" + *pretty + "}", "arguments", JsonCoder::Style::compact, 1000);
+    ASSERT_TRUE(again) << *pretty;
+    EXPECT_EQ(*again, c.compact) << "laid out again from " << *pretty;
+    EXPECT_TRUE(JsonCoder::parseAllowingLoneSurrogates(c.text)) << c.text;
+  }
+  EXPECT_FALSE(JsonCoder::parse(R"({"t":"\ud83d"})"));
+  // The escape takes more room than what carried it: the bound holds for what comes out.
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += "\\ud83d";
+  auto bounded = JsonCoder::relayoutMember(R"({"arguments":[")" + many + "\"]}", "arguments",
+                                           JsonCoder::Style::compact, 603);
+  ASSERT_FALSE(bounded);
+  EXPECT_EQ(bounded.error().code, JsonCoder::layoutTooLarge);
+  EXPECT_TRUE(JsonCoder::relayoutMember(R"({"arguments":[")" + many + "\"]}", "arguments", JsonCoder::Style::compact, 604));
+  for (std::string bad : {"{\"arguments\":[\"\xFF\"]}", "{\"arguments\":[\"\xC0\xAF\"]}", "{\"arguments\":[\"\xED\xA0\xBD\"]}",
+                          "{\"arguments\":[\"\\ud83d\xFF\"]}"}) {
+    auto laidOut = JsonCoder::relayoutMember(bad, "arguments", JsonCoder::Style::compact, 1000);
+    ASSERT_FALSE(laidOut) << bad;
+    EXPECT_EQ(laidOut.error().code, 1) << bad;
+  }
+}

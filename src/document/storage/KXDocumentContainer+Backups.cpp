@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
+#include <set>
 
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXZipArchiveBacking.h"
@@ -13,6 +15,9 @@
 #include "platform/RunLoop.h"
 
 namespace {
+
+// How the folder a backup's zip is made in is named, after "." and the zip's name.
+constexpr const char* temporaryInfix = ".zip.korvel-tmp-";
 
 std::string backupName(std::chrono::system_clock::time_point when) {
   std::time_t t = std::chrono::system_clock::to_time_t(when);
@@ -65,10 +70,16 @@ void KXDocumentContainer::backupStep() {
   });
 
   if (entries != lastBackupManifestEntries_ && !deleted_) {
-    auto zipPath = backups / (backupName(std::chrono::system_clock::now()) + ".zip");
-    log("backing up to " + zipPath.string());
+    auto zipName = backupName(std::chrono::system_clock::now()) + ".zip";
+    log("backing up to " + (backups / zipName).string());
     auto written = [&]() -> Result<void> {
-      if (auto made = fs::createDirectories(backups); !made) return made;
+      // The folder is entered from the project folder without following a link, and then used
+      // through the open folder: a link in the document never takes a backup elsewhere, nor
+      // has a file removed there.
+      auto folder = fs::openFolderInside(projectDirectory_, KXDocumentArchive::relativePathForBackups, true);
+      if (!folder) return fail(folder.error());
+      const std::filesystem::path opened = "/proc/self/fd/" + std::to_string(folder->get());
+      auto zipPath = opened / zipName;
       auto backing = KXZipArchiveBacking::create(zipPath, true, false);
       if (!backing) return fail(backing.error());
       KXDocumentArchive zip(std::move(*backing), std::nullopt);
@@ -77,12 +88,17 @@ void KXDocumentContainer::backupStep() {
       // Keep the newest backups; only zips are ever deleted, and never the one just written.
       std::vector<std::pair<std::optional<std::time_t>, std::filesystem::path>> items;
       std::error_code ec;
-      for (auto& item : std::filesystem::directory_iterator(backups, ec)) {
+      std::set<std::string> temporaries;
+      for (auto& item : std::filesystem::directory_iterator(opened, ec)) {
         auto name = item.path().filename().string();
+        // What a backup killed half way left: its folder goes once its process has ended.
+        if (auto at = name.find(temporaryInfix); !name.empty() && name[0] == '.' && at != std::string::npos)
+          temporaries.insert(name.substr(0, at + std::strlen(temporaryInfix)));
         if (name.empty() || name[0] == '.') continue;
         items.emplace_back(parseBackupName(item.path().stem().string()), item.path());
       }
       if (ec) return fail(Error::file(ec.value(), backups.string()));
+      for (const auto& prefix : temporaries) (void)fs::removeStaleTemporaries(opened, prefix);
       if (items.size() > maximumNumberOfBackups) {
         std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
           if (a.first && b.first) return *a.first > *b.first;
@@ -126,8 +142,10 @@ void KXDocumentContainer::addPackageRegistrySettings() {
   if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777) == 0600 &&
       static_cast<std::size_t>(st.st_size) == content.size() && fs::readText(file).value_or("") == content)
     return;
-  // It holds the user's credential: readable by the user alone.
-  (void)fs::writeAtomically(file, content, 0600);
+  // It holds the user's credential: readable by the user alone. Its temporary is named for this
+  // process, so that what a kill leaves in a folder document goes at its next opening.
+  (void)fs::writeInside(projectDirectory_, ".npmrc", std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()),
+                        0600);
 }
 
 void KXDocumentContainer::refreshAllPackageRegistrySettings() {

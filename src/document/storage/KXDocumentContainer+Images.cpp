@@ -8,6 +8,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <map>
@@ -62,12 +63,15 @@ namespace {
 // No picture file a design holds is larger; a larger one gets no reduced copies.
 constexpr std::uintmax_t maximumCachedImageBytes = std::uintmax_t(256) << 20;
 
+std::atomic<std::size_t> scalingJobs{0};
+
 // Reduced copies are made a few at a time, however many images a read finds.
 GThreadPool* scalingPool() {
   static GThreadPool* pool = g_thread_pool_new(
       [](gpointer data, gpointer) {
         std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
         (*work)();
+        --scalingJobs;
       },
       nullptr, 2, FALSE, nullptr);
   return pool;
@@ -82,9 +86,9 @@ Result<std::string> KXDocumentContainer::addImage(const Data& data) {
   if (!storable) return fail(makeError(KXDocumentError::unsupportedImageFormat));
   const Data& bytes = *storable;
   std::string name = nameForContent(bytes) + imageExtension(bytes);
-  auto folder = projectDirectory_ / KXDocumentArchive::relativePathForImages;
-  if (auto made = fs::createDirectories(folder); !made) return fail(made.error());
-  if (auto written = fs::writeAtomically(folder / name, bytes); !written) return fail(written.error());
+  // Made inside the project folder: a link in the document never takes the file elsewhere.
+  auto relative = std::filesystem::path(KXDocumentArchive::relativePathForImages) / name;
+  if (auto written = fs::writeInside(projectDirectory_, relative, bytes); !written) return fail(written.error());
   addCachedImageDimensionDirectories();
   addMissingCachedImages(name, {});
   return name;
@@ -93,12 +97,14 @@ Result<std::string> KXDocumentContainer::addImage(const Data& data) {
 Result<void> KXDocumentContainer::addImage(const std::string& name, const std::filesystem::path& contentsOf) {
   requireValid("addImage(named:withContentsOf:)");
   if (!isPlainName(name)) return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an image name: " + name);
-  auto folder = projectDirectory_ / KXDocumentArchive::relativePathForImages;
-  if (auto made = fs::createDirectories(folder); !made) return fail(made.error());
-  auto target = folder / name;
+  auto folder = fs::openFolderInside(projectDirectory_, KXDocumentArchive::relativePathForImages, true);
+  if (!folder) return fail(folder.error());
+  struct stat st {};
   // An image of that name is already here: images are named by content, so it is the same.
-  if (!fs::exists(target)) {
-    if (auto copied = fs::copyItem(contentsOf, target); !copied) return fail(copied.error());
+  if (::fstatat(folder->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+    auto relative = std::filesystem::path(KXDocumentArchive::relativePathForImages) / name;
+    auto copied = fs::copyInside(contentsOf.parent_path(), contentsOf.filename(), projectDirectory_, relative);
+    if (!copied) return fail(copied.error());
   } else if (!fs::exists(contentsOf)) {
     return fail(Error::file(ENOENT, contentsOf.string()));
   }
@@ -119,34 +125,50 @@ Result<std::string> KXDocumentContainer::addAsset(const Data& data, const std::s
     // The proposed name comes from the editor: it must stay inside the assets folder.
     if (!KXDocumentArchive::isSafeRelativePath(relative) || !KXDocumentArchive::isSafeRelativePath(preferredName))
       return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an asset name: " + preferredName);
-    auto target = projectDirectory_ / relative;
-    // Sub-folders of the proposed name are made as folders; a link on the way would lead out.
-    std::error_code ec;
-    for (auto at = projectDirectory_; auto& part : std::filesystem::path(relative)) {
-      at /= part;
-      if (std::filesystem::is_symlink(std::filesystem::symlink_status(at, ec)))
-        return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an asset name: " + preferredName);
-    }
-    auto existing = fs::readFile(target);
+    // Sub-folders of the proposed name are made as folders; a link on the way would lead out,
+    // and is refused by the write.
+    auto existing = fs::openInside(projectDirectory_, relative);
     if (!existing) {
-      if (auto made = fs::createDirectories(target.parent_path()); !made) return fail(made.error());
-      if (auto written = fs::writeAtomically(target, data); !written) return fail(written.error());
+      if (auto written = fs::writeInside(projectDirectory_, relative, data); !written) {
+        if (written.error().domain == fs::ConfinedErrorDomain)
+          return fail(NSCocoaErrorDomain, NSFileWriteUnknownError, "not an asset name: " + preferredName);
+        return fail(written.error());
+      }
       return relative;
     }
-    if (crypto::sha1(*existing) == crypto::sha1(data)) return relative;
+    // A file larger than the data holds something else.
+    auto held = fs::readAll(existing->get(), projectDirectory_ / relative, data.size());
+    if (held && crypto::sha1(*held) == crypto::sha1(data)) return relative;
+    if (!held && held.error().domain != fs::ConfinedErrorDomain) return fail(held.error());
+    continue;
   }
-}
-
-void KXDocumentContainer::addCachedImageDimensionDirectories() {
-  for (int size : cachedImageDimensions)
-    (void)fs::createDirectories(projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size));
 }
 
 namespace {
 
-std::string cachePathOf(const std::string& name, int size) {
-  return std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size) + "/" + name;
+std::string cacheFolderOf(int size) {
+  return std::string(KXDocumentArchive::relativePathForImageCaches) + "/" + std::to_string(size);
 }
+
+std::string cachePathOf(const std::string& name, int size) { return cacheFolderOf(size) + "/" + name; }
+
+// The cache folder for `size`, entered from the project folder without following a link: a
+// document whose cache (or a folder above it) is a link gets no reduced copies, and nothing is
+// made, changed or removed where the link leads.
+UniqueFd openCacheFolder(const std::filesystem::path& project, int size, bool create = false) {
+  auto folder = fs::openFolderInside(project, cacheFolderOf(size), create);
+  return folder ? std::move(*folder) : UniqueFd();
+}
+
+}  // namespace
+
+void KXDocumentContainer::addCachedImageDimensionDirectories() {
+  for (int size : cachedImageDimensions)
+    if (!openCacheFolder(projectDirectory_, size, true))
+      log("Couldn't make the cache folder " + cacheFolderOf(size) + ": a link or a file is on the way");
+}
+
+namespace {
 
 // A link that stays because the image gives no reduced copy of that size (it is smaller, or no
 // picture at all) leads to the image by a path of its own: the next read knows it need not try
@@ -155,9 +177,16 @@ std::string settledLinkTarget(const std::string& name) {
   return std::string("../../../") + KXDocumentArchive::relativePathForImages + "/./" + name;
 }
 
-bool isSettled(const std::filesystem::path& link, const std::string& name) {
-  std::error_code ec;
-  return std::filesystem::read_symlink(link, ec) == std::filesystem::path(settledLinkTarget(name)) && !ec;
+bool isSettled(int folder, const std::string& name) {
+  const std::string settled = settledLinkTarget(name);
+  std::string target(settled.size() + 1, '\0');
+  ssize_t n = ::readlinkat(folder, name.c_str(), target.data(), target.size());
+  return n == static_cast<ssize_t>(settled.size()) && target.compare(0, settled.size(), settled) == 0;
+}
+
+bool isSettled(const std::filesystem::path& project, const std::string& name, int size) {
+  auto folder = openCacheFolder(project, size);
+  return folder && isSettled(folder.get(), name);
 }
 
 // What is made in a cache folder is made under a hidden name first that carries the maker's
@@ -170,20 +199,26 @@ std::string temporaryName() { return temporaryStem() + crypto::hex(crypto::rando
 
 bool isLiveTemporary(std::string_view name) { return fs::isLiveProcessTemporary(name, temporaryPrefix); }
 
-// Writes a reduced copy whole and synced beside `url` under a name of this process, then renames
-// it over whatever is there (the link it replaces), never writing through it.
-Result<void> writeCachedImage(const std::filesystem::path& url, std::span<const std::uint8_t> bytes) {
-  return fs::writeAtomically(url, bytes, 0644, temporaryStem());
+// Writes a reduced copy whole and synced beside its place under a name of this process, then
+// renames it over whatever is there (the link it replaces), never writing through it; the
+// folders on the way are entered without following a link.
+Result<void> writeCachedImage(const std::filesystem::path& project, const std::string& relative,
+                              std::span<const std::uint8_t> bytes) {
+  return fs::writeInside(project, relative, bytes, 0644, temporaryStem());
 }
 
 // Once an image was tried, the links still in place of its reduced copies are settled.
-void settleLinks(const std::string& name, const std::vector<std::pair<int, std::filesystem::path>>& missing) {
-  for (const auto& [size, link] : missing) {
+void settleLinks(const std::filesystem::path& project, const std::string& name, const std::vector<int>& sizes) {
+  for (int size : sizes) {
+    auto folder = openCacheFolder(project, size);
     struct stat st{};
-    if (::lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || isSettled(link, name)) continue;
-    auto staged = link.parent_path() / temporaryName();
-    if (::symlink(settledLinkTarget(name).c_str(), staged.c_str()) != 0) continue;
-    if (::rename(staged.c_str(), link.c_str()) != 0) ::unlink(staged.c_str());
+    if (!folder || ::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode) ||
+        isSettled(folder.get(), name))
+      continue;
+    auto staged = temporaryName();
+    if (::symlinkat(settledLinkTarget(name).c_str(), folder.get(), staged.c_str()) != 0) continue;
+    if (::renameat(folder.get(), staged.c_str(), folder.get(), name.c_str()) != 0)
+      ::unlinkat(folder.get(), staged.c_str(), 0);
   }
 }
 
@@ -194,9 +229,9 @@ void KXDocumentContainer::removeLeftoverCacheTemporaries() const {
   // document brought along. Those of a process still at work stay.
   std::size_t removed = 0;
   for (int size : cachedImageDimensions) {
-    auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
-    removed += fs::removeEntriesInside(path, [](std::string_view name) {
-      return name.size() > 1 && name[0] == '.' && name != ".." && !isLiveTemporary(name);
+    removed += fs::removeEntriesInside(openCacheFolder(projectDirectory_, size), [](std::string_view name) {
+      return name.size() > 1 && name[0] == '.' && name != ".." && !isLiveTemporary(name) &&
+             !fs::isLiveProcessFileTemporary(name);
     });
   }
   if (removed) log("Removed " + std::to_string(removed) + " temporary item(s) left in the image cache");
@@ -207,8 +242,10 @@ void KXDocumentContainer::linkCachedImage(const std::string& name, int size) con
   // itself, and a copy of the working copy links to its own images.
   const std::string target = std::string("../../../") + KXDocumentArchive::relativePathForImages + "/" + name;
   auto url = projectDirectory_ / cachePathOf(name, size);
+  auto folder = openCacheFolder(projectDirectory_, size);
+  if (!folder) return;
   // A link or a reduced copy already there is kept.
-  if (::symlink(target.c_str(), url.c_str()) != 0 && errno != EEXIST)
+  if (::symlinkat(target.c_str(), folder.get(), name.c_str()) != 0 && errno != EEXIST)
     log("Couldn't create temporary image cache symlink: " + Error::file(errno, url.string(), false).description());
 }
 
@@ -218,16 +255,14 @@ void KXDocumentContainer::linkCachedImages(std::vector<std::pair<const std::stri
   // each in a folder of its own beside it and then moved to their places, which is quick; in a
   // folder document by one thread per size.
   std::map<int, UniqueFd> folders;
-  for (int size : cachedImageDimensions) {
-    auto path = projectDirectory_ / KXDocumentArchive::relativePathForImageCaches / std::to_string(size);
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd) folders.emplace(size, std::move(fd));
-  }
+  for (int size : cachedImageDimensions)
+    if (UniqueFd fd = openCacheFolder(projectDirectory_, size)) folders.emplace(size, std::move(fd));
+  // A size whose folder can't be entered inside the project gets no links.
+  std::erase_if(missing, [&](const auto& item) { return !folders.count(item.second); });
   // A link or a reduced copy already there is kept (a working copy taken up again has them).
   std::erase_if(missing, [&](const auto& item) {
     struct stat st{};
-    auto folder = folders.find(item.second);
-    return folder != folders.end() && ::fstatat(folder->second.get(), item.first->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::fstatat(folders.at(item.second).get(), item.first->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   });
   std::optional<fs::TemporaryFolder> staging;
   if (!projectDirectoryIsOrigin_ && missing.size() > 64) {
@@ -249,7 +284,9 @@ void KXDocumentContainer::linkCachedImages(std::vector<std::pair<const std::stri
       if (!mine) continue;
       std::string staged = std::to_string(i);
       if (!own || ::symlinkat((targetPrefix + *name).c_str(), own.get(), staged.c_str()) != 0) {
-        linkCachedImage(*name, size);
+        if (::symlinkat((targetPrefix + *name).c_str(), folders.at(size).get(), name->c_str()) != 0 && errno != EEXIST)
+          log("Couldn't create temporary image cache symlink: " +
+              Error::file(errno, (projectDirectory_ / cachePathOf(*name, size)).string(), false).description());
         continue;
       }
       // A link or a reduced copy already there is kept.
@@ -266,27 +303,28 @@ void KXDocumentContainer::linkCachedImages(std::vector<std::pair<const std::stri
 }
 
 void KXDocumentContainer::addMissingCachedImages(const std::string& name, const Entries& entries, bool linked) {
-  auto source = projectDirectory_ / KXDocumentArchive::relativePathForImages / name;
-  std::vector<std::pair<int, std::filesystem::path>> missing;
+  std::vector<int> missing;
   for (int size : cachedImageDimensions) {
-    if (entries.count(cachePathOf(name, size)) || isSettled(projectDirectory_ / cachePathOf(name, size), name)) continue;
+    if (entries.count(cachePathOf(name, size)) || isSettled(projectDirectory_, name, size)) continue;
     if (!linked) linkCachedImage(name, size);
-    missing.emplace_back(size, projectDirectory_ / cachePathOf(name, size));
+    missing.push_back(size);
   }
   if (missing.empty()) return;
   auto self = shared_from_this();
-  auto work = new std::function<void()>([self, source, missing, name] {
+  auto project = projectDirectory_;
+  auto work = new std::function<void()>([self, project, missing, name] {
     struct Settle {
+      const std::filesystem::path& project;
       const std::string& name;
-      const std::vector<std::pair<int, std::filesystem::path>>& missing;
-      ~Settle() { settleLinks(name, missing); }
-    } settle{name, missing};
+      const std::vector<int>& missing;
+      ~Settle() { settleLinks(project, name, missing); }
+    } settle{project, name, missing};
     GError* error = nullptr;
     // The stored file may come from anyone's document: it is read inside the images folder and
     // bounded by its header before a pixel is decoded.
     // Pictures are read and decoded within the bounds every page and export shares: a document
     // of many large pictures makes their copies one after another.
-    auto fd = fs::openInside(source.parent_path(), source.filename());
+    auto fd = fs::openInside(project, std::filesystem::path(KXDocumentArchive::relativePathForImages) / name);
     if (!fd) return;
     auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes);
     if (!file) return;
@@ -295,7 +333,7 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
                         : Result<PictureStore::Decoded>(tl::unexpected(header.error()));
     if (!image) {
       if (image.error().code == ImageData::tooLarge)
-        self->log("Couldn't make reduced copies of " + source.filename().string() + ": " + image.error().message);
+        self->log("Couldn't make reduced copies of " + name + ": " + image.error().message);
       return;
     }
     bool jpeg = startsWith(file->bytes, {0xFF, 0xD8, 0xFF});
@@ -304,7 +342,7 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     GObjectPtr<GdkPixbuf> oriented(std::move(image->picture));
     int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
     if (pw < 1 || ph < 1) return;
-    for (const auto& [size, url] : missing) {
+    for (int size : missing) {
       double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
       if (scale >= 1.0) continue;  // the link to the full image serves this size
       int w = static_cast<int>(std::ceil(2.0 * pw * scale)), h = static_cast<int>(std::ceil(2.0 * ph * scale));
@@ -316,13 +354,18 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
                             : gdk_pixbuf_save_to_buffer(reduced.get(), &buffer, &length, "png", &error, nullptr);
       g_clear_error(&error);
       if (!saved) continue;
-      auto written = writeCachedImage(url, std::span(reinterpret_cast<const std::uint8_t*>(buffer), length));
+      auto relative = cachePathOf(name, size);
+      auto written = writeCachedImage(project, relative, std::span(reinterpret_cast<const std::uint8_t*>(buffer), length));
       g_free(buffer);
-      if (!written) self->log("Couldn't write cached image: " + written.error().description() + " (" + url.string() + ")");
+      if (!written)
+        self->log("Couldn't write cached image: " + written.error().description() + " (" + (project / relative).string() + ")");
     }
   });
+  ++scalingJobs;
   g_thread_pool_push(scalingPool(), work, nullptr);
 }
+
+std::size_t KXDocumentContainer::reducedCopiesInProgress() { return scalingJobs.load(); }
 
 void KXDocumentContainer::addMissingCachedImages() {
   requireValid("addMissingCachedImages");
@@ -341,7 +384,7 @@ void KXDocumentContainer::addMissingCachedImages() {
   // Images whose reduced copies are all made or settled need nothing more.
   std::erase_if(names, [&](const std::string& name) {
     return std::all_of(std::begin(cachedImageDimensions), std::end(cachedImageDimensions), [&](int size) {
-      return entries.count(cachePathOf(name, size)) || isSettled(projectDirectory_ / cachePathOf(name, size), name);
+      return entries.count(cachePathOf(name, size)) || isSettled(projectDirectory_, name, size);
     });
   });
   std::vector<std::pair<const std::string*, int>> missing;

@@ -285,7 +285,18 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   projectManifestEntries_ = originManifestEntries_;
   for (auto& [path, source] : dataSources_) {
-    auto content = fs::readFile(projectDirectory_ / path, maximumDataSourceSize);
+    // Read inside the project folder: a link in it that leads out is refused.
+    auto content = fs::readFileInside(projectDirectory_, path, maximumDataSourceSize);
+    if (!content && content.error().domain == fs::ConfinedErrorDomain) {
+      Error e(NSCocoaErrorDomain, NSFileReadUnknownError, path + " lies behind a link out of the document's folder");
+      e.with(NSFilePathErrorKey, (projectDirectory_ / path).string());
+      e.with(ErrorWording::failureReasonKey, "The document can't be opened.");
+      e.with(ErrorWording::recoverySuggestionKey, "Its file “" + path +
+                                                      "” lies behind a link that leads out of the document's folder, "
+                                                      "and nothing is read or written through such a link.");
+      log("Error reading: " + e.description());
+      return fail(e);
+    }
     if (!content) {
       // A missing file is empty content; one that exists but can't be read is an error.
       if (!isMissingFile(content.error())) return fail(content.error());

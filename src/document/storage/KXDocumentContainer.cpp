@@ -273,7 +273,18 @@ Result<Data> KXDocumentContainer::designFromAnswer(std::string_view message) {
   if (!design && design.error().code == JsonCoder::layoutTooLarge)
     design = JsonCoder::relayoutMember(message, "arguments", JsonCoder::Style::compact, maximumDataSourceSize);
   if (!design && design.error().code == JsonCoder::layoutTooLarge) return fail(designTooLargeToSave(std::nullopt));
-  if (!design || design->empty() || (design->front() != '{' && design->front() != '['))
+  if (!design) {
+    // Text that isn't JSON (bytes that aren't UTF-8, a broken escape) is named as such: the
+    // design stays unwritten and the document edited.
+    Error e(NSCocoaErrorDomain, NSFileWriteUnknownError,
+            "the editor's answer for the design is no JSON text: " + design.error().message);
+    e.with(ErrorWording::failureReasonKey, "The document can't be saved.");
+    e.with(ErrorWording::recoverySuggestionKey,
+           "The editor handed over its design as text that isn't valid JSON, so it wasn't written. "
+           "Its edits stay in the open window.");
+    return fail(e);
+  }
+  if (design->empty() || (design->front() != '{' && design->front() != '['))
     return fail(Error(NSCocoaErrorDomain, 3852, "The document is neither a JSON object nor an array."));
   return dataFromString(*design);
 }
@@ -574,9 +585,11 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
           self->log("Didn't write " + path + ": its " + std::to_string(content->size()) + " bytes are more than a document may hold");
           source->refuse(designTooLargeToSave(content->size()));
         } else if (self->isValid_ && !self->deleted_) {
-          auto target = self->projectDirectory_ / path;
-          (void)fs::createDirectories(target.parent_path());
-          written = static_cast<bool>(fs::writeAtomically(target, *content));
+          // Never through a link out of the project folder; the temporary carries this
+          // process's id, so that what a kill leaves goes at the folder's next opening.
+          auto wrote = fs::writeInside(self->projectDirectory_, path, *content);
+          if (!wrote) self->log("Didn't write " + path + ": " + wrote.error().description());
+          written = static_cast<bool>(wrote);
         }
         if (!written) source->setNeedsToBeProvided();
         self->updateManifestEntry(path);

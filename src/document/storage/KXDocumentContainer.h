@@ -198,6 +198,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
 
   // For tests: runs one backup now, as the timer does.
   void backupNow(std::function<void()> done = {});
+  // For tests: how many images' reduced copies are still being made, by any container.
+  static std::size_t reducedCopiesInProgress();
 
  private:
   struct Key {};

@@ -161,7 +161,8 @@ Result<void> verifyDocumentVersion(const KXDocumentArchive& archive, std::option
     if (!scanned) return fail(makeError(KXDocumentError::unsupportedDocument));
     v = *scanned;
   } else {
-    auto parsed = JsonCoder::parse(bytes);
+    // A string of the design may escape a lone half of a UTF-16 pair: the page reads it.
+    auto parsed = JsonCoder::parseAllowingLoneSurrogates(bytes);
     if (!parsed || !parsed->is_object()) return fail(makeError(KXDocumentError::unsupportedDocument));
     auto version = parsed->find("version");
     if (version == parsed->end() || !version->is_number_integer())

@@ -104,7 +104,8 @@ Error makeError(const char* what, const Failure& failure) {
 }
 
 Result<nlohmann::json> parseObject(std::string_view text, const char* what) {
-  auto parsed = JsonCoder::parse(text);
+  // A layer's name may hold a lone half of a UTF-16 pair, as JSON allows: the rest still counts.
+  auto parsed = JsonCoder::parseAllowingLoneSurrogates(text);
   if (!parsed) return fail(Error(ErrorDomain, 1, std::string(what) + ": not JSON").withUnderlying(parsed.error()));
   if (!parsed->is_object()) return fail(ErrorDomain, 1, std::string(what) + ": (top) must be an object");
   return std::move(*parsed);

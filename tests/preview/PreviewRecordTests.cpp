@@ -91,6 +91,10 @@ TEST(OstrelSelectionRecord, DecodesOnlyWellTypedSelections) {
       {"descriptor with title only", selectionWith(R"(, "touch": false, "deviceDescriptor": {"title": "T"})"), false},
       {"descriptor with screen", selectionWith(R"(, "touch": false, "deviceDescriptor": {"title": "T", "screen": {"width": 1, "height": 2}})"), true},
       {"array", "[]", false},
+      {"a name holding a lone half of a UTF-16 pair",
+       R"({"presentationNode": {"componentClass": "Frame"}, "metadata": {"name": "H\ud83d", "id": "f1",)"
+       R"( "settings": {"responsive": false, "rotate": false, "bezel": true, "touch": false}}})",
+       true},
   };
   for (const auto& c : cases) EXPECT_EQ(OstrelSelection::fromText(c.text).has_value(), c.decodes) << c.name;
 

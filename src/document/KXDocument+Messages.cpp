@@ -45,6 +45,13 @@ void KXDocument::presentSetAsideMessageIfNeeded() {
                {"OK", "Show Copy"},
                0};
       break;
+    case SetAside::Why::revertFailedPartWay:
+      alert = {"The document “" + displayName() + "” could not be read again.",
+               "Part of the changed file was read into its working copy, which now holds your unsaved edits only in "
+               "part. A copy of them as they were was kept in “" + copy.string() + "”.",
+               {"OK", "Show Copy"},
+               0};
+      break;
     case SetAside::Why::replaced:
       alert = {"The document “" + displayName() + "” that you replaced had unsaved edits.",
                "They were never saved in it. A copy of them was kept in “" + copy.string() + "”.",

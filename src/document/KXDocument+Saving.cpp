@@ -261,8 +261,9 @@ void KXDocument::keepAsideAfterFailedRevert(const std::filesystem::path& copy) {
     container_->log("The file could not be read again; the working copy is as it was");
     return;
   }
-  // Part of the file was read over the working copy: the copy is where the edits are whole.
-  setAsideToAnnounce_ = SetAside{copy, SetAside::Why::changedElsewhere};
+  // Part of the file was read over the working copy and it couldn't be put back: the copy is
+  // where the edits are whole.
+  setAsideToAnnounce_ = SetAside{copy, SetAside::Why::revertFailedPartWay};
   scheduleMessages();
 }
 

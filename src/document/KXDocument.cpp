@@ -279,7 +279,7 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
                                                                 : SetAside::Why::changedElsewhere};
   } else if (!isFolder && !isReadingTemplate_ && !isReverting_) {
     // Edits an earlier start kept aside because this document was away.
-    if (auto kept = KXDocumentContainer::setAsideCopyToAnnounce(chosen->uuid()))
+    if (auto kept = KXDocumentContainer::setAsideCopyToAnnounce(chosen->uuid(), url))
       setAsideToAnnounce_ = SetAside{*kept, SetAside::Why::earlierSession};
   }
   if (setAsideToAnnounce_ && windowForSheet()) scheduleMessages();

@@ -145,8 +145,9 @@ class KXDocument : public PDBaseDocument {
   struct SetAside {
     std::filesystem::path copy;
     // Another program changed the file; or the edits couldn't be matched with it (the document
-    // was away at a start, or its record of them was unreadable); or a Save As replaced the file.
-    enum class Why { changedElsewhere, earlierSession, replaced } why;
+    // was away at a start, or its record of them was unreadable); or a Save As replaced the file;
+    // or a revert read part of the file and the working copy couldn't be put back as it was.
+    enum class Why { changedElsewhere, earlierSession, replaced, revertFailedPartWay } why;
   };
   std::optional<SetAside> setAsideToAnnounce_;
   bool wantsVersioningCheck_ = false;

@@ -281,8 +281,11 @@ class GtkPanels : public Panels {
       const PanelFileType* picked = type;
       for (auto* t : offered)
         if (chosenName && t->displayName == chosenName) picked = t;
-      // A panel that offers no types still answers the chosen path.
-      if (!paths.empty()) out = SavePanelResult{paths.front(), picked ? picked->typeName : std::string()};
+      // A panel that offers no types still answers the chosen path; one for a type answers a
+      // name that type opens again, the one every later question (replacing) is about.
+      if (!paths.empty())
+        out = SavePanelResult{picked ? pathForSavedType(paths.front(), *picked) : paths.front(),
+                              picked ? picked->typeName : std::string()};
     }
     g_object_unref(chooser);
     if (out) forgetPlacesTheChooserNoted({out->url});

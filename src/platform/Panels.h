@@ -42,6 +42,12 @@ struct SavePanelResult {
   std::string typeName;
 };
 
+// The path a save panel answers for a name typed as `chosen` for a file of `type`: the name with
+// the type's extension added when it ends otherwise ("Copy" and "Copy.zip" become "Copy.korvelx"
+// and "Copy.zip.korvelx"), so that what is written under it opens as that type again. Folders
+// and types without an extension keep the name as typed.
+std::filesystem::path pathForSavedType(const std::filesystem::path& chosen, const PanelFileType& type);
+
 class Panels {
  public:
   static Panels& shared();

@@ -30,6 +30,17 @@ int Alert::closeResponse(const AlertSpec& alert) {
   return firstButtonReturn + static_cast<int>(index);
 }
 
+std::filesystem::path pathForSavedType(const std::filesystem::path& chosen, const PanelFileType& type) {
+  if (type.isFolder || type.extension.empty() || !chosen.has_filename()) return chosen;
+  auto name = chosen.filename().string();
+  const auto wanted = "." + type.extension;
+  if (name.size() > wanted.size() && name.compare(name.size() - wanted.size(), wanted.size(), wanted) == 0)
+    return chosen;
+  // A name typed with a closing dot ("Copy.") gets the extension after that dot alone.
+  if (name.back() != '.') name += '.';
+  return chosen.parent_path() / (name + type.extension);
+}
+
 namespace {
 
 class NoPanels : public Panels {

@@ -40,6 +40,15 @@ std::vector<fsys::path> workingCopiesOf(const fsys::path& file) {
   return found;
 }
 
+// How many copies of unsaved edits were kept aside so far.
+std::size_t setAsideCopies() {
+  std::size_t count = 0;
+  std::error_code ec;
+  for (const auto& item : fsys::directory_iterator(KXDocumentContainer::baseDirectory(), ec))
+    count += item.path().filename().string().find(KXDocumentContainer::setAsideInfix) != std::string::npos;
+  return count;
+}
+
 class Recovery : public ControllerTest {
  protected:
   void SetUp() override {
@@ -239,17 +248,32 @@ TEST_F(Recovery, EditsAfterARevertComeBack) {
   }
 }
 
+// A file another tool zipped has no identity of its own: its set-aside edits are known by the
+// file itself, under a new name too.
 TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpening) {
+  enum class Away { driveBack, driveRenamed, fileRenamed };
   struct Case {
     const char* what;
-    bool renamed;  // the person opens it under its new name; else its drive comes back
+    bool zippedByATool;  // no manifest, so no identity of its own
+    Away away;  // its drive comes back, or the person opens it under its new name
     bool crashBeforeAlert;  // an opening read it and ended before it had a window to tell in
   };
-  for (const auto& c : {Case{"drive back", false, false}, Case{"renamed", true, false},
-                        Case{"a crash before the alert", false, true}}) {
+  for (const auto& c : {Case{"drive back", false, Away::driveBack, false},
+                        Case{"renamed", false, Away::driveRenamed, false},
+                        Case{"a crash before the alert", false, Away::driveBack, true},
+                        Case{"zipped by a tool, the file renamed", true, Away::fileRenamed, false},
+                        Case{"zipped by a tool, drive back", true, Away::driveBack, false},
+                        Case{"zipped by a tool, renamed, a crash before the alert", true, Away::fileRenamed, true}}) {
     SCOPED_TRACE(c.what);
     auto drive = testenv::freshFolder("drive");
-    auto file = makeDocument(drive / "Away.korvelx", "Saved");
+    auto file = drive / "Away.korvelx";
+    if (c.zippedByATool) {
+      auto source = testenv::freshFolder("zipped");
+      writeProject(source, "Saved");
+      ASSERT_EQ(testenv::run("cd '" + source.string() + "' && zip -qr '" + file.string() + "' ."), 0);
+    } else {
+      makeDocument(file, "Saved");
+    }
     auto document = open(file);
     ASSERT_TRUE(document);
     editAndWrite(*document, "Unsaved while away");
@@ -257,16 +281,23 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     document.reset();
     RunLoop::runUntil([] { return false; }, 0.1);
     auto unmounted = drive.parent_path() / (drive.filename().string() + "-unmounted");
-    fsys::rename(drive, unmounted);
+    auto back = file;
+    if (c.away == Away::fileRenamed) {
+      back = drive / "Renamed.korvelx";
+      fsys::rename(file, back);
+    } else {
+      fsys::rename(drive, unmounted);
+    }
     controller->reopenAutosavedDrafts();  // a start while it is away
-    auto back = c.renamed ? unmounted / file.filename() : file;
-    if (!c.renamed) fsys::rename(unmounted, drive);
+    if (c.away == Away::driveRenamed) back = unmounted / file.filename();
+    if (c.away == Away::driveBack) fsys::rename(unmounted, drive);
     if (c.crashBeforeAlert) readThenCrashBeforeAnyAlert(back);
 
     auto before = willShowCopy();
     auto reopened = open(back);
     ASSERT_TRUE(reopened);
-    expectSetAsideAlert(before, *reopened, "The document \u201cAway\u201d has unsaved edits from an earlier session.",
+    expectSetAsideAlert(before, *reopened,
+                        "The document \u201c" + back.stem().string() + "\u201d has unsaved edits from an earlier session.",
                         "Unsaved while away");
     EXPECT_FALSE(reopened->isDocumentEdited());
     EXPECT_EQ(firstPageName(pageState(*reopened)), "Saved");
@@ -446,14 +477,7 @@ TEST_F(Recovery, ARevertThatFailsLeavesNoAlarmOfUnsavedEdits) {
   ASSERT_TRUE(document);
   editAndWrite(*document, "Unsaved here");
   std::ofstream(file, std::ios::binary | std::ios::trunc) << "no zip at all";
-  auto copies = [] {
-    std::size_t count = 0;
-    std::error_code ec;
-    for (const auto& item : fsys::directory_iterator(KXDocumentContainer::baseDirectory(), ec))
-      count += item.path().filename().string().find(KXDocumentContainer::setAsideInfix) != std::string::npos;
-    return count;
-  };
-  auto before = copies();
+  auto before = setAsideCopies();
   auto alerts = person().alertsShown.size();
   person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Revert"
   person().alertAnswers.push_back(Alert::firstButtonReturn);   // "OK" to the failure
@@ -461,7 +485,7 @@ TEST_F(Recovery, ARevertThatFailsLeavesNoAlarmOfUnsavedEdits) {
   ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
   ASSERT_EQ(person().alertsShown.size(), alerts + 2);
   EXPECT_EQ(person().alertsShown.back().messageText, "The document \u201cDamaged\u201d could not be reverted.");
-  EXPECT_EQ(copies(), before);
+  EXPECT_EQ(setAsideCopies(), before);
   EXPECT_TRUE(document->isDocumentEdited());
   EXPECT_EQ(firstPageName(pageState(*document)), "Unsaved here");
 
@@ -471,4 +495,55 @@ TEST_F(Recovery, ARevertThatFailsLeavesNoAlarmOfUnsavedEdits) {
   EXPECT_EQ(firstPageName(documentInZip(file)), "Unsaved here");
   crashAndStart(document);
   expectNoAlertAtOpening(file);
+}
+
+// A revert that reads part of a file and then finds it damaged (a good code file, then a design
+// that fails its check) puts the working copy back as it was: the window, the working copy and
+// the alert all keep the unsaved edits, and a save writes them whole, none of the other file.
+TEST_F(Recovery, ARevertThatFailsPartWayPutsTheWorkingCopyBack) {
+  for (bool askedBySave : {true, false}) {
+    SCOPED_TRACE(askedBySave ? "Revert in the question of a save" : "Revert to Saved");
+    auto file = makeDocument(testenv::freshFolder("blend") / "Blend.korvelx", "Saved");
+    auto document = open(file);
+    ASSERT_TRUE(document);
+    editAndWrite(*document, "Unsaved here");
+    auto workingCopy = document->container()->projectDirectory();
+    ASSERT_EQ(testenv::run("python3 '" KORVEL_TEST_DATA "/damaged_after_good.py' '" + file.string() + "' Theirs"), 0);
+    fsys::last_write_time(file, fsys::last_write_time(file) + std::chrono::seconds(5));
+
+    auto alerts = person().alertsShown.size();
+    auto copies = setAsideCopies();
+    if (askedBySave) {
+      person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Revert"
+      person().alertAnswers.push_back(Alert::firstButtonReturn);   // "OK" to the failure
+      EXPECT_TRUE(saveAndWait(*document, file, KXDocument::zipType, 0));
+      ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+      ASSERT_EQ(person().alertsShown.size(), alerts + 2);
+      EXPECT_EQ(person().alertsShown.back().messageText, "The document \u201cBlend\u201d could not be reverted.");
+    } else {
+      EXPECT_FALSE(document->revert(file, document->fileType()));
+    }
+    // Nothing says the edits were replaced, now or once the document's messages have run.
+    document->presentSetAsideMessageIfNeeded();
+    RunLoop::runUntil([] { return false; }, 0.5);
+    EXPECT_EQ(person().alertsShown.size(), alerts + (askedBySave ? 2 : 0));
+    EXPECT_TRUE(document->isDocumentEdited());
+    EXPECT_EQ(firstPageName(pageState(*document)), "Unsaved here");
+    EXPECT_EQ(pageNameInFolder(workingCopy), "Unsaved here");
+    EXPECT_FALSE(fsys::exists(workingCopy / "code/new.bin"));
+    EXPECT_TRUE(fsys::exists(workingCopy / "code/App.tsx"));
+    EXPECT_EQ(readFile(workingCopy / "README.md"), "# Saved\n");
+    EXPECT_EQ(setAsideCopies(), copies) << "a copy kept aside for nothing";
+
+    person().alertAnswers.push_back(Alert::thirdButtonReturn);  // "Save Anyway"
+    auto error = saveAndWait(*document, file, KXDocument::zipType, 0);
+    ASSERT_FALSE(error) << error->description();
+    EXPECT_EQ(firstPageName(documentInZip(file)), "Unsaved here");
+    std::string entries;
+    ASSERT_EQ(testenv::run("unzip -Z1 '" + file.string() + "' | grep -v '^_project' | sort", &entries), 0);
+    EXPECT_EQ(entries, "README.md\ncode/App.tsx\ndesign/document.json\n");
+    ASSERT_EQ(testenv::run("unzip -tq '" + file.string() + "'"), 0);
+    crashAndStart(document);
+    expectNoAlertAtOpening(file);
+  }
 }

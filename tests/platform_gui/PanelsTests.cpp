@@ -131,3 +131,38 @@ TEST(GtkPanels, ASavePanelShowsItsMessageAndNameAndAnswersThePath) {
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->url, folder / "logo.png");
 }
+
+// A name typed without the type's extension, or with another one, is answered with it: the
+// file written there opens again as that type.
+TEST(GtkPanels, ASavePanelForATypeAnswersTheNameWithTheTypesExtension) {
+  Desk desk;
+  auto folder = testenv::freshFolder("typed");
+  for (const char* typed : {"CopyA", "CopyB.zip"}) {
+    SavePanelOptions options;
+    options.types = {{"com.korvel.projectzip", "Korvel Project", "korvelx", false},
+                     {"com.korvel.projectfolder", "Korvel Project Folder", "", true}};
+    options.typeName = "com.korvel.projectzip";
+    options.nameFieldValue = "Design1";
+    options.directory = folder;
+    options.attachToActiveWindow = false;
+    bool named = false;
+    answerWhenShown([&](GtkWidget* chooser) {
+      gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+      std::filesystem::path wanted = folder / (named ? typed : "Design1.korvelx");
+      bool ready = file && wanted == file;
+      g_free(file);
+      if (!ready) return false;
+      if (!named) {
+        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), typed);
+        named = true;
+        return false;
+      }
+      gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+      return true;
+    });
+    auto saved = Panels::shared().runSavePanel(options, GTK_WINDOW(desk.window));
+    ASSERT_TRUE(saved) << typed;
+    EXPECT_EQ(saved->url, folder / (std::string(typed) + ".korvelx"));
+    EXPECT_EQ(saved->typeName, "com.korvel.projectzip");
+  }
+}

@@ -28,4 +28,22 @@ std::optional<std::filesystem::path> resolve(const Data& bookmark) {
   return canonical;
 }
 
+bool refersTo(const Data& bookmark, const std::filesystem::path& file) {
+  auto parsed = JsonCoder::parse(stringFromData(bookmark));
+  if (!parsed || !parsed->is_object()) return false;
+  std::error_code ec;
+  auto canonical = std::filesystem::canonical(file, ec);
+  if (ec) return false;
+  auto path = parsed->find("path");
+  if (path != parsed->end() && path->is_string() && path->get<std::string>() == canonical.string()) return true;
+  auto device = parsed->find("device");
+  auto inode = parsed->find("inode");
+  struct stat st {};
+  if (device == parsed->end() || inode == parsed->end() || !device->is_number_unsigned() ||
+      !inode->is_number_unsigned() || ::stat(canonical.c_str(), &st) != 0)
+    return false;
+  return device->get<std::uint64_t>() == static_cast<std::uint64_t>(st.st_dev) &&
+         inode->get<std::uint64_t>() == static_cast<std::uint64_t>(st.st_ino);
+}
+
 }  // namespace Bookmark

@@ -10,4 +10,7 @@ namespace Bookmark {
 std::optional<Data> make(const std::filesystem::path& file);
 // The file's canonical path, when the bookmark decodes and the path exists.
 std::optional<std::filesystem::path> resolve(const Data& bookmark);
+// Whether `file` is the file the bookmark was made of: the same device and inode (the file
+// renamed or moved within its file system), or the same path.
+bool refersTo(const Data& bookmark, const std::filesystem::path& file);
 }  // namespace Bookmark

@@ -1,11 +1,14 @@
 // Reading a project into the container, saving it, and the origin record that lets the next
 // opening of the same file take the working copy up again.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "document/storage/Bookmark.h"
+#include "document/storage/KXDirectoryArchiveBacking+Writing.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentContainer.h"
@@ -104,6 +107,57 @@ bool isFile(const std::optional<std::filesystem::path>& resolved, const std::fil
 bool namesFile(const std::filesystem::path& uuidDirectory, const std::filesystem::path& file) {
   auto recorded = recordedOrigin(uuidDirectory);
   return recorded && isFile(recorded->resolved, file);
+}
+
+// What a revert writes over: the working copy's document files, linked into a folder beside it
+// (a reflection renames new files over the old names, so a link keeps what the name held), or
+// copied where the file system links none. Removed with the object unless released.
+Result<fs::TemporaryFolder> snapshotOf(const std::filesystem::path& workingCopy) {
+  auto snapshot = fs::TemporaryFolder::besides(workingCopy);
+  if (!snapshot) return fail(snapshot.error());
+  UniqueFd root(::open(workingCopy.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!root) return fail(Error::file(errno, workingCopy.string(), false));
+  std::optional<Error> failed;
+  folderbacking::walk(root.get(), "", [&](int parent, const std::string& name, const std::string& relative) {
+    if (failed) return;
+    auto to = snapshot->path() / relative;
+    std::error_code ec;
+    std::filesystem::create_directories(to.parent_path(), ec);
+    if (ec) {
+      failed = Error::file(ec.value(), to.parent_path().string(), false);
+      return;
+    }
+    if (::linkat(parent, name.c_str(), AT_FDCWD, to.c_str(), 0) == 0) return;
+    UniqueFd from(::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd into(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!from || !into) {
+      failed = Error::file(errno, (workingCopy / relative).string());
+      return;
+    }
+    std::vector<std::uint8_t> buffer(KXDirectoryArchiveBacking::readChunkSize);
+    while (!failed) {
+      ssize_t r = ::read(from.get(), buffer.data(), buffer.size());
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) failed = Error::file(errno, (workingCopy / relative).string());
+      if (r <= 0) break;
+      if (auto w = fs::writeAll(into.get(), buffer.data(), static_cast<std::size_t>(r), to); !w) failed = w.error();
+    }
+  });
+  if (failed) return fail(*failed);
+  return snapshot;
+}
+
+// The origin record of a working copy and its bookmark files, as they are now.
+std::vector<std::pair<std::string, Data>> originRecordsIn(const std::filesystem::path& uuidDirectory) {
+  std::vector<std::pair<std::string, Data>> records;
+  std::error_code ec;
+  for (auto& item : std::filesystem::directory_iterator(uuidDirectory, ec)) {
+    std::string name = item.path().filename().string();
+    bool bookmarkFile = name.size() >= 6 && name.rfind("---", 0) == 0 && name.compare(name.size() - 3, 3, "---") == 0;
+    if (name != KXDocumentContainer::nameForOriginInfo && !bookmarkFile) continue;
+    if (auto bytes = fs::readFile(item.path(), 1 << 26)) records.emplace_back(name, std::move(*bytes));
+  }
+  return records;
 }
 
 void requireMainThreadForSweep(const char* operation) {
@@ -257,12 +311,26 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
       else
         setWorkingCopyAside();
     }
+    // A revert is whole or nothing: what the working copy held stays beside it, with its
+    // record, until the file has been read over it whole, and is put back when the read fails.
+    std::optional<fs::TemporaryFolder> before;
+    std::vector<std::pair<std::string, Data>> records;
+    if (relation.replacesWorkingCopy) {
+      auto taken = snapshotOf(projectDirectory_);
+      if (!taken) {
+        log("Error reading: can't keep the working copy for the revert: " + taken.error().description());
+        return fail(taken.error());
+      }
+      before = std::move(*taken);
+      records = originRecordsIn(uuidDirectory_);
+    }
     // While the copy runs the folder is neither the old origin nor the new one: without a record
     // a copy that stops part way (a kill, a failing read) is never taken for unsaved edits.
     reflectOrigin(nullptr, false);
     if (auto reflected = projectDirectoryArchive_->reflect(*budget ? (*budget)->view() : archive); !reflected) {
       auto why = *budget ? (*budget)->overrun() : std::nullopt;
       log("Error reading: " + (why ? *why : reflected.error()).description());
+      if (before) putBackAfterFailedRevert(std::move(*before), records);
       if (why) return fail(*why);
       return reflected;
     }
@@ -305,6 +373,38 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
     source->load(std::move(*content));
   }
   return {};
+}
+
+void KXDocumentContainer::putBackAfterFailedRevert(fs::TemporaryFolder before,
+                                                   const std::vector<std::pair<std::string, Data>>& records) {
+  auto backing = KXDirectoryArchiveBacking::create(before.path(), false, false);
+  Result<void> restored = backing ? Result<void>() : Result<void>(fail(backing.error()));
+  if (backing) {
+    KXDocumentArchive held(std::move(*backing), KXDocumentArchive::WithIdentity{uuid_});
+    restored = projectDirectoryArchive_->reflect(held);
+  }
+  if (restored) {
+    for (const auto& [name, bytes] : records)
+      if (auto written = fs::writeAtomically(uuidDirectory_ / name, bytes, 0600); !written) restored = written;
+  }
+  projectDirectoryArchive_->regenerateManifest();
+  if (restored) {
+    log("The revert failed; the working copy holds what it held before");
+    return;
+  }
+  // What the working copy held is whole only beside it now: it is kept where set-aside edits
+  // are, and the next opening tells of it.
+  auto aside = baseDirectory() / (uuidDirectory_.filename().string() + setAsideInfix +
+                                  KXDocumentArchive::formatDate(std::chrono::system_clock::now()));
+  (void)fs::writeAtomically(before.path() / nameForSetAsideNotice, std::string_view(), 0600);
+  std::error_code moved;
+  std::filesystem::rename(before.path(), aside, moved);
+  if (!moved) {
+    (void)before.release();
+    setAsideCopy_ = aside;
+  }
+  log("The revert failed and the working copy could not be put back (" + restored.error().description() + ")" +
+      (moved ? std::string() : "; what it held was kept in " + aside.string()));
 }
 
 std::optional<std::uint64_t> KXDocumentContainer::storedSize(const KXDocumentArchive& archive,
@@ -440,9 +540,11 @@ bool holdsFiles(const std::filesystem::path& folder) {
 }
 
 // Moves the working copy of the container folder `dir` where set-aside edits are, named after
-// the folder `name`, with a notice for the next opening of its document; `*where` is where,
-// when there were files to move. False when it couldn't: the folder then stays.
-bool setAsideAtStart(const std::filesystem::path& dir, const std::string& name,
+// the folder `name`, with a notice for the next opening of its document that holds the
+// `bookmark` of its file when there is one (a file without an identity of its own is known by
+// it alone, under any name); `*where` is where, when there were files to move. False when it
+// couldn't: the folder then stays.
+bool setAsideAtStart(const std::filesystem::path& dir, const std::string& name, const Data* bookmark,
                      std::optional<std::filesystem::path>* where = nullptr) {
   auto folder = dir / KXDocumentContainer::nameForProjectDirectory;
   if (!holdsFiles(folder)) return true;
@@ -450,7 +552,7 @@ bool setAsideAtStart(const std::filesystem::path& dir, const std::string& name,
                (name + KXDocumentContainer::setAsideInfix +
                 KXDocumentArchive::formatDate(std::chrono::system_clock::now()));
   // The notice goes in first: the move takes it along or leaves a hidden file nothing reads.
-  (void)fs::writeAtomically(folder / KXDocumentContainer::nameForSetAsideNotice, std::string_view(), 0600);
+  (void)fs::writeAtomically(folder / KXDocumentContainer::nameForSetAsideNotice, bookmark ? *bookmark : Data(), 0600);
   std::error_code moved;
   std::filesystem::rename(folder, aside, moved);
   if (moved) {
@@ -508,18 +610,33 @@ std::optional<Uuid> KXDocumentContainer::workingCopyRecording(const std::filesys
   return newest;
 }
 
-std::optional<std::filesystem::path> KXDocumentContainer::setAsideCopyToAnnounce(const Uuid& uuid) {
+std::optional<std::filesystem::path> KXDocumentContainer::setAsideCopyToAnnounce(const Uuid& uuid,
+                                                                              const std::filesystem::path& origin) {
   const std::string prefix = std::string("Korvel-") + uuid.string() + setAsideInfix;
+  // A notice holds a bookmark of some hundred bytes; anything larger is none of ours.
+  constexpr std::uintmax_t noticeLimit = 64 << 10;
   std::optional<std::filesystem::path> newest;
+  std::string newestDate;
   std::error_code ec;
   for (auto it = std::filesystem::directory_iterator(baseDirectory(), ec);
        !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
     std::error_code kind;
     auto name = it->path().filename().string();
-    if (name.rfind(prefix, 0) != 0 || it->is_symlink(kind) || !it->is_directory(kind)) continue;
-    if (!fs::exists(it->path() / nameForSetAsideNotice)) continue;
+    auto infix = name.find(setAsideInfix);
+    if (name.rfind("Korvel-", 0) != 0 || infix == std::string::npos || it->is_symlink(kind) ||
+        !it->is_directory(kind))
+      continue;
+    auto notice = fs::readFile(it->path() / nameForSetAsideNotice, noticeLimit);
+    if (!notice) continue;
+    // Its own identity names it; a file without one (that identity is new at every opening) is
+    // known by the bookmark the notice holds, renamed too.
+    if (name.rfind(prefix, 0) != 0 && (notice->empty() || !Bookmark::refersTo(*notice, origin))) continue;
     // The date in the name sorts as text.
-    if (!newest || name > newest->filename().string()) newest = it->path();
+    auto date = name.substr(infix + std::string_view(setAsideInfix).size());
+    if (!newest || date > newestDate) {
+      newest = it->path();
+      newestDate = date;
+    }
   }
   return newest;
 }
@@ -537,7 +654,7 @@ std::optional<std::filesystem::path> KXDocumentContainer::retireWorkingCopies(co
     auto info = text ? decodeOriginInfo(*text, nullptr) : std::nullopt;
     if (!info || !isFile(Bookmark::resolve(info->bookmarkData), origin)) continue;
     if (!holdsWhatItsOriginHeld(dir, info->manifest) &&
-        !setAsideAtStart(dir, std::string("Korvel-") + heir.string(), &aside))
+        !setAsideAtStart(dir, std::string("Korvel-") + heir.string(), &info->bookmarkData, &aside))
       continue;
     (void)fs::removeItem(dir);
   }
@@ -556,7 +673,7 @@ std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
       // record can't be read (damaged, or written by a later version): what it may never have
       // received is kept where set-aside edits are, and its next opening tells the person.
       bool mayHoldEdits = info ? !holdsWhatItsOriginHeld(dir, info->manifest) : true;
-      if (mayHoldEdits && !setAsideAtStart(dir, dir.filename().string())) continue;
+      if (mayHoldEdits && !setAsideAtStart(dir, dir.filename().string(), info ? &info->bookmarkData : nullptr)) continue;
     } else if (!isMissingFile(text.error())) {
       continue;  // unreadable for now: judged another time
     }

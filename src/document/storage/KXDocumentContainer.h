@@ -120,9 +120,11 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // Whether the folder of the project `uuid` records an origin other than `origin` (one that is
   // gone counts as other): a working copy that `origin` may not take up.
   static bool recordsOtherOrigin(const Uuid& uuid, const std::filesystem::path& origin);
-  // The newest copy set aside for the project `uuid` while its document was away (or its
-  // origin record unreadable, or its file replaced) that nobody has been told of yet.
-  static std::optional<std::filesystem::path> setAsideCopyToAnnounce(const Uuid& uuid);
+  // The newest copy set aside for the project `uuid`, or for the file `origin` under any name it
+  // has now, while its document was away (or its origin record unreadable, or its file
+  // replaced) that nobody has been told of yet.
+  static std::optional<std::filesystem::path> setAsideCopyToAnnounce(const Uuid& uuid,
+                                                                     const std::filesystem::path& origin = {});
   // The person has been shown where the set-aside copy `copy` is: no opening tells of it again.
   static void setAsideCopyWasAnnounced(const std::filesystem::path& copy);
   // The shared invalid container a document holds before its first read and after it closes.
@@ -224,6 +226,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // workingCopyDiffersFromInfo, which brings the working copy's manifest up to date).
   bool workingCopyHoldsContentsOf(const KXDocumentArchive& archive);
   void setWorkingCopyAside();
+  // After a revert failed part way: the working copy as it was `before` it, with its origin
+  // `records`; kept aside when that can't be written.
+  void putBackAfterFailedRevert(fs::TemporaryFolder before, const std::vector<std::pair<std::string, Data>>& records);
 
   void updateHasManifestChanges();
   void updateHasUnwrittenChanges();

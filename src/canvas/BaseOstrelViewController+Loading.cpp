@@ -75,11 +75,7 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
     webViewController_->setDocumentReadyHandler(nullptr);
   }
 
-  auto endpoints = AppServices::shared().currentEndpoints();
-  webViewController_->trustedOrigins().addOrigin(endpoints.storeURL.absoluteString());
-  trustDocumentAddress(url);
-  trustDocumentAddress(imageBaseURL);
-  trustDocumentAddress(projectURL);
+  trustAddresses({url, imageBaseURL, projectURL});
   if (projectURL) serverAddresses_ = ServerAddresses{url, imageBaseURL, *projectURL, serverKey};
 
   if (!pageURL) return {};
@@ -107,18 +103,32 @@ Result<void> BaseOstrelViewController::loadDocumentBeforeServer(const std::optio
 void BaseOstrelViewController::setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL,
                                                   const Url& projectURL, const std::string& serverKey) {
   serverAddresses_ = ServerAddresses{url, imageBaseURL, projectURL, serverKey};
-  trustDocumentAddress(url);
-  trustDocumentAddress(imageBaseURL);
-  trustDocumentAddress(projectURL);
+  trustAddresses({url, imageBaseURL, projectURL});
+  // The addresses the page was loaded with may be a server's that ended: every later start of
+  // the page (a reload, the way back from a page it was taken to) hears these first.
+  bool tellNow = !startupHeld_ && (startupAnswered_ || ipcReady_);
+  pageLacksServerAddresses_ = true;
   if (startupHeld_) {
     startupHeld_ = false;
     answerStartup(nlohmann::json::object());
-  } else if (startupAnswered_ || ipcReady_) {
+  } else if (tellNow) {
     sendServerAddresses();
-  } else {
-    // A page still loading listens from its start on: it is told then, whatever its address held.
-    pageLacksServerAddresses_ = true;
   }
+}
+
+void BaseOstrelViewController::serverStopped() {
+  serverAddresses_.reset();
+  trustAddresses({});
+  // A start of the page meanwhile waits for the next server's addresses.
+  pageLacksServerAddresses_ = true;
+}
+
+void BaseOstrelViewController::trustAddresses(const std::vector<std::optional<Url>>& addresses) {
+  TrustedOrigins::Grant grant;
+  grant.origins.push_back(AppServices::shared().currentEndpoints().storeURL.absoluteString());
+  for (const auto& url : addresses)
+    if (url && url->scheme() != "file") grant.origins.push_back(url->absoluteString());
+  webViewController_->trustedOrigins().setGrant("editor", grant);
 }
 
 void BaseOstrelViewController::sendServerAddresses() {

@@ -268,17 +268,14 @@ void BaseOstrelViewController::loadDocument(const nlohmann::json& json) {
 void BaseOstrelViewController::exportDocument() { ipcCallWithArray("DocumentExport", {}); }
 
 void BaseOstrelViewController::setDocumentURL(const Url& url) {
-  trustDocumentAddress(url);
   ipcCallWithArray("DocumentSetURL", {IPCValue::string(url.absoluteString())});
 }
 
 void BaseOstrelViewController::setImageBaseURL(const Url& url) {
-  trustDocumentAddress(url);
   ipcCallWithArray("DocumentSetImageBaseURL", {IPCValue::string(url.absoluteString())});
 }
 
 void BaseOstrelViewController::setProjectURL(const Url& url, const std::string& serverKey) {
-  trustDocumentAddress(url);
   IPCArguments arguments{IPCValue::string(url.absoluteString())};
   if (!serverKey.empty()) arguments.push_back(IPCValue::string(serverKey));
   ipcCallWithArray("DocumentSetProjectURL", arguments);
@@ -337,8 +334,4 @@ void BaseOstrelViewController::webProcessDidTerminate() {
   startupAnswered_ = startupHeld_ = false;
   heldScripts_.clear();
   finishExports(std::nullopt, OstrelError::ostrelNotReady());
-}
-
-void BaseOstrelViewController::trustDocumentAddress(const std::optional<Url>& url) {
-  if (url && url->scheme() != "file") webViewController_->trustedOrigins().addOrigin(url->absoluteString());
 }

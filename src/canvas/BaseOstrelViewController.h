@@ -73,6 +73,9 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   // at once, a page still loading at its start, and a waiting start is answered.
   void setServerAddresses(const std::optional<Url>& url, const std::optional<Url>& imageBaseURL, const Url& projectURL,
                           const std::string& serverKey = {});
+  // The project server ended: its addresses are trusted no more, and a start of the page waits
+  // for the next server's.
+  void serverStopped();
   // The page reported its start and waits for the server's addresses.
   bool isAwaitingServer() const { return startupHeld_; }
 
@@ -136,7 +139,9 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   void sendServerAddresses();
   void finishExports(std::optional<Data> data, std::optional<Error> error);
   void webProcessDidTerminate();
-  void trustDocumentAddress(const std::optional<Url>& url);
+  // The view trusts the store and these addresses beside its own page, and nothing it trusted
+  // for an earlier server.
+  void trustAddresses(const std::vector<std::optional<Url>>& addresses);
   // Pictures dropped from another program reach the page as a drop of its own.
   void dropPictures(std::vector<std::filesystem::path> files, double x, double y);
   void deliverDrop(std::shared_ptr<DroppedPictures::Delivery> delivery);

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include "canvas/ScriptLiteral.h"
+#include "canvas/ScriptPrologue.h"
 
 std::optional<std::string> ScriptGuard::committedPage(const std::string& committedURI) {
   if (committedURI.empty()) return std::nullopt;
@@ -25,16 +26,14 @@ std::optional<std::string> ScriptGuard::committedPage(const std::string& committ
 }
 
 std::string ScriptGuard::guarded(const std::string& script, const std::string& condition) {
-  // A statement of the script's own, ahead of the others: a block round them would make the
-  // script's top-level "const" and "let" its own, where later scripts of the host read them.
-  const std::string check = "if (!(" + condition + ")) throw 0;\n";
-  // A leading "use strict" stays the script's first statement, so that it still says so.
-  std::size_t start = script.find_first_not_of(" \t\r\n");
-  for (const char* directive : {"'use strict'", "\"use strict\""}) {
-    if (start == std::string::npos || script.compare(start, 12, directive) != 0) continue;
-    std::size_t end = start + 12;
-    if (end < script.size() && script[end] == ';') ++end;
-    return script.substr(0, end) + "\n" + check + script.substr(end);
-  }
-  return check + script;
+  // A statement of the script's own, after its directives, so that "use strict" and its kind
+  // still hold; a block round the script would make its top-level "const" and "let" its own,
+  // where later scripts of the host read them. A declaration of nothing leaves the script's
+  // value as it was, and throws where the condition fails: destructuring null.
+  const std::string check = "var {} = !!(" + condition + ") || null;\n";
+  // Text the engine can't read as UTF-8 is no script of its own: nothing to keep.
+  if (!g_utf8_validate(script.data(), static_cast<gssize>(script.size()), nullptr)) return check + script;
+  std::size_t end = ScriptPrologue::end(script);
+  if (end == 0) return check + script;
+  return script.substr(0, end) + "\n" + check + script.substr(end);
 }

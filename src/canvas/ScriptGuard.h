@@ -15,7 +15,8 @@ std::optional<std::string> committedPage(const std::string& committedURI);
 
 // `script` run only where `condition` holds: elsewhere none of its statements runs (it ends at
 // once, with an exception), though its top-level function declarations still come into being.
-// Where it holds, the script keeps its value, its global declarations and its "use strict".
+// Where it holds, the script runs as written: its directives (after comments, one or several,
+// either quote, "use strict" among them), its value and its global declarations.
 std::string guarded(const std::string& script, const std::string& condition);
 
 }  // namespace ScriptGuard

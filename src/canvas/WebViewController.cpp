@@ -109,6 +109,11 @@ void WebViewController::setUp() {
   webView_->webProcessTerminated = [weak] {
     if (auto self = weak.lock()) self->webProcessDidTerminate();
   };
+  // Only a page this view trusts asks the person anything; others hold no window.
+  webView_->mayAskThePerson = [weak] {
+    auto self = weak.lock();
+    return self && !self->cleanedUp_ && self->trustedOrigins_.contains(self->webView_->committedURI());
+  };
   webView_->runPrompt = [weak](const std::string& prompt, const std::string& defaultText, WebView::PromptAnswer answer) {
     auto self = weak.lock();
     if (!self || self->cleanedUp_ || !promptPresenter()) {
@@ -172,11 +177,23 @@ void WebViewController::reflectAppearance() {
   reloadUserScripts();
 }
 
-void WebViewController::trustLoadedAddress(const std::string& url) {
+namespace {
+constexpr const char* loadedPageHolder = "loaded page";
+}
+
+void WebViewController::trustLoadedAddress(const std::string& url, const std::optional<std::string>& exactly) {
+  TrustedOrigins::Grant grant;
   if (isFileURL(url))
-    trustedOrigins_.addFolder(folderOfFileURL(url));
+    grant.folders.push_back(folderOfFileURL(url));
   else
-    trustedOrigins_.addOrigin(url);
+    grant.origins.push_back(url);
+  if (exactly) grant.addresses.push_back(*exactly);
+  trustedOrigins_.setGrant(loadedPageHolder, grant);
+}
+
+void WebViewController::forgetLoadedPage() {
+  trustedOrigins_.setGrant(loadedPageHolder, {});
+  refreshUserScripts();
 }
 
 void WebViewController::storeCompletion(std::uint64_t navigation, std::function<void()> completion) {
@@ -203,7 +220,7 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
     completion_.reset();
     return;
   }
-  trustedOrigins_.addFolder(std::filesystem::absolute(path).parent_path());
+  trustedOrigins_.setGrant(loadedPageHolder, {{}, {std::filesystem::absolute(path).parent_path()}, {}});
   refreshUserScripts();
   lastTextLoad_.reset();
   storeCompletion(webView_->loadURL(url), std::move(completion));
@@ -211,12 +228,10 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
 
 void WebViewController::loadHTMLString(const std::string& html, const std::string& baseURL,
                                        std::function<void()> completion) {
-  if (baseURL.empty()) {
-    trustedOrigins_.addAddress("about:blank");
-  } else {
-    trustLoadedAddress(baseURL);
-    trustedOrigins_.addAddress(baseURL);
-  }
+  if (baseURL.empty())
+    trustedOrigins_.setGrant(loadedPageHolder, {{}, {}, {"about:blank"}});
+  else
+    trustLoadedAddress(baseURL, baseURL);
   refreshUserScripts();
   lastTextLoad_ = TextLoad{html, baseURL};
   storeCompletion(webView_->loadHTMLString(html, baseURL), std::move(completion));

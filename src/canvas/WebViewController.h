@@ -52,8 +52,12 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   // themselves switch it off.
   bool reloadsWhenProcessEnds = true;
 
-  // Origins besides those the host loads itself.
+  // What the view trusts: the page it loaded last (each load replaces it) and what its owner
+  // grants beside it.
   TrustedOrigins& trustedOrigins() { return trustedOrigins_; }
+  // The page loaded last is trusted no more (its server ended): it gets nothing and counts for
+  // nothing until the next load.
+  void forgetLoadedPage();
 
   void setUserAgent(const std::optional<std::string>& userAgent);
   void setBridgeHandler(BridgeHandler handler) { bridgeHandler_ = std::move(handler); }
@@ -111,7 +115,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void reflectAppearance();
   void didFinishLoad(std::uint64_t navigation);
   void webProcessDidTerminate();
-  void trustLoadedAddress(const std::string& url);
+  void trustLoadedAddress(const std::string& url, const std::optional<std::string>& exactly = std::nullopt);
   void storeCompletion(std::uint64_t navigation, std::function<void()> completion);
 
   enum class ScriptRole { dragDropBlocker, bridge, appearance, owner };

@@ -163,6 +163,9 @@ void PDBaseDocument::updateServerMount() {
     serverController_->crashHandler = [weak](int) {
       if (auto self = weak.lock()) self->updateServerMount();
     };
+    serverController_->stoppedHandler = [weak] {
+      if (auto self = weak.lock()) self->serverDidStop();
+    };
     serverController_->gaveUpHandler = [weak] {
       if (auto self = weak.lock()) self->showServerFailure("The project server keeps stopping right after it starts.");
     };
@@ -275,6 +278,15 @@ void PDBaseDocument::serverDidStart(const std::optional<Url>& url) {
     if (!loaded) RWLog("The editor did not load: " + loaded.error().description());
   }
   if (previewWindowController_) previewWindowController_->reload();
+}
+
+// Its port may be anyone's now: neither view trusts it any more, and the editor's next start
+// waits for the next server.
+void PDBaseDocument::serverDidStop() {
+  heldEditorAddresses_.reset();
+  if (ostrelViewController_) ostrelViewController_->serverStopped();
+  if (previewWindowController_ && previewWindowController_->korvelViewController())
+    previewWindowController_->korvelViewController()->webViewController().forgetLoadedPage();
 }
 
 void PDBaseDocument::deliverServerAddresses() {

@@ -121,6 +121,7 @@ class PDBaseDocument : public Document, public OstrelViewControllerDelegate, pub
 
  private:
   void serverDidStart(const std::optional<Url>& url);
+  void serverDidStop();
   // The editor page starts loading as the window is made, beside the starting server.
   void startEditorPage();
   // Gives the editor the server's addresses held for it; the first time once the host's link to

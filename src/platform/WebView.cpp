@@ -188,6 +188,7 @@ struct WebViewSignals {
   static void passStart(const std::string& groupName, bool processUp);
   static void watchStart(const std::string& groupName);
   static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data);
+  static gboolean print(WebKitWebView*, WebKitPrintOperation*, gpointer data);
   static gboolean focusIn(GtkWidget*, GdkEvent*, gpointer data);
   static gboolean authenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer data);
 };
@@ -397,7 +398,14 @@ void WebViewSignals::processTerminated(WebKitWebView*, WebKitWebProcessTerminati
 
 gboolean WebViewSignals::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
   auto* self = static_cast<WebView*>(data);
-  if (webkit_script_dialog_get_dialog_type(dialog) != WEBKIT_SCRIPT_DIALOG_PROMPT || !self->runPrompt) return FALSE;
+  auto type = webkit_script_dialog_get_dialog_type(dialog);
+  if (self->mayAskThePerson && !self->mayAskThePerson()) {
+    // Answered at once, as a person who declines: the page's script waits for nothing.
+    if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+    if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+    return TRUE;
+  }
+  if (type != WEBKIT_SCRIPT_DIALOG_PROMPT || !self->runPrompt) return FALSE;
   auto prompt = std::make_shared<PromptDialog>(dialog);
   const char* message = webkit_script_dialog_get_message(dialog);
   const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
@@ -405,6 +413,11 @@ gboolean WebViewSignals::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog
                   [prompt](std::optional<std::string> text) { prompt->answer(text); });
   prompt->hold();  // not answered yet: the page waits until it is
   return TRUE;
+}
+
+gboolean WebViewSignals::print(WebKitWebView*, WebKitPrintOperation*, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  return self->mayAskThePerson && !self->mayAskThePerson();  // handled: no print panel
 }
 
 gboolean WebViewSignals::focusIn(GtkWidget*, GdkEvent*, gpointer data) {
@@ -473,6 +486,7 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
   connect("load-failed", G_CALLBACK(WebViewSignals::loadFailed));
   connect("web-process-terminated", G_CALLBACK(WebViewSignals::processTerminated));
   connect("script-dialog", G_CALLBACK(WebViewSignals::scriptDialog));
+  connect("print", G_CALLBACK(WebViewSignals::print));
   connect("focus-in-event", G_CALLBACK(WebViewSignals::focusIn));
   connect("authenticate", G_CALLBACK(WebViewSignals::authenticate));
 }

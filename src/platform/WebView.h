@@ -161,6 +161,10 @@ class WebView {
   std::function<void(const std::string& uri)> mainFrameCommitted;
   std::function<void()> webProcessTerminated;
   std::function<void(const std::string& message, const std::string& defaultText, PromptAnswer answer)> runPrompt;
+  // Whether the page on show may put a question or panel before the person (alert, confirm,
+  // prompt, leave-page, print); without it every page may. Where it may not, each is answered at
+  // once as declined (leaving a page is let go), and runPrompt is not asked.
+  std::function<bool()> mayAskThePerson;
   std::function<void()> focusIn;
   // Answers HTTP authentication (Basic, not a proxy's) with a credential kept for the browsing
   // session, or refuses it with none. With the hook set no challenge goes unanswered or reaches

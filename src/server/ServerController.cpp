@@ -180,6 +180,7 @@ void ServerController::stopServer() {
   if (taskManager_) taskManager_->abort();
   RWLogSecrets::remove(std::exchange(secret_, {}));
   RWLogSecrets::remove(std::exchange(pageKey_, {}));
+  if (auto stopped = stoppedHandler) stopped();
 }
 
 std::optional<std::string> ServerController::pageKeyForChallenge(const std::string& host, int port,

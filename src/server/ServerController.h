@@ -50,6 +50,8 @@ class ServerController : public CSTaskManagerDelegate, public std::enable_shared
   std::function<void(int status)> crashHandler;
   // Runs on the main loop when a server that keeps failing is not started again.
   std::function<void()> gaveUpHandler;
+  // Runs once a server that ran has stopped, asked to or not: its address serves nothing of it.
+  std::function<void()> stoppedHandler;
   ServerRestartPolicy restartPolicy;
   socketio::Client::Options linkOptions = SocketConnection::defaultOptions();
 

@@ -181,4 +181,20 @@ TEST(EditorStartup, AnAnswerBeforeThePagesOwnStartStillLoadsItsDocument) {
   EXPECT_TRUE(waitFor([&] { return later.page("document.getElementById('status') === null") == nlohmann::json(true); }));
 }
 
+// A built script as bundlers write it, a licence comment ahead of its "use strict", runs strict
+// in the editor's page, with its globals the page's.
+TEST(EditorStartup, ABuiltScriptWithALicenceAheadOfItsDirectiveRunsStrict) {
+  Editor editor;
+  auto project = testenv::freshFolder("strict-built");
+  fsys::create_directories(project / "build");
+  std::ofstream(project / "build" / "index.js")
+      << "/*!\n * project v1.0.0\n * Licensed under the MIT license\n */\n'use strict';\n"
+         "window.builtStrict = (function () { return this === undefined; })();\nvar builtGlobal = 'global';\n";
+  ASSERT_TRUE(editor.controller->loadDocumentBeforeServer(std::nullopt, project.string()));
+  editor.controller->setServerAddresses(std::nullopt, std::nullopt, *Url::parse("http://127.0.0.1:9/"));
+  ASSERT_TRUE(waitFor([&] { return editor.page("window.builtStrict !== undefined") == nlohmann::json(true); }));
+  EXPECT_EQ(editor.page("window.builtStrict"), nlohmann::json(true));
+  EXPECT_EQ(editor.page("window.builtGlobal"), nlohmann::json("global"));
+}
+
 }  // namespace

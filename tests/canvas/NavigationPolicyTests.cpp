@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "canvas/NavigationPolicy.h"
 
 namespace {
@@ -45,6 +48,33 @@ TEST(TrustedOrigins, TrustsFilesInsideTheFoldersOnly) {
   EXPECT_FALSE(t.contains("file:///tmp/index.html"));
   EXPECT_FALSE(t.contains("about:blank"));
   EXPECT_FALSE(t.contains(""));
+}
+
+// The one rule for a file address, which the page's own check follows too.
+TEST(TrustedOrigins, ReadsAFileAddressAsThePageDoes) {
+  struct Case {
+    const char* url;
+    std::optional<std::string> path;
+  } cases[] = {
+      {"file:///a/b.html", "/a/b.html"},
+      {"file:///a/b%20c.html?q=1#f", "/a/b c.html"},
+      {"file:///a/%C3%A9.html", "/a/\xC3\xA9.html"},
+      {"file:///a/x%2F..%2F..%2Fetc/page.html", std::nullopt},
+      {"file:///a/x%2f..%2f..%2fetc/page.html", std::nullopt},
+      {"file:///a/x%00.html", std::nullopt},
+      // Dot segments, plain or encoded, are resolved as the engine resolves them.
+      {"file:///a/./b.html", "/a/b.html"},
+      {"file:///a/%2E/b.html", "/a/b.html"},
+      {"file:///a/%2E%2E/b.html", "/b.html"},
+      {"file:///a/%FF.html", std::nullopt},
+      {"file:///a/%zz.html", std::nullopt},
+      {"file://elsewhere/a/b.html", std::nullopt},
+      {"http://127.0.0.1/a/b.html", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TrustedOrigins::filePath(c.url), c.path) << c.url;
+  auto t = editorOrigins();
+  EXPECT_FALSE(t.contains("file:///home/u/.local/share/Korvel/Ostrel/x%2F..%2F..%2F..%2Fsecrets.html"));
+  EXPECT_FALSE(t.contains("file://elsewhere/home/u/.local/share/Korvel/Ostrel/index.html"));
 }
 
 TEST(NavigationPolicy, UserLinksToOtherOriginsOpenInTheBrowser) {

@@ -20,7 +20,6 @@ namespace {
 // A bare view (no host, no gate) that shows pages at the addresses given.
 struct Shown {
   Shown() {
-    initGtk();
     window = std::make_unique<OffscreenWindow>(view.widget(), 400, 300);
     view.loadFinished = [this](std::uint64_t) { ++finished; };
   }
@@ -30,6 +29,7 @@ struct Shown {
     view.loadHTMLString("<!DOCTYPE html><html><body>" + body + "</body></html>", address);
     return waitFor([&] { return finished > before; }) && !view.committedURI().empty();
   }
+  bool toolkit = (initGtk(), true);  // before the view, which needs it
   WebView view;
   std::unique_ptr<OffscreenWindow> window;
   int finished = 0;
@@ -99,6 +99,11 @@ TEST(ScriptGuard, AScriptRunsOnlyInThePageItWasMeantFor) {
 TEST(ScriptGuard, StartUpScriptsStartOnlyInTrustedDocuments) {
   auto folder = testenv::freshFolder("trusted");
   auto sibling = testenv::freshFolder("trusted-not");
+  // folder/x/../.. is the folder's parent, where the sibling is.
+  auto leaving = [&](const std::string& separator) {
+    return fileAddress(folder) + "/x" + separator + ".." + separator + ".." + separator +
+           sibling.lexically_relative(folder.parent_path()).string() + "/page.html";
+  };
   TrustedOrigins trusted;
   trusted.addOrigin("http://127.0.0.1:4321/");
   trusted.addFolder(folder);
@@ -116,6 +121,10 @@ TEST(ScriptGuard, StartUpScriptsStartOnlyInTrustedDocuments) {
       {"the address itself", "https://korvel.example/welcome/", true},
       {"another page of that address's site", "https://korvel.example/elsewhere/", false},
       {"a blank main frame", "", false},
+      // One rule for files, the page's and the host's: a name is read as the engine reads it.
+      {"a file whose name is encoded", fileAddress(folder / "a b.html"), true},
+      {"a file that leaves the folder through an encoded \"/\"", leaving("%2F"), false},
+      {"the same in lower case", leaving("%2f"), false},
   };
   Shown page;
   for (const auto& c : cases) {
@@ -137,4 +146,98 @@ TEST(ScriptGuard, TheOriginsCountTheirChangesOnly) {
   trusted.addAddress("about:blank");
   trusted.addOrigin("no address");
   EXPECT_EQ(trusted.generation(), start + 3);
+}
+
+// The server's grant replaced by its next: the old address is trusted no more, in the host's
+// check and in the page's.
+TEST(ScriptGuard, AGrantReplacedTrustsItsOldAddressesNoMore) {
+  TrustedOrigins trusted;
+  trusted.setGrant("server", {{"http://127.0.0.1:4321/"}, {}, {}});
+  auto first = trusted.generation();
+  trusted.setGrant("server", {{"http://127.0.0.1:4321/index.html"}, {}, {}});  // the same origin
+  EXPECT_EQ(trusted.generation(), first);
+  trusted.setGrant("server", {{"http://127.0.0.1:4322/"}, {}, {}});
+  EXPECT_EQ(trusted.generation(), first + 1);
+  trusted.setGrant("page", {{}, {}, {"about:blank"}});
+  Shown page;
+  struct Case {
+    const char* name;
+    std::string shown;
+    bool trusted;
+  } cases[] = {
+      {"the address left", "http://127.0.0.1:4321/page.html", false},
+      {"the address now served", "http://127.0.0.1:4322/page.html", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(page.show(c.shown));
+    EXPECT_EQ(trusted.contains(page.view.committedURI()), c.trusted);
+    EXPECT_EQ(evaluate(page.view, trusted.scriptCondition()), nlohmann::json(c.trusted));
+  }
+  trusted.setGrant("server", {});
+  EXPECT_FALSE(trusted.contains("http://127.0.0.1:4322/page.html"));
+  EXPECT_TRUE(trusted.contains("about:blank")) << "another holder's grant stays";
+  EXPECT_EQ(evaluate(page.view, trusted.scriptCondition()), nlohmann::json(false));
+}
+
+// Behind the guard a script runs as written: its directives after comments, several of them,
+// either quote, lines ended without ";", its value; and a string that goes on as an expression
+// is no directive. The check comes before anything of the script that runs.
+TEST(ScriptGuard, AScriptKeepsItsDirectivesAndRunsNothingWhereTheCheckFails) {
+  const std::string strict = "void 0 || (function () { return this === undefined; })()";
+  struct Case {
+    const char* name;
+    std::string script;
+    std::optional<nlohmann::json> value;
+  } cases[] = {
+      {"a licence comment first", "/*! A licence, as bundlers keep it.\n * MIT */\n'use strict';\n" + strict, true},
+      {"line comments, double quotes, no \";\"", "// licence\n// more\n\"use strict\"\n" + strict, true},
+      {"several directives", "'first';\n\"second\"\n'use strict';\n" + strict, true},
+      {"an escaped quote in a directive", "'it\\'s';'use strict';" + strict, true},
+      {"a line ended by a separator", "'a' // note\xE2\x80\xA8'use strict';" + strict, true},
+      {"a byte order mark, a no-break space, CRLF", "\xEF\xBB\xBF\xC2\xA0'use strict'\r\n" + strict, true},
+      {"a line continuation in a directive", "'a\\\r\nb'\r\n'use strict'\r\n" + strict, true},
+      {"comments round a directive", "/* a */ /* b\n */ 'use strict' /* c */ ;" + strict, true},
+      {"the directive alone", "'use strict'", "use strict"},
+      {"a strict error", "'use strict'; var octal = 010; 'sloppy'", std::nullopt},
+      {"a string added to on the next line", "'use strict'\n+ (function () { return this === undefined; })()",
+       "use strictfalse"},
+      {"a string tested on the next line", "'use strict'\nin window", false},
+      {"no prologue", strict, false},
+  };
+  Shown page;
+  const std::string address = "http://127.0.0.1:4321/a/page.html";
+  auto here = *ScriptGuard::committedPage(address);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(page.show(address));
+    EXPECT_EQ(evaluate(page.view, c.script), c.value) << "as written";
+    ASSERT_TRUE(page.show(address));
+    EXPECT_EQ(evaluate(page.view, ScriptGuard::guarded(c.script, here)), c.value) << "behind the guard";
+  }
+  ASSERT_TRUE(page.show(address));
+  evaluate(page.view, ScriptGuard::guarded("/* licence */ 'use strict';\nconst keptConst = 3; var keptVar = 4;", here));
+  EXPECT_EQ(evaluate(page.view, "[keptConst, keptVar, Object.getOwnPropertyDescriptor(window, 'keptVar').configurable]"),
+            nlohmann::json::parse("[3, 4, false]"))
+      << "its globals are the page's, as a script's own";
+
+  // Code where a careless reading would see a comment or a string: the check comes before it.
+  const char* hidden[] = {
+      "'a' // x\xE2\x80\xA8window.leaked = 1;",
+      "'a' // x\xE2\x80\xA9window.leaked = 1;",
+      "'a' // x\rwindow.leaked = 1;",
+      "'a\\\\'; window.leaked = 1; 'b';",
+      "\"a\\\"\"; window.leaked = 1;",
+      "/* a */ 'b' /* c\xE2\x80\xA8 */ window.leaked = 1;",
+      "'use strict';\nwindow.leaked = 1;",
+      "'a'\n+ (window.leaked = 1)",
+  };
+  for (const char* script : hidden) {
+    SCOPED_TRACE(script);
+    ASSERT_TRUE(page.show(address));
+    EXPECT_FALSE(evaluate(page.view, ScriptGuard::guarded(script, "false")));
+    EXPECT_EQ(evaluate(page.view, "window.leaked === undefined"), nlohmann::json(true));
+    evaluate(page.view, script);
+    EXPECT_EQ(evaluate(page.view, "window.leaked"), nlohmann::json(1)) << "the script itself sets it";
+  }
 }

@@ -23,9 +23,11 @@
 #include "preview/PreviewWindowController.h"
 #include "server/ServerController.h"
 #include "support/BareListener.h"
+#include "TakenPage.h"
 #include "support/TestEnvironment.h"
 
 using namespace doctests;
+using namespace takenpage;
 namespace fsys = std::filesystem;
 
 namespace {
@@ -332,88 +334,6 @@ TEST_F(PreviewServerKey, NoPageOfAnotherOriginGetsTheProjectInAnyView) {
   EXPECT_TRUE(alphaDraws()) << alphaPage.webView().uri();
 }
 
-namespace {
-
-// A page of another origin that notes what reaches it from the host: what the host's start-up
-// scripts leave, the host's events and calls, the project's built script. As it starts it asks
-// the host what an editor or preview page asks, then waits to be told to report to its server.
-const char* takenPage = R"(<!doctype html><html><head><meta charset="utf-8"><title>taken</title><script>
-(function () {
-  'use strict';
-  var seen = { globals: [], events: [], calls: [] };
-  ['_ipc', '_bridge', 'AppServicesConfig', 'SystemTypefaceDescriptors', 'SystemTypefaceDefaultDescriptor',
-   'isTutorial', 'hasDarkAppearance', 'RWColorPresets', 'RWDismissedPropertyPanelHints',
-   'UserDefaultsTabContentWidth', 'builtScriptRan'].forEach(function (name) {
-    if (name in window) seen.globals.push(name);
-  });
-  if (document.documentElement.hasAttribute('data-appearance')) seen.globals.push('data-appearance');
-  window._ipc = { send: function () {}, on: function () {}, off: function () {},
-                  emit: function () { seen.events.push(Array.prototype.slice.call(arguments)); } };
-  window._bridge = function (method) { seen.calls.push(method); };
-  window.tellWhatCame = function () {
-    if (window.builtScriptRan) seen.globals.push('builtScriptRan (later)');
-    fetch('/report?seen=' + encodeURIComponent(JSON.stringify(seen)));
-  };
-  var host = window.webkit.messageHandlers._webkit;
-  ['DOMContentLoaded', 'DocumentReady', 'ServerStoreData', 'MarketplaceLoaded'].forEach(function (method) {
-    host.postMessage(JSON.stringify({ method: method }));
-  });
-  host.postMessage(JSON.stringify({ method: 'addPackage', arguments: 'left-pad' }));
-  window.webkit.messageHandlers.takenAsked.postMessage('asked');
-})();
-</script></head><body><p>taken</p></body></html>)";
-
-// Takes `page`'s view to `address` with a script of its own page, as a project's code may, and
-// answers what reached the page there, as it told its server `other`; none if it never told. The
-// host's way back, which stops the page at its commit, and any other load of the view from that
-// page wait here until the page told, so that the page runs whole and has every chance to get what the host
-// sends. The page asks first, then is told to report by a script sent after everything the host
-// sent on its messages: the host's answers, if any, have arrived by then.
-std::optional<nlohmann::json> whatReachedATakenPage(WebViewController& page, BareListener& other,
-                                                    const std::string& address) {
-  auto& view = page.webView();
-  auto told = [&] { return other.got("/report"); };
-  EXPECT_TRUE(view.addScriptMessageHandler("takenAsked", [&view](const WebView::ScriptMessage&) {
-    MainQueue::async([&view] { guitest::runInPage(view, "tellWhatCame()"); });
-  }));
-  bool taken = false;
-  auto hostsPolicy = view.decidePolicy;
-  view.decidePolicy = [&, hostsPolicy](const WebView::NavigationAction& action) {
-    if (taken && action.url != address) RunLoop::runUntil(told, 60);
-    return hostsPolicy ? hostsPolicy(action) : WebView::PolicyDecision::allow;
-  };
-  auto hostsCommit = view.mainFrameCommitted;
-  view.mainFrameCommitted = [&, hostsCommit](const std::string& uri) {
-    if (uri == address)
-      taken = true;
-    else if (hostsCommit)
-      hostsCommit(uri);
-  };
-  guitest::evaluate(view, "location.href = " + nlohmann::json(address).dump() + "; true");
-  EXPECT_TRUE(waitFor([&] { return taken; })) << "the view never showed " << address;
-  bool reported = waitFor(told, 60);
-  // What the host does at the commit, now. A load that was held meanwhile may have left already.
-  if (view.committedURI() == address && hostsCommit) hostsCommit(address);
-  // Back on a page of its own.
-  EXPECT_TRUE(waitFor([&] { return view.committedURI() != address && page.trustedOrigins().contains(view.committedURI()); }))
-      << view.committedURI();
-  view.decidePolicy = hostsPolicy;
-  view.mainFrameCommitted = hostsCommit;
-  view.removeScriptMessageHandler("takenAsked");
-  if (!reported) return std::nullopt;
-  for (const auto& r : other.requests) {
-    std::string url = r["url"];
-    if (url.rfind("/report?seen=", 0) != 0) continue;
-    char* text = g_uri_unescape_string(url.c_str() + std::string("/report?seen=").size(), nullptr);
-    auto seen = nlohmann::json::parse(text ? text : "", nullptr, false);
-    g_free(text);
-    return seen;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
 // The editor's view and the preview's, each taken to a page of another port of 127.0.0.1 by the
 // code of its own page: that page gets nothing from the host. No start-up script, no event (the
 // server's address and key, the document's address, the working copy's), no built script, no call,
@@ -455,7 +375,7 @@ TEST_F(PreviewServerKey, APageAViewIsTakenToGetsNothingFromTheHost) {
 
   auto files = dir / "taken";
   fsys::create_directories(files);
-  std::ofstream(files / "taken.html") << takenPage;
+  std::ofstream(files / "taken.html") << takenPage();
   struct Case {
     const char* view;
     WebViewController& page;

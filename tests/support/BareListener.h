@@ -19,12 +19,13 @@ struct BareListener {
   std::vector<nlohmann::json> requests;
 
   // False when it did not start listening within 30 seconds. With a folder, it serves the pages
-  // in it at "/files/NAME".
-  bool start(const std::string& folder = {}) {
+  // in it at "/files/NAME"; with a port, it listens there.
+  bool start(const std::string& folder = {}, int at = 0) {
     Process::Options options;
     options.executable = Resources::path("bin/node", {}, "Node");
     options.arguments = {KORVEL_SOURCE_DIR "/tests/server/data/listener.js"};
-    if (!folder.empty()) options.arguments.push_back(folder);
+    options.arguments.push_back(folder);
+    if (at > 0) options.arguments.push_back(std::to_string(at));
     Process::Handlers handlers;
     handlers.line = [this](const std::string& line, Process::Stream stream) {
       if (stream != Process::Stream::output) return;

@@ -9,7 +9,9 @@
 // "challenge" asks for credentials in the project server's realm. Given a folder, "/files/NAME"
 // is the HTML page NAME in it. It ends by itself.
 //
-//   listener.js [FOLDER]
+//   listener.js [FOLDER] [PORT]
+//
+// With a port it listens there (a port another server left), else on one the system picks.
 'use strict';
 
 const fs = require('fs');
@@ -17,6 +19,7 @@ const http = require('http');
 const path = require('path');
 
 const folder = process.argv[2];
+const port = Number(process.argv[3] || 0);
 
 const REALM = 'Korvel project server';
 
@@ -66,5 +69,9 @@ server.on('upgrade', (request, socket) => {
   report(request, 'upgrade');
   socket.destroy();
 });
-server.listen(0, '127.0.0.1', () => console.log(`port ${server.address().port}`));
+server.on('error', (error) => {
+  console.error(String(error));
+  process.exit(1);
+});
+server.listen(port, '127.0.0.1', () => console.log(`port ${server.address().port}`));
 setTimeout(() => process.exit(0), 300000);

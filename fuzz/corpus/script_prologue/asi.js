@@ -1,0 +1,3 @@
+"a"
+"use strict"
++1

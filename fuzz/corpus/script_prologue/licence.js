@@ -1,0 +1,3 @@
+/*! licence */
+'use strict';
+var a = 1;

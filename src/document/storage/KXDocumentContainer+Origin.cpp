@@ -7,6 +7,7 @@
 
 #include "document/storage/Bookmark.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
+#include "document/storage/KXDiscardRemoval.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXExpansionBudget.h"
@@ -284,6 +285,7 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
 
   originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   projectManifestEntries_ = originManifestEntries_;
+  manifestDifferences_ = 0;
   for (auto& [path, source] : dataSources_) {
     auto content = fs::readFile(projectDirectory_ / path, maximumDataSourceSize);
     if (!content) {
@@ -467,6 +469,8 @@ std::vector<std::pair<std::filesystem::path, Uuid>> KXDocumentContainer::idleWor
     auto uuid = name.rfind(prefix, 0) == 0 ? Uuid::parse(name.substr(prefix.size())) : std::nullopt;
     std::error_code kind;
     if (!uuid || !it->is_directory(kind) || it->is_symlink(kind) || live.count(*uuid)) continue;
+    // Judged once the unused files of its last close are gone.
+    KXDiscardRemoval::finish(it->path() / nameForProjectDirectory);
     idle.emplace_back(it->path(), *uuid);
   }
   return idle;

@@ -209,13 +209,13 @@ TEST(UnusedFileSearch, ACodeFileTooLargeToSearchKeepsEveryPicture) {
   close(opened);
 }
 
-// Half the pictures of a document of 3,000 (1.6 MB) and of 10,000 (12.6 MB) are no longer named:
+// Half the pictures of a document of 3,000 (1.7 MB) and of 10,000 (12.9 MB) are no longer named:
 // the close removes them within seconds, and the main loop is never held long meanwhile.
 TEST(UnusedFileSearch, ADocumentOfThousandsOfPicturesHalfUnusedClosesWithinSeconds) {
   struct Case {
     int pictures;
     std::size_t bytesEach;
-  } cases[] = {{3000, 520}, {10000, 1250}};
+  } cases[] = {{3000, 330}, {10000, 1050}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.pictures) + " pictures");
     auto folder = testenv::freshFolder("close");

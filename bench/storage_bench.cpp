@@ -7,16 +7,30 @@
 //   storage_bench session <zip>              as resave, then, after each line read on stdin, saved
 //                                            again and "saved" printed
 //   storage_bench container <zip> <out.zip>  a zip opened into a fresh working copy and saved to another
+//   storage_bench scale [counts...]          folder documents of 1,000, 10,000 and 100,000 pictures with names
+//                                            of 255 bytes, half of them named by the design: the open,
+//                                            the save (search for unused pictures included) and the close,
+//                                            each with the main loop's longest hold; then an editor's
+//                                            answer holding a 30 MB string laid out at nesting 10, 100
+//                                            and 500. Each row gives the ratio to the row before: a
+//                                            tenfold count that costs about tenfold is linear.
+//                                            Run with XDG_DATA_HOME pointing at a scratch folder.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentContainer.h"
+#include "document/storage/KXDiscardRemoval.h"
+#include "platform/FileSystem.h"
+#include "platform/JsonCoder.h"
+#include "platform/RunLoop.h"
 
 namespace {
 using Relation = KXDocumentContainer::ArchiveRelation;
@@ -41,9 +55,134 @@ std::shared_ptr<KXDocumentContainer> containerOf(const KXDocumentArchive& archiv
   if (!container) die(container.error());
   return *container;
 }
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The longest the main loop went without turning while `work` ran on it.
+template <typename Work>
+std::pair<double, double> timedOnMainLoop(Work work) {
+  auto last = Clock::now();
+  double longest = 0;
+  auto timer = Timer::scheduled(0.005, true, [&] {
+    longest = std::max(longest, since(last));
+    last = Clock::now();
+  });
+  bool done = false;
+  auto start = Clock::now();
+  MainQueue::async([&] { work([&] { done = true; }); });
+  RunLoop::runUntil([&] { return done; }, 3600);
+  double seconds = since(start);
+  RunLoop::runOnce(0);
+  return {seconds, std::max(longest, since(last))};
+}
+
+std::string pictureName(int i) {
+  std::string tail = std::to_string(i);
+  std::string name(255 - tail.size() - 5, 'p');
+  name += '-';
+  name += tail;
+  name += ".png";
+  return name;
+}
+
+// A folder document of `count` pictures, the design naming the even ones (a zip holds at most
+// 65,535 entries without Zip64, and a picture takes four with its reduced copies).
+std::filesystem::path makeDocument(const std::filesystem::path& folder, int count) {
+  auto source = folder / "Pictures.korvelxproj";
+  std::filesystem::create_directories(source / "design" / "images");
+  std::filesystem::create_directories(source / "code");
+  std::string design = R"({"version":1,"layers":[)";
+  for (int i = 0; i < count; ++i) {
+    std::ofstream(source / "design" / "images" / pictureName(i)) << "picture " << i;
+    if (i % 2 == 0) design += std::string(i ? "," : "") + R"({"src":")" + pictureName(i) + R"("})";
+  }
+  design += "]}";
+  (void)fs::writeAtomically(source / "design" / "document.json", std::string_view(design));
+  (void)fs::writeAtomically(source / "code" / "index.js", std::string_view("export const answer = 42;\n"));
+  return source;
+}
+
+void printRow(const char* what, int count, std::pair<double, double> measured, double& before) {
+  std::printf("  %-6s %7d pictures  %8.2f s  main loop held %6.2f s", what, count, measured.first, measured.second);
+  if (before > 0) std::printf("  x%.1f", measured.first / before);
+  std::printf("\n");
+  before = measured.first;
+}
+
+int scale(const std::vector<int>& counts) {
+  auto scratch = fs::TemporaryFolder::inSystemTemp("storage-bench");
+  if (!scratch) die(scratch.error());
+  double open = 0, save = 0, close = 0;
+  std::printf("pictures with names of 255 bytes, half named by the design (time, ratio to the count before)\n");
+  for (int count : counts) {
+    auto folder = scratch->path() / std::to_string(count);
+    std::filesystem::create_directories(folder);
+    auto file = makeDocument(folder, count);
+    std::optional<std::string> design;
+    auto source = std::make_shared<KXDocumentContainerDataSource>(
+        [&](const Data& data) { design = std::string(data.begin(), data.end()); },
+        [&](KXDocumentContainerDataSource::ProviderCompletion completion) {
+          completion(dataFromString(*design), std::nullopt);
+        });
+    std::shared_ptr<KXDocumentContainer> container;
+    auto origin = KXDocumentArchive::open(file, KXDocumentArchive::folderDocumentType, true, std::nullopt, true);
+    if (!origin) die(origin.error());
+    printRow("open", count, timedOnMainLoop([&](auto done) {
+      container = containerOf(**origin, file.c_str());
+      container->addDataSource(source, KXDocumentArchive::relativePathForDocumentJSON);
+      check(container->read(**origin, Relation::origin(false)));
+      container->mark(false);
+      done();
+    }), open);
+    // An edit that names one more picture, as every save after a change brings.
+    design->insert(design->size() - 2, std::string(R"(,{"src":")") + pictureName(1) + "\"}");
+    source->setNeedsToBeProvided();
+    printRow("save", count, timedOnMainLoop([&](auto done) {
+      container->writeChanges([&, done] {
+        check(container->save(**origin, Relation::origin(false)));
+        done();
+      });
+    }), save);
+    std::printf("  (%zu files in the working copy, %zu to discard)\n", container->projectManifestEntries().size(),
+                container->projectRelativePathsToDiscard().size());
+    auto project = container->projectDirectory();
+    printRow("close", count, timedOnMainLoop([&](auto done) {
+      container->invalidate();
+      done();
+    }), close);
+    auto removing = Clock::now();
+    KXDiscardRemoval::finish(project);
+    std::printf("  (the unused files gone %.2f s after the close)\n", since(removing));
+    (void)container->deleteContainer(false);
+    container.reset();
+    std::filesystem::remove_all(folder);
+  }
+  std::printf("an editor's answer holding a 30 MB string, laid out (time, ratio to the nesting before)\n");
+  double layout = 0;
+  for (int depth : {10, 100, 500}) {
+    std::string message = R"({"method":"m","arguments":)" + std::string(depth, '[') + '"' + std::string(30 << 20, 'x') +
+                          '"' + std::string(depth, ']') + "}";
+    auto start = Clock::now();
+    auto laidOut = KXDocumentContainer::designFromAnswer(message);
+    if (!laidOut) die(laidOut.error());
+    double seconds = since(start);
+    std::printf("  nesting %3d  %8.2f s", depth, seconds);
+    if (layout > 0) std::printf("  x%.1f", seconds / layout);
+    std::printf("\n");
+    layout = seconds;
+  }
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "scale") {
+    std::vector<int> counts;
+    for (int i = 2; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
+    if (counts.empty()) counts = {1000, 10000, 100000};
+    return scale(counts);
+  }
   if (argc < 3) return 2;
   const char* zip = KXDocumentArchive::zipDocumentType;
   const char* folder = KXDocumentArchive::folderDocumentType;

@@ -309,27 +309,29 @@ class BoundedOutput : public nlohmann::detail::output_adapter_protocol<char> {
   std::size_t maximum_;
 };
 
-// Lays out one member of the top-level object as its events stream by. Every container's
-// finished content is kept as text in one buffer of its own; an object's members wait there, as
-// text, for the object's end to be sorted.
+// Lays out one member of the top-level object as its events stream by. Laid-out text is written
+// once, in one buffer; a finished container is a list of pieces of that buffer and of the
+// containers it holds, so that closing one, and sorting an object's members, moves references
+// rather than text. The member is written out whole once, at the end: each byte is copied a
+// fixed number of times however deep it nests.
 class MemberLayout final : public nlohmann::json::json_sax_t {
  public:
   MemberLayout(std::string_view member, Style style, std::size_t maximumSize)
       : member_(member), pretty_(style == Style::pretty), maximumSize_(maximumSize) {}
 
-  bool null() override { return value("null"); }
-  bool boolean(bool b) override { return value(b ? "true" : "false"); }
-  bool number_integer(number_integer_t n) override { return value(std::to_string(n)); }
-  bool number_unsigned(number_unsigned_t n) override { return value(std::to_string(n)); }
+  bool null() override { return scalar("null"); }
+  bool boolean(bool b) override { return scalar(b ? "true" : "false"); }
+  bool number_integer(number_integer_t n) override { return scalar(std::to_string(n)); }
+  bool number_unsigned(number_unsigned_t n) override { return scalar(std::to_string(n)); }
   bool number_float(number_float_t n, const string_t&) override {
     // As the parser refuses it when it builds the value.
     if (!std::isfinite(n)) return refuse(1, "a number is too large");
     // Written as dump() writes it, through one writer for all.
     written_.clear();
     writer_.dump(nlohmann::json(n), false, false, 0);
-    return value(written_);
+    return scalar(written_);
   }
-  bool string(string_t& s) override { return value(quoted(s)); }
+  bool string(string_t& s) override { return scalar(quoted(s)); }
   bool binary(binary_t&) override { return refuse(1, "binary values are not JSON"); }
   bool key(string_t& k) override {
     frames_.back().key = std::move(k);
@@ -344,20 +346,57 @@ class MemberLayout final : public nlohmann::json::json_sax_t {
     return false;
   }
 
+  // The member's layout, once the whole text was read.
+  std::optional<std::string> found() const {
+    if (!found_) return std::nullopt;
+    std::string out;
+    out.reserve(found_->length);
+    // Depth first, with a stack of its own: a container holds at most maximumDepth levels.
+    std::vector<std::pair<const Container*, std::size_t>> stack;
+    auto write = [&](const Piece& piece) {
+      if (piece.child == none)
+        out.append(text_, piece.at, piece.length);
+      else
+        stack.push_back({&containers_[piece.child], 0});
+    };
+    write(*found_);
+    while (!stack.empty()) {
+      auto& [container, next] = stack.back();
+      if (next == container->pieces.size()) {
+        stack.pop_back();
+        continue;
+      }
+      Piece piece = container->pieces[next++];
+      write(piece);
+    }
+    return out;
+  }
+
   std::optional<Error> error_;
-  std::optional<std::string> found_;
 
  private:
+  static constexpr std::size_t none = static_cast<std::size_t>(-1);
+  // Bytes of text_, or the finished container `child` (`length` its size).
+  struct Piece {
+    std::size_t at = 0, length = 0;
+    std::size_t child = none;
+  };
+  struct Container {
+    std::vector<Piece> pieces;
+  };
   struct Member {
     std::string key;
-    std::size_t at, length;  // in the frame's body
+    std::string text;                 // a scalar's text
+    std::optional<Piece> laidOut;     // or a container laid out before
   };
   struct Frame {
     bool object;
-    std::string key;   // the key of the value to come
-    std::string body;  // an array's items laid out, or an object's values one after the other
+    std::string key;            // the key of the value to come
+    std::vector<Piece> pieces;  // an array's items laid out up to its last container
+    std::string pending;        // an array's items laid out since
     std::vector<Member> members;
     std::size_t items = 0;
+    std::size_t size = 0;  // the bytes of its pieces or members' values
   };
 
   // A string as dump() writes it, in a buffer reused for every one.
@@ -388,34 +427,84 @@ class MemberLayout final : public nlohmann::json::json_sax_t {
   // The indentation of the items of the frame at `index`; the member itself sits at none.
   std::size_t indentOfItems(std::size_t index) const { return pretty_ ? 2 * index : 0; }
 
-  bool value(std::string_view text) {
+  // Appends to the laid-out text, joined to the last piece of `pieces` when that ends where the
+  // text does.
+  bool append(std::vector<Piece>& pieces, std::string_view part, std::size_t indent = 0) {
+    // What was dropped (equal keys) stays in the buffer: it is bounded along with the layout.
+    if (indent + part.size() == 0) return true;
+    if (text_.size() + indent + part.size() > 2 * maximumSize_) return tooLarge();
+    std::size_t at = text_.size();
+    text_.append(indent, ' ');
+    text_ += part;
+    if (!pieces.empty() && pieces.back().child == none && pieces.back().at + pieces.back().length == at)
+      pieces.back().length += indent + part.size();
+    else
+      pieces.push_back({at, indent + part.size(), none});
+    return true;
+  }
+
+  bool held(std::size_t added) {
+    held_ += added;
+    return held_ <= maximumSize_ || tooLarge();
+  }
+
+  bool scalar(std::string_view text) {
     if (frames_.empty()) return refuse(1, "the text is no object");
     auto& frame = frames_.back();
     if (frames_.size() == 1) {
       // A member of the top-level object: the one looked for is kept, the last of equal keys.
-      if (frame.key == member_) found_ = std::string(text);
+      if (frame.key != member_) return true;
+      std::vector<Piece> pieces;
+      if (!append(pieces, text)) return false;
+      found_ = pieces.front();
       return true;
     }
-    std::size_t before = frame.body.size();
     if (frame.object) {
-      frame.members.push_back({std::move(frame.key), frame.body.size(), text.size()});
+      frame.members.push_back({std::move(frame.key), std::string(text), std::nullopt});
       frame.key.clear();
-      frame.body += text;
-    } else {
-      if (frame.items++) frame.body += pretty_ ? ",\n" : ",";
-      frame.body.append(indentOfItems(frames_.size() - 1), ' ');
-      frame.body += text;
+      frame.size += text.size();
+      return held(text.size());
     }
-    held_ += frame.body.size() - before;
-    if (held_ > maximumSize_) return tooLarge();
-    return true;
+    std::size_t before = frame.pending.size();
+    itemStart(frame);
+    frame.pending += text;
+    frame.size += frame.pending.size() - before;
+    return held(frame.pending.size() - before);
+  }
+
+  // The separator and indentation before an array's next item.
+  void itemStart(Frame& frame) {
+    if (frame.items++) frame.pending += pretty_ ? ",\n" : ",";
+    frame.pending.append(indentOfItems(frames_.size() - 1), ' ');
+  }
+
+  bool container(Piece piece) {
+    auto& frame = frames_.back();
+    if (frames_.size() == 1) {
+      if (frame.key == member_) found_ = piece;
+      return true;
+    }
+    std::size_t added = piece.length;
+    if (frame.object) {
+      frame.members.push_back({std::move(frame.key), {}, piece});
+      frame.key.clear();
+    } else {
+      std::size_t before = frame.pending.size();
+      itemStart(frame);
+      added += frame.pending.size() - before;
+      if (!append(frame.pieces, frame.pending)) return false;
+      frame.pending.clear();
+      frame.pieces.push_back(piece);
+    }
+    frame.size += added;
+    return held(added);
   }
 
   bool open(bool object) {
     if (frames_.empty() && !object) return refuse(1, "the text is no object");
     if (frames_.size() > maximumDepth)
       return refuse(2, "the JSON text nests deeper than " + std::to_string(maximumDepth) + " levels");
-    frames_.push_back(Frame{object, {}, {}, {}});
+    frames_.push_back(Frame{object, {}, {}, {}, {}, 0, 0});
     return true;
   }
 
@@ -424,52 +513,62 @@ class MemberLayout final : public nlohmann::json::json_sax_t {
     Frame frame = std::move(frames_.back());
     frames_.pop_back();
     if (frames_.empty()) return true;  // the top-level object
-    held_ -= frame.body.size();
-    std::string closing = pretty_ ? "\n" + std::string(indentOfItems(index - 1), ' ') : "";
-    std::string text;
+    held_ -= frame.size;
+    if (frame.object ? frame.members.empty() : !frame.items) return scalar(frame.object ? "{}" : "[]");
+    const std::string closing = pretty_ ? "\n" + std::string(indentOfItems(index - 1), ' ') : "";
+    Container done;
+    std::size_t before = text_.size();
+    std::size_t values = 0;  // bytes of the finished containers it holds
     if (!frame.object) {
-      if (!frame.items) return value("[]");
-      text.reserve(frame.body.size() + closing.size() + 3);
-      text += pretty_ ? "[\n" : "[";
-      text += frame.body;
-      std::string().swap(frame.body);
-      text += closing;
-      text += ']';
-      return value(text);
+      if (!append(done.pieces, pretty_ ? "[\n" : "[")) return false;
+      for (auto& piece : frame.pieces) done.pieces.push_back(piece);
+      std::vector<Piece>().swap(frame.pieces);
+      if (!append(done.pieces, frame.pending) || !append(done.pieces, closing + "]")) return false;
+    } else {
+      // Sorted as the parsed value's keys are; of equal keys the last one stands.
+      std::stable_sort(frame.members.begin(), frame.members.end(),
+                       [](const Member& a, const Member& b) { return a.key < b.key; });
+      std::vector<const Member*> kept;
+      for (const auto& m : frame.members) {
+        if (!kept.empty() && kept.back()->key == m.key)
+          kept.back() = &m;
+        else
+          kept.push_back(&m);
+      }
+      if (!append(done.pieces, pretty_ ? "{\n" : "{")) return false;
+      bool first = true;
+      for (const Member* m : kept) {
+        if (!first && !append(done.pieces, pretty_ ? ",\n" : ",")) return false;
+        first = false;
+        if (!append(done.pieces, quoted(m->key), indentOfItems(index)) || !append(done.pieces, pretty_ ? ": " : ":"))
+          return false;
+        if (!m->laidOut) {
+          if (!append(done.pieces, m->text)) return false;
+        } else {
+          values += m->laidOut->length;
+          done.pieces.push_back(*m->laidOut);
+        }
+        if (text_.size() - before + values > maximumSize_) return tooLarge();
+      }
+      if (!append(done.pieces, closing + "}")) return false;
     }
-    if (frame.members.empty()) return value("{}");
-    // Sorted as the parsed value's keys are; of equal keys the last one stands.
-    std::stable_sort(frame.members.begin(), frame.members.end(),
-                     [](const Member& a, const Member& b) { return a.key < b.key; });
-    std::vector<const Member*> kept;
-    for (const auto& m : frame.members) {
-      if (!kept.empty() && kept.back()->key == m.key)
-        kept.back() = &m;
-      else
-        kept.push_back(&m);
-    }
-    text.reserve(frame.body.size() + closing.size() + 2);
-    text += pretty_ ? "{\n" : "{";
-    bool first = true;
-    for (const Member* m : kept) {
-      if (!first) text += pretty_ ? ",\n" : ",";
-      first = false;
-      text.append(indentOfItems(index), ' ');
-      text += quoted(m->key);
-      text += pretty_ ? ": " : ":";
-      text.append(frame.body, m->at, m->length);
-      if (text.size() > maximumSize_) return tooLarge();
-    }
-    text += closing;
-    text += '}';
-    return value(text);
+    // An array's items were counted as they came.
+    std::size_t length = frame.object ? text_.size() - before + values : frame.size + 2 + closing.size() + pretty_;
+    if (length > maximumSize_) return tooLarge();
+    // What is one run of text needs no container of its own.
+    if (done.pieces.size() == 1 && done.pieces.front().child == none) return container(done.pieces.front());
+    containers_.push_back(std::move(done));
+    return container(Piece{0, length, containers_.size() - 1});
   }
 
   std::string member_;
   bool pretty_;
   std::size_t maximumSize_;
   std::vector<Frame> frames_;
-  std::size_t held_ = 0;  // the bytes of all bodies
+  std::size_t held_ = 0;  // the bytes of all open containers' content
+  std::string text_;      // every piece of text laid out
+  std::vector<Container> containers_;
+  std::optional<Piece> found_;
   std::string written_;
   nlohmann::detail::serializer<nlohmann::json> writer_{nlohmann::detail::output_adapter<char>(written_), ' ',
                                                        nlohmann::json::error_handler_t::replace};
@@ -494,9 +593,10 @@ Result<std::string> relayoutMember(std::string_view text, std::string_view membe
     layout.error_ = Error(ErrorDomain, 1, e.what());
   }
   if (layout.error_) return fail(std::move(*layout.error_));
-  if (!whole || !layout.found_) return fail(Error(ErrorDomain, 1, "the text holds no such member"));
-  if (layout.found_->size() > maximumSize) return fail(Error(ErrorDomain, layoutTooLarge, tooLargeText(maximumSize)));
-  return std::move(*layout.found_);
+  auto found = whole ? layout.found() : std::nullopt;
+  if (!found) return fail(Error(ErrorDomain, 1, "the text holds no such member"));
+  if (found->size() > maximumSize) return fail(Error(ErrorDomain, layoutTooLarge, tooLargeText(maximumSize)));
+  return std::move(*found);
 }
 
 std::optional<std::string> dump(const nlohmann::json& value, Style style, std::size_t maximumSize) {

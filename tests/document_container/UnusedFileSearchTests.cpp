@@ -1,10 +1,18 @@
 // Which pictures a design and its code still name is found beside the main loop, in time that
 // follows the sizes whatever the names are: a design of one long string and code files of 8 MB
 // that almost name every picture at every byte save within seconds while the main loop keeps
-// turning, and a picture named anywhere is kept while one named nowhere goes. The documents are
-// made by the zip tool and gone after each case.
+// turning, and a picture named anywhere is kept while one named nowhere goes. Documents of
+// thousands of pictures save and close within seconds, and a save ends while another program
+// keeps writing a code file. The documents are made by the zip tool and gone after each case.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <chrono>
+#include <random>
 #include <set>
+
+#include "platform/Crypto.h"
 
 #include "ContainerTestSupport.h"
 #include "support/ProcessMemory.h"
@@ -44,6 +52,58 @@ std::filesystem::path zipOf(const std::filesystem::path& source) {
   EXPECT_EQ(testenv::run("cd '" + source.string() + "' && zip -qr '" + file.string() + "' ."), 0);
   return file;
 }
+
+// `bytes` incompressible bytes, different for each `seed`.
+std::string randomBytes(std::size_t bytes, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string out(bytes, '\0');
+  for (auto& c : out) c = static_cast<char>(random());
+  return out;
+}
+
+// The name the editor stores a picture under.
+std::string storedName(const std::string& bytes) {
+  auto digest = crypto::sha1(dataFromString(bytes));
+  return KXDocumentContainer::contentName(Data(digest.begin(), digest.end())) + ".png";
+}
+
+std::string designNaming(const std::vector<std::string>& names) {
+  std::string design = R"({"version":1,"layers":[)";
+  for (std::size_t i = 0; i < names.size(); ++i) design += (i ? "," : "") + std::string(R"({"src":")") + names[i] + "\"}";
+  return design + "]}";
+}
+
+// Runs `work` on the main loop from a turn of its own until it calls `done`; answers how long it
+// took and the main loop's longest hold meanwhile.
+std::pair<double, double> onTheMainLoop(const std::function<void(std::function<void()> done)>& work, double timeout) {
+  MainLoopWatch watch;
+  auto done = std::make_shared<bool>(false);
+  auto started = Clock::now();
+  MainQueue::async([&work, done] { work([done] { *done = true; }); });
+  EXPECT_TRUE(RunLoop::runUntil([&] { return *done; }, timeout));
+  RunLoop::runOnce(0);
+  return {std::chrono::duration<double>(Clock::now() - started).count(), watch.longestSeconds()};
+}
+
+// Another program that appends a line naming plain.png to `file` every 50 ms until it is ended.
+class Appender {
+ public:
+  explicit Appender(const std::filesystem::path& file) {
+    std::string script = "while :; do echo '// plain.png' >> \"$0\"; sleep 0.05; done";
+    const char* argv[] = {"/bin/sh", "-c", script.c_str(), file.c_str(), nullptr};
+    char* env[] = {nullptr};
+    if (::posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), env) != 0) pid_ = -1;
+  }
+  ~Appender() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool running() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
 
 }  // namespace
 
@@ -147,4 +207,150 @@ TEST(UnusedFileSearch, ACodeFileTooLargeToSearchKeepsEveryPicture) {
   writeChangesAndWait(*opened.container);
   EXPECT_EQ(opened.container->projectRelativePathsToDiscard().count("design/images/a.png"), 0u);
   close(opened);
+}
+
+// Half the pictures of a document of 3,000 (1.7 MB) and of 10,000 (12.9 MB) are no longer named:
+// the close removes them within seconds, and the main loop is never held long meanwhile.
+TEST(UnusedFileSearch, ADocumentOfThousandsOfPicturesHalfUnusedClosesWithinSeconds) {
+  struct Case {
+    int pictures;
+    std::size_t bytesEach;
+  } cases[] = {{3000, 330}, {10000, 1050}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.pictures) + " pictures");
+    auto folder = testenv::freshFolder("close");
+    auto source = folder / "source";
+    std::vector<std::string> names;
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < c.pictures; ++i) {
+      auto bytes = randomBytes(c.bytesEach, static_cast<unsigned>(i));
+      names.push_back(storedName(bytes));
+      files["design/images/" + names.back()] = bytes;
+    }
+    files["design/document.json"] = designNaming(names);
+    writeTree(source, files);
+    auto file = zipOf(source);
+    std::filesystem::remove_all(source);
+    std::printf("%d pictures: a document of %.1f MB\n", c.pictures, std::filesystem::file_size(file) / 1e6);
+    auto opened = openZipDocument(file);
+    opened.container->mark(false);
+
+    std::vector<std::string> named(names.begin(), names.begin() + c.pictures / 2);
+    opened.editor->content = designNaming(named);
+    opened.editor->source->setNeedsToBeProvided();
+    writeChangesAndWait(*opened.container);
+    ASSERT_EQ(opened.container->projectRelativePathsToDiscard().size(), std::size_t(c.pictures - c.pictures / 2) * 4);
+
+    auto project = opened.container->projectDirectory();
+    auto [seconds, longest] = onTheMainLoop([&](auto done) {
+      close(opened);
+      done();
+    }, 600);
+    // The files go beside the main loop, as fast as the disk lets them.
+    auto images = project / "design/images";
+    auto left = [&] {
+      std::size_t count = 0;
+      for (auto it = std::filesystem::directory_iterator(images); it != std::filesystem::directory_iterator(); ++it)
+        ++count;
+      return count;
+    };
+    auto started = Clock::now();
+    EXPECT_TRUE(RunLoop::runUntil([&] { return left() == std::size_t(c.pictures / 2); }, 300));
+    double removing = std::chrono::duration<double>(Clock::now() - started).count();
+    std::printf("%d pictures: closed in %.2f s, the main loop held at most %.2f s, the files gone %.2f s later\n",
+                c.pictures, seconds, longest, removing);
+    EXPECT_LT(seconds, 10);
+    EXPECT_LT(longest, 2);
+    for (int i : {0, c.pictures / 2 - 1}) EXPECT_TRUE(fs::exists(project / "design/images" / names[i]));
+    for (int i : {c.pictures / 2, c.pictures - 1}) {
+      EXPECT_FALSE(fs::exists(project / "design/images" / names[i]));
+      EXPECT_FALSE(std::filesystem::is_symlink(project / ".cache/images/512" / names[i]));
+    }
+    std::filesystem::remove_all(folder);
+  }
+}
+
+// 10,000 pictures of names of 255 bytes that differ only in their last few, half of them named
+// by the design and one by the code: the save, the search for unused pictures included, ends
+// within seconds and keeps just what is named.
+TEST(UnusedFileSearch, ADocumentOfTenThousandPicturesWithLongNamesSavesWithinSeconds) {
+  constexpr int pictures = 10000;
+  auto folder = testenv::freshFolder("long-names");
+  auto source = folder / "source";
+  std::vector<std::string> names;
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < pictures; ++i) {
+    names.push_back(pictureName(i));
+    files["design/images/" + names.back()] = randomBytes(1024, static_cast<unsigned>(i));
+  }
+  std::vector<std::string> named;
+  for (int i = 0; i < pictures; i += 2) named.push_back(names[i]);
+  files["design/document.json"] = designNaming(named);
+  files["code/index.js"] = "export const picture = '" + names[1] + "';\n";
+  writeTree(source, files);
+  auto file = zipOf(source);
+  std::filesystem::remove_all(source);
+  auto opened = openZipDocument(file);
+
+  opened.editor->content = designNaming(named) + " ";
+  opened.editor->source->setNeedsToBeProvided();
+  auto [seconds, longest] = onTheMainLoop([&](auto done) {
+    opened.container->writeChanges([&, done] {
+      auto saved = opened.container->save(*openZip(file), KXDocumentContainer::ArchiveRelation::origin(false));
+      EXPECT_TRUE(saved) << saved.error().description();
+      done();
+    });
+  }, 600);
+  std::printf("saved in %.2f s, the main loop held at most %.2f s\n", seconds, longest);
+  EXPECT_LT(seconds, 10);
+
+  std::set<std::string> kept;
+  openZip(file)->backing().forEach([&](const std::string& path, const DataReader&) { kept.insert(path); });
+  for (int i : {0, 1, 2, pictures - 2}) EXPECT_TRUE(kept.count("design/images/" + names[i])) << i;
+  for (int i : {3, pictures - 1}) EXPECT_FALSE(kept.count("design/images/" + names[i])) << i;
+  close(opened);
+  std::filesystem::remove_all(folder);
+}
+
+// Another program appends to a code file of almost 8 MB every 50 ms, so that every search of it
+// finds it changed by the time its answer is in: the save ends all the same, with the design
+// written. A picture only the design decides about goes; one the code names is kept.
+TEST(UnusedFileSearch, ASaveEndsWhileAnotherProgramKeepsWritingACodeFile) {
+  const std::string picture = randomBytes(64, 1);
+  auto folder = testenv::freshFolder("busy-code");
+  auto source = folder / "source";
+  writeTree(source, {{"design/document.json", R"({"version":1})"},
+                     {"design/images/" + storedName(picture), picture},
+                     {"design/images/plain.png", "plain"},
+                     {"code/busy.js", std::string(KXDocumentContainer::maximumCodeFileSizeForDiscarding - (1 << 20), ' ')}});
+  auto file = zipOf(source);
+  std::filesystem::remove_all(source);
+  auto opened = openZipDocument(file);
+  auto code = opened.container->projectDirectory() / "code/busy.js";
+  auto size = std::filesystem::file_size(code);
+  Appender appender(code);
+  ASSERT_TRUE(appender.running());
+  ASSERT_TRUE(RunLoop::runUntil([&] { return std::filesystem::file_size(code) > size; }, 30));
+
+  const std::string design = R"({"version":2})";
+  opened.editor->content = design;
+  opened.editor->source->setNeedsToBeProvided();
+  auto [seconds, longest] = onTheMainLoop([&](auto done) {
+    opened.container->writeChanges([&, done] {
+      auto saved = opened.container->save(*openZip(file), KXDocumentContainer::ArchiveRelation::origin(false));
+      EXPECT_TRUE(saved) << saved.error().description();
+      done();
+    });
+  }, 60);
+  std::printf("saved in %.2f s while a code file changed every 50 ms\n", seconds);
+  EXPECT_LT(seconds, 10);
+
+  auto saved = openZip(file);
+  EXPECT_EQ(read(saved->backing().dataReader("design/document.json")), design);
+  std::set<std::string> kept;
+  saved->backing().forEach([&](const std::string& path, const DataReader&) { kept.insert(path); });
+  EXPECT_FALSE(kept.count("design/images/" + storedName(picture)));
+  EXPECT_TRUE(kept.count("design/images/plain.png"));
+  close(opened);
+  std::filesystem::remove_all(folder);
 }

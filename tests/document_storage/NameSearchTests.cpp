@@ -66,6 +66,28 @@ TEST(NameSearch, AgreesWithLookingForEachNameOnRandomTexts) {
   }
 }
 
+// Names that part at one byte into many ways (every byte value after a shared stem), some
+// ending where others go on.
+TEST(NameSearch, AgreesWithLookingForEachNameWhereNamesPartManyWays) {
+  std::mt19937 random(78);
+  auto byte = [&] { return static_cast<char>(std::uniform_int_distribution<int>(0, 255)(random)); };
+  for (int round = 0; round < 200; ++round) {
+    const std::string stem = round % 2 ? "pp" : "";
+    std::vector<std::string> names;
+    int count = std::uniform_int_distribution<int>(1, 300)(random);
+    for (int i = 0; i < count; ++i) {
+      std::string name = stem + byte();
+      if (i % 3 == 0) name += byte();
+      names.push_back(name);
+    }
+    std::vector<std::string> texts(2);
+    for (auto& text : texts) {
+      for (int i = 0; i < 64; ++i) text += i % 4 ? std::string(1, byte()) : stem;
+    }
+    ASSERT_EQ(searched(names, texts), eachLookedFor(names, texts)) << "round " << round;
+  }
+}
+
 TEST(NameSearch, StopsLookingOnceEveryNameIsFound) {
   NameSearch search({"a", "b"});
   EXPECT_FALSE(search.allFound());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -211,5 +212,29 @@ TEST(JsonCoder, ALoneHalfOfAUtf16PairIsKeptAsItsEscape) {
     auto laidOut = JsonCoder::relayoutMember(bad, "arguments", JsonCoder::Style::compact, 1000);
     ASSERT_FALSE(laidOut) << bad;
     EXPECT_EQ(laidOut.error().code, 1) << bad;
+  }
+}
+
+// A 30 MB string nested 500 levels deep, in arrays and objects by turns: laid out as its parsed
+// value dumps, in time that follows the text's size, not its size times its depth.
+TEST(JsonCoder, ALongStringNestedDeepIsLaidOutOnce) {
+  constexpr int depth = 500;
+  std::string opening, closing;
+  for (int level = 0; level < depth; ++level) {
+    opening += level % 2 ? R"({"k":)" : "[";
+    closing.insert(0, level % 2 ? "}" : "]");
+  }
+  const std::string text =
+      R"({"method":"m","arguments":)" + opening + '"' + std::string(30 << 20, 'x') + '"' + closing + "}";
+  auto parsed = JsonCoder::parse(text);
+  ASSERT_TRUE(parsed);
+  for (auto style : {JsonCoder::Style::pretty, JsonCoder::Style::compact}) {
+    auto started = std::chrono::steady_clock::now();
+    auto laidOut = JsonCoder::relayoutMember(text, "arguments", style, std::size_t(64) << 20);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(laidOut) << laidOut.error().description();
+    std::printf("laid out in %.2f s\n", seconds);
+    EXPECT_LT(seconds, 10);
+    EXPECT_TRUE(*laidOut == JsonCoder::dump((*parsed)["arguments"], style));
   }
 }

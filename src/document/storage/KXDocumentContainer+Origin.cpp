@@ -10,6 +10,7 @@
 #include "document/storage/Bookmark.h"
 #include "document/storage/KXDirectoryArchiveBacking+Writing.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
+#include "document/storage/KXDiscardRemoval.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXExpansionBudget.h"
@@ -352,6 +353,7 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
 
   originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   projectManifestEntries_ = originManifestEntries_;
+  manifestDifferences_ = 0;
   for (auto& [path, source] : dataSources_) {
     // Read inside the project folder: a link in it that leads out is refused.
     auto content = fs::readFileInside(projectDirectory_, path, maximumDataSourceSize);
@@ -580,6 +582,8 @@ std::vector<std::pair<std::filesystem::path, Uuid>> KXDocumentContainer::idleWor
     auto uuid = name.rfind(prefix, 0) == 0 ? Uuid::parse(name.substr(prefix.size())) : std::nullopt;
     std::error_code kind;
     if (!uuid || !it->is_directory(kind) || it->is_symlink(kind) || live.count(*uuid)) continue;
+    // Judged once the unused files of its last close are gone.
+    KXDiscardRemoval::finish(it->path() / nameForProjectDirectory);
     idle.emplace_back(it->path(), *uuid);
   }
   return idle;

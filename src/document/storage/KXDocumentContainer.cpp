@@ -10,6 +10,7 @@
 
 #include "document/storage/Bookmark.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
+#include "document/storage/KXDiscardRemoval.h"
 #include "document/storage/KXDocumentArchiveError.h"
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXExpansionBudget.h"
@@ -98,6 +99,8 @@ Result<std::shared_ptr<KXDocumentContainer>> KXDocumentContainer::create(
   requireMainThread("init");
   auto container = std::make_shared<KXDocumentContainer>(Key{}, uuid, false);
   const auto& dir = container->uuidDirectory_;
+  // The unused files of its last close that are still going stay: it is read now.
+  KXDiscardRemoval::stop(dir / nameForProjectDirectory);
 
   // An item "package" marks a folder of an older layout: start afresh.
   if (fs::exists(dir / "package")) (void)fs::removeItem(dir);
@@ -165,6 +168,7 @@ std::shared_ptr<KXDocumentContainer> KXDocumentContainer::placeholder() {
 Result<void> KXDocumentContainer::deleteContainer(bool toTrash) {
   Result<void> result;
   if (!projectDirectoryIsOrigin_) {
+    KXDiscardRemoval::stop(projectDirectory_);
     deleted_ = true;
     backupTimer_.reset();
     result = toTrash ? fs::trashItem(uuidDirectory_) : fs::removeItem(uuidDirectory_);
@@ -223,22 +227,56 @@ void KXDocumentContainer::mark(bool flag) {
   } else {
     originManifestEntries_ = projectManifestEntries_;
   }
+  countManifestDifferences();
   log(std::string("Marking changed: ") + (flag ? "true" : "false"));
   setFlags(false, flag, true);
 }
 
 namespace {
-KXDocumentContainer::Entries withoutBackups(const KXDocumentContainer::Entries& entries) {
-  KXDocumentContainer::Entries out;
-  for (const auto& [path, entry] : entries)
-    if (path.rfind(".backups", 0) != 0) out.emplace(path, entry);
-  return out;
-}
+bool isBackup(const std::string& path) { return path.rfind(".backups", 0) == 0; }
 }  // namespace
 
+bool KXDocumentContainer::differsFromOrigin(const std::string& relativePath) const {
+  if (isBackup(relativePath)) return false;
+  auto origin = originManifestEntries_.find(relativePath);
+  auto project = projectManifestEntries_.find(relativePath);
+  bool inOrigin = origin != originManifestEntries_.end(), inProject = project != projectManifestEntries_.end();
+  if (inOrigin != inProject) return true;
+  return inOrigin && !(origin->second == project->second);
+}
+
+void KXDocumentContainer::setProjectEntry(const std::string& relativePath, const KXDocumentManifest::Entry* entry) {
+  bool differed = differsFromOrigin(relativePath);
+  if (entry)
+    projectManifestEntries_[relativePath] = *entry;
+  else
+    projectManifestEntries_.erase(relativePath);
+  bool differs = differsFromOrigin(relativePath);
+  if (differs && !differed) ++manifestDifferences_;
+  if (!differs && differed) --manifestDifferences_;
+}
+
+void KXDocumentContainer::countManifestDifferences() {
+  // One walk over both, in their common order.
+  std::size_t count = 0;
+  auto o = originManifestEntries_.begin(), p = projectManifestEntries_.begin();
+  while (o != originManifestEntries_.end() || p != projectManifestEntries_.end()) {
+    if (p == projectManifestEntries_.end() || (o != originManifestEntries_.end() && o->first < p->first)) {
+      count += !isBackup(o->first);
+      ++o;
+    } else if (o == originManifestEntries_.end() || p->first < o->first) {
+      count += !isBackup(p->first);
+      ++p;
+    } else {
+      count += !isBackup(o->first) && !(o->second == p->second);
+      ++o, ++p;
+    }
+  }
+  manifestDifferences_ = count;
+}
+
 void KXDocumentContainer::updateHasManifestChanges() {
-  bool value = projectDirectoryIsOrigin_ ? false : withoutBackups(originManifestEntries_) != withoutBackups(projectManifestEntries_);
-  setFlags(std::nullopt, value);
+  setFlags(std::nullopt, !projectDirectoryIsOrigin_ && manifestDifferences_ > 0);
 }
 
 void KXDocumentContainer::updateHasUnwrittenChanges() {
@@ -298,10 +336,10 @@ void KXDocumentContainer::updateManifestEntry(const std::string& relativePath) {
 void KXDocumentContainer::applyManifestEntry(const std::string& relativePath,
                                              const Result<KXDocumentManifest::Entry>& entry) {
   if (entry) {
-    projectManifestEntries_[relativePath] = *entry;
+    setProjectEntry(relativePath, &*entry);
   } else if (entry.error().domain == KXDocumentArchiveError::domain &&
              entry.error().code == KXDocumentArchiveError::notFoundCode) {
-    projectManifestEntries_.erase(relativePath);
+    setProjectEntry(relativePath, nullptr);
   }
   updateHasManifestChanges();
 }
@@ -364,14 +402,23 @@ void KXDocumentContainer::updatePendingManifestEntries() {
 void KXDocumentContainer::remove(const std::string& relativePath) {
   if (KXDocumentArchive::isSafeRelativePath(relativePath)) (void)fs::removeItem(projectDirectory_ / relativePath);
   pendingHashes_.erase(relativePath);
-  projectManifestEntries_.erase(relativePath);
+  setProjectEntry(relativePath, nullptr);
   updateHasManifestChanges();
 }
 
 void KXDocumentContainer::invalidate() {
   // A folder document is the user's own folder: nothing in it is deleted at close.
-  if (isValid_ && !projectDirectoryIsOrigin_)
-    for (const auto& path : std::set(projectRelativePathsToDiscard_)) remove(path);
+  if (isValid_ && !projectDirectoryIsOrigin_) {
+    auto discarded = std::exchange(projectRelativePathsToDiscard_, {});
+    std::vector<std::string> paths;
+    for (const auto& path : discarded) {
+      pendingHashes_.erase(path);
+      setProjectEntry(path, nullptr);
+      if (KXDocumentArchive::isSafeRelativePath(path)) paths.push_back(path);
+    }
+    updateHasManifestChanges();
+    KXDiscardRemoval::start(projectDirectory_, std::move(paths));
+  }
   isValid_ = false;
   backupTimer_.reset();
   log("Invalidated");
@@ -481,7 +528,7 @@ void searchCode(const DiscardSearchInput& input, DiscardSearchAnswer& answer) {
 
 }  // namespace
 
-void KXDocumentContainer::detectDiscardableItems(std::function<void()> done) {
+void KXDocumentContainer::detectDiscardableItems(std::function<void()> done, bool again) {
   discardSearchWaiters_.push_back(std::move(done));
   const std::string images = std::string(KXDocumentArchive::relativePathForImages) + "/";
   const std::string assets = std::string(KXDocumentArchive::relativePathForAssets) + "/";
@@ -517,25 +564,33 @@ void KXDocumentContainer::detectDiscardableItems(std::function<void()> done) {
   auto self = shared_from_this();
   // The design may be large and the names many: searched beside the main loop, the answer
   // applied only while no newer search has started and the files are still as they were read.
-  GlobalQueue::async([self, generation, input, candidates = std::move(candidates)]() mutable {
+  GlobalQueue::async([self, generation, input, again, candidates = std::move(candidates)]() mutable {
     auto answer = std::make_shared<DiscardSearchAnswer>();
     searchDesign(*input, *answer);
     if (answer->inDesign) searchCode(*input, *answer);
-    MainQueue::async([self, generation, input, answer, candidates = std::move(candidates)] {
+    MainQueue::async([self, generation, input, answer, again, candidates = std::move(candidates)] {
       if (generation != self->discardSearchGeneration_) return;
       for (const auto& line : answer->logLines) self->log(line);
       if (!self->isValid_) return self->finishDiscardSearch();
+      const std::string design = KXDocumentArchive::relativePathForDocumentJSON;
+      bool designChanged = false, codeChanged = false;
       for (const auto& [path, identity] : answer->looked)
-        if (identityOf(self->projectDirectory_ / path) != identity) {
-          // Written while it was read: looked at again.
-          self->lastDesignSearch_.reset();
-          return self->detectDiscardableItems(nullptr);
-        }
-      if (answer->designSearch) self->lastDesignSearch_ = answer->designSearch;
+        if (identityOf(self->projectDirectory_ / path) != identity) (path == design ? designChanged : codeChanged) = true;
+      if (designChanged || codeChanged) {
+        self->lastDesignSearch_.reset();
+        // Written while it was read: looked at once more. A file another program keeps writing
+        // is not waited for: what it may name is kept this time.
+        if (!again) return self->detectDiscardableItems(nullptr, true);
+        self->log("Files changed while they were searched for image/asset cleanup; what they may name is kept");
+      }
+      if (answer->designSearch && !designChanged) self->lastDesignSearch_ = answer->designSearch;
       for (const auto& [name, paths] : candidates) {
-        // What can't be searched keeps every file.
+        // What can't be searched keeps every file, and so does what a file that changed
+        // meanwhile may name.
+        bool storedByEditor = input->storedByEditor.count(name);
         bool discard = answer->inDesign && !answer->inDesign->count(name) &&
-                       (input->storedByEditor.count(name) || !answer->inCode.count(name));
+                       (storedByEditor || !answer->inCode.count(name)) && !designChanged &&
+                       (storedByEditor || !codeChanged);
         for (const auto& p : paths) {
           if (discard)
             self->projectRelativePathsToDiscard_.insert(p);

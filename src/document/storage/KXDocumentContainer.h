@@ -231,13 +231,20 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void putBackAfterFailedRevert(fs::TemporaryFolder before, const std::vector<std::pair<std::string, Data>>& records);
 
   void updateHasManifestChanges();
+  // Whether `relativePath` counts for the changes and its entry differs from the origin's.
+  bool differsFromOrigin(const std::string& relativePath) const;
+  // The project's entry of `relativePath` set (or removed when none), the differences kept counted.
+  void setProjectEntry(const std::string& relativePath, const KXDocumentManifest::Entry* entry);
+  // Counts the differences afresh, after either side was replaced whole.
+  void countManifestDifferences();
   void updateHasUnwrittenChanges();
   void updateManifestEntry(const std::string& relativePath);
   void applyManifestEntry(const std::string& relativePath, const Result<KXDocumentManifest::Entry>& entry);
   void hashNextPendingFile();
   // Finds the images and assets neither the design nor the code names, beside the main loop,
-  // and calls `done` on the main loop once the newest search's answer is in.
-  void detectDiscardableItems(std::function<void()> done);
+  // and calls `done` on the main loop once the newest search's answer is in. A search whose files
+  // changed while they were read runs `again` once; after that what they may name is kept.
+  void detectDiscardableItems(std::function<void()> done, bool again = false);
   void finishDiscardSearch();
   // The refusal, for the person, when a file a data source holds is larger than
   // maximumDataSourceSize in `archive` (as a zip declares it, or on disk), read for `document`.
@@ -270,6 +277,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool hasManifestChanges_ = false;
   Entries originManifestEntries_;
   Entries projectManifestEntries_;
+  // How many paths differ between the two: each change of one file costs a lookup, not a
+  // comparison of both manifests.
+  std::size_t manifestDifferences_ = 0;
   // Files larger than this are hashed beside the main loop, one at a time, in the order reported.
   static constexpr std::uintmax_t largestFileHashedAtOnce = 1 << 20;
   // The files waiting to be hashed and the look that counts for each: a newer look at a file

@@ -182,10 +182,16 @@ void ask(const SharedState& state, const std::string& name, PictureStore::Drawn 
   GlobalQueue::async([folder = *state->folder, copies = state->reducedCopies, name, drawn, asker = state->asker,
                       then = std::move(then)] {
     auto finish = [then](const PictureStore::Answer& picture) { MainQueue::async([then, picture] { then(picture); }); };
-    auto file = fs::openInside(folder, name);
-    if (!file) return finish(fail(file.error().domain, file.error().code, "No such picture."));
-    if (auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt) file = std::move(*copy);
-    PictureStore::shared().request(std::move(*file), drawn, finish, asker);
+    auto open = [folder, copies, name, drawn]() -> Result<UniqueFd> {
+      auto file = fs::openInside(folder, name);
+      if (!file) return fail(file.error().domain, file.error().code, "No such picture.");
+      if (auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt) return std::move(*copy);
+      return file;
+    };
+    auto file = open();
+    if (!file) return finish(tl::unexpected(file.error()));
+    // The store opens it again in its turn: a page that asks for thousands holds no file open.
+    PictureStore::shared().request(std::move(*file), drawn, finish, asker, open);
   });
 }
 

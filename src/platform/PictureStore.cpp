@@ -19,6 +19,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
+#include "platform/PictureScaling.h"
 #include "platform/QuickPng.h"
 
 namespace {
@@ -43,8 +44,7 @@ bool farLargerThanItsPixels(std::size_t fileSize, const ImageHeader::Facts& head
 // The picture at the size it is handed at, in the smallest of the kinds that keep what it shows;
 // it holds what it takes of the decode's share from then on.
 PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSize size, bool photo) {
-  GObjectPtr<GdkPixbuf> smaller(
-      gdk_pixbuf_scale_simple(picture.picture.get(), size.width, size.height, GDK_INTERP_BILINEAR));
+  GObjectPtr<GdkPixbuf> smaller = PictureScaling::scaled(picture.picture.get(), size.width, size.height);
   picture.picture.reset();
   if (!smaller) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "There is not enough memory for the picture");
   auto answer = [&](Data bytes, const char* type) -> PictureStore::Answer {

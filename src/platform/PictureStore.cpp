@@ -80,9 +80,12 @@ Result<Data> wholePng(GObjectPtr<GdkPixbuf> picture) {
 }
 
 // What a worker made of a file at the size it is drawn at: its answer, or none when it needs a
-// large decode, which is made in the large pictures' lane, or when `claim` says another makes it.
-std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn drawn, const Claim& claim = {}) {
-  auto file = PictureStore::readFile(fd, PictureStore::maximumFile);
+// large decode, which is made in the large pictures' lane (the file read is then left in
+// `carried`, and taken from there by that lane), or when `claim` says another makes it.
+std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn drawn, const Claim& claim,
+                                        std::optional<PictureStore::File>& carried) {
+  auto file = carried ? Result<PictureStore::File>(std::move(*carried)) : PictureStore::readFile(fd, PictureStore::maximumFile);
+  carried.reset();
   if (!file) return tl::unexpected(file.error());
   auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
@@ -94,7 +97,10 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
         std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});
   }
-  if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) return std::nullopt;
+  if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) {
+    carried = std::move(*file);
+    return std::nullopt;
+  }
   auto picture = PictureStore::decode(file->bytes, *header);
   // The file is not needed past its pixels, nor the pixels past their PNG.
   file.value() = {};
@@ -153,6 +159,8 @@ struct PictureStore::State {
     Clock::time_point asked;
     // The size it makes the picture at, once it has claimed it.
     std::optional<Key> handed;
+    // The file as the first lane read it, for the large lane.
+    std::shared_ptr<std::optional<File>> read = std::make_shared<std::optional<File>>();
   };
   // Jobs wait by who asked; the askers take turns, one job each.
   struct Lane {
@@ -271,7 +279,7 @@ struct PictureStore::State {
                     false);
     UniqueFd reopened;
     bool changed = false;
-    if (!job.file || !*job.file) {
+    if (!*job.read && (!job.file || !*job.file)) {
       auto file = job.reopen ? job.reopen()
                              : Result<UniqueFd>(fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read"));
       struct stat st {};
@@ -280,7 +288,7 @@ struct PictureStore::State {
       changed = !sameFile(keyOf(st, job.drawn), job.key);
       reopened = std::move(*file);
     }
-    const int fd = reopened ? reopened.get() : job.file->get();
+    const int fd = reopened ? reopened.get() : job.file ? job.file->get() : -1;
     // A picture another request makes at the same size, or has made, is that one's answer.
     std::optional<Answer> madeBefore;
     bool follows = false;
@@ -302,14 +310,15 @@ struct PictureStore::State {
       job.handed = key;
       return true;
     };
-    auto answer = make(fd, lane.decodesLarge, job.drawn, changed ? Claim() : Claim(claim));
+    auto answer = make(fd, lane.decodesLarge, job.drawn, changed ? Claim() : Claim(claim), *job.read);
     reopened.reset();
     if (!answer && follows) {
       if (madeBefore) finish(job, *madeBefore, false, false);
       return;
     }
     if (!answer) {
-      if (job.reopen && job.file) job.file->reset();
+      // What was read goes on with the job: the file is not read again, nor held open.
+      if (job.file) job.file->reset();
       return enqueue(large, std::move(job));
     }
     if (job.file) job.file->reset();
@@ -324,7 +333,7 @@ std::size_t PictureStore::decodeCost(const ImageHeader::Facts& header) {
   return std::size_t(8.0 * pixels + decoder) + (std::size_t(1) << 20);
 }
 
-Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
+Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit, bool givingWay) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
@@ -333,7 +342,7 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
   File file;
   file.held = budgetFor(std::size_t(st.st_size), smallFile, MemoryBudget::smallPictureFiles(),
                         MemoryBudget::pictureFiles())
-                  .reserve(std::size_t(st.st_size));
+                  .reserve(std::size_t(st.st_size), givingWay);
   if (::lseek(fd, 0, SEEK_SET) != 0)
     return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
   auto bytes = fs::readAll(fd, "picture", limit);
@@ -342,11 +351,12 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
   return file;
 }
 
-Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header) {
+Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay) {
   Decoded decoded;
   std::size_t cost = decodeCost(header);
   decoded.held =
-      budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures()).reserve(cost);
+      budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures())
+          .reserve(cost, givingWay);
   auto picture = ImageData::decodeBitmap(bytes, header);
   if (!picture) return tl::unexpected(picture.error());
   decoded.picture = std::move(*picture);

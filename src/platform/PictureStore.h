@@ -81,19 +81,20 @@ class PictureStore {
   static constexpr std::size_t smallFile = std::size_t(1) << 20;
 
   // A picture file of at most `limit` bytes read whole, from its start, within
-  // MemoryBudget::pictureFiles(): its bytes and the share of the bound they hold.
+  // MemoryBudget::pictureFiles(): its bytes and the share of the bound they hold. Work that no
+  // one waits for (reduced copies) is `givingWay`: it waits while work someone waits for does.
   struct File {
     Data bytes;
     MemoryBudget::Ticket held;
   };
-  static Result<File> readFile(int fd, std::size_t limit);
+  static Result<File> readFile(int fd, std::size_t limit, bool givingWay = false);
   // A checked picture decoded within MemoryBudget::decodedPictures(), turned as it is drawn: its
   // pixels and the share of the bound they (and what is made of them) hold.
   struct Decoded {
     GObjectPtr<GdkPixbuf> picture;
     MemoryBudget::Ticket held;
   };
-  static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header);
+  static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay = false);
 
   // How many pictures were made (read and looked at, or decoded), and how many are being made or
   // wait to be, for tests and benchmarks.

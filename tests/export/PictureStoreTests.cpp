@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <future>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
+#include "platform/MemoryBudget.h"
 #include "platform/PictureStore.h"
 #include "platform/QuickPng.h"
 #include "support/HostilePictures.h"
@@ -486,4 +489,40 @@ TEST(PictureStore, APictureMadeWholeOnManyCoresHasItsOwnPixels) {
     ASSERT_EQ(back->height, height);
     EXPECT_TRUE(back->rgba == noise.rgba) << width << "x" << height << ": pixels differ";
   }
+}
+
+// Work no one waits for (a reduced copy) gives way: it goes only once no reservation that someone
+// waits for is waiting, whenever it asked, and never holds one up.
+TEST(PictureStore, WorkNoOneWaitsForGivesWayToWorkSomeoneDoes) {
+  MemoryBudget budget(100);
+  // Who found the budget full, told by the reclaiming each reservation that waits asks for.
+  std::mutex mutex;
+  std::set<std::thread::id> lacking;
+  budget.reclaimWith([&](std::size_t) {
+    std::lock_guard lock(mutex);
+    lacking.insert(std::this_thread::get_id());
+  });
+  auto waiting = [&](const std::thread& thread) {
+    std::lock_guard lock(mutex);
+    return lacking.count(thread.get_id()) > 0;
+  };
+  auto holding = budget.reserve(80);
+  std::atomic<int> order{0}, pressingAt{0}, givingAt{0};
+  // The one that gives way asks first, the one someone waits for after it.
+  std::thread giving([&] {
+    auto ticket = budget.reserve(50, true);
+    givingAt = ++order;
+  });
+  ASSERT_TRUE(waitUntil([&] { return waiting(giving); }, 30));
+  std::thread pressing([&] {
+    auto ticket = budget.reserve(50);
+    pressingAt = ++order;
+  });
+  ASSERT_TRUE(waitUntil([&] { return waiting(pressing); }, 30));
+  holding.release();
+  pressing.join();
+  giving.join();
+  EXPECT_EQ(pressingAt, 1);
+  EXPECT_EQ(givingAt, 2);
+  EXPECT_EQ(budget.held(), 0u);
 }

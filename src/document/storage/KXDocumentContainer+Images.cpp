@@ -290,10 +290,10 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     // of many large pictures makes their copies one after another.
     auto fd = fs::openInside(source.parent_path(), source.filename());
     if (!fd) return;
-    auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes);
+    auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes, true);
     if (!file) return;
     auto header = ImageData::checkedBitmap(file->bytes);
-    auto image = header ? PictureStore::decode(file->bytes, *header)
+    auto image = header ? PictureStore::decode(file->bytes, *header, true)
                         : Result<PictureStore::Decoded>(tl::unexpected(header.error()));
     if (!image) {
       if (image.error().code == ImageData::tooLarge)

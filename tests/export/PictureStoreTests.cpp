@@ -510,7 +510,7 @@ TEST(PictureStore, WorkNoOneWaitsForGivesWayToWorkSomeoneDoes) {
   std::atomic<int> order{0}, pressingAt{0}, givingAt{0};
   // The one that gives way asks first, the one someone waits for after it.
   std::thread giving([&] {
-    auto ticket = budget.reserve(50, true);
+    auto ticket = budget.reserve(60, true);
     givingAt = ++order;
   });
   ASSERT_TRUE(waitUntil([&] { return waiting(giving); }, 30));

@@ -38,25 +38,47 @@ struct Band {
   bool ok = false;
 };
 
-void deflateBand(const guchar* pixels, std::size_t stride, std::size_t rowBytes, int first, int end, bool last,
-                 Band& band) {
+// Whether every pixel of rows `first` to `end` is a grey (red, green and blue alike, opaque).
+bool greyRows(const guchar* pixels, std::size_t stride, int width, int channels, int first, int end) {
+  for (int y = first; y < end; ++y) {
+    const guchar* p = pixels + std::size_t(y) * stride;
+    for (int x = 0; x < width; ++x, p += channels)
+      if (p[0] != p[1] || p[0] != p[2] || (channels == 4 && p[3] != 255)) return false;
+  }
+  return true;
+}
+
+// The samples of each pixel of `line` as written: all of them, or the first alone for a grey.
+void rowOf(const guchar* line, int width, int channels, bool grey, std::uint8_t* out) {
+  if (!grey) {
+    std::memcpy(out, line, std::size_t(width) * std::size_t(channels));
+    return;
+  }
+  for (int x = 0; x < width; ++x) out[x] = line[std::size_t(x) * std::size_t(channels)];
+}
+
+void deflateBand(const guchar* pixels, std::size_t stride, int width, int channels, bool grey, int first, int end,
+                 bool last, Band& band) {
+  const std::size_t rowBytes = std::size_t(width) * std::size_t(grey ? 1 : channels);
   z_stream z{};
   if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
-  std::vector<std::uint8_t> row(rowBytes + 1);
-  row[0] = first == 0 ? 0 : 2;  // Up, but for the first row, which has none above.
+  std::vector<std::uint8_t> row(rowBytes + 1), current(rowBytes), above(rowBytes);
+  if (first > 0) rowOf(pixels + std::size_t(first - 1) * stride, width, channels, grey, above.data());
   band.deflated.resize(deflateBound(&z, uLong((rowBytes + 1) * std::size_t(end - first))) + 64);
   z.next_out = band.deflated.data();
   z.avail_out = uInt(band.deflated.size());
   bool ok = true;
   for (int y = first; y < end && ok; ++y) {
-    const guchar* line = pixels + std::size_t(y) * stride;
+    rowOf(pixels + std::size_t(y) * stride, width, channels, grey, current.data());
+    // Up, but for the first row, which has none above.
     if (y == 0) {
-      std::memcpy(row.data() + 1, line, rowBytes);
+      row[0] = 0;
+      std::memcpy(row.data() + 1, current.data(), rowBytes);
     } else {
       row[0] = 2;
-      const guchar* above = line - stride;
-      for (std::size_t i = 0; i < rowBytes; ++i) row[i + 1] = std::uint8_t(line[i] - above[i]);
+      for (std::size_t i = 0; i < rowBytes; ++i) row[i + 1] = std::uint8_t(current[i] - above[i]);
     }
+    current.swap(above);
     band.adler = adler32(band.adler, row.data(), uInt(row.size()));
     band.length += row.size();
     z.next_in = row.data();
@@ -77,20 +99,30 @@ Result<Data> encode(GObjectPtr<GdkPixbuf> picture) {
   const int channels = gdk_pixbuf_get_n_channels(p);
   if (gdk_pixbuf_get_bits_per_sample(p) != 8 || (channels != 3 && channels != 4) || width <= 0 || height <= 0)
     return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture could not be written as PNG");
-  const std::size_t stride = std::size_t(gdk_pixbuf_get_rowstride(p)), rowBytes = std::size_t(width) * std::size_t(channels);
+  const std::size_t stride = std::size_t(gdk_pixbuf_get_rowstride(p));
   const guchar* pixels = gdk_pixbuf_read_pixels(p);
   // Bands of at least 64 rows, as many as there are cores (the stream of each costs its start).
   int bands = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
   bands = std::max(1, std::min(bands, height / 64));
+  auto first = [&](int b) { return int(std::int64_t(height) * b / bands); };
+  // A picture all of greys (a scan, a grey TIFF) is written as one, a third of the bytes.
+  std::vector<char> greys(static_cast<std::size_t>(bands), 0);
+  {
+    std::vector<std::thread> workers;
+    for (int b = 0; b < bands; ++b)
+      workers.emplace_back([&, b] { greys[std::size_t(b)] = greyRows(pixels, stride, width, channels, first(b), first(b + 1)); });
+    for (auto& worker : workers) worker.join();
+  }
+  const bool grey = std::all_of(greys.begin(), greys.end(), [](char g) { return g != 0; });
   std::vector<Band> made(static_cast<std::size_t>(bands));
   {
     std::vector<std::thread> workers;
     for (int b = 0; b < bands; ++b)
-      workers.emplace_back(deflateBand, pixels, stride, rowBytes, int(std::int64_t(height) * b / bands),
-                           int(std::int64_t(height) * (b + 1) / bands), b == bands - 1, std::ref(made[std::size_t(b)]));
+      workers.emplace_back(deflateBand, pixels, stride, width, channels, grey, first(b), first(b + 1), b == bands - 1,
+                           std::ref(made[std::size_t(b)]));
     for (auto& worker : workers) worker.join();
   }
-  const bool alpha = channels == 4;
+  const std::uint8_t colourType = grey ? 0 : channels == 4 ? 6 : 2;
   picture.reset();
   std::size_t total = 64;
   uLong adler = 1;
@@ -104,7 +136,7 @@ Result<Data> encode(GObjectPtr<GdkPixbuf> picture) {
   Data header;
   putBig(header, std::uint32_t(width));
   putBig(header, std::uint32_t(height));
-  header.insert(header.end(), {8, std::uint8_t(alpha ? 6 : 2), 0, 0, 0});
+  header.insert(header.end(), {8, colourType, 0, 0, 0});
   chunk(png, "IHDR", header.data(), header.size());
   // The stream's header, each band in a chunk of its own, and the checksum after the last.
   Data start{0x78, 0x01};

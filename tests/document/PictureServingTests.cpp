@@ -144,6 +144,7 @@ TEST_F(PictureServing, ThousandsOfPicturesAskedAtOnceAreEachDrawnAndASaveGoesOnM
   for (int i = 0; i < count; ++i)
     ASSERT_TRUE(fs::writeInside(images, "p" + std::to_string(i) + ".png",
                                 ImageEncoding::png(testenv::solidBitmap(8, 6, std::uint8_t(i), 0, 255))));
+  const auto asked = Clock::now();
   ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(count) +
                                       "; ++i) ask('korvel-picture:p' + i + '.png'); true"));
   // An edit saved while the page waits for its pictures.
@@ -152,7 +153,10 @@ TEST_F(PictureServing, ThousandsOfPicturesAskedAtOnceAreEachDrawnAndASaveGoesOnM
   ASSERT_TRUE(waitFor([&] { return document->isDocumentEdited(); }, 30));
   auto error = saveAndWait(*document, dir / "Project.korvelx", KXDocument::zipType, 0);
   EXPECT_FALSE(error) << error->description();
+  const double saved = std::chrono::duration<double>(Clock::now() - asked).count();
   EXPECT_EQ(waitForTally(*document, count, 300), nlohmann::json({{"8x6", count}}));
+  std::printf("2,000 pictures under 1,024 open files: saved after %.1f s, every one drawn after %.1f s\n", saved,
+              std::chrono::duration<double>(Clock::now() - asked).count());
 }
 
 // Twelve pictures of 4096 × 4096, each padded to 255 MB, asked at once: every request ends within

@@ -333,6 +333,9 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
       else std::memmove(in + i * 3, p, 3);
     }
     auto* pixels = reinterpret_cast<guchar*>(raster.release());
+    // Three bytes a pixel hold no more than they need: the fourth's quarter goes back.
+    if (!alpha)
+      if (auto* smaller = static_cast<guchar*>(g_try_realloc(pixels, count * 3))) pixels = smaller;
     return GObjectPtr<GdkPixbuf>(gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, alpha, 8, stored->width,
                                                           stored->height, stored->width * channels,
                                                           [](guchar* data, gpointer) { g_free(data); }, nullptr));

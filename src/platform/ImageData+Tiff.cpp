@@ -7,12 +7,15 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/ImageData.h"
 #include "platform/ImageOrientation.h"
@@ -181,6 +184,59 @@ void unpremultiply(std::uint8_t* p) {
   for (int c = 0; c < 3; ++c) p[c] = std::uint8_t(std::min(255u, (p[c] * 255u + alpha / 2) / alpha));
 }
 
+// The rows of a picture cut into bands of whole strips or tiles, as many as there are cores but
+// no more than the pieces, and few enough that every band's reader holds its piece within the
+// bound a decoder may hold beside the picture: one band for a picture of one piece or a small one.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> bandsOf(TIFF* tiff, PixelSize stored) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> bands;
+  const auto height = std::uint32_t(stored.height);
+  std::uint32_t pieceRows = 0;
+  if (TIFFIsTiled(tiff)) {
+    if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &pieceRows)) pieceRows = height;
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &pieceRows);
+  }
+  pieceRows = std::clamp<std::uint32_t>(pieceRows, 1, height);
+  const std::uint32_t pieces = (height + pieceRows - 1) / pieceRows;
+  std::uint32_t count = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  count = std::min(count, pieces);
+  while (count > 1 && codedBytes(tiff) * count > decoderBytesAnyPicture) --count;
+  if (double(stored.width) * stored.height < 4e6) count = 1;
+  const std::uint32_t perBand = (pieces + count - 1) / count * pieceRows;
+  for (std::uint32_t first = 0; first < height; first += perBand)
+    bands.emplace_back(first, std::min(perBand, height - first));
+  return bands;
+}
+
+// How a band's rows were read: fine; not drawable, in the library's words; not decoding; or
+// with a JPEG frame smaller than its piece.
+enum class Read : char { fine, cannot, undecodable, damaged };
+
+// Decodes `rows` rows from `first` into `raster` (the picture's top-left pixel at its start) by a
+// reader of its own, stored top row first.
+Read readRows(const Data& bytes, const ImageHeader::Facts& header, std::uint32_t first, std::uint32_t rows,
+              std::uint32_t width, std::uint32_t* raster, char (&why)[1024]) {
+  MemoryFile file{bytes};
+  Complaints complaints;
+  auto tiff = open(file, header, &complaints);
+  if (!tiff) return Read::undecodable;
+  TIFFRGBAImage reader{};
+  // A strip or tile that does not decode fails the picture: the library would otherwise go on
+  // and give the rest of the picture blank at the size its header claims.
+  if (!TIFFRGBAImageBegin(&reader, tiff.get(), 1, why)) return Read::cannot;
+  struct End {
+    TIFFRGBAImage& reader;
+    ~End() { TIFFRGBAImageEnd(&reader); }
+  } end{reader};
+  // The rows as stored, top first: the library would mirror some orientations itself and
+  // drop the quarter turn; every orientation is applied once, after.
+  reader.orientation = ORIENTATION_TOPLEFT;
+  reader.req_orientation = ORIENTATION_TOPLEFT;
+  reader.row_offset = int(first);
+  if (!TIFFRGBAImageGet(&reader, raster + std::size_t(first) * width, width, rows)) return Read::undecodable;
+  return complaints.frameTooSmall ? Read::damaged : Read::fine;
+}
+
 }  // namespace
 
 std::optional<PixelSize> tiffSize(const Data& bytes) {
@@ -230,25 +286,41 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
     return fail(ErrorDomain, notAnImage, std::string("This kind of TIFF picture can't be drawn: ") + why);
   };
   if (!TIFFRGBAImageOK(tiff.get(), why)) return cannot();
-  TIFFRGBAImage reader{};
-  // A strip or tile that does not decode fails the picture: the library would otherwise go on
-  // and give the rest of the picture blank at the size its header claims.
-  if (!TIFFRGBAImageBegin(&reader, tiff.get(), 1, why)) return cannot();
-  struct End {
-    TIFFRGBAImage& reader;
-    ~End() { TIFFRGBAImageEnd(&reader); }
-  } end{reader};
-  // The rows as stored, top first: the library would mirror some orientations itself and
-  // drop the quarter turn; here every orientation is applied once, below.
-  reader.orientation = ORIENTATION_TOPLEFT;
-  reader.req_orientation = ORIENTATION_TOPLEFT;
-  bool alpha = reader.alpha != 0;
+  bool alpha = false;
+  {
+    TIFFRGBAImage reader{};
+    if (!TIFFRGBAImageBegin(&reader, tiff.get(), 1, why)) return cannot();
+    alpha = reader.alpha != 0;
+    TIFFRGBAImageEnd(&reader);
+  }
   std::size_t count = std::size_t(stored->width) * std::size_t(stored->height);
   std::unique_ptr<std::uint32_t[], decltype(&g_free)> raster(static_cast<std::uint32_t*>(g_try_malloc(count * 4)), g_free);
   if (!raster) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
-  if (!TIFFRGBAImageGet(&reader, raster.get(), std::uint32_t(stored->width), std::uint32_t(stored->height)))
-    return undecodable();
-  if (complaints.frameTooSmall) return damaged();
+  // A large picture in many pieces is decoded band by band on every core, each band by a reader
+  // of its own.
+  auto bands = bandsOf(tiff.get(), *stored);
+  std::vector<Read> read(bands.size(), Read::undecodable);
+  std::vector<std::array<char, 1024>> whys(bands.size());
+  auto readBand = [&](std::size_t b) {
+    char bandWhy[1024] = {};
+    read[b] = readRows(bytes, header, bands[b].first, bands[b].second, std::uint32_t(stored->width), raster.get(), bandWhy);
+    std::memcpy(whys[b].data(), bandWhy, sizeof bandWhy);
+  };
+  if (bands.size() == 1) {
+    readBand(0);
+  } else {
+    std::vector<std::thread> readers;
+    for (std::size_t b = 0; b < bands.size(); ++b) readers.emplace_back(readBand, b);
+    for (auto& reader : readers) reader.join();
+  }
+  for (std::size_t b = 0; b < bands.size(); ++b) {
+    if (read[b] == Read::cannot) {
+      std::memcpy(why, whys[b].data(), sizeof why);
+      return cannot();
+    }
+    if (read[b] == Read::undecodable) return undecodable();
+    if (read[b] == Read::damaged) return damaged();
+  }
 
   // The library's pixels are R, G, B, A in the order of their bytes in memory.
   const int channels = alpha ? 4 : 3;
@@ -261,6 +333,9 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
       else std::memmove(in + i * 3, p, 3);
     }
     auto* pixels = reinterpret_cast<guchar*>(raster.release());
+    // Three bytes a pixel hold no more than they need: the fourth's quarter goes back.
+    if (!alpha)
+      if (auto* smaller = static_cast<guchar*>(g_try_realloc(pixels, count * 3))) pixels = smaller;
     return GObjectPtr<GdkPixbuf>(gdk_pixbuf_new_from_data(pixels, GDK_COLORSPACE_RGB, alpha, 8, stored->width,
                                                           stored->height, stored->width * channels,
                                                           [](guchar* data, gpointer) { g_free(data); }, nullptr));

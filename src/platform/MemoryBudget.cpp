@@ -26,10 +26,27 @@ void MemoryBudget::Ticket::keepAsResult(std::size_t bytes) {
   budget_->settle(bytes_);
 }
 
-MemoryBudget::Ticket MemoryBudget::reserve(std::size_t bytes) {
+MemoryBudget::Ticket MemoryBudget::reserve(std::size_t bytes, bool givingWay) {
   std::unique_lock lock(mutex_);
-  const std::uint64_t turn = nextTurn_++;
   auto fits = [&] { return bytes > capacity_ ? held_ == results_ : held_ <= capacity_ - bytes; };
+  if (givingWay) {
+    // Takes no turn: it goes when none waits and it fits, and so never holds up one that presses.
+    while (pressing_ != 0 || !fits()) {
+      if (pressing_ == 0 && reclaim_ && bytes <= capacity_) {
+        auto reclaim = reclaim_;
+        std::size_t lacking = held_ + bytes - capacity_;
+        lock.unlock();
+        reclaim(lacking);
+        lock.lock();
+        if (pressing_ == 0 && fits()) break;
+      }
+      freed_.wait(lock);
+    }
+    held_ += bytes;
+    return Ticket(this, bytes);
+  }
+  ++pressing_;
+  const std::uint64_t turn = nextTurn_++;
   while (turn != serving_ || !fits()) {
     // Results kept only for later stand aside for work in its turn; they hold up no work larger
     // than the budget.
@@ -45,6 +62,7 @@ MemoryBudget::Ticket MemoryBudget::reserve(std::size_t bytes) {
   }
   ++serving_;
   held_ += bytes;
+  --pressing_;
   lock.unlock();
   // The next in line may fit beside this one.
   freed_.notify_all();

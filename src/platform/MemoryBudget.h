@@ -42,7 +42,9 @@ class MemoryBudget {
     bool result_ = false;
   };
 
-  Ticket reserve(std::size_t bytes);
+  // A reservation `givingWay` takes no turn, and goes only when no other waits and it fits: work
+  // no one waits for goes after the work someone does (and waits, while such work keeps coming).
+  Ticket reserve(std::size_t bytes, bool givingWay = false);
   std::size_t held() const;
   std::size_t capacity() const { return capacity_; }
 
@@ -72,5 +74,7 @@ class MemoryBudget {
   // Reservations are numbered as they come; `serving_` is the one whose turn it is.
   std::uint64_t nextTurn_ = 0;
   std::uint64_t serving_ = 0;
+  // Reservations waiting that do not give way.
+  std::size_t pressing_ = 0;
   std::function<void(std::size_t)> reclaim_;
 };

@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -36,6 +37,7 @@ struct ViewState {
     std::string name;
     std::size_t size = 0;
     PictureStore::Drawn drawn;
+    std::chrono::steady_clock::time_point asked = std::chrono::steady_clock::now();
   };
   std::deque<Queued> queued;
   std::size_t queuedBytes = 0;
@@ -115,6 +117,13 @@ void pump(const SharedState& state) {
     auto& next = state->queued.front();
     if (!next.picture) {
       if (state->askingAgain) return;
+      // Asked again in its turn, but not past the wait any request may have.
+      if (std::chrono::duration<double>(std::chrono::steady_clock::now() - next.asked).count() >
+          PictureStore::maximumWait) {
+        decline(next.request->get(), next.origin, "The picture could not be made in time.");
+        state->queued.pop_front();
+        continue;
+      }
       state->askingAgain = true;
       return ask(state, next.name, next.drawn, [state](const PictureStore::Answer& picture) {
         state->askingAgain = false;
@@ -182,10 +191,16 @@ void ask(const SharedState& state, const std::string& name, PictureStore::Drawn 
   GlobalQueue::async([folder = *state->folder, copies = state->reducedCopies, name, drawn, asker = state->asker,
                       then = std::move(then)] {
     auto finish = [then](const PictureStore::Answer& picture) { MainQueue::async([then, picture] { then(picture); }); };
-    auto file = fs::openInside(folder, name);
-    if (!file) return finish(fail(file.error().domain, file.error().code, "No such picture."));
-    if (auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt) file = std::move(*copy);
-    PictureStore::shared().request(std::move(*file), drawn, finish, asker);
+    auto open = [folder, copies, name, drawn]() -> Result<UniqueFd> {
+      auto file = fs::openInside(folder, name);
+      if (!file) return fail(file.error().domain, file.error().code, "No such picture.");
+      if (auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt) return std::move(*copy);
+      return file;
+    };
+    auto file = open();
+    if (!file) return finish(tl::unexpected(file.error()));
+    // The store opens it again in its turn: a page that asks for thousands holds no file open.
+    PictureStore::shared().request(std::move(*file), drawn, finish, asker, open);
   });
 }
 
@@ -214,9 +229,10 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
   auto waiting = std::make_shared<GObjectPtr<WebKitURISchemeRequest>>(GObjectPtr<WebKitURISchemeRequest>::retain(request));
   const char* address = webkit_uri_scheme_request_get_uri(request);
   auto drawn = PictureStore::drawnIn(address ? address : "");
-  ask(state, name, drawn, [state, waiting, origin, name, drawn](const PictureStore::Answer& picture) {
+  ask(state, name, drawn, [state, waiting, origin, name, drawn, asked = std::chrono::steady_clock::now()](
+                              const PictureStore::Answer& picture) {
     if (!picture) return decline(waiting->get(), origin, picture.error().message);
-    deliver(state, {waiting, *picture, origin, name, 0, drawn});
+    deliver(state, {waiting, *picture, origin, name, 0, drawn, asked});
   });
 }
 

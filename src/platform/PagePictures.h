@@ -6,7 +6,8 @@
 // and only a fetch, which says which page asks (an image load from a page of files says nothing
 // of it). A page that names the device pixels it draws a picture at ("<name>?width=W&height=H")
 // is handed it reduced to about them (see PictureStore::Drawn), each side rounded up to a power
-// of two. What waits for the page is bounded. Main thread only.
+// of two. What waits for the page is bounded, and so is how long: a request not made within
+// PictureStore::maximumWait of its asking is refused. Main thread only.
 
 #include <cstddef>
 #include <filesystem>

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <deque>
 #include <future>
@@ -18,6 +19,8 @@
 
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
+#include "platform/PictureScaling.h"
+#include "platform/QuickPng.h"
 
 namespace {
 
@@ -31,17 +34,17 @@ Key keyOf(const struct stat& st, PictureStore::Drawn drawn) {
 }
 
 // A picture's file may carry more than its pixels need (metadata, a colour profile, a thumbnail),
-// but an honest one never comes near this: 16 bytes a pixel is twice an uncompressed 16-bit
-// RGBA PNG.
+// but an honest one never comes near this: 8 bytes a pixel is an uncompressed 16-bit RGBA PNG.
+// Handed on as it is, such a file would cost the page (and every process that carries it there)
+// many times what its picture does.
 bool farLargerThanItsPixels(std::size_t fileSize, const ImageHeader::Facts& header) {
-  return double(fileSize) > 16.0 * header.decodedPixels() + double(1 << 20);
+  return double(fileSize) > 8.0 * header.decodedPixels() + double(1 << 20);
 }
 
 // The picture at the size it is handed at, in the smallest of the kinds that keep what it shows;
 // it holds what it takes of the decode's share from then on.
 PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSize size, bool photo) {
-  GObjectPtr<GdkPixbuf> smaller(
-      gdk_pixbuf_scale_simple(picture.picture.get(), size.width, size.height, GDK_INTERP_BILINEAR));
+  GObjectPtr<GdkPixbuf> smaller = PictureScaling::scaled(picture.picture.get(), size.width, size.height);
   picture.picture.reset();
   if (!smaller) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "There is not enough memory for the picture");
   auto answer = [&](Data bytes, const char* type) -> PictureStore::Answer {
@@ -63,28 +66,47 @@ PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSiz
   return answer(std::move(*png), "image/png");
 }
 
+// Whether the worker makes the picture at the size it is handed at: false when another request
+// makes it (or made it) at that size, which this one then waits for.
+using Claim = std::function<bool(ImageData::PixelSize)>;
+
+// A picture made whole as PNG: a large one deflated on every core at the fastest level, which
+// on pictures that hardly compress (noise, photographs) takes a small part of the usual time
+// for about the usual size.
+Result<Data> wholePng(GObjectPtr<GdkPixbuf> picture) {
+  if (double(gdk_pixbuf_get_width(picture.get())) * gdk_pixbuf_get_height(picture.get()) < 1e6)
+    return ImageData::pngOf(picture.get());
+  return QuickPng::encode(std::move(picture));
+}
+
 // What a worker made of a file at the size it is drawn at: its answer, or none when it needs a
-// large decode, which is made in the large pictures' lane.
-std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn drawn) {
-  auto file = PictureStore::readFile(fd, PictureStore::maximumFile);
+// large decode, which is made in the large pictures' lane (the file read is then left in
+// `carried`, and taken from there by that lane), or when `claim` says another makes it.
+std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn drawn, const Claim& claim,
+                                        std::optional<PictureStore::File>& carried) {
+  auto file = carried ? Result<PictureStore::File>(std::move(*carried)) : PictureStore::readFile(fd, PictureStore::maximumFile);
+  carried.reset();
   if (!file) return tl::unexpected(file.error());
   auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
   auto handed = PictureStore::handedSize(int(header->width), int(header->height), drawn);
   bool whole = handed == ImageData::PixelSize{int(header->width), int(header->height)};
+  if (claim && !claim(handed)) return std::nullopt;
   if (whole && header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header)) {
     file->held.keepAsResult(file->bytes.size());
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
         std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});
   }
-  if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) return std::nullopt;
+  if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) {
+    carried = std::move(*file);
+    return std::nullopt;
+  }
   auto picture = PictureStore::decode(file->bytes, *header);
   // The file is not needed past its pixels, nor the pixels past their PNG.
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
   if (!whole) return reduced(*picture, handed, header->format == ImageHeader::Format::jpeg);
-  auto png = ImageData::pngOf(picture->picture.get());
-  picture->picture.reset();
+  auto png = wholePng(std::move(picture->picture));
   if (!png) return tl::unexpected(png.error());
   picture->held.keepAsResult(png->size());
   return std::make_shared<const PictureStore::Picture>(
@@ -96,11 +118,32 @@ MemoryBudget& budgetFor(std::size_t bytes, std::size_t small, MemoryBudget& smal
   return bytes <= small ? smallBudget : largeBudget;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The key of a file handed at `handed`, apart from the keys of the sizes it is drawn at.
+Key handedKey(const Key& drawnKey, ImageData::PixelSize handed) {
+  Key key = drawnKey;
+  std::get<7>(key) = -handed.width;
+  std::get<8>(key) = -handed.height;
+  return key;
+}
+
+bool sameFile(const Key& a, const Key& b) {
+  return std::tie(std::get<0>(a), std::get<1>(a), std::get<2>(a), std::get<3>(a), std::get<4>(a), std::get<5>(a),
+                  std::get<6>(a)) == std::tie(std::get<0>(b), std::get<1>(b), std::get<2>(b), std::get<3>(b),
+                                              std::get<4>(b), std::get<5>(b), std::get<6>(b));
+}
+
 }  // namespace
 
 struct PictureStore::State {
   std::mutex mutex;
+  // By the size asked: the requests that wait.
   std::map<Key, std::vector<Completion>> making;
+  // By the size handed: the sizes asked that wait for the one picture made at it.
+  std::map<Key, std::vector<Key>> handing;
+  // The size handed for a size asked, of pictures made.
+  std::map<Key, Key> handedFor;
   // Most recently asked first.
   std::list<std::pair<Key, Answer>> kept;
   std::map<Key, std::list<std::pair<Key, Answer>>::iterator> keptAt;
@@ -110,8 +153,14 @@ struct PictureStore::State {
   struct Job {
     Key key;
     std::shared_ptr<UniqueFd> file;
+    Opener reopen;
     std::string asker;
     Drawn drawn;
+    Clock::time_point asked;
+    // The size it makes the picture at, once it has claimed it.
+    std::optional<Key> handed;
+    // The file as the first lane read it, for the large lane.
+    std::shared_ptr<std::optional<File>> read = std::make_shared<std::optional<File>>();
   };
   // Jobs wait by who asked; the askers take turns, one job each.
   struct Lane {
@@ -185,26 +234,95 @@ struct PictureStore::State {
     g_thread_pool_push(lane.workers, &lane, nullptr);
   }
 
+  // Answers every request that waits for `job`'s picture; it is kept unless it is no answer
+  // for later (refused for its wait, or made of a file changed since it was asked).
+  void finish(const Job& job, const Answer& answer, bool keepIt, bool newlyMade = true) {
+    std::vector<Completion> waiting;
+    std::vector<Answer> dropped;
+    {
+      std::lock_guard lock(mutex);
+      if (newlyMade) ++made;
+      std::vector<Key> asked{job.key};
+      if (job.handed) {
+        if (auto it = handing.find(*job.handed); it != handing.end()) {
+          asked = std::move(it->second);
+          handing.erase(it);
+        }
+      }
+      for (const Key& key : asked) {
+        auto it = making.find(key);
+        if (it == making.end()) continue;
+        for (auto& done : it->second) waiting.push_back(std::move(done));
+        making.erase(it);
+      }
+      if (keepIt) {
+        keep(job.handed.value_or(job.key), answer, dropped);
+        if (job.handed) {
+          if (handedFor.size() > 4096) handedFor.clear();
+          for (const Key& key : asked) handedFor[key] = *job.handed;
+        }
+      }
+    }
+    dropped.clear();
+    for (auto& done : waiting) done(answer);
+  }
+
   void run(Lane& lane) {
     Job job;
     {
       std::lock_guard lock(mutex);
       job = lane.pop();
     }
-    auto answer = make(job.file->get(), lane.decodesLarge, job.drawn);
-    if (!answer) return enqueue(large, std::move(job));
-    job.file->reset();
-    std::vector<Completion> waiting;
-    std::vector<Answer> dropped;
-    {
-      std::lock_guard lock(mutex);
-      ++made;
-      waiting = std::move(making[job.key]);
-      making.erase(job.key);
-      keep(job.key, *answer, dropped);
+    if (std::chrono::duration<double>(Clock::now() - job.asked).count() > maximumWait)
+      return finish(job, fail(ImageData::ErrorDomain, ImageData::tooLarge,
+                              "The picture could not be made in time: too many large pictures wait before it"),
+                    false);
+    UniqueFd reopened;
+    bool changed = false;
+    if (!*job.read && (!job.file || !*job.file)) {
+      auto file = job.reopen ? job.reopen()
+                             : Result<UniqueFd>(fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read"));
+      struct stat st {};
+      if (!file || ::fstat(file->get(), &st) != 0)
+        return finish(job, fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read"), false);
+      changed = !sameFile(keyOf(st, job.drawn), job.key);
+      reopened = std::move(*file);
     }
-    dropped.clear();
-    for (auto& done : waiting) done(*answer);
+    const int fd = reopened ? reopened.get() : job.file ? job.file->get() : -1;
+    // A picture another request makes at the same size, or has made, is that one's answer.
+    std::optional<Answer> madeBefore;
+    bool follows = false;
+    auto claim = [&](ImageData::PixelSize handed) {
+      if (job.handed) return true;
+      Key key = handedKey(job.key, handed);
+      std::lock_guard lock(mutex);
+      if (auto it = keptAt.find(key); it != keptAt.end()) {
+        madeBefore = it->second->second;
+        follows = true;
+        return false;
+      }
+      if (auto it = handing.find(key); it != handing.end()) {
+        it->second.push_back(job.key);
+        follows = true;
+        return false;
+      }
+      handing[key] = {job.key};
+      job.handed = key;
+      return true;
+    };
+    auto answer = make(fd, lane.decodesLarge, job.drawn, changed ? Claim() : Claim(claim), *job.read);
+    reopened.reset();
+    if (!answer && follows) {
+      if (madeBefore) finish(job, *madeBefore, false, false);
+      return;
+    }
+    if (!answer) {
+      // What was read goes on with the job: the file is not read again, nor held open.
+      if (job.file) job.file->reset();
+      return enqueue(large, std::move(job));
+    }
+    if (job.file) job.file->reset();
+    finish(job, *answer, !changed);
   }
 };
 
@@ -215,7 +333,7 @@ std::size_t PictureStore::decodeCost(const ImageHeader::Facts& header) {
   return std::size_t(8.0 * pixels + decoder) + (std::size_t(1) << 20);
 }
 
-Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
+Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit, bool givingWay) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
@@ -224,7 +342,7 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
   File file;
   file.held = budgetFor(std::size_t(st.st_size), smallFile, MemoryBudget::smallPictureFiles(),
                         MemoryBudget::pictureFiles())
-                  .reserve(std::size_t(st.st_size));
+                  .reserve(std::size_t(st.st_size), givingWay);
   if (::lseek(fd, 0, SEEK_SET) != 0)
     return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture can't be read");
   auto bytes = fs::readAll(fd, "picture", limit);
@@ -233,11 +351,12 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit) {
   return file;
 }
 
-Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header) {
+Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay) {
   Decoded decoded;
   std::size_t cost = decodeCost(header);
   decoded.held =
-      budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures()).reserve(cost);
+      budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures())
+          .reserve(cost, givingWay);
   auto picture = ImageData::decodeBitmap(bytes, header);
   if (!picture) return tl::unexpected(picture.error());
   decoded.picture = std::move(*picture);
@@ -315,7 +434,7 @@ std::optional<UniqueFd> PictureStore::reducedCopy(const std::filesystem::path& f
   return std::nullopt;
 }
 
-void PictureStore::request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker) {
+void PictureStore::request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker, Opener reopen) {
   State& s = state();
   struct stat st {};
   if (!file || ::fstat(file.get(), &st) != 0)
@@ -323,9 +442,12 @@ void PictureStore::request(UniqueFd file, Drawn drawn, Completion done, const st
   Key key = keyOf(st, drawn);
   {
     std::unique_lock lock(s.mutex);
-    if (auto it = s.keptAt.find(key); it != s.keptAt.end()) {
-      s.kept.splice(s.kept.begin(), s.kept, it->second);
-      Answer answer = it->second->second;
+    auto kept = s.keptAt.find(key);
+    if (kept == s.keptAt.end())
+      if (auto handed = s.handedFor.find(key); handed != s.handedFor.end()) kept = s.keptAt.find(handed->second);
+    if (kept != s.keptAt.end()) {
+      s.kept.splice(s.kept.begin(), s.kept, kept->second);
+      Answer answer = kept->second->second;
       lock.unlock();
       return done(answer);
     }
@@ -335,7 +457,9 @@ void PictureStore::request(UniqueFd file, Drawn drawn, Completion done, const st
     }
     s.making[key].push_back(std::move(done));
   }
-  s.enqueue(s.first, {key, std::make_shared<UniqueFd>(std::move(file)), asker, drawn});
+  // A request that can open its file again waits without it.
+  if (reopen) file.reset();
+  s.enqueue(s.first, {key, std::make_shared<UniqueFd>(std::move(file)), std::move(reopen), asker, drawn, Clock::now(), {}});
 }
 
 PictureStore::Answer PictureStore::get(UniqueFd file, Drawn drawn, const std::string& asker) {

@@ -7,7 +7,10 @@
 // and pictures decoded a few at a time, within MemoryBudget's bounds, and a picture made counts
 // against them for as long as anyone (the store too) holds it. Work waits by who asked, and each
 // asker's oldest is taken in turn; large decodes wait apart, so that a small picture is never
-// behind another asker's large ones. Display-free; any thread.
+// behind another asker's large ones. Requests at drawn sizes that hand the picture at one size
+// share it, so that one picture is made at a few sizes whatever count of sizes is asked. A
+// request that can open its file again holds no open file while it waits, and one that waited
+// longer than maximumWait is refused. Display-free; any thread.
 
 #include <filesystem>
 #include <functional>
@@ -34,6 +37,8 @@ class PictureStore {
   };
   using Answer = Result<std::shared_ptr<const Picture>>;
   using Completion = std::function<void(const Answer&)>;
+  // Opens the asked file again, for a request that waits.
+  using Opener = std::function<Result<UniqueFd>()>;
 
   static PictureStore& shared();
 
@@ -56,8 +61,10 @@ class PictureStore {
   // The picture of the file open as `file`, which the store now owns, for drawing at `drawn`.
   // `done` runs on a worker of the store, or at once on the caller's thread when the picture is
   // already made; never blocks the caller for longer than a look at the file. `asker` names who
-  // asks (a page, an export): askers are served in turn.
-  void request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker = {});
+  // asks (a page, an export): askers are served in turn. With `reopen`, `file` is closed once
+  // looked at and opened again by `reopen` when its turn comes: many requests waiting hold no
+  // open files (a file found changed by then is made as it now is, and not kept).
+  void request(UniqueFd file, Drawn drawn, Completion done, const std::string& asker = {}, Opener reopen = {});
   // The same, waiting for it: never on the main thread.
   Answer get(UniqueFd file, Drawn drawn, const std::string& asker = {});
   // The smallest reduced copy of the picture `name` that covers `drawn`, open: the copies made
@@ -74,19 +81,20 @@ class PictureStore {
   static constexpr std::size_t smallFile = std::size_t(1) << 20;
 
   // A picture file of at most `limit` bytes read whole, from its start, within
-  // MemoryBudget::pictureFiles(): its bytes and the share of the bound they hold.
+  // MemoryBudget::pictureFiles(): its bytes and the share of the bound they hold. Work that no
+  // one waits for (reduced copies) is `givingWay`: it waits while work someone waits for does.
   struct File {
     Data bytes;
     MemoryBudget::Ticket held;
   };
-  static Result<File> readFile(int fd, std::size_t limit);
+  static Result<File> readFile(int fd, std::size_t limit, bool givingWay = false);
   // A checked picture decoded within MemoryBudget::decodedPictures(), turned as it is drawn: its
   // pixels and the share of the bound they (and what is made of them) hold.
   struct Decoded {
     GObjectPtr<GdkPixbuf> picture;
     MemoryBudget::Ticket held;
   };
-  static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header);
+  static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay = false);
 
   // How many pictures were made (read and looked at, or decoded), and how many are being made or
   // wait to be, for tests and benchmarks.
@@ -98,6 +106,9 @@ class PictureStore {
   // What is kept of pictures made: a few screens of pictures; a larger one is made again.
   static constexpr std::size_t keptBytes = std::size_t(96) << 20;
   static constexpr std::size_t largestKept = std::size_t(32) << 20;
+  // A request not begun this many seconds after it was asked is refused as too large to make in
+  // time: every request ends, answered or refused, whatever count of large pictures waits before it.
+  static constexpr double maximumWait = 60.0;
 
  private:
   PictureStore() = default;

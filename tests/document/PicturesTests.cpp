@@ -974,9 +974,9 @@ TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequest
   }
 }
 
-// Pictures that wait for the page count too: four 4096 × 4096 PNGs, each padded to 255 MB and so
-// handed on as they are, asked for at once by the page, are each drawn, one at a time, not four
-// held at once. The engine passes an answer on to the page in messages of its own, which hold
+// Pictures that wait for the page count too: four 4096 × 4096 PNGs, each padded to 255 MB (and
+// so made again, as no honest file is that much larger than its pixels), asked for at once by the
+// page, are each drawn, one at a time, not four held at once. The engine passes an answer on to the page in messages of its own, which hold
 // it about twice again in this process while the page reads them (one such answer alone costs
 // about 650 MB here), and the next file is read beside it: that, and not four, is the bound.
 // Six of 30 MB are more than may wait beside the ones the page has yet to take: those beyond

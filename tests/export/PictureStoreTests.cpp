@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <future>
 #include <thread>
 #include <vector>
@@ -17,7 +19,9 @@
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
+#include "platform/MemoryBudget.h"
 #include "platform/PictureStore.h"
+#include "platform/QuickPng.h"
 #include "support/HostilePictures.h"
 #include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
@@ -378,4 +382,155 @@ TEST(PictureStore, APageNamesTheSizeItDrawsAPictureAt) {
     EXPECT_EQ(drawn.width, c.width) << c.address;
     EXPECT_EQ(drawn.height, c.height) << c.address;
   }
+}
+
+namespace {
+
+// A picture of `width` × `height` of opaque noise, which PNG hardly compresses.
+Bitmap noiseBitmap(int width, int height, std::uint32_t seed) {
+  auto bitmap = *Bitmap::make(width, height);
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (std::size_t i = 0; i < bitmap.rgba.size(); ++i) {
+    state = state * 1664525u + 1013904223u;
+    bitmap.rgba[i] = (i % 4 == 3) ? 255 : std::uint8_t(state >> 24);
+  }
+  return bitmap;
+}
+
+std::size_t openFiles() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : stdfs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+}  // namespace
+
+// One picture asked at every drawn size a page can name (each side a power of two from 16 to the
+// largest, 144 sizes) is made once for each size it is handed at, a few dozen at most, and every
+// request is answered at the size it is handed at.
+TEST(PictureStore, APictureAskedAtEverySizeIsMadeAtAFewSizes) {
+  auto folder = freshFolder("picture-store-sizes");
+  const Bitmap noise = noiseBitmap(200, 170, 7);
+  const Data png = ImageEncoding::png(noise);
+  ASSERT_GT(png.size(), std::size_t(100) << 10);
+  writeBytes(folder / "noise.png", png);
+  std::vector<int> sides;
+  for (int side = 16; side < PictureStore::maximumDrawnSide; side *= 2) sides.push_back(side);
+  sides.push_back(PictureStore::maximumDrawnSide);
+  const std::size_t made = PictureStore::shared().made();
+  struct Asked {
+    PictureStore::Drawn drawn;
+    std::promise<PictureStore::Answer> answer;
+  };
+  std::vector<std::unique_ptr<Asked>> asked;
+  for (int width : sides)
+    for (int height : sides) {
+      asked.push_back(std::make_unique<Asked>());
+      Asked* a = asked.back().get();
+      a->drawn = {width, height};
+      PictureStore::shared().request(openFile(folder / "noise.png"), a->drawn,
+                                     [a](const PictureStore::Answer& answer) { a->answer.set_value(answer); },
+                                     "a page of many sizes");
+    }
+  ASSERT_EQ(asked.size(), 144u);
+  for (auto& a : asked) {
+    auto future = a->answer.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(300)), std::future_status::ready);
+    auto answer = future.get();
+    std::string what = std::to_string(a->drawn.width) + "x" + std::to_string(a->drawn.height);
+    ASSERT_TRUE(answer) << what << ": " << answer.error().message;
+    auto handed = PictureStore::handedSize(200, 170, a->drawn);
+    expectSize((*answer)->bytes, handed.width, handed.height, what);
+  }
+  EXPECT_LE(PictureStore::shared().made() - made, 24u) << "one picture made at too many sizes";
+}
+
+// Requests that can open their file again wait without it: 2,000 pictures asked at once hold a
+// few files open, not one each, and every one is answered.
+TEST(PictureStore, ThousandsOfPicturesWaitingHoldFewFilesOpen) {
+  auto folder = freshFolder("picture-store-files");
+  constexpr int count = 2000;
+  for (int i = 0; i < count; ++i) writeBytes(folder / ("p" + std::to_string(i) + ".png"), redPNG(8 + i % 7, 8));
+  const std::size_t before = openFiles();
+  std::atomic<int> answered{0}, drawn{0};
+  std::size_t mostOpen = 0;
+  for (int i = 0; i < count; ++i) {
+    auto path = folder / ("p" + std::to_string(i) + ".png");
+    PictureStore::shared().request(
+        openFile(path), {},
+        [&](const PictureStore::Answer& answer) {
+          if (answer) ++drawn;
+          ++answered;
+        },
+        "a page of thousands", [path]() -> Result<UniqueFd> { return openFile(path); });
+    mostOpen = std::max(mostOpen, openFiles());
+  }
+  while (answered < count) {
+    mostOpen = std::max(mostOpen, openFiles());
+    ASSERT_TRUE(waitUntil([&] { return answered == count || openFiles() > before + 64; }, 300));
+  }
+  EXPECT_EQ(drawn, count);
+  EXPECT_LT(mostOpen, before + 64) << "files held open by waiting requests";
+}
+
+// A large picture made whole is a PNG of its very pixels, however its rows were cut to be
+// deflated on many cores; a picture of greys is written as a grey one.
+TEST(PictureStore, APictureMadeWholeOnManyCoresHasItsOwnPixels) {
+  struct Case {
+    int width, height;
+    bool grey;
+  } cases[] = {{1500, 1000, false}, {1001, 1999, false}, {1200, 1100, true}};
+  for (const auto& c : cases) {
+    Bitmap noise = noiseBitmap(c.width, c.height, std::uint32_t(c.width));
+    if (c.grey)
+      for (std::size_t i = 0; i < noise.rgba.size(); i += 4) noise.rgba[i + 1] = noise.rgba[i + 2] = noise.rgba[i];
+    const Data png = ImageEncoding::png(noise);
+    auto picture = ImageData::decodeBitmap(png);
+    ASSERT_TRUE(picture);
+    auto quick = QuickPng::encode(std::move(*picture));
+    ASSERT_TRUE(quick) << quick.error().message;
+    ASSERT_GT(quick->size(), 26u);
+    EXPECT_EQ((*quick)[25], c.grey ? 0 : 6) << "its colour type: grey, or colour with alpha";
+    auto back = ImageEncoding::decode(*quick);
+    ASSERT_TRUE(back) << c.width << "x" << c.height;
+    ASSERT_EQ(back->width, c.width);
+    ASSERT_EQ(back->height, c.height);
+    EXPECT_TRUE(back->rgba == noise.rgba) << c.width << "x" << c.height << ": pixels differ";
+  }
+}
+
+// Work no one waits for (a reduced copy) gives way: it goes only once no reservation that someone
+// waits for is waiting, whenever it asked, and never holds one up.
+TEST(PictureStore, WorkNoOneWaitsForGivesWayToWorkSomeoneDoes) {
+  MemoryBudget budget(100);
+  // Who found the budget full, told by the reclaiming each reservation that waits asks for.
+  std::mutex mutex;
+  std::set<std::thread::id> lacking;
+  budget.reclaimWith([&](std::size_t) {
+    std::lock_guard lock(mutex);
+    lacking.insert(std::this_thread::get_id());
+  });
+  auto waiting = [&](const std::thread& thread) {
+    std::lock_guard lock(mutex);
+    return lacking.count(thread.get_id()) > 0;
+  };
+  auto holding = budget.reserve(80);
+  std::atomic<int> order{0}, pressingAt{0}, givingAt{0};
+  // The one that gives way asks first, the one someone waits for after it.
+  std::thread giving([&] {
+    auto ticket = budget.reserve(60, true);
+    givingAt = ++order;
+  });
+  ASSERT_TRUE(waitUntil([&] { return waiting(giving); }, 30));
+  std::thread pressing([&] {
+    auto ticket = budget.reserve(50);
+    pressingAt = ++order;
+  });
+  ASSERT_TRUE(waitUntil([&] { return waiting(pressing); }, 30));
+  holding.release();
+  pressing.join();
+  giving.join();
+  EXPECT_EQ(pressingAt, 1);
+  EXPECT_EQ(givingAt, 2);
+  EXPECT_EQ(budget.held(), 0u);
 }

@@ -24,7 +24,9 @@
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
+#include "platform/PictureScaling.h"
 #include "platform/PictureStore.h"
+#include "platform/QuickPng.h"
 #include "platform/UniqueFd.h"
 
 namespace {
@@ -326,10 +328,10 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     // of many large pictures makes their copies one after another.
     auto fd = fs::openInside(project, std::filesystem::path(KXDocumentArchive::relativePathForImages) / name);
     if (!fd) return;
-    auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes);
+    auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes, true);
     if (!file) return;
     auto header = ImageData::checkedBitmap(file->bytes);
-    auto image = header ? PictureStore::decode(file->bytes, *header)
+    auto image = header ? PictureStore::decode(file->bytes, *header, true)
                         : Result<PictureStore::Decoded>(tl::unexpected(header.error()));
     if (!image) {
       if (image.error().code == ImageData::tooLarge)
@@ -339,24 +341,34 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     bool jpeg = startsWith(file->bytes, {0xFF, 0xD8, 0xFF});
     file.value() = {};
     // Decoded as the pages draw the file, turned as they turn it.
-    GObjectPtr<GdkPixbuf> oriented(std::move(image->picture));
-    int pw = gdk_pixbuf_get_width(oriented.get()), ph = gdk_pixbuf_get_height(oriented.get());
+    GObjectPtr<GdkPixbuf> from(std::move(image->picture));
+    int pw = gdk_pixbuf_get_width(from.get()), ph = gdk_pixbuf_get_height(from.get());
     if (pw < 1 || ph < 1) return;
-    for (int size : missing) {
+    // The largest copy first, on every core; each smaller one from the one before, the picture
+    // itself let go (and its share of the bound given back) once the first is made.
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      const int size = *it;
       double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
       if (scale >= 1.0) continue;  // the link to the full image serves this size
       int w = static_cast<int>(std::ceil(2.0 * pw * scale)), h = static_cast<int>(std::ceil(2.0 * ph * scale));
-      GObjectPtr<GdkPixbuf> reduced(gdk_pixbuf_scale_simple(oriented.get(), w, h, GDK_INTERP_BILINEAR));
+      GObjectPtr<GdkPixbuf> reduced = PictureScaling::scaled(from.get(), w, h);
       if (!reduced) continue;
-      gchar* buffer = nullptr;
-      gsize length = 0;
-      gboolean saved = jpeg ? gdk_pixbuf_save_to_buffer(reduced.get(), &buffer, &length, "jpeg", &error, "quality", "100", nullptr)
-                            : gdk_pixbuf_save_to_buffer(reduced.get(), &buffer, &length, "png", &error, nullptr);
-      g_clear_error(&error);
+      from = GObjectPtr<GdkPixbuf>::retain(reduced.get());
+      image->held.keepAsResult(std::size_t(gdk_pixbuf_get_byte_length(reduced.get())) * 2);
+      Result<Data> saved = fail(ImageData::ErrorDomain, ImageData::notAnImage, "not written");
+      if (jpeg) {
+        gchar* buffer = nullptr;
+        gsize length = 0;
+        if (gdk_pixbuf_save_to_buffer(reduced.get(), &buffer, &length, "jpeg", &error, "quality", "100", nullptr))
+          saved = Data(reinterpret_cast<const std::uint8_t*>(buffer), reinterpret_cast<const std::uint8_t*>(buffer) + length);
+        g_free(buffer);
+        g_clear_error(&error);
+      } else {
+        saved = QuickPng::encode(std::move(reduced));
+      }
       if (!saved) continue;
       auto relative = cachePathOf(name, size);
-      auto written = writeCachedImage(project, relative, std::span(reinterpret_cast<const std::uint8_t*>(buffer), length));
-      g_free(buffer);
+      auto written = writeCachedImage(project, relative, std::span(saved->data(), saved->size()));
       if (!written)
         self->log("Couldn't write cached image: " + written.error().description() + " (" + (project / relative).string() + ")");
     }

@@ -1,0 +1,156 @@
+#include "platform/QuickPng.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "platform/ImageData.h"
+
+namespace QuickPng {
+
+namespace {
+
+void putBig(Data& out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(value >> shift));
+}
+
+// Appends a chunk of `type` holding `body` (and `more` after it).
+void chunk(Data& out, const char* type, const std::uint8_t* body, std::size_t size, const Data& more = {}) {
+  putBig(out, std::uint32_t(size + more.size()));
+  std::size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  if (size) out.insert(out.end(), body, body + size);
+  out.insert(out.end(), more.begin(), more.end());
+  uLong crc = crc32(0, out.data() + start, uInt(out.size() - start));
+  putBig(out, std::uint32_t(crc));
+}
+
+// One band of rows deflated: its bytes, ending on a byte boundary (the last band ends the stream),
+// and the checksum of the rows it holds.
+struct Band {
+  Data deflated;
+  uLong adler = 1;
+  std::size_t length = 0;
+  bool ok = false;
+};
+
+// Whether every pixel of rows `first` to `end` is a grey (red, green and blue alike, opaque).
+bool greyRows(const guchar* pixels, std::size_t stride, int width, int channels, int first, int end) {
+  for (int y = first; y < end; ++y) {
+    const guchar* p = pixels + std::size_t(y) * stride;
+    for (int x = 0; x < width; ++x, p += channels)
+      if (p[0] != p[1] || p[0] != p[2] || (channels == 4 && p[3] != 255)) return false;
+  }
+  return true;
+}
+
+// The samples of each pixel of `line` as written: all of them, or the first alone for a grey.
+void rowOf(const guchar* line, int width, int channels, bool grey, std::uint8_t* out) {
+  if (!grey) {
+    std::memcpy(out, line, std::size_t(width) * std::size_t(channels));
+    return;
+  }
+  for (int x = 0; x < width; ++x) out[x] = line[std::size_t(x) * std::size_t(channels)];
+}
+
+void deflateBand(const guchar* pixels, std::size_t stride, int width, int channels, bool grey, int first, int end,
+                 bool last, Band& band) {
+  const std::size_t rowBytes = std::size_t(width) * std::size_t(grey ? 1 : channels);
+  z_stream z{};
+  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+  std::vector<std::uint8_t> row(rowBytes + 1), current(rowBytes), above(rowBytes);
+  if (first > 0) rowOf(pixels + std::size_t(first - 1) * stride, width, channels, grey, above.data());
+  band.deflated.resize(deflateBound(&z, uLong((rowBytes + 1) * std::size_t(end - first))) + 64);
+  z.next_out = band.deflated.data();
+  z.avail_out = uInt(band.deflated.size());
+  bool ok = true;
+  for (int y = first; y < end && ok; ++y) {
+    rowOf(pixels + std::size_t(y) * stride, width, channels, grey, current.data());
+    // Up, but for the first row, which has none above.
+    if (y == 0) {
+      row[0] = 0;
+      std::memcpy(row.data() + 1, current.data(), rowBytes);
+    } else {
+      row[0] = 2;
+      for (std::size_t i = 0; i < rowBytes; ++i) row[i + 1] = std::uint8_t(current[i] - above[i]);
+    }
+    current.swap(above);
+    band.adler = adler32(band.adler, row.data(), uInt(row.size()));
+    band.length += row.size();
+    z.next_in = row.data();
+    z.avail_in = uInt(row.size());
+    ok = deflate(&z, Z_NO_FLUSH) == Z_OK && z.avail_in == 0;
+  }
+  if (ok) ok = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == (last ? Z_STREAM_END : Z_OK);
+  band.deflated.resize(std::min<std::size_t>(band.deflated.size(), std::size_t(z.total_out)));
+  deflateEnd(&z);
+  band.ok = ok;
+}
+
+}  // namespace
+
+Result<Data> encode(GObjectPtr<GdkPixbuf> picture) {
+  GdkPixbuf* p = picture.get();
+  const int width = gdk_pixbuf_get_width(p), height = gdk_pixbuf_get_height(p);
+  const int channels = gdk_pixbuf_get_n_channels(p);
+  if (gdk_pixbuf_get_bits_per_sample(p) != 8 || (channels != 3 && channels != 4) || width <= 0 || height <= 0)
+    return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture could not be written as PNG");
+  const std::size_t stride = std::size_t(gdk_pixbuf_get_rowstride(p));
+  const guchar* pixels = gdk_pixbuf_read_pixels(p);
+  // Bands of at least 64 rows, as many as there are cores (the stream of each costs its start).
+  int bands = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+  bands = std::max(1, std::min(bands, height / 64));
+  auto first = [&](int b) { return int(std::int64_t(height) * b / bands); };
+  // A picture all of greys (a scan, a grey TIFF) is written as one, a third of the bytes.
+  std::vector<char> greys(static_cast<std::size_t>(bands), 0);
+  {
+    std::vector<std::thread> workers;
+    for (int b = 0; b < bands; ++b)
+      workers.emplace_back([&, b] { greys[std::size_t(b)] = greyRows(pixels, stride, width, channels, first(b), first(b + 1)); });
+    for (auto& worker : workers) worker.join();
+  }
+  const bool grey = std::all_of(greys.begin(), greys.end(), [](char g) { return g != 0; });
+  std::vector<Band> made(static_cast<std::size_t>(bands));
+  {
+    std::vector<std::thread> workers;
+    for (int b = 0; b < bands; ++b)
+      workers.emplace_back(deflateBand, pixels, stride, width, channels, grey, first(b), first(b + 1), b == bands - 1,
+                           std::ref(made[std::size_t(b)]));
+    for (auto& worker : workers) worker.join();
+  }
+  const std::uint8_t colourType = grey ? 0 : channels == 4 ? 6 : 2;
+  picture.reset();
+  std::size_t total = 64;
+  uLong adler = 1;
+  for (const Band& band : made) {
+    if (!band.ok) return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture could not be written as PNG");
+    total += band.deflated.size() + 12;
+    adler = adler32_combine(adler, band.adler, z_off_t(band.length));
+  }
+  Data png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  png.reserve(total);
+  Data header;
+  putBig(header, std::uint32_t(width));
+  putBig(header, std::uint32_t(height));
+  header.insert(header.end(), {8, colourType, 0, 0, 0});
+  chunk(png, "IHDR", header.data(), header.size());
+  // The stream's header, each band in a chunk of its own, and the checksum after the last.
+  Data start{0x78, 0x01};
+  for (std::size_t b = 0; b < made.size(); ++b) {
+    Data before = b == 0 ? start : Data{};
+    Data after;
+    if (b + 1 == made.size()) putBig(after, std::uint32_t(adler));
+    Data body = std::move(before);
+    body.insert(body.end(), made[b].deflated.begin(), made[b].deflated.end());
+    Data().swap(made[b].deflated);
+    chunk(png, "IDAT", body.data(), body.size(), after);
+  }
+  chunk(png, "IEND", nullptr, 0);
+  return png;
+}
+
+}  // namespace QuickPng

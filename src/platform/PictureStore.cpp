@@ -72,7 +72,11 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
   if (!header) return tl::unexpected(header.error());
   auto handed = PictureStore::handedSize(int(header->width), int(header->height), drawn);
   bool whole = handed == ImageData::PixelSize{int(header->width), int(header->height)};
-  if (whole && header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header)) {
+  // An animation keeps moving: it goes as it is, whatever it is drawn at, its frames within the
+  // pixels any picture may have (checkedBitmap), as the engine would draw its file.
+  bool animated = header->frames > 1;
+  if ((whole || animated) && header->format != ImageHeader::Format::tiff &&
+      !farLargerThanItsPixels(file->bytes.size(), *header)) {
     file->held.keepAsResult(file->bytes.size());
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
         std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});

@@ -1334,14 +1334,14 @@ bool near(const std::array<std::uint8_t, 3>& p, const testenv::Colour& c, int sl
 
 }  // namespace
 
-// An animated GIF and an animated WebP (made by the WebP tools' animation encoder) drawn at
-// 60 × 60, half their size, keep moving in the editor and the preview: the middle of each box is
-// seen in both its frames' colours over a run of snapshots of the view. An export draws a frame
-// of each.
+// An animated GIF and an animated WebP (made by the WebP tools' animation encoder) of 400 × 400
+// drawn at 60 × 60 keep moving in the editor and the preview: the middle of each box is seen in
+// both its frames' colours over a run of snapshots of the view. An export of their frame, smaller
+// than they are, draws a frame of each.
 TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
   const std::vector<testenv::Colour> colours{frameRed, frameBlue};
-  const Data gif = testenv::animatedGif(120, 120, colours, 30);
-  const Data webp = testenv::animatedWebP(testenv::freshFolder("animated-webp"), 120, 120, colours, 300);
+  const Data gif = testenv::animatedGif(400, 400, colours, 30);
+  const Data webp = testenv::animatedWebP(testenv::freshFolder("animated-webp"), 400, 400, colours, 300);
   ASSERT_FALSE(webp.empty()) << "img2webp made no animation";
   auto header = ImageHeader::read(webp);
   ASSERT_TRUE(header && header->frames == 2);
@@ -1362,7 +1362,7 @@ TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
       for (const char* id : {"image-1", "image-2"}) {
         // Drawn as the file is: an animation is handed whole, never as a still of its first frame.
         auto box = boxOf(view, where + "[data-id=\"" + id + "\"] img",
-                         "i.complete && i.naturalWidth === 120 && i.naturalHeight === 120");
+                         "i.complete && i.naturalWidth === 400 && i.naturalHeight === 400");
         if (!box) {
           all = false;
           continue;

@@ -98,8 +98,7 @@
   }
 
   // `box` is the CSS of the layer's place on its frame. The host fills a picture it can't give
-  // with an empty address: `exportStyle` then shows the name written beside it instead.
-  var emptyAddress = 'data:image/png;base64,';
+  // with a data address of no data: `exportStyle` then shows the name written beside it instead.
   function html(layer, box) {
     var src = exportAddress(layer);
     if (src === null) return null;
@@ -108,8 +107,8 @@
     return picture + '<span class="refused-picture" style="' + attribute(box + nameStyle + 'display:none') + '">' +
       attribute(layer.name || layer.image || '') + '</span>';
   }
-  var exportStyle = 'img[src="' + emptyAddress + '"]{display:none!important}' +
-    'img[src="' + emptyAddress + '"]+.refused-picture{display:flex!important}';
+  var exportStyle = 'img[src$=";base64,"]{display:none!important}' +
+    'img[src$=";base64,"]+.refused-picture{display:flex!important}';
 
   function svg(layer) {
     var src = exportAddress(layer);

@@ -1334,14 +1334,15 @@ bool near(const std::array<std::uint8_t, 3>& p, const testenv::Colour& c, int sl
 
 }  // namespace
 
-// An animated GIF and an animated WebP (made by the WebP tools' animation encoder) of 400 × 400
+// An animated GIF and an animated WebP (made by the WebP tools' animation encoder) of 1200 × 1200
 // drawn at 60 × 60 keep moving in the editor and the preview: the middle of each box is seen in
-// both its frames' colours over a run of snapshots of the view. An export of their frame, smaller
-// than they are, draws a frame of each.
+// both its frames' colours over a run of snapshots of the view. Their reduced copies, which
+// would be stills, are never made. An export of their frame, smaller than they are, draws a
+// frame of each.
 TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
   const std::vector<testenv::Colour> colours{frameRed, frameBlue};
-  const Data gif = testenv::animatedGif(400, 400, colours, 30);
-  const Data webp = testenv::animatedWebP(testenv::freshFolder("animated-webp"), 400, 400, colours, 300);
+  const Data gif = testenv::animatedGif(1200, 1200, colours, 30);
+  const Data webp = testenv::animatedWebP(testenv::freshFolder("animated-webp"), 1200, 1200, colours, 300);
   ASSERT_FALSE(webp.empty()) << "img2webp made no animation";
   auto header = ImageHeader::read(webp);
   ASSERT_TRUE(header && header->frames == 2);
@@ -1362,7 +1363,7 @@ TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
       for (const char* id : {"image-1", "image-2"}) {
         // Drawn as the file is: an animation is handed whole, never as a still of its first frame.
         auto box = boxOf(view, where + "[data-id=\"" + id + "\"] img",
-                         "i.complete && i.naturalWidth === 400 && i.naturalHeight === 400");
+                         "i.complete && i.naturalWidth === 1200 && i.naturalHeight === 1200");
         if (!box) {
           all = false;
           continue;
@@ -1380,6 +1381,22 @@ TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
                         << seen["image-2"].size() << "; last " << last;
   };
   keepsMoving(document->ostrelViewController().webViewController().webView(), "#canvas ", "editor");
+  // Once the document's reduced copies are settled, a page still gets each animation whole.
+  auto copies = document->projectPath().value() / ".cache" / "images";
+  ASSERT_TRUE(waitFor([&] {
+    for (const char* name : {"Mv7Gq", "Pq2Wz"})
+      for (const char* size : {"512", "1024", "2048"}) {
+        std::error_code ec;
+        auto entry = copies / size / name;
+        auto target = fsys::read_symlink(entry, ec);
+        if (!fsys::is_regular_file(fsys::symlink_status(entry)) && (ec || target.string().find("/./") == std::string::npos))
+          return false;
+      }
+    return true;
+  }, 120));
+  ASSERT_TRUE(evaluate(*document, tallyScript + " ask('korvel-picture:Mv7Gq?width=60&height=60');"
+                                                " ask('korvel-picture:Pq2Wz?width=60&height=60'); true"));
+  EXPECT_EQ(waitForTally(*document, 2, 120), nlohmann::json({{"1200x1200", 2}}));
 
   document->showPreviewWindow();
   ASSERT_TRUE(document->previewWindowController());

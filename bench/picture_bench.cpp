@@ -130,10 +130,17 @@ std::shared_ptr<KXDocument> open(DocumentController& controller, const fsys::pat
   return document;
 }
 
+// How many of the pictures `selector` finds are settled: drawn, drawn from their file, or refused
+// by the host (which draws none).
+std::string settledPictures(const std::string& selector) {
+  return "Array.prototype.filter.call(document.querySelectorAll('" + selector + "'), function (i) {"
+         " return i.dataset.refused === 'refused' || (i.complete && (i.naturalWidth > 0 || /^(file|http)/.test(i.src)));"
+         " }).length";
+}
+
 // Every picture of the canvas drawn or refused, and nothing more being read or decoded.
 bool settled(KXDocument& document, std::size_t pictures) {
-  auto done = evaluate(document, "Array.prototype.filter.call(document.querySelectorAll('#canvas img'), function (i) {"
-                                 " return i.complete && (i.naturalWidth > 0 || /^(file|http)/.test(i.src)); }).length");
+  auto done = evaluate(document, settledPictures("#canvas img"));
   return done && done->is_number() && done->get<std::size_t>() >= pictures &&
          PictureStore::shared().unfinished() == 0;
 }
@@ -219,9 +226,8 @@ void frame(const char* what, const std::vector<Picture>& pictures, int side) {
   auto* preview = document->previewWindowController();
   drawn = drawn && preview && waitFor([&] {
     auto& page = preview->korvelViewController()->webViewController();
-    auto done = page.isDocumentReady() ? guitest::evaluate(page.webView(),
-        "Array.prototype.filter.call(document.querySelectorAll('[data-frame] img'), function (i) {"
-        " return i.complete && (i.naturalWidth > 0 || /^(file|http)/.test(i.src)); }).length") : std::nullopt;
+    auto done = page.isDocumentReady() ? guitest::evaluate(page.webView(), settledPictures("[data-frame] img"))
+                                       : std::nullopt;
     return done && done->is_number() && done->get<std::size_t>() >= pictures.size();
   }, 600);
   std::size_t previewed = peak->stop();

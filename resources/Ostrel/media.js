@@ -93,7 +93,8 @@
       else if (l.type === 'svg' || l.type === 'image') html += window.OstrelPictures.html(l, style);
       else html += '<div style="' + style + 'font:16px sans-serif">' + String(l.text || '').replace(/[&<>]/g, '') + '</div>';
     });
-    return { html: '<!DOCTYPE html><html><body style="margin:0">' + html + '</body></html>',
+    return { html: '<!DOCTYPE html><html><head><style>' + window.OstrelPictures.exportStyle + '</style></head>' +
+      '<body style="margin:0">' + html + '</body></html>',
       width: Math.ceil(width), height: Math.ceil(height) };
   }
 

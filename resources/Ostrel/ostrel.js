@@ -214,7 +214,8 @@
       name: page.name || page.id || 'Frame',
       width: width,
       height: height,
-      html: '<!DOCTYPE html><html><head><meta charset="utf-8"><style>body{margin:0}</style></head><body>' +
+      html: '<!DOCTYPE html><html><head><meta charset="utf-8"><style>body{margin:0}' +
+        (window.OstrelPictures ? window.OstrelPictures.exportStyle : '') + '</style></head><body>' +
         '<div style="position:relative;width:' + width + 'px;height:' + height + 'px;overflow:hidden;background:#fff">' +
         html + '</div></body></html>',
       svg: '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="' + width +

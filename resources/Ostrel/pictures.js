@@ -55,6 +55,19 @@
     });
   }
 
+  // A picture the host refuses shows its layer's name in its box, where the engine would draw
+  // nothing (an image without an address) or a broken-picture sign.
+  var nameStyle = 'box-sizing:border-box;align-items:center;justify-content:center;overflow:hidden;padding:2px;' +
+    'border:1px dashed #999;background:#f2f2f2;color:#333;font:12px sans-serif;text-align:center;word-break:break-all;';
+  function showName(img, layer) {
+    var name = document.createElement('span');
+    name.className = 'refused-picture';
+    name.textContent = layer.name || layer.image || '';
+    name.style.cssText = nameStyle + 'display:flex;width:100%;height:100%';
+    img.style.display = 'none';
+    if (img.parentNode) img.parentNode.insertBefore(name, img.nextSibling);
+  }
+
   // `headersFor(address)` gives the headers a load of that address needs: where it names any
   // (the project server's key), the picture is fetched with them, as an <img> can't send them.
   function element(layer, imageBase, headersFor) {
@@ -71,8 +84,9 @@
       // A picture the host refuses (damaged, too large) is not drawn; the file is drawn only where
       // no host answers.
       fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer), {}).catch(function (e) {
-        if (e && e.refused) img.dataset.refused = 'refused';
-        else fromFile();
+        if (!e || !e.refused) return fromFile();
+        img.dataset.refused = 'refused';
+        showName(img, layer);
       });
     } else {
       fromFile();
@@ -83,12 +97,18 @@
     return img;
   }
 
-  // `box` is the CSS of the layer's place on its frame.
+  // `box` is the CSS of the layer's place on its frame. The host fills a picture it can't give
+  // with a data address of no data: `exportStyle` then shows the name written beside it instead.
   function html(layer, box) {
     var src = exportAddress(layer);
     if (src === null) return null;
-    return '<img alt="" style="' + attribute(box + 'display:block') + '" src="' + attribute(src) + '">';
+    var picture = '<img alt="" style="' + attribute(box + 'display:block') + '" src="' + attribute(src) + '">';
+    if (layer.type !== 'image') return picture;
+    return picture + '<span class="refused-picture" style="' + attribute(box + nameStyle + 'display:none') + '">' +
+      attribute(layer.name || layer.image || '') + '</span>';
   }
+  var exportStyle = 'img[src$=";base64,"]{display:none!important}' +
+    'img[src$=";base64,"]+.refused-picture{display:flex!important}';
 
   function svg(layer) {
     var src = exportAddress(layer);
@@ -98,5 +118,6 @@
       '" preserveAspectRatio="none" xlink:href="' + attribute(src) + '"/>';
   }
 
-  window.OstrelPictures = { designFolder: designFolder, address: address, element: element, html: html, svg: svg };
+  window.OstrelPictures = { designFolder: designFolder, address: address, element: element, html: html, svg: svg,
+    exportStyle: exportStyle };
 })();

@@ -228,8 +228,8 @@ Result<std::string> replaceBase64Templates(const std::string& text, const stdfs:
 PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t width, std::int64_t height) {
   using Type = ExportFileDescriptor::Type;
   if (type == Type::html || type == Type::svg) return {};
-  // A PDF page is laid out at 96 CSS pixels to the inch, and printed at 300 dots to it.
-  double scale = type == Type::pdf ? 300.0 / 96.0 : 1.0;
+  // A PDF page is one point (1/72 inch) to a CSS pixel, and its pictures hold 300 pixels to the inch.
+  double scale = type == Type::pdf ? 300.0 / 72.0 : 1.0;
   auto side = [&](std::int64_t v) {
     return int(std::clamp(std::ceil(double(v) * scale), 1.0, double(PictureStore::maximumDrawnSide)));
   };

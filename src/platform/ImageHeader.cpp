@@ -268,7 +268,7 @@ std::optional<Facts> readPNG(Reader r) {
   bool pixels = false, density = false;
   while (r.left() >= 8) {
     length = r.u32();
-    bool physical = r.has("pHYs"), data = r.has("IDAT"), end = r.has("IEND");
+    bool physical = r.has("pHYs"), data = r.has("IDAT"), end = r.has("IEND"), animation = r.has("acTL");
     r.skip(4);
     if (pixels && !data) return facts;
     if (end) break;  // nothing after it is read
@@ -280,6 +280,10 @@ std::optional<Facts> readPNG(Reader r) {
       density = true;
       double x = r.u32(), y = r.u32();
       if (r.u8() == 1) setDensity(facts, x / inchesPerMetre, y / inchesPerMetre);
+    } else if (animation && length == 8 && !pixels && facts.frames == 1) {
+      // An animated PNG: the engine draws each of its frames.
+      facts.frames = std::max<std::uint32_t>(r.u32(), 1);
+      r.skip(4);
     } else {
       r.skip(length);
     }

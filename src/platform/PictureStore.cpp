@@ -89,10 +89,17 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
   if (!file) return tl::unexpected(file.error());
   auto header = ImageData::checkedBitmap(file->bytes);
   if (!header) return tl::unexpected(header.error());
-  auto handed = PictureStore::handedSize(int(header->width), int(header->height), drawn);
-  bool whole = handed == ImageData::PixelSize{int(header->width), int(header->height)};
+  // An animation keeps moving: it goes as it is, whatever it is drawn at, its frames within the
+  // pixels any picture may have (checkedBitmap), as the engine would draw its file; every drawn
+  // size of it shares that one answer.
+  bool animated = header->frames > 1 && header->format != ImageHeader::Format::tiff &&
+                  !farLargerThanItsPixels(file->bytes.size(), *header);
+  const ImageData::PixelSize full{int(header->width), int(header->height)};
+  auto handed = animated ? full : PictureStore::handedSize(full.width, full.height, drawn);
+  bool whole = handed == full;
   if (claim && !claim(handed)) return std::nullopt;
-  if (whole && header->format != ImageHeader::Format::tiff && !farLargerThanItsPixels(file->bytes.size(), *header)) {
+  if (whole && header->format != ImageHeader::Format::tiff &&
+      !farLargerThanItsPixels(file->bytes.size(), *header)) {
     file->held.keepAsResult(file->bytes.size());
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
         std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});

@@ -43,8 +43,8 @@ class PictureStore {
   static PictureStore& shared();
 
   // The pixels a picture is drawn at: a picture with more than twice as many as it needs to
-  // cover them is handed reduced, its shape kept, as PNG (a JPEG as JPEG). Nothing asked (0): as
-  // the file is.
+  // cover them is handed reduced, its shape kept, as PNG (a JPEG as JPEG); an animation goes as
+  // it is, to keep moving. Nothing asked (0): as the file is.
   struct Drawn {
     int width = 0;
     int height = 0;

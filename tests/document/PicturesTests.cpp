@@ -17,7 +17,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <set>
+#include <sstream>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -36,6 +40,7 @@
 #include "platform/RunLoop.h"
 #include "preview/KorvelViewController.h"
 #include "preview/PreviewWindowController.h"
+#include "support/AnimatedPictures.h"
 #include "support/HostilePictures.h"
 #include "support/OrientedPictures.h"
 #include "support/PrivateDesktop.h"
@@ -158,27 +163,38 @@ class Pictures : public ::testing::Test {
     if (volume) ::umount2(volume->c_str(), MNT_DETACH);
   }
 
-  // A picture stored in a project: its file name, its bytes and the size of its layer.
+  // A picture stored in a project: its file name, its bytes, the size of its layer, and its
+  // layer's name and place.
   struct Stored {
     std::string name;
     Data bytes;
     int width, height;
+    std::string layer = "red.png";
+    int x = 20, y = 30;
   };
 
   // A project whose frame holds a text layer and, when `withPicture`, the stored red picture.
   std::shared_ptr<KXDocument> openProject(bool withPicture) {
     return openProject(withPicture ? std::optional(Stored{"q81Vb.png", redPicture(), 40, 30}) : std::nullopt);
   }
-  // The same with the picture given, its layer at (20, 30).
+  // The same with the picture given, its layer at (20, 30) unless it says.
   std::shared_ptr<KXDocument> openProject(const std::optional<Stored>& picture) {
+    return openProject(picture ? std::vector<Stored>{*picture} : std::vector<Stored>{});
+  }
+  // The same with the pictures given, their layers "image-1", "image-2", … in order; the text
+  // layer only when no picture is at the frame's corner.
+  std::shared_ptr<KXDocument> openProject(const std::vector<Stored>& pictures) {
     auto source = dir / "source";
     writeProject(source, "Home");
     nlohmann::json layers = nlohmann::json::array();
-    layers.push_back({{"id", "title"}, {"type", "text"}, {"text", "Hello"}, {"x", 0}, {"y", 0}, {"width", 200}, {"height", 20}});
-    if (picture) {
-      EXPECT_TRUE(fs::writeInside(source, "design/images/" + picture->name, picture->bytes));
-      layers.push_back({{"id", "image-1"}, {"type", "image"}, {"image", picture->name}, {"name", "red.png"},
-                        {"x", 20}, {"y", 30}, {"width", picture->width}, {"height", picture->height}});
+    if (std::none_of(pictures.begin(), pictures.end(), [](const Stored& p) { return p.x == 0 && p.y == 0; }))
+      layers.push_back({{"id", "title"}, {"type", "text"}, {"text", "Hello"}, {"x", 0}, {"y", 0}, {"width", 200}, {"height", 20}});
+    int n = 0;
+    for (const auto& picture : pictures) {
+      EXPECT_TRUE(fs::writeInside(source, "design/images/" + picture.name, picture.bytes));
+      layers.push_back({{"id", "image-" + std::to_string(++n)}, {"type", "image"}, {"image", picture.name},
+                        {"name", picture.layer}, {"x", picture.x}, {"y", picture.y}, {"width", picture.width},
+                        {"height", picture.height}});
     }
     nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
     std::ofstream(source / "design" / "document.json") << json.dump();
@@ -1293,4 +1309,242 @@ TEST_F(Pictures, APictureTheHostRefusesIsNotDrawnFromItsFile) {
     EXPECT_EQ(seen["refused"], "refused") << page.name << ": " << seen.dump();
     EXPECT_EQ(seen["src"], "") << page.name << " drew the file itself";
   }
+}
+
+namespace {
+
+// The place of the element `selector` finds on its page, once it is drawn as `drawn` (a
+// script's test of `i`, the element) says; none when it isn't.
+std::optional<std::array<double, 4>> boxOf(WebView& view, const std::string& selector, const std::string& drawn) {
+  auto found = guitest::read(view, "(function () { var i = document.querySelector(" + nlohmann::json(selector).dump() +
+                                       "); if (!i || !(" + drawn + ")) return null;"
+                                       " var r = i.getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })()");
+  if (!found || !found->is_array() || found->size() != 4) return std::nullopt;
+  return std::array<double, 4>{(*found)[0].get<double>(), (*found)[1].get<double>(), (*found)[2].get<double>(),
+                               (*found)[3].get<double>()};
+}
+
+const testenv::Colour frameRed{255, 0, 0}, frameBlue{0, 0, 255};
+
+bool near(const std::array<std::uint8_t, 3>& p, const testenv::Colour& c, int slack = 40) {
+  for (int i = 0; i < 3; ++i)
+    if (std::abs(int(p[std::size_t(i)]) - int(c[std::size_t(i)])) > slack) return false;
+  return true;
+}
+
+}  // namespace
+
+// An animated GIF and an animated WebP (made by the WebP tools' animation encoder) of 1200 × 1200
+// drawn at 60 × 60 keep moving in the editor and the preview: the middle of each box is seen in
+// both its frames' colours over a run of snapshots of the view. Their reduced copies, which
+// would be stills, are never made. An export of their frame, smaller than they are, draws a
+// frame of each.
+TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
+  const std::vector<testenv::Colour> colours{frameRed, frameBlue};
+  const Data gif = testenv::animatedGif(1200, 1200, colours, 30);
+  const Data webp = testenv::animatedWebP(testenv::freshFolder("animated-webp"), 1200, 1200, colours, 300);
+  ASSERT_FALSE(webp.empty()) << "img2webp made no animation";
+  auto header = ImageHeader::read(webp);
+  ASSERT_TRUE(header && header->frames == 2);
+  ASSERT_EQ(ImageHeader::read(gif)->frames, 2u);
+  Stored movingGif{"Mv7Gq", gif, 60, 60, "moving.gif", 20, 30}, movingWebP{"Pq2Wz", webp, 60, 60, "moving.webp", 120, 30};
+  auto document = openProject(std::vector<Stored>{movingGif, movingWebP});
+  ASSERT_TRUE(document);
+  gtk_window_resize(document->windowForSheet(), 900, 700);
+
+  // Each box seen in both colours, one snapshot after another.
+  auto keepsMoving = [&](WebView& view, const std::string& where, const std::string& what) {
+    std::map<std::string, std::set<int>> seen;
+    std::string last;
+    bool moving = waitFor([&] {
+      auto shot = snapshot(view.widget());
+      if (!shot) return false;
+      bool all = true;
+      for (const char* id : {"image-1", "image-2"}) {
+        // Drawn as the file is: an animation is handed whole, never as a still of its first frame.
+        auto box = boxOf(view, where + "[data-id=\"" + id + "\"] img",
+                         "i.complete && i.naturalWidth === 1200 && i.naturalHeight === 1200");
+        if (!box) {
+          all = false;
+          continue;
+        }
+        auto p = shot->pixel(int((*box)[0] + (*box)[2] / 2), int((*box)[1] + (*box)[3] / 2));
+        last = std::string(id) + " " + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]);
+        if (near(p, frameRed)) seen[id].insert(0);
+        if (near(p, frameBlue)) seen[id].insert(1);
+        all = all && seen[id].size() == 2;
+      }
+      if (all) keepShot(what + "-animated.png", *shot);
+      return all;
+    }, 90);
+    EXPECT_TRUE(moving) << what << ": frames seen of the GIF " << seen["image-1"].size() << ", of the WebP "
+                        << seen["image-2"].size() << "; last " << last;
+  };
+  keepsMoving(document->ostrelViewController().webViewController().webView(), "#canvas ", "editor");
+  // Once the document's reduced copies are settled, a page still gets each animation whole.
+  auto copies = document->projectPath().value() / ".cache" / "images";
+  ASSERT_TRUE(waitFor([&] {
+    for (const char* name : {"Mv7Gq", "Pq2Wz"})
+      for (const char* size : {"512", "1024", "2048"}) {
+        std::error_code ec;
+        auto entry = copies / size / name;
+        auto target = fsys::read_symlink(entry, ec);
+        if (!fsys::is_regular_file(fsys::symlink_status(entry)) && (ec || target.string().find("/./") == std::string::npos))
+          return false;
+      }
+    return true;
+  }, 120));
+  ASSERT_TRUE(evaluate(*document, tallyScript + " ask('korvel-picture:Mv7Gq?width=60&height=60');"
+                                                " ask('korvel-picture:Pq2Wz?width=60&height=60'); true"));
+  EXPECT_EQ(waitForTally(*document, 2, 120), nlohmann::json({{"1200x1200", 2}}));
+
+  document->showPreviewWindow();
+  ASSERT_TRUE(document->previewWindowController());
+  auto& preview = document->previewWindowController()->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return preview.isDocumentReady(); }));
+  keepsMoving(preview.webView(), "", "preview");
+
+  // Each raster export draws a frame of each.
+  ASSERT_TRUE(exportInEveryKind(*document));
+  for (const char* name : {"Home.png", "Home.jpg", "Home.webp"}) {
+    auto bytes = fs::readFile(dir / "out" / name);
+    ASSERT_TRUE(bytes) << name;
+    keepShot(std::string("animated-export-") + name, *bytes);
+    auto picture = ImageEncoding::decode(*bytes);
+    ASSERT_TRUE(picture) << name;
+    for (auto [x, y, what] : {std::tuple{50, 60, "GIF"}, std::tuple{150, 60, "WebP"}}) {
+      const std::uint8_t* p = picture->pixel(x, y);
+      std::array<std::uint8_t, 3> rgb{p[0], p[1], p[2]};
+      EXPECT_TRUE(near(rgb, frameRed, 60) || near(rgb, frameBlue, 60))
+          << name << ": the " << what << " drawn as " << int(p[0]) << "," << int(p[1]) << "," << int(p[2]);
+    }
+  }
+}
+
+// Pictures korvel refuses (three damaged JPEG-in-TIFFs, a PNG whose header claims 100000 ×
+// 100000, a JPEG of 9000 × 9000) each show their layer's name in their box: in the editor and the
+// preview, and in the PNG and PDF exports, never an empty box or the engine's broken-picture sign.
+TEST_F(Pictures, ARefusedPictureShowsItsNameInTheEditorThePreviewAndTheExports) {
+  Data cut = testenv::lyingJpegTiff(8000);
+  cut.resize(cut.size() - 40);
+  const std::vector<Stored> refused{
+      {"Rf1", testenv::tiffPicture(8000, 8000, {}, 1, {{259, 7}}), 100, 60, "Lagoon", 0, 0},
+      {"Rf2", testenv::lyingJpegTiff(8000), 100, 60, "Quarry", 110, 0},
+      {"Rf3", cut, 100, 60, "Meadow", 220, 0},
+      {"Rf4", testenv::pngHeader(100000, 100000), 100, 60, "Glacier", 0, 70},
+      {"Rf5", testenv::jpegPicture(9000, 9000), 100, 60, "Canyon", 110, 70},
+  };
+  auto document = openProject(refused);
+  ASSERT_TRUE(document);
+  gtk_window_resize(document->windowForSheet(), 900, 700);
+  document->showPreviewWindow();
+  ASSERT_TRUE(document->previewWindowController());
+  auto& preview = document->previewWindowController()->korvelViewController()->webViewController();
+  ASSERT_TRUE(waitFor([&] { return preview.isDocumentReady(); }));
+
+  // A box of the name's grey with the name's ink in it.
+  auto showsName = [](const Shot& shot, const std::array<double, 4>& box) {
+    int grey = 0, ink = 0, all = 0;
+    for (int y = int(box[1]) + 3; y < int(box[1] + box[3]) - 3; ++y)
+      for (int x = int(box[0]) + 3; x < int(box[0] + box[2]) - 3; ++x, ++all) {
+        auto p = shot.pixel(x, y);
+        if (near(p, {242, 242, 242}, 6)) ++grey;
+        if (p[0] < 120 && p[1] < 120 && p[2] < 120) ++ink;
+      }
+    return all > 0 && grey * 2 > all && ink > 10;
+  };
+  struct Page {
+    const char* name;
+    WebView& view;
+    std::string where;
+  } pages[] = {{"editor", document->ostrelViewController().webViewController().webView(), "#canvas "},
+               {"preview", preview.webView(), ""}};
+  for (auto& page : pages) {
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+      std::string layer = "[data-id=\"image-" + std::to_string(i + 1) + "\"] ";
+      std::string seen;
+      EXPECT_TRUE(waitFor([&] {
+        auto box = boxOf(page.view, page.where + layer + ".refused-picture",
+                         "i.textContent === " + nlohmann::json(refused[i].layer).dump() + " && i.offsetWidth > 50");
+        auto image = guitest::read(page.view, "(function () { var i = document.querySelector('" + page.where + layer +
+                                                  "img'); return i ? [i.dataset.refused || '', i.getAttribute('src') || '',"
+                                                  " getComputedStyle(i).display] : null; })()");
+        seen = image ? image->dump() : "no picture";
+        if (!box || !image || *image != nlohmann::json({"refused", "", "none"})) return false;
+        auto shot = snapshot(page.view.widget());
+        if (shot && showsName(*shot, *box)) return true;
+        seen += " not seen";
+        if (shot) keepShot(std::string(page.name) + "-refused.png", *shot);
+        return false;
+      }, 60)) << page.name << " " << refused[i].layer << ": " << seen;
+    }
+  }
+
+  ASSERT_TRUE(exportInEveryKind(*document));
+  auto out = dir / "out";
+  auto png = fs::readFile(out / "Home.png");
+  ASSERT_TRUE(png);
+  keepShot("refused-export.png", *png);
+  auto picture = ImageEncoding::decode(*png);
+  ASSERT_TRUE(picture);
+  Shot exported{picture->width, picture->height, {}};
+  for (int y = 0; y < picture->height; ++y)
+    for (int x = 0; x < picture->width; ++x) {
+      const std::uint8_t* p = picture->pixel(x, y);
+      exported.rgb.insert(exported.rgb.end(), {p[0], p[1], p[2]});
+    }
+  for (const auto& r : refused)
+    EXPECT_TRUE(showsName(exported, {double(r.x), double(r.y), double(r.width), double(r.height)}))
+        << "Home.png: " << r.layer;
+  // The PDF holds each name as text.
+  std::string text;
+  ASSERT_EQ(testenv::run("pdftotext '" + (out / "Home.pdf").string() + "' -", &text), 0);
+  for (const auto& r : refused) EXPECT_NE(text.find(r.layer), std::string::npos) << "Home.pdf: " << r.layer << " in " << text;
+  ASSERT_EQ(testenv::run("pdftoppm -png -r 72 -singlefile '" + (out / "Home.pdf").string() + "' '" +
+                         (out / "page").string() + "'"), 0);
+  auto page = ImageEncoding::decode(*fs::readFile(out / "page.png"));
+  ASSERT_TRUE(page);
+  Shot printed{page->width, page->height, {}};
+  for (int y = 0; y < page->height; ++y)
+    for (int x = 0; x < page->width; ++x) {
+      const std::uint8_t* p = page->pixel(x, y);
+      printed.rgb.insert(printed.rgb.end(), {p[0], p[1], p[2]});
+    }
+  for (const auto& r : refused)
+    EXPECT_TRUE(showsName(printed, {double(r.x), double(r.y), double(r.width), double(r.height)})) << "Home.pdf: " << r.layer;
+}
+
+// A 4000 × 3000 photograph filling its frame of 400 × 300 is held in the PDF at 300 pixels to
+// the inch: the page is 400 × 300 points, the picture 1667 × 1251 pixels (each side rounded up,
+// so that it covers both ways). Exported as a document
+// just opened is, before its reduced copies are made (a copy made covers at least as many).
+TEST_F(Pictures, APhotoFillingItsFrameIsHeldInThePDFAt300PerInch) {
+  auto document = openProject(Stored{"photo.jpg", testenv::jpegPicture(4000, 3000), 400, 300, "photo", 0, 0});
+  ASSERT_TRUE(document);
+  // The copies are made beside the opening: once they are, they go again.
+  auto copies = document->projectPath().value() / ".cache" / "images";
+  const int sizes[] = {512, 1024, 2048};
+  ASSERT_TRUE(waitFor([&] {
+    return std::all_of(std::begin(sizes), std::end(sizes), [&](int size) {
+      return fsys::is_regular_file(fsys::symlink_status(copies / std::to_string(size) / "photo.jpg"));
+    });
+  }, 120));
+  for (int size : sizes) fsys::remove(copies / std::to_string(size) / "photo.jpg");
+  ASSERT_TRUE(exportInEveryKind(*document));
+  std::string listed;
+  ASSERT_EQ(testenv::run("pdfimages -list '" + (dir / "out" / "Home.pdf").string() + "'", &listed), 0);
+  // page num type width height color comp bpc enc interp object ID x-ppi y-ppi size ratio
+  std::istringstream lines(listed);
+  std::string line;
+  std::vector<std::vector<std::string>> images;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::vector<std::string> row{std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>()};
+    if (row.size() >= 14 && row[2] == "image") images.push_back(row);
+  }
+  ASSERT_EQ(images.size(), 1u) << listed;
+  EXPECT_EQ(images[0][3], "1667") << listed;
+  EXPECT_EQ(images[0][4], "1251") << listed;
+  EXPECT_NEAR(std::stod(images[0][12]), 300, 1) << listed;
+  EXPECT_NEAR(std::stod(images[0][13]), 300, 1) << listed;
 }

@@ -69,6 +69,15 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
   for (std::uint32_t v : {1u, 24u}) putLittle(bmp3780, v, 2);
   for (std::uint32_t v : {0u, 16u, 3780u, 3780u, 0u, 0u}) putLittle(bmp3780, v, 4);
   bmp3780.resize(70, 0x66);
+  // An animation control chunk, after the header: four frames, played for ever.
+  Data animatedPNG = ImageEncoding::png(solid);
+  {
+    Data control, chunk;
+    putBig(control, 4, 4);
+    putBig(control, 0, 4);
+    pngChunk(chunk, "acTL", control);
+    animatedPNG.insert(animatedPNG.begin() + 33, chunk.begin(), chunk.end());
+  }
   struct Case {
     const char* what;
     Data bytes;
@@ -91,6 +100,7 @@ TEST(ImageHeader, ReadsSizeFramesAndDensityOfEveryFormatItLets) {
       {"WebP", WebP::encode(solid, 1.0f), ImageHeader::Format::webp, 6, 5, 1, std::nullopt},
       {"lossy WebP", WebP::encode(solid, 0.5f), ImageHeader::Format::webp, 6, 5, 1, std::nullopt},
       {"GIF of three frames", gifHeader(30, 20, 3), ImageHeader::Format::gif, 30, 20, 3, std::nullopt},
+      {"PNG of four frames", animatedPNG, ImageHeader::Format::png, 6, 5, 4, std::nullopt},
       {"huge PNG header", pngHeader(60000, 60000), ImageHeader::Format::png, 60000, 60000, 1, std::nullopt},
       {"huge JPEG header", jpegHeader(65000, 65000), ImageHeader::Format::jpeg, 65000, 65000, 1, std::nullopt},
       {"huge TIFF header", tiffHeader(40000, 30000), ImageHeader::Format::tiff, 40000, 30000, 1, std::nullopt},

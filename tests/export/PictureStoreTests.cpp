@@ -22,6 +22,7 @@
 #include "platform/MemoryBudget.h"
 #include "platform/PictureStore.h"
 #include "platform/QuickPng.h"
+#include "support/AnimatedPictures.h"
 #include "support/HostilePictures.h"
 #include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
@@ -276,6 +277,34 @@ TEST(PictureStore, APictureIsHandedAtAboutTheSizeItIsDrawnAt) {
     }
     expectSize((*answer)->bytes, c.width, c.height, c.name);
   }
+
+  // An animation keeps moving however small it is drawn: it is handed as it is.
+  const std::vector<Colour> colours{{255, 0, 0}, {0, 0, 255}, {0, 255, 0}};
+  Data apng = redPNG(120, 120);
+  Data control;
+  putBig(control, 3, 4);
+  putBig(control, 0, 4);
+  Data chunk;
+  pngChunk(chunk, "acTL", control);
+  apng.insert(apng.begin() + 33, chunk.begin(), chunk.end());
+  struct Animation {
+    const char* name;
+    Data bytes;
+    const char* type;
+  } animations[] = {
+      {"animated GIF", animatedGif(120, 120, colours, 10), "image/gif"},
+      {"animated WebP", animatedWebP(freshFolder("picture-store-webp"), 120, 120, colours, 100), "image/webp"},
+      {"animated PNG", apng, "image/png"},
+  };
+  for (const auto& a : animations) {
+    ASSERT_FALSE(a.bytes.empty()) << a.name;
+    auto file = folder / a.name;
+    writeBytes(file, a.bytes);
+    auto answer = PictureStore::shared().get(openFile(file), {64, 64});
+    ASSERT_TRUE(answer) << a.name << ": " << answer.error().message;
+    EXPECT_EQ((*answer)->type, a.type) << a.name;
+    EXPECT_EQ((*answer)->bytes, a.bytes) << a.name;
+  }
 }
 
 // The reduced copies made beside a document serve a picture drawn small: the smallest that
@@ -310,7 +339,7 @@ TEST(PictureStore, ARenderedOutputInlinesEachPictureAtMostAtThePixelsItDraws) {
   struct Drawn {
     Type type;
     PictureStore::Drawn drawn;
-  } outputs[] = {{Type::png, {260, 80}}, {Type::jpg, {260, 80}}, {Type::webp, {260, 80}}, {Type::pdf, {813, 250}},
+  } outputs[] = {{Type::png, {260, 80}}, {Type::jpg, {260, 80}}, {Type::webp, {260, 80}}, {Type::pdf, {1084, 334}},
                  {Type::html, {0, 0}},   {Type::svg, {0, 0}}};
   for (const auto& o : outputs) {
     auto drawn = ExportFileWriter::drawnPixels(o.type, 260, 80);

@@ -331,6 +331,8 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes, true);
     if (!file) return;
     auto header = ImageData::checkedBitmap(file->bytes);
+    // A copy would be a still of an animation's first frame: an animation is drawn from itself.
+    if (header && header->frames > 1) return;
     auto image = header ? PictureStore::decode(file->bytes, *header, true)
                         : Result<PictureStore::Decoded>(tl::unexpected(header.error()));
     if (!image) {

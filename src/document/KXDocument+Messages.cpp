@@ -29,36 +29,29 @@ void KXDocument::presentMigrationMessageIfNeeded() {
 void KXDocument::presentSetAsideMessageIfNeeded() {
   if (!setAsideToAnnounce_ || !windowForSheet()) return;
   auto [copy, why] = *std::exchange(setAsideToAnnounce_, std::nullopt);
-  AlertSpec alert;
+  const std::string kept = "“" + copy.string() + "”";
+  std::string message, informative;
   switch (why) {
     case SetAside::Why::changedElsewhere:
-      alert = {"The document “" + displayName() + "” was changed by another application.",
-               "Your unsaved edits were replaced by the changed file. A copy of them was kept in “" + copy.string() +
-                   "”.",
-               {"OK", "Show Copy"},
-               0};
+      message = "The document “" + displayName() + "” was changed by another application.";
+      informative = "Your unsaved edits were replaced by the changed file. A copy of them was kept in " + kept + ".";
       break;
     case SetAside::Why::earlierSession:
-      alert = {"The document “" + displayName() + "” has unsaved edits from an earlier session.",
-               "Korvel could not match them with the document, which opened as last saved. A copy of your unsaved "
-               "edits was kept in “" + copy.string() + "”.",
-               {"OK", "Show Copy"},
-               0};
+      message = "The document “" + displayName() + "” has unsaved edits from an earlier session.";
+      informative = "Korvel could not match them with the document, which opened as last saved. A copy of your "
+                    "unsaved edits was kept in " + kept + ".";
       break;
     case SetAside::Why::revertFailedPartWay:
-      alert = {"The document “" + displayName() + "” could not be read again.",
-               "Part of the changed file was read into its working copy, which now holds your unsaved edits only in "
-               "part. A copy of them as they were was kept in “" + copy.string() + "”.",
-               {"OK", "Show Copy"},
-               0};
+      message = "The document “" + displayName() + "” could not be read again.";
+      informative = "Part of the changed file was read into its working copy, which now holds your unsaved edits "
+                    "only in part. A copy of them as they were was kept in " + kept + ".";
       break;
     case SetAside::Why::replaced:
-      alert = {"The document “" + displayName() + "” that you replaced had unsaved edits.",
-               "They were never saved in it. A copy of them was kept in “" + copy.string() + "”.",
-               {"OK", "Show Copy"},
-               0};
+      message = "The document “" + displayName() + "” that you replaced had unsaved edits.";
+      informative = "They were never saved in it. A copy of them was kept in " + kept + ".";
       break;
   }
+  AlertSpec alert{message, informative, {"OK", "Show Copy"}, 0};
   Alert::shared().beginSheet(alert, windowForSheet(), [copy](int response) {
     if (response == Alert::secondButtonReturn) Workspace::shared().activateFileViewerSelecting({copy});
   });

@@ -40,36 +40,6 @@ const std::string tallyScript =
     "  .catch(function () { return 'refused'; })"
     "  .then(function (s) { tally[s] = (tally[s] || 0) + 1; ended++; return s; }); }";
 
-// The resident size of this process (the one that hosts the views) at its highest since made.
-class ResidentPeak {
- public:
-  ResidentPeak() : start_(resident()), peak_(start_), thread_([this] {
-      while (!stop_) {
-        peak_ = std::max<std::size_t>(peak_, resident());
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }) {}
-  ~ResidentPeak() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::size_t growth() const { return peak_ - start_; }
-  static std::size_t resident() {
-    long pages = 0, resident = 0;
-    if (FILE* f = fopen("/proc/self/statm", "r")) {
-      if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-      fclose(f);
-    }
-    return std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE));
-  }
-
- private:
-  std::size_t start_;
-  std::atomic<std::size_t> peak_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 class PictureServing : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -174,7 +144,7 @@ TEST_F(PictureServing, TwelvePaddedPicturesAskedAtOnceStayWithinAGigabyte) {
       fsys::resize_file(images / name, std::uintmax_t(255) << 20);
     }
   }
-  ResidentPeak peak;
+  testenv::ResidentPeak peak;
   testenv::PeakPss summed;
   const auto asked = Clock::now();
   ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(count) +
@@ -198,7 +168,7 @@ TEST_F(PictureServing, AHundredNoisePicturesAskedWholeEachEndAndASmallOneAskedAf
     ASSERT_LT(noise.size(), std::size_t(84) << 10);
     ASSERT_TRUE(fs::writeInside(images, "noise" + std::to_string(i) + ".tiff", noise));
   }
-  ResidentPeak peak;
+  testenv::ResidentPeak peak;
   testenv::PeakPss summed;
   const auto asked = Clock::now();
   ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(count) +

@@ -849,46 +849,6 @@ TEST_F(Pictures, APhotoOfEveryOrientationStandsTheRightWayRoundEverywhere) {
 
 namespace {
 
-// The memory this process holds, sampled beside the main loop (which a flood may stall) until
-// dropped. Past `ceiling` over the start it stops the process at once, lest a flood that is not
-// bounded take the machine with it.
-class MemorySampler {
- public:
-  explicit MemorySampler(std::size_t ceiling) : start_(resident()), peak_(start_) {
-    thread_ = std::thread([this, ceiling] {
-      while (!stop_) {
-        std::size_t now = resident();
-        if (now > peak_) peak_ = now;
-        if (now > start_ + ceiling) {
-          fprintf(stderr, "the process grew by %zu MB, past %zu MB: stopped\n", (now - start_) >> 20, ceiling >> 20);
-          _exit(1);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    });
-  }
-  ~MemorySampler() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::size_t growth() const { return peak_ - start_; }
-
-  static std::size_t resident() {
-    long pages = 0, resident = 0;
-    if (FILE* f = fopen("/proc/self/statm", "r")) {
-      if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-      fclose(f);
-    }
-    return std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE));
-  }
-
- private:
-  std::size_t start_;
-  std::atomic<std::size_t> peak_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 // What a flood may add to the process: one picture file read whole (255 MB) or one picture at
 // the pixel bound decoded (256 MB), and little else. Under AddressSanitizer freed blocks stay
 // resident in its quarantine (256 MB) and every block has its shadow and red zones, so the bound
@@ -979,7 +939,7 @@ TEST_F(Pictures, AFloodOfRequestsForOnePictureStaysWithinItsBoundAndEveryRequest
   } floods[] = {{"padded.png", 100, 1, 1}, {"large.tiff", 200, 8192, 8192}};
   for (const auto& flood : floods) {
     SCOPED_TRACE(flood.name);
-    MemorySampler sampler(std::size_t(3) << 30);
+    testenv::ResidentPeak sampler(std::size_t(3) << 30);
     // Each answer as the page's engine decodes it: its size as a picture.
     ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(flood.requests) +
                                         "; ++i) ask('korvel-picture:" + flood.name + "?' + i); true"));
@@ -1017,7 +977,7 @@ TEST_F(Pictures, LargePicturesAskedAtOnceWaitForThePageWithinTheBound) {
         fsys::resize_file(images / name, c.padded);
       }
     }
-    MemorySampler sampler(std::size_t(3) << 30);
+    testenv::ResidentPeak sampler(std::size_t(3) << 30);
     ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(c.count) +
                                         "; ++i) ask('korvel-picture:" + c.name + "' + i + '.png'); true"));
     std::string size = std::to_string(c.side) + "x" + std::to_string(c.side);

@@ -38,12 +38,7 @@ def document(name):
     return path
 
 
-def open_document(korvel, path, title, hand=None):
-    ready = korvel.text().count("Editor page ready")
-    (hand or desk.hand_file)(path)
-    window = desk.wait_window(title)
-    korvel.wait_log("Editor page ready", count=ready + 1)
-    return window
+open_document = desk.open_document
 
 
 def add_text(window, name):

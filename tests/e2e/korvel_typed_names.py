@@ -28,12 +28,7 @@ FIRST_RECENT = (900 - 120, 21)  # the first row of the welcome window's recent d
 REFUSED = "is not a Korvel document"
 
 
-def open_document(korvel, path, title):
-    ready = korvel.text().count("Editor page ready")
-    desk.hand_file(path)
-    window = desk.wait_window(title)
-    korvel.wait_log("Editor page ready", count=ready + 1)
-    return window
+open_document = desk.open_document
 
 
 def save_as_typed(window, typed):

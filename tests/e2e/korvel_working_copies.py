@@ -37,12 +37,7 @@ def kill(korvel):
     korvel.proc.wait()
 
 
-def open_document(korvel, path, title):
-    ready = korvel.text().count("Editor page ready")
-    desk.hand_file(path)
-    window = desk.wait_window(title)
-    korvel.wait_log("Editor page ready", count=ready + 1)
-    return window
+open_document = desk.open_document
 
 
 def add_text_then_wait_for_working_copy(window, document, name):

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -86,6 +87,46 @@ class PeakPss {
   std::atomic<bool> stop_{false};
   std::atomic<std::size_t> peak_{0};
   std::thread sampler_;
+};
+
+// The resident size of this process (the one that hosts the views) at its highest since made,
+// sampled beside the main loop (which a flood may stall). With a `ceiling`, growth past it over
+// the start stops the process at once, lest a flood that is not bounded take the machine with it.
+class ResidentPeak {
+ public:
+  explicit ResidentPeak(std::size_t ceiling = 0) : start_(resident()), peak_(start_) {
+    thread_ = std::thread([this, ceiling] {
+      while (!stop_) {
+        std::size_t now = resident();
+        if (now > peak_) peak_ = now;
+        if (ceiling && now > start_ + ceiling) {
+          fprintf(stderr, "the process grew by %zu MB, past %zu MB: stopped\n", (now - start_) >> 20, ceiling >> 20);
+          _exit(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  ~ResidentPeak() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::size_t growth() const { return peak_ - start_; }
+
+  static std::size_t resident() {
+    long pages = 0, resident = 0;
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+      if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+      fclose(f);
+    }
+    return std::size_t(resident) * std::size_t(sysconf(_SC_PAGESIZE));
+  }
+
+ private:
+  std::size_t start_;
+  std::atomic<std::size_t> peak_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 }  // namespace testenv

@@ -294,6 +294,15 @@ class Desktop:
         if done.returncode != 0:
             self.fail("handing %s over ended with status %d" % (path, done.returncode))
 
+    def open_document(self, korvel, path, title, hand=None):
+        """Opens `path` in the running korvel (by default as the desktop hands a file) and waits
+        for its window and for its editor page to be ready once more."""
+        ready = korvel.text().count("Editor page ready")
+        (hand or self.hand_file)(path)
+        window = self.wait_window(title)
+        korvel.wait_log("Editor page ready", count=ready + 1)
+        return window
+
     # --- the person ---
 
     def xdo(self, *args, check=True):

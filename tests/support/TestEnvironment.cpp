@@ -1,13 +1,20 @@
 #include "support/TestEnvironment.h"
 
+#include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace testenv {
 
@@ -16,9 +23,10 @@ std::filesystem::path& homeStorage() {
   static std::filesystem::path p;
   return p;
 }
-}  // namespace
 
-void setUp() {
+constexpr const char* keeperVariable = "KORVEL_TEST_HOME_KEEPER";
+
+void makeHome() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "korvel-test-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) abort();
   homeStorage() = tmpl;
@@ -31,15 +39,106 @@ void setUp() {
   std::filesystem::create_directories(tmpl + "/.config");
   std::filesystem::create_directories(tmpl + "/.local/share");
   std::filesystem::create_directories(tmpl + "/.cache");
+  setenv(keeperVariable, std::to_string(::getpid()).c_str(), 1);
 }
 
-void tearDown() {
+void removeHome() {
   if (getenv("KORVEL_KEEP_TEST_HOME")) {
     fprintf(stderr, "test home kept: %s\n", homeStorage().c_str());
     return;
   }
   std::error_code ec;
-  if (!homeStorage().empty()) std::filesystem::remove_all(homeStorage(), ec);
+  std::filesystem::remove_all(homeStorage(), ec);
+  if (ec) fprintf(stderr, "test home %s not removed: %s\n", homeStorage().c_str(), ec.message().c_str());
+}
+
+// The processes whose parent is this one: after the run, the ones it left (we are their reaper).
+std::vector<pid_t> ownChildren() {
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator("/proc", ec); !ec && it != std::filesystem::directory_iterator();
+       it.increment(ec)) {
+    std::string name = it->path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(it->path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    auto close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    if (sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == ::getpid())
+      found.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return found;
+}
+
+volatile sig_atomic_t runPid = 0;
+
+void forwardToRun(int signal) {
+  if (runPid > 0) ::kill(runPid, signal);
+}
+
+// Waits for the run, then for what it left: they end by themselves once the run's connections
+// close; whatever is still there after a grace is ended, and named so a leak shows.
+int keep(pid_t run) {
+  // Orphans of the run are ours meanwhile: reap them as they end, as init would.
+  int status = 0;
+  for (;;) {
+    int code = 0;
+    pid_t reaped = ::waitpid(-1, &code, 0);
+    if (reaped == run) {
+      status = code;
+      break;
+    }
+    if (reaped < 0 && errno != EINTR) break;
+  }
+  auto graceEnds = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::set<pid_t> ended;
+  for (;;) {
+    pid_t reaped;
+    while ((reaped = ::waitpid(-1, nullptr, WNOHANG)) > 0) {
+    }
+    if (reaped < 0 && errno == ECHILD) break;
+    if (std::chrono::steady_clock::now() >= graceEnds) {
+      for (pid_t left : ownChildren()) {
+        if (!ended.insert(left).second) continue;
+        std::ifstream comm("/proc/" + std::to_string(left) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        fprintf(stderr, "the test run left process %d (%s) running; ending it\n", left, name.c_str());
+        ::kill(left, SIGKILL);
+      }
+    }
+    ::usleep(20000);
+  }
+  removeHome();
+  if (WIFSIGNALED(status)) {
+    ::signal(WTERMSIG(status), SIG_DFL);
+    ::raise(WTERMSIG(status));
+    return 128 + WTERMSIG(status);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int runWithPrivateHome(const std::function<int()>& tests) {
+  // A death test's child, re-executed, runs in the home its keeper made.
+  if (getenv(keeperVariable)) {
+    homeStorage() = getenv("HOME") ? getenv("HOME") : "";
+    return tests();
+  }
+  makeHome();
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  pid_t run = ::fork();
+  if (run < 0) abort();
+  if (run == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    return tests();
+  }
+  runPid = run;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, forwardToRun);
+  return keep(run);
 }
 
 const std::filesystem::path& home() { return homeStorage(); }

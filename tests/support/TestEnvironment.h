@@ -1,15 +1,16 @@
 #pragma once
 // Every test binary runs with HOME and the XDG folders in a fresh temporary folder, removed
-// at exit, so tests never read or write the user's own settings.
+// once the run and every process it started have ended, so tests never read or write the
+// user's own settings and leave nothing behind.
 
 #include <filesystem>
 #include <functional>
 
 namespace testenv {
-// Makes the temporary home and points HOME and the XDG folders at it; removes it. The test
-// main calls them around the tests, as must any other program built on this support.
-void setUp();
-void tearDown();
+// Runs `tests` in a child process with the temporary home; this process stays as the keeper of
+// every process the run leaves behind (web engine helpers, servers), ends those that outlive it
+// by long, and removes the home last. Answers the run's exit status.
+int runWithPrivateHome(const std::function<int()>& tests);
 // The temporary home of this test process.
 const std::filesystem::path& home();
 // A new empty folder under the temporary home.

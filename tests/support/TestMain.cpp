@@ -1,16 +1,12 @@
 #include <gtest/gtest.h>
 
-namespace testenv {
-void setUp();
-void tearDown();
-}  // namespace testenv
+#include "support/TestEnvironment.h"
 
 int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  // Death tests fork; "threadsafe" re-executes the binary, which is safe beside our thread pool.
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  testenv::setUp();
-  int status = RUN_ALL_TESTS();
-  testenv::tearDown();
-  return status;
+  return testenv::runWithPrivateHome([&] {
+    testing::InitGoogleTest(&argc, argv);
+    // Death tests fork; "threadsafe" re-executes the binary, which is safe beside our thread pool.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    return RUN_ALL_TESTS();
+  });
 }

@@ -110,12 +110,14 @@
   var exportStyle = 'img[src$=";base64,"]{display:none!important}' +
     'img[src$=";base64,"]+.refused-picture{display:flex!important}';
 
+  // The host draws a picture it can't give as the name its image is labelled with.
   function svg(layer) {
     var src = exportAddress(layer);
     if (src === null) return null;
+    var label = layer.type === 'image' ? ' aria-label="' + attribute(layer.name || layer.image || '') + '"' : '';
     return '<image x="' + (Number(layer.x) || 0) + '" y="' + (Number(layer.y) || 0) + '" width="' +
       (Number(layer.width) || 100) + '" height="' + (Number(layer.height) || 40) +
-      '" preserveAspectRatio="none" xlink:href="' + attribute(src) + '"/>';
+      '" preserveAspectRatio="none"' + label + ' xlink:href="' + attribute(src) + '"/>';
   }
 
   window.OstrelPictures = { designFolder: designFolder, address: address, element: element, html: html, svg: svg,

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "export/HTMLRenderer.h"
+#include "export/SVGRefusedPictures.h"
 #include "export/WebP.h"
 #include "platform/Crypto.h"
 #include "platform/Defaults.h"
@@ -327,9 +328,13 @@ void write(const ExportFileDescriptor& file, const stdfs::path& folder, const st
   if (file.type == Type::svg && !file.svg) return completion(true);
   // The files a text inlines are read, and its TIFF pictures decoded, beside the main loop.
   GlobalQueue::async([file, folder, name, baseFolder, &renderer, completion = std::move(completion)]() mutable {
-    auto drawn = drawnPixels(file.type, file.width, file.height);
+    // Every picture goes through the store, which refuses what it won't draw: HTML and SVG, drawn
+    // at no size, keep a picture as it is stored.
     auto text = inlineFiles(file.type == Type::svg ? *file.svg : file.html, baseFolder,
-                            file.isRendered() ? std::optional(drawn) : std::nullopt);
+                            drawnPixels(file.type, file.width, file.height));
+    // An SVG viewer draws nothing for a refused picture: the SVG draws its name instead.
+    if (text && file.type == Type::svg)
+      if (auto named = SVGRefusedPictures::drawNames(text->text)) text->text = std::move(*named);
     MainQueue::async([file = std::move(file), folder = std::move(folder), name = std::move(name),
                       baseFolder = std::move(baseFolder), &renderer, completion = std::move(completion),
                       text = std::move(text)]() mutable {

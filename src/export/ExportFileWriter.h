@@ -52,7 +52,8 @@ struct Inlined {
 Result<Inlined> inlineFiles(const std::string& text, const std::filesystem::path& projectFolder,
                             const std::optional<PictureStore::Drawn>& drawn);
 // The pixels an output of `type` and `width` × `height` draws a picture at most: its own for a
-// bitmap, 300 per inch of a PDF page; none for HTML and SVG, which keep the file as stored.
+// bitmap, 300 per inch of a PDF page; none (0) for HTML and SVG, which keep the file as stored
+// unless the store refuses it.
 PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t width, std::int64_t height);
 
 // "RWExportWebPQuality" (0 to 1), or a sensible lossy default when nothing usable is stored.

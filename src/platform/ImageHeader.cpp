@@ -524,6 +524,164 @@ std::optional<Facts> read(std::span<const std::uint8_t> bytes) {
   return facts;
 }
 
+namespace {
+
+// A file's bytes read through a window as a walk asks for them, within the look's bounds.
+class Walk {
+ public:
+  Walk(const ReadAt& readAt, std::uint64_t size) : readAt_(readAt), size_(size) {}
+
+  std::uint64_t size() const { return size_; }
+  // Past a bound: the walk can't tell.
+  bool spent() const { return spent_; }
+  bool step() { return !(spent_ = spent_ || ++steps_ > maximumAnimationLookSteps); }
+  // `count` bytes (at most 16) from `at`, as a number; none past the file's end.
+  std::optional<std::uint32_t> number(std::uint64_t at, int count, bool little) {
+    std::uint8_t bytes[4] = {};
+    if (!get(at, std::size_t(count), bytes)) return std::nullopt;
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i) value |= std::uint32_t(bytes[i]) << (8 * (little ? i : count - 1 - i));
+    return value;
+  }
+  bool has(std::uint64_t at, std::string_view magic) {
+    std::uint8_t bytes[16] = {};
+    return magic.size() <= sizeof bytes && get(at, magic.size(), bytes) &&
+           std::memcmp(bytes, magic.data(), magic.size()) == 0;
+  }
+
+ private:
+  bool get(std::uint64_t at, std::size_t count, std::uint8_t* out) {
+    if (at > size_ || count > size_ - at) return false;
+    if (at < base_ || at + count > base_ + window_.size()) {
+      std::size_t length = std::size_t(std::min<std::uint64_t>(windowSize, size_ - at));
+      read_ += length;
+      if (read_ > maximumAnimationLookBytes) {
+        spent_ = true;
+        return false;
+      }
+      window_.resize(length);
+      window_.resize(readAt_(at, window_));
+      base_ = at;
+      if (window_.size() < count) return false;
+    }
+    std::memcpy(out, window_.data() + (at - base_), count);
+    return true;
+  }
+
+  static constexpr std::size_t windowSize = 64 * 1024;
+  const ReadAt& readAt_;
+  std::uint64_t size_;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t base_ = 0, read_ = 0;
+  std::uint32_t steps_ = 0;
+  bool spent_ = false;
+};
+
+// Each walk reads as readPNG, readGIF and readWebP do, passing over what they skip unread.
+
+bool pngAnimates(Walk& w) {
+  auto length = w.number(8, 4, false);
+  if (!length || *length != 13 || !w.has(12, "IHDR")) return false;
+  auto width = w.number(16, 4, false), height = w.number(20, 4, false);
+  if (!width || !height || *width == 0 || *height == 0 || w.size() < 33) return false;
+  for (std::uint64_t at = 33; w.size() - at >= 8 && w.step();) {
+    length = w.number(at, 4, false);
+    if (!length || w.has(at + 4, "IDAT") || w.has(at + 4, "IEND")) return false;
+    std::uint64_t left = w.size() - at - 8;
+    if (left < 4 || *length > left - 4) return false;
+    if (*length == 8 && w.has(at + 4, "acTL")) {
+      auto frames = w.number(at + 8, 4, false);
+      if (frames && *frames > 1) return true;
+    }
+    at += 8 + std::uint64_t(*length) + 4;
+  }
+  return false;
+}
+
+bool gifAnimates(Walk& w) {
+  auto screenWidth = w.number(6, 2, true), screenHeight = w.number(8, 2, true), flags = w.number(10, 1, true);
+  if (!screenWidth || !screenHeight || !flags || w.size() < 13) return false;
+  std::uint64_t width = *screenWidth, height = *screenHeight, at = 13;
+  if (*flags & 0x80) at += 3u << ((*flags & 7) + 1);
+  if (at > w.size()) return false;
+  // The sub-blocks from `at`: false when the file ends in them.
+  auto skipBlocks = [&] {
+    while (w.step()) {
+      auto length = w.number(at, 1, true);
+      if (!length) return false;
+      at += 1 + *length;
+      if (at > w.size()) return false;
+      if (*length == 0) return true;
+    }
+    return false;
+  };
+  std::uint32_t frames = 0;
+  while (at < w.size() && w.step()) {
+    auto block = w.number(at++, 1, true);
+    if (!block || *block == 0x3B) break;
+    if (*block == 0x21) {
+      if (++at > w.size() || !skipBlocks()) break;
+    } else if (*block == 0x2C) {
+      auto left = w.number(at, 2, true), top = w.number(at + 2, 2, true), frameWidth = w.number(at + 4, 2, true),
+           frameHeight = w.number(at + 6, 2, true), local = w.number(at + 8, 1, true);
+      if (!left || !top || !frameWidth || !frameHeight || !local) break;
+      width = std::max<std::uint64_t>(width, *left + *frameWidth);
+      height = std::max<std::uint64_t>(height, *top + *frameHeight);
+      // A frame counts from its descriptor, however its data ends; a later one can only widen
+      // the picture.
+      if (++frames > 1 && width > 0 && height > 0) return true;
+      at += 9;
+      if (*local & 0x80) at += 3u << ((*local & 7) + 1);
+      if (++at > w.size() || !skipBlocks()) break;
+    }
+  }
+  return false;
+}
+
+bool webPAnimates(Walk& w) {
+  if (!w.has(12, "VP8 ") && !w.has(12, "VP8L") && !w.has(12, "VP8X")) return false;
+  bool sized = false, extendedFile = false;
+  std::uint32_t width = 0, height = 0, frames = 0;
+  for (std::uint64_t at = 12; w.size() - at >= 8 && w.step();) {
+    bool vp8 = w.has(at, "VP8 "), lossless = w.has(at, "VP8L"), extended = w.has(at, "VP8X"), frame = w.has(at, "ANMF");
+    auto stated = w.number(at + 4, 4, true);
+    if (!stated) return false;
+    std::uint64_t chunk = at + 8, length = std::min<std::uint64_t>(*stated, w.size() - chunk);
+    at = chunk + length;
+    if ((length & 1) && at < w.size()) ++at;
+    if (vp8 && !sized) {
+      if (length < 6 || !w.has(chunk + 3, "\x9d\x01\x2a")) return false;
+      if (length >= 10) {
+        width = *w.number(chunk + 6, 2, true) & 0x3FFF;
+        height = *w.number(chunk + 8, 2, true) & 0x3FFF;
+        sized = true;
+      }
+    } else if (lossless && !sized) {
+      if (length < 1 || w.number(chunk, 1, true) != 0x2Fu) return false;
+      if (length >= 5) width = height = 1, sized = true;
+    } else if (extended && !sized) {
+      if (length >= 10) width = height = 1, sized = extendedFile = true;
+    } else if (frame) {
+      ++frames;
+    }
+    if ((vp8 || lossless) && !extendedFile) break;
+    if (frames > 1 && sized && width > 0 && height > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<bool> isAnimation(const ReadAt& readAt, std::uint64_t size) {
+  Walk w(readAt, size);
+  bool animates = false;
+  if (w.has(0, "\x89PNG\r\n\x1a\n")) animates = pngAnimates(w);
+  else if (w.has(0, "GIF87a") || w.has(0, "GIF89a")) animates = gifAnimates(w);
+  else if (w.has(0, "RIFF") && w.has(8, "WEBP")) animates = webPAnimates(w);
+  if (w.spent()) return std::nullopt;
+  return animates;
+}
+
 bool forEachPngDrawingPiece(std::span<const std::uint8_t> bytes,
                             const std::function<bool(std::span<const std::uint8_t>)>& piece) {
   Reader r(bytes);

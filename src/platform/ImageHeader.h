@@ -60,6 +60,18 @@ struct Facts {
 // no positive size.
 std::optional<Facts> read(std::span<const std::uint8_t> bytes);
 
+// Reads up to `into.size()` bytes of a file from `offset`, answering how many it read (fewer only
+// at its end or on a failure).
+using ReadAt = std::function<std::size_t(std::uint64_t offset, std::span<std::uint8_t> into)>;
+// The most a look for an animation reads, and the most chunks or blocks it walks.
+inline constexpr std::uint64_t maximumAnimationLookBytes = std::uint64_t(16) << 20;
+inline constexpr std::uint32_t maximumAnimationLookSteps = std::uint32_t(1) << 20;
+// Whether read() of the whole file of `size` bytes that `readAt` gives counts more than one frame,
+// found by a walk of its headers alone, past the pixels: a PNG's chunks up to its image data, a
+// WebP's chunks, a GIF's blocks up to its second picture. Any other format is no animation. None
+// when it can't tell within the bounds above.
+std::optional<bool> isAnimation(const ReadAt& readAt, std::uint64_t size);
+
 // A PNG with only the chunks that draw it: the critical ones, transparency, colour space (of
 // colour profiles the first only), density and animation, up to the end chunk
 // (put in when what followed the image data was left out). Text and every other chunk a

@@ -194,7 +194,9 @@ void ask(const SharedState& state, const std::string& name, PictureStore::Drawn 
     auto open = [folder, copies, name, drawn]() -> Result<UniqueFd> {
       auto file = fs::openInside(folder, name);
       if (!file) return fail(file.error().domain, file.error().code, "No such picture.");
-      if (auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt) return std::move(*copy);
+      auto copy = copies ? PictureStore::reducedCopy(*copies, name, drawn) : std::nullopt;
+      // Not an animation's, which a document made elsewhere may hold: a copy is a still.
+      if (copy && !PictureStore::isAnimation(file->get())) return std::move(*copy);
       return file;
     };
     auto file = open();

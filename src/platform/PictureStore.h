@@ -72,6 +72,15 @@ class PictureStore {
   // that stands in for it until it is made). None when no copy made so far covers it.
   static std::optional<UniqueFd> reducedCopy(const std::filesystem::path& folder, const std::string& name, Drawn drawn);
 
+  // Whether the file open as `fd` is an animation, by a walk of its headers
+  // (ImageHeader::isAnimation): a page is handed such a picture as it is, never one of its reduced
+  // copies, which are stills. Each file (its device, inode, size and times) is looked at once,
+  // however many ask at once, and the answer kept. Blocks for that look: never on the main
+  // thread. False when the look can't tell.
+  static bool isAnimation(int fd);
+  // How many looks were taken, for tests.
+  static std::size_t animationLooks();
+
   // What decoding a picture of `header` and holding it holds: its raster, a drawn copy and the
   // decoder's buffers; the reservation to take from MemoryBudget::decodedPictures().
   static std::size_t decodeCost(const ImageHeader::Facts& header);

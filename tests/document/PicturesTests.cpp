@@ -185,6 +185,14 @@ class Pictures : public ::testing::Test {
   // layer only when no picture is at the frame's corner.
   std::shared_ptr<KXDocument> openProject(const std::vector<Stored>& pictures) {
     auto source = dir / "source";
+    writeDesign(source, pictures);
+    makeZip(source, dir / "Project.korvelx");
+    auto opened = openWith(*controller, dir / "Project.korvelx");
+    EXPECT_TRUE(opened && waitForEditor(*opened));
+    return opened;
+  }
+  // The project folder of such a document.
+  void writeDesign(const fsys::path& source, const std::vector<Stored>& pictures) {
     writeProject(source, "Home");
     nlohmann::json layers = nlohmann::json::array();
     if (std::none_of(pictures.begin(), pictures.end(), [](const Stored& p) { return p.x == 0 && p.y == 0; }))
@@ -198,10 +206,6 @@ class Pictures : public ::testing::Test {
     }
     nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
     std::ofstream(source / "design" / "document.json") << json.dump();
-    makeZip(source, dir / "Project.korvelx");
-    auto opened = openWith(*controller, dir / "Project.korvelx");
-    EXPECT_TRUE(opened && waitForEditor(*opened));
-    return opened;
   }
 
   // Hands `bytes` to the page as a drop does: a file of that name and type, and the place.
@@ -1294,6 +1298,40 @@ bool near(const std::array<std::uint8_t, 3>& p, const testenv::Colour& c, int sl
 
 }  // namespace
 
+namespace {
+
+// Whether the boxes of the layers "image-1" and "image-2" of `view` (found below `where`) are each
+// seen in both frames' colours, one snapshot after another, each drawn from its file as it is
+// (an animation handed whole, never a still of its first frame).
+void expectKeepsMoving(WebView& view, const std::string& where, const std::string& what) {
+  std::map<std::string, std::set<int>> seen;
+  std::string last;
+  bool moving = waitFor([&] {
+    auto shot = snapshot(view.widget());
+    if (!shot) return false;
+    bool all = true;
+    for (const char* id : {"image-1", "image-2"}) {
+      auto box = boxOf(view, where + "[data-id=\"" + id + "\"] img",
+                       "i.complete && i.naturalWidth === 1200 && i.naturalHeight === 1200");
+      if (!box) {
+        all = false;
+        continue;
+      }
+      auto p = shot->pixel(int((*box)[0] + (*box)[2] / 2), int((*box)[1] + (*box)[3] / 2));
+      last = std::string(id) + " " + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]);
+      if (near(p, frameRed)) seen[id].insert(0);
+      if (near(p, frameBlue)) seen[id].insert(1);
+      all = all && seen[id].size() == 2;
+    }
+    if (all) keepShot(what + "-animated.png", *shot);
+    return all;
+  }, 90);
+  EXPECT_TRUE(moving) << what << ": frames seen of the GIF " << seen["image-1"].size() << ", of the WebP "
+                      << seen["image-2"].size() << "; last " << last;
+}
+
+}  // namespace
+
 // An animated GIF and an animated WebP (made by the WebP tools' animation encoder) of 1200 × 1200
 // drawn at 60 × 60 keep moving in the editor and the preview: the middle of each box is seen in
 // both its frames' colours over a run of snapshots of the view. Their reduced copies, which
@@ -1312,35 +1350,7 @@ TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
   ASSERT_TRUE(document);
   gtk_window_resize(document->windowForSheet(), 900, 700);
 
-  // Each box seen in both colours, one snapshot after another.
-  auto keepsMoving = [&](WebView& view, const std::string& where, const std::string& what) {
-    std::map<std::string, std::set<int>> seen;
-    std::string last;
-    bool moving = waitFor([&] {
-      auto shot = snapshot(view.widget());
-      if (!shot) return false;
-      bool all = true;
-      for (const char* id : {"image-1", "image-2"}) {
-        // Drawn as the file is: an animation is handed whole, never as a still of its first frame.
-        auto box = boxOf(view, where + "[data-id=\"" + id + "\"] img",
-                         "i.complete && i.naturalWidth === 1200 && i.naturalHeight === 1200");
-        if (!box) {
-          all = false;
-          continue;
-        }
-        auto p = shot->pixel(int((*box)[0] + (*box)[2] / 2), int((*box)[1] + (*box)[3] / 2));
-        last = std::string(id) + " " + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]);
-        if (near(p, frameRed)) seen[id].insert(0);
-        if (near(p, frameBlue)) seen[id].insert(1);
-        all = all && seen[id].size() == 2;
-      }
-      if (all) keepShot(what + "-animated.png", *shot);
-      return all;
-    }, 90);
-    EXPECT_TRUE(moving) << what << ": frames seen of the GIF " << seen["image-1"].size() << ", of the WebP "
-                        << seen["image-2"].size() << "; last " << last;
-  };
-  keepsMoving(document->ostrelViewController().webViewController().webView(), "#canvas ", "editor");
+  expectKeepsMoving(document->ostrelViewController().webViewController().webView(), "#canvas ", "editor");
   // Once the document's reduced copies are settled, a page still gets each animation whole.
   auto copies = document->projectPath().value() / ".cache" / "images";
   ASSERT_TRUE(waitFor([&] {
@@ -1362,7 +1372,7 @@ TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
   ASSERT_TRUE(document->previewWindowController());
   auto& preview = document->previewWindowController()->korvelViewController()->webViewController();
   ASSERT_TRUE(waitFor([&] { return preview.isDocumentReady(); }));
-  keepsMoving(preview.webView(), "", "preview");
+  expectKeepsMoving(preview.webView(), "", "preview");
 
   // Each raster export draws a frame of each.
   ASSERT_TRUE(exportInEveryKind(*document));
@@ -1381,9 +1391,55 @@ TEST_F(Pictures, AnimatedPicturesDrawnSmallKeepMovingInTheEditorAndThePreview) {
   }
 }
 
+// A document made elsewhere may hold reduced copies of an animation in its .cache, stills of a
+// frame of another colour: drawn at 60 × 60, where such a copy would serve, the animated GIF and
+// WebP of 1200 × 1200 are still handed as they are and keep moving in the editor, in a folder
+// document and in a zip made by zip. Each file is looked at once, whatever count of requests.
+TEST_F(Pictures, AnimationsWithStillCopiesFromElsewhereKeepMovingWhenDrawnSmall) {
+  const std::vector<testenv::Colour> colours{frameRed, frameBlue};
+  const Data gif = testenv::animatedGif(1200, 1200, colours, 30);
+  const Data webp = testenv::animatedWebP(testenv::freshFolder("animated-webp-elsewhere"), 1200, 1200, colours, 300);
+  ASSERT_FALSE(webp.empty()) << "img2webp made no animation";
+  const std::vector<Stored> moving{{"Mv7Gq", gif, 60, 60, "moving.gif", 20, 30},
+                                   {"Pq2Wz", webp, 60, 60, "moving.webp", 120, 30}};
+  const Data still = ImageEncoding::png(testenv::solidBitmap(512, 512, 0, 200, 0));
+  for (bool zipped : {false, true}) {
+    std::string kind = zipped ? "zip" : "folder";
+    auto source = dir / ("made-elsewhere-" + kind);
+    writeDesign(source, moving);
+    for (const auto& m : moving)
+      for (const char* size : {"512", "1024"})
+        ASSERT_TRUE(fs::writeInside(source, std::string(".cache/images/") + size + "/" + m.name, still));
+    auto file = source;
+    if (zipped) {
+      file = dir / "Made elsewhere.korvelx";
+      ASSERT_EQ(testenv::run("cd '" + source.string() + "' && zip -qr '" + file.string() + "' ."), 0);
+    }
+    // A folder made elsewhere is told to be under no version control.
+    if (!zipped) person().alertAnswers.push_back(Alert::firstButtonReturn);
+    auto looks = PictureStore::animationLooks();
+    auto document = openWith(*controller, file);
+    ASSERT_TRUE(document && waitForEditor(*document)) << kind;
+    gtk_window_resize(document->windowForSheet(), 900, 700);
+    // The copies are there to be served, as the document brought them.
+    auto copies = document->projectPath().value() / ".cache" / "images" / "512";
+    for (const auto& m : moving) ASSERT_EQ(fs::readFile(copies / m.name).value_or(Data()), still) << kind;
+    expectKeepsMoving(document->ostrelViewController().webViewController().webView(), "#canvas ", kind);
+    // Asked again, by many, the files are not looked at again.
+    ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < 20; ++i) {"
+                                                  " ask('korvel-picture:Mv7Gq?width=60&height=60');"
+                                                  " ask('korvel-picture:Pq2Wz?width=60&height=60'); } true"));
+    EXPECT_EQ(waitForTally(*document, 40, 120), nlohmann::json({{"1200x1200", 40}})) << kind;
+    EXPECT_LE(PictureStore::animationLooks() - looks, 2u) << kind;
+    document->close();
+    ASSERT_TRUE(waitFor([&] { return controller->documents().empty(); }, 60)) << kind;
+  }
+}
+
 // Pictures korvel refuses (three damaged JPEG-in-TIFFs, a PNG whose header claims 100000 ×
 // 100000, a JPEG of 9000 × 9000) each show their layer's name in their box: in the editor and the
-// preview, and in the PNG and PDF exports, never an empty box or the engine's broken-picture sign.
+// preview, and in the PNG, PDF and SVG exports, never an empty box or the engine's broken-picture
+// sign (an SVG viewer's nothing). A name XML must escape is drawn as written.
 TEST_F(Pictures, ARefusedPictureShowsItsNameInTheEditorThePreviewAndTheExports) {
   Data cut = testenv::lyingJpegTiff(8000);
   cut.resize(cut.size() - 40);
@@ -1391,10 +1447,13 @@ TEST_F(Pictures, ARefusedPictureShowsItsNameInTheEditorThePreviewAndTheExports) 
       {"Rf1", testenv::tiffPicture(8000, 8000, {}, 1, {{259, 7}}), 100, 60, "Lagoon", 0, 0},
       {"Rf2", testenv::lyingJpegTiff(8000), 100, 60, "Quarry", 110, 0},
       {"Rf3", cut, 100, 60, "Meadow", 220, 0},
-      {"Rf4", testenv::pngHeader(100000, 100000), 100, 60, "Glacier", 0, 70},
+      {"Rf4", testenv::pngHeader(100000, 100000), 100, 60, "Ice & <Sea>", 0, 70},
       {"Rf5", testenv::jpegPicture(9000, 9000), 100, 60, "Canyon", 110, 70},
   };
-  auto document = openProject(refused);
+  // Beside them a picture that is drawn.
+  auto all = refused;
+  all.push_back({"Gd6", redPicture(), 40, 30, "Harbour", 220, 70});
+  auto document = openProject(all);
   ASSERT_TRUE(document);
   gtk_window_resize(document->windowForSheet(), 900, 700);
   document->showPreviewWindow();
@@ -1472,6 +1531,57 @@ TEST_F(Pictures, ARefusedPictureShowsItsNameInTheEditorThePreviewAndTheExports) 
     }
   for (const auto& r : refused)
     EXPECT_TRUE(showsName(printed, {double(r.x), double(r.y), double(r.width), double(r.height)})) << "Home.pdf: " << r.layer;
+
+  // The SVG, read by an XML parser (which fails on SVG that is not well-formed), draws each
+  // refused picture's name in its box, clipped to it, and no image there; the good picture is an
+  // image of its data, with nothing beneath it.
+  std::string read;
+  ASSERT_EQ(testenv::run("python3 -c '"
+                         "import json, sys, xml.etree.ElementTree as T\n"
+                         "S = \"{http://www.w3.org/2000/svg}\"\n"
+                         "root = T.parse(sys.argv[1]).getroot()\n"
+                         "box = lambda e: [float(e.get(k, 0)) for k in (\"x\", \"y\", \"width\", \"height\")]\n"
+                         "images = [box(e) + [e.get(\"{http://www.w3.org/1999/xlink}href\", \"\")[:40]] for e in root.iter(S + \"image\")]\n"
+                         "names = [box(g.find(S + \"clipPath\").find(S + \"rect\")) + [\"\".join(g.itertext())]"
+                         " for g in root.iter(S + \"g\") if g.get(\"class\") == \"refused-picture\"]\n"
+                         "print(json.dumps({\"images\": images, \"names\": names}))\n"
+                         "' '" + (out / "Home.svg").string() + "'", &read), 0)
+      << read;
+  auto svg = nlohmann::json::parse(read);
+  auto boxJson = [](const Stored& s) { return nlohmann::json{double(s.x), double(s.y), double(s.width), double(s.height)}; };
+  for (const auto& r : refused) {
+    auto named = boxJson(r);
+    named.push_back(r.layer);
+    EXPECT_NE(std::find(svg["names"].begin(), svg["names"].end(), named), svg["names"].end())
+        << "Home.svg: " << r.layer << " in " << svg.dump();
+  }
+  auto good = boxJson(all.back());
+  good.push_back("data:image/png;base64,iVBORw0KGgoAAAANSU");
+  EXPECT_EQ(svg["images"], nlohmann::json::array({good})) << "Home.svg";
+  EXPECT_EQ(svg["names"].size(), refused.size()) << "Home.svg: " << svg.dump();
+  keepShot("refused-export.svg", *fs::readFile(out / "Home.svg"));
+  // As the web engine draws the file: each name in its grey box, the good picture red.
+  GtkWidget* window = gtk_offscreen_window_new();
+  GtkWidget* view = webkit_web_view_new();
+  gtk_widget_set_size_request(view, 400, 200);
+  gtk_container_add(GTK_CONTAINER(window), view);
+  gtk_widget_show_all(window);
+  gchar* address = g_filename_to_uri((out / "Home.svg").c_str(), nullptr, nullptr);
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), address);
+  g_free(address);
+  std::string unseen;
+  EXPECT_TRUE(waitFor([&] {
+    auto shot = snapshot(view);
+    if (!shot) return false;
+    unseen.clear();
+    for (const auto& r : refused)
+      if (!showsName(*shot, {double(r.x), double(r.y), double(r.width), double(r.height)})) unseen += r.layer + " ";
+    auto red = shot->pixel(all.back().x + 20, all.back().y + 15);
+    if (!isRed(red.data())) unseen += "the good picture";
+    keepShot("refused-export-svg.png", *shot);
+    return unseen.empty();
+  }, 60)) << "Home.svg drawn: not seen " << unseen;
+  gtk_widget_destroy(window);
 }
 
 // A 4000 × 3000 photograph filling its frame of 400 × 300 is held in the PDF at 300 pixels to

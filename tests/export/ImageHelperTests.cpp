@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "export/ImageInfo.h"
+#include "export/SVGRefusedPictures.h"
 #include "export/SVGXMLDocument.h"
 #include "export/SketchPasteboardPluginParser.h"
 #include "platform/Crypto.h"
@@ -266,3 +267,54 @@ TEST(SketchPasteboardPluginParser, RefusesAMalformedPayloadAsAWhole) {
 }
 
 }  // namespace
+
+// An SVG's images the host gave no data (refused pictures) become their name in their box; what
+// XML's grammar passes over (comments, character data, a '>' in a value) is passed over, and
+// what can't be read as XML is left as it is. What is written is well-formed.
+TEST(SVGRefusedPictures, EachImageOfNoDataBecomesItsNameInItsBox) {
+  const std::string open = "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\">";
+  const std::string refused =
+      "<image x=\"10\" y=\"20\" width=\"100\" height=\"60\" aria-label=\"Lagoon\" xlink:href=\"data:image/png;base64,\"/>";
+  struct Case {
+    const char* what;
+    std::string svg;
+    std::vector<std::string> found;  // in what is written; nothing written when empty
+    std::vector<std::string> gone = {"data:image/png;base64,\""};
+  };
+  const Case cases[] = {
+      {"a refused picture", open + refused + "</svg>",
+       {"<g class=\"refused-picture\" aria-label=\"Lagoon\">", "<rect x=\"10\" y=\"20\" width=\"100\" height=\"60\"/>",
+        "<tspan x=\"60\" y=\"54\">Lagoon</tspan>", "fill=\"#f2f2f2\""}},
+      {"a picture that is drawn", open + "<image width=\"9\" height=\"9\" href=\"data:image/png;base64,iVBO\"/></svg>", {}},
+      {"one in a comment", open + "<!-- " + refused + " --></svg>", {}},
+      {"one in character data", open + "<text><![CDATA[" + refused + "]]></text></svg>", {}},
+      {"a '>' in a value before it",
+       open + "<image title=\"a > b\" width=\"5\" height=\"6\" aria-label='x' href=\"data:,\"></image></svg>",
+       {"aria-label=\"x\"", ">x</tspan>"}, {"<image"}},
+      {"one with a title", open + "<image width=\"40\" height=\"20\" href=\"data:,\"><title>t</title></image></svg>",
+       {"<rect x=\"0\" y=\"0\" width=\"40\" height=\"20\"/>"}, {"<image", "<title>"}},
+      {"a name XML escapes",
+       open + "<image width=\"200\" height=\"20\" aria-label=\"&lt;A&amp;B&#x43;&#68;&quot;\" href=\"data:,\"/></svg>",
+       {">&lt;A&amp;BCD&quot;</tspan>"}},
+      {"a long name in a narrow box, broken at its side",
+       open + "<image width=\"30\" height=\"100\" aria-label=\"abcdefgh\" href=\"data:,\"/></svg>",
+       {">abc</tspan>", ">def</tspan>", ">gh</tspan>"}},
+      {"an image of no size", open + "<image href=\"data:,\"/></svg>", {}},
+      {"a comment never ended", open + refused + "<!-- </svg>", {}},
+      {"a document type declaring entities", "<!DOCTYPE svg [<!ENTITY e \"x\">]>" + open + refused + "</svg>", {}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(SVGXMLDocument::create(c.svg) || c.found.empty()) << c.what;
+    auto written = SVGRefusedPictures::drawNames(c.svg);
+    ASSERT_EQ(written.has_value(), !c.found.empty()) << c.what;
+    if (!written) continue;
+    EXPECT_TRUE(SVGXMLDocument::create(*written)) << c.what << ": " << *written;
+    for (const auto& f : c.found) EXPECT_NE(written->find(f), std::string::npos) << c.what << ": " << f << " in " << *written;
+    for (const auto& g : c.gone) EXPECT_EQ(written->find(g), std::string::npos) << c.what << ": " << g << " in " << *written;
+  }
+  // Clip names are each the text's own.
+  auto twice = SVGRefusedPictures::drawNames(open + "<g id=\"korvel-refused-picture-0\"/>" + refused + "</svg>");
+  ASSERT_TRUE(twice);
+  EXPECT_EQ(twice->find("id=\"korvel-refused-picture-0\"", twice->find("id=\"korvel-refused-picture-0\"") + 1),
+            std::string::npos);
+}

@@ -10,15 +10,18 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <span>
 #include <future>
 #include <thread>
 #include <vector>
 
 #include "export/Bitmap.h"
 #include "export/ExportFileWriter.h"
+#include "export/WebP.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
+#include "platform/ImageHeader.h"
 #include "platform/MemoryBudget.h"
 #include "platform/PictureStore.h"
 #include "platform/QuickPng.h"
@@ -330,6 +333,76 @@ TEST(PictureStore, AReducedCopyServesWhereItCoversTheDrawnSize) {
     EXPECT_EQ(ImageData::bitmapSize(*bytes)->width, c.width) << what;
   }
   EXPECT_FALSE(PictureStore::reducedCopy(cache, "other", {80, 80}));
+}
+
+// Whether a picture is an animation is found by a walk of its headers, past its pixels and
+// within its bounds: an APNG whose text before its animation chunk is 12 MB, or a GIF whose first
+// frame is 4 MB, costs a few reads and the first frame's blocks; a GIF whose first frame is past
+// the bound can't be told, after no more than the bound is read.
+TEST(PictureStore, AnAnimationIsToldByItsHeadersAlone) {
+  const std::vector<Colour> two{{255, 0, 0}, {0, 0, 255}}, one{{255, 0, 0}};
+  auto folder = freshFolder("animation-look");
+  // 12 MB of text, then (in the animation) its control chunk: two frames.
+  Data text, control;
+  pngChunk(text, "tEXt", Data(12u << 20, 'x'));
+  putBig(control, 2, 4);
+  putBig(control, 0, 4);
+  pngChunk(text, "acTL", control);
+  Data apng = ImageEncoding::png(solidBitmap(6, 5, 9, 8, 7)), stillPng = apng;
+  apng.insert(apng.begin() + 33, text.begin(), text.end());
+  stillPng.insert(stillPng.begin() + 33, text.begin(), text.end() - 20);
+  struct Case {
+    const char* what;
+    Data bytes;
+    std::optional<bool> animates;
+    std::uint64_t mostRead;
+  } cases[] = {
+      {"GIF of two frames", animatedGif(64, 64, two, 10), true, 1 << 20},
+      {"GIF of one frame", animatedGif(64, 64, one, 10), false, 1 << 20},
+      {"GIF of two frames, the first of 4 MB", animatedGif(2000, 2000, two, 10), true, 5u << 20},
+      {"GIF whose first frame is past the bound", animatedGif(4800, 4800, two, 10), std::nullopt,
+       ImageHeader::maximumAnimationLookBytes},
+      {"WebP of two frames", animatedWebP(folder, 64, 64, two, 100), true, 1 << 20},
+      {"WebP", WebP::encode(solidBitmap(64, 64, 1, 2, 3), 1.0f), false, 1 << 20},
+      {"PNG of two frames after 12 MB of text", apng, true, 1 << 20},
+      {"PNG with 12 MB of text", stillPng, false, 1 << 20},
+      {"JPEG", ImageEncoding::jpeg(solidBitmap(64, 64, 1, 2, 3), 90), false, 1 << 20},
+      {"nothing", Data(), false, 0},
+  };
+  for (const auto& c : cases) {
+    ASSERT_FALSE(c.bytes.empty() && c.mostRead) << c.what;
+    std::uint64_t read = 0;
+    auto readAt = [&](std::uint64_t offset, std::span<std::uint8_t> into) {
+      std::size_t count = std::min<std::size_t>(into.size(), c.bytes.size() - std::size_t(offset));
+      std::copy_n(c.bytes.begin() + std::ptrdiff_t(offset), count, into.begin());
+      read += count;
+      return count;
+    };
+    EXPECT_EQ(ImageHeader::isAnimation(readAt, c.bytes.size()), c.animates) << c.what;
+    EXPECT_LE(read, c.mostRead) << c.what;
+    auto facts = ImageHeader::read(c.bytes);
+    if (c.animates) {
+      EXPECT_EQ(*c.animates, facts && facts->frames > 1) << c.what;
+    }
+  }
+}
+
+// Many requests for one file at once share one look at it; the file changed is looked at again.
+TEST(PictureStore, ManyAskingWhetherAFileIsAnAnimationShareOneLook) {
+  auto folder = freshFolder("animation-looks");
+  ASSERT_TRUE(fs::writeInside(folder, "moving.gif", animatedGif(1000, 1000, {{255, 0, 0}, {0, 0, 255}}, 10)));
+  auto before = PictureStore::animationLooks();
+  std::vector<std::future<bool>> asked;
+  for (int i = 0; i < 16; ++i)
+    asked.push_back(std::async(std::launch::async, [&] {
+      return PictureStore::isAnimation(openFile(folder / "moving.gif").get());
+    }));
+  for (auto& a : asked) EXPECT_TRUE(a.get());
+  EXPECT_EQ(PictureStore::animationLooks() - before, 1u);
+  ASSERT_TRUE(fs::writeInside(folder, "moving.gif", redPNG(10, 10)));
+  EXPECT_FALSE(PictureStore::isAnimation(openFile(folder / "moving.gif").get()));
+  EXPECT_EQ(PictureStore::animationLooks() - before, 2u);
+  EXPECT_FALSE(PictureStore::isAnimation(-1));
 }
 
 // A rendered output holds each picture at most at the pixels it draws (300 per inch of a PDF

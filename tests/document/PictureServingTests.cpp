@@ -188,8 +188,10 @@ TEST_F(PictureServing, AHundredNoisePicturesAskedWholeEachEndAndASmallOneAskedAf
   const double seconds = std::chrono::duration<double>(Clock::now() - asked).count();
   int drawn = tally.value("8192x8192", 0), refused = tally.value("refused", 0);
   EXPECT_EQ(drawn + refused, count) << tally.dump();
+  summed.stop();
   std::printf("100 noise pictures: small one after %.1f s, all ended after %.1f s, %d drawn, %d refused;"
-              " this process grew %zu MB, its processes' peak %zu MB\n",
-              smallSeconds, seconds, drawn, refused, peak.growth() >> 20, summed.stop() >> 20);
+              " this process grew %zu MB, its processes' sum grew %zu MB (at its peak: %s)\n",
+              smallSeconds, seconds, drawn, refused, peak.growth() >> 20, summed.growth() >> 20,
+              summed.atPeak().c_str());
   EXPECT_LT(peak.growth(), std::size_t(3) << 29) << "grew by " << (peak.growth() >> 20) << " MB";
 }

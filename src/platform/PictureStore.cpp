@@ -79,11 +79,11 @@ using Claim = std::function<bool(ImageData::PixelSize)>;
 
 // A picture made whole as PNG: a large one deflated on every core at the fastest level, which
 // on pictures that hardly compress (noise, photographs) takes a small part of the usual time
-// for about the usual size.
-Result<Data> wholePng(GObjectPtr<GdkPixbuf> picture) {
+// for about the usual size; none is put together past `largest` bytes.
+Result<Data> wholePng(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
   if (double(gdk_pixbuf_get_width(picture.get())) * gdk_pixbuf_get_height(picture.get()) < 1e6)
     return ImageData::pngOf(picture.get());
-  return QuickPng::encode(std::move(picture));
+  return QuickPng::encode(std::move(picture), largest);
 }
 
 // What a worker made of a file at the size it is drawn at: its answer, or none when it needs a
@@ -121,7 +121,7 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
   if (!whole) return reduced(*picture, handed, header->format == ImageHeader::Format::jpeg, fileSize);
-  auto png = wholePng(std::move(picture->picture));
+  auto png = wholePng(std::move(picture->picture), PictureStore::largestMade(fileSize));
   if (!png) return tl::unexpected(png.error());
   return madeAnswer(std::move(*png), "image/png", picture->held, fileSize);
 }

@@ -313,15 +313,16 @@ int largePhotos() {
   if (!document) return 1;
   // The peak counts from the editor's being ready, once the bench has let go of its own copies of
   // the files (620 MB of its own); what opening the document costs is in its time.
+  const std::size_t count = photos.size(), fileSize = photos[0].bytes.size();
   photos = {};
   auto peak = std::make_unique<testenv::PeakPss>();
   double opening = std::chrono::duration<double>(Clock::now() - began).count();
-  bool drawn = waitFor([&] { return settled(*document, photos.size()); }, 600);
+  bool drawn = waitFor([&] { return settled(*document, count); }, 600);
   double drawing = std::chrono::duration<double>(Clock::now() - began).count();
   std::size_t summed = peak->stop();
   std::printf("five 64 MP LZW TIFFs (%zu MB each): drawn %.1f s after opening (its editor ready after %.1f s), decoding"
               " them once %.1f s: %.1f times; peak with its processes %zu MB%s\n",
-              photos[0].bytes.size() >> 20, drawing, opening, decoding, drawing / decoding, summed >> 20,
+              fileSize >> 20, drawing, opening, decoding, drawing / decoding, summed >> 20,
               drawn ? "" : " (not all drawn)");
   std::fflush(stdout);
   document->close();

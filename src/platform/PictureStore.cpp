@@ -41,16 +41,23 @@ bool farLargerThanItsPixels(std::size_t fileSize, const ImageHeader::Facts& head
   return double(fileSize) > 8.0 * header.decodedPixels() + double(1 << 20);
 }
 
-// The picture at the size it is handed at, in the smallest of the kinds that keep what it shows;
-// it holds what it takes of the decode's share from then on.
-PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSize size, bool photo) {
+// A picture made of a file of `fileSize` bytes as `bytes`, which holds what it takes of the
+// decode's share from then on; refused when larger than the store hands.
+PictureStore::Answer madeAnswer(Data bytes, const char* type, MemoryBudget::Ticket& held, std::size_t fileSize) {
+  if (bytes.size() > PictureStore::largestMade(fileSize))
+    return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture is too large to draw at this size");
+  held.keepAsResult(bytes.size());
+  return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(bytes), type, std::move(held)});
+}
+
+// The picture at the size it is handed at, in the smallest of the kinds that keep what it shows.
+PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSize size, bool photo,
+                             std::size_t fileSize) {
   GObjectPtr<GdkPixbuf> smaller = PictureScaling::scaled(picture.picture.get(), size.width, size.height);
   picture.picture.reset();
   if (!smaller) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "There is not enough memory for the picture");
   auto answer = [&](Data bytes, const char* type) -> PictureStore::Answer {
-    picture.held.keepAsResult(bytes.size());
-    return std::make_shared<const PictureStore::Picture>(
-        PictureStore::Picture{std::move(bytes), type, std::move(picture.held)});
+    return madeAnswer(std::move(bytes), type, picture.held, fileSize);
   };
   if (photo && !gdk_pixbuf_get_has_alpha(smaller.get())) {
     gchar* buffer = nullptr;
@@ -72,11 +79,11 @@ using Claim = std::function<bool(ImageData::PixelSize)>;
 
 // A picture made whole as PNG: a large one deflated on every core at the fastest level, which
 // on pictures that hardly compress (noise, photographs) takes a small part of the usual time
-// for about the usual size.
-Result<Data> wholePng(GObjectPtr<GdkPixbuf> picture) {
+// for about the usual size; none is put together past `largest` bytes.
+Result<Data> wholePng(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
   if (double(gdk_pixbuf_get_width(picture.get())) * gdk_pixbuf_get_height(picture.get()) < 1e6)
     return ImageData::pngOf(picture.get());
-  return QuickPng::encode(std::move(picture));
+  return QuickPng::encode(std::move(picture), largest);
 }
 
 // What a worker made of a file at the size it is drawn at: its answer, or none when it needs a
@@ -110,14 +117,13 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
   }
   auto picture = PictureStore::decode(file->bytes, *header);
   // The file is not needed past its pixels, nor the pixels past their PNG.
+  const std::size_t fileSize = file->bytes.size();
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
-  if (!whole) return reduced(*picture, handed, header->format == ImageHeader::Format::jpeg);
-  auto png = wholePng(std::move(picture->picture));
+  if (!whole) return reduced(*picture, handed, header->format == ImageHeader::Format::jpeg, fileSize);
+  auto png = wholePng(std::move(picture->picture), PictureStore::largestMade(fileSize));
   if (!png) return tl::unexpected(png.error());
-  picture->held.keepAsResult(png->size());
-  return std::make_shared<const PictureStore::Picture>(
-      PictureStore::Picture{std::move(*png), "image/png", std::move(picture->held)});
+  return madeAnswer(std::move(*png), "image/png", picture->held, fileSize);
 }
 
 // The budget a reservation of `bytes` takes: small ones have their own.

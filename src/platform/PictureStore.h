@@ -12,6 +12,7 @@
 // request that can open its file again holds no open file while it waits, and one that waited
 // longer than maximumWait is refused. Display-free; any thread.
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -112,6 +113,15 @@ class PictureStore {
 
   // No picture file a design holds is larger.
   static constexpr std::size_t maximumFile = std::size_t(256) << 20;
+  // No picture the store makes of a file of `fileSize` bytes (a TIFF, a reduced copy) is larger:
+  // beyond it the picture is refused. A page's engine holds what it is handed in a few copies
+  // until it next collects its garbage, so a small file that decodes to far more than it weighs
+  // (noise, which no encoding makes smaller) would cost the person's machine many times over;
+  // a large file handed at its own size costs what the file does.
+  static constexpr std::size_t largestMadeOfAnyFile = std::size_t(48) << 20;
+  static constexpr std::size_t largestMade(std::size_t fileSize) {
+    return std::max(largestMadeOfAnyFile, 2 * fileSize);
+  }
   // What is kept of pictures made: a few screens of pictures; a larger one is made again.
   static constexpr std::size_t keptBytes = std::size_t(96) << 20;
   static constexpr std::size_t largestKept = std::size_t(32) << 20;

@@ -93,7 +93,7 @@ void deflateBand(const guchar* pixels, std::size_t stride, int width, int channe
 
 }  // namespace
 
-Result<Data> encode(GObjectPtr<GdkPixbuf> picture) {
+Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
   GdkPixbuf* p = picture.get();
   const int width = gdk_pixbuf_get_width(p), height = gdk_pixbuf_get_height(p);
   const int channels = gdk_pixbuf_get_n_channels(p);
@@ -131,6 +131,7 @@ Result<Data> encode(GObjectPtr<GdkPixbuf> picture) {
     total += band.deflated.size() + 12;
     adler = adler32_combine(adler, band.adler, z_off_t(band.length));
   }
+  if (total > largest) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture is too large to draw at this size");
   Data png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   png.reserve(total);
   Data header;

@@ -4,6 +4,9 @@
 // filtered against the one above. For pictures made to be drawn at once, not to be stored small.
 // Display-free; any thread (it runs threads of its own).
 
+#include <cstddef>
+#include <cstdint>
+
 #include "platform/Data.h"
 #include "platform/Error.h"
 #include "platform/GObjectPtr.h"
@@ -14,6 +17,7 @@ namespace QuickPng {
 
 // `picture` (8 bits a sample, RGB or RGBA) as PNG; the picture is let go as soon as its rows are
 // deflated, before the PNG is put together, so that the two are held at once only in part.
-Result<Data> encode(GObjectPtr<GdkPixbuf> picture);
+// A PNG that would be larger than `largest` bytes is not put together (tooLarge).
+Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest = SIZE_MAX);
 
 }  // namespace QuickPng

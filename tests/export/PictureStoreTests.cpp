@@ -636,3 +636,35 @@ TEST(PictureStore, WorkNoOneWaitsForGivesWayToWorkSomeoneDoes) {
   EXPECT_EQ(givingAt, 2);
   EXPECT_EQ(budget.held(), 0u);
 }
+
+// A TIFF of 82 KB whose 8192 × 8192 of noise no encoding makes smaller than its 64 MB of pixels
+// is refused whole, where a page's engine would hold it in several copies; the same noise drawn
+// smaller, or a quarter as large whole, is answered.
+TEST(PictureStore, APictureMadeFarLargerThanItsFileIsRefused) {
+  auto folder = freshFolder("picture-store-largest-made");
+  struct Case {
+    const char* name;
+    std::uint32_t side;
+    PictureStore::Drawn drawn;
+    int width;  // 0: refused as too large
+  } cases[] = {
+      {"whole", 8192, {}, 0},
+      {"drawn at 1024", 8192, {1024, 1024}, 1024},
+      {"a quarter as large, whole", 4096, {}, 4096},
+  };
+  for (const auto& c : cases) {
+    auto file = folder / (std::string(c.name) + ".tiff");
+    const Data noise = noiseTiff(c.side, c.side, 7);
+    ASSERT_LT(noise.size(), std::size_t(84) << 10);
+    writeBytes(file, noise);
+    auto answer = PictureStore::shared().get(openFile(file), c.drawn);
+    if (!c.width) {
+      ASSERT_FALSE(answer) << c.name;
+      EXPECT_EQ(answer.error().code, ImageData::tooLarge) << c.name;
+      continue;
+    }
+    ASSERT_TRUE(answer) << c.name << ": " << answer.error().message;
+    EXPECT_LE((*answer)->bytes.size(), PictureStore::largestMade(noise.size())) << c.name;
+    expectSize((*answer)->bytes, c.width, c.width, c.name);
+  }
+}

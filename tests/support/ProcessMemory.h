@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,23 +58,48 @@ inline std::vector<pid_t> processTree(pid_t root = ::getpid()) {
   return tree;
 }
 
-// Bytes.
+// Bytes: the proportional set size of one process, 0 once it has gone.
+inline std::size_t processPss(pid_t pid) {
+  std::string text = procText("/proc/" + std::to_string(pid) + "/smaps_rollup");
+  auto at = text.find("\nPss:");
+  return at == std::string::npos ? 0 : std::size_t(std::atoll(text.c_str() + at + 5)) << 10;
+}
+
+// A process's name as the system shows it ("WebKitWebProces", "node").
+inline std::string processName(pid_t pid) {
+  std::string name = procText("/proc/" + std::to_string(pid) + "/comm");
+  while (!name.empty() && name.back() == '\n') name.pop_back();
+  return name;
+}
+
+// Bytes, summed over the tree.
 inline std::size_t treePss(pid_t root = ::getpid()) {
   std::size_t total = 0;
-  for (pid_t pid : processTree(root)) {
-    std::string text = procText("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    auto at = text.find("\nPss:");
-    if (at != std::string::npos) total += std::size_t(std::atoll(text.c_str() + at + 5)) << 10;
-  }
+  for (pid_t pid : processTree(root)) total += processPss(pid);
   return total;
 }
 
-// The highest treePss seen from construction to stop().
+// The highest treePss seen from construction to stop(), the level at construction, and what each
+// process of the tree held at that peak ("WebKitWebProces 412 MB, ...": which one to look at when
+// the sum is too high).
 class PeakPss {
  public:
-  PeakPss() : sampler_([this] {
+  PeakPss() : start_(treePss()), peak_(start_), sampler_([this] {
       while (!stop_) {
-        peak_ = std::max<std::size_t>(peak_, treePss());
+        std::size_t total = 0;
+        std::string parts;
+        for (pid_t pid : processTree()) {
+          std::size_t pss = processPss(pid);
+          if (pss == 0) continue;
+          total += pss;
+          if (pss >= (std::size_t(8) << 20))
+            parts += (parts.empty() ? "" : ", ") + processName(pid) + " " + std::to_string(pss >> 20) + " MB";
+        }
+        if (total > peak_) {
+          std::lock_guard lock(mutex_);
+          peak_ = total;
+          atPeak_ = std::move(parts);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
     }) {}
@@ -82,10 +108,20 @@ class PeakPss {
     if (!stop_.exchange(true)) sampler_.join();
     return peak_;
   }
+  // Past the level at construction.
+  std::size_t growth() const { return peak_ > start_ ? peak_ - start_ : 0; }
+  std::size_t start() const { return start_; }
+  std::string atPeak() const {
+    std::lock_guard lock(mutex_);
+    return atPeak_;
+  }
 
  private:
+  std::size_t start_;
   std::atomic<bool> stop_{false};
-  std::atomic<std::size_t> peak_{0};
+  std::atomic<std::size_t> peak_;
+  mutable std::mutex mutex_;
+  std::string atPeak_;
   std::thread sampler_;
 };
 

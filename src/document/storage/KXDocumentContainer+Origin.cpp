@@ -667,6 +667,8 @@ std::optional<std::filesystem::path> KXDocumentContainer::retireWorkingCopies(co
 
 std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
   requireMainThreadForSweep("removeUnclaimedWorkingCopies");
+  if (auto removed = removeLeftoversOfKeptContent())
+    RWLog("Removed " + std::to_string(removed) + " temporaries that keeping refused edits left");
   std::vector<std::filesystem::path> unclaimed;
   for (const auto& [dir, uuid] : idleWorkingCopies()) {
     auto text = fs::readText(dir / nameForOriginInfo);

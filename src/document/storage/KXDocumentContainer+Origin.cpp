@@ -349,6 +349,8 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   }
   addPackageRegistrySettings();
   addMissingCachedImages();
+  // Backups a kill stopped half made go at the opening, not a minute later at the first backup.
+  removeLeftoverBackupTemporaries();
   log("Done reading");
 
   originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});

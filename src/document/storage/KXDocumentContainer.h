@@ -278,6 +278,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
 
   void scheduleBackup();
   void backupStep();
+  // Removes the folders in .backups that backups of ended processes were being made in.
+  void removeLeftoverBackupTemporaries() const;
 
   void addCachedImageDimensionDirectories();
   // Removes the hidden items of the cache folders that no running process is making.

@@ -109,11 +109,15 @@ void BaseOstrelViewController::loadView() {
     auto complete = std::exchange(self->ipcProcessor_->documentExportDataComplete, nullptr);
     if (!complete) return true;
     GlobalQueue::async([text = std::string(text), complete = std::move(complete)]() mutable {
-      auto design = std::make_shared<Result<Data>>(KXDocumentContainer::designFromAnswer(text));
+      // Text that isn't JSON comes back with its refusal, to be kept where a crash finds it.
+      auto refused = std::make_shared<Data>();
+      auto design = std::make_shared<Result<Data>>(KXDocumentContainer::designFromAnswer(text, refused.get()));
       std::string().swap(text);
-      MainQueue::async([design, complete = std::move(complete)] {
+      MainQueue::async([design, refused, complete = std::move(complete)] {
         if (*design)
           complete(std::move(**design), std::nullopt);
+        else if (!refused->empty())
+          complete(std::move(*refused), design->error());
         else
           complete(std::nullopt, design->error());
       });

@@ -32,7 +32,8 @@ class IPCProcessor {
   Call call;
   EvaluateJavaScript evaluateJavaScript;
   // The pending answer to "DocumentSave": the processor calls it once with the page's document
-  // and clears it.
+  // and clears it. Data with an error is an answer refused as a design (text that isn't JSON),
+  // handed on to be kept.
   DataCompletion documentExportDataComplete;
   // Drags these files out of the page's view to the desktop; false when no drag started.
   std::function<bool(const std::vector<std::filesystem::path>& files)> beginFileDrag;

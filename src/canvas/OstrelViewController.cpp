@@ -23,7 +23,7 @@ KXDocumentContainerDataSource& OstrelViewController::dataSourceForDocumentJSON()
           // The preview and the shared page read the design from the working copy: once it holds
           // this content (the completion writes it), they are told to read it again.
           self->exportOstrelDocumentData([weak, completion = std::move(completion)](std::optional<Data> data, std::optional<Error> error) {
-            bool provided = data.has_value();
+            bool provided = data.has_value() && !error;
             completion(std::move(data), std::move(error));
             if (!provided) return;
             MainQueue::async([weak] {

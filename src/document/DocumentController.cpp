@@ -11,6 +11,7 @@
 #include "document/storage/KXDocumentError.h"
 #include "document/storage/KXDocumentMigration.h"
 #include "document/storage/KXSaveInFlight.h"
+#include "document/storage/KXZipArchiveBacking.h"
 #include "foundation/AppServices.h"
 #include "platform/Alert.h"
 #include "platform/RWLog.h"
@@ -63,7 +64,17 @@ bool DocumentController::validateUserInterfaceItem(const std::string& action) co
 
 Result<std::string> DocumentController::typeForContents(const Path& url) const {
   if (url.extension() == std::string(".") + tutorialPathExtension) return std::string(tutorialTypeIdentifier);
-  return BaseDocumentController::typeForContents(url);
+  auto type = BaseDocumentController::typeForContents(url);
+  if (type) return type;
+  // A file korvel wrote under a name without its extension (earlier builds did), or renamed
+  // since, is known by what it holds: a zip that holds the design, read by the zip reader within
+  // its bounds. Anything else stays no document.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(url, ec)) return type;
+  auto zip = KXZipArchiveBacking::create(url, false, false);
+  if (!zip || !(*zip)->declaredSizes().count(KXDocumentArchive::relativePathForDocumentJSON)) return type;
+  RWLog("Opening " + url.string() + " by its contents: a project zip named without the extension");
+  return std::string(KXDocument::zipType);
 }
 
 namespace {

@@ -31,6 +31,7 @@ void KXDocument::presentSetAsideMessageIfNeeded() {
   auto [copy, why] = *std::exchange(setAsideToAnnounce_, std::nullopt);
   const std::string kept = "“" + copy.string() + "”";
   std::string message, informative;
+  auto shown = copy;
   switch (why) {
     case SetAside::Why::changedElsewhere:
       message = "The document “" + displayName() + "” was changed by another application.";
@@ -50,10 +51,20 @@ void KXDocument::presentSetAsideMessageIfNeeded() {
       message = "The document “" + displayName() + "” that you replaced had unsaved edits.";
       informative = "They were never saved in it. A copy of them was kept in " + kept + ".";
       break;
+    case SetAside::Why::refusedAnswer: {
+      auto refused = KXDocumentContainer::refusedContentIn(copy);
+      if (refused) shown = refused->file;
+      message = "The document “" + displayName() + "” has unsaved edits from an earlier session that could not be saved.";
+      informative = "The editor handed over its design as text that isn't valid JSON" +
+                    (refused && !refused->reason.empty() ? " (" + refused->reason + ")" : std::string()) +
+                    ", so it was never written, and the document opened as last saved. The text it handed over was "
+                    "kept in “" + shown.string() + "”.";
+      break;
+    }
   }
   AlertSpec alert{message, informative, {"OK", "Show Copy"}, 0};
-  Alert::shared().beginSheet(alert, windowForSheet(), [copy](int response) {
-    if (response == Alert::secondButtonReturn) Workspace::shared().activateFileViewerSelecting({copy});
+  Alert::shared().beginSheet(alert, windowForSheet(), [shown](int response) {
+    if (response == Alert::secondButtonReturn) Workspace::shared().activateFileViewerSelecting({shown});
   });
   // Told now: until this moment a crash leaves the copy to be announced at the next opening.
   KXDocumentContainer::setAsideCopyWasAnnounced(copy);

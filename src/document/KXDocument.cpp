@@ -277,10 +277,13 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
     setAsideToAnnounce_ = SetAside{*chosen->setAsideCopy(), chosen->recordWasUnreadable()
                                                                 ? SetAside::Why::earlierSession
                                                                 : SetAside::Why::changedElsewhere};
-  } else if (!isFolder && !isReadingTemplate_ && !isReverting_) {
-    // Edits an earlier start kept aside because this document was away.
+  } else if (!isReadingTemplate_ && !isReverting_) {
+    // Edits an earlier start kept aside because this document was away, or a design the editor
+    // handed over that couldn't be written (a folder document's too).
     if (auto kept = KXDocumentContainer::setAsideCopyToAnnounce(chosen->uuid(), url))
-      setAsideToAnnounce_ = SetAside{*kept, SetAside::Why::earlierSession};
+      setAsideToAnnounce_ = SetAside{*kept, KXDocumentContainer::refusedContentIn(*kept)
+                                                ? SetAside::Why::refusedAnswer
+                                                : SetAside::Why::earlierSession};
   }
   if (setAsideToAnnounce_ && windowForSheet()) scheduleMessages();
   setContainer(chosen);

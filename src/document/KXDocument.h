@@ -146,8 +146,9 @@ class KXDocument : public PDBaseDocument {
     std::filesystem::path copy;
     // Another program changed the file; or the edits couldn't be matched with it (the document
     // was away at a start, or its record of them was unreadable); or a Save As replaced the file;
-    // or a revert read part of the file and the working copy couldn't be put back as it was.
-    enum class Why { changedElsewhere, earlierSession, replaced, revertFailedPartWay } why;
+    // or a revert read part of the file and the working copy couldn't be put back as it was; or
+    // the editor handed its design over as text that isn't JSON and korvel ended before a good one.
+    enum class Why { changedElsewhere, earlierSession, replaced, revertFailedPartWay, refusedAnswer } why;
   };
   std::optional<SetAside> setAsideToAnnounce_;
   bool wantsVersioningCheck_ = false;

@@ -26,6 +26,24 @@ namespace fs {
 
 namespace {
 
+// The longest name of one entry on the file systems korvel writes to.
+constexpr std::size_t nameMax = 255;
+// The widest process id a temporary's name may carry (processOfTemporary reads up to 9 digits).
+constexpr std::size_t widestProcessId = 9;
+constexpr std::string_view folderTemporaryMarker = ".korvel-tmp-";
+// Room for the target's name in "." + name + ".korvel-tmp-" + pid + "-XXXXXX"; the same for
+// every process, so that a sweep names what another process made.
+constexpr std::size_t folderTemporaryNameRoom = nameMax - 1 - folderTemporaryMarker.size() - widestProcessId - 1 - 6;
+// Room for the file's name in the stem of a file temporary, whose random part may take 16.
+constexpr std::size_t fileTemporaryNameRoom = 200;
+
+// `name` cut to at most `bytes` bytes, never inside a UTF-8 sequence.
+std::string_view fitted(std::string_view name, std::size_t bytes) {
+  if (name.size() <= bytes) return name;
+  std::size_t end = bytes;
+  for (int back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80; ++back) --end;
+  return name.substr(0, end);
+}
 
 Error fromStd(const std::error_code& ec, const Path& path, bool reading) {
   return Error::file(ec.value(), path.string(), reading);
@@ -276,7 +294,9 @@ std::chrono::system_clock::time_point dateOf(const timespec& time) {
 Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode,
                              std::string_view temporaryStem) {
   Path dir = path.parent_path().empty() ? Path(".") : path.parent_path();
-  std::string stem = temporaryStem.empty() ? "." + path.filename().string() + "." : std::string(temporaryStem);
+  // Named after this process, so that what a kill leaves is told from a write under way, and
+  // short enough for a file of the longest name.
+  std::string stem = temporaryStem.empty() ? processTemporaryStem(path.filename().string()) : std::string(temporaryStem);
   std::string tmpl = (dir / (stem + "XXXXXX")).string();
   UniqueFd fd(::mkstemp(tmpl.data()));
   if (fd.get() < 0) return fail(Error::file(errno, path.string(), false));
@@ -311,15 +331,23 @@ Result<Path> makeSiblingTemporaryFolder(const Path& target) {
   Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
   std::string name = target.filename().string();
   if (name.empty()) name = "item";
-  // The maker's process id in the name tells a folder in use from one a killed process left.
-  std::string tmpl = (dir / ("." + name + ".korvel-tmp-" + std::to_string(::getpid()) + "-XXXXXX")).string();
+  // The maker's process id in the name tells a folder in use from one a killed process left; a
+  // long name is cut so that the folder's fits.
+  std::string tmpl = (dir / ("." + std::string(fitted(name, folderTemporaryNameRoom)) + std::string(folderTemporaryMarker) +
+                             std::to_string(::getpid()) + "-XXXXXX"))
+                         .string();
   if (!::mkdtemp(tmpl.data())) return fail(Error::file(errno, dir.string(), false));
   return Path(tmpl);
 }
 
 std::size_t removeStaleSiblingTemporaries(const Path& target) {
   Path dir = target.parent_path().empty() ? Path(".") : target.parent_path();
-  return removeStaleTemporaries(dir, "." + target.filename().string() + ".korvel-tmp-");
+  std::string name = target.filename().string();
+  auto cut = fitted(name, folderTemporaryNameRoom);
+  std::size_t removed = removeStaleTemporaries(dir, "." + std::string(cut) + std::string(folderTemporaryMarker));
+  // Names made whole by earlier builds, where the maker's process id left room.
+  if (cut.size() != name.size()) removed += removeStaleTemporaries(dir, "." + name + std::string(folderTemporaryMarker));
+  return removed;
 }
 
 namespace {
@@ -346,7 +374,7 @@ bool isLiveProcessTemporary(std::string_view name, std::string_view prefix) {
 }
 
 std::string processTemporaryStem(std::string_view name) {
-  return "." + std::string(name.substr(0, 200)) + ".korvel-" + std::to_string(::getpid()) + "-";
+  return "." + std::string(fitted(name, fileTemporaryNameRoom)) + ".korvel-" + std::to_string(::getpid()) + "-";
 }
 
 namespace {

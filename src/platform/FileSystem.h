@@ -30,12 +30,13 @@ std::chrono::system_clock::time_point dateOf(const timespec& time);
 
 // Writes `bytes` to a temporary file beside `path`, syncs it, sets `mode` and renames it over
 // `path`: readers see the old content or the new, never a part. The temporary's name starts with
-// `temporaryStem`, by default "." + the file's name + ".".
+// `temporaryStem`, by default processTemporaryStem of the file's name.
 Result<void> writeAtomically(const Path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644,
                              std::string_view temporaryStem = {});
 Result<void> writeAtomically(const Path& path, std::string_view text, unsigned mode = 0644);
 
-// A new, empty, private (0700) folder in the folder that holds `target`, named after it.
+// A new, empty, private (0700) folder in the folder that holds `target`, named after it (a long
+// name cut, so that the folder's name fits whatever the target's).
 // The caller owns it; TemporaryFolder removes it when it goes out of scope.
 Result<Path> makeSiblingTemporaryFolder(const Path& target);
 // Removes the sibling temporary folders of `target` that a process which has ended left behind
@@ -44,8 +45,9 @@ std::size_t removeStaleSiblingTemporaries(const Path& target);
 // Whether `name` is `prefix`<process id>-… of a process still running (this one included):
 // a temporary its maker may still be writing.
 bool isLiveProcessTemporary(std::string_view name, std::string_view prefix);
-// "." + `name` + ".korvel-" + this process's id + "-": how the temporary file that replaces
-// `name` beside it begins, so that what a killed writer left can be told from one being written.
+// "." + `name` (its first 200 bytes) + ".korvel-" + this process's id + "-": how the temporary
+// file that replaces `name` beside it begins, so that what a killed writer left can be told from
+// one being written; with up to 16 more characters it fits any name.
 std::string processTemporaryStem(std::string_view name);
 // Whether `entry` is the name of such a temporary (stem, then 6 to 16 letters or digits) whose
 // process has ended.

@@ -79,6 +79,58 @@ class DocumentWindows : public ::testing::Test {
   ListedRecents* recents = nullptr;
 };
 
+// A project zip under a name without the extension (earlier builds wrote such files when the
+// person typed none; here `zip` writes them) or with another one opens by what it holds, by its path and from the recent
+// documents; random bytes, a zip without a design and a text so named are still no document.
+TEST_F(DocumentWindows, AProjectZipNamedWithoutItsExtensionOpensByWhatItHolds) {
+  writeProject(dir / "source", "Earlier");
+  for (const char* name : {"CopyA", "CopyB.zip"})
+    ASSERT_EQ(testenv::run("cd '" + (dir / "source").string() + "' && zip -qr - . > '" + (dir / name).string() + "'"), 0);
+  fsys::create_directories(dir / "loose");
+  std::ofstream(dir / "loose" / "a.txt") << "a\n";
+  ASSERT_EQ(testenv::run("cd '" + (dir / "loose").string() + "' && zip -qr - . > '" + (dir / "NoDesign").string() + "'"), 0);
+  ASSERT_EQ(testenv::run("head -c 65536 /dev/urandom > '" + (dir / "Random").string() + "'"), 0);
+  std::ofstream(dir / "Notes") << "Just some notes, not a project.\n";
+
+  auto openAndWait = [&](const fsys::path& url) {
+    std::shared_ptr<Document> opened;
+    std::optional<Error> failure;
+    controller->openDocument(url, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
+      opened = d;
+      failure = error;
+    });
+    EXPECT_FALSE(failure) << url << ": " << failure->description();
+    return std::dynamic_pointer_cast<KXDocument>(opened);
+  };
+  for (const char* name : {"CopyA", "CopyB.zip"}) {
+    SCOPED_TRACE(name);
+    auto byPath = openAndWait(dir / name);
+    ASSERT_TRUE(byPath);
+    EXPECT_EQ(byPath->fileType(), KXDocument::zipType);
+    ASSERT_TRUE(waitForEditor(*byPath));
+    EXPECT_EQ(firstPageName(pageState(*byPath)), "Earlier");
+    byPath->close();
+    ASSERT_FALSE(recents->urls.empty());
+    ASSERT_EQ(recents->urls.front(), dir / name);
+    auto fromRecents = openAndWait(recents->urls.front());
+    ASSERT_TRUE(fromRecents);
+    ASSERT_TRUE(waitForEditor(*fromRecents));
+    EXPECT_EQ(firstPageName(pageState(*fromRecents)), "Earlier");
+    fromRecents->close();
+  }
+  for (const char* name : {"Random", "NoDesign", "Notes"}) {
+    SCOPED_TRACE(name);
+    std::optional<Error> failure;
+    controller->openDocument(dir / name, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
+      EXPECT_FALSE(d);
+      failure = error;
+    });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->info("NSLocalizedFailureReason"),
+              std::string("\u201c") + name + "\u201d is not a Korvel document, or it is damaged.");
+  }
+}
+
 // Whatever is wrong with the file, the person reads its name and that it is no Korvel document,
 // and is left with the welcome window rather than nothing.
 TEST_F(DocumentWindows, AFileThatIsNoDocumentIsNamedAndTheWelcomeWindowComesBack) {

@@ -1,10 +1,14 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
+#include <fstream>
 #include <map>
+#include <random>
 
 #include <thread>
 
@@ -211,4 +215,86 @@ TEST(ContainerBackups, AReadAndASaveAfterOneEditWriteEachFileOnceAndOnlyWhenItCh
   session();
   EXPECT_EQ(readFileText(project / ".npmrc"), "@korvel:registry=https://registry.korvel.io/");
   KXDocumentContainer::packageRegistrySettingsProvider = {};
+}
+
+// A backup killed while its zip was made leaves its folder in .backups: the next opening removes
+// it at once, not a minute later at the first backup; a folder of a process still running and a
+// link named like a leftover stay, and nothing is removed where the link leads.
+TEST(ContainerBackups, WhatAKilledBackupLeftGoesAtTheNextOpening) {
+  // A design of a few megabytes that doesn't compress, so that a backup takes a while.
+  std::mt19937 random(7);
+  auto designOf = [&](int round) {
+    std::string text = "{\"version\":1,\"round\":" + std::to_string(round) + ",\"pad\":\"";
+    for (int i = 0; i < (4 << 20); ++i) text += "0123456789abcdef"[random() & 15];
+    return text + "\"}";
+  };
+  auto file = makeZipProject(kProject);
+  const auto backupsFolder = [&] {
+    auto archive = openZip(file);
+    return KXDocumentContainer::baseDirectory() / ("Korvel-" + archive->uuid().string()) /
+           KXDocumentContainer::nameForProjectDirectory / KXDocumentArchive::relativePathForBackups;
+  }();
+  const std::string designs[] = {designOf(0), designOf(1)};
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    try {
+      auto opened = openZipDocument(file);
+      if (write(ready[1], "s", 1) != 1) _exit(3);
+      for (int i = 0;; ++i) {
+        opened.editor->content = designs[i % 2];
+        opened.editor->source->setNeedsToBeProvided();
+        bool done = false;
+        opened.container->backupNow([&] { done = true; });
+        if (!RunLoop::runUntil([&] { return done; }, 60)) _exit(4);
+      }
+    } catch (...) {
+      _exit(5);
+    }
+  }
+  close(ready[1]);
+  char started = 0;
+  ASSERT_EQ(read(ready[0], &started, 1), 1);
+  close(ready[0]);
+  // Killed while a backup's folder is there.
+  const std::string childFolder = ".zip.korvel-tmp-" + std::to_string(child) + "-";
+  auto leftovers = [&] {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(backupsFolder, ec))
+      if (item.path().filename().string().find(childFolder) != std::string::npos)
+        found.push_back(item.path().filename().string());
+    return found;
+  };
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (!leftovers().empty()) {
+      kill(child, SIGKILL);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the backing-up process ended by itself with " << WEXITSTATUS(status);
+  ASSERT_EQ(leftovers().size(), 1u);
+
+  // Beside it: a folder of this process, still at work, and a link to a folder elsewhere.
+  auto outside = testenv::freshFolder("outside");
+  std::ofstream(outside / "kept.txt") << "mine";
+  auto live = backupsFolder / (".2026-01-01 10.00.00.zip.korvel-tmp-" + std::to_string(getpid()) + "-a1b2c3");
+  auto link = backupsFolder / (".2026-01-01 10.00.01.zip.korvel-tmp-" + std::to_string(child) + "-d4e5f6");
+  ASSERT_TRUE(std::filesystem::create_directory(live));
+  std::filesystem::create_directory_symlink(outside, link);
+
+  auto opened = openZipDocument(file);
+  EXPECT_EQ(leftovers(), (std::vector<std::string>{link.filename().string()}));
+  EXPECT_TRUE(std::filesystem::is_directory(live));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(readFileText(outside / "kept.txt"), "mine");
+  close(opened);
+  std::filesystem::remove(live);
+  std::filesystem::remove(link);
 }

@@ -9,6 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "ContainerTestSupport.h"
@@ -232,4 +235,92 @@ TEST(ContainerLinks, AKillDuringAFolderDocumentsDesignWriteLeavesNoTemporaryAfte
   EXPECT_EQ(readFileText(folder / "design/document.json"), saved);
   ASSERT_TRUE(waitForReducedCopies());
   document.container->invalidate();
+}
+
+namespace {
+
+// Sets the modification time of `path` (not following a link) `age` back.
+void age(const std::filesystem::path& path, std::chrono::seconds age) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= age.count();
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+}  // namespace
+
+// Earlier builds wrote a folder document's design through "design/.document.json.XXXXXX" (named
+// after no process): what a kill left of such a write goes at the next opening once no write has
+// touched it for an hour. One touched since, a link (and where it leads), a folder and other
+// names stay, and so does what lies behind a design folder that is a link.
+TEST(ContainerLinks, TheDesignTemporariesEarlierBuildsLeftGoAtTheOpeningOnceAnHourOld) {
+  auto root = testenv::freshFolder("earlier-design");
+  auto folder = root / "Project";
+  const std::string saved = R"({"version":1,"title":"saved"})";
+  writeTree(folder, {{"design/document.json", saved}, {"code/index.js", "export {}"}});
+  auto design = folder / "design";
+  // A real leftover: the write of earlier builds, killed part way by the kernel.
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::prctl(PR_SET_DUMPABLE, 0);
+    rlimit bound{1 << 20, 1 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &bound);
+    (void)fs::writeAtomically(design / "document.json", dataFromString(std::string(6 << 20, 'x')), 0644,
+                              ".document.json.");
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+  auto left = hiddenItems(design);
+  ASSERT_EQ(left.size(), 1u);
+  ASSERT_EQ(left[0].size(), std::string(".document.json.").size() + 6) << left[0];
+  const auto killed = design / left[0];
+  age(killed, std::chrono::hours(2));
+
+  auto outside = root / "outside";
+  writeTree(outside, {{"mine.txt", "mine"}, {"design/.document.json.Aa1Bb2", "theirs"}});
+  age(outside / "mine.txt", std::chrono::hours(2));
+  age(outside / "design/.document.json.Aa1Bb2", std::chrono::hours(2));
+  struct Stays {
+    std::string name;
+    std::chrono::seconds age;
+  } stays[] = {
+      {".document.json.Recent", std::chrono::seconds(0)},     // a write of a build still running
+      {".document.json.Half01", std::chrono::minutes(30)},     // touched within the hour
+      {".document.json.Link01", std::chrono::hours(2)},        // a link
+      {".document.json.Fold01", std::chrono::hours(2)},        // a folder
+      {".document.json.abcde", std::chrono::hours(2)},         // five characters
+      {".document.json.abcdefg", std::chrono::hours(2)},       // seven
+      {".document.json.ab-de1", std::chrono::hours(2)},        // not mkstemp's letters
+      {".index.js.Zz9Yy8", std::chrono::hours(2)},             // another file's
+  };
+  for (const auto& s : stays) {
+    auto path = design / s.name;
+    if (s.name.ends_with("Link01"))
+      std::filesystem::create_symlink(outside / "mine.txt", path);
+    else if (s.name.ends_with("Fold01"))
+      std::filesystem::create_directory(path);
+    else
+      std::ofstream(path) << "part";
+    age(path, s.age);
+  }
+  // Another document whose design folder is a link to the outside folder's.
+  auto linked = root / "Linked";
+  writeTree(linked, {{"code/index.js", "export {}"}});
+  std::filesystem::create_directory_symlink(outside / "design", linked / "design");
+
+  Result<void> read;
+  auto document = openFolder(folder, read);
+  ASSERT_TRUE(read) << read.error().description();
+  EXPECT_FALSE(fs::exists(killed)) << "the leftover of an earlier build stayed";
+  for (const auto& s : stays) EXPECT_TRUE(fs::exists(design / s.name)) << s.name;
+  EXPECT_EQ(readFileText(design / "document.json"), saved);
+  ASSERT_TRUE(waitForReducedCopies());
+  document.container->invalidate();
+
+  (void)KXDocumentArchive::open(linked, KXDocumentArchive::folderDocumentType, false, std::nullopt, false);
+  EXPECT_EQ(readFileText(outside / "design/.document.json.Aa1Bb2"), "theirs");
+  EXPECT_EQ(readFileText(outside / "mine.txt"), "mine");
 }

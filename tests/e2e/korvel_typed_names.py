@@ -8,12 +8,15 @@ openbox, as a person types them.
 - Saved as `CopyB.zip`: korvel writes CopyB.zip.korvelx, which opens again the same two ways.
 - Saved as `CopyA` again: the question asks about replacing CopyA.korvelx, the file written;
   Escape leaves it as it was.
+- A project zip written by `zip` under a name without any extension, as earlier builds wrote
+  `CopyA`, opens by its path and from the recent documents.
 
 Usage: korvel_typed_names.py <korvel executable> <source tree>
 """
 import hashlib
 import os
 import shutil
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -102,4 +105,25 @@ if hashlib.sha256(open(copy_a, "rb").read()).hexdigest() != before:
 if not desk.find_window("^CopyB\\.zip$"):
     desk.fail("the window is no longer CopyB.zip's")
 desk.log("typing CopyA again asked about CopyA.korvelx; Escape left it as it was")
+
+# A project zip named without any extension, made by `zip` from the example's files.
+unpacked = os.path.join(desk.work, "earlier-files")
+subprocess.run(["unzip", "-q", EXAMPLE, "-d", unpacked], check=True)
+earlier = os.path.join(desk.documents, "Earlier")
+with open(earlier, "wb") as out:
+    subprocess.run(["zip", "-qr", "-", "."], cwd=unpacked, stdout=out, check=True)
+close(window, "CopyB\\.zip")
+window = open_document(korvel, earlier, "^Earlier")
+if REFUSED in korvel.text():
+    desk.fail("Earlier was refused when opened by its path")
+desk.log("Earlier, a zip without an extension, opened by its path; screenshot:", desk.shot("Earlier-path"))
+welcome = close(window, "Earlier")
+ready = korvel.text().count("Editor page ready")
+desk.attempt("opening the first recent document", lambda: desk.click(welcome, *FIRST_RECENT, repeat=2),
+             lambda: desk.find_window("^Earlier") or REFUSED in korvel.text(), timeout=15)
+if REFUSED in korvel.text():
+    desk.fail("Earlier was refused when opened from the recents")
+korvel.wait_log("Editor page ready", count=ready + 1)
+window = desk.wait_window("^Earlier")
+desk.log("Earlier opened from the recents; screenshot:", desk.shot("Earlier-recents"))
 desk.quit_and_pass(korvel, window)

@@ -220,3 +220,30 @@ TEST(ProjectFileOpener, OpensProjectFilesAndFoldersOnly) {
   open("README.md");
   EXPECT_EQ(h.desktop.opened.size(), 2u);
 }
+
+// A name of 255 bytes, the most a name may take, in one-byte and in multi-byte letters.
+TEST(CreateFileAtRelativePath, AFileOfTheLongestNameIsCreatedAndReplaced) {
+  Harness h;
+  Project p;
+  h.document->project = p.dir;
+  for (const std::string unit : {"n", "\u00e9", "\u65e5"}) {
+    std::string name;
+    while (name.size() + unit.size() + 4 <= 255) name += unit;
+    name.append(255 - 4 - name.size(), 'x');
+    name += ".txt";
+    ASSERT_EQ(name.size(), 255u);
+    // As a reference names it: letters beyond ASCII escaped.
+    std::string reference;
+    for (unsigned char c : name) {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      reference += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string(escaped);
+    }
+    h.request("CreateFileAtRelativePath", nlohmann::json::array({reference, "first"}));
+    EXPECT_EQ(read(p.dir / name), "first");
+    h.request("CreateFileAtRelativePath", nlohmann::json::array({reference, "second", "true"}));
+    EXPECT_EQ(read(p.dir / name), "second");
+  }
+  for (const auto& item : stdfs::directory_iterator(p.dir))
+    EXPECT_NE(item.path().filename().string()[0], '.') << "a temporary stayed: " << item.path();
+}

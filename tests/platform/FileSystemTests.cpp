@@ -105,6 +105,50 @@ TEST(FileSystem, OnlyTemporariesOfEndedProcessesAreCleanedUp) {
   for (const auto& c : cases) EXPECT_EQ(fs::exists(c.path), c.stays) << c.path;
 }
 
+// Names up to 255 bytes, of one-byte and multi-byte letters: the temporaries that write them fit
+// whatever the name, carry their maker's process id, and are swept once it ended, as are those
+// of the naming before, which left the whole name where the process id left room.
+TEST(FileSystem, TemporariesFitTheLongestNamesAndAreSweptOnceTheirMakerEnded) {
+  auto dir = testenv::freshFolder("fs");
+  pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  const std::string endedId = std::to_string(ended);
+  for (const std::string unit : {"a", "\u00e9", "\u65e5"}) {
+    for (std::size_t size : {200u, 228u, 240u, 255u}) {
+      std::string name;
+      while (name.size() + unit.size() <= size) name += unit;
+      name.append(size - name.size(), 'z');
+      SCOPED_TRACE(std::to_string(size) + " bytes of " + unit);
+      auto target = dir / name;
+      ASSERT_TRUE(fs::writeAtomically(target, std::string_view("whole"))) << "written through a temporary";
+      EXPECT_EQ(*fs::readText(target), "whole");
+      auto folder = fs::makeSiblingTemporaryFolder(target);
+      ASSERT_TRUE(folder) << folder.error().description();
+      EXPECT_LE(folder->filename().string().size(), 255u);
+      // What an ended writer left under the stem a write uses now.
+      auto stem = fs::processTemporaryStem(name);
+      EXPECT_LE(stem.size() + 16, 255u);
+      std::string left = stem.substr(0, stem.rfind(".korvel-")) + ".korvel-" + endedId + "-a1B2c3";
+      EXPECT_TRUE(fs::isEndedProcessTemporary(left)) << left;
+      EXPECT_FALSE(fs::isEndedProcessTemporary(stem + "a1B2c3")) << "this process's own";
+      // Folders an ended process left: named as now, and as before where the name fit whole.
+      std::vector<std::filesystem::path> endedFolders;
+      auto mine = folder->filename().string();
+      endedFolders.push_back(dir / (mine.substr(0, mine.rfind(".korvel-tmp-")) + ".korvel-tmp-" + endedId + "-Q1w2E3"));
+      if (1 + name.size() + 12 + endedId.size() + 7 <= 255)
+        endedFolders.push_back(dir / ("." + name + ".korvel-tmp-" + endedId + "-R4t5Y6"));
+      for (const auto& made : endedFolders) ASSERT_TRUE(std::filesystem::create_directory(made)) << made;
+      EXPECT_EQ(fs::removeStaleSiblingTemporaries(target), endedFolders.size());
+      for (const auto& made : endedFolders) EXPECT_FALSE(fs::exists(made));
+      EXPECT_TRUE(fs::exists(*folder)) << "a live process's folder stays";
+      ASSERT_TRUE(fs::removeItem(*folder));
+    }
+  }
+  for (const auto& item : std::filesystem::directory_iterator(dir))
+    EXPECT_NE(item.path().filename().string()[0], '.') << item.path();
+}
+
 TEST(FileSystem, PrivateFoldersArePrivateEvenWhenTheyExisted) {
   auto dir = testenv::freshFolder("fs") / "Korvel";
   std::filesystem::create_directories(dir);

@@ -50,11 +50,12 @@ void KXDirectoryArchiveBacking::remember(const std::string& relativePath, const 
 }
 
 void KXDirectoryArchiveBacking::removeFileStatusLeftovers() const {
-  // The record is written through a temporary beside it, ".<name>.XXXXXX"; one that a killed
-  // process left is never renamed into place.
+  // The record is written through a temporary beside it, named after the writing process (by
+  // earlier builds ".<name>.XXXXXX"); one that a killed process left is never renamed into place.
   const std::string prefix = std::string(".") + KXFileStatusRecord::fileName + ".";
   fs::removeEntriesInside(url_, [&prefix](std::string_view name) {
-    return name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix;
+    if (name.substr(0, prefix.size()) != prefix) return false;
+    return name.size() == prefix.size() + 6 || fs::isEndedProcessTemporary(name);
   });
 }
 

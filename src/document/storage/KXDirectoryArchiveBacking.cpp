@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -83,10 +84,55 @@ Result<std::unique_ptr<KXDirectoryArchiveBacking>> KXDirectoryArchiveBacking::cr
   return backing;
 }
 
+namespace {
+
+// Whether `name` is what earlier builds' mkstemp made beside the design, "." + its name + "."
+// and six letters or digits.
+bool isEarlierDesignTemporary(std::string_view name) {
+  const std::string design = std::filesystem::path(KXDocumentArchive::relativePathForDocumentJSON).filename().string();
+  const std::string stem = "." + design + ".";
+  if (name.size() != stem.size() + 6 || name.substr(0, stem.size()) != stem) return false;
+  for (char c : name.substr(stem.size()))
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+// Removes the design temporaries earlier builds left in the folder open as `root`: their names
+// carry no process, so only plain files of this user's that no write has touched for
+// earlierDesignTemporaryAge go (a write of the largest design takes seconds, and its file's time
+// moves with every part written). The design's folder is entered without following a link.
+std::size_t removeEarlierDesignTemporaries(int root) {
+  const auto folder = std::filesystem::path(KXDocumentArchive::relativePathForDocumentJSON).parent_path();
+  UniqueFd design(::openat(root, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd listing(design ? ::dup(design.get()) : -1);
+  DIR* dir = listing ? ::fdopendir(listing.get()) : nullptr;
+  if (!dir) return 0;
+  listing.release();
+  const auto now = std::chrono::system_clock::now();
+  std::vector<std::string> stale;
+  while (dirent* e = ::readdir(dir)) {
+    if (!isEarlierDesignTemporary(e->d_name)) continue;
+    struct stat st {};
+    if (::fstatat(design.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+      continue;
+    if (now - fs::dateOf(st.st_mtim) >= KXDirectoryArchiveBacking::earlierDesignTemporaryAge) stale.emplace_back(e->d_name);
+  }
+  ::closedir(dir);
+  std::size_t removed = 0;
+  for (const auto& name : stale)
+    if (::unlinkat(design.get(), name.c_str(), 0) == 0) ++removed;
+  return removed;
+}
+
+}  // namespace
+
 std::size_t KXDirectoryArchiveBacking::removeLeftoversOfEndedWrites(const std::filesystem::path& folder) {
   std::size_t removed = fs::removeStaleSiblingTemporaries(folder);
-  if (UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)); root)
+  if (UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)); root) {
     removed += removeEndedTemporaries(root.get());
+    removed += removeEarlierDesignTemporaries(root.get());
+  }
   if (removed) RWLog("Removed " + std::to_string(removed) + " temporaries an interrupted save left in " + folder.string());
   return removed;
 }

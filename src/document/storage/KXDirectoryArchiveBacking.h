@@ -11,6 +11,8 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "document/storage/KXDocumentArchiveBacking.h"
 #include "document/storage/KXFileStatusRecord.h"
 
@@ -24,8 +26,11 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
                                                                    bool isPrivateWorkingCopy = false);
 
   // Removes what writes of processes that have ended left in `folder` and beside it: the
-  // temporaries of its files and manifest, the fresh folder of a working copy. How many.
+  // temporaries of its files and manifest, the fresh folder of a working copy, and the design's
+  // temporaries of earlier builds (".document.json.XXXXXX", which name no process) untouched for
+  // earlierDesignTemporaryAge. How many.
   static std::size_t removeLeftoversOfEndedWrites(const std::filesystem::path& folder);
+  static constexpr std::chrono::minutes earlierDesignTemporaryAge{60};
 
   static std::string typeIdentifier() { return "com.korvel.projectfolder"; }
   std::string documentTypeIdentifier() const override { return typeIdentifier(); }

@@ -36,7 +36,32 @@ std::optional<std::time_t> parseBackupName(const std::string& stem) {
   return std::mktime(&tm);
 }
 
+// Removes from the backups folder, open as `opened` (a /proc/self/fd path), the folders that
+// backups of ended processes were made in; how many went.
+std::size_t removeEndedBackupTemporaries(const std::filesystem::path& opened) {
+  std::set<std::string> temporaries;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(opened, ec); !ec && it != std::filesystem::directory_iterator();
+       it.increment(ec)) {
+    auto name = it->path().filename().string();
+    if (auto at = name.find(temporaryInfix); !name.empty() && name[0] == '.' && at != std::string::npos)
+      temporaries.insert(name.substr(0, at + std::strlen(temporaryInfix)));
+  }
+  std::size_t removed = 0;
+  // Only "<prefix><pid>-XXXXXX" folders of this user's, not links, whose process is gone.
+  for (const auto& prefix : temporaries) removed += fs::removeStaleTemporaries(opened, prefix);
+  return removed;
+}
+
 }  // namespace
+
+void KXDocumentContainer::removeLeftoverBackupTemporaries() const {
+  // Entered without following a link: a backups folder that leads elsewhere is left alone.
+  auto folder = fs::openFolderInside(projectDirectory_, KXDocumentArchive::relativePathForBackups, false);
+  if (!folder) return;
+  auto removed = removeEndedBackupTemporaries("/proc/self/fd/" + std::to_string(folder->get()));
+  if (removed) log("Removed " + std::to_string(removed) + " backup(s) that ended runs left half made");
+}
 
 void KXDocumentContainer::scheduleBackup() {
   if (!isValid_ || deleted_) return;
@@ -88,17 +113,14 @@ void KXDocumentContainer::backupStep() {
       // Keep the newest backups; only zips are ever deleted, and never the one just written.
       std::vector<std::pair<std::optional<std::time_t>, std::filesystem::path>> items;
       std::error_code ec;
-      std::set<std::string> temporaries;
       for (auto& item : std::filesystem::directory_iterator(opened, ec)) {
         auto name = item.path().filename().string();
-        // What a backup killed half way left: its folder goes once its process has ended.
-        if (auto at = name.find(temporaryInfix); !name.empty() && name[0] == '.' && at != std::string::npos)
-          temporaries.insert(name.substr(0, at + std::strlen(temporaryInfix)));
         if (name.empty() || name[0] == '.') continue;
         items.emplace_back(parseBackupName(item.path().stem().string()), item.path());
       }
       if (ec) return fail(Error::file(ec.value(), backups.string()));
-      for (const auto& prefix : temporaries) (void)fs::removeStaleTemporaries(opened, prefix);
+      // What a backup killed half way left: its folder goes once its process has ended.
+      (void)removeEndedBackupTemporaries(opened);
       if (items.size() > maximumNumberOfBackups) {
         std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
           if (a.first && b.first) return *a.first > *b.first;

@@ -349,6 +349,8 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
   }
   addPackageRegistrySettings();
   addMissingCachedImages();
+  // Backups a kill stopped half made go at the opening, not a minute later at the first backup.
+  removeLeftoverBackupTemporaries();
   log("Done reading");
 
   originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
@@ -667,6 +669,8 @@ std::optional<std::filesystem::path> KXDocumentContainer::retireWorkingCopies(co
 
 std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
   requireMainThreadForSweep("removeUnclaimedWorkingCopies");
+  if (auto removed = removeLeftoversOfKeptContent())
+    RWLog("Removed " + std::to_string(removed) + " temporaries that keeping refused edits left");
   std::vector<std::filesystem::path> unclaimed;
   for (const auto& [dir, uuid] : idleWorkingCopies()) {
     auto text = fs::readText(dir / nameForOriginInfo);

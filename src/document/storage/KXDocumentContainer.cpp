@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 
@@ -306,20 +307,64 @@ Error KXDocumentContainer::designTooLargeToSave(std::optional<std::uint64_t> siz
   return e;
 }
 
-Result<Data> KXDocumentContainer::designFromAnswer(std::string_view message) {
+namespace {
+
+// What a reader said of text it refused, fit for a person and a log: its words and where in the
+// design (which begins `designStart` bytes into the text read), without the bytes it last read
+// (they may be the very bytes that aren't text).
+std::string plainReason(const std::string& said, std::size_t designStart) {
+  std::string reason = said.substr(0, said.find("; last read"));
+  if (reason.rfind("[json.exception.", 0) == 0 && reason.find("] ") != std::string::npos)
+    reason.erase(0, reason.find("] ") + 2);
+  unsigned long line = 0, column = 0;
+  auto at = reason.find("at line ");
+  if (at != std::string::npos && std::sscanf(reason.c_str() + at, "at line %lu, column %lu", &line, &column) == 2) {
+    auto detail = reason.find(" - ");
+    std::string words = detail == std::string::npos ? "syntax error" : reason.substr(detail + 3);
+    reason = line == 1 && column > designStart
+                 ? words + " at byte " + std::to_string(column - designStart)
+                 : words + " at line " + std::to_string(line) + ", column " + std::to_string(column);
+  }
+  for (auto& c : reason)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+  return reason;
+}
+
+// The design as the page handed it over: the member "arguments" of the bridge's own wrapper
+// {"method":"…","arguments":…}, or the whole text when it is wrapped otherwise.
+std::string_view handedDesign(std::string_view message) {
+  constexpr std::string_view head = "{\"method\":\"", middle = "\",\"arguments\":";
+  if (message.substr(0, head.size()) != head || message.empty() || message.back() != '}') return message;
+  auto name = message.find('"', head.size());
+  if (name == std::string_view::npos || message.substr(name, middle.size()) != middle) return message;
+  auto start = name + middle.size();
+  return start < message.size() ? message.substr(start, message.size() - 1 - start) : message;
+}
+
+}  // namespace
+
+Result<Data> KXDocumentContainer::designFromAnswer(std::string_view message, Data* refusedText) {
   auto design = JsonCoder::relayoutMember(message, "arguments", JsonCoder::Style::pretty, maximumDataSourceSize);
   if (!design && design.error().code == JsonCoder::layoutTooLarge)
     design = JsonCoder::relayoutMember(message, "arguments", JsonCoder::Style::compact, maximumDataSourceSize);
   if (!design && design.error().code == JsonCoder::layoutTooLarge) return fail(designTooLargeToSave(std::nullopt));
   if (!design) {
     // Text that isn't JSON (bytes that aren't UTF-8, a broken escape) is named as such: the
-    // design stays unwritten and the document edited.
-    Error e(NSCocoaErrorDomain, NSFileWriteUnknownError,
-            "the editor's answer for the design is no JSON text: " + design.error().message);
+    // design stays unwritten and the document edited. Its bytes, within what a design may take,
+    // go to the caller to be kept where a crash finds them.
+    auto handed = handedDesign(message);
+    auto reason = plainReason(design.error().message, static_cast<std::size_t>(handed.data() - message.data()));
+    bool keepable = handed.size() <= maximumDataSourceSize;
+    if (refusedText && keepable) refusedText->assign(handed.begin(), handed.end());
+    Error e(NSCocoaErrorDomain, NSFileWriteUnknownError, "the editor's answer for the design is no JSON text: " + reason);
     e.with(ErrorWording::failureReasonKey, "The document can't be saved.");
+    e.with(refusalReasonKey, reason);
     e.with(ErrorWording::recoverySuggestionKey,
-           "The editor handed over its design as text that isn't valid JSON, so it wasn't written. "
-           "Its edits stay in the open window.");
+           "The editor handed over its design as text that isn't valid JSON (" + reason +
+               "), so it wasn't written. Its edits stay in the open window." +
+               (keepable ? std::string()
+                         : " The text takes " + KXExpansionBudget::describeSize(handed.size()) +
+                               ", more than a design may take, and was not kept."));
     return fail(e);
   }
   if (design->empty() || (design->front() != '{' && design->front() != '['))
@@ -630,6 +675,10 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
     group->enter();
     auto counted = std::make_shared<bool>(false);
     auto finish = [self, group, counted, path = path, source = source](const Data* content) {
+      // Content handed over but refused is kept where a crash finds it; the refusal says where.
+      if (!content)
+        if (auto refused = source->takeRefusedContent())
+          source->refuse(self->keepRefusedContent(*refused, source->refusal().value_or(Error())));
       if (content) {
         // Only content provided in this pass is written, and never into a container that is
         // closed or deleted.
@@ -647,6 +696,13 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
           written = static_cast<bool>(wrote);
         }
         if (!written) source->setNeedsToBeProvided();
+        // Refused content kept earlier is outdated by what was written: no opening tells of it.
+        if (written && self->refusedCopy_) {
+          setAsideCopyWasAnnounced(*self->refusedCopy_);
+          self->log("A design was written after a refused one; the copy kept in " + self->refusedCopy_->string() +
+                    " is no longer announced");
+          self->refusedCopy_.reset();
+        }
         self->updateManifestEntry(path);
       }
       if (*counted) {

@@ -60,6 +60,12 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static constexpr const char* setAsideInfix = " unsaved edits ";
   // In a copy set aside while no document was open, until the person has been told of it.
   static constexpr const char* nameForSetAsideNotice = ".korvel-set-aside";
+  // In a copy of content its provider handed over that can't be written (the editor's design as
+  // text that isn't JSON): that content as it came, and why it was refused.
+  static constexpr const char* nameForRefusedContent = "refused-design.txt";
+  static constexpr const char* nameForRefusalReason = ".korvel-refusal";
+  // In the user info of such a refusal: what the reader said of the text, in a line.
+  static constexpr const char* refusalReasonKey = "KXRefusalReason";
   static constexpr int cachedImageDimensions[] = {512, 1024, 2048};
   static inline double backupTimeInterval = 60.0;
   static constexpr std::size_t maximumNumberOfBackups = 42;
@@ -86,8 +92,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // The design in the editor's answer `message` ({"method": ..., "arguments": design}), laid out
   // as a document stores it without being parsed whole: with its keys sorted, indented when that
   // fits maximumDataSourceSize, else compact; refused when neither fits or it is no object or
-  // array. Any thread.
-  static Result<Data> designFromAnswer(std::string_view message);
+  // array. Any thread. Text that isn't JSON is refused as such, and `refusedText`, when given,
+  // receives the design as it was handed over if it takes at most maximumDataSourceSize.
+  static Result<Data> designFromAnswer(std::string_view message, Data* refusedText = nullptr);
   // The size of a file of `archive`, as its zip declares it or as it is on disk; none when absent.
   static std::optional<std::uint64_t> storedSize(const KXDocumentArchive& archive, const std::string& relativePath);
   // The name the editor's images are stored under: their SHA-1, Base64 without "/", "+", "=".
@@ -127,6 +134,12 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
                                                                      const std::filesystem::path& origin = {});
   // The person has been shown where the set-aside copy `copy` is: no opening tells of it again.
   static void setAsideCopyWasAnnounced(const std::filesystem::path& copy);
+  // Refused content a set-aside copy holds: the file, and why it was refused.
+  struct RefusedContent {
+    std::filesystem::path file;
+    std::string reason;
+  };
+  static std::optional<RefusedContent> refusedContentIn(const std::filesystem::path& copy);
   // The shared invalid container a document holds before its first read and after it closes.
   static std::shared_ptr<KXDocumentContainer> placeholder();
 
@@ -226,6 +239,16 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // workingCopyDiffersFromInfo, which brings the working copy's manifest up to date).
   bool workingCopyHoldsContentsOf(const KXDocumentArchive& archive);
   void setWorkingCopyAside();
+  // Keeps content a data source's provider refused to hand over as the file's where set-aside
+  // edits are (one copy for this container, its content replaced by later refusals), so that the
+  // next opening announces it; `why` comes back saying where it is, or that it couldn't be kept.
+  Error keepRefusedContent(const Data& content, Error why);
+  Result<std::filesystem::path> writeRefusedContent(const Data& content, const std::string& reason);
+  // Removes what a kill left of keeping refused content: half-made copies and temporaries in
+  // copies; how many items went.
+  static std::size_t removeLeftoversOfKeptContent();
+  // The bookmark of the file this working copy was last read from or saved to, when it has one.
+  std::optional<Data> originBookmark() const;
   // After a revert failed part way: the working copy as it was `before` it, with its origin
   // `records`; kept aside when that can't be written.
   void putBackAfterFailedRevert(fs::TemporaryFolder before, const std::vector<std::pair<std::string, Data>>& records);
@@ -255,6 +278,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
 
   void scheduleBackup();
   void backupStep();
+  // Removes the folders in .backups that backups of ended processes were being made in.
+  void removeLeftoverBackupTemporaries() const;
 
   void addCachedImageDimensionDirectories();
   // Removes the hidden items of the cache folders that no running process is making.
@@ -299,6 +324,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool resumedWithUnsavedChanges_ = false;
   bool recordWasUnreadable_ = false;
   std::optional<std::filesystem::path> setAsideCopy_;
+  // Where this container kept refused content, until written content supersedes it.
+  std::optional<std::filesystem::path> refusedCopy_;
   std::unique_ptr<Timer> backupTimer_;
   std::vector<std::shared_ptr<std::function<void()>>> hasChangesObservers_;
   mutable std::mutex logMutex_;

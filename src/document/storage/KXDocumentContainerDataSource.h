@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/Data.h"
@@ -15,7 +16,9 @@
 class KXDocumentContainerDataSource {
  public:
   using Reader = std::function<void(const Data& content)>;
-  // Must be called exactly once per request, on the main thread, at once or later.
+  // Must be called exactly once per request, on the main thread, at once or later. Content
+  // with an error is content the provider refuses as the file's (text that isn't what the file
+  // holds): it is not written, and is handed on to be kept elsewhere.
   using ProviderCompletion = std::function<void(std::optional<Data> content, std::optional<Error> error)>;
   using Provider = std::function<void(ProviderCompletion completion)>;
 
@@ -56,9 +59,10 @@ class KXDocumentContainerDataSource {
     provider_([this, weakAlive, completion = std::move(completion)](std::optional<Data> content,
                                                                     std::optional<Error> error) {
       if (weakAlive.expired()) return;
-      if (!content) {
+      if (!content || error) {
         dataNeedsToBeProvided_ = true;
         refusal_ = std::move(error);
+        if (refusal_) refusedContent_ = std::move(content);
         completion(nullptr);
         return;
       }
@@ -68,6 +72,9 @@ class KXDocumentContainerDataSource {
       completion(&data_);
     });
   }
+
+  // The content the last answer refused, once, for the caller to keep elsewhere.
+  std::optional<Data> takeRefusedContent() { return std::exchange(refusedContent_, std::nullopt); }
 
   // Called after every change notice of dataNeedsToBeProvided, changed or not.
   [[nodiscard]] ObserverToken observeDataNeedsToBeProvided(std::function<void()> didChange) {
@@ -92,6 +99,7 @@ class KXDocumentContainerDataSource {
   Data data_;
   bool dataNeedsToBeProvided_ = true;
   std::optional<Error> refusal_;
+  std::optional<Data> refusedContent_;
   std::vector<std::shared_ptr<std::function<void()>>> observers_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -18,6 +18,7 @@
 typedef struct _GtkWidget GtkWidget;
 
 #include "platform/Alert.h"
+#include "platform/Document.h"
 #include "platform/Error.h"
 #include "platform/Panels.h"
 #include "platform/Workspace.h"

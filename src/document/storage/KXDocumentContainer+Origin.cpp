@@ -297,10 +297,7 @@ void KXDocumentContainer::readInBackground(std::shared_ptr<const KXDocumentArchi
   auto self = shared_from_this();
   GlobalQueue::async([self, work, archive = std::move(archive), relation, stop = std::move(stop),
                       completion = std::move(completion)]() mutable {
-    // A read that is given up stops copying at its next chunk.
-    std::shared_ptr<const KXDocumentArchive> source = archive;
-    if (stop) source = KXDocumentArchive::stoppable(archive, stop);
-    auto files = std::make_shared<Result<ReadFiles>>(self->readFiles(*source, relation, stop.get()));
+    auto files = std::make_shared<Result<ReadFiles>>(self->readFiles(*archive, relation, stop));
     work->end();
     MainQueue::async([self, work, files, completion = std::move(completion)] {
       if (self->background_ == work) self->background_.reset();
@@ -319,7 +316,7 @@ void KXDocumentContainer::beginRead() {
 
 Result<KXDocumentContainer::ReadFiles> KXDocumentContainer::readFiles(const KXDocumentArchive& archive,
                                                                       ArchiveRelation relation,
-                                                                      const std::atomic<bool>* stop) {
+                                                                      const std::shared_ptr<std::atomic<bool>>& stop) {
   bool preserve = !relation.replacesWorkingCopy && isCurrentCopy(archive, relation);
   log("Reading from " + archive.backing().url().string() + " (" + relation.word() +
       "); preserving existing contents of project folder: " + (preserve ? "true" : "false"));
@@ -372,7 +369,12 @@ Result<KXDocumentContainer::ReadFiles> KXDocumentContainer::readFiles(const KXDo
     // a copy that stops part way (a kill, a failing read, the opening given up) is never taken
     // for unsaved edits.
     reflectOrigin(nullptr, false);
-    auto reflected = projectDirectoryArchive_->reflect(*budget ? (*budget)->view() : archive);
+    // A read that is given up stops copying at its next chunk.
+    const KXDocumentArchive& expanded = *budget ? (*budget)->view() : archive;
+    std::shared_ptr<const KXDocumentArchive> stoppable;
+    if (stop)
+      stoppable = KXDocumentArchive::stoppable(std::shared_ptr<const KXDocumentArchive>(std::shared_ptr<void>(), &expanded), stop);
+    auto reflected = projectDirectoryArchive_->reflect(stoppable ? *stoppable : expanded);
     // A copy given up part way lists fewer files: it is no copy of the origin.
     if (auto stopped = givenUp()) {
       if (before) putBackAfterFailedRevert(std::move(*before), records);

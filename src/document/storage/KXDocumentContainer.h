@@ -253,7 +253,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // The parts of a read: its flags on the main loop, its files on any thread (the container
   // used by nothing else), its outcome taken up on the main loop.
   void beginRead();
-  Result<ReadFiles> readFiles(const KXDocumentArchive& archive, ArchiveRelation relation, const std::atomic<bool>* stop);
+  Result<ReadFiles> readFiles(const KXDocumentArchive& archive, ArchiveRelation relation,
+                              const std::shared_ptr<std::atomic<bool>>& stop);
   Result<void> finishRead(Result<ReadFiles> files);
   // The parts of a save: the view of what it writes, taken on the main loop (none when the
   // target is the working copy itself), and the write, on any thread.

@@ -150,6 +150,46 @@ TEST_F(Documents, AFileReadBesideTheMainLoopOpensOnceAndCanBeGivenUp) {
   EXPECT_TRUE(fs::exists(again->container()->projectDirectory() / "design/images/399.png"));
 }
 
+// A save writes the file beside the main loop. Saves asked while one writes follow it in order;
+// an edit made while it writes leaves the document edited until the next save writes it; a close
+// while it writes waits for it, and the file holds the edit.
+TEST_F(Documents, SavesWriteBesideTheMainLoopOneAfterAnother) {
+  auto document = openZip("Home");
+  ASSERT_TRUE(document);
+  auto zip = *document->fileURL();
+  std::vector<std::pair<int, std::optional<Error>>> ended;
+  auto saveNumbered = [&](int n) {
+    document->save(zip, KXDocument::zipType, SaveOperation::save,
+                   [&, n](std::optional<Error> e) { ended.emplace_back(n, std::move(e)); });
+  };
+  ASSERT_TRUE(editPage(*document, "First"));
+  saveNumbered(1);
+  EXPECT_TRUE(ended.empty() && document->container()->isWorkingInBackground()) << "the file was written on the main loop";
+  ASSERT_TRUE(editPage(*document, "Second"));
+  // The page's word of the edit has come.
+  ASSERT_TRUE(waitFor([&] { return document->container()->hasUnwrittenChanges(); }));
+  ASSERT_TRUE(waitFor([&] { return ended.size() == 1; }));
+  EXPECT_FALSE(ended[0].second);
+  EXPECT_TRUE(document->isDocumentEdited()) << "an edit made while the file was written is not in it";
+
+  saveNumbered(2);
+  saveNumbered(3);
+  ASSERT_TRUE(waitFor([&] { return ended.size() == 3; }));
+  EXPECT_EQ(ended[1].first, 2);
+  EXPECT_EQ(ended[2].first, 3);
+  EXPECT_FALSE(ended[1].second || ended[2].second);
+  EXPECT_FALSE(document->isDocumentEdited());
+  EXPECT_EQ(firstPageName(documentInZip(zip)), "Second");
+
+  ASSERT_TRUE(editPage(*document, "Third"));
+  saveNumbered(4);
+  document->close();
+  ASSERT_TRUE(waitFor([&] { return ended.size() == 4; }));
+  EXPECT_FALSE(ended[3].second) << ended[3].second->description();
+  EXPECT_EQ(firstPageName(documentInZip(zip)), "Third");
+  EXPECT_EQ(testenv::run("unzip -tq '" + zip.string() + "' >/dev/null 2>&1"), 0);
+}
+
 TEST_F(Documents, AFolderIsEditedAndSavedInPlace) {
   auto folder = dir / "Folder Project";
   writeProject(folder, "Folder");

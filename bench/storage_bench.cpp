@@ -10,7 +10,9 @@
 //   storage_bench scale [counts...]          folder documents of 1,000, 10,000 and 100,000 pictures with names
 //                                            of 255 bytes, half of them named by the design: the open,
 //                                            the save (search for unused pictures included) and the close,
-//                                            each with the main loop's longest hold; then an editor's
+//                                            as a document runs them (files read and written beside the
+//                                            main loop), each with its total time and the main loop's
+//                                            longest hold; then an editor's
 //                                            answer holding a 30 MB string laid out at nesting 10, 100
 //                                            and 500. Each row gives the ratio to the row before: a
 //                                            tenfold count that costs about tenfold is linear.
@@ -128,20 +130,26 @@ int scale(const std::vector<int>& counts) {
     std::shared_ptr<KXDocumentContainer> container;
     auto origin = KXDocumentArchive::open(file, KXDocumentArchive::folderDocumentType, true, std::nullopt, true);
     if (!origin) die(origin.error());
+    // As a document opens: the working copy filled beside the main loop.
     printRow("open", count, timedOnMainLoop([&](auto done) {
       container = containerOf(**origin, file.c_str());
       container->addDataSource(source, KXDocumentArchive::relativePathForDocumentJSON);
-      check(container->read(**origin, Relation::origin(false)));
-      container->mark(false);
-      done();
+      container->readInBackground(*origin, Relation::origin(false), [&, done](Result<void> read) {
+        check(read);
+        container->mark(false);
+        done();
+      });
     }), open);
     // An edit that names one more picture, as every save after a change brings.
     design->insert(design->size() - 2, std::string(R"(,{"src":")") + pictureName(1) + "\"}");
     source->setNeedsToBeProvided();
     printRow("save", count, timedOnMainLoop([&](auto done) {
       container->writeChanges([&, done] {
-        check(container->save(**origin, Relation::origin(false)));
-        done();
+        container->saveInBackground(*origin, Relation::origin(false), [&, done](Result<void> saved) {
+          check(saved);
+          container->markSaved();
+          done();
+        });
       });
     }), save);
     std::printf("  (%zu files in the working copy, %zu to discard)\n", container->projectManifestEntries().size(),

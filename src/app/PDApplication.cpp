@@ -228,6 +228,8 @@ bool PDApplication::applicationShouldHandleReopen(bool) {
 
 void PDApplication::applicationWillTerminate() {
   isTerminating_ = true;
+  // Documents still being read are given up: their reads end before the process does.
+  documentController_->stopOpenings();
   (void)Defaults::standard().synchronize();
   LoginController::shared().clearEphemeralToken();
 }

@@ -15,6 +15,7 @@
 #include "foundation/AppServices.h"
 #include "platform/Alert.h"
 #include "platform/RWLog.h"
+#include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 
 std::shared_ptr<KXDocumentArchive> DocumentController::openingTutorialArchive;
@@ -41,7 +42,10 @@ void DocumentController::wirePackageRegistrySettings() {
   AppServices::shared().addObserveHandler([] { KXDocumentContainer::refreshAllPackageRegistrySettings(); });
 }
 
-DocumentController::~DocumentController() = default;
+DocumentController::~DocumentController() {
+  // An opening's outcome comes back to this controller: none may come after it.
+  if (!openings_.empty()) stopOpenings();
+}
 
 std::vector<std::shared_ptr<PDBaseDocument>> DocumentController::orderedDocuments() {
   std::vector<std::shared_ptr<PDBaseDocument>> ordered;
@@ -180,9 +184,10 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
     }
     if (completion) completion(std::move(document), wasOpen, std::move(error));
   };
-  DocumentHooks::closeWelcomeWindow();
+  // The welcome window stays on screen while a document is read, until its window shows.
   auto extension = url.extension().string();
   if (extension == std::string(".") + classicPathExtension) {
+    DocumentHooks::closeWelcomeWindow();
     if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
     auto converted = KXDocumentMigration::newDocument<KXDocument>(
         url, [](const KXDocumentArchive& staged) {
@@ -208,18 +213,86 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
                      0};
       edit = Alert::shared().runModal(alert, nullptr) != Alert::firstButtonReturn;
     }
-    if (!edit) return openTutorial(url, std::move(completion));
+    if (!edit) {
+      DocumentHooks::closeWelcomeWindow();
+      return openTutorial(url, std::move(completion));
+    }
   }
   // A folder is a project only when it holds a design; any other folder is no document.
   std::error_code ec;
   if (std::filesystem::is_directory(url, ec) &&
       !std::filesystem::exists(url / KXDocumentArchive::relativePathForDocumentJSON, ec) && !documentForURL(url))
     return completion(nullptr, false, makeError(KXDocumentError::unsupportedDocument));
-  BaseDocumentController::openDocument(
-      url, display, [display, completion](std::shared_ptr<Document> document, bool wasOpen, std::optional<Error> error) {
-        if (document && display && !wasOpen) document->showWindows();
-        if (completion) completion(document, wasOpen, error);
-      });
+  openInBackground(url, display, std::move(completion));
+}
+
+void DocumentController::openInBackground(const Path& url, bool show, OpenCompletion completion) {
+  if (auto open = documentForURL(url)) {
+    DocumentHooks::closeWelcomeWindow();
+    if (show) open->showWindows();
+    return completion(open, true, std::nullopt);
+  }
+  // A file already being read is read once: every opening of it gets the one document.
+  std::error_code ec;
+  for (auto& opening : openings_) {
+    if (opening->url == url || std::filesystem::equivalent(opening->url, url, ec)) {
+      opening->waiters.push_back({show, std::move(completion)});
+      return;
+    }
+  }
+  auto type = typeForContents(url);
+  if (!type) return completion(nullptr, false, type.error());
+  if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
+  auto opening = std::make_shared<Opening>();
+  opening->url = url;
+  opening->waiters.push_back({show, std::move(completion)});
+  openings_.push_back(opening);
+  RWLog("Opening " + url.string());
+  KXDocument::open(url, *type, opening->stop, [this, opening](Result<std::shared_ptr<KXDocument>> made) {
+    std::erase(openings_, opening);
+    opening->ended = true;
+    auto waiters = std::exchange(opening->waiters, {});
+    // Given up (at quit) after its read was done: it never shows.
+    if (made && opening->stop->load()) {
+      (*made)->close();
+      made = fail(Error(NSCocoaErrorDomain, 3072, "The opening was given up."));
+    }
+    if (!made) {
+      for (auto& waiter : waiters) waiter.completion(nullptr, false, made.error());
+      return;
+    }
+    std::shared_ptr<Document> document = *made;
+    DocumentHooks::closeWelcomeWindow();
+    addDocument(document);
+    noteNewRecentDocumentURL(opening->url);
+    bool shown = false;
+    bool first = true;
+    for (auto& waiter : waiters) {
+      if (waiter.show && !shown) {
+        this->display(*document);
+        document->showWindows();
+        shown = true;
+      }
+      waiter.completion(document, !first, std::nullopt);
+      first = false;
+    }
+  });
+}
+
+bool DocumentController::isOpening(const Path& url) const {
+  std::error_code ec;
+  return std::any_of(openings_.begin(), openings_.end(), [&](const std::shared_ptr<Opening>& opening) {
+    return opening->url == url || std::filesystem::equivalent(opening->url, url, ec);
+  });
+}
+
+void DocumentController::stopOpenings() {
+  auto openings = openings_;
+  for (auto& opening : openings) opening->stop->store(true);
+  // Each ends at its next chunk; the main loop runs only what they hand back.
+  RunLoop::runUntil([&] {
+    return std::all_of(openings.begin(), openings.end(), [](const auto& opening) { return opening->ended; });
+  }, 60);
 }
 
 void DocumentController::openTutorial(const Path& url, OpenCompletion completion) {

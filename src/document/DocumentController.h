@@ -4,7 +4,9 @@
 // tutorial; classic ".korvel" folders are converted on open; the "written by a later version"
 // error recovers by checking for updates. Main thread only.
 
+#include <atomic>
 #include <memory>
+#include <vector>
 
 #include "document/storage/KXDocumentArchive.h"
 #include "platform/BaseDocumentController.h"
@@ -44,8 +46,27 @@ class DocumentController : public BaseDocumentController {
   void openDocument() override;
   void openDocument(const Path& url, bool display, OpenCompletion completion) override;
   bool attemptRecovery(const Error& error, int optionIndex) override;
+  // Whether `url` is being read beside the main loop; its document is not among documents() yet.
+  bool isOpening(const Path& url) const;
+  // Gives up every opening still reading and returns once each has ended (at quit): nothing is
+  // left half written, and their working copies are as their reads left them.
+  void stopOpenings();
 
  private:
+  struct Opening {
+    Path url;
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    struct Waiter {
+      bool show;
+      OpenCompletion completion;
+    };
+    std::vector<Waiter> waiters;
+    bool ended = false;
+  };
+  // Reads the document at `url` beside the main loop; its window shows once it is read.
+  void openInBackground(const Path& url, bool show, OpenCompletion completion);
+  std::vector<std::shared_ptr<Opening>> openings_;
+
   // Every project's ".npmrc" names the current registry and the signed-in user's token.
   static void wirePackageRegistrySettings();
   void openTutorial(const Path& url, OpenCompletion completion);

@@ -28,6 +28,8 @@ void KXDocument::flush(std::function<void(bool finished)> done) {
 
 void KXDocument::save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                       Completion completion) {
+  if (queueSaveWhileSaving(url, type, operation, completion)) return;
+  completion = savingUntilDone(std::move(completion));
   bool wasUntitled = !fileURL().has_value();
   if (container_->projectDirectoryIsOrigin() && url == container_->projectDirectory())
     preventChangedByOtherAppErrorOnSave();
@@ -295,4 +297,50 @@ void KXDocument::preventChangedByOtherAppErrorOnSave() {
   (void)PDBaseDocument::revert(*fileURL(), fileType());
   isPreventingChangedByOtherAppErrorOnSave_ = false;
   isReverting_ = false;
+}
+
+bool KXDocument::queueSaveWhileSaving(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
+                                      const Completion& completion) {
+  // One save at a time: one asked while another writes follows it, as it was asked.
+  if (!isSaving_) return false;
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  bool cancellable = autosavingIsImplicitlyCancellable();
+  queuedSaves_.push_back([weak, url, type, operation, completion, cancellable] {
+    auto self = weak.lock();
+    if (!self || self->isClosed() || !self->container_->isValid()) {
+      if (completion) completion(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The document was closed."));
+      return;
+    }
+    self->withImplicitCancellation(cancellable, [&] { self->save(url, type, operation, completion); });
+  });
+  return true;
+}
+
+Document::Completion KXDocument::savingUntilDone(Completion completion) {
+  isSaving_ = true;
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  return [weak, completion = std::move(completion)](std::optional<Error> error) {
+    if (completion) completion(error);
+    auto self = weak.lock();
+    if (!self) return;
+    self->isSaving_ = false;
+    if (self->queuedSaves_.empty()) return;
+    auto next = std::move(self->queuedSaves_.front());
+    self->queuedSaves_.pop_front();
+    next();
+  };
+}
+
+void KXDocument::writeSafelyAsync(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
+                                  std::function<void(Result<void>)> done) {
+  // A save into the document's own file writes it beside the main loop; the working copy stays
+  // open to edits meanwhile, and what changed while it was written stays a change.
+  bool inPlace = operation == SaveOperation::save ||
+                 (operation == SaveOperation::autosaveInPlace && !autosavingIsImplicitlyCancellable());
+  if (!inPlace || !fileArchive_ || fileArchive_->backing().url() != url ||
+      (!autosavingIsImplicitlyCancellable() && container_->hasUnwrittenChanges()))
+    return done(writeSafely(url, type, operation));
+  savedAsArchive_.reset();
+  if (auto target = targetAsChecked()) fileArchive_->backing().replaceOnlyIfStill(*target);
+  container_->saveInBackground(fileArchive_, KXDocumentContainer::ArchiveRelation::origin(false), std::move(done));
 }

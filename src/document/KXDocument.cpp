@@ -111,6 +111,21 @@ Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::filesystem::path
   return made(document, document->read(url, type));
 }
 
+void KXDocument::open(const std::filesystem::path& url, const std::string& type, std::shared_ptr<std::atomic<bool>> stop,
+                      std::function<void(Result<std::shared_ptr<KXDocument>>)> done) {
+  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  document->attachToEditor();
+  document->isAwaitingInitialRead_ = true;
+  document->setFileURL(url);
+  document->setAutosavedContentsFileURL(std::nullopt);
+  document->setFileType(type);
+  // Taken before the read: a write that lands during it shows at the next save.
+  document->noteFileOnDisk(url);
+  document->readInBackground(url, type, std::move(stop), [document, done = std::move(done)](Result<void> read) {
+    done(made(document, std::move(read)));
+  });
+}
+
 Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::optional<std::filesystem::path>& url,
                                                      const std::filesystem::path& contentsURL,
                                                      const std::string& type) {
@@ -187,33 +202,90 @@ std::shared_ptr<KXDocumentContainer::DataSource> KXDocument::documentJSONSource(
   return std::shared_ptr<KXDocumentContainer::DataSource>(controller, &controller->dataSourceForDocumentJSON());
 }
 
-Result<void> KXDocument::read(const std::filesystem::path& url, const std::string& type) {
-  requireMainThread("KXDocument::read");
-  if (isPreventingChangedByOtherAppErrorOnSave_) return {};
-  if (isReverting_ && container_->projectDirectoryIsOrigin()) return fail(makeError(KXDocumentError::archiveIsContainer));
-  bool isFirstRead = std::exchange(isAwaitingInitialRead_, false);
-  bool isFolder = !isReadingTemplate_ && type == folderType;
+struct KXDocument::ReadPlan {
+  std::filesystem::path url;
+  bool isFolder = false;
+  bool isFirstRead = false;
+  // Whose document version the installed editor reads; none without an editor installation.
+  std::optional<std::int64_t> supportedVersion;
+  std::optional<std::filesystem::path> ostrelDir;
+  std::shared_ptr<KXDocumentArchive> archive;
+  std::shared_ptr<KXDocumentContainer> chosen;
+  KXDocumentContainer::ArchiveRelation relation;
+};
 
-  auto opened = KXDocumentArchive::open(url, type, false, std::nullopt, !isFolder);
+Result<KXDocument::ReadPlan> KXDocument::beginRead(const std::filesystem::path& url, const std::string& type) {
+  requireMainThread("KXDocument::read");
+  if (isReverting_ && container_->projectDirectoryIsOrigin()) return fail(makeError(KXDocumentError::archiveIsContainer));
+  ReadPlan plan;
+  plan.url = url;
+  plan.isFirstRead = std::exchange(isAwaitingInitialRead_, false);
+  plan.isFolder = !isReadingTemplate_ && type == folderType;
+  auto& globals = AppInfo::ostrelGlobals();
+  if (globals) plan.supportedVersion = globals->documentVersion;
+  if (!globals && AppInfo::current()) plan.ostrelDir = AppInfo::current()->ostrelDir();
+  return plan;
+}
+
+Result<std::shared_ptr<KXDocumentArchive>> KXDocument::openArchive(const ReadPlan& plan, const std::string& type) {
+  auto opened = KXDocumentArchive::open(plan.url, type, false, std::nullopt, !plan.isFolder);
   if (!opened) return fail(opened.error());
-  auto archive = *opened;
+  if (plan.isFirstRead) {
+    auto checked = verifyDocumentVersion(**opened, plan.supportedVersion);
+    if (!checked) {
+      // Without an editor installation nothing can be judged "too new": say what is missing.
+      if (!plan.supportedVersion && isDocumentError(checked.error(), KXDocumentError::documentVersionTooNew))
+        return fail(OstrelError::ostrelNotFound(plan.ostrelDir ? plan.ostrelDir->string() : "app-globals.json"));
+      return fail(checked.error());
+    }
+  }
+  return *opened;
+}
+
+Result<void> KXDocument::read(const std::filesystem::path& url, const std::string& type) {
+  if (isPreventingChangedByOtherAppErrorOnSave_) return {};
+  auto plan = beginRead(url, type);
+  if (!plan) return fail(plan.error());
+  auto archive = openArchive(*plan, type);
+  if (!archive) return fail(archive.error());
+  plan->archive = *archive;
+  if (auto chosen = chooseContainer(*plan); !chosen) return chosen;
+  return finishRead(plan->chosen->read(*plan->archive, plan->relation), *plan);
+}
+
+void KXDocument::readInBackground(const std::filesystem::path& url, const std::string& type,
+                                  std::shared_ptr<std::atomic<bool>> stop, std::function<void(Result<void>)> completion) {
+  auto plan = beginRead(url, type);
+  if (!plan) return completion(fail(plan.error()));
+  auto self = std::static_pointer_cast<KXDocument>(shared_from_this());
+  auto shared = std::make_shared<ReadPlan>(std::move(*plan));
+  // The zip's directory, its manifest and the design's version are read beside the main loop;
+  // the working copy is chosen on it, and filled beside it again.
+  GlobalQueue::async([self, shared, type, stop, completion = std::move(completion)]() mutable {
+    auto archive = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(openArchive(*shared, type));
+    MainQueue::async([self, shared, archive, stop, completion = std::move(completion)]() mutable {
+      if (!*archive) return completion(fail(archive->error()));
+      if (stop && stop->load()) return completion(fail(Error(NSCocoaErrorDomain, 3072, "The opening was given up.")));
+      shared->archive = **archive;
+      if (auto chosen = self->chooseContainer(*shared); !chosen) return completion(chosen);
+      shared->chosen->readInBackground(
+          shared->archive, shared->relation,
+          [self, shared, completion = std::move(completion)](Result<void> read) {
+            completion(self->finishRead(std::move(read), *shared));
+          },
+          stop);
+    });
+  });
+}
+
+Result<void> KXDocument::chooseContainer(ReadPlan& plan) {
+  const auto& url = plan.url;
+  bool isFolder = plan.isFolder;
+  auto archive = plan.archive;
   if (isReadingTemplate_) {
     auto fresh = withFreshIdentity(*archive);
     if (!fresh) return fail(fresh.error());
     archive = *fresh;
-  }
-
-  if (isFirstRead) {
-    auto& globals = AppInfo::ostrelGlobals();
-    auto checked = verifyDocumentVersion(*archive, globals ? std::optional(globals->documentVersion) : std::nullopt);
-    if (!checked) {
-      // Without an editor installation nothing can be judged "too new": say what is missing.
-      if (!globals && isDocumentError(checked.error(), KXDocumentError::documentVersionTooNew)) {
-        auto dir = AppInfo::current() ? AppInfo::current()->ostrelDir() : std::nullopt;
-        return fail(OstrelError::ostrelNotFound(dir ? dir->string() : "app-globals.json"));
-      }
-      return checked;
-    }
   }
 
   std::shared_ptr<KXDocumentContainer> chosen;
@@ -260,16 +332,32 @@ Result<void> KXDocument::read(const std::filesystem::path& url, const std::strin
     }
     if (!made) return fail(made.error());
     chosen = *made;
-    if (isFolder) wantsVersioningCheck_ = isFirstRead;
+    if (isFolder) wantsVersioningCheck_ = plan.isFirstRead;
     chosen->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
   }
-
+  plan.archive = archive;
+  plan.chosen = chosen;
   // A revert reads the file over the working copy, which is the file's again afterwards.
-  auto relation = isReadingTemplate_ ? KXDocumentContainer::ArchiveRelation::copy()
+  plan.relation = isReadingTemplate_ ? KXDocumentContainer::ArchiveRelation::copy()
                   : isReverting_     ? KXDocumentContainer::ArchiveRelation::revertedOrigin()
                                      : KXDocumentContainer::ArchiveRelation::origin(isRestoringDraft_);
-  if (auto read = chosen->read(*archive, relation); !read) {
-    if (chosen != container_) (void)chosen->deleteContainer(false);
+  return {};
+}
+
+Result<void> KXDocument::finishRead(Result<void> read, const ReadPlan& plan) {
+  const auto& chosen = plan.chosen;
+  const auto& archive = plan.archive;
+  const auto& url = plan.url;
+  bool isFolder = plan.isFolder;
+  if (!read) {
+    if (chosen != container_) {
+      // An opening given up leaves the working copy as the read left it: one that was taken up
+      // keeps its edits, one part filled has no origin record and goes at the next start.
+      if (read.error().domain == NSCocoaErrorDomain && read.error().code == 3072)
+        chosen->invalidate();
+      else
+        (void)chosen->deleteContainer(false);
+    }
     return read;
   }
   if (!isRestoringDraft_ && !isReadingTemplate_) fileArchive_ = archive;
@@ -334,10 +422,12 @@ void KXDocument::updateContainerHasChanges() {
 void KXDocument::updateChangeCount(ChangeType) {}
 
 void KXDocument::updateChangeCountWithToken(SaveOperation operation) {
+  // Closed while its file was written: nothing is left to mark.
+  if (!container_->isValid()) return;
   switch (operation) {
     case SaveOperation::save:
     case SaveOperation::saveAs:
-      container_->mark(false);
+      container_->markSaved();
       // An edit the page made after it was asked for its document is not in the file.
       if (savingGeneration_ && *savingGeneration_ != editGeneration_) container_->mark(true);
       break;

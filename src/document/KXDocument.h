@@ -4,6 +4,8 @@
 // folder is edited in place. Saving flushes the editor's document into the container first,
 // then writes the container into the file. Main thread only.
 
+#include <atomic>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -35,6 +37,10 @@ class KXDocument : public PDBaseDocument {
   static Result<std::shared_ptr<KXDocument>> makeUntitled(const std::string& type,
                                                          std::shared_ptr<KXDocumentArchive> templateArchive);
   static Result<std::shared_ptr<KXDocument>> make(const std::filesystem::path& url, const std::string& type);
+  // As make, with the file read beside the main loop; `done` gets the document on the main loop.
+  // Once `stop` is set the read ends soon and `done` gets a cancellation.
+  static void open(const std::filesystem::path& url, const std::string& type, std::shared_ptr<std::atomic<bool>> stop,
+                   std::function<void(Result<std::shared_ptr<KXDocument>>)> done);
   // Reopens: `url` none restores an untitled document's draft from `contentsURL`.
   static Result<std::shared_ptr<KXDocument>> make(const std::optional<std::filesystem::path>& url,
                                                   const std::filesystem::path& contentsURL, const std::string& type);
@@ -66,6 +72,8 @@ class KXDocument : public PDBaseDocument {
   void save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
             Completion completion) override;
   Result<void> writeSafely(const std::filesystem::path& url, const std::string& type, SaveOperation operation) override;
+  void writeSafelyAsync(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
+                        std::function<void(Result<void>)> done) override;
   Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
   Result<void> revertToChangedFile(const std::filesystem::path& url, const std::string& type) override;
   bool fileHoldsLastContent(const std::filesystem::path& url) const override;
@@ -104,6 +112,16 @@ class KXDocument : public PDBaseDocument {
 
  private:
   static Result<std::shared_ptr<KXDocument>> made(std::shared_ptr<KXDocument> document, Result<void> outcome);
+  // The parts of a read: what it needs to know, taken on the main loop; the file's archive,
+  // opened and its version checked on any thread; the working copy chosen, and the outcome
+  // taken up, on the main loop.
+  struct ReadPlan;
+  Result<ReadPlan> beginRead(const std::filesystem::path& url, const std::string& type);
+  static Result<std::shared_ptr<KXDocumentArchive>> openArchive(const ReadPlan& plan, const std::string& type);
+  Result<void> chooseContainer(ReadPlan& plan);
+  Result<void> finishRead(Result<void> read, const ReadPlan& plan);
+  void readInBackground(const std::filesystem::path& url, const std::string& type, std::shared_ptr<std::atomic<bool>> stop,
+                        std::function<void(Result<void>)> completion);
   // The identity of a project reached through a file that is not the one its working copy
   // belongs to (a copy of the file, the original after a Save As): the same for that file at
   // every opening, so that it finds its own working copy again.
@@ -121,6 +139,11 @@ class KXDocument : public PDBaseDocument {
   Result<std::shared_ptr<KXDocumentContainer>> readSavedArchive(Result<std::shared_ptr<KXDocumentContainer>> made,
                                                                 KXDocumentArchive& archive);
   Result<void> saveToFileArchive(const std::filesystem::path& url);
+  // A save asked while another runs is queued behind it: true then.
+  bool queueSaveWhileSaving(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
+                            const Completion& completion);
+  // `completion`, followed by the next queued save.
+  Completion savingUntilDone(Completion completion);
   // Asks the editor for its document and waits; `done` gets whether it answered in time.
   void flush(std::function<void(bool finished)> done);
   void scheduleMessages();
@@ -158,4 +181,6 @@ class KXDocument : public PDBaseDocument {
   // Counts the editor's edits, so that one arriving during a save keeps the document edited.
   unsigned long editGeneration_ = 0;
   std::optional<unsigned long> savingGeneration_;
+  bool isSaving_ = false;
+  std::deque<std::function<void()>> queuedSaves_;
 };

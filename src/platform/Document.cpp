@@ -123,8 +123,14 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   auto draft = autosavedContentsFileURL();
   // Taken right after the look above (and the person's answer): what the write may replace.
   targetAsChecked_ = fs::fileIdentity(url);
-  auto written = writeSafely(url, type, operation);
-  targetAsChecked_.reset();
+  writeSafelyAsync(url, type, operation, [this, keepAlive, url, type, operation, draft, completion](Result<void> written) {
+    targetAsChecked_.reset();
+    finishSave(written, url, type, operation, draft, completion);
+  });
+}
+
+void Document::finishSave(const Result<void>& written, const Path& url, const std::string& type,
+                          SaveOperation operation, const std::optional<Path>& draft, const Completion& completion) {
   // A failed write leaves the file as the document last knew it took it, whatever it holds now:
   // another program may have written it meanwhile, and the next save looks and asks.
   if (!written) {

@@ -77,6 +77,12 @@ class Document : public std::enable_shared_from_this<Document> {
   // Saving. The framework's save writes through writeSafely and then records the new file.
   virtual void save(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
   virtual Result<void> writeSafely(const Path& url, const std::string& type, SaveOperation operation) = 0;
+  // As writeSafely, for a writer that writes beside the main loop: `done` gets the outcome on
+  // the main loop. The framework's save writes through this one.
+  virtual void writeSafelyAsync(const Path& url, const std::string& type, SaveOperation operation,
+                                std::function<void(Result<void>)> done) {
+    done(writeSafely(url, type, operation));
+  }
   virtual Result<void> read(const Path& url, const std::string& type) = 0;
   // True while an autosave runs that the framework may give up on without losing anything.
   bool autosavingIsImplicitlyCancellable() const { return implicitlyCancellable_; }
@@ -134,6 +140,9 @@ class Document : public std::enable_shared_from_this<Document> {
 
  private:
   void performSave(const Path& url, const std::string& type, SaveOperation operation, Completion completion);
+  // Records what a save's write did and tells `completion`.
+  void finishSave(const Result<void>& written, const Path& url, const std::string& type, SaveOperation operation,
+                  const std::optional<Path>& draft, const Completion& completion);
   bool isOwnFile(const Path& url) const;
   // Says so when a save to `url` would replace a document open in another window; true then.
   bool refusesReplacingOpenDocument(const Path& url);

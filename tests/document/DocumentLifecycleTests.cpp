@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -78,6 +79,115 @@ TEST_F(Documents, AZipSavesTheEditorsDocumentIntoTheZip) {
   (*archive)->regenerateManifest();
   EXPECT_EQ((*archive)->manifest().files, recorded);
   EXPECT_EQ((*archive)->uuid(), document->container()->uuid());
+}
+
+// A file is read beside the main loop: asked twice meanwhile it opens once, into one window, and
+// the welcome window stays until then. Given up while it reads, as a quit gives it up, it leaves
+// no document, no window and nothing half written among the working copies.
+TEST_F(Documents, AFileReadBesideTheMainLoopOpensOnceAndCanBeGivenUp) {
+  int welcomeClosed = 0;
+  struct Restore {
+    std::function<void()> was = DocumentHooks::closeWelcomeWindow;
+    ~Restore() { DocumentHooks::closeWelcomeWindow = was; }
+  } restore;
+  DocumentHooks::closeWelcomeWindow = [&] { ++welcomeClosed; };
+  auto makeDocument = [&](const std::string& name) {
+    auto source = dir / ("source-" + name);
+    writeProject(source, name);
+    for (int i = 0; i < 400; ++i) std::ofstream(source / "design" / "images" / (std::to_string(i) + ".png")) << i;
+    auto zip = dir / (name + ".korvelx");
+    makeZip(source, zip);
+    return zip;
+  };
+  auto zip = makeDocument("Twice");
+  std::vector<OpenOutcome> outcomes;
+  for (int i = 0; i < 2; ++i)
+    controller->openDocument(zip, true, [&](std::shared_ptr<Document> d, bool wasOpen, std::optional<Error> e) {
+      outcomes.push_back({std::move(d), wasOpen, std::move(e)});
+    });
+  EXPECT_TRUE(outcomes.empty()) << "the file was read on the main loop";
+  EXPECT_TRUE(controller->isOpening(zip));
+  EXPECT_EQ(welcomeClosed, 0);
+  ASSERT_TRUE(waitFor([&] { return outcomes.size() == 2; }, 120));
+  for (const auto& outcome : outcomes) EXPECT_FALSE(outcome.error) << outcome.error->description();
+  ASSERT_TRUE(outcomes[0].document);
+  EXPECT_EQ(outcomes[0].document, outcomes[1].document);
+  EXPECT_FALSE(outcomes[0].wasOpen);
+  EXPECT_TRUE(outcomes[1].wasOpen);
+  EXPECT_EQ(controller->documents().size(), 1u);
+  EXPECT_EQ(welcomeClosed, 1);
+  auto document = std::dynamic_pointer_cast<KXDocument>(outcomes[0].document);
+  ASSERT_TRUE(document);
+  EXPECT_TRUE(document->windowForSheet());
+  ASSERT_TRUE(waitForEditor(*document));
+  EXPECT_EQ(firstPageName(pageState(*document)), "Twice");
+  document->close();
+
+  auto other = makeDocument("Given up");
+  std::optional<OpenOutcome> stopped;
+  controller->openDocument(other, true, [&](std::shared_ptr<Document> d, bool wasOpen, std::optional<Error> e) {
+    stopped = OpenOutcome{std::move(d), wasOpen, std::move(e)};
+  });
+  controller->stopOpenings();
+  ASSERT_TRUE(stopped);
+  EXPECT_FALSE(stopped->document);
+  ASSERT_TRUE(stopped->error);
+  EXPECT_EQ(stopped->error->code, 3072) << stopped->error->description();
+  EXPECT_TRUE(controller->documents().empty());
+  EXPECT_FALSE(controller->isOpening(other));
+  const std::string ours = ".korvel-" + std::to_string(::getpid()) + "-";
+  std::error_code ec;
+  for (auto it = fsys::recursive_directory_iterator(Document::draftFolder(), ec); !ec && it != fsys::recursive_directory_iterator();
+       it.increment(ec)) {
+    auto name = it->path().filename().string();
+    EXPECT_TRUE(name.find(".korvel-tmp-") == std::string::npos && name.find(ours) == std::string::npos) << it->path();
+  }
+  // Opened afresh, it reads whole.
+  auto again = open(other);
+  ASSERT_TRUE(again);
+  ASSERT_TRUE(waitForEditor(*again));
+  EXPECT_EQ(firstPageName(pageState(*again)), "Given up");
+  EXPECT_TRUE(fs::exists(again->container()->projectDirectory() / "design/images/399.png"));
+}
+
+// A save writes the file beside the main loop. Saves asked while one writes follow it in order;
+// an edit made while it writes leaves the document edited until the next save writes it; a close
+// while it writes waits for it, and the file holds the edit.
+TEST_F(Documents, SavesWriteBesideTheMainLoopOneAfterAnother) {
+  auto document = openZip("Home");
+  ASSERT_TRUE(document);
+  auto zip = *document->fileURL();
+  std::vector<std::pair<int, std::optional<Error>>> ended;
+  auto saveNumbered = [&](int n) {
+    document->save(zip, KXDocument::zipType, SaveOperation::save,
+                   [&, n](std::optional<Error> e) { ended.emplace_back(n, std::move(e)); });
+  };
+  ASSERT_TRUE(editPage(*document, "First"));
+  saveNumbered(1);
+  EXPECT_TRUE(ended.empty() && document->container()->isWorkingInBackground()) << "the file was written on the main loop";
+  ASSERT_TRUE(editPage(*document, "Second"));
+  // The page's word of the edit has come.
+  ASSERT_TRUE(waitFor([&] { return document->container()->hasUnwrittenChanges(); }));
+  ASSERT_TRUE(waitFor([&] { return ended.size() == 1; }));
+  EXPECT_FALSE(ended[0].second);
+  EXPECT_TRUE(document->isDocumentEdited()) << "an edit made while the file was written is not in it";
+
+  saveNumbered(2);
+  saveNumbered(3);
+  ASSERT_TRUE(waitFor([&] { return ended.size() == 3; }));
+  EXPECT_EQ(ended[1].first, 2);
+  EXPECT_EQ(ended[2].first, 3);
+  EXPECT_FALSE(ended[1].second || ended[2].second);
+  EXPECT_FALSE(document->isDocumentEdited());
+  EXPECT_EQ(firstPageName(documentInZip(zip)), "Second");
+
+  ASSERT_TRUE(editPage(*document, "Third"));
+  saveNumbered(4);
+  document->close();
+  ASSERT_TRUE(waitFor([&] { return ended.size() == 4; }));
+  EXPECT_FALSE(ended[3].second) << ended[3].second->description();
+  EXPECT_EQ(firstPageName(documentInZip(zip)), "Third");
+  EXPECT_EQ(testenv::run("unzip -tq '" + zip.string() + "' >/dev/null 2>&1"), 0);
 }
 
 TEST_F(Documents, AFolderIsEditedAndSavedInPlace) {
@@ -336,8 +446,7 @@ TEST_F(Documents, NothingOpensWhileSignedOut) {
   EXPECT_TRUE(controller->validateUserInterfaceItem("saveDocument:"));
   auto folder = dir / "Gated";
   writeProject(folder, "Gated");
-  std::optional<Error> failure;
-  controller->openDocument(folder, true, [&](auto, bool, std::optional<Error> e) { failure = e; });
+  auto failure = openAndWait(*controller, folder).error;
   ASSERT_TRUE(failure);
   EXPECT_TRUE(isDocumentError(*failure, KXDocumentError::notLoggedIn));
   EXPECT_TRUE(controller->documents().empty());
@@ -491,8 +600,7 @@ TEST_F(Documents, AMissingEditorIsReportedAsMissingNotAsANewerDocument) {
   EXPECT_EXIT(
       {
         AppInfo::setCurrent(std::make_shared<AppInfo>("Korvel", "Korvel", dir / "no-editor-here"));
-        std::optional<Error> failure;
-        controller->openDocument(folder, false, [&](auto, bool, std::optional<Error> e) { failure = e; });
+        auto failure = openAndWait(*controller, folder, false).error;
         bool missing = failure && failure->domain == OstrelError::domain && failure->code == OstrelError::ostrelNotFoundCode;
         std::fprintf(stderr, "%s\n", failure ? failure->description().c_str() : "opened");
         std::_Exit(missing ? 0 : 1);
@@ -503,8 +611,7 @@ TEST_F(Documents, AMissingEditorIsReportedAsMissingNotAsANewerDocument) {
 TEST_F(Documents, ANewerDocumentIsRefusedAndItsErrorOffersTheUpdateCheck) {
   auto folder = dir / "From the future";
   writeProject(folder, "Future", 99);
-  std::optional<Error> failure;
-  controller->openDocument(folder, false, [&](auto, bool, std::optional<Error> e) { failure = e; });
+  auto failure = openAndWait(*controller, folder, false).error;
   ASSERT_TRUE(failure);
   EXPECT_TRUE(isDocumentError(*failure, KXDocumentError::documentVersionTooNew)) << failure->description();
   int checks = 0;

@@ -135,13 +135,19 @@ std::optional<nlohmann::json> pageState(KXDocument& document) {
   return *parsed;
 }
 
-std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::filesystem::path& url) {
-  std::shared_ptr<KXDocument> opened;
-  controller.openDocument(url, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
-    EXPECT_FALSE(error) << error->description();
-    opened = std::dynamic_pointer_cast<KXDocument>(d);
+OpenOutcome openAndWait(DocumentController& controller, const std::filesystem::path& url, bool display) {
+  auto outcome = std::make_shared<std::optional<OpenOutcome>>();
+  controller.openDocument(url, display, [outcome](std::shared_ptr<Document> d, bool wasOpen, std::optional<Error> error) {
+    *outcome = OpenOutcome{std::move(d), wasOpen, std::move(error)};
   });
-  return opened;
+  EXPECT_TRUE(waitFor([&] { return outcome->has_value(); }, 120)) << "the opening never ended";
+  return outcome->value_or(OpenOutcome{nullptr, false, Error("test", 1, "The opening never ended.")});
+}
+
+std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::filesystem::path& url) {
+  auto outcome = openAndWait(controller, url);
+  EXPECT_FALSE(outcome.error) << outcome.error->description();
+  return std::dynamic_pointer_cast<KXDocument>(outcome.document);
 }
 
 bool waitForEditor(KXDocument& document) {

@@ -18,6 +18,7 @@
 typedef struct _GtkWidget GtkWidget;
 
 #include "platform/Alert.h"
+#include "platform/Document.h"
 #include "platform/Error.h"
 #include "platform/Panels.h"
 #include "platform/Workspace.h"
@@ -80,6 +81,14 @@ std::optional<nlohmann::json> evaluate(KXDocument& document, const std::string& 
 std::pair<int, int> onScreen(GtkWidget* view, double x, double y);
 // Opens `url` through the controller, as the person does; an error fails the test.
 std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::filesystem::path& url);
+// What an opening through the controller answered, waited for on the main loop (a file is read
+// beside it).
+struct OpenOutcome {
+  std::shared_ptr<Document> document;
+  bool wasOpen = false;
+  std::optional<Error> error;
+};
+OpenOutcome openAndWait(DocumentController& controller, const std::filesystem::path& url, bool display = true);
 // Waits until the document's editor page has loaded its document from the project server.
 bool waitForEditor(KXDocument& document);
 // Renames the first page in the editor and reports the edit, as a person's edit does.

@@ -146,11 +146,9 @@ TEST_F(DocumentWindows, AFileThatIsNoDocumentIsNamedAndTheWelcomeWindowComesBack
   for (const char* name : {"Notes.korvelx", "Cut.korvelx", "Empty.korvelx", "Loose Folder"}) {
     int welcomeBefore = welcomeShown;
     recents->noteNewRecentDocumentURL(dir / name);  // as the file chooser does
-    std::optional<Error> failure;
-    controller->openDocument(dir / name, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
-      EXPECT_FALSE(d) << name;
-      failure = error;
-    });
+    auto outcome = openAndWait(*controller, dir / name);
+    EXPECT_FALSE(outcome.document) << name;
+    auto failure = outcome.error;
     ASSERT_TRUE(failure) << name;
     EXPECT_EQ(failure->info("NSLocalizedFailureReason"),
               std::string("“") + name + "” is not a Korvel document, or it is damaged.");

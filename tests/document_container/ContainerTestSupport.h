@@ -31,10 +31,12 @@ inline std::filesystem::path makeZipProject(const std::map<std::string, std::str
 // Stands for the editor page: hands out the content it holds, or nothing, now or later.
 struct FakeEditor {
   std::optional<std::string> content;
+  std::string loaded;  // what the last read handed it
   bool answer = true;
   std::vector<KXDocumentContainerDataSource::ProviderCompletion> pending;
   std::shared_ptr<KXDocumentContainerDataSource> source = std::make_shared<KXDocumentContainerDataSource>(
-      [](const Data&) {}, [this](KXDocumentContainerDataSource::ProviderCompletion completion) {
+      [this](const Data& data) { loaded.assign(data.begin(), data.end()); },
+      [this](KXDocumentContainerDataSource::ProviderCompletion completion) {
         if (!answer) {
           pending.push_back(std::move(completion));
           return;

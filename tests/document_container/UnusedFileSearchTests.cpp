@@ -285,26 +285,38 @@ TEST(UnusedFileSearch, ADocumentOfThousandsOfPicturesHalfUnusedClosesWithinSecon
   }
 }
 
+// A zip of `pictures` pictures of 1 KB with names of 255 bytes that differ only in their last
+// few, the even ones named by the design and the second by the code.
+struct LongNamesDocument {
+  std::filesystem::path file;
+  std::vector<std::string> names;
+  std::vector<std::string> named;
+};
+
+LongNamesDocument makeLongNamesDocument(const std::filesystem::path& folder, int pictures) {
+  LongNamesDocument made;
+  auto source = folder / "source";
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < pictures; ++i) {
+    made.names.push_back(pictureName(i));
+    files["design/images/" + made.names.back()] = randomBytes(1024, static_cast<unsigned>(i));
+  }
+  for (int i = 0; i < pictures; i += 2) made.named.push_back(made.names[i]);
+  files["design/document.json"] = designNaming(made.named);
+  files["code/index.js"] = "export const picture = '" + made.names[1] + "';\n";
+  writeTree(source, files);
+  made.file = zipOf(source);
+  std::filesystem::remove_all(source);
+  return made;
+}
+
 // 10,000 pictures of names of 255 bytes that differ only in their last few, half of them named
 // by the design and one by the code: the save, the search for unused pictures included, ends
 // within seconds and keeps just what is named.
 TEST(UnusedFileSearch, ADocumentOfTenThousandPicturesWithLongNamesSavesWithinSeconds) {
   constexpr int pictures = 10000;
   auto folder = testenv::freshFolder("long-names");
-  auto source = folder / "source";
-  std::vector<std::string> names;
-  std::map<std::string, std::string> files;
-  for (int i = 0; i < pictures; ++i) {
-    names.push_back(pictureName(i));
-    files["design/images/" + names.back()] = randomBytes(1024, static_cast<unsigned>(i));
-  }
-  std::vector<std::string> named;
-  for (int i = 0; i < pictures; i += 2) named.push_back(names[i]);
-  files["design/document.json"] = designNaming(named);
-  files["code/index.js"] = "export const picture = '" + names[1] + "';\n";
-  writeTree(source, files);
-  auto file = zipOf(source);
-  std::filesystem::remove_all(source);
+  auto [file, names, named] = makeLongNamesDocument(folder, pictures);
   auto opened = openZipDocument(file);
 
   auto [seconds, longest] = saveOnTheMainLoop(opened, designNaming(named) + " ", file, 600);
@@ -350,6 +362,93 @@ TEST(UnusedFileSearch, ASaveEndsWhileAnotherProgramKeepsWritingACodeFile) {
   saved->backing().forEach([&](const std::string& path, const DataReader&) { kept.insert(path); });
   EXPECT_FALSE(kept.count("design/images/" + storedName(picture)));
   EXPECT_TRUE(kept.count("design/images/plain.png"));
+  close(opened);
+  std::filesystem::remove_all(folder);
+}
+
+// The same document of 10,000 pictures opens and saves with its files read, copied and written
+// beside the main loop, which never stops turning for long. A picture added and one changed while
+// the save writes are changes still once it has ended; the next save writes them.
+TEST(UnusedFileSearch, ADocumentOfTenThousandPicturesOpensAndSavesWithTheMainLoopFree) {
+  constexpr int pictures = 10000;
+  auto folder = testenv::freshFolder("open-save");
+  auto document = makeLongNamesDocument(folder, pictures);
+  const auto& file = document.file;
+  const auto& names = document.names;
+  const auto& named = document.named;
+  Opened opened;
+  auto [openSeconds, openLongest] = onTheMainLoop([&](auto done) {
+    auto archive = openZip(file);
+    auto container = KXDocumentContainer::create(archive->uuid(), file);
+    ASSERT_TRUE(container) << container.error().description();
+    opened.container = *container;
+    opened.container->addDataSource(opened.editor->source, KXDocumentArchive::relativePathForDocumentJSON);
+    opened.container->readInBackground(archive, KXDocumentContainer::ArchiveRelation::origin(false),
+                                       [done](Result<void> read) {
+                                         EXPECT_TRUE(read) << read.error().description();
+                                         done();
+                                       });
+  }, 600);
+  std::printf("opened in %.2f s, the main loop held at most %.2f s\n", openSeconds, openLongest);
+  ASSERT_TRUE(opened.container);
+  EXPECT_EQ(opened.editor->loaded, designNaming(named));
+  EXPECT_LT(openSeconds, 600);
+  EXPECT_LT(openLongest, 2);
+  opened.container->mark(false);
+
+  // The design names one more picture; while the file is written, a picture comes and another
+  // is written anew in the working copy.
+  auto project = opened.container->projectDirectory();
+  const std::string late = "design/images/late.png", rewritten = "code/index.js";
+  const std::string rewrittenCode = "export const picture = '" + names[1] + "'; // rewritten\n";
+  opened.editor->content = designNaming(named) + " ";
+  opened.editor->source->setNeedsToBeProvided();
+  bool changedWhileWriting = false;
+  auto [saveSeconds, saveLongest] = onTheMainLoop([&](auto done) {
+    opened.container->writeChanges([&, done] {
+      opened.container->saveInBackground(openZip(file), KXDocumentContainer::ArchiveRelation::origin(false),
+                                         [&, done](Result<void> saved) {
+                                           EXPECT_TRUE(saved) << saved.error().description();
+                                           done();
+                                         });
+      changedWhileWriting = opened.container->isWorkingInBackground();
+      ASSERT_TRUE(fs::writeAtomically(project / late, std::string_view("late")));
+      ASSERT_TRUE(fs::writeAtomically(project / rewritten, std::string_view(rewrittenCode)));
+      opened.container->presentedSubitemDidChange(project / late);
+      opened.container->presentedSubitemDidChange(project / rewritten);
+    });
+  }, 600);
+  std::printf("saved in %.2f s, the main loop held at most %.2f s\n", saveSeconds, saveLongest);
+  EXPECT_LT(saveSeconds, 600);
+  EXPECT_LT(saveLongest, 2);
+  ASSERT_TRUE(changedWhileWriting) << "the save wrote on the main loop";
+  opened.container->markSaved();
+  std::set<std::string> kept;
+  openZip(file)->backing().forEach([&](const std::string& path, const DataReader&) { kept.insert(path); });
+  for (int i : {0, 1, 2, pictures - 2}) EXPECT_TRUE(kept.count("design/images/" + names[i])) << i;
+  for (int i : {3, pictures - 1}) EXPECT_FALSE(kept.count("design/images/" + names[i])) << i;
+  // Either the write read them, or they are changes still: whichever came first, nothing is lost.
+  bool inFile = kept.count(late) && read(openZip(file)->backing().dataReader(rewritten)) == rewrittenCode;
+  EXPECT_EQ(opened.container->hasManifestChanges(), !inFile) << (inFile ? "in the file" : "not in the file");
+
+  // The next save writes them, and then nothing is left to save.
+  opened.editor->content = designNaming(named);
+  opened.editor->content->insert(opened.editor->content->size() - 2, R"(,{"src":"late.png"})");
+  opened.editor->source->setNeedsToBeProvided();
+  onTheMainLoop([&](auto done) {
+    opened.container->writeChanges([&, done] {
+      opened.container->saveInBackground(openZip(file), KXDocumentContainer::ArchiveRelation::origin(false),
+                                         [&, done](Result<void> saved) {
+                                           EXPECT_TRUE(saved) << saved.error().description();
+                                           done();
+                                         });
+    });
+  }, 600);
+  opened.container->markSaved();
+  EXPECT_FALSE(opened.container->hasManifestChanges());
+  auto saved = openZip(file);
+  EXPECT_EQ(read(saved->backing().dataReader(late)), "late");
+  EXPECT_EQ(read(saved->backing().dataReader(rewritten)), rewrittenCode);
   close(opened);
   std::filesystem::remove_all(folder);
 }

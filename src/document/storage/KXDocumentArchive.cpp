@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 
@@ -54,7 +55,64 @@ class FilteredBacking final : public KXDocumentArchiveBacking {
   std::function<bool(const std::string&)> filter_;
 };
 
+// The person's cancel, as the document framework tells it.
+Error givenUp() { return Error(NSCocoaErrorDomain, 3072, "The copy was given up."); }
+
+// Another archive whose readers fail once `stop` is set: a copy that is given up ends at its
+// next chunk, however many files it has still to write.
+class StoppableBacking final : public KXDocumentArchiveBacking {
+ public:
+  StoppableBacking(std::shared_ptr<const KXDocumentArchive> archive, std::shared_ptr<const std::atomic<bool>> stop)
+      : archive_(std::move(archive)), stop_(std::move(stop)) {}
+
+  std::string documentTypeIdentifier() const override { return archive_->backing().documentTypeIdentifier(); }
+  const std::filesystem::path& url() const override { return archive_->backing().url(); }
+  Result<std::unique_ptr<KXDocumentArchiveBacking>> moved(const std::filesystem::path&) const override {
+    return fail(KXDocumentArchiveError::invalidBacking("a stoppable view can't move"));
+  }
+  DataReader dataReader(const std::string& path) const override { return stoppable(archive_->backing().dataReader(path)); }
+  std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& path) const override {
+    return archive_->backing().knownEntry(path);
+  }
+  std::optional<std::uint32_t> knownCRC32(const std::string& path) const override {
+    return archive_->backing().knownCRC32(path);
+  }
+  void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override {
+    archive_->backing().forEach([&](const std::string& path, const DataReader& reader) {
+      if (!stop_->load()) body(path, stoppable(reader));
+    });
+  }
+  Result<void> reflect(const KXDocumentArchive&, KXDocumentArchiveUpdateOperation, const UpdatedManifest&) override {
+    return fail(KXDocumentArchiveError::invalidBacking("a stoppable view can't be written"));
+  }
+
+ private:
+  DataReader stoppable(DataReader reader) const {
+    return [reader = std::move(reader), stop = stop_](const DataSink& sink) -> Result<void> {
+      DataSink checked = [&](const std::uint8_t* bytes, std::size_t count) -> Result<void> {
+        if (stop->load()) return fail(givenUp());
+        return sink(bytes, count);
+      };
+      if (stop->load()) return fail(givenUp());
+      return reader(checked);
+    };
+  }
+
+  std::shared_ptr<const KXDocumentArchive> archive_;
+  std::shared_ptr<const std::atomic<bool>> stop_;
+};
+
 }  // namespace
+
+std::shared_ptr<KXDocumentArchive> KXDocumentArchive::stoppable(std::shared_ptr<const KXDocumentArchive> archive,
+                                                                std::shared_ptr<const std::atomic<bool>> stop) {
+  Uuid uuid = archive->uuid();
+  Manifest manifest = archive->manifest();
+  auto view = std::make_shared<KXDocumentArchive>(std::make_unique<StoppableBacking>(std::move(archive), std::move(stop)),
+                                                  WithIdentity{uuid});
+  view->manifest_ = std::move(manifest);
+  return view;
+}
 
 KXDocumentArchive::KXDocumentArchive(std::unique_ptr<KXDocumentArchiveBacking> backing, std::optional<Uuid> uuidIfNeeded)
     : backing_(std::move(backing)) {

@@ -1,7 +1,9 @@
 #pragma once
 // A project as files by relative path plus a manifest of sizes and SHA-1 digests, over a
-// folder, a zip file or a filtered view of another archive. Main thread, one user at a time.
+// folder, a zip file or a view of another archive. One thread at a time (the main thread, or a
+// worker that it hands the archive to while it leaves it alone).
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -51,6 +53,10 @@ class KXDocumentArchive {
   // A read-only view of `archive` that lists only the paths `filter` accepts.
   static std::shared_ptr<KXDocumentArchive> filtered(std::shared_ptr<const KXDocumentArchive> archive,
                                                      std::function<bool(const std::string&)> filter);
+
+  // A read-only view of `archive` whose readers fail, and whose listing ends, once `stop` is set.
+  static std::shared_ptr<KXDocumentArchive> stoppable(std::shared_ptr<const KXDocumentArchive> archive,
+                                                      std::shared_ptr<const std::atomic<bool>> stop);
 
   const Uuid& uuid() const { return uuid_; }
   // False when the UUID was made up at opening: the backing holds no readable manifest (a file

@@ -382,7 +382,7 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
 std::size_t KXDocumentContainer::reducedCopiesInProgress() { return scalingJobs.load(); }
 
 void KXDocumentContainer::addMissingCachedImages() {
-  requireValid("addMissingCachedImages");
+  // Within a read, on whichever thread runs it.
   // The caller has just regenerated the project folder's manifest.
   Entries entries = projectDirectoryArchive_->manifest().files.value_or(Entries{});
   addCachedImageDimensionDirectories();

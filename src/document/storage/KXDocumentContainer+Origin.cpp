@@ -260,6 +260,7 @@ void KXDocumentContainer::setWorkingCopyAside() {
 }
 
 Result<std::optional<std::filesystem::path>> KXDocumentContainer::keepUnsavedEditsAside(bool edited) {
+  waitForBackgroundWork();
   requireValid("keepUnsavedEditsAside");
   if (projectDirectoryIsOrigin_) return std::nullopt;
   recordWasUnreadable_ = false;
@@ -273,19 +274,57 @@ Result<std::optional<std::filesystem::path>> KXDocumentContainer::keepUnsavedEdi
   return setAsideCopy_;
 }
 
+struct KXDocumentContainer::ReadFiles {
+  // What the data sources' files hold, in the order of dataSources_.
+  std::vector<Data> contents;
+};
+
 Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, ArchiveRelation relation) {
+  waitForBackgroundWork();
   requireValid("read(from:as:)");
+  beginRead();
+  return finishRead(readFiles(archive, relation, nullptr));
+}
+
+void KXDocumentContainer::readInBackground(std::shared_ptr<const KXDocumentArchive> archive, ArchiveRelation relation,
+                                           std::function<void(Result<void>)> completion,
+                                           std::shared_ptr<std::atomic<bool>> stop) {
+  waitForBackgroundWork();
+  requireValid("read(from:as:)");
+  beginRead();
+  auto work = std::make_shared<BackgroundWork>();
+  background_ = work;
+  auto self = shared_from_this();
+  GlobalQueue::async([self, work, archive = std::move(archive), relation, stop = std::move(stop),
+                      completion = std::move(completion)]() mutable {
+    auto files = std::make_shared<Result<ReadFiles>>(self->readFiles(*archive, relation, stop));
+    work->end();
+    MainQueue::async([self, work, files, completion = std::move(completion)] {
+      if (self->background_ == work) self->background_.reset();
+      auto read = self->finishRead(std::move(*files));
+      if (completion) completion(std::move(read));
+    });
+  });
+}
+
+void KXDocumentContainer::beginRead() {
   dataSourcesAreFinal_ = true;
   resumedWithUnsavedChanges_ = false;
   recordWasUnreadable_ = false;
   setAsideCopy_.reset();
+}
+
+Result<KXDocumentContainer::ReadFiles> KXDocumentContainer::readFiles(const KXDocumentArchive& archive,
+                                                                      ArchiveRelation relation,
+                                                                      const std::shared_ptr<std::atomic<bool>>& stop) {
   bool preserve = !relation.replacesWorkingCopy && isCurrentCopy(archive, relation);
   log("Reading from " + archive.backing().url().string() + " (" + relation.word() +
       "); preserving existing contents of project folder: " + (preserve ? "true" : "false"));
-  struct ScheduleAtEnd {
-    KXDocumentContainer* self;
-    ~ScheduleAtEnd() { self->scheduleBackup(); }
-  } scheduleAtEnd{this};
+  auto givenUp = [&]() -> std::optional<Error> {
+    if (!stop || !stop->load()) return std::nullopt;
+    log("Reading was given up");
+    return Error(NSCocoaErrorDomain, 3072, "The opening was given up.");
+  };
 
   bool origin = relation.kind == ArchiveRelation::Kind::origin;
   if (!preserve) {
@@ -312,6 +351,7 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
       else
         setWorkingCopyAside();
     }
+    if (auto stopped = givenUp()) return fail(*stopped);
     // A revert is whole or nothing: what the working copy held stays beside it, with its
     // record, until the file has been read over it whole, and is put back when the read fails.
     std::optional<fs::TemporaryFolder> before;
@@ -326,14 +366,26 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
       records = originRecordsIn(uuidDirectory_);
     }
     // While the copy runs the folder is neither the old origin nor the new one: without a record
-    // a copy that stops part way (a kill, a failing read) is never taken for unsaved edits.
+    // a copy that stops part way (a kill, a failing read, the opening given up) is never taken
+    // for unsaved edits.
     reflectOrigin(nullptr, false);
-    if (auto reflected = projectDirectoryArchive_->reflect(*budget ? (*budget)->view() : archive); !reflected) {
+    // A read that is given up stops copying at its next chunk.
+    const KXDocumentArchive& expanded = *budget ? (*budget)->view() : archive;
+    std::shared_ptr<const KXDocumentArchive> stoppable;
+    if (stop)
+      stoppable = KXDocumentArchive::stoppable(std::shared_ptr<const KXDocumentArchive>(std::shared_ptr<void>(), &expanded), stop);
+    auto reflected = projectDirectoryArchive_->reflect(stoppable ? *stoppable : expanded);
+    // A copy given up part way lists fewer files: it is no copy of the origin.
+    if (auto stopped = givenUp()) {
+      if (before) putBackAfterFailedRevert(std::move(*before), records);
+      return fail(*stopped);
+    }
+    if (!reflected) {
       auto why = *budget ? (*budget)->overrun() : std::nullopt;
       log("Error reading: " + (why ? *why : reflected.error()).description());
       if (before) putBackAfterFailedRevert(std::move(*before), records);
       if (why) return fail(*why);
-      return reflected;
+      return fail(reflected.error());
     }
     projectDirectoryArchive_->regenerateManifest();
     reflectOrigin(origin ? &archive : nullptr, relation.isDraft);
@@ -347,15 +399,13 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
     if (!projectDirectoryIsOrigin_ && origin) resumedWithUnsavedChanges_ = workingCopyDiffersFromInfo();
     projectDirectoryArchive_->regenerateManifest();
   }
-  addPackageRegistrySettings();
+  if (auto stopped = givenUp()) return fail(*stopped);
   addMissingCachedImages();
   // Backups a kill stopped half made go at the opening, not a minute later at the first backup.
   removeLeftoverBackupTemporaries();
   log("Done reading");
 
-  originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
-  projectManifestEntries_ = originManifestEntries_;
-  manifestDifferences_ = 0;
+  ReadFiles files;
   for (auto& [path, source] : dataSources_) {
     // Read inside the project folder: a link in it that leads out is refused.
     auto content = fs::readFileInside(projectDirectory_, path, maximumDataSourceSize);
@@ -374,8 +424,22 @@ Result<void> KXDocumentContainer::read(const KXDocumentArchive& archive, Archive
       if (!isMissingFile(content.error())) return fail(content.error());
       content = Data();
     }
-    source->load(std::move(*content));
+    files.contents.push_back(std::move(*content));
   }
+  return files;
+}
+
+Result<void> KXDocumentContainer::finishRead(Result<ReadFiles> files) {
+  // Closed while it read: nothing is taken up.
+  if (!isValid_) return fail(Error(NSCocoaErrorDomain, 3072, "The opening was given up."));
+  scheduleBackup();
+  if (!files) return fail(files.error());
+  addPackageRegistrySettings();
+  originManifestEntries_ = projectDirectoryArchive_->manifest().files.value_or(Entries{});
+  projectManifestEntries_ = originManifestEntries_;
+  manifestDifferences_ = 0;
+  std::size_t i = 0;
+  for (auto& [path, source] : dataSources_) source->load(std::move(files->contents[i++]));
   return {};
 }
 
@@ -456,28 +520,70 @@ std::optional<Error> KXDocumentContainer::oversizedDataSource(const KXDocumentAr
 }
 
 Result<void> KXDocumentContainer::save(KXDocumentArchive& archive, ArchiveRelation relation) {
+  waitForBackgroundWork();
   requireValid("save(to:as:)");
+  auto view = beginSave(archive, relation);
+  if (!view) return {};
+  return writeSave(archive, **view, relation);
+}
+
+void KXDocumentContainer::saveInBackground(std::shared_ptr<KXDocumentArchive> archive, ArchiveRelation relation,
+                                           std::function<void(Result<void>)> completion) {
+  waitForBackgroundWork();
+  requireValid("save(to:as:)");
+  auto view = beginSave(*archive, relation);
+  if (!view) {
+    MainQueue::async([completion = std::move(completion)] {
+      if (completion) completion({});
+    });
+    return;
+  }
+  auto work = std::make_shared<BackgroundWork>();
+  background_ = work;
+  auto self = shared_from_this();
+  GlobalQueue::async([self, work, archive = std::move(archive), view = std::move(*view), relation,
+                      completion = std::move(completion)]() mutable {
+    auto saved = std::make_shared<Result<void>>(self->writeSave(*archive, *view, relation));
+    work->end();
+    MainQueue::async([self, work, saved, completion = std::move(completion)] {
+      if (self->background_ == work) self->background_.reset();
+      if (completion) completion(std::move(*saved));
+    });
+  });
+}
+
+std::optional<std::shared_ptr<KXDocumentArchive>> KXDocumentContainer::beginSave(const KXDocumentArchive& archive,
+                                                                                 ArchiveRelation relation) {
   dataSourcesAreFinal_ = true;
+  savedEntries_.reset();
   std::error_code ec;
   if (projectDirectoryIsOrigin_ && std::filesystem::weakly_canonical(archive.backing().url(), ec) ==
                                        std::filesystem::weakly_canonical(projectDirectory_, ec))
-    return {};
+    return std::nullopt;
   log("Saving to " + archive.backing().url().string() + " (" + relation.word() + ")");
-  auto discard = projectRelativePathsToDiscard_;
-  auto view = KXDocumentArchive::filtered(projectDirectoryArchive_,
-                                          [discard](const std::string& path) { return !discard.count(path); });
+  // Taken now: what is left out is what nothing named when the save began.
+  discardedBySave_ = projectRelativePathsToDiscard_;
+  return KXDocumentArchive::filtered(projectDirectoryArchive_,
+                                     [discard = discardedBySave_](const std::string& path) { return !discard.count(path); });
+}
+
+Result<void> KXDocumentContainer::writeSave(KXDocumentArchive& archive, const KXDocumentArchive& view,
+                                            ArchiveRelation relation) {
   KXSaveInFlight inFlight(archive.backing().url());
-  if (auto reflected = archive.reflect(*view); !reflected) {
+  if (auto reflected = archive.reflect(view); !reflected) {
     log("Error saving: " + reflected.error().description());
     return reflected;
   }
   log("Done saving");
   if (relation.kind == ArchiveRelation::Kind::origin) reflectOrigin(&archive, relation.isDraft);
+  // What the file holds now: the working copy may have changed while it was written.
+  savedEntries_ = archive.manifest().files.value_or(Entries{});
   return {};
 }
 
 void KXDocumentContainer::reflectOrigin(const KXDocumentArchive* archive, bool isDraft) {
-  requireValid("reflectOrigin");
+  // Also beside the main loop, in a read or save that has the container to itself.
+  if (!isValid_) KORVEL_FATAL("KXDocumentContainer.reflectOrigin called on a container that is not valid");
   if (projectDirectoryIsOrigin_) return;
   // The new record replaces the old by a rename, and the old bookmark files go only after it:
   // a kill at any moment leaves the working copy with one record, the old or the new.

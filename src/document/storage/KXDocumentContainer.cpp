@@ -167,6 +167,7 @@ std::shared_ptr<KXDocumentContainer> KXDocumentContainer::placeholder() {
 }
 
 Result<void> KXDocumentContainer::deleteContainer(bool toTrash) {
+  waitForBackgroundWork();
   Result<void> result;
   if (!projectDirectoryIsOrigin_) {
     KXDiscardRemoval::stop(projectDirectory_);
@@ -218,6 +219,38 @@ void KXDocumentContainer::setFlags(std::optional<bool> unwritten, std::optional<
   if (manifest) hasManifestChanges_ = *manifest;
   auto observers = hasChangesObservers_;
   for (auto& o : observers) (*o)();
+}
+
+void KXDocumentContainer::BackgroundWork::end() {
+  {
+    std::lock_guard lock(mutex);
+    ended = true;
+  }
+  endedChanged.notify_all();
+}
+
+void KXDocumentContainer::BackgroundWork::wait() {
+  std::unique_lock lock(mutex);
+  endedChanged.wait(lock, [this] { return ended; });
+}
+
+void KXDocumentContainer::waitForBackgroundWork() const {
+  if (auto work = background_) work->wait();
+}
+
+void KXDocumentContainer::markSaved() {
+  if (!savedEntries_) return mark(false);
+  requireValid("markSaved");
+  updatePendingManifestEntries();
+  auto saved = std::move(*savedEntries_);
+  savedEntries_.reset();
+  // What the save left out because nothing named it is no change while the working copy keeps it.
+  for (const auto& path : discardedBySave_)
+    if (auto kept = projectManifestEntries_.find(path); kept != projectManifestEntries_.end()) saved.emplace(path, kept->second);
+  originManifestEntries_ = std::move(saved);
+  countManifestDifferences();
+  log("Marking saved; files changed while it was written: " + std::to_string(manifestDifferences_));
+  setFlags(false, !projectDirectoryIsOrigin_ && manifestDifferences_ > 0, true);
 }
 
 void KXDocumentContainer::mark(bool flag) {
@@ -452,6 +485,8 @@ void KXDocumentContainer::remove(const std::string& relativePath) {
 }
 
 void KXDocumentContainer::invalidate() {
+  // A save under way ends first: a close keeps what it writes.
+  waitForBackgroundWork();
   // A folder document is the user's own folder: nothing in it is deleted at close.
   if (isValid_ && !projectDirectoryIsOrigin_) {
     auto discarded = std::exchange(projectRelativePathsToDiscard_, {});

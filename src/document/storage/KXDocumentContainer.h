@@ -5,9 +5,12 @@
 // against its origin, collects the files the editor holds (data sources), logs what it does,
 // keeps timed backups and reduced copies of images.
 //
-// Main thread only, except log(), which any thread may call.
+// Main thread only, except log(), which any thread may call, and the reads and saves it runs
+// beside the main loop itself.
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -159,6 +162,23 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // Reading and saving.
   Result<void> read(const KXDocumentArchive& archive, ArchiveRelation relation);
   Result<void> save(KXDocumentArchive& archive, ArchiveRelation relation);
+  // As read, with the files copied, hashed and linked beside the main loop; `completion` gets
+  // the outcome on the main loop. Nothing else uses the container meanwhile (its document takes
+  // it up once read). Once `stop` is set the copy ends at its next chunk and the read fails as
+  // cancelled, leaving the working copy without an origin record.
+  void readInBackground(std::shared_ptr<const KXDocumentArchive> archive, ArchiveRelation relation,
+                        std::function<void(Result<void>)> completion,
+                        std::shared_ptr<std::atomic<bool>> stop = nullptr);
+  // As save, with the files written beside the main loop; `completion` gets the outcome on the
+  // main loop. The working copy may change meanwhile: markSaved() counts what changed after it
+  // was written as changes still.
+  void saveInBackground(std::shared_ptr<KXDocumentArchive> archive, ArchiveRelation relation,
+                        std::function<void(Result<void>)> completion);
+  // Whether a read or save runs beside the main loop.
+  bool isWorkingInBackground() const { return background_ != nullptr; }
+  // Returns once the read or save beside the main loop has ended; it never needs the main loop.
+  // Reads, saves and the close of the container wait so.
+  void waitForBackgroundWork() const;
   // The last read kept a working copy whose files differ from what its origin held when it was
   // last read or saved: edits of an earlier session that were never saved.
   bool resumedWithUnsavedChanges() const { return resumedWithUnsavedChanges_; }
@@ -182,6 +202,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   [[nodiscard]] ObserverToken observeHasChanges(std::function<void()> didChange);
   // Brings the entries of files still being looked at up to date first.
   void mark(bool hasChanges);
+  // After a save: unchanged as of what the save wrote (and what it left out because nothing
+  // named it); a file changed while it was written is still a change. As mark(false) when the
+  // last save wrote nothing.
+  void markSaved();
   void invalidate();
   // A file of the project folder changed on disk. A large file is looked at beside the main
   // loop: its entry changes a moment later.
@@ -229,6 +253,26 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static void registerInstance(const std::shared_ptr<KXDocumentContainer>& container);
   void unregister();
   void requireValid(const char* operation) const;
+
+  // A read or save beside the main loop, waited for by whatever needs the container whole.
+  struct BackgroundWork {
+    std::mutex mutex;
+    std::condition_variable endedChanged;
+    bool ended = false;
+    void end();
+    void wait();
+  };
+  struct ReadFiles;
+  // The parts of a read: its flags on the main loop, its files on any thread (the container
+  // used by nothing else), its outcome taken up on the main loop.
+  void beginRead();
+  Result<ReadFiles> readFiles(const KXDocumentArchive& archive, ArchiveRelation relation,
+                              const std::shared_ptr<std::atomic<bool>>& stop);
+  Result<void> finishRead(Result<ReadFiles> files);
+  // The parts of a save: the view of what it writes, taken on the main loop (none when the
+  // target is the working copy itself), and the write, on any thread.
+  std::optional<std::shared_ptr<KXDocumentArchive>> beginSave(const KXDocumentArchive& archive, ArchiveRelation relation);
+  Result<void> writeSave(KXDocumentArchive& archive, const KXDocumentArchive& view, ArchiveRelation relation);
 
   bool isCurrentCopy(const KXDocumentArchive& archive, ArchiveRelation relation);
   void reflectOrigin(const KXDocumentArchive* archive, bool isDraft);
@@ -327,6 +371,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // Where this container kept refused content, until written content supersedes it.
   std::optional<std::filesystem::path> refusedCopy_;
   std::unique_ptr<Timer> backupTimer_;
+  std::shared_ptr<BackgroundWork> background_;
+  // What the last save wrote, until it is marked saved, and what it left out as unnamed.
+  std::optional<Entries> savedEntries_;
+  std::set<std::string> discardedBySave_;
   std::vector<std::shared_ptr<std::function<void()>>> hasChangesObservers_;
   mutable std::mutex logMutex_;
 };

@@ -2,7 +2,8 @@
 // A note, kept among the working copies while a save writes into a person's folder, of where it
 // writes. A save that a kill ends leaves its temporaries beside (or, for a folder, inside) a
 // target that nothing else remembers; the next start reads the notes of ended processes and
-// removes what those saves left, and nothing else. Main thread only.
+// removes what those saves left, and nothing else. Any thread: the save that notes it may write
+// beside the main loop; removeLeftoversOfEndedSaves() on the main thread at the start.
 
 #include <sys/types.h>
 

@@ -348,7 +348,6 @@ Result<void> KXDocument::finishRead(Result<void> read, const ReadPlan& plan) {
   const auto& chosen = plan.chosen;
   const auto& archive = plan.archive;
   const auto& url = plan.url;
-  bool isFolder = plan.isFolder;
   if (!read) {
     if (chosen != container_) {
       // An opening given up leaves the working copy as the read left it: one that was taken up

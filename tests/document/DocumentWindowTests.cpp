@@ -92,19 +92,14 @@ TEST_F(DocumentWindows, AProjectZipNamedWithoutItsExtensionOpensByWhatItHolds) {
   ASSERT_EQ(testenv::run("head -c 65536 /dev/urandom > '" + (dir / "Random").string() + "'"), 0);
   std::ofstream(dir / "Notes") << "Just some notes, not a project.\n";
 
-  auto openAndWait = [&](const fsys::path& url) {
-    std::shared_ptr<Document> opened;
-    std::optional<Error> failure;
-    controller->openDocument(url, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
-      opened = d;
-      failure = error;
-    });
-    EXPECT_FALSE(failure) << url << ": " << failure->description();
-    return std::dynamic_pointer_cast<KXDocument>(opened);
+  auto openDocument = [&](const fsys::path& url) {
+    auto outcome = openAndWait(*controller, url);
+    EXPECT_FALSE(outcome.error) << url << ": " << outcome.error->description();
+    return std::dynamic_pointer_cast<KXDocument>(outcome.document);
   };
   for (const char* name : {"CopyA", "CopyB.zip"}) {
     SCOPED_TRACE(name);
-    auto byPath = openAndWait(dir / name);
+    auto byPath = openDocument(dir / name);
     ASSERT_TRUE(byPath);
     EXPECT_EQ(byPath->fileType(), KXDocument::zipType);
     ASSERT_TRUE(waitForEditor(*byPath));
@@ -112,7 +107,7 @@ TEST_F(DocumentWindows, AProjectZipNamedWithoutItsExtensionOpensByWhatItHolds) {
     byPath->close();
     ASSERT_FALSE(recents->urls.empty());
     ASSERT_EQ(recents->urls.front(), dir / name);
-    auto fromRecents = openAndWait(recents->urls.front());
+    auto fromRecents = openDocument(recents->urls.front());
     ASSERT_TRUE(fromRecents);
     ASSERT_TRUE(waitForEditor(*fromRecents));
     EXPECT_EQ(firstPageName(pageState(*fromRecents)), "Earlier");
@@ -120,11 +115,9 @@ TEST_F(DocumentWindows, AProjectZipNamedWithoutItsExtensionOpensByWhatItHolds) {
   }
   for (const char* name : {"Random", "NoDesign", "Notes"}) {
     SCOPED_TRACE(name);
-    std::optional<Error> failure;
-    controller->openDocument(dir / name, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> error) {
-      EXPECT_FALSE(d);
-      failure = error;
-    });
+    auto outcome = openAndWait(*controller, dir / name);
+    EXPECT_FALSE(outcome.document);
+    auto& failure = outcome.error;
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->info("NSLocalizedFailureReason"),
               std::string("\u201c") + name + "\u201d is not a Korvel document, or it is damaged.");

@@ -99,7 +99,7 @@ Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& 
   return document;
 }
 
-Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::filesystem::path& url, const std::string& type) {
+std::shared_ptr<KXDocument> KXDocument::aboutToRead(const std::filesystem::path& url, const std::string& type) {
   auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
   document->attachToEditor();
   document->isAwaitingInitialRead_ = true;
@@ -108,19 +108,17 @@ Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::filesystem::path
   document->setFileType(type);
   // Taken before the read: a write that lands during it shows at the next save.
   document->noteFileOnDisk(url);
+  return document;
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::filesystem::path& url, const std::string& type) {
+  auto document = aboutToRead(url, type);
   return made(document, document->read(url, type));
 }
 
 void KXDocument::open(const std::filesystem::path& url, const std::string& type, std::shared_ptr<std::atomic<bool>> stop,
                       std::function<void(Result<std::shared_ptr<KXDocument>>)> done) {
-  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
-  document->attachToEditor();
-  document->isAwaitingInitialRead_ = true;
-  document->setFileURL(url);
-  document->setAutosavedContentsFileURL(std::nullopt);
-  document->setFileType(type);
-  // Taken before the read: a write that lands during it shows at the next save.
-  document->noteFileOnDisk(url);
+  auto document = aboutToRead(url, type);
   document->readInBackground(url, type, std::move(stop), [document, done = std::move(done)](Result<void> read) {
     done(made(document, std::move(read)));
   });

@@ -112,6 +112,8 @@ class KXDocument : public PDBaseDocument {
 
  private:
   static Result<std::shared_ptr<KXDocument>> made(std::shared_ptr<KXDocument> document, Result<void> outcome);
+  // A document of `url` set up for its first read.
+  static std::shared_ptr<KXDocument> aboutToRead(const std::filesystem::path& url, const std::string& type);
   // The parts of a read: what it needs to know, taken on the main loop; the file's archive,
   // opened and its version checked on any thread; the working copy chosen, and the outcome
   // taken up, on the main loop.

@@ -235,30 +235,18 @@ TEST(ContainerBackups, WhatAKilledBackupLeftGoesAtTheNextOpening) {
            KXDocumentContainer::nameForProjectDirectory / KXDocumentArchive::relativePathForBackups;
   }();
   const std::string designs[] = {designOf(0), designOf(1)};
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(ready[0]);
-    try {
-      auto opened = openZipDocument(file);
-      if (write(ready[1], "s", 1) != 1) _exit(3);
-      for (int i = 0;; ++i) {
-        opened.editor->content = designs[i % 2];
-        opened.editor->source->setNeedsToBeProvided();
-        bool done = false;
-        opened.container->backupNow([&] { done = true; });
-        if (!RunLoop::runUntil([&] { return done; }, 60)) _exit(4);
-      }
-    } catch (...) {
-      _exit(5);
+  pid_t child = testenv::startWorker([&](const std::function<void()>& started) {
+    auto opened = openZipDocument(file);
+    started();
+    for (int i = 0;; ++i) {
+      opened.editor->content = designs[i % 2];
+      opened.editor->source->setNeedsToBeProvided();
+      bool done = false;
+      opened.container->backupNow([&] { done = true; });
+      if (!RunLoop::runUntil([&] { return done; }, 60)) _exit(4);
     }
-  }
-  close(ready[1]);
-  char started = 0;
-  ASSERT_EQ(read(ready[0], &started, 1), 1);
-  close(ready[0]);
+  });
+  ASSERT_GT(child, 0);
   // Killed while a backup's folder is there.
   const std::string childFolder = ".zip.korvel-tmp-" + std::to_string(child) + "-";
   auto leftovers = [&] {
@@ -269,15 +257,7 @@ TEST(ContainerBackups, WhatAKilledBackupLeftGoesAtTheNextOpening) {
         found.push_back(item.path().filename().string());
     return found;
   };
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (!leftovers().empty()) {
-      kill(child, SIGKILL);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  waitpid(child, &status, 0);
+  int status = testenv::killWhen(child, [&] { return !leftovers().empty(); });
   ASSERT_TRUE(WIFSIGNALED(status)) << "the backing-up process ended by itself with " << WEXITSTATUS(status);
   ASSERT_EQ(leftovers().size(), 1u);
 

@@ -172,41 +172,24 @@ TEST(RefusedDesign, AKillWhileARefusedTextIsKeptLeavesItWholeOrAbsentAndNoTempor
   int killedAt[3] = {0, 0, 0};
   for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE(round);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(ready[0]);
-      try {
-        auto opened = openWithPage(file);
-        if (write(ready[1], "s", 1) != 1) _exit(3);
-        for (int i = 0;; ++i) {
-          answer(opened, texts[i % 2]);
-          if (!opened.container->hasUnwrittenChanges()) _exit(4);
-        }
-      } catch (...) {
-        _exit(5);
+    pid_t child = testenv::startWorker([&](const std::function<void()>& started) {
+      auto opened = openWithPage(file);
+      started();
+      for (int i = 0;; ++i) {
+        answer(opened, texts[i % 2]);
+        if (!opened.container->hasUnwrittenChanges()) _exit(4);
       }
-    }
-    close(ready[1]);
-    char started = 0;
-    ASSERT_EQ(read(ready[0], &started, 1), 1);
-    close(ready[0]);
+    });
+    ASSERT_GT(child, 0);
     // Every other round is killed as its first copy is made; a first copy made too quickly to be
     // seen makes that round one killed in a later write.
     const int wanted = round % 2 == 0 ? 1 : 2;
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
+    int status = testenv::killWhen(child, [&] {
       int at = keepingUnderWay(child);
-      if (at == wanted || at == 2) {
-        kill(child, SIGKILL);
-        ++killedAt[at];
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    waitpid(child, &status, 0);
+      if (at != wanted && at != 2) return false;
+      ++killedAt[at];
+      return true;
+    });
     ASSERT_TRUE(WIFSIGNALED(status)) << "the page's process ended by itself with " << WEXITSTATUS(status);
 
     start();

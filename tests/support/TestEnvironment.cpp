@@ -162,6 +162,42 @@ int run(const std::string& command, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int startWorker(const std::function<void(const std::function<void()>& started)>& body) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ready[0]);
+    try {
+      body([&] {
+        if (::write(ready[1], "s", 1) != 1) ::_exit(3);
+      });
+    } catch (...) {
+      ::_exit(5);
+    }
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char started = 0;
+  bool ok = child > 0 && ::read(ready[0], &started, 1) == 1;
+  ::close(ready[0]);
+  if (child > 0 && !ok) ::waitpid(child, nullptr, 0);
+  return ok ? child : -1;
+}
+
+int killWhen(int child, const std::function<bool()>& killNow) {
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0) {
+    if (killNow()) {
+      ::kill(child, SIGKILL);
+      break;
+    }
+    ::usleep(200);
+  }
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
 long peakGrowthInChild(const std::function<void()>& body) {
   auto kilobytes = [](const std::string& field) {
     std::ifstream status("/proc/self/status");

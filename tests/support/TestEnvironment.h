@@ -17,6 +17,11 @@ const std::filesystem::path& home();
 std::filesystem::path freshFolder(const std::string& hint = "t");
 // Runs a shell command; answers its exit status and fills `output` with its standard output.
 int run(const std::string& command, std::string* output = nullptr);
+// Forks a child running `body`, which calls `started()` once it is at work and then works until
+// it is killed; answers its pid once it has started, -1 when it ended first.
+int startWorker(const std::function<void(const std::function<void()>& started)>& body);
+// Kills `child` the moment `killNow()` holds and answers its wait status (it may end by itself).
+int killWhen(int child, const std::function<bool()>& killNow);
 // Kilobytes by which resident memory peaked above where it stood while `body` ran, measured in a
 // forked child so that earlier peaks of the test process don't hide it; -1 when it can't tell.
 long peakGrowthInChild(const std::function<void()>& body);

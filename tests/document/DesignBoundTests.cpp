@@ -23,10 +23,11 @@ namespace {
 
 // Under AddressSanitizer korvel's every block carries shadow and red zones, freed ones stay
 // resident in its quarantine (256 MB) and the work runs several times slower: the bounds there
-// are what that build adds to the gigabyte and the half minute a person's build keeps within.
+// are what that build adds to the gigabyte; its time bound only fails a save that never ends, as
+// the whole suite beside it may slow it many times over.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr std::size_t memoryBound = 1600;
-constexpr double timeBound = 60, providerTimeout = 60;
+constexpr double timeBound = 240, providerTimeout = 180;
 #else
 constexpr std::size_t memoryBound = 1000;
 constexpr double timeBound = 30, providerTimeout = 10;
@@ -88,7 +89,7 @@ TEST_F(DesignBound, ADesignJustUnderTheBoundOpensIsEditedAndSavesUnderAGigabyteI
     ASSERT_TRUE(waitFor([&] {
       return document->ostrelViewController().isDocumentReady() &&
              pageSays(*document, "window.OstrelStandIn.readyWithDocument === true");
-    }, 60));
+    }, 180));
     ASSERT_TRUE(pageSays(*document, "(function(){ var s = window.OstrelStandIn; s.documentJSON.pages[0].name = 'Edited';"
                                     " window._ipc.send('DocumentDirty'); return true; })()"));
     ASSERT_TRUE(waitFor([&] { return document->isDocumentEdited(); }, 30));

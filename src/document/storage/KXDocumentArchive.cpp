@@ -24,34 +24,47 @@ bool startsWith(std::string_view s, std::string_view p) { return s.substr(0, p.s
 bool endsWith(std::string_view s, std::string_view p) { return s.size() >= p.size() && s.substr(s.size() - p.size()) == p; }
 bool contains(std::string_view s, std::string_view p) { return s.find(p) != std::string_view::npos; }
 
-class FilteredBacking final : public KXDocumentArchiveBacking {
+// A read-only view of another archive: it reads through it and is never moved or written.
+class ArchiveView : public KXDocumentArchiveBacking {
  public:
-  FilteredBacking(std::shared_ptr<const KXDocumentArchive> archive, std::function<bool(const std::string&)> filter)
-      : archive_(std::move(archive)), filter_(std::move(filter)) {}
+  ArchiveView(std::shared_ptr<const KXDocumentArchive> archive, std::string what)
+      : archive_(std::move(archive)), what_(std::move(what)) {}
 
-  std::string documentTypeIdentifier() const override { return "_"; }
   const std::filesystem::path& url() const override { return archive_->backing().url(); }
   Result<std::unique_ptr<KXDocumentArchiveBacking>> moved(const std::filesystem::path&) const override {
-    return fail(KXDocumentArchiveError::invalidBacking("a filtered view can't move"));
+    return fail(KXDocumentArchiveError::invalidBacking("a " + what_ + " view can't move"));
   }
-  DataReader dataReader(const std::string& path) const override { return archive_->backing().dataReader(path); }
   std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& path) const override {
     return archive_->backing().knownEntry(path);
   }
   std::optional<std::uint32_t> knownCRC32(const std::string& path) const override {
     return archive_->backing().knownCRC32(path);
   }
+  Result<void> reflect(const KXDocumentArchive&, KXDocumentArchiveUpdateOperation, const UpdatedManifest&) override {
+    return fail(KXDocumentArchiveError::invalidBacking("a " + what_ + " view can't be written"));
+  }
+
+ protected:
+  std::shared_ptr<const KXDocumentArchive> archive_;
+
+ private:
+  std::string what_;
+};
+
+class FilteredBacking final : public ArchiveView {
+ public:
+  FilteredBacking(std::shared_ptr<const KXDocumentArchive> archive, std::function<bool(const std::string&)> filter)
+      : ArchiveView(std::move(archive), "filtered"), filter_(std::move(filter)) {}
+
+  std::string documentTypeIdentifier() const override { return "_"; }
+  DataReader dataReader(const std::string& path) const override { return archive_->backing().dataReader(path); }
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override {
     archive_->backing().forEach([&](const std::string& path, const DataReader& reader) {
       if (filter_(path)) body(path, reader);
     });
   }
-  Result<void> reflect(const KXDocumentArchive&, KXDocumentArchiveUpdateOperation, const UpdatedManifest&) override {
-    return fail(KXDocumentArchiveError::invalidBacking("a filtered view can't be written"));
-  }
 
  private:
-  std::shared_ptr<const KXDocumentArchive> archive_;
   std::function<bool(const std::string&)> filter_;
 };
 
@@ -60,30 +73,17 @@ Error givenUp() { return Error(NSCocoaErrorDomain, 3072, "The copy was given up.
 
 // Another archive whose readers fail once `stop` is set: a copy that is given up ends at its
 // next chunk, however many files it has still to write.
-class StoppableBacking final : public KXDocumentArchiveBacking {
+class StoppableBacking final : public ArchiveView {
  public:
   StoppableBacking(std::shared_ptr<const KXDocumentArchive> archive, std::shared_ptr<const std::atomic<bool>> stop)
-      : archive_(std::move(archive)), stop_(std::move(stop)) {}
+      : ArchiveView(std::move(archive), "stoppable"), stop_(std::move(stop)) {}
 
   std::string documentTypeIdentifier() const override { return archive_->backing().documentTypeIdentifier(); }
-  const std::filesystem::path& url() const override { return archive_->backing().url(); }
-  Result<std::unique_ptr<KXDocumentArchiveBacking>> moved(const std::filesystem::path&) const override {
-    return fail(KXDocumentArchiveError::invalidBacking("a stoppable view can't move"));
-  }
   DataReader dataReader(const std::string& path) const override { return stoppable(archive_->backing().dataReader(path)); }
-  std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& path) const override {
-    return archive_->backing().knownEntry(path);
-  }
-  std::optional<std::uint32_t> knownCRC32(const std::string& path) const override {
-    return archive_->backing().knownCRC32(path);
-  }
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override {
     archive_->backing().forEach([&](const std::string& path, const DataReader& reader) {
       if (!stop_->load()) body(path, stoppable(reader));
     });
-  }
-  Result<void> reflect(const KXDocumentArchive&, KXDocumentArchiveUpdateOperation, const UpdatedManifest&) override {
-    return fail(KXDocumentArchiveError::invalidBacking("a stoppable view can't be written"));
   }
 
  private:
@@ -98,7 +98,6 @@ class StoppableBacking final : public KXDocumentArchiveBacking {
     };
   }
 
-  std::shared_ptr<const KXDocumentArchive> archive_;
   std::shared_ptr<const std::atomic<bool>> stop_;
 };
 

@@ -9,7 +9,8 @@
 //   storage_bench container <zip> <out.zip>  a zip opened into a fresh working copy and saved to another
 //   storage_bench scale [counts...]          folder documents of 1,000, 10,000 and 100,000 pictures with names
 //                                            of 255 bytes, half of them named by the design: the open,
-//                                            the save (search for unused pictures included) and the close,
+//                                            the save (search for unused pictures included), a Save As
+//                                            into a new zip and into a new folder read back, and the close,
 //                                            as a document runs them (files read and written beside the
 //                                            main loop), each with its total time and the main loop's
 //                                            longest hold; then an editor's
@@ -115,7 +116,7 @@ void printRow(const char* what, int count, std::pair<double, double> measured, d
 int scale(const std::vector<int>& counts) {
   auto scratch = fs::TemporaryFolder::inSystemTemp("storage-bench");
   if (!scratch) die(scratch.error());
-  double open = 0, save = 0, close = 0;
+  double open = 0, save = 0, saveAsZip = 0, saveAsFolder = 0, close = 0;
   std::printf("pictures with names of 255 bytes, half named by the design (time, ratio to the count before)\n");
   for (int count : counts) {
     auto folder = scratch->path() / std::to_string(count);
@@ -154,6 +155,42 @@ int scale(const std::vector<int>& counts) {
     }), save);
     std::printf("  (%zu files in the working copy, %zu to discard)\n", container->projectManifestEntries().size(),
                 container->projectRelativePathsToDiscard().size());
+    // Save As: the working copy written into a new zip, opened beside the main loop as a
+    // document's Save As opens it; and into a new folder, which a working copy of its own then
+    // reads (hashing every file), as a document moves onto the folder it was saved as.
+    auto asZip = folder / "Saved As.korvelx";
+    printRow("as zip", count, timedOnMainLoop([&](auto done) {
+      container->saveInBackground(
+          asZip, [asZip] { return KXDocumentArchive::open(asZip, KXDocumentArchive::zipDocumentType, true, std::nullopt, true); },
+          Relation::copy(), [done](Result<std::shared_ptr<KXDocumentArchive>> saved) {
+            if (!saved) die(saved.error());
+            done();
+          });
+    }), saveAsZip);
+    auto asFolder = folder / "Saved As Folder";
+    std::shared_ptr<KXDocumentContainer> inFolder;
+    auto folderSource = std::make_shared<KXDocumentContainerDataSource>(
+        [](const Data&) {}, [](KXDocumentContainerDataSource::ProviderCompletion completion) {
+          completion(std::nullopt, std::nullopt);
+        });
+    printRow("as dir", count, timedOnMainLoop([&](auto done) {
+      container->saveInBackground(
+          asFolder,
+          [asFolder] { return KXDocumentArchive::open(asFolder, KXDocumentArchive::folderDocumentType, true, std::nullopt, false); },
+          Relation::copy(), [&, done](Result<std::shared_ptr<KXDocumentArchive>> saved) {
+            if (!saved) die(saved.error());
+            auto made = KXDocumentContainer::create(*saved);
+            if (!made) die(made.error());
+            inFolder = *made;
+            inFolder->addDataSource(folderSource, KXDocumentArchive::relativePathForDocumentJSON);
+            inFolder->readInBackground(*saved, Relation::origin(false), [done](Result<void> read) {
+              check(read);
+              done();
+            });
+          });
+    }), saveAsFolder);
+    if (inFolder) (void)inFolder->deleteContainer(false);
+    inFolder.reset();
     auto project = container->projectDirectory();
     printRow("close", count, timedOnMainLoop([&](auto done) {
       container->invalidate();

@@ -58,6 +58,66 @@ void KXDocument::save(const std::filesystem::path& url, const std::string& type,
   });
 }
 
+struct KXDocument::SavePlan {
+  std::filesystem::path url;
+  std::string type;
+  SaveOperation operation = SaveOperation::saveAs;
+  std::optional<Uuid> uuid;
+  // A Save As into a zip that takes over the working copy's identity.
+  bool keepsIdentity = false;
+  bool isFolder = false;
+  bool isDuplicate = false;
+  KXDocumentContainer::ArchiveRelation relation;
+  // What the target was once the save had looked (none inside: nothing was there).
+  std::optional<std::optional<fs::FileIdentity>> target;
+};
+
+KXDocument::SavePlan KXDocument::planSave(const std::filesystem::path& url, const std::string& type,
+                                          SaveOperation operation) {
+  SavePlan plan;
+  plan.url = url;
+  plan.type = type;
+  plan.operation = operation;
+  plan.isDuplicate = isDuplicating_;
+  if (operation == SaveOperation::autosaveElsewhere) {
+    plan.relation = KXDocumentContainer::ArchiveRelation::copy();
+    if (!isDuplicating_) {
+      plan.uuid = container_->uuid();
+      plan.relation = fileURL() ? KXDocumentContainer::ArchiveRelation::copy()
+                                : KXDocumentContainer::ArchiveRelation::origin(true);
+    }
+    return plan;
+  }
+  plan.relation = KXDocumentContainer::ArchiveRelation::origin(false);
+  plan.target = targetAsChecked();
+  if (!isDuplicating_ && !fileArchive_) plan.uuid = container_->uuid();
+  plan.isFolder = type == folderType;
+  // The working copy becomes the new file's, so the new file takes its identity: the next
+  // opening of that file, after a crash too, finds it with the edits made after the save.
+  plan.keepsIdentity = !plan.isFolder && !isDuplicating_ && !container_->projectDirectoryIsOrigin();
+  if (plan.keepsIdentity) plan.uuid = container_->uuid();
+  return plan;
+}
+
+Result<std::shared_ptr<KXDocumentArchive>> KXDocument::openForSave(const SavePlan& plan) {
+  auto archive = KXDocumentArchive::open(plan.url, plan.type, true, plan.uuid, !plan.isFolder);
+  if (!archive) return archive;
+  // A file replaced by the save gives up its own identity, and its working copy goes.
+  if (plan.keepsIdentity && plan.uuid && (*archive)->uuid() != *plan.uuid) {
+    archive = withIdentity(**archive, *plan.uuid);
+    if (!archive) return archive;
+  }
+  if (plan.target) (*archive)->backing().replaceOnlyIfStill(*plan.target);
+  return archive;
+}
+
+Result<void> KXDocument::verifySavedFolder(const SavePlan& plan, const KXDocumentArchive& archive) {
+  // The new folder must hold what was written into it before the old working copy may go.
+  if (filesOnDisk(plan.url) == archive.manifest().files) return {};
+  return fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The folder does not hold what was saved into it.")
+                  .with(NSFilePathErrorKey, plan.url.string()));
+}
+
 Result<void> KXDocument::writeSafely(const std::filesystem::path& url, const std::string& type,
                                      SaveOperation operation) {
   if (!RunLoop::isMainThread()) KORVEL_FATAL("KXDocument::writeSafely off the main thread");
@@ -67,31 +127,21 @@ Result<void> KXDocument::writeSafely(const std::filesystem::path& url, const std
     return fail(container_->unwrittenChangesReason().value_or(makeError(KXDocumentError::containerHasUnwrittenChanges)));
   savedAsArchive_.reset();
   switch (operation) {
-    case SaveOperation::saveAs: {
-      std::optional<Uuid> uuid;
-      if (!isDuplicating_ && !fileArchive_) uuid = container_->uuid();
-      if (type == folderType) return saveAsFolder(url, type, uuid);
-      // The working copy becomes the new file's, so the new file takes its identity: the next
-      // opening of that file, after a crash too, finds it with the edits made after the save.
-      bool keepsIdentity = !isDuplicating_ && !container_->projectDirectoryIsOrigin();
-      if (keepsIdentity) uuid = container_->uuid();
-      return saveAsZip(url, type, uuid, keepsIdentity);
+    case SaveOperation::saveAs:
+    case SaveOperation::autosaveElsewhere: {
+      auto plan = std::make_shared<const SavePlan>(planSave(url, type, operation));
+      auto archive = openForSave(*plan);
+      if (!archive) return fail(archive.error());
+      if (auto saved = container_->save(**archive, plan->relation); !saved) return saved;
+      if (plan->isFolder)
+        if (auto verified = verifySavedFolder(*plan, **archive); !verified) return verified;
+      Result<void> adopted;
+      adoptSaved(plan, *archive, false, [&adopted](Result<void> outcome) { adopted = std::move(outcome); });
+      return adopted;
     }
     case SaveOperation::saveTo:
     case SaveOperation::autosaveAs:
       return fail(makeError(KXDocumentError::notImplemented));
-    case SaveOperation::autosaveElsewhere: {
-      std::optional<Uuid> uuid;
-      auto relation = KXDocumentContainer::ArchiveRelation::copy();
-      if (!isDuplicating_) {
-        uuid = container_->uuid();
-        relation = fileURL() ? KXDocumentContainer::ArchiveRelation::copy()
-                             : KXDocumentContainer::ArchiveRelation::origin(true);
-      }
-      auto archive = KXDocumentArchive::open(url, type, true, uuid, true);
-      if (!archive) return fail(archive.error());
-      return container_->save(**archive, relation);
-    }
     case SaveOperation::autosaveInPlace:
       if (autosavingIsImplicitlyCancellable()) return {};
       return saveToFileArchive(url);
@@ -108,71 +158,114 @@ Result<void> KXDocument::saveToFileArchive(const std::filesystem::path& url) {
   return container_->save(*fileArchive_, KXDocumentContainer::ArchiveRelation::origin(false));
 }
 
-Result<void> KXDocument::saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid,
-                                   bool keepsIdentity) {
-  auto archive = KXDocumentArchive::open(url, type, true, uuid, true);
-  if (!archive) return fail(archive.error());
-  // A file replaced by the save gives up its own identity, and its working copy goes.
-  if (keepsIdentity && uuid && (*archive)->uuid() != *uuid) {
-    archive = withIdentity(**archive, *uuid);
-    if (!archive) return fail(archive.error());
-  }
-  if (auto target = targetAsChecked()) (*archive)->backing().replaceOnlyIfStill(*target);
-  if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
+void KXDocument::adoptSaved(std::shared_ptr<const SavePlan> plan, std::shared_ptr<KXDocumentArchive> archive,
+                            bool inBackground, std::function<void(Result<void>)> done) {
+  if (plan->operation == SaveOperation::autosaveElsewhere) return done({});
   // Whatever identity a replaced file had opened under, its working copy records it. Edits it
-  // held never reached the file: the person who replaced it is told where they are.
-  if (keepsIdentity && uuid) {
-    if (auto aside = KXDocumentContainer::retireWorkingCopies(url, *uuid)) {
-      setAsideToAnnounce_ = SetAside{*aside, SetAside::Why::replaced};
-      scheduleMessages();
+  // held never reached the file: the person who replaced it is told where they are. Its files
+  // are judged and removed beside the main loop.
+  auto copies = !plan->isFolder && plan->keepsIdentity && plan->uuid
+                    ? KXDocumentContainer::workingCopiesToRetire(plan->url)
+                    : std::vector<std::filesystem::path>();
+  if (copies.empty()) return readSavedContainer(plan, archive, inBackground, std::move(done));
+  if (!inBackground) {
+    announceRetired(KXDocumentContainer::retire(copies, plan->url, *plan->uuid));
+    return readSavedContainer(plan, archive, inBackground, std::move(done));
+  }
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  std::weak_ptr<KXDocumentContainer> writer = container_;
+  GlobalQueue::async([weak, writer, plan, archive, copies, done = std::move(done)]() mutable {
+    auto aside = std::make_shared<std::optional<std::filesystem::path>>(
+        KXDocumentContainer::retire(copies, plan->url, *plan->uuid));
+    MainQueue::async([weak, writer, plan, archive, aside, done = std::move(done)]() mutable {
+      auto self = weak.lock();
+      if (!self || self->isClosed() || self->container_ != writer.lock()) return done(closedWhileWriting(*plan));
+      self->announceRetired(*aside);
+      self->readSavedContainer(plan, archive, true, std::move(done));
+    });
+  });
+}
+
+void KXDocument::announceRetired(const std::optional<std::filesystem::path>& aside) {
+  if (!aside) return;
+  setAsideToAnnounce_ = SetAside{*aside, SetAside::Why::replaced};
+  scheduleMessages();
+}
+
+void KXDocument::readSavedContainer(std::shared_ptr<const SavePlan> plan, std::shared_ptr<KXDocumentArchive> archive,
+                                    bool inBackground, std::function<void(Result<void>)> done) {
+  Result<std::shared_ptr<KXDocumentContainer>> made = fail(Error());
+  if (!plan->isFolder) {
+    savedAsArchive_ = archive;
+    if (!container_->projectDirectoryIsOrigin()) return done({});
+    // A folder edited in place saved as a zip: from now on the zip is the origin, so the document
+    // works in a container of its own for it, and the folder is left as it is.
+    made = KXDocumentContainer::create(archive->uuid(), plan->url);
+  } else {
+    made = KXDocumentContainer::create(archive);
+  }
+  if (!made) return done(fail(made.error()));
+  auto container = *made;
+  container->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  std::weak_ptr<KXDocumentContainer> writer = container_;
+  auto read = [weak, writer, plan, archive, container, done](Result<void> outcome) {
+    auto self = weak.lock();
+    if (!outcome || !self || self->isClosed() || self->container_ != writer.lock()) {
+      // A working copy that can't be read, or that nobody takes up, goes again.
+      (void)container->deleteContainer(false);
+      if (!outcome) return done(fail(outcome.error()));
+      return done(closedWhileWriting(*plan));
+    }
+    self->moveToSavedContainer(*plan, archive, container);
+    done({});
+  };
+  if (inBackground) {
+    container->readInBackground(archive, KXDocumentContainer::ArchiveRelation::origin(false), std::move(read));
+  } else {
+    read(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  }
+}
+
+void KXDocument::moveToSavedContainer(const SavePlan& plan, std::shared_ptr<KXDocumentArchive> archive,
+                                      std::shared_ptr<KXDocumentContainer> made) {
+  auto old = container_;
+  // What came into the old working copy while the file was written goes along into the new one
+  // (it is few files: only what changed meanwhile); a working copy that couldn't give all of it is kept.
+  bool carried = true;
+  auto changed = old->changedSinceSave();
+  for (const auto& path : changed) {
+    Result<void> copied;
+    if (fs::exists(old->projectDirectory() / path)) {
+      copied = fs::copyInside(old->projectDirectory(), path, made->projectDirectory(), path);
+    } else if (auto gone = fs::resolveInside(made->projectDirectory(), path)) {
+      copied = fs::removeItem(*gone);
+    } else {
+      copied = fail(gone.error());
+    }
+    if (!copied) {
+      carried = false;
+      old->log("Couldn't carry " + path + " into the saved document: " + copied.error().description());
     }
   }
-  savedAsArchive_ = *archive;
-  if (!container_->projectDirectoryIsOrigin()) return {};
-  // A folder edited in place saved as a zip: from now on the zip is the origin, so the document
-  // works in a container of its own for it, and the folder is left as it is.
-  auto made = readSavedArchive(KXDocumentContainer::create((*archive)->uuid(), url), **archive);
-  if (!made) return fail(made.error());
-  auto old = container_;
-  setContainer(*made);
-  (void)old->deleteContainer(false);
+  if (!changed.empty()) old->log("Carried " + std::to_string(changed.size()) + " files changed while saving");
+  carriedEditsOfSave_ = !plan.isFolder && !changed.empty();
+  if (plan.isFolder) fileArchive_ = archive;
+  setContainer(made);
+  if (carried) (void)old->deleteContainer(false);
   didChangeContainer();
-  return {};
-}
-
-Result<std::shared_ptr<KXDocumentContainer>> KXDocument::readSavedArchive(
-    Result<std::shared_ptr<KXDocumentContainer>> made, KXDocumentArchive& archive) {
-  if (!made) return made;
-  (*made)->addDataSource(documentJSONSource(), KXDocumentArchive::relativePathForDocumentJSON);
-  if (auto read = (*made)->read(archive, KXDocumentContainer::ArchiveRelation::origin(false)); !read) {
-    (void)(*made)->deleteContainer(false);
-    return fail(read.error());
+  if (plan.isFolder) {
+    wantsVersioningCheck_ = true;
+    scheduleMessages();
   }
-  return made;
 }
 
-Result<void> KXDocument::saveAsFolder(const std::filesystem::path& url, const std::string& type,
-                                      std::optional<Uuid> uuid) {
-  auto archive = KXDocumentArchive::open(url, type, true, uuid, false);
-  if (!archive) return fail(archive.error());
-  if (auto saved = container_->save(**archive, KXDocumentContainer::ArchiveRelation::origin(false)); !saved) return saved;
-  // The new folder must hold what the working copy holds before the old working copy may go.
-  container_->updatePendingManifestEntries();
-  auto expected = container_->projectManifestEntries();
-  for (auto& discarded : container_->projectRelativePathsToDiscard()) expected.erase(discarded);
-  if (filesOnDisk(url) != expected)
-    return fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The folder does not hold what was saved into it.")
-                    .with(NSFilePathErrorKey, url.string()));
-  auto made = readSavedArchive(KXDocumentContainer::create(*archive), **archive);
-  if (!made) return fail(made.error());
-  auto old = container_;
-  fileArchive_ = *archive;
-  setContainer(*made);
-  didChangeContainer();
-  (void)old->deleteContainer(false);
-  wantsVersioningCheck_ = true;
-  scheduleMessages();
-  return {};
+Result<void> KXDocument::closedWhileWriting(const SavePlan& plan) {
+  // The draft of a document closed meanwhile would come back at the next start: it goes as the
+  // close took the document. A Save As wrote its file whole, as asked; a duplicate's draft is
+  // the copy's. Nothing is left to take the outcome up.
+  if (plan.operation == SaveOperation::autosaveElsewhere && !plan.isDuplicate) (void)fs::removeItem(plan.url);
+  return fail(Error(NSCocoaErrorDomain, 3072, "The document was closed."));
 }
 
 void KXDocument::scheduleMessages() {
@@ -333,14 +426,47 @@ Document::Completion KXDocument::savingUntilDone(Completion completion) {
 
 void KXDocument::writeSafelyAsync(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                                   std::function<void(Result<void>)> done) {
-  // A save into the document's own file writes it beside the main loop; the working copy stays
-  // open to edits meanwhile, and what changed while it was written stays a change.
+  // A save writes its file beside the main loop; the working copy stays open to edits meanwhile,
+  // and what changed while it was written stays a change.
   bool inPlace = operation == SaveOperation::save ||
                  (operation == SaveOperation::autosaveInPlace && !autosavingIsImplicitlyCancellable());
-  if (!inPlace || !fileArchive_ || fileArchive_->backing().url() != url ||
+  bool elsewhere = operation == SaveOperation::saveAs || operation == SaveOperation::autosaveElsewhere;
+  if ((!inPlace && !elsewhere) || (inPlace && (!fileArchive_ || fileArchive_->backing().url() != url)) ||
       (!autosavingIsImplicitlyCancellable() && container_->hasUnwrittenChanges()))
     return done(writeSafely(url, type, operation));
   savedAsArchive_.reset();
+  if (elsewhere) return writeElsewhereInBackground(std::make_shared<const SavePlan>(planSave(url, type, operation)),
+                                                   std::move(done));
   if (auto target = targetAsChecked()) fileArchive_->backing().replaceOnlyIfStill(*target);
   container_->saveInBackground(fileArchive_, KXDocumentContainer::ArchiveRelation::origin(false), std::move(done));
+}
+
+void KXDocument::writeElsewhereInBackground(std::shared_ptr<const SavePlan> plan, std::function<void(Result<void>)> done) {
+  // The target is opened, written and, for a folder, read back beside the main loop; the
+  // document takes up the outcome on it. A close meanwhile waits for the write (the container's
+  // invalidation does) and leaves nothing to take up.
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  std::weak_ptr<KXDocumentContainer> writer = container_;
+  auto stillOpen = [weak, writer]() -> std::shared_ptr<KXDocument> {
+    auto self = weak.lock();
+    if (!self || self->isClosed() || !self->container_->isValid() || self->container_ != writer.lock()) return nullptr;
+    return self;
+  };
+  container_->saveInBackground(
+      plan->url, [plan] { return openForSave(*plan); }, plan->relation,
+      [plan, stillOpen, done = std::move(done)](Result<std::shared_ptr<KXDocumentArchive>> written) mutable {
+        if (!written) return done(fail(written.error()));
+        if (!stillOpen()) return done(closedWhileWriting(*plan));
+        if (!plan->isFolder) return stillOpen()->adoptSaved(plan, *written, true, std::move(done));
+        auto archive = *written;
+        GlobalQueue::async([plan, archive, stillOpen, done = std::move(done)]() mutable {
+          auto verified = std::make_shared<Result<void>>(verifySavedFolder(*plan, *archive));
+          MainQueue::async([plan, archive, stillOpen, verified, done = std::move(done)]() mutable {
+            if (!*verified) return done(std::move(*verified));
+            auto self = stillOpen();
+            if (!self) return done(closedWhileWriting(*plan));
+            self->adoptSaved(plan, archive, true, std::move(done));
+          });
+        });
+      });
 }

@@ -425,8 +425,15 @@ void KXDocument::updateChangeCountWithToken(SaveOperation operation) {
     case SaveOperation::save:
     case SaveOperation::saveAs:
       container_->markSaved();
-      // An edit the page made after it was asked for its document is not in the file.
-      if (savingGeneration_ && *savingGeneration_ != editGeneration_) container_->mark(true);
+      // An edit the page made after it was asked for its document is not in the file, and files
+      // carried over from the working copy a Save As left are not either; a working copy read
+      // anew from the file took the design as the file has it, so the page is asked again.
+      if ((savingGeneration_ && *savingGeneration_ != editGeneration_) || carriedEditsOfSave_) {
+        container_->mark(true);
+        if (savingGeneration_ && *savingGeneration_ != editGeneration_)
+          ostrelViewController().dataSourceForDocumentJSON().setNeedsToBeProvided();
+      }
+      carriedEditsOfSave_ = false;
       break;
     case SaveOperation::autosaveElsewhere:
     case SaveOperation::autosaveInPlace:

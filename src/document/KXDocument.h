@@ -133,13 +133,27 @@ class KXDocument : public PDBaseDocument {
   std::shared_ptr<KXDocumentContainer::DataSource> documentJSONSource();
   Result<std::shared_ptr<KXDocumentContainer>> bindFolderContainer(std::shared_ptr<KXDocumentArchive> archive,
                                                                   bool isOrigin);
-  Result<void> saveAsFolder(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid);
-  Result<void> saveAsZip(const std::filesystem::path& url, const std::string& type, std::optional<Uuid> uuid,
-                         bool keepsIdentity);
-  // A new working copy for what was just saved to `archive`, read from it; a copy that can't be
-  // read is deleted again.
-  Result<std::shared_ptr<KXDocumentContainer>> readSavedArchive(Result<std::shared_ptr<KXDocumentContainer>> made,
-                                                                KXDocumentArchive& archive);
+  // A save into another file than the document's own (Save As, a draft): what it writes to and
+  // how, settled on the main loop before anything is written.
+  struct SavePlan;
+  SavePlan planSave(const std::filesystem::path& url, const std::string& type, SaveOperation operation);
+  // The target's archive, opened (or made) for the save; any thread.
+  static Result<std::shared_ptr<KXDocumentArchive>> openForSave(const SavePlan& plan);
+  // Whether a folder just saved into holds, read afresh, what the save wrote; any thread.
+  static Result<void> verifySavedFolder(const SavePlan& plan, const KXDocumentArchive& archive);
+  // After the write: a working copy of its own for a file the document now works on, read from it
+  // (beside the main loop when `inBackground`), and the document moved onto it; `done` gets
+  // the outcome on the main loop.
+  void adoptSaved(std::shared_ptr<const SavePlan> plan, std::shared_ptr<KXDocumentArchive> archive, bool inBackground,
+                  std::function<void(Result<void>)> done);
+  void readSavedContainer(std::shared_ptr<const SavePlan> plan, std::shared_ptr<KXDocumentArchive> archive,
+                          bool inBackground, std::function<void(Result<void>)> done);
+  void announceRetired(const std::optional<std::filesystem::path>& aside);
+  void moveToSavedContainer(const SavePlan& plan, std::shared_ptr<KXDocumentArchive> archive,
+                            std::shared_ptr<KXDocumentContainer> made);
+  void writeElsewhereInBackground(std::shared_ptr<const SavePlan> plan, std::function<void(Result<void>)> done);
+  // What a write that outlived its document's close leaves: a draft nobody will reopen goes.
+  static Result<void> closedWhileWriting(const SavePlan& plan);
   Result<void> saveToFileArchive(const std::filesystem::path& url);
   // A save asked while another runs is queued behind it: true then.
   bool queueSaveWhileSaving(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
@@ -183,6 +197,9 @@ class KXDocument : public PDBaseDocument {
   // Counts the editor's edits, so that one arriving during a save keeps the document edited.
   unsigned long editGeneration_ = 0;
   std::optional<unsigned long> savingGeneration_;
+  // Files the working copy received while a Save As wrote, carried into the working copy that
+  // replaced it: still edits once the save is over.
+  bool carriedEditsOfSave_ = false;
   bool isSaving_ = false;
   std::deque<std::function<void()>> queuedSaves_;
 };

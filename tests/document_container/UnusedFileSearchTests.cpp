@@ -15,6 +15,7 @@
 #include "platform/Crypto.h"
 
 #include "ContainerTestSupport.h"
+#include "support/ManyPictures.h"
 #include "support/ProcessMemory.h"
 
 using namespace containertest;
@@ -22,43 +23,15 @@ using namespace containertest;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The longest the main loop went without turning while it was watched.
-class MainLoopWatch {
- public:
-  MainLoopWatch()
-      : last_(Clock::now()), timer_(Timer::scheduled(0.01, true, [this] {
-          auto now = Clock::now();
-          longest_ = std::max(longest_, std::chrono::duration<double>(now - last_).count());
-          last_ = now;
-        })) {}
-  double longestSeconds() const { return longest_; }
-
- private:
-  Clock::time_point last_;
-  double longest_ = 0;
-  std::unique_ptr<Timer> timer_;
-};
-
-// Picture names of 255 bytes that share all but their last few: text of the shared part
-// almost names each of them at every byte.
-std::string pictureName(int i) {
-  std::string tail = "-" + std::to_string(i) + ".png";
-  return std::string(255 - tail.size(), 'p') + tail;
-}
+using manypictures::MainLoopWatch;
+using manypictures::onTheMainLoop;
+using manypictures::pictureName;
+using manypictures::randomBytes;
 
 std::filesystem::path zipOf(const std::filesystem::path& source) {
   auto file = source.parent_path() / "Search.korvelx";
   EXPECT_EQ(testenv::run("cd '" + source.string() + "' && zip -qr '" + file.string() + "' ."), 0);
   return file;
-}
-
-// `bytes` incompressible bytes, different for each `seed`.
-std::string randomBytes(std::size_t bytes, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string out(bytes, '\0');
-  for (auto& c : out) c = static_cast<char>(random());
-  return out;
 }
 
 // The name the editor stores a picture under.
@@ -71,18 +44,6 @@ std::string designNaming(const std::vector<std::string>& names) {
   std::string design = R"({"version":1,"layers":[)";
   for (std::size_t i = 0; i < names.size(); ++i) design += (i ? "," : "") + std::string(R"({"src":")") + names[i] + "\"}";
   return design + "]}";
-}
-
-// Runs `work` on the main loop from a turn of its own until it calls `done`; answers how long it
-// took and the main loop's longest hold meanwhile.
-std::pair<double, double> onTheMainLoop(const std::function<void(std::function<void()> done)>& work, double timeout) {
-  MainLoopWatch watch;
-  auto done = std::make_shared<bool>(false);
-  auto started = Clock::now();
-  MainQueue::async([&work, done] { work([done] { *done = true; }); });
-  EXPECT_TRUE(RunLoop::runUntil([&] { return *done; }, timeout));
-  RunLoop::runOnce(0);
-  return {std::chrono::duration<double>(Clock::now() - started).count(), watch.longestSeconds()};
 }
 
 // Hands `design` from the editor to a save into `file`, on the main loop; answers as onTheMainLoop.

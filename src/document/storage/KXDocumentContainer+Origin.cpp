@@ -522,7 +522,7 @@ std::optional<Error> KXDocumentContainer::oversizedDataSource(const KXDocumentAr
 Result<void> KXDocumentContainer::save(KXDocumentArchive& archive, ArchiveRelation relation) {
   waitForBackgroundWork();
   requireValid("save(to:as:)");
-  auto view = beginSave(archive, relation);
+  auto view = beginSave(archive.backing().url(), relation);
   if (!view) return {};
   return writeSave(archive, **view, relation);
 }
@@ -531,7 +531,7 @@ void KXDocumentContainer::saveInBackground(std::shared_ptr<KXDocumentArchive> ar
                                            std::function<void(Result<void>)> completion) {
   waitForBackgroundWork();
   requireValid("save(to:as:)");
-  auto view = beginSave(*archive, relation);
+  auto view = beginSave(archive->backing().url(), relation);
   if (!view) {
     MainQueue::async([completion = std::move(completion)] {
       if (completion) completion({});
@@ -552,15 +552,54 @@ void KXDocumentContainer::saveInBackground(std::shared_ptr<KXDocumentArchive> ar
   });
 }
 
-std::optional<std::shared_ptr<KXDocumentArchive>> KXDocumentContainer::beginSave(const KXDocumentArchive& archive,
+void KXDocumentContainer::saveInBackground(const std::filesystem::path& url, ArchiveOpener open, ArchiveRelation relation,
+                                           std::function<void(Result<std::shared_ptr<KXDocumentArchive>>)> completion) {
+  waitForBackgroundWork();
+  requireValid("save(to:as:)");
+  auto view = beginSave(url, relation);
+  auto work = std::make_shared<BackgroundWork>();
+  background_ = work;
+  auto self = shared_from_this();
+  GlobalQueue::async([self, work, open = std::move(open), view = std::move(view), relation,
+                      completion = std::move(completion)]() mutable {
+    auto archive = open();
+    if (archive && view) {
+      if (auto saved = self->writeSave(**archive, **view, relation); !saved) archive = fail(saved.error());
+    }
+    auto written = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(std::move(archive));
+    work->end();
+    MainQueue::async([self, work, written, completion = std::move(completion)] {
+      if (self->background_ == work) self->background_.reset();
+      if (completion) completion(std::move(*written));
+    });
+  });
+}
+
+std::vector<std::string> KXDocumentContainer::changedSinceSave() {
+  if (!savedEntries_ || !isValid_) return {};
+  updatePendingManifestEntries();
+  auto counts = [&](const std::string& path) {
+    return !discardedBySave_.count(path) && path.rfind(".backups", 0) != 0 && path.rfind(".cache/", 0) != 0;
+  };
+  std::vector<std::string> changed;
+  for (const auto& [path, entry] : projectManifestEntries_) {
+    auto written = savedEntries_->find(path);
+    if (counts(path) && (written == savedEntries_->end() || !(written->second == entry))) changed.push_back(path);
+  }
+  for (const auto& [path, entry] : *savedEntries_)
+    if (counts(path) && !projectManifestEntries_.count(path)) changed.push_back(path);
+  return changed;
+}
+
+std::optional<std::shared_ptr<KXDocumentArchive>> KXDocumentContainer::beginSave(const std::filesystem::path& url,
                                                                                  ArchiveRelation relation) {
   dataSourcesAreFinal_ = true;
   savedEntries_.reset();
   std::error_code ec;
-  if (projectDirectoryIsOrigin_ && std::filesystem::weakly_canonical(archive.backing().url(), ec) ==
-                                       std::filesystem::weakly_canonical(projectDirectory_, ec))
+  if (projectDirectoryIsOrigin_ &&
+      std::filesystem::weakly_canonical(url, ec) == std::filesystem::weakly_canonical(projectDirectory_, ec))
     return std::nullopt;
-  log("Saving to " + archive.backing().url().string() + " (" + relation.word() + ")");
+  log("Saving to " + url.string() + " (" + relation.word() + ")");
   // Taken now: what is left out is what nothing named when the save began.
   discardedBySave_ = projectRelativePathsToDiscard_;
   return KXDocumentArchive::filtered(projectDirectoryArchive_,
@@ -575,6 +614,8 @@ Result<void> KXDocumentContainer::writeSave(KXDocumentArchive& archive, const KX
     return reflected;
   }
   log("Done saving");
+  // A folder that keeps no manifest lists what was written from the writer's own record of it.
+  if (!archive.manifest().files) archive.regenerateManifest();
   if (relation.kind == ArchiveRelation::Kind::origin) reflectOrigin(&archive, relation.isDraft);
   // What the file holds now: the working copy may have changed while it was written.
   savedEntries_ = archive.manifest().files.value_or(Entries{});
@@ -759,9 +800,21 @@ void KXDocumentContainer::setAsideCopyWasAnnounced(const std::filesystem::path& 
 
 std::optional<std::filesystem::path> KXDocumentContainer::retireWorkingCopies(const std::filesystem::path& origin,
                                                                              const Uuid& heir) {
+  return retire(workingCopiesToRetire(origin), origin, heir);
+}
+
+std::vector<std::filesystem::path> KXDocumentContainer::workingCopiesToRetire(const std::filesystem::path& origin) {
   requireMainThreadForSweep("retireWorkingCopies");
+  std::vector<std::filesystem::path> copies;
+  for (const auto& [dir, uuid] : idleWorkingCopies())
+    if (namesFile(dir, origin)) copies.push_back(dir);
+  return copies;
+}
+
+std::optional<std::filesystem::path> KXDocumentContainer::retire(const std::vector<std::filesystem::path>& copies,
+                                                                 const std::filesystem::path& origin, const Uuid& heir) {
   std::optional<std::filesystem::path> aside;
-  for (const auto& [dir, uuid] : idleWorkingCopies()) {
+  for (const auto& dir : copies) {
     auto text = fs::readText(dir / nameForOriginInfo);
     auto info = text ? decodeOriginInfo(*text, nullptr) : std::nullopt;
     if (!info || !isFile(Bookmark::resolve(info->bookmarkData), origin)) continue;

@@ -124,6 +124,12 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // nobody has been told before. Where the last of them went.
   static std::optional<std::filesystem::path> retireWorkingCopies(const std::filesystem::path& origin,
                                                                   const Uuid& heir);
+  // The two halves of retireWorkingCopies: which working copies record `origin` and no document
+  // holds, picked on the main thread; and their judging and removal, which reads and removes all
+  // their files, on any thread.
+  static std::vector<std::filesystem::path> workingCopiesToRetire(const std::filesystem::path& origin);
+  static std::optional<std::filesystem::path> retire(const std::vector<std::filesystem::path>& copies,
+                                                     const std::filesystem::path& origin, const Uuid& heir);
   // The identity of a working copy no document holds whose origin record names `origin`, the
   // newest record when several do.
   static std::optional<Uuid> workingCopyRecording(const std::filesystem::path& origin);
@@ -174,6 +180,15 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // was written as changes still.
   void saveInBackground(std::shared_ptr<KXDocumentArchive> archive, ArchiveRelation relation,
                         std::function<void(Result<void>)> completion);
+  // As saveInBackground, into the archive at `url` that `open` opens beside the main loop first
+  // (a file not yet opened: a Save As target, a draft); `completion` gets it once written.
+  using ArchiveOpener = std::function<Result<std::shared_ptr<KXDocumentArchive>>()>;
+  void saveInBackground(const std::filesystem::path& url, ArchiveOpener open, ArchiveRelation relation,
+                        std::function<void(Result<std::shared_ptr<KXDocumentArchive>>)> completion);
+  // After a save: the files of the working copy that differ from what it wrote, changed, added or
+  // removed while it was written (what it left out as named by nothing, reduced copies and
+  // backups aside). Empty once marked saved.
+  std::vector<std::string> changedSinceSave();
   // Whether a read or save runs beside the main loop.
   bool isWorkingInBackground() const { return background_ != nullptr; }
   // Returns once the read or save beside the main loop has ended; it never needs the main loop.
@@ -271,7 +286,7 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   Result<void> finishRead(Result<ReadFiles> files);
   // The parts of a save: the view of what it writes, taken on the main loop (none when the
   // target is the working copy itself), and the write, on any thread.
-  std::optional<std::shared_ptr<KXDocumentArchive>> beginSave(const KXDocumentArchive& archive, ArchiveRelation relation);
+  std::optional<std::shared_ptr<KXDocumentArchive>> beginSave(const std::filesystem::path& url, ArchiveRelation relation);
   Result<void> writeSave(KXDocumentArchive& archive, const KXDocumentArchive& view, ArchiveRelation relation);
 
   bool isCurrentCopy(const KXDocumentArchive& archive, ArchiveRelation relation);

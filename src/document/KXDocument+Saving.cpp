@@ -261,10 +261,12 @@ void KXDocument::moveToSavedContainer(const SavePlan& plan, std::shared_ptr<KXDo
 }
 
 Result<void> KXDocument::closedWhileWriting(const SavePlan& plan) {
+  // A duplicate's draft is the copy's, whole: the copy may open.
+  if (plan.isDuplicate) return {};
   // The draft of a document closed meanwhile would come back at the next start: it goes as the
-  // close took the document. A Save As wrote its file whole, as asked; a duplicate's draft is
-  // the copy's. Nothing is left to take the outcome up.
-  if (plan.operation == SaveOperation::autosaveElsewhere && !plan.isDuplicate) (void)fs::removeItem(plan.url);
+  // close took the document. A Save As wrote its file whole, as asked. Nothing is left to take
+  // the outcome up.
+  if (plan.operation == SaveOperation::autosaveElsewhere) (void)fs::removeItem(plan.url);
   return fail(Error(NSCocoaErrorDomain, 3072, "The document was closed."));
 }
 

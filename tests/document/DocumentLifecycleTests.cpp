@@ -218,6 +218,7 @@ TEST_F(Documents, SaveAsFolderThenZipFollowsTheNewFileEachTime) {
   auto error = saveAndWait(*document, folder, KXDocument::folderType, saveAs);
   ASSERT_FALSE(error) << error->description();
   EXPECT_EQ(document->fileURL(), folder);
+  EXPECT_FALSE(document->isDocumentEdited());
   EXPECT_TRUE(document->container()->projectDirectoryIsOrigin());
   EXPECT_EQ(document->container()->projectDirectory(), folder);
   EXPECT_EQ(pageNameInFolder(folder), "In folder");
@@ -230,6 +231,7 @@ TEST_F(Documents, SaveAsFolderThenZipFollowsTheNewFileEachTime) {
   error = saveAndWait(*document, newZip, KXDocument::zipType, saveAs);
   ASSERT_FALSE(error) << error->description();
   EXPECT_EQ(document->fileURL(), newZip);
+  EXPECT_FALSE(document->isDocumentEdited()) << "the working copy read from the new zip holds what the folder held";
   EXPECT_FALSE(document->container()->projectDirectoryIsOrigin()) << "a zip gets a working copy of its own";
   EXPECT_EQ(firstPageName(documentInZip(newZip)), "In new zip");
   EXPECT_EQ(testenv::run("unzip -tq '" + newZip.string() + "' >/dev/null 2>&1"), 0);
@@ -710,6 +712,44 @@ TEST_F(Documents, AnAutosavedUntitledDocumentSavedUnderANameLeavesNoDraftToReope
     EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
     EXPECT_EQ(controller->documents().size(), 1u);
     untitled->close();
+  }
+}
+
+// An untitled document deleted while its draft is written beside the main loop (its first draft,
+// which nothing names yet, and a later one): the close waits for the write, and no draft is left
+// to come back at the next start.
+TEST_F(Documents, AnUntitledDocumentClosedWhileItsDraftIsWrittenLeavesNoDraft) {
+  auto drafts = [] {
+    std::vector<fsys::path> found;
+    std::error_code ec;
+    for (auto it = fsys::directory_iterator(Document::draftFolder(), ec); !ec && it != fsys::directory_iterator();
+         it.increment(ec))
+      if (it->path().extension() == ".korvelx") found.push_back(it->path());
+    return found;
+  };
+  for (bool first : {true, false}) {
+    SCOPED_TRACE(first ? "its first draft" : "a later draft");
+    auto made = controller->openUntitledDocumentAndDisplay(true);
+    ASSERT_TRUE(made) << made.error().description();
+    auto untitled = std::dynamic_pointer_cast<KXDocument>(*made);
+    ASSERT_TRUE(waitForEditor(*untitled));
+    ASSERT_TRUE(editPage(*untitled, "Draft"));
+    std::optional<std::optional<Error>> autosaved;
+    if (!first) {
+      untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
+      ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
+      ASSERT_FALSE(*autosaved) << (*autosaved)->description();
+      ASSERT_EQ(drafts().size(), 1u);
+      ASSERT_TRUE(editPage(*untitled, "Later"));
+      autosaved.reset();
+    }
+    untitled->autosave(false, [&](std::optional<Error> e) { autosaved = e; });
+    EXPECT_TRUE(!autosaved && untitled->container()->isWorkingInBackground()) << "the draft was written on the main loop";
+    untitled->close();
+    ASSERT_TRUE(waitFor([&] { return autosaved.has_value(); }));
+    EXPECT_TRUE(drafts().empty()) << drafts().front();
+    EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
+    EXPECT_TRUE(controller->documents().empty());
   }
 }
 

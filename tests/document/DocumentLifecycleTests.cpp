@@ -205,6 +205,16 @@ TEST_F(Documents, AFolderIsEditedAndSavedInPlace) {
   EXPECT_EQ(pageNameInFolder(folder), "Folder edited");
   EXPECT_FALSE(document->isDocumentEdited());
   EXPECT_TRUE(fsys::exists(folder / "code" / "App.tsx"));
+
+  // Saved As itself: the folder holds what it held, and stays the document.
+  ASSERT_TRUE(editPage(*document, "Saved as itself"));
+  error = saveAndWait(*document, folder, KXDocument::folderType, saveAs);
+  ASSERT_FALSE(error) << error->description();
+  EXPECT_EQ(pageNameInFolder(folder), "Saved as itself");
+  EXPECT_EQ(document->fileURL(), folder);
+  EXPECT_EQ(document->container()->projectDirectory(), folder);
+  EXPECT_FALSE(document->isDocumentEdited());
+  EXPECT_TRUE(fsys::exists(folder / "code" / "App.tsx"));
 }
 
 TEST_F(Documents, SaveAsFolderThenZipFollowsTheNewFileEachTime) {

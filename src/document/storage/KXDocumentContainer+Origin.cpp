@@ -566,6 +566,9 @@ void KXDocumentContainer::saveInBackground(const std::filesystem::path& url, Arc
     auto archive = open();
     if (archive && view) {
       if (auto saved = self->writeSave(**archive, **view, relation); !saved) archive = fail(saved.error());
+    } else if (archive && !(*archive)->manifest().files) {
+      // The working copy itself (a folder saved as itself): it holds what it holds.
+      (*archive)->regenerateManifest();
     }
     auto written = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(std::move(archive));
     work->end();

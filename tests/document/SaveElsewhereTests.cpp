@@ -1,8 +1,8 @@
-// A document of 10,000 pictures saved As a new zip, As a folder, and an untitled one autosaved
-// to its draft, through the real editor page: each file is opened, written and read back beside
-// the main loop, which never stops turning for long. An edit made in the editor and a code file
-// written while the file is written are edits still once the save has ended; the next save
-// writes them.
+// A document of 10,000 pictures saved As a new zip and As a folder, a folder document of as
+// many saved As a zip, and an untitled one autosaved to its draft, through the real editor page:
+// each file is opened, written and read back beside the main loop, which never stops turning for
+// long. An edit made in the editor and a code file written while the file is written are edits
+// still once the save has ended; the next save writes them.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -101,22 +101,27 @@ class SaveElsewhere : public ControllerTest {
 // (or draft) is afterwards.
 struct Way {
   const char* name;
-  bool untitled;
+  enum class From { zip, folder, untitled } from;
   const char* type;
   const char* target;  // none: the draft
 };
 
 const Way ways[] = {
-    {"a zip saved As a new zip", false, KXDocument::zipType, "Saved As.korvelx"},
-    {"a zip saved As a folder", false, KXDocument::folderType, "Saved As Folder"},
-    {"an untitled document autosaved to its draft", true, KXDocument::zipType, nullptr},
+    {"a zip saved As a new zip", Way::From::zip, KXDocument::zipType, "Saved As.korvelx"},
+    {"a zip saved As a folder", Way::From::zip, KXDocument::folderType, "Saved As Folder"},
+    // The zip gets a working copy of its own, read from it beside the main loop.
+    {"a folder edited in place saved As a zip", Way::From::folder, KXDocument::zipType, "From Folder.korvelx"},
+    {"an untitled document autosaved to its draft", Way::From::untitled, KXDocument::zipType, nullptr},
 };
 
 TEST_F(SaveElsewhere, TenThousandPicturesAreWrittenWithTheMainLoopFreeAndEditsMadeMeanwhileStayEdits) {
   auto zip = makeManyPicturesZip(dir);
+  auto folder = dir / "Pictures Folder";
+  ASSERT_EQ(testenv::run("unzip -q '" + zip.file.string() + "' -d '" + folder.string() + "'"), 0);
   for (const auto& way : ways) {
     SCOPED_TRACE(way.name);
-    auto document = way.untitled ? untitledFrom(zip.file) : openLarge(zip.file);
+    auto document = way.from == Way::From::untitled ? untitledFrom(zip.file)
+                                                     : openLarge(way.from == Way::From::zip ? zip.file : folder);
     ASSERT_TRUE(document);
     ASSERT_TRUE(waitForEditor(*document));
     ASSERT_TRUE(editPage(*document, "Before"));
@@ -181,7 +186,7 @@ TEST_F(SaveElsewhere, TenThousandPicturesAreWrittenWithTheMainLoopFreeAndEditsMa
     }
 
     document->close();
-    if (way.untitled) {
+    if (way.from == Way::From::untitled) {
       EXPECT_FALSE(fs::exists(url)) << "the draft outlived its document";
     }
     if (way.target) fsys::remove_all(url);

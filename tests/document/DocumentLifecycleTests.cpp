@@ -763,6 +763,32 @@ TEST_F(Documents, AnUntitledDocumentClosedWhileItsDraftIsWrittenLeavesNoDraft) {
   }
 }
 
+// A document closed while its Save As writes: the close waits for the write, the new file or
+// folder holds the document whole, and nothing is left to take the save up.
+TEST_F(Documents, ADocumentClosedWhileItsSaveAsWritesLeavesTheNewFileWhole) {
+  for (const char* type : {KXDocument::zipType, KXDocument::folderType}) {
+    SCOPED_TRACE(type);
+    bool zip = std::string(type) == KXDocument::zipType;
+    auto document = openZip("Closing", zip ? "Closing.korvelx" : "Closing folder.korvelx");
+    ASSERT_TRUE(document);
+    ASSERT_TRUE(editPage(*document, "Saved while closing"));
+    auto target = dir / (zip ? "Closed As.korvelx" : "Closed As Folder");
+    std::optional<std::optional<Error>> saved;
+    document->save(target, type, SaveOperation::saveAs, [&](std::optional<Error> e) { saved = e; });
+    EXPECT_TRUE(!saved && document->container()->isWorkingInBackground()) << "the file was written on the main loop";
+    document->close();
+    ASSERT_TRUE(waitFor([&] { return saved.has_value(); }));
+    ASSERT_TRUE(*saved);
+    EXPECT_EQ((*saved)->code, 3072) << (*saved)->description();
+    EXPECT_EQ(zip ? firstPageName(documentInZip(target)) : pageNameInFolder(target), "Saved while closing");
+    if (zip) {
+      EXPECT_EQ(testenv::run("unzip -tq '" + target.string() + "' >/dev/null 2>&1"), 0);
+    }
+    EXPECT_TRUE(person().alertsShown.empty());
+    EXPECT_TRUE(controller->documents().empty());
+  }
+}
+
 // A file dated past what the clock holds (some file systems keep such dates) opens with the last
 // date the clock holds, not an overflowed one.
 TEST_F(Documents, AFileDatedPastTheClocksReachOpensWithTheLastDateItHolds) {

@@ -252,7 +252,7 @@ void KXDocument::moveToSavedContainer(const SavePlan& plan, std::shared_ptr<KXDo
   carriedEditsOfSave_ = !plan.isFolder && !changed.empty();
   if (plan.isFolder) fileArchive_ = archive;
   setContainer(made);
-  if (carried) (void)old->deleteContainer(false);
+  if (carried) old->deleteContainerBesideMainLoop();
   didChangeContainer();
   if (plan.isFolder) {
     wantsVersioningCheck_ = true;

@@ -1,5 +1,7 @@
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "ContainerTestSupport.h"
 #include "document/storage/KXDocumentError.h"
@@ -272,6 +274,37 @@ TEST(ContainerLife, WorkingCopiesOfNoDocumentAndNoDraftAreRemoved) {
   EXPECT_FALSE(fs::exists(untitled));
   EXPECT_FALSE(fs::exists(goneDirectory));
   close(live);
+}
+
+// A working copy removed beside the main loop (the one a Save As left) leaves its place at once;
+// what an ended process left of such a removal goes at the next start, one of this process stays.
+TEST(ContainerLife, AWorkingCopyRemovedBesideTheMainLoopLeavesAtOnceAndAKilledRemovalGoesAtTheNextStart) {
+  auto base = KXDocumentContainer::baseDirectory();
+  auto removals = [&] {
+    std::vector<std::filesystem::path> found;
+    for (const auto& item : std::filesystem::directory_iterator(base))
+      if (item.path().filename().string().rfind(KXDocumentContainer::removingPrefix, 0) == 0) found.push_back(item.path());
+    return found;
+  };
+  auto opened = openZipDocument(makeZipProject(kProject));
+  auto directory = opened.container->uuidDirectory();
+  opened.container->invalidate();
+  opened.container->deleteContainerBesideMainLoop();
+  EXPECT_FALSE(fs::exists(directory));
+  EXPECT_TRUE(RunLoop::runUntil([&] { return removals().empty(); }, 60)) << "the removal never ended";
+  opened.container.reset();
+
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  auto ended = base / (KXDocumentContainer::removingPrefix + std::to_string(child) + "-abcdef");
+  auto mine = base / (KXDocumentContainer::removingPrefix + std::to_string(::getpid()) + "-ghijkl");
+  for (const auto& folder : {ended, mine}) writeTree(folder / "Korvel-x/container", {{"design/document.json", "{}"}});
+  KXDocumentContainer::removeUnclaimedWorkingCopies();
+  EXPECT_FALSE(fs::exists(ended));
+  EXPECT_TRUE(fs::exists(mine));
+  std::filesystem::remove_all(mine);
 }
 
 TEST(ContainerLife, TheNextSessionKnowsTheWorkingCopysFilesAndClearsWhatAKilledOpeningLeft) {

@@ -834,6 +834,8 @@ std::size_t KXDocumentContainer::removeUnclaimedWorkingCopies() {
   requireMainThreadForSweep("removeUnclaimedWorkingCopies");
   if (auto removed = removeLeftoversOfKeptContent())
     RWLog("Removed " + std::to_string(removed) + " temporaries that keeping refused edits left");
+  if (auto removed = fs::removeStaleTemporaries(baseDirectory(), removingPrefix))
+    RWLog("Removed " + std::to_string(removed) + " working copies that an ended process was removing");
   std::vector<std::filesystem::path> unclaimed;
   for (const auto& [dir, uuid] : idleWorkingCopies()) {
     auto text = fs::readText(dir / nameForOriginInfo);

@@ -166,6 +166,28 @@ std::shared_ptr<KXDocumentContainer> KXDocumentContainer::placeholder() {
   return shared;
 }
 
+void KXDocumentContainer::deleteContainerBesideMainLoop() {
+  waitForBackgroundWork();
+  if (!projectDirectoryIsOrigin_) {
+    // The folder leaves its place at once, into one named after this process: what a kill leaves
+    // of it goes at the next start.
+    KXDiscardRemoval::stop(projectDirectory_);
+    std::string pattern = (baseDirectory() / (std::string(removingPrefix) + std::to_string(::getpid()) + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data())) {
+      std::filesystem::path aside(pattern);
+      std::error_code ec;
+      std::filesystem::rename(uuidDirectory_, aside / uuidDirectory_.filename(), ec);
+      if (!ec) {
+        deleted_ = true;
+        GlobalQueue::async([aside] { (void)fs::removeItem(aside); });
+      } else {
+        (void)fs::removeItem(aside);
+      }
+    }
+  }
+  (void)deleteContainer(false);
+}
+
 Result<void> KXDocumentContainer::deleteContainer(bool toTrash) {
   waitForBackgroundWork();
   Result<void> result;

@@ -207,6 +207,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   // version) rather than a file changed elsewhere.
   bool recordWasUnreadable() const { return recordWasUnreadable_; }
   Result<void> deleteContainer(bool toTrash);
+  // As deleteContainer(false), with the working copy's files removed beside the main loop.
+  void deleteContainerBesideMainLoop();
+  // Working copies being removed beside the main loop are moved into folders named so first.
+  static constexpr const char* removingPrefix = ".korvel-removing-";
 
   // Change tracking.
   bool hasChanges() const { return hasUnwrittenChanges_ || hasManifestChanges_; }

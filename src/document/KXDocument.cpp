@@ -312,7 +312,9 @@ void KXDocument::readInBackground(const std::filesystem::path& url, const std::s
   // the working copy is chosen on it, and filled beside it again.
   GlobalQueue::async([self, shared, type, stop, completion = std::move(completion)]() mutable {
     auto archive = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(openArchive(*shared, type));
-    MainQueue::async([self, shared, archive, stop, completion = std::move(completion)]() mutable {
+    // The document goes along: its last reference, were it this one, ends on the main loop.
+    MainQueue::async([self = std::move(self), shared = std::move(shared), archive, stop,
+                      completion = std::move(completion)]() mutable {
       if (!*archive) return completion(fail(archive->error()));
       if (stop && stop->load()) return completion(fail(Error(NSCocoaErrorDomain, 3072, "The opening was given up.")));
       shared->archive = **archive;

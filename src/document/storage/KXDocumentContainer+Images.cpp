@@ -24,6 +24,7 @@
 #include "platform/FileSystem.h"
 #include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
+#include "platform/RunLoop.h"
 #include "platform/PictureScaling.h"
 #include "platform/PictureStore.h"
 #include "platform/QuickPng.h"
@@ -71,8 +72,11 @@ std::atomic<std::size_t> scalingJobs{0};
 GThreadPool* scalingPool() {
   static GThreadPool* pool = g_thread_pool_new(
       [](gpointer data, gpointer) {
-        std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
+        std::shared_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
         (*work)();
+        // What the job holds goes on the main loop: its container may be the last reference to
+        // one whose document has gone, and a container ends there, with the editor it holds.
+        MainQueue::async([work = std::move(work)] {});
         --scalingJobs;
       },
       nullptr, 2, FALSE, nullptr);

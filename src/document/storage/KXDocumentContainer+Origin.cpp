@@ -299,7 +299,8 @@ void KXDocumentContainer::readInBackground(std::shared_ptr<const KXDocumentArchi
                       completion = std::move(completion)]() mutable {
     auto files = std::make_shared<Result<ReadFiles>>(self->readFiles(*archive, relation, stop));
     work->end();
-    MainQueue::async([self, work, files, completion = std::move(completion)] {
+    // The container goes along: its last reference, were it this one, ends on the main loop.
+    MainQueue::async([self = std::move(self), work, files, completion = std::move(completion)] {
       if (self->background_ == work) self->background_.reset();
       auto read = self->finishRead(std::move(*files));
       if (completion) completion(std::move(read));
@@ -545,7 +546,7 @@ void KXDocumentContainer::saveInBackground(std::shared_ptr<KXDocumentArchive> ar
                       completion = std::move(completion)]() mutable {
     auto saved = std::make_shared<Result<void>>(self->writeSave(*archive, *view, relation));
     work->end();
-    MainQueue::async([self, work, saved, completion = std::move(completion)] {
+    MainQueue::async([self = std::move(self), work, saved, completion = std::move(completion)] {
       if (self->background_ == work) self->background_.reset();
       if (completion) completion(std::move(*saved));
     });

@@ -230,20 +230,7 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
   auto extension = url.extension().string();
   if (extension == std::string(".") + classicPathExtension) {
     DocumentHooks::closeWelcomeWindow();
-    if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
-    auto converted = KXDocumentMigration::newDocument<KXDocument>(
-        url, [](const KXDocumentArchive& staged) {
-          auto copy = KXDocumentArchive::open(staged.backing().url(), KXDocument::folderType, false, std::nullopt, false);
-          if (!copy) return Result<std::shared_ptr<KXDocument>>(fail(copy.error()));
-          return KXDocument::makeUntitled(KXDocument::zipType, *copy);
-        });
-    if (!converted) return completion(nullptr, false, converted.error());
-    (*converted)->setMigratedDocumentURL(url);
-    (*converted)->setDisplayName((*converted)->displayName() + " (" + url.stem().string() + ")");
-    addDocument(*converted);
-    (*converted)->makeWindowControllers();
-    (*converted)->showWindows();
-    return completion(*converted, false, std::nullopt);
+    return convertClassicProject(url, std::move(completion));
   }
   if (extension == std::string(".") + tutorialPathExtension) {
     bool edit = false;
@@ -358,16 +345,53 @@ void DocumentController::openTutorial(const Path& url, OpenCompletion completion
   // Every start of a tutorial is a new untitled document of its own.
   auto opening = beginOpening(url, false);
   RWLog("Starting the tutorial " + url.string());
-  KXDocument::openTutorial(defaultType, url, opening->stop,
-                           [this, opening, completion = std::move(completion)](Result<std::shared_ptr<KXDocument>> made) {
-                             endOpening(opening, made);
-                             if (!made) return completion(nullptr, false, made.error());
-                             std::shared_ptr<Document> document = *made;
-                             DocumentHooks::closeWelcomeWindow();
-                             addDocument(document);
-                             display(*document);
-                             completion(document, false, std::nullopt);
-                           });
+  KXDocument::openFromTemplate(
+      defaultType, url, tutorialTypeIdentifier, true, opening->stop,
+      [this, opening, url, completion = std::move(completion)](Result<std::shared_ptr<KXDocument>> made) {
+        endOpening(opening, made);
+        if (!made) return completion(nullptr, false, made.error());
+        (*made)->setDisplayName(url.stem().string());
+        std::shared_ptr<Document> document = *made;
+        DocumentHooks::closeWelcomeWindow();
+        addDocument(document);
+        display(*document);
+        completion(document, false, std::nullopt);
+      });
+}
+
+void DocumentController::convertClassicProject(const Path& url, OpenCompletion completion) {
+  if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
+  // Its files are copied into a staging folder, read into a new working copy and the staging
+  // folder removed, all beside the main loop; the classic folder is only read.
+  auto opening = beginOpening(url, false);
+  RWLog("Converting the classic project " + url.string());
+  auto removeStaging = [](std::shared_ptr<KXDocumentArchive> staged) {
+    GlobalQueue::async([staged] { KXDocumentMigration::removeStagingFolder(*staged); });
+  };
+  auto converted = [this, opening, url, removeStaging, completion](std::shared_ptr<KXDocumentArchive> staged,
+                                                                   Result<std::shared_ptr<KXDocument>> made) {
+    if (staged) removeStaging(staged);
+    endOpening(opening, made);
+    if (!made) return completion(nullptr, false, made.error());
+    (*made)->setMigratedDocumentURL(url);
+    (*made)->setDisplayName((*made)->displayName() + " (" + url.stem().string() + ")");
+    std::shared_ptr<Document> document = *made;
+    addDocument(document);
+    display(*document);
+    completion(document, false, std::nullopt);
+  };
+  GlobalQueue::async([url, stop = opening->stop, type = defaultType, converted] {
+    auto staged = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(KXDocumentMigration::stageClassicProject(url));
+    MainQueue::async([staged, stop, type, converted] {
+      if (!*staged) return converted(nullptr, fail(staged->error()));
+      if (stop->load()) return converted(**staged, fail(givenUp()));
+      auto archive = **staged;
+      KXDocument::openFromTemplate(type, archive->backing().url(), KXDocument::folderType, false, stop,
+                                   [archive, converted](Result<std::shared_ptr<KXDocument>> made) {
+                                     converted(archive, std::move(made));
+                                   });
+    });
+  });
 }
 
 bool DocumentController::attemptRecovery(const Error& error, int optionIndex) {

@@ -88,4 +88,5 @@ class DocumentController : public BaseDocumentController {
   // Every project's ".npmrc" names the current registry and the signed-in user's token.
   static void wirePackageRegistrySettings();
   void openTutorial(const Path& url, OpenCompletion completion);
+  void convertClassicProject(const Path& url, OpenCompletion completion);
 };

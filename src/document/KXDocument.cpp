@@ -110,17 +110,15 @@ Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& 
   return document;
 }
 
-void KXDocument::openTutorial(const std::string& type, const std::filesystem::path& tutorial,
-                              std::shared_ptr<std::atomic<bool>> stop,
-                              std::function<void(Result<std::shared_ptr<KXDocument>>)> done) {
-  auto document = aboutToReadTemplate(type, true);
-  document->readInBackground(tutorial, tutorialType, std::move(stop),
-                             [document, tutorial, done = std::move(done)](Result<void> read) {
+void KXDocument::openFromTemplate(const std::string& type, const std::filesystem::path& templateURL,
+                                  const std::string& templateType, bool tutorial,
+                                  std::shared_ptr<std::atomic<bool>> stop,
+                                  std::function<void(Result<std::shared_ptr<KXDocument>>)> done) {
+  auto document = aboutToReadTemplate(type, tutorial);
+  document->readInBackground(templateURL, templateType, std::move(stop),
+                             [document, done = std::move(done)](Result<void> read) {
                                document->isReadingTemplate_ = false;
-                               if (read) {
-                                 document->container_->mark(false);
-                                 document->setDisplayName(tutorial.stem().string());
-                               }
+                               if (read) document->container_->mark(false);
                                done(made(document, std::move(read)));
                              });
 }

@@ -36,11 +36,11 @@ class KXDocument : public PDBaseDocument {
   // A new untitled document from `templateArchive` (the template, an example).
   static Result<std::shared_ptr<KXDocument>> makeUntitled(const std::string& type,
                                                          std::shared_ptr<KXDocumentArchive> templateArchive);
-  // A new untitled document from the tutorial at `tutorial`, read beside the main loop, named
-  // after it and only looked at; as open for `stop` and `done`.
-  static void openTutorial(const std::string& type, const std::filesystem::path& tutorial,
-                           std::shared_ptr<std::atomic<bool>> stop,
-                           std::function<void(Result<std::shared_ptr<KXDocument>>)> done);
+  // A new untitled document from the template at `templateURL` (a tutorial, only looked at then,
+  // or a converted classic project), read beside the main loop; as open for `stop` and `done`.
+  static void openFromTemplate(const std::string& type, const std::filesystem::path& templateURL,
+                               const std::string& templateType, bool tutorial, std::shared_ptr<std::atomic<bool>> stop,
+                               std::function<void(Result<std::shared_ptr<KXDocument>>)> done);
   static Result<std::shared_ptr<KXDocument>> make(const std::filesystem::path& url, const std::string& type);
   // As make, with the file read beside the main loop; `done` gets the document on the main loop.
   // Once `stop` is set the read ends soon and `done` gets a cancellation.

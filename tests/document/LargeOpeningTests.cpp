@@ -1,12 +1,14 @@
 // Every road by which a document of 10,000 pictures with names of 255 bytes opens reads it beside
 // the main loop, through the controller with the real editor page: a draft an earlier session
-// left, a tutorial started, a copy made by Duplicate, and a project zip named without its
-// extension. Each ends with the right document and the main loop never held for seconds; given
+// left, a tutorial started, a copy made by Duplicate, a project zip named without its extension and
+// a classic project folder converted. Each ends with the right document and the main loop never held for seconds; given
 // up at quit, a draft stays on disk as it was and a copy leaves no stray draft.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "DocumentTestSupport.h"
 #include "document/DocumentController.h"
@@ -41,7 +43,19 @@ class LargeOpenings : public ControllerTest {
   }
 };
 
-enum class Road { draft, tutorial, duplicate, withoutExtension };
+enum class Road { draft, tutorial, duplicate, withoutExtension, classic };
+
+// A classic project folder of the same pictures and design.
+void writeClassicProject(const fsys::path& folder, const manypictures::LongNamesDocument& made) {
+  fsys::create_directories(folder / "korvel");
+  fsys::create_directories(folder / "images/design");
+  fsys::create_directories(folder / "components");
+  std::ofstream(folder / "korvel/design.ostrel") << manypictures::designNaming(made.named);
+  std::ofstream(folder / "components/index.js") << "export const picture = '" << made.names[1] << "';\n";
+  for (std::size_t i = 0; i < made.names.size(); ++i)
+    std::ofstream(folder / "images/design" / made.names[i], std::ios::binary)
+        << manypictures::randomBytes(1024, static_cast<unsigned>(i));
+}
 
 TEST_F(LargeOpenings, ADraftATutorialACopyAndAZipWithoutItsExtensionOpenWithTheMainLoopFree) {
   auto made = manypictures::makeLongNamesDocument(dir / "made", pictures);
@@ -60,6 +74,7 @@ TEST_F(LargeOpenings, ADraftATutorialACopyAndAZipWithoutItsExtensionOpenWithTheM
       {"a tutorial started", Road::tutorial, "Big Tour", false, pictures},
       {"a document duplicated", Road::duplicate, "Big copy", true, pictures / 2 + 1},
       {"a project zip named without its extension", Road::withoutExtension, "Big", false, pictures},
+      {"a classic project converted", Road::classic, " (Big)", false, pictures},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -72,8 +87,10 @@ TEST_F(LargeOpenings, ADraftATutorialACopyAndAZipWithoutItsExtensionOpenWithTheM
       case Road::tutorial: source = dir / "Big Tour.korveltutorial"; break;
       case Road::duplicate: source = dir / "Big.korvelx"; break;
       case Road::withoutExtension: source = dir / "Big"; break;
+      case Road::classic: source = dir / "Big.korvel"; break;
     }
-    fsys::copy_file(made.file, source, fsys::copy_options::overwrite_existing);
+    if (c.road == Road::classic) writeClassicProject(source, made);
+    else fsys::copy_file(made.file, source, fsys::copy_options::overwrite_existing);
     if (c.road == Road::duplicate) {
       original = openWith(*controller, source);
       ASSERT_TRUE(original);
@@ -95,6 +112,7 @@ TEST_F(LargeOpenings, ADraftATutorialACopyAndAZipWithoutItsExtensionOpenWithTheM
           break;
         case Road::tutorial:
         case Road::withoutExtension:
+        case Road::classic:
           controller->openDocument(source, true, tell);
           break;
         case Road::duplicate:
@@ -121,7 +139,15 @@ TEST_F(LargeOpenings, ADraftATutorialACopyAndAZipWithoutItsExtensionOpenWithTheM
     ASSERT_FALSE(failure) << failure->description();
     auto document = std::dynamic_pointer_cast<KXDocument>(opened);
     ASSERT_TRUE(document);
-    EXPECT_EQ(document->displayName(), c.displayName);
+    // A converted project is an untitled document named after the folder it came from.
+    auto name = document->displayName();
+    if (c.road == Road::classic) {
+      EXPECT_EQ(name.rfind("Untitled", 0), 0u) << name;
+      EXPECT_EQ(name.substr(name.size() - std::min(name.size(), c.displayName.size())), c.displayName) << name;
+      EXPECT_EQ(document->migratedDocumentURL(), source);
+    } else {
+      EXPECT_EQ(name, c.displayName);
+    }
     EXPECT_EQ(document->isDocumentEdited(), c.edited);
     EXPECT_EQ(document->isInTutorialMode(), c.road == Road::tutorial);
     EXPECT_EQ(document->fileURL(), c.road == Road::withoutExtension ? std::optional(source) : std::nullopt);

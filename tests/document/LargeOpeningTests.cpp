@@ -89,8 +89,12 @@ TEST_F(LargeOpenings, ADraftATutorialACopyAndAZipWithoutItsExtensionOpenWithTheM
       case Road::withoutExtension: source = dir / "Big"; break;
       case Road::classic: source = dir / "Big.korvel"; break;
     }
-    if (c.road == Road::classic) writeClassicProject(source, made);
-    else fsys::copy_file(made.file, source, fsys::copy_options::overwrite_existing);
+    if (c.road == Road::classic) {
+      writeClassicProject(source, made);
+      person().alertAnswers.push_back(Alert::firstButtonReturn);  // the notice of the conversion
+    } else {
+      fsys::copy_file(made.file, source, fsys::copy_options::overwrite_existing);
+    }
     if (c.road == Road::duplicate) {
       original = openWith(*controller, source);
       ASSERT_TRUE(original);
@@ -167,6 +171,11 @@ TEST_F(LargeOpenings, ADraftATutorialACopyAndAZipWithoutItsExtensionOpenWithTheM
       EXPECT_TRUE(fsys::exists(source)) << "the draft went";
     }
     EXPECT_TRUE(waitForEditor(*document));
+    if (c.road == Road::classic) {
+      ASSERT_TRUE(waitFor([] { return person().alertAnswers.empty(); }));
+      EXPECT_EQ(person().alertsShown.back().messageText,
+                "The Korvel Classic document \u201cBig\u201d was converted to the Korvel X format.");
+    }
 
     document->close();
     if (original) original->close();

@@ -18,8 +18,6 @@
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
 
-std::shared_ptr<KXDocumentArchive> DocumentController::openingTutorialArchive;
-
 DocumentController::DocumentController() {
   documentTypes = {
       {KXDocument::zipType, "Korvel Project", "korvelx", false},
@@ -66,19 +64,42 @@ bool DocumentController::validateUserInterfaceItem(const std::string& action) co
   return true;
 }
 
+namespace {
+
+// A file korvel wrote under a name without its extension (earlier builds did), or renamed since,
+// is known by what it holds: a zip that holds the design, read by the zip reader within its
+// bounds. Anything else stays no document, told by `notADocument`. Any thread.
+Result<std::string> typeByWhatItHolds(const std::filesystem::path& url, const Error& notADocument) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(url, ec)) return fail(notADocument);
+  auto zip = KXZipArchiveBacking::create(url, false, false);
+  if (!zip || !(*zip)->declaredSizes().count(KXDocumentArchive::relativePathForDocumentJSON)) return fail(notADocument);
+  RWLog("Opening " + url.string() + " by its contents: a project zip named without the extension");
+  return std::string(KXDocument::zipType);
+}
+
+Error givenUp() { return Error(NSCocoaErrorDomain, 3072, "The opening was given up."); }
+
+}  // namespace
+
 Result<std::string> DocumentController::typeForContents(const Path& url) const {
   if (url.extension() == std::string(".") + tutorialPathExtension) return std::string(tutorialTypeIdentifier);
   auto type = BaseDocumentController::typeForContents(url);
   if (type) return type;
-  // A file korvel wrote under a name without its extension (earlier builds did), or renamed
-  // since, is known by what it holds: a zip that holds the design, read by the zip reader within
-  // its bounds. Anything else stays no document.
+  return typeByWhatItHolds(url, type.error());
+}
+
+void DocumentController::typeInBackground(const Path& url, const std::shared_ptr<Opening>& opening,
+                                          std::function<void(Result<std::string>)> done) const {
+  auto type = BaseDocumentController::typeForContents(url);
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(url, ec)) return type;
-  auto zip = KXZipArchiveBacking::create(url, false, false);
-  if (!zip || !(*zip)->declaredSizes().count(KXDocumentArchive::relativePathForDocumentJSON)) return type;
-  RWLog("Opening " + url.string() + " by its contents: a project zip named without the extension");
-  return std::string(KXDocument::zipType);
+  if (type || !std::filesystem::is_regular_file(url, ec)) return done(std::move(type));
+  GlobalQueue::async([url, stop = opening->stop, notADocument = type.error(), done = std::move(done)]() mutable {
+    auto found = std::make_shared<Result<std::string>>(typeByWhatItHolds(url, notADocument));
+    MainQueue::async([stop, found, done = std::move(done)] {
+      done(stop->load() ? Result<std::string>(fail(givenUp())) : std::move(*found));
+    });
+  });
 }
 
 namespace {
@@ -111,14 +132,35 @@ Result<std::shared_ptr<Document>> DocumentController::openUntitledDocumentAndDis
   return made;
 }
 
+void DocumentController::makeDocumentInBackground(const std::optional<Path>& url, const Path& contentsURL,
+                                                  const std::string& type,
+                                                  std::function<void(Result<std::shared_ptr<Document>>)> done) {
+  if (!canOpenDocuments()) return done(fail(makeError(KXDocumentError::notLoggedIn)));
+  if (DocumentHooks::isTerminating()) return done(fail(givenUp()));
+  auto opening = beginOpening(contentsURL, false);
+  RWLog("Reading " + contentsURL.string());
+  KXDocument::open(url, contentsURL, type, opening->stop,
+                   [this, opening, done = std::move(done)](Result<std::shared_ptr<KXDocument>> made) {
+                     endOpening(opening, made);
+                     if (!made) {
+                       done(fail(made.error()));
+                       return showWelcomeWindowIfNothingIsLeft();
+                     }
+                     DocumentHooks::closeWelcomeWindow();
+                     done(std::shared_ptr<Document>(*made));
+                   });
+}
+
 std::size_t DocumentController::reopenAutosavedDrafts() {
   // What saves a kill ended left in the person's folders goes before anything is opened.
   (void)KXSaveInFlight::removeLeftoversOfEndedSaves();
   if (!canOpenDocuments()) return 0;
-  auto opened = BaseDocumentController::reopenAutosavedDrafts();
+  // Each draft is read beside the main loop; until its read has chosen a working copy, the one
+  // it left is kept by its record, which names the draft.
+  auto reopening = BaseDocumentController::reopenAutosavedDrafts();
   if (auto removed = KXDocumentContainer::removeUnclaimedWorkingCopies())
     RWLog("Removed " + std::to_string(removed) + " working copies that belonged to no document");
-  return opened;
+  return reopening;
 }
 
 void DocumentController::newDocument() {
@@ -188,20 +230,7 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
   auto extension = url.extension().string();
   if (extension == std::string(".") + classicPathExtension) {
     DocumentHooks::closeWelcomeWindow();
-    if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
-    auto converted = KXDocumentMigration::newDocument<KXDocument>(
-        url, [](const KXDocumentArchive& staged) {
-          auto copy = KXDocumentArchive::open(staged.backing().url(), KXDocument::folderType, false, std::nullopt, false);
-          if (!copy) return Result<std::shared_ptr<KXDocument>>(fail(copy.error()));
-          return KXDocument::makeUntitled(KXDocument::zipType, *copy);
-        });
-    if (!converted) return completion(nullptr, false, converted.error());
-    (*converted)->setMigratedDocumentURL(url);
-    (*converted)->setDisplayName((*converted)->displayName() + " (" + url.stem().string() + ")");
-    addDocument(*converted);
-    (*converted)->makeWindowControllers();
-    (*converted)->showWindows();
-    return completion(*converted, false, std::nullopt);
+    return convertClassicProject(url, std::move(completion));
   }
   if (extension == std::string(".") + tutorialPathExtension) {
     bool edit = false;
@@ -235,28 +264,17 @@ void DocumentController::openInBackground(const Path& url, bool show, OpenComple
   // A file already being read is read once: every opening of it gets the one document.
   std::error_code ec;
   for (auto& opening : openings_) {
-    if (opening->url == url || std::filesystem::equivalent(opening->url, url, ec)) {
+    if (opening->joinable && (opening->url == url || std::filesystem::equivalent(opening->url, url, ec))) {
       opening->waiters.push_back({show, std::move(completion)});
       return;
     }
   }
-  auto type = typeForContents(url);
-  if (!type) return completion(nullptr, false, type.error());
   if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
-  auto opening = std::make_shared<Opening>();
-  opening->url = url;
+  auto opening = beginOpening(url, true);
   opening->waiters.push_back({show, std::move(completion)});
-  openings_.push_back(opening);
-  RWLog("Opening " + url.string());
-  KXDocument::open(url, *type, opening->stop, [this, opening](Result<std::shared_ptr<KXDocument>> made) {
-    std::erase(openings_, opening);
-    opening->ended = true;
+  auto tell = [this, opening](Result<std::shared_ptr<KXDocument>> made) {
+    endOpening(opening, made);
     auto waiters = std::exchange(opening->waiters, {});
-    // Given up (at quit) after its read was done: it never shows.
-    if (made && opening->stop->load()) {
-      (*made)->close();
-      made = fail(Error(NSCocoaErrorDomain, 3072, "The opening was given up."));
-    }
     if (!made) {
       for (auto& waiter : waiters) waiter.completion(nullptr, false, made.error());
       return;
@@ -276,7 +294,34 @@ void DocumentController::openInBackground(const Path& url, bool show, OpenComple
       waiter.completion(document, !first, std::nullopt);
       first = false;
     }
+  };
+  typeInBackground(url, opening, [url, opening, tell](Result<std::string> type) {
+    if (!type) return tell(fail(type.error()));
+    RWLog("Opening " + url.string());
+    KXDocument::open(url, *type, opening->stop, tell);
   });
+}
+
+std::shared_ptr<DocumentController::Opening> DocumentController::beginOpening(const Path& url, bool joinable) {
+  auto opening = std::make_shared<Opening>();
+  opening->url = url;
+  opening->joinable = joinable;
+  openings_.push_back(opening);
+  return opening;
+}
+
+void DocumentController::endOpening(const std::shared_ptr<Opening>& opening, Result<std::shared_ptr<KXDocument>>& made) {
+  std::erase(openings_, opening);
+  opening->ended = true;
+  // Given up (at quit) after its read was done: it never shows.
+  if (made && opening->stop->load()) {
+    (*made)->giveUp();
+    made = fail(givenUp());
+  }
+}
+
+void DocumentController::showWelcomeWindowIfNothingIsLeft() {
+  if (documents().empty() && openings_.empty() && !DocumentHooks::isTerminating()) DocumentHooks::showWelcomeWindow();
 }
 
 bool DocumentController::isOpening(const Path& url) const {
@@ -296,15 +341,57 @@ void DocumentController::stopOpenings() {
 }
 
 void DocumentController::openTutorial(const Path& url, OpenCompletion completion) {
-  auto type = typeForContents(url);
-  if (!type) return completion(nullptr, false, type.error());
-  auto archive = KXDocumentArchive::open(url, *type, false, std::nullopt, false);
-  if (!archive) return completion(nullptr, false, archive.error());
-  openingTutorialArchive = *archive;
-  auto made = openUntitledDocumentAndDisplay(true);
-  openingTutorialArchive.reset();
-  if (!made) return completion(nullptr, false, made.error());
-  completion(*made, false, std::nullopt);
+  if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
+  // Every start of a tutorial is a new untitled document of its own.
+  auto opening = beginOpening(url, false);
+  RWLog("Starting the tutorial " + url.string());
+  KXDocument::openFromTemplate(
+      defaultType, url, tutorialTypeIdentifier, true, opening->stop,
+      [this, opening, url, completion = std::move(completion)](Result<std::shared_ptr<KXDocument>> made) {
+        endOpening(opening, made);
+        if (!made) return completion(nullptr, false, made.error());
+        (*made)->setDisplayName(url.stem().string());
+        std::shared_ptr<Document> document = *made;
+        DocumentHooks::closeWelcomeWindow();
+        addDocument(document);
+        display(*document);
+        completion(document, false, std::nullopt);
+      });
+}
+
+void DocumentController::convertClassicProject(const Path& url, OpenCompletion completion) {
+  if (!canOpenDocuments()) return completion(nullptr, false, makeError(KXDocumentError::notLoggedIn));
+  // Its files are copied into a staging folder, read into a new working copy and the staging
+  // folder removed, all beside the main loop; the classic folder is only read.
+  auto opening = beginOpening(url, false);
+  RWLog("Converting the classic project " + url.string());
+  auto removeStaging = [](std::shared_ptr<KXDocumentArchive> staged) {
+    GlobalQueue::async([staged] { KXDocumentMigration::removeStagingFolder(*staged); });
+  };
+  auto converted = [this, opening, url, removeStaging, completion](std::shared_ptr<KXDocumentArchive> staged,
+                                                                   Result<std::shared_ptr<KXDocument>> made) {
+    if (staged) removeStaging(staged);
+    endOpening(opening, made);
+    if (!made) return completion(nullptr, false, made.error());
+    (*made)->setMigratedDocumentURL(url);
+    (*made)->setDisplayName((*made)->displayName() + " (" + url.stem().string() + ")");
+    std::shared_ptr<Document> document = *made;
+    addDocument(document);
+    display(*document);
+    completion(document, false, std::nullopt);
+  };
+  GlobalQueue::async([url, stop = opening->stop, type = defaultType, converted] {
+    auto staged = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(KXDocumentMigration::stageClassicProject(url));
+    MainQueue::async([staged, stop, type, converted] {
+      if (!*staged) return converted(nullptr, fail(staged->error()));
+      if (stop->load()) return converted(**staged, fail(givenUp()));
+      auto archive = **staged;
+      KXDocument::openFromTemplate(type, archive->backing().url(), KXDocument::folderType, false, stop,
+                                   [archive, converted](Result<std::shared_ptr<KXDocument>> made) {
+                                     converted(archive, std::move(made));
+                                   });
+    });
+  });
 }
 
 bool DocumentController::attemptRecovery(const Error& error, int optionIndex) {

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "document/storage/KXDocumentArchive.h"
 #include "platform/BaseDocumentController.h"
 
+class KXDocument;
 class PDBaseDocument;
 
 class DocumentController : public BaseDocumentController {
@@ -18,8 +18,6 @@ class DocumentController : public BaseDocumentController {
   static constexpr const char* tutorialPathExtension = "korveltutorial";
   static constexpr const char* tutorialTypeIdentifier = "com.korvel.tutorial";
   static constexpr const char* classicPathExtension = "korvel";
-  // The tutorial being opened; set only while its document is made.
-  static std::shared_ptr<KXDocumentArchive> openingTutorialArchive;
 
   DocumentController();
   ~DocumentController() override;
@@ -32,29 +30,39 @@ class DocumentController : public BaseDocumentController {
   // Menu validation by action name ("newDocument:", "openDocument:", …).
   bool validateUserInterfaceItem(const std::string& action) const;
 
+  // A file without a known extension is known by what it holds (it opens the zip's directory:
+  // an opening does that beside the main loop).
   Result<std::string> typeForContents(const Path& url) const override;
   Result<std::shared_ptr<Document>> makeDocument(const Path& url, const std::string& type) override;
   Result<std::shared_ptr<Document>> makeDocument(const std::optional<Path>& url, const Path& contentsURL,
                                                  const std::string& type) override;
   Result<std::shared_ptr<Document>> makeUntitledDocument(const std::string& type) override;
+  // A draft, or a copy, read beside the main loop; given up at quit as a file's opening is.
+  void makeDocumentInBackground(const std::optional<Path>& url, const Path& contentsURL, const std::string& type,
+                                std::function<void(Result<std::shared_ptr<Document>>)> done) override;
   Result<std::shared_ptr<Document>> openUntitledDocumentAndDisplay(bool display) override;
   // Reopens the drafts an earlier session left, then removes the working copies that belong to
-  // no document and no draft.
+  // no document and no draft. When none of them could be read and nothing else is open, the
+  // welcome window shows.
   std::size_t reopenAutosavedDrafts() override;
 
   void newDocument() override;
   void openDocument() override;
   void openDocument(const Path& url, bool display, OpenCompletion completion) override;
   bool attemptRecovery(const Error& error, int optionIndex) override;
-  // Whether `url` is being read beside the main loop; its document is not among documents() yet.
-  bool isOpening(const Path& url) const;
+  // Whether `url` (a file, a draft, a copy or a tutorial) is being read beside the main loop; its
+  // document is not among documents() yet.
+  bool isOpening(const Path& url) const override;
   // Gives up every opening still reading and returns once each has ended (at quit): nothing is
-  // left half written, and their working copies are as their reads left them.
+  // left half written, and their drafts and working copies are as their reads left them.
   void stopOpenings();
 
  private:
   struct Opening {
     Path url;
+    // A file opened by its name: every opening of it gets the one document. A draft, a copy and
+    // a tutorial are read each on their own.
+    bool joinable = true;
     std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
     struct Waiter {
       bool show;
@@ -65,9 +73,20 @@ class DocumentController : public BaseDocumentController {
   };
   // Reads the document at `url` beside the main loop; its window shows once it is read.
   void openInBackground(const Path& url, bool show, OpenCompletion completion);
+  // The file's type by its name, or else by what it holds, looked at beside the main loop;
+  // `done` gets it on the main loop unless the opening was given up meanwhile.
+  void typeInBackground(const Path& url, const std::shared_ptr<Opening>& opening,
+                        std::function<void(Result<std::string>)> done) const;
+  std::shared_ptr<Opening> beginOpening(const Path& url, bool joinable);
+  // Ends `opening` with what its read made: a document read after the opening was given up is
+  // closed, its files as the read left them, and counts as given up.
+  void endOpening(const std::shared_ptr<Opening>& opening, Result<std::shared_ptr<KXDocument>>& made);
+  // After an opening that failed: the welcome window, when nothing is open or opening.
+  void showWelcomeWindowIfNothingIsLeft();
   std::vector<std::shared_ptr<Opening>> openings_;
 
   // Every project's ".npmrc" names the current registry and the signed-in user's token.
   static void wirePackageRegistrySettings();
   void openTutorial(const Path& url, OpenCompletion completion);
+  void convertClassicProject(const Path& url, OpenCompletion completion);
 };

@@ -364,16 +364,29 @@ void KXDocument::keepAsideAfterFailedRevert(const std::filesystem::path& copy) {
   scheduleMessages();
 }
 
-Result<std::shared_ptr<Document>> KXDocument::duplicate() {
-  // The copy holds the editor's latest document, as a save would.
-  auto answered = std::make_shared<std::optional<bool>>();
-  flush([answered](bool finished) { *answered = finished; });
-  RunLoop::runUntil([answered] { return answered->has_value(); }, flushTimeout + 1);
-  if (!answered->value_or(false)) return fail(makeError(KXDocumentError::containerHasUnwrittenChanges));
-  isDuplicating_ = true;
-  auto result = PDBaseDocument::duplicate();
-  isDuplicating_ = false;
-  return result;
+void KXDocument::duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) {
+  // The copy holds the editor's latest document, as a save would; the main loop turns while the
+  // editor answers, and no run loop is nested in it.
+  struct Waiting {
+    bool ended = false;
+    std::function<void(Result<std::shared_ptr<Document>>)> done;
+  };
+  auto waiting = std::make_shared<Waiting>(Waiting{false, std::move(done)});
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  auto flushed = [weak, waiting](bool finished) {
+    if (std::exchange(waiting->ended, true)) return;
+    auto done = std::move(waiting->done);
+    auto self = weak.lock();
+    if (!self || !self->container_->isValid())
+      return done(fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The document was closed.")));
+    if (!finished) return done(fail(makeError(KXDocumentError::containerHasUnwrittenChanges)));
+    // Taken as the write of the copy starts: the copy gets an identity of its own.
+    self->isDuplicating_ = true;
+    self->PDBaseDocument::duplicate(std::move(done));
+    self->isDuplicating_ = false;
+  };
+  container_->writeChanges([flushed] { flushed(true); });
+  MainQueue::asyncAfter(flushTimeout, [flushed] { flushed(false); });
 }
 
 void KXDocument::close() {

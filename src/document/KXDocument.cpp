@@ -4,7 +4,6 @@
 
 #include "canvas/OstrelError.h"
 #include "canvas/OstrelViewController.h"
-#include "document/DocumentController.h"
 #include "document/DocumentHooks.h"
 #include "document/UpdateLibraryWindowController.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
@@ -63,10 +62,20 @@ KXDocument::~KXDocument() {
 
 Result<std::shared_ptr<KXDocument>> KXDocument::made(std::shared_ptr<KXDocument> document, Result<void> outcome) {
   if (!outcome) {
+    // A draft that could not be read stays where it is: a later version may read what this one
+    // can't, and the person never chose to delete it.
+    if (!document->fileURL()) document->Document::setAutosavedContentsFileURL(std::nullopt);
     document->close();
     return fail(outcome.error());
   }
   return document;
+}
+
+void KXDocument::giveUp() {
+  // As the read left them: the draft, and a working copy taken up with its edits, for the next start.
+  if (!fileURL()) Document::setAutosavedContentsFileURL(std::nullopt);
+  setContainer(KXDocumentContainer::placeholder());
+  PDBaseDocument::close();
 }
 
 std::shared_ptr<KXDocumentArchive> KXDocument::templateArchive() {
@@ -77,30 +86,45 @@ std::shared_ptr<KXDocumentArchive> KXDocument::templateArchive() {
 }
 
 Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& type) {
-  auto tutorial = DocumentController::openingTutorialArchive;
-  return makeUntitled(type, tutorial ? tutorial : templateArchive());
+  return makeUntitled(type, templateArchive());
 }
 
-Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& type,
-                                                             std::shared_ptr<KXDocumentArchive> templateArchive) {
-  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+std::shared_ptr<KXDocument> KXDocument::aboutToReadTemplate(const std::string& type, bool tutorial) {
+  auto document = std::make_shared<KXDocument>(Key{}, tutorial);
   document->attachToEditor();
   document->isAwaitingInitialRead_ = true;
   document->setFileURL(std::nullopt);
   document->setFileType(type);
-  if (!templateArchive) return made(document, fail(makeError(KXDocumentError::templateIsNil)));
   document->isReadingTemplate_ = true;
+  return document;
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::makeUntitled(const std::string& type,
+                                                             std::shared_ptr<KXDocumentArchive> templateArchive) {
+  auto document = aboutToReadTemplate(type, false);
+  if (!templateArchive) return made(document, fail(makeError(KXDocumentError::templateIsNil)));
   auto read = document->read(templateArchive->backing().url(), templateArchive->backing().documentTypeIdentifier());
   document->isReadingTemplate_ = false;
   if (!read) return made(document, read);
   document->container_->mark(false);
-  if (auto tutorial = DocumentController::openingTutorialArchive)
-    document->setDisplayName(tutorial->backing().url().stem().string());
   return document;
 }
 
+void KXDocument::openFromTemplate(const std::string& type, const std::filesystem::path& templateURL,
+                                  const std::string& templateType, bool tutorial,
+                                  std::shared_ptr<std::atomic<bool>> stop,
+                                  std::function<void(Result<std::shared_ptr<KXDocument>>)> done) {
+  auto document = aboutToReadTemplate(type, tutorial);
+  document->readInBackground(templateURL, templateType, std::move(stop),
+                             [document, done = std::move(done)](Result<void> read) {
+                               document->isReadingTemplate_ = false;
+                               if (read) document->container_->mark(false);
+                               done(made(document, std::move(read)));
+                             });
+}
+
 std::shared_ptr<KXDocument> KXDocument::aboutToRead(const std::filesystem::path& url, const std::string& type) {
-  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+  auto document = std::make_shared<KXDocument>(Key{}, false);
   document->attachToEditor();
   document->isAwaitingInitialRead_ = true;
   document->setFileURL(url);
@@ -124,10 +148,10 @@ void KXDocument::open(const std::filesystem::path& url, const std::string& type,
   });
 }
 
-Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::optional<std::filesystem::path>& url,
-                                                     const std::filesystem::path& contentsURL,
-                                                     const std::string& type) {
-  auto document = std::make_shared<KXDocument>(Key{}, DocumentController::openingTutorialArchive != nullptr);
+std::shared_ptr<KXDocument> KXDocument::aboutToRestore(const std::optional<std::filesystem::path>& url,
+                                                       const std::filesystem::path& contentsURL,
+                                                       const std::string& type) {
+  auto document = std::make_shared<KXDocument>(Key{}, false);
   document->attachToEditor();
   document->isAwaitingInitialRead_ = true;
   document->setFileURL(url);
@@ -141,10 +165,30 @@ Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::optional<std::fi
   } else {
     document->setAutosavedContentsFileURL(std::nullopt);
   }
-  auto read = document->read(contentsURL, type);
-  if (read) document->container_->mark(document->isRestoringDraft_);
-  document->isRestoringDraft_ = false;
-  return made(document, read);
+  return document;
+}
+
+Result<void> KXDocument::restored(Result<void> read) {
+  // A draft comes back edited: what it holds was never saved.
+  if (read) container_->mark(isRestoringDraft_);
+  isRestoringDraft_ = false;
+  return read;
+}
+
+Result<std::shared_ptr<KXDocument>> KXDocument::make(const std::optional<std::filesystem::path>& url,
+                                                     const std::filesystem::path& contentsURL,
+                                                     const std::string& type) {
+  auto document = aboutToRestore(url, contentsURL, type);
+  return made(document, document->restored(document->read(contentsURL, type)));
+}
+
+void KXDocument::open(const std::optional<std::filesystem::path>& url, const std::filesystem::path& contentsURL,
+                      const std::string& type, std::shared_ptr<std::atomic<bool>> stop,
+                      std::function<void(Result<std::shared_ptr<KXDocument>>)> done) {
+  auto document = aboutToRestore(url, contentsURL, type);
+  document->readInBackground(contentsURL, type, std::move(stop), [document, done = std::move(done)](Result<void> read) {
+    done(made(document, document->restored(std::move(read))));
+  });
 }
 
 std::optional<std::filesystem::path> KXDocument::projectURL() const {
@@ -204,6 +248,8 @@ struct KXDocument::ReadPlan {
   std::filesystem::path url;
   bool isFolder = false;
   bool isFirstRead = false;
+  // A template's files are read under a fresh identity: every read of it gets its own working copy.
+  bool isTemplate = false;
   // Whose document version the installed editor reads; none without an editor installation.
   std::optional<std::int64_t> supportedVersion;
   std::optional<std::filesystem::path> ostrelDir;
@@ -219,6 +265,7 @@ Result<KXDocument::ReadPlan> KXDocument::beginRead(const std::filesystem::path& 
   plan.url = url;
   plan.isFirstRead = std::exchange(isAwaitingInitialRead_, false);
   plan.isFolder = !isReadingTemplate_ && type == folderType;
+  plan.isTemplate = isReadingTemplate_;
   auto& globals = AppInfo::ostrelGlobals();
   if (globals) plan.supportedVersion = globals->documentVersion;
   if (!globals && AppInfo::current()) plan.ostrelDir = AppInfo::current()->ostrelDir();
@@ -237,6 +284,8 @@ Result<std::shared_ptr<KXDocumentArchive>> KXDocument::openArchive(const ReadPla
       return fail(checked.error());
     }
   }
+  // The zip's directory is read again for the new identity: beside the main loop too.
+  if (plan.isTemplate) return withFreshIdentity(**opened);
   return *opened;
 }
 
@@ -282,11 +331,6 @@ Result<void> KXDocument::chooseContainer(ReadPlan& plan) {
   const auto& url = plan.url;
   bool isFolder = plan.isFolder;
   auto archive = plan.archive;
-  if (isReadingTemplate_) {
-    auto fresh = withFreshIdentity(*archive);
-    if (!fresh) return fail(fresh.error());
-    archive = *fresh;
-  }
 
   std::shared_ptr<KXDocumentContainer> chosen;
   bool sameFile = fileURL() == url && container_->isValid();

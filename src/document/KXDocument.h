@@ -31,11 +31,16 @@ class KXDocument : public PDBaseDocument {
 
   // `archive`'s files under the identity `uuid`.
   static Result<std::shared_ptr<KXDocumentArchive>> withIdentity(const KXDocumentArchive& archive, const Uuid& uuid);
-  // A new untitled document from the tutorial being opened, else from the "Template" resource.
+  // A new untitled document from the "Template" resource, small enough to read on the main loop.
   static Result<std::shared_ptr<KXDocument>> makeUntitled(const std::string& type);
-  // A new untitled document from `templateArchive` (the template, an example, a tutorial).
+  // A new untitled document from `templateArchive` (the template, an example).
   static Result<std::shared_ptr<KXDocument>> makeUntitled(const std::string& type,
                                                          std::shared_ptr<KXDocumentArchive> templateArchive);
+  // A new untitled document from the template at `templateURL` (a tutorial, only looked at then,
+  // or a converted classic project), read beside the main loop; as open for `stop` and `done`.
+  static void openFromTemplate(const std::string& type, const std::filesystem::path& templateURL,
+                               const std::string& templateType, bool tutorial, std::shared_ptr<std::atomic<bool>> stop,
+                               std::function<void(Result<std::shared_ptr<KXDocument>>)> done);
   static Result<std::shared_ptr<KXDocument>> make(const std::filesystem::path& url, const std::string& type);
   // As make, with the file read beside the main loop; `done` gets the document on the main loop.
   // Once `stop` is set the read ends soon and `done` gets a cancellation.
@@ -44,6 +49,10 @@ class KXDocument : public PDBaseDocument {
   // Reopens: `url` none restores an untitled document's draft from `contentsURL`.
   static Result<std::shared_ptr<KXDocument>> make(const std::optional<std::filesystem::path>& url,
                                                   const std::filesystem::path& contentsURL, const std::string& type);
+  // As that make, with the file read beside the main loop; as open for `stop` and `done`.
+  static void open(const std::optional<std::filesystem::path>& url, const std::filesystem::path& contentsURL,
+                   const std::string& type, std::shared_ptr<std::atomic<bool>> stop,
+                   std::function<void(Result<std::shared_ptr<KXDocument>>)> done);
   // The "Template" resource, opened afresh.
   static std::shared_ptr<KXDocumentArchive> templateArchive();
 
@@ -77,8 +86,11 @@ class KXDocument : public PDBaseDocument {
   Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
   Result<void> revertToChangedFile(const std::filesystem::path& url, const std::string& type) override;
   bool fileHoldsLastContent(const std::filesystem::path& url) const override;
-  Result<std::shared_ptr<Document>> duplicate() override;
+  void duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) override;
   void close() override;
+  // Closes a document whose opening was given up once read, before it was ever shown: its draft
+  // and the working copy it read into stay as they are, for the next start.
+  void giveUp();
   virtual void preventChangedByOtherAppErrorOnSave();
 
   // Edited state comes from the container only.
@@ -114,6 +126,13 @@ class KXDocument : public PDBaseDocument {
   static Result<std::shared_ptr<KXDocument>> made(std::shared_ptr<KXDocument> document, Result<void> outcome);
   // A document of `url` set up for its first read.
   static std::shared_ptr<KXDocument> aboutToRead(const std::filesystem::path& url, const std::string& type);
+  // An untitled document set up to read a template, or a tutorial.
+  static std::shared_ptr<KXDocument> aboutToReadTemplate(const std::string& type, bool tutorial);
+  // A document set up to read `contentsURL` in place of its file `url`; with no `url`, a draft.
+  static std::shared_ptr<KXDocument> aboutToRestore(const std::optional<std::filesystem::path>& url,
+                                                    const std::filesystem::path& contentsURL, const std::string& type);
+  // The end of reading what aboutToRestore set up.
+  Result<void> restored(Result<void> read);
   // The parts of a read: what it needs to know, taken on the main loop; the file's archive,
   // opened and its version checked on any thread; the working copy chosen, and the outcome
   // taken up, on the main loop.

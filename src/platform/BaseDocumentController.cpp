@@ -101,6 +101,12 @@ void BaseDocumentController::display(Document& document) {
   document.showWindows();
 }
 
+void BaseDocumentController::makeDocumentInBackground(const std::optional<Path>& url, const Path& contentsURL,
+                                                      const std::string& type,
+                                                      std::function<void(Result<std::shared_ptr<Document>>)> done) {
+  done(makeDocument(url, contentsURL, type));
+}
+
 Result<std::shared_ptr<Document>> BaseDocumentController::openUntitledDocumentAndDisplay(bool show) {
   auto made = makeUntitledDocument(defaultType);
   if (!made) return made;
@@ -193,33 +199,35 @@ std::size_t BaseDocumentController::reopenAutosavedDrafts() {
   for (const auto& item : std::filesystem::directory_iterator(Document::draftFolder(), ec)) {
     // Only regular files named as drafts are named; working copies and links are not drafts.
     if (!item.is_regular_file(ec) || item.is_symlink(ec) || !Document::nameInDraftURL(item.path())) continue;
-    bool held = std::any_of(documents_.begin(), documents_.end(), [&](const std::shared_ptr<Document>& d) {
-      return d->autosavedContentsFileURL() == item.path();
-    });
+    bool held = isOpening(item.path()) ||
+                std::any_of(documents_.begin(), documents_.end(), [&](const std::shared_ptr<Document>& d) {
+                  return d->autosavedContentsFileURL() == item.path();
+                });
     if (!held) drafts.emplace_back(item.last_write_time(ec), item.path());
   }
   std::sort(drafts.begin(), drafts.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   if (drafts.size() > maximumReopenedDrafts) drafts.resize(maximumReopenedDrafts);
-  std::size_t opened = 0;
+  std::size_t reopening = 0;
   for (const auto& [when, draft] : drafts) {
     auto extension = draft.extension().string();
     if (!extension.empty()) extension.erase(0, 1);
     auto type = std::find_if(documentTypes.begin(), documentTypes.end(),
                              [&](const PanelFileType& t) { return !t.isFolder && t.extension == extension; });
     if (type == documentTypes.end()) continue;
-    auto made = makeDocument(std::nullopt, draft, type->typeName);
-    if (!made) {
-      // Left in place: a later version may read what this one can't.
-      RWLog("Could not reopen the draft " + draft.string() + ": " + made.error().description(), 3);
-      continue;
-    }
-    auto name = Document::nameInDraftURL(draft).value_or("");
-    if (name.rfind("Untitled", 0) != 0) (*made)->setDisplayName(name);
-    (*made)->updateChangeCount(ChangeType::done);
-    addDocument(*made);
-    display(**made);
-    RWLog("Reopened the draft " + draft.string());
-    ++opened;
+    ++reopening;
+    makeDocumentInBackground(std::nullopt, draft, type->typeName, [this, draft](Result<std::shared_ptr<Document>> made) {
+      if (!made) {
+        // Left in place: a later version may read what this one can't.
+        RWLog("Could not reopen the draft " + draft.string() + ": " + made.error().description(), 3);
+        return;
+      }
+      auto name = Document::nameInDraftURL(draft).value_or("");
+      if (name.rfind("Untitled", 0) != 0) (*made)->setDisplayName(name);
+      (*made)->updateChangeCount(ChangeType::done);
+      addDocument(*made);
+      display(**made);
+      RWLog("Reopened the draft " + draft.string());
+    });
   }
-  return opened;
+  return reopening;
 }

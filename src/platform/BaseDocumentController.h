@@ -51,6 +51,12 @@ class BaseDocumentController {
   virtual Result<std::shared_ptr<Document>> makeDocument(const std::optional<Path>& url, const Path& contentsURL,
                                                          const std::string& type) = 0;
   virtual Result<std::shared_ptr<Document>> makeUntitledDocument(const std::string& type) = 0;
+  // As makeDocument(url, contentsURL, type), for a controller that reads beside the main loop:
+  // `done` gets the document, not yet among documents(), on the main loop. Reads here.
+  virtual void makeDocumentInBackground(const std::optional<Path>& url, const Path& contentsURL, const std::string& type,
+                                        std::function<void(Result<std::shared_ptr<Document>>)> done);
+  // Whether `url` is being read beside the main loop; its document is not among documents() yet.
+  virtual bool isOpening(const Path&) const { return false; }
 
   virtual Result<std::shared_ptr<Document>> openUntitledDocumentAndDisplay(bool display);
   virtual void openDocument(const Path& url, bool display, OpenCompletion completion);
@@ -70,7 +76,8 @@ class BaseDocumentController {
 
   // Drafts of untitled documents that an earlier session left behind when it ended without
   // closing them come back as edited untitled documents, newest first and at most
-  // `maximumReopenedDrafts`. Returns how many opened.
+  // `maximumReopenedDrafts`, each shown once it is read. Returns how many are reopening; a draft
+  // that can't be read stays where it is.
   static constexpr std::size_t maximumReopenedDrafts = 20;
   virtual std::size_t reopenAutosavedDrafts();
 

@@ -243,14 +243,16 @@ std::optional<std::string> Document::nameInDraftURL(const Path& draft) {
   return stem.substr(0, stem.size() - suffixLength);
 }
 
-Document::Path Document::newDraftURL() const {
+Document::Path Document::newDraftURL() const { return newDraftURL(displayName()); }
+
+Document::Path Document::newDraftURL(const std::string& name) const {
   std::string extension = ".korvelx";
   if (auto* c = controller())
     for (auto& t : c->documentTypes)
       if (t.typeName == fileType_ && !t.isFolder) extension = "." + t.extension;
   auto folder = draftFolder();
   (void)fs::createDirectories(folder, 0700);
-  return folder / (displayName() + " (" + Uuid::random().string() + ")" + extension);
+  return folder / (name + " (" + Uuid::random().string() + ")" + extension);
 }
 
 bool Document::isNativeType(const std::string& type) const {
@@ -349,28 +351,44 @@ Result<void> Document::revert(const Path& url, const std::string& type) {
 }
 
 void Document::duplicateDocument() {
-  auto made = duplicate();
-  if (!made)
-    presentError(ErrorWording::presentable(made.error(), "The document “" + displayName() + "” could not be duplicated.",
-                                           ErrorWording::whyWritingFailed(made.error(), draftFolder() / "copy")));
+  std::weak_ptr<Document> weak = weak_from_this();
+  auto name = displayName();
+  duplicate([weak, name](Result<std::shared_ptr<Document>> made) {
+    if (made) return;
+    auto error = ErrorWording::presentable(made.error(), "The document “" + name + "” could not be duplicated.",
+                                           ErrorWording::whyWritingFailed(made.error(), draftFolder() / "copy"));
+    if (auto self = weak.lock()) self->presentError(error);
+    else if (auto* c = BaseDocumentController::shared()) c->presentError(error);
+  });
 }
 
-Result<std::shared_ptr<Document>> Document::duplicate() {
-  auto* c = controller();
-  if (!c) return fail(NSCocoaErrorDomain, 256, "No document controller.");
-  auto url = newDraftURL();
-  auto written = writeSafely(url, fileType_, SaveOperation::autosaveElsewhere);
-  if (!written) return fail(written.error());
-  auto copy = c->makeDocument(std::nullopt, url, fileType_);
-  if (!copy) {
-    (void)fs::removeItem(url);
-    return copy;
-  }
-  (*copy)->setDisplayName(displayName() + " copy");
-  c->addDocument(*copy);
-  (*copy)->makeWindowControllers();
-  (*copy)->showWindows();
-  return copy;
+void Document::duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) {
+  if (!controller()) return done(fail(NSCocoaErrorDomain, 256, "No document controller."));
+  // The copy's draft carries the copy's name: after a crash it comes back under it.
+  auto name = displayName() + " copy";
+  auto url = newDraftURL(name);
+  auto type = fileType_;
+  writeSafelyAsync(url, type, SaveOperation::autosaveElsewhere,
+                   [url, type, name, done = std::move(done)](Result<void> written) {
+                     auto* c = BaseDocumentController::shared();
+                     if (!written || !c) {
+                       (void)fs::removeItem(url);
+                       if (!written) return done(fail(written.error()));
+                       return done(fail(NSCocoaErrorDomain, 256, "No document controller."));
+                     }
+                     c->makeDocumentInBackground(std::nullopt, url, type, [url, name, done](Result<std::shared_ptr<Document>> copy) {
+                       // A copy that can't be read, or whose reading was given up, is no stray draft.
+                       if (!copy) {
+                         (void)fs::removeItem(url);
+                         return done(copy);
+                       }
+                       (*copy)->setDisplayName(name);
+                       if (auto* c = BaseDocumentController::shared()) c->addDocument(*copy);
+                       (*copy)->makeWindowControllers();
+                       (*copy)->showWindows();
+                       done(copy);
+                     });
+                   });
 }
 
 void Document::canClose(std::function<void(bool)> done) {

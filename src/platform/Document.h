@@ -107,7 +107,10 @@ class Document : public std::enable_shared_from_this<Document> {
   // content it had then (written again byte for byte, by a sync client or a backup); false when
   // that can't be told.
   virtual bool fileHoldsLastContent(const Path&) const { return false; }
-  virtual Result<std::shared_ptr<Document>> duplicate();
+  // Writes a copy into a new draft and reads it beside the main loop as an edited untitled
+  // document named "<name> copy", which shows; `done` gets it, or why not, on the main loop. A
+  // copy that can't be read is removed again.
+  virtual void duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done);
   // Decides whether the document may close, asking the person when needed; `done` gets the
   // answer (true: the document was saved or may be discarded).
   void canClose(std::function<void(bool shouldClose)> done);
@@ -149,6 +152,7 @@ class Document : public std::enable_shared_from_this<Document> {
   // Asks before a save replaces changes made on disk by someone else; true to save anyway.
   bool confirmSavingOverChangedFile(const Path& url, const std::string& type);
   Path newDraftURL() const;
+  Path newDraftURL(const std::string& name) const;
 
   std::optional<Path> fileURL_;
   std::string fileType_;

@@ -145,7 +145,7 @@ TEST_F(DesignText, ADesignAnswerThatIsNoJSONIsKeptWhereTheNextOpeningFindsIt) {
       document->close();
     }
     RunLoop::runUntil([] { return false; }, 0.1);
-    controller->reopenAutosavedDrafts();
+    reopenDraftsAndWait(*controller);
 
     shown.clear();
     person().alertAnswers.push_back(Alert::secondButtonReturn);  // "Show Copy"

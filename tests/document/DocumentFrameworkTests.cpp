@@ -545,12 +545,15 @@ TEST_F(DocumentFramework, UntitledNumbersCountUntitledDocumentsOnlyAndACopyIsNam
   auto second = *controller.openUntitledDocumentAndDisplay(false);
   EXPECT_EQ(untitledNumberOf(*second), before + 1) << "opening a file took an untitled number";
 
-  auto copy = opened->duplicate();
-  ASSERT_TRUE(copy);
-  EXPECT_EQ((*copy)->displayName(), "A copy");
+  std::optional<Result<std::shared_ptr<Document>>> copy;
+  opened->duplicate([&](Result<std::shared_ptr<Document>> made) { copy = std::move(made); });
+  ASSERT_TRUE(RunLoop::runUntil([&] { return copy.has_value(); }, 30));
+  ASSERT_TRUE(*copy);
+  EXPECT_EQ((**copy)->displayName(), "A copy");
+  EXPECT_EQ(Document::nameInDraftURL(*(**copy)->autosavedContentsFileURL()), "A copy") << "a crash forgot its name";
   auto third = *controller.openUntitledDocumentAndDisplay(false);
   EXPECT_EQ(untitledNumberOf(*third), before + 2) << "a copy took an untitled number";
-  for (auto& d : std::vector<std::shared_ptr<Document>>{first, opened, second, *copy, third}) d->close();
+  for (auto& d : std::vector<std::shared_ptr<Document>>{first, opened, second, **copy, third}) d->close();
 }
 
 TEST_F(DocumentFramework, DraftsLeftByAnEarlierSessionComeBackEditedOnce) {

@@ -317,7 +317,7 @@ TEST_F(Documents, DuplicateMakesAnEditedUntitledCopyWithTheLatestEdit) {
   auto document = openZip("Original");
   ASSERT_TRUE(document);
   ASSERT_TRUE(editPage(*document, "Copied edit"));
-  auto copy = document->duplicate();
+  auto copy = duplicateAndWait(*document);
   ASSERT_TRUE(copy) << copy.error().description();
   auto duplicate = std::dynamic_pointer_cast<KXDocument>(*copy);
   ASSERT_TRUE(duplicate);
@@ -466,14 +466,16 @@ TEST_F(Documents, NothingOpensWhileSignedOut) {
 
 TEST_F(Documents, ATutorialOpensAsAnUntitledDocumentThatNeverShowsEdited) {
   auto tutorial = fsys::path(KORVEL_SOURCE_DIR) / "resources" / "WelcomeWindow" / "tutorials" / "Getting Started.korveltutorial";
-  std::shared_ptr<Document> opened;
-  controller->openDocument(tutorial, true, [&](std::shared_ptr<Document> d, bool, std::optional<Error> e) {
-    EXPECT_FALSE(e) << e->description();
-    opened = d;
-  });
-  auto document = std::dynamic_pointer_cast<KXDocument>(opened);
+  auto outcome = openAndWait(*controller, tutorial);
+  EXPECT_FALSE(outcome.error) << outcome.error->description();
+  auto document = std::dynamic_pointer_cast<KXDocument>(outcome.document);
   ASSERT_TRUE(document);
-  EXPECT_FALSE(DocumentController::openingTutorialArchive);
+  // The tutorial is not what the next new document is made from.
+  auto untitled = controller->openUntitledDocumentAndDisplay(false);
+  ASSERT_TRUE(untitled);
+  EXPECT_FALSE(std::dynamic_pointer_cast<KXDocument>(*untitled)->isInTutorialMode());
+  EXPECT_NE((*untitled)->displayName(), "Getting Started");
+  (*untitled)->close();
   EXPECT_TRUE(document->isInTutorialMode());
   EXPECT_TRUE(document->ostrelViewController().isInTutorialMode());
   EXPECT_FALSE(document->fileURL());
@@ -719,7 +721,7 @@ TEST_F(Documents, AnAutosavedUntitledDocumentSavedUnderANameLeavesNoDraftToReope
     EXPECT_EQ(untitled->fileURL(), target);
     EXPECT_EQ(zip ? firstPageName(documentInZip(target)) : pageNameInFolder(target), "Autosaved");
     EXPECT_FALSE(fsys::exists(*draft)) << "the draft outlived the save";
-    EXPECT_EQ(controller->reopenAutosavedDrafts(), 0u);
+    EXPECT_EQ(reopenDraftsAndWait(*controller), 0u);
     EXPECT_EQ(controller->documents().size(), 1u);
     untitled->close();
   }

@@ -101,7 +101,7 @@ class Recovery : public ControllerTest {
     document->close();
     document.reset();
     RunLoop::runUntil([] { return false; }, 0.1);
-    controller->reopenAutosavedDrafts();
+    reopenDraftsAndWait(*controller);
   }
 
   // Opened again `rounds` times, each ending in a crash: the document comes back edited, with the
@@ -288,7 +288,7 @@ TEST_F(Recovery, EditsSetAsideWhileTheDocumentWasAwayAreAnnouncedAtItsNextOpenin
     } else {
       fsys::rename(drive, unmounted);
     }
-    controller->reopenAutosavedDrafts();  // a start while it is away
+    reopenDraftsAndWait(*controller);  // a start while it is away
     if (c.away == Away::driveRenamed) back = unmounted / file.filename();
     if (c.away == Away::driveBack) fsys::rename(unmounted, drive);
     if (c.crashBeforeAlert) readThenCrashBeforeAnyAlert(back);

@@ -144,6 +144,25 @@ OpenOutcome openAndWait(DocumentController& controller, const std::filesystem::p
   return outcome->value_or(OpenOutcome{nullptr, false, Error("test", 1, "The opening never ended.")});
 }
 
+std::size_t reopenDraftsAndWait(DocumentController& controller) {
+  auto reopening = controller.reopenAutosavedDrafts();
+  auto drafts = Document::draftFolder();
+  EXPECT_TRUE(waitFor([&] {
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(drafts, ec))
+      if (controller.isOpening(item.path())) return false;
+    return true;
+  }, 120)) << "a draft's reading never ended";
+  return reopening;
+}
+
+Result<std::shared_ptr<Document>> duplicateAndWait(Document& document) {
+  auto outcome = std::make_shared<std::optional<Result<std::shared_ptr<Document>>>>();
+  document.duplicate([outcome](Result<std::shared_ptr<Document>> made) { *outcome = std::move(made); });
+  EXPECT_TRUE(waitFor([&] { return outcome->has_value(); }, 120)) << "the duplicate never ended";
+  return outcome->value_or(fail(Error("test", 1, "The duplicate never ended.")));
+}
+
 std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::filesystem::path& url) {
   auto outcome = openAndWait(controller, url);
   EXPECT_FALSE(outcome.error) << outcome.error->description();

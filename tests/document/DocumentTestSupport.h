@@ -89,6 +89,11 @@ struct OpenOutcome {
   std::optional<Error> error;
 };
 OpenOutcome openAndWait(DocumentController& controller, const std::filesystem::path& url, bool display = true);
+// Reopens the drafts an earlier session left, as a start does, and waits until every one of them
+// has been read or has failed; answers how many were reopening.
+std::size_t reopenDraftsAndWait(DocumentController& controller);
+// Duplicates `document` as the menu does, and waits for the copy or the error.
+Result<std::shared_ptr<Document>> duplicateAndWait(Document& document);
 // Waits until the document's editor page has loaded its document from the project server.
 bool waitForEditor(KXDocument& document);
 // Renames the first page in the editor and reports the edit, as a person's edit does.

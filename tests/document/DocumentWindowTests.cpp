@@ -155,6 +155,57 @@ TEST_F(DocumentWindows, AFileThatIsNoDocumentIsNamedAndTheWelcomeWindowComesBack
   }
 }
 
+// Drafts an earlier session left that can't be read stay where they are (a later version may read
+// them); when none of them opens and nothing else is open, the welcome window comes back, once.
+TEST_F(DocumentWindows, DraftsThatCantBeReadStayAndTheWelcomeWindowShowsWhenNoneOpens) {
+  auto folder = Document::draftFolder();
+  struct Draft {
+    std::string name;
+    std::string bytes;  // none: a project zip
+  };
+  writeProject(dir / "kept", "Kept");
+  makeZip(dir / "kept", dir / "kept.korvelx");
+  auto whole = readFile(dir / "kept.korvelx");
+  struct Case {
+    const char* what;
+    std::vector<Draft> drafts;
+    std::size_t opened;
+  };
+  const Case cases[] = {
+      {"none readable",
+       {{"Notes (0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0).korvelx", "Just some notes, not a project.\n"},
+        {"Cut (11111111-2222-3333-4444-555555555555).korvelx", whole.substr(0, whole.size() / 2)}},
+       0},
+      {"one readable",
+       {{"Notes (0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0).korvelx", "Just some notes, not a project.\n"},
+        {"Kept (22222222-2222-3333-4444-555555555555).korvelx", whole}},
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fsys::create_directories(folder);
+    for (const auto& d : c.drafts) std::ofstream(folder / d.name, std::ios::binary) << d.bytes;
+    int welcomeBefore = welcomeShown;
+    EXPECT_EQ(reopenDraftsAndWait(*controller), c.drafts.size());
+    EXPECT_EQ(controller->documents().size(), c.opened);
+    EXPECT_EQ(welcomeShown, welcomeBefore + (c.opened ? 0 : 1));
+    for (const auto& d : c.drafts) {
+      auto held = std::any_of(controller->documents().begin(), controller->documents().end(),
+                              [&](const auto& doc) { return doc->autosavedContentsFileURL() == folder / d.name; });
+      if (held) {
+        EXPECT_EQ(controller->documents().front()->displayName(), "Kept");
+        EXPECT_TRUE(controller->documents().front()->isDocumentEdited());
+        continue;
+      }
+      ASSERT_TRUE(fsys::exists(folder / d.name)) << d.name << " went";
+      EXPECT_EQ(readFile(folder / d.name), d.bytes) << d.name;
+    }
+    auto open = controller->documents();
+    for (auto& d : open) d->close();
+    fsys::remove_all(folder);
+  }
+}
+
 // A server that keeps failing leaves a message in the window; Try Again starts it anew.
 TEST_F(DocumentWindows, AServerThatWontRunSaysSoAndCanBeTriedAgain) {
   setenv("KORVEL_SERVER_TEST", "exit-at-start=3", 1);

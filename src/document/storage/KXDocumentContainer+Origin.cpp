@@ -721,7 +721,7 @@ bool setAsideAtStart(const std::filesystem::path& dir, const std::string& name, 
 
 }  // namespace
 
-std::vector<std::pair<std::filesystem::path, Uuid>> KXDocumentContainer::idleWorkingCopies() {
+std::vector<std::pair<std::filesystem::path, Uuid>> KXDocumentContainer::idleWorkingCopies(bool afterRemovals) {
   std::set<Uuid> live;
   for (auto& weak : allInstances())
     if (auto c = weak.lock(); c && c->isValid_ && !c->projectDirectoryIsOrigin_) live.insert(c->uuid_);
@@ -736,7 +736,7 @@ std::vector<std::pair<std::filesystem::path, Uuid>> KXDocumentContainer::idleWor
     std::error_code kind;
     if (!uuid || !it->is_directory(kind) || it->is_symlink(kind) || live.count(*uuid)) continue;
     // Judged once the unused files of its last close are gone.
-    KXDiscardRemoval::finish(it->path() / nameForProjectDirectory);
+    if (afterRemovals) KXDiscardRemoval::finish(it->path() / nameForProjectDirectory);
     idle.emplace_back(it->path(), *uuid);
   }
   return idle;
@@ -754,7 +754,9 @@ std::optional<Uuid> KXDocumentContainer::workingCopyRecording(const std::filesys
   requireMainThreadForSweep("workingCopyRecording");
   std::optional<Uuid> newest;
   std::filesystem::file_time_type newestRecord;
-  for (const auto& [dir, uuid] : idleWorkingCopies()) {
+  // Only records are read: the removal of thousands of unused pictures a close left in one is not
+  // waited for on the main loop (a working copy taken up again stops it).
+  for (const auto& [dir, uuid] : idleWorkingCopies(false)) {
     if (!namesFile(dir, origin)) continue;
     std::error_code ec;
     auto written = std::filesystem::last_write_time(dir / nameForOriginInfo, ec);

@@ -670,7 +670,8 @@ void KXDocumentContainer::detectDiscardableItems(std::function<void()> done, boo
     auto answer = std::make_shared<DiscardSearchAnswer>();
     searchDesign(*input, *answer);
     if (answer->inDesign) searchCode(*input, *answer);
-    MainQueue::async([self, generation, input, answer, again, candidates = std::move(candidates)] {
+    // The container goes along: its last reference, were it this one, ends on the main loop.
+    MainQueue::async([self = std::move(self), generation, input, answer, again, candidates = std::move(candidates)] {
       if (generation != self->discardSearchGeneration_) return;
       for (const auto& line : answer->logLines) self->log(line);
       if (!self->isValid_) return self->finishDiscardSearch();

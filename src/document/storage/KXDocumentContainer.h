@@ -267,8 +267,10 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
 
  private:
   static std::vector<std::weak_ptr<KXDocumentContainer>>& allInstances();
-  // The working-copy folders under baseDirectory() that no live container uses, with their identity.
-  static std::vector<std::pair<std::filesystem::path, Uuid>> idleWorkingCopies();
+  // The working-copy folders under baseDirectory() that no live container uses, with their
+  // identity; once the removal of unused files a close left in each has ended, unless only their
+  // records are to be read.
+  static std::vector<std::pair<std::filesystem::path, Uuid>> idleWorkingCopies(bool afterRemovals = true);
   static void registerInstance(const std::shared_ptr<KXDocumentContainer>& container);
   void unregister();
   void requireValid(const char* operation) const;

@@ -15,6 +15,7 @@
 #include "platform/Crypto.h"
 
 #include "ContainerTestSupport.h"
+#include "support/LongNamesDocument.h"
 #include "support/ManyPictures.h"
 #include "support/ProcessMemory.h"
 
@@ -23,6 +24,8 @@ using namespace containertest;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using manypictures::designNaming;
+using manypictures::makeLongNamesDocument;
 using manypictures::MainLoopWatch;
 using manypictures::onTheMainLoop;
 using manypictures::pictureName;
@@ -38,12 +41,6 @@ std::filesystem::path zipOf(const std::filesystem::path& source) {
 std::string storedName(const std::string& bytes) {
   auto digest = crypto::sha1(dataFromString(bytes));
   return KXDocumentContainer::contentName(Data(digest.begin(), digest.end())) + ".png";
-}
-
-std::string designNaming(const std::vector<std::string>& names) {
-  std::string design = R"({"version":1,"layers":[)";
-  for (std::size_t i = 0; i < names.size(); ++i) design += (i ? "," : "") + std::string(R"({"src":")") + names[i] + "\"}";
-  return design + "]}";
 }
 
 // Hands `design` from the editor to a save into `file`, on the main loop; answers as onTheMainLoop.
@@ -245,31 +242,6 @@ TEST(UnusedFileSearch, ADocumentOfThousandsOfPicturesHalfUnusedClosesWithinSecon
     }
     std::filesystem::remove_all(folder);
   }
-}
-
-// A zip of `pictures` pictures of 1 KB with names of 255 bytes that differ only in their last
-// few, the even ones named by the design and the second by the code.
-struct LongNamesDocument {
-  std::filesystem::path file;
-  std::vector<std::string> names;
-  std::vector<std::string> named;
-};
-
-LongNamesDocument makeLongNamesDocument(const std::filesystem::path& folder, int pictures) {
-  LongNamesDocument made;
-  auto source = folder / "source";
-  std::map<std::string, std::string> files;
-  for (int i = 0; i < pictures; ++i) {
-    made.names.push_back(pictureName(i));
-    files["design/images/" + made.names.back()] = randomBytes(1024, static_cast<unsigned>(i));
-  }
-  for (int i = 0; i < pictures; i += 2) made.named.push_back(made.names[i]);
-  files["design/document.json"] = designNaming(made.named);
-  files["code/index.js"] = "export const picture = '" + made.names[1] + "';\n";
-  writeTree(source, files);
-  made.file = zipOf(source);
-  std::filesystem::remove_all(source);
-  return made;
 }
 
 // 10,000 pictures of names of 255 bytes that differ only in their last few, half of them named

@@ -424,6 +424,16 @@ bool KXDocument::queueSaveWhileSaving(const std::filesystem::path& url, const st
   return true;
 }
 
+void KXDocument::canClose(std::function<void(bool shouldClose)> done) {
+  if (!isSaving_) return PDBaseDocument::canClose(std::move(done));
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  queuedSaves_.push_back([weak, done = std::move(done)] {
+    auto self = weak.lock();
+    if (!self || self->isClosed()) return done(true);
+    self->canClose(done);
+  });
+}
+
 Document::Completion KXDocument::savingUntilDone(Completion completion) {
   isSaving_ = true;
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());

@@ -84,6 +84,9 @@ class KXDocument : public PDBaseDocument {
   void writeSafelyAsync(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                         std::function<void(Result<void>)> done) override;
   Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
+  // Asked while a file is written, answers once the write has ended: the close never waits for
+  // it on the main loop, and never gives the write up.
+  void canClose(std::function<void(bool shouldClose)> done) override;
   Result<void> revertToChangedFile(const std::filesystem::path& url, const std::string& type) override;
   bool fileHoldsLastContent(const std::filesystem::path& url) const override;
   void duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) override;

@@ -208,7 +208,8 @@ std::size_t BaseDocumentController::reopenAutosavedDrafts() {
   std::sort(drafts.begin(), drafts.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   if (drafts.size() > maximumReopenedDrafts) drafts.resize(maximumReopenedDrafts);
   std::size_t reopening = 0;
-  for (const auto& [when, draft] : drafts) {
+  for (const auto& entry : drafts) {
+    const Path& draft = entry.second;
     auto extension = draft.extension().string();
     if (!extension.empty()) extension.erase(0, 1);
     auto type = std::find_if(documentTypes.begin(), documentTypes.end(),

@@ -113,7 +113,7 @@ class Document : public std::enable_shared_from_this<Document> {
   virtual void duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done);
   // Decides whether the document may close, asking the person when needed; `done` gets the
   // answer (true: the document was saved or may be discarded).
-  void canClose(std::function<void(bool shouldClose)> done);
+  virtual void canClose(std::function<void(bool shouldClose)> done);
   // Closes the document's windows and forgets it. Subclasses forward here.
   virtual void close();
   bool isClosed() const { return closed_; }

@@ -791,6 +791,33 @@ TEST_F(Documents, ADocumentClosedWhileItsSaveAsWritesLeavesTheNewFileWhole) {
   }
 }
 
+// The person closes the window of a document that has nothing left to save while its Save As
+// writes: the window stays until the write has ended, the main loop turning meanwhile, and the
+// new file is whole and the save a success.
+TEST_F(Documents, AWindowClosedWhileItsSaveAsWritesClosesOnceTheWriteEnded) {
+  for (const char* type : {KXDocument::zipType, KXDocument::folderType}) {
+    SCOPED_TRACE(type);
+    bool zip = std::string(type) == KXDocument::zipType;
+    auto document = openZip("Leaving", zip ? "Leaving.korvelx" : "Leaving folder.korvelx");
+    ASSERT_TRUE(document);
+    ASSERT_TRUE(waitForEditor(*document));
+    ASSERT_FALSE(document->isDocumentEdited());
+    auto target = dir / (zip ? "Left As.korvelx" : "Left As Folder");
+    std::optional<std::optional<Error>> saved;
+    document->save(target, type, SaveOperation::saveAs, [&](std::optional<Error> e) { saved = e; });
+    document->windowShouldClose();
+    EXPECT_FALSE(saved.has_value() || document->isClosed()) << "the close waited for the write on the main loop";
+    ASSERT_TRUE(waitFor([&] { return saved.has_value() && document->isClosed(); }));
+    EXPECT_FALSE(*saved) << (*saved)->description();
+    EXPECT_EQ(zip ? firstPageName(documentInZip(target)) : pageNameInFolder(target), "Leaving");
+    if (zip) {
+      EXPECT_EQ(testenv::run("unzip -tq '" + target.string() + "' >/dev/null 2>&1"), 0);
+    }
+    EXPECT_TRUE(person().alertsShown.empty());
+    EXPECT_TRUE(controller->documents().empty());
+  }
+}
+
 // A file dated past what the clock holds (some file systems keep such dates) opens with the last
 // date the clock holds, not an overflowed one.
 TEST_F(Documents, AFileDatedPastTheClocksReachOpensWithTheLastDateItHolds) {

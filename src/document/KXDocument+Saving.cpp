@@ -178,8 +178,8 @@ void KXDocument::adoptSaved(std::shared_ptr<const SavePlan> plan, std::shared_pt
     auto aside = std::make_shared<std::optional<std::filesystem::path>>(
         KXDocumentContainer::retire(copies, plan->url, *plan->uuid));
     MainQueue::async([weak, writer, plan, archive, aside, done = std::move(done)]() mutable {
-      auto self = weak.lock();
-      if (!self || self->isClosed() || self->container_ != writer.lock()) return done(closedWhileWriting(*plan));
+      auto self = takingUp(weak, writer);
+      if (!self) return done(closedWhileWriting(*plan));
       self->announceRetired(*aside);
       self->readSavedContainer(plan, archive, true, std::move(done));
     });
@@ -210,8 +210,8 @@ void KXDocument::readSavedContainer(std::shared_ptr<const SavePlan> plan, std::s
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
   std::weak_ptr<KXDocumentContainer> writer = container_;
   auto read = [weak, writer, plan, archive, container, done](Result<void> outcome) {
-    auto self = weak.lock();
-    if (!outcome || !self || self->isClosed() || self->container_ != writer.lock()) {
+    auto self = takingUp(weak, writer);
+    if (!outcome || !self) {
       // A working copy that can't be read, or that nobody takes up, goes again.
       (void)container->deleteContainer(false);
       if (!outcome) return done(fail(outcome.error()));
@@ -258,6 +258,13 @@ void KXDocument::moveToSavedContainer(const SavePlan& plan, std::shared_ptr<KXDo
     wantsVersioningCheck_ = true;
     scheduleMessages();
   }
+}
+
+std::shared_ptr<KXDocument> KXDocument::takingUp(const std::weak_ptr<KXDocument>& weak,
+                                                 const std::weak_ptr<KXDocumentContainer>& writer) {
+  auto self = weak.lock();
+  if (!self || self->isClosed() || !self->container_->isValid() || self->container_ != writer.lock()) return nullptr;
+  return self;
 }
 
 Result<void> KXDocument::closedWhileWriting(const SavePlan& plan) {
@@ -472,11 +479,7 @@ void KXDocument::writeElsewhereInBackground(std::shared_ptr<const SavePlan> plan
   // invalidation does) and leaves nothing to take up.
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
   std::weak_ptr<KXDocumentContainer> writer = container_;
-  auto stillOpen = [weak, writer]() -> std::shared_ptr<KXDocument> {
-    auto self = weak.lock();
-    if (!self || self->isClosed() || !self->container_->isValid() || self->container_ != writer.lock()) return nullptr;
-    return self;
-  };
+  auto stillOpen = [weak, writer] { return takingUp(weak, writer); };
   container_->saveInBackground(
       plan->url, [plan] { return openForSave(*plan); }, plan->relation,
       [plan, stillOpen, done = std::move(done)](Result<std::shared_ptr<KXDocumentArchive>> written) mutable {

@@ -176,6 +176,10 @@ class KXDocument : public PDBaseDocument {
   void writeElsewhereInBackground(std::shared_ptr<const SavePlan> plan, std::function<void(Result<void>)> done);
   // What a write that outlived its document's close leaves: a draft nobody will reopen goes.
   static Result<void> closedWhileWriting(const SavePlan& plan);
+  // The document that takes up what `writer` wrote beside the main loop: none once it closed or
+  // took up another working copy meanwhile.
+  static std::shared_ptr<KXDocument> takingUp(const std::weak_ptr<KXDocument>& weak,
+                                              const std::weak_ptr<KXDocumentContainer>& writer);
   Result<void> saveToFileArchive(const std::filesystem::path& url);
   // A save asked while another runs is queued behind it: true then.
   bool queueSaveWhileSaving(const std::filesystem::path& url, const std::string& type, SaveOperation operation,

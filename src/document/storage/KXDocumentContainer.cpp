@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
+#include <istream>
+
+#include <ext/stdio_filebuf.h>
 
 #include "document/storage/Bookmark.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
@@ -289,11 +291,14 @@ void KXDocumentContainer::mark(bool flag) {
 }
 
 namespace {
-bool isBackup(const std::string& path) { return path.rfind(".backups", 0) == 0; }
+// Backups and reduced copies are what korvel writes into its own working copy, whenever it
+// likes and unseen by the folder's watch: neither is an edit, so neither makes the document
+// Edited, while a save still stores them.
+bool isKorvelsOwn(const std::string& path) { return path.rfind(".backups", 0) == 0 || path.rfind(".cache/", 0) == 0; }
 }  // namespace
 
 bool KXDocumentContainer::differsFromOrigin(const std::string& relativePath) const {
-  if (isBackup(relativePath)) return false;
+  if (isKorvelsOwn(relativePath)) return false;
   auto origin = originManifestEntries_.find(relativePath);
   auto project = projectManifestEntries_.find(relativePath);
   bool inOrigin = origin != originManifestEntries_.end(), inProject = project != projectManifestEntries_.end();
@@ -318,13 +323,13 @@ void KXDocumentContainer::countManifestDifferences() {
   auto o = originManifestEntries_.begin(), p = projectManifestEntries_.begin();
   while (o != originManifestEntries_.end() || p != projectManifestEntries_.end()) {
     if (p == projectManifestEntries_.end() || (o != originManifestEntries_.end() && o->first < p->first)) {
-      count += !isBackup(o->first);
+      count += !isKorvelsOwn(o->first);
       ++o;
     } else if (o == originManifestEntries_.end() || p->first < o->first) {
-      count += !isBackup(p->first);
+      count += !isKorvelsOwn(p->first);
       ++p;
     } else {
-      count += !isBackup(o->first) && !(o->second == p->second);
+      count += !isKorvelsOwn(o->first) && !(o->second == p->second);
       ++o, ++p;
     }
   }
@@ -575,14 +580,14 @@ void searchDesign(const DiscardSearchInput& input, DiscardSearchAnswer& answer) 
     answer.logLines.push_back(relative + " is too large for image/asset cleanup");
     return;
   }
-  std::vector<char> buffer(std::size_t{1} << 20);
-  std::ifstream in;
-  in.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-  in.open(file, std::ios::binary);
-  if (!in) {
+  // Opened as a plain file only: a pipe swapped in since it was looked at never holds the search.
+  auto opened = fs::openPlainFile(AT_FDCWD, file);
+  if (!opened) {
     answer.logLines.push_back("Couldn't load " + relative + " for image/asset cleanup");
     return;
   }
+  __gnu_cxx::stdio_filebuf<char> buffer(opened->release(), std::ios::in | std::ios::binary, std::size_t{1} << 20);
+  std::istream in(&buffer);
   NameSearch search(input.names);
   auto read = JsonCoder::forEachString(in, [&](std::string_view text) {
     search.search(text);
@@ -620,7 +625,10 @@ void searchCode(const DiscardSearchInput& input, DiscardSearchAnswer& answer) {
     if (search.allFound()) break;
     auto file = input.projectDirectory / path;
     answer.looked[path] = identityOf(file);
-    auto bytes = fs::readFile(file, KXDocumentContainer::maximumCodeFileSizeForDiscarding);
+    // As the walk that listed it found it: a plain file, never through a link.
+    auto opened = fs::openPlainFile(AT_FDCWD, file, false);
+    auto bytes = opened ? fs::readAll(opened->get(), file, KXDocumentContainer::maximumCodeFileSizeForDiscarding)
+                        : Result<Data>(fail(opened.error()));
     if (!bytes || std::find(bytes->begin(), bytes->end(), 0) != bytes->end()) continue;
     search.search(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
   }

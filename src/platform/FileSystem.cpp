@@ -249,18 +249,57 @@ Result<void> copyInside(const Path& sourceFolder, const Path& source, const Path
   });
 }
 
+std::string kindOfItem(unsigned mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG: return "a plain file";
+    case S_IFDIR: return "a folder";
+    case S_IFLNK: return "a link";
+    case S_IFIFO: return "a named pipe";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    default: return "no plain file";
+  }
+}
+
+Result<UniqueFd> openPlainFile(int at, const Path& path, bool followLinks) {
+  auto refused = [&](unsigned mode) {
+    return fail(confinedError(notPlainFile, path, path.string() + " is " + kindOfItem(mode) + ", not a plain file"));
+  };
+  // Opening a pipe waits for its writer and a device may do anything: what isn't a plain file
+  // is not opened, and one swapped in meanwhile is opened without waiting and let go.
+  struct stat st {};
+  if (::fstatat(at, path.c_str(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+      !S_ISDIR(st.st_mode))
+    return refused(st.st_mode);
+  int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+  UniqueFd fd(::openat(at, path.c_str(), flags));
+  if (!fd) {
+    // A socket, or a device without its driver.
+    if (errno == ENXIO && ::fstatat(at, path.c_str(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode))
+      return refused(st.st_mode);
+    return fail(Error::file(errno, path.string()));
+  }
+  if (::fstat(fd.get(), &st) != 0) return fail(Error::file(errno, path.string()));
+  if (S_ISDIR(st.st_mode)) return fail(Error::file(EISDIR, path.string()));
+  if (!S_ISREG(st.st_mode)) return refused(st.st_mode);
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 Result<Data> readFile(const Path& path, std::uintmax_t limit) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return fail(Error::file(errno, path.string()));
-  return readAll(fd.get(), path, limit);
+  auto fd = openPlainFile(AT_FDCWD, path);
+  if (!fd) return fail(fd.error());
+  return readAll(fd->get(), path, limit);
 }
 
 Result<Data> readFile(const Path& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return fail(Error::file(errno, path.string()));
+  auto opened = openPlainFile(AT_FDCWD, path);
+  if (!opened) return fail(opened.error());
+  const UniqueFd& fd = *opened;
   struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return fail(Error::file(errno, path.string()));
-  if (S_ISDIR(st.st_mode)) return fail(Error::file(EISDIR, path.string()));
   Data out;
   if (st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
   std::uint8_t buf[65536];

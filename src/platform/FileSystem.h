@@ -19,6 +19,7 @@ namespace fs {
 
 using Path = std::filesystem::path;
 
+// A plain file, opened as openPlainFile does: anything else is refused at once.
 Result<Data> readFile(const Path& path);
 // The same, for a file of at most `limit` bytes; a larger one fails (ConfinedErrorDomain, tooLarge).
 Result<Data> readFile(const Path& path, std::uintmax_t limit);
@@ -138,6 +139,13 @@ Result<Path> resolveInside(const Path& folder, const Path& path);
 // A plain file that resolveInside accepts, opened for reading; each step down from the folder
 // is taken without following a link, so a link swapped in meanwhile fails the open.
 Result<UniqueFd> openInside(const Path& folder, const Path& path);
+// The plain file `path` (relative to the folder open as `at`, or AT_FDCWD) opened for reading
+// without waiting: a named pipe, a device or a socket under the name fails at once
+// (notPlainFile, the message naming the file and what it is), so that nobody's opening is held
+// by it; a folder fails as EISDIR. With `followLinks` false a link fails too.
+Result<UniqueFd> openPlainFile(int at, const Path& path, bool followLinks = true);
+// What the item of `mode` is, for a person: "a named pipe", "a socket", "a folder", ….
+std::string kindOfItem(unsigned mode);
 // The whole of such a file; more than `limit` bytes is a tooLarge failure.
 Result<Data> readFileInside(const Path& folder, const Path& path, std::uintmax_t limit);
 // The rest of the file open as `fd` (named `path` in errors), held to the same `limit`.

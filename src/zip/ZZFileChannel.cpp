@@ -45,18 +45,25 @@ class ZZFileChannelInput : public ZZChannelInput {
 }  // namespace
 
 Result<std::shared_ptr<ZZChannelInput>> ZZFileChannel::newInput() {
-  UniqueFd fd(::open(url_.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return fail(Error::file(errno, url_.string(), true));
+  // A pipe or a device under the archive's name is refused at once, never waited on.
+  auto opened = fs::openPlainFile(AT_FDCWD, url_);
+  if (!opened) return fail(opened.error());
+  UniqueFd fd = std::move(*opened);
   struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return fail(Error::file(errno, url_.string(), true));
-  if (S_ISDIR(st.st_mode)) return fail(Error::file(EISDIR, url_.string(), true));
   auto size = static_cast<std::uint64_t>(st.st_size);
   return std::make_shared<ZZFileChannelInput>(std::move(fd), size, url_);
 }
 
 Result<std::unique_ptr<ZZChannelOutput>> ZZFileChannel::newOutput() {
-  UniqueFd fd(::open(url_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  // Without waiting for a pipe's reader; only a plain file is written in place.
+  UniqueFd fd(::open(url_.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
   if (!fd) return fail(Error::posix(errno, url_.string()));
+  struct stat st{};
+  if (::fstat(fd.get(), &st) != 0) return fail(Error::posix(errno, url_.string()));
+  if (!S_ISREG(st.st_mode))
+    return fail(Error::posix(EINVAL, url_.string() + " is " + fs::kindOfItem(st.st_mode) + ", not a plain file"));
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
   return std::make_unique<ZZFileChannelOutput>(std::move(fd), url_);
 }
 

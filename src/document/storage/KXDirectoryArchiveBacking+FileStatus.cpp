@@ -111,11 +111,11 @@ std::optional<std::uint32_t> KXDirectoryArchiveBacking::knownCRC32(const std::st
 Result<KXDocumentManifest::Entry> KXDirectoryArchiveBacking::hashEntry(const std::string& relativePath,
                                                                        const DataReader& reader) {
   if (!isPrivateWorkingCopy_) return KXDocumentArchive::makeEntry(reader);
-  UniqueFd fd(::open((url_ / relativePath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  auto fd = fs::openPlainFile(AT_FDCWD, url_ / relativePath, false);
   if (!fd) return KXDocumentArchive::makeEntry(reader);  // for the error the reader gives
   std::optional<struct stat> unchanged;
   std::uint32_t crc = 0;
-  auto entry = folderbacking::hashOpenFile(fd.get(), unchanged, crc);
+  auto entry = folderbacking::hashOpenFile(fd->get(), unchanged, crc);
   if (!entry) return KXDocumentArchive::makeEntry(reader);  // for the error the reader gives
   if (unchanged && S_ISREG(unchanged->st_mode)) remember(relativePath, *unchanged, *entry, crc, false);
   return *entry;

@@ -67,9 +67,9 @@ Outcome failed(Error e) {
 // The file's entry; `unchanged` receives its status when it did not change while read.
 std::optional<KXDocumentManifest::Entry> hashExisting(int dirfd, const std::string& name,
                                                       std::optional<struct stat>& unchanged, std::uint32_t& crc) {
-  UniqueFd fd(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  auto fd = fs::openPlainFile(dirfd, name, false);
   if (!fd) return std::nullopt;
-  return hashOpenFile(fd.get(), unchanged, crc);
+  return hashOpenFile(fd->get(), unchanged, crc);
 }
 
 // Writes what `reader` gives into `file` and closes it: the bytes' entry and CRC-32, and the

@@ -15,6 +15,7 @@
 #include "KXDirectoryArchiveBacking+Writing.h"
 #include "document/storage/KXDocumentArchive.h"
 #include "document/storage/KXDocumentArchiveError.h"
+#include "platform/ErrorWording.h"
 #include "platform/FileSystem.h"
 #include "platform/RWLog.h"
 #include "platform/UniqueFd.h"
@@ -68,6 +69,19 @@ bool isEmptyFolder(const std::filesystem::path& path) {
 
 }  // namespace
 
+Error KXDirectoryArchiveBacking::notPlainFile(const std::filesystem::path& document, const std::string& relativePath,
+                                              unsigned mode) {
+  auto name = document.filename().string();
+  auto kind = fs::kindOfItem(mode);
+  Error e(NSCocoaErrorDomain, NSFileReadUnknownError,
+          (document / relativePath).string() + " is " + kind + ", not a plain file");
+  e.with(NSFilePathErrorKey, (document / relativePath).string());
+  e.with(ErrorWording::failureReasonKey, "“" + name + "” can't be opened.");
+  e.with(ErrorWording::recoverySuggestionKey, "Its file “" + relativePath + "” is " + kind +
+                                                  ", not a plain file, and only plain files are read.");
+  return e;
+}
+
 Result<std::unique_ptr<KXDirectoryArchiveBacking>> KXDirectoryArchiveBacking::create(
     const std::filesystem::path& directory, bool assumeExists, bool writesManifest, bool isPrivateWorkingCopy) {
   if (!assumeExists) {
@@ -75,6 +89,11 @@ Result<std::unique_ptr<KXDirectoryArchiveBacking>> KXDirectoryArchiveBacking::cr
     if (::stat(directory.c_str(), &st) != 0) return fail(Error::file(errno, directory.string()));
     if (!S_ISDIR(st.st_mode))
       return fail(KXDocumentArchiveError::invalidBacking(directory.string() + " is not a folder"));
+    // A manifest that is a named pipe, a device or a socket is refused for what it is: read, it
+    // would hold the opening (and the quit that waits for it), and a save can't replace it whole.
+    const std::string manifest = KXDocumentArchive::relativePathForManifest;
+    if (::stat((directory / manifest).c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+      return fail(notPlainFile(directory, manifest, st.st_mode));
   }
   // What a save killed part way left in a folder document goes when it is next read.
   if (!assumeExists && !isPrivateWorkingCopy) (void)removeLeftoversOfEndedWrites(directory);
@@ -142,10 +161,16 @@ Result<std::unique_ptr<KXDocumentArchiveBacking>> KXDirectoryArchiveBacking::mov
   return std::unique_ptr<KXDocumentArchiveBacking>(new KXDirectoryArchiveBacking(to, true, false));
 }
 
-DataReader KXDirectoryArchiveBacking::fileReader(const std::filesystem::path& file) {
-  return [file](const DataSink& sink) -> Result<void> {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return fail(mapReadError(Error::file(errno, file.string())));
+DataReader KXDirectoryArchiveBacking::fileReader(const std::filesystem::path& file, bool followLinks) {
+  return [file, followLinks](const DataSink& sink) -> Result<void> {
+    // A pipe, a device or a socket under a document's name fails at once rather than holding
+    // the opening, the save or the quit that waits for it.
+    // Such an item is no file of the document, as the walk that leaves it out says.
+    auto opened = fs::openPlainFile(AT_FDCWD, file, followLinks);
+    if (!opened && opened.error().domain == fs::ConfinedErrorDomain && opened.error().code == fs::notPlainFile)
+      return fail(KXDocumentArchiveError::notFound().withUnderlying(opened.error()));
+    if (!opened) return fail(mapReadError(opened.error()));
+    const UniqueFd& fd = *opened;
     std::vector<std::uint8_t> buffer(readChunkSize);
     while (true) {
       ssize_t r = ::read(fd.get(), buffer.data(), buffer.size());
@@ -165,8 +190,9 @@ void KXDirectoryArchiveBacking::forEach(const std::function<void(const std::stri
   UniqueFd root(::open(url_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!root) return;
   std::string base = url_.string();
+  // The walk follows no link: neither do the readers of what it found.
   walk(root.get(), "", [&](int, const std::string&, const std::string& relative) {
-    body(relative, fileReader(std::filesystem::path(base) / relative));
+    body(relative, fileReader(std::filesystem::path(base) / relative, false));
   });
 }
 

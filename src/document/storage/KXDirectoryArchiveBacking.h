@@ -32,6 +32,10 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
   static std::size_t removeLeftoversOfEndedWrites(const std::filesystem::path& folder);
   static constexpr std::chrono::minutes earlierDesignTemporaryAge{60};
 
+  // The refusal, for a person, of the document `document`'s file `relativePath`, which is the
+  // item of `mode` and not a plain file.
+  static Error notPlainFile(const std::filesystem::path& document, const std::string& relativePath, unsigned mode);
+
   static std::string typeIdentifier() { return "com.korvel.projectfolder"; }
   std::string documentTypeIdentifier() const override { return typeIdentifier(); }
   const std::filesystem::path& url() const override { return url_; }
@@ -39,7 +43,8 @@ class KXDirectoryArchiveBacking final : public KXDocumentArchiveBacking {
 
   Result<std::unique_ptr<KXDocumentArchiveBacking>> moved(const std::filesystem::path& to) const override;
   DataReader dataReader(const std::string& relativePath) const override;
-  static DataReader fileReader(const std::filesystem::path& file);
+  // A reader of `file` that reads only a plain file (through links unless `followLinks` is false).
+  static DataReader fileReader(const std::filesystem::path& file, bool followLinks = true);
   void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override;
   std::optional<KXDocumentManifest::Entry> knownEntry(const std::string& relativePath) const override;
   std::optional<std::uint32_t> knownCRC32(const std::string& relativePath) const override;

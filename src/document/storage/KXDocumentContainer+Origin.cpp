@@ -410,6 +410,13 @@ Result<KXDocumentContainer::ReadFiles> KXDocumentContainer::readFiles(const KXDo
   for (auto& [path, source] : dataSources_) {
     // Read inside the project folder: a link in it that leads out is refused.
     auto content = fs::readFileInside(projectDirectory_, path, maximumDataSourceSize);
+    struct stat st {};
+    if (!content && content.error().domain == fs::ConfinedErrorDomain && content.error().code == fs::notPlainFile &&
+        ::stat((projectDirectory_ / path).c_str(), &st) == 0) {
+      auto e = KXDirectoryArchiveBacking::notPlainFile(archive.backing().url(), path, st.st_mode);
+      log("Error reading: " + e.description());
+      return fail(e);
+    }
     if (!content && content.error().domain == fs::ConfinedErrorDomain) {
       Error e(NSCocoaErrorDomain, NSFileReadUnknownError, path + " lies behind a link out of the document's folder");
       e.with(NSFilePathErrorKey, (projectDirectory_ / path).string());

@@ -90,7 +90,7 @@ TEST_F(SavedState, ASaveAfterPicturesWereInsertedIsNotEdited) {
   auto log = readFile(document->container()->uuidDirectory() / KXDocumentContainer::nameForProjectLog);
   for (std::size_t at = log.find("files changed while it was written: "); at != std::string::npos;
        at = log.find("files changed while it was written: ", at + 1))
-    EXPECT_EQ(log.compare(at, 37, "files changed while it was written: 0"), 0) << log.substr(at, 60);
+    EXPECT_EQ(log.compare(at, 37, "files changed while it was written: 0"), 0) << log;
   auto stored = documentInZip(zip);
   ASSERT_TRUE(stored);
   EXPECT_NE(stored->dump().find("wide.png"), std::string::npos);

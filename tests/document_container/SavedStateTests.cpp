@@ -103,3 +103,33 @@ TEST(SavedState, ASaveAfterPicturesWereInsertedLeavesTheDocumentUnedited) {
     close(opened);
   }
 }
+
+// A folder made with files in it (or moved in) is reported by the watch as the folder alone, its
+// files made before the watch on it began: the files are looked at all the same, so that a save
+// of them leaves the document unedited; a folder removed takes its files' entries along.
+TEST(SavedState, AFolderReportedAloneStandsForTheFilesItHolds) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  auto& container = *opened.container;
+  container.mark(false);
+  auto project = container.projectDirectory();
+  writeTree(project, {{"code/lib/a.js", "export const a = 1"}, {"code/lib/deeper/b.js", "export const b = 2"},
+                      {"design/images/new.png", "not really a picture"}});
+  for (const char* folder : {"code/lib", "design/images"}) container.presentedSubitemDidChange(project / folder);
+  auto listed = [&](const std::string& path) { return container.projectManifestEntries().count(path) == 1; };
+  ASSERT_TRUE(RunLoop::runUntil([&] {
+    return listed("code/lib/a.js") && listed("code/lib/deeper/b.js") && listed("design/images/new.png");
+  }, 60));
+  EXPECT_TRUE(container.hasChanges());
+  ASSERT_TRUE(container.save(*openZip(file), KXDocumentContainer::ArchiveRelation::origin(false)));
+  container.markSaved();
+  EXPECT_FALSE(container.hasChanges()) << ::testing::PrintToString(container.changedSinceSave());
+
+  std::filesystem::remove_all(project / "code/lib");
+  container.presentedSubitemDidChange(project / "code/lib");
+  EXPECT_FALSE(listed("code/lib/a.js"));
+  EXPECT_FALSE(listed("code/lib/deeper/b.js"));
+  EXPECT_TRUE(listed("code/index.js"));
+  EXPECT_TRUE(container.hasChanges());
+  close(opened);
+}

@@ -12,6 +12,7 @@
 #include <ext/stdio_filebuf.h>
 
 #include "document/storage/Bookmark.h"
+#include "document/storage/KXDirectoryArchiveBacking+Writing.h"
 #include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDiscardRemoval.h"
 #include "document/storage/KXDocumentArchiveError.h"
@@ -273,7 +274,17 @@ void KXDocumentContainer::markSaved() {
     if (auto kept = projectManifestEntries_.find(path); kept != projectManifestEntries_.end()) saved.emplace(path, kept->second);
   originManifestEntries_ = std::move(saved);
   countManifestDifferences();
-  log("Marking saved; files changed while it was written: " + std::to_string(manifestDifferences_));
+  // The first few by name: what changed is what a person asks about when a save still says Edited.
+  std::string named;
+  if (manifestDifferences_ > 0) {
+    std::size_t told = 0;
+    for (const auto& [path, entry] : projectManifestEntries_)
+      if (told < 3 && differsFromOrigin(path)) named += (told++ ? ", " : " (") + path;
+    for (const auto& [path, entry] : originManifestEntries_)
+      if (told < 3 && !projectManifestEntries_.count(path) && differsFromOrigin(path)) named += (told++ ? ", " : " (") + path;
+    named += told < manifestDifferences_ ? ", …)" : ")";
+  }
+  log("Marking saved; files changed while it was written: " + std::to_string(manifestDifferences_) + named);
   setFlags(false, !projectDirectoryIsOrigin_ && manifestDifferences_ > 0, true);
 }
 
@@ -456,12 +467,41 @@ void KXDocumentContainer::presentedSubitemDidChange(const std::filesystem::path&
   if (at == std::string::npos) return;
   std::string relative = path.substr(at + projectDirectoryPathPrefix_.size());
   if (relative.empty() || !KXDocumentArchive::shouldInclude(relative)) return;
+  struct stat st {};
+  bool present = ::lstat((projectDirectory_ / relative).c_str(), &st) == 0;
+  if (!present || S_ISDIR(st.st_mode)) lookIntoFolder(relative, present);
+  if (present && S_ISDIR(st.st_mode)) return;
   // Hashing a picture of hundreds of megabytes takes the better part of a second.
   std::error_code ec;
   auto size = std::filesystem::file_size(projectDirectory_ / relative, ec);
   if (ec || size <= largestFileHashedAtOnce) return updateManifestEntry(relative);
   if (!pendingHashes_.count(relative)) pendingHashQueue_.push_back(relative);
   pendingHashes_[relative] = ++hashGeneration_;
+  hashNextPendingFile();
+}
+
+void KXDocumentContainer::lookIntoFolder(const std::string& folder, bool present) {
+  // A folder made or moved in may hold files its watch never reports one by one (those made
+  // before the watch on it began), and a folder moved out or removed takes its files along:
+  // what it holds is looked at beside the main loop, as a large file is.
+  std::set<std::string> found;
+  if (present && KXDocumentArchive::mayContainIncludedFiles(folder))
+    if (UniqueFd fd(::open((projectDirectory_ / folder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)); fd)
+      folderbacking::walk(fd.get(), folder, [&](int, const std::string&, const std::string& relative) { found.insert(relative); });
+  const std::string prefix = folder + "/";
+  std::vector<std::string> gone;
+  for (auto it = projectManifestEntries_.lower_bound(prefix);
+       it != projectManifestEntries_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+    if (!found.count(it->first)) gone.push_back(it->first);
+  for (const auto& path : gone) {
+    pendingHashes_.erase(path);
+    setProjectEntry(path, nullptr);
+  }
+  if (!gone.empty()) updateHasManifestChanges();
+  for (const auto& path : found) {
+    if (!pendingHashes_.count(path)) pendingHashQueue_.push_back(path);
+    pendingHashes_[path] = ++hashGeneration_;
+  }
   hashNextPendingFile();
 }
 

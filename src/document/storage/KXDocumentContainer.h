@@ -227,7 +227,7 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void markSaved();
   void invalidate();
   // A file of the project folder changed on disk. A large file is looked at beside the main
-  // loop: its entry changes a moment later.
+  // loop: its entry changes a moment later. A folder reported stands for the files it holds.
   void presentedSubitemDidChange(const std::filesystem::path& url);
   // The entries of the files still being looked at beside the main loop, taken at once: for a
   // save, which needs every entry as the folder holds it.
@@ -329,6 +329,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void updateManifestEntry(const std::string& relativePath);
   void applyManifestEntry(const std::string& relativePath, const Result<KXDocumentManifest::Entry>& entry);
   void hashNextPendingFile();
+  // The folder `folder` was reported: the files it holds (none when not `present`) are looked at
+  // beside the main loop, and the entries of those it no longer holds go.
+  void lookIntoFolder(const std::string& folder, bool present);
   // Finds the images and assets neither the design nor the code names, beside the main loop,
   // and calls `done` on the main loop once the newest search's answer is in. A search whose files
   // changed while they were read runs `again` once; after that what they may name is kept.

@@ -108,6 +108,8 @@ void BaseOstrelViewController::loadView() {
     if (!self || method != "DocumentSaveDialogStart" || !self->ipcProcessor_) return false;
     auto complete = std::exchange(self->ipcProcessor_->documentExportDataComplete, nullptr);
     if (!complete) return true;
+    // The page has done its part: the save that waits for it waits for the layout to its end.
+    self->ostrelDocumentDataArrived();
     GlobalQueue::async([text = std::string(text), complete = std::move(complete)]() mutable {
       // Text that isn't JSON comes back with its refusal, to be kept where a crash finds it.
       auto refused = std::make_shared<Data>();

@@ -113,6 +113,8 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   // Asks the page for its document ("DocumentSave"). Every waiting completion gets the answer;
   // all fail with ostrelNotReady when the page is not ready or its web process ends.
   void exportOstrelDocumentData(IPCProcessor::DataCompletion completion);
+  // The page's answer to it has arrived and is being laid out beside the main loop.
+  virtual void ostrelDocumentDataArrived() {}
   virtual void ostrelDocumentDidBecomeDirty() {}
   std::size_t pendingExportCount() const { return pendingExports_.size(); }
 

@@ -35,4 +35,6 @@ KXDocumentContainerDataSource& OstrelViewController::dataSourceForDocumentJSON()
   return *dataSourceForDocumentJSON_;
 }
 
+void OstrelViewController::ostrelDocumentDataArrived() { dataSourceForDocumentJSON().answerArrived(); }
+
 void OstrelViewController::ostrelDocumentDidBecomeDirty() { dataSourceForDocumentJSON().setNeedsToBeProvided(); }

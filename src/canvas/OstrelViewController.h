@@ -13,6 +13,7 @@ class OstrelViewController : public BaseOstrelViewController {
 
   // Made on first use; the same object for the life of the controller.
   KXDocumentContainerDataSource& dataSourceForDocumentJSON();
+  void ostrelDocumentDataArrived() override;
   void ostrelDocumentDidBecomeDirty() override;
   void setOstrelIPCProcessor(std::unique_ptr<IPCProcessor> processor) { setIPCProcessor(std::move(processor)); }
 

@@ -22,8 +22,19 @@ std::optional<std::map<std::string, KXDocumentManifest::Entry>> filesOnDisk(cons
 void KXDocument::flush(std::function<void(bool finished)> done) {
   auto finished = std::make_shared<bool>(false);
   container_->writeChanges([finished] { *finished = true; });
-  RunLoop::waitUsingRecursiveRunloop([finished] { return !*finished; }, flushTimeout,
-                                     [finished, done = std::move(done)] { done(*finished); });
+  // The time-out is the page's: once it has handed its content over, what is left is korvel's own
+  // work (a design at the bound is laid out, written and searched for seconds on a busy machine),
+  // which is waited for to its end. The last bound only catches a pass that never ends.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                          std::chrono::duration<double>(flushTimeout));
+  std::weak_ptr<KXDocumentContainer> container = container_;
+  RunLoop::waitUsingRecursiveRunloop(
+      [finished, deadline, container] {
+        if (*finished) return false;
+        auto c = container.lock();
+        return std::chrono::steady_clock::now() < deadline || (c && c->isValid() && !c->awaitsProviders());
+      },
+      flushTimeout + ownWorkBound, [finished, done = std::move(done)] { done(*finished); });
 }
 
 void KXDocument::save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,

@@ -24,8 +24,10 @@ class KXDocument : public PDBaseDocument {
   static constexpr const char* zipType = KXDocumentArchive::zipDocumentType;
   static constexpr const char* folderType = KXDocumentArchive::folderDocumentType;
   static constexpr const char* tutorialType = "com.korvel.tutorial";
-  // How long a save waits for the editor's document.
+  // How long a save waits for the editor's document; once the editor has handed it over, the save
+  // waits for korvel's own work on it to its end, within ownWorkBound more.
   static inline double flushTimeout = 10.0;
+  static constexpr double ownWorkBound = 600.0;
   // The migration and versioning notices follow their trigger after this long.
   static constexpr double messageDelay = 0.15;
 

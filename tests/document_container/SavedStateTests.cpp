@@ -133,3 +133,31 @@ TEST(SavedState, AFolderReportedAloneStandsForTheFilesItHolds) {
   EXPECT_TRUE(container.hasChanges());
   close(opened);
 }
+
+// A provider that has its answer in hand (the editor's design arrived and is being laid out
+// beside the main loop) is waited for past the pass's time-out, and its content is written: only
+// one that never answered is given up on.
+TEST(SavedState, AProviderWithItsAnswerInHandIsWaitedForPastTheTimeOut) {
+  auto file = makeZipProject(kProject);
+  auto opened = openZipDocument(file);
+  auto& container = *opened.container;
+  double saved = KXDocumentContainer::providerTimeout;
+  KXDocumentContainer::providerTimeout = 0.2;
+  opened.editor->answer = false;
+  opened.editor->source->setNeedsToBeProvided();
+  bool done = false;
+  container.writeChanges([&] { done = true; });
+  ASSERT_EQ(opened.editor->pending.size(), 1u);
+  EXPECT_TRUE(container.awaitsProviders());
+  opened.editor->source->answerArrived();
+  EXPECT_FALSE(container.awaitsProviders());
+  // Five times the time-out: a pass that gave up would have ended by then.
+  EXPECT_FALSE(RunLoop::runUntil([&] { return done; }, 1.0)) << "the pass gave up on an answer in hand";
+  opened.editor->pending[0](dataFromString(R"({"version":1,"title":"laid out"})"), std::nullopt);
+  ASSERT_TRUE(RunLoop::runUntil([&] { return done; }, 30));
+  KXDocumentContainer::providerTimeout = saved;
+  EXPECT_FALSE(container.hasUnwrittenChanges());
+  EXPECT_FALSE(opened.editor->source->hasAnswerInHand());
+  EXPECT_EQ(readFileText(container.projectDirectory() / "design/document.json"), R"({"version":1,"title":"laid out"})");
+  close(opened);
+}

@@ -773,6 +773,26 @@ void KXDocumentContainer::addDataSource(std::shared_ptr<DataSource> source, cons
   dataSources_[relativePath] = std::move(source);
 }
 
+namespace {
+
+// Gives a pass up on its provider after `after` seconds, unless the provider has answered by then
+// (`counted`) or has its answer in hand, which is waited for: what is left of it is korvel's own work.
+void giveUpOnProviderAfter(double after, std::shared_ptr<KXDocumentContainerDataSource> source,
+                           std::shared_ptr<bool> counted, std::function<void(const Data*)> finish) {
+  MainQueue::asyncAfter(after, [source, counted, finish] {
+    if (*counted) return;
+    if (source->hasAnswerInHand()) return giveUpOnProviderAfter(0.25, source, counted, finish);
+    finish(nullptr);
+  });
+}
+
+}  // namespace
+
+bool KXDocumentContainer::awaitsProviders() const {
+  return std::any_of(awaitedProviders_.begin(), awaitedProviders_.end(),
+                     [](const auto& awaited) { return !awaited.second->hasAnswerInHand(); });
+}
+
 void KXDocumentContainer::writeChanges(std::function<void()> completion) {
   requireValid("writeChanges");
   auto group = DispatchGroup::create();
@@ -816,11 +836,13 @@ void KXDocumentContainer::writeChanges(std::function<void()> completion) {
         return;
       }
       *counted = true;
+      self->awaitedProviders_.erase(counted);
       group->leave();
     };
     if (source->dataNeedsToBeProvided()) {
+      awaitedProviders_.emplace(counted, source);
       source->provideData(finish);
-      if (!*counted) MainQueue::asyncAfter(providerTimeout, [finish] { finish(nullptr); });
+      if (!*counted) giveUpOnProviderAfter(providerTimeout, source, counted, finish);
     } else {
       finish(nullptr);
     }

@@ -72,7 +72,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static constexpr int cachedImageDimensions[] = {512, 1024, 2048};
   static inline double backupTimeInterval = 60.0;
   static constexpr std::size_t maximumNumberOfBackups = 42;
-  // How long a write pass waits for a provider before it gives up on it.
+  // How long a write pass waits for a provider before it gives up on it; one with its answer in
+  // hand is waited for to the end.
   static inline double providerTimeout = 10.0;
   // Code files larger than this are not searched for the names of images and assets: while one
   // is in the project, every image and asset the design doesn't name is kept.
@@ -239,6 +240,9 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool hasDataSource(const std::string& relativePath) const { return dataSources_.count(relativePath) > 0; }
   // Writes every source into the project folder; `completion` runs on the main queue.
   void writeChanges(std::function<void()> completion);
+  // Whether a write pass still waits for a provider to answer; one that has its answer in hand
+  // counts as answered.
+  bool awaitsProviders() const;
 
   // Images and assets.
   Result<std::string> addImage(const Data& data);
@@ -364,6 +368,8 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   bool projectDirectoryIsOrigin_ = false;
   std::map<std::string, std::shared_ptr<DataSource>> dataSources_;
   std::vector<ObserverToken> dataSourceObservers_;
+  // The requests of write passes not yet answered or given up, by their pass's flag.
+  std::map<std::shared_ptr<bool>, std::shared_ptr<DataSource>> awaitedProviders_;
   bool dataSourcesAreFinal_ = false;
   std::string projectDirectoryPathPrefix_;
   std::shared_ptr<KXDocumentArchive> projectDirectoryArchive_;

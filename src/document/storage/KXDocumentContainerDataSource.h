@@ -56,9 +56,11 @@ class KXDocumentContainerDataSource {
   // copied), or none when the provider had none to give (the source then stays stale).
   void provideData(std::function<void(const Data* provided)> completion) {
     auto weakAlive = std::weak_ptr<bool>(alive_);
+    ++requests_;
     provider_([this, weakAlive, completion = std::move(completion)](std::optional<Data> content,
                                                                     std::optional<Error> error) {
       if (weakAlive.expired()) return;
+      if (requests_ > 0 && --requests_ == 0) answerInHand_ = false;
       if (!content || error) {
         dataNeedsToBeProvided_ = true;
         refusal_ = std::move(error);
@@ -72,6 +74,14 @@ class KXDocumentContainerDataSource {
       completion(&data_);
     });
   }
+
+  // The provider has its answer in hand and only korvel's own work on it is left before the
+  // completion (a design at the bound is laid out beside the main loop, for seconds on a busy
+  // machine): a write pass that waits for it waits to the end rather than giving up at its time-out.
+  void answerArrived() {
+    if (requests_ > 0) answerInHand_ = true;
+  }
+  bool hasAnswerInHand() const { return answerInHand_; }
 
   // The content the last answer refused, once, for the caller to keep elsewhere.
   std::optional<Data> takeRefusedContent() { return std::exchange(refusedContent_, std::nullopt); }
@@ -100,6 +110,8 @@ class KXDocumentContainerDataSource {
   bool dataNeedsToBeProvided_ = true;
   std::optional<Error> refusal_;
   std::optional<Data> refusedContent_;
+  std::size_t requests_ = 0;  // asked and not yet answered
+  bool answerInHand_ = false;
   std::vector<std::shared_ptr<std::function<void()>>> observers_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -202,9 +202,12 @@ bool speaksForItself(const Error& error) {
   bool tooLarge = error.domain == NSCocoaErrorDomain &&
                   (error.code == NSFileReadTooLargeError || error.code == NSFileWriteOutOfSpaceError) &&
                   error.info(NSLocalizedFailureReasonErrorKey);
+  // So is a file of a folder the reader could not take (a named pipe, a link out of the folder).
+  bool fileNamed = error.domain == NSCocoaErrorDomain && error.code == NSFileReadUnknownError &&
+                   error.info(NSLocalizedFailureReasonErrorKey) && error.info("NSLocalizedRecoverySuggestion");
   return isDocumentError(error, KXDocumentError::notLoggedIn) ||
          isDocumentError(error, KXDocumentError::documentVersionTooNew) ||
-         (error.domain == NSCocoaErrorDomain && error.code == 3072) || tooLarge;
+         (error.domain == NSCocoaErrorDomain && error.code == 3072) || tooLarge || fileNamed;
 }
 
 }  // namespace

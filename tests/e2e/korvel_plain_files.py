@@ -10,6 +10,7 @@ Usage: korvel_plain_files.py <korvel executable> <source tree>
 """
 import json
 import os
+import shutil
 import sys
 import time
 import zipfile
@@ -51,4 +52,6 @@ desk.keys("ctrl+q")
 korvel.wait_exit(15)
 desk.log("korvel ended %.1f s after Ctrl+Q" % (time.monotonic() - asked))
 desk.cleanup()
+if not os.environ.get("KORVEL_TEST_SHOTS"):
+    shutil.rmtree(desk.work, ignore_errors=True)
 desk.log("PASS")

@@ -164,8 +164,8 @@ Result<std::unique_ptr<KXDocumentArchiveBacking>> KXDirectoryArchiveBacking::mov
 DataReader KXDirectoryArchiveBacking::fileReader(const std::filesystem::path& file, bool followLinks) {
   return [file, followLinks](const DataSink& sink) -> Result<void> {
     // A pipe, a device or a socket under a document's name fails at once rather than holding
-    // the opening, the save or the quit that waits for it.
-    // Such an item is no file of the document, as the walk that leaves it out says.
+    // the opening, the save or the quit that waits for it: it is no file of the document, as the
+    // walk that leaves it out says.
     auto opened = fs::openPlainFile(AT_FDCWD, file, followLinks);
     if (!opened && opened.error().domain == fs::ConfinedErrorDomain && opened.error().code == fs::notPlainFile)
       return fail(KXDocumentArchiveError::notFound().withUnderlying(opened.error()));

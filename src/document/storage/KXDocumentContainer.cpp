@@ -483,7 +483,7 @@ void KXDocumentContainer::presentedSubitemDidChange(const std::filesystem::path&
 void KXDocumentContainer::lookIntoFolder(const std::string& folder, bool present) {
   // A folder made or moved in may hold files its watch never reports one by one (those made
   // before the watch on it began), and a folder moved out or removed takes its files along:
-  // what it holds is looked at beside the main loop, as a large file is.
+  // what it holds is listed here and hashed beside the main loop, as a large file is.
   std::set<std::string> found;
   if (present && KXDocumentArchive::mayContainIncludedFiles(folder))
     if (UniqueFd fd(::open((projectDirectory_ / folder).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)); fd)

@@ -404,7 +404,20 @@ void KXDocument::duplicate(std::function<void(Result<std::shared_ptr<Document>>)
     self->isDuplicating_ = false;
   };
   container_->writeChanges([flushed] { flushed(true); });
-  MainQueue::asyncAfter(flushTimeout, [flushed] { flushed(false); });
+  // As a save: the time-out is the editor's, and korvel's own work on its answer is waited for.
+  std::weak_ptr<KXDocumentContainer> container = container_;
+  auto last = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                     std::chrono::duration<double>(flushTimeout + ownWorkBound));
+  auto giveUp = std::make_shared<std::function<void()>>();
+  *giveUp = [waiting, container, last, flushed, later = std::weak_ptr(giveUp)] {
+    if (waiting->ended) return;
+    auto c = container.lock();
+    auto again = later.lock();
+    if (again && c && c->isValid() && !c->awaitsProviders() && std::chrono::steady_clock::now() < last)
+      return MainQueue::asyncAfter(0.25, [again] { (*again)(); });
+    flushed(false);
+  };
+  MainQueue::asyncAfter(flushTimeout, [giveUp] { (*giveUp)(); });
 }
 
 void KXDocument::close() {

@@ -364,6 +364,7 @@
     bar.appendChild(panel);
     bar.appendChild(status);
     tools.insertBefore(bar, tools.firstChild);
+    enableTools();
   }
 
   function select(id) {

@@ -89,7 +89,7 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
 
 void BaseOstrelViewController::unloadDocument(std::function<void()> done) {
   ipcReady_ = false;
-  designHeld_ = false;
+  startupAnswered_ = designHeld_ = false;
   finishExports(std::nullopt, OstrelError::ostrelNotReady());
   webViewController_->loadHTMLString("", "", std::move(done));
 }

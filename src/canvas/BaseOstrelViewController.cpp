@@ -338,7 +338,8 @@ void BaseOstrelViewController::updatePreviewLock(const std::optional<std::string
 }
 
 void BaseOstrelViewController::exportOstrelDocumentData(IPCProcessor::DataCompletion completion) {
-  if (!ipcReady_ || !ipcProcessor_) {
+  // A page whose start was answered and that isn't ready waits for its design.
+  if ((!ipcReady_ && !startupAnswered_) || !ipcProcessor_) {
     completion(std::nullopt, OstrelError::ostrelNotReady());
     return;
   }

@@ -117,7 +117,7 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   void updatePreviewLock(const std::optional<std::string>& selectionId);
 
   // Asks the page for its document ("DocumentSave"). Every waiting completion gets the answer;
-  // all fail with ostrelNotReady when the page is not ready, starts again or its web process
+  // all fail with ostrelNotReady when the page has not started, starts again or its web process
   // ends, and with designNotHeld when it doesn't hold the document's design.
   void exportOstrelDocumentData(IPCProcessor::DataCompletion completion);
   virtual void ostrelDocumentDidBecomeDirty() {}

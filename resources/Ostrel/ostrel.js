@@ -13,6 +13,7 @@
     // never saw. A page given no project has no design to lose and starts one of its own.
     holdsDesign: false,
     designAsks: 0,
+    designAnswers: 0,
     designStatus: '',
     selected: null,
     undo: [],
@@ -644,6 +645,7 @@
     clearTimeout(retryTimer);
     state.designAsks += 1;
     return fetchJSON(address).then(function (json) {
+      state.designAnswers += 1;
       if (ask !== designAsk) return;
       if (json && typeof json === 'object') return takeDesign(json);
       if (state.holdsDesign) return;
@@ -676,11 +678,12 @@
       ++designAsk;  // an ask under way would undo it
       takeDesign(json);
     });
-    // A new address means a new document on disk (a revert, a restarted server): load it.
+    // A server started again serves the document the page holds, without its edits not yet
+    // written: only a page still without its design loads it from there.
     ipc.on('DocumentSetURL', function (u) {
       state.addresses.url = u;
       showGlobals();
-      if (!window.fetch || typeof u !== 'string' || !started) return;
+      if (!window.fetch || typeof u !== 'string' || !started || state.holdsDesign) return;
       loadDesign(u);
     });
     ipc.on('DocumentSetImageBaseURL', function (u) { state.addresses.imageBaseURL = u; showGlobals(); });

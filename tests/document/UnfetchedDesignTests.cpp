@@ -253,3 +253,36 @@ TEST_F(UnfetchedDesign, ADesignFromAPageThatNeverGotTheDocumentsIsNotWritten) {
   document->close();
   EXPECT_TRUE(holdsEveryPicture(picturesIn(zip)));
 }
+
+// A page that holds its design keeps it when its server ends and starts again: an edit the working
+// copy doesn't hold yet stays in the window, and the save writes it with every picture.
+TEST_F(UnfetchedDesign, AnEditNotYetWrittenOutlivesARestartOfTheServer) {
+  auto zip = makePicturesDocument(dir);
+  auto document = openWith(*controller, zip);
+  ASSERT_TRUE(document);
+  ASSERT_TRUE(waitFor([&] { return document->ostrelViewController().holdsDocumentDesign(); }, 60));
+  ASSERT_TRUE(pageSays(*document, "typeof window.OstrelStandIn.addLayer('text') === 'string'"));
+  ASSERT_TRUE(waitFor([&] { return document->isDocumentEdited(); }, 30));
+  auto heard = [&] {
+    auto count = evaluate(*document, "OstrelStandIn.received.filter(e => e.event === 'DocumentSetURL').length");
+    return count && count->is_number() ? count->get<int>() : -1;
+  };
+  auto before = heard();
+  auto pid = lastServer();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  // The page hears the new server's address, and every ask it made of a server has been answered.
+  ASSERT_TRUE(waitFor([&] {
+    return heard() > before && pageSays(*document, "OstrelStandIn.designAsks === OstrelStandIn.designAnswers");
+  }, 120));
+  EXPECT_TRUE(document->ostrelViewController().holdsDocumentDesign());
+  EXPECT_TRUE(pageSays(*document, "window.OstrelStandIn.documentJSON.pages[0].layers.some(function (l) {"
+                                  " return l.text === 'Text'; })"));
+  auto error = saveAndWait(*document, zip, KXDocument::zipType, static_cast<int>(SaveOperation::save));
+  ASSERT_FALSE(error) << error->description();
+  auto shown = shownIn(documentInZip(zip));
+  EXPECT_TRUE(shown.count("Text"));
+  EXPECT_TRUE(holdsEveryPicture(shown));
+  document->close();
+  EXPECT_TRUE(holdsEveryPicture(picturesIn(zip)));
+}

@@ -27,6 +27,7 @@
   }
 
   function insertLayer(layer) {
+    if (!state.canEdit()) return null;
     var page = targetPage();
     layer.id = freshId(layer.type);
     state.edit(function () {

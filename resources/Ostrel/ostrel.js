@@ -8,6 +8,13 @@
     addresses: { url: '', imageBaseURL: '', projectURL: '' },
     documentJSON: null,
     readyWithDocument: false,
+    // The design is the document's once it came from the project server or from the host; until
+    // then nothing is edited or handed over, as a design of the page's own would replace one it
+    // never saw. A page given no project has no design to lose and starts one of its own.
+    holdsDesign: false,
+    designAsks: 0,
+    designAnswers: 0,
+    designStatus: '',
     selected: null,
     undo: [],
     redo: [],
@@ -75,8 +82,9 @@
     if (!json || !json.pages) {
       var p = document.createElement('p');
       p.id = 'status';
-      p.textContent = 'No document';
+      p.textContent = state.designStatus || 'No document';
       canvas.appendChild(p);
+      enableTools();
       return;
     }
     // Like the editor, which shows a page at a time, a design of thousands of pages is not laid
@@ -115,6 +123,26 @@
     }
     var selection = document.getElementById('selection');
     if (selection) selection.textContent = state.selected || 'Nothing selected';
+    enableTools();
+  }
+
+  function enableTools() {
+    ['add-text', 'add-rect', 'choose-image'].forEach(function (id) {
+      var button = document.getElementById(id);
+      if (button) button.disabled = !state.holdsDesign;
+    });
+  }
+
+  // Whether the page may change its design; when not, it says why.
+  function canEdit() {
+    if (state.holdsDesign) return true;
+    showDesignStatus('The design has not loaded from the project server yet, so nothing can be changed.');
+    return false;
+  }
+
+  function showDesignStatus(text) {
+    state.designStatus = text;
+    if (!state.documentJSON) render();
   }
 
   function findLayer(id) {
@@ -155,6 +183,7 @@
 
   var counter = 0;
   function addLayer(type) {
+    if (!canEdit()) return null;
     if (!state.documentJSON) state.documentJSON = { version: 1, pages: [] };
     var json = state.documentJSON;
     if (!json.pages || !json.pages.length) json.pages = [{ id: 'page-1', name: 'Page 1', layers: [] }];
@@ -336,6 +365,7 @@
     bar.appendChild(panel);
     bar.appendChild(status);
     tools.insertBefore(bar, tools.firstChild);
+    enableTools();
   }
 
   function select(id) {
@@ -443,6 +473,7 @@
   // Every edit keeps the previous document for undo and tells the host. Typing is one edit for
   // undo, and the canvas is drawn again once it ends, not under the person's keys.
   function edit(change, typing) {
+    if (!canEdit()) return false;
     if (!typing || !typing.started) {
       state.undo.push(JSON.stringify(state.documentJSON));
       state.redo = [];
@@ -452,6 +483,7 @@
     else render();
     send('DocumentDirty');
     publishPreview();
+    return true;
   }
 
   // Another document on show (a revert, a reload): a selection it lacks goes, and the preview
@@ -536,6 +568,7 @@
 
   state.addLayer = addLayer;
   state.edit = edit;
+  state.canEdit = canEdit;
   state.pageOf = pageOf;
   state.findLayer = findLayer;
   state.frameOf = frameOf;
@@ -560,22 +593,73 @@
     }
   };
 
-  function loadDocumentFromProject() {
+  // Where the project server serves the design; none without a project.
+  function projectDesignAddress() {
     var base = state.addresses.projectURL;
-    if (!base || !window.fetch) return Promise.resolve(null);
-    var address;
+    if (!base || !window.fetch) return null;
     try {
-      address = new URL('design/document.json', base.charAt(base.length - 1) === '/' ? base : base + '/').href;
+      return new URL('design/document.json', base.charAt(base.length - 1) === '/' ? base : base + '/').href;
     } catch (e) {
-      return Promise.resolve(null);
+      return null;
     }
-    return fetchJSON(address);
   }
+
+  // A server that has not begun to answer by then is asked again; a few asks, further apart.
+  var answerWait = 20000;
+  var retryDelays = [500, 1000, 2000, 4000, 8000, 8000, 8000, 8000];
+  var designAsk = 0;  // the latest ask: the answer of an earlier one is dropped
+  var retryTimer = null;
+  // The host's number for this start of the page, named back once the design is in.
+  var hostStart = null;
 
   // The design at `address`, or null for anything but a readable answer.
   function fetchJSON(address) {
-    return fetch(address, { headers: serverHeaders(address) }).then(function (r) { return r.ok ? r.json() : null; })
-      .catch(function () { return null; });
+    var abort = window.AbortController ? new AbortController() : null;
+    var timer = abort ? setTimeout(function () { abort.abort(); }, answerWait) : null;
+    return fetch(address, { headers: serverHeaders(address), signal: abort ? abort.signal : undefined })
+      .then(function (r) { clearTimeout(timer); return r.ok ? r.json() : null; })
+      .catch(function () { clearTimeout(timer); return null; });
+  }
+
+  function confirmDesign() {
+    if (state.holdsDesign && started && typeof hostStart === 'number') send('DocumentLoaded', { start: hostStart });
+  }
+
+  function takeDesign(json) {
+    clearTimeout(retryTimer);
+    state.holdsDesign = true;
+    state.designStatus = '';
+    if (!started) {
+      state.documentJSON = json;
+      return;
+    }
+    replaceDocument(json);
+    confirmDesign();
+  }
+
+  // Asks for the design at `address`. While the page holds none, a failed ask is made again at the
+  // project's address, and the page says it waits; a new address (a restarted server) asks at once.
+  function loadDesign(address, attempt) {
+    var ask = ++designAsk;
+    attempt = attempt || 0;
+    clearTimeout(retryTimer);
+    state.designAsks += 1;
+    return fetchJSON(address).then(function (json) {
+      state.designAnswers += 1;
+      if (ask !== designAsk) return;
+      if (json && typeof json === 'object') return takeDesign(json);
+      if (state.holdsDesign) return;
+      if (attempt >= retryDelays.length) {
+        showDesignStatus('The design could not be loaded from the project server. It loads when the server ' +
+          'starts again; until then nothing can be changed.');
+        return;
+      }
+      showDesignStatus('The design has not loaded from the project server yet; trying again…');
+      retryTimer = setTimeout(function () {
+        var next = projectDesignAddress();
+        if (next && ask === designAsk && !state.holdsDesign) loadDesign(next, attempt + 1);
+      }, retryDelays[attempt]);
+    });
   }
 
   function listen() {
@@ -586,16 +670,21 @@
       state.received.push({ event: event, args: Array.prototype.slice.call(arguments, 1) });
       return emit.apply(ipc, arguments);
     };
-    ipc.on('DocumentSave', function () { send('DocumentSaveDialogStart', state.documentJSON || {}); });
-    ipc.on('DocumentLoadJSON', replaceDocument);
-    // A new address means a new document on disk (a revert, a restarted server): load it.
+    // Only a design the page holds is handed over.
+    ipc.on('DocumentSave', function () {
+      if (state.holdsDesign) send('DocumentSaveDialogStart', state.documentJSON || {});
+    });
+    ipc.on('DocumentLoadJSON', function (json) {
+      ++designAsk;  // an ask under way would undo it
+      takeDesign(json);
+    });
+    // A server started again serves the document the page holds, without its edits not yet
+    // written: only a page still without its design loads it from there.
     ipc.on('DocumentSetURL', function (u) {
       state.addresses.url = u;
       showGlobals();
-      if (!window.fetch || typeof u !== 'string' || !started) return;
-      fetchJSON(u).then(function (json) {
-        if (json && state.addresses.url === u) replaceDocument(json);
-      });
+      if (!window.fetch || typeof u !== 'string' || !started || state.holdsDesign) return;
+      loadDesign(u);
     });
     ipc.on('DocumentSetImageBaseURL', function (u) { state.addresses.imageBaseURL = u; showGlobals(); });
     ipc.on('DocumentSetProjectURL', function (u, key) {
@@ -603,13 +692,9 @@
       serverKey = typeof key === 'string' ? key : '';
       showGlobals();
       publishPreview();
-      // A page that started without its document loads it once the project can be reached.
-      if (started && !state.documentJSON) {
-        loadDocumentFromProject().then(function (json) {
-          if (!json || state.documentJSON || state.addresses.projectURL !== u) return;
-          replaceDocument(json);
-        });
-      }
+      // A page that started without its design loads it once the project can be reached.
+      var address = projectDesignAddress();
+      if (started && !state.holdsDesign && address) loadDesign(address);
     });
     ipc.on('UpdatePreviewSettings', updatePreviewSettings);
     ipc.on('PreviewLoaded', publishPreview);
@@ -668,9 +753,14 @@
   var hostAnswered = new Promise(function (resolve) {
     var bridge = window._bridge;
     if (!bridge) return resolve();
-    window._bridge = function (method) {
+    window._bridge = function (method, start) {
       bridge(method);
-      if (method === 'DOMContentLoadedCallback') resolve();
+      if (method !== 'DOMContentLoadedCallback') return;
+      if (typeof start === 'number') {
+        hostStart = start;
+        confirmDesign();
+      }
+      resolve();
     };
   });
 
@@ -694,13 +784,17 @@
       actions[name]();
     });
     // The project's address comes with the host's answer when the page loads before the server
-    // is up, so the document is fetched after it: ready never comes with an empty document.
-    hostAnswered.then(loadDocumentFromProject).then(function (json) {
-      if (json) state.documentJSON = json;
+    // is up, so the design is fetched after it. Ready follows the first ask; the design may come later.
+    hostAnswered.then(function () {
+      var address = projectDesignAddress();
+      if (address) return loadDesign(address);
+      state.holdsDesign = true;
+    }).then(function () {
       started = true;
       render();
       state.readyWithDocument = !!state.documentJSON;
       send('DocumentReady');
+      confirmDesign();
       publishPreview();
     });
   });

@@ -59,6 +59,7 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
   std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
   pageLacksServerAddresses_ = false;
   startupAnswered_ = startupHeld_ = false;
+  designHeld_ = false;
   heldScripts_.clear();
   if (builtScript) {
     webViewController_->setDocumentReadyHandler([weak, script = *builtScript](const nlohmann::json&) {
@@ -88,6 +89,7 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
 
 void BaseOstrelViewController::unloadDocument(std::function<void()> done) {
   ipcReady_ = false;
+  startupAnswered_ = designHeld_ = false;
   finishExports(std::nullopt, OstrelError::ostrelNotReady());
   webViewController_->loadHTMLString("", "", std::move(done));
 }

@@ -108,6 +108,11 @@ void BaseOstrelViewController::loadView() {
     if (!self || method != "DocumentSaveDialogStart" || !self->ipcProcessor_) return false;
     auto complete = std::exchange(self->ipcProcessor_->documentExportDataComplete, nullptr);
     if (!complete) return true;
+    if (!self->answerHoldsDesign()) {
+      RWLog("Refused a design from an editor page that has not reported holding the document's", 2);
+      complete(std::nullopt, OstrelError::designNotHeld());
+      return true;
+    }
     // The page has done its part: the save that waits for it waits for the layout to its end.
     self->ostrelDocumentDataArrived();
     GlobalQueue::async([text = std::string(text), complete = std::move(complete)]() mutable {
@@ -166,6 +171,7 @@ void BaseOstrelViewController::reflectAppAppearance() {
 
 void BaseOstrelViewController::answerStartup(const nlohmann::json& arguments) {
   startupAnswered_ = true;
+  ++pageStarts_;
   if (pageLacksServerAddresses_) {
     sendServerAddresses();
     for (auto& script : std::exchange(heldScripts_, {})) webViewController_->evaluateJavaScript(script);
@@ -173,7 +179,9 @@ void BaseOstrelViewController::answerStartup(const nlohmann::json& arguments) {
     // The address came with the load; the key never does.
     setProjectURL(serverAddresses_->projectURL, serverAddresses_->serverKey);
   }
-  webViewController_->evaluateJavaScript("window._bridge('DOMContentLoadedCallback')");
+  // The page names this start when it reports the document's design.
+  webViewController_->evaluateJavaScript("window._bridge('DOMContentLoadedCallback', " + std::to_string(pageStarts_) +
+                                         ")");
   if (ipcProcessor_) ipcProcessor_->handle("DOMContentLoaded", arguments);
 }
 
@@ -182,6 +190,7 @@ void BaseOstrelViewController::bridgeHandler(const std::string& method, const nl
     // Every start of a page loaded without the server's addresses hears them before its answer
     // (a reload after a crash too); without a server yet, the answer waits for it.
     startupAnswered_ = false;
+    forgetPageStart();
     if (pageLacksServerAddresses_ && !serverAddresses_) {
       startupHeld_ = true;
       return;
@@ -192,6 +201,8 @@ void BaseOstrelViewController::bridgeHandler(const std::string& method, const nl
     if (view_) view_->fadeInWebView();
   } else if (method == "DocumentReady") {
     handleDocumentReady(arguments);
+  } else if (method == "DocumentLoaded") {
+    handleDocumentLoaded(arguments);
   } else if (method == "MarketplaceLoaded") {
     if (auto pending = showStoreViewUrl_) {
       showStoreView(pending);
@@ -217,6 +228,19 @@ void BaseOstrelViewController::handleDocumentReady(const nlohmann::json&) {
   ipcCallWithArray("MetricsContext", {userId ? std::optional(IPCValue::string(*userId)) : std::nullopt});
   auto record = LoginController::getUserInfo(Defaults::standard());
   if (record && record->organization) ipcCallWithArray("OrganizationInfo", {IPCValue(record->organization->encode())});
+}
+
+void BaseOstrelViewController::handleDocumentLoaded(const nlohmann::json& arguments) {
+  // A report of an earlier start, or of a start the host never answered, tells nothing of the
+  // page on show now.
+  auto start = arguments.is_object() ? arguments.find("start") : arguments.end();
+  if (!startupAnswered_ || start == arguments.end() || !start->is_number_unsigned() ||
+      start->get<std::uint64_t>() != pageStarts_) {
+    RWLog("Ignored the editor page's report of a design that is not of its current start", 2);
+    return;
+  }
+  if (!designHeld_) RWLog("Editor page holds the document's design", 1);
+  designHeld_ = true;
 }
 
 void BaseOstrelViewController::handleApplicationOpenURL(const nlohmann::json& arguments) {
@@ -316,10 +340,17 @@ void BaseOstrelViewController::updatePreviewLock(const std::optional<std::string
 }
 
 void BaseOstrelViewController::exportOstrelDocumentData(IPCProcessor::DataCompletion completion) {
-  if (!ipcReady_ || !ipcProcessor_) {
+  // A page whose start was answered and that isn't ready waits for its design.
+  if ((!ipcReady_ && !startupAnswered_) || !ipcProcessor_) {
     completion(std::nullopt, OstrelError::ostrelNotReady());
     return;
   }
+  if (!designHeld_) {
+    RWLog("The editor page has not reported holding the document's design; it is not asked for it", 2);
+    completion(std::nullopt, OstrelError::designNotHeld());
+    return;
+  }
+  exportsAskedOfStart_ = pageStarts_;
   pendingExports_.push_back(std::move(completion));
   std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
   ipcProcessor_->documentExportDataComplete = [weak](std::optional<Data> data, std::optional<Error> error) {
@@ -335,8 +366,17 @@ void BaseOstrelViewController::finishExports(std::optional<Data> data, std::opti
     if (completion) completion(data, error);
 }
 
+void BaseOstrelViewController::forgetPageStart() {
+  designHeld_ = false;
+  // The page that was asked is gone: nobody will answer.
+  if (pendingExports_.empty()) return;
+  if (ipcProcessor_) ipcProcessor_->documentExportDataComplete = nullptr;
+  finishExports(std::nullopt, OstrelError::ostrelNotReady());
+}
+
 void BaseOstrelViewController::webProcessDidTerminate() {
   ipcReady_ = false;
+  designHeld_ = false;
   startupAnswered_ = startupHeld_ = false;
   heldScripts_.clear();
   finishExports(std::nullopt, OstrelError::ostrelNotReady());

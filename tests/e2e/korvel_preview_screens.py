@@ -93,11 +93,21 @@ def on_screen(frame):
     return x >= 0 and y >= 0 and x + width <= WIDTH and y + height <= HEIGHT
 
 
+def chrome():
+    """What the window manager's frame adds to the preview's content: width, height. Read from the
+    frame's extents alone, which a resize under way leaves as they are."""
+    out = subprocess.run(["xprop", "-id", preview_window(), "_NET_FRAME_EXTENTS"], env=desk.env, capture_output=True,
+                         text=True).stdout
+    try:
+        left, right, top, bottom = (int(v) for v in out.split("=")[1].split(","))
+    except (IndexError, ValueError):
+        desk.fail("no frame extents of the preview: %r" % out)
+    return left + right, top + bottom
+
+
 def expected_content(device):
     """The device's own size when the screen has room for it with the window's frame, else half of it."""
-    _, _, frame_width, frame_height = desk.frame(preview_window())
-    _, _, width, height = desk.geometry(preview_window())
-    chrome_width, chrome_height = frame_width - width, frame_height - height
+    chrome_width, chrome_height = chrome()
     if device[0] + chrome_width <= WIDTH and device[1] + chrome_height <= HEIGHT:
         return device
     return (device[0] + 1) // 2, (device[1] + 1) // 2
@@ -191,9 +201,10 @@ def check_drawn_whole(what, device, skinned=False):
     desk.log(what, "is drawn whole at", seen[-1], "in", content_size())
 
 
-def wait_for_size(what, size):
-    if not desk.within(lambda: content_size() == size and settled_frame(), 30):
-        desk.fail("%s: the preview is %dx%d, not %dx%d" % (what, *content_size(), *size))
+def wait_for_size(what, device):
+    """Waits for the preview to show `device` at the size the screen has room for, and to settle."""
+    if not desk.within(lambda: content_size() == expected_content(device) and settled_frame(), 30):
+        desk.fail("%s: the preview is %dx%d, not %dx%d" % (what, *content_size(), *expected_content(device)))
 
 
 korvel = desk.start_korvel("korvel")
@@ -239,7 +250,7 @@ steps = [
 ]
 for name, to_devices, to_device, skin, device in steps:
     choose_device(to_devices, to_device, skin)
-    wait_for_size(name, expected_content(device))
+    wait_for_size(name, device)
     frame = settled_frame()
     desk.shot("device-" + name.replace(" ", "-").replace("'", ""))
     if not on_screen(frame):
@@ -257,12 +268,12 @@ for name, to_devices, to_device, skin, device in steps:
 # "Rotate" comes right after "Devices".
 open_settings_menu()
 desk.keys(*["Down"] * (DEVICE_TO_DEVICES + 1), "Return")
-wait_for_size("the rotated phone", expected_content((PHONE[1], PHONE[0])))
+wait_for_size("the rotated phone", (PHONE[1], PHONE[0]))
 desk.shot("device-the-rotated-phone")
 check_drawn_whole("the rotated phone", (PHONE[1], PHONE[0]))
 open_settings_menu()
 desk.keys(*["Down"] * (DEVICE_TO_DEVICES + 1), "Return")
-wait_for_size("the phone upright again", expected_content(PHONE))
+wait_for_size("the phone upright again", PHONE)
 desk.log("the phone rotated shows at", expected_content((PHONE[1], PHONE[0])), "and back")
 
 # --- after the device changes the preview follows its document window, on the work area ---

@@ -234,7 +234,9 @@ TEST(JsonCoder, ALongStringNestedDeepIsLaidOutOnce) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_TRUE(laidOut) << laidOut.error().description();
     std::printf("laid out in %.2f s\n", seconds);
-    EXPECT_LT(seconds, 10);
+    // A layout that copied the string at each of its levels would take hundreds of times longer:
+    // the bound fails that, not a loaded machine's slow pass.
+    EXPECT_LT(seconds, 180);
     EXPECT_TRUE(*laidOut == JsonCoder::dump((*parsed)["arguments"], style));
   }
 }

@@ -84,6 +84,15 @@ class KXDocument : public PDBaseDocument {
   void writeSafelyAsync(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                         std::function<void(Result<void>)> done) override;
   Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
+  // Reads beside the main loop as an opening does.
+  void readAsync(const std::filesystem::path& url, const std::string& type,
+                 std::function<void(Result<void>)> done) override;
+  // A revert beside the main loop: one asked while the file is written follows the save; a save,
+  // a duplicate or a close asked meanwhile waits for it (a quit's close too), and a second
+  // revert is refused as cancelled.
+  void revertAsync(const std::filesystem::path& url, const std::string& type,
+                   std::function<void(Result<void>)> done) override;
+  bool isReverting() const override { return isReverting_; }
   // Asked while a file is written, answers once the write has ended: the close never waits for
   // it on the main loop, and never gives the write up.
   void canClose(std::function<void(bool shouldClose)> done) override;
@@ -181,11 +190,15 @@ class KXDocument : public PDBaseDocument {
   static std::shared_ptr<KXDocument> takingUp(const std::weak_ptr<KXDocument>& weak,
                                               const std::weak_ptr<KXDocumentContainer>& writer);
   Result<void> saveToFileArchive(const std::filesystem::path& url);
-  // A save asked while another runs is queued behind it: true then.
+  // A save asked while another runs, or while a revert reads, is queued behind it: true then.
   bool queueSaveWhileSaving(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                             const Completion& completion);
   // `completion`, followed by the next queued save.
   Completion savingUntilDone(Completion completion);
+  // Runs what waited for a save or a revert, until one of them starts again.
+  void runQueued();
+  // The working copy and the editor after a revert read the file.
+  void tookUpRevert();
   // Asks the editor for its document and waits; `done` gets whether it answered in time.
   void flush(std::function<void(bool finished)> done);
   void scheduleMessages();
@@ -203,6 +216,7 @@ class KXDocument : public PDBaseDocument {
   bool isReadingTemplate_ = false;
   bool isRestoringDraft_ = false;
   bool isDuplicating_ = false;
+  // While a revert reads the file (beside the main loop too, from its start to its end).
   bool isReverting_ = false;
   bool isPreventingChangedByOtherAppErrorOnSave_ = false;
   std::optional<std::filesystem::path> migratedDocumentURL_;
@@ -227,5 +241,6 @@ class KXDocument : public PDBaseDocument {
   // replaced it: still edits once the save is over.
   bool carriedEditsOfSave_ = false;
   bool isSaving_ = false;
+  // Saves, reverts, duplicates and closes waiting for the save or revert under way.
   std::deque<std::function<void()>> queuedSaves_;
 };

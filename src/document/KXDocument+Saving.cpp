@@ -378,14 +378,47 @@ Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, c
     if (*aside) keepAsideAfterFailedRevert(**aside);
     return reverted;
   }
+  tookUpChangedFile(old, *aside);
+  return {};
+}
+
+void KXDocument::revertToChangedFileAsync(const std::filesystem::path& url, const std::string& type,
+                                          std::function<void(Result<void>)> done) {
+  if (isReverting_) return done(fail(Error(NSCocoaErrorDomain, 3072, "A revert is under way.")));
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  // The edits are kept aside as the revert starts, not before the save it follows has ended.
+  if (isSaving_) {
+    queuedSaves_.push_back([weak, url, type, done = std::move(done)] {
+      auto self = weak.lock();
+      if (!self || self->isClosed() || !self->container_->isValid())
+        return done(fail(Error(NSCocoaErrorDomain, 3072, "The document was closed.")));
+      self->revertToChangedFileAsync(url, type, done);
+    });
+    return;
+  }
+  auto old = container_;
+  auto aside = container_->keepUnsavedEditsAside(isDocumentEdited());
+  if (!aside) return done(fail(aside.error()));
+  container_->log("The file changed on disk since it was last read or saved; reading it again");
+  revertAsync(url, type, [weak, old, aside = *aside, done = std::move(done)](Result<void> reverted) {
+    auto self = weak.lock();
+    if (self && !self->isClosed()) {
+      if (!reverted && aside) self->keepAsideAfterFailedRevert(*aside);
+      if (reverted) self->tookUpChangedFile(old, aside);
+    }
+    done(std::move(reverted));
+  });
+}
+
+void KXDocument::tookUpChangedFile(const std::shared_ptr<KXDocumentContainer>& old,
+                                   const std::optional<std::filesystem::path>& aside) {
   // A file that now holds another project is read into a working copy of its own; the old one's
   // edits are in the copy.
   if (old != container_) (void)old->deleteContainer(false);
-  if (*aside) {
-    setAsideToAnnounce_ = SetAside{**aside, SetAside::Why::changedElsewhere};
+  if (aside) {
+    setAsideToAnnounce_ = SetAside{*aside, SetAside::Why::changedElsewhere};
     scheduleMessages();
   }
-  return {};
 }
 
 void KXDocument::keepAsideAfterFailedRevert(const std::filesystem::path& copy) {

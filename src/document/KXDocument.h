@@ -97,6 +97,9 @@ class KXDocument : public PDBaseDocument {
   // it on the main loop, and never gives the write up.
   void canClose(std::function<void(bool shouldClose)> done) override;
   Result<void> revertToChangedFile(const std::filesystem::path& url, const std::string& type) override;
+  // Asked while the file is written (the save that found it changed), it follows the save.
+  void revertToChangedFileAsync(const std::filesystem::path& url, const std::string& type,
+                                std::function<void(Result<void>)> done) override;
   bool fileHoldsLastContent(const std::filesystem::path& url) const override;
   void duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) override;
   void close() override;
@@ -205,6 +208,10 @@ class KXDocument : public PDBaseDocument {
   // After a revert that failed: drops the set-aside `copy` of unsaved edits when the working copy
   // still holds them all, and otherwise tells the person where they are.
   void keepAsideAfterFailedRevert(const std::filesystem::path& copy);
+  // After a revert read the changed file: the working copy it left goes when another took its
+  // place, and the person is told where the unsaved edits were kept.
+  void tookUpChangedFile(const std::shared_ptr<KXDocumentContainer>& old,
+                         const std::optional<std::filesystem::path>& aside);
 
   std::shared_ptr<KXDocumentContainer> container_;
   ObserverToken containerObserver_;

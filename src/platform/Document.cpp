@@ -223,9 +223,15 @@ bool Document::confirmSavingOverChangedFile(const Path& url, const std::string& 
     return true;
   }
   if (answer == Alert::secondButtonReturn && !closed_) {
-    if (auto reverted = revertToChangedFile(url, type); !reverted)
-      presentError(ErrorWording::presentable(reverted.error(), "The document “" + displayName() + "” could not be reverted.",
-                                             ErrorWording::whyReadingFailed(reverted.error(), url)));
+    // The file is read beside the main loop, once this save has given way.
+    std::weak_ptr<Document> weak = weak_from_this();
+    revertToChangedFileAsync(url, type, [weak, url](Result<void> reverted) {
+      auto self = weak.lock();
+      if (!self || reverted) return;
+      self->presentError(ErrorWording::presentable(reverted.error(),
+                                                   "The document “" + self->displayName() + "” could not be reverted.",
+                                                   ErrorWording::whyReadingFailed(reverted.error(), url)));
+    });
   }
   return false;
 }

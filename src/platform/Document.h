@@ -112,6 +112,12 @@ class Document : public std::enable_shared_from_this<Document> {
   // Reads the document's file again after it changed on disk, at the person's word; a document
   // that can keep its unsaved edits somewhere keeps them and tells where.
   virtual Result<void> revertToChangedFile(const Path& url, const std::string& type) { return revert(url, type); }
+  // As revertToChangedFile, with the file read through revertAsync; `done` gets the outcome on
+  // the main loop.
+  virtual void revertToChangedFileAsync(const Path& url, const std::string& type,
+                                        std::function<void(Result<void>)> done) {
+    revertAsync(url, type, std::move(done));
+  }
   // Whether the file at `url`, no longer as the document last read or wrote it, still holds the
   // content it had then (written again byte for byte, by a sync client or a backup); false when
   // that can't be told.

@@ -10,7 +10,9 @@
 //   storage_bench scale [counts...]          folder documents of 1,000, 10,000 and 100,000 pictures with names
 //                                            of 255 bytes, half of them named by the design: the open,
 //                                            the save (search for unused pictures included), a Save As
-//                                            into a new zip and into a new folder read back, and the close,
+//                                            into a new zip, Revert to Saved of that zip (and the same
+//                                            read on the main loop, as it once ran), a Save As into a new
+//                                            folder read back, that folder's timed backup, and the close,
 //                                            as a document runs them (files read and written beside the
 //                                            main loop), each with its total time and the main loop's
 //                                            longest hold; then an editor's
@@ -116,7 +118,7 @@ void printRow(const char* what, int count, std::pair<double, double> measured, d
 int scale(const std::vector<int>& counts) {
   auto scratch = fs::TemporaryFolder::inSystemTemp("storage-bench");
   if (!scratch) die(scratch.error());
-  double open = 0, save = 0, saveAsZip = 0, saveAsFolder = 0, close = 0;
+  double open = 0, save = 0, saveAsZip = 0, revert = 0, revertOnLoop = 0, saveAsFolder = 0, backup = 0, close = 0;
   std::printf("pictures with names of 255 bytes, half named by the design (time, ratio to the count before)\n");
   for (int count : counts) {
     auto folder = scratch->path() / std::to_string(count);
@@ -167,6 +169,45 @@ int scale(const std::vector<int>& counts) {
             done();
           });
     }), saveAsZip);
+    // Revert to Saved of that zip: its working copy read over again from it, beside the main loop
+    // as a document reverts (the zip opened on a worker, then read over the working copy), and,
+    // for comparison, on it as a revert read before.
+    {
+      auto zipped = KXDocumentArchive::open(asZip, KXDocumentArchive::zipDocumentType, false, std::nullopt, true);
+      if (!zipped) die(zipped.error());
+      auto reverting = containerOf(**zipped, asZip.c_str());
+      std::string revertedDesign;
+      auto revertSource = std::make_shared<KXDocumentContainerDataSource>(
+          [&](const Data& data) { revertedDesign.assign(data.begin(), data.end()); },
+          [&](KXDocumentContainerDataSource::ProviderCompletion completion) {
+            completion(dataFromString(revertedDesign), std::nullopt);
+          });
+      reverting->addDataSource(revertSource, KXDocumentArchive::relativePathForDocumentJSON);
+      check(reverting->read(**zipped, Relation::origin(false)));
+      printRow("revert", count, timedOnMainLoop([&](auto done) {
+        GlobalQueue::async([&, done] {
+          auto archive = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(
+              KXDocumentArchive::open(asZip, KXDocumentArchive::zipDocumentType, false, std::nullopt, true));
+          MainQueue::async([&, archive, done] {
+            if (!*archive) die(archive->error());
+            reverting->readInBackground(**archive, Relation::revertedOrigin(), [&, done](Result<void> read) {
+              check(read);
+              reverting->mark(false);
+              done();
+            });
+          });
+        });
+      }), revert);
+      printRow("(on)", count, timedOnMainLoop([&](auto done) {
+        auto archive = KXDocumentArchive::open(asZip, KXDocumentArchive::zipDocumentType, false, std::nullopt, true);
+        if (!archive) die(archive.error());
+        check(reverting->read(**archive, Relation::revertedOrigin()));
+        reverting->mark(false);
+        done();
+      }), revertOnLoop);
+      (void)reverting->deleteContainer(false);
+      RunLoop::runUntil([] { return KXDocumentContainer::reducedCopiesInProgress() == 0; }, 3600);
+    }
     auto asFolder = folder / "Saved As Folder";
     std::shared_ptr<KXDocumentContainer> inFolder;
     auto folderSource = std::make_shared<KXDocumentContainerDataSource>(
@@ -189,6 +230,8 @@ int scale(const std::vector<int>& counts) {
             });
           });
     }), saveAsFolder);
+    // The timed backup of that folder document: its design and code zipped beside the main loop.
+    printRow("backup", count, timedOnMainLoop([&](auto done) { inFolder->backupNow([done] { done(); }); }), backup);
     if (inFolder) (void)inFolder->deleteContainer(false);
     inFolder.reset();
     auto project = container->projectDirectory();

@@ -335,7 +335,8 @@ bool PDApplication::validateMenuItem(MenuItem& item) {
   if (isDocumentAction(action)) {
     auto document = hooks_.keyDocument ? hooks_.keyDocument() : nullptr;
     if (!document) return false;
-    if (action == "revertDocumentToSaved:") return document->fileURL() && document->isDocumentEdited();
+    if (action == "revertDocumentToSaved:")
+      return document->fileURL() && document->isDocumentEdited() && !document->isReverting();
     return true;
   }
   if (action == AppAppearance::toggleAction) return AppAppearance::shared().validateMenuItem(item);

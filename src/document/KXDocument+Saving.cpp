@@ -300,15 +300,47 @@ void KXDocument::scheduleMessages() {
 }
 
 Result<void> KXDocument::revert(const std::filesystem::path& url, const std::string& type) {
+  if (isReverting_) return fail(Error(NSCocoaErrorDomain, 3072, "A revert is under way."));
   isReverting_ = true;
   auto result = PDBaseDocument::revert(url, type);
   isReverting_ = false;
-  // The working copy holds the file's content again, and so does the editor, from its next page.
-  if (result) {
-    container_->mark(false);
-    restartEditorPage();
-  }
+  if (result) tookUpRevert();
   return result;
+}
+
+void KXDocument::tookUpRevert() {
+  // The working copy holds the file's content again, and so does the editor, from its next page.
+  container_->mark(false);
+  restartEditorPage();
+}
+
+void KXDocument::readAsync(const std::filesystem::path& url, const std::string& type,
+                           std::function<void(Result<void>)> done) {
+  readInBackground(url, type, nullptr, std::move(done));
+}
+
+void KXDocument::revertAsync(const std::filesystem::path& url, const std::string& type,
+                             std::function<void(Result<void>)> done) {
+  if (isReverting_) return done(fail(Error(NSCocoaErrorDomain, 3072, "A revert is under way.")));
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  if (isSaving_) {
+    queuedSaves_.push_back([weak, url, type, done = std::move(done)] {
+      auto self = weak.lock();
+      if (!self || self->isClosed() || !self->container_->isValid())
+        return done(fail(Error(NSCocoaErrorDomain, 3072, "The document was closed.")));
+      self->revertAsync(url, type, done);
+    });
+    return;
+  }
+  isReverting_ = true;
+  PDBaseDocument::revertAsync(url, type, [weak, done = std::move(done)](Result<void> result) {
+    auto self = weak.lock();
+    if (!self) return done(std::move(result));
+    self->isReverting_ = false;
+    if (result) self->tookUpRevert();
+    done(std::move(result));
+    self->runQueued();
+  });
 }
 
 bool KXDocument::fileHoldsLastContent(const std::filesystem::path& url) const {
@@ -357,14 +389,47 @@ Result<void> KXDocument::revertToChangedFile(const std::filesystem::path& url, c
     if (*aside) keepAsideAfterFailedRevert(**aside);
     return reverted;
   }
+  tookUpChangedFile(old, *aside);
+  return {};
+}
+
+void KXDocument::revertToChangedFileAsync(const std::filesystem::path& url, const std::string& type,
+                                          std::function<void(Result<void>)> done) {
+  if (isReverting_) return done(fail(Error(NSCocoaErrorDomain, 3072, "A revert is under way.")));
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  // The edits are kept aside as the revert starts, not before the save it follows has ended.
+  if (isSaving_) {
+    queuedSaves_.push_back([weak, url, type, done = std::move(done)] {
+      auto self = weak.lock();
+      if (!self || self->isClosed() || !self->container_->isValid())
+        return done(fail(Error(NSCocoaErrorDomain, 3072, "The document was closed.")));
+      self->revertToChangedFileAsync(url, type, done);
+    });
+    return;
+  }
+  auto old = container_;
+  auto aside = container_->keepUnsavedEditsAside(isDocumentEdited());
+  if (!aside) return done(fail(aside.error()));
+  container_->log("The file changed on disk since it was last read or saved; reading it again");
+  revertAsync(url, type, [weak, old, aside = *aside, done = std::move(done)](Result<void> reverted) {
+    auto self = weak.lock();
+    if (self && !self->isClosed()) {
+      if (!reverted && aside) self->keepAsideAfterFailedRevert(*aside);
+      if (reverted) self->tookUpChangedFile(old, aside);
+    }
+    done(std::move(reverted));
+  });
+}
+
+void KXDocument::tookUpChangedFile(const std::shared_ptr<KXDocumentContainer>& old,
+                                   const std::optional<std::filesystem::path>& aside) {
   // A file that now holds another project is read into a working copy of its own; the old one's
   // edits are in the copy.
   if (old != container_) (void)old->deleteContainer(false);
-  if (*aside) {
-    setAsideToAnnounce_ = SetAside{**aside, SetAside::Why::changedElsewhere};
+  if (aside) {
+    setAsideToAnnounce_ = SetAside{*aside, SetAside::Why::changedElsewhere};
     scheduleMessages();
   }
-  return {};
 }
 
 void KXDocument::keepAsideAfterFailedRevert(const std::filesystem::path& copy) {
@@ -383,6 +448,17 @@ void KXDocument::keepAsideAfterFailedRevert(const std::filesystem::path& copy) {
 }
 
 void KXDocument::duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) {
+  // A revert is writing the working copy: the copy is of what it read.
+  if (isReverting_) {
+    std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+    queuedSaves_.push_back([weak, done = std::move(done)] {
+      auto self = weak.lock();
+      if (!self || self->isClosed() || !self->container_->isValid())
+        return done(fail(Error(NSCocoaErrorDomain, NSFileWriteUnknownError, "The document was closed.")));
+      self->duplicate(done);
+    });
+    return;
+  }
   // The copy holds the editor's latest document, as a save would; the main loop turns while the
   // editor answers, and no run loop is nested in it.
   struct Waiting {
@@ -440,8 +516,9 @@ void KXDocument::preventChangedByOtherAppErrorOnSave() {
 
 bool KXDocument::queueSaveWhileSaving(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                                       const Completion& completion) {
-  // One save at a time: one asked while another writes follows it, as it was asked.
-  if (!isSaving_) return false;
+  // One save at a time: one asked while another writes, or while a revert reads the file,
+  // follows it, as it was asked.
+  if (!isSaving_ && !isReverting_) return false;
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
   bool cancellable = autosavingIsImplicitlyCancellable();
   queuedSaves_.push_back([weak, url, type, operation, completion, cancellable] {
@@ -456,7 +533,7 @@ bool KXDocument::queueSaveWhileSaving(const std::filesystem::path& url, const st
 }
 
 void KXDocument::canClose(std::function<void(bool shouldClose)> done) {
-  if (!isSaving_) return PDBaseDocument::canClose(std::move(done));
+  if (!isSaving_ && !isReverting_) return PDBaseDocument::canClose(std::move(done));
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
   queuedSaves_.push_back([weak, done = std::move(done)] {
     auto self = weak.lock();
@@ -473,11 +550,17 @@ Document::Completion KXDocument::savingUntilDone(Completion completion) {
     auto self = weak.lock();
     if (!self) return;
     self->isSaving_ = false;
-    if (self->queuedSaves_.empty()) return;
-    auto next = std::move(self->queuedSaves_.front());
-    self->queuedSaves_.pop_front();
-    next();
+    self->runQueued();
   };
+}
+
+void KXDocument::runQueued() {
+  auto keepAlive = shared_from_this();
+  while (!isSaving_ && !isReverting_ && !queuedSaves_.empty()) {
+    auto next = std::move(queuedSaves_.front());
+    queuedSaves_.pop_front();
+    next();
+  }
 }
 
 void KXDocument::writeSafelyAsync(const std::filesystem::path& url, const std::string& type, SaveOperation operation,

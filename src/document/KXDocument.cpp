@@ -313,6 +313,8 @@ void KXDocument::readInBackground(const std::filesystem::path& url, const std::s
     // The document goes along: its last reference, were it this one, ends on the main loop.
     MainQueue::async([self = std::move(self), shared = std::move(shared), archive, stop,
                       completion = std::move(completion)]() mutable {
+      // Closed meanwhile (a revert's document): no working copy is chosen for it.
+      if (self->isClosed()) return completion(fail(Error(NSCocoaErrorDomain, 3072, "The document was closed.")));
       if (!*archive) return completion(fail(archive->error()));
       if (stop && stop->load()) return completion(fail(Error(NSCocoaErrorDomain, 3072, "The opening was given up.")));
       shared->archive = **archive;

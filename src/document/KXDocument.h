@@ -86,10 +86,22 @@ class KXDocument : public PDBaseDocument {
   void writeSafelyAsync(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                         std::function<void(Result<void>)> done) override;
   Result<void> revert(const std::filesystem::path& url, const std::string& type) override;
+  // Reads beside the main loop as an opening does.
+  void readAsync(const std::filesystem::path& url, const std::string& type,
+                 std::function<void(Result<void>)> done) override;
+  // A revert beside the main loop: one asked while the file is written follows the save; a save,
+  // a duplicate or a close asked meanwhile waits for it (a quit's close too), and a second
+  // revert is refused as cancelled.
+  void revertAsync(const std::filesystem::path& url, const std::string& type,
+                   std::function<void(Result<void>)> done) override;
+  bool isReverting() const override { return isReverting_; }
   // Asked while a file is written, answers once the write has ended: the close never waits for
   // it on the main loop, and never gives the write up.
   void canClose(std::function<void(bool shouldClose)> done) override;
   Result<void> revertToChangedFile(const std::filesystem::path& url, const std::string& type) override;
+  // Asked while the file is written (the save that found it changed), it follows the save.
+  void revertToChangedFileAsync(const std::filesystem::path& url, const std::string& type,
+                                std::function<void(Result<void>)> done) override;
   bool fileHoldsLastContent(const std::filesystem::path& url) const override;
   void duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) override;
   void close() override;
@@ -183,17 +195,25 @@ class KXDocument : public PDBaseDocument {
   static std::shared_ptr<KXDocument> takingUp(const std::weak_ptr<KXDocument>& weak,
                                               const std::weak_ptr<KXDocumentContainer>& writer);
   Result<void> saveToFileArchive(const std::filesystem::path& url);
-  // A save asked while another runs is queued behind it: true then.
+  // A save asked while another runs, or while a revert reads, is queued behind it: true then.
   bool queueSaveWhileSaving(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                             const Completion& completion);
   // `completion`, followed by the next queued save.
   Completion savingUntilDone(Completion completion);
+  // Runs what waited for a save or a revert, until one of them starts again.
+  void runQueued();
+  // The working copy and the editor after a revert read the file.
+  void tookUpRevert();
   // Asks the editor for its document and waits; `done` gets whether it answered in time.
   void flush(std::function<void(bool finished)> done);
   void scheduleMessages();
   // After a revert that failed: drops the set-aside `copy` of unsaved edits when the working copy
   // still holds them all, and otherwise tells the person where they are.
   void keepAsideAfterFailedRevert(const std::filesystem::path& copy);
+  // After a revert read the changed file: the working copy it left goes when another took its
+  // place, and the person is told where the unsaved edits were kept.
+  void tookUpChangedFile(const std::shared_ptr<KXDocumentContainer>& old,
+                         const std::optional<std::filesystem::path>& aside);
 
   std::shared_ptr<KXDocumentContainer> container_;
   ObserverToken containerObserver_;
@@ -205,6 +225,7 @@ class KXDocument : public PDBaseDocument {
   bool isReadingTemplate_ = false;
   bool isRestoringDraft_ = false;
   bool isDuplicating_ = false;
+  // While a revert reads the file (beside the main loop too, from its start to its end).
   bool isReverting_ = false;
   bool isPreventingChangedByOtherAppErrorOnSave_ = false;
   std::optional<std::filesystem::path> migratedDocumentURL_;
@@ -229,5 +250,6 @@ class KXDocument : public PDBaseDocument {
   // replaced it: still edits once the save is over.
   bool carriedEditsOfSave_ = false;
   bool isSaving_ = false;
+  // Saves, reverts, duplicates and closes waiting for the save or revert under way.
   std::deque<std::function<void()>> queuedSaves_;
 };

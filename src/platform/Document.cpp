@@ -223,9 +223,15 @@ bool Document::confirmSavingOverChangedFile(const Path& url, const std::string& 
     return true;
   }
   if (answer == Alert::secondButtonReturn && !closed_) {
-    if (auto reverted = revertToChangedFile(url, type); !reverted)
-      presentError(ErrorWording::presentable(reverted.error(), "The document “" + displayName() + "” could not be reverted.",
-                                             ErrorWording::whyReadingFailed(reverted.error(), url)));
+    // The file is read beside the main loop, once this save has given way.
+    std::weak_ptr<Document> weak = weak_from_this();
+    revertToChangedFileAsync(url, type, [weak, url](Result<void> reverted) {
+      auto self = weak.lock();
+      if (!self || reverted) return;
+      self->presentError(ErrorWording::presentable(reverted.error(),
+                                                   "The document “" + self->displayName() + "” could not be reverted.",
+                                                   ErrorWording::whyReadingFailed(reverted.error(), url)));
+    });
   }
   return false;
 }
@@ -325,17 +331,22 @@ void Document::autosave(bool implicitlyCancellable, Completion completion) {
 }
 
 void Document::revertDocumentToSaved() {
-  if (!fileURL_) return;
+  if (!fileURL_ || isReverting()) return;
   AlertSpec alert{"Do you want to revert to the most recently saved version of the document “" + displayName() + "”?",
                  "Your current changes will be lost.", {"Revert", "Cancel"}};
   std::weak_ptr<Document> weak = weak_from_this();
   Alert::shared().beginSheet(alert, windowForSheet(), [weak](int response) {
     auto self = weak.lock();
-    if (!self || response != Alert::firstButtonReturn || !self->fileURL_) return;
-    if (auto reverted = self->revert(*self->fileURL_, self->fileType_); !reverted)
-      self->presentError(ErrorWording::presentable(
-          reverted.error(), "The document “" + self->displayName() + "” could not be reverted.",
-          ErrorWording::whyReadingFailed(reverted.error(), *self->fileURL_)));
+    if (!self || response != Alert::firstButtonReturn || !self->fileURL_ || self->isReverting() || self->closed_) return;
+    auto url = *self->fileURL_;
+    // The file is read beside the main loop; the window stays live meanwhile.
+    self->revertAsync(url, self->fileType_, [weak, url](Result<void> reverted) {
+      auto self = weak.lock();
+      if (!self || reverted) return;
+      self->presentError(ErrorWording::presentable(reverted.error(),
+                                                   "The document “" + self->displayName() + "” could not be reverted.",
+                                                   ErrorWording::whyReadingFailed(reverted.error(), url)));
+    });
   });
 }
 
@@ -344,10 +355,24 @@ Result<void> Document::revert(const Path& url, const std::string& type) {
   auto before = fileStateOf(url);
   auto result = read(url, type);
   if (!result) return result;
+  reverted(url, before);
+  return {};
+}
+
+void Document::revertAsync(const Path& url, const std::string& type, std::function<void(Result<void>)> done) {
+  auto before = fileStateOf(url);
+  std::weak_ptr<Document> weak = weak_from_this();
+  readAsync(url, type, [weak, url, before, done = std::move(done)](Result<void> read) {
+    auto self = weak.lock();
+    if (read && self && !self->closed_) self->reverted(url, before);
+    done(std::move(read));
+  });
+}
+
+void Document::reverted(const Path& url, const std::optional<FileState>& before) {
   updateChangeCount(ChangeType::cleared);
   setFileModificationDate(modificationDate(url));
   fileState_ = before;
-  return {};
 }
 
 void Document::duplicateDocument() {

@@ -84,6 +84,11 @@ class Document : public std::enable_shared_from_this<Document> {
     done(writeSafely(url, type, operation));
   }
   virtual Result<void> read(const Path& url, const std::string& type) = 0;
+  // As read, for a reader that reads beside the main loop: `done` gets the outcome on the main
+  // loop. Revert to Saved reads through this one.
+  virtual void readAsync(const Path& url, const std::string& type, std::function<void(Result<void>)> done) {
+    done(read(url, type));
+  }
   // True while an autosave runs that the framework may give up on without losing anything.
   bool autosavingIsImplicitlyCancellable() const { return implicitlyCancellable_; }
 
@@ -100,9 +105,19 @@ class Document : public std::enable_shared_from_this<Document> {
   static std::optional<std::string> nameInDraftURL(const Path& draft);
 
   virtual Result<void> revert(const Path& url, const std::string& type);
+  // As revert, with the file read through readAsync; `done` gets the outcome on the main loop.
+  virtual void revertAsync(const Path& url, const std::string& type, std::function<void(Result<void>)> done);
+  // While a revert reads the file: Revert to Saved is not offered again.
+  virtual bool isReverting() const { return false; }
   // Reads the document's file again after it changed on disk, at the person's word; a document
   // that can keep its unsaved edits somewhere keeps them and tells where.
   virtual Result<void> revertToChangedFile(const Path& url, const std::string& type) { return revert(url, type); }
+  // As revertToChangedFile, with the file read through revertAsync; `done` gets the outcome on
+  // the main loop.
+  virtual void revertToChangedFileAsync(const Path& url, const std::string& type,
+                                        std::function<void(Result<void>)> done) {
+    revertAsync(url, type, std::move(done));
+  }
   // Whether the file at `url`, no longer as the document last read or wrote it, still holds the
   // content it had then (written again byte for byte, by a sync client or a backup); false when
   // that can't be told.
@@ -147,6 +162,8 @@ class Document : public std::enable_shared_from_this<Document> {
   void finishSave(const Result<void>& written, const Path& url, const std::string& type, SaveOperation operation,
                   const std::optional<Path>& draft, const Completion& completion);
   bool isOwnFile(const Path& url) const;
+  // After a revert read the file: not edited, and the file as it was before the read.
+  void reverted(const Path& url, const std::optional<fs::FileIdentity>& before);
   // Says so when a save to `url` would replace a document open in another window; true then.
   bool refusesReplacingOpenDocument(const Path& url);
   // Asks before a save replaces changes made on disk by someone else; true to save anyway.

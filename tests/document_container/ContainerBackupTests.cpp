@@ -217,35 +217,51 @@ TEST(ContainerBackups, AReadAndASaveAfterOneEditWriteEachFileOnceAndOnlyWhenItCh
   KXDocumentContainer::packageRegistrySettingsProvider = {};
 }
 
+constexpr const char* backingUpVariable = "KORVEL_TEST_BACKING_UP";
+
+// A design of a few megabytes that doesn't compress, so that a backup takes a while.
+std::string largeDesign(std::mt19937& random, int round) {
+  std::string text = "{\"version\":1,\"round\":" + std::to_string(round) + ",\"pad\":\"";
+  for (int i = 0; i < (4 << 20); ++i) text += "0123456789abcdef"[random() & 15];
+  return text + "\"}";
+}
+
+// Not a test of its own: the process WhatAKilledBackupLeftGoesAtTheNextOpening starts, which
+// backs the document up, changed each time, until it is killed.
+TEST(ContainerBackups, DISABLED_BackingUpUntilKilled) {
+  const char* file = ::getenv(backingUpVariable);
+  if (!file) GTEST_SKIP() << "run by WhatAKilledBackupLeftGoesAtTheNextOpening";
+  std::mt19937 random(7);
+  const std::string designs[] = {largeDesign(random, 0), largeDesign(random, 1)};
+  auto opened = openZipDocument(file);
+  for (int i = 0;; ++i) {
+    opened.editor->content = designs[i % 2];
+    opened.editor->source->setNeedsToBeProvided();
+    bool done = false;
+    opened.container->backupNow([&] { done = true; });
+    if (!RunLoop::runUntil([&] { return done; }, 60)) _exit(4);
+  }
+}
+
 // A backup killed while its zip was made leaves its folder in .backups: the next opening removes
 // it at once, not a minute later at the first backup; a folder of a process still running and a
 // link named like a leftover stay, and nothing is removed where the link leads.
 TEST(ContainerBackups, WhatAKilledBackupLeftGoesAtTheNextOpening) {
-  // A design of a few megabytes that doesn't compress, so that a backup takes a while.
-  std::mt19937 random(7);
-  auto designOf = [&](int round) {
-    std::string text = "{\"version\":1,\"round\":" + std::to_string(round) + ",\"pad\":\"";
-    for (int i = 0; i < (4 << 20); ++i) text += "0123456789abcdef"[random() & 15];
-    return text + "\"}";
-  };
   auto file = makeZipProject(kProject);
   const auto backupsFolder = [&] {
     auto archive = openZip(file);
     return KXDocumentContainer::baseDirectory() / ("Korvel-" + archive->uuid().string()) /
            KXDocumentContainer::nameForProjectDirectory / KXDocumentArchive::relativePathForBackups;
   }();
-  const std::string designs[] = {designOf(0), designOf(1)};
-  pid_t child = testenv::startWorker([&](const std::function<void()>& started) {
-    auto opened = openZipDocument(file);
-    started();
-    for (int i = 0;; ++i) {
-      opened.editor->content = designs[i % 2];
-      opened.editor->source->setNeedsToBeProvided();
-      bool done = false;
-      opened.container->backupNow([&] { done = true; });
-      if (!RunLoop::runUntil([&] { return done; }, 60)) _exit(4);
-    }
-  });
+  // Backups are made beside the main loop, and a forked process has no worker threads: the
+  // backing-up process is this test binary started afresh, in this home.
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::setenv(backingUpVariable, file.c_str(), 1);
+    ::execl("/proc/self/exe", "backing-up", "--gtest_filter=ContainerBackups.DISABLED_BackingUpUntilKilled",
+            "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
+    ::_exit(6);
+  }
   ASSERT_GT(child, 0);
   // Killed while a backup's folder is there.
   const std::string childFolder = ".zip.korvel-tmp-" + std::to_string(child) + "-";

@@ -68,6 +68,22 @@ class FilteredBacking final : public ArchiveView {
   std::function<bool(const std::string&)> filter_;
 };
 
+// Another archive's files named in a list, read through it: nothing is walked to list them.
+class ListedBacking final : public ArchiveView {
+ public:
+  ListedBacking(std::shared_ptr<const KXDocumentArchive> archive, std::vector<std::string> paths)
+      : ArchiveView(std::move(archive), "listed"), paths_(std::move(paths)) {}
+
+  std::string documentTypeIdentifier() const override { return "_"; }
+  DataReader dataReader(const std::string& path) const override { return archive_->backing().dataReader(path); }
+  void forEach(const std::function<void(const std::string&, const DataReader&)>& body) const override {
+    for (const auto& path : paths_) body(path, archive_->backing().dataReader(path));
+  }
+
+ private:
+  std::vector<std::string> paths_;
+};
+
 // The person's cancel, as the document framework tells it.
 Error givenUp() { return Error(NSCocoaErrorDomain, 3072, "The copy was given up."); }
 
@@ -138,6 +154,13 @@ std::shared_ptr<KXDocumentArchive> KXDocumentArchive::filtered(std::shared_ptr<c
                                                   WithIdentity{uuid});
   view->manifest_ = std::move(manifest);
   return view;
+}
+
+std::shared_ptr<KXDocumentArchive> KXDocumentArchive::listed(std::shared_ptr<const KXDocumentArchive> archive,
+                                                             std::vector<std::string> paths) {
+  Uuid uuid = archive->uuid();
+  return std::make_shared<KXDocumentArchive>(std::make_unique<ListedBacking>(std::move(archive), std::move(paths)),
+                                             WithIdentity{uuid});
 }
 
 std::optional<std::chrono::system_clock::time_point> KXDocumentArchive::contentModificationDate() const {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -53,6 +54,11 @@ class KXDocumentArchive {
   // A read-only view of `archive` that lists only the paths `filter` accepts.
   static std::shared_ptr<KXDocumentArchive> filtered(std::shared_ptr<const KXDocumentArchive> archive,
                                                      std::function<bool(const std::string&)> filter);
+
+  // A read-only view of `archive` that lists `paths`, in their order, without walking it; a
+  // path it lacks fails when read.
+  static std::shared_ptr<KXDocumentArchive> listed(std::shared_ptr<const KXDocumentArchive> archive,
+                                                   std::vector<std::string> paths);
 
   // A read-only view of `archive` whose readers fail, and whose listing ends, once `stop` is set.
   static std::shared_ptr<KXDocumentArchive> stoppable(std::shared_ptr<const KXDocumentArchive> archive,

@@ -1,18 +1,24 @@
 // Timed backups of the document JSON and the code files, and the package-registry settings.
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <set>
 
+#include "document/storage/KXDirectoryArchiveBacking+Writing.h"
+#include "document/storage/KXDirectoryArchiveBacking.h"
 #include "document/storage/KXDocumentContainer.h"
 #include "document/storage/KXZipArchiveBacking.h"
 #include "platform/FileSystem.h"
 #include "platform/Url.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -70,74 +76,149 @@ void KXDocumentContainer::scheduleBackup() {
   backupTimer_ = Timer::scheduled(backupTimeInterval, false, [weak] {
     auto self = weak.lock();
     if (!self || !self->isValid_) return;
+    // A read or save under way has the working copy: the editor's files wait for the next round.
+    if (self->background_) {
+      self->backupTimer_.reset();
+      return self->scheduleBackup();
+    }
     self->backupNow();
   });
 }
 
 void KXDocumentContainer::backupNow(std::function<void()> done) {
   auto self = shared_from_this();
-  writeChanges([self, done = std::move(done)] {
-    self->backupStep();
+  writeChanges([self, done = std::move(done)]() mutable { self->backupStep(std::move(done)); });
+}
+
+namespace {
+
+// The design and every file whose path starts as the code folder's name does, without a look
+// at the other folders (the pictures may be a hundred thousand). Nothing behind a link. Any thread.
+std::vector<std::string> backedUpPaths(const std::filesystem::path& project) {
+  std::vector<std::string> paths;
+  UniqueFd root(::open(project.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!root) return paths;
+  const std::filesystem::path design = KXDocumentArchive::relativePathForDocumentJSON;
+  UniqueFd designFolder(
+      ::openat(root.get(), design.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (designFolder && ::fstatat(designFolder.get(), design.filename().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(st.st_mode))
+    paths.push_back(design.string());
+  const std::string code = KXDocumentArchive::relativePathForCodeFiles;
+  int copy = ::dup(root.get());
+  DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (!dir) {
+    if (copy >= 0) ::close(copy);
+    return paths;
+  }
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name.rfind(code, 0) == 0) names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  for (const auto& name : names) {
+    if (::fstatat(root.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(st.st_mode) && KXDocumentArchive::shouldInclude(name)) paths.push_back(name);
+    if (!S_ISDIR(st.st_mode) || !KXDocumentArchive::mayContainIncludedFiles(name)) continue;
+    UniqueFd folder(::openat(root.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder)
+      folderbacking::walk(folder.get(), name,
+                          [&](int, const std::string&, const std::string& relative) { paths.push_back(relative); });
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+}  // namespace
+
+void KXDocumentContainer::backupStep(std::function<void()> done) {
+  auto finished = [this, done = std::move(done)] {
+    backupTimer_.reset();
+    scheduleBackup();
     if (done) done();
+  };
+  // Closed or deleted meanwhile, or the working copy read or saved: nothing is backed up now.
+  if (!isValid_ || deleted_ || background_) return finished();
+  // What the worker needs, copied: the entries of the design and the code files the container
+  // knows (a lookup, not a walk of every picture), and those of the last backup.
+  Entries known;
+  if (auto design = projectManifestEntries_.find(KXDocumentArchive::relativePathForDocumentJSON);
+      design != projectManifestEntries_.end())
+    known.insert(*design);
+  const std::string code = KXDocumentArchive::relativePathForCodeFiles;
+  for (auto it = projectManifestEntries_.lower_bound(code);
+       it != projectManifestEntries_.end() && it->first.rfind(code, 0) == 0; ++it)
+    known.insert(*it);
+  auto work = std::make_shared<BackgroundWork>();
+  background_ = work;
+  auto self = shared_from_this();
+  GlobalQueue::async([self, work, known = std::move(known), last = lastBackupManifestEntries_,
+                      finished = std::move(finished)]() mutable {
+    auto entries = std::make_shared<Entries>();
+    auto paths = backedUpPaths(self->projectDirectory_);
+    for (const auto& path : paths) {
+      auto it = known.find(path);
+      (*entries)[path] = it != known.end() ? it->second : KXDocumentManifest::Entry::unknown();
+    }
+    if (*entries != last) self->writeBackup(std::move(paths));
+    work->end();
+    // The container goes along: its last reference, were it this one, ends on the main loop.
+    MainQueue::async([self = std::move(self), work, entries, finished = std::move(finished)] {
+      if (self->background_ == work) self->background_.reset();
+      if (self->isValid_ && !self->deleted_) self->lastBackupManifestEntries_ = std::move(*entries);
+      finished();
+    });
   });
 }
 
-void KXDocumentContainer::backupStep() {
+void KXDocumentContainer::writeBackup(std::vector<std::string> paths) const {
   auto backups = projectDirectory_ / KXDocumentArchive::relativePathForBackups;
-  auto view = KXDocumentArchive::filtered(projectDirectoryArchive_, [](const std::string& path) {
-    return path == KXDocumentArchive::relativePathForDocumentJSON ||
-           path.rfind(KXDocumentArchive::relativePathForCodeFiles, 0) == 0;
-  });
-  Entries entries;
-  view->backing().forEach([&](const std::string& path, const DataReader&) {
-    auto known = projectManifestEntries_.find(path);
-    entries[path] = known != projectManifestEntries_.end() ? known->second : KXDocumentManifest::Entry::unknown();
-  });
+  auto zipName = backupName(std::chrono::system_clock::now()) + ".zip";
+  log("backing up to " + (backups / zipName).string());
+  auto written = [&]() -> Result<void> {
+    // Read through a folder backing of its own: the working copy's is the main loop's.
+    auto project = KXDirectoryArchiveBacking::create(projectDirectory_, true, false);
+    if (!project) return fail(project.error());
+    auto view = KXDocumentArchive::listed(
+        std::make_shared<KXDocumentArchive>(std::move(*project), KXDocumentArchive::WithIdentity{uuid_}), std::move(paths));
+    // The folder is entered from the project folder without following a link, and then used
+    // through the open folder: a link in the document never takes a backup elsewhere, nor
+    // has a file removed there.
+    auto folder = fs::openFolderInside(projectDirectory_, KXDocumentArchive::relativePathForBackups, true);
+    if (!folder) return fail(folder.error());
+    const std::filesystem::path opened = "/proc/self/fd/" + std::to_string(folder->get());
+    auto zipPath = opened / zipName;
+    auto backing = KXZipArchiveBacking::create(zipPath, true, false);
+    if (!backing) return fail(backing.error());
+    KXDocumentArchive zip(std::move(*backing), std::nullopt);
+    if (auto r = zip.reflect(*view); !r) return r;
 
-  if (entries != lastBackupManifestEntries_ && !deleted_) {
-    auto zipName = backupName(std::chrono::system_clock::now()) + ".zip";
-    log("backing up to " + (backups / zipName).string());
-    auto written = [&]() -> Result<void> {
-      // The folder is entered from the project folder without following a link, and then used
-      // through the open folder: a link in the document never takes a backup elsewhere, nor
-      // has a file removed there.
-      auto folder = fs::openFolderInside(projectDirectory_, KXDocumentArchive::relativePathForBackups, true);
-      if (!folder) return fail(folder.error());
-      const std::filesystem::path opened = "/proc/self/fd/" + std::to_string(folder->get());
-      auto zipPath = opened / zipName;
-      auto backing = KXZipArchiveBacking::create(zipPath, true, false);
-      if (!backing) return fail(backing.error());
-      KXDocumentArchive zip(std::move(*backing), std::nullopt);
-      if (auto r = zip.reflect(*view); !r) return r;
-
-      // Keep the newest backups; only zips are ever deleted, and never the one just written.
-      std::vector<std::pair<std::optional<std::time_t>, std::filesystem::path>> items;
-      std::error_code ec;
-      for (auto& item : std::filesystem::directory_iterator(opened, ec)) {
-        auto name = item.path().filename().string();
-        if (name.empty() || name[0] == '.') continue;
-        items.emplace_back(parseBackupName(item.path().stem().string()), item.path());
+    // Keep the newest backups; only zips are ever deleted, and never the one just written.
+    std::vector<std::pair<std::optional<std::time_t>, std::filesystem::path>> items;
+    std::error_code ec;
+    for (auto& item : std::filesystem::directory_iterator(opened, ec)) {
+      auto name = item.path().filename().string();
+      if (name.empty() || name[0] == '.') continue;
+      items.emplace_back(parseBackupName(item.path().stem().string()), item.path());
+    }
+    if (ec) return fail(Error::file(ec.value(), backups.string()));
+    // What a backup killed half way left: its folder goes once its process has ended.
+    (void)removeEndedBackupTemporaries(opened);
+    if (items.size() > maximumNumberOfBackups) {
+      std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+        if (a.first && b.first) return *a.first > *b.first;
+        return a.first.has_value() && !b.first.has_value();
+      });
+      for (size_t i = maximumNumberOfBackups; i < items.size(); ++i) {
+        const auto& path = items[i].second;
+        if (path.extension() == ".zip" && path != zipPath) (void)fs::removeItem(path);
       }
-      if (ec) return fail(Error::file(ec.value(), backups.string()));
-      // What a backup killed half way left: its folder goes once its process has ended.
-      (void)removeEndedBackupTemporaries(opened);
-      if (items.size() > maximumNumberOfBackups) {
-        std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
-          if (a.first && b.first) return *a.first > *b.first;
-          return a.first.has_value() && !b.first.has_value();
-        });
-        for (size_t i = maximumNumberOfBackups; i < items.size(); ++i) {
-          const auto& path = items[i].second;
-          if (path.extension() == ".zip" && path != zipPath) (void)fs::removeItem(path);
-        }
-      }
-      return {};
-    }();
-    if (!written) log("couldn't back up: " + written.error().description());
-  }
-  lastBackupManifestEntries_ = std::move(entries);
-  backupTimer_.reset();
-  scheduleBackup();
+    }
+    return {};
+  }();
+  if (!written) log("couldn't back up: " + written.error().description());
 }
 
 void KXDocumentContainer::addPackageRegistrySettings() {

@@ -258,7 +258,7 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   static void refreshAllPackageRegistrySettings();
   static std::function<PackageRegistrySettings()> packageRegistrySettingsProvider;
 
-  // For tests: runs one backup now, as the timer does.
+  // For tests: runs one backup now, as the timer does; `done` runs once it has ended.
   void backupNow(std::function<void()> done = {});
   // For tests: how many images' reduced copies are still being made, by any container.
   static std::size_t reducedCopiesInProgress();
@@ -349,7 +349,12 @@ class KXDocumentContainer : public std::enable_shared_from_this<KXDocumentContai
   void setFlags(std::optional<bool> unwritten, std::optional<bool> manifest, bool alwaysNotify = false);
 
   void scheduleBackup();
-  void backupStep();
+  // Zips the design and the code files into .backups when they changed since the last backup:
+  // their folders walked and the zip written beside the main loop, as a read or save of the
+  // working copy is (one waits for the other); `done` runs on the main loop once it has ended.
+  void backupStep(std::function<void()> done);
+  // Writes a backup zip of `paths` and drops the oldest; any thread, reading only the folder.
+  void writeBackup(std::vector<std::string> paths) const;
   // Removes the folders in .backups that backups of ended processes were being made in.
   void removeLeftoverBackupTemporaries() const;
 

@@ -3,6 +3,7 @@
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentError.h"
+#include "platform/BaseDocumentController.h"
 #include "platform/Fatal.h"
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
@@ -29,6 +30,14 @@ void KXDocument::flush(std::function<void(bool finished)> done) {
 void KXDocument::save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                       Completion completion) {
   if (queueSaveWhileSaving(url, type, operation, completion)) return;
+  // Among the work under way from the editor's answer on: an opening of the file waits for the
+  // save, and another document's Save As over it is refused.
+  if (auto* c = controller())
+    completion = [work = c->workUnderWay().begin(WorkUnderWay::Kind::saving, url, static_cast<const Document*>(this)),
+                  completion = std::move(completion)](std::optional<Error> error) {
+      work->end();
+      if (completion) completion(error);
+    };
   completion = savingUntilDone(std::move(completion));
   bool wasUntitled = !fileURL().has_value();
   if (container_->projectDirectoryIsOrigin() && url == container_->projectDirectory())
@@ -438,6 +447,16 @@ void KXDocument::canClose(std::function<void(bool shouldClose)> done) {
     auto self = weak.lock();
     if (!self || self->isClosed()) return done(true);
     self->canClose(done);
+  });
+}
+
+void KXDocument::saveForSessionEnd(std::function<void()> done) {
+  if (!isSaving_) return PDBaseDocument::saveForSessionEnd(std::move(done));
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  queuedSaves_.push_back([weak, done = std::move(done)] {
+    auto self = weak.lock();
+    if (!self || self->isClosed()) return done();
+    self->saveForSessionEnd(done);
   });
 }
 

@@ -310,11 +310,11 @@ int PDApplicationMain(int argc, char** argv, PDApplication::Hooks hooks) {
   g_signal_connect(gtk.get(), "shutdown", G_CALLBACK(onShutdown), nullptr);
   static const GActionEntry actions[] = {{"notification-activated", onNotificationActivated, "s", nullptr, nullptr, {}}};
   g_action_map_add_action_entries(G_ACTION_MAP(gtk.get()), actions, G_N_ELEMENTS(actions), nullptr);
-  guint terminateSignal = g_unix_signal_add(SIGTERM, onTerminateSignal, nullptr);
+  // Kept to the process's end: a SIGTERM while the documents go below ends nothing half way.
+  g_unix_signal_add(SIGTERM, onTerminateSignal, nullptr);
   int status = g_application_run(G_APPLICATION(gtk.get()), argc, argv);
   // Documents and windows go before the toolkit's application object.
   run.application.reset();
   current = nullptr;
-  g_source_remove(terminateSignal);
   return status;
 }

@@ -41,7 +41,11 @@ def many_pictures(path):
 
 
 def stays_open(korvel, pattern, what):
-    window = desk.wait_window(pattern, 300)
+    # A korvel that ends while it reads ends the wait too.
+    desk.wait_until(lambda: not korvel.running() or desk.find_window(pattern), "a window named %r" % pattern, 300)
+    if not korvel.running():
+        desk.fail("korvel ended before the window showed: " + what)
+    window = desk.wait_window(pattern)
     korvel.wait_log("Editor page ready", timeout=300)
     desk.still_running_with(korvel, pattern, what)
     if "The opening was given up" in korvel.text():

@@ -147,7 +147,6 @@ class PDApplication {
   // reopens at the next start; what is being opened is given up; then the application ends.
   // Asked again meanwhile, or during a quit, the quit under way goes on.
   void endSession();
-  bool isEndingSession() const { return sessionEnding_; }
 
   void runOnceForKey(const std::string& key, const std::function<bool()>& block);
   // Saves every document that has a file, then quits; tries again every 10 s until the process

@@ -30,8 +30,8 @@ void KXDocument::flush(std::function<void(bool finished)> done) {
 void KXDocument::save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                       Completion completion) {
   if (queueSaveWhileSaving(url, type, operation, completion)) return;
-  // Among the work under way from the editor's answer on: an opening of the file waits for the
-  // save, and another document's Save As over it is refused.
+  // Among the work under way from now, before the editor is asked for its document: an opening
+  // of the file waits for the save, and another document's Save As over it is refused.
   if (auto* c = controller())
     completion = [work = c->workUnderWay().begin(WorkUnderWay::Kind::saving, url, static_cast<const Document*>(this)),
                   completion = std::move(completion)](std::optional<Error> error) {

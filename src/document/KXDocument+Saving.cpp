@@ -441,8 +441,20 @@ bool KXDocument::queueSaveWhileSaving(const std::filesystem::path& url, const st
 }
 
 void KXDocument::canClose(std::function<void(bool shouldClose)> done) {
-  if (!isSaving_) return PDBaseDocument::canClose(std::move(done));
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  // A copy being written from the working copy (Duplicate) ends first, with the main loop free:
+  // the close would wait for it on the main loop.
+  const Document* self = this;
+  auto copying = controller() ? controller()->workUnderWay().find({WorkUnderWay::Kind::duplicating},
+                                                                  [self](const auto& w) { return w.owner() == self; })
+                              : nullptr;
+  if (copying)
+    return copying->whenEnded([weak, done = std::move(done)] {
+      auto self = weak.lock();
+      if (!self || self->isClosed()) return done(true);
+      self->canClose(done);
+    });
+  if (!isSaving_) return PDBaseDocument::canClose(std::move(done));
   queuedSaves_.push_back([weak, done = std::move(done)] {
     auto self = weak.lock();
     if (!self || self->isClosed()) return done(true);

@@ -399,18 +399,16 @@ void Document::duplicate(std::function<void(Result<std::shared_ptr<Document>>)> 
   auto name = displayName() + " copy";
   auto url = newDraftURL(name);
   auto type = fileType_;
-  // Under way until the copy shows or is gone: a quit meanwhile waits for its write and gives it
-  // up, and no draft is left of a copy the person never saw.
+  // Under way while the copy is written, and then read as the controller's own reading: a quit
+  // meanwhile waits for the write and gives the copy up, and no draft is left of a copy the person
+  // never saw.
   auto work = controller()->workUnderWay().begin(WorkUnderWay::Kind::duplicating, url, this);
-  done = [work, done = std::move(done)](Result<std::shared_ptr<Document>> copy) {
-    work->end();
-    done(std::move(copy));
-  };
   writeSafelyAsync(url, type, SaveOperation::autosaveElsewhere,
                    [url, type, name, work, done = std::move(done)](Result<void> written) {
                      auto* c = BaseDocumentController::shared();
                      if (!written || !c || work->isGivenUp()) {
                        (void)fs::removeItem(url);
+                       work->end();
                        if (!written) return done(fail(written.error()));
                        if (c) return done(fail(NSCocoaErrorDomain, 3072, "The copy was given up."));
                        return done(fail(NSCocoaErrorDomain, 256, "No document controller."));
@@ -427,6 +425,8 @@ void Document::duplicate(std::function<void(Result<std::shared_ptr<Document>>)> 
                        (*copy)->showWindows();
                        done(copy);
                      });
+                     // Its reading is among the work under way by now.
+                     work->end();
                    });
 }
 

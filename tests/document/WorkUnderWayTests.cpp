@@ -3,6 +3,7 @@
 // and a Save As over a file being opened leaves one document for that file whichever comes first.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "DocumentTestSupport.h"
@@ -111,13 +112,25 @@ TEST_F(WorkUnderWayTest, AQuitDuringDuplicateLeavesNoDraftOfTheCopy) {
     } else {
       ASSERT_TRUE(waitFor([&] {
         auto drafts = copyDrafts();
-        return ended || (drafts.size() == 1 && controller->isOpening(drafts.front()));
+        return ended || (drafts.size() == 1 && controller->isOpening(drafts.front()) &&
+                         !original->container()->isWorkingInBackground());
       }, 120));
     }
     ASSERT_FALSE(ended) << "the copy was made before the quit";
     EXPECT_FALSE(controller->isIdle());
 
-    original->close();
+    // As the quit closes it: asked first, then closed, with the main loop free while the copy is
+    // written.
+    bool mayClose = false;
+    {
+      manypictures::MainLoopWatch watch;
+      original->canClose([&](bool shouldClose) { mayClose = shouldClose; });
+      ASSERT_TRUE(waitFor([&] { return mayClose; }, 120));
+      original->close();
+      RunLoop::runOnce(0);
+      std::printf("%s: the close held the main loop at most %.2f s\n", c.what, watch.longestSeconds());
+      EXPECT_LT(watch.longestSeconds(), 2) << "the close waited for the copy on the main loop";
+    }
     quitAfterClosing();
     EXPECT_TRUE(ended) << "the quit ended before the copy";
     EXPECT_TRUE(copyDrafts().empty()) << "a draft of a copy nobody saw";

@@ -1,6 +1,7 @@
 #include "platform/WorkUnderWay.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/RunLoop.h"
 

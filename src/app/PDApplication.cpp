@@ -228,7 +228,8 @@ bool PDApplication::applicationShouldHandleReopen(bool) {
 
 void PDApplication::applicationWillTerminate() {
   isTerminating_ = true;
-  // Documents still being read are given up: their reads end before the process does.
+  // Documents still being read and copies being made are given up, and saves awaited: all of
+  // them end before the process does.
   documentController_->stopOpenings();
   (void)Defaults::standard().synchronize();
   LoginController::shared().clearEphemeralToken();
@@ -481,6 +482,8 @@ void PDApplication::terminate(std::function<void(bool)> done) {
 
 // Documents close one after the other; a person who cancels one keeps the application running.
 void PDApplication::terminateNext(std::function<void(bool)> done) {
+  // The session's end took over: it keeps what is left without asking.
+  if (sessionEnding_) return;
   const auto& documents = documentController_->documents();
   if (documents.empty()) {
     applicationWillTerminate();
@@ -490,6 +493,7 @@ void PDApplication::terminateNext(std::function<void(bool)> done) {
   }
   auto document = documents.front();
   document->canClose([this, document, done = std::move(done)](bool shouldClose) mutable {
+    if (sessionEnding_) return;
     if (!shouldClose) {
       terminationInProgress_ = false;
       if (done) done(false);
@@ -500,6 +504,40 @@ void PDApplication::terminateNext(std::function<void(bool)> done) {
     if (!documentController_->documents().empty() && documentController_->documents().front() == document)
       documentController_->removeDocument(*document);
     terminateNext(std::move(done));
+  });
+}
+
+void PDApplication::quitNow() {
+  // Openings and copies under way are given up, and saves awaited, before the loop ends.
+  applicationWillTerminate();
+  if (hooks_.quit) hooks_.quit();
+}
+
+void PDApplication::endSession() {
+  if (isTerminating_ || sessionEnding_) {
+    RWLog("Asked again to end; the quit under way goes on");
+    return;
+  }
+  sessionEnding_ = true;
+  // The menu's quit and the idle check leave it to this one.
+  terminationInProgress_ = true;
+  RWLog("The session ends: every document keeps its edits, then korvel quits");
+  keepNextAtSessionEnd();
+}
+
+void PDApplication::keepNextAtSessionEnd() {
+  const auto& documents = documentController_->documents();
+  if (documents.empty()) return quitNow();
+  auto document = documents.front();
+  document->saveForSessionEnd([this, document] {
+    // An untitled document's draft stays for the next start; any other closes as at a quit.
+    if (!document->fileURL() && document->autosavedContentsFileURL())
+      document->giveUp();
+    else
+      document->close();
+    if (!documentController_->documents().empty() && documentController_->documents().front() == document)
+      documentController_->removeDocument(*document);
+    keepNextAtSessionEnd();
   });
 }
 

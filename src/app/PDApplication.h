@@ -142,6 +142,11 @@ class PDApplication {
   static std::string cloudDashboardURL(const std::string& base, const std::optional<std::string>& token);
   // Closes every document (asking where needed), then ends; `done` learns whether it did.
   void terminate(std::function<void(bool terminated)> done = {});
+  // The session ends (SIGTERM at a logout or a shutdown): the same quit, with nobody there to
+  // answer. Documents with a file save in place; an edited untitled one writes its draft, which
+  // reopens at the next start; what is being opened is given up; then the application ends.
+  // Asked again meanwhile, or during a quit, the quit under way goes on.
+  void endSession();
 
   void runOnceForKey(const std::string& key, const std::function<bool()>& block);
   // Saves every document that has a file, then quits; tries again every 10 s until the process
@@ -189,6 +194,9 @@ class PDApplication {
   void openPendingFiles();
   void openURL(const std::string& url);
   void terminateNext(std::function<void(bool)> done);
+  void keepNextAtSessionEnd();
+  // Gives up what is under way, waits for it, and ends the application.
+  void quitNow();
   // `work` on the main loop after `seconds` (through the hook when tests set one).
   void after(double seconds, std::function<void()> work);
 
@@ -205,4 +213,5 @@ class PDApplication {
   bool isFirstLaunch_ = false;
   bool terminationInProgress_ = false;
   bool terminationCancelled_ = false;
+  bool sessionEnding_ = false;
 };

@@ -1,6 +1,9 @@
 #include "app/PDApplicationGtk.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+
+#include <csignal>
 
 #include <memory>
 #include <string>
@@ -104,17 +107,29 @@ bool anyWindowOnScreen() {
   return visible;
 }
 
-// With no window on screen and no document open for two checks in a row, the person has
-// closed the last thing they could see: the run ends, as desktop programs do here.
+// With no window on screen, no document open and none being opened, saved or copied for two
+// checks in a row, the person has closed the last thing they could see: the run ends, as
+// desktop programs do here. A document given at the start is read before its window shows.
 gboolean checkForQuit(gpointer) {
   if (!current || !current->application) return G_SOURCE_CONTINUE;
   auto* controller = BaseDocumentController::shared();
-  bool idle = !anyWindowOnScreen() && (!controller || controller->documents().empty());
+  bool idle = !anyWindowOnScreen() && (!controller || controller->isIdle());
   current->idleChecks = idle ? current->idleChecks + 1 : 0;
   if (current->idleChecks >= 2) {
     current->idleChecks = 0;
     current->application->terminate();
   }
+  return G_SOURCE_CONTINUE;
+}
+
+// SIGTERM, as a logout or a shutdown sends it: the application's quit, on the main loop, with
+// nobody there to answer; the process then exits. Sent again meanwhile, the quit goes on.
+gboolean onTerminateSignal(gpointer) {
+  if (!current) return G_SOURCE_CONTINUE;
+  if (current->application)
+    current->application->endSession();
+  else if (current->gtk)
+    g_application_quit(G_APPLICATION(current->gtk));
   return G_SOURCE_CONTINUE;
 }
 
@@ -295,6 +310,8 @@ int PDApplicationMain(int argc, char** argv, PDApplication::Hooks hooks) {
   g_signal_connect(gtk.get(), "shutdown", G_CALLBACK(onShutdown), nullptr);
   static const GActionEntry actions[] = {{"notification-activated", onNotificationActivated, "s", nullptr, nullptr, {}}};
   g_action_map_add_action_entries(G_ACTION_MAP(gtk.get()), actions, G_N_ELEMENTS(actions), nullptr);
+  // Kept to the process's end: a SIGTERM while the documents go below ends nothing half way.
+  g_unix_signal_add(SIGTERM, onTerminateSignal, nullptr);
   int status = g_application_run(G_APPLICATION(gtk.get()), argc, argv);
   // Documents and windows go before the toolkit's application object.
   run.application.reset();

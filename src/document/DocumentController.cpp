@@ -44,7 +44,7 @@ void DocumentController::wirePackageRegistrySettings() {
 
 DocumentController::~DocumentController() {
   // An opening's outcome comes back to this controller: none may come after it.
-  if (!openings_.empty()) stopOpenings();
+  if (!workUnderWay().empty()) stopOpenings();
 }
 
 std::vector<std::shared_ptr<PDBaseDocument>> DocumentController::orderedDocuments() {
@@ -96,7 +96,7 @@ void DocumentController::typeInBackground(const Path& url, const std::shared_ptr
   auto type = BaseDocumentController::typeForContents(url);
   std::error_code ec;
   if (type || !std::filesystem::is_regular_file(url, ec)) return done(std::move(type));
-  GlobalQueue::async([url, stop = opening->stop, notADocument = type.error(), done = std::move(done)]() mutable {
+  GlobalQueue::async([url, stop = opening->work->stop(), notADocument = type.error(), done = std::move(done)]() mutable {
     auto found = std::make_shared<Result<std::string>>(typeByWhatItHolds(url, notADocument));
     MainQueue::async([stop, found, done = std::move(done)] {
       done(stop->load() ? Result<std::string>(fail(givenUp())) : std::move(*found));
@@ -141,7 +141,7 @@ void DocumentController::makeDocumentInBackground(const std::optional<Path>& url
   if (DocumentHooks::isTerminating()) return done(fail(givenUp()));
   auto opening = beginOpening(contentsURL, false);
   RWLog("Reading " + contentsURL.string());
-  KXDocument::open(url, contentsURL, type, opening->stop,
+  KXDocument::open(url, contentsURL, type, opening->work->stop(),
                    [this, opening, done = std::move(done)](Result<std::shared_ptr<KXDocument>> made) {
                      endOpening(opening, made);
                      if (!made) {
@@ -231,8 +231,11 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
     if (error) {
       RWLog("Could not open " + url.string() + ": " + error->description(), 3);
       if (!speaksForItself(*error)) error = unreadableDocumentError(url, *error);
-      // The file chooser listed it among the recent documents as it handed it out.
-      if (!isDocumentError(*error, KXDocumentError::notLoggedIn)) RecentDocuments::shared().removeRecentDocumentURL(url);
+      // The file chooser listed it among the recent documents as it handed it out. An opening
+      // given up (at quit) says nothing of the file: it stays.
+      bool givenUpOrRefused = isDocumentError(*error, KXDocumentError::notLoggedIn) ||
+                              (error->domain == NSCocoaErrorDomain && error->code == 3072);
+      if (!givenUpOrRefused) RecentDocuments::shared().removeRecentDocumentURL(url);
       if (documents().empty() && !DocumentHooks::isTerminating()) DocumentHooks::showWelcomeWindow();
     }
     if (completion) completion(std::move(document), wasOpen, std::move(error));
@@ -256,6 +259,24 @@ void DocumentController::openDocument(const Path& url, bool display, OpenComplet
     if (!edit) {
       DocumentHooks::closeWelcomeWindow();
       return openTutorial(url, std::move(completion));
+    }
+  }
+  openFile(url, display, std::move(completion));
+}
+
+void DocumentController::openFile(const Path& url, bool display, OpenCompletion completion) {
+  // A Save As writing this file (or the folder that holds it) ends first: its document is then
+  // the file's, and this opening joins it. One that failed leaves the file to be read as it is.
+  if (!documentForURL(url)) {
+    auto saving = workUnderWay().find({WorkUnderWay::Kind::saving}, [&](const WorkUnderWay::Work& work) {
+      return replacedBySaving(work.url(), url);
+    });
+    if (saving) {
+      RWLog("Opening " + url.string() + " once the save that writes it has ended");
+      return saving->whenEnded([this, url, display, completion = std::move(completion)]() mutable {
+        if (DocumentHooks::isTerminating()) return completion(nullptr, false, givenUp());
+        openFile(url, display, std::move(completion));
+      });
     }
   }
   // A folder is a project only when it holds a design; any other folder is no document.
@@ -309,7 +330,7 @@ void DocumentController::openInBackground(const Path& url, bool show, OpenComple
   typeInBackground(url, opening, [url, opening, tell](Result<std::string> type) {
     if (!type) return tell(fail(type.error()));
     RWLog("Opening " + url.string());
-    KXDocument::open(url, *type, opening->stop, tell);
+    KXDocument::open(url, *type, opening->work->stop(), tell);
   });
 }
 
@@ -317,38 +338,30 @@ std::shared_ptr<DocumentController::Opening> DocumentController::beginOpening(co
   auto opening = std::make_shared<Opening>();
   opening->url = url;
   opening->joinable = joinable;
+  opening->work = workUnderWay().begin(joinable ? WorkUnderWay::Kind::opening : WorkUnderWay::Kind::reading, url);
   openings_.push_back(opening);
   return opening;
 }
 
 void DocumentController::endOpening(const std::shared_ptr<Opening>& opening, Result<std::shared_ptr<KXDocument>>& made) {
   std::erase(openings_, opening);
-  opening->ended = true;
+  bool givenUpMeanwhile = opening->work->isGivenUp();
+  opening->work->end();
   // Given up (at quit) after its read was done: it never shows.
-  if (made && opening->stop->load()) {
+  if (made && givenUpMeanwhile) {
     (*made)->giveUp();
     made = fail(givenUp());
   }
 }
 
 void DocumentController::showWelcomeWindowIfNothingIsLeft() {
-  if (documents().empty() && openings_.empty() && !DocumentHooks::isTerminating()) DocumentHooks::showWelcomeWindow();
-}
-
-bool DocumentController::isOpening(const Path& url) const {
-  std::error_code ec;
-  return std::any_of(openings_.begin(), openings_.end(), [&](const std::shared_ptr<Opening>& opening) {
-    return opening->url == url || std::filesystem::equivalent(opening->url, url, ec);
-  });
+  if (isIdle() && !DocumentHooks::isTerminating()) DocumentHooks::showWelcomeWindow();
 }
 
 void DocumentController::stopOpenings() {
-  auto openings = openings_;
-  for (auto& opening : openings) opening->stop->store(true);
-  // Each ends at its next chunk; the main loop runs only what they hand back.
-  RunLoop::runUntil([&] {
-    return std::all_of(openings.begin(), openings.end(), [](const auto& opening) { return opening->ended; });
-  }, 60);
+  // Each ends at its next chunk, a copy being written once it is written; the main loop runs only
+  // what they hand back.
+  if (!workUnderWay().giveUpAndWait(60)) RWLog("Work under way had not ended after a minute; quitting without it", 3);
 }
 
 void DocumentController::openTutorial(const Path& url, OpenCompletion completion) {
@@ -357,7 +370,7 @@ void DocumentController::openTutorial(const Path& url, OpenCompletion completion
   auto opening = beginOpening(url, false);
   RWLog("Starting the tutorial " + url.string());
   KXDocument::openFromTemplate(
-      defaultType, url, tutorialTypeIdentifier, true, opening->stop,
+      defaultType, url, tutorialTypeIdentifier, true, opening->work->stop(),
       [this, opening, url, completion = std::move(completion)](Result<std::shared_ptr<KXDocument>> made) {
         endOpening(opening, made);
         if (!made) return completion(nullptr, false, made.error());
@@ -391,7 +404,7 @@ void DocumentController::convertClassicProject(const Path& url, OpenCompletion c
     display(*document);
     completion(document, false, std::nullopt);
   };
-  GlobalQueue::async([url, stop = opening->stop, type = defaultType, converted] {
+  GlobalQueue::async([url, stop = opening->work->stop(), type = defaultType, converted] {
     auto staged = std::make_shared<Result<std::shared_ptr<KXDocumentArchive>>>(KXDocumentMigration::stageClassicProject(url));
     MainQueue::async([staged, stop, type, converted] {
       if (!*staged) return converted(nullptr, fail(staged->error()));

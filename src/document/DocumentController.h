@@ -50,11 +50,9 @@ class DocumentController : public BaseDocumentController {
   void openDocument() override;
   void openDocument(const Path& url, bool display, OpenCompletion completion) override;
   bool attemptRecovery(const Error& error, int optionIndex) override;
-  // Whether `url` (a file, a draft, a copy or a tutorial) is being read beside the main loop; its
-  // document is not among documents() yet.
-  bool isOpening(const Path& url) const override;
-  // Gives up every opening still reading and returns once each has ended (at quit): nothing is
-  // left half written, and their drafts and working copies are as their reads left them.
+  // Gives up every opening still reading and every copy being made, and returns once everything
+  // under way has ended, saves too (at quit): nothing is left half written, their drafts and
+  // working copies are as their reads left them, and a copy given up leaves no draft.
   void stopOpenings();
 
  private:
@@ -63,14 +61,17 @@ class DocumentController : public BaseDocumentController {
     // A file opened by its name: every opening of it gets the one document. A draft, a copy and
     // a tutorial are read each on their own.
     bool joinable = true;
-    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    // Its entry among the work under way; given up there.
+    std::shared_ptr<WorkUnderWay::Work> work;
     struct Waiter {
       bool show;
       OpenCompletion completion;
     };
     std::vector<Waiter> waiters;
-    bool ended = false;
   };
+  // Opens a file or folder once no save writes it: a file a Save As is writing is, once written,
+  // the saved document.
+  void openFile(const Path& url, bool display, OpenCompletion completion);
   // Reads the document at `url` beside the main loop; its window shows once it is read.
   void openInBackground(const Path& url, bool show, OpenCompletion completion);
   // The file's type by its name, or else by what it holds, looked at beside the main loop;

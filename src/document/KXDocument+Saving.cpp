@@ -3,6 +3,7 @@
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentError.h"
+#include "platform/BaseDocumentController.h"
 #include "platform/Fatal.h"
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
@@ -40,6 +41,14 @@ void KXDocument::flush(std::function<void(bool finished)> done) {
 void KXDocument::save(const std::filesystem::path& url, const std::string& type, SaveOperation operation,
                       Completion completion) {
   if (queueSaveWhileSaving(url, type, operation, completion)) return;
+  // Among the work under way from now, before the editor is asked for its document: an opening
+  // of the file waits for the save, and another document's Save As over it is refused.
+  if (auto* c = controller())
+    completion = [work = c->workUnderWay().begin(WorkUnderWay::Kind::saving, url, static_cast<const Document*>(this)),
+                  completion = std::move(completion)](std::optional<Error> error) {
+      work->end();
+      if (completion) completion(error);
+    };
   completion = savingUntilDone(std::move(completion));
   bool wasUntitled = !fileURL().has_value();
   if (container_->projectDirectoryIsOrigin() && url == container_->projectDirectory())
@@ -533,12 +542,34 @@ bool KXDocument::queueSaveWhileSaving(const std::filesystem::path& url, const st
 }
 
 void KXDocument::canClose(std::function<void(bool shouldClose)> done) {
-  if (!isSaving_ && !isReverting_) return PDBaseDocument::canClose(std::move(done));
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  // A copy being written from the working copy (Duplicate) ends first, with the main loop free:
+  // the close would wait for it on the main loop.
+  const Document* self = this;
+  auto copying = controller() ? controller()->workUnderWay().find({WorkUnderWay::Kind::duplicating},
+                                                                  [self](const auto& w) { return w.owner() == self; })
+                              : nullptr;
+  if (copying)
+    return copying->whenEnded([weak, done = std::move(done)] {
+      auto self = weak.lock();
+      if (!self || self->isClosed()) return done(true);
+      self->canClose(done);
+    });
+  if (!isSaving_ && !isReverting_) return PDBaseDocument::canClose(std::move(done));
   queuedSaves_.push_back([weak, done = std::move(done)] {
     auto self = weak.lock();
     if (!self || self->isClosed()) return done(true);
     self->canClose(done);
+  });
+}
+
+void KXDocument::saveForSessionEnd(std::function<void()> done) {
+  if (!isSaving_ && !isReverting_) return PDBaseDocument::saveForSessionEnd(std::move(done));
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  queuedSaves_.push_back([weak, done = std::move(done)] {
+    auto self = weak.lock();
+    if (!self || self->isClosed()) return done();
+    self->saveForSessionEnd(done);
   });
 }
 

@@ -105,9 +105,11 @@ class KXDocument : public PDBaseDocument {
   bool fileHoldsLastContent(const std::filesystem::path& url) const override;
   void duplicate(std::function<void(Result<std::shared_ptr<Document>>)> done) override;
   void close() override;
-  // Closes a document whose opening was given up once read, before it was ever shown: its draft
-  // and the working copy it read into stay as they are, for the next start.
-  void giveUp();
+  // Closes a document whose opening was given up once read, before it was ever shown, or one
+  // left as the session ends: its draft and its working copy stay as they are, for the next start.
+  void giveUp() override;
+  // Asked while a file is written, saves once the write has ended, as canClose does.
+  void saveForSessionEnd(std::function<void()> done) override;
   virtual void preventChangedByOtherAppErrorOnSave();
 
   // Edited state comes from the container only.

@@ -55,25 +55,42 @@ std::shared_ptr<Document> BaseDocumentController::documentForURL(const Path& url
   return nullptr;
 }
 
-std::shared_ptr<Document> BaseDocumentController::documentReplacedBySaving(const Path& url, const Document* except) const {
+bool BaseDocumentController::replacedBySaving(const Path& target, const Path& place) {
   std::error_code ec;
-  auto target = std::filesystem::weakly_canonical(url, ec);
-  if (ec) target = url.lexically_normal();
-  if (!target.has_filename()) target = target.parent_path();
-  bool folder = std::filesystem::is_directory(url, ec);
+  if (std::filesystem::equivalent(place, target, ec)) return true;
+  auto to = std::filesystem::weakly_canonical(target, ec);
+  if (ec) to = target.lexically_normal();
+  if (!to.has_filename()) to = to.parent_path();
+  auto at = std::filesystem::weakly_canonical(place, ec);
+  if (ec) at = place.lexically_normal();
+  if (!at.has_filename()) at = at.parent_path();
+  if (at == to) return true;
+  if (!std::filesystem::is_directory(target, ec)) return false;
+  auto [t, p] = std::mismatch(to.begin(), to.end(), at.begin(), at.end());
+  return t == to.end();
+}
+
+std::shared_ptr<Document> BaseDocumentController::documentReplacedBySaving(const Path& url, const Document* except) const {
   for (auto& d : documents_) {
     if (d.get() == except || !d->fileURL()) continue;
-    const auto& file = *d->fileURL();
-    if (std::filesystem::equivalent(file, url, ec)) return d;
-    auto place = std::filesystem::weakly_canonical(file, ec);
-    if (ec) place = file.lexically_normal();
-    if (place == target) return d;
-    if (folder) {
-      auto [t, p] = std::mismatch(target.begin(), target.end(), place.begin(), place.end());
-      if (t == target.end()) return d;
-    }
+    if (replacedBySaving(url, *d->fileURL())) return d;
   }
   return nullptr;
+}
+
+std::shared_ptr<WorkUnderWay::Work> BaseDocumentController::workReplacedBySaving(const Path& url,
+                                                                                 const Document* except) const {
+  using Kind = WorkUnderWay::Kind;
+  return workUnderWay_.find({Kind::opening, Kind::reading, Kind::saving}, [&](const WorkUnderWay::Work& work) {
+    if (work.owner() && work.owner() == except) return false;
+    // Two saves into one folder write different files only when neither holds the other.
+    return replacedBySaving(url, work.url()) || (work.kind() == Kind::saving && replacedBySaving(work.url(), url));
+  });
+}
+
+bool BaseDocumentController::isOpening(const Path& url) const {
+  using Kind = WorkUnderWay::Kind;
+  return workUnderWay_.on(url, {Kind::opening, Kind::reading, Kind::duplicating}) != nullptr;
 }
 
 Result<std::string> BaseDocumentController::typeForContents(const Path& url) const {

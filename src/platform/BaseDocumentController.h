@@ -15,6 +15,7 @@
 #include "platform/Document.h"
 #include "platform/Error.h"
 #include "platform/Panels.h"
+#include "platform/WorkUnderWay.h"
 
 class Timer;
 
@@ -39,6 +40,19 @@ class BaseDocumentController {
   // `url` itself (however it is spelled, through links too), one that `url` names although it
   // moved away, or one inside the folder `url`.
   std::shared_ptr<Document> documentReplacedBySaving(const Path& url, const Document* except) const;
+  // Work under way that a save to `url` would race, other than `except`'s: an opening or a read of
+  // that file (or of one inside the folder `url`), or another document's save to it.
+  std::shared_ptr<WorkUnderWay::Work> workReplacedBySaving(const Path& url, const Document* except) const;
+  // Whether a save to `target` replaces the file or folder at `place`: `target` itself, however it
+  // is spelled, or a folder that holds it.
+  static bool replacedBySaving(const Path& target, const Path& place);
+
+  // What runs beside the main loop for documents: openings, reads of drafts and copies, copies
+  // written, saves.
+  WorkUnderWay& workUnderWay() { return workUnderWay_; }
+  const WorkUnderWay& workUnderWay() const { return workUnderWay_; }
+  // No document open and nothing opening, read, copied or saved: nothing of the person's is left.
+  bool isIdle() const { return documents_.empty() && workUnderWay_.empty(); }
 
   // Types.
   std::vector<PanelFileType> documentTypes;
@@ -55,8 +69,9 @@ class BaseDocumentController {
   // `done` gets the document, not yet among documents(), on the main loop. Reads here.
   virtual void makeDocumentInBackground(const std::optional<Path>& url, const Path& contentsURL, const std::string& type,
                                         std::function<void(Result<std::shared_ptr<Document>>)> done);
-  // Whether `url` is being read beside the main loop; its document is not among documents() yet.
-  virtual bool isOpening(const Path&) const { return false; }
+  // Whether `url` (a file, a draft, a copy or a tutorial) is being read beside the main loop; its
+  // document is not among documents() yet.
+  bool isOpening(const Path& url) const;
 
   virtual Result<std::shared_ptr<Document>> openUntitledDocumentAndDisplay(bool display);
   virtual void openDocument(const Path& url, bool display, OpenCompletion completion);
@@ -92,6 +107,7 @@ class BaseDocumentController {
 
  private:
   std::vector<std::shared_ptr<Document>> documents_;
+  WorkUnderWay workUnderWay_;
   double autosavingDelay_ = 0;
   std::unique_ptr<Timer> autosaveTimer_;
 };

@@ -107,13 +107,14 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   }
   if (ownFile && fileChangedOnDisk(url)) {
     // A timed autosave gives way at once: the person's own save, or the closing of the window,
-    // looks closer and asks.
+    // looks closer and asks. With nobody to answer, the edits stay in the working copy.
     bool timed = operation == SaveOperation::autosaveInPlace && implicitlyCancellable_;
     if (!timed && fileHoldsLastContent(url)) {
       RWLog("The file of “" + displayName() + "” was written again with the content it had");
     } else {
       RWLog("The file of “" + displayName() + "” changed on disk since it was last read or written");
-      if (timed || !confirmSavingOverChangedFile(url, type)) {
+      if (nobodyAnswers_) RWLog("Not saving “" + displayName() + "” over it: nobody is there to answer");
+      if (timed || nobodyAnswers_ || !confirmSavingOverChangedFile(url, type)) {
         if (completion) completion(userCancelled());
         return;
       }
@@ -123,10 +124,20 @@ void Document::performSave(const Path& url, const std::string& type, SaveOperati
   auto draft = autosavedContentsFileURL();
   // Taken right after the look above (and the person's answer): what the write may replace.
   targetAsChecked_ = fs::fileIdentity(url);
-  writeSafelyAsync(url, type, operation, [this, keepAlive, url, type, operation, draft, completion](Result<void> written) {
-    targetAsChecked_.reset();
-    finishSave(written, url, type, operation, draft, completion);
-  });
+  // Among the work under way until the document has taken the outcome up: an opening of the file
+  // waits for it, and a Save As of another document over it is refused.
+  auto* c = controller();
+  auto work = c ? c->workUnderWay().begin(WorkUnderWay::Kind::saving, url, this) : nullptr;
+  // It ends once the outcome is recorded and before anyone is told, who may go on to a quit.
+  Completion told = [work, completion](std::optional<Error> error) {
+    if (work) work->end();
+    if (completion) completion(std::move(error));
+  };
+  writeSafelyAsync(url, type, operation,
+                   [this, keepAlive, url, type, operation, draft, told](Result<void> written) {
+                     targetAsChecked_.reset();
+                     finishSave(written, url, type, operation, draft, told);
+                   });
 }
 
 void Document::finishSave(const Result<void>& written, const Path& url, const std::string& type,
@@ -196,7 +207,7 @@ bool Document::fileChangedOnDisk(const Path& url) const {
 bool Document::refusesReplacingOpenDocument(const Path& url) {
   auto* c = controller();
   auto holder = c ? c->documentReplacedBySaving(url, this) : nullptr;
-  if (!holder) return false;
+  if (!holder) return c && refusesReplacingWorkUnderWay(url);
   auto held = holder->fileURL()->filename().string();
   auto target = url.filename().string();
   std::error_code ec;
@@ -208,6 +219,26 @@ bool Document::refusesReplacingOpenDocument(const Path& url) {
                  "documents stay as they are.",
                  {}};
   RWLog("Not saving “" + displayName() + "” over " + url.string() + ": “" + holder->displayName() + "” is open there");
+  Alert::shared().runModal(alert, windowForSheet());
+  return true;
+}
+
+bool Document::refusesReplacingWorkUnderWay(const Path& url) {
+  auto work = controller()->workReplacedBySaving(url, this);
+  if (!work) return false;
+  auto target = url.filename().string();
+  auto held = work->url().filename().string();
+  bool inside = !WorkUnderWay::sameFile(work->url(), url);
+  bool saving = work->kind() == WorkUnderWay::Kind::saving;
+  std::string what = saving ? "being saved from another window" : "being opened";
+  AlertSpec alert{inside ? "“" + target + "” holds “" + held + "”, which is " + what + "."
+                         : "“" + target + "” is " + what + ".",
+                  saving ? "A file that another window is saving can’t be replaced. Choose another name, or save again "
+                           "once that save has ended. Both documents stay as they are."
+                         : "A document that is being opened can’t be replaced. Choose another name. Both documents "
+                           "stay as they are.",
+                  {}};
+  RWLog("Not saving “" + displayName() + "” over " + url.string() + ": " + work->url().string() + " is " + what);
   Alert::shared().runModal(alert, windowForSheet());
   return true;
 }
@@ -393,12 +424,18 @@ void Document::duplicate(std::function<void(Result<std::shared_ptr<Document>>)> 
   auto name = displayName() + " copy";
   auto url = newDraftURL(name);
   auto type = fileType_;
+  // Under way while the copy is written, and then read as the controller's own reading: a quit
+  // meanwhile waits for the write and gives the copy up, and no draft is left of a copy the person
+  // never saw.
+  auto work = controller()->workUnderWay().begin(WorkUnderWay::Kind::duplicating, url, this);
   writeSafelyAsync(url, type, SaveOperation::autosaveElsewhere,
-                   [url, type, name, done = std::move(done)](Result<void> written) {
+                   [url, type, name, work, done = std::move(done)](Result<void> written) {
                      auto* c = BaseDocumentController::shared();
-                     if (!written || !c) {
+                     if (!written || !c || work->isGivenUp()) {
                        (void)fs::removeItem(url);
+                       work->end();
                        if (!written) return done(fail(written.error()));
+                       if (c) return done(fail(NSCocoaErrorDomain, 3072, "The copy was given up."));
                        return done(fail(NSCocoaErrorDomain, 256, "No document controller."));
                      }
                      c->makeDocumentInBackground(std::nullopt, url, type, [url, name, done](Result<std::shared_ptr<Document>> copy) {
@@ -413,6 +450,8 @@ void Document::duplicate(std::function<void(Result<std::shared_ptr<Document>>)> 
                        (*copy)->showWindows();
                        done(copy);
                      });
+                     // Its reading is among the work under way by now.
+                     work->end();
                    });
 }
 
@@ -451,6 +490,23 @@ void Document::close() {
   if (!fileURL_)
     if (auto draft = autosavedContentsFileURL()) (void)fs::removeItem(*draft);
   if (auto* c = controller()) c->removeDocument(*this);
+}
+
+void Document::giveUp() {
+  if (!fileURL_) autosavedContentsFileURL_.reset();
+  close();
+}
+
+void Document::saveForSessionEnd(std::function<void()> done) {
+  nobodyAnswers_ = true;
+  if (!edited_ || isInViewingMode()) return done();
+  auto name = displayName();
+  autosave(false, [name, done = std::move(done)](std::optional<Error> error) {
+    if (error)
+      RWLog("“" + name + "” could not be saved as the session ends; its edits stay where they are: " +
+                error->description(), 3);
+    done();
+  });
 }
 
 void Document::presentError(const Error& error) {

@@ -131,6 +131,15 @@ class Document : public std::enable_shared_from_this<Document> {
   virtual void canClose(std::function<void(bool shouldClose)> done);
   // Closes the document's windows and forgets it. Subclasses forward here.
   virtual void close();
+  // Closes the document leaving its draft, and whatever else it keeps for the next start, where
+  // it is: that start reopens it.
+  virtual void giveUp();
+  // The session ends and nobody is there to answer: keeps the edits as a close would, without a
+  // question. A document with a file saves in place; an edited untitled one writes its draft,
+  // which giveUp() then leaves for the next start. A save that would need an answer (its file
+  // changed on disk), or that fails, leaves the edits where they are and says so in the log.
+  // `done` runs once it has ended, on the main loop.
+  virtual void saveForSessionEnd(std::function<void()> done);
   bool isClosed() const { return closed_; }
 
   // Windows.
@@ -164,8 +173,10 @@ class Document : public std::enable_shared_from_this<Document> {
   bool isOwnFile(const Path& url) const;
   // After a revert read the file: not edited, and the file as it was before the read.
   void reverted(const Path& url, const std::optional<fs::FileIdentity>& before);
-  // Says so when a save to `url` would replace a document open in another window; true then.
+  // Says so when a save to `url` would replace a document open in another window, or one being
+  // opened or saved; true then.
   bool refusesReplacingOpenDocument(const Path& url);
+  bool refusesReplacingWorkUnderWay(const Path& url);
   // Asks before a save replaces changes made on disk by someone else; true to save anyway.
   bool confirmSavingOverChangedFile(const Path& url, const std::string& type);
   Path newDraftURL() const;
@@ -186,5 +197,7 @@ class Document : public std::enable_shared_from_this<Document> {
   bool edited_ = false;
   bool implicitlyCancellable_ = false;
   bool closed_ = false;
+  // Set once the session ends: a save asks nobody.
+  bool nobodyAnswers_ = false;
   std::vector<std::shared_ptr<std::function<void()>>> editedObservers_;
 };

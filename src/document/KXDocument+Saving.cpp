@@ -328,19 +328,23 @@ void KXDocument::readAsync(const std::filesystem::path& url, const std::string& 
   readInBackground(url, type, nullptr, std::move(done));
 }
 
+bool KXDocument::afterSave(std::function<void(KXDocument&)> then, std::function<void(Result<void>)> done) {
+  if (!isSaving_) return false;
+  std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
+  queuedSaves_.push_back([weak, then = std::move(then), done = std::move(done)] {
+    auto self = weak.lock();
+    if (!self || self->isClosed() || !self->container_->isValid())
+      return done(fail(Error(NSCocoaErrorDomain, 3072, "The document was closed.")));
+    then(*self);
+  });
+  return true;
+}
+
 void KXDocument::revertAsync(const std::filesystem::path& url, const std::string& type,
                              std::function<void(Result<void>)> done) {
   if (isReverting_) return done(fail(Error(NSCocoaErrorDomain, 3072, "A revert is under way.")));
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
-  if (isSaving_) {
-    queuedSaves_.push_back([weak, url, type, done = std::move(done)] {
-      auto self = weak.lock();
-      if (!self || self->isClosed() || !self->container_->isValid())
-        return done(fail(Error(NSCocoaErrorDomain, 3072, "The document was closed.")));
-      self->revertAsync(url, type, done);
-    });
-    return;
-  }
+  if (afterSave([url, type, done](KXDocument& self) { self.revertAsync(url, type, done); }, done)) return;
   isReverting_ = true;
   PDBaseDocument::revertAsync(url, type, [weak, done = std::move(done)](Result<void> result) {
     auto self = weak.lock();
@@ -407,15 +411,7 @@ void KXDocument::revertToChangedFileAsync(const std::filesystem::path& url, cons
   if (isReverting_) return done(fail(Error(NSCocoaErrorDomain, 3072, "A revert is under way.")));
   std::weak_ptr<KXDocument> weak = std::static_pointer_cast<KXDocument>(shared_from_this());
   // The edits are kept aside as the revert starts, not before the save it follows has ended.
-  if (isSaving_) {
-    queuedSaves_.push_back([weak, url, type, done = std::move(done)] {
-      auto self = weak.lock();
-      if (!self || self->isClosed() || !self->container_->isValid())
-        return done(fail(Error(NSCocoaErrorDomain, 3072, "The document was closed.")));
-      self->revertToChangedFileAsync(url, type, done);
-    });
-    return;
-  }
+  if (afterSave([url, type, done](KXDocument& self) { self.revertToChangedFileAsync(url, type, done); }, done)) return;
   auto old = container_;
   auto aside = container_->keepUnsavedEditsAside(isDocumentEdited());
   if (!aside) return done(fail(aside.error()));

@@ -206,6 +206,8 @@ class KXDocument : public PDBaseDocument {
   void runQueued();
   // The working copy and the editor after a revert read the file.
   void tookUpRevert();
+  // While a save runs: `then` follows it (`done` hears of a close meanwhile); true. Else false.
+  bool afterSave(std::function<void(KXDocument&)> then, std::function<void(Result<void>)> done);
   // Asks the editor for its document and waits; `done` gets whether it answered in time.
   void flush(std::function<void(bool finished)> done);
   void scheduleMessages();

@@ -297,12 +297,17 @@ std::filesystem::path zipOf(const std::vector<std::pair<std::string, std::string
   return file;
 }
 
+// Hidden names in the cache and the backups, but for those of reduced copies this process is
+// making right now: they are live work, not what a document or an ended run brought.
 std::vector<std::string> hiddenCacheItems(const std::filesystem::path& project) {
   std::vector<std::string> found;
   std::error_code ec;
+  const auto live = ".korvel-" + std::to_string(::getpid()) + "-";
   for (const char* folder : {".cache/images/512", ".cache/images/1024", ".cache/images/2048", ".backups"})
-    for (auto& item : std::filesystem::directory_iterator(project / folder, ec))
-      if (item.path().filename().string()[0] == '.') found.push_back(std::string(folder) + "/" + item.path().filename().string());
+    for (auto& item : std::filesystem::directory_iterator(project / folder, ec)) {
+      auto name = item.path().filename().string();
+      if (name[0] == '.' && name.rfind(live, 0) != 0) found.push_back(std::string(folder) + "/" + name);
+    }
   return found;
 }
 

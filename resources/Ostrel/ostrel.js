@@ -604,10 +604,11 @@
     }
   }
 
-  // A server that has not begun to answer by then is asked again; a few asks, further apart.
-  var answerWait = 20000;
+  // A server that has not begun to answer by then is asked again; a few asks, further apart. A
+  // busy machine may take long to begin a large design's answer: the wait is generous.
+  var answerWait = 60000;
   var retryDelays = [500, 1000, 2000, 4000, 8000, 8000, 8000, 8000];
-  var designAsk = 0;  // the latest ask: the answer of an earlier one is dropped
+  var designAsk = 0;  // the latest ask: only its failure asks again
   var retryTimer = null;
   // The host's number for this start of the page, named back once the design is in.
   var hostStart = null;
@@ -646,9 +647,11 @@
     state.designAsks += 1;
     return fetchJSON(address).then(function (json) {
       state.designAnswers += 1;
-      if (ask !== designAsk) return;
-      if (json && typeof json === 'object') return takeDesign(json);
+      // Any ask's design will do while the page holds none: each is the document's own. Once
+      // the page holds one, no answer replaces it.
       if (state.holdsDesign) return;
+      if (json && typeof json === 'object') return takeDesign(json);
+      if (ask !== designAsk) return;
       if (attempt >= retryDelays.length) {
         showDesignStatus('The design could not be loaded from the project server. It loads when the server ' +
           'starts again; until then nothing can be changed.');

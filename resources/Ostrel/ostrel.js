@@ -604,9 +604,8 @@
     }
   }
 
-  // A server that has not begun to answer by then is asked again; a few asks, further apart. A
-  // busy machine may take long to begin a large design's answer: the wait is generous.
-  var answerWait = 60000;
+  // A server that has not begun to answer by then is asked again; a few asks, further apart.
+  var answerWait = 20000;
   var retryDelays = [500, 1000, 2000, 4000, 8000, 8000, 8000, 8000];
   var designAsk = 0;  // the latest ask: only its failure asks again
   var retryTimer = null;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -170,11 +171,18 @@ std::shared_ptr<KXDocument> openWith(DocumentController& controller, const std::
 }
 
 bool waitForEditor(KXDocument& document) {
-  return waitFor([&] {
+  bool ready = waitFor([&] {
     if (!document.ostrelViewController().isDocumentReady()) return false;
     auto state = pageState(document);
     return state && state->is_object();
-  }, 60);
+  }, 180);
+  if (!ready) {
+    // What the page says of itself tells a page that never started from one without its design.
+    auto state = pageState(document);
+    std::printf("The editor page never got ready (ready: %d); its state: %s\n",
+                int(document.ostrelViewController().isDocumentReady()), state ? state->dump().substr(0, 2000).c_str() : "none");
+  }
+  return ready;
 }
 
 bool editPage(KXDocument& document, const std::string& newName) {

@@ -89,7 +89,7 @@ TEST_F(Reverts, ADocumentOfManyPicturesRevertsWithTheMainLoopFree) {
   EXPECT_EQ(filesIn(project / "design/images"), std::size_t(pictures));
   EXPECT_TRUE(fsys::exists(project / "design/images" / gone));
   EXPECT_FALSE(fsys::exists(project / "design/images" / added));
-  EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }, 60));
+  EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }, 180));
   EXPECT_EQ(firstPageName(documentInZip(file)), "Saved");
   document->close();
 }
@@ -201,7 +201,7 @@ TEST_F(Reverts, WhatIsAskedDuringARevertWaitsForIt) {
     }
     EXPECT_FALSE(document->isDocumentEdited());
     EXPECT_EQ(pageNameInFolder(document->container()->projectDirectory()), "Saved");
-    EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }, 60));
+    EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }, 180));
     document->close();
   }
 }

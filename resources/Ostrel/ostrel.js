@@ -651,16 +651,14 @@
       if (state.holdsDesign) return;
       if (json && typeof json === 'object') return takeDesign(json);
       if (ask !== designAsk) return;
-      if (attempt >= retryDelays.length) {
-        showDesignStatus('The design could not be loaded from the project server. It loads when the server ' +
-          'starts again; until then nothing can be changed.');
-        return;
-      }
-      showDesignStatus('The design has not loaded from the project server yet; trying again…');
+      // A page without its design never stops asking: a server busy or starting answers later.
+      showDesignStatus(attempt < retryDelays.length
+        ? 'The design has not loaded from the project server yet; trying again…'
+        : 'The design could not be loaded from the project server yet; until it loads nothing can be changed.');
       retryTimer = setTimeout(function () {
         var next = projectDesignAddress();
         if (next && ask === designAsk && !state.holdsDesign) loadDesign(next, attempt + 1);
-      }, retryDelays[attempt]);
+      }, retryDelays[Math.min(attempt, retryDelays.length - 1)]);
     });
   }
 

@@ -50,7 +50,8 @@ Result<void> BaseOstrelViewController::loadDocument(const std::optional<Url>& ur
 
   auto pageURL = EditorPageURL::build(indexURL, url ? std::optional(url->absoluteString()) : std::nullopt,
                                       imageBaseURL ? std::optional(imageBaseURL->absoluteString()) : std::nullopt,
-                                      projectURL ? std::optional(projectURL->absoluteString()) : std::nullopt);
+                                      projectURL ? std::optional(projectURL->absoluteString()) : std::nullopt,
+                                      ++pageLoads_);
 
   std::optional<std::string> builtScript;
   if (projectDir) {

@@ -176,6 +176,8 @@ class BaseOstrelViewController : public std::enable_shared_from_this<BaseOstrelV
   bool startupHeld_ = false;
   // The starts of the page the host has answered; the page names its start when it reports its design.
   std::uint64_t pageStarts_ = 0;
+  // The loads of the page, each a page started afresh.
+  std::uint64_t pageLoads_ = 0;
   bool designHeld_ = false;
   std::uint64_t exportsAskedOfStart_ = 0;
   std::vector<std::string> heldScripts_;

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cstring>
 
 std::string EditorPageURL::encodeFragment(std::string_view text) {
@@ -22,11 +23,13 @@ std::string EditorPageURL::encodeFragment(std::string_view text) {
 
 std::optional<std::string> EditorPageURL::build(const std::string& indexURL, const std::optional<std::string>& url,
                                                 const std::optional<std::string>& imageBaseURL,
-                                                const std::optional<std::string>& projectURL) {
+                                                const std::optional<std::string>& projectURL,
+                                                std::uint64_t load) {
   GUri* index = g_uri_parse(indexURL.c_str(), G_URI_FLAGS_ENCODED, nullptr);
   if (!index) return std::nullopt;
   g_uri_unref(index);
-  std::string base = indexURL.substr(0, indexURL.find('#'));
+  std::string base = indexURL.substr(0, std::min(indexURL.find('#'), indexURL.find('?')));
+  if (load) base += "?load=" + std::to_string(load);
   std::string fragment = url.value_or("") + separator + imageBaseURL.value_or("") + separator + projectURL.value_or("");
   return base + "#" + encodeFragment(fragment);
 }

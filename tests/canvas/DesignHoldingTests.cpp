@@ -118,3 +118,32 @@ TEST(DesignHolding, APageThatStartsAgainHoldsNothingUntilItReportsAgain) {
   ASSERT_TRUE(waitFor([&] { return editor.controller->holdsDocumentDesign(); }));
   EXPECT_NE(editor.processor->last("DocumentLoaded"), earlier);
 }
+
+// Each load of the editor starts the page afresh, whatever was on show: a page kept through a
+// load would hold the earlier document's design and edits under the next one's addresses.
+TEST(DesignHolding, EachLoadStartsThePageAfresh) {
+  Editor editor;
+  ASSERT_TRUE(loadWithoutServer(editor));
+  struct Case {
+    const char* what;
+    bool unloadFirst;
+  } cases[] = {{"a load over the page on show", false}, {"a load asked as the page is unloaded", true}};
+  int port = 10;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    editor.controller->loadDocument(hostDesign());
+    ASSERT_TRUE(waitFor([&] { return editor.controller->holdsDocumentDesign(); }));
+    ASSERT_EQ(editor.page("window.earlierPage = true"), nlohmann::json(true));
+    auto readyBefore = editor.processor->count("DocumentReady");
+    if (c.unloadFirst) editor.controller->unloadDocument([] {});
+    auto server = *Url::parse("http://127.0.0.1:" + std::to_string(port++) + "/");
+    ASSERT_TRUE(editor.controller->loadDocument(server.appendingPathComponent("design/document.json"), std::nullopt,
+                                                server, std::nullopt));
+    ASSERT_TRUE(waitFor([&] {
+      return editor.processor->count("DocumentReady") > readyBefore && editor.controller->isDocumentReady();
+    }));
+    EXPECT_EQ(editor.page("window.earlierPage === undefined"), nlohmann::json(true));
+    EXPECT_EQ(editor.page("OstrelStandIn.documentJSON"), nlohmann::json(nullptr));
+    EXPECT_FALSE(editor.controller->holdsDocumentDesign());
+  }
+}

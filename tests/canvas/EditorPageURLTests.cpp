@@ -23,6 +23,14 @@ TEST(EditorPageURL, EncodesWhatAFragmentMayNotHold) {
   EXPECT_EQ(EditorPageURL::encodeFragment("-._~!$&'()*+,;=:@/?"), "-._~!$&'()*+,;=:@/?");
 }
 
+// Each load of the page is a page of its own, not a move within the one on show.
+TEST(EditorPageURL, EachLoadNamesItselfBeforeTheFragment) {
+  EXPECT_EQ(EditorPageURL::build("file:///e/index.html", std::nullopt, std::nullopt, std::nullopt, 7),
+            "file:///e/index.html?load=7#%23&%23%23&%23");
+  EXPECT_EQ(EditorPageURL::build("file:///e/index.html?load=6#old", std::nullopt, std::nullopt, std::nullopt, 7),
+            "file:///e/index.html?load=7#%23&%23%23&%23");
+}
+
 TEST(EditorPageURL, RefusesAnIndexThatIsNoAddress) {
   EXPECT_EQ(EditorPageURL::build("not an address", std::nullopt, std::nullopt, std::nullopt), std::nullopt);
 }

@@ -136,6 +136,18 @@ std::optional<nlohmann::json> pageState(KXDocument& document) {
   return *parsed;
 }
 
+std::string pageDiagnosis(KXDocument& document) {
+  auto& page = document.ostrelViewController();
+  auto seen = evaluate(document,
+                       "JSON.stringify({at: location.href, standIn: !!window.OstrelStandIn, s: window.OstrelStandIn && "
+                       "{holds: OstrelStandIn.holdsDesign, status: OstrelStandIn.designStatus, asks: "
+                       "OstrelStandIn.designAsks, answers: OstrelStandIn.designAnswers, addresses: "
+                       "OstrelStandIn.addresses, design: !!OstrelStandIn.documentJSON}})");
+  return "ready " + std::to_string(page.isDocumentReady()) + ", holds " + std::to_string(page.holdsDocumentDesign()) +
+         ", awaiting server " + std::to_string(page.isAwaitingServer()) + ", committed " +
+         page.webViewController().webView().committedURI() + ", page says " + (seen ? seen->dump() : "nothing");
+}
+
 OpenOutcome openAndWait(DocumentController& controller, const std::filesystem::path& url, bool display) {
   auto outcome = std::make_shared<std::optional<OpenOutcome>>();
   controller.openDocument(url, display, [outcome](std::shared_ptr<Document> d, bool wasOpen, std::optional<Error> error) {
@@ -178,9 +190,7 @@ bool waitForEditor(KXDocument& document) {
   }, 180);
   if (!ready) {
     // What the page says of itself tells a page that never started from one without its design.
-    auto state = pageState(document);
-    std::printf("The editor page never got ready (ready: %d); its state: %s\n",
-                int(document.ostrelViewController().isDocumentReady()), state ? state->dump().substr(0, 2000).c_str() : "none");
+    std::printf("The editor page never got ready: %s\n", pageDiagnosis(document).c_str());
   }
   return ready;
 }

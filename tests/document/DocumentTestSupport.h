@@ -76,6 +76,8 @@ std::string readFile(const std::filesystem::path& path);
 std::optional<nlohmann::json> documentInZip(const std::filesystem::path& zip);
 // The stand-in page's current state (window.OstrelStandIn); none when it doesn't answer.
 std::optional<nlohmann::json> pageState(KXDocument& document);
+// What korvel and the editor page say of the page's start and design, for a failure's message.
+std::string pageDiagnosis(KXDocument& document);
 std::optional<nlohmann::json> evaluate(KXDocument& document, const std::string& script);
 // Where a point of a view is on the screen.
 std::pair<int, int> onScreen(GtkWidget* view, double x, double y);

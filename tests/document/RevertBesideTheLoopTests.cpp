@@ -89,7 +89,7 @@ TEST_F(Reverts, ADocumentOfManyPicturesRevertsWithTheMainLoopFree) {
   EXPECT_EQ(filesIn(project / "design/images"), std::size_t(pictures));
   EXPECT_TRUE(fsys::exists(project / "design/images" / gone));
   EXPECT_FALSE(fsys::exists(project / "design/images" / added));
-  EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }, 180));
+  EXPECT_TRUE(waitFor([&] { return firstPageName(pageState(*document)) == "Saved"; }, 180)) << pageDiagnosis(*document);
   EXPECT_EQ(firstPageName(documentInZip(file)), "Saved");
   document->close();
 }

@@ -62,8 +62,15 @@ def answer(korvel, tabs, done=None):
     """Answers korvel's alert with the button `tabs` steps after the default one, until `done`
     (by default: until no alert of korvel's is on screen)."""
     done = done or (lambda: not desk.untitled(korvel))
-    desk.attempt("answering the alert", lambda: desk.keys(*(["Tab"] * tabs), "space" if tabs else "Return"), done,
-                 timeout=30)
+
+    def act():
+        # A person clicks the alert first: the window manager may leave the keyboard with another
+        # program's window when an alert comes up.
+        alerts = desk.untitled(korvel)
+        if alerts:
+            desk.xdo("windowactivate", "--sync", alerts[0], check=False)
+        desk.keys(*(["Tab"] * tabs), "space" if tabs else "Return")
+    desk.attempt("answering the alert", act, done, timeout=30)
 
 
 def save_as(window, name):

@@ -142,7 +142,8 @@ std::string pageDiagnosis(KXDocument& document) {
                        "JSON.stringify({at: location.href, standIn: !!window.OstrelStandIn, s: window.OstrelStandIn && "
                        "{holds: OstrelStandIn.holdsDesign, status: OstrelStandIn.designStatus, asks: "
                        "OstrelStandIn.designAsks, answers: OstrelStandIn.designAnswers, addresses: "
-                       "OstrelStandIn.addresses, design: !!OstrelStandIn.documentJSON}})");
+                       "OstrelStandIn.addresses, design: !!OstrelStandIn.documentJSON, heard: "
+                       "OstrelStandIn.received.map(e => e.event).join(' ')}})");
   return "ready " + std::to_string(page.isDocumentReady()) + ", holds " + std::to_string(page.holdsDocumentDesign()) +
          ", awaiting server " + std::to_string(page.isAwaitingServer()) + ", committed " +
          page.webViewController().webView().committedURI() + ", page says " + (seen ? seen->dump() : "nothing");

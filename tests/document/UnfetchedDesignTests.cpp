@@ -282,7 +282,7 @@ TEST_F(UnfetchedDesign, AnEditNotYetWrittenOutlivesARestartOfTheServer) {
   ASSERT_FALSE(error) << error->description();
   auto shown = shownIn(documentInZip(zip));
   EXPECT_TRUE(shown.count("Text"));
-  EXPECT_TRUE(holdsEveryPicture(shown));
+  EXPECT_TRUE(holdsEveryPicture(shown)) << shown.size() << " shown; " << pageDiagnosis(*document);
   document->close();
   EXPECT_TRUE(holdsEveryPicture(picturesIn(zip)));
 }

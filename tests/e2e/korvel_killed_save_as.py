@@ -134,7 +134,8 @@ def kill_save_as_at(what, goal):
             if z.testzip() is not None:
                 desk.fail("the new file is damaged (%s)" % at)
         if len(layers_in(COPY)) != original + 1:
-            desk.fail("the new file lacks the edit (%s)" % at)
+            desk.fail("the new file lacks the edit (%s): it holds %d layers, the document %d; the working copies %s"
+                      % (at, len(layers_in(COPY)), original, working_copy_layers()))
     if not any(count == original + 1 for count in working_copy_layers().values()):
         desk.fail("the edit is in no working copy (%s): %s" % (at, working_copy_layers()))
     # The file the working copy records opens with the edit: the new one once its record was

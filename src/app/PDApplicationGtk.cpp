@@ -126,6 +126,8 @@ gboolean checkForQuit(gpointer) {
 // nobody there to answer; the process then exits. Sent again meanwhile, the quit goes on.
 gboolean onTerminateSignal(gpointer) {
   if (!current) return G_SOURCE_CONTINUE;
+  // A question on screen would hold the quit in its own loop until someone answered it.
+  dismissQuestionsFromNowOn();
   if (current->application)
     current->application->endSession();
   else if (current->gtk)

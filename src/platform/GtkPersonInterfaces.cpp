@@ -105,6 +105,25 @@ void addApplicationIcon(GtkMessageDialog* dialog) {
 }
 
 namespace {
+bool nobodyAnswers = false;
+}  // namespace
+
+void dismissQuestionsFromNowOn() {
+  nobodyAnswers = true;
+  // Held while answered: an answer may destroy its dialog, and with it others standing on it.
+  GList* windows = gtk_window_list_toplevels();
+  std::vector<GtkWidget*> questions;
+  for (GList* w = windows; w; w = w->next)
+    if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)))
+      questions.push_back(GTK_WIDGET(g_object_ref(w->data)));
+  g_list_free(windows);
+  for (auto* question : questions) {
+    if (gtk_widget_get_visible(question)) gtk_dialog_response(GTK_DIALOG(question), GTK_RESPONSE_DELETE_EVENT);
+    g_object_unref(question);
+  }
+}
+
+namespace {
 
 // A sheet holds only its window; a modal alert holds the whole application.
 GtkWidget* makeDialog(const AlertSpec& alert, GtkWindow* parent, bool sheet) {
@@ -146,12 +165,17 @@ int normalise(int response, const AlertSpec& alert) {
 class GtkAlert : public Alert {
  public:
   int runModal(const AlertSpec& alert, GtkWindow* parent) override {
+    if (nobodyAnswers) return closeResponse(alert);
     GtkWidget* dialog = makeDialog(alert, parent, false);
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
     closeDialog(dialog);
     return normalise(response, alert);
   }
   void beginSheet(const AlertSpec& alert, GtkWindow* window, std::function<void(int)> completion) override {
+    if (nobodyAnswers) {
+      if (completion) completion(closeResponse(alert));
+      return;
+    }
     GtkWidget* dialog = makeDialog(alert, window, true);
     struct Pending {
       AlertSpec alert;
@@ -216,6 +240,7 @@ class GtkPanels : public Panels {
   // A project is a ".korvelx" file or a folder: "Open" takes the chosen files, "Open Folder"
   // the chosen folder, or the folder on show when none is chosen.
   std::vector<std::filesystem::path> runOpenPanel(const OpenPanelOptions& options, GtkWindow* parent) override {
+    if (nobodyAnswers) return {};
     constexpr int openFolderResponse = 1;
     bool folders = false;
     for (auto& t : options.types) folders |= t.isFolder;
@@ -250,6 +275,7 @@ class GtkPanels : public Panels {
   }
 
   std::optional<SavePanelResult> runSavePanel(const SavePanelOptions& options, GtkWindow* parent) override {
+    if (nobodyAnswers) return std::nullopt;
     const PanelFileType* type = nullptr;
     for (auto& t : options.types)
       if (t.typeName == options.typeName) type = &t;

@@ -16,6 +16,11 @@ GtkWindow* dialogParentFor(GtkWindow* parent);
 // Makes `sheet` a sheet of `parent`: on top of it, modal to it alone; other windows keep working.
 void attachSheet(GtkWindow* sheet, GtkWindow* parent);
 
+// Answers every question on screen (alerts, sheets, file choosers), and every one asked from now
+// on, as closing it would: the button that changes nothing. For the session's end, when nobody is
+// there to answer and a question's own loop would hold the quit until someone came.
+void dismissQuestionsFromNowOn();
+
 // The groups korvel's own entries in the desktop's recent list are noted with.
 gchar** recentDocumentGroups();
 

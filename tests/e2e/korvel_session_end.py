@@ -6,6 +6,8 @@
   edited.
 - An untitled document, edited 2 s before SIGTERM: korvel quits without a question, and its draft
   holds the edit; the next start brings it back, edited.
+- An alert on screen, waiting in its own loop: SIGTERM answers it as closing it would, and korvel
+  quits.
 
 Usage: korvel_session_end.py <korvel executable> <source tree>
 """
@@ -104,6 +106,15 @@ window = desk.wait_window("^Untitled.*Edited", 90)
 korvel.wait_log("Reopened the draft")
 desk.log("the untitled document came back:", desk.xdo("getwindowname", window))
 korvel.kill()
+
+# --- a question on screen, waiting in its own loop ---
+damaged = os.path.join(desk.documents, "Damaged.korvelx")
+with open(damaged, "wb") as f:
+    f.write(b"PK\x03\x04 not a zip" * 16)
+korvel = desk.start_korvel("question", files=(damaged,))
+desk.wait_until(lambda: desk.untitled(korvel), "the alert for the damaged file", 90)
+end_session(korvel, 1)
+desk.log("the session ended with the alert on screen")
 desk.cleanup()
 shutil.rmtree(desk.work, ignore_errors=True)
 desk.log("PASS")

@@ -786,9 +786,10 @@
     // The project's address comes with the host's answer when the page loads before the server
     // is up, so the design is fetched after it. Ready follows the first ask; the design may come later.
     hostAnswered.then(function () {
+      // Without the project's address the page holds nothing yet: the address may come after the
+      // answer, and the host may hand a design over itself.
       var address = projectDesignAddress();
       if (address) return loadDesign(address);
-      state.holdsDesign = true;
     }).then(function () {
       started = true;
       render();

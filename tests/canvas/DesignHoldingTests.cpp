@@ -147,3 +147,19 @@ TEST(DesignHolding, EachLoadStartsThePageAfresh) {
     EXPECT_FALSE(editor.controller->holdsDocumentDesign());
   }
 }
+
+// A start answered before the page heard where its project is (the host's answer came first)
+// holds nothing: an edit there would make a design of its own that a save would write over the
+// document's.
+TEST(DesignHolding, APageAnsweredBeforeItsProjectsAddressHoldsNothing) {
+  Editor editor;
+  ASSERT_TRUE(editor.load());
+  EXPECT_EQ(editor.page("OstrelStandIn.holdsDesign"), nlohmann::json(false));
+  EXPECT_EQ(editor.page("OstrelStandIn.addLayer('text')"), nlohmann::json(nullptr));
+  EXPECT_EQ(editor.page("OstrelStandIn.documentJSON"), nlohmann::json(nullptr));
+  EXPECT_FALSE(editor.controller->holdsDocumentDesign());
+  EXPECT_EQ(editor.processor->count("DocumentLoaded"), 0);
+  // The host's design is taken up all the same.
+  editor.controller->loadDocument(hostDesign());
+  ASSERT_TRUE(waitFor([&] { return editor.controller->holdsDocumentDesign(); }));
+}

@@ -92,6 +92,8 @@ TEST(EditorPage, SavingBeforeReadyFailsAtOnce) {
 TEST(EditorPage, AnEndedWebProcessFailsWaitingSavesAndReloads) {
   Editor editor;
   ASSERT_TRUE(editor.load());
+  editor.controller->loadDocument(sampleDocument());
+  ASSERT_TRUE(waitFor([&] { return editor.controller->holdsDocumentDesign(); }));
   // The page never answers this save: its save listener is gone.
   editor.page("window._ipc.emit = function () {}; true");
   std::vector<std::optional<Error>> failures;

@@ -36,9 +36,13 @@ struct EditorPage {
     controller.reset();
     RunLoop::runOnce(0.01);
   }
+  // A page with no project holds nothing of its own: it is handed an empty design, as the host
+  // hands one over.
   bool load() {
     if (!controller->loadDocument(std::nullopt, std::nullopt, std::nullopt, std::nullopt)) return false;
-    return canvastest::waitFor([&] { return controller->isDocumentReady(); });
+    if (!canvastest::waitFor([&] { return controller->isDocumentReady(); })) return false;
+    controller->loadDocument(nlohmann::json{{"version", 1}, {"pages", nlohmann::json::array()}});
+    return canvastest::waitFor([&] { return controller->holdsDocumentDesign(); });
   }
   std::optional<nlohmann::json> page(const std::string& script) {
     return canvastest::evaluate(controller->webViewController().webView(), script);

@@ -753,9 +753,17 @@
   var hostAnswered = new Promise(function (resolve) {
     var bridge = window._bridge;
     if (!bridge) return resolve();
-    window._bridge = function (method, start) {
+    window._bridge = function (method, start, addresses) {
       bridge(method);
       if (method !== 'DOMContentLoadedCallback') return;
+      // The server's addresses, as the host knows them at its answer.
+      if (addresses && typeof addresses === 'object') {
+        ['url', 'imageBaseURL', 'projectURL'].forEach(function (name) {
+          if (typeof addresses[name] === 'string') state.addresses[name] = addresses[name];
+        });
+        if (typeof addresses.key === 'string') serverKey = addresses.key;
+        showGlobals();
+      }
       if (typeof start === 'number') {
         hostStart = start;
         confirmDesign();

@@ -179,9 +179,17 @@ void BaseOstrelViewController::answerStartup(const nlohmann::json& arguments) {
     // The address came with the load; the key never does.
     setProjectURL(serverAddresses_->projectURL, serverAddresses_->serverKey);
   }
-  // The page names this start when it reports the document's design.
-  webViewController_->evaluateJavaScript("window._bridge('DOMContentLoadedCallback', " + std::to_string(pageStarts_) +
-                                         ")");
+  // The page names this start when it reports the document's design. The server's addresses come
+  // with the answer too: the page must know its project as it starts, whatever became of the events.
+  std::string answer = "window._bridge('DOMContentLoadedCallback', " + std::to_string(pageStarts_);
+  if (serverAddresses_) {
+    nlohmann::json addresses = {{"projectURL", serverAddresses_->projectURL.absoluteString()}};
+    if (serverAddresses_->url) addresses["url"] = serverAddresses_->url->absoluteString();
+    if (serverAddresses_->imageBaseURL) addresses["imageBaseURL"] = serverAddresses_->imageBaseURL->absoluteString();
+    if (!serverAddresses_->serverKey.empty()) addresses["key"] = serverAddresses_->serverKey;
+    answer += ", " + ScriptLiteral::json(addresses);
+  }
+  webViewController_->evaluateJavaScript(answer + ")");
   if (ipcProcessor_) ipcProcessor_->handle("DOMContentLoaded", arguments);
 }
 

@@ -87,6 +87,28 @@ TEST(EditorStartup, APageLoadedBeforeItsServerHearsTheAddressesBeforeItsAnswer) 
   }
 }
 
+// The answer to the page's start carries the server's addresses and key itself: a page that missed
+// the events knows its project as it starts, and asks it for the design.
+TEST(EditorStartup, APageThatMissedTheEventsKnowsItsProjectFromTheAnswer) {
+  Editor editor;
+  auto project = projectWithBuiltScript();
+  auto server = *Url::parse("http://127.0.0.1:9/");
+  auto documentURL = server.appendingPathComponent("design/document.json");
+  ASSERT_TRUE(editor.controller->loadDocumentBeforeServer(std::nullopt, project.string()));
+  ASSERT_TRUE(waitFor([&] { return editor.controller->isAwaitingServer(); }));
+  ASSERT_EQ(editor.page("window._ipc.emit = function () {}; true"), nlohmann::json(true));
+  editor.controller->setServerAddresses(documentURL, std::nullopt, server, "key-3");
+  ASSERT_TRUE(waitFor([&] { return editor.controller->isDocumentReady(); }));
+  EXPECT_EQ(editor.page("OstrelStandIn.received.length"), nlohmann::json(0)) << "the page heard no event";
+  EXPECT_EQ(editor.page("OstrelStandIn.addresses.projectURL"), nlohmann::json(server.absoluteString()));
+  EXPECT_EQ(editor.page("OstrelStandIn.addresses.url"), nlohmann::json(documentURL.absoluteString()));
+  EXPECT_EQ(editor.page("OstrelStandIn.serverHeaders(" + ScriptLiteral::string(documentURL.absoluteString()) +
+                        ")['X-Korvel-Key']"),
+            nlohmann::json("key-3"));
+  EXPECT_TRUE(waitFor([&] { return editor.page("OstrelStandIn.designAsks >= 1") == nlohmann::json(true); }));
+  EXPECT_FALSE(editor.controller->holdsDocumentDesign());
+}
+
 TEST(EditorStartup, AServerThatRestartsWhileThePageLoadsGivesItsNewAddresses) {
   Editor editor;
   auto project = projectWithBuiltScript();

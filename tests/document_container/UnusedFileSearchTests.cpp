@@ -23,6 +23,16 @@ using namespace containertest;
 
 namespace {
 
+// The reduced copies of thousands of pictures are still being made when the last case ends: the
+// run ends once they are, not with a worker half way through one.
+class ReducedCopiesEnd : public testing::Environment {
+ public:
+  void TearDown() override {
+    EXPECT_TRUE(RunLoop::runUntil([] { return KXDocumentContainer::reducedCopiesInProgress() == 0; }, 300));
+  }
+};
+const auto* reducedCopiesEnd = testing::AddGlobalTestEnvironment(new ReducedCopiesEnd);
+
 using Clock = std::chrono::steady_clock;
 using manypictures::designNaming;
 using manypictures::makeLongNamesDocument;

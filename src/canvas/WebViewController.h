@@ -2,8 +2,8 @@
 // The host of one hosted page (the editor, the preview, login, welcome, messaging, tracking):
 // its web view with the start-up scripts every hosted page gets, the page's messages on
 // "_webkit" parsed into a method and arguments, scripts run in the page in request order, and
-// where the page may go. Messages count only while the main frame holds a document of an
-// origin the page trusts (WebKitGTK does not say which frame posted them), and the host's
+// where the page may go. Messages come from the main frame's own scripts alone (see FrameRelay)
+// and count only while it holds a document of an origin the page trusts, and the host's
 // scripts, start-up scripts included, reach only such a document. Main thread only, except
 // evaluateJavaScript, which any thread may call.
 

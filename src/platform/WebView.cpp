@@ -278,7 +278,16 @@ void WebViewSignals::scriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
 gboolean WebViewSignals::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                       gpointer data) {
   auto* self = static_cast<WebView*>(data);
-  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (!self->decideMainFrameResponse || !webkit_response_policy_decision_is_main_frame_main_resource(response))
+      return FALSE;
+    WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
+    const char* uri = answer ? webkit_uri_response_get_uri(answer) : nullptr;
+    if (self->decideMainFrameResponse(uri ? uri : "") == WebView::PolicyDecision::allow) return FALSE;
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
   auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
   auto action = describe(webkit_navigation_policy_decision_get_navigation_action(navigation));
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
@@ -688,6 +697,16 @@ bool WebView::goBack() {
   if (!webkit_web_view_can_go_back(impl_->view)) return false;
   webkit_web_view_go_back(impl_->view);
   return true;
+}
+bool WebView::goBackTo(const std::string& uri) {
+  auto* list = webkit_web_view_get_back_forward_list(impl_->view);
+  for (auto* item : {webkit_back_forward_list_get_back_item(list), webkit_back_forward_list_get_forward_item(list)}) {
+    const char* at = item ? webkit_back_forward_list_item_get_uri(item) : nullptr;
+    if (!at || uri != at) continue;
+    webkit_web_view_go_to_back_forward_list_item(impl_->view, item);
+    return true;
+  }
+  return false;
 }
 void WebView::reload() { WebViewSignals::startLoad(this, [this] { webkit_web_view_reload(impl_->view); }); }
 

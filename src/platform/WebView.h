@@ -113,6 +113,8 @@ class WebView {
   void stopLoading();
   // False when there is nothing to go back to.
   bool goBack();
+  // Goes back or forward to the neighbouring page at `uri`; false when neither neighbour is it.
+  bool goBackTo(const std::string& uri);
   void reload();
   // The address the main frame shows, empty for none. While a load is under way it is that
   // load's, though the page before it still runs.
@@ -157,6 +159,10 @@ class WebView {
   std::function<PolicyDecision(const NavigationAction&)> decidePolicy;
   std::function<void(const NavigationAction&)> newWindowRequested;
   std::function<void(std::uint64_t navigation)> loadFinished;
+  // The main frame's own document has answered from `uri` (after redirects): a cancel turns it
+  // away before it replaces the page on show, which goes on as it was. Loads from the cache of
+  // pages gone back to, and blank pages, answer nothing: mainFrameCommitted sees them.
+  std::function<PolicyDecision(const std::string& uri)> decideMainFrameResponse;
   // The main frame committed to showing `uri` (the address is certain only from here on).
   std::function<void(const std::string& uri)> mainFrameCommitted;
   std::function<void()> webProcessTerminated;

@@ -3,9 +3,10 @@
 // script message or a dialog, so the view's message handlers live in a script world of the host's
 // own, which only the main frame's document reaches: a relay injected there alone carries what the
 // page posts through the handlers' usual names (`window.webkit.messageHandlers[name]`), over events
-// of that document, which no frame of another origin can fire. The main frame's alert, confirm and
-// prompt announce themselves on the same road just before they ask; a dialog nothing announced
-// (another frame's) is answered at once, without a window. Display-free, any thread.
+// of that document, which no frame of another origin can fire. The main frame's alert, confirm,
+// prompt and print announce themselves on the same road just before they ask; a dialog or print
+// panel nothing announced (another frame's) is answered at once, without a window. Display-free,
+// any thread.
 
 #include <optional>
 #include <string>
@@ -24,7 +25,8 @@ std::string pageScript(const std::vector<std::string>& handlerNames);
 // For the host's world, in the main frame at document start: hands each event on to its handler.
 std::string relayScript(const std::vector<std::string>& handlerNames);
 
-// What an announcement says of a dialog: its kind ("alert", "confirm", "prompt") and message.
+// What an announcement says of a dialog: its kind ("alert", "confirm", "prompt", "print") and
+// message (none for print).
 std::string announcement(std::string_view kind, std::string_view message);
 
 }  // namespace FrameRelay

@@ -472,7 +472,9 @@ gboolean WebViewSignals::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog
 
 gboolean WebViewSignals::print(WebKitWebView*, WebKitPrintOperation*, gpointer data) {
   auto* self = static_cast<WebView*>(data);
-  return self->mayAskThePerson && !self->mayAskThePerson();  // handled: no print panel
+  // Handled, with no print panel, for another frame's and where the page may not ask.
+  if (!self->impl_->dialogTickets.take("print", "")) return TRUE;
+  return self->mayAskThePerson && !self->mayAskThePerson();
 }
 
 gboolean WebViewSignals::focusIn(GtkWidget*, GdkEvent*, gpointer data) {

@@ -168,8 +168,8 @@ class WebView {
   std::function<void()> webProcessTerminated;
   std::function<void(const std::string& message, const std::string& defaultText, PromptAnswer answer)> runPrompt;
   // Whether the page on show may put a question or panel before the person (alert, confirm,
-  // prompt, leave-page, print); without it every page may. An alert, confirm or prompt comes only
-  // from the main frame's own scripts (see FrameRelay); another frame's is always declined. Where it may not, each is answered at
+  // prompt, leave-page, print); without it every page may. An alert, confirm, prompt or print
+  // comes only from the main frame's own scripts (see FrameRelay); another frame's is always declined. Where it may not, each is answered at
   // once as declined (leaving a page is let go), and runPrompt is not asked.
   std::function<bool()> mayAskThePerson;
   std::function<void()> focusIn;

@@ -61,7 +61,7 @@ TEST(FrameTrust, AFrameOfAnotherOriginInTheEditorIsHeardByNobodyAndAsksNothing) 
   editor.page(frame.insertion());
   ASSERT_TRUE(waitFor([&] { return editor.page("window.foreignFrame !== undefined") == nlohmann::json(true); }));
   EXPECT_EQ(editor.page("window.foreignFrame"),
-            nlohmann::json::parse(R"({"channel": "undefined", "alert": "returned", "confirm": false, "prompt": null})"));
+            nlohmann::json::parse(R"({"channel": "undefined", "alert": "returned", "confirm": false, "prompt": null, "print": "returned"})"));
   // Whatever the frame posted went before this, on the same road.
   editor.page("window._ipc.send('AfterTheFrame'); true");
   ASSERT_TRUE(waitFor([&] { return editor.processor->count("AfterTheFrame") == 1; }));
@@ -80,7 +80,8 @@ TEST(FrameTrust, AFrameOfAnotherOriginInTheEditorIsHeardByNobodyAndAsksNothing) 
   EXPECT_EQ(opened.opened, std::vector<std::string>{"https://example.com/own"});
   EXPECT_EQ(editor.page("confirm('A question of the page?')"), nlohmann::json(true));
   EXPECT_EQ(editor.page("alert('An alert of the page'), 'returned'"), nlohmann::json("returned"));
-  EXPECT_EQ(dialogs.seen, (std::vector<std::string>{"A question of the page?", "An alert of the page"}));
+  EXPECT_EQ(editor.page("print(), 'returned'"), nlohmann::json("returned"));
+  EXPECT_EQ(dialogs.seen, (std::vector<std::string>{"A question of the page?", "An alert of the page", "print"}));
   EXPECT_EQ(editor.page("prompt('A prompt of the page', 'x')"), nlohmann::json("answered"));
   EXPECT_EQ(prompts.asked, std::vector<std::string>{"A prompt of the page"});
 }
@@ -100,6 +101,7 @@ TEST(FrameTrust, ADialogGoesBeforeThePersonOnlyAsTheMainFrameAnnouncedIt) {
       {"another kind", {"alert\nSure?"}, "confirm", "Sure?", false},
       {"an earlier announcement", {"alert\nOne", "alert\nTwo"}, "alert", "One", false},
       {"a message over lines", {"prompt\nline one\nline two"}, "prompt", "line one\nline two", true},
+      {"a print", {"print\n"}, "print", "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -85,7 +85,7 @@ TEST_F(PreviewTrust, AThirdPartyFrameInThePrototypeAsksThePersonNothing) {
   inPage(*document, frame.insertion());
   ASSERT_TRUE(waitFor([&] { return inPage(*document, "window.foreignFrame !== undefined") == nlohmann::json(true); }));
   EXPECT_EQ(inPage(*document, "window.foreignFrame"),
-            nlohmann::json::parse(R"({"channel": "undefined", "alert": "returned", "confirm": false, "prompt": null})"));
+            nlohmann::json::parse(R"({"channel": "undefined", "alert": "returned", "confirm": false, "prompt": null, "print": "returned"})"));
   // The page's own ask comes after anything the frame posted, on the same road.
   inPage(*document, "window._ipc.send('addPackage', 'left-pad'); true");
   ASSERT_TRUE(waitFor([&] { return !asked.empty(); }));

@@ -2,8 +2,8 @@
 // A page of another origin for a hosted page to hold in a frame, as an embedded widget or a page
 // on a port another program took: served by a bare listener, it posts the given bridge messages
 // by every road it can find to the host, asks alert, confirm and prompt, and then tells its parent
-// what it got ({foreignFrame: {channel, alert, confirm, prompt}}). Dialogs the view lets through
-// are seen by DialogWatch, which answers them as a person who agrees.
+// what it got ({foreignFrame: {channel, alert, confirm, prompt, print}}). Dialogs and print panels
+// the view lets through are seen by DialogWatch, which answers them as a person who agrees.
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -43,6 +43,8 @@ struct ForeignFrame {
   results.alert = 'returned';
   results.confirm = confirm('A question of the frame?');
   results.prompt = prompt('A prompt of the frame', 'typed');
+  print();
+  results.print = 'returned';
   parent.postMessage({ foreignFrame: results }, '*');
 })();
 </script></body></html>)";
@@ -70,12 +72,19 @@ struct DialogWatch {
         webkit_script_dialog_confirm_set_confirmed(d, TRUE);
       return TRUE;
     }), this);
+    printing = g_signal_connect(widget, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer data) {
+      static_cast<DialogWatch*>(data)->seen.push_back("print");
+      return TRUE;
+    }), this);
   }
-  ~DialogWatch() { g_signal_handler_disconnect(widget, id); }
+  ~DialogWatch() {
+    g_signal_handler_disconnect(widget, id);
+    g_signal_handler_disconnect(widget, printing);
+  }
   DialogWatch(const DialogWatch&) = delete;
   DialogWatch& operator=(const DialogWatch&) = delete;
 
   GtkWidget* widget;
-  gulong id = 0;
+  gulong id = 0, printing = 0;
   std::vector<std::string> seen;
 };

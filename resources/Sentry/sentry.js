@@ -1,18 +1,24 @@
 // Crash reports of the editor page: uncaught errors and rejected promises are posted, with the
 // signed-in user, to the project server's proxy. Each placeholder becomes a JSON string literal.
+// Run again as the server changes: the reports go to the server the page runs under now, and to
+// none (an empty proxy) while there is none, since its old port may be anyone's.
 (function () {
   'use strict';
-  if (window.KorvelCrashReports) return;
-  var config = {
-    proxy: {{ proxy }},
-    user: { id: {{ userId }}, name: {{ userName }}, email: {{ userEmail }} }
-  };
+  var proxy = {{ proxy }} || null;
+  var user = { id: {{ userId }}, name: {{ userName }}, email: {{ userEmail }} };
+  if (window.KorvelCrashReports) {
+    window.KorvelCrashReports.proxy = proxy;
+    window.KorvelCrashReports.user = user;
+    return;
+  }
+  if (!proxy) return;
+  var config = { proxy: proxy, user: user };
   window.KorvelCrashReports = config;
 
   // A page that fails in a loop must not flood the proxy.
   var remaining = 20;
   function report(kind, error, message) {
-    if (remaining <= 0 || !window.fetch) return;
+    if (remaining <= 0 || !window.fetch || !config.proxy) return;
     remaining -= 1;
     var body = {
       kind: kind,

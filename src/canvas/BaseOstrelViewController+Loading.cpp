@@ -107,6 +107,7 @@ void BaseOstrelViewController::setServerAddresses(const std::optional<Url>& url,
                                                   const Url& projectURL, const std::string& serverKey) {
   serverAddresses_ = ServerAddresses{url, imageBaseURL, projectURL, serverKey};
   trustAddresses({url, imageBaseURL, projectURL});
+  if (ipcProcessor_) ipcProcessor_->projectServerChanged(projectURL);
   // The addresses the page was loaded with may be a server's that ended: every later start of
   // the page (a reload, the way back from a page it was taken to) hears these first.
   bool tellNow = !startupHeld_ && (startupAnswered_ || ipcReady_);
@@ -122,6 +123,7 @@ void BaseOstrelViewController::setServerAddresses(const std::optional<Url>& url,
 void BaseOstrelViewController::serverStopped() {
   serverAddresses_.reset();
   trustAddresses({});
+  if (ipcProcessor_) ipcProcessor_->projectServerChanged(std::nullopt);
   // A start of the page meanwhile waits for the next server's addresses.
   pageLacksServerAddresses_ = true;
 }

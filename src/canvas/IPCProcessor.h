@@ -14,6 +14,7 @@
 #include "canvas/IPCValue.h"
 #include "platform/Data.h"
 #include "platform/Error.h"
+#include "platform/Url.h"
 #include "platform/WebView.h"
 
 class IPCProcessor {
@@ -28,6 +29,9 @@ class IPCProcessor {
   virtual void handle(const std::string& method, const nlohmann::json& arguments) = 0;
   // The signed-in user's id, none when nobody is signed in.
   virtual std::optional<std::string> userId() const = 0;
+  // The page's project server started at this address, or ended (none): what the page reports
+  // goes only to the server it runs under now.
+  virtual void projectServerChanged(const std::optional<Url>& /*server*/) {}
 
   Call call;
   EvaluateJavaScript evaluateJavaScript;

@@ -33,7 +33,9 @@ std::string ScriptGuard::guarded(const std::string& script, const std::string& c
   const std::string check = "var {} = !!(" + condition + ") || null;\n";
   // Text the engine can't read as UTF-8 is no script of its own: nothing to keep.
   if (!g_utf8_validate(script.data(), static_cast<gssize>(script.size()), nullptr)) return check + script;
-  std::size_t end = ScriptPrologue::end(script);
+  // A hashbang comment is read only as the script's very first bytes: it stays there.
+  std::size_t head = script.rfind("#!", 0) == 0 ? ScriptPrologue::hashbangEnd(script) : 0;
+  std::size_t end = head + ScriptPrologue::end(std::string_view(script).substr(head));
   if (end == 0) return check + script;
   return script.substr(0, end) + "\n" + check + script.substr(end);
 }

@@ -40,7 +40,9 @@ std::optional<std::size_t> skipSpace(Text s, std::size_t at, bool& crossedLine) 
     } else if (std::size_t n = lineTerminatorAt(s, at)) {
       at += n;
       crossedLine = true;
-    } else if (startsWith(s, at, "//")) {
+    } else if (startsWith(s, at, "//") || startsWith(s, at, "<!--") || (crossedLine && startsWith(s, at, "-->"))) {
+      // The line comments of classic scripts, and the two of old pages: "<!--" anywhere, "-->"
+      // first on its line.
       at += 2;
       while (at < s.size() && !lineTerminatorAt(s, at)) ++at;
     } else if (startsWith(s, at, "/*")) {
@@ -93,6 +95,13 @@ bool beginsAnotherStatement(Text s, std::size_t at) {
 }
 
 }  // namespace
+
+std::size_t ScriptPrologue::hashbangEnd(std::string_view s) {
+  if (!startsWith(s, 0, "#!")) return 0;
+  std::size_t at = 2;
+  while (at < s.size() && !lineTerminatorAt(s, at)) ++at;
+  return at;
+}
 
 std::size_t ScriptPrologue::end(std::string_view s) {
   std::size_t end = 0;

@@ -15,4 +15,8 @@ namespace ScriptPrologue {
 // Linear in the text it reads.
 std::size_t end(std::string_view script);
 
+// Where a hashbang comment ("#!" as the script's first two bytes) ends, before its line's end;
+// 0 when the script has none. Nothing may come before it.
+std::size_t hashbangEnd(std::string_view script);
+
 }  // namespace ScriptPrologue

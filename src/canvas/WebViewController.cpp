@@ -87,16 +87,29 @@ void WebViewController::setUp() {
     if (decision.openExternally) UrlOpener::open(*decision.openExternally);
     return decision.allow ? WebView::PolicyDecision::allow : WebView::PolicyDecision::cancel;
   };
+  // The page taking the main frame elsewhere by itself (a redirect in its code, a refresh): the
+  // address goes to the browser, and the page stays, with all it holds.
+  webView_->decideMainFrameResponse = [weak](const std::string& uri) {
+    auto self = weak.lock();
+    if (!self || self->cleanedUp_) return WebView::PolicyDecision::allow;
+    auto decision = NavigationPolicy::mainFrameDecision(uri, self->trustedOrigins_, self->openLinksInSystemBrowser);
+    if (decision.allow) return WebView::PolicyDecision::allow;
+    if (decision.openExternally) UrlOpener::open(*decision.openExternally);
+    return WebView::PolicyDecision::cancel;
+  };
   webView_->mainFrameCommitted = [weak](const std::string& uri) {
     auto self = weak.lock();
     if (!self || self->cleanedUp_) return;
     auto decision = NavigationPolicy::mainFrameDecision(uri, self->trustedOrigins_, self->openLinksInSystemBrowser);
-    if (decision.allow) return;
-    // The page took the main frame elsewhere by itself: send the address to the browser and
-    // bring back the page that was on show.
+    if (decision.allow) {
+      self->lastTrustedPage_ = uri;
+      return;
+    }
+    // Elsewhere without a load to turn away (a page of the history, kept in memory): send the
+    // address to the browser and bring back the page that was on show.
     self->webView_->stopLoading();
     if (decision.openExternally) UrlOpener::open(*decision.openExternally);
-    if (!self->webView_->goBack()) self->webView_->loadHTMLString("", "");
+    self->bringBackPage();
   };
   webView_->newWindowRequested = [weak](const WebView::NavigationAction& action) {
     auto self = weak.lock();
@@ -206,6 +219,7 @@ void WebViewController::storeCompletion(std::uint64_t navigation, std::function<
 void WebViewController::loadURL(const std::string& url, std::function<void()> completion,
                                 const WebView::Headers& headers) {
   lastTextLoad_.reset();
+  lastAddress_ = AddressLoad{url, headers};
   trustLoadedAddress(url);
   refreshUserScripts();
   isDocumentReady_ = false;
@@ -223,6 +237,7 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
   trustedOrigins_.setGrant(loadedPageHolder, {{}, {std::filesystem::absolute(path).parent_path()}, {}});
   refreshUserScripts();
   lastTextLoad_.reset();
+  lastAddress_ = AddressLoad{url, {}};
   storeCompletion(webView_->loadURL(url), std::move(completion));
 }
 
@@ -235,6 +250,19 @@ void WebViewController::loadHTMLString(const std::string& html, const std::strin
   refreshUserScripts();
   lastTextLoad_ = TextLoad{html, baseURL};
   storeCompletion(webView_->loadHTMLString(html, baseURL), std::move(completion));
+}
+
+// The page left by the way it went (kept in memory as it was, when the engine kept it), or else the
+// owner's last load again, which starts it afresh as after a crash.
+void WebViewController::bringBackPage() {
+  if (!lastTrustedPage_.empty() && webView_->goBackTo(lastTrustedPage_)) return;
+  isDocumentReady_ = false;
+  if (lastTextLoad_)
+    webView_->loadHTMLString(lastTextLoad_->html, lastTextLoad_->baseURL);
+  else if (lastAddress_)
+    webView_->loadURL(lastAddress_->url, loadTimeout, lastAddress_->headers);
+  else
+    webView_->loadHTMLString("", "");
 }
 
 void WebViewController::didFinishLoad(std::uint64_t navigation) {

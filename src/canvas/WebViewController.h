@@ -2,9 +2,10 @@
 // The host of one hosted page (the editor, the preview, login, welcome, messaging, tracking):
 // its web view with the start-up scripts every hosted page gets, the page's messages on
 // "_webkit" parsed into a method and arguments, scripts run in the page in request order, and
-// where the page may go. Messages count only while the main frame holds a document of an
-// origin the page trusts (WebKitGTK does not say which frame posted them), and the host's
-// scripts, start-up scripts included, reach only such a document. Main thread only, except
+// where the page may go. Messages come from the main frame's own scripts alone (see FrameRelay)
+// and count only while it holds a document of an origin the page trusts, and the host's
+// scripts, start-up scripts included, reach only such a document. The page taking the main frame
+// to an address it doesn't trust is turned away, the address handed to the browser. Main thread only, except
 // evaluateJavaScript, which any thread may call.
 
 #include <cstdint>
@@ -115,6 +116,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void reflectAppearance();
   void didFinishLoad(std::uint64_t navigation);
   void webProcessDidTerminate();
+  void bringBackPage();
   void trustLoadedAddress(const std::string& url, const std::optional<std::string>& exactly = std::nullopt);
   void storeCompletion(std::uint64_t navigation, std::function<void()> completion);
 
@@ -138,6 +140,13 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
     std::string baseURL;
   };
   std::optional<TextLoad> lastTextLoad_;
+  struct AddressLoad {
+    std::string url;
+    WebView::Headers headers;
+  };
+  std::optional<AddressLoad> lastAddress_;
+  // The last document the main frame committed that the view trusted.
+  std::string lastTrustedPage_;
   struct Completion {
     std::function<void()> handler;
     std::uint64_t navigation;

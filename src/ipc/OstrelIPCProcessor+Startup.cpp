@@ -12,19 +12,21 @@
 #include "platform/Resources.h"
 
 void OstrelIPCProcessor::handleDOMContentLoaded(const nlohmann::json&) {
+  auto document = delegate.lock();
+  if (auto server = document ? document->serverURL() : std::nullopt) runCrashReportsScript(server);
+  runScript(PageStartupScripts::analyticsScript(LoginController::shared().userId().value_or(""), AppInfo::shortVersion()));
+}
+
+void OstrelIPCProcessor::projectServerChanged(const std::optional<Url>& server) { runCrashReportsScript(server); }
+
+// The page's crash reports go to this server's proxy, or nowhere for none.
+void OstrelIPCProcessor::runCrashReportsScript(const std::optional<Url>& server) {
+  auto templateText = fs::readText(Resources::path("sentry", "js", "Sentry"));
+  if (!templateText) return;
   auto& login = LoginController::shared();
-  std::string userId = login.userId().value_or("");
-  [&] {
-    auto templateText = fs::readText(Resources::path("sentry", "js", "Sentry"));
-    if (!templateText) return;
-    auto document = delegate.lock();
-    if (!document) return;
-    auto server = document->serverURL();
-    if (!server) return;
-    PageStartupScripts::User user{userId, login.userFullName().value_or(""), login.userEmail().value_or("")};
-    runScript(PageStartupScripts::filledTemplate(*templateText, server->absoluteString() + "/_proxy", user));
-  }();
-  runScript(PageStartupScripts::analyticsScript(userId, AppInfo::shortVersion()));
+  PageStartupScripts::User user{login.userId().value_or(""), login.userFullName().value_or(""),
+                                login.userEmail().value_or("")};
+  runScript(PageStartupScripts::filledTemplate(*templateText, server ? server->absoluteString() + "/_proxy" : "", user));
 }
 
 void OstrelIPCProcessor::handleDocumentSave(const nlohmann::json& document) {

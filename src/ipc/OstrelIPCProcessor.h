@@ -37,6 +37,7 @@ class OstrelIPCProcessor : public IPCProcessor {
 
   void handle(const std::string& method, const nlohmann::json& arguments) override;
   std::optional<std::string> userId() const override;
+  void projectServerChanged(const std::optional<Url>& server) override;
 
   // The document; set by it after creation.
   std::weak_ptr<OstrelViewControllerDelegate> delegate;
@@ -75,6 +76,7 @@ class OstrelIPCProcessor : public IPCProcessor {
 
   // Page start-up and save.
   void handleDOMContentLoaded(const nlohmann::json& arguments);
+  void runCrashReportsScript(const std::optional<Url>& server);
   void handleDocumentSave(const nlohmann::json& document);
   void handleDocumentLoaded(const nlohmann::json& arguments);
   // Images.

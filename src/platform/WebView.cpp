@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/FrameRelay.h"
 #include "platform/GObjectPtr.h"
 #include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
@@ -152,6 +153,13 @@ struct WebView::Impl {
   // The password last given for each "host:port realm" asked, to tell the hook of a refusal.
   std::map<std::string, std::string> answeredPasswords;
   std::map<std::string, std::pair<gulong, std::function<void(const ScriptMessage&)>>> messageHandlers;
+  // The main frame's road to the handlers (see FrameRelay), made again as they change.
+  WebKitUserScript* pageRelay = nullptr;
+  WebKitUserScript* hostRelay = nullptr;
+  // The owner's scripts, in order, which follow the relay's.
+  std::vector<WebKitUserScript*> userScripts;
+  gulong dialogAnnouncements = 0;
+  DialogTickets dialogTickets;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   std::uint64_t finishedNavigation = 0;
   // A load that failed or was stopped for taking too long still "finishes"; it never completes.
@@ -176,6 +184,8 @@ struct WebView::Impl {
 };
 
 struct WebViewSignals {
+  static void dialogAnnounced(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data);
+  static void installRelay(WebView* self);
   static void scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data);
   static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                gpointer data);
@@ -218,6 +228,34 @@ struct MessageChannel {
   std::string name;
 };
 
+void WebViewSignals::dialogAnnounced(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
+  auto* self = static_cast<WebView*>(data);
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  // As long as the message it announces, which a dialog's message is bounded by no more.
+  if (!jsc_value_is_string(value) || stringLength(value) > WebView::maximumScriptMessageLength) return;
+  self->impl_->dialogTickets.announced(takeString(jsc_value_to_string(value)));
+}
+
+// The relay's scripts for the handlers registered now, ahead of the owner's scripts, which the
+// page's own world may find the handlers from as they start.
+void WebViewSignals::installRelay(WebView* self) {
+  auto* manager = self->impl_->contentManager.get();
+  webkit_user_content_manager_remove_all_scripts(manager);
+  for (auto** script : {&self->impl_->pageRelay, &self->impl_->hostRelay})
+    if (*script) webkit_user_script_unref(std::exchange(*script, nullptr));
+  std::vector<std::string> names;
+  for (const auto& [name, entry] : self->impl_->messageHandlers) names.push_back(name);
+  self->impl_->pageRelay =
+      webkit_user_script_new(FrameRelay::pageScript(names).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  self->impl_->hostRelay = webkit_user_script_new_for_world(
+      FrameRelay::relayScript(names).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, FrameRelay::worldName, nullptr, nullptr);
+  webkit_user_content_manager_add_script(manager, self->impl_->pageRelay);
+  webkit_user_content_manager_add_script(manager, self->impl_->hostRelay);
+  for (auto* script : self->impl_->userScripts) webkit_user_content_manager_add_script(manager, script);
+}
+
 void WebViewSignals::scriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
   auto* channel = static_cast<MessageChannel*>(data);
   auto it = channel->owner->impl_->messageHandlers.find(channel->name);
@@ -240,7 +278,16 @@ void WebViewSignals::scriptMessage(WebKitUserContentManager*, WebKitJavascriptRe
 gboolean WebViewSignals::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                       gpointer data) {
   auto* self = static_cast<WebView*>(data);
-  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (!self->decideMainFrameResponse || !webkit_response_policy_decision_is_main_frame_main_resource(response))
+      return FALSE;
+    WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
+    const char* uri = answer ? webkit_uri_response_get_uri(answer) : nullptr;
+    if (self->decideMainFrameResponse(uri ? uri : "") == WebView::PolicyDecision::allow) return FALSE;
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
   auto* navigation = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
   auto action = describe(webkit_navigation_policy_decision_get_navigation_action(navigation));
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
@@ -365,6 +412,7 @@ void WebViewSignals::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer
     }
     // Before anyone hears of it: from now on the page that runs scripts and posts messages is this one.
     self->impl_->committedURI = self->uri();
+    self->impl_->dialogTickets.forget();
     if (self->mainFrameCommitted) self->mainFrameCommitted(self->impl_->committedURI);
   } else if (event == WEBKIT_LOAD_FINISHED) {
     if (self->impl_->deferredIssued) return;  // the end of the load the deferred address took over
@@ -399,7 +447,15 @@ void WebViewSignals::processTerminated(WebKitWebView*, WebKitWebProcessTerminati
 gboolean WebViewSignals::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
   auto* self = static_cast<WebView*>(data);
   auto type = webkit_script_dialog_get_dialog_type(dialog);
-  if (self->mayAskThePerson && !self->mayAskThePerson()) {
+  const char* message = webkit_script_dialog_get_message(dialog);
+  // Another frame's alert, confirm or prompt was announced by none (a page leaving asks in the
+  // engine's words, not its own).
+  const char* kind = type == WEBKIT_SCRIPT_DIALOG_ALERT     ? "alert"
+                     : type == WEBKIT_SCRIPT_DIALOG_CONFIRM ? "confirm"
+                     : type == WEBKIT_SCRIPT_DIALOG_PROMPT  ? "prompt"
+                                                            : nullptr;
+  bool announced = !kind || self->impl_->dialogTickets.take(kind, message ? message : "");
+  if (!announced || (self->mayAskThePerson && !self->mayAskThePerson())) {
     // Answered at once, as a person who declines: the page's script waits for nothing.
     if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
     if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
@@ -407,7 +463,6 @@ gboolean WebViewSignals::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog
   }
   if (type != WEBKIT_SCRIPT_DIALOG_PROMPT || !self->runPrompt) return FALSE;
   auto prompt = std::make_shared<PromptDialog>(dialog);
-  const char* message = webkit_script_dialog_get_message(dialog);
   const char* defaultText = webkit_script_dialog_prompt_get_default_text(dialog);
   self->runPrompt(message ? message : "", defaultText ? defaultText : "",
                   [prompt](std::optional<std::string> text) { prompt->answer(text); });
@@ -417,7 +472,9 @@ gboolean WebViewSignals::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog
 
 gboolean WebViewSignals::print(WebKitWebView*, WebKitPrintOperation*, gpointer data) {
   auto* self = static_cast<WebView*>(data);
-  return self->mayAskThePerson && !self->mayAskThePerson();  // handled: no print panel
+  // Handled, with no print panel, for another frame's and where the page may not ask.
+  if (!self->impl_->dialogTickets.take("print", "")) return TRUE;
+  return self->mayAskThePerson && !self->mayAskThePerson();
 }
 
 gboolean WebViewSignals::focusIn(GtkWidget*, GdkEvent*, gpointer data) {
@@ -489,6 +546,13 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
   connect("print", G_CALLBACK(WebViewSignals::print));
   connect("focus-in-event", G_CALLBACK(WebViewSignals::focusIn));
   connect("authenticate", G_CALLBACK(WebViewSignals::authenticate));
+
+  impl_->dialogAnnouncements =
+      g_signal_connect(impl_->contentManager.get(), (std::string("script-message-received::") + FrameRelay::dialogHandler).c_str(),
+                       G_CALLBACK(WebViewSignals::dialogAnnounced), this);
+  webkit_user_content_manager_register_script_message_handler_in_world(impl_->contentManager.get(),
+                                                                       FrameRelay::dialogHandler, FrameRelay::worldName);
+  WebViewSignals::installRelay(this);
 }
 
 WebView::~WebView() {
@@ -509,8 +573,15 @@ WebView::~WebView() {
   for (auto id : impl_->viewHandlers) g_signal_handler_disconnect(impl_->widget, id);
   for (auto& [name, entry] : impl_->messageHandlers) {
     g_signal_handler_disconnect(impl_->contentManager.get(), entry.first);
-    webkit_user_content_manager_unregister_script_message_handler(impl_->contentManager.get(), name.c_str());
+    webkit_user_content_manager_unregister_script_message_handler_in_world(impl_->contentManager.get(), name.c_str(),
+                                                                           FrameRelay::worldName);
   }
+  g_signal_handler_disconnect(impl_->contentManager.get(), impl_->dialogAnnouncements);
+  webkit_user_content_manager_unregister_script_message_handler_in_world(impl_->contentManager.get(),
+                                                                         FrameRelay::dialogHandler, FrameRelay::worldName);
+  for (auto* script : {impl_->pageRelay, impl_->hostRelay})
+    if (script) webkit_user_script_unref(script);
+  for (auto* script : impl_->userScripts) webkit_user_script_unref(script);
   if (auto* inspector = webkit_web_view_get_inspector(impl_->view)) webkit_web_inspector_close(inspector);
   gtk_widget_destroy(impl_->widget);
   g_object_unref(impl_->widget);
@@ -526,10 +597,13 @@ void WebView::addUserScript(const UserScript& script) {
                                                           : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END;
   WebKitUserScript* s = webkit_user_script_new(script.source.c_str(), frames, time, nullptr, nullptr);
   webkit_user_content_manager_add_script(impl_->contentManager.get(), s);
-  webkit_user_script_unref(s);
+  impl_->userScripts.push_back(s);
 }
 
-void WebView::removeAllUserScripts() { webkit_user_content_manager_remove_all_scripts(impl_->contentManager.get()); }
+void WebView::removeAllUserScripts() {
+  for (auto* script : std::exchange(impl_->userScripts, {})) webkit_user_script_unref(script);
+  WebViewSignals::installRelay(this);  // the road to the handlers stays
+}
 
 bool WebView::addScriptMessageHandler(const std::string& name, std::function<void(const ScriptMessage&)> handler) {
   if (impl_->messageHandlers.count(name)) return false;
@@ -538,20 +612,25 @@ bool WebView::addScriptMessageHandler(const std::string& name, std::function<voi
   gulong id = g_signal_connect_data(
       impl_->contentManager.get(), signal.c_str(), G_CALLBACK(WebViewSignals::scriptMessage), channel,
       [](gpointer data, GClosure*) { delete static_cast<MessageChannel*>(data); }, GConnectFlags(0));
-  if (!webkit_user_content_manager_register_script_message_handler(impl_->contentManager.get(), name.c_str())) {
+  if (name == FrameRelay::dialogHandler ||
+      !webkit_user_content_manager_register_script_message_handler_in_world(impl_->contentManager.get(), name.c_str(),
+                                                                            FrameRelay::worldName)) {
     g_signal_handler_disconnect(impl_->contentManager.get(), id);
     return false;
   }
   impl_->messageHandlers[name] = {id, std::move(handler)};
+  WebViewSignals::installRelay(this);
   return true;
 }
 
 void WebView::removeScriptMessageHandler(const std::string& name) {
   auto it = impl_->messageHandlers.find(name);
   if (it == impl_->messageHandlers.end()) return;
-  webkit_user_content_manager_unregister_script_message_handler(impl_->contentManager.get(), name.c_str());
+  webkit_user_content_manager_unregister_script_message_handler_in_world(impl_->contentManager.get(), name.c_str(),
+                                                                         FrameRelay::worldName);
   g_signal_handler_disconnect(impl_->contentManager.get(), it->second.first);
   impl_->messageHandlers.erase(it);
+  WebViewSignals::installRelay(this);
 }
 
 void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
@@ -620,6 +699,16 @@ bool WebView::goBack() {
   if (!webkit_web_view_can_go_back(impl_->view)) return false;
   webkit_web_view_go_back(impl_->view);
   return true;
+}
+bool WebView::goBackTo(const std::string& uri) {
+  auto* list = webkit_web_view_get_back_forward_list(impl_->view);
+  for (auto* item : {webkit_back_forward_list_get_back_item(list), webkit_back_forward_list_get_forward_item(list)}) {
+    const char* at = item ? webkit_back_forward_list_item_get_uri(item) : nullptr;
+    if (!at || uri != at) continue;
+    webkit_web_view_go_to_back_forward_list_item(impl_->view, item);
+    return true;
+  }
+  return false;
 }
 void WebView::reload() { WebViewSignals::startLoad(this, [this] { webkit_web_view_reload(impl_->view); }); }
 

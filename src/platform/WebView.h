@@ -113,6 +113,8 @@ class WebView {
   void stopLoading();
   // False when there is nothing to go back to.
   bool goBack();
+  // Goes back or forward to the neighbouring page at `uri`; false when neither neighbour is it.
+  bool goBackTo(const std::string& uri);
   void reload();
   // The address the main frame shows, empty for none. While a load is under way it is that
   // load's, though the page before it still runs.
@@ -157,12 +159,17 @@ class WebView {
   std::function<PolicyDecision(const NavigationAction&)> decidePolicy;
   std::function<void(const NavigationAction&)> newWindowRequested;
   std::function<void(std::uint64_t navigation)> loadFinished;
+  // The main frame's own document has answered from `uri` (after redirects): a cancel turns it
+  // away before it replaces the page on show, which goes on as it was. Loads from the cache of
+  // pages gone back to, and blank pages, answer nothing: mainFrameCommitted sees them.
+  std::function<PolicyDecision(const std::string& uri)> decideMainFrameResponse;
   // The main frame committed to showing `uri` (the address is certain only from here on).
   std::function<void(const std::string& uri)> mainFrameCommitted;
   std::function<void()> webProcessTerminated;
   std::function<void(const std::string& message, const std::string& defaultText, PromptAnswer answer)> runPrompt;
   // Whether the page on show may put a question or panel before the person (alert, confirm,
-  // prompt, leave-page, print); without it every page may. Where it may not, each is answered at
+  // prompt, leave-page, print); without it every page may. An alert, confirm, prompt or print
+  // comes only from the main frame's own scripts (see FrameRelay); another frame's is always declined. Where it may not, each is answered at
   // once as declined (leaving a page is let go), and runPrompt is not asked.
   std::function<bool()> mayAskThePerson;
   std::function<void()> focusIn;

@@ -117,8 +117,8 @@ std::function<bool(const std::string&)>& KorvelViewController::packageConsent() 
 void KorvelViewController::addPackage(const std::string& name) {
   auto d = document.lock();
   if (!d) return;
-  // WebKitGTK does not say which frame posted: the main frame must show the server's own
-  // origin, and the person decides.
+  // Only the main frame's own scripts reach the bridge: it must show the server's own origin,
+  // and the person decides.
   auto server = d->serverURL();
   auto shown = Url::parse(webViewController_->webView().committedURI());
   if (!server || !shown || !sameOrigin(*server, *shown)) {

@@ -219,4 +219,33 @@ TEST(EditorStartup, ABuiltScriptWithALicenceAheadOfItsDirectiveRunsStrict) {
   EXPECT_EQ(editor.page("window.builtGlobal"), nlohmann::json("global"));
 }
 
+// A built script runs as written, whatever comes first in it: a hashbang line stays its first,
+// and its directives after it, or after an old page's comment, still hold.
+TEST(EditorStartup, ABuiltScriptRunsAsWrittenWhateverComesFirst) {
+  const std::string body = "window.builtStrict = (function () { return this === undefined; })();\n"
+                           "var builtGlobal = 'global';\n";
+  struct Case {
+    const char* name;
+    std::string script;
+    bool strict;
+  } cases[] = {
+      {"a hashbang, then strict code", "#!/usr/bin/env node\n'use strict';\n" + body, true},
+      {"a hashbang, then sloppy code", "#!/usr/bin/env node\n" + body, false},
+      {"a licence comment ahead of its directive", "/*! licence */\n'use strict';\n" + body, true},
+      {"an old page's comment ahead of its directive", "<!-- hide\n'use strict';\n" + body, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Editor editor;
+    auto project = testenv::freshFolder("built-as-written");
+    fsys::create_directories(project / "build");
+    std::ofstream(project / "build" / "index.js") << c.script;
+    ASSERT_TRUE(editor.controller->loadDocumentBeforeServer(std::nullopt, project.string()));
+    editor.controller->setServerAddresses(std::nullopt, std::nullopt, *Url::parse("http://127.0.0.1:9/"));
+    ASSERT_TRUE(waitFor([&] { return editor.page("window.builtStrict !== undefined") == nlohmann::json(true); }));
+    EXPECT_EQ(editor.page("window.builtStrict"), nlohmann::json(c.strict));
+    EXPECT_EQ(editor.page("window.builtGlobal"), nlohmann::json("global"));
+  }
+}
+
 }  // namespace

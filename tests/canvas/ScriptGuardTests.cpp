@@ -204,6 +204,11 @@ TEST(ScriptGuard, AScriptKeepsItsDirectivesAndRunsNothingWhereTheCheckFails) {
        "use strictfalse"},
       {"a string tested on the next line", "'use strict'\nin window", false},
       {"no prologue", strict, false},
+      {"a hashbang, then strict code", "#!/usr/bin/env node\n'use strict';\n" + strict, true},
+      {"a hashbang, then sloppy code", "#!/usr/bin/env node\n" + strict, false},
+      {"a hashbang with CRLF and a comment", "#!/usr/bin/env node\r\n/* licence */ \"use strict\"\r\n" + strict, true},
+      {"an old page's comment before the directive", "<!-- hide from old browsers\n'use strict';\n" + strict, true},
+      {"an old page's comment closed on its line", "<!--\n'use strict'\n  --> done\n" + strict, true},
   };
   Shown page;
   const std::string address = "http://127.0.0.1:4321/a/page.html";
@@ -231,6 +236,10 @@ TEST(ScriptGuard, AScriptKeepsItsDirectivesAndRunsNothingWhereTheCheckFails) {
       "/* a */ 'b' /* c\xE2\x80\xA8 */ window.leaked = 1;",
       "'use strict';\nwindow.leaked = 1;",
       "'a'\n+ (window.leaked = 1)",
+      "#!/usr/bin/env node\xE2\x80\xA8window.leaked = 1;",
+      "#!/usr/bin/env node\rwindow.leaked = 1;",
+      "<!-- x\xE2\x80\xA9window.leaked = 1;",
+      "'a'\n--> x\rwindow.leaked = 1;",
   };
   for (const char* script : hidden) {
     SCOPED_TRACE(script);

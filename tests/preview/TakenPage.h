@@ -74,6 +74,13 @@ inline std::optional<nlohmann::json> whatReachedATakenPage(WebViewController& pa
     if (taken && action.url != address) RunLoop::runUntil(told, 60);
     return hostsPolicy ? hostsPolicy(action) : WebView::PolicyDecision::allow;
   };
+  // The host turns such a load away at its answer, before it replaces the page; let through
+  // here, it stands for a page the view shows anyway (one of its history, kept in memory).
+  auto hostsAnswer = view.decideMainFrameResponse;
+  view.decideMainFrameResponse = [&, hostsAnswer](const std::string& uri) {
+    if (uri == address) return WebView::PolicyDecision::allow;
+    return hostsAnswer ? hostsAnswer(uri) : WebView::PolicyDecision::allow;
+  };
   auto hostsCommit = view.mainFrameCommitted;
   view.mainFrameCommitted = [&, hostsCommit](const std::string& uri) {
     if (uri == address)
@@ -93,6 +100,7 @@ inline std::optional<nlohmann::json> whatReachedATakenPage(WebViewController& pa
   })) << view.committedURI();
   if (wayBack) *wayBack = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   view.decidePolicy = hostsPolicy;
+  view.decideMainFrameResponse = hostsAnswer;
   view.mainFrameCommitted = hostsCommit;
   view.removeScriptMessageHandler("takenAsked");
   if (!reported) return std::nullopt;

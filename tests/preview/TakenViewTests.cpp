@@ -221,9 +221,16 @@ TEST_F(TakenView, APageOfAnotherOriginAsksThePersonNothing) {
   ASSERT_TRUE(waitFor([&] { return guitest::read(view, "window.alertClosed") == nlohmann::json(true); }));
   EXPECT_FALSE(showsAPanel(view.widget()));
 
-  // As a person meets it: the host's way back at the page's commit, nothing held.
+  // As a person meets it: the page turned away at its answer (or brought back at its commit),
+  // nothing held.
   const std::string again = address + "?again";
   bool taken = false, panel = false;
+  auto hostsAnswer = view.decideMainFrameResponse;
+  view.decideMainFrameResponse = [&](const std::string& uri) {
+    auto decision = hostsAnswer ? hostsAnswer(uri) : WebView::PolicyDecision::allow;
+    taken = taken || (uri == again && decision == WebView::PolicyDecision::cancel);
+    return decision;
+  };
   auto hostsCommit = view.mainFrameCommitted;
   view.mainFrameCommitted = [&](const std::string& uri) {
     taken = taken || uri == again;
@@ -231,7 +238,7 @@ TEST_F(TakenView, APageOfAnotherOriginAsksThePersonNothing) {
   };
   std::chrono::steady_clock::time_point start;
   guitest::evaluate(view, "location.href = " + nlohmann::json(again).dump() + "; true");
-  ASSERT_TRUE(waitFor([&] { return taken; })) << "the view never showed " << again;
+  ASSERT_TRUE(waitFor([&] { return taken; })) << "the view never went to " << again;
   start = std::chrono::steady_clock::now();
   EXPECT_TRUE(waitFor([&] {
     panel = panel || showsAPanel(view.widget());
@@ -241,6 +248,7 @@ TEST_F(TakenView, APageOfAnotherOriginAsksThePersonNothing) {
   std::printf("editor back after the page's commit: %.3f s\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   view.mainFrameCommitted = hostsCommit;
+  view.decideMainFrameResponse = hostsAnswer;
   EXPECT_FALSE(panel);
   EXPECT_EQ(prompts, 0);
 }

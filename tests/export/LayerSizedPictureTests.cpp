@@ -1,0 +1,81 @@
+// A rendered export holds each picture at no more than its layer takes: a PDF at 300 per inch of
+// the layer, a bitmap at the layer's pixels, whatever the size of the page around it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "export/Bitmap.h"
+#include "export/ExportFileWriter.h"
+#include "platform/Crypto.h"
+#include "platform/FileSystem.h"
+#include "platform/ImageData.h"
+#include "support/HostilePictures.h"
+#include "support/SolidBitmap.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using Type = ExportFileDescriptor::Type;
+
+// The sizes of the pictures a text inlines, in order; (0, 0) for an empty or unreadable one.
+std::vector<std::pair<int, int>> inlinedSizes(const std::string& text) {
+  std::vector<std::pair<int, int>> sizes;
+  for (std::size_t at = 0; (at = text.find(";base64,", at)) != std::string::npos;) {
+    at += 8;
+    auto bytes = crypto::base64Decode(text.substr(at, text.find('"', at) - at));
+    auto size = bytes ? ImageData::bitmapSize(*bytes) : std::nullopt;
+    sizes.emplace_back(size ? size->width : 0, size ? size->height : 0);
+  }
+  return sizes;
+}
+
+std::string image(const std::string& reference) { return "<img src=\"##base64-file:" + reference + "##\">"; }
+
+TEST(LayerSizedPictures, ARenderedExportHoldsEachPictureAtTheSizeOfItsLayer) {
+  auto project = testenv::freshFolder("layer-sized");
+  ASSERT_TRUE(fs::writeInside(project, "design/images/photo", testenv::jpegPicture(3000, 3000)));
+  ASSERT_TRUE(fs::writeInside(project, "design/images/small.png",
+                              ImageEncoding::png(testenv::solidBitmap(40, 30, 255, 0, 0))));
+  // A page of 560 × 560 CSS pixels.
+  struct Case {
+    const char* what;
+    Type type;
+    std::string text;
+    std::vector<std::pair<int, int>> sizes;
+  } cases[] = {
+      // 100 pt at 300 per inch, not the page's 2334 (which the photo hardly exceeds: it goes whole).
+      {"a PDF's layer of 100 × 100", Type::pdf, image("design/images/photo?width=100&height=100"), {{417, 417}}},
+      {"a PDF's layer without its size", Type::pdf, image("design/images/photo"), {{3000, 3000}}},
+      // Covering a stretched layer both ways; each size of the one file made once.
+      {"a PDF's layers of two sizes", Type::pdf,
+       image("design/images/photo?width=200&height=50") + image("design/images/photo?width=100&height=100") +
+           image("design/images/photo?width=200&height=50"),
+       {{834, 834}, {417, 417}, {834, 834}}},
+      // Never more than the page draws.
+      {"a PDF's layer past the page", Type::pdf, image("design/images/photo?width=5000&height=5000"), {{3000, 3000}}},
+      {"a PNG's layer past the page", Type::png, image("design/images/photo?width=5000&height=100"), {{560, 560}}},
+      {"a PNG's layer of 100 × 100", Type::png, image("design/images/photo?width=100&height=100"), {{100, 100}}},
+      {"a WebP's layer of 300 × 150", Type::webp, image("design/images/photo?width=300&height=150"), {{300, 300}}},
+      // A picture smaller than its layer as it is.
+      {"a small picture", Type::pdf, image("design/images/small.png?width=100&height=100"), {{40, 30}}},
+      // HTML and SVG keep the file as stored.
+      {"HTML", Type::html, image("design/images/photo?width=100&height=100"), {{3000, 3000}}},
+      {"SVG", Type::svg, image("design/images/photo?width=100&height=100"), {{3000, 3000}}},
+      // What is not a layer's size is part of the file's name, as before: no such file.
+      {"a size of nothing", Type::pdf, image("design/images/photo?width=0&height=100"), {{0, 0}}},
+      {"half a size", Type::pdf, image("design/images/photo?width=100"), {{0, 0}}},
+      {"a size of words", Type::pdf, image("design/images/photo?width=a&height=b"), {{0, 0}}},
+      {"a size past its bounds", Type::pdf, image("design/images/photo?width=100000&height=100"), {{0, 0}}},
+  };
+  for (const auto& c : cases) {
+    // As an export of the page writes it.
+    auto inlined = ExportFileWriter::inlineFiles(c.text, project, ExportFileWriter::drawnPixels(c.type, 560, 560),
+                                                 ExportFileWriter::pixelsPerCSSPixel(c.type));
+    ASSERT_TRUE(inlined) << c.what;
+    EXPECT_EQ(inlinedSizes(inlined->text), c.sizes) << c.what;
+    EXPECT_EQ(inlined->text.find("##"), std::string::npos) << c.what;
+  }
+}
+
+}  // namespace

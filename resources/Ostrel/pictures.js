@@ -18,10 +18,14 @@
     return layer.type === 'svg' ? svgAddress(layer) : (imageBase || '') + fileName(layer);
   }
 
-  // The file is named relative to the document's folder; the host refuses any other.
+  // The file is named relative to the document's folder; the host refuses any other. The size of
+  // its layer lets the host hand a picture no larger than the layer is drawn at.
   function exportAddress(layer) {
     if (!isPicture(layer)) return null;
-    return layer.type === 'svg' ? svgAddress(layer) : '##base64-file:' + designFolder + fileName(layer) + '##';
+    if (layer.type === 'svg') return svgAddress(layer);
+    var side = function (v, otherwise) { return Math.min(99999, Math.max(1, Math.ceil(Number(v) || otherwise))); };
+    return '##base64-file:' + designFolder + fileName(layer) + '?size=' + side(layer.width, 100) + 'x' +
+      side(layer.height, 40) + '##';
   }
 
   function attribute(text) {

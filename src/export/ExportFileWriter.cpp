@@ -206,18 +206,18 @@ tl::unexpected<Error> refuseInlining() {
 struct Template {
   std::size_t start, end;  // the whole "##base64-file:…##"
   std::optional<stdfs::path> file;
-  // The CSS pixels its layer is drawn at, when the template says ("…?width=W&height=H").
+  // The CSS pixels its layer is drawn at, when the template says ("…?size=WxH").
   std::optional<PictureStore::Drawn> layer;
 };
 
-// A template's path and the size of its layer, when it ends in "?width=W&height=H" of whole
-// numbers: a page's file names are percent-encoded, so a bare "?" is never part of one.
+// A template's path and the size of its layer, when it ends in "?size=WxH" of whole numbers (no
+// "&", which the page's HTML would escape): a page's file names are percent-encoded, so a bare
+// "?" is never part of one.
 std::pair<std::string, std::optional<PictureStore::Drawn>> layerSize(const std::string& escaped) {
-  std::size_t mark = escaped.rfind('?');
+  static constexpr std::string_view key = "?size=";
+  std::size_t mark = escaped.rfind(key);
   if (mark == std::string::npos) return {escaped, std::nullopt};
-  auto number = [](std::string_view text, std::string_view name) -> std::optional<int> {
-    if (!text.starts_with(name)) return std::nullopt;
-    text.remove_prefix(name.size());
+  auto number = [](std::string_view text) -> std::optional<int> {
     if (text.empty() || text.size() > 5) return std::nullopt;
     int v = 0;
     for (char c : text) {
@@ -227,10 +227,10 @@ std::pair<std::string, std::optional<PictureStore::Drawn>> layerSize(const std::
     if (v < 1) return std::nullopt;
     return v;
   };
-  std::string_view query = std::string_view(escaped).substr(mark + 1);
-  std::size_t amp = query.find('&');
-  if (amp == std::string_view::npos) return {escaped, std::nullopt};
-  auto width = number(query.substr(0, amp), "width="), height = number(query.substr(amp + 1), "height=");
+  std::string_view size = std::string_view(escaped).substr(mark + key.size());
+  std::size_t by = size.find('x');
+  if (by == std::string_view::npos) return {escaped, std::nullopt};
+  auto width = number(size.substr(0, by)), height = number(size.substr(by + 1));
   if (!width || !height) return {escaped, std::nullopt};
   return {escaped.substr(0, mark), PictureStore::Drawn{*width, *height}};
 }

@@ -45,7 +45,7 @@ Result<std::string> replaceBase64Templates(const std::string& text, const std::f
 
 // The same for a page that is rendered: a picture larger than `drawn` needs (see
 // PictureStore::Drawn) goes reduced, and the bytes the text's pictures decode to are told.
-// A template that names its layer's size ("##base64-file:<path>?width=W&height=H##", CSS
+// A template that names its layer's size ("##base64-file:<path>?size=WxH##", CSS
 // pixels) has its picture drawn at no more than that layer takes, at `scale` pixels of the
 // output to a CSS pixel (see pixelsPerCSSPixel).
 struct Inlined {

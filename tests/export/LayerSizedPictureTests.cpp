@@ -45,28 +45,29 @@ TEST(LayerSizedPictures, ARenderedExportHoldsEachPictureAtTheSizeOfItsLayer) {
     std::vector<std::pair<int, int>> sizes;
   } cases[] = {
       // 100 pt at 300 per inch, not the page's 2334 (which the photo hardly exceeds: it goes whole).
-      {"a PDF's layer of 100 × 100", Type::pdf, image("design/images/photo?width=100&height=100"), {{417, 417}}},
+      {"a PDF's layer of 100 × 100", Type::pdf, image("design/images/photo?size=100x100"), {{417, 417}}},
       {"a PDF's layer without its size", Type::pdf, image("design/images/photo"), {{3000, 3000}}},
       // Covering a stretched layer both ways; each size of the one file made once.
       {"a PDF's layers of two sizes", Type::pdf,
-       image("design/images/photo?width=200&height=50") + image("design/images/photo?width=100&height=100") +
-           image("design/images/photo?width=200&height=50"),
+       image("design/images/photo?size=200x50") + image("design/images/photo?size=100x100") +
+           image("design/images/photo?size=200x50"),
        {{834, 834}, {417, 417}, {834, 834}}},
       // Never more than the page draws.
-      {"a PDF's layer past the page", Type::pdf, image("design/images/photo?width=5000&height=5000"), {{3000, 3000}}},
-      {"a PNG's layer past the page", Type::png, image("design/images/photo?width=5000&height=100"), {{560, 560}}},
-      {"a PNG's layer of 100 × 100", Type::png, image("design/images/photo?width=100&height=100"), {{100, 100}}},
-      {"a WebP's layer of 300 × 150", Type::webp, image("design/images/photo?width=300&height=150"), {{300, 300}}},
+      {"a PDF's layer past the page", Type::pdf, image("design/images/photo?size=5000x5000"), {{3000, 3000}}},
+      {"a PNG's layer past the page", Type::png, image("design/images/photo?size=5000x100"), {{560, 560}}},
+      {"a PNG's layer of 100 × 100", Type::png, image("design/images/photo?size=100x100"), {{100, 100}}},
+      {"a WebP's layer of 300 × 150", Type::webp, image("design/images/photo?size=300x150"), {{300, 300}}},
       // A picture smaller than its layer as it is.
-      {"a small picture", Type::pdf, image("design/images/small.png?width=100&height=100"), {{40, 30}}},
+      {"a small picture", Type::pdf, image("design/images/small.png?size=100x100"), {{40, 30}}},
       // HTML and SVG keep the file as stored.
-      {"HTML", Type::html, image("design/images/photo?width=100&height=100"), {{3000, 3000}}},
-      {"SVG", Type::svg, image("design/images/photo?width=100&height=100"), {{3000, 3000}}},
+      {"HTML", Type::html, image("design/images/photo?size=100x100"), {{3000, 3000}}},
+      {"SVG", Type::svg, image("design/images/photo?size=100x100"), {{3000, 3000}}},
       // What is not a layer's size is part of the file's name, as before: no such file.
-      {"a size of nothing", Type::pdf, image("design/images/photo?width=0&height=100"), {{0, 0}}},
-      {"half a size", Type::pdf, image("design/images/photo?width=100"), {{0, 0}}},
-      {"a size of words", Type::pdf, image("design/images/photo?width=a&height=b"), {{0, 0}}},
-      {"a size past its bounds", Type::pdf, image("design/images/photo?width=100000&height=100"), {{0, 0}}},
+      {"a size of nothing", Type::pdf, image("design/images/photo?size=0x100"), {{0, 0}}},
+      {"half a size", Type::pdf, image("design/images/photo?size=100"), {{0, 0}}},
+      {"a size of words", Type::pdf, image("design/images/photo?size=axb"), {{0, 0}}},
+      {"a size past its bounds", Type::pdf, image("design/images/photo?size=100000x100"), {{0, 0}}},
+      {"a size as a query of two", Type::pdf, image("design/images/photo?width=100&amp;height=100"), {{0, 0}}},
   };
   for (const auto& c : cases) {
     // As an export of the page writes it.

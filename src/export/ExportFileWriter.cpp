@@ -109,7 +109,9 @@ std::size_t base64Length(std::uintmax_t bytes) { return static_cast<std::size_t>
 
 constexpr std::size_t longestPrefix = std::string_view("data:application/octet-stream;base64,").size();
 
-enum class Appended { whole, unreadable, overBudget };
+// picture: whole, as the store made it; pictureOverBudget: a picture the store made is larger
+// than what the page may still inline.
+enum class Appended { whole, picture, unreadable, overBudget, pictureOverBudget };
 
 bool isTIFF(std::span<const std::uint8_t> d) {
   auto starts = [&](std::string_view magic) {
@@ -138,11 +140,11 @@ Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, Pict
   }
   const Data& bytes = (*picture)->bytes;
   const std::string prefix = "data:" + (*picture)->type + ";base64,";
-  if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::overBudget;
+  if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::pictureOverBudget;
   out += prefix;
   out += crypto::base64Encode(bytes);
   if (auto size = ImageData::bitmapSize(bytes)) pictureBytes += 4 * std::size_t(size->width) * std::size_t(size->height);
-  return Appended::whole;
+  return Appended::picture;
 }
 
 // Appends the data address of a project file to `out`, reading and encoding it in pieces so
@@ -327,7 +329,11 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
   std::string out;
   out.reserve(text.size() + projected + templates.size() * emptyPayload.size());
   using Placing = std::tuple<stdfs::path, int, int>;  // the file and the size it is drawn at
-  std::map<Placing, std::pair<std::size_t, std::size_t>> placed;  // offset and length in `out`
+  struct Placed {
+    std::size_t offset, length;  // in `out`
+    bool picture;                // made by the store
+  };
+  std::map<Placing, Placed> placed;
   std::size_t inlinedBytes = 0, at = 0;
   for (const auto& t : templates) {
     out.append(text, at, t.start - at);
@@ -340,20 +346,29 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
     if (drawn) drawnHere = drawnFor(*drawn, t.layer, scale);
     const Placing placing{*t.file, drawnHere ? drawnHere->width : -1, drawnHere ? drawnHere->height : -1};
     if (auto it = placed.find(placing); it != placed.end()) {
-      if (it->second.second > maximumInlined - inlinedBytes) return refuseInlining();
-      inlinedBytes += it->second.second;
-      out.append(out, it->second.first, it->second.second);
+      if (it->second.length > maximumInlined - inlinedBytes) {
+        if (!it->second.picture) return refuseInlining();
+        out += emptyPayload;
+        continue;
+      }
+      inlinedBytes += it->second.length;
+      out.append(out, it->second.offset, it->second.length);
       continue;
     }
     std::size_t offset = out.size();
     auto appended =
         appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined.pictureBytes);
     if (appended == Appended::overBudget) return refuseInlining();
-    if (appended == Appended::unreadable) {
+    // A picture the store made larger than the page can still take is named, as a picture it
+    // can't draw is: the rest of the page is written.
+    if (appended == Appended::pictureOverBudget)
+      RWLog("left out a picture past the " + std::to_string(maximumInlined >> 20) + " MB one page inlines: " +
+            fileAddress(*t.file));
+    if (appended == Appended::unreadable)
       RWLog("could not replace base64 template of file url: " + fileAddress(*t.file));
-      out += emptyPayload;
-    }
-    placed[placing] = {offset, out.size() - offset};
+    if (appended != Appended::whole && appended != Appended::picture) out += emptyPayload;
+    placed[placing] = {offset, out.size() - offset,
+                       appended == Appended::picture || appended == Appended::pictureOverBudget};
     inlinedBytes += out.size() - offset;
   }
   out.append(text, at, std::string::npos);

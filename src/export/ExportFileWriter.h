@@ -40,7 +40,9 @@ inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
 // a TIFF, which pages do not draw, becomes its picture in PNG (decoded here: any thread but the
 // main loop's).
 // Only files inside `projectFolder` are read, each once; others give an empty payload and a log
-// line. A text that would inline more than maximumInlined is refused (tooMuchInlined).
+// line. A text that would inline more than maximumInlined is refused (tooMuchInlined); but a
+// picture the store makes past what is left is given an empty payload (the page names it), and
+// the rest of the text is inlined.
 Result<std::string> replaceBase64Templates(const std::string& text, const std::filesystem::path& projectFolder);
 
 // The same for a page that is rendered: a picture larger than `drawn` needs (see

@@ -1,7 +1,10 @@
 // A rendered export holds each picture at no more than its layer takes: a PDF at 300 per inch of
-// the layer, a bitmap at the layer's pixels, whatever the size of the page around it.
+// the layer, a bitmap at the layer's pixels, whatever the size of the page around it; and a
+// picture the page can't take is named, not the whole page refused.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -80,3 +83,44 @@ TEST(LayerSizedPictures, ARenderedExportHoldsEachPictureAtTheSizeOfItsLayer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file of `bytes` bytes that is no picture (mostly a hole: nothing is written).
+void writePlainFile(const std::filesystem::path& file, std::uintmax_t bytes) {
+  std::ofstream(file, std::ios::binary) << "plain";
+  std::filesystem::resize_file(file, bytes);
+}
+
+}  // namespace
+
+// A page whose files fill most of what one page inlines: a picture the store makes past what is
+// left is named (an empty data address), and the page is written with the rest, a small picture
+// after it and each later reference to it included. Plain files past the bound still refuse
+// the page.
+TEST(LayerSizedPictures, APictureMadeLargerThanThePageCanStillTakeIsNamedAndThePageWritten) {
+  auto project = testenv::freshFolder("made-large");
+  writePlainFile(project / "one.bin", 45u << 20);
+  writePlainFile(project / "two.bin", 45u << 20);
+  ASSERT_TRUE(fs::writeInside(project, "design/images/noise", testenv::noiseTiff(3000, 3000)));
+  ASSERT_TRUE(fs::writeInside(project, "design/images/small.png",
+                              ImageEncoding::png(testenv::solidBitmap(40, 30, 255, 0, 0))));
+  const std::string text = image("one.bin") + image("two.bin") + image("design/images/noise?size=3000x3000") +
+                           image("design/images/small.png?size=40x30") + image("design/images/noise?size=3000x3000");
+  auto inlined = ExportFileWriter::inlineFiles(text, project, ExportFileWriter::drawnPixels(Type::png, 3000, 3000));
+  ASSERT_TRUE(inlined) << inlined.error().message;
+  auto sizes = inlinedSizes(inlined->text);
+  ASSERT_EQ(sizes.size(), 5u);
+  EXPECT_EQ(sizes[2], std::make_pair(0, 0)) << "the noise, named";
+  EXPECT_EQ(sizes[3], std::make_pair(40, 30));
+  EXPECT_EQ(sizes[4], std::make_pair(0, 0)) << "the noise again, named";
+  EXPECT_EQ(inlined->text.find("##"), std::string::npos);
+  EXPECT_LE(inlined->text.size(), text.size() + ExportFileWriter::maximumInlined);
+
+  // A third plain file passes the bound: the page is refused, as before.
+  writePlainFile(project / "three.bin", 45u << 20);
+  auto refused = ExportFileWriter::inlineFiles(text + image("three.bin"), project,
+                                               ExportFileWriter::drawnPixels(Type::png, 3000, 3000));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code, ExportErrors::tooMuchInlined);
+}

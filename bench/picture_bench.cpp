@@ -333,7 +333,9 @@ int largePhotos() {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    // Each case in a fresh process, so that each peak is its own.
+    // Each case in a fresh process, so that each peak is its own; a case that does not end well
+    // is named, and fails the run.
+    int failed = 0;
     for (const char* which : {"padded", "tiff", "export", "open", "frames", "photos"}) {
       pid_t child = fork();
       if (child == 0) {
@@ -342,24 +344,28 @@ int main(int argc, char** argv) {
       }
       int status = 0;
       waitpid(child, &status, 0);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "picture_bench %s did not end well (status %d)\n", which, status);
+        ++failed;
+      }
     }
-    return 0;
+    return failed ? 1 : 0;
   }
+  const std::string which = argv[1];
   // A home of its own, removed after: the working copies of its documents go nowhere else.
-  testenv::setUp();
-  setUpDocumentTest();
-  std::string which = argv[1];
-  int result = 2;
-  if (which == "padded")
-    result = flood("padded.png", ImageEncoding::png(testenv::solidBitmap(1, 1, 0, 0, 255)), std::uintmax_t(255) << 20, 100);
-  if (which == "tiff") {
-    Data tiff = testenv::tiffPicture(8192, 8192);
-    result = flood("large.tiff", tiff, tiff.size(), 200);
-  }
-  if (which == "export") result = exportFrame();
-  if (which == "open") result = openDocument();
-  if (which == "frames") result = frames();
-  if (which == "photos") result = largePhotos();
-  testenv::tearDown();
-  return result;
+  return testenv::runWithPrivateHome([&] {
+    setUpDocumentTest();
+    if (which == "padded")
+      return flood("padded.png", ImageEncoding::png(testenv::solidBitmap(1, 1, 0, 0, 255)), std::uintmax_t(255) << 20,
+                   100);
+    if (which == "tiff") {
+      Data tiff = testenv::tiffPicture(8192, 8192);
+      return flood("large.tiff", tiff, tiff.size(), 200);
+    }
+    if (which == "export") return exportFrame();
+    if (which == "open") return openDocument();
+    if (which == "frames") return frames();
+    if (which == "photos") return largePhotos();
+    return 2;
+  });
 }

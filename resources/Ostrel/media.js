@@ -239,6 +239,7 @@
   state.copySelection = copySelection;
   state.paste = paste;
   state.sendFiles = sendFiles;
+  state.chooseImage = chooseImage;
   state.sampleColour = sampleColour;
 
   acceptDrops();

@@ -18,10 +18,14 @@
     return layer.type === 'svg' ? svgAddress(layer) : (imageBase || '') + fileName(layer);
   }
 
-  // The file is named relative to the document's folder; the host refuses any other.
+  // The file is named relative to the document's folder; the host refuses any other. The size of
+  // its layer lets the host hand a picture no larger than the layer is drawn at.
   function exportAddress(layer) {
     if (!isPicture(layer)) return null;
-    return layer.type === 'svg' ? svgAddress(layer) : '##base64-file:' + designFolder + fileName(layer) + '##';
+    if (layer.type === 'svg') return svgAddress(layer);
+    var side = function (v, otherwise) { return Math.min(99999, Math.max(1, Math.ceil(Number(v) || otherwise))); };
+    return '##base64-file:' + designFolder + fileName(layer) + '?size=' + side(layer.width, 100) + 'x' +
+      side(layer.height, 40) + '##';
   }
 
   function attribute(text) {
@@ -55,11 +59,14 @@
     });
   }
 
-  // A picture the host refuses shows its layer's name in its box, where the engine would draw
-  // nothing (an image without an address) or a broken-picture sign.
+  // A picture the host refuses, or one the engine fails to draw (a damaged file handed on as it
+  // is), shows its layer's name in its box, where the engine would draw nothing (an image without
+  // an address) or a broken-picture sign.
   var nameStyle = 'box-sizing:border-box;align-items:center;justify-content:center;overflow:hidden;padding:2px;' +
     'border:1px dashed #999;background:#f2f2f2;color:#333;font:12px sans-serif;text-align:center;word-break:break-all;';
   function showName(img, layer) {
+    if (img.dataset.named) return;
+    img.dataset.named = 'named';
     var name = document.createElement('span');
     name.className = 'refused-picture';
     name.textContent = layer.name || layer.image || '';
@@ -79,6 +86,13 @@
       if (Object.keys(headers).length) fetchInto(img, src, headers).catch(function () { img.src = src; });
       else img.src = src;
     };
+    // Only a load that was asked for: an image without an address fails too. A file whose header
+    // is sound loads even when its pixels are damaged: only decoding it tells.
+    var failed = function () { if (img.getAttribute('src')) showName(img, layer); };
+    img.addEventListener('error', failed);
+    img.addEventListener('load', function () {
+      if (img.decode) img.decode().catch(function (e) { if (e && e.name === 'EncodingError') failed(); });
+    });
     if (layer.type === 'image') {
       // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
       // A picture the host refuses (damaged, too large) is not drawn; the file is drawn only where

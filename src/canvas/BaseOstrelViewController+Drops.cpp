@@ -11,11 +11,11 @@ void BaseOstrelViewController::dropPictures(std::vector<std::filesystem::path> f
   // The files are read away from the main loop; the page gets them on it.
   GlobalQueue::async([weak, files = std::move(files), x, y] {
     auto drop = std::make_shared<DroppedPictures::Drop>(DroppedPictures::read(files));
-    if (drop->pictures.empty() && drop->left.empty()) return;
+    if (drop->pictures.empty() && drop->left.empty() && drop->notPictures.empty()) return;
     MainQueue::async([weak, drop, x, y] {
       auto self = weak.lock();
       if (!self) return;
-      if (auto alert = DroppedPictures::leftOutAlert(*drop)) {
+      if (auto alert = DroppedPictures::notAddedAlert(*drop)) {
         GtkWidget* top = gtk_widget_get_toplevel(self->webViewController_->webView().widget());
         Alert::shared().beginSheet(*alert, GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, [](int) {});
       }

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "canvas/RefusedPictures.h"
 #include "canvas/ScriptLiteral.h"
 #include "platform/Crypto.h"
 #include "platform/FileSystem.h"
@@ -54,9 +55,12 @@ Drop read(const std::vector<std::filesystem::path>& files) {
     if (got < 0) continue;
     head.resize(static_cast<std::size_t>(got));
     std::string type = mediaType(file, head);
-    if (type.rfind("image/", 0) != 0) continue;
-    auto size = static_cast<std::uintmax_t>(status.st_size);
     std::string name = file.filename().string();
+    if (type.rfind("image/", 0) != 0) {
+      drop.notPictures.push_back(std::move(name));
+      continue;
+    }
+    auto size = static_cast<std::uintmax_t>(status.st_size);
     // Past a bound the file is named, not read.
     if (size > maximumBytes || drop.pictures.size() >= maximumPictures || size > maximumTotalBytes - total) {
       drop.left.push_back(std::move(name));
@@ -84,6 +88,15 @@ std::optional<AlertSpec> leftOutAlert(const Drop& drop) {
                        megabytes(maximumTotalBytes) + " in all, each of at most " + megabytes(maximumBytes) +
                        ". Left out: " + names + ".",
                    {}};
+}
+
+std::optional<AlertSpec> notAddedAlert(const Drop& drop) {
+  std::vector<RefusedPictures::Refusal> refused;
+  for (const auto& name : drop.notPictures) refused.push_back({name, RefusedPictures::notAPicture});
+  auto left = leftOutAlert(drop);
+  auto others = RefusedPictures::alert(refused);
+  if (left && others) left->informativeText += "\n" + others->informativeText;
+  return left ? left : others;
 }
 
 Delivery::Delivery(std::vector<Picture> pictures, double x, double y)

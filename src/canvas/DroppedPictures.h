@@ -31,15 +31,20 @@ struct Picture {
 struct Drop {
   std::vector<Picture> pictures;  // what the page is handed, in the order dropped
   std::vector<std::string> left;  // names of the picture files beyond the bounds, unread
+  std::vector<std::string> notPictures;  // names of the files whose content is no picture's
 };
 
 // The pictures among `files`: plain files whose content is an image's, each of at most
 // maximumBytes, at most maximumPictures of them and maximumTotalBytes in all, taken in order;
-// the other pictures are named in `left`. Reads the disk; any thread.
+// the other pictures are named in `left`, and the files that are no pictures in `notPictures`.
+// Reads the disk; any thread.
 Drop read(const std::vector<std::filesystem::path>& files);
 
 // What the person is told of the pictures a drop left out; none when it left none.
 std::optional<AlertSpec> leftOutAlert(const Drop& drop);
+// What the person is told of all a drop did not add: the pictures left out and the files that
+// are no pictures, in one alert; none when it added all.
+std::optional<AlertSpec> notAddedAlert(const Drop& drop);
 
 // The scripts that hand pictures to the page and drop them on it at (x, y) of its view: one
 // per piece of at most pieceBytes, then the drop. Each is made when asked for, so at most one

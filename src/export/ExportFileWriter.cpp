@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -108,7 +109,9 @@ std::size_t base64Length(std::uintmax_t bytes) { return static_cast<std::size_t>
 
 constexpr std::size_t longestPrefix = std::string_view("data:application/octet-stream;base64,").size();
 
-enum class Appended { whole, unreadable, overBudget };
+// picture: whole, as the store made it; pictureOverBudget: a picture the store made is larger
+// than what the page may still inline.
+enum class Appended { whole, picture, unreadable, overBudget, pictureOverBudget };
 
 bool isTIFF(std::span<const std::uint8_t> d) {
   auto starts = [&](std::string_view magic) {
@@ -137,11 +140,11 @@ Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, Pict
   }
   const Data& bytes = (*picture)->bytes;
   const std::string prefix = "data:" + (*picture)->type + ";base64,";
-  if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::overBudget;
+  if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::pictureOverBudget;
   out += prefix;
   out += crypto::base64Encode(bytes);
   if (auto size = ImageData::bitmapSize(bytes)) pictureBytes += 4 * std::size_t(size->width) * std::size_t(size->height);
-  return Appended::whole;
+  return Appended::picture;
 }
 
 // Appends the data address of a project file to `out`, reading and encoding it in pieces so
@@ -205,7 +208,42 @@ tl::unexpected<Error> refuseInlining() {
 struct Template {
   std::size_t start, end;  // the whole "##base64-file:…##"
   std::optional<stdfs::path> file;
+  // The CSS pixels its layer is drawn at, when the template says ("…?size=WxH").
+  std::optional<PictureStore::Drawn> layer;
 };
+
+// A template's path and the size of its layer, when it ends in "?size=WxH" of whole numbers (no
+// "&", which the page's HTML would escape): a page's file names are percent-encoded, so a bare
+// "?" is never part of one.
+std::pair<std::string, std::optional<PictureStore::Drawn>> layerSize(const std::string& escaped) {
+  static constexpr std::string_view key = "?size=";
+  std::size_t mark = escaped.rfind(key);
+  if (mark == std::string::npos) return {escaped, std::nullopt};
+  auto number = [](std::string_view text) -> std::optional<int> {
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    int v = 0;
+    for (char c : text) {
+      if (c < '0' || c > '9') return std::nullopt;
+      v = v * 10 + (c - '0');
+    }
+    if (v < 1) return std::nullopt;
+    return v;
+  };
+  std::string_view size = std::string_view(escaped).substr(mark + key.size());
+  std::size_t by = size.find('x');
+  if (by == std::string_view::npos) return {escaped, std::nullopt};
+  auto width = number(size.substr(0, by)), height = number(size.substr(by + 1));
+  if (!width || !height) return {escaped, std::nullopt};
+  return {escaped.substr(0, mark), PictureStore::Drawn{*width, *height}};
+}
+
+// What a picture of a layer of `layer` CSS pixels is drawn at in an output that draws the whole
+// page at `page` and `scale` pixels to a CSS pixel: no more than either needs.
+PictureStore::Drawn drawnFor(PictureStore::Drawn page, const std::optional<PictureStore::Drawn>& layer, double scale) {
+  if (!layer || page.width <= 0 || page.height <= 0) return page;
+  auto side = [&](int css, int most) { return int(std::clamp(std::ceil(css * scale), 1.0, double(most))); };
+  return {side(layer->width, page.width), side(layer->height, page.height)};
+}
 
 }  // namespace
 
@@ -226,11 +264,17 @@ Result<std::string> replaceBase64Templates(const std::string& text, const stdfs:
   return std::move(inlined->text);
 }
 
+double pixelsPerCSSPixel(ExportFileDescriptor::Type type) {
+  using Type = ExportFileDescriptor::Type;
+  if (type == Type::html || type == Type::svg) return 0;
+  // A PDF page is one point (1/72 inch) to a CSS pixel, and its pictures hold 300 pixels to the inch.
+  return type == Type::pdf ? 300.0 / 72.0 : 1.0;
+}
+
 PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t width, std::int64_t height) {
   using Type = ExportFileDescriptor::Type;
   if (type == Type::html || type == Type::svg) return {};
-  // A PDF page is one point (1/72 inch) to a CSS pixel, and its pictures hold 300 pixels to the inch.
-  double scale = type == Type::pdf ? 300.0 / 72.0 : 1.0;
+  double scale = pixelsPerCSSPixel(type);
   auto side = [&](std::int64_t v) {
     return int(std::clamp(std::ceil(double(v) * scale), 1.0, double(PictureStore::maximumDrawnSide)));
   };
@@ -238,7 +282,7 @@ PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t wi
 }
 
 Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectFolder,
-                            const std::optional<PictureStore::Drawn>& drawn) {
+                            const std::optional<PictureStore::Drawn>& drawn, double scale) {
   static constexpr std::string_view prefix = "##base64-file:";
   std::vector<Template> templates;
   std::map<std::string, std::optional<stdfs::path>> named;  // each spelling resolved once
@@ -254,10 +298,10 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       at = pathStart;
       continue;
     }
-    std::string escaped = text.substr(pathStart, end - pathStart);
+    auto [escaped, layer] = layerSize(text.substr(pathStart, end - pathStart));
     auto it = named.find(escaped);
     if (it == named.end()) it = named.emplace(escaped, templateFile(escaped, projectFolder)).first;
-    templates.push_back({start, end + 2, it->second});
+    templates.push_back({start, end + 2, it->second, layer});
     at = end + 2;
   }
   Inlined inlined;
@@ -280,10 +324,16 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
     projected += each * count;
   }
 
-  // Each file is read once, in pieces, straight into the text; later references copy it there.
+  // Each file is read once at each size it is drawn at, in pieces, straight into the text; later
+  // references copy it there.
   std::string out;
   out.reserve(text.size() + projected + templates.size() * emptyPayload.size());
-  std::map<stdfs::path, std::pair<std::size_t, std::size_t>> placed;  // offset and length in `out`
+  using Placing = std::tuple<stdfs::path, int, int>;  // the file and the size it is drawn at
+  struct Placed {
+    std::size_t offset, length;  // in `out`
+    bool picture;                // made by the store
+  };
+  std::map<Placing, Placed> placed;
   std::size_t inlinedBytes = 0, at = 0;
   for (const auto& t : templates) {
     out.append(text, at, t.start - at);
@@ -292,21 +342,33 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       out += emptyPayload;
       continue;
     }
-    if (auto it = placed.find(*t.file); it != placed.end()) {
-      if (it->second.second > maximumInlined - inlinedBytes) return refuseInlining();
-      inlinedBytes += it->second.second;
-      out.append(out, it->second.first, it->second.second);
+    std::optional<PictureStore::Drawn> drawnHere;
+    if (drawn) drawnHere = drawnFor(*drawn, t.layer, scale);
+    const Placing placing{*t.file, drawnHere ? drawnHere->width : -1, drawnHere ? drawnHere->height : -1};
+    if (auto it = placed.find(placing); it != placed.end()) {
+      if (it->second.length > maximumInlined - inlinedBytes) {
+        if (!it->second.picture) return refuseInlining();
+        out += emptyPayload;
+        continue;
+      }
+      inlinedBytes += it->second.length;
+      out.append(out, it->second.offset, it->second.length);
       continue;
     }
     std::size_t offset = out.size();
     auto appended =
-        appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawn, inlined.pictureBytes);
+        appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined.pictureBytes);
     if (appended == Appended::overBudget) return refuseInlining();
-    if (appended == Appended::unreadable) {
+    // A picture the store made larger than the page can still take is named, as a picture it
+    // can't draw is: the rest of the page is written.
+    if (appended == Appended::pictureOverBudget)
+      RWLog("left out a picture past the " + std::to_string(maximumInlined >> 20) + " MB one page inlines: " +
+            fileAddress(*t.file));
+    if (appended == Appended::unreadable)
       RWLog("could not replace base64 template of file url: " + fileAddress(*t.file));
-      out += emptyPayload;
-    }
-    placed[*t.file] = {offset, out.size() - offset};
+    if (appended != Appended::whole && appended != Appended::picture) out += emptyPayload;
+    placed[placing] = {offset, out.size() - offset,
+                       appended == Appended::picture || appended == Appended::pictureOverBudget};
     inlinedBytes += out.size() - offset;
   }
   out.append(text, at, std::string::npos);
@@ -331,7 +393,7 @@ void write(const ExportFileDescriptor& file, const stdfs::path& folder, const st
     // Every picture goes through the store, which refuses what it won't draw: HTML and SVG, drawn
     // at no size, keep a picture as it is stored.
     auto text = inlineFiles(file.type == Type::svg ? *file.svg : file.html, baseFolder,
-                            drawnPixels(file.type, file.width, file.height));
+                            drawnPixels(file.type, file.width, file.height), pixelsPerCSSPixel(file.type));
     // An SVG viewer draws nothing for a refused picture: the SVG draws its name instead.
     if (text && file.type == Type::svg)
       if (auto named = SVGRefusedPictures::drawNames(text->text)) text->text = std::move(*named);

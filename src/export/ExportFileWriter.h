@@ -40,17 +40,25 @@ inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
 // a TIFF, which pages do not draw, becomes its picture in PNG (decoded here: any thread but the
 // main loop's).
 // Only files inside `projectFolder` are read, each once; others give an empty payload and a log
-// line. A text that would inline more than maximumInlined is refused (tooMuchInlined).
+// line. A text that would inline more than maximumInlined is refused (tooMuchInlined); but a
+// picture the store makes past what is left is given an empty payload (the page names it), and
+// the rest of the text is inlined.
 Result<std::string> replaceBase64Templates(const std::string& text, const std::filesystem::path& projectFolder);
 
 // The same for a page that is rendered: a picture larger than `drawn` needs (see
 // PictureStore::Drawn) goes reduced, and the bytes the text's pictures decode to are told.
+// A template that names its layer's size ("##base64-file:<path>?size=WxH##", CSS
+// pixels) has its picture drawn at no more than that layer takes, at `scale` pixels of the
+// output to a CSS pixel (see pixelsPerCSSPixel).
 struct Inlined {
   std::string text;
   std::size_t pictureBytes = 0;
 };
 Result<Inlined> inlineFiles(const std::string& text, const std::filesystem::path& projectFolder,
-                            const std::optional<PictureStore::Drawn>& drawn);
+                            const std::optional<PictureStore::Drawn>& drawn, double scale = 1.0);
+// The pixels an output of `type` holds to a CSS pixel of its page: 300 per inch of a PDF
+// page, one of a bitmap's; none (0) for HTML and SVG.
+double pixelsPerCSSPixel(ExportFileDescriptor::Type type);
 // The pixels an output of `type` and `width` × `height` draws a picture at most: its own for a
 // bitmap, 300 per inch of a PDF page; none (0) for HTML and SVG, which keep the file as stored
 // unless the store refuses it.

@@ -69,6 +69,15 @@ Result<DecodedImage> decodeStoring(const Data& data, Data* owned, const std::opt
     if (!header) return tl::unexpected(header.error());
     if (header->format != ImageHeader::Format::webp)
       return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The data is not a WebP picture");
+    // An animation is stored as it came, so that it keeps moving; its first frame must decode.
+    if (header->frames > 1) {
+      auto first = ImageData::decodeBitmap(data, *header);
+      if (!first) return tl::unexpected(first.error());
+      auto width = std::uint32_t(gdk_pixbuf_get_width(first->get())),
+           height = std::uint32_t(gdk_pixbuf_get_height(first->get()));
+      *first = GObjectPtr<GdkPixbuf>();
+      return decoded(*header, width, height, owned ? std::move(*owned) : data);
+    }
     return decodeAsPNG(data);
   }
   // A drawing is decoded as the PNG it is drawn to; any other file as it came, without a copy.

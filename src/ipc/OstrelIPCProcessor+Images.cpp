@@ -13,6 +13,7 @@
 #include "foundation/AppInfo.h"
 #include "ipc/EditorFiles.h"
 #include "ipc/OstrelIPCProcessor.h"
+#include "platform/Alert.h"
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
 #include "platform/RWLog.h"
@@ -72,6 +73,13 @@ void OstrelIPCProcessor::logUndecodable(const std::optional<std::string>& origin
   RWLog("unable to decode image: " + originalFilename.value_or("(null)") + " (" + error.message + ")");
 }
 
+void OstrelIPCProcessor::tellRefused(const std::vector<RefusedPictures::Refusal>& refused) {
+  auto alert = RefusedPictures::alert(refused);
+  if (!alert) return;
+  auto document = delegate.lock();
+  Alert::shared().beginSheet(*alert, document ? document->windowForSheet() : nullptr, [](int) {});
+}
+
 void OstrelIPCProcessor::handleDocumentReceivedImage(const nlohmann::json& arguments) {
   if (delegate.expired() || !arguments.is_object() || !arguments.contains("mousePoint")) return;
   auto file = imageFileData(stringMember(arguments, "file"));
@@ -109,6 +117,7 @@ void OstrelIPCProcessor::insertImage(const Data& data, const std::optional<std::
     MainQueue::async([this, alive, originalFilename, position, decoded = std::move(decoded)] {
       if (!decoded) {
         logUndecodable(originalFilename, decoded.error());
+        if (!alive.expired()) tellRefused({{originalFilename.value_or(""), RefusedPictures::reason(decoded.error())}});
         return;
       }
       if (alive.expired()) return;

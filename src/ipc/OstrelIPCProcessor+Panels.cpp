@@ -9,7 +9,9 @@
 #include "ipc/EditorFiles.h"
 #include "ipc/OstrelIPCProcessor.h"
 #include "ipc/ProjectFiles.h"
+#include "platform/Alert.h"
 #include "platform/FileSystem.h"
+#include "platform/ImageData.h"
 #include "platform/Panels.h"
 #include "platform/RunLoop.h"
 #include "platform/Workspace.h"
@@ -66,21 +68,33 @@ void OstrelIPCProcessor::handleChooseImageDialog(const nlohmann::json&) {
     if (alive.expired()) return;
     // The files are read and decoded on a worker, then stored in panel order on the main loop.
     onPictureWorker([this, alive, chosen] {
-      std::vector<Result<DecodedImage>> decoded;
+      std::vector<std::pair<std::string, Result<DecodedImage>>> decoded;
       for (const auto& file : chosen) {
+        std::string name = file.filename().string();
         auto bytes = EditorFiles::readRegularFile(file, EditorFiles::maximumImageBytes);
-        if (!bytes) continue;
+        if (!bytes) {
+          decoded.emplace_back(name, fail(ImageData::ErrorDomain, ImageData::notAnImage,
+                                          "It could not be read as a file of at most " +
+                                              std::to_string(EditorFiles::maximumImageBytes >> 20) + " MB"));
+          continue;
+        }
         // Judged by content alone: a WebP is found by its bytes.
-        decoded.push_back(decodeImage(std::move(*bytes), std::nullopt));
+        decoded.emplace_back(name, decodeImage(std::move(*bytes), std::nullopt));
       }
       MainQueue::async([this, alive, decoded = std::move(decoded)] {
         if (alive.expired()) return;
         auto infos = nlohmann::json::array();
-        for (const auto& image : decoded) {
-          if (!image) logUndecodable(std::nullopt, image.error());
-          else if (auto info = storeImage(*image)) infos.push_back(*info);
+        std::vector<RefusedPictures::Refusal> refused;
+        for (const auto& [name, image] : decoded) {
+          if (!image) {
+            logUndecodable(name, image.error());
+            refused.push_back({name, RefusedPictures::reason(image.error())});
+          } else if (auto info = storeImage(*image)) {
+            infos.push_back(*info);
+          }
         }
         send("ChooseImageDialog", {IPCValue(infos)});
+        tellRefused(refused);
       });
     });
   });
@@ -162,11 +176,17 @@ void OstrelIPCProcessor::handleChooseImageDialogDrop(const nlohmann::json& argum
     MainQueue::async([this, alive, decoded = std::move(decoded)] {
       if (alive.expired()) return;
       auto infos = nlohmann::json::array();
+      std::vector<RefusedPictures::Refusal> refused;
       for (const auto& [name, image] : decoded) {
-        if (!image) logUndecodable(name, image.error());
-        else if (auto info = storeImage(*image)) infos.push_back(*info);
+        if (!image) {
+          logUndecodable(name, image.error());
+          refused.push_back({name, RefusedPictures::reason(image.error())});
+        } else if (auto info = storeImage(*image)) {
+          infos.push_back(*info);
+        }
       }
       send("ChooseImageDialogDrop", {IPCValue(infos)});
+      tellRefused(refused);
     });
   });
 }

@@ -17,6 +17,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "canvas/IPCProcessor.h"
+#include "canvas/RefusedPictures.h"
 #include "export/ImageDecoding.h"
 #include "ipc/OstrelViewControllerDelegate.h"
 
@@ -98,6 +99,9 @@ class OstrelIPCProcessor : public IPCProcessor {
   static void onPictureWorker(std::function<void()> work);
   // "unable to decode image: ", the name and why. Main thread.
   static void logUndecodable(const std::optional<std::string>& originalFilename, const Error& error);
+  // Tells the person, on the document's window, which files were not added as pictures and why.
+  // Main thread.
+  void tellRefused(const std::vector<RefusedPictures::Refusal>& refused);
   static std::optional<double> screenScale();
   // Packages.
   void handlePackageAdd(const nlohmann::json& arguments);

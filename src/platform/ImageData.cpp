@@ -2,10 +2,12 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "platform/GObjectPtr.h"
 #include "platform/ImageOrientation.h"
@@ -150,6 +152,36 @@ GObjectPtr<GdkPixbuf> oriented(GObjectPtr<GdkPixbuf> stored, std::uint32_t tag) 
   return turned;
 }
 
+// The first frame of an animated WebP on its canvas, as the engine shows it first. The canvas
+// is the size the header stated (checkedBitmap bounds it); the decoder holds two of them.
+Result<GObjectPtr<GdkPixbuf>> firstWebPFrame(const Data& bytes, const ImageHeader::Facts& header) {
+  auto undecodable = [] { return fail(ErrorDomain, notAnImage, "The animation's first frame does not decode"); };
+  WebPAnimDecoderOptions options;
+  if (!WebPAnimDecoderOptionsInit(&options)) return undecodable();
+  options.color_mode = MODE_RGBA;
+  options.use_threads = 0;
+  const WebPData data{bytes.data(), bytes.size()};
+  std::unique_ptr<WebPAnimDecoder, void (*)(WebPAnimDecoder*)> decoder(WebPAnimDecoderNew(&data, &options),
+                                                                       WebPAnimDecoderDelete);
+  WebPAnimInfo info;
+  if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) || info.canvas_width == 0 || info.canvas_height == 0)
+    return undecodable();
+  if (info.canvas_width > header.width || info.canvas_height > header.height)
+    return fail(ErrorDomain, tooLarge,
+                "The picture's decoder finds " + sizeText(info.canvas_width, info.canvas_height) +
+                    " pixels where its header says " + sizeText(header.width, header.height));
+  std::uint8_t* frame = nullptr;
+  int timestamp = 0;
+  if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || !frame) return undecodable();
+  const int width = int(info.canvas_width), height = int(info.canvas_height);
+  GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, width, height));
+  if (!pixbuf) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+  const std::size_t row = std::size_t(width) * 4, stride = std::size_t(gdk_pixbuf_get_rowstride(pixbuf.get()));
+  guchar* out = gdk_pixbuf_get_pixels(pixbuf.get());
+  for (int y = 0; y < height; ++y) std::memcpy(out + std::size_t(y) * stride, frame + std::size_t(y) * row, row);
+  return pixbuf;
+}
+
 }  // namespace
 
 Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes) {
@@ -167,9 +199,10 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader:
   };
   if (header.format == ImageHeader::Format::webp) {
     WebPBitstreamFeatures features;
-    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_animation ||
-        features.width <= 0 || features.height <= 0)
+    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.width <= 0 ||
+        features.height <= 0)
       return undecodable();
+    if (features.has_animation) return firstWebPFrame(bytes, header);
     if (std::uint32_t(features.width) > header.width || std::uint32_t(features.height) > header.height ||
         double(features.width) * features.height > maximumPixels)
       return disagrees(features.width, features.height);

@@ -28,7 +28,7 @@ TEST(DroppedPictures, OnlyPlainPictureFilesAreRead) {
   fsys::create_directory(dir / "folder.png");
   fsys::create_symlink(dir / "blue.png", dir / "link.png");
 
-  auto [pictures, left] = DroppedPictures::read({dir / "notes.txt", dir / "pipe.png", dir / "folder.png", dir / "missing.png",
+  auto [pictures, left, notPictures] = DroppedPictures::read({dir / "notes.txt", dir / "pipe.png", dir / "folder.png", dir / "missing.png",
                                          "relative.png", dir / "blue.png", dir / "picture without a name",
                                          dir / "drawing.svg", dir / "link.png"});
   std::vector<std::pair<std::string, std::string>> got;
@@ -40,6 +40,34 @@ TEST(DroppedPictures, OnlyPlainPictureFilesAreRead) {
   ASSERT_FALSE(pictures.empty());
   EXPECT_EQ(pictures[0].bytes, png);
   EXPECT_TRUE(left.empty());
+  // The file that is no picture is named, so that the person hears why it was not added; what
+  // could not be read as a plain file is passed over.
+  EXPECT_EQ(notPictures, std::vector<std::string>{"notes.txt"});
+}
+
+// One alert tells all a drop did not add: the pictures past its bounds and the files that are no
+// pictures, each by name.
+TEST(DroppedPictures, TheFilesThatAreNoPicturesAreNamedInTheAlert) {
+  struct Case {
+    std::vector<std::string> left, notPictures;
+    std::optional<std::string> message;
+    std::vector<std::string> named;
+  } cases[] = {
+      {{}, {}, std::nullopt, {}},
+      {{}, {"notes.txt"}, "“notes.txt” was not added as a picture.", {"“notes.txt”: It is not a picture."}},
+      {{}, {"a.txt", "b.pdf"}, "2 files were not added as pictures.", {"“a.txt”: It is not a picture.", "“b.pdf”"}},
+      {{"big.png"}, {"notes.txt"}, "A dropped picture was not added.", {"“big.png”", "“notes.txt”: It is not a picture."}},
+  };
+  for (const auto& c : cases) {
+    DroppedPictures::Drop drop;
+    drop.left = c.left;
+    drop.notPictures = c.notPictures;
+    auto alert = DroppedPictures::notAddedAlert(drop);
+    ASSERT_EQ(alert.has_value(), c.message.has_value());
+    if (!alert) continue;
+    EXPECT_EQ(alert->messageText, *c.message);
+    for (const auto& n : c.named) EXPECT_NE(alert->informativeText.find(n), std::string::npos) << alert->informativeText;
+  }
 }
 
 TEST(DroppedPictures, TheScriptCarriesNamesAsLiteralsAndPlacesAsNumbers) {

@@ -628,6 +628,30 @@ TEST_F(Pictures, APictureDraggedFromAnotherProgramOntoTheCanvasIsInserted) {
   EXPECT_EQ(*fs::readFile(stored), redPicture());
 }
 
+// From another program, an animated WebP and a text file at once: the WebP inserted as it came,
+// the text named in an alert that says it is not a picture.
+TEST_F(Pictures, AnAnimatedWebPDraggedInIsInsertedAndATextFileBesideItIsRefusedAloud) {
+  if (!desktop) GTEST_SKIP() << "needs Xvfb and openbox";
+  auto document = openProject(false);
+  ASSERT_TRUE(document);
+  const Data moving = testenv::animatedWebP(testenv::freshFolder("dragged-webp"), 80, 60,
+                                            {{255, 0, 0}, {0, 0, 255}}, 250);
+  ASSERT_FALSE(moving.empty()) << "img2webp made no animation";
+  ASSERT_TRUE(fs::writeInside(dir, "Moving.webp", moving));
+  ASSERT_TRUE(fs::writeInside(dir, "notes.txt", dataFromString("Shopping list: bread, milk.\n")));
+  person().alertAnswers.push_back(Alert::firstButtonReturn);
+  ASSERT_TRUE(dragOntoCanvas(*document, {dir / "Moving.webp", dir / "notes.txt"}, "webp-and-text-drop.png"));
+  auto layer = imageLayer(*document);
+  ASSERT_TRUE(layer) << "nothing inserted";
+  EXPECT_EQ((*layer)["name"], "Moving.webp");
+  auto stored = document->projectPath().value() / "design" / "images" / (*layer)["image"].get<std::string>();
+  EXPECT_EQ(fs::readFile(stored).value_or(Data()), moving);
+  ASSERT_TRUE(waitFor([&] { return !person().alertsShown.empty(); }, 60)) << "no alert";
+  const auto& alert = person().alertsShown.front();
+  EXPECT_EQ(alert.messageText, "“notes.txt” was not added as a picture.");
+  EXPECT_NE(alert.informativeText.find("not a picture"), std::string::npos) << alert.informativeText;
+}
+
 TEST_F(Pictures, ADropOfSixteenLargePicturesAddsWhatFitsItsBoundAndTellsOfTheRest) {
   if (!desktop) GTEST_SKIP() << "needs Xvfb and openbox";
   auto document = openProject(false);

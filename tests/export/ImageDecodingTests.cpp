@@ -1,5 +1,6 @@
 // What image bytes are, what a document stores of them, and the SVG steps before insertion.
 
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include "PDFFixtures.h"
@@ -9,6 +10,8 @@
 #include "export/SVGInsertion.h"
 #include "export/WebP.h"
 #include "platform/ImageData.h"
+#include "support/AnimatedPictures.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -122,4 +125,28 @@ TEST(SVGInsertion, MeasuresBeforeDeclaringTheNamespaceAndJudgesStyleability) {
         << prepared->xml;
     EXPECT_TRUE(SVGInsertion::prepare(dataFromString(prepared->xml))) << "the text written back parses again";
   }
+}
+
+// An animated WebP decodes to its first frame, as the engine first shows it, and is stored as it
+// came, so that it keeps moving; one cut short is refused.
+TEST(ImageDecoding, AnAnimatedWebPIsStoredAsItCameAndItsFirstFrameDecodes) {
+  const Data moving = testenv::animatedWebP(testenv::freshFolder("animated-webp"), 30, 20,
+                                            {{255, 0, 0}, {0, 0, 255}}, 100);
+  ASSERT_FALSE(moving.empty()) << "img2webp made no animation";
+  auto first = ImageData::decodeBitmap(moving);
+  ASSERT_TRUE(first) << first.error().message;
+  ASSERT_EQ(gdk_pixbuf_get_width(first->get()), 30);
+  ASSERT_EQ(gdk_pixbuf_get_height(first->get()), 20);
+  const guchar* p = gdk_pixbuf_get_pixels(first->get()) + 10 * gdk_pixbuf_get_rowstride(first->get()) +
+                    15 * gdk_pixbuf_get_n_channels(first->get());
+  EXPECT_GT(p[0], 200);
+  EXPECT_LT(p[2], 60);
+  for (auto name : {std::optional<std::string>("moving.webp"), std::optional<std::string>()}) {
+    auto stored = ImageDecoding::decode(moving, name);
+    ASSERT_TRUE(stored) << stored.error().message;
+    EXPECT_EQ(stored->bytesToStore, moving);
+    EXPECT_EQ(pixels(*stored), std::make_pair(30.0, 20.0));
+  }
+  Data cut(moving.begin(), moving.begin() + std::ptrdiff_t(moving.size() * 2 / 3));
+  EXPECT_FALSE(ImageDecoding::decode(cut, std::string("moving.webp")));
 }

@@ -83,8 +83,8 @@ TEST(PageStartup, TheTemplateGetsTheProxyAndTheSignedInUser) {
   LoginController::shared().clearUserInfo();
   ASSERT_EQ(h.scripts.size(), 2u);
   // No slash is taken away before the proxy path.
-  EXPECT_NE(h.scripts[0].find(R"(proxy: "http://127.0.0.1:4000//_proxy")"), std::string::npos) << h.scripts[0];
-  EXPECT_NE(h.scripts[0].find(R"(id: "user-7", name: "O'Neil \"Bob\" </script>\u2028{{ userEmail }}", email: "a@b.c")"),
+  EXPECT_NE(h.scripts[0].find(R"(var proxy = "http://127.0.0.1:4000//_proxy")"), std::string::npos) << h.scripts[0];
+  EXPECT_NE(h.scripts[0].find(R"(var user = { id: "user-7", name: "O'Neil \"Bob\" </script>\u2028{{ userEmail }}", email: "a@b.c" })"),
             std::string::npos)
       << h.scripts[0];
   EXPECT_EQ(h.scripts[0].find("{{"), h.scripts[0].find("{{ userEmail }}"));

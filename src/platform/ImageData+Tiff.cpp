@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -184,19 +185,24 @@ void unpremultiply(std::uint8_t* p) {
   for (int c = 0; c < 3; ++c) p[c] = std::uint8_t(std::min(255u, (p[c] * 255u + alpha / 2) / alpha));
 }
 
+// The rows of one strip or tile, or of one band when it can't be cut (a picture of one strip).
+std::uint32_t pieceRowsOf(TIFF* tiff, PixelSize stored) {
+  std::uint32_t pieceRows = 0;
+  if (TIFFIsTiled(tiff)) {
+    if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &pieceRows)) pieceRows = std::uint32_t(stored.height);
+  } else {
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &pieceRows);
+  }
+  return std::clamp<std::uint32_t>(pieceRows, 1, std::uint32_t(stored.height));
+}
+
 // The rows of a picture cut into bands of whole strips or tiles, as many as there are cores but
 // no more than the pieces, and few enough that every band's reader holds its piece within the
 // bound a decoder may hold beside the picture: one band for a picture of one piece or a small one.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> bandsOf(TIFF* tiff, PixelSize stored) {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> bands;
   const auto height = std::uint32_t(stored.height);
-  std::uint32_t pieceRows = 0;
-  if (TIFFIsTiled(tiff)) {
-    if (!TIFFGetField(tiff, TIFFTAG_TILELENGTH, &pieceRows)) pieceRows = height;
-  } else {
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &pieceRows);
-  }
-  pieceRows = std::clamp<std::uint32_t>(pieceRows, 1, height);
+  const std::uint32_t pieceRows = pieceRowsOf(tiff, stored);
   const std::uint32_t pieces = (height + pieceRows - 1) / pieceRows;
   std::uint32_t count = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
   count = std::min(count, pieces);
@@ -212,10 +218,12 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> bandsOf(TIFF* tiff, PixelSi
 // with a JPEG frame smaller than its piece.
 enum class Read : char { fine, cannot, undecodable, damaged };
 
-// Decodes `rows` rows from `first` into `raster` (the picture's top-left pixel at its start) by a
-// reader of its own, stored top row first.
+// Decodes `rows` rows from `first` by a reader of its own, stored top row first, `chunk` rows at
+// a time: each chunk into `at(row)` (room for its rows at `width` pixels), then `took(row, count)`
+// is told of it.
 Read readRows(const Data& bytes, const ImageHeader::Facts& header, std::uint32_t first, std::uint32_t rows,
-              std::uint32_t width, std::uint32_t* raster, char (&why)[1024]) {
+              std::uint32_t width, std::uint32_t chunk, const std::function<std::uint32_t*(std::uint32_t)>& at,
+              const std::function<void(std::uint32_t, std::uint32_t)>& took, char (&why)[1024]) {
   MemoryFile file{bytes};
   Complaints complaints;
   auto tiff = open(file, header, &complaints);
@@ -232,8 +240,12 @@ Read readRows(const Data& bytes, const ImageHeader::Facts& header, std::uint32_t
   // drop the quarter turn; every orientation is applied once, after.
   reader.orientation = ORIENTATION_TOPLEFT;
   reader.req_orientation = ORIENTATION_TOPLEFT;
-  reader.row_offset = int(first);
-  if (!TIFFRGBAImageGet(&reader, raster + std::size_t(first) * width, width, rows)) return Read::undecodable;
+  for (std::uint32_t row = first; row < first + rows; row += chunk) {
+    const std::uint32_t count = std::min(chunk, first + rows - row);
+    reader.row_offset = int(row);
+    if (!TIFFRGBAImageGet(&reader, at(row), width, count)) return Read::undecodable;
+    if (took) took(row, count);
+  }
   return complaints.frameTooSmall ? Read::damaged : Read::fine;
 }
 
@@ -293,45 +305,81 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
     alpha = reader.alpha != 0;
     TIFFRGBAImageEnd(&reader);
   }
-  std::size_t count = std::size_t(stored->width) * std::size_t(stored->height);
-  std::unique_ptr<std::uint32_t[], decltype(&g_free)> raster(static_cast<std::uint32_t*>(g_try_malloc(count * 4)), g_free);
-  if (!raster) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+  const std::size_t count = std::size_t(stored->width) * std::size_t(stored->height);
+  const auto width = std::uint32_t(stored->width);
+  const int channels = alpha ? 4 : 3;
   // A large picture in many pieces is decoded band by band on every core, each band by a reader
   // of its own.
   auto bands = bandsOf(tiff.get(), *stored);
-  std::vector<Read> read(bands.size(), Read::undecodable);
-  std::vector<std::array<char, 1024>> whys(bands.size());
-  auto readBand = [&](std::size_t b) {
-    char bandWhy[1024] = {};
-    read[b] = readRows(bytes, header, bands[b].first, bands[b].second, std::uint32_t(stored->width), raster.get(), bandWhy);
-    std::memcpy(whys[b].data(), bandWhy, sizeof bandWhy);
-  };
-  if (bands.size() == 1) {
-    readBand(0);
-  } else {
+  // Each band on a thread of its own; a picture of one band on this one.
+  auto eachBand = [&](const std::function<void(std::size_t)>& readBand) {
+    if (bands.size() == 1) return readBand(0);
     std::vector<std::thread> readers;
     for (std::size_t b = 0; b < bands.size(); ++b) readers.emplace_back(readBand, b);
     for (auto& reader : readers) reader.join();
-  }
-  for (std::size_t b = 0; b < bands.size(); ++b) {
-    if (read[b] == Read::cannot) {
-      std::memcpy(why, whys[b].data(), sizeof why);
-      return cannot();
+  };
+  std::vector<Read> read(bands.size(), Read::undecodable);
+  std::vector<std::array<char, 1024>> whys(bands.size());
+  auto outcome = [&]() -> std::optional<Error> {
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      if (read[b] == Read::cannot) {
+        std::memcpy(why, whys[b].data(), sizeof why);
+        return cannot().value();
+      }
+      if (read[b] == Read::undecodable) return undecodable().value();
+      if (read[b] == Read::damaged) return damaged().value();
     }
-    if (read[b] == Read::undecodable) return undecodable();
-    if (read[b] == Read::damaged) return damaged();
-  }
+    return std::nullopt;
+  };
 
   // The library's pixels are R, G, B, A in the order of their bytes in memory.
-  const int channels = alpha ? 4 : 3;
+  auto convert = [&](const std::uint8_t* from, guchar* to, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+      std::memmove(to + i * std::size_t(channels), from + i * 4, std::size_t(channels));
+      if (alpha) unpremultiply(to + i * std::size_t(channels));
+    }
+  };
+
+  // Drawn as stored, in pieces of a few rows: each band's rows go through a few rows of the
+  // library's pixels into the picture, which so is all the decode holds.
+  const std::uint32_t pieceRows = pieceRowsOf(tiff.get(), *stored);
+  const std::uint32_t chunk = (std::max<std::uint32_t>(32, pieceRows) + pieceRows - 1) / pieceRows * pieceRows;
+  if (orientation.tag == 1 && std::size_t(chunk) * width * 4 * bands.size() * 4 <= count * 4) {
+    GObjectPtr<GdkPixbuf> picture(gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, stored->width, stored->height));
+    if (!picture) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+    guchar* out = gdk_pixbuf_get_pixels(picture.get());
+    const std::size_t stride = std::size_t(gdk_pixbuf_get_rowstride(picture.get()));
+    eachBand([&](std::size_t b) {
+      std::vector<std::uint32_t> pieces(std::size_t(chunk) * width);
+      char bandWhy[1024] = {};
+      read[b] = readRows(bytes, header, bands[b].first, bands[b].second, width, chunk,
+                         [&](std::uint32_t) { return pieces.data(); },
+                         [&](std::uint32_t row, std::uint32_t rows) {
+                           for (std::uint32_t r = 0; r < rows; ++r)
+                             convert(reinterpret_cast<const std::uint8_t*>(pieces.data() + std::size_t(r) * width),
+                                     out + std::size_t(row + r) * stride, width);
+                         },
+                         bandWhy);
+      std::memcpy(whys[b].data(), bandWhy, sizeof bandWhy);
+    });
+    if (auto failed = outcome()) return tl::unexpected(*failed);
+    return picture;
+  }
+
+  std::unique_ptr<std::uint32_t[], decltype(&g_free)> raster(static_cast<std::uint32_t*>(g_try_malloc(count * 4)), g_free);
+  if (!raster) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+  eachBand([&](std::size_t b) {
+    char bandWhy[1024] = {};
+    read[b] = readRows(bytes, header, bands[b].first, bands[b].second, width, bands[b].second,
+                       [&](std::uint32_t row) { return raster.get() + std::size_t(row) * width; }, {}, bandWhy);
+    std::memcpy(whys[b].data(), bandWhy, sizeof bandWhy);
+  });
+  if (auto failed = outcome()) return tl::unexpected(*failed);
+
   auto* in = reinterpret_cast<std::uint8_t*>(raster.get());
   if (orientation.tag == 1) {
     // Drawn as stored: made over in place, without a second picture.
-    for (std::size_t i = 0; i < count; ++i) {
-      std::uint8_t* p = in + i * 4;
-      if (alpha) unpremultiply(p);
-      else std::memmove(in + i * 3, p, 3);
-    }
+    convert(in, in, count);
     auto* pixels = reinterpret_cast<guchar*>(raster.release());
     // Three bytes a pixel hold no more than they need: the fourth's quarter goes back.
     if (!alpha)

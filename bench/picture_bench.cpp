@@ -12,7 +12,9 @@
 // 8000 × 8000, an 8192 × 8192 LZW TIFF in one strip, an 8000 × 8000 LZW TIFF) and two 8000 × 8000
 // JPEGs drawn 200 × 200, each opened, previewed and exported in all six kinds, beside the same
 // frames of small pictures, with the export's time; and five 64-megapixel LZW TIFF photographs
-// drawn, against the time decoding them once takes. Under a display:
+// drawn, against the time decoding them once takes; a frame of 4200 × 4200 holding one
+// photograph, or one noise TIFF, exported in all six kinds; and a frame of 20 photographs and five
+// such TIFFs exported to PDF ten times. Under a display:
 //   xvfb-run -a dbus-run-session -- ./picture_bench
 
 #include <gtk/gtk.h>
@@ -293,6 +295,87 @@ Data photoTiff(const fsys::path& folder, std::uint32_t seed) {
   return status == 0 ? testenv::readBytes(out) : Data();
 }
 
+// A photograph's likeness as a camera's JPEG: soft gradients under fine grain.
+Data photoJpeg(int width, int height, std::uint32_t seed) {
+  auto bitmap = *Bitmap::make(width, height);
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      int grain = int(state >> 29) - 4;
+      double u = double(x) / width, v = double(y) / height;
+      auto* p = bitmap.rgba.data() + (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4;
+      p[0] = std::uint8_t(std::clamp(int(128 + 100 * std::sin(6.3 * u + seed)) + grain, 0, 255));
+      p[1] = std::uint8_t(std::clamp(int(128 + 90 * std::cos(5.1 * v + 2 * u)) + grain, 0, 255));
+      p[2] = std::uint8_t(std::clamp(int(128 + 80 * std::sin(4.0 * (u + v) + seed)) + grain, 0, 255));
+      p[3] = 255;
+    }
+  return ImageEncoding::jpeg(bitmap, 85);
+}
+
+// A frame of 4200 × 4200 holding one picture at its size, exported in all six kinds: a photograph
+// and a TIFF of noise that decodes to 8192 × 6144 in 70 KB.
+int largeFrames() {
+  std::printf("A 4200 x 4200 frame summed over korvel and its processes (before: the photo 1.3 GB an export,"
+              " the noise TIFF 2.4-2.6 GB in 26-34 s)\n");
+  frame("a photo in 4200 x 4200", {{"photo", photoJpeg(1400, 1050, 1)}}, 4200);
+  frame("a noise TIFF in 4200 x 4200", {{"noise", testenv::noiseTiff(8192, 6144, 1, 0xC0)}}, 4200);
+  return 0;
+}
+
+// A frame of 20 photographs of 12 megapixels and five 64-megapixel LZW TIFFs, each drawn 400 ×
+// 300, exported to PDF ten times: how many were written, and the peak summed over korvel and its
+// processes of each.
+int photoPdf() {
+  auto made = testenv::freshFolder("picture-bench-photos");
+  std::vector<Picture> pictures;
+  for (std::uint32_t i = 0; i < 20; ++i) pictures.push_back({"photo" + std::to_string(i), photoJpeg(4000, 3000, i + 1)});
+  for (std::uint32_t i = 0; i < 5; ++i) {
+    pictures.push_back({"tiff" + std::to_string(i), photoTiff(made, i + 1)});
+    if (pictures.back().bytes.empty()) return 1;
+  }
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench");
+  exportInto(dir / "out");
+  auto source = dir / "source";
+  writeProject(source, "Home");
+  nlohmann::json layers = nlohmann::json::array();
+  int n = 0;
+  for (const auto& p : pictures) {
+    (void)fs::writeInside(source, "design/images/" + p.name, p.bytes);
+    layers.push_back({{"id", p.name}, {"type", "image"}, {"image", p.name}, {"name", p.name},
+                      {"x", 410 * (n % 5)}, {"y", 310 * (n / 5)}, {"width", 400}, {"height", 300}});
+    ++n;
+  }
+  pictures = {};
+  nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
+  std::ofstream(source / "design" / "document.json") << json.dump();
+  makeZip(source, dir / "Project.korvelx");
+  auto document = openWith(controller, dir / "Project.korvelx");
+  if (!document || !waitForEditor(*document)) return 1;
+  waitFor([&] { return settled(*document, layers.size()); }, 600);
+  int written = 0;
+  std::size_t highest = 0;
+  for (int run = 0; run < 10; ++run) {
+    testenv::PeakPss peak;
+    auto began = Clock::now();
+    evaluate(*document, "OstrelStandIn.exportOutcome = null; OstrelStandIn.selected = null;"
+                        " !!OstrelStandIn.exportSelection(['pdf'])");
+    waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 600);
+    double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    auto files = evaluate(*document, "OstrelStandIn.exportOutcome.written");
+    bool wrote = files && files->is_number() && files->get<int>() == 1;
+    written += wrote;
+    highest = std::max(highest, peak.stop());
+    std::printf("  PDF %d: %s in %.1f s, peak %zu MB\n", run + 1, wrote ? "written" : "not written", seconds,
+                peak.stop() >> 20);
+    std::fflush(stdout);
+  }
+  std::printf("20 photos and five TIFFs to PDF: %d of 10 written, the highest peak %zu MB\n", written, highest >> 20);
+  document->close();
+  return written == 10 ? 0 : 1;
+}
+
 // Five 64-megapixel LZW photographs in a frame, each drawn 80 × 80: the time from opening until
 // every one is drawn, beside the time decoding the five once takes in the same run, and the
 // peak summed over korvel and its processes.
@@ -336,7 +419,7 @@ int main(int argc, char** argv) {
     // Each case in a fresh process, so that each peak is its own; a case that does not end well
     // is named, and fails the run.
     int failed = 0;
-    for (const char* which : {"padded", "tiff", "export", "open", "frames", "photos"}) {
+    for (const char* which : {"padded", "tiff", "export", "open", "frames", "photos", "large-frames", "photo-pdf"}) {
       pid_t child = fork();
       if (child == 0) {
         execl("/proc/self/exe", argv[0], which, nullptr);
@@ -366,6 +449,8 @@ int main(int argc, char** argv) {
     if (which == "open") return openDocument();
     if (which == "frames") return frames();
     if (which == "photos") return largePhotos();
+    if (which == "large-frames") return largeFrames();
+    if (which == "photo-pdf") return photoPdf();
     return 2;
   });
 }

@@ -44,7 +44,7 @@
 
   state.drawLayer = function (frame, layer) {
     var img = window.OstrelPictures && window.OstrelPictures.element(layer, state.addresses.imageBaseURL,
-      state.serverHeaders);
+      state.serverHeaders, state.pictureLevel);
     if (!img) return false;
     frame.appendChild(img);
     return true;

@@ -89,7 +89,10 @@
     }
     // Like the editor, which shows a page at a time, a design of thousands of pages is not laid
     // out whole: the first ones are shown and the rest counted.
-    json.pages.slice(0, shownPages).forEach(function (page) {
+    var shown = json.pages.slice(0, shownPages);
+    state.pictureLevel = window.OstrelPictures ? window.OstrelPictures.drawnLevel([].concat.apply([],
+      shown.map(function (page) { return page.layers || []; }))) : 1;
+    shown.forEach(function (page) {
       var box = document.createElement('section');
       box.className = 'page';
       var title = document.createElement('h3');

@@ -39,10 +39,38 @@
   // all). Where no host answers, the engine draws the file.
   var hostPictures = 'korvel-picture:';
   // The pages draw a layer without a size at 100 × 40.
-  function drawnQuery(layer) {
-    var ratio = window.devicePixelRatio > 0 ? window.devicePixelRatio : 1;
+  function drawnSize(layer, scale) {
+    var ratio = (window.devicePixelRatio > 0 ? window.devicePixelRatio : 1) * (scale > 0 && scale < 1 ? scale : 1);
     var side = function (v) { return Math.min(32767, Math.max(1, Math.ceil(v * ratio))); };
-    return '?width=' + side(Number(layer.width) || 100) + '&height=' + side(Number(layer.height) || 40);
+    return { width: side(Number(layer.width) || 100), height: side(Number(layer.height) || 40) };
+  }
+  function drawnPixelsOf(layer) {
+    var size = drawnSize(layer, 1);
+    return size.width * size.height;
+  }
+  // `level` (drawnLevel of the layers drawn with it) shrinks a layer drawn at more pixels.
+  function drawnQuery(layer, level) {
+    var pixels = drawnPixelsOf(layer);
+    var size = drawnSize(layer, level > 0 && pixels > level ? Math.sqrt(level / pixels) : 1);
+    return '?width=' + size.width + '&height=' + size.height;
+  }
+
+  // What a page draws of its pictures at once is bounded: past drawnPixels device pixels in all,
+  // the largest are asked for smaller, each at no more than one level of pixels, so that a page
+  // of many large pictures holds what a few screens of them take (the host hands each at most a
+  // few times what is asked) and its small pictures stay sharp.
+  var drawnPixels = 8 * 1024 * 1024;
+  function drawnLevel(layers) {
+    var sizes = [];
+    (layers || []).forEach(function (layer) { if (layer && layer.type === 'image') sizes.push(drawnPixelsOf(layer)); });
+    sizes.sort(function (a, b) { return a - b; });
+    var left = drawnPixels;
+    for (var i = 0; i < sizes.length; ++i) {
+      var level = left / (sizes.length - i);
+      if (sizes[i] > level) return level;
+      left -= sizes[i];
+    }
+    return Infinity;
   }
 
   // Draws the fetched picture in `img` through a blob address, given up once drawn or refused.
@@ -77,7 +105,8 @@
 
   // `headersFor(address)` gives the headers a load of that address needs: where it names any
   // (the project server's key), the picture is fetched with them, as an <img> can't send them.
-  function element(layer, imageBase, headersFor) {
+  // `level`: see drawnQuery.
+  function element(layer, imageBase, headersFor, level) {
     var src = address(layer, imageBase);
     if (src === null) return null;
     var img = document.createElement('img');
@@ -97,7 +126,7 @@
       // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
       // A picture the host refuses (damaged, too large) is not drawn; the file is drawn only where
       // no host answers.
-      fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer), {}).catch(function (e) {
+      fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer, level), {}).catch(function (e) {
         if (!e || !e.refused) return fromFile();
         img.dataset.refused = 'refused';
         showName(img, layer);
@@ -134,6 +163,7 @@
       '" preserveAspectRatio="none"' + label + ' xlink:href="' + attribute(src) + '"/>';
   }
 
-  window.OstrelPictures = { designFolder: designFolder, address: address, element: element, html: html, svg: svg,
+  window.OstrelPictures = { designFolder: designFolder, address: address, element: element, drawnLevel: drawnLevel,
+    html: html, svg: svg,
     exportStyle: exportStyle };
 })();

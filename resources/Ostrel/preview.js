@@ -79,13 +79,14 @@
       return box;
     }
     box.dataset.frame = meta.id;
+    var level = window.OstrelPictures ? window.OstrelPictures.drawnLevel(layers) : Infinity;
     layers.forEach(function (l) {
       var element = document.createElement('div');
       element.className = 'layer';
       element.dataset.id = l.id;
       element.style.cssText = 'position:absolute;box-sizing:border-box;left:' + (l.x || 0) + 'px;top:' + (l.y || 0) +
         'px;width:' + (l.width || 100) + 'px;height:' + (l.height || 40) + 'px';
-      var picture = window.OstrelPictures && window.OstrelPictures.element(l, imageFolder());
+      var picture = window.OstrelPictures && window.OstrelPictures.element(l, imageFolder(), null, level);
       if (l.type === 'rect') element.style.background = l.fill || '#4a90e2';
       else if (picture) {
         element.style.padding = '0';

@@ -21,6 +21,7 @@
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
 #include "platform/Url.h"
+#include "platform/WebContexts.h"
 
 namespace {
 
@@ -624,7 +625,7 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
 
 static WebKitWebContext* renderContext() {
   static WebKitWebContext* context = [] {
-    WebKitWebContext* made = webkit_web_context_new();  // lives as long as the process
+    WebKitWebContext* made = WebContexts::makeLimited();  // lives as long as the process
     webkit_web_context_set_cache_model(made, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     webkit_web_context_register_uri_scheme(
         made, RenderFileAccess::scheme,

@@ -13,6 +13,7 @@
 #include "platform/GObjectPtr.h"
 #include "platform/PictureStore.h"
 #include "platform/RunLoop.h"
+#include "platform/WebContexts.h"
 
 namespace PagePictures {
 
@@ -243,7 +244,7 @@ void answer(WebKitURISchemeRequest* request, gpointer) {
 void serve(GtkWidget* webView, const std::optional<std::filesystem::path>& folder,
            const std::optional<std::filesystem::path>& reducedCopies) {
   static bool registered = [] {
-    WebKitWebContext* context = webkit_web_context_get_default();
+    WebKitWebContext* context = WebContexts::pages();
     webkit_web_context_register_uri_scheme(context, scheme, answer, nullptr, nullptr);
     // Asked for across origins, so that each request says which page asks.
     webkit_security_manager_register_uri_scheme_as_cors_enabled(webkit_web_context_get_security_manager(context),

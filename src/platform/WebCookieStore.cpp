@@ -5,10 +5,12 @@
 
 #include <memory>
 
+#include "platform/WebContexts.h"
+
 namespace {
 
 WebKitCookieManager* manager() {
-  WebKitWebContext* context = webkit_web_context_get_default();
+  WebKitWebContext* context = WebContexts::pages();
   return webkit_website_data_manager_get_cookie_manager(webkit_web_context_get_website_data_manager(context));
 }
 

@@ -16,6 +16,7 @@
 #include "platform/JsonCoder.h"
 #include "platform/RWLog.h"
 #include "platform/RunLoop.h"
+#include "platform/WebContexts.h"
 
 namespace {
 
@@ -528,7 +529,8 @@ WebView::WebView(Configuration configuration) : impl_(std::make_unique<Impl>()) 
     impl_->widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", impl_->contentManager.get(),
                                             "settings", settings.get(), "related-view", shared->back(), nullptr));
   } else {
-    impl_->widget = webkit_web_view_new_with_user_content_manager(impl_->contentManager.get());
+    impl_->widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "user-content-manager", impl_->contentManager.get(),
+                                            "web-context", WebContexts::pages(), nullptr));
   }
   g_object_ref_sink(impl_->widget);
   impl_->view = WEBKIT_WEB_VIEW(impl_->widget);

@@ -255,12 +255,11 @@ inline Data tiffPicture(std::uint32_t width, std::uint32_t height,
   return d;
 }
 
-// A GIF of one-pixel frames on a screen of the size given, with a colour table, that really
-// decodes; `strayByte` puts a byte the decoder skips between the first two frames.
 // A TIFF of `width` × `height` grey noise in a few dozen kilobytes: its strips are one row each,
 // and each row is another window of one pool of noise, so that the picture holds no two rows
-// alike and its PNG hardly compresses.
-inline Data noiseTiff(std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1) {
+// alike and its PNG hardly compresses. `levels` keeps the top bits of each sample: 0xC0 makes
+// four grey levels, which a PNG holds in about two bits a pixel.
+inline Data noiseTiff(std::uint32_t width, std::uint32_t height, std::uint32_t seed = 1, std::uint8_t levels = 0xFF) {
   const std::uint32_t pool = width + 8192, strips = height;
   const std::uint32_t offsetsAt = afterTiffDirectory(9), countsAt = offsetsAt + 4 * strips,
                       poolAt = countsAt + 4 * strips;
@@ -270,10 +269,12 @@ inline Data noiseTiff(std::uint32_t width, std::uint32_t height, std::uint32_t s
   auto next = [&] { return state = state * 1664525u + 1013904223u; };
   for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, poolAt + next() % (pool - width), 4);
   for (std::uint32_t i = 0; i < strips; ++i) putLittle(d, width, 4);
-  for (std::uint32_t i = 0; i < pool; ++i) d.push_back(std::uint8_t(next() >> 24));
+  for (std::uint32_t i = 0; i < pool; ++i) d.push_back(std::uint8_t(next() >> 24) & levels);
   return d;
 }
 
+// A GIF of one-pixel frames on a screen of the size given, with a colour table, that really
+// decodes; `strayByte` puts a byte the decoder skips between the first two frames.
 inline Data gifPicture(std::uint32_t width, std::uint32_t height, int frames, bool strayByte = false) {
   Data d{'G', 'I', 'F', '8', '9', 'a'};
   putLittle(d, width, 2);

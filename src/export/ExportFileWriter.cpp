@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -334,8 +335,27 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
     bool picture;                // made by the store
   };
   std::map<Placing, Placed> placed;
+  // The pictures' drawn sizes, within what the renderer may decode for the whole page.
+  std::vector<PictureStore::Drawn> drawnSizes(templates.size());
+  if (drawn) {
+    std::map<Placing, std::size_t> first;
+    std::vector<PictureStore::Drawn> distinct;
+    std::vector<std::size_t> which(templates.size(), SIZE_MAX);
+    for (std::size_t i = 0; i < templates.size(); ++i) {
+      if (!templates[i].file || !templates[i].layer) continue;
+      auto size = drawnFor(*drawn, templates[i].layer, scale);
+      auto [it, added] = first.emplace(Placing{*templates[i].file, size.width, size.height}, distinct.size());
+      if (added) distinct.push_back(size);
+      which[i] = it->second;
+      drawnSizes[i] = size;
+    }
+    distinct = PictureStore::within(std::move(distinct), maximumDrawnPixels);
+    for (std::size_t i = 0; i < templates.size(); ++i)
+      if (which[i] != SIZE_MAX) drawnSizes[i] = distinct[which[i]];
+  }
   std::size_t inlinedBytes = 0, at = 0;
-  for (const auto& t : templates) {
+  for (std::size_t index = 0; index < templates.size(); ++index) {
+    const auto& t = templates[index];
     out.append(text, at, t.start - at);
     at = t.end;
     if (!t.file) {
@@ -343,7 +363,7 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       continue;
     }
     std::optional<PictureStore::Drawn> drawnHere;
-    if (drawn) drawnHere = drawnFor(*drawn, t.layer, scale);
+    if (drawn) drawnHere = t.layer ? drawnSizes[index] : drawnFor(*drawn, t.layer, scale);
     const Placing placing{*t.file, drawnHere ? drawnHere->width : -1, drawnHere ? drawnHere->height : -1};
     if (auto it = placed.find(placing); it != placed.end()) {
       if (it->second.length > maximumInlined - inlinedBytes) {

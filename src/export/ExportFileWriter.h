@@ -35,6 +35,9 @@ int copyImages(const std::vector<std::string>& images, const std::filesystem::pa
 // Bounds of the files one text may inline: each file, and all the Base64 the text gains.
 inline constexpr std::uintmax_t maximumTemplateFile = 64u * 1024 * 1024;
 inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
+// The pixels a rendered page's pictures are drawn at together, which its renderer decodes: past
+// it, the largest are handed smaller (PictureStore::within).
+inline constexpr double maximumDrawnPixels = 32.0 * 1024 * 1024;
 
 // "##base64-file:<path>##" becomes a data URL of the file, with the media type of its content;
 // a TIFF, which pages do not draw, becomes its picture in PNG (decoded here: any thread but the
@@ -49,7 +52,7 @@ Result<std::string> replaceBase64Templates(const std::string& text, const std::f
 // PictureStore::Drawn) goes reduced, and the bytes the text's pictures decode to are told.
 // A template that names its layer's size ("##base64-file:<path>?size=WxH##", CSS
 // pixels) has its picture drawn at no more than that layer takes, at `scale` pixels of the
-// output to a CSS pixel (see pixelsPerCSSPixel).
+// output to a CSS pixel (see pixelsPerCSSPixel), and all of them within maximumDrawnPixels.
 struct Inlined {
   std::string text;
   std::size_t pictureBytes = 0;

@@ -426,6 +426,31 @@ ImageData::PixelSize PictureStore::handedSize(int width, int height, Drawn drawn
   return {side(width), side(height)};
 }
 
+std::vector<PictureStore::Drawn> PictureStore::within(std::vector<Drawn> sizes, double pixels) {
+  auto area = [](Drawn d) { return d.width > 0 && d.height > 0 ? double(d.width) * double(d.height) : 0.0; };
+  std::vector<double> areas;
+  for (auto d : sizes)
+    if (area(d) > 0) areas.push_back(area(d));
+  std::sort(areas.begin(), areas.end());
+  // The level: what each picture past it is drawn at, once those below it have theirs.
+  double left = pixels, level = -1;
+  for (std::size_t i = 0; i < areas.size(); ++i) {
+    double share = left / double(areas.size() - i);
+    if (areas[i] > share) {
+      level = share;
+      break;
+    }
+    left -= areas[i];
+  }
+  if (level < 0) return sizes;
+  for (auto& d : sizes) {
+    if (area(d) <= level) continue;
+    double scale = std::sqrt(level / area(d));
+    d = {std::max(1, int(d.width * scale)), std::max(1, int(d.height * scale))};
+  }
+  return sizes;
+}
+
 std::optional<UniqueFd> PictureStore::reducedCopy(const std::filesystem::path& folder, const std::string& name,
                                                   Drawn drawn) {
   if (drawn.width <= 0 || drawn.height <= 0) return std::nullopt;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Data.h"
 #include "platform/Error.h"
@@ -58,6 +59,10 @@ class PictureStore {
   static Drawn drawnIn(const std::string& address);
   // The size a picture of `width` × `height` is handed at when drawn at `drawn`.
   static ImageData::PixelSize handedSize(int width, int height, Drawn drawn);
+  // The drawn sizes of pictures drawn together, within `pixels` in all: past it the largest are
+  // drawn smaller, their shape kept, each at no more than one level of pixels, so that the small
+  // ones stay as they are. A size not asked (0) is left as it is.
+  static std::vector<Drawn> within(std::vector<Drawn> sizes, double pixels);
 
   // The picture of the file open as `file`, which the store now owns, for drawing at `drawn`.
   // `done` runs on a worker of the store, or at once on the caller's thread when the picture is

@@ -124,3 +124,59 @@ TEST(LayerSizedPictures, APictureMadeLargerThanThePageCanStillTakeIsNamedAndTheP
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().code, ExportErrors::tooMuchInlined);
 }
+
+namespace {
+
+// Pictures drawn together share what one page may draw: past it, the largest are drawn smaller,
+// each at no more than one level, and the small ones as they were.
+TEST(LayerSizedPictures, PicturesDrawnTogetherShareWhatOnePageDraws) {
+  using D = PictureStore::Drawn;
+  struct Case {
+    const char* what;
+    std::vector<D> sizes;
+    double pixels;
+    std::vector<D> expected;
+  } cases[] = {
+      {"within", {{100, 100}, {200, 50}}, 20000, {{100, 100}, {200, 50}}},
+      {"one past", {{400, 100}}, 10000, {{200, 50}}},
+      {"the large share what the small leave", {{10, 10}, {1000, 1000}, {1000, 1000}}, 20100, {{10, 10}, {100, 100}, {100, 100}}},
+      {"none asked stays none", {{0, 0}, {1000, 1000}}, 10000, {{0, 0}, {100, 100}}},
+      {"never below a pixel", {{1000, 1}}, 100, {{316, 1}}},
+      {"nothing", {}, 100, {}},
+  };
+  for (const auto& c : cases) {
+    auto got = PictureStore::within(c.sizes, c.pixels);
+    ASSERT_EQ(got.size(), c.expected.size()) << c.what;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].width, c.expected[i].width) << c.what << " " << i;
+      EXPECT_EQ(got[i].height, c.expected[i].height) << c.what << " " << i;
+    }
+  }
+}
+
+// A PDF page of twelve 2000 × 2000 layers, each of its own 3000 × 3000 photo (9 megapixels at 300
+// per inch: 108 in all): every photo is inlined, smaller, the whole within twice what a page draws
+// (the store hands a picture up to twice the pixels asked rather than make it again).
+TEST(LayerSizedPictures, ManyLargePicturesOfOnePageAreEachDrawnSmaller) {
+  auto project = testenv::freshFolder("layer-sized-many");
+  std::string text;
+  for (int i = 0; i < 12; ++i) {
+    std::string name = "design/images/photo" + std::to_string(i);
+    ASSERT_TRUE(fs::writeInside(project, name, testenv::jpegPicture(3000, 3000)));
+    text += image(name + "?size=2000x2000");
+  }
+  auto inlined = ExportFileWriter::inlineFiles(text, project, ExportFileWriter::drawnPixels(Type::pdf, 8000, 8000),
+                                               ExportFileWriter::pixelsPerCSSPixel(Type::pdf));
+  ASSERT_TRUE(inlined);
+  auto sizes = inlinedSizes(inlined->text);
+  ASSERT_EQ(sizes.size(), 12u);
+  double pixels = 0;
+  for (auto [w, h] : sizes) {
+    EXPECT_GT(w, 0);
+    EXPECT_LT(w, 3000);
+    pixels += double(w) * h;
+  }
+  EXPECT_LE(pixels, 2 * ExportFileWriter::maximumDrawnPixels);
+}
+
+}  // namespace

@@ -173,6 +173,10 @@ void exportInto(const fsys::path& folder) {
                                                  ExportPanels::PathCompletion done) {
     MainQueue::async([done, folder] { done(folder); });
   };
+  ExportPanels::shared().selectFile = [folder](const std::string& name, ExportQualityOptions, GtkWindow*,
+                                               const fsys::path&, ExportPanels::PathCompletion done) {
+    MainQueue::async([done, file = folder / name] { done(file); });
+  };
   ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
     MainQueue::async([done] { done(true, false); });
   };
@@ -240,9 +244,10 @@ void frame(const char* what, const std::vector<Picture>& pictures, int side) {
   double seconds = std::chrono::duration<double>(Clock::now() - began).count();
   std::size_t exported = peak->stop();
   auto written = evaluate(*document, "OstrelStandIn.exportOutcome.written");
-  std::printf("%-30s opened %5zu MB, with the preview %5zu MB, export %5zu MB in %5.1f s (%s of 6 written)%s\n", what,
+  std::printf("%-30s opened %5zu MB, with the preview %5zu MB, export %5zu MB in %5.1f s (%s of 6 written)%s\n"
+              "  (at the export's peak: %s)\n", what,
               opened >> 20, previewed >> 20, exported >> 20, seconds, written.value_or(nullptr).dump().c_str(),
-              drawn ? "" : " (not all drawn)");
+              drawn ? "" : " (not all drawn)", peak->atPeak().c_str());
   std::fflush(stdout);
   document->close();
 }

@@ -19,6 +19,7 @@ struct OstrelExporter::Run {
   ExportProgress progress;
   int failures = 0;
   int written = 0;
+  std::size_t nextFile = 0;  // the next of `files` to write
   bool writing = false;
   bool told = false;
 
@@ -133,12 +134,21 @@ void OstrelExporter::exportToFolder(std::shared_ptr<Run> run) {
   });
 }
 
+// A few files at a time: each holds its page, the pictures inlined in it and its render until it
+// is written, so that an export of many large frames takes what a few of them do.
 void OstrelExporter::writeAll(std::shared_ptr<Run> run, stdfs::path folder) {
-  for (const auto& file : run->files)
-    ExportFileWriter::write(file, folder, file.name, baseFolder_, renderer_, [run](bool ok) {
-      if (ok) ++run->written;
-      run->step(1, ok);
-    });
+  for (int i = 0; i < filesAtOnce; ++i) writeNext(run, folder);
+}
+
+void OstrelExporter::writeNext(std::shared_ptr<Run> run, stdfs::path folder) {
+  if (run->nextFile >= run->files.size()) return;
+  const auto& file = run->files[run->nextFile++];
+  ExportFileWriter::write(file, folder, file.name, baseFolder_, renderer_,
+                          [self = shared_from_this(), run, folder](bool ok) {
+                            if (ok) ++run->written;
+                            run->step(1, ok);
+                            self->writeNext(run, folder);
+                          });
 }
 
 std::optional<std::string> OstrelExporter::whyFolderRefusesFiles(const stdfs::path& folder) {

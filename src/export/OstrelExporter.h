@@ -72,6 +72,8 @@ class OstrelExporter : public std::enable_shared_from_this<OstrelExporter> {
   void exportOneFile(std::shared_ptr<Run> run);
   void exportToFolder(std::shared_ptr<Run> run);
   void writeAll(std::shared_ptr<Run> run, std::filesystem::path folder);
+  void writeNext(std::shared_ptr<Run> run, std::filesystem::path folder);
+  static constexpr int filesAtOnce = 2;
 
   std::filesystem::path baseFolder_;
   HTMLRenderer& renderer_;

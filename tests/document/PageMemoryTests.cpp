@@ -107,8 +107,9 @@ class PageMemory : public ::testing::Test {
     return out;
   }
 
-  // Opens the document and then its preview; each page shows every picture, drawn or named,
-  // within 120 s, and the whole stays within a gigabyte.
+  // Opens the document and then its preview; each page shows every picture, drawn or named (the
+  // time a person waits is the benchmark's: this bound catches a hang), and the whole stays
+  // within a gigabyte.
   void openAndPreview(const fsys::path& file, const char* what) {
     testenv::PeakPss summed;
     auto started = Clock::now();
@@ -119,7 +120,7 @@ class PageMemory : public ::testing::Test {
     EXPECT_TRUE(waitFor([&] {
       seen = held(editor, "#canvas ");
       return seen.drawn + seen.named == count && seen.x == "40x30";
-    }, 120)) << "the editor drew " << seen.drawn << " and named " << seen.named << "; x.png: " << seen.x;
+    }, 600)) << "the editor drew " << seen.drawn << " and named " << seen.named << "; x.png: " << seen.x;
     const double editorSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     const Held inEditor = seen;
 
@@ -131,7 +132,7 @@ class PageMemory : public ::testing::Test {
     EXPECT_TRUE(waitFor([&] {
       seen = held(preview.webView(), "");
       return seen.drawn + seen.named == count && seen.x == "40x30";
-    }, 120)) << "the preview drew " << seen.drawn << " and named " << seen.named << "; x.png: " << seen.x;
+    }, 600)) << "the preview drew " << seen.drawn << " and named " << seen.named << "; x.png: " << seen.x;
     const double previewSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     summed.stop();
     std::printf("%s: editor %d drawn, %d named in %.1f s; preview %d drawn, %d named in %.1f s;"

@@ -60,6 +60,7 @@
   // of many large pictures holds what a few screens of them take (the host hands each at most a
   // few times what is asked) and its small pictures stay sharp.
   var drawnPixels = 8 * 1024 * 1024;
+  var smallDrawn = 1024 * 1024;
   function drawnLevel(layers) {
     var sizes = [];
     (layers || []).forEach(function (layer) { if (layer && layer.type === 'image') sizes.push(drawnPixelsOf(layer)); });
@@ -126,11 +127,17 @@
       // Fetched, so that the host knows it is this page that asks; an image load says nothing of it.
       // A picture the host refuses (damaged, too large) is not drawn; the file is drawn only where
       // no host answers.
-      fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer, level), {}).catch(function (e) {
-        if (!e || !e.refused) return fromFile();
-        img.dataset.refused = 'refused';
-        showName(img, layer);
-      });
+      var ask = function () {
+        fetchInto(img, hostPictures + fileName(layer) + drawnQuery(layer, level), {}).catch(function (e) {
+          if (!e || !e.refused) return fromFile();
+          img.dataset.refused = 'refused';
+          showName(img, layer);
+        });
+      };
+      // A small picture is asked for before the large ones drawn with it, which the host makes
+      // in turn: it is not left waiting behind them.
+      if (drawnPixelsOf(layer) <= smallDrawn) ask();
+      else setTimeout(ask, 0);
     } else {
       fromFile();
     }

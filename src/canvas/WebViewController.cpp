@@ -102,13 +102,13 @@ void WebViewController::setUp() {
     if (!self || self->cleanedUp_) return;
     self->earlierLoadOnShow_ = self->showsEarlierLoad(uri);
     if (self->earlierLoadOnShow_) {
-      // The page's history went back past the last load: that page stays the editor.
+      // The page's history went back past the last load: the last load's page comes back.
       RWLog("Turned away a page of an earlier load");
       self->webView_->stopLoading();
-      // Not within the commit of the history's own step, which would pass over the step back.
-      MainQueue::async([weak] {
+      // After the commit: a step through the history asked within another's commit waits long.
+      MainQueue::async([weak, loads = self->loads_] {
         auto self = weak.lock();
-        if (self && !self->cleanedUp_ && self->earlierLoadOnShow_) self->bringBackPage();
+        if (self && !self->cleanedUp_ && self->earlierLoadOnShow_ && self->loads_ == loads) self->bringBackPage();
       });
       return;
     }
@@ -271,9 +271,13 @@ void WebViewController::loadHTMLString(const std::string& html, const std::strin
 // owner's last load again, which starts it afresh as after a crash.
 void WebViewController::bringBackPage() {
   if (!lastTrustedPage_.empty()) {
-    // A page of an earlier load lies back from the last load's, whose own pages lie forward.
-    if (earlierLoadOnShow_ && webView_->goToEntryAfterRemembered(lastTrustedPage_)) return;
-    if (webView_->goBackTo(lastTrustedPage_) || webView_->goToEntryAfterRemembered(lastTrustedPage_)) return;
+    // A page of an earlier load lies back from the last load's, whose own pages lie forward;
+    // an entry of the same address back from it is of an earlier load too.
+    if (earlierLoadOnShow_) {
+      if (webView_->goToEntryAfterRemembered(lastTrustedPage_)) return;
+    } else if (webView_->goBackTo(lastTrustedPage_) || webView_->goToEntryAfterRemembered(lastTrustedPage_)) {
+      return;
+    }
   }
   isDocumentReady_ = false;
   rememberHistory();
@@ -288,6 +292,7 @@ void WebViewController::bringBackPage() {
 void WebViewController::rememberHistory() {
   // The pages before this load are pages of earlier loads.
   webView_->rememberHistory();
+  ++loads_;
 }
 
 bool WebViewController::showsEarlierLoad(const std::string& committedURI) const {

@@ -141,6 +141,7 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   bool isDocumentReady_ = false;
   // The main frame holds a page of a load before the last (see keepsToLastLoad) until the next commit.
   bool earlierLoadOnShow_ = false;
+  std::uint64_t loads_ = 0;  // loads started, the view's own included
   bool cleanedUp_ = false;
   int crashReloads_ = 0;
   // The text of the last load made from text: a reload after its process ended would give an

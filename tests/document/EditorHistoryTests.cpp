@@ -3,6 +3,9 @@
 // of the last load comes back, with the edits it held, which the next save writes.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include "DocumentTestSupport.h"
 #include "canvas/OstrelViewController.h"
 #include "document/DocumentController.h"
@@ -76,11 +79,14 @@ TEST_F(EditorHistory, ThePageGoingBackAfterARevertKeepsTheEditorOfTheLastLoadAnd
     // Shown again as it was left, kept in memory.
     ASSERT_TRUE(pageSays(*document, "addEventListener('pageshow', e => { window.shownAgain = e.persisted }); true"));
 
+    auto asked = std::chrono::steady_clock::now();
     evaluate(*document, std::string(c.script) + "; true");
     // Back within seconds: the page of the last load, with all it held.
     EXPECT_TRUE(waitFor([&] { return view.committedURI() == current && pageSays(*document, "window.shownAgain === true && window.keptDocument === true"); },
                         20))
         << "on show: " << view.committedURI() << "\nlast load: " << current;
+    std::printf("%s: the editor back after %.2f s\n", c.name,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
     EXPECT_EQ(firstPageName(pageState(*document)), "Renamed");
     EXPECT_TRUE(document->ostrelViewController().isDocumentReady());
     EXPECT_TRUE(document->isDocumentEdited());

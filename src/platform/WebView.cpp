@@ -715,6 +715,7 @@ bool WebView::goBackTo(const std::string& uri) {
   }
   return false;
 }
+
 void WebView::rememberHistory() {
   auto* list = webkit_web_view_get_back_forward_list(impl_->view);
   impl_->rememberedEntries.clear();
@@ -742,11 +743,13 @@ bool WebView::goToEntryAfterRemembered(const std::string& uri) {
                        [item](const auto& entry) { return entry.get() == item; });
   };
   WebKitBackForwardListItem* found = nullptr;
-  // The nearest such entry forward first: the history went back from it.
+  // Forward only: the history went back from it.
   GList* forward = webkit_back_forward_list_get_forward_list(list);
-  for (GList* l = forward; l && !found; l = l->next)
-    if (!remembered(l->data) && uri == webkit_back_forward_list_item_get_uri(WEBKIT_BACK_FORWARD_LIST_ITEM(l->data)))
-      found = WEBKIT_BACK_FORWARD_LIST_ITEM(l->data);
+  for (GList* l = forward; l && !found; l = l->next) {
+    auto* item = WEBKIT_BACK_FORWARD_LIST_ITEM(l->data);
+    const char* at = webkit_back_forward_list_item_get_uri(item);
+    if (at && uri == at && !remembered(item)) found = item;
+  }
   g_list_free(forward);
   if (!found) return false;
   webkit_web_view_go_to_back_forward_list_item(impl_->view, found);

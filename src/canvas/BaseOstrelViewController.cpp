@@ -36,6 +36,9 @@ BaseOstrelViewController::BaseOstrelViewController(bool tutorialMode)
 
 void BaseOstrelViewController::setUp() {
   std::weak_ptr<BaseOstrelViewController> weak = weak_from_this();
+  // Each load is the editor afresh (another document, a revert): the page of one before it holds
+  // a design that is no longer the document's.
+  webViewController_->keepsToLastLoad = true;
   webViewController_->setWebProcessTerminatedHandler([weak] {
     if (auto self = weak.lock()) self->webProcessDidTerminate();
   });

@@ -72,7 +72,7 @@ void WebViewController::setUp() {
   // it, and runs only if that page is still there when it arrives.
   webView_->scriptGate = [weak](const std::string& script, const std::string& committed) -> std::optional<std::string> {
     auto self = weak.lock();
-    auto condition = self && self->trustedOrigins_.contains(committed) ? ScriptGuard::committedPage(committed) : std::nullopt;
+    auto condition = self && self->trustsPage(committed) ? ScriptGuard::committedPage(committed) : std::nullopt;
     if (!condition) {
       RWLog("Kept a script from a page this view does not trust");
       return std::nullopt;
@@ -100,6 +100,18 @@ void WebViewController::setUp() {
   webView_->mainFrameCommitted = [weak](const std::string& uri) {
     auto self = weak.lock();
     if (!self || self->cleanedUp_) return;
+    self->earlierLoadOnShow_ = self->showsEarlierLoad(uri);
+    if (self->earlierLoadOnShow_) {
+      // The page's history went back past the last load: the last load's page comes back.
+      RWLog("Turned away a page of an earlier load");
+      self->webView_->stopLoading();
+      // After the commit: a step through the history asked within another's commit waits long.
+      MainQueue::async([weak, loads = self->loads_] {
+        auto self = weak.lock();
+        if (self && !self->cleanedUp_ && self->earlierLoadOnShow_ && self->loads_ == loads) self->bringBackPage();
+      });
+      return;
+    }
     auto decision = NavigationPolicy::mainFrameDecision(uri, self->trustedOrigins_, self->openLinksInSystemBrowser);
     if (decision.allow) {
       self->lastTrustedPage_ = uri;
@@ -125,7 +137,7 @@ void WebViewController::setUp() {
   // Only a page this view trusts asks the person anything; others hold no window.
   webView_->mayAskThePerson = [weak] {
     auto self = weak.lock();
-    return self && !self->cleanedUp_ && self->trustedOrigins_.contains(self->webView_->committedURI());
+    return self && !self->cleanedUp_ && self->trustsPage(self->webView_->committedURI());
   };
   webView_->runPrompt = [weak](const std::string& prompt, const std::string& defaultText, WebView::PromptAnswer answer) {
     auto self = weak.lock();
@@ -223,6 +235,7 @@ void WebViewController::loadURL(const std::string& url, std::function<void()> co
   trustLoadedAddress(url);
   refreshUserScripts();
   isDocumentReady_ = false;
+  rememberHistory();
   storeCompletion(webView_->loadURL(url, loadTimeout, headers), std::move(completion));
 }
 
@@ -238,6 +251,7 @@ void WebViewController::loadFile(const std::filesystem::path& path, std::functio
   refreshUserScripts();
   lastTextLoad_.reset();
   lastAddress_ = AddressLoad{url, {}};
+  rememberHistory();
   storeCompletion(webView_->loadURL(url), std::move(completion));
 }
 
@@ -249,20 +263,47 @@ void WebViewController::loadHTMLString(const std::string& html, const std::strin
     trustLoadedAddress(baseURL, baseURL);
   refreshUserScripts();
   lastTextLoad_ = TextLoad{html, baseURL};
+  rememberHistory();
   storeCompletion(webView_->loadHTMLString(html, baseURL), std::move(completion));
 }
 
 // The page left by the way it went (kept in memory as it was, when the engine kept it), or else the
 // owner's last load again, which starts it afresh as after a crash.
 void WebViewController::bringBackPage() {
-  if (!lastTrustedPage_.empty() && webView_->goBackTo(lastTrustedPage_)) return;
+  if (!lastTrustedPage_.empty()) {
+    // A page of an earlier load lies back from the last load's, whose own pages lie forward;
+    // an entry of the same address back from it is of an earlier load too.
+    if (earlierLoadOnShow_) {
+      if (webView_->goToEntryAfterRemembered(lastTrustedPage_)) return;
+    } else if (webView_->goBackTo(lastTrustedPage_) || webView_->goToEntryAfterRemembered(lastTrustedPage_)) {
+      return;
+    }
+  }
   isDocumentReady_ = false;
+  rememberHistory();
   if (lastTextLoad_)
     webView_->loadHTMLString(lastTextLoad_->html, lastTextLoad_->baseURL);
   else if (lastAddress_)
     webView_->loadURL(lastAddress_->url, loadTimeout, lastAddress_->headers);
   else
     webView_->loadHTMLString("", "");
+}
+
+void WebViewController::rememberHistory() {
+  // The pages before this load are pages of earlier loads.
+  webView_->rememberHistory();
+  ++loads_;
+}
+
+bool WebViewController::showsEarlierLoad(const std::string& committedURI) const {
+  if (!keepsToLastLoad || !webView_->showsRememberedEntry()) return false;
+  // The last load's own address is that load again (a fresh load of it commits as one of them).
+  if (lastTextLoad_) return committedURI != lastTextLoad_->baseURL;
+  return !lastAddress_ || committedURI != lastAddress_->url;
+}
+
+bool WebViewController::trustsPage(const std::string& committedURI) const {
+  return !earlierLoadOnShow_ && trustedOrigins_.contains(committedURI);
 }
 
 void WebViewController::didFinishLoad(std::uint64_t navigation) {
@@ -314,7 +355,7 @@ void WebViewController::didReceiveScriptMessage(const WebView::ScriptMessage& me
   if (cleanedUp_) return;
   // The page that posted is the one committed: the address of a load under way (the view's
   // way back from a page it was taken to, say) is not yet the page's.
-  if (!trustedOrigins_.contains(webView_->committedURI())) {
+  if (!trustsPage(webView_->committedURI())) {
     RWLog("Dropped a script message from a page this view does not trust");
     return;
   }

@@ -52,6 +52,10 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   // Whether the page is loaded again after its web process ended; owners that load their page
   // themselves switch it off.
   bool reloadsWhenProcessEnds = true;
+  // Whether a page of a load before the last one, which the page's history went back to, is
+  // turned away like a page elsewhere: it is trusted with nothing and the last load's page comes
+  // back. For owners whose every load replaces what the page held.
+  bool keepsToLastLoad = false;
 
   // What the view trusts: the page it loaded last (each load replaces it) and what its owner
   // grants beside it.
@@ -117,6 +121,10 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   void didFinishLoad(std::uint64_t navigation);
   void webProcessDidTerminate();
   void bringBackPage();
+  // The page on show is trusted: of an origin the view trusts, and not of an earlier load turned away.
+  bool trustsPage(const std::string& committedURI) const;
+  bool showsEarlierLoad(const std::string& committedURI) const;
+  void rememberHistory();
   void trustLoadedAddress(const std::string& url, const std::optional<std::string>& exactly = std::nullopt);
   void storeCompletion(std::uint64_t navigation, std::function<void()> completion);
 
@@ -131,6 +139,9 @@ class WebViewController : public std::enable_shared_from_this<WebViewController>
   TrustedOrigins trustedOrigins_;
   std::uint64_t scriptsTrust_ = 0;  // the generation of the origins the installed scripts check
   bool isDocumentReady_ = false;
+  // The main frame holds a page of a load before the last (see keepsToLastLoad) until the next commit.
+  bool earlierLoadOnShow_ = false;
+  std::uint64_t loads_ = 0;  // loads started, the view's own included
   bool cleanedUp_ = false;
   int crashReloads_ = 0;
   // The text of the last load made from text: a reload after its process ended would give an

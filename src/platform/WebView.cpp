@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <optional>
@@ -182,6 +183,8 @@ struct WebView::Impl {
   std::function<void()> waitingLoad;
   std::function<void()> startingLoad;
   bool startGivenAgain = false;
+  // The history's entries as they were when remembered (see rememberHistory).
+  std::vector<GObjectPtr<WebKitBackForwardListItem>> rememberedEntries;
 };
 
 struct WebViewSignals {
@@ -712,6 +715,47 @@ bool WebView::goBackTo(const std::string& uri) {
   }
   return false;
 }
+
+void WebView::rememberHistory() {
+  auto* list = webkit_web_view_get_back_forward_list(impl_->view);
+  impl_->rememberedEntries.clear();
+  GList* back = webkit_back_forward_list_get_back_list(list);
+  for (GList* l = back; l; l = l->next)
+    impl_->rememberedEntries.push_back(GObjectPtr<WebKitBackForwardListItem>::retain(WEBKIT_BACK_FORWARD_LIST_ITEM(l->data)));
+  g_list_free(back);
+  if (auto* current = webkit_back_forward_list_get_current_item(list))
+    impl_->rememberedEntries.push_back(GObjectPtr<WebKitBackForwardListItem>::retain(current));
+}
+
+bool WebView::showsRememberedEntry() const {
+  auto* current = webkit_back_forward_list_get_current_item(webkit_web_view_get_back_forward_list(impl_->view));
+  // The list may still name the entry the commit leaves: then it is not the page committed.
+  const char* at = current ? webkit_back_forward_list_item_get_uri(current) : nullptr;
+  if (!at || impl_->committedURI != at) return false;
+  return std::any_of(impl_->rememberedEntries.begin(), impl_->rememberedEntries.end(),
+                     [current](const auto& entry) { return entry.get() == current; });
+}
+
+bool WebView::goToEntryAfterRemembered(const std::string& uri) {
+  auto* list = webkit_web_view_get_back_forward_list(impl_->view);
+  auto remembered = [this](gpointer item) {
+    return std::any_of(impl_->rememberedEntries.begin(), impl_->rememberedEntries.end(),
+                       [item](const auto& entry) { return entry.get() == item; });
+  };
+  WebKitBackForwardListItem* found = nullptr;
+  // Forward only: the history went back from it.
+  GList* forward = webkit_back_forward_list_get_forward_list(list);
+  for (GList* l = forward; l && !found; l = l->next) {
+    auto* item = WEBKIT_BACK_FORWARD_LIST_ITEM(l->data);
+    const char* at = webkit_back_forward_list_item_get_uri(item);
+    if (at && uri == at && !remembered(item)) found = item;
+  }
+  g_list_free(forward);
+  if (!found) return false;
+  webkit_web_view_go_to_back_forward_list_item(impl_->view, found);
+  return true;
+}
+
 void WebView::reload() { WebViewSignals::startLoad(this, [this] { webkit_web_view_reload(impl_->view); }); }
 
 std::string WebView::uri() const {

@@ -115,6 +115,13 @@ class WebView {
   bool goBack();
   // Goes back or forward to the neighbouring page at `uri`; false when neither neighbour is it.
   bool goBackTo(const std::string& uri);
+  // Remembers the entries of the view's history as they are now, before a load that adds its own
+  // after them; each call replaces what the last remembered.
+  void rememberHistory();
+  // The page the main frame committed last is a remembered entry (the history went back to it).
+  bool showsRememberedEntry() const;
+  // Goes to the nearest entry forward at `uri` that was not remembered; false when there is none.
+  bool goToEntryAfterRemembered(const std::string& uri);
   void reload();
   // The address the main frame shows, empty for none. While a load is under way it is that
   // load's, though the page before it still runs.

@@ -342,12 +342,13 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
     std::vector<PictureStore::Drawn> distinct;
     std::vector<std::size_t> which(templates.size(), SIZE_MAX);
     for (std::size_t i = 0; i < templates.size(); ++i) {
+      drawnSizes[i] = drawnFor(*drawn, templates[i].layer, scale);
+      // Only a layer's picture is drawn with the others: a file without one is no picture.
       if (!templates[i].file || !templates[i].layer) continue;
-      auto size = drawnFor(*drawn, templates[i].layer, scale);
-      auto [it, added] = first.emplace(Placing{*templates[i].file, size.width, size.height}, distinct.size());
-      if (added) distinct.push_back(size);
+      auto [it, added] = first.emplace(Placing{*templates[i].file, drawnSizes[i].width, drawnSizes[i].height},
+                                       distinct.size());
+      if (added) distinct.push_back(drawnSizes[i]);
       which[i] = it->second;
-      drawnSizes[i] = size;
     }
     distinct = PictureStore::within(std::move(distinct), maximumDrawnPixels);
     for (std::size_t i = 0; i < templates.size(); ++i)
@@ -363,7 +364,7 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       continue;
     }
     std::optional<PictureStore::Drawn> drawnHere;
-    if (drawn) drawnHere = t.layer ? drawnSizes[index] : drawnFor(*drawn, t.layer, scale);
+    if (drawn) drawnHere = drawnSizes[index];
     const Placing placing{*t.file, drawnHere ? drawnHere->width : -1, drawnHere ? drawnHere->height : -1};
     if (auto it = placed.find(placing); it != placed.end()) {
       if (it->second.length > maximumInlined - inlinedBytes) {

@@ -80,6 +80,22 @@ void OstrelIPCProcessor::tellRefused(const std::vector<RefusedPictures::Refusal>
   Alert::shared().beginSheet(*alert, document ? document->windowForSheet() : nullptr, [](int) {});
 }
 
+void OstrelIPCProcessor::answerDecoded(const std::string& event,
+                                       const std::vector<std::pair<std::string, Result<DecodedImage>>>& decoded) {
+  auto infos = nlohmann::json::array();
+  std::vector<RefusedPictures::Refusal> refused;
+  for (const auto& [name, image] : decoded) {
+    if (!image) {
+      logUndecodable(name, image.error());
+      refused.push_back({name, RefusedPictures::reason(image.error())});
+    } else if (auto info = storeImage(*image)) {
+      infos.push_back(*info);
+    }
+  }
+  send(event, {IPCValue(infos)});
+  tellRefused(refused);
+}
+
 void OstrelIPCProcessor::handleDocumentReceivedImage(const nlohmann::json& arguments) {
   if (delegate.expired() || !arguments.is_object() || !arguments.contains("mousePoint")) return;
   auto file = imageFileData(stringMember(arguments, "file"));

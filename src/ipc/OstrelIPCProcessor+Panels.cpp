@@ -82,19 +82,7 @@ void OstrelIPCProcessor::handleChooseImageDialog(const nlohmann::json&) {
         decoded.emplace_back(name, decodeImage(std::move(*bytes), std::nullopt));
       }
       MainQueue::async([this, alive, decoded = std::move(decoded)] {
-        if (alive.expired()) return;
-        auto infos = nlohmann::json::array();
-        std::vector<RefusedPictures::Refusal> refused;
-        for (const auto& [name, image] : decoded) {
-          if (!image) {
-            logUndecodable(name, image.error());
-            refused.push_back({name, RefusedPictures::reason(image.error())});
-          } else if (auto info = storeImage(*image)) {
-            infos.push_back(*info);
-          }
-        }
-        send("ChooseImageDialog", {IPCValue(infos)});
-        tellRefused(refused);
+        if (!alive.expired()) answerDecoded("ChooseImageDialog", decoded);
       });
     });
   });
@@ -174,19 +162,7 @@ void OstrelIPCProcessor::handleChooseImageDialogDrop(const nlohmann::json& argum
     std::vector<std::pair<std::string, Result<DecodedImage>>> decoded;
     for (const auto& [name, bytes] : files) decoded.emplace_back(name, decodeImage(bytes, name));
     MainQueue::async([this, alive, decoded = std::move(decoded)] {
-      if (alive.expired()) return;
-      auto infos = nlohmann::json::array();
-      std::vector<RefusedPictures::Refusal> refused;
-      for (const auto& [name, image] : decoded) {
-        if (!image) {
-          logUndecodable(name, image.error());
-          refused.push_back({name, RefusedPictures::reason(image.error())});
-        } else if (auto info = storeImage(*image)) {
-          infos.push_back(*info);
-        }
-      }
-      send("ChooseImageDialogDrop", {IPCValue(infos)});
-      tellRefused(refused);
+      if (!alive.expired()) answerDecoded("ChooseImageDialogDrop", decoded);
     });
   });
 }

@@ -102,6 +102,10 @@ class OstrelIPCProcessor : public IPCProcessor {
   // Tells the person, on the document's window, which files were not added as pictures and why.
   // Main thread.
   void tellRefused(const std::vector<RefusedPictures::Refusal>& refused);
+  // Stores the decoded pictures in their order, answers the page's `event` with them, and tells
+  // the person of those that did not decode. Main thread.
+  void answerDecoded(const std::string& event,
+                     const std::vector<std::pair<std::string, Result<DecodedImage>>>& decoded);
   static std::optional<double> screenScale();
   // Packages.
   void handlePackageAdd(const nlohmann::json& arguments);

@@ -311,15 +311,27 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
   // A large picture in many pieces is decoded band by band on every core, each band by a reader
   // of its own.
   auto bands = bandsOf(tiff.get(), *stored);
-  // Each band on a thread of its own; a picture of one band on this one.
-  auto eachBand = [&](const std::function<void(std::size_t)>& readBand) {
+  std::vector<Read> read(bands.size(), Read::undecodable);
+  std::vector<std::array<char, 1024>> whys(bands.size());
+  // Each band on a thread of its own (a picture of one band on this one), `chunk` rows at a time
+  // into `at(b, row)`, each chunk then told to `took(b, row, count)`.
+  using At = std::function<std::uint32_t*(std::size_t, std::uint32_t)>;
+  using Took = std::function<void(std::size_t, std::uint32_t, std::uint32_t)>;
+  auto readBands = [&](std::uint32_t chunk, const At& at, const Took& took) {
+    auto readBand = [&](std::size_t b) {
+      char bandWhy[1024] = {};
+      read[b] = readRows(bytes, header, bands[b].first, bands[b].second, width, std::min(chunk, bands[b].second),
+                         [&](std::uint32_t row) { return at(b, row); },
+                         took ? [&](std::uint32_t row, std::uint32_t rows) { took(b, row, rows); }
+                              : std::function<void(std::uint32_t, std::uint32_t)>(),
+                         bandWhy);
+      std::memcpy(whys[b].data(), bandWhy, sizeof bandWhy);
+    };
     if (bands.size() == 1) return readBand(0);
     std::vector<std::thread> readers;
     for (std::size_t b = 0; b < bands.size(); ++b) readers.emplace_back(readBand, b);
     for (auto& reader : readers) reader.join();
   };
-  std::vector<Read> read(bands.size(), Read::undecodable);
-  std::vector<std::array<char, 1024>> whys(bands.size());
   auto outcome = [&]() -> std::optional<Error> {
     for (std::size_t b = 0; b < bands.size(); ++b) {
       if (read[b] == Read::cannot) {
@@ -349,31 +361,24 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
     if (!picture) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
     guchar* out = gdk_pixbuf_get_pixels(picture.get());
     const std::size_t stride = std::size_t(gdk_pixbuf_get_rowstride(picture.get()));
-    eachBand([&](std::size_t b) {
-      std::vector<std::uint32_t> pieces(std::size_t(chunk) * width);
-      char bandWhy[1024] = {};
-      read[b] = readRows(bytes, header, bands[b].first, bands[b].second, width, chunk,
-                         [&](std::uint32_t) { return pieces.data(); },
-                         [&](std::uint32_t row, std::uint32_t rows) {
-                           for (std::uint32_t r = 0; r < rows; ++r)
-                             convert(reinterpret_cast<const std::uint8_t*>(pieces.data() + std::size_t(r) * width),
-                                     out + std::size_t(row + r) * stride, width);
-                         },
-                         bandWhy);
-      std::memcpy(whys[b].data(), bandWhy, sizeof bandWhy);
-    });
+    // A few rows of the library's pixels for each band.
+    std::vector<std::vector<std::uint32_t>> pieces(bands.size(), std::vector<std::uint32_t>(std::size_t(chunk) * width));
+    readBands(
+        chunk, [&](std::size_t b, std::uint32_t) { return pieces[b].data(); },
+        [&](std::size_t b, std::uint32_t row, std::uint32_t rows) {
+          for (std::uint32_t r = 0; r < rows; ++r)
+            convert(reinterpret_cast<const std::uint8_t*>(pieces[b].data() + std::size_t(r) * width),
+                    out + std::size_t(row + r) * stride, width);
+        });
     if (auto failed = outcome()) return tl::unexpected(*failed);
     return picture;
   }
 
   std::unique_ptr<std::uint32_t[], decltype(&g_free)> raster(static_cast<std::uint32_t*>(g_try_malloc(count * 4)), g_free);
   if (!raster) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
-  eachBand([&](std::size_t b) {
-    char bandWhy[1024] = {};
-    read[b] = readRows(bytes, header, bands[b].first, bands[b].second, width, bands[b].second,
-                       [&](std::uint32_t row) { return raster.get() + std::size_t(row) * width; }, {}, bandWhy);
-    std::memcpy(whys[b].data(), bandWhy, sizeof bandWhy);
-  });
+  readBands(
+      std::uint32_t(stored->height), [&](std::size_t, std::uint32_t row) { return raster.get() + std::size_t(row) * width; },
+      {});
   if (auto failed = outcome()) return tl::unexpected(*failed);
 
   auto* in = reinterpret_cast<std::uint8_t*>(raster.get());

@@ -14,7 +14,8 @@
 // frames of small pictures, with the export's time; and five 64-megapixel LZW TIFF photographs
 // drawn, against the time decoding them once takes; a frame of 4200 × 4200 holding one
 // photograph, or one noise TIFF, exported in all six kinds; and a frame of 20 photographs and five
-// such TIFFs exported to PDF ten times. Under a display:
+// such TIFFs exported to PDF ten times; and a pile of 100 noise TIFFs in one frame exported to PNG
+// and PDF. Under a display:
 //   xvfb-run -a dbus-run-session -- ./picture_bench
 
 #include <gtk/gtk.h>
@@ -166,22 +167,6 @@ int flood(const char* name, const Data& bytes, std::uintmax_t size, int requests
   return 0;
 }
 
-// Exports go to `folder`, written over whatever is there.
-void exportInto(const fsys::path& folder) {
-  fsys::create_directories(folder);
-  ExportPanels::shared().selectFolder = [folder](ExportQualityOptions, GtkWindow*, const fsys::path&,
-                                                 ExportPanels::PathCompletion done) {
-    MainQueue::async([done, folder] { done(folder); });
-  };
-  ExportPanels::shared().selectFile = [folder](const std::string& name, ExportQualityOptions, GtkWindow*,
-                                               const fsys::path&, ExportPanels::PathCompletion done) {
-    MainQueue::async([done, file = folder / name] { done(file); });
-  };
-  ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
-    MainQueue::async([done] { done(true, false); });
-  };
-}
-
 int exportFrame() {
   DocumentController controller;
   auto dir = testenv::freshFolder("picture-bench");
@@ -328,6 +313,14 @@ int largeFrames() {
   return 0;
 }
 
+// Exports the document's page to `formats` (a list in JavaScript): how many files were written.
+std::optional<nlohmann::json> exportPage(KXDocument& document, const std::string& formats) {
+  evaluate(document, "OstrelStandIn.exportOutcome = null; OstrelStandIn.selected = null;"
+                     " !!OstrelStandIn.exportSelection(" + formats + ")");
+  waitFor([&] { return evaluate(document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 600);
+  return evaluate(document, "OstrelStandIn.exportOutcome.written");
+}
+
 // A frame of 20 photographs of 12 megapixels and five 64-megapixel LZW TIFFs, each drawn 400 ×
 // 300, exported to PDF ten times: how many were written, and the peak summed over korvel and its
 // processes of each.
@@ -364,21 +357,55 @@ int photoPdf() {
   for (int run = 0; run < 10; ++run) {
     testenv::PeakPss peak;
     auto began = Clock::now();
-    evaluate(*document, "OstrelStandIn.exportOutcome = null; OstrelStandIn.selected = null;"
-                        " !!OstrelStandIn.exportSelection(['pdf'])");
-    waitFor([&] { return evaluate(*document, "!!OstrelStandIn.exportOutcome") == nlohmann::json(true); }, 600);
+    auto files = exportPage(*document, "['pdf']");
     double seconds = std::chrono::duration<double>(Clock::now() - began).count();
-    auto files = evaluate(*document, "OstrelStandIn.exportOutcome.written");
     bool wrote = files && files->is_number() && files->get<int>() == 1;
     written += wrote;
     highest = std::max(highest, peak.stop());
-    std::printf("  PDF %d: %s in %.1f s, peak %zu MB\n", run + 1, wrote ? "written" : "not written", seconds,
-                peak.stop() >> 20);
+    std::printf("  PDF %d: %s in %.1f s, peak %zu MB from %zu MB (at the peak: %s)\n", run + 1,
+                wrote ? "written" : "not written", seconds, peak.stop() >> 20, peak.start() >> 20, peak.atPeak().c_str());
     std::fflush(stdout);
   }
   std::printf("20 photos and five TIFFs to PDF: %d of 10 written, the highest peak %zu MB\n", written, highest >> 20);
   document->close();
   return written == 10 ? 0 : 1;
+}
+
+// A pile of 100 noise TIFFs of 8192 × 6144 (70 KB each), each layer at its pixel size 80 px from
+// the last, and a small PNG on top, exported to PNG and PDF: the time, how many were written,
+// and the peak summed over korvel and its processes.
+int pile() {
+  DocumentController controller;
+  auto dir = testenv::freshFolder("picture-bench-pile");
+  exportInto(dir / "out");
+  auto source = dir / "source";
+  writeProject(source, "Home");
+  nlohmann::json layers = nlohmann::json::array();
+  for (int i = 0; i < 100; ++i) {
+    std::string file = "p" + std::to_string(i) + ".tiff";
+    (void)fs::writeInside(source, "design/images/" + file, testenv::noiseTiff(8192, 6144, std::uint32_t(i + 1), 0xC0));
+    layers.push_back({{"id", "image-" + std::to_string(i)}, {"type", "image"}, {"image", file}, {"name", file},
+                      {"x", 80 * (i % 10)}, {"y", 80 * (i / 10)}, {"width", 8192}, {"height", 6144}});
+  }
+  (void)fs::writeInside(source, "design/images/x.png", ImageEncoding::png(testenv::solidBitmap(40, 30, 255, 0, 0)));
+  layers.push_back({{"id", "image-x"}, {"type", "image"}, {"image", "x.png"}, {"name", "x.png"},
+                    {"x", 10}, {"y", 10}, {"width", 40}, {"height", 30}});
+  nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
+  std::ofstream(source / "design" / "document.json") << json.dump();
+  makeZip(source, dir / "Pile.korvelx");
+  auto document = openWith(controller, dir / "Pile.korvelx");
+  if (!document || !waitForEditor(*document)) return 1;
+  waitFor([&] { return settled(*document, layers.size()); }, 600);
+  testenv::PeakPss peak;
+  auto began = Clock::now();
+  auto files = exportPage(*document, "['png', 'pdf']");
+  double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+  std::printf("a pile of 100 noise TIFFs to PNG and PDF: %s of 2 written in %.1f s, peak %zu MB from %zu MB"
+              " (at the peak: %s)\n", files.value_or(nullptr).dump().c_str(), seconds, peak.stop() >> 20,
+              peak.start() >> 20, peak.atPeak().c_str());
+  std::fflush(stdout);
+  document->close();
+  return files == nlohmann::json(2) ? 0 : 1;
 }
 
 // Five 64-megapixel LZW photographs in a frame, each drawn 80 × 80: the time from opening until
@@ -424,7 +451,7 @@ int main(int argc, char** argv) {
     // Each case in a fresh process, so that each peak is its own; a case that does not end well
     // is named, and fails the run.
     int failed = 0;
-    for (const char* which : {"padded", "tiff", "export", "open", "frames", "photos", "large-frames", "photo-pdf"}) {
+    for (const char* which : {"padded", "tiff", "export", "open", "frames", "photos", "large-frames", "photo-pdf", "pile"}) {
       pid_t child = fork();
       if (child == 0) {
         execl("/proc/self/exe", argv[0], which, nullptr);
@@ -456,6 +483,7 @@ int main(int argc, char** argv) {
     if (which == "photos") return largePhotos();
     if (which == "large-frames") return largeFrames();
     if (which == "photo-pdf") return photoPdf();
+    if (which == "pile") return pile();
     return 2;
   });
 }

@@ -2,10 +2,13 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "platform/GObjectPtr.h"
 #include "platform/ImageData.h"
+#include "platform/QuickPng.h"
 
 std::optional<Bitmap> Bitmap::make(int width, int height) {
   if (width <= 0 || height <= 0) return std::nullopt;
@@ -80,7 +83,18 @@ Data save(const Bitmap& bitmap, const char* type, const char* key, const char* v
 
 namespace ImageEncoding {
 
-Data png(const Bitmap& bitmap) { return save(bitmap, "png", nullptr, nullptr); }
+Data png(const Bitmap& bitmap) {
+  // A large picture (a page of a large frame) is deflated on every core, at the usual level.
+  if (double(bitmap.width) * bitmap.height >= 1e6 &&
+      bitmap.rgba.size() == Bitmap::byteCount(bitmap.width, bitmap.height)) {
+    GObjectPtr<GdkPixbuf> wrapped(gdk_pixbuf_new_from_data(bitmap.rgba.data(), GDK_COLORSPACE_RGB, TRUE, 8, bitmap.width,
+                                                           bitmap.height, bitmap.width * 4, nullptr, nullptr));
+    if (!wrapped) return {};
+    auto made = QuickPng::encode(std::move(wrapped), SIZE_MAX, 6);
+    return made ? std::move(*made) : Data();
+  }
+  return save(bitmap, "png", nullptr, nullptr);
+}
 
 Data jpeg(const Bitmap& bitmap, std::optional<int> quality) {
   if (!quality) return save(bitmap, "jpeg", nullptr, nullptr);

@@ -131,7 +131,7 @@ bool isBitmapType(const std::string& type) {
 // a picture larger than `drawn` needs reduced. Counts what it decodes to in `pictureBytes`. The
 // exports of a project take their turn with its pages, not behind them.
 Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, PictureStore::Drawn drawn,
-                       std::size_t& pictureBytes, const stdfs::path& projectFolder) {
+                       ExportFileWriter::Inlined& inlined, bool serve, const stdfs::path& projectFolder) {
   struct stat st {};
   if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
   auto picture = PictureStore::shared().get(std::move(file), drawn, "export " + projectFolder.string());
@@ -140,20 +140,32 @@ Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, Pict
     return Appended::unreadable;
   }
   const Data& bytes = (*picture)->bytes;
-  const std::string prefix = "data:" + (*picture)->type + ";base64,";
-  if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::pictureOverBudget;
-  out += prefix;
-  out += crypto::base64Encode(bytes);
-  if (auto size = ImageData::bitmapSize(bytes)) pictureBytes += 4 * std::size_t(size->width) * std::size_t(size->height);
+  if (serve) {
+    if (bytes.size() > budget) return Appended::pictureOverBudget;
+    out += HTMLRenderer::servedAddress(inlined.pictures.size());
+    inlined.pictures.push_back(*picture);
+    inlined.servedBytes += bytes.size();
+  } else {
+    const std::string prefix = "data:" + (*picture)->type + ";base64,";
+    if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::pictureOverBudget;
+    out += prefix;
+    out += crypto::base64Encode(bytes);
+  }
+  if (auto size = ImageData::bitmapSize(bytes))
+    inlined.pictureBytes += 4 * std::size_t(size->width) * std::size_t(size->height);
   return Appended::picture;
 }
+
+// A page drawn at a size is rendered here, and is served its pictures; HTML and SVG (drawn at no
+// size) are written, and hold theirs.
+bool rendered(const std::optional<PictureStore::Drawn>& drawn) { return drawn && drawn->width > 0 && drawn->height > 0; }
 
 // Appends the data address of a project file to `out`, reading and encoding it in pieces so
 // that no whole copy of the file is held; a picture drawn at `drawn` goes through the store.
 // `out` is left as it was unless the file went whole.
 Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, const stdfs::path& file,
                            std::size_t budget, const std::optional<PictureStore::Drawn>& drawn,
-                           std::size_t& pictureBytes) {
+                           ExportFileWriter::Inlined& inlined) {
   auto fd = fs::openInside(projectFolder, file);
   if (!fd) return Appended::unreadable;
   const std::size_t mark = out.size();
@@ -186,7 +198,7 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
                         ? PictureStore::reducedCopy(projectFolder / ".cache" / "images", file.filename(), *drawn)
                         : std::nullopt;
         return appendPicture(out, copy ? std::move(*copy) : std::move(*fd), budget,
-                             drawn.value_or(PictureStore::Drawn{}), pictureBytes, projectFolder);
+                             drawn.value_or(PictureStore::Drawn{}), inlined, rendered(drawn), projectFolder);
       }
       out += "data:" + type + ";base64,";
       first = false;
@@ -376,9 +388,9 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       out.append(out, it->second.offset, it->second.length);
       continue;
     }
-    std::size_t offset = out.size();
+    std::size_t offset = out.size(), servedBefore = inlined.servedBytes;
     auto appended =
-        appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined.pictureBytes);
+        appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined);
     if (appended == Appended::overBudget) return refuseInlining();
     // A picture the store made larger than the page can still take is named, as a picture it
     // can't draw is: the rest of the page is written.
@@ -390,7 +402,8 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
     if (appended != Appended::whole && appended != Appended::picture) out += emptyPayload;
     placed[placing] = {offset, out.size() - offset,
                        appended == Appended::picture || appended == Appended::pictureOverBudget};
-    inlinedBytes += out.size() - offset;
+    // A served picture counts once, by its bytes: later references name the same one.
+    inlinedBytes += out.size() - offset + (inlined.servedBytes - servedBefore);
   }
   out.append(text, at, std::string::npos);
   inlined.text = std::move(out);
@@ -438,7 +451,7 @@ void writeInlined(const ExportFileDescriptor& file, const stdfs::path& folder, c
   }
   if (file.type == Type::html || file.type == Type::svg) return completion(writeText(text->text, folder, name));
   auto work = std::make_shared<HTMLRenderer::Work>();
-  work->string = HTMLRenderer::Source{std::move(text->text), baseFolder};
+  work->string = HTMLRenderer::Source{std::move(text->text), baseFolder, std::move(text->pictures)};
   work->pictureBytes = text->pictureBytes;
   work->size = HTMLRenderer::Size{static_cast<double>(file.width), static_cast<double>(file.height)};
   stdfs::path target = folder / name;

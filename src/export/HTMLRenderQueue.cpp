@@ -28,6 +28,11 @@ namespace {
 constexpr const char* workerKey = "korvel-render-worker";
 
 constexpr double settleInterval = 0.3;
+// How long an idle worker keeps its web process for the next work.
+constexpr double idleProcessSeconds = 2.0;
+// A page past either of these is drawn by a web process that no later work uses.
+constexpr std::size_t heavyPictureBytes = std::size_t(32) << 20;
+constexpr double heavyPagePixels = 8.0 * 1024 * 1024;
 // An exported page is the frame's size in points, one point per pixel.
 constexpr double pointsPerPixel = 1.0;
 // The printer lays a paper of P points out as a page of 1.25 P pixels and draws it at 0.8 points
@@ -185,6 +190,7 @@ class HTMLRenderQueue::Worker {
   GtkWidget* view_;
   std::unique_ptr<OffscreenWindow> window_;
   std::unique_ptr<Job> job_;
+  std::unique_ptr<Timer> idle_;
   std::uint64_t generations_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
@@ -220,6 +226,7 @@ HTMLRenderQueue::Worker::Worker(HTMLRenderQueue& queue, int id) : queue_(queue),
 
 HTMLRenderQueue::Worker::~Worker() {
   *alive_ = false;
+  idle_.reset();
   g_signal_handlers_disconnect_by_data(view_, this);
   g_object_set_data(G_OBJECT(view_), workerKey, nullptr);
   window_.reset();
@@ -234,6 +241,7 @@ void HTMLRenderQueue::Worker::setSize(int width, int height) {
 }
 
 void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
+  idle_.reset();
   job_ = std::make_unique<Job>();
   job_->work = std::move(work);
   job_->generation = ++generations_;
@@ -355,6 +363,25 @@ gboolean HTMLRenderQueue::Worker::onDecidePolicy(WebKitWebView*, WebKitPolicyDec
 
 void HTMLRenderQueue::Worker::serve(WebKitURISchemeRequest* request) {
   const char* uri = webkit_uri_scheme_request_get_uri(request);
+  if (auto index = HTMLRenderer::servedIndex(uri ? uri : "")) {
+    // One of the page's own pictures, handed from where it is held: no copy is made of it.
+    const auto* pictures = job_ && job_->work->string ? &job_->work->string->pictures : nullptr;
+    if (!pictures || *index >= pictures->size()) {
+      GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "No such picture of this page.");
+      webkit_uri_scheme_request_finish_error(request, error);
+      g_error_free(error);
+      return;
+    }
+    auto* held = new std::shared_ptr<const PictureStore::Picture>((*pictures)[*index]);
+    GBytes* bytes = g_bytes_new_with_free_func((*held)->bytes.data(), (*held)->bytes.size(),
+                                               [](gpointer p) { delete static_cast<std::shared_ptr<const PictureStore::Picture>*>(p); },
+                                               held);
+    GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+    webkit_uri_scheme_request_finish(request, stream, gint64(g_bytes_get_size(bytes)), (*held)->type.c_str());
+    g_object_unref(stream);
+    g_bytes_unref(bytes);
+    return;
+  }
   auto file = RenderFileAccess::open(uri ? uri : "", job_ ? job_->folder : std::filesystem::path());
   struct stat st {};
   if (!file || ::fstat(file->get(), &st) != 0) {
@@ -394,7 +421,11 @@ gboolean HTMLRenderQueue::Worker::onFileChooser(WebKitWebView*, WebKitFileChoose
   return TRUE;
 }
 
-void HTMLRenderQueue::Worker::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self) {
+void HTMLRenderQueue::Worker::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                                     gpointer self) {
+  // The worker ends its own process only between works, or past a deadline, which then ends
+  // the work itself.
+  if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
   auto* worker = static_cast<Worker*>(self);
   if (worker->job_ && !worker->job_->capturing) worker->finish(std::nullopt, std::nullopt);
 }
@@ -602,12 +633,24 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
   if (!job) return;
   job->timer.reset();
   job->deadline.reset();
+  // A web process keeps much of a large page it drew (its pictures, its printing) long after:
+  // the next work gets a fresh one.
+  Size size = job->work->size.value_or(Size{});
+  if (job->work->pictureBytes >= heavyPictureBytes || size.width * size.height >= heavyPagePixels)
+    webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
   // The worker takes the next work before this callback runs.
-  queue_.ready(this, job->work->pictureBytes);
+  queue_.ready(this, costOf(*job->work));
   if (!job_) {
     webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), "", "about:blank");
     // An idle worker keeps no page-sized backing store.
     setSize(1, 1);
+    // Nor, for long, the web process that drew it: what that process keeps of a page (its
+    // pictures, its printing) is given back once no work comes soon.
+    std::weak_ptr<bool> alive = alive_;
+    idle_ = Timer::scheduled(idleProcessSeconds, false, [this, alive] {
+      if (alive.expired() || job_) return;
+      webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
+    });
   }
   if (job->work->pdfCallback && pdf) {
     // The printer embeds whole fonts; the smaller copy is made beside the main loop.
@@ -683,7 +726,7 @@ std::shared_ptr<HTMLRenderer::Work> HTMLRenderQueue::add(std::shared_ptr<Work> w
 void HTMLRenderQueue::startWaiting() {
   while (!workQueue_.empty()) {
     const auto& next = workQueue_.front();
-    if (rendering_ > 0 && next->pictureBytes > maximumPictureBytes - std::min(drawing_, maximumPictureBytes)) return;
+    if (rendering_ > 0 && costOf(*next) > maximumRenderBytes - std::min(drawing_, maximumRenderBytes)) return;
     Worker* worker = nullptr;
     if (!workerQueue_.empty()) {
       worker = workerQueue_.front();
@@ -697,14 +740,19 @@ void HTMLRenderQueue::startWaiting() {
     auto work = std::move(workQueue_.front());
     workQueue_.pop_front();
     ++rendering_;
-    drawing_ += work->pictureBytes;
+    drawing_ += costOf(*work);
     worker->load(std::move(work));
   }
 }
 
-void HTMLRenderQueue::ready(Worker* worker, std::size_t pictureBytes) {
+std::size_t HTMLRenderQueue::costOf(const Work& work) {
+  Size size = work.size.value_or(Size{});
+  return work.pictureBytes + std::size_t(size.width * size.height) * bytesPerPagePixel;
+}
+
+void HTMLRenderQueue::ready(Worker* worker, std::size_t cost) {
   --rendering_;
-  drawing_ -= pictureBytes;
+  drawing_ -= cost;
   workerQueue_.push_back(worker);
   startWaiting();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Renders HTML off screen into bitmaps and PDF with at most five warm WebKitGTK workers; further
-// work waits in arrival order, and so does work whose pictures would take the renders past
-// maximumPictureBytes (work beyond it renders alone). A worker loads the page, waits until it has settled (resource
+// work waits in arrival order, and so does work that would take what the renders hold (their
+// decoded pictures and their pages' pixels, costOf) past maximumRenderBytes (work beyond it
+// renders alone). A worker loads the page, waits until it has settled (resource
 // count, load finished, document.readyState, the caller's script, five animation frames ending
 // in a navigation to "done://"), captures it or prints it to PDF, and returns to the pool. The
 // view takes the page's whole size, so a page lays out once, at its size. Pages read only their
@@ -18,8 +19,11 @@
 class HTMLRenderQueue : public HTMLRenderer {
  public:
   static constexpr int maxWorkers = 5;
-  // The decoded pictures of the pages rendered at once.
-  static constexpr std::size_t maximumPictureBytes = std::size_t(256) << 20;
+  // What the pages rendered at once hold: their decoded pictures, and their pixels in every
+  // copy a render makes of its page (the view's, the web process's, the capture and its bitmap).
+  static constexpr std::size_t maximumRenderBytes = std::size_t(256) << 20;
+  static constexpr std::size_t bytesPerPagePixel = 16;
+  static std::size_t costOf(const Work& work);
   // The script that ends every render: five animation frames, then "done://".
   static const char* waitForRenderJS();
 
@@ -37,7 +41,7 @@ class HTMLRenderQueue : public HTMLRenderer {
 
  private:
   std::shared_ptr<Work> add(std::shared_ptr<Work> work);
-  void ready(Worker* worker, std::size_t pictureBytes);
+  void ready(Worker* worker, std::size_t cost);
   // Starts the waiting work, in order, while workers and the pictures' bound allow.
   void startWaiting();
   friend class Worker;
@@ -46,5 +50,5 @@ class HTMLRenderQueue : public HTMLRenderer {
   std::deque<Worker*> workerQueue_;
   std::deque<std::shared_ptr<Work>> workQueue_;
   int rendering_ = 0;
-  std::size_t drawing_ = 0;  // pictureBytes of the work rendering
+  std::size_t drawing_ = 0;  // costOf the work rendering
 };

@@ -8,9 +8,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "export/Bitmap.h"
 #include "platform/Data.h"
+#include "platform/PictureStore.h"
 
 class HTMLRenderer {
  public:
@@ -23,7 +26,13 @@ class HTMLRenderer {
     // The folder whose files the page may read (besides the application's resources); relative
     // references resolve against it. Empty: the page reads no file.
     std::filesystem::path folder;
+    // The pictures the page names by servedAddress(index): served from here, never copied into
+    // the page's text (which would hold each again in Base64, and the engine again as it parses).
+    std::vector<std::shared_ptr<const PictureStore::Picture>> pictures;
   };
+  // The address by which a page names its picture `index`; what a served address names, if any.
+  static std::string servedAddress(std::size_t index);
+  static std::optional<std::size_t> servedIndex(std::string_view address);
   using BitmapCallback = std::function<void(std::optional<Bitmap>)>;
   using PDFCallback = std::function<void(std::optional<Data>)>;
 

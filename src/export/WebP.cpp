@@ -31,7 +31,9 @@ Data encode(const Bitmap& bitmap, float qualityFactor) {
   if (!WebPValidateConfig(&config)) return {};
   WebPPicture picture;
   if (!WebPPictureInit(&picture)) return {};
-  picture.use_argb = 1;
+  // Lossy encoding works in YUV: imported straight into it, the pixels are not copied whole
+  // into ARGB first.
+  picture.use_argb = lossless ? 1 : 0;
   picture.width = bitmap.width;
   picture.height = bitmap.height;
   // Our pixels are straight RGBA, which is what libwebp's RGBA import expects.

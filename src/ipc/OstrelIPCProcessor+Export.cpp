@@ -109,7 +109,7 @@ void OstrelIPCProcessor::handleExportToPasteboard(const nlohmann::json& argument
     MainQueue::async([inlined = std::move(inlined), project, size]() mutable {
       if (!inlined) return RWLog("export to pasteboard: " + inlined.error().message);
       auto work = std::make_shared<HTMLRenderer::Work>();
-      work->string = HTMLRenderer::Source{std::move(inlined->text), project};
+      work->string = HTMLRenderer::Source{std::move(inlined->text), project, std::move(inlined->pictures)};
       work->pictureBytes = inlined->pictureBytes;
       work->size = size;
       // The clipboard changes only once there is a picture to put there.

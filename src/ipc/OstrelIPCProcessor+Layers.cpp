@@ -89,7 +89,7 @@ void OstrelIPCProcessor::handleDocumentCopy(const nlohmann::json& arguments) {
           return settle(std::nullopt);
         }
         auto work = std::make_shared<HTMLRenderer::Work>();
-        work->string = HTMLRenderer::Source{std::move(expanded->text), project};
+        work->string = HTMLRenderer::Source{std::move(expanded->text), project, std::move(expanded->pictures)};
         work->pictureBytes = expanded->pictureBytes;
         work->maxTime = 5.0;
         work->size = size;

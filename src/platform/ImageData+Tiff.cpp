@@ -11,7 +11,9 @@
 #include <cstdarg>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <thread>
@@ -249,6 +251,86 @@ Read readRows(const Data& bytes, const ImageHeader::Facts& header, std::uint32_t
   return complaints.frameTooSmall ? Read::damaged : Read::fine;
 }
 
+// A picture reduced as its rows are read, band by band on threads of their own: each pixel
+// made is the average of the stored pixels that fall in it, so no more than it and a row of
+// sums for each band is held. `read(took)` reads every band, telling `took(band, row, pixels)`
+// of each row (the library's premultiplied R, G, B, A bytes), a band's rows in order.
+using RowTaken = std::function<void(std::size_t, std::uint32_t, const std::uint8_t*)>;
+
+GObjectPtr<GdkPixbuf> reduceInPieces(PixelSize stored, PixelSize to, bool alpha,
+                                     const std::vector<std::pair<std::uint32_t, std::uint32_t>>& bands,
+                                     const std::function<void(const RowTaken&)>& read) {
+  GObjectPtr<GdkPixbuf> picture(gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, to.width, to.height));
+  if (!picture) return picture;
+  const int channels = alpha ? 4 : 3;
+  guchar* out = gdk_pixbuf_get_pixels(picture.get());
+  const std::size_t stride = std::size_t(gdk_pixbuf_get_rowstride(picture.get()));
+  const auto W = std::uint64_t(stored.width), H = std::uint64_t(stored.height);
+  const auto w = std::uint64_t(to.width), h = std::uint64_t(to.height);
+  std::vector<std::uint32_t> column(stored.width), columnCount(to.width, 0);
+  for (std::uint64_t x = 0; x < W; ++x) ++columnCount[column[x] = std::uint32_t(x * w / W)];
+  auto rowOf = [&](std::uint64_t y) { return std::uint32_t(y * h / H); };
+  auto firstRowOf = [&](std::uint64_t Y) { return (Y * H + h - 1) / h; };  // the first stored row of made row Y
+
+  // A made row is written by the band that read all of it; one that two bands share is summed
+  // apart and written once both have.
+  std::mutex shared;
+  std::map<std::uint32_t, std::vector<std::uint64_t>> sharedRows;
+  auto write = [&](std::uint32_t Y, const std::vector<std::uint64_t>& sums) {
+    const std::uint64_t rows = firstRowOf(Y + 1) - firstRowOf(Y);
+    guchar* q = out + std::size_t(Y) * stride;
+    for (std::uint64_t x = 0; x < w; ++x, q += channels) {
+      const std::uint64_t n = std::max<std::uint64_t>(1, rows * columnCount[x]);
+      const std::uint64_t* sum = sums.data() + x * 4;
+      std::uint8_t p[4];
+      for (int c = 0; c < 4; ++c) p[c] = std::uint8_t((sum[c] + n / 2) / n);
+      if (alpha) unpremultiply(p);
+      std::memcpy(q, p, std::size_t(channels));
+    }
+  };
+  struct Band {
+    std::vector<std::uint64_t> sums;
+    std::int64_t row = -1;  // the made row being summed
+  };
+  std::vector<Band> state(bands.size());
+  for (auto& band : state) band.sums.assign(std::size_t(w) * 4, 0);
+  auto flush = [&](std::size_t b) {
+    Band& band = state[b];
+    if (band.row < 0) return;
+    const auto Y = std::uint32_t(band.row);
+    const std::uint64_t first = bands[b].first, end = first + bands[b].second;
+    if (firstRowOf(Y) >= first && firstRowOf(Y + 1) <= end) {
+      write(Y, band.sums);
+    } else {
+      std::lock_guard lock(shared);
+      auto& sums = sharedRows[Y];
+      if (sums.empty()) sums.assign(band.sums.size(), 0);
+      for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += band.sums[i];
+    }
+    std::fill(band.sums.begin(), band.sums.end(), 0);
+    band.row = -1;
+  };
+  read([&](std::size_t b, std::uint32_t y, const std::uint8_t* pixels) {
+    Band& band = state[b];
+    const std::uint32_t Y = rowOf(y);
+    if (band.row != std::int64_t(Y)) {
+      flush(b);
+      band.row = Y;
+    }
+    std::uint64_t* sums = band.sums.data();
+    for (std::uint64_t x = 0; x < W; ++x, pixels += 4) {
+      std::uint64_t* sum = sums + std::size_t(column[x]) * 4;
+      sum[0] += pixels[0];
+      sum[1] += pixels[1];
+      sum[2] += pixels[2];
+      sum[3] += pixels[3];
+    }
+  });
+  for (std::size_t b = 0; b < bands.size(); ++b) flush(b);
+  for (const auto& [Y, sums] : sharedRows) write(Y, sums);
+  return picture;
+}
+
 }  // namespace
 
 std::optional<PixelSize> tiffSize(const Data& bytes) {
@@ -265,7 +347,8 @@ std::optional<PixelSize> tiffSize(const Data& bytes) {
   return PixelSize{drawn.width(), drawn.height()};
 }
 
-Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header) {
+Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header,
+                                         std::optional<PixelSize> reducedTo) {
   auto undecodable = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not decode"); };
   auto damaged = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not match its header"); };
   MemoryFile file{bytes};
@@ -356,7 +439,23 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
   // library's pixels into the picture, which so is all the decode holds.
   const std::uint32_t pieceRows = pieceRowsOf(tiff.get(), *stored);
   const std::uint32_t chunk = (std::max<std::uint32_t>(32, pieceRows) + pieceRows - 1) / pieceRows * pieceRows;
-  if (orientation.tag == 1 && std::size_t(chunk) * width * 4 * bands.size() * 4 <= count * 4) {
+  const bool inPieces = orientation.tag == 1 && std::size_t(chunk) * width * 4 * bands.size() * 4 <= count * 4;
+  if (inPieces && reducedTo && reducedTo->width >= 1 && reducedTo->height >= 1 &&
+      reducedTo->width < stored->width && reducedTo->height < stored->height) {
+    std::vector<std::vector<std::uint32_t>> pieces(bands.size(), std::vector<std::uint32_t>(std::size_t(chunk) * width));
+    auto picture = reduceInPieces(*stored, *reducedTo, alpha, bands, [&](const RowTaken& reduce) {
+      readBands(
+          chunk, [&](std::size_t b, std::uint32_t) { return pieces[b].data(); },
+          [&](std::size_t b, std::uint32_t row, std::uint32_t rows) {
+            for (std::uint32_t r = 0; r < rows; ++r)
+              reduce(b, row + r, reinterpret_cast<const std::uint8_t*>(pieces[b].data() + std::size_t(r) * width));
+          });
+    });
+    if (auto failed = outcome()) return tl::unexpected(*failed);
+    if (!picture) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
+    return picture;
+  }
+  if (inPieces) {
     GObjectPtr<GdkPixbuf> picture(gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, stored->width, stored->height));
     if (!picture) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
     guchar* out = gdk_pixbuf_get_pixels(picture.get());

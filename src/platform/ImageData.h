@@ -72,8 +72,11 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes);
 Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader::Facts& header);
 // A TIFF by the system's TIFF library (any layout it reads, big or classic, in strips or tiles,
 // the first page only), held to the header as decodeBitmap holds every decoder, and drawn as its
-// orientation says.
-Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header);
+// orientation says. With `reducedTo` (smaller both ways), a picture stored as drawn in strips or
+// tiles comes at that size, each pixel the average of those it covers, and is never held whole;
+// any other comes whole.
+Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header,
+                                         std::optional<PixelSize> reducedTo = std::nullopt);
 // The size of a TIFF as drawn, by that library, allocating no pixel; none when it reads none.
 std::optional<PixelSize> tiffSize(const Data& bytes);
 // The size the decoder of `format` finds in the bytes, stopping it before it makes room for a

@@ -50,10 +50,23 @@ PictureStore::Answer madeAnswer(Data bytes, const char* type, MemoryBudget::Tick
   return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(bytes), type, std::move(held)});
 }
 
+// A picture as PNG: a large one deflated on every core at the fastest level, which
+// on pictures that hardly compress (noise, photographs) takes a small part of the usual time
+// for about the usual size; none is put together past `largest` bytes.
+Result<Data> madePng(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
+  if (double(gdk_pixbuf_get_width(picture.get())) * gdk_pixbuf_get_height(picture.get()) < 1e6)
+    return ImageData::pngOf(picture.get());
+  return QuickPng::encode(std::move(picture), largest);
+}
+
 // The picture at the size it is handed at, in the smallest of the kinds that keep what it shows.
 PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSize size, bool photo,
                              std::size_t fileSize) {
-  GObjectPtr<GdkPixbuf> smaller = PictureScaling::scaled(picture.picture.get(), size.width, size.height);
+  // A picture decoded at its size already (a TIFF, reduced as it is read) is not scaled again.
+  GObjectPtr<GdkPixbuf> smaller =
+      gdk_pixbuf_get_width(picture.picture.get()) == size.width && gdk_pixbuf_get_height(picture.picture.get()) == size.height
+          ? std::move(picture.picture)
+          : PictureScaling::scaled(picture.picture.get(), size.width, size.height);
   picture.picture.reset();
   if (!smaller) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "There is not enough memory for the picture");
   auto answer = [&](Data bytes, const char* type) -> PictureStore::Answer {
@@ -68,7 +81,7 @@ PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSiz
       return answer(std::move(jpeg), "image/jpeg");
     }
   }
-  auto png = ImageData::pngOf(smaller.get());
+  auto png = madePng(std::move(smaller), PictureStore::largestMade(fileSize));
   if (!png) return tl::unexpected(png.error());
   return answer(std::move(*png), "image/png");
 }
@@ -76,15 +89,6 @@ PictureStore::Answer reduced(PictureStore::Decoded& picture, ImageData::PixelSiz
 // Whether the worker makes the picture at the size it is handed at: false when another request
 // makes it (or made it) at that size, which this one then waits for.
 using Claim = std::function<bool(ImageData::PixelSize)>;
-
-// A picture made whole as PNG: a large one deflated on every core at the fastest level, which
-// on pictures that hardly compress (noise, photographs) takes a small part of the usual time
-// for about the usual size; none is put together past `largest` bytes.
-Result<Data> wholePng(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
-  if (double(gdk_pixbuf_get_width(picture.get())) * gdk_pixbuf_get_height(picture.get()) < 1e6)
-    return ImageData::pngOf(picture.get());
-  return QuickPng::encode(std::move(picture), largest);
-}
 
 // What a worker made of a file at the size it is drawn at: its answer, or none when it needs a
 // large decode, which is made in the large pictures' lane (the file read is then left in
@@ -115,13 +119,13 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
     carried = std::move(*file);
     return std::nullopt;
   }
-  auto picture = PictureStore::decode(file->bytes, *header);
+  auto picture = PictureStore::decode(file->bytes, *header, false, whole ? std::nullopt : std::optional(handed));
   // The file is not needed past its pixels, nor the pixels past their PNG.
   const std::size_t fileSize = file->bytes.size();
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
   if (!whole) return reduced(*picture, handed, header->format == ImageHeader::Format::jpeg, fileSize);
-  auto png = wholePng(std::move(picture->picture), PictureStore::largestMade(fileSize));
+  auto png = madePng(std::move(picture->picture), PictureStore::largestMade(fileSize));
   if (!png) return tl::unexpected(png.error());
   return madeAnswer(std::move(*png), "image/png", picture->held, fileSize);
 }
@@ -364,13 +368,15 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit, boo
   return file;
 }
 
-Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay) {
+Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay,
+                                                   std::optional<ImageData::PixelSize> reducedTo) {
   Decoded decoded;
   std::size_t cost = decodeCost(header);
   decoded.held =
       budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures())
           .reserve(cost, givingWay);
-  auto picture = ImageData::decodeBitmap(bytes, header);
+  auto picture = reducedTo && header.format == ImageHeader::Format::tiff ? ImageData::decodeTiff(bytes, header, reducedTo)
+                                                                          : ImageData::decodeBitmap(bytes, header);
   if (!picture) return tl::unexpected(picture.error());
   decoded.picture = std::move(*picture);
   return decoded;

@@ -104,12 +104,14 @@ class PictureStore {
   };
   static Result<File> readFile(int fd, std::size_t limit, bool givingWay = false);
   // A checked picture decoded within MemoryBudget::decodedPictures(), turned as it is drawn: its
-  // pixels and the share of the bound they (and what is made of them) hold.
+  // pixels and the share of the bound they (and what is made of them) hold. A TIFF handed at
+  // `reducedTo` may come at that size already (ImageData::decodeTiff).
   struct Decoded {
     GObjectPtr<GdkPixbuf> picture;
     MemoryBudget::Ticket held;
   };
-  static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay = false);
+  static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay = false,
+                                std::optional<ImageData::PixelSize> reducedTo = std::nullopt);
 
   // How many pictures were made (read and looked at, or decoded), and how many are being made or
   // wait to be, for tests and benchmarks.

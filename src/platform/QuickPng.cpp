@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -36,6 +37,7 @@ struct Band {
   uLong adler = 1;
   std::size_t length = 0;
   bool ok = false;
+  bool tooLarge = false;
 };
 
 // Whether every pixel of rows `first` to `end` is a grey (red, green and blue alike, opaque).
@@ -57,11 +59,12 @@ void rowOf(const guchar* line, int width, int channels, bool grey, std::uint8_t*
   for (int x = 0; x < width; ++x) out[x] = line[std::size_t(x) * std::size_t(channels)];
 }
 
+// `written` counts what every band has deflated so far: past `largest`, each stops.
 void deflateBand(const guchar* pixels, std::size_t stride, int width, int channels, bool grey, int first, int end,
-                 bool last, Band& band) {
+                 bool last, int level, std::atomic<std::size_t>& written, std::size_t largest, Band& band) {
   const std::size_t rowBytes = std::size_t(width) * std::size_t(grey ? 1 : channels);
   z_stream z{};
-  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
   std::vector<std::uint8_t> row(rowBytes + 1), current(rowBytes), above(rowBytes);
   if (first > 0) rowOf(pixels + std::size_t(first - 1) * stride, width, channels, grey, above.data());
   band.deflated.resize(deflateBound(&z, uLong((rowBytes + 1) * std::size_t(end - first))) + 64);
@@ -83,7 +86,12 @@ void deflateBand(const guchar* pixels, std::size_t stride, int width, int channe
     band.length += row.size();
     z.next_in = row.data();
     z.avail_in = uInt(row.size());
+    const uLong before = z.total_out;
     ok = deflate(&z, Z_NO_FLUSH) == Z_OK && z.avail_in == 0;
+    if (written.fetch_add(z.total_out - before) + (z.total_out - before) > largest) {
+      band.tooLarge = true;
+      ok = false;
+    }
   }
   if (ok) ok = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == (last ? Z_STREAM_END : Z_OK);
   band.deflated.resize(std::min<std::size_t>(band.deflated.size(), std::size_t(z.total_out)));
@@ -93,7 +101,7 @@ void deflateBand(const guchar* pixels, std::size_t stride, int width, int channe
 
 }  // namespace
 
-Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
+Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest, int level) {
   GdkPixbuf* p = picture.get();
   const int width = gdk_pixbuf_get_width(p), height = gdk_pixbuf_get_height(p);
   const int channels = gdk_pixbuf_get_n_channels(p);
@@ -115,13 +123,16 @@ Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
   }
   const bool grey = std::all_of(greys.begin(), greys.end(), [](char g) { return g != 0; });
   std::vector<Band> made(static_cast<std::size_t>(bands));
+  std::atomic<std::size_t> written{0};
   {
     std::vector<std::thread> workers;
     for (int b = 0; b < bands; ++b)
       workers.emplace_back(deflateBand, pixels, stride, width, channels, grey, first(b), first(b + 1), b == bands - 1,
-                           std::ref(made[std::size_t(b)]));
+                           std::clamp(level, 1, 9), std::ref(written), largest, std::ref(made[std::size_t(b)]));
     for (auto& worker : workers) worker.join();
   }
+  if (std::any_of(made.begin(), made.end(), [](const Band& band) { return band.tooLarge; }))
+    return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture is too large to draw at this size");
   const std::uint8_t colourType = grey ? 0 : channels == 4 ? 6 : 2;
   picture.reset();
   std::size_t total = 64;

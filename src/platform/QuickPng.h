@@ -1,7 +1,7 @@
 #pragma once
 // A large picture as PNG in a fraction of the usual time: its rows cut into bands that are
-// deflated at the fastest level each on a core of its own and joined into one stream, every row
-// filtered against the one above. For pictures made to be drawn at once, not to be stored small.
+// deflated each on a core of its own and joined into one stream, every row filtered against the
+// one above.
 // Display-free; any thread (it runs threads of its own).
 
 #include <cstddef>
@@ -17,7 +17,9 @@ namespace QuickPng {
 
 // `picture` (8 bits a sample, RGB or RGBA) as PNG; the picture is let go as soon as its rows are
 // deflated, before the PNG is put together, so that the two are held at once only in part.
-// A PNG that would be larger than `largest` bytes is not put together (tooLarge).
-Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest = SIZE_MAX);
+// A PNG that would be larger than `largest` bytes is not put together (tooLarge): the bands stop
+// deflating once they pass it together. `level` is zlib's: 1, the fastest, for pictures drawn at
+// once; a file that is kept is worth the usual 6.
+Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest = SIZE_MAX, int level = 1);
 
 }  // namespace QuickPng

@@ -13,6 +13,7 @@
 #include "document/KXDocument.h"
 #include "document/storage/KXDocumentArchive.h"
 #include "foundation/AppInfo.h"
+#include "ipc/ExportPanels.h"
 #include "platform/JsonCoder.h"
 #include "platform/RunLoop.h"
 #include "support/TestEnvironment.h"
@@ -257,6 +258,21 @@ std::pair<int, int> onScreen(GtkWidget* view, double x, double y) {
   gtk_widget_translate_coordinates(view, top, int(x), int(y), &wx, &wy);
   gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
   return {ox + wx, oy + wy};
+}
+
+void exportInto(const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);
+  ExportPanels::shared().selectFolder = [folder](ExportQualityOptions, GtkWindow*, const std::filesystem::path&,
+                                                 ExportPanels::PathCompletion done) {
+    MainQueue::async([done, folder] { done(folder); });
+  };
+  ExportPanels::shared().selectFile = [folder](const std::string& name, ExportQualityOptions, GtkWindow*,
+                                               const std::filesystem::path&, ExportPanels::PathCompletion done) {
+    MainQueue::async([done, file = folder / name] { done(file); });
+  };
+  ExportPanels::shared().askOverwrite = [](GtkWindow*, ExportPanels::OverwriteCompletion done) {
+    MainQueue::async([done] { done(true, false); });
+  };
 }
 
 }  // namespace doctests

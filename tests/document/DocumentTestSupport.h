@@ -67,6 +67,10 @@ using guitest::initGtk;
 using guitest::useStandInEditor;
 using guitest::waitFor;
 
+// Exports go to `folder` (made if missing), written over whatever is there: its panels answer
+// at once.
+void exportInto(const std::filesystem::path& folder);
+
 // design/document.json with the given "version" and page name, a README and a code file.
 void writeProject(const std::filesystem::path& folder, const std::string& pageName, int version = 1);
 // A ".korvelx" made from `folder` through the document archive's zip backing.

@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
 #include "support/HostilePictures.h"
+#include "support/InlinedPictures.h"
 #include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
 
@@ -21,17 +22,7 @@ namespace {
 
 using Type = ExportFileDescriptor::Type;
 
-// The sizes of the pictures a text inlines, in order; (0, 0) for an empty or unreadable one.
-std::vector<std::pair<int, int>> inlinedSizes(const std::string& text) {
-  std::vector<std::pair<int, int>> sizes;
-  for (std::size_t at = 0; (at = text.find(";base64,", at)) != std::string::npos;) {
-    at += 8;
-    auto bytes = crypto::base64Decode(text.substr(at, text.find('"', at) - at));
-    auto size = bytes ? ImageData::bitmapSize(*bytes) : std::nullopt;
-    sizes.emplace_back(size ? size->width : 0, size ? size->height : 0);
-  }
-  return sizes;
-}
+using testenv::inlinedSizes;
 
 std::string image(const std::string& reference) { return "<img src=\"##base64-file:" + reference + "##\">"; }
 
@@ -77,7 +68,7 @@ TEST(LayerSizedPictures, ARenderedExportHoldsEachPictureAtTheSizeOfItsLayer) {
     auto inlined = ExportFileWriter::inlineFiles(c.text, project, ExportFileWriter::drawnPixels(c.type, 560, 560),
                                                  ExportFileWriter::pixelsPerCSSPixel(c.type));
     ASSERT_TRUE(inlined) << c.what;
-    EXPECT_EQ(inlinedSizes(inlined->text), c.sizes) << c.what;
+    EXPECT_EQ(inlinedSizes(*inlined), c.sizes) << c.what;
     EXPECT_EQ(inlined->text.find("##"), std::string::npos) << c.what;
   }
 }
@@ -109,7 +100,7 @@ TEST(LayerSizedPictures, APictureMadeLargerThanThePageCanStillTakeIsNamedAndTheP
                            image("design/images/small.png?size=40x30") + image("design/images/noise?size=3000x3000");
   auto inlined = ExportFileWriter::inlineFiles(text, project, ExportFileWriter::drawnPixels(Type::png, 3000, 3000));
   ASSERT_TRUE(inlined) << inlined.error().message;
-  auto sizes = inlinedSizes(inlined->text);
+  auto sizes = inlinedSizes(*inlined);
   ASSERT_EQ(sizes.size(), 5u);
   EXPECT_EQ(sizes[2], std::make_pair(0, 0)) << "the noise, named";
   EXPECT_EQ(sizes[3], std::make_pair(40, 30));
@@ -168,7 +159,7 @@ TEST(LayerSizedPictures, ManyLargePicturesOfOnePageAreEachDrawnSmaller) {
   auto inlined = ExportFileWriter::inlineFiles(text, project, ExportFileWriter::drawnPixels(Type::pdf, 8000, 8000),
                                                ExportFileWriter::pixelsPerCSSPixel(Type::pdf));
   ASSERT_TRUE(inlined);
-  auto sizes = inlinedSizes(inlined->text);
+  auto sizes = inlinedSizes(*inlined);
   ASSERT_EQ(sizes.size(), 12u);
   double pixels = 0;
   for (auto [w, h] : sizes) {

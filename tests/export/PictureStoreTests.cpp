@@ -25,6 +25,7 @@
 #include "platform/MemoryBudget.h"
 #include "platform/PictureStore.h"
 #include "platform/QuickPng.h"
+#include "support/InlinedPictures.h"
 #include "support/AnimatedPictures.h"
 #include "support/HostilePictures.h"
 #include "support/SolidBitmap.h"
@@ -437,13 +438,7 @@ TEST(PictureStore, ARenderedOutputInlinesEachPictureAtMostAtThePixelsItDraws) {
   for (const auto& c : cases) {
     auto inlined = ExportFileWriter::inlineFiles(text, project, c.drawn);
     ASSERT_TRUE(inlined);
-    std::vector<std::pair<int, int>> sizes;
-    for (std::size_t at = 0; (at = inlined->text.find(";base64,", at)) != std::string::npos;) {
-      at += 8;
-      auto bytes = crypto::base64Decode(inlined->text.substr(at, inlined->text.find('"', at) - at));
-      auto size = bytes ? ImageData::bitmapSize(*bytes) : std::nullopt;
-      sizes.emplace_back(size ? size->width : 0, size ? size->height : 0);
-    }
+    auto sizes = testenv::inlinedSizes(*inlined);
     EXPECT_EQ(sizes, c.sizes);
     // What the page decodes: each picture once.
     std::size_t pictureBytes = 0;

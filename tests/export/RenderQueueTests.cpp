@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 
 #include <nlohmann/json.hpp>
@@ -19,6 +20,7 @@
 #include "platform/FileSystem.h"
 #include "platform/RunLoop.h"
 #include "platform/Url.h"
+#include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
 
 namespace stdfs = std::filesystem;
@@ -415,6 +417,44 @@ TEST(RenderQueue, PagesReadOnlyTheirProjectsFiles) {
   }
 }
 
+// A page's pictures are served beside it, each to that page only: two pages rendered together
+// name the same address and each draws its own; a page named no picture gets none.
+TEST(RenderQueue, APagesPicturesAreServedToItAlone) {
+  auto picture = [](int r, int g, int b) {
+    return std::make_shared<const PictureStore::Picture>(
+        PictureStore::Picture{ImageEncoding::png(testenv::solidBitmap(8, 8, r, g, b)), "image/png", {}});
+  };
+  const std::string html = "<body style=\"margin:0\"><img style=\"display:block;width:20px;height:20px\" src=\"" +
+                           HTMLRenderer::servedAddress(0) + "\"></body>";
+  struct Case {
+    const char* what;
+    std::vector<std::shared_ptr<const PictureStore::Picture>> pictures;
+    std::optional<std::array<int, 3>> drawn;
+  } cases[] = {
+      {"green", {picture(0, 255, 0)}, std::array<int, 3>{0, 255, 0}},
+      {"blue", {picture(0, 0, 255)}, std::array<int, 3>{0, 0, 255}},
+      {"none", {}, std::nullopt},
+  };
+  std::vector<std::optional<Bitmap>> results(std::size(cases));
+  int called = 0;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    auto page = work(html, 20, 20);
+    page->string->pictures = cases[i].pictures;
+    HTMLRenderQueue::shared().addWork(page, HTMLRenderer::BitmapCallback([&, i](std::optional<Bitmap> b) {
+      results[i] = std::move(b);
+      ++called;
+    }));
+  }
+  ASSERT_TRUE(RunLoop::runUntil([&] { return called == int(std::size(cases)); }, 60));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].what);
+    ASSERT_TRUE(results[i]);
+    const std::uint8_t* p = results[i]->pixel(10, 10);
+    if (cases[i].drawn) EXPECT_TRUE(near(p, (*cases[i].drawn)[0], (*cases[i].drawn)[1], (*cases[i].drawn)[2]) && p[3] == 255);
+    else EXPECT_FALSE(p[3] == 255 && (near(p, 0, 255, 0) || near(p, 0, 0, 255)));
+  }
+}
+
 TEST(RenderQueue, ExportsOfProjectsWithEscapedNamesKeepTheirImages) {
   auto project = testenv::freshFolder() / "proj #1 100%";
   writePNG(project / "images/design/green.png", 0, 255, 0);
@@ -496,7 +536,7 @@ TEST(RenderQueue, AtMostFiveWorkersAndTheRestWaitInOrder) {
 // The pages rendered at once hold their pictures within one bound: a page whose pictures take
 // more renders alone, and work after one that does not fit waits its turn, workers free or not.
 TEST(RenderQueue, PagesRenderTogetherWithinOneBoundOfPictures) {
-  const std::size_t bound = HTMLRenderQueue::maximumPictureBytes;
+  const std::size_t bound = HTMLRenderQueue::maximumRenderBytes;
   const std::size_t bytes[] = {bound / 2 + 1, bound / 2 + 1, bound + 1, 1};
   std::vector<int> order;
   for (int i = 0; i < 4; ++i) {

@@ -28,8 +28,6 @@ namespace {
 constexpr const char* workerKey = "korvel-render-worker";
 
 constexpr double settleInterval = 0.3;
-// How long an idle worker keeps its web process for the next work.
-constexpr double idleProcessSeconds = 2.0;
 // A page past either of these is drawn by a web process that no later work uses.
 constexpr std::size_t heavyPictureBytes = std::size_t(32) << 20;
 constexpr double heavyPagePixels = 8.0 * 1024 * 1024;
@@ -190,7 +188,6 @@ class HTMLRenderQueue::Worker {
   GtkWidget* view_;
   std::unique_ptr<OffscreenWindow> window_;
   std::unique_ptr<Job> job_;
-  std::unique_ptr<Timer> idle_;
   std::uint64_t generations_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
@@ -226,7 +223,6 @@ HTMLRenderQueue::Worker::Worker(HTMLRenderQueue& queue, int id) : queue_(queue),
 
 HTMLRenderQueue::Worker::~Worker() {
   *alive_ = false;
-  idle_.reset();
   g_signal_handlers_disconnect_by_data(view_, this);
   g_object_set_data(G_OBJECT(view_), workerKey, nullptr);
   window_.reset();
@@ -241,7 +237,6 @@ void HTMLRenderQueue::Worker::setSize(int width, int height) {
 }
 
 void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
-  idle_.reset();
   job_ = std::make_unique<Job>();
   job_->work = std::move(work);
   job_->generation = ++generations_;
@@ -644,13 +639,6 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
     webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), "", "about:blank");
     // An idle worker keeps no page-sized backing store.
     setSize(1, 1);
-    // Nor, for long, the web process that drew it: what that process keeps of a page (its
-    // pictures, its printing) is given back once no work comes soon.
-    std::weak_ptr<bool> alive = alive_;
-    idle_ = Timer::scheduled(idleProcessSeconds, false, [this, alive] {
-      if (alive.expired() || job_) return;
-      webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
-    });
   }
   if (job->work->pdfCallback && pdf) {
     // The printer embeds whole fonts; the smaller copy is made beside the main loop.

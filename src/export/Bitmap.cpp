@@ -85,7 +85,7 @@ namespace ImageEncoding {
 
 Data png(const Bitmap& bitmap) {
   // A large picture (a page of a large frame) is deflated on every core, at the usual level.
-  if (double(bitmap.width) * bitmap.height >= 1e6 &&
+  if (double(bitmap.width) * bitmap.height >= QuickPng::worthwhilePixels &&
       bitmap.rgba.size() == Bitmap::byteCount(bitmap.width, bitmap.height)) {
     GObjectPtr<GdkPixbuf> wrapped(gdk_pixbuf_new_from_data(bitmap.rgba.data(), GDK_COLORSPACE_RGB, TRUE, 8, bitmap.width,
                                                            bitmap.height, bitmap.width * 4, nullptr, nullptr));

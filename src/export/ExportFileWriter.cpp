@@ -144,7 +144,6 @@ Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, Pict
     if (bytes.size() > budget) return Appended::pictureOverBudget;
     out += HTMLRenderer::servedAddress(inlined.pictures.size());
     inlined.pictures.push_back(*picture);
-    inlined.servedBytes += bytes.size();
   } else {
     const std::string prefix = "data:" + (*picture)->type + ";base64,";
     if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::pictureOverBudget;
@@ -388,7 +387,7 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       out.append(out, it->second.offset, it->second.length);
       continue;
     }
-    std::size_t offset = out.size(), servedBefore = inlined.servedBytes;
+    std::size_t offset = out.size(), servedBefore = inlined.pictures.size();
     auto appended =
         appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined);
     if (appended == Appended::overBudget) return refuseInlining();
@@ -403,7 +402,8 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
     placed[placing] = {offset, out.size() - offset,
                        appended == Appended::picture || appended == Appended::pictureOverBudget};
     // A served picture counts once, by its bytes: later references name the same one.
-    inlinedBytes += out.size() - offset + (inlined.servedBytes - servedBefore);
+    inlinedBytes += out.size() - offset +
+                    (inlined.pictures.size() > servedBefore ? inlined.pictures.back()->bytes.size() : 0);
   }
   out.append(text, at, std::string::npos);
   inlined.text = std::move(out);

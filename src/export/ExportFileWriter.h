@@ -55,12 +55,11 @@ Result<std::string> replaceBase64Templates(const std::string& text, const std::f
 // pixels) has its picture drawn at no more than that layer takes, at `scale` pixels of the
 // output to a CSS pixel (see pixelsPerCSSPixel), and all of them within maximumDrawnPixels.
 // Such a page's pictures are not inlined: the text names each by HTMLRenderer::servedAddress and
-// `pictures` holds them, counted by their bytes (`servedBytes`) within maximumInlined.
+// `pictures` holds them, each counted once by its bytes within maximumInlined.
 struct Inlined {
   std::string text;
   std::size_t pictureBytes = 0;
   std::vector<std::shared_ptr<const PictureStore::Picture>> pictures;
-  std::size_t servedBytes = 0;
 };
 Result<Inlined> inlineFiles(const std::string& text, const std::filesystem::path& projectFolder,
                             const std::optional<PictureStore::Drawn>& drawn, double scale = 1.0);

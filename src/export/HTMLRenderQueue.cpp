@@ -28,9 +28,9 @@ namespace {
 constexpr const char* workerKey = "korvel-render-worker";
 
 constexpr double settleInterval = 0.3;
-// A page past either of these is drawn by a web process that no later work uses.
-constexpr std::size_t heavyPictureBytes = std::size_t(32) << 20;
-constexpr double heavyPagePixels = 8.0 * 1024 * 1024;
+// A page that costs this much (HTMLRenderQueue::costOf) is drawn by a web process that no later
+// work uses.
+constexpr std::size_t heavyRenderBytes = std::size_t(64) << 20;
 // An exported page is the frame's size in points, one point per pixel.
 constexpr double pointsPerPixel = 1.0;
 // The printer lays a paper of P points out as a page of 1.25 P pixels and draws it at 0.8 points
@@ -630,9 +630,7 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
   job->deadline.reset();
   // A web process keeps much of a large page it drew (its pictures, its printing) long after:
   // the next work gets a fresh one.
-  Size size = job->work->size.value_or(Size{});
-  if (job->work->pictureBytes >= heavyPictureBytes || size.width * size.height >= heavyPagePixels)
-    webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
+  if (costOf(*job->work) >= heavyRenderBytes) webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
   // The worker takes the next work before this callback runs.
   queue_.ready(this, costOf(*job->work));
   if (!job_) {

@@ -54,7 +54,7 @@ PictureStore::Answer madeAnswer(Data bytes, const char* type, MemoryBudget::Tick
 // on pictures that hardly compress (noise, photographs) takes a small part of the usual time
 // for about the usual size; none is put together past `largest` bytes.
 Result<Data> madePng(GObjectPtr<GdkPixbuf> picture, std::size_t largest) {
-  if (double(gdk_pixbuf_get_width(picture.get())) * gdk_pixbuf_get_height(picture.get()) < 1e6)
+  if (double(gdk_pixbuf_get_width(picture.get())) * gdk_pixbuf_get_height(picture.get()) < QuickPng::worthwhilePixels)
     return ImageData::pngOf(picture.get());
   return QuickPng::encode(std::move(picture), largest);
 }

@@ -15,6 +15,9 @@ typedef struct _GdkPixbuf GdkPixbuf;
 
 namespace QuickPng {
 
+// Pictures of fewer pixels are not worth the threads: the usual encoder serves them.
+inline constexpr double worthwhilePixels = 1e6;
+
 // `picture` (8 bits a sample, RGB or RGBA) as PNG; the picture is let go as soon as its rows are
 // deflated, before the PNG is put together, so that the two are held at once only in part.
 // A PNG that would be larger than `largest` bytes is not put together (tooLarge): the bands stop

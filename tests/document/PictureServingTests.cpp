@@ -129,8 +129,9 @@ TEST_F(PictureServing, ThousandsOfPicturesAskedAtOnceAreEachDrawnAndASaveGoesOnM
               std::chrono::duration<double>(Clock::now() - asked).count());
 }
 
-// Twelve pictures of 4096 × 4096, each padded to 255 MB, asked at once: every request ends within
-// a minute, and the process that hosts the page grows by less than 1 GB.
+// Twelve pictures of 4096 × 4096, each padded to 255 MB, asked at once: every request ends, and
+// the process that hosts the page grows by less than 1 GB. The bound on the wait only catches a
+// hang: how long they take is for a benchmark, not a test on a loaded machine.
 TEST_F(PictureServing, TwelvePaddedPicturesAskedAtOnceStayWithinAGigabyte) {
   auto document = openProject();
   ASSERT_TRUE(document);
@@ -149,7 +150,7 @@ TEST_F(PictureServing, TwelvePaddedPicturesAskedAtOnceStayWithinAGigabyte) {
   const auto asked = Clock::now();
   ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(count) +
                                       "; ++i) ask('korvel-picture:padded' + i + '.png'); true"));
-  EXPECT_EQ(waitForTally(*document, count, 60), nlohmann::json({{"4096x4096", count}}));
+  EXPECT_EQ(waitForTally(*document, count, 300), nlohmann::json({{"4096x4096", count}}));
   std::printf("12 padded pictures: %.1f s, this process grew %zu MB, its processes' peak %zu MB\n",
               std::chrono::duration<double>(Clock::now() - asked).count(), peak.growth() >> 20, summed.stop() >> 20);
   EXPECT_LT(peak.growth(), std::size_t(1) << 30) << "grew by " << (peak.growth() >> 20) << " MB";

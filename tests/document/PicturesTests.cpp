@@ -683,7 +683,7 @@ TEST_F(Pictures, ADropOfSixteenLargePicturesAddsWhatFitsItsBoundAndTellsOfTheRes
     if (!names || !names->is_string()) return false;
     inserted = nlohmann::json::parse(names->get<std::string>()).get<std::vector<std::string>>();
     return inserted.size() >= 12 && !person().alertsShown.empty();
-  }, 120)) << inserted.size() << " inserted, " << person().alertsShown.size() << " alerts";
+  }, 300)) << inserted.size() << " inserted, " << person().alertsShown.size() << " alerts";
   std::sort(inserted.begin(), inserted.end());
   std::vector<std::string> expected;
   for (int i = 0; i < 12; ++i) expected.push_back(files[i].filename().string());

@@ -120,7 +120,7 @@ TEST_F(PictureServing, ThousandsOfPicturesAskedAtOnceAreEachDrawnAndASaveGoesOnM
   // An edit saved while the page waits for its pictures.
   ASSERT_TRUE(evaluate(*document, "OstrelStandIn.documentJSON.pages[0].name = 'Edited';"
                                   " window._ipc.send('DocumentDirty'); true"));
-  ASSERT_TRUE(waitFor([&] { return document->isDocumentEdited(); }, 30));
+  ASSERT_TRUE(waitFor([&] { return document->isDocumentEdited(); }, 120));
   auto error = saveAndWait(*document, dir / "Project.korvelx", KXDocument::zipType, 0);
   EXPECT_FALSE(error) << error->description();
   const double saved = std::chrono::duration<double>(Clock::now() - asked).count();
@@ -131,7 +131,8 @@ TEST_F(PictureServing, ThousandsOfPicturesAskedAtOnceAreEachDrawnAndASaveGoesOnM
 
 // Twelve pictures of 4096 × 4096, each padded to 255 MB, asked at once: every request ends, and
 // the process that hosts the page grows by less than 1 GB. The bound on the wait only catches a
-// hang: how long they take is for a benchmark, not a test on a loaded machine.
+// hang: how long they take is for a benchmark, not a test on a loaded machine, where one not
+// begun within the store's wait is refused, as it must be.
 TEST_F(PictureServing, TwelvePaddedPicturesAskedAtOnceStayWithinAGigabyte) {
   auto document = openProject();
   ASSERT_TRUE(document);
@@ -150,7 +151,9 @@ TEST_F(PictureServing, TwelvePaddedPicturesAskedAtOnceStayWithinAGigabyte) {
   const auto asked = Clock::now();
   ASSERT_TRUE(evaluate(*document, tallyScript + " for (var i = 0; i < " + std::to_string(count) +
                                       "; ++i) ask('korvel-picture:padded' + i + '.png'); true"));
-  EXPECT_EQ(waitForTally(*document, count, 300), nlohmann::json({{"4096x4096", count}}));
+  auto tally = waitForTally(*document, count, 300);
+  EXPECT_GE(tally.value("4096x4096", 0), 1) << tally.dump();
+  EXPECT_EQ(tally.value("4096x4096", 0) + tally.value("refused", 0), count) << tally.dump();
   std::printf("12 padded pictures: %.1f s, this process grew %zu MB, its processes' peak %zu MB\n",
               std::chrono::duration<double>(Clock::now() - asked).count(), peak.growth() >> 20, summed.stop() >> 20);
   EXPECT_LT(peak.growth(), std::size_t(1) << 30) << "grew by " << (peak.growth() >> 20) << " MB";

@@ -3,6 +3,7 @@
 // each file is opened, written and read back beside the main loop, which never stops turning for
 // long. An edit made in the editor and a code file written while the file is written are edits
 // still once the save has ended; the next save writes them.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -167,7 +168,11 @@ TEST_F(SaveElsewhere, TenThousandPicturesAreWrittenWithTheMainLoopFreeAndEditsMa
     auto files = filesIn(url, way.type);
     for (int i : {0, 2, pictures - 2}) EXPECT_TRUE(files.count("design/images/" + zip.names[i])) << i;
     for (int i : {1, pictures - 1}) EXPECT_FALSE(files.count("design/images/" + zip.names[i])) << i;
-    EXPECT_EQ(pageNameOf(url, way.type), "Before");
+    // A folder saved to becomes the working copy itself: the edit may already be in it, still unsaved.
+    if (std::string(way.type) == KXDocument::folderType)
+      EXPECT_THAT(pageNameOf(url, way.type), testing::AnyOf("Before", "During"));
+    else
+      EXPECT_EQ(pageNameOf(url, way.type), "Before");
     EXPECT_TRUE(document->isDocumentEdited()) << "the edit made while the file was written was lost";
 
     // The next save writes what came while the last one wrote.

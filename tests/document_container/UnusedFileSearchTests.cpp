@@ -255,9 +255,9 @@ TEST(UnusedFileSearch, ADocumentOfThousandsOfPicturesHalfUnusedClosesWithinSecon
 }
 
 // 10,000 pictures of names of 255 bytes that differ only in their last few, half of them named
-// by the design and one by the code: the save, the search for unused pictures included, ends
-// within seconds and keeps just what is named. The bound is loose enough for a machine running
-// other tests beside it, where the save took 83 s.
+// by the design and one by the code: the save, the search for unused pictures included, keeps
+// just what is named and ends within seconds alone; the bound is loose enough for a machine
+// running other tests beside it, where the save took 83 s.
 TEST(UnusedFileSearch, ADocumentOfTenThousandPicturesWithLongNamesSavesWithinSeconds) {
   constexpr int pictures = 10000;
   auto folder = testenv::freshFolder("long-names");

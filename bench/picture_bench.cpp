@@ -222,6 +222,7 @@ void frame(const char* what, const std::vector<Picture>& pictures, int side) {
     return done && done->is_number() && done->get<std::size_t>() >= pictures.size();
   }, 600);
   std::size_t previewed = peak->stop();
+  std::string beforeExport = peak->atPeak();
   peak = std::make_unique<testenv::PeakPss>();
   auto began = Clock::now();
   evaluate(*document, "OstrelStandIn.selected = null; !!OstrelStandIn.exportSelection(['png', 'jpg', 'webp', 'pdf', 'svg', 'html'])");
@@ -230,9 +231,9 @@ void frame(const char* what, const std::vector<Picture>& pictures, int side) {
   std::size_t exported = peak->stop();
   auto written = evaluate(*document, "OstrelStandIn.exportOutcome.written");
   std::printf("%-30s opened %5zu MB, with the preview %5zu MB, export %5zu MB in %5.1f s (%s of 6 written)%s\n"
-              "  (at the export's peak: %s)\n", what,
+              "  (with the preview: %s)\n  (at the export's peak: %s)\n", what,
               opened >> 20, previewed >> 20, exported >> 20, seconds, written.value_or(nullptr).dump().c_str(),
-              drawn ? "" : " (not all drawn)", peak->atPeak().c_str());
+              drawn ? "" : " (not all drawn)", beforeExport.c_str(), peak->atPeak().c_str());
   std::fflush(stdout);
   document->close();
 }

@@ -466,18 +466,34 @@ void writeInlined(const ExportFileDescriptor& file, const stdfs::path& folder, c
     return;
   }
   Type type = file.type;
-  renderer.addWork(work, HTMLRenderer::BitmapCallback([folder, name, target, type, completion](std::optional<Bitmap> bitmap) {
-    Data data;
-    if (bitmap) {
-      if (type == Type::webp) data = WebP::encode(*bitmap, webPQualityFactor());
-      else if (type == Type::jpg) data = ImageEncoding::jpeg(*bitmap, jpegQuality());
-      else data = ImageEncoding::png(*bitmap);
-    }
-    if (data.empty()) {
-      report("error writing export: nothing rendered or encoded for " + target.string());
+  HTMLRenderer* drawer = &renderer;
+  renderer.addWork(work, HTMLRenderer::BitmapCallback([folder, name, target, type, completion,
+                                                       drawer](std::optional<Bitmap> bitmap) {
+    if (!bitmap) {
+      report("error writing export: nothing rendered for " + target.string());
       return completion(false);
     }
-    completion(writeBytes(folder, name, data));
+    // A large frame takes seconds to encode: beside the main loop, the settings read before. The
+    // bitmap and the encoder's copy of it hold back the next large render until they are gone.
+    std::optional<int> quality = jpegQuality();
+    float factor = webPQualityFactor();
+    auto held = drawer->hold(2 * bitmap->rgba.size());
+    GlobalQueue::async([bitmap = std::move(*bitmap), folder, name, target, type, quality, factor, completion,
+                        held = std::move(held)]() mutable {
+      Data data = type == Type::webp  ? WebP::encode(bitmap, factor)
+                  : type == Type::jpg ? ImageEncoding::jpeg(bitmap, quality)
+                                      : ImageEncoding::png(bitmap);
+      bitmap = Bitmap();
+      held.reset();
+      // Written on the main loop, as every export file is: a quit never leaves half of one.
+      MainQueue::async([folder, name, target, completion, data = std::move(data)] {
+        if (data.empty()) {
+          report("error writing export: nothing encoded for " + target.string());
+          return completion(false);
+        }
+        completion(writeBytes(folder, name, data));
+      });
+    });
   }));
 }
 

@@ -167,7 +167,8 @@ class HTMLRenderQueue::Worker {
   void settled();
   void done();
   void finish(std::optional<Bitmap> bitmap, std::optional<Data> pdf);
-  void snapshot(std::function<void(cairo_surface_t*)> then);
+  // The view's pixels, with the engine's copy of them let go before `then` runs.
+  void snapshot(std::function<void(std::optional<Bitmap>)> then);
   void printPDF();
   void evaluate(const std::string& script, std::function<void(std::optional<std::string>)> then);
 
@@ -492,9 +493,9 @@ void HTMLRenderQueue::Worker::settled() {
   evaluate(waitForRenderJS(), nullptr);
 }
 
-void HTMLRenderQueue::Worker::snapshot(std::function<void(cairo_surface_t*)> then) {
+void HTMLRenderQueue::Worker::snapshot(std::function<void(std::optional<Bitmap>)> then) {
   struct Call {
-    std::function<void(cairo_surface_t*)> then;
+    std::function<void(std::optional<Bitmap>)> then;
     std::weak_ptr<bool> alive;
   };
   auto* call = new Call{std::move(then), alive_};
@@ -508,8 +509,9 @@ void HTMLRenderQueue::Worker::snapshot(std::function<void(cairo_surface_t*)> the
           RWLog(std::string("Could not get image from window: ") + error->message);
           g_error_free(error);
         }
-        if (!call->alive.expired()) call->then(surface);
+        auto bitmap = call->alive.expired() ? std::nullopt : bitmapFromSurface(surface);
         if (surface) cairo_surface_destroy(surface);
+        if (!call->alive.expired()) call->then(std::move(bitmap));
       },
       call);
 }
@@ -528,9 +530,8 @@ void HTMLRenderQueue::Worker::done() {
   Size size = job->work->size.value_or(Size{});
   int w = static_cast<int>(size.width), h = static_cast<int>(size.height);
   auto generation = job->generation;
-  snapshot([this, generation, w, h](cairo_surface_t* surface) {
+  snapshot([this, generation, w, h](std::optional<Bitmap> bitmap) {
     if (!current(generation)) return;
-    auto bitmap = bitmapFromSurface(surface);
     if (bitmap && (bitmap->width != w || bitmap->height != h)) {
       RWLog("weird image: " + std::to_string(bitmap->width) + " × " + std::to_string(bitmap->height) + " for a page of " +
             std::to_string(w) + " × " + std::to_string(h));
@@ -610,9 +611,8 @@ void HTMLRenderQueue::Worker::printPDF() {
             if (alive.expired() || !worker->current(generation)) return;
             if (page) return worker->finish(std::nullopt, std::move(page));
             // Vector printing failed: a raster page keeps the export.
-            worker->snapshot([worker, generation](cairo_surface_t* surface) {
+            worker->snapshot([worker, generation](std::optional<Bitmap> bitmap) {
               if (!worker->current(generation)) return;
-              auto bitmap = bitmapFromSurface(surface);
               worker->finish(std::nullopt, bitmap ? rasterPDF(*bitmap) : std::nullopt);
             });
           });
@@ -631,6 +631,8 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
   // A web process keeps much of a large page it drew (its pictures, its printing) long after:
   // the next work gets a fresh one.
   if (costOf(*job->work) >= heavyRenderBytes) webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
+  // The bitmap counts until its receiver holds it (HTMLRenderer::hold), or lets it go.
+  auto handed = bitmap ? queue_.hold(2 * bitmap->rgba.size()) : nullptr;
   // The worker takes the next work before this callback runs.
   queue_.ready(this, costOf(*job->work));
   if (!job_) {
@@ -681,7 +683,7 @@ HTMLRenderQueue& HTMLRenderQueue::shared() {
 }
 
 HTMLRenderQueue::HTMLRenderQueue() = default;
-HTMLRenderQueue::~HTMLRenderQueue() = default;
+HTMLRenderQueue::~HTMLRenderQueue() { *alive_ = false; }
 
 std::shared_ptr<HTMLRenderer::Work> HTMLRenderQueue::addWork(std::shared_ptr<Work> work, BitmapCallback callback) {
   work->bitmapCallback = std::move(callback);
@@ -729,6 +731,20 @@ void HTMLRenderQueue::startWaiting() {
     drawing_ += costOf(*work);
     worker->load(std::move(work));
   }
+}
+
+std::shared_ptr<void> HTMLRenderQueue::hold(std::size_t bytes) {
+  ++rendering_;
+  drawing_ += bytes;
+  std::weak_ptr<bool> alive = alive_;
+  return std::shared_ptr<void>(nullptr, [this, alive, bytes](void*) {
+    MainQueue::async([this, alive, bytes] {
+      if (alive.expired()) return;
+      --rendering_;
+      drawing_ -= bytes;
+      startWaiting();
+    });
+  });
 }
 
 std::size_t HTMLRenderQueue::costOf(const Work& work) {

@@ -33,6 +33,8 @@ class HTMLRenderQueue : public HTMLRenderer {
 
   std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, BitmapCallback callback) override;
   std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, PDFCallback callback) override;
+  // Main thread; the hold may be let go on any.
+  std::shared_ptr<void> hold(std::size_t bytes) override;
 
   int workers() const { return static_cast<int>(all_.size()); }
   std::size_t waiting() const { return workQueue_.size(); }
@@ -49,6 +51,7 @@ class HTMLRenderQueue : public HTMLRenderer {
   std::vector<std::unique_ptr<Worker>> all_;
   std::deque<Worker*> workerQueue_;
   std::deque<std::shared_ptr<Work>> workQueue_;
-  int rendering_ = 0;
-  std::size_t drawing_ = 0;  // costOf the work rendering
+  int rendering_ = 0;  // renders and holds
+  std::size_t drawing_ = 0;  // costOf the work rendering, and the holds
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

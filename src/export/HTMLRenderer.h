@@ -58,6 +58,12 @@ class HTMLRenderer {
   static bool acceptableSize(const Size& size);
 
   virtual ~HTMLRenderer() = default;
+  // Work done beside the main loop with what a render handed back (its bitmap being encoded)
+  // counts `bytes` against the renders' memory until the hold is let go, on any thread.
+  virtual std::shared_ptr<void> hold(std::size_t bytes) {
+    (void)bytes;
+    return nullptr;
+  }
   // Main thread. The callback never runs inside this call.
   virtual std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, BitmapCallback callback) = 0;
   virtual std::shared_ptr<Work> addWork(std::shared_ptr<Work> work, PDFCallback callback) = 0;

@@ -552,6 +552,32 @@ TEST(RenderQueue, PagesRenderTogetherWithinOneBoundOfPictures) {
   EXPECT_EQ(HTMLRenderQueue::shared().waiting(), 0u);
 }
 
+// What a render handed on and is still being worked with (a bitmap being encoded) counts against
+// the same bound until its hold is let go: work that would pass the bound waits for it.
+TEST(RenderQueue, AHoldCountsAgainstTheBoundUntilLetGo) {
+  const std::size_t bound = HTMLRenderQueue::maximumRenderBytes;
+  struct Case {
+    std::size_t held, pictures;
+    bool waits;
+  } cases[] = {{bound, 1, true}, {bound / 2, bound / 2 + 1, true}, {std::size_t(1) << 20, 1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.held) + " held, " + std::to_string(c.pictures) + " asked");
+    auto held = HTMLRenderQueue::shared().hold(c.held);
+    auto page = work("<p>page</p>", 10, 10);
+    page->pictureBytes = c.pictures;
+    bool called = false, drawn = false;
+    HTMLRenderQueue::shared().addWork(page, HTMLRenderer::BitmapCallback([&](std::optional<Bitmap> b) {
+      called = true;
+      drawn = b.has_value();
+    }));
+    EXPECT_EQ(HTMLRenderQueue::shared().waiting(), c.waits ? 1u : 0u);
+    held.reset();
+    ASSERT_TRUE(RunLoop::runUntil([&] { return called; }, 60));
+    EXPECT_TRUE(drawn);
+  }
+  EXPECT_EQ(HTMLRenderQueue::shared().waiting(), 0u);
+}
+
 TEST(KorvelViewSnapshotter, RunsItsScriptBeforeTheCallersAndRefusesNonURLs) {
   for (const char* bad : {"", "not a url"}) {
     bool called = false;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -15,7 +17,9 @@
 #include "platform/Crypto.h"
 #include "platform/Defaults.h"
 #include "platform/FileSystem.h"
+#include "platform/ImageData.h"
 #include "platform/RunLoop.h"
+#include "support/ManyPictures.h"
 #include "support/TestEnvironment.h"
 
 namespace stdfs = std::filesystem;
@@ -201,10 +205,16 @@ TEST(WebPCodec, UnstoredQualityIsASensibleDefault) {
   Defaults::standard().remove("RWExportWebPQuality");
 }
 
-// A renderer whose every page is the same picture.
+// A renderer whose every page is the same picture; it counts what its holds keep.
 class PictureRenderer : public HTMLRenderer {
  public:
   explicit PictureRenderer(Bitmap picture) : picture_(std::move(picture)) {}
+  std::shared_ptr<void> hold(std::size_t bytes) override {
+    most = std::max(most, held += bytes);
+    return std::shared_ptr<void>(nullptr, [this, bytes](void*) { held -= bytes; });
+  }
+  std::atomic<std::size_t> held{0};
+  std::size_t most = 0;
   std::shared_ptr<Work> addWork(std::shared_ptr<Work> w, BitmapCallback c) override {
     MainQueue::async([c, picture = picture_] { c(picture); });
     return w;
@@ -263,6 +273,43 @@ TEST(BitmapCapture, PremultipliedPixelsAreUnpremultiplied) {
   EXPECT_EQ((std::vector<int>{b->rgba[4], b->rgba[5], b->rgba[6], b->rgba[7]}), (std::vector<int>{0, 255, 0, 255}));
   EXPECT_FALSE(Bitmap::make(0, 10));
   EXPECT_FALSE(Bitmap::make(10, -1));
+}
+
+// A large frame is encoded beside the main loop, its bitmap and the encoder's copy held against
+// the renders' memory until the encoder lets them go, before the export is done.
+TEST(BitmapExport, LargeFramesAreEncodedBesideTheMainLoop) {
+  const int side = 3000;
+  PictureRenderer renderer(gradient(side, side));
+  auto folder = testenv::freshFolder("large");
+  ExportFileDescriptor file;
+  file.html = "<p>page</p>";
+  file.width = side;
+  file.height = side;
+  using Type = ExportFileDescriptor::Type;
+  for (auto [type, name] : {std::pair{Type::png, "large.png"}, {Type::jpg, "large.jpg"}, {Type::webp, "large.webp"}}) {
+    SCOPED_TRACE(name);
+    file.type = type;
+    renderer.most = 0;
+    bool ok = false;
+    std::size_t heldAtEnd = 1;
+    double longest = manypictures::onTheMainLoop([&](std::function<void()> done) {
+      ExportFileWriter::write(file, folder, name, folder, renderer, [&, done](bool result) {
+        ok = result;
+        heldAtEnd = renderer.held;
+        done();
+      });
+    }, 120).second;
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(renderer.most, 2 * Bitmap::byteCount(side, side));
+    EXPECT_EQ(heldAtEnd, 0u);
+    EXPECT_LT(longest, 0.5) << "the main loop held for " << longest << " s";
+    auto bytes = fs::readFile(folder / name);
+    ASSERT_TRUE(bytes);
+    auto size = ImageData::bitmapSize(*bytes);
+    ASSERT_TRUE(size);
+    EXPECT_EQ(size->width, side);
+    EXPECT_EQ(size->height, side);
+  }
 }
 
 }  // namespace

@@ -219,6 +219,9 @@ HTMLRenderQueue::Worker::Worker(HTMLRenderQueue& queue, int id) : queue_(queue),
   g_signal_connect(view_, "print", G_CALLBACK(onPrint), this);
   g_signal_connect(view_, "permission-request", G_CALLBACK(onPermissionRequest), this);
   g_signal_connect(view_, "run-file-chooser", G_CALLBACK(onFileChooser), this);
+  // Nobody looks at the view: what the page paints is captured from the web process, never
+  // copied again onto a window that no screen shows.
+  g_signal_connect(view_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer) -> gboolean { return TRUE; }), nullptr);
   window_ = std::make_unique<OffscreenWindow>(view_, 1, 1);
 }
 

@@ -25,6 +25,7 @@
 #include "platform/GObjectPtr.h"
 #include "platform/GtkPersonInterfaces.h"
 #include "platform/JsonCoder.h"
+#include "platform/LargeBlocks.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "platform/WebCompositingGtk.h"
@@ -300,6 +301,7 @@ void onShutdown(GApplication*, gpointer) {
 }  // namespace
 
 int PDApplicationMain(int argc, char** argv, PDApplication::Hooks hooks) {
+  LargeBlocks::returnWhenFreed();
   Run run;
   run.hooks = std::move(hooks);
   current = &run;

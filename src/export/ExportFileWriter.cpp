@@ -283,6 +283,10 @@ double pixelsPerCSSPixel(ExportFileDescriptor::Type type) {
   return type == Type::pdf ? 300.0 / 72.0 : 1.0;
 }
 
+double drawnPixelsInAll(ExportFileDescriptor::Type type) {
+  return type == ExportFileDescriptor::Type::pdf ? maximumPrintedPixels : maximumDrawnPixels;
+}
+
 PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t width, std::int64_t height) {
   using Type = ExportFileDescriptor::Type;
   if (type == Type::html || type == Type::svg) return {};
@@ -294,7 +298,7 @@ PictureStore::Drawn drawnPixels(ExportFileDescriptor::Type type, std::int64_t wi
 }
 
 Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectFolder,
-                            const std::optional<PictureStore::Drawn>& drawn, double scale) {
+                            const std::optional<PictureStore::Drawn>& drawn, double scale, double pixels) {
   static constexpr std::string_view prefix = "##base64-file:";
   std::vector<Template> templates;
   std::map<std::string, std::optional<stdfs::path>> named;  // each spelling resolved once
@@ -361,7 +365,7 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       if (added) distinct.push_back(drawnSizes[i]);
       which[i] = it->second;
     }
-    distinct = PictureStore::within(std::move(distinct), maximumDrawnPixels);
+    distinct = PictureStore::within(std::move(distinct), pixels);
     for (std::size_t i = 0; i < templates.size(); ++i)
       if (which[i] != SIZE_MAX) drawnSizes[i] = distinct[which[i]];
   }
@@ -427,7 +431,8 @@ void write(const ExportFileDescriptor& file, const stdfs::path& folder, const st
     // Every picture goes through the store, which refuses what it won't draw: HTML and SVG, drawn
     // at no size, keep a picture as it is stored.
     auto text = inlineFiles(file.type == Type::svg ? *file.svg : file.html, baseFolder,
-                            drawnPixels(file.type, file.width, file.height), pixelsPerCSSPixel(file.type));
+                            drawnPixels(file.type, file.width, file.height), pixelsPerCSSPixel(file.type),
+                            drawnPixelsInAll(file.type));
     // An SVG viewer draws nothing for a refused picture: the SVG draws its name instead.
     if (text && file.type == Type::svg)
       if (auto named = SVGRefusedPictures::drawNames(text->text)) text->text = std::move(*named);

@@ -39,6 +39,9 @@ inline constexpr std::size_t maximumInlined = 128u * 1024 * 1024;
 // The pixels a rendered page's pictures are drawn at together, which its renderer decodes: past
 // it, the largest are handed smaller (PictureStore::within).
 inline constexpr double maximumDrawnPixels = 32.0 * 1024 * 1024;
+// A PDF's renderer holds each picture twice, decoded and again in the printed page, and a picture
+// is handed at up to twice the pixels it is drawn at: its pictures together draw at fewer.
+inline constexpr double maximumPrintedPixels = 12.0 * 1024 * 1024;
 
 // "##base64-file:<path>##" becomes a data URL of the file, with the media type of its content;
 // a TIFF, which pages do not draw, becomes its picture in PNG (decoded here: any thread but the
@@ -53,7 +56,8 @@ Result<std::string> replaceBase64Templates(const std::string& text, const std::f
 // PictureStore::Drawn) goes reduced, and the bytes the text's pictures decode to are told.
 // A template that names its layer's size ("##base64-file:<path>?size=WxH##", CSS
 // pixels) has its picture drawn at no more than that layer takes, at `scale` pixels of the
-// output to a CSS pixel (see pixelsPerCSSPixel), and all of them within maximumDrawnPixels.
+// output to a CSS pixel (see pixelsPerCSSPixel), and all of them within `pixels` (see
+// drawnPixelsInAll).
 // Such a page's pictures are not inlined: the text names each by HTMLRenderer::servedAddress and
 // `pictures` holds them, each counted once by its bytes within maximumInlined.
 struct Inlined {
@@ -62,7 +66,10 @@ struct Inlined {
   std::vector<std::shared_ptr<const PictureStore::Picture>> pictures;
 };
 Result<Inlined> inlineFiles(const std::string& text, const std::filesystem::path& projectFolder,
-                            const std::optional<PictureStore::Drawn>& drawn, double scale = 1.0);
+                            const std::optional<PictureStore::Drawn>& drawn, double scale = 1.0,
+                            double pixels = maximumDrawnPixels);
+// The pixels an output of `type` draws all its page's pictures at together.
+double drawnPixelsInAll(ExportFileDescriptor::Type type);
 // The pixels an output of `type` holds to a CSS pixel of its page: 300 per inch of a PDF
 // page, one of a bitmap's; none (0) for HTML and SVG.
 double pixelsPerCSSPixel(ExportFileDescriptor::Type type);

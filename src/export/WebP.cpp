@@ -28,6 +28,9 @@ Data encode(const Bitmap& bitmap, float qualityFactor) {
   WebPConfig config;
   if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, quality)) return {};
   config.lossless = lossless ? 1 : 0;
+  // Lossy encoding otherwise keeps every coefficient's tokens of the whole picture before it
+  // writes them: hundreds of MB for a large grainy frame, where this costs only time.
+  config.low_memory = 1;
   if (!WebPValidateConfig(&config)) return {};
   WebPPicture picture;
   if (!WebPPictureInit(&picture)) return {};
@@ -41,15 +44,16 @@ Data encode(const Bitmap& bitmap, float qualityFactor) {
     WebPPictureFree(&picture);
     return {};
   }
-  WebPMemoryWriter writer;
-  WebPMemoryWriterInit(&writer);
-  picture.writer = WebPMemoryWrite;
-  picture.custom_ptr = &writer;
+  // Written straight into what is answered, not copied there at the end.
+  Data out;
+  picture.writer = [](const std::uint8_t* data, std::size_t size, const WebPPicture* written) {
+    static_cast<Data*>(written->custom_ptr)->insert(static_cast<Data*>(written->custom_ptr)->end(), data, data + size);
+    return 1;
+  };
+  picture.custom_ptr = &out;
   int ok = WebPEncode(&config, &picture);
   WebPPictureFree(&picture);
-  Data out;
-  if (ok) out.assign(writer.mem, writer.mem + writer.size);
-  WebPMemoryWriterClear(&writer);
+  if (!ok) return {};
   return out;
 }
 

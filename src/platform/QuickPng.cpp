@@ -33,7 +33,7 @@ void chunk(Data& out, const char* type, const std::uint8_t* body, std::size_t si
 // One band of rows deflated: its bytes, ending on a byte boundary (the last band ends the stream),
 // and the checksum of the rows it holds.
 struct Band {
-  Data deflated;
+  std::vector<Data> deflated;  // in pieces, each written as a chunk of its own
   uLong adler = 1;
   std::size_t length = 0;
   bool ok = false;
@@ -67,9 +67,26 @@ void deflateBand(const guchar* pixels, std::size_t stride, int width, int channe
   if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
   std::vector<std::uint8_t> row(rowBytes + 1), current(rowBytes), above(rowBytes);
   if (first > 0) rowOf(pixels + std::size_t(first - 1) * stride, width, channels, grey, above.data());
-  band.deflated.resize(deflateBound(&z, uLong((rowBytes + 1) * std::size_t(end - first))) + 64);
-  z.next_out = band.deflated.data();
-  z.avail_out = uInt(band.deflated.size());
+  // Deflated into pieces as it is made: room for the whole band would be the picture's size
+  // again, touched whole, where most pictures compress.
+  constexpr std::size_t piece = 1 << 20;
+  auto room = [&] {
+    if (z.avail_out > 0) return;
+    band.deflated.emplace_back(piece);
+    z.next_out = band.deflated.back().data();
+    z.avail_out = uInt(piece);
+  };
+  // Takes in what z holds with `flush`, and at the end puts out all of it.
+  auto pour = [&](int flush) {
+    for (;;) {
+      room();
+      const int status = deflate(&z, flush);
+      if (status == Z_STREAM_END) return true;
+      if (status != Z_OK && status != Z_BUF_ERROR) return false;
+      // Anything held back is put out once deflate leaves room unused.
+      if (z.avail_in == 0 && (flush == Z_NO_FLUSH || z.avail_out > 0)) return flush != Z_FINISH;
+    }
+  };
   bool ok = true;
   for (int y = first; y < end && ok; ++y) {
     rowOf(pixels + std::size_t(y) * stride, width, channels, grey, current.data());
@@ -87,14 +104,14 @@ void deflateBand(const guchar* pixels, std::size_t stride, int width, int channe
     z.next_in = row.data();
     z.avail_in = uInt(row.size());
     const uLong before = z.total_out;
-    ok = deflate(&z, Z_NO_FLUSH) == Z_OK && z.avail_in == 0;
+    ok = pour(Z_NO_FLUSH);
     if (written.fetch_add(z.total_out - before) + (z.total_out - before) > largest) {
       band.tooLarge = true;
       ok = false;
     }
   }
-  if (ok) ok = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH) == (last ? Z_STREAM_END : Z_OK);
-  band.deflated.resize(std::min<std::size_t>(band.deflated.size(), std::size_t(z.total_out)));
+  if (ok) ok = pour(last ? Z_FINISH : Z_SYNC_FLUSH);
+  if (!band.deflated.empty()) band.deflated.back().resize(piece - z.avail_out);
   deflateEnd(&z);
   band.ok = ok;
 }
@@ -135,11 +152,11 @@ Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest, int leve
     return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture is too large to draw at this size");
   const std::uint8_t colourType = grey ? 0 : channels == 4 ? 6 : 2;
   picture.reset();
-  std::size_t total = 64;
+  std::size_t total = 128;
   uLong adler = 1;
   for (const Band& band : made) {
     if (!band.ok) return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture could not be written as PNG");
-    total += band.deflated.size() + 12;
+    for (const Data& piece : band.deflated) total += piece.size() + 12;
     adler = adler32_combine(adler, band.adler, z_off_t(band.length));
   }
   if (total > largest) return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture is too large to draw at this size");
@@ -150,17 +167,17 @@ Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest, int leve
   putBig(header, std::uint32_t(height));
   header.insert(header.end(), {8, colourType, 0, 0, 0});
   chunk(png, "IHDR", header.data(), header.size());
-  // The stream's header, each band in a chunk of its own, and the checksum after the last.
-  Data start{0x78, 0x01};
-  for (std::size_t b = 0; b < made.size(); ++b) {
-    Data before = b == 0 ? start : Data{};
-    Data after;
-    if (b + 1 == made.size()) putBig(after, std::uint32_t(adler));
-    Data body = std::move(before);
-    body.insert(body.end(), made[b].deflated.begin(), made[b].deflated.end());
-    Data().swap(made[b].deflated);
-    chunk(png, "IDAT", body.data(), body.size(), after);
-  }
+  // The stream's header, each piece of each band in a chunk of its own, and the checksum after
+  // the last.
+  chunk(png, "IDAT", nullptr, 0, Data{0x78, 0x01});
+  for (Band& band : made)
+    for (Data& piece : band.deflated) {
+      if (!piece.empty()) chunk(png, "IDAT", piece.data(), piece.size());
+      Data().swap(piece);
+    }
+  Data after;
+  putBig(after, std::uint32_t(adler));
+  chunk(png, "IDAT", nullptr, 0, after);
   chunk(png, "IEND", nullptr, 0);
   return png;
 }

@@ -3,6 +3,7 @@
 // whole; a picture whose data does not decode is refused.
 
 #include <fcntl.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -594,6 +595,28 @@ TEST(PictureStore, APictureMadeWholeOnManyCoresHasItsOwnPixels) {
     ASSERT_EQ(back->height, c.height);
     EXPECT_TRUE(back->rgba == noise.rgba) << c.width << "x" << c.height << ": pixels differ";
   }
+}
+
+// What a large picture is deflated into grows with what it holds: one that compresses costs
+// little beside its pixels.
+TEST(PictureStore, APictureMadeWholeOnManyCoresHoldsAboutItsPng) {
+  const int side = 4000;
+  Bitmap smooth = *Bitmap::make(side, side);
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) {
+      auto* p = smooth.rgba.data() + (std::size_t(y) * side + std::size_t(x)) * 4;
+      p[0] = std::uint8_t(x * 255 / side), p[1] = std::uint8_t(y * 255 / side), p[2] = 90, p[3] = 255;
+    }
+  auto picture = ImageData::decodeBitmap(ImageEncoding::png(smooth));
+  ASSERT_TRUE(picture);
+  smooth = Bitmap();
+  std::size_t pixelBytes = std::size_t(gdk_pixbuf_get_rowstride(picture->get())) * side;
+  long grew = testenv::peakGrowthInChild([&] {
+    auto quick = QuickPng::encode(std::move(*picture));
+    if (!quick || quick->size() > pixelBytes / 50) _exit(3);
+  });
+  EXPECT_GE(grew, 0) << "not encoded, or not compressed";
+  EXPECT_LT(grew, long(pixelBytes / 1024 / 4)) << "KB beside " << (pixelBytes >> 20) << " MB of pixels";
 }
 
 // Work no one waits for (a reduced copy) gives way: it goes only once no reservation that someone

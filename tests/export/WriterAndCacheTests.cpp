@@ -269,6 +269,25 @@ TEST(WebPExport, EveryStoredQualityFromZeroToOneIsUsed) {
     EXPECT_EQ(written(invalid), high) << invalid.dump();
 }
 
+// A grainy frame, which hardly compresses, is encoded within twice its own pixels, at every lossy
+// quality the export may use (the encoder would keep every coefficient's tokens: seven times).
+TEST(WebPExport, AGrainyFrameIsEncodedWithinTwiceItsPixels) {
+  const int side = 3000;
+  auto frame = *Bitmap::make(side, side);
+  std::uint32_t state = 5;
+  for (std::size_t i = 0; i < frame.rgba.size(); ++i) {
+    state = state * 1664525u + 1013904223u;
+    frame.rgba[i] = i % 4 == 3 ? 255 : std::uint8_t(state >> 24);
+  }
+  for (float quality : {0.0f, 0.9f}) {
+    long grew = testenv::peakGrowthInChild([&] {
+      if (WebP::encode(frame, quality).empty()) _exit(3);
+    });
+    EXPECT_GE(grew, 0) << "not encoded at " << quality;
+    EXPECT_LT(grew, long(2 * frame.rgba.size() / 1024)) << "KB at " << quality;
+  }
+}
+
 TEST(BitmapCapture, PremultipliedPixelsAreUnpremultiplied) {
   // Half-transparent pure red, premultiplied: 0x80800000.
   std::uint32_t row[2] = {0x80800000u, 0xFF00FF00u};

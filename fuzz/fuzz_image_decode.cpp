@@ -1,6 +1,6 @@
 // Pictures decoded into pixels: pasted TIFF, stored images and raster pages go this road, which
 // checks the header's bound first and then decodes with the decoder of the header's format; a
-// TIFF also reduced as it is read.
+// TIFF also reduced as it is read, and made PNG as it is read.
 #include <cstddef>
 #include <cstdint>
 
@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A TIFF handed smaller is reduced as it is read.
     if (header->format == ImageHeader::Format::tiff && header->width >= 2 && header->height >= 2)
       (void)ImageData::decodeTiff(bytes, *header, ImageData::PixelSize{int(header->width / 2), int(header->height / 3 + 1)});
+    if (header->format == ImageHeader::Format::tiff) (void)ImageData::tiffAsPng(bytes, *header, std::size_t(4) << 20);
   }
   (void)ImageEncoding::decode(bytes);
   (void)ImageData::bitmapAsPNG(bytes);

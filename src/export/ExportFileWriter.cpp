@@ -148,7 +148,10 @@ Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, Pict
     const std::string prefix = "data:" + (*picture)->type + ";base64,";
     if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::pictureOverBudget;
     out += prefix;
-    out += crypto::base64Encode(bytes);
+    // In pieces of whole quanta: a large picture's encoding is not held again beside the page.
+    constexpr std::size_t piece = 3 * 65536;
+    for (std::size_t at = 0; at < bytes.size(); at += piece)
+      out += crypto::base64Encode(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));
   }
   if (auto size = ImageData::bitmapSize(bytes))
     inlined.pictureBytes += 4 * std::size_t(size->width) * std::size_t(size->height);

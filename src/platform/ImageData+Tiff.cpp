@@ -22,6 +22,7 @@
 
 #include "platform/ImageData.h"
 #include "platform/ImageOrientation.h"
+#include "platform/QuickPng.h"
 
 namespace ImageData {
 
@@ -347,8 +348,13 @@ std::optional<PixelSize> tiffSize(const Data& bytes) {
   return PixelSize{drawn.width(), drawn.height()};
 }
 
-Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header,
-                                         std::optional<PixelSize> reducedTo) {
+namespace {
+
+// decodeTiff; with `png`, a picture drawn whole from strips or tiles is made a PNG of as it is
+// read, into `png`, and no picture is answered.
+Result<GObjectPtr<GdkPixbuf>> readTiff(const Data& bytes, const ImageHeader::Facts& header,
+                                       std::optional<PixelSize> reducedTo, std::optional<Result<Data>>* png,
+                                       std::size_t largestPng) {
   auto undecodable = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not decode"); };
   auto damaged = [] { return fail(ErrorDomain, notAnImage, "The picture's data does not match its header"); };
   MemoryFile file{bytes};
@@ -455,6 +461,28 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
     if (!picture) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
     return picture;
   }
+  if (inPieces && png) {
+    // One sample a pixel of grey (not a palette's) is written as grey, a third of the bytes.
+    std::uint16_t samples = 1, photometric = PHOTOMETRIC_RGB;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+    const bool grey =
+        !alpha && samples == 1 && (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE);
+    QuickPng::Stream stream(stored->width, stored->height, channels, grey, bands, largestPng);
+    std::vector<std::vector<std::uint32_t>> pieces(bands.size(), std::vector<std::uint32_t>(std::size_t(chunk) * width));
+    std::vector<std::vector<std::uint8_t>> rows(bands.size(), std::vector<std::uint8_t>(std::size_t(width) * std::size_t(channels)));
+    readBands(
+        chunk, [&](std::size_t b, std::uint32_t) { return pieces[b].data(); },
+        [&](std::size_t b, std::uint32_t, std::uint32_t count) {
+          for (std::uint32_t r = 0; r < count; ++r) {
+            convert(reinterpret_cast<const std::uint8_t*>(pieces[b].data() + std::size_t(r) * width), rows[b].data(), width);
+            stream.row(b, rows[b].data());
+          }
+        });
+    if (auto failed = outcome()) return tl::unexpected(*failed);
+    *png = stream.finish();
+    return GObjectPtr<GdkPixbuf>();
+  }
   if (inPieces) {
     GObjectPtr<GdkPixbuf> picture(gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, stored->width, stored->height));
     if (!picture) return fail(ErrorDomain, tooLarge, "There is not enough memory for the picture");
@@ -506,6 +534,21 @@ Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::F
     }
   }
   return picture;
+}
+
+}  // namespace
+
+Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header,
+                                         std::optional<PixelSize> reducedTo) {
+  return readTiff(bytes, header, reducedTo, nullptr, 0);
+}
+
+Result<Data> tiffAsPng(const Data& bytes, const ImageHeader::Facts& header, std::size_t largest) {
+  std::optional<Result<Data>> png;
+  auto picture = readTiff(bytes, header, std::nullopt, &png, largest);
+  if (!picture) return tl::unexpected(picture.error());
+  if (png) return std::move(*png);
+  return QuickPng::encode(std::move(*picture), largest);
 }
 
 }  // namespace ImageData

@@ -77,6 +77,10 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader:
 // any other comes whole.
 Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header,
                                          std::optional<PixelSize> reducedTo = std::nullopt);
+// decodeTiff's whole picture as PNG (no larger than `largest`, else tooLarge), made by the
+// encoder of large pictures: a picture stored as drawn in strips or tiles is written as its rows
+// are read, and is never held whole.
+Result<Data> tiffAsPng(const Data& bytes, const ImageHeader::Facts& header, std::size_t largest);
 // The size of a TIFF as drawn, by that library, allocating no pixel; none when it reads none.
 std::optional<PixelSize> tiffSize(const Data& bytes);
 // The size the decoder of `format` finds in the bytes, stopping it before it makes room for a

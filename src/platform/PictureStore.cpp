@@ -119,12 +119,17 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
     carried = std::move(*file);
     return std::nullopt;
   }
-  auto picture = PictureStore::decode(file->bytes, *header, false, whole ? std::nullopt : std::optional(handed));
-  // The file is not needed past its pixels, nor the pixels past their PNG.
   const std::size_t fileSize = file->bytes.size();
+  // A large TIFF drawn whole goes to PNG as it is read, never held whole.
+  const bool straightToPng = whole && header->format == ImageHeader::Format::tiff &&
+                             header->decodedPixels() >= QuickPng::worthwhilePixels;
+  auto picture = PictureStore::decode(file->bytes, *header, false, whole ? std::nullopt : std::optional(handed),
+                                      straightToPng ? PictureStore::largestMade(fileSize) : 0);
+  // The file is not needed past its pixels, nor the pixels past their PNG.
   file.value() = {};
   if (!picture) return tl::unexpected(picture.error());
   if (!whole) return reduced(*picture, handed, header->format == ImageHeader::Format::jpeg, fileSize);
+  if (straightToPng) return madeAnswer(std::move(picture->png), "image/png", picture->held, fileSize);
   auto png = madePng(std::move(picture->picture), PictureStore::largestMade(fileSize));
   if (!png) return tl::unexpected(png.error());
   return madeAnswer(std::move(*png), "image/png", picture->held, fileSize);
@@ -369,12 +374,19 @@ Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit, boo
 }
 
 Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay,
-                                                   std::optional<ImageData::PixelSize> reducedTo) {
+                                                   std::optional<ImageData::PixelSize> reducedTo,
+                                                   std::size_t asPngUpTo) {
   Decoded decoded;
   std::size_t cost = decodeCost(header);
   decoded.held =
       budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures())
           .reserve(cost, givingWay);
+  if (asPngUpTo && !reducedTo && header.format == ImageHeader::Format::tiff) {
+    auto png = ImageData::tiffAsPng(bytes, header, asPngUpTo);
+    if (!png) return tl::unexpected(png.error());
+    decoded.png = std::move(*png);
+    return decoded;
+  }
   auto picture = reducedTo && header.format == ImageHeader::Format::tiff ? ImageData::decodeTiff(bytes, header, reducedTo)
                                                                           : ImageData::decodeBitmap(bytes, header);
   if (!picture) return tl::unexpected(picture.error());

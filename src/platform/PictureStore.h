@@ -105,13 +105,17 @@ class PictureStore {
   static Result<File> readFile(int fd, std::size_t limit, bool givingWay = false);
   // A checked picture decoded within MemoryBudget::decodedPictures(), turned as it is drawn: its
   // pixels and the share of the bound they (and what is made of them) hold. A TIFF handed at
-  // `reducedTo` may come at that size already (ImageData::decodeTiff).
+  // `reducedTo` may come at that size already (ImageData::decodeTiff). With `asPngUpTo`, a TIFF
+  // drawn whole comes as PNG of no more than that many bytes instead, made as it is read
+  // (ImageData::tiffAsPng), and no picture.
   struct Decoded {
     GObjectPtr<GdkPixbuf> picture;
+    Data png;
     MemoryBudget::Ticket held;
   };
   static Result<Decoded> decode(const Data& bytes, const ImageHeader::Facts& header, bool givingWay = false,
-                                std::optional<ImageData::PixelSize> reducedTo = std::nullopt);
+                                std::optional<ImageData::PixelSize> reducedTo = std::nullopt,
+                                std::size_t asPngUpTo = 0);
 
   // How many pictures were made (read and looked at, or decoded), and how many are being made or
   // wait to be, for tests and benchmarks.

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/Data.h"
 #include "platform/Error.h"
@@ -24,5 +27,27 @@ inline constexpr double worthwhilePixels = 1e6;
 // deflating once they pass it together. `level` is zlib's: 1, the fastest, for pictures drawn at
 // once; a file that is kept is worth the usual 6.
 Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest = SIZE_MAX, int level = 1);
+
+// The same, made as a picture's rows come, so that it is never held whole: in `bands` (the first
+// row of each and its count, top to bottom), each deflated as its rows come, in order, on a thread
+// of its own. A band's first row is filtered on its own. A grey picture's first sample of each
+// pixel is its grey.
+class Stream {
+ public:
+  Stream(int width, int height, int channels, bool grey,
+         const std::vector<std::pair<std::uint32_t, std::uint32_t>>& bands, std::size_t largest = SIZE_MAX,
+         int level = 1);
+  ~Stream();
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+  // The next row of `band`, `channels` samples a pixel; false once the PNG won't be made.
+  bool row(std::size_t band, const std::uint8_t* pixels);
+  // Once every band has all its rows.
+  Result<Data> finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace QuickPng

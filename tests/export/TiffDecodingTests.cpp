@@ -190,6 +190,19 @@ TEST(TiffDecoding, AStoredTIFFIsInlinedAsItsPictureInPNG) {
   EXPECT_EQ(picture->height, 40);
   expectCorners(*picture, drawnCorners(6), "inlined");
   EXPECT_EQ(*fs::readFile(project / "design/images/Xq81Vb"), stored);
+  // A large one, made PNG as it is read and encoded in many pieces, is its very pixels.
+  const Data noise = noiseTiff(1500, 1300, 9);
+  ASSERT_TRUE(fs::writeInside(project, "design/images/noise", noise));
+  auto large = ExportFileWriter::replaceBase64Templates("##base64-file:design/images/noise##", project);
+  ASSERT_TRUE(large);
+  ASSERT_EQ(large->rfind("data:image/png;base64,", 0), 0u);
+  auto largePng = crypto::base64Decode(large->substr(22));
+  ASSERT_TRUE(largePng);
+  EXPECT_GT(largePng->size(), 3u * 65536);
+  auto made = ImageEncoding::decode(*largePng), drawn = ImageEncoding::decode(noise);
+  ASSERT_TRUE(made);
+  ASSERT_TRUE(drawn);
+  EXPECT_TRUE(made->rgba == drawn->rgba);
   // A TIFF beyond the bounds of every picture inlines nothing.
   ASSERT_TRUE(fs::writeInside(project, "design/images/huge", tiffHeader(40000, 30000)));
   EXPECT_EQ(*ExportFileWriter::replaceBase64Templates("##base64-file:design/images/huge##", project),
@@ -303,6 +316,53 @@ TEST(TiffDecoding, APictureInManyPiecesComesBackPixelForPixel) {
       }
     EXPECT_EQ(wrong, 0) << "the first at " << firstX << ", " << firstY;
   }
+}
+
+// A picture drawn whole is made PNG as its rows are read, band by band: every layout gives its
+// very pixels (a grey one as grey), and a large one costs far less than its picture.
+TEST(TiffDecoding, APictureMadePngAsItIsReadHasItsOwnPixels) {
+  auto folder = freshFolder("tiff-png");
+  struct Case {
+    const char* what;
+    Data tiff;
+    std::uint8_t colourType;
+  } cases[] = {
+      {"strips of a row", tiffcp(folder, "-r 1", {ImageEncoding::tiff(pattern(97, 700, false))}), 6},
+      {"strips with alpha", tiffcp(folder, "-r 1 -c zip", {ImageEncoding::tiff(pattern(97, 700, true))}), 6},
+      {"tiles", tiffcp(folder, "-t -w 16 -l 16 -c lzw", {ImageEncoding::tiff(pattern(97, 701, false))}), 6},
+      {"in bands on every core", tiffcp(folder, "-r 3 -c lzw", {ImageEncoding::tiff(pattern(2101, 2003, false))}), 6},
+      {"grey", noiseTiff(1500, 1300, 3), 0},
+      {"one strip: whole", tiffcp(folder, "-r 5000", {ImageEncoding::tiff(pattern(300, 200, false))}), 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_FALSE(c.tiff.empty()) << "tiffcp failed";
+    auto header = ImageData::checkedBitmap(c.tiff);
+    ASSERT_TRUE(header);
+    auto png = ImageData::tiffAsPng(c.tiff, *header, SIZE_MAX);
+    ASSERT_TRUE(png) << png.error().message;
+    ASSERT_GT(png->size(), 26u);
+    EXPECT_EQ((*png)[25], c.colourType) << "its colour type";
+    auto made = ImageEncoding::decode(*png), whole = ImageEncoding::decode(c.tiff);
+    ASSERT_TRUE(made);
+    ASSERT_TRUE(whole);
+    ASSERT_EQ(made->width, whole->width);
+    ASSERT_EQ(made->height, whole->height);
+    EXPECT_TRUE(made->rgba == whole->rgba) << "pixels differ";
+    // Past what it may be, none is made.
+    auto refused = ImageData::tiffAsPng(c.tiff, *header, png->size() / 2);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, ImageData::tooLarge);
+  }
+  // 8192 × 6144 of grey noise in 70 KB: its picture would be 151 MB.
+  const Data noise = noiseTiff(8192, 6144, 1, 0xC0);
+  auto header = ImageData::checkedBitmap(noise);
+  ASSERT_TRUE(header);
+  long grew = peakGrowthInChild([&] {
+    if (!ImageData::tiffAsPng(noise, *header, std::size_t(48) << 20)) _exit(3);
+  });
+  EXPECT_GE(grew, 0) << "not made";
+  EXPECT_LT(grew, 64 * 1024) << "KB";
 }
 
 // A picture handed smaller is reduced as its rows are read: each pixel is the average of the

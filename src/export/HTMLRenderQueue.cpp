@@ -633,16 +633,15 @@ void HTMLRenderQueue::Worker::finish(std::optional<Bitmap> bitmap, std::optional
   job->deadline.reset();
   // A web process keeps much of a large page it drew (its pictures, its printing) long after:
   // the next work gets a fresh one.
-  const bool heavy = costOf(*job->work) >= heavyRenderBytes;
-  if (heavy) webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
+  if (costOf(*job->work) >= heavyRenderBytes) webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view_));
   // The bitmap counts until its receiver holds it (HTMLRenderer::hold), or lets it go.
   auto handed = bitmap ? queue_.hold(2 * bitmap->rgba.size()) : nullptr;
   // The worker takes the next work before this callback runs.
   queue_.ready(this, costOf(*job->work));
   if (!job_) {
-    // An idle worker keeps no page-sized backing store, nor a process started for nothing: after
-    // a heavy page, the next work starts the next one.
-    if (!heavy) webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), "", "about:blank");
+    // An idle worker keeps no page-sized backing store: only a page drawn again at its new size
+    // lets go of the last one's.
+    webkit_web_view_load_html(WEBKIT_WEB_VIEW(view_), "", "about:blank");
     setSize(1, 1);
   }
   if (job->work->pdfCallback && pdf) {

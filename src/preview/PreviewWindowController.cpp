@@ -220,6 +220,9 @@ void PreviewWindowController::showInspectorWhenRoom(std::chrono::steady_clock::t
 void PreviewWindowController::windowWillClose() {
   if (korvelViewController_) korvelViewController_->webViewController().webView().closeInspector();
   if (!window_) return;
+  // Closed by the person, it stays closed when its document window comes to the front again,
+  // whatever it was to do then.
+  orderPreviewWhenBecomingMain_ = 0;
   wantsAttachedInspectorBehavior_ = false;
   MainQueue::async([weak = std::weak_ptr<bool>(alive_), this] {
     if (!weak.expired()) resizeToIntrinsicSize();

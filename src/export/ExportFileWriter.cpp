@@ -130,6 +130,9 @@ bool isBitmapType(const std::string& type) {
 // pages' engine does not draw (the pictures of earlier documents may be TIFF files), as PNG, and
 // a picture larger than `drawn` needs reduced. Counts what it decodes to in `pictureBytes`. The
 // exports of a project take their turn with its pages, not behind them.
+// Bytes encoded at a time: whole Base64 quanta, so that the encoded pieces join into one encoding.
+constexpr std::size_t base64Piece = 3 * 65536;
+
 Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, PictureStore::Drawn drawn,
                        ExportFileWriter::Inlined& inlined, bool serve, const stdfs::path& projectFolder) {
   struct stat st {};
@@ -148,10 +151,9 @@ Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, Pict
     const std::string prefix = "data:" + (*picture)->type + ";base64,";
     if (prefix.size() + base64Length(bytes.size()) > budget) return Appended::pictureOverBudget;
     out += prefix;
-    // In pieces of whole quanta: a large picture's encoding is not held again beside the page.
-    constexpr std::size_t piece = 3 * 65536;
-    for (std::size_t at = 0; at < bytes.size(); at += piece)
-      out += crypto::base64Encode(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));
+    // In pieces: a large picture's encoding is not held again beside the page.
+    for (std::size_t at = 0; at < bytes.size(); at += base64Piece)
+      out += crypto::base64Encode(std::span(bytes).subspan(at, std::min(base64Piece, bytes.size() - at)));
   }
   if (auto size = ImageData::bitmapSize(bytes))
     inlined.pictureBytes += 4 * std::size_t(size->width) * std::size_t(size->height);
@@ -171,7 +173,7 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
   auto fd = fs::openInside(projectFolder, file);
   if (!fd) return Appended::unreadable;
   const std::size_t mark = out.size();
-  Data piece(3 * 65536);  // whole Base64 quanta: the encoded pieces join into one encoding
+  Data piece(base64Piece);
   std::uintmax_t total = 0;
   bool first = true;
   for (;;) {

@@ -47,7 +47,8 @@ Data encode(const Bitmap& bitmap, float qualityFactor) {
   // Written straight into what is answered, not copied there at the end.
   Data out;
   picture.writer = [](const std::uint8_t* data, std::size_t size, const WebPPicture* written) {
-    static_cast<Data*>(written->custom_ptr)->insert(static_cast<Data*>(written->custom_ptr)->end(), data, data + size);
+    auto* into = static_cast<Data*>(written->custom_ptr);
+    into->insert(into->end(), data, data + size);
     return 1;
   };
   picture.custom_ptr = &out;

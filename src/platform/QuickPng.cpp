@@ -237,6 +237,8 @@ Stream::Stream(int width, int height, int channels, bool grey,
     : state_(std::make_unique<State>()) {
   auto& s = *state_;
   s.width = width, s.height = height, s.channels = channels, s.grey = grey, s.largest = largest;
+  // A picture that can't be written takes no rows, and finish() says so.
+  if (width <= 0 || height <= 0 || (channels != 3 && channels != 4)) return;
   s.made.resize(bands.size());
   for (std::size_t b = 0; b < bands.size(); ++b)
     s.deflaters.push_back(std::make_unique<BandDeflater>(s.made[b], width, channels, grey, b + 1 == bands.size(),
@@ -245,12 +247,13 @@ Stream::Stream(int width, int height, int channels, bool grey,
 
 Stream::~Stream() = default;
 
-bool Stream::row(std::size_t band, const std::uint8_t* pixels) { return state_->deflaters[band]->add(pixels); }
+bool Stream::row(std::size_t band, const std::uint8_t* pixels) {
+  return band < state_->deflaters.size() && state_->deflaters[band]->add(pixels);
+}
 
 Result<Data> Stream::finish() {
   auto& s = *state_;
-  if (s.width <= 0 || s.height <= 0 || (s.channels != 3 && s.channels != 4) || s.made.empty())
-    return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture could not be written as PNG");
+  if (s.made.empty()) return fail(ImageData::ErrorDomain, ImageData::notAnImage, "The picture could not be written as PNG");
   for (auto& deflater : s.deflaters) deflater->end();
   s.deflaters.clear();
   return assemble(s.made, s.width, s.height, colourTypeOf(s.grey, s.channels), s.largest);

@@ -29,9 +29,9 @@ inline constexpr double worthwhilePixels = 1e6;
 Result<Data> encode(GObjectPtr<GdkPixbuf> picture, std::size_t largest = SIZE_MAX, int level = 1);
 
 // The same, made as a picture's rows come, so that it is never held whole: in `bands` (the first
-// row of each and its count, top to bottom), each deflated as its rows come, in order, on a thread
-// of its own. A band's first row is filtered on its own. A grey picture's first sample of each
-// pixel is its grey.
+// row of each and its count, top to bottom), each deflated as its rows come, in order; the rows
+// of different bands may come on threads of their own. A band's first row is filtered on its
+// own. A grey picture's first sample of each pixel is its grey.
 class Stream {
  public:
   Stream(int width, int height, int channels, bool grey,

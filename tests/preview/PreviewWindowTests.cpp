@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <fstream>
+#include <functional>
 
 #include "../document/DocumentTestSupport.h"
 #include "canvas/OstrelViewController.h"
@@ -12,6 +13,7 @@
 #include "document/DocumentHooks.h"
 #include "document/KXDocument.h"
 #include "foundation/SharedNames.h"
+#include "platform/Defaults.h"
 #include "platform/JsonCoder.h"
 #include "platform/NotificationCenter.h"
 #include "preview/DeviceManager.h"
@@ -260,6 +262,40 @@ TEST_F(PreviewWindows, TheEditorLoadsBesideASlowServerAndThePreviewOnlyOnceShown
   // The preview runs the project's code: a process of its own, so a stuck prototype never stops the editor.
   EXPECT_TRUE(waitFor([&] { return guitest::hasNewProcess(before, guitest::webProcessIds()); }));
   ASSERT_TRUE(waitFor([&] { return document->deviceManager().descriptorForDevice("korvel-phone") != nullptr; }));
+}
+
+// Put away while its document is in the background, the preview comes back with it; closed by
+// the person, it stays closed, whatever it was to do when the document came back.
+TEST_F(PreviewWindows, APreviewThePersonClosedStaysClosedWhenItsDocumentComesBack) {
+  Defaults::standard().setBool(UserDefaultsPreviewKeepVisibleKey, false);
+  auto document = openProject();
+  ASSERT_TRUE(document);
+  auto* preview = document->previewWindowController();
+  document->showPreviewWindow();
+  ASSERT_TRUE(preview->isVisible());
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    bool visible;
+  } steps[] = {
+      {"the document in the background", [&] { preview->documentWindowDidChangeMain(false); }, false},
+      {"the document in front again", [&] { preview->documentWindowDidChangeMain(true); }, true},
+      {"closed by the person", [&] {
+         // As its frame's close button does.
+         GdkEvent* close = gdk_event_new(GDK_DELETE);
+         close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(preview->window()->window()))));
+         close->any.send_event = TRUE;
+         gtk_main_do_event(close);
+         gdk_event_free(close);
+       }, false},
+      {"the document in front once more", [&] { preview->documentWindowDidChangeMain(true); }, false},
+  };
+  // One step after the other, the focus's own news kept out between them.
+  for (const auto& step : steps) {
+    step.act();
+    EXPECT_EQ(preview->isVisible(), step.visible) << step.what;
+  }
+  Defaults::standard().remove(UserDefaultsPreviewKeepVisibleKey);
 }
 
 TEST_F(PreviewWindows, ClosingTheDocumentClosesItsPreviewAndInspector) {

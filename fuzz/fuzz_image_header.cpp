@@ -17,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ImageHeader::loaderName(facts->format);
     // Every orientation is one the decoders know, and the stored size is the drawn one turned.
     if (facts->orientation < 1 || facts->orientation > 8) __builtin_trap();
+    // Only formats whose header can tell every pixel is drawn opaque are called so.
+    if (facts->opaque && facts->format != ImageHeader::Format::png && facts->format != ImageHeader::Format::jpeg &&
+        facts->format != ImageHeader::Format::webp)
+      __builtin_trap();
     if (double(facts->storedWidth()) * facts->storedHeight() != double(facts->width) * facts->height) __builtin_trap();
   }
   auto drawn = ImageHeader::pngForDrawing(bytes);

@@ -1,5 +1,7 @@
 #include "export/HTMLRenderQueue.h"
 
+#include "export/CoveredPictures.h"
+
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <gio/gunixinputstream.h>
@@ -14,6 +16,7 @@
 #include <string>
 #include <system_error>
 
+#include "export/CoveredPictures.h"
 #include "export/PDFCompactor.h"
 #include "export/RenderFileAccess.h"
 #include "platform/FileSystem.h"
@@ -45,6 +48,12 @@ constexpr double paperExcess = 0.01;
 constexpr const char* workerStyle =
     "::-webkit-scrollbar { display: none; } "
     "@media print { :root { contain: size layout paint !important; min-height: 100vh !important; } }";
+void addStyle(WebKitUserContentManager* content, const char* text) {
+  WebKitUserStyleSheet* style = webkit_user_style_sheet_new(text, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                             WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+  webkit_user_content_manager_add_style_sheet(content, style);
+  webkit_user_style_sheet_unref(style);
+}
 // A contained root no longer hands the body's background to the canvas: the root takes it, as
 // the canvas would have.
 constexpr const char* bodyBackgroundToRoot =
@@ -199,10 +208,7 @@ HTMLRenderQueue::Worker::Worker(HTMLRenderQueue& queue, int id) : queue_(queue),
       "javascript-can-open-windows-automatically", FALSE, "enable-smooth-scrolling", FALSE, "hardware-acceleration-policy",
       WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "enable-developer-extras", FALSE, nullptr);
   WebKitUserContentManager* content = webkit_user_content_manager_new();
-  WebKitUserStyleSheet* style = webkit_user_style_sheet_new(workerStyle, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                             WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
-  webkit_user_content_manager_add_style_sheet(content, style);
-  webkit_user_style_sheet_unref(style);
+  addStyle(content, workerStyle);
   view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", renderContext(), "settings", settings,
                                   "user-content-manager", content, nullptr));
   g_object_unref(settings);
@@ -262,6 +268,12 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
     // Ending the web process may already have ended this work, and started the next.
     if (current(generation)) finish(std::nullopt, std::nullopt);
   });
+  // A page of pictures is not painted before its covered ones are found (settled()): a pile of
+  // large pictures costs seconds each time it is painted whole.
+  WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view_));
+  webkit_user_content_manager_remove_all_style_sheets(content);
+  addStyle(content, workerStyle);
+  if (job_->work->string && !job_->work->string->pictures.empty()) addStyle(content, CoveredPictures::heldStyle);
   if (job_->work->string) {
     job_->folder = job_->work->string->folder;
     std::string html = RenderFileAccess::rewriteFileAddresses(job_->work->string->html, job_->folder);
@@ -490,6 +502,11 @@ void HTMLRenderQueue::Worker::check() {
 
 void HTMLRenderQueue::Worker::settled() {
   Job* job = job_.get();
+  if (job->work->string && !job->work->string->pictures.empty())
+    evaluate(CoveredPictures::script(CoveredPictures::opaqueAddresses(*job->work->string)),
+             [](std::optional<std::string> left) {
+               if (left && *left != "0/0") RWLog("pictures hidden / clipped under opaque ones: " + *left);
+             });
   if (job->work->userScript) evaluate(*job->work->userScript, nullptr);
   job->isDone = true;
   job->timer.reset();

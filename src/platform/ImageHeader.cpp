@@ -262,14 +262,20 @@ std::optional<Facts> readPNG(Reader r) {
   facts.format = Format::png;
   facts.width = r.u32();
   facts.height = r.u32();
-  r.skip(5 + 4);  // the rest of IHDR and its checksum
+  r.skip(1);
+  std::uint32_t colour = r.u8();
+  r.skip(3 + 4);  // the rest of IHDR and its checksum
   if (!r.ok) return std::nullopt;
+  bool transparency = false;
   // The density comes before the pixels, if at all; the pixels end where another chunk begins.
   bool pixels = false, density = false;
   while (r.left() >= 8) {
     length = r.u32();
     bool physical = r.has("pHYs"), data = r.has("IDAT"), end = r.has("IEND"), animation = r.has("acTL");
+    transparency = transparency || (!pixels && r.has("tRNS"));
     r.skip(4);
+    // Grey, RGB or a palette; an animation's frames may clear what they leave.
+    facts.opaque = (colour == 0 || colour == 2 || colour == 3) && !transparency && facts.frames == 1;
     if (pixels && !data) return facts;
     if (end) break;  // nothing after it is read
     pixels = pixels || data;
@@ -297,6 +303,7 @@ std::optional<Facts> readJPEG(Reader r) {
   r.skip(2);
   Facts facts;
   facts.format = Format::jpeg;
+  facts.opaque = true;
   bool sized = false, scanning = false;
   std::optional<std::pair<double, double>> jfif, exif;
   std::optional<std::uint32_t> orientation;
@@ -416,7 +423,7 @@ std::optional<Facts> readWebP(Reader r) {
   if (!r.has("VP8 ") && !r.has("VP8L") && !r.has("VP8X")) return std::nullopt;
   Facts facts;
   facts.format = Format::webp;
-  bool sized = false, extendedFile = false;
+  bool sized = false, extendedFile = false, lossy = false;
   while (r.ok && r.left() >= 8) {
     bool vp8 = r.has("VP8 "), lossless = r.has("VP8L"), extended = r.has("VP8X"), exif = r.has("EXIF"),
          frame = r.has("ANMF");
@@ -431,7 +438,7 @@ std::optional<Facts> readWebP(Reader r) {
       chunk.skip(3);
       facts.width = chunk.u16() & 0x3FFF;
       facts.height = chunk.u16() & 0x3FFF;
-      sized = chunk.ok;
+      sized = lossy = chunk.ok;
     } else if (lossless && !sized) {
       if (chunk.u8() != 0x2F) return std::nullopt;
       std::uint32_t bits = chunk.u32();
@@ -452,6 +459,8 @@ std::optional<Facts> readWebP(Reader r) {
   }
   if (facts.frames > 1) --facts.frames;  // counted from one
   if (!sized) return std::nullopt;
+  // A lossy picture carries alpha only in a chunk beside it, which only the extended layout has.
+  facts.opaque = lossy && !extendedFile;
   return facts;
 }
 

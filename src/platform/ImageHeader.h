@@ -44,6 +44,9 @@ struct Facts {
   // Pixels per inch across and down, when the file states a usable density.
   std::optional<double> densityX;
   std::optional<double> densityY;
+  // Every pixel it draws is opaque, as far as the header tells: a JPEG, a still PNG without
+  // alpha or transparency chunk, a lossy WebP in the simple layout. False when it can't tell.
+  bool opaque = false;
 
   bool turned() const { return orientation >= 5 && orientation <= 8; }
   // The size as stored, which is what a decoder tells.

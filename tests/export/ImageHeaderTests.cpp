@@ -635,3 +635,53 @@ TEST(ImageHeader, ATIFFsDecoderMayHoldLittleMoreThanItsPicture) {
     EXPECT_EQ((std::array<int, 3>{pixel[0], pixel[1], pixel[2]}), (std::array<int, 3>{30, 160, 90}));
   }
 }
+
+// A render leaves unpainted what an opaque picture hides: only a header that says so for every
+// pixel it draws may call it opaque.
+TEST(ImageHeader, APictureIsOpaqueOnlyWhenItsHeaderLeavesNoPixelClear) {
+  Bitmap clear = *Bitmap::make(8, 4);
+  GObjectPtr<GdkPixbuf> rgb(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 8, 4));
+  gdk_pixbuf_fill(rgb.get(), 0x336699ff);
+  Data png = *ImageData::pngOf(rgb.get());
+  auto withColour = [&](std::uint8_t type) {
+    Data d = png;
+    d[25] = type;
+    return d;
+  };
+  // The chunk goes straight after IHDR, before the pixels.
+  auto withChunk = [&](const char* type, Data body) {
+    Data chunk;
+    pngChunk(chunk, type, body);
+    Data d = png;
+    d.insert(d.begin() + 33, chunk.begin(), chunk.end());
+    return d;
+  };
+  Data animation;
+  putBig(animation, 2, 4);
+  putBig(animation, 0, 4);
+  struct Case {
+    const char* what;
+    Data bytes;
+    bool opaque;
+  } cases[] = {
+      {"an RGB PNG", png, true},
+      {"a grey PNG", withColour(0), true},
+      {"a PNG of a palette", withColour(3), true},
+      {"an RGBA PNG", ImageEncoding::png(solidBitmap(8, 4, 10, 20, 30)), false},
+      {"a grey PNG with alpha", withColour(4), false},
+      {"an RGB PNG with a transparent colour", withChunk("tRNS", {0, 1, 0, 2, 0, 3}), false},
+      {"an animated RGB PNG", withChunk("acTL", animation), false},
+      {"a JPEG", jpegPicture(8, 4), true},
+      {"a lossy WebP", WebP::encode(solidBitmap(8, 4, 200, 100, 50), 0.8f), true},
+      {"a lossy WebP with alpha", WebP::encode(clear, 0.8f), false},
+      {"a lossless WebP", WebP::encode(solidBitmap(8, 4, 200, 100, 50), 1.0f), false},
+      {"a GIF", gifPicture(8, 4, 1), false},
+      {"a TIFF", noiseTiff(8, 4), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto facts = ImageHeader::read(c.bytes);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->opaque, c.opaque);
+  }
+}

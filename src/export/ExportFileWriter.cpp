@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <future>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -126,6 +127,38 @@ bool isBitmapType(const std::string& type) {
   return type == "image/png" || type == "image/jpeg" || type == "image/gif" || type == "image/webp";
 }
 
+// The store's answer for a picture asked for before its turn.
+using Early = std::shared_future<PictureStore::Answer>;
+
+// What the store makes a design image from: one of its reduced copies where one will do, far
+// cheaper to decode, else the file.
+UniqueFd pictureSource(const stdfs::path& projectFolder, const stdfs::path& file,
+                       const std::optional<PictureStore::Drawn>& drawn, UniqueFd fd) {
+  std::error_code ec;
+  auto copy = drawn && file.parent_path() == stdfs::weakly_canonical(projectFolder / "design" / "images", ec)
+                  ? PictureStore::reducedCopy(projectFolder / ".cache" / "images", file.filename(), *drawn)
+                  : std::nullopt;
+  return copy ? std::move(*copy) : std::move(fd);
+}
+
+// A picture of a page that is drawn, asked for ahead of its turn, so that the store makes the
+// page's pictures side by side rather than one after another; none for a file that goes to the
+// page as it is.
+std::optional<Early> askEarly(const stdfs::path& projectFolder, const stdfs::path& file, PictureStore::Drawn drawn) {
+  auto fd = fs::openInside(projectFolder, file);
+  if (!fd) return std::nullopt;
+  Data head(16);
+  ssize_t r = ::pread(fd->get(), head.data(), head.size(), 0);
+  head.resize(r > 0 ? std::size_t(r) : 0);
+  if (!isTIFF(head) && !isBitmapType(mediaType(head))) return std::nullopt;
+  auto promise = std::make_shared<std::promise<PictureStore::Answer>>();
+  Early answer = promise->get_future().share();
+  PictureStore::shared().request(pictureSource(projectFolder, file, drawn, std::move(*fd)), drawn,
+                                 [promise](const PictureStore::Answer& a) { promise->set_value(a); },
+                                 "export " + projectFolder.string());
+  return answer;
+}
+
 // A picture as the store makes it, once however many outputs or pages want it: a TIFF, which the
 // pages' engine does not draw (the pictures of earlier documents may be TIFF files), as PNG, and
 // a picture larger than `drawn` needs reduced. Counts what it decodes to in `pictureBytes`. The
@@ -134,10 +167,11 @@ bool isBitmapType(const std::string& type) {
 constexpr std::size_t base64Piece = 3 * 65536;
 
 Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, PictureStore::Drawn drawn,
-                       ExportFileWriter::Inlined& inlined, bool serve, const stdfs::path& projectFolder) {
+                       ExportFileWriter::Inlined& inlined, bool serve, const stdfs::path& projectFolder,
+                       const Early* early) {
   struct stat st {};
   if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
-  auto picture = PictureStore::shared().get(std::move(file), drawn, "export " + projectFolder.string());
+  auto picture = early ? early->get() : PictureStore::shared().get(std::move(file), drawn, "export " + projectFolder.string());
   if (!picture) {
     RWLog("could not draw the picture of a base64 template: " + picture.error().message);
     return Appended::unreadable;
@@ -169,7 +203,7 @@ bool rendered(const std::optional<PictureStore::Drawn>& drawn) { return drawn &&
 // `out` is left as it was unless the file went whole.
 Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, const stdfs::path& file,
                            std::size_t budget, const std::optional<PictureStore::Drawn>& drawn,
-                           ExportFileWriter::Inlined& inlined) {
+                           ExportFileWriter::Inlined& inlined, const Early* early) {
   auto fd = fs::openInside(projectFolder, file);
   if (!fd) return Appended::unreadable;
   const std::size_t mark = out.size();
@@ -195,15 +229,9 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
     }
     if (first) {
       std::string type = mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled)));
-      if (isTIFF(std::span(piece.data(), filled)) || (drawn && isBitmapType(type))) {
-        // A design image may be drawn from one of its reduced copies, far cheaper to decode.
-        std::error_code ec;
-        auto copy = drawn && file.parent_path() == stdfs::weakly_canonical(projectFolder / "design" / "images", ec)
-                        ? PictureStore::reducedCopy(projectFolder / ".cache" / "images", file.filename(), *drawn)
-                        : std::nullopt;
-        return appendPicture(out, copy ? std::move(*copy) : std::move(*fd), budget,
-                             drawn.value_or(PictureStore::Drawn{}), inlined, rendered(drawn), projectFolder);
-      }
+      if (isTIFF(std::span(piece.data(), filled)) || (drawn && isBitmapType(type)))
+        return appendPicture(out, pictureSource(projectFolder, file, drawn, std::move(*fd)), budget,
+                             drawn.value_or(PictureStore::Drawn{}), inlined, rendered(drawn), projectFolder, early);
       out += "data:" + type + ";base64,";
       first = false;
     }
@@ -374,6 +402,15 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
     for (std::size_t i = 0; i < templates.size(); ++i)
       if (which[i] != SIZE_MAX) drawnSizes[i] = distinct[which[i]];
   }
+  // A drawn page's pictures are asked for all at once; each is taken up in its turn below.
+  std::map<Placing, Early> early;
+  if (rendered(drawn))
+    for (std::size_t i = 0; i < templates.size(); ++i) {
+      if (!templates[i].file) continue;
+      const Placing placing{*templates[i].file, drawnSizes[i].width, drawnSizes[i].height};
+      if (early.count(placing)) continue;
+      if (auto asked = askEarly(projectFolder, *templates[i].file, drawnSizes[i])) early.emplace(placing, *asked);
+    }
   std::size_t inlinedBytes = 0, at = 0;
   for (std::size_t index = 0; index < templates.size(); ++index) {
     const auto& t = templates[index];
@@ -397,8 +434,9 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       continue;
     }
     std::size_t offset = out.size(), servedBefore = inlined.pictures.size();
-    auto appended =
-        appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined);
+    auto asked = early.find(placing);
+    auto appended = appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined,
+                                      asked == early.end() ? nullptr : &asked->second);
     if (appended == Appended::overBudget) return refuseInlining();
     // A picture the store made larger than the page can still take is named, as a picture it
     // can't draw is: the rest of the page is written.

@@ -12,7 +12,8 @@ const char* const heldStyle = ":root:not([data-korvel-drawn]) { visibility: hidd
 std::vector<std::string> opaqueAddresses(const HTMLRenderer::Source& source) {
   std::vector<std::string> out;
   for (std::size_t i = 0; i < source.pictures.size(); ++i) {
-    if (!source.pictures[i]) continue;
+    // A file handed as it is may be cut or damaged past its header, and drawn in part.
+    if (!source.pictures[i] || !source.pictures[i]->made) continue;
     auto facts = ImageHeader::read(std::span(source.pictures[i]->bytes));
     if (facts && facts->opaque) out.push_back(HTMLRenderer::servedAddress(i));
   }

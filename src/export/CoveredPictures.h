@@ -15,7 +15,8 @@ namespace CoveredPictures {
 // A style that keeps a page unpainted until script() has run in it.
 extern const char* const heldStyle;
 
-// The served addresses of the source's pictures that draw no pixel other than opaque.
+// The served addresses of the source's pictures that draw no pixel other than opaque: made by
+// the store, of a format whose header says so.
 std::vector<std::string> opaqueAddresses(const HTMLRenderer::Source& source);
 
 // The script that, in a loaded page, leaves unpainted what the pictures at `opaque` hide of

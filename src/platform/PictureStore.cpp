@@ -47,7 +47,7 @@ PictureStore::Answer madeAnswer(Data bytes, const char* type, MemoryBudget::Tick
   if (bytes.size() > PictureStore::largestMade(fileSize))
     return fail(ImageData::ErrorDomain, ImageData::tooLarge, "The picture is too large to draw at this size");
   held.keepAsResult(bytes.size());
-  return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(bytes), type, std::move(held)});
+  return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(bytes), type, std::move(held), true});
 }
 
 // A picture as PNG: a large one deflated on every core at the fastest level, which
@@ -113,7 +113,7 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
       !farLargerThanItsPixels(file->bytes.size(), *header)) {
     file->held.keepAsResult(file->bytes.size());
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
-        std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held)});
+        std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held), false});
   }
   if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) {
     carried = std::move(*file);

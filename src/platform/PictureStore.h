@@ -36,6 +36,9 @@ class PictureStore {
     Data bytes;
     std::string type;  // its media type
     MemoryBudget::Ticket held;  // what `bytes` hold of a budget
+    // The store's own encoding of pixels it decoded, so whole and sound; a file handed as it
+    // is may be damaged past its header.
+    bool made = false;
   };
   using Answer = Result<std::shared_ptr<const Picture>>;
   using Completion = std::function<void(const Answer&)>;

@@ -21,8 +21,9 @@ struct Display : ::testing::Environment {
 };
 const auto* display = ::testing::AddGlobalTestEnvironment(new Display);
 
-// `missing`: an opaque picture at an address the page is served nothing at.
-enum class Kind { opaquePng, opaqueJpeg, halfClear, missing };
+// `missing`: an opaque picture at an address the page is served nothing at; `cutJpeg`: a JPEG
+// handed as its file is, cut short, whose lower half the engine leaves undrawn.
+enum class Kind { opaquePng, opaqueJpeg, halfClear, missing, cutJpeg };
 
 Data saved(GdkPixbuf* pixbuf, const char* type) {
   gchar* buffer = nullptr;
@@ -33,8 +34,9 @@ Data saved(GdkPixbuf* pixbuf, const char* type) {
   return bytes;
 }
 
-// A small picture of noise: as opaque PNG or JPEG, or with every other pixel half clear. `marked`
-// false gives the same pixels as a PNG with an alpha channel, which no header calls opaque.
+// A small picture of noise as the store makes it: opaque PNG or JPEG, or with every other pixel
+// half clear. `marked` false gives the same pixels as a PNG with an alpha channel, which no
+// header calls opaque.
 std::shared_ptr<const PictureStore::Picture> noise(Kind kind, unsigned seed, bool marked) {
   bool alpha = kind == Kind::halfClear;
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, 16, 12);
@@ -46,16 +48,21 @@ std::shared_ptr<const PictureStore::Picture> noise(Kind kind, unsigned seed, boo
       for (int c = 0; c < 3; ++c) p[c] = guchar(random());
       if (alpha) p[3] = (x + y) % 2 ? 128 : 255;
     }
-  Data bytes = saved(pixbuf, kind == Kind::opaqueJpeg ? "jpeg" : "png");
+  bool jpeg = kind == Kind::opaqueJpeg || kind == Kind::cutJpeg;
+  Data bytes = saved(pixbuf, jpeg ? "jpeg" : "png");
   g_object_unref(pixbuf);
+  if (kind == Kind::cutJpeg) {
+    bytes.resize(bytes.size() - 60);
+    return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(bytes), "image/jpeg", {}, false});
+  }
   if (marked) return std::make_shared<const PictureStore::Picture>(
-      PictureStore::Picture{std::move(bytes), kind == Kind::opaqueJpeg ? "image/jpeg" : "image/png", {}});
+      PictureStore::Picture{std::move(bytes), jpeg ? "image/jpeg" : "image/png", {}, true});
   auto decoded = ImageData::decodeBitmap(bytes);
   EXPECT_TRUE(decoded);
   GdkPixbuf* withAlpha = gdk_pixbuf_add_alpha(decoded->get(), FALSE, 0, 0, 0);
   bytes = saved(withAlpha, "png");
   g_object_unref(withAlpha);
-  return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(bytes), "image/png", {}});
+  return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{std::move(bytes), "image/png", {}, false});
 }
 
 struct Layer {
@@ -139,6 +146,7 @@ TEST(CoveredPictures, PicturesUnderOpaqueOnesAreLeftUnpaintedAndTheCaptureIsUnch
       {"a top picture rounded", {{Kind::opaquePng, 0, 0, 300, 220}, {Kind::opaquePng, 0, 0, 300, 220, "border-radius:40px"}}, false},
       {"a top picture fitted inside its box", {{Kind::opaquePng, 0, 0, 300, 220}, {Kind::opaquePng, 0, 0, 300, 220, "object-fit:contain"}}, false},
       {"a lower picture shadowed", {{Kind::opaquePng, 20, 20, 200, 150, "box-shadow:0 0 30px 20px #f00"}, {Kind::opaquePng, 20, 20, 200, 150}}, false},
+      {"a top JPEG cut short", {{Kind::opaquePng, 0, 0, 300, 220}, {Kind::cutJpeg, 0, 0, 300, 220}}, false},
       {"a top picture not served", {{Kind::opaquePng, 0, 0, 300, 220}, {Kind::missing, 0, 0, 300, 220}}, false},
       {"a lower picture placed above by its order", {{Kind::opaquePng, 20, 20, 200, 150, "z-index:2"}, {Kind::opaquePng, 0, 0, 300, 220}}, false},
   };

@@ -422,7 +422,7 @@ TEST(RenderQueue, PagesReadOnlyTheirProjectsFiles) {
 TEST(RenderQueue, APagesPicturesAreServedToItAlone) {
   auto picture = [](int r, int g, int b) {
     return std::make_shared<const PictureStore::Picture>(
-        PictureStore::Picture{ImageEncoding::png(testenv::solidBitmap(8, 8, r, g, b)), "image/png", {}});
+        PictureStore::Picture{ImageEncoding::png(testenv::solidBitmap(8, 8, r, g, b)), "image/png", {}, false});
   };
   const std::string html = "<body style=\"margin:0\"><img style=\"display:block;width:20px;height:20px\" src=\"" +
                            HTMLRenderer::servedAddress(0) + "\"></body>";

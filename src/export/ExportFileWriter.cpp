@@ -9,8 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iostream>
 #include <future>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -151,27 +151,24 @@ std::optional<Early> askEarly(const stdfs::path& projectFolder, const stdfs::pat
   ssize_t r = ::pread(fd->get(), head.data(), head.size(), 0);
   head.resize(r > 0 ? std::size_t(r) : 0);
   if (!isTIFF(head) && !isBitmapType(mediaType(head))) return std::nullopt;
+  UniqueFd source = pictureSource(projectFolder, file, drawn, std::move(*fd));
+  struct stat st {};
+  if (::fstat(source.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return std::nullopt;
   auto promise = std::make_shared<std::promise<PictureStore::Answer>>();
   Early answer = promise->get_future().share();
-  PictureStore::shared().request(pictureSource(projectFolder, file, drawn, std::move(*fd)), drawn,
+  PictureStore::shared().request(std::move(source), drawn,
                                  [promise](const PictureStore::Answer& a) { promise->set_value(a); },
                                  "export " + projectFolder.string());
   return answer;
 }
 
-// A picture as the store makes it, once however many outputs or pages want it: a TIFF, which the
-// pages' engine does not draw (the pictures of earlier documents may be TIFF files), as PNG, and
-// a picture larger than `drawn` needs reduced. Counts what it decodes to in `pictureBytes`. The
-// exports of a project take their turn with its pages, not behind them.
 // Bytes encoded at a time: whole Base64 quanta, so that the encoded pieces join into one encoding.
 constexpr std::size_t base64Piece = 3 * 65536;
 
-Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, PictureStore::Drawn drawn,
-                       ExportFileWriter::Inlined& inlined, bool serve, const stdfs::path& projectFolder,
-                       const Early* early) {
-  struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
-  auto picture = early ? early->get() : PictureStore::shared().get(std::move(file), drawn, "export " + projectFolder.string());
+// The store's answer for a picture, served to the page or written into it. Counts what it
+// decodes to in `pictureBytes`.
+Appended appendAnswer(std::string& out, const PictureStore::Answer& picture, std::size_t budget,
+                      ExportFileWriter::Inlined& inlined, bool serve) {
   if (!picture) {
     RWLog("could not draw the picture of a base64 template: " + picture.error().message);
     return Appended::unreadable;
@@ -194,6 +191,18 @@ Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, Pict
   return Appended::picture;
 }
 
+// A picture as the store makes it, once however many outputs or pages want it: a TIFF, which the
+// pages' engine does not draw (the pictures of earlier documents may be TIFF files), as PNG, and
+// a picture larger than `drawn` needs reduced. The exports of a project take their turn with its
+// pages, not behind them.
+Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, PictureStore::Drawn drawn,
+                       ExportFileWriter::Inlined& inlined, bool serve, const stdfs::path& projectFolder) {
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
+  return appendAnswer(out, PictureStore::shared().get(std::move(file), drawn, "export " + projectFolder.string()),
+                      budget, inlined, serve);
+}
+
 // A page drawn at a size is rendered here, and is served its pictures; HTML and SVG (drawn at no
 // size) are written, and hold theirs.
 bool rendered(const std::optional<PictureStore::Drawn>& drawn) { return drawn && drawn->width > 0 && drawn->height > 0; }
@@ -203,7 +212,7 @@ bool rendered(const std::optional<PictureStore::Drawn>& drawn) { return drawn &&
 // `out` is left as it was unless the file went whole.
 Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, const stdfs::path& file,
                            std::size_t budget, const std::optional<PictureStore::Drawn>& drawn,
-                           ExportFileWriter::Inlined& inlined, const Early* early) {
+                           ExportFileWriter::Inlined& inlined) {
   auto fd = fs::openInside(projectFolder, file);
   if (!fd) return Appended::unreadable;
   const std::size_t mark = out.size();
@@ -231,7 +240,7 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
       std::string type = mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled)));
       if (isTIFF(std::span(piece.data(), filled)) || (drawn && isBitmapType(type)))
         return appendPicture(out, pictureSource(projectFolder, file, drawn, std::move(*fd)), budget,
-                             drawn.value_or(PictureStore::Drawn{}), inlined, rendered(drawn), projectFolder, early);
+                             drawn.value_or(PictureStore::Drawn{}), inlined, rendered(drawn), projectFolder);
       out += "data:" + type + ";base64,";
       first = false;
     }
@@ -434,9 +443,11 @@ Result<Inlined> inlineFiles(const std::string& text, const stdfs::path& projectF
       continue;
     }
     std::size_t offset = out.size(), servedBefore = inlined.pictures.size();
+    // A picture asked for early is not read again.
     auto asked = early.find(placing);
-    auto appended = appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined,
-                                      asked == early.end() ? nullptr : &asked->second);
+    auto appended = asked != early.end()
+                        ? appendAnswer(out, asked->second.get(), maximumInlined - inlinedBytes, inlined, true)
+                        : appendDataAddress(out, projectFolder, *t.file, maximumInlined - inlinedBytes, drawnHere, inlined);
     if (appended == Appended::overBudget) return refuseInlining();
     // A picture the store made larger than the page can still take is named, as a picture it
     // can't draw is: the rest of the page is written.

@@ -1,7 +1,5 @@
 #include "export/HTMLRenderQueue.h"
 
-#include "export/CoveredPictures.h"
-
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <gio/gunixinputstream.h>
@@ -48,6 +46,8 @@ constexpr double paperExcess = 0.01;
 constexpr const char* workerStyle =
     "::-webkit-scrollbar { display: none; } "
     "@media print { :root { contain: size layout paint !important; min-height: 100vh !important; } }";
+// A page the queue serves pictures to: an export's page.
+bool servesPictures(const HTMLRenderer::Work& work) { return work.string && !work.string->pictures.empty(); }
 void addStyle(WebKitUserContentManager* content, const char* text) {
   WebKitUserStyleSheet* style = webkit_user_style_sheet_new(text, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                              WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
@@ -273,7 +273,7 @@ void HTMLRenderQueue::Worker::load(std::shared_ptr<Work> work) {
   WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view_));
   webkit_user_content_manager_remove_all_style_sheets(content);
   addStyle(content, workerStyle);
-  if (job_->work->string && !job_->work->string->pictures.empty()) addStyle(content, CoveredPictures::heldStyle);
+  if (servesPictures(*job_->work)) addStyle(content, CoveredPictures::heldStyle);
   if (job_->work->string) {
     job_->folder = job_->work->string->folder;
     std::string html = RenderFileAccess::rewriteFileAddresses(job_->work->string->html, job_->folder);
@@ -502,7 +502,7 @@ void HTMLRenderQueue::Worker::check() {
 
 void HTMLRenderQueue::Worker::settled() {
   Job* job = job_.get();
-  if (job->work->string && !job->work->string->pictures.empty())
+  if (servesPictures(*job->work))
     evaluate(CoveredPictures::script(CoveredPictures::opaqueAddresses(*job->work->string)),
              [](std::optional<std::string> left) {
                if (left && *left != "0/0") RWLog("pictures hidden / clipped under opaque ones: " + *left);

@@ -379,7 +379,7 @@ int photoPdf() {
 // A pile of 100 noise TIFFs of 8192 × 6144 (70 KB each), each layer at its pixel size 80 px from
 // the last, and a small PNG on top, exported to PNG and PDF: the time, how many were written,
 // and the peak summed over korvel and its processes.
-int pile() {
+int pile(bool copiesFirst) {
   DocumentController controller;
   auto dir = testenv::freshFolder("picture-bench-pile");
   exportInto(dir / "out");
@@ -387,7 +387,7 @@ int pile() {
   writeProject(source, "Home");
   nlohmann::json layers = nlohmann::json::array();
   for (int i = 0; i < 100; ++i) {
-    std::string file = "p" + std::to_string(i) + ".tiff";
+    std::string file = std::string("p").append(std::to_string(i)).append(".tiff");
     (void)fs::writeInside(source, "design/images/" + file, testenv::noiseTiff(8192, 6144, std::uint32_t(i + 1), 0xC0));
     layers.push_back({{"id", "image-" + std::to_string(i)}, {"type", "image"}, {"image", file}, {"name", file},
                       {"x", 80 * (i % 10)}, {"y", 80 * (i / 10)}, {"width", 8192}, {"height", 6144}});
@@ -398,9 +398,22 @@ int pile() {
   nlohmann::json json = {{"version", 1}, {"pages", {{{"id", "page-1"}, {"name", "Home"}, {"layers", layers}}}}};
   std::ofstream(source / "design" / "document.json") << json.dump();
   makeZip(source, dir / "Pile.korvelx");
+  auto opened = Clock::now();
   auto document = openWith(controller, dir / "Pile.korvelx");
   if (!document || !waitForEditor(*document)) return 1;
   waitFor([&] { return settled(*document, layers.size()); }, 600);
+  auto since = [&] { return std::chrono::duration<double>(Clock::now() - opened).count(); };
+  std::printf("drawn %.1f s after opening\n", since());
+  // The reduced copies opening began are made beside the export, or, asked so, before it.
+  if (copiesFirst) {
+    waitFor([] { return KXDocumentContainer::reducedCopiesInProgress() == 0; }, 600);
+    std::uintmax_t copies = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(document->container()->projectDirectory() / ".cache", ec))
+      if (e.is_regular_file(ec) && !e.is_symlink(ec)) copies += e.file_size(ec);
+    std::printf("its reduced copies made %.1f s after opening: %ju MB\n", since(), copies >> 20);
+  }
+  std::printf("reduced copies still being made at the export's start: %zu\n", KXDocumentContainer::reducedCopiesInProgress());
   testenv::PeakPss peak;
   auto began = Clock::now();
   auto files = exportPage(*document, "['png', 'pdf']");
@@ -459,7 +472,7 @@ int main(int argc, char** argv) {
     // is named, and fails the run.
     int failed = 0;
     for (const char* which : {"padded", "tiff", "export", "open", "frames", "photos", "large-photo", "large-noise",
-                              "photo-pdf", "pile"}) {
+                              "photo-pdf", "pile", "pile-copied"}) {
       pid_t child = fork();
       if (child == 0) {
         execl("/proc/self/exe", argv[0], which, nullptr);
@@ -492,7 +505,8 @@ int main(int argc, char** argv) {
     if (which == "large-photo") return largeFrame(false);
     if (which == "large-noise") return largeFrame(true);
     if (which == "photo-pdf") return photoPdf();
-    if (which == "pile") return pile();
+    if (which == "pile") return pile(false);
+    if (which == "pile-copied") return pile(true);
     return 2;
   });
 }

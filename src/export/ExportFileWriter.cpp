@@ -127,6 +127,18 @@ bool isBitmapType(const std::string& type) {
   return type == "image/png" || type == "image/jpeg" || type == "image/gif" || type == "image/webp";
 }
 
+// Whether the store makes the picture of a file that starts with `head` (of media type `type`):
+// a TIFF always, which the pages' engine does not draw; another picture where it is drawn at a size.
+bool storeMakes(std::span<const std::uint8_t> head, const std::string& type, bool drawn) {
+  return isTIFF(head) || (drawn && isBitmapType(type));
+}
+
+// Whether a picture's file is small enough for the store to make it for a page.
+bool withinTemplateFile(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && std::uintmax_t(st.st_size) <= maximumTemplateFile;
+}
+
 // The store's answer for a picture asked for before its turn.
 using Early = std::shared_future<PictureStore::Answer>;
 
@@ -150,10 +162,9 @@ std::optional<Early> askEarly(const stdfs::path& projectFolder, const stdfs::pat
   Data head(16);
   ssize_t r = ::pread(fd->get(), head.data(), head.size(), 0);
   head.resize(r > 0 ? std::size_t(r) : 0);
-  if (!isTIFF(head) && !isBitmapType(mediaType(head))) return std::nullopt;
+  if (!storeMakes(head, mediaType(head), true)) return std::nullopt;
   UniqueFd source = pictureSource(projectFolder, file, drawn, std::move(*fd));
-  struct stat st {};
-  if (::fstat(source.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return std::nullopt;
+  if (!withinTemplateFile(source.get())) return std::nullopt;
   auto promise = std::make_shared<std::promise<PictureStore::Answer>>();
   Early answer = promise->get_future().share();
   PictureStore::shared().request(std::move(source), drawn,
@@ -197,8 +208,7 @@ Appended appendAnswer(std::string& out, const PictureStore::Answer& picture, std
 // pages, not behind them.
 Appended appendPicture(std::string& out, UniqueFd file, std::size_t budget, PictureStore::Drawn drawn,
                        ExportFileWriter::Inlined& inlined, bool serve, const stdfs::path& projectFolder) {
-  struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || std::uintmax_t(st.st_size) > maximumTemplateFile) return Appended::unreadable;
+  if (!withinTemplateFile(file.get())) return Appended::unreadable;
   return appendAnswer(out, PictureStore::shared().get(std::move(file), drawn, "export " + projectFolder.string()),
                       budget, inlined, serve);
 }
@@ -238,7 +248,7 @@ Appended appendDataAddress(std::string& out, const stdfs::path& projectFolder, c
     }
     if (first) {
       std::string type = mediaType(Data(piece.begin(), piece.begin() + static_cast<long>(filled)));
-      if (isTIFF(std::span(piece.data(), filled)) || (drawn && isBitmapType(type)))
+      if (storeMakes(std::span(piece.data(), filled), type, drawn.has_value()))
         return appendPicture(out, pictureSource(projectFolder, file, drawn, std::move(*fd)), budget,
                              drawn.value_or(PictureStore::Drawn{}), inlined, rendered(drawn), projectFolder);
       out += "data:" + type + ";base64,";

@@ -30,6 +30,7 @@
 #include "platform/RunLoop.h"
 #include "platform/RWLog.h"
 #include "platform/Url.h"
+#include "platform/WaitedForWork.h"
 
 namespace stdfs = std::filesystem;
 
@@ -490,6 +491,12 @@ void write(const ExportFileDescriptor& file, const stdfs::path& folder, const st
            const stdfs::path& baseFolder, HTMLRenderer& renderer, Completion completion) {
   using Type = ExportFileDescriptor::Type;
   if (file.type == Type::svg && !file.svg) return completion(true);
+  // Work no one waits for (reduced copies of pictures) waits until the file is written.
+  auto waitedFor = std::make_shared<std::shared_ptr<void>>(WaitedForWork::begin());
+  completion = [waitedFor, completion = std::move(completion)](bool written) {
+    waitedFor->reset();
+    completion(written);
+  };
   // The files a text inlines are read, and its TIFF pictures decoded, beside the main loop.
   GlobalQueue::async([file, folder, name, baseFolder, &renderer, completion = std::move(completion)]() mutable {
     // Every picture goes through the store, which refuses what it won't draw: HTML and SVG, drawn

@@ -217,6 +217,31 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> bandsOf(TIFF* tiff, PixelSi
   return bands;
 }
 
+// How a picture is read: in bands of `chunk` rows at a time, each chunk through a few rows of the
+// library's pixels straight into what is made (`inPieces`), or whole into a raster first.
+struct Reading {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> bands;
+  std::uint32_t chunk = 0;
+  bool inPieces = false;
+};
+
+Reading readingOf(TIFF* tiff, PixelSize stored, int orientationTag) {
+  Reading reading;
+  reading.bands = bandsOf(tiff, stored);
+  const std::uint32_t pieceRows = pieceRowsOf(tiff, stored);
+  reading.chunk = (std::max<std::uint32_t>(32, pieceRows) + pieceRows - 1) / pieceRows * pieceRows;
+  const std::size_t count = std::size_t(stored.width) * std::size_t(stored.height);
+  reading.inPieces = orientationTag == 1 &&
+                     std::size_t(reading.chunk) * std::size_t(stored.width) * 4 * reading.bands.size() * 4 <= count * 4;
+  return reading;
+}
+
+// Whether a picture read so comes reduced to `to` as it is read.
+bool reducesInPieces(const Reading& reading, PixelSize stored, std::optional<PixelSize> to) {
+  return reading.inPieces && to && to->width >= 1 && to->height >= 1 && to->width < stored.width &&
+         to->height < stored.height;
+}
+
 // How a band's rows were read: fine; not drawable, in the library's words; not decoding; or
 // with a JPEG frame smaller than its piece.
 enum class Read : char { fine, cannot, undecodable, damaged };
@@ -399,7 +424,8 @@ Result<GObjectPtr<GdkPixbuf>> readTiff(const Data& bytes, const ImageHeader::Fac
   const int channels = alpha ? 4 : 3;
   // A large picture in many pieces is decoded band by band on every core, each band by a reader
   // of its own.
-  auto bands = bandsOf(tiff.get(), *stored);
+  const Reading reading = readingOf(tiff.get(), *stored, orientation.tag);
+  const auto& bands = reading.bands;
   std::vector<Read> read(bands.size(), Read::undecodable);
   std::vector<std::array<char, 1024>> whys(bands.size());
   // Each band on a thread of its own (a picture of one band on this one), `chunk` rows at a time
@@ -443,11 +469,9 @@ Result<GObjectPtr<GdkPixbuf>> readTiff(const Data& bytes, const ImageHeader::Fac
 
   // Drawn as stored, in pieces of a few rows: each band's rows go through a few rows of the
   // library's pixels into the picture, which so is all the decode holds.
-  const std::uint32_t pieceRows = pieceRowsOf(tiff.get(), *stored);
-  const std::uint32_t chunk = (std::max<std::uint32_t>(32, pieceRows) + pieceRows - 1) / pieceRows * pieceRows;
-  const bool inPieces = orientation.tag == 1 && std::size_t(chunk) * width * 4 * bands.size() * 4 <= count * 4;
-  if (inPieces && reducedTo && reducedTo->width >= 1 && reducedTo->height >= 1 &&
-      reducedTo->width < stored->width && reducedTo->height < stored->height) {
+  const std::uint32_t chunk = reading.chunk;
+  const bool inPieces = reading.inPieces;
+  if (reducesInPieces(reading, *stored, reducedTo)) {
     std::vector<std::vector<std::uint32_t>> pieces(bands.size(), std::vector<std::uint32_t>(std::size_t(chunk) * width));
     auto picture = reduceInPieces(*stored, *reducedTo, alpha, bands, [&](const RowTaken& reduce) {
       readBands(
@@ -541,6 +565,20 @@ Result<GObjectPtr<GdkPixbuf>> readTiff(const Data& bytes, const ImageHeader::Fac
 Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header,
                                          std::optional<PixelSize> reducedTo) {
   return readTiff(bytes, header, reducedTo, nullptr, 0);
+}
+
+std::optional<std::size_t> tiffReducedBytes(const Data& bytes, const ImageHeader::Facts& header, PixelSize to) {
+  MemoryFile file{bytes};
+  auto tiff = open(file, header);
+  if (!tiff) return std::nullopt;
+  auto stored = storedSize(tiff.get());
+  if (!stored || double(stored->width) * double(stored->height) > maximumPixels) return std::nullopt;
+  const Reading reading = readingOf(tiff.get(), *stored, header.orientation);
+  if (!reducesInPieces(reading, *stored, to)) return std::nullopt;
+  // The picture made, and for each band its reader's piece, a few rows of the library's pixels
+  // and a row of sums (with a row it shares with the next band); the columns' table.
+  const double band = codedBytes(tiff.get()) + double(reading.chunk) * stored->width * 4 + 2.0 * to.width * 4 * 8;
+  return std::size_t(4.0 * to.width * to.height + double(reading.bands.size()) * band + 8.0 * stored->width);
 }
 
 Result<Data> tiffAsPng(const Data& bytes, const ImageHeader::Facts& header, std::size_t largest) {

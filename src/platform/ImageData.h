@@ -77,6 +77,9 @@ Result<GObjectPtr<GdkPixbuf>> decodeBitmap(const Data& bytes, const ImageHeader:
 // any other comes whole.
 Result<GObjectPtr<GdkPixbuf>> decodeTiff(const Data& bytes, const ImageHeader::Facts& header,
                                          std::optional<PixelSize> reducedTo = std::nullopt);
+// What decodeTiff holds at most to make a picture reduced to `to` as it is read, beside the
+// picture's bytes; none when it would make the whole picture first (a reduced one is not made so).
+std::optional<std::size_t> tiffReducedBytes(const Data& bytes, const ImageHeader::Facts& header, PixelSize to);
 // decodeTiff's whole picture as PNG (no larger than `largest`, else tooLarge), made by the
 // encoder of large pictures: a picture stored as drawn in strips or tiles is written as its rows
 // are read, and is never held whole.

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <tuple>
+#include <thread>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -115,7 +116,8 @@ std::optional<PictureStore::Answer> make(int fd, bool large, PictureStore::Drawn
     return std::make_shared<const PictureStore::Picture>(PictureStore::Picture{
         std::move(file->bytes), std::string("image/") + ImageHeader::loaderName(header->format), std::move(file->held), false});
   }
-  if (!large && PictureStore::decodeCost(*header) > PictureStore::smallDecode) {
+  if (!large && PictureStore::decodeCost(file->bytes, *header, whole ? std::nullopt : std::optional(handed)) >
+                    PictureStore::smallDecode) {
     carried = std::move(*file);
     return std::nullopt;
   }
@@ -355,6 +357,14 @@ std::size_t PictureStore::decodeCost(const ImageHeader::Facts& header) {
   return std::size_t(8.0 * pixels + decoder) + (std::size_t(1) << 20);
 }
 
+std::size_t PictureStore::decodeCost(const Data& bytes, const ImageHeader::Facts& header,
+                                     std::optional<ImageData::PixelSize> reducedTo) {
+  if (reducedTo && header.format == ImageHeader::Format::tiff)
+    if (auto reading = ImageData::tiffReducedBytes(bytes, header, *reducedTo))
+      return *reading + 4 * std::size_t(reducedTo->width) * std::size_t(reducedTo->height) + (std::size_t(1) << 20);
+  return decodeCost(header);
+}
+
 Result<PictureStore::File> PictureStore::readFile(int fd, std::size_t limit, bool givingWay) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
@@ -377,7 +387,7 @@ Result<PictureStore::Decoded> PictureStore::decode(const Data& bytes, const Imag
                                                    std::optional<ImageData::PixelSize> reducedTo,
                                                    std::size_t asPngUpTo) {
   Decoded decoded;
-  std::size_t cost = decodeCost(header);
+  std::size_t cost = decodeCost(bytes, header, reducedTo);
   decoded.held =
       budgetFor(cost, smallDecode, MemoryBudget::smallDecodedPictures(), MemoryBudget::decodedPictures())
           .reserve(cost, givingWay);
@@ -402,10 +412,12 @@ PictureStore& PictureStore::shared() {
 PictureStore::State& PictureStore::state() const {
   static State* state = [] {
     auto* s = new State;
-    // Two pictures are made at a time in each lane: a read or a decode waits here, not on a
-    // shared pool.
+    // Each lane makes a few pictures at a time: a read or a decode waits here, not on a shared
+    // pool. Large ones, which decode on every core, two.
     auto work = [](gpointer lane, gpointer state) { static_cast<State*>(state)->run(*static_cast<State::Lane*>(lane)); };
-    s->first.workers = g_thread_pool_new(work, s, 2, FALSE, nullptr);
+    // Small pictures decode on one thread each: as many at a time as there are cores, within their bound.
+    const auto cores = gint(std::clamp(std::thread::hardware_concurrency(), 2u, 8u));
+    s->first.workers = g_thread_pool_new(work, s, cores, FALSE, nullptr);
     s->large.workers = g_thread_pool_new(work, s, 2, FALSE, nullptr);
     s->large.decodesLarge = true;
     for (MemoryBudget* budget : {&MemoryBudget::pictureFiles(), &MemoryBudget::decodedPictures(),

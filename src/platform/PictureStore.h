@@ -93,6 +93,10 @@ class PictureStore {
   // What decoding a picture of `header` and holding it holds: its raster, a drawn copy and the
   // decoder's buffers; the reservation to take from MemoryBudget::decodedPictures().
   static std::size_t decodeCost(const ImageHeader::Facts& header);
+  // The same for the picture `bytes` made at `reducedTo`: a TIFF reduced as it is read holds the
+  // picture made and a copy of it, and a few rows; any other picture what decoding it whole does.
+  static std::size_t decodeCost(const Data& bytes, const ImageHeader::Facts& header,
+                                std::optional<ImageData::PixelSize> reducedTo);
   // Decodes that cost at most this are small: they take no turn behind large ones.
   static constexpr std::size_t smallDecode = std::size_t(16) << 20;
   // Files of at most this are small.

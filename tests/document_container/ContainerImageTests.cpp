@@ -2,11 +2,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <tuple>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "ContainerTestSupport.h"
 #include "document/storage/KXDocumentError.h"
 #include "export/PDFFixtures.h"
+#include "platform/WaitedForWork.h"
 #include "support/HostilePictures.h"
 #include "support/OrientedPictures.h"
 #include "zip/ZZArchive.h"
@@ -160,6 +162,56 @@ TEST(ContainerImages, ReducedCopiesStandAsThePagesDrawTheirPicture) {
     ASSERT_TRUE(waitForFile(cache / "512" / *name));
     EXPECT_EQ(sizeOf(cache / "512" / *name), k.copy);
   }
+}
+
+// A large TIFF read in strips is decoded at its largest copy's size as it is read; one that is
+// turned, whole and then turned: either way every copy has the size and the pixels the pages draw.
+TEST(ContainerImages, ReducedCopiesOfATIFFHaveThePagesSizesHoweverItIsDecoded) {
+  const Data strips = testenv::noiseTiff(8192, 6144, 1, 0xC0), turned = testenv::tiffPicture(3000, 4000, {}, 1, {{274, 6}});
+  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
+                              {"design/images/strips.tiff", std::string(strips.begin(), strips.end())},
+                              {"design/images/turned.tiff", std::string(turned.begin(), turned.end())}});
+  auto archive = openZip(file);
+  auto c = *KXDocumentContainer::create(archive->uuid(), file);
+  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto cache = c->projectDirectory() / ".cache/images";
+  struct Case {
+    const char *name, *size;
+    std::pair<int, int> copy;
+  } cases[] = {{"strips.tiff", "2048", {4096, 3072}}, {"strips.tiff", "1024", {2048, 1536}},
+               {"strips.tiff", "512", {1024, 768}},   {"turned.tiff", "2048", {4096, 3072}},
+               {"turned.tiff", "1024", {2048, 1536}}, {"turned.tiff", "512", {1024, 768}}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(std::string(k.size) + "/" + k.name);
+    ASSERT_TRUE(waitForFile(cache / k.size / k.name));
+    EXPECT_EQ(sizeOf(cache / k.size / k.name), k.copy);
+  }
+  // Noise of four grey levels averages to a grey between them; the turned picture is black.
+  for (const auto& [name, least, most] : {std::tuple{"strips.tiff", 60, 130}, std::tuple{"turned.tiff", 0, 0}}) {
+    GdkPixbuf* copy = gdk_pixbuf_new_from_file((cache / "512" / name).c_str(), nullptr);
+    ASSERT_TRUE(copy) << name;
+    const guchar* p = gdk_pixbuf_get_pixels(copy) + 300 * gdk_pixbuf_get_rowstride(copy) + 500 * gdk_pixbuf_get_n_channels(copy);
+    EXPECT_GE(p[0], least) << name;
+    EXPECT_LE(p[0], most) << name;
+    EXPECT_EQ(p[0], p[2]) << name << " is grey";
+    g_object_unref(copy);
+  }
+}
+
+// Reduced copies, which no one waits for, wait while work someone does (an export) is under way,
+// and are made once it has ended.
+TEST(ContainerImages, ReducedCopiesWaitWhileAnExportIsUnderWay) {
+  auto c = emptyProject();
+  auto cache = c->projectDirectory() / ".cache/images";
+  // Copies other tests started are made first: the one that waits is this test's.
+  ASSERT_TRUE(RunLoop::runUntil([] { return KXDocumentContainer::reducedCopiesInProgress() == 0; }, 60));
+  auto exporting = WaitedForWork::begin();
+  auto name = *c->addImage(imageBytes(4000, 3000, "png"));
+  ASSERT_TRUE(RunLoop::runUntil([] { return WaitedForWork::givingWay() >= 1; }, 20));
+  EXPECT_TRUE(std::filesystem::is_symlink(cache / "512" / name));
+  exporting.reset();
+  ASSERT_TRUE(waitForFile(cache / "512" / name));
+  EXPECT_EQ(sizeOf(cache / "512" / name), (std::pair<int, int>{1024, 768}));
 }
 
 TEST(ContainerImages, OpeningADocumentDecodesNoHostilePicture) {

@@ -5,6 +5,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "export/Bitmap.h"
@@ -14,6 +15,7 @@
 #include "platform/FileSystem.h"
 #include "platform/ImageData.h"
 #include "platform/ImageHeader.h"
+#include "platform/PictureStore.h"
 #include "support/HostilePictures.h"
 #include "support/SolidBitmap.h"
 #include "support/TestEnvironment.h"
@@ -421,4 +423,45 @@ TEST(TiffDecoding, APictureReducedAsItIsReadAveragesWhatEachPixelCovers) {
       }
     EXPECT_EQ(wrong, 0) << "the first at " << firstX << ", " << firstY;
   }
+}
+
+// A picture reduced as it is read holds the picture made and a few rows, not its whole: the store
+// reserves that much for it, so that the pictures of a pile are made side by side, and what it is
+// seen to hold stays within that. One decoded whole first (turned, or not smaller) reserves its whole.
+TEST(TiffDecoding, APictureReducedAsItIsReadReservesWhatItHolds) {
+  const Data noise = noiseTiff(8192, 6144, 1, 0xC0), turned = tiffPicture(6144, 8192, {}, 1, {{274, 6}});
+  auto noiseHeader = ImageData::checkedBitmap(noise), turnedHeader = ImageData::checkedBitmap(turned);
+  ASSERT_TRUE(noiseHeader && turnedHeader);
+  ASSERT_EQ(turnedHeader->orientation, 6);
+  using Size = ImageData::PixelSize;
+  const std::size_t whole = PictureStore::decodeCost(*noiseHeader), turnedWhole = PictureStore::decodeCost(*turnedHeader);
+  struct Case {
+    const char* what;
+    const Data& bytes;
+    const ImageHeader::Facts& header;
+    std::optional<Size> to;
+    std::size_t least, most;
+  } cases[] = {
+      {"drawn small", noise, *noiseHeader, Size{650, 490}, 8 * 650 * 490, PictureStore::smallDecode},
+      {"at its largest reduced copy", noise, *noiseHeader, Size{4096, 3072}, std::size_t(8) * 4096 * 3072, whole / 3},
+      {"at its own size", noise, *noiseHeader, Size{8192, 6144}, whole, whole},
+      {"not reduced", noise, *noiseHeader, std::nullopt, whole, whole},
+      {"narrower only", noise, *noiseHeader, Size{650, 6144}, whole, whole},
+      {"turned", turned, *turnedHeader, Size{490, 650}, turnedWhole, turnedWhole},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t cost = PictureStore::decodeCost(c.bytes, c.header, c.to);
+    EXPECT_GE(cost, c.least);
+    EXPECT_LE(cost, c.most);
+  }
+  const Size copy{4096, 3072};
+  const std::size_t reserved = PictureStore::decodeCost(noise, *noiseHeader, copy);
+  long grew = peakGrowthInChild([&] {
+    auto made = ImageData::decodeTiff(noise, *noiseHeader, copy);
+    if (!made || gdk_pixbuf_get_width(made->get()) != copy.width || gdk_pixbuf_get_height(made->get()) != copy.height)
+      _exit(3);
+  });
+  EXPECT_GE(grew, 0) << "not decoded at its reduced size";
+  EXPECT_LT(grew, long(reserved / 1024)) << "KB held where " << (reserved >> 10) << " KB are reserved";
 }

@@ -2,6 +2,8 @@
 // .cache/images/<size>/.
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@
 #include "platform/PictureStore.h"
 #include "platform/QuickPng.h"
 #include "platform/UniqueFd.h"
+#include "platform/WaitedForWork.h"
 
 namespace {
 
@@ -72,6 +75,13 @@ std::atomic<std::size_t> scalingJobs{0};
 GThreadPool* scalingPool() {
   static GThreadPool* pool = g_thread_pool_new(
       [](gpointer data, gpointer) {
+        // No one waits for a copy: it is made with the time nothing else wants (an export, the
+        // pages), and so are the threads its decode and encoding start, which inherit this.
+        static thread_local const bool idle = [] {
+          sched_param none{};
+          return pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) == 0;
+        }();
+        (void)idle;
         std::shared_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
         (*work)();
         // What the job holds goes on the main loop: its container may be the last reference to
@@ -228,6 +238,16 @@ void settleLinks(const std::filesystem::path& project, const std::string& name, 
   }
 }
 
+// The pixels of the reduced copy of `size` of a picture of `width` × `height`, twice the size for
+// screens of two pixels a point; none where the picture itself is no larger than the size.
+std::optional<ImageData::PixelSize> copySize(int size, int width, int height) {
+  if (width < 1 || height < 1) return std::nullopt;
+  double scale = std::min(static_cast<double>(size) / width, static_cast<double>(size) / height);
+  if (scale >= 1.0) return std::nullopt;
+  return ImageData::PixelSize{static_cast<int>(std::ceil(2.0 * width * scale)),
+                              static_cast<int>(std::ceil(2.0 * height * scale))};
+}
+
 }  // namespace
 
 void KXDocumentContainer::removeLeftoverCacheTemporaries() const {
@@ -329,7 +349,9 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     // The stored file may come from anyone's document: it is read inside the images folder and
     // bounded by its header before a pixel is decoded.
     // Pictures are read and decoded within the bounds every page and export shares: a document
-    // of many large pictures makes their copies one after another.
+    // of many large pictures makes their copies one after another. An export under way goes
+    // first; a copy waits for it holding nothing.
+    WaitedForWork::giveWay();
     auto fd = fs::openInside(project, std::filesystem::path(KXDocumentArchive::relativePathForImages) / name);
     if (!fd) return;
     auto file = PictureStore::readFile(fd->get(), maximumCachedImageBytes, true);
@@ -337,7 +359,13 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     auto header = ImageData::checkedBitmap(file->bytes);
     // A copy would be a still of an animation's first frame: an animation is drawn from itself.
     if (header && header->frames > 1) return;
-    auto image = header ? PictureStore::decode(file->bytes, *header, true)
+    // A TIFF, which may be large and is often read in strips, comes at its largest copy's size as
+    // it is read: it is never held whole, and holds the bound no more than that copy does.
+    std::optional<ImageData::PixelSize> firstCopy;
+    if (header && header->format == ImageHeader::Format::tiff)
+      for (auto it = missing.rbegin(); it != missing.rend() && !firstCopy; ++it)
+        firstCopy = copySize(*it, int(header->width), int(header->height));
+    auto image = header ? PictureStore::decode(file->bytes, *header, true, firstCopy)
                         : Result<PictureStore::Decoded>(tl::unexpected(header.error()));
     if (!image) {
       if (image.error().code == ImageData::tooLarge)
@@ -350,14 +378,21 @@ void KXDocumentContainer::addMissingCachedImages(const std::string& name, const 
     GObjectPtr<GdkPixbuf> from(std::move(image->picture));
     int pw = gdk_pixbuf_get_width(from.get()), ph = gdk_pixbuf_get_height(from.get());
     if (pw < 1 || ph < 1) return;
+    // The copies' sizes are the picture's own, whatever size it was decoded at.
+    if (firstCopy && pw == firstCopy->width && ph == firstCopy->height) {
+      pw = int(header->width);
+      ph = int(header->height);
+    }
     // The largest copy first, on every core; each smaller one from the one before, the picture
     // itself let go (and its share of the bound given back) once the first is made.
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      const int size = *it;
-      double scale = std::min(static_cast<double>(size) / pw, static_cast<double>(size) / ph);
-      if (scale >= 1.0) continue;  // the link to the full image serves this size
-      int w = static_cast<int>(std::ceil(2.0 * pw * scale)), h = static_cast<int>(std::ceil(2.0 * ph * scale));
-      GObjectPtr<GdkPixbuf> reduced = PictureScaling::scaled(from.get(), w, h);
+      auto copy = copySize(*it, pw, ph);
+      if (!copy) continue;  // the link to the full image serves this size
+      const int size = *it, w = copy->width, h = copy->height;
+      // A picture decoded at this size already is not scaled again.
+      GObjectPtr<GdkPixbuf> reduced = gdk_pixbuf_get_width(from.get()) == w && gdk_pixbuf_get_height(from.get()) == h
+                                          ? GObjectPtr<GdkPixbuf>::retain(from.get())
+                                          : PictureScaling::scaled(from.get(), w, h);
       if (!reduced) continue;
       from = GObjectPtr<GdkPixbuf>::retain(reduced.get());
       image->held.keepAsResult(std::size_t(gdk_pixbuf_get_byte_length(reduced.get())) * 2);

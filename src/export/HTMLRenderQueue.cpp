@@ -176,8 +176,10 @@ class HTMLRenderQueue::Worker {
   void settled();
   void done();
   void finish(std::optional<Bitmap> bitmap, std::optional<Data> pdf);
-  // The view's pixels, with the engine's copy of them let go before `then` runs.
-  void snapshot(std::function<void(std::optional<Bitmap>)> then);
+  // The view's pixels, with the engine's copy of them let go before `then` runs. With
+  // `endingProcess`, the web process ends (and the view's own copy of the page goes with it)
+  // before the pixels are turned into the bitmap: a large page is then held twice, not four times.
+  void snapshot(std::function<void(std::optional<Bitmap>)> then, bool endingProcess = false);
   void printPDF();
   void evaluate(const std::string& script, std::function<void(std::optional<std::string>)> then);
 
@@ -513,12 +515,13 @@ void HTMLRenderQueue::Worker::settled() {
   evaluate(waitForRenderJS(), nullptr);
 }
 
-void HTMLRenderQueue::Worker::snapshot(std::function<void(std::optional<Bitmap>)> then) {
+void HTMLRenderQueue::Worker::snapshot(std::function<void(std::optional<Bitmap>)> then, bool endingProcess) {
   struct Call {
     std::function<void(std::optional<Bitmap>)> then;
     std::weak_ptr<bool> alive;
+    bool endingProcess;
   };
-  auto* call = new Call{std::move(then), alive_};
+  auto* call = new Call{std::move(then), alive_, endingProcess};
   webkit_web_view_get_snapshot(
       WEBKIT_WEB_VIEW(view_), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_TRANSPARENT_BACKGROUND, nullptr,
       [](GObject* source, GAsyncResult* result, gpointer data) {
@@ -529,6 +532,9 @@ void HTMLRenderQueue::Worker::snapshot(std::function<void(std::optional<Bitmap>)
           RWLog(std::string("Could not get image from window: ") + error->message);
           g_error_free(error);
         }
+        // The snapshot's pixels are this process's own: they outlive the web process.
+        if (surface && call->endingProcess && !call->alive.expired())
+          webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(source));
         auto bitmap = call->alive.expired() ? std::nullopt : bitmapFromSurface(surface);
         if (surface) cairo_surface_destroy(surface);
         if (!call->alive.expired()) call->then(std::move(bitmap));
@@ -550,15 +556,18 @@ void HTMLRenderQueue::Worker::done() {
   Size size = job->work->size.value_or(Size{});
   int w = static_cast<int>(size.width), h = static_cast<int>(size.height);
   auto generation = job->generation;
-  snapshot([this, generation, w, h](std::optional<Bitmap> bitmap) {
-    if (!current(generation)) return;
-    if (bitmap && (bitmap->width != w || bitmap->height != h)) {
-      RWLog("weird image: " + std::to_string(bitmap->width) + " × " + std::to_string(bitmap->height) + " for a page of " +
-            std::to_string(w) + " × " + std::to_string(h));
-      bitmap.reset();
-    }
-    finish(std::move(bitmap), std::nullopt);
-  });
+  // A heavy page's web process would end once it is captured (finish) anyway.
+  snapshot(
+      [this, generation, w, h](std::optional<Bitmap> bitmap) {
+        if (!current(generation)) return;
+        if (bitmap && (bitmap->width != w || bitmap->height != h)) {
+          RWLog("weird image: " + std::to_string(bitmap->width) + " × " + std::to_string(bitmap->height) +
+                " for a page of " + std::to_string(w) + " × " + std::to_string(h));
+          bitmap.reset();
+        }
+        finish(std::move(bitmap), std::nullopt);
+      },
+      costOf(*job->work) >= heavyRenderBytes);
 }
 
 void HTMLRenderQueue::Worker::printPDF() {

@@ -319,12 +319,14 @@ TEST(RenderQueue, LargePagesAreCapturedInTiles) {
 }
 
 // A page wider than any one tile lays out once, at its size: the halves split at the middle and
-// the right edge is painted, not repeated or left transparent.
+// the right edge is painted, not repeated or left transparent. A page large enough that its web
+// process ends before its pixels are taken (2100 × 2100) keeps them, and the pages after it are
+// drawn by a fresh one.
 TEST(RenderQueue, PagesLayOutAtTheirWholeSize) {
   struct Case {
     int width, height;
     bool row;
-  } cases[] = {{5000, 40, true}, {40, 5000, false}, {4097, 10, true}};
+  } cases[] = {{2100, 2100, true}, {5000, 40, true}, {40, 5000, false}, {2100, 2100, false}, {4097, 10, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
     auto bitmap = render(work(std::string("<body style=\"margin:0;overflow:hidden\"><div style=\"display:flex;flex-direction:") +

@@ -16,11 +16,19 @@
 using namespace containertest;
 
 namespace {
-std::shared_ptr<KXDocumentContainer> emptyProject() {
-  auto file = makeZipProject({{"design/document.json", R"({"version":1})"}});
+// The working copy of a zip project holding `files` beside its document, read; none when the read fails.
+std::shared_ptr<KXDocumentContainer> readProject(std::map<std::string, std::string> files = {}) {
+  files.emplace("design/document.json", R"({"version":1})");
+  auto file = makeZipProject(files);
   auto archive = openZip(file);
   auto container = *KXDocumentContainer::create(archive->uuid(), file);
-  EXPECT_TRUE(container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  if (!container->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false))) return nullptr;
+  return container;
+}
+
+std::shared_ptr<KXDocumentContainer> emptyProject() {
+  auto container = readProject();
+  EXPECT_TRUE(container);
   return container;
 }
 
@@ -168,12 +176,9 @@ TEST(ContainerImages, ReducedCopiesStandAsThePagesDrawTheirPicture) {
 // turned, whole and then turned: either way every copy has the size and the pixels the pages draw.
 TEST(ContainerImages, ReducedCopiesOfATIFFHaveThePagesSizesHoweverItIsDecoded) {
   const Data strips = testenv::noiseTiff(8192, 6144, 1, 0xC0), turned = testenv::tiffPicture(3000, 4000, {}, 1, {{274, 6}});
-  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
-                              {"design/images/strips.tiff", std::string(strips.begin(), strips.end())},
-                              {"design/images/turned.tiff", std::string(turned.begin(), turned.end())}});
-  auto archive = openZip(file);
-  auto c = *KXDocumentContainer::create(archive->uuid(), file);
-  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto c = readProject({{"design/images/strips.tiff", std::string(strips.begin(), strips.end())},
+                          {"design/images/turned.tiff", std::string(turned.begin(), turned.end())}});
+  ASSERT_TRUE(c);
   auto cache = c->projectDirectory() / ".cache/images";
   struct Case {
     const char *name, *size;
@@ -220,13 +225,10 @@ TEST(ContainerImages, OpeningADocumentDecodesNoHostilePicture) {
   Data bomb = testenv::pngHeader(60000, 60000);
   std::string svg = R"(<svg xmlns="http://www.w3.org/2000/svg" width="4000" height="3000"><rect width="4000" height="3000"/></svg>)";
   Data good = imageBytes(4000, 3000, "png");
-  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
-                              {"design/images/bomb.png", std::string(bomb.begin(), bomb.end())},
-                              {"design/images/drawing.png", svg},
-                              {"design/images/good.png", std::string(good.begin(), good.end())}});
-  auto archive = openZip(file);
-  auto c = *KXDocumentContainer::create(archive->uuid(), file);
-  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto c = readProject({{"design/images/bomb.png", std::string(bomb.begin(), bomb.end())},
+                          {"design/images/drawing.png", svg},
+                          {"design/images/good.png", std::string(good.begin(), good.end())}});
+  ASSERT_TRUE(c);
   auto cache = c->projectDirectory() / ".cache/images";
   // The good picture's reduced copy marks the end of the work: one worker makes them in turn.
   ASSERT_TRUE(waitForFile(cache / "512" / "good.png"));
@@ -246,12 +248,9 @@ TEST(ContainerImages, OpeningADocumentDecodesNoHostilePicture) {
 TEST(ContainerImages, OpeningADocumentDecodesNoPictureAtMoreThanItsHeaderSays) {
   // Headers that a reader taking the wrong frame or the wrong size entry would pass as 100 × 100.
   Data jpeg = testenv::jpegLiar(30000, 30000, 100, 100), tiff = testenv::tiffPicture(15000, 15000, std::pair{100u, 100u});
-  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
-                              {"design/images/liar.jpg", std::string(jpeg.begin(), jpeg.end())},
-                              {"design/images/liar.tiff", std::string(tiff.begin(), tiff.end())}});
-  auto archive = openZip(file);
-  auto c = *KXDocumentContainer::create(archive->uuid(), file);
-  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto c = readProject({{"design/images/liar.jpg", std::string(jpeg.begin(), jpeg.end())},
+                          {"design/images/liar.tiff", std::string(tiff.begin(), tiff.end())}});
+  ASSERT_TRUE(c);
   std::string log;
   const std::string refused = "Couldn't make reduced copies of ";
   ASSERT_TRUE(RunLoop::runUntil([&] {
@@ -268,13 +267,10 @@ TEST(ContainerImages, OpeningADocumentDecodesNoPictureAtMoreThanItsPixelsCost) {
   Data scans = testenv::jpegProgressive(8192, 8192, 194), whole = imageBytes(2000, 2000, "png");
   Data cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2));
   Data text = testenv::withTextChunks(imageBytes(1200, 900, "png"), "zTXt", 100, 7900000);
-  auto file = makeZipProject({{"design/document.json", R"({"version":1})"},
-                              {"design/images/scans.jpg", std::string(scans.begin(), scans.end())},
-                              {"design/images/cut.png", std::string(cut.begin(), cut.end())},
-                              {"design/images/text.png", std::string(text.begin(), text.end())}});
-  auto archive = openZip(file);
-  auto c = *KXDocumentContainer::create(archive->uuid(), file);
-  ASSERT_TRUE(c->read(*archive, KXDocumentContainer::ArchiveRelation::origin(false)));
+  auto c = readProject({{"design/images/scans.jpg", std::string(scans.begin(), scans.end())},
+                          {"design/images/cut.png", std::string(cut.begin(), cut.end())},
+                          {"design/images/text.png", std::string(text.begin(), text.end())}});
+  ASSERT_TRUE(c);
   auto cache = c->projectDirectory() / ".cache/images";
   auto settled = [&](const char* name) {
     std::error_code ec;

@@ -77,11 +77,8 @@ GThreadPool* scalingPool() {
       [](gpointer data, gpointer) {
         // No one waits for a copy: it is made with the time nothing else wants (an export, the
         // pages), and so are the threads its decode and encoding start, which inherit this.
-        static thread_local const bool idle = [] {
-          sched_param none{};
-          return pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) == 0;
-        }();
-        (void)idle;
+        sched_param none{};
+        pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
         std::shared_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(data));
         (*work)();
         // What the job holds goes on the main loop: its container may be the last reference to
